@@ -1,0 +1,44 @@
+# Thin wrapper over CMake. `make run` and `make test` are all a fresh Debian 12 machine needs.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+SAMPLE := games/sample/Sample.app
+SCREENSHOT ?= $(BUILD)/sample.png
+
+.PHONY: all deps configure run test test-asan bench clean format
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+# Headless for now: a few seconds of frames of the sample game and a screenshot.
+run: all
+	@mkdir -p $(BUILD)/sample-save
+	$(BUILD)/apps/dk-engine-cli/dk-engine-cli --save $(BUILD)/sample-save/ --frames 180 \
+	  --screenshot $(SCREENSHOT) $(SAMPLE)/engine32.luo $(SAMPLE)/Sample.gameproj
+	@echo "screenshot: $(SCREENSHOT)"
+
+test: all
+	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDK_SANITIZE=ON -DDK_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
+
+bench: all
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
