@@ -35,7 +35,7 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
 
 bench: all
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+	@for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
