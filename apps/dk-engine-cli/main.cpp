@@ -1,0 +1,180 @@
+// dk-engine-cli: a headless host of the engine's C API alone.
+//
+//   dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]
+//                 [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]
+#include <GLES2/gl2.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "apps/dk-engine-cli/Commands.h"
+
+namespace {
+
+struct Options {
+    std::string saveDir;
+    bool hasSave = false;
+    int width = 480;
+    int height = 320;
+    long frames = 0;
+    double dt = 1.0 / 60.0;
+    std::string commandsFile;
+    std::string screenshot;
+    bool es1 = false;
+    std::string script;
+    std::string game;
+};
+
+[[noreturn]] void usage(const char* why) {
+    if (why) std::fprintf(stderr, "dk-engine-cli: %s\n", why);
+    std::fputs(
+        "usage: dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]\n"
+        "                     [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]\n",
+        stderr);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage((arg + " needs a value").c_str());
+            return argv[++i];
+        };
+        if (arg == "--save") {
+            o.saveDir = value();
+            o.hasSave = true;
+        } else if (arg == "--size") {
+            std::string v = value();
+            if (std::sscanf(v.c_str(), "%dx%d", &o.width, &o.height) != 2 || o.width <= 0 || o.height <= 0)
+                usage("--size takes WxH");
+        } else if (arg == "--frames") {
+            char* end = nullptr;
+            std::string v = value();
+            o.frames = std::strtol(v.c_str(), &end, 10);
+            if (*end || o.frames < 0) usage("--frames takes a count");
+        } else if (arg == "--dt") {
+            char* end = nullptr;
+            std::string v = value();
+            o.dt = std::strtod(v.c_str(), &end);
+            if (*end) usage("--dt takes seconds");
+        } else if (arg == "--commands") {
+            o.commandsFile = value();
+        } else if (arg == "--screenshot") {
+            o.screenshot = value();
+        } else if (arg == "--es1") {
+            o.es1 = true;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(nullptr);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            usage(("unknown option " + arg).c_str());
+        } else if (positional == 0) {
+            o.script = arg;
+            ++positional;
+        } else if (positional == 1) {
+            o.game = arg;
+            ++positional;
+        } else {
+            usage("too many arguments");
+        }
+    }
+    if (o.script.empty()) usage("no engine script");
+    if (o.hasSave && (o.saveDir.empty() || o.saveDir.back() != '/')) o.saveDir += '/';
+    return o;
+}
+
+// Whether the engine will be able to load the script: compiled in a scratch state first.
+bool scriptLoads(const std::string& path) {
+    lua_State* L = luaL_newstate();
+    if (!L) return false;
+    bool ok = luaL_loadfile(L, path.c_str()) == 0;
+    lua_close(L);
+    return ok;
+}
+
+// The state the player's view sets up when it rebuilds its frame buffer.
+void setUpFrameState(int width, int height) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glViewport(0, 0, width, height);
+}
+
+// The player's Documents directory always exists; the save directory stands in for it.
+void makeDirectories(const std::string& dir) {
+    for (size_t pos = dir.find('/', 1); pos != std::string::npos; pos = dir.find('/', pos + 1))
+        mkdir(dir.substr(0, pos).c_str(), 0775);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+    if (o.hasSave) makeDirectories(o.saveDir);
+    Host host;
+    host.width = o.width;
+    host.height = o.height;
+
+    if (!host.newState()) {
+        std::fputs("dk-engine-cli: cannot create the engine state\n", stderr);
+        return 1;
+    }
+
+    std::string glError;
+    host.gl = plat::gl::HeadlessContext::create(o.width, o.height, o.es1 ? plat::gl::Api::ES1 : plat::gl::Api::ES2,
+                                                &glError);
+    if (host.gl)
+        setUpFrameState(o.width, o.height);
+    else
+        std::fprintf(stderr, "dk-engine-cli: no GL context, running without one: %s\n", glError.c_str());
+
+    bool loads = scriptLoads(o.script);
+    host.bindFrame();
+    DK_Init(host.state, o.script.c_str(), o.hasSave ? o.saveDir.c_str() : nullptr);
+    if (!loads) {
+        DK_DestroyState(host.state);
+        return 1;
+    }
+
+    if (!o.game.empty()) {
+        host.bindFrame();
+        DK_LoadGame(host.state, o.game.c_str());
+        DK_LoadInitialScene(host.state);
+        DK_SetScreenSize(host.state, o.width, o.height);
+        DK_Play(host.state);
+    }
+    std::fflush(stdout);
+
+    if (!o.commandsFile.empty()) {
+        std::ifstream in(o.commandsFile);
+        if (!in) {
+            std::fprintf(stderr, "dk-engine-cli: cannot read %s\n", o.commandsFile.c_str());
+            host.failed = true;
+        }
+        std::string line;
+        int number = 0;
+        while (std::getline(in, line)) {
+            ++number;
+            if (!runCommand(host, splitWords(line)))
+                std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(), number);
+        }
+    }
+
+    for (long i = 0; i < o.frames && host.state; ++i) {
+        host.bindFrame();
+        DK_Update(host.state, o.dt);
+    }
+    std::fflush(stdout);
+
+    if (!o.screenshot.empty()) host.screenshot(o.screenshot);
+    if (host.state) DK_DestroyState(host.state);
+    std::fflush(stdout);
+    return host.failed ? 1 : 0;
+}

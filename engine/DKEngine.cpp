@@ -1,0 +1,293 @@
+#include "engine/DKEngine.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/DKDatabase.h"
+#include "engine/DKLuaLibs.h"
+
+namespace {
+
+void reportError(lua_State* L) {
+    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+        std::fprintf(stderr, "(DK_Report_Error) Lua Error: %s\n", lua_tostring(L, -1));
+    }
+    lua_settop(L, 0);
+}
+
+// A reported call prints the error and empties the stack.
+bool pcallReported(lua_State* L, int nargs, int nresults) {
+    if (lua_pcall(L, nargs, nresults, 0) == 0) return true;
+    reportError(L);
+    return false;
+}
+
+// An ignored call drops its error value too: a script failing every frame must not grow the stack.
+void pcallIgnored(lua_State* L, int nargs) {
+    int base = lua_gettop(L) - nargs - 1;
+    if (lua_pcall(L, nargs, 0, 0) != 0) lua_settop(L, base);
+}
+
+// obj = _G[global]; return obj[method](obj, ...): looked up inside the protected call so that a
+// missing object is a reported script error rather than an unprotected one.
+int callMethod(lua_State* L) {
+    int n = lua_gettop(L);
+    lua_getglobal(L, lua_tostring(L, 1));
+    lua_getfield(L, n + 1, lua_tostring(L, 2));
+    lua_pushvalue(L, n + 1);
+    for (int i = 3; i <= n; ++i) lua_pushvalue(L, i);
+    lua_call(L, n - 1, 0);
+    return 0;
+}
+
+void pushMethodCall(lua_State* L, const char* global, const char* method) {
+    lua_pushcfunction(L, callMethod);
+    lua_pushstring(L, global);
+    lua_pushstring(L, method);
+}
+
+void callGlobalIgnored(DK_State* state, const char* name) {
+    lua_getglobal(state->L, name);
+    pcallIgnored(state->L, 0);
+}
+
+struct DisplaySize {
+    int width = 0;
+    int height = 0;
+};
+
+// Walks game.attributes.displaySize inside a protected call: any missing link is an error that
+// the caller turns into 0, 0.
+int readDisplaySize(lua_State* L) {
+    auto* out = static_cast<DisplaySize*>(lua_touserdata(L, 1));
+    lua_getglobal(L, "game");
+    lua_getfield(L, -1, "attributes");
+    lua_getfield(L, -1, "displaySize");
+    int displaySize = lua_gettop(L);
+    lua_getfield(L, displaySize, "width");
+    lua_getfield(L, -1, "_value");
+    int width = static_cast<int>(lua_tointeger(L, -1));
+    lua_getfield(L, displaySize, "height");
+    lua_getfield(L, -1, "_value");
+    out->width = width;
+    out->height = static_cast<int>(lua_tointeger(L, -1));
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+DK_State* DK_NewState(int /*unused*/) {
+    auto* state = static_cast<DK_State*>(std::calloc(1, sizeof(DK_State)));
+    assert(state);
+    state->L = luaL_newstate();
+    assert(state->L);
+    if (!state->L) std::abort();
+    return state;
+}
+
+void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
+    lua_State* L = state->L;
+    for (const DKLuaLib* lib = dk_lualibs; lib->name; ++lib) {
+        if (!lib->open) continue;
+        lua_pushcfunction(L, lib->open);
+        lua_pushstring(L, lib->name);
+        pcallReported(L, 1, 0);
+    }
+    luaopen_luaExtensions(L);
+    lua_pushcfunction(L, luaregister_socket_core);
+    pcallReported(L, 0, 0);
+    luaopen_callbacks(L, state);
+    if (savePath) DK_LoadDatabaseLib(state, savePath);
+    DK_LoadEngineFromPath(state, enginePath);
+    DK_InitEngine(state);
+}
+
+void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
+    std::string file = std::string(savePath) + "persistent.save";
+    state->database = DKDatabaseOpen(file.c_str());
+    DKDatabaseLoadLib(state->database, state->L);
+    DKDatabaseSetTablesDirectory(state->database, savePath);
+}
+
+void DK_LoadEngineFromPath(DK_State* state, const char* path) {
+    lua_State* L = state->L;
+    if (luaL_loadfile(L, path ? path : "") != 0) {
+        reportError(L);
+        return;
+    }
+    pcallReported(L, 0, 0);
+}
+
+void DK_InitEngine(DK_State* state) {
+    lua_State* L = state->L;
+    lua_pushstring(L, "ios");
+    lua_setglobal(L, "PLATFORM");
+    lua_getglobal(L, "initEngine");
+    pcallReported(L, 0, 0);
+}
+
+int DK_LoadGame(DK_State* state, const char* gamePath) {
+    lua_State* L = state->L;
+    int base = lua_gettop(L);
+    lua_getglobal(L, "loadProject");
+    lua_pushstring(L, gamePath);
+    if (lua_pcall(L, 1, 0, 0) != 0) {
+        const char* message = lua_tostring(L, -1);
+        std::printf("DK_LoadGame Failure: %s\n", message ? message : "(error object is not a string)");
+        std::fflush(stdout);
+        lua_settop(L, base);
+    }
+    return 0;
+}
+
+void DK_LoadInitialScene(DK_State* state) {
+    lua_getglobal(state->L, "loadInitialScene");
+    pcallReported(state->L, 0, 0);
+}
+
+void DK_DestroyState(DK_State* state) {
+    if (!state) return;
+    callGlobalIgnored(state, "shutdownEngine");
+    if (state->database) {
+        DKDatabaseClose(state->database);
+        state->database = nullptr;
+    }
+    lua_close(state->L);
+    std::free(state);
+}
+
+void DK_Play(DK_State* state) {
+    if (state) callGlobalIgnored(state, "play");
+}
+
+void DK_SystemInitiatedPause(DK_State* state) {
+    if (state) callGlobalIgnored(state, "systemInitiatedPause");
+}
+
+void DK_BehaviorInitiatedPause(DK_State* state) {
+    if (state) callGlobalIgnored(state, "behaviorInitiatedPause");
+}
+
+void DK_Stop(DK_State* state) { callGlobalIgnored(state, "stop"); }
+
+void DK_Update(DK_State* state, double dt) {
+    lua_getglobal(state->L, "update");
+    lua_pushnumber(state->L, dt);
+    pcallIgnored(state->L, 1);
+}
+
+void DK_TouchDown(DK_State* state, double x, double y, int touchId, int touchCount) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "touchDown");
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    lua_pushinteger(L, touchId);
+    lua_pushinteger(L, touchCount);
+    pcallIgnored(L, 4);
+}
+
+void DK_TouchMoved(DK_State* state, double x, double y, int touchId) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "touchMoved");
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    lua_pushinteger(L, touchId);
+    pcallIgnored(L, 3);
+}
+
+void DK_TouchUp(DK_State* state, double x, double y, int touchId, int touchCount) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "touchUp");
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    lua_pushinteger(L, touchId);
+    lua_pushinteger(L, touchCount);
+    pcallIgnored(L, 4);
+}
+
+void DK_TouchCancel(DK_State* state) { callGlobalIgnored(state, "touchCancel"); }
+
+void DK_MouseUp(DK_State* state, double x, double y) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "mouseUp");
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    pcallIgnored(L, 2);
+}
+
+void DK_Accelerated(DK_State* state, double x, double y, double z) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "accelerated");
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    lua_pushnumber(L, z);
+    pcallIgnored(L, 3);
+}
+
+void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "deviceOrientationChanged");
+    lua_pushinteger(L, orientation);
+    lua_pushboolean(L, flag);
+    pcallReported(L, 2, 0);
+}
+
+int DK_GetInterfaceOrientation(DK_State* state) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "getInterfaceOrientation");
+    if (!pcallReported(L, 0, 1)) return 0;
+    int orientation = static_cast<int>(lua_tointeger(L, -1));
+    lua_pop(L, 1);
+    return orientation;
+}
+
+void DK_SetScreenSize(DK_State* state, int width, int height) {
+    lua_State* L = state->L;
+    pushMethodCall(L, "devices", "setScreenSize");
+    lua_pushinteger(L, width);
+    lua_pushinteger(L, height);
+    pcallReported(L, 4, 0);
+}
+
+void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
+    lua_State* L = state->L;
+    pushMethodCall(L, "game", "setNeedsToChangeScene");
+    lua_pushstring(L, sceneName);
+    lua_pushboolean(L, 0);
+    pcallReported(L, 4, 0);
+}
+
+void DK_SetVolume(DK_State* state, float volume) {
+    lua_State* L = state->L;
+    lua_getglobal(L, "setVolume");
+    lua_pushnumber(L, static_cast<double>(volume));
+    pcallReported(L, 1, 0);
+}
+
+void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args, int count) {
+    lua_State* L = state->L;
+    if (!args || count < 0) count = 0;
+    lua_getglobal(L, "raiseExternalEvent");
+    lua_pushstring(L, name);
+    lua_createtable(L, count, 0);
+    for (int i = 0; i < count; ++i) {
+        lua_pushstring(L, args[i]);
+        lua_rawseti(L, -2, i + 1);
+    }
+    pcallReported(L, 2, 0);
+}
+
+void DK_GetIntendedDisplaySize(DK_State* state, int* width, int* height) {
+    DisplaySize size;
+    int top = lua_gettop(state->L);
+    if (lua_cpcall(state->L, readDisplaySize, &size) != 0) size = DisplaySize{};
+    lua_settop(state->L, top);
+    if (width) *width = size.width;
+    if (height) *height = size.height;
+}
+
+}  // extern "C"

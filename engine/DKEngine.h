@@ -1,0 +1,66 @@
+// The engine's C API: one DK_State per running game, every call from the host's main thread.
+#pragma once
+
+#include <lua.hpp>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct DKDatabase DKDatabase;
+
+typedef struct DKCallbackInfo {
+    void (*loadingWillStart)(void* userData);
+    void (*loadingWillEnd)(void* userData);
+    void (*gameDidEnd)(void* userData);
+    void* userData;
+    // Runs a native action for the script; reads its arguments from `L` and returns the number of
+    // results it pushed there.
+    int (*callExternalFunction)(void* externalData, lua_State* L);
+    void* externalData;
+} DKCallbackInfo;
+
+typedef struct DK_State {
+    lua_State* L;
+    DKDatabase* database;
+    DKCallbackInfo callbacks;
+} DK_State;
+
+// Life cycle
+DK_State* DK_NewState(int unused);
+void DK_Init(DK_State* state, const char* enginePath, const char* savePath);
+void DK_LoadDatabaseLib(DK_State* state, const char* savePath);
+void DK_LoadEngineFromPath(DK_State* state, const char* path);
+void DK_InitEngine(DK_State* state);
+int DK_LoadGame(DK_State* state, const char* gamePath);
+void DK_LoadInitialScene(DK_State* state);
+void DK_DestroyState(DK_State* state);
+int DK_ExtractGameAtPath(const char* archivePath);
+
+// Game control
+void DK_Play(DK_State* state);
+void DK_SystemInitiatedPause(DK_State* state);
+void DK_BehaviorInitiatedPause(DK_State* state);
+void DK_Stop(DK_State* state);
+void DK_Update(DK_State* state, double dt);
+
+// Input
+void DK_TouchDown(DK_State* state, double x, double y, int touchId, int touchCount);
+void DK_TouchMoved(DK_State* state, double x, double y, int touchId);
+void DK_TouchUp(DK_State* state, double x, double y, int touchId, int touchCount);
+void DK_TouchCancel(DK_State* state);
+void DK_MouseUp(DK_State* state, double x, double y);
+void DK_Accelerated(DK_State* state, double x, double y, double z);
+
+// Settings and queries
+void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag);
+int DK_GetInterfaceOrientation(DK_State* state);
+void DK_SetScreenSize(DK_State* state, int width, int height);
+void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName);
+void DK_SetVolume(DK_State* state, float volume);
+void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args, int count);
+void DK_GetIntendedDisplaySize(DK_State* state, int* width, int* height);
+
+#ifdef __cplusplus
+}
+#endif

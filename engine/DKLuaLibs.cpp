@@ -1,0 +1,19 @@
+#include "engine/DKLuaLibs.h"
+
+const DKLuaLib dk_lualibs[] = {
+    {"", luaopen_base},
+    {LUA_LOADLIBNAME, luaopen_package},
+    {LUA_OSLIBNAME, luaopen_os},
+    {LUA_TABLIBNAME, luaopen_table},
+    {LUA_IOLIBNAME, luaopen_io},
+    {LUA_STRLIBNAME, luaopen_string},
+    {LUA_MATHLIBNAME, luaopen_math},
+    {"scenegraph", nullptr},
+    {"physics", nullptr},
+    {"tableHelper", nullptr},
+    {"pgf", nullptr},
+    {"platformWrappers", nullptr},
+    {"assetManager", nullptr},
+    {"soundManager", nullptr},
+    {nullptr, nullptr},
+};

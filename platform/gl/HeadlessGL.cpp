@@ -1,0 +1,128 @@
+#include "platform/gl/HeadlessGL.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GLES2/gl2.h>
+#include <png.h>
+
+#include <cstring>
+
+namespace plat::gl {
+
+namespace {
+
+EGLDisplay surfacelessDisplay() {
+    auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (!getPlatformDisplay) return EGL_NO_DISPLAY;
+    return getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+}
+
+}  // namespace
+
+std::unique_ptr<HeadlessContext> HeadlessContext::create(int width, int height, Api api, std::string* error) {
+    auto fail = [&](const char* what) -> std::unique_ptr<HeadlessContext> {
+        if (error) *error = std::string(what) + " (EGL error 0x" + std::to_string(eglGetError()) + ")";
+        return nullptr;
+    };
+    if (width <= 0 || height <= 0) return fail("surface size must be positive");
+
+    EGLDisplay display = surfacelessDisplay();
+    if (display == EGL_NO_DISPLAY) return fail("no surfaceless EGL display");
+    if (!eglInitialize(display, nullptr, nullptr)) return fail("eglInitialize failed");
+    if (!eglBindAPI(EGL_OPENGL_ES_API)) return fail("eglBindAPI failed");
+
+    const EGLint renderable = api == Api::ES2 ? EGL_OPENGL_ES2_BIT : EGL_OPENGL_ES_BIT;
+    const EGLint configAttribs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, renderable,
+                                    EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
+                                    EGL_BLUE_SIZE,    8,               EGL_ALPHA_SIZE,      8,
+                                    EGL_DEPTH_SIZE,   16,              EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint count = 0;
+    if (!eglChooseConfig(display, configAttribs, &config, 1, &count) || count == 0)
+        return fail("no EGL config for a pbuffer");
+
+    const EGLint contextAttribs[] = {EGL_CONTEXT_CLIENT_VERSION, api == Api::ES2 ? 2 : 1, EGL_NONE};
+    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttribs);
+    if (context == EGL_NO_CONTEXT) return fail("eglCreateContext failed");
+
+    const EGLint surfaceAttribs[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    EGLSurface surface = eglCreatePbufferSurface(display, config, surfaceAttribs);
+    if (surface == EGL_NO_SURFACE) {
+        eglDestroyContext(display, context);
+        return fail("eglCreatePbufferSurface failed");
+    }
+
+    std::unique_ptr<HeadlessContext> ctx(new HeadlessContext);
+    ctx->display_ = display;
+    ctx->context_ = context;
+    ctx->surface_ = surface;
+    ctx->width_ = width;
+    ctx->height_ = height;
+    ctx->api_ = api;
+    if (!ctx->makeCurrent()) return fail("eglMakeCurrent failed");
+    return ctx;
+}
+
+HeadlessContext::~HeadlessContext() {
+    if (eglGetCurrentContext() == context_)
+        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroySurface(display_, surface_);
+    eglDestroyContext(display_, context_);
+}
+
+bool HeadlessContext::makeCurrent() {
+    return eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE;
+}
+
+std::vector<uint8_t> HeadlessContext::readPixels() const {
+    const size_t stride = static_cast<size_t>(width_) * 4;
+    std::vector<uint8_t> bottomUp(stride * static_cast<size_t>(height_));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    // GL's first row is the bottom of the picture.
+    std::vector<uint8_t> topDown(bottomUp.size());
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(&topDown[static_cast<size_t>(y) * stride],
+                    &bottomUp[static_cast<size_t>(height_ - 1 - y) * stride], stride);
+    return topDown;
+}
+
+bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba,
+              std::string* error) {
+    if (rgba.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        if (error) *error = "pixel buffer smaller than the picture";
+        return false;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGBA;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr)) {
+        if (error) *error = image.message;
+        return false;
+    }
+    return true;
+}
+
+bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba, std::string* error) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        if (error) *error = image.message;
+        return false;
+    }
+    image.format = PNG_FORMAT_RGBA;
+    rgba->assign(PNG_IMAGE_SIZE(image), 0);
+    if (!png_image_finish_read(&image, nullptr, rgba->data(), 0, nullptr)) {
+        if (error) *error = image.message;
+        png_image_free(&image);
+        return false;
+    }
+    *width = static_cast<int>(image.width);
+    *height = static_cast<int>(image.height);
+    return true;
+}
+
+}  // namespace plat::gl

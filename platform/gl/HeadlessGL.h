@@ -1,0 +1,44 @@
+// An off-screen OpenGL ES context on Mesa's surfaceless EGL platform: no display server, no GPU.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace plat::gl {
+
+enum class Api { ES2, ES1 };
+
+class HeadlessContext {
+public:
+    // nullptr with `error` set when no context can be made (no EGL, no Mesa driver, bad size).
+    static std::unique_ptr<HeadlessContext> create(int width, int height, Api api, std::string* error);
+    ~HeadlessContext();
+    HeadlessContext(const HeadlessContext&) = delete;
+    HeadlessContext& operator=(const HeadlessContext&) = delete;
+
+    bool makeCurrent();
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Api api() const { return api_; }
+    // The surface's pixels as RGBA bytes, first row at the top of the picture.
+    std::vector<uint8_t> readPixels() const;
+
+private:
+    HeadlessContext() = default;
+    void* display_ = nullptr;
+    void* context_ = nullptr;
+    void* surface_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    Api api_ = Api::ES2;
+};
+
+// Writes 8-bit RGBA pixels, first row at the top, as a PNG file.
+bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba,
+              std::string* error);
+// Reads a PNG file as 8-bit RGBA, first row at the top.
+bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba, std::string* error);
+
+}  // namespace plat::gl
