@@ -172,7 +172,9 @@ void DK_BehaviorInitiatedPause(DK_State* state) {
     if (state) callGlobalIgnored(state, "behaviorInitiatedPause");
 }
 
-void DK_Stop(DK_State* state) { callGlobalIgnored(state, "stop"); }
+void DK_Stop(DK_State* state) {
+    callGlobalIgnored(state, "stop");
+}
 
 void DK_Update(DK_State* state, double dt) {
     lua_getglobal(state->L, "update");
@@ -209,7 +211,9 @@ void DK_TouchUp(DK_State* state, double x, double y, int touchId, int touchCount
     pcallIgnored(L, 4);
 }
 
-void DK_TouchCancel(DK_State* state) { callGlobalIgnored(state, "touchCancel"); }
+void DK_TouchCancel(DK_State* state) {
+    callGlobalIgnored(state, "touchCancel");
+}
 
 void DK_MouseUp(DK_State* state, double x, double y) {
     lua_State* L = state->L;

@@ -14,7 +14,9 @@ namespace {
 
 constexpr size_t kChunk = 8192;
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 // Entries are unpacked under the current directory only: no absolute names, no ".." component.
 bool isSafeEntryName(const std::string& name) {

@@ -12,16 +12,30 @@ namespace {
 void printLuaValue(lua_State* L, int idx) {
     switch (lua_type(L, idx)) {
         case LUA_TSTRING:
-        case LUA_TNUMBER: std::fputs(lua_tostring(L, idx), stdout); break;
-        case LUA_TBOOLEAN: std::fputs(lua_toboolean(L, idx) ? "true" : "false", stdout); break;
-        case LUA_TNIL: std::fputs("nil", stdout); break;
-        default: std::fputs(luaL_typename(L, idx), stdout); break;
+        case LUA_TNUMBER:
+            std::fputs(lua_tostring(L, idx), stdout);
+            break;
+        case LUA_TBOOLEAN:
+            std::fputs(lua_toboolean(L, idx) ? "true" : "false", stdout);
+            break;
+        case LUA_TNIL:
+            std::fputs("nil", stdout);
+            break;
+        default:
+            std::fputs(luaL_typename(L, idx), stdout);
+            break;
     }
 }
 
-void onLoadingWillStart(void*) { std::puts("loadingWillStart"); }
-void onLoadingWillEnd(void*) { std::puts("loadingWillEnd"); }
-void onGameDidEnd(void*) { std::puts("gameDidEnd"); }
+void onLoadingWillStart(void*) {
+    std::puts("loadingWillStart");
+}
+void onLoadingWillEnd(void*) {
+    std::puts("loadingWillEnd");
+}
+void onGameDidEnd(void*) {
+    std::puts("gameDidEnd");
+}
 
 int onCallExternalFunction(void*, lua_State* L) {
     std::fputs("callExternalFunction", stdout);
@@ -67,95 +81,109 @@ constexpr size_t kAny = static_cast<size_t>(-1);
 const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"NewState", {0, 1, false, [](Host& h, Args&) { h.newState(); }}},
-        {"Init", {1, 2, true,
-                  [](Host& h, Args& a) {
-                      h.bindFrame();
-                      DK_Init(h.state, a.str(1), a.words.size() > 2 ? a.str(2) : nullptr);
-                  }}},
+        {"Init",
+         {1, 2, true,
+          [](Host& h, Args& a) {
+              h.bindFrame();
+              DK_Init(h.state, a.str(1), a.words.size() > 2 ? a.str(2) : nullptr);
+          }}},
         {"LoadDatabaseLib", {1, 1, true, [](Host& h, Args& a) { DK_LoadDatabaseLib(h.state, a.str(1)); }}},
-        {"LoadEngineFromPath", {1, 1, true, [](Host& h, Args& a) { DK_LoadEngineFromPath(h.state, a.str(1)); }}},
+        {"LoadEngineFromPath",
+         {1, 1, true, [](Host& h, Args& a) { DK_LoadEngineFromPath(h.state, a.str(1)); }}},
         {"InitEngine", {0, 0, true, [](Host& h, Args&) { DK_InitEngine(h.state); }}},
-        {"LoadGame", {1, 1, true, [](Host& h, Args& a) { std::printf("%d\n", DK_LoadGame(h.state, a.str(1))); }}},
+        {"LoadGame",
+         {1, 1, true, [](Host& h, Args& a) { std::printf("%d\n", DK_LoadGame(h.state, a.str(1))); }}},
         {"LoadInitialScene", {0, 0, true, [](Host& h, Args&) { DK_LoadInitialScene(h.state); }}},
-        {"DestroyState", {0, 0, true,
-                          [](Host& h, Args&) {
-                              DK_DestroyState(h.state);
-                              h.state = nullptr;
-                          }}},
-        {"ExtractGameAtPath", {1, 1, false,
-                               [](Host&, Args& a) { std::printf("%d\n", DK_ExtractGameAtPath(a.str(1))); }}},
+        {"DestroyState",
+         {0, 0, true,
+          [](Host& h, Args&) {
+              DK_DestroyState(h.state);
+              h.state = nullptr;
+          }}},
+        {"ExtractGameAtPath",
+         {1, 1, false, [](Host&, Args& a) { std::printf("%d\n", DK_ExtractGameAtPath(a.str(1))); }}},
         {"Play", {0, 0, false, [](Host& h, Args&) { DK_Play(h.state); }}},
         {"SystemInitiatedPause", {0, 0, false, [](Host& h, Args&) { DK_SystemInitiatedPause(h.state); }}},
         {"BehaviorInitiatedPause", {0, 0, false, [](Host& h, Args&) { DK_BehaviorInitiatedPause(h.state); }}},
         {"Stop", {0, 0, true, [](Host& h, Args&) { DK_Stop(h.state); }}},
-        {"Update", {1, 1, true,
-                    [](Host& h, Args& a) {
-                        double dt = a.num(1);
-                        if (!a.ok) return;
-                        h.bindFrame();
-                        DK_Update(h.state, dt);
-                    }}},
-        {"TouchDown", {4, 4, true,
-                       [](Host& h, Args& a) {
-                           double x = a.num(1), y = a.num(2);
-                           int id = a.integer(3), count = a.integer(4);
-                           if (a.ok) DK_TouchDown(h.state, x, y, id, count);
-                       }}},
-        {"TouchMoved", {3, 3, true,
-                        [](Host& h, Args& a) {
-                            double x = a.num(1), y = a.num(2);
-                            int id = a.integer(3);
-                            if (a.ok) DK_TouchMoved(h.state, x, y, id);
-                        }}},
-        {"TouchUp", {4, 4, true,
-                     [](Host& h, Args& a) {
-                         double x = a.num(1), y = a.num(2);
-                         int id = a.integer(3), count = a.integer(4);
-                         if (a.ok) DK_TouchUp(h.state, x, y, id, count);
-                     }}},
+        {"Update",
+         {1, 1, true,
+          [](Host& h, Args& a) {
+              double dt = a.num(1);
+              if (!a.ok) return;
+              h.bindFrame();
+              DK_Update(h.state, dt);
+          }}},
+        {"TouchDown",
+         {4, 4, true,
+          [](Host& h, Args& a) {
+              double x = a.num(1), y = a.num(2);
+              int id = a.integer(3), count = a.integer(4);
+              if (a.ok) DK_TouchDown(h.state, x, y, id, count);
+          }}},
+        {"TouchMoved",
+         {3, 3, true,
+          [](Host& h, Args& a) {
+              double x = a.num(1), y = a.num(2);
+              int id = a.integer(3);
+              if (a.ok) DK_TouchMoved(h.state, x, y, id);
+          }}},
+        {"TouchUp",
+         {4, 4, true,
+          [](Host& h, Args& a) {
+              double x = a.num(1), y = a.num(2);
+              int id = a.integer(3), count = a.integer(4);
+              if (a.ok) DK_TouchUp(h.state, x, y, id, count);
+          }}},
         {"TouchCancel", {0, 0, true, [](Host& h, Args&) { DK_TouchCancel(h.state); }}},
-        {"MouseUp", {2, 2, true,
-                     [](Host& h, Args& a) {
-                         double x = a.num(1), y = a.num(2);
-                         if (a.ok) DK_MouseUp(h.state, x, y);
-                     }}},
-        {"Accelerated", {3, 3, true,
-                         [](Host& h, Args& a) {
-                             double x = a.num(1), y = a.num(2), z = a.num(3);
-                             if (a.ok) DK_Accelerated(h.state, x, y, z);
-                         }}},
-        {"SetDeviceOrientation", {2, 2, true,
-                                  [](Host& h, Args& a) {
-                                      int o = a.integer(1), flag = a.integer(2);
-                                      if (a.ok) DK_SetDeviceOrientation(h.state, o, flag);
-                                  }}},
-        {"GetInterfaceOrientation", {0, 0, true,
-                                     [](Host& h, Args&) { std::printf("%d\n", DK_GetInterfaceOrientation(h.state)); }}},
-        {"SetScreenSize", {2, 2, true,
-                           [](Host& h, Args& a) {
-                               int w = a.integer(1), ht = a.integer(2);
-                               if (a.ok) DK_SetScreenSize(h.state, w, ht);
-                           }}},
-        {"SetShouldChangeToScene", {1, 1, true,
-                                    [](Host& h, Args& a) { DK_SetShouldChangeToScene(h.state, a.str(1)); }}},
-        {"SetVolume", {1, 1, true,
-                       [](Host& h, Args& a) {
-                           double v = a.num(1);
-                           if (a.ok) DK_SetVolume(h.state, static_cast<float>(v));
-                       }}},
-        {"RaiseExternalEvent", {1, kAny, true,
-                                [](Host& h, Args& a) {
-                                    std::vector<const char*> args;
-                                    for (size_t i = 2; i < a.words.size(); ++i) args.push_back(a.str(i));
-                                    DK_RaiseExternalEvent(h.state, a.str(1), args.data(),
-                                                          static_cast<int>(args.size()));
-                                }}},
-        {"GetIntendedDisplaySize", {0, 0, true,
-                                    [](Host& h, Args&) {
-                                        int w = 0, ht = 0;
-                                        DK_GetIntendedDisplaySize(h.state, &w, &ht);
-                                        std::printf("%d %d\n", w, ht);
-                                    }}},
+        {"MouseUp",
+         {2, 2, true,
+          [](Host& h, Args& a) {
+              double x = a.num(1), y = a.num(2);
+              if (a.ok) DK_MouseUp(h.state, x, y);
+          }}},
+        {"Accelerated",
+         {3, 3, true,
+          [](Host& h, Args& a) {
+              double x = a.num(1), y = a.num(2), z = a.num(3);
+              if (a.ok) DK_Accelerated(h.state, x, y, z);
+          }}},
+        {"SetDeviceOrientation",
+         {2, 2, true,
+          [](Host& h, Args& a) {
+              int o = a.integer(1), flag = a.integer(2);
+              if (a.ok) DK_SetDeviceOrientation(h.state, o, flag);
+          }}},
+        {"GetInterfaceOrientation",
+         {0, 0, true, [](Host& h, Args&) { std::printf("%d\n", DK_GetInterfaceOrientation(h.state)); }}},
+        {"SetScreenSize",
+         {2, 2, true,
+          [](Host& h, Args& a) {
+              int w = a.integer(1), ht = a.integer(2);
+              if (a.ok) DK_SetScreenSize(h.state, w, ht);
+          }}},
+        {"SetShouldChangeToScene",
+         {1, 1, true, [](Host& h, Args& a) { DK_SetShouldChangeToScene(h.state, a.str(1)); }}},
+        {"SetVolume",
+         {1, 1, true,
+          [](Host& h, Args& a) {
+              double v = a.num(1);
+              if (a.ok) DK_SetVolume(h.state, static_cast<float>(v));
+          }}},
+        {"RaiseExternalEvent",
+         {1, kAny, true,
+          [](Host& h, Args& a) {
+              std::vector<const char*> args;
+              for (size_t i = 2; i < a.words.size(); ++i) args.push_back(a.str(i));
+              DK_RaiseExternalEvent(h.state, a.str(1), args.data(), static_cast<int>(args.size()));
+          }}},
+        {"GetIntendedDisplaySize",
+         {0, 0, true,
+          [](Host& h, Args&) {
+              int w = 0, ht = 0;
+              DK_GetIntendedDisplaySize(h.state, &w, &ht);
+              std::printf("%d %d\n", w, ht);
+          }}},
         {"stacktop", {0, 0, true, [](Host& h, Args&) { std::printf("%d\n", lua_gettop(h.state->L)); }}},
         {"screenshot", {1, 1, false, [](Host& h, Args& a) { h.screenshot(a.str(1)); }}},
     };

@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
     }
 
     std::string glError;
-    host.gl = plat::gl::HeadlessContext::create(o.width, o.height, o.es1 ? plat::gl::Api::ES1 : plat::gl::Api::ES2,
-                                                &glError);
+    host.gl = plat::gl::HeadlessContext::create(o.width, o.height,
+                                                o.es1 ? plat::gl::Api::ES1 : plat::gl::Api::ES2, &glError);
     if (host.gl)
         setUpFrameState(o.width, o.height);
     else
@@ -163,7 +163,8 @@ int main(int argc, char** argv) {
         while (std::getline(in, line)) {
             ++number;
             if (!runCommand(host, splitWords(line)))
-                std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(), number);
+                std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(),
+                             number);
         }
     }
 

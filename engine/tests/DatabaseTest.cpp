@@ -61,7 +61,8 @@ TEST_F(Store, ReplacingKeepsOneRowPerKey) {
     EXPECT_EQ(run("return database.loadValueForKey('k')"), "b");
     close();
     std::string rows = dir.file("rows.txt");
-    std::string cmd = "sqlite3 '" + dir.file("persistent.save") + "' 'select count(*) from savedValues' > '" + rows + "'";
+    std::string cmd =
+        "sqlite3 '" + dir.file("persistent.save") + "' 'select count(*) from savedValues' > '" + rows + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_EQ(dktest::readFile(rows), "1\n");
 }

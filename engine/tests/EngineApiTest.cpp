@@ -83,7 +83,8 @@ TEST_F(EngineApi, LuaExtensions) {
     EXPECT_EQ(eval(state, "return typeCode(nil)"), "0");
     EXPECT_EQ(eval(state, "return typeCode(1, 'last wins', print)"), "6");
     EXPECT_EQ(eval(state, "return typeCode(coroutine.create(print))"), "8");
-    EXPECT_EQ(eval(state, "local t = createTable(3, 2) return type(t) == 'table' and next(t) == nil"), "true");
+    EXPECT_EQ(eval(state, "local t = createTable(3, 2) return type(t) == 'table' and next(t) == nil"),
+              "true");
     EXPECT_EQ(eval(state, "return type(createTable(-5, -1))"), "table");
 }
 
@@ -256,9 +257,15 @@ struct HostLog {
     lua_State* externalStack = nullptr;
 };
 
-void onStart(void* user) { static_cast<HostLog*>(user)->events.push_back("start"); }
-void onEnd(void* user) { static_cast<HostLog*>(user)->events.push_back("end"); }
-void onGameEnd(void* user) { static_cast<HostLog*>(user)->events.push_back("gameDidEnd"); }
+void onStart(void* user) {
+    static_cast<HostLog*>(user)->events.push_back("start");
+}
+void onEnd(void* user) {
+    static_cast<HostLog*>(user)->events.push_back("end");
+}
+void onGameEnd(void* user) {
+    static_cast<HostLog*>(user)->events.push_back("gameDidEnd");
+}
 int onExternal(void* data, lua_State* L) {
     auto* log = static_cast<HostLog*>(data);
     log->externalStack = L;
@@ -274,8 +281,9 @@ TEST_F(EngineApi, CallbacksLibraryReachesTheHostAtCallTime) {
     HostLog log;
     init();
     // Unset callbacks are no-ops.
-    EXPECT_EQ(eval(state, "callbacks.loadingWillStart() return select('#', callbacks.callExternalFunction('x'))"),
-              "0");
+    EXPECT_EQ(
+        eval(state, "callbacks.loadingWillStart() return select('#', callbacks.callExternalFunction('x'))"),
+        "0");
     // Set after DK_Init: read when the script calls.
     state->callbacks = {onStart, onEnd, onGameEnd, &log, onExternal, &log};
     eval(state, "callbacks.loadingWillStart() callbacks.loadingWillEnd() callbacks.gameDidEnd()");

@@ -33,10 +33,21 @@ std::unique_ptr<HeadlessContext> HeadlessContext::create(int width, int height, 
     if (!eglBindAPI(EGL_OPENGL_ES_API)) return fail("eglBindAPI failed");
 
     const EGLint renderable = api == Api::ES2 ? EGL_OPENGL_ES2_BIT : EGL_OPENGL_ES_BIT;
-    const EGLint configAttribs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, renderable,
-                                    EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
-                                    EGL_BLUE_SIZE,    8,               EGL_ALPHA_SIZE,      8,
-                                    EGL_DEPTH_SIZE,   16,              EGL_NONE};
+    const EGLint configAttribs[] = {EGL_SURFACE_TYPE,
+                                    EGL_PBUFFER_BIT,
+                                    EGL_RENDERABLE_TYPE,
+                                    renderable,
+                                    EGL_RED_SIZE,
+                                    8,
+                                    EGL_GREEN_SIZE,
+                                    8,
+                                    EGL_BLUE_SIZE,
+                                    8,
+                                    EGL_ALPHA_SIZE,
+                                    8,
+                                    EGL_DEPTH_SIZE,
+                                    16,
+                                    EGL_NONE};
     EGLConfig config = nullptr;
     EGLint count = 0;
     if (!eglChooseConfig(display, configAttribs, &config, 1, &count) || count == 0)
@@ -106,7 +117,8 @@ bool writePNG(const std::string& path, int width, int height, const std::vector<
     return true;
 }
 
-bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba, std::string* error) {
+bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
+             std::string* error) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str())) {

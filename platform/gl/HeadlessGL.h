@@ -39,6 +39,7 @@ private:
 bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba,
               std::string* error);
 // Reads a PNG file as 8-bit RGBA, first row at the top.
-bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba, std::string* error);
+bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
+             std::string* error);
 
 }  // namespace plat::gl

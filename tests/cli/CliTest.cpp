@@ -105,13 +105,15 @@ stacktop
 }
 
 TEST_F(Cli, ScriptErrorsAreReportedOnStandardErrorAndContained) {
-    auto r = cli({"--frames", "100", "--commands",
-                  commands("RaiseExternalEvent fail\nRaiseExternalEvent failupdates\nUpdate 1\nUpdate 1\nstacktop\n"),
-                  kRecorder, "missing"});
+    auto r = cli(
+        {"--frames", "100", "--commands",
+         commands("RaiseExternalEvent fail\nRaiseExternalEvent failupdates\nUpdate 1\nUpdate 1\nstacktop\n"),
+         kRecorder, "missing"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("DK_LoadGame Failure: cannot open missing\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "(DK_Report_Error) Lua Error: event failed\n");
-    EXPECT_NE(r.out.find("\n0\nscript: shutdownEngine"), std::string::npos) << "failing frames leave the stack empty";
+    EXPECT_NE(r.out.find("\n0\nscript: shutdownEngine"), std::string::npos)
+        << "failing frames leave the stack empty";
 }
 
 TEST_F(Cli, ExitStatus) {
@@ -126,7 +128,8 @@ TEST_F(Cli, ExitStatus) {
     EXPECT_EQ(cli({"--bogus", kRecorder}).status, 2);
     EXPECT_EQ(cli({}).status, 2);
 
-    auto typo = cli({"--commands", commands("Updat 1\nUpdate x\nTouchDown 1\nDestroyState\nUpdate 1\n"), kRecorder});
+    auto typo =
+        cli({"--commands", commands("Updat 1\nUpdate x\nTouchDown 1\nDestroyState\nUpdate 1\n"), kRecorder});
     EXPECT_EQ(typo.status, 0);
     EXPECT_NE(typo.err.find("unknown command: Updat"), std::string::npos) << typo.err;
     EXPECT_NE(typo.err.find("not a number: x"), std::string::npos) << typo.err;
@@ -135,13 +138,15 @@ TEST_F(Cli, ExitStatus) {
 }
 
 TEST_F(Cli, StateLifecycleCommands) {
-    auto r = cli({"--commands", commands("DestroyState\nPlay\nNewState 1\nInit " + kRecorder +
-                                         "\nPlay\nLoadGame g\nGetIntendedDisplaySize\n"),
+    auto r = cli({"--commands",
+                  commands("DestroyState\nPlay\nNewState 1\nInit " + kRecorder +
+                           "\nPlay\nLoadGame g\nGetIntendedDisplaySize\n"),
                   kRecorder});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "script: initEngine\nscript: shutdownEngine\n"
-              "script: initEngine\nscript: play\nscript: loadProject g\n0\n640 960\nscript: shutdownEngine\n");
+    EXPECT_EQ(
+        r.out,
+        "script: initEngine\nscript: shutdownEngine\n"
+        "script: initEngine\nscript: play\nscript: loadProject g\n0\n640 960\nscript: shutdownEngine\n");
 }
 
 TEST_F(Cli, ScreenshotsArePngFilesOfTheSurfaceSize) {
@@ -178,25 +183,30 @@ TEST_F(Cli, ExtractGameAtPathUnpacksIntoTheCurrentDirectory) {
     zip_fileinfo info{};
     info.tmz_date.tm_year = 2021;
     info.tmz_date.tm_mday = 1;
-    ASSERT_EQ(zipOpenNewFileInZip(zip, "Game.app/engine32.luo", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6),
+    ASSERT_EQ(zipOpenNewFileInZip(zip, "Game.app/engine32.luo", &info, nullptr, 0, nullptr, 0, nullptr,
+                                  Z_DEFLATED, 6),
               ZIP_OK);
     const std::string script = "function initEngine() print('unpacked engine') end";
     zipWriteInFileInZip(zip, script.data(), static_cast<unsigned>(script.size()));
     zipCloseFileInZip(zip);
     zipClose(zip, nullptr);
 
-    auto r = cli({"--commands", commands("ExtractGameAtPath game.zip\nNewState\nInit Game.app/engine32.luo\n"),
-                  kRecorder});
+    auto r = cli({"--commands",
+                  commands("ExtractGameAtPath game.zip\nNewState\nInit Game.app/engine32.luo\n"), kRecorder});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "script: initEngine\n0\nscript: shutdownEngine\nunpacked engine\n");
 }
 
 TEST_F(Cli, SampleGameRunsAndKeepsItsStoreAcrossRuns) {
     std::string log = path("sample.log");
-    std::vector<std::string> args = {"--save",       path("save"),
-                                     "--frames",     "30",
-                                     "--screenshot", path("sample.png"),
-                                     "--commands",   commands("TouchDown 100 100 1 1\nTouchUp 100 100 1 0\n"),
+    std::vector<std::string> args = {"--save",
+                                     path("save"),
+                                     "--frames",
+                                     "30",
+                                     "--screenshot",
+                                     path("sample.png"),
+                                     "--commands",
+                                     commands("TouchDown 100 100 1 1\nTouchUp 100 100 1 0\n"),
                                      kSample + "/engine32.luo",
                                      kSample + "/Sample.gameproj"};
     auto first = cli(args, {"DK_SAMPLE_LOG=" + log});
