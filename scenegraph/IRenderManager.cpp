@@ -1,0 +1,33 @@
+#include "scenegraph/IRenderManager.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+bool DKShouldUseGLES2 = false;
+
+namespace {
+
+SGRenderManagerMaker& makerFor(SGRenderAPI api) {
+    static SGRenderManagerMaker es1;
+    static SGRenderManagerMaker es2;
+    return api == SGRenderAPI::ES2 ? es2 : es1;
+}
+
+}  // namespace
+
+SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMaker maker) {
+    return std::exchange(makerFor(api), std::move(maker));
+}
+
+std::unique_ptr<IRenderManager> SGMakeRenderManager() {
+    SGRenderAPI api = DKShouldUseGLES2 ? SGRenderAPI::ES2 : SGRenderAPI::ES1;
+    const SGRenderManagerMaker& maker = makerFor(api);
+    std::unique_ptr<IRenderManager> manager = maker ? maker() : nullptr;
+    if (!manager) {
+        std::fprintf(stderr, "No OpenGL ES %s render manager is installed\n",
+                     api == SGRenderAPI::ES2 ? "2.0" : "1.1");
+        std::abort();
+    }
+    return manager;
+}

@@ -1,0 +1,43 @@
+// The render manager interface: every scene and every space owns one, which draws its render
+// nodes. The OpenGL ES 2.0 and 1.1 renderers implement it and install a maker here; which one a
+// scene or space gets is fixed when it is constructed, by DKShouldUseGLES2.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class SGRenderNode;
+
+class IRenderManager {
+public:
+    virtual ~IRenderManager() = default;
+    // Appends the node to the draw list.
+    virtual void registerNode(SGRenderNode* node) = 0;
+    // Removes the node's first entry; an absent node is ignored.
+    virtual void unregisterNode(SGRenderNode* node) = 0;
+    virtual void unregisterAllNodes() = 0;
+    // Orders the draw list by layer and sorts the nested spaces in it.
+    virtual void sortNodes() = 0;
+    virtual void render() = 0;
+};
+
+// Set by the game's OpenGL view when it is created: scenes and spaces made afterwards use the
+// OpenGL ES 2.0 renderer; otherwise the OpenGL ES 1.1 one.
+extern bool DKShouldUseGLES2;
+
+enum class SGRenderAPI { ES1, ES2 };
+
+using SGRenderManagerMaker = std::function<std::unique_ptr<IRenderManager>()>;
+
+// Installs the maker of one renderer (an empty function removes it); returns the previous one.
+SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMaker maker);
+
+// A new render manager of the renderer DKShouldUseGLES2 selects. Having none installed is a
+// programming error: the program stops with a message naming the missing renderer.
+std::unique_ptr<IRenderManager> SGMakeRenderManager();
+
+// Called by SGImage::freeImage with the deleted texture's name while DKShouldUseGLES2 is set, so
+// the ES2 renderer can forget a cached binding. Returns the previous handler.
+using SGTextureDeletedHandler = void (*)(uint32_t texture);
+SGTextureDeletedHandler SGSetTextureDeletedHandler(SGTextureDeletedHandler handler);

@@ -1,0 +1,77 @@
+// Nodes: dataflow elements that own typed ports and compute their outputs from their inputs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "scenegraph/SGObject.h"
+#include "scenegraph/SGPort.h"
+#include "scenegraph/SGPortID.h"
+
+// Class bits. Every constructor along a class chain ORs in its own bit, so a node's mask holds
+// several (a sprite is SGNodeClassRenderNode | SGNodeClassSpriteNode); test single bits.
+enum SGNodeClass : uint32_t {
+    SGNodeClassRenderNode = 1,
+    SGNodeClassAttributeNode = 2,
+    SGNodeClassArithmeticNode = 4,
+    SGNodeClassAssetLoaderNode = 8,
+    SGNodeClassClearNode = 16,
+    SGNodeClassColorNode = 32,
+    SGNodeClassImageLoaderNode = 64,
+    SGNodeClassOrtho2DSpace = 128,
+    SGNodeClassParticleSystemNode = 256,
+    SGNodeClassReplicatorNode = 512,
+    SGNodeClassSpace = 1024,
+    SGNodeClassSpriteNode = 2048,
+    SGNodeClassSoundListenerNode = 4096,
+    SGNodeClassSoundLoaderNode = 8192,
+    SGNodeClassSoundPlayerNode = 16384,
+    SGNodeClassStringToImageNode = 32768,
+    SGNodeClassWrapNode = 65536,
+    SGNodeClassImageFlipNode = 131072,
+};
+
+class SGNode : public SGObject {
+public:
+    SGNode() = default;
+    ~SGNode() override = default;
+
+    // Writes outputs from inputs. The base does nothing.
+    virtual void compute() {}
+    // The node's port with that identifier, or null. The base has none.
+    virtual SGPort* portForID(SGPortID id);
+
+    // Computes when dirty (clearing the flag first, so a read during compute does not recurse).
+    void update();
+
+    uint32_t nodeClass() const { return nodeClass_; }
+    bool hasClass(uint32_t bits) const { return (nodeClass_ & bits) == bits; }
+    const std::vector<SGPort*>& outputPorts() const { return outputPorts_; }
+
+    // Set by markAsDirty, cleared by update; a new node computes on its first read.
+    bool dirty = true;
+
+protected:
+    void addNodeClass(uint32_t bits) { nodeClass_ |= bits; }
+
+    // Constructors add all their outputs first, then their inputs: each input lists every output
+    // of its node as a destination, so marking an input marks the node's outputs.
+    void addOutputPort(SGPort* port, SGPortValueType type);
+    void addInputPort(SGPort* port, SGPortValueType type);
+
+private:
+    uint32_t nodeClass_ = 0;
+    std::vector<SGPort*> outputPorts_;  // members of the node, not owned separately
+};
+
+// A node computed on every frame and drawn in the order of its layer.
+class SGRenderNode : public SGNode {
+public:
+    SGRenderNode() { addNodeClass(SGNodeClassRenderNode); }
+
+    // Ascending layer; the order of equal layers is not defined.
+    static bool compare(const SGRenderNode* a, const SGRenderNode* b) { return a->layer < b->layer; }
+
+    // Changing it does not re-sort: callers sort their space afterwards.
+    int32_t layer = 0;
+};

@@ -1,0 +1,26 @@
+// The intrusive reference count shared by every scene-graph object (nodes, spaces, scenes).
+// Single-threaded by design: counts are plain integers touched only on the main thread.
+#pragma once
+
+#include <cstdint>
+
+class SGObject {
+public:
+    SGObject() = default;
+    virtual ~SGObject() = default;
+
+    SGObject(const SGObject&) = delete;
+    SGObject& operator=(const SGObject&) = delete;
+
+    void retain() { ++retainCount_; }
+
+    // Destroys the object when this call drops the last reference (the count was 1).
+    void release() {
+        if (retainCount_-- == 1) delete this;
+    }
+
+    int32_t retainCount() const { return retainCount_; }
+
+private:
+    int32_t retainCount_ = 1;
+};

@@ -1,0 +1,236 @@
+#include "scenegraph/SGPort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+#include <unordered_set>
+
+#include "scenegraph/SGNode.h"
+
+namespace {
+
+// A connection retains the source's node, except within one node: a node need not keep itself
+// alive, and counting such a link would make the node immortal.
+void retainSourceNode(const SGPort* dest, const SGPort* source) {
+    if (source->owner() && source->owner() != dest->owner()) source->owner()->retain();
+}
+
+void releaseSourceNode(const SGPort* dest, SGNode* sourceOwner) {
+    if (sourceOwner && sourceOwner != dest->owner()) sourceOwner->release();
+}
+
+// Whether some node up the source chain is dirty: marking stops there, so a consumer connected
+// below it would never hear of later changes.
+bool upstreamDirty(const SGPort* port) {
+    for (; port; port = port->source())
+        if (port->owner() && port->owner()->dirty) return true;
+    return false;
+}
+
+// Number to text: two significant digits in the general notation (0.33, 1.5e+02).
+std::string numberText(float number) {
+    std::ostringstream out;
+    out.precision(2);
+    out << number;
+    return out.str();
+}
+
+template <class T>
+T parseText(const std::string& text) {
+    std::istringstream in(text);
+    T result{};
+    in >> result;
+    return in.fail() ? T{} : result;
+}
+
+int truncateToInt(float number) {
+    if (std::isnan(number)) return 0;
+    if (number >= 2147483647.0f) return std::numeric_limits<int>::max();
+    if (number <= -2147483648.0f) return std::numeric_limits<int>::min();
+    return static_cast<int>(number);
+}
+
+}  // namespace
+
+SGPort::~SGPort() {
+    // Ports still reading from this one can only be siblings in the same node (other readers keep
+    // the node alive); leave them unconnected rather than pointing at a dead port.
+    for (SGPort* dest : destPorts_)
+        if (dest->source_ == this) dest->source_ = nullptr;
+    if (source_) {
+        auto& list = source_->destPorts_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        SGNode* sourceOwner = source_->owner_;
+        source_ = nullptr;
+        releaseSourceNode(this, sourceOwner);
+    }
+}
+
+std::string SGPort::stringValue() { return {}; }
+float SGPort::numberValue() { return 0.0f; }
+int SGPort::intValue() { return 0; }
+bool SGPort::boolValue() { return false; }
+SGColor SGPort::colorValue() { return SGWhiteColor; }
+std::shared_ptr<SGSound> SGPort::soundValue() const { return {}; }
+SGImage SGPort::imageValue() { return SGImageNull; }
+
+bool SGPort::setValue(SGPort* source) {
+    if (source && (source == this || reaches(source))) {
+        std::fprintf(stderr, "SGPort: connection refused, it would close a cycle\n");
+        return false;
+    }
+    // Retain the new source before letting go of the old one: they may share a node whose only
+    // reference is this connection.
+    if (source) retainSourceNode(this, source);
+    if (source_) {
+        auto& list = source_->destPorts_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        SGNode* oldOwner = source_->owner_;
+        source_ = nullptr;
+        releaseSourceNode(this, oldOwner);  // may destroy that node and its ports
+    }
+    if (!source) return true;
+    source_ = source;
+    source->destPorts_.push_back(this);
+    if (upstreamDirty(source)) markAsDirty();
+    return true;
+}
+
+void SGPort::markAsDirty() {
+    if (owner_ && owner_->dirty) return;
+    for (SGPort* dest : destPorts_) dest->markAsDirty();
+    if (owner_) owner_->dirty = true;
+}
+
+void SGPort::addDestPort(SGPort* destPort) {
+    if (!destPort) {
+        std::fprintf(stderr, "Assertion failed: destPort\n");
+        std::abort();
+    }
+    destPorts_.push_back(destPort);
+}
+
+void SGPort::pull() const {
+    if (owner_) owner_->update();
+}
+
+bool SGPort::reaches(const SGPort* target) const {
+    std::vector<const SGPort*> pending{this};
+    std::unordered_set<const SGPort*> seen{this};
+    while (!pending.empty()) {
+        const SGPort* port = pending.back();
+        pending.pop_back();
+        if (port == target) return true;
+        for (const SGPort* dest : port->destPorts_)
+            if (seen.insert(dest).second) pending.push_back(dest);
+    }
+    return false;
+}
+
+// String ports
+
+void SGStringPort::setValue(const std::string& text) {
+    if (value == text) return;
+    value = text;
+    markAsDirty();
+}
+
+std::string SGStringPort::stringValue() {
+    if (source()) return source()->stringValue();
+    pull();
+    return value;
+}
+
+float SGStringPort::numberValue() { return parseText<float>(stringValue()); }
+int SGStringPort::intValue() { return parseText<int>(stringValue()); }
+
+bool SGStringPort::boolValue() {
+    // Read as a whole number: any nonzero number is true. The stream flags a number other than 0
+    // or 1 as failed but still yields true; the words "true"/"false" are not recognised.
+    std::istringstream in(stringValue());
+    bool result = false;
+    in >> result;
+    return result;
+}
+
+// Number ports
+
+void SGNumberPort::setValue(float number) {
+    if (value == number) return;
+    value = number;
+    markAsDirty();
+}
+
+float SGNumberPort::numberValue() {
+    if (source()) return source()->numberValue();
+    pull();
+    return value;
+}
+
+std::string SGNumberPort::stringValue() { return numberText(numberValue()); }
+int SGNumberPort::intValue() { return truncateToInt(numberValue()); }
+bool SGNumberPort::boolValue() { return numberValue() != 0.0f; }
+
+// Integer ports
+
+void SGIntegerPort::setValue(int number) {
+    if (value == number) return;
+    value = number;
+    markAsDirty();
+}
+
+int SGIntegerPort::intValue() {
+    if (source()) return source()->intValue();
+    pull();
+    return value;
+}
+
+std::string SGIntegerPort::stringValue() { return std::to_string(intValue()); }
+float SGIntegerPort::numberValue() { return static_cast<float>(intValue()); }
+bool SGIntegerPort::boolValue() { return intValue() != 0; }
+
+// Boolean ports
+
+void SGBooleanPort::setValue(bool flag) {
+    if (value == flag) return;
+    value = flag;
+    markAsDirty();
+}
+
+bool SGBooleanPort::boolValue() {
+    if (source()) return source()->boolValue();
+    pull();
+    return value;
+}
+
+std::string SGBooleanPort::stringValue() { return boolValue() ? "true" : "false"; }
+float SGBooleanPort::numberValue() { return boolValue() ? 1.0f : 0.0f; }
+int SGBooleanPort::intValue() { return boolValue() ? 1 : 0; }
+
+// Colour, image and sound ports
+
+SGColor SGColorPort::colorValue() {
+    if (source()) return source()->colorValue();
+    pull();
+    return value;
+}
+
+SGImage SGImagePort::imageValue() {
+    if (source()) return source()->imageValue();
+    pull();
+    return value;
+}
+
+void SGSoundPort::setValue(std::shared_ptr<SGSound> sound) {
+    value = std::move(sound);
+    markAsDirty();
+}
+
+std::shared_ptr<SGSound> SGSoundPort::soundValue() const {
+    if (source()) return source()->soundValue();
+    pull();
+    return value;
+}

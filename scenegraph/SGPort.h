@@ -1,0 +1,167 @@
+// Typed ports: the values that flow between nodes. Reading is pull-based and lazy: a connected port
+// reads through its source; an unconnected one first lets a dirty owner compute. A changed value
+// marks everything downstream dirty, stopping at nodes that are already dirty.
+//
+// A connection retains the source port's node, so a producer lives as long as someone reads it.
+// The port graph is kept acyclic: a connection that would close a loop is refused.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scenegraph/SGColor.h"
+#include "scenegraph/SGImage.h"
+
+class SGNode;
+class SGSound;  // a decoded sound, shared by reference (defined by the sound layer)
+
+enum class SGPortValueType : int32_t {
+    NIL = 0,
+    STRING = 1,
+    NUMBER = 2,
+    INTEGER = 3,
+    BOOLEAN = 4,
+    COLOR = 5,
+    SOUND = 6,
+    IMAGE = 7,
+    ASSETNAME = 8,  // a string port whose text names an asset
+};
+
+class SGPort {
+public:
+    SGPort() = default;
+    // Disconnects from its source (releasing the source's node) and detaches its destinations.
+    virtual ~SGPort();
+
+    SGPort(const SGPort&) = delete;
+    SGPort& operator=(const SGPort&) = delete;
+
+    // Getters. The base answers a neutral value for kinds a port does not hold and never pulls.
+    virtual std::string stringValue();
+    virtual float numberValue();
+    virtual int intValue();
+    virtual bool boolValue();
+    virtual SGColor colorValue();
+    virtual std::shared_ptr<SGSound> soundValue() const;
+    virtual SGImage imageValue();
+
+    // Makes this port read from `source` (null disconnects). Connecting first drops any earlier
+    // source. Returns false, changing nothing, when the connection would close a cycle.
+    // Connecting to a source whose node is still dirty marks this port dirty, so that later
+    // changes upstream reach this port's consumers.
+    virtual bool setValue(SGPort* source);
+    void disconnect() { setValue(static_cast<SGPort*>(nullptr)); }
+
+    // Marks the owner and everything downstream dirty, stopping at nodes already dirty.
+    void markAsDirty();
+    void addDestPort(SGPort* destPort);
+
+    SGNode* owner() const { return owner_; }
+    SGPortValueType type() const { return type_; }
+    SGPort* source() const { return source_; }
+    const std::vector<SGPort*>& destPorts() const { return destPorts_; }
+
+protected:
+    // Lets a dirty owner compute before a stored value is returned.
+    void pull() const;
+
+private:
+    friend class SGNode;  // sets owner and type when the node adds the port
+
+    bool reaches(const SGPort* target) const;
+
+    SGNode* owner_ = nullptr;
+    SGPortValueType type_ = SGPortValueType::NIL;
+    std::vector<SGPort*> destPorts_;  // may hold duplicates
+    SGPort* source_ = nullptr;
+};
+
+// Typed ports. `value` is the stored value: nodes write it directly from compute (which marks
+// nothing); the typed setters store only a changed value and then mark downstream dirty.
+
+class SGStringPort : public SGPort {
+public:
+    explicit SGStringPort(std::string initial = {}) : value(std::move(initial)) {}
+    using SGPort::setValue;
+    void setValue(const char* text) { setValue(std::string(text ? text : "")); }
+    void setValue(const std::string& text);
+
+    std::string stringValue() override;
+    float numberValue() override;
+    int intValue() override;
+    bool boolValue() override;
+
+    std::string value;
+};
+
+class SGNumberPort : public SGPort {
+public:
+    explicit SGNumberPort(float initial = 0.0f) : value(initial) {}
+    using SGPort::setValue;
+    void setValue(float number);
+
+    float numberValue() override;
+    std::string stringValue() override;
+    int intValue() override;
+    bool boolValue() override;
+
+    float value;
+};
+
+class SGIntegerPort : public SGPort {
+public:
+    explicit SGIntegerPort(int32_t initial = 0) : value(initial) {}
+    using SGPort::setValue;
+    void setValue(int number);
+
+    int intValue() override;
+    std::string stringValue() override;
+    float numberValue() override;
+    bool boolValue() override;
+
+    int32_t value;
+};
+
+class SGBooleanPort : public SGPort {
+public:
+    explicit SGBooleanPort(bool initial = false) : value(initial) {}
+    using SGPort::setValue;
+    void setValue(bool flag);
+
+    bool boolValue() override;
+    std::string stringValue() override;
+    float numberValue() override;
+    int intValue() override;
+
+    bool value;
+};
+
+class SGColorPort : public SGPort {
+public:
+    explicit SGColorPort(SGColor initial = SGWhiteColor) : value(initial) {}
+    SGColor colorValue() override;
+
+    SGColor value;
+};
+
+class SGImagePort : public SGPort {
+public:
+    explicit SGImagePort(SGImage initial = SGImageNull) : value(initial) {}
+    SGImage imageValue() override;
+
+    SGImage value;
+};
+
+class SGSoundPort : public SGPort {
+public:
+    SGSoundPort() = default;
+    using SGPort::setValue;
+    // Stores the sound and marks downstream dirty every time (sounds are not compared).
+    void setValue(std::shared_ptr<SGSound> sound);
+
+    std::shared_ptr<SGSound> soundValue() const override;
+
+    std::shared_ptr<SGSound> value;
+};

@@ -1,0 +1,44 @@
+#include "scenegraph/SGRenderManagerBase.h"
+
+#include <algorithm>
+
+#include "scenegraph/SGSpace.h"
+
+void SGRenderManagerBase::registerNode(SGRenderNode* node) { drawList_.push_back(node); }
+
+void SGRenderManagerBase::unregisterNode(SGRenderNode* node) {
+    auto it = std::find(drawList_.begin(), drawList_.end(), node);
+    if (it != drawList_.end()) drawList_.erase(it);
+}
+
+void SGRenderManagerBase::unregisterAllNodes() { drawList_.clear(); }
+
+void SGRenderManagerBase::sortNodes() {
+    std::stable_sort(drawList_.begin(), drawList_.end(), SGRenderNode::compare);
+    for (SGRenderNode* node : drawList_)
+        if (node->nodeClass() & SGNodeClassSpace) static_cast<SGSpace*>(node)->sortRenderNodes();
+}
+
+void SGRenderManagerBase::render() { renderDrawList(); }
+
+void SGRenderManagerBase::renderDrawList() {
+    for (SGRenderNode* node : drawList_) {
+        uint32_t bits = node->nodeClass();
+        if (bits & SGNodeClassClearNode)
+            drawClear(node);
+        else if (bits & SGNodeClassOrtho2DSpace)
+            drawOrtho2DSpace(static_cast<SGSpace*>(node));
+        else if (bits & SGNodeClassParticleSystemNode)
+            drawParticleSystem(node);
+        else if (bits & SGNodeClassReplicatorNode)
+            drawReplicator(static_cast<SGSpace*>(node));
+        else if (bits & SGNodeClassSpriteNode)
+            drawSprite(node);
+        else if (bits & SGNodeClassWrapNode)
+            drawWrapSpace(static_cast<SGSpace*>(node));
+        else if (bits & SGNodeClassSpace)
+            drawSpace(static_cast<SGSpace*>(node));
+    }
+}
+
+void SGRenderManagerBase::drawSpace(SGSpace* space) { space->render(); }

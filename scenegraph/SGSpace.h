@@ -1,0 +1,75 @@
+// Spaces: render nodes that hold nodes, own them, and draw their render nodes through a render
+// manager of their own. Spaces nest.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "scenegraph/IRenderManager.h"
+#include "scenegraph/SGNode.h"
+
+class DKEngineAssetManager;
+class SoundManager;
+
+class SGSpace : public SGRenderNode {
+public:
+    // The render manager comes from SGMakeRenderManager unless one is given.
+    SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager);
+    SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager,
+            std::unique_ptr<IRenderManager> renderManager);
+    // A nested space, with its parent's managers.
+    explicit SGSpace(SGSpace* parent);
+    // Releases every node, then deletes the render manager.
+    ~SGSpace() override;
+
+    // Makes, adds and returns a node of exactly that class, or returns null for a class a space
+    // cannot make (attribute nodes belong to no space; ortho spaces are made by scenes).
+    SGNode* createNode(uint32_t nodeClass);
+    // Takes over the node's creation reference; render nodes are registered for drawing.
+    void addNode(SGNode* node);
+    // Releases a member node (it lives on while a connection retains it); others are ignored.
+    void removeNode(SGNode* node);
+    void removeAllNodes();
+
+    // Runs every render node's compute, whatever its dirty flag; other nodes compute when read.
+    void compute() override;
+    virtual void render();
+    virtual void willRender() {}
+    virtual void didRender() {}
+
+    // Orders the render nodes by layer (equal layers in no defined order) and sorts the draw list.
+    void sortRenderNodes();
+    int countRenderNodes() const { return static_cast<int>(renderNodes_.size()); }
+
+    const std::vector<SGNode*>& nodes() const { return nodes_; }
+    const std::vector<SGRenderNode*>& renderNodes() const { return renderNodes_; }
+    IRenderManager& renderManager() const { return *renderManager_; }
+    DKEngineAssetManager* assetManager() const { return assetManager_; }
+    SoundManager* soundManager() const { return soundManager_; }
+
+private:
+    std::vector<SGNode*> nodes_;              // one owned reference each
+    std::vector<SGRenderNode*> renderNodes_;  // the members with the render bit; not owning
+    std::unique_ptr<IRenderManager> renderManager_;
+    DKEngineAssetManager* assetManager_;  // not owned
+    SoundManager* soundManager_;          // not owned
+};
+
+// The 2D camera space. The renderers read its ports to set up the projection.
+class SGOrtho2DSpace : public SGSpace {
+public:
+    SGOrtho2DSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager);
+
+    SGPort* portForID(SGPortID id) override;
+    void willRender() override {}
+    void didRender() override {}
+
+    SGNumberPort x;
+    SGNumberPort y;
+    SGNumberPort width;
+    SGNumberPort height;
+    SGNumberPort near;
+    SGNumberPort far;
+    SGNumberPort viewRotation;
+    SGNumberPort modelRotation;
+};
