@@ -18,10 +18,18 @@ SGTextureDeletedHandler SGSetTextureDeletedHandler(SGTextureDeletedHandler handl
     return std::exchange(textureDeletedHandler, handler);
 }
 
-float SGTextureRect::getWidth() const { return std::fabs(x1 - x0); }
-float SGTextureRect::getHeight() const { return std::fabs(y1 - y0); }
-void SGTextureRect::flipHorizontally() { std::swap(x0, x1); }
-void SGTextureRect::flipVertically() { std::swap(y0, y1); }
+float SGTextureRect::getWidth() const {
+    return std::fabs(x1 - x0);
+}
+float SGTextureRect::getHeight() const {
+    return std::fabs(y1 - y0);
+}
+void SGTextureRect::flipHorizontally() {
+    std::swap(x0, x1);
+}
+void SGTextureRect::flipVertically() {
+    std::swap(y0, y1);
+}
 
 namespace {
 
@@ -46,8 +54,12 @@ void crop(float& start, float& end, float fraction, SGAnchorMode anchor) {
 
 }  // namespace
 
-void SGTextureRect::cropHorizontally(float fraction, SGAnchorMode anchor) { crop(x0, x1, fraction, anchor); }
-void SGTextureRect::cropVertically(float fraction, SGAnchorMode anchor) { crop(y0, y1, fraction, anchor); }
+void SGTextureRect::cropHorizontally(float fraction, SGAnchorMode anchor) {
+    crop(x0, x1, fraction, anchor);
+}
+void SGTextureRect::cropVertically(float fraction, SGAnchorMode anchor) {
+    crop(y0, y1, fraction, anchor);
+}
 
 int32_t SGImage::getWidth() const {
     return static_cast<int32_t>(static_cast<float>(textureWidth) * textureRect.getWidth());
@@ -57,7 +69,9 @@ int32_t SGImage::getHeight() const {
     return static_cast<int32_t>(static_cast<float>(textureHeight) * textureRect.getHeight());
 }
 
-bool SGImage::isNull() const { return texture == SGImageNull.texture && textureRect == SGImageNull.textureRect; }
+bool SGImage::isNull() const {
+    return texture == SGImageNull.texture && textureRect == SGImageNull.textureRect;
+}
 
 void SGImage::freeImage() const {
     GLuint name = texture;

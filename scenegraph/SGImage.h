@@ -31,9 +31,9 @@ struct SGTextureRect {
 };
 
 struct SGImage {
-    int32_t width;        // nominal size in points
+    int32_t width;  // nominal size in points
     int32_t height;
-    uint32_t texture;     // GL texture name, 0 for none
+    uint32_t texture;      // GL texture name, 0 for none
     int32_t textureWidth;  // texture size in pixels
     int32_t textureHeight;
     SGTextureRect textureRect;

@@ -1,6 +1,8 @@
 #include "scenegraph/SGNode.h"
 
-SGPort* SGNode::portForID(SGPortID) { return nullptr; }
+SGPort* SGNode::portForID(SGPortID) {
+    return nullptr;
+}
 
 void SGNode::update() {
     if (!dirty) return;

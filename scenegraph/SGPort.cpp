@@ -69,13 +69,27 @@ SGPort::~SGPort() {
     }
 }
 
-std::string SGPort::stringValue() { return {}; }
-float SGPort::numberValue() { return 0.0f; }
-int SGPort::intValue() { return 0; }
-bool SGPort::boolValue() { return false; }
-SGColor SGPort::colorValue() { return SGWhiteColor; }
-std::shared_ptr<SGSound> SGPort::soundValue() const { return {}; }
-SGImage SGPort::imageValue() { return SGImageNull; }
+std::string SGPort::stringValue() {
+    return {};
+}
+float SGPort::numberValue() {
+    return 0.0f;
+}
+int SGPort::intValue() {
+    return 0;
+}
+bool SGPort::boolValue() {
+    return false;
+}
+SGColor SGPort::colorValue() {
+    return SGWhiteColor;
+}
+std::shared_ptr<SGSound> SGPort::soundValue() const {
+    return {};
+}
+SGImage SGPort::imageValue() {
+    return SGImageNull;
+}
 
 bool SGPort::setValue(SGPort* source) {
     if (source && (source == this || reaches(source))) {
@@ -144,8 +158,12 @@ std::string SGStringPort::stringValue() {
     return value;
 }
 
-float SGStringPort::numberValue() { return parseText<float>(stringValue()); }
-int SGStringPort::intValue() { return parseText<int>(stringValue()); }
+float SGStringPort::numberValue() {
+    return parseText<float>(stringValue());
+}
+int SGStringPort::intValue() {
+    return parseText<int>(stringValue());
+}
 
 bool SGStringPort::boolValue() {
     // Read as a whole number: any nonzero number is true. The stream flags a number other than 0
@@ -170,9 +188,15 @@ float SGNumberPort::numberValue() {
     return value;
 }
 
-std::string SGNumberPort::stringValue() { return numberText(numberValue()); }
-int SGNumberPort::intValue() { return truncateToInt(numberValue()); }
-bool SGNumberPort::boolValue() { return numberValue() != 0.0f; }
+std::string SGNumberPort::stringValue() {
+    return numberText(numberValue());
+}
+int SGNumberPort::intValue() {
+    return truncateToInt(numberValue());
+}
+bool SGNumberPort::boolValue() {
+    return numberValue() != 0.0f;
+}
 
 // Integer ports
 
@@ -188,9 +212,15 @@ int SGIntegerPort::intValue() {
     return value;
 }
 
-std::string SGIntegerPort::stringValue() { return std::to_string(intValue()); }
-float SGIntegerPort::numberValue() { return static_cast<float>(intValue()); }
-bool SGIntegerPort::boolValue() { return intValue() != 0; }
+std::string SGIntegerPort::stringValue() {
+    return std::to_string(intValue());
+}
+float SGIntegerPort::numberValue() {
+    return static_cast<float>(intValue());
+}
+bool SGIntegerPort::boolValue() {
+    return intValue() != 0;
+}
 
 // Boolean ports
 
@@ -206,9 +236,15 @@ bool SGBooleanPort::boolValue() {
     return value;
 }
 
-std::string SGBooleanPort::stringValue() { return boolValue() ? "true" : "false"; }
-float SGBooleanPort::numberValue() { return boolValue() ? 1.0f : 0.0f; }
-int SGBooleanPort::intValue() { return boolValue() ? 1 : 0; }
+std::string SGBooleanPort::stringValue() {
+    return boolValue() ? "true" : "false";
+}
+float SGBooleanPort::numberValue() {
+    return boolValue() ? 1.0f : 0.0f;
+}
+int SGBooleanPort::intValue() {
+    return boolValue() ? 1 : 0;
+}
 
 // Colour, image and sound ports
 

@@ -4,14 +4,18 @@
 
 #include "scenegraph/SGSpace.h"
 
-void SGRenderManagerBase::registerNode(SGRenderNode* node) { drawList_.push_back(node); }
+void SGRenderManagerBase::registerNode(SGRenderNode* node) {
+    drawList_.push_back(node);
+}
 
 void SGRenderManagerBase::unregisterNode(SGRenderNode* node) {
     auto it = std::find(drawList_.begin(), drawList_.end(), node);
     if (it != drawList_.end()) drawList_.erase(it);
 }
 
-void SGRenderManagerBase::unregisterAllNodes() { drawList_.clear(); }
+void SGRenderManagerBase::unregisterAllNodes() {
+    drawList_.clear();
+}
 
 void SGRenderManagerBase::sortNodes() {
     std::stable_sort(drawList_.begin(), drawList_.end(), SGRenderNode::compare);
@@ -19,7 +23,9 @@ void SGRenderManagerBase::sortNodes() {
         if (node->nodeClass() & SGNodeClassSpace) static_cast<SGSpace*>(node)->sortRenderNodes();
 }
 
-void SGRenderManagerBase::render() { renderDrawList(); }
+void SGRenderManagerBase::render() {
+    renderDrawList();
+}
 
 void SGRenderManagerBase::renderDrawList() {
     for (SGRenderNode* node : drawList_) {
@@ -41,4 +47,6 @@ void SGRenderManagerBase::renderDrawList() {
     }
 }
 
-void SGRenderManagerBase::drawSpace(SGSpace* space) { space->render(); }
+void SGRenderManagerBase::drawSpace(SGSpace* space) {
+    space->render();
+}

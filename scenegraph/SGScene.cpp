@@ -23,9 +23,8 @@ SGScene::~SGScene() {
 }
 
 SGSpace* SGScene::createSpace(uint32_t nodeClass) {
-    SGSpace* space = nodeClass == SGNodeClassOrtho2DSpace
-                         ? new SGOrtho2DSpace(soundManager_, assetManager_)
-                         : new SGSpace(soundManager_, assetManager_);
+    SGSpace* space = nodeClass == SGNodeClassOrtho2DSpace ? new SGOrtho2DSpace(soundManager_, assetManager_)
+                                                          : new SGSpace(soundManager_, assetManager_);
     spaces_.push_back(space);
     renderManager_->registerNode(space);
     return space;

@@ -92,14 +92,23 @@ SGOrtho2DSpace::SGOrtho2DSpace(SoundManager* soundManager, DKEngineAssetManager*
 
 SGPort* SGOrtho2DSpace::portForID(SGPortID id) {
     switch (id) {
-        case SGPortID::x: return &x;
-        case SGPortID::y: return &y;
-        case SGPortID::width: return &width;
-        case SGPortID::height: return &height;
-        case SGPortID::near: return &near;
-        case SGPortID::far: return &far;
-        case SGPortID::viewRotation: return &viewRotation;
-        case SGPortID::modelRotation: return &modelRotation;
-        default: return nullptr;
+        case SGPortID::x:
+            return &x;
+        case SGPortID::y:
+            return &y;
+        case SGPortID::width:
+            return &width;
+        case SGPortID::height:
+            return &height;
+        case SGPortID::near:
+            return &near;
+        case SGPortID::far:
+            return &far;
+        case SGPortID::viewRotation:
+            return &viewRotation;
+        case SGPortID::modelRotation:
+            return &modelRotation;
+        default:
+            return nullptr;
     }
 }

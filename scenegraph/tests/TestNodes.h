@@ -26,10 +26,14 @@ public:
 
     SGPort* portForID(SGPortID id) override {
         switch (id) {
-            case SGPortID::output: return &output;
-            case SGPortID::input1: return &input1;
-            case SGPortID::input2: return &input2;
-            default: return nullptr;
+            case SGPortID::output:
+                return &output;
+            case SGPortID::input1:
+                return &input1;
+            case SGPortID::input2:
+                return &input2;
+            default:
+                return nullptr;
         }
     }
 

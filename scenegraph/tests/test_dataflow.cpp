@@ -94,7 +94,7 @@ TEST(Dataflow, MarkingStopsAtTheFirstDirtyNode) {
     b->output.numberValue();
     a->input1.setValue(1.0f);
     EXPECT_TRUE(b->dirty);
-    b->dirty = false;  // pretend b was recomputed by other means
+    b->dirty = false;          // pretend b was recomputed by other means
     a->input1.setValue(2.0f);  // a is still dirty: the walk ends there
     EXPECT_FALSE(b->dirty);
 }

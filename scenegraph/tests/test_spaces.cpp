@@ -153,7 +153,8 @@ TEST_F(Spaces, OrthoSpaceAnswersItsCameraPorts) {
 TEST_F(Spaces, RenderWithInitialStateInterleavesAndDrawsNothing) {
     SGScene initial(nullptr, nullptr), scene(nullptr, nullptr);
     for (const char* name : {"i0", "i1"}) initial.createSpace(0)->addNode(new TestSprite(name, &computed));
-    for (const char* name : {"s0", "s1", "s2"}) scene.createSpace(0)->addNode(new TestSprite(name, &computed));
+    for (const char* name : {"s0", "s1", "s2"})
+        scene.createSpace(0)->addNode(new TestSprite(name, &computed));
     scene.defaultSpace().addNode(new TestSprite("default", &computed));
     scene.renderWithInitialState(initial);
     // The initial scene has one space fewer: nothing is read past its end.

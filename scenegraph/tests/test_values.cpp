@@ -132,7 +132,9 @@ TEST(Image, PixelSizeComesFromTextureAndRect) {
 
 namespace {
 std::vector<uint32_t> deletedTextures;
-void recordDeleted(uint32_t name) { deletedTextures.push_back(name); }
+void recordDeleted(uint32_t name) {
+    deletedTextures.push_back(name);
+}
 }  // namespace
 
 TEST(Image, FreeImageTellsTheES2RendererOnlyWhenItIsInUse) {
