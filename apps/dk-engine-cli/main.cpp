@@ -14,6 +14,7 @@
 #include <string>
 
 #include "apps/dk-engine-cli/Commands.h"
+#include "scenegraph/IRenderManager.h"
 
 namespace {
 
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // As the player's GL view does: scenes made from now on draw with the renderer of the context.
+    DKShouldUseGLES2 = !o.es1;
     std::string glError;
     host.gl = plat::gl::HeadlessContext::create(o.width, o.height,
                                                 o.es1 ? plat::gl::Api::ES1 : plat::gl::Api::ES2, &glError);
