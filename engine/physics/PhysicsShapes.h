@@ -1,0 +1,42 @@
+// Shape objects of the "physics" module. A fixture definition counts the shape object it refers to,
+// so a script may drop its last reference to the shape before creating the fixture.
+#pragma once
+
+#include <box2d/box2d.h>
+
+namespace dk::physics {
+
+class ShapeObject {
+public:
+    virtual ~ShapeObject() = default;
+    // The Box2D shape a fixture is made from, checked against everything Box2D asserts on; `scratch`
+    // holds a shape that has to be completed first. Throws b2Exception.
+    virtual const b2Shape* prepare(b2PolygonShape& scratch) const = 0;
+
+    int refs = 1;
+};
+
+class PolygonShapeObject : public ShapeObject {
+public:
+    // Each half extent in metres, raised to at least 0.01.
+    void setAsBox(float halfWidth, float halfHeight);
+    // Appends a vertex (metres). Box2D's vertex array holds 8: a ninth is refused (b2Exception).
+    void addVertex(const b2Vec2& vertex);
+    const b2Shape* prepare(b2PolygonShape& scratch) const override;
+
+    b2PolygonShape shape;  // no vertices, skin radius b2_polygonRadius (0.01 m), centroid (0, 0)
+
+private:
+    // Vertices added one by one carry no normals and no centroid: prepare() completes them.
+    bool fromVertices_ = false;
+};
+
+class CircleShapeObject : public ShapeObject {
+public:
+    explicit CircleShapeObject(float radius) { shape.m_radius = radius; }
+    const b2Shape* prepare(b2PolygonShape& scratch) const override;
+
+    b2CircleShape shape;
+};
+
+}  // namespace dk::physics

@@ -1,0 +1,119 @@
+// Box2D worlds for the "physics" module: the contact filter and listener that carry the module's
+// collision rules and script callbacks, and the checked operations that create, destroy and step.
+//
+// Box2D 2.4's assertions abort the process, so every precondition Box2D would assert is tested here
+// first and a violation is thrown as b2Exception, which the Lua binding reports.
+#pragma once
+
+#include <box2d/box2d.h>
+#include <lua.hpp>
+
+#include <cstdint>
+#include <map>
+#include <utility>
+
+#include "engine/physics/PhysicsRecords.h"
+
+namespace dk::physics {
+
+inline constexpr const char* kWorldMT = "physics.WorldMT";
+inline constexpr const char* kBodyDefMT = "physics.BodyDefMT";
+inline constexpr const char* kBodyMT = "physics.BodyMT";
+inline constexpr const char* kFixtureDefMT = "physics.FixtureDefMT";
+inline constexpr const char* kFixtureMT = "physics.FixtureMT";
+inline constexpr const char* kPolygonShapeMT = "physics.PolygonShapeMT";
+inline constexpr const char* kCircleShapeMT = "physics.CircleShapeMT";
+
+// A refused Box2D precondition: the expression as Box2D states it, and where it was checked.
+class b2Exception {
+public:
+    b2Exception(const char* expression, const char* file, int32_t line);
+    // Writes "file:line assertion failed expression" and a line end to standard output.
+    void Report() const;
+
+    const char* expression;
+    const char* file;
+    int32_t line;
+};
+
+#define DK_B2_REQUIRE(condition, expression)                                     \
+    do {                                                                         \
+        if (!(condition)) throw ::dk::physics::b2Exception(expression, __FILE__, __LINE__); \
+    } while (0)
+
+class ShapeObject;
+
+struct BodyDefinition {
+    BodyDefinition();
+    ~BodyDefinition();
+    b2BodyDef def;
+    dkActorUserData* record;
+};
+
+struct FixtureDefinition {
+    explicit FixtureDefinition(dkFixtureUserData* record);
+    ~FixtureDefinition();
+    void setShape(ShapeObject* shape);
+    b2FixtureDef def;
+    dkFixtureUserData* record;
+    ShapeObject* shape = nullptr;  // counted: a collected shape object stays alive while used here
+};
+
+dkActorUserData* actorRecord(const b2Body* body);
+dkFixtureUserData* fixtureRecord(const b2Fixture* fixture);
+
+// Replaces Box2D's category, mask and group filtering with the module's rules.
+class dkContactFilter : public b2ContactFilter {
+public:
+    bool ShouldCollide(b2Fixture* fixtureA, b2Fixture* fixtureB) override;
+};
+
+// Counts begun contacts per reported fixture pair and calls the scripts on the first begin and the
+// last end of each pair.
+class dkContactListener : public b2ContactListener {
+public:
+    explicit dkContactListener(lua_State* L) : luaState(L) {}
+    void BeginContact(b2Contact* contact) override;
+    void EndContact(b2Contact* contact) override;
+
+    std::map<std::pair<b2Fixture*, b2Fixture*>, int32_t> pairCounts;
+    lua_State* luaState;
+
+private:
+    void callScript(const char* global, b2Fixture* fixtureA, b2Fixture* fixtureB);
+};
+
+class dkWorld;
+
+struct World {
+    dkWorld* world = nullptr;
+    dkContactListener* listener = nullptr;
+    dkContactFilter* filter = nullptr;
+    // Non-zero while Box2D may call back into the scripts (stepping, destroying): the scripts must
+    // not change or step the world then. Box2D only locks it while stepping.
+    int busy = 0;
+    // Collected by Lua while busy: destroyed when the busy operation ends.
+    bool collected = false;
+};
+
+// Remembers the thread the collision callbacks run on: the main Lua thread, which outlives every
+// world (a coroutine that made a world may be collected before it).
+void setCallbackThread(lua_State* L);
+
+World* createWorld(lua_State* L, float gravityX, float gravityY, bool doSleep);
+// Destroys the world with its bodies and fixtures, then the listener, then the filter.
+void destroyWorld(World* world);
+void setGravity(World* world, const b2Vec2& gravity);
+void step(World* world, float timeStep, int32_t velocityIterations, int32_t positionIterations);
+
+b2Body* createBody(World* world, BodyDefinition& definition);
+void destroyBody(World* world, b2Body* body);
+b2Fixture* createFixture(b2Body* body, FixtureDefinition& definition);
+void destroyFixture(b2Body* body, b2Fixture* fixture);
+void setTransform(b2Body* body, const b2Vec2& position, float angle);
+
+// Bodies and fixtures that exist now, so that a handle kept past its object is caught.
+bool isLiveBody(const b2Body* body);
+bool isLiveFixture(const b2Fixture* fixture);
+
+}  // namespace dk::physics
