@@ -1,5 +1,7 @@
 #include "engine/DKLuaLibs.h"
 
+#include "engine/physics/PhysicsModule.h"
+
 const DKLuaLib dk_lualibs[] = {
     {"", luaopen_base},
     {LUA_LOADLIBNAME, luaopen_package},
@@ -9,7 +11,7 @@ const DKLuaLib dk_lualibs[] = {
     {LUA_STRLIBNAME, luaopen_string},
     {LUA_MATHLIBNAME, luaopen_math},
     {"scenegraph", nullptr},
-    {"physics", nullptr},
+    {"physics", luaopen_physics},
     {"tableHelper", nullptr},
     {"pgf", nullptr},
     {"platformWrappers", nullptr},
