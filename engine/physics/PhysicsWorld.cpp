@@ -80,6 +80,34 @@ bool qualifies(b2Fixture* fixture) {
     return false;
 }
 
+// Box2D recomputes a dynamic body's mass whenever a fixture with density comes or any fixture goes,
+// and asserts that the rotational inertia about the centre of mass stays positive. A small shape far
+// from its body's origin loses it to rounding, and an enormous one to overflow: the same float
+// arithmetic run here first tells.
+void checkMass(b2Body* body, const b2Shape* added, float addedDensity, const b2Fixture* removed) {
+    if (body->GetType() != b2_dynamicBody || body->IsFixedRotation()) return;
+    float mass = 0.0f;
+    float inertia = 0.0f;
+    b2Vec2 center(0.0f, 0.0f);
+    auto add = [&](const b2Shape* shape, float density) {
+        if (density == 0.0f) return;
+        b2MassData data;
+        shape->ComputeMass(&data, density);
+        mass += data.mass;
+        center += data.mass * data.center;
+        inertia += data.I;
+    };
+    if (added) add(added, addedDensity);  // a new fixture goes to the head of the list
+    for (b2Fixture* f = body->GetFixtureList(); f; f = f->GetNext()) {
+        if (f != removed) add(f->GetShape(), f->GetDensity());
+    }
+    if (mass > 0.0f) center *= 1.0f / mass;
+    if (inertia > 0.0f) {
+        inertia -= mass * b2Dot(center, center);
+        DK_B2_REQUIRE(inertia > 0.0f, "m_I > 0.0f");
+    }
+}
+
 // Looks the global up and calls it inside the protected call, so that not even a strict globals
 // table can raise an error through Box2D's frames.
 int callGlobal(lua_State* L) {
@@ -290,6 +318,7 @@ b2Fixture* createFixture(b2Body* body, FixtureDefinition& definition) {
     DK_B2_REQUIRE(b2IsValid(def.friction) && def.friction >= 0.0f,
                   "b2IsValid(friction) && friction >= 0.0f");
     DK_B2_REQUIRE(b2IsValid(def.restitution), "b2IsValid(restitution)");
+    if (def.density > 0.0f) checkMass(body, def.shape, def.density, nullptr);
 
     def.userData.pointer = reinterpret_cast<uintptr_t>(retain(definition.record));
     b2Fixture* fixture = body->CreateFixture(&def);
@@ -304,6 +333,7 @@ void destroyFixture(b2Body* body, b2Fixture* fixture) {
     setFixtureRecord(fixture, nullptr);
     DK_B2_REQUIRE(!isBusy(world), "m_world->IsLocked() == false");
     DK_B2_REQUIRE(fixture->GetBody() == body, "fixture->m_body == this");
+    checkMass(body, nullptr, 0.0f, fixture);
 
     BusyScope busy(world);
     body->DestroyFixture(fixture);

@@ -62,6 +62,15 @@ TEST_F(Misuse, FixturesThatBox2DWouldAbortOn) {
     expectRefused(R"(result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(5))
                          fd:setFriction(0/0) end))",
                   "b2IsValid(friction) && friction >= 0.0f");
+    expectRefused("result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(1e30)) end)",
+                  "m_I > 0.0f");
+    // A small shape far from its body's origin: Box2D would assert if rounding left no inertia.
+    for (int offset : {1000, 10000, 100000}) {
+        std::string far = std::to_string(offset);
+        std::string out = reports("far = fixtureWith(function(fd) fd:setShape(polygon(" + far + ", 0, " + far +
+                                  " + 1, 0, " + far + ", 1)) end)  if far then body:destroyFixture(far) end");
+        EXPECT_THAT(out, testing::AnyOf("", testing::MatchesRegex(reportPattern("m_I > 0.0f")))) << far;
+    }
     // A ninth vertex is refused when added; the eight before it make a valid octagon.
     std::string out = reports(R"(
         local s = physics.PolygonShape.new()
