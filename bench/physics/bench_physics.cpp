@@ -23,7 +23,9 @@ constexpr int kSteps = 600;
 constexpr int kRepeats = 5;
 constexpr double kMetresPerPixel = double(0.02f);
 
-float metres(double pixels) { return float(pixels * kMetresPerPixel); }
+float metres(double pixels) {
+    return float(pixels * kMetresPerPixel);
+}
 
 const char* kScript = R"lua(
 local P = physics
@@ -183,7 +185,8 @@ Pair measure(bool read, bool* identical) {
     for (int r = 0; r < kRepeats; ++r) {
         {
             RawWorld raw;
-            best.raw = std::min(best.raw, secondsOf([&] { read ? (void)raw.runAndRead(kSteps) : raw.run(kSteps); }));
+            best.raw =
+                std::min(best.raw, secondsOf([&] { read ? (void)raw.runAndRead(kSteps) : raw.run(kSteps); }));
             LuaWorld lua;
             best.lua = std::min(best.lua, secondsOf([&] { lua.call(read ? "runAndRead" : "run", kSteps); }));
             if (r == 0) *identical = *identical && raw.positions() == lua.positions();
@@ -200,13 +203,14 @@ int main() {
     bool identical = true;
     Pair step = measure(false, &identical);
     Pair read = measure(true, &identical);
-    std::printf("bench_physics: %d circles in a box, %d steps of 1/60 s (8 velocity, 3 position iterations), "
-                "best of %d\n",
-                kColumns * kRows, kSteps, kRepeats);
-    std::printf("  step only           raw Box2D %.4f ms/step   through Lua %.4f ms/step   ratio %.3f\n", step.raw,
-                step.lua, step.lua / step.raw);
-    std::printf("  step + read 500     raw Box2D %.4f ms/step   through Lua %.4f ms/step   ratio %.3f\n", read.raw,
-                read.lua, read.lua / read.raw);
+    std::printf(
+        "bench_physics: %d circles in a box, %d steps of 1/60 s (8 velocity, 3 position iterations), "
+        "best of %d\n",
+        kColumns * kRows, kSteps, kRepeats);
+    std::printf("  step only           raw Box2D %.4f ms/step   through Lua %.4f ms/step   ratio %.3f\n",
+                step.raw, step.lua, step.lua / step.raw);
+    std::printf("  step + read 500     raw Box2D %.4f ms/step   through Lua %.4f ms/step   ratio %.3f\n",
+                read.raw, read.lua, read.lua / read.raw);
     std::printf("  same final positions in both worlds: %s\n", identical ? "yes" : "NO");
     return identical ? 0 : 1;
 }

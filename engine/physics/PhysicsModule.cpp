@@ -22,11 +22,19 @@ namespace {
 constexpr double kMetresPerPixel = double(0.02f);
 constexpr float kPixelsPerMetre = 50.0f;
 
-float toMetres(lua_State* L, int idx) { return float(lua_tonumber(L, idx) * kMetresPerPixel); }
-float toFloat(lua_State* L, int idx) { return float(lua_tonumber(L, idx)); }
-void pushPixels(lua_State* L, float metres) { lua_pushnumber(L, metres * kPixelsPerMetre); }
+float toMetres(lua_State* L, int idx) {
+    return float(lua_tonumber(L, idx) * kMetresPerPixel);
+}
+float toFloat(lua_State* L, int idx) {
+    return float(lua_tonumber(L, idx));
+}
+void pushPixels(lua_State* L, float metres) {
+    lua_pushnumber(L, metres * kPixelsPerMetre);
+}
 
-int32_t toInt32(lua_State* L, int idx) { return static_cast<int32_t>(lua_tointeger(L, idx)); }
+int32_t toInt32(lua_State* L, int idx) {
+    return static_cast<int32_t>(lua_tointeger(L, idx));
+}
 
 // Truncates toward zero, saturating instead of overflowing.
 int32_t toIterations(lua_State* L, int idx) {
@@ -36,7 +44,9 @@ int32_t toIterations(lua_State* L, int idx) {
     return static_cast<int32_t>(v);
 }
 
-bool isFinite(float a, float b) { return std::isfinite(a) && std::isfinite(b); }
+bool isFinite(float a, float b) {
+    return std::isfinite(a) && std::isfinite(b);
+}
 
 // A Body or Fixture handle is a plain pointer: one kept past its body or fixture is caught here.
 b2Body* checkBody(lua_State* L, int idx) {
@@ -51,7 +61,9 @@ b2Fixture* checkFixture(lua_State* L, int idx) {
     return fixture;
 }
 
-World* checkWorld(lua_State* L, int idx) { return checkObject<World>(L, idx, kWorldMT); }
+World* checkWorld(lua_State* L, int idx) {
+    return checkObject<World>(L, idx, kWorldMT);
+}
 
 // ---- World
 
@@ -130,14 +142,19 @@ int bodyDefNew(lua_State* L) {
     return 1;
 }
 
-BodyDefinition* checkBodyDef(lua_State* L, int idx) { return checkObject<BodyDefinition>(L, idx, kBodyDefMT); }
+BodyDefinition* checkBodyDef(lua_State* L, int idx) {
+    return checkObject<BodyDefinition>(L, idx, kBodyDefMT);
+}
 
 int bodyDefSetType(lua_State* L) {
     BodyDefinition* def = checkBodyDef(L, -2);
     lua_Number type = lua_tonumber(L, -1);
-    if (type == 0) def->def.type = b2_staticBody;
-    else if (type == 1) def->def.type = b2_kinematicBody;
-    else if (type == 2) def->def.type = b2_dynamicBody;
+    if (type == 0)
+        def->def.type = b2_staticBody;
+    else if (type == 1)
+        def->def.type = b2_kinematicBody;
+    else if (type == 2)
+        def->def.type = b2_dynamicBody;
     return 0;
 }
 
@@ -307,7 +324,8 @@ int bodyActorID(lua_State* L) {
 }
 
 int bodyAddCollisionCategory(lua_State* L) {
-    if (dkActorUserData* record = actorRecord(checkBody(L, -2))) addCategory(record->categories, toInt32(L, -1));
+    if (dkActorUserData* record = actorRecord(checkBody(L, -2)))
+        addCategory(record->categories, toInt32(L, -1));
     return 0;
 }
 
@@ -456,8 +474,8 @@ int circleShapeGc(lua_State* L) {
 // ---- Registration
 
 const luaL_Reg kWorldMethods[] = {
-    {"new", worldNew},          {"createBody", worldCreateBody}, {"destroyBody", worldDestroyBody},
-    {"step", worldStep},        {"setGravity", worldSetGravity}, {nullptr, nullptr}};
+    {"new", worldNew},   {"createBody", worldCreateBody}, {"destroyBody", worldDestroyBody},
+    {"step", worldStep}, {"setGravity", worldSetGravity}, {nullptr, nullptr}};
 
 const luaL_Reg kBodyDefMethods[] = {{"new", bodyDefNew},
                                     {"setType", bodyDefSetType},
@@ -505,9 +523,10 @@ const luaL_Reg kFixtureMethods[] = {{"fixtureID", fixtureFixtureID},
                                     {"body", fixtureBody},
                                     {nullptr, nullptr}};
 
-const luaL_Reg kPolygonShapeMethods[] = {
-    {"new", polygonShapeNew}, {"setAsBox", polygonShapeSetAsBox}, {"addVertex", polygonShapeAddVertex},
-    {nullptr, nullptr}};
+const luaL_Reg kPolygonShapeMethods[] = {{"new", polygonShapeNew},
+                                         {"setAsBox", polygonShapeSetAsBox},
+                                         {"addVertex", polygonShapeAddVertex},
+                                         {nullptr, nullptr}};
 
 const luaL_Reg kCircleShapeMethods[] = {{"new", circleShapeNew}, {nullptr, nullptr}};
 

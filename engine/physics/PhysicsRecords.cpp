@@ -4,7 +4,9 @@
 
 namespace dk::physics {
 
-void addCategory(std::vector<int32_t>& list, int32_t category) { list.push_back(category); }
+void addCategory(std::vector<int32_t>& list, int32_t category) {
+    list.push_back(category);
+}
 
 void removeCategory(std::vector<int32_t>& list, int32_t category) {
     auto it = std::find(list.begin(), list.end(), category);

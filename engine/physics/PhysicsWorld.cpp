@@ -32,9 +32,13 @@ std::unordered_set<const void*>& liveFixtures() {
     return fixtures;
 }
 
-World* ownerOf(b2Body* body) { return static_cast<dkWorld*>(body->GetWorld())->owner; }
+World* ownerOf(b2Body* body) {
+    return static_cast<dkWorld*>(body->GetWorld())->owner;
+}
 
-bool isBusy(const World* world) { return world->busy > 0 || world->world->IsLocked(); }
+bool isBusy(const World* world) {
+    return world->busy > 0 || world->world->IsLocked();
+}
 
 // Brackets Box2D work that may call the scripts; a world collected meanwhile goes at the end.
 class BusyScope {
@@ -50,7 +54,9 @@ private:
     World* world_;
 };
 
-bool isFinite(const b2Vec2& v) { return std::isfinite(v.x) && std::isfinite(v.y); }
+bool isFinite(const b2Vec2& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y);
+}
 
 void setActorRecord(b2Body* body, dkActorUserData* record) {
     body->GetUserData().pointer = reinterpret_cast<uintptr_t>(record);
@@ -134,7 +140,9 @@ void b2Exception::Report() const {
 
 BodyDefinition::BodyDefinition() : record(new dkActorUserData) {}
 
-BodyDefinition::~BodyDefinition() { release(record); }
+BodyDefinition::~BodyDefinition() {
+    release(record);
+}
 
 FixtureDefinition::FixtureDefinition(dkFixtureUserData* record) : record(record) {}
 
@@ -196,6 +204,7 @@ void dkContactListener::EndContact(b2Contact* contact) {
 
 void dkContactListener::callScript(const char* global, b2Fixture* fixtureA, b2Fixture* fixtureB) {
     lua_State* L = luaState;
+    if (!lua_checkstack(L, 4)) return;
     lua_pushcfunction(L, callGlobal);
     lua_pushstring(L, global);
     plat::lua::pushObject(L, fixtureA, kFixtureMT);
@@ -313,10 +322,8 @@ b2Fixture* createFixture(b2Body* body, FixtureDefinition& definition) {
     b2PolygonShape scratch;
     b2FixtureDef def = definition.def;
     def.shape = definition.shape->prepare(scratch);
-    DK_B2_REQUIRE(b2IsValid(def.density) && def.density >= 0.0f,
-                  "b2IsValid(density) && density >= 0.0f");
-    DK_B2_REQUIRE(b2IsValid(def.friction) && def.friction >= 0.0f,
-                  "b2IsValid(friction) && friction >= 0.0f");
+    DK_B2_REQUIRE(b2IsValid(def.density) && def.density >= 0.0f, "b2IsValid(density) && density >= 0.0f");
+    DK_B2_REQUIRE(b2IsValid(def.friction) && def.friction >= 0.0f, "b2IsValid(friction) && friction >= 0.0f");
     DK_B2_REQUIRE(b2IsValid(def.restitution), "b2IsValid(restitution)");
     if (def.density > 0.0f) checkMass(body, def.shape, def.density, nullptr);
 
@@ -346,8 +353,12 @@ void setTransform(b2Body* body, const b2Vec2& position, float angle) {
     body->SetTransform(position, angle);
 }
 
-bool isLiveBody(const b2Body* body) { return liveBodies().count(body) != 0; }
+bool isLiveBody(const b2Body* body) {
+    return liveBodies().count(body) != 0;
+}
 
-bool isLiveFixture(const b2Fixture* fixture) { return liveFixtures().count(fixture) != 0; }
+bool isLiveFixture(const b2Fixture* fixture) {
+    return liveFixtures().count(fixture) != 0;
+}
 
 }  // namespace dk::physics

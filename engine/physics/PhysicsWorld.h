@@ -36,8 +36,8 @@ public:
     int32_t line;
 };
 
-#define DK_B2_REQUIRE(condition, expression)                                     \
-    do {                                                                         \
+#define DK_B2_REQUIRE(condition, expression)                                                \
+    do {                                                                                    \
         if (!(condition)) throw ::dk::physics::b2Exception(expression, __FILE__, __LINE__); \
     } while (0)
 

@@ -93,7 +93,7 @@ TEST_F(PhysicsTest, BodyDefinitionTypesAndAwakeness) {
         steps(world, 30)
     )");
     EXPECT_GT(number("select(2, dynamic:position())"), 10.0);  // type 3 left it dynamic
-    EXPECT_EQ(number("select(2, static:position())"), 0.0);   // type 3 left it static
+    EXPECT_EQ(number("select(2, static:position())"), 0.0);    // type 3 left it static
     EXPECT_NEAR(number("select(1, kinematic:position())"), 25.0, 0.1);
     EXPECT_EQ(number("select(2, kinematic:position())"), 0.0);
     EXPECT_EQ(number("select(2, sleeper:position())"), 0.0);  // asleep, velocity dropped

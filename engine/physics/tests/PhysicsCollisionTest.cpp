@@ -93,7 +93,8 @@ TEST_F(Callbacks, ScriptErrorsAreSwallowed) {
     run(R"(function fixtureCollisionBegan() began = true error("boom") end
            setmetatable(_G, { __index = function(_, k) error("no global " .. k) end }))");
     drop(2, 2);
-    run("fixtureCollisionEnded = nil  ball:setPositionAndAngle(0, -500, 0)  ball:setAwake(true)  steps(world, 2)");
+    run("fixtureCollisionEnded = nil  ball:setPositionAndAngle(0, -500, 0)  ball:setAwake(true)  "
+        "steps(world, 2)");
     run("ball:setPositionAndAngle(0, 50, 0)  steps(world, 90)");
     EXPECT_TRUE(boolean("rawget(_G, 'began')"));
     EXPECT_EQ(lua_gettop(L), 0);  // no message left behind

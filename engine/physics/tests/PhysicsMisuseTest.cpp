@@ -67,8 +67,9 @@ TEST_F(Misuse, FixturesThatBox2DWouldAbortOn) {
     // A small shape far from its body's origin: Box2D would assert if rounding left no inertia.
     for (int offset : {1000, 10000, 100000}) {
         std::string far = std::to_string(offset);
-        std::string out = reports("far = fixtureWith(function(fd) fd:setShape(polygon(" + far + ", 0, " + far +
-                                  " + 1, 0, " + far + ", 1)) end)  if far then body:destroyFixture(far) end");
+        std::string out =
+            reports("far = fixtureWith(function(fd) fd:setShape(polygon(" + far + ", 0, " + far +
+                    " + 1, 0, " + far + ", 1)) end)  if far then body:destroyFixture(far) end");
         EXPECT_THAT(out, testing::AnyOf("", testing::MatchesRegex(reportPattern("m_I > 0.0f")))) << far;
     }
     // A ninth vertex is refused when added; the eight before it make a valid octagon.

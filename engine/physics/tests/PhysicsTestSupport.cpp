@@ -46,7 +46,9 @@ void PhysicsTest::SetUp() {
     run(kPrelude);
 }
 
-void PhysicsTest::TearDown() { lua_close(L); }
+void PhysicsTest::TearDown() {
+    lua_close(L);
+}
 
 void PhysicsTest::run(const std::string& code) {
     if (luaL_dostring(L, code.c_str()) != 0) {
@@ -78,7 +80,9 @@ std::string PhysicsTest::string(const std::string& expression) {
     return v;
 }
 
-bool PhysicsTest::boolean(const std::string& expression) { return string(expression) == "true"; }
+bool PhysicsTest::boolean(const std::string& expression) {
+    return string(expression) == "true";
+}
 
 std::string reportPattern(const std::string& expression) {
     std::string escaped;
