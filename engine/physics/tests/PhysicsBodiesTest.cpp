@@ -57,8 +57,8 @@ TEST_F(PhysicsTest, UnitsCrossTheBoundaryAsDocumented) {
 
     // setAsBox raises each half extent to 0.01 m: half a pixel.
     run(R"(
-        tiny = newBody(world, 0, 0, 2)  speck = addBox(tiny, 0.1, 0.1)
-        inside, outside = speck:testPoint(0.4, 0), speck:testPoint(0.6, 0)
+        tiny = newBody(world, 0, 0, 2)  dot = addBox(tiny, 0.1, 0.1)
+        inside, outside = dot:testPoint(0.4, 0), dot:testPoint(0.6, 0)
     )");
     EXPECT_TRUE(boolean("inside"));
     EXPECT_FALSE(boolean("outside"));
