@@ -1,0 +1,23 @@
+// A document written as a stream of calls; subclasses produce XML or JSON into a file or memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class PGFWriter {
+public:
+    virtual ~PGFWriter() = default;
+    virtual int32_t startDocument() = 0;
+    virtual int32_t endDocument() = 0;
+    virtual int32_t startElement(const char* name) = 0;
+    virtual int32_t endElement() = 0;
+    virtual int32_t writeAttribute(const char* name, const char* value) = 0;
+    virtual int32_t writeTextValue(const char* text) = 0;
+    // The text written so far by a memory writer; null for a file writer.
+    virtual const char* getString() = 0;
+
+    // "json" makes a compact JSON writer, "json-pretty" a beautified one, anything else (or null)
+    // an XML writer. A null path writes to memory; otherwise the file is created or truncated.
+    // Null when the file cannot be opened or the writer cannot be made.
+    static std::unique_ptr<PGFWriter> create(const char* format, const char* path);
+};

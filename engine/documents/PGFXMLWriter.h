@@ -1,0 +1,31 @@
+// XML through libxml2's text writer, without indentation.
+#pragma once
+
+#include <cstdio>
+
+#include <libxml/xmlwriter.h>
+
+#include "engine/documents/PGFWriter.h"
+
+class PGFXMLWriter : public PGFWriter {
+public:
+    // The path is opened as given (libxml2 would read it as a URI).
+    static std::unique_ptr<PGFXMLWriter> createToFile(const char* path);
+    static std::unique_ptr<PGFXMLWriter> createToMemory();
+    ~PGFXMLWriter() override;
+
+    int32_t startDocument() override;
+    int32_t endDocument() override;
+    int32_t startElement(const char* name) override;
+    int32_t endElement() override;
+    int32_t writeAttribute(const char* name, const char* value) override;
+    int32_t writeTextValue(const char* text) override;
+    const char* getString() override;
+
+private:
+    PGFXMLWriter() = default;
+
+    xmlTextWriterPtr m_writer = nullptr;
+    xmlBufferPtr m_buffer = nullptr;  // null for a file writer
+    FILE* m_file = nullptr;
+};
