@@ -73,6 +73,15 @@ bool PGFXMLParser::parse() {
     if (!ctxt) return false;
 
     const int top = lua_gettop(L);
+    // Reading makes no garbage: every table it builds is kept. Collection steps meanwhile would
+    // only trace the growing document again and again.
+    struct PauseCollector {
+        lua_State* L;
+        bool paused = lua_gc(L, LUA_GCISRUNNING, 0) && (lua_gc(L, LUA_GCSTOP, 0), true);
+        ~PauseCollector() {
+            if (paused) lua_gc(L, LUA_GCRESTART, 0);
+        }
+    } pause{L};
     m_ctxt = ctxt.get();
     m_stopped = false;
     depth = 0;

@@ -1,26 +1,14 @@
 // Lua binding of the "pgf" module. Most functions read their arguments counted from the top of
 // the stack (the last argument is the last parameter).
 #include <cstdio>
-#include <cstring>
+#include <memory>
 
 #include "engine/documents/PGF.h"
-#include "engine/documents/PGFJSONWriter.h"
+#include "engine/documents/PGFWriter.h"
 #include "engine/documents/PGFXMLParser.h"
-#include "engine/documents/PGFXMLWriter.h"
 #include "platform/lua/LuaObject.h"
 
 using plat::lua::absIndex;
-
-std::unique_ptr<PGFWriter> PGFWriter::create(const char* format, const char* path) {
-    const bool json = format && std::strcmp(format, "json") == 0;
-    const bool pretty = format && std::strcmp(format, "json-pretty") == 0;
-    if (json || pretty) {
-        if (path) return PGFJSONWriter::createToFile(path, pretty);
-        return PGFJSONWriter::createToMemory(pretty);
-    }
-    if (path) return PGFXMLWriter::createToFile(path);
-    return PGFXMLWriter::createToMemory();
-}
 
 namespace {
 

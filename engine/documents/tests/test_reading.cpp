@@ -23,6 +23,8 @@ TEST_F(Reading, EntitiesAndCharacterReferences) {
               R"(<a v="x&amp;y&#38;z" w="&amp;#38;" q="&lt;&quot;&apos;&gt;">&lt;b&gt; &amp; &#233;</a>)");
     EXPECT_EQ(run("local t = pgf.loadString(doc) return t.v .. '|' .. t.w .. '|' .. t.q .. '|' .. t[1]"),
               "x&y&z|&#38;|<\"'>|<b> & \xC3\xA9");
+    setGlobal("doc", "<a><![CDATA[x<y]]>&amp;<![CDATA[&amp;]]></a>");
+    EXPECT_EQ(run("return pgf.loadString(doc)[1]"), "x<y&&amp;");
     // Entities outside the predefined five are not looked up anywhere.
     setGlobal("doc", R"(<!DOCTYPE a [<!ENTITY e "boom">]><a>&e;</a>)");
     EXPECT_EQ(run("local t = pgf.loadString(doc) return t and dump(t)"), "nil");
@@ -90,4 +92,17 @@ TEST_F(Reading, DeepNestingGrowsTheStackAndWarnsPastExpectedLevels) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(run("return select('#', pgf.loadString(doc))"), "0");
     ::testing::internal::GetCapturedStdout();
+}
+
+TEST_F(Reading, CollectorIsLeftAsTheScriptHadIt) {
+    // Reading pauses collection; a failed or successful reading must not leave it changed.
+    for (const char* doc : {"<a><b/></a>", "<a><b></a>"}) {
+        setGlobal("doc", doc);
+        run("pgf.loadString(doc)");
+        EXPECT_TRUE(lua_gc(L, LUA_GCISRUNNING, 0)) << doc;
+        lua_gc(L, LUA_GCSTOP, 0);
+        run("pgf.loadString(doc)");
+        EXPECT_FALSE(lua_gc(L, LUA_GCISRUNNING, 0)) << doc;
+        lua_gc(L, LUA_GCRESTART, 0);
+    }
 }
