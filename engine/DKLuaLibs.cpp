@@ -1,5 +1,6 @@
 #include "engine/DKLuaLibs.h"
 
+#include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
 
 const DKLuaLib dk_lualibs[] = {
@@ -13,7 +14,7 @@ const DKLuaLib dk_lualibs[] = {
     {"scenegraph", nullptr},
     {"physics", luaopen_physics},
     {"tableHelper", nullptr},
-    {"pgf", nullptr},
+    {"pgf", luaopen_PGF},
     {"platformWrappers", nullptr},
     {"assetManager", nullptr},
     {"soundManager", nullptr},

@@ -227,4 +227,32 @@ TEST_F(Cli, SampleGameRunsAndKeepsItsStoreAcrossRuns) {
     EXPECT_EQ(calls, run + run);
 }
 
+TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
+    auto run = [&](const std::string& commandText) {
+        return cli({"--save", path("save"), "--frames", "2", "--commands", commands(commandText),
+                    kSample + "/engine32.luo", kSample + "/Sample.gameproj"});
+    };
+    auto settings = [&] {
+        std::ifstream in(path("save/settings.xml"));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto first = run("SetDeviceOrientation 4 1\nSetVolume 0.5\nTouchDown 1 1 1 1\n");
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(settings(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<settings volume=\"0.5\" orientation=\"4\" launches=\"1\"><lastScene>play</lastScene></settings>\n");
+    // The next run starts from the document.
+    auto second = run("GetInterfaceOrientation\n");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out, "loadingWillStart\nloadingWillEnd\n4\n");
+    EXPECT_NE(settings().find("launches=\"2\"><lastScene>title<"), std::string::npos);
+    // A damaged document is replaced by a good one; the game runs on defaults.
+    std::ofstream(path("save/settings.xml")) << "<settings volume=";
+    auto third = run("GetInterfaceOrientation\n");
+    ASSERT_EQ(third.status, 0) << third.err;
+    EXPECT_EQ(third.out, "loadingWillStart\nloadingWillEnd\n3\n");
+    EXPECT_NE(settings().find("orientation=\"3\" launches=\"3\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(path("save/settings.xml.new")));
+}
+
 }  // namespace
