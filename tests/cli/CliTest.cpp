@@ -238,9 +238,10 @@ TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
     };
     auto first = run("SetDeviceOrientation 4 1\nSetVolume 0.5\nTouchDown 1 1 1 1\n");
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(settings(),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<settings volume=\"0.5\" orientation=\"4\" launches=\"1\"><lastScene>play</lastScene></settings>\n");
+    EXPECT_EQ(
+        settings(),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<settings volume=\"0.5\" orientation=\"4\" launches=\"1\"><lastScene>play</lastScene></settings>\n");
     // The next run starts from the document.
     auto second = run("GetInterfaceOrientation\n");
     ASSERT_EQ(second.status, 0) << second.err;
