@@ -147,6 +147,7 @@ const luaL_Reg kWriterFunctions[] = {
 }  // namespace
 
 extern "C" int luaopen_PGF(lua_State* L) {
+    xmlInitParser();  // idempotent; libxml2's globals are set up before the first document
     luaL_register(L, "pgf", kReaderFunctions);
     const int pgf = lua_gettop(L);
 
