@@ -36,7 +36,7 @@ void DKTable::reset() {
     m_columns.clear();
     m_rowTitles.clear();
     m_columns.emplace(0, TableColumn());
-    m_rowTitles.emplace(0, std::string());
+    m_rowTitles.insert_or_assign(0, std::string());
 }
 
 // ---- observers
@@ -165,7 +165,7 @@ void DKTable::setNumberOfColumns(int count) {
 int DKTable::addRowAtIndex(int position) {
     if (position < 0 || position > m_numRows) return m_numRows;
     for (auto& [index, column] : m_columns) column.addCellAtRowIndex(position);
-    shiftKeysUp(m_rowTitles, position);
+    m_rowTitles.shiftUp(position);
     m_rowTitles.insert_or_assign(position, std::string());
     return ++m_numRows;
 }
@@ -174,7 +174,7 @@ void DKTable::removeRowAtIndex(int row) {
     if (!rowInRange(row)) return;
     for (auto& [index, column] : m_columns) column.removeCellAtRowIndex(row);
     m_rowTitles.erase(row);
-    shiftKeysDown(m_rowTitles, row);
+    m_rowTitles.shiftDown(row);
     --m_numRows;
     m_rowTitles.erase(m_numRows);
 }
@@ -186,15 +186,14 @@ void DKTable::setNumberOfRows(int count) {
             const char* text = defaultCellText(column.columnType());
             if (!*text) continue;  // an empty cell reads the same as no cell
             auto& cells = column.cells();
-            for (int r = m_numRows; r < count; ++r) cells.insert_or_assign(cells.end(), r, TableCell(text));
+            for (int r = m_numRows; r < count; ++r) cells.insert_or_assign(r, TableCell(text));
         }
-        for (int r = m_numRows; r < count; ++r) m_rowTitles.insert_or_assign(m_rowTitles.end(), r, std::string());
+        for (int r = m_numRows; r < count; ++r) m_rowTitles.insert_or_assign(r, std::string());
     } else {
         for (auto& [index, column] : m_columns) {
-            auto& cells = column.cells();
-            cells.erase(cells.lower_bound(count), cells.end());
+            column.cells().eraseFrom(count);
         }
-        m_rowTitles.erase(m_rowTitles.lower_bound(count), m_rowTitles.end());
+        m_rowTitles.eraseFrom(count);
     }
     m_numRows = count;
 }
@@ -292,7 +291,7 @@ void DKTable::copyTableData(const IDKTable& other) {
     m_rowTitles.clear();
     for (int k = 0; k < m_numCols; ++k)
         if (const TableColumn* c = other.columnAtIndex(k)) m_columns.emplace_hint(m_columns.end(), k, *c);
-    for (int r = 0; r < m_numRows; ++r) m_rowTitles.emplace_hint(m_rowTitles.end(), r, other.rowTitle(r));
+    for (int r = 0; r < m_numRows; ++r) m_rowTitles.insert_or_assign(r, other.rowTitle(r));
 }
 
 // ---- files
@@ -392,7 +391,12 @@ void DKTable::takeRecord(Table& record) {
     m_numRows = std::max(record.numRows, 0);
     m_numCols = std::max(record.numCols, 0);
 
-    for (Row& row : record.rows)
+    // Files list rows in order; sort the others first so no title is inserted mid-vector.
+    // Stable, so that of two rows with one id the later one wins.
+    auto& rows = record.rows;
+    auto byId = [](const Row& x, const Row& y) { return x.id < y.id; };
+    if (!std::is_sorted(rows.begin(), rows.end(), byId)) std::stable_sort(rows.begin(), rows.end(), byId);
+    for (Row& row : rows)
         if (rowInRange(row.id)) m_rowTitles.insert_or_assign(row.id, std::move(row.name));
 
     int k = 0;
@@ -402,11 +406,14 @@ void DKTable::takeRecord(Table& record) {
                            columnRecord.readonly != 0);
         const char* defaultText = defaultCellText(columnRecord.type);
         auto& cells = column.cells();
+        const std::string& encoded = columnRecord.text;
+        size_t commas = static_cast<size_t>(std::count(encoded.begin(), encoded.end(), ','));
+        cells.reserve(std::min(commas + 1, static_cast<size_t>(m_numRows)));
         int r = 0;
-        forEachEncodedCell(columnRecord.text, [&](std::string&& text) {
+        forEachEncodedCell(encoded, [&](std::string&& text) {
             if (r < m_numRows) {
                 if (isBlankCell(text)) text = defaultText;
-                cells.emplace_hint(cells.end(), r, TableCell(std::move(text)));
+                cells.insert_or_assign(r, TableCell(std::move(text)));
             }
             ++r;
         });
@@ -414,7 +421,7 @@ void DKTable::takeRecord(Table& record) {
         m_columns.insert_or_assign(k++, std::move(column));
     }
     // Only what lies inside the counts is ever visible; keep nothing else.
-    m_rowTitles.erase(m_rowTitles.lower_bound(m_numRows), m_rowTitles.end());
+    m_rowTitles.eraseFrom(m_numRows);
     m_columns.erase(m_columns.lower_bound(m_numCols), m_columns.end());
 }
 

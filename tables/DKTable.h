@@ -93,7 +93,7 @@ private:
     std::string m_tableName;
     std::string m_tableId;
     std::map<int, TableColumn> m_columns;
-    std::map<int, std::string> m_rowTitles;
+    FlatIntMap<std::string> m_rowTitles;
     std::map<ColumnType, std::string> m_typeNames;
     std::string m_lastStream;
     uint32_t m_flags = 0;

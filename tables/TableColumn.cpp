@@ -20,13 +20,13 @@ const TableCell* TableColumn::findCell(int row) const {
 }
 
 void TableColumn::addCellAtRowIndex(int row) {
-    shiftKeysUp(m_cells, row);
+    m_cells.shiftUp(row);
     m_cells.insert_or_assign(row, TableCell());
 }
 
 void TableColumn::removeCellAtRowIndex(int row) {
     m_cells.erase(row);
-    shiftKeysDown(m_cells, row);
+    m_cells.shiftDown(row);
 }
 
 }  // namespace dk::tables

@@ -5,13 +5,14 @@
 #include <string>
 #include <utility>
 
+#include "tables/FlatIntMap.h"
 #include "tables/TableCell.h"
 #include "tables/TableTypes.h"
 
 namespace dk::tables {
 
-// Renumbering inside maps keyed by row or column number: nodes are re-keyed in place, so
-// moving k entries costs O(k) and never copies a value.
+// Renumbering inside node maps keyed by column number: nodes are re-keyed in place, so moving
+// k entries costs O(k) and never copies a value.
 template <class Map>
 void shiftKeysUp(Map& map, int from) {
     auto next = map.end();
@@ -38,7 +39,7 @@ void shiftKeysDown(Map& map, int from) {
 
 class TableColumn {
 public:
-    using Cells = std::map<int, TableCell>;
+    using Cells = FlatIntMap<TableCell>;
 
     TableColumn() = default;
     TableColumn(ColumnType type, std::string name, bool readOnly = false)

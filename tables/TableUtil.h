@@ -29,16 +29,23 @@ void appendJsonEscaped(std::string& out, std::string_view text);
 template <class F>
 void forEachEncodedCell(std::string_view text, F&& onCell) {
     std::string cell;
-    for (size_t i = 0, n = text.size(); i < n; ++i) {
-        char c = text[i];
-        if (c == '\\' && i + 1 < n) {
-            c = text[++i];
-            cell += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-        } else if (c == ',') {
+    size_t i = 0, n = text.size();
+    for (;;) {
+        size_t run = i;  // copy plain characters in runs
+        while (run < n && text[run] != ',' && text[run] != '\\') ++run;
+        cell.append(text.data() + i, run - i);
+        if (run == n) break;
+        if (text[run] == ',') {
             onCell(std::move(cell));
             cell.clear();
+            i = run + 1;
+        } else if (run + 1 < n) {
+            char c = text[run + 1];
+            cell += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+            i = run + 2;
         } else {
-            cell += c;
+            cell += '\\';
+            break;
         }
     }
     onCell(std::move(cell));
