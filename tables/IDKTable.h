@@ -40,6 +40,8 @@ public:
 
     // Table XML files; `json` saves the JSON export instead. An empty path saves to the path of
     // the last load. Both answer false on failure; a failed save leaves the old file as it was.
+    // An XML save fails when a text holds what XML cannot carry (control characters other than
+    // tab, line feed and carriage return, or malformed UTF-8), since the file could not be read.
     virtual bool loadTable(const std::string& path) = 0;
     virtual bool saveTable(const std::string& path, bool json) = 0;
     virtual void copyTableData(const IDKTable& other) = 0;

@@ -97,6 +97,31 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
     out.append(text, start, text.size() - start);
 }
 
+bool isXmlCharacterData(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        unsigned c = *p;
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            ++p;
+            continue;
+        }
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (extra < 0 || c > 0xF4 || end - p <= extra) return false;
+        unsigned cp = c & (0x3F >> extra);
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        static const unsigned kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
 void appendInt(std::string& out, int64_t value) {
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, value);

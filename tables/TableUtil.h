@@ -23,6 +23,10 @@ void appendXmlCell(std::string& out, std::string_view text);
 // escaped; every other byte is copied unchanged.
 void appendJsonEscaped(std::string& out, std::string_view text);
 
+// Whether an XML parser will accept `text` as character data: well-formed UTF-8 without the
+// control characters and code points XML 1.0 excludes (tab, line feed and carriage return pass).
+bool isXmlCharacterData(std::string_view text);
+
 // Splits a column text into its cells, undoing appendXmlCell's backslash escapes: a backslash
 // takes the next character literally (\n, \r, \t give the control characters), an unescaped
 // comma ends a cell. There is always at least one cell. A lone trailing backslash is kept.

@@ -291,6 +291,8 @@ std::string TablesXML::getFileStreamJSON() {
 
 unsigned long TablesXML::writeFileOut(std::string path, bool json) {
     std::string text = json ? getFileStreamJSON() : getFileStream();
+    // A text that no XML parser accepts would replace a readable file with an unreadable one.
+    if (!json && !isXmlCharacterData(text)) return 0;
     return writeFileAtomically(path, text) ? text.size() : 0;
 }
 

@@ -55,7 +55,8 @@ public:
     virtual bool initWithBuffer(const char* data, size_t length) = 0;
     virtual std::string getFileStream() = 0;
     virtual std::string getFileStreamJSON() = 0;
-    // The number of bytes written, 0 when the file could not be written (the old one then stays).
+    // The number of bytes written; 0 when the file could not be written or the table holds text
+    // that XML cannot carry (control characters, malformed UTF-8). The old file then stays.
     virtual unsigned long writeFileOut(std::string path, bool json) = 0;
     virtual Table& getTable() = 0;
 };

@@ -97,3 +97,16 @@ TEST(TableEncoding, NumbersReadLikeTheCLibrary) {
     appendInt(s, -12);
     EXPECT_EQ(s, "1.000000 -12");
 }
+
+TEST(TableEncoding, XmlCharacterDataCheck) {
+    EXPECT_TRUE(isXmlCharacterData("plain\ttext\r\n\x7f \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x90\x8E"));
+    EXPECT_TRUE(isXmlCharacterData(""));
+    EXPECT_FALSE(isXmlCharacterData("a\x01b"));
+    EXPECT_FALSE(isXmlCharacterData(std::string("a\0b", 3)));
+    EXPECT_FALSE(isXmlCharacterData("degree \xB0"));          // a lone continuation byte
+    EXPECT_FALSE(isXmlCharacterData("\xC3"));                 // cut short
+    EXPECT_FALSE(isXmlCharacterData("\xC0\xAF"));             // overlong
+    EXPECT_FALSE(isXmlCharacterData("\xED\xA0\x80"));         // surrogate
+    EXPECT_FALSE(isXmlCharacterData("\xEF\xBF\xBE"));         // U+FFFE
+    EXPECT_FALSE(isXmlCharacterData("\xF4\x90\x80\x80"));     // beyond U+10FFFF
+}

@@ -419,6 +419,16 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     EXPECT_FALSE(fresh.saveTable("", false));  // nothing loaded: nowhere to save
     EXPECT_EQ(read(path("keep.xml")), old);
 
+    // Text that XML cannot carry would make the file unreadable: refused, old file kept.
+    t.setCellValue(0, 0, "bell\x07");
+    EXPECT_FALSE(t.saveTable("", false));
+    t.setCellValue(0, 0, "latin-1 \xB0");
+    EXPECT_FALSE(t.saveTable("", false));
+    EXPECT_EQ(read(path("keep.xml")), old);
+    EXPECT_TRUE(t.saveTable(path("any.json"), true));  // JSON escapes control characters
+    fs::remove(path("any.json"));
+    t.setCellValue(0, 0, "changed");
+
     // A write that fails part-way (file size limit) leaves the old file and no temporary.
     DKTable big;
     big.setNumberOfRows(2000);
