@@ -49,8 +49,10 @@ bool writeFileAtomically(const std::string& path, std::string_view data) {
     struct stat st;
     bool ok = true;
     if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) ok = false;
-        else if (S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
+        if (S_ISDIR(st.st_mode))
+            ok = false;
+        else if (S_ISREG(st.st_mode))
+            ::fchmod(fd, st.st_mode & 07777);
     }
     ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

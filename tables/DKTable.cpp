@@ -9,22 +9,27 @@ namespace dk::tables {
 namespace {
 
 const char* const kTypeNames[kColumnTypeCount] = {"Undefined", "Text",  "Integer", "Real",
-                                                   "Boolean",   "Angle", "Image",   "Sound"};
+                                                  "Boolean",   "Angle", "Image",   "Sound"};
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return asciiLower(x) == asciiLower(y); });
 }
 
 // A cell that is empty or a single space stands for its column type's default text.
-bool isBlankCell(const std::string& text) { return text.empty() || text == " "; }
+bool isBlankCell(const std::string& text) {
+    return text.empty() || text == " ";
+}
 
 }  // namespace
 
 DKTable::DKTable() {
-    for (int type = 0; type < kColumnTypeCount; ++type) m_typeNames[static_cast<ColumnType>(type)] = kTypeNames[type];
+    for (int type = 0; type < kColumnTypeCount; ++type)
+        m_typeNames[static_cast<ColumnType>(type)] = kTypeNames[type];
     reset();
 }
 
@@ -43,8 +48,8 @@ void DKTable::reset() {
 
 void DKTable::registerObserver(std::unique_ptr<TableCallback> callback, const void* context, int column,
                                int row) {
-    m_observers.emplace(column, CallbackReference{column, row, std::shared_ptr<TableCallback>(std::move(callback)),
-                                                  context});
+    m_observers.emplace(
+        column, CallbackReference{column, row, std::shared_ptr<TableCallback>(std::move(callback)), context});
 }
 
 void DKTable::unRegisterObserver(const void* context, int column, int row) {
@@ -339,7 +344,8 @@ void DKTable::initTableParser(TablesXML& parser, bool json) const {
         // Cells are visited in row order with one cursor: no look-up per cell.
         for (int r = 0; r < m_numRows; ++r) {
             while (cell != cells.end() && cell->first < r) ++cell;
-            const std::string* text = (cell != cells.end() && cell->first == r) ? &cell->second.text() : nullptr;
+            const std::string* text =
+                (cell != cells.end() && cell->first == r) ? &cell->second.text() : nullptr;
             if (r > 0) out.text += ',';
             if (json) out.text += '"';
             if (!text || isBlankCell(*text))

@@ -57,12 +57,23 @@ void appendXmlCell(std::string& out, std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char* replacement;
         switch (text[i]) {
-            case '\\': replacement = "\\\\"; break;
-            case ',': replacement = "\\,"; break;
-            case '\n': replacement = "\\n"; break;
-            case '\r': replacement = "\\r"; break;
-            case '\t': replacement = "\\t"; break;
-            default: replacement = xmlEntity(text, i);
+            case '\\':
+                replacement = "\\\\";
+                break;
+            case ',':
+                replacement = "\\,";
+                break;
+            case '\n':
+                replacement = "\\n";
+                break;
+            case '\r':
+                replacement = "\\r";
+                break;
+            case '\t':
+                replacement = "\\t";
+                break;
+            default:
+                replacement = xmlEntity(text, i);
         }
         if (!replacement) continue;
         out.append(text, start, i - start);
@@ -81,13 +92,27 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
         out.append(text, start, i - start);
         start = i + 1;
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 out += "\\u00";
                 out += kHex[c >> 4];
@@ -115,7 +140,8 @@ bool isXmlCharacterData(std::string_view text) {
             cp = (cp << 6) | (p[i] & 0x3F);
         }
         static const unsigned kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+            cp == 0xFFFF)
             return false;
         p += extra + 1;
     }

@@ -21,14 +21,18 @@ void StartElement(void* userData, const XML_Char* name, const XML_Char** attribu
     static_cast<TablesXML*>(userData)->startElement(name, attributes);
 }
 
-void EndElement(void* userData, const XML_Char*) { static_cast<TablesXML*>(userData)->endElement(); }
+void EndElement(void* userData, const XML_Char*) {
+    static_cast<TablesXML*>(userData)->endElement();
+}
 
 void HandleText(void* userData, const XML_Char* text, int length) {
     static_cast<TablesXML*>(userData)->handleText(text, length);
 }
 
 // Attributes are read the way atoi reads them: the value is truncated to the field's width.
-int toInt(const char* value) { return static_cast<int>(parseIntPrefix(value)); }
+int toInt(const char* value) {
+    return static_cast<int>(parseIntPrefix(value));
+}
 
 void SetAttrString(std::string& field, const char* value) {
     if (field.empty())
@@ -57,12 +61,17 @@ XML_Parser newParser(TablesXML* owner) {
     return parser;
 }
 
-void appendIndent(std::string& out, int spaces) { out.append(static_cast<size_t>(spaces), ' '); }
+void appendIndent(std::string& out, int spaces) {
+    out.append(static_cast<size_t>(spaces), ' ');
+}
 
 }  // namespace
 
 TablesXML::TablesXML()
-    : m_tagCodes{{"table", TAG_TABLE}, {"columns", TAG_COLUMNS}, {"rows", TAG_ROWS}, {"column", TAG_COLUMN},
+    : m_tagCodes{{"table", TAG_TABLE},
+                 {"columns", TAG_COLUMNS},
+                 {"rows", TAG_ROWS},
+                 {"column", TAG_COLUMN},
                  {"row", TAG_ROW}} {
     m_converters.push_back(std::make_unique<ConversionFromZeroToOne>());
 }
@@ -84,29 +93,41 @@ void TablesXML::startElement(const char* name, const char** attributes) {
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
             const char* value = a[1];
-            if (key == "version") m_table.version = parseDoublePrefix(value);
-            else if (key == "name") SetAttrString(m_table.name, value);
-            else if (key == "numRows") m_table.numRows = toInt(value);
-            else if (key == "numCols") m_table.numCols = toInt(value);
-            else if (key == "flags") m_table.flags = static_cast<uint32_t>(parseIntPrefix(value));
-            else if (key == "tableType") m_table.tableType = static_cast<TableType>(parseIntPrefix(value));
+            if (key == "version")
+                m_table.version = parseDoublePrefix(value);
+            else if (key == "name")
+                SetAttrString(m_table.name, value);
+            else if (key == "numRows")
+                m_table.numRows = toInt(value);
+            else if (key == "numCols")
+                m_table.numCols = toInt(value);
+            else if (key == "flags")
+                m_table.flags = static_cast<uint32_t>(parseIntPrefix(value));
+            else if (key == "tableType")
+                m_table.tableType = static_cast<TableType>(parseIntPrefix(value));
         }
     } else if (m_currentTag == TAG_ROW && m_depth == 3) {
         Row row;
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
-            if (key == "id") row.id = toInt(a[1]);
-            else if (key == "name") SetAttrString(row.name, a[1]);
+            if (key == "id")
+                row.id = toInt(a[1]);
+            else if (key == "name")
+                SetAttrString(row.name, a[1]);
         }
         m_table.rows.push_back(std::move(row));
     } else if (m_currentTag == TAG_COLUMN && m_depth == 3) {
         Column column;
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
-            if (key == "id") column.id = toInt(a[1]);
-            else if (key == "name") SetAttrString(column.name, a[1]);
-            else if (key == "type") column.type = toInt(a[1]);
-            else if (key == "readonly") column.readonly = toInt(a[1]) != 0 ? 1 : 0;
+            if (key == "id")
+                column.id = toInt(a[1]);
+            else if (key == "name")
+                SetAttrString(column.name, a[1]);
+            else if (key == "type")
+                column.type = toInt(a[1]);
+            else if (key == "readonly")
+                column.readonly = toInt(a[1]) != 0 ? 1 : 0;
         }
         m_table.columns.push_back(std::move(column));
     }
@@ -253,24 +274,27 @@ std::string TablesXML::getFileStreamJSON() {
     field(3, "\"numCols\": \"", number(t.numCols), "\",\n");
     field(3, "\"flags\": \"", number(static_cast<int32_t>(t.flags)), "\",\n");
     field(3, "\"tableType\": \"", number(static_cast<int32_t>(t.tableType)), "\",\n");
-    out += "   \"_type\":\"table\",\n"
-           "   \"_children\": [\n"
-           "       {\n"
-           "           \"_type\": \"rows\",\n"
-           "           \"_children\": [\n";
+    out +=
+        "   \"_type\":\"table\",\n"
+        "   \"_children\": [\n"
+        "       {\n"
+        "           \"_type\": \"rows\",\n"
+        "           \"_children\": [\n";
     for (size_t i = 0; i < t.rows.size(); ++i) {
         const Row& row = t.rows[i];
-        out += "               {\n"
-               "                   \"_type\": \"row\",\n";
+        out +=
+            "               {\n"
+            "                   \"_type\": \"row\",\n";
         field(19, "\"id\": \"", number(row.id), "\",\n");
         field(19, "\"name\":\"", row.name, "\"\n");
         out += i + 1 < t.rows.size() ? "               },\n" : "               }\n";
     }
-    out += "           ]\n"
-           "       },\n"
-           "       {\n"
-           "           \"_type\": \"columns\",\n"
-           "           \"_children\":[\n";
+    out +=
+        "           ]\n"
+        "       },\n"
+        "       {\n"
+        "           \"_type\": \"columns\",\n"
+        "           \"_children\":[\n";
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const Column& column = t.columns[i];
         out += "               {\n";
@@ -282,10 +306,11 @@ std::string TablesXML::getFileStreamJSON() {
         field(19, "\"readonly\":\"", number(column.readonly), "\"\n");
         out += i + 1 < t.columns.size() ? "               },\n" : "               }\n";
     }
-    out += "           ]\n"
-           "       }\n"
-           "   ]\n"
-           "}\n";
+    out +=
+        "           ]\n"
+        "       }\n"
+        "   ]\n"
+        "}\n";
     return out;
 }
 

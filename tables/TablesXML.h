@@ -44,7 +44,14 @@ struct Table {
     TableType tableType = 0;
 };
 
-enum TABLES_TAG_NAMES { TAG_NONE = 0, TAG_TABLE = 1, TAG_COLUMNS = 2, TAG_ROWS = 3, TAG_COLUMN = 4, TAG_ROW = 5 };
+enum TABLES_TAG_NAMES {
+    TAG_NONE = 0,
+    TAG_TABLE = 1,
+    TAG_COLUMNS = 2,
+    TAG_ROWS = 3,
+    TAG_COLUMN = 4,
+    TAG_ROW = 5
+};
 
 inline constexpr const char* kTableParserErrorFormat = "TableParser Error: %s at line %lu in %s\n";
 

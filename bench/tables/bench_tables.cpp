@@ -54,11 +54,21 @@ void build(DKTable& t, int rows, int cols) {
         t.setRowTitle(r, "row" + std::to_string(r));
         for (int c = 0; c < cols; ++c) {
             switch (c % 5) {
-                case 0: text = (r % 7 == 0) ? "a, \"b\" & c" : "item" + std::to_string(r); break;
-                case 1: text = std::to_string(r * 31 % 100000); break;
-                case 2: text = std::to_string(r % 1000) + ".25"; break;
-                case 3: text = (r % 2) ? "True" : "False"; break;
-                default: text = std::to_string(r % 360); break;
+                case 0:
+                    text = (r % 7 == 0) ? "a, \"b\" & c" : "item" + std::to_string(r);
+                    break;
+                case 1:
+                    text = std::to_string(r * 31 % 100000);
+                    break;
+                case 2:
+                    text = std::to_string(r % 1000) + ".25";
+                    break;
+                case 3:
+                    text = (r % 2) ? "True" : "False";
+                    break;
+                default:
+                    text = std::to_string(r % 360);
+                    break;
             }
             t.setCellValue(r, c, text);
         }
@@ -109,25 +119,24 @@ Figures measure(const std::string& dir, int cells, int cols) {
     // Loaded tables are freed outside the timed bodies: loading is what is measured.
     std::unique_ptr<DKTable> loaded;
     auto m = interleavedMedians(7, {
-        [&] {
-            if (!expatOnly(path)) std::exit(1);
-        },
-        [&] {
-            TablesXML parser;
-            if (!parser.initWithFile(path)) std::exit(1);
-        },
-        [&] {
-            loaded.reset();
-        },
-        [&] {
-            loaded = std::make_unique<DKTable>();
-            if (!loaded->loadTable(path) || loaded->numberOfRows() != rows) std::exit(1);
-        },
-        [&] { t.getFileStream(); },
-        [&] {
-            if (!t.saveTable(out, false)) std::exit(1);
-        },
-    });
+                                       [&] {
+                                           if (!expatOnly(path)) std::exit(1);
+                                       },
+                                       [&] {
+                                           TablesXML parser;
+                                           if (!parser.initWithFile(path)) std::exit(1);
+                                       },
+                                       [&] { loaded.reset(); },
+                                       [&] {
+                                           loaded = std::make_unique<DKTable>();
+                                           if (!loaded->loadTable(path) || loaded->numberOfRows() != rows)
+                                               std::exit(1);
+                                       },
+                                       [&] { t.getFileStream(); },
+                                       [&] {
+                                           if (!t.saveTable(out, false)) std::exit(1);
+                                       },
+                                   });
     f.expat = m[0];
     f.parse = m[1];
     f.load = m[3];
@@ -149,8 +158,8 @@ int main(int argc, char** argv) {
     Figures first{};
     for (int scale = 1; scale <= 2; ++scale) {
         Figures f = measure(dir.string(), cells * scale, cols);
-        std::printf("%-9d %6.1f %9.1f %9.1f %9.1f %9.1f %9.1f %8.2f %8.2f\n", cells * scale, f.bytes / 1e6, f.expat,
-                    f.parse, f.load, f.text, f.save, f.load / f.expat, f.save / f.expat);
+        std::printf("%-9d %6.1f %9.1f %9.1f %9.1f %9.1f %9.1f %8.2f %8.2f\n", cells * scale, f.bytes / 1e6,
+                    f.expat, f.parse, f.load, f.text, f.save, f.load / f.expat, f.save / f.expat);
         if (scale == 1)
             first = f;
         else

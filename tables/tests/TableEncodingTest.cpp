@@ -90,10 +90,10 @@ TEST(TableEncoding, XmlCharacterDataCheck) {
     EXPECT_TRUE(isXmlCharacterData(""));
     EXPECT_FALSE(isXmlCharacterData("a\x01b"));
     EXPECT_FALSE(isXmlCharacterData(std::string("a\0b", 3)));
-    EXPECT_FALSE(isXmlCharacterData("degree \xB0"));          // a lone continuation byte
-    EXPECT_FALSE(isXmlCharacterData("\xC3"));                 // cut short
-    EXPECT_FALSE(isXmlCharacterData("\xC0\xAF"));             // overlong
-    EXPECT_FALSE(isXmlCharacterData("\xED\xA0\x80"));         // surrogate
-    EXPECT_FALSE(isXmlCharacterData("\xEF\xBF\xBE"));         // U+FFFE
-    EXPECT_FALSE(isXmlCharacterData("\xF4\x90\x80\x80"));     // beyond U+10FFFF
+    EXPECT_FALSE(isXmlCharacterData("degree \xB0"));       // a lone continuation byte
+    EXPECT_FALSE(isXmlCharacterData("\xC3"));              // cut short
+    EXPECT_FALSE(isXmlCharacterData("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(isXmlCharacterData("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(isXmlCharacterData("\xEF\xBF\xBE"));      // U+FFFE
+    EXPECT_FALSE(isXmlCharacterData("\xF4\x90\x80\x80"));  // beyond U+10FFFF
 }

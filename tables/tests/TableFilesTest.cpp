@@ -111,7 +111,8 @@ TEST_F(TableFiles, SmallTableXmlEscapesCellsAndNames) {
     t.setTableType(3);
     const std::string expected =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<table version=\"1.000000\" name=\"Shop &quot;A&quot; &amp; &lt;co&gt;\" numRows=\"3\" numCols=\"3\" "
+        "<table version=\"1.000000\" name=\"Shop &quot;A&quot; &amp; &lt;co&gt;\" numRows=\"3\" "
+        "numCols=\"3\" "
         "flags=\"4294967287\" tableType=\"3\">\n"
         "    <rows>\n"
         "        <row id=\"0\" name=\"r1\"/>\n"
@@ -219,8 +220,9 @@ TEST_F(TableFiles, JsonExportIsValidJsonForAnyText) {
     ASSERT_NE(children, nullptr);
     yajl_val rows = yajl_tree_get(YAJL_GET_ARRAY(children)->values[0], childrenPath, yajl_t_array);
     const char* rowName[] = {"name", nullptr};
-    EXPECT_EQ(std::string(YAJL_GET_STRING(yajl_tree_get(YAJL_GET_ARRAY(rows)->values[1], rowName, yajl_t_string))),
-              nasty);
+    EXPECT_EQ(
+        std::string(YAJL_GET_STRING(yajl_tree_get(YAJL_GET_ARRAY(rows)->values[1], rowName, yajl_t_string))),
+        nasty);
     yajl_val columns = yajl_tree_get(YAJL_GET_ARRAY(children)->values[1], childrenPath, yajl_t_array);
     yajl_val column = YAJL_GET_ARRAY(columns)->values[0];
     EXPECT_EQ(std::string(YAJL_GET_STRING(yajl_tree_get(column, rowName, yajl_t_string))), nasty);
@@ -238,9 +240,16 @@ TEST_F(TableFiles, RoundTripEveryColumnTypeAndUnicode) {
     t.setFlags(0x55);
     t.setTableType(12);
     t.setNumberOfColumns(kColumnTypeCount);
-    const std::vector<std::string> samples = {
-        "plain", "\xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\xAE", "a,b,,c", "back\\slash\\", "tab\there",
-        "line\nfeed\r\nend", "<tag attr='1'>&\"</tag>", "trailing space ", ",", "\\,\\n"};
+    const std::vector<std::string> samples = {"plain",
+                                              "\xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\xAE",
+                                              "a,b,,c",
+                                              "back\\slash\\",
+                                              "tab\there",
+                                              "line\nfeed\r\nend",
+                                              "<tag attr='1'>&\"</tag>",
+                                              "trailing space ",
+                                              ",",
+                                              "\\,\\n"};
     t.setNumberOfRows(static_cast<int>(samples.size()));
     for (int c = 0; c < kColumnTypeCount; ++c) {
         t.setColumnType(c, static_cast<ColumnType>(c));
@@ -273,14 +282,15 @@ TEST_F(TableFiles, RoundTripEmptyTables) {
 
 TEST_F(TableFiles, LoadingFollowsTheFileNotItsElementCount) {
     DKTable t;
-    ASSERT_TRUE(loadText(t,
-                         "<table version=\"1.0\" name=\"n\" numRows=\"3\" numCols=\"4\">"
-                         "<rows><row id=\"0\" name=\"A\"/><row id=\"1\" name=\"B\"/><row id=\"9\" name=\"far\"/></rows>"
-                         "<columns>"
-                         "<column id=\"7\" name=\"x\" type=\"2\" readonly=\"5\"></column>"
-                         "<column name=\"y\">a,,b</column>"
-                         "<column type=\"4\">p<!-- c --> q\\,r</column>"
-                         "</columns></table>"));
+    ASSERT_TRUE(loadText(
+        t,
+        "<table version=\"1.0\" name=\"n\" numRows=\"3\" numCols=\"4\">"
+        "<rows><row id=\"0\" name=\"A\"/><row id=\"1\" name=\"B\"/><row id=\"9\" name=\"far\"/></rows>"
+        "<columns>"
+        "<column id=\"7\" name=\"x\" type=\"2\" readonly=\"5\"></column>"
+        "<column name=\"y\">a,,b</column>"
+        "<column type=\"4\">p<!-- c --> q\\,r</column>"
+        "</columns></table>"));
     EXPECT_EQ(t.numberOfRows(), 3);
     EXPECT_EQ(t.numberOfColumns(), 4);
     EXPECT_STREQ(t.rowTitle(1), "B");
@@ -307,7 +317,8 @@ TEST_F(TableFiles, LoadingFollowsTheFileNotItsElementCount) {
     EXPECT_STREQ(bare.cellValue(0, 0), "1");
 
     DKTable negative;  // damaged counts must not leave a table that misbehaves
-    ASSERT_TRUE(loadText(negative, "<table numRows=\"-5\" numCols=\"-1\"><rows><row id=\"-1\" name=\"x\"/></rows></table>"));
+    ASSERT_TRUE(loadText(
+        negative, "<table numRows=\"-5\" numCols=\"-1\"><rows><row id=\"-1\" name=\"x\"/></rows></table>"));
     EXPECT_EQ(negative.numberOfRows(), 0);
     EXPECT_EQ(negative.numberOfColumns(), 0);
     negative.setNumberOfColumns(1);
@@ -454,7 +465,8 @@ TEST_F(TableFiles, NumbersIgnoreTheProcessLocale) {
     const std::string locales = path("locales");
     fs::create_directory(locales);
     std::string cmd = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0 && !fs::exists(locales + "/de_DE.UTF-8")) GTEST_SKIP() << "no localedef";
+    if (std::system(cmd.c_str()) != 0 && !fs::exists(locales + "/de_DE.UTF-8"))
+        GTEST_SKIP() << "no localedef";
     setenv("LOCPATH", locales.c_str(), 1);
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "comma locale unavailable";
     char probe[32];

@@ -16,7 +16,8 @@ void fill(DKTable& t, int rows, int cols) {
     t.setNumberOfColumns(cols);
     for (int r = 0; r < rows; ++r) {
         t.setRowTitle(r, "t" + std::to_string(r));
-        for (int c = 0; c < cols; ++c) t.setCellValue(r, c, "r" + std::to_string(r) + "c" + std::to_string(c));
+        for (int c = 0; c < cols; ++c)
+            t.setCellValue(r, c, "r" + std::to_string(r) + "c" + std::to_string(c));
     }
 }
 
