@@ -417,11 +417,9 @@ void DKTable::takeRecord(Table& record) {
         cells.reserve(std::min(commas + 1, static_cast<size_t>(m_numRows)));
         int r = 0;
         forEachEncodedCell(encoded, [&](std::string&& text) {
-            if (r < m_numRows) {
-                if (isBlankCell(text)) text = defaultText;
-                cells.insert_or_assign(r, TableCell(std::move(text)));
-            }
-            ++r;
+            if (r >= m_numRows) return;  // beyond the row count: never visible
+            if (isBlankCell(text)) text = defaultText;
+            cells.insert_or_assign(r++, TableCell(std::move(text)));
         });
         columnRecord.text = std::string();  // release as we go: the record can be large
         m_columns.insert_or_assign(k++, std::move(column));

@@ -10,15 +10,18 @@
 namespace dk::tables {
 
 void cellSubstitute(std::string& text, char character, std::string_view replacement) {
+    // One pass: the text after a position is still the original there, so checking the original
+    // for an existing replacement is the same as checking the text being rewritten.
     size_t pos = text.find(character);
-    while (pos != std::string::npos) {
-        if (text.compare(pos, replacement.size(), replacement) == 0) {
-            pos = text.find(character, pos + 1);
-        } else {
-            text.replace(pos, 1, replacement);
-            pos = text.find(character, pos + replacement.size());
-        }
+    if (pos == std::string::npos) return;
+    std::string out(text, 0, pos);
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] == character && text.compare(pos, replacement.size(), replacement) != 0)
+            out += replacement;
+        else
+            out += text[pos];
     }
+    text = std::move(out);
 }
 
 namespace {
