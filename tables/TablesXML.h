@@ -1,0 +1,117 @@
+// Table XML files (read with expat, written as text) and the JSON export, through an
+// intermediate record: loading fills the record from a file, saving fills it from a table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tables/TableTypes.h"
+
+namespace dk::tables {
+
+struct Column {
+    int id = -1;
+    std::string name;
+    int type = -1;
+    std::string text;  // the column's cells, encoded and joined by ","
+    int readonly = 0;
+};
+
+struct Row {
+    int id = -1;
+    std::string name;
+};
+
+struct Columns : std::vector<Column> {
+    void AddColumn(const Column& column) { push_back(column); }
+};
+
+struct Rows : std::vector<Row> {
+    void AddRow(int id, std::string name) { push_back(Row{id, std::move(name)}); }
+};
+
+struct Table {
+    Columns columns;
+    Rows rows;
+    double version = 1.0;
+    std::string name;
+    int numRows = 1;
+    int numCols = 1;
+    uint32_t flags = 0;
+    TableType tableType = 0;
+};
+
+enum TABLES_TAG_NAMES {
+    TAG_NONE = 0,
+    TAG_TABLE = 1,
+    TAG_COLUMNS = 2,
+    TAG_ROWS = 3,
+    TAG_COLUMN = 4,
+    TAG_ROW = 5
+};
+
+inline constexpr const char* kTableParserErrorFormat = "TableParser Error: %s at line %lu in %s\n";
+
+class IDKTableParser {
+public:
+    virtual ~IDKTableParser() = default;
+    virtual bool initWithFile(std::string path) = 0;
+    virtual bool initWithBuffer(const char* data, size_t length) = 0;
+    virtual std::string getFileStream() = 0;
+    virtual std::string getFileStreamJSON() = 0;
+    // The number of bytes written; 0 when the file could not be written or the table holds text
+    // that XML cannot carry (control characters, malformed UTF-8). The old file then stays.
+    virtual unsigned long writeFileOut(std::string path, bool json) = 0;
+    virtual Table& getTable() = 0;
+};
+
+// Rewrites an older file's record into the current form.
+class IDKTableXMLConverter {
+public:
+    virtual ~IDKTableXMLConverter() = default;
+    virtual void convert(Table& table) = 0;
+};
+
+// Version-0 files kept cells quoted and unescaped: each column text is re-tokenised and
+// re-encoded the way version 1 stores it.
+class ConversionFromZeroToOne : public IDKTableXMLConverter {
+public:
+    void convert(Table& table) override;
+    void grabTokens(const std::string& text, int type);
+    void convertTokens(std::string& text);
+
+private:
+    std::vector<std::string> m_tokens;
+};
+
+class TablesXML : public IDKTableParser {
+public:
+    TablesXML();
+    bool initWithFile(std::string path) override;
+    bool initWithBuffer(const char* data, size_t length) override;
+    std::string getFileStream() override;
+    std::string getFileStreamJSON() override;
+    unsigned long writeFileOut(std::string path, bool json) override;
+    Table& getTable() override { return m_table; }
+
+    // Expat events, reached through the free handler functions.
+    void startElement(const char* name, const char** attributes);
+    void endElement() { --m_depth; }
+    void handleText(const char* text, int length);
+
+private:
+    void beginParse();
+    void ConvertDataByVersion();
+
+    int m_depth = 0;
+    TABLES_TAG_NAMES m_currentTag = TAG_NONE;
+    std::string m_currentTagName;
+    std::unordered_map<std::string, TABLES_TAG_NAMES> m_tagCodes;
+    Table m_table;
+    std::vector<std::unique_ptr<IDKTableXMLConverter>> m_converters;
+};
+
+}  // namespace dk::tables
