@@ -48,9 +48,15 @@ void pushMethodCall(lua_State* L, const char* global, const char* method) {
     lua_pushstring(L, method);
 }
 
-void callGlobalIgnored(DK_State* state, const char* name) {
+void push(lua_State* L, double v) { lua_pushnumber(L, v); }
+void push(lua_State* L, int v) { lua_pushinteger(L, v); }
+
+// Calls the script global `name` with the given numbers; a failure is dropped.
+template <class... Args>
+void callGlobalIgnored(DK_State* state, const char* name, Args... args) {
     lua_getglobal(state->L, name);
-    pcallIgnored(state->L, 0);
+    (push(state->L, args), ...);
+    pcallIgnored(state->L, static_cast<int>(sizeof...(args)));
 }
 
 struct DisplaySize {
@@ -177,38 +183,19 @@ void DK_Stop(DK_State* state) {
 }
 
 void DK_Update(DK_State* state, double dt) {
-    lua_getglobal(state->L, "update");
-    lua_pushnumber(state->L, dt);
-    pcallIgnored(state->L, 1);
+    callGlobalIgnored(state, "update", dt);
 }
 
 void DK_TouchDown(DK_State* state, double x, double y, int touchId, int touchCount) {
-    lua_State* L = state->L;
-    lua_getglobal(L, "touchDown");
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    lua_pushinteger(L, touchId);
-    lua_pushinteger(L, touchCount);
-    pcallIgnored(L, 4);
+    callGlobalIgnored(state, "touchDown", x, y, touchId, touchCount);
 }
 
 void DK_TouchMoved(DK_State* state, double x, double y, int touchId) {
-    lua_State* L = state->L;
-    lua_getglobal(L, "touchMoved");
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    lua_pushinteger(L, touchId);
-    pcallIgnored(L, 3);
+    callGlobalIgnored(state, "touchMoved", x, y, touchId);
 }
 
 void DK_TouchUp(DK_State* state, double x, double y, int touchId, int touchCount) {
-    lua_State* L = state->L;
-    lua_getglobal(L, "touchUp");
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    lua_pushinteger(L, touchId);
-    lua_pushinteger(L, touchCount);
-    pcallIgnored(L, 4);
+    callGlobalIgnored(state, "touchUp", x, y, touchId, touchCount);
 }
 
 void DK_TouchCancel(DK_State* state) {
@@ -216,20 +203,11 @@ void DK_TouchCancel(DK_State* state) {
 }
 
 void DK_MouseUp(DK_State* state, double x, double y) {
-    lua_State* L = state->L;
-    lua_getglobal(L, "mouseUp");
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    pcallIgnored(L, 2);
+    callGlobalIgnored(state, "mouseUp", x, y);
 }
 
 void DK_Accelerated(DK_State* state, double x, double y, double z) {
-    lua_State* L = state->L;
-    lua_getglobal(L, "accelerated");
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    lua_pushnumber(L, z);
-    pcallIgnored(L, 3);
+    callGlobalIgnored(state, "accelerated", x, y, z);
 }
 
 void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
