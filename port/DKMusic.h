@@ -1,0 +1,93 @@
+// Background music: one file at a time, driven by a three-state machine.
+#pragma once
+
+#include "port/DKMusicPlayer.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace dk {
+
+// One audio player and a stored volume.
+class DKMusic {
+public:
+    // Replaces the current player with one for `path`; false when the file cannot be played.
+    bool initSound(const std::string& path, bool looping);
+    void play();
+    void resume();
+    void stop();
+    void pause();
+    // Stored even while there is no player, so a volume set before the first file is kept.
+    void setVolume(float volume);
+    float getVolume() const;
+    bool isPlaying() const;
+    bool isValid() const { return currentMusicAsset != nullptr; }
+
+private:
+    std::unique_ptr<DKMusicPlayer> currentMusicAsset;
+    float volume = 1.0f;
+};
+
+enum DKMusicStateNumber { kDKMusicPlaying = 0, kDKMusicPaused = 1, kDKMusicStopped = 2 };
+
+// Each operation returns the number of the next state. The base operations do nothing.
+class DKMusicState {
+public:
+    explicit DKMusicState(DKMusic* music) : currentDKMusic(music) {}
+    virtual ~DKMusicState() = default;
+    virtual int play(const std::string& path, bool looping);
+    virtual int pause();
+    virtual int stop();
+
+protected:
+    DKMusic* currentDKMusic;  // not owned
+};
+
+class DKMusicPlayingState : public DKMusicState {
+public:
+    using DKMusicState::DKMusicState;
+    int play(const std::string& path, bool looping) override;
+    int pause() override;
+    int stop() override;
+};
+
+class DKMusicPausedState : public DKMusicState {
+public:
+    using DKMusicState::DKMusicState;
+    int play(const std::string& path, bool looping) override;
+    int pause() override;
+    int stop() override;
+};
+
+class DKMusicStoppedState : public DKMusicState {
+public:
+    using DKMusicState::DKMusicState;
+    int play(const std::string& path, bool looping) override;
+};
+
+class DKMusicManager {
+public:
+    static DKMusicManager& sharedMusicManager();
+
+    void playMusic(const std::string& path, bool looping);
+    void pauseMusic();
+    void stopMusic();
+    void transitionToNewState(int state);
+    void setVolume(float volume);
+    float getVolume() const;
+    bool isPlaying() const;
+    // The number of the current state (0 Playing, 1 Paused, 2 Stopped).
+    int currentStateNumber() const;
+
+    // Stops and drops the current player: back to Stopped at volume 1 (tests, process exit).
+    void reset();
+
+private:
+    DKMusicManager();
+    std::unique_ptr<DKMusic> currentDKMusic;
+    std::map<int, std::unique_ptr<DKMusicState>> states;
+    DKMusicState* currentState;
+};
+
+}  // namespace dk

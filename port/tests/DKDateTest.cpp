@@ -1,0 +1,133 @@
+#include "port/DKDate.h"
+#include "port/DKPlatformPort.h"
+
+#include <gtest/gtest.h>
+#include <lua.hpp>
+
+#include <ctime>
+
+using dk::DKClockSource;
+using dk::DKDate;
+
+namespace {
+
+double g_monotonic = 1000.0;
+double g_wall = 0.0;
+const DKClockSource kFakeClock = {[] { return g_monotonic; }, [] { return g_wall; }};
+
+// Seconds since 1970 of a local date and time.
+double localTime(int year, int month, int day, int hour, int minute, int second, double fraction) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return static_cast<double>(std::mktime(&tm)) + fraction;
+}
+
+class DKDateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_monotonic = 1000.0;
+        g_wall = localTime(2014, 3, 5, 14, 7, 9, 0.25);
+        DKDate::setClockSource(&kFakeClock);
+    }
+    void TearDown() override { DKDate::setClockSource(nullptr); }
+};
+
+TEST_F(DKDateTest, GameTimeStartsAtZeroAndIgnoresWallClockJumps) {
+    EXPECT_EQ(DKDate::getTimeAsFloat(), 0.0f);
+    g_monotonic += 1.5;
+    EXPECT_FLOAT_EQ(DKDate::getTimeAsFloat(), 1.5f);
+    // The wall clock is set back an hour, then forward a day: game time only follows the
+    // monotonic clock.
+    g_wall -= 3600;
+    g_monotonic += 0.25;
+    EXPECT_FLOAT_EQ(DKDate::getTimeAsFloat(), 1.75f);
+    g_wall += 86400;
+    EXPECT_FLOAT_EQ(DKDate::getTimeAsFloat(), 1.75f);
+}
+
+TEST_F(DKDateTest, ClockComponentsAreLocalCalendarFields) {
+    unsigned c[7] = {};
+    DKGetClockTime(c);
+    const unsigned expected[7] = {2014, 3, 5, 14, 7, 9, 250};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(c[i], expected[i]) << "field " << i;
+}
+
+TEST_F(DKDateTest, SoftFormatDateDescribesPastDates) {
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 30), "Less than a minute ago");
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 90), "One minute ago");
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 150), "2 minutes ago");
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 3700), "One hour ago");
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 5 * 3600), "5 hours ago");
+    // 36 hours before 14:07 is 02:07 the day before.
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 36 * 3600), "Yesterday at 02:07");
+    EXPECT_EQ(DKDate::softFormatDate(g_wall - 3.5 * 86400), "3 days ago");
+}
+
+class PlatformWrappersTest : public DKDateTest {
+protected:
+    void SetUp() override {
+        DKDateTest::SetUp();
+        L = luaL_newstate();
+        luaL_openlibs(L);
+        lua_pushcfunction(L, luaopen_platformWrappers);
+        lua_pushstring(L, "platformWrappers");
+        lua_call(L, 1, 0);
+    }
+    void TearDown() override {
+        lua_close(L);
+        DKDateTest::TearDown();
+    }
+    // Runs `code`; returns the error text, or "" when it ran.
+    std::string run(const char* code) {
+        if (luaL_dostring(L, code) == 0) return "";
+        std::string e = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return e;
+    }
+    double number(const char* global) {
+        lua_getglobal(L, global);
+        double v = lua_tonumber(L, -1);
+        lua_pop(L, 1);
+        return v;
+    }
+    lua_State* L = nullptr;
+};
+
+TEST_F(PlatformWrappersTest, GetSystemTimeIsGameTime) {
+    ASSERT_EQ(run("t0 = platformWrappers.getSystemTime()"), "");
+    g_monotonic += 2.0;
+    g_wall += 1e6;
+    ASSERT_EQ(run("t1 = platformWrappers.getSystemTime()"), "");
+    EXPECT_EQ(number("t0"), 0.0);
+    EXPECT_DOUBLE_EQ(number("t1"), 2.0);
+}
+
+TEST_F(PlatformWrappersTest, GetClockTimeFillsKeysZeroToSix) {
+    ASSERT_EQ(run("local t = platformWrappers.getClockTime()\n"
+                  "s = table.concat({t[0], t[1], t[2], t[3], t[4], t[5], t[6]}, ' ')\n"
+                  "local mine = {x = 1}\n"
+                  "same = platformWrappers.getClockTime(mine) == mine and mine[0] == 2014 and mine.x == 1\n"
+                  "local n = platformWrappers.getClockTime(nil)\n"
+                  "fromNil = n[6]"),
+              "");
+    lua_getglobal(L, "s");
+    EXPECT_STREQ(lua_tostring(L, -1), "2014 3 5 14 7 9 250");
+    lua_getglobal(L, "same");
+    EXPECT_TRUE(lua_toboolean(L, -1));
+    lua_pop(L, 2);
+    EXPECT_EQ(number("fromNil"), 250);
+}
+
+TEST_F(PlatformWrappersTest, GetClockTimeWithABadArgumentIsAnError) {
+    EXPECT_NE(run("platformWrappers.getClockTime(5)").find("table expected"), std::string::npos);
+    EXPECT_NE(run("platformWrappers.getClockTime('x')").find("table expected"), std::string::npos);
+    EXPECT_EQ(run("platformWrappers.logDebugStatement('hello')"), "");
+}
+
+}  // namespace
