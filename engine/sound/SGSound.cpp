@@ -1,0 +1,97 @@
+#include "engine/sound/SGSound.h"
+
+#include "engine/sound/ALCheck.h"
+#include "engine/sound/SoundContext.h"
+#include "engine/sound/SoundDecoding.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace dk {
+namespace {
+
+bool endsWith(const char* path, size_t length, const char* ending) {
+    return length >= 4 && std::memcmp(path + length - 4, ending, 4) == 0;
+}
+
+ALenum pcmFormat(int channels, int bits) {
+    if (channels == 1 && bits == 16) return AL_FORMAT_MONO16;
+    if (channels == 2 && bits == 16) return AL_FORMAT_STEREO16;
+    if (channels == 1 && bits == 8) return AL_FORMAT_MONO8;
+    if (channels == 2 && bits == 8) return AL_FORMAT_STEREO8;
+    return -1;  // OpenAL rejects it, and the check after the upload says so
+}
+
+}  // namespace
+
+SGSound::~SGSound() { freeSound(); }
+
+// One buffer holding `pcm` in `format`. With no audio at all the sound is still loaded, with
+// buffer name 0, and plays nothing.
+static ALuint* makeBuffer(const DKPcm& pcm, ALenum format, const char* label) {
+    ALuint* names = new ALuint[1]{0};
+    DKScopedSoundContext scope;
+    if (!scope.active()) return names;
+    alGetError();
+    alGenBuffers(1, names);
+    alBufferData(names[0], format, pcm.data.data(), static_cast<ALsizei>(pcm.data.size()), pcm.sampleRate);
+    DKCheckALError(label);
+    return names;
+}
+
+bool SGSound::loadFromFile(const char* path) {
+    freeSound();  // a second load must not leak the first buffer
+    pcmSize = 0;
+    if (!path) path = "";
+    const size_t length = std::strlen(path);
+    DKPcm pcm;
+    if (endsWith(path, length, ".ogg")) {
+        if (!DKDecodeOggVorbis(path, pcm)) return false;
+        pcmSize = static_cast<uint32_t>(pcm.data.size());
+        ALenum format = pcm.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+        buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
+        bufferCount = 1;
+        return true;
+    }
+    if (endsWith(path, length, ".caf")) {
+        DKCafStatus status = DKReadCafLinearPcm(path, pcm);
+        if (status == DKCafStatus::kLinearPcm) {
+            buffers = makeBuffer(pcm, pcmFormat(pcm.channels, pcm.bitsPerSample), "CAFToOpenAL: alBufferData");
+            bufferCount = 1;
+            return true;
+        }
+        if (status == DKCafStatus::kFailed) return true;
+    }
+    if (DKDecodeToMono16(path, pcm)) {
+        buffers = makeBuffer(pcm, AL_FORMAT_MONO16, "ExtAudioFileToOpenAL: alBufferData");
+        bufferCount = 1;
+    }
+    return true;
+}
+
+void SGSound::freeSound() {
+    DKScopedSoundContext scope;
+    DKCheckALError("~SGSound");
+    if (bufferCount < 1 || !buffers) return;
+    bool keepPcm = false;
+    if (scope.active() && buffers[0] != 0) {
+        alGetError();
+        if (alIsBuffer(buffers[0])) {
+            alDeleteBuffers(bufferCount, buffers);
+            ALenum error = alGetError();
+            if (error != AL_NO_ERROR) {
+                std::fprintf(stderr, "OpenAL error %d in call to %s", error, "~SGSound: alDeleteBuffers");
+                keepPcm = true;  // a buffer that failed to go may still read it
+            }
+        }
+    }
+    if (!keepPcm) {
+        delete[] pcmData;
+        pcmData = nullptr;
+    }
+    delete[] buffers;
+    buffers = nullptr;
+    bufferCount = 0;
+}
+
+}  // namespace dk

@@ -1,0 +1,275 @@
+#include "engine/sound/SoundDecoding.h"
+
+#include <sndfile.h>
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace dk {
+namespace {
+
+constexpr size_t kOggChunk = 131072;
+// A stream that keeps failing at the same place would otherwise be retried forever.
+constexpr int kMaxOggRetries = 64;
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+uint32_t be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint64_t be64(const uint8_t* p) { return (uint64_t(be32(p)) << 32) | be32(p + 4); }
+
+constexpr uint32_t fourCC(const char (&s)[5]) {
+    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
+           uint8_t(s[3]);
+}
+
+bool readAt(FILE* f, int64_t offset, void* out, size_t bytes) {
+    return fseeko(f, offset, SEEK_SET) == 0 && std::fread(out, 1, bytes, f) == bytes;
+}
+
+int64_t fileSize(FILE* f) {
+    if (fseeko(f, 0, SEEK_END) != 0) return -1;
+    return ftello(f);
+}
+
+// Reads `info.dataSize` bytes of audio data (fewer if the file is shorter than it claims).
+bool readCafData(const std::string& path, const DKCafInfo& info, std::vector<uint8_t>& out) {
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f || fseeko(f.get(), info.dataOffset, SEEK_SET) != 0) return false;
+    out.resize(static_cast<size_t>(info.dataSize));
+    out.resize(std::fread(out.data(), 1, out.size(), f.get()));
+    return true;
+}
+
+int16_t clamp16(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
+
+std::vector<int16_t> downmix(const std::vector<int16_t>& interleaved, int channels) {
+    if (channels == 1) return interleaved;
+    std::vector<int16_t> mono(interleaved.size() / 2);
+    for (size_t i = 0; i < mono.size(); ++i) {
+        mono[i] = static_cast<int16_t>((interleaved[2 * i] + interleaved[2 * i + 1]) >> 1);
+    }
+    return mono;
+}
+
+void toBytes(const std::vector<int16_t>& samples, std::vector<uint8_t>& out) {
+    out.resize(samples.size() * 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        uint16_t v = static_cast<uint16_t>(samples[i]);
+        out[2 * i] = static_cast<uint8_t>(v & 0xff);
+        out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+}
+
+bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
+    int channels = static_cast<int>(info.channelsPerFrame);
+    if (channels < 1 || channels > 2 || info.sampleRate <= 0) return false;
+    std::vector<uint8_t> data;
+    if (!readCafData(path, info, data)) return false;
+    std::vector<int16_t> samples = DKDecodeIma4(data.data(), data.size(), channels);
+    if (info.validFrames >= 0 && static_cast<size_t>(info.validFrames) * channels < samples.size()) {
+        samples.resize(static_cast<size_t>(info.validFrames) * channels);
+    }
+    out.channels = 1;
+    out.bitsPerSample = 16;
+    out.sampleRate = static_cast<int>(info.sampleRate);
+    toBytes(downmix(samples, channels), out.data);
+    return true;
+}
+
+bool decodeWithSndfile(const char* path, DKPcm& out) {
+    SF_INFO sfinfo{};
+    SNDFILE* sf = sf_open(path, SFM_READ, &sfinfo);
+    if (!sf) return false;
+    bool ok = sfinfo.channels >= 1 && sfinfo.channels <= 2 && sfinfo.samplerate > 0 && sfinfo.frames >= 0;
+    std::vector<int16_t> mono;
+    if (ok) {
+        std::vector<int> frames(static_cast<size_t>(sfinfo.frames) * sfinfo.channels);
+        sf_count_t got = sf_readf_int(sf, frames.data(), sfinfo.frames);
+        mono.resize(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
+        for (size_t i = 0; i < mono.size(); ++i) {
+            // Full-scale 32-bit samples; the mean of two keeps the top 16 bits.
+            int64_t sum = 0;
+            for (int c = 0; c < sfinfo.channels; ++c) sum += frames[i * sfinfo.channels + c];
+            mono[i] = static_cast<int16_t>((sum / sfinfo.channels) >> 16);
+        }
+    }
+    sf_close(sf);
+    if (!ok) return false;
+    out.channels = 1;
+    out.bitsPerSample = 16;
+    out.sampleRate = sfinfo.samplerate;
+    toBytes(mono, out.data);
+    return true;
+}
+
+}  // namespace
+
+bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f) return false;
+    int64_t size = fileSize(f.get());
+    uint8_t header[8];
+    if (size < 8 || !readAt(f.get(), 0, header, 8) || be32(header) != fourCC("caff")) return false;
+    bool haveDesc = false, haveData = false;
+    int64_t at = 8;
+    while (at + 12 <= size) {
+        uint8_t chunk[12];
+        if (!readAt(f.get(), at, chunk, 12)) return false;
+        uint32_t type = be32(chunk);
+        int64_t chunkSize = static_cast<int64_t>(be64(chunk + 4));
+        int64_t body = at + 12;
+        if (chunkSize < 0) {
+            // Only the data chunk may run to the end of the file (size -1).
+            if (type != fourCC("data")) return false;
+            chunkSize = size - body;
+        }
+        if (chunkSize > size - body) {
+            if (type != fourCC("data")) return false;
+            chunkSize = size - body;  // a truncated file: take what is there
+        }
+        if (type == fourCC("desc")) {
+            uint8_t d[32];
+            if (chunkSize < 32 || !readAt(f.get(), body, d, 32)) return false;
+            uint64_t rateBits = be64(d);
+            std::memcpy(&info.sampleRate, &rateBits, 8);
+            info.formatID = be32(d + 8);
+            info.formatFlags = be32(d + 12);
+            info.bytesPerPacket = be32(d + 16);
+            info.framesPerPacket = be32(d + 20);
+            info.channelsPerFrame = be32(d + 24);
+            info.bitsPerChannel = be32(d + 28);
+            haveDesc = true;
+        } else if (type == fourCC("data")) {
+            if (chunkSize < 4) return false;
+            info.dataOffset = body + 4;  // after the edit count
+            info.dataSize = chunkSize - 4;
+            haveData = true;
+        } else if (type == fourCC("pakt")) {
+            uint8_t p[16];
+            if (chunkSize >= 16 && readAt(f.get(), body, p, 16)) {
+                info.validFrames = static_cast<int64_t>(be64(p + 8));
+            }
+        }
+        at = body + chunkSize;
+    }
+    return haveDesc && haveData && !(info.sampleRate != info.sampleRate);
+}
+
+bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    OggVorbis_File vf;
+    ov_callbacks callbacks = {
+        [](void* p, size_t s, size_t n, void* src) { return std::fread(p, s, n, static_cast<FILE*>(src)); },
+        [](void* src, ogg_int64_t offset, int whence) {
+            return src ? fseeko(static_cast<FILE*>(src), offset, whence) : -1;
+        },
+        [](void* src) { return std::fclose(static_cast<FILE*>(src)); },
+        [](void* src) { return static_cast<long>(ftello(static_cast<FILE*>(src))); }};
+    if (ov_open_callbacks(f, &vf, nullptr, 0, callbacks) < 0) {
+        std::fclose(f);  // vorbisfile leaves the file to us when it fails
+        return false;
+    }
+    std::vector<uint8_t>& pcm = out.data;
+    pcm.clear();
+    size_t used = 0;
+    int bitstream = 0, retries = 0;
+    for (;;) {
+        if (pcm.size() - used == 0) pcm.resize(pcm.size() + kOggChunk);
+        long n = ov_read(&vf, reinterpret_cast<char*>(pcm.data() + used), static_cast<int>(pcm.size() - used),
+                         0 /* little-endian */, 2, 1, &bitstream);
+        if (n > 0) {
+            used += static_cast<size_t>(n);
+            retries = 0;
+        } else if (n == 0) {
+            break;
+        } else {
+            std::printf("Ogg read had an error");
+            std::fflush(stdout);
+            if (++retries > kMaxOggRetries) break;
+        }
+    }
+    pcm.resize(used);
+    vorbis_info* vi = ov_info(&vf, -1);
+    out.channels = vi ? vi->channels : 0;
+    out.sampleRate = vi ? static_cast<int>(vi->rate) : 0;
+    out.bitsPerSample = 16;
+    ov_clear(&vf);  // closes the file
+    return true;
+}
+
+DKCafStatus DKReadCafLinearPcm(const char* path, DKPcm& out) {
+    DKCafInfo info;
+    if (!DKReadCafInfo(path, info)) return DKCafStatus::kFailed;
+    if (info.formatID != fourCC("lpcm")) return DKCafStatus::kOtherFormat;
+    if (!readCafData(path, info, out.data)) return DKCafStatus::kFailed;
+    out.channels = static_cast<int>(info.channelsPerFrame);
+    out.bitsPerSample = static_cast<int>(info.bitsPerChannel);
+    out.sampleRate = static_cast<int>(info.sampleRate);
+    bool bigEndian = (info.formatFlags & 2) == 0;
+    bool isFloat = (info.formatFlags & 1) != 0;
+    if (bigEndian && out.bitsPerSample > 8) {
+        // The platform's reader gives up on these; a 16-bit file only needs its bytes swapped.
+        if (out.bitsPerSample != 16 || isFloat) return DKCafStatus::kFailed;
+        out.data.resize(out.data.size() & ~size_t(1));
+        for (size_t i = 0; i + 1 < out.data.size(); i += 2) std::swap(out.data[i], out.data[i + 1]);
+    }
+    if (out.bitsPerSample == 8 && !isFloat) {
+        // CAF integer samples are signed; OpenAL's 8-bit formats are unsigned.
+        for (uint8_t& b : out.data) b ^= 0x80;
+    }
+    return DKCafStatus::kLinearPcm;
+}
+
+bool DKDecodeToMono16(const char* path, DKPcm& out) {
+    DKCafInfo info;
+    if (DKReadCafInfo(path, info) && info.formatID == fourCC("ima4")) return decodeCafIma4(path, info, out);
+    return decodeWithSndfile(path, out);
+}
+
+std::vector<int16_t> DKDecodeIma4(const uint8_t* data, size_t bytes, int channels) {
+    static const int kIndex[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
+    static const int kStep[89] = {
+        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    constexpr size_t kBlock = 34, kFrames = 64;
+    const size_t packetBytes = kBlock * channels;
+    const size_t packets = channels > 0 ? bytes / packetBytes : 0;
+    std::vector<int16_t> out(packets * kFrames * channels);
+    for (size_t p = 0; p < packets; ++p) {
+        for (int c = 0; c < channels; ++c) {
+            const uint8_t* block = data + p * packetBytes + c * kBlock;
+            int header = (block[0] << 8) | block[1];
+            int predictor = static_cast<int16_t>(header & 0xff80);
+            int index = std::min(header & 0x7f, 88);
+            for (size_t i = 0; i < kFrames; ++i) {
+                int nibble = (block[2 + i / 2] >> ((i & 1) * 4)) & 0x0f;
+                int step = kStep[index];
+                int diff = step >> 3;
+                if (nibble & 1) diff += step >> 2;
+                if (nibble & 2) diff += step >> 1;
+                if (nibble & 4) diff += step;
+                if (nibble & 8) diff = -diff;
+                predictor = clamp16(predictor + diff);
+                index = std::clamp(index + kIndex[nibble], 0, 88);
+                out[(p * kFrames + i) * channels + c] = static_cast<int16_t>(predictor);
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace dk

@@ -1,0 +1,247 @@
+// Each decoding road against known sample values, and what reaches the OpenAL buffer.
+#include "engine/sound/SGSound.h"
+#include "engine/sound/SoundDecoding.h"
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace dk;
+using namespace dk::test;
+
+namespace {
+
+struct BufferInfo {
+    ALint frequency = 0, bits = 0, channels = 0, size = 0;
+};
+
+BufferInfo bufferInfo(const SGSound& s) {
+    BufferInfo b;
+    alGetBufferi(s.buffers[0], AL_FREQUENCY, &b.frequency);
+    alGetBufferi(s.buffers[0], AL_BITS, &b.bits);
+    alGetBufferi(s.buffers[0], AL_CHANNELS, &b.channels);
+    alGetBufferi(s.buffers[0], AL_SIZE, &b.size);
+    return b;
+}
+
+class SoundDecodingTest : public ::testing::Test {
+protected:
+    // A manager makes the shared context current, as the engine does before assets load.
+    static void SetUpTestSuite() { manager = new SoundManager; }
+    static void TearDownTestSuite() { delete manager; }
+    void TearDown() override {
+        for (auto& p : files) std::remove(p.c_str());
+    }
+    std::string file(const std::string& name) {
+        files.push_back(tempPath(name));
+        return files.back();
+    }
+    static SoundManager* manager;
+    std::vector<std::string> files;
+};
+SoundManager* SoundDecodingTest::manager = nullptr;
+
+TEST_F(SoundDecodingTest, OggVorbisMonoAndStereo) {
+    auto mono = sine(22050, 1, 22050, 500, 0.5);
+    std::string monoPath = file("mono.ogg");
+    ASSERT_TRUE(writeOgg(monoPath, mono, 1, 22050));
+    DKPcm pcm;
+    ASSERT_TRUE(DKDecodeOggVorbis(monoPath.c_str(), pcm));
+    EXPECT_EQ(pcm.channels, 1);
+    EXPECT_EQ(pcm.sampleRate, 22050);
+    auto decoded = fromLE16(pcm.data);
+    ASSERT_EQ(decoded.size(), mono.size());
+    // Lossy, but close: well under 1% of the signal's peak.
+    EXPECT_LT(rmsError(decoded, mono), 100.0);
+
+    SGSound sound;
+    ASSERT_TRUE(sound.loadFromFile(monoPath.c_str()));
+    ASSERT_EQ(sound.bufferCount, 1);
+    BufferInfo b = bufferInfo(sound);
+    EXPECT_EQ(b.channels, 1);
+    EXPECT_EQ(b.bits, 16);
+    EXPECT_EQ(b.frequency, 22050);
+    EXPECT_EQ(b.size, 22050 * 2);
+    EXPECT_EQ(sound.pcmSize, 22050u * 2);
+
+    auto stereo = sine(4410, 2, 44100, 300, 0.5);
+    std::string stereoPath = file("stereo.ogg");
+    ASSERT_TRUE(writeOgg(stereoPath, stereo, 2, 44100));
+    SGSound s2;
+    ASSERT_TRUE(s2.loadFromFile(stereoPath.c_str()));
+    b = bufferInfo(s2);
+    EXPECT_EQ(b.channels, 2);
+    EXPECT_EQ(b.size, 4410 * 4);
+}
+
+TEST_F(SoundDecodingTest, OggLengthOnAChunkBoundaryJoinsExactly) {
+    // 65536 mono frames decode to exactly one 128 KiB chunk; 98304 to one and a half.
+    for (int frames : {65536, 98304}) {
+        auto samples = sine(frames, 1, 44100, 1000, 0.3);
+        std::string path = file("boundary" + std::to_string(frames) + ".ogg");
+        ASSERT_TRUE(writeOgg(path, samples, 1, 44100));
+        DKPcm pcm;
+        ASSERT_TRUE(DKDecodeOggVorbis(path.c_str(), pcm));
+        ASSERT_EQ(pcm.data.size(), static_cast<size_t>(frames) * 2);
+        // The tail is the signal, not padding: a gap or stray bytes would break the match.
+        auto decoded = fromLE16(pcm.data);
+        std::vector<int16_t> tailA(decoded.end() - 1000, decoded.end()), tailB(samples.end() - 1000, samples.end());
+        EXPECT_LT(rmsError(tailA, tailB), 100.0);
+    }
+}
+
+TEST_F(SoundDecodingTest, BrokenOrMissingOggFailsAndStaysEmpty) {
+    std::string fake = file("fake.ogg");
+    ASSERT_TRUE(writeFile(fake, "OggS but not really"));
+    SGSound a;
+    EXPECT_FALSE(a.loadFromFile(fake.c_str()));
+    EXPECT_EQ(a.bufferCount, 0);
+    EXPECT_EQ(a.buffers, nullptr);
+    SGSound b;
+    EXPECT_FALSE(b.loadFromFile("/nonexistent/x.ogg"));
+    EXPECT_EQ(b.bufferCount, 0);
+}
+
+TEST_F(SoundDecodingTest, CafLinearPcmKeepsItsLayout) {
+    // Stereo 16-bit little-endian: a stereo buffer with the bytes as stored.
+    std::vector<int16_t> stereo = {1000, -1000, 32767, -32768, 5, 6};
+    std::string path = file("stereo.caf");
+    ASSERT_TRUE(writeCaf(path, CafDesc{}, le16(stereo)));
+    DKPcm pcm;
+    ASSERT_EQ(DKReadCafLinearPcm(path.c_str(), pcm), DKCafStatus::kLinearPcm);
+    EXPECT_EQ(fromLE16(pcm.data), stereo);
+    SGSound s;
+    ASSERT_TRUE(s.loadFromFile(path.c_str()));
+    ASSERT_EQ(s.bufferCount, 1);
+    BufferInfo b = bufferInfo(s);
+    EXPECT_EQ(b.channels, 2);
+    EXPECT_EQ(b.bits, 16);
+    EXPECT_EQ(b.frequency, 44100);
+    EXPECT_EQ(b.size, 12);
+
+    // Big-endian 16-bit mono: swapped, not dropped.
+    std::string be;
+    for (int16_t v : {int16_t(0x1234), int16_t(-2)}) putBE(be, static_cast<uint16_t>(v), 2);
+    std::string bePath = file("be.caf");
+    ASSERT_TRUE(writeCaf(bePath, CafDesc{22050, "lpcm", 0, 2, 1, 1, 16}, be));
+    ASSERT_EQ(DKReadCafLinearPcm(bePath.c_str(), pcm), DKCafStatus::kLinearPcm);
+    EXPECT_EQ(fromLE16(pcm.data), (std::vector<int16_t>{0x1234, -2}));
+
+    // 8-bit signed samples become OpenAL's unsigned ones.
+    std::string eight = {char(0), char(127), char(-128), char(-1)};
+    std::string eightPath = file("eight.caf");
+    ASSERT_TRUE(writeCaf(eightPath, CafDesc{8000, "lpcm", 2, 1, 1, 1, 8}, eight));
+    ASSERT_EQ(DKReadCafLinearPcm(eightPath.c_str(), pcm), DKCafStatus::kLinearPcm);
+    EXPECT_EQ(pcm.data, (std::vector<uint8_t>{128, 255, 0, 127}));
+    SGSound s8;
+    s8.loadFromFile(eightPath.c_str());
+    b = bufferInfo(s8);
+    EXPECT_EQ(b.bits, 8);
+    EXPECT_EQ(b.channels, 1);
+}
+
+TEST_F(SoundDecodingTest, Caf24BitGetsAnInvalidFormatReported) {
+    std::string path = file("24.caf");
+    ASSERT_TRUE(writeCaf(path, CafDesc{44100, "lpcm", 2, 3, 1, 1, 24}, std::string(30, '\1')));
+    SGSound s;
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(s.loadFromFile(path.c_str()));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("in call to CAFToOpenAL: alBufferData"), std::string::npos) << err;
+}
+
+TEST_F(SoundDecodingTest, Ima4DecodesKnownNibbles) {
+    // Header: predictor 0, step index 0. Nibbles 7, 7, 0x8|7 by hand:
+    // step 7 -> +(0+1+3+7)=11, index 8; step 16 -> +(2+4+8+16)=30 -> 41, index 16;
+    // step 34 -> -(4+8+17+34)=-63 -> -22.
+    uint8_t packet[34] = {0, 0, 0x77, 0x0f};
+    auto s = DKDecodeIma4(packet, sizeof packet, 1);
+    ASSERT_EQ(s.size(), 64u);
+    EXPECT_EQ(s[0], 11);
+    EXPECT_EQ(s[1], 41);
+    EXPECT_EQ(s[2], -22);
+    // A partial packet at the end is ignored; nothing is read past the data.
+    EXPECT_EQ(DKDecodeIma4(packet, 33, 1).size(), 0u);
+}
+
+TEST_F(SoundDecodingTest, CompressedStereoCafBecomesMono) {
+    const int frames = 64 * 40;
+    auto stereo = sine(frames, 2, 22050, 440, 0.8);
+    std::string path = file("ima4.caf");
+    ASSERT_TRUE(writeCaf(path, CafDesc{22050, "ima4", 0, 68, 64, 2, 0}, encodeIma4(stereo, 2), frames - 10));
+    ASSERT_EQ(DKReadCafLinearPcm(path.c_str(), *std::make_unique<DKPcm>()), DKCafStatus::kOtherFormat);
+    DKPcm pcm;
+    ASSERT_TRUE(DKDecodeToMono16(path.c_str(), pcm));
+    EXPECT_EQ(pcm.channels, 1);
+    EXPECT_EQ(pcm.sampleRate, 22050);
+    auto mono = fromLE16(pcm.data);
+    ASSERT_EQ(mono.size(), static_cast<size_t>(frames - 10));  // trimmed to the valid frames
+    std::vector<int16_t> expected(mono.size());
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = (stereo[2 * i] + stereo[2 * i + 1]) >> 1;
+    // ADPCM tracks a sine within a few percent of full scale.
+    EXPECT_LT(rmsError(mono, expected), 600.0);
+
+    SGSound s;
+    ASSERT_TRUE(s.loadFromFile(path.c_str()));
+    BufferInfo b = bufferInfo(s);
+    EXPECT_EQ(b.channels, 1);
+    EXPECT_EQ(b.size, (frames - 10) * 2);
+}
+
+TEST_F(SoundDecodingTest, ConvertingRoadDownmixesAnyOtherFile) {
+    std::vector<int16_t> stereo = {100, 300, -32768, -32768, 32767, 32765, 7, -8};
+    std::string wav = file("stereo.wav");
+    ASSERT_TRUE(writeWav(wav, stereo, 2, 11025));
+    DKPcm pcm;
+    ASSERT_TRUE(DKDecodeToMono16(wav.c_str(), pcm));
+    EXPECT_EQ(fromLE16(pcm.data), (std::vector<int16_t>{200, -32768, 32766, -1}));
+    SGSound s;
+    ASSERT_TRUE(s.loadFromFile(wav.c_str()));
+    BufferInfo b = bufferInfo(s);
+    EXPECT_EQ(b.channels, 1);
+    EXPECT_EQ(b.frequency, 11025);
+
+    // Upper-case ".OGG" is not the Ogg road: it converts to mono instead of failing.
+    std::string upper = file("loud.OGG");
+    ASSERT_TRUE(writeOgg(upper, sine(2000, 2, 22050, 200, 0.5), 2, 22050));
+    SGSound u;
+    ASSERT_TRUE(u.loadFromFile(upper.c_str()));
+    ASSERT_EQ(u.bufferCount, 1);
+    EXPECT_EQ(bufferInfo(u).channels, 1);
+}
+
+TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABuffer) {
+    for (const char* path : {"/nonexistent/missing.wav", "a", "/nonexistent/x.caf"}) {
+        SGSound s;
+        EXPECT_TRUE(s.loadFromFile(path)) << path;
+        EXPECT_EQ(s.bufferCount, 0) << path;
+    }
+    std::string junk = file("junk.caf");
+    ASSERT_TRUE(writeFile(junk, "caff\0\1\0\0desc garbage"));
+    SGSound j;
+    EXPECT_TRUE(j.loadFromFile(junk.c_str()));
+    EXPECT_EQ(j.bufferCount, 0);
+    // More than two channels is refused by the converting road.
+    std::string four = file("four.wav");
+    ASSERT_TRUE(writeWav(four, std::vector<int16_t>(16, 1), 4, 8000));
+    SGSound f;
+    EXPECT_TRUE(f.loadFromFile(four.c_str()));
+    EXPECT_EQ(f.bufferCount, 0);
+}
+
+TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
+    std::string path = file("r.caf");
+    ASSERT_TRUE(writeCaf(path, CafDesc{}, le16({1, 2, 3, 4})));
+    SGSound s;
+    ASSERT_TRUE(s.loadFromFile(path.c_str()));
+    ASSERT_TRUE(s.loadFromFile(path.c_str()));
+    ASSERT_EQ(s.bufferCount, 1);
+    ALuint second = s.buffers[0];
+    s.freeSound();
+    EXPECT_EQ(s.bufferCount, 0);
+    EXPECT_EQ(s.buffers, nullptr);
+    EXPECT_FALSE(alIsBuffer(second));
+    s.freeSound();  // twice is harmless
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// What reaches the mixer: sounds and music rendered through OpenAL Soft's loopback device.
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+#include "port/DKAudioDevice.h"
+#include "port/DKPlatformPort.h"
+#include "port/tests/MusicTestHelpers.h"
+
+#include <gtest/gtest.h>
+
+using namespace dk;
+using namespace dk::test;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+std::vector<int16_t> render(int frames) {
+    std::vector<int16_t> out(frames);
+    DKAudioDevice::renderSamples(out.data(), frames);
+    return out;
+}
+
+// The best correlation of `heard` with `expected` over small delays; `gain` gets the scale.
+double bestCorrelation(const std::vector<int16_t>& heard, const std::vector<int16_t>& expected, double* gain) {
+    double best = -1;
+    for (int lag = 0; lag < 64; ++lag) {
+        double xy = 0, xx = 0, yy = 0;
+        for (size_t i = 0; i + lag < heard.size() && i < expected.size(); ++i) {
+            xy += double(heard[i + lag]) * expected[i];
+            xx += double(expected[i]) * expected[i];
+            yy += double(heard[i + lag]) * heard[i + lag];
+        }
+        double c = (xx > 0 && yy > 0) ? xy / std::sqrt(xx * yy) : 0;
+        if (c > best) {
+            best = c;
+            *gain = xx > 0 ? xy / xx : 0;
+        }
+    }
+    return best;
+}
+
+class SoundLoopbackTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(DKAudioDevice::useLoopback(kRate, 1)); }
+    void TearDown() override {
+        for (auto& p : files) std::remove(p.c_str());
+    }
+    std::string file(const std::string& name) {
+        files.push_back(tempPath(name));
+        return files.back();
+    }
+    // Plays `path` on a fresh source and returns `frames` rendered frames.
+    std::vector<int16_t> hear(SoundManager& m, const std::string& path, int frames) {
+        auto sound = std::make_shared<SGSound>();
+        EXPECT_TRUE(sound->loadFromFile(path.c_str()));
+        DKAudioSource* s = m.reserveSource();
+        s->setRelative(true);
+        s->queueBuffers(sound);
+        m.playSource(s);
+        auto out = render(frames);
+        m.stopSource(s);
+        return out;
+    }
+    std::vector<std::string> files;
+};
+
+TEST_F(SoundLoopbackTest, DecodedSamplesReachTheMixer) {
+    SoundManager m;
+    auto samples = sine(kRate / 10, 1, kRate, 441, 0.5);
+
+    std::string caf = file("heard.caf");
+    ASSERT_TRUE(writeCaf(caf, CafDesc{kRate, "lpcm", 2, 2, 1, 1, 16}, le16(samples)));
+    double gain = 0;
+    EXPECT_GT(bestCorrelation(hear(m, caf, kRate / 10), samples, &gain), 0.999);
+    EXPECT_GT(gain, 0.3);
+    const double cafGain = gain;
+
+    std::string ogg = file("heard.ogg");
+    ASSERT_TRUE(writeOgg(ogg, samples, 1, kRate));
+    EXPECT_GT(bestCorrelation(hear(m, ogg, kRate / 10), samples, &gain), 0.99);
+    EXPECT_NEAR(gain, cafGain, 0.05 * cafGain);
+
+    // Stereo IMA4 folded to mono: both channels of the sine, averaged.
+    auto stereo = sine(kRate / 10, 2, kRate, 441, 0.5);
+    std::string ima = file("heard-ima4.caf");
+    ASSERT_TRUE(writeCaf(ima, CafDesc{kRate, "ima4", 0, 68, 64, 2, 0}, encodeIma4(stereo, 2)));
+    std::vector<int16_t> mixed(stereo.size() / 2);
+    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = (stereo[2 * i] + stereo[2 * i + 1]) >> 1;
+    EXPECT_GT(bestCorrelation(hear(m, ima, kRate / 10), mixed, &gain), 0.99);
+    EXPECT_NEAR(gain, cafGain, 0.1 * cafGain);
+
+    // A stopped source is silent once its short fade-out has passed.
+    render(1024);
+    auto after = render(1024);
+    EXPECT_LE(*std::max_element(after.begin(), after.end()), 2);
+}
+
+TEST_F(SoundLoopbackTest, MusicKeepsPlayingWhileTheSoundManagerIsSuspended) {
+    SoundManager m;
+    std::string music = file("music.wav");
+    ASSERT_TRUE(writeWav(music, sine(kRate, 1, kRate, 441, 0.5), 1, kRate));
+    DKPlayAACFile(music.c_str(), 1);
+    auto loud = [] {
+        auto out = render(512);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        return *std::max_element(out.begin(), out.end()) > 1000;
+    };
+    ASSERT_TRUE(waitUntil(loud, 5.0));
+    m.suspend();
+    EXPECT_EQ(alcGetCurrentContext(), nullptr);
+    EXPECT_TRUE(waitUntil(loud, 1.0)) << "suspending the sound manager silenced the music";
+    EXPECT_TRUE(IsAACFilePlaying());
+    m.resume();
+    DKStopAACFile();
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+// The source pool, its callbacks, suspend and resume, and the Lua module, on a real (null-output)
+// device.
+#include "engine/sound/SoundContext.h"
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+#include "port/tests/MusicTestHelpers.h"
+
+#include <gtest/gtest.h>
+#include <lua.hpp>
+
+#include <map>
+
+using namespace dk;
+using namespace dk::test;
+
+namespace {
+
+std::map<DKAudioSource*, int> g_finished;
+void countFinished(DKAudioSource* source) { ++g_finished[source]; }
+
+class SoundManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_finished.clear(); }
+    void TearDown() override {
+        for (auto& p : files) std::remove(p.c_str());
+    }
+    // A short mono sound (`seconds` long) loaded into a shared SGSound.
+    std::shared_ptr<SGSound> shortSound(double seconds) {
+        files.push_back(tempPath("beep" + std::to_string(files.size()) + ".caf"));
+        int frames = static_cast<int>(44100 * seconds);
+        EXPECT_TRUE(writeCaf(files.back(), CafDesc{44100, "lpcm", 2, 2, 1, 1, 16},
+                             le16(sine(frames, 1, 44100, 440, 0.5))));
+        auto sound = std::make_shared<SGSound>();
+        EXPECT_TRUE(sound->loadFromFile(files.back().c_str()));
+        EXPECT_EQ(sound->bufferCount, 1);
+        return sound;
+    }
+    std::vector<std::string> files;
+};
+
+TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReused) {
+    SoundManager m;
+    std::vector<DKAudioSource*> lent;
+    for (int i = 0; i < 32; ++i) {
+        DKAudioSource* s = m.reserveSource();
+        ASSERT_NE(s, nullptr) << i;
+        EXPECT_NE(s->sourceName(), 0u);
+        lent.push_back(s);
+    }
+    EXPECT_TRUE(std::is_sorted(lent.begin(), lent.end())) << "the first free source comes first";
+    EXPECT_EQ(m.reserveSource(), nullptr);
+    EXPECT_EQ(m.reservedCount(), 32u);
+
+    lent[7]->finishedCallback = countFinished;
+    lent[7]->owner = this;
+    m.stopSource(lent[7]);
+    EXPECT_EQ(g_finished[lent[7]], 1);
+    DKAudioSource* again = m.reserveSource();
+    EXPECT_EQ(again, lent[7]);
+    // Still the previous holder's until the new one writes its own.
+    EXPECT_EQ(again->owner, this);
+    EXPECT_EQ(again->finishedCallback, countFinished);
+    EXPECT_EQ(m.reserveSource(), nullptr);
+}
+
+TEST_F(SoundManagerTest, ReserveResetsPlacementButKeepsGainPitchLooping) {
+    SoundManager m;
+    DKAudioSource* s = m.reserveSource();
+    s->setLocation(10, 20);
+    s->setVelocity(1, 2);
+    s->setVolume(0.5f);
+    s->setPitch(1.5f);
+    s->setLooping(true);
+    s->setRelative(true);
+    m.stopSource(s);
+    ASSERT_EQ(m.reserveSource(), s);
+    ALfloat v[3];
+    for (ALenum p : {AL_POSITION, AL_VELOCITY, AL_DIRECTION}) {
+        alGetSource3f(s->sourceName(), p, &v[0], &v[1], &v[2]);
+        EXPECT_EQ(v[0], 0.0f);
+        EXPECT_EQ(v[1], 0.0f);
+        EXPECT_EQ(v[2], 0.0f);
+    }
+    ALfloat f;
+    alGetSourcef(s->sourceName(), AL_ROLLOFF_FACTOR, &f);
+    EXPECT_EQ(f, 1.0f);
+    alGetSourcef(s->sourceName(), AL_REFERENCE_DISTANCE, &f);
+    EXPECT_EQ(f, 50.0f);
+    alGetSourcef(s->sourceName(), AL_GAIN, &f);
+    EXPECT_EQ(f, 0.5f);
+    alGetSourcef(s->sourceName(), AL_PITCH, &f);
+    EXPECT_EQ(f, 1.5f);
+    ALint i;
+    alGetSourcei(s->sourceName(), AL_LOOPING, &i);
+    EXPECT_EQ(i, 1);
+    alGetSourcei(s->sourceName(), AL_SOURCE_RELATIVE, &i);
+    EXPECT_EQ(i, 1);
+}
+
+TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
+    SoundManager m;
+    auto sound = shortSound(0.05);
+    std::weak_ptr<SGSound> weak = sound;
+    DKAudioSource* ends = m.reserveSource();
+    DKAudioSource* paused = m.reserveSource();
+    DKAudioSource* loops = m.reserveSource();
+    for (DKAudioSource* s : {ends, paused, loops}) {
+        s->finishedCallback = countFinished;
+        s->queueBuffers(sound);
+    }
+    loops->setLooping(true);
+    m.playSource(ends);
+    m.playSource(paused);
+    m.pauseSource(paused);
+    m.playSource(loops);
+    sound.reset();  // the queues keep it alive
+    ASSERT_FALSE(weak.expired());
+    EXPECT_EQ(m.playingCount(), 3u);
+
+    ASSERT_TRUE(waitUntil([&] { return ends->isStopped(); }, 3.0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    m.update();
+    m.update();
+    EXPECT_EQ(g_finished[ends], 1);
+    EXPECT_EQ(g_finished[paused], 0);
+    EXPECT_EQ(g_finished[loops], 0);
+    EXPECT_EQ(ends->queuedSoundCount(), 0u);
+    EXPECT_EQ(m.playingCount(), 2u);
+    EXPECT_EQ(m.freeCount(), 30u);
+
+    m.stopSource(loops);
+    m.stopSource(paused);
+    EXPECT_EQ(g_finished[loops], 1);
+    EXPECT_EQ(g_finished[paused], 1);
+    EXPECT_TRUE(weak.expired()) << "the last queue let the sound go";
+    EXPECT_EQ(m.freeCount(), 32u);
+}
+
+TEST_F(SoundManagerTest, DeleteCallsBackPlayingSourcesOnly) {
+    auto sound = shortSound(1.0);
+    DKAudioSource *playing, *reserved;
+    {
+        SoundManager m;
+        playing = m.reserveSource();
+        reserved = m.reserveSource();
+        playing->finishedCallback = countFinished;
+        reserved->finishedCallback = countFinished;
+        playing->queueBuffers(sound);
+        m.playSource(playing);
+    }
+    EXPECT_EQ(g_finished[playing], 1);
+    EXPECT_EQ(g_finished.count(reserved), 0u);
+    EXPECT_EQ(sound.use_count(), 1);
+}
+
+TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
+    ALCcontext* context;
+    {
+        SoundManager first;
+        context = DKSoundContext();
+        ASSERT_NE(context, nullptr);
+    }
+    SoundManager second;
+    EXPECT_EQ(DKSoundContext(), context);
+    EXPECT_EQ(alcGetCurrentContext(), context);
+
+    DKAudioSource* s = second.reserveSource();
+    s->setLooping(true);
+    s->queueBuffers(shortSound(0.05));
+    second.playSource(s);
+    second.suspend();
+    EXPECT_EQ(alcGetCurrentContext(), nullptr);
+    // Nothing is taken back or reported while suspended.
+    ::testing::internal::CaptureStderr();
+    second.update();
+    second.makeCurrent();
+    second.suspend();
+    second.resume();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(alcGetCurrentContext(), context);
+    ALint state = 0;
+    alGetSourcei(s->sourceName(), AL_SOURCE_STATE, &state);
+    EXPECT_EQ(state, AL_PLAYING);
+    EXPECT_EQ(second.playingCount(), 1u);
+}
+
+TEST_F(SoundManagerTest, SoundsLoadWhileSuspended) {
+    SoundManager m;
+    m.suspend();
+    auto sound = shortSound(0.01);
+    m.resume();
+    EXPECT_TRUE(alIsBuffer(sound->buffers[0]));
+}
+
+// Lua ---------------------------------------------------------------------------------------
+
+class SoundManagerLuaTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L = luaL_newstate();
+        luaL_openlibs(L);
+        lua_pushcfunction(L, luaopen_soundManager);
+        lua_pushstring(L, "soundManager");
+        lua_call(L, 1, 0);
+    }
+    void TearDown() override { lua_close(L); }
+    std::string run(const char* code) {
+        if (luaL_dostring(L, code) == 0) return "";
+        std::string e = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return e;
+    }
+    lua_State* L = nullptr;
+};
+
+TEST_F(SoundManagerLuaTest, ObjectsUseTheModuleAsMethods) {
+    ASSERT_EQ(run("sharedSoundManager = soundManager.new()\n"
+                  "sharedSoundManager:makeCurrent()\n"
+                  "sharedSoundManager:update()\n"
+                  "soundManager.update(sharedSoundManager)"),
+              "");
+    int top = lua_gettop(L);
+    SoundManager* m = SoundManager_FromLuaState(L);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(lua_gettop(L), top);
+    EXPECT_EQ(m->freeCount(), 32u);
+    SoundManager_Suspend(SoundManager_FromLuaState(L));
+    EXPECT_EQ(alcGetCurrentContext(), nullptr);
+    SoundManager_Resume(SoundManager_FromLuaState(L));
+    EXPECT_NE(alcGetCurrentContext(), nullptr);
+    ASSERT_EQ(run("sharedSoundManager:delete()"), "");
+    EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
+}
+
+TEST_F(SoundManagerLuaTest, DeleteLeavesNoDanglingPointer) {
+    ASSERT_EQ(run("local m = soundManager.new()\n"
+                  "m:delete()\n"
+                  "m:delete()\n"
+                  "m:update()\n"
+                  "m:makeCurrent()\n"),
+              "");
+    EXPECT_NE(run("soundManager.update(42)").find("SoundManager.MT expected"), std::string::npos);
+    EXPECT_NE(run("soundManager.delete({})").find("SoundManager.MT expected"), std::string::npos);
+    // No manager in the global: the host's suspend and resume do nothing.
+    EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
+    SoundManager_Suspend(nullptr);
+    SoundManager_Resume(nullptr);
+    ASSERT_EQ(run("sharedSoundManager = 'not a manager'"), "");
+    EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// No audio device at all (a server, CI without sound): everything runs, quietly.
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+#include "port/DKAudioDevice.h"
+#include "port/DKMusic.h"
+#include "port/DKPlatformPort.h"
+#include "port/tests/MusicTestHelpers.h"
+
+#include <gtest/gtest.h>
+#include <lua.hpp>
+
+using namespace dk;
+using namespace dk::test;
+
+namespace {
+
+// OpenAL reads its driver list once, at its first call: no driver, no device.
+const int kNoDriver = setenv("ALSOFT_DRIVERS", "none", 1);
+
+int g_callbacks = 0;
+
+TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
+    ASSERT_EQ(kNoDriver, 0);
+    ::testing::internal::CaptureStderr();
+    auto* first = new SoundManager;
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(DKAudioDevice::device(), nullptr);
+    EXPECT_TRUE(DKAudioDevice::isSilent());
+    EXPECT_NE(said.find("no audio device"), std::string::npos) << said;
+    delete first;
+
+    std::string path = tempPath("silent.caf");
+    ASSERT_TRUE(writeCaf(path, CafDesc{}, le16(sine(441, 2, 44100, 441, 0.5))));
+    std::string musicPath = tempPath("silent.wav");
+    ASSERT_TRUE(writeWav(musicPath, sine(4410, 1, 44100, 441, 0.5), 1, 44100));  // 0.1 s
+
+    // From here on nothing is printed, however much is done.
+    ::testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    {
+        SoundManager m;
+        auto sound = std::make_shared<SGSound>();
+        ASSERT_TRUE(sound->loadFromFile(path.c_str()));
+        EXPECT_EQ(sound->bufferCount, 1);  // decoded, and plays nothing
+
+        std::vector<DKAudioSource*> all;
+        while (DKAudioSource* s = m.reserveSource()) all.push_back(s);
+        EXPECT_EQ(all.size(), 32u);
+        for (DKAudioSource* s : all) {
+            s->finishedCallback = [](DKAudioSource*) { ++g_callbacks; };
+            s->queueBuffers(sound);
+            s->setLocation(1, 2);
+            s->setVolume(0.5f);
+        }
+        all[0]->setLooping(true);
+        for (DKAudioSource* s : all) m.playSource(s);
+        m.pauseSource(all[1]);
+        for (int frame = 0; frame < 100; ++frame) m.update();
+        // A silent sound ends at once, except looping and paused ones.
+        EXPECT_EQ(g_callbacks, 30);
+        EXPECT_EQ(m.playingCount(), 2u);
+        m.suspend();
+        m.resume();
+        m.makeCurrent();
+    }
+    EXPECT_EQ(g_callbacks, 32);
+
+    // Music keeps its states and its length.
+    DKPlayAACFile(musicPath.c_str(), 0);
+    EXPECT_TRUE(IsAACFilePlaying());
+    EXPECT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
+    EXPECT_EQ(DKMusicManager::sharedMusicManager().currentStateNumber(), kDKMusicPlaying);
+    DKPlayAACFile(musicPath.c_str(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(IsAACFilePlaying());
+    DKPauseAACFile();
+    DKStopAACFile();
+
+    // The Lua module too.
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    lua_pushcfunction(L, luaopen_soundManager);
+    lua_pushstring(L, "soundManager");
+    lua_call(L, 1, 0);
+    EXPECT_EQ(luaL_dostring(L, "sharedSoundManager = soundManager.new() sharedSoundManager:update()"), 0);
+    SoundManager_Suspend(SoundManager_FromLuaState(L));
+    SoundManager_Resume(SoundManager_FromLuaState(L));
+    EXPECT_EQ(luaL_dostring(L, "sharedSoundManager:delete()"), 0);
+    lua_close(L);
+
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    std::remove(path.c_str());
+    std::remove(musicPath.c_str());
+}
+
+}  // namespace
