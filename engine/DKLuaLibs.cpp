@@ -2,6 +2,8 @@
 
 #include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
+#include "engine/sound/SoundManager.h"
+#include "port/DKPlatformPort.h"
 
 const DKLuaLib dk_lualibs[] = {
     {"", luaopen_base},
@@ -15,8 +17,8 @@ const DKLuaLib dk_lualibs[] = {
     {"physics", luaopen_physics},
     {"tableHelper", nullptr},
     {"pgf", luaopen_PGF},
-    {"platformWrappers", nullptr},
+    {"platformWrappers", luaopen_platformWrappers},
     {"assetManager", nullptr},
-    {"soundManager", nullptr},
+    {"soundManager", luaopen_soundManager},
     {nullptr, nullptr},
 };

@@ -1,11 +1,15 @@
 #include "apps/dk-engine-cli/Commands.h"
 
+#include "engine/sound/SoundManager.h"
+
 #include <GLES2/gl2.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+
+using dk::SoundManager;
 
 namespace {
 
@@ -68,6 +72,21 @@ struct Args {
         return static_cast<int>(num(i));
     }
 };
+
+// The player's audio-interruption calls: the script's manager, read through `sharedSoundManager`.
+void interruptSound(Host& h, bool begin) {
+    SoundManager* manager = SoundManager_FromLuaState(h.state->L);
+    if (!manager) {
+        std::fprintf(stderr, "dk-engine-cli: %s: the script keeps no sound manager in sharedSoundManager\n",
+                     begin ? "suspendSound" : "resumeSound");
+        return;
+    }
+    if (begin) {
+        SoundManager_Suspend(manager);
+    } else {
+        SoundManager_Resume(manager);
+    }
+}
 
 struct Command {
     size_t minArgs;
@@ -184,6 +203,8 @@ const std::map<std::string, Command>& commands() {
               DK_GetIntendedDisplaySize(h.state, &w, &ht);
               std::printf("%d %d\n", w, ht);
           }}},
+        {"suspendSound", {0, 0, true, [](Host& h, Args&) { interruptSound(h, true); }}},
+        {"resumeSound", {0, 0, true, [](Host& h, Args&) { interruptSound(h, false); }}},
         {"stacktop", {0, 0, true, [](Host& h, Args&) { std::printf("%d\n", lua_gettop(h.state->L)); }}},
         {"screenshot", {1, 1, false, [](Host& h, Args& a) { h.screenshot(a.str(1)); }}},
     };

@@ -1,0 +1,55 @@
+-- Drives the sound manager and the music from host events; answers on standard output.
+local pw = platformWrappers
+
+local function say(...)
+    local parts = {}
+    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
+    print(table.concat(parts, " "))
+end
+
+function initEngine()
+    sharedSoundManager = soundManager.new()
+    say("manager", type(sharedSoundManager), sharedSoundManager.update == soundManager.update)
+end
+
+function update(dt)
+    if sharedSoundManager then sharedSoundManager:update() end
+end
+
+function shutdownEngine()
+    pw.stopMusic()
+    if sharedSoundManager then sharedSoundManager:delete() end
+    print("shutdown")
+end
+
+local actions = {
+    music = function(args) pw.playMusic(args[1], tonumber(args[2])) end,
+    pause = function() pw.pauseMusic() end,
+    playing = function() say("playing", pw.isMusicPlaying()) end,
+    volume = function(args) pw.setMusicVolume(tonumber(args[1])) end,
+    clock = function()
+        local t = pw.getClockTime()
+        say("clock", t[0] >= 2024, t[1] >= 1 and t[1] <= 12, t[6] >= 0 and t[6] <= 999)
+    end,
+    badClock = function() pw.getClockTime(42) end,
+    time = function() say("time", pw.getSystemTime() >= 0) end,
+    -- Deletes the manager but keeps the object in the global, as a careless script might.
+    delete = function() sharedSoundManager:delete() end,
+    useAfterDelete = function()
+        sharedSoundManager:delete()
+        sharedSoundManager:update()
+        sharedSoundManager:makeCurrent()
+        print("still here")
+    end,
+    forget = function() sharedSoundManager = nil end,
+}
+
+function raiseExternalEvent(name, args)
+    actions[name](args)
+end
+
+for _, name in ipairs({ "loadProject", "loadInitialScene", "play", "systemInitiatedPause", "behaviorInitiatedPause",
+        "stop", "touchDown", "touchMoved", "touchUp", "touchCancel", "mouseUp", "accelerated",
+        "deviceOrientationChanged", "setVolume" }) do
+    _G[name] = function() end
+end
