@@ -41,14 +41,14 @@ void shutdown() {
 ALCdevice* openLocked() {
     if (g_tried) return g_device;
     g_tried = true;
+    // Also without a device: the hooks stop the silent music feeder before the process ends.
+    std::atexit(shutdown);
     if (g_loopback) {
         g_device = alcLoopbackOpenDeviceSOFT(nullptr);
     } else {
         g_device = alcOpenDevice(nullptr);
     }
-    if (g_device) {
-        std::atexit(shutdown);
-    } else {
+    if (!g_device) {
         // Said once: a machine without sound plays silently from here on.
         std::fprintf(stderr, "OpenAL: no audio device could be opened; sound and music are off\n");
     }

@@ -23,7 +23,9 @@ void DKMusic::play() {
     currentMusicAsset->play();
 }
 
-void DKMusic::resume() { play(); }
+void DKMusic::resume() {
+    play();
+}
 
 void DKMusic::stop() {
     if (currentMusicAsset) currentMusicAsset->stop();
@@ -38,16 +40,26 @@ void DKMusic::setVolume(float v) {
     if (currentMusicAsset && currentMusicAsset->isPlaying()) currentMusicAsset->setVolume(v);
 }
 
-float DKMusic::getVolume() const { return currentMusicAsset ? currentMusicAsset->volume() : volume; }
+float DKMusic::getVolume() const {
+    return currentMusicAsset ? currentMusicAsset->volume() : volume;
+}
 
-bool DKMusic::isPlaying() const { return currentMusicAsset && currentMusicAsset->isPlaying(); }
+bool DKMusic::isPlaying() const {
+    return currentMusicAsset && currentMusicAsset->isPlaying();
+}
 
 // ---------------------------------------------------------------------------------------------
 // States
 
-int DKMusicState::play(const std::string&, bool) { return kDKMusicStopped; }
-int DKMusicState::pause() { return kDKMusicStopped; }
-int DKMusicState::stop() { return kDKMusicStopped; }
+int DKMusicState::play(const std::string&, bool) {
+    return kDKMusicStopped;
+}
+int DKMusicState::pause() {
+    return kDKMusicStopped;
+}
+int DKMusicState::stop() {
+    return kDKMusicStopped;
+}
 
 namespace {
 int loadAndPlay(DKMusic* music, const std::string& path, bool looping) {
@@ -89,7 +101,9 @@ int DKMusicPausedState::play(const std::string& path, bool looping) {
     return loadAndPlay(currentDKMusic, path, looping);
 }
 
-int DKMusicPausedState::pause() { return kDKMusicPaused; }
+int DKMusicPausedState::pause() {
+    return kDKMusicPaused;
+}
 
 int DKMusicPausedState::stop() {
     currentDKMusic->stop();
@@ -122,20 +136,30 @@ void DKMusicManager::playMusic(const std::string& path, bool looping) {
     transitionToNewState(currentState->play(path, looping));
 }
 
-void DKMusicManager::pauseMusic() { transitionToNewState(currentState->pause()); }
+void DKMusicManager::pauseMusic() {
+    transitionToNewState(currentState->pause());
+}
 
-void DKMusicManager::stopMusic() { transitionToNewState(currentState->stop()); }
+void DKMusicManager::stopMusic() {
+    transitionToNewState(currentState->stop());
+}
 
 void DKMusicManager::transitionToNewState(int state) {
     auto it = states.find(state);
     if (it != states.end() && it->second.get() != currentState) currentState = it->second.get();
 }
 
-void DKMusicManager::setVolume(float volume) { currentDKMusic->setVolume(volume); }
+void DKMusicManager::setVolume(float volume) {
+    currentDKMusic->setVolume(volume);
+}
 
-float DKMusicManager::getVolume() const { return currentDKMusic->getVolume(); }
+float DKMusicManager::getVolume() const {
+    return currentDKMusic->getVolume();
+}
 
-bool DKMusicManager::isPlaying() const { return currentDKMusic->isPlaying(); }
+bool DKMusicManager::isPlaying() const {
+    return currentDKMusic->isPlaying();
+}
 
 int DKMusicManager::currentStateNumber() const {
     for (const auto& [number, state] : states) {

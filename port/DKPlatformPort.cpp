@@ -10,22 +10,34 @@ using dk::DKMusicManager;
 
 extern "C" {
 
-float DKGetSystemTime(void) { return DKDate::getTimeAsFloat(); }
+float DKGetSystemTime(void) {
+    return DKDate::getTimeAsFloat();
+}
 
-void DKGetClockTime(unsigned int* components) { DKDate::getClockTimeComponent(components); }
+void DKGetClockTime(unsigned int* components) {
+    DKDate::getClockTimeComponent(components);
+}
 
 void DKPlayAACFile(const char* path, int loop) {
     // Only the low 8 bits of the flag count, as with a one-byte boolean.
     DKMusicManager::sharedMusicManager().playMusic(path ? path : "", (loop & 0xff) != 0);
 }
 
-void DKPauseAACFile(void) { DKMusicManager::sharedMusicManager().pauseMusic(); }
+void DKPauseAACFile(void) {
+    DKMusicManager::sharedMusicManager().pauseMusic();
+}
 
-void DKStopAACFile(void) { DKMusicManager::sharedMusicManager().stopMusic(); }
+void DKStopAACFile(void) {
+    DKMusicManager::sharedMusicManager().stopMusic();
+}
 
-void SetAACFileVolume(float volume) { DKMusicManager::sharedMusicManager().setVolume(volume); }
+void SetAACFileVolume(float volume) {
+    DKMusicManager::sharedMusicManager().setVolume(volume);
+}
 
-bool IsAACFilePlaying(void) { return DKMusicManager::sharedMusicManager().isPlaying(); }
+bool IsAACFilePlaying(void) {
+    return DKMusicManager::sharedMusicManager().isPlaying();
+}
 
 void DKLogDebugStatement(const char*) {}
 

@@ -7,7 +7,9 @@
 
 namespace dk {
 
-bool DKHasALContext() { return alcGetThreadContext() || alcGetCurrentContext(); }
+bool DKHasALContext() {
+    return alcGetThreadContext() || alcGetCurrentContext();
+}
 
 void DKCheckALError(const char* label) {
     if (!DKHasALContext()) return;

@@ -24,7 +24,9 @@ ALenum pcmFormat(int channels, int bits) {
 
 }  // namespace
 
-SGSound::~SGSound() { freeSound(); }
+SGSound::~SGSound() {
+    freeSound();
+}
 
 // One buffer holding `pcm` in `format`. With no audio at all the sound is still loaded, with
 // buffer name 0, and plays nothing.
@@ -56,7 +58,8 @@ bool SGSound::loadFromFile(const char* path) {
     if (endsWith(path, length, ".caf")) {
         DKCafStatus status = DKReadCafLinearPcm(path, pcm);
         if (status == DKCafStatus::kLinearPcm) {
-            buffers = makeBuffer(pcm, pcmFormat(pcm.channels, pcm.bitsPerSample), "CAFToOpenAL: alBufferData");
+            buffers =
+                makeBuffer(pcm, pcmFormat(pcm.channels, pcm.bitsPerSample), "CAFToOpenAL: alBufferData");
             bufferCount = 1;
             return true;
         }

@@ -23,7 +23,9 @@ ALCcontext* DKSoundContextOpen() {
     return g_context;
 }
 
-ALCcontext* DKSoundContext() { return g_context; }
+ALCcontext* DKSoundContext() {
+    return g_context;
+}
 
 DKScopedSoundContext::DKScopedSoundContext() {
     if (alcGetThreadContext() || alcGetCurrentContext()) {

@@ -24,11 +24,13 @@ using File = std::unique_ptr<FILE, FileCloser>;
 uint32_t be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
-uint64_t be64(const uint8_t* p) { return (uint64_t(be32(p)) << 32) | be32(p + 4); }
+uint64_t be64(const uint8_t* p) {
+    return (uint64_t(be32(p)) << 32) | be32(p + 4);
+}
 
 constexpr uint32_t fourCC(const char (&s)[5]) {
-    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-           uint8_t(s[3]);
+    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) |
+           (uint32_t(uint8_t(s[2])) << 8) | uint8_t(s[3]);
 }
 
 bool readAt(FILE* f, int64_t offset, void* out, size_t bytes) {
@@ -49,7 +51,9 @@ bool readCafData(const std::string& path, const DKCafInfo& info, std::vector<uin
     return true;
 }
 
-int16_t clamp16(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
+int16_t clamp16(int v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
 
 std::vector<int16_t> downmix(const std::vector<int16_t>& interleaved, int channels) {
     if (channels == 1) return interleaved;
@@ -239,12 +243,12 @@ bool DKDecodeToMono16(const char* path, DKPcm& out) {
 std::vector<int16_t> DKDecodeIma4(const uint8_t* data, size_t bytes, int channels) {
     static const int kIndex[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
     static const int kStep[89] = {
-        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+        7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+        31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+        130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+        544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+        2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+        9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
     constexpr size_t kBlock = 34, kFrames = 64;
     const size_t packetBytes = kBlock * channels;
     const size_t packets = channels > 0 ? bytes / packetBytes : 0;

@@ -24,7 +24,7 @@ struct DKCafInfo {
     uint32_t channelsPerFrame = 0;
     uint32_t bitsPerChannel = 0;
     int64_t dataOffset = 0;
-    int64_t dataSize = 0;     // bytes of audio data
+    int64_t dataSize = 0;      // bytes of audio data
     int64_t validFrames = -1;  // from a packet table, when there is one
 };
 

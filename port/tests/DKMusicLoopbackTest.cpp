@@ -49,7 +49,8 @@ TEST(DKMusicLoopbackTest, MusicReachesTheMixerAtTheStoredVolume) {
     SetAACFileVolume(0.5f);
     DKPlayAACFile(file.c_str(), 1);
     ASSERT_TRUE(IsAACFilePlaying());
-    ASSERT_TRUE(test::waitUntil([] { return peak(render(512)) > 1000; }, 5.0)) << "no music reached the mixer";
+    ASSERT_TRUE(test::waitUntil([] { return peak(render(512)) > 1000; }, 5.0))
+        << "no music reached the mixer";
 
     render(2048);  // past any gain ramp
     auto half = render(kRate / 10);

@@ -42,17 +42,20 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST_F(SoundCli, InterruptionCommandsReachTheScriptsManagerAndLeaveMusicPlaying) {
-    auto r = run("RaiseExternalEvent volume 0.5\n"
-                 "RaiseExternalEvent music " + kSounds + "background.wav 1\n"
-                 "Update 0.1\n"
-                 "suspendSound\n"
-                 "RaiseExternalEvent playing\n"
-                 "resumeSound\n"
-                 "Update 0.1\n"
-                 "RaiseExternalEvent pause\n"
-                 "RaiseExternalEvent playing\n"
-                 "RaiseExternalEvent clock\n"
-                 "RaiseExternalEvent time\n");
+    auto r =
+        run("RaiseExternalEvent volume 0.5\n"
+            "RaiseExternalEvent music " +
+            kSounds +
+            "background.wav 1\n"
+            "Update 0.1\n"
+            "suspendSound\n"
+            "RaiseExternalEvent playing\n"
+            "resumeSound\n"
+            "Update 0.1\n"
+            "RaiseExternalEvent pause\n"
+            "RaiseExternalEvent playing\n"
+            "RaiseExternalEvent clock\n"
+            "RaiseExternalEvent time\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
@@ -65,13 +68,14 @@ TEST_F(SoundCli, InterruptionCommandsReachTheScriptsManagerAndLeaveMusicPlaying)
 }
 
 TEST_F(SoundCli, NoManagerAndUseAfterDeleteAreHarmless) {
-    auto r = run("RaiseExternalEvent useAfterDelete\n"
-                 "suspendSound\n"
-                 "resumeSound\n"
-                 "Update 0.1\n"
-                 "RaiseExternalEvent forget\n"
-                 "suspendSound\n"
-                 "RaiseExternalEvent badClock\n");
+    auto r =
+        run("RaiseExternalEvent useAfterDelete\n"
+            "suspendSound\n"
+            "resumeSound\n"
+            "Update 0.1\n"
+            "RaiseExternalEvent forget\n"
+            "suspendSound\n"
+            "RaiseExternalEvent badClock\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("still here\n"), std::string::npos) << r.out;
     EXPECT_EQ(count(r.err, "suspendSound: the script keeps no sound manager"), 2u) << r.err;
@@ -83,9 +87,10 @@ TEST_F(SoundCli, NoManagerAndUseAfterDeleteAreHarmless) {
 TEST_F(SoundCli, WithoutAnAudioDeviceTheGameRunsQuietly) {
     std::string frames;
     for (int i = 0; i < 50; ++i) frames += "Update 0.016\n";
-    auto r = run("RaiseExternalEvent music " + kSounds + "touch.wav 0\n"
-                 "RaiseExternalEvent playing\n" + frames +
-                 "suspendSound\nresumeSound\n" + frames,
+    auto r = run("RaiseExternalEvent music " + kSounds +
+                     "touch.wav 0\n"
+                     "RaiseExternalEvent playing\n" +
+                     frames + "suspendSound\nresumeSound\n" + frames,
                  {"ALSOFT_DRIVERS=none"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "manager userdata true\nplaying 1\nshutdown\n");

@@ -85,7 +85,8 @@ TEST_F(SoundDecodingTest, OggLengthOnAChunkBoundaryJoinsExactly) {
         ASSERT_EQ(pcm.data.size(), static_cast<size_t>(frames) * 2);
         // The tail is the signal, not padding: a gap or stray bytes would break the match.
         auto decoded = fromLE16(pcm.data);
-        std::vector<int16_t> tailA(decoded.end() - 1000, decoded.end()), tailB(samples.end() - 1000, samples.end());
+        std::vector<int16_t> tailA(decoded.end() - 1000, decoded.end()),
+            tailB(samples.end() - 1000, samples.end());
         EXPECT_LT(rmsError(tailA, tailB), 100.0);
     }
 }

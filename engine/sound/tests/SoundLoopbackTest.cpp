@@ -21,7 +21,8 @@ std::vector<int16_t> render(int frames) {
 }
 
 // The best correlation of `heard` with `expected` over small delays; `gain` gets the scale.
-double bestCorrelation(const std::vector<int16_t>& heard, const std::vector<int16_t>& expected, double* gain) {
+double bestCorrelation(const std::vector<int16_t>& heard, const std::vector<int16_t>& expected,
+                       double* gain) {
     double best = -1;
     for (int lag = 0; lag < 64; ++lag) {
         double xy = 0, xx = 0, yy = 0;

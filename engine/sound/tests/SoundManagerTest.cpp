@@ -16,7 +16,9 @@ using namespace dk::test;
 namespace {
 
 std::map<DKAudioSource*, int> g_finished;
-void countFinished(DKAudioSource* source) { ++g_finished[source]; }
+void countFinished(DKAudioSource* source) {
+    ++g_finished[source];
+}
 
 class SoundManagerTest : public ::testing::Test {
 protected:
