@@ -1,0 +1,96 @@
+// Per-frame cost of SoundManager::update with the whole pool playing, a reserve/play/stop cycle,
+// and decoding throughput (audio frames per second) of the Ogg, IMA4 and converting roads.
+// Runs on OpenAL Soft's null output unless ALSOFT_DRIVERS says otherwise.
+#include "engine/sound/SoundDecoding.h"
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace dk;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+struct Files {
+    std::string ogg = test::tempPath("bench.ogg");
+    std::string ima4 = test::tempPath("bench-ima4.caf");
+    std::string wav = test::tempPath("bench.wav");
+    Files() {
+        auto stereo = test::sine(kRate * 2, 2, kRate, 440, 0.5);
+        test::writeOgg(ogg, stereo, 2, kRate);
+        test::writeCaf(ima4, test::CafDesc{kRate, "ima4", 0, 68, 64, 2, 0}, test::encodeIma4(stereo, 2));
+        test::writeWav(wav, stereo, 2, kRate);
+    }
+    ~Files() {
+        std::remove(ogg.c_str());
+        std::remove(ima4.c_str());
+        std::remove(wav.c_str());
+    }
+};
+
+Files& files() {
+    static Files f;
+    return f;
+}
+
+void BM_UpdateWithAllSourcesPlaying(benchmark::State& state) {
+    SoundManager m;
+    auto sound = std::make_shared<SGSound>();
+    sound->loadFromFile(files().wav.c_str());
+    while (DKAudioSource* s = m.reserveSource()) {
+        s->setLooping(true);
+        s->queueBuffers(sound);
+        m.playSource(s);
+    }
+    for (auto _ : state) m.update();
+    state.counters["playing"] = static_cast<double>(m.playingCount());
+}
+BENCHMARK(BM_UpdateWithAllSourcesPlaying);
+
+void BM_ReservePlayStop(benchmark::State& state) {
+    SoundManager m;
+    auto sound = std::make_shared<SGSound>();
+    sound->loadFromFile(files().wav.c_str());
+    for (auto _ : state) {
+        DKAudioSource* s = m.reserveSource();
+        s->queueBuffers(sound);
+        m.playSource(s);
+        m.stopSource(s);
+    }
+}
+BENCHMARK(BM_ReservePlayStop);
+
+void decodeBench(benchmark::State& state, bool (*decode)(const char*, DKPcm&), const std::string& path) {
+    size_t frames = 0;
+    for (auto _ : state) {
+        DKPcm pcm;
+        decode(path.c_str(), pcm);
+        frames += pcm.data.size() / (2 * std::max(pcm.channels, 1));
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+
+void BM_DecodeOgg(benchmark::State& state) {
+    decodeBench(state, DKDecodeOggVorbis, files().ogg);
+}
+void BM_DecodeIma4ToMono(benchmark::State& state) {
+    decodeBench(state, DKDecodeToMono16, files().ima4);
+}
+void BM_DecodeWavToMono(benchmark::State& state) {
+    decodeBench(state, DKDecodeToMono16, files().wav);
+}
+BENCHMARK(BM_DecodeOgg)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeIma4ToMono)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeWavToMono)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("ALSOFT_DRIVERS", "null", 0);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
