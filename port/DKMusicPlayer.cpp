@@ -16,6 +16,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace dk {
 namespace {
@@ -44,6 +45,10 @@ double monotonicSeconds() {
 // DKMusicDecoder
 
 DKMusicDecoder::~DKMusicDecoder() {
+    release();
+}
+
+void DKMusicDecoder::release() {
     av_packet_free(&m_packet);
     av_frame_free(&m_frame);
     swr_free(&m_swr);
@@ -58,6 +63,7 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
     if (path.empty()) return nullptr;
 
     std::unique_ptr<DKMusicDecoder> d(new DKMusicDecoder);
+    d->m_path = path;
     if (avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
     if (avformat_find_stream_info(d->m_format, nullptr) < 0) return nullptr;
     const AVCodec* codec = nullptr;
@@ -154,16 +160,22 @@ int DKMusicDecoder::read(int16_t* out, int maxFrames) {
 }
 
 bool DKMusicDecoder::rewind() {
-    int rc = av_seek_frame(m_format, m_stream, 0, AVSEEK_FLAG_BACKWARD);
-    if (rc < 0) rc = avformat_seek_file(m_format, -1, INT64_MIN, 0, INT64_MAX, 0);
-    avcodec_flush_buffers(m_codec);
-    swr_close(m_swr);
-    swr_init(m_swr);
+    // Opened afresh rather than seeked: after a seek, FFmpeg no longer drops an AAC file's
+    // encoder delay, which would put a gap of silence into every loop.
+    std::unique_ptr<DKMusicDecoder> fresh = open(m_path);
+    if (!fresh) return false;
+    release();
+    m_format = std::exchange(fresh->m_format, nullptr);
+    m_codec = std::exchange(fresh->m_codec, nullptr);
+    m_swr = std::exchange(fresh->m_swr, nullptr);
+    m_frame = std::exchange(fresh->m_frame, nullptr);
+    m_packet = std::exchange(fresh->m_packet, nullptr);
+    m_stream = fresh->m_stream;
     m_inputDone = false;
     m_decoderDone = false;
     m_pending.clear();
     m_pendingPos = 0;
-    return rc >= 0;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

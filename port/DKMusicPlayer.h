@@ -37,7 +37,9 @@ public:
 private:
     DKMusicDecoder() = default;
     bool fetch();
+    void release();
 
+    std::string m_path;
     ::AVFormatContext* m_format = nullptr;
     ::AVCodecContext* m_codec = nullptr;
     ::SwrContext* m_swr = nullptr;

@@ -1,0 +1,163 @@
+// The music decoder on the formats games ship: AAC in MP4 (made here with FFmpeg's own encoder),
+// Ogg Vorbis and WAV, against the signal that was encoded.
+#include "port/DKMusicPlayer.h"
+#include "port/tests/TestAudioFiles.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+using namespace dk;
+
+namespace {
+
+// Encodes mono 16-bit `samples` as AAC in an MP4 container; false when this FFmpeg cannot.
+bool writeAacM4a(const std::string& path, const std::vector<int16_t>& samples, int rate) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    AVFormatContext* fmt = nullptr;
+    if (!codec || avformat_alloc_output_context2(&fmt, nullptr, "mp4", path.c_str()) < 0) return false;
+    AVStream* stream = avformat_new_stream(fmt, nullptr);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    ctx->sample_rate = rate;
+    av_channel_layout_default(&ctx->ch_layout, 1);
+    ctx->bit_rate = 128000;
+    ctx->time_base = AVRational{1, rate};
+    if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    bool ok = avcodec_open2(ctx, codec, nullptr) >= 0 &&
+              avcodec_parameters_from_context(stream->codecpar, ctx) >= 0 &&
+              avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+    stream->time_base = ctx->time_base;
+    ok = ok && avformat_write_header(fmt, nullptr) >= 0;
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    auto drain = [&] {
+        while (avcodec_receive_packet(ctx, packet) == 0) {
+            av_packet_rescale_ts(packet, ctx->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            av_interleaved_write_frame(fmt, packet);
+        }
+    };
+    for (size_t at = 0; ok && at < samples.size(); at += ctx->frame_size) {
+        frame->nb_samples = static_cast<int>(std::min<size_t>(ctx->frame_size, samples.size() - at));
+        frame->format = ctx->sample_fmt;
+        av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
+        frame->sample_rate = rate;
+        frame->pts = static_cast<int64_t>(at);
+        ok = av_frame_get_buffer(frame, 0) >= 0;
+        auto* out = reinterpret_cast<float*>(frame->data[0]);
+        for (int i = 0; ok && i < frame->nb_samples; ++i) out[i] = samples[at + i] / 32768.0f;
+        ok = ok && avcodec_send_frame(ctx, frame) >= 0;
+        av_frame_unref(frame);
+        drain();
+    }
+    avcodec_send_frame(ctx, nullptr);
+    drain();
+    ok = ok && av_write_trailer(fmt) >= 0;
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&ctx);
+    avio_closep(&fmt->pb);
+    avformat_free_context(fmt);
+    return ok;
+}
+
+std::vector<int16_t> decodeAll(DKMusicDecoder& d) {
+    std::vector<int16_t> all, chunk(1000 * d.channels());
+    while (int n = d.read(chunk.data(), 1000))
+        all.insert(all.end(), chunk.begin(), chunk.begin() + n * d.channels());
+    return all;
+}
+
+int zeroCrossings(const std::vector<int16_t>& s, size_t from, size_t to) {
+    int n = 0;
+    for (size_t i = from + 1; i < to; ++i) n += (s[i - 1] < 0) != (s[i] < 0);
+    return n;
+}
+
+int peak(const std::vector<int16_t>& s, size_t from, size_t to) {
+    int p = 0;
+    for (size_t i = from; i < to; ++i) p = std::max(p, std::abs(static_cast<int>(s[i])));
+    return p;
+}
+
+TEST(DKMusicDecoderTest, AacInMp4DecodesToTheEncodedTone) {
+    const int rate = 44100;
+    auto tone = test::sine(rate, 1, rate, 1000, 0.5);  // one second at 1 kHz
+    std::string path = test::tempPath("music.m4a");
+    ASSERT_TRUE(writeAacM4a(path, tone, rate));
+    auto d = DKMusicDecoder::open(path);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->channels(), 1);
+    EXPECT_EQ(d->sampleRate(), rate);
+    auto pcm = decodeAll(*d);
+    // Encoder delay and padding may add or trim up to a couple of AAC frames.
+    EXPECT_NEAR(static_cast<double>(pcm.size()), rate, 2 * 1024 + 64);
+    // The middle half second: 1 kHz, amplitude half of full scale.
+    EXPECT_NEAR(zeroCrossings(pcm, rate / 4, 3 * rate / 4), 1000, 4);
+    EXPECT_NEAR(peak(pcm, rate / 4, 3 * rate / 4), 16384, 1000);
+
+    ASSERT_TRUE(d->rewind());
+    EXPECT_EQ(decodeAll(*d), pcm) << "a rewound file decodes the same again";
+    std::remove(path.c_str());
+}
+
+TEST(DKMusicDecoderTest, WavIsExactAndStereoStaysStereo) {
+    auto stereo = test::sine(3000, 2, 22050, 300, 0.7);
+    std::string path = test::tempPath("music.wav");
+    ASSERT_TRUE(test::writeWav(path, stereo, 2, 22050));
+    auto d = DKMusicDecoder::open(path);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->channels(), 2);
+    EXPECT_EQ(decodeAll(*d), stereo);
+    std::remove(path.c_str());
+}
+
+TEST(DKMusicDecoderTest, OggVorbisAndSurroundFoldToStereo) {
+    // Six channels of which only the front left carries the tone.
+    const int rate = 48000, frames = rate / 2;
+    auto mono = test::sine(frames, 1, rate, 500, 0.5);
+    std::vector<int16_t> six(static_cast<size_t>(frames) * 6, 0);
+    for (int i = 0; i < frames; ++i) six[static_cast<size_t>(i) * 6] = mono[i];
+    std::string path = test::tempPath("surround.ogg");
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 6;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_short(f, six.data(), frames);
+    sf_close(f);
+
+    auto d = DKMusicDecoder::open(path);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->channels(), 2);
+    auto pcm = decodeAll(*d);
+    // FFmpeg's Vorbis decoder may drop part of the first short block.
+    ASSERT_NEAR(static_cast<double>(pcm.size()), frames * 2.0, 2 * 256);
+    const int decoded = static_cast<int>(pcm.size() / 2);
+    std::vector<int16_t> left(decoded), right(decoded);
+    for (int i = 0; i < decoded; ++i) {
+        left[i] = pcm[2 * i];
+        right[i] = pcm[2 * i + 1];
+    }
+    EXPECT_NEAR(zeroCrossings(left, 0, decoded), 500, 4);
+    EXPECT_GT(peak(left, 0, decoded), 4000);
+    EXPECT_LT(peak(right, 0, decoded), peak(left, 0, decoded) / 4) << "front left stays on the left";
+    std::remove(path.c_str());
+}
+
+TEST(DKMusicDecoderTest, NonAudioIsRefused) {
+    std::string path = test::tempPath("notes.txt");
+    ASSERT_TRUE(test::writeFile(path, std::string(4096, 'x')));
+    EXPECT_EQ(DKMusicDecoder::open(path), nullptr);
+    EXPECT_EQ(DKMusicDecoder::open(""), nullptr);
+    EXPECT_EQ(DKMusicDecoder::open("/nonexistent/a.m4a"), nullptr);
+    std::remove(path.c_str());
+}
+
+}  // namespace
