@@ -102,13 +102,13 @@ int peak(const std::vector<int16_t>& s) {
     return p;
 }
 
-// Renders in small steps, giving the music feeder thread time to keep up.
+// Renders in small steps at about the real rate, as a device would, so the feeder keeps up.
 std::vector<int16_t> renderPaced(int frames) {
     std::vector<int16_t> out;
     while (static_cast<int>(out.size()) < frames) {
         auto part = render(std::min(512, frames - static_cast<int>(out.size())));
         out.insert(out.end(), part.begin(), part.end());
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // about real time
     }
     return out;
 }
