@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tables/IDKTable.h"
@@ -71,6 +72,15 @@ public:
     const char* columnTypeName(ColumnType type) const override;
     const char* getFileStream() override;
     const char* getFileStreamJSON() override;
+
+    void importCSV(const std::string& text) override;
+    bool loadCSV(const std::string& path) override;
+    bool exportCSV(const std::string& path) override;
+    // The text as the import splits it: 0xB0 after each field, 0xB1 after each record, line ends
+    // inside quotes as one CR. Only for looking at: a text's own 0xB0 and 0xB1 bytes (parts of
+    // UTF-8 characters such as the degree sign) look the same here, which is why the import
+    // reads the structure directly and never parses this form.
+    static std::string validateCSV(std::string_view text);
 
     // The path of the last load: where an empty path saves to.
     const std::string& filePath() const { return m_filePath; }

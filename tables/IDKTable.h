@@ -81,6 +81,20 @@ public:
     // The table as XML or JSON text, valid until the next such call on this table.
     virtual const char* getFileStream() = 0;
     virtual const char* getFileStreamJSON() = 0;
+
+    // Comma-separated text: the cells only (no names, types or titles), each escaped as in table
+    // XML and quoted, empty cells written as their column type's default text.
+    // importCSV replaces the whole grid, even with an empty text; afterwards every column is of
+    // type 0 without a name and every row has an empty title. Outside double-quoted spans a comma
+    // ends a field and a line end (LF, CR or CR LF) a record; inside them both are kept, a line
+    // end as one CR. A field that begins with a quote loses its first and last character.
+    virtual void importCSV(const std::string& text) = 0;
+    // Reads the file (up to its first zero byte) and imports it; false, and the table unchanged,
+    // when the file cannot be read.
+    virtual bool loadCSV(const std::string& path) = 0;
+    // Writes the cells to the file, replacing it only once the whole text is written; false, and
+    // the old file as it was, on failure.
+    virtual bool exportCSV(const std::string& path) = 0;
 };
 
 }  // namespace dk::tables

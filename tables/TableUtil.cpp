@@ -86,6 +86,41 @@ void appendXmlCell(std::string& out, std::string_view text) {
     out.append(text, start, text.size() - start);
 }
 
+void csvDecode(std::string& text) {
+    static constexpr struct {
+        std::string_view entity;
+        char character;
+    } kEntities[] = {{"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}};
+    size_t i = text.find_first_of("&\\");
+    if (i == std::string::npos) return;
+    std::string out(text, 0, i);
+    const size_t n = text.size();
+    while (i < n) {
+        char c = text[i];
+        if (c == '\\' && i + 1 < n) {
+            char e = text[i + 1];
+            out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+            i += 2;
+            continue;
+        }
+        if (c == '&') {
+            bool matched = false;
+            for (const auto& [entity, character] : kEntities) {
+                if (text.compare(i, entity.size(), entity) == 0) {
+                    out += character;
+                    i += entity.size();
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched) continue;
+        }
+        out += c;
+        ++i;
+    }
+    text = std::move(out);
+}
+
 void appendJsonEscaped(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     size_t start = 0;

@@ -55,6 +55,13 @@ void forEachEncodedCell(std::string_view text, F&& onCell) {
     onCell(std::move(cell));
 }
 
+// Undoes appendXmlCell for a cell read from CSV, in one left-to-right pass: the entities
+// &amp; &apos; &quot; &lt; &gt; and the backslash escapes (\n, \r, \t, and a backslash taking the
+// next character literally). Decoding once, rather than pass after pass, keeps a decoded
+// character from being read again as part of another escape ("&amp;lt;" gives "&lt;").
+// A lone trailing backslash is kept.
+void csvDecode(std::string& text);
+
 // Number texts as the C library's "%d", "%u" and atoi/atof read and write them in the "C"
 // locale, whatever the process locale is.
 void appendInt(std::string& out, int64_t value);
