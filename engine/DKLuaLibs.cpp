@@ -3,6 +3,7 @@
 #include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
 #include "engine/sound/SoundManager.h"
+#include "engine/tablehelper/TableHelper.h"
 #include "port/DKPlatformPort.h"
 
 const DKLuaLib dk_lualibs[] = {
@@ -15,7 +16,7 @@ const DKLuaLib dk_lualibs[] = {
     {LUA_MATHLIBNAME, luaopen_math},
     {"scenegraph", nullptr},
     {"physics", luaopen_physics},
-    {"tableHelper", nullptr},
+    {"tableHelper", luaopen_tableHelper},
     {"pgf", luaopen_PGF},
     {"platformWrappers", luaopen_platformWrappers},
     {"assetManager", nullptr},
