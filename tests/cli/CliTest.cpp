@@ -256,4 +256,26 @@ TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
     EXPECT_FALSE(fs::exists(path("save/settings.xml.new")));
 }
 
+TEST_F(Cli, SampleGameKeepsItsBestScoresInATable) {
+    // A run's score is the number of frames it played; the five best are kept, highest first.
+    auto run = [&](int frames) {
+        auto r = cli({"--save", path("save"), "--frames", std::to_string(frames), kSample + "/engine32.luo",
+                      kSample + "/Sample.gameproj"});
+        EXPECT_EQ(r.status, 0) << r.err;
+    };
+    auto column = [&] {
+        std::ifstream in(path("save/scores.xml"));
+        std::string text(std::istreambuf_iterator<char>(in), {});
+        size_t start = text.find("<column ");
+        start = text.find('>', start) + 1;
+        return text.substr(start, text.find("</column>") - start);
+    };
+    for (int frames : {3, 7, 5, 9, 1, 4}) run(frames);
+    EXPECT_EQ(column(), "9,7,5,4,3");
+    // A damaged table is replaced by one holding the new run only.
+    std::ofstream(path("save/scores.xml")) << "<table numRows=";
+    run(2);
+    EXPECT_EQ(column(), "2");
+}
+
 }  // namespace
