@@ -1,6 +1,7 @@
 // CSV import and export of a table.
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 #include "tables/AtomicFile.h"
 #include "tables/DKTable.h"
@@ -43,7 +44,12 @@ void scanCSV(std::string_view text, OnField&& onField, OnRecord&& onRecord) {
             onField(field);
             field.clear();
         } else {
-            field += c;
+            // Plain characters up to the next one that matters go in as one run.
+            size_t run = i + 1;
+            while (run < n && text[run] != '"' && text[run] != '\r' && text[run] != '\n' && text[run] != ',')
+                ++run;
+            field.append(text.data() + i, run - i);
+            i = run - 1;
         }
     }
     if (recordOpen || n == 0) {
@@ -73,8 +79,10 @@ void DKTable::importCSV(const std::string& text) {
         text,
         [&](std::string& field) {
             if (row == INT_MAX || column == INT_MAX) return;
-            if (!field.empty() && field.front() == '"')
-                field = field.size() < 2 ? std::string() : field.substr(1, field.size() - 2);
+            if (!field.empty() && field.front() == '"') {
+                field.pop_back();
+                if (!field.empty()) field.erase(0, 1);
+            }
             csvDecode(field);
             if (row == 0) m_columns.insert_or_assign(column, TableColumn());
             m_columns[column].cellAtRowIndex(row).setValue(std::move(field));
@@ -105,17 +113,34 @@ bool DKTable::loadCSV(const std::string& path) {
 }
 
 bool DKTable::exportCSV(const std::string& path) {
+    // Rows are written across columns, so each column keeps a cursor into its cells: no look-up
+    // per cell.
+    struct Cursor {
+        TableColumn::Cells::const_iterator next, end;
+        const char* defaultText;
+    };
+    std::vector<Cursor> cursors;
+    cursors.reserve(static_cast<size_t>(m_numCols));
+    static const TableColumn kEmptyColumn;
+    for (int k = 0; k < m_numCols; ++k) {
+        const TableColumn* column = columnAtIndex(k);
+        if (!column) column = &kEmptyColumn;
+        cursors.push_back(
+            {column->cells().begin(), column->cells().end(), defaultCellText(column->columnType())});
+    }
     std::string out;
-    std::string cell;
     for (int r = 0; r < m_numRows; ++r) {
         for (int k = 0; k < m_numCols; ++k) {
             if (k > 0) out += ',';
-            xmlCellValue(cell, r, k);
-            if (cell.empty() || cell == " ") {
-                out += defaultCellText(columnType(k));
+            Cursor& c = cursors[static_cast<size_t>(k)];
+            while (c.next != c.end && c.next->first < r) ++c.next;
+            const std::string* text =
+                (c.next != c.end && c.next->first == r) ? &c.next->second.text() : nullptr;
+            if (!text || text->empty() || *text == " ") {
+                out += c.defaultText;
             } else {
                 out += '"';
-                out += cell;
+                appendXmlCell(out, *text);
                 out += '"';
             }
         }

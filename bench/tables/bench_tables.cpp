@@ -1,4 +1,5 @@
-// Load and save of large tables against expat alone parsing the same file in the same run.
+// Load and save of large tables against expat alone parsing the same file in the same run, and
+// CSV import and export of the same table beside them.
 //   bench_tables [CELLS] [COLUMNS]   (default 1000000 cells in 20 columns)
 // Each figure is the median of 7 interleaved runs; the table is measured at CELLS and at twice CELLS so that
 // the growth (ideally x2.0) shows any path worse than linear.
@@ -100,7 +101,7 @@ bool expatOnly(const std::string& path) {
 }
 
 struct Figures {
-    double expat, parse, load, text, save;
+    double expat, parse, load, text, save, csvLoad, csvExport;
     uintmax_t bytes;
 };
 
@@ -110,6 +111,7 @@ Figures measure(const std::string& dir, int cells, int cols) {
     build(t, rows, cols);
     const std::string path = dir + "/table-" + std::to_string(cells) + ".xml";
     const std::string out = dir + "/saved-" + std::to_string(cells) + ".xml";
+    const std::string csv = dir + "/table-" + std::to_string(cells) + ".csv";
     if (!t.saveTable(path, false)) {
         std::fprintf(stderr, "cannot save %s\n", path.c_str());
         std::exit(1);
@@ -136,12 +138,23 @@ Figures measure(const std::string& dir, int cells, int cols) {
                                        [&] {
                                            if (!t.saveTable(out, false)) std::exit(1);
                                        },
+                                       [&] {
+                                           if (!t.exportCSV(csv)) std::exit(1);
+                                       },
+                                       [&] { loaded.reset(); },
+                                       [&] {
+                                           loaded = std::make_unique<DKTable>();
+                                           if (!loaded->loadCSV(csv) || loaded->numberOfRows() != rows)
+                                               std::exit(1);
+                                       },
                                    });
     f.expat = m[0];
     f.parse = m[1];
     f.load = m[3];
     f.text = m[4];
     f.save = m[5];
+    f.csvExport = m[6];
+    f.csvLoad = m[8];
     return f;
 }
 
@@ -163,8 +176,13 @@ int main(int argc, char** argv) {
         if (scale == 1)
             first = f;
         else
-            std::printf("growth for twice the cells: expat x%.2f, load x%.2f, text x%.2f, save x%.2f\n",
-                        f.expat / first.expat, f.load / first.load, f.text / first.text, f.save / first.save);
+            std::printf(
+                "growth for twice the cells: expat x%.2f, load x%.2f, text x%.2f, save x%.2f, "
+                "csv load x%.2f, csv export x%.2f\n",
+                f.expat / first.expat, f.load / first.load, f.text / first.text, f.save / first.save,
+                f.csvLoad / first.csvLoad, f.csvExport / first.csvExport);
+        std::printf("  csv: load %.1f ms (%.2f of the XML load), export %.1f ms (%.2f of the XML save)\n",
+                    f.csvLoad, f.csvLoad / f.load, f.csvExport, f.csvExport / f.save);
     }
     std::filesystem::remove_all(dir);
     return 0;
