@@ -1,5 +1,6 @@
 #include "engine/DKLuaLibs.h"
 
+#include "engine/assets/DKAssetManagerLua.h"
 #include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
 #include "engine/sound/SoundManager.h"
@@ -19,7 +20,7 @@ const DKLuaLib dk_lualibs[] = {
     {"tableHelper", luaopen_tableHelper},
     {"pgf", luaopen_PGF},
     {"platformWrappers", luaopen_platformWrappers},
-    {"assetManager", nullptr},
+    {"assetManager", luaopen_assetManager},
     {"soundManager", luaopen_soundManager},
     {nullptr, nullptr},
 };

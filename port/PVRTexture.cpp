@@ -1,0 +1,293 @@
+#include "port/PVRTexture.h"
+
+#include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr size_t kHeaderSize = 52;
+constexpr uint32_t kFormat2bpp = 24;
+constexpr uint32_t kFormat4bpp = 25;
+
+uint32_t word(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool isPowerOfTwo(uint32_t n) {
+    return n != 0 && (n & (n - 1)) == 0;
+}
+
+// Blocks are stored in Morton order: y supplies the low bit of each pair, x the high one; past the
+// smaller dimension the larger one's remaining bits follow unmixed.
+uint32_t twiddle(uint32_t blocksX, uint32_t blocksY, uint32_t x, uint32_t y) {
+    uint32_t minDim = std::min(blocksX, blocksY);
+    uint32_t result = 0, shift = 0;
+    for (uint32_t bit = 1; bit < minDim; bit <<= 1, ++shift) {
+        if (y & bit) result |= 1u << (2 * shift);
+        if (x & bit) result |= 1u << (2 * shift + 1);
+    }
+    uint32_t rest = (blocksY < blocksX ? x : y) >> shift;
+    return result | rest << (2 * shift);
+}
+
+struct Colour {
+    int r, g, b, a;  // 5-bit colour, 4-bit alpha
+};
+
+int expand4to5(int v) {
+    return (v << 1) | (v >> 3);
+}
+
+// Colour B: the top half of the colour word.
+Colour unpackB(uint32_t bits) {
+    if (bits & 0x8000) return {static_cast<int>(bits >> 10 & 0x1F), static_cast<int>(bits >> 5 & 0x1F),
+                               static_cast<int>(bits & 0x1F), 0xF};
+    return {expand4to5(bits >> 8 & 0xF), expand4to5(bits >> 4 & 0xF), expand4to5(bits & 0xF),
+            static_cast<int>(bits >> 12 & 0x7) << 1};
+}
+
+// Colour A: the bottom half, whose lowest bit is the block's modulation mode, so blue has one bit
+// less than in colour B.
+Colour unpackA(uint32_t bits) {
+    if (bits & 0x8000) {
+        int b4 = static_cast<int>(bits >> 1 & 0xF);
+        return {static_cast<int>(bits >> 10 & 0x1F), static_cast<int>(bits >> 5 & 0x1F), expand4to5(b4), 0xF};
+    }
+    int b3 = static_cast<int>(bits >> 1 & 0x7);
+    return {expand4to5(bits >> 8 & 0xF), expand4to5(bits >> 4 & 0xF), expand4to5((b3 << 1) | (b3 >> 2)),
+            static_cast<int>(bits >> 12 & 0x7) << 1};
+}
+
+// Modulation weights in eighths of the way from colour A to colour B.
+constexpr int kStandardWeights[4] = {0, 3, 5, 8};
+constexpr int kPunchWeights[4] = {0, 4, 4, 8};
+
+}  // namespace
+
+size_t DKPVRTCLevelSize(uint32_t width, uint32_t height, bool twoBitsPerPixel) {
+    size_t across = std::max<size_t>(twoBitsPerPixel ? width / 8 : width / 4, 2);
+    size_t down = std::max<size_t>(height / 4, 2);
+    return across * down * 8;
+}
+
+std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height, bool twoBitsPerPixel) {
+    const int bw = twoBitsPerPixel ? 8 : 4, bh = 4;
+    const uint32_t blocksX = std::max<uint32_t>(width / bw, 2), blocksY = std::max<uint32_t>(height / bh, 2);
+    const int gridW = static_cast<int>(blocksX) * bw, gridH = static_cast<int>(blocksY) * bh;
+
+    std::vector<Colour> colourA(blocksX * blocksY), colourB(blocksX * blocksY);
+    // Per pixel of the padded grid: weight 0..8, -1..-3 for "interpolate" (2 bpp: average of four,
+    // horizontal, vertical neighbours), and whether the pixel is punched through (alpha 0).
+    std::vector<int> weight(static_cast<size_t>(gridW) * gridH, 0);
+    std::vector<uint8_t> punch(weight.size(), 0);
+
+    for (uint32_t by = 0; by < blocksY; ++by) {
+        for (uint32_t bx = 0; bx < blocksX; ++bx) {
+            const uint8_t* block = data + static_cast<size_t>(twiddle(blocksX, blocksY, bx, by)) * 8;
+            uint32_t mod = word(block), colour = word(block + 4);
+            colourA[by * blocksX + bx] = unpackA(colour & 0xFFFF);
+            colourB[by * blocksX + bx] = unpackB(colour >> 16);
+            bool modeBit = colour & 1;
+            auto at = [&](int x, int y) -> size_t {
+                return static_cast<size_t>(by * bh + y) * gridW + bx * bw + x;
+            };
+            if (!twoBitsPerPixel) {
+                for (int y = 0; y < 4; ++y) {
+                    for (int x = 0; x < 4; ++x) {
+                        int v = mod >> (2 * (y * 4 + x)) & 3;
+                        weight[at(x, y)] = modeBit ? kPunchWeights[v] : kStandardWeights[v];
+                        punch[at(x, y)] = modeBit && v == 2;
+                    }
+                }
+            } else if (!modeBit) {
+                for (int y = 0; y < 4; ++y)
+                    for (int x = 0; x < 8; ++x) weight[at(x, y)] = (mod >> (y * 8 + x) & 1) ? 8 : 0;
+            } else {
+                // Half the pixels (a checkerboard) carry 2-bit values; the others are interpolated.
+                // Two of the stored bits double as the choice of interpolation.
+                int missing = -1;
+                if (mod & 1) {
+                    missing = (mod & (1u << 20)) ? -3 : -2;
+                    mod = (mod & (1u << 21)) ? mod | (1u << 20) : mod & ~(1u << 20);
+                }
+                mod = (mod & 2) ? mod | 1u : mod & ~1u;
+                for (int y = 0; y < 4; ++y) {
+                    for (int x = 0; x < 8; ++x) {
+                        if (((x ^ y) & 1) == 0) {
+                            weight[at(x, y)] = kStandardWeights[mod & 3];
+                            mod >>= 2;
+                        } else {
+                            weight[at(x, y)] = missing;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (twoBitsPerPixel) {
+        auto stored = [&](int x, int y) {
+            x = (x + gridW) % gridW;
+            y = (y + gridH) % gridH;
+            int w = weight[static_cast<size_t>(y) * gridW + x];
+            return w < 0 ? 0 : w;  // neighbours of a missing pixel are always stored ones
+        };
+        std::vector<int> resolved(weight);
+        for (int y = 0; y < gridH; ++y) {
+            for (int x = 0; x < gridW; ++x) {
+                int& w = resolved[static_cast<size_t>(y) * gridW + x];
+                if (w == -1)
+                    w = (stored(x - 1, y) + stored(x + 1, y) + stored(x, y - 1) + stored(x, y + 1) + 2) / 4;
+                else if (w == -2)
+                    w = (stored(x - 1, y) + stored(x + 1, y) + 1) / 2;
+                else if (w == -3)
+                    w = (stored(x, y - 1) + stored(x, y + 1) + 1) / 2;
+            }
+        }
+        weight.swap(resolved);
+    }
+
+    // Each block's two colours sit at the block's centre; a pixel blends the four nearest blocks'
+    // colours bilinearly (wrapping around the edges), then mixes A and B by its weight.
+    std::vector<uint8_t> out(static_cast<size_t>(width) * height * 4);
+    const int area = bw * bh;
+    for (uint32_t py = 0; py < height; ++py) {
+        int sy = static_cast<int>(py) - bh / 2 + gridH;
+        int by0 = sy / bh % static_cast<int>(blocksY), by1 = (by0 + 1) % static_cast<int>(blocksY);
+        int fy = sy % bh;
+        for (uint32_t px = 0; px < width; ++px) {
+            int sx = static_cast<int>(px) - bw / 2 + gridW;
+            int bx0 = sx / bw % static_cast<int>(blocksX), bx1 = (bx0 + 1) % static_cast<int>(blocksX);
+            int fx = sx % bw;
+            int w00 = (bw - fx) * (bh - fy), w10 = fx * (bh - fy), w01 = (bw - fx) * fy, w11 = fx * fy;
+            auto blend = [&](const std::vector<Colour>& c, int Colour::*channel) {
+                return c[by0 * blocksX + bx0].*channel * w00 + c[by0 * blocksX + bx1].*channel * w10 +
+                       c[by1 * blocksX + bx0].*channel * w01 + c[by1 * blocksX + bx1].*channel * w11;
+            };
+            size_t i = static_cast<size_t>(py) * gridW + px;
+            int m = weight[i];
+            uint8_t* dst = &out[(static_cast<size_t>(py) * width + px) * 4];
+            int Colour::*channels[4] = {&Colour::r, &Colour::g, &Colour::b, &Colour::a};
+            for (int c = 0; c < 4; ++c) {
+                long mixed = static_cast<long>(blend(colourA, channels[c])) * (8 - m) +
+                             static_cast<long>(blend(colourB, channels[c])) * m;
+                long full = (c == 3 ? 15L : 31L) * area * 8;
+                dst[c] = static_cast<uint8_t>((mixed * 255 + full / 2) / full);
+            }
+            if (punch[i]) dst[3] = 0;
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<PVRTexture> PVRTexture::initWithContentsOfFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return nullptr;
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return nullptr;
+    std::unique_ptr<PVRTexture> texture(new PVRTexture);
+    if (!texture->unpackPVRData(data)) return nullptr;
+    if (!texture->createGLTexture()) {
+        // Nobody took the name yet: the half-made texture is ours to delete.
+        GLuint name = texture->_name;
+        if (name) glDeleteTextures(1, &name);
+        return nullptr;
+    }
+    return texture;
+}
+
+std::unique_ptr<PVRTexture> PVRTexture::initWithContentsOfURL(const std::string& url) {
+    const std::string scheme = "file://";
+    if (url.compare(0, scheme.size(), scheme) != 0) return nullptr;
+    return initWithContentsOfFile(url.substr(scheme.size()));
+}
+
+bool PVRTexture::unpackPVRData(const std::vector<uint8_t>& data) {
+    // The header's sizes are checked against the bytes we really have: a short file is refused
+    // rather than read past its end.
+    if (data.size() < kHeaderSize) return false;
+    const uint8_t* header = data.data();
+    if (std::memcmp(header + 44, "PVR!", 4) != 0) return false;
+    uint32_t format = word(header + 16) & 0xFF;
+    if (format != kFormat2bpp && format != kFormat4bpp) return false;
+    bool twoBits = format == kFormat2bpp;
+    uint32_t height = word(header + 4), width = word(header + 8), dataLength = word(header + 20);
+    if (!isPowerOfTwo(width) || !isPowerOfTwo(height)) return false;
+    if (dataLength > data.size() - kHeaderSize) return false;
+
+    _imageData.clear();
+    _internalFormat = twoBits ? DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1 : DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
+    _width = width;
+    _height = height;
+    _hasAlpha = word(header + 40) != 0;
+    size_t consumed = 0;
+    while (consumed < dataLength) {
+        size_t size = DKPVRTCLevelSize(width, height, twoBits);
+        if (size > dataLength - consumed) {
+            _imageData.clear();
+            return false;
+        }
+        const uint8_t* level = data.data() + kHeaderSize + consumed;
+        _imageData.emplace_back(level, level + size);
+        consumed += size;
+        width = std::max(width / 2, 1u);
+        height = std::max(height / 2, 1u);
+    }
+    return true;
+}
+
+bool PVRTexture::createGLTexture() {
+    if (_imageData.empty()) return true;
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (maxSize > 0 && (_width > static_cast<uint32_t>(maxSize) || _height > static_cast<uint32_t>(maxSize))) {
+        std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n", 0,
+                     GL_INVALID_VALUE);
+        return false;
+    }
+    if (_name) {
+        GLuint old = _name;
+        glDeleteTextures(1, &old);
+    }
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    _name = name;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    bool twoBits = _internalFormat == DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1;
+    uint32_t width = _width, height = _height;
+    for (size_t i = 0; i < _imageData.size(); ++i) {
+        std::vector<uint8_t> rgba = DKDecodePVRTC(_imageData[i].data(), width, height, twoBits);
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA, static_cast<GLsizei>(width),
+                     static_cast<GLsizei>(height), 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        GLenum err = glGetError();
+        if (err != GL_NO_ERROR) {
+            std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n",
+                         static_cast<int>(i), err);
+            glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+            return false;
+        }
+        width = std::max(width / 2, 1u);
+        height = std::max(height / 2, 1u);
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    if (extensions && std::strstr(extensions, "GL_EXT_texture_filter_anisotropic"))
+        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 1.0f);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    _imageData.clear();
+    return true;
+}

@@ -1,0 +1,176 @@
+// Text to textures with Pango and Cairo. Sizes are pixels (absolute sizes: Pango's plain sizes are
+// points, a third too large here). White glyphs, premultiplied by Cairo.
+#include <GLES2/gl2.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <set>
+
+#include "port/Texture2D.h"
+
+namespace {
+
+const char* const kSystemFont = "Sans";
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The families fontconfig knows, lower-cased; read once.
+const std::set<std::string>& installedFamilies() {
+    static const std::set<std::string> families = [] {
+        std::set<std::string> names;
+        PangoFontMap* map = pango_cairo_font_map_get_default();
+        PangoFontFamily** list = nullptr;
+        int count = 0;
+        pango_font_map_list_families(map, &list, &count);
+        for (int i = 0; i < count; ++i) names.insert(lower(pango_font_family_get_name(list[i])));
+        g_free(list);
+        return names;
+    }();
+    return families;
+}
+
+// Game projects name fonts the phone's way, often as "Family-Style" ("Helvetica-Bold"). A name
+// that matches no installed family falls back to the system font.
+PangoFontDescription* fontFor(const std::string& fontName, float pixels) {
+    PangoFontDescription* font = pango_font_description_new();
+    const auto& families = installedFamilies();
+    std::string family = fontName, style;
+    if (!families.count(lower(family))) {
+        size_t dash = fontName.rfind('-');
+        if (dash != std::string::npos && families.count(lower(fontName.substr(0, dash)))) {
+            family = fontName.substr(0, dash);
+            style = lower(fontName.substr(dash + 1));
+        } else {
+            family = kSystemFont;
+        }
+    }
+    pango_font_description_set_family(font, family.c_str());
+    if (style.find("bold") != std::string::npos) pango_font_description_set_weight(font, PANGO_WEIGHT_BOLD);
+    if (style.find("italic") != std::string::npos || style.find("oblique") != std::string::npos)
+        pango_font_description_set_style(font, PANGO_STYLE_ITALIC);
+    pango_font_description_set_absolute_size(font, std::max(pixels, 0.0f) * PANGO_SCALE);
+    return font;
+}
+
+PangoAlignment pangoAlignment(DKTextAlignment alignment) {
+    switch (alignment) {
+        case DKTextAlignmentLeft:
+            return PANGO_ALIGN_LEFT;
+        case DKTextAlignmentRight:
+            return PANGO_ALIGN_RIGHT;
+        default:
+            return PANGO_ALIGN_CENTER;
+    }
+}
+
+uint32_t maxTextureSize() {
+    GLint size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+    return size > 0 ? static_cast<uint32_t>(size) : 2048u;
+}
+
+struct Measure {
+    double width = 0;       // widest "\n" piece, pixels
+    double lineHeight = 0;  // tallest piece
+    int pieces = 0;
+};
+
+Measure measure(PangoLayout* layout, const std::string& text) {
+    Measure m;
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find('\n', start);
+        std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        pango_layout_set_text(layout, piece.c_str(), static_cast<int>(piece.size()));
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        m.width = std::max(m.width, static_cast<double>(logical.width) / PANGO_SCALE);
+        m.lineHeight = std::max(m.lineHeight, static_cast<double>(logical.height) / PANGO_SCALE);
+        ++m.pieces;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return m;
+}
+
+}  // namespace
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize) {
+    return initWithString(string, alignment, fontName, fontSize, 0, 0);
+}
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize,
+                                                     uint32_t desiredWidth, uint32_t desiredHeight) {
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = fontFor(fontName, fontSize);
+    pango_layout_set_font_description(layout, font);
+    pango_font_description_free(font);
+
+    double boxWidth = desiredWidth, boxHeight = desiredHeight;
+    if (desiredWidth == 0 || desiredHeight == 0) {
+        Measure m = measure(layout, string);
+        boxWidth = m.width;
+        boxHeight = m.lineHeight * m.pieces;
+    }
+    // Never ask GL for more than it can hold: text past the limit is cut off.
+    double limit = maxTextureSize();
+    boxWidth = std::min(boxWidth, limit);
+    boxHeight = std::min(boxHeight, limit);
+    uint32_t width = DKNextPowerOfTwo(static_cast<uint32_t>(boxWidth));
+    uint32_t height = DKNextPowerOfTwo(static_cast<uint32_t>(boxHeight));
+    if (width == 0 || height == 0) {
+        // Nothing to show: no texture at all, so none can leak.
+        g_object_unref(layout);
+        cairo_destroy(cr);
+        cairo_surface_destroy(scratch);
+        return nullptr;
+    }
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
+                                                          static_cast<int>(height));
+    cairo_t* draw = cairo_create(surface);
+    // The box sits at the bottom of the bitmap, which is then turned upside down, so the box's
+    // bottom edge lands in the texture's first row.
+    cairo_translate(draw, 0, height - boxHeight);
+    cairo_rectangle(draw, 0, 0, boxWidth, boxHeight);
+    cairo_clip(draw);
+    cairo_set_source_rgba(draw, 1, 1, 1, 1);
+    pango_cairo_update_layout(draw, layout);
+    pango_layout_set_text(layout, string.c_str(), static_cast<int>(string.size()));
+    pango_layout_set_width(layout, static_cast<int>(std::ceil(boxWidth * PANGO_SCALE)));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_alignment(layout, pangoAlignment(alignment));
+    pango_cairo_show_layout(draw, layout);
+    cairo_destroy(draw);
+    cairo_surface_flush(surface);
+
+    const uint8_t* pixels = cairo_image_surface_get_data(surface);
+    int stride = cairo_image_surface_get_stride(surface);
+    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(height - 1 - y) * stride);
+        uint8_t* dst = rgba.data() + static_cast<size_t>(y) * width * 4;
+        for (uint32_t x = 0; x < width; ++x, dst += 4) {
+            uint32_t p = src[x];  // premultiplied 0xAARRGGBB
+            dst[0] = static_cast<uint8_t>(p >> 16);
+            dst[1] = static_cast<uint8_t>(p >> 8);
+            dst[2] = static_cast<uint8_t>(p);
+            dst[3] = static_cast<uint8_t>(p >> 24);
+        }
+    }
+    cairo_surface_destroy(surface);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+    return initWithData(rgba.data(), Texture2DPixelFormatRGBA8888, width, height,
+                        DKSize{static_cast<float>(boxWidth), static_cast<float>(boxHeight)});
+}
