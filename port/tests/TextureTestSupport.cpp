@@ -1,0 +1,154 @@
+#include "port/tests/TextureTestSupport.h"
+
+#include <GLES2/gl2.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+#include "platform/gl/HeadlessGL.h"
+
+#include <jpeglib.h>
+
+namespace dktest {
+
+bool useGL() {
+    static std::unique_ptr<plat::gl::HeadlessContext> context = [] {
+        std::string error;
+        auto made = plat::gl::HeadlessContext::create(16, 16, plat::gl::Api::ES2, &error);
+        if (!made) std::fprintf(stderr, "no headless GL: %s\n", error.c_str());
+        return made;
+    }();
+    return context && context->makeCurrent();
+}
+
+namespace {
+
+GLuint compile(GLenum kind, const char* source) {
+    GLuint shader = glCreateShader(kind);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    return shader;
+}
+
+GLuint copyProgram() {
+    static GLuint program = 0;
+    if (program) return program;
+    const char* vs =
+        "attribute vec2 pos; varying vec2 uv;"
+        "void main() { uv = pos * 0.5 + 0.5; gl_Position = vec4(pos, 0.0, 1.0); }";
+    const char* fs =
+        "precision mediump float; uniform sampler2D tex; varying vec2 uv;"
+        "void main() { gl_FragColor = texture2D(tex, uv); }";
+    program = glCreateProgram();
+    glAttachShader(program, compile(GL_VERTEX_SHADER, vs));
+    glAttachShader(program, compile(GL_FRAGMENT_SHADER, fs));
+    glBindAttribLocation(program, 0, "pos");
+    glLinkProgram(program);
+    return program;
+}
+
+}  // namespace
+
+std::vector<uint8_t> readTexture(uint32_t texture, int width, int height) {
+    GLuint target = 0, fbo = 0;
+    glGenTextures(1, &target);
+    glBindTexture(GL_TEXTURE_2D, target);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target, 0);
+
+    glViewport(0, 0, width, height);
+    glDisable(GL_BLEND);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glUseProgram(copyProgram());
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    // Texel centres land exactly on pixel centres; nearest sampling keeps the bytes untouched.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glUniform1i(glGetUniformLocation(copyProgram(), "tex"), 0);
+    const float quad[] = {-1, -1, 1, -1, -1, 1, 1, 1};
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, quad);
+    glEnableVertexAttribArray(0);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDeleteFramebuffers(1, &fbo);
+    glDeleteTextures(1, &target);
+    return pixels;
+}
+
+bool textureExists(uint32_t texture) {
+    return glIsTexture(texture) == GL_TRUE;
+}
+
+void writePNG(const std::string& path, int width, int height, int channels, const std::vector<uint8_t>& pixels) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    const png_uint_32 formats[] = {PNG_FORMAT_GRAY, PNG_FORMAT_GA, PNG_FORMAT_RGB, PNG_FORMAT_RGBA};
+    image.format = formats[channels - 1];
+    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr))
+        throw std::runtime_error("cannot write " + path);
+}
+
+void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, int quality) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) throw std::runtime_error("cannot write " + path);
+    jpeg_compress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + static_cast<size_t>(info.next_scanline) * width * 3;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+ScratchDir::ScratchDir() {
+    char pattern[] = "/tmp/dk-textures-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace dktest
