@@ -152,3 +152,9 @@ ScratchDir::~ScratchDir() {
 }
 
 }  // namespace dktest
+
+// Fontconfig keeps its configuration and caches for the life of the process and never frees them;
+// that is not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
