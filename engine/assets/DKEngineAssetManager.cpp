@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/sound/SGSound.h"
 #include "port/DKTextures.h"
 
 // ---- assets
@@ -27,23 +28,12 @@ DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
     return DKAssetHandle<SGImage>::adopt(this, &image_);
 }
 
-namespace {
-
-DKSoundAssetLoader& soundAssetLoader() {
-    static DKSoundAssetLoader loader;
-    return loader;
-}
-
-}  // namespace
-
-void DKSetSoundAssetLoader(DKSoundAssetLoader loader) {
-    soundAssetLoader() = std::move(loader);
-}
-
 DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<SGSound>(observer, path) {
-    if (soundAssetLoader()) sound_ = soundAssetLoader()(path);
-    if (!sound_) std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
+    : DKBaseAsset<dk::SGSound>(observer, path), sound_(std::make_shared<dk::SGSound>()) {
+    if (!sound_->loadFromFile(path.c_str())) {
+        std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
+        sound_.reset();
+    }
 }
 
 DKSoundAsset::~DKSoundAsset() {
@@ -133,7 +123,7 @@ DKAssetHandle<SGImage> DKEngineAssetManager::imageForName(const std::string& nam
     return it == images.end() ? DKAssetHandle<SGImage>() : it->second->getHandle();
 }
 
-std::shared_ptr<SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
+std::shared_ptr<dk::SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
     loadSoundForName(name);
     auto it = sounds.find(name);
     return it == sounds.end() ? nullptr : it->second->getHandle();

@@ -3,7 +3,6 @@
 // script's `project:pathForImage(name)` / `project:pathForSound(name)`.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -13,7 +12,9 @@
 #include "scenegraph/SGImage.h"
 
 struct lua_State;
-class SGSound;  // a decoded sound (the sound layer)
+namespace dk {
+class SGSound;  // a decoded sound (engine/sound)
+}
 
 // A loaded asset. Its count is bookkeeping for the manager: reaching 0 frees nothing by itself.
 class DKIAsset {
@@ -137,24 +138,20 @@ private:
     SGImage image_;
 };
 
-// Decodes a sound file into a new sound; null when it cannot. Installed by the sound layer
-// (DKSetSoundAssetLoader), so the asset manager does not depend on how sounds are decoded.
-using DKSoundAssetLoader = std::function<std::shared_ptr<SGSound>(const std::string& path)>;
-void DKSetSoundAssetLoader(DKSoundAssetLoader loader);
-
-class DKSoundAsset : public DKBaseAsset<SGSound>, public DKAssetHandleFactory {
+class DKSoundAsset : public DKBaseAsset<dk::SGSound>, public DKAssetHandleFactory {
 public:
-    // A failed load writes "DKSoundAsset::loadAsset error loading <path>" to standard error and
-    // leaves the asset without a sound.
+    // Decodes the file with SGSound::loadFromFile. A failed load writes
+    // "DKSoundAsset::loadAsset error loading <path>" to standard error and leaves the asset
+    // without a sound.
     DKSoundAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKSoundAsset() override;
     void freeAsset() override;
     void* getAsset() override { return sound_.get(); }
     // The sound itself (null after a failed load); does not retain the asset.
-    std::shared_ptr<SGSound> getHandle() const { return sound_; }
+    std::shared_ptr<dk::SGSound> getHandle() const { return sound_; }
 
 private:
-    std::shared_ptr<SGSound> sound_;
+    std::shared_ptr<dk::SGSound> sound_;
 };
 
 // What the asset manager needs of an image loader node (which implements it and registers with
@@ -217,7 +214,7 @@ public:
 
     // Loads on demand. An empty handle (null sound) when the script has no path for the name.
     DKAssetHandle<SGImage> imageForName(const std::string& name);
-    std::shared_ptr<SGSound> soundForName(const std::string& name);
+    std::shared_ptr<dk::SGSound> soundForName(const std::string& name);
 
     void unloadImage(const std::string& name);
     void unloadSound(const std::string& name);

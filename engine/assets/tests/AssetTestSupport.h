@@ -82,7 +82,7 @@ struct FakeSoundLoader : DKSoundLoader {
     void assetManagerDestroyed() override { manager = nullptr; }
     DKEngineAssetManager* manager;
     std::string name;
-    std::shared_ptr<SGSound> sound;
+    std::shared_ptr<dk::SGSound> sound;
     bool dirty = false;
 };
 

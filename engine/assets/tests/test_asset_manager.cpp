@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/assets/tests/AssetTestSupport.h"
+#include "engine/sound/SGSound.h"
+#include "port/tests/TestAudioFiles.h"
 #include "port/DKTextures.h"
 
 using namespace dktest;
@@ -156,20 +158,38 @@ TEST_F(AssetManager, LoadersMayOutliveTheManager) {
     sound.reset();
 }
 
-TEST_F(AssetManager, SoundsWithoutADecoderAreReportedAndStayEmpty) {
-    DKSetSoundAssetLoader(nullptr);
-    project.setSoundPath("boom", "/nonexistent/boom.wav");
-    FakeSoundLoader loader(manager.get(), "boom");
-    testing::internal::CaptureStderr();
-    loader.compute();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "DKSoundAsset::loadAsset error loading /nonexistent/boom.wav");
-    EXPECT_EQ(loader.sound, nullptr);
-    EXPECT_EQ(manager->soundAssets().size(), 1u);
-    EXPECT_EQ(manager->soundForName("silence"), nullptr);  // no path: nothing loaded
-    EXPECT_EQ(manager->soundAssets().size(), 1u);
+TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
+    std::string wav = dir.file("beep.wav"), ogg = dir.file("bad.ogg");
+    ASSERT_TRUE(dk::test::writeWav(wav, dk::test::sine(441, 1, 44100, 440, 0.5), 1, 44100));
+    writeBytes(ogg, {'n', 'o', 't', ' ', 'o', 'g', 'g'});
+    project.setSoundPath("beep", wav.c_str());
+    project.setSoundPath("bad", ogg.c_str());
 
-    manager->cleanupUnusedSounds({});
-    EXPECT_TRUE(loader.dirty);
+    FakeSoundLoader beep(manager.get(), "beep"), bad(manager.get(), "bad");
+    beep.compute();
+    ASSERT_NE(beep.sound, nullptr);
+    EXPECT_EQ(beep.sound->bufferCount, 1);
+    EXPECT_EQ(manager->soundForName("beep"), beep.sound);  // one sound, shared
+    EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted
+
+    testing::internal::CaptureStderr();
+    bad.compute();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKSoundAsset::loadAsset error loading " + ogg);
+    EXPECT_EQ(bad.sound, nullptr);
+    EXPECT_EQ(manager->soundAssets().size(), 2u);  // stays loaded, without a sound
+    EXPECT_EQ(manager->soundForName("silence"), nullptr);  // no path: nothing loaded
+    EXPECT_EQ(manager->soundAssets().size(), 2u);
+
+    std::weak_ptr<dk::SGSound> held = beep.sound;
+    manager->cleanupUnusedSounds({"bad"});
+    EXPECT_TRUE(beep.dirty);
+    EXPECT_TRUE(held.expired());  // the loader let go and the map's copy went with the asset
+    EXPECT_FALSE(bad.dirty);
+
+    // An image flush also removes the sounds.
+    beep.compute();
+    manager->imageForName("a");  // the temporary handle drops the count to 0
+    manager->flushAssets();
     EXPECT_TRUE(manager->soundAssets().empty());
+    EXPECT_TRUE(beep.dirty && bad.dirty);
 }
