@@ -218,13 +218,20 @@ TEST_F(Cli, SampleGameRunsAndKeepsItsStoreAcrossRuns) {
     ASSERT_EQ(second.status, 0) << second.err;
 
     std::ifstream in(log);
-    std::string line, calls;
-    while (std::getline(in, line))
+    std::string line, calls, assets;
+    while (std::getline(in, line)) {
         if (line.rfind("update", 0) != 0) calls += line.substr(0, line.find(' ')) + " ";
+        if (line.rfind("assets", 0) == 0) assets += line + "\n";
+    }
     const std::string run =
-        "initEngine loadProject loadInitialScene setScreenSize play touchDown setNeedsToChangeScene touchUp "
-        "shutdownEngine ";
+        "initEngine loadProject loadInitialScene assets setScreenSize play touchDown setNeedsToChangeScene "
+        "assets touchUp shutdownEngine ";
     EXPECT_EQ(calls, run + run);
+    // Each scene's images (and sounds) through the asset manager; the title's logo is dropped.
+    const std::string loaded =
+        "assets title images backdrop,logo sounds \n"
+        "assets play images backdrop,crate sounds touch\n";
+    EXPECT_EQ(assets, loaded + loaded);
 }
 
 TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
@@ -245,13 +252,13 @@ TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
     // The next run starts from the document.
     auto second = run("GetInterfaceOrientation\n");
     ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(second.out, "loadingWillStart\nloadingWillEnd\n4\n");
+    EXPECT_EQ(second.out, "Asset manager constructor\nloadingWillStart\nloadingWillEnd\n4\n");
     EXPECT_NE(settings().find("launches=\"2\"><lastScene>title<"), std::string::npos);
     // A damaged document is replaced by a good one; the game runs on defaults.
     std::ofstream(path("save/settings.xml")) << "<settings volume=";
     auto third = run("GetInterfaceOrientation\n");
     ASSERT_EQ(third.status, 0) << third.err;
-    EXPECT_EQ(third.out, "loadingWillStart\nloadingWillEnd\n3\n");
+    EXPECT_EQ(third.out, "Asset manager constructor\nloadingWillStart\nloadingWillEnd\n3\n");
     EXPECT_NE(settings().find("orientation=\"3\" launches=\"3\""), std::string::npos);
     EXPECT_FALSE(fs::exists(path("save/settings.xml.new")));
 }

@@ -1,0 +1,46 @@
+// The sample game's scenes load their pictures (PNG, JPEG, PVRTC) through the script's asset manager.
+#include <gtest/gtest.h>
+
+#include "engine/DKEngine.h"
+#include "engine/assets/DKAssetManagerLua.h"
+#include "engine/assets/tests/AssetTestSupport.h"
+#include "platform/lua/LuaObject.h"
+
+using namespace dktest;
+
+namespace {
+
+const std::string kSample = DK_SOURCE_DIR "/games/sample/Sample.app";
+
+struct Size {
+    int width, height;
+    bool operator==(const Size&) const = default;
+};
+
+std::map<std::string, Size> loadedImages(DK_State* state) {
+    lua_getglobal(state->L, "sharedAssetManager");
+    auto** slot = plat::lua::toSlot<DKEngineAssetManager>(state->L, -1, DKAssetManagerMetatable);
+    lua_pop(state->L, 1);
+    std::map<std::string, Size> sizes;
+    if (!slot || !*slot) return sizes;
+    for (const auto& [name, asset] : (*slot)->imageAssets()) sizes[name] = {asset->image().width, asset->image().height};
+    return sizes;
+}
+
+}  // namespace
+
+TEST(SampleAssets, EachSceneKeepsExactlyItsImages) {
+    ASSERT_TRUE(useGL());
+    ScratchDir save;
+    testing::internal::CaptureStdout();
+    DK_State* state = DK_NewState(0);
+    DK_Init(state, (kSample + "/engine32.luo").c_str(), save.file("").c_str());
+    ASSERT_EQ(DK_LoadGame(state, (kSample + "/Sample.gameproj").c_str()), 0);
+    DK_LoadInitialScene(state);
+    EXPECT_EQ(loadedImages(state), (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"logo", {64, 64}}}));
+    DK_SetShouldChangeToScene(state, "play");
+    EXPECT_EQ(loadedImages(state), (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"crate", {32, 32}}}));
+
+    DK_DestroyState(state);
+    testing::internal::GetCapturedStdout();
+}
