@@ -132,7 +132,8 @@ bool decodeJPEG(const std::vector<uint8_t>& bytes, float scale, int maxPoints, D
         // Adobe writes inverted CMYK; the K channel scales the other three.
         for (size_t i = 0; i < image->rgba.size(); i += 4) {
             unsigned k = image->rgba[i + 3];
-            for (int c = 0; c < 3; ++c) image->rgba[i + c] = static_cast<uint8_t>(image->rgba[i + c] * k / 255);
+            for (int c = 0; c < 3; ++c)
+                image->rgba[i + c] = static_cast<uint8_t>(image->rgba[i + c] * k / 255);
             image->rgba[i + 3] = 255;
         }
     }

@@ -113,7 +113,8 @@ SGImage DKImageFromString(const char* text, const char* fontName, float fontSize
         width *= 2;
         height *= 2;
     }
-    if (alignment != DKTextAlignmentLeft && alignment != DKTextAlignmentRight) alignment = DKTextAlignmentCenter;
+    if (alignment != DKTextAlignmentLeft && alignment != DKTextAlignmentRight)
+        alignment = DKTextAlignmentCenter;
     std::string string = text ? text : "";
     std::string font = fontName ? fontName : "";
     std::unique_ptr<Texture2D> texture =

@@ -16,8 +16,8 @@ constexpr uint32_t kFormat2bpp = 24;
 constexpr uint32_t kFormat4bpp = 25;
 
 uint32_t word(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool isPowerOfTwo(uint32_t n) {
@@ -47,8 +47,9 @@ int expand4to5(int v) {
 
 // Colour B: the top half of the colour word.
 Colour unpackB(uint32_t bits) {
-    if (bits & 0x8000) return {static_cast<int>(bits >> 10 & 0x1F), static_cast<int>(bits >> 5 & 0x1F),
-                               static_cast<int>(bits & 0x1F), 0xF};
+    if (bits & 0x8000)
+        return {static_cast<int>(bits >> 10 & 0x1F), static_cast<int>(bits >> 5 & 0x1F),
+                static_cast<int>(bits & 0x1F), 0xF};
     return {expand4to5(bits >> 8 & 0xF), expand4to5(bits >> 4 & 0xF), expand4to5(bits & 0xF),
             static_cast<int>(bits >> 12 & 0x7) << 1};
 }
@@ -77,7 +78,8 @@ size_t DKPVRTCLevelSize(uint32_t width, uint32_t height, bool twoBitsPerPixel) {
     return across * down * 8;
 }
 
-std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height, bool twoBitsPerPixel) {
+std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height,
+                                   bool twoBitsPerPixel) {
     const int bw = twoBitsPerPixel ? 8 : 4, bh = 4;
     const uint32_t blocksX = std::max<uint32_t>(width / bw, 2), blocksY = std::max<uint32_t>(height / bh, 2);
     const int gridW = static_cast<int>(blocksX) * bw, gridH = static_cast<int>(blocksY) * bh;
@@ -246,7 +248,8 @@ bool PVRTexture::createGLTexture() {
     if (_imageData.empty()) return true;
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    if (maxSize > 0 && (_width > static_cast<uint32_t>(maxSize) || _height > static_cast<uint32_t>(maxSize))) {
+    if (maxSize > 0 &&
+        (_width > static_cast<uint32_t>(maxSize) || _height > static_cast<uint32_t>(maxSize))) {
         std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n", 0,
                      GL_INVALID_VALUE);
         return false;

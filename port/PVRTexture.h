@@ -53,7 +53,8 @@ private:
 // Decodes one level of PVRTC data (blocks in the format's twiddled order) into RGBA bytes, rows in
 // the order of the data. `data` must hold the level's full size: max(width ÷ 4 or ÷ 8, 2) ×
 // max(height ÷ 4, 2) blocks of 8 bytes; width and height are powers of two.
-std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height, bool twoBitsPerPixel);
+std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height,
+                                   bool twoBitsPerPixel);
 
 // Bytes of one level: blocks across × blocks down × 8.
 size_t DKPVRTCLevelSize(uint32_t width, uint32_t height, bool twoBitsPerPixel);

@@ -146,8 +146,9 @@ std::unique_ptr<Texture2D> Texture2D::initWithImage(const DKDecodedImage* image)
 
 std::string Texture2D::description() const {
     char text[160];
-    std::snprintf(text, sizeof text, "<%s = %08X | Name = %i | Dimensions = %ix%i | Coordinates = (%.2f, %.2f)>",
-                  "Texture2D", static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)), static_cast<int>(_name),
+    std::snprintf(text, sizeof text,
+                  "<%s = %08X | Name = %i | Dimensions = %ix%i | Coordinates = (%.2f, %.2f)>", "Texture2D",
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)), static_cast<int>(_name),
                   static_cast<int>(_width), static_cast<int>(_height), _maxS, _maxT);
     return text;
 }

@@ -135,8 +135,8 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
         return nullptr;
     }
 
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
-                                                          static_cast<int>(height));
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height));
     cairo_t* draw = cairo_create(surface);
     // The box sits at the bottom of the bitmap, which is then turned upside down, so the box's
     // bottom edge lands in the texture's first row.
@@ -157,7 +157,8 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     int stride = cairo_image_surface_get_stride(surface);
     std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
     for (uint32_t y = 0; y < height; ++y) {
-        const auto* src = reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(height - 1 - y) * stride);
+        const auto* src =
+            reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(height - 1 - y) * stride);
         uint8_t* dst = rgba.data() + static_cast<size_t>(y) * width * 4;
         for (uint32_t x = 0; x < width; ++x, dst += 4) {
             uint32_t p = src[x];  // premultiplied 0xAARRGGBB

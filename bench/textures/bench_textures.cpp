@@ -31,7 +31,8 @@ std::vector<uint8_t> picture() {
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             uint8_t* p = &px[(y * kSide + x) * 4];
-            p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(y), p[2] = static_cast<uint8_t>(x ^ y);
+            p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(y),
+            p[2] = static_cast<uint8_t>(x ^ y);
             p[3] = static_cast<uint8_t>(128 + 127 * std::sin(x * 0.05));
         }
     return px;
@@ -84,7 +85,8 @@ BENCHMARK(BM_DecodePVRTC)->Arg(4)->Arg(2)->Unit(benchmark::kMillisecond);
 void BM_TextLabel(benchmark::State& state) {
     if (!setUp()) return state.SkipWithError("no GL");
     for (auto _ : state) {
-        SGImage image = DKImageFromString("Score: 12345", "DejaVu Sans", 24, DKTextAlignmentLeft, false, 0, 0);
+        SGImage image =
+            DKImageFromString("Score: 12345", "DejaVu Sans", 24, DKTextAlignmentLeft, false, 0, 0);
         glFinish();
         image.freeImage();
     }

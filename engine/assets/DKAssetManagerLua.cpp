@@ -15,7 +15,8 @@ namespace {
 // Arguments are counted from the top, so a missing one would make the manager's index point
 // below the stack: refuse that first.
 DKEngineAssetManager* checkManager(lua_State* L, int idx) {
-    if (lua_gettop(L) < -idx) luaL_error(L, "assetManager: expected %d arguments, got %d", -idx, lua_gettop(L));
+    if (lua_gettop(L) < -idx)
+        luaL_error(L, "assetManager: expected %d arguments, got %d", -idx, lua_gettop(L));
     return plat::lua::checkObject<DKEngineAssetManager>(L, idx, DKAssetManagerMetatable);
 }
 

@@ -94,7 +94,8 @@ bool textureExists(uint32_t texture) {
     return glIsTexture(texture) == GL_TRUE;
 }
 
-void writePNG(const std::string& path, int width, int height, int channels, const std::vector<uint8_t>& pixels) {
+void writePNG(const std::string& path, int width, int height, int channels,
+              const std::vector<uint8_t>& pixels) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(width);

@@ -19,8 +19,10 @@ bool textureExists(uint32_t texture);
 
 // Writes an image with `channels` of 1 (grey), 2 (grey, alpha), 3 (RGB) or 4 (RGBA); rows from
 // the top.
-void writePNG(const std::string& path, int width, int height, int channels, const std::vector<uint8_t>& pixels);
-void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, int quality = 100);
+void writePNG(const std::string& path, int width, int height, int channels,
+              const std::vector<uint8_t>& pixels);
+void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
+               int quality = 100);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readBytes(const std::string& path);
 

@@ -26,7 +26,8 @@ const uint8_t* texel(const std::vector<uint8_t>& pixels, int width, int x, int y
     return &pixels[(static_cast<size_t>(y) * width + x) * 4];
 }
 
-void expectTexel(const std::vector<uint8_t>& pixels, int width, int x, int y, std::vector<int> rgba, int tolerance) {
+void expectTexel(const std::vector<uint8_t>& pixels, int width, int x, int y, std::vector<int> rgba,
+                 int tolerance) {
     const uint8_t* p = texel(pixels, width, x, y);
     for (int c = 0; c < 4; ++c)
         EXPECT_NEAR(p[c], rgba[c], tolerance) << "texel " << x << "," << y << " channel " << c;
@@ -38,9 +39,12 @@ std::vector<uint8_t> markedRGBA(int w, int h) {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             uint8_t* p = &px[(static_cast<size_t>(y) * w + x) * 4];
-            if (y == 0) p[0] = 255, p[1] = 0, p[2] = 0, p[3] = 255;
-            else if (y == h - 1) p[0] = 0, p[1] = 255, p[2] = 0, p[3] = 255;
-            else p[0] = 200, p[1] = 100, p[2] = 50, p[3] = 128;
+            if (y == 0)
+                p[0] = 255, p[1] = 0, p[2] = 0, p[3] = 255;
+            else if (y == h - 1)
+                p[0] = 0, p[1] = 255, p[2] = 0, p[3] = 255;
+            else
+                p[0] = 200, p[1] = 100, p[2] = 50, p[3] = 128;
         }
     }
     return px;
@@ -186,8 +190,8 @@ TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
 
 TEST_F(ImageFiles, CrushedPNGIsNamedAndRefused) {
     // Signature, then a CgBI chunk before IHDR, as the phone tool chain writes them.
-    std::vector<uint8_t> crushed = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 4, 'C', 'g', 'B', 'I',
-                                    0x50, 0x00, 0x20, 0x06, 0x2C, 0xB8, 0x77, 0x66};
+    std::vector<uint8_t> crushed = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0,    0,    0,    4,
+                                    'C',  'g', 'B', 'I', 0x50, 0x00, 0x20, 0x06, 0x2C, 0xB8, 0x77, 0x66};
     auto png = [&] {
         writePNG(dir.file("plain.png"), 2, 2, 4, markedRGBA(2, 2));
         return readBytes(dir.file("plain.png"));

@@ -17,8 +17,9 @@ void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> pvrFile(uint32_t width, uint32_t height, uint32_t format, const std::vector<uint8_t>& data,
-                             uint32_t alphaMask = 0, const char* tag = "PVR!") {
+std::vector<uint8_t> pvrFile(uint32_t width, uint32_t height, uint32_t format,
+                             const std::vector<uint8_t>& data, uint32_t alphaMask = 0,
+                             const char* tag = "PVR!") {
     std::vector<uint8_t> file(52 + data.size(), 0);
     put32(file, 0, 52);
     put32(file, 4, height);
@@ -147,7 +148,8 @@ TEST_F(PVRTC, TwoBitBlocks) {
     EXPECT_EQ(image.height, 8);
     auto pixels = readTexture(image.texture, 16, 8);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x) ASSERT_EQ(pixels[(y * 16 + x) * 4 + 2], x % 8 < 4 ? 255 : 0) << x << "," << y;
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(pixels[(y * 16 + x) * 4 + 2], x % 8 < 4 ? 255 : 0) << x << "," << y;
     image.freeImage();
 
     // Interpolated mode with every stored value at 3: the missing pixels come out as B too.
@@ -188,10 +190,10 @@ TEST_F(PVRTC, MalformedFilesAreRefused) {
         EXPECT_EQ(image.textureWidth, 0);
         EXPECT_EQ(image.width, 0);
     }
-    EXPECT_EQ(load(pvrFile(8, 8, 26, level)).texture, 0u);               // not PVRTC
-    EXPECT_EQ(load(pvrFile(8, 8, 25, level, 0, "PVR?")).texture, 0u);    // wrong tag
-    EXPECT_EQ(load(pvrFile(12, 8, 25, level)).texture, 0u);              // not a power of two
-    EXPECT_EQ(load(pvrFile(8, 8, 25, {})).texture, 0u);                  // no levels at all
+    EXPECT_EQ(load(pvrFile(8, 8, 26, level)).texture, 0u);             // not PVRTC
+    EXPECT_EQ(load(pvrFile(8, 8, 25, level, 0, "PVR?")).texture, 0u);  // wrong tag
+    EXPECT_EQ(load(pvrFile(12, 8, 25, level)).texture, 0u);            // not a power of two
+    EXPECT_EQ(load(pvrFile(8, 8, 25, {})).texture, 0u);                // no levels at all
 
     SGImage image = load(good);
     EXPECT_NE(image.texture, 0u);

@@ -86,7 +86,8 @@ TEST_F(Text, GlyphsAreWhitePremultipliedWithTheBoxBottomFirst) {
     int widestRow = -1, widest = 0;
     for (int y = 0; y < image.textureHeight; ++y) {
         int count = 0;
-        for (int x = 0; x < image.textureWidth; ++x) count += pixels[(y * image.textureWidth + x) * 4 + 3] > 128;
+        for (int x = 0; x < image.textureWidth; ++x)
+            count += pixels[(y * image.textureWidth + x) * 4 + 3] > 128;
         if (count > widest) widest = count, widestRow = y;
     }
     EXPECT_GT(widestRow, (ink.minY + ink.maxY) / 2);
@@ -106,8 +107,8 @@ TEST_F(Text, FixedBoxWrapsAndAligns) {
     wrapped.freeImage();
 
     auto centreOf = [](int alignment) {
-        SGImage image =
-            DKImageFromString("Hi", "DejaVu Sans", 20, static_cast<DKTextAlignment>(alignment), true, 200, 30);
+        SGImage image = DKImageFromString("Hi", "DejaVu Sans", 20, static_cast<DKTextAlignment>(alignment),
+                                          true, 200, 30);
         Ink ink = inkOf(image, 256, 32);
         image.freeImage();
         return (ink.minX + ink.maxX) / 2;
@@ -158,7 +159,8 @@ TEST_F(Text, EmptyUnknownAndHugeText) {
 
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    SGImage huge = DKImageFromString("wide", "DejaVu Sans", 20, DKTextAlignmentLeft, true, 4.0f * maxSize, 10);
+    SGImage huge =
+        DKImageFromString("wide", "DejaVu Sans", 20, DKTextAlignmentLeft, true, 4.0f * maxSize, 10);
     ASSERT_NE(huge.texture, 0u);
     EXPECT_LE(huge.textureWidth, maxSize);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));

@@ -54,10 +54,12 @@ std::vector<uint8_t> crate() {
     put32(file, 16, 25);
     put32(file, 20, blocks * 8);
     std::memcpy(&file[44], "PVR!", 4);
-    uint32_t colours = (0x8000u | 12u << 10 | 6u << 5 | 1u << 1) | (0x8000u | 26u << 10 | 20u << 5 | 10u) << 16;
+    uint32_t colours = (0x8000u | 12u << 10 | 6u << 5 | 1u << 1) | (0x8000u | 26u << 10 | 20u << 5 | 10u)
+                                                                       << 16;
     uint32_t planks = 0;
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) planks |= static_cast<uint32_t>(y == 3 ? 0 : (x == 0 ? 2 : 3)) << (2 * (y * 4 + x));
+        for (int x = 0; x < 4; ++x)
+            planks |= static_cast<uint32_t>(y == 3 ? 0 : (x == 0 ? 2 : 3)) << (2 * (y * 4 + x));
     for (uint32_t i = 0; i < blocks; ++i) {
         put32(file, 52 + i * 8, planks);
         put32(file, 52 + i * 8 + 4, colours);

@@ -169,14 +169,14 @@ TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     beep.compute();
     ASSERT_NE(beep.sound, nullptr);
     EXPECT_EQ(beep.sound->bufferCount, 1);
-    EXPECT_EQ(manager->soundForName("beep"), beep.sound);  // one sound, shared
+    EXPECT_EQ(manager->soundForName("beep"), beep.sound);                  // one sound, shared
     EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted
 
     testing::internal::CaptureStderr();
     bad.compute();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKSoundAsset::loadAsset error loading " + ogg);
     EXPECT_EQ(bad.sound, nullptr);
-    EXPECT_EQ(manager->soundAssets().size(), 2u);  // stays loaded, without a sound
+    EXPECT_EQ(manager->soundAssets().size(), 2u);          // stays loaded, without a sound
     EXPECT_EQ(manager->soundForName("silence"), nullptr);  // no path: nothing loaded
     EXPECT_EQ(manager->soundAssets().size(), 2u);
 

@@ -55,8 +55,9 @@ TEST_F(AssetManagerLua, ListsAreSetsAndNamesComeBackInOrderFromZero) {
     EXPECT_EQ(eval(std::string(kNames) + "m:loadImageForName('b'); m:loadImageForName('a');"
                                          "return names(m:imageNames())"),
               "0=a 1=b");
-    EXPECT_EQ(eval(std::string(kNames) + "m:cleanupAndLoadImages({'a', 'b', 'a'}); return names(m:imageNames())"),
-              "0=a 1=b");
+    EXPECT_EQ(
+        eval(std::string(kNames) + "m:cleanupAndLoadImages({'a', 'b', 'a'}); return names(m:imageNames())"),
+        "0=a 1=b");
     EXPECT_EQ(eval(std::string(kNames) + "m:cleanupAndLoadImages({x = 1}); return names(m:imageNames())"),
               "0=1");  // keys are ignored, numbers are names
     EXPECT_EQ(eval(std::string(kNames) + "assetManager.loadImages(m, {'a'}); m:cleanupUnusedImages({'a'});"
@@ -73,8 +74,9 @@ TEST_F(AssetManagerLua, DeleteAndFlushForgiveWhatOtherCallsRefuse) {
                    "assetManager.flushAssets(7); return 'ok'"),
               "ok");
     // Used after delete, or with a nil name: script errors, never a crash.
-    EXPECT_NE(eval("local other = assetManager.new(); other:delete(); other:imageNames()").find("after delete"),
-              std::string::npos);
+    EXPECT_NE(
+        eval("local other = assetManager.new(); other:delete(); other:imageNames()").find("after delete"),
+        std::string::npos);
     EXPECT_NE(eval("m:loadImageForName(nil)").find("string expected"), std::string::npos);
     EXPECT_NE(eval("m:unloadImage()").find("expected 2 arguments"), std::string::npos);
     EXPECT_NE(eval("m:loadImages({true})").find("strings or numbers"), std::string::npos);

@@ -23,7 +23,8 @@ std::map<std::string, Size> loadedImages(DK_State* state) {
     lua_pop(state->L, 1);
     std::map<std::string, Size> sizes;
     if (!slot || !*slot) return sizes;
-    for (const auto& [name, asset] : (*slot)->imageAssets()) sizes[name] = {asset->image().width, asset->image().height};
+    for (const auto& [name, asset] : (*slot)->imageAssets())
+        sizes[name] = {asset->image().width, asset->image().height};
     return sizes;
 }
 
@@ -37,9 +38,11 @@ TEST(SampleAssets, EachSceneKeepsExactlyItsImages) {
     DK_Init(state, (kSample + "/engine32.luo").c_str(), save.file("").c_str());
     ASSERT_EQ(DK_LoadGame(state, (kSample + "/Sample.gameproj").c_str()), 0);
     DK_LoadInitialScene(state);
-    EXPECT_EQ(loadedImages(state), (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"logo", {64, 64}}}));
+    EXPECT_EQ(loadedImages(state),
+              (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"logo", {64, 64}}}));
     DK_SetShouldChangeToScene(state, "play");
-    EXPECT_EQ(loadedImages(state), (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"crate", {32, 32}}}));
+    EXPECT_EQ(loadedImages(state),
+              (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"crate", {32, 32}}}));
 
     DK_DestroyState(state);
     testing::internal::GetCapturedStdout();
