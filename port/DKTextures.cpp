@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -117,10 +118,11 @@ SGImage DKImageFromString(const char* text, const char* fontName, float fontSize
         alignment = DKTextAlignmentCenter;
     std::string string = text ? text : "";
     std::string font = fontName ? fontName : "";
+    // Boxes beyond any texture size are cut to the GL limit later; cap them here so the
+    // conversion to an integer stays defined.
+    auto side = [](float v) { return v > 0 ? static_cast<uint32_t>(std::min(v, 1048576.0f)) : 0u; };
     std::unique_ptr<Texture2D> texture =
-        fixedSize ? Texture2D::initWithString(string, alignment, font, fontSize,
-                                              width > 0 ? static_cast<uint32_t>(width) : 0u,
-                                              height > 0 ? static_cast<uint32_t>(height) : 0u)
+        fixedSize ? Texture2D::initWithString(string, alignment, font, fontSize, side(width), side(height))
                   : Texture2D::initWithString(string, alignment, font, fontSize);
     if (!texture) return image;
     fillFromTexture2D(&image, *texture, DKScreenScale() == 2.0f);

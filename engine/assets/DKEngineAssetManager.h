@@ -159,7 +159,8 @@ private:
 class DKImageLoader {
 public:
     virtual ~DKImageLoader() = default;
-    // The current text of the loader's name port.
+    // The text the loader's name port holds now, read without computing anything (the manager
+    // asks while it is changing its maps).
     virtual std::string loaderAssetName() = 0;
     // The asset the loader's handle holds, or null.
     virtual const DKIAsset* loaderHeldAsset() const = 0;
