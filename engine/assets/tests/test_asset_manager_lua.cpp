@@ -1,7 +1,6 @@
 // The "assetManager" library as scripts use it.
 #include <gtest/gtest.h>
 
-#include "engine/DKEngine.h"
 #include "engine/assets/tests/AssetTestSupport.h"
 
 using namespace dktest;
@@ -88,22 +87,4 @@ TEST_F(AssetManagerLua, ScriptErrorsInPathLookupsReachTheCaller) {
     EXPECT_NE(eval("m:loadImageForName('a')").find("no path for a"), std::string::npos);
     EXPECT_NE(eval("m:loadImages({'b'})").find("no path for b"), std::string::npos);
     EXPECT_EQ(lua_gettop(project.L()), 0);
-}
-
-TEST_F(AssetManagerLua, EngineStatesOpenTheLibrary) {
-    std::string script = dir.file("engine.lua");
-    std::string source =
-        "function initEngine() sharedAssetManager = assetManager.new() end\n"
-        "function shutdownEngine() sharedAssetManager:delete() end\n";
-    writeBytes(script, std::vector<uint8_t>(source.begin(), source.end()));
-    testing::internal::CaptureStdout();
-    DK_State* state = DK_NewState(0);
-    DK_Init(state, script.c_str(), nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Asset manager constructor"), std::string::npos);
-    lua_getglobal(state->L, "sharedAssetManager");
-    lua_getfield(state->L, -1, "flushAssets");  // what the host calls on a memory warning
-    EXPECT_TRUE(lua_isfunction(state->L, -1));
-    lua_pop(state->L, 2);
-    DK_DestroyState(state);
 }

@@ -1,4 +1,5 @@
-// The sample game's scenes load their pictures (PNG, JPEG, PVRTC) through the script's asset manager.
+// Through an engine state that opened "assetManager": the sample game's scenes load their pictures (PNG,
+// JPEG, PVRTC) through the script's asset manager.
 #include <gtest/gtest.h>
 
 #include "engine/DKEngine.h"
