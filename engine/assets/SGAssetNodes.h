@@ -1,0 +1,67 @@
+// The scene-graph nodes that show assets: the image loader and the string-to-image node. They sit
+// above the scene graph, beside the asset manager they register with.
+#pragma once
+
+#include <string>
+
+#include "engine/assets/DKEngineAssetManager.h"
+#include "scenegraph/SGNode.h"
+
+// Base of the loaders: the manager (not owned). Each loader declares its own ports, output before
+// the "name" input: members die in reverse order, and an input must go before the outputs it
+// lists as destinations.
+class SGAssetLoaderNode : public SGNode {
+public:
+    explicit SGAssetLoaderNode(DKEngineAssetManager* manager) : assetManager(manager) {
+        addNodeClass(SGNodeClassAssetLoaderNode);
+    }
+    SGPort* portForID(SGPortID) override { return nullptr; }
+
+    DKEngineAssetManager* assetManager;  // null once the manager is gone
+};
+
+class SGImageLoaderNode : public SGAssetLoaderNode, public DKImageLoader {
+public:
+    explicit SGImageLoaderNode(DKEngineAssetManager* manager);
+    ~SGImageLoaderNode() override;
+
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    std::string loaderAssetName() override { return name.value; }
+    const DKIAsset* loaderHeldAsset() const override { return imageHandle.asset(); }
+    void dropAsset() override;
+    void assetManagerDestroyed() override { assetManager = nullptr; }
+
+    DKAssetHandle<SGImage> imageHandle;
+    SGImagePort asset;
+    SGStringPort name;
+};
+
+// Renders its text into a texture of its own, made anew on every compute.
+class SGStringToImageNode : public SGNode, public DKStringImageLoader {
+public:
+    explicit SGStringToImageNode(DKEngineAssetManager* manager);
+    ~SGStringToImageNode() override;
+
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    void markImageDirty() override { image.markAsDirty(); }
+    void assetManagerDestroyed() override { assetManager = nullptr; }
+
+    DKEngineAssetManager* assetManager;
+    SGImagePort image;
+    SGNumberPort width;
+    SGNumberPort height;
+    SGStringPort text;
+    SGStringPort font{"LucidaGrande"};
+    SGNumberPort fontSize{12};
+    SGIntegerPort alignment{1};
+    SGBooleanPort wrap{false};
+    SGNumberPort wrapWidth{100};
+    SGNumberPort wrapHeight{100};
+
+private:
+    void freeTexture();
+};
