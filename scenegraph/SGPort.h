@@ -15,7 +15,11 @@
 #include "scenegraph/SGImage.h"
 
 class SGNode;
-class SGSound;  // a decoded sound, shared by reference (defined by the sound layer)
+// A decoded sound, shared by reference (defined by the sound layer).
+namespace dk {
+class SGSound;
+}
+using dk::SGSound;
 
 enum class SGPortValueType : int32_t {
     NIL = 0,
