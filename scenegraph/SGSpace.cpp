@@ -3,6 +3,14 @@
 #include <algorithm>
 #include <cassert>
 
+#include "scenegraph/nodes/SGArithmeticNode.h"
+#include "scenegraph/nodes/SGClearNode.h"
+#include "scenegraph/nodes/SGColorNode.h"
+#include "scenegraph/nodes/SGImageFlipNode.h"
+#include "scenegraph/nodes/SGParticleSystemNode.h"
+#include "scenegraph/nodes/SGReplicatorNode.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
+
 SGSpace::SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager)
     : SGSpace(soundManager, assetManager, SGMakeRenderManager()) {}
 
@@ -23,6 +31,30 @@ SGSpace::~SGSpace() {
 SGNode* SGSpace::createNode(uint32_t nodeClass) {
     SGNode* node = nullptr;
     switch (nodeClass) {
+        case SGNodeClassArithmeticNode:
+            node = new SGArithmeticNode;
+            break;
+        case SGNodeClassClearNode:
+            node = new SGClearNode;
+            break;
+        case SGNodeClassColorNode:
+            node = new SGColorNode;
+            break;
+        case SGNodeClassParticleSystemNode:
+            node = new SGParticleSystemNode;
+            break;
+        case SGNodeClassReplicatorNode:
+            node = new SGReplicatorNode(this);
+            break;
+        case SGNodeClassSpriteNode:
+            node = new SGSpriteNode;
+            break;
+        case SGNodeClassWrapNode:
+            node = new SGWrapNode(this);
+            break;
+        case SGNodeClassImageFlipNode:
+            node = new SGImageFlipNode;
+            break;
         case SGNodeClassSpace:
             node = new SGSpace(this);
             break;

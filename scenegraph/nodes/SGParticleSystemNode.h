@@ -1,0 +1,120 @@
+// A particle emitter: a fixed pool of particles made at the first computation, and an emitter
+// record refreshed from the ports every frame. The render managers advance and draw the pool
+// with advanceParticle, which both renderers share.
+#pragma once
+
+#include <cstdint>
+
+#include "scenegraph/SGNode.h"
+
+struct SGParticle {
+    float velocityX;
+    float velocityY;
+    float positionX;
+    float positionY;
+    float angularVelocity;
+    float birthTime;  // "time" at which its life starts; SGParticleRetired once it will not live again
+    float lifetime;
+    float startSize;
+    float startSize2;
+    float targetSize;
+    float targetSize2;
+    float rotation;
+    float colorTransitionTime;
+    int32_t initialized;  // 0 until its first life is set up, then 1
+};
+
+inline constexpr float SGParticleRetired = -1.0f;
+
+// What one particle shows in a frame.
+struct SGParticleState {
+    enum Kind {
+        Alive,    // drawn as described by the fields below
+        Hidden,   // not born yet, or expired this frame: its vertices are zeroed
+        Retired,  // will not live again: its vertices are left as they are
+    };
+    Kind kind;
+    float x;
+    float y;
+    float angle;  // degrees
+    float width;
+    float height;
+    SGColor color;  // premultiplied when the emitter image is
+};
+
+class SGParticleSystemNode : public SGRenderNode {
+public:
+    SGParticleSystemNode();
+    ~SGParticleSystemNode() override;
+
+    // Makes the pool the first time ("numParticles" and "lifestart" are read only then), and
+    // refreshes the emitter record every time.
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    void updateParticleSystem();
+    // A new life from the emitter record: a lifetime between half and all of the emitter's.
+    void randomizeParticle(SGParticle* particle);
+
+    // One particle at time t (the "time" port), starting lives as the rules below say.
+    //
+    // A particle that has not lived yet (initialized 0) waits until its birth time has passed; its
+    // first life then starts at that birth time, so lifestart staggers (or, negative, pre-runs)
+    // the emission. While spawning is off its birth is postponed, so an emitter switched on later
+    // starts from the emitter, not halfway through lives that never showed. Afterwards: alive while 0 < age <
+    // lifetime; once its age reaches its lifetime it is hidden for the frame and starts a new life at t when
+    // spawning, else it is retired for good.
+    SGParticleState advanceParticle(SGParticle& particle, float t, bool spawn);
+
+    bool textured() const { return emitterImage.textureWidth >= 1; }
+
+    SGNumberPort time;
+    SGBooleanPort spawnParticles;
+    SGIntegerPort numParticles;
+    SGImagePort image;
+    SGNumberPort direction;
+    SGNumberPort lifetime;
+    SGNumberPort lifestart;
+    SGColorPort color{SGWhiteColor};
+    SGColorPort colorTarget{SGWhiteColor};
+    SGNumberPort colorTransitionTime;
+    SGNumberPort x;
+    SGNumberPort y;
+    SGNumberPort rotation;
+    SGNumberPort size;
+    SGNumberPort sizeTarget;
+    SGNumberPort sizeTransitionTime;
+    SGNumberPort gravityX;
+    SGNumberPort gravityY;
+    SGNumberPort speed;
+    SGNumberPort angularVelocity;
+    SGIntegerPort blendingMode;
+
+    // The pool: zero-filled records, made once (null before the first computation).
+    SGParticle* particles = nullptr;
+    int32_t particleCount = 0;
+
+    // The emitter record.
+    float emitterX = 0.0f;
+    float emitterY = 0.0f;
+    float emitterRotation = 0.0f;
+    float emitterLifetime = 0.0f;
+    float emitterLifestart = 0.0f;
+    SGImage emitterImage{0, 0, 0, 0, 0, {0.0f, 0.0f, 1.0f, 1.0f}, 0};
+    float emitterDirection = 0.0f;  // degrees
+    SGColor emitterColor{0.0f, 0.0f, 0.0f, 0.0f};
+    SGColor emitterColorTarget{0.0f, 0.0f, 0.0f, 0.0f};
+    float emitterColorTransitionTime = 0.0f;
+    float emitterSize = 0.0f;
+    float emitterSizeTarget = 0.0f;
+    float emitterSizeTransitionTime = 0.0f;
+    float emitterGravityX = 0.0f;
+    float emitterGravityY = 0.0f;
+    float emitterSpeed = 0.0f;
+    float emitterAngularVelocity = 0.0f;
+    float emitterVelocityX = 0.0f;
+    float emitterVelocityY = 0.0f;
+
+private:
+    bool poolMade_ = false;  // a pool of 0 particles has no allocation but is made all the same
+};

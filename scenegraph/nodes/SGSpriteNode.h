@@ -1,0 +1,91 @@
+// A textured or coloured quad. compute turns the ports into a draw record that the render
+// managers redraw every frame; the record changes only when the sprite is dirty.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "scenegraph/SGNode.h"
+
+// Sprite wrapping of one axis.
+enum SGSpriteWrapping : int32_t {
+    SGSpriteStretched = 0,  // the image is stretched over the sprite
+    SGSpriteFixed = 1,      // the image keeps its size, cropped at the anchor
+    SGSpriteTiled = 2,      // the image is repeated every tile width or height
+};
+
+// The most tiles a sprite is cut into; a tiled sprite that would need more is drawn stretched.
+inline constexpr int32_t SGSpriteMaxTiles = 16384;
+
+// What the render managers draw a sprite from, refreshed by compute when the sprite is dirty.
+struct SGSpriteDrawRecord {
+    SGImage drawImage = SGImageNull;  // the image; width and height hold the tile size
+    int32_t premultiplyColor = 0;     // the image has a texture holding premultiplied alpha
+    float centerX = 0.0f;
+    float centerY = 0.0f;
+    float halfWidth = 0.0f;
+    float halfHeight = 0.0f;
+    float drawAngle = 0.0f;            // degrees
+    SGColor drawColor = SGWhiteColor;  // r, g, b multiplied by a with premultiplyColor
+    int32_t blendMode = 0;
+    // Wrapping as drawn: a tiled axis whose tile size is below 1, or that would need more than
+    // SGSpriteMaxTiles tiles, is stretched instead (it would have no bounded tile count).
+    int32_t horizontalWrapping = 0;
+    int32_t verticalWrapping = 0;
+    int32_t horizontalAnchor = 0;
+    int32_t verticalAnchor = 0;
+    // Tiles across and up each tiled axis (0 on an axis that is not tiled).
+    int32_t tileColumns = 0;
+    int32_t tileRows = 0;
+};
+
+// Working storage of the render managers: a tiled sprite's triangles and the key they were built
+// for, so that they are rebuilt only when the sprite's geometry changes.
+struct SGSpriteTiles {
+    int32_t tileVertexCount = 0;
+    std::vector<float> tileVertices;  // (x, y, u, v) per vertex
+    float tileOriginX = 0.0f;
+    float tileOriginY = 0.0f;
+    float tileKeyHalfWidth = 0.0f;
+    float tileKeyHalfHeight = 0.0f;
+    float tileKeyTileWidth = 0.0f;
+    float tileKeyTileHeight = 0.0f;
+    SGImage tileKeyImage = SGImageNull;
+    int32_t tileKeyWrapping[2] = {0, 0};
+    int32_t tileKeyAnchor[2] = {0, 0};
+    bool built = false;
+};
+
+class SGSpriteNode : public SGRenderNode {
+public:
+    SGSpriteNode();
+
+    // Refreshes the draw record when dirty; otherwise nothing (called every frame).
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    // Rebuilds the tile triangles for the current draw record when its key (half extents, tile
+    // size, image, wrappings, anchors) changed or they were never built; returns whether it did. Only for
+    // records with a tiled axis. Vertices are (x, y, u, v) triangles relative to the sprite's centre, tiles
+    // starting at its bottom-left corner with only the last column and row partial (cropped at the anchors).
+    bool layoutTiles();
+
+    SGColorPort color{SGWhiteColor};
+    SGImagePort image;
+    SGNumberPort x;
+    SGNumberPort y;
+    SGNumberPort width;
+    SGNumberPort height;
+    SGNumberPort angle;
+    SGIntegerPort blendingMode;
+    SGIntegerPort horizontalWrapping;
+    SGIntegerPort verticalWrapping;
+    SGIntegerPort horizontalAnchor;
+    SGIntegerPort verticalAnchor;
+    SGIntegerPort tileHeight;
+    SGIntegerPort tileWidth;
+
+    // The draw record (see SGSpriteDrawRecord) and the renderers' tile storage.
+    SGSpriteDrawRecord record;
+    SGSpriteTiles tiles;
+};

@@ -1,0 +1,282 @@
+// The value nodes (arithmetic, attribute, colour, clear, image flip) and the replicator and wrap
+// spaces: ports, defaults, computations, and what createNode makes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "scenegraph/SGScene.h"
+#include "scenegraph/nodes/SGArithmeticNode.h"
+#include "scenegraph/nodes/SGAttributeNode.h"
+#include "scenegraph/nodes/SGClearNode.h"
+#include "scenegraph/nodes/SGColorNode.h"
+#include "scenegraph/nodes/SGImageFlipNode.h"
+#include "scenegraph/nodes/SGParticleSystemNode.h"
+#include "scenegraph/nodes/SGReplicatorNode.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
+#include "scenegraph/tests/RecordingRenderManager.h"
+#include "scenegraph/tests/TestNodes.h"
+
+namespace {
+
+// Releases a node made outside any space at the end of a test.
+template <class T>
+struct Held {
+    template <class... Args>
+    explicit Held(Args&&... args) : node(new T(std::forward<Args>(args)...)) {}
+    ~Held() { node->release(); }
+    T* operator->() const { return node; }
+    T* node;
+};
+
+std::vector<SGPortID> answeredIDs(SGNode* node) {
+    std::vector<SGPortID> ids;
+    for (int id = 0; id < SGPortIDCount; ++id)
+        if (node->portForID(static_cast<SGPortID>(id))) ids.push_back(static_cast<SGPortID>(id));
+    return ids;
+}
+
+}  // namespace
+
+TEST(ArithmeticNode, OperationsByFirstCharacter) {
+    const float pi = 3.14159265f;
+    struct Case {
+        const char* op;
+        float a, b, expected;
+    } cases[] = {
+        {"+", 3, 4, 7},        {"-", 3, 4, -1},  {"*", 3, 4, 12},     {"/", 3, 4, 0.75f},
+        {"%", 7, 4, 3},        {"%", -7, 4, -3}, {"s", 2, pi / 2, 2}, {"sin", 2, pi / 2, 2},
+        {"sub", 2, pi / 2, 2}, {"c", 3, 0, 3},   {"cos", 2, pi, -2},  {"x", 3, 4, 0},
+        {"", 3, 4, 0},         {"add", 3, 4, 0}, {"+-", 3, 4, 7},
+    };
+    for (const Case& c : cases) {
+        Held<SGArithmeticNode> node;
+        node->operation.setValue(c.op);
+        node->input1.setValue(c.a);
+        node->input2.setValue(c.b);
+        EXPECT_NEAR(node->output.numberValue(), c.expected, 1e-5f) << '"' << c.op << '"';
+    }
+}
+
+TEST(ArithmeticNode, DefaultsAddAndDivisionByZeroGivesTheFloatResult) {
+    Held<SGArithmeticNode> node;
+    EXPECT_EQ(node->operation.value, "+");
+    EXPECT_EQ(node->output.numberValue(), 0.0f);
+    EXPECT_EQ(answeredIDs(node.node), (std::vector<SGPortID>{SGPortID::input1, SGPortID::input2,
+                                                             SGPortID::operation, SGPortID::output}));
+
+    node->operation.setValue("/");
+    node->input1.setValue(1.0f);
+    EXPECT_EQ(node->output.numberValue(), std::numeric_limits<float>::infinity());
+    node->operation.setValue("%");
+    EXPECT_TRUE(std::isnan(node->output.numberValue()));
+}
+
+TEST(ArithmeticNode, AConnectedOperationIsIgnored) {
+    Held<SGArithmeticNode> node;
+    Held<SGAttributeNode> op(SGPortValueType::STRING);
+    static_cast<SGStringPort*>(op->valuePort())->setValue("*");
+    ASSERT_TRUE(node->operation.setValue(op->valuePort()));
+    node->input1.setValue(3.0f);
+    node->input2.setValue(4.0f);
+    EXPECT_EQ(node->output.numberValue(), 7.0f);
+    EXPECT_EQ(node->operation.stringValue(), "*");  // reading through it does see the source
+}
+
+TEST(ArithmeticNode, ANotifiedInputChangeReachesASpriteOnTheNextFrame) {
+    RecordingRenderers renderers;
+    SGScene scene(nullptr, nullptr);
+    auto* sum = static_cast<SGArithmeticNode*>(scene.defaultSpace().createNode(SGNodeClassArithmeticNode));
+    auto* sprite = static_cast<SGSpriteNode*>(scene.defaultSpace().createNode(SGNodeClassSpriteNode));
+    sprite->x.setValue(&sum->output);
+    sum->input2.setValue(10.0f);
+    scene.render();
+    EXPECT_EQ(sprite->record.centerX, 10.0f);
+    sum->input1.setValue(5.0f);
+    scene.render();
+    EXPECT_EQ(sprite->record.centerX, 15.0f);
+}
+
+TEST(AttributeNode, PortClassFollowsTheTypeAndAnswersEveryName) {
+    struct Case {
+        SGPortValueType type;
+        const char* text;  // the default read as text
+    } cases[] = {{SGPortValueType::STRING, ""},
+                 {SGPortValueType::ASSETNAME, ""},
+                 {SGPortValueType::NUMBER, "0"},
+                 {SGPortValueType::INTEGER, "0"},
+                 {SGPortValueType::BOOLEAN, "false"}};
+    for (const Case& c : cases) {
+        Held<SGAttributeNode> node(c.type);
+        SGPort* port = node->valuePort();
+        ASSERT_NE(port, nullptr);
+        EXPECT_EQ(port->type(), c.type);
+        EXPECT_EQ(port->stringValue(), c.text);
+        EXPECT_EQ(node->portForID(SGPortID::value), port);
+        EXPECT_EQ(node->portForID(SGPortID::x), port);
+        EXPECT_EQ(node->portForID(SGPortID::wrap), port);
+        EXPECT_TRUE(node->hasClass(SGNodeClassAttributeNode));
+    }
+    Held<SGAttributeNode> number(SGPortValueType::NUMBER);
+    EXPECT_NE(dynamic_cast<SGNumberPort*>(number->valuePort()), nullptr);
+}
+
+TEST(AttributeNode, UnsupportedTypeIsReportedAndHasNoPort) {
+    for (SGPortValueType type : {SGPortValueType::NIL, SGPortValueType::COLOR, SGPortValueType::SOUND,
+                                 SGPortValueType::IMAGE, static_cast<SGPortValueType>(42)}) {
+        testing::internal::CaptureStdout();
+        Held<SGAttributeNode> node(type);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "SGAttributeNode creation failed - unsupported type\n");
+        EXPECT_EQ(node->portForID(SGPortID::value), nullptr);
+        EXPECT_TRUE(node->outputPorts().empty());
+    }
+}
+
+TEST(AttributeNode, ChangesReachReadersOnlyAfterTheFirstRead) {
+    Held<SGAttributeNode> attribute(SGPortValueType::NUMBER);
+    auto* value = static_cast<SGNumberPort*>(attribute->valuePort());
+    EXPECT_TRUE(attribute->dirty);
+    value->setValue(1.0f);  // stops at the still dirty attribute
+    EXPECT_TRUE(attribute->dirty);
+    Held<SumNode> reader;
+    ASSERT_TRUE(reader->input1.setValue(value));
+    EXPECT_EQ(reader->output.numberValue(), 1.0f);  // the attribute's first read
+    EXPECT_FALSE(attribute->dirty);
+    value->setValue(2.0f);
+    EXPECT_TRUE(reader->dirty);
+    EXPECT_EQ(reader->output.numberValue(), 2.0f);
+}
+
+TEST(ColorNode, ComposesUnclampedChannelsInOutput) {
+    Held<SGColorNode> node;
+    EXPECT_EQ(node->output.colorValue(), SGWhiteColor);
+    node->a.setValue(0.5f);
+    EXPECT_EQ(node->output.colorValue(), (SGColor{1, 1, 1, 0.5f}));
+    node->r.setValue(2.0f);
+    node->g.setValue(-1.0f);
+    EXPECT_EQ(node->output.colorValue(), (SGColor{2, -1, 1, 0.5f}));
+    EXPECT_EQ(node->portForID(SGPortID::color), nullptr);
+    EXPECT_EQ(node->portForID(SGPortID::output), &node->output);
+    EXPECT_EQ(answeredIDs(node.node).size(), 5u);
+}
+
+TEST(ClearNode, BlackUntilSetAndOneColourPortForEveryName) {
+    Held<SGClearNode> node;
+    EXPECT_EQ(node->color.colorValue(), SGBlackColor);
+    EXPECT_EQ(node->portForID(SGPortID::color), &node->color);
+    EXPECT_EQ(node->portForID(SGPortID::value), &node->color);
+    EXPECT_EQ(node->nodeClass(), SGNodeClassRenderNode | SGNodeClassClearNode);
+    node->compute();
+    EXPECT_FALSE(node->dirty);
+}
+
+TEST(ImageFlipNode, FlipsTheRectangleOverTheSameTexture) {
+    Held<SGImageFlipNode> node;
+    SGImage image{64, 32, 7, 128, 64, {0, 0, 0.5f, 0.75f}, 1};
+    node->input.value = image;
+    EXPECT_EQ(node->output.imageValue().textureRect, (SGTextureRect{0, 0, 0.5f, 0.75f}));
+
+    struct Case {
+        bool h, v;
+        SGTextureRect expected;
+    } cases[] = {{true, false, {0.5f, 0, 0, 0.75f}},
+                 {false, true, {0, 0.75f, 0.5f, 0}},
+                 {true, true, {0.5f, 0.75f, 0, 0}}};
+    for (const Case& c : cases) {
+        node->flipHorizontal.setValue(c.h);
+        node->flipVertical.setValue(c.v);
+        node->input.markAsDirty();
+        SGImage out = node->output.imageValue();
+        EXPECT_EQ(out.textureRect, c.expected);
+        EXPECT_EQ(out.texture, 7u);
+        EXPECT_EQ(out.width, 64);
+        EXPECT_EQ(out.premultiplied, 1);
+    }
+}
+
+TEST(ImageFlipNode, FlagsReadThroughTextConversions) {
+    Held<SGImageFlipNode> node;
+    Held<SGAttributeNode> flag(SGPortValueType::STRING);
+    auto* text = static_cast<SGStringPort*>(flag->valuePort());
+    node->input.value.textureRect = {0, 0, 1, 1};
+    node->flipHorizontal.setValue(text);
+    // Texts read as booleans as whole numbers: "true" is false, "2" is true.
+    for (auto [value, flipped] : {std::pair{"true", false}, {"1", true}, {"0", false}, {"2", true}}) {
+        text->setValue(value);
+        EXPECT_EQ(node->output.imageValue().textureRect.x0, flipped ? 1.0f : 0.0f) << value;
+    }
+}
+
+TEST(CreateNode, MakesEveryNodeTypeASpaceMayHold) {
+    RecordingRenderers renderers;
+    SGSpace space(nullptr, nullptr);
+    struct Case {
+        uint32_t cls;
+        uint32_t mask;
+    } cases[] = {
+        {4, 4},
+        {16, 1 | 16},
+        {32, 32},
+        {256, 1 | 256},
+        {512, 1 | 1024 | 512},
+        {1024, 1 | 1024},
+        {2048, 1 | 2048},
+        {65536, 1 | 1024 | 65536},
+        {131072, 131072},
+    };
+    for (const Case& c : cases) {
+        SGNode* node = space.createNode(c.cls);
+        ASSERT_NE(node, nullptr) << c.cls;
+        EXPECT_EQ(node->nodeClass(), c.mask);
+        EXPECT_TRUE(node->dirty);
+        EXPECT_EQ(space.nodes().back(), node);
+    }
+    EXPECT_EQ(space.countRenderNodes(), 6);
+    for (uint32_t cls : {2u, 8u, 128u, 2048u | 1u, 4u | 32u})
+        EXPECT_EQ(space.createNode(cls), nullptr) << cls;
+}
+
+TEST(ReplicatorAndWrap, PortsAndDefaults) {
+    RecordingRenderers renderers;
+    SGSpace space(nullptr, nullptr);
+    auto* replicator = static_cast<SGReplicatorNode*>(space.createNode(SGNodeClassReplicatorNode));
+    EXPECT_EQ(answeredIDs(replicator),
+              (std::vector<SGPortID>{SGPortID::angle, SGPortID::spacing, SGPortID::copies}));
+    EXPECT_EQ(replicator->copies.intValue(), 1);
+    EXPECT_EQ(replicator->spacing.numberValue(), 0.0f);
+
+    auto* wrap = static_cast<SGWrapNode*>(space.createNode(SGNodeClassWrapNode));
+    EXPECT_EQ(answeredIDs(wrap),
+              (std::vector<SGPortID>{SGPortID::x, SGPortID::y, SGPortID::wrapX, SGPortID::wrapY,
+                                     SGPortID::wrapWidth, SGPortID::wrapHeight}));
+    EXPECT_EQ(wrap->wrapX.boolValue(), false);
+    EXPECT_EQ(wrap->wrapWidth.numberValue(), 0.0f);
+    EXPECT_EQ(wrap->wrapX.type(), SGPortValueType::BOOLEAN);
+}
+
+TEST(ReplicatorAndWrap, ContentsComputeEveryFrameAndAreDrawnThroughTheirOwnManagers) {
+    RecordingRenderers renderers;
+    SGScene scene(nullptr, nullptr);
+    SGSpace& space = scene.defaultSpace();
+    std::vector<std::string> computed;
+    SGSpace* replicator = static_cast<SGSpace*>(space.createNode(SGNodeClassReplicatorNode));
+    SGSpace* wrap = static_cast<SGSpace*>(space.createNode(SGNodeClassWrapNode));
+    auto* inReplicator = new TestSprite("r", &computed);
+    auto* inWrap = new TestSprite("w", &computed);
+    replicator->addNode(inReplicator);
+    wrap->addNode(inWrap);
+
+    scene.render();
+    EXPECT_EQ(computed, (std::vector<std::string>{"r", "w"}));
+    // The recording manager stands in for the renderers' own paths: it logs the space only.
+    EXPECT_EQ(renderers.drawn, (std::vector<const SGRenderNode*>{&space, replicator, wrap}));
+
+    // Asked to draw by a renderer, each draws its contents through its own manager.
+    renderers.drawn.clear();
+    replicator->dirty = true;
+    replicator->render();
+    wrap->render();
+    EXPECT_FALSE(replicator->dirty);
+    EXPECT_EQ(renderers.drawn, (std::vector<const SGRenderNode*>{inReplicator, inWrap}));
+}
