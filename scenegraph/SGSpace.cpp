@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <map>
 
 #include "scenegraph/nodes/SGArithmeticNode.h"
 #include "scenegraph/nodes/SGClearNode.h"
@@ -28,8 +29,49 @@ SGSpace::~SGSpace() {
     renderManager_.reset();
 }
 
+namespace {
+
+bool madeAbove(uint32_t nodeClass) {
+    switch (nodeClass) {
+        case SGNodeClassImageLoaderNode:
+        case SGNodeClassSoundListenerNode:
+        case SGNodeClassSoundLoaderNode:
+        case SGNodeClassSoundPlayerNode:
+        case SGNodeClassStringToImageNode:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::map<uint32_t, SGNodeMaker>& nodeMakers() {
+    static std::map<uint32_t, SGNodeMaker> makers;
+    return makers;
+}
+
+}  // namespace
+
+SGNodeMaker SGSetNodeMaker(SGNodeClass nodeClass, SGNodeMaker maker) {
+    if (!madeAbove(nodeClass)) return {};
+    auto& makers = nodeMakers();
+    SGNodeMaker previous = std::move(makers[nodeClass]);
+    if (maker)
+        makers[nodeClass] = std::move(maker);
+    else
+        makers.erase(nodeClass);
+    return previous;
+}
+
 SGNode* SGSpace::createNode(uint32_t nodeClass) {
     SGNode* node = nullptr;
+    if (madeAbove(nodeClass)) {
+        auto it = nodeMakers().find(nodeClass);
+        if (it == nodeMakers().end()) return nullptr;
+        node = it->second(*this);
+        if (!node) return nullptr;
+        addNode(node);
+        return node;
+    }
     switch (nodeClass) {
         case SGNodeClassArithmeticNode:
             node = new SGArithmeticNode;

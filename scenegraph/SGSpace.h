@@ -2,6 +2,7 @@
 // manager of their own. Spaces nest.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,17 @@
 
 class DKEngineAssetManager;
 class SoundManager;
+class SGSpace;
+
+// Makes a node of a class that lives above the scene graph (the loaders and the string-to-image
+// node need the asset manager, the sound nodes the sound manager), for the given space, whose
+// managers it may use. Returns null when it cannot make one.
+using SGNodeMaker = std::function<SGNode*(SGSpace& space)>;
+
+// Installs the maker of one of those classes (image loader, sound listener, sound loader, sound
+// player, string to image); an empty function removes it. Returns the previous one. Until a
+// maker is installed, createNode makes nothing for that class. Other classes are ignored.
+SGNodeMaker SGSetNodeMaker(SGNodeClass nodeClass, SGNodeMaker maker);
 
 class SGSpace : public SGRenderNode {
 public:

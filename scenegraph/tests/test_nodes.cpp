@@ -280,3 +280,29 @@ TEST(ReplicatorAndWrap, ContentsComputeEveryFrameAndAreDrawnThroughTheirOwnManag
     EXPECT_FALSE(replicator->dirty);
     EXPECT_EQ(renderers.drawn, (std::vector<const SGRenderNode*>{inReplicator, inWrap}));
 }
+
+TEST(CreateNode, ClassesMadeAboveTheSceneGraphComeFromInstalledMakers) {
+    RecordingRenderers renderers;
+    SGSpace space(nullptr, reinterpret_cast<DKEngineAssetManager*>(0x10));
+    EXPECT_EQ(space.createNode(SGNodeClassImageLoaderNode), nullptr);
+
+    SGSpace* askedBy = nullptr;
+    SGSetNodeMaker(SGNodeClassImageLoaderNode, [&](SGSpace& s) -> SGNode* {
+        askedBy = &s;
+        return new SumNode;
+    });
+    SGSetNodeMaker(SGNodeClassSoundPlayerNode, [](SGSpace&) -> SGNode* { return nullptr; });
+    EXPECT_FALSE(SGSetNodeMaker(SGNodeClassSpriteNode, [](SGSpace&) -> SGNode* { return new SumNode; }));
+
+    SGNode* made = space.createNode(SGNodeClassImageLoaderNode);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(askedBy, &space);
+    EXPECT_EQ(space.nodes(), std::vector<SGNode*>{made});
+    EXPECT_EQ(space.createNode(SGNodeClassSoundPlayerNode), nullptr);  // the maker could not
+    EXPECT_EQ(space.nodes().size(), 1u);
+    EXPECT_EQ(dynamic_cast<SumNode*>(space.createNode(SGNodeClassSpriteNode)), nullptr);
+
+    EXPECT_TRUE(SGSetNodeMaker(SGNodeClassImageLoaderNode, {}));
+    SGSetNodeMaker(SGNodeClassSoundPlayerNode, {});
+    EXPECT_EQ(space.createNode(SGNodeClassImageLoaderNode), nullptr);
+}
