@@ -7,6 +7,8 @@
 
 #include "scenegraph/SGRenderManagerBase.h"
 #include "scenegraph/SGSpace.h"
+#include "scenegraph/nodes/SGParticleSystemNode.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
 
 namespace {
 
@@ -115,6 +117,47 @@ void BM_SpaceComputeFrame(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_SpaceComputeFrame)->Arg(100)->Arg(1000);
+
+// A particle system's frame as the renderers run it: the emitter record copied from the ports, then
+// every particle of a pool that keeps respawning advanced once (no vertices written).
+void BM_ParticleFrame(benchmark::State& state) {
+    SGParticleSystemNode node;
+    node.numParticles.setValue(static_cast<int>(state.range(0)));
+    node.lifestart.setValue(2.0f);
+    node.lifetime.setValue(1.5f);
+    node.speed.setValue(40.0f);
+    node.sizeTransitionTime.setValue(1.0f);
+    node.colorTransitionTime.setValue(1.0f);
+    node.spawnParticles.setValue(true);
+    float t = 0.0f;
+    for (auto _ : state) {
+        node.time.setValue(t += 1.0f / 60.0f);
+        node.compute();
+        for (int32_t i = 0; i < node.particleCount; ++i)
+            benchmark::DoNotOptimize(node.advanceParticle(node.particles[i], t, true));
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ParticleFrame)->Arg(1000)->Arg(5000);
+
+// Laying out a tiled sprite whose size changes every frame (the worst case: no reuse).
+void BM_SpriteTileLayout(benchmark::State& state) {
+    SGSpriteNode sprite;
+    sprite.image.value = {0, 0, 1, 64, 64, {0, 0, 1, 1}, 0};
+    sprite.tileWidth.setValue(16);
+    sprite.tileHeight.setValue(16);
+    sprite.horizontalWrapping.setValue(2);
+    sprite.verticalWrapping.setValue(2);
+    sprite.height.setValue(static_cast<float>(state.range(0)));
+    float width = static_cast<float>(state.range(0));
+    for (auto _ : state) {
+        sprite.width.setValue(width += 0.25f);
+        sprite.compute();
+        benchmark::DoNotOptimize(sprite.layoutTiles());
+        if (width > 2.0f * static_cast<float>(state.range(0))) width = static_cast<float>(state.range(0));
+    }
+}
+BENCHMARK(BM_SpriteTileLayout)->Arg(320)->Arg(1024);
 
 }  // namespace
 
