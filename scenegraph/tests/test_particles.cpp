@@ -41,17 +41,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Particles, PortsAndClass) {
-    int answered = 0;
-    for (int id = 0; id < SGPortIDCount; ++id)
-        answered += node->portForID(static_cast<SGPortID>(id)) != nullptr;
-    EXPECT_EQ(answered, 21);
-    EXPECT_EQ(node->portForID(SGPortID::colorTarget), &node->colorTarget);
-    EXPECT_EQ(node->nodeClass(), SGNodeClassRenderNode | SGNodeClassParticleSystemNode);
-    EXPECT_EQ(node->particles, nullptr);
-    EXPECT_EQ(node->emitterImage.textureRect, (SGTextureRect{0, 0, 1, 1}));
-}
-
 TEST_F(Particles, PoolIsMadeOnceWithBirthTimesSpreadOverLifestart) {
     struct Case {
         float lifestart, lo, hi;
@@ -263,20 +252,4 @@ TEST_F(Particles, PremultipliedTexturesScaleTheParticleColour) {
     EXPECT_EQ(frame(1.0f)[0].color, (SGColor{0.5f, 0.25f, 0.1f, 0.5f}));
     node->image.value.textureWidth = 0;  // untextured: the flag does not count
     EXPECT_EQ(frame(2.0f)[0].color, (SGColor{1, 0.5f, 0.2f, 0.5f}));
-}
-
-TEST_F(Particles, SameSeedSamePool) {
-    auto run = [this](unsigned seed) {
-        std::srand(seed);
-        auto* n = static_cast<SGParticleSystemNode*>(
-            scene.defaultSpace().createNode(SGNodeClassParticleSystemNode));
-        n->numParticles.setValue(6);
-        n->lifestart.setValue(2.0f);
-        n->compute();
-        std::vector<float> births;
-        for (int i = 0; i < 6; ++i) births.push_back(n->particles[i].birthTime);
-        return births;
-    };
-    EXPECT_EQ(run(7), run(7));
-    EXPECT_NE(run(7), run(8));
 }

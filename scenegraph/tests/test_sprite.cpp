@@ -42,20 +42,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Sprite, PortsAndDefaults) {
-    int answered = 0;
-    for (int id = 0; id < SGPortIDCount; ++id)
-        answered += sprite->portForID(static_cast<SGPortID>(id)) != nullptr;
-    EXPECT_EQ(answered, 14);
-    EXPECT_TRUE(sprite->outputPorts().empty());
-    frame();
-    const SGSpriteDrawRecord& r = sprite->record;
-    EXPECT_EQ(r.drawColor, SGWhiteColor);
-    EXPECT_TRUE(r.drawImage.isNull());
-    EXPECT_EQ(r.halfWidth, 0.0f);
-    EXPECT_EQ(r.premultiplyColor, 0);
-}
-
 TEST_F(Sprite, RecordCopiesThePorts) {
     sprite->image.value = texture();
     sprite->x.setValue(12.0f);
