@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/assets/DKEngineAssetManager.h"
+#include "engine/assets/SGAssetNodes.h"
 #include "platform/lua/LuaObject.h"
 
 using plat::lua::absIndex;
@@ -194,6 +195,7 @@ const luaL_Reg kFunctions[] = {
 }  // namespace
 
 int luaopen_assetManager(lua_State* L) {
+    DKInstallAssetNodeMakers();  // scenes built by this state make loader nodes on this manager
     luaL_register(L, "assetManager", kFunctions);
     luaL_newmetatable(L, DKAssetManagerMetatable);
     lua_pushvalue(L, -2);

@@ -1,6 +1,7 @@
 #include "engine/assets/SGAssetNodes.h"
 
 #include "port/DKTextures.h"
+#include "scenegraph/SGSpace.h"
 
 SGImageLoaderNode::SGImageLoaderNode(DKEngineAssetManager* manager) : SGAssetLoaderNode(manager) {
     addNodeClass(SGNodeClassImageLoaderNode);
@@ -36,6 +37,40 @@ void SGImageLoaderNode::compute() {
 }
 
 SGPort* SGImageLoaderNode::portForID(SGPortID id) {
+    switch (id) {
+        case SGPortID::asset:
+            return &asset;
+        case SGPortID::name:
+            return &name;
+        default:
+            return nullptr;
+    }
+}
+
+SGSoundLoaderNode::SGSoundLoaderNode(DKEngineAssetManager* manager) : SGAssetLoaderNode(manager) {
+    addNodeClass(SGNodeClassSoundLoaderNode);
+    addOutputPort(&asset, SGPortValueType::SOUND);
+    addInputPort(&name, SGPortValueType::ASSETNAME);
+    if (assetManager) assetManager->addSoundLoader(this);
+}
+
+SGSoundLoaderNode::~SGSoundLoaderNode() {
+    if (assetManager) assetManager->removeSoundLoader(this);
+}
+
+void SGSoundLoaderNode::compute() {
+    std::string assetName = name.stringValue();
+    if (assetName.empty()) return;
+    sound = assetManager ? assetManager->soundForName(assetName) : nullptr;
+    asset.setValue(sound);
+}
+
+void SGSoundLoaderNode::dropSound() {
+    sound.reset();
+    asset.markAsDirty();
+}
+
+SGPort* SGSoundLoaderNode::portForID(SGPortID id) {
     switch (id) {
         case SGPortID::asset:
             return &asset;
@@ -125,4 +160,13 @@ SGPort* SGStringToImageNode::portForID(SGPortID id) {
         default:
             return nullptr;
     }
+}
+
+void DKInstallAssetNodeMakers() {
+    SGSetNodeMaker(SGNodeClassImageLoaderNode,
+                   [](SGSpace& space) -> SGNode* { return new SGImageLoaderNode(space.assetManager()); });
+    SGSetNodeMaker(SGNodeClassSoundLoaderNode,
+                   [](SGSpace& space) -> SGNode* { return new SGSoundLoaderNode(space.assetManager()); });
+    SGSetNodeMaker(SGNodeClassStringToImageNode,
+                   [](SGSpace& space) -> SGNode* { return new SGStringToImageNode(space.assetManager()); });
 }

@@ -1,8 +1,14 @@
-// The image loader and string-to-image nodes against a real manager.
+// The image loader, sound loader and string-to-image nodes against a real manager, made directly
+// and through a space.
 #include <gtest/gtest.h>
 
 #include "engine/assets/SGAssetNodes.h"
 #include "engine/assets/tests/AssetTestSupport.h"
+#include "engine/sound/SGSound.h"
+#include "port/tests/TestAudioFiles.h"
+#include "scenegraph/SGSpace.h"
+#include "scenegraph/nodes/SGArithmeticNode.h"
+#include "scenegraph/tests/RecordingRenderManager.h"
 
 using namespace dktest;
 
@@ -110,4 +116,107 @@ TEST_F(AssetNodes, StringToImageOwnsOneTextureAtATime) {
     EXPECT_EQ(label->width.numberValue(), 64.0f);
     label->release();
     EXPECT_FALSE(textureExists(boxed.texture));
+}
+
+TEST_F(AssetNodes, SpacesMakeTheLoadersOnTheirAssetManager) {
+    RecordingRenderers renderers;
+    DKInstallAssetNodeMakers();
+    SGSpace space(nullptr, manager.get());
+    struct Case {
+        uint32_t cls, mask;
+    } cases[] = {{64, 8 | 64}, {8192, 8 | 8192}, {32768, 32768}};
+    for (const Case& c : cases) {
+        SGNode* node = space.createNode(c.cls);
+        ASSERT_NE(node, nullptr) << c.cls;
+        EXPECT_EQ(node->nodeClass(), c.mask);
+        EXPECT_EQ(space.nodes().back(), node);
+    }
+    auto* loader = static_cast<SGImageLoaderNode*>(space.nodes()[0]);
+    EXPECT_EQ(loader->assetManager, manager.get());
+    loader->name.setValue("a");
+    EXPECT_EQ(loader->asset.imageValue().width, 4);
+    EXPECT_EQ(count("a"), 1);
+    space.removeAllNodes();
+    EXPECT_EQ(count("a"), 0);
+}
+
+TEST_F(AssetNodes, AConnectedNameIsMatchedByItsSourcesText) {
+    auto* loader = new SGImageLoaderNode(manager.get());
+    auto* number = new SGArithmeticNode;  // its output reads "12" as text
+    number->input1.setValue(12.0f);
+    ASSERT_TRUE(loader->name.setValue(&number->output));
+    EXPECT_TRUE(loader->asset.imageValue().isNull());  // no path for "12" yet
+
+    std::string path = dir.file("12.png");
+    writePNG(path, 2, 2, 4, std::vector<uint8_t>(16, 9));
+    project.setImagePath("12", path.c_str());
+    manager->unloadImage("12");  // not loaded: still tells the loaders of that name
+    EXPECT_TRUE(loader->dirty);
+    EXPECT_EQ(loader->asset.imageValue().width, 2);
+    number->release();  // still held by the connection
+    loader->release();
+}
+
+TEST_F(AssetNodes, FlushingEverythingLeavesShownImagesToLoadAgainOnRead) {
+    auto* shown = new SGImageLoaderNode(manager.get());
+    auto* gone = new SGImageLoaderNode(manager.get());
+    shown->name.setValue("a");
+    gone->name.setValue("b");
+    shown->asset.imageValue();
+    gone->asset.imageValue();
+    gone->release();
+    manager->flushAssets();  // removes "a" too; asking the loaders their names loads nothing back
+    EXPECT_TRUE(manager->imageAssets().empty());
+    EXPECT_TRUE(shown->dirty);
+    EXPECT_EQ(shown->asset.imageValue().width, 4);
+    EXPECT_EQ(count("a"), 1);
+    shown->release();
+}
+
+TEST_F(AssetNodes, SoundLoaderAsksOnEveryReadAndKeepsItsSoundForAnEmptyName) {
+    std::string wav = dir.file("beep.wav");
+    ASSERT_TRUE(dk::test::writeWav(wav, dk::test::sine(441, 1, 44100, 440, 0.5), 1, 44100));
+    project.setSoundPath("beep", wav.c_str());
+    auto* loader = new SGSoundLoaderNode(manager.get());
+    EXPECT_TRUE(loader->hasClass(SGNodeClassSoundLoaderNode | SGNodeClassAssetLoaderNode));
+    EXPECT_EQ(loader->portForID(SGPortID::asset), &loader->asset);
+    EXPECT_EQ(loader->portForID(SGPortID::image), nullptr);
+    EXPECT_EQ(loader->asset.soundValue(), nullptr);  // no name: nothing asked
+
+    loader->name.setValue("beep");
+    std::shared_ptr<SGSound> beep = loader->asset.soundValue();
+    ASSERT_NE(beep, nullptr);
+    EXPECT_TRUE(loader->dirty);  // its own setter marked it again
+    ASSERT_EQ(project.run("soundLookups = 0; local f = project.pathForSound; "
+                          "project.pathForSound = function(p, n) soundLookups = soundLookups + 1; "
+                          "return f(p, n) end"),
+              "");
+    loader->asset.soundValue();
+    loader->asset.soundValue();
+    EXPECT_EQ(project.run("assert(soundLookups == 2, soundLookups)"), "");
+
+    loader->name.setValue("");
+    EXPECT_EQ(loader->asset.soundValue(), beep);
+
+    loader->name.setValue("beep");
+    loader->asset.soundValue();
+    manager->unloadSound("beep");
+    EXPECT_EQ(loader->sound, nullptr);
+    EXPECT_NE(loader->asset.soundValue(), nullptr);  // loaded again
+    EXPECT_NE(loader->asset.soundValue(), beep);
+
+    loader->name.setValue("silence");  // no path: an empty sound
+    EXPECT_EQ(loader->asset.soundValue(), nullptr);
+    loader->release();
+}
+
+TEST_F(AssetNodes, NumbersShownAsTextKeepTheirTwoDigitForm) {
+    auto* label = new SGStringToImageNode(manager.get());
+    auto* score = new SGArithmeticNode;
+    label->text.setValue(&score->output);
+    score->input1.setValue(150.0f);
+    EXPECT_EQ(label->text.stringValue(), "1.5e+02");  // what games have always shown
+    EXPECT_NE(label->image.imageValue().texture, 0u);
+    score->release();
+    label->release();
 }
