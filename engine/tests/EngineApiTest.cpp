@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "engine/DKEngine.h"
-#include "engine/tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
-using dktest::eval;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -46,7 +45,6 @@ function devices:setScreenSize(w, h) record("setScreenSize", self == devices, w,
 class EngineApi : public testing::Test {
 protected:
     void SetUp() override {
-        script = dir.file("engine.lua");
         dktest::writeFile(script, kRecordingScript);
         state = DK_NewState(1);
     }
@@ -54,38 +52,36 @@ protected:
         if (state) DK_DestroyState(state);
     }
     void init(const char* savePath = nullptr) { DK_Init(state, script.c_str(), savePath); }
-    std::string calls() { return eval(state, "return table.concat(calls, '\\n')"); }
-    std::string lastCall() { return eval(state, "return calls[#calls]"); }
+    std::string run(const std::string& chunk) { return dktest::runLua(state->L, chunk); }
+    std::string calls() { return run("return table.concat(calls, '\\n')"); }
+    std::string lastCall() { return run("return calls[#calls]"); }
     int stackTop() { return lua_gettop(state->L); }
 
     dktest::TempDir dir;
-    std::string script;
+    std::string script = dir.file("engine.lua");
     DK_State* state = nullptr;
 };
 
 TEST_F(EngineApi, InitSetsGlobalsAndCallsInitEngine) {
     init();
     EXPECT_EQ(calls(), "initEngine");
-    EXPECT_EQ(eval(state, "return PLATFORM"), "ios");
-    EXPECT_EQ(eval(state, "return database"), "nil");
-    EXPECT_EQ(eval(state, "return type(callbacks.loadingWillStart)"), "function");
-    EXPECT_EQ(eval(state, "return type(socket.core.tcp)"), "function");
-    EXPECT_EQ(eval(state, "return package.loaded['socket.core'] == socket.core"), "true");
+    EXPECT_EQ(run("return PLATFORM"), "ios");
+    EXPECT_EQ(run("return database"), "nil");
+    EXPECT_EQ(run("return type(callbacks.loadingWillStart)"), "function");
+    EXPECT_EQ(run("return type(socket.core.tcp)"), "function");
+    EXPECT_EQ(run("return package.loaded['socket.core'] == socket.core"), "true");
     for (const char* lib : {"string", "table", "math", "os", "io", "package"})
-        EXPECT_EQ(eval(state, std::string("return type(") + lib + ")"), "table") << lib;
+        EXPECT_EQ(run(std::string("return type(") + lib + ")"), "table") << lib;
     EXPECT_EQ(stackTop(), 0);
 }
 
 TEST_F(EngineApi, LuaExtensions) {
     init();
-    EXPECT_EQ(eval(state, "return typeCode('x')"), "4");
-    EXPECT_EQ(eval(state, "return typeCode({})"), "5");
-    EXPECT_EQ(eval(state, "return typeCode(nil)"), "0");
-    EXPECT_EQ(eval(state, "return typeCode(1, 'last wins', print)"), "6");
-    EXPECT_EQ(eval(state, "return typeCode(coroutine.create(print))"), "8");
-    EXPECT_EQ(eval(state, "local t = createTable(3, 2) return type(t) == 'table' and next(t) == nil"),
-              "true");
-    EXPECT_EQ(eval(state, "return type(createTable(-5, -1))"), "table");
+    EXPECT_EQ(run("return typeCode('x'), typeCode({}), typeCode(nil), typeCode(1, 'last wins', print), "
+                  "typeCode(coroutine.create(print))"),
+              "4,5,0,6,8");
+    EXPECT_EQ(run("local t = createTable(3, 2) return next(t) == nil, type(createTable(-5, -1))"),
+              "true,table");
 }
 
 TEST_F(EngineApi, EveryCallReachesItsScriptFunctionWithItsArguments) {
@@ -131,15 +127,6 @@ TEST_F(EngineApi, EveryCallReachesItsScriptFunctionWithItsArguments) {
     EXPECT_EQ(stackTop(), 0);
 }
 
-TEST_F(EngineApi, LoadInitialSceneErrorIsReported) {
-    init();
-    eval(state, "function loadInitialScene() error('no scene', 0) end");
-    CaptureStderr();
-    DK_LoadInitialScene(state);
-    EXPECT_EQ(GetCapturedStderr(), "(DK_Report_Error) Lua Error: no scene\n");
-    EXPECT_EQ(stackTop(), 0);
-}
-
 TEST_F(EngineApi, ExternalEventArgumentsAreATableOfExactlyCountStrings) {
     init();
     DK_RaiseExternalEvent(state, "AppHibernateStart", nullptr, 0);
@@ -152,7 +139,11 @@ TEST_F(EngineApi, ExternalEventArgumentsAreATableOfExactlyCountStrings) {
 
 TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
     init();
-    eval(state, "failing.deviceOrientationChanged = 'bad orientation'; failing.setVolume = 42");
+    run("failing.deviceOrientationChanged = 'bad orientation'; failing.setVolume = 42; "
+        "failing.loadInitialScene = 'no scene'");
+    CaptureStderr();
+    DK_LoadInitialScene(state);
+    EXPECT_EQ(GetCapturedStderr(), "(DK_Report_Error) Lua Error: no scene\n");
     lua_pushinteger(state->L, 7);  // left behind by someone else: emptied too
     CaptureStderr();
     DK_SetDeviceOrientation(state, 1, 0);
@@ -163,7 +154,7 @@ TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
     DK_SetVolume(state, 1);
     EXPECT_EQ(GetCapturedStderr(), "(DK_Report_Error) Lua Error: 42\n");
 
-    eval(state, "function getInterfaceOrientation() error({}) end");
+    run("function getInterfaceOrientation() error({}) end");
     CaptureStderr();
     EXPECT_EQ(DK_GetInterfaceOrientation(state), 0);
     EXPECT_EQ(GetCapturedStderr(), "") << "a non-text error value is not printed";
@@ -172,7 +163,7 @@ TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
 
 TEST_F(EngineApi, MissingScriptObjectsAreReportedNotFatal) {
     init();
-    eval(state, "devices = nil; game = 5");
+    run("devices = nil; game = 5");
     CaptureStderr();
     DK_SetScreenSize(state, 1, 2);
     DK_SetShouldChangeToScene(state, "x");
@@ -184,13 +175,13 @@ TEST_F(EngineApi, MissingScriptObjectsAreReportedNotFatal) {
 
 TEST_F(EngineApi, IgnoredFailuresLeaveNothingOnTheStack) {
     init();
-    eval(state, "failing.update = 'broken frame'; failing.touchDown = 'broken touch'");
+    run("failing.update = 'broken frame'; failing.touchDown = 'broken touch'");
     CaptureStderr();
     for (int i = 0; i < 1000; ++i) {
         DK_Update(state, 0.016);
         DK_TouchDown(state, 1, 2, 1, 1);
     }
-    eval(state, "update = nil");  // a missing function fails the same way
+    run("update = nil");  // a missing function fails the same way
     DK_Update(state, 0.016);
     EXPECT_EQ(GetCapturedStderr(), "");
     EXPECT_EQ(stackTop(), 0);
@@ -205,7 +196,7 @@ TEST_F(EngineApi, NullStateIsAcceptedByPlayAndPauses) {
 
 TEST_F(EngineApi, FailedGameLoadIsPrintedAndContained) {
     init();
-    eval(state, "failing.loadProject = 'no such project'");
+    run("failing.loadProject = 'no such project'");
     CaptureStdout();
     EXPECT_EQ(DK_LoadGame(state, "/nowhere"), 0);
     EXPECT_EQ(GetCapturedStdout(), "DK_LoadGame Failure: no such project\n");
@@ -240,7 +231,7 @@ TEST_F(EngineApi, IntendedDisplaySizeWalksTheScriptSafely) {
         "game = setmetatable({}, { __index = function() error('trap') end })",
     };
     for (const char* setup : broken) {
-        eval(state, setup);
+        run(setup);
         lua_pushinteger(state->L, 99);
         w = h = -1;
         DK_GetIntendedDisplaySize(state, &w, &h);
@@ -281,33 +272,21 @@ TEST_F(EngineApi, CallbacksLibraryReachesTheHostAtCallTime) {
     HostLog log;
     init();
     // Unset callbacks are no-ops.
-    EXPECT_EQ(
-        eval(state, "callbacks.loadingWillStart() return select('#', callbacks.callExternalFunction('x'))"),
-        "0");
+    EXPECT_EQ(run("callbacks.loadingWillStart() return select('#', callbacks.callExternalFunction('x'))"),
+              "0");
     // Set after DK_Init: read when the script calls.
     state->callbacks = {onStart, onEnd, onGameEnd, &log, onExternal, &log};
-    eval(state, "callbacks.loadingWillStart() callbacks.loadingWillEnd() callbacks.gameDidEnd()");
+    run("callbacks.loadingWillStart() callbacks.loadingWillEnd() callbacks.gameDidEnd()");
     EXPECT_EQ(log.events, (std::vector<std::string>{"start", "end", "gameDidEnd"}));
 
-    EXPECT_EQ(eval(state, "local a, b = callbacks.callExternalFunction('buy', 3) return a .. '/' .. b"),
-              "answer/7");
+    EXPECT_EQ(run("local a, b = callbacks.callExternalFunction('buy', 3) return a .. '/' .. b"), "answer/7");
     EXPECT_EQ(log.externalArgs, (std::vector<std::string>{"buy", "3"}));
     EXPECT_EQ(log.externalStack, state->L);
-}
-
-TEST_F(EngineApi, ExternalFunctionFromACoroutineSeesItsOwnStack) {
-    HostLog log;
-    init();
-    state->callbacks.callExternalFunction = onExternal;
-    state->callbacks.externalData = &log;
-    EXPECT_EQ(eval(state, R"(
-        local co = coroutine.create(function(x)
-            local r = callbacks.callExternalFunction('share', x)
-            return r
-        end)
-        local ok, r = coroutine.resume(co, 'from-coroutine')
-        return tostring(ok) .. ' ' .. r)"),
-              "true answer");
+    // From a coroutine the host sees the coroutine's own stack.
+    EXPECT_EQ(
+        run(R"(local co = coroutine.create(function(x) return callbacks.callExternalFunction('share', x) end)
+                     return coroutine.resume(co, 'from-coroutine'))"),
+        "true,answer,7");
     EXPECT_EQ(log.externalArgs, (std::vector<std::string>{"share", "from-coroutine"}));
     EXPECT_NE(log.externalStack, state->L);
     EXPECT_EQ(stackTop(), 0);
@@ -315,7 +294,7 @@ TEST_F(EngineApi, ExternalFunctionFromACoroutineSeesItsOwnStack) {
 
 TEST_F(EngineApi, DestroyCallsShutdownEngineLast) {
     init();
-    eval(state, R"(function shutdownEngine() local f = io.open(OUT, 'w') f:write(#calls) f:close() end)");
+    run(R"(function shutdownEngine() local f = io.open(OUT, 'w') f:write(#calls) f:close() end)");
     std::string out = dir.file("shutdown.txt");
     lua_pushstring(state->L, out.c_str());
     lua_setglobal(state->L, "OUT");

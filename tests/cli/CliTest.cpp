@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 
-#include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/gl/HeadlessGL.h"
-#include "tests/cli/RunProcess.h"
+#include "tests/support/TestSupport.h"
 
-namespace fs = std::filesystem;
 using dktest::runProcess;
 
 namespace {
@@ -20,26 +18,17 @@ const std::string kSample = DK_SOURCE_DIR "/games/sample/Sample.app";
 
 class Cli : public testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("dk-cli-" + std::to_string(::getpid()) + "-" +
-                                           testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string path(const std::string& name) const { return dir.file(name); }
     std::string commands(const std::string& text) {
-        std::string p = path("commands.txt");
-        std::ofstream(p) << text;
-        return p;
+        dktest::writeFile(path("commands.txt"), text);
+        return path("commands.txt");
     }
     dktest::ProcessResult cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         args.insert(args.begin(), kCli);
-        return runProcess(args, env, dir.string());
+        return runProcess(args, env, dir.path());
     }
 
-    fs::path dir;
+    dktest::TempDir dir;
 };
 
 TEST_F(Cli, StartUpThenCommandsThenFramesThenDestroy) {
@@ -119,7 +108,7 @@ TEST_F(Cli, ScriptErrorsAreReportedOnStandardErrorAndContained) {
 TEST_F(Cli, ExitStatus) {
     EXPECT_EQ(cli({path("absent.lua")}).status, 1);
 
-    std::ofstream(path("broken.lua")) << "function (";
+    dktest::writeFile(path("broken.lua"), "function (");
     auto broken = cli({path("broken.lua")});
     EXPECT_EQ(broken.status, 1);
     EXPECT_EQ(broken.err.rfind("(DK_Report_Error) Lua Error: ", 0), 0u) << broken.err;
@@ -212,12 +201,12 @@ TEST_F(Cli, SampleGameRunsAndKeepsItsStoreAcrossRuns) {
     auto first = cli(args, {"DK_SAMPLE_LOG=" + log});
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.err, "");
-    EXPECT_TRUE(fs::exists(path("sample.png")));
-    EXPECT_TRUE(fs::exists(path("save/persistent.save")));
+    EXPECT_TRUE(dktest::exists(path("sample.png")));
+    EXPECT_TRUE(dktest::exists(path("save/persistent.save")));
     auto second = cli(args, {"DK_SAMPLE_LOG=" + log});
     ASSERT_EQ(second.status, 0) << second.err;
 
-    std::ifstream in(log);
+    std::istringstream in(dktest::readFile(log));
     std::string line, calls, assets;
     while (std::getline(in, line)) {
         if (line.rfind("update", 0) != 0) calls += line.substr(0, line.find(' ')) + " ";
@@ -239,10 +228,7 @@ TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
         return cli({"--save", path("save"), "--frames", "2", "--commands", commands(commandText),
                     kSample + "/engine32.luo", kSample + "/Sample.gameproj"});
     };
-    auto settings = [&] {
-        std::ifstream in(path("save/settings.xml"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    auto settings = [&] { return dktest::readFile(path("save/settings.xml")); };
     auto first = run("SetDeviceOrientation 4 1\nSetVolume 0.5\nTouchDown 1 1 1 1\n");
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(
@@ -255,12 +241,12 @@ TEST_F(Cli, SampleGameKeepsASettingsDocumentInTheSaveDirectory) {
     EXPECT_EQ(second.out, "Asset manager constructor\nloadingWillStart\nloadingWillEnd\n4\n");
     EXPECT_NE(settings().find("launches=\"2\"><lastScene>title<"), std::string::npos);
     // A damaged document is replaced by a good one; the game runs on defaults.
-    std::ofstream(path("save/settings.xml")) << "<settings volume=";
+    dktest::writeFile(path("save/settings.xml"), "<settings volume=");
     auto third = run("GetInterfaceOrientation\n");
     ASSERT_EQ(third.status, 0) << third.err;
     EXPECT_EQ(third.out, "Asset manager constructor\nloadingWillStart\nloadingWillEnd\n3\n");
     EXPECT_NE(settings().find("orientation=\"3\" launches=\"3\""), std::string::npos);
-    EXPECT_FALSE(fs::exists(path("save/settings.xml.new")));
+    EXPECT_FALSE(dktest::exists(path("save/settings.xml.new")));
 }
 
 TEST_F(Cli, SampleGameKeepsItsBestScoresInATable) {
@@ -271,8 +257,7 @@ TEST_F(Cli, SampleGameKeepsItsBestScoresInATable) {
         EXPECT_EQ(r.status, 0) << r.err;
     };
     auto column = [&] {
-        std::ifstream in(path("save/scores.xml"));
-        std::string text(std::istreambuf_iterator<char>(in), {});
+        std::string text = dktest::readFile(path("save/scores.xml"));
         size_t start = text.find("<column ");
         start = text.find('>', start) + 1;
         return text.substr(start, text.find("</column>") - start);
@@ -280,7 +265,7 @@ TEST_F(Cli, SampleGameKeepsItsBestScoresInATable) {
     for (int frames : {3, 7, 5, 9, 1, 4}) run(frames);
     EXPECT_EQ(column(), "9,7,5,4,3");
     // A damaged table is replaced by one holding the new run only.
-    std::ofstream(path("save/scores.xml")) << "<table numRows=";
+    dktest::writeFile(path("save/scores.xml"), "<table numRows=");
     run(2);
     EXPECT_EQ(column(), "2");
 }

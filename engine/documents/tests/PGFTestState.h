@@ -1,14 +1,12 @@
 // A bare Lua state with the "pgf" module and helpers for comparing documents.
 #pragma once
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/documents/PGF.h"
+#include "tests/support/TestSupport.h"
 
 class PGFTestState : public ::testing::Test {
 protected:
@@ -54,30 +52,15 @@ protected:
               return s
             end
         )");
-        dir = std::filesystem::path(::testing::TempDir()) /
-              (std::string("pgf-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
     }
 
-    void TearDown() override {
-        lua_close(L);
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { lua_close(L); }
 
-    // Runs a chunk and returns its first result as text ("nil" when none); a Lua error fails the test.
+    // Runs a chunk and returns its results as text ("nil" when none); a Lua error fails the test.
     std::string run(const std::string& code) {
-        const int top = lua_gettop(L);
-        if (luaL_loadstring(L, code.c_str()) || lua_pcall(L, 0, 1, 0)) {
-            ADD_FAILURE() << lua_tostring(L, -1) << "\nin: " << code;
-            lua_settop(L, top);
-            return "<error>";
-        }
-        std::string result = lua_isnil(L, -1)       ? "nil"
-                             : lua_isboolean(L, -1) ? (lua_toboolean(L, -1) ? "true" : "false")
-                                                    : luaL_checkstring(L, -1);
-        lua_settop(L, top);
-        return result;
+        const std::string result = dktest::runLua(L, code);
+        if (dktest::isLuaError(result)) ADD_FAILURE() << result << "\nin: " << code;
+        return result.empty() ? "nil" : result;
     }
 
     // Sets a Lua global string, for texts and paths that are awkward to quote.
@@ -86,17 +69,6 @@ protected:
         lua_setglobal(L, name);
     }
 
-    static std::string readFile(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    static void writeFile(const std::filesystem::path& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
     lua_State* L = nullptr;
-    std::filesystem::path dir;
+    dktest::TempDir dir;
 };

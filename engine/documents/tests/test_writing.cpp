@@ -58,8 +58,8 @@ TEST_F(Writing, RoundTripsThroughReading) {
 }
 
 TEST_F(Writing, FileWritersUseTheLiteralPathAndFlushOnCloseOrCollection) {
-    setGlobal("xmlPath", (dir / "out%41.xml").string());
-    setGlobal("jsonPath", (dir / "out%20b.json").string());
+    setGlobal("xmlPath", dir.file("out%41.xml"));
+    setGlobal("jsonPath", dir.file("out%20b.json"));
     run(R"(
         local doc = pgf.loadString('<a><b>x</b></a>')
         local w = pgf.writer.newToFile(xmlPath)
@@ -71,9 +71,11 @@ TEST_F(Writing, FileWritersUseTheLiteralPathAndFlushOnCloseOrCollection) {
         -- never closed: collection must flush it
     )");
     lua_gc(L, LUA_GCCOLLECT, 0);
-    EXPECT_FALSE(std::filesystem::exists(dir / "outA.xml"));
-    EXPECT_EQ(readFile(dir / "out%41.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a><b>x</b></a>\n");
-    EXPECT_EQ(readFile(dir / "out%20b.json"), R"({"_type":"a","_children":[{"_type":"b","_text":"x"}]})");
+    EXPECT_FALSE(dktest::exists(dir.file("outA.xml")));
+    EXPECT_EQ(dktest::readFile(dir.file("out%41.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a><b>x</b></a>\n");
+    EXPECT_EQ(dktest::readFile(dir.file("out%20b.json")),
+              R"({"_type":"a","_children":[{"_type":"b","_text":"x"}]})");
 
     // A file that cannot be created gives no writer.
     ::testing::internal::CaptureStderr();
@@ -89,9 +91,9 @@ TEST_F(Writing, ClosedWritersAndBadArgumentsAreScriptErrors) {
         return tostring(ok) .. ' ' .. err:match('used after delete')
     )"),
               "false used after delete");
-    EXPECT_EQ(run("return tostring(pcall(pgf.writer.writeAttribute, 'x'))"), "false");
-    EXPECT_EQ(run("return tostring(pcall(pgf.writer.endElement, {}))"), "false");
-    EXPECT_EQ(run("return tostring(pcall(pgf.writer.close))"), "false");
+    EXPECT_EQ(run("return pcall(pgf.writer.writeAttribute, 'x') or pcall(pgf.writer.endElement, {}) "
+                  "or pcall(pgf.writer.close)"),
+              "false");
 }
 
 TEST_F(Writing, JSONErrorsAreReportedAndKeepTheOutputWellFormed) {
@@ -120,7 +122,7 @@ TEST_F(Writing, JSONErrorsAreReportedAndKeepTheOutputWellFormed) {
     EXPECT_EQ(result, R"({"_type":"a","_children":[{"_type":"b"}],"k":"v"}|0,0,0,0,0,1,0,0,0)");
 
     ::testing::internal::CaptureStdout();
-    setGlobal("path", (dir / "f.json").string());
+    setGlobal("path", dir.file("f.json"));
     EXPECT_EQ(run("local w = pgf.writer.newToFile(path, 'json') local s = w:getString() w:close() return "
                   "tostring(s)"),
               "nil");

@@ -1,49 +1,31 @@
 // The "tableHelper" module as engine scripts see it: through a real engine state.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "engine/DKEngine.h"
 #include "tables/DKTable.h"
+#include "tests/support/TestSupport.h"
 
-namespace fs = std::filesystem;
 using dk::tables::DKTable;
 
 namespace {
 
 struct TableHelper : testing::Test {
     void SetUp() override {
-        fs::create_directories(dir);
-        std::ofstream(dir / "engine.lua") << "T = tableHelper.Tables function initEngine() end\n"
-                                             "function rows(t) local s = {} for i = 1, t:getNumRows() do "
-                                             "s[i] = t:getValue(i, 1) end return table.concat(s, ' ') end";
+        std::ofstream(dir.file("engine.lua"))
+            << "T = tableHelper.Tables function initEngine() end\n"
+               "function rows(t) local s = {} for i = 1, t:getNumRows() do "
+               "s[i] = t:getValue(i, 1) end return table.concat(s, ' ') end";
         open();
     }
-    void TearDown() override {
-        DK_DestroyState(state);
-        fs::remove_all(dir);
-    }
+    void TearDown() override { DK_DestroyState(state); }
     void open() {
         state = DK_NewState(1);
-        DK_Init(state, (dir / "engine.lua").c_str(), (dir.string() + "/").c_str());
+        DK_Init(state, dir.file("engine.lua").c_str(), (dir.path() + "/").c_str());
     }
-    // Runs a chunk; its results joined by "," with tostring, or "error: ...".
-    std::string run(const std::string& chunk) {
-        lua_State* L = state->L;
-        int top = lua_gettop(L);
-        std::string out = luaL_dostring(L, chunk.c_str()) ? "error: " : "";
-        for (int i = top + 1; i <= lua_gettop(L); ++i) {
-            lua_getglobal(L, "tostring");
-            lua_pushvalue(L, i);
-            lua_call(L, 1, 1);
-            out += (i > top + 1 ? "," : "") + std::string(lua_tostring(L, -1));
-            lua_pop(L, 1);
-        }
-        lua_settop(L, top);
-        return out;
-    }
+    std::string run(const std::string& chunk) { return dktest::runLua(state->L, chunk); }
     // A table file the scripts load as `path`: typed, titled columns and titled rows.
     void typedTable() {
         DKTable t;
@@ -61,11 +43,11 @@ struct TableHelper : testing::Test {
         t.setRowTitle(1, "9");
         t.setRowTitle(2, "Year");
         t.setTableName("Typed");
-        ASSERT_TRUE(t.saveTable((dir / "typed.xml").string(), false));
-        run("path = '" + (dir / "typed.xml").string() + "'");
+        ASSERT_TRUE(t.saveTable(dir.file("typed.xml"), false));
+        run("path = '" + dir.file("typed.xml") + "'");
     }
 
-    fs::path dir = fs::temp_directory_path() / ("dk-tablehelper-" + std::to_string(::getpid()));
+    dktest::TempDir dir;
     DK_State* state = nullptr;
 };
 
@@ -95,7 +77,7 @@ TEST_F(TableHelper, ValuesByNumberOrTitleConvertedByColumnType) {
     run("u = T.new() u:setValue(1, 1, 'only') T.copyTable(t, u) u:setValue(1, 1, 'later') "
         "t:saveTableData('')");
     DKTable saved;
-    ASSERT_TRUE(saved.loadTable((dir / "typed.xml").string()));
+    ASSERT_TRUE(saved.loadTable(dir.file("typed.xml")));
     EXPECT_STREQ(saved.tableName(), "Typed");
     EXPECT_EQ(saved.numberOfRows(), 1);
     EXPECT_STREQ(saved.cellValue(0, 0), "only");
@@ -127,7 +109,7 @@ TEST_F(TableHelper, TablesSurviveTheSaveDirectoryAcrossEngineStates) {
                   text),
               "true");
     // A failed load (damaged or missing file) keeps the content.
-    std::ofstream(dir / "broken.xml") << "<table";
+    dktest::writeFile(dir.file("broken.xml"), "<table");
     EXPECT_EQ(run("local d = database.getTablesDirectoryPath() local t = T.new() t:setValue(1, 1, 'kept') "
                   "T.loadTableFromDatabase(d, t, 'broken') T.loadTableFromDatabase(d, t, 'missing') "
                   "return t:getValue(1, 1)"),

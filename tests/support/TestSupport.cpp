@@ -1,0 +1,87 @@
+#include "tests/support/TestSupport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace dktest {
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/dk-test-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         const std::string& cwd) {
+    char outPath[] = "/tmp/dk-out-XXXXXX";
+    char errPath[] = "/tmp/dk-err-XXXXXX";
+    int outFd = mkstemp(outPath);
+    int errFd = mkstemp(errPath);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(outFd);
+    close(errFd);
+    ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
+    unlink(outPath);
+    unlink(errPath);
+    return result;
+}
+
+std::string runLua(lua_State* L, const std::string& chunk) {
+    const int top = lua_gettop(L);
+    std::string out = luaL_loadstring(L, chunk.c_str()) || lua_pcall(L, 0, LUA_MULTRET, 0) ? "error: " : "";
+    for (int i = top + 1; i <= lua_gettop(L); ++i) {
+        lua_getglobal(L, "tostring");
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        const char* text = lua_tostring(L, -1);
+        out += (i > top + 1 ? "," : "") + std::string(text ? text : "?");
+        lua_pop(L, 1);
+    }
+    lua_settop(L, top);
+    return out;
+}
+
+}  // namespace dktest

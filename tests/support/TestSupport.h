@@ -1,0 +1,47 @@
+// Helpers shared by the test programs: scratch directories, whole files, child processes, Lua.
+#pragma once
+
+#include <lua.hpp>
+
+#include <string>
+#include <vector>
+
+namespace dktest {
+
+// A fresh directory under /tmp, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+bool exists(const std::string& path);
+
+struct ProcessResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` with extra environment entries ("NAME=value") in `cwd` (empty: this directory),
+// capturing standard output and standard error separately.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                         const std::string& cwd = "");
+
+// Runs a Lua chunk; returns its results through tostring joined by ",", or "error: <message>".
+// The stack is left as found.
+std::string runLua(lua_State* L, const std::string& chunk);
+inline bool isLuaError(const std::string& result) {
+    return result.rfind("error: ", 0) == 0;
+}
+
+}  // namespace dktest
