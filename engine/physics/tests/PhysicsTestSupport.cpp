@@ -1,6 +1,7 @@
 #include "engine/physics/tests/PhysicsTestSupport.h"
 
 #include "engine/physics/PhysicsModule.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -51,10 +52,8 @@ void PhysicsTest::TearDown() {
 }
 
 void PhysicsTest::run(const std::string& code) {
-    if (luaL_dostring(L, code.c_str()) != 0) {
-        ADD_FAILURE() << lua_tostring(L, -1);
-        lua_pop(L, 1);
-    }
+    std::string result = dktest::runLua(L, code);
+    if (dktest::isLuaError(result)) ADD_FAILURE() << result;
 }
 
 std::string PhysicsTest::reports(const std::string& code) {
@@ -73,15 +72,9 @@ double PhysicsTest::number(const std::string& expression) {
 }
 
 std::string PhysicsTest::string(const std::string& expression) {
-    run("__result = tostring(" + expression + ")");
-    lua_getglobal(L, "__result");
-    std::string v = lua_tostring(L, -1);
-    lua_pop(L, 1);
-    return v;
-}
-
-bool PhysicsTest::boolean(const std::string& expression) {
-    return string(expression) == "true";
+    std::string result = dktest::runLua(L, "return tostring(" + expression + ")");
+    if (dktest::isLuaError(result)) ADD_FAILURE() << result;
+    return result;
 }
 
 std::string reportPattern(const std::string& expression) {

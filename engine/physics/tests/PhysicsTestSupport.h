@@ -17,7 +17,7 @@ protected:
     std::string reports(const std::string& code);
     double number(const std::string& expression);
     std::string string(const std::string& expression);
-    bool boolean(const std::string& expression);
+    bool boolean(const std::string& expression) { return string(expression) == "true"; }
 
     lua_State* L = nullptr;
 };
