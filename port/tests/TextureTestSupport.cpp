@@ -140,18 +140,6 @@ std::vector<uint8_t> readBytes(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-ScratchDir::ScratchDir() {
-    char pattern[] = "/tmp/dk-textures-XXXXXX";
-    char* made = mkdtemp(pattern);
-    if (!made) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 }  // namespace dktest
 
 // Fontconfig keeps its configuration and caches for the life of the process and never frees them;

@@ -1,9 +1,12 @@
-// Shared by the texture tests: one headless GL context, texture read-back, image file writers.
+// Shared by the texture tests: one headless GL context, texture read-back, image file writers;
+// scratch directories and files come from tests/support.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace dktest {
 
@@ -25,16 +28,5 @@ void writeJPEG(const std::string& path, int width, int height, const std::vector
                int quality = 100);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readBytes(const std::string& path);
-
-// A fresh directory under /tmp, removed when the object goes.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 }  // namespace dktest

@@ -19,7 +19,7 @@ protected:
     }
     void TearDown() override { DKSetScreenScale(1.0f); }
 
-    ScratchDir dir;
+    TempDir dir;
 };
 
 const uint8_t* texel(const std::vector<uint8_t>& pixels, int width, int x, int y) {

@@ -55,7 +55,7 @@ protected:
         return DKLoadImageFromFile(dir.file("t.pvrtc").c_str());
     }
 
-    ScratchDir dir;
+    TempDir dir;
 };
 
 }  // namespace

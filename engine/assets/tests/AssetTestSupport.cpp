@@ -53,12 +53,7 @@ int ScriptProject::imageLookups(const std::string& name) {
 }
 
 std::string ScriptProject::run(const std::string& chunk) {
-    if (luaL_loadstring(L_, chunk.c_str()) || lua_pcall(L_, 0, 0, 0)) {
-        std::string message = lua_tostring(L_, -1);
-        lua_pop(L_, 1);
-        return message;
-    }
-    return "";
+    return runLua(L_, chunk);
 }
 
 }  // namespace dktest

@@ -21,7 +21,7 @@ public:
     void setSoundPath(const std::string& name, const char* path);
     // How often the script was asked for the image path of `name`.
     int imageLookups(const std::string& name);
-    // Runs a chunk; "" on success, else the error message.
+    // Runs a chunk: its results as text, or "error: <message>" (see dktest::runLua).
     std::string run(const std::string& chunk);
 
 private:

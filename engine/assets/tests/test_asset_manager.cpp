@@ -32,7 +32,7 @@ protected:
         return names;
     }
 
-    ScratchDir dir;
+    TempDir dir;
     ScriptProject project;
     std::unique_ptr<DKEngineAssetManager> manager;
 };
@@ -129,18 +129,6 @@ TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
     EXPECT_TRUE(handle.get()->isNull());
     EXPECT_EQ(manager->imageAssets().size(), 1u);
     EXPECT_EQ(lua_gettop(project.L()), 0);
-}
-
-TEST_F(AssetManager, LoaderWhoseNameChangedIsToldWhenItsOldAssetGoes) {
-    FakeImageLoader loader(manager.get(), "a");
-    loader.compute();
-    loader.name = "b";  // the name port changed; the loader has not computed since
-    manager->unloadImage("a");
-    // It must have forgotten the deleted asset: its next compute would otherwise release it.
-    EXPECT_TRUE(loader.handle.empty());
-    EXPECT_TRUE(loader.dirty);
-    loader.compute();
-    EXPECT_EQ(loader.handle.asset()->getReferenceCount(), 1);
 }
 
 TEST_F(AssetManager, LoadersMayOutliveTheManager) {

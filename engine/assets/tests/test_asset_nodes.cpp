@@ -30,7 +30,7 @@ protected:
 
     int count(const std::string& name) { return manager->imageAssets().at(name)->getReferenceCount(); }
 
-    ScratchDir dir;
+    TempDir dir;
     ScriptProject project;
     std::unique_ptr<DKEngineAssetManager> manager;
 };

@@ -33,7 +33,7 @@ std::map<std::string, Size> loadedImages(DK_State* state) {
 
 TEST(SampleAssets, EachSceneKeepsExactlyItsImages) {
     ASSERT_TRUE(useGL());
-    ScratchDir save;
+    TempDir save;
     testing::internal::CaptureStdout();
     DK_State* state = DK_NewState(0);
     DK_Init(state, (kSample + "/engine32.luo").c_str(), save.file("").c_str());
