@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include "tests/support/TestSupport.h"
+
 using namespace dk;
 using dk::test::waitUntil;
 
@@ -130,22 +132,16 @@ TEST_F(DKMusicTest, LuaWrappersDriveTheMachine) {
     lua_call(L, 1, 0);
     lua_pushstring(L, otherFile.c_str());
     lua_setglobal(L, "FILE");
-    ASSERT_EQ(luaL_dostring(L,
-                            "local pw = platformWrappers\n"
-                            "pw.setMusicVolume(0.75)\n"
-                            "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
-                            "a = pw.isMusicPlaying()\n"
-                            "pw.pauseMusic()\n"
-                            "b = pw.isMusicPlaying()\n"
-                            "pw.playMusic(nil, 0)\n"
-                            "c = pw.isMusicPlaying()\n"),
-              0)
-        << lua_tostring(L, -1);
-    for (auto [name, want] : {std::pair{"a", 1}, {"b", 0}, {"c", 1}}) {
-        lua_getglobal(L, name);
-        EXPECT_EQ(lua_tointeger(L, -1), want) << name;
-        lua_pop(L, 1);
-    }
+    EXPECT_EQ(dktest::runLua(L,
+                             "local pw = platformWrappers\n"
+                             "pw.setMusicVolume(0.75)\n"
+                             "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
+                             "local a = pw.isMusicPlaying()\n"
+                             "pw.pauseMusic()\n"
+                             "local b = pw.isMusicPlaying()\n"
+                             "pw.playMusic(nil, 0)\n"
+                             "return a, b, pw.isMusicPlaying()"),
+              "1,0,1");
     EXPECT_FLOAT_EQ(manager().getVolume(), 0.75f);
     ASSERT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
     ASSERT_EQ(luaL_dostring(L, "platformWrappers.stopMusic() d = platformWrappers.isMusicPlaying()"), 0);
