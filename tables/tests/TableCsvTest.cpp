@@ -1,26 +1,16 @@
 // CSV export and import: exact texts, round trips, line ends, UTF-8 and damaged input.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tables/DKTable.h"
+#include "tests/support/TestSupport.h"
 
 using namespace dk::tables;
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Every row as its cells joined by "|".
 Lines grid(const DKTable& t) {
@@ -34,10 +24,8 @@ Lines grid(const DKTable& t) {
 }
 
 struct TableCsv : ::testing::Test {
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir = fs::temp_directory_path() / ("dkcsv-" + std::to_string(::getpid()));
-    std::string csv = (dir / "t.csv").string();
+    dktest::TempDir dir;
+    std::string csv = dir.file("t.csv");
 };
 
 }  // namespace
@@ -54,7 +42,7 @@ TEST_F(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
     for (size_t k = 0; k < cells.size(); ++k) t.setCellValue(0, static_cast<int>(k), cells[k]);
     t.setCellValue(1, 0, " ");
     ASSERT_TRUE(t.exportCSV(csv));
-    EXPECT_EQ(read(csv),
+    EXPECT_EQ(dktest::readFile(csv),
               "\"a\",\"b\\,c\",\"x&lt;y\",\"a\\\\nb\",\"\\\\\",\"&amp;lt;\",\"say &quot;hi&quot;\\r\\n\\t\","
               "\"20 °C\",\"Привет\\, мир\",0,\n,,,,,,,,,0,\n");
     DKTable back;
@@ -108,12 +96,12 @@ TEST_F(TableCsv, DamagedInputAndUnusableFiles) {
     t.importCSV("\\,&bogus;,&amp,\"");
     EXPECT_EQ(grid(t), (Lines{"\\|&bogus;|&amp|"}));
 
-    EXPECT_FALSE(t.loadCSV((dir / "missing.csv").string()));
-    EXPECT_FALSE(t.loadCSV(dir.string()));
+    EXPECT_FALSE(t.loadCSV(dir.file("missing.csv")));
+    EXPECT_FALSE(t.loadCSV(dir.path()));
     EXPECT_EQ(grid(t), (Lines{"\\|&bogus;|&amp|"}));
-    EXPECT_FALSE(t.exportCSV((dir / "no/such/t.csv").string()));
-    std::ofstream(csv, std::ios::binary) << std::string("x,y\n\0z,w\n", 9);
-    EXPECT_FALSE(t.exportCSV(dir.string()));  // a directory is never replaced
-    ASSERT_TRUE(t.loadCSV(csv));              // read up to the first zero byte
+    EXPECT_FALSE(t.exportCSV(dir.file("no/such/t.csv")));
+    dktest::writeFile(csv, std::string("x,y\n\0z,w\n", 9));
+    EXPECT_FALSE(t.exportCSV(dir.path()));  // a directory is never replaced
+    ASSERT_TRUE(t.loadCSV(csv));            // read up to the first zero byte
     EXPECT_EQ(grid(t), (Lines{"x|y"}));
 }

@@ -1,13 +1,13 @@
 // Table XML files and the JSON export: exact texts, round trips, damaged input and failed saves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 
 #include <sys/resource.h>
@@ -15,6 +15,7 @@
 #include <yajl/yajl_tree.h>
 
 #include "tables/DKTable.h"
+#include "tests/support/TestSupport.h"
 
 using namespace dk::tables;
 namespace fs = std::filesystem;
@@ -23,31 +24,16 @@ namespace {
 
 class TableFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "dktables-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string path(const std::string& name) const { return (dir / name).string(); }
-
-    static std::string read(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    static void write(const std::string& p, const std::string& text) {
-        std::ofstream(p, std::ios::binary) << text;
-    }
+    std::string path(const std::string& name) const { return dir.file(name); }
+    static std::string read(const std::string& p) { return dktest::readFile(p); }
+    static void write(const std::string& p, const std::string& text) { dktest::writeFile(p, text); }
     // Loads `xml` from a file into a fresh table.
     bool loadText(DKTable& t, const std::string& xml, const std::string& name = "in.xml") {
         write(path(name), xml);
         return t.loadTable(path(name));
     }
 
-    fs::path dir;
+    dktest::TempDir dir;
 };
 
 void expectSameTable(DKTable& a, DKTable& b) {
@@ -210,27 +196,21 @@ TEST_F(TableFiles, JsonExportIsValidJsonForAnyText) {
     t.setCellValue(0, 0, nasty);
     t.setCellValue(1, 0, "a,b");
 
+    // Every text comes back whole: the table name, the row title, the column title and the cell.
     char error[256] = "";
     yajl_val root = yajl_tree_parse(t.getFileStreamJSON(), error, sizeof error);
     ASSERT_NE(root, nullptr) << error;
-    const char* namePath[] = {"name", nullptr};
-    EXPECT_EQ(std::string(YAJL_GET_STRING(yajl_tree_get(root, namePath, yajl_t_string))), nasty);
-    const char* childrenPath[] = {"_children", nullptr};
-    yajl_val children = yajl_tree_get(root, childrenPath, yajl_t_array);
-    ASSERT_NE(children, nullptr);
-    yajl_val rows = yajl_tree_get(YAJL_GET_ARRAY(children)->values[0], childrenPath, yajl_t_array);
-    const char* rowName[] = {"name", nullptr};
-    EXPECT_EQ(
-        std::string(YAJL_GET_STRING(yajl_tree_get(YAJL_GET_ARRAY(rows)->values[1], rowName, yajl_t_string))),
-        nasty);
-    yajl_val columns = yajl_tree_get(YAJL_GET_ARRAY(children)->values[1], childrenPath, yajl_t_array);
-    yajl_val column = YAJL_GET_ARRAY(columns)->values[0];
-    EXPECT_EQ(std::string(YAJL_GET_STRING(yajl_tree_get(column, rowName, yajl_t_string))), nasty);
-    const char* textPath[] = {"_text", nullptr};
-    yajl_val text = yajl_tree_get(column, textPath, yajl_t_array);
-    ASSERT_EQ(YAJL_GET_ARRAY(text)->len, 2u);
-    EXPECT_EQ(std::string(YAJL_GET_STRING(YAJL_GET_ARRAY(text)->values[0])), nasty);
-    EXPECT_EQ(std::string(YAJL_GET_STRING(YAJL_GET_ARRAY(text)->values[1])), "a,b");
+    std::vector<std::string> texts;
+    std::function<void(yajl_val)> collect = [&](yajl_val v) {
+        if (YAJL_IS_STRING(v)) texts.push_back(YAJL_GET_STRING(v));
+        if (YAJL_IS_ARRAY(v))
+            for (size_t i = 0; i < v->u.array.len; ++i) collect(v->u.array.values[i]);
+        if (YAJL_IS_OBJECT(v))
+            for (size_t i = 0; i < v->u.object.len; ++i) collect(v->u.object.values[i]);
+    };
+    collect(root);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), nasty), 4);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "a,b"), 1);
     yajl_tree_free(root);
 }
 
@@ -414,8 +394,8 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     // Directories that cannot be created, even by root.
     EXPECT_FALSE(t.saveTable("/nonexistent-dktables-dir/sub/t.xml", false));
     EXPECT_FALSE(t.saveTable(path("keep.xml") + "/inside.xml", false));
-    EXPECT_FALSE(t.saveTable(dir.string(), false));  // a directory is not replaced
-    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_FALSE(t.saveTable(dir.path(), false));  // a directory is not replaced
+    EXPECT_TRUE(fs::is_directory(dir.path()));
     DKTable fresh;
     EXPECT_FALSE(fresh.saveTable("", false));  // nothing loaded: nowhere to save
     EXPECT_EQ(read(path("keep.xml")), old);
@@ -446,7 +426,7 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(read(path("keep.xml")), old);
     int files = 0;
-    for (auto& entry : fs::directory_iterator(dir)) files += entry.is_regular_file() ? 1 : 0;
+    for (auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, 1);
 
     // Saving to the loaded path replaces the file and keeps its permissions.
