@@ -56,4 +56,29 @@ std::string ScriptProject::run(const std::string& chunk) {
     return runLua(L_, chunk);
 }
 
+void AssetTest::SetUp() {
+    ASSERT_TRUE(useGL());
+    for (auto [name, side] : {std::pair{"a", 4}, std::pair{"b", 8}, std::pair{"c", 4}}) {
+        std::string path = dir.file(std::string(name) + ".png");
+        writePNG(path, side, side, 4, std::vector<uint8_t>(side * side * 4, 200));
+        project.setImagePath(name, path.c_str());
+    }
+    testing::internal::CaptureStdout();
+    manager = std::make_unique<DKEngineAssetManager>(project.L());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Asset manager constructor\n");
+}
+
+std::set<std::string> AssetTest::imageNames() const {
+    std::set<std::string> names;
+    for (const auto& entry : manager->imageAssets()) names.insert(entry.first);
+    return names;
+}
+
+SGImageLoaderNode* AssetTest::showing(const std::string& name) {
+    auto* loader = new SGImageLoaderNode(manager.get());
+    loader->name.setValue(name);
+    loader->asset.imageValue();
+    return loader;
+}
+
 }  // namespace dktest

@@ -1,12 +1,16 @@
-// A Lua state whose `project` answers asset paths from a table, image files to point it at, and
-// loader nodes that behave as the scene graph's do towards the manager.
+// A Lua state whose `project` answers asset paths from a table, and a manager with image files
+// to point it at.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <lua.hpp>
 
+#include <memory>
+#include <set>
 #include <string>
 
 #include "engine/assets/DKEngineAssetManager.h"
+#include "engine/assets/SGAssetNodes.h"
 #include "port/tests/TextureTestSupport.h"
 
 namespace dktest {
@@ -28,62 +32,19 @@ private:
     lua_State* L_;
 };
 
-// An image loader node's side of the contract: holds one counted handle, forgets it when told.
-struct FakeImageLoader : DKImageLoader {
-    FakeImageLoader(DKEngineAssetManager* m, std::string n) : manager(m), name(std::move(n)) {
-        manager->addImageLoader(this);
-    }
-    ~FakeImageLoader() override {
-        if (manager) manager->removeImageLoader(this);
-    }
-    void compute() {
-        if (!manager) return;
-        handle = manager->imageForName(name);
-        dirty = false;
-    }
-    std::string loaderAssetName() override { return name; }
-    const DKIAsset* loaderHeldAsset() const override { return handle.asset(); }
-    void dropAsset() override {
-        handle.forget();
-        dirty = true;
-    }
-    void assetManagerDestroyed() override { manager = nullptr; }
+// A manager on a ScriptProject whose images "a" (4 x 4), "b" (8 x 8) and "c" (4 x 4) are PNG files.
+class AssetTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // Reference count of a loaded image.
+    int count(const std::string& name) { return manager->imageAssets().at(name)->getReferenceCount(); }
+    std::set<std::string> imageNames() const;
+    // An image loader node (released by the caller) that has shown `name`.
+    SGImageLoaderNode* showing(const std::string& name);
 
-    DKEngineAssetManager* manager;
-    std::string name;
-    DKAssetHandle<SGImage> handle;
-    bool dirty = true;
-};
-
-struct FakeStringLoader : DKStringImageLoader {
-    explicit FakeStringLoader(DKEngineAssetManager* m) : manager(m) { manager->addImageLoader(this); }
-    ~FakeStringLoader() override {
-        if (manager) manager->removeImageLoader(this);
-    }
-    void markImageDirty() override { dirty = true; }
-    void assetManagerDestroyed() override { manager = nullptr; }
-    DKEngineAssetManager* manager;
-    bool dirty = false;
-};
-
-struct FakeSoundLoader : DKSoundLoader {
-    FakeSoundLoader(DKEngineAssetManager* m, std::string n) : manager(m), name(std::move(n)) {
-        manager->addSoundLoader(this);
-    }
-    ~FakeSoundLoader() override {
-        if (manager) manager->removeSoundLoader(this);
-    }
-    void compute() { sound = manager->soundForName(name); }
-    std::string loaderAssetName() override { return name; }
-    void dropSound() override {
-        sound.reset();
-        dirty = true;
-    }
-    void assetManagerDestroyed() override { manager = nullptr; }
-    DKEngineAssetManager* manager;
-    std::string name;
-    std::shared_ptr<dk::SGSound> sound;
-    bool dirty = false;
+    TempDir dir;
+    ScriptProject project;
+    std::unique_ptr<DKEngineAssetManager> manager;
 };
 
 }  // namespace dktest

@@ -1,43 +1,15 @@
-// The manager with loader nodes: sharing, counts, clean-up, flush, and loaders that outlive the
-// name they loaded or the manager itself.
+// The manager with the loader nodes that use it: sharing, counts, clean-up, flush, failed files,
+// and loaders that outlive the manager.
 #include <gtest/gtest.h>
 
 #include "engine/assets/tests/AssetTestSupport.h"
 #include "engine/sound/SGSound.h"
-#include "port/tests/TestAudioFiles.h"
 #include "port/DKTextures.h"
+#include "port/tests/TestAudioFiles.h"
 
 using namespace dktest;
-
-namespace {
-
-class AssetManager : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(useGL());
-        std::vector<uint8_t> pixels(4 * 4 * 4, 255);
-        for (const char* name : {"a", "b", "c"}) {
-            std::string path = dir.file(std::string(name) + ".png");
-            writePNG(path, 4, 4, 4, pixels);
-            project.setImagePath(name, path.c_str());
-        }
-        testing::internal::CaptureStdout();
-        manager = std::make_unique<DKEngineAssetManager>(project.L());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Asset manager constructor\n");
-    }
-
-    std::set<std::string> imageNames() const {
-        std::set<std::string> names;
-        for (const auto& entry : manager->imageAssets()) names.insert(entry.first);
-        return names;
-    }
-
-    TempDir dir;
-    ScriptProject project;
-    std::unique_ptr<DKEngineAssetManager> manager;
-};
-
-}  // namespace
+using AssetManager = AssetTest;
+using Names = std::set<std::string>;
 
 TEST_F(AssetManager, HandlesShareOneAssetAndCountIt) {
     {
@@ -61,55 +33,50 @@ TEST_F(AssetManager, HandlesShareOneAssetAndCountIt) {
 }
 
 TEST_F(AssetManager, FlushRemovesEveryAssetOnceACountFellToZero) {
-    FakeImageLoader showsA(manager.get(), "a"), showsB(manager.get(), "b");
-    showsA.compute();
-    showsB.compute();
+    SGImageLoaderNode *showsA = showing("a"), *showsB = showing("b");
     manager->flushAssets();  // nothing released yet: no effect
-    EXPECT_EQ(imageNames(), (std::set<std::string>{"a", "b"}));
-    uint32_t textureB = showsB.handle.get()->texture;
+    EXPECT_EQ(imageNames(), (Names{"a", "b"}));
+    uint32_t textureB = showsB->imageHandle.get()->texture;
 
-    showsA.name = "c";
-    showsA.compute();  // lets go of a: its count falls to 0
+    showsA->name.setValue("c");
+    showsA->asset.imageValue();  // lets go of a: its count falls to 0
     EXPECT_TRUE(manager->flushPending());
+    // Removes b and c too, though they are in use; asking the loaders their names loads nothing back.
     manager->flushAssets();
-    EXPECT_TRUE(manager->imageAssets().empty());  // b and c too, though they are in use
-    EXPECT_TRUE(showsB.dirty);
-    EXPECT_TRUE(showsB.handle.empty());
-    EXPECT_TRUE(showsA.handle.empty());
+    EXPECT_TRUE(manager->imageAssets().empty());
+    EXPECT_TRUE(showsB->dirty && showsB->imageHandle.empty());
+    EXPECT_TRUE(showsA->imageHandle.empty());
     EXPECT_FALSE(textureExists(textureB));
     EXPECT_FALSE(manager->flushPending());
 
-    showsB.compute();  // loads again on the next compute
-    EXPECT_EQ(imageNames(), (std::set<std::string>{"b"}));
+    EXPECT_EQ(showsB->asset.imageValue().width, 8);  // loads again on its next read
+    EXPECT_EQ(count("b"), 1);
     manager->flushAssets();  // the flag was cleared: a second flush does nothing
-    EXPECT_EQ(imageNames(), (std::set<std::string>{"b"}));
+    EXPECT_EQ(imageNames(), (Names{"b"}));
+    showsA->release();
+    showsB->release();
 }
 
 TEST_F(AssetManager, UnloadAndCleanupUpdateTheLoadersOfThoseNames) {
-    FakeImageLoader showsA(manager.get(), "a"), showsB(manager.get(), "b"), showsX(manager.get(), "x");
-    FakeStringLoader label(manager.get());
-    showsA.compute();
-    showsB.compute();
+    SGImageLoaderNode *showsA = showing("a"), *showsB = showing("b"), *showsX = showing("x");
     manager->loadImageForName("c");
 
     manager->unloadImage("x");  // not loaded: its loaders are still told
-    EXPECT_TRUE(showsX.dirty);
-    EXPECT_FALSE(showsA.dirty);
+    EXPECT_TRUE(showsX->dirty);
+    EXPECT_FALSE(showsA->dirty);
 
     manager->cleanupUnusedImages({"a"});
-    EXPECT_EQ(imageNames(), (std::set<std::string>{"a"}));
-    EXPECT_TRUE(showsB.dirty && showsB.handle.empty());
-    EXPECT_FALSE(showsA.dirty);
+    EXPECT_EQ(imageNames(), (Names{"a"}));
+    EXPECT_TRUE(showsB->dirty && showsB->imageHandle.empty());
+    EXPECT_FALSE(showsA->dirty);
 
     manager->unloadAllImages();
     EXPECT_TRUE(manager->imageAssets().empty());
-    EXPECT_TRUE(showsA.dirty && showsA.handle.empty());
-    EXPECT_FALSE(label.dirty);
-    manager->reloadAllImages();
-    EXPECT_TRUE(label.dirty);
+    EXPECT_TRUE(showsA->dirty && showsA->imageHandle.empty());
 
     manager->loadNewImages({"a", "b", "nothing"});
-    EXPECT_EQ(imageNames(), (std::set<std::string>{"a", "b"}));
+    EXPECT_EQ(imageNames(), (Names{"a", "b"}));
+    for (SGNode* n : {showsA, showsB, showsX}) n->release();
 }
 
 TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
@@ -132,18 +99,18 @@ TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
 }
 
 TEST_F(AssetManager, LoadersMayOutliveTheManager) {
-    auto image = std::make_unique<FakeImageLoader>(manager.get(), "a");
-    auto label = std::make_unique<FakeStringLoader>(manager.get());
-    auto sound = std::make_unique<FakeSoundLoader>(manager.get(), "s");
-    image->compute();
+    SGImageLoaderNode* image = showing("a");
+    auto* label = new SGStringToImageNode(manager.get());
+    auto* sound = new SGSoundLoaderNode(manager.get());
     manager.reset();
-    EXPECT_EQ(image->manager, nullptr);
-    EXPECT_EQ(label->manager, nullptr);
-    EXPECT_EQ(sound->manager, nullptr);
-    EXPECT_TRUE(image->handle.empty());
-    image.reset();  // nothing released twice, no call into the dead manager (ASan watches)
-    label.reset();
-    sound.reset();
+    EXPECT_EQ(image->assetManager, nullptr);
+    EXPECT_EQ(label->assetManager, nullptr);
+    EXPECT_EQ(sound->assetManager, nullptr);
+    EXPECT_TRUE(image->imageHandle.empty());
+    // The node shows nothing and never calls the manager again; nothing is released twice (ASan).
+    image->name.setValue("b");
+    EXPECT_TRUE(image->asset.imageValue().isNull());
+    for (SGNode* n : std::initializer_list<SGNode*>{image, label, sound}) n->release();
 }
 
 TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
@@ -153,31 +120,30 @@ TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     project.setSoundPath("beep", wav.c_str());
     project.setSoundPath("bad", ogg.c_str());
 
-    FakeSoundLoader beep(manager.get(), "beep"), bad(manager.get(), "bad");
-    beep.compute();
-    ASSERT_NE(beep.sound, nullptr);
-    EXPECT_EQ(beep.sound->bufferCount, 1);
-    EXPECT_EQ(manager->soundForName("beep"), beep.sound);                  // one sound, shared
+    auto* beep = new SGSoundLoaderNode(manager.get());
+    beep->name.setValue("beep");
+    std::weak_ptr<dk::SGSound> held = beep->asset.soundValue();
+    ASSERT_NE(held.lock(), nullptr);
+    EXPECT_EQ(held.lock()->bufferCount, 1);
+    EXPECT_EQ(manager->soundForName("beep"), held.lock());                 // one sound, shared
     EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted
 
     testing::internal::CaptureStderr();
-    bad.compute();
+    EXPECT_EQ(manager->soundForName("bad"), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKSoundAsset::loadAsset error loading " + ogg);
-    EXPECT_EQ(bad.sound, nullptr);
     EXPECT_EQ(manager->soundAssets().size(), 2u);          // stays loaded, without a sound
     EXPECT_EQ(manager->soundForName("silence"), nullptr);  // no path: nothing loaded
     EXPECT_EQ(manager->soundAssets().size(), 2u);
 
-    std::weak_ptr<dk::SGSound> held = beep.sound;
     manager->cleanupUnusedSounds({"bad"});
-    EXPECT_TRUE(beep.dirty);
-    EXPECT_TRUE(held.expired());  // the loader let go and the map's copy went with the asset
-    EXPECT_FALSE(bad.dirty);
+    EXPECT_EQ(beep->sound, nullptr);  // the loader was told
+    EXPECT_EQ(manager->soundAssets().size(), 1u);
 
     // An image flush also removes the sounds.
-    beep.compute();
+    beep->asset.soundValue();
     manager->imageForName("a");  // the temporary handle drops the count to 0
     manager->flushAssets();
     EXPECT_TRUE(manager->soundAssets().empty());
-    EXPECT_TRUE(beep.dirty && bad.dirty);
+    EXPECT_EQ(beep->sound, nullptr);
+    beep->release();
 }
