@@ -24,9 +24,8 @@ local function record(name, ...)
     calls[#calls + 1] = table.concat(parts, " ")
     if failing[name] then error(failing[name], 0) end
 end
-for _, name in ipairs({ "initEngine", "loadProject", "loadInitialScene", "shutdownEngine", "play",
-        "systemInitiatedPause", "behaviorInitiatedPause", "stop", "update", "touchDown", "touchMoved",
-        "touchUp", "touchCancel", "mouseUp", "accelerated", "deviceOrientationChanged", "setVolume" }) do
+for _, name in ipairs({ "initEngine", "loadProject", "loadInitialScene", "shutdownEngine", "update", "touchDown",
+        "deviceOrientationChanged", "setVolume" }) do
     _G[name] = function(...) record(name, ...) end
 end
 function getInterfaceOrientation() record("getInterfaceOrientation") return 4 end
@@ -84,46 +83,22 @@ TEST_F(EngineApi, LuaExtensions) {
               "true,table");
 }
 
-TEST_F(EngineApi, EveryCallReachesItsScriptFunctionWithItsArguments) {
+// Every call and its arguments are pinned through dk-engine-cli (tests/cli); here what the command
+// file cannot show: the frame time, and methods reaching their script objects as `self`.
+TEST_F(EngineApi, CallsReachTheScriptWithTheirArguments) {
     init();
     DK_LoadGame(state, "/games/x.gameproj");
-    DK_LoadInitialScene(state);
-    DK_Play(state);
-    DK_SystemInitiatedPause(state);
-    DK_BehaviorInitiatedPause(state);
     DK_Update(state, 0.25);
-    DK_TouchDown(state, 10.5, 20, 1, 2);
-    DK_TouchMoved(state, 11, 21, 1);
-    DK_TouchUp(state, 12, 22, 1, 0);
-    DK_TouchCancel(state);
-    DK_MouseUp(state, 0, 0);
-    DK_Accelerated(state, 0.5, -1, 0.125);
-    DK_SetDeviceOrientation(state, 3, 1);
     EXPECT_EQ(DK_GetInterfaceOrientation(state), 4);
     DK_SetScreenSize(state, 480, 320);
     DK_SetShouldChangeToScene(state, "level 2");
-    DK_SetVolume(state, 0.5f);
-    DK_Stop(state);
     EXPECT_EQ(calls(),
               "initEngine\n"
               "loadProject /games/x.gameproj\n"
-              "loadInitialScene\n"
-              "play\n"
-              "systemInitiatedPause\n"
-              "behaviorInitiatedPause\n"
               "update 0.25\n"
-              "touchDown 10.5 20 1 2\n"
-              "touchMoved 11 21 1\n"
-              "touchUp 12 22 1 0\n"
-              "touchCancel\n"
-              "mouseUp 0 0\n"
-              "accelerated 0.5 -1 0.125\n"
-              "deviceOrientationChanged 3 true\n"
               "getInterfaceOrientation\n"
               "setScreenSize true 480 320\n"
-              "setNeedsToChangeScene true level 2 false\n"
-              "setVolume 0.5\n"
-              "stop");
+              "setNeedsToChangeScene true level 2 false");
     EXPECT_EQ(stackTop(), 0);
 }
 
