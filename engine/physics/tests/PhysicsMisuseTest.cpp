@@ -35,35 +35,33 @@ protected:
 };
 
 TEST_F(Misuse, FixturesThatBox2DWouldAbortOn) {
-    expectRefused("result = fixtureWith(function() end)", "def->shape != nullptr");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(physics.PolygonShape.new()) end)",
-                  "3 <= count && count <= b2_maxPolygonVertices");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 10, 0)) end)",
-                  "3 <= count && count <= b2_maxPolygonVertices");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 10, 0, 20, 0)) end)",
-                  "polygon is convex");
-    // A bow tie, and a dart (concave): both simple lists of distinct points.
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 10, 10, 10, 0, 0, 10)) end)",
-                  "polygon is convex");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 20, 10, 0, 20, 5, 10)) end)",
-                  "polygon is convex");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 0.01, 0, 10, 10)) end)",
-                  "b2DistanceSquared(v, ps[j]) > 0.5f * b2_linearSlop");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(polygon(0, 0, 0/0, 0, 10, 10)) end)",
-                  "ps[i].IsValid()");
-    expectRefused(R"(result = fixtureWith(function(fd) local s = physics.PolygonShape.new()
-                         s:setAsBox(1/0, 10)  fd:setShape(s) end))",
-                  "ps[i].IsValid()");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(-1)) end)",
-                  "b2IsValid(m_radius) && m_radius >= 0.0f");
-    expectRefused(R"(result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(5))
-                         fd:setDensity(-1) end))",
-                  "b2IsValid(density) && density >= 0.0f");
-    expectRefused(R"(result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(5))
-                         fd:setFriction(0/0) end))",
-                  "b2IsValid(friction) && friction >= 0.0f");
-    expectRefused("result = fixtureWith(function(fd) fd:setShape(physics.CircleShape.new(1e30)) end)",
-                  "m_I > 0.0f");
+    const char* const kConvex = "polygon is convex";
+    const char* const kCount = "3 <= count && count <= b2_maxPolygonVertices";
+    const char* const kValid = "ps[i].IsValid()";
+    struct {
+        const char* configure;  // the body of function(fd)
+        const char* expression;
+    } cases[] = {
+        {"", "def->shape != nullptr"},
+        {"fd:setShape(physics.PolygonShape.new())", kCount},
+        {"fd:setShape(polygon(0, 0, 10, 0))", kCount},
+        {"fd:setShape(polygon(0, 0, 10, 0, 20, 0))", kConvex},
+        // A bow tie, and a dart (concave): both simple lists of distinct points.
+        {"fd:setShape(polygon(0, 0, 10, 10, 10, 0, 0, 10))", kConvex},
+        {"fd:setShape(polygon(0, 0, 20, 10, 0, 20, 5, 10))", kConvex},
+        {"fd:setShape(polygon(0, 0, 0.01, 0, 10, 10))", "b2DistanceSquared(v, ps[j]) > 0.5f * b2_linearSlop"},
+        {"fd:setShape(polygon(0, 0, 0/0, 0, 10, 10))", kValid},
+        {"local s = physics.PolygonShape.new() s:setAsBox(1/0, 10) fd:setShape(s)", kValid},
+        {"fd:setShape(physics.CircleShape.new(-1))", "b2IsValid(m_radius) && m_radius >= 0.0f"},
+        {"fd:setShape(physics.CircleShape.new(5)) fd:setDensity(-1)",
+         "b2IsValid(density) && density >= 0.0f"},
+        {"fd:setShape(physics.CircleShape.new(5)) fd:setFriction(0/0)",
+         "b2IsValid(friction) && friction >= 0.0f"},
+        {"fd:setShape(physics.CircleShape.new(1e30))", "m_I > 0.0f"},
+    };
+    for (const auto& c : cases)
+        expectRefused(std::string("result = fixtureWith(function(fd) ") + c.configure + " end)",
+                      c.expression);
     // A small shape far from its body's origin: Box2D would assert if rounding left no inertia.
     for (int offset : {1000, 10000, 100000}) {
         std::string far = std::to_string(offset);
