@@ -36,22 +36,6 @@ protected:
     dktest::TempDir dir;
 };
 
-void expectSameTable(DKTable& a, DKTable& b) {
-    ASSERT_EQ(a.numberOfRows(), b.numberOfRows());
-    ASSERT_EQ(a.numberOfColumns(), b.numberOfColumns());
-    EXPECT_STREQ(a.tableName(), b.tableName());
-    EXPECT_EQ(a.flags(), b.flags());
-    EXPECT_EQ(a.tableType(), b.tableType());
-    for (int r = 0; r < a.numberOfRows(); ++r) EXPECT_STREQ(a.rowTitle(r), b.rowTitle(r)) << "row " << r;
-    for (int c = 0; c < a.numberOfColumns(); ++c) {
-        EXPECT_EQ(a.columnType(c), b.columnType(c));
-        EXPECT_STREQ(a.columnTitle(c), b.columnTitle(c));
-        EXPECT_EQ(a.columnReadOnly(c), b.columnReadOnly(c));
-        for (int r = 0; r < a.numberOfRows(); ++r)
-            EXPECT_STREQ(a.cellValue(r, c), b.cellValue(r, c)) << "cell " << r << "," << c;
-    }
-}
-
 const char* const kNewTableXml =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
     "<table version=\"1.000000\" name=\"\" numRows=\"1\" numCols=\"1\" flags=\"0\" tableType=\"0\">\n"
@@ -239,11 +223,13 @@ TEST_F(TableFiles, RoundTripEveryColumnTypeAndUnicode) {
     }
     for (int r = 0; r < t.numberOfRows(); ++r) t.setRowTitle(r, "row \"" + std::to_string(r) + "\" é");
 
+    // The file text carries every field and the exact-text tests pin its form: what was loaded
+    // writes the same text, and saving it again gives the same bytes.
     ASSERT_TRUE(t.saveTable(path("all.xml"), false));
     DKTable back;
     ASSERT_TRUE(back.loadTable(path("all.xml")));
-    expectSameTable(t, back);
-    // Saving what was loaded gives the same bytes.
+    EXPECT_EQ(std::string(back.getFileStream()), std::string(t.getFileStream()));
+    EXPECT_STREQ(back.cellValue(5, 0), "line\nfeed\r\nend");
     ASSERT_TRUE(back.saveTable("", false));
     EXPECT_EQ(read(path("all.xml")), std::string(t.getFileStream()));
 }
@@ -257,7 +243,8 @@ TEST_F(TableFiles, RoundTripEmptyTables) {
     DKTable back;
     back.setNumberOfRows(4);
     ASSERT_TRUE(back.loadTable(path("norows.xml")));
-    expectSameTable(noRows, back);
+    EXPECT_EQ(back.numberOfRows(), 0);
+    EXPECT_EQ(std::string(back.getFileStream()), std::string(noRows.getFileStream()));
 }
 
 TEST_F(TableFiles, LoadingFollowsTheFileNotItsElementCount) {
