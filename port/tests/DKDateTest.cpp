@@ -70,20 +70,8 @@ TEST_F(DKDateTest, SoftFormatDateDescribesPastDates) {
 
 class PlatformWrappersTest : public DKDateTest {
 protected:
-    void SetUp() override {
-        DKDateTest::SetUp();
-        L = luaL_newstate();
-        luaL_openlibs(L);
-        lua_pushcfunction(L, luaopen_platformWrappers);
-        lua_pushstring(L, "platformWrappers");
-        lua_call(L, 1, 0);
-    }
-    void TearDown() override {
-        lua_close(L);
-        DKDateTest::TearDown();
-    }
-    std::string run(const char* code) { return dktest::runLua(L, code); }
-    lua_State* L = nullptr;
+    std::string run(const char* code) { return L.run(code); }
+    dktest::LuaState L{luaopen_platformWrappers, "platformWrappers"};
 };
 
 TEST_F(PlatformWrappersTest, GetSystemTimeIsGameTime) {

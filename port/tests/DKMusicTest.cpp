@@ -125,29 +125,23 @@ TEST_F(DKMusicTest, VolumeSetBeforeTheFirstFileIsKept) {
 }
 
 TEST_F(DKMusicTest, LuaWrappersDriveTheMachine) {
-    lua_State* L = luaL_newstate();
-    luaL_openlibs(L);
-    lua_pushcfunction(L, luaopen_platformWrappers);
-    lua_pushstring(L, "platformWrappers");
-    lua_call(L, 1, 0);
-    lua_pushstring(L, otherFile.c_str());
-    lua_setglobal(L, "FILE");
-    EXPECT_EQ(dktest::runLua(L,
-                             "local pw = platformWrappers\n"
-                             "pw.setMusicVolume(0.75)\n"
-                             "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
-                             "local a = pw.isMusicPlaying()\n"
-                             "pw.pauseMusic()\n"
-                             "local b = pw.isMusicPlaying()\n"
-                             "pw.playMusic(nil, 0)\n"
-                             "return a, b, pw.isMusicPlaying()"),
-              "1,0,1");
-    EXPECT_FLOAT_EQ(manager().getVolume(), 0.75f);
-    ASSERT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
-    ASSERT_EQ(luaL_dostring(L, "platformWrappers.stopMusic() d = platformWrappers.isMusicPlaying()"), 0);
-    lua_getglobal(L, "d");
-    EXPECT_EQ(lua_tointeger(L, -1), 0);
-    lua_close(L);
+    {
+        dktest::LuaState L(luaopen_platformWrappers, "platformWrappers");
+        lua_pushstring(L, otherFile.c_str());
+        lua_setglobal(L, "FILE");
+        EXPECT_EQ(L.run("local pw = platformWrappers\n"
+                        "pw.setMusicVolume(0.75)\n"
+                        "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
+                        "local a = pw.isMusicPlaying()\n"
+                        "pw.pauseMusic()\n"
+                        "local b = pw.isMusicPlaying()\n"
+                        "pw.playMusic(nil, 0)\n"
+                        "return a, b, pw.isMusicPlaying()"),
+                  "1,0,1");
+        EXPECT_FLOAT_EQ(manager().getVolume(), 0.75f);
+        ASSERT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
+        EXPECT_EQ(L.run("platformWrappers.stopMusic() return platformWrappers.isMusicPlaying()"), "0");
+    }
     EXPECT_EQ(state(), kDKMusicStopped);
 }
 

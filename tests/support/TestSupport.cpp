@@ -84,4 +84,12 @@ std::string runLua(lua_State* L, const std::string& chunk) {
     return out;
 }
 
+LuaState::LuaState(lua_CFunction open, const char* name) : L_(luaL_newstate()) {
+    luaL_openlibs(L_);
+    if (!open) return;
+    lua_pushcfunction(L_, open);
+    lua_pushstring(L_, name);
+    lua_call(L_, 1, 0);
+}
+
 }  // namespace dktest

@@ -44,4 +44,19 @@ inline bool isLuaError(const std::string& result) {
     return result.rfind("error: ", 0) == 0;
 }
 
+// A fresh Lua state with the standard libraries and, when given, one module opened (called with
+// `name`); closed when the object goes. Converts to lua_State*.
+class LuaState {
+public:
+    explicit LuaState(lua_CFunction open = nullptr, const char* name = nullptr);
+    ~LuaState() { lua_close(L_); }
+    LuaState(const LuaState&) = delete;
+    LuaState& operator=(const LuaState&) = delete;
+    operator lua_State*() const { return L_; }
+    std::string run(const std::string& chunk) const { return runLua(L_, chunk); }
+
+private:
+    lua_State* L_;
+};
+
 }  // namespace dktest

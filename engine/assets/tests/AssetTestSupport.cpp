@@ -4,10 +4,7 @@
 
 namespace dktest {
 
-ScriptProject::ScriptProject() : L_(luaL_newstate()) {
-    luaL_openlibs(L_);
-    lua_pushcfunction(L_, luaopen_assetManager);
-    lua_call(L_, 0, 0);
+ScriptProject::ScriptProject() {
     run(R"(
         lookups = {}
         project = { images = {}, sounds = {} }
@@ -17,10 +14,6 @@ ScriptProject::ScriptProject() : L_(luaL_newstate()) {
         end
         function project:pathForSound(name) return self.sounds[name] end
     )");
-}
-
-ScriptProject::~ScriptProject() {
-    lua_close(L_);
 }
 
 namespace {
@@ -50,10 +43,6 @@ int ScriptProject::imageLookups(const std::string& name) {
     int n = static_cast<int>(lua_tointeger(L_, -1));
     lua_pop(L_, 2);
     return n;
-}
-
-std::string ScriptProject::run(const std::string& chunk) {
-    return runLua(L_, chunk);
 }
 
 void AssetTest::SetUp() {

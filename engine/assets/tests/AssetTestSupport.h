@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "engine/assets/DKAssetManagerLua.h"
 #include "engine/assets/DKEngineAssetManager.h"
 #include "engine/assets/SGAssetNodes.h"
 #include "port/tests/TextureTestSupport.h"
@@ -18,7 +19,6 @@ namespace dktest {
 class ScriptProject {
 public:
     ScriptProject();
-    ~ScriptProject();
     lua_State* L() const { return L_; }
     // project.images[name] = path (nil removes it); likewise sounds.
     void setImagePath(const std::string& name, const char* path);
@@ -26,10 +26,10 @@ public:
     // How often the script was asked for the image path of `name`.
     int imageLookups(const std::string& name);
     // Runs a chunk: its results as text, or "error: <message>" (see dktest::runLua).
-    std::string run(const std::string& chunk);
+    std::string run(const std::string& chunk) { return L_.run(chunk); }
 
 private:
-    lua_State* L_;
+    LuaState L_{luaopen_assetManager, "assetManager"};
 };
 
 // A manager on a ScriptProject whose images "a" (4 x 4), "b" (8 x 8) and "c" (4 x 4) are PNG files.

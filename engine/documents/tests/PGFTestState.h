@@ -11,11 +11,6 @@
 class PGFTestState : public ::testing::Test {
 protected:
     void SetUp() override {
-        L = luaL_newstate();
-        luaL_openlibs(L);
-        lua_pushcfunction(L, luaopen_PGF);
-        lua_pushstring(L, "pgf");
-        lua_call(L, 1, 0);
         // dump: a canonical text of an element table (keys sorted, strings quoted).
         // emit: writes an element table back through a writer, attributes in name order.
         run(R"(
@@ -54,8 +49,6 @@ protected:
         )");
     }
 
-    void TearDown() override { lua_close(L); }
-
     // Runs a chunk and returns its results as text ("nil" when none); a Lua error fails the test.
     std::string run(const std::string& code) {
         const std::string result = dktest::runLua(L, code);
@@ -69,6 +62,6 @@ protected:
         lua_setglobal(L, name);
     }
 
-    lua_State* L = nullptr;
+    dktest::LuaState L{luaopen_PGF, "pgf"};
     dktest::TempDir dir;
 };

@@ -39,16 +39,7 @@ function logText() return table.concat(log, ";") end
 }  // namespace
 
 void PhysicsTest::SetUp() {
-    L = luaL_newstate();
-    luaL_openlibs(L);
-    lua_pushcfunction(L, luaopen_physics);
-    lua_pushstring(L, "physics");
-    ASSERT_EQ(lua_pcall(L, 1, 0, 0), 0);
     run(kPrelude);
-}
-
-void PhysicsTest::TearDown() {
-    lua_close(L);
 }
 
 void PhysicsTest::run(const std::string& code) {

@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "engine/physics/PhysicsModule.h"
+#include "tests/support/TestSupport.h"
+
 class PhysicsTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Runs a chunk; a Lua error fails the test.
     void run(const std::string& code);
@@ -19,7 +21,7 @@ protected:
     std::string string(const std::string& expression);
     bool boolean(const std::string& expression) { return string(expression) == "true"; }
 
-    lua_State* L = nullptr;
+    dktest::LuaState L{luaopen_physics, "physics"};
 };
 
 // Matches one report line "file:line assertion failed EXPRESSION".
