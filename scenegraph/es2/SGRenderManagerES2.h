@@ -1,0 +1,96 @@
+// The OpenGL ES 2.0 render manager: draws the scene graph with one shader program, geometry sent
+// from client memory as interleaved floats, and a process-wide cache of GL state so that
+// redundant calls are skipped. All GL state is shared by every instance; the draw list, the copy
+// offsets and the offsets-changed flag belong to each.
+//
+// Consecutive sprites that share texture and blend factors are drawn in one call by a second
+// program that takes each sprite's model transform per vertex and computes the position with the
+// same expression, so every pixel comes out as the one-call-per-sprite path draws it (the pixel
+// tests run both ways). setBatching(false) selects the one-call-per-sprite path.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "scenegraph/SGRenderManagerBase.h"
+#include "scenegraph/SGImage.h"
+
+class SGSpriteNode;
+class SGParticleSystemNode;
+struct SGSpriteDrawRecord;
+
+class SGRenderManagerES2 : public SGRenderManagerBase {
+public:
+    using Offset = std::pair<float, float>;
+
+    // Sets GL up the first time a manager is made in a context.
+    SGRenderManagerES2();
+    ~SGRenderManagerES2() override;
+
+    void unregisterNode(SGRenderNode* node) override;
+    void unregisterAllNodes() override;
+    void render() override;
+
+    // Makes scenes and spaces use this renderer while DKShouldUseGLES2 is set, and lets freed
+    // textures reach textureDeleted. Idempotent.
+    static void install();
+    // Builds the shader programs and the white texture once per GL context (a later call in the
+    // same context keeps them) and resets every cached GL state to what it sets GL to. Run
+    // whenever the frame buffer is rebuilt. Does nothing without a current context.
+    static void setUpGL();
+    // Forgets a cached binding of a texture that was deleted elsewhere.
+    static void textureDeleted(uint32_t texture);
+
+    // Whether consecutive compatible sprites share one draw call (default on).
+    static void setBatching(bool on);
+    static bool batching();
+    // glDrawArrays calls made since the process started (for the benchmark).
+    static uint64_t drawCallCount();
+
+    // The one draw call of the renderer: interleaved floats (x, y[, u, v][, r, g, b, a]) drawn
+    // once per copy offset, translated by it. An empty offsets list draws nothing.
+    void drawArrays(uint32_t mode, int count, const float* vertices, bool hasTexCoords, bool hasColors);
+
+    const std::vector<Offset>& offsets() const { return offsets_; }
+    // Hands this manager a new list of copy offsets, as a parent replicator or wrap space does.
+    void setOffsets(std::vector<Offset> offsets);
+    bool offsetsChanged() const { return offsetsChanged_; }
+
+protected:
+    void drawClear(SGRenderNode* clearNode) override;
+    void drawOrtho2DSpace(SGSpace* space) override;
+    void drawParticleSystem(SGRenderNode* particleSystem) override;
+    void drawReplicator(SGSpace* replicator) override;
+    void drawSprite(SGRenderNode* sprite) override;
+    void drawWrapSpace(SGSpace* wrapSpace) override;
+    void drawSpace(SGSpace* space) override;
+
+private:
+    // Per-node scratch of the space paths; a new entry is invalid, so the first draw computes it.
+    struct Cache {
+        bool valid = false;
+        float inputs[7] = {};  // ortho: x, y, width, height, near, far, rotation; others a prefix
+        int32_t count = 0;     // replicator copies
+        bool flags[2] = {};    // wrap: wrapX, wrapY
+        float matrix[16] = {};
+        bool degenerate = false;
+    };
+
+    struct Quad;
+    void renderColoredSprite(const SGSpriteDrawRecord& r);
+    void renderTexturedSprite(const SGSpriteDrawRecord& r, uint32_t texture, const SGTextureRect& tr);
+    void renderFixedSprite(const SGSpriteDrawRecord& r);
+    void renderTiledSprite(SGSpriteNode* sprite);
+    void submitQuad(const Quad& quad);
+    void setModelMatrix(float x, float y, float angle);
+    void handOffsets(SGSpace* space, std::vector<Offset> offsets);
+
+    std::unordered_map<const SGRenderNode*, Cache> caches_;
+    std::vector<Offset> offsets_{{0.5f, 0.5f}};
+    bool offsetsChanged_ = true;
+};
+
+// The game view's entry: SGRenderManagerES2::setUpGL.
+extern "C" void SGRenderManagerES2_setUpGL();

@@ -1,0 +1,50 @@
+// Render math and blend modes shared by the OpenGL ES 2.0 and 1.1 renderers, so both draw the
+// same geometry with the same blending.
+#pragma once
+
+#include <cstdint>
+
+// How a sprite or particle system is blended into the frame (the "blendingMode" ports).
+enum SGBlendMode : int32_t {
+    SGBlendModeAlpha = 0,     // over (also any value outside 1 to 4)
+    SGBlendModeCopy = 1,      // replaces the destination
+    SGBlendModeAdd = 2,       // adds
+    SGBlendModeScreen = 3,    // source plus destination less its own share
+    SGBlendModeMultiply = 4,  // multiplies the destination by the source colour
+};
+
+struct SGBlendFactors {
+    uint32_t source;  // GL blend factor enums
+    uint32_t dest;
+
+    friend bool operator==(const SGBlendFactors&, const SGBlendFactors&) = default;
+};
+
+// The factors glBlendFunc gets for a mode; a premultiplied source takes GL_ONE for its alpha.
+SGBlendFactors SGBlendFactorsForMode(int32_t mode, bool premultiplied);
+
+// The factors last given to glBlendFunc. They start as the player's view sets blending up
+// (source alpha, one minus source alpha) and go back to that whenever the GL set-up is rebuilt.
+extern uint32_t SGCurrentSourceFactor;
+extern uint32_t SGCurrentDestFactor;
+
+// Calls glBlendFunc only when the factors differ from the last ones given.
+void SGSetBlendFactors(SGBlendFactors factors);
+void SGSetBlendMode(int32_t mode, int premultiplied);
+// Forgets what GL holds: sets GL's blend function to the starting factors and records them.
+void SGResetBlendMode();
+
+// Sine and cosine of an angle in degrees, reduced modulo 360 first (in double, as floats).
+void sincos_d(float degrees, float& s, float& c);
+
+inline float interpolate(float a, float b, float t) {
+    return a + (b - a) * t;
+}
+
+// The four corners of a quad centred at (x, y) with half extents (hw, hh), rotated
+// counter-clockwise by `angle` degrees: top-left, top-right, bottom-left, bottom-right. Corner k
+// goes to out[k * stride] and out[k * stride + 1]; a stride of 0 means packed pairs.
+void rotate4(float x, float y, float hw, float hh, float angle, float* out, unsigned short stride);
+// The same corners as six vertices for a strip of stitched quads: top-left twice, top-right,
+// bottom-left, bottom-right twice (the repeats make the degenerate joins). Stride is not 0.
+void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsigned short stride);

@@ -1,0 +1,238 @@
+// Real pixels on llvmpipe: each case draws a small scene and probes it. Every case runs twice,
+// with sprite batching on and off, which must draw the same pixels.
+#include <GLES2/gl2.h>
+#include <gtest/gtest.h>
+
+#include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/es2/tests/ES2TestScene.h"
+
+namespace {
+
+constexpr uint32_t kRed = 0xff0000ff, kGreen = 0x00ff00ff, kBlue = 0x0000ffff, kWhite = 0xffffffff;
+const RGB red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+const RGB background{51, 102, 153};
+
+class Pixels : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(s.context) << s.failure;
+        SGRenderManagerES2::setBatching(GetParam());
+        s.clear->color.value = {0.2f, 0.4f, 0.6f, 1.0f};
+    }
+    void TearDown() override {
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        SGRenderManagerES2::setBatching(true);
+    }
+
+    // Top row red, green; bottom row blue, white.
+    SGImage quadrants() { return s.texture(2, 2, {kRed, kGreen, kBlue, kWhite}); }
+
+    ES2Scene s{64, 64};
+};
+
+}  // namespace
+
+TEST_P(Pixels, ClearColourSpriteExtentsAndYUp) {
+    s.sprite(20, 12, 16, 8, {1, 0, 0, 1});
+    s.frame();
+    EXPECT_TRUE(near(s.at(20, 12), red));
+    EXPECT_TRUE(near(s.at(13, 9), red));
+    EXPECT_TRUE(near(s.at(27, 15), red));
+    EXPECT_TRUE(near(s.at(10, 12), background));
+    EXPECT_TRUE(near(s.at(30, 12), background));
+    EXPECT_TRUE(near(s.at(20, 18), background));
+    EXPECT_TRUE(near(s.at(20, 51), background));  // y runs up: nothing near the top
+}
+
+TEST_P(Pixels, RotationIsCounterClockwiseInDegrees) {
+    s.sprite(20, 32, 20, 4, {1, 0, 0, 1})->angle.setValue(90);
+    s.sprite(46, 32, 24, 2, {0, 1, 0, 1})->angle.setValue(45);
+    s.frame();
+    EXPECT_TRUE(near(s.at(20, 40), red));
+    EXPECT_TRUE(near(s.at(28, 32), background));
+    EXPECT_TRUE(near(s.at(51, 37), green));  // up and to the right
+    EXPECT_TRUE(near(s.at(51, 27), background));
+}
+
+TEST_P(Pixels, TextureOrientationAndFlips) {
+    SGImage image = quadrants();
+    s.sprite(16, 48, 24, 24)->image.value = image;
+    SGImage mirrored = image;
+    mirrored.textureRect.flipHorizontally();
+    s.sprite(48, 48, 24, 24)->image.value = mirrored;
+    SGImage upsideDown = image;
+    upsideDown.textureRect.flipVertically();
+    s.sprite(16, 16, 24, 24)->image.value = upsideDown;
+    s.frame();
+    EXPECT_TRUE(near(s.at(10, 54), red));
+    EXPECT_TRUE(near(s.at(22, 54), green));
+    EXPECT_TRUE(near(s.at(10, 42), blue));
+    EXPECT_TRUE(near(s.at(22, 42), white));
+    EXPECT_TRUE(near(s.at(42, 54), green));
+    EXPECT_TRUE(near(s.at(54, 54), red));
+    EXPECT_TRUE(near(s.at(10, 22), blue));
+    EXPECT_TRUE(near(s.at(10, 10), red));
+}
+
+TEST_P(Pixels, TilesStartAtTheBottomLeftAndCropTheLastColumn) {
+    SGSpriteNode* tiled = s.sprite(32, 32, 20, 16);
+    tiled->image.value = quadrants();
+    tiled->horizontalWrapping.setValue(SGSpriteTiled);
+    tiled->verticalWrapping.setValue(SGSpriteTiled);
+    tiled->tileWidth.setValue(8);
+    tiled->tileHeight.setValue(8);
+    s.frame();
+    // Columns from x 22.5 every 8 units; rows from y 24.5.
+    EXPECT_TRUE(near(s.at(24, 30), red));
+    EXPECT_TRUE(near(s.at(28, 30), green));
+    EXPECT_TRUE(near(s.at(24, 26), blue));
+    EXPECT_TRUE(near(s.at(28, 26), white));
+    EXPECT_TRUE(near(s.at(32, 30), red));
+    EXPECT_TRUE(near(s.at(36, 38), green));
+    // The last column is half a tile: the left half of the image, not squeezed.
+    EXPECT_TRUE(near(s.at(40, 30), red));
+    EXPECT_TRUE(near(s.at(41, 26), blue));
+    EXPECT_TRUE(near(s.at(44, 30), background));
+}
+
+TEST_P(Pixels, FixedSizeSpriteKeepsTheImageSize) {
+    SGSpriteNode* wide = s.sprite(32, 32, 60, 8);
+    SGImage big = quadrants();
+    big.textureWidth = big.textureHeight = 16;  // shown 16 × 16 units
+    wide->image.value = big;
+    wide->horizontalWrapping.setValue(SGSpriteFixed);
+    wide->verticalWrapping.setValue(SGSpriteFixed);
+    s.frame();
+    // 16 wide (not 60), centred; 8 high: half the image's height, the bottom half at anchor start.
+    EXPECT_TRUE(near(s.at(26, 30), blue));
+    EXPECT_TRUE(near(s.at(38, 30), white));
+    EXPECT_TRUE(near(s.at(20, 32), background));
+    EXPECT_TRUE(near(s.at(44, 32), background));
+    EXPECT_TRUE(near(s.at(32, 38), background));
+}
+
+TEST_P(Pixels, EachBlendMode) {
+    // Colour (1, 0.5, 0, 0.5) over the background (0.2, 0.4, 0.6), by the GL blend equations.
+    const RGB expected[] = {
+        {153, 115, 77},   // 0: over
+        {255, 128, 0},    // 1: copy
+        {179, 166, 153},  // 2: add
+        {128, 115, 153},  // 3: screen
+        {51, 51, 0},      // 4: multiply
+        {153, 115, 77},   // 9: any other value is over
+    };
+    const int modes[] = {0, 1, 2, 3, 4, 9};
+    for (int i = 0; i < 6; ++i)
+        s.sprite(5.0f + 10.0f * i, 32, 8, 8, {1, 0.5f, 0, 0.5f})->blendingMode.setValue(modes[i]);
+    s.frame();
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(near(s.at(5 + 10 * i, 32), expected[i])) << "mode " << modes[i];
+}
+
+TEST_P(Pixels, PremultipliedImagesBlendLikeStraightOnes) {
+    SGImage straight = s.texture(1, 1, {0xff000080});
+    SGImage premultiplied = s.texture(1, 1, {0x80000080}, true);
+    s.sprite(16, 48, 16, 16)->image.value = straight;
+    s.sprite(48, 48, 16, 16)->image.value = premultiplied;
+    s.sprite(16, 16, 16, 16, {1, 1, 1, 0.5f})->image.value = straight;
+    s.sprite(48, 16, 16, 16, {1, 1, 1, 0.5f})->image.value = premultiplied;
+    s.frame();
+    EXPECT_TRUE(near(s.at(16, 48), {153, 51, 77}));
+    EXPECT_TRUE(near(s.at(48, 48), {153, 51, 77}));
+    EXPECT_TRUE(near(s.at(16, 16), {102, 77, 115}));
+    EXPECT_TRUE(near(s.at(48, 16), {102, 77, 115}));
+}
+
+TEST_P(Pixels, LayersOrderOnlyOnceSorted) {
+    SGSpriteNode* top = s.sprite(32, 32, 20, 20, {1, 0, 0, 1});
+    top->layer = 5;
+    s.sprite(32, 32, 20, 20, {0, 1, 0, 1})->layer = 1;
+    s.frame();
+    EXPECT_TRUE(near(s.at(32, 32), green));  // insertion order until sorted
+    s.ortho->sortRenderNodes();
+    s.frame();
+    EXPECT_TRUE(near(s.at(32, 32), red));
+}
+
+TEST_P(Pixels, ReplicatedAndWrappedCopies) {
+    auto* replicator = static_cast<SGReplicatorNode*>(s.ortho->createNode(SGNodeClassReplicatorNode));
+    replicator->copies.setValue(3);
+    replicator->spacing.setValue(12);
+    s.sprite(10, 10, 6, 6, {1, 0, 0, 1}, replicator);
+
+    auto* wrap = static_cast<SGWrapNode*>(s.ortho->createNode(SGNodeClassWrapNode));
+    wrap->wrapX.setValue(true);
+    wrap->wrapY.setValue(true);
+    wrap->wrapWidth.setValue(64);
+    wrap->wrapHeight.setValue(64);
+    wrap->x.setValue(60);
+    wrap->y.setValue(60);
+    s.sprite(60, 60, 10, 10, {0, 1, 0, 1}, wrap);
+    s.frame();
+    for (int x : {10, 22, 34}) EXPECT_TRUE(near(s.at(x, 10), red)) << x;
+    for (int x : {16, 46}) EXPECT_TRUE(near(s.at(x, 10), background)) << x;
+    EXPECT_TRUE(near(s.at(62, 62), green));
+    EXPECT_TRUE(near(s.at(0, 62), green));  // one wrap width to the left
+    EXPECT_TRUE(near(s.at(62, 0), green));  // one wrap height down
+    EXPECT_TRUE(near(s.at(0, 0), green));   // and diagonally
+    EXPECT_TRUE(near(s.at(30, 62), background));
+
+    // Moving the copies along: a nested manager hears of it through the offsets.
+    replicator->spacing.setValue(20);
+    s.frame();
+    EXPECT_TRUE(near(s.at(30, 10), red));
+    EXPECT_TRUE(near(s.at(22, 10), background));
+}
+
+TEST_P(Pixels, ParticlesMoveFallAndSampleTheirTexture) {
+    auto* plain = static_cast<SGParticleSystemNode*>(s.ortho->createNode(SGNodeClassParticleSystemNode));
+    plain->numParticles.setValue(50);
+    plain->lifetime.setValue(10);
+    plain->speed.setValue(20);
+    plain->gravityY.setValue(-8);
+    plain->size.setValue(6);
+    plain->sizeTarget.setValue(6);
+    plain->color.value = plain->colorTarget.value = {0, 1, 0, 1};
+    plain->spawnParticles.setValue(true);
+    plain->x.setValue(10);
+    plain->y.setValue(48);
+    plain->time.setValue(1);
+
+    auto* textured = static_cast<SGParticleSystemNode*>(s.ortho->createNode(SGNodeClassParticleSystemNode));
+    textured->numParticles.setValue(3);
+    textured->lifetime.setValue(10);
+    textured->size.setValue(16);
+    textured->sizeTarget.setValue(16);
+    textured->image.value = quadrants();
+    textured->spawnParticles.setValue(true);
+    textured->x.setValue(40);
+    textured->y.setValue(16);
+    textured->time.setValue(1);
+    s.frame();
+    // Age 1: x + 20, y - 4 (half of gravity times age squared).
+    EXPECT_TRUE(near(s.at(30, 44), green));
+    EXPECT_TRUE(near(s.at(10, 48), background));
+    EXPECT_TRUE(near(s.at(30, 49), background));
+    EXPECT_TRUE(near(s.at(36, 20), red));
+    EXPECT_TRUE(near(s.at(44, 20), green));
+    EXPECT_TRUE(near(s.at(36, 12), blue));
+    EXPECT_TRUE(near(s.at(44, 12), white));
+}
+
+TEST_P(Pixels, SpritesOutsideEveryOrthoSpaceAndInADegenerateOneDrawNothing) {
+    s.sprite(32, 32, 64, 64, {1, 0, 0, 1}, &s.scene->defaultSpace());
+    SGOrtho2DSpace* flat = static_cast<SGOrtho2DSpace*>(s.scene->createSpace(SGNodeClassOrtho2DSpace));
+    flat->height.setValue(64);  // width 0: no projection
+    flat->near.setValue(-1);
+    flat->far.setValue(1);
+    s.sprite(32, 32, 64, 64, {0, 1, 0, 1}, flat);
+    SGOrtho2DSpace* thin = static_cast<SGOrtho2DSpace*>(s.scene->createSpace(SGNodeClassOrtho2DSpace));
+    thin->width.setValue(64);
+    thin->height.setValue(64);  // near equal to far
+    s.sprite(32, 32, 64, 64, {0, 0, 1, 1}, thin);
+    s.frame();
+    EXPECT_TRUE(near(s.at(32, 32), background));
+    EXPECT_TRUE(near(s.at(1, 1), background));
+}
+
+INSTANTIATE_TEST_SUITE_P(Batching, Pixels, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Batched" : "OneCallPerSprite"; });
