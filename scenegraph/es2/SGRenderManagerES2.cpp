@@ -77,6 +77,8 @@ enum Attribute : GLuint { Position = 0, TexCoord = 1, Color = 2, Model = 3, Attr
 
 // A batch vertex: position, texture coordinate, colour, model transform (cos, sin, x, y).
 constexpr int kBatchFloats = 12;
+// Batched quads are indexed triangles, four vertices each, with 16-bit indices.
+constexpr int kMaxBatchQuads = 65536 / 4;
 
 struct SharedState {
     EGLContext context = EGL_NO_CONTEXT;  // the context the objects below belong to
@@ -108,6 +110,7 @@ struct SharedState {
     GLint batchSpaceTransLoc = -1;
     float batchMvp[16] = {};
     float batchSpaceTrans[16] = {};
+    GLuint quadIndices = 0;  // element buffer of the batch path's triangles
 
     bool batching = true;
     uint64_t drawCalls = 0;
@@ -172,7 +175,7 @@ void uploadIfChanged(GLint location, float* shadow, const float* value) {
 
 // One glDrawArrays per copy offset, moving the space transform of the current program.
 void drawAtOffsets(GLenum mode, int count, const std::vector<SGRenderManagerES2::Offset>& offsets,
-                   GLint spaceLocation, float* spaceShadow) {
+                   GLint spaceLocation, float* spaceShadow, bool indexed = false) {
     SharedState& s = S();
     for (const auto& [ox, oy] : offsets) {
         if (spaceShadow[12] != ox || spaceShadow[13] != oy) {
@@ -180,7 +183,10 @@ void drawAtOffsets(GLenum mode, int count, const std::vector<SGRenderManagerES2:
             spaceShadow[13] = oy;
             glUniformMatrix4fv(spaceLocation, 1, GL_FALSE, spaceShadow);
         }
-        glDrawArrays(mode, 0, count);
+        if (indexed)
+            glDrawElements(mode, count, GL_UNSIGNED_SHORT, nullptr);
+        else
+            glDrawArrays(mode, 0, count);
         ++s.drawCalls;
     }
     // Geometry usually lives in the caller's stack frame: point attribute 0 again next time.
@@ -273,6 +279,17 @@ void buildObjects() {
         glUseProgram(s.batchProgram);
         glUniform1i(glGetUniformLocation(s.batchProgram, "u_texture"), 0);
     }
+
+    // Each quad's two triangles in the order a four-vertex strip draws them.
+    std::vector<uint16_t> indices;
+    indices.reserve(kMaxBatchQuads * 6);
+    for (int q = 0; q < kMaxBatchQuads; ++q)
+        for (int k : {0, 1, 2, 2, 1, 3}) indices.push_back(static_cast<uint16_t>(q * 4 + k));
+    glGenBuffers(1, &s.quadIndices);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s.quadIndices);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(uint16_t)),
+                 indices.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 
     glGenTextures(1, &s._whiteTexture);
     glBindTexture(GL_TEXTURE_2D, s._whiteTexture);
@@ -420,8 +437,11 @@ void flushBatch() {
     pointAttribute(TexCoord, 2, stride, v + 2);
     pointAttribute(Color, 4, stride, v + 4);
     pointAttribute(Model, 4, stride, v + 8);
-    drawAtOffsets(GL_TRIANGLE_STRIP, s.batchQuads * 6 - 2, *s.batchOffsets, s.batchSpaceTransLoc,
-                  s.batchSpaceTrans);
+    // Bound for this call only: the element buffer binding is no part of the cached state.
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s.quadIndices);
+    drawAtOffsets(GL_TRIANGLES, s.batchQuads * 6, *s.batchOffsets, s.batchSpaceTransLoc, s.batchSpaceTrans,
+                  true);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     // The main program does not read it, but an enabled array must never point at freed memory.
     disableAttribute(Model);
     s.batch.clear();
@@ -609,23 +629,19 @@ void SGRenderManagerES2::submitQuad(const Quad& q) {
         return;
     }
     if (s.batchQuads > 0 && (s.batchTexture != q.texture || !(s.batchBlend == q.blend) ||
-                             s.batchOffsets != &offsets_))
+                             s.batchOffsets != &offsets_ || s.batchQuads == kMaxBatchQuads))
         flushBatch();
     if (s.batchQuads == 0) {
         s.batchTexture = q.texture;
         s.batchBlend = q.blend;
         s.batchOffsets = &offsets_;
     }
-    float sn, cs;
-    sincos_d(q.angle, sn, cs);
+    float sn = 0.0f, cs = 1.0f;  // what sincos_d gives for 0, without the library calls
+    if (q.angle != 0.0f) sincos_d(q.angle, sn, cs);
     size_t at = s.batch.size();
-    // Quads after the first are joined by repeating the last vertex of the previous quad and the
-    // first of this one: the four degenerate triangles keep each quad's triangles in the order
-    // and orientation that a strip of its own gives them.
-    bool join = s.batchQuads > 0;
-    s.batch.resize(at + kBatchFloats * (join ? 6 : 4));
+    s.batch.resize(at + kBatchFloats * 4);
     float* out = s.batch.data() + at;
-    auto put = [&](int k) {
+    for (int k = 0; k < 4; ++k, out += kBatchFloats) {
         out[0] = q.corners[k][0];
         out[1] = q.corners[k][1];
         out[2] = q.corners[k][2];
@@ -638,14 +654,7 @@ void SGRenderManagerES2::submitQuad(const Quad& q) {
         out[9] = sn;
         out[10] = q.x;
         out[11] = q.y;
-        out += kBatchFloats;
-    };
-    if (join) {
-        std::memcpy(out, out - kBatchFloats, sizeof(float) * kBatchFloats);
-        out += kBatchFloats;
-        put(0);
     }
-    for (int k = 0; k < 4; ++k) put(k);
     ++s.batchQuads;
 }
 

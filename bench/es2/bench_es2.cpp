@@ -1,0 +1,395 @@
+// Frame benchmark of the OpenGL ES 2.0 renderer: sprite scenes at 320x240 on Mesa's llvmpipe,
+// drawn through the scene graph (compute, then the render manager), with and without sprite
+// batching; the same quads drawn by a minimal GL program in one call per blend state (the
+// floor); and the same scenes in LÖVE under Xvfb, all in one run, printed side by side.
+//
+//   bench_es2 [--quick] [--no-love] [--only WORKLOAD N]
+//
+// Frame time is wall time from the start of the frame's updates to glFinish (LÖVE: to the end
+// of love.graphics.present). "cpu" is the main thread's CPU time for the frame before glFinish:
+// the engine's work plus Mesa's front end and vertex stage, which the floor pays too.
+#include <GLES2/gl2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/gl/HeadlessGL.h"
+#include "scenegraph/SGScene.h"
+#include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/nodes/SGClearNode.h"
+#include "scenegraph/nodes/SGParticleSystemNode.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
+
+namespace {
+
+constexpr int kWidth = 320, kHeight = 240, kSprite = 16;
+const char* const kWorkloads[] = {"static", "moving", "rotated", "particles"};
+
+double now(clockid_t clock) {
+    timespec ts;
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The sprites' starting places, the same sequence as love/main.lua draws.
+struct Layout {
+    std::vector<float> x, y, phase;
+    explicit Layout(int n) {
+        double state = 12345;
+        auto rnd = [&] {
+            state = std::fmod(state * 1664525.0 + 1013904223.0, 4294967296.0);
+            return state / 4294967296.0;
+        };
+        for (int i = 0; i < n; ++i) {
+            x.push_back(static_cast<float>(rnd() * kWidth));
+            y.push_back(static_cast<float>(rnd() * kHeight));
+            phase.push_back(static_cast<float>(rnd() * 6.2831853));
+        }
+    }
+};
+
+// A 16x16 soft disc, colours running across it (the same formula as love/main.lua).
+std::vector<uint8_t> spritePixels() {
+    std::vector<uint8_t> out;
+    for (int py = 0; py < kSprite; ++py)
+        for (int px = 0; px < kSprite; ++px) {
+            double d = std::hypot(px - 7.5, py - 7.5) / 8.0;
+            double a = std::clamp(1.0 - d, 0.0, 1.0);
+            for (double v : {px / 15.0, py / 15.0, 1.0, a}) out.push_back(static_cast<uint8_t>(std::floor(v * 255 + 0.5)));
+        }
+    return out;
+}
+
+GLuint makeTexture() {
+    std::vector<uint8_t> pixels = spritePixels();
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kSprite, kSprite, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return name;
+}
+
+std::vector<uint8_t> readBack() {
+    std::vector<uint8_t> px(kWidth * kHeight * 4), out;
+    glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    for (int y = kHeight - 1; y >= 0; --y) out.insert(out.end(), px.begin() + y * kWidth * 4, px.begin() + (y + 1) * kWidth * 4);
+    return out;
+}
+
+struct Figures {
+    double median = 0, p95 = 0, cpu = 0, drawCalls = 0;
+    bool valid = false;
+};
+
+Figures summarize(std::vector<double> frames, double cpuTotal, double draws) {
+    Figures f;
+    std::sort(frames.begin(), frames.end());
+    f.median = frames[frames.size() / 2];
+    f.p95 = frames[std::min(frames.size() - 1, frames.size() * 95 / 100)];
+    f.cpu = cpuTotal / static_cast<double>(frames.size());
+    f.drawCalls = draws / static_cast<double>(frames.size());
+    f.valid = true;
+    return f;
+}
+
+// The scene graph: a clear node, one ortho space of 320x240, the sprites or one particle system.
+Figures runEngine(const std::string& workload, int n, int frames, bool batching) {
+    // The floor program ran in this context behind the renderer's back: set GL up again, as the
+    // player's view does when it rebuilds its frame buffer.
+    SGRenderManagerES2_setUpGL();
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    SGRenderManagerES2::setBatching(batching);
+    SGScene scene(nullptr, nullptr);
+    static_cast<SGClearNode*>(scene.defaultSpace().createNode(SGNodeClassClearNode))->color.value = {0.1f, 0.1f,
+                                                                                                      0.2f, 1};
+    auto* ortho = static_cast<SGOrtho2DSpace*>(scene.createSpace(SGNodeClassOrtho2DSpace));
+    ortho->width.setValue(kWidth);
+    ortho->height.setValue(kHeight);
+    ortho->near.setValue(-1);
+    ortho->far.setValue(1);
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    GLuint texture = makeTexture();
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    SGImage image{kSprite, kSprite, texture, kSprite, kSprite, {0, 0, 1, 1}, 0};
+
+    Layout layout(n);
+    std::vector<SGSpriteNode*> sprites;
+    SGParticleSystemNode* particles = nullptr;
+    if (workload == "particles") {
+        particles = static_cast<SGParticleSystemNode*>(ortho->createNode(SGNodeClassParticleSystemNode));
+        particles->numParticles.setValue(n);
+        particles->image.value = image;
+        particles->x.setValue(160);
+        particles->y.setValue(60);
+        particles->direction.setValue(90);
+        particles->speed.setValue(80);
+        particles->gravityY.setValue(-40);
+        particles->lifetime.setValue(3);
+        particles->lifestart.setValue(-3);
+        particles->size.setValue(8);
+        particles->sizeTarget.setValue(16);
+        particles->sizeTransitionTime.setValue(1);
+        particles->color.value = {1, 0.8f, 0.2f, 1};
+        particles->colorTarget.value = {1, 0.2f, 0.1f, 0};
+        particles->colorTransitionTime.setValue(2);
+        particles->spawnParticles.setValue(true);
+    } else {
+        for (int i = 0; i < n; ++i) {
+            auto* s = static_cast<SGSpriteNode*>(ortho->createNode(SGNodeClassSpriteNode));
+            s->image.value = image;
+            s->x.setValue(layout.x[i]);
+            s->y.setValue(layout.y[i]);
+            s->width.setValue(kSprite);
+            s->height.setValue(kSprite);
+            if (workload == "rotated") {
+                s->color.value = {1, 1, 1, 0.5f};
+                s->blendingMode.setValue(i < n / 2 ? 0 : 2);
+            }
+            sprites.push_back(s);
+        }
+    }
+
+    std::vector<double> times;
+    double cpu = 0;
+    uint64_t draws = 0;
+    const int warmup = 10;
+    for (int f = 0; f < warmup + frames; ++f) {
+        double t0 = now(CLOCK_MONOTONIC), c0 = now(CLOCK_THREAD_CPUTIME_ID);
+        uint64_t d0 = SGRenderManagerES2::drawCallCount();
+        float t = static_cast<float>(f) / 60.0f;
+        if (workload == "moving") {
+            for (int i = 0; i < n; ++i) {
+                sprites[i]->x.setValue(layout.x[i] + 20 * std::sin(t + layout.phase[i]));
+                sprites[i]->y.setValue(layout.y[i] + 20 * std::cos(t + layout.phase[i]));
+            }
+        } else if (workload == "rotated") {
+            for (int i = 0; i < n; ++i) sprites[i]->angle.setValue(layout.phase[i] * 57.29578f + f * 2.0f);
+        } else if (particles) {
+            particles->time.setValue(t);
+        }
+        scene.render();
+        double c1 = now(CLOCK_THREAD_CPUTIME_ID);
+        glFinish();
+        double t1 = now(CLOCK_MONOTONIC);
+        if (f >= warmup) {
+            times.push_back(t1 - t0);
+            cpu += c1 - c0;
+            draws += SGRenderManagerES2::drawCallCount() - d0;
+        }
+    }
+    if (getenv("DUMP")) plat::gl::writePNG(std::string("/tmp/eng_") + workload + std::to_string(n) + ".png", kWidth, kHeight, readBack(), nullptr);
+    SGRenderManagerES2::textureDeleted(texture);
+    glDeleteTextures(1, &texture);
+    SGRenderManagerES2::setBatching(true);
+    return summarize(times, cpu, static_cast<double>(draws));
+}
+
+// The floor: the quads' corners computed directly, one minimal program, indexed triangles from
+// an element buffer (the fastest layout on llvmpipe), one draw call per blend state.
+Figures runFloor(const std::string& workload, int n, int frames) {
+    const char* vs =
+        "attribute vec2 p; attribute vec2 uv; attribute vec4 c; varying vec2 v_uv; varying vec4 v_c;\n"
+        "void main() { v_uv = uv; v_c = c; gl_Position = vec4(p.x / 160.0 - 1.0, p.y / 120.0 - 1.0, 0.0, 1.0); }";
+    const char* fs =
+        "precision mediump float; uniform sampler2D t; varying vec2 v_uv; varying vec4 v_c;\n"
+        "void main() { gl_FragColor = texture2D(t, v_uv) * v_c; }";
+    GLuint program = glCreateProgram();
+    for (auto [type, src] : {std::pair{GL_VERTEX_SHADER, vs}, std::pair{GL_FRAGMENT_SHADER, fs}}) {
+        GLuint sh = glCreateShader(type);
+        glShaderSource(sh, 1, &src, nullptr);
+        glCompileShader(sh);
+        glAttachShader(program, sh);
+        glDeleteShader(sh);
+    }
+    glBindAttribLocation(program, 0, "p");
+    glBindAttribLocation(program, 1, "uv");
+    glBindAttribLocation(program, 2, "c");
+    glLinkProgram(program);
+    glUseProgram(program);
+    GLuint texture = makeTexture();
+    Layout layout(n);
+    std::vector<float> v(static_cast<size_t>(n) * 4 * 8);
+    std::vector<uint32_t> indices;
+    for (int i = 0; i < n; ++i)
+        for (int k : {0, 1, 2, 2, 1, 3}) indices.push_back(static_cast<uint32_t>(i * 4 + k));
+    GLuint elements = 0;
+    glGenBuffers(1, &elements);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, elements);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * 4), indices.data(), GL_STATIC_DRAW);
+    for (int i = 0; i < 3; ++i) glEnableVertexAttribArray(i);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 32, v.data());
+    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 32, v.data() + 2);
+    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 32, v.data() + 4);
+
+    auto quad = [&](int i, float x, float y, float half, float angle, const float (&c)[4]) {
+        float s = std::sin(angle), co = std::cos(angle);
+        const float corner[4][4] = {{-1, 1, 0, 1}, {1, 1, 1, 1}, {-1, -1, 0, 0}, {1, -1, 1, 0}};
+        float* out = v.data() + static_cast<size_t>(i) * 32;
+        for (const auto& k : corner) {
+            float dx = k[0] * half, dy = k[1] * half;
+            const float vertex[8] = {x + dx * co - dy * s, y + dx * s + dy * co, k[2], k[3], c[0], c[1], c[2], c[3]};
+            std::copy(std::begin(vertex), std::end(vertex), out);
+            out += 8;
+        }
+    };
+    std::vector<double> times;
+    double cpu = 0;
+    double draws = 0;
+    const int warmup = 10;
+    for (int f = 0; f < warmup + frames; ++f) {
+        double t0 = now(CLOCK_MONOTONIC), c0 = now(CLOCK_THREAD_CPUTIME_ID);
+        float t = static_cast<float>(f) / 60.0f;
+        bool rotated = workload == "rotated";
+        if (f == 0 || workload != "static") {
+            for (int i = 0; i < n; ++i) {
+                const float white[4] = {1, 1, 1, rotated ? 0.5f : 1.0f};
+                if (workload == "particles") {
+                    // Quads of the particles' sizes and colours along one trajectory.
+                    float age = std::fmod(t + 3.0f * static_cast<float>(i) / static_cast<float>(n), 2.25f);
+                    float size = age < 1 ? 8 + 8 * age : 16;
+                    float k = std::min(age / 2, 1.0f);
+                    const float c[4] = {1, 0.8f - 0.6f * k, 0.2f - 0.1f * k, 1 - k};
+                    quad(i, 160, 60 + age * (80 - 20 * age), size / 2, 0, c);
+                } else if (workload == "moving") {
+                    quad(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
+                         layout.y[i] + 20 * std::cos(t + layout.phase[i]), 8, 0, white);
+                } else {
+                    quad(i, layout.x[i], layout.y[i], 8, rotated ? layout.phase[i] + f * 0.0349f : 0, white);
+                }
+            }
+        }
+        glClearColor(0.1f, 0.1f, 0.2f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        auto draw = [&](int first, int count) {
+            glDrawElements(GL_TRIANGLES, count * 6, GL_UNSIGNED_INT,
+                           reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 24));
+            if (f >= warmup) draws += 1;
+        };
+        if (rotated) {
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            draw(0, n / 2);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+            draw(n / 2, n - n / 2);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        } else {
+            draw(0, n);
+        }
+        double c1 = now(CLOCK_THREAD_CPUTIME_ID);
+        glFinish();
+        double t1 = now(CLOCK_MONOTONIC);
+        if (f >= warmup) {
+            times.push_back(t1 - t0);
+            cpu += c1 - c0;
+        }
+    }
+    if (getenv("DUMP")) plat::gl::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth, kHeight, readBack(), nullptr);
+    for (int i = 0; i < 3; ++i) glDisableVertexAttribArray(i);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glDeleteBuffers(1, &elements);
+    glDeleteTextures(1, &texture);
+    glDeleteProgram(program);
+    return summarize(times, cpu, draws);
+}
+
+// Runs every workload in LÖVE under Xvfb; lines "workload n median p95 drawcalls".
+std::map<std::string, Figures> runLove(const std::vector<int>& counts, int frames) {
+    std::map<std::string, Figures> out;
+    std::string file = "/tmp/bench_es2_love_" + std::to_string(getpid()) + ".txt";
+    std::ostringstream cmd;
+    cmd << "timeout 1800 xvfb-run -a -s '-screen 0 640x480x24' love '" << DK_BENCH_LOVE_DIR << "' " << file << " " << frames;
+    for (int n : counts) cmd << " " << n;
+    cmd << " > /dev/null 2>&1";
+    if (std::system(cmd.str().c_str()) != 0) {
+        std::fprintf(stderr, "bench_es2: LÖVE did not run (is the love package installed?)\n");
+        return out;
+    }
+    std::ifstream in(file);
+    std::string workload;
+    int n;
+    Figures f;
+    while (in >> workload >> n >> f.median >> f.p95 >> f.drawCalls) {
+        f.valid = true;
+        out[workload + std::to_string(n)] = f;
+    }
+    std::remove(file.c_str());
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false, love = true;
+    std::string only;
+    int onlyCount = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--quick") quick = true;
+        if (a == "--no-love") love = false;
+        if (a == "--only" && i + 2 < argc) {
+            only = argv[++i];
+            onlyCount = std::atoi(argv[++i]);
+        }
+    }
+    std::string error;
+    auto context = plat::gl::HeadlessContext::create(kWidth, kHeight, plat::gl::Api::ES2, &error);
+    if (!context) {
+        std::fprintf(stderr, "bench_es2: no GL context: %s\n", error.c_str());
+        return 1;
+    }
+    context->makeCurrent();
+    DKShouldUseGLES2 = true;
+    SGRenderManagerES2_setUpGL();
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glViewport(0, 0, kWidth, kHeight);
+
+    if (!only.empty()) {  // one workload through the engine alone, for profiling
+        Figures f = runEngine(only, onlyCount, 300, true);
+        std::printf("%s %d: %.2f / %.2f ms, %.0f draw calls, %.2f ms cpu\n", only.c_str(), onlyCount, f.median, f.p95,
+                    f.drawCalls, f.cpu);
+        return 0;
+    }
+    std::vector<int> counts = {1000, 5000, 20000};
+    auto framesFor = [&](int n) { return quick ? 10 : n >= 20000 ? 60 : 120; };
+    std::map<std::string, Figures> loveFigures;
+    if (love) loveFigures = runLove(counts, quick ? 10 : 120);
+
+    std::printf("320x240 on %s; milliseconds per frame (median / p95), draw calls per frame, main-thread CPU ms\n",
+                reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    std::printf("%-10s %6s | %-25s | %-15s | %-15s | %-19s | %9s %9s\n", "workload", "n", "engine (batched)",
+                "one call/sprite", "floor", "LOVE", "/floor", "/LOVE");
+    for (const char* workload : kWorkloads) {
+        for (int n : counts) {
+            Figures engine = runEngine(workload, n, framesFor(n), true);
+            Figures single = runEngine(workload, n, n >= 20000 ? std::max(5, framesFor(n) / 6) : framesFor(n), false);
+            Figures floor = runFloor(workload, n, framesFor(n));
+            Figures lv = loveFigures[std::string(workload) + std::to_string(n)];
+            char loveText[64] = "-", loveRatio[16] = "-";
+            if (lv.valid) {
+                std::snprintf(loveText, sizeof loveText, "%6.2f / %6.2f %4.0f", lv.median, lv.p95, lv.drawCalls);
+                std::snprintf(loveRatio, sizeof loveRatio, "%.2f", engine.median / lv.median);
+            }
+            std::printf("%-10s %6d | %6.2f / %6.2f %5.0f %5.2f | %6.2f %6.0f | %6.2f %2.0f %4.2f | %-19s | %9.2f %9s\n",
+                        workload, n, engine.median, engine.p95, engine.drawCalls, engine.cpu, single.median,
+                        single.drawCalls, floor.median, floor.drawCalls, floor.cpu, loveText,
+                        engine.median / floor.median, loveRatio);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
