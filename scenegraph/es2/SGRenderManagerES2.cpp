@@ -77,8 +77,10 @@ enum Attribute : GLuint { Position = 0, TexCoord = 1, Color = 2, Model = 3, Attr
 
 // A batch vertex: position, texture coordinate, colour, model transform (cos, sin, x, y).
 constexpr int kBatchFloats = 12;
-// Batched quads are indexed triangles, four vertices each, with 16-bit indices.
-constexpr int kMaxBatchQuads = 65536 / 4;
+// Batched quads are indexed triangles, four vertices each: 32-bit indices where the driver has
+// them (one call for a whole frame of sprites), else 16-bit ones.
+constexpr int kMaxBatchQuads = 65536;
+constexpr int kMaxBatchQuadsShortIndices = 65536 / 4;
 
 struct SharedState {
     EGLContext context = EGL_NO_CONTEXT;  // the context the objects below belong to
@@ -111,6 +113,8 @@ struct SharedState {
     float batchMvp[16] = {};
     float batchSpaceTrans[16] = {};
     GLuint quadIndices = 0;  // element buffer of the batch path's triangles
+    GLenum quadIndexType = GL_UNSIGNED_SHORT;
+    int maxBatchQuads = kMaxBatchQuadsShortIndices;
 
     bool batching = true;
     uint64_t drawCalls = 0;
@@ -184,7 +188,7 @@ void drawAtOffsets(GLenum mode, int count, const std::vector<SGRenderManagerES2:
             glUniformMatrix4fv(spaceLocation, 1, GL_FALSE, spaceShadow);
         }
         if (indexed)
-            glDrawElements(mode, count, GL_UNSIGNED_SHORT, nullptr);
+            glDrawElements(mode, count, s.quadIndexType, nullptr);
         else
             glDrawArrays(mode, 0, count);
         ++s.drawCalls;
@@ -281,14 +285,27 @@ void buildObjects() {
     }
 
     // Each quad's two triangles in the order a four-vertex strip draws them.
-    std::vector<uint16_t> indices;
-    indices.reserve(kMaxBatchQuads * 6);
-    for (int q = 0; q < kMaxBatchQuads; ++q)
-        for (int k : {0, 1, 2, 2, 1, 3}) indices.push_back(static_cast<uint16_t>(q * 4 + k));
+    const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    bool wide = extensions && std::strstr(extensions, "GL_OES_element_index_uint");
+    s.quadIndexType = wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    s.maxBatchQuads = wide ? kMaxBatchQuads : kMaxBatchQuadsShortIndices;
+    std::vector<uint32_t> wideIndices;
+    std::vector<uint16_t> shortIndices;
+    for (int q = 0; q < s.maxBatchQuads; ++q)
+        for (int k : {0, 1, 2, 2, 1, 3}) {
+            if (wide)
+                wideIndices.push_back(static_cast<uint32_t>(q * 4 + k));
+            else
+                shortIndices.push_back(static_cast<uint16_t>(q * 4 + k));
+        }
     glGenBuffers(1, &s.quadIndices);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s.quadIndices);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(uint16_t)),
-                 indices.data(), GL_STATIC_DRAW);
+    if (wide)
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(wideIndices.size() * sizeof(uint32_t)),
+                     wideIndices.data(), GL_STATIC_DRAW);
+    else
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(shortIndices.size() * sizeof(uint16_t)),
+                     shortIndices.data(), GL_STATIC_DRAW);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 
     glGenTextures(1, &s._whiteTexture);
@@ -629,7 +646,7 @@ void SGRenderManagerES2::submitQuad(const Quad& q) {
         return;
     }
     if (s.batchQuads > 0 && (s.batchTexture != q.texture || !(s.batchBlend == q.blend) ||
-                             s.batchOffsets != &offsets_ || s.batchQuads == kMaxBatchQuads))
+                             s.batchOffsets != &offsets_ || s.batchQuads == s.maxBatchQuads))
         flushBatch();
     if (s.batchQuads == 0) {
         s.batchTexture = q.texture;
