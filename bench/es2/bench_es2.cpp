@@ -71,7 +71,8 @@ std::vector<uint8_t> spritePixels() {
         for (int px = 0; px < kSprite; ++px) {
             double d = std::hypot(px - 7.5, py - 7.5) / 8.0;
             double a = std::clamp(1.0 - d, 0.0, 1.0);
-            for (double v : {px / 15.0, py / 15.0, 1.0, a}) out.push_back(static_cast<uint8_t>(std::floor(v * 255 + 0.5)));
+            for (double v : {px / 15.0, py / 15.0, 1.0, a})
+                out.push_back(static_cast<uint8_t>(std::floor(v * 255 + 0.5)));
         }
     return out;
 }
@@ -92,7 +93,8 @@ GLuint makeTexture() {
 std::vector<uint8_t> readBack() {
     std::vector<uint8_t> px(kWidth * kHeight * 4), out;
     glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-    for (int y = kHeight - 1; y >= 0; --y) out.insert(out.end(), px.begin() + y * kWidth * 4, px.begin() + (y + 1) * kWidth * 4);
+    for (int y = kHeight - 1; y >= 0; --y)
+        out.insert(out.end(), px.begin() + y * kWidth * 4, px.begin() + (y + 1) * kWidth * 4);
     return out;
 }
 
@@ -120,8 +122,8 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     SGRenderManagerES2::setBatching(batching);
     SGScene scene(nullptr, nullptr);
-    static_cast<SGClearNode*>(scene.defaultSpace().createNode(SGNodeClassClearNode))->color.value = {0.1f, 0.1f,
-                                                                                                      0.2f, 1};
+    static_cast<SGClearNode*>(scene.defaultSpace().createNode(SGNodeClassClearNode))->color.value = {
+        0.1f, 0.1f, 0.2f, 1};
     auto* ortho = static_cast<SGOrtho2DSpace*>(scene.createSpace(SGNodeClassOrtho2DSpace));
     ortho->width.setValue(kWidth);
     ortho->height.setValue(kHeight);
@@ -197,7 +199,9 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
             draws += SGRenderManagerES2::drawCallCount() - d0;
         }
     }
-    if (getenv("DUMP")) plat::gl::writePNG(std::string("/tmp/eng_") + workload + std::to_string(n) + ".png", kWidth, kHeight, readBack(), nullptr);
+    if (getenv("DUMP"))
+        plat::gl::writePNG(std::string("/tmp/eng_") + workload + std::to_string(n) + ".png", kWidth, kHeight,
+                           readBack(), nullptr);
     SGRenderManagerES2::textureDeleted(texture);
     glDeleteTextures(1, &texture);
     SGRenderManagerES2::setBatching(true);
@@ -209,7 +213,8 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
 Figures runFloor(const std::string& workload, int n, int frames) {
     const char* vs =
         "attribute vec2 p; attribute vec2 uv; attribute vec4 c; varying vec2 v_uv; varying vec4 v_c;\n"
-        "void main() { v_uv = uv; v_c = c; gl_Position = vec4(p.x / 160.0 - 1.0, p.y / 120.0 - 1.0, 0.0, 1.0); }";
+        "void main() { v_uv = uv; v_c = c; gl_Position = vec4(p.x / 160.0 - 1.0, p.y / 120.0 - 1.0, 0.0, "
+        "1.0); }";
     const char* fs =
         "precision mediump float; uniform sampler2D t; varying vec2 v_uv; varying vec4 v_c;\n"
         "void main() { gl_FragColor = texture2D(t, v_uv) * v_c; }";
@@ -235,19 +240,21 @@ Figures runFloor(const std::string& workload, int n, int frames) {
     GLuint elements = 0;
     glGenBuffers(1, &elements);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, elements);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * 4), indices.data(), GL_STATIC_DRAW);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * 4), indices.data(),
+                 GL_STATIC_DRAW);
     for (int i = 0; i < 3; ++i) glEnableVertexAttribArray(i);
     glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 32, v.data());
     glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 32, v.data() + 2);
     glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 32, v.data() + 4);
 
-    auto quad = [&](int i, float x, float y, float half, float angle, const float (&c)[4]) {
+    auto quad = [&](int i, float x, float y, float half, float angle, const float(&c)[4]) {
         float s = std::sin(angle), co = std::cos(angle);
         const float corner[4][4] = {{-1, 1, 0, 1}, {1, 1, 1, 1}, {-1, -1, 0, 0}, {1, -1, 1, 0}};
         float* out = v.data() + static_cast<size_t>(i) * 32;
         for (const auto& k : corner) {
             float dx = k[0] * half, dy = k[1] * half;
-            const float vertex[8] = {x + dx * co - dy * s, y + dx * s + dy * co, k[2], k[3], c[0], c[1], c[2], c[3]};
+            const float vertex[8] = {
+                x + dx * co - dy * s, y + dx * s + dy * co, k[2], k[3], c[0], c[1], c[2], c[3]};
             std::copy(std::begin(vertex), std::end(vertex), out);
             out += 8;
         }
@@ -302,7 +309,9 @@ Figures runFloor(const std::string& workload, int n, int frames) {
             cpu += c1 - c0;
         }
     }
-    if (getenv("DUMP")) plat::gl::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth, kHeight, readBack(), nullptr);
+    if (getenv("DUMP"))
+        plat::gl::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth,
+                           kHeight, readBack(), nullptr);
     for (int i = 0; i < 3; ++i) glDisableVertexAttribArray(i);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     glDeleteBuffers(1, &elements);
@@ -316,7 +325,8 @@ std::map<std::string, Figures> runLove(const std::vector<int>& counts, int frame
     std::map<std::string, Figures> out;
     std::string file = "/tmp/bench_es2_love_" + std::to_string(getpid()) + ".txt";
     std::ostringstream cmd;
-    cmd << "timeout 1800 xvfb-run -a -s '-screen 0 640x480x24' love '" << DK_BENCH_LOVE_DIR << "' " << file << " " << frames;
+    cmd << "timeout 1800 xvfb-run -a -s '-screen 0 640x480x24' love '" << DK_BENCH_LOVE_DIR << "' " << file
+        << " " << frames;
     for (int n : counts) cmd << " " << n;
     cmd << " > /dev/null 2>&1";
     if (std::system(cmd.str().c_str()) != 0) {
@@ -337,7 +347,8 @@ std::map<std::string, Figures> runLove(const std::vector<int>& counts, int frame
 
 }  // namespace
 
-constexpr const char* kTunables = "glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=1073741824";
+constexpr const char* kTunables =
+    "glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=1073741824";
 
 int main(int argc, char** argv) {
     bool asIs = false;
@@ -374,8 +385,8 @@ int main(int argc, char** argv) {
 
     if (!only.empty()) {  // one workload through the engine alone, for profiling
         Figures f = runEngine(only, onlyCount, 300, true);
-        std::printf("%s %d: %.2f / %.2f ms, %.0f draw calls, %.2f ms cpu\n", only.c_str(), onlyCount, f.median, f.p95,
-                    f.drawCalls, f.cpu);
+        std::printf("%s %d: %.2f / %.2f ms, %.0f draw calls, %.2f ms cpu\n", only.c_str(), onlyCount,
+                    f.median, f.p95, f.drawCalls, f.cpu);
         return 0;
     }
     std::vector<int> counts = {1000, 5000, 20000};
@@ -383,26 +394,32 @@ int main(int argc, char** argv) {
     std::map<std::string, Figures> loveFigures;
     if (love) loveFigures = runLove(counts, quick ? 10 : 120);
 
-    std::printf("malloc tunables: %s\n", std::getenv("GLIBC_TUNABLES") ? std::getenv("GLIBC_TUNABLES") : "as is");
-    std::printf("320x240 on %s; milliseconds per frame (median / p95), draw calls per frame, main-thread CPU ms\n",
-                reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    std::printf("malloc tunables: %s\n",
+                std::getenv("GLIBC_TUNABLES") ? std::getenv("GLIBC_TUNABLES") : "as is");
+    std::printf(
+        "320x240 on %s; milliseconds per frame (median / p95), draw calls per frame, main-thread CPU ms\n",
+        reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     std::printf("%-10s %6s | %-25s | %-15s | %-15s | %-19s | %9s %9s\n", "workload", "n", "engine (batched)",
                 "one call/sprite", "floor", "LOVE", "/floor", "/LOVE");
     for (const char* workload : kWorkloads) {
         for (int n : counts) {
             Figures engine = runEngine(workload, n, framesFor(n), true);
-            Figures single = runEngine(workload, n, n >= 20000 ? std::max(5, framesFor(n) / 6) : framesFor(n), false);
+            Figures single =
+                runEngine(workload, n, n >= 20000 ? std::max(5, framesFor(n) / 6) : framesFor(n), false);
             Figures floor = runFloor(workload, n, framesFor(n));
             Figures lv = loveFigures[std::string(workload) + std::to_string(n)];
             char loveText[64] = "-", loveRatio[16] = "-";
             if (lv.valid) {
-                std::snprintf(loveText, sizeof loveText, "%6.2f / %6.2f %4.0f", lv.median, lv.p95, lv.drawCalls);
+                std::snprintf(loveText, sizeof loveText, "%6.2f / %6.2f %4.0f", lv.median, lv.p95,
+                              lv.drawCalls);
                 std::snprintf(loveRatio, sizeof loveRatio, "%.2f", engine.median / lv.median);
             }
-            std::printf("%-10s %6d | %6.2f / %6.2f %5.0f %5.2f | %6.2f %6.0f | %6.2f %2.0f %4.2f | %-19s | %9.2f %9s\n",
-                        workload, n, engine.median, engine.p95, engine.drawCalls, engine.cpu, single.median,
-                        single.drawCalls, floor.median, floor.drawCalls, floor.cpu, loveText,
-                        engine.median / floor.median, loveRatio);
+            std::printf(
+                "%-10s %6d | %6.2f / %6.2f %5.0f %5.2f | %6.2f %6.0f | %6.2f %2.0f %4.2f | %-19s | %9.2f "
+                "%9s\n",
+                workload, n, engine.median, engine.p95, engine.drawCalls, engine.cpu, single.median,
+                single.drawCalls, floor.median, floor.drawCalls, floor.cpu, loveText,
+                engine.median / floor.median, loveRatio);
             std::fflush(stdout);
         }
     }

@@ -398,8 +398,8 @@ void SGRenderManagerES2::setUpGL() {
     SharedState& s = S();
     // The objects of an earlier call are kept while they still exist in this context; a new
     // context (whose names mean nothing for the old objects) gets its own.
-    bool keep = s.context == context && usable(s._program) && glIsProgram(s._program) &&
-                glIsTexture(s._whiteTexture);
+    bool keep =
+        s.context == context && usable(s._program) && glIsProgram(s._program) && glIsTexture(s._whiteTexture);
     s.context = context;
     if (!keep) buildObjects();
     if (usable(s._program)) resetState();
@@ -514,8 +514,12 @@ void SGRenderManagerES2::drawSpace(SGSpace* space) {
 void SGRenderManagerES2::drawOrtho2DSpace(SGSpace* node) {
     flushBatch();
     auto* space = static_cast<SGOrtho2DSpace*>(node);
-    float in[7] = {space->x.numberValue(),    space->y.numberValue(),   space->width.numberValue(),
-                   space->height.numberValue(), space->near.numberValue(), space->far.numberValue(),
+    float in[7] = {space->x.numberValue(),
+                   space->y.numberValue(),
+                   space->width.numberValue(),
+                   space->height.numberValue(),
+                   space->near.numberValue(),
+                   space->far.numberValue(),
                    space->modelRotation.numberValue()};
     Cache& cache = caches_[node];
     if (!cache.valid || std::memcmp(cache.inputs, in, sizeof in) != 0) {
@@ -583,7 +587,8 @@ void SGRenderManagerES2::drawReplicator(SGSpace* node) {
         std::vector<Offset> list = offsets_;
         for (int32_t i = 1; i < copies && list.size() + offsets_.size() <= kMaxOffsets; ++i)
             for (const auto& [ox, oy] : offsets_)
-                list.emplace_back(ox + static_cast<float>(i) * spacing * c, oy + static_cast<float>(i) * spacing * s);
+                list.emplace_back(ox + static_cast<float>(i) * spacing * c,
+                                  oy + static_cast<float>(i) * spacing * s);
         handOffsets(replicator, std::move(list));
     }
     replicator->render();
@@ -678,8 +683,8 @@ void SGRenderManagerES2::submitQuad(const Quad& q) {
 namespace {
 
 void setQuadCorners(float (&corners)[4][4], float hw, float hh, const SGTextureRect& tr) {
-    const float v[4][4] = {{-hw, hh, tr.x0, tr.y1}, {hw, hh, tr.x1, tr.y1}, {-hw, -hh, tr.x0, tr.y0},
-                           {hw, -hh, tr.x1, tr.y0}};
+    const float v[4][4] = {
+        {-hw, hh, tr.x0, tr.y1}, {hw, hh, tr.x1, tr.y1}, {-hw, -hh, tr.x0, tr.y0}, {hw, -hh, tr.x1, tr.y0}};
     std::memcpy(corners, v, sizeof v);
 }
 
@@ -701,7 +706,7 @@ void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r) {
     }
     bindTexture(q.texture);
     setModelMatrix(q.x, q.y, q.angle);
-    const float v[8] = {-r.halfWidth, r.halfHeight, r.halfWidth,  r.halfHeight,
+    const float v[8] = {-r.halfWidth, r.halfHeight,  r.halfWidth, r.halfHeight,
                         -r.halfWidth, -r.halfHeight, r.halfWidth, -r.halfHeight};
     drawArrays(GL_TRIANGLE_STRIP, 4, v, false, false);
 }
@@ -761,9 +766,10 @@ void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     SharedState& s = S();
     bool batched = s.batching && usable(s.batchProgram);
     bool textured = r.drawImage.textureWidth >= 1;
-    bool tiled = textured && (r.horizontalWrapping == SGSpriteTiled ||
-                              (!(r.horizontalWrapping == 0 && r.verticalWrapping == 0) &&
-                               r.verticalWrapping == SGSpriteTiled));
+    bool tiled =
+        textured &&
+        (r.horizontalWrapping == SGSpriteTiled ||
+         (!(r.horizontalWrapping == 0 && r.verticalWrapping == 0) && r.verticalWrapping == SGSpriteTiled));
     if (!batched || tiled) {
         // One call for this sprite: colour and blending go through the caches now.
         flushBatch();

@@ -111,8 +111,8 @@ public:
 inline ::testing::AssertionResult near(const RGB& actual, const RGB& expected, int tolerance = 2) {
     for (int i = 0; i < 3; ++i)
         if (std::abs(actual[i] - expected[i]) > tolerance)
-            return ::testing::AssertionFailure() << "got (" << actual[0] << ", " << actual[1] << ", "
-                                                 << actual[2] << "), expected (" << expected[0] << ", "
-                                                 << expected[1] << ", " << expected[2] << ")";
+            return ::testing::AssertionFailure()
+                   << "got (" << actual[0] << ", " << actual[1] << ", " << actual[2] << "), expected ("
+                   << expected[0] << ", " << expected[1] << ", " << expected[2] << ")";
     return ::testing::AssertionSuccess();
 }

@@ -78,7 +78,8 @@ TEST_F(State, AttributePointersAreKeyedByLayoutNotJustAddress) {
     GLint program = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    glUniformMatrix4fv(glGetUniformLocation(static_cast<GLuint>(program), "u_mvpMatrix"), 1, GL_FALSE, identity);
+    glUniformMatrix4fv(glGetUniformLocation(static_cast<GLuint>(program), "u_mvpMatrix"), 1, GL_FALSE,
+                       identity);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -88,7 +89,7 @@ TEST_F(State, AttributePointersAreKeyedByLayoutNotJustAddress) {
 
     // Left half: (x, y, u, v, r, g, b, a), stride 32, sampling the top-right texel (green).
     std::vector<float> buffer(64, 0.0f);
-    const float left[] = {-1, 1, .75f, .75f, 1, 1, 1, 1, 0, 1,  .75f, .75f, 1, 1, 1, 1,
+    const float left[] = {-1, 1,  .75f, .75f, 1, 1, 1, 1, 0, 1,  .75f, .75f, 1, 1, 1, 1,
                           -1, -1, .75f, .75f, 1, 1, 1, 1, 0, -1, .75f, .75f, 1, 1, 1, 1};
     std::copy(std::begin(left), std::end(left), buffer.begin());
     manager.drawArrays(GL_TRIANGLE_STRIP, 4, buffer.data(), true, true);

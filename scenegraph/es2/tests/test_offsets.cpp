@@ -1,32 +1,7 @@
-// Render math shared with the ES1 renderer, and the copy offsets replicators and wrap spaces hand
-// to their contents.
+// The copy offsets replicators and wrap spaces hand to their contents.
 #include <gtest/gtest.h>
 
-#include "scenegraph/es2/SGRenderMath.h"
 #include "scenegraph/es2/tests/ES2TestScene.h"
-
-TEST(RenderMath, RotateIsCounterClockwiseAndSincosReducesDegrees) {
-    float out[8];
-    rotate4(10, 20, 2, 1, 90, out, 0);
-    // Top-left (-2, +1) turns to (-1, -2).
-    EXPECT_NEAR(out[0], 9, 1e-5);
-    EXPECT_NEAR(out[1], 18, 1e-5);
-    // Bottom-right (+2, -1) turns to (+1, +2).
-    EXPECT_NEAR(out[6], 11, 1e-5);
-    EXPECT_NEAR(out[7], 22, 1e-5);
-
-    float six[12];
-    rotate6(0, 0, 1, 1, 0, six, 2);
-    EXPECT_EQ(std::vector<float>(six, six + 12),
-              (std::vector<float>{-1, 1, -1, 1, 1, 1, -1, -1, 1, -1, 1, -1}));
-
-    float s, c, s2, c2;
-    sincos_d(450, s, c);
-    sincos_d(90, s2, c2);
-    EXPECT_EQ(s, s2);
-    EXPECT_EQ(c, c2);
-    EXPECT_EQ(s, 1.0f);
-}
 
 namespace {
 
