@@ -260,6 +260,9 @@ bool PVRTexture::createGLTexture() {
     }
     GLuint name = 0;
     glGenTextures(1, &name);
+    // The renderer caches the bound texture: leave the binding as it was found.
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
     glBindTexture(GL_TEXTURE_2D, name);
     _name = name;
     while (glGetError() != GL_NO_ERROR) {
@@ -278,6 +281,7 @@ bool PVRTexture::createGLTexture() {
             std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n",
                          static_cast<int>(i), err);
             glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+            glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
             return false;
         }
         width = std::max(width / 2, 1u);
@@ -291,6 +295,7 @@ bool PVRTexture::createGLTexture() {
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 1.0f);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
     _imageData.clear();
     return true;
 }

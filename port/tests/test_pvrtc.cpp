@@ -1,4 +1,5 @@
 // PVRTC files we build block by block, decoded in software to known colours.
+#include <GLES2/gl2.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -170,6 +171,22 @@ TEST_F(PVRTC, MipmapLevelsAndSmallSizes) {
     auto pixels = readTexture(image.texture, 8, 8);
     EXPECT_EQ(pixels[0], 255);
     image.freeImage();
+}
+
+TEST_F(PVRTC, UploadLeavesTheBoundTextureAsItWas) {
+    // The renderer trusts its cache of the bound texture across image loads.
+    GLuint bound = 0;
+    glGenTextures(1, &bound);
+    glBindTexture(GL_TEXTURE_2D, bound);
+    std::vector<uint8_t> level(32, 0);
+    SGImage image = load(pvrFile(8, 8, 25, level));
+    ASSERT_NE(image.texture, 0u);
+    GLint now = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &now);
+    EXPECT_EQ(static_cast<GLuint>(now), bound);
+    image.freeImage();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDeleteTextures(1, &bound);
 }
 
 TEST_F(PVRTC, MalformedFilesAreRefused) {
