@@ -226,7 +226,8 @@ DK_State* Host::newState() {
 void Host::bindFrame() {
     if (!gl) return;
     gl->makeCurrent();
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    // OpenGL ES 1.1 has no frame buffer objects: its surface is always the one drawn to.
+    if (gl->api() == plat::gl::Api::ES2) glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 bool Host::screenshot(const std::string& path) {

@@ -16,6 +16,7 @@
 #include "apps/dk-engine-cli/Commands.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/es1/SGRenderManagerES1.h"
 
 namespace {
 
@@ -104,7 +105,10 @@ bool scriptLoads(const std::string& path) {
 
 // The state the player's view sets up when it rebuilds its frame buffer.
 void setUpFrameState(int width, int height, bool es1) {
-    if (!es1) SGRenderManagerES2_setUpGL();
+    if (es1)
+        SGRenderManagerES1_setUpGL();
+    else
+        SGRenderManagerES2_setUpGL();
     glDisable(GL_CULL_FACE);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -134,6 +138,7 @@ int main(int argc, char** argv) {
     // As the player's GL view does: scenes made from now on draw with the renderer of the context.
     DKShouldUseGLES2 = !o.es1;
     SGRenderManagerES2::install();
+    SGRenderManagerES1::install();
     std::string glError;
     host.gl = plat::gl::HeadlessContext::create(o.width, o.height,
                                                 o.es1 ? plat::gl::Api::ES1 : plat::gl::Api::ES2, &glError);
