@@ -116,8 +116,16 @@ void SGRenderManagerES1::drawOrtho2DSpace(SGSpace* node) {
 
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
-    glLoadIdentity();
-    glOrthof(x, x + width, y, y + height, near, far);
+    if (width == 0.0f || height == 0.0f || near == far) {
+        // No view volume: glOrthof would refuse it and leave the identity, drawing the contents
+        // across the whole surface. A zero projection draws nothing, yet the contents still run
+        // (particles age), as they do under the ES2 renderer.
+        static const GLfloat zero[16] = {};
+        glLoadMatrixf(zero);
+    } else {
+        glLoadIdentity();
+        glOrthof(x, x + width, y, y + height, near, far);
+    }
     // The model-view matrix starts afresh: copies made by enclosing replicators or wrap spaces do
     // not reach into a nested ortho space.
     glMatrixMode(GL_MODELVIEW);

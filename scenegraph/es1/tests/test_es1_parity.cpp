@@ -224,3 +224,19 @@ TEST(Parity, TexturedAndPlainParticles) {
     ASSERT_TRUE(samePictures(p));
     EXPECT_FALSE(near(p.es1->at(48, 48), background));
 }
+
+TEST(Parity, SpritesInADegenerateOrthoSpaceDrawNothing) {
+    auto p = drawBoth([](RenderScene& s) {
+        auto* flat = static_cast<SGOrtho2DSpace*>(s.scene->createSpace(SGNodeClassOrtho2DSpace));
+        flat->height.setValue(64);  // width 0
+        flat->near.setValue(-1);
+        flat->far.setValue(1);
+        s.sprite(32, 32, 64, 64, {0, 1, 0, 1}, flat);
+        auto* thin = static_cast<SGOrtho2DSpace*>(s.scene->createSpace(SGNodeClassOrtho2DSpace));
+        thin->width.setValue(64);
+        thin->height.setValue(64);  // near equal to far
+        s.sprite(32, 32, 64, 64, {0, 0, 1, 1}, thin);
+    });
+    ASSERT_TRUE(samePictures(p));
+    EXPECT_TRUE(near(p.es1->at(32, 32), background));
+}
