@@ -127,8 +127,8 @@ public:
 inline ::testing::AssertionResult near(const RGBA& actual, const RGBA& expected, int tolerance = 2) {
     for (int i = 0; i < 3; ++i)
         if (std::abs(actual[i] - expected[i]) > tolerance)
-            return ::testing::AssertionFailure() << "got (" << actual[0] << ", " << actual[1] << ", "
-                                                 << actual[2] << "), expected (" << expected[0] << ", "
-                                                 << expected[1] << ", " << expected[2] << ")";
+            return ::testing::AssertionFailure()
+                   << "got (" << actual[0] << ", " << actual[1] << ", " << actual[2] << "), expected ("
+                   << expected[0] << ", " << expected[1] << ", " << expected[2] << ")";
     return ::testing::AssertionSuccess();
 }
