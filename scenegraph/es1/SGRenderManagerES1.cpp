@@ -250,8 +250,8 @@ void SGRenderManagerES1::renderFixedSprite(const SGSpriteDrawRecord& r) {
 
 void SGRenderManagerES1::renderTiledSprite(SGSpriteNode* sprite) {
     const SGSpriteDrawRecord& r = sprite->record;
-    // The shared layout is relative to the centre, its first tile at (-hw, -hh): that corner is
-    // where the tiles start, whatever the origin the array is stored from.
+    // The shared layout is already relative to the centre (its first tile at (-hw, -hh)), so the
+    // array needs no origin translation of its own.
     sprite->layoutTiles();
     SGSpriteTiles& tiles = sprite->tiles;
     tiles.tileOriginX = 0.0f;
@@ -260,7 +260,7 @@ void SGRenderManagerES1::renderTiledSprite(SGSpriteNode* sprite) {
     const float* vertices = tiles.tileVertices.data();
     glBindTexture(GL_TEXTURE_2D, r.drawImage.texture);
     glPushMatrix();
-    // Tiles land on whole units, so their shared edges fall on the same pixels frame after frame.
+    // Only tiled sprites are placed on the unit grid: their centre is rounded down.
     glTranslatef(std::floor(r.centerX), std::floor(r.centerY), 0);
     glRotatef(r.drawAngle, 0, 0, 1);
     glVertexPointer(2, GL_FLOAT, 16, vertices);
