@@ -15,8 +15,8 @@
 
 #include "apps/dk-engine-cli/Commands.h"
 #include "scenegraph/IRenderManager.h"
-#include "scenegraph/es2/SGRenderManagerES2.h"
 #include "scenegraph/es1/SGRenderManagerES1.h"
+#include "scenegraph/es2/SGRenderManagerES2.h"
 
 namespace {
 

@@ -73,14 +73,15 @@ struct Scene {
         std::vector<uint8_t> bytes;
         for (uint32_t p : texels)
             bytes.insert(bytes.end(), {uint8_t(p >> 24), uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)});
+        GLint bound = 0;  // put the binding back: the ES2 renderer caches it
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
         GLuint name = 0;
         glGenTextures(1, &name);
         glBindTexture(GL_TEXTURE_2D, name);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
-        SGRenderManagerES2::textureDeleted(0);  // the ES2 renderer caches bindings
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
         return {w, h, name, w, h, {0, 0, 1, 1}, premultiplied ? 1 : 0};
     }
     void frame() {
