@@ -21,8 +21,7 @@ SGColor lastClearColor = SGBlackColor;
 
 constexpr int kParticlesPerBatch = 5000;
 
-// Client arrays of the particle batches. Kept for the process, so the pointers GL last received
-// never point at freed memory.
+// Client arrays of the particle batches, reused from batch to batch and frame to frame.
 struct ParticleArrays {
     std::vector<float> positions;  // 2 floats per vertex
     std::vector<float> texCoords;  // 2 floats per vertex
