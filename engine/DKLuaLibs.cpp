@@ -3,6 +3,7 @@
 #include "engine/assets/DKAssetManagerLua.h"
 #include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
+#include "engine/sglua/SGLuaModule.h"
 #include "engine/sound/SoundManager.h"
 #include "engine/tablehelper/TableHelper.h"
 #include "port/DKPlatformPort.h"
@@ -15,7 +16,7 @@ const DKLuaLib dk_lualibs[] = {
     {LUA_IOLIBNAME, luaopen_io},
     {LUA_STRLIBNAME, luaopen_string},
     {LUA_MATHLIBNAME, luaopen_math},
-    {"scenegraph", nullptr},
+    {"scenegraph", luaopen_scenegraph},
     {"physics", luaopen_physics},
     {"tableHelper", luaopen_tableHelper},
     {"pgf", luaopen_PGF},

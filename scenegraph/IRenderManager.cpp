@@ -20,6 +20,10 @@ SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMak
     return std::exchange(makerFor(api), std::move(maker));
 }
 
+bool SGCanMakeRenderManager() {
+    return static_cast<bool>(makerFor(DKShouldUseGLES2 ? SGRenderAPI::ES2 : SGRenderAPI::ES1));
+}
+
 std::unique_ptr<IRenderManager> SGMakeRenderManager() {
     SGRenderAPI api = DKShouldUseGLES2 ? SGRenderAPI::ES2 : SGRenderAPI::ES1;
     const SGRenderManagerMaker& maker = makerFor(api);

@@ -36,6 +36,9 @@ SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMak
 // A new render manager of the renderer DKShouldUseGLES2 selects. Having none installed is a
 // programming error: the program stops with a message naming the missing renderer.
 std::unique_ptr<IRenderManager> SGMakeRenderManager();
+// Whether SGMakeRenderManager has a maker to call, so callers that can refuse (the script
+// binding) need not stop the program.
+bool SGCanMakeRenderManager();
 
 // Called by SGImage::freeImage with the deleted texture's name while DKShouldUseGLES2 is set, so
 // the ES2 renderer can forget a cached binding. Returns the previous handler.

@@ -4,10 +4,18 @@
 
 #include <cstdint>
 
+class SGObject;
+
+// Told of every object's destruction (the script binding forgets the handles it gave out). One
+// process-wide observer; null when nobody listens.
+inline void (*SGObjectDestroyedObserver)(SGObject* object) = nullptr;
+
 class SGObject {
 public:
     SGObject() = default;
-    virtual ~SGObject() = default;
+    virtual ~SGObject() {
+        if (SGObjectDestroyedObserver) SGObjectDestroyedObserver(this);
+    }
 
     SGObject(const SGObject&) = delete;
     SGObject& operator=(const SGObject&) = delete;

@@ -10,7 +10,11 @@
 #include "scenegraph/SGNode.h"
 
 class DKEngineAssetManager;
+// The sound effects manager (engine/sound), handed through to the sound player nodes.
+namespace dk {
 class SoundManager;
+}
+using dk::SoundManager;
 class SGSpace;
 
 // Makes a node of a class that lives above the scene graph (the loaders and the string-to-image

@@ -126,7 +126,21 @@ void DKAudioSource::unqueueBuffers() {
 // ---------------------------------------------------------------------------------------------
 // SoundManager
 
+namespace {
+
+std::set<const SoundManager*>& liveManagers() {
+    static std::set<const SoundManager*> live;
+    return live;
+}
+
+}  // namespace
+
+bool SoundManager::isLive(const SoundManager* manager) {
+    return manager && liveManagers().count(manager) != 0;
+}
+
 SoundManager::SoundManager() {
+    liveManagers().insert(this);
     ALCcontext* context = DKSoundContextOpen();
     if (context) {
         alcMakeContextCurrent(context);
@@ -137,6 +151,7 @@ SoundManager::SoundManager() {
 }
 
 SoundManager::~SoundManager() {
+    liveManagers().erase(this);
     ALCcontext* context = DKSoundContext();
     if (context) {
         DKCheckALError("SoundManager::~SoundManager");

@@ -73,6 +73,10 @@ public:
     void suspend();
     void resume();
 
+    // Whether `manager` exists now: scene nodes keep a plain pointer that a script can outlive by
+    // deleting its manager first.
+    static bool isLive(const SoundManager* manager);
+
     size_t freeCount() const { return freeSources.size(); }
     size_t reservedCount() const { return reservedSources.size(); }
     size_t playingCount() const { return playingSources.size(); }

@@ -1,0 +1,608 @@
+#include "engine/sglua/SGLuaModule.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "engine/assets/DKAssetManagerLua.h"
+#include "engine/sound/SoundManager.h"
+#include "platform/lua/LuaObject.h"
+#include "scenegraph/SGPortID.h"
+#include "scenegraph/SGScene.h"
+#include "scenegraph/nodes/SGAttributeNode.h"
+
+namespace {
+
+using plat::lua::absIndex;
+
+constexpr const char* kSoundManagerMT = "SoundManager.MT";
+
+// ---------------------------------------------------------------------------------------------
+// Live nodes. Node handles and port tables outlive their nodes (a space destroys its members
+// whenever the script removes them), so every node handed to a script is recorded here with a
+// serial number, and forgotten when it is destroyed. A handle carries the serial it was made
+// with: a node at a recycled address is a different serial, so a stale handle is always caught.
+
+struct LiveNodes {
+    std::unordered_map<const SGObject*, uint64_t> serials;
+    uint64_t nextSerial = 1;
+};
+
+// Never destroyed: nodes may outlive static destruction (a scene left to the process's end).
+LiveNodes& liveNodes() {
+    static LiveNodes* live = new LiveNodes;
+    return *live;
+}
+
+void forgetDestroyed(SGObject* object) {
+    liveNodes().serials.erase(object);
+}
+
+uint64_t serialFor(SGNode* node) {
+    LiveNodes& live = liveNodes();
+    auto [it, added] = live.serials.try_emplace(node, live.nextSerial);
+    if (added) ++live.nextSerial;
+    return it->second;
+}
+
+bool isLive(const SGNode* node) {
+    return liveNodes().serials.count(node) != 0;
+}
+
+// The userdata of a node handle. The pointer comes first, as the one-pointer script objects of
+// the other modules have it.
+struct NodeHandle {
+    SGNode* node;
+    uint64_t serial;
+};
+
+// Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier.
+char kKindsKey;
+char kPortNamesKey;
+
+enum Kind { kNotANode = 0, kPlainNode, kAttributeNode, kRenderNode, kSpace };
+
+void pushRegistryTable(lua_State* L, const char* key) {
+    lua_pushlightuserdata(L, const_cast<char*>(key));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+}
+
+const char* metatableForNode(const SGNode* node) {
+    uint32_t bits = node->nodeClass();
+    if (bits & SGNodeClassSpace) return SGLuaSpaceMT;
+    if (bits & SGNodeClassRenderNode) return SGLuaRenderNodeMT;
+    if (bits & SGNodeClassAttributeNode) return SGLuaAttributeNodeMT;
+    return SGLuaNodeMT;
+}
+
+// The handle at idx when it is one of the node kinds, else null.
+NodeHandle* toHandle(lua_State* L, int idx, Kind* kind = nullptr) {
+    idx = absIndex(L, idx);
+    if (lua_type(L, idx) != LUA_TUSERDATA || !lua_getmetatable(L, idx)) return nullptr;
+    pushRegistryTable(L, &kKindsKey);
+    lua_insert(L, -2);
+    lua_rawget(L, -2);
+    auto k = static_cast<Kind>(lua_tointeger(L, -1));
+    lua_pop(L, 2);
+    if (kind) *kind = k;
+    return k == kNotANode ? nullptr : static_cast<NodeHandle*>(lua_touserdata(L, idx));
+}
+
+SGNode* liveNode(lua_State* L, NodeHandle* handle) {
+    auto& serials = liveNodes().serials;
+    auto it = handle->node ? serials.find(handle->node) : serials.end();
+    if (it == serials.end() || it->second != handle->serial)
+        luaL_error(L, "scenegraph: node used after it was destroyed");
+    return handle->node;
+}
+
+SGNode* checkNode(lua_State* L, int idx) {
+    NodeHandle* handle = toHandle(L, idx);
+    if (!handle) luaL_error(L, "scenegraph: node expected, got %s", luaL_typename(L, absIndex(L, idx)));
+    return liveNode(L, handle);
+}
+
+template <class T>
+T* checkNodeOf(lua_State* L, int idx, const char* what) {
+    T* node = dynamic_cast<T*>(checkNode(L, idx));
+    if (!node) luaL_error(L, "scenegraph: %s expected", what);
+    return node;
+}
+
+SGScene* checkScene(lua_State* L, int idx) {
+    return plat::lua::checkObject<SGScene>(L, idx, SGLuaSceneMT);
+}
+
+uint32_t checkClass(lua_State* L, int idx) {
+    return static_cast<uint32_t>(luaL_checknumber(L, absIndex(L, idx)));
+}
+
+// Spaces, scenes and replicator and wrap nodes each make a render manager; without a renderer
+// for the current API that would stop the program.
+void checkRenderer(lua_State* L) {
+    if (!SGCanMakeRenderManager()) luaL_error(L, "scenegraph: no renderer is installed for this GL API");
+}
+
+bool makesRenderManager(uint32_t nodeClass) {
+    return nodeClass == SGNodeClassSpace || nodeClass == SGNodeClassReplicatorNode ||
+           nodeClass == SGNodeClassWrapNode;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Port tables: {[1] = light userdata of the node, [2] = port identifier}.
+
+SGPort* checkPort(lua_State* L, int idx) {
+    idx = absIndex(L, idx);
+    if (!lua_istable(L, idx)) luaL_error(L, "scenegraph: port expected, got %s", luaL_typename(L, idx));
+    lua_rawgeti(L, idx, 1);
+    lua_rawgeti(L, idx, 2);
+    auto* node = static_cast<SGNode*>(lua_touserdata(L, -2));
+    bool isId = lua_type(L, -1) == LUA_TNUMBER;
+    lua_Number id = lua_tonumber(L, -1);
+    lua_pop(L, 2);
+    if (!node || !isId || id < 0 || id >= SGPortIDCount || id != std::floor(id))
+        luaL_error(L, "scenegraph: malformed port table");
+    if (!isLive(node)) luaL_error(L, "scenegraph: port of a destroyed node");
+    SGPort* port = node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
+    if (!port) luaL_error(L, "scenegraph: the node has no port \"%s\"", SGPortNameForID(static_cast<SGPortID>(id)));
+    return port;
+}
+
+int32_t toInt32(lua_Number n) {
+    if (!(n == n)) return 0;
+    if (n >= 2147483647.0) return INT32_MAX;
+    if (n <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(n);  // truncation toward zero
+}
+
+template <class P>
+P* typedPort(lua_State* L, SGPort* port) {
+    auto* typed = dynamic_cast<P*>(port);
+    if (!typed) luaL_error(L, "scenegraph: port type does not match its value");
+    return typed;
+}
+
+void storeText(lua_State* L, SGPort* port, const char* text, size_t length, bool notify) {
+    auto* p = typedPort<SGStringPort>(L, port);
+    if (!notify)
+        p->value.assign(text, length);
+    else if (p->value.size() != length || std::memcmp(p->value.data(), text, length) != 0)
+        p->setValue(std::string(text, length));
+}
+
+// Stores a plain Lua value by the port's type. Returns false for the types that take values only
+// through connections (colour, sound, image).
+bool storePlain(lua_State* L, SGPort* port, int valueIdx, bool notify) {
+    switch (port->type()) {
+        case SGPortValueType::STRING:
+            if (lua_type(L, valueIdx) == LUA_TBOOLEAN) {
+                const char* text = lua_toboolean(L, valueIdx) ? "true" : "false";
+                storeText(L, port, text, std::strlen(text), notify);
+                return true;
+            }
+            [[fallthrough]];
+        case SGPortValueType::ASSETNAME: {
+            size_t length = 0;
+            // Numbers become text in Lua's own number format; tables, functions, nil store nothing.
+            const char* text = lua_isnil(L, valueIdx) ? nullptr : lua_tolstring(L, valueIdx, &length);
+            if (text) storeText(L, port, text, length, notify);
+            return true;
+        }
+        case SGPortValueType::NUMBER: {
+            auto* p = typedPort<SGNumberPort>(L, port);
+            auto number = static_cast<float>(lua_tonumber(L, valueIdx));
+            notify ? p->setValue(number) : void(p->value = number);
+            return true;
+        }
+        case SGPortValueType::INTEGER: {
+            auto* p = typedPort<SGIntegerPort>(L, port);
+            int32_t number = toInt32(lua_tonumber(L, valueIdx));
+            notify ? p->setValue(number) : void(p->value = number);
+            return true;
+        }
+        case SGPortValueType::BOOLEAN: {
+            auto* p = typedPort<SGBooleanPort>(L, port);
+            bool flag = lua_toboolean(L, valueIdx) != 0;
+            notify ? p->setValue(flag) : void(p->value = flag);
+            return true;
+        }
+        case SGPortValueType::COLOR:
+        case SGPortValueType::SOUND:
+        case SGPortValueType::IMAGE:
+            return false;
+        default:
+            luaL_error(L, "scenegraph: a port of type nil takes no value");
+            return false;
+    }
+}
+
+int portValue(lua_State* L) {
+    SGPort* port = checkPort(L, 1);
+    switch (port->type()) {
+        case SGPortValueType::STRING:
+        case SGPortValueType::ASSETNAME: {
+            std::string text = port->stringValue();
+            lua_pushlstring(L, text.data(), text.size());
+            break;
+        }
+        case SGPortValueType::NUMBER:
+            lua_pushnumber(L, port->numberValue());
+            break;
+        case SGPortValueType::INTEGER:
+            lua_pushnumber(L, port->intValue());
+            break;
+        case SGPortValueType::BOOLEAN:
+            lua_pushboolean(L, port->boolValue());
+            break;
+        default:
+            lua_pushnil(L);
+    }
+    return 1;
+}
+
+int portSetValue(lua_State* L) {
+    SGPort* port = checkPort(L, 1);
+    if (lua_istable(L, 2)) {
+        SGPort* source = checkPort(L, 2);
+        port->setValue(source);  // a connection closing a cycle is refused (and reported)
+        return 0;
+    }
+    if (!storePlain(L, port, 2, lua_toboolean(L, 3) != 0)) {
+        std::fputs("SGPort:setValue unhandled type", stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+SGAttributeNode* checkAttributeNode(lua_State* L, int idx) {
+    Kind kind = kNotANode;
+    NodeHandle* handle = toHandle(L, idx, &kind);
+    if (!handle || kind != kAttributeNode)
+        luaL_error(L, "scenegraph: attribute node expected, got %s", luaL_typename(L, absIndex(L, idx)));
+    auto* node = dynamic_cast<SGAttributeNode*>(liveNode(L, handle));
+    if (!node) luaL_error(L, "scenegraph: attribute node expected");
+    return node;
+}
+
+int portConnectToAttribute(lua_State* L) {
+    SGPort* port = checkPort(L, 1);
+    int object = lua_gettop(L);
+    int type = lua_type(L, object);
+    if (type != LUA_TTABLE && type != LUA_TUSERDATA)
+        luaL_error(L, "scenegraph: connectToAttribute needs an attribute object, got %s", luaL_typename(L, object));
+    lua_getfield(L, object, "getNode");
+    lua_pushvalue(L, object);
+    lua_call(L, 1, 1);  // unprotected: an error in the script's getNode reaches the caller
+    SGAttributeNode* node = checkAttributeNode(L, -1);
+    SGPort* value = node->valuePort();
+    if (!value) luaL_error(L, "scenegraph: the attribute node has no value");
+    // The port may have been resolved before getNode ran; make sure its node survived the call.
+    port = checkPort(L, 1);
+    port->setValue(value);
+    lua_pop(L, 1);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Node handles
+
+void pushNode(lua_State* L, SGNode* node) {
+    auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
+    handle->node = node;
+    handle->serial = serialFor(node);
+    luaL_getmetatable(L, metatableForNode(node));
+    lua_setmetatable(L, -2);
+}
+
+// `__index` of the node metatables. Upvalues: the metatable it is installed in, the port-name
+// table, the port metatable. Port names take precedence over methods; the port table is new on
+// every access (scripts may compare or change it), but nothing else is allocated.
+int nodeIndex(lua_State* L) {
+    if (lua_type(L, 2) == LUA_TSTRING) {
+        lua_pushvalue(L, 2);
+        lua_rawget(L, lua_upvalueindex(2));
+        if (!lua_isnil(L, -1)) {
+            lua_Integer id = lua_tointeger(L, -1);
+            SGNode* node = nullptr;
+            // The usual case: reached through this very metatable.
+            if (lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1) &&
+                lua_rawequal(L, -1, lua_upvalueindex(1))) {
+                lua_pop(L, 1);
+                node = liveNode(L, static_cast<NodeHandle*>(lua_touserdata(L, 1)));
+            } else {
+                node = checkNode(L, 1);
+            }
+            lua_createtable(L, 2, 0);
+            lua_pushlightuserdata(L, node);
+            lua_rawseti(L, -2, 1);
+            lua_pushinteger(L, id);
+            lua_rawseti(L, -2, 2);
+            lua_pushvalue(L, lua_upvalueindex(3));
+            lua_setmetatable(L, -2);
+            return 1;
+        }
+        lua_pop(L, 1);
+    }
+    lua_pushvalue(L, 2);
+    lua_gettable(L, lua_upvalueindex(1));  // follows the chain space -> render node -> node
+    return 1;
+}
+
+int nodeCompute(lua_State* L) {
+    checkNode(L, -1)->compute();
+    return 0;
+}
+
+int renderNodeGetLayer(lua_State* L) {
+    lua_pushinteger(L, checkNodeOf<SGRenderNode>(L, -1, "render node")->layer);
+    return 1;
+}
+
+int renderNodeSetLayer(lua_State* L) {
+    auto* node = checkNodeOf<SGRenderNode>(L, -2, "render node");
+    node->layer = toInt32(luaL_checknumber(L, absIndex(L, -1)));
+    return 0;
+}
+
+int spaceCreateNode(lua_State* L) {
+    auto* space = checkNodeOf<SGSpace>(L, -2, "space");
+    uint32_t nodeClass = checkClass(L, -1);
+    if (makesRenderManager(nodeClass)) checkRenderer(L);
+    SGNode* node = space->createNode(nodeClass);
+    if (node)
+        pushNode(L, node);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
+int spaceRemoveNode(lua_State* L) {
+    auto* space = checkNodeOf<SGSpace>(L, -2, "space");
+    if (!lua_isuserdata(L, -1)) {
+        std::fputs("Attempt to remove nil node\n", stdout);
+        std::fflush(stdout);
+        lua_getglobal(L, "logtrace");
+        lua_call(L, 0, 0);
+        return 0;
+    }
+    space->removeNode(checkNode(L, -1));
+    return 0;
+}
+
+int spaceSortRenderNodes(lua_State* L) {
+    checkNodeOf<SGSpace>(L, -1, "space")->sortRenderNodes();
+    return 0;
+}
+
+int spaceCountRenderNodes(lua_State* L) {
+    lua_pushinteger(L, checkNodeOf<SGSpace>(L, -1, "space")->countRenderNodes());
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attribute nodes: free-standing, owned by their handle until it is collected.
+
+int attributeNew(lua_State* L) {
+    auto type = static_cast<SGPortValueType>(toInt32(luaL_checknumber(L, lua_gettop(L))));
+    pushNode(L, new SGAttributeNode(type));
+    return 1;
+}
+
+int attributeSetValue(lua_State* L) {
+    SGAttributeNode* node = checkAttributeNode(L, 1);
+    SGPort* port = node->valuePort();
+    if (!port) return 0;
+    if (lua_istable(L, 2) || !storePlain(L, port, 2, lua_toboolean(L, 3) != 0)) {
+        std::fputs("AttributeNode:setValue unhandled type\n", stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+int attributeGc(lua_State* L) {
+    Kind kind = kNotANode;
+    NodeHandle* handle = toHandle(L, 1, &kind);
+    if (!handle || kind != kAttributeNode || !handle->node) return 0;
+    SGNode* node = handle->node;
+    handle->node = nullptr;
+    node->release();  // destroyed unless a connection still retains it
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scenes
+
+template <class T>
+T* optionalObject(lua_State* L, int idx, const char* mt) {
+    return lua_isnil(L, idx) ? nullptr : plat::lua::checkObject<T>(L, idx, mt);
+}
+
+int sceneNew(lua_State* L) {
+    auto* soundManager = optionalObject<SoundManager>(L, -2, kSoundManagerMT);
+    auto* assetManager = optionalObject<DKEngineAssetManager>(L, -1, DKAssetManagerMetatable);
+    checkRenderer(L);
+    plat::lua::pushObject(L, new SGScene(soundManager, assetManager), SGLuaSceneMT);
+    return 1;
+}
+
+int sceneDelete(lua_State* L) {
+    if (!plat::lua::toSlot<SGScene>(L, -1, SGLuaSceneMT))
+        luaL_error(L, "%s expected, got %s", SGLuaSceneMT, luaL_typename(L, absIndex(L, -1)));
+    SGScene* scene = plat::lua::takeObject<SGScene>(L, -1, SGLuaSceneMT);
+    if (!scene) luaL_error(L, "scenegraph: scene deleted twice");
+    scene->release();
+    return 0;
+}
+
+int sceneDefaultSpace(lua_State* L) {
+    pushNode(L, &checkScene(L, -1)->defaultSpace());
+    return 1;
+}
+
+int sceneCreateSpace(lua_State* L) {
+    SGScene* scene = checkScene(L, -2);
+    uint32_t nodeClass = checkClass(L, -1);
+    checkRenderer(L);
+    pushNode(L, scene->createSpace(nodeClass));
+    return 1;
+}
+
+int sceneRemoveSpace(lua_State* L) {
+    SGScene* scene = checkScene(L, -2);
+    if (auto* space = dynamic_cast<SGSpace*>(checkNode(L, -1))) scene->removeSpace(space);
+    return 0;
+}
+
+int sceneRender(lua_State* L) {
+    checkScene(L, -1)->render();
+    return 0;
+}
+
+int sceneRenderWithInitialState(lua_State* L) {
+    SGScene* scene = checkScene(L, -2);
+    scene->renderWithInitialState(*checkScene(L, -1));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration
+
+void setFunctions(lua_State* L, const luaL_Reg* functions) {
+    for (; functions->name; ++functions) {
+        lua_pushcfunction(L, functions->func);
+        lua_setfield(L, -2, functions->name);
+    }
+}
+
+// Sets the `__index` closure on the metatable on top and records it as a node kind.
+void setNodeIndex(lua_State* L, Kind kind) {
+    lua_pushvalue(L, -1);
+    pushRegistryTable(L, &kPortNamesKey);
+    luaL_getmetatable(L, SGLuaPortMT);
+    lua_pushcclosure(L, nodeIndex, 3);
+    lua_setfield(L, -2, "__index");
+    pushRegistryTable(L, &kKindsKey);
+    lua_pushvalue(L, -2);
+    lua_pushinteger(L, kind);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+}  // namespace
+
+void SGLuaPushNode(lua_State* L, SGNode* node) {
+    pushNode(L, node);
+}
+
+extern "C" int luaopen_scenegraph(lua_State* L) {
+    SGObjectDestroyedObserver = forgetDestroyed;
+
+    lua_pushlightuserdata(L, &kKindsKey);
+    lua_newtable(L);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushlightuserdata(L, &kPortNamesKey);
+    lua_createtable(L, 0, SGPortIDCount);
+    for (const auto& [name, id] : SGPortNameMap()) {
+        lua_pushinteger(L, static_cast<int>(id));
+        lua_setfield(L, -2, name.c_str());
+    }
+    lua_rawset(L, LUA_REGISTRYINDEX);
+
+    lua_newtable(L);  // the library
+    static const std::pair<const char*, int> constants[] = {
+        {"NIL", 0},
+        {"STRING", 1},
+        {"NUMBER", 2},
+        {"INTEGER", 3},
+        {"BOOLEAN", 4},
+        {"COLOR", 5},
+        {"SOUND", 6},
+        {"IMAGE", 7},
+        {"ASSETNAME", 8},
+        {"attributeNode", SGNodeClassAttributeNode},
+        {"arithmeticNode", SGNodeClassArithmeticNode},
+        {"assetLoaderNode", SGNodeClassAssetLoaderNode},
+        {"clearNode", SGNodeClassClearNode},
+        {"colorNode", SGNodeClassColorNode},
+        {"imageFlipNode", SGNodeClassImageFlipNode},
+        {"imageLoaderNode", SGNodeClassImageLoaderNode},
+        {"ortho2DSpace", SGNodeClassOrtho2DSpace},
+        {"particleSystemNode", SGNodeClassParticleSystemNode},
+        {"replicatorSpace", SGNodeClassReplicatorNode},
+        {"space", SGNodeClassSpace},
+        {"spriteNode", SGNodeClassSpriteNode},
+        {"soundListenerNode", SGNodeClassSoundListenerNode},
+        {"soundLoaderNode", SGNodeClassSoundLoaderNode},
+        {"soundPlayerNode", SGNodeClassSoundPlayerNode},
+        {"stringToImageNode", SGNodeClassStringToImageNode},
+        {"wrapSpace", SGNodeClassWrapNode},
+    };
+    for (const auto& [name, value] : constants) {
+        lua_pushinteger(L, value);
+        lua_setfield(L, -2, name);
+    }
+
+    static const luaL_Reg sceneFunctions[] = {{"new", sceneNew},
+                                              {"delete", sceneDelete},
+                                              {"defaultSpace", sceneDefaultSpace},
+                                              {"createSpace", sceneCreateSpace},
+                                              {"removeSpace", sceneRemoveSpace},
+                                              {"render", sceneRender},
+                                              {"renderWithInitialState", sceneRenderWithInitialState},
+                                              {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaSceneMT);
+    setFunctions(L, sceneFunctions);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "__index");
+    lua_setfield(L, -2, "scene");
+
+    static const luaL_Reg portFunctions[] = {{"value", portValue},
+                                             {"setValue", portSetValue},
+                                             {"connectToAttribute", portConnectToAttribute},
+                                             {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaPortMT);
+    setFunctions(L, portFunctions);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "__index");
+    lua_pop(L, 1);
+
+    static const luaL_Reg nodeFunctions[] = {{"compute", nodeCompute}, {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaNodeMT);
+    setFunctions(L, nodeFunctions);
+    setNodeIndex(L, kPlainNode);
+    lua_pop(L, 1);
+
+    static const luaL_Reg attributeFunctions[] = {
+        {"new", attributeNew}, {"setValue", attributeSetValue}, {"__gc", attributeGc}, {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaAttributeNodeMT);
+    setFunctions(L, attributeFunctions);
+    setNodeIndex(L, kAttributeNode);
+    lua_setfield(L, -2, "attributeNode");
+
+    static const luaL_Reg renderNodeFunctions[] = {
+        {"getLayer", renderNodeGetLayer}, {"setLayer", renderNodeSetLayer}, {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaRenderNodeMT);
+    luaL_getmetatable(L, SGLuaNodeMT);
+    lua_setmetatable(L, -2);
+    setFunctions(L, renderNodeFunctions);
+    setNodeIndex(L, kRenderNode);
+    lua_pop(L, 1);
+
+    static const luaL_Reg spaceFunctions[] = {{"createNode", spaceCreateNode},
+                                              {"removeNode", spaceRemoveNode},
+                                              {"sortRenderNodes", spaceSortRenderNodes},
+                                              {"countRenderNodes", spaceCountRenderNodes},
+                                              {nullptr, nullptr}};
+    luaL_newmetatable(L, SGLuaSpaceMT);
+    luaL_getmetatable(L, SGLuaRenderNodeMT);
+    lua_setmetatable(L, -2);
+    setFunctions(L, spaceFunctions);
+    setNodeIndex(L, kSpace);
+    lua_pop(L, 1);
+
+    lua_setglobal(L, "scenegraph");
+    return 0;
+}

@@ -1,0 +1,210 @@
+// The "scenegraph" module from Lua: its tables, ports by name, values by port type, connections,
+// and misuse that must stay a Lua error.
+#include "engine/sglua/tests/SGLuaTestState.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kScene = R"(
+    scene = scenegraph.scene.new(nil, nil)
+    ortho = scene:createSpace(scenegraph.ortho2DSpace)
+)";
+
+TEST_F(SGLuaTest, LibraryTablesAndMetatableChain) {
+    EXPECT_EQ(run("return type(scenegraph.attributeNode.new), type(scenegraph.attributeNode.setValue), "
+                  "scenegraph.space, scenegraph.ASSETNAME, scenegraph.imageFlipNode, scenegraph.wrapSpace"),
+              "function,function,1024,8,131072,65536");
+    EXPECT_EQ(run("local r = debug.getregistry() "
+                  "return getmetatable(r['scenegraph.spaceMT']) == r['scenegraph.renderNodeMT'], "
+                  "getmetatable(r['scenegraph.renderNodeMT']) == r['scenegraph.nodeMT'], "
+                  "getmetatable(r['scenegraph.attributeNodeMT']), "
+                  "scenegraph.scene == r['scenegraph.sceneMT'], scenegraph.scene.__index == scenegraph.scene"),
+              "true,true,nil,true,true");
+    // Methods fall through space -> render node -> node; port names come first.
+    EXPECT_EQ(run(std::string(kScene) +
+                  "local s = scene:defaultSpace() "
+                  "return type(ortho.compute), type(ortho.getLayer), type(ortho.createNode), "
+                  "getmetatable(ortho.x) == debug.getregistry()['scenegraph.portMT'], ortho.x[2], "
+                  "type(ortho.x[1]), ortho.x:value(), type(s.value), s.x == s.x, rawequal(s, scene:defaultSpace())"),
+              "function,function,function,true,28,userdata,0,table,false,false");
+}
+
+TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local text = scenegraph.attributeNode.new(scenegraph.STRING)
+        local out = {}
+        text.value:setValue(5) out[#out + 1] = text.value:value()
+        text.value:setValue(true) out[#out + 1] = text.value:value()
+        text.value:setValue(nil) out[#out + 1] = text.value:value()
+        text.value:setValue(1.5) out[#out + 1] = text.value:value()
+        local int = scenegraph.attributeNode.new(scenegraph.INTEGER)
+        int.value:setValue(3.7) out[#out + 1] = int.value:value()
+        int.value:setValue(-3.7) out[#out + 1] = int.value:value()
+        int.value:setValue("x") out[#out + 1] = int.value:value()
+        ortho.x:setValue("12.5", true) out[#out + 1] = ortho.x:value()
+        ortho.x:setValue(false) out[#out + 1] = ortho.x:value()
+        local flag = scenegraph.attributeNode.new(scenegraph.BOOLEAN)
+        flag:setValue(0) out[#out + 1] = tostring(flag.x:value())
+        local name = scenegraph.attributeNode.new(scenegraph.ASSETNAME)
+        name.value:setValue("logo") name.value:setValue(true) out[#out + 1] = name.value:value()
+        return table.concat(out, "|")
+    )"),
+              "5|true|true|1.5|3|-3|0|12.5|0|true|logo");
+}
+
+TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local text = scenegraph.attributeNode.new(scenegraph.STRING)
+        text:setValue("3.5", true)
+        ortho.y:setValue(9)
+        ortho.y:setValue(text.value)
+        local viaPort = ortho.y:value()
+        local attribute = { node = scenegraph.attributeNode.new(scenegraph.NUMBER) }
+        function attribute:getNode() return self.node end
+        attribute.node:setValue(0.25)
+        ortho.width:connectToAttribute(attribute)
+        -- a connection that would close a loop is refused
+        text.value:setValue(ortho.y)
+        return viaPort, ortho.width:value(), text.value:value()
+    )"),
+              "3.5,0.25,3.5");
+}
+
+TEST_F(SGLuaTest, UnusableAttributeValuesAreReported) {
+    // Standard output is captured through a temporary file.
+    fflush(stdout);
+    char buffer[256] = {};
+    FILE* captured = tmpfile();
+    int saved = dup(fileno(stdout));
+    dup2(fileno(captured), fileno(stdout));
+    std::string result = run(std::string(kScene) + R"(
+        local ok = pcall(function() scenegraph.attributeNode.new(7).value:setValue(1) end)
+        local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
+        a:setValue({}, true)
+        return ok, a.value:value()
+    )");
+    fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    rewind(captured);
+    size_t n = fread(buffer, 1, sizeof buffer - 1, captured);
+    fclose(captured);
+    // The type-7 node has no value port at all, so using its port is an error.
+    EXPECT_EQ(result, "false,0");
+    EXPECT_EQ(std::string(buffer, n),
+              "SGAttributeNode creation failed - unsupported type\nAttributeNode:setValue unhandled type\n");
+}
+
+TEST_F(SGLuaTest, RemoveNodeWithNilCallsLogtrace) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local calls = 0
+        function logtrace(...) calls = calls + 1 + select("#", ...) end
+        local space = scene:defaultSpace()
+        space:removeNode(nil)
+        space:removeNode(42)
+        logtrace = function() error("from logtrace") end
+        local ok, message = pcall(space.removeNode, space, nil)
+        return calls, ok, message:match("from logtrace") ~= nil
+    )"),
+              "2,false,true");
+}
+
+TEST_F(SGLuaTest, LayersAndCounts) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local inner = ortho:createNode(scenegraph.space)
+        inner:setLayer(5)
+        local second = ortho:createNode(scenegraph.space)
+        second:setLayer(-2)
+        ortho:sortRenderNodes()
+        return ortho:countRenderNodes(), inner:getLayer(), second:getLayer(),
+               ortho:createNode(2), ortho:createNode(scenegraph.ortho2DSpace)
+    )"),
+              "2,5,-2,nil,nil");
+    // The nested spaces are drawn by layer once sorted, after the scene's own spaces.
+    run("scene:render()");
+    ASSERT_EQ(renderers.drawn.size(), 4u);
+    EXPECT_EQ(renderers.drawn[2]->layer, -2);
+    EXPECT_EQ(renderers.drawn[3]->layer, 5);
+}
+
+TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
+    run(std::string(kScene) + R"(
+        inner = ortho:createNode(scenegraph.space)
+        innerX = ortho.x
+        other = scene:createSpace(scenegraph.space)
+    )");
+    EXPECT_EQ(run("ortho:removeNode(inner) return err(inner.getLayer, inner)"),
+              "scenegraph: node used after it was destroyed");
+    EXPECT_EQ(run("scene:removeSpace(other) return err(other.countRenderNodes, other)"),
+              "scenegraph: node used after it was destroyed");
+    EXPECT_EQ(run("scene:delete() return err(scene.delete, scene)"), "scenegraph: scene deleted twice");
+    EXPECT_EQ(run("return err(scene.render, scene)"), "scenegraph.sceneMT used after delete");
+    EXPECT_EQ(run("return err(function() return ortho.x end)"), "scenegraph: node used after it was destroyed");
+    EXPECT_EQ(run("return err(innerX.value, innerX)"), "scenegraph: port of a destroyed node");
+}
+
+TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
+    run(kScene);
+    const char* calls[] = {
+        "ortho.x.value({})",
+        "ortho.x.value({1, 2})",
+        "local p = ortho.x p[2] = 99 p:value()",
+        "local p = ortho.x p[2] = 1.5 p:value()",
+        "ortho.gain:value()",  // a name the ortho space has no port for
+        "ortho.x:setValue({})",
+        "ortho.x.setValue()",
+        "ortho.x:connectToAttribute(nil)",
+        "ortho.x:connectToAttribute({ getNode = function() return ortho end })",
+        "scenegraph.scene.new(1, nil)",
+        "scenegraph.scene.new(nil, scene)",
+        "scenegraph.scene.delete(ortho)",
+        "scene.defaultSpace(nil)",
+        "scene:createSpace(nil)",
+        "scene:removeSpace({})",
+        "ortho.createNode(nil, nil)",
+        "ortho:createNode('x')",
+        "ortho:removeNode(newproxy())",
+        "ortho.setLayer(scene, 1)",
+        "ortho.compute(nil)",
+        "scenegraph.attributeNode.setValue(ortho, 1)",
+        "scenegraph.attributeNode.new(nil)",
+        "getmetatable(ortho).__index({}, 'x')",
+        "scene:renderWithInitialState(nil)",
+    };
+    for (const char* call : calls) EXPECT_EQ(run(std::string("return pcall(function() ") + call + " end)").rfind("false,", 0), 0u) << call;
+    EXPECT_EQ(run("return ortho.x:value()"), "0");
+}
+
+TEST_F(SGLuaTest, CollectedAttributeNodesLiveWhileConnected) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
+        a:setValue(7)
+        ortho.x:setValue(a.value)
+        local keep = a.value
+        a = nil
+        collectgarbage() collectgarbage()
+        local stillThere = keep:value()
+        ortho.x:setValue(ortho.y)  -- drops the last reference
+        return stillThere, err(keep.value, keep)
+    )"),
+              "7,scenegraph: port of a destroyed node");
+}
+
+TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
+    EXPECT_EQ(run("sm = soundManager.new() s = scenegraph.scene.new(sm, nil) "
+                  "return s:defaultSpace():countRenderNodes()"),
+              "0");
+    EXPECT_EQ(run("sm:delete() return err(scenegraph.scene.new, sm, nil)"), "SoundManager.MT used after delete");
+    SGRenderManagerMaker es1 = SGSetRenderManagerMaker(SGRenderAPI::ES1, nullptr);
+    SGRenderManagerMaker es2 = SGSetRenderManagerMaker(SGRenderAPI::ES2, nullptr);
+    EXPECT_EQ(run("return err(scenegraph.scene.new, nil, nil)"), "scenegraph: no renderer is installed for this GL API");
+    EXPECT_EQ(run("return err(s.createSpace, s, 0)"), "scenegraph: no renderer is installed for this GL API");
+    SGSetRenderManagerMaker(SGRenderAPI::ES1, es1);
+    SGSetRenderManagerMaker(SGRenderAPI::ES2, es2);
+    run("s:delete()");
+}
+
+}  // namespace

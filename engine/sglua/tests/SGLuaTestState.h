@@ -1,0 +1,51 @@
+// A Lua state with the "scenegraph" module (and the sound manager module) open, render managers
+// that record instead of drawing, and a helper that runs a chunk and returns its results as text.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <lua.hpp>
+
+#include <string>
+
+#include "engine/sglua/SGLuaModule.h"
+#include "engine/sound/SoundManager.h"
+#include "scenegraph/tests/RecordingRenderManager.h"
+
+class SGLuaTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L = luaL_newstate();
+        luaL_openlibs(L);
+        luaopen_soundManager(L);
+        lua_pop(L, 1);
+        luaopen_scenegraph(L);
+        // err(f, ...): the message of the error f raises, without its position prefix.
+        run("function err(f, ...) local ok, m = pcall(f, ...) "
+            "return ok and 'no error' or (tostring(m):gsub('^[^:]*:%d+: ', '')) end");
+    }
+    void TearDown() override { lua_close(L); }
+
+    // The chunk's results joined by "," (tostring of each), or "error: MESSAGE".
+    std::string run(const std::string& chunk) {
+        int base = lua_gettop(L);
+        if (luaL_loadstring(L, chunk.c_str()) || lua_pcall(L, 0, LUA_MULTRET, 0)) {
+            std::string message = std::string("error: ") + lua_tostring(L, -1);
+            lua_settop(L, base);
+            return message;
+        }
+        std::string out;
+        lua_getglobal(L, "tostring");
+        for (int i = base + 1; i < lua_gettop(L); ++i) {
+            lua_pushvalue(L, -1);
+            lua_pushvalue(L, i);
+            lua_call(L, 1, 1);
+            out += (i == base + 1 ? "" : ",") + std::string(lua_tostring(L, -1));
+            lua_pop(L, 1);
+        }
+        lua_settop(L, base);
+        return out;
+    }
+
+    RecordingRenderers renderers;
+    lua_State* L = nullptr;
+};

@@ -1,0 +1,67 @@
+// The scene-graph nodes that put sound into a scene: the listener, placed on every frame, and the
+// player, which plays one sound through a source lent by the sound manager. They sit above the
+// scene graph, beside the manager they use.
+#pragma once
+
+#include "engine/sound/SoundManager.h"
+#include "scenegraph/SGNode.h"
+
+namespace dk {
+
+// Places the OpenAL listener at ("x", "y", -50) with gain "gain" on every compute. A render node
+// that the renderers do not draw; it stays dirty (its space computes it every frame anyway).
+class SGSoundListenerNode : public SGRenderNode {
+public:
+    SGSoundListenerNode();
+
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    SGNumberPort x{240};
+    SGNumberPort y{160};
+    SGNumberPort gain{1};
+};
+
+// Plays "sound" while "trigger" reads true; "pause", "resume" and "stop" act on every compute in
+// which they read true. Computes only when "playing" is read while dirty, or when asked.
+class SGSoundPlayerNode : public SGNode {
+public:
+    explicit SGSoundPlayerNode(SoundManager* manager);
+    // A held source stops calling back into the node. A sound that would never end by itself
+    // (looping or paused) is stopped, so the source comes back to the pool.
+    ~SGSoundPlayerNode() override;
+
+    void compute() override;
+    SGPort* portForID(SGPortID id) override;
+
+    // The finished callback installed in a lent source.
+    static void soundFinished(DKAudioSource* source);
+
+    SoundManager* soundManager;     // not owned; checked with SoundManager::isLive before use
+    DKAudioSource* source = nullptr;  // the lent source, null when none is held
+    bool queued = false;              // whether `source` has the sound's buffers queued
+
+    // Outputs first: members die in reverse order, and an input lists the outputs as destinations.
+    SGBooleanPort playing{false};
+    SGSoundPort sound;
+    SGNumberPort x{0};
+    SGNumberPort y{0};
+    SGNumberPort dx{0};
+    SGNumberPort dy{0};
+    SGBooleanPort sourceRelative{true};
+    SGNumberPort volume{1};
+    SGNumberPort pitch{1};
+    SGBooleanPort loop{false};
+    SGBooleanPort trigger{false};
+    SGBooleanPort stop{false};
+    SGBooleanPort pause{false};
+    SGBooleanPort resume{false};
+
+private:
+    SoundManager* liveManager() const { return SoundManager::isLive(soundManager) ? soundManager : nullptr; }
+
+    bool looping_ = false;  // what the held source was last told
+    bool paused_ = false;
+};
+
+}  // namespace dk
