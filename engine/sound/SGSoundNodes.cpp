@@ -178,4 +178,10 @@ void SGSoundPlayerNode::compute() {
     }
 }
 
+void DKInstallSoundNodeMakers() {
+    SGSetNodeMaker(SGNodeClassSoundListenerNode, [](SGSpace&) -> SGNode* { return new SGSoundListenerNode; });
+    SGSetNodeMaker(SGNodeClassSoundPlayerNode,
+                   [](SGSpace& space) -> SGNode* { return new SGSoundPlayerNode(space.soundManager()); });
+}
+
 }  // namespace dk

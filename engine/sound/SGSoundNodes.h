@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/sound/SoundManager.h"
-#include "scenegraph/SGNode.h"
+#include "scenegraph/SGSpace.h"
 
 namespace dk {
 
@@ -63,5 +63,9 @@ private:
     bool looping_ = false;  // what the held source was last told
     bool paused_ = false;
 };
+
+// Installs the makers SGSpace::createNode uses for the listener and the player (which gets the
+// space's sound manager). The "soundManager" library installs them when it opens.
+void DKInstallSoundNodeMakers();
 
 }  // namespace dk

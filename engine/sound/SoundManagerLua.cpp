@@ -1,4 +1,5 @@
 // The "soundManager" Lua module. Functions read the manager object as their last argument.
+#include "engine/sound/SGSoundNodes.h"
 #include "engine/sound/SoundManager.h"
 
 #include "platform/lua/LuaObject.h"
@@ -52,6 +53,7 @@ extern "C" int luaopen_soundManager(lua_State* L) {
     lua_pushvalue(L, -2);
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
+    dk::DKInstallSoundNodeMakers();  // scenes built by this state make sound nodes
     return 1;
 }
 
