@@ -2,10 +2,6 @@
 // and misuse that must stay a Lua error.
 #include "engine/sglua/tests/SGLuaTestState.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-
 namespace {
 
 constexpr const char* kScene = R"(
@@ -74,27 +70,16 @@ TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
 }
 
 TEST_F(SGLuaTest, UnusableAttributeValuesAreReported) {
-    // Standard output is captured through a temporary file.
-    fflush(stdout);
-    char buffer[256] = {};
-    FILE* captured = tmpfile();
-    int saved = dup(fileno(stdout));
-    dup2(fileno(captured), fileno(stdout));
-    std::string result = run(std::string(kScene) + R"(
+    std::string printed;
+    std::string result = runCapturing(std::string(kScene) + R"(
         local ok = pcall(function() scenegraph.attributeNode.new(7).value:setValue(1) end)
         local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
         a:setValue({}, true)
         return ok, a.value:value()
-    )");
-    fflush(stdout);
-    dup2(saved, fileno(stdout));
-    close(saved);
-    rewind(captured);
-    size_t n = fread(buffer, 1, sizeof buffer - 1, captured);
-    fclose(captured);
+    )", &printed);
     // The type-7 node has no value port at all, so using its port is an error.
     EXPECT_EQ(result, "false,0");
-    EXPECT_EQ(std::string(buffer, n),
+    EXPECT_EQ(printed,
               "SGAttributeNode creation failed - unsupported type\nAttributeNode:setValue unhandled type\n");
 }
 
@@ -205,6 +190,67 @@ TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
     SGSetRenderManagerMaker(SGRenderAPI::ES1, es1);
     SGSetRenderManagerMaker(SGRenderAPI::ES2, es2);
     run("s:delete()");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SGLuaTest, NodeTypesThroughTheModule) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local sprite = ortho:createNode(scenegraph.spriteNode)
+        local color = ortho:createNode(scenegraph.colorNode)
+        local add = ortho:createNode(scenegraph.arithmeticNode)
+        local mt = debug.getregistry()
+        return sprite.compute == mt['scenegraph.nodeMT'].compute, color.output[2], tostring(color.output:value()),
+               getmetatable(sprite) == mt['scenegraph.renderNodeMT'], getmetatable(add) == mt['scenegraph.nodeMT']
+    )"),
+              "true,4,nil,true,true");
+    // Without notify a reader that already computed keeps its result until something marks it.
+    EXPECT_EQ(run(R"(
+        local add = ortho:createNode(scenegraph.arithmeticNode)
+        add.input1:setValue(3, true)
+        local first = add.output:value()
+        add.input1:setValue(5)
+        local stale = add.output:value()
+        add.input1:setValue(5, true)  -- equal to what is stored: marks nothing
+        local same = add.output:value()
+        add.input2:setValue(1, true)
+        return first, stale, same, add.output:value()
+    )"),
+              "3,3,3,6");
+}
+
+TEST_F(SGLuaTest, SoundNodesAreMadeWithTheScenesManager) {
+    EXPECT_EQ(run(R"(
+        sm = soundManager.new()
+        local s = scenegraph.scene.new(sm, nil)
+        local space = s:defaultSpace()
+        local listener = space:createNode(scenegraph.soundListenerNode)
+        local player = space:createNode(scenegraph.soundPlayerNode)
+        player.trigger:setValue(true, true)
+        local idle = player.playing:value()  -- nothing to play: the source went straight back
+        s:render()
+        local r = debug.getregistry()
+        local out = { idle, listener.x:value(), listener:getLayer(), space:countRenderNodes(),
+                      getmetatable(player) == r['scenegraph.nodeMT'], player.sourceRelative:value() }
+        s:delete()
+        sm:delete()
+        return unpack(out)
+    )"),
+              "false,240,0,1,true,true");
+}
+
+TEST_F(SGLuaTest, PlainValuesOnColourPortsAreReported) {
+    std::string printed;
+    std::string result = runCapturing(std::string(kScene) + R"(
+        local sprite = ortho:createNode(scenegraph.spriteNode)
+        sprite.color:setValue(1, true)
+        sprite.image:setValue("logo")
+        return sprite.color:value()
+    )", &printed);
+    EXPECT_EQ(result, "nil");
+    EXPECT_EQ(printed, "SGPort:setValue unhandled typeSGPort:setValue unhandled type");
 }
 
 }  // namespace
