@@ -116,8 +116,30 @@ SGScene* checkScene(lua_State* L, int idx) {
     return plat::lua::checkObject<SGScene>(L, idx, SGLuaSceneMT);
 }
 
+int32_t toInt32(lua_Number n) {
+    if (!(n == n)) return 0;
+    if (n >= 2147483647.0) return INT32_MAX;
+    if (n <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(n);  // truncation toward zero
+}
+
 uint32_t checkClass(lua_State* L, int idx) {
-    return static_cast<uint32_t>(luaL_checknumber(L, absIndex(L, idx)));
+    return static_cast<uint32_t>(toInt32(luaL_checknumber(L, absIndex(L, idx))));
+}
+
+// Computing may call back into the scripts (a loader asks the script for an asset's path), and
+// such a callback must not destroy what is being computed. Counts the computations under way.
+int g_computing = 0;
+
+struct Computing {
+    Computing() { ++g_computing; }
+    ~Computing() { --g_computing; }  // also when a Lua error unwinds through it
+    Computing(const Computing&) = delete;
+    Computing& operator=(const Computing&) = delete;
+};
+
+void checkNotComputing(lua_State* L, const char* what) {
+    if (g_computing) luaL_error(L, "scenegraph: %s while the scene graph computes", what);
 }
 
 // Spaces, scenes and replicator and wrap nodes each make a render manager; without a renderer
@@ -139,7 +161,7 @@ SGPort* checkPort(lua_State* L, int idx) {
     if (!lua_istable(L, idx)) luaL_error(L, "scenegraph: port expected, got %s", luaL_typename(L, idx));
     lua_rawgeti(L, idx, 1);
     lua_rawgeti(L, idx, 2);
-    auto* node = static_cast<SGNode*>(lua_touserdata(L, -2));
+    auto* node = lua_type(L, -2) == LUA_TLIGHTUSERDATA ? static_cast<SGNode*>(lua_touserdata(L, -2)) : nullptr;
     bool isId = lua_type(L, -1) == LUA_TNUMBER;
     lua_Number id = lua_tonumber(L, -1);
     lua_pop(L, 2);
@@ -149,13 +171,6 @@ SGPort* checkPort(lua_State* L, int idx) {
     SGPort* port = node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
     if (!port) luaL_error(L, "scenegraph: the node has no port \"%s\"", SGPortNameForID(static_cast<SGPortID>(id)));
     return port;
-}
-
-int32_t toInt32(lua_Number n) {
-    if (!(n == n)) return 0;
-    if (n >= 2147483647.0) return INT32_MAX;
-    if (n <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(n);  // truncation toward zero
 }
 
 template <class P>
@@ -221,6 +236,7 @@ bool storePlain(lua_State* L, SGPort* port, int valueIdx, bool notify) {
 
 int portValue(lua_State* L) {
     SGPort* port = checkPort(L, 1);
+    Computing computing;
     switch (port->type()) {
         case SGPortValueType::STRING:
         case SGPortValueType::ASSETNAME: {
@@ -332,7 +348,9 @@ int nodeIndex(lua_State* L) {
 }
 
 int nodeCompute(lua_State* L) {
-    checkNode(L, -1)->compute();
+    SGNode* node = checkNode(L, -1);
+    Computing computing;
+    node->compute();
     return 0;
 }
 
@@ -350,6 +368,7 @@ int renderNodeSetLayer(lua_State* L) {
 int spaceCreateNode(lua_State* L) {
     auto* space = checkNodeOf<SGSpace>(L, -2, "space");
     uint32_t nodeClass = checkClass(L, -1);
+    checkNotComputing(L, "createNode");  // drawing walks the lists a new node joins
     if (makesRenderManager(nodeClass)) checkRenderer(L);
     SGNode* node = space->createNode(nodeClass);
     if (node)
@@ -361,6 +380,7 @@ int spaceCreateNode(lua_State* L) {
 
 int spaceRemoveNode(lua_State* L) {
     auto* space = checkNodeOf<SGSpace>(L, -2, "space");
+    checkNotComputing(L, "removeNode");
     if (!lua_isuserdata(L, -1)) {
         std::fputs("Attempt to remove nil node\n", stdout);
         std::fflush(stdout);
@@ -373,7 +393,9 @@ int spaceRemoveNode(lua_State* L) {
 }
 
 int spaceSortRenderNodes(lua_State* L) {
-    checkNodeOf<SGSpace>(L, -1, "space")->sortRenderNodes();
+    auto* space = checkNodeOf<SGSpace>(L, -1, "space");
+    checkNotComputing(L, "sortRenderNodes");
+    space->sortRenderNodes();
     return 0;
 }
 
@@ -431,8 +453,9 @@ int sceneNew(lua_State* L) {
 int sceneDelete(lua_State* L) {
     if (!plat::lua::toSlot<SGScene>(L, -1, SGLuaSceneMT))
         luaL_error(L, "%s expected, got %s", SGLuaSceneMT, luaL_typename(L, absIndex(L, -1)));
+    if (!*plat::lua::toSlot<SGScene>(L, -1, SGLuaSceneMT)) luaL_error(L, "scenegraph: scene deleted twice");
+    checkNotComputing(L, "delete");
     SGScene* scene = plat::lua::takeObject<SGScene>(L, -1, SGLuaSceneMT);
-    if (!scene) luaL_error(L, "scenegraph: scene deleted twice");
     scene->release();
     return 0;
 }
@@ -445,6 +468,7 @@ int sceneDefaultSpace(lua_State* L) {
 int sceneCreateSpace(lua_State* L) {
     SGScene* scene = checkScene(L, -2);
     uint32_t nodeClass = checkClass(L, -1);
+    checkNotComputing(L, "createSpace");
     checkRenderer(L);
     pushNode(L, scene->createSpace(nodeClass));
     return 1;
@@ -452,18 +476,24 @@ int sceneCreateSpace(lua_State* L) {
 
 int sceneRemoveSpace(lua_State* L) {
     SGScene* scene = checkScene(L, -2);
-    if (auto* space = dynamic_cast<SGSpace*>(checkNode(L, -1))) scene->removeSpace(space);
+    SGNode* node = checkNode(L, -1);
+    checkNotComputing(L, "removeSpace");
+    if (auto* space = dynamic_cast<SGSpace*>(node)) scene->removeSpace(space);
     return 0;
 }
 
 int sceneRender(lua_State* L) {
-    checkScene(L, -1)->render();
+    SGScene* scene = checkScene(L, -1);
+    Computing computing;
+    scene->render();
     return 0;
 }
 
 int sceneRenderWithInitialState(lua_State* L) {
     SGScene* scene = checkScene(L, -2);
-    scene->renderWithInitialState(*checkScene(L, -1));
+    SGScene* initial = checkScene(L, -1);
+    Computing computing;
+    scene->renderWithInitialState(*initial);
     return 0;
 }
 

@@ -2,6 +2,8 @@
 // and misuse that must stay a Lua error.
 #include "engine/sglua/tests/SGLuaTestState.h"
 
+#include "engine/assets/DKAssetManagerLua.h"
+
 namespace {
 
 constexpr const char* kScene = R"(
@@ -251,6 +253,37 @@ TEST_F(SGLuaTest, PlainValuesOnColourPortsAreReported) {
     )", &printed);
     EXPECT_EQ(result, "nil");
     EXPECT_EQ(printed, "SGPort:setValue unhandled typeSGPort:setValue unhandled type");
+}
+
+}  // namespace
+
+namespace {
+
+// A loader asks the script for paths while it computes; such a callback must not destroy or
+// rearrange what is being computed.
+TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
+    luaopen_assetManager(L);
+    lua_settop(L, 0);
+    EXPECT_EQ(run(R"(
+        am = assetManager.new()
+        scene = scenegraph.scene.new(nil, am)
+        local space = scene:defaultSpace()
+        local loader = space:createNode(scenegraph.imageLoaderNode)
+        local seen
+        project = { pathForImage = function()
+            seen = table.concat({ err(scene.delete, scene), err(space.removeNode, space, loader),
+                                  err(space.createNode, space, scenegraph.spriteNode) }, "|")
+            return nil
+        end }
+        loader.name:setValue("logo")
+        space:createNode(scenegraph.spriteNode).image:setValue(loader.asset)
+        scene:render()  -- the sprite reads its image: the loader computes
+        scene:delete()
+        am:delete()
+        return seen
+    )"),
+              "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
+              "computes|scenegraph: createNode while the scene graph computes");
 }
 
 }  // namespace
