@@ -32,7 +32,8 @@ double seconds(const std::function<void()>& f) {
     for (int run = 0; run < 5; ++run) {
         auto start = std::chrono::steady_clock::now();
         f();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best =
+            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }

@@ -161,7 +161,8 @@ SGPort* checkPort(lua_State* L, int idx) {
     if (!lua_istable(L, idx)) luaL_error(L, "scenegraph: port expected, got %s", luaL_typename(L, idx));
     lua_rawgeti(L, idx, 1);
     lua_rawgeti(L, idx, 2);
-    auto* node = lua_type(L, -2) == LUA_TLIGHTUSERDATA ? static_cast<SGNode*>(lua_touserdata(L, -2)) : nullptr;
+    auto* node =
+        lua_type(L, -2) == LUA_TLIGHTUSERDATA ? static_cast<SGNode*>(lua_touserdata(L, -2)) : nullptr;
     bool isId = lua_type(L, -1) == LUA_TNUMBER;
     lua_Number id = lua_tonumber(L, -1);
     lua_pop(L, 2);
@@ -169,7 +170,8 @@ SGPort* checkPort(lua_State* L, int idx) {
         luaL_error(L, "scenegraph: malformed port table");
     if (!isLive(node)) luaL_error(L, "scenegraph: port of a destroyed node");
     SGPort* port = node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
-    if (!port) luaL_error(L, "scenegraph: the node has no port \"%s\"", SGPortNameForID(static_cast<SGPortID>(id)));
+    if (!port)
+        luaL_error(L, "scenegraph: the node has no port \"%s\"", SGPortNameForID(static_cast<SGPortID>(id)));
     return port;
 }
 
@@ -288,7 +290,8 @@ int portConnectToAttribute(lua_State* L) {
     int object = lua_gettop(L);
     int type = lua_type(L, object);
     if (type != LUA_TTABLE && type != LUA_TUSERDATA)
-        luaL_error(L, "scenegraph: connectToAttribute needs an attribute object, got %s", luaL_typename(L, object));
+        luaL_error(L, "scenegraph: connectToAttribute needs an attribute object, got %s",
+                   luaL_typename(L, object));
     lua_getfield(L, object, "getNode");
     lua_pushvalue(L, object);
     lua_call(L, 1, 1);  // unprotected: an error in the script's getNode reaches the caller

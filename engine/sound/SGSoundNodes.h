@@ -37,7 +37,7 @@ public:
     // The finished callback installed in a lent source.
     static void soundFinished(DKAudioSource* source);
 
-    SoundManager* soundManager;     // not owned; checked with SoundManager::isLive before use
+    SoundManager* soundManager;       // not owned; checked with SoundManager::isLive before use
     DKAudioSource* source = nullptr;  // the lent source, null when none is held
     bool queued = false;              // whether `source` has the sound's buffers queued
 

@@ -15,18 +15,20 @@ TEST_F(SGLuaTest, LibraryTablesAndMetatableChain) {
     EXPECT_EQ(run("return type(scenegraph.attributeNode.new), type(scenegraph.attributeNode.setValue), "
                   "scenegraph.space, scenegraph.ASSETNAME, scenegraph.imageFlipNode, scenegraph.wrapSpace"),
               "function,function,1024,8,131072,65536");
-    EXPECT_EQ(run("local r = debug.getregistry() "
-                  "return getmetatable(r['scenegraph.spaceMT']) == r['scenegraph.renderNodeMT'], "
-                  "getmetatable(r['scenegraph.renderNodeMT']) == r['scenegraph.nodeMT'], "
-                  "getmetatable(r['scenegraph.attributeNodeMT']), "
-                  "scenegraph.scene == r['scenegraph.sceneMT'], scenegraph.scene.__index == scenegraph.scene"),
-              "true,true,nil,true,true");
+    EXPECT_EQ(
+        run("local r = debug.getregistry() "
+            "return getmetatable(r['scenegraph.spaceMT']) == r['scenegraph.renderNodeMT'], "
+            "getmetatable(r['scenegraph.renderNodeMT']) == r['scenegraph.nodeMT'], "
+            "getmetatable(r['scenegraph.attributeNodeMT']), "
+            "scenegraph.scene == r['scenegraph.sceneMT'], scenegraph.scene.__index == scenegraph.scene"),
+        "true,true,nil,true,true");
     // Methods fall through space -> render node -> node; port names come first.
     EXPECT_EQ(run(std::string(kScene) +
                   "local s = scene:defaultSpace() "
                   "return type(ortho.compute), type(ortho.getLayer), type(ortho.createNode), "
                   "getmetatable(ortho.x) == debug.getregistry()['scenegraph.portMT'], ortho.x[2], "
-                  "type(ortho.x[1]), ortho.x:value(), type(s.value), s.x == s.x, rawequal(s, scene:defaultSpace())"),
+                  "type(ortho.x[1]), ortho.x:value(), type(s.value), s.x == s.x, rawequal(s, "
+                  "scene:defaultSpace())"),
               "function,function,function,true,28,userdata,0,table,false,false");
 }
 
@@ -78,7 +80,8 @@ TEST_F(SGLuaTest, UnusableAttributeValuesAreReported) {
         local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
         a:setValue({}, true)
         return ok, a.value:value()
-    )", &printed);
+    )",
+                                      &printed);
     // The type-7 node has no value port at all, so using its port is an error.
     EXPECT_EQ(result, "false,0");
     EXPECT_EQ(printed,
@@ -129,7 +132,8 @@ TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
               "scenegraph: node used after it was destroyed");
     EXPECT_EQ(run("scene:delete() return err(scene.delete, scene)"), "scenegraph: scene deleted twice");
     EXPECT_EQ(run("return err(scene.render, scene)"), "scenegraph.sceneMT used after delete");
-    EXPECT_EQ(run("return err(function() return ortho.x end)"), "scenegraph: node used after it was destroyed");
+    EXPECT_EQ(run("return err(function() return ortho.x end)"),
+              "scenegraph: node used after it was destroyed");
     EXPECT_EQ(run("return err(innerX.value, innerX)"), "scenegraph: port of a destroyed node");
 }
 
@@ -161,7 +165,9 @@ TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
         "getmetatable(ortho).__index({}, 'x')",
         "scene:renderWithInitialState(nil)",
     };
-    for (const char* call : calls) EXPECT_EQ(run(std::string("return pcall(function() ") + call + " end)").rfind("false,", 0), 0u) << call;
+    for (const char* call : calls)
+        EXPECT_EQ(run(std::string("return pcall(function() ") + call + " end)").rfind("false,", 0), 0u)
+            << call;
     EXPECT_EQ(run("return ortho.x:value()"), "0");
 }
 
@@ -184,10 +190,12 @@ TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
     EXPECT_EQ(run("sm = soundManager.new() s = scenegraph.scene.new(sm, nil) "
                   "return s:defaultSpace():countRenderNodes()"),
               "0");
-    EXPECT_EQ(run("sm:delete() return err(scenegraph.scene.new, sm, nil)"), "SoundManager.MT used after delete");
+    EXPECT_EQ(run("sm:delete() return err(scenegraph.scene.new, sm, nil)"),
+              "SoundManager.MT used after delete");
     SGRenderManagerMaker es1 = SGSetRenderManagerMaker(SGRenderAPI::ES1, nullptr);
     SGRenderManagerMaker es2 = SGSetRenderManagerMaker(SGRenderAPI::ES2, nullptr);
-    EXPECT_EQ(run("return err(scenegraph.scene.new, nil, nil)"), "scenegraph: no renderer is installed for this GL API");
+    EXPECT_EQ(run("return err(scenegraph.scene.new, nil, nil)"),
+              "scenegraph: no renderer is installed for this GL API");
     EXPECT_EQ(run("return err(s.createSpace, s, 0)"), "scenegraph: no renderer is installed for this GL API");
     SGSetRenderManagerMaker(SGRenderAPI::ES1, es1);
     SGSetRenderManagerMaker(SGRenderAPI::ES2, es2);
@@ -250,7 +258,8 @@ TEST_F(SGLuaTest, PlainValuesOnColourPortsAreReported) {
         sprite.color:setValue(1, true)
         sprite.image:setValue("logo")
         return sprite.color:value()
-    )", &printed);
+    )",
+                                      &printed);
     EXPECT_EQ(result, "nil");
     EXPECT_EQ(printed, "SGPort:setValue unhandled typeSGPort:setValue unhandled type");
 }
@@ -264,7 +273,8 @@ namespace {
 TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
     luaopen_assetManager(L);
     lua_settop(L, 0);
-    EXPECT_EQ(run(R"(
+    EXPECT_EQ(
+        run(R"(
         am = assetManager.new()
         scene = scenegraph.scene.new(nil, am)
         local space = scene:defaultSpace()
@@ -282,8 +292,8 @@ TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
         am:delete()
         return seen
     )"),
-              "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
-              "computes|scenegraph: createNode while the scene graph computes");
+        "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
+        "computes|scenegraph: createNode while the scene graph computes");
 }
 
 }  // namespace

@@ -97,7 +97,8 @@ TEST_F(SGLuaPixelTest, AFrameShowsWhatTheScriptBuilt) {
         local c = view:createNode(scenegraph.colorNode)
         c.g:setValue(0) c.b:setValue(0)
         red.color:setValue(c.output)
-    )", 16, 16),
+    )",
+                      16, 16),
               (RGB{255, 0, 0}));
 }
 
