@@ -25,7 +25,10 @@ protected:
         run("function err(f, ...) local ok, m = pcall(f, ...) "
             "return ok and 'no error' or (tostring(m):gsub('^[^:]*:%d+: ', '')) end");
     }
-    void TearDown() override { lua_close(L); }
+    void TearDown() override {
+        run("if scene then pcall(scene.delete, scene) end");  // scenes live until deleted
+        lua_close(L);
+    }
 
     // The chunk's results joined by "," (tostring of each), or "error: MESSAGE".
     std::string run(const std::string& chunk) {
