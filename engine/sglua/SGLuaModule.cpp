@@ -526,10 +526,6 @@ void setNodeIndex(lua_State* L, Kind kind) {
 
 }  // namespace
 
-void SGLuaPushNode(lua_State* L, SGNode* node) {
-    pushNode(L, node);
-}
-
 extern "C" int luaopen_scenegraph(lua_State* L) {
     SGObjectDestroyedObserver = forgetDestroyed;
 
