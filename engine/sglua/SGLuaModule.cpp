@@ -18,8 +18,6 @@ namespace {
 
 using plat::lua::absIndex;
 
-constexpr const char* kSoundManagerMT = "SoundManager.MT";
-
 // ---------------------------------------------------------------------------------------------
 // Live nodes. Node handles and port tables outlive their nodes (a space destroys its members
 // whenever the script removes them), so every node handed to a script is recorded here with a
@@ -446,7 +444,7 @@ T* optionalObject(lua_State* L, int idx, const char* mt) {
 }
 
 int sceneNew(lua_State* L) {
-    auto* soundManager = optionalObject<SoundManager>(L, -2, kSoundManagerMT);
+    auto* soundManager = optionalObject<SoundManager>(L, -2, DKSoundManagerMetatable);
     auto* assetManager = optionalObject<DKEngineAssetManager>(L, -1, DKAssetManagerMetatable);
     checkRenderer(L);
     plat::lua::pushObject(L, new SGScene(soundManager, assetManager), SGLuaSceneMT);

@@ -91,6 +91,9 @@ private:
 
 }  // namespace dk
 
+// The registry metatable of the "soundManager" module's manager objects.
+inline constexpr const char* DKSoundManagerMetatable = "SoundManager.MT";
+
 // Entry points for the host, around audio interruptions.
 extern "C" {
 dk::SoundManager* SoundManager_FromLuaState(lua_State* L);

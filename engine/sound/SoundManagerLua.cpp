@@ -8,7 +8,7 @@ using dk::SoundManager;
 
 namespace {
 
-constexpr const char* kMetatable = "SoundManager.MT";
+constexpr const char* kMetatable = DKSoundManagerMetatable;
 
 // The manager held by the object on top of the stack; null after `delete`, when the functions
 // do nothing. Anything but a manager object is a Lua error.
