@@ -1,5 +1,5 @@
 // A Lua state with the "scenegraph" module (and the sound manager module) open, render managers
-// that record instead of drawing, and a helper that runs a chunk and returns its results as text.
+// that record instead of drawing, and chunks run with their results as text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include "engine/sglua/SGLuaModule.h"
 #include "engine/sound/SoundManager.h"
 #include "scenegraph/tests/RecordingRenderManager.h"
+#include "tests/support/TestSupport.h"
 
 class SGLuaTest : public ::testing::Test {
 protected:
@@ -30,26 +31,7 @@ protected:
         lua_close(L);
     }
 
-    // The chunk's results joined by "," (tostring of each), or "error: MESSAGE".
-    std::string run(const std::string& chunk) {
-        int base = lua_gettop(L);
-        if (luaL_loadstring(L, chunk.c_str()) || lua_pcall(L, 0, LUA_MULTRET, 0)) {
-            std::string message = std::string("error: ") + lua_tostring(L, -1);
-            lua_settop(L, base);
-            return message;
-        }
-        std::string out;
-        lua_getglobal(L, "tostring");
-        for (int i = base + 1; i < lua_gettop(L); ++i) {
-            lua_pushvalue(L, -1);
-            lua_pushvalue(L, i);
-            lua_call(L, 1, 1);
-            out += (i == base + 1 ? "" : ",") + std::string(lua_tostring(L, -1));
-            lua_pop(L, 1);
-        }
-        lua_settop(L, base);
-        return out;
-    }
+    std::string run(const std::string& chunk) { return dktest::runLua(L, chunk); }
 
     // run(chunk) with standard output captured into `printed`.
     std::string runCapturing(const std::string& chunk, std::string* printed) {
