@@ -93,24 +93,6 @@ TEST_F(SGSoundNodesTest, TriggerPlaysRestartsAndStopGivesTheSourceBack) {
     EXPECT_EQ(m.freeCount(), 32u);
 }
 
-TEST_F(SGSoundNodesTest, AnEndedSoundClearsPlayingWithoutMarkingReaders) {
-    SoundManager m;
-    SGSoundPlayerNode player(&m);
-    SGSoundPlayerNode reader(&m);
-    reader.loop.setValue(&player.playing);
-    player.sound.setValue(tone(0.02));
-    player.trigger.setValue(true);
-    ASSERT_TRUE(reader.loop.boolValue());
-    player.trigger.setValue(false);
-    player.dirty = false;
-    reader.dirty = false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    m.update();
-    EXPECT_FALSE(player.playing.value);
-    EXPECT_EQ(player.source, nullptr);
-    EXPECT_FALSE(reader.dirty);
-}
-
 TEST_F(SGSoundNodesTest, RelativeFlagComesFromTheStoredValueOnly) {
     SoundManager m;
     SGSoundPlayerNode player(&m);
