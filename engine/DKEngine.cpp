@@ -98,7 +98,6 @@ DK_State* DK_NewState(int /*unused*/) {
 void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
     lua_State* L = state->L;
     for (const DKLuaLib* lib = dk_lualibs; lib->name; ++lib) {
-        if (!lib->open) continue;
         lua_pushcfunction(L, lib->open);
         lua_pushstring(L, lib->name);
         pcallReported(L, 1, 0);

@@ -5,7 +5,7 @@
 
 struct DKLuaLib {
     const char* name;
-    lua_CFunction open;  // nullptr: the module is not part of this build yet
+    lua_CFunction open;
 };
 
 extern const DKLuaLib dk_lualibs[];
