@@ -1,14 +1,10 @@
-// The value nodes (arithmetic, attribute, colour, clear, image flip) and the replicator and wrap
+// The value nodes (arithmetic, attribute, colour, image flip) and the replicator and wrap
 // spaces: ports, defaults, computations, and what createNode makes.
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
 
 #include "scenegraph/SGScene.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
 #include "scenegraph/nodes/SGAttributeNode.h"
-#include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGColorNode.h"
 #include "scenegraph/nodes/SGImageFlipNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
@@ -29,11 +25,10 @@ struct Held {
     T* node;
 };
 
-std::vector<SGPortID> answeredIDs(SGNode* node) {
-    std::vector<SGPortID> ids;
-    for (int id = 0; id < SGPortIDCount; ++id)
-        if (node->portForID(static_cast<SGPortID>(id))) ids.push_back(static_cast<SGPortID>(id));
-    return ids;
+size_t answeredIDs(SGNode* node) {
+    size_t n = 0;
+    for (int id = 0; id < SGPortIDCount; ++id) n += node->portForID(static_cast<SGPortID>(id)) != nullptr;
+    return n;
 }
 
 }  // namespace
@@ -44,32 +39,16 @@ TEST(ArithmeticNode, OperationsByFirstCharacter) {
         const char* op;
         float a, b, expected;
     } cases[] = {
-        {"+", 3, 4, 7},        {"-", 3, 4, -1},  {"*", 3, 4, 12},     {"/", 3, 4, 0.75f},
-        {"%", 7, 4, 3},        {"%", -7, 4, -3}, {"s", 2, pi / 2, 2}, {"sin", 2, pi / 2, 2},
-        {"sub", 2, pi / 2, 2}, {"c", 3, 0, 3},   {"cos", 2, pi, -2},  {"x", 3, 4, 0},
-        {"", 3, 4, 0},         {"add", 3, 4, 0}, {"+-", 3, 4, 7},
+        {nullptr, 3, 4, 7},    {"-", 3, 4, -1},    {"*", 3, 4, 12}, {"/", 3, 4, 0.75f}, {"%", -7, 4, -3},
+        {"sub", 2, pi / 2, 2}, {"cos", 2, pi, -2}, {"", 3, 4, 0},   {"add", 3, 4, 0},   {"+-", 3, 4, 7},
     };
     for (const Case& c : cases) {
-        Held<SGArithmeticNode> node;
-        node->operation.setValue(c.op);
+        Held<SGArithmeticNode> node;  // adds until told otherwise
+        if (c.op) node->operation.setValue(c.op);
         node->input1.setValue(c.a);
         node->input2.setValue(c.b);
-        EXPECT_NEAR(node->output.numberValue(), c.expected, 1e-5f) << '"' << c.op << '"';
+        EXPECT_NEAR(node->output.numberValue(), c.expected, 1e-5f) << '"' << (c.op ? c.op : "") << '"';
     }
-}
-
-TEST(ArithmeticNode, DefaultsAddAndDivisionByZeroGivesTheFloatResult) {
-    Held<SGArithmeticNode> node;
-    EXPECT_EQ(node->operation.value, "+");
-    EXPECT_EQ(node->output.numberValue(), 0.0f);
-    EXPECT_EQ(answeredIDs(node.node), (std::vector<SGPortID>{SGPortID::input1, SGPortID::input2,
-                                                             SGPortID::operation, SGPortID::output}));
-
-    node->operation.setValue("/");
-    node->input1.setValue(1.0f);
-    EXPECT_EQ(node->output.numberValue(), std::numeric_limits<float>::infinity());
-    node->operation.setValue("%");
-    EXPECT_TRUE(std::isnan(node->output.numberValue()));
 }
 
 TEST(ArithmeticNode, AConnectedOperationIsIgnored) {
@@ -80,7 +59,6 @@ TEST(ArithmeticNode, AConnectedOperationIsIgnored) {
     node->input1.setValue(3.0f);
     node->input2.setValue(4.0f);
     EXPECT_EQ(node->output.numberValue(), 7.0f);
-    EXPECT_EQ(node->operation.stringValue(), "*");  // reading through it does see the source
 }
 
 TEST(ArithmeticNode, ANotifiedInputChangeReachesASpriteOnTheNextFrame) {
@@ -112,18 +90,13 @@ TEST(AttributeNode, PortClassFollowsTheTypeAndAnswersEveryName) {
         ASSERT_NE(port, nullptr);
         EXPECT_EQ(port->type(), c.type);
         EXPECT_EQ(port->stringValue(), c.text);
-        EXPECT_EQ(node->portForID(SGPortID::value), port);
-        EXPECT_EQ(node->portForID(SGPortID::x), port);
-        EXPECT_EQ(node->portForID(SGPortID::wrap), port);
-        EXPECT_TRUE(node->hasClass(SGNodeClassAttributeNode));
+        for (SGPortID id : {SGPortID::value, SGPortID::x, SGPortID::wrap})
+            EXPECT_EQ(node->portForID(id), port);
     }
-    Held<SGAttributeNode> number(SGPortValueType::NUMBER);
-    EXPECT_NE(dynamic_cast<SGNumberPort*>(number->valuePort()), nullptr);
 }
 
 TEST(AttributeNode, UnsupportedTypeIsReportedAndHasNoPort) {
-    for (SGPortValueType type : {SGPortValueType::NIL, SGPortValueType::COLOR, SGPortValueType::SOUND,
-                                 SGPortValueType::IMAGE, static_cast<SGPortValueType>(42)}) {
+    for (SGPortValueType type : {SGPortValueType::COLOR, static_cast<SGPortValueType>(42)}) {
         testing::internal::CaptureStdout();
         Held<SGAttributeNode> node(type);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -135,25 +108,10 @@ TEST(AttributeNode, UnsupportedTypeIsReportedAndHasNoPort) {
 
 TEST(ColorNode, ComposesUnclampedChannelsInOutput) {
     Held<SGColorNode> node;
-    EXPECT_EQ(node->output.colorValue(), SGWhiteColor);
     node->a.setValue(0.5f);
-    EXPECT_EQ(node->output.colorValue(), (SGColor{1, 1, 1, 0.5f}));
     node->r.setValue(2.0f);
     node->g.setValue(-1.0f);
     EXPECT_EQ(node->output.colorValue(), (SGColor{2, -1, 1, 0.5f}));
-    EXPECT_EQ(node->portForID(SGPortID::color), nullptr);
-    EXPECT_EQ(node->portForID(SGPortID::output), &node->output);
-    EXPECT_EQ(answeredIDs(node.node).size(), 5u);
-}
-
-TEST(ClearNode, BlackUntilSetAndOneColourPortForEveryName) {
-    Held<SGClearNode> node;
-    EXPECT_EQ(node->color.colorValue(), SGBlackColor);
-    EXPECT_EQ(node->portForID(SGPortID::color), &node->color);
-    EXPECT_EQ(node->portForID(SGPortID::value), &node->color);
-    EXPECT_EQ(node->nodeClass(), SGNodeClassRenderNode | SGNodeClassClearNode);
-    node->compute();
-    EXPECT_FALSE(node->dirty);
 }
 
 TEST(ImageFlipNode, FlipsTheRectangleOverTheSameTexture) {
@@ -175,21 +133,6 @@ TEST(ImageFlipNode, FlipsTheRectangleOverTheSameTexture) {
         SGImage out = node->output.imageValue();
         EXPECT_EQ(out.textureRect, c.expected);
         EXPECT_EQ(out.texture, 7u);
-        EXPECT_EQ(out.width, 64);
-        EXPECT_EQ(out.premultiplied, 1);
-    }
-}
-
-TEST(ImageFlipNode, FlagsReadThroughTextConversions) {
-    Held<SGImageFlipNode> node;
-    Held<SGAttributeNode> flag(SGPortValueType::STRING);
-    auto* text = static_cast<SGStringPort*>(flag->valuePort());
-    node->input.value.textureRect = {0, 0, 1, 1};
-    node->flipHorizontal.setValue(text);
-    // Texts read as booleans as whole numbers: "true" is false, "2" is true.
-    for (auto [value, flipped] : {std::pair{"true", false}, {"1", true}, {"0", false}, {"2", true}}) {
-        text->setValue(value);
-        EXPECT_EQ(node->output.imageValue().textureRect.x0, flipped ? 1.0f : 0.0f) << value;
     }
 }
 
@@ -210,31 +153,13 @@ TEST(CreateNode, MakesEveryNodeTypeASpaceMayHoldWithItsPorts) {
         SGNode* node = space.createNode(c.cls);
         ASSERT_NE(node, nullptr) << c.cls;
         EXPECT_EQ(node->nodeClass(), c.mask);
-        EXPECT_EQ(answeredIDs(node).size(), c.ports) << c.cls;
+        EXPECT_EQ(answeredIDs(node), c.ports) << c.cls;
         EXPECT_TRUE(node->dirty);
         EXPECT_EQ(space.nodes().back(), node);
     }
     EXPECT_EQ(space.countRenderNodes(), 6);
-    for (uint32_t cls : {2u, 8u, 128u, 2048u | 1u, 4u | 32u})
+    for (uint32_t cls : {0u, 2u, 8u, 128u, 2048u | 1u, 4u | 32u, 1024u | 128u, 0x80000000u})
         EXPECT_EQ(space.createNode(cls), nullptr) << cls;
-}
-
-TEST(ReplicatorAndWrap, PortsAndDefaults) {
-    RecordingRenderers renderers;
-    SGSpace space(nullptr, nullptr);
-    auto* replicator = static_cast<SGReplicatorNode*>(space.createNode(SGNodeClassReplicatorNode));
-    EXPECT_EQ(answeredIDs(replicator),
-              (std::vector<SGPortID>{SGPortID::angle, SGPortID::spacing, SGPortID::copies}));
-    EXPECT_EQ(replicator->copies.intValue(), 1);
-    EXPECT_EQ(replicator->spacing.numberValue(), 0.0f);
-
-    auto* wrap = static_cast<SGWrapNode*>(space.createNode(SGNodeClassWrapNode));
-    EXPECT_EQ(answeredIDs(wrap),
-              (std::vector<SGPortID>{SGPortID::x, SGPortID::y, SGPortID::wrapX, SGPortID::wrapY,
-                                     SGPortID::wrapWidth, SGPortID::wrapHeight}));
-    EXPECT_EQ(wrap->wrapX.boolValue(), false);
-    EXPECT_EQ(wrap->wrapWidth.numberValue(), 0.0f);
-    EXPECT_EQ(wrap->wrapX.type(), SGPortValueType::BOOLEAN);
 }
 
 TEST(ReplicatorAndWrap, ContentsComputeEveryFrameAndAreDrawnThroughTheirOwnManagers) {
@@ -256,10 +181,8 @@ TEST(ReplicatorAndWrap, ContentsComputeEveryFrameAndAreDrawnThroughTheirOwnManag
 
     // Asked to draw by a renderer, each draws its contents through its own manager.
     renderers.drawn.clear();
-    replicator->dirty = true;
     replicator->render();
     wrap->render();
-    EXPECT_FALSE(replicator->dirty);
     EXPECT_EQ(renderers.drawn, (std::vector<const SGRenderNode*>{inReplicator, inWrap}));
 }
 
@@ -281,7 +204,6 @@ TEST(CreateNode, ClassesMadeAboveTheSceneGraphComeFromInstalledMakers) {
     EXPECT_EQ(askedBy, &space);
     EXPECT_EQ(space.nodes(), std::vector<SGNode*>{made});
     EXPECT_EQ(space.createNode(SGNodeClassSoundPlayerNode), nullptr);  // the maker could not
-    EXPECT_EQ(space.nodes().size(), 1u);
     EXPECT_EQ(dynamic_cast<SumNode*>(space.createNode(SGNodeClassSpriteNode)), nullptr);
 
     EXPECT_TRUE(SGSetNodeMaker(SGNodeClassImageLoaderNode, {}));
