@@ -61,6 +61,26 @@ public:
         return s;
     }
 
+    template <class Node>
+    Node* make(SGNodeClass nodeClass, SGSpace* space = nullptr) {
+        return static_cast<Node*>((space ? space : ortho)->createNode(nodeClass));
+    }
+
+    // A spawning particle system of constant size and colour, at time 1.
+    SGParticleSystemNode* particles(int count, float x, float y, float size, SGColor color = SGWhiteColor) {
+        auto* p = make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
+        p->numParticles.setValue(count);
+        p->lifetime.setValue(10);
+        p->size.setValue(size);
+        p->sizeTarget.setValue(size);
+        p->color.value = p->colorTarget.value = color;
+        p->spawnParticles.setValue(true);
+        p->x.setValue(x);
+        p->y.setValue(y);
+        p->time.setValue(1);
+        return p;
+    }
+
     // A texture from RGBA rows listed top row first (stored bottom row first, as images are),
     // sampled nearest so probes see exact texels.
     // A non-zero `name` makes the texture under that name (GL ES lets any unused name be bound).

@@ -14,11 +14,11 @@ const std::vector<SGRenderManagerES2::Offset>& offsetsOf(SGSpace* space) {
 TEST(CopyOffsets, ReplicatorAndWrapSpace) {
     ES2Scene s(32, 32);
     ASSERT_TRUE(s.context) << s.failure;
-    auto* replicator = static_cast<SGReplicatorNode*>(s.ortho->createNode(SGNodeClassReplicatorNode));
+    auto* replicator = s.make<SGReplicatorNode>(SGNodeClassReplicatorNode);
     replicator->copies.setValue(3);
     replicator->spacing.setValue(10);
     replicator->angle.setValue(90);
-    auto* wrap = static_cast<SGWrapNode*>(replicator->createNode(SGNodeClassWrapNode));
+    auto* wrap = s.make<SGWrapNode>(SGNodeClassWrapNode, replicator);
     wrap->wrapX.setValue(true);
     wrap->wrapWidth.setValue(320);
     wrap->x.setValue(200);
