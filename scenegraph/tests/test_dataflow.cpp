@@ -40,27 +40,23 @@ TEST(Dataflow, NodeComputesOnFirstReadThenOncePerChange) {
 }
 
 TEST(Dataflow, ChangeRecomputesExactlyTheDownstreamOnce) {
-    // a -> b -> d and a -> c -> d (a diamond), plus a -> e.
+    // a -> b -> d and a -> c -> d: a diamond.
     Nodes nodes;
-    SumNode *a = nodes.make(), *b = nodes.make(), *c = nodes.make(), *d = nodes.make(), *e = nodes.make();
+    SumNode *a = nodes.make(), *b = nodes.make(), *c = nodes.make(), *d = nodes.make();
     b->input1.setValue(&a->output);
     c->input1.setValue(&a->output);
     d->input1.setValue(&b->output);
     d->input2.setValue(&c->output);
-    e->input1.setValue(&a->output);
     a->input1.setValue(1.0f);
     EXPECT_EQ(d->output.numberValue(), 2.0f);
-    EXPECT_EQ(e->output.numberValue(), 1.0f);
 
     b->input2.setValue(10.0f);  // only b and d lie downstream
     EXPECT_EQ(d->output.numberValue(), 12.0f);
-    EXPECT_EQ(e->output.numberValue(), 1.0f);
-    EXPECT_EQ(nodes.computes(), (std::vector<int>{1, 2, 1, 2, 1}));
+    EXPECT_EQ(nodes.computes(), (std::vector<int>{1, 2, 1, 2}));
 
     a->input1.setValue(5.0f);  // everything, each once however many paths reach it
     EXPECT_EQ(d->output.numberValue(), 20.0f);
-    EXPECT_EQ(e->output.numberValue(), 5.0f);
-    EXPECT_EQ(nodes.computes(), (std::vector<int>{2, 3, 2, 3, 2}));
+    EXPECT_EQ(nodes.computes(), (std::vector<int>{2, 3, 2, 3}));
 }
 
 TEST(Connections, ReadsGoThroughTheSourceConvertedByTheSource) {

@@ -123,9 +123,7 @@ TEST(ImageFlipNode, FlipsTheRectangleOverTheSameTexture) {
     struct Case {
         bool h, v;
         SGTextureRect expected;
-    } cases[] = {{true, false, {0.5f, 0, 0, 0.75f}},
-                 {false, true, {0, 0.75f, 0.5f, 0}},
-                 {true, true, {0.5f, 0.75f, 0, 0}}};
+    } cases[] = {{true, false, {0.5f, 0, 0, 0.75f}}, {true, true, {0.5f, 0.75f, 0, 0}}};
     for (const Case& c : cases) {
         node->flipHorizontal.setValue(c.h);
         node->flipVertical.setValue(c.v);
