@@ -28,6 +28,14 @@ protected:
         return states;
     }
 
+    // The emitter's pool and lives; spawning unless told otherwise.
+    void emitter(int32_t count, float lifetime, float lifestart = 0.0f, bool spawn = true) {
+        node->numParticles.setValue(count);
+        node->lifetime.setValue(lifetime);
+        node->lifestart.setValue(lifestart);
+        node->spawnParticles.setValue(spawn);
+    }
+
     static int count(const std::vector<SGParticleState>& states, SGParticleState::Kind kind) {
         int n = 0;
         for (const SGParticleState& s : states) n += s.kind == kind;
@@ -123,10 +131,7 @@ TEST_F(Particles, ParametersReachNewLivesOnTheNextFrameWithoutMarking) {
 }
 
 TEST_F(Particles, FirstLivesStartAtTheirBirthTimesWhileSpawning) {
-    node->numParticles.setValue(20);
-    node->lifestart.setValue(2.0f);
-    node->lifetime.setValue(10.0f);
-    node->spawnParticles.setValue(true);
+    emitter(20, 10.0f, 2.0f);
     EXPECT_EQ(count(frame(0.0f), SGParticleState::Hidden), 20);
     std::vector<SGParticleState> states = frame(1.0f);
     for (int i = 0; i < 20; ++i) {
@@ -138,9 +143,7 @@ TEST_F(Particles, FirstLivesStartAtTheirBirthTimesWhileSpawning) {
 }
 
 TEST_F(Particles, NothingIsBornWhileSpawningIsOffAndTheEmitterCanStartLater) {
-    node->numParticles.setValue(5);
-    node->lifestart.setValue(1.0f);
-    node->lifetime.setValue(4.0f);
+    emitter(5, 4.0f, 1.0f, false);
     for (float t : {0.5f, 2.0f, 3.0f}) EXPECT_EQ(count(frame(t), SGParticleState::Hidden), 5) << t;
     node->spawnParticles.setValue(true);
     EXPECT_EQ(count(frame(3.1f), SGParticleState::Alive), 5);
@@ -148,10 +151,7 @@ TEST_F(Particles, NothingIsBornWhileSpawningIsOffAndTheEmitterCanStartLater) {
 }
 
 TEST_F(Particles, NegativeLifestartRunsTheEmitterAhead) {
-    node->numParticles.setValue(8);
-    node->lifestart.setValue(-3.0f);
-    node->lifetime.setValue(8.0f);  // lives of 4 to 8: all still alive at time 0
-    node->spawnParticles.setValue(true);
+    emitter(8, 8.0f, -3.0f);  // lives of 4 to 8: all still alive at time 0
     node->speed.setValue(1.0f);
     std::vector<SGParticleState> states = frame(0.01f);
     ASSERT_EQ(count(states, SGParticleState::Alive), 8);
@@ -160,9 +160,7 @@ TEST_F(Particles, NegativeLifestartRunsTheEmitterAhead) {
 }
 
 TEST_F(Particles, ExpiredParticlesRespawnAtTheCurrentTimeOrRetire) {
-    node->numParticles.setValue(4);
-    node->lifetime.setValue(1.0f);
-    node->spawnParticles.setValue(true);
+    emitter(4, 1.0f);
     frame(0.0f);
     EXPECT_EQ(count(frame(0.01f), SGParticleState::Alive), 4);
     // At 1.5 every life (0.5 to 1 long) has ended: hidden for this frame and begun again.
@@ -179,9 +177,7 @@ TEST_F(Particles, ExpiredParticlesRespawnAtTheCurrentTimeOrRetire) {
 }
 
 TEST_F(Particles, ARetiredParticleDoesNotComeBackEarlyInTheGame) {
-    node->numParticles.setValue(1);
-    node->lifetime.setValue(4.0f);
-    node->spawnParticles.setValue(true);
+    emitter(1, 4.0f);
     frame(0.0f);
     frame(0.001f);
     SGParticle& p = node->particles[0];
@@ -190,9 +186,7 @@ TEST_F(Particles, ARetiredParticleDoesNotComeBackEarlyInTheGame) {
 }
 
 TEST_F(Particles, MotionSizeAndColourFollowTheParticlesAge) {
-    node->numParticles.setValue(1);
-    node->lifetime.setValue(10.0f);
-    node->spawnParticles.setValue(true);
+    emitter(1, 10.0f);
     node->direction.setValue(0.0f);
     node->speed.setValue(2.0f);
     node->gravityY.setValue(-4.0f);
@@ -226,9 +220,7 @@ TEST_F(Particles, MotionSizeAndColourFollowTheParticlesAge) {
 }
 
 TEST_F(Particles, PremultipliedTexturesScaleTheParticleColour) {
-    node->numParticles.setValue(1);
-    node->lifetime.setValue(10.0f);
-    node->spawnParticles.setValue(true);
+    emitter(1, 10.0f);
     node->colorTarget.value = {1, 0.5f, 0.2f, 0.5f};
     node->image.value = {8, 8, 3, 8, 8, {0, 0, 1, 1}, 1};
     frame(0.0f);
