@@ -3,6 +3,8 @@
 #include <GLES2/gl2.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "scenegraph/es2/SGRenderManagerES2.h"
 #include "scenegraph/es2/SGRenderMath.h"
 #include "scenegraph/es2/tests/ES2TestScene.h"
@@ -198,6 +200,53 @@ TEST_P(Pixels, SpritesOutsideEveryOrthoSpaceAndInADegenerateOneDrawNothing) {
     EXPECT_EQ(SGRenderManagerES2::drawCallCount() - before, 1u);  // only the sprite outside: no projection
     EXPECT_TRUE(near(s.at(32, 32), background));
     EXPECT_TRUE(near(s.at(1, 1), background));
+}
+
+// A scene of every drawable kind against a reviewed picture; DK_UPDATE_PICTURES=1 rewrites it.
+TEST_P(Pixels, WholeSceneMatchesItsPicture) {
+    SGImage image = quadrants();
+    SGSpriteNode* tiled = s.sprite(20, 48, 36, 24);
+    tiled->image.value = image;
+    tiled->horizontalWrapping.setValue(SGSpriteTiled);
+    tiled->verticalWrapping.setValue(SGSpriteTiled);
+    tiled->tileWidth.setValue(10);
+    tiled->tileHeight.setValue(10);
+    SGSpriteNode* turned = s.sprite(50, 48, 16, 16);
+    turned->image.value = image;
+    turned->angle.setValue(30);
+    auto* replicator = static_cast<SGReplicatorNode*>(s.ortho->createNode(SGNodeClassReplicatorNode));
+    replicator->copies.setValue(4);
+    replicator->spacing.setValue(9);
+    replicator->angle.setValue(20);
+    s.sprite(6, 8, 6, 6, {1, 0.5f, 0, 0.75f}, replicator)->blendingMode.setValue(SGBlendModeAdd);
+    auto* particles = static_cast<SGParticleSystemNode*>(s.ortho->createNode(SGNodeClassParticleSystemNode));
+    particles->numParticles.setValue(8);
+    particles->lifetime.setValue(10);
+    particles->size.setValue(4);
+    particles->sizeTarget.setValue(4);
+    particles->color.value = particles->colorTarget.value = {1, 1, 0, 0.5f};
+    particles->spawnParticles.setValue(true);
+    particles->x.setValue(52);
+    particles->y.setValue(16);
+    particles->speed.setValue(6);
+    particles->direction.setValue(135);
+    particles->time.setValue(1);
+    s.frame();
+
+    const std::string path = std::string(DK_TEST_DATA_DIR) + "/scene.png";
+    if (std::getenv("DK_UPDATE_PICTURES") && GetParam()) {
+        std::string error;
+        ASSERT_TRUE(plat::gl::writePNG(path, 64, 64, s.pixels, &error)) << error;
+    }
+    int width = 0, height = 0;
+    std::vector<uint8_t> expected;
+    std::string error;
+    ASSERT_TRUE(plat::gl::readPNG(path, &width, &height, &expected, &error)) << error;
+    ASSERT_EQ(expected.size(), s.pixels.size());
+    size_t off = 0;
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (i % 4 != 3) off += std::abs(int(expected[i]) - int(s.pixels[i])) > 2;
+    EXPECT_EQ(off, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Batching, Pixels, ::testing::Values(true, false),
