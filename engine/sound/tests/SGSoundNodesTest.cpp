@@ -14,18 +14,7 @@ namespace {
 
 class SGSoundNodesTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        for (auto& p : files) std::remove(p.c_str());
-    }
-    std::shared_ptr<SGSound> tone(double seconds) {
-        files.push_back(tempPath("node-tone" + std::to_string(files.size()) + ".caf"));
-        int frames = static_cast<int>(44100 * seconds);
-        EXPECT_TRUE(writeCaf(files.back(), CafDesc{44100, "lpcm", 2, 2, 1, 1, 16},
-                             le16(sine(frames, 1, 44100, 440, 0.5))));
-        auto sound = std::make_shared<SGSound>();
-        EXPECT_TRUE(sound->loadFromFile(files.back().c_str()));
-        return sound;
-    }
+    static std::shared_ptr<SGSound> tone(double seconds) { return toneSound(seconds); }
     static ALint sourceInt(DKAudioSource* s, ALenum what) {
         ALint v = -1;
         alGetSourcei(s->sourceName(), what, &v);
@@ -36,7 +25,6 @@ protected:
         node.dirty = true;
         return node.playing.boolValue();
     }
-    std::vector<std::string> files;
 };
 
 TEST_F(SGSoundNodesTest, ListenerIsPlacedFromItsPorts) {

@@ -23,21 +23,6 @@ void countFinished(DKAudioSource* source) {
 class SoundManagerTest : public ::testing::Test {
 protected:
     void SetUp() override { g_finished.clear(); }
-    void TearDown() override {
-        for (auto& p : files) std::remove(p.c_str());
-    }
-    // A short mono sound (`seconds` long) loaded into a shared SGSound.
-    std::shared_ptr<SGSound> shortSound(double seconds) {
-        files.push_back(tempPath("beep" + std::to_string(files.size()) + ".caf"));
-        int frames = static_cast<int>(44100 * seconds);
-        EXPECT_TRUE(writeCaf(files.back(), CafDesc{44100, "lpcm", 2, 2, 1, 1, 16},
-                             le16(sine(frames, 1, 44100, 440, 0.5))));
-        auto sound = std::make_shared<SGSound>();
-        EXPECT_TRUE(sound->loadFromFile(files.back().c_str()));
-        EXPECT_EQ(sound->bufferCount, 1);
-        return sound;
-    }
-    std::vector<std::string> files;
 };
 
 TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReused) {
@@ -93,7 +78,7 @@ TEST_F(SoundManagerTest, ReserveResetsPlacementButKeepsGainPitchLooping) {
 
 TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
     SoundManager m;
-    auto sound = shortSound(0.05);
+    auto sound = toneSound(0.05);
     std::weak_ptr<SGSound> weak = sound;
     DKAudioSource* ends = m.reserveSource();
     DKAudioSource* paused = m.reserveSource();
@@ -128,7 +113,7 @@ TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
 }
 
 TEST_F(SoundManagerTest, DeleteCallsBackPlayingSourcesOnly) {
-    auto sound = shortSound(1.0);
+    auto sound = toneSound(1.0);
     DKAudioSource *playing, *reserved;
     {
         SoundManager m;
@@ -157,7 +142,7 @@ TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
 
     DKAudioSource* s = second.reserveSource();
     s->setLooping(true);
-    s->queueBuffers(shortSound(0.05));
+    s->queueBuffers(toneSound(0.05));
     second.playSource(s);
     second.suspend();
     EXPECT_EQ(alcGetCurrentContext(), nullptr);
@@ -178,7 +163,7 @@ TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
 TEST_F(SoundManagerTest, SoundsLoadWhileSuspended) {
     SoundManager m;
     m.suspend();
-    auto sound = shortSound(0.01);
+    auto sound = toneSound(0.01);
     m.resume();
     EXPECT_TRUE(alIsBuffer(sound->buffers[0]));
 }
