@@ -182,22 +182,6 @@ TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
     run("s:delete()");
 }
 
-TEST_F(SGLuaTest, ValuesSetWithoutNotifyStayUnheard) {
-    // A reader that already computed keeps its result until something marks it.
-    EXPECT_EQ(run(std::string(kScene) + R"(
-        local add = ortho:createNode(scenegraph.arithmeticNode)
-        add.input1:setValue(3, true)
-        local first = add.output:value()
-        add.input1:setValue(5)
-        local stale = add.output:value()
-        add.input1:setValue(5, true)  -- equal to what is stored: marks nothing
-        local same = add.output:value()
-        add.input2:setValue(1, true)
-        return first, stale, same, add.output:value()
-    )"),
-              "3,3,3,6");
-}
-
 TEST_F(SGLuaTest, SoundNodesAreMadeWithTheScenesManager) {
     EXPECT_EQ(run(R"(
         sm = soundManager.new()
