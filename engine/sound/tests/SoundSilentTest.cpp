@@ -1,4 +1,5 @@
-// No audio device at all (a server, CI without sound): everything runs, quietly.
+// No audio device at all (a server, CI without sound): everything runs, quietly. The Lua module in
+// this mode is run by the sound CLI tests.
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
 #include "port/DKAudioDevice.h"
@@ -7,7 +8,6 @@
 #include "port/tests/MusicTestHelpers.h"
 
 #include <gtest/gtest.h>
-#include <lua.hpp>
 
 using namespace dk;
 using namespace dk::test;
@@ -71,18 +71,6 @@ TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
     EXPECT_TRUE(IsAACFilePlaying());
     DKPauseAACFile();
     DKStopAACFile();
-
-    // The Lua module too.
-    lua_State* L = luaL_newstate();
-    luaL_openlibs(L);
-    lua_pushcfunction(L, luaopen_soundManager);
-    lua_pushstring(L, "soundManager");
-    lua_call(L, 1, 0);
-    EXPECT_EQ(luaL_dostring(L, "sharedSoundManager = soundManager.new() sharedSoundManager:update()"), 0);
-    SoundManager_Suspend(SoundManager_FromLuaState(L));
-    SoundManager_Resume(SoundManager_FromLuaState(L));
-    EXPECT_EQ(luaL_dostring(L, "sharedSoundManager:delete()"), 0);
-    lua_close(L);
 
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
