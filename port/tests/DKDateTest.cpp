@@ -17,24 +17,19 @@ double g_monotonic = 1000.0;
 double g_wall = 0.0;
 const DKClockSource kFakeClock = {[] { return g_monotonic; }, [] { return g_wall; }};
 
-// Seconds since 1970 of a local date and time.
-double localTime(int year, int month, int day, int hour, int minute, int second, double fraction) {
+// Seconds since 1970 of 2014-03-05 14:07:09.25 local time.
+double localTime() {
     std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+    strptime("2014-03-05 14:07:09", "%Y-%m-%d %H:%M:%S", &tm);
     tm.tm_isdst = -1;
-    return static_cast<double>(std::mktime(&tm)) + fraction;
+    return static_cast<double>(std::mktime(&tm)) + 0.25;
 }
 
 class DKDateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_monotonic = 1000.0;
-        g_wall = localTime(2014, 3, 5, 14, 7, 9, 0.25);
+        g_wall = localTime();
         DKDate::setClockSource(&kFakeClock);
     }
     void TearDown() override { DKDate::setClockSource(nullptr); }
