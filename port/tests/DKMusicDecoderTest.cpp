@@ -71,7 +71,6 @@ std::vector<int16_t> decodeAll(DKMusicDecoder& d) {
     return all;
 }
 
-
 TEST(DKMusicDecoderTest, AacInMp4DecodesToTheEncodedTone) {
     const int rate = 44100;
     auto tone = test::sine(rate, 1, rate, 1000, 0.5);  // one second at 1 kHz

@@ -31,11 +31,11 @@ void expectTexel(const std::vector<uint8_t>& pixels, int width, int x, int y, st
 
 // w × h RGBA: the top row red, the bottom row green, everything else half-transparent orange.
 std::vector<uint8_t> markedRGBA(int w, int h) {
-    std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4);
+    const uint8_t top[] = {255, 0, 0, 255}, bottom[] = {0, 255, 0, 255}, middle[] = {200, 100, 50, 128};
+    std::vector<uint8_t> px;
     for (int y = 0; y < h; ++y) {
-        const uint8_t row[4] = {uint8_t(y == 0 ? 255 : y == h - 1 ? 0 : 200), uint8_t(y == 0 ? 0 : y == h - 1 ? 255 : 100),
-                                uint8_t(y == 0 || y == h - 1 ? 0 : 50), uint8_t(y == 0 || y == h - 1 ? 255 : 128)};
-        for (int x = 0; x < w; ++x) std::copy(row, row + 4, &px[(static_cast<size_t>(y) * w + x) * 4]);
+        const uint8_t* p = y == 0 ? top : y == h - 1 ? bottom : middle;
+        for (int x = 0; x < w; ++x) px.insert(px.end(), p, p + 4);
     }
     return px;
 }

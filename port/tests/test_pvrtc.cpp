@@ -97,7 +97,8 @@ TEST_F(PVRTC, FourBitModulationBlendsTheTwoColours) {
 TEST_F(PVRTC, TranslucentColoursAndPunchThrough) {
     // Mode bit set: value 1 is halfway, value 2 halfway with alpha 0, 3 is colour B.
     uint32_t modulation = 0 | 1u << 2 | 2u << 4 | 3u << 6;  // first row: 0, 1, 2, 3
-    SGImage image = load(pvrFile(8, 8, 25, sameBlocks(4, modulation, kTranslucentRedA | kOpaqueBlueB | 1u), 0xFF));
+    SGImage image =
+        load(pvrFile(8, 8, 25, sameBlocks(4, modulation, kTranslucentRedA | kOpaqueBlueB | 1u), 0xFF));
     ASSERT_NE(image.texture, 0u);
     auto pixels = readTexture(image.texture, 8, 8);
     auto at = [&](int x) { return &pixels[x * 4]; };

@@ -78,7 +78,8 @@ TEST_F(AssetNodes, SpacesMakeTheLoadersOnTheirAssetManager) {
     RecordingRenderers renderers;
     DKInstallAssetNodeMakers();
     SGSpace space(nullptr, manager.get());
-    for (uint32_t cls : {SGNodeClassImageLoaderNode, SGNodeClassSoundLoaderNode, SGNodeClassStringToImageNode})
+    for (uint32_t cls :
+         {SGNodeClassImageLoaderNode, SGNodeClassSoundLoaderNode, SGNodeClassStringToImageNode})
         ASSERT_TRUE(space.createNode(cls) && space.nodes().back()->hasClass(cls)) << cls;
     auto* loader = static_cast<SGImageLoaderNode*>(space.nodes()[0]);
     loader->name.setValue("a");

@@ -13,11 +13,11 @@ constexpr const char* kScene = R"(
 
 TEST_F(SGLuaTest, MethodsFallThroughTheNodeKinds) {
     // space -> render node -> node; port names come first, and each read is a fresh port object.
-    EXPECT_EQ(run(std::string(kScene) +
-                  "local s = scene:defaultSpace() "
-                  "return type(ortho.compute), type(ortho.getLayer), type(ortho.createNode), "
-                  "ortho.x[2], ortho.x:value(), s.x == s.x"),
-              "function,function,function,28,0,false");
+    EXPECT_EQ(
+        run(std::string(kScene) + "local s = scene:defaultSpace() "
+                                  "return type(ortho.compute), type(ortho.getLayer), type(ortho.createNode), "
+                                  "ortho.x[2], ortho.x:value(), s.x == s.x"),
+        "function,function,function,28,0,false");
 }
 
 TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {

@@ -176,8 +176,8 @@ TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABuffer) {
     std::string junk = file("junk.caf"), four = file("four.wav");
     ASSERT_TRUE(writeFile(junk, "caff\0\1\0\0desc garbage"));
     ASSERT_TRUE(writeWav(four, std::vector<int16_t>(16, 1), 4, 8000));  // more than two channels
-    for (const std::string& path : {std::string("/nonexistent/missing.wav"), std::string("/nonexistent/x.caf"), std::string("a"),
-                                    junk, four}) {
+    for (const std::string& path : {std::string("/nonexistent/missing.wav"),
+                                    std::string("/nonexistent/x.caf"), std::string("a"), junk, four}) {
         SGSound s;
         EXPECT_TRUE(s.loadFromFile(path.c_str())) << path;
         EXPECT_EQ(s.bufferCount, 0) << path;

@@ -64,8 +64,10 @@ TEST_F(SoundManagerTest, ReserveResetsPlacementButKeepsGainPitchLooping) {
         alGetSource3f(s->sourceName(), p, &v[0], &v[1], &v[2]);
         EXPECT_TRUE(v[0] == 0 && v[1] == 0 && v[2] == 0) << p;
     }
-    for (auto [p, want] : {std::pair{AL_ROLLOFF_FACTOR, 1.0f}, {AL_REFERENCE_DISTANCE, 50.0f},
-                           {AL_GAIN, 0.5f}, {AL_PITCH, 1.5f}}) {
+    for (auto [p, want] : {std::pair{AL_ROLLOFF_FACTOR, 1.0f},
+                           {AL_REFERENCE_DISTANCE, 50.0f},
+                           {AL_GAIN, 0.5f},
+                           {AL_PITCH, 1.5f}}) {
         alGetSourcef(s->sourceName(), p, &v[0]);
         EXPECT_EQ(v[0], want) << p;
     }
