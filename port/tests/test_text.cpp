@@ -3,6 +3,8 @@
 
 #include <GLES2/gl2.h>
 
+#include <algorithm>
+
 #include "port/DKTextures.h"
 #include "port/Texture2D.h"
 #include "port/tests/TextureTestSupport.h"
@@ -14,24 +16,23 @@ namespace {
 struct Ink {
     int minX = 1 << 30, maxX = -1, minY = 1 << 30, maxY = -1;
     bool premultiplied = true;  // white glyphs: every channel equals alpha
-    std::vector<int> rowsWithInk;
+    std::vector<int> perRow;    // inked pixels in each row
 };
 
 Ink inkOf(const SGImage& image, int pixelsWide, int pixelsHigh) {
     auto pixels = readTexture(image.texture, pixelsWide, pixelsHigh);
     Ink ink;
+    ink.perRow.assign(pixelsHigh, 0);
     for (int y = 0; y < pixelsHigh; ++y) {
-        bool any = false;
         for (int x = 0; x < pixelsWide; ++x) {
             const uint8_t* p = &pixels[(y * pixelsWide + x) * 4];
             if (p[0] != p[3] || p[1] != p[3] || p[2] != p[3]) ink.premultiplied = false;
             if (p[3] > 64) {
-                any = true;
+                ++ink.perRow[y];
                 ink.minX = std::min(ink.minX, x), ink.maxX = std::max(ink.maxX, x);
                 ink.minY = std::min(ink.minY, y), ink.maxY = std::max(ink.maxY, y);
             }
         }
-        if (any) ink.rowsWithInk.push_back(y);
     }
     return ink;
 }
@@ -39,8 +40,7 @@ Ink inkOf(const SGImage& image, int pixelsWide, int pixelsHigh) {
 // Separate runs of inked rows: one per line of text.
 int lineCount(const Ink& ink) {
     int lines = 0;
-    for (size_t i = 0; i < ink.rowsWithInk.size(); ++i)
-        if (i == 0 || ink.rowsWithInk[i] > ink.rowsWithInk[i - 1] + 1) ++lines;
+    for (size_t y = 0; y < ink.perRow.size(); ++y) lines += ink.perRow[y] && (y == 0 || !ink.perRow[y - 1]);
     return lines;
 }
 
@@ -74,18 +74,11 @@ TEST_F(Text, BoxIsTheTextSizeInPixels) {
 TEST_F(Text, GlyphsAreWhitePremultipliedWithTheBoxBottomFirst) {
     SGImage image = DKImageFromString("T", "DejaVu Sans", 40, DKTextAlignmentLeft, false, 0, 0);
     ASSERT_NE(image.texture, 0u);
-    auto pixels = readTexture(image.texture, image.textureWidth, image.textureHeight);
     Ink ink = inkOf(image, image.textureWidth, image.textureHeight);
     EXPECT_TRUE(ink.premultiplied);
     EXPECT_LT(ink.maxY, image.height);  // nothing above the box
     // The bar of the T is its widest row and sits at the top, i.e. in the highest rows.
-    int widestRow = -1, widest = 0;
-    for (int y = 0; y < image.textureHeight; ++y) {
-        int count = 0;
-        for (int x = 0; x < image.textureWidth; ++x)
-            count += pixels[(y * image.textureWidth + x) * 4 + 3] > 128;
-        if (count > widest) widest = count, widestRow = y;
-    }
+    auto widestRow = std::max_element(ink.perRow.begin(), ink.perRow.end()) - ink.perRow.begin();
     EXPECT_GT(widestRow, (ink.minY + ink.maxY) / 2);
     image.freeImage();
 }
