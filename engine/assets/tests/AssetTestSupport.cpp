@@ -16,33 +16,16 @@ ScriptProject::ScriptProject() {
     )");
 }
 
-namespace {
-void setPath(lua_State* L, const char* table, const std::string& name, const char* path) {
-    lua_getglobal(L, "project");
-    lua_getfield(L, -1, table);
-    if (path)
-        lua_pushstring(L, path);
-    else
-        lua_pushnil(L);
-    lua_setfield(L, -2, name.c_str());
-    lua_pop(L, 2);
-}
-}  // namespace
-
 void ScriptProject::setImagePath(const std::string& name, const char* path) {
-    setPath(L_, "images", name, path);
+    run("project.images['" + name + "'] = " + (path ? "[==[" + std::string(path) + "]==]" : "nil"));
 }
 
 void ScriptProject::setSoundPath(const std::string& name, const char* path) {
-    setPath(L_, "sounds", name, path);
+    run("project.sounds['" + name + "'] = " + (path ? "[==[" + std::string(path) + "]==]" : "nil"));
 }
 
 int ScriptProject::imageLookups(const std::string& name) {
-    lua_getglobal(L_, "lookups");
-    lua_getfield(L_, -1, name.c_str());
-    int n = static_cast<int>(lua_tointeger(L_, -1));
-    lua_pop(L_, 2);
-    return n;
+    return std::stoi(run("return lookups['" + name + "'] or 0"));
 }
 
 void AssetTest::SetUp() {

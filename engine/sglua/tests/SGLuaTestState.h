@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <lua.hpp>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -35,19 +34,10 @@ protected:
 
     // run(chunk) with standard output captured into `printed`.
     std::string runCapturing(const std::string& chunk, std::string* printed) {
-        std::fflush(stdout);
-        FILE* captured = std::tmpfile();
-        int saved = dup(fileno(stdout));
-        dup2(fileno(captured), fileno(stdout));
+        ::testing::internal::CaptureStdout();
         std::string result = run(chunk);
         std::fflush(stdout);
-        dup2(saved, fileno(stdout));
-        close(saved);
-        std::rewind(captured);
-        char buffer[512];
-        size_t n = std::fread(buffer, 1, sizeof buffer, captured);
-        std::fclose(captured);
-        printed->assign(buffer, n);
+        *printed = ::testing::internal::GetCapturedStdout();
         return result;
     }
 

