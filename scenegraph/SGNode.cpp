@@ -4,12 +4,6 @@ SGPort* SGNode::portForID(SGPortID) {
     return nullptr;
 }
 
-void SGNode::update() {
-    if (!dirty) return;
-    dirty = false;
-    compute();
-}
-
 void SGNode::addOutputPort(SGPort* port, SGPortValueType type) {
     port->owner_ = this;
     port->type_ = type;

@@ -42,7 +42,12 @@ public:
     virtual SGPort* portForID(SGPortID id);
 
     // Computes when dirty (clearing the flag first, so a read during compute does not recurse).
-    void update();
+    // Inline: every read of an unconnected port passes here.
+    void update() {
+        if (!dirty) return;
+        dirty = false;
+        compute();
+    }
 
     uint32_t nodeClass() const { return nodeClass_; }
     bool hasClass(uint32_t bits) const { return (nodeClass_ & bits) == bits; }

@@ -46,6 +46,12 @@ T parseText(const std::string& text) {
     return in.fail() ? T{} : result;
 }
 
+// What the typed setters call: when the owner is already dirty the walk would stop at once, and in
+// a frame that writes several ports of a node that is the common case, so it costs no call.
+inline void markChanged(SGPort& port) {
+    if (!port.owner() || !port.owner()->dirty) port.markAsDirty();
+}
+
 int truncateToInt(float number) {
     if (std::isnan(number)) return 0;
     if (number >= 2147483647.0f) return std::numeric_limits<int>::max();
@@ -58,10 +64,10 @@ int truncateToInt(float number) {
 SGPort::~SGPort() {
     // Ports still reading from this one can only be siblings in the same node (other readers keep
     // the node alive); leave them unconnected rather than pointing at a dead port.
-    for (SGPort* dest : destPorts_)
+    for (SGPort* dest : destPorts())
         if (dest->source_ == this) dest->source_ = nullptr;
     if (source_) {
-        auto& list = source_->destPorts_;
+        auto& list = source_->ownDestPorts();
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
         SGNode* sourceOwner = source_->owner_;
         source_ = nullptr;
@@ -100,7 +106,7 @@ bool SGPort::setValue(SGPort* source) {
     // reference is this connection.
     if (source) retainSourceNode(this, source);
     if (source_) {
-        auto& list = source_->destPorts_;
+        auto& list = source_->ownDestPorts();
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
         SGNode* oldOwner = source_->owner_;
         source_ = nullptr;
@@ -108,14 +114,25 @@ bool SGPort::setValue(SGPort* source) {
     }
     if (!source) return true;
     source_ = source;
-    source->destPorts_.push_back(this);
+    source->ownDestPorts().push_back(this);
     if (upstreamDirty(source)) markAsDirty();
     return true;
 }
 
+const std::vector<SGPort*>& SGPort::destPorts() const {
+    static const std::vector<SGPort*> none;
+    return destPorts_ ? *destPorts_ : none;
+}
+
+std::vector<SGPort*>& SGPort::ownDestPorts() {
+    if (!destPorts_) destPorts_ = std::make_unique<std::vector<SGPort*>>();
+    return *destPorts_;
+}
+
 void SGPort::markAsDirty() {
     if (owner_ && owner_->dirty) return;
-    for (SGPort* dest : destPorts_) dest->markAsDirty();
+    if (destPorts_)
+        for (SGPort* dest : *destPorts_) dest->markAsDirty();
     if (owner_) owner_->dirty = true;
 }
 
@@ -124,7 +141,7 @@ void SGPort::addDestPort(SGPort* destPort) {
         std::fprintf(stderr, "Assertion failed: destPort\n");
         std::abort();
     }
-    destPorts_.push_back(destPort);
+    ownDestPorts().push_back(destPort);
 }
 
 void SGPort::pull() const {
@@ -138,7 +155,7 @@ bool SGPort::reaches(const SGPort* target) const {
         const SGPort* port = pending.back();
         pending.pop_back();
         if (port == target) return true;
-        for (const SGPort* dest : port->destPorts_)
+        for (const SGPort* dest : port->destPorts())
             if (seen.insert(dest).second) pending.push_back(dest);
     }
     return false;
@@ -149,7 +166,7 @@ bool SGPort::reaches(const SGPort* target) const {
 void SGStringPort::setValue(const std::string& text) {
     if (value == text) return;
     value = text;
-    markAsDirty();
+    markChanged(*this);
 }
 
 std::string SGStringPort::stringValue() {
@@ -179,7 +196,7 @@ bool SGStringPort::boolValue() {
 void SGNumberPort::setValue(float number) {
     if (value == number) return;
     value = number;
-    markAsDirty();
+    markChanged(*this);
 }
 
 float SGNumberPort::numberValue() {
@@ -203,7 +220,7 @@ bool SGNumberPort::boolValue() {
 void SGIntegerPort::setValue(int number) {
     if (value == number) return;
     value = number;
-    markAsDirty();
+    markChanged(*this);
 }
 
 int SGIntegerPort::intValue() {
@@ -227,7 +244,7 @@ bool SGIntegerPort::boolValue() {
 void SGBooleanPort::setValue(bool flag) {
     if (value == flag) return;
     value = flag;
-    markAsDirty();
+    markChanged(*this);
 }
 
 bool SGBooleanPort::boolValue() {
@@ -262,7 +279,7 @@ SGImage SGImagePort::imageValue() {
 
 void SGSoundPort::setValue(std::shared_ptr<SGSound> sound) {
     value = std::move(sound);
-    markAsDirty();
+    markChanged(*this);
 }
 
 std::shared_ptr<SGSound> SGSoundPort::soundValue() const {

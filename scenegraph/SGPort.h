@@ -65,7 +65,7 @@ public:
     SGNode* owner() const { return owner_; }
     SGPortValueType type() const { return type_; }
     SGPort* source() const { return source_; }
-    const std::vector<SGPort*>& destPorts() const { return destPorts_; }
+    const std::vector<SGPort*>& destPorts() const;
 
 protected:
     // Lets a dirty owner compute before a stored value is returned.
@@ -75,11 +75,15 @@ private:
     friend class SGNode;  // sets owner and type when the node adds the port
 
     bool reaches(const SGPort* target) const;
+    std::vector<SGPort*>& ownDestPorts();
 
+    // Most ports have no readers, and a sprite holds fourteen ports that compute walks every time
+    // it changes: the destination list lives out of line, allocated on the first reader, so that a
+    // port is a few words and the typed value fills the base's tail padding.
     SGNode* owner_ = nullptr;
-    SGPortValueType type_ = SGPortValueType::NIL;
-    std::vector<SGPort*> destPorts_;  // may hold duplicates
     SGPort* source_ = nullptr;
+    std::unique_ptr<std::vector<SGPort*>> destPorts_;  // may hold duplicates; null when none
+    SGPortValueType type_ = SGPortValueType::NIL;
 };
 
 // Typed ports. `value` is the stored value: nodes write it directly from compute (which marks

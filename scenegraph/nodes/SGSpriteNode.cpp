@@ -25,6 +25,16 @@ void appendTile(std::vector<float>& out, float left, float bottom, float right, 
     out.insert(out.end(), std::begin(tile), std::end(tile));
 }
 
+// A port's own getter as its owner's compute sees it, without the calls: through the source
+// when connected, else the stored value once the owner is up to date (it is, unless a source's
+// compute marked it dirty again).
+template <class Port>
+[[gnu::always_inline]] inline auto ownValue(SGNode& owner, Port& port, decltype(port.value) (SGPort::*read)()) {
+    if (SGPort* source = port.source()) return (source->*read)();
+    owner.update();
+    return port.value;
+}
+
 }  // namespace
 
 SGSpriteNode::SGSpriteNode() {
@@ -42,20 +52,20 @@ void SGSpriteNode::compute() {
     dirty = false;
 
     SGSpriteDrawRecord& r = record;
-    r.drawColor = color.colorValue();
-    SGImage source = image.imageValue();
-    r.centerX = x.numberValue();
-    r.centerY = y.numberValue();
-    r.halfWidth = width.numberValue() * 0.5f;
-    r.halfHeight = height.numberValue() * 0.5f;
-    r.drawAngle = angle.numberValue();
-    r.blendMode = blendingMode.intValue();
-    r.horizontalWrapping = horizontalWrapping.intValue();
-    r.verticalWrapping = verticalWrapping.intValue();
-    r.horizontalAnchor = horizontalAnchor.intValue();
-    r.verticalAnchor = verticalAnchor.intValue();
-    int32_t tileW = tileWidth.intValue();
-    int32_t tileH = tileHeight.intValue();
+    r.drawColor = ownValue(*this, color, &SGPort::colorValue);
+    SGImage source = ownValue(*this, image, &SGPort::imageValue);
+    r.centerX = ownValue(*this, x, &SGPort::numberValue);
+    r.centerY = ownValue(*this, y, &SGPort::numberValue);
+    r.halfWidth = ownValue(*this, width, &SGPort::numberValue) * 0.5f;
+    r.halfHeight = ownValue(*this, height, &SGPort::numberValue) * 0.5f;
+    r.drawAngle = ownValue(*this, angle, &SGPort::numberValue);
+    r.blendMode = ownValue(*this, blendingMode, &SGPort::intValue);
+    r.horizontalWrapping = ownValue(*this, horizontalWrapping, &SGPort::intValue);
+    r.verticalWrapping = ownValue(*this, verticalWrapping, &SGPort::intValue);
+    r.horizontalAnchor = ownValue(*this, horizontalAnchor, &SGPort::intValue);
+    r.verticalAnchor = ownValue(*this, verticalAnchor, &SGPort::intValue);
+    int32_t tileW = ownValue(*this, tileWidth, &SGPort::intValue);
+    int32_t tileH = ownValue(*this, tileHeight, &SGPort::intValue);
 
     r.drawImage = source;
     r.drawImage.width = tileW;
