@@ -70,6 +70,26 @@ TEST_F(Sprite, RecordCopiesThePorts) {
     EXPECT_EQ(r.drawImage.textureWidth, 128);
 }
 
+// Connected ports are read through their sources, each converted by the source's class.
+TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {
+    SGStringPort text("3.5");
+    SGNumberPort number(-2.7f);
+    SGColorPort colour({0.5f, 0.25f, 1.0f, 1.0f});
+    SGImagePort picture(texture());
+    sprite->x.setValue(&text);
+    sprite->blendingMode.setValue(&number);
+    sprite->color.setValue(&colour);
+    sprite->image.setValue(&picture);
+    sprite->tileWidth.setValue(&text);
+    frame();
+    const SGSpriteDrawRecord& r = sprite->record;
+    EXPECT_EQ(r.centerX, 3.5f);
+    EXPECT_EQ(r.blendMode, -2);
+    EXPECT_EQ(r.drawColor.g, 0.25f);
+    EXPECT_EQ(r.drawImage.texture, 5u);
+    EXPECT_EQ(r.drawImage.width, 3);
+}
+
 TEST_F(Sprite, PremultipliedImagesScaleTheColourByAlpha) {
     struct Case {
         SGImage image;
