@@ -162,14 +162,18 @@ BENCHMARK(BM_SpriteTileLayout)->Arg(320)->Arg(1024);
 
 // The moving scene's graph work: x and y set on every one of N sprites (each a fresh node, as the
 // nodes of a real scene are), then every sprite computed. Per item: two writes and one compute.
+// With a second argument of 1 the caches are flooded between frames, untimed, as drawing does.
 void BM_SpriteMoveFrame(benchmark::State& state) {
+    std::vector<char> flood(state.range(1) ? 64u << 20 : 0);
+    SGSpace space(nullptr, nullptr, std::make_unique<NoDrawing>());
     std::vector<SGSpriteNode*> sprites;
     for (int i = 0; i < state.range(0); ++i) {
         sprites.push_back(new SGSpriteNode);
         sprites.back()->width.setValue(16.0f);
         sprites.back()->height.setValue(16.0f);
-        sprites.back()->compute();
+        space.addNode(sprites.back());
     }
+    space.compute();
     float t = 0.0f;
     for (auto _ : state) {
         t += 1.0f;
@@ -177,13 +181,18 @@ void BM_SpriteMoveFrame(benchmark::State& state) {
             sprites[i]->x.setValue(t + static_cast<float>(i));
             sprites[i]->y.setValue(t - static_cast<float>(i));
         }
-        for (SGSpriteNode* s : sprites) s->compute();
+        space.compute();
         benchmark::DoNotOptimize(sprites.back()->record.centerX);
+        if (!flood.empty()) {
+            state.PauseTiming();
+            for (size_t i = 0; i < flood.size(); i += 64) flood[i]++;
+            benchmark::ClobberMemory();
+            state.ResumeTiming();
+        }
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
-    for (SGSpriteNode* s : sprites) s->release();
 }
-BENCHMARK(BM_SpriteMoveFrame)->Arg(1000)->Arg(20000);
+BENCHMARK(BM_SpriteMoveFrame)->Args({1000, 0})->Args({20000, 0})->Args({1000, 1})->Args({20000, 1});
 
 // The same sprites with only the writes, to split the frame's cost between writes and compute.
 void BM_SpriteWriteXY(benchmark::State& state) {
