@@ -726,22 +726,9 @@ void SGRenderManagerES2::renderTexturedSprite(const SGSpriteDrawRecord& r, uint3
 
 void SGRenderManagerES2::renderFixedSprite(const SGSpriteDrawRecord& r) {
     const SGImage& image = r.drawImage;
-    SGTextureRect tr = image.textureRect;
-    float hw = r.halfWidth, hh = r.halfHeight;
-    if (r.horizontalWrapping == SGSpriteFixed) {
-        float half = static_cast<float>(image.getWidth()) * 0.5f;
-        if (hw < half)
-            tr.cropHorizontally(hw / half, static_cast<SGAnchorMode>(r.horizontalAnchor));
-        else
-            hw = half;
-    }
-    if (r.verticalWrapping == SGSpriteFixed) {
-        float half = static_cast<float>(image.getHeight()) * 0.5f;
-        if (hh < half)
-            tr.cropVertically(hh / half, static_cast<SGAnchorMode>(r.verticalAnchor));
-        else
-            hh = half;
-    }
+    SGTextureRect tr;
+    float hw, hh;
+    r.fixedExtent(hw, hh, tr);
     SGSpriteDrawRecord fixed = r;
     fixed.halfWidth = hw;
     fixed.halfHeight = hh;

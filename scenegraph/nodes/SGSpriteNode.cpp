@@ -213,3 +213,23 @@ SGPort* SGSpriteNode::portForID(SGPortID id) {
             return nullptr;
     }
 }
+
+void SGSpriteDrawRecord::fixedExtent(float& hw, float& hh, SGTextureRect& rect) const {
+    rect = drawImage.textureRect;
+    hw = halfWidth;
+    hh = halfHeight;
+    if (horizontalWrapping == SGSpriteFixed) {
+        float half = static_cast<float>(drawImage.getWidth()) * 0.5f;
+        if (hw < half)
+            rect.cropHorizontally(hw / half, static_cast<SGAnchorMode>(horizontalAnchor));
+        else
+            hw = half;
+    }
+    if (verticalWrapping == SGSpriteFixed) {
+        float half = static_cast<float>(drawImage.getHeight()) * 0.5f;
+        if (hh < half)
+            rect.cropVertically(hh / half, static_cast<SGAnchorMode>(verticalAnchor));
+        else
+            hh = half;
+    }
+}

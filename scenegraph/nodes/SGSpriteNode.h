@@ -37,6 +37,10 @@ struct SGSpriteDrawRecord {
     // Tiles across and up each tiled axis (0 on an axis that is not tiled).
     int32_t tileColumns = 0;
     int32_t tileRows = 0;
+
+    // The extent and texture rectangle a fixed-size axis draws with: the image at its own size,
+    // cropped around the anchor where the sprite is smaller. Other axes keep the sprite's size.
+    void fixedExtent(float& hw, float& hh, SGTextureRect& rect) const;
 };
 
 // Working storage of the render managers: a tiled sprite's triangles and the key they were built
