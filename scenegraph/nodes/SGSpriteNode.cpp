@@ -112,24 +112,10 @@ bool SGSpriteNode::layoutTiles() {
     auto vAnchor = static_cast<SGAnchorMode>(r.verticalAnchor);
     bool hTiled = r.horizontalWrapping == SGSpriteTiled;
     bool vTiled = r.verticalWrapping == SGSpriteTiled;
-    float hw = r.halfWidth, hh = r.halfHeight;
-    SGTextureRect rect = img.textureRect;
-
-    // The fixed extent of an axis that is not tiled: the image's own size when it keeps it.
-    if (hTiled && !vTiled && r.verticalWrapping == SGSpriteFixed) {
-        float half = static_cast<float>(img.getHeight()) * 0.5f;
-        if (hh < half)
-            rect.cropVertically(hh / half, vAnchor);
-        else
-            hh = half;
-    }
-    if (vTiled && !hTiled && r.horizontalWrapping == SGSpriteFixed) {
-        float half = static_cast<float>(img.getWidth()) * 0.5f;
-        if (hw < half)
-            rect.cropHorizontally(hw / half, hAnchor);
-        else
-            hw = half;
-    }
+    // The other axis keeps the image's own size when it is fixed (a tiled axis never is).
+    float hw, hh;
+    SGTextureRect rect;
+    r.fixedExtent(hw, hh, rect);
 
     int32_t columns = hTiled ? r.tileColumns : 1;
     int32_t rows = vTiled ? r.tileRows : 1;
