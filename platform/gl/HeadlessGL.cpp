@@ -99,9 +99,14 @@ std::vector<uint8_t> HeadlessContext::readPixels() const {
     return topDown;
 }
 
-bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba,
-              std::string* error) {
-    if (rgba.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& pixels,
+              std::string* error, int channels) {
+    static const png_uint_32 kFormats[] = {PNG_FORMAT_GRAY, PNG_FORMAT_GA, PNG_FORMAT_RGB, PNG_FORMAT_RGBA};
+    if (channels < 1 || channels > 4) {
+        if (error) *error = "a PNG has 1 to 4 channels";
+        return false;
+    }
+    if (pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * channels) {
         if (error) *error = "pixel buffer smaller than the picture";
         return false;
     }
@@ -109,8 +114,8 @@ bool writePNG(const std::string& path, int width, int height, const std::vector<
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGBA;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr)) {
+    image.format = kFormats[channels - 1];
+    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) {
         if (error) *error = image.message;
         return false;
     }

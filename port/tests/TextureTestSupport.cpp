@@ -1,7 +1,6 @@
 #include "port/tests/TextureTestSupport.h"
 
 #include <GLES2/gl2.h>
-#include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,14 +95,9 @@ bool textureExists(uint32_t texture) {
 
 void writePNG(const std::string& path, int width, int height, int channels,
               const std::vector<uint8_t>& pixels) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    const png_uint_32 formats[] = {PNG_FORMAT_GRAY, PNG_FORMAT_GA, PNG_FORMAT_RGB, PNG_FORMAT_RGBA};
-    image.format = formats[channels - 1];
-    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr))
-        throw std::runtime_error("cannot write " + path);
+    std::string error;
+    if (!plat::gl::writePNG(path, width, height, pixels, &error, channels))
+        throw std::runtime_error("cannot write " + path + ": " + error);
 }
 
 void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, int quality) {

@@ -21,7 +21,7 @@ std::vector<uint8_t> readTexture(uint32_t texture, int width, int height);
 bool textureExists(uint32_t texture);
 
 // Writes an image with `channels` of 1 (grey), 2 (grey, alpha), 3 (RGB) or 4 (RGBA); rows from
-// the top.
+// the top. Throws when the file cannot be written.
 void writePNG(const std::string& path, int width, int height, int channels,
               const std::vector<uint8_t>& pixels);
 void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
