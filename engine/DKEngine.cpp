@@ -48,8 +48,12 @@ void pushMethodCall(lua_State* L, const char* global, const char* method) {
     lua_pushstring(L, method);
 }
 
-void push(lua_State* L, double v) { lua_pushnumber(L, v); }
-void push(lua_State* L, int v) { lua_pushinteger(L, v); }
+void push(lua_State* L, double v) {
+    lua_pushnumber(L, v);
+}
+void push(lua_State* L, int v) {
+    lua_pushinteger(L, v);
+}
 
 // Calls the script global `name` with the given numbers; a failure is dropped.
 template <class... Args>

@@ -1,8 +1,8 @@
 #include "port/DKMusic.h"
 
-#include "port/DKAudioDevice.h"
-
 #include <mutex>
+
+#include "port/DKAudioDevice.h"
 
 namespace dk {
 

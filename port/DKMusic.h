@@ -1,11 +1,11 @@
 // Background music: one file at a time, driven by a three-state machine.
 #pragma once
 
-#include "port/DKMusicPlayer.h"
-
 #include <map>
 #include <memory>
 #include <string>
+
+#include "port/DKMusicPlayer.h"
 
 namespace dk {
 

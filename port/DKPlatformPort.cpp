@@ -1,9 +1,9 @@
 #include "port/DKPlatformPort.h"
 
+#include <lua.hpp>
+
 #include "port/DKDate.h"
 #include "port/DKMusic.h"
-
-#include <lua.hpp>
 
 using dk::DKDate;
 using dk::DKMusicManager;

@@ -1,11 +1,11 @@
 #include "tables/AtomicFile.h"
 
-#include <atomic>
-#include <cerrno>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 namespace dk::tables {
 

@@ -1,11 +1,11 @@
 #include "tables/TableUtil.h"
 
+#include <locale.h>
+
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
-
-#include <locale.h>
 
 namespace dk::tables {
 

@@ -1,12 +1,12 @@
 #include "tables/TablesXML.h"
 
+#include <expat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
-
-#include <expat.h>
 
 #include "tables/AtomicFile.h"
 #include "tables/TableUtil.h"

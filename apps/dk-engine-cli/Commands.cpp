@@ -1,13 +1,13 @@
 #include "apps/dk-engine-cli/Commands.h"
 
-#include "engine/sound/SoundManager.h"
-
 #include <GLES2/gl2.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+
+#include "engine/sound/SoundManager.h"
 
 using dk::SoundManager;
 

@@ -3,7 +3,6 @@
 //   dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]
 //                 [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]
 #include <GLES2/gl2.h>
-
 #include <sys/stat.h>
 
 #include <cerrno>

@@ -2,16 +2,16 @@
 // side with libxml2 alone doing the same work on the same file in the same run.
 //
 //   bench_documents [ELEMENTS] [RUNS]     (defaults: 100000 elements, best of 5 runs)
+#include <libxml/parser.h>
+#include <libxml/xmlwriter.h>
+#include <yajl/yajl_gen.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
-
-#include <libxml/parser.h>
-#include <libxml/xmlwriter.h>
-#include <yajl/yajl_gen.h>
 
 #include "engine/documents/PGF.h"
 

@@ -159,7 +159,6 @@ void BM_SpriteTileLayout(benchmark::State& state) {
 }
 BENCHMARK(BM_SpriteTileLayout)->Arg(320)->Arg(1024);
 
-
 // The moving scene's graph work: x and y set on every one of N sprites (each a fresh node, as the
 // nodes of a real scene are), then every sprite computed. Per item: two writes and one compute.
 // With a second argument of 1 the caches are flooded between frames, untimed, as drawing does.

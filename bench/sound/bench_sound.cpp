@@ -1,11 +1,11 @@
 // Per-frame cost of SoundManager::update with the whole pool playing, a reserve/play/stop cycle,
 // and decoding throughput (audio frames per second) of the Ogg, IMA4 and converting roads.
 // Runs on OpenAL Soft's null output unless ALSOFT_DRIVERS says otherwise.
+#include <benchmark/benchmark.h>
+
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
-
-#include <benchmark/benchmark.h>
 
 using namespace dk;
 

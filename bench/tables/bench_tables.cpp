@@ -3,6 +3,8 @@
 //   bench_tables [CELLS] [COLUMNS]   (default 1000000 cells in 20 columns)
 // Each figure is the median of 7 interleaved runs; the table is measured at CELLS and at twice CELLS so that
 // the growth (ideally x2.0) shows any path worse than linear.
+#include <expat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,8 +14,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <expat.h>
 
 #include "tables/DKTable.h"
 

@@ -2,10 +2,10 @@
 // and a "_children" array.
 #pragma once
 
+#include <yajl/yajl_gen.h>
+
 #include <cstdio>
 #include <vector>
-
-#include <yajl/yajl_gen.h>
 
 #include "engine/documents/PGFWriter.h"
 

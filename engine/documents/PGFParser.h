@@ -1,11 +1,11 @@
 // Builds a document's element tables directly on a Lua stack, one element at a time.
 #pragma once
 
+#include <lua.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include <lua.hpp>
 
 // Element table: [0] = name, attribute names as string keys, children at 1, 2, ...; a leaf's text
 // at 1. A parser leaves the root table on top of the stack when parse() succeeds.

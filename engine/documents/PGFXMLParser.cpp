@@ -1,11 +1,11 @@
 #include "engine/documents/PGFXMLParser.h"
 
+#include <libxml/parserInternals.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include <libxml/parserInternals.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Reads an XML file or string into element tables, driven by libxml2's SAX1 interface.
 #pragma once
 
-#include <string>
-
 #include <libxml/parser.h>
+
+#include <string>
 
 #include "engine/documents/PGFParser.h"
 

@@ -1,9 +1,9 @@
 // XML through libxml2's text writer, without indentation.
 #pragma once
 
-#include <cstdio>
-
 #include <libxml/xmlwriter.h>
+
+#include <cstdio>
 
 #include "engine/documents/PGFWriter.h"
 

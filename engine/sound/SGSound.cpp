@@ -1,11 +1,11 @@
 #include "engine/sound/SGSound.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "engine/sound/ALCheck.h"
 #include "engine/sound/SoundContext.h"
 #include "engine/sound/SoundDecoding.h"
-
-#include <cstdio>
-#include <cstring>
 
 namespace dk {
 namespace {

@@ -1,9 +1,9 @@
 #include "engine/sound/SoundManager.h"
 
+#include <vector>
+
 #include "engine/sound/ALCheck.h"
 #include "engine/sound/SoundContext.h"
-
-#include <vector>
 
 namespace dk {
 

@@ -2,13 +2,13 @@
 // process-wide device and context.
 #pragma once
 
-#include "engine/sound/SGSound.h"
-
 #include <AL/al.h>
 
 #include <list>
 #include <memory>
 #include <set>
+
+#include "engine/sound/SGSound.h"
 
 struct lua_State;
 

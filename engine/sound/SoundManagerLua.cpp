@@ -1,7 +1,6 @@
 // The "soundManager" Lua module. Functions read the manager object as their last argument.
 #include "engine/sound/SGSoundNodes.h"
 #include "engine/sound/SoundManager.h"
-
 #include "platform/lua/LuaObject.h"
 
 using dk::SoundManager;

@@ -1,11 +1,10 @@
-#include "port/DKDate.h"
-#include "port/DKPlatformPort.h"
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include <ctime>
 
+#include "port/DKDate.h"
+#include "port/DKPlatformPort.h"
 #include "tests/support/TestSupport.h"
 
 using dk::DKClockSource;

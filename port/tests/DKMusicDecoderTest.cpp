@@ -1,8 +1,8 @@
 // The music decoder on what games ship most: AAC in MP4, made here with FFmpeg's own encoder.
+#include <gtest/gtest.h>
+
 #include "port/DKMusicPlayer.h"
 #include "port/tests/TestAudioFiles.h"
-
-#include <gtest/gtest.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,14 +1,13 @@
 // The music state machine on short files, with a real (null-output) device.
-#include "port/DKMusic.h"
-#include "port/DKPlatformPort.h"
-#include "port/tests/MusicTestHelpers.h"
-#include "port/tests/TestAudioFiles.h"
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include <cstdio>
 
+#include "port/DKMusic.h"
+#include "port/DKPlatformPort.h"
+#include "port/tests/MusicTestHelpers.h"
+#include "port/tests/TestAudioFiles.h"
 #include "tests/support/TestSupport.h"
 
 using namespace dk;

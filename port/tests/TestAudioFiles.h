@@ -1,11 +1,12 @@
 // Small audio files made by the tests themselves.
 #pragma once
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "port/tests/TextureTestSupport.h"
 
 #include <GLES2/gl2.h>
+#include <jpeglib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,6 @@
 #include <stdexcept>
 
 #include "platform/gl/HeadlessGL.h"
-
-#include <jpeglib.h>
 
 namespace dktest {
 

@@ -1,7 +1,6 @@
 // Text to textures: box sizes, wrapping, alignment, row order, premultiplied glyphs, limits.
-#include <gtest/gtest.h>
-
 #include <GLES2/gl2.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "scenegraph/SGRenderManagerBase.h"
 #include "scenegraph/SGImage.h"
+#include "scenegraph/SGRenderManagerBase.h"
 
 class SGSpriteNode;
 class SGParticleSystemNode;

@@ -29,7 +29,8 @@ void appendTile(std::vector<float>& out, float left, float bottom, float right, 
 // when connected, else the stored value once the owner is up to date (it is, unless a source's
 // compute marked it dirty again).
 template <class Port>
-[[gnu::always_inline]] inline auto ownValue(SGNode& owner, Port& port, decltype(port.value) (SGPort::*read)()) {
+[[gnu::always_inline]] inline auto ownValue(SGNode& owner, Port& port,
+                                            decltype(port.value) (SGPort::*read)()) {
     if (SGPort* source = port.source()) return (source->*read)();
     owner.update();
     return port.value;

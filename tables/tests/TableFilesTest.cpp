@@ -1,5 +1,8 @@
 // Table XML files and the JSON export: exact texts, round trips, damaged input and failed saves.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <yajl/yajl_tree.h>
 
 #include <algorithm>
 #include <clocale>
@@ -9,10 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <yajl/yajl_tree.h>
 
 #include "tables/DKTable.h"
 #include "tests/support/TestSupport.h"

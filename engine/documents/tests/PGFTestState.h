@@ -1,9 +1,9 @@
 // A bare Lua state with the "pgf" module and helpers for comparing documents.
 #pragma once
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "engine/documents/PGF.h"
 #include "tests/support/TestSupport.h"

@@ -1,7 +1,7 @@
 // Writing documents as XML and JSON into strings and files; round trips through reading.
-#include <string>
-
 #include <yajl/yajl_tree.h>
+
+#include <string>
 
 #include "engine/documents/tests/PGFTestState.h"
 

@@ -1,8 +1,7 @@
 // The "scenegraph" module from Lua: its tables, ports by name, values by port type, connections,
 // and misuse that must stay a Lua error.
-#include "engine/sglua/tests/SGLuaTestState.h"
-
 #include "engine/assets/DKAssetManagerLua.h"
+#include "engine/sglua/tests/SGLuaTestState.h"
 
 namespace {
 

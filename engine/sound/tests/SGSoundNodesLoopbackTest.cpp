@@ -1,10 +1,10 @@
 // What a sound player makes heard, rendered through OpenAL Soft's loopback device: its controls
 // act in the order pause, resume, stop, trigger within one computation.
+#include <gtest/gtest.h>
+
 #include "engine/sound/SGSoundNodes.h"
 #include "engine/sound/tests/SoundTestFiles.h"
 #include "port/DKAudioDevice.h"
-
-#include <gtest/gtest.h>
 
 using namespace dk;
 using namespace dk::test;

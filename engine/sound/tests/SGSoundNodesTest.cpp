@@ -1,11 +1,11 @@
 // The listener and player nodes over the source pool, on a real (null-output) device.
-#include "engine/sound/SGSoundNodes.h"
-#include "engine/sound/tests/SoundTestFiles.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+
+#include "engine/sound/SGSoundNodes.h"
+#include "engine/sound/tests/SoundTestFiles.h"
 
 using namespace dk;
 using namespace dk::test;

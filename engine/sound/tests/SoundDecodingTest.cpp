@@ -1,10 +1,10 @@
 // Each decoding road against known sample values, and what reaches the OpenAL buffer.
+#include <gtest/gtest.h>
+
 #include "engine/sound/SGSound.h"
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
-
-#include <gtest/gtest.h>
 
 using namespace dk;
 using namespace dk::test;

@@ -1,11 +1,11 @@
 // What reaches the mixer: sounds and music rendered through OpenAL Soft's loopback device.
+#include <gtest/gtest.h>
+
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
 #include "port/DKAudioDevice.h"
 #include "port/DKPlatformPort.h"
 #include "port/tests/MusicTestHelpers.h"
-
-#include <gtest/gtest.h>
 
 using namespace dk;
 using namespace dk::test;

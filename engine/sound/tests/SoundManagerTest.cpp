@@ -1,14 +1,14 @@
 // The source pool, its callbacks, suspend and resume, and the Lua module, on a real (null-output)
 // device.
-#include "engine/sound/SoundContext.h"
-#include "engine/sound/SoundManager.h"
-#include "engine/sound/tests/SoundTestFiles.h"
-#include "port/tests/MusicTestHelpers.h"
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include <map>
+
+#include "engine/sound/SoundContext.h"
+#include "engine/sound/SoundManager.h"
+#include "engine/sound/tests/SoundTestFiles.h"
+#include "port/tests/MusicTestHelpers.h"
 
 using namespace dk;
 using namespace dk::test;

@@ -1,13 +1,13 @@
 // No audio device at all (a server, CI without sound): everything runs, quietly. The Lua module in
 // this mode is run by the sound CLI tests.
+#include <gtest/gtest.h>
+
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
 #include "port/DKAudioDevice.h"
 #include "port/DKMusic.h"
 #include "port/DKPlatformPort.h"
 #include "port/tests/MusicTestHelpers.h"
-
-#include <gtest/gtest.h>
 
 using namespace dk;
 using namespace dk::test;

@@ -2,14 +2,14 @@
 // encoder), Ogg Vorbis through libsndfile.
 #pragma once
 
-#include "engine/sound/SGSound.h"
-#include "port/tests/TestAudioFiles.h"
-
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+
+#include "engine/sound/SGSound.h"
+#include "port/tests/TestAudioFiles.h"
 
 namespace dk::test {
 
