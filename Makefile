@@ -1,13 +1,14 @@
 # Thin wrapper over CMake. `make run` and `make test` are all a fresh Debian 12 machine needs.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 SAMPLE := games/sample/Sample.app
 SCREENSHOT ?= $(BUILD)/sample.png
 
-.PHONY: all deps configure run test test-asan bench clean format
+.PHONY: all deps configure run test test-asan build-release bench clean format
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -25,16 +26,24 @@ run: all
 	  --screenshot $(SCREENSHOT) $(SAMPLE)/engine32.luo $(SAMPLE)/Sample.gameproj
 	@echo "screenshot: $(SCREENSHOT)"
 
+# The layer map is checked before anything runs; the test-to-code figures come last.
 test: all
+	@scripts/check-layers
 	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
+	@scripts/test-ratio
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer. llvmpipe draws on the
 # calling thread there: LeakSanitizer's exit-time scan of a process with many rasterizer threads
 # can itself crash.
 test-asan: deps
-	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDK_SANITIZE=ON -DDK_BUILD_BENCH=OFF
+	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDK_SANITIZE=ON -DDK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ALSOFT_DRIVERS=null LP_NUM_THREADS=0 ctest --output-on-failure -j $(JOBS)
+
+# An optimised build of everything: GCC warns about some code only at -O3.
+build-release: deps
+	@test -f $(RELEASE_BUILD)/build.ninja || cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
 bench: all
 	@for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
@@ -43,4 +52,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
