@@ -51,18 +51,18 @@ void PolygonShapeObject::setAsBox(float halfWidth, float halfHeight) {
     if (halfWidth < 0.01f) halfWidth = 0.01f;
     if (halfHeight < 0.01f) halfHeight = 0.01f;
     shape.SetAsBox(halfWidth, halfHeight);
-    fromVertices_ = false;
+    m_fromVertices = false;
 }
 
 void PolygonShapeObject::addVertex(const b2Vec2& vertex) {
     DK_B2_REQUIRE(shape.m_count < b2_maxPolygonVertices, "m_count < b2_maxPolygonVertices");
     shape.m_vertices[shape.m_count++] = vertex;
-    fromVertices_ = true;
+    m_fromVertices = true;
 }
 
 const b2Shape* PolygonShapeObject::prepare(b2PolygonShape& scratch) const {
     checkPolygon(shape.m_vertices, shape.m_count);
-    if (!fromVertices_) return &shape;
+    if (!m_fromVertices) return &shape;
     scratch.Set(shape.m_vertices, shape.m_count);
     return &scratch;
 }

@@ -28,7 +28,7 @@ public:
 
 private:
     // Vertices added one by one carry no normals and no centroid: prepare() completes them.
-    bool fromVertices_ = false;
+    bool m_fromVertices = false;
 };
 
 class CircleShapeObject : public ShapeObject {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/documents/PGF.h"
+#include "engine/documents/wrap_PGF.h"
 #include "tests/support/TestSupport.h"
 
 class PGFTestState : public ::testing::Test {

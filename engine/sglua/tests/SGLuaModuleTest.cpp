@@ -1,6 +1,6 @@
 // The "scenegraph" module from Lua: its tables, ports by name, values by port type, connections,
 // and misuse that must stay a Lua error.
-#include "engine/assets/DKAssetManagerLua.h"
+#include "engine/assets/wrap_AssetManager.h"
 #include "engine/sglua/tests/SGLuaTestState.h"
 
 namespace {

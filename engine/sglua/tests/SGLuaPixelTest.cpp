@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 #include "platform/gl/HeadlessGL.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"

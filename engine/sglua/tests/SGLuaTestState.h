@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/SoundManager.h"
 #include "scenegraph/tests/RecordingRenderManager.h"
 #include "tests/support/TestSupport.h"
