@@ -18,6 +18,9 @@ using plat::lua::argIndex;
 
 namespace {
 
+// Registry metatable of table objects; its __index is the method table `tableHelper.Tables`.
+constexpr const char* kTableDataMT = "tableHelper.TableDataMT";
+
 DKTable* tableArg(lua_State* L, int fromTop) {
     int index = argIndex(L, fromTop);
     if (!index) return nullptr;
