@@ -9,16 +9,11 @@
 // ---- assets
 
 DKTextureAsset::DKTextureAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<SGImage>(observer, path), m_image(DKLoadImageFromFile(path.c_str())) {}
+    : DKBaseAsset(observer), m_image(DKLoadImageFromFile(path.c_str())) {}
 
 DKTextureAsset::~DKTextureAsset() {
-    freeAsset();
-}
-
-void DKTextureAsset::freeAsset() {
-    // Texture 0 is never a real texture; freeing twice must not delete a name GL has reused.
+    // Texture 0 is never a real texture: an unreadable file has none to free.
     if (m_image.texture) m_image.freeImage();
-    m_image.texture = 0;
 }
 
 DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
@@ -27,7 +22,7 @@ DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
 }
 
 DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<dk::SGSound>(observer, path), m_sound(std::make_shared<dk::SGSound>()) {
+    : DKBaseAsset(observer), m_sound(std::make_shared<dk::SGSound>()) {
     if (!m_sound->loadFromFile(path.c_str())) {
         std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
         m_sound.reset();
@@ -35,10 +30,6 @@ DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
 }
 
 DKSoundAsset::~DKSoundAsset() {
-    if (m_referenceCount != 0) std::printf("An asset with a valid reference count should not be deleted.\n");
-}
-
-void DKSoundAsset::freeAsset() {
     if (m_referenceCount != 0) std::printf("An asset with a valid reference count should not be deleted.\n");
 }
 

@@ -28,13 +28,10 @@ using PathLookup = std::function<std::string(Kind kind, const std::string& name)
 // A loaded asset. Its count is bookkeeping for the manager: reaching 0 frees nothing by itself.
 class DKIAsset {
 public:
-    virtual const char* getResourceLocator() const = 0;
     virtual int getReferenceCount() const = 0;
     virtual void retain() = 0;
     virtual void release() = 0;
-    virtual void freeAsset() = 0;
     virtual ~DKIAsset() = default;
-    virtual void* getAsset() = 0;
 };
 
 class DKIAssetObserver {
@@ -44,13 +41,10 @@ public:
     virtual ~DKIAssetObserver() = default;
 };
 
-template <class T>
 class DKBaseAsset : public DKIAsset {
 public:
-    DKBaseAsset(DKIAssetObserver* observer, std::string path)
-        : m_resourceLocator(std::move(path)), m_observer(observer) {}
+    explicit DKBaseAsset(DKIAssetObserver* observer) : m_observer(observer) {}
 
-    const char* getResourceLocator() const override { return m_resourceLocator.c_str(); }
     int getReferenceCount() const override { return m_referenceCount; }
     void retain() override {
         ++m_referenceCount;
@@ -63,7 +57,6 @@ public:
 
 protected:
     int m_referenceCount = 0;
-    std::string m_resourceLocator;
     DKIAssetObserver* m_observer;  // the manager; not owned
 };
 
@@ -130,13 +123,11 @@ private:
     T* m_payload = nullptr;
 };
 
-class DKTextureAsset : public DKBaseAsset<SGImage> {
+class DKTextureAsset : public DKBaseAsset {
 public:
     // Loads the image with DKLoadImageFromFile; an unreadable file gives SGImageNull.
     DKTextureAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKTextureAsset() override;
-    void freeAsset() override;
-    void* getAsset() override { return &m_image; }
     // A handle that has already retained this asset.
     DKAssetHandle<SGImage> getHandle();
     const SGImage& image() const { return m_image; }
@@ -145,15 +136,13 @@ private:
     SGImage m_image;
 };
 
-class DKSoundAsset : public DKBaseAsset<dk::SGSound> {
+class DKSoundAsset : public DKBaseAsset {
 public:
     // Decodes the file with SGSound::loadFromFile. A failed load writes
     // "DKSoundAsset::loadAsset error loading <path>" to standard error and leaves the asset
     // without a sound.
     DKSoundAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKSoundAsset() override;
-    void freeAsset() override;
-    void* getAsset() override { return m_sound.get(); }
     // The sound itself (null after a failed load); does not retain the asset.
     std::shared_ptr<dk::SGSound> getHandle() const { return m_sound; }
 
@@ -237,15 +226,14 @@ public:
     void addSoundLoader(DKSoundLoader* loader) { m_soundLoaders.insert(loader); }
     void removeSoundLoader(DKSoundLoader* loader) { m_soundLoaders.erase(loader); }
 
-    // Tells the loaders of `name` (and any loader still holding `removed`) to drop their asset.
-    void updateAllImageLoaders(const std::string& name, const DKIAsset* removed = nullptr);
-    void updateAllSoundLoaders(const std::string& name);
-
     const std::map<std::string, std::shared_ptr<DKTextureAsset>>& imageAssets() const { return m_images; }
     const std::map<std::string, std::shared_ptr<DKSoundAsset>>& soundAssets() const { return m_sounds; }
     bool flushPending() const { return m_needsFlush; }
 
 private:
+    // Tells the loaders of `name` (and any loader still holding `removed`) to drop their asset.
+    void updateAllImageLoaders(const std::string& name, const DKIAsset* removed = nullptr);
+    void updateAllSoundLoaders(const std::string& name);
     void removeImage(std::map<std::string, std::shared_ptr<DKTextureAsset>>::iterator it);
     void dropAllImages();
 

@@ -5,7 +5,7 @@
 #include "port/tests/TextureTestSupport.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
+namespace dktest {
 
 class AssetManagerLua : public ::testing::Test {
 protected:
@@ -75,4 +75,4 @@ TEST_F(AssetManagerLua, ScriptErrorsInPathLookupsReachTheCaller) {
     EXPECT_EQ(lua_gettop(L), 0);
 }
 
-}  // namespace
+}  // namespace dktest

@@ -9,11 +9,10 @@
 #include "scenegraph/nodes/SGArithmeticNode.h"
 #include "scenegraph/tests/RecordingRenderManager.h"
 
-using namespace dktest;
+namespace dktest {
+
 using AssetManager = AssetTest;
 using Names = std::set<std::string>;
-
-namespace {
 
 TEST_F(AssetManager, HandlesShareOneAssetAndCountIt) {
     {
@@ -218,4 +217,4 @@ TEST_F(AssetManager, SpacesMakeTheLoadersOnTheirAssetManager) {
     EXPECT_EQ(count("a"), 0);
 }
 
-}  // namespace
+}  // namespace dktest

@@ -9,7 +9,7 @@
 #include "engine/documents/wrap_PGF.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
+namespace dktest {
 
 class PGF : public ::testing::Test {
 protected:
@@ -223,4 +223,4 @@ TEST_F(PGF, DeepJSONStopsAtTheGeneratorLimitAndStaysWellFormed) {
     }
 }
 
-}  // namespace
+}  // namespace dktest

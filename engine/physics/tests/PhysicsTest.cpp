@@ -11,7 +11,7 @@
 using testing::HasSubstr;
 using testing::MatchesRegex;
 
-namespace {
+namespace dktest {
 
 // Matches one report line "file:line assertion failed EXPRESSION".
 std::string reportLine(const std::string& expression) {
@@ -355,4 +355,4 @@ TEST_F(Misuse, HandlesKeptPastTheirObjectsAreLuaErrors) {
                 HasSubstr("physics.BodyDefMT expected"));
 }
 
-}  // namespace
+}  // namespace dktest

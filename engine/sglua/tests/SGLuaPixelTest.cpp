@@ -13,7 +13,7 @@
 #include "scenegraph/es2/SGRenderManagerES2.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
+namespace dktest {
 
 constexpr int kSize = 64;
 
@@ -97,4 +97,4 @@ TEST_F(SGLuaPixelTest, AFrameShowsWhatTheScriptBuilt) {
               (RGB{255, 0, 0}));
 }
 
-}  // namespace
+}  // namespace dktest

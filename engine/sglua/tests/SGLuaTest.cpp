@@ -8,7 +8,7 @@
 #include "scenegraph/tests/RecordingRenderManager.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
+namespace dktest {
 
 // Render managers that record instead of drawing; err(f, ...) answers the message of the error f
 // raises, without its position prefix.
@@ -250,4 +250,4 @@ TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
         "computes|scenegraph: createNode while the scene graph computes");
 }
 
-}  // namespace
+}  // namespace dktest
