@@ -42,7 +42,8 @@ void pushPixels(lua_State* L, float metres) {
     lua_pushnumber(L, metres * kPixelsPerMetre);
 }
 
-int32_t toInt32(lua_State* L, int idx) {
+// IDs and categories wrap as lua_tointeger does; only the iteration counts saturate.
+int32_t toID(lua_State* L, int idx) {
     return static_cast<int32_t>(lua_tointeger(L, idx));
 }
 
@@ -200,12 +201,12 @@ int bodyDefSetFixedRotation(lua_State* L) {
 }
 
 int bodyDefSetActorID(lua_State* L) {
-    checkBodyDef(L, -2)->record->actorID = toInt32(L, -1);
+    checkBodyDef(L, -2)->record->actorID = toID(L, -1);
     return 0;
 }
 
 int bodyDefAddCollisionCategory(lua_State* L) {
-    addCategory(checkBodyDef(L, -2)->record->categories, toInt32(L, -1));
+    addCategory(checkBodyDef(L, -2)->record->categories, toID(L, -1));
     return 0;
 }
 
@@ -337,14 +338,13 @@ int bodyActorID(lua_State* L) {
 }
 
 int bodyAddCollisionCategory(lua_State* L) {
-    if (dkActorUserData* record = actorRecord(checkBody(L, -2)))
-        addCategory(record->categories, toInt32(L, -1));
+    if (dkActorUserData* record = actorRecord(checkBody(L, -2))) addCategory(record->categories, toID(L, -1));
     return 0;
 }
 
 int bodyRemoveCollisionCategory(lua_State* L) {
     if (dkActorUserData* record = actorRecord(checkBody(L, -2))) {
-        removeCategory(record->categories, toInt32(L, -1));
+        removeCategory(record->categories, toID(L, -1));
     }
     return 0;
 }
@@ -400,12 +400,12 @@ int fixtureDefSetIsSensor(lua_State* L) {
 }
 
 int fixtureDefSetFixtureID(lua_State* L) {
-    checkFixtureDef(L, -2)->record->fixtureID = toInt32(L, -1);
+    checkFixtureDef(L, -2)->record->fixtureID = toID(L, -1);
     return 0;
 }
 
 int fixtureDefAddCollisionMaskCategory(lua_State* L) {
-    addCategory(checkFixtureDef(L, -2)->record->maskCategories, toInt32(L, -1));
+    addCategory(checkFixtureDef(L, -2)->record->maskCategories, toID(L, -1));
     return 0;
 }
 
@@ -424,14 +424,14 @@ int fixtureFixtureID(lua_State* L) {
 
 int fixtureAddCollisionMaskCategory(lua_State* L) {
     if (dkFixtureUserData* record = fixtureRecord(checkFixture(L, -2))) {
-        addCategory(record->maskCategories, toInt32(L, -1));
+        addCategory(record->maskCategories, toID(L, -1));
     }
     return 0;
 }
 
 int fixtureRemoveCollisionMaskCategory(lua_State* L) {
     if (dkFixtureUserData* record = fixtureRecord(checkFixture(L, -2))) {
-        removeCategory(record->maskCategories, toInt32(L, -1));
+        removeCategory(record->maskCategories, toID(L, -1));
     }
     return 0;
 }
