@@ -1,11 +1,11 @@
 #include "engine/DKLuaLibs.h"
 
-#include "engine/assets/DKAssetManagerLua.h"
-#include "engine/documents/PGF.h"
-#include "engine/physics/PhysicsModule.h"
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/assets/wrap_AssetManager.h"
+#include "engine/documents/wrap_PGF.h"
+#include "engine/physics/wrap_Physics.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/SoundManager.h"
-#include "engine/tablehelper/TableHelper.h"
+#include "engine/tablehelper/wrap_TableHelper.h"
 #include "port/DKPlatformPort.h"
 
 const DKLuaLib dk_lualibs[] = {

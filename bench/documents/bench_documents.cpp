@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/documents/PGF.h"
+#include "engine/documents/wrap_PGF.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/physics/PhysicsModule.h"
+#include "engine/physics/wrap_Physics.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 #include "scenegraph/SGRenderManagerBase.h"
 #include "scenegraph/SGScene.h"
 

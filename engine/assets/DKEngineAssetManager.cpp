@@ -1,7 +1,5 @@
 #include "engine/assets/DKEngineAssetManager.h"
 
-#include <lua.hpp>
-
 #include <cstdio>
 #include <vector>
 
@@ -11,42 +9,34 @@
 // ---- assets
 
 DKTextureAsset::DKTextureAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<SGImage>(observer, path), image_(DKLoadImageFromFile(path.c_str())) {}
+    : DKBaseAsset(observer), m_image(DKLoadImageFromFile(path.c_str())) {}
 
 DKTextureAsset::~DKTextureAsset() {
-    freeAsset();
-}
-
-void DKTextureAsset::freeAsset() {
-    // Texture 0 is never a real texture; freeing twice must not delete a name GL has reused.
-    if (image_.texture) image_.freeImage();
-    image_.texture = 0;
+    // Texture 0 is never a real texture: an unreadable file has none to free.
+    if (m_image.texture) m_image.freeImage();
 }
 
 DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
     retain();
-    return DKAssetHandle<SGImage>::adopt(this, &image_);
+    return DKAssetHandle<SGImage>::adopt(this, &m_image);
 }
 
 DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<dk::SGSound>(observer, path), sound_(std::make_shared<dk::SGSound>()) {
-    if (!sound_->loadFromFile(path.c_str())) {
+    : DKBaseAsset(observer), m_sound(std::make_shared<dk::SGSound>()) {
+    if (!m_sound->loadFromFile(path.c_str())) {
         std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
-        sound_.reset();
+        m_sound.reset();
     }
 }
 
 DKSoundAsset::~DKSoundAsset() {
-    if (referenceCount_ != 0) std::printf("An asset with a valid reference count should not be deleted.\n");
-}
-
-void DKSoundAsset::freeAsset() {
-    if (referenceCount_ != 0) std::printf("An asset with a valid reference count should not be deleted.\n");
+    if (m_referenceCount != 0) std::printf("An asset with a valid reference count should not be deleted.\n");
 }
 
 // ---- manager
 
-DKEngineAssetManager::DKEngineAssetManager(lua_State* L) : luaState(L) {
+DKEngineAssetManager::DKEngineAssetManager(dk::assets::PathLookup pathLookup)
+    : m_pathLookup(std::move(pathLookup)) {
     std::printf("Asset manager constructor\n");
 }
 
@@ -55,84 +45,52 @@ DKEngineAssetManager::~DKEngineAssetManager() {
     // Loaders may outlive the manager (a scene deleted after it): make them forget the assets
     // that are about to go and stop calling us, so nothing is released twice or through a
     // dangling manager.
-    for (DKImageLoader* loader : std::vector<DKImageLoader*>(imageLoaders.begin(), imageLoaders.end())) {
+    for (DKImageLoader* loader : std::vector<DKImageLoader*>(m_imageLoaders.begin(), m_imageLoaders.end())) {
         loader->dropAsset();
         loader->assetManagerDestroyed();
     }
     for (DKStringImageLoader* loader :
-         std::vector<DKStringImageLoader*>(stringImageLoaders.begin(), stringImageLoaders.end()))
+         std::vector<DKStringImageLoader*>(m_stringImageLoaders.begin(), m_stringImageLoaders.end()))
         loader->assetManagerDestroyed();
-    for (DKSoundLoader* loader : std::vector<DKSoundLoader*>(soundLoaders.begin(), soundLoaders.end())) {
+    for (DKSoundLoader* loader : std::vector<DKSoundLoader*>(m_soundLoaders.begin(), m_soundLoaders.end())) {
         loader->dropSound();
         loader->assetManagerDestroyed();
     }
-    imageLoaders.clear();
-    stringImageLoaders.clear();
-    soundLoaders.clear();
-    images.clear();
-    sounds.clear();
-}
-
-std::string DKEngineAssetManager::pathFor(const char* function, const std::string& name) {
-    lua_State* L = luaState;
-    int top = lua_gettop(L);
-    lua_getglobal(L, "project");
-    lua_getfield(L, -1, function);
-    lua_pushvalue(L, -2);
-    lua_pushlstring(L, name.data(), name.size());
-    lua_call(L, 2, 1);
-    std::string path;
-    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
-        size_t length = 0;
-        const char* text = lua_tolstring(L, -1, &length);
-        path.assign(text, length);
-    }
-    lua_settop(L, top);
-    return path;
-}
-
-std::string DKEngineAssetManager::pathForImage(const std::string& name) {
-    return pathFor("pathForImage", name);
-}
-
-std::string DKEngineAssetManager::pathForSound(const std::string& name) {
-    return pathFor("pathForSound", name);
-}
-
-void DKEngineAssetManager::loadImage(const std::shared_ptr<AssetLoadData>& data) {
-    if (!data || data->path.empty() || images.count(data->name)) return;
-    images.emplace(data->name, std::make_shared<DKTextureAsset>(this, data->path));
-}
-
-void DKEngineAssetManager::loadSound(const std::shared_ptr<AssetLoadData>& data) {
-    if (!data || data->path.empty() || sounds.count(data->name)) return;
-    sounds.emplace(data->name, std::make_shared<DKSoundAsset>(this, data->path));
+    m_imageLoaders.clear();
+    m_stringImageLoaders.clear();
+    m_soundLoaders.clear();
+    m_images.clear();
+    m_sounds.clear();
 }
 
 void DKEngineAssetManager::loadImageForName(const std::string& name) {
-    loadImage(std::make_shared<AssetLoadData>(AssetLoadData{name, pathForImage(name)}));
+    std::string path = pathForImage(name);  // asked even when loaded
+    if (path.empty() || m_images.count(name)) return;
+    m_images.emplace(name, std::make_shared<DKTextureAsset>(this, path));
 }
 
 void DKEngineAssetManager::loadSoundForName(const std::string& name) {
-    loadSound(std::make_shared<AssetLoadData>(AssetLoadData{name, pathForSound(name)}));
+    std::string path = pathForSound(name);
+    if (path.empty() || m_sounds.count(name)) return;
+    m_sounds.emplace(name, std::make_shared<DKSoundAsset>(this, path));
 }
 
 DKAssetHandle<SGImage> DKEngineAssetManager::imageForName(const std::string& name) {
     loadImageForName(name);
-    auto it = images.find(name);
-    return it == images.end() ? DKAssetHandle<SGImage>() : it->second->getHandle();
+    auto it = m_images.find(name);
+    return it == m_images.end() ? DKAssetHandle<SGImage>() : it->second->getHandle();
 }
 
 std::shared_ptr<dk::SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
     loadSoundForName(name);
-    auto it = sounds.find(name);
-    return it == sounds.end() ? nullptr : it->second->getHandle();
+    auto it = m_sounds.find(name);
+    return it == m_sounds.end() ? nullptr : it->second->getHandle();
 }
 
 void DKEngineAssetManager::updateAllImageLoaders(const std::string& name, const DKIAsset* removed) {
     // Copy first: a loader told to drop its asset may do anything, even unregister.
-    for (DKImageLoader* loader : std::vector<DKImageLoader*>(imageLoaders.begin(), imageLoaders.end())) {
-        if (!imageLoaders.count(loader)) continue;
+    for (DKImageLoader* loader : std::vector<DKImageLoader*>(m_imageLoaders.begin(), m_imageLoaders.end())) {
+        if (!m_imageLoaders.count(loader)) continue;
         // A loader whose name changed since it loaded still holds the old asset: it must let go
         // of it too, or it would later release a deleted asset.
         const DKIAsset* held = loader->loaderHeldAsset();
@@ -141,37 +99,37 @@ void DKEngineAssetManager::updateAllImageLoaders(const std::string& name, const 
 }
 
 void DKEngineAssetManager::updateAllSoundLoaders(const std::string& name) {
-    for (DKSoundLoader* loader : std::vector<DKSoundLoader*>(soundLoaders.begin(), soundLoaders.end())) {
-        if (soundLoaders.count(loader) && loader->loaderAssetName() == name) loader->dropSound();
+    for (DKSoundLoader* loader : std::vector<DKSoundLoader*>(m_soundLoaders.begin(), m_soundLoaders.end())) {
+        if (m_soundLoaders.count(loader) && loader->loaderAssetName() == name) loader->dropSound();
     }
 }
 
 void DKEngineAssetManager::removeImage(std::map<std::string, std::shared_ptr<DKTextureAsset>>::iterator it) {
     std::string name = it->first;
     std::shared_ptr<DKTextureAsset> asset = std::move(it->second);
-    images.erase(it);
+    m_images.erase(it);
     // Loaders forget the asset while it still exists, then it goes with its texture.
     updateAllImageLoaders(name, asset.get());
 }
 
 void DKEngineAssetManager::unloadImage(const std::string& name) {
-    auto it = images.find(name);
-    if (it != images.end())
+    auto it = m_images.find(name);
+    if (it != m_images.end())
         removeImage(it);
     else
         updateAllImageLoaders(name);
 }
 
 void DKEngineAssetManager::unloadSound(const std::string& name) {
-    sounds.erase(name);
+    m_sounds.erase(name);
     updateAllSoundLoaders(name);
 }
 
 void DKEngineAssetManager::dropAllImages() {
-    for (DKImageLoader* loader : std::vector<DKImageLoader*>(imageLoaders.begin(), imageLoaders.end())) {
-        if (imageLoaders.count(loader)) loader->dropAsset();
+    for (DKImageLoader* loader : std::vector<DKImageLoader*>(m_imageLoaders.begin(), m_imageLoaders.end())) {
+        if (m_imageLoaders.count(loader)) loader->dropAsset();
     }
-    images.clear();
+    m_images.clear();
 }
 
 void DKEngineAssetManager::unloadAllImages() {
@@ -181,13 +139,13 @@ void DKEngineAssetManager::unloadAllImages() {
 void DKEngineAssetManager::reloadAllImages() {
     dropAllImages();
     for (DKStringImageLoader* loader :
-         std::vector<DKStringImageLoader*>(stringImageLoaders.begin(), stringImageLoaders.end())) {
-        if (stringImageLoaders.count(loader)) loader->markImageDirty();
+         std::vector<DKStringImageLoader*>(m_stringImageLoaders.begin(), m_stringImageLoaders.end())) {
+        if (m_stringImageLoaders.count(loader)) loader->markImageDirty();
     }
 }
 
 void DKEngineAssetManager::cleanupUnusedImages(const std::set<std::string>& keep) {
-    for (auto it = images.begin(); it != images.end();) {
+    for (auto it = m_images.begin(); it != m_images.end();) {
         auto next = std::next(it);
         if (!keep.count(it->first)) removeImage(it);
         it = next;
@@ -195,38 +153,38 @@ void DKEngineAssetManager::cleanupUnusedImages(const std::set<std::string>& keep
 }
 
 void DKEngineAssetManager::cleanupUnusedSounds(const std::set<std::string>& keep) {
-    for (auto it = sounds.begin(); it != sounds.end();) {
+    for (auto it = m_sounds.begin(); it != m_sounds.end();) {
         if (keep.count(it->first)) {
             ++it;
             continue;
         }
         std::string name = it->first;
-        it = sounds.erase(it);
+        it = m_sounds.erase(it);
         updateAllSoundLoaders(name);
     }
 }
 
 void DKEngineAssetManager::loadNewImages(const std::set<std::string>& names) {
     for (const std::string& name : names) {
-        if (!images.count(name)) loadImageForName(name);
+        if (!m_images.count(name)) loadImageForName(name);
     }
 }
 
 void DKEngineAssetManager::loadNewSounds(const std::set<std::string>& names) {
     for (const std::string& name : names) {
-        if (!sounds.count(name)) loadSoundForName(name);
+        if (!m_sounds.count(name)) loadSoundForName(name);
     }
 }
 
 void DKEngineAssetManager::flushAssetList() {
-    if (!needsFlush) return;
+    if (!m_needsFlush) return;
     cleanupUnusedImages({});
     cleanupUnusedSounds({});
-    needsFlush = false;
+    m_needsFlush = false;
 }
 
 void DKEngineAssetManager::notifyAssetRetained(DKIAsset*) {}
 
 void DKEngineAssetManager::notifyAssetReleased(DKIAsset* asset) {
-    if (asset->getReferenceCount() == 0) needsFlush = true;
+    if (asset->getReferenceCount() == 0) m_needsFlush = true;
 }

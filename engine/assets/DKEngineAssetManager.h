@@ -1,8 +1,9 @@
 // The asset manager: the game's loaded images and sounds, keyed by asset name, and the loader nodes
 // that show them. Loads are synchronous, on the main thread; the file behind a name comes from the
-// script's `project:pathForImage(name)` / `project:pathForSound(name)`.
+// path look-up the manager is made with (the Lua binding asks the script's project).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -11,21 +12,26 @@
 
 #include "scenegraph/SGImage.h"
 
-struct lua_State;
 namespace dk {
 class SGSound;  // a decoded sound (engine/sound)
 }
 
+namespace dk::assets {
+
+enum class Kind { kImage, kSound };
+// The file behind an asset name, "" when there is none. May throw: what it throws (a script's
+// error) leaves the manager unchanged and reaches the caller.
+using PathLookup = std::function<std::string(Kind kind, const std::string& name)>;
+
+}  // namespace dk::assets
+
 // A loaded asset. Its count is bookkeeping for the manager: reaching 0 frees nothing by itself.
 class DKIAsset {
 public:
-    virtual const char* getResourceLocator() const = 0;
     virtual int getReferenceCount() const = 0;
     virtual void retain() = 0;
     virtual void release() = 0;
-    virtual void freeAsset() = 0;
     virtual ~DKIAsset() = default;
-    virtual void* getAsset() = 0;
 };
 
 class DKIAssetObserver {
@@ -35,30 +41,24 @@ public:
     virtual ~DKIAssetObserver() = default;
 };
 
-template <class T>
 class DKBaseAsset : public DKIAsset {
 public:
-    DKBaseAsset(DKIAssetObserver* observer, std::string path)
-        : resourceLocator_(std::move(path)), observer_(observer) {}
+    explicit DKBaseAsset(DKIAssetObserver* observer) : m_observer(observer) {}
 
-    const char* getResourceLocator() const override { return resourceLocator_.c_str(); }
-    int getReferenceCount() const override { return referenceCount_; }
+    int getReferenceCount() const override { return m_referenceCount; }
     void retain() override {
-        ++referenceCount_;
-        if (observer_) observer_->notifyAssetRetained(this);
+        ++m_referenceCount;
+        if (m_observer) m_observer->notifyAssetRetained(this);
     }
     void release() override {
-        --referenceCount_;
-        if (observer_) observer_->notifyAssetReleased(this);
+        --m_referenceCount;
+        if (m_observer) m_observer->notifyAssetReleased(this);
     }
 
 protected:
-    int referenceCount_ = 0;
-    std::string resourceLocator_;
-    DKIAssetObserver* observer_;  // the manager; not owned
+    int m_referenceCount = 0;
+    DKIAssetObserver* m_observer;  // the manager; not owned
 };
-
-class DKAssetHandleFactory {};
 
 // A counted reference on an asset and a pointer to its payload. Copies retain the asset, and
 // destroying or overwriting a handle releases it once. When the manager deletes an asset, the
@@ -70,88 +70,84 @@ public:
     // Takes over one reference the caller already holds on `asset`.
     static DKAssetHandle adopt(DKIAsset* asset, T* payload) {
         DKAssetHandle handle;
-        handle.asset_ = asset;
-        handle.payload_ = payload;
+        handle.m_asset = asset;
+        handle.m_payload = payload;
         return handle;
     }
     virtual ~DKAssetHandle() { reset(); }
 
-    DKAssetHandle(const DKAssetHandle& other) : asset_(other.asset_), payload_(other.payload_) {
-        if (asset_) asset_->retain();
+    DKAssetHandle(const DKAssetHandle& other) : m_asset(other.m_asset), m_payload(other.m_payload) {
+        if (m_asset) m_asset->retain();
     }
-    DKAssetHandle(DKAssetHandle&& other) noexcept : asset_(other.asset_), payload_(other.payload_) {
-        other.asset_ = nullptr;
-        other.payload_ = nullptr;
+    DKAssetHandle(DKAssetHandle&& other) noexcept : m_asset(other.m_asset), m_payload(other.m_payload) {
+        other.m_asset = nullptr;
+        other.m_payload = nullptr;
     }
     DKAssetHandle& operator=(const DKAssetHandle& other) {
         if (this != &other) {
             // Retain first: the old and new asset may be the same one.
-            if (other.asset_) other.asset_->retain();
+            if (other.m_asset) other.m_asset->retain();
             reset();
-            asset_ = other.asset_;
-            payload_ = other.payload_;
+            m_asset = other.m_asset;
+            m_payload = other.m_payload;
         }
         return *this;
     }
     DKAssetHandle& operator=(DKAssetHandle&& other) noexcept {
         if (this != &other) {
             reset();
-            asset_ = std::exchange(other.asset_, nullptr);
-            payload_ = std::exchange(other.payload_, nullptr);
+            m_asset = std::exchange(other.m_asset, nullptr);
+            m_payload = std::exchange(other.m_payload, nullptr);
         }
         return *this;
     }
 
     // Releases the asset (if any) and empties the handle.
     void reset() {
-        DKIAsset* asset = std::exchange(asset_, nullptr);
-        payload_ = nullptr;
+        DKIAsset* asset = std::exchange(m_asset, nullptr);
+        m_payload = nullptr;
         if (asset) asset->release();
     }
     // Empties the handle without releasing: for an asset that no longer exists.
     void forget() {
-        asset_ = nullptr;
-        payload_ = nullptr;
+        m_asset = nullptr;
+        m_payload = nullptr;
     }
 
-    DKIAsset* asset() const { return asset_; }
-    T* get() const { return payload_; }
-    bool empty() const { return asset_ == nullptr; }
+    DKIAsset* asset() const { return m_asset; }
+    T* get() const { return m_payload; }
+    bool empty() const { return m_asset == nullptr; }
 
 private:
-    DKIAsset* asset_ = nullptr;
-    T* payload_ = nullptr;
+    DKIAsset* m_asset = nullptr;
+    T* m_payload = nullptr;
 };
 
-class DKTextureAsset : public DKBaseAsset<SGImage>, public DKAssetHandleFactory {
+class DKTextureAsset : public DKBaseAsset {
 public:
     // Loads the image with DKLoadImageFromFile; an unreadable file gives SGImageNull.
     DKTextureAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKTextureAsset() override;
-    void freeAsset() override;
-    void* getAsset() override { return &image_; }
     // A handle that has already retained this asset.
     DKAssetHandle<SGImage> getHandle();
-    const SGImage& image() const { return image_; }
+    const SGImage& image() const { return m_image; }
 
 private:
-    SGImage image_;
+    SGImage m_image;
 };
 
-class DKSoundAsset : public DKBaseAsset<dk::SGSound>, public DKAssetHandleFactory {
+class DKSoundAsset : public DKBaseAsset {
 public:
     // Decodes the file with SGSound::loadFromFile. A failed load writes
     // "DKSoundAsset::loadAsset error loading <path>" to standard error and leaves the asset
     // without a sound.
     DKSoundAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKSoundAsset() override;
-    void freeAsset() override;
-    void* getAsset() override { return sound_.get(); }
     // The sound itself (null after a failed load); does not retain the asset.
-    std::shared_ptr<dk::SGSound> getHandle() const { return sound_; }
+    std::shared_ptr<dk::SGSound> getHandle() const { return m_sound; }
 
 private:
-    std::shared_ptr<dk::SGSound> sound_;
+    std::shared_ptr<dk::SGSound> m_sound;
 };
 
 // What the asset manager needs of an image loader node (which implements it and registers with
@@ -191,14 +187,9 @@ public:
     virtual void assetManagerDestroyed() = 0;
 };
 
-struct AssetLoadData {
-    std::string name;
-    std::string path;
-};
-
 class DKEngineAssetManager : public DKIAssetObserver {
 public:
-    explicit DKEngineAssetManager(lua_State* L);
+    explicit DKEngineAssetManager(dk::assets::PathLookup pathLookup);
     // Flushes, tells every registered loader the manager is gone, then deletes every asset.
     ~DKEngineAssetManager() override;
     DKEngineAssetManager(const DKEngineAssetManager&) = delete;
@@ -206,12 +197,8 @@ public:
 
     void loadImageForName(const std::string& name);
     void loadSoundForName(const std::string& name);
-    void loadImage(const std::shared_ptr<AssetLoadData>& data);
-    void loadSound(const std::shared_ptr<AssetLoadData>& data);
-    // The script's path for the name; "" when it answers neither a string nor a number. Errors
-    // raised by the script propagate as Lua errors.
-    std::string pathForImage(const std::string& name);
-    std::string pathForSound(const std::string& name);
+    std::string pathForImage(const std::string& name) { return m_pathLookup(dk::assets::Kind::kImage, name); }
+    std::string pathForSound(const std::string& name) { return m_pathLookup(dk::assets::Kind::kSound, name); }
 
     // Loads on demand. An empty handle (null sound) when the script has no path for the name.
     DKAssetHandle<SGImage> imageForName(const std::string& name);
@@ -228,40 +215,33 @@ public:
     void loadNewSounds(const std::set<std::string>& names);
     // When some asset's count has fallen to 0 since the last flush: removes every image and sound.
     void flushAssetList();
-    void flushAssets() { flushAssetList(); }
 
     void notifyAssetRetained(DKIAsset* asset) override;
     void notifyAssetReleased(DKIAsset* asset) override;
 
-    void addImageLoader(DKImageLoader* loader) { imageLoaders.insert(loader); }
-    void removeImageLoader(DKImageLoader* loader) { imageLoaders.erase(loader); }
-    void addImageLoader(DKStringImageLoader* loader) { stringImageLoaders.insert(loader); }
-    void removeImageLoader(DKStringImageLoader* loader) { stringImageLoaders.erase(loader); }
-    void addSoundLoader(DKSoundLoader* loader) { soundLoaders.insert(loader); }
-    void removeSoundLoader(DKSoundLoader* loader) { soundLoaders.erase(loader); }
+    void addImageLoader(DKImageLoader* loader) { m_imageLoaders.insert(loader); }
+    void removeImageLoader(DKImageLoader* loader) { m_imageLoaders.erase(loader); }
+    void addImageLoader(DKStringImageLoader* loader) { m_stringImageLoaders.insert(loader); }
+    void removeImageLoader(DKStringImageLoader* loader) { m_stringImageLoaders.erase(loader); }
+    void addSoundLoader(DKSoundLoader* loader) { m_soundLoaders.insert(loader); }
+    void removeSoundLoader(DKSoundLoader* loader) { m_soundLoaders.erase(loader); }
 
-    void waitForAssets() {}
-    void lockAssets() {}
-    void unlockAssets() {}
+    const std::map<std::string, std::shared_ptr<DKTextureAsset>>& imageAssets() const { return m_images; }
+    const std::map<std::string, std::shared_ptr<DKSoundAsset>>& soundAssets() const { return m_sounds; }
+    bool flushPending() const { return m_needsFlush; }
 
+private:
     // Tells the loaders of `name` (and any loader still holding `removed`) to drop their asset.
     void updateAllImageLoaders(const std::string& name, const DKIAsset* removed = nullptr);
     void updateAllSoundLoaders(const std::string& name);
-
-    const std::map<std::string, std::shared_ptr<DKTextureAsset>>& imageAssets() const { return images; }
-    const std::map<std::string, std::shared_ptr<DKSoundAsset>>& soundAssets() const { return sounds; }
-    bool flushPending() const { return needsFlush; }
-
-private:
-    std::string pathFor(const char* function, const std::string& name);
     void removeImage(std::map<std::string, std::shared_ptr<DKTextureAsset>>::iterator it);
     void dropAllImages();
 
-    bool needsFlush = false;
-    lua_State* luaState;
-    std::map<std::string, std::shared_ptr<DKTextureAsset>> images;
-    std::map<std::string, std::shared_ptr<DKSoundAsset>> sounds;
-    std::set<DKSoundLoader*> soundLoaders;
-    std::set<DKImageLoader*> imageLoaders;
-    std::set<DKStringImageLoader*> stringImageLoaders;
+    bool m_needsFlush = false;
+    dk::assets::PathLookup m_pathLookup;
+    std::map<std::string, std::shared_ptr<DKTextureAsset>> m_images;
+    std::map<std::string, std::shared_ptr<DKSoundAsset>> m_sounds;
+    std::set<DKSoundLoader*> m_soundLoaders;
+    std::set<DKImageLoader*> m_imageLoaders;
+    std::set<DKStringImageLoader*> m_stringImageLoaders;
 };

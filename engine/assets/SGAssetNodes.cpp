@@ -3,85 +3,59 @@
 #include "port/DKTextures.h"
 #include "scenegraph/SGSpace.h"
 
-SGImageLoaderNode::SGImageLoaderNode(DKEngineAssetManager* manager) : SGAssetLoaderNode(manager) {
-    addNodeClass(SGNodeClassImageLoaderNode);
-    addOutputPort(&asset, SGPortValueType::IMAGE);
-    addInputPort(&name, SGPortValueType::ASSETNAME);
-    if (assetManager) assetManager->addImageLoader(this);
+SGImageLoaderNode::SGImageLoaderNode(DKEngineAssetManager* manager)
+    : SGAssetLoaderNode(manager, SGNodeClassImageLoaderNode, SGPortValueType::IMAGE) {
+    if (m_assetManager) m_assetManager->addImageLoader(this);
 }
 
 SGImageLoaderNode::~SGImageLoaderNode() {
-    if (assetManager) assetManager->removeImageLoader(this);
-    imageHandle.reset();
+    if (m_assetManager) m_assetManager->removeImageLoader(this);
+    m_imageHandle.reset();
 }
 
 void SGImageLoaderNode::dropAsset() {
-    imageHandle.forget();
+    m_imageHandle.forget();
     asset.markAsDirty();
 }
 
 void SGImageLoaderNode::compute() {
     std::string assetName = name.stringValue();
-    if (assetName.empty() || !assetManager) {
+    if (assetName.empty() || !m_assetManager) {
         asset.value = SGImageNull;
         return;
     }
     // Assigning releases the asset held before; the new handle comes already retained.
-    imageHandle = assetManager->imageForName(assetName);
-    if (imageHandle.empty()) {
+    m_imageHandle = m_assetManager->imageForName(assetName);
+    if (m_imageHandle.empty()) {
         asset.value = SGImageNull;
         return;
     }
-    if (imageHandle.get()->isNull()) imageHandle = assetManager->imageForName(assetName);
-    asset.value = imageHandle.empty() ? SGImageNull : *imageHandle.get();
+    if (m_imageHandle.get()->isNull()) m_imageHandle = m_assetManager->imageForName(assetName);
+    asset.value = m_imageHandle.empty() ? SGImageNull : *m_imageHandle.get();
 }
 
-SGPort* SGImageLoaderNode::portForID(SGPortID id) {
-    switch (id) {
-        case SGPortID::asset:
-            return &asset;
-        case SGPortID::name:
-            return &name;
-        default:
-            return nullptr;
-    }
-}
-
-SGSoundLoaderNode::SGSoundLoaderNode(DKEngineAssetManager* manager) : SGAssetLoaderNode(manager) {
-    addNodeClass(SGNodeClassSoundLoaderNode);
-    addOutputPort(&asset, SGPortValueType::SOUND);
-    addInputPort(&name, SGPortValueType::ASSETNAME);
-    if (assetManager) assetManager->addSoundLoader(this);
+SGSoundLoaderNode::SGSoundLoaderNode(DKEngineAssetManager* manager)
+    : SGAssetLoaderNode(manager, SGNodeClassSoundLoaderNode, SGPortValueType::SOUND) {
+    if (m_assetManager) m_assetManager->addSoundLoader(this);
 }
 
 SGSoundLoaderNode::~SGSoundLoaderNode() {
-    if (assetManager) assetManager->removeSoundLoader(this);
+    if (m_assetManager) m_assetManager->removeSoundLoader(this);
 }
 
 void SGSoundLoaderNode::compute() {
     std::string assetName = name.stringValue();
     if (assetName.empty()) return;
-    sound = assetManager ? assetManager->soundForName(assetName) : nullptr;
-    asset.setValue(sound);
+    m_sound = m_assetManager ? m_assetManager->soundForName(assetName) : nullptr;
+    asset.setValue(m_sound);
 }
 
 void SGSoundLoaderNode::dropSound() {
-    sound.reset();
+    m_sound.reset();
     asset.markAsDirty();
 }
 
-SGPort* SGSoundLoaderNode::portForID(SGPortID id) {
-    switch (id) {
-        case SGPortID::asset:
-            return &asset;
-        case SGPortID::name:
-            return &name;
-        default:
-            return nullptr;
-    }
-}
-
-SGStringToImageNode::SGStringToImageNode(DKEngineAssetManager* manager) : assetManager(manager) {
+SGStringToImageNode::SGStringToImageNode(DKEngineAssetManager* manager) : m_assetManager(manager) {
     addNodeClass(SGNodeClassStringToImageNode);
     addOutputPort(&image, SGPortValueType::IMAGE);
     addOutputPort(&width, SGPortValueType::NUMBER);
@@ -93,12 +67,12 @@ SGStringToImageNode::SGStringToImageNode(DKEngineAssetManager* manager) : assetM
     addInputPort(&wrap, SGPortValueType::BOOLEAN);
     addInputPort(&wrapWidth, SGPortValueType::NUMBER);
     addInputPort(&wrapHeight, SGPortValueType::NUMBER);
-    if (assetManager) assetManager->addImageLoader(this);
+    if (m_assetManager) m_assetManager->addImageLoader(this);
 }
 
 SGStringToImageNode::~SGStringToImageNode() {
     freeTexture();
-    if (assetManager) assetManager->removeImageLoader(this);
+    if (m_assetManager) m_assetManager->removeImageLoader(this);
 }
 
 // Judged by the texture name rather than the texture width: on a scale-2.0 screen a 1-pixel text

@@ -9,62 +9,67 @@
 #include "engine/assets/DKEngineAssetManager.h"
 #include "scenegraph/SGNode.h"
 
-// Base of the loaders: the manager (not owned). Each loader declares its own ports, output before
-// the "name" input: members die in reverse order, and an input must go before the outputs it
-// lists as destinations.
+// Base of the loaders: the manager (not owned), the "asset" output and the "name" input, and the
+// reading of both. The ports are declared here, output first: members die in reverse order, and an
+// input must go before the outputs it lists as destinations.
+template <class OutputPort>
 class SGAssetLoaderNode : public SGNode {
 public:
-    explicit SGAssetLoaderNode(DKEngineAssetManager* manager) : assetManager(manager) {
-        addNodeClass(SGNodeClassAssetLoaderNode);
+    SGAssetLoaderNode(DKEngineAssetManager* manager, uint32_t nodeClass, SGPortValueType outputType)
+        : m_assetManager(manager) {
+        addNodeClass(SGNodeClassAssetLoaderNode | nodeClass);
+        addOutputPort(&asset, outputType);
+        addInputPort(&name, SGPortValueType::ASSETNAME);
     }
-    SGPort* portForID(SGPortID) override { return nullptr; }
 
-    DKEngineAssetManager* assetManager;  // null once the manager is gone
+    SGPort* portForID(SGPortID id) override {
+        if (id == SGPortID::asset) return &asset;
+        return id == SGPortID::name ? &name : nullptr;
+    }
+
+    OutputPort asset;
+    SGStringPort name;
 
 protected:
     // The name port's current text for the manager, which asks while it removes assets: read
     // through a connection, but never by letting this node compute (it would load straight back).
-    static std::string currentName(SGStringPort& name) {
-        return name.source() ? name.source()->stringValue() : name.value;
-    }
+    std::string currentName() { return name.source() ? name.source()->stringValue() : name.value; }
+
+    DKEngineAssetManager* m_assetManager;  // null once the manager is gone
 };
 
-class SGImageLoaderNode : public SGAssetLoaderNode, public DKImageLoader {
+class SGImageLoaderNode : public SGAssetLoaderNode<SGImagePort>, public DKImageLoader {
 public:
     explicit SGImageLoaderNode(DKEngineAssetManager* manager);
     ~SGImageLoaderNode() override;
 
     void compute() override;
-    SGPort* portForID(SGPortID id) override;
 
-    std::string loaderAssetName() override { return currentName(name); }
-    const DKIAsset* loaderHeldAsset() const override { return imageHandle.asset(); }
+    std::string loaderAssetName() override { return currentName(); }
+    const DKIAsset* loaderHeldAsset() const override { return m_imageHandle.asset(); }
     void dropAsset() override;
-    void assetManagerDestroyed() override { assetManager = nullptr; }
+    void assetManagerDestroyed() override { m_assetManager = nullptr; }
 
-    DKAssetHandle<SGImage> imageHandle;
-    SGImagePort asset;
-    SGStringPort name;
+private:
+    DKAssetHandle<SGImage> m_imageHandle;
 };
 
 // Asks the manager for its sound on every read of "asset": storing the sound through the port's
 // setter marks the readers, and this node too, dirty again.
-class SGSoundLoaderNode : public SGAssetLoaderNode, public DKSoundLoader {
+class SGSoundLoaderNode : public SGAssetLoaderNode<SGSoundPort>, public DKSoundLoader {
 public:
     explicit SGSoundLoaderNode(DKEngineAssetManager* manager);
     ~SGSoundLoaderNode() override;
 
     // An empty name changes nothing: "asset" keeps its last sound.
     void compute() override;
-    SGPort* portForID(SGPortID id) override;
 
-    std::string loaderAssetName() override { return currentName(name); }
+    std::string loaderAssetName() override { return currentName(); }
     void dropSound() override;
-    void assetManagerDestroyed() override { assetManager = nullptr; }
+    void assetManagerDestroyed() override { m_assetManager = nullptr; }
 
-    std::shared_ptr<SGSound> sound;
-    SGSoundPort asset;
-    SGStringPort name;
+private:
+    std::shared_ptr<SGSound> m_sound;
 };
 
 // Renders its text into a texture of its own, made anew on every compute.
@@ -77,9 +82,8 @@ public:
     SGPort* portForID(SGPortID id) override;
 
     void markImageDirty() override { image.markAsDirty(); }
-    void assetManagerDestroyed() override { assetManager = nullptr; }
+    void assetManagerDestroyed() override { m_assetManager = nullptr; }
 
-    DKEngineAssetManager* assetManager;
     SGImagePort image;
     SGNumberPort width;
     SGNumberPort height;
@@ -93,6 +97,8 @@ public:
 
 private:
     void freeTexture();
+
+    DKEngineAssetManager* m_assetManager;  // null once the manager is gone
 };
 
 // Installs the makers of the image loader, sound loader and string-to-image node, which take the

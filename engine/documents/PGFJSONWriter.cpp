@@ -13,6 +13,8 @@ void printToFile(void* context, const char* text, size_t length) {
 
 }  // namespace
 
+namespace dk::documents {
+
 int32_t checkYajlStatus(int status) {
     static const char* const messages[] = {
         nullptr,
@@ -27,6 +29,10 @@ int32_t checkYajlStatus(int status) {
     if (status >= 1 && status <= 6) std::printf("%s\n", messages[status]);
     return 0;
 }
+
+}  // namespace dk::documents
+
+using dk::documents::checkYajlStatus;
 
 PGFJSONWriter::PGFJSONWriter(bool beautify) : m_beautify(beautify) {}
 

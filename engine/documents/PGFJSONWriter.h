@@ -9,9 +9,13 @@
 
 #include "engine/documents/PGFWriter.h"
 
+namespace dk::documents {
+
 // Prints the message of a yajl generator status (statuses 1 to 6) on standard output; 1 for
 // success, 0 otherwise.
 int32_t checkYajlStatus(int status);
+
+}  // namespace dk::documents
 
 class PGFJSONWriter : public PGFWriter {
 public:

@@ -1,4 +1,6 @@
-// Builds a document's element tables directly on a Lua stack, one element at a time.
+// Builds a document's element tables directly on a Lua stack, one element at a time. The reader
+// keeps Lua in its core on purpose: building the tables during the SAX pass, rather than a C++ tree
+// converted afterwards, is measurably faster (bench/documents, docs/PERFORMANCE.md).
 #pragma once
 
 #include <lua.hpp>
@@ -27,7 +29,7 @@ protected:
     // the element to its parent; the root stays on the stack.
     bool closeElement(const char* text, std::size_t length);
 
-    uint32_t depth = 0;
-    std::vector<uint32_t> childCounters;
-    lua_State* L;
+    uint32_t m_depth = 0;
+    std::vector<uint32_t> m_childCounters;
+    lua_State* m_L;
 };

@@ -72,7 +72,7 @@ bool PGFXMLParser::parse() {
         xmlCreateIOParserCtxt(&m_sax, this, read, nullptr, source, XML_CHAR_ENCODING_NONE));
     if (!ctxt) return false;
 
-    const int top = lua_gettop(L);
+    const int top = lua_gettop(m_L);
     // Reading makes no garbage: every table it builds is kept. Collection steps meanwhile would
     // only trace the growing document again and again.
     struct PauseCollector {
@@ -81,15 +81,15 @@ bool PGFXMLParser::parse() {
         ~PauseCollector() {
             if (paused) lua_gc(L, LUA_GCRESTART, 0);
         }
-    } pause{L};
+    } pause{m_L};
     m_ctxt = ctxt.get();
     m_stopped = false;
-    depth = 0;
+    m_depth = 0;
     m_collected.clear();
     xmlParseDocument(m_ctxt);
-    const bool ok = m_ctxt->wellFormed && !m_stopped && depth == 1 && lua_gettop(L) == top + 1;
+    const bool ok = m_ctxt->wellFormed && !m_stopped && m_depth == 1 && lua_gettop(m_L) == top + 1;
     m_ctxt = nullptr;
-    if (!ok) lua_settop(L, top);
+    if (!ok) lua_settop(m_L, top);
     return ok;
 }
 
@@ -107,7 +107,7 @@ void PGFXMLParser::onStartElement(void* ctx, const xmlChar* name, const xmlChar*
     if (self->m_stopped) return;
     self->m_collected.clear();  // text before a child element is not kept
     if (!self->openElement(reinterpret_cast<const char*>(name))) {
-        std::fprintf(stderr, "pgf: document nested too deeply to read (%u levels)\n", self->depth);
+        std::fprintf(stderr, "pgf: document nested too deeply to read (%u levels)\n", self->m_depth);
         self->stop();
         return;
     }

@@ -1,11 +1,13 @@
 // Lua binding of the "pgf" module. Most functions read their arguments counted from the top of
 // the stack (the last argument is the last parameter).
+#include "engine/documents/wrap_PGF.h"
+
 #include <cstdio>
 #include <memory>
 
-#include "engine/documents/PGF.h"
 #include "engine/documents/PGFWriter.h"
 #include "engine/documents/PGFXMLParser.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 
 using plat::lua::absIndex;
@@ -14,7 +16,7 @@ namespace {
 
 // Arguments counted from the top exist only when enough were passed.
 void requireArguments(lua_State* L, int count) {
-    if (lua_gettop(L) < count) luaL_error(L, "pgf: %d argument(s) expected, got %d", count, lua_gettop(L));
+    plat::lua::checkArgCount(L, count, "pgf: %d argument(s) expected, got %d");
 }
 
 PGFWriter* checkWriter(lua_State* L, int idx) {

@@ -50,28 +50,28 @@ void PolygonShapeObject::setAsBox(float halfWidth, float halfHeight) {
     // Comparisons keep a NaN, which prepare() then refuses.
     if (halfWidth < 0.01f) halfWidth = 0.01f;
     if (halfHeight < 0.01f) halfHeight = 0.01f;
-    shape.SetAsBox(halfWidth, halfHeight);
-    fromVertices_ = false;
+    m_shape.SetAsBox(halfWidth, halfHeight);
+    m_fromVertices = false;
 }
 
 void PolygonShapeObject::addVertex(const b2Vec2& vertex) {
-    DK_B2_REQUIRE(shape.m_count < b2_maxPolygonVertices, "m_count < b2_maxPolygonVertices");
-    shape.m_vertices[shape.m_count++] = vertex;
-    fromVertices_ = true;
+    DK_B2_REQUIRE(m_shape.m_count < b2_maxPolygonVertices, "m_count < b2_maxPolygonVertices");
+    m_shape.m_vertices[m_shape.m_count++] = vertex;
+    m_fromVertices = true;
 }
 
 const b2Shape* PolygonShapeObject::prepare(b2PolygonShape& scratch) const {
-    checkPolygon(shape.m_vertices, shape.m_count);
-    if (!fromVertices_) return &shape;
-    scratch.Set(shape.m_vertices, shape.m_count);
+    checkPolygon(m_shape.m_vertices, m_shape.m_count);
+    if (!m_fromVertices) return &m_shape;
+    scratch.Set(m_shape.m_vertices, m_shape.m_count);
     return &scratch;
 }
 
 const b2Shape* CircleShapeObject::prepare(b2PolygonShape&) const {
-    DK_B2_REQUIRE(b2IsValid(shape.m_radius) && shape.m_radius >= 0.0f,
+    DK_B2_REQUIRE(b2IsValid(m_shape.m_radius) && m_shape.m_radius >= 0.0f,
                   "b2IsValid(m_radius) && m_radius >= 0.0f");
-    DK_B2_REQUIRE(shape.m_p.IsValid(), "m_p.IsValid()");
-    return &shape;
+    DK_B2_REQUIRE(m_shape.m_p.IsValid(), "m_p.IsValid()");
+    return &m_shape;
 }
 
 }  // namespace dk::physics

@@ -13,8 +13,21 @@ public:
     // holds a shape that has to be completed first. Throws b2Exception.
     virtual const b2Shape* prepare(b2PolygonShape& scratch) const = 0;
 
-    int refs = 1;
+private:
+    // Counted like the records (PhysicsRecords.h): the script's handle holds one count.
+    friend ShapeObject* retain(ShapeObject* shape);
+    friend void release(ShapeObject* shape);
+    int m_refs = 1;
 };
+
+inline ShapeObject* retain(ShapeObject* shape) {
+    if (shape) ++shape->m_refs;
+    return shape;
+}
+
+inline void release(ShapeObject* shape) {
+    if (shape && --shape->m_refs == 0) delete shape;
+}
 
 class PolygonShapeObject : public ShapeObject {
 public:
@@ -24,19 +37,19 @@ public:
     void addVertex(const b2Vec2& vertex);
     const b2Shape* prepare(b2PolygonShape& scratch) const override;
 
-    b2PolygonShape shape;  // no vertices, skin radius b2_polygonRadius (0.01 m), centroid (0, 0)
-
 private:
+    b2PolygonShape m_shape;  // no vertices, skin radius b2_polygonRadius (0.01 m), centroid (0, 0)
     // Vertices added one by one carry no normals and no centroid: prepare() completes them.
-    bool fromVertices_ = false;
+    bool m_fromVertices = false;
 };
 
 class CircleShapeObject : public ShapeObject {
 public:
-    explicit CircleShapeObject(float radius) { shape.m_radius = radius; }
+    explicit CircleShapeObject(float radius) { m_shape.m_radius = radius; }
     const b2Shape* prepare(b2PolygonShape& scratch) const override;
 
-    b2CircleShape shape;
+private:
+    b2CircleShape m_shape;
 };
 
 }  // namespace dk::physics

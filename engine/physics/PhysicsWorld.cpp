@@ -7,19 +7,16 @@
 #include <vector>
 
 #include "engine/physics/PhysicsShapes.h"
-#include "platform/lua/LuaObject.h"
 
 namespace dk::physics {
 
 class dkWorld : public b2World {
 public:
-    dkWorld(const b2Vec2& gravity, World* owner) : b2World(gravity), owner(owner) {}
-    World* owner;
+    dkWorld(const b2Vec2& gravity, World* owner) : b2World(gravity), m_owner(owner) {}
+    World* m_owner;
 };
 
 namespace {
-
-constexpr const char* kCallbackThreadKey = "physics.callbackThread";
 
 // Kept apart so that a stale handle can at worst reach another object of its own type.
 std::unordered_set<const void*>& liveBodies() {
@@ -33,7 +30,7 @@ std::unordered_set<const void*>& liveFixtures() {
 }
 
 World* ownerOf(b2Body* body) {
-    return static_cast<dkWorld*>(body->GetWorld())->owner;
+    return static_cast<dkWorld*>(body->GetWorld())->m_owner;
 }
 
 bool isBusy(const World* world) {
@@ -43,15 +40,15 @@ bool isBusy(const World* world) {
 // Brackets Box2D work that may call the scripts; a world collected meanwhile goes at the end.
 class BusyScope {
 public:
-    explicit BusyScope(World* world) : world_(world) { ++world_->busy; }
+    explicit BusyScope(World* world) : m_world(world) { ++m_world->busy; }
     ~BusyScope() {
-        if (--world_->busy == 0 && world_->collected) destroyWorld(world_);
+        if (--m_world->busy == 0 && m_world->collected) destroyWorld(m_world);
     }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
 private:
-    World* world_;
+    World* m_world;
 };
 
 bool isFinite(const b2Vec2& v) {
@@ -114,15 +111,6 @@ void checkMass(b2Body* body, const b2Shape* added, float addedDensity, const b2F
     }
 }
 
-// Looks the global up and calls it inside the protected call, so that not even a strict globals
-// table can raise an error through Box2D's frames.
-int callGlobal(lua_State* L) {
-    lua_getfield(L, LUA_GLOBALSINDEX, lua_tostring(L, 1));
-    lua_replace(L, 1);
-    lua_call(L, 2, 0);
-    return 0;
-}
-
 const char* baseName(const char* path) {
     const char* slash = std::strrchr(path, '/');
     return slash ? slash + 1 : path;
@@ -131,10 +119,10 @@ const char* baseName(const char* path) {
 }  // namespace
 
 b2Exception::b2Exception(const char* expression, const char* file, int32_t line)
-    : expression(expression), file(baseName(file)), line(line) {}
+    : m_expression(expression), m_file(baseName(file)), m_line(line) {}
 
 void b2Exception::Report() const {
-    std::printf("%s:%d assertion failed %s\n", file, line, expression);
+    std::printf("%s:%d assertion failed %s\n", m_file, m_line, m_expression);
     std::fflush(stdout);
 }
 
@@ -180,60 +168,36 @@ void dkContactListener::BeginContact(b2Contact* contact) {
     b2Fixture* a = contact->GetFixtureA();
     b2Fixture* b = contact->GetFixtureB();
     if (!qualifies(a) || !qualifies(b)) return;
-    auto it = pairCounts.find({a, b});
-    if (it == pairCounts.end()) it = pairCounts.find({b, a});
-    if (it != pairCounts.end()) {
+    auto it = m_pairCounts.find({a, b});
+    if (it == m_pairCounts.end()) it = m_pairCounts.find({b, a});
+    if (it != m_pairCounts.end()) {
         ++it->second;
         return;
     }
-    callScript("fixtureCollisionBegan", a, b);
-    pairCounts[{a, b}] = 1;
+    m_callback(Contact::kBegan, a, b);
+    m_pairCounts[{a, b}] = 1;
 }
 
 void dkContactListener::EndContact(b2Contact* contact) {
     b2Fixture* a = contact->GetFixtureA();
     b2Fixture* b = contact->GetFixtureB();
-    auto it = pairCounts.find({a, b});
-    if (it == pairCounts.end()) it = pairCounts.find({b, a});
-    if (it == pairCounts.end()) return;
+    auto it = m_pairCounts.find({a, b});
+    if (it == m_pairCounts.end()) it = m_pairCounts.find({b, a});
+    if (it == m_pairCounts.end()) return;
     if (--it->second > 0) return;
     std::pair<b2Fixture*, b2Fixture*> pair = it->first;
-    pairCounts.erase(it);
-    callScript("fixtureCollisionEnded", pair.first, pair.second);
+    m_pairCounts.erase(it);
+    m_callback(Contact::kEnded, pair.first, pair.second);
 }
 
-void dkContactListener::callScript(const char* global, b2Fixture* fixtureA, b2Fixture* fixtureB) {
-    lua_State* L = luaState;
-    if (!lua_checkstack(L, 4)) return;
-    lua_pushcfunction(L, callGlobal);
-    lua_pushstring(L, global);
-    plat::lua::pushObject(L, fixtureA, kFixtureMT);
-    plat::lua::pushObject(L, fixtureB, kFixtureMT);
-    // Errors of the script are swallowed; the message is dropped so the stack cannot grow.
-    if (lua_pcall(L, 3, 0, 0) != 0) lua_pop(L, 1);
-}
-
-void setCallbackThread(lua_State* L) {
-    lua_getfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
-    bool known = lua_isthread(L, -1);
-    lua_pop(L, 1);
-    if (known) return;
-    lua_pushthread(L);
-    lua_setfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
-}
-
-World* createWorld(lua_State* L, float gravityX, float gravityY, bool doSleep) {
+World* createWorld(float gravityX, float gravityY, bool doSleep, ContactCallback callback) {
     b2Vec2 gravity(gravityX, gravityY);
     DK_B2_REQUIRE(isFinite(gravity), "gravity.IsValid()");
-    setCallbackThread(L);
-    lua_getfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
-    lua_State* thread = lua_tothread(L, -1);
-    lua_pop(L, 1);
 
     auto* world = new World;
     world->world = new dkWorld(gravity, world);
     world->world->SetAllowSleeping(doSleep);
-    world->listener = new dkContactListener(thread);
+    world->listener = new dkContactListener(std::move(callback));
     world->filter = new dkContactFilter;
     world->world->SetContactListener(world->listener);
     world->world->SetContactFilter(world->filter);

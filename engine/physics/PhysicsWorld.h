@@ -1,28 +1,20 @@
 // Box2D worlds for the "physics" module: the contact filter and listener that carry the module's
-// collision rules and script callbacks, and the checked operations that create, destroy and step.
+// collision rules and callbacks, and the checked operations that create, destroy and step.
 //
 // Box2D 2.4's assertions abort the process, so every precondition Box2D would assert is tested here
 // first and a violation is thrown as b2Exception, which the Lua binding reports.
 #pragma once
 
 #include <box2d/box2d.h>
-#include <lua.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <utility>
 
 #include "engine/physics/PhysicsRecords.h"
 
 namespace dk::physics {
-
-inline constexpr const char* kWorldMT = "physics.WorldMT";
-inline constexpr const char* kBodyDefMT = "physics.BodyDefMT";
-inline constexpr const char* kBodyMT = "physics.BodyMT";
-inline constexpr const char* kFixtureDefMT = "physics.FixtureDefMT";
-inline constexpr const char* kFixtureMT = "physics.FixtureMT";
-inline constexpr const char* kPolygonShapeMT = "physics.PolygonShapeMT";
-inline constexpr const char* kCircleShapeMT = "physics.CircleShapeMT";
 
 // A refused Box2D precondition: the expression as Box2D states it, and where it was checked.
 class b2Exception {
@@ -31,9 +23,9 @@ public:
     // Writes "file:line assertion failed expression" and a line end to standard output.
     void Report() const;
 
-    const char* expression;
-    const char* file;
-    int32_t line;
+    const char* m_expression;
+    const char* m_file;
+    int32_t m_line;
 };
 
 #define DK_B2_REQUIRE(condition, expression)                                                \
@@ -68,19 +60,22 @@ public:
     bool ShouldCollide(b2Fixture* fixtureA, b2Fixture* fixtureB) override;
 };
 
-// Counts begun contacts per reported fixture pair and calls the scripts on the first begin and the
-// last end of each pair.
+enum class Contact { kBegan, kEnded };
+// Told of the first begin and the last end of each reported fixture pair; may run the scripts, which
+// may try anything on the world (the world refuses what it must while busy).
+using ContactCallback = std::function<void(Contact, b2Fixture* fixtureA, b2Fixture* fixtureB)>;
+
+// Counts begun contacts per reported fixture pair and calls back on the first begin and the last end
+// of each pair.
 class dkContactListener : public b2ContactListener {
 public:
-    explicit dkContactListener(lua_State* L) : luaState(L) {}
+    explicit dkContactListener(ContactCallback callback) : m_callback(std::move(callback)) {}
     void BeginContact(b2Contact* contact) override;
     void EndContact(b2Contact* contact) override;
 
-    std::map<std::pair<b2Fixture*, b2Fixture*>, int32_t> pairCounts;
-    lua_State* luaState;
-
 private:
-    void callScript(const char* global, b2Fixture* fixtureA, b2Fixture* fixtureB);
+    std::map<std::pair<b2Fixture*, b2Fixture*>, int32_t> m_pairCounts;
+    ContactCallback m_callback;
 };
 
 class dkWorld;
@@ -96,11 +91,7 @@ struct World {
     bool collected = false;
 };
 
-// Remembers the thread the collision callbacks run on: the main Lua thread, which outlives every
-// world (a coroutine that made a world may be collected before it).
-void setCallbackThread(lua_State* L);
-
-World* createWorld(lua_State* L, float gravityX, float gravityY, bool doSleep);
+World* createWorld(float gravityX, float gravityY, bool doSleep, ContactCallback callback);
 // Destroys the world with its bodies and fixtures, then the listener, then the filter.
 void destroyWorld(World* world);
 void setGravity(World* world, const b2Vec2& gravity);

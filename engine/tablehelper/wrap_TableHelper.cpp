@@ -2,24 +2,24 @@
 // extra leading arguments are ignored. The module raises no errors of its own: a call whose
 // table argument is not a live table object, or whose texts are neither strings nor numbers,
 // does nothing (and a read answers its empty result).
+#include "engine/tablehelper/wrap_TableHelper.h"
+
 #include <climits>
 #include <cstdint>
 #include <string>
 
-#include "engine/tablehelper/TableHelper.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
 using dk::tables::DKTable;
+using plat::lua::argIndex;
 
 namespace {
 
-// The stack index of the argument `fromTop` (-1 the last), or 0 when the call is too short.
-int argIndex(lua_State* L, int fromTop) {
-    int index = lua_gettop(L) + fromTop + 1;
-    return index >= 1 ? index : 0;
-}
+// Registry metatable of table objects; its __index is the method table `tableHelper.Tables`.
+constexpr const char* kTableDataMT = "tableHelper.TableDataMT";
 
 DKTable* tableArg(lua_State* L, int fromTop) {
     int index = argIndex(L, fromTop);

@@ -93,3 +93,18 @@ LuaState::LuaState(lua_CFunction open, const char* name) : L_(luaL_newstate()) {
 }
 
 }  // namespace dktest
+
+namespace dktest {
+
+void openLib(lua_State* L, lua_CFunction open, const char* name) {
+    lua_pushcfunction(L, open);
+    lua_pushstring(L, name);
+    lua_call(L, 1, 0);
+}
+
+void setGlobal(lua_State* L, const char* name, const std::string& value) {
+    lua_pushlstring(L, value.data(), value.size());
+    lua_setglobal(L, name);
+}
+
+}  // namespace dktest

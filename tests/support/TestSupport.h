@@ -60,3 +60,12 @@ private:
 };
 
 }  // namespace dktest
+
+namespace dktest {
+
+// Opens one more module in `L` (called with `name`), as LuaState does with its first.
+void openLib(lua_State* L, lua_CFunction open, const char* name);
+// Sets a global string, for texts and paths that are awkward to quote in a chunk.
+void setGlobal(lua_State* L, const char* name, const std::string& value);
+
+}  // namespace dktest

@@ -7,12 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 #include "platform/gl/HeadlessGL.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "tests/support/TestSupport.h"
 
-namespace {
+namespace dktest {
 
 constexpr int kSize = 64;
 
@@ -30,10 +31,7 @@ protected:
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glViewport(0, 0, kSize, kSize);
-        L = luaL_newstate();
-        luaL_openlibs(L);
-        luaopen_scenegraph(L);
-        ASSERT_EQ(luaL_dostring(L, R"(
+        ASSERT_EQ(L.run(R"(
             local sg = scenegraph
             scene = sg.scene.new(nil, nil)
             local root = scene:defaultSpace()
@@ -54,25 +52,22 @@ protected:
             green.r:setValue(0) green.b:setValue(0)
             square.color:setValue(green.output)
         )"),
-                  0)
-            << lua_tostring(L, -1);
+                  "");
     }
     void TearDown() override {
-        if (!L) return;
-        luaL_dostring(L, "scene:delete()");
-        lua_close(L);
+        if (gl) L.run("scene:delete()");
     }
 
     // Runs `chunk`, renders a frame and returns the pixel at (x, y) from the bottom-left corner.
     std::array<int, 3> frameAt(const std::string& chunk, int x, int y) {
-        EXPECT_EQ(luaL_dostring(L, (chunk + " scene:render()").c_str()), 0) << lua_tostring(L, -1);
+        EXPECT_EQ(L.run(chunk + " scene:render()"), "");
         std::vector<uint8_t> pixels = gl->readPixels();
         size_t i = (static_cast<size_t>(kSize - 1 - y) * kSize + x) * 4;
         return {pixels[i], pixels[i + 1], pixels[i + 2]};
     }
 
     std::unique_ptr<plat::gl::HeadlessContext> gl;
-    lua_State* L = nullptr;
+    dktest::LuaState L{luaopen_scenegraph, "scenegraph"};
 };
 
 using RGB = std::array<int, 3>;
@@ -102,4 +97,4 @@ TEST_F(SGLuaPixelTest, AFrameShowsWhatTheScriptBuilt) {
               (RGB{255, 0, 0}));
 }
 
-}  // namespace
+}  // namespace dktest

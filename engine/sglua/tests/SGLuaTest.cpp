@@ -1,9 +1,32 @@
 // The "scenegraph" module from Lua: its tables, ports by name, values by port type, connections,
 // and misuse that must stay a Lua error.
-#include "engine/assets/DKAssetManagerLua.h"
-#include "engine/sglua/tests/SGLuaTestState.h"
+#include <gtest/gtest.h>
 
-namespace {
+#include "engine/assets/wrap_AssetManager.h"
+#include "engine/sglua/wrap_Scenegraph.h"
+#include "engine/sound/SoundManager.h"
+#include "scenegraph/tests/RecordingRenderManager.h"
+#include "tests/support/TestSupport.h"
+
+namespace dktest {
+
+// Render managers that record instead of drawing; err(f, ...) answers the message of the error f
+// raises, without its position prefix.
+class SGLuaTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dktest::openLib(L, luaopen_soundManager, "soundManager");
+        run("function err(f, ...) local ok, m = pcall(f, ...) "
+            "return ok and 'no error' or (tostring(m):gsub('^[^:]*:%d+: ', '')) end");
+    }
+    void TearDown() override {
+        run("if scene then pcall(scene.delete, scene) end");
+    }  // scenes live until deleted
+    std::string run(const std::string& chunk) { return L.run(chunk); }
+
+    RecordingRenderers renderers;
+    dktest::LuaState L{luaopen_scenegraph, "scenegraph"};
+};
 
 constexpr const char* kScene = R"(
     scene = scenegraph.scene.new(nil, nil)
@@ -61,8 +84,8 @@ TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
-    std::string printed;
-    std::string result = runCapturing(std::string(kScene) + R"(
+    testing::internal::CaptureStdout();
+    std::string result = run(std::string(kScene) + R"(
         local ok = pcall(function() scenegraph.attributeNode.new(7).value:setValue(1) end)
         local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
         a:setValue({}, true)
@@ -70,8 +93,9 @@ TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
         sprite.color:setValue(1, true)
         sprite.image:setValue("logo")
         return ok, a.value:value(), sprite.color:value()
-    )",
-                                      &printed);
+    )");
+    std::fflush(stdout);
+    std::string printed = testing::internal::GetCapturedStdout();
     // The type-7 node has no value port at all, so using its port is an error.
     EXPECT_EQ(result, "false,0,nil");
     EXPECT_EQ(printed,
@@ -202,8 +226,7 @@ TEST_F(SGLuaTest, SoundNodesAreMadeWithTheScenesManager) {
 // A loader asks the script for paths while it computes; such a callback must not destroy or
 // rearrange what is being computed.
 TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
-    luaopen_assetManager(L);
-    lua_settop(L, 0);
+    dktest::openLib(L, luaopen_assetManager, "assetManager");
     EXPECT_EQ(
         run(R"(
         am = assetManager.new()
@@ -227,4 +250,4 @@ TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
         "computes|scenegraph: createNode while the scene graph computes");
 }
 
-}  // namespace
+}  // namespace dktest

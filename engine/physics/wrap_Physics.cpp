@@ -1,13 +1,14 @@
 // Lua binding of the physics module. Methods read their object and arguments counted from the top of
 // the stack, so each is called with exactly its documented arguments. Lengths, positions, velocities,
 // forces and gravity cross in pixels and are kept in metres (50 pixels to the metre).
-#include "engine/physics/PhysicsModule.h"
+#include "engine/physics/wrap_Physics.h"
 
 #include <cmath>
 #include <cstdint>
 
 #include "engine/physics/PhysicsShapes.h"
 #include "engine/physics/PhysicsWorld.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 
 using namespace dk::physics;
@@ -17,6 +18,15 @@ using plat::lua::takeObject;
 using plat::lua::toSlot;
 
 namespace {
+
+constexpr const char* kWorldMT = "physics.WorldMT";
+constexpr const char* kBodyDefMT = "physics.BodyDefMT";
+constexpr const char* kBodyMT = "physics.BodyMT";
+constexpr const char* kFixtureDefMT = "physics.FixtureDefMT";
+constexpr const char* kFixtureMT = "physics.FixtureMT";
+constexpr const char* kPolygonShapeMT = "physics.PolygonShapeMT";
+constexpr const char* kCircleShapeMT = "physics.CircleShapeMT";
+constexpr const char* kCallbackThreadKey = "physics.callbackThread";
 
 // The float 0.02 widened to double: incoming values are multiplied by it and stored as floats.
 constexpr double kMetresPerPixel = double(0.02f);
@@ -32,16 +42,15 @@ void pushPixels(lua_State* L, float metres) {
     lua_pushnumber(L, metres * kPixelsPerMetre);
 }
 
-int32_t toInt32(lua_State* L, int idx) {
+// IDs and categories wrap as lua_tointeger does; only the iteration counts saturate.
+int32_t toID(lua_State* L, int idx) {
     return static_cast<int32_t>(lua_tointeger(L, idx));
 }
 
-// Truncates toward zero, saturating instead of overflowing.
-int32_t toIterations(lua_State* L, int idx) {
-    double v = lua_tonumber(L, idx);
-    if (!(v > -2147483648.0)) return v != v ? 0 : INT32_MIN;
-    if (v >= 2147483647.0) return INT32_MAX;
-    return static_cast<int32_t>(v);
+// Box2D's assertions would abort: a refused precondition is reported and the call answers nothing.
+template <class Body>
+bool reported(Body&& body) {
+    return plat::lua::reportException<b2Exception>(body);
 }
 
 bool isFinite(float a, float b) {
@@ -65,6 +74,46 @@ World* checkWorld(lua_State* L, int idx) {
     return checkObject<World>(L, idx, kWorldMT);
 }
 
+// ---- Collision callbacks
+
+// Remembers the thread the collision callbacks run on: the main Lua thread, which outlives every
+// world (a coroutine that made a world may be collected before it).
+lua_State* callbackThread(lua_State* L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
+    if (!lua_isthread(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushthread(L);
+        lua_pushvalue(L, -1);
+        lua_setfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
+    }
+    lua_State* thread = lua_tothread(L, -1);
+    lua_pop(L, 1);
+    return thread;
+}
+
+// Looks the global up and calls it inside the protected call, so that not even a strict globals
+// table can raise an error through Box2D's frames.
+int callGlobal(lua_State* L) {
+    lua_getfield(L, LUA_GLOBALSINDEX, lua_tostring(L, 1));
+    lua_replace(L, 1);
+    lua_call(L, 2, 0);
+    return 0;
+}
+
+// Calls the script's fixtureCollisionBegan or fixtureCollisionEnded(fixtureA, fixtureB).
+ContactCallback scriptCallback(lua_State* thread) {
+    return [thread](Contact contact, b2Fixture* fixtureA, b2Fixture* fixtureB) {
+        lua_State* L = thread;
+        if (!lua_checkstack(L, 4)) return;
+        lua_pushcfunction(L, callGlobal);
+        lua_pushstring(L, contact == Contact::kBegan ? "fixtureCollisionBegan" : "fixtureCollisionEnded");
+        pushObject(L, fixtureA, kFixtureMT);
+        pushObject(L, fixtureB, kFixtureMT);
+        // Errors of the script are swallowed; the message is dropped so the stack cannot grow.
+        if (lua_pcall(L, 3, 0, 0) != 0) lua_pop(L, 1);
+    };
+}
+
 // ---- World
 
 int worldNew(lua_State* L) {
@@ -72,12 +121,7 @@ int worldNew(lua_State* L) {
     float gy = toMetres(L, -2);
     bool doSleep = lua_toboolean(L, -1);
     World* world = nullptr;
-    try {
-        world = createWorld(L, gx, gy, doSleep);
-    } catch (const b2Exception& e) {
-        e.Report();
-        return 0;
-    }
+    if (!reported([&] { world = createWorld(gx, gy, doSleep, scriptCallback(callbackThread(L))); })) return 0;
     pushObject(L, world, kWorldMT);
     return 1;
 }
@@ -86,12 +130,7 @@ int worldCreateBody(lua_State* L) {
     World* world = checkWorld(L, -2);
     BodyDefinition* def = checkObject<BodyDefinition>(L, -1, kBodyDefMT);
     b2Body* body = nullptr;
-    try {
-        body = createBody(world, *def);
-    } catch (const b2Exception& e) {
-        e.Report();
-        return 0;
-    }
+    if (!reported([&] { body = createBody(world, *def); })) return 0;
     pushObject(L, body, kBodyMT);
     return 1;
 }
@@ -99,34 +138,22 @@ int worldCreateBody(lua_State* L) {
 int worldDestroyBody(lua_State* L) {
     World* world = checkWorld(L, -2);
     b2Body* body = checkBody(L, -1);
-    try {
-        destroyBody(world, body);
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    reported([&] { destroyBody(world, body); });
     return 0;
 }
 
 int worldStep(lua_State* L) {
     World* world = checkWorld(L, -4);
     float timeStep = toFloat(L, -3);
-    int32_t velocityIterations = toIterations(L, -2);
-    int32_t positionIterations = toIterations(L, -1);
-    try {
-        step(world, timeStep, velocityIterations, positionIterations);
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    int32_t velocityIterations = plat::lua::toInt32(L, -2);
+    int32_t positionIterations = plat::lua::toInt32(L, -1);
+    reported([&] { step(world, timeStep, velocityIterations, positionIterations); });
     return 0;
 }
 
 int worldSetGravity(lua_State* L) {
     World* world = checkWorld(L, -3);
-    try {
-        setGravity(world, b2Vec2(toMetres(L, -2), toMetres(L, -1)));
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    reported([&] { setGravity(world, b2Vec2(toMetres(L, -2), toMetres(L, -1))); });
     return 0;
 }
 
@@ -174,12 +201,12 @@ int bodyDefSetFixedRotation(lua_State* L) {
 }
 
 int bodyDefSetActorID(lua_State* L) {
-    checkBodyDef(L, -2)->record->actorID = toInt32(L, -1);
+    checkBodyDef(L, -2)->record->actorID = toID(L, -1);
     return 0;
 }
 
 int bodyDefAddCollisionCategory(lua_State* L) {
-    addCategory(checkBodyDef(L, -2)->record->categories, toInt32(L, -1));
+    addCategory(checkBodyDef(L, -2)->record->categories, toID(L, -1));
     return 0;
 }
 
@@ -194,12 +221,7 @@ int bodyCreateFixture(lua_State* L) {
     b2Body* body = checkBody(L, -2);
     FixtureDefinition* def = checkObject<FixtureDefinition>(L, -1, kFixtureDefMT);
     b2Fixture* fixture = nullptr;
-    try {
-        fixture = createFixture(body, *def);
-    } catch (const b2Exception& e) {
-        e.Report();
-        return 0;
-    }
+    if (!reported([&] { fixture = createFixture(body, *def); })) return 0;
     pushObject(L, fixture, kFixtureMT);
     return 1;
 }
@@ -208,11 +230,7 @@ int bodyDestroyFixture(lua_State* L) {
     if (!lua_isuserdata(L, -2) || !lua_isuserdata(L, -1)) return 0;
     b2Body* body = checkBody(L, -2);
     b2Fixture* fixture = checkFixture(L, -1);
-    try {
-        destroyFixture(body, fixture);
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    reported([&] { destroyFixture(body, fixture); });
     return 0;
 }
 
@@ -232,11 +250,7 @@ int bodySetPositionAndAngle(lua_State* L) {
     b2Body* body = checkBody(L, -4);
     b2Vec2 position(toMetres(L, -3), toMetres(L, -2));
     float angle = toFloat(L, -1);
-    try {
-        setTransform(body, position, angle);
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    reported([&] { setTransform(body, position, angle); });
     return 0;
 }
 
@@ -324,14 +338,13 @@ int bodyActorID(lua_State* L) {
 }
 
 int bodyAddCollisionCategory(lua_State* L) {
-    if (dkActorUserData* record = actorRecord(checkBody(L, -2)))
-        addCategory(record->categories, toInt32(L, -1));
+    if (dkActorUserData* record = actorRecord(checkBody(L, -2))) addCategory(record->categories, toID(L, -1));
     return 0;
 }
 
 int bodyRemoveCollisionCategory(lua_State* L) {
     if (dkActorUserData* record = actorRecord(checkBody(L, -2))) {
-        removeCategory(record->categories, toInt32(L, -1));
+        removeCategory(record->categories, toID(L, -1));
     }
     return 0;
 }
@@ -387,12 +400,12 @@ int fixtureDefSetIsSensor(lua_State* L) {
 }
 
 int fixtureDefSetFixtureID(lua_State* L) {
-    checkFixtureDef(L, -2)->record->fixtureID = toInt32(L, -1);
+    checkFixtureDef(L, -2)->record->fixtureID = toID(L, -1);
     return 0;
 }
 
 int fixtureDefAddCollisionMaskCategory(lua_State* L) {
-    addCategory(checkFixtureDef(L, -2)->record->maskCategories, toInt32(L, -1));
+    addCategory(checkFixtureDef(L, -2)->record->maskCategories, toID(L, -1));
     return 0;
 }
 
@@ -411,14 +424,14 @@ int fixtureFixtureID(lua_State* L) {
 
 int fixtureAddCollisionMaskCategory(lua_State* L) {
     if (dkFixtureUserData* record = fixtureRecord(checkFixture(L, -2))) {
-        addCategory(record->maskCategories, toInt32(L, -1));
+        addCategory(record->maskCategories, toID(L, -1));
     }
     return 0;
 }
 
 int fixtureRemoveCollisionMaskCategory(lua_State* L) {
     if (dkFixtureUserData* record = fixtureRecord(checkFixture(L, -2))) {
-        removeCategory(record->maskCategories, toInt32(L, -1));
+        removeCategory(record->maskCategories, toID(L, -1));
     }
     return 0;
 }
@@ -448,11 +461,7 @@ int polygonShapeSetAsBox(lua_State* L) {
 
 int polygonShapeAddVertex(lua_State* L) {
     PolygonShapeObject* shape = checkObject<PolygonShapeObject>(L, -3, kPolygonShapeMT);
-    try {
-        shape->addVertex(b2Vec2(toMetres(L, -2), toMetres(L, -1)));
-    } catch (const b2Exception& e) {
-        e.Report();
-    }
+    reported([&] { shape->addVertex(b2Vec2(toMetres(L, -2), toMetres(L, -1))); });
     return 0;
 }
 
@@ -549,7 +558,7 @@ void registerClass(lua_State* L, const char* name, const char* metatable, const 
 }  // namespace
 
 int luaopen_physics(lua_State* L) {
-    setCallbackThread(L);
+    callbackThread(L);
     lua_newtable(L);
     registerClass(L, "World", kWorldMT, kWorldMethods, worldGc);
     registerClass(L, "BodyDefinition", kBodyDefMT, kBodyDefMethods, bodyDefGc);

@@ -1,12 +1,13 @@
 // The "assetManager" library. Arguments are read from the top of the stack, so every function
 // expects exactly its documented arguments (the manager second from the top, a name or list on top).
-#include "engine/assets/DKAssetManagerLua.h"
+#include "engine/assets/wrap_AssetManager.h"
 
 #include <set>
 #include <string>
 
 #include "engine/assets/DKEngineAssetManager.h"
 #include "engine/assets/SGAssetNodes.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 
 using plat::lua::absIndex;
@@ -16,8 +17,7 @@ namespace {
 // Arguments are counted from the top, so a missing one would make the manager's index point
 // below the stack: refuse that first.
 DKEngineAssetManager* checkManager(lua_State* L, int idx) {
-    if (lua_gettop(L) < -idx)
-        luaL_error(L, "assetManager: expected %d arguments, got %d", -idx, lua_gettop(L));
+    plat::lua::checkArgCount(L, -idx, "assetManager: expected %d arguments, got %d");
     return plat::lua::checkObject<DKEngineAssetManager>(L, idx, DKAssetManagerMetatable);
 }
 
@@ -46,8 +46,29 @@ std::set<std::string> checkNameSet(lua_State* L, int idx) {
     return names;
 }
 
+// The script's `project:pathForImage(name)` / `project:pathForSound(name)`, asked on the state that
+// made the manager; "" when it answers neither a string nor a number. Its errors propagate as Lua
+// errors.
+std::string scriptPath(lua_State* L, dk::assets::Kind kind, const std::string& name) {
+    int top = lua_gettop(L);
+    lua_getglobal(L, "project");
+    lua_getfield(L, -1, kind == dk::assets::Kind::kImage ? "pathForImage" : "pathForSound");
+    lua_pushvalue(L, -2);
+    lua_pushlstring(L, name.data(), name.size());
+    lua_call(L, 2, 1);
+    std::string path;
+    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+        size_t length = 0;
+        const char* text = lua_tolstring(L, -1, &length);
+        path.assign(text, length);
+    }
+    lua_settop(L, top);
+    return path;
+}
+
 int newManager(lua_State* L) {
-    plat::lua::pushObject(L, new DKEngineAssetManager(L), DKAssetManagerMetatable);
+    auto lookup = [L](dk::assets::Kind kind, const std::string& name) { return scriptPath(L, kind, name); };
+    plat::lua::pushObject(L, new DKEngineAssetManager(lookup), DKAssetManagerMetatable);
     return 1;
 }
 
@@ -63,7 +84,7 @@ int deleteManager(lua_State* L) {
 
 int flushAssets(lua_State* L) {
     auto** slot = plat::lua::toSlot<DKEngineAssetManager>(L, -1, DKAssetManagerMetatable);
-    if (slot && *slot) (*slot)->flushAssets();
+    if (slot && *slot) (*slot)->flushAssetList();
     return 0;
 }
 
@@ -84,8 +105,9 @@ int loadSoundForName(lua_State* L) {
     return 0;
 }
 
+// Loads are synchronous: there is never anything to wait for.
 int waitForAssets(lua_State* L) {
-    checkManager(L, -1)->waitForAssets();
+    checkManager(L, -1);
     return 0;
 }
 

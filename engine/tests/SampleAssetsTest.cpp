@@ -2,10 +2,14 @@
 // pictures (PNG, JPEG, PVRTC) through the script's asset manager.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/DKEngine.h"
-#include "engine/assets/DKAssetManagerLua.h"
-#include "engine/assets/tests/AssetTestSupport.h"
+#include "engine/assets/DKEngineAssetManager.h"
+#include "engine/assets/wrap_AssetManager.h"
 #include "platform/lua/LuaObject.h"
+#include "port/tests/TextureTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace dktest;
 

@@ -1,4 +1,4 @@
-#include "engine/sglua/SGLuaModule.h"
+#include "engine/sglua/wrap_Scenegraph.h"
 
 #include <cmath>
 #include <cstdint>
@@ -7,8 +7,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/assets/DKAssetManagerLua.h"
+#include "engine/assets/wrap_AssetManager.h"
 #include "engine/sound/SoundManager.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 #include "scenegraph/SGPortID.h"
 #include "scenegraph/SGScene.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using plat::lua::absIndex;
+using plat::lua::toInt32;
 
 // ---------------------------------------------------------------------------------------------
 // Live nodes. Node handles and port tables outlive their nodes (a space destroys its members
@@ -112,13 +114,6 @@ T* checkNodeOf(lua_State* L, int idx, const char* what) {
 
 SGScene* checkScene(lua_State* L, int idx) {
     return plat::lua::checkObject<SGScene>(L, idx, SGLuaSceneMT);
-}
-
-int32_t toInt32(lua_Number n) {
-    if (!(n == n)) return 0;
-    if (n >= 2147483647.0) return INT32_MAX;
-    if (n <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(n);  // truncation toward zero
 }
 
 uint32_t checkClass(lua_State* L, int idx) {
