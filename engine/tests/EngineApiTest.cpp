@@ -13,38 +13,17 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-// Host calls append their name and arguments to `calls`; a name in `failing` raises its value.
-const char* const kScript = R"lua(
-calls, failing = {}, {}
-local function record(name, ...)
-    local parts = { name }
-    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    calls[#calls + 1] = table.concat(parts, " ")
-    if failing[name] then error(failing[name], 0) end
-end
-for _, name in ipairs({ "initEngine", "loadInitialScene", "update", "touchDown", "deviceOrientationChanged",
-        "setVolume", "raiseExternalEvent" }) do
-    _G[name] = function(...) record(name, ...) end
-end
-game = { attributes = { displaySize = { width = { _value = 1024 }, height = { _value = "768" } } } }
-function game:setNeedsToChangeScene(name, flag) record("setNeedsToChangeScene", self == game, name, flag) end
-devices = {}
-function devices:setScreenSize(w, h) record("setScreenSize", self == devices, w, h) end
-)lua";
-
 class EngineApi : public testing::Test {
 protected:
     void SetUp() override {
-        dktest::writeFile(m_dir.file("engine.lua"), kScript);
         m_state = DK_NewState(1);
-        DK_Init(m_state, m_dir.file("engine.lua").c_str(), nullptr);
+        DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", nullptr);
     }
     void TearDown() override { DK_DestroyState(m_state); }
     std::string run(const std::string& chunk) { return dktest::runLua(m_state->L, chunk); }
     std::string lastCall() { return run("return calls[#calls]"); }
     int stackTop() { return lua_gettop(m_state->L); }
 
-    dktest::TempDir m_dir;
     DK_State* m_state = nullptr;
 };
 
@@ -82,9 +61,6 @@ TEST_F(EngineApi, IgnoredFailuresLeaveNothingOnTheStack) {
     DK_Update(m_state, 0.016);
     EXPECT_EQ(GetCapturedStderr(), "");
     EXPECT_EQ(stackTop(), 0);
-    DK_Play(nullptr);  // these three accept no state
-    DK_SystemInitiatedPause(nullptr);
-    DK_BehaviorInitiatedPause(nullptr);
 }
 
 TEST_F(EngineApi, MethodCallsReachTheirObjectsAndMissingObjectsAreReported) {
@@ -101,16 +77,6 @@ TEST_F(EngineApi, MethodCallsReachTheirObjectsAndMissingObjectsAreReported) {
         EXPECT_NE(GetCapturedStderr().find("(DK_Report_Error) Lua Error: "), std::string::npos) << setup;
         EXPECT_EQ(stackTop(), 0);
     }
-}
-
-TEST_F(EngineApi, ExternalEventArgumentsAreExactlyCountStrings) {
-    const char* ids[] = {"com.a", "com.b", "not passed"};
-    run("function raiseExternalEvent(name, args) calls[#calls + 1] = name .. #args .. table.concat(args) "
-        "end");
-    DK_RaiseExternalEvent(m_state, "none", nullptr, 3);
-    EXPECT_EQ(lastCall(), "none0");
-    DK_RaiseExternalEvent(m_state, "two", ids, 2);
-    EXPECT_EQ(lastCall(), "two2com.acom.b");
 }
 
 TEST_F(EngineApi, IntendedDisplaySizeWalksTheScriptSafely) {

@@ -32,10 +32,6 @@ TEST(TableEncoding, NumbersReadLikeTheCLibrary) {
                                                                {"-99999999999999999999999", INT64_MIN}};
     for (const auto& [text, value] : ints) EXPECT_EQ(parseIntPrefix(text), value) << text;
     EXPECT_DOUBLE_EQ(parseDoublePrefix(" 2.5e1x"), 25.0);
-    std::string s;
-    appendFixed6(s, 1.0);
-    appendInt(s, -12);
-    EXPECT_EQ(s, "1.000000-12");
 }
 
 TEST(TableEncoding, XmlCharacterDataCheck) {

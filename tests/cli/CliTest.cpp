@@ -39,22 +39,15 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Every command, its arguments and printed results, and the reports of lines that are not commands.
+// Every command with its arguments and printed results, script errors under both policies, state
+// replacement, and the reports of lines that are not commands.
 TEST_F(Cli, StartUpThenCommandsThenFramesThenDestroy) {
+    dktest::writeFile(path("recorder.lua"), dktest::readFile(kRecorder));
     auto r = cli({"--size", "320x240", "--frames", "2", kRecorder, "game.proj"},
                  dktest::readFile(kData + "commands.txt"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, dktest::readFile(kData + "commands.out"));
     EXPECT_EQ(r.err, dktest::readFile(kData + "commands.err"));
-}
-
-TEST_F(Cli, ScriptErrorsAreReportedAndFailingFramesLeaveTheStackEmpty) {
-    auto r = cli({"--frames", "100", kRecorder, "missing"},
-                 "RaiseExternalEvent fail\nRaiseExternalEvent failupdates\nUpdate 1\nUpdate 1\nstacktop\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("DK_LoadGame Failure: cannot open missing\n"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err, "(DK_Report_Error) Lua Error: event failed\n");
-    EXPECT_NE(r.out.find("\n0\nscript: shutdownEngine"), std::string::npos);
 }
 
 TEST_F(Cli, ExitStatus) {
@@ -69,16 +62,6 @@ TEST_F(Cli, ExitStatus) {
     };
     for (const auto& [args, status] : cases)
         EXPECT_EQ(cli(args).status, status) << testing::PrintToString(args);
-}
-
-TEST_F(Cli, StateLifecycleCommands) {
-    auto r = cli({kRecorder}, "DestroyState\nPlay\nNewState 1\nInit " + kRecorder +
-                                  "\nPlay\nLoadGame g\nExtractGameAtPath none.zip\nGetIntendedDisplaySize\n");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out,
-        "script: initEngine\nscript: shutdownEngine\n"
-        "script: initEngine\nscript: play\nscript: loadProject g\n0\n0\n640 960\nscript: shutdownEngine\n");
 }
 
 TEST_F(Cli, ScreenshotsArePngFilesOfTheSurfaceSizeWithAndWithoutGL) {
