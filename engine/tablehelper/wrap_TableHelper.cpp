@@ -11,8 +11,6 @@
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
-using dk::tables::DKTable;
-
 namespace {
 
 // The stack index of the argument `fromTop` (-1 the last), or 0 when the call is too short.

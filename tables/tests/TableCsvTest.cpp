@@ -8,7 +8,8 @@
 #include "tables/DKTable.h"
 #include "tests/support/TestSupport.h"
 
-using dk::tables::DKTable;
+using namespace dk::tables;
+
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -35,7 +36,7 @@ TEST(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
     DKTable t;
     t.setNumberOfColumns(n + 2);
     t.setNumberOfRows(2);
-    t.setColumnType(n, dk::tables::Integer);
+    t.setColumnType(n, Integer);
     for (int k = 0; k < n; ++k) t.setCellValue(0, k, cells[k]);
     t.setCellValue(1, 0, " ");
     dktest::TempDir dir;
@@ -65,14 +66,14 @@ TEST(TableCsv, ImportSplitsRecordsFieldsAndQuotedSpans) {
         DKTable t;
         t.setNumberOfColumns(3);
         t.setNumberOfRows(4);
-        t.setColumnType(0, dk::tables::Integer);
+        t.setColumnType(0, Integer);
         t.setColumnTitle(0, "Price");
         t.setColumnReadOnly(0, true);
         t.setRowTitle(2, "row");
         t.importCSV(text);
         EXPECT_EQ(grid(t), expected) << text;
         // The whole table is replaced: no type, title, flag or row title survives.
-        EXPECT_EQ(t.columnType(0), dk::tables::Undefined);
+        EXPECT_EQ(t.columnType(0), Undefined);
         EXPECT_STREQ(t.columnTitle(0), "");
         EXPECT_FALSE(t.columnReadOnly(0));
         EXPECT_EQ(t.findRowNumberByName("row"), -1);

@@ -15,7 +15,8 @@
 #include "tables/DKTable.h"
 #include "tests/support/TestSupport.h"
 
-using dk::tables::DKTable;
+using namespace dk::tables;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -56,7 +57,7 @@ TEST_F(TableFiles, ExactXmlAndJsonTexts) {
     shop.setRowTitle(2, "two\nlines");
     const char* cells[3][3] = {{"a,b", " ", ""}, {"\\", "True", "&amp;"}, {"x<y & \"z\"", "", "7"}};
     const char* titles[3] = {"Item", "Ok", "N"};
-    const dk::tables::ColumnType types[3] = {dk::tables::Text, dk::tables::Boolean, dk::tables::Integer};
+    const ColumnType types[3] = {Text, Boolean, Integer};
     for (int c = 0; c < 3; ++c) {
         shop.setColumnTitle(c, titles[c]);
         shop.setColumnType(c, types[c]);
@@ -110,11 +111,11 @@ TEST_F(TableFiles, RoundTripEveryColumnTypeUnicodeAndNoRows) {
                                               "\\,\\n"};
     DKTable t;
     t.setTableName("Ünïcode ✓ 表");
-    t.setNumberOfColumns(dk::tables::kColumnTypeCount);
+    t.setNumberOfColumns(kColumnTypeCount);
     t.setNumberOfRows(static_cast<int>(samples.size()));
-    for (int c = 0; c < dk::tables::kColumnTypeCount; ++c) {
-        t.setColumnType(c, static_cast<dk::tables::ColumnType>(c));
-        t.setColumnTitle(c, std::string("col ✓ ") + t.columnTypeName(static_cast<dk::tables::ColumnType>(c)));
+    for (int c = 0; c < kColumnTypeCount; ++c) {
+        t.setColumnType(c, static_cast<ColumnType>(c));
+        t.setColumnTitle(c, std::string("col ✓ ") + t.columnTypeName(static_cast<ColumnType>(c)));
         t.setColumnReadOnly(c, c % 2 == 1);
         for (int r = 0; r < t.numberOfRows(); ++r) t.setCellValue(r, c, samples[(r + c) % samples.size()]);
     }

@@ -9,18 +9,14 @@
 
 #include "tables/DKTable.h"
 
-using dk::tables::ColumnType;
-using dk::tables::DKTable;
-using dk::tables::TableCallback;
-using dk::tables::TableChangeContainer;
-using dk::tables::TableColumn;
+using namespace dk::tables;
 
 namespace {
 
 // What a table should hold: plain vectors, edited by the documented rules.
 struct Model {
     struct Column {
-        ColumnType type = dk::tables::Undefined;
+        ColumnType type = Undefined;
         std::string title;
         bool readOnly = false;
     };
@@ -71,7 +67,7 @@ TEST(TableModel, EditsMatchAReferenceModel) {
     // Positions run one past each end, so out-of-range edits are tried as often as the others.
     int r = 0, c = 0, n = 0;
     std::string text;
-    ColumnType type = dk::tables::Undefined;
+    ColumnType type = Undefined;
     auto rowIn = [&] { return r >= 0 && r < m.rows(); };
     auto colIn = [&](int k) { return k >= 0 && k < m.cols(); };
     auto eachRow = [&](auto f) {
@@ -92,7 +88,7 @@ TEST(TableModel, EditsMatchAReferenceModel) {
             t.setNumberOfRows(n);
             if (n < 0) return;
             std::vector<std::string> grown;  // grown rows take each column's default
-            for (auto& col : m.columns) grown.push_back(dk::tables::defaultCellText(col.type));
+            for (auto& col : m.columns) grown.push_back(defaultCellText(col.type));
             m.cells.resize(n, grown);
             m.rowTitles.resize(n);
         },
@@ -140,7 +136,7 @@ TEST(TableModel, EditsMatchAReferenceModel) {
         c = pick(-1, m.cols());
         n = pick(-1, 6);
         text = "v" + std::to_string(step);
-        type = static_cast<ColumnType>(pick(0, dk::tables::kColumnTypeCount - 1));
+        type = static_cast<ColumnType>(pick(0, kColumnTypeCount - 1));
         const int edit = pick(0, static_cast<int>(edits.size()) - 1);
         edits[edit]();
         ASSERT_EQ(dump(t), dump(m)) << "step " << step << ": edit " << edit << " at " << r << "," << c << ","
