@@ -8,7 +8,7 @@
 
 using namespace dk::tables;
 
-TEST(TableEncoding, CellEscapesAndTheirDecoding) {
+TEST(TableEncoding, CellEscapesDecodingAndNumbers) {
     std::string escaped;
     appendXmlCell(escaped, "it's >\n\r\t");
     EXPECT_EQ(escaped, "it&apos;s &gt;\\n\\r\\t");
@@ -22,9 +22,7 @@ TEST(TableEncoding, CellEscapesAndTheirDecoding) {
         forEachEncodedCell(text, [&](std::string&& c) { cells.push_back(std::move(c)); });
         EXPECT_EQ(cells, expected) << text;
     }
-}
-
-TEST(TableEncoding, NumbersReadLikeTheCLibrary) {
+    // Numbers read like the C library's in the "C" locale, saturating.
     const std::vector<std::pair<const char*, int64_t>> ints = {{"  -7abc", -7},
                                                                {"abc", 0},
                                                                {"4294967295", 4294967295LL},

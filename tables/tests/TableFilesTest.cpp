@@ -102,13 +102,13 @@ TEST_F(TableFiles, JsonExportCarriesAnyTextWhole) {
 }
 
 TEST_F(TableFiles, RoundTripEveryColumnTypeUnicodeAndNoRows) {
-    const std::vector<std::string> samples = {"\xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\xAE",
-                                              "a,b,,c",
+    const std::vector<std::string> samples = {"a,b,,c",
                                               "back\\slash\\",
                                               "line\nfeed\r\nend\ttab",
                                               "<tag attr='1'>&\"</tag>",
                                               "trailing space ",
-                                              "\\,\\n"};
+                                              "\\,\\n",
+                                              "\xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\xAE"};
     DKTable t;
     t.setTableName("Ünïcode ✓ 表");
     t.setNumberOfColumns(kColumnTypeCount);
@@ -122,7 +122,7 @@ TEST_F(TableFiles, RoundTripEveryColumnTypeUnicodeAndNoRows) {
     for (int r = 0; r < t.numberOfRows(); ++r) t.setRowTitle(r, "row \"" + std::to_string(r) + "\" é");
     DKTable back;
     roundTrip(t, back);
-    EXPECT_STREQ(back.cellValue(3, 0), "line\nfeed\r\nend\ttab");
+    EXPECT_STREQ(back.cellValue(2, 0), "line\nfeed\r\nend\ttab");
     ASSERT_TRUE(back.saveTable("", false));  // to the loaded path, the same bytes
     EXPECT_EQ(dktest::readFile(path("trip.xml")), std::string(t.getFileStream()));
 

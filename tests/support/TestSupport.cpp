@@ -39,14 +39,12 @@ bool exists(const std::string& path) {
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
-    char outPath[] = "/tmp/dk-out-XXXXXX";
-    char errPath[] = "/tmp/dk-err-XXXXXX";
-    int outFd = mkstemp(outPath);
-    int errFd = mkstemp(errPath);
+    const TempDir capture;  // standard output and standard error land in files here
+    const std::string out = capture.file("out"), err = capture.file("err");
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(outFd, 1);
-        dup2(errFd, 2);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_RDONLY), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
@@ -58,12 +56,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    close(outFd);
-    close(errFd);
-    ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
-    unlink(outPath);
-    unlink(errPath);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
 std::string runLua(lua_State* L, const std::string& chunk) {
