@@ -9,6 +9,7 @@
 #include "engine/DKEngine.h"
 #include "tests/support/TestSupport.h"
 
+namespace dktest {
 namespace {
 
 class EngineApi : public testing::Test {
@@ -18,7 +19,7 @@ protected:
         DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", nullptr);
     }
     void TearDown() override { DK_DestroyState(m_state); }
-    std::string run(const std::string& chunk) { return dktest::runLua(m_state->L, chunk); }
+    std::string run(const std::string& chunk) { return runLua(m_state->L, chunk); }
     std::string lastCall() { return run("return calls[#calls]"); }
     int stackTop() { return lua_gettop(m_state->L); }
 
@@ -124,3 +125,4 @@ TEST_F(EngineApi, CallbacksReachTheHostAtCallTimeOnTheCallersStack) {
 }
 
 }  // namespace
+}  // namespace dktest

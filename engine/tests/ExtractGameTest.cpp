@@ -12,6 +12,7 @@
 #include "engine/DKEngine.h"
 #include "tests/support/TestSupport.h"
 
+namespace dktest {
 namespace {
 
 // Entries dated 15 June 2020; the name "cut\1..." gets a NUL byte in place of the \1.
@@ -28,10 +29,10 @@ void makeZip(const std::string& path, const std::vector<std::pair<std::string, s
         zipCloseFileInZip(zip);
     }
     zipClose(zip, nullptr);
-    std::string bytes = dktest::readFile(path);
+    std::string bytes = readFile(path);
     for (size_t at = bytes.find("cut\1"); at != std::string::npos; at = bytes.find("cut\1", at))
         bytes[at + 3] = '\0';
-    dktest::writeFile(path, bytes);
+    writeFile(path, bytes);
 }
 
 // Extraction works on the current directory: each test runs inside a fresh one.
@@ -44,7 +45,7 @@ protected:
     }
     void TearDown() override { std::filesystem::current_path(m_previous); }
 
-    dktest::TempDir m_dir;
+    TempDir m_dir;
     std::filesystem::path m_previous;
     std::string m_zip = m_dir.file("game.zip");
 };
@@ -57,9 +58,9 @@ TEST_F(Extract, FilesAndDirectoriesWithLongNamesWholeAndTheirDates) {
             {{"dir/", ""}, {"dir/sub/", ""}, {"a/b/c.txt", "new"}, {"x/y/big.bin", big}, {longName, "long"}});
     EXPECT_EQ(DK_ExtractGameAtPath(m_zip.c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_directory("dir/sub"));
-    EXPECT_EQ(dktest::readFile("a/b/c.txt"), "new");
-    EXPECT_EQ(dktest::readFile("x/y/big.bin"), big);
-    EXPECT_EQ(dktest::readFile(longName), "long");
+    EXPECT_EQ(readFile("a/b/c.txt"), "new");
+    EXPECT_EQ(readFile("x/y/big.bin"), big);
+    EXPECT_EQ(readFile(longName), "long");
     struct stat st;
     ASSERT_EQ(stat("a/b/c.txt", &st), 0);
     std::tm june{0, 0, 12, 15, 5, 120, 0, 0, -1, 0, nullptr};  // local time, as the archive's
@@ -75,26 +76,27 @@ TEST_F(Extract, HostileNamesNeverWriteOutsideTheTarget) {
                     {"cut\1x", "evil"},
                     {"safe/..hidden", "fine"}});
     DK_ExtractGameAtPath(m_zip.c_str());
-    EXPECT_FALSE(dktest::exists(outside));
-    EXPECT_FALSE(dktest::exists("cut"));  // the name is not cut at its NUL
-    EXPECT_EQ(dktest::readFile("safe/..hidden"), "fine") << "a name that merely starts with dots is fine";
+    EXPECT_FALSE(exists(outside));
+    EXPECT_FALSE(exists("cut"));  // the name is not cut at its NUL
+    EXPECT_EQ(readFile("safe/..hidden"), "fine") << "a name that merely starts with dots is fine";
 }
 
 TEST_F(Extract, DamagedArchives) {
     EXPECT_EQ(DK_ExtractGameAtPath(m_dir.file("none.zip").c_str()), 0);
-    dktest::writeFile(m_zip, "PK\x03\x04 this is not really a zip file");
+    writeFile(m_zip, "PK\x03\x04 this is not really a zip file");
     EXPECT_EQ(DK_ExtractGameAtPath(m_zip.c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_empty("."));
 
     // Damaged data stops at the damaged entry: flip bytes in the second entry's compressed data.
     makeZip(m_zip, {{"first.txt", std::string(5000, 'a')}, {"second.txt", std::string(5000, 'b')}});
-    std::string bytes = dktest::readFile(m_zip);
+    std::string bytes = readFile(m_zip);
     const size_t second = bytes.find("second.txt");
     for (size_t i = second + 12; i < second + 20; ++i) bytes[i] = static_cast<char>(~bytes[i]);
-    dktest::writeFile(m_zip, bytes);
+    writeFile(m_zip, bytes);
     DK_ExtractGameAtPath(m_zip.c_str());
-    EXPECT_EQ(dktest::readFile("first.txt"), std::string(5000, 'a'));
-    EXPECT_NE(dktest::readFile("second.txt"), std::string(5000, 'b'));
+    EXPECT_EQ(readFile("first.txt"), std::string(5000, 'a'));
+    EXPECT_NE(readFile("second.txt"), std::string(5000, 'b'));
 }
 
 }  // namespace
+}  // namespace dktest

@@ -12,6 +12,7 @@ using namespace dk::tables;
 
 using Lines = std::vector<std::string>;
 
+namespace dktest {
 namespace {
 
 // Every row as its cells joined by "|".
@@ -25,8 +26,6 @@ Lines grid(const DKTable& t) {
     return rows;
 }
 
-}  // namespace
-
 TEST(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
     // Escapes decode once (an escape's result is never read again), and UTF-8 bytes such as the
     // B0 of the degree sign or the B1 of "б" are never taken for structure.
@@ -39,9 +38,9 @@ TEST(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
     t.setColumnType(n, Integer);
     for (int k = 0; k < n; ++k) t.setCellValue(0, k, cells[k]);
     t.setCellValue(1, 0, " ");
-    dktest::TempDir dir;
+    TempDir dir;
     ASSERT_TRUE(t.exportCSV(dir.file("t.csv")));
-    EXPECT_EQ(dktest::readFile(dir.file("t.csv")), dktest::readFile(DK_TEST_DATA_DIR "/cells.csv"));
+    EXPECT_EQ(readFile(dir.file("t.csv")), readFile(DK_TEST_DATA_DIR "/cells.csv"));
     DKTable back;
     ASSERT_TRUE(back.loadCSV(dir.file("t.csv")));
     ASSERT_EQ(back.numberOfColumns(), n + 1);  // the trailing empty Text column leaves no field
@@ -83,7 +82,7 @@ TEST(TableCsv, ImportSplitsRecordsFieldsAndQuotedSpans) {
 }
 
 TEST(TableCsv, UnusableFilesChangeNothing) {
-    dktest::TempDir dir;
+    TempDir dir;
     DKTable t;
     t.importCSV("keep");
     EXPECT_FALSE(t.loadCSV(dir.file("missing.csv")));
@@ -91,7 +90,10 @@ TEST(TableCsv, UnusableFilesChangeNothing) {
     EXPECT_EQ(grid(t), (Lines{"keep"}));
     EXPECT_FALSE(t.exportCSV(dir.file("no/such/t.csv")));
     EXPECT_FALSE(t.exportCSV(dir.path()));  // a directory is never replaced
-    dktest::writeFile(dir.file("t.csv"), std::string("x,y\n\0z,w\n", 9));
+    writeFile(dir.file("t.csv"), std::string("x,y\n\0z,w\n", 9));
     ASSERT_TRUE(t.loadCSV(dir.file("t.csv")));  // read up to the first zero byte
     EXPECT_EQ(grid(t), (Lines{"x|y"}));
 }
+
+}  // namespace
+}  // namespace dktest

@@ -8,7 +8,10 @@
 
 using namespace dk::tables;
 
-TEST(TableEncoding, CellEscapesDecodingAndNumbers) {
+namespace dktest {
+namespace {
+
+TEST(TableEncoding, CellEscapesNumbersAndXmlCharacterData) {
     std::string escaped;
     appendXmlCell(escaped, "it's >\n\r\t");
     EXPECT_EQ(escaped, "it&apos;s &gt;\\n\\r\\t");
@@ -30,9 +33,7 @@ TEST(TableEncoding, CellEscapesDecodingAndNumbers) {
                                                                {"-99999999999999999999999", INT64_MIN}};
     for (const auto& [text, value] : ints) EXPECT_EQ(parseIntPrefix(text), value) << text;
     EXPECT_DOUBLE_EQ(parseDoublePrefix(" 2.5e1x"), 25.0);
-}
-
-TEST(TableEncoding, XmlCharacterDataCheck) {
+    // What XML accepts as character data.
     EXPECT_TRUE(isXmlCharacterData("plain\ttext\r\n\x7f \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x90\x8E"));
     EXPECT_TRUE(isXmlCharacterData(""));
     // Control, NUL, lone continuation byte, cut short, overlong, surrogate, U+FFFE, beyond U+10FFFF.
@@ -41,3 +42,6 @@ TEST(TableEncoding, XmlCharacterDataCheck) {
                                    std::string("\xEF\xBF\xBE"), std::string("\xF4\x90\x80\x80")})
         EXPECT_FALSE(isXmlCharacterData(bad)) << testing::PrintToString(bad);
 }
+
+}  // namespace
+}  // namespace dktest

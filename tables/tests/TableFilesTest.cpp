@@ -19,10 +19,11 @@ using namespace dk::tables;
 
 namespace fs = std::filesystem;
 
+namespace dktest {
 namespace {
 
 std::string golden(const std::string& name) {
-    return dktest::readFile(DK_TEST_DATA_DIR "/" + name);
+    return readFile(DK_TEST_DATA_DIR "/" + name);
 }
 
 class TableFiles : public ::testing::Test {
@@ -30,7 +31,7 @@ protected:
     std::string path(const std::string& name) const { return dir.file(name); }
     // Loads `xml` from a file into `t`.
     bool loadText(DKTable& t, const std::string& xml) {
-        dktest::writeFile(path("in.xml"), xml);
+        writeFile(path("in.xml"), xml);
         return t.loadTable(path("in.xml"));
     }
     // Saves `t` as XML and loads it into a fresh table, whose own text must be the same.
@@ -40,10 +41,8 @@ protected:
         EXPECT_EQ(std::string(back.getFileStream()), std::string(t.getFileStream()));
     }
 
-    dktest::TempDir dir;
+    TempDir dir;
 };
-
-}  // namespace
 
 TEST_F(TableFiles, ExactXmlAndJsonTexts) {
     DKTable fresh;
@@ -69,10 +68,10 @@ TEST_F(TableFiles, ExactXmlAndJsonTexts) {
     EXPECT_EQ(std::string(shop.getFileStream()), golden("shop.xml"));
     EXPECT_EQ(std::string(shop.getFileStreamJSON()), golden("shop.json"));
     ASSERT_TRUE(shop.saveTable(path("shop.json"), true));
-    EXPECT_EQ(dktest::readFile(path("shop.json")), golden("shop.json"));
+    EXPECT_EQ(readFile(path("shop.json")), golden("shop.json"));
     DKTable back;
     ASSERT_TRUE(shop.saveTable(path("shop.xml"), false));
-    EXPECT_EQ(dktest::readFile(path("shop.xml")), golden("shop.xml"));
+    EXPECT_EQ(readFile(path("shop.xml")), golden("shop.xml"));
     ASSERT_TRUE(back.loadTable(path("shop.xml")));
     EXPECT_STREQ(back.cellValue(2, 0), "x<y & \"z\"");
     EXPECT_STREQ(back.cellValue(0, 1), "False");  // a single space stands for the default
@@ -124,7 +123,7 @@ TEST_F(TableFiles, RoundTripEveryColumnTypeUnicodeAndNoRows) {
     roundTrip(t, back);
     EXPECT_STREQ(back.cellValue(2, 0), "line\nfeed\r\nend\ttab");
     ASSERT_TRUE(back.saveTable("", false));  // to the loaded path, the same bytes
-    EXPECT_EQ(dktest::readFile(path("trip.xml")), std::string(t.getFileStream()));
+    EXPECT_EQ(readFile(path("trip.xml")), std::string(t.getFileStream()));
 
     DKTable noRows, backNoRows;
     noRows.removeRowAtIndex(0);
@@ -173,7 +172,7 @@ TEST_F(TableFiles, MalformedAndTruncatedFilesChangeNothing) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(t.loadTable(path("missing.xml")));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    dktest::writeFile(path("bad.xml"), "<table>\n<rows>\n</table>\n");
+    writeFile(path("bad.xml"), "<table>\n<rows>\n</table>\n");
     testing::internal::CaptureStdout();
     EXPECT_FALSE(t.loadTable(path("bad.xml")));
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -182,7 +181,7 @@ TEST_F(TableFiles, MalformedAndTruncatedFilesChangeNothing) {
     // Every strict prefix of a good file up to its closing tag is rejected.
     const std::string good = golden("shop.xml");
     for (size_t n = 0; n < good.rfind("</table>") + 8; ++n) {
-        dktest::writeFile(path("cut.xml"), good.substr(0, n));
+        writeFile(path("cut.xml"), good.substr(0, n));
         testing::internal::CaptureStdout();
         EXPECT_FALSE(t.loadTable(path("cut.xml"))) << n;
         EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("TableParser Error: ", 0), 0u) << n;
@@ -200,7 +199,7 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     DKTable t;
     t.setCellValue(0, 0, "original");
     ASSERT_TRUE(t.saveTable(path("keep.xml"), false));
-    const std::string old = dktest::readFile(path("keep.xml"));
+    const std::string old = readFile(path("keep.xml"));
     ASSERT_TRUE(t.loadTable(path("keep.xml")));
 
     // Directories that cannot be created even by root, a directory as target, nowhere loaded,
@@ -215,7 +214,7 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
         EXPECT_TRUE(t.saveTable(path("any.json"), true));  // JSON escapes it
     }
     fs::remove(path("any.json"));
-    EXPECT_EQ(dktest::readFile(path("keep.xml")), old);
+    EXPECT_EQ(readFile(path("keep.xml")), old);
 
     // A write that fails part-way (file size limit) leaves the old file and no temporary.
     DKTable big;
@@ -231,14 +230,14 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(bigSaved);
-    EXPECT_EQ(dktest::readFile(path("keep.xml")), old);
+    EXPECT_EQ(readFile(path("keep.xml")), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
     // Saving to the loaded path replaces the file and keeps its permissions.
     ASSERT_EQ(chmod(path("keep.xml").c_str(), 0640), 0);
     t.setCellValue(0, 0, "changed");
     ASSERT_TRUE(t.saveTable("", false));
-    EXPECT_NE(dktest::readFile(path("keep.xml")).find(">changed<"), std::string::npos);
+    EXPECT_NE(readFile(path("keep.xml")).find(">changed<"), std::string::npos);
     struct stat st;
     ASSERT_EQ(stat(path("keep.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -265,3 +264,6 @@ TEST_F(TableFiles, NumbersIgnoreTheProcessLocale) {
     ASSERT_TRUE(loaded);
     EXPECT_EQ(std::string(old.getFileStream()), golden("version0.loaded.xml"));
 }
+
+}  // namespace
+}  // namespace dktest

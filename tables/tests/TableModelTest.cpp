@@ -11,6 +11,7 @@
 
 using namespace dk::tables;
 
+namespace dktest {
 namespace {
 
 // What a table should hold: plain vectors, edited by the documented rules, read like a table
@@ -52,8 +53,6 @@ std::string dump(const T& t) {
     }
     return out;
 }
-
-}  // namespace
 
 TEST(TableModel, EditsMatchAReferenceModel) {
     std::mt19937 rng(20240611);
@@ -139,8 +138,9 @@ TEST(TableModel, EditsMatchAReferenceModel) {
     }
 }
 
-// Reads the model test does not make: escaped cell texts out of range leave the output alone.
-TEST(TableModel, OutOfRangeAnswers) {
+// Reads the model test does not make: escaped cell texts out of range leave the output alone;
+// look-ups fold ASCII letters only.
+TEST(TableModel, OutOfRangeAnswersAndLookups) {
     DKTable t;
     std::string out = "untouched";
     EXPECT_STREQ(t.xmlCellValue(out, 0, 3), "BadCol");
@@ -148,10 +148,6 @@ TEST(TableModel, OutOfRangeAnswers) {
     EXPECT_EQ(out, "untouched");
     EXPECT_STREQ(t.columnTypeName(static_cast<ColumnType>(8)), "");
     EXPECT_STREQ(t.columnTypeName(static_cast<ColumnType>(-1)), "");
-}
-
-TEST(TableModel, LookupsFoldOnlyAsciiLetters) {
-    DKTable t;
     t.setNumberOfRows(2);
     t.setColumnTitle(0, "Level");
     t.setRowTitle(1, "\xC3\x89t\xC3\xA9 Level");
@@ -179,8 +175,6 @@ TEST(TableModel, FlagsTypeAndDeepCopy) {
     EXPECT_EQ(std::string(copy.tableName()) + copy.tableId(), "srcid-copy");
 }
 
-namespace {
-
 // Logs each change it hears as "<name> <row>,<column> <old>><new>". Given a context, it then
 // unregisters that context's observers of column 0 and of the whole table.
 class Recorder : public TableCallback {
@@ -201,8 +195,6 @@ private:
     int* m_destroyed;
     const void* m_leave;
 };
-
-}  // namespace
 
 TEST(TableModel, ObserversHearCellColumnThenTableAndAreOwned) {
     std::vector<std::string> log;
@@ -238,3 +230,6 @@ TEST(TableModel, ObserversHearCellColumnThenTableAndAreOwned) {
     }
     EXPECT_EQ(destroyed, 6);  // each remaining callback once
 }
+
+}  // namespace
+}  // namespace dktest
