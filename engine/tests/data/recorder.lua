@@ -1,9 +1,9 @@
 -- Host calls append their name and arguments to `calls`; a name in `failing` raises its value.
 calls, failing = {}, {}
 local function record(name, ...)
-    local parts = { name }
-    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    calls[#calls + 1] = table.concat(parts, " ")
+    local words = { name }
+    for i = 1, select("#", ...) do words[#words + 1] = tostring((select(i, ...))) end
+    calls[#calls + 1] = table.concat(words, " ")
     if failing[name] then error(failing[name], 0) end
 end
 for _, name in ipairs({ "initEngine", "loadInitialScene", "deviceOrientationChanged", "setVolume" }) do

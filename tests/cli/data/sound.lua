@@ -2,9 +2,9 @@
 local pw = platformWrappers
 
 local function say(...)
-    local parts = {}
-    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    print(table.concat(parts, " "))
+    local words = {}
+    for i = 1, select("#", ...) do words[#words + 1] = tostring((select(i, ...))) end
+    print(table.concat(words, " "))
 end
 
 function initEngine()
