@@ -1,21 +1,36 @@
-// The persistent key/value store "persistent.save" and its Lua library "database".
+// The persistent key/value store "persistent.save": one SQLite table of text keys and values.
 #pragma once
 
-#include <lua.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+struct sqlite3;
+struct sqlite3_stmt;
 
-typedef struct DKDatabase DKDatabase;
+// Opens nothing and touches no file until the first store (or a load once the file exists).
+// SQLite failures are silent, as scripts expect: a load finds nothing, a store does nothing.
+class DKDatabase {
+public:
+    DKDatabase(std::string filePath, std::string tablesDirectory);
+    ~DKDatabase();
+    DKDatabase(const DKDatabase&) = delete;
+    DKDatabase& operator=(const DKDatabase&) = delete;
 
-// Copies the path; opens nothing and touches no file until the first load or store.
-DKDatabase* DKDatabaseOpen(const char* filePath);
-void DKDatabaseSetTablesDirectory(DKDatabase* db, const char* directory);
-// Registers the "database" library over `db`.
-void DKDatabaseLoadLib(DKDatabase* db, lua_State* L);
-void DKDatabaseClose(DKDatabase* db);
+    // The value stored under `key`; nothing when there is none or it is SQL NULL.
+    std::optional<std::string> load(std::string_view key);
+    // Stores `value` under `key`, replacing any earlier one; no value stores SQL NULL.
+    void store(std::string_view key, std::optional<std::string_view> value);
+    // The directory scripts keep their tables in, as the host gave it.
+    const std::string& tablesDirectory() const { return m_tablesDirectory; }
 
-#ifdef __cplusplus
-}
-#endif
+private:
+    void open();
+
+    std::string m_filePath;
+    std::string m_tablesDirectory;
+    sqlite3* m_connection = nullptr;
+    // Prepared once for the connection's life: no SQL text is built per call.
+    sqlite3_stmt* m_select = nullptr;
+    sqlite3_stmt* m_upsert = nullptr;
+};

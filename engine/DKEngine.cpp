@@ -7,6 +7,9 @@
 
 #include "engine/DKDatabase.h"
 #include "engine/DKLuaLibs.h"
+#include "engine/wrap_Callbacks.h"
+#include "engine/wrap_Database.h"
+#include "engine/wrap_LuaExtensions.h"
 
 namespace {
 
@@ -116,10 +119,8 @@ void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
 }
 
 void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
-    std::string file = std::string(savePath) + "persistent.save";
-    state->database = DKDatabaseOpen(file.c_str());
-    DKDatabaseLoadLib(state->database, state->L);
-    DKDatabaseSetTablesDirectory(state->database, savePath);
+    state->database = new DKDatabase(std::string(savePath) + "persistent.save", savePath);
+    luaopen_database(state->L, state->database);
 }
 
 void DK_LoadEngineFromPath(DK_State* state, const char* path) {
@@ -161,11 +162,8 @@ void DK_LoadInitialScene(DK_State* state) {
 void DK_DestroyState(DK_State* state) {
     if (!state) return;
     callGlobalIgnored(state, "shutdownEngine");
-    if (state->database) {
-        DKDatabaseClose(state->database);
-        state->database = nullptr;
-    }
-    lua_close(state->L);
+    lua_close(state->L);  // before the store: a finalizer may still use it
+    delete state->database;
     std::free(state);
 }
 

@@ -10,10 +10,5 @@ struct DKLuaLib {
 
 extern const DKLuaLib dk_lualibs[];
 
-// createTable and typeCode.
-void luaopen_luaExtensions(lua_State* L);
 // "socket.core" from LuaSocket, registered as a loaded module and as the global path socket.core.
 int luaregister_socket_core(lua_State* L);
-// The "callbacks" library; its upvalue holds the engine state.
-struct DK_State;
-void luaopen_callbacks(lua_State* L, DK_State* state);

@@ -4,7 +4,7 @@
 
 #include "tables/TableUtil.h"
 
-namespace dk::tables {
+using namespace dk::tables;
 
 namespace {
 
@@ -324,7 +324,7 @@ void DKTable::initTableParser(TablesXML& parser, bool json) const {
     for (int r = 0; r < m_numRows; ++r) {
         while (title != m_rowTitles.end() && title->first < r) ++title;
         bool has = title != m_rowTitles.end() && title->first == r;
-        record.rows.AddRow(r, has ? encodeName(title->second) : std::string());
+        record.rows.push_back(Row{r, has ? encodeName(title->second) : std::string()});
     }
 
     record.columns.clear();
@@ -428,5 +428,3 @@ void DKTable::takeRecord(Table& record) {
     m_rowTitles.eraseFrom(m_numRows);
     m_columns.erase(m_columns.lower_bound(m_numCols), m_columns.end());
 }
-
-}  // namespace dk::tables

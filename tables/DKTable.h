@@ -11,8 +11,6 @@
 #include "tables/IDKTable.h"
 #include "tables/TablesXML.h"
 
-namespace dk::tables {
-
 class DKTable : public IDKTable {
 public:
     DKTable();
@@ -20,14 +18,14 @@ public:
     DKTable(const DKTable&) = delete;
     DKTable& operator=(const DKTable&) = delete;
 
-    void registerObserver(std::unique_ptr<TableCallback> callback, const void* context, int column,
-                          int row) override;
+    void registerObserver(std::unique_ptr<dk::tables::TableCallback> callback, const void* context,
+                          int column, int row) override;
     void unRegisterObserver(const void* context, int column, int row) override;
 
-    TableColumn* columnAtIndex(int column) override;
-    const TableColumn* columnAtIndex(int column) const override;
-    TableColumn* columnWithName(const std::string& name) override;
-    void addColumnAtIndex(int position, TableColumn column) override;
+    dk::tables::TableColumn* columnAtIndex(int column) override;
+    const dk::tables::TableColumn* columnAtIndex(int column) const override;
+    dk::tables::TableColumn* columnWithName(const std::string& name) override;
+    void addColumnAtIndex(int position, dk::tables::TableColumn column) override;
     void removeColumnAtIndex(int column) override;
     int addRowAtIndex(int position) override;
     void removeRowAtIndex(int row) override;
@@ -43,7 +41,6 @@ public:
     int numberOfColumns() const override { return m_numCols; }
     void setNumberOfRows(int count) override;
     void setNumberOfColumns(int count) override;
-    bool isLoaded() const override { return true; }
     void reset() override;
 
     const char* cellValue(int row, int column) const override;
@@ -51,8 +48,8 @@ public:
     const char* xmlCellValue(std::string& out, int row, int column) const override;
     bool setCellValue(int row, int column, const std::string& value) override;
 
-    ColumnType columnType(int column) const override;
-    void setColumnType(int column, ColumnType type) override;
+    dk::tables::ColumnType columnType(int column) const override;
+    void setColumnType(int column, dk::tables::ColumnType type) override;
     const char* columnTitle(int column) const override;
     void setColumnTitle(int column, const std::string& name) override;
     const char* rowTitle(int row) const override;
@@ -66,10 +63,10 @@ public:
     const char* tableId() const override { return m_tableId.c_str(); }
     uint32_t flags() const override { return m_flags; }
     void setFlags(uint32_t flags) override { m_flags = flags; }
-    TableType tableType() const override { return m_tableType; }
-    void setTableType(TableType type) override;
+    dk::tables::TableType tableType() const override { return m_tableType; }
+    void setTableType(dk::tables::TableType type) override;
 
-    const char* columnTypeName(ColumnType type) const override;
+    const char* columnTypeName(dk::tables::ColumnType type) const override;
     const char* getFileStream() override;
     const char* getFileStreamJSON() override;
 
@@ -85,30 +82,30 @@ public:
     // The path of the last load: where an empty path saves to.
     const std::string& filePath() const { return m_filePath; }
 
-    std::unique_ptr<TablesXML> createParser() const { return std::make_unique<TablesXML>(); }
-    void initTableParser(TablesXML& parser, bool json) const;
-    std::vector<CallbackReference> findObservers(int column, int row) const;
-    void callObservers(const std::vector<CallbackReference>& entries, const std::string& oldValue,
+    std::unique_ptr<dk::tables::TablesXML> createParser() const {
+        return std::make_unique<dk::tables::TablesXML>();
+    }
+    void initTableParser(dk::tables::TablesXML& parser, bool json) const;
+    std::vector<dk::tables::CallbackReference> findObservers(int column, int row) const;
+    void callObservers(const std::vector<dk::tables::CallbackReference>& entries, const std::string& oldValue,
                        const std::string& newValue, int row, int column);
 
 private:
     bool rowInRange(int row) const { return row >= 0 && row < m_numRows; }
     bool columnInRange(int column) const { return column >= 0 && column < m_numCols; }
     // Copies a loaded record into the table; entries outside the counts are dropped.
-    void takeRecord(Table& record);
+    void takeRecord(dk::tables::Table& record);
 
     int m_numRows = 1;
     int m_numCols = 1;
     std::string m_filePath;
     std::string m_tableName;
     std::string m_tableId;
-    std::map<int, TableColumn> m_columns;
-    FlatIntMap<std::string> m_rowTitles;
-    std::map<ColumnType, std::string> m_typeNames;
+    std::map<int, dk::tables::TableColumn> m_columns;
+    dk::tables::FlatIntMap<std::string> m_rowTitles;
+    std::map<dk::tables::ColumnType, std::string> m_typeNames;
     std::string m_lastStream;
     uint32_t m_flags = 0;
-    TableType m_tableType = 0;
-    std::multimap<int, CallbackReference> m_observers;
+    dk::tables::TableType m_tableType = 0;
+    std::multimap<int, dk::tables::CallbackReference> m_observers;
 };
-
-}  // namespace dk::tables

@@ -17,20 +17,22 @@ namespace dk::tables {
 inline constexpr const char* kBadRow = "BadRow";
 inline constexpr const char* kBadCol = "BadCol";
 
+}  // namespace dk::tables
+
 class IDKTable {
 public:
     virtual ~IDKTable() = default;
 
     // Observers: (column, row) hears one cell, (column, -1) a whole column, (-1, -1) every cell.
     // The table owns the callback.
-    virtual void registerObserver(std::unique_ptr<TableCallback> callback, const void* context, int column,
-                                  int row) = 0;
+    virtual void registerObserver(std::unique_ptr<dk::tables::TableCallback> callback, const void* context,
+                                  int column, int row) = 0;
     virtual void unRegisterObserver(const void* context, int column, int row) = 0;
 
-    virtual TableColumn* columnAtIndex(int column) = 0;
-    virtual const TableColumn* columnAtIndex(int column) const = 0;
-    virtual TableColumn* columnWithName(const std::string& name) = 0;
-    virtual void addColumnAtIndex(int position, TableColumn column) = 0;
+    virtual dk::tables::TableColumn* columnAtIndex(int column) = 0;
+    virtual const dk::tables::TableColumn* columnAtIndex(int column) const = 0;
+    virtual dk::tables::TableColumn* columnWithName(const std::string& name) = 0;
+    virtual void addColumnAtIndex(int position, dk::tables::TableColumn column) = 0;
     virtual void removeColumnAtIndex(int column) = 0;
     virtual int addRowAtIndex(int position) = 0;
     virtual void removeRowAtIndex(int row) = 0;
@@ -50,7 +52,6 @@ public:
     virtual int numberOfColumns() const = 0;
     virtual void setNumberOfRows(int count) = 0;
     virtual void setNumberOfColumns(int count) = 0;
-    virtual bool isLoaded() const = 0;
     virtual void reset() = 0;
 
     virtual const char* cellValue(int row, int column) const = 0;
@@ -58,8 +59,8 @@ public:
     virtual const char* xmlCellValue(std::string& out, int row, int column) const = 0;
     virtual bool setCellValue(int row, int column, const std::string& value) = 0;
 
-    virtual ColumnType columnType(int column) const = 0;
-    virtual void setColumnType(int column, ColumnType type) = 0;
+    virtual dk::tables::ColumnType columnType(int column) const = 0;
+    virtual void setColumnType(int column, dk::tables::ColumnType type) = 0;
     virtual const char* columnTitle(int column) const = 0;
     virtual void setColumnTitle(int column, const std::string& name) = 0;
     virtual const char* rowTitle(int row) const = 0;
@@ -74,10 +75,10 @@ public:
     virtual const char* tableId() const = 0;
     virtual uint32_t flags() const = 0;
     virtual void setFlags(uint32_t flags) = 0;
-    virtual TableType tableType() const = 0;
-    virtual void setTableType(TableType type) = 0;
+    virtual dk::tables::TableType tableType() const = 0;
+    virtual void setTableType(dk::tables::TableType type) = 0;
 
-    virtual const char* columnTypeName(ColumnType type) const = 0;
+    virtual const char* columnTypeName(dk::tables::ColumnType type) const = 0;
     // The table as XML or JSON text, valid until the next such call on this table.
     virtual const char* getFileStream() = 0;
     virtual const char* getFileStreamJSON() = 0;
@@ -96,5 +97,3 @@ public:
     // the old file as it was, on failure.
     virtual bool exportCSV(const std::string& path) = 0;
 };
-
-}  // namespace dk::tables

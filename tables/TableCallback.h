@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-namespace dk::tables {
-
 class IDKTable;
+
+namespace dk::tables {
 
 // One change of one cell, valid only during the tableChanged call that receives it.
 struct TableChangeContainer {

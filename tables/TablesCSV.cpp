@@ -7,7 +7,7 @@
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
-namespace dk::tables {
+using namespace dk::tables;
 
 namespace {
 
@@ -148,5 +148,3 @@ bool DKTable::exportCSV(const std::string& path) {
     }
     return writeFileAtomically(path, out);
 }
-
-}  // namespace dk::tables

@@ -17,15 +17,15 @@ namespace {
 
 constexpr size_t kChunkSize = 4096;
 
-void StartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
+void startElementHandler(void* userData, const XML_Char* name, const XML_Char** attributes) {
     static_cast<TablesXML*>(userData)->startElement(name, attributes);
 }
 
-void EndElement(void* userData, const XML_Char*) {
+void endElementHandler(void* userData, const XML_Char*) {
     static_cast<TablesXML*>(userData)->endElement();
 }
 
-void HandleText(void* userData, const XML_Char* text, int length) {
+void textHandler(void* userData, const XML_Char* text, int length) {
     static_cast<TablesXML*>(userData)->handleText(text, length);
 }
 
@@ -34,30 +34,27 @@ int toInt(const char* value) {
     return static_cast<int>(parseIntPrefix(value));
 }
 
-void SetAttrString(std::string& field, const char* value) {
+void appendAttribute(std::string& field, const char* value) {
     if (field.empty())
         field = value;
     else
         field += value;
 }
 
-void printParseError(XML_Parser parser, const std::string* path) {
+void printParseError(XML_Parser parser, const std::string& path) {
     char message[255];  // at most 254 characters, as the message has always been cut
     const char* error = XML_ErrorString(XML_GetErrorCode(parser));
     auto line = static_cast<unsigned long>(XML_GetCurrentLineNumber(parser));
-    if (path)
-        std::snprintf(message, sizeof message, kTableParserErrorFormat, error, line, path->c_str());
-    else
-        std::snprintf(message, sizeof message, "TableParser Error: %s at line %lu\n", error, line);
+    std::snprintf(message, sizeof message, kTableParserErrorFormat, error, line, path.c_str());
     std::puts(message);
 }
 
 XML_Parser newParser(TablesXML* owner) {
     XML_Parser parser = XML_ParserCreate(nullptr);
     if (!parser) return nullptr;
-    XML_SetElementHandler(parser, StartElement, EndElement);
+    XML_SetElementHandler(parser, startElementHandler, endElementHandler);
     XML_SetUserData(parser, owner);
-    XML_SetCharacterDataHandler(parser, HandleText);
+    XML_SetCharacterDataHandler(parser, textHandler);
     return parser;
 }
 
@@ -68,17 +65,17 @@ void appendIndent(std::string& out, int spaces) {
 }  // namespace
 
 TablesXML::TablesXML()
-    : m_tagCodes{{"table", TAG_TABLE},
-                 {"columns", TAG_COLUMNS},
-                 {"rows", TAG_ROWS},
-                 {"column", TAG_COLUMN},
-                 {"row", TAG_ROW}} {
+    : m_tagCodes{{"table", Tag::Table},
+                 {"columns", Tag::Columns},
+                 {"rows", Tag::Rows},
+                 {"column", Tag::Column},
+                 {"row", Tag::Row}} {
     m_converters.push_back(std::make_unique<ConversionFromZeroToOne>());
 }
 
 void TablesXML::beginParse() {
     m_depth = 0;
-    m_currentTag = TAG_NONE;
+    m_currentTag = Tag::None;
     m_currentTagName.clear();
     m_table = Table();
 }
@@ -87,16 +84,16 @@ void TablesXML::startElement(const char* name, const char** attributes) {
     ++m_depth;
     m_currentTagName = name;
     auto code = m_tagCodes.find(m_currentTagName);
-    m_currentTag = code == m_tagCodes.end() ? TAG_NONE : code->second;
+    m_currentTag = code == m_tagCodes.end() ? Tag::None : code->second;
 
-    if (m_currentTag == TAG_TABLE && m_depth == 1) {
+    if (m_currentTag == Tag::Table && m_depth == 1) {
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
             const char* value = a[1];
             if (key == "version")
                 m_table.version = parseDoublePrefix(value);
             else if (key == "name")
-                SetAttrString(m_table.name, value);
+                appendAttribute(m_table.name, value);
             else if (key == "numRows")
                 m_table.numRows = toInt(value);
             else if (key == "numCols")
@@ -106,24 +103,24 @@ void TablesXML::startElement(const char* name, const char** attributes) {
             else if (key == "tableType")
                 m_table.tableType = static_cast<TableType>(parseIntPrefix(value));
         }
-    } else if (m_currentTag == TAG_ROW && m_depth == 3) {
+    } else if (m_currentTag == Tag::Row && m_depth == 3) {
         Row row;
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
             if (key == "id")
                 row.id = toInt(a[1]);
             else if (key == "name")
-                SetAttrString(row.name, a[1]);
+                appendAttribute(row.name, a[1]);
         }
         m_table.rows.push_back(std::move(row));
-    } else if (m_currentTag == TAG_COLUMN && m_depth == 3) {
+    } else if (m_currentTag == Tag::Column && m_depth == 3) {
         Column column;
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
             if (key == "id")
                 column.id = toInt(a[1]);
             else if (key == "name")
-                SetAttrString(column.name, a[1]);
+                appendAttribute(column.name, a[1]);
             else if (key == "type")
                 column.type = toInt(a[1]);
             else if (key == "readonly")
@@ -134,7 +131,7 @@ void TablesXML::startElement(const char* name, const char** attributes) {
 }
 
 void TablesXML::handleText(const char* text, int length) {
-    if (m_depth == 3 && m_currentTag == TAG_COLUMN && !m_table.columns.empty())
+    if (m_depth == 3 && m_currentTag == Tag::Column && !m_table.columns.empty())
         m_table.columns.back().text.append(text, static_cast<size_t>(length));
 }
 
@@ -158,7 +155,7 @@ bool TablesXML::initWithFile(std::string path) {
         }
         bool final = n < kChunkSize;
         if (XML_Parse(parser, buffer, static_cast<int>(n), final) == XML_STATUS_ERROR) {
-            printParseError(parser, &path);
+            printParseError(parser, path);
             ok = false;
             break;
         }
@@ -166,35 +163,11 @@ bool TablesXML::initWithFile(std::string path) {
     }
     XML_ParserFree(parser);
     std::fclose(file);
-    if (ok) ConvertDataByVersion();
+    if (ok) convertDataByVersion();
     return ok;
 }
 
-bool TablesXML::initWithBuffer(const char* data, size_t length) {
-    if (!data) {
-        std::fputs("Error reading the buffer", stdout);
-        return false;
-    }
-    beginParse();
-    XML_Parser parser = newParser(this);
-    if (!parser) return false;
-    bool ok = true;
-    do {  // XML_Parse takes an int length
-        size_t n = length < size_t{1} << 30 ? length : size_t{1} << 30;
-        length -= n;
-        if (XML_Parse(parser, data, static_cast<int>(n), length == 0) == XML_STATUS_ERROR) {
-            printParseError(parser, nullptr);
-            ok = false;
-            break;
-        }
-        data += n;
-    } while (length > 0);
-    XML_ParserFree(parser);
-    if (ok) ConvertDataByVersion();
-    return ok;
-}
-
-void TablesXML::ConvertDataByVersion() {
+void TablesXML::convertDataByVersion() {
     // Only the whole part of the version counts: anything below 1 (or not a number) is version 0.
     if (m_table.columns.empty() || m_table.version >= 1.0) return;
     m_converters.front()->convert(m_table);

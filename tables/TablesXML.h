@@ -25,17 +25,9 @@ struct Row {
     std::string name;
 };
 
-struct Columns : std::vector<Column> {
-    void AddColumn(const Column& column) { push_back(column); }
-};
-
-struct Rows : std::vector<Row> {
-    void AddRow(int id, std::string name) { push_back(Row{id, std::move(name)}); }
-};
-
 struct Table {
-    Columns columns;
-    Rows rows;
+    std::vector<Column> columns;
+    std::vector<Row> rows;
     double version = 1.0;
     std::string name;
     int numRows = 1;
@@ -44,40 +36,36 @@ struct Table {
     TableType tableType = 0;
 };
 
-enum TABLES_TAG_NAMES {
-    TAG_NONE = 0,
-    TAG_TABLE = 1,
-    TAG_COLUMNS = 2,
-    TAG_ROWS = 3,
-    TAG_COLUMN = 4,
-    TAG_ROW = 5
-};
+enum class Tag { None, Table, Columns, Rows, Column, Row };
 
 inline constexpr const char* kTableParserErrorFormat = "TableParser Error: %s at line %lu in %s\n";
+
+}  // namespace dk::tables
 
 class IDKTableParser {
 public:
     virtual ~IDKTableParser() = default;
     virtual bool initWithFile(std::string path) = 0;
-    virtual bool initWithBuffer(const char* data, size_t length) = 0;
     virtual std::string getFileStream() = 0;
     virtual std::string getFileStreamJSON() = 0;
     // The number of bytes written; 0 when the file could not be written or the table holds text
     // that XML cannot carry (control characters, malformed UTF-8). The old file then stays.
     virtual unsigned long writeFileOut(std::string path, bool json) = 0;
-    virtual Table& getTable() = 0;
+    virtual dk::tables::Table& getTable() = 0;
 };
 
 // Rewrites an older file's record into the current form.
 class IDKTableXMLConverter {
 public:
     virtual ~IDKTableXMLConverter() = default;
-    virtual void convert(Table& table) = 0;
+    virtual void convert(dk::tables::Table& table) = 0;
 };
+
+namespace dk::tables {
 
 // Version-0 files kept cells quoted and unescaped: each column text is re-tokenised and
 // re-encoded the way version 1 stores it.
-class ConversionFromZeroToOne : public IDKTableXMLConverter {
+class ConversionFromZeroToOne : public ::IDKTableXMLConverter {
 public:
     void convert(Table& table) override;
     void grabTokens(const std::string& text, int type);
@@ -87,11 +75,10 @@ private:
     std::vector<std::string> m_tokens;
 };
 
-class TablesXML : public IDKTableParser {
+class TablesXML : public ::IDKTableParser {
 public:
     TablesXML();
     bool initWithFile(std::string path) override;
-    bool initWithBuffer(const char* data, size_t length) override;
     std::string getFileStream() override;
     std::string getFileStreamJSON() override;
     unsigned long writeFileOut(std::string path, bool json) override;
@@ -104,14 +91,14 @@ public:
 
 private:
     void beginParse();
-    void ConvertDataByVersion();
+    void convertDataByVersion();
 
     int m_depth = 0;
-    TABLES_TAG_NAMES m_currentTag = TAG_NONE;
+    Tag m_currentTag = Tag::None;
     std::string m_currentTagName;
-    std::unordered_map<std::string, TABLES_TAG_NAMES> m_tagCodes;
+    std::unordered_map<std::string, Tag> m_tagCodes;
     Table m_table;
-    std::vector<std::unique_ptr<IDKTableXMLConverter>> m_converters;
+    std::vector<std::unique_ptr<::IDKTableXMLConverter>> m_converters;
 };
 
 }  // namespace dk::tables

@@ -9,7 +9,7 @@
 
 #include "engine/sound/SoundManager.h"
 
-using dk::SoundManager;
+namespace dk::cli {
 
 namespace {
 
@@ -283,3 +283,5 @@ bool runCommand(Host& host, const std::vector<std::string>& words) {
     std::fflush(stdout);
     return args.ok;
 }
+
+}  // namespace dk::cli

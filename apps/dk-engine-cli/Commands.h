@@ -9,6 +9,8 @@
 #include "engine/DKEngine.h"
 #include "platform/gl/HeadlessGL.h"
 
+namespace dk::cli {
+
 struct Host {
     DK_State* state = nullptr;
     std::unique_ptr<plat::gl::HeadlessContext> gl;
@@ -27,3 +29,5 @@ std::vector<std::string> splitWords(const std::string& line);
 // Runs one command line. Returns false (after printing why on standard error) when the line is
 // not a valid command.
 bool runCommand(Host& host, const std::vector<std::string>& words);
+
+}  // namespace dk::cli

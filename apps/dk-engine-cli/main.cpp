@@ -17,6 +17,8 @@
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
 
+using dk::cli::Host;
+
 namespace {
 
 struct Options {
@@ -173,7 +175,7 @@ int main(int argc, char** argv) {
         int number = 0;
         while (std::getline(in, line)) {
             ++number;
-            if (!runCommand(host, splitWords(line)))
+            if (!dk::cli::runCommand(host, dk::cli::splitWords(line)))
                 std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(),
                              number);
         }

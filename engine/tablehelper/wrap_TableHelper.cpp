@@ -13,7 +13,6 @@
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
-using dk::tables::DKTable;
 using plat::lua::argIndex;
 
 namespace {

@@ -1,119 +1,102 @@
+// Game archives unpacked into the current directory.
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/DKEngine.h"
 #include "tests/support/TestSupport.h"
 
+namespace dktest {
 namespace {
 
-struct Entry {
-    std::string name;
-    std::string data;
-};
-
-void makeZip(const std::string& path, const std::vector<Entry>& entries, int year = 2020) {
+// Entries dated 15 June 2020; the name "cut\1..." gets a NUL byte in place of the \1.
+void makeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
     zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
     ASSERT_NE(zip, nullptr);
-    for (const Entry& e : entries) {
+    for (const auto& [name, data] : entries) {
         zip_fileinfo info{};
-        info.tmz_date.tm_year = static_cast<uInt>(year);
-        info.tmz_date.tm_mon = 5;  // June
-        info.tmz_date.tm_mday = 15;
-        info.tmz_date.tm_hour = 12;
-        ASSERT_EQ(zipOpenNewFileInZip(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                      Z_DEFAULT_COMPRESSION),
-                  ZIP_OK);
-        if (!e.data.empty()) zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size()));
+        info.tmz_date = {0, 0, 12, 15, 5, 2020};
+        ASSERT_EQ(
+            zipOpenNewFileInZip(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6),
+            ZIP_OK);
+        zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size()));
         zipCloseFileInZip(zip);
     }
     zipClose(zip, nullptr);
+    std::string bytes = readFile(path);
+    for (size_t at = bytes.find("cut\1"); at != std::string::npos; at = bytes.find("cut\1", at))
+        bytes[at + 3] = '\0';
+    writeFile(path, bytes);
 }
 
 // Extraction works on the current directory: each test runs inside a fresh one.
 class Extract : public testing::Test {
 protected:
     void SetUp() override {
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        previous = buf;
-        target = dir.file("out");
-        ASSERT_EQ(mkdir(target.c_str(), 0775), 0);
-        ASSERT_EQ(chdir(target.c_str()), 0);
-        archive = dir.file("game.zip");
+        m_previous = std::filesystem::current_path();
+        std::filesystem::create_directory(m_dir.file("out"));
+        std::filesystem::current_path(m_dir.file("out"));
     }
-    void TearDown() override { EXPECT_EQ(chdir(previous.c_str()), 0); }
+    void TearDown() override { std::filesystem::current_path(m_previous); }
 
-    dktest::TempDir dir;
-    std::string previous, target, archive;
+    TempDir m_dir;
+    std::filesystem::path m_previous;
+    std::string m_zip = m_dir.file("game.zip");
 };
 
-TEST_F(Extract, FilesAndDirectoriesAreCreatedAndOverwrittenWithLongNamesWhole) {
+TEST_F(Extract, FilesAndDirectoriesWithLongNamesWholeAndTheirDates) {
     ASSERT_EQ(system("mkdir -p a/b && echo old-and-longer > a/b/c.txt"), 0);
     const std::string big(100000, 'z');
     const std::string longName = std::string(200, 'd') + "/" + std::string(200, 'f') + ".txt";
-    makeZip(archive, {{"dir/", ""},
-                      {"dir/sub/", ""},
-                      {"dir/sub/file.txt", "hello"},
-                      {"a/b/c.txt", "new"},
-                      {"x/y/z/big.bin", big},
-                      {longName, "long"}});
-    EXPECT_EQ(DK_ExtractGameAtPath(archive.c_str()), 0);
-    EXPECT_EQ(dktest::readFile("dir/sub/file.txt"), "hello");
-    EXPECT_EQ(dktest::readFile("a/b/c.txt"), "new");
-    EXPECT_EQ(dktest::readFile("x/y/z/big.bin"), big);
-    EXPECT_EQ(dktest::readFile(longName), "long");
-}
-
-TEST_F(Extract, FileTimesComeFromTheArchive) {
-    makeZip(archive, {{"dated.txt", "d"}}, 2020);
-    DK_ExtractGameAtPath(archive.c_str());
+    makeZip(m_zip,
+            {{"dir/", ""}, {"dir/sub/", ""}, {"a/b/c.txt", "new"}, {"x/y/big.bin", big}, {longName, "long"}});
+    EXPECT_EQ(DK_ExtractGameAtPath(m_zip.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_directory("dir/sub"));
+    EXPECT_EQ(readFile("a/b/c.txt"), "new");
+    EXPECT_EQ(readFile("x/y/big.bin"), big);
+    EXPECT_EQ(readFile(longName), "long");
     struct stat st;
-    ASSERT_EQ(stat("dated.txt", &st), 0);
-    std::tm local{};
-    localtime_r(&st.st_mtime, &local);
-    EXPECT_EQ(local.tm_year + 1900, 2020);
-    EXPECT_EQ(local.tm_mon, 5);
-    EXPECT_EQ(local.tm_mday, 15);
-    EXPECT_EQ(local.tm_hour, 12);
+    ASSERT_EQ(stat("a/b/c.txt", &st), 0);
+    std::tm june{0, 0, 12, 15, 5, 120, 0, 0, -1, 0, nullptr};  // local time, as the archive's
+    EXPECT_EQ(st.st_mtime, std::mktime(&june));
 }
 
 TEST_F(Extract, HostileNamesNeverWriteOutsideTheTarget) {
-    std::string outside = dir.file("escaped.txt");
-    makeZip(archive, {{"../escaped.txt", "evil"},
-                      {"ok/../../escaped.txt", "evil"},
-                      {outside, "evil"},
-                      {"..\\escaped.txt", "evil"},
-                      {"safe/..hidden", "fine"},
-                      {"after.txt", "still extracted"}});
-    DK_ExtractGameAtPath(archive.c_str());
-    EXPECT_FALSE(dktest::exists(outside));
-    EXPECT_EQ(dktest::readFile("safe/..hidden"), "fine") << "a name that merely starts with dots is fine";
-    EXPECT_EQ(dktest::readFile("after.txt"), "still extracted");
+    const std::string outside = m_dir.file("escaped.txt");
+    makeZip(m_zip, {{"../escaped.txt", "evil"},
+                    {"ok/../../escaped.txt", "evil"},
+                    {outside, "evil"},
+                    {"..\\escaped.txt", "evil"},
+                    {"cut\1x", "evil"},
+                    {"safe/..hidden", "fine"}});
+    DK_ExtractGameAtPath(m_zip.c_str());
+    EXPECT_FALSE(exists(outside));
+    EXPECT_FALSE(exists("cut"));  // the name is not cut at its NUL
+    EXPECT_EQ(readFile("safe/..hidden"), "fine") << "a name that merely starts with dots is fine";
 }
 
 TEST_F(Extract, DamagedArchives) {
-    EXPECT_EQ(DK_ExtractGameAtPath(dir.file("none.zip").c_str()), 0);
-    dktest::writeFile(archive, "PK\x03\x04 this is not really a zip file");
-    EXPECT_EQ(DK_ExtractGameAtPath(archive.c_str()), 0);
-    EXPECT_EQ(system("test -z \"$(ls -A)\""), 0) << "nothing was written";
+    EXPECT_EQ(DK_ExtractGameAtPath(m_dir.file("none.zip").c_str()), 0);
+    writeFile(m_zip, "PK\x03\x04 this is not really a zip file");
+    EXPECT_EQ(DK_ExtractGameAtPath(m_zip.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_empty("."));
 
     // Damaged data stops at the damaged entry: flip bytes in the second entry's compressed data.
-    makeZip(archive, {{"first.txt", std::string(5000, 'a')}, {"second.txt", std::string(5000, 'b')}});
-    std::string bytes = dktest::readFile(archive);
-    size_t second = bytes.find("second.txt");
-    ASSERT_NE(second, std::string::npos);
+    makeZip(m_zip, {{"first.txt", std::string(5000, 'a')}, {"second.txt", std::string(5000, 'b')}});
+    std::string bytes = readFile(m_zip);
+    const size_t second = bytes.find("second.txt");
     for (size_t i = second + 12; i < second + 20; ++i) bytes[i] = static_cast<char>(~bytes[i]);
-    dktest::writeFile(archive, bytes);
-    DK_ExtractGameAtPath(archive.c_str());
-    EXPECT_EQ(dktest::readFile("first.txt"), std::string(5000, 'a'));
-    EXPECT_NE(dktest::readFile("second.txt"), std::string(5000, 'b'));
+    writeFile(m_zip, bytes);
+    DK_ExtractGameAtPath(m_zip.c_str());
+    EXPECT_EQ(readFile("first.txt"), std::string(5000, 'a'));
+    EXPECT_NE(readFile("second.txt"), std::string(5000, 'b'));
 }
 
 }  // namespace
+}  // namespace dktest

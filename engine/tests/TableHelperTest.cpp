@@ -8,8 +8,6 @@
 #include "tables/DKTable.h"
 #include "tests/support/TestSupport.h"
 
-using dk::tables::DKTable;
-
 namespace {
 
 struct TableHelper : testing::Test {

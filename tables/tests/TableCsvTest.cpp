@@ -1,4 +1,5 @@
-// CSV export and import: exact texts, round trips, line ends, UTF-8 and damaged input.
+// CSV export and import: the exact text, round trip with UTF-8, record and field splitting,
+// damaged input and unusable files.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,8 +9,10 @@
 #include "tests/support/TestSupport.h"
 
 using namespace dk::tables;
+
 using Lines = std::vector<std::string>;
 
+namespace dktest {
 namespace {
 
 // Every row as its cells joined by "|".
@@ -23,85 +26,74 @@ Lines grid(const DKTable& t) {
     return rows;
 }
 
-struct TableCsv : ::testing::Test {
-    dktest::TempDir dir;
-    std::string csv = dir.file("t.csv");
-};
-
-}  // namespace
-
-TEST_F(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
+TEST(TableCsv, ExportEscapesAndQuotesCellsAndImportGivesThemBack) {
     // Escapes decode once (an escape's result is never read again), and UTF-8 bytes such as the
     // B0 of the degree sign or the B1 of "б" are never taken for structure.
     const Lines cells = {"a",     "b,c",        "x<y", "a\\nb", "\\", "&lt;", "say \"hi\"\r\n\t",
                          "20 °C", "Привет, мир"};
+    const int n = static_cast<int>(cells.size());
     DKTable t;
-    t.setNumberOfColumns(static_cast<int>(cells.size()) + 2);
+    t.setNumberOfColumns(n + 2);
     t.setNumberOfRows(2);
-    t.setColumnType(static_cast<int>(cells.size()), Integer);
-    for (size_t k = 0; k < cells.size(); ++k) t.setCellValue(0, static_cast<int>(k), cells[k]);
+    t.setColumnType(n, Integer);
+    for (int k = 0; k < n; ++k) t.setCellValue(0, k, cells[k]);
     t.setCellValue(1, 0, " ");
-    ASSERT_TRUE(t.exportCSV(csv));
-    EXPECT_EQ(dktest::readFile(csv),
-              "\"a\",\"b\\,c\",\"x&lt;y\",\"a\\\\nb\",\"\\\\\",\"&amp;lt;\",\"say &quot;hi&quot;\\r\\n\\t\","
-              "\"20 °C\",\"Привет\\, мир\",0,\n,,,,,,,,,0,\n");
+    TempDir dir;
+    ASSERT_TRUE(t.exportCSV(dir.file("t.csv")));
+    EXPECT_EQ(readFile(dir.file("t.csv")), readFile(DK_TEST_DATA_DIR "/cells.csv"));
     DKTable back;
-    ASSERT_TRUE(back.loadCSV(csv));
-    // The trailing empty Text column leaves no field, so it is not recreated.
-    ASSERT_EQ(back.numberOfColumns(), static_cast<int>(cells.size()) + 1);
-    for (size_t k = 0; k < cells.size(); ++k) EXPECT_EQ(back.cellValue(0, static_cast<int>(k)), cells[k]);
-    EXPECT_STREQ(back.cellValue(0, static_cast<int>(cells.size())), "0");
+    ASSERT_TRUE(back.loadCSV(dir.file("t.csv")));
+    ASSERT_EQ(back.numberOfColumns(), n + 1);  // the trailing empty Text column leaves no field
+    for (int k = 0; k < n; ++k) EXPECT_EQ(back.cellValue(0, k), cells[k]);
 }
 
-TEST_F(TableCsv, ImportReadsRecordsFieldsAndQuotedSpans) {
-    DKTable t;
-    for (const char* text : {"a,b\r\nc", "a,b\nc\n", "a,b\rc\r"}) {
+TEST(TableCsv, ImportSplitsRecordsFieldsAndQuotedSpans) {
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {"a,b\r\nc", {"a|b", "c|"}},
+        {"a,b\nc\n", {"a|b", "c|"}},
+        {"a,b\rc\r", {"a|b", "c|"}},
+        // Blank lines are rows without cells; a record ending with a comma has no empty last field.
+        {"a\n\nb,,d,\n\r\n°,б\n", {"a||", "||", "b||d", "||", "°|б|"}},
+        {"\"a,b\",\"1\n2\",\"x\r\ny\"\n\"\",plain \"q,q\" end,\"ab\"cd",
+         {"a,b|1\r2|x\ry", "|plain \"q,q\" end|ab\"c"}},
+        // An unpaired quote runs to the end (its field then loses its last character as usual).
+        {"a,\"b,c\nd,e\n", {"a|b,c\rd,e"}},
+        {"\\,&bogus;,&amp,\"", {"\\|&bogus;|&amp|"}},
+        {"", {""}},
+    };
+    for (const auto& [text, expected] : cases) {
+        DKTable t;
+        t.setNumberOfColumns(3);
+        t.setNumberOfRows(4);
+        t.setColumnType(0, Integer);
+        t.setColumnTitle(0, "Price");
+        t.setColumnReadOnly(0, true);
+        t.setRowTitle(2, "row");
         t.importCSV(text);
-        EXPECT_EQ(grid(t), (Lines{"a|b", "c|"})) << text;
-        EXPECT_EQ(t.columnAtIndex(1)->findCell(1), nullptr);
+        EXPECT_EQ(grid(t), expected) << text;
+        // The whole table is replaced: no type, title, flag or row title survives.
+        EXPECT_EQ(std::to_string(t.columnType(0)) + t.columnTitle(0) + std::to_string(t.columnReadOnly(0)) +
+                      std::to_string(t.findRowNumberByName("row")),
+                  "00-1");
     }
-    // Blank lines are rows without cells; a record ending with a comma has no empty last field.
-    t.importCSV("a\n\nb,,d,\n\r\n°,б\n");
-    EXPECT_EQ(grid(t), (Lines{"a||", "||", "b||d", "||", "°|б|"}));
-    t.importCSV("\"a,b\",\"1\n2\",\"x\r\ny\"\n\"\",plain \"q,q\" end,\"ab\"cd");
-    EXPECT_EQ(grid(t), (Lines{"a,b|1\r2|x\ry", "|plain \"q,q\" end|ab\"c"}));
     EXPECT_EQ(DKTable::validateCSV("a,\"b,\r\nc\"\n\nd"),
               "a\xB0\"b,\rc\"\xB0\xB1\xB1"
               "d\xB0\xB1");
 }
 
-TEST_F(TableCsv, ImportReplacesTheWholeTable) {
+TEST(TableCsv, UnusableFilesChangeNothing) {
+    TempDir dir;
     DKTable t;
-    t.setNumberOfColumns(3);
-    t.setNumberOfRows(4);
-    t.setColumnType(0, Integer);
-    t.setColumnTitle(0, "Price");
-    t.setColumnReadOnly(0, true);
-    t.setRowTitle(2, "row");
-    t.importCSV("1,2");
-    EXPECT_EQ(grid(t), (Lines{"1|2"}));
-    EXPECT_EQ(t.columnType(0), Undefined);
-    EXPECT_STREQ(t.columnTitle(0), "");
-    EXPECT_FALSE(t.columnReadOnly(0));
-    EXPECT_EQ(t.findRowNumberByName("row"), -1);
-    t.importCSV("");
-    EXPECT_EQ(grid(t), (Lines{""}));
-}
-
-TEST_F(TableCsv, DamagedInputAndUnusableFiles) {
-    DKTable t;
-    // An unpaired quote runs to the end (its field then loses its last character as usual).
-    t.importCSV("a,\"b,c\nd,e\n");
-    EXPECT_EQ(grid(t), (Lines{"a|b,c\rd,e"}));
-    t.importCSV("\\,&bogus;,&amp,\"");
-    EXPECT_EQ(grid(t), (Lines{"\\|&bogus;|&amp|"}));
-
+    t.importCSV("keep");
     EXPECT_FALSE(t.loadCSV(dir.file("missing.csv")));
     EXPECT_FALSE(t.loadCSV(dir.path()));
-    EXPECT_EQ(grid(t), (Lines{"\\|&bogus;|&amp|"}));
+    EXPECT_EQ(grid(t), (Lines{"keep"}));
     EXPECT_FALSE(t.exportCSV(dir.file("no/such/t.csv")));
-    dktest::writeFile(csv, std::string("x,y\n\0z,w\n", 9));
     EXPECT_FALSE(t.exportCSV(dir.path()));  // a directory is never replaced
-    ASSERT_TRUE(t.loadCSV(csv));            // read up to the first zero byte
+    writeFile(dir.file("t.csv"), std::string("x,y\n\0z,w\n", 9));
+    ASSERT_TRUE(t.loadCSV(dir.file("t.csv")));  // read up to the first zero byte
     EXPECT_EQ(grid(t), (Lines{"x|y"}));
 }
+
+}  // namespace
+}  // namespace dktest

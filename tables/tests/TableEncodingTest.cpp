@@ -1,4 +1,4 @@
-// Cell and name encodings of table files, and the number conversions.
+// Cell encodings of table files and the number conversions, beyond what the exact file texts pin.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,59 +8,40 @@
 
 using namespace dk::tables;
 
+namespace dktest {
 namespace {
 
-std::string xmlCell(const std::string& s) {
-    std::string out;
-    appendXmlCell(out, s);
-    return out;
-}
-
-std::vector<std::string> cells(const std::string& text) {
-    std::vector<std::string> out;
-    forEachEncodedCell(text, [&](std::string&& c) { out.push_back(std::move(c)); });
-    return out;
+TEST(TableEncoding, CellEscapesNumbersAndXmlCharacterData) {
+    std::string escaped;
+    appendXmlCell(escaped, "it's >\n\r\t");
+    EXPECT_EQ(escaped, "it&apos;s &gt;\\n\\r\\t");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"", {""}},           {"a,,b", {"a", "", "b"}},
+        {"a,", {"a", ""}},    {"a\\,b,\\\\,\\n\\r\\t\\q", {"a,b", "\\", "\n\r\tq"}},
+        {"end\\", {"end\\"}},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::vector<std::string> cells;
+        forEachEncodedCell(text, [&](std::string&& c) { cells.push_back(std::move(c)); });
+        EXPECT_EQ(cells, expected) << text;
+    }
+    // Numbers read like the C library's in the "C" locale, saturating.
+    const std::vector<std::pair<const char*, int64_t>> ints = {{"  -7abc", -7},
+                                                               {"abc", 0},
+                                                               {"4294967295", 4294967295LL},
+                                                               {"99999999999999999999999", INT64_MAX},
+                                                               {"-99999999999999999999999", INT64_MIN}};
+    for (const auto& [text, value] : ints) EXPECT_EQ(parseIntPrefix(text), value) << text;
+    EXPECT_DOUBLE_EQ(parseDoublePrefix(" 2.5e1x"), 25.0);
+    // What XML accepts as character data.
+    EXPECT_TRUE(isXmlCharacterData("plain\ttext\r\n\x7f \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x90\x8E"));
+    EXPECT_TRUE(isXmlCharacterData(""));
+    // Control, NUL, lone continuation byte, cut short, overlong, surrogate, U+FFFE, beyond U+10FFFF.
+    for (const std::string& bad : {std::string("a\x01"), std::string("a\0b", 3), std::string("\xB0"),
+                                   std::string("\xC3"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
+                                   std::string("\xEF\xBF\xBE"), std::string("\xF4\x90\x80\x80")})
+        EXPECT_FALSE(isXmlCharacterData(bad)) << testing::PrintToString(bad);
 }
 
 }  // namespace
-
-// The common escapes are checked through the exact file texts (TableFilesTest); these are the rest.
-TEST(TableEncoding, XmlCellEscapesBeyondTheFileTests) {
-    EXPECT_EQ(xmlCell("it's >"), "it&apos;s &gt;");
-    EXPECT_EQ(xmlCell("l1\nl2\r\tx"), "l1\\nl2\\r\\tx");
-}
-
-TEST(TableEncoding, DecodingUndoesCellEscapes) {
-    EXPECT_EQ(cells(""), (std::vector<std::string>{""}));
-    EXPECT_EQ(cells("a,,b"), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_EQ(cells("a,"), (std::vector<std::string>{"a", ""}));
-    EXPECT_EQ(cells("a\\,b,\\\\,\\n\\r\\t\\q"), (std::vector<std::string>{"a,b", "\\", "\n\r\tq"}));
-    EXPECT_EQ(cells("end\\"), (std::vector<std::string>{"end\\"}));
-}
-
-TEST(TableEncoding, NumbersReadLikeTheCLibrary) {
-    EXPECT_EQ(parseIntPrefix("  -7abc"), -7);
-    EXPECT_EQ(parseIntPrefix("abc"), 0);
-    EXPECT_EQ(parseIntPrefix("4294967295"), 4294967295LL);
-    EXPECT_EQ(parseIntPrefix("99999999999999999999999"), INT64_MAX);
-    EXPECT_EQ(parseIntPrefix("-99999999999999999999999"), INT64_MIN);
-    EXPECT_DOUBLE_EQ(parseDoublePrefix(" 2.5e1x"), 25.0);
-    std::string s;
-    appendFixed6(s, 1.0);
-    s += ' ';
-    appendInt(s, -12);
-    EXPECT_EQ(s, "1.000000 -12");
-}
-
-TEST(TableEncoding, XmlCharacterDataCheck) {
-    EXPECT_TRUE(isXmlCharacterData("plain\ttext\r\n\x7f \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x90\x8E"));
-    EXPECT_TRUE(isXmlCharacterData(""));
-    EXPECT_FALSE(isXmlCharacterData("a\x01b"));
-    EXPECT_FALSE(isXmlCharacterData(std::string("a\0b", 3)));
-    EXPECT_FALSE(isXmlCharacterData("degree \xB0"));       // a lone continuation byte
-    EXPECT_FALSE(isXmlCharacterData("\xC3"));              // cut short
-    EXPECT_FALSE(isXmlCharacterData("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(isXmlCharacterData("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(isXmlCharacterData("\xEF\xBF\xBE"));      // U+FFFE
-    EXPECT_FALSE(isXmlCharacterData("\xF4\x90\x80\x80"));  // beyond U+10FFFF
-}
+}  // namespace dktest

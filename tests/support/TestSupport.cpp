@@ -1,14 +1,13 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace dktest {
@@ -16,19 +15,17 @@ namespace dktest {
 TempDir::TempDir() {
     char pattern[] = "/tmp/dk-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    m_path = pattern;
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(m_path, ec);
 }
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void writeFile(const std::string& path, const std::string& contents) {
@@ -36,20 +33,18 @@ void writeFile(const std::string& path, const std::string& contents) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
-    char outPath[] = "/tmp/dk-out-XXXXXX";
-    char errPath[] = "/tmp/dk-err-XXXXXX";
-    int outFd = mkstemp(outPath);
-    int errFd = mkstemp(errPath);
+    const TempDir capture;  // standard output and standard error land in files here
+    const std::string out = capture.file("out"), err = capture.file("err");
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(outFd, 1);
-        dup2(errFd, 2);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_RDONLY), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
@@ -61,12 +56,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    close(outFd);
-    close(errFd);
-    ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
-    unlink(outPath);
-    unlink(errPath);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
 std::string runLua(lua_State* L, const std::string& chunk) {
@@ -84,12 +74,12 @@ std::string runLua(lua_State* L, const std::string& chunk) {
     return out;
 }
 
-LuaState::LuaState(lua_CFunction open, const char* name) : L_(luaL_newstate()) {
-    luaL_openlibs(L_);
+LuaState::LuaState(lua_CFunction open, const char* name) : m_L(luaL_newstate()) {
+    luaL_openlibs(m_L);
     if (!open) return;
-    lua_pushcfunction(L_, open);
-    lua_pushstring(L_, name);
-    lua_call(L_, 1, 0);
+    lua_pushcfunction(m_L, open);
+    lua_pushstring(m_L, name);
+    lua_call(m_L, 1, 0);
 }
 
 }  // namespace dktest

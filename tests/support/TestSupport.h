@@ -15,11 +15,11 @@ public:
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
 
 private:
-    std::string path_;
+    std::string m_path;
 };
 
 std::string readFile(const std::string& path);
@@ -49,14 +49,14 @@ inline bool isLuaError(const std::string& result) {
 class LuaState {
 public:
     explicit LuaState(lua_CFunction open = nullptr, const char* name = nullptr);
-    ~LuaState() { lua_close(L_); }
+    ~LuaState() { lua_close(m_L); }
     LuaState(const LuaState&) = delete;
     LuaState& operator=(const LuaState&) = delete;
-    operator lua_State*() const { return L_; }
-    std::string run(const std::string& chunk) const { return runLua(L_, chunk); }
+    operator lua_State*() const { return m_L; }
+    std::string run(const std::string& chunk) const { return runLua(m_L, chunk); }
 
 private:
-    lua_State* L_;
+    lua_State* m_L;
 };
 
 }  // namespace dktest

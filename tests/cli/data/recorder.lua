@@ -1,8 +1,8 @@
 -- Prints every call the host makes, one line each, on standard output.
 local function record(name, ...)
-    local parts = { "script:", name }
-    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    print(table.concat(parts, " "))
+    local words = { "script:", name }
+    for i = 1, select("#", ...) do words[#words + 1] = tostring((select(i, ...))) end
+    print(table.concat(words, " "))
 end
 
 for _, name in ipairs({ "initEngine", "shutdownEngine", "play", "systemInitiatedPause", "behaviorInitiatedPause",

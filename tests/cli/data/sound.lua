@@ -2,9 +2,9 @@
 local pw = platformWrappers
 
 local function say(...)
-    local parts = {}
-    for i = 1, select("#", ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    print(table.concat(parts, " "))
+    local words = {}
+    for i = 1, select("#", ...) do words[#words + 1] = tostring((select(i, ...))) end
+    print(table.concat(words, " "))
 end
 
 function initEngine()
@@ -26,15 +26,6 @@ local actions = {
     music = function(args) pw.playMusic(args[1], tonumber(args[2])) end,
     pause = function() pw.pauseMusic() end,
     playing = function() say("playing", pw.isMusicPlaying()) end,
-    volume = function(args) pw.setMusicVolume(tonumber(args[1])) end,
-    clock = function()
-        local t = pw.getClockTime()
-        say("clock", t[0] >= 2024, t[1] >= 1 and t[1] <= 12, t[6] >= 0 and t[6] <= 999)
-    end,
-    badClock = function() pw.getClockTime(42) end,
-    time = function() say("time", pw.getSystemTime() >= 0) end,
-    -- Deletes the manager but keeps the object in the global, as a careless script might.
-    delete = function() sharedSoundManager:delete() end,
     useAfterDelete = function()
         sharedSoundManager:delete()
         sharedSoundManager:update()

@@ -1,5 +1,6 @@
+#include "engine/wrap_Callbacks.h"
+
 #include "engine/DKEngine.h"
-#include "engine/DKLuaLibs.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ int callExternalFunction(lua_State* L) {
     return results <= lua_gettop(L) ? results : lua_gettop(L);
 }
 
-const luaL_Reg callbacks[] = {
+const luaL_Reg kCallbacksLib[] = {
     {"loadingWillStart", loadingWillStart},
     {"loadingWillEnd", loadingWillEnd},
     {"gameDidEnd", gameDidEnd},
@@ -49,6 +50,6 @@ const luaL_Reg callbacks[] = {
 void luaopen_callbacks(lua_State* L, DK_State* state) {
     auto** slot = static_cast<DK_State**>(lua_newuserdata(L, sizeof(DK_State*)));
     *slot = state;
-    luaL_openlib(L, "callbacks", callbacks, 1);
+    luaL_openlib(L, "callbacks", kCallbacksLib, 1);
     lua_pop(L, 1);
 }

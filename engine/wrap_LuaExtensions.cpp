@@ -1,6 +1,6 @@
-#include <algorithm>
+#include "engine/wrap_LuaExtensions.h"
 
-#include "engine/DKLuaLibs.h"
+#include <algorithm>
 
 namespace {
 

@@ -1,0 +1,9 @@
+// The "callbacks" Lua library: the script's calls to the host's callback block.
+#pragma once
+
+#include <lua.hpp>
+
+struct DK_State;
+
+// Registers the global "callbacks"; its functions read `state`'s callbacks at each call.
+void luaopen_callbacks(lua_State* L, DK_State* state);
