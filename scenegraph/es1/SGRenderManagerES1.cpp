@@ -7,12 +7,17 @@
 #include <cstring>
 #include <vector>
 
+#include "scenegraph/SGRenderMath.h"
 #include "scenegraph/SGSpace.h"
-#include "scenegraph/es2/SGRenderMath.h"
 #include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/nodes/SGReplicatorNode.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
+
+using dk::scenegraph::Offset;
+using dk::scenegraph::replicatorShift;
+using dk::scenegraph::rotate4;
+using dk::scenegraph::wrapShifts;
 
 namespace {
 
@@ -144,45 +149,35 @@ void SGRenderManagerES1::drawOrtho2DSpace(SGSpace* node) {
     glPopMatrix();
 }
 
+namespace {
+
+// Draws the space once more under the model-view matrix moved by `shift`.
+void renderShifted(SGSpace* space, Offset shift) {
+    glPushMatrix();
+    glTranslatef(shift.first, shift.second, 0);
+    space->render();
+    glPopMatrix();
+}
+
+}  // namespace
+
 void SGRenderManagerES1::drawReplicator(SGSpace* node) {
     auto* replicator = static_cast<SGReplicatorNode*>(node);
     float spacing = replicator->spacing.numberValue();
     float angle = replicator->angle.numberValue();
     int32_t copies = replicator->copies.intValue();
-    float s, c;
-    sincos_d(angle, s, c);
-    glPushMatrix();
     replicator->render();
-    for (int32_t i = 1; i < copies; ++i) {
-        glTranslatef(spacing * c, spacing * s, 0);
-        replicator->render();
-    }
-    glPopMatrix();
+    for (int32_t i = 1; i < copies; ++i) renderShifted(replicator, replicatorShift(spacing, angle, i));
 }
 
 void SGRenderManagerES1::drawWrapSpace(SGSpace* node) {
     auto* wrap = static_cast<SGWrapNode*>(node);
-    bool wrapX = wrap->wrapX.boolValue();
-    bool wrapY = wrap->wrapY.boolValue();
-    float wrapWidth = wrap->wrapWidth.numberValue();
-    float x = wrap->x.numberValue();
-    float wrapHeight = wrap->wrapHeight.numberValue();
-    float y = wrap->y.numberValue();
-
-    auto renderAt = [wrap](float dx, float dy) {
-        glPushMatrix();
-        glTranslatef(dx, dy, 0);
-        wrap->render();
-        glPopMatrix();
-    };
+    Offset shifts[3];
+    int n = wrapShifts(wrap->wrapX.boolValue(), wrap->wrapY.boolValue(), wrap->x.numberValue(),
+                       wrap->y.numberValue(), wrap->wrapWidth.numberValue(), wrap->wrapHeight.numberValue(),
+                       shifts);
     wrap->render();
-    float dx = x >= wrapWidth / 2 ? -wrapWidth : wrapWidth;
-    float dy = y >= wrapHeight / 2 ? -wrapHeight : wrapHeight;
-    if (wrapX) renderAt(dx, 0);
-    if (wrapY) {
-        renderAt(0, dy);
-        if (wrapX) renderAt(dx, dy);
-    }
+    for (int k = 0; k < n; ++k) renderShifted(wrap, shifts[k]);
 }
 
 void SGRenderManagerES1::drawSprite(SGRenderNode* node) {

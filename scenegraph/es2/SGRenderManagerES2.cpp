@@ -10,12 +10,17 @@
 #include <memory>
 
 #include "scenegraph/SGColor.h"
+#include "scenegraph/SGRenderMath.h"
 #include "scenegraph/SGSpace.h"
-#include "scenegraph/es2/SGRenderMath.h"
 #include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/nodes/SGReplicatorNode.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
+
+using dk::scenegraph::replicatorShift;
+using dk::scenegraph::rotate6;
+using dk::scenegraph::sincos_d;
+using dk::scenegraph::wrapShifts;
 
 namespace {
 
@@ -582,13 +587,11 @@ void SGRenderManagerES2::drawReplicator(SGSpace* node) {
         cache.inputs[0] = spacing;
         cache.inputs[1] = angle;
         cache.count = copies;
-        float s, c;
-        sincos_d(angle, s, c);
         std::vector<Offset> list = offsets_;
-        for (int32_t i = 1; i < copies && list.size() + offsets_.size() <= kMaxOffsets; ++i)
-            for (const auto& [ox, oy] : offsets_)
-                list.emplace_back(ox + static_cast<float>(i) * spacing * c,
-                                  oy + static_cast<float>(i) * spacing * s);
+        for (int32_t i = 1; i < copies && list.size() + offsets_.size() <= kMaxOffsets; ++i) {
+            auto [dx, dy] = replicatorShift(spacing, angle, i);
+            for (const auto& [ox, oy] : offsets_) list.emplace_back(ox + dx, oy + dy);
+        }
         handOffsets(replicator, std::move(list));
     }
     replicator->render();
@@ -614,18 +617,12 @@ void SGRenderManagerES2::drawWrapSpace(SGSpace* node) {
         cache.inputs[3] = wrapHeight;
         cache.flags[0] = wrapX;
         cache.flags[1] = wrapY;
+        Offset shifts[3];
+        int n = wrapShifts(wrapX, wrapY, x, y, wrapWidth, wrapHeight, shifts);
         std::vector<Offset> list = offsets_;
-        float dx = 0, dy = 0;
-        if (wrapX) {
-            dx = x >= wrapWidth / 2 ? -wrapWidth : wrapWidth;
-            for (const auto& [ox, oy] : offsets_) list.emplace_back(ox + dx, oy);
-        }
-        if (wrapY) {
-            dy = y >= wrapHeight / 2 ? -wrapHeight : wrapHeight;
-            for (const auto& [ox, oy] : offsets_) list.emplace_back(ox, oy + dy);
-            if (wrapX)
-                for (const auto& [ox, oy] : offsets_) list.emplace_back(ox + dx, oy + dy);
-        }
+        for (int k = 0; k < n; ++k)
+            for (const auto& [ox, oy] : offsets_)
+                list.emplace_back(ox + shifts[k].first, oy + shifts[k].second);
         handOffsets(wrap, std::move(list));
     }
     wrap->render();

@@ -16,6 +16,7 @@
 
 #include "scenegraph/SGImage.h"
 #include "scenegraph/SGRenderManagerBase.h"
+#include "scenegraph/SGRenderMath.h"
 
 class SGSpriteNode;
 class SGParticleSystemNode;
@@ -23,7 +24,7 @@ struct SGSpriteDrawRecord;
 
 class SGRenderManagerES2 : public SGRenderManagerBase {
 public:
-    using Offset = std::pair<float, float>;
+    using Offset = dk::scenegraph::Offset;
 
     // Sets GL up the first time a manager is made in a context.
     SGRenderManagerES2();

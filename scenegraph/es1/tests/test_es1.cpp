@@ -14,7 +14,7 @@
 #include "scenegraph/SGScene.h"
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
-#include "scenegraph/es2/SGRenderMath.h"
+#include "scenegraph/SGRenderMath.h"
 #include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/nodes/SGReplicatorNode.h"

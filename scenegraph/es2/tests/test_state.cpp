@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "scenegraph/es2/SGRenderManagerES2.h"
-#include "scenegraph/es2/SGRenderMath.h"
+#include "scenegraph/SGRenderMath.h"
 #include "scenegraph/es2/tests/ES2TestScene.h"
 
 namespace {
