@@ -10,14 +10,8 @@
 namespace dktest {
 
 const char* rendererName(Renderer renderer) {
-    switch (renderer) {
-        case Renderer::ES2Batched:
-            return "ES2Batched";
-        case Renderer::ES2OneCallPerSprite:
-            return "ES2OneCallPerSprite";
-        default:
-            return "ES1";
-    }
+    static const char* const names[] = {"ES2Batched", "ES2OneCallPerSprite", "ES1"};
+    return names[static_cast<int>(renderer)];
 }
 
 void setUpRenderer(Renderer renderer, int width, int height) {
@@ -75,13 +69,24 @@ SGOrtho2DSpace* OrthoScene::space(float x, float y, float width, float height) {
     return o;
 }
 
-SGSpriteNode* OrthoScene::sprite(float x, float y, float w, float h, SGColor color, SGSpace* in) {
+SGSpriteNode* OrthoScene::sprite(float x, float y, float w, float h, SGColor color, const Look& look,
+                                 SGSpace* in) {
     auto* s = make<SGSpriteNode>(SGNodeClassSpriteNode, in);
     s->x.setValue(x);
     s->y.setValue(y);
     s->width.setValue(w);
     s->height.setValue(h);
     s->color.value = color;
+    s->image.value = look.image;
+    s->angle.setValue(look.angle);
+    s->layer = look.layer;
+    s->blendingMode.setValue(look.blend);
+    s->horizontalWrapping.setValue(look.hWrap);
+    s->verticalWrapping.setValue(look.vWrap);
+    s->tileWidth.setValue(look.tileW);
+    s->tileHeight.setValue(look.tileH);
+    s->horizontalAnchor.setValue(look.hAnchor);
+    s->verticalAnchor.setValue(look.vAnchor);
     return s;
 }
 
@@ -127,45 +132,26 @@ constexpr uint32_t kRed = 0xff0000ff, kGreen = 0x00ff00ff, kBlue = 0x0000ffff, k
 void sprites(RenderTarget& t) {
     OrthoScene& s = *t.s;
     SGImage quad = t.texture(2, 2, {kRed, kGreen, kBlue, kWhite});
-    SGImage big = quad;
+    SGImage big = quad, mirrored = quad;
     big.textureWidth = big.textureHeight = 8;
+    mirrored.textureRect = {1, 1, 0, 0};
     s.sprite(20, 12, 16, 8, {1, 0, 0, 1});
-    s.sprite(20, 40, 20, 4, {0, 1, 0, 1})->angle.setValue(90);
-    s.sprite(46, 32, 24, 2, {1, 1, 0, 1})->angle.setValue(45);
-    s.sprite(48, 10, 12, 12, {0, 0, 1, 1})->layer = 2;
-    s.sprite(52, 14, 12, 12, {1, 0, 1, 1})->layer = 1;
-    s.sprite(80, 52, 16, 16)->image.value = quad;
-    SGImage mirrored = quad;
-    mirrored.textureRect.flipHorizontally();
-    mirrored.textureRect.flipVertically();
-    s.sprite(100, 52, 16, 16)->image.value = mirrored;
-    SGSpriteNode* fixed = s.sprite(116, 40, 20, 6);
-    fixed->image.value = big;
-    fixed->horizontalWrapping.setValue(SGSpriteFixed);
-    fixed->verticalWrapping.setValue(SGSpriteFixed);
-    fixed->verticalAnchor.setValue(SGAnchorEnd);
-    SGSpriteNode* tiled = s.sprite(84, 84, 26, 22);
-    tiled->image.value = quad;
-    tiled->horizontalWrapping.setValue(SGSpriteTiled);
-    tiled->verticalWrapping.setValue(SGSpriteTiled);
-    tiled->tileWidth.setValue(8);
-    tiled->tileHeight.setValue(8);
-    tiled->horizontalAnchor.setValue(SGAnchorCentre);
-    SGSpriteNode* strip = s.sprite(111, 84, 12, 30);  // tiled up, fixed across
-    strip->image.value = big;
-    strip->horizontalWrapping.setValue(SGSpriteFixed);
-    strip->verticalWrapping.setValue(SGSpriteTiled);
-    strip->tileHeight.setValue(7);
-    strip->angle.setValue(90);
+    s.sprite(20, 40, 20, 4, {0, 1, 0, 1}, {.angle = 90});
+    s.sprite(46, 32, 24, 2, {1, 1, 0, 1}, {.angle = 45});
+    s.sprite(48, 10, 12, 12, {0, 0, 1, 1}, {.layer = 2});
+    s.sprite(52, 14, 12, 12, {1, 0, 1, 1}, {.layer = 1});
+    s.sprite(80, 52, 16, 16, SGWhiteColor, {.image = quad});
+    s.sprite(100, 52, 16, 16, SGWhiteColor, {.image = mirrored});
+    s.sprite(116, 40, 20, 6, SGWhiteColor, {.image = big, .hWrap = 1, .vWrap = 1, .vAnchor = SGAnchorEnd});
+    s.sprite(84, 84, 26, 22, SGWhiteColor,
+             {.image = quad, .hWrap = 2, .vWrap = 2, .tileW = 8, .tileH = 8, .hAnchor = 1});
+    s.sprite(111, 84, 12, 30, SGWhiteColor, {.image = big, .angle = 90, .hWrap = 1, .vWrap = 2, .tileH = 7});
     for (int mode = 0; mode < 6; ++mode)
-        s.sprite(70.0f + 10.0f * mode, 120, 8, 8, {1, 0.5f, 0, 0.5f})
-            ->blendingMode.setValue(mode == 5 ? 9 : mode);
+        s.sprite(70.0f + 10.0f * mode, 120, 8, 8, {1, 0.5f, 0, 0.5f}, {.blend = mode == 5 ? 9 : mode});
     SGImage premultiplied = t.texture(1, 1, {0x80000080}, {.premultiplied = true});
-    s.sprite(72, 104, 8, 8, {1, 1, 1, 0.5f})->image.value = t.texture(1, 1, {0xff000080});
-    s.sprite(82, 104, 8, 8, {1, 1, 1, 0.5f})->image.value = premultiplied;
-    SGSpriteNode* added = s.sprite(92, 104, 8, 8);
-    added->image.value = premultiplied;
-    added->blendingMode.setValue(SGBlendModeAdd);
+    s.sprite(72, 104, 8, 8, {1, 1, 1, 0.5f}, {.image = t.texture(1, 1, {0xff000080})});
+    s.sprite(82, 104, 8, 8, {1, 1, 1, 0.5f}, {.image = premultiplied});
+    s.sprite(92, 104, 8, 8, SGWhiteColor, {.image = premultiplied, .blend = SGBlendModeAdd});
 }
 
 void copies(OrthoScene& s) {
@@ -173,29 +159,25 @@ void copies(OrthoScene& s) {
     replicator->copies.setValue(3);
     replicator->spacing.setValue(10);
     replicator->angle.setValue(90);
-    s.sprite(8, 60, 6, 6, {1, 0, 0, 1}, replicator);
-    auto* wrap = s.make<SGWrapNode>(SGNodeClassWrapNode);
-    wrap->wrapX.setValue(true);
-    wrap->wrapY.setValue(true);
-    wrap->wrapWidth.setValue(128);
-    wrap->wrapHeight.setValue(128);
-    wrap->x.setValue(124);
-    wrap->y.setValue(124);
-    s.sprite(124, 124, 10, 10, {0, 1, 0, 1}, wrap);
-    auto* half = s.make<SGWrapNode>(SGNodeClassWrapNode);
-    half->wrapY.setValue(true);
-    half->wrapHeight.setValue(40);
-    half->y.setValue(20);  // exactly half way: the copy goes down, out of sight
-    s.sprite(30, 20, 4, 4, {0, 1, 0, 1}, half);
-
+    s.sprite(8, 60, 6, 6, {1, 0, 0, 1}, {}, replicator);
+    for (auto [xy, size, wrapX] : {std::tuple{124.0f, 128.0f, true}, {20.0f, 40.0f, false}}) {
+        auto* wrap = s.make<SGWrapNode>(SGNodeClassWrapNode);
+        wrap->wrapX.setValue(wrapX);
+        wrap->wrapY.setValue(true);
+        wrap->wrapWidth.setValue(size);
+        wrap->wrapHeight.setValue(size);
+        wrap->x.setValue(wrapX ? xy : 0);
+        wrap->y.setValue(xy);  // the second exactly half way: its copy goes down, out of sight
+        s.sprite(wrapX ? 124 : 30, xy, wrapX ? 10 : 4, wrapX ? 10 : 4, {0, 1, 0, 1}, {}, wrap);
+    }
     SGOrtho2DSpace* turned = s.space(-64, -64, 128, 128);
     turned->modelRotation.setValue(90);
     auto* inner = s.make<SGReplicatorNode>(SGNodeClassReplicatorNode, turned);
     inner->copies.setValue(2);
     inner->spacing.setValue(12);
-    s.sprite(4, -20, 6, 4, SGWhiteColor, inner);
+    s.sprite(4, -20, 6, 4, SGWhiteColor, {}, inner);
     s.space(0, 0, 0, 0);  // no view volume: draws nothing
-    s.sprite(64, 64, 128, 128, {0, 0, 1, 1}, s.space(0, 0, 0, 0));
+    s.sprite(64, 64, 128, 128, {0, 0, 1, 1}, {}, s.space(0, 0, 0, 0));
 }
 
 void particles(RenderTarget& t) {

@@ -42,6 +42,13 @@ SGImage makeTexture(int width, int height, const uint8_t* rgba, TextureOptions o
 SGImage makeTexture(int width, int height, const std::vector<uint32_t>& topFirst,
                     TextureOptions options = {});
 
+// A sprite's ports besides its place, size and colour.
+struct Look {
+    SGImage image = SGImageNull;
+    float angle = 0;
+    int32_t layer = 0, blend = 0, hWrap = 0, vWrap = 0, tileW = 0, tileH = 0, hAnchor = 0, vAnchor = 0;
+};
+
 // A scene with a clear node and an ortho space of width × height in the current context.
 class OrthoScene {
 public:
@@ -49,7 +56,7 @@ public:
 
     SGOrtho2DSpace* space(float x, float y, float width, float height);
     SGSpriteNode* sprite(float x, float y, float w, float h, SGColor color = SGWhiteColor,
-                         SGSpace* in = nullptr);
+                         const Look& look = {}, SGSpace* in = nullptr);
     template <class Node>
     Node* make(SGNodeClass nodeClass, SGSpace* in = nullptr) {
         return static_cast<Node*>((in ? in : ortho)->createNode(nodeClass));

@@ -97,39 +97,29 @@ const Probe kProbes[] = {
       {{10, 42}, kBluePixel},
       {{42, 54}, kGreenPixel},
       {{10, 10}, kRedPixel}}},
-    {"blend modes: colour (1, 0.5, 0, 0.5) over the background; any other mode is over",
+    {"blend modes: colour (1, 0.5, 0, 0.5) over the background (any other mode is over); "
+     "premultiplied images blend like straight ones",
      [](RenderTarget& t) {
          const int modes[] = {0, 1, 2, 3, 4, 9};
          for (int i = 0; i < 6; ++i)
-             t.s->sprite(5.0f + 10.0f * i, 32, 8, 8, {1, 0.5f, 0, 0.5f})->blendingMode.setValue(modes[i]);
+             t.s->sprite(5.0f + 10.0f * i, 32, 8, 8, {1, 0.5f, 0, 0.5f}, {.blend = modes[i]});
+         SGImage straight = t.texture(1, 1, {0xff000080});
+         SGImage premultiplied = t.texture(1, 1, {0x80000080}, {.premultiplied = true});
+         for (float x : {8.0f, 24.0f})
+             t.s->sprite(x, 52, 8, 8, SGWhiteColor, {.image = x < 10 ? straight : premultiplied});
+         for (float x : {40.0f, 56.0f})
+             t.s->sprite(x, 52, 8, 8, {1, 1, 1, 0.5f}, {.image = x < 50 ? straight : premultiplied});
      },
      {{{5, 32}, {153, 115, 77, 255}},
       {{15, 32}, {255, 128, 0, 255}},
       {{25, 32}, {179, 166, 153, 255}},
       {{35, 32}, {128, 115, 153, 255}},
       {{45, 32}, {51, 51, 0, 255}},
-      {{55, 32}, {153, 115, 77, 255}}}},
-    {"premultiplied images blend like straight ones",
-     [](RenderTarget& t) {
-         SGImage straight = t.texture(1, 1, {0xff000080});
-         SGImage premultiplied = t.texture(1, 1, {0x80000080}, {.premultiplied = true});
-         t.s->sprite(16, 48, 16, 16)->image.value = straight;
-         t.s->sprite(48, 48, 16, 16)->image.value = premultiplied;
-         t.s->sprite(16, 16, 16, 16, {1, 1, 1, 0.5f})->image.value = straight;
-         t.s->sprite(48, 16, 16, 16, {1, 1, 1, 0.5f})->image.value = premultiplied;
-     },
-     {{{16, 48}, {153, 51, 77, 255}},
-      {{48, 48}, {153, 51, 77, 255}},
-      {{16, 16}, {102, 77, 115, 255}},
-      {{48, 16}, {102, 77, 115, 255}}}},
-    {"sprites in an ortho space with no view volume draw nothing",
-     [](RenderTarget& t) {
-         t.s->sprite(32, 32, 64, 64, {0, 1, 0, 1}, t.s->space(0, 0, 0, 64));
-         SGOrtho2DSpace* thin = t.s->space(0, 0, 64, 64);
-         thin->far.setValue(-1);  // near equal to far
-         t.s->sprite(32, 32, 64, 64, {0, 0, 1, 1}, thin);
-     },
-     {{{32, 32}, kBackground}, {{1, 1}, kBackground}}},
+      {{55, 32}, {153, 115, 77, 255}},
+      {{8, 52}, {153, 51, 77, 255}},
+      {{24, 52}, {153, 51, 77, 255}},
+      {{40, 52}, {102, 77, 115, 255}},
+      {{56, 52}, {102, 77, 115, 255}}}},
 };
 
 TEST_P(EachRenderer, Probes) {

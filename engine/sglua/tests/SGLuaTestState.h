@@ -10,7 +10,7 @@
 
 #include "engine/sglua/SGLuaModule.h"
 #include "engine/sound/SoundManager.h"
-#include "scenegraph/tests/RecordingRenderManager.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 class SGLuaTest : public ::testing::Test {

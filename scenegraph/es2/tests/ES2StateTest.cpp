@@ -103,7 +103,7 @@ TEST_F(ES2State, DrawCallsPerFrame) {
     SGImage image = t.texture(1, 1, {0xffffffff});
     for (int i = 0; i < 100; ++i) t.s->sprite(static_cast<float>(i % 60), 20, 4, 4)->image.value = image;
     t.s->sprite(10, 50, 8, 8, {1, 1, 1, 0});                             // transparent: never drawn
-    t.s->sprite(32, 32, 64, 64, {1, 0, 0, 1}, t.s->space(0, 0, 0, 64));  // no projection: never drawn
+    t.s->sprite(32, 32, 64, 64, {1, 0, 0, 1}, {}, t.s->space(0, 0, 0, 64));  // no projection: never drawn
     EXPECT_EQ(drawCallsOfFrame(), 1u);
     SGRenderManagerES2::setBatching(false);
     EXPECT_EQ(drawCallsOfFrame(), 100u);

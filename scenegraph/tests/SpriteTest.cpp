@@ -1,5 +1,5 @@
-// The sprite's draw record: what compute copies, premultiplication, when it refreshes, and the
-// tile layout both renderers draw tiled sprites from.
+// The sprite's draw record (connected ports, premultiplication, refreshing only when dirty,
+// wrappings it cannot tile) and the tile layout both renderers draw tiled sprites from.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include "scenegraph/SGScene.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
-#include "scenegraph/tests/RecordingRenderManager.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace {
 
@@ -22,16 +22,17 @@ protected:
         return {0, 0, 5, 128, 64, {0, 0, 1, 1}, premultiplied};
     }
 
-    // The x extents of each tile (left, right) and the u extents of its texture rectangle.
+    // Each tile's extent and texture rectangle, as laid out for the current record.
     struct Tile {
-        float left, right, bottom, top, u0, u1, v0, v1;
+        float left, bottom, right, top;
+        SGTextureRect rect;
     };
     std::vector<Tile> laidOutTiles() {
         sprite->layoutTiles();
         const std::vector<float>& v = sprite->tiles.tileVertices;
         std::vector<Tile> out;
         for (size_t i = 0; i + 24 <= v.size(); i += 24)  // six vertices of (x, y, u, v)
-            out.push_back({v[i], v[i + 4], v[i + 1], v[i + 9], v[i + 2], v[i + 6], v[i + 3], v[i + 11]});
+            out.push_back({v[i], v[i + 1], v[i + 4], v[i + 9], {v[i + 2], v[i + 3], v[i + 6], v[i + 11]}});
         return out;
     }
 
@@ -42,50 +43,18 @@ protected:
 
 }  // namespace
 
-TEST_F(Sprite, RecordCopiesThePorts) {
-    sprite->image.value = texture();
-    sprite->x.setValue(12.0f);
-    sprite->y.setValue(-3.0f);
-    sprite->width.setValue(100.0f);
-    sprite->height.setValue(41.0f);
-    sprite->angle.setValue(30.0f);
-    sprite->blendingMode.setValue(2);
-    sprite->horizontalWrapping.setValue(1);
-    sprite->verticalAnchor.setValue(2);
-    sprite->tileWidth.setValue(16);
-    sprite->tileHeight.setValue(8);
-    frame();
-    const SGSpriteDrawRecord& r = sprite->record;
-    EXPECT_EQ(r.centerX, 12.0f);
-    EXPECT_EQ(r.centerY, -3.0f);
-    EXPECT_EQ(r.halfWidth, 50.0f);
-    EXPECT_EQ(r.halfHeight, 20.5f);
-    EXPECT_EQ(r.drawAngle, 30.0f);
-    EXPECT_EQ(r.blendMode, 2);
-    EXPECT_EQ(r.horizontalWrapping, 1);
-    EXPECT_EQ(r.verticalAnchor, 2);
-    EXPECT_EQ(r.drawImage.texture, 5u);
-    EXPECT_EQ(r.drawImage.width, 16);
-    EXPECT_EQ(r.drawImage.height, 8);
-    EXPECT_EQ(r.drawImage.textureWidth, 128);
-}
-
-// Connected ports are read through their sources, each converted by the source's class.
 TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {
     SGStringPort text("3.5");
     SGNumberPort number(-2.7f);
-    SGColorPort colour({0.5f, 0.25f, 1.0f, 1.0f});
     SGImagePort picture(texture());
     sprite->x.setValue(&text);
     sprite->blendingMode.setValue(&number);
-    sprite->color.setValue(&colour);
     sprite->image.setValue(&picture);
     sprite->tileWidth.setValue(&text);
     frame();
     const SGSpriteDrawRecord& r = sprite->record;
     EXPECT_EQ(r.centerX, 3.5f);
     EXPECT_EQ(r.blendMode, -2);
-    EXPECT_EQ(r.drawColor.g, 0.25f);
     EXPECT_EQ(r.drawImage.texture, 5u);
     EXPECT_EQ(r.drawImage.width, 3);
 }
@@ -122,7 +91,6 @@ TEST_F(Sprite, RecordRefreshesOnlyWhenDirty) {
 
 TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
     sprite->image.value = texture();
-    sprite->width.setValue(100.0f);
     sprite->height.setValue(100.0f);
     struct Case {
         int32_t hWrap, vWrap, tileW, tileH;
@@ -133,7 +101,6 @@ TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
         {2, 2, 0, 50, 100, 0, 2, 0, 2},  // tile width below 1: stretched across
         {2, 2, -4, -1, 100, 0, 0, 0, 0},
         {2, 1, 0, 0, 100, 0, 1, 0, 0},
-        {1, 2, 0, 0, 100, 1, 0, 0, 0},
         {2, 0, 1, 0, 1e9f, 0, 0, 0, 0},  // far too many tiles
         {2, 0, 1, 0, std::numeric_limits<float>::infinity(), 0, 0, 0, 0},
         {2, 0, 1, 0, std::nanf(""), 0, 0, 0, 0},
@@ -148,71 +115,56 @@ TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
         sprite->width.setValue(c.width);
         frame();
         const SGSpriteDrawRecord& r = sprite->record;
-        EXPECT_EQ(r.horizontalWrapping, c.expectH) << c.tileW << " " << c.width;
-        EXPECT_EQ(r.verticalWrapping, c.expectV) << c.tileH;
-        EXPECT_EQ(r.tileColumns, c.columns);
-        EXPECT_EQ(r.tileRows, c.rows);
+        EXPECT_EQ((std::array{r.horizontalWrapping, r.verticalWrapping, r.tileColumns, r.tileRows}),
+                  (std::array{c.expectH, c.expectV, c.columns, c.rows}))
+            << c.tileW << " " << c.tileH << " " << c.width;
         sprite->layoutTiles();
         EXPECT_LE(sprite->tiles.tileVertexCount, SGSpriteMaxTiles * 6);
     }
 }
 
-TEST_F(Sprite, TilesStartBottomLeftAndOnlyTheLastColumnIsCropped) {
+// Tiles run from the bottom-left corner, column by column; only the last column and row are
+// partial, their texture cropped at the anchor. A fixed axis keeps the image's 64 pixels.
+TEST_F(Sprite, TileLayouts) {
     sprite->image.value = texture();
-    sprite->width.setValue(100.0f);
-    sprite->height.setValue(20.0f);
-    sprite->tileWidth.setValue(30);
-    sprite->horizontalWrapping.setValue(2);
-    frame();
-    std::vector<Tile> tiles = laidOutTiles();
-    ASSERT_EQ(tiles.size(), 4u);
-    EXPECT_EQ(sprite->tiles.tileVertexCount, 24);
-    const float lefts[] = {-50, -20, 10, 40};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_FLOAT_EQ(tiles[i].left, lefts[i]);
-        EXPECT_FLOAT_EQ(tiles[i].bottom, -10.0f);  // stretched vertically over the sprite
-        EXPECT_FLOAT_EQ(tiles[i].top, 10.0f);
-    }
-    EXPECT_FLOAT_EQ(tiles[3].right, 50.0f);
-    EXPECT_FLOAT_EQ(tiles[2].u1, 1.0f);
-    EXPECT_NEAR(tiles[3].u1, 10.0f / 30.0f, 1e-6f);  // anchored at the start
-
-    sprite->horizontalAnchor.setValue(2);  // end anchor: keep the right part of the last tile
-    frame();
-    tiles = laidOutTiles();
-    EXPECT_NEAR(tiles[3].u0, 20.0f / 30.0f, 1e-6f);
-    EXPECT_FLOAT_EQ(tiles[3].u1, 1.0f);
-}
-
-TEST_F(Sprite, BothAxesTiledAndAFixedAxisKeepsTheImageSize) {
-    sprite->image.value = texture();  // 64 pixels high
-    sprite->width.setValue(60.0f);
-    sprite->height.setValue(50.0f);
     sprite->tileWidth.setValue(30);
     sprite->tileHeight.setValue(20);
-    sprite->horizontalWrapping.setValue(2);
-    sprite->verticalWrapping.setValue(2);
-    frame();
-    std::vector<Tile> tiles = laidOutTiles();
-    ASSERT_EQ(tiles.size(), 6u);  // 2 columns × 3 rows, column by column
-    EXPECT_FLOAT_EQ(tiles[2].bottom, 15.0f);
-    EXPECT_FLOAT_EQ(tiles[2].top, 25.0f);
-    EXPECT_NEAR(tiles[2].v1, 0.5f, 1e-6f);
-    EXPECT_FLOAT_EQ(tiles[3].left, 0.0f);
-
-    sprite->verticalWrapping.setValue(1);  // taller than the image: shrunk to its 64 pixels
-    sprite->height.setValue(100.0f);
-    frame();
-    tiles = laidOutTiles();
-    ASSERT_EQ(tiles.size(), 2u);
-    EXPECT_FLOAT_EQ(tiles[0].bottom, -32.0f);
-    EXPECT_FLOAT_EQ(tiles[0].top, 32.0f);
-
-    sprite->height.setValue(32.0f);  // shorter: half the image, from the bottom
-    frame();
-    tiles = laidOutTiles();
-    EXPECT_FLOAT_EQ(tiles[0].top, 16.0f);
-    EXPECT_FLOAT_EQ(tiles[0].v1, 0.5f);
+    struct Case {
+        int32_t hWrap, vWrap, hAnchor;
+        float width, height;
+        size_t count;
+        size_t index;  // the tile checked
+        Tile expected;
+    } cases[] = {
+        {2, 0, 0, 100, 20, 4, 2, {10, -10, 40, 10, {0, 0, 1, 1}}},
+        {2, 0, 0, 100, 20, 4, 3, {40, -10, 50, 10, {0, 0, 1.0f / 3, 1}}},
+        {2, 0, 2, 100, 20, 4, 3, {40, -10, 50, 10, {2.0f / 3, 0, 1, 1}}},
+        {2, 2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, {0, 0, 1, 0.5f}}},
+        {2, 2, 0, 60, 50, 6, 3, {0, -25, 30, -5, {0, 0, 1, 1}}},
+        {2, 1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, {0, 0, 1, 1}}},    // taller than the image: 64
+        {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, {0, 0, 1, 0.5f}}},  // shorter: its bottom half
+    };
+    for (const Case& c : cases) {
+        sprite->horizontalWrapping.setValue(c.hWrap);
+        sprite->verticalWrapping.setValue(c.vWrap);
+        sprite->horizontalAnchor.setValue(c.hAnchor);
+        sprite->width.setValue(c.width);
+        sprite->height.setValue(c.height);
+        frame();
+        std::vector<Tile> tiles = laidOutTiles();
+        ASSERT_EQ(tiles.size(), c.count);
+        const Tile& t = tiles[c.index];
+        const Tile& e = c.expected;
+        for (auto [got, want] : {std::pair{t.left, e.left},
+                                 {t.bottom, e.bottom},
+                                 {t.right, e.right},
+                                 {t.top, e.top},
+                                 {t.rect.x0, e.rect.x0},
+                                 {t.rect.y0, e.rect.y0},
+                                 {t.rect.x1, e.rect.x1},
+                                 {t.rect.y1, e.rect.y1}})
+            EXPECT_NEAR(got, want, 1e-5f) << "tile " << c.index << " of " << c.width << " × " << c.height;
+    }
 }
 
 TEST_F(Sprite, TilesAreRebuiltOnlyWhenTheirKeyChanges) {
