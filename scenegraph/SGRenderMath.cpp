@@ -42,7 +42,7 @@ void SGResetBlendMode() {
 
 namespace dk::scenegraph {
 
-void sincos_d(float degrees, float& s, float& c) {
+void sinCosDegrees(float degrees, float& s, float& c) {
     float d = static_cast<float>(std::fmod(static_cast<double>(degrees), 360.0));
     double r = d * 0.017453292519943295;
     s = static_cast<float>(std::sin(r));
@@ -86,7 +86,7 @@ void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsi
 
 Offset replicatorShift(float spacing, float angle, int32_t index) {
     float s, c;
-    sincos_d(angle, s, c);
+    sinCosDegrees(angle, s, c);
     return {static_cast<float>(index) * spacing * c, static_cast<float>(index) * spacing * s};
 }
 

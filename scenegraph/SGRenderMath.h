@@ -38,7 +38,7 @@ void SGResetBlendMode();
 namespace dk::scenegraph {
 
 // Sine and cosine of an angle in degrees, reduced modulo 360 first (in double, as floats).
-void sincos_d(float degrees, float& s, float& c);
+void sinCosDegrees(float degrees, float& s, float& c);
 
 // The four corners of a quad centred at (x, y) with half extents (hw, hh), rotated
 // counter-clockwise by `angle` degrees: top-left, top-right, bottom-left, bottom-right. Corner k

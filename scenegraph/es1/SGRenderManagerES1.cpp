@@ -21,7 +21,9 @@ using dk::scenegraph::wrapShifts;
 
 namespace {
 
-// Kept apart from the ES2 renderer's: each renderer knows only the glClearColor calls it made.
+// Kept apart from the ES2 renderer's: each renderer knows only the glColor4f and glClearColor
+// calls it made.
+SGColor currentColor = SGBlackColor;
 SGColor lastClearColor = SGBlackColor;
 
 constexpr int kParticlesPerBatch = 5000;
@@ -43,7 +45,7 @@ bool sameColor(const SGColor& a, const SGColor& b) {
 }
 
 void setColor(const SGColor& color) {
-    SGCurrentColor = color;
+    currentColor = color;
     glColor4f(color.r, color.g, color.b, color.a);
 }
 
@@ -95,7 +97,7 @@ void SGRenderManagerES1::setUpGL() {
     glMatrixMode(GL_MODELVIEW);
     // A new context's colour is white and its clear colour transparent black, whatever the caches
     // say; without this a black first sprite would skip glColor4f and come out white.
-    glColor4f(SGCurrentColor.r, SGCurrentColor.g, SGCurrentColor.b, SGCurrentColor.a);
+    glColor4f(currentColor.r, currentColor.g, currentColor.b, currentColor.a);
     glClearColor(lastClearColor.r, lastClearColor.g, lastClearColor.b, lastClearColor.a);
 }
 
@@ -184,7 +186,7 @@ void SGRenderManagerES1::drawSprite(SGRenderNode* node) {
     auto* sprite = static_cast<SGSpriteNode*>(node);
     const SGSpriteDrawRecord& r = sprite->record;
     if (r.drawColor.a == 0.0f) return;
-    if (!sameColor(r.drawColor, SGCurrentColor)) setColor(r.drawColor);
+    if (!sameColor(r.drawColor, currentColor)) setColor(r.drawColor);
     SGSetBlendMode(r.blendMode, r.premultiplyColor);
 
     if (r.drawImage.textureWidth < 1)
@@ -234,8 +236,6 @@ void SGRenderManagerES1::renderTiledSprite(SGSpriteNode* sprite) {
     // array needs no origin translation of its own.
     sprite->layoutTiles();
     SGSpriteTiles& tiles = sprite->tiles;
-    tiles.tileOriginX = 0.0f;
-    tiles.tileOriginY = 0.0f;
     if (tiles.tileVertexCount <= 0) return;
     const float* vertices = tiles.tileVertices.data();
     glBindTexture(GL_TEXTURE_2D, r.drawImage.texture);
@@ -289,7 +289,7 @@ void SGRenderManagerES1::drawParticleSystem(SGRenderNode* node) {
     }
     // Drawing with a colour array leaves GL's current colour undefined: give it the cached one
     // again, or the next sprite of that colour would skip glColor4f and draw in whatever remains.
-    glColor4f(SGCurrentColor.r, SGCurrentColor.g, SGCurrentColor.b, SGCurrentColor.a);
+    glColor4f(currentColor.r, currentColor.g, currentColor.b, currentColor.a);
     SGSetBlendMode(SGBlendModeAlpha, 0);
     if (!textured) glEnable(GL_TEXTURE_2D);
 }

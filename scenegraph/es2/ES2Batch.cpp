@@ -27,8 +27,8 @@ Batch& batch() {
 }
 
 void writeVertices(float* out, const Quad& q) {
-    float sn = 0.0f, cs = 1.0f;  // what sincos_d gives for 0, without the library calls
-    if (q.angle != 0.0f) sincos_d(q.angle, sn, cs);
+    float sn = 0.0f, cs = 1.0f;  // what sinCosDegrees gives for 0, without the library calls
+    if (q.angle != 0.0f) sinCosDegrees(q.angle, sn, cs);
     for (int k = 0; k < 4; ++k, out += kBatchFloats) {
         out[0] = q.corners[k][0];
         out[1] = q.corners[k][1];
@@ -53,10 +53,6 @@ bool batchingActive() {
 
 void setBatchingOn(bool on) {
     batch().on = on;
-}
-
-bool batchingOn() {
-    return batch().on;
 }
 
 void addToBatch(const Quad& q, const std::vector<Offset>* offsets) {

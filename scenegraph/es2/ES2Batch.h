@@ -24,7 +24,6 @@ struct Quad {
 // Whether sprites go into batches: batching is on and this context has the batch program.
 bool batchingActive();
 void setBatchingOn(bool on);
-bool batchingOn();
 
 // Adds the quad to the pending batch, drawing the batch first when the quad cannot join it.
 void addToBatch(const Quad& quad, const std::vector<Offset>* offsets);

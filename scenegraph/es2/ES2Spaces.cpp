@@ -23,7 +23,7 @@ constexpr size_t kMaxOffsets = 1 << 16;
 void orthoMatrix(const float (&in)[7], float (&m)[16]) {
     float l = in[0], r = in[0] + in[2], b = in[1], t = in[1] + in[3], n = in[4], f = in[5];
     float s, c;
-    dk::scenegraph::sincos_d(in[6], s, c);
+    dk::scenegraph::sinCosDegrees(in[6], s, c);
     const float matrix[16] = {2 * c / (r - l),
                               2 * s / (t - b),
                               0,

@@ -31,7 +31,7 @@ Quad quadOf(const SGSpriteDrawRecord& r, float hw, float hh, GLuint texture, con
 
 void setModelMatrix(float x, float y, float angle) {
     float s, c;
-    dk::scenegraph::sincos_d(angle, s, c);
+    dk::scenegraph::sinCosDegrees(angle, s, c);
     const float m[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, x, y, 0, 1};
     useProgram(programs().program);
     uploadIfChanged(programs().modelLoc, stateCache().model, m);

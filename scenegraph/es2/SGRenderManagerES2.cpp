@@ -62,10 +62,6 @@ void SGRenderManagerES2::setBatching(bool on) {
     setBatchingOn(on);
 }
 
-bool SGRenderManagerES2::batching() {
-    return batchingOn();
-}
-
 uint64_t SGRenderManagerES2::drawCallCount() {
     return stateCache().drawCalls;
 }

@@ -50,7 +50,6 @@ public:
 
     // Whether consecutive compatible sprites share one draw call (default on).
     static void setBatching(bool on);
-    static bool batching();
     // glDrawArrays calls made since the process started (for the benchmark).
     static uint64_t drawCallCount();
 
@@ -61,7 +60,6 @@ public:
     const std::vector<Offset>& offsets() const { return m_offsets; }
     // Hands this manager a new list of copy offsets, as a parent replicator or wrap space does.
     void setOffsets(std::vector<Offset> offsets);
-    bool offsetsChanged() const { return m_offsetsChanged; }
 
 protected:
     void drawClear(SGRenderNode* clearNode) override;
