@@ -164,17 +164,11 @@ TEST_F(Particles, ARetiredParticleDoesNotComeBackEarlyInTheGame) {
 }
 
 TEST_F(Particles, MotionSizeAndColourFollowTheParticlesAge) {
-    emitter(1, 10.0f);
-    node->speed.setValue(2.0f);
-    node->gravityY.setValue(-4.0f);
-    node->angularVelocity.setValue(30.0f);
-    node->rotation.setValue(10.0f);
-    node->size.setValue(1.0f);
-    node->sizeTarget.setValue(5.0f);
-    node->sizeTransitionTime.setValue(2.0f);
+    using enum SGPortID;
+    dktest::setPorts(emitter(1, 10.0f), {{speed, 2}, {gravityY, -4}, {angularVelocity, 30}, {rotation, 10}});
+    dktest::setPorts(node, {{size, 1}, {sizeTarget, 5}, {sizeTransitionTime, 2}, {colorTransitionTime, 4}});
     node->color.value = {0, 0, 0, 1};
     node->colorTarget.value = {1, 1, 1, 0};
-    node->colorTransitionTime.setValue(4.0f);
     frame(0.0f);
     frame(0.0001f);  // born; its age is now what follows
     node->particles[0].birthTime = 0.0f;

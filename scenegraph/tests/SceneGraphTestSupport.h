@@ -10,6 +10,23 @@
 #include "scenegraph/SGRenderManagerBase.h"
 #include "scenegraph/SGSpace.h"
 
+namespace dktest {
+
+// Sets number, integer and boolean ports by identifier, in order.
+inline void setPorts(SGNode* node, std::initializer_list<std::pair<SGPortID, float>> values) {
+    for (auto [id, v] : values) {
+        SGPort* port = node->portForID(id);
+        if (port->type() == SGPortValueType::INTEGER)
+            static_cast<SGIntegerPort*>(port)->setValue(static_cast<int>(v));
+        else if (port->type() == SGPortValueType::BOOLEAN)
+            static_cast<SGBooleanPort*>(port)->setValue(v != 0);
+        else
+            static_cast<SGNumberPort*>(port)->setValue(v);
+    }
+}
+
+}  // namespace dktest
+
 // output = input1 + input2; counts its computations and can report its destruction.
 class SumNode : public SGNode {
 public:

@@ -6,6 +6,7 @@
 
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace dktest {
 
@@ -155,62 +156,38 @@ void sprites(RenderTarget& t) {
 }
 
 void copies(OrthoScene& s) {
+    using enum SGPortID;
     auto* replicator = s.make<SGReplicatorNode>(SGNodeClassReplicatorNode);
-    replicator->copies.setValue(3);
-    replicator->spacing.setValue(10);
-    replicator->angle.setValue(90);
+    setPorts(replicator, {{copies, 3}, {spacing, 10}, {angle, 90}});
     s.sprite(8, 60, 6, 6, {1, 0, 0, 1}, {}, replicator);
-    for (auto [xy, size, wrapX] : {std::tuple{124.0f, 128.0f, true}, {20.0f, 40.0f, false}}) {
-        auto* wrap = s.make<SGWrapNode>(SGNodeClassWrapNode);
-        wrap->wrapX.setValue(wrapX);
-        wrap->wrapY.setValue(true);
-        wrap->wrapWidth.setValue(size);
-        wrap->wrapHeight.setValue(size);
-        wrap->x.setValue(wrapX ? xy : 0);
-        wrap->y.setValue(xy);  // the second exactly half way: its copy goes down, out of sight
-        s.sprite(wrapX ? 124 : 30, xy, wrapX ? 10 : 4, wrapX ? 10 : 4, {0, 1, 0, 1}, {}, wrap);
-    }
+    auto* wrapping = s.make<SGWrapNode>(SGNodeClassWrapNode);
+    setPorts(wrapping, {{wrapX, 1}, {wrapY, 1}, {wrapWidth, 128}, {wrapHeight, 128}, {x, 124}, {y, 124}});
+    s.sprite(124, 124, 10, 10, {0, 1, 0, 1}, {}, wrapping);
+    auto* half = s.make<SGWrapNode>(SGNodeClassWrapNode);
+    setPorts(half, {{wrapY, 1}, {wrapHeight, 40}, {y, 20}});  // half way: the copy goes down, out of sight
+    s.sprite(30, 20, 4, 4, {0, 1, 0, 1}, {}, half);
     SGOrtho2DSpace* turned = s.space(-64, -64, 128, 128);
     turned->modelRotation.setValue(90);
     auto* inner = s.make<SGReplicatorNode>(SGNodeClassReplicatorNode, turned);
-    inner->copies.setValue(2);
-    inner->spacing.setValue(12);
+    setPorts(inner, {{copies, 2}, {spacing, 12}});
     s.sprite(4, -20, 6, 4, SGWhiteColor, {}, inner);
     s.space(0, 0, 0, 0);  // no view volume: draws nothing
     s.sprite(64, 64, 128, 128, {0, 0, 1, 1}, {}, s.space(0, 0, 0, 0));
 }
 
 void particles(RenderTarget& t) {
-    OrthoScene& s = *t.s;
-    auto* plain = s.make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
-    plain->numParticles.setValue(40);
-    plain->lifetime.setValue(4);
-    plain->lifestart.setValue(2);
-    plain->speed.setValue(10);
-    plain->direction.setValue(60);
-    plain->gravityY.setValue(-4);
-    plain->size.setValue(3);
-    plain->sizeTarget.setValue(8);
-    plain->sizeTransitionTime.setValue(3);
+    using enum SGPortID;
+    auto* plain = t.s->make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
+    setPorts(plain, {{numParticles, 40}, {lifetime, 4}, {lifestart, 2}, {speed, 10}, {direction, 60}});
+    setPorts(plain, {{gravityY, -4}, {size, 3}, {sizeTarget, 8}, {sizeTransitionTime, 3}});
+    setPorts(plain, {{colorTransitionTime, 3}, {spawnParticles, 1}, {x, 10}, {y, 90}, {time, 2.5f}});
     plain->color.value = {1, 0, 0, 1};
     plain->colorTarget.value = {0, 0, 1, 0.5f};
-    plain->colorTransitionTime.setValue(3);
-    plain->spawnParticles.setValue(true);
-    plain->x.setValue(10);
-    plain->y.setValue(90);
-    plain->time.setValue(2.5f);
-    auto* textured = s.make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
-    textured->numParticles.setValue(3);
-    textured->lifetime.setValue(10);
-    textured->size.setValue(16);
-    textured->sizeTarget.setValue(16);
-    textured->rotation.setValue(30);
+    auto* textured = t.s->make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
+    setPorts(textured, {{numParticles, 3}, {lifetime, 10}, {size, 16}, {sizeTarget, 16}, {rotation, 30}});
+    setPorts(textured,
+             {{blendingMode, SGBlendModeScreen}, {spawnParticles, 1}, {x, 40}, {y, 110}, {time, 1}});
     textured->image.value = t.texture(2, 2, {kRed, kGreen, kBlue, kWhite}, {.premultiplied = true});
-    textured->blendingMode.setValue(SGBlendModeScreen);
-    textured->spawnParticles.setValue(true);
-    textured->x.setValue(40);
-    textured->y.setValue(110);
-    textured->time.setValue(1);
 }
 
 }  // namespace
