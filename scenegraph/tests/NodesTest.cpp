@@ -21,6 +21,7 @@ struct Held {
     explicit Held(Args&&... args) : m_node(new T(std::forward<Args>(args)...)) {}
     ~Held() { m_node->release(); }
     T* operator->() const { return m_node; }
+    T* get() const { return m_node; }
 
 private:
     T* m_node;
@@ -86,9 +87,7 @@ TEST(AttributeNode, PortClassFollowsTheTypeAndAnswersEveryName) {
 
 TEST(ColorNode, ComposesUnclampedChannelsInOutput) {
     Held<SGColorNode> node;
-    node->a.setValue(0.5f);
-    node->r.setValue(2.0f);
-    node->g.setValue(-1.0f);
+    dktest::setPorts(node.get(), {{SGPortID::a, 0.5f}, {SGPortID::r, 2}, {SGPortID::g, -1}});
     EXPECT_EQ(node->output.colorValue(), (SGColor{2, -1, 1, 0.5f}));
 }
 
