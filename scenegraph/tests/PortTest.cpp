@@ -51,11 +51,10 @@ TEST(PortConversions, NumbersTextAndNeutralValues) {
     EXPECT_TRUE(number.boolValue());  // NaN
     // Text reads with stream rules: words are not booleans, garbage is zero.
     SGStringPort text;
-    for (auto [s, b, n] : {std::tuple{"true", false, 0},
-                           {"2", true, 2},
-                           {"-1", true, -1},
-                           {" 42", true, 42},
+    // clang-format off
+    for (auto [s, b, n] : {std::tuple{"true", false, 0}, {"2", true, 2}, {"-1", true, -1}, {" 42", true, 42},
                            {"abc", false, 0}}) {
+        // clang-format on
         text.value = s;
         EXPECT_EQ(text.boolValue(), b) << s;
         EXPECT_EQ(text.intValue(), n) << s;
@@ -67,11 +66,11 @@ TEST(PortConversions, NumbersTextAndNeutralValues) {
 }
 
 TEST(Image, CropsAlongTheirOwnDirectionAndSizeFromTextureAndRect) {
-    for (auto [anchor, from, expected] :
-         {std::tuple{0, SGTextureRect{0, 0, 1, 1}, SGTextureRect{0, 0, 0.5f, 1}},
-          {1, {0, 0, 1, 1}, {0.25f, 0, 0.75f, 1}},
-          {7, {0, 0, 1, 1}, {0, 0, 1, 1}},
-          {2, {1, 0, 0, 1}, {0.5f, 0, 0, 1}}}) {
+    // clang-format off
+    for (auto [anchor, from, expected] : {std::tuple{0, SGTextureRect{0, 0, 1, 1}, SGTextureRect{0, 0, 0.5f, 1}},
+             {1, {0, 0, 1, 1}, {0.25f, 0, 0.75f, 1}}, {7, {0, 0, 1, 1}, {0, 0, 1, 1}},
+             {2, {1, 0, 0, 1}, {0.5f, 0, 0, 1}}}) {
+        // clang-format on
         from.cropHorizontally(0.5f, static_cast<SGAnchorMode>(anchor));
         EXPECT_EQ(from, expected) << anchor;
     }

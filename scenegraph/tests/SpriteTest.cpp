@@ -2,6 +2,7 @@
 // wrappings it cannot tile) and the tile layout both renderers draw tiled sprites from.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -22,17 +23,14 @@ protected:
         return {0, 0, 5, 128, 64, {0, 0, 1, 1}, premultiplied};
     }
 
-    // Each tile's extent and texture rectangle, as laid out for the current record.
-    struct Tile {
-        float left, bottom, right, top;
-        SGTextureRect rect;
-    };
+    // Each tile as left, bottom, right, top and its texture rectangle (u0, v0, u1, v1).
+    using Tile = std::array<float, 8>;
     std::vector<Tile> laidOutTiles() {
         sprite->layoutTiles();
         const std::vector<float>& v = sprite->tiles.tileVertices;
         std::vector<Tile> out;
         for (size_t i = 0; i + 24 <= v.size(); i += 24)  // six vertices of (x, y, u, v)
-            out.push_back({v[i], v[i + 1], v[i + 4], v[i + 9], {v[i + 2], v[i + 3], v[i + 6], v[i + 11]}});
+            out.push_back({v[i], v[i + 1], v[i + 4], v[i + 9], v[i + 2], v[i + 3], v[i + 6], v[i + 11]});
         return out;
     }
 
@@ -136,13 +134,13 @@ TEST_F(Sprite, TileLayouts) {
         size_t index;  // the tile checked
         Tile expected;
     } cases[] = {
-        {2, 0, 0, 100, 20, 4, 2, {10, -10, 40, 10, {0, 0, 1, 1}}},
-        {2, 0, 0, 100, 20, 4, 3, {40, -10, 50, 10, {0, 0, 1.0f / 3, 1}}},
-        {2, 0, 2, 100, 20, 4, 3, {40, -10, 50, 10, {2.0f / 3, 0, 1, 1}}},
-        {2, 2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, {0, 0, 1, 0.5f}}},
-        {2, 2, 0, 60, 50, 6, 3, {0, -25, 30, -5, {0, 0, 1, 1}}},
-        {2, 1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, {0, 0, 1, 1}}},    // taller than the image: 64
-        {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, {0, 0, 1, 0.5f}}},  // shorter: its bottom half
+        {2, 0, 0, 100, 20, 4, 2, {10, -10, 40, 10, 0, 0, 1, 1}},
+        {2, 0, 0, 100, 20, 4, 3, {40, -10, 50, 10, 0, 0, 1.0f / 3, 1}},
+        {2, 0, 2, 100, 20, 4, 3, {40, -10, 50, 10, 2.0f / 3, 0, 1, 1}},
+        {2, 2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, 0, 0, 1, 0.5f}},
+        {2, 2, 0, 60, 50, 6, 3, {0, -25, 30, -5, 0, 0, 1, 1}},
+        {2, 1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, 0, 0, 1, 1}},    // taller than the image: 64
+        {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, 0, 0, 1, 0.5f}},  // shorter: its bottom half
     };
     for (const Case& c : cases) {
         sprite->horizontalWrapping.setValue(c.hWrap);
@@ -153,17 +151,9 @@ TEST_F(Sprite, TileLayouts) {
         frame();
         std::vector<Tile> tiles = laidOutTiles();
         ASSERT_EQ(tiles.size(), c.count);
-        const Tile& t = tiles[c.index];
-        const Tile& e = c.expected;
-        for (auto [got, want] : {std::pair{t.left, e.left},
-                                 {t.bottom, e.bottom},
-                                 {t.right, e.right},
-                                 {t.top, e.top},
-                                 {t.rect.x0, e.rect.x0},
-                                 {t.rect.y0, e.rect.y0},
-                                 {t.rect.x1, e.rect.x1},
-                                 {t.rect.y1, e.rect.y1}})
-            EXPECT_NEAR(got, want, 1e-5f) << "tile " << c.index << " of " << c.width << " × " << c.height;
+        for (size_t k = 0; k < 8; ++k)
+            EXPECT_NEAR(tiles[c.index][k], c.expected[k], 1e-5f)
+                << "tile " << c.index << " of " << c.width << " × " << c.height << ", value " << k;
     }
 }
 

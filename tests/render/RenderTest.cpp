@@ -63,64 +63,51 @@ TEST_P(EachRenderer, EveryPathEqualsTheReviewedPicture) {
 struct Probe {
     const char* what;
     std::function<void(RenderTarget&)> draw;
-    std::vector<std::pair<std::array<int, 2>, RGBA>> expected;
+    struct Point {
+        int x, y;
+        RGBA colour;
+    };
+    std::vector<Point> expected;
 };
 
-const RGBA kBackground{51, 102, 153, 255}, kRedPixel{255, 0, 0, 255}, kGreenPixel{0, 255, 0, 255},
-    kBluePixel{0, 0, 255, 255};
+const RGBA kBack{51, 102, 153, 255}, kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 
+// clang-format off
 const Probe kProbes[] = {
     {"y runs up; rotation is counter-clockwise in degrees",
      [](RenderTarget& t) {
          t.s->sprite(20, 12, 16, 8, {1, 0, 0, 1});
-         t.s->sprite(20, 40, 20, 4, {0, 1, 0, 1})->angle.setValue(90);
-         t.s->sprite(46, 32, 24, 2, {0, 0, 1, 1})->angle.setValue(45);
+         t.s->sprite(20, 40, 20, 4, {0, 1, 0, 1}, {.angle = 90});
+         t.s->sprite(46, 32, 24, 2, {0, 0, 1, 1}, {.angle = 45});
      },
-     {{{27, 15}, kRedPixel},
-      {{20, 18}, kBackground},
-      {{20, 48}, kGreenPixel},
-      {{28, 40}, kBackground},
-      {{51, 37}, kBluePixel},
-      {{51, 27}, kBackground}}},
+     {{27, 15, kRed}, {20, 18, kBack}, {20, 48, kGreen}, {28, 40, kBack}, {51, 37, kBlue}, {51, 27, kBack}}},
     {"textures: top row up; flips mirror",
      [](RenderTarget& t) {
          SGImage image = t.texture(2, 2, {0xff0000ff, 0x00ff00ff, 0x0000ffff, 0xffffffff});
-         t.s->sprite(16, 48, 24, 24)->image.value = image;
+         t.s->sprite(16, 48, 24, 24, SGWhiteColor, {.image = image});
          image.textureRect.flipHorizontally();
-         t.s->sprite(48, 48, 24, 24)->image.value = image;
-         image.textureRect.flipHorizontally();
-         image.textureRect.flipVertically();
-         t.s->sprite(16, 16, 24, 24)->image.value = image;
+         t.s->sprite(48, 48, 24, 24, SGWhiteColor, {.image = image});
+         image.textureRect = {0, 1, 1, 0};
+         t.s->sprite(16, 16, 24, 24, SGWhiteColor, {.image = image});
      },
-     {{{10, 54}, kRedPixel},
-      {{22, 54}, kGreenPixel},
-      {{10, 42}, kBluePixel},
-      {{42, 54}, kGreenPixel},
-      {{10, 10}, kRedPixel}}},
-    {"blend modes: colour (1, 0.5, 0, 0.5) over the background (any other mode is over); "
-     "premultiplied images blend like straight ones",
+     {{10, 54, kRed}, {22, 54, kGreen}, {10, 42, kBlue}, {42, 54, kGreen}, {10, 10, kRed}}},
+    {"blend modes: (1, 0.5, 0, 0.5) over the background, any other mode over; premultiplied like straight",
      [](RenderTarget& t) {
          const int modes[] = {0, 1, 2, 3, 4, 9};
          for (int i = 0; i < 6; ++i)
-             t.s->sprite(5.0f + 10.0f * i, 32, 8, 8, {1, 0.5f, 0, 0.5f}, {.blend = modes[i]});
+             t.s->sprite(5.0f + 10 * i, 32, 8, 8, {1, 0.5f, 0, 0.5f}, {.blend = modes[i]});
          SGImage straight = t.texture(1, 1, {0xff000080});
          SGImage premultiplied = t.texture(1, 1, {0x80000080}, {.premultiplied = true});
-         for (float x : {8.0f, 24.0f})
-             t.s->sprite(x, 52, 8, 8, SGWhiteColor, {.image = x < 10 ? straight : premultiplied});
-         for (float x : {40.0f, 56.0f})
-             t.s->sprite(x, 52, 8, 8, {1, 1, 1, 0.5f}, {.image = x < 50 ? straight : premultiplied});
+         for (float x : {8.0f, 24.0f, 40.0f, 56.0f})  // straight, premultiplied; opaque, then half
+             t.s->sprite(x, 52, 8, 8, {1, 1, 1, x < 30 ? 1 : 0.5f},
+                         {.image = int(x) % 32 == 8 ? straight : premultiplied});
      },
-     {{{5, 32}, {153, 115, 77, 255}},
-      {{15, 32}, {255, 128, 0, 255}},
-      {{25, 32}, {179, 166, 153, 255}},
-      {{35, 32}, {128, 115, 153, 255}},
-      {{45, 32}, {51, 51, 0, 255}},
-      {{55, 32}, {153, 115, 77, 255}},
-      {{8, 52}, {153, 51, 77, 255}},
-      {{24, 52}, {153, 51, 77, 255}},
-      {{40, 52}, {102, 77, 115, 255}},
-      {{56, 52}, {102, 77, 115, 255}}}},
+     {{5, 32, {153, 115, 77, 255}}, {15, 32, {255, 128, 0, 255}}, {25, 32, {179, 166, 153, 255}},
+      {35, 32, {128, 115, 153, 255}}, {45, 32, {51, 51, 0, 255}}, {55, 32, {153, 115, 77, 255}},
+      {8, 52, {153, 51, 77, 255}}, {24, 52, {153, 51, 77, 255}}, {40, 52, {102, 77, 115, 255}},
+      {56, 52, {102, 77, 115, 255}}}},
 };
+// clang-format on
 
 TEST_P(EachRenderer, Probes) {
     for (const Probe& probe : kProbes) {
@@ -128,9 +115,8 @@ TEST_P(EachRenderer, Probes) {
         fresh.s->clear->color.value = {0.2f, 0.4f, 0.6f, 1.0f};
         probe.draw(fresh);
         fresh.frame();
-        for (const auto& [point, colour] : probe.expected)
-            EXPECT_TRUE(near(fresh.at(point[0], point[1]), colour))
-                << probe.what << " at (" << point[0] << ", " << point[1] << ")";
+        for (const auto& [x, y, colour] : probe.expected)
+            EXPECT_TRUE(near(fresh.at(x, y), colour)) << probe.what << " at (" << x << ", " << y << ")";
     }
 }
 
