@@ -67,7 +67,8 @@ TEST(PortConversions, NumbersTextAndNeutralValues) {
 
 TEST(Image, CropsAlongTheirOwnDirectionAndSizeFromTextureAndRect) {
     // clang-format off
-    for (auto [anchor, from, expected] : {std::tuple{0, SGTextureRect{0, 0, 1, 1}, SGTextureRect{0, 0, 0.5f, 1}},
+    using Rect = SGTextureRect;
+    for (auto [anchor, from, expected] : {std::tuple{0, Rect{0, 0, 1, 1}, Rect{0, 0, 0.5f, 1}},
              {1, {0, 0, 1, 1}, {0.25f, 0, 0.75f, 1}}, {7, {0, 0, 1, 1}, {0, 0, 1, 1}},
              {2, {1, 0, 0, 1}, {0.5f, 0, 0, 1}}}) {
         // clang-format on
