@@ -61,33 +61,24 @@ OrthoScene::OrthoScene(int width, int height)
 
 SGOrtho2DSpace* OrthoScene::space(float x, float y, float width, float height) {
     auto* o = static_cast<SGOrtho2DSpace*>(scene.createSpace(SGNodeClassOrtho2DSpace));
-    o->x.setValue(x);
-    o->y.setValue(y);
-    o->width.setValue(width);
-    o->height.setValue(height);
-    o->near.setValue(-1.0f);
-    o->far.setValue(1.0f);
+    using ID = SGPortID;
+    setPorts(
+        o, {{ID::x, x}, {ID::y, y}, {ID::width, width}, {ID::height, height}, {ID::near, -1}, {ID::far, 1}});
     return o;
 }
 
 SGSpriteNode* OrthoScene::sprite(float x, float y, float w, float h, SGColor color, const Look& look,
                                  SGSpace* in) {
     auto* s = make<SGSpriteNode>(SGNodeClassSpriteNode, in);
-    s->x.setValue(x);
-    s->y.setValue(y);
-    s->width.setValue(w);
-    s->height.setValue(h);
+    using ID = SGPortID;
+    setPorts(s, {{ID::x, x}, {ID::y, y}, {ID::width, w}, {ID::height, h}, {ID::angle, look.angle}});
+    setPorts(s, {{ID::blendingMode, look.blend}, {ID::horizontalWrapping, look.hWrap}});
+    setPorts(s,
+             {{ID::verticalWrapping, look.vWrap}, {ID::tileWidth, look.tileW}, {ID::tileHeight, look.tileH}});
+    setPorts(s, {{ID::horizontalAnchor, look.hAnchor}, {ID::verticalAnchor, look.vAnchor}});
     s->color.value = color;
     s->image.value = look.image;
-    s->angle.setValue(look.angle);
     s->layer = look.layer;
-    s->blendingMode.setValue(look.blend);
-    s->horizontalWrapping.setValue(look.hWrap);
-    s->verticalWrapping.setValue(look.vWrap);
-    s->tileWidth.setValue(look.tileW);
-    s->tileHeight.setValue(look.tileH);
-    s->horizontalAnchor.setValue(look.hAnchor);
-    s->verticalAnchor.setValue(look.vAnchor);
     return s;
 }
 
