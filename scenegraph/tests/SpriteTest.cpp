@@ -90,31 +90,31 @@ TEST_F(Sprite, RecordRefreshesOnlyWhenDirty) {
 TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
     sprite->image.value = texture();
     sprite->height.setValue(100.0f);
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
     struct Case {
         int32_t hWrap, vWrap, tileW, tileH;
         float width;
-        int32_t expectH, expectV, columns, rows;
+        std::array<int32_t, 4> expected;  // wrappings, columns, rows as drawn
     } cases[] = {
-        {2, 2, 30, 50, 100, 2, 2, 4, 2},
-        {2, 2, 0, 50, 100, 0, 2, 0, 2},  // tile width below 1: stretched across
-        {2, 2, -4, -1, 100, 0, 0, 0, 0},
-        {2, 1, 0, 0, 100, 0, 1, 0, 0},
-        {2, 0, 1, 0, 1e9f, 0, 0, 0, 0},  // far too many tiles
-        {2, 0, 1, 0, std::numeric_limits<float>::infinity(), 0, 0, 0, 0},
-        {2, 0, 1, 0, std::nanf(""), 0, 0, 0, 0},
-        {2, 2, 1, 1, 1000, 0, 0, 0, 0},  // 1000 × 100 tiles in all
-        {2, 0, 10, 0, -50, 2, 0, 0, 0},  // a negative width has no tiles
+        // clang-format off
+        {2, 2, 30, 50, 100, {2, 2, 4, 2}},
+        {2, 2, 0, 50, 100, {0, 2, 0, 2}}, {2, 2, -4, -1, 100, {0, 0, 0, 0}},  // tiles below 1: stretched
+        {2, 1, 0, 0, 100, {0, 1, 0, 0}},
+        {2, 0, 1, 0, 1e9f, {0, 0, 0, 0}}, {2, 0, 1, 0, inf, {0, 0, 0, 0}},  // far too many tiles
+        {2, 0, 1, 0, nan, {0, 0, 0, 0}},
+        {2, 2, 1, 1, 1000, {0, 0, 0, 0}},  // 1000 × 100 tiles in all
+        {2, 0, 10, 0, -50, {2, 0, 0, 0}},  // a negative width has no tiles
+        // clang-format on
     };
     for (const Case& c : cases) {
-        sprite->horizontalWrapping.setValue(c.hWrap);
-        sprite->verticalWrapping.setValue(c.vWrap);
-        sprite->tileWidth.setValue(c.tileW);
-        sprite->tileHeight.setValue(c.tileH);
+        using ID = SGPortID;
+        dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
+        dktest::setPorts(sprite, {{ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}});
         sprite->width.setValue(c.width);
         frame();
         const SGSpriteDrawRecord& r = sprite->record;
         EXPECT_EQ((std::array{r.horizontalWrapping, r.verticalWrapping, r.tileColumns, r.tileRows}),
-                  (std::array{c.expectH, c.expectV, c.columns, c.rows}))
+                  c.expected)
             << c.tileW << " " << c.tileH << " " << c.width;
         sprite->layoutTiles();
         EXPECT_LE(sprite->tiles.tileVertexCount, SGSpriteMaxTiles * 6);
