@@ -12,6 +12,3 @@ struct SGColor {
 
 inline constexpr SGColor SGBlackColor{0.0f, 0.0f, 0.0f, 1.0f};
 inline constexpr SGColor SGWhiteColor{1.0f, 1.0f, 1.0f, 1.0f};
-
-// The colour last handed to the fixed-function pipeline (ES1 renderer only); starts as black.
-extern SGColor SGCurrentColor;

@@ -8,8 +8,6 @@
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/SGColor.h"
 
-SGColor SGCurrentColor = SGBlackColor;
-
 namespace {
 SGTextureDeletedHandler textureDeletedHandler = nullptr;
 }

@@ -5,13 +5,13 @@ SGPort* SGNode::portForID(SGPortID) {
 }
 
 void SGNode::addOutputPort(SGPort* port, SGPortValueType type) {
-    port->owner_ = this;
-    port->type_ = type;
-    outputPorts_.push_back(port);
+    port->m_owner = this;
+    port->m_type = type;
+    m_outputPorts.push_back(port);
 }
 
 void SGNode::addInputPort(SGPort* port, SGPortValueType type) {
-    port->owner_ = this;
-    port->type_ = type;
-    for (SGPort* output : outputPorts_) port->addDestPort(output);
+    port->m_owner = this;
+    port->m_type = type;
+    for (SGPort* output : m_outputPorts) port->addDestPort(output);
 }

@@ -49,15 +49,15 @@ public:
         compute();
     }
 
-    uint32_t nodeClass() const { return nodeClass_; }
-    bool hasClass(uint32_t bits) const { return (nodeClass_ & bits) == bits; }
-    const std::vector<SGPort*>& outputPorts() const { return outputPorts_; }
+    uint32_t nodeClass() const { return m_nodeClass; }
+    bool hasClass(uint32_t bits) const { return (m_nodeClass & bits) == bits; }
+    const std::vector<SGPort*>& outputPorts() const { return m_outputPorts; }
 
     // Set by markAsDirty, cleared by update; a new node computes on its first read.
     bool dirty = true;
 
 protected:
-    void addNodeClass(uint32_t bits) { nodeClass_ |= bits; }
+    void addNodeClass(uint32_t bits) { m_nodeClass |= bits; }
 
     // Constructors add all their outputs first, then their inputs: each input lists every output
     // of its node as a destination, so marking an input marks the node's outputs.
@@ -65,8 +65,8 @@ protected:
     void addInputPort(SGPort* port, SGPortValueType type);
 
 private:
-    uint32_t nodeClass_ = 0;
-    std::vector<SGPort*> outputPorts_;  // members of the node, not owned separately
+    uint32_t m_nodeClass = 0;
+    std::vector<SGPort*> m_outputPorts;  // members of the node, not owned separately
 };
 
 // A node computed on every frame and drawn in the order of its layer.

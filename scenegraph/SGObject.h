@@ -20,15 +20,15 @@ public:
     SGObject(const SGObject&) = delete;
     SGObject& operator=(const SGObject&) = delete;
 
-    void retain() { ++retainCount_; }
+    void retain() { ++m_retainCount; }
 
     // Destroys the object when this call drops the last reference (the count was 1).
     void release() {
-        if (retainCount_-- == 1) delete this;
+        if (m_retainCount-- == 1) delete this;
     }
 
-    int32_t retainCount() const { return retainCount_; }
+    int32_t retainCount() const { return m_retainCount; }
 
 private:
-    int32_t retainCount_ = 1;
+    int32_t m_retainCount = 1;
 };

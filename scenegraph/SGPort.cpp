@@ -65,12 +65,12 @@ SGPort::~SGPort() {
     // Ports still reading from this one can only be siblings in the same node (other readers keep
     // the node alive); leave them unconnected rather than pointing at a dead port.
     for (SGPort* dest : destPorts())
-        if (dest->source_ == this) dest->source_ = nullptr;
-    if (source_) {
-        auto& list = source_->ownDestPorts();
+        if (dest->m_source == this) dest->m_source = nullptr;
+    if (m_source) {
+        auto& list = m_source->ownDestPorts();
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
-        SGNode* sourceOwner = source_->owner_;
-        source_ = nullptr;
+        SGNode* sourceOwner = m_source->m_owner;
+        m_source = nullptr;
         releaseSourceNode(this, sourceOwner);
     }
 }
@@ -105,15 +105,15 @@ bool SGPort::setValue(SGPort* source) {
     // Retain the new source before letting go of the old one: they may share a node whose only
     // reference is this connection.
     if (source) retainSourceNode(this, source);
-    if (source_) {
-        auto& list = source_->ownDestPorts();
+    if (m_source) {
+        auto& list = m_source->ownDestPorts();
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
-        SGNode* oldOwner = source_->owner_;
-        source_ = nullptr;
+        SGNode* oldOwner = m_source->m_owner;
+        m_source = nullptr;
         releaseSourceNode(this, oldOwner);  // may destroy that node and its ports
     }
     if (!source) return true;
-    source_ = source;
+    m_source = source;
     source->ownDestPorts().push_back(this);
     if (upstreamDirty(source)) markAsDirty();
     return true;
@@ -121,19 +121,19 @@ bool SGPort::setValue(SGPort* source) {
 
 const std::vector<SGPort*>& SGPort::destPorts() const {
     static const std::vector<SGPort*> none;
-    return destPorts_ ? *destPorts_ : none;
+    return m_destPorts ? *m_destPorts : none;
 }
 
 std::vector<SGPort*>& SGPort::ownDestPorts() {
-    if (!destPorts_) destPorts_ = std::make_unique<std::vector<SGPort*>>();
-    return *destPorts_;
+    if (!m_destPorts) m_destPorts = std::make_unique<std::vector<SGPort*>>();
+    return *m_destPorts;
 }
 
 void SGPort::markAsDirty() {
-    if (owner_ && owner_->dirty) return;
-    if (destPorts_)
-        for (SGPort* dest : *destPorts_) dest->markAsDirty();
-    if (owner_) owner_->dirty = true;
+    if (m_owner && m_owner->dirty) return;
+    if (m_destPorts)
+        for (SGPort* dest : *m_destPorts) dest->markAsDirty();
+    if (m_owner) m_owner->dirty = true;
 }
 
 void SGPort::addDestPort(SGPort* destPort) {
@@ -145,7 +145,7 @@ void SGPort::addDestPort(SGPort* destPort) {
 }
 
 void SGPort::pull() const {
-    if (owner_) owner_->update();
+    if (m_owner) m_owner->update();
 }
 
 bool SGPort::reaches(const SGPort* target) const {

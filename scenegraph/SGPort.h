@@ -62,9 +62,9 @@ public:
     void markAsDirty();
     void addDestPort(SGPort* destPort);
 
-    SGNode* owner() const { return owner_; }
-    SGPortValueType type() const { return type_; }
-    SGPort* source() const { return source_; }
+    SGNode* owner() const { return m_owner; }
+    SGPortValueType type() const { return m_type; }
+    SGPort* source() const { return m_source; }
     const std::vector<SGPort*>& destPorts() const;
 
 protected:
@@ -80,10 +80,10 @@ private:
     // Most ports have no readers, and a sprite holds fourteen ports that compute walks every time
     // it changes: the destination list lives out of line, allocated on the first reader, so that a
     // port is a few words and the typed value fills the base's tail padding.
-    SGNode* owner_ = nullptr;
-    SGPort* source_ = nullptr;
-    std::unique_ptr<std::vector<SGPort*>> destPorts_;  // may hold duplicates; null when none
-    SGPortValueType type_ = SGPortValueType::NIL;
+    SGNode* m_owner = nullptr;
+    SGPort* m_source = nullptr;
+    std::unique_ptr<std::vector<SGPort*>> m_destPorts;  // may hold duplicates; null when none
+    SGPortValueType m_type = SGPortValueType::NIL;
 };
 
 // Typed ports. `value` is the stored value: nodes write it directly from compute (which marks

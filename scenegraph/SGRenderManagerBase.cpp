@@ -5,21 +5,21 @@
 #include "scenegraph/SGSpace.h"
 
 void SGRenderManagerBase::registerNode(SGRenderNode* node) {
-    drawList_.push_back(node);
+    m_drawList.push_back(node);
 }
 
 void SGRenderManagerBase::unregisterNode(SGRenderNode* node) {
-    auto it = std::find(drawList_.begin(), drawList_.end(), node);
-    if (it != drawList_.end()) drawList_.erase(it);
+    auto it = std::find(m_drawList.begin(), m_drawList.end(), node);
+    if (it != m_drawList.end()) m_drawList.erase(it);
 }
 
 void SGRenderManagerBase::unregisterAllNodes() {
-    drawList_.clear();
+    m_drawList.clear();
 }
 
 void SGRenderManagerBase::sortNodes() {
-    std::stable_sort(drawList_.begin(), drawList_.end(), SGRenderNode::compare);
-    for (SGRenderNode* node : drawList_)
+    std::stable_sort(m_drawList.begin(), m_drawList.end(), SGRenderNode::compare);
+    for (SGRenderNode* node : m_drawList)
         if (node->nodeClass() & SGNodeClassSpace) static_cast<SGSpace*>(node)->sortRenderNodes();
 }
 
@@ -28,7 +28,7 @@ void SGRenderManagerBase::render() {
 }
 
 void SGRenderManagerBase::renderDrawList() {
-    for (SGRenderNode* node : drawList_) {
+    for (SGRenderNode* node : m_drawList) {
         uint32_t bits = node->nodeClass();
         if (bits & SGNodeClassClearNode)
             drawClear(node);

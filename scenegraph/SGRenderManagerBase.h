@@ -17,7 +17,7 @@ public:
     // Walks the draw list (see renderDrawList); renderers override it to set up state around.
     void render() override;
 
-    const std::vector<SGRenderNode*>& drawList() const { return drawList_; }
+    const std::vector<SGRenderNode*>& drawList() const { return m_drawList; }
 
 protected:
     // Hands each listed node, in order, to the routine of the first of its class bits found in
@@ -35,5 +35,5 @@ protected:
     virtual void drawSpace(SGSpace* space);
 
 private:
-    std::vector<SGRenderNode*> drawList_;
+    std::vector<SGRenderNode*> m_drawList;
 };

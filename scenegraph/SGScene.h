@@ -29,16 +29,16 @@ public:
     // this scene's space i, for as many as this scene has); draws nothing.
     void renderWithInitialState(SGScene& initialScene);
 
-    SGSpace& defaultSpace() { return defaultSpace_; }
-    const std::vector<SGSpace*>& spaces() const { return spaces_; }
-    IRenderManager& renderManager() const { return *renderManager_; }
-    DKEngineAssetManager* assetManager() const { return assetManager_; }
-    SoundManager* soundManager() const { return soundManager_; }
+    SGSpace& defaultSpace() { return m_defaultSpace; }
+    const std::vector<SGSpace*>& spaces() const { return m_spaces; }
+    IRenderManager& renderManager() const { return *m_renderManager; }
+    DKEngineAssetManager* assetManager() const { return m_assetManager; }
+    SoundManager* soundManager() const { return m_soundManager; }
 
 private:
-    std::vector<SGSpace*> spaces_;  // one owned reference each
-    SGSpace defaultSpace_;          // not counted separately: it dies with the scene
-    std::unique_ptr<IRenderManager> renderManager_;
-    DKEngineAssetManager* assetManager_;  // not owned
-    SoundManager* soundManager_;          // not owned
+    std::vector<SGSpace*> m_spaces;  // one owned reference each
+    SGSpace m_defaultSpace;          // not counted separately: it dies with the scene
+    std::unique_ptr<IRenderManager> m_renderManager;
+    DKEngineAssetManager* m_assetManager;  // not owned
+    SoundManager* m_soundManager;          // not owned
 };

@@ -17,16 +17,16 @@ SGSpace::SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager)
 
 SGSpace::SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager,
                  std::unique_ptr<IRenderManager> renderManager)
-    : renderManager_(std::move(renderManager)), assetManager_(assetManager), soundManager_(soundManager) {
-    assert(renderManager_);
+    : m_renderManager(std::move(renderManager)), m_assetManager(assetManager), m_soundManager(soundManager) {
+    assert(m_renderManager);
     addNodeClass(SGNodeClassSpace);
 }
 
-SGSpace::SGSpace(SGSpace* parent) : SGSpace(parent->soundManager_, parent->assetManager_) {}
+SGSpace::SGSpace(SGSpace* parent) : SGSpace(parent->m_soundManager, parent->m_assetManager) {}
 
 SGSpace::~SGSpace() {
     removeAllNodes();
-    renderManager_.reset();
+    m_renderManager.reset();
 }
 
 namespace {
@@ -109,52 +109,50 @@ SGNode* SGSpace::createNode(uint32_t nodeClass) {
 
 void SGSpace::addNode(SGNode* node) {
     if (!node) return;
-    assert(std::find(nodes_.begin(), nodes_.end(), node) == nodes_.end() && "node added twice");
-    nodes_.push_back(node);
+    assert(std::find(m_nodes.begin(), m_nodes.end(), node) == m_nodes.end() && "node added twice");
+    m_nodes.push_back(node);
     if (node->nodeClass() & SGNodeClassRenderNode) {
         auto* renderNode = static_cast<SGRenderNode*>(node);
-        renderNodes_.push_back(renderNode);
-        renderManager_->registerNode(renderNode);
+        m_renderNodes.push_back(renderNode);
+        m_renderManager->registerNode(renderNode);
     }
 }
 
 void SGSpace::removeNode(SGNode* node) {
-    auto member = std::find(nodes_.begin(), nodes_.end(), node);
-    if (member == nodes_.end()) return;
+    auto member = std::find(m_nodes.begin(), m_nodes.end(), node);
+    if (member == m_nodes.end()) return;
     if (node->nodeClass() & SGNodeClassRenderNode) {
-        auto it = std::find(renderNodes_.begin(), renderNodes_.end(), node);
-        if (it != renderNodes_.end()) {
-            renderNodes_.erase(it);
-            renderManager_->unregisterNode(static_cast<SGRenderNode*>(node));
+        auto it = std::find(m_renderNodes.begin(), m_renderNodes.end(), node);
+        if (it != m_renderNodes.end()) {
+            m_renderNodes.erase(it);
+            m_renderManager->unregisterNode(static_cast<SGRenderNode*>(node));
         }
     }
-    nodes_.erase(member);
+    m_nodes.erase(member);
     node->release();
 }
 
 void SGSpace::removeAllNodes() {
     // Take the lists first: releasing a node runs arbitrary destructors.
     std::vector<SGNode*> members;
-    members.swap(nodes_);
-    renderNodes_.clear();
-    renderManager_->unregisterAllNodes();
+    members.swap(m_nodes);
+    m_renderNodes.clear();
+    m_renderManager->unregisterAllNodes();
     for (SGNode* node : members) node->release();
 }
 
 void SGSpace::compute() {
     dirty = false;
-    for (size_t i = 0; i < renderNodes_.size(); ++i) renderNodes_[i]->compute();
+    for (size_t i = 0; i < m_renderNodes.size(); ++i) m_renderNodes[i]->compute();
 }
 
 void SGSpace::render() {
-    willRender();
-    renderManager_->render();
-    didRender();
+    m_renderManager->render();
 }
 
 void SGSpace::sortRenderNodes() {
-    std::stable_sort(renderNodes_.begin(), renderNodes_.end(), SGRenderNode::compare);
-    renderManager_->sortNodes();
+    std::stable_sort(m_renderNodes.begin(), m_renderNodes.end(), SGRenderNode::compare);
+    m_renderManager->sortNodes();
 }
 
 SGOrtho2DSpace::SGOrtho2DSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager)

@@ -50,25 +50,23 @@ public:
     // Runs every render node's compute, whatever its dirty flag; other nodes compute when read.
     void compute() override;
     virtual void render();
-    virtual void willRender() {}
-    virtual void didRender() {}
 
     // Orders the render nodes by layer (equal layers in no defined order) and sorts the draw list.
     void sortRenderNodes();
-    int countRenderNodes() const { return static_cast<int>(renderNodes_.size()); }
+    int countRenderNodes() const { return static_cast<int>(m_renderNodes.size()); }
 
-    const std::vector<SGNode*>& nodes() const { return nodes_; }
-    const std::vector<SGRenderNode*>& renderNodes() const { return renderNodes_; }
-    IRenderManager& renderManager() const { return *renderManager_; }
-    DKEngineAssetManager* assetManager() const { return assetManager_; }
-    SoundManager* soundManager() const { return soundManager_; }
+    const std::vector<SGNode*>& nodes() const { return m_nodes; }
+    const std::vector<SGRenderNode*>& renderNodes() const { return m_renderNodes; }
+    IRenderManager& renderManager() const { return *m_renderManager; }
+    DKEngineAssetManager* assetManager() const { return m_assetManager; }
+    SoundManager* soundManager() const { return m_soundManager; }
 
 private:
-    std::vector<SGNode*> nodes_;              // one owned reference each
-    std::vector<SGRenderNode*> renderNodes_;  // the members with the render bit; not owning
-    std::unique_ptr<IRenderManager> renderManager_;
-    DKEngineAssetManager* assetManager_;  // not owned
-    SoundManager* soundManager_;          // not owned
+    std::vector<SGNode*> m_nodes;              // one owned reference each
+    std::vector<SGRenderNode*> m_renderNodes;  // the members with the render bit; not owning
+    std::unique_ptr<IRenderManager> m_renderManager;
+    DKEngineAssetManager* m_assetManager;  // not owned
+    SoundManager* m_soundManager;          // not owned
 };
 
 // The 2D camera space. The renderers read its ports to set up the projection.
@@ -77,8 +75,6 @@ public:
     SGOrtho2DSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager);
 
     SGPort* portForID(SGPortID id) override;
-    void willRender() override {}
-    void didRender() override {}
 
     SGNumberPort x;
     SGNumberPort y;

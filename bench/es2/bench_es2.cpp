@@ -35,6 +35,7 @@
 #include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
+#include "tests/render/RenderHarness.h"
 
 namespace {
 
@@ -77,16 +78,11 @@ std::vector<uint8_t> spritePixels() {
     return out;
 }
 
+// The sprite texture, left bound (the floor draws with it).
 GLuint makeTexture() {
     std::vector<uint8_t> pixels = spritePixels();
-    GLuint name = 0;
-    glGenTextures(1, &name);
+    GLuint name = dktest::makeTexture(kSprite, kSprite, pixels.data(), {.linear = true}).texture;
     glBindTexture(GL_TEXTURE_2D, name);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kSprite, kSprite, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     return name;
 }
 
@@ -119,17 +115,11 @@ Figures summarize(std::vector<double> frames, double cpuTotal, double draws) {
 Figures runEngine(const std::string& workload, int n, int frames, bool batching) {
     // The floor program ran in this context behind the renderer's back: set GL up again, as the
     // player's view does when it rebuilds its frame buffer.
-    SGRenderManagerES2_setUpGL();
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    SGRenderManagerES2::setBatching(batching);
-    SGScene scene(nullptr, nullptr);
-    static_cast<SGClearNode*>(scene.defaultSpace().createNode(SGNodeClassClearNode))->color.value = {
-        0.1f, 0.1f, 0.2f, 1};
-    auto* ortho = static_cast<SGOrtho2DSpace*>(scene.createSpace(SGNodeClassOrtho2DSpace));
-    ortho->width.setValue(kWidth);
-    ortho->height.setValue(kHeight);
-    ortho->near.setValue(-1);
-    ortho->far.setValue(1);
+    dktest::setUpRenderer(batching ? dktest::Renderer::ES2Batched : dktest::Renderer::ES2OneCallPerSprite,
+                          kWidth, kHeight);
+    dktest::OrthoScene graph(kWidth, kHeight);
+    SGScene& scene = graph.scene;
+    graph.clear->color.value = {0.1f, 0.1f, 0.2f, 1};
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     GLuint texture = makeTexture();
@@ -140,7 +130,7 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
     std::vector<SGSpriteNode*> sprites;
     SGParticleSystemNode* particles = nullptr;
     if (workload == "particles") {
-        particles = static_cast<SGParticleSystemNode*>(ortho->createNode(SGNodeClassParticleSystemNode));
+        particles = graph.make<SGParticleSystemNode>(SGNodeClassParticleSystemNode);
         particles->numParticles.setValue(n);
         particles->image.value = image;
         particles->x.setValue(160);
@@ -158,12 +148,8 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
         particles->spawnParticles.setValue(true);
     } else {
         for (int i = 0; i < n; ++i) {
-            auto* s = static_cast<SGSpriteNode*>(ortho->createNode(SGNodeClassSpriteNode));
+            SGSpriteNode* s = graph.sprite(layout.x[i], layout.y[i], kSprite, kSprite);
             s->image.value = image;
-            s->x.setValue(layout.x[i]);
-            s->y.setValue(layout.y[i]);
-            s->width.setValue(kSprite);
-            s->height.setValue(kSprite);
             if (workload == "rotated") {
                 s->color.value = {1, 1, 1, 0.5f};
                 s->blendingMode.setValue(i < n / 2 ? 0 : 2);
@@ -384,12 +370,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     context->makeCurrent();
-    DKShouldUseGLES2 = true;
-    SGRenderManagerES2_setUpGL();
-    glDisable(GL_CULL_FACE);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glViewport(0, 0, kWidth, kHeight);
+    dktest::setUpRenderer(dktest::Renderer::ES2Batched, kWidth, kHeight);
 
     if (!only.empty()) {  // one workload through the engine alone, for profiling
         Figures f = runEngine(only, onlyCount, 300, true);

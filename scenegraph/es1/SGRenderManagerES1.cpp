@@ -7,16 +7,23 @@
 #include <cstring>
 #include <vector>
 
+#include "scenegraph/SGRenderMath.h"
 #include "scenegraph/SGSpace.h"
-#include "scenegraph/es2/SGRenderMath.h"
 #include "scenegraph/nodes/SGClearNode.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/nodes/SGReplicatorNode.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
 
+using dk::scenegraph::Offset;
+using dk::scenegraph::replicatorShift;
+using dk::scenegraph::rotate4;
+using dk::scenegraph::wrapShifts;
+
 namespace {
 
-// Kept apart from the ES2 renderer's: each renderer knows only the glClearColor calls it made.
+// Kept apart from the ES2 renderer's: each renderer knows only the glColor4f and glClearColor
+// calls it made.
+SGColor currentColor = SGBlackColor;
 SGColor lastClearColor = SGBlackColor;
 
 constexpr int kParticlesPerBatch = 5000;
@@ -38,7 +45,7 @@ bool sameColor(const SGColor& a, const SGColor& b) {
 }
 
 void setColor(const SGColor& color) {
-    SGCurrentColor = color;
+    currentColor = color;
     glColor4f(color.r, color.g, color.b, color.a);
 }
 
@@ -90,7 +97,7 @@ void SGRenderManagerES1::setUpGL() {
     glMatrixMode(GL_MODELVIEW);
     // A new context's colour is white and its clear colour transparent black, whatever the caches
     // say; without this a black first sprite would skip glColor4f and come out white.
-    glColor4f(SGCurrentColor.r, SGCurrentColor.g, SGCurrentColor.b, SGCurrentColor.a);
+    glColor4f(currentColor.r, currentColor.g, currentColor.b, currentColor.a);
     glClearColor(lastClearColor.r, lastClearColor.g, lastClearColor.b, lastClearColor.a);
 }
 
@@ -144,52 +151,42 @@ void SGRenderManagerES1::drawOrtho2DSpace(SGSpace* node) {
     glPopMatrix();
 }
 
+namespace {
+
+// Draws the space once more under the model-view matrix moved by `shift`.
+void renderShifted(SGSpace* space, Offset shift) {
+    glPushMatrix();
+    glTranslatef(shift.first, shift.second, 0);
+    space->render();
+    glPopMatrix();
+}
+
+}  // namespace
+
 void SGRenderManagerES1::drawReplicator(SGSpace* node) {
     auto* replicator = static_cast<SGReplicatorNode*>(node);
     float spacing = replicator->spacing.numberValue();
     float angle = replicator->angle.numberValue();
     int32_t copies = replicator->copies.intValue();
-    float s, c;
-    sincos_d(angle, s, c);
-    glPushMatrix();
     replicator->render();
-    for (int32_t i = 1; i < copies; ++i) {
-        glTranslatef(spacing * c, spacing * s, 0);
-        replicator->render();
-    }
-    glPopMatrix();
+    for (int32_t i = 1; i < copies; ++i) renderShifted(replicator, replicatorShift(spacing, angle, i));
 }
 
 void SGRenderManagerES1::drawWrapSpace(SGSpace* node) {
     auto* wrap = static_cast<SGWrapNode*>(node);
-    bool wrapX = wrap->wrapX.boolValue();
-    bool wrapY = wrap->wrapY.boolValue();
-    float wrapWidth = wrap->wrapWidth.numberValue();
-    float x = wrap->x.numberValue();
-    float wrapHeight = wrap->wrapHeight.numberValue();
-    float y = wrap->y.numberValue();
-
-    auto renderAt = [wrap](float dx, float dy) {
-        glPushMatrix();
-        glTranslatef(dx, dy, 0);
-        wrap->render();
-        glPopMatrix();
-    };
+    Offset shifts[3];
+    int n = wrapShifts(wrap->wrapX.boolValue(), wrap->wrapY.boolValue(), wrap->x.numberValue(),
+                       wrap->y.numberValue(), wrap->wrapWidth.numberValue(), wrap->wrapHeight.numberValue(),
+                       shifts);
     wrap->render();
-    float dx = x >= wrapWidth / 2 ? -wrapWidth : wrapWidth;
-    float dy = y >= wrapHeight / 2 ? -wrapHeight : wrapHeight;
-    if (wrapX) renderAt(dx, 0);
-    if (wrapY) {
-        renderAt(0, dy);
-        if (wrapX) renderAt(dx, dy);
-    }
+    for (int k = 0; k < n; ++k) renderShifted(wrap, shifts[k]);
 }
 
 void SGRenderManagerES1::drawSprite(SGRenderNode* node) {
     auto* sprite = static_cast<SGSpriteNode*>(node);
     const SGSpriteDrawRecord& r = sprite->record;
     if (r.drawColor.a == 0.0f) return;
-    if (!sameColor(r.drawColor, SGCurrentColor)) setColor(r.drawColor);
+    if (!sameColor(r.drawColor, currentColor)) setColor(r.drawColor);
     SGSetBlendMode(r.blendMode, r.premultiplyColor);
 
     if (r.drawImage.textureWidth < 1)
@@ -239,8 +236,6 @@ void SGRenderManagerES1::renderTiledSprite(SGSpriteNode* sprite) {
     // array needs no origin translation of its own.
     sprite->layoutTiles();
     SGSpriteTiles& tiles = sprite->tiles;
-    tiles.tileOriginX = 0.0f;
-    tiles.tileOriginY = 0.0f;
     if (tiles.tileVertexCount <= 0) return;
     const float* vertices = tiles.tileVertices.data();
     glBindTexture(GL_TEXTURE_2D, r.drawImage.texture);
@@ -294,7 +289,7 @@ void SGRenderManagerES1::drawParticleSystem(SGRenderNode* node) {
     }
     // Drawing with a colour array leaves GL's current colour undefined: give it the cached one
     // again, or the next sprite of that colour would skip glColor4f and draw in whatever remains.
-    glColor4f(SGCurrentColor.r, SGCurrentColor.g, SGCurrentColor.b, SGCurrentColor.a);
+    glColor4f(currentColor.r, currentColor.g, currentColor.b, currentColor.a);
     SGSetBlendMode(SGBlendModeAlpha, 0);
     if (!textured) glEnable(GL_TEXTURE_2D);
 }

@@ -2,7 +2,7 @@
 // projection and model-view stacks stand in for the ES2 renderer's uniforms; repeated copies
 // (replicators, wrap spaces) are the space drawn again under a translated model-view matrix;
 // sprite corners are computed on the CPU. Geometry goes from client memory; almost no GL state is
-// cached: the current colour (SGCurrentColor), the blend factors shared with the ES2 renderer and
+// cached: the current colour, the blend factors shared with the ES2 renderer and
 // the last clear colour.
 #pragma once
 

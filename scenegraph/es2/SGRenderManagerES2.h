@@ -1,7 +1,8 @@
 // The OpenGL ES 2.0 render manager: draws the scene graph with one shader program, geometry sent
 // from client memory as interleaved floats, and a process-wide cache of GL state so that
 // redundant calls are skipped. All GL state is shared by every instance; the draw list, the copy
-// offsets and the offsets-changed flag belong to each.
+// offsets and the offsets-changed flag belong to each. Its parts: ES2Programs (shaders and GL
+// objects), ES2StateCache, ES2Batch, and the draw paths in ES2Spaces, ES2Sprites, ES2Particles.
 //
 // Consecutive sprites that share texture and blend factors are drawn in one call by a second
 // program that takes each sprite's model transform per vertex and computes the position with the
@@ -16,14 +17,18 @@
 
 #include "scenegraph/SGImage.h"
 #include "scenegraph/SGRenderManagerBase.h"
+#include "scenegraph/SGRenderMath.h"
 
 class SGSpriteNode;
-class SGParticleSystemNode;
 struct SGSpriteDrawRecord;
+
+namespace dk::scenegraph::es2 {
+struct Quad;
+}
 
 class SGRenderManagerES2 : public SGRenderManagerBase {
 public:
-    using Offset = std::pair<float, float>;
+    using Offset = dk::scenegraph::Offset;
 
     // Sets GL up the first time a manager is made in a context.
     SGRenderManagerES2();
@@ -45,7 +50,6 @@ public:
 
     // Whether consecutive compatible sprites share one draw call (default on).
     static void setBatching(bool on);
-    static bool batching();
     // glDrawArrays calls made since the process started (for the benchmark).
     static uint64_t drawCallCount();
 
@@ -53,10 +57,9 @@ public:
     // once per copy offset, translated by it. An empty offsets list draws nothing.
     void drawArrays(uint32_t mode, int count, const float* vertices, bool hasTexCoords, bool hasColors);
 
-    const std::vector<Offset>& offsets() const { return offsets_; }
+    const std::vector<Offset>& offsets() const { return m_offsets; }
     // Hands this manager a new list of copy offsets, as a parent replicator or wrap space does.
     void setOffsets(std::vector<Offset> offsets);
-    bool offsetsChanged() const { return offsetsChanged_; }
 
 protected:
     void drawClear(SGRenderNode* clearNode) override;
@@ -78,18 +81,15 @@ private:
         bool degenerate = false;
     };
 
-    struct Quad;
+    // Through the batch, or one call of its own with batching off.
+    void submitQuad(const dk::scenegraph::es2::Quad& quad);
     void renderColoredSprite(const SGSpriteDrawRecord& r);
-    void renderTexturedSprite(const SGSpriteDrawRecord& r, uint32_t texture, const SGTextureRect& tr);
-    void renderFixedSprite(const SGSpriteDrawRecord& r);
     void renderTiledSprite(SGSpriteNode* sprite);
-    void submitQuad(const Quad& quad);
-    void setModelMatrix(float x, float y, float angle);
     void handOffsets(SGSpace* space, std::vector<Offset> offsets);
 
-    std::unordered_map<const SGRenderNode*, Cache> caches_;
-    std::vector<Offset> offsets_{{0.5f, 0.5f}};
-    bool offsetsChanged_ = true;
+    std::unordered_map<const SGRenderNode*, Cache> m_caches;
+    std::vector<Offset> m_offsets{{0.5f, 0.5f}};
+    bool m_offsetsChanged = true;
 };
 
 // The game view's entry: SGRenderManagerES2::setUpGL.

@@ -7,25 +7,25 @@ SGAttributeNode::SGAttributeNode(SGPortValueType type) {
     switch (type) {
         case SGPortValueType::STRING:
         case SGPortValueType::ASSETNAME:
-            value_ = std::make_unique<SGStringPort>();
+            m_value = std::make_unique<SGStringPort>();
             break;
         case SGPortValueType::NUMBER:
-            value_ = std::make_unique<SGNumberPort>();
+            m_value = std::make_unique<SGNumberPort>();
             break;
         case SGPortValueType::INTEGER:
-            value_ = std::make_unique<SGIntegerPort>();
+            m_value = std::make_unique<SGIntegerPort>();
             break;
         case SGPortValueType::BOOLEAN:
-            value_ = std::make_unique<SGBooleanPort>();
+            m_value = std::make_unique<SGBooleanPort>();
             break;
         default:
             std::printf("SGAttributeNode creation failed - unsupported type\n");
             std::fflush(stdout);
             return;
     }
-    addOutputPort(value_.get(), type);
+    addOutputPort(m_value.get(), type);
 }
 
 SGPort* SGAttributeNode::portForID(SGPortID) {
-    return value_.get();
+    return m_value.get();
 }

@@ -15,8 +15,8 @@ public:
     // The value port for any identifier (null when the node has none).
     SGPort* portForID(SGPortID id) override;
 
-    SGPort* valuePort() const { return value_.get(); }
+    SGPort* valuePort() const { return m_value.get(); }
 
 private:
-    std::unique_ptr<SGPort> value_;
+    std::unique_ptr<SGPort> m_value;
 };

@@ -40,11 +40,11 @@ SGParticleSystemNode::~SGParticleSystemNode() {
 
 void SGParticleSystemNode::compute() {
     dirty = false;
-    if (poolMade_) {
+    if (m_poolMade) {
         updateParticleSystem();
         return;
     }
-    poolMade_ = true;
+    m_poolMade = true;
     particleCount = std::max(numParticles.intValue(), 0);
     if (particleCount > 0) {
         particles =

@@ -116,5 +116,5 @@ public:
     float emitterVelocityY = 0.0f;
 
 private:
-    bool poolMade_ = false;  // a pool of 0 particles has no allocation but is made all the same
+    bool m_poolMade = false;  // a pool of 0 particles has no allocation but is made all the same
 };

@@ -18,6 +18,33 @@ bool sameImage(const SGImage& a, const SGImage& b) {
            a.height == b.height && a.textureWidth == b.textureWidth && a.textureHeight == b.textureHeight;
 }
 
+// One column or row of a tile layout: its extent from the sprite's centre and the texture
+// coordinates along that axis.
+struct Span {
+    float start, end;
+    float t0, t1;
+};
+
+// The spans of one axis of half extent `half`: `count` tiles of `tile` units from its start, only
+// the last one partial (its texture cropped at the anchor); an untiled axis is one span of it all.
+void axisSpans(bool tiled, int32_t count, float half, float tile, float t0, float t1, SGAnchorMode anchor,
+               std::vector<Span>& out) {
+    if (!tiled) {
+        out.push_back({-half, half, t0, t1});
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        SGTextureRect texture{t0, 0.0f, t1, 0.0f};
+        float start = static_cast<float>(i) * tile - half;
+        float extent = half - start;
+        if (extent < tile)
+            texture.cropHorizontally(extent / tile, anchor);
+        else
+            extent = tile;
+        out.push_back({start, start + extent, texture.x0, texture.x1});
+    }
+}
+
 void appendTile(std::vector<float>& out, float left, float bottom, float right, float top,
                 const SGTextureRect& r) {
     const float tile[] = {left,  bottom, r.x0, r.y0, right, bottom, r.x1, r.y0, left,  top, r.x0, r.y1,
@@ -109,48 +136,24 @@ bool SGSpriteNode::layoutTiles() {
         t.tileKeyAnchor[0] == r.horizontalAnchor && t.tileKeyAnchor[1] == r.verticalAnchor)
         return false;
 
-    auto hAnchor = static_cast<SGAnchorMode>(r.horizontalAnchor);
-    auto vAnchor = static_cast<SGAnchorMode>(r.verticalAnchor);
-    bool hTiled = r.horizontalWrapping == SGSpriteTiled;
-    bool vTiled = r.verticalWrapping == SGSpriteTiled;
     // The other axis keeps the image's own size when it is fixed (a tiled axis never is).
     float hw, hh;
     SGTextureRect rect;
     r.fixedExtent(hw, hh, rect);
-
-    int32_t columns = hTiled ? r.tileColumns : 1;
-    int32_t rows = vTiled ? r.tileRows : 1;
-    if (!hTiled && !vTiled) columns = rows = 0;
+    std::vector<Span> columns, rows;
+    if (r.horizontalWrapping == SGSpriteTiled || r.verticalWrapping == SGSpriteTiled) {
+        axisSpans(r.horizontalWrapping == SGSpriteTiled, r.tileColumns, hw, tw, rect.x0, rect.x1,
+                  static_cast<SGAnchorMode>(r.horizontalAnchor), columns);
+        axisSpans(r.verticalWrapping == SGSpriteTiled, r.tileRows, hh, th, rect.y0, rect.y1,
+                  static_cast<SGAnchorMode>(r.verticalAnchor), rows);
+    }
     std::vector<float>& out = t.tileVertices;
     out.clear();
-    out.reserve(static_cast<size_t>(columns) * rows * 24);
-    for (int32_t i = 0; i < columns; ++i) {
-        SGTextureRect column = rect;
-        float left = -hw, right = hw;
-        if (hTiled) {
-            left = static_cast<float>(i) * tw - hw;
-            float w = hw - left;
-            if (w < tw)
-                column.cropHorizontally(w / tw, hAnchor);
-            else
-                w = tw;
-            right = left + w;
-        }
-        for (int32_t j = 0; j < rows; ++j) {
-            SGTextureRect cell = column;
-            float bottom = -hh, top = hh;
-            if (vTiled) {
-                bottom = static_cast<float>(j) * th - hh;
-                float h = hh - bottom;
-                if (h < th)
-                    cell.cropVertically(h / th, vAnchor);
-                else
-                    h = th;
-                top = bottom + h;
-            }
-            appendTile(out, left, bottom, right, top, cell);
-        }
-    }
+    out.reserve(columns.size() * rows.size() * 24);
+    for (const Span& column : columns)
+        for (const Span& row : rows)
+            appendTile(out, column.start, row.start, column.end, row.end,
+                       {column.t0, row.t0, column.t1, row.t1});
 
     t.tileVertexCount = static_cast<int32_t>(out.size() / 4);
     t.tileKeyHalfWidth = r.halfWidth;

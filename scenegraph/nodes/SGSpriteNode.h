@@ -48,8 +48,6 @@ struct SGSpriteDrawRecord {
 struct SGSpriteTiles {
     int32_t tileVertexCount = 0;
     std::vector<float> tileVertices;  // (x, y, u, v) per vertex
-    float tileOriginX = 0.0f;
-    float tileOriginY = 0.0f;
     float tileKeyHalfWidth = 0.0f;
     float tileKeyHalfHeight = 0.0f;
     float tileKeyTileWidth = 0.0f;

@@ -7,7 +7,7 @@
 #include "port/tests/TestAudioFiles.h"
 #include "scenegraph/SGSpace.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
-#include "scenegraph/tests/RecordingRenderManager.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace dktest {
 

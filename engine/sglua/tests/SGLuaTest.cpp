@@ -5,7 +5,7 @@
 #include "engine/assets/wrap_AssetManager.h"
 #include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/SoundManager.h"
-#include "scenegraph/tests/RecordingRenderManager.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace dktest {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // How a sprite or particle system is blended into the frame (the "blendingMode" ports).
 enum SGBlendMode : int32_t {
@@ -34,12 +35,10 @@ void SGSetBlendMode(int32_t mode, int premultiplied);
 // Forgets what GL holds: sets GL's blend function to the starting factors and records them.
 void SGResetBlendMode();
 
-// Sine and cosine of an angle in degrees, reduced modulo 360 first (in double, as floats).
-void sincos_d(float degrees, float& s, float& c);
+namespace dk::scenegraph {
 
-inline float interpolate(float a, float b, float t) {
-    return a + (b - a) * t;
-}
+// Sine and cosine of an angle in degrees, reduced modulo 360 first (in double, as floats).
+void sinCosDegrees(float degrees, float& s, float& c);
 
 // The four corners of a quad centred at (x, y) with half extents (hw, hh), rotated
 // counter-clockwise by `angle` degrees: top-left, top-right, bottom-left, bottom-right. Corner k
@@ -48,3 +47,17 @@ void rotate4(float x, float y, float hw, float hh, float angle, float* out, unsi
 // The same corners as six vertices for a strip of stitched quads: top-left twice, top-right,
 // bottom-left, bottom-right twice (the repeats make the degenerate joins). Stride is not 0.
 void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsigned short stride);
+
+// A copy's shift from where its space would draw it alone.
+using Offset = std::pair<float, float>;
+
+// Where a replicator puts its copy `index` (the first, 0, stays in place): `index` steps of
+// `spacing` along `angle` degrees.
+Offset replicatorShift(float spacing, float angle, int32_t index);
+
+// The extra copies of a wrap space, in drawing order: one wrap width across (towards the middle:
+// left from the far half, the middle itself counting as far), one wrap height up or down, and
+// both when both axes wrap. Returns how many of `out` it filled.
+int wrapShifts(bool wrapX, bool wrapY, float x, float y, float wrapWidth, float wrapHeight, Offset (&out)[3]);
+
+}  // namespace dk::scenegraph

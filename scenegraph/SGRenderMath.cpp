@@ -1,4 +1,4 @@
-#include "scenegraph/es2/SGRenderMath.h"
+#include "scenegraph/SGRenderMath.h"
 
 #include <GLES2/gl2.h>
 
@@ -40,7 +40,9 @@ void SGResetBlendMode() {
     SGCurrentDestFactor = GL_ONE_MINUS_SRC_ALPHA;
 }
 
-void sincos_d(float degrees, float& s, float& c) {
+namespace dk::scenegraph {
+
+void sinCosDegrees(float degrees, float& s, float& c) {
     float d = static_cast<float>(std::fmod(static_cast<double>(degrees), 360.0));
     double r = d * 0.017453292519943295;
     s = static_cast<float>(std::sin(r));
@@ -81,3 +83,22 @@ void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsi
     const float corners[6][2] = {{-hw, hh}, {-hw, hh}, {hw, hh}, {-hw, -hh}, {hw, -hh}, {hw, -hh}};
     rotateCorners(x, y, angle, corners, out, stride);
 }
+
+Offset replicatorShift(float spacing, float angle, int32_t index) {
+    float s, c;
+    sinCosDegrees(angle, s, c);
+    return {static_cast<float>(index) * spacing * c, static_cast<float>(index) * spacing * s};
+}
+
+int wrapShifts(bool wrapX, bool wrapY, float x, float y, float wrapWidth, float wrapHeight,
+               Offset (&out)[3]) {
+    float dx = x >= wrapWidth / 2 ? -wrapWidth : wrapWidth;
+    float dy = y >= wrapHeight / 2 ? -wrapHeight : wrapHeight;
+    int n = 0;
+    if (wrapX) out[n++] = {dx, 0.0f};
+    if (wrapY) out[n++] = {0.0f, dy};
+    if (wrapX && wrapY) out[n++] = {dx, dy};
+    return n;
+}
+
+}  // namespace dk::scenegraph

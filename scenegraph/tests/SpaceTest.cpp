@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scenegraph/SGScene.h"
-#include "scenegraph/tests/RecordingRenderManager.h"
-#include "scenegraph/tests/TestNodes.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace {
 
@@ -25,24 +24,6 @@ protected:
 using Names = std::vector<std::string>;
 
 }  // namespace
-
-TEST_F(Spaces, MembersAreOwnedAndRemovedNodesLiveWhileTheyFeedAnother) {
-    SGSpace space(nullptr, nullptr);
-    bool gone = false;
-    auto* source = new SumNode(&gone);
-    auto* reader = new SumNode;
-    for (SGNode* n : std::initializer_list<SGNode*>{source, reader, sprite("a")}) space.addNode(n);
-
-    reader->input1.setValue(&source->output);
-    space.removeNode(source);
-    EXPECT_FALSE(gone);
-    source->input1.setValue(3.0f);
-    EXPECT_EQ(reader->output.numberValue(), 3.0f);
-    space.removeNode(source);  // no longer a member: nothing happens
-    EXPECT_EQ(source->retainCount(), 1);
-    reader->input1.disconnect();
-    EXPECT_TRUE(gone);
-}
 
 TEST_F(Spaces, RenderNodesComputeEveryFrameOthersOnlyWhenRead) {
     SGScene scene(nullptr, nullptr);
@@ -104,19 +85,26 @@ TEST_F(Spaces, RenderWithInitialStateInterleavesAndDrawsNothing) {
     EXPECT_EQ(static_cast<RecordingRenderManager&>(scene.renderManager()).renders, 0);
 }
 
-TEST_F(Spaces, SceneReleasesEverythingButWhatALinkStillHolds) {
-    bool kept = false;
+TEST_F(Spaces, RemovedNodesAndDeadScenesLeaveWhatALinkStillHolds) {
+    bool removedGone = false, insideGone = false;
     auto* outside = new SumNode;
     {
         SGScene scene(nullptr, nullptr);
-        auto* inside = new SumNode(&kept);
+        auto* removed = new SumNode(&removedGone);
+        auto* inside = new SumNode(&insideGone);
+        scene.defaultSpace().addNode(removed);
         scene.createSpace(0)->addNode(inside);
-        outside->input1.setValue(&inside->output);
+        outside->input1.setValue(&removed->output);
+        outside->input2.setValue(&inside->output);
+        scene.defaultSpace().removeNode(removed);
+        scene.defaultSpace().removeNode(removed);  // no longer a member: nothing happens
+        removed->input1.setValue(3.0f);
+        EXPECT_EQ(outside->output.numberValue(), 3.0f);
     }
     EXPECT_EQ(RecordingRenderManager::made, RecordingRenderManager::destroyed);
-    EXPECT_FALSE(kept);
+    EXPECT_FALSE(removedGone || insideGone);
     outside->release();
-    EXPECT_TRUE(kept);
+    EXPECT_TRUE(removedGone && insideGone);
 }
 
 TEST_F(Spaces, RendererIsChosenAtConstructionByTheGLES2Flag) {

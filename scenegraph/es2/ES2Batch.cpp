@@ -1,0 +1,107 @@
+#include "scenegraph/es2/ES2Batch.h"
+
+#include <cstddef>
+
+#include "scenegraph/es2/ES2Programs.h"
+#include "scenegraph/es2/ES2StateCache.h"
+
+namespace dk::scenegraph::es2 {
+
+namespace {
+
+// A batch vertex: position, texture coordinate, colour, model transform (cos, sin, x, y).
+constexpr int kBatchFloats = 12;
+
+struct Batch {
+    bool on = true;
+    std::vector<float> vertices;
+    int quads = 0;
+    GLuint texture = 0;
+    SGBlendFactors blend{};
+    const std::vector<Offset>* offsets = nullptr;
+};
+
+Batch& batch() {
+    static Batch pending;
+    return pending;
+}
+
+void writeVertices(float* out, const Quad& q) {
+    float sn = 0.0f, cs = 1.0f;  // what sinCosDegrees gives for 0, without the library calls
+    if (q.angle != 0.0f) sinCosDegrees(q.angle, sn, cs);
+    for (int k = 0; k < 4; ++k, out += kBatchFloats) {
+        out[0] = q.corners[k][0];
+        out[1] = q.corners[k][1];
+        out[2] = q.corners[k][2];
+        out[3] = q.corners[k][3];
+        out[4] = q.color.r;
+        out[5] = q.color.g;
+        out[6] = q.color.b;
+        out[7] = q.color.a;
+        out[8] = cs;
+        out[9] = sn;
+        out[10] = q.x;
+        out[11] = q.y;
+    }
+}
+
+}  // namespace
+
+bool batchingActive() {
+    return batch().on && usable(programs().batchProgram);
+}
+
+void setBatchingOn(bool on) {
+    batch().on = on;
+}
+
+void addToBatch(const Quad& q, const std::vector<Offset>* offsets) {
+    Batch& b = batch();
+    if (b.quads > 0 && (b.texture != q.texture || !(b.blend == q.blend) || b.offsets != offsets ||
+                        b.quads == programs().maxBatchQuads))
+        flushBatch();
+    if (b.quads == 0) {
+        b.texture = q.texture;
+        b.blend = q.blend;
+        b.offsets = offsets;
+    }
+    std::size_t at = b.vertices.size();
+    b.vertices.resize(at + kBatchFloats * 4);
+    writeVertices(b.vertices.data() + at, q);
+    ++b.quads;
+}
+
+void flushBatch() {
+    Batch& b = batch();
+    if (b.quads == 0) return;
+    const Programs& p = programs();
+    StateCache& s = stateCache();
+    useProgram(p.batchProgram);
+    SGSetBlendFactors(b.blend);
+    bindTexture(b.texture);
+    uploadIfChanged(p.batchMvpLoc, s.batchMvp, s.mvp);
+    const float* v = b.vertices.data();
+    constexpr GLsizei stride = kBatchFloats * sizeof(float);
+    pointAttribute(Position, 2, stride, v);
+    pointAttribute(TexCoord, 2, stride, v + 2);
+    pointAttribute(Color, 4, stride, v + 4);
+    pointAttribute(Model, 4, stride, v + 8);
+    // Bound for this call only: the element buffer binding is no part of the cached state.
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, p.quadIndices);
+    drawAtOffsets(GL_TRIANGLES, b.quads * 6, *b.offsets, p.batchSpaceTransLoc, s.batchSpaceTrans, true);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    // The main program does not read it, but an enabled array must never point at freed memory.
+    disableAttribute(Model);
+    clearBatch();
+}
+
+void clearBatch() {
+    batch().vertices.clear();
+    batch().quads = 0;
+}
+
+void batchTextureDeleted(GLuint texture) {
+    if (batch().texture == texture) batch().texture = 0;
+}
+
+}  // namespace dk::scenegraph::es2

@@ -1,0 +1,139 @@
+// The ES2 renderer's own state: set-up once per context, caches that survive nothing they should
+// not, draw calls per frame, and the copy offsets replicators and wrap spaces hand down.
+#include <GLES2/gl2.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "scenegraph/es2/SGRenderManagerES2.h"
+#include "tests/render/RenderHarness.h"
+
+using dktest::RGBA;
+
+namespace {
+
+class ES2State : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(t.context) << t.failure;
+        t.s->clear->color.value = {0.2f, 0.4f, 0.6f, 1.0f};
+    }
+    void TearDown() override { EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)); }
+
+    uint64_t drawCallsOfFrame() {
+        uint64_t before = SGRenderManagerES2::drawCallCount();
+        t.frame();
+        return SGRenderManagerES2::drawCallCount() - before;
+    }
+    const std::vector<SGRenderManagerES2::Offset>& offsetsOf(SGSpace* space) {
+        return dynamic_cast<SGRenderManagerES2&>(space->renderManager()).offsets();
+    }
+
+    dktest::RenderTarget t{dktest::Renderer::ES2Batched, 64, 64};
+};
+
+const RGBA kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255};
+
+}  // namespace
+
+TEST_F(ES2State, RebuildKeepsTheProgramAndResetsEveryCache) {
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    t.s->sprite(32, 32, 16, 16, {1, 0.5f, 0, 0.5f})->blendingMode.setValue(SGBlendModeAdd);
+    t.frame();  // the caches now hold the add mode
+
+    // The view rebuilds its frame buffer: set-up, then its own blend function.
+    SGRenderManagerES2_setUpGL();
+    GLint again = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &again);
+    EXPECT_EQ(again, program);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    t.frame();
+    EXPECT_EQ(t.at(32, 32), (RGBA{179, 166, 153, 255}));  // still added, not blended over
+}
+
+TEST_F(ES2State, AFreedTextureNameReusedIsBoundAgain) {
+    SGImage first = dktest::makeTexture(1, 1, std::vector<uint32_t>{0xff0000ff});
+    SGSpriteNode* sprite = t.s->sprite(32, 32, 16, 16);
+    sprite->image.value = first;
+    t.frame();
+    EXPECT_EQ(t.at(32, 32), kRed);
+    first.freeImage();
+    sprite->image.value = t.texture(1, 1, {0x00ff00ff}, {.name = first.texture});  // the name comes back
+    sprite->x.setValue(33);  // mark it dirty so it reads the new image
+    t.frame();
+    EXPECT_EQ(t.at(32, 32), kGreen);
+}
+
+TEST_F(ES2State, AttributePointersAreKeyedByLayoutNotJustAddress) {
+    // Draw straight in clip space through one manager, the copy offset at the origin.
+    auto& manager = dynamic_cast<SGRenderManagerES2&>(t.s->ortho->renderManager());
+    manager.setOffsets({{0.0f, 0.0f}});
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    glUniformMatrix4fv(glGetUniformLocation(static_cast<GLuint>(program), "u_mvpMatrix"), 1, GL_FALSE,
+                       identity);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    SGImage image = t.texture(2, 2, {0xff0000ff, 0x00ff00ff, 0x0000ffff, 0xffffffff});
+    glBindTexture(GL_TEXTURE_2D, image.texture);
+    SGRenderManagerES2::textureDeleted(0);
+
+    // Left half: (x, y, u, v, r, g, b, a), stride 32, sampling the top-right texel (green).
+    std::vector<float> buffer(64, 0.0f);
+    const float left[] = {-1, 1,  .75f, .75f, 1, 1, 1, 1, 0, 1,  .75f, .75f, 1, 1, 1, 1,
+                          -1, -1, .75f, .75f, 1, 1, 1, 1, 0, -1, .75f, .75f, 1, 1, 1, 1};
+    std::copy(std::begin(left), std::end(left), buffer.begin());
+    manager.drawArrays(GL_TRIANGLE_STRIP, 4, buffer.data(), true, true);
+    // The same memory now holds (x, y, u, v), stride 16, for the right half.
+    std::fill(buffer.begin(), buffer.end(), 0.0f);
+    const float right[] = {0, 1, .75f, .75f, 1, 1, .75f, .75f, 0, -1, .75f, .75f, 1, -1, .75f, .75f};
+    std::copy(std::begin(right), std::end(right), buffer.begin());
+    manager.drawArrays(GL_TRIANGLE_STRIP, 4, buffer.data(), true, false);
+    t.pixels = t.context->readPixels();
+    for (int y : {4, 32, 60})
+        for (int x : {16, 36, 60}) EXPECT_EQ(t.at(x, y), kGreen) << x << ", " << y;
+}
+
+TEST_F(ES2State, DrawCallsPerFrame) {
+    SGImage image = t.texture(1, 1, {0xffffffff});
+    for (int i = 0; i < 100; ++i) t.s->sprite(static_cast<float>(i % 60), 20, 4, 4)->image.value = image;
+    t.s->sprite(10, 50, 8, 8, {1, 1, 1, 0});                                 // transparent: never drawn
+    t.s->sprite(32, 32, 64, 64, {1, 0, 0, 1}, {}, t.s->space(0, 0, 0, 64));  // no projection: never drawn
+    EXPECT_EQ(drawCallsOfFrame(), 1u);
+    SGRenderManagerES2::setBatching(false);
+    EXPECT_EQ(drawCallsOfFrame(), 100u);
+    // Particles go 5000 to a call.
+    t.s->make<SGParticleSystemNode>(SGNodeClassParticleSystemNode)->numParticles.setValue(5001);
+    EXPECT_EQ(drawCallsOfFrame(), 102u);
+}
+
+TEST_F(ES2State, CopyOffsetsOfAWrapSpaceInAReplicator) {
+    auto* replicator = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode);
+    replicator->copies.setValue(2);
+    replicator->spacing.setValue(10);
+    replicator->angle.setValue(90);
+    auto* wrap = t.s->make<SGWrapNode>(SGNodeClassWrapNode, replicator);
+    wrap->wrapX.setValue(true);
+    wrap->wrapWidth.setValue(320);
+    // Every replicated copy is wrapped too, one wrap width towards the middle (itself counted far).
+    for (auto [x, shift] : {std::pair{200.0f, -320.0f}, {160, -320}, {100, 320}}) {
+        wrap->x.setValue(x);
+        t.frame();
+        EXPECT_EQ(offsetsOf(wrap),
+                  (std::vector<SGRenderManagerES2::Offset>{
+                      {0.5f, 0.5f}, {0.5f, 10.5f}, {0.5f + shift, 0.5f}, {0.5f + shift, 10.5f}}))
+            << x;
+    }
+}
+
+TEST_F(ES2State, ReplicatorCopiesAreCapped) {
+    auto* outer = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode);
+    outer->copies.setValue(1 << 20);
+    auto* inner = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode, outer);
+    inner->copies.setValue(1 << 20);
+    t.frame();
+    EXPECT_LE(offsetsOf(inner).size(), size_t{1} << 16);
+}

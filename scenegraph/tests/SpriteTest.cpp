@@ -1,0 +1,175 @@
+// The sprite's draw record (connected ports, premultiplication, refreshing only when dirty,
+// wrappings it cannot tile) and the tile layout both renderers draw tiled sprites from.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "scenegraph/SGScene.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
+
+namespace {
+
+class Sprite : public ::testing::Test {
+protected:
+    Sprite() : sprite(static_cast<SGSpriteNode*>(scene.defaultSpace().createNode(SGNodeClassSpriteNode))) {}
+
+    void frame() { scene.render(); }
+
+    // A 128 × 64 texture used whole.
+    static SGImage texture(int32_t premultiplied = 0) {
+        return {0, 0, 5, 128, 64, {0, 0, 1, 1}, premultiplied};
+    }
+
+    // Each tile as left, bottom, right, top and its texture rectangle (u0, v0, u1, v1).
+    using Tile = std::array<float, 8>;
+    std::vector<Tile> laidOutTiles() {
+        sprite->layoutTiles();
+        const std::vector<float>& v = sprite->tiles.tileVertices;
+        std::vector<Tile> out;
+        for (size_t i = 0; i + 24 <= v.size(); i += 24)  // six vertices of (x, y, u, v)
+            out.push_back({v[i], v[i + 1], v[i + 4], v[i + 9], v[i + 2], v[i + 3], v[i + 6], v[i + 11]});
+        return out;
+    }
+
+    RecordingRenderers renderers;
+    SGScene scene{nullptr, nullptr};
+    SGSpriteNode* sprite;
+};
+
+}  // namespace
+
+TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {
+    SGStringPort text("3.5");
+    SGNumberPort number(-2.7f);
+    SGImagePort picture(texture());
+    sprite->x.setValue(&text);
+    sprite->blendingMode.setValue(&number);
+    sprite->image.setValue(&picture);
+    sprite->tileWidth.setValue(&text);
+    frame();
+    const SGSpriteDrawRecord& r = sprite->record;
+    EXPECT_EQ(r.centerX, 3.5f);
+    EXPECT_EQ(r.blendMode, -2);
+    EXPECT_EQ(r.drawImage.texture, 5u);
+    EXPECT_EQ(r.drawImage.width, 3);
+}
+
+TEST_F(Sprite, PremultipliedImagesScaleTheColourByAlpha) {
+    struct Case {
+        SGImage image;
+        SGColor expected;
+        int32_t flag;
+    } cases[] = {
+        {texture(1), {0.5f, 0.25f, 0.1f, 0.5f}, 1},
+        {texture(0), {1, 0.5f, 0.2f, 0.5f}, 0},
+        {{0, 0, 0, 0, 0, {0, 0, 1, 1}, 1}, {1, 0.5f, 0.2f, 0.5f}, 0},  // premultiplied but no texture
+    };
+    for (const Case& c : cases) {
+        sprite->color.value = {1, 0.5f, 0.2f, 0.5f};
+        sprite->image.value = c.image;
+        sprite->color.markAsDirty();
+        frame();
+        EXPECT_EQ(sprite->record.drawColor, c.expected);
+        EXPECT_EQ(sprite->record.premultiplyColor, c.flag);
+    }
+}
+
+TEST_F(Sprite, RecordRefreshesOnlyWhenDirty) {
+    frame();
+    sprite->width.value = 100.0f;  // as a script's set without notify
+    frame();
+    EXPECT_EQ(sprite->record.halfWidth, 0.0f);
+    sprite->width.setValue(80.0f);
+    frame();
+    EXPECT_EQ(sprite->record.halfWidth, 40.0f);
+}
+
+TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
+    sprite->image.value = texture();
+    sprite->height.setValue(100.0f);
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
+    struct Case {
+        int32_t hWrap, vWrap, tileW, tileH;
+        float width;
+        std::array<int32_t, 4> expected;  // wrappings, columns, rows as drawn
+    } cases[] = {
+        // clang-format off
+        {2, 2, 30, 50, 100, {2, 2, 4, 2}},
+        {2, 2, 0, 50, 100, {0, 2, 0, 2}}, {2, 2, -4, -1, 100, {0, 0, 0, 0}},  // tiles below 1: stretched
+        {2, 1, 0, 0, 100, {0, 1, 0, 0}},
+        {2, 0, 1, 0, 1e9f, {0, 0, 0, 0}}, {2, 0, 1, 0, inf, {0, 0, 0, 0}},  // far too many tiles
+        {2, 0, 1, 0, nan, {0, 0, 0, 0}},
+        {2, 2, 1, 1, 1000, {0, 0, 0, 0}},  // 1000 × 100 tiles in all
+        {2, 0, 10, 0, -50, {2, 0, 0, 0}},  // a negative width has no tiles
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        using ID = SGPortID;
+        dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
+        dktest::setPorts(sprite, {{ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}});
+        sprite->width.setValue(c.width);
+        frame();
+        const SGSpriteDrawRecord& r = sprite->record;
+        EXPECT_EQ((std::array{r.horizontalWrapping, r.verticalWrapping, r.tileColumns, r.tileRows}),
+                  c.expected)
+            << c.tileW << " " << c.tileH << " " << c.width;
+        sprite->layoutTiles();
+        EXPECT_LE(sprite->tiles.tileVertexCount, SGSpriteMaxTiles * 6);
+    }
+}
+
+// Tiles run from the bottom-left corner, column by column; only the last column and row are
+// partial, their texture cropped at the anchor. A fixed axis keeps the image's 64 pixels.
+TEST_F(Sprite, TileLayouts) {
+    sprite->image.value = texture();
+    sprite->tileWidth.setValue(30);
+    sprite->tileHeight.setValue(20);
+    struct Case {
+        int32_t hWrap, vWrap, hAnchor;
+        float width, height;
+        size_t count;
+        size_t index;  // the tile checked
+        Tile expected;
+    } cases[] = {
+        {2, 0, 0, 100, 20, 4, 2, {10, -10, 40, 10, 0, 0, 1, 1}},
+        {2, 0, 0, 100, 20, 4, 3, {40, -10, 50, 10, 0, 0, 1.0f / 3, 1}},
+        {2, 0, 2, 100, 20, 4, 3, {40, -10, 50, 10, 2.0f / 3, 0, 1, 1}},
+        {2, 2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, 0, 0, 1, 0.5f}},
+        {2, 2, 0, 60, 50, 6, 3, {0, -25, 30, -5, 0, 0, 1, 1}},
+        {2, 1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, 0, 0, 1, 1}},    // taller than the image: 64
+        {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, 0, 0, 1, 0.5f}},  // shorter: its bottom half
+    };
+    for (const Case& c : cases) {
+        sprite->horizontalWrapping.setValue(c.hWrap);
+        sprite->verticalWrapping.setValue(c.vWrap);
+        sprite->horizontalAnchor.setValue(c.hAnchor);
+        sprite->width.setValue(c.width);
+        sprite->height.setValue(c.height);
+        frame();
+        std::vector<Tile> tiles = laidOutTiles();
+        ASSERT_EQ(tiles.size(), c.count);
+        for (size_t k = 0; k < 8; ++k)
+            EXPECT_NEAR(tiles[c.index][k], c.expected[k], 1e-5f)
+                << "tile " << c.index << " of " << c.width << " × " << c.height << ", value " << k;
+    }
+}
+
+TEST_F(Sprite, TilesAreRebuiltOnlyWhenTheirKeyChanges) {
+    sprite->image.value = texture();
+    sprite->width.setValue(100.0f);
+    sprite->tileWidth.setValue(30);
+    sprite->horizontalWrapping.setValue(2);
+    frame();
+    EXPECT_TRUE(sprite->layoutTiles());
+    EXPECT_FALSE(sprite->layoutTiles());
+    sprite->x.setValue(5.0f);  // moving does not change the tiles
+    frame();
+    EXPECT_FALSE(sprite->layoutTiles());
+    sprite->image.value.textureRect.x1 = 0.5f;
+    sprite->image.markAsDirty();
+    frame();
+    EXPECT_TRUE(sprite->layoutTiles());
+}
