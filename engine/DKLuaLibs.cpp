@@ -4,9 +4,9 @@
 #include "engine/documents/PGF.h"
 #include "engine/physics/PhysicsModule.h"
 #include "engine/sglua/SGLuaModule.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "engine/tablehelper/TableHelper.h"
-#include "port/DKPlatformPort.h"
+#include "port/wrap_PlatformWrappers.h"
 
 const DKLuaLib dk_lualibs[] = {
     {"", luaopen_base},

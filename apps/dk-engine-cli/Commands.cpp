@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 
 using dk::SoundManager;
 

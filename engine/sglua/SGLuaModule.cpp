@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "engine/assets/DKAssetManagerLua.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "platform/lua/LuaObject.h"
 #include "scenegraph/SGPortID.h"
 #include "scenegraph/SGScene.h"

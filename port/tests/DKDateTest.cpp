@@ -5,6 +5,7 @@
 
 #include "port/DKDate.h"
 #include "port/DKPlatformPort.h"
+#include "port/wrap_PlatformWrappers.h"
 #include "tests/support/TestSupport.h"
 
 using dk::DKClockSource;

@@ -8,6 +8,7 @@
 #include "port/DKPlatformPort.h"
 #include "port/tests/MusicTestHelpers.h"
 #include "port/tests/TestAudioFiles.h"
+#include "port/wrap_PlatformWrappers.h"
 #include "tests/support/TestSupport.h"
 
 using namespace dk;

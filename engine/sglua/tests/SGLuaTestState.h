@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/sglua/SGLuaModule.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "scenegraph/tests/RecordingRenderManager.h"
 #include "tests/support/TestSupport.h"
 

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "engine/sound/SoundContext.h"
-#include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestFiles.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "port/tests/MusicTestHelpers.h"
 
 using namespace dk;

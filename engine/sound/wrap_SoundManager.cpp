@@ -1,6 +1,7 @@
-// The "soundManager" Lua module. Functions read the manager object as their last argument.
+// Functions read the manager object as their last argument.
+#include "engine/sound/wrap_SoundManager.h"
+
 #include "engine/sound/SGSoundNodes.h"
-#include "engine/sound/SoundManager.h"
 #include "platform/lua/LuaObject.h"
 
 using dk::SoundManager;
@@ -62,12 +63,4 @@ extern "C" SoundManager* SoundManager_FromLuaState(lua_State* L) {
     SoundManager* m = slot ? *slot : nullptr;
     lua_pop(L, 1);
     return m;
-}
-
-extern "C" void SoundManager_Suspend(SoundManager* soundManager) {
-    if (soundManager) soundManager->suspend();
-}
-
-extern "C" void SoundManager_Resume(SoundManager* soundManager) {
-    if (soundManager) soundManager->resume();
 }
