@@ -5,7 +5,7 @@
 #include "engine/assets/tests/AssetTestSupport.h"
 #include "engine/sound/SGSound.h"
 #include "port/DKTextures.h"
-#include "port/tests/TestAudioFiles.h"
+#include "port/tests/AudioTestSupport.h"
 
 using namespace dktest;
 using AssetManager = AssetTest;
@@ -88,7 +88,7 @@ TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
     EXPECT_EQ(manager->pathForImage("number"), "42");
 
     std::string broken = dir.file("broken.png");
-    writeBytes(broken, {1, 2, 3});
+    writeFile(broken, "\1\2\3");
     project.setImagePath("broken", broken.c_str());
     DKAssetHandle<SGImage> handle = manager->imageForName("broken");
     ASSERT_FALSE(handle.empty());
@@ -112,8 +112,8 @@ TEST_F(AssetManager, LoadersMayOutliveTheManager) {
 
 TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     std::string wav = dir.file("beep.wav"), ogg = dir.file("bad.ogg");
-    ASSERT_TRUE(dk::test::writeWav(wav, dk::test::sine(441, 1, 44100, 440, 0.5), 1, 44100));
-    writeBytes(ogg, {'n', 'o', 't', ' ', 'o', 'g', 'g'});
+    ASSERT_TRUE(dktest::writeWav(wav, dktest::sine(441, 1, 44100, 440, 0.5), 1, 44100));
+    writeFile(ogg, "not ogg");
     project.setSoundPath("beep", wav.c_str());
     project.setSoundPath("bad", ogg.c_str());
 

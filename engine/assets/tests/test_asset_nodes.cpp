@@ -5,7 +5,7 @@
 #include "engine/assets/SGAssetNodes.h"
 #include "engine/assets/tests/AssetTestSupport.h"
 #include "engine/sound/SGSound.h"
-#include "port/tests/TestAudioFiles.h"
+#include "port/tests/AudioTestSupport.h"
 #include "scenegraph/SGSpace.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
 #include "scenegraph/tests/RecordingRenderManager.h"
@@ -108,7 +108,7 @@ TEST_F(AssetNodes, AConnectedNameIsMatchedByItsSourcesText) {
 
 TEST_F(AssetNodes, SoundLoaderAsksOnEveryReadAndKeepsItsSoundForAnEmptyName) {
     std::string wav = dir.file("beep.wav");
-    ASSERT_TRUE(dk::test::writeWav(wav, dk::test::sine(441, 1, 44100, 440, 0.5), 1, 44100));
+    ASSERT_TRUE(dktest::writeWav(wav, dktest::sine(441, 1, 44100, 440, 0.5), 1, 44100));
     project.setSoundPath("beep", wav.c_str());
     auto* loader = new SGSoundLoaderNode(manager.get());
     EXPECT_EQ(loader->asset.soundValue(), nullptr);  // no name: nothing asked
