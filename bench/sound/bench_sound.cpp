@@ -21,7 +21,7 @@ struct Files {
     std::string wav = dir.file("bench.wav");
     Files() {
         auto stereo = dktest::sine(kRate * 2, 2, kRate, 440, 0.5);
-        dktest::writeOgg(ogg, stereo, 2, kRate);
+        dktest::writeSound(ogg, dktest::kOgg, stereo, 2, kRate);
         dktest::writeWav(wav, stereo, 2, kRate);
     }
 };

@@ -34,42 +34,42 @@ protected:
     std::string notAudio = dir.file("notaudio.m4a");
 };
 
-TEST_F(DKMusicTest, StoppedIgnoresPauseStopAndFilesThatDoNotPlay) {
-    DKPauseAACFile();
-    DKStopAACFile();
-    for (const char* path :
-         {static_cast<const char*>(nullptr), "", "/nonexistent/music.m4a", notAudio.c_str()}) {
-        DKPlayAACFile(path, 1);
-        EXPECT_EQ(state(), kDKMusicStopped);
-        EXPECT_FALSE(IsAACFilePlaying());
-    }
-    // A failed load while playing also ends in Stopped, and the old file no longer plays.
-    DKPlayAACFile(otherFile.c_str(), 1);
-    ASSERT_EQ(state(), kDKMusicPlaying);
-    DKPlayAACFile(notAudio.c_str(), 1);
-    EXPECT_EQ(state(), kDKMusicStopped);
-    EXPECT_FALSE(IsAACFilePlaying());
-}
-
 TEST_F(DKMusicTest, TransitionsOfTheMachine) {
-    DKPlayAACFile(shortFile.c_str(), 0);
-    EXPECT_TRUE(IsAACFilePlaying());
-    ASSERT_TRUE(ends());
-    EXPECT_EQ(state(), kDKMusicPlaying);  // the end of the file is not a transition
-    DKPlayAACFile("", 0);                 // no path while Playing: nothing
-    EXPECT_FALSE(IsAACFilePlaying());
-    DKPlayAACFile(otherFile.c_str(), 1);
-    DKPauseAACFile();
-    DKPauseAACFile();
-    EXPECT_EQ(state(), kDKMusicPaused);
-    EXPECT_FALSE(IsAACFilePlaying());
-    DKPlayAACFile("", 0);  // no path while Paused: resume
-    EXPECT_EQ(state(), kDKMusicPlaying);
-    EXPECT_TRUE(IsAACFilePlaying());
-    DKPauseAACFile();
-    DKStopAACFile();
-    EXPECT_EQ(state(), kDKMusicStopped);
-    EXPECT_FALSE(IsAACFilePlaying());
+    enum Op { kPlay, kPause, kStop, kWaitForTheEnd };
+    struct Step {
+        Op op;
+        const char* path;  // for kPlay
+        int state;
+        bool playing;
+    };
+    const char *none = nullptr, *shortWav = shortFile.c_str(), *other = otherFile.c_str(), *junk = notAudio.c_str();
+    const Step steps[] = {
+        {kPause, none, kDKMusicStopped, false},  // Stopped ignores pause, stop and files that do not play
+        {kStop, none, kDKMusicStopped, false},
+        {kPlay, none, kDKMusicStopped, false},
+        {kPlay, "", kDKMusicStopped, false},
+        {kPlay, "/nonexistent/music.m4a", kDKMusicStopped, false},
+        {kPlay, junk, kDKMusicStopped, false},
+        {kPlay, other, kDKMusicPlaying, true},
+        {kPlay, junk, kDKMusicStopped, false},  // a failed load while playing stops the old file
+        {kPlay, shortWav, kDKMusicPlaying, true},
+        {kWaitForTheEnd, none, kDKMusicPlaying, false},  // the end of the file is not a transition
+        {kPlay, "", kDKMusicPlaying, false},             // no path while Playing: nothing
+        {kPlay, other, kDKMusicPlaying, true},
+        {kPause, none, kDKMusicPaused, false},
+        {kPause, none, kDKMusicPaused, false},
+        {kPlay, "", kDKMusicPlaying, true},  // no path while Paused: resume
+        {kPause, none, kDKMusicPaused, false},
+        {kStop, none, kDKMusicStopped, false},
+    };
+    for (const Step& step : steps) {
+        if (step.op == kPlay) DKPlayAACFile(step.path, 0);
+        if (step.op == kPause) DKPauseAACFile();
+        if (step.op == kStop) DKStopAACFile();
+        ASSERT_TRUE(step.op != kWaitForTheEnd || ends());
+        EXPECT_EQ(state(), step.state) << &step - steps;
+        EXPECT_EQ(IsAACFilePlaying(), step.playing) << &step - steps;
+    }
 }
 
 TEST_F(DKMusicTest, LoopFlagUsesOnlyTheLowEightBits) {

@@ -40,11 +40,6 @@ protected:
         EXPECT_TRUE(decode(path.c_str(), pcm)) << path;
         return fromLE16(pcm.data);
     }
-    static std::vector<uint8_t> cafPcm(const std::string& path) {
-        DKPcm pcm;
-        EXPECT_EQ(DKReadCafLinearPcm(path.c_str(), pcm), DKCafStatus::kLinearPcm) << path;
-        return pcm.data;
-    }
 
     static SoundManager* manager;
     TempDir dir;
@@ -57,7 +52,7 @@ TEST_F(SoundDecodingTest, OggVorbisDecodesToTheEncodedSignal) {
          {std::tuple{22050, 22050, 1}, {65536, 44100, 1}, {98304, 44100, 1}, {4410, 44100, 2}}) {
         auto samples = sine(frames, channels, rate, 500, 0.5);
         std::string path = dir.file(std::to_string(frames) + ".ogg");
-        ASSERT_TRUE(writeOgg(path, samples, channels, rate));
+        ASSERT_TRUE(writeSound(path, kOgg, samples, channels, rate));
         // Lossy, but within about 1% of the peak; a gap or stray bytes at a chunk join would be far off.
         EXPECT_LT(rmsError(decoded(DKDecodeOggVorbis, path), samples), 200.0) << frames;
         EXPECT_EQ(loaded(path), (BufferInfo{rate, 16, channels, frames * 2 * channels}));
@@ -65,23 +60,29 @@ TEST_F(SoundDecodingTest, OggVorbisDecodesToTheEncodedSignal) {
 }
 
 TEST_F(SoundDecodingTest, CafLinearPcmKeepsItsSamples) {
-    // Stereo 16-bit little-endian: a stereo buffer with the bytes as stored.
-    std::vector<int16_t> stereo = {1000, -1000, 32767, -32768, 5, 6};
-    writeCaf(dir.file("le.caf"), CafDesc{}, le16(stereo));
-    EXPECT_EQ(fromLE16(cafPcm(dir.file("le.caf"))), stereo);
-    EXPECT_EQ(loaded(dir.file("le.caf")), (BufferInfo{44100, 16, 2, 12}));
-    // Big-endian 16-bit mono: swapped, not dropped.
-    writeCaf(dir.file("be.caf"), CafDesc{22050, "lpcm", 0, 2, 1, 1, 16}, be(0x1234, 2) + be(0xFFFE, 2));
-    EXPECT_EQ(fromLE16(cafPcm(dir.file("be.caf"))), (std::vector<int16_t>{0x1234, -2}));
-    // 8-bit signed samples become OpenAL's unsigned ones.
-    writeCaf(dir.file("8.caf"), CafDesc{8000, "lpcm", 2, 1, 1, 1, 8},
-             {char(0), char(127), char(-128), char(-1)});
-    EXPECT_EQ(cafPcm(dir.file("8.caf")), (std::vector<uint8_t>{128, 255, 0, 127}));
-    EXPECT_EQ(loaded(dir.file("8.caf")), (BufferInfo{8000, 8, 1, 4}));
+    struct Case {
+        int format, channels;
+        std::vector<int16_t> written;
+        std::vector<uint8_t> buffered;  // what OpenAL gets: 16-bit little-endian, 8-bit unsigned
+        BufferInfo info;
+    };
+    const Case cases[] = {
+        {kCaf16, 2, {1000, -1000, 32767, -32768}, {0xE8, 3, 0x18, 0xFC, 0xFF, 0x7F, 0, 0x80}, {8000, 16, 2, 8}},
+        {SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 1, {0x1234, -2}, {0x34, 0x12, 0xFE, 0xFF}, {8000, 16, 1, 4}},
+        {SF_FORMAT_CAF | SF_FORMAT_PCM_S8, 1, {0, 127 << 8, -128 << 8, -256}, {128, 255, 0, 127}, {8000, 8, 1, 4}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(std::to_string(&c - cases) + ".caf");
+        ASSERT_TRUE(writeSound(path, c.format, c.written, c.channels, 8000));
+        DKPcm pcm;
+        EXPECT_EQ(DKReadCafLinearPcm(path.c_str(), pcm), DKCafStatus::kLinearPcm);
+        EXPECT_EQ(pcm.data, c.buffered) << path;
+        EXPECT_EQ(loaded(path), c.info) << path;
+    }
 }
 
 TEST_F(SoundDecodingTest, Caf24BitGetsAnInvalidFormatReported) {
-    writeCaf(dir.file("24.caf"), CafDesc{44100, "lpcm", 2, 3, 1, 1, 24}, std::string(30, '\1'));
+    ASSERT_TRUE(writeSound(dir.file("24.caf"), SF_FORMAT_CAF | SF_FORMAT_PCM_24 | SF_ENDIAN_LITTLE, std::vector<int16_t>(10, 1), 1, 44100));
     ::testing::internal::CaptureStderr();
     loaded(dir.file("24.caf"));
     std::string err = ::testing::internal::GetCapturedStderr();
@@ -120,7 +121,7 @@ TEST_F(SoundDecodingTest, ConvertingRoadDownmixesAnyOtherFile) {
               (std::vector<int16_t>{200, -32768, 32766, -1}));
     EXPECT_EQ(loaded(dir.file("stereo.wav")), (BufferInfo{11025, 16, 1, 8}));
     // Upper-case ".OGG" is not the Ogg road: it converts to mono instead of failing.
-    ASSERT_TRUE(writeOgg(dir.file("loud.OGG"), sine(2000, 2, 22050, 200, 0.5), 2, 22050));
+    ASSERT_TRUE(writeSound(dir.file("loud.OGG"), kOgg, sine(2000, 2, 22050, 200, 0.5), 2, 22050));
     EXPECT_EQ(loaded(dir.file("loud.OGG")).channels, 1);
 }
 
@@ -144,7 +145,7 @@ TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {
 }
 
 TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
-    writeCaf(dir.file("r.caf"), CafDesc{}, le16({1, 2, 3, 4}));
+    ASSERT_TRUE(writeSound(dir.file("r.caf"), kCaf16, {1, 2, 3, 4}, 2, 44100));
     SGSound s;
     ASSERT_TRUE(s.loadFromFile(dir.file("r.caf").c_str()));
     ALuint first = s.buffers[0];

@@ -1,5 +1,5 @@
-// What reaches the mixer: sounds, players and music rendered through OpenAL Soft's loopback
-// device, mono at 44.1 kHz.
+// What reaches the mixer: players and music rendered through OpenAL Soft's loopback device, mono
+// at 44.1 kHz.
 #include <gtest/gtest.h>
 
 #include "engine/sound/SGSoundNodes.h"
@@ -14,8 +14,8 @@ namespace {
 
 constexpr int kRate = 44100;
 
-// Renders `frames` in steps of at most 512, at about the real rate when `paced` (the music feeder
-// keeps up only with a device that does not run ahead).
+// Renders `frames` in steps of 512, at about the real rate when `paced` (the music feeder keeps
+// up only with a device that does not run ahead).
 std::vector<int16_t> render(int frames, bool paced = false) {
     std::vector<int16_t> out(frames);
     for (int at = 0; at < frames; at += 512) {
@@ -25,10 +25,11 @@ std::vector<int16_t> render(int frames, bool paced = false) {
     return out;
 }
 
-// Loud when something is heard; the first block after a change may still hold a fade.
+// Whether the tone is heard; the first block after a change may still hold a fade.
 bool heard() {
     render(1024);
-    return peak(render(2048)) > 2000;
+    auto out = render(4410);
+    return peak(out) > 2000 && std::abs(zeroCrossings(out, 0, out.size()) - 88) <= 3;  // 441 Hz
 }
 
 class SoundLoopbackTest : public ::testing::Test {
@@ -36,31 +37,16 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(DKAudioDevice::useLoopback(kRate, 1)); }
 };
 
-TEST_F(SoundLoopbackTest, DecodedSamplesReachTheMixer) {
-    SoundManager m;
-    DKAudioSource* s = m.reserveSource();
-    s->setRelative(true);
-    s->queueBuffers(toneSound(0.1));
-    m.playSource(s);
-    auto heardTone = render(kRate / 10);
-    m.stopSource(s);
-    EXPECT_NEAR(zeroCrossings(heardTone, 441, 441 * 9), 71, 2);  // 441 Hz over 80 ms
-    EXPECT_GT(peak(heardTone), 0.3 * 16384);
-    EXPECT_FALSE(heard()) << "a stopped source is silent once its short fade-out has passed";
-}
-
 TEST_F(SoundLoopbackTest, PlayerControlsActInTheOrderPauseResumeStopTrigger) {
     SoundManager m;
     SGSoundListenerNode listener;
     listener.compute();
-    EXPECT_FALSE(heard());
     {
         SGSoundPlayerNode player(&m);
         player.sound.setValue(toneSound(1.0));
         player.loop.setValue(true);
         auto compute = [&](std::initializer_list<SGBooleanPort*> on) {
-            for (SGBooleanPort* p : {&player.trigger, &player.pause, &player.resume, &player.stop})
-                p->setValue(false);
+            for (SGBooleanPort* p : {&player.trigger, &player.pause, &player.resume, &player.stop}) p->setValue(false);
             for (SGBooleanPort* p : on) p->setValue(true);
             player.compute();
             return heard();
@@ -90,7 +76,6 @@ TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspe
     ASSERT_TRUE(waitUntil([] { return peak(render(512, true)) > 1000; }, 5.0));
     render(2048, true);  // past any gain ramp
     const int half = peak(render(kRate / 10, true));
-
     m.suspend();
     SetAACFileVolume(1.0f);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -100,7 +85,6 @@ TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspe
     EXPECT_NEAR(static_cast<double>(half) / peak(full), 0.5, 0.05);
     EXPECT_NEAR(zeroCrossings(full, 0, full.size()), 88, 3);
     m.resume();
-
     DKPauseAACFile();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     render(2048, true);
