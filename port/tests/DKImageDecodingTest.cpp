@@ -142,12 +142,14 @@ TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
     writeFile(dir.file("text.png"), "hello");
     writeFile(dir.file("empty.jpg"), "");
     // Signature, then a CgBI chunk before IHDR, as the phone tool chain writes them.
-    const char cgbi[] = {0, 0, 0, 4, 'C', 'g', 'B', 'I', 0x50, 0x00, 0x20, 0x06, 0x2C, char(0xB8), 0x77, 0x66};
+    const char cgbi[] = {0,    0,    0,    4,    'C',  'g',        'B',  'I',
+                         0x50, 0x00, 0x20, 0x06, 0x2C, char(0xB8), 0x77, 0x66};
     writeFile(dir.file("crushed.png"), png.substr(0, 8) + std::string(cgbi, sizeof cgbi) + png.substr(8));
     png[33] ^= 0xFF;  // a corrupt IHDR checksum
     writeFile(dir.file("crc.png"), png);
     testing::internal::CaptureStderr();
-    for (const char* name : {"cut.png", "cut.jpg", "text.png", "empty.jpg", "crc.png", "missing.png", "crushed.png"}) {
+    for (const char* name :
+         {"cut.png", "cut.jpg", "text.png", "empty.jpg", "crc.png", "missing.png", "crushed.png"}) {
         SGImage image = load(name);
         EXPECT_TRUE(image.isNull()) << name;
         EXPECT_EQ(image.width, 0);

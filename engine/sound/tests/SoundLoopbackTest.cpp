@@ -46,7 +46,8 @@ TEST_F(SoundLoopbackTest, PlayerControlsActInTheOrderPauseResumeStopTrigger) {
         player.sound.setValue(toneSound(1.0));
         player.loop.setValue(true);
         auto compute = [&](std::initializer_list<SGBooleanPort*> on) {
-            for (SGBooleanPort* p : {&player.trigger, &player.pause, &player.resume, &player.stop}) p->setValue(false);
+            for (SGBooleanPort* p : {&player.trigger, &player.pause, &player.resume, &player.stop})
+                p->setValue(false);
             for (SGBooleanPort* p : on) p->setValue(true);
             player.compute();
             return heard();

@@ -58,40 +58,29 @@ TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReusedPlacementReset) {
     EXPECT_EQ((std::vector<float>{gain, distance, float(looping)}), (std::vector<float>{0.5f, 50, 1}));
 }
 
-TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOncePausedAndLoopingOnesStay) {
-    SoundManager m;
+TEST_F(SoundManagerTest, FinishedSoundsComeBackOnUpdateOnceOthersWhenStoppedOrDeleted) {
     auto sound = toneSound(0.05);
     std::weak_ptr<SGSound> weak = sound;
-    DKAudioSource *ends = reserveCounted(m, sound), *paused = reserveCounted(m, sound),
-                  *loops = reserveCounted(m, sound);
-    loops->setLooping(true);
-    for (DKAudioSource* s : {ends, paused, loops}) m.playSource(s);
-    m.pauseSource(paused);
-    sound.reset();  // the queues keep it alive
-    ASSERT_TRUE(waitUntil([&] { return ends->isStopped(); }, 3.0));
-    m.update();
-    m.update();
-    EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{ends, 1}}));
-    EXPECT_EQ(m.freeCount(), 30u);
-    ASSERT_FALSE(weak.expired());
-    m.stopSource(loops);
-    m.stopSource(paused);
-    EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{ends, 1}, {paused, 1}, {loops, 1}}));
-    EXPECT_TRUE(weak.expired()) << "the last queue let the sound go";
-    EXPECT_EQ(m.freeCount(), 32u);
-}
-
-TEST_F(SoundManagerTest, DeleteCallsBackPlayingSourcesOnly) {
-    auto sound = toneSound(1.0);
-    DKAudioSource* playing;
+    DKAudioSource *ends, *paused, *loops;
     {
         SoundManager m;
-        playing = reserveCounted(m, sound);
-        reserveCounted(m);
-        m.playSource(playing);
+        ends = reserveCounted(m, sound), paused = reserveCounted(m, sound), loops = reserveCounted(m, sound);
+        reserveCounted(m);  // lent, never played
+        loops->setLooping(true);
+        for (DKAudioSource* s : {ends, paused, loops}) m.playSource(s);
+        m.pauseSource(paused);
+        sound.reset();  // the queues keep it alive
+        ASSERT_TRUE(waitUntil([&] { return ends->isStopped(); }, 3.0));
+        m.update();
+        m.update();
+        EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{ends, 1}}));
+        EXPECT_EQ(m.freeCount(), 29u);
+        m.stopSource(loops);
+        ASSERT_FALSE(weak.expired());
     }
-    EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{playing, 1}}));
-    EXPECT_EQ(sound.use_count(), 1);
+    // The manager's end stops what plays (the paused one), not what is only lent.
+    EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{ends, 1}, {loops, 1}, {paused, 1}}));
+    EXPECT_TRUE(weak.expired()) << "the last queue let the sound go";
 }
 
 TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {

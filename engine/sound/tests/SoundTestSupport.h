@@ -30,11 +30,13 @@ inline bool writeSound(const std::string& path, int format, const std::vector<in
 
 inline constexpr int kOgg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
 inline constexpr int kCaf16 = SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+inline constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 // A mono 16-bit 44.1 kHz tone of `seconds` at 441 Hz, loaded; null if that failed.
 inline std::shared_ptr<dk::SGSound> toneSound(double seconds) {
     TempDir dir;
-    writeSound(dir.file("tone.caf"), kCaf16, sine(static_cast<int>(44100 * seconds), 1, 44100, 441, 0.5), 1, 44100);
+    writeSound(dir.file("tone.caf"), kCaf16, sine(static_cast<int>(44100 * seconds), 1, 44100, 441, 0.5), 1,
+               44100);
     auto sound = std::make_shared<dk::SGSound>();
     return sound->loadFromFile(dir.file("tone.caf").c_str()) && sound->bufferCount == 1 ? sound : nullptr;
 }
