@@ -1,5 +1,7 @@
-// The one tone the sound and music tests hear, and the files they make of it.
+// The one tone the sound and music tests hear, and the files they make of it through libsndfile.
 #pragma once
+
+#include <sndfile.h>
 
 #include <chrono>
 #include <cmath>
@@ -25,25 +27,29 @@ inline std::vector<int16_t> sine(int frames, int channels, int rate, double hz, 
     return out;
 }
 
-inline std::string le(uint32_t v, int bytes) {
-    std::string s;
-    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i) & 0xff));
-    return s;
+// Writes `samples` through libsndfile as `format` (SF_FORMAT_...): CAF, Ogg Vorbis, WAV. Narrower
+// formats keep the top bits of each sample.
+inline bool writeSound(const std::string& path, int format, const std::vector<int16_t>& samples, int channels,
+                       int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    double quality = 0.9;  // Vorbis
+    sf_command(f, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
+    sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
+    bool ok = sf_writef_short(f, samples.data(), frames) == frames;
+    return sf_close(f) == 0 && ok;
 }
 
-inline std::string le16(const std::vector<int16_t>& samples) {
-    std::string s;
-    for (int16_t v : samples) s += le(static_cast<uint16_t>(v), 2);
-    return s;
-}
+inline constexpr int kOgg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+inline constexpr int kCaf16 = SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+inline constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
-// A canonical 16-bit PCM WAV file; false when it could not be written.
 inline bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int channels, int rate) {
-    const auto bytes = static_cast<uint32_t>(samples.size() * 2), block = static_cast<uint32_t>(channels * 2);
-    writeFile(path, "RIFF" + le(36 + bytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(channels, 2) +
-                        le(rate, 4) + le(rate * block, 4) + le(block, 2) + le(16, 2) + "data" + le(bytes, 4) +
-                        le16(samples));
-    return exists(path);
+    return writeSound(path, kWav16, samples, channels, rate);
 }
 
 // Polls `condition` until it holds or `seconds` pass; the music feeder runs on its own thread.

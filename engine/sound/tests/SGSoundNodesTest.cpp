@@ -21,10 +21,8 @@ bool readPlaying(SGSoundPlayerNode& node) {
     return node.playing.boolValue();
 }
 
-// Sets the player's controls (all others false) and reads "playing".
 bool act(SGSoundPlayerNode& node, std::initializer_list<SGBooleanPort*> on) {
-    for (SGBooleanPort* p : {&node.trigger, &node.pause, &node.resume, &node.stop}) p->setValue(false);
-    for (SGBooleanPort* p : on) p->setValue(true);
+    setControls(node, on);
     return readPlaying(node);
 }
 
@@ -34,10 +32,10 @@ TEST(SGSoundNodesTest, ListenerIsPlacedFromItsPorts) {
     listener.x.setValue(10.0f);
     listener.gain.setValue(0.25f);
     listener.compute();
-    ALfloat p[3], gain = 0;
-    alGetListener3f(AL_POSITION, &p[0], &p[1], &p[2]);
-    alGetListenerf(AL_GAIN, &gain);
-    EXPECT_EQ((std::vector<float>{p[0], p[1], p[2], gain}), (std::vector<float>{10, 160, -50, 0.25f}));
+    ALfloat p[4] = {};
+    alGetListenerfv(AL_POSITION, p);
+    alGetListenerf(AL_GAIN, &p[3]);
+    EXPECT_EQ((std::vector<float>{p, p + 4}), (std::vector<float>{10, 160, -50, 0.25f}));
 }
 
 TEST(SGSoundNodesTest, TriggerPlaysRestartsAndStopGivesTheSourceBack) {

@@ -46,9 +46,7 @@ TEST_F(SoundLoopbackTest, PlayerControlsActInTheOrderPauseResumeStopTrigger) {
         player.sound.setValue(toneSound(1.0));
         player.loop.setValue(true);
         auto compute = [&](std::initializer_list<SGBooleanPort*> on) {
-            for (SGBooleanPort* p : {&player.trigger, &player.pause, &player.resume, &player.stop})
-                p->setValue(false);
-            for (SGBooleanPort* p : on) p->setValue(true);
+            setControls(player, on);
             player.compute();
             return heard();
         };

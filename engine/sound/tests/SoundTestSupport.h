@@ -1,36 +1,13 @@
-// Sound files the sound tests write for themselves through libsndfile, over the tone of
-// port/tests/AudioTestSupport.
+// Decoded sounds for the sound tests, over the tone and files of port/tests/AudioTestSupport.
 #pragma once
-
-#include <sndfile.h>
 
 #include <memory>
 
 #include "engine/sound/SGSound.h"
+#include "engine/sound/SGSoundNodes.h"
 #include "port/tests/AudioTestSupport.h"
 
 namespace dktest {
-
-// Writes `samples` through libsndfile as `format` (SF_FORMAT_...): CAF, Ogg Vorbis, WAV. Narrower
-// formats keep the top bits of each sample.
-inline bool writeSound(const std::string& path, int format, const std::vector<int16_t>& samples, int channels,
-                       int rate) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    double quality = 0.9;  // Vorbis
-    sf_command(f, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
-    sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
-    bool ok = sf_writef_short(f, samples.data(), frames) == frames;
-    return sf_close(f) == 0 && ok;
-}
-
-inline constexpr int kOgg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-inline constexpr int kCaf16 = SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
-inline constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 // A mono 16-bit 44.1 kHz tone of `seconds` at 441 Hz, loaded; null if that failed.
 inline std::shared_ptr<dk::SGSound> toneSound(double seconds) {
@@ -53,6 +30,12 @@ inline double rmsError(const std::vector<int16_t>& a, const std::vector<int16_t>
     double sum = 0;
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) sum += double(a[i] - b[i]) * (a[i] - b[i]);
     return a.size() == b.size() && !a.empty() ? std::sqrt(sum / a.size()) : 1e9;
+}
+
+// Sets a player's controls: those in `on` true, the others false.
+inline void setControls(dk::SGSoundPlayerNode& node, std::initializer_list<SGBooleanPort*> on) {
+    for (SGBooleanPort* p : {&node.trigger, &node.pause, &node.resume, &node.stop}) p->setValue(false);
+    for (SGBooleanPort* p : on) p->setValue(true);
 }
 
 }  // namespace dktest
