@@ -14,7 +14,6 @@ extern "C" {
 #include <chrono>
 #include <utility>
 
-namespace dk {
 namespace {
 
 constexpr int kChunkFrames = 4096;
@@ -161,7 +160,7 @@ bool DKMusicDecoder::rewind() {
 // ---------------------------------------------------------------------------------------------
 // The feeder
 
-namespace port {
+namespace dk::port {
 namespace {
 
 // The file in chunks, starting over while loops are left.
@@ -236,7 +235,7 @@ private:
 };
 
 }  // namespace
-}  // namespace port
+}  // namespace dk::port
 
 // ---------------------------------------------------------------------------------------------
 // DKMusicPlayer
@@ -244,7 +243,7 @@ private:
 std::unique_ptr<DKMusicPlayer> DKMusicPlayer::create(const std::string& path) {
     auto decoder = DKMusicDecoder::open(path);
     if (!decoder) return nullptr;
-    port::MusicOutput::prepare();
+    dk::port::MusicOutput::prepare();
     return std::unique_ptr<DKMusicPlayer>(new DKMusicPlayer(std::move(decoder)));
 }
 
@@ -316,10 +315,10 @@ bool DKMusicPlayer::isPlaying() const {
 // The feeder thread: every output call of this player happens here, so the main thread's current
 // OpenAL context does not matter.
 void DKMusicPlayer::run() {
-    port::Feeder feeder(*m_decoder);
+    dk::port::Feeder feeder(*m_decoder);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
-        const port::Request r{m_wantPlaying, m_volume, m_loops, m_playGeneration, m_stopGeneration};
+        const dk::port::Request r{m_wantPlaying, m_volume, m_loops, m_playGeneration, m_stopGeneration};
         lock.unlock();
         const bool finished = feeder.turn(r);
         lock.lock();
@@ -339,5 +338,3 @@ void DKMusicPlayer::run() {
         }
     }
 }
-
-}  // namespace dk

@@ -3,9 +3,6 @@
 #include "port/DKDate.h"
 #include "port/DKMusic.h"
 
-using dk::DKDate;
-using dk::DKMusicManager;
-
 extern "C" {
 
 float DKGetSystemTime(void) {

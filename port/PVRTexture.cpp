@@ -229,7 +229,7 @@ std::unique_ptr<PVRTexture> PVRTexture::initWithContentsOfFile(const std::string
     if (!texture->unpackPVRData(data)) return nullptr;
     if (!texture->createGLTexture()) {
         // Nobody took the name yet: the half-made texture is ours to delete.
-        GLuint name = texture->_name;
+        GLuint name = texture->m_name;
         if (name) glDeleteTextures(1, &name);
         return nullptr;
     }
@@ -255,20 +255,20 @@ bool PVRTexture::unpackPVRData(const std::vector<uint8_t>& data) {
     if (!isPowerOfTwo(width) || !isPowerOfTwo(height)) return false;
     if (dataLength > data.size() - kHeaderSize) return false;
 
-    _imageData.clear();
-    _internalFormat = twoBits ? DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1 : DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
-    _width = width;
-    _height = height;
-    _hasAlpha = word(header + 40) != 0;
+    m_imageData.clear();
+    m_internalFormat = twoBits ? DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1 : DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
+    m_width = width;
+    m_height = height;
+    m_hasAlpha = word(header + 40) != 0;
     size_t consumed = 0;
     while (consumed < dataLength) {
         size_t size = DKPVRTCLevelSize(width, height, twoBits);
         if (size > dataLength - consumed) {
-            _imageData.clear();
+            m_imageData.clear();
             return false;
         }
         const uint8_t* level = data.data() + kHeaderSize + consumed;
-        _imageData.emplace_back(level, level + size);
+        m_imageData.emplace_back(level, level + size);
         consumed += size;
         width = std::max(width / 2, 1u);
         height = std::max(height / 2, 1u);
@@ -277,17 +277,17 @@ bool PVRTexture::unpackPVRData(const std::vector<uint8_t>& data) {
 }
 
 bool PVRTexture::createGLTexture() {
-    if (_imageData.empty()) return true;
+    if (m_imageData.empty()) return true;
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (maxSize > 0 &&
-        (_width > static_cast<uint32_t>(maxSize) || _height > static_cast<uint32_t>(maxSize))) {
+        (m_width > static_cast<uint32_t>(maxSize) || m_height > static_cast<uint32_t>(maxSize))) {
         std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n", 0,
                      GL_INVALID_VALUE);
         return false;
     }
-    if (_name) {
-        GLuint old = _name;
+    if (m_name) {
+        GLuint old = m_name;
         glDeleteTextures(1, &old);
     }
     GLuint name = 0;
@@ -296,16 +296,16 @@ bool PVRTexture::createGLTexture() {
     GLint previous = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
     glBindTexture(GL_TEXTURE_2D, name);
-    _name = name;
+    m_name = name;
     while (glGetError() != GL_NO_ERROR) {
     }
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    bool twoBits = _internalFormat == DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1;
-    uint32_t width = _width, height = _height;
-    for (size_t i = 0; i < _imageData.size(); ++i) {
-        std::vector<uint8_t> rgba = DKDecodePVRTC(_imageData[i].data(), width, height, twoBits);
+    bool twoBits = m_internalFormat == DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1;
+    uint32_t width = m_width, height = m_height;
+    for (size_t i = 0; i < m_imageData.size(); ++i) {
+        std::vector<uint8_t> rgba = DKDecodePVRTC(m_imageData[i].data(), width, height, twoBits);
         glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA, static_cast<GLsizei>(width),
                      static_cast<GLsizei>(height), 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
         GLenum err = glGetError();
@@ -328,6 +328,6 @@ bool PVRTexture::createGLTexture() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-    _imageData.clear();
+    m_imageData.clear();
     return true;
 }

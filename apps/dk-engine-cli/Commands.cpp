@@ -9,7 +9,7 @@
 
 #include "engine/sound/wrap_SoundManager.h"
 
-using dk::SoundManager;
+using dk::sound::SoundManager;
 
 namespace {
 

@@ -65,7 +65,7 @@ double spendCpu(double seconds, bool loopback) {
     double start = cpuSeconds();
     auto end = clock::now() + std::chrono::duration<double>(seconds);
     for (auto next = clock::now(); next < end; next += std::chrono::milliseconds(10)) {
-        if (loopback) dk::DKAudioDevice::renderSamples(out.data(), kRate / 100);
+        if (loopback) DKAudioDevice::renderSamples(out.data(), kRate / 100);
         std::this_thread::sleep_until(next);
     }
     return cpuSeconds() - start;
@@ -75,13 +75,13 @@ int runMode(const std::string& mode, double seconds) {
     bool loopback = mode == "loopback";
     if (mode == "silent") setenv("ALSOFT_DRIVERS", "none", 1);
     if (mode == "null") setenv("ALSOFT_DRIVERS", "null", 1);
-    if (loopback && !dk::DKAudioDevice::useLoopback(kRate, 2)) return 1;
+    if (loopback && !DKAudioDevice::useLoopback(kRate, 2)) return 1;
     std::string path = writeMusic();
     if (path.empty()) return 1;
-    auto& music = dk::DKMusicManager::sharedMusicManager();
+    auto& music = DKMusicManager::sharedMusicManager();
     // The loopback device renders only once it has a context; the music makes its own later.
-    if (loopback && !dk::DKAudioDevice::createContext()) return 1;
-    dk::DKAudioDevice::device();
+    if (loopback && !DKAudioDevice::createContext()) return 1;
+    DKAudioDevice::device();
     double idle = spendCpu(seconds, loopback);
     music.playMusic(path, true);
     if (!music.isPlaying()) return 1;

@@ -7,7 +7,7 @@
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestSupport.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 
 namespace {
 

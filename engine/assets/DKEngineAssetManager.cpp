@@ -29,7 +29,7 @@ DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
 }
 
 DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset<dk::SGSound>(observer, path), sound_(std::make_shared<dk::SGSound>()) {
+    : DKBaseAsset<SGSound>(observer, path), sound_(std::make_shared<SGSound>()) {
     if (!sound_->loadFromFile(path.c_str())) {
         std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
         sound_.reset();
@@ -123,7 +123,7 @@ DKAssetHandle<SGImage> DKEngineAssetManager::imageForName(const std::string& nam
     return it == images.end() ? DKAssetHandle<SGImage>() : it->second->getHandle();
 }
 
-std::shared_ptr<dk::SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
+std::shared_ptr<SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
     loadSoundForName(name);
     auto it = sounds.find(name);
     return it == sounds.end() ? nullptr : it->second->getHandle();

@@ -12,9 +12,7 @@
 #include "scenegraph/SGImage.h"
 
 struct lua_State;
-namespace dk {
 class SGSound;  // a decoded sound (engine/sound)
-}
 
 // A loaded asset. Its count is bookkeeping for the manager: reaching 0 frees nothing by itself.
 class DKIAsset {
@@ -138,7 +136,7 @@ private:
     SGImage image_;
 };
 
-class DKSoundAsset : public DKBaseAsset<dk::SGSound>, public DKAssetHandleFactory {
+class DKSoundAsset : public DKBaseAsset<SGSound>, public DKAssetHandleFactory {
 public:
     // Decodes the file with SGSound::loadFromFile. A failed load writes
     // "DKSoundAsset::loadAsset error loading <path>" to standard error and leaves the asset
@@ -148,10 +146,10 @@ public:
     void freeAsset() override;
     void* getAsset() override { return sound_.get(); }
     // The sound itself (null after a failed load); does not retain the asset.
-    std::shared_ptr<dk::SGSound> getHandle() const { return sound_; }
+    std::shared_ptr<SGSound> getHandle() const { return sound_; }
 
 private:
-    std::shared_ptr<dk::SGSound> sound_;
+    std::shared_ptr<SGSound> sound_;
 };
 
 // What the asset manager needs of an image loader node (which implements it and registers with
@@ -215,7 +213,7 @@ public:
 
     // Loads on demand. An empty handle (null sound) when the script has no path for the name.
     DKAssetHandle<SGImage> imageForName(const std::string& name);
-    std::shared_ptr<dk::SGSound> soundForName(const std::string& name);
+    std::shared_ptr<SGSound> soundForName(const std::string& name);
 
     void unloadImage(const std::string& name);
     void unloadSound(const std::string& name);

@@ -68,8 +68,8 @@ public:
 
 protected:
     void queueOnSource(const SGSound& sound) override {
-        if (sound.bufferCount < 1 || !sound.buffers || sound.buffers[0] == 0) return;
-        alSourceQueueBuffers(m_source, sound.bufferCount, sound.buffers);
+        if (sound.bufferCount() < 1 || !sound.buffers() || sound.buffers()[0] == 0) return;
+        alSourceQueueBuffers(m_source, sound.bufferCount(), sound.buffers());
         DKCheckALError("DKAudioSource::queueBuffers: alSourceQueueBuffers");
     }
     void detachBuffers() override { alSourcei(m_source, AL_BUFFER, 0); }

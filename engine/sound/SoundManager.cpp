@@ -6,8 +6,6 @@
 #include "engine/sound/AudioSources.h"
 #include "engine/sound/SoundContext.h"
 
-namespace dk {
-
 // ---------------------------------------------------------------------------------------------
 // DKAudioSource
 
@@ -24,6 +22,8 @@ void DKAudioSource::unqueueBuffers() {
 
 // ---------------------------------------------------------------------------------------------
 // SoundManager
+
+namespace dk::sound {
 
 namespace {
 
@@ -48,7 +48,7 @@ SoundManager::SoundManager() : m_context(DKSoundContextOpen()) {
     // The kind of source is chosen here, once: OpenAL's when the context is in use.
     const bool audible = DKHasALContext();
     for (int i = 0; i < kSourceCount; ++i) {
-        m_sources.push_back(sound::makeSource(audible));
+        m_sources.push_back(makeSource(audible));
         m_freeSources.insert(m_sources.back().get());
     }
 }
@@ -96,7 +96,7 @@ void SoundManager::giveBack(DKAudioSource* source) {
     source->unqueueBuffers();
     m_freeSources.insert(source);
     m_reservedSources.erase(source);
-    if (source->finishedCallback) source->finishedCallback(source);
+    if (source->finishedCallback()) source->finishedCallback()(source);
 }
 
 void SoundManager::stopSource(DKAudioSource* source) {
@@ -144,12 +144,12 @@ void SoundManager::resume() {
     DKCheckALCError("SoundManager::resume: alcProcessContext");
 }
 
-}  // namespace dk
+}  // namespace dk::sound
 
-extern "C" void SoundManager_Suspend(dk::SoundManager* soundManager) {
+extern "C" void SoundManager_Suspend(dk::sound::SoundManager* soundManager) {
     if (soundManager) soundManager->suspend();
 }
 
-extern "C" void SoundManager_Resume(dk::SoundManager* soundManager) {
+extern "C" void SoundManager_Resume(dk::sound::SoundManager* soundManager) {
     if (soundManager) soundManager->resume();
 }

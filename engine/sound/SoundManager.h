@@ -12,8 +12,6 @@
 
 #include "engine/sound/SGSound.h"
 
-namespace dk {
-
 // A source lent by the SoundManager: an OpenAL source or, with no audio device, a silent one
 // (engine/sound/AudioSources). What is queued is kept alive here either way.
 class DKAudioSource {
@@ -41,9 +39,15 @@ public:
     virtual ALuint sourceName() const { return 0; }
     size_t queuedSoundCount() const { return m_queuedSounds.size(); }
 
-    // Written by the holder after reserving; kept when the source is lent again.
-    void* owner = nullptr;
-    void (*finishedCallback)(DKAudioSource* source) = nullptr;
+    using FinishedCallback = void (*)(DKAudioSource* source);
+    // Set by the holder after reserving; kept when the source is lent again. The manager calls
+    // `finished` when it takes the source back.
+    void setOwner(void* owner, FinishedCallback finished) {
+        m_owner = owner;
+        m_finishedCallback = finished;
+    }
+    void* owner() const { return m_owner; }
+    FinishedCallback finishedCallback() const { return m_finishedCallback; }
 
 protected:
     virtual void queueOnSource(const SGSound&) {}
@@ -51,7 +55,11 @@ protected:
 
 private:
     std::list<std::shared_ptr<SGSound>> m_queuedSounds;
+    void* m_owner = nullptr;
+    FinishedCallback m_finishedCallback = nullptr;
 };
+
+namespace dk::sound {
 
 class SoundManager {
 public:
@@ -80,7 +88,6 @@ public:
     static bool isLive(const SoundManager* manager);
 
     size_t freeCount() const { return m_freeSources.size(); }
-    size_t reservedCount() const { return m_reservedSources.size(); }
     size_t playingCount() const { return m_playingSources.size(); }
 
 private:
@@ -93,11 +100,11 @@ private:
     std::set<DKAudioSource*> m_playingSources;
 };
 
-}  // namespace dk
+}  // namespace dk::sound
 
 // Entry points for the host, around audio interruptions. A null manager (the script keeps none in
 // `sharedSoundManager`) is ignored.
 extern "C" {
-void SoundManager_Suspend(dk::SoundManager* soundManager);
-void SoundManager_Resume(dk::SoundManager* soundManager);
+void SoundManager_Suspend(dk::sound::SoundManager* soundManager);
+void SoundManager_Resume(dk::sound::SoundManager* soundManager);
 }

@@ -4,7 +4,7 @@
 #include "engine/sound/SGSoundNodes.h"
 #include "platform/lua/LuaObject.h"
 
-using dk::SoundManager;
+using dk::sound::SoundManager;
 
 namespace {
 
@@ -53,7 +53,7 @@ extern "C" int luaopen_soundManager(lua_State* L) {
     lua_pushvalue(L, -2);
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
-    dk::DKInstallSoundNodeMakers();  // scenes built by this state make sound nodes
+    DKInstallSoundNodeMakers();  // scenes built by this state make sound nodes
     return 1;
 }
 

@@ -11,6 +11,6 @@ inline constexpr const char* DKSoundManagerMetatable = "SoundManager.MT";
 
 extern "C" {
 // The manager the script keeps in `sharedSoundManager`, or null.
-dk::SoundManager* SoundManager_FromLuaState(lua_State* L);
+dk::sound::SoundManager* SoundManager_FromLuaState(lua_State* L);
 int luaopen_soundManager(lua_State* L);
 }

@@ -7,13 +7,11 @@
 #include "port/wrap_PlatformWrappers.h"
 #include "tests/support/TestSupport.h"
 
-using dk::DKDate;
-
 namespace {
 
 double g_monotonic = 1000.0;
 double g_wall = 0.0;
-const dk::DKClockSource kFakeClock = {[] { return g_monotonic; }, [] { return g_wall; }};
+const DKClockSource kFakeClock = {[] { return g_monotonic; }, [] { return g_wall; }};
 
 class DKDateTest : public ::testing::Test {
 protected:

@@ -5,8 +5,6 @@
 #include "port/DKMusicPlayer.h"
 #include "port/tests/AudioTestSupport.h"
 
-using dk::DKMusicDecoder;
-
 namespace {
 
 std::vector<int16_t> decodeAll(DKMusicDecoder& d) {

@@ -6,7 +6,6 @@
 #include "port/tests/AudioTestSupport.h"
 #include "port/wrap_PlatformWrappers.h"
 
-using namespace dk;
 using dktest::waitUntil;
 
 namespace {

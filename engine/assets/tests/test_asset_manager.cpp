@@ -119,7 +119,7 @@ TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
 
     auto* beep = new SGSoundLoaderNode(manager.get());
     beep->name.setValue("beep");
-    std::weak_ptr<dk::SGSound> held = beep->asset.soundValue();
+    std::weak_ptr<SGSound> held = beep->asset.soundValue();
     ASSERT_NE(held.lock(), nullptr);
     EXPECT_EQ(manager->soundForName("beep"), held.lock());                 // one sound, shared
     EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted

@@ -4,7 +4,7 @@
 #include "engine/sound/SGSoundNodes.h"
 #include "engine/sound/tests/SoundTestSupport.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 using namespace dktest;
 
 namespace {
@@ -46,7 +46,7 @@ TEST(SGSoundNodesTest, TriggerPlaysRestartsAndStopGivesTheSourceBack) {
     player.volume.setValue(0.5f);
     player.sourceRelative.setValue(&other.loop);  // reads false, but the stored value counts
     ASSERT_TRUE(act(player, {&player.trigger}));
-    DKAudioSource* s = player.source;
+    DKAudioSource* s = player.source();
     ALfloat pos[3], gain = 0;
     alGetSource3f(s->sourceName(), AL_POSITION, &pos[0], &pos[1], &pos[2]);
     alGetSourcef(s->sourceName(), AL_GAIN, &gain);
@@ -57,17 +57,17 @@ TEST(SGSoundNodesTest, TriggerPlaysRestartsAndStopGivesTheSourceBack) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     ALint before = sourceInt(s, AL_SAMPLE_OFFSET);
     EXPECT_TRUE(readPlaying(player));  // trigger still true: from the start again, same source
-    EXPECT_EQ(player.source, s);
+    EXPECT_EQ(player.source(), s);
     EXPECT_LT(sourceInt(s, AL_SAMPLE_OFFSET), before);
     EXPECT_EQ(s->queuedSoundCount(), 1u) << "queued once per lent source";
 
     EXPECT_FALSE(act(player, {&player.stop}));
-    EXPECT_EQ(player.source, nullptr);
+    EXPECT_EQ(player.source(), nullptr);
     EXPECT_EQ(m.freeCount(), 32u);
     player.sourceRelative.disconnect();
     player.sourceRelative.setValue(false);
     ASSERT_TRUE(act(player, {&player.trigger}));
-    EXPECT_EQ(sourceInt(player.source, AL_SOURCE_RELATIVE), AL_FALSE);
+    EXPECT_EQ(sourceInt(player.source(), AL_SOURCE_RELATIVE), AL_FALSE);
 }
 
 TEST(SGSoundNodesTest, NoUsableSoundOrNoFreeSourceLeavesThePoolAsItWas) {
@@ -98,9 +98,9 @@ TEST(SGSoundNodesTest, DestroyedPlayersLetOneShotsFinishAndStopLoopsAndPauses) {
             ASSERT_TRUE(act(*p, {&p->trigger}));
         }
         act(paused, {&paused.pause});
-        oneShot = player.source;
+        oneShot = player.source();
     }
-    EXPECT_EQ(oneShot->finishedCallback, nullptr);
+    EXPECT_EQ(oneShot->finishedCallback(), nullptr);
     EXPECT_EQ(sourceInt(oneShot, AL_SOURCE_STATE), AL_PLAYING) << "a one-shot sound plays on";
     EXPECT_EQ(m.freeCount(), 31u) << "the looping and the paused sound were stopped";
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -114,7 +114,7 @@ TEST(SGSoundNodesTest, APlayerOutlivingItsManagerIsHarmless) {
     player.sound.setValue(toneSound(1.0));
     ASSERT_TRUE(act(player, {&player.trigger}));
     delete m;  // stops the source, which tells the node
-    EXPECT_EQ(player.source, nullptr);
+    EXPECT_EQ(player.source(), nullptr);
     EXPECT_FALSE(readPlaying(player));
 }
 

@@ -6,7 +6,7 @@
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestSupport.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 using namespace dktest;
 
 namespace {
@@ -29,7 +29,7 @@ protected:
                                   {AL_BITS, &b.bits},
                                   {AL_CHANNELS, &b.channels},
                                   {AL_SIZE, &b.size}})
-            if (s.bufferCount == 1) alGetBufferi(s.buffers[0], what, into);
+            if (s.bufferCount() == 1) alGetBufferi(s.buffers()[0], what, into);
         return b;
     }
     using Road = bool (*)(const char*, DKPcm&);
@@ -140,8 +140,8 @@ TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {
                                {"/nonexistent/x.ogg", false}}) {
         SGSound s;
         EXPECT_EQ(s.loadFromFile(path.c_str()), loads) << path;
-        EXPECT_EQ(s.bufferCount, 0) << path;
-        EXPECT_EQ(s.buffers, nullptr) << path;
+        EXPECT_EQ(s.bufferCount(), 0) << path;
+        EXPECT_EQ(s.buffers(), nullptr) << path;
     }
 }
 
@@ -149,14 +149,14 @@ TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
     ASSERT_TRUE(writeSound(dir.file("r.caf"), kCaf16, {1, 2, 3, 4}, 2, 44100));
     SGSound s;
     ASSERT_TRUE(s.loadFromFile(dir.file("r.caf").c_str()));
-    ALuint first = s.buffers[0];
+    ALuint first = s.buffers()[0];
     ASSERT_TRUE(s.loadFromFile(dir.file("r.caf").c_str()));
-    ASSERT_EQ(s.bufferCount, 1);
-    EXPECT_FALSE(alIsBuffer(first) && first != s.buffers[0]);
-    ALuint second = s.buffers[0];
+    ASSERT_EQ(s.bufferCount(), 1);
+    EXPECT_FALSE(alIsBuffer(first) && first != s.buffers()[0]);
+    ALuint second = s.buffers()[0];
     s.freeSound();
-    EXPECT_EQ(s.bufferCount, 0);
-    EXPECT_EQ(s.buffers, nullptr);
+    EXPECT_EQ(s.bufferCount(), 0);
+    EXPECT_EQ(s.buffers(), nullptr);
     EXPECT_FALSE(alIsBuffer(second));
     s.freeSound();  // twice is harmless
 }

@@ -7,7 +7,7 @@
 #include "port/DKAudioDevice.h"
 #include "port/DKPlatformPort.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 using namespace dktest;
 
 namespace {

@@ -9,7 +9,7 @@
 #include "engine/sound/tests/SoundTestSupport.h"
 #include "engine/sound/wrap_SoundManager.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 using namespace dktest;
 
 namespace {
@@ -18,7 +18,7 @@ std::map<DKAudioSource*, int> g_finished;
 
 DKAudioSource* reserveCounted(SoundManager& m, const std::shared_ptr<SGSound>& sound = nullptr) {
     DKAudioSource* s = m.reserveSource();
-    s->finishedCallback = [](DKAudioSource* source) { ++g_finished[source]; };
+    s->setOwner(nullptr, [](DKAudioSource* source) { ++g_finished[source]; });
     s->queueBuffers(sound);
     return s;
 }
@@ -35,15 +35,14 @@ TEST_F(SoundManagerTest, ThirtyTwoSourcesAreLentAndReusedWithTheirPlacementReset
     ASSERT_EQ(lent.size(), 32u);
     EXPECT_TRUE(std::is_sorted(lent.begin(), lent.end())) << "the first free source comes first";
     DKAudioSource* s = lent[7];
-    s->finishedCallback = [](DKAudioSource* source) { ++g_finished[source]; };
-    s->owner = this;
+    s->setOwner(this, [](DKAudioSource* source) { ++g_finished[source]; });
     s->setLocation(10, 20);
     s->setVolume(0.5f);
     m.stopSource(s);
     EXPECT_EQ(g_finished[s], 1);
     // Lent again, still the previous holder's until the new one writes its own.
     ASSERT_EQ(m.reserveSource(), s);
-    EXPECT_EQ(s->owner, this);
+    EXPECT_EQ(s->owner(), this);
     ALfloat position[3] = {1, 1, 1}, gain = 0;
     alGetSourcefv(s->sourceName(), AL_POSITION, position);
     alGetSourcef(s->sourceName(), AL_GAIN, &gain);
@@ -99,7 +98,7 @@ TEST_F(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
     second.resume();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(alcGetCurrentContext(), context);
-    EXPECT_TRUE(loaded && alIsBuffer(loaded->buffers[0]));
+    EXPECT_TRUE(loaded && alIsBuffer(loaded->buffers()[0]));
     ALint state = 0;
     alGetSourcei(s->sourceName(), AL_SOURCE_STATE, &state);
     EXPECT_EQ(state, AL_PLAYING);

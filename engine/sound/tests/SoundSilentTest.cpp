@@ -8,7 +8,7 @@
 #include "port/DKMusic.h"
 #include "port/DKPlatformPort.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 using namespace dktest;
 
 namespace {
@@ -37,11 +37,11 @@ TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
         SoundManager m;
         auto sound = toneSound(0.01);
         ASSERT_TRUE(sound);  // decoded, and plays nothing
-        EXPECT_EQ(sound->buffers[0], 0u);
+        EXPECT_EQ(sound->buffers()[0], 0u);
         std::vector<DKAudioSource*> all;
         while (DKAudioSource* s = m.reserveSource()) {
             all.push_back(s);
-            s->finishedCallback = [](DKAudioSource*) { ++g_callbacks; };
+            s->setOwner(nullptr, [](DKAudioSource*) { ++g_callbacks; });
             s->queueBuffers(sound);
             s->setLocation(1, 2);
         }

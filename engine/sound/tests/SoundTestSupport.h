@@ -10,12 +10,12 @@
 namespace dktest {
 
 // A mono 16-bit 44.1 kHz tone of `seconds` at 441 Hz, loaded; null if that failed.
-inline std::shared_ptr<dk::SGSound> toneSound(double seconds) {
+inline std::shared_ptr<SGSound> toneSound(double seconds) {
     TempDir dir;
     writeSound(dir.file("tone.caf"), kCaf16, sine(static_cast<int>(44100 * seconds), 1, 44100, 441, 0.5), 1,
                44100);
-    auto sound = std::make_shared<dk::SGSound>();
-    return sound->loadFromFile(dir.file("tone.caf").c_str()) && sound->bufferCount == 1 ? sound : nullptr;
+    auto sound = std::make_shared<SGSound>();
+    return sound->loadFromFile(dir.file("tone.caf").c_str()) && sound->bufferCount() == 1 ? sound : nullptr;
 }
 
 inline std::vector<int16_t> fromLE16(const std::vector<uint8_t>& bytes) {
@@ -33,7 +33,7 @@ inline double rmsError(const std::vector<int16_t>& a, const std::vector<int16_t>
 }
 
 // Sets a player's controls: those in `on` true, the others false.
-inline void setControls(dk::SGSoundPlayerNode& node, std::initializer_list<SGBooleanPort*> on) {
+inline void setControls(SGSoundPlayerNode& node, std::initializer_list<SGBooleanPort*> on) {
     for (SGBooleanPort* p : {&node.trigger, &node.pause, &node.resume, &node.stop}) p->setValue(false);
     for (SGBooleanPort* p : on) p->setValue(true);
 }
