@@ -5,30 +5,16 @@
 
 #include "port/DKTextures.h"
 #include "port/Texture2D.h"
-#include "port/tests/TextureTestSupport.h"
+#include "port/tests/TextureTest.h"
 
 using namespace dktest;
 
 namespace {
 
-class ImageFiles : public ::testing::Test {
+class ImageFiles : public TextureTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(useGL());
-        DKSetScreenScale(1.0f);
-    }
-    void TearDown() override { DKSetScreenScale(1.0f); }
     SGImage load(const char* name) { return DKLoadImageFromFile(dir.file(name).c_str()); }
-
-    TempDir dir;
 };
-
-void expectTexel(const std::vector<uint8_t>& pixels, int width, int x, int y, std::vector<int> rgba,
-                 int tolerance) {
-    for (int c = 0; c < 4; ++c)
-        EXPECT_NEAR(pixels[(static_cast<size_t>(y) * width + x) * 4 + c], rgba[c], tolerance)
-            << x << "," << y;
-}
 
 // w × h pixels, row y (from the top) of colour `row(y)`.
 std::vector<uint8_t> picture(int w, int h, const std::function<std::vector<uint8_t>(int)>& row) {
@@ -49,46 +35,60 @@ std::vector<uint8_t> markedRGBA(int w, int h) {
     });
 }
 
-TEST_F(ImageFiles, RGBAPNGIsPremultipliedWithItsBottomRowFirst) {
+TEST_F(ImageFiles, PixelsLandBottomRowFirstPremultipliedOrAs565InThePowerOfTwoCorner) {
     writePNG(dir.file("a.png"), 300, 200, 4, markedRGBA(300, 200));
-    SGImage image = load("a.png");
-    ASSERT_NE(image.texture, 0u);
-    EXPECT_EQ((std::vector<int>{image.textureWidth, image.textureHeight, image.width, image.height,
-                                image.premultiplied}),
-              (std::vector<int>{512, 256, 300, 200, 1}));
-    EXPECT_FLOAT_EQ(image.textureRect.x1, 300 / 512.0f);
-    EXPECT_FLOAT_EQ(image.textureRect.y1, 200 / 256.0f);
-    auto pixels = readTexture(image.texture, 512, 256);
-    expectTexel(pixels, 512, 0, 0, {0, 255, 0, 255}, 0);        // the picture's bottom row
-    expectTexel(pixels, 512, 299, 199, {255, 0, 0, 255}, 0);    // its top row
-    expectTexel(pixels, 512, 150, 100, {100, 50, 25, 128}, 1);  // premultiplied orange
-    expectTexel(pixels, 512, 300, 200, {0, 0, 0, 0}, 0);        // outside the content: cleared
-    image.freeImage();
-    EXPECT_FALSE(textureExists(image.texture));
-}
-
-TEST_F(ImageFiles, OpaqueImagesBecome565AndGreyAlphaBecomesRGBA) {
-    auto rgb = picture(64, 64, [](int y) {  // the top half red, the bottom half blue
+    auto halves = picture(64, 64, [](int y) {  // the top half red, the bottom half blue
         return y < 32 ? std::vector<uint8_t>{255, 128, 0} : std::vector<uint8_t>{0, 128, 255};
     });
-    writePNG(dir.file("opaque.png"), 64, 64, 3, rgb);
-    writeJPEG(dir.file("photo.jpg"), 64, 64, rgb);
-    for (auto [name, tolerance] : {std::pair{"opaque.png", 0}, {"photo.jpg", 10}}) {
-        SGImage image = load(name);
-        ASSERT_NE(image.texture, 0u) << name;
-        EXPECT_FLOAT_EQ(image.textureRect.x1, 1.0f);
-        auto pixels = readTexture(image.texture, 64, 64);
-        // 5-6-5 keeps the top bits: 128 green comes back as 130 (32 of 63).
-        expectTexel(pixels, 64, 10, 10, {0, 130, 255, 255}, tolerance);  // bottom rows: blue
-        expectTexel(pixels, 64, 10, 50, {255, 130, 0, 255}, tolerance);
-        image.freeImage();
-    }
+    writePNG(dir.file("opaque.png"), 64, 64, 3, halves);
+    writeJPEG(dir.file("photo.jpg"), 64, 64, halves);
     writePNG(dir.file("grey.png"), 2, 2, 2, {200, 255, 200, 64, 200, 0, 200, 128});
-    SGImage grey = load("grey.png");
-    auto pixels = readTexture(grey.texture, 2, 2);
-    expectTexel(pixels, 2, 1, 1, {50, 50, 50, 64}, 1);  // top-right of the picture, premultiplied
-    expectTexel(pixels, 2, 0, 0, {0, 0, 0, 0}, 0);
-    grey.freeImage();
+    std::vector<uint8_t> stripes;  // red and black columns average out
+    for (int i = 0; i < 3000 * 4; ++i) stripes.insert(stripes.end(), {uint8_t(i % 2 ? 255 : 0), 0, 0, 255});
+    writePNG(dir.file("wide@2x.png"), 3000, 4, 4, stripes);
+    struct Texel {
+        int x, y;
+        std::vector<int> rgba;
+        int tolerance;
+    };
+    struct Case {
+        const char* name;
+        std::vector<int> size;  // texture width and height, image width and height, premultiplied
+        std::vector<Texel> texels;
+    };
+    const Case cases[] = {
+        // The picture's bottom row, its top row, premultiplied orange, cleared outside the content.
+        {"a.png",
+         {512, 256, 300, 200, 1},
+         {{0, 0, {0, 255, 0, 255}, 0},
+          {299, 199, {255, 0, 0, 255}, 0},
+          {150, 100, {100, 50, 25, 128}, 1},
+          {300, 200, {0, 0, 0, 0}, 0}}},
+        // 5-6-5 keeps the top bits: 128 green comes back as 130 (32 of 63).
+        {"opaque.png",
+         {64, 64, 64, 64, 1},
+         {{10, 10, {0, 130, 255, 255}, 0}, {10, 50, {255, 130, 0, 255}, 0}}},
+        {"photo.jpg",
+         {64, 64, 64, 64, 1},
+         {{10, 10, {0, 130, 255, 255}, 10}, {10, 50, {255, 130, 0, 255}, 10}}},
+        {"grey.png", {2, 2, 2, 2, 1}, {{1, 1, {50, 50, 50, 64}, 1}, {0, 0, {0, 0, 0, 0}, 0}}},
+        // 3000 pixels at scale 2 is 1500 points: allowed, drawn at half size into a 2048 texture.
+        {"wide@2x.png", {2048, 2, 1500, 2, 1}, {{700, 1, {128, 0, 0, 255}, 1}, {1500, 0, {0, 0, 0, 0}, 0}}}};
+    for (const Case& c : cases) {
+        SGImage image = load(c.name);
+        EXPECT_EQ((std::vector<int>{image.textureWidth, image.textureHeight, image.width, image.height,
+                                    image.premultiplied}),
+                  c.size)
+            << c.name;
+        auto pixels = readTexture(image.texture, image.textureWidth, image.textureHeight);
+        for (const Texel& t : c.texels)
+            for (int i = 0; i < 4; ++i)
+                EXPECT_NEAR(pixels[(static_cast<size_t>(t.y) * image.textureWidth + t.x) * 4 + i], t.rgba[i],
+                            t.tolerance)
+                    << c.name << " " << t.x << "," << t.y;
+        image.freeImage();
+        EXPECT_FALSE(textureExists(image.texture));
+    }
 }
 
 TEST_F(ImageFiles, AlphaTexturesUploadOneBytePerTexel) {
@@ -116,23 +116,6 @@ TEST_F(ImageFiles, DoubleResolutionSiblingOnlyOnScaleTwoScreens) {
     image.freeImage();
 }
 
-TEST_F(ImageFiles, SizeLimitsInPoints) {
-    writePNG(dir.file("tall.png"), 1, 2049, 3, std::vector<uint8_t>(2049 * 3, 7));
-    EXPECT_TRUE(load("tall.png").isNull());
-    // 3000 pixels at scale 2 is 1500 points: allowed, drawn at half size into a 2048 texture.
-    std::vector<uint8_t> stripes;  // red and black columns average out
-    for (int i = 0; i < 3000 * 4; ++i) stripes.insert(stripes.end(), {uint8_t(i % 2 ? 255 : 0), 0, 0, 255});
-    writePNG(dir.file("wide@2x.png"), 3000, 4, 4, stripes);
-    SGImage image = load("wide@2x.png");
-    ASSERT_NE(image.texture, 0u);
-    EXPECT_EQ((std::vector<int>{image.textureWidth, image.textureHeight, image.width, image.height}),
-              (std::vector<int>{2048, 2, 1500, 2}));
-    auto pixels = readTexture(image.texture, 2048, 2);
-    expectTexel(pixels, 2048, 700, 1, {128, 0, 0, 255}, 1);
-    expectTexel(pixels, 2048, 1500, 0, {0, 0, 0, 0}, 0);
-    image.freeImage();
-}
-
 TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
     writePNG(dir.file("good.png"), 2, 2, 4, markedRGBA(2, 2));
     writeJPEG(dir.file("good.jpg"), 16, 16, std::vector<uint8_t>(16 * 16 * 3, 40));
@@ -141,6 +124,7 @@ TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
     writeFile(dir.file("cut.jpg"), jpg.substr(0, 20));  // libjpeg's own error handler would exit
     writeFile(dir.file("text.png"), "hello");
     writeFile(dir.file("empty.jpg"), "");
+    writePNG(dir.file("tall.png"), 1, 2049, 3, std::vector<uint8_t>(2049 * 3, 7));  // over 2048 points
     // Signature, then a CgBI chunk before IHDR, as the phone tool chain writes them.
     const char cgbi[] = {0,    0,    0,    4,    'C',  'g',        'B',  'I',
                          0x50, 0x00, 0x20, 0x06, 0x2C, char(0xB8), 0x77, 0x66};
@@ -148,8 +132,8 @@ TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
     png[33] ^= 0xFF;  // a corrupt IHDR checksum
     writeFile(dir.file("crc.png"), png);
     testing::internal::CaptureStderr();
-    for (const char* name :
-         {"cut.png", "cut.jpg", "text.png", "empty.jpg", "crc.png", "missing.png", "crushed.png"}) {
+    for (const char* name : {"cut.png", "cut.jpg", "text.png", "empty.jpg", "crc.png", "missing.png",
+                             "crushed.png", "tall.png"}) {
         SGImage image = load(name);
         EXPECT_TRUE(image.isNull()) << name;
         EXPECT_EQ(image.width, 0);

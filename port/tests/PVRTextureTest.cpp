@@ -9,7 +9,7 @@
 
 #include "port/DKTextures.h"
 #include "port/PVRTexture.h"
-#include "port/tests/TextureTestSupport.h"
+#include "port/tests/TextureTest.h"
 
 using namespace dktest;
 
@@ -39,72 +39,51 @@ std::string blocks(size_t count, uint32_t modulation, uint32_t colour, size_t ma
     return data;
 }
 
-class PVRTC : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(useGL()); }
-
-    SGImage load(const std::string& file) {
-        writeFile(dir.file("t.pvrtc"), file);
-        return DKLoadImageFromFile(dir.file("t.pvrtc").c_str());
-    }
-    // Loads `file` and compares every pixel with `expected(x, y)`.
-    void expectPixels(const std::string& file, int w, int h,
-                      const std::function<uint32_t(int, int)>& expected) {
-        SGImage image = load(file);
-        ASSERT_NE(image.texture, 0u);
-        EXPECT_EQ(image.width, w);
-        std::vector<uint8_t> want;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                for (int c = 0; c < 4; ++c) want.push_back(uint8_t(expected(x, y) >> (24 - 8 * c)));
-        EXPECT_EQ(readTexture(image.texture, w, h), want);
-        image.freeImage();
-    }
-
-    TempDir dir;
-};
+using PVRTC = TextureTest;
 
 constexpr uint32_t kRed = 0xFF0000FF, kBlue = 0x0000FFFF;
 
-TEST_F(PVRTC, ModulationPicksColourAOrBPerPixel) {
+TEST_F(PVRTC, ModulationPicksColourAOrBPerPixelAndBlocksAreInMortonOrder) {
     struct Case {
-        uint32_t format, modulation, colour;
+        uint32_t width, height, format, modulation, colour;
+        size_t marked;  // a block whose pixels are all colour B
         std::function<uint32_t(int, int)> pixel;
     };
+    const size_t none = ~size_t(0);
     uint32_t chequer4 = 0, left2 = 0;  // values 0 and 3 alternating; one bit per pixel, left half set
     for (int i = 0; i < 16; ++i) chequer4 |= ((i % 4 + i / 4) % 2 ? 3u : 0u) << (2 * i);
     for (int y = 0; y < 4; ++y) left2 |= 0xFu << (8 * y);
+    auto red = [](int, int) { return kRed; };
+    auto blue = [](int, int) { return kBlue; };
+    auto blueBlockAt = [](int x0, int y0) {
+        return [=](int x, int y) { return x >= x0 && x < x0 + 4 && y >= y0 && y < y0 + 4 ? kBlue : kRed; };
+    };
     const Case cases[] = {
-        {k4bpp, 0, kRedA | kBlueB, [](int, int) { return kRed; }},
-        {k4bpp, 0xFFFFFFFF, kRedA | kBlueB, [](int, int) { return kBlue; }},
-        {k4bpp, chequer4, kRedA | kBlueB, [](int x, int y) { return (x + y) % 2 ? kBlue : kRed; }},
-        {k4bpp, 0, kTranslucentRedA | kBlueB, [](int, int) { return 0xFF0000EEu; }},  // alpha 14 of 15
-        {k4bpp, 0xAAAAAAAA, kRedA | kRedB | kAltMode, [](int, int) { return 0xFF000000u; }},  // punched
-        {k2bpp, left2, kRedA | kBlueB, [](int x, int) { return x % 8 < 4 ? kBlue : kRed; }},
+        {16, 8, k4bpp, 0, kRedA | kBlueB, none, red},
+        {16, 8, k4bpp, 0xFFFFFFFF, kRedA | kBlueB, none, blue},
+        {16, 8, k4bpp, chequer4, kRedA | kBlueB, none,
+         [](int x, int y) { return (x + y) % 2 ? kBlue : kRed; }},
+        {16, 8, k4bpp, 0, kTranslucentRedA | kBlueB, none,
+         [](int, int) { return 0xFF0000EEu; }},  // alpha 14/15
+        {16, 8, k4bpp, 0xAAAAAAAA, kRedA | kRedB | kAltMode, none,
+         [](int, int) { return 0xFF000000u; }},  // punched
+        {16, 8, k2bpp, left2, kRedA | kBlueB, none, [](int x, int) { return x % 8 < 4 ? kBlue : kRed; }},
         // Half the pixels are stored, the others interpolated from them.
-        {k2bpp, 0xFFFFFFFF, kRedA | kBlueB | kAltMode, [](int, int) { return kBlue; }},
-    };
+        {16, 8, k2bpp, 0xFFFFFFFF, kRedA | kBlueB | kAltMode, none, blue},
+        // Square: y gives the low bit of each pair. Wider than high: the extra x bits come on top.
+        {16, 16, k4bpp, 0, kRedA | kBlueB, 2, blueBlockAt(4, 0)},
+        {16, 16, k4bpp, 0, kRedA | kBlueB, 1, blueBlockAt(0, 4)},
+        {32, 16, k4bpp, 0, kRedA | kBlueB, 16, blueBlockAt(16, 0)}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        expectPixels(pvrFile(16, 8, c.format, blocks(c.format == k4bpp ? 8 : 4, c.modulation, c.colour)), 16,
-                     8, c.pixel);
-    }
-}
-
-TEST_F(PVRTC, BlocksAreInMortonOrder) {
-    struct Case {
-        uint32_t width, height;
-        size_t marked;  // file block index shown in colour B
-        int x0, y0;     // where that block lands
-    };
-    // Square: y gives the low bit of each pair. Wider than high: the extra x bits come on top.
-    for (Case c : {Case{16, 16, 2, 4, 0}, Case{16, 16, 1, 0, 4}, Case{32, 16, 16, 16, 0}}) {
-        SCOPED_TRACE(c.marked);
-        expectPixels(
-            pvrFile(c.width, c.height, k4bpp, blocks(c.width * c.height / 16, 0, kRedA | kBlueB, c.marked)),
-            int(c.width), int(c.height), [&](int x, int y) {
-                return x >= c.x0 && x < c.x0 + 4 && y >= c.y0 && y < c.y0 + 4 ? kBlue : kRed;
-            });
+        const int w = int(c.width), h = int(c.height);
+        SGImage image = load(pvrFile(
+            w, h, c.format, blocks(w * h / (c.format == k4bpp ? 16 : 32), c.modulation, c.colour, c.marked)));
+        std::vector<uint8_t> want;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int i = 0; i < 4; ++i) want.push_back(uint8_t(c.pixel(x, y) >> (24 - 8 * i)));
+        EXPECT_EQ(readTexture(image.texture, w, h), want) << &c - cases;
+        image.freeImage();
     }
 }
 

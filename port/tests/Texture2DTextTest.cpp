@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "port/DKTextures.h"
-#include "port/tests/TextureTestSupport.h"
+#include "port/tests/TextureTest.h"
 
 using namespace dktest;
 
@@ -40,14 +40,7 @@ Ink inkOf(const char* text, float size, int alignment = DKTextAlignmentLeft, boo
     return ink;
 }
 
-class Text : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(useGL());
-        DKSetScreenScale(1.0f);
-    }
-    void TearDown() override { DKSetScreenScale(1.0f); }
-};
+using Text = TextureTest;
 
 TEST_F(Text, BoxIsTheTextSizeAndGlyphsAreWhitePremultipliedBottomFirst) {
     SGImage one, two, t;

@@ -73,8 +73,7 @@ TEST_F(SoundDecodingTest, EachRoadBuffersTheWrittenSignal) {
         {"8.caf", kCaf8, 1, caf, {8000, 8, 1, 4}, {0, 127 << 8, -128 << 8, -256}, {128, 255, 0, 127}},
         // Anything else is converted to mono; upper-case ".OGG" is not the Ogg road.
         {"s.wav", kWav16, 2, mono, {8000, 16, 1, 6}, extremes, {0xFE, 0x7F, 0, 0x80, 0xFF, 0xFF}},
-        {"loud.OGG", kOgg, 2, mono, {22050, 16, 1, 4000}, tone(2000, 2, 22050), {}},
-    };
+        {"loud.OGG", kOgg, 2, mono, {22050, 16, 1, 4000}, tone(2000, 2, 22050), {}}};
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
         ASSERT_TRUE(writeSound(path, c.format, c.written, c.channels, c.info.frequency));

@@ -40,7 +40,11 @@ protected:
 TEST_F(SoundLoopbackTest, PlayerControlsActInTheOrderPauseResumeStopTrigger) {
     SoundManager m;
     SGSoundListenerNode listener;
+    listener.x.setValue(10.0f);
     listener.compute();
+    ALfloat at[3] = {};
+    alGetListenerfv(AL_POSITION, at);
+    EXPECT_EQ((std::vector<float>{at, at + 3}), (std::vector<float>{10, 160, -50}));
     {
         SGSoundPlayerNode player(&m);
         player.sound.setValue(toneSound(1.0));
