@@ -56,24 +56,19 @@ TEST_F(ImageFiles, PixelsLandBottomRowFirstPremultipliedOrAs565InThePowerOfTwoCo
         std::vector<int> size;  // texture width and height, image width and height, premultiplied
         std::vector<Texel> texels;
     };
+    // The picture's bottom row, its top row, premultiplied orange, cleared outside the content;
+    // 5-6-5 keeps the top bits (128 green comes back as 130, 32 of 63); 3000 pixels at scale 2 are
+    // 1500 points, drawn at half size into a 2048 texture.
+    const std::vector<int> blue = {0, 130, 255, 255}, red = {255, 130, 0, 255}, none = {0, 0, 0, 0};
+    // clang-format off
     const Case cases[] = {
-        // The picture's bottom row, its top row, premultiplied orange, cleared outside the content.
-        {"a.png",
-         {512, 256, 300, 200, 1},
-         {{0, 0, {0, 255, 0, 255}, 0},
-          {299, 199, {255, 0, 0, 255}, 0},
-          {150, 100, {100, 50, 25, 128}, 1},
-          {300, 200, {0, 0, 0, 0}, 0}}},
-        // 5-6-5 keeps the top bits: 128 green comes back as 130 (32 of 63).
-        {"opaque.png",
-         {64, 64, 64, 64, 1},
-         {{10, 10, {0, 130, 255, 255}, 0}, {10, 50, {255, 130, 0, 255}, 0}}},
-        {"photo.jpg",
-         {64, 64, 64, 64, 1},
-         {{10, 10, {0, 130, 255, 255}, 10}, {10, 50, {255, 130, 0, 255}, 10}}},
-        {"grey.png", {2, 2, 2, 2, 1}, {{1, 1, {50, 50, 50, 64}, 1}, {0, 0, {0, 0, 0, 0}, 0}}},
-        // 3000 pixels at scale 2 is 1500 points: allowed, drawn at half size into a 2048 texture.
-        {"wide@2x.png", {2048, 2, 1500, 2, 1}, {{700, 1, {128, 0, 0, 255}, 1}, {1500, 0, {0, 0, 0, 0}, 0}}}};
+        {"a.png", {512, 256, 300, 200, 1}, {{0, 0, {0, 255, 0, 255}, 0}, {299, 199, {255, 0, 0, 255}, 0},
+                                            {150, 100, {100, 50, 25, 128}, 1}, {300, 200, none, 0}}},
+        {"opaque.png", {64, 64, 64, 64, 1}, {{10, 10, blue, 0}, {10, 50, red, 0}}},
+        {"photo.jpg", {64, 64, 64, 64, 1}, {{10, 10, blue, 10}, {10, 50, red, 10}}},
+        {"grey.png", {2, 2, 2, 2, 1}, {{1, 1, {50, 50, 50, 64}, 1}, {0, 0, none, 0}}},
+        {"wide@2x.png", {2048, 2, 1500, 2, 1}, {{700, 1, {128, 0, 0, 255}, 1}, {1500, 0, none, 0}}}};
+    // clang-format on
     for (const Case& c : cases) {
         SGImage image = load(c.name);
         EXPECT_EQ((std::vector<int>{image.textureWidth, image.textureHeight, image.width, image.height,

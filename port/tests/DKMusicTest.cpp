@@ -75,24 +75,20 @@ TEST_F(DKMusicTest, TransitionsOfTheMachine) {
     };
     const char *none = nullptr, *shortWav = shortFile.c_str(), *other = otherFile.c_str(),
                *junk = notAudio.c_str();
+    // Stopped ignores pause, stop and files that do not play; a failed load while playing stops
+    // the old file; the end of a file is not a transition; no path while Playing does nothing, and
+    // while Paused resumes.
+    const int stopped = kDKMusicStopped, playing = kDKMusicPlaying, paused = kDKMusicPaused;
+    // clang-format off
     const Step steps[] = {
-        {kPause, none, kDKMusicStopped, false},  // Stopped ignores pause, stop and files that do not play
-        {kStop, none, kDKMusicStopped, false},
-        {kPlay, none, kDKMusicStopped, false},
-        {kPlay, "", kDKMusicStopped, false},
-        {kPlay, "/nonexistent/music.m4a", kDKMusicStopped, false},
-        {kPlay, junk, kDKMusicStopped, false},
-        {kPlay, other, kDKMusicPlaying, true},
-        {kPlay, junk, kDKMusicStopped, false},  // a failed load while playing stops the old file
-        {kPlay, shortWav, kDKMusicPlaying, true},
-        {kWaitForTheEnd, none, kDKMusicPlaying, false},  // the end of the file is not a transition
-        {kPlay, "", kDKMusicPlaying, false},             // no path while Playing: nothing
-        {kPlay, other, kDKMusicPlaying, true},
-        {kPause, none, kDKMusicPaused, false},
-        {kPause, none, kDKMusicPaused, false},
-        {kPlay, "", kDKMusicPlaying, true},  // no path while Paused: resume
-        {kPause, none, kDKMusicPaused, false},
-        {kStop, none, kDKMusicStopped, false}};
+        {kPause, none, stopped, false}, {kStop, none, stopped, false}, {kPlay, none, stopped, false},
+        {kPlay, "", stopped, false}, {kPlay, "/nonexistent/music.m4a", stopped, false},
+        {kPlay, junk, stopped, false}, {kPlay, other, playing, true}, {kPlay, junk, stopped, false},
+        {kPlay, shortWav, playing, true}, {kWaitForTheEnd, none, playing, false},
+        {kPlay, "", playing, false}, {kPlay, other, playing, true}, {kPause, none, paused, false},
+        {kPause, none, paused, false}, {kPlay, "", playing, true}, {kPause, none, paused, false},
+        {kStop, none, stopped, false}};
+    // clang-format on
     for (const Step& step : steps) {
         if (step.op == kPlay) DKPlayAACFile(step.path, 0);
         if (step.op == kPause) DKPauseAACFile();
