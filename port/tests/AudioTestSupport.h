@@ -68,9 +68,9 @@ inline int peak(const std::vector<int16_t>& samples) {
     return p;
 }
 
-inline int zeroCrossings(const std::vector<int16_t>& s, size_t from, size_t to) {
+inline int zeroCrossings(const std::vector<int16_t>& s) {
     int n = 0;
-    for (size_t i = from + 1; i < to && i < s.size(); ++i) n += (s[i - 1] < 0) != (s[i] < 0);
+    for (size_t i = 1; i < s.size(); ++i) n += (s[i - 1] < 0) != (s[i] < 0);
     return n;
 }
 

@@ -25,10 +25,9 @@ protected:
     // What OpenAL holds for a loaded sound; all zero when it has no buffer.
     static BufferInfo info(const SGSound& s) {
         BufferInfo b;
-        for (auto [what, into] : {std::pair{AL_FREQUENCY, &b.frequency},
-                                  {AL_BITS, &b.bits},
-                                  {AL_CHANNELS, &b.channels},
-                                  {AL_SIZE, &b.size}})
+        const std::pair<ALenum, ALint*> fields[] = {
+            {AL_FREQUENCY, &b.frequency}, {AL_BITS, &b.bits}, {AL_CHANNELS, &b.channels}, {AL_SIZE, &b.size}};
+        for (auto [what, into] : fields)
             if (s.bufferCount() == 1) alGetBufferi(s.buffers()[0], what, into);
         return b;
     }
@@ -128,15 +127,13 @@ TEST_F(SoundDecodingTest, CompressedStereoCafBecomesMono) {
 TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {
     writeFile(dir.file("junk.caf"), std::string("caff\0\1\0\0desc garbage", 20));
     writeFile(dir.file("fake.ogg"), "OggS but not really");
-    ASSERT_TRUE(
-        writeWav(dir.file("four.wav"), std::vector<int16_t>(16, 1), 4, 8000));  // more than two channels
-    for (auto [path, loads] : {std::pair{std::string("/nonexistent/missing.wav"), true},
-                               {"/nonexistent/x.caf", true},
-                               {"a", true},
-                               {dir.file("junk.caf"), true},
-                               {dir.file("four.wav"), true},
-                               {dir.file("fake.ogg"), false},
-                               {"/nonexistent/x.ogg", false}}) {
+    ASSERT_TRUE(writeWav(dir.file("four.wav"), std::vector<int16_t>(16, 1), 4, 8000));  // over two channels
+    // clang-format off
+    const std::pair<std::string, bool> files[] = {
+        {"/nonexistent/missing.wav", true}, {"/nonexistent/x.caf", true}, {"a", true}, {dir.file("junk.caf"), true},
+        {dir.file("four.wav"), true}, {dir.file("fake.ogg"), false}, {"/nonexistent/x.ogg", false}};
+    // clang-format on
+    for (const auto& [path, loads] : files) {
         SGSound s;
         EXPECT_EQ(s.loadFromFile(path.c_str()), loads) << path;
         EXPECT_EQ(s.bufferCount(), 0) << path;
