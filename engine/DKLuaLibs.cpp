@@ -4,9 +4,9 @@
 #include "engine/documents/wrap_PGF.h"
 #include "engine/physics/wrap_Physics.h"
 #include "engine/sglua/wrap_Scenegraph.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "engine/tablehelper/wrap_TableHelper.h"
-#include "port/DKPlatformPort.h"
+#include "port/wrap_PlatformWrappers.h"
 
 const DKLuaLib dk_lualibs[] = {
     {"", luaopen_base},

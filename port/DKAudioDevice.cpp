@@ -8,7 +8,6 @@
 #include <mutex>
 #include <vector>
 
-namespace dk {
 namespace {
 
 std::mutex g_mutex;
@@ -113,5 +112,3 @@ bool DKAudioDevice::renderSamples(int16_t* out, int frames) {
     alcRenderSamplesSOFT(dev, out, frames);
     return true;
 }
-
-}  // namespace dk

@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-namespace dk {
-
 class DKAudioDevice {
 public:
     // Opens the default device on first use (or the loopback device, see useLoopback); null when
@@ -29,5 +27,3 @@ public:
     // Renders `frames` frames from the loopback device into `out` (frames * channels samples).
     static bool renderSamples(int16_t* out, int frames);
 };
-
-}  // namespace dk

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-namespace dk {
 namespace {
 
 double systemMonotonic() {
@@ -99,5 +98,3 @@ void DKDate::setClockSource(const DKClockSource* source) {
     g_started = false;
     NSDateTimeAsFloatStartTime = -1.0;
 }
-
-}  // namespace dk

@@ -3,8 +3,6 @@
 
 #include <string>
 
-namespace dk {
-
 // Where DKDate reads the time. Game time comes from the monotonic clock, so a wall-clock change
 // (NTP step, the user setting the date) never moves it; the calendar fields come from the wall clock.
 struct DKClockSource {
@@ -25,5 +23,3 @@ public:
     // clock's start.
     static void setClockSource(const DKClockSource* source);
 };
-
-}  // namespace dk

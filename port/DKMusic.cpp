@@ -4,23 +4,21 @@
 
 #include "port/DKAudioDevice.h"
 
-namespace dk {
-
 // ---------------------------------------------------------------------------------------------
 // DKMusic
 
 bool DKMusic::initSound(const std::string& path, bool looping) {
-    currentMusicAsset.reset();
-    currentMusicAsset = DKMusicPlayer::create(path);
-    if (!currentMusicAsset) return false;
-    currentMusicAsset->setNumberOfLoops(looping ? -1 : 0);
+    m_player.reset();
+    m_player = DKMusicPlayer::create(path);
+    if (!m_player) return false;
+    m_player->setNumberOfLoops(looping ? -1 : 0);
     return true;
 }
 
 void DKMusic::play() {
-    if (!currentMusicAsset) return;
-    currentMusicAsset->setVolume(volume);
-    currentMusicAsset->play();
+    if (!m_player) return;
+    m_player->setVolume(m_volume);
+    m_player->play();
 }
 
 void DKMusic::resume() {
@@ -28,24 +26,24 @@ void DKMusic::resume() {
 }
 
 void DKMusic::stop() {
-    if (currentMusicAsset) currentMusicAsset->stop();
+    if (m_player) m_player->stop();
 }
 
 void DKMusic::pause() {
-    if (currentMusicAsset) currentMusicAsset->pause();
+    if (m_player) m_player->pause();
 }
 
 void DKMusic::setVolume(float v) {
-    volume = v;
-    if (currentMusicAsset && currentMusicAsset->isPlaying()) currentMusicAsset->setVolume(v);
+    m_volume = v;
+    if (m_player && m_player->isPlaying()) m_player->setVolume(v);
 }
 
 float DKMusic::getVolume() const {
-    return currentMusicAsset ? currentMusicAsset->volume() : volume;
+    return m_player ? m_player->volume() : m_volume;
 }
 
 bool DKMusic::isPlaying() const {
-    return currentMusicAsset && currentMusicAsset->isPlaying();
+    return m_player && m_player->isPlaying();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -71,34 +69,34 @@ int loadAndPlay(DKMusic* music, const std::string& path, bool looping) {
 
 int DKMusicStoppedState::play(const std::string& path, bool looping) {
     if (path.empty()) return kDKMusicStopped;
-    return loadAndPlay(currentDKMusic, path, looping);
+    return loadAndPlay(m_music, path, looping);
 }
 
 int DKMusicPlayingState::play(const std::string& path, bool looping) {
     if (path.empty()) return kDKMusicPlaying;
-    currentDKMusic->stop();
-    return loadAndPlay(currentDKMusic, path, looping);
+    m_music->stop();
+    return loadAndPlay(m_music, path, looping);
 }
 
 int DKMusicPlayingState::pause() {
-    if (!currentDKMusic->isValid()) return kDKMusicStopped;
-    currentDKMusic->pause();
+    if (!m_music->isValid()) return kDKMusicStopped;
+    m_music->pause();
     return kDKMusicPaused;
 }
 
 int DKMusicPlayingState::stop() {
-    currentDKMusic->stop();
+    m_music->stop();
     return kDKMusicStopped;
 }
 
 int DKMusicPausedState::play(const std::string& path, bool looping) {
     if (path.empty()) {
-        if (!currentDKMusic->isValid()) return kDKMusicStopped;
-        currentDKMusic->resume();
+        if (!m_music->isValid()) return kDKMusicStopped;
+        m_music->resume();
         return kDKMusicPlaying;
     }
-    currentDKMusic->stop();
-    return loadAndPlay(currentDKMusic, path, looping);
+    m_music->stop();
+    return loadAndPlay(m_music, path, looping);
 }
 
 int DKMusicPausedState::pause() {
@@ -106,7 +104,7 @@ int DKMusicPausedState::pause() {
 }
 
 int DKMusicPausedState::stop() {
-    currentDKMusic->stop();
+    m_music->stop();
     return kDKMusicStopped;
 }
 
@@ -125,52 +123,50 @@ DKMusicManager& DKMusicManager::sharedMusicManager() {
     return *instance;
 }
 
-DKMusicManager::DKMusicManager() : currentDKMusic(std::make_unique<DKMusic>()) {
-    states[kDKMusicPlaying] = std::make_unique<DKMusicPlayingState>(currentDKMusic.get());
-    states[kDKMusicPaused] = std::make_unique<DKMusicPausedState>(currentDKMusic.get());
-    states[kDKMusicStopped] = std::make_unique<DKMusicStoppedState>(currentDKMusic.get());
-    currentState = states[kDKMusicStopped].get();
+DKMusicManager::DKMusicManager() : m_music(std::make_unique<DKMusic>()) {
+    m_states[kDKMusicPlaying] = std::make_unique<DKMusicPlayingState>(m_music.get());
+    m_states[kDKMusicPaused] = std::make_unique<DKMusicPausedState>(m_music.get());
+    m_states[kDKMusicStopped] = std::make_unique<DKMusicStoppedState>(m_music.get());
+    m_state = m_states[kDKMusicStopped].get();
 }
 
 void DKMusicManager::playMusic(const std::string& path, bool looping) {
-    transitionToNewState(currentState->play(path, looping));
+    transitionToNewState(m_state->play(path, looping));
 }
 
 void DKMusicManager::pauseMusic() {
-    transitionToNewState(currentState->pause());
+    transitionToNewState(m_state->pause());
 }
 
 void DKMusicManager::stopMusic() {
-    transitionToNewState(currentState->stop());
+    transitionToNewState(m_state->stop());
 }
 
 void DKMusicManager::transitionToNewState(int state) {
-    auto it = states.find(state);
-    if (it != states.end() && it->second.get() != currentState) currentState = it->second.get();
+    auto it = m_states.find(state);
+    if (it != m_states.end() && it->second.get() != m_state) m_state = it->second.get();
 }
 
 void DKMusicManager::setVolume(float volume) {
-    currentDKMusic->setVolume(volume);
+    m_music->setVolume(volume);
 }
 
 float DKMusicManager::getVolume() const {
-    return currentDKMusic->getVolume();
+    return m_music->getVolume();
 }
 
 bool DKMusicManager::isPlaying() const {
-    return currentDKMusic->isPlaying();
+    return m_music->isPlaying();
 }
 
 int DKMusicManager::currentStateNumber() const {
-    for (const auto& [number, state] : states) {
-        if (state.get() == currentState) return number;
+    for (const auto& [number, state] : m_states) {
+        if (state.get() == m_state) return number;
     }
     return kDKMusicStopped;
 }
 
 void DKMusicManager::reset() {
-    *currentDKMusic = DKMusic();
-    currentState = states[kDKMusicStopped].get();
+    *m_music = DKMusic();
+    m_state = m_states[kDKMusicStopped].get();
 }
-
-}  // namespace dk

@@ -7,8 +7,6 @@
 
 #include "port/DKMusicPlayer.h"
 
-namespace dk {
-
 // One audio player and a stored volume.
 class DKMusic {
 public:
@@ -22,11 +20,11 @@ public:
     void setVolume(float volume);
     float getVolume() const;
     bool isPlaying() const;
-    bool isValid() const { return currentMusicAsset != nullptr; }
+    bool isValid() const { return m_player != nullptr; }
 
 private:
-    std::unique_ptr<DKMusicPlayer> currentMusicAsset;
-    float volume = 1.0f;
+    std::unique_ptr<DKMusicPlayer> m_player;
+    float m_volume = 1.0f;
 };
 
 enum DKMusicStateNumber { kDKMusicPlaying = 0, kDKMusicPaused = 1, kDKMusicStopped = 2 };
@@ -34,14 +32,14 @@ enum DKMusicStateNumber { kDKMusicPlaying = 0, kDKMusicPaused = 1, kDKMusicStopp
 // Each operation returns the number of the next state. The base operations do nothing.
 class DKMusicState {
 public:
-    explicit DKMusicState(DKMusic* music) : currentDKMusic(music) {}
+    explicit DKMusicState(DKMusic* music) : m_music(music) {}
     virtual ~DKMusicState() = default;
     virtual int play(const std::string& path, bool looping);
     virtual int pause();
     virtual int stop();
 
 protected:
-    DKMusic* currentDKMusic;  // not owned
+    DKMusic* m_music;  // not owned
 };
 
 class DKMusicPlayingState : public DKMusicState {
@@ -85,9 +83,7 @@ public:
 
 private:
     DKMusicManager();
-    std::unique_ptr<DKMusic> currentDKMusic;
-    std::map<int, std::unique_ptr<DKMusicState>> states;
-    DKMusicState* currentState;
+    std::unique_ptr<DKMusic> m_music;
+    std::map<int, std::unique_ptr<DKMusicState>> m_states;
+    DKMusicState* m_state;
 };
-
-}  // namespace dk

@@ -1,10 +1,6 @@
 #include "port/DKMusicPlayer.h"
 
-#include "port/DKAudioDevice.h"
-
-#define AL_ALEXT_PROTOTYPES
-#include <AL/al.h>
-#include <AL/alext.h>
+#include "port/MusicOutput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -18,26 +14,9 @@ extern "C" {
 #include <chrono>
 #include <utility>
 
-namespace dk {
 namespace {
 
-constexpr int kBufferCount = 4;
 constexpr int kChunkFrames = 4096;
-// How far ahead of the clock the silent feeder decodes.
-constexpr double kSilentLead = 0.1;
-
-// Music has its own context on the shared device, made once, never destroyed.
-ALCcontext* musicContext() {
-    static std::once_flag once;
-    static ALCcontext* context = nullptr;
-    std::call_once(once, [] { context = DKAudioDevice::createContext(); });
-    return context;
-}
-
-double monotonicSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -179,12 +158,92 @@ bool DKMusicDecoder::rewind() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The feeder
+
+namespace dk::port {
+namespace {
+
+// The file in chunks, starting over while loops are left.
+class LoopingChunks : public MusicChunks {
+public:
+    explicit LoopingChunks(DKMusicDecoder& decoder)
+        : m_decoder(decoder), m_chunk(static_cast<size_t>(kChunkFrames) * decoder.channels()) {}
+
+    void setLoops(int loops) { m_loopsLeft = loops; }
+    int next() override {
+        int n = m_decoder.read(m_chunk.data(), kChunkFrames);
+        if (n == 0 && m_loopsLeft != 0) {
+            if (m_loopsLeft > 0) --m_loopsLeft;
+            m_decoder.rewind();
+            n = m_decoder.read(m_chunk.data(), kChunkFrames);
+        }
+        return n;
+    }
+    const int16_t* data() const override { return m_chunk.data(); }
+    int channels() const override { return m_decoder.channels(); }
+    int sampleRate() const override { return m_decoder.sampleRate(); }
+
+private:
+    DKMusicDecoder& m_decoder;
+    std::vector<int16_t> m_chunk;
+    int m_loopsLeft = 0;
+};
+
+// What the player asked for, read under its lock at the top of a turn.
+struct Request {
+    bool want;
+    float volume;
+    int loops;
+    uint64_t playGeneration;
+    uint64_t stopGeneration;
+};
+
+// The feeder thread's own state: the output and where the file stands.
+class Feeder {
+public:
+    explicit Feeder(DKMusicDecoder& decoder)
+        : m_decoder(decoder), m_chunks(decoder), m_output(MusicOutput::open()) {}
+
+    // One turn; true when the music reached its end (rewound, ready to play from the top).
+    bool turn(const Request& r) {
+        if (r.stopGeneration != m_seenStop) {
+            m_seenStop = r.stopGeneration;
+            m_output->flush();
+        }
+        m_output->setVolume(r.volume);
+        if (!r.want) {
+            m_output->pause();
+            return false;
+        }
+        if (m_atStart) {
+            m_chunks.setLoops(r.loops);
+            m_atStart = false;
+        }
+        if (!m_output->feed(m_chunks)) return false;
+        m_output->flush();
+        m_decoder.rewind();
+        m_atStart = true;
+        return true;
+    }
+
+private:
+    DKMusicDecoder& m_decoder;
+    LoopingChunks m_chunks;
+    std::unique_ptr<MusicOutput> m_output;
+    bool m_atStart = true;  // the next play starts with a fresh loop count
+    uint64_t m_seenStop = 0;
+};
+
+}  // namespace
+}  // namespace dk::port
+
+// ---------------------------------------------------------------------------------------------
 // DKMusicPlayer
 
 std::unique_ptr<DKMusicPlayer> DKMusicPlayer::create(const std::string& path) {
     auto decoder = DKMusicDecoder::open(path);
     if (!decoder) return nullptr;
-    musicContext();  // made here, on the caller's thread, before the feeder needs it
+    dk::port::MusicOutput::prepare();
     return std::unique_ptr<DKMusicPlayer>(new DKMusicPlayer(std::move(decoder)));
 }
 
@@ -253,162 +312,29 @@ bool DKMusicPlayer::isPlaying() const {
     return m_playing;
 }
 
-// The feeder thread: every OpenAL call of this player happens here, with the music context as
-// the thread's own context, so the main thread's current context does not matter.
+// The feeder thread: every output call of this player happens here, so the main thread's current
+// OpenAL context does not matter.
 void DKMusicPlayer::run() {
-    ALCcontext* context = musicContext();
-    bool al = context && alcSetThreadContext(context);
-    ALuint source = 0;
-    ALuint buffers[kBufferCount] = {};
-    std::vector<ALuint> freeBuffers;
-    if (al) {
-        alGetError();
-        alGenSources(1, &source);
-        alGenBuffers(kBufferCount, buffers);
-        if (alGetError() != AL_NO_ERROR) {
-            al = false;
-        } else {
-            alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
-            freeBuffers.assign(buffers, buffers + kBufferCount);
-        }
-    }
-    const int channels = m_decoder->channels();
-    const int rate = m_decoder->sampleRate();
-    const ALenum format = channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
-    std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames) * channels);
-
-    int loopsLeft = 0;
-    bool atStart = true;  // the next play starts the file from the top, with a fresh loop count
-    bool endOfData = false;
-    bool wasPlaying = false;
-    double clockEnd = 0, remaining = 0;  // silent mode: when the decoded audio runs out
-    uint64_t seenStop = 0;
-
-    auto decodeChunk = [&]() -> int {
-        int n = m_decoder->read(chunk.data(), kChunkFrames);
-        if (n == 0 && loopsLeft != 0) {
-            if (loopsLeft > 0) --loopsLeft;
-            m_decoder->rewind();
-            n = m_decoder->read(chunk.data(), kChunkFrames);
-        }
-        return n;
-    };
-    auto flushQueue = [&] {
-        if (!al) return;
-        alSourceStop(source);
-        alSourcei(source, AL_BUFFER, 0);
-        freeBuffers.assign(buffers, buffers + kBufferCount);
-    };
-
+    dk::port::Feeder feeder(*m_decoder);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
-        const bool want = m_wantPlaying;
-        const float volume = m_volume;
-        const int loops = m_loops;
-        const uint64_t playGeneration = m_playGeneration;
-        const uint64_t stopGeneration = m_stopGeneration;
+        const dk::port::Request r{m_wantPlaying, m_volume, m_loops, m_playGeneration, m_stopGeneration};
         lock.unlock();
-
-        if (stopGeneration != seenStop) {
-            seenStop = stopGeneration;
-            flushQueue();
-            remaining = 0;
-            wasPlaying = false;
-        }
-        if (al) alSourcef(source, AL_GAIN, volume);
-
-        bool finished = false;
-        if (!want) {
-            if (al) {
-                ALint state = 0;
-                alGetSourcei(source, AL_SOURCE_STATE, &state);
-                if (state == AL_PLAYING) alSourcePause(source);
-            } else if (wasPlaying) {
-                remaining = std::max(0.0, clockEnd - monotonicSeconds());
-            }
-            wasPlaying = false;
-        } else {
-            if (atStart) {
-                loopsLeft = loops;
-                atStart = false;
-            }
-            if (al) {
-                ALint processed = 0;
-                alGetSourcei(source, AL_BUFFERS_PROCESSED, &processed);
-                while (processed-- > 0) {
-                    ALuint b = 0;
-                    alSourceUnqueueBuffers(source, 1, &b);
-                    freeBuffers.push_back(b);
-                }
-                while (!freeBuffers.empty() && !endOfData) {
-                    int n = decodeChunk();
-                    if (n == 0) {
-                        endOfData = true;
-                        break;
-                    }
-                    ALuint b = freeBuffers.back();
-                    freeBuffers.pop_back();
-                    alBufferData(b, format, chunk.data(), n * channels * 2, rate);
-                    alSourceQueueBuffers(source, 1, &b);
-                }
-                ALint queued = 0, state = 0;
-                alGetSourcei(source, AL_BUFFERS_QUEUED, &queued);
-                alGetSourcei(source, AL_SOURCE_STATE, &state);
-                if (endOfData && queued == 0) {
-                    finished = true;
-                } else if (state != AL_PLAYING && queued > 0) {
-                    // Starting, resuming, or catching up after an underrun.
-                    alSourcePlay(source);
-                }
-            } else {
-                double now = monotonicSeconds();
-                if (!wasPlaying) clockEnd = now + remaining;
-                remaining = 0;
-                while (!endOfData && clockEnd - now < kSilentLead) {
-                    int n = decodeChunk();
-                    if (n == 0) {
-                        endOfData = true;
-                        break;
-                    }
-                    clockEnd += static_cast<double>(n) / rate;
-                }
-                if (endOfData && now >= clockEnd) finished = true;
-            }
-            wasPlaying = !finished;
-        }
-        if (finished) {
-            // Like a platform player at its end: rewound, ready to play from the top.
-            flushQueue();
-            m_decoder->rewind();
-            endOfData = false;
-            atStart = true;
-            remaining = 0;
-        }
-
+        const bool finished = feeder.turn(r);
         lock.lock();
-        if (finished && m_playGeneration == playGeneration) {
-            m_wantPlaying = false;
-            m_playing = false;
+        if (finished) {
+            if (m_playGeneration == r.playGeneration) m_wantPlaying = m_playing = false;
+            continue;
         }
         auto changed = [&] {
-            return m_quit || m_wantPlaying != want || m_playGeneration != playGeneration ||
-                   m_stopGeneration != stopGeneration || m_volume != volume;
+            return m_quit || m_wantPlaying != r.want || m_playGeneration != r.playGeneration ||
+                   m_stopGeneration != r.stopGeneration || m_volume != r.volume;
         };
-        if (want && !finished) {
+        // While playing, the output wants feeding every few milliseconds.
+        if (r.want) {
             m_wake.wait_for(lock, std::chrono::milliseconds(10), changed);
-        } else if (!finished) {
+        } else {
             m_wake.wait(lock, changed);
         }
     }
-    lock.unlock();
-
-    if (al) {
-        alSourceStop(source);
-        alSourcei(source, AL_BUFFER, 0);
-        alDeleteSources(1, &source);
-        alDeleteBuffers(kBufferCount, buffers);
-        alcSetThreadContext(nullptr);
-    }
 }
-
-}  // namespace dk

@@ -18,8 +18,6 @@ struct SwrContext;
 struct AVFrame;
 struct AVPacket;
 
-namespace dk {
-
 // Decodes an audio file into interleaved signed 16-bit frames, mono or stereo (more channels
 // are folded down to stereo), at the file's own rate.
 class DKMusicDecoder {
@@ -89,5 +87,3 @@ private:
     uint64_t m_stopGeneration = 0;
     std::thread m_thread;
 };
-
-}  // namespace dk

@@ -1,10 +1,8 @@
-// The engine's platform port: game clock, wall-clock date, background music, debug log, and the
-// "platformWrappers" Lua library that hands them to the engine script.
+// The engine's platform port as C functions: game clock, wall-clock date, background music and the
+// debug log (port/wrap_PlatformWrappers hands them to the engine script).
 #pragma once
 
 #include <stdbool.h>
-
-struct lua_State;
 
 #ifdef __cplusplus
 extern "C" {
@@ -18,8 +16,6 @@ void DKStopAACFile(void);
 void SetAACFileVolume(float volume);
 bool IsAACFilePlaying(void);
 void DKLogDebugStatement(const char* text);
-
-int luaopen_platformWrappers(struct lua_State* L);
 
 #ifdef __cplusplus
 }

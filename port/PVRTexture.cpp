@@ -78,113 +78,145 @@ size_t DKPVRTCLevelSize(uint32_t width, uint32_t height, bool twoBitsPerPixel) {
     return across * down * 8;
 }
 
+namespace {
+
+// One level's blocks unpacked: each block's two colours, and per pixel of the padded grid a
+// weight 0..8 from colour A to B, or -1..-3 for "interpolate" (2 bpp: the average of four,
+// horizontal, vertical neighbours), and whether the pixel is punched through (alpha 0).
+struct Blocks {
+    int bw, bh;  // block size in pixels
+    uint32_t across, down;
+    int gridW, gridH;
+    std::vector<Colour> colourA, colourB;
+    std::vector<int> weight;
+    std::vector<uint8_t> punch;
+
+    Blocks(uint32_t width, uint32_t height, bool twoBitsPerPixel)
+        : bw(twoBitsPerPixel ? 8 : 4),
+          bh(4),
+          across(std::max<uint32_t>(width / bw, 2)),
+          down(std::max<uint32_t>(height / bh, 2)),
+          gridW(static_cast<int>(across) * bw),
+          gridH(static_cast<int>(down) * bh),
+          colourA(across * down),
+          colourB(across * down),
+          weight(static_cast<size_t>(gridW) * gridH, 0),
+          punch(weight.size(), 0) {}
+
+    size_t pixel(uint32_t bx, uint32_t by, int x, int y) const {
+        return static_cast<size_t>(by * bh + y) * gridW + bx * bw + x;
+    }
+};
+
+void decodeModulation4(Blocks& b, uint32_t bx, uint32_t by, uint32_t mod, bool modeBit) {
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            int v = mod >> (2 * (y * 4 + x)) & 3;
+            b.weight[b.pixel(bx, by, x, y)] = modeBit ? kPunchWeights[v] : kStandardWeights[v];
+            b.punch[b.pixel(bx, by, x, y)] = modeBit && v == 2;
+        }
+    }
+}
+
+void decodeModulation2(Blocks& b, uint32_t bx, uint32_t by, uint32_t mod, bool modeBit) {
+    if (!modeBit) {
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 8; ++x) b.weight[b.pixel(bx, by, x, y)] = (mod >> (y * 8 + x) & 1) ? 8 : 0;
+        return;
+    }
+    // Half the pixels (a checkerboard) carry 2-bit values; the others are interpolated. Two of the
+    // stored bits double as the choice of interpolation.
+    int missing = -1;
+    if (mod & 1) {
+        missing = (mod & (1u << 20)) ? -3 : -2;
+        mod = (mod & (1u << 21)) ? mod | (1u << 20) : mod & ~(1u << 20);
+    }
+    mod = (mod & 2) ? mod | 1u : mod & ~1u;
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (((x ^ y) & 1) == 0) {
+                b.weight[b.pixel(bx, by, x, y)] = kStandardWeights[mod & 3];
+                mod >>= 2;
+            } else {
+                b.weight[b.pixel(bx, by, x, y)] = missing;
+            }
+        }
+    }
+}
+
+void decodeBlocks(Blocks& b, const uint8_t* data, bool twoBitsPerPixel) {
+    for (uint32_t by = 0; by < b.down; ++by) {
+        for (uint32_t bx = 0; bx < b.across; ++bx) {
+            const uint8_t* block = data + static_cast<size_t>(twiddle(b.across, b.down, bx, by)) * 8;
+            uint32_t mod = word(block), colour = word(block + 4);
+            b.colourA[by * b.across + bx] = unpackA(colour & 0xFFFF);
+            b.colourB[by * b.across + bx] = unpackB(colour >> 16);
+            if (twoBitsPerPixel)
+                decodeModulation2(b, bx, by, mod, colour & 1);
+            else
+                decodeModulation4(b, bx, by, mod, colour & 1);
+        }
+    }
+}
+
+// 2 bpp: the interpolated pixels take their weight from stored neighbours (wrapping around).
+void resolveWeights(Blocks& b) {
+    auto stored = [&](int x, int y) {
+        x = (x + b.gridW) % b.gridW;
+        y = (y + b.gridH) % b.gridH;
+        int w = b.weight[static_cast<size_t>(y) * b.gridW + x];
+        return w < 0 ? 0 : w;  // neighbours of a missing pixel are always stored ones
+    };
+    std::vector<int> resolved(b.weight);
+    for (int y = 0; y < b.gridH; ++y) {
+        for (int x = 0; x < b.gridW; ++x) {
+            int& w = resolved[static_cast<size_t>(y) * b.gridW + x];
+            if (w == -1)
+                w = (stored(x - 1, y) + stored(x + 1, y) + stored(x, y - 1) + stored(x, y + 1) + 2) / 4;
+            else if (w == -2)
+                w = (stored(x - 1, y) + stored(x + 1, y) + 1) / 2;
+            else if (w == -3)
+                w = (stored(x, y - 1) + stored(x, y + 1) + 1) / 2;
+        }
+    }
+    b.weight.swap(resolved);
+}
+
+// Each block's two colours sit at the block's centre; a pixel blends the four nearest blocks'
+// colours bilinearly (wrapping around the edges), then mixes A and B by its weight.
+void blendPixel(const Blocks& b, uint32_t px, uint32_t py, uint8_t* dst) {
+    const int sy = static_cast<int>(py) - b.bh / 2 + b.gridH, sx = static_cast<int>(px) - b.bw / 2 + b.gridW;
+    const int by0 = sy / b.bh % static_cast<int>(b.down), by1 = (by0 + 1) % static_cast<int>(b.down);
+    const int bx0 = sx / b.bw % static_cast<int>(b.across), bx1 = (bx0 + 1) % static_cast<int>(b.across);
+    const int fy = sy % b.bh, fx = sx % b.bw;
+    const int w00 = (b.bw - fx) * (b.bh - fy), w10 = fx * (b.bh - fy), w01 = (b.bw - fx) * fy, w11 = fx * fy;
+    auto blend = [&](const std::vector<Colour>& c, int Colour::*channel) {
+        return c[by0 * b.across + bx0].*channel * w00 + c[by0 * b.across + bx1].*channel * w10 +
+               c[by1 * b.across + bx0].*channel * w01 + c[by1 * b.across + bx1].*channel * w11;
+    };
+    const size_t i = static_cast<size_t>(py) * b.gridW + px;
+    const int m = b.weight[i];
+    int Colour::*channels[4] = {&Colour::r, &Colour::g, &Colour::b, &Colour::a};
+    for (int c = 0; c < 4; ++c) {
+        long mixed = static_cast<long>(blend(b.colourA, channels[c])) * (8 - m) +
+                     static_cast<long>(blend(b.colourB, channels[c])) * m;
+        long full = (c == 3 ? 15L : 31L) * b.bw * b.bh * 8;
+        dst[c] = static_cast<uint8_t>((mixed * 255 + full / 2) / full);
+    }
+    if (b.punch[i]) dst[3] = 0;
+}
+
+}  // namespace
+
 std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t height,
                                    bool twoBitsPerPixel) {
-    const int bw = twoBitsPerPixel ? 8 : 4, bh = 4;
-    const uint32_t blocksX = std::max<uint32_t>(width / bw, 2), blocksY = std::max<uint32_t>(height / bh, 2);
-    const int gridW = static_cast<int>(blocksX) * bw, gridH = static_cast<int>(blocksY) * bh;
-
-    std::vector<Colour> colourA(blocksX * blocksY), colourB(blocksX * blocksY);
-    // Per pixel of the padded grid: weight 0..8, -1..-3 for "interpolate" (2 bpp: average of four,
-    // horizontal, vertical neighbours), and whether the pixel is punched through (alpha 0).
-    std::vector<int> weight(static_cast<size_t>(gridW) * gridH, 0);
-    std::vector<uint8_t> punch(weight.size(), 0);
-
-    for (uint32_t by = 0; by < blocksY; ++by) {
-        for (uint32_t bx = 0; bx < blocksX; ++bx) {
-            const uint8_t* block = data + static_cast<size_t>(twiddle(blocksX, blocksY, bx, by)) * 8;
-            uint32_t mod = word(block), colour = word(block + 4);
-            colourA[by * blocksX + bx] = unpackA(colour & 0xFFFF);
-            colourB[by * blocksX + bx] = unpackB(colour >> 16);
-            bool modeBit = colour & 1;
-            auto at = [&](int x, int y) -> size_t {
-                return static_cast<size_t>(by * bh + y) * gridW + bx * bw + x;
-            };
-            if (!twoBitsPerPixel) {
-                for (int y = 0; y < 4; ++y) {
-                    for (int x = 0; x < 4; ++x) {
-                        int v = mod >> (2 * (y * 4 + x)) & 3;
-                        weight[at(x, y)] = modeBit ? kPunchWeights[v] : kStandardWeights[v];
-                        punch[at(x, y)] = modeBit && v == 2;
-                    }
-                }
-            } else if (!modeBit) {
-                for (int y = 0; y < 4; ++y)
-                    for (int x = 0; x < 8; ++x) weight[at(x, y)] = (mod >> (y * 8 + x) & 1) ? 8 : 0;
-            } else {
-                // Half the pixels (a checkerboard) carry 2-bit values; the others are interpolated.
-                // Two of the stored bits double as the choice of interpolation.
-                int missing = -1;
-                if (mod & 1) {
-                    missing = (mod & (1u << 20)) ? -3 : -2;
-                    mod = (mod & (1u << 21)) ? mod | (1u << 20) : mod & ~(1u << 20);
-                }
-                mod = (mod & 2) ? mod | 1u : mod & ~1u;
-                for (int y = 0; y < 4; ++y) {
-                    for (int x = 0; x < 8; ++x) {
-                        if (((x ^ y) & 1) == 0) {
-                            weight[at(x, y)] = kStandardWeights[mod & 3];
-                            mod >>= 2;
-                        } else {
-                            weight[at(x, y)] = missing;
-                        }
-                    }
-                }
-            }
-        }
-    }
-    if (twoBitsPerPixel) {
-        auto stored = [&](int x, int y) {
-            x = (x + gridW) % gridW;
-            y = (y + gridH) % gridH;
-            int w = weight[static_cast<size_t>(y) * gridW + x];
-            return w < 0 ? 0 : w;  // neighbours of a missing pixel are always stored ones
-        };
-        std::vector<int> resolved(weight);
-        for (int y = 0; y < gridH; ++y) {
-            for (int x = 0; x < gridW; ++x) {
-                int& w = resolved[static_cast<size_t>(y) * gridW + x];
-                if (w == -1)
-                    w = (stored(x - 1, y) + stored(x + 1, y) + stored(x, y - 1) + stored(x, y + 1) + 2) / 4;
-                else if (w == -2)
-                    w = (stored(x - 1, y) + stored(x + 1, y) + 1) / 2;
-                else if (w == -3)
-                    w = (stored(x, y - 1) + stored(x, y + 1) + 1) / 2;
-            }
-        }
-        weight.swap(resolved);
-    }
-
-    // Each block's two colours sit at the block's centre; a pixel blends the four nearest blocks'
-    // colours bilinearly (wrapping around the edges), then mixes A and B by its weight.
+    Blocks blocks(width, height, twoBitsPerPixel);
+    decodeBlocks(blocks, data, twoBitsPerPixel);
+    if (twoBitsPerPixel) resolveWeights(blocks);
     std::vector<uint8_t> out(static_cast<size_t>(width) * height * 4);
-    const int area = bw * bh;
-    for (uint32_t py = 0; py < height; ++py) {
-        int sy = static_cast<int>(py) - bh / 2 + gridH;
-        int by0 = sy / bh % static_cast<int>(blocksY), by1 = (by0 + 1) % static_cast<int>(blocksY);
-        int fy = sy % bh;
-        for (uint32_t px = 0; px < width; ++px) {
-            int sx = static_cast<int>(px) - bw / 2 + gridW;
-            int bx0 = sx / bw % static_cast<int>(blocksX), bx1 = (bx0 + 1) % static_cast<int>(blocksX);
-            int fx = sx % bw;
-            int w00 = (bw - fx) * (bh - fy), w10 = fx * (bh - fy), w01 = (bw - fx) * fy, w11 = fx * fy;
-            auto blend = [&](const std::vector<Colour>& c, int Colour::*channel) {
-                return c[by0 * blocksX + bx0].*channel * w00 + c[by0 * blocksX + bx1].*channel * w10 +
-                       c[by1 * blocksX + bx0].*channel * w01 + c[by1 * blocksX + bx1].*channel * w11;
-            };
-            size_t i = static_cast<size_t>(py) * gridW + px;
-            int m = weight[i];
-            uint8_t* dst = &out[(static_cast<size_t>(py) * width + px) * 4];
-            int Colour::*channels[4] = {&Colour::r, &Colour::g, &Colour::b, &Colour::a};
-            for (int c = 0; c < 4; ++c) {
-                long mixed = static_cast<long>(blend(colourA, channels[c])) * (8 - m) +
-                             static_cast<long>(blend(colourB, channels[c])) * m;
-                long full = (c == 3 ? 15L : 31L) * area * 8;
-                dst[c] = static_cast<uint8_t>((mixed * 255 + full / 2) / full);
-            }
-            if (punch[i]) dst[3] = 0;
-        }
-    }
+    for (uint32_t py = 0; py < height; ++py)
+        for (uint32_t px = 0; px < width; ++px)
+            blendPixel(blocks, px, py, &out[(static_cast<size_t>(py) * width + px) * 4]);
     return out;
 }
 
@@ -197,7 +229,7 @@ std::unique_ptr<PVRTexture> PVRTexture::initWithContentsOfFile(const std::string
     if (!texture->unpackPVRData(data)) return nullptr;
     if (!texture->createGLTexture()) {
         // Nobody took the name yet: the half-made texture is ours to delete.
-        GLuint name = texture->_name;
+        GLuint name = texture->m_name;
         if (name) glDeleteTextures(1, &name);
         return nullptr;
     }
@@ -223,20 +255,20 @@ bool PVRTexture::unpackPVRData(const std::vector<uint8_t>& data) {
     if (!isPowerOfTwo(width) || !isPowerOfTwo(height)) return false;
     if (dataLength > data.size() - kHeaderSize) return false;
 
-    _imageData.clear();
-    _internalFormat = twoBits ? DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1 : DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
-    _width = width;
-    _height = height;
-    _hasAlpha = word(header + 40) != 0;
+    m_imageData.clear();
+    m_internalFormat = twoBits ? DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1 : DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
+    m_width = width;
+    m_height = height;
+    m_hasAlpha = word(header + 40) != 0;
     size_t consumed = 0;
     while (consumed < dataLength) {
         size_t size = DKPVRTCLevelSize(width, height, twoBits);
         if (size > dataLength - consumed) {
-            _imageData.clear();
+            m_imageData.clear();
             return false;
         }
         const uint8_t* level = data.data() + kHeaderSize + consumed;
-        _imageData.emplace_back(level, level + size);
+        m_imageData.emplace_back(level, level + size);
         consumed += size;
         width = std::max(width / 2, 1u);
         height = std::max(height / 2, 1u);
@@ -245,17 +277,17 @@ bool PVRTexture::unpackPVRData(const std::vector<uint8_t>& data) {
 }
 
 bool PVRTexture::createGLTexture() {
-    if (_imageData.empty()) return true;
+    if (m_imageData.empty()) return true;
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (maxSize > 0 &&
-        (_width > static_cast<uint32_t>(maxSize) || _height > static_cast<uint32_t>(maxSize))) {
+        (m_width > static_cast<uint32_t>(maxSize) || m_height > static_cast<uint32_t>(maxSize))) {
         std::fprintf(stderr, "Error uploading compressed texture level: %d. glError: 0x%04X\n", 0,
                      GL_INVALID_VALUE);
         return false;
     }
-    if (_name) {
-        GLuint old = _name;
+    if (m_name) {
+        GLuint old = m_name;
         glDeleteTextures(1, &old);
     }
     GLuint name = 0;
@@ -264,16 +296,16 @@ bool PVRTexture::createGLTexture() {
     GLint previous = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
     glBindTexture(GL_TEXTURE_2D, name);
-    _name = name;
+    m_name = name;
     while (glGetError() != GL_NO_ERROR) {
     }
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    bool twoBits = _internalFormat == DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1;
-    uint32_t width = _width, height = _height;
-    for (size_t i = 0; i < _imageData.size(); ++i) {
-        std::vector<uint8_t> rgba = DKDecodePVRTC(_imageData[i].data(), width, height, twoBits);
+    bool twoBits = m_internalFormat == DK_GL_COMPRESSED_RGBA_PVRTC_2BPPV1;
+    uint32_t width = m_width, height = m_height;
+    for (size_t i = 0; i < m_imageData.size(); ++i) {
+        std::vector<uint8_t> rgba = DKDecodePVRTC(m_imageData[i].data(), width, height, twoBits);
         glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA, static_cast<GLsizei>(width),
                      static_cast<GLsizei>(height), 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
         GLenum err = glGetError();
@@ -296,6 +328,6 @@ bool PVRTexture::createGLTexture() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-    _imageData.clear();
+    m_imageData.clear();
     return true;
 }

@@ -18,23 +18,16 @@ public:
     static std::unique_ptr<PVRTexture> initWithContentsOfFile(const std::string& path);
     // Only "file://" URLs; anything else gives null.
     static std::unique_ptr<PVRTexture> initWithContentsOfURL(const std::string& url);
-    static std::unique_ptr<PVRTexture> pvrTextureWithContentsOfFile(const std::string& path) {
-        return initWithContentsOfFile(path);
-    }
-    static std::unique_ptr<PVRTexture> pvrTextureWithContentsOfURL(const std::string& url) {
-        return initWithContentsOfURL(url);
-    }
 
     // Parses the header and splits the level data; false when the file is malformed.
     bool unpackPVRData(const std::vector<uint8_t>& data);
     // Decodes and uploads the levels; false (with the GL error logged) when an upload fails.
     bool createGLTexture();
 
-    uint32_t name() const { return _name; }
-    uint32_t width() const { return _width; }
-    uint32_t height() const { return _height; }
-    uint32_t internalFormat() const { return _internalFormat; }
-    bool hasAlpha() const { return _hasAlpha; }
+    uint32_t name() const { return m_name; }
+    uint32_t width() const { return m_width; }
+    uint32_t height() const { return m_height; }
+    bool hasAlpha() const { return m_hasAlpha; }
 
     // Frees the level data only; the GL texture belongs to whoever took its name.
     ~PVRTexture() = default;
@@ -42,12 +35,12 @@ public:
 private:
     PVRTexture() = default;
 
-    std::vector<std::vector<uint8_t>> _imageData;
-    uint32_t _name = 0;
-    uint32_t _width = 0;
-    uint32_t _height = 0;
-    uint32_t _internalFormat = DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
-    bool _hasAlpha = false;
+    std::vector<std::vector<uint8_t>> m_imageData;
+    uint32_t m_name = 0;
+    uint32_t m_width = 0;
+    uint32_t m_height = 0;
+    uint32_t m_internalFormat = DK_GL_COMPRESSED_RGBA_PVRTC_4BPPV1;
+    bool m_hasAlpha = false;
 };
 
 // Decodes one level of PVRTC data (blocks in the format's twiddled order) into RGBA bytes, rows in

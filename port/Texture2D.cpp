@@ -93,13 +93,13 @@ std::unique_ptr<Texture2D> Texture2D::initWithData(const void* data, Texture2DPi
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
 
-    texture->_name = name;
-    texture->_size = contentSize;
-    texture->_width = pixelsWide;
-    texture->_height = pixelsHigh;
-    texture->_format = pixelFormat;
-    texture->_maxS = pixelsWide ? contentSize.width / static_cast<float>(pixelsWide) : 0.0f;
-    texture->_maxT = pixelsHigh ? contentSize.height / static_cast<float>(pixelsHigh) : 0.0f;
+    texture->m_name = name;
+    texture->m_size = contentSize;
+    texture->m_width = pixelsWide;
+    texture->m_height = pixelsHigh;
+    texture->m_format = pixelFormat;
+    texture->m_maxS = pixelsWide ? contentSize.width / static_cast<float>(pixelsWide) : 0.0f;
+    texture->m_maxT = pixelsHigh ? contentSize.height / static_cast<float>(pixelsHigh) : 0.0f;
     return texture;
 }
 
@@ -142,13 +142,4 @@ std::unique_ptr<Texture2D> Texture2D::initWithImage(const DKDecodedImage* image)
         return initWithData(alpha.data(), pixelFormat, width, height, content);
     }
     return initWithData(rgba.data(), pixelFormat, width, height, content);
-}
-
-std::string Texture2D::description() const {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "<%s = %08X | Name = %i | Dimensions = %ix%i | Coordinates = (%.2f, %.2f)>", "Texture2D",
-                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)), static_cast<int>(_name),
-                  static_cast<int>(_width), static_cast<int>(_height), _maxS, _maxT);
-    return text;
 }

@@ -48,25 +48,24 @@ public:
                                                      const std::string& fontName, float fontSize,
                                                      uint32_t desiredWidth, uint32_t desiredHeight);
 
-    DKSize contentSize() const { return _size; }
-    Texture2DPixelFormat pixelFormat() const { return _format; }
-    uint32_t pixelsWide() const { return _width; }
-    uint32_t pixelsHigh() const { return _height; }
-    uint32_t name() const { return _name; }
-    float maxS() const { return _maxS; }
-    float maxT() const { return _maxT; }
-    std::string description() const;
+    DKSize contentSize() const { return m_size; }
+    Texture2DPixelFormat pixelFormat() const { return m_format; }
+    uint32_t pixelsWide() const { return m_width; }
+    uint32_t pixelsHigh() const { return m_height; }
+    uint32_t name() const { return m_name; }
+    float maxS() const { return m_maxS; }
+    float maxT() const { return m_maxT; }
 
 private:
     Texture2D() = default;
 
-    uint32_t _name = 0;
-    DKSize _size{0, 0};
-    uint32_t _width = 0;
-    uint32_t _height = 0;
-    Texture2DPixelFormat _format = Texture2DPixelFormatAutomatic;
-    float _maxS = 0;
-    float _maxT = 0;
+    uint32_t m_name = 0;
+    DKSize m_size{0, 0};
+    uint32_t m_width = 0;
+    uint32_t m_height = 0;
+    Texture2DPixelFormat m_format = Texture2DPixelFormatAutomatic;
+    float m_maxS = 0;
+    float m_maxT = 0;
 };
 
 // Decodes a PNG or JPEG file. False (with `error` set) when the file cannot be read or decoded,

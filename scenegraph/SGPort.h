@@ -16,10 +16,7 @@
 
 class SGNode;
 // A decoded sound, shared by reference (defined by the sound layer).
-namespace dk {
 class SGSound;
-}
-using dk::SGSound;
 
 enum class SGPortValueType : int32_t {
     NIL = 0,

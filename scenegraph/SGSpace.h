@@ -11,10 +11,10 @@
 
 class DKEngineAssetManager;
 // The sound effects manager (engine/sound), handed through to the sound player nodes.
-namespace dk {
+namespace dk::sound {
 class SoundManager;
 }
-using dk::SoundManager;
+using dk::sound::SoundManager;
 class SGSpace;
 
 // Makes a node of a class that lives above the scene graph (the loaders and the string-to-image

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <map>
 
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
+
+using dk::sound::SoundManager;
 
 namespace dk::cli {
 

@@ -5,28 +5,24 @@
 
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
-#include "engine/sound/tests/SoundTestFiles.h"
+#include "engine/sound/tests/SoundTestSupport.h"
 
-using namespace dk;
+using dk::sound::SoundManager;
 
 namespace {
 
 constexpr int kRate = 44100;
 
+// The IMA4 file is the sound tests' (a second of stereo at 44.1 kHz); the others are made here.
 struct Files {
-    std::string ogg = test::tempPath("bench.ogg");
-    std::string ima4 = test::tempPath("bench-ima4.caf");
-    std::string wav = test::tempPath("bench.wav");
+    dktest::TempDir dir;
+    std::string ogg = dir.file("bench.ogg");
+    std::string ima4 = DK_SOUND_TEST_DATA "/tone-ima4.caf";
+    std::string wav = dir.file("bench.wav");
     Files() {
-        auto stereo = test::sine(kRate * 2, 2, kRate, 440, 0.5);
-        test::writeOgg(ogg, stereo, 2, kRate);
-        test::writeCaf(ima4, test::CafDesc{kRate, "ima4", 0, 68, 64, 2, 0}, test::encodeIma4(stereo, 2));
-        test::writeWav(wav, stereo, 2, kRate);
-    }
-    ~Files() {
-        std::remove(ogg.c_str());
-        std::remove(ima4.c_str());
-        std::remove(wav.c_str());
+        auto stereo = dktest::sine(kRate * 2, 2, kRate, 440, 0.5);
+        dktest::writeSound(ogg, dktest::kOgg, stereo, 2, kRate);
+        dktest::writeWav(wav, stereo, 2, kRate);
     }
 };
 

@@ -22,7 +22,7 @@ DKAssetHandle<SGImage> DKTextureAsset::getHandle() {
 }
 
 DKSoundAsset::DKSoundAsset(DKIAssetObserver* observer, const std::string& path)
-    : DKBaseAsset(observer), m_sound(std::make_shared<dk::SGSound>()) {
+    : DKBaseAsset(observer), m_sound(std::make_shared<SGSound>()) {
     if (!m_sound->loadFromFile(path.c_str())) {
         std::fprintf(stderr, "DKSoundAsset::loadAsset error loading %s", path.c_str());
         m_sound.reset();
@@ -81,7 +81,7 @@ DKAssetHandle<SGImage> DKEngineAssetManager::imageForName(const std::string& nam
     return it == m_images.end() ? DKAssetHandle<SGImage>() : it->second->getHandle();
 }
 
-std::shared_ptr<dk::SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
+std::shared_ptr<SGSound> DKEngineAssetManager::soundForName(const std::string& name) {
     loadSoundForName(name);
     auto it = m_sounds.find(name);
     return it == m_sounds.end() ? nullptr : it->second->getHandle();

@@ -12,9 +12,7 @@
 
 #include "scenegraph/SGImage.h"
 
-namespace dk {
 class SGSound;  // a decoded sound (engine/sound)
-}
 
 namespace dk::assets {
 
@@ -144,10 +142,10 @@ public:
     DKSoundAsset(DKIAssetObserver* observer, const std::string& path);
     ~DKSoundAsset() override;
     // The sound itself (null after a failed load); does not retain the asset.
-    std::shared_ptr<dk::SGSound> getHandle() const { return m_sound; }
+    std::shared_ptr<SGSound> getHandle() const { return m_sound; }
 
 private:
-    std::shared_ptr<dk::SGSound> m_sound;
+    std::shared_ptr<SGSound> m_sound;
 };
 
 // What the asset manager needs of an image loader node (which implements it and registers with
@@ -202,7 +200,7 @@ public:
 
     // Loads on demand. An empty handle (null sound) when the script has no path for the name.
     DKAssetHandle<SGImage> imageForName(const std::string& name);
-    std::shared_ptr<dk::SGSound> soundForName(const std::string& name);
+    std::shared_ptr<SGSound> soundForName(const std::string& name);
 
     void unloadImage(const std::string& name);
     void unloadSound(const std::string& name);

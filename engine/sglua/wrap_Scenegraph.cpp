@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "engine/assets/wrap_AssetManager.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 #include "scenegraph/SGPortID.h"

@@ -5,8 +5,6 @@
 
 #include <cstdio>
 
-namespace dk {
-
 bool DKHasALContext() {
     return alcGetThreadContext() || alcGetCurrentContext();
 }
@@ -21,5 +19,3 @@ void DKCheckALCError(const char* label) {
     ALCenum error = alcGetError(nullptr);
     if (error != ALC_NO_ERROR) std::fprintf(stderr, "OpenAL context error %d in call to %s\n", error, label);
 }
-
-}  // namespace dk

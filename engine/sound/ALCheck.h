@@ -4,8 +4,6 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 
-namespace dk {
-
 // Reports a pending AL error as "OpenAL error %d in call to %s" (no line end). Without a current
 // context there is nothing to ask (and OpenAL would answer with an error of its own), so it is
 // then quiet.
@@ -14,5 +12,3 @@ void DKCheckALError(const char* label);
 void DKCheckALCError(const char* label);
 // Whether this thread has a context to talk to.
 bool DKHasALContext();
-
-}  // namespace dk

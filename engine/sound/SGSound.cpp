@@ -7,7 +7,6 @@
 #include "engine/sound/SoundContext.h"
 #include "engine/sound/SoundDecoding.h"
 
-namespace dk {
 namespace {
 
 bool endsWith(const char* path, size_t length, const char* ending) {
@@ -43,31 +42,29 @@ static ALuint* makeBuffer(const DKPcm& pcm, ALenum format, const char* label) {
 
 bool SGSound::loadFromFile(const char* path) {
     freeSound();  // a second load must not leak the first buffer
-    pcmSize = 0;
     if (!path) path = "";
     const size_t length = std::strlen(path);
     DKPcm pcm;
     if (endsWith(path, length, ".ogg")) {
         if (!DKDecodeOggVorbis(path, pcm)) return false;
-        pcmSize = static_cast<uint32_t>(pcm.data.size());
         ALenum format = pcm.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
-        buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
-        bufferCount = 1;
+        m_buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
+        m_bufferCount = 1;
         return true;
     }
     if (endsWith(path, length, ".caf")) {
         DKCafStatus status = DKReadCafLinearPcm(path, pcm);
         if (status == DKCafStatus::kLinearPcm) {
-            buffers =
+            m_buffers =
                 makeBuffer(pcm, pcmFormat(pcm.channels, pcm.bitsPerSample), "CAFToOpenAL: alBufferData");
-            bufferCount = 1;
+            m_bufferCount = 1;
             return true;
         }
         if (status == DKCafStatus::kFailed) return true;
     }
     if (DKDecodeToMono16(path, pcm)) {
-        buffers = makeBuffer(pcm, AL_FORMAT_MONO16, "ExtAudioFileToOpenAL: alBufferData");
-        bufferCount = 1;
+        m_buffers = makeBuffer(pcm, AL_FORMAT_MONO16, "ExtAudioFileToOpenAL: alBufferData");
+        m_bufferCount = 1;
     }
     return true;
 }
@@ -75,26 +72,17 @@ bool SGSound::loadFromFile(const char* path) {
 void SGSound::freeSound() {
     DKScopedSoundContext scope;
     DKCheckALError("~SGSound");
-    if (bufferCount < 1 || !buffers) return;
-    bool keepPcm = false;
-    if (scope.active() && buffers[0] != 0) {
+    if (m_bufferCount < 1 || !m_buffers) return;
+    if (scope.active() && m_buffers[0] != 0) {
         alGetError();
-        if (alIsBuffer(buffers[0])) {
-            alDeleteBuffers(bufferCount, buffers);
+        if (alIsBuffer(m_buffers[0])) {
+            alDeleteBuffers(m_bufferCount, m_buffers);
             ALenum error = alGetError();
-            if (error != AL_NO_ERROR) {
+            if (error != AL_NO_ERROR)
                 std::fprintf(stderr, "OpenAL error %d in call to %s", error, "~SGSound: alDeleteBuffers");
-                keepPcm = true;  // a buffer that failed to go may still read it
-            }
         }
     }
-    if (!keepPcm) {
-        delete[] pcmData;
-        pcmData = nullptr;
-    }
-    delete[] buffers;
-    buffers = nullptr;
-    bufferCount = 0;
+    delete[] m_buffers;
+    m_buffers = nullptr;
+    m_bufferCount = 0;
 }
-
-}  // namespace dk

@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-namespace dk {
-
 class SGSound {
 public:
     SGSound() = default;
@@ -22,12 +20,12 @@ public:
     // Deletes the buffer; the sound is empty again.
     void freeSound();
 
-    int32_t bufferCount = 0;
-    ALuint* buffers = nullptr;
-    // Bytes of decoded PCM handed to OpenAL. OpenAL copies it (this OpenAL has no static-buffer
-    // extension), so the block itself is not kept: pcmData stays null.
-    uint32_t pcmSize = 0;
-    uint8_t* pcmData = nullptr;
-};
+    // 1 once loaded; the one buffer's name is 0 with no audio device. OpenAL copies the samples
+    // (this OpenAL has no static-buffer extension), so they are not kept.
+    int32_t bufferCount() const { return m_bufferCount; }
+    const ALuint* buffers() const { return m_buffers; }
 
-}  // namespace dk
+private:
+    int32_t m_bufferCount = 0;
+    ALuint* m_buffers = nullptr;
+};

@@ -2,7 +2,7 @@
 
 #include "engine/sound/ALCheck.h"
 
-namespace dk {
+using dk::sound::SoundManager;
 
 // ---------------------------------------------------------------------------------------------
 // Listener
@@ -38,7 +38,7 @@ void SGSoundListenerNode::compute() {
 // ---------------------------------------------------------------------------------------------
 // Player
 
-SGSoundPlayerNode::SGSoundPlayerNode(SoundManager* manager) : soundManager(manager) {
+SGSoundPlayerNode::SGSoundPlayerNode(dk::sound::SoundManager* manager) : m_soundManager(manager) {
     addNodeClass(SGNodeClassSoundPlayerNode);
     addOutputPort(&playing, SGPortValueType::BOOLEAN);
     addInputPort(&sound, SGPortValueType::SOUND);
@@ -51,14 +51,13 @@ SGSoundPlayerNode::SGSoundPlayerNode(SoundManager* manager) : soundManager(manag
 
 SGSoundPlayerNode::~SGSoundPlayerNode() {
     SoundManager* manager = liveManager();
-    if (!manager || !source) return;
-    DKAudioSource* held = source;
-    held->owner = nullptr;
-    held->finishedCallback = nullptr;
-    source = nullptr;
+    if (!manager || !m_source) return;
+    DKAudioSource* held = m_source;
+    held->setOwner(nullptr, nullptr);
+    m_source = nullptr;
     // A one-shot sound finishes on its own and the manager takes the source back then; a looping
     // or paused one never would.
-    if (looping_ || paused_) manager->stopSource(held);
+    if (m_looping || m_paused) manager->stopSource(held);
 }
 
 SGPort* SGSoundPlayerNode::portForID(SGPortID id) {
@@ -97,16 +96,15 @@ SGPort* SGSoundPlayerNode::portForID(SGPortID id) {
 }
 
 void SGSoundPlayerNode::soundFinished(DKAudioSource* source) {
-    if (!source || !source->owner) return;
-    auto* node = static_cast<SGSoundPlayerNode*>(source->owner);
+    if (!source || !source->owner()) return;
+    auto* node = static_cast<SGSoundPlayerNode*>(source->owner());
     // The source may be lent again to a holder that installs no callback of its own.
-    source->owner = nullptr;
-    source->finishedCallback = nullptr;
-    if (node->source != source) return;
+    source->setOwner(nullptr, nullptr);
+    if (node->m_source != source) return;
     node->playing.value = false;
-    node->source = nullptr;
-    node->queued = false;
-    node->paused_ = false;
+    node->m_source = nullptr;
+    node->m_queued = false;
+    node->m_paused = false;
 }
 
 void SGSoundPlayerNode::compute() {
@@ -114,67 +112,66 @@ void SGSoundPlayerNode::compute() {
     SoundManager* manager = liveManager();
     if (!manager) {
         // The manager went away; it stopped every playing source on its way out.
-        source = nullptr;
-        queued = false;
+        m_source = nullptr;
+        m_queued = false;
         playing.value = false;
         return;
     }
 
-    if (source) {
+    if (m_source) {
         if (pause.boolValue()) {
-            manager->pauseSource(source);
-            paused_ = true;
+            manager->pauseSource(m_source);
+            m_paused = true;
         }
-        if (source && resume.boolValue()) {
-            manager->playSource(source);
-            paused_ = false;
+        if (m_source && resume.boolValue()) {
+            manager->playSource(m_source);
+            m_paused = false;
         }
-        if (source && stop.boolValue()) manager->stopSource(source);  // soundFinished clears `source`
+        if (m_source && stop.boolValue()) manager->stopSource(m_source);  // soundFinished clears `m_source`
     }
 
     if (trigger.boolValue()) {
         bool proceed = true;
-        if (!source) {
-            source = manager->reserveSource();
-            if (source) {
-                source->owner = this;
-                source->finishedCallback = soundFinished;
+        if (!m_source) {
+            m_source = manager->reserveSource();
+            if (m_source) {
+                m_source->setOwner(this, soundFinished);
             } else {
                 proceed = false;  // every source is lent: try again on a later trigger
             }
         }
         if (proceed) {
-            looping_ = loop.boolValue();
-            source->setLooping(looping_);
-            if (!queued) {
+            m_looping = loop.boolValue();
+            m_source->setLooping(m_looping);
+            if (!m_queued) {
                 std::shared_ptr<SGSound> usable = sound.soundValue();
-                if (!usable || usable->bufferCount < 1) {
+                if (!usable || usable->bufferCount() < 1) {
                     // Nothing to play: give the source back rather than keep it idle until some
                     // later trigger brings a usable sound.
-                    manager->stopSource(source);
+                    manager->stopSource(m_source);
                     return;
                 }
-                source->queueBuffers(usable);
-                queued = true;
+                m_source->queueBuffers(usable);
+                m_queued = true;
             }
             if (playing.value) {
-                manager->restartSource(source);
+                manager->restartSource(m_source);
             } else {
-                source->setRelative(sourceRelative.value);
-                manager->playSource(source);
+                m_source->setRelative(sourceRelative.value);
+                manager->playSource(m_source);
                 playing.value = true;
             }
-            paused_ = false;
+            m_paused = false;
         }
     }
 
-    if (playing.value && source) {
+    if (playing.value && m_source) {
         float px = x.numberValue(), py = y.numberValue();
         float vx = dx.numberValue(), vy = dy.numberValue();
-        source->setLocation(px, py);
-        source->setVelocity(vx, vy);
-        source->setVolume(volume.numberValue());
-        source->setPitch(pitch.numberValue());
+        m_source->setLocation(px, py);
+        m_source->setVelocity(vx, vy);
+        m_source->setVolume(volume.numberValue());
+        m_source->setPitch(pitch.numberValue());
     }
 }
 
@@ -183,5 +180,3 @@ void DKInstallSoundNodeMakers() {
     SGSetNodeMaker(SGNodeClassSoundPlayerNode,
                    [](SGSpace& space) -> SGNode* { return new SGSoundPlayerNode(space.soundManager()); });
 }
-
-}  // namespace dk

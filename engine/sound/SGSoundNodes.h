@@ -6,8 +6,6 @@
 #include "engine/sound/SoundManager.h"
 #include "scenegraph/SGSpace.h"
 
-namespace dk {
-
 // Places the OpenAL listener at ("x", "y", -50) with gain "gain" on every compute. A render node
 // that the renderers do not draw; it stays dirty (its space computes it every frame anyway).
 class SGSoundListenerNode : public SGRenderNode {
@@ -26,7 +24,7 @@ public:
 // which they read true. Computes only when "playing" is read while dirty, or when asked.
 class SGSoundPlayerNode : public SGNode {
 public:
-    explicit SGSoundPlayerNode(SoundManager* manager);
+    explicit SGSoundPlayerNode(dk::sound::SoundManager* manager);
     // A held source stops calling back into the node. A sound that would never end by itself
     // (looping or paused) is stopped, so the source comes back to the pool.
     ~SGSoundPlayerNode() override;
@@ -37,9 +35,8 @@ public:
     // The finished callback installed in a lent source.
     static void soundFinished(DKAudioSource* source);
 
-    SoundManager* soundManager;       // not owned; checked with SoundManager::isLive before use
-    DKAudioSource* source = nullptr;  // the lent source, null when none is held
-    bool queued = false;              // whether `source` has the sound's buffers queued
+    // The lent source, null when none is held.
+    DKAudioSource* source() const { return m_source; }
 
     // Outputs first: members die in reverse order, and an input lists the outputs as destinations.
     SGBooleanPort playing{false};
@@ -58,14 +55,17 @@ public:
     SGBooleanPort resume{false};
 
 private:
-    SoundManager* liveManager() const { return SoundManager::isLive(soundManager) ? soundManager : nullptr; }
+    dk::sound::SoundManager* liveManager() const {
+        return dk::sound::SoundManager::isLive(m_soundManager) ? m_soundManager : nullptr;
+    }
 
-    bool looping_ = false;  // what the held source was last told
-    bool paused_ = false;
+    dk::sound::SoundManager* m_soundManager;  // not owned; checked with SoundManager::isLive before use
+    DKAudioSource* m_source = nullptr;
+    bool m_queued = false;   // whether m_source has the sound's buffers queued
+    bool m_looping = false;  // what the held source was last told
+    bool m_paused = false;
 };
 
 // Installs the makers SGSpace::createNode uses for the listener and the player (which gets the
 // space's sound manager). The "soundManager" library installs them when it opens.
 void DKInstallSoundNodeMakers();
-
-}  // namespace dk

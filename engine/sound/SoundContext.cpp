@@ -6,7 +6,6 @@
 #define AL_ALEXT_PROTOTYPES
 #include <AL/alext.h>
 
-namespace dk {
 namespace {
 bool g_opened = false;
 ALCcontext* g_context = nullptr;
@@ -42,5 +41,3 @@ DKScopedSoundContext::DKScopedSoundContext() {
 DKScopedSoundContext::~DKScopedSoundContext() {
     if (m_setThread) alcSetThreadContext(nullptr);
 }
-
-}  // namespace dk

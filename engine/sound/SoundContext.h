@@ -3,8 +3,6 @@
 
 #include <AL/alc.h>
 
-namespace dk {
-
 // Opens the shared device and creates the sound context once (later calls reuse them), with the
 // ALC checks labelled for the SoundManager constructor. Null in no-audio mode.
 ALCcontext* DKSoundContextOpen();
@@ -23,5 +21,3 @@ private:
     bool m_active = false;
     bool m_setThread = false;
 };
-
-}  // namespace dk

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 
-namespace dk {
 namespace {
 
 constexpr size_t kOggChunk = 131072;
@@ -275,5 +274,3 @@ std::vector<int16_t> DKDecodeIma4(const uint8_t* data, size_t bytes, int channel
     }
     return out;
 }
-
-}  // namespace dk

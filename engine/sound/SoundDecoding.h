@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-namespace dk {
-
 struct DKPcm {
     int channels = 0;
     int bitsPerSample = 16;  // 8 (unsigned, as OpenAL wants it), 16 (signed, little-endian) or other
@@ -48,5 +46,3 @@ bool DKDecodeToMono16(const char* path, DKPcm& out);
 // Decodes IMA4 ADPCM packets (34 bytes per channel per packet, 64 frames each) into interleaved
 // 16-bit samples.
 std::vector<int16_t> DKDecodeIma4(const uint8_t* data, size_t bytes, int channels);
-
-}  // namespace dk

@@ -3,128 +3,27 @@
 #include <vector>
 
 #include "engine/sound/ALCheck.h"
+#include "engine/sound/AudioSources.h"
 #include "engine/sound/SoundContext.h"
-
-namespace dk {
 
 // ---------------------------------------------------------------------------------------------
 // DKAudioSource
 
-DKAudioSource::DKAudioSource() {
-    if (!DKHasALContext()) return;  // no audio: a silent source
-    alGenSources(1, &m_source);
-    DKCheckALError("DKAudioSource::DKAudioSource : alGenSources");
-}
-
-DKAudioSource::~DKAudioSource() {
-    owner = nullptr;
-    if (m_source) {
-        alDeleteSources(1, &m_source);
-        DKCheckALError("DKAudioSource::~DKAudioSource : alDeleteSources");
-    }
-    queuedSounds.clear();
-}
-
-bool DKAudioSource::isStopped() {
-    if (!m_source) return m_silent == Silent::kStopped || (m_silent == Silent::kPlaying && !m_silentLooping);
-    ALint state = AL_INITIAL;
-    alGetSourcei(m_source, AL_SOURCE_STATE, &state);
-    return state == AL_STOPPED;
-}
-
-void DKAudioSource::play() {
-    if (!m_source) {
-        m_silent = Silent::kPlaying;
-        return;
-    }
-    alSourcePlay(m_source);
-    DKCheckALError("DKAudioSource::play : alSourcePlay");
-}
-
-void DKAudioSource::pause() {
-    if (!m_source) {
-        if (m_silent == Silent::kPlaying) m_silent = Silent::kPaused;
-        return;
-    }
-    alSourcePause(m_source);
-    DKCheckALError("DKAudioSource::pause : alSourcePause");
-}
-
-void DKAudioSource::stop() {
-    if (!m_source) {
-        m_silent = Silent::kStopped;
-        return;
-    }
-    alSourceStop(m_source);
-    DKCheckALError("DKAudioSource::stop : alSourceStop");
-    alSourcei(m_source, AL_BUFFER, 0);
-    DKCheckALError("DKAudioSource::stop : alSourcei (AL_BUFFER)");
-}
-
-void DKAudioSource::setToDefault() {
-    if (!m_source) return;
-    alSource3f(m_source, AL_POSITION, 0, 0, 0);
-    alSource3f(m_source, AL_VELOCITY, 0, 0, 0);
-    alSource3f(m_source, AL_DIRECTION, 0, 0, 0);
-    alSourcef(m_source, AL_ROLLOFF_FACTOR, 1.0f);
-    alSourcef(m_source, AL_REFERENCE_DISTANCE, 50.0f);
-    DKCheckALError("DKAudioSource::setToDefault: alSource[3]f");
-}
-
-void DKAudioSource::setLocation(float x, float y) {
-    if (!m_source) return;
-    alSource3f(m_source, AL_POSITION, x, y, 0);
-    DKCheckALError("DKAudioSource::setLocation: alSource3f");
-}
-
-void DKAudioSource::setVelocity(float dx, float dy) {
-    if (!m_source) return;
-    alSource3f(m_source, AL_VELOCITY, dx, dy, 0);
-    DKCheckALError("DKAudioSource::setVelocity: alSource3f");
-}
-
-void DKAudioSource::setVolume(float gain) {
-    if (!m_source) return;
-    alSourcef(m_source, AL_GAIN, gain);
-    DKCheckALError("DKAudioSource::setVolume: alSourcef");
-}
-
-void DKAudioSource::setPitch(float pitch) {
-    if (!m_source) return;
-    alSourcef(m_source, AL_PITCH, pitch);
-    DKCheckALError("DKAudioSource::setPitch: alSourcef");
-}
-
-void DKAudioSource::setLooping(bool looping) {
-    if (!m_source) {
-        m_silentLooping = looping;
-        return;
-    }
-    alSourcei(m_source, AL_LOOPING, looping ? 1 : 0);
-    DKCheckALError("DKAudioSource::setLooping: alSourcei (AL_LOOPING)");
-}
-
-void DKAudioSource::setRelative(bool relative) {
-    if (!m_source) return;
-    alSourcei(m_source, AL_SOURCE_RELATIVE, relative ? 1 : 0);
-    DKCheckALError("DKAudioSource::setRelative: alSourcei (AL_SOURCE_RELATIVE)");
-}
-
 void DKAudioSource::queueBuffers(const std::shared_ptr<SGSound>& sound) {
     if (!sound) return;
-    queuedSounds.push_back(sound);
-    if (!m_source || sound->bufferCount < 1 || !sound->buffers || sound->buffers[0] == 0) return;
-    alSourceQueueBuffers(m_source, sound->bufferCount, sound->buffers);
-    DKCheckALError("DKAudioSource::queueBuffers: alSourceQueueBuffers");
+    m_queuedSounds.push_back(sound);
+    queueOnSource(*sound);
 }
 
 void DKAudioSource::unqueueBuffers() {
-    if (m_source) alSourcei(m_source, AL_BUFFER, 0);
-    queuedSounds.clear();
+    detachBuffers();
+    m_queuedSounds.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
 // SoundManager
+
+namespace dk::sound {
 
 namespace {
 
@@ -139,47 +38,48 @@ bool SoundManager::isLive(const SoundManager* manager) {
     return manager && liveManagers().count(manager) != 0;
 }
 
-SoundManager::SoundManager() {
+SoundManager::SoundManager() : m_context(DKSoundContextOpen()) {
     liveManagers().insert(this);
-    ALCcontext* context = DKSoundContextOpen();
-    if (context) {
-        alcMakeContextCurrent(context);
+    if (m_context) {
+        alcMakeContextCurrent(m_context);
         DKCheckALCError("SoundManager::SoundManager: alcMakeContextCurrent");
         DKCheckALError("SoundManager::SoundManager");
     }
-    for (int i = 0; i < kSourceCount; ++i) freeSources.insert(new DKAudioSource);
+    // The kind of source is chosen here, once: OpenAL's when the context is in use.
+    const bool audible = DKHasALContext();
+    for (int i = 0; i < kSourceCount; ++i) {
+        m_sources.push_back(makeSource(audible));
+        m_freeSources.insert(m_sources.back().get());
+    }
 }
 
 SoundManager::~SoundManager() {
     liveManagers().erase(this);
-    ALCcontext* context = DKSoundContext();
-    if (context) {
+    if (m_context) {
         DKCheckALError("SoundManager::~SoundManager");
         DKCheckALCError("SoundManager::~SoundManager");
-        alcMakeContextCurrent(context);
+        alcMakeContextCurrent(m_context);
         DKCheckALCError("SoundManager::~SoundManager: alcMakeContextCurrent");
     }
-    std::vector<DKAudioSource*> playing(playingSources.begin(), playingSources.end());
+    std::vector<DKAudioSource*> playing(m_playingSources.begin(), m_playingSources.end());
     for (DKAudioSource* source : playing) {
-        if (playingSources.count(source)) stopSource(source);
+        if (m_playingSources.count(source)) stopSource(source);
     }
-    for (DKAudioSource* source : reservedSources) delete source;
-    for (DKAudioSource* source : freeSources) delete source;
 }
 
 DKAudioSource* SoundManager::reserveSource() {
     DKCheckALError("SoundManager::reserveSource");
-    if (freeSources.empty()) return nullptr;
-    DKAudioSource* source = *freeSources.begin();
-    reservedSources.insert(source);
-    freeSources.erase(freeSources.begin());
+    if (m_freeSources.empty()) return nullptr;
+    DKAudioSource* source = *m_freeSources.begin();
+    m_reservedSources.insert(source);
+    m_freeSources.erase(m_freeSources.begin());
     source->setToDefault();
     return source;
 }
 
 void SoundManager::playSource(DKAudioSource* source) {
     if (!source) return;  // an internal misuse; never worth a crash
-    playingSources.insert(source);
+    m_playingSources.insert(source);
     source->play();
 }
 
@@ -192,11 +92,11 @@ void SoundManager::pauseSource(DKAudioSource* source) {
 }
 
 void SoundManager::giveBack(DKAudioSource* source) {
-    playingSources.erase(source);
+    m_playingSources.erase(source);
     source->unqueueBuffers();
-    freeSources.insert(source);
-    reservedSources.erase(source);
-    if (source->finishedCallback) source->finishedCallback(source);
+    m_freeSources.insert(source);
+    m_reservedSources.erase(source);
+    if (source->finishedCallback()) source->finishedCallback()(source);
 }
 
 void SoundManager::stopSource(DKAudioSource* source) {
@@ -207,16 +107,14 @@ void SoundManager::stopSource(DKAudioSource* source) {
 
 void SoundManager::update() {
     // A callback may stop or start other sources, so walk a copy and skip what it took back.
-    std::vector<DKAudioSource*> playing(playingSources.begin(), playingSources.end());
+    std::vector<DKAudioSource*> playing(m_playingSources.begin(), m_playingSources.end());
     for (DKAudioSource* source : playing) {
-        if (!playingSources.count(source) || !source->isStopped()) continue;
-        if (source->sourceName()) alSourcei(source->sourceName(), AL_BUFFER, 0);
-        giveBack(source);
+        if (m_playingSources.count(source) && source->isStopped()) giveBack(source);
     }
 }
 
 void SoundManager::makeCurrent() {
-    ALCcontext* context = DKSoundContext();
+    ALCcontext* context = m_context;
     if (!context) return;
     DKCheckALError("SoundManager::makeCurrent");
     DKCheckALCError("SoundManager::makeCurrent");
@@ -225,7 +123,7 @@ void SoundManager::makeCurrent() {
 }
 
 void SoundManager::suspend() {
-    ALCcontext* context = DKSoundContext();
+    ALCcontext* context = m_context;
     if (!context) return;
     DKCheckALError("SoundManager::suspend");
     DKCheckALCError("SoundManager::suspend");
@@ -236,7 +134,7 @@ void SoundManager::suspend() {
 }
 
 void SoundManager::resume() {
-    ALCcontext* context = DKSoundContext();
+    ALCcontext* context = m_context;
     if (!context) return;
     DKCheckALError("SoundManager::resume");
     DKCheckALCError("SoundManager::resume");
@@ -246,4 +144,12 @@ void SoundManager::resume() {
     DKCheckALCError("SoundManager::resume: alcProcessContext");
 }
 
-}  // namespace dk
+}  // namespace dk::sound
+
+extern "C" void SoundManager_Suspend(dk::sound::SoundManager* soundManager) {
+    if (soundManager) soundManager->suspend();
+}
+
+extern "C" void SoundManager_Resume(dk::sound::SoundManager* soundManager) {
+    if (soundManager) soundManager->resume();
+}

@@ -3,53 +3,63 @@
 #pragma once
 
 #include <AL/al.h>
+#include <AL/alc.h>
 
 #include <list>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "engine/sound/SGSound.h"
 
-struct lua_State;
-
-namespace dk {
-
+// A source lent by the SoundManager: an OpenAL source or, with no audio device, a silent one
+// (engine/sound/AudioSources). What is queued is kept alive here either way.
 class DKAudioSource {
 public:
-    DKAudioSource();
-    ~DKAudioSource();
+    DKAudioSource() = default;
+    virtual ~DKAudioSource() = default;
     DKAudioSource(const DKAudioSource&) = delete;
     DKAudioSource& operator=(const DKAudioSource&) = delete;
 
-    bool isStopped();
-    void play();
-    void pause();
-    void stop();
-    void setToDefault();
-    void setLocation(float x, float y);
-    void setVelocity(float dx, float dy);
-    void setVolume(float gain);
-    void setPitch(float pitch);
-    void setLooping(bool looping);
-    void setRelative(bool relative);
+    virtual bool isStopped() = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+    virtual void setToDefault() {}
+    virtual void setLocation(float, float) {}
+    virtual void setVelocity(float, float) {}
+    virtual void setVolume(float) {}
+    virtual void setPitch(float) {}
+    virtual void setLooping(bool) {}
+    virtual void setRelative(bool) {}
     void queueBuffers(const std::shared_ptr<SGSound>& sound);
     void unqueueBuffers();
 
-    ALuint sourceName() const { return m_source; }
-    size_t queuedSoundCount() const { return queuedSounds.size(); }
+    // The OpenAL name; 0 for a silent source.
+    virtual ALuint sourceName() const { return 0; }
+    size_t queuedSoundCount() const { return m_queuedSounds.size(); }
 
-    // Written by the holder after reserving; kept when the source is lent again.
-    void* owner = nullptr;
-    void (*finishedCallback)(DKAudioSource* source) = nullptr;
+    using FinishedCallback = void (*)(DKAudioSource* source);
+    // Set by the holder after reserving; kept when the source is lent again. The manager calls
+    // `finished` when it takes the source back.
+    void setOwner(void* owner, FinishedCallback finished) {
+        m_owner = owner;
+        m_finishedCallback = finished;
+    }
+    void* owner() const { return m_owner; }
+    FinishedCallback finishedCallback() const { return m_finishedCallback; }
+
+protected:
+    virtual void queueOnSource(const SGSound&) {}
+    virtual void detachBuffers() {}
 
 private:
-    ALuint m_source = 0;
-    std::list<std::shared_ptr<SGSound>> queuedSounds;
-    // With no audio device there is no OpenAL source: the state is kept here instead, and a
-    // sound that is not looping ends as soon as it starts.
-    enum class Silent { kInitial, kPlaying, kPaused, kStopped } m_silent = Silent::kInitial;
-    bool m_silentLooping = false;
+    std::list<std::shared_ptr<SGSound>> m_queuedSounds;
+    void* m_owner = nullptr;
+    FinishedCallback m_finishedCallback = nullptr;
 };
+
+namespace dk::sound {
 
 class SoundManager {
 public:
@@ -77,29 +87,24 @@ public:
     // deleting its manager first.
     static bool isLive(const SoundManager* manager);
 
-    size_t freeCount() const { return freeSources.size(); }
-    size_t reservedCount() const { return reservedSources.size(); }
-    size_t playingCount() const { return playingSources.size(); }
+    size_t freeCount() const { return m_freeSources.size(); }
+    size_t playingCount() const { return m_playingSources.size(); }
 
 private:
     void giveBack(DKAudioSource* source);
 
-    std::set<DKAudioSource*> freeSources;
-    std::set<DKAudioSource*> reservedSources;
-    std::set<DKAudioSource*> playingSources;
+    ALCcontext* m_context;  // null with no audio device: every source is then silent
+    std::vector<std::unique_ptr<DKAudioSource>> m_sources;
+    std::set<DKAudioSource*> m_freeSources;
+    std::set<DKAudioSource*> m_reservedSources;
+    std::set<DKAudioSource*> m_playingSources;
 };
 
-}  // namespace dk
+}  // namespace dk::sound
 
-// The registry metatable of the "soundManager" module's manager objects.
-inline constexpr const char* DKSoundManagerMetatable = "SoundManager.MT";
-
-// Entry points for the host, around audio interruptions.
+// Entry points for the host, around audio interruptions. A null manager (the script keeps none in
+// `sharedSoundManager`) is ignored.
 extern "C" {
-dk::SoundManager* SoundManager_FromLuaState(lua_State* L);
-// A null manager (the script keeps none in `sharedSoundManager`) is ignored.
-void SoundManager_Suspend(dk::SoundManager* soundManager);
-void SoundManager_Resume(dk::SoundManager* soundManager);
-
-int luaopen_soundManager(lua_State* L);
+void SoundManager_Suspend(dk::sound::SoundManager* soundManager);
+void SoundManager_Resume(dk::sound::SoundManager* soundManager);
 }

@@ -1,136 +1,129 @@
-// The music state machine on short files, with a real (null-output) device.
+// The music decoder, and the music state machine on short files with a real (null-output) device.
 #include <gtest/gtest.h>
-#include <lua.hpp>
-
-#include <cstdio>
 
 #include "port/DKMusic.h"
+#include "port/DKMusicPlayer.h"
 #include "port/DKPlatformPort.h"
-#include "port/tests/MusicTestHelpers.h"
-#include "port/tests/TestAudioFiles.h"
-#include "tests/support/TestSupport.h"
+#include "port/tests/AudioTestSupport.h"
+#include "port/wrap_PlatformWrappers.h"
 
-using namespace dk;
-using dk::test::waitUntil;
+using namespace dktest;
 
 namespace {
+
+std::vector<int16_t> decodeAll(DKMusicDecoder& d) {
+    std::vector<int16_t> all, chunk(1000 * d.channels());
+    while (int n = d.read(chunk.data(), 1000))
+        all.insert(all.end(), chunk.begin(), chunk.begin() + n * d.channels());
+    return all;
+}
+
+// data/tone-1khz.m4a: one second of a 1 kHz tone at half of full scale, mono, 44.1 kHz, encoded
+// once with FFmpeg's AAC encoder (what games ship most).
+TEST(DKMusicDecoderTest, AacInMp4DecodesToTheToneAndAgainAfterRewind) {
+    auto d = DKMusicDecoder::open(DK_TEST_DATA_DIR "/tone-1khz.m4a");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->channels(), 1);
+    EXPECT_EQ(d->sampleRate(), 44100);
+    auto pcm = decodeAll(*d);
+    // Encoder delay and padding may add or trim up to a couple of AAC frames.
+    EXPECT_NEAR(static_cast<double>(pcm.size()), 44100, 2 * 1024 + 64);
+    std::vector<int16_t> middle(pcm.begin() + 44100 / 4, pcm.begin() + 3 * 44100 / 4);
+    EXPECT_NEAR(zeroCrossings(middle), 1000, 4);
+    EXPECT_NEAR(peak(middle), 16384, 1000);
+    // Reopened rather than seeked, so a loop has no encoder-delay gap.
+    ASSERT_TRUE(d->rewind());
+    EXPECT_EQ(decodeAll(*d), pcm);
+}
+
+TEST(DKMusicDecoderTest, NonAudioIsRefused) {
+    for (const std::string& p :
+         {std::string(DK_SOURCE_DIR "/README.md"), std::string(), std::string("/nonexistent/a.m4a")})
+        EXPECT_EQ(DKMusicDecoder::open(p), nullptr) << p;
+}
 
 constexpr int kRate = 22050;
 
 class DKMusicTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        shortFile = test::tempPath("short.wav");  // 0.2 s
-        ASSERT_TRUE(test::writeWav(shortFile, test::sine(kRate / 5, 1, kRate, 440, 0.5), 1, kRate));
-        otherFile = test::tempPath("other.wav");  // 0.3 s, stereo
-        ASSERT_TRUE(test::writeWav(otherFile, test::sine(kRate * 3 / 10, 2, kRate, 220, 0.5), 2, kRate));
-        notAudio = test::tempPath("notaudio.m4a");
-        ASSERT_TRUE(test::writeFile(notAudio, "this is not a sound file at all\n"));
+    void SetUp() override {
+        manager().reset();
+        writeWav(shortFile, sine(kRate / 5, 1, kRate, 440, 0.5), 1, kRate);       // 0.2 s
+        writeWav(otherFile, sine(kRate * 3 / 10, 2, kRate, 220, 0.5), 2, kRate);  // stereo
+        writeFile(notAudio, "this is not a sound file at all\n");
     }
-    static void TearDownTestSuite() {
-        std::remove(shortFile.c_str());
-        std::remove(otherFile.c_str());
-        std::remove(notAudio.c_str());
-    }
-    void SetUp() override { manager().reset(); }
     void TearDown() override { manager().reset(); }
 
     static DKMusicManager& manager() { return DKMusicManager::sharedMusicManager(); }
     static int state() { return manager().currentStateNumber(); }
+    static bool ends() {
+        return waitUntil([] { return !IsAACFilePlaying(); }, 3.0);
+    }
 
-    static std::string shortFile, otherFile, notAudio;
+    TempDir dir;
+    std::string shortFile = dir.file("short.wav"), otherFile = dir.file("other.wav");
+    std::string notAudio = dir.file("notaudio.m4a");
 };
-std::string DKMusicTest::shortFile, DKMusicTest::otherFile, DKMusicTest::notAudio;
 
-TEST_F(DKMusicTest, StoppedIgnoresPauseStopAndPathlessPlay) {
-    DKPauseAACFile();
-    DKStopAACFile();
-    DKPlayAACFile(nullptr, 0);
-    DKPlayAACFile("", 1);
-    DKPlayAACFile("/nonexistent/music.m4a", 1);
-    DKPlayAACFile(notAudio.c_str(), 1);
-    EXPECT_EQ(state(), kDKMusicStopped);
-    EXPECT_FALSE(IsAACFilePlaying());
-    // A failed load while playing also ends in Stopped, and the old file no longer plays.
-    DKPlayAACFile(otherFile.c_str(), 1);
-    ASSERT_EQ(state(), kDKMusicPlaying);
-    DKPlayAACFile(notAudio.c_str(), 1);
-    EXPECT_EQ(state(), kDKMusicStopped);
-    EXPECT_FALSE(IsAACFilePlaying());
-}
-
-TEST_F(DKMusicTest, AFileThatEndsLeavesThePlayingStateButNotPlaying) {
-    DKPlayAACFile(shortFile.c_str(), 0);
-    EXPECT_EQ(state(), kDKMusicPlaying);
-    EXPECT_TRUE(IsAACFilePlaying());
-    ASSERT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
-    EXPECT_EQ(state(), kDKMusicPlaying);
-    // Play without a path does nothing while Playing; a path starts the new file.
-    DKPlayAACFile("", 0);
-    EXPECT_FALSE(IsAACFilePlaying());
-    DKPlayAACFile(otherFile.c_str(), 0);
-    EXPECT_TRUE(IsAACFilePlaying());
-    EXPECT_EQ(state(), kDKMusicPlaying);
-}
-
-TEST_F(DKMusicTest, PauseResumeAndStop) {
-    DKPlayAACFile(otherFile.c_str(), 1);
-    DKPauseAACFile();
-    EXPECT_EQ(state(), kDKMusicPaused);
-    EXPECT_FALSE(IsAACFilePlaying());
-    DKPauseAACFile();
-    EXPECT_EQ(state(), kDKMusicPaused);
-    // An empty name while Paused resumes the paused file.
-    DKPlayAACFile("", 0);
-    EXPECT_EQ(state(), kDKMusicPlaying);
-    EXPECT_TRUE(IsAACFilePlaying());
-    DKStopAACFile();
-    EXPECT_FALSE(IsAACFilePlaying());
-    // Paused -> stop -> Stopped as well.
-    DKPlayAACFile(otherFile.c_str(), 1);
-    DKPauseAACFile();
-    DKStopAACFile();
-    EXPECT_EQ(state(), kDKMusicStopped);
+TEST_F(DKMusicTest, TransitionsOfTheMachine) {
+    enum Op { kPlay, kPause, kStop, kWaitForTheEnd };
+    struct Step {
+        Op op;
+        const char* path;  // for kPlay
+        int state;
+        bool playing;
+    };
+    const char *none = nullptr, *shortWav = shortFile.c_str(), *other = otherFile.c_str(),
+               *junk = notAudio.c_str();
+    // Stopped ignores pause, stop and files that do not play; a failed load while playing stops
+    // the old file; the end of a file is not a transition; no path while Playing does nothing, and
+    // while Paused resumes.
+    const int stopped = kDKMusicStopped, playing = kDKMusicPlaying, paused = kDKMusicPaused;
+    // clang-format off
+    const Step steps[] = {
+        {kPause, none, stopped, false}, {kStop, none, stopped, false}, {kPlay, none, stopped, false},
+        {kPlay, "", stopped, false}, {kPlay, "/nonexistent/music.m4a", stopped, false},
+        {kPlay, junk, stopped, false}, {kPlay, other, playing, true}, {kPlay, junk, stopped, false},
+        {kPlay, shortWav, playing, true}, {kWaitForTheEnd, none, playing, false},
+        {kPlay, "", playing, false}, {kPlay, other, playing, true}, {kPause, none, paused, false},
+        {kPause, none, paused, false}, {kPlay, "", playing, true}, {kPause, none, paused, false},
+        {kStop, none, stopped, false}};
+    // clang-format on
+    for (const Step& step : steps) {
+        if (step.op == kPlay) DKPlayAACFile(step.path, 0);
+        if (step.op == kPause) DKPauseAACFile();
+        if (step.op == kStop) DKStopAACFile();
+        ASSERT_TRUE(step.op != kWaitForTheEnd || ends());
+        EXPECT_EQ(state(), step.state) << &step - steps;
+        EXPECT_EQ(IsAACFilePlaying(), step.playing) << &step - steps;
+    }
 }
 
 TEST_F(DKMusicTest, LoopFlagUsesOnlyTheLowEightBits) {
     DKPlayAACFile(shortFile.c_str(), 1);
-    // Five times the file's length later it is still playing.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // five times the file's length
     EXPECT_TRUE(IsAACFilePlaying());
     DKPlayAACFile(shortFile.c_str(), 256);
-    EXPECT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
+    EXPECT_TRUE(ends());
 }
 
-TEST_F(DKMusicTest, VolumeSetBeforeTheFirstFileIsKept) {
-    SetAACFileVolume(0.25f);
-    DKPlayAACFile(otherFile.c_str(), 1);
-    EXPECT_FLOAT_EQ(manager().getVolume(), 0.25f);
-    // Set while paused: stored, applied on resume.
-    DKPauseAACFile();
-    SetAACFileVolume(0.5f);
-    DKPlayAACFile("", 0);
+TEST_F(DKMusicTest, LuaWrappersDriveTheMachineAndAVolumeSetWhilePausedIsKept) {
+    LuaState L(luaopen_platformWrappers, "platformWrappers");
+    lua_pushstring(L, otherFile.c_str());
+    lua_setglobal(L, "FILE");
+    EXPECT_EQ(L.run("local pw = platformWrappers\n"
+                    "pw.setMusicVolume(0.25)\n"
+                    "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
+                    "local a = pw.isMusicPlaying()\n"
+                    "pw.pauseMusic()\n"
+                    "local b = pw.isMusicPlaying()\n"
+                    "pw.setMusicVolume(0.5)\n"
+                    "pw.playMusic(nil, 0)\n"
+                    "return a, b, pw.isMusicPlaying()"),
+              "1,0,1");
     EXPECT_FLOAT_EQ(manager().getVolume(), 0.5f);
-}
-
-TEST_F(DKMusicTest, LuaWrappersDriveTheMachine) {
-    {
-        dktest::LuaState L(luaopen_platformWrappers, "platformWrappers");
-        lua_pushstring(L, otherFile.c_str());
-        lua_setglobal(L, "FILE");
-        EXPECT_EQ(L.run("local pw = platformWrappers\n"
-                        "pw.setMusicVolume(0.75)\n"
-                        "pw.playMusic(FILE, true)\n"  // a boolean counts as 0: play once
-                        "local a = pw.isMusicPlaying()\n"
-                        "pw.pauseMusic()\n"
-                        "local b = pw.isMusicPlaying()\n"
-                        "pw.playMusic(nil, 0)\n"
-                        "return a, b, pw.isMusicPlaying()"),
-                  "1,0,1");
-        EXPECT_FLOAT_EQ(manager().getVolume(), 0.75f);
-        ASSERT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
-        EXPECT_EQ(L.run("platformWrappers.stopMusic() return platformWrappers.isMusicPlaying()"), "0");
-    }
+    ASSERT_TRUE(ends());
+    EXPECT_EQ(L.run("platformWrappers.stopMusic() return platformWrappers.isMusicPlaying()"), "0");
     EXPECT_EQ(state(), kDKMusicStopped);
 }
 

@@ -5,9 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -27,27 +24,25 @@ bool useGL() {
 
 namespace {
 
-GLuint compile(GLenum kind, const char* source) {
-    GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
+// Draws the bound texture over the whole viewport, sampled at texel centres.
 GLuint copyProgram() {
-    static GLuint program = 0;
-    if (program) return program;
-    const char* vs =
-        "attribute vec2 pos; varying vec2 uv;"
-        "void main() { uv = pos * 0.5 + 0.5; gl_Position = vec4(pos, 0.0, 1.0); }";
-    const char* fs =
-        "precision mediump float; uniform sampler2D tex; varying vec2 uv;"
-        "void main() { gl_FragColor = texture2D(tex, uv); }";
-    program = glCreateProgram();
-    glAttachShader(program, compile(GL_VERTEX_SHADER, vs));
-    glAttachShader(program, compile(GL_FRAGMENT_SHADER, fs));
-    glBindAttribLocation(program, 0, "pos");
-    glLinkProgram(program);
+    static const GLuint program = [] {
+        const char* sources[] = {
+            "attribute vec2 pos; varying vec2 uv;"
+            "void main() { uv = pos * 0.5 + 0.5; gl_Position = vec4(pos, 0.0, 1.0); }",
+            "precision mediump float; uniform sampler2D tex; varying vec2 uv;"
+            "void main() { gl_FragColor = texture2D(tex, uv); }"};
+        GLuint made = glCreateProgram();
+        for (GLenum kind : {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER}) {
+            GLuint shader = glCreateShader(kind);
+            glShaderSource(shader, 1, &sources[kind == GL_FRAGMENT_SHADER], nullptr);
+            glCompileShader(shader);
+            glAttachShader(made, shader);
+        }
+        glBindAttribLocation(made, 0, "pos");
+        glLinkProgram(made);
+        return made;
+    }();
     return program;
 }
 
@@ -61,24 +56,21 @@ std::vector<uint8_t> readTexture(uint32_t texture, int width, int height) {
     glGenFramebuffers(1, &fbo);
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target, 0);
-
     glViewport(0, 0, width, height);
     glDisable(GL_BLEND);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
-    glUseProgram(copyProgram());
+    glUseProgram(copyProgram());  // its sampler reads unit 0
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, texture);
-    // Texel centres land exactly on pixel centres; nearest sampling keeps the bytes untouched.
+    // Nearest sampling keeps the bytes untouched.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glUniform1i(glGetUniformLocation(copyProgram(), "tex"), 0);
     const float quad[] = {-1, -1, 1, -1, -1, 1, 1, 1};
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, quad);
     glEnableVertexAttribArray(0);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
@@ -121,16 +113,6 @@ void writeJPEG(const std::string& path, int width, int height, const std::vector
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     std::fclose(file);
-}
-
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace dktest

@@ -26,7 +26,5 @@ void writePNG(const std::string& path, int width, int height, int channels,
               const std::vector<uint8_t>& pixels);
 void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
                int quality = 100);
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> readBytes(const std::string& path);
 
 }  // namespace dktest

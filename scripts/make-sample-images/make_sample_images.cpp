@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
     dktest::writePNG(dir + "/logo.png", 64, 64, 4, logo(64));
     dktest::writePNG(dir + "/logo@2x.png", 128, 128, 4, logo(128));
     dktest::writeJPEG(dir + "/backdrop.jpg", 120, 80, backdrop(120, 80), 85);
-    dktest::writeBytes(dir + "/crate.pvrtc", crate());
+    const auto bytes = crate();
+    dktest::writeFile(dir + "/crate.pvrtc", std::string(bytes.begin(), bytes.end()));
     return 0;
 }

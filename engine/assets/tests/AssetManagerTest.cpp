@@ -4,7 +4,7 @@
 
 #include "engine/assets/tests/AssetTestSupport.h"
 #include "engine/sound/SGSound.h"
-#include "port/tests/TestAudioFiles.h"
+#include "port/tests/AudioTestSupport.h"
 #include "scenegraph/SGSpace.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
@@ -76,7 +76,7 @@ TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
     EXPECT_TRUE(manager->imageForName("nothing").empty());
     EXPECT_EQ(lookups["nothing"], 2);
     imagePaths["broken"] = dir.file("broken.png");
-    writeBytes(imagePaths["broken"], {1, 2, 3});
+    writeFile(imagePaths["broken"], "\x01\x02\x03");
     DKAssetHandle<SGImage> handle = manager->imageForName("broken");
     ASSERT_FALSE(handle.empty());
     EXPECT_TRUE(handle.get()->isNull());
@@ -99,13 +99,13 @@ TEST_F(AssetManager, LoadersMayOutliveTheManager) {
 
 TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     soundPaths = {{"beep", dir.file("beep.wav")}, {"bad", dir.file("bad.ogg")}};
-    ASSERT_TRUE(dk::test::writeWav(soundPaths["beep"], dk::test::sine(441, 1, 44100, 440, 0.5), 1, 44100));
-    writeBytes(soundPaths["bad"], {'n', 'o', 't'});
+    ASSERT_TRUE(dktest::writeWav(soundPaths["beep"], dktest::sine(441, 1, 44100, 440, 0.5), 1, 44100));
+    writeFile(soundPaths["bad"], "not");
 
     auto* beep = new SGSoundLoaderNode(manager.get());
     EXPECT_EQ(beep->asset.soundValue(), nullptr);  // no name: nothing asked
     beep->name.setValue("beep");
-    std::shared_ptr<dk::SGSound> held = beep->asset.soundValue();
+    std::shared_ptr<SGSound> held = beep->asset.soundValue();
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(manager->soundForName("beep"), held);                        // one sound, shared
     EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted

@@ -4,7 +4,7 @@
 
 #include "engine/assets/wrap_AssetManager.h"
 #include "engine/sglua/wrap_Scenegraph.h"
-#include "engine/sound/SoundManager.h"
+#include "engine/sound/wrap_SoundManager.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/support/TestSupport.h"
 

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/sound/SoundManager.h"
-#include "engine/sound/tests/SoundTestFiles.h"
+#include "engine/sound/tests/SoundTestSupport.h"
 #include "port/DKAudioDevice.h"
 #include "port/DKMusic.h"
 #include "port/DKPlatformPort.h"
-#include "port/tests/MusicTestHelpers.h"
 
-using namespace dk;
-using namespace dk::test;
+using dk::sound::SoundManager;
+using namespace dktest;
 
 namespace {
 
@@ -22,29 +21,27 @@ int g_callbacks = 0;
 TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
     ASSERT_EQ(kNoDriver, 0);
     ::testing::internal::CaptureStderr();
-    auto* first = new SoundManager;
+    delete new SoundManager;
     std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(DKAudioDevice::device(), nullptr);
     EXPECT_TRUE(DKAudioDevice::isSilent());
     EXPECT_NE(said.find("no audio device"), std::string::npos) << said;
-    delete first;
-
-    std::string musicPath = tempPath("silent.wav");
-    ASSERT_TRUE(writeWav(musicPath, sine(4410, 1, 44100, 441, 0.5), 1, 44100));  // 0.1 s
+    TempDir dir;
+    const std::string music = dir.file("silent.wav");
+    ASSERT_TRUE(writeWav(music, sine(4410, 1, 44100, 441, 0.5), 1, 44100));  // 0.1 s
 
     // From here on nothing is printed, however much is done.
     ::testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStdout();
     {
         SoundManager m;
         auto sound = toneSound(0.01);
         ASSERT_TRUE(sound);  // decoded, and plays nothing
-
+        EXPECT_EQ(sound->buffers()[0], 0u);
         std::vector<DKAudioSource*> all;
-        while (DKAudioSource* s = m.reserveSource()) all.push_back(s);
-        EXPECT_EQ(all.size(), 32u);
-        for (DKAudioSource* s : all) {
-            s->finishedCallback = [](DKAudioSource*) { ++g_callbacks; };
+        while (DKAudioSource* s = m.reserveSource()) {
+            all.push_back(s);
+            s->setOwner(nullptr, [](DKAudioSource*) { ++g_callbacks; });
             s->queueBuffers(sound);
             s->setLocation(1, 2);
         }
@@ -62,19 +59,17 @@ TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
     EXPECT_EQ(g_callbacks, 32);
 
     // Music keeps its states and its length.
-    DKPlayAACFile(musicPath.c_str(), 0);
+    DKPlayAACFile(music.c_str(), 0);
     EXPECT_TRUE(IsAACFilePlaying());
     EXPECT_TRUE(waitUntil([] { return !IsAACFilePlaying(); }, 3.0));
     EXPECT_EQ(DKMusicManager::sharedMusicManager().currentStateNumber(), kDKMusicPlaying);
-    DKPlayAACFile(musicPath.c_str(), 1);
+    DKPlayAACFile(music.c_str(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(IsAACFilePlaying());
     DKPauseAACFile();
     DKStopAACFile();
-
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    std::remove(musicPath.c_str());
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The "soundManager" Lua module. Functions read the manager object as their last argument.
+// Functions read the manager object as their last argument.
+#include "engine/sound/wrap_SoundManager.h"
+
 #include "engine/sound/SGSoundNodes.h"
-#include "engine/sound/SoundManager.h"
 #include "platform/lua/LuaObject.h"
 
-using dk::SoundManager;
+using dk::sound::SoundManager;
 
 namespace {
 
@@ -52,7 +53,7 @@ extern "C" int luaopen_soundManager(lua_State* L) {
     lua_pushvalue(L, -2);
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
-    dk::DKInstallSoundNodeMakers();  // scenes built by this state make sound nodes
+    DKInstallSoundNodeMakers();  // scenes built by this state make sound nodes
     return 1;
 }
 
@@ -62,12 +63,4 @@ extern "C" SoundManager* SoundManager_FromLuaState(lua_State* L) {
     SoundManager* m = slot ? *slot : nullptr;
     lua_pop(L, 1);
     return m;
-}
-
-extern "C" void SoundManager_Suspend(SoundManager* soundManager) {
-    if (soundManager) soundManager->suspend();
-}
-
-extern "C" void SoundManager_Resume(SoundManager* soundManager) {
-    if (soundManager) soundManager->resume();
 }

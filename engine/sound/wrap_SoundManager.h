@@ -1,0 +1,16 @@
+// The "soundManager" Lua library: manager objects for the script, and the host's way to the
+// manager the script keeps.
+#pragma once
+
+#include "engine/sound/SoundManager.h"
+
+struct lua_State;
+
+// The registry metatable of the library's manager objects.
+inline constexpr const char* DKSoundManagerMetatable = "SoundManager.MT";
+
+extern "C" {
+// The manager the script keeps in `sharedSoundManager`, or null.
+dk::sound::SoundManager* SoundManager_FromLuaState(lua_State* L);
+int luaopen_soundManager(lua_State* L);
+}
