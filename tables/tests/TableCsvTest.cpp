@@ -20,7 +20,10 @@ Lines grid(const DKTable& t) {
     Lines rows;
     for (int r = 0; r < t.numberOfRows(); ++r) {
         std::string row;
-        for (int k = 0; k < t.numberOfColumns(); ++k) row += (k ? "|" : "") + std::string(t.cellValue(r, k));
+        for (int k = 0; k < t.numberOfColumns(); ++k) {
+            if (k) row += '|';
+            row += t.cellValue(r, k);
+        }
         rows.push_back(row);
     }
     return rows;

@@ -67,7 +67,8 @@ std::string runLua(lua_State* L, const std::string& chunk) {
         lua_pushvalue(L, i);
         lua_call(L, 1, 1);
         const char* text = lua_tostring(L, -1);
-        out += (i > top + 1 ? "," : "") + std::string(text ? text : "?");
+        if (i > top + 1) out += ',';
+        out += text ? text : "?";
         lua_pop(L, 1);
     }
     lua_settop(L, top);
