@@ -65,37 +65,37 @@ std::unique_ptr<HeadlessContext> HeadlessContext::create(int width, int height, 
     }
 
     std::unique_ptr<HeadlessContext> ctx(new HeadlessContext);
-    ctx->display_ = display;
-    ctx->context_ = context;
-    ctx->surface_ = surface;
-    ctx->width_ = width;
-    ctx->height_ = height;
-    ctx->api_ = api;
+    ctx->m_display = display;
+    ctx->m_context = context;
+    ctx->m_surface = surface;
+    ctx->m_width = width;
+    ctx->m_height = height;
+    ctx->m_api = api;
     if (!ctx->makeCurrent()) return fail("eglMakeCurrent failed");
     return ctx;
 }
 
 HeadlessContext::~HeadlessContext() {
-    if (eglGetCurrentContext() == context_)
-        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglDestroySurface(display_, surface_);
-    eglDestroyContext(display_, context_);
+    if (eglGetCurrentContext() == m_context)
+        eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroySurface(m_display, m_surface);
+    eglDestroyContext(m_display, m_context);
 }
 
 bool HeadlessContext::makeCurrent() {
-    return eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE;
+    return eglMakeCurrent(m_display, m_surface, m_surface, m_context) == EGL_TRUE;
 }
 
 std::vector<uint8_t> HeadlessContext::readPixels() const {
-    const size_t stride = static_cast<size_t>(width_) * 4;
-    std::vector<uint8_t> bottomUp(stride * static_cast<size_t>(height_));
+    const size_t stride = static_cast<size_t>(m_width) * 4;
+    std::vector<uint8_t> bottomUp(stride * static_cast<size_t>(m_height));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     // GL's first row is the bottom of the picture.
     std::vector<uint8_t> topDown(bottomUp.size());
-    for (int y = 0; y < height_; ++y)
+    for (int y = 0; y < m_height; ++y)
         std::memcpy(&topDown[static_cast<size_t>(y) * stride],
-                    &bottomUp[static_cast<size_t>(height_ - 1 - y) * stride], stride);
+                    &bottomUp[static_cast<size_t>(m_height - 1 - y) * stride], stride);
     return topDown;
 }
 

@@ -19,20 +19,20 @@ public:
     HeadlessContext& operator=(const HeadlessContext&) = delete;
 
     bool makeCurrent();
-    int width() const { return width_; }
-    int height() const { return height_; }
-    Api api() const { return api_; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    Api api() const { return m_api; }
     // The surface's pixels as RGBA bytes, first row at the top of the picture.
     std::vector<uint8_t> readPixels() const;
 
 private:
     HeadlessContext() = default;
-    void* display_ = nullptr;
-    void* context_ = nullptr;
-    void* surface_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
-    Api api_ = Api::ES2;
+    void* m_display = nullptr;
+    void* m_context = nullptr;
+    void* m_surface = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    Api m_api = Api::ES2;
 };
 
 // Writes 8-bit pixels, first row at the top, as a PNG file; `channels` is 1 (grey), 2 (grey,
