@@ -43,13 +43,6 @@ public:
         ++computes;
         output.value = input1.numberValue() + input2.numberValue();
     }
-    SGPort* portForID(SGPortID id) override {
-        return id == SGPortID::output   ? &output
-               : id == SGPortID::input1 ? &input1
-               : id == SGPortID::input2 ? &input2
-                                        : nullptr;
-    }
-
     SGNumberPort output;
     SGNumberPort input1;
     SGNumberPort input2;
@@ -90,12 +83,6 @@ class RecordingRenderManager : public SGRenderManagerBase {
 public:
     explicit RecordingRenderManager(std::vector<const SGRenderNode*>* drawn) : m_drawn(drawn) {}
     ~RecordingRenderManager() override { ++destroyed; }
-    void render() override {
-        ++renders;
-        SGRenderManagerBase::render();
-    }
-
-    int renders = 0;
     static inline int made = 0;
     static inline int destroyed = 0;
 
