@@ -2,6 +2,7 @@
 // particles with (fixed random seed).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -54,19 +55,15 @@ TEST_F(Particles, PoolIsMadeOnceWithBirthTimesSpreadOverLifestart) {
     for (auto [lifestart, lo, hi] : {std::tuple{2.0f, 0.0f, 2.0f}, {-3.0f, -3.0f, 0.0f}}) {
         emitter(10, 1, lifestart)->compute();
         ASSERT_EQ(node->particleCount, 10);
-        float lowest = 1e9f, highest = -1e9f;
-        for (int i = 0; i < 10; ++i) {
-            EXPECT_GE(node->particles[i].birthTime, lo);
-            EXPECT_LT(node->particles[i].birthTime, hi);
-            lowest = std::min(lowest, node->particles[i].birthTime);
-            highest = std::max(highest, node->particles[i].birthTime);
-        }
-        EXPECT_GT(highest - lowest, 0.5f);  // spread, not all alike
+        auto [first, last] = std::minmax_element(node->particles, node->particles + 10,
+                                                 [](auto& p, auto& q) { return p.birthTime < q.birthTime; });
+        EXPECT_GE(first->birthTime, lo);
+        EXPECT_LT(last->birthTime, hi);
+        EXPECT_GT(last->birthTime - first->birthTime, 0.5f);  // spread, not all alike
         SGParticle* pool = node->particles;
         node->numParticles.setValue(20);
         node->compute();
-        EXPECT_EQ(node->particles, pool);
-        EXPECT_EQ(node->particleCount, 10);
+        EXPECT_EQ(std::pair(node->particles, node->particleCount), std::pair(pool, 10));
     }
     emitter(-5, 1);  // a negative count makes an empty pool that stays empty
     EXPECT_TRUE(frame(1.0f).empty());
@@ -74,12 +71,13 @@ TEST_F(Particles, PoolIsMadeOnceWithBirthTimesSpreadOverLifestart) {
     EXPECT_TRUE(frame(2.0f).empty());
 }
 
+// Lives last half to all of the emitter's lifetime, from where the emitter is now.
 TEST_F(Particles, NewLivesTakeTheEmitterAsItIsNow) {
     emitter(1, 4.0f);
     frame(0.0f);
     node->x.value = 40.0f;  // stored directly: nothing marked, yet read on the next frame
     frame(0.1f);
-    for (float lifetime : {4.0f, -4.0f}) {  // lives last half to all of the emitter's lifetime
+    for (float lifetime : {4.0f, -4.0f}) {
         node->lifetime.setValue(lifetime);
         node->compute();
         for (int i = 0; i < 50; ++i) {

@@ -58,22 +58,17 @@ TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {
 }
 
 TEST_F(Sprite, PremultipliedImagesScaleTheColourByAlpha) {
-    struct Case {
-        SGImage image;
-        SGColor expected;
-        int32_t flag;
-    } cases[] = {
-        {texture(1), {0.5f, 0.25f, 0.1f, 0.5f}, 1},
-        {texture(0), {1, 0.5f, 0.2f, 0.5f}, 0},
-        {{0, 0, 0, 0, 0, {0, 0, 1, 1}, 1}, {1, 0.5f, 0.2f, 0.5f}, 0},  // premultiplied but no texture
-    };
-    for (const Case& c : cases) {
-        sprite->color.value = {1, 0.5f, 0.2f, 0.5f};
-        sprite->image.value = c.image;
+    const SGColor colour{1, 0.5f, 0.2f, 0.5f}, scaled{0.5f, 0.25f, 0.1f, 0.5f};
+    for (auto [image, expected, flag] :
+         {std::tuple{texture(1), scaled, 1},
+          {texture(0), colour, 0},
+          {SGImage{0, 0, 0, 0, 0, {0, 0, 1, 1}, 1}, colour, 0}}) {  // no texture
+        sprite->color.value = colour;
+        sprite->image.value = image;
         sprite->color.markAsDirty();
         frame();
-        EXPECT_EQ(sprite->record.drawColor, c.expected);
-        EXPECT_EQ(sprite->record.premultiplyColor, c.flag);
+        EXPECT_EQ(sprite->record.drawColor, expected);
+        EXPECT_EQ(sprite->record.premultiplyColor, flag);
     }
 }
 
@@ -109,8 +104,7 @@ TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
     for (const Case& c : cases) {
         using ID = SGPortID;
         dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
-        dktest::setPorts(sprite, {{ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}});
-        sprite->width.setValue(c.width);
+        dktest::setPorts(sprite, {{ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}, {ID::width, c.width}});
         frame();
         const SGSpriteDrawRecord& r = sprite->record;
         EXPECT_EQ((std::array{r.horizontalWrapping, r.verticalWrapping, r.tileColumns, r.tileRows}),
@@ -125,8 +119,7 @@ TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
 // partial, their texture cropped at the anchor. A fixed axis keeps the image's 64 pixels.
 TEST_F(Sprite, TileLayouts) {
     sprite->image.value = texture();
-    sprite->tileWidth.setValue(30);
-    sprite->tileHeight.setValue(20);
+    dktest::setPorts(sprite, {{SGPortID::tileWidth, 30}, {SGPortID::tileHeight, 20}});
     struct Case {
         int32_t hWrap, vWrap, hAnchor;
         float width, height;
@@ -143,11 +136,10 @@ TEST_F(Sprite, TileLayouts) {
         {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, 0, 0, 1, 0.5f}},  // shorter: its bottom half
     };
     for (const Case& c : cases) {
-        sprite->horizontalWrapping.setValue(c.hWrap);
-        sprite->verticalWrapping.setValue(c.vWrap);
-        sprite->horizontalAnchor.setValue(c.hAnchor);
-        sprite->width.setValue(c.width);
-        sprite->height.setValue(c.height);
+        using ID = SGPortID;
+        dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
+        dktest::setPorts(sprite,
+                         {{ID::horizontalAnchor, c.hAnchor}, {ID::width, c.width}, {ID::height, c.height}});
         frame();
         std::vector<Tile> tiles = laidOutTiles();
         ASSERT_EQ(tiles.size(), c.count);
@@ -159,9 +151,8 @@ TEST_F(Sprite, TileLayouts) {
 
 TEST_F(Sprite, TilesAreRebuiltOnlyWhenTheirKeyChanges) {
     sprite->image.value = texture();
-    sprite->width.setValue(100.0f);
-    sprite->tileWidth.setValue(30);
-    sprite->horizontalWrapping.setValue(2);
+    dktest::setPorts(sprite,
+                     {{SGPortID::width, 100}, {SGPortID::tileWidth, 30}, {SGPortID::horizontalWrapping, 2}});
     frame();
     EXPECT_TRUE(sprite->layoutTiles());
     EXPECT_FALSE(sprite->layoutTiles());
