@@ -109,7 +109,6 @@ TEST_F(Particles, LifeRules) {
          {{0, -1, {0, 20, 0}}, {2.5f, -1, {20, 0, 0}}}},
         {"none born while spawning is off; a later start counts from the last frame", 5, 4, 1, false,
          {{0.5f, -1, {0, 5, 0}}, {3, -1, {0, 5, 0}}, {3.1f, 1, {5, 0, 0}}}, 3.0f},
-        {"a negative lifestart runs the emitter ahead", 8, 8, -3, true, {{0.01f, -1, {8, 0, 0}}}},
         {"expired lives begin again, or retire for good", 4, 1, 0, true,
          {{0, -1, {0, 4, 0}}, {0.01f, -1, {4, 0, 0}}, {1.5f, -1, {0, 4, 0}}, {1.6f, -1, {4, 0, 0}},
           {3, 0, {0, 4, 0}}, {3.1f, -1, {0, 0, 4}}, {4, 1, {0, 0, 4}}}, SGParticleRetired},

@@ -43,9 +43,7 @@ public:
         ++computes;
         output.value = input1.numberValue() + input2.numberValue();
     }
-    SGNumberPort output;
-    SGNumberPort input1;
-    SGNumberPort input2;
+    SGNumberPort output, input1, input2;
     int computes = 0;
 
 private:
@@ -65,7 +63,7 @@ public:
     // from computing a second time.
     void compute() override {
         dirty = false;
-        if (m_log) m_log->push_back(name);
+        m_log->push_back(name);
         x.numberValue();
     }
 

@@ -67,27 +67,28 @@ TEST_F(Sprite, APremultipliedImageWithoutTextureKeepsTheColour) {
 
 TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
     sprite->image.value = texture();
-    sprite->height.setValue(100.0f);
+    dktest::setPorts(sprite, {{SGPortID::horizontalWrapping, 2}, {SGPortID::height, 100}});
     const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
     struct Case {
-        int32_t hWrap, vWrap, tileW, tileH;
+        int32_t vWrap, tileW, tileH;
         float width;
         std::array<int32_t, 4> expected;  // wrappings, columns, rows as drawn
     } cases[] = {
         // clang-format off
-        {2, 2, 30, 50, 100, {2, 2, 4, 2}},
-        {2, 2, 0, 50, 100, {0, 2, 0, 2}}, {2, 2, -4, -1, 100, {0, 0, 0, 0}},  // tiles below 1: stretched
-        {2, 1, 0, 0, 100, {0, 1, 0, 0}},
-        {2, 0, 1, 0, 1e9f, {0, 0, 0, 0}}, {2, 0, 1, 0, inf, {0, 0, 0, 0}},  // far too many tiles
-        {2, 0, 1, 0, nan, {0, 0, 0, 0}},
-        {2, 2, 1, 1, 1000, {0, 0, 0, 0}},  // 1000 × 100 tiles in all
-        {2, 0, 10, 0, -50, {2, 0, 0, 0}},  // a negative width has no tiles
+        {2, 30, 50, 100, {2, 2, 4, 2}},
+        {2, 0, 50, 100, {0, 2, 0, 2}}, {2, -4, -1, 100, {0, 0, 0, 0}},  // tiles below 1: stretched
+        {1, 0, 0, 100, {0, 1, 0, 0}},
+        {0, 1, 0, 1e9f, {0, 0, 0, 0}}, {0, 1, 0, inf, {0, 0, 0, 0}},  // far too many tiles
+        {0, 1, 0, nan, {0, 0, 0, 0}},
+        {2, 1, 1, 1000, {0, 0, 0, 0}},  // 1000 × 100 tiles in all
+        {0, 10, 0, -50, {2, 0, 0, 0}},  // a negative width has no tiles
         // clang-format on
     };
     for (const Case& c : cases) {
         using ID = SGPortID;
-        dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
-        dktest::setPorts(sprite, {{ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}, {ID::width, c.width}});
+        dktest::setPorts(
+            sprite, {{ID::verticalWrapping, c.vWrap}, {ID::tileWidth, c.tileW}, {ID::tileHeight, c.tileH}});
+        sprite->width.setValue(c.width);
         frame();
         const SGSpriteDrawRecord& r = sprite->record;
         EXPECT_EQ((std::array{r.horizontalWrapping, r.verticalWrapping, r.tileColumns, r.tileRows}),
@@ -102,27 +103,27 @@ TEST_F(Sprite, TiledAxesWithoutABoundedTileCountAreStretched) {
 // partial, their texture cropped at the anchor. A fixed axis keeps the image's 64 pixels.
 TEST_F(Sprite, TileLayouts) {
     sprite->image.value = texture();
-    dktest::setPorts(sprite, {{SGPortID::tileWidth, 30}, {SGPortID::tileHeight, 20}});
+    dktest::setPorts(
+        sprite, {{SGPortID::horizontalWrapping, 2}, {SGPortID::tileWidth, 30}, {SGPortID::tileHeight, 20}});
     struct Case {
-        int32_t hWrap, vWrap, hAnchor;
+        int32_t vWrap, hAnchor;
         float width, height;
         size_t count;
         size_t index;  // the tile checked
         Tile expected;
     } cases[] = {
-        {2, 0, 0, 100, 20, 4, 2, {10, -10, 40, 10, 0, 0, 1, 1}},
-        {2, 0, 0, 100, 20, 4, 3, {40, -10, 50, 10, 0, 0, 1.0f / 3, 1}},
-        {2, 0, 2, 100, 20, 4, 3, {40, -10, 50, 10, 2.0f / 3, 0, 1, 1}},
-        {2, 2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, 0, 0, 1, 0.5f}},
-        {2, 2, 0, 60, 50, 6, 3, {0, -25, 30, -5, 0, 0, 1, 1}},
-        {2, 1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, 0, 0, 1, 1}},    // taller than the image: 64
-        {2, 1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, 0, 0, 1, 0.5f}},  // shorter: its bottom half
+        {0, 0, 100, 20, 4, 2, {10, -10, 40, 10, 0, 0, 1, 1}},
+        {0, 0, 100, 20, 4, 3, {40, -10, 50, 10, 0, 0, 1.0f / 3, 1}},
+        {0, 2, 100, 20, 4, 3, {40, -10, 50, 10, 2.0f / 3, 0, 1, 1}},
+        {2, 0, 60, 50, 6, 2, {-30, 15, 0, 25, 0, 0, 1, 0.5f}},
+        {2, 0, 60, 50, 6, 3, {0, -25, 30, -5, 0, 0, 1, 1}},
+        {1, 0, 60, 100, 2, 0, {-30, -32, 0, 32, 0, 0, 1, 1}},    // taller than the image: 64
+        {1, 0, 60, 32, 2, 0, {-30, -16, 0, 16, 0, 0, 1, 0.5f}},  // shorter: its bottom half
     };
     for (const Case& c : cases) {
         using ID = SGPortID;
-        dktest::setPorts(sprite, {{ID::horizontalWrapping, c.hWrap}, {ID::verticalWrapping, c.vWrap}});
-        dktest::setPorts(sprite,
-                         {{ID::horizontalAnchor, c.hAnchor}, {ID::width, c.width}, {ID::height, c.height}});
+        dktest::setPorts(sprite, {{ID::verticalWrapping, c.vWrap}, {ID::horizontalAnchor, c.hAnchor}});
+        dktest::setPorts(sprite, {{ID::width, c.width}, {ID::height, c.height}});
         frame();
         std::vector<Tile> tiles = laidOutTiles();
         ASSERT_EQ(tiles.size(), c.count);
