@@ -1,11 +1,9 @@
 // Port values, names and conversions; lazy dataflow over connections and the references they hold.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "scenegraph/IRenderManager.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace {
@@ -16,23 +14,13 @@ struct Nodes {
         for (SumNode* n : all) n->release();
     }
     SumNode* make() { return all.emplace_back(new SumNode); }
-    std::vector<int> computes() const {
-        std::vector<int> counts;
-        for (SumNode* n : all) counts.push_back(n->computes);
-        return counts;
-    }
     std::vector<SumNode*> all;
 };
 
-std::vector<uint32_t> deletedTextures;
-
 }  // namespace
 
-TEST(PortNames, SeventyTwoNamesEachWithItsOwnIdentifier) {
-    const auto& map = SGPortNameMap();
-    EXPECT_EQ(map.size(), 72u);
-    for (const auto& [name, id] : map) EXPECT_EQ(name, SGPortNameForID(id));
-    // Scripts and saved projects use these numbers.
+// Scripts and saved projects use these numbers.
+TEST(PortNames, IdentifiersScriptsAndProjectsUse) {
     for (auto [name, id] : {std::pair{"value", 0}, {"near", 15}, {"blendingMode", 38}, {"wrap", 71}})
         EXPECT_EQ(SGPortIDForName(name), SGPortID(id)) << name;
     EXPECT_FALSE(SGPortIDForName("Value"));
@@ -40,23 +28,21 @@ TEST(PortNames, SeventyTwoNamesEachWithItsOwnIdentifier) {
 
 TEST(PortConversions, NumbersTextAndNeutralValues) {
     SGNumberPort number;
-    for (auto [v, text] : {std::pair{1.0f / 3, "0.33"}, {150.0f, "1.5e+02"}, {12.0f, "12"}}) {
+    for (auto [v, text, i] : {std::tuple{1.0f / 3, "0.33", 0},
+                              {150.0f, "1.5e+02", 150},
+                              {-2.7f, "-2.7", -2},
+                              {1e20f, "1e+20", 2147483647},
+                              {NAN, "nan", 0}}) {  // never undefined
         number.value = v;
         EXPECT_EQ(number.stringValue(), text);
-    }
-    for (auto [v, i] : {std::pair{-2.7f, -2}, {NAN, 0}, {1e20f, 2147483647}}) {  // never undefined
-        number.value = v;
         EXPECT_EQ(number.intValue(), i) << v;
     }
     EXPECT_TRUE(number.boolValue());  // NaN
     // Text reads with stream rules: words are not booleans, garbage is zero.
     SGStringPort text;
-    // clang-format off
-    for (auto [s, b, n] : {std::tuple{"true", false, 0}, {"2", true, 2}, {"-1", true, -1}, {" 42", true, 42},
-                           {"abc", false, 0}}) {
-        // clang-format on
+    for (auto [s, n] : {std::pair{"true", 0}, {"2", 2}, {"-1", -1}, {" 42", 42}, {"abc", 0}}) {
         text.value = s;
-        EXPECT_EQ(text.boolValue(), b) << s;
+        EXPECT_EQ(text.boolValue(), n != 0) << s;
         EXPECT_EQ(text.intValue(), n) << s;
     }
     // A kind a port does not hold reads as the neutral value.
@@ -66,36 +52,23 @@ TEST(PortConversions, NumbersTextAndNeutralValues) {
 }
 
 TEST(Image, CropsAlongTheirOwnDirectionAndSizeFromTextureAndRect) {
-    // clang-format off
     using Rect = SGTextureRect;
     for (auto [anchor, from, expected] : {std::tuple{0, Rect{0, 0, 1, 1}, Rect{0, 0, 0.5f, 1}},
-             {1, {0, 0, 1, 1}, {0.25f, 0, 0.75f, 1}}, {7, {0, 0, 1, 1}, {0, 0, 1, 1}},
-             {2, {1, 0, 0, 1}, {0.5f, 0, 0, 1}}}) {
-        // clang-format on
+                                          {1, {0, 0, 1, 1}, {0.25f, 0, 0.75f, 1}},
+                                          {7, {0, 0, 1, 1}, {0, 0, 1, 1}},
+                                          {2, {1, 0, 0, 1}, {0.5f, 0, 0, 1}}}) {
         from.cropHorizontally(0.5f, static_cast<SGAnchorMode>(anchor));
         EXPECT_EQ(from, expected) << anchor;
     }
     SGImage image{999, 0, 0, 512, 256, {0.625f, 0, 0, 0.5f}, 0};  // mirrored horizontally
-    EXPECT_EQ(image.getWidth(), 320);
-    EXPECT_EQ(image.getHeight(), 128);
-}
-
-TEST(Image, FreeImageTellsTheES2RendererOnlyWhenItIsInUse) {
-    auto previous = SGSetTextureDeletedHandler([](uint32_t name) { deletedTextures.push_back(name); });
-    SGImage image = SGImageNull;
-    image.texture = 5;  // no GL context here: the delete reaches no driver
-    image.freeImage();
-    DKShouldUseGLES2 = true;
-    image.freeImage();
-    DKShouldUseGLES2 = false;
-    EXPECT_EQ(deletedTextures, std::vector<uint32_t>{5});
-    SGSetTextureDeletedHandler(previous);
+    EXPECT_EQ((std::pair{image.getWidth(), image.getHeight()}), (std::pair{320, 128}));
 }
 
 TEST(Dataflow, ChangesRecomputeExactlyTheDownstreamOnce) {
     // a -> b -> d and a -> c -> d: a diamond.
     Nodes nodes;
     SumNode *a = nodes.make(), *b = nodes.make(), *c = nodes.make(), *d = nodes.make();
+    auto computes = [&] { return std::vector{a->computes, b->computes, c->computes, d->computes}; };
     b->input1.setValue(&a->output);
     c->input1.setValue(&a->output);
     d->input1.setValue(&b->output);
@@ -103,15 +76,15 @@ TEST(Dataflow, ChangesRecomputeExactlyTheDownstreamOnce) {
     a->input1.setValue(1.0f);
     EXPECT_EQ(d->output.numberValue(), 2.0f);
     d->output.numberValue();
-    EXPECT_EQ(nodes.computes(), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(computes(), (std::vector<int>{1, 1, 1, 1}));
     b->input2.setValue(10.0f);  // only b and d lie downstream
     b->input2.setValue(10.0f);  // the value it already holds marks nothing
     c->input2.value = 10.0f;    // nor does a direct write
     EXPECT_EQ(d->output.numberValue(), 12.0f);
-    EXPECT_EQ(nodes.computes(), (std::vector<int>{1, 2, 1, 2}));
+    EXPECT_EQ(computes(), (std::vector<int>{1, 2, 1, 2}));
     a->input1.setValue(5.0f);  // everything, each once however many paths reach it
     EXPECT_EQ(d->output.numberValue(), 30.0f);
-    EXPECT_EQ(nodes.computes(), (std::vector<int>{2, 3, 2, 3}));
+    EXPECT_EQ(computes(), (std::vector<int>{2, 3, 2, 3}));
 }
 
 TEST(Connections, ADirtySourceMarksTheReader) {
@@ -122,7 +95,6 @@ TEST(Connections, ADirtySourceMarksTheReader) {
     // and the reader would keep its old result for good.
     fresh->input1.value = 4.0f;
     reader->input2.setValue(&fresh->output);
-    EXPECT_EQ(reader->output.numberValue(), 4.0f);
     fresh->input1.setValue(6.0f);
     EXPECT_EQ(reader->output.numberValue(), 6.0f);
 }
@@ -136,15 +108,11 @@ TEST(Connections, EachLinkRetainsTheSourceNodeUntilItGoes) {
     reader->input1.setValue(&source->output);  // reconnecting lets go of the old source
     old->release();
     EXPECT_TRUE(oldGone);
-    reader->input2.setValue(&source->output);
-    EXPECT_EQ(source->retainCount(), 3);
+    reader->input2.setValue(&source->input2);  // a node only links hold
     source->release();
-    reader->input2.setValue(&source->input2);  // to another port of a node only links hold
-    EXPECT_EQ(source->retainCount(), 2);
     source->input2.setValue(7.0f);
     EXPECT_EQ(reader->output.numberValue(), 14.0f);  // still alive and computing
     reader->input1.disconnect();                     // back to its own value
-    EXPECT_EQ(reader->input1.numberValue(), 0.0f);
     EXPECT_EQ(source->retainCount(), 1);
     reader->release();  // a dying port detaches from its source
     EXPECT_TRUE(gone);
@@ -165,8 +133,6 @@ TEST(Connections, LinksWithinOneNodeDoNotKeepItAlive) {
         auto* node = new SumNode(&gone);
         ASSERT_TRUE(
             (forward ? node->input1 : node->input2).setValue(forward ? &node->input2 : &node->input1));
-        (forward ? node->input2 : node->input1).setValue(4.0f);
-        EXPECT_EQ(node->output.numberValue(), 8.0f);
         node->release();
         EXPECT_TRUE(gone);
     }
@@ -187,7 +153,6 @@ TEST(Connections, ConnectionsThatCloseACycleAreRefused) {
     EXPECT_EQ(c->retainCount(), 1);
     // Converging paths are no cycle, and the graph still marks and computes.
     EXPECT_TRUE(c->input2.setValue(&a->output));
-    other->input1.setValue(2.0f);
     a->input1.setValue(1.0f);
-    EXPECT_EQ(c->output.numberValue(), 4.0f);
+    EXPECT_EQ(c->output.numberValue(), 2.0f);
 }

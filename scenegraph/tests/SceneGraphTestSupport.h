@@ -43,16 +43,7 @@ public:
         ++computes;
         output.value = input1.numberValue() + input2.numberValue();
     }
-    SGPort* portForID(SGPortID id) override {
-        return id == SGPortID::output   ? &output
-               : id == SGPortID::input1 ? &input1
-               : id == SGPortID::input2 ? &input2
-                                        : nullptr;
-    }
-
-    SGNumberPort output;
-    SGNumberPort input1;
-    SGNumberPort input2;
+    SGNumberPort output, input1, input2;
     int computes = 0;
 
 private:
@@ -72,14 +63,12 @@ public:
     // from computing a second time.
     void compute() override {
         dirty = false;
-        ++computes;
-        if (m_log) m_log->push_back(name);
+        m_log->push_back(name);
         x.numberValue();
     }
 
     SGNumberPort x;
     std::string name;
-    int computes = 0;
 
 private:
     std::vector<std::string>* m_log;
@@ -89,15 +78,6 @@ private:
 class RecordingRenderManager : public SGRenderManagerBase {
 public:
     explicit RecordingRenderManager(std::vector<const SGRenderNode*>* drawn) : m_drawn(drawn) {}
-    ~RecordingRenderManager() override { ++destroyed; }
-    void render() override {
-        ++renders;
-        SGRenderManagerBase::render();
-    }
-
-    int renders = 0;
-    static inline int made = 0;
-    static inline int destroyed = 0;
 
 protected:
     void drawClear(SGRenderNode* node) override { m_drawn->push_back(node); }
@@ -123,13 +103,9 @@ private:
 class RecordingRenderers {
 public:
     RecordingRenderers() {
-        auto maker = [this]() -> std::unique_ptr<IRenderManager> {
-            ++RecordingRenderManager::made;
-            return std::make_unique<RecordingRenderManager>(&drawn);
-        };
+        auto maker = [this] { return std::unique_ptr<IRenderManager>(new RecordingRenderManager(&drawn)); };
         m_previousES1 = SGSetRenderManagerMaker(SGRenderAPI::ES1, maker);
         m_previousES2 = SGSetRenderManagerMaker(SGRenderAPI::ES2, maker);
-        RecordingRenderManager::made = RecordingRenderManager::destroyed = 0;
     }
     ~RecordingRenderers() {
         SGSetRenderManagerMaker(SGRenderAPI::ES1, m_previousES1);

@@ -9,25 +9,6 @@ using dktest::Renderer;
 using dktest::RenderTarget;
 using dktest::RGBA;
 
-namespace {
-
-const RGBA kBlack{0, 0, 0, 255}, kWhite{255, 255, 255, 255};
-
-// After a frame: blend mode 0 and the matrix stacks as the frame found them.
-void expectStateRestored() {
-    GLint value = 0;
-    for (GLenum depth : {GL_MODELVIEW_STACK_DEPTH, GL_PROJECTION_STACK_DEPTH}) {
-        glGetIntegerv(depth, &value);
-        EXPECT_EQ(value, 1);
-    }
-    glGetIntegerv(GL_MATRIX_MODE, &value);
-    EXPECT_EQ(value, GL_MODELVIEW);
-    glGetIntegerv(GL_BLEND_DST, &value);
-    EXPECT_EQ(value, GL_ONE_MINUS_SRC_ALPHA);
-}
-
-}  // namespace
-
 TEST(ES1, EveryNewContextStartsWithTheCachedColours) {
     // After the first context the caches hold black; a new context's colour is white and its
     // clear colour transparent, so the black sprite would skip glColor4f and come out white, and
@@ -36,29 +17,31 @@ TEST(ES1, EveryNewContextStartsWithTheCachedColours) {
         RenderTarget t(Renderer::ES1, 32, 32);
         ASSERT_TRUE(t.context) << t.failure;
         t.s->clear->color.value = SGBlackColor;
-        t.s->sprite(16, 16, 8, 8, SGBlackColor)->image.value = t.texture(1, 1, {0xffffffff});
+        t.s->sprite(16, 16, 8, 8, SGBlackColor, {.image = t.texture(1, 1, {0xffffffff})});
         t.frame();
-        EXPECT_EQ(t.at(16, 16), kBlack) << "round " << round;
-        EXPECT_EQ(t.at(28, 28), kBlack) << "round " << round;
+        EXPECT_EQ(t.at(16, 16), (RGBA{0, 0, 0, 255})) << "round " << round;
+        EXPECT_EQ(t.at(28, 28), (RGBA{0, 0, 0, 255})) << "round " << round;
     }
 }
 
+// The scene of every path, then drawn last an added sprite, which puts blend mode 0 back, and a
+// transparent one in copy mode over it, which touches nothing: not the pixels, not the blending.
 TEST(ES1, FramesLeaveTheStacksAndBlendModeZeroAsFound) {
     RenderTarget t(Renderer::ES1, 128, 128);
     ASSERT_TRUE(t.context) << t.failure;
     dktest::everyPath(t);
+    SGOrtho2DSpace* last = t.s->space(0, 0, 128, 128);
+    t.s->sprite(4, 4, 8, 8, SGWhiteColor, {.blend = SGBlendModeAdd}, last);
+    t.s->sprite(4, 4, 4, 4, {1, 1, 1, 0}, {.blend = SGBlendModeCopy}, last);
     t.frame();
-    expectStateRestored();
-}
-
-TEST(ES1, ADrawnSpritePutsBlendModeZeroBackATransparentOneTouchesNothing) {
-    RenderTarget t(Renderer::ES1, 16, 16);
-    ASSERT_TRUE(t.context) << t.failure;
-    t.s->sprite(4, 8, 4, 4)->blendingMode.setValue(SGBlendModeAdd);
-    t.s->sprite(12, 8, 4, 4, {1, 1, 1, 0})->blendingMode.setValue(SGBlendModeCopy);
-    t.frame();
-    expectStateRestored();
-    EXPECT_EQ(t.at(4, 8), kWhite);
-    EXPECT_EQ(t.at(12, 8), kBlack);
+    EXPECT_EQ(t.at(4, 4), (RGBA{255, 255, 255, 255}));
+    GLint value = 0;
+    for (auto [name, expected] : {std::pair<GLenum, GLint>{GL_MODELVIEW_STACK_DEPTH, 1},
+                                  {GL_PROJECTION_STACK_DEPTH, 1},
+                                  {GL_MATRIX_MODE, GL_MODELVIEW},
+                                  {GL_BLEND_DST, GL_ONE_MINUS_SRC_ALPHA}}) {
+        glGetIntegerv(name, &value);
+        EXPECT_EQ(value, expected) << name;
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/render/RenderHarness.h"
 
 using dktest::RGBA;
@@ -26,7 +27,7 @@ protected:
         t.frame();
         return SGRenderManagerES2::drawCallCount() - before;
     }
-    const std::vector<SGRenderManagerES2::Offset>& offsetsOf(SGSpace* space) {
+    static const std::vector<SGRenderManagerES2::Offset>& offsetsOf(SGSpace* space) {
         return dynamic_cast<SGRenderManagerES2&>(space->renderManager()).offsets();
     }
 
@@ -38,14 +39,12 @@ const RGBA kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255};
 }  // namespace
 
 TEST_F(ES2State, RebuildKeepsTheProgramAndResetsEveryCache) {
-    GLint program = 0;
+    GLint program = 0, again = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    t.s->sprite(32, 32, 16, 16, {1, 0.5f, 0, 0.5f})->blendingMode.setValue(SGBlendModeAdd);
+    t.s->sprite(32, 32, 16, 16, {1, 0.5f, 0, 0.5f}, {.blend = SGBlendModeAdd});
     t.frame();  // the caches now hold the add mode
-
     // The view rebuilds its frame buffer: set-up, then its own blend function.
     SGRenderManagerES2_setUpGL();
-    GLint again = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &again);
     EXPECT_EQ(again, program);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -55,8 +54,7 @@ TEST_F(ES2State, RebuildKeepsTheProgramAndResetsEveryCache) {
 
 TEST_F(ES2State, AFreedTextureNameReusedIsBoundAgain) {
     SGImage first = dktest::makeTexture(1, 1, std::vector<uint32_t>{0xff0000ff});
-    SGSpriteNode* sprite = t.s->sprite(32, 32, 16, 16);
-    sprite->image.value = first;
+    SGSpriteNode* sprite = t.s->sprite(32, 32, 16, 16, SGWhiteColor, {.image = first});
     t.frame();
     EXPECT_EQ(t.at(32, 32), kRed);
     first.freeImage();
@@ -73,24 +71,21 @@ TEST_F(ES2State, AttributePointersAreKeyedByLayoutNotJustAddress) {
     GLint program = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    glUniformMatrix4fv(glGetUniformLocation(static_cast<GLuint>(program), "u_mvpMatrix"), 1, GL_FALSE,
-                       identity);
+    glUniformMatrix4fv(glGetUniformLocation(GLuint(program), "u_mvpMatrix"), 1, GL_FALSE, identity);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
-    SGImage image = t.texture(2, 2, {0xff0000ff, 0x00ff00ff, 0x0000ffff, 0xffffffff});
-    glBindTexture(GL_TEXTURE_2D, image.texture);
+    glBindTexture(GL_TEXTURE_2D, t.texture(2, 2, {0xff0000ff, 0x00ff00ff, 0x0000ffff, 0xffffffff}).texture);
     SGRenderManagerES2::textureDeleted(0);
-
-    // Left half: (x, y, u, v, r, g, b, a), stride 32, sampling the top-right texel (green).
+    // Left half as (x, y, u, v, r, g, b, a), stride 32, sampling the top-right texel (green); then
+    // the same memory holds (x, y, u, v), stride 16, for the right half.
     std::vector<float> buffer(64, 0.0f);
     const float left[] = {-1, 1,  .75f, .75f, 1, 1, 1, 1, 0, 1,  .75f, .75f, 1, 1, 1, 1,
                           -1, -1, .75f, .75f, 1, 1, 1, 1, 0, -1, .75f, .75f, 1, 1, 1, 1};
-    std::copy(std::begin(left), std::end(left), buffer.begin());
+    std::ranges::copy(left, buffer.begin());
     manager.drawArrays(GL_TRIANGLE_STRIP, 4, buffer.data(), true, true);
-    // The same memory now holds (x, y, u, v), stride 16, for the right half.
-    std::fill(buffer.begin(), buffer.end(), 0.0f);
+    std::ranges::fill(buffer, 0.0f);
     const float right[] = {0, 1, .75f, .75f, 1, 1, .75f, .75f, 0, -1, .75f, .75f, 1, -1, .75f, .75f};
-    std::copy(std::begin(right), std::end(right), buffer.begin());
+    std::ranges::copy(right, buffer.begin());
     manager.drawArrays(GL_TRIANGLE_STRIP, 4, buffer.data(), true, false);
     t.pixels = t.context->readPixels();
     for (int y : {4, 32, 60})
@@ -99,7 +94,7 @@ TEST_F(ES2State, AttributePointersAreKeyedByLayoutNotJustAddress) {
 
 TEST_F(ES2State, DrawCallsPerFrame) {
     SGImage image = t.texture(1, 1, {0xffffffff});
-    for (int i = 0; i < 100; ++i) t.s->sprite(static_cast<float>(i % 60), 20, 4, 4)->image.value = image;
+    for (int i = 0; i < 100; ++i) t.s->sprite(float(i % 60), 20, 4, 4, SGWhiteColor, {.image = image});
     t.s->sprite(10, 50, 8, 8, {1, 1, 1, 0});                                 // transparent: never drawn
     t.s->sprite(32, 32, 64, 64, {1, 0, 0, 1}, {}, t.s->space(0, 0, 0, 64));  // no projection: never drawn
     EXPECT_EQ(drawCallsOfFrame(), 1u);
@@ -110,15 +105,13 @@ TEST_F(ES2State, DrawCallsPerFrame) {
     EXPECT_EQ(drawCallsOfFrame(), 102u);
 }
 
+// Every replicated copy is wrapped too, one wrap width towards the middle (itself counted far);
+// however many copies are asked for, there is a cap.
 TEST_F(ES2State, CopyOffsetsOfAWrapSpaceInAReplicator) {
     auto* replicator = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode);
-    replicator->copies.setValue(2);
-    replicator->spacing.setValue(10);
-    replicator->angle.setValue(90);
+    dktest::setPorts(replicator, {{SGPortID::copies, 2}, {SGPortID::spacing, 10}, {SGPortID::angle, 90}});
     auto* wrap = t.s->make<SGWrapNode>(SGNodeClassWrapNode, replicator);
-    wrap->wrapX.setValue(true);
-    wrap->wrapWidth.setValue(320);
-    // Every replicated copy is wrapped too, one wrap width towards the middle (itself counted far).
+    dktest::setPorts(wrap, {{SGPortID::wrapX, 1}, {SGPortID::wrapWidth, 320}});
     for (auto [x, shift] : {std::pair{200.0f, -320.0f}, {160, -320}, {100, 320}}) {
         wrap->x.setValue(x);
         t.frame();
@@ -127,12 +120,8 @@ TEST_F(ES2State, CopyOffsetsOfAWrapSpaceInAReplicator) {
                       {0.5f, 0.5f}, {0.5f, 10.5f}, {0.5f + shift, 0.5f}, {0.5f + shift, 10.5f}}))
             << x;
     }
-}
-
-TEST_F(ES2State, ReplicatorCopiesAreCapped) {
-    auto* outer = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode);
-    outer->copies.setValue(1 << 20);
-    auto* inner = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode, outer);
+    auto* inner = t.s->make<SGReplicatorNode>(SGNodeClassReplicatorNode, replicator);
+    replicator->copies.setValue(1 << 20);
     inner->copies.setValue(1 << 20);
     t.frame();
     EXPECT_LE(offsetsOf(inner).size(), size_t{1} << 16);
