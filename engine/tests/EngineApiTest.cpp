@@ -33,6 +33,10 @@ TEST_F(EngineApi, InitOpensTheLibrariesAndExtensions) {
     EXPECT_EQ(run("return typeCode('x'), typeCode({}), typeCode(nil), typeCode(1, 'last wins', print), "
                   "next(createTable(3, 2)), type(createTable(-5, -1))"),
               "4,5,0,6,nil,table");
+    // The physics module is opened, and its collision callbacks reach the engine's script.
+    EXPECT_EQ(
+        run("dofile('" DK_SOURCE_DIR "/engine/physics/tests/data/prelude.lua') drop(2, 2) return logText()"),
+        "began 1.2 2.2");
 }
 
 TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
