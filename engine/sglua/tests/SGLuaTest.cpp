@@ -46,25 +46,19 @@ TEST_F(SGLuaTest, MethodsFallThroughTheNodeKindsAndLayersSort) {
 
 TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
     EXPECT_EQ(run(std::string(kScene) + R"(
-        local text = scenegraph.attributeNode.new(scenegraph.STRING)
         local out = {}
-        text.value:setValue(5) out[#out + 1] = text.value:value()
-        text.value:setValue(true) out[#out + 1] = text.value:value()
-        text.value:setValue(nil) out[#out + 1] = text.value:value()
-        text.value:setValue(1.5) out[#out + 1] = text.value:value()
-        local int = scenegraph.attributeNode.new(scenegraph.INTEGER)
-        int.value:setValue(3.7) out[#out + 1] = int.value:value()
-        int.value:setValue(-3.7) out[#out + 1] = int.value:value()
-        int.value:setValue("x") out[#out + 1] = int.value:value()
-        ortho.x:setValue("12.5", true) out[#out + 1] = ortho.x:value()
-        ortho.x:setValue(false) out[#out + 1] = ortho.x:value()
+        local function put(port, ...)
+            for i = 1, select("#", ...) do port:setValue((select(i, ...))) out[#out + 1] = tostring(port:value()) end
+        end
+        put(scenegraph.attributeNode.new(scenegraph.STRING).value, 5, true, nil, 1.5)
+        put(scenegraph.attributeNode.new(scenegraph.INTEGER).value, 3.7, -3.7, "x")
+        put(ortho.x, "12.5", false)
         local flag = scenegraph.attributeNode.new(scenegraph.BOOLEAN)
         flag:setValue(0) out[#out + 1] = tostring(flag.x:value())
-        local name = scenegraph.attributeNode.new(scenegraph.ASSETNAME)
-        name.value:setValue("logo") name.value:setValue(true) out[#out + 1] = name.value:value()
+        put(scenegraph.attributeNode.new(scenegraph.ASSETNAME).value, "logo", true)
         return table.concat(out, "|")
     )"),
-              "5|true|true|1.5|3|-3|0|12.5|0|true|logo");
+              "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo");
 }
 
 TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
