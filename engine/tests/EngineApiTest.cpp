@@ -20,7 +20,6 @@ protected:
     }
     void TearDown() override { DK_DestroyState(m_state); }
     std::string run(const std::string& chunk) { return runLua(m_state->L, chunk); }
-    std::string lastCall() { return run("return calls[#calls]"); }
     int stackTop() { return lua_gettop(m_state->L); }
 
     DK_State* m_state = nullptr;
@@ -52,11 +51,8 @@ TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
     EXPECT_EQ(stackTop(), 0);
 }
 
-TEST_F(EngineApi, MethodCallsReachTheirObjectsAndMissingObjectsAreReported) {
-    DK_SetScreenSize(m_state, 480, 320);
-    EXPECT_EQ(lastCall(), "setScreenSize true 480 320");
-    DK_SetShouldChangeToScene(m_state, "level 2");
-    EXPECT_EQ(lastCall(), "setNeedsToChangeScene true level 2 false");
+// The command-file run shows the calls reaching devices and game; here, those objects missing.
+TEST_F(EngineApi, MissingObjectsOfMethodCallsAreReported) {
     const char* missing[] = {"devices = nil", "game = 5"};
     for (const char* setup : missing) {
         run(setup);

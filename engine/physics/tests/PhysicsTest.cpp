@@ -68,10 +68,9 @@ TEST_F(Physics, BodyTypesAndSleep) {
         world = physics.World.new(0, 500, true)
         local d = physics.BodyDefinition.new()  d:setType(2)  d:setType(3)  -- 3 changes nothing
         dynamic = world:createBody(d)  addCircle(dynamic, 5)
-        d = physics.BodyDefinition.new()  d:setType(3)
+        d = physics.BodyDefinition.new()  d:setType(3)  -- a fresh definition is static
         static = world:createBody(d)  addCircle(static, 5)
-        d = physics.BodyDefinition.new()  d:setType(1)
-        kinematic = world:createBody(d)  addCircle(kinematic, 5)  kinematic:setLinearVelocity(50, 0)
+        kinematic = newBody(world, 0, 0, 1)  addCircle(kinematic, 5)  kinematic:setLinearVelocity(50, 0)
         sleeper = newBody(world, 200, 0, 2)  addCircle(sleeper, 5)
         sleeper:setLinearVelocity(0, 100)  sleeper:setAwake(false)
         steps(world, 30))");

@@ -114,20 +114,17 @@ TEST_F(SGLuaTest, RemoveNodeWithNilCallsLogtrace) {
 }
 
 TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
-    run(std::string(kScene) + R"(
-        inner = ortho:createNode(scenegraph.space)
-        innerX = ortho.x
-        other = scene:createSpace(scenegraph.space)
-    )");
-    EXPECT_EQ(run("ortho:removeNode(inner) return err(inner.getLayer, inner)"),
-              "scenegraph: node used after it was destroyed");
-    EXPECT_EQ(run("scene:removeSpace(other) return err(other.countRenderNodes, other)"),
-              "scenegraph: node used after it was destroyed");
-    EXPECT_EQ(run("scene:delete() return err(scene.delete, scene)"), "scenegraph: scene deleted twice");
-    EXPECT_EQ(run("return err(scene.render, scene)"), "scenegraph.sceneMT used after delete");
-    EXPECT_EQ(run("return err(function() return ortho.x end)"),
-              "scenegraph: node used after it was destroyed");
-    EXPECT_EQ(run("return err(innerX.value, innerX)"), "scenegraph: port of a destroyed node");
+    const std::string destroyed = "scenegraph: node used after it was destroyed";
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local inner, x, other = ortho:createNode(scenegraph.space), ortho.x, scene:createSpace(scenegraph.space)
+        ortho:removeNode(inner) scene:removeSpace(other)
+        local removed = err(inner.getLayer, inner) .. "|" .. err(other.countRenderNodes, other)
+        scene:delete()
+        return removed, err(scene.delete, scene), err(scene.render, scene), err(function() return ortho.x end),
+               err(x.value, x))"),
+              destroyed + "|" + destroyed +
+                  ",scenegraph: scene deleted twice,scenegraph.sceneMT used after delete," + destroyed +
+                  ",scenegraph: port of a destroyed node");
 }
 
 TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {

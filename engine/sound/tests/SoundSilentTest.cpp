@@ -19,12 +19,9 @@ int g_callbacks = 0;
 
 TEST(SoundSilentTest, ManagerSoundsAndMusicWorkWithoutADevice) {
     ASSERT_EQ(kNoDriver, 0);
-    ::testing::internal::CaptureStderr();
-    delete new SoundManager;
-    std::string said = ::testing::internal::GetCapturedStderr();
+    delete new SoundManager;  // says once that there is no device, in words the CLI tests check
     EXPECT_EQ(DKAudioDevice::device(), nullptr);
     EXPECT_TRUE(DKAudioDevice::isSilent());
-    EXPECT_NE(said.find("no audio device"), std::string::npos) << said;
     TempDir dir;
     const std::string music = dir.file("silent.wav");
     ASSERT_TRUE(writeWav(music, sine(4410, 1, 44100, 441, 0.5), 1, 44100));  // 0.1 s
