@@ -25,9 +25,7 @@ protected:
         if (!gl) GTEST_SKIP() << "no headless GL: " << error;
         gl->makeCurrent();
         DKShouldUseGLES2 = true;
-        SGRenderManagerES2::install();
-        SGRenderManagerES2_setUpGL();
-        glDisable(GL_CULL_FACE);
+        SGRenderManagerES2_setUpGL();  // installs the renderer too
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glViewport(0, 0, kSize, kSize);
