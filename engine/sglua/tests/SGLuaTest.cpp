@@ -118,12 +118,13 @@ TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
     EXPECT_EQ(run(std::string(kScene) + R"(
         local inner, x, other = ortho:createNode(scenegraph.space), ortho.x, scene:createSpace(scenegraph.space)
         ortho:removeNode(inner) scene:removeSpace(other)
-        local removed = err(inner.getLayer, inner) .. "|" .. err(other.countRenderNodes, other)
+        local again = ortho:createNode(scenegraph.space)  -- most likely at the address of one of them
+        local removed = err(inner.getLayer, inner) .. "|" .. err(other.countRenderNodes, other) .. again:getLayer()
         scene:delete()
         return removed, err(scene.delete, scene), err(scene.render, scene), err(function() return ortho.x end),
                err(x.value, x))"),
               destroyed + "|" + destroyed +
-                  ",scenegraph: scene deleted twice,scenegraph.sceneMT used after delete," + destroyed +
+                  "0,scenegraph: scene deleted twice,scenegraph.sceneMT used after delete," + destroyed +
                   ",scenegraph: port of a destroyed node");
 }
 
