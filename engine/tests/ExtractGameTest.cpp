@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>

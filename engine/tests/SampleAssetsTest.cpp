@@ -17,10 +17,7 @@ namespace {
 
 const std::string kSample = DK_SOURCE_DIR "/games/sample/Sample.app";
 
-struct Size {
-    int width, height;
-    bool operator==(const Size&) const = default;
-};
+using Size = std::pair<int, int>;
 
 std::map<std::string, Size> loadedImages(DK_State* state) {
     lua_getglobal(state->L, "sharedAssetManager");

@@ -24,24 +24,9 @@ struct TableHelper : testing::Test {
         DK_Init(state, dir.file("engine.lua").c_str(), (dir.path() + "/").c_str());
     }
     std::string run(const std::string& chunk) { return dktest::runLua(state->L, chunk); }
-    // A table file the scripts load as `path`: typed, titled columns and titled rows.
+    // data/typed.xml as the file the scripts load as `path`: typed, titled columns and titled rows.
     void typedTable() {
-        DKTable t;
-        t.setNumberOfColumns(4);
-        t.setNumberOfRows(3);
-        const char* titles[] = {"Price", "Weight", "Open", "Name"};
-        for (int k = 0; k < 4; ++k) {
-            t.setColumnTitle(k, titles[k]);
-            t.setColumnType(k, static_cast<dk::tables::ColumnType>(k < 3 ? k + 2 : 1));
-        }
-        const char* cells[3][4] = {
-            {"12abc", "2.5", "TRUE", "a"}, {"x", "1e3", "False", "b"}, {"-7", "", "1", "c"}};
-        for (int r = 0; r < 3; ++r)
-            for (int k = 0; k < 4; ++k) t.setCellValue(r, k, cells[r][k]);
-        t.setRowTitle(1, "9");
-        t.setRowTitle(2, "Year");
-        t.setTableName("Typed");
-        ASSERT_TRUE(t.saveTable(dir.file("typed.xml"), false));
+        dktest::writeFile(dir.file("typed.xml"), dktest::readFile(DK_TEST_DATA_DIR "/typed.xml"));
         run("path = '" + dir.file("typed.xml") + "'");
     }
 

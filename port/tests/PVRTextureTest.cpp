@@ -105,6 +105,8 @@ TEST_F(PVRTC, MipmapLevelsLoadAndTheBoundTextureStays) {
 
 TEST_F(PVRTC, MalformedFilesAreRefused) {
     const std::string level(32, '\0'), good = pvrFile(8, 8, k4bpp, level);
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     const std::string bad[] = {
         good.substr(0, good.size() - 1),         // the header claims a byte more than is there
         pvrFile(8, 8, k4bpp, level.substr(16)),  // the data ends mid-level
@@ -114,6 +116,7 @@ TEST_F(PVRTC, MalformedFilesAreRefused) {
         pvrFile(8, 8, k4bpp, level, "PVR?"),     // wrong tag
         pvrFile(12, 8, k4bpp, level),            // not a power of two
         pvrFile(8, 8, k4bpp, ""),                // no levels at all
+        pvrFile(2 * maxSize, 8, k4bpp, std::string(8 * size_t(maxSize), '\0')),  // wider than GL allows
     };
     for (const std::string& file : bad) {
         SGImage image = load(file);
