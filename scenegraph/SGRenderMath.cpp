@@ -84,10 +84,10 @@ void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsi
     rotateCorners(x, y, angle, corners, out, stride);
 }
 
-Offset replicatorShift(float spacing, float angle, int32_t index) {
-    float s, c;
-    sinCosDegrees(angle, s, c);
-    return {static_cast<float>(index) * spacing * c, static_cast<float>(index) * spacing * s};
+ReplicatorStep replicatorStep(float spacing, float angle) {
+    ReplicatorStep step{spacing, 0, 0};
+    sinCosDegrees(angle, step.s, step.c);
+    return step;
 }
 
 int wrapShifts(bool wrapX, bool wrapY, float x, float y, float wrapWidth, float wrapHeight,

@@ -51,9 +51,17 @@ void rotate6(float x, float y, float hw, float hh, float angle, float* out, unsi
 // A copy's shift from where its space would draw it alone.
 using Offset = std::pair<float, float>;
 
-// Where a replicator puts its copy `index` (the first, 0, stays in place): `index` steps of
-// `spacing` along `angle` degrees.
-Offset replicatorShift(float spacing, float angle, int32_t index);
+// A replicator's copies, `spacing` apart along `angle` degrees; the first, 0, stays in place.
+// The renderers keep their own arithmetic: ES2 shifts copy `index` at once, ES1 moves its matrix
+// one step per copy, and the two round differently on long rows.
+struct ReplicatorStep {
+    float spacing, c, s;
+    Offset shift(int32_t index) const {
+        return {static_cast<float>(index) * spacing * c, static_cast<float>(index) * spacing * s};
+    }
+    Offset step() const { return {spacing * c, spacing * s}; }
+};
+ReplicatorStep replicatorStep(float spacing, float angle);
 
 // The extra copies of a wrap space, in drawing order: one wrap width across (towards the middle:
 // left from the far half, the middle itself counting as far), one wrap height up or down, and

@@ -15,7 +15,7 @@
 #include "scenegraph/nodes/SGSpriteNode.h"
 
 using dk::scenegraph::Offset;
-using dk::scenegraph::replicatorShift;
+using dk::scenegraph::replicatorStep;
 using dk::scenegraph::rotate4;
 using dk::scenegraph::wrapShifts;
 
@@ -168,8 +168,14 @@ void SGRenderManagerES1::drawReplicator(SGSpace* node) {
     float spacing = replicator->spacing.numberValue();
     float angle = replicator->angle.numberValue();
     int32_t copies = replicator->copies.intValue();
+    const auto [dx, dy] = replicatorStep(spacing, angle).step();
+    glPushMatrix();
     replicator->render();
-    for (int32_t i = 1; i < copies; ++i) renderShifted(replicator, replicatorShift(spacing, angle, i));
+    for (int32_t i = 1; i < copies; ++i) {
+        glTranslatef(dx, dy, 0);
+        replicator->render();
+    }
+    glPopMatrix();
 }
 
 void SGRenderManagerES1::drawWrapSpace(SGSpace* node) {

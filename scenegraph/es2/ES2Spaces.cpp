@@ -107,9 +107,10 @@ void SGRenderManagerES2::drawReplicator(SGSpace* node) {
         cache.inputs[0] = spacing;
         cache.inputs[1] = angle;
         cache.count = copies;
+        const auto step = dk::scenegraph::replicatorStep(spacing, angle);
         std::vector<Offset> list = m_offsets;
         for (int32_t i = 1; i < copies && list.size() + m_offsets.size() <= kMaxOffsets; ++i) {
-            auto [dx, dy] = dk::scenegraph::replicatorShift(spacing, angle, i);
+            auto [dx, dy] = step.shift(i);
             for (const auto& [ox, oy] : m_offsets) list.emplace_back(ox + dx, oy + dy);
         }
         handOffsets(replicator, std::move(list));
