@@ -10,7 +10,7 @@ struct sqlite3_stmt;
 
 // Opens nothing and touches no file until the first store (or a load once the file exists).
 // SQLite failures are silent, as scripts expect: a load finds nothing, a store does nothing.
-class DKDatabase {
+struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);
     ~DKDatabase();

@@ -3,7 +3,7 @@
 
 #include <lua.hpp>
 
-class DKDatabase;
+struct DKDatabase;
 
 // Registers the global "database" over `db`, which must outlive the Lua state's use of it.
 void luaopen_database(lua_State* L, DKDatabase* db);

@@ -32,6 +32,7 @@ public:
         alGenSources(1, &m_source);
         alGenBuffers(kBufferCount, m_buffers);
         if (alGetError() != AL_NO_ERROR) {
+            if (alIsSource(m_source)) alDeleteSources(1, &m_source);
             alcSetThreadContext(nullptr);
             return false;
         }

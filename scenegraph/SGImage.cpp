@@ -29,10 +29,10 @@ void SGTextureRect::flipVertically() {
     std::swap(y0, y1);
 }
 
-namespace {
+namespace dk::scenegraph {
 
 // The extent is signed, so the anchors keep their meaning along a mirrored axis.
-void crop(float& start, float& end, float fraction, SGAnchorMode anchor) {
+void cropSpan(float& start, float& end, float fraction, SGAnchorMode anchor) {
     float extent = end - start;
     float kept = extent * fraction;
     float removed = extent - kept;
@@ -50,13 +50,13 @@ void crop(float& start, float& end, float fraction, SGAnchorMode anchor) {
     }
 }
 
-}  // namespace
+}  // namespace dk::scenegraph
 
 void SGTextureRect::cropHorizontally(float fraction, SGAnchorMode anchor) {
-    crop(x0, x1, fraction, anchor);
+    dk::scenegraph::cropSpan(x0, x1, fraction, anchor);
 }
 void SGTextureRect::cropVertically(float fraction, SGAnchorMode anchor) {
-    crop(y0, y1, fraction, anchor);
+    dk::scenegraph::cropSpan(y0, y1, fraction, anchor);
 }
 
 int32_t SGImage::getWidth() const {

@@ -30,6 +30,11 @@ struct SGTextureRect {
     friend bool operator==(const SGTextureRect&, const SGTextureRect&) = default;
 };
 
+namespace dk::scenegraph {
+// Crops one axis of texture coordinates, as SGTextureRect's crops do.
+void cropSpan(float& start, float& end, float fraction, SGAnchorMode anchor);
+}  // namespace dk::scenegraph
+
 struct SGImage {
     int32_t width;  // nominal size in points
     int32_t height;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+using dk::sound::SoundManager;
+
 SGScene::SGScene(SoundManager* soundManager, DKEngineAssetManager* assetManager)
     : SGScene(soundManager, assetManager, nullptr) {}
 

@@ -12,8 +12,8 @@ class SGScene : public SGObject {
 public:
     // The scene's render manager comes from SGMakeRenderManager unless one is given; its spaces
     // (the default one included) always get theirs from SGMakeRenderManager.
-    SGScene(SoundManager* soundManager, DKEngineAssetManager* assetManager);
-    SGScene(SoundManager* soundManager, DKEngineAssetManager* assetManager,
+    SGScene(dk::sound::SoundManager* soundManager, DKEngineAssetManager* assetManager);
+    SGScene(dk::sound::SoundManager* soundManager, DKEngineAssetManager* assetManager,
             std::unique_ptr<IRenderManager> renderManager);
     // Releases the spaces, deletes the render manager, then destroys the default space.
     ~SGScene() override;
@@ -33,12 +33,12 @@ public:
     const std::vector<SGSpace*>& spaces() const { return m_spaces; }
     IRenderManager& renderManager() const { return *m_renderManager; }
     DKEngineAssetManager* assetManager() const { return m_assetManager; }
-    SoundManager* soundManager() const { return m_soundManager; }
+    dk::sound::SoundManager* soundManager() const { return m_soundManager; }
 
 private:
     std::vector<SGSpace*> m_spaces;  // one owned reference each
     SGSpace m_defaultSpace;          // not counted separately: it dies with the scene
     std::unique_ptr<IRenderManager> m_renderManager;
     DKEngineAssetManager* m_assetManager;  // not owned
-    SoundManager* m_soundManager;          // not owned
+    dk::sound::SoundManager* m_soundManager;          // not owned
 };

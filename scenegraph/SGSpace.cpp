@@ -12,6 +12,8 @@
 #include "scenegraph/nodes/SGReplicatorNode.h"
 #include "scenegraph/nodes/SGSpriteNode.h"
 
+using dk::sound::SoundManager;
+
 SGSpace::SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager)
     : SGSpace(soundManager, assetManager, SGMakeRenderManager()) {}
 

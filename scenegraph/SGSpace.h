@@ -14,7 +14,6 @@ class DKEngineAssetManager;
 namespace dk::sound {
 class SoundManager;
 }
-using dk::sound::SoundManager;
 class SGSpace;
 
 // Makes a node of a class that lives above the scene graph (the loaders and the string-to-image
@@ -30,8 +29,8 @@ SGNodeMaker SGSetNodeMaker(SGNodeClass nodeClass, SGNodeMaker maker);
 class SGSpace : public SGRenderNode {
 public:
     // The render manager comes from SGMakeRenderManager unless one is given.
-    SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager);
-    SGSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager,
+    SGSpace(dk::sound::SoundManager* soundManager, DKEngineAssetManager* assetManager);
+    SGSpace(dk::sound::SoundManager* soundManager, DKEngineAssetManager* assetManager,
             std::unique_ptr<IRenderManager> renderManager);
     // A nested space, with its parent's managers.
     explicit SGSpace(SGSpace* parent);
@@ -59,20 +58,20 @@ public:
     const std::vector<SGRenderNode*>& renderNodes() const { return m_renderNodes; }
     IRenderManager& renderManager() const { return *m_renderManager; }
     DKEngineAssetManager* assetManager() const { return m_assetManager; }
-    SoundManager* soundManager() const { return m_soundManager; }
+    dk::sound::SoundManager* soundManager() const { return m_soundManager; }
 
 private:
     std::vector<SGNode*> m_nodes;              // one owned reference each
     std::vector<SGRenderNode*> m_renderNodes;  // the members with the render bit; not owning
     std::unique_ptr<IRenderManager> m_renderManager;
-    DKEngineAssetManager* m_assetManager;  // not owned
-    SoundManager* m_soundManager;          // not owned
+    DKEngineAssetManager* m_assetManager;     // not owned
+    dk::sound::SoundManager* m_soundManager;  // not owned
 };
 
 // The 2D camera space. The renderers read its ports to set up the projection.
 class SGOrtho2DSpace : public SGSpace {
 public:
-    SGOrtho2DSpace(SoundManager* soundManager, DKEngineAssetManager* assetManager);
+    SGOrtho2DSpace(dk::sound::SoundManager* soundManager, DKEngineAssetManager* assetManager);
 
     SGPort* portForID(SGPortID id) override;
 

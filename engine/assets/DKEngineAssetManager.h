@@ -18,7 +18,8 @@ namespace dk::assets {
 
 enum class Kind { kImage, kSound };
 // The file behind an asset name, "" when there is none. May throw: what it throws (a script's
-// error) leaves the manager unchanged and reaches the caller.
+// error) reaches the caller, and the name being looked up is left as it was (names of the same
+// call handled before it stay handled).
 using PathLookup = std::function<std::string(Kind kind, const std::string& name)>;
 
 }  // namespace dk::assets

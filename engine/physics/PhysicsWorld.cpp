@@ -51,10 +51,6 @@ private:
     World* m_world;
 };
 
-bool isFinite(const b2Vec2& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y);
-}
-
 void setActorRecord(b2Body* body, dkActorUserData* record) {
     body->GetUserData().pointer = reinterpret_cast<uintptr_t>(record);
 }

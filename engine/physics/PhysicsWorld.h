@@ -7,6 +7,7 @@
 
 #include <box2d/box2d.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,6 +16,11 @@
 #include "engine/physics/PhysicsRecords.h"
 
 namespace dk::physics {
+
+// Box2D asserts on non-finite vectors; every entry point checks with this first.
+inline bool isFinite(const b2Vec2& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y);
+}
 
 // A refused Box2D precondition: the expression as Box2D states it, and where it was checked.
 class b2Exception {

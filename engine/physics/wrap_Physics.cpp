@@ -53,10 +53,6 @@ bool reported(Body&& body) {
     return plat::lua::reportException<b2Exception>(body);
 }
 
-bool isFinite(float a, float b) {
-    return std::isfinite(a) && std::isfinite(b);
-}
-
 // A Body or Fixture handle is a plain pointer: one kept past its body or fixture is caught here.
 b2Body* checkBody(lua_State* L, int idx) {
     b2Body* body = checkObject<b2Body>(L, idx, kBodyMT);
@@ -269,7 +265,7 @@ int reportNotFinite(const char* expression, int line) {
 int bodySetLinearVelocity(lua_State* L) {
     b2Body* body = checkBody(L, -3);
     b2Vec2 v(toMetres(L, -2), toMetres(L, -1));
-    if (!isFinite(v.x, v.y)) return reportNotFinite("v.IsValid()", __LINE__);
+    if (!isFinite(v)) return reportNotFinite("v.IsValid()", __LINE__);
     body->SetLinearVelocity(v);
     return 0;
 }
@@ -324,7 +320,7 @@ int bodyApplyForce(lua_State* L) {
     b2Body* body = checkBody(L, -5);
     b2Vec2 force(toMetres(L, -4), toMetres(L, -3));
     b2Vec2 point(toFloat(L, -2), toFloat(L, -1));
-    if (!isFinite(force.x, force.y) || !isFinite(point.x, point.y)) {
+    if (!isFinite(force) || !isFinite(point)) {
         return reportNotFinite("force.IsValid() && point.IsValid()", __LINE__);
     }
     body->ApplyForce(force, point, true);

@@ -17,6 +17,7 @@
 
 namespace {
 
+using dk::sound::SoundManager;
 using plat::lua::absIndex;
 using plat::lua::toInt32;
 

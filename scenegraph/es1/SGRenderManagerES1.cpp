@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "scenegraph/SGRenderMath.h"
@@ -17,6 +16,7 @@
 using dk::scenegraph::Offset;
 using dk::scenegraph::replicatorStep;
 using dk::scenegraph::rotate4;
+using dk::scenegraph::sameColor;
 using dk::scenegraph::wrapShifts;
 
 namespace {
@@ -38,10 +38,6 @@ struct ParticleArrays {
 ParticleArrays& particleArrays() {
     static ParticleArrays arrays;
     return arrays;
-}
-
-bool sameColor(const SGColor& a, const SGColor& b) {
-    return std::memcmp(&a, &b, sizeof(SGColor)) == 0;
 }
 
 void setColor(const SGColor& color) {

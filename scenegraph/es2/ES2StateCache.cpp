@@ -6,10 +6,6 @@ namespace dk::scenegraph::es2 {
 
 namespace {
 
-bool sameColor(const SGColor& a, const SGColor& b) {
-    return std::memcmp(&a, &b, sizeof(SGColor)) == 0;
-}
-
 void setMatrix(GLint location, float* shadow, const float* value) {
     glUniformMatrix4fv(location, 1, GL_FALSE, value);
     std::memcpy(shadow, value, sizeof(float) * 16);

@@ -50,7 +50,7 @@ public:
 
     // Whether consecutive compatible sprites share one draw call (default on).
     static void setBatching(bool on);
-    // glDrawArrays calls made since the process started (for the benchmark).
+    // Draw calls made since the process started (for the benchmark).
     static uint64_t drawCallCount();
 
     // The one draw call of the renderer: interleaved floats (x, y[, u, v][, r, g, b, a]) drawn

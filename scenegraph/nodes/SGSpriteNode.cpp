@@ -34,14 +34,14 @@ void axisSpans(bool tiled, int32_t count, float half, float tile, float t0, floa
         return;
     }
     for (int32_t i = 0; i < count; ++i) {
-        SGTextureRect texture{t0, 0.0f, t1, 0.0f};
+        float from = t0, to = t1;
         float start = static_cast<float>(i) * tile - half;
         float extent = half - start;
         if (extent < tile)
-            texture.cropHorizontally(extent / tile, anchor);
+            dk::scenegraph::cropSpan(from, to, extent / tile, anchor);
         else
             extent = tile;
-        out.push_back({start, start + extent, texture.x0, texture.x1});
+        out.push_back({start, start + extent, from, to});
     }
 }
 
