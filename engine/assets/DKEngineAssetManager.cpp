@@ -63,6 +63,16 @@ DKEngineAssetManager::~DKEngineAssetManager() {
     m_sounds.clear();
 }
 
+std::string DKEngineAssetManager::lookUpPath(dk::assets::Kind kind, const std::string& name) {
+    // Counted down also when the look-up throws: a script error unwinds through here.
+    struct Counting {
+        int& count;
+        explicit Counting(int& c) : count(c) { ++count; }
+        ~Counting() { --count; }
+    } counting(m_pathLookups);
+    return m_pathLookup(kind, name);
+}
+
 void DKEngineAssetManager::loadImageForName(const std::string& name) {
     std::string path = pathForImage(name);  // asked even when loaded
     if (path.empty() || m_images.count(name)) return;

@@ -196,8 +196,11 @@ public:
 
     void loadImageForName(const std::string& name);
     void loadSoundForName(const std::string& name);
-    std::string pathForImage(const std::string& name) { return m_pathLookup(dk::assets::Kind::kImage, name); }
-    std::string pathForSound(const std::string& name) { return m_pathLookup(dk::assets::Kind::kSound, name); }
+    std::string pathForImage(const std::string& name) { return lookUpPath(dk::assets::Kind::kImage, name); }
+    std::string pathForSound(const std::string& name) { return lookUpPath(dk::assets::Kind::kSound, name); }
+    // Whether a path look-up is under way. It may run the script while this manager's frames (and
+    // those of a loader node computing) wait for it below: the manager must outlive it.
+    bool lookingUpPath() const { return m_pathLookups > 0; }
 
     // Loads on demand. An empty handle (null sound) when the script has no path for the name.
     DKAssetHandle<SGImage> imageForName(const std::string& name);
@@ -230,6 +233,7 @@ public:
     bool flushPending() const { return m_needsFlush; }
 
 private:
+    std::string lookUpPath(dk::assets::Kind kind, const std::string& name);
     // Tells the loaders of `name` (and any loader still holding `removed`) to drop their asset.
     void updateAllImageLoaders(const std::string& name, const DKIAsset* removed = nullptr);
     void updateAllSoundLoaders(const std::string& name);
@@ -238,6 +242,7 @@ private:
 
     bool m_needsFlush = false;
     dk::assets::PathLookup m_pathLookup;
+    int m_pathLookups = 0;  // under way; they nest when the script loads from inside one
     std::map<std::string, std::shared_ptr<DKTextureAsset>> m_images;
     std::map<std::string, std::shared_ptr<DKSoundAsset>> m_sounds;
     std::set<DKSoundLoader*> m_soundLoaders;

@@ -72,10 +72,14 @@ int newManager(lua_State* L) {
     return 1;
 }
 
-// Ignores anything that is not a live manager: the host and scripts call it defensively.
+// Ignores anything that is not a live manager: the host and scripts call it defensively. A
+// manager asking the script for a path is still in use below the script (its own call, or a
+// loader node's compute), so deleting it from there is refused.
 int deleteManager(lua_State* L) {
     auto** slot = plat::lua::toSlot<DKEngineAssetManager>(L, -1, DKAssetManagerMetatable);
     if (!slot || !*slot) return 0;
+    if ((*slot)->lookingUpPath())
+        luaL_error(L, "assetManager: delete while the manager asks the script for a path");
     DKEngineAssetManager* manager = *slot;
     *slot = nullptr;
     delete manager;

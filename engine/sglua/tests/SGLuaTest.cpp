@@ -218,4 +218,48 @@ TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
         "computes|scenegraph: createNode while the scene graph computes");
 }
 
+// Both managers are plain pointers under the nodes and the manager's own frames while a path is
+// asked; the script answering may try to delete either. `refused` is what deleting the asset
+// manager from its path callback said.
+constexpr const char* kManagersAndLoaders = R"(
+    am, sm = assetManager.new(), soundManager.new()
+    scene = scenegraph.scene.new(sm, am)
+    local space = scene:defaultSpace()
+    imageLoader, soundLoader = space:createNode(scenegraph.imageLoaderNode), space:createNode(scenegraph.soundLoaderNode)
+    player, other = space:createNode(scenegraph.soundPlayerNode), space:createNode(scenegraph.soundPlayerNode)
+    imageLoader.name:setValue("logo")
+    soundLoader.name:setValue("boom")
+    space:createNode(scenegraph.spriteNode).image:setValue(imageLoader.asset)
+    player.sound:setValue(soundLoader.asset)
+    player.trigger:setValue(true, true)
+    refused = "not asked"
+    local function answer(self, name)
+        onLookup()
+        return "missing-" .. name
+    end
+    project = { pathForImage = answer, pathForSound = answer }
+)";
+
+TEST_F(SGLuaTest, AssetManagerCannotBeDeletedWhileItAsksForAPath) {
+    dktest::openLib(L, luaopen_assetManager, "assetManager");
+    run("function onLookup() refused = err(am.delete, am) end");
+    const char* const entries[] = {
+        "am:loadImageForName('a')", "am:loadImages({'a', 'b'})", "am:cleanupAndLoadImages({'a'})",
+        "am:loadSoundForName('a')", "am:loadSounds({'a', 'b'})", "am:cleanupAndLoadSounds({'a'})",
+        "scene:render()",          // the sprite reads its image: the image loader computes
+        "player.playing:value()",  // the player reads its sound: the sound loader computes
+    };
+    for (const char* entry : entries) {
+        testing::internal::CaptureStderr();  // the sound files are missing
+        EXPECT_EQ(run(std::string(kManagersAndLoaders) + entry + R"(
+            local alive = err(am.imageNames, am)
+            scene:delete() sm:delete() am:delete()
+            return refused, alive, err(am.imageNames, am))"),
+                  "assetManager: delete while the manager asks the script for a path,no error,"
+                  "AssetManager.MT used after delete")
+            << entry;
+        testing::internal::GetCapturedStderr();
+    }
+}
+
 }  // namespace dktest
