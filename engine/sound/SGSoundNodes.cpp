@@ -38,7 +38,8 @@ void SGSoundListenerNode::compute() {
 // ---------------------------------------------------------------------------------------------
 // Player
 
-SGSoundPlayerNode::SGSoundPlayerNode(dk::sound::SoundManager* manager) : m_soundManager(manager) {
+SGSoundPlayerNode::SGSoundPlayerNode(dk::sound::SoundManager* manager)
+    : m_soundManager(manager), m_managerSerial(SoundManager::liveSerial(manager)) {
     addNodeClass(SGNodeClassSoundPlayerNode);
     addOutputPort(&playing, SGPortValueType::BOOLEAN);
     addInputPort(&sound, SGPortValueType::SOUND);
@@ -107,71 +108,97 @@ void SGSoundPlayerNode::soundFinished(DKAudioSource* source) {
     node->m_paused = false;
 }
 
+void SGSoundPlayerNode::forgetSource() {
+    m_source = nullptr;
+    m_queued = false;
+    m_paused = false;
+    playing.value = false;
+}
+
 void SGSoundPlayerNode::compute() {
     dirty = false;
     SoundManager* manager = liveManager();
     if (!manager) {
-        // The manager went away; it stopped every playing source on its way out.
-        m_source = nullptr;
-        m_queued = false;
-        playing.value = false;
+        forgetSource();  // it stopped every playing source on its way out
         return;
     }
+    // Reading a port may compute the node behind it, and a sound loader asks the script for a
+    // path: the script may delete the manager (its sources with it), update it (taking back a
+    // finished source) or compute this node again. After every read, this compute goes on only
+    // while none of that happened.
+    const unsigned pass = ++m_pass;
+    DKAudioSource* held = m_source;
+    auto undisturbed = [&] {
+        if (liveManager()) return m_pass == pass && m_source == held;
+        forgetSource();
+        return false;
+    };
 
-    if (m_source) {
-        if (pause.boolValue()) {
-            manager->pauseSource(m_source);
+    if (held) {
+        const bool pauseNow = pause.boolValue();
+        if (!undisturbed()) return;
+        if (pauseNow) {
+            manager->pauseSource(held);
             m_paused = true;
         }
-        if (m_source && resume.boolValue()) {
-            manager->playSource(m_source);
+        const bool resumeNow = resume.boolValue();
+        if (!undisturbed()) return;
+        if (resumeNow) {
+            manager->playSource(held);
             m_paused = false;
         }
-        if (m_source && stop.boolValue()) manager->stopSource(m_source);  // soundFinished clears `m_source`
+        const bool stopNow = stop.boolValue();
+        if (!undisturbed()) return;
+        if (stopNow) {
+            manager->stopSource(held);
+            held = m_source;  // soundFinished cleared it
+        }
     }
 
-    if (trigger.boolValue()) {
-        bool proceed = true;
-        if (!m_source) {
-            m_source = manager->reserveSource();
-            if (m_source) {
-                m_source->setOwner(this, soundFinished);
-            } else {
-                proceed = false;  // every source is lent: try again on a later trigger
-            }
+    const bool triggered = trigger.boolValue();
+    if (!undisturbed()) return;
+    if (triggered) {
+        if (!held) {
+            held = m_source = manager->reserveSource();
+            if (held) held->setOwner(this, soundFinished);
         }
-        if (proceed) {
-            m_looping = loop.boolValue();
-            m_source->setLooping(m_looping);
+        if (held) {  // else every source is lent: try again on a later trigger
+            const bool looping = loop.boolValue();
+            if (!undisturbed()) return;
+            m_looping = looping;
+            held->setLooping(looping);
             if (!m_queued) {
                 std::shared_ptr<SGSound> usable = sound.soundValue();
+                if (!undisturbed()) return;
                 if (!usable || usable->bufferCount() < 1) {
                     // Nothing to play: give the source back rather than keep it idle until some
                     // later trigger brings a usable sound.
-                    manager->stopSource(m_source);
+                    manager->stopSource(held);
                     return;
                 }
-                m_source->queueBuffers(usable);
+                held->queueBuffers(usable);
                 m_queued = true;
             }
             if (playing.value) {
-                manager->restartSource(m_source);
+                manager->restartSource(held);
             } else {
-                m_source->setRelative(sourceRelative.value);
-                manager->playSource(m_source);
+                held->setRelative(sourceRelative.value);
+                manager->playSource(held);
                 playing.value = true;
             }
             m_paused = false;
         }
     }
 
-    if (playing.value && m_source) {
-        float px = x.numberValue(), py = y.numberValue();
-        float vx = dx.numberValue(), vy = dy.numberValue();
-        m_source->setLocation(px, py);
-        m_source->setVelocity(vx, vy);
-        m_source->setVolume(volume.numberValue());
-        m_source->setPitch(pitch.numberValue());
+    if (playing.value && held) {
+        const float px = x.numberValue(), py = y.numberValue();
+        const float vx = dx.numberValue(), vy = dy.numberValue();
+        const float gain = volume.numberValue(), rate = pitch.numberValue();
+        if (!undisturbed()) return;
+        held->setLocation(px, py);
+        held->setVelocity(vx, vy);
+        held->setVolume(gain);
+        held->setPitch(rate);
     }
 }
 

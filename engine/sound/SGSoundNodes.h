@@ -56,10 +56,16 @@ public:
 
 private:
     dk::sound::SoundManager* liveManager() const {
-        return dk::sound::SoundManager::isLive(m_soundManager) ? m_soundManager : nullptr;
+        const bool live =
+            m_managerSerial && dk::sound::SoundManager::liveSerial(m_soundManager) == m_managerSerial;
+        return live ? m_soundManager : nullptr;
     }
+    // The manager is gone, and the source with it.
+    void forgetSource();
 
-    dk::sound::SoundManager* m_soundManager;  // not owned; checked with SoundManager::isLive before use
+    dk::sound::SoundManager* m_soundManager;  // not owned; checked with liveManager() before use
+    uint64_t m_managerSerial;                 // 0 when the manager was gone before the node was made
+    unsigned m_pass = 0;                      // computes begun, so one can tell a nested compute ran
     DKAudioSource* m_source = nullptr;
     bool m_queued = false;   // whether m_source has the sound's buffers queued
     bool m_looping = false;  // what the held source was last told

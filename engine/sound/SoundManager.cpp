@@ -1,5 +1,6 @@
 #include "engine/sound/SoundManager.h"
 
+#include <map>
 #include <vector>
 
 #include "engine/sound/ALCheck.h"
@@ -27,19 +28,25 @@ namespace dk::sound {
 
 namespace {
 
-std::set<const SoundManager*>& liveManagers() {
-    static std::set<const SoundManager*> live;
+struct LiveManagers {
+    std::map<const SoundManager*, uint64_t> serials;
+    uint64_t lastSerial = 0;
+};
+
+LiveManagers& liveManagers() {
+    static LiveManagers live;
     return live;
 }
 
 }  // namespace
 
-bool SoundManager::isLive(const SoundManager* manager) {
-    return manager && liveManagers().count(manager) != 0;
+uint64_t SoundManager::liveSerial(const SoundManager* manager) {
+    auto it = liveManagers().serials.find(manager);
+    return it == liveManagers().serials.end() ? 0 : it->second;
 }
 
 SoundManager::SoundManager() : m_context(DKSoundContextOpen()) {
-    liveManagers().insert(this);
+    liveManagers().serials[this] = ++liveManagers().lastSerial;
     if (m_context) {
         alcMakeContextCurrent(m_context);
         DKCheckALCError("SoundManager::SoundManager: alcMakeContextCurrent");
@@ -54,7 +61,7 @@ SoundManager::SoundManager() : m_context(DKSoundContextOpen()) {
 }
 
 SoundManager::~SoundManager() {
-    liveManagers().erase(this);
+    liveManagers().serials.erase(this);
     if (m_context) {
         DKCheckALError("SoundManager::~SoundManager");
         DKCheckALCError("SoundManager::~SoundManager");

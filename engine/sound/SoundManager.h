@@ -5,6 +5,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <set>
@@ -83,9 +84,10 @@ public:
     void suspend();
     void resume();
 
-    // Whether `manager` exists now: scene nodes keep a plain pointer that a script can outlive by
-    // deleting its manager first.
-    static bool isLive(const SoundManager* manager);
+    // The serial of the manager at `manager` now, 0 when none is there. Scene nodes keep a plain
+    // pointer that a script can outlive by deleting its manager first, and a later manager may
+    // take the same address: a node compares the serial it was made with.
+    static uint64_t liveSerial(const SoundManager* manager);
 
     size_t freeCount() const { return m_freeSources.size(); }
     size_t playingCount() const { return m_playingSources.size(); }

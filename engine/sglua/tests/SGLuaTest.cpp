@@ -262,4 +262,28 @@ TEST_F(SGLuaTest, AssetManagerCannotBeDeletedWhileItAsksForAPath) {
     }
 }
 
+// The sound manager goes with its sources: a player whose read of a port made the script delete
+// it must not go on with the manager or the source it held.
+TEST_F(SGLuaTest, SoundManagerDeletedWhileAPlayerComputesLeavesItIdle) {
+    dktest::openLib(L, luaopen_assetManager, "assetManager");
+    run("function onLookup() sm:delete() end");
+    const char* const reads[] = {
+        "",                                        // the player's sound, on its first trigger
+        "player.trigger:setValue(other.playing) "  // its trigger, while the other player computes
+        "other.sound:setValue(soundLoader.asset) other.trigger:setValue(true, true)",
+    };
+    for (const char* read : reads) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(run(std::string(kManagersAndLoaders) + read + R"(
+            local first = player.playing:value()
+            player:compute()
+            local again = player.playing:value()
+            scene:delete() am:delete()
+            return first, again)"),
+                  "false,false")
+            << read;
+        testing::internal::GetCapturedStderr();
+    }
+}
+
 }  // namespace dktest
