@@ -193,7 +193,7 @@ int loadSounds(lua_State* L) {
 
 const luaL_Reg kFunctions[] = {
     {"new", newManager},
-    {"delete", deleteManager},
+    {"delete", plat::lua::withArity<1, deleteManager>},
     {"reloadAllImages", reloadAllImages},
     {"loadImageForName", loadImageForName},
     {"loadSoundForName", loadSoundForName},
@@ -210,7 +210,7 @@ const luaL_Reg kFunctions[] = {
     {"cleanupUnusedSounds", cleanupUnusedSounds},
     {"loadImages", loadImages},
     {"loadSounds", loadSounds},
-    {"flushAssets", flushAssets},
+    {"flushAssets", plat::lua::withArity<1, flushAssets>},
     {nullptr, nullptr},
 };
 
