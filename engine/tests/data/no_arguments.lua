@@ -19,5 +19,13 @@ end
 for name, value in pairs(debug.getregistry()) do
     if type(name) == "string" and name:match("^[%w_]+%.[%w_]+$") then collect(value) end
 end
-for _, f in ipairs(functions) do pcall(f) end
+-- Managers are never collected: what a constructor made goes through its own delete.
+local function deleteMade(made)
+    local found, delete = pcall(function() return made.delete end)
+    if found and type(delete) == "function" then delete(made) end
+end
+for _, f in ipairs(functions) do
+    local ok, made = pcall(f)
+    if ok and type(made) == "userdata" then deleteMade(made) end
+end
 return #functions
