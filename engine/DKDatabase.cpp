@@ -10,9 +10,10 @@ namespace {
 const char* const kCreateTable =
     "CREATE TABLE IF NOT EXISTS savedValues (key char(32) primary key, value char(32))";
 const char* const kSelect = "SELECT value FROM savedValues WHERE key=?1";
-const char* const kUpsert =
-    "INSERT INTO savedValues (key, value) VALUES (?1, ?2) "
-    "ON CONFLICT(key) DO UPDATE SET value=excluded.value";
+// Not an upsert: that needs the key's unique constraint, which a table made by another tool or
+// an older version may lack. A look-up decides between these two, inside one transaction.
+const char* const kUpdate = "UPDATE savedValues SET value=?2 WHERE key=?1";
+const char* const kInsert = "INSERT INTO savedValues (key, value) VALUES (?1, ?2)";
 
 // Lengths are explicit so that an embedded NUL does not cut the text short.
 void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> text) {
@@ -34,7 +35,8 @@ DKDatabase::DKDatabase(std::string filePath, std::string tablesDirectory)
 
 DKDatabase::~DKDatabase() {
     sqlite3_finalize(m_select);
-    sqlite3_finalize(m_upsert);
+    sqlite3_finalize(m_update);
+    sqlite3_finalize(m_insert);
     if (m_connection) sqlite3_close(m_connection);
 }
 
@@ -46,7 +48,8 @@ void DKDatabase::open() {
     if (!m_connection) return;
     sqlite3_exec(m_connection, kCreateTable, nullptr, nullptr, nullptr);
     sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr);
-    sqlite3_prepare_v2(m_connection, kUpsert, -1, &m_upsert, nullptr);
+    sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr);
+    sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr);
 }
 
 std::optional<std::string> DKDatabase::load(std::string_view key) {
@@ -67,9 +70,17 @@ std::optional<std::string> DKDatabase::load(std::string_view key) {
 
 void DKDatabase::store(std::string_view key, std::optional<std::string_view> value) {
     open();
-    if (!m_upsert) return;
-    bindText(m_upsert, 1, key);
-    bindText(m_upsert, 2, value);
-    sqlite3_step(m_upsert);
-    resetStatement(m_upsert);
+    if (!m_select || !m_update || !m_insert) return;
+    // One transaction, so no other connection writes the key between the look-up and the write.
+    if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+    bindText(m_select, 1, key);
+    const int found = sqlite3_step(m_select);
+    resetStatement(m_select);
+    sqlite3_stmt* write = found == SQLITE_ROW ? m_update : m_insert;
+    bindText(write, 1, key);
+    bindText(write, 2, value);
+    const bool written = (found == SQLITE_ROW || found == SQLITE_DONE) && sqlite3_step(write) == SQLITE_DONE;
+    resetStatement(write);
+    if (!written || sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
 }

@@ -32,5 +32,6 @@ private:
     sqlite3* m_connection = nullptr;
     // Prepared once for the connection's life: no SQL text is built per call.
     sqlite3_stmt* m_select = nullptr;
-    sqlite3_stmt* m_upsert = nullptr;
+    sqlite3_stmt* m_update = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
 };

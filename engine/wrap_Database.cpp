@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/DKDatabase.h"
+#include "platform/lua/LuaArgs.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ int getTablesDirectoryPath(lua_State* L) {
 }
 
 const luaL_Reg kDatabaseLib[] = {
-    {"loadValueForKey", loadValueForKey},
-    {"storeValueForKey", storeValueForKey},
+    {"loadValueForKey", plat::lua::withArity<1, loadValueForKey>},
+    {"storeValueForKey", plat::lua::withArity<2, storeValueForKey>},
     {"getTablesDirectoryPath", getTablesDirectoryPath},
     {nullptr, nullptr},
 };

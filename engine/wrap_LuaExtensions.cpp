@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/lua/LuaArgs.h"
+
 namespace {
 
 int createTable(lua_State* L) {
@@ -19,6 +21,6 @@ int typeCode(lua_State* L) {
 }  // namespace
 
 void luaopen_luaExtensions(lua_State* L) {
-    lua_register(L, "createTable", createTable);
-    lua_register(L, "typeCode", typeCode);
+    lua_register(L, "createTable", (plat::lua::withArity<2, createTable>));
+    lua_register(L, "typeCode", (plat::lua::withArity<1, typeCode>));
 }

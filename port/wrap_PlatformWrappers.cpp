@@ -3,11 +3,13 @@
 
 #include <lua.hpp>
 
+#include "platform/lua/LuaArgs.h"
 #include "port/DKPlatformPort.h"
 
 namespace {
 
-// Arguments are read from the top of the stack: each function takes exactly its listed arguments.
+// Arguments are read from the top of the stack: each function takes its listed arguments, the
+// missing trailing ones reading as nil (registered with withArity).
 
 int getSystemTime(lua_State* L) {
     lua_pushnumber(L, DKGetSystemTime());
@@ -64,13 +66,13 @@ int logDebugStatement(lua_State* L) {
 }
 
 const luaL_Reg kFunctions[] = {{"getSystemTime", getSystemTime},
-                               {"playMusic", playMusic},
+                               {"playMusic", plat::lua::withArity<2, playMusic>},
                                {"pauseMusic", pauseMusic},
                                {"stopMusic", stopMusic},
-                               {"setMusicVolume", setMusicVolume},
+                               {"setMusicVolume", plat::lua::withArity<1, setMusicVolume>},
                                {"isMusicPlaying", isMusicPlaying},
-                               {"getClockTime", getClockTime},
-                               {"logDebugStatement", logDebugStatement},
+                               {"getClockTime", plat::lua::withArity<1, getClockTime>},
+                               {"logDebugStatement", plat::lua::withArity<1, logDebugStatement>},
                                {nullptr, nullptr}};
 
 }  // namespace

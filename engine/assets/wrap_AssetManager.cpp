@@ -197,7 +197,7 @@ int loadSounds(lua_State* L) {
 
 const luaL_Reg kFunctions[] = {
     {"new", newManager},
-    {"delete", deleteManager},
+    {"delete", plat::lua::withArity<1, deleteManager>},
     {"reloadAllImages", reloadAllImages},
     {"loadImageForName", loadImageForName},
     {"loadSoundForName", loadSoundForName},
@@ -214,7 +214,7 @@ const luaL_Reg kFunctions[] = {
     {"cleanupUnusedSounds", cleanupUnusedSounds},
     {"loadImages", loadImages},
     {"loadSounds", loadSounds},
-    {"flushAssets", flushAssets},
+    {"flushAssets", plat::lua::withArity<1, flushAssets>},
     {nullptr, nullptr},
 };
 

@@ -16,6 +16,7 @@ using plat::lua::checkObject;
 using plat::lua::pushObject;
 using plat::lua::takeObject;
 using plat::lua::toSlot;
+using plat::lua::withArity;
 
 namespace {
 
@@ -478,62 +479,67 @@ int circleShapeGc(lua_State* L) {
 
 // ---- Registration
 
-const luaL_Reg kWorldMethods[] = {
-    {"new", worldNew},   {"createBody", worldCreateBody}, {"destroyBody", worldDestroyBody},
-    {"step", worldStep}, {"setGravity", worldSetGravity}, {nullptr, nullptr}};
+const luaL_Reg kWorldMethods[] = {{"new", withArity<3, worldNew>},
+                                  {"createBody", withArity<2, worldCreateBody>},
+                                  {"destroyBody", withArity<2, worldDestroyBody>},
+                                  {"step", withArity<4, worldStep>},
+                                  {"setGravity", withArity<3, worldSetGravity>},
+                                  {nullptr, nullptr}};
 
 const luaL_Reg kBodyDefMethods[] = {{"new", bodyDefNew},
-                                    {"setType", bodyDefSetType},
-                                    {"setPosition", bodyDefSetPosition},
-                                    {"setAngle", bodyDefSetAngle},
-                                    {"setFixedRotation", bodyDefSetFixedRotation},
-                                    {"setActorID", bodyDefSetActorID},
-                                    {"addCollisionCategory", bodyDefAddCollisionCategory},
+                                    {"setType", withArity<2, bodyDefSetType>},
+                                    {"setPosition", withArity<3, bodyDefSetPosition>},
+                                    {"setAngle", withArity<2, bodyDefSetAngle>},
+                                    {"setFixedRotation", withArity<2, bodyDefSetFixedRotation>},
+                                    {"setActorID", withArity<2, bodyDefSetActorID>},
+                                    {"addCollisionCategory", withArity<2, bodyDefAddCollisionCategory>},
                                     {nullptr, nullptr}};
 
-const luaL_Reg kBodyMethods[] = {{"createFixture", bodyCreateFixture},
-                                 {"destroyFixture", bodyDestroyFixture},
-                                 {"setAwake", bodySetAwake},
-                                 {"position", bodyPosition},
-                                 {"setPositionAndAngle", bodySetPositionAndAngle},
-                                 {"angle", bodyAngle},
-                                 {"setLinearVelocity", bodySetLinearVelocity},
-                                 {"linearVelocity", bodyLinearVelocity},
-                                 {"setAngularVelocity", bodySetAngularVelocity},
-                                 {"angularVelocity", bodyAngularVelocity},
-                                 {"setAngularDamping", bodySetAngularDamping},
-                                 {"angularDamping", bodyAngularDamping},
-                                 {"mass", bodyMass},
-                                 {"worldCenter", bodyWorldCenter},
-                                 {"applyForce", bodyApplyForce},
-                                 {"actorID", bodyActorID},
-                                 {"addCollisionCategory", bodyAddCollisionCategory},
-                                 {"removeCollisionCategory", bodyRemoveCollisionCategory},
+const luaL_Reg kBodyMethods[] = {{"createFixture", withArity<2, bodyCreateFixture>},
+                                 {"destroyFixture", withArity<2, bodyDestroyFixture>},
+                                 {"setAwake", withArity<2, bodySetAwake>},
+                                 {"position", withArity<1, bodyPosition>},
+                                 {"setPositionAndAngle", withArity<4, bodySetPositionAndAngle>},
+                                 {"angle", withArity<1, bodyAngle>},
+                                 {"setLinearVelocity", withArity<3, bodySetLinearVelocity>},
+                                 {"linearVelocity", withArity<1, bodyLinearVelocity>},
+                                 {"setAngularVelocity", withArity<2, bodySetAngularVelocity>},
+                                 {"angularVelocity", withArity<1, bodyAngularVelocity>},
+                                 {"setAngularDamping", withArity<2, bodySetAngularDamping>},
+                                 {"angularDamping", withArity<1, bodyAngularDamping>},
+                                 {"mass", withArity<1, bodyMass>},
+                                 {"worldCenter", withArity<1, bodyWorldCenter>},
+                                 {"applyForce", withArity<5, bodyApplyForce>},
+                                 {"actorID", withArity<1, bodyActorID>},
+                                 {"addCollisionCategory", withArity<2, bodyAddCollisionCategory>},
+                                 {"removeCollisionCategory", withArity<2, bodyRemoveCollisionCategory>},
                                  {nullptr, nullptr}};
 
-const luaL_Reg kFixtureDefMethods[] = {{"new", fixtureDefNew},
-                                       {"setShape", fixtureDefSetShape},
-                                       {"setDensity", fixtureDefSetDensity},
-                                       {"setFriction", fixtureDefSetFriction},
-                                       {"setRestitution", fixtureDefSetRestitution},
-                                       {"setIsSensor", fixtureDefSetIsSensor},
-                                       {"setFixtureID", fixtureDefSetFixtureID},
-                                       {"addCollisionMaskCategory", fixtureDefAddCollisionMaskCategory},
-                                       {nullptr, nullptr}};
+const luaL_Reg kFixtureDefMethods[] = {
+    {"new", fixtureDefNew},
+    {"setShape", withArity<2, fixtureDefSetShape>},
+    {"setDensity", withArity<2, fixtureDefSetDensity>},
+    {"setFriction", withArity<2, fixtureDefSetFriction>},
+    {"setRestitution", withArity<2, fixtureDefSetRestitution>},
+    {"setIsSensor", withArity<2, fixtureDefSetIsSensor>},
+    {"setFixtureID", withArity<2, fixtureDefSetFixtureID>},
+    {"addCollisionMaskCategory", withArity<2, fixtureDefAddCollisionMaskCategory>},
+    {nullptr, nullptr}};
 
-const luaL_Reg kFixtureMethods[] = {{"fixtureID", fixtureFixtureID},
-                                    {"addCollisionMaskCategory", fixtureAddCollisionMaskCategory},
-                                    {"removeCollisionMaskCategory", fixtureRemoveCollisionMaskCategory},
-                                    {"testPoint", fixtureTestPoint},
-                                    {"body", fixtureBody},
-                                    {nullptr, nullptr}};
+const luaL_Reg kFixtureMethods[] = {
+    {"fixtureID", withArity<1, fixtureFixtureID>},
+    {"addCollisionMaskCategory", withArity<2, fixtureAddCollisionMaskCategory>},
+    {"removeCollisionMaskCategory", withArity<2, fixtureRemoveCollisionMaskCategory>},
+    {"testPoint", withArity<3, fixtureTestPoint>},
+    {"body", withArity<1, fixtureBody>},
+    {nullptr, nullptr}};
 
 const luaL_Reg kPolygonShapeMethods[] = {{"new", polygonShapeNew},
-                                         {"setAsBox", polygonShapeSetAsBox},
-                                         {"addVertex", polygonShapeAddVertex},
+                                         {"setAsBox", withArity<3, polygonShapeSetAsBox>},
+                                         {"addVertex", withArity<3, polygonShapeAddVertex>},
                                          {nullptr, nullptr}};
 
-const luaL_Reg kCircleShapeMethods[] = {{"new", circleShapeNew}, {nullptr, nullptr}};
+const luaL_Reg kCircleShapeMethods[] = {{"new", withArity<1, circleShapeNew>}, {nullptr, nullptr}};
 
 // Adds a class table to the table on top of the stack and makes it the `__index` of its metatable.
 void registerClass(lua_State* L, const char* name, const char* metatable, const luaL_Reg* methods,
@@ -556,13 +562,13 @@ void registerClass(lua_State* L, const char* name, const char* metatable, const 
 int luaopen_physics(lua_State* L) {
     callbackThread(L);
     lua_newtable(L);
-    registerClass(L, "World", kWorldMT, kWorldMethods, worldGc);
-    registerClass(L, "BodyDefinition", kBodyDefMT, kBodyDefMethods, bodyDefGc);
+    registerClass(L, "World", kWorldMT, kWorldMethods, withArity<1, worldGc>);
+    registerClass(L, "BodyDefinition", kBodyDefMT, kBodyDefMethods, withArity<1, bodyDefGc>);
     registerClass(L, "Body", kBodyMT, kBodyMethods, nullptr);
-    registerClass(L, "FixtureDefinition", kFixtureDefMT, kFixtureDefMethods, fixtureDefGc);
+    registerClass(L, "FixtureDefinition", kFixtureDefMT, kFixtureDefMethods, withArity<1, fixtureDefGc>);
     registerClass(L, "Fixture", kFixtureMT, kFixtureMethods, nullptr);
-    registerClass(L, "PolygonShape", kPolygonShapeMT, kPolygonShapeMethods, polygonShapeGc);
-    registerClass(L, "CircleShape", kCircleShapeMT, kCircleShapeMethods, circleShapeGc);
+    registerClass(L, "PolygonShape", kPolygonShapeMT, kPolygonShapeMethods, withArity<1, polygonShapeGc>);
+    registerClass(L, "CircleShape", kCircleShapeMT, kCircleShapeMethods, withArity<1, circleShapeGc>);
     lua_pushvalue(L, -1);
     lua_setglobal(L, "physics");
     return 1;

@@ -20,6 +20,7 @@ namespace {
 using dk::sound::SoundManager;
 using plat::lua::absIndex;
 using plat::lua::toInt32;
+using plat::lua::withArity;
 
 // ---------------------------------------------------------------------------------------------
 // Live nodes. Node handles and port tables outlive their nodes (a space destroys its members
@@ -568,14 +569,15 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
         lua_setfield(L, -2, name);
     }
 
-    static const luaL_Reg sceneFunctions[] = {{"new", sceneNew},
-                                              {"delete", sceneDelete},
-                                              {"defaultSpace", sceneDefaultSpace},
-                                              {"createSpace", sceneCreateSpace},
-                                              {"removeSpace", sceneRemoveSpace},
-                                              {"render", sceneRender},
-                                              {"renderWithInitialState", sceneRenderWithInitialState},
-                                              {nullptr, nullptr}};
+    static const luaL_Reg sceneFunctions[] = {
+        {"new", withArity<2, sceneNew>},
+        {"delete", withArity<1, sceneDelete>},
+        {"defaultSpace", withArity<1, sceneDefaultSpace>},
+        {"createSpace", withArity<2, sceneCreateSpace>},
+        {"removeSpace", withArity<2, sceneRemoveSpace>},
+        {"render", withArity<1, sceneRender>},
+        {"renderWithInitialState", withArity<2, sceneRenderWithInitialState>},
+        {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaSceneMT);
     setFunctions(L, sceneFunctions);
     lua_pushvalue(L, -1);
@@ -584,7 +586,7 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
 
     static const luaL_Reg portFunctions[] = {{"value", portValue},
                                              {"setValue", portSetValue},
-                                             {"connectToAttribute", portConnectToAttribute},
+                                             {"connectToAttribute", withArity<2, portConnectToAttribute>},
                                              {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaPortMT);
     setFunctions(L, portFunctions);
@@ -592,21 +594,24 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
 
-    static const luaL_Reg nodeFunctions[] = {{"compute", nodeCompute}, {nullptr, nullptr}};
+    static const luaL_Reg nodeFunctions[] = {{"compute", withArity<1, nodeCompute>}, {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaNodeMT);
     setFunctions(L, nodeFunctions);
     setNodeIndex(L, kPlainNode);
     lua_pop(L, 1);
 
-    static const luaL_Reg attributeFunctions[] = {
-        {"new", attributeNew}, {"setValue", attributeSetValue}, {"__gc", attributeGc}, {nullptr, nullptr}};
+    static const luaL_Reg attributeFunctions[] = {{"new", withArity<1, attributeNew>},
+                                                  {"setValue", attributeSetValue},
+                                                  {"__gc", attributeGc},
+                                                  {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaAttributeNodeMT);
     setFunctions(L, attributeFunctions);
     setNodeIndex(L, kAttributeNode);
     lua_setfield(L, -2, "attributeNode");
 
-    static const luaL_Reg renderNodeFunctions[] = {
-        {"getLayer", renderNodeGetLayer}, {"setLayer", renderNodeSetLayer}, {nullptr, nullptr}};
+    static const luaL_Reg renderNodeFunctions[] = {{"getLayer", withArity<1, renderNodeGetLayer>},
+                                                   {"setLayer", withArity<2, renderNodeSetLayer>},
+                                                   {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaRenderNodeMT);
     luaL_getmetatable(L, SGLuaNodeMT);
     lua_setmetatable(L, -2);
@@ -614,10 +619,10 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
     setNodeIndex(L, kRenderNode);
     lua_pop(L, 1);
 
-    static const luaL_Reg spaceFunctions[] = {{"createNode", spaceCreateNode},
-                                              {"removeNode", spaceRemoveNode},
-                                              {"sortRenderNodes", spaceSortRenderNodes},
-                                              {"countRenderNodes", spaceCountRenderNodes},
+    static const luaL_Reg spaceFunctions[] = {{"createNode", withArity<2, spaceCreateNode>},
+                                              {"removeNode", withArity<2, spaceRemoveNode>},
+                                              {"sortRenderNodes", withArity<1, spaceSortRenderNodes>},
+                                              {"countRenderNodes", withArity<1, spaceCountRenderNodes>},
                                               {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaSpaceMT);
     luaL_getmetatable(L, SGLuaRenderNodeMT);

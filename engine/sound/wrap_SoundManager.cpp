@@ -2,6 +2,7 @@
 #include "engine/sound/wrap_SoundManager.h"
 
 #include "engine/sound/SGSoundNodes.h"
+#include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
 
 using dk::sound::SoundManager;
@@ -40,9 +41,9 @@ int smUpdate(lua_State* L) {
 }
 
 const luaL_Reg kFunctions[] = {{"new", smNew},
-                               {"delete", smDelete},
-                               {"makeCurrent", smMakeCurrent},
-                               {"update", smUpdate},
+                               {"delete", plat::lua::withArity<1, smDelete>},
+                               {"makeCurrent", plat::lua::withArity<1, smMakeCurrent>},
+                               {"update", plat::lua::withArity<1, smUpdate>},
                                {nullptr, nullptr}};
 
 }  // namespace

@@ -63,6 +63,28 @@ TEST_F(Store, FileIsSharedWithTheSqliteToolOneRowPerKey) {
     EXPECT_EQ(sqlite("select count(*), value from savedValues where key='level'"), "1|14\n");
 }
 
+// A savedValues table without a unique key (made by another tool, or an older version) is written
+// all the same: a new key is added, a known one replaced in place.
+TEST_F(Store, TablesWithoutAUniqueKeyStayWritable) {
+    const char* schemas[] = {"CREATE TABLE savedValues(key, value)",
+                             "CREATE TABLE savedValues(key text, value text)"};
+    for (const char* schema : schemas) {
+        SCOPED_TRACE(schema);
+        std::filesystem::remove(m_file);
+        sqlite(std::string(schema) + "; INSERT INTO savedValues VALUES ('level', '12');");
+        open(m_save);
+        run("database.storeValueForKey('13', 'level') database.storeValueForKey('14', 'level') "
+            "database.storeValueForKey('ann', 'name')");
+        close();
+        open(m_save);
+        EXPECT_EQ(run("return database.loadValueForKey('level'), database.loadValueForKey('name')"),
+                  "14,ann");
+        close();
+        EXPECT_EQ(sqlite("select key, count(*), value from savedValues group by key order by key"),
+                  "level|1|14\nname|1|ann\n");
+    }
+}
+
 // Save paths are never cut to a fixed buffer: four levels (some 380 bytes) work. SQLite's own
 // file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails quietly.
 TEST_F(Store, LongSavePaths) {

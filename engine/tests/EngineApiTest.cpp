@@ -124,5 +124,51 @@ TEST_F(EngineApi, CallbacksReachTheHostAtCallTimeOnTheCallersStack) {
     EXPECT_EQ(stackTop(), 0);
 }
 
+// Native functions count their arguments from the top of the stack: called short, they read the
+// missing ones as nil, never the slots below their frame.
+class ShortCalls : public testing::Test {
+protected:
+    void SetUp() override {
+        m_state = DK_NewState(1);
+        DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", (m_dir.path() + "/").c_str());
+    }
+    void TearDown() override { DK_DestroyState(m_state); }
+
+    TempDir m_dir;
+    DK_State* m_state = nullptr;
+};
+
+TEST_F(ShortCalls, FromTheScriptsUpdate) {
+    const char* calls[] = {"database.storeValueForKey('k')",
+                           "database.storeValueForKey()",
+                           "local v = database.loadValueForKey()",
+                           "platformWrappers.playMusic('song.ogg')",
+                           "platformWrappers.logDebugStatement()",
+                           "local t = createTable()",
+                           "local c = typeCode()"};
+    for (const char* call : calls) {
+        SCOPED_TRACE(call);
+        runLua(m_state->L, std::string("done = false function update() ") + call + " done = true end");
+        DK_Update(m_state, 0.1);
+        EXPECT_EQ(runLua(m_state->L, "return done"), "true");
+    }
+    EXPECT_FALSE(exists(m_dir.file("persistent.save")));  // a key read as nil stores nothing
+}
+
+TEST_F(ShortCalls, EveryNativeFunctionWithNoArguments) {
+    lua_State* L = m_state->L;
+    LuaState plain;
+    setGlobal(L, "plain",
+              plain.run("local names = {} for name in pairs(_G) do names[#names + 1] = name end "
+                        "return table.concat(names, ' ')"));
+    openLib(L, luaopen_debug, LUA_DBLIBNAME);
+    const int top = lua_gettop(L);
+    ASSERT_EQ(luaL_loadfile(L, DK_TEST_DATA_DIR "/no_arguments.lua"), 0);
+    ASSERT_EQ(lua_pcall(L, 0, 1, 0), 0) << lua_tostring(L, -1);
+    EXPECT_EQ(lua_gettop(L), top + 1);
+    EXPECT_GT(lua_tonumber(L, -1), 0);
+    lua_settop(L, top);
+}
+
 }  // namespace
 }  // namespace dktest

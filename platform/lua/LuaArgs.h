@@ -16,6 +16,17 @@ inline void checkArgCount(lua_State* L, int count, const char* format) {
     if (given < count) luaL_error(L, format, count, given);
 }
 
+// Functions that count their arguments from the top find them only where a full call put them:
+// called short, their deepest index points below their own frame. `withArity<N, f>` registers `f`
+// so that it always sees at least N values, the missing trailing arguments reading as nil, as
+// they would for a Lua function. Longer calls pass untouched.
+template <int Arity, lua_CFunction Function>
+int withArity(lua_State* L) {
+    static_assert(Arity > 0 && Arity <= LUA_MINSTACK, "a C function is given LUA_MINSTACK free slots");
+    if (lua_gettop(L) < Arity) lua_settop(L, Arity);
+    return Function(L);
+}
+
 // The absolute index of the argument `fromTop` (-1 the last), or 0 when the call is too short.
 inline int argIndex(lua_State* L, int fromTop) {
     const int index = lua_gettop(L) + fromTop + 1;
