@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "tables/AtomicFile.h"
+#include "platform/sys/AtomicFile.h"
 #include "tables/TableUtil.h"
 
 namespace dk::tables {
@@ -291,7 +291,7 @@ unsigned long TablesXML::writeFileOut(std::string path, bool json) {
     std::string text = json ? getFileStreamJSON() : getFileStream();
     // A text that no XML parser accepts would replace a readable file with an unreadable one.
     if (!json && !isXmlCharacterData(text)) return 0;
-    return writeFileAtomically(path, text) ? text.size() : 0;
+    return plat::sys::writeFileAtomically(path, text) ? text.size() : 0;
 }
 
 namespace {

@@ -1,9 +1,14 @@
 // Table XML files and the JSON export: exact texts, round trips, damaged input and failed saves.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <yajl/yajl_tree.h>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tables/DKTable.h"
 #include "tests/support/TestSupport.h"
@@ -241,6 +247,48 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     struct stat st;
     ASSERT_EQ(stat(path("keep.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A save killed mid-write leaves its temporary behind; the next save of the table removes it, but
+// never a temporary whose writer still runs or still holds its lock.
+TEST_F(TableFiles, ASaveRemovesTheTemporariesOfKilledSaves) {
+    DKTable big;
+    big.setNumberOfRows(2000);
+    for (int r = 0; r < 2000; ++r) big.setCellValue(r, 0, "some longer cell text " + std::to_string(r));
+    ASSERT_TRUE(killedMidWrite([&] { big.saveTable(path("t.xml"), false); }));
+    auto leftBehind = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    ASSERT_EQ(leftBehind().size(), 1u);
+    // Temporaries of the same table with another writer: one alive, and a dead one whose lock is
+    // held (as by a writer in another pid namespace).
+    const std::string killed = leftBehind()[0];
+    const size_t pidEnd = killed.rfind('-'), pidStart = killed.rfind('-', pidEnd - 1) + 1;
+    auto named = [&](const std::string& pid) { return killed.substr(0, pidStart) + pid + "-99.tmp"; };
+    const pid_t live = fork();
+    if (live == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::string liveTemp = named(std::to_string(live));
+    const std::string lockedTemp = named(killed.substr(pidStart, pidEnd - pidStart));
+    writeFile(path(liveTemp), "partial");
+    writeFile(path(lockedTemp), "partial");
+    const int lock = open(path(lockedTemp).c_str(), O_RDONLY);
+    flock(lock, LOCK_EX);
+    EXPECT_TRUE(big.saveTable(path("t.xml"), false));
+    const auto afterLive = leftBehind();
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
+    close(lock);
+    std::vector<std::string> expected = {liveTemp, lockedTemp, "t.xml"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(afterLive, expected);
+    EXPECT_TRUE(big.saveTable(path("t.xml"), false));
+    EXPECT_EQ(leftBehind(), std::vector<std::string>{"t.xml"});
 }
 
 TEST_F(TableFiles, NumbersIgnoreTheProcessLocale) {
