@@ -4,6 +4,7 @@
 #include <yajl/yajl_tree.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "engine/documents/wrap_PGF.h"
@@ -220,6 +221,25 @@ TEST_F(PGF, DeepJSONStopsAtTheGeneratorLimitAndStaysWellFormed) {
         yajl_tree_free(tree);
         EXPECT_NE(json.find("\"e64\""), std::string::npos);
         EXPECT_EQ(json.find("\"e65\""), std::string::npos);
+    }
+}
+
+// The old document stays whole until a new one is complete: a rewrite killed mid-write changes
+// nothing, a finished one replaces it, and a dead writer's temporary goes at the next write.
+TEST_F(PGF, ARewriteKilledMidWayLeavesTheOldDocumentWhole) {
+    set("path", dir.file("doc"));
+    const std::string write =
+        "local w = pgf.writer.newToFile(path, format) w:startDocument() w:startElement(root) "
+        "for i = 1, count do w:writeAttribute('a' .. i, ('x'):rep(100)) end w:endElement() ";
+    for (const char* format : {"xml", "json"}) {
+        set("format", format);
+        run("root, count = 'old', 1 " + write + "w:close()");
+        const std::string old = dktest::readFile(dir.file("doc"));
+        EXPECT_TRUE(dktest::killedMidWrite([&] { L.run("root, count = 'new', 1000 " + write); })) << format;
+        EXPECT_EQ(dktest::readFile(dir.file("doc")), old) << format;
+        run("root, count = 'new', 1 " + write + "w = nil collectgarbage()");
+        EXPECT_NE(dktest::readFile(dir.file("doc")).find("new"), std::string::npos) << format;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << format;
     }
 }
 
