@@ -29,8 +29,9 @@ std::string directoryOf(const std::string& path) {
 // The temporaries of one target share this prefix. A short fixed-shape name, so that a long
 // target name cannot push it over the name limit.
 std::string temporaryPrefix(const std::string& target) {
+    const size_t slash = target.rfind('/');
     uint64_t hash = 14695981039346656037ull;  // FNV-1a of the target's name
-    for (size_t i = target.rfind('/') + 1; i < target.size(); ++i) {
+    for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < target.size(); ++i) {
         hash ^= static_cast<unsigned char>(target[i]);
         hash *= 1099511628211ull;
     }
