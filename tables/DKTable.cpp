@@ -1,6 +1,9 @@
 #include "tables/DKTable.h"
 
 #include <algorithm>
+#include <climits>
+#include <new>
+#include <stdexcept>
 
 #include "tables/TableUtil.h"
 
@@ -99,7 +102,7 @@ TableColumn* DKTable::columnWithName(const std::string& name) {
 }
 
 void DKTable::addColumnAtIndex(int position, TableColumn column) {
-    if (position < 0 || position > m_numCols) return;
+    if (position < 0 || position > m_numCols || m_numCols == INT_MAX) return;
     // A position without a column entry takes the new column without moving the others.
     if (m_columns.count(position)) shiftKeysUp(m_columns, position);
     m_columns.insert_or_assign(position, std::move(column));
@@ -168,7 +171,7 @@ void DKTable::setNumberOfColumns(int count) {
 // ---- rows
 
 int DKTable::addRowAtIndex(int position) {
-    if (position < 0 || position > m_numRows) return m_numRows;
+    if (position < 0 || position > m_numRows || m_numRows == INT_MAX) return m_numRows;
     for (auto& [index, column] : m_columns) column.addCellAtRowIndex(position);
     m_rowTitles.shiftUp(position);
     m_rowTitles.insert_or_assign(position, std::string());
@@ -193,7 +196,6 @@ void DKTable::setNumberOfRows(int count) {
             auto& cells = column.cells();
             for (int r = m_numRows; r < count; ++r) cells.insert_or_assign(r, TableCell(text));
         }
-        for (int r = m_numRows; r < count; ++r) m_rowTitles.insert_or_assign(r, std::string());
     } else {
         for (auto& [index, column] : m_columns) {
             column.cells().eraseFrom(count);
@@ -208,15 +210,20 @@ const char* DKTable::rowTitle(int row) const {
     return it == m_rowTitles.end() ? "" : it->second.c_str();
 }
 
+// Titles are kept only for the rows given one (or inserted): a row without an entry has the
+// empty title, so that a table of many rows costs nothing per row.
 void DKTable::setRowTitle(int row, const std::string& title) {
-    auto it = m_rowTitles.find(row);
-    if (it != m_rowTitles.end()) it->second = title;
+    if (rowInRange(row)) m_rowTitles.insert_or_assign(row, title);
 }
 
 int DKTable::findRowNumberByName(const std::string& title) const {
-    for (const auto& [index, candidate] : m_rowTitles)
+    int untitled = 0;  // the first row that may have no entry
+    for (const auto& [index, candidate] : m_rowTitles) {
+        if (title.empty() && index > untitled) return untitled;
         if (equalsIgnoringAsciiCase(candidate, title)) return index;
-    return -1;
+        untitled = index + 1;
+    }
+    return title.empty() && untitled < m_numRows ? untitled : -1;
 }
 
 // ---- cells
@@ -375,9 +382,16 @@ const char* DKTable::getFileStreamJSON() {
 
 bool DKTable::saveTable(const std::string& path, bool json) {
     const std::string& target = path.empty() ? m_filePath : path;
-    auto parser = createParser();
-    initTableParser(*parser, json);
-    return parser->writeFileOut(target, json) > 0;
+    // The text is built whole in memory; a table too large for that is a failed save.
+    try {
+        auto parser = createParser();
+        initTableParser(*parser, json);
+        return parser->writeFileOut(target, json) > 0;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
 }
 
 bool DKTable::loadTable(const std::string& path) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tables/AtomicFile.h"
+#include "platform/sys/AtomicFile.h"
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
@@ -146,5 +146,5 @@ bool DKTable::exportCSV(const std::string& path) {
         }
         out += '\n';
     }
-    return writeFileAtomically(path, out);
+    return plat::sys::writeFileAtomically(path, out);
 }

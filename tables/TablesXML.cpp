@@ -2,13 +2,14 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
-#include "tables/AtomicFile.h"
+#include "platform/sys/AtomicFile.h"
 #include "tables/TableUtil.h"
 
 namespace dk::tables {
@@ -41,12 +42,19 @@ void appendAttribute(std::string& field, const char* value) {
         field += value;
 }
 
-void printParseError(XML_Parser parser, const std::string& path) {
+void printParseError(const char* error, unsigned long line, const std::string& path) {
     char message[255];  // at most 254 characters, as the message has always been cut
-    const char* error = XML_ErrorString(XML_GetErrorCode(parser));
-    auto line = static_cast<unsigned long>(XML_GetCurrentLineNumber(parser));
     std::snprintf(message, sizeof message, kTableParserErrorFormat, error, line, path.c_str());
     std::puts(message);
+}
+
+// Every row and every cell of a table file costs at least one byte of it (a row element, a comma
+// between cells), so counts larger than the file are forged. Taken as they stand, they would make
+// every later save write all those rows out.
+bool countsFit(const Table& table, uint64_t bytes) {
+    const auto rows = static_cast<uint64_t>(std::max(table.numRows, 0));
+    const auto columns = static_cast<uint64_t>(std::max(table.numCols, 0));
+    return rows <= bytes && columns <= bytes && rows * columns <= bytes;
 }
 
 XML_Parser newParser(TablesXML* owner) {
@@ -87,6 +95,7 @@ void TablesXML::startElement(const char* name, const char** attributes) {
     m_currentTag = code == m_tagCodes.end() ? Tag::None : code->second;
 
     if (m_currentTag == Tag::Table && m_depth == 1) {
+        m_tableLine = m_parser ? static_cast<unsigned long>(XML_GetCurrentLineNumber(m_parser)) : 0;
         for (const char** a = attributes; a[0]; a += 2) {
             std::string_view key = a[0];
             const char* value = a[1];
@@ -145,22 +154,31 @@ bool TablesXML::initWithFile(std::string path) {
         return false;
     }
     // Parsed incrementally, so a large file is never held whole in memory.
+    m_parser = parser;
     char buffer[kChunkSize];
+    uint64_t bytes = 0;
     bool ok = true;
     for (;;) {
         size_t n = std::fread(buffer, 1, kChunkSize, file);
+        bytes += n;
         if (std::ferror(file)) {
             ok = false;  // a read failure (a directory, an I/O error) is no parse error
             break;
         }
         bool final = n < kChunkSize;
         if (XML_Parse(parser, buffer, static_cast<int>(n), final) == XML_STATUS_ERROR) {
-            printParseError(parser, path);
+            printParseError(XML_ErrorString(XML_GetErrorCode(parser)),
+                            static_cast<unsigned long>(XML_GetCurrentLineNumber(parser)), path);
             ok = false;
             break;
         }
         if (final) break;
     }
+    if (ok && !countsFit(m_table, bytes)) {
+        printParseError("row and column counts larger than the file", m_tableLine, path);
+        ok = false;
+    }
+    m_parser = nullptr;
     XML_ParserFree(parser);
     std::fclose(file);
     if (ok) convertDataByVersion();
@@ -291,7 +309,7 @@ unsigned long TablesXML::writeFileOut(std::string path, bool json) {
     std::string text = json ? getFileStreamJSON() : getFileStream();
     // A text that no XML parser accepts would replace a readable file with an unreadable one.
     if (!json && !isXmlCharacterData(text)) return 0;
-    return writeFileAtomically(path, text) ? text.size() : 0;
+    return plat::sys::writeFileAtomically(path, text) ? text.size() : 0;
 }
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include "tables/TableTypes.h"
 
+struct XML_ParserStruct;
+
 namespace dk::tables {
 
 struct Column {
@@ -93,6 +95,8 @@ private:
     void beginParse();
     void convertDataByVersion();
 
+    XML_ParserStruct* m_parser = nullptr;  // while a file is read
+    unsigned long m_tableLine = 0;         // where the table element starts
     int m_depth = 0;
     Tag m_currentTag = Tag::None;
     std::string m_currentTagName;

@@ -48,11 +48,12 @@ bool PGFJSONWriter::configure(FILE* file) {
 }
 
 std::unique_ptr<PGFJSONWriter> PGFJSONWriter::createToFile(const char* path, bool beautify) {
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return nullptr;
+    // Given to the writer only once it is made: a writer holding a file puts it in place.
+    auto file = std::make_unique<plat::sys::AtomicFile>(path);
+    if (!file->stream()) return nullptr;
     std::unique_ptr<PGFJSONWriter> writer(new PGFJSONWriter(beautify));
-    writer->m_file = file;
-    if (!writer->configure(file)) return nullptr;
+    if (!writer->configure(file->stream())) return nullptr;
+    writer->m_file = std::move(file);
     return writer;
 }
 
@@ -64,7 +65,7 @@ std::unique_ptr<PGFJSONWriter> PGFJSONWriter::createToMemory(bool beautify) {
 
 PGFJSONWriter::~PGFJSONWriter() {
     if (m_gen) yajl_gen_free(m_gen);
-    if (m_file) std::fclose(m_file);
+    if (m_file) commitDocument(*m_file);
 }
 
 int32_t PGFJSONWriter::writeString(const char* s) {

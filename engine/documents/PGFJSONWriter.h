@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/documents/PGFWriter.h"
+#include "platform/sys/AtomicFile.h"
 
 namespace dk::documents {
 
@@ -49,7 +50,7 @@ private:
     yajl_gen m_gen = nullptr;
     bool m_beautify;
     const char* m_indent = "\t";
-    FILE* m_file = nullptr;
+    std::unique_ptr<plat::sys::AtomicFile> m_file;  // null for a memory writer
     std::vector<int32_t> m_states;
     // Containers open in the generator. Tracked here because yajl reads past its state array
     // once its depth limit is reached or it closes more than it opened.

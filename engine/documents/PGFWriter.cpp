@@ -1,9 +1,11 @@
 #include "engine/documents/PGFWriter.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/documents/PGFJSONWriter.h"
 #include "engine/documents/PGFXMLWriter.h"
+#include "platform/sys/AtomicFile.h"
 
 std::unique_ptr<PGFWriter> PGFWriter::create(const char* format, const char* path) {
     const bool json = format && std::strcmp(format, "json") == 0;
@@ -14,4 +16,8 @@ std::unique_ptr<PGFWriter> PGFWriter::create(const char* format, const char* pat
     }
     if (path) return PGFXMLWriter::createToFile(path);
     return PGFXMLWriter::createToMemory();
+}
+
+void PGFWriter::commitDocument(plat::sys::AtomicFile& file) {
+    if (!file.commit()) std::fprintf(stderr, "pgf: cannot write to \"%s\"\n", file.path().c_str());
 }

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <memory>
 
+namespace plat::sys {
+class AtomicFile;
+}
+
 class PGFWriter {
 public:
     virtual ~PGFWriter() = default;
@@ -17,7 +21,14 @@ public:
     virtual const char* getString() = 0;
 
     // "json" makes a compact JSON writer, "json-pretty" a beautified one, anything else (or null)
-    // an XML writer. A null path writes to memory; otherwise the file is created or truncated.
+    // an XML writer. A null path writes to memory; otherwise the file is created, or replaced when
+    // the writer is destroyed.
     // Null when the file cannot be opened or the writer cannot be made.
     static std::unique_ptr<PGFWriter> create(const char* format, const char* path);
+
+protected:
+    // A file writer's document takes the old file's place only when the writer is destroyed, so
+    // a write cut short (a kill, a full disk) leaves the old document whole. A failure is told on
+    // standard error.
+    static void commitDocument(plat::sys::AtomicFile& file);
 };

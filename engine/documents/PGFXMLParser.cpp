@@ -34,7 +34,12 @@ struct CloseFile {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 struct FreeParser {
-    void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+    void operator()(xmlParserCtxtPtr c) const {
+        // A DOCTYPE's declarations go into a document of libxml2's own, which a parse that
+        // fails leaves to the caller.
+        if (c->myDoc) xmlFreeDoc(c->myDoc);
+        xmlFreeParserCtxt(c);
+    }
 };
 
 // "&#38;" is how libxml2 hands an escaped ampersand in an attribute to a SAX handler that does

@@ -7,18 +7,19 @@ const xmlChar* xml(const char* s) {
 }  // namespace
 
 std::unique_ptr<PGFXMLWriter> PGFXMLWriter::createToFile(const char* path) {
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return nullptr;
-    std::unique_ptr<PGFXMLWriter> writer(new PGFXMLWriter);
-    writer->m_file = file;
+    // Given to the writer only once it is made: a writer holding a file puts it in place.
+    auto file = std::make_unique<plat::sys::AtomicFile>(path);
+    if (!file->stream()) return nullptr;
     // The output buffer flushes the stream when closed but leaves closing it to us.
-    xmlOutputBufferPtr out = xmlOutputBufferCreateFile(file, nullptr);
+    xmlOutputBufferPtr out = xmlOutputBufferCreateFile(file->stream(), nullptr);
     if (!out) return nullptr;
+    std::unique_ptr<PGFXMLWriter> writer(new PGFXMLWriter);
     writer->m_writer = xmlNewTextWriter(out);
     if (!writer->m_writer) {
         xmlOutputBufferClose(out);
         return nullptr;
     }
+    writer->m_file = std::move(file);
     return writer;
 }
 
@@ -34,7 +35,7 @@ std::unique_ptr<PGFXMLWriter> PGFXMLWriter::createToMemory() {
 PGFXMLWriter::~PGFXMLWriter() {
     if (m_writer) xmlFreeTextWriter(m_writer);
     if (m_buffer) xmlBufferFree(m_buffer);
-    if (m_file) std::fclose(m_file);
+    if (m_file) commitDocument(*m_file);
 }
 
 int32_t PGFXMLWriter::startDocument() {

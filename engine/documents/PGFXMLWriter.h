@@ -3,13 +3,13 @@
 
 #include <libxml/xmlwriter.h>
 
-#include <cstdio>
-
 #include "engine/documents/PGFWriter.h"
+#include "platform/sys/AtomicFile.h"
 
 class PGFXMLWriter : public PGFWriter {
 public:
-    // The path is opened as given (libxml2 would read it as a URI).
+    // The path is opened as given (libxml2 would read it as a URI). The document replaces the file
+    // when the writer is destroyed, so the old one stays whole until then.
     static std::unique_ptr<PGFXMLWriter> createToFile(const char* path);
     static std::unique_ptr<PGFXMLWriter> createToMemory();
     ~PGFXMLWriter() override;
@@ -26,6 +26,6 @@ private:
     PGFXMLWriter() = default;
 
     xmlTextWriterPtr m_writer = nullptr;
-    xmlBufferPtr m_buffer = nullptr;  // null for a file writer
-    FILE* m_file = nullptr;
+    xmlBufferPtr m_buffer = nullptr;                // null for a file writer
+    std::unique_ptr<plat::sys::AtomicFile> m_file;  // null for a memory writer
 };

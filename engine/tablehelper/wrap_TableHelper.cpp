@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "platform/lua/LuaArgs.h"
@@ -223,20 +224,32 @@ int tablesCopyTable(lua_State* L) {
     return 0;
 }
 
+// No C++ exception may reach Lua, where it would surface as an error the module never raises:
+// a call the tables library cannot complete (out of memory) returns quietly, with no results.
+// Only standard exceptions are caught: a Lua error unwinds through here too and must go on.
+template <lua_CFunction F>
+int quietly(lua_State* L) {
+    try {
+        return F(L);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
 const luaL_Reg kTablesFunctions[] = {
-    {"new", tablesNew},
-    {"setId", tablesSetId},
-    {"setValue", tablesSetValue},
-    {"getValue", tablesGetValue},
-    {"getNumRows", tablesGetNumRows},
-    {"getNumCols", tablesGetNumCols},
-    {"loadFromFile", tablesLoadFromFile},
-    {"saveTableData", tablesSaveTableData},
-    {"saveTableToDatabase", tablesSaveTableToDatabase},
-    {"loadTableFromDatabase", tablesLoadTableFromDatabase},
-    {"addRow", tablesAddRow},
-    {"removeRow", tablesRemoveRow},
-    {"copyTable", tablesCopyTable},
+    {"new", quietly<tablesNew>},
+    {"setId", quietly<tablesSetId>},
+    {"setValue", quietly<tablesSetValue>},
+    {"getValue", quietly<tablesGetValue>},
+    {"getNumRows", quietly<tablesGetNumRows>},
+    {"getNumCols", quietly<tablesGetNumCols>},
+    {"loadFromFile", quietly<tablesLoadFromFile>},
+    {"saveTableData", quietly<tablesSaveTableData>},
+    {"saveTableToDatabase", quietly<tablesSaveTableToDatabase>},
+    {"loadTableFromDatabase", quietly<tablesLoadTableFromDatabase>},
+    {"addRow", quietly<tablesAddRow>},
+    {"removeRow", quietly<tablesRemoveRow>},
+    {"copyTable", quietly<tablesCopyTable>},
 };
 
 const luaL_Reg kNoFunctions[] = {{nullptr, nullptr}};

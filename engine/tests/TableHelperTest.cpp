@@ -1,6 +1,8 @@
 // The "tableHelper" module as engine scripts see it: through a real engine state.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -115,4 +117,33 @@ TEST_F(TableHelper, WrongArgumentsAreIgnoredAndCollectedTablesFreed) {
                   "getmetatable(p).__gc = function() late = T.getNumRows(t) end end "
                   "collectgarbage() collectgarbage() kept = T.new() return late"),
               "0");
+}
+
+// A header's counts are bounded by what the file holds: a forged one loads bounded or not at all,
+// with no exception reaching the script, and a save afterwards stays small. Rows stop at the limit.
+TEST_F(TableHelper, ForgedCountsStayBoundedAndRowsStopAtTheIntLimit) {
+    const char* const counts[][2] = {{"20000000", "1"},
+                                     {"2147483647", "1"},
+                                     {"1", "2147483647"},
+                                     {"2147483647", "2147483647"},
+                                     {"-5", "-9"}};
+    for (const auto& c : counts) {
+        const std::string xml = std::string("<table numRows=\"") + c[0] + "\" numCols=\"" + c[1] +
+                                "\"><rows><row id=\"0\" name=\"r\"/></rows><columns><column>a,b</column>"
+                                "</columns></table>";
+        dktest::writeFile(dir.file("forged.xml"), xml);
+        run("path, out = '" + dir.file("forged.xml") + "', '" + dir.file("out.xml") + "'");
+        EXPECT_EQ(run("local t = T.new() t:loadFromFile(path) t:saveTableData(out) "
+                      "return t:getNumRows() * t:getNumCols() <= " +
+                      std::to_string(xml.size())),
+                  "true")
+            << c[0] << " x " << c[1];
+        // Every row, column and cell of a table costs its saved file less than 100 bytes.
+        EXPECT_LT(std::filesystem::file_size(dir.file("out.xml")), 100 * xml.size()) << c[0] << " x " << c[1];
+    }
+    run("t = T.new()");
+    lua_getglobal(state->L, "t");
+    (*static_cast<DKTable**>(lua_touserdata(state->L, -1)))->setNumberOfRows(INT_MAX);
+    lua_pop(state->L, 1);
+    EXPECT_EQ(run("t:addRow(-1) t:addRow(1) return t:getNumRows()"), std::to_string(INT_MAX));
 }

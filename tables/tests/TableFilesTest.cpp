@@ -1,7 +1,10 @@
 // Table XML files and the JSON export: exact texts, round trips, damaged input and failed saves.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <yajl/yajl_tree.h>
 
 #include <clocale>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "tables/DKTable.h"
@@ -39,6 +43,12 @@ protected:
         ASSERT_TRUE(t.saveTable(path("trip.xml"), false));
         ASSERT_TRUE(back.loadTable(path("trip.xml")));
         EXPECT_EQ(std::string(back.getFileStream()), std::string(t.getFileStream()));
+    }
+
+    // A table whose text runs well past 4 KB.
+    static void fillRows(DKTable& t) {
+        t.setNumberOfRows(2000);
+        for (int r = 0; r < 2000; ++r) t.setCellValue(r, 0, "some longer cell text " + std::to_string(r));
     }
 
     TempDir dir;
@@ -218,8 +228,7 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
 
     // A write that fails part-way (file size limit) leaves the old file and no temporary.
     DKTable big;
-    big.setNumberOfRows(2000);
-    for (int r = 0; r < 2000; ++r) big.setCellValue(r, 0, "some longer cell text " + std::to_string(r));
+    fillRows(big);
     struct rlimit saved, small;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -241,6 +250,35 @@ TEST_F(TableFiles, FailedSavesKeepTheOldFile) {
     struct stat st;
     ASSERT_EQ(stat(path("keep.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A save killed mid-write leaves its temporary behind; the next save of the table removes it, but
+// never a temporary whose writer still runs or still holds its lock.
+TEST_F(TableFiles, ASaveRemovesTheTemporariesOfKilledSaves) {
+    DKTable big;
+    fillRows(big);
+    ASSERT_TRUE(killedMidWrite([&] { big.saveTable(path("t.xml"), false); }));
+    auto leftBehind = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename());
+        return names;
+    };
+    ASSERT_EQ(leftBehind().size(), 1u);
+    // Temporaries of the same file by other writers: a live one (pid 1), and a dead one whose lock
+    // is held (as by a writer in another pid namespace).
+    const std::string killed = *leftBehind().begin();
+    const size_t pidEnd = killed.rfind('-'), pidStart = killed.rfind('-', pidEnd - 1) + 1;
+    const std::string live = killed.substr(0, pidStart) + "1-0.tmp",
+                      locked = killed.substr(0, pidEnd) + "-99.tmp";
+    writeFile(path(live), "partial");
+    writeFile(path(locked), "partial");
+    const int lock = open(path(locked).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    EXPECT_TRUE(big.saveTable(path("t.xml"), false));
+    EXPECT_EQ(leftBehind(), (std::set<std::string>{live, locked, "t.xml"}));
+    close(lock);
+    EXPECT_TRUE(big.saveTable(path("t.xml"), false));
+    EXPECT_EQ(leftBehind(), (std::set<std::string>{live, "t.xml"}));
 }
 
 TEST_F(TableFiles, NumbersIgnoreTheProcessLocale) {

@@ -1,9 +1,13 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +100,24 @@ void openLib(lua_State* L, lua_CFunction open, const char* name) {
 void setGlobal(lua_State* L, const char* name, const std::string& value) {
     lua_pushlstring(L, value.data(), value.size());
     lua_setglobal(L, name);
+}
+
+bool killedMidWrite(const std::function<void()>& write, long limit) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)}, core{0, 0};
+        setrlimit(RLIMIT_CORE, &core);
+        setrlimit(RLIMIT_FSIZE, &size);
+        std::signal(SIGXFSZ, SIG_DFL);
+        write();
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
 }
 
 }  // namespace dktest

@@ -3,6 +3,7 @@
 
 #include <lua.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,5 +68,9 @@ namespace dktest {
 void openLib(lua_State* L, lua_CFunction open, const char* name);
 // Sets a global string, for texts and paths that are awkward to quote in a chunk.
 void setGlobal(lua_State* L, const char* name, const std::string& value);
+
+// Runs `write` in a child process that its file size limit kills (SIGXFSZ) once it has written
+// `limit` bytes to one file; true when the child was killed so, mid-write.
+bool killedMidWrite(const std::function<void()>& write, long limit = 4096);
 
 }  // namespace dktest
