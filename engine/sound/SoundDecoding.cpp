@@ -1,5 +1,6 @@
 #include "engine/sound/SoundDecoding.h"
 
+#include <ogg/ogg.h>
 #include <sndfile.h>
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 
 namespace {
@@ -86,6 +88,110 @@ bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
     out.sampleRate = static_cast<int>(info.sampleRate);
     toBytes(downmix(samples, channels), out.data);
     return true;
+}
+
+// Reads a Vorbis setup header's fields; any read past its end marks it damaged.
+struct SetupReader {
+    oggpack_buffer b;
+    bool damaged = false;
+    explicit SetupReader(ogg_packet& p) { oggpack_readinit(&b, p.packet, static_cast<int>(p.bytes)); }
+    long operator()(int bits) {
+        long v = bits ? oggpack_read(&b, bits) : 0;
+        damaged = damaged || v < 0;
+        return v;
+    }
+    int64_t bitsLeft() { return int64_t(b.storage) * 8 - oggpack_bits(&b); }
+    void skip(int64_t bits) {
+        if (bits > bitsLeft()) damaged = true;
+        for (; !damaged && bits > 0; bits -= 32) (*this)(static_cast<int>(std::min<int64_t>(bits, 32)));
+    }
+};
+
+int bitsFor(long v) {
+    int n = 0;
+    for (; v > 0; v >>= 1) ++n;
+    return n;
+}
+
+// The greatest r with r^dim <= entries (dim >= 1): the values of a lattice codebook.
+int64_t latticeValues(int64_t entries, int64_t dim) {
+    auto fits = [&](int64_t r) {
+        int64_t p = 1;
+        for (int64_t i = 0; i < dim && p <= entries; ++i) p *= r;
+        return p <= entries;
+    };
+    int64_t r = 1;
+    while (fits(r + 1)) ++r;
+    return r;
+}
+
+// libvorbis divides by a codebook's dimension when a residue decodes through it, and accepts a
+// dimension of 0: the process dies of SIGFPE. Such a book carries no values, so a setup header
+// with one (or that cannot be read through its codebooks) is refused before libvorbis sees it.
+bool codebooksHaveDimensions(ogg_packet& p) {
+    SetupReader read(p);
+    read.skip(8 + 48);  // packet type, "vorbis"
+    const long books = read(8) + 1;
+    for (long i = 0; i < books && !read.damaged; ++i) {
+        if (read(24) != 0x564342) return false;
+        const long dim = read(16), entries = read(24);
+        if (dim == 0 || read.damaged) return false;
+        if (read(1) == 0) {  // lengths listed one by one, optionally sparse
+            const bool sparse = read(1) == 1;
+            for (long e = 0; e < entries && !read.damaged; ++e)
+                if (!sparse || read(1) == 1) read(5);
+        } else {  // ordered: runs of increasing lengths
+            read(5);
+            for (long e = 0; e < entries && !read.damaged;) {
+                e += read(bitsFor(entries - e));
+                if (e > entries) return false;
+            }
+        }
+        const long lookup = read(4);
+        if (lookup == 1 || lookup == 2) {
+            read(32);
+            read(32);
+            const int valueBits = static_cast<int>(read(4)) + 1;
+            read(1);
+            read.skip((lookup == 1 ? latticeValues(entries, dim) : int64_t(entries) * dim) * valueBits);
+        } else if (lookup != 0) {
+            return false;
+        }
+    }
+    return !read.damaged;
+}
+
+// Checks every Vorbis setup header in the file, whichever logical stream or link carries it.
+bool setupHeadersAreSafe(FILE* f) {
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    std::map<int, ogg_stream_state> streams;
+    bool safe = true;
+    for (;;) {
+        ogg_page page;
+        int got = ogg_sync_pageout(&sync, &page);
+        if (got < 0) continue;
+        if (got == 0) {
+            char* buffer = ogg_sync_buffer(&sync, 65536);
+            size_t n = std::fread(buffer, 1, 65536, f);
+            if (n == 0) break;
+            ogg_sync_wrote(&sync, static_cast<long>(n));
+            continue;
+        }
+        auto [at, added] = streams.try_emplace(ogg_page_serialno(&page));
+        if (added) ogg_stream_init(&at->second, ogg_page_serialno(&page));
+        ogg_stream_pagein(&at->second, &page);
+        ogg_packet packet;
+        for (int out; safe && (out = ogg_stream_packetout(&at->second, &packet)) != 0;) {
+            static const unsigned char kSetup[7] = {5, 'v', 'o', 'r', 'b', 'i', 's'};
+            if (out > 0 && packet.bytes >= 7 && std::memcmp(packet.packet, kSetup, 7) == 0)
+                safe = codebooksHaveDimensions(packet);
+        }
+        if (!safe) break;
+    }
+    for (auto& [serial, stream] : streams) ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    return safe;
 }
 
 bool decodeWithSndfile(const char* path, DKPcm& out) {
@@ -170,6 +276,10 @@ bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
 bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
+    if (!setupHeadersAreSafe(f) || fseeko(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return false;
+    }
     OggVorbis_File vf;
     ov_callbacks callbacks = {
         [](void* p, size_t s, size_t n, void* src) { return std::fread(p, s, n, static_cast<FILE*>(src)); },

@@ -130,6 +130,17 @@ TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {
     }
 }
 
+// libvorbis divides by a residue stage book's dimension: a dimension of 0 must not reach it.
+TEST_F(SoundDecodingTest, OggWithAZeroDimensionCodebookLoadsAsNoSound) {
+    for (const int dim : {1, 0}) {
+        const std::string path = dir.file("dim" + std::to_string(dim) + ".ogg");
+        writeFile(path, tinyOggVorbis(dim));
+        SGSound s;
+        EXPECT_EQ(s.loadFromFile(path.c_str()), dim > 0) << dim;
+        EXPECT_EQ(info(s).size > 0, dim > 0) << dim;
+    }
+}
+
 TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
     ASSERT_TRUE(writeSound(dir.file("r.caf"), kCaf16, {1, 2, 3, 4}, 2, 44100));
     SGSound s;
