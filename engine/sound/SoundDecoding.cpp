@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kOggChunk = 131072;
 // A stream that keeps failing at the same place would otherwise be retried forever.
 constexpr int kMaxOggRetries = 64;
+constexpr sf_count_t kSndfileChunk = 16384;  // frames
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -194,21 +195,22 @@ bool setupHeadersAreSafe(FILE* f) {
     return safe;
 }
 
+// Reads until the decoder has nothing more, a chunk at a time: the header's frame count is the
+// file's claim (a few forged bytes can claim days of audio), not what it holds.
 bool decodeWithSndfile(const char* path, DKPcm& out) {
     SF_INFO sfinfo{};
     SNDFILE* sf = sf_open(path, SFM_READ, &sfinfo);
     if (!sf) return false;
-    bool ok = sfinfo.channels >= 1 && sfinfo.channels <= 2 && sfinfo.samplerate > 0 && sfinfo.frames >= 0;
+    const int channels = sfinfo.channels;
+    bool ok = channels >= 1 && channels <= 2 && sfinfo.samplerate > 0;
     std::vector<int16_t> mono;
-    if (ok) {
-        std::vector<int> frames(static_cast<size_t>(sfinfo.frames) * sfinfo.channels);
-        sf_count_t got = sf_readf_int(sf, frames.data(), sfinfo.frames);
-        mono.resize(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
-        for (size_t i = 0; i < mono.size(); ++i) {
+    std::vector<int> frames(ok ? kSndfileChunk * channels : 0);
+    for (sf_count_t got; ok && (got = sf_readf_int(sf, frames.data(), kSndfileChunk)) > 0;) {
+        for (sf_count_t i = 0; i < got; ++i) {
             // Full-scale 32-bit samples; the mean of two keeps the top 16 bits.
             int64_t sum = 0;
-            for (int c = 0; c < sfinfo.channels; ++c) sum += frames[i * sfinfo.channels + c];
-            mono[i] = static_cast<int16_t>((sum / sfinfo.channels) >> 16);
+            for (int c = 0; c < channels; ++c) sum += frames[i * channels + c];
+            mono.push_back(static_cast<int16_t>((sum / channels) >> 16));
         }
     }
     sf_close(sf);

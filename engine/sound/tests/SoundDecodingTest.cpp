@@ -141,6 +141,24 @@ TEST_F(SoundDecodingTest, OggWithAZeroDimensionCodebookLoadsAsNoSound) {
     }
 }
 
+// A FLAC header with no frames after it, claiming 2^36 - 1 stereo frames: the claim is not
+// allocated, and nothing comes out of a file that holds nothing.
+TEST_F(SoundDecodingTest, ForgedFlacFrameCountIsNotTrusted) {
+    const uint8_t streamInfo[] = {
+        'f',  'L',  'a',  'C',  0x80, 0,    0,    34,          // the last metadata block, 34 bytes
+        0x10, 0,    0x10, 0,    0,    0,    0,    0,    0, 0,  // block sizes 4096, frame sizes unknown
+        0x0A, 0xC4, 0x42, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,        // 44100 Hz, 2 channels, 16 bits, frames
+        0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0};  // MD5
+    const std::string path = dir.file("forged.flac");
+    writeFile(path, std::string(std::begin(streamInfo), std::end(streamInfo)));
+    DKPcm pcm;
+    EXPECT_NO_THROW(DKDecodeToMono16(path.c_str(), pcm));
+    EXPECT_TRUE(pcm.data.empty()) << pcm.data.size();
+    SGSound s;
+    EXPECT_NO_THROW(s.loadFromFile(path.c_str()));
+    EXPECT_EQ(info(s).size, 0);
+}
+
 TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
     ASSERT_TRUE(writeSound(dir.file("r.caf"), kCaf16, {1, 2, 3, 4}, 2, 44100));
     SGSound s;
