@@ -6,6 +6,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -77,7 +78,7 @@ void toBytes(const std::vector<int16_t>& samples, std::vector<uint8_t>& out) {
 
 bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
     int channels = static_cast<int>(info.channelsPerFrame);
-    if (channels < 1 || channels > 2 || info.sampleRate <= 0) return false;
+    if (channels < 1 || channels > 2) return false;
     std::vector<uint8_t> data;
     if (!readCafData(path, info, data)) return false;
     std::vector<int16_t> samples = DKDecodeIma4(data.data(), data.size(), channels);
@@ -272,7 +273,8 @@ bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
         }
         at = body + chunkSize;
     }
-    return haveDesc && haveData && !(info.sampleRate != info.sampleRate);
+    // A rate OpenAL takes (whole hertz, positive, an int); NaN fails both comparisons.
+    return haveDesc && haveData && info.sampleRate >= 1 && info.sampleRate <= INT_MAX;
 }
 
 bool DKDecodeOggVorbis(const char* path, DKPcm& out) {

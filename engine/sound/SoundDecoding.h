@@ -26,7 +26,8 @@ struct DKCafInfo {
     int64_t validFrames = -1;  // from a packet table, when there is one
 };
 
-// Reads the header chunks of a CAF file; false when it is not one or is damaged.
+// Reads the header chunks of a CAF file; false when it is not one, is damaged or has a sample
+// rate OpenAL cannot take.
 bool DKReadCafInfo(const std::string& path, DKCafInfo& info);
 
 // Ogg Vorbis through vorbisfile into 16-bit samples; false when the file cannot be opened as

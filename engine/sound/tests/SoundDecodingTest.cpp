@@ -1,6 +1,9 @@
 // Each decoding road against known sample values, and what reaches the OpenAL buffer.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "engine/sound/SGSound.h"
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
@@ -157,6 +160,32 @@ TEST_F(SoundDecodingTest, ForgedFlacFrameCountIsNotTrusted) {
     SGSound s;
     EXPECT_NO_THROW(s.loadFromFile(path.c_str()));
     EXPECT_EQ(info(s).size, 0);
+}
+
+// A CAF rate OpenAL cannot take, or an int cannot hold, makes the file unreadable: linear PCM
+// and IMA4 alike.
+TEST_F(SoundDecodingTest, CafRatesOutsideWhatOpenALTakesAreRefused) {
+    ASSERT_TRUE(writeSound(dir.file("pcm.caf"), kCaf16, {1, 2, 3, 4}, 1, 8000));
+    const std::string sources[] = {dir.file("pcm.caf"), DK_TEST_DATA_DIR "/tone-ima4.caf"};
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, bool> rates[] = {{22050, true}, {1e300, false},        {-1, false},
+                                             {0, false},    {0.5, false},          {std::nan(""), false},
+                                             {inf, false},  {2147483648.0, false}, {-inf, false}};
+    for (const std::string& source : sources) {
+        for (auto [rate, kept] : rates) {
+            std::string bytes = readFile(source);
+            ASSERT_EQ(bytes.compare(8, 4, "desc"), 0) << source;
+            uint64_t bits;
+            std::memcpy(&bits, &rate, 8);
+            for (int i = 0; i < 8; ++i)
+                bytes[20 + i] = static_cast<char>(bits >> (56 - 8 * i));  // big-endian
+            writeFile(dir.file("rate.caf"), bytes);
+            SGSound s;
+            EXPECT_TRUE(s.loadFromFile(dir.file("rate.caf").c_str()));
+            EXPECT_EQ(s.bufferCount(), kept ? 1 : 0) << source << " " << rate;
+            EXPECT_EQ(info(s).frequency, kept ? static_cast<int>(rate) : 0) << source << " " << rate;
+        }
+    }
 }
 
 TEST_F(SoundDecodingTest, FreeAndReloadReleaseTheBuffer) {
