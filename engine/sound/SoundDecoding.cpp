@@ -127,10 +127,12 @@ int64_t latticeValues(int64_t entries, int64_t dim) {
     return r;
 }
 
-// libvorbis divides by a codebook's dimension when a residue decodes through it, and accepts a
-// dimension of 0: the process dies of SIGFPE. Such a book carries no values, so a setup header
-// with one (or that cannot be read through its codebooks) is refused before libvorbis sees it.
-bool codebooksHaveDimensions(ogg_packet& p) {
+// libvorbis's residue decoder divides by its codebooks' dimensions, and a codebook whose code tree
+// libvorbis cannot build is left with a dimension of 0 and used all the same: either way the
+// process dies of SIGFPE. So a setup header is refused before libvorbis sees it when a codebook
+// has no dimension or its codeword lengths do not fill the tree exactly (the Vorbis I rule; a
+// single used entry needs no tree), or when it cannot be read through its codebooks.
+bool codebooksAreDecodable(ogg_packet& p) {
     SetupReader read(p);
     read.skip(8 + 48);  // packet type, "vorbis"
     const long books = read(8) + 1;
@@ -138,17 +140,26 @@ bool codebooksHaveDimensions(ogg_packet& p) {
         if (read(24) != 0x564342) return false;
         const long dim = read(16), entries = read(24);
         if (dim == 0 || read.damaged) return false;
+        // Tree space taken, in units of a 32-bit codeword's share.
+        uint64_t filled = 0, used = 0;
+        auto take = [&](uint64_t count, long length) {
+            if (length > 32) return false;
+            filled += count << (32 - length);
+            used += count;
+            return true;
+        };
         if (read(1) == 0) {  // lengths listed one by one, optionally sparse
             const bool sparse = read(1) == 1;
             for (long e = 0; e < entries && !read.damaged; ++e)
-                if (!sparse || read(1) == 1) read(5);
+                if (!sparse || read(1) == 1) take(1, read(5) + 1);
         } else {  // ordered: runs of increasing lengths
-            read(5);
-            for (long e = 0; e < entries && !read.damaged;) {
-                e += read(bitsFor(entries - e));
-                if (e > entries) return false;
+            for (long e = 0, length = read(5) + 1; e < entries && !read.damaged; ++length) {
+                const long run = read(bitsFor(entries - e));
+                e += run;
+                if (e > entries || !take(run, length)) return false;
             }
         }
+        if (used > 1 && filled != uint64_t(1) << 32) return false;
         const long lookup = read(4);
         if (lookup == 1 || lookup == 2) {
             read(32);
@@ -187,7 +198,7 @@ bool setupHeadersAreSafe(FILE* f) {
         for (int out; safe && (out = ogg_stream_packetout(&at->second, &packet)) != 0;) {
             static const unsigned char kSetup[7] = {5, 'v', 'o', 'r', 'b', 'i', 's'};
             if (out > 0 && packet.bytes >= 7 && std::memcmp(packet.packet, kSetup, 7) == 0)
-                safe = codebooksHaveDimensions(packet);
+                safe = codebooksAreDecodable(packet);
         }
         if (!safe) break;
     }

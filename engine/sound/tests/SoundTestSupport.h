@@ -36,10 +36,12 @@ inline double rmsError(const std::vector<int16_t>& a, const std::vector<int16_t>
 }
 
 // A minimal Ogg Vorbis stream written bit by bit: one mono 8 kHz channel, 256-sample blocks, a
-// floor 1 with only its two end points, and a residue of type 0 over 64-sample partitions whose one
-// class decodes through codebook 1 of `stageBookDim` dimensions (entries*dim values, all zero).
-// Then `packets` audio packets, each with a non-zero floor and all residue entries 0.
-inline std::string tinyOggVorbis(int stageBookDim, int packets = 4) {
+// floor 1 with only its two end points, and a residue of type 0 over 64-sample partitions. Its
+// class book (codebook 0) has two entries, of 1 and `classBookLength2` bits (1 fills the code
+// tree); its one class decodes through codebook 1, of `stageBookDim` dimensions (entries*dim
+// values, all zero). Then `packets` audio packets, each with a non-zero floor and all residue
+// entries 0.
+inline std::string tinyOggVorbis(int stageBookDim, int classBookLength2 = 1, int packets = 4) {
     struct Bits {
         oggpack_buffer b;
         Bits() { oggpack_writeinit(&b); }
@@ -53,8 +55,8 @@ inline std::string tinyOggVorbis(int stageBookDim, int packets = 4) {
             return *this;
         }
     };
-    auto book = [](Bits& w, int dim, int lookup) {
-        w(0x564342, 24)(dim, 16)(2, 24)(0, 1)(0, 1)(0, 5)(0, 5)(lookup, 4);  // 2 entries, 1 bit each
+    auto book = [](Bits& w, int dim, int lookup, int length2) {
+        w(0x564342, 24)(dim, 16)(2, 24)(0, 1)(0, 1)(0, 5)(length2 - 1, 5)(lookup, 4);  // 2 entries
         if (lookup != 2) return;
         w(0, 32)(0, 32)(0, 4)(0, 1);  // min, delta, 1-bit values, not a sequence
         for (int i = 0; i < 2 * dim; ++i) w(0, 1);
@@ -63,8 +65,8 @@ inline std::string tinyOggVorbis(int stageBookDim, int packets = 4) {
     id(1, 8).text("vorbis")(0, 32)(1, 8)(8000, 32)(0, 32)(0, 32)(0, 32)(8, 4)(8, 4)(1, 1);
     comment(3, 8).text("vorbis")(0, 32)(0, 32)(1, 1);
     setup(5, 8).text("vorbis")(1, 8);      // two codebooks
-    book(setup, 1, 0);                     // 0: the residue's class book
-    book(setup, stageBookDim, 2);          // 1: its stage book
+    book(setup, 1, 0, classBookLength2);   // 0: the residue's class book
+    book(setup, stageBookDim, 2, 1);       // 1: its stage book
     setup(0, 6)(0, 16);                    // one time-domain entry
     setup(0, 6)(1, 16)(0, 5)(0, 2)(8, 4);  // one floor 1: no partitions, range 256
     setup(0, 6)(0, 16)(0, 24)(128, 24)(63, 24)(0, 6)(0, 8)(1, 3)(0, 1)(1, 8);  // the residue
