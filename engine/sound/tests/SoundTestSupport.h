@@ -39,9 +39,10 @@ inline double rmsError(const std::vector<int16_t>& a, const std::vector<int16_t>
 // floor 1 with only its two end points, and a residue of type 0 over 64-sample partitions. Its
 // class book (codebook 0) has two entries, of 1 and `classBookLength2` bits (1 fills the code
 // tree); its one class decodes through codebook 1, of `stageBookDim` dimensions (entries*dim
-// values, all zero). Then `packets` audio packets, each with a non-zero floor and all residue
+// values, all zero). Then four audio packets, each with a non-zero floor and all residue
 // entries 0.
-inline std::string tinyOggVorbis(int stageBookDim, int classBookLength2 = 1, int packets = 4) {
+inline std::string tinyOggVorbis(int stageBookDim, int classBookLength2) {
+    const int packets = 4;
     struct Bits {
         oggpack_buffer b;
         Bits() { oggpack_writeinit(&b); }
@@ -75,34 +76,23 @@ inline std::string tinyOggVorbis(int stageBookDim, int classBookLength2 = 1, int
     ogg_stream_state os;
     ogg_stream_init(&os, 1);
     std::string out;
-    auto flush = [&](bool all) {
-        ogg_page page;
-        while (all ? ogg_stream_flush(&os, &page) : ogg_stream_pageout(&os, &page)) {
+    auto put = [&](Bits& w, long number, int64_t granule, bool last) {
+        ogg_packet p{oggpack_get_buffer(&w.b), oggpack_bytes(&w.b), number == 0, last, granule, number};
+        ogg_stream_packetin(&os, &p);
+        for (ogg_page page; (number == 2 || last) && ogg_stream_flush(&os, &page);) {  // headers alone
             out.append(reinterpret_cast<char*>(page.header), page.header_len);
             out.append(reinterpret_cast<char*>(page.body), page.body_len);
         }
     };
-    auto put = [&](Bits& w, long number, int64_t granule, bool last) {
-        ogg_packet p{};
-        p.packet = oggpack_get_buffer(&w.b);
-        p.bytes = oggpack_bytes(&w.b);
-        p.b_o_s = number == 0;
-        p.e_o_s = last;
-        p.granulepos = granule;
-        p.packetno = number;
-        ogg_stream_packetin(&os, &p);
-    };
     put(id, 0, 0, false);
     put(comment, 1, 0, false);
     put(setup, 2, 0, false);
-    flush(true);
     for (int i = 0; i < packets; ++i) {
         Bits audio;
         audio(0, 1)(1, 1)(128, 8)(128, 8);             // audio, a flat floor
         for (int j = 0; j < 2 * 65; ++j) audio(0, 1);  // two partitions: class entry, 64 stage entries
         put(audio, 3 + i, 128 * i, i + 1 == packets);
     }
-    flush(true);
     ogg_stream_clear(&os);
     return out;
 }
