@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 
 namespace {
@@ -17,6 +16,9 @@ namespace {
 constexpr size_t kOggChunk = 131072;
 // A stream that keeps failing at the same place would otherwise be retried forever.
 constexpr int kMaxOggRetries = 64;
+// More logical streams or links than a sound effect has: refused rather than each read through.
+constexpr int kMaxOggLinks = 64;
+constexpr char kCapture[4] = {'O', 'g', 'g', 'S'};
 constexpr sf_count_t kSndfileChunk = 16384;  // frames
 
 struct FileCloser {
@@ -174,37 +176,61 @@ bool codebooksAreDecodable(ogg_packet& p) {
     return !read.damaged;
 }
 
-// Checks every Vorbis setup header in the file, whichever logical stream or link carries it.
-bool setupHeadersAreSafe(FILE* f) {
+// Reads on from a logical stream's first page, at `bos`, as vorbisfile reads a link's headers:
+// the setup header is among the stream's first three packets.
+bool linkSetupIsSafe(const std::vector<char>& file, size_t bos) {
+    const int serial =
+        static_cast<int>(uint32_t(uint8_t(file[bos + 14])) | uint32_t(uint8_t(file[bos + 15])) << 8 |
+                         uint32_t(uint8_t(file[bos + 16])) << 16 | uint32_t(uint8_t(file[bos + 17])) << 24);
     ogg_sync_state sync;
     ogg_sync_init(&sync);
-    std::map<int, ogg_stream_state> streams;
-    bool safe = true;
-    for (;;) {
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, serial);
+    bool safe = true, begun = false;
+    int packets = 0;
+    for (size_t at = bos; safe && packets < 3;) {
         ogg_page page;
-        int got = ogg_sync_pageout(&sync, &page);
-        if (got < 0) continue;
+        const int got = ogg_sync_pageout(&sync, &page);
         if (got == 0) {
-            char* buffer = ogg_sync_buffer(&sync, 65536);
-            size_t n = std::fread(buffer, 1, 65536, f);
+            const size_t n = std::min<size_t>(65536, file.size() - at);
             if (n == 0) break;
+            std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(n)), file.data() + at, n);
             ogg_sync_wrote(&sync, static_cast<long>(n));
+            at += n;
             continue;
         }
-        auto [at, added] = streams.try_emplace(ogg_page_serialno(&page));
-        if (added) ogg_stream_init(&at->second, ogg_page_serialno(&page));
-        ogg_stream_pagein(&at->second, &page);
+        if (got < 0 || ogg_page_serialno(&page) != serial || !(begun = begun || ogg_page_bos(&page)))
+            continue;
+        ogg_stream_pagein(&stream, &page);
         ogg_packet packet;
-        for (int out; safe && (out = ogg_stream_packetout(&at->second, &packet)) != 0;) {
+        for (int out; safe && packets < 3 && (out = ogg_stream_packetout(&stream, &packet)) != 0;) {
             static const unsigned char kSetup[7] = {5, 'v', 'o', 'r', 'b', 'i', 's'};
-            if (out > 0 && packet.bytes >= 7 && std::memcmp(packet.packet, kSetup, 7) == 0)
+            if (out < 0) continue;
+            ++packets;
+            if (packet.bytes >= 7 && std::memcmp(packet.packet, kSetup, 7) == 0)
                 safe = codebooksAreDecodable(packet);
         }
-        if (!safe) break;
     }
-    for (auto& [serial, stream] : streams) ogg_stream_clear(&stream);
+    ogg_stream_clear(&stream);
     ogg_sync_clear(&sync);
     return safe;
+}
+
+// Checks the setup header of every link and logical stream vorbisfile may find. It looks for
+// pages wherever they could start, not only where the previous one ended: vorbisfile bisects the
+// file to find links and may land inside another page's body.
+bool setupHeadersAreSafe(FILE* f) {
+    const int64_t size = fileSize(f);
+    std::vector<char> file(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    if (size < 0 || !readAt(f, 0, file.data(), file.size())) return false;
+    int links = 0;
+    for (size_t at = 0; at + 27 <= file.size(); ++at) {
+        at = static_cast<size_t>(std::search(file.begin() + at, file.end(), kCapture, kCapture + 4) -
+                                 file.begin());
+        if (at + 27 > file.size() || !(file[at + 5] & 2)) continue;  // not a stream's first page
+        if (++links > kMaxOggLinks || !linkSetupIsSafe(file, at)) return false;
+    }
+    return true;
 }
 
 // Reads until the decoder has nothing more, a chunk at a time: the header's frame count is the
