@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -124,7 +125,10 @@ int64_t latticeValues(int64_t entries, int64_t dim) {
         for (int64_t i = 0; i < dim && p <= entries; ++i) p *= r;
         return p <= entries;
     };
-    int64_t r = 1;
+    if (entries < 1) return 0;
+    // The floating-point root is a close guess (entries < 2^24); whole numbers settle it.
+    auto r = static_cast<int64_t>(std::pow(double(entries), 1.0 / double(dim)));
+    while (r > 1 && !fits(r)) --r;
     while (fits(r + 1)) ++r;
     return r;
 }
