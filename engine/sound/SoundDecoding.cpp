@@ -21,6 +21,7 @@ constexpr int kMaxOggRetries = 64;
 constexpr int kMaxOggLinks = 64;
 constexpr char kCapture[4] = {'O', 'g', 'g', 'S'};
 constexpr sf_count_t kSndfileChunk = 16384;  // frames
+constexpr size_t kMaxBufferBytes = INT_MAX;  // what alBufferData takes (ALsizei)
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -248,7 +249,10 @@ bool decodeWithSndfile(const char* path, DKPcm& out) {
     std::vector<int16_t> mono;
     std::vector<int> frames(ok ? kSndfileChunk * channels : 0);
     for (sf_count_t got; ok && (got = sf_readf_int(sf, frames.data(), kSndfileChunk)) > 0;) {
-        for (sf_count_t i = 0; i < got; ++i) {
+        // More than one OpenAL buffer takes is refused: constant FLAC frames decode to thousands of
+        // times their size, so a small file could otherwise ask for any amount.
+        if (mono.size() + size_t(got) > kMaxBufferBytes / 2) ok = false;
+        for (sf_count_t i = 0; ok && i < got; ++i) {
             // Full-scale 32-bit samples; the mean of two keeps the top 16 bits.
             int64_t sum = 0;
             for (int c = 0; c < channels; ++c) sum += frames[i * channels + c];

@@ -42,7 +42,8 @@ DKCafStatus DKReadCafLinearPcm(const char* path, DKPcm& out);
 
 // Any other file, converted to mono 16-bit at its own rate: IMA4 CAF files through our own
 // decoder, the rest through libsndfile, which is read until it has no more frames whatever the
-// header claims. False when the file cannot be read or has more than two channels.
+// header claims. False when the file cannot be read, has more than two channels or decodes to
+// more than one OpenAL buffer takes.
 bool DKDecodeToMono16(const char* path, DKPcm& out);
 
 // Decodes IMA4 ADPCM packets (34 bytes per channel per packet, 64 frames each) into interleaved
