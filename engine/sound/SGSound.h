@@ -14,8 +14,9 @@ public:
     SGSound& operator=(const SGSound&) = delete;
 
     // Chooses the decoder by the path's last four bytes (".ogg", ".caf", anything else). False
-    // only when an ".ogg" file cannot be opened as Ogg Vorbis; other failures leave the sound
-    // without a buffer (bufferCount 0), so it is never queued.
+    // only when an ".ogg" file cannot be opened as Ogg Vorbis or has codebooks libvorbis cannot
+    // decode safely; other failures leave the sound without a buffer (bufferCount 0), so it is
+    // never queued.
     bool loadFromFile(const char* path);
     // Deletes the buffer; the sound is empty again.
     void freeSound();

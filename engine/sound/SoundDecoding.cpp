@@ -1,10 +1,13 @@
 #include "engine/sound/SoundDecoding.h"
 
+#include <ogg/ogg.h>
 #include <sndfile.h>
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,6 +17,11 @@ namespace {
 constexpr size_t kOggChunk = 131072;
 // A stream that keeps failing at the same place would otherwise be retried forever.
 constexpr int kMaxOggRetries = 64;
+// More logical streams or links than a sound effect has: refused rather than each read through.
+constexpr int kMaxOggLinks = 64;
+constexpr char kCapture[4] = {'O', 'g', 'g', 'S'};
+constexpr sf_count_t kSndfileChunk = 16384;  // frames
+constexpr size_t kMaxBufferBytes = INT_MAX;  // what alBufferData takes (ALsizei)
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -74,7 +82,7 @@ void toBytes(const std::vector<int16_t>& samples, std::vector<uint8_t>& out) {
 
 bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
     int channels = static_cast<int>(info.channelsPerFrame);
-    if (channels < 1 || channels > 2 || info.sampleRate <= 0) return false;
+    if (channels < 1 || channels > 2) return false;
     std::vector<uint8_t> data;
     if (!readCafData(path, info, data)) return false;
     std::vector<int16_t> samples = DKDecodeIma4(data.data(), data.size(), channels);
@@ -88,21 +96,167 @@ bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
     return true;
 }
 
+// Reads a Vorbis setup header's fields; any read past its end marks it damaged.
+struct SetupReader {
+    oggpack_buffer b;
+    bool damaged = false;
+    explicit SetupReader(ogg_packet& p) { oggpack_readinit(&b, p.packet, static_cast<int>(p.bytes)); }
+    long operator()(int bits) {
+        long v = bits ? oggpack_read(&b, bits) : 0;
+        damaged = damaged || v < 0;
+        return v;
+    }
+    int64_t bitsLeft() { return int64_t(b.storage) * 8 - oggpack_bits(&b); }
+    void skip(int64_t bits) {
+        if (bits > bitsLeft()) damaged = true;
+        for (; !damaged && bits > 0; bits -= 32) (*this)(static_cast<int>(std::min<int64_t>(bits, 32)));
+    }
+};
+
+int bitsFor(long v) {
+    int n = 0;
+    for (; v > 0; v >>= 1) ++n;
+    return n;
+}
+
+// The greatest r with r^dim <= entries (dim >= 1): the values of a lattice codebook.
+int64_t latticeValues(int64_t entries, int64_t dim) {
+    auto fits = [&](int64_t r) {
+        int64_t p = 1;
+        for (int64_t i = 0; i < dim && p <= entries; ++i) p *= r;
+        return p <= entries;
+    };
+    if (entries < 1) return 0;
+    // The floating-point root is a close guess (entries < 2^24); whole numbers settle it.
+    auto r = static_cast<int64_t>(std::pow(double(entries), 1.0 / double(dim)));
+    while (r > 1 && !fits(r)) --r;
+    while (fits(r + 1)) ++r;
+    return r;
+}
+
+// libvorbis's residue decoder divides by its codebooks' dimensions, and a codebook whose code tree
+// libvorbis cannot build is left with a dimension of 0 and used all the same: either way the
+// process dies of SIGFPE. So a setup header is refused before libvorbis sees it when a codebook
+// has no dimension or its codeword lengths do not fill the tree exactly (the Vorbis I rule; a
+// single used entry needs no tree), or when it cannot be read through its codebooks.
+bool codebooksAreDecodable(ogg_packet& p) {
+    SetupReader read(p);
+    read.skip(8 + 48);  // packet type, "vorbis"
+    const long books = read(8) + 1;
+    for (long i = 0; i < books && !read.damaged; ++i) {
+        if (read(24) != 0x564342) return false;
+        const long dim = read(16), entries = read(24);
+        if (dim == 0 || read.damaged) return false;
+        // Tree space taken, in units of a 32-bit codeword's share.
+        uint64_t filled = 0, used = 0;
+        auto take = [&](uint64_t count, long length) {
+            if (length > 32) return false;
+            filled += count << (32 - length);
+            used += count;
+            return true;
+        };
+        if (read(1) == 0) {  // lengths listed one by one, optionally sparse
+            const bool sparse = read(1) == 1;
+            for (long e = 0; e < entries && !read.damaged; ++e)
+                if (!sparse || read(1) == 1) take(1, read(5) + 1);
+        } else {  // ordered: runs of increasing lengths
+            for (long e = 0, length = read(5) + 1; e < entries && !read.damaged; ++length) {
+                const long run = read(bitsFor(entries - e));
+                e += run;
+                if (e > entries || !take(run, length)) return false;
+            }
+        }
+        if (used > 1 && filled != uint64_t(1) << 32) return false;
+        const long lookup = read(4);
+        if (lookup == 1 || lookup == 2) {
+            read(32);
+            read(32);
+            const int valueBits = static_cast<int>(read(4)) + 1;
+            read(1);
+            read.skip((lookup == 1 ? latticeValues(entries, dim) : int64_t(entries) * dim) * valueBits);
+        } else if (lookup != 0) {
+            return false;
+        }
+    }
+    return !read.damaged;
+}
+
+// Reads on from a logical stream's first page, at `bos`, as vorbisfile reads a link's headers:
+// the setup header is among the stream's first three packets.
+bool linkSetupIsSafe(const std::vector<char>& file, size_t bos) {
+    const int serial =
+        static_cast<int>(uint32_t(uint8_t(file[bos + 14])) | uint32_t(uint8_t(file[bos + 15])) << 8 |
+                         uint32_t(uint8_t(file[bos + 16])) << 16 | uint32_t(uint8_t(file[bos + 17])) << 24);
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, serial);
+    bool safe = true, begun = false;
+    int packets = 0;
+    for (size_t at = bos; safe && packets < 3;) {
+        ogg_page page;
+        const int got = ogg_sync_pageout(&sync, &page);
+        if (got == 0) {
+            const size_t n = std::min<size_t>(65536, file.size() - at);
+            if (n == 0) break;
+            std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(n)), file.data() + at, n);
+            ogg_sync_wrote(&sync, static_cast<long>(n));
+            at += n;
+            continue;
+        }
+        if (got < 0 || ogg_page_serialno(&page) != serial || !(begun = begun || ogg_page_bos(&page)))
+            continue;
+        ogg_stream_pagein(&stream, &page);
+        ogg_packet packet;
+        for (int out; safe && packets < 3 && (out = ogg_stream_packetout(&stream, &packet)) != 0;) {
+            static const unsigned char kSetup[7] = {5, 'v', 'o', 'r', 'b', 'i', 's'};
+            if (out < 0) continue;
+            ++packets;
+            if (packet.bytes >= 7 && std::memcmp(packet.packet, kSetup, 7) == 0)
+                safe = codebooksAreDecodable(packet);
+        }
+    }
+    ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    return safe;
+}
+
+// Checks the setup header of every link and logical stream vorbisfile may find. It looks for
+// pages wherever they could start, not only where the previous one ended: vorbisfile bisects the
+// file to find links and may land inside another page's body.
+bool setupHeadersAreSafe(FILE* f) {
+    const int64_t size = fileSize(f);
+    std::vector<char> file(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    if (size < 0 || !readAt(f, 0, file.data(), file.size())) return false;
+    int links = 0;
+    for (size_t at = 0; at + 27 <= file.size(); ++at) {
+        at = static_cast<size_t>(std::search(file.begin() + at, file.end(), kCapture, kCapture + 4) -
+                                 file.begin());
+        if (at + 27 > file.size() || !(file[at + 5] & 2)) continue;  // not a stream's first page
+        if (++links > kMaxOggLinks || !linkSetupIsSafe(file, at)) return false;
+    }
+    return true;
+}
+
+// Reads until the decoder has nothing more, a chunk at a time: the header's frame count is the
+// file's claim (a few forged bytes can claim days of audio), not what it holds.
 bool decodeWithSndfile(const char* path, DKPcm& out) {
     SF_INFO sfinfo{};
     SNDFILE* sf = sf_open(path, SFM_READ, &sfinfo);
     if (!sf) return false;
-    bool ok = sfinfo.channels >= 1 && sfinfo.channels <= 2 && sfinfo.samplerate > 0 && sfinfo.frames >= 0;
+    const int channels = sfinfo.channels;
+    bool ok = channels >= 1 && channels <= 2 && sfinfo.samplerate > 0;
     std::vector<int16_t> mono;
-    if (ok) {
-        std::vector<int> frames(static_cast<size_t>(sfinfo.frames) * sfinfo.channels);
-        sf_count_t got = sf_readf_int(sf, frames.data(), sfinfo.frames);
-        mono.resize(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
-        for (size_t i = 0; i < mono.size(); ++i) {
+    std::vector<int> frames(ok ? kSndfileChunk * channels : 0);
+    for (sf_count_t got; ok && (got = sf_readf_int(sf, frames.data(), kSndfileChunk)) > 0;) {
+        // More than one OpenAL buffer takes is refused: constant FLAC frames decode to thousands of
+        // times their size, so a small file could otherwise ask for any amount.
+        if (mono.size() + size_t(got) > kMaxBufferBytes / 2) ok = false;
+        for (sf_count_t i = 0; ok && i < got; ++i) {
             // Full-scale 32-bit samples; the mean of two keeps the top 16 bits.
             int64_t sum = 0;
-            for (int c = 0; c < sfinfo.channels; ++c) sum += frames[i * sfinfo.channels + c];
-            mono[i] = static_cast<int16_t>((sum / sfinfo.channels) >> 16);
+            for (int c = 0; c < channels; ++c) sum += frames[i * channels + c];
+            mono.push_back(static_cast<int16_t>((sum / channels) >> 16));
         }
     }
     sf_close(sf);
@@ -164,12 +318,17 @@ bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
         }
         at = body + chunkSize;
     }
-    return haveDesc && haveData && !(info.sampleRate != info.sampleRate);
+    // A rate OpenAL takes (whole hertz, positive, an int); NaN fails both comparisons.
+    return haveDesc && haveData && info.sampleRate >= 1 && info.sampleRate <= INT_MAX;
 }
 
 bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
+    if (!setupHeadersAreSafe(f) || fseeko(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return false;
+    }
     OggVorbis_File vf;
     ov_callbacks callbacks = {
         [](void* p, size_t s, size_t n, void* src) { return std::fread(p, s, n, static_cast<FILE*>(src)); },

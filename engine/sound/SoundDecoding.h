@@ -26,11 +26,13 @@ struct DKCafInfo {
     int64_t validFrames = -1;  // from a packet table, when there is one
 };
 
-// Reads the header chunks of a CAF file; false when it is not one or is damaged.
+// Reads the header chunks of a CAF file; false when it is not one, is damaged or has a sample
+// rate OpenAL cannot take.
 bool DKReadCafInfo(const std::string& path, DKCafInfo& info);
 
 // Ogg Vorbis through vorbisfile into 16-bit samples; false when the file cannot be opened as
-// Ogg Vorbis. Read errors are reported and the read is tried again (a bounded number of times).
+// Ogg Vorbis or a setup header in it has a codebook libvorbis cannot decode safely. Read errors
+// are reported and the read is tried again (a bounded number of times).
 bool DKDecodeOggVorbis(const char* path, DKPcm& out);
 
 enum class DKCafStatus { kLinearPcm, kOtherFormat, kFailed };
@@ -39,8 +41,9 @@ enum class DKCafStatus { kLinearPcm, kOtherFormat, kFailed };
 DKCafStatus DKReadCafLinearPcm(const char* path, DKPcm& out);
 
 // Any other file, converted to mono 16-bit at its own rate: IMA4 CAF files through our own
-// decoder, the rest through libsndfile. False when the file cannot be read or has more than two
-// channels.
+// decoder, the rest through libsndfile, which is read until it has no more frames whatever the
+// header claims. False when the file cannot be read, has more than two channels or decodes to
+// more than one OpenAL buffer takes.
 bool DKDecodeToMono16(const char* path, DKPcm& out);
 
 // Decodes IMA4 ADPCM packets (34 bytes per channel per packet, 64 frames each) into interleaved

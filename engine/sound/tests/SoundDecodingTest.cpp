@@ -1,6 +1,9 @@
 // Each decoding road against known sample values, and what reaches the OpenAL buffer.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "engine/sound/SGSound.h"
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
@@ -127,6 +130,66 @@ TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {
         EXPECT_EQ(s.loadFromFile(path.c_str()), loads) << path;
         EXPECT_EQ(s.bufferCount(), 0) << path;
         EXPECT_EQ(s.buffers(), nullptr) << path;
+    }
+}
+
+// libvorbis's residue decoder divides by a codebook's dimension: by the stage book's, and by the
+// class book's, which is 0 when its code tree is not full. Neither may reach it.
+TEST_F(SoundDecodingTest, OggSetupsThatWouldDivideByZeroLoadAsNoSound) {
+    const struct {
+        int stageBookDim, classBookLength2;
+        bool loads;
+    } cases[] = {{1, 1, true}, {0, 1, false}, {1, 2, false}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file("books.ogg");
+        writeFile(path, tinyOggVorbis(c.stageBookDim, c.classBookLength2));
+        SGSound s;
+        EXPECT_EQ(s.loadFromFile(path.c_str()), c.loads) << c.stageBookDim << " " << c.classBookLength2;
+        EXPECT_EQ(info(s).size > 0, c.loads) << c.stageBookDim << " " << c.classBookLength2;
+    }
+}
+
+// A FLAC header with no frames after it, claiming 2^36 - 1 stereo frames: the claim is not
+// allocated, and nothing comes out of a file that holds nothing.
+TEST_F(SoundDecodingTest, ForgedFlacFrameCountIsNotTrusted) {
+    const uint8_t streamInfo[] = {
+        'f',  'L',  'a',  'C',  0x80, 0,    0,    34,          // the last metadata block, 34 bytes
+        0x10, 0,    0x10, 0,    0,    0,    0,    0,    0, 0,  // block sizes 4096, frame sizes unknown
+        0x0A, 0xC4, 0x42, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,        // 44100 Hz, 2 channels, 16 bits, frames
+        0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0};  // MD5
+    const std::string path = dir.file("forged.flac");
+    writeFile(path, std::string(std::begin(streamInfo), std::end(streamInfo)));
+    DKPcm pcm;
+    EXPECT_NO_THROW(DKDecodeToMono16(path.c_str(), pcm));
+    EXPECT_TRUE(pcm.data.empty()) << pcm.data.size();
+    SGSound s;
+    EXPECT_NO_THROW(s.loadFromFile(path.c_str()));
+    EXPECT_EQ(info(s).size, 0);
+}
+
+// A CAF rate OpenAL cannot take, or an int cannot hold, makes the file unreadable: linear PCM
+// and IMA4 alike.
+TEST_F(SoundDecodingTest, CafRatesOutsideWhatOpenALTakesAreRefused) {
+    ASSERT_TRUE(writeSound(dir.file("pcm.caf"), kCaf16, {1, 2, 3, 4}, 1, 8000));
+    const std::string sources[] = {dir.file("pcm.caf"), DK_TEST_DATA_DIR "/tone-ima4.caf"};
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, bool> rates[] = {{22050, true}, {1e300, false},        {-1, false},
+                                             {0, false},    {0.5, false},          {std::nan(""), false},
+                                             {inf, false},  {2147483648.0, false}, {-inf, false}};
+    for (const std::string& source : sources) {
+        for (auto [rate, kept] : rates) {
+            std::string bytes = readFile(source);
+            ASSERT_EQ(bytes.compare(8, 4, "desc"), 0) << source;
+            uint64_t bits;
+            std::memcpy(&bits, &rate, 8);
+            for (int i = 0; i < 8; ++i)
+                bytes[20 + i] = static_cast<char>(bits >> (56 - 8 * i));  // big-endian
+            writeFile(dir.file("rate.caf"), bytes);
+            SGSound s;
+            EXPECT_TRUE(s.loadFromFile(dir.file("rate.caf").c_str()));
+            EXPECT_EQ(s.bufferCount(), kept ? 1 : 0) << source << " " << rate;
+            EXPECT_EQ(info(s).frequency, kept ? static_cast<int>(rate) : 0) << source << " " << rate;
+        }
     }
 }
 
