@@ -346,7 +346,15 @@ bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
     size_t used = 0;
     int bitstream = 0, retries = 0;
     for (;;) {
-        if (pcm.size() - used == 0) pcm.resize(pcm.size() + kOggChunk);
+        if (pcm.size() - used == 0) {
+            // A stream of tiny packets can decode to any size: refuse what no buffer could take.
+            if (pcm.size() + kOggChunk > kMaxBufferBytes) {
+                ov_clear(&vf);
+                pcm.clear();
+                return false;
+            }
+            pcm.resize(pcm.size() + kOggChunk);
+        }
         long n = ov_read(&vf, reinterpret_cast<char*>(pcm.data() + used), static_cast<int>(pcm.size() - used),
                          0 /* little-endian */, 2, 1, &bitstream);
         if (n > 0) {
