@@ -12,7 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::error_code ignored;
     std::filesystem::remove_all(out, ignored);
     std::filesystem::create_directory(out, ignored);
+    // The fuzzer writes its corpus by relative paths: the directory is changed back after each run.
+    static const std::filesystem::path home = std::filesystem::current_path();
     if (chdir(out.c_str()) != 0) return 0;
     DK_ExtractGameAtPath(archive.c_str());
+    if (chdir(home.c_str()) != 0) return 0;
     return 0;
 }
