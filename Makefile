@@ -32,9 +32,9 @@ test: all
 	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
 	@scripts/test-ratio
 
-# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer. llvmpipe draws on the
-# calling thread there: LeakSanitizer's exit-time scan of a process with many rasterizer threads
-# can itself crash.
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, with a short fixed run of
+# each fuzz target. llvmpipe draws on the calling thread there: LeakSanitizer's exit-time scan of
+# a process with many rasterizer threads can itself crash.
 test-asan: deps
 	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDK_SANITIZE=ON -DDK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)

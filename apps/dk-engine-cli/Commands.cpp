@@ -134,6 +134,7 @@ const std::map<std::string, Command>& commands() {
               if (!a.ok) return;
               h.bindFrame();
               DK_Update(h.state, dt);
+              h.endFrame();
           }}},
         {"TouchDown",
          {4, 4, true,
@@ -230,6 +231,10 @@ void Host::bindFrame() {
     gl->makeCurrent();
     // OpenGL ES 1.1 has no frame buffer objects: its surface is always the one drawn to.
     if (gl->api() == plat::gl::Api::ES2) glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+void Host::endFrame() {
+    if (gl) gl->endFrame();
 }
 
 bool Host::screenshot(const std::string& path) {

@@ -20,6 +20,7 @@ struct Host {
 
     DK_State* newState();  // a state with the host's callbacks set
     void bindFrame();      // makes the context current and sets up the frame, as the player's view does
+    void endFrame();       // after each update, as the player's view presents its frame
     bool screenshot(const std::string& path);
 };
 

@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
     for (long i = 0; i < o.frames && host.state; ++i) {
         host.bindFrame();
         DK_Update(host.state, o.dt);
+        host.endFrame();
     }
     std::fflush(stdout);
 

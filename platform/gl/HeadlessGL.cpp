@@ -86,6 +86,10 @@ bool HeadlessContext::makeCurrent() {
     return eglMakeCurrent(m_display, m_surface, m_surface, m_context) == EGL_TRUE;
 }
 
+void HeadlessContext::endFrame() {
+    glFlush();
+}
+
 std::vector<uint8_t> HeadlessContext::readPixels() const {
     const size_t stride = static_cast<size_t>(m_width) * 4;
     std::vector<uint8_t> bottomUp(stride * static_cast<size_t>(m_height));

@@ -22,6 +22,9 @@ public:
     int width() const { return m_width; }
     int height() const { return m_height; }
     Api api() const { return m_api; }
+    // Ends a frame, as a window's buffer swap does: llvmpipe otherwise queues every frame drawn
+    // (and the memory its commands hold) on its rasterizer threads until something reads the surface.
+    void endFrame();
     // The surface's pixels as RGBA bytes, first row at the top of the picture.
     std::vector<uint8_t> readPixels() const;
 

@@ -1,6 +1,7 @@
 // dk-engine-cli as a whole program: start-up, the command file, exit status, screenshots, the
 // sound manager's interruption commands and the sample game.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <string>
@@ -119,6 +120,32 @@ TEST_F(Cli, SampleGameRunsAndSaves) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(exists(path("sample.png")));
     EXPECT_TRUE(exists(path("save/persistent.save")));
+}
+
+// Peak resident memory of the children waited for so far, in kilobytes.
+long childrenPeakKb() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+// With llvmpipe drawing on its own threads, frames the host never ends pile up in its queue: the
+// longer run must not peak much above the shorter one. (ASan's quarantine is kept small, so freed
+// memory does not count as growth.)
+TEST_F(Cli, SampleGameMemoryStaysFlatOverManyFramesWithRasterizerThreads) {
+    const std::vector<std::string> env = {"LP_NUM_THREADS=4",
+                                          "ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=8"};
+    auto run = [&](const char* frames) {
+        auto r = cli({"--save", path("save"), "--frames", frames, kSample + "/engine32.luo",
+                      kSample + "/Sample.gameproj"},
+                     "", env);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return childrenPeakKb();
+    };
+    const long shortRun = run("100");
+    const long longRun = run("1500");
+    EXPECT_LT(longRun - shortRun, 64 * 1024)
+        << shortRun << " KB after 100 frames, " << longRun << " KB after 1500";
 }
 
 }  // namespace
