@@ -5,9 +5,7 @@
 #include "engine/assets/tests/AssetTestSupport.h"
 #include "engine/sound/SGSound.h"
 #include "port/tests/AudioTestSupport.h"
-#include "scenegraph/SGSpace.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
-#include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace dktest {
 
@@ -199,22 +197,6 @@ TEST_F(AssetManager, StringToImageOwnsOneTextureAtATime) {
     score->release();
     label->release();
     EXPECT_FALSE(textureExists(shown.texture));
-}
-
-TEST_F(AssetManager, SpacesMakeTheLoadersOnTheirAssetManager) {
-    RecordingRenderers renderers;
-    DKInstallAssetNodeMakers();
-    SGSpace space(nullptr, manager.get());
-    for (uint32_t cls :
-         {SGNodeClassImageLoaderNode, SGNodeClassSoundLoaderNode, SGNodeClassStringToImageNode})
-        ASSERT_TRUE(space.createNode(cls) && space.nodes().back()->hasClass(cls)) << cls;
-    auto* loader = static_cast<SGImageLoaderNode*>(space.nodes()[0]);
-    EXPECT_TRUE(loader->hasClass(SGNodeClassAssetLoaderNode));
-    loader->name.setValue("a");
-    EXPECT_EQ(loader->asset.imageValue().width, 4);
-    EXPECT_EQ(count("a"), 1);
-    space.removeAllNodes();
-    EXPECT_EQ(count("a"), 0);
 }
 
 }  // namespace dktest
