@@ -26,27 +26,20 @@ protected:
         gl->makeCurrent();
         DKShouldUseGLES2 = true;
         SGRenderManagerES2_setUpGL();  // installs the renderer too
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glViewport(0, 0, kSize, kSize);
         ASSERT_EQ(L.run(R"(
             local sg = scenegraph
             scene = sg.scene.new(nil, nil)
-            local root = scene:defaultSpace()
+            local root, view = scene:defaultSpace(), scene:createSpace(sg.ortho2DSpace)
             local background = root:createNode(sg.colorNode)
             background.r:setValue(0) background.g:setValue(0) background.b:setValue(1)
             root:createNode(sg.clearNode).color:setValue(background.output)
-            local view = scene:createSpace(sg.ortho2DSpace)
             view.width:setValue(64) view.height:setValue(64) view.near:setValue(-1) view.far:setValue(1)
             -- A green square whose x is offset + 16, the offset an attribute node.
-            offset = sg.attributeNode.new(sg.NUMBER)
-            local sum = view:createNode(sg.arithmeticNode)
-            sum.input1:setValue(offset.value)
-            sum.input2:setValue(16)
-            square = view:createNode(sg.spriteNode)
-            square.x:setValue(sum.output)
-            square.y:setValue(16) square.width:setValue(16) square.height:setValue(16)
-            local green = view:createNode(sg.colorNode)
+            offset, square = sg.attributeNode.new(sg.NUMBER), view:createNode(sg.spriteNode)
+            local sum, green = view:createNode(sg.arithmeticNode), view:createNode(sg.colorNode)
+            sum.input1:setValue(offset.value) sum.input2:setValue(16)
+            square.x:setValue(sum.output) square.y:setValue(16) square.width:setValue(16) square.height:setValue(16)
             green.r:setValue(0) green.b:setValue(0)
             square.color:setValue(green.output)
         )"),
