@@ -36,37 +36,29 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
         "true,nil,Привет °,42.5,string,nil");
 }
 
-TEST_F(Store, FileIsSharedWithTheSqliteToolOneRowPerKey) {
-    sqlite(
-        "CREATE TABLE savedValues (key char(32) primary key, value char(32));"
-        " INSERT INTO savedValues VALUES ('quote''s', 'it''s'), ('empty', NULL), ('level', '12');");
-    open(save);
-    EXPECT_EQ(run("return database.loadValueForKey(\"quote's\"), database.loadValueForKey('empty')"),
-              "it's,nil");
-    run("database.storeValueForKey('13', 'level') database.storeValueForKey('14', 'level')");
-    close();
-    EXPECT_EQ(sqlite("select count(*), value from savedValues where key='level'"), "1|14\n");
-}
-
-// A savedValues table without a unique key (made by another tool, or an older version) is written
-// all the same: a new key is added, a known one replaced in place.
-TEST_F(Store, TablesWithoutAUniqueKeyStayWritable) {
-    const char* schemas[] = {"CREATE TABLE savedValues(key, value)",
+// The file is shared with the sqlite3 tool, one row per key. A savedValues table without a unique
+// key (made by another tool, or an older version) is written all the same: a new key is added, a
+// known one replaced in place.
+TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
+    const char* schemas[] = {"CREATE TABLE savedValues (key char(32) primary key, value char(32))",
+                             "CREATE TABLE savedValues(key, value)",
                              "CREATE TABLE savedValues(key text, value text)"};
     for (const char* schema : schemas) {
         SCOPED_TRACE(schema);
         std::filesystem::remove(m_file);
-        sqlite(std::string(schema) + "; INSERT INTO savedValues VALUES ('level', '12');");
+        sqlite(std::string(schema) +
+               "; INSERT INTO savedValues VALUES ('level', '12'), ('quote''s', 'it''s'), ('empty', NULL);");
         open(save);
         run("database.storeValueForKey('13', 'level') database.storeValueForKey('14', 'level') "
             "database.storeValueForKey('ann', 'name')");
         close();
         open(save);
-        EXPECT_EQ(run("return database.loadValueForKey('level'), database.loadValueForKey('name')"),
-                  "14,ann");
+        EXPECT_EQ(run("local d = database return d.loadValueForKey('level'), d.loadValueForKey('name'), "
+                      "d.loadValueForKey(\"quote's\"), d.loadValueForKey('empty')"),
+                  "14,ann,it's,nil");
         close();
         EXPECT_EQ(sqlite("select key, count(*), value from savedValues group by key order by key"),
-                  "level|1|14\nname|1|ann\n");
+                  "empty|1|\nlevel|1|14\nname|1|ann\nquote's|1|it's\n");
     }
 }
 

@@ -31,10 +31,7 @@ protected:
     }
     static std::string nested(int levels) {
         std::string open, close;
-        for (int i = 0; i < levels; ++i) {
-            open += "<e" + std::to_string(i) + ">";
-            close = "</e" + std::to_string(i) + ">" + close;
-        }
+        for (int i = 0; i < levels; ++i) open += "<e>", close += "</e>";
         return open + "deep" + close;
     }
 
@@ -93,7 +90,7 @@ TEST_F(PGF, DeepNestingGrowsTheStackAndWarnsPastExpectedLevels) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(run("local t, n = pgf.loadString(doc), 1 while type(t[1]) == 'table' do t = t[1] n = n + 1 end "
                   "return n .. ' ' .. t[0] .. ' ' .. t[1]"),
-              "250 e249 deep");
+              "250 e deep");
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("WARNING! stack size has grown past expected levels( 100 )\n", 0), 0u);
     EXPECT_NE(out.find("levels( 249 )\n"), std::string::npos);
