@@ -44,7 +44,7 @@ TEST_F(SGLuaTest, MethodsFallThroughTheNodeKindsAndLayersSort) {
               "function,28,0,false,2,5,-2,nil,nil");
 }
 
-TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
+TEST_F(SGLuaTest, ValuesAreStoredByThePortTypeAndReadThroughConnections) {
     EXPECT_EQ(run(std::string(kScene) + R"(
         local out = {}
         local function put(port, ...)
@@ -56,13 +56,7 @@ TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
         local flag = scenegraph.attributeNode.new(scenegraph.BOOLEAN)
         flag:setValue(0) out[#out + 1] = tostring(flag.x:value())
         put(scenegraph.attributeNode.new(scenegraph.ASSETNAME).value, "logo", true)
-        return table.concat(out, "|")
-    )"),
-              "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo");
-}
-
-TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
-    EXPECT_EQ(run(std::string(kScene) + R"(
+        -- Connections read the source converted by the source.
         local text = scenegraph.attributeNode.new(scenegraph.STRING)
         text:setValue("3.5", true)
         ortho.y:setValue(9)
@@ -72,9 +66,9 @@ TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
         function attribute:getNode() return self.node end
         attribute.node:setValue(0.25)
         ortho.width:connectToAttribute(attribute)
-        return viaPort, ortho.width:value()
+        return table.concat(out, "|"), viaPort, ortho.width:value()
     )"),
-              "3.5,0.25");
+              "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo,3.5,0.25");
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
@@ -191,33 +185,6 @@ TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
               "SoundManager.MT used after delete");
 }
 
-// A loader asks the script for paths while it computes; such a callback must not destroy or
-// rearrange what is being computed.
-TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
-    dktest::openLib(L, luaopen_assetManager, "assetManager");
-    EXPECT_EQ(
-        run(R"(
-        am = assetManager.new()
-        scene = scenegraph.scene.new(nil, am)
-        local space = scene:defaultSpace()
-        local loader = space:createNode(scenegraph.imageLoaderNode)
-        local seen
-        project = { pathForImage = function()
-            seen = table.concat({ err(scene.delete, scene), err(space.removeNode, space, loader),
-                                  err(space.createNode, space, scenegraph.spriteNode) }, "|")
-            return nil
-        end }
-        loader.name:setValue("logo")
-        space:createNode(scenegraph.spriteNode).image:setValue(loader.asset)
-        scene:render()  -- the sprite reads its image: the loader computes
-        scene:delete()
-        am:delete()
-        return seen
-    )"),
-        "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
-        "computes|scenegraph: createNode while the scene graph computes");
-}
-
 // Both managers are plain pointers under the nodes, and under the asset manager's own frames while
 // the script answers a path, which calls onLookup() first (which may note what it saw).
 constexpr const char* kManagersAndLoaders = R"(
@@ -232,6 +199,20 @@ constexpr const char* kManagersAndLoaders = R"(
     local function answer(self, name) onLookup() return "missing-" .. name end
     project, seen = { pathForImage = answer, pathForSound = answer }, "not asked"
 )";
+
+// Such a callback must not destroy or rearrange what is being computed either.
+TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
+    dktest::openLib(L, luaopen_assetManager, "assetManager");
+    run("function onLookup() local space = scene:defaultSpace() seen = table.concat({ err(scene.delete, "
+        "scene), "
+        "err(space.removeNode, space, imageLoader), err(space.createNode, space, scenegraph.spriteNode) }, "
+        "'|') end");
+    EXPECT_EQ(
+        run(std::string(kManagersAndLoaders) +
+            "scene:render() scene:delete() sm:delete() am:delete() return seen"),
+        "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
+        "computes|scenegraph: createNode while the scene graph computes");
+}
 
 TEST_F(SGLuaTest, AssetManagerCannotBeDeletedWhileItAsksForAPath) {
     dktest::openLib(L, luaopen_assetManager, "assetManager");
