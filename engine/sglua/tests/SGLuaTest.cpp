@@ -5,6 +5,7 @@
 #include "engine/assets/wrap_AssetManager.h"
 #include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/wrap_SoundManager.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -69,6 +70,29 @@ TEST_F(SGLuaTest, ValuesAreStoredByThePortTypeAndReadThroughConnections) {
         return table.concat(out, "|"), viaPort, ortho.width:value()
     )"),
               "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo,3.5,0.25");
+}
+
+// A frame draws what notified changes reached. Without notify nothing downstream hears of a change:
+// the sprite keeps its draw record, and even when it computes again the arithmetic node still
+// holds its earlier sum.
+TEST_F(SGLuaTest, FramesDrawWhatNotifiedChangesReached) {
+    run(std::string(kScene) + R"(
+        ortho.width:setValue(64) ortho.height:setValue(64) ortho.near:setValue(-1) ortho.far:setValue(1)
+        offset, square = scenegraph.attributeNode.new(scenegraph.NUMBER), ortho:createNode(scenegraph.spriteNode)
+        local sum = ortho:createNode(scenegraph.arithmeticNode)
+        sum.input1:setValue(offset.value) sum.input2:setValue(16)
+        square.x:setValue(sum.output) square.width:setValue(16) square.height:setValue(16))");
+    auto drawnAt = [&](const std::string& chunk) {
+        renderers.drawn.clear();
+        run(chunk + " scene:render()");
+        for (const SGRenderNode* node : renderers.drawn)
+            if (auto* sprite = dynamic_cast<const SGSpriteNode*>(node)) return sprite->record.centerX;
+        return -1.0f;
+    };
+    EXPECT_EQ(drawnAt(""), 16.0f);
+    EXPECT_EQ(drawnAt("offset:setValue(24, true)"), 40.0f);
+    EXPECT_EQ(drawnAt("offset:setValue(0)"), 40.0f);
+    EXPECT_EQ(drawnAt("square.height:setValue(20, true)"), 40.0f);
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
