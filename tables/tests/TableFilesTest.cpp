@@ -54,10 +54,8 @@ protected:
     TempDir dir;
 };
 
+// A new table's exact text is the locale test's.
 TEST_F(TableFiles, ExactXmlAndJsonTexts) {
-    DKTable fresh;
-    EXPECT_EQ(std::string(fresh.getFileStream()), golden("new.xml"));
-
     DKTable shop;
     shop.setTableName("Shop \"A\" & <co>");
     shop.setNumberOfRows(3);

@@ -71,8 +71,6 @@ TEST_F(AssetManager, UnloadAndCleanupUpdateTheLoadersOfThoseNames) {
 
 TEST_F(AssetManager, MissingPathsAndUnreadableFiles) {
     EXPECT_TRUE(manager->imageForName("nothing").empty());
-    EXPECT_TRUE(manager->imageForName("nothing").empty());
-    EXPECT_EQ(lookups["nothing"], 2);
     imagePaths["broken"] = dir.file("broken.png");
     writeFile(imagePaths["broken"], "\x01\x02\x03");
     DKAssetHandle<SGImage> handle = manager->imageForName("broken");
@@ -101,18 +99,11 @@ TEST_F(AssetManager, SoundsAreSharedAndFailedOnesReported) {
     writeFile(soundPaths["bad"], "not");
 
     auto* beep = new SGSoundLoaderNode(manager.get());
-    EXPECT_EQ(beep->asset.soundValue(), nullptr);  // no name: nothing asked
     beep->name.setValue("beep");
     std::shared_ptr<SGSound> held = beep->asset.soundValue();
     ASSERT_NE(held, nullptr);
-    EXPECT_EQ(manager->soundForName("beep"), held);                        // one sound, shared
-    EXPECT_EQ(manager->soundAssets().at("beep")->getReferenceCount(), 0);  // sounds are not counted
-    // Asked on every read: storing the sound marked the loader dirty again.
-    int before = lookups["beep"];
-    beep->asset.soundValue();
-    beep->asset.soundValue();
-    EXPECT_EQ(lookups["beep"], before + 2);
-    beep->name.setValue("");  // an empty name keeps the last sound
+    EXPECT_EQ(manager->soundForName("beep"), held);  // one sound, shared
+    beep->name.setValue("");                         // an empty name keeps the last sound
     EXPECT_EQ(beep->asset.soundValue(), held);
     beep->name.setValue("beep");
 
