@@ -1,6 +1,4 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
 

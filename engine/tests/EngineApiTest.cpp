@@ -1,8 +1,6 @@
 // What the command-file tests of dk-engine-cli cannot show: reported errors and the stack,
 // protected method calls, the display-size walk and the callbacks library. (Ignored errors of
 // failing frames are in the command-file run.)
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>

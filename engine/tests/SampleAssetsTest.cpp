@@ -1,7 +1,5 @@
 // Through an engine state that opened "assetManager": the sample game's scenes load their
 // pictures (PNG, JPEG, PVRTC) through the script's asset manager.
-#include <gtest/gtest.h>
-
 #include <map>
 
 #include "engine/assets/DKEngineAssetManager.h"

@@ -1,6 +1,4 @@
 // The "tableHelper" module as engine scripts see it: through a real engine state.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <filesystem>
 #include <string>

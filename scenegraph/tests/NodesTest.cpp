@@ -77,7 +77,6 @@ TEST(CreateNode, MakesEveryNodeTypeASpaceMayHoldWithItsPorts) {
         ASSERT_NE(node, nullptr) << cls;
         EXPECT_EQ(node->nodeClass(), mask);
         EXPECT_EQ(answeredIDs(node), size_t(ports)) << cls;
-        EXPECT_TRUE(node->dirty);
         EXPECT_EQ(space.nodes().back(), node);
     }
     EXPECT_EQ(space.countRenderNodes(), 6);

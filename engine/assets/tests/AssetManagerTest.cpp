@@ -155,7 +155,6 @@ TEST_F(AssetManager, AConnectedNameIsMatchedByItsSourcesText) {
 
 TEST_F(AssetManager, StringToImageOwnsOneTextureAtATime) {
     auto* label = new SGStringToImageNode(manager.get());
-    EXPECT_TRUE(label->image.imageValue().isNull());  // no text
     label->text.setValue("Score");
     SGImage first = label->image.imageValue();
     ASSERT_NE(first.texture, 0u);  // "LucidaGrande" falls back to the default font

@@ -115,7 +115,7 @@ TEST_F(PGF, ReadingLeavesTheCollectorAsTheScriptHadIt) {
     lua_gc(L, LUA_GCRESTART, 0);
 }
 
-TEST_F(PGF, WritesASmallDocumentInEachFormat) {
+TEST_F(PGF, WritesDocumentsInEachFormatAndRoundTripsThroughReading) {
     for (const char* format : {"json", "json-pretty", "xml", "JSON"}) {
         set("format", format);
         std::string expected =
@@ -128,9 +128,7 @@ TEST_F(PGF, WritesASmallDocumentInEachFormat) {
         else
             EXPECT_EQ(statuses.find('-'), std::string::npos) << statuses;
     }
-}
-
-TEST_F(PGF, RoundTripsThroughReading) {
+    // A save document read and written again.
     set("doc", golden("save.xml"));
     EXPECT_EQ(run("return writeDocument(nil, pgf.loadString(doc))"), golden("save.xml"));
     EXPECT_EQ(run("return writeDocument('json', pgf.loadString(doc))"), golden("save.json"));

@@ -142,7 +142,7 @@ TEST_F(Physics, CollisionRulesOfFixtureIDsCategoriesAndMasks) {
     }
 }
 
-TEST_F(Physics, CallbacksComeOnceForTheFirstBeginAndTheLastEnd) {
+TEST_F(Physics, CallbacksComeOnceForTheFirstBeginAndTheLastEndOrTheDestruction) {
     run("drop(2, 2)  lift()  lower()");
     EXPECT_EQ(get("logText()"), "began 1.2 2.2;ended 1.2 2.2;began 1.2 2.2");
     // The order of a pair is kept from its begin to its end.
@@ -153,9 +153,7 @@ TEST_F(Physics, CallbacksComeOnceForTheFirstBeginAndTheLastEnd) {
     EXPECT_NEAR(number("select(2, ball:position())"), 80.0, 2.0);  // they did collide
     run("lift()  addCircle(ball, 1, 2)  addBox(ground, 1, 1, 2)  steps(world, 90)");
     EXPECT_EQ(get("logText()"), "began 1.1 2.1");
-}
-
-TEST_F(Physics, DestroyingEndsTheContactWithoutItsRecord) {
+    // Destroying ends the contact, without the destroyed one's record.
     run("drop(2, 2)  log = {}  ball:destroyFixture(ballFixture)");
     EXPECT_EQ(get("logText()"), "ended 1.-1 2.2");
     run("drop(2, 2)  log = {}  world:destroyBody(ball)");
