@@ -1,49 +1,32 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
 
-#include "engine/DKEngine.h"
-#include "tests/support/TestSupport.h"
+#include "engine/tests/EngineTestSupport.h"
 
 namespace dktest {
 namespace {
 
-class Store : public testing::Test {
+class Store : public EngineTest {
 protected:
-    void TearDown() override { close(); }
-    void open(const std::string& save) {
-        close();
-        m_state = DK_NewState(1);
-        DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", save.c_str());
-    }
-    void close() {
-        if (m_state) DK_DestroyState(m_state);
-        m_state = nullptr;
-    }
-    std::string run(const std::string& chunk) { return runLua(m_state->L, chunk); }
     std::string sqlite(const std::string& sql) { return runProcess({"/usr/bin/sqlite3", m_file, sql}).out; }
 
-    TempDir m_dir;
-    std::string m_save = m_dir.path() + "/";
-    std::string m_file = m_dir.file("persistent.save");
-    DK_State* m_state = nullptr;
+    std::string m_file = dir.file("persistent.save");
 };
 
 TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
-    open(m_save);  // keys that are not text store nothing: no file yet
+    open(save);  // keys that are not text store nothing: no file yet
     EXPECT_EQ(run("for _, key in ipairs({ true, {}, print }) do database.storeValueForKey('v', key) end "
                   "return database.loadValueForKey('score'), database.loadValueForKey(true)"),
               "nil,nil");
     close();
     EXPECT_FALSE(exists(m_file));
-    open(m_save);
+    open(save);
     run("database.storeValueForKey('a\\0b\\0c', 'k\\0ey') database.storeValueForKey('Привет °', 'ключ') "
         "database.storeValueForKey(42.5, 7) database.storeValueForKey('x', 'gone') "
         "database.storeValueForKey(nil, 'gone')");
     close();
-    open(m_save);
+    open(save);
     EXPECT_EQ(
         run("local d = database return d.loadValueForKey('k\\0ey') == 'a\\0b\\0c', d.loadValueForKey('k'), "
             "d.loadValueForKey('ключ'), d.loadValueForKey('7'), type(d.loadValueForKey(7)), "
@@ -51,44 +34,36 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
         "true,nil,Привет °,42.5,string,nil");
 }
 
-TEST_F(Store, FileIsSharedWithTheSqliteToolOneRowPerKey) {
-    sqlite(
-        "CREATE TABLE savedValues (key char(32) primary key, value char(32));"
-        " INSERT INTO savedValues VALUES ('quote''s', 'it''s'), ('empty', NULL), ('level', '12');");
-    open(m_save);
-    EXPECT_EQ(run("return database.loadValueForKey(\"quote's\"), database.loadValueForKey('empty')"),
-              "it's,nil");
-    run("database.storeValueForKey('13', 'level') database.storeValueForKey('14', 'level')");
-    close();
-    EXPECT_EQ(sqlite("select count(*), value from savedValues where key='level'"), "1|14\n");
-}
-
-// A savedValues table without a unique key (made by another tool, or an older version) is written
-// all the same: a new key is added, a known one replaced in place.
-TEST_F(Store, TablesWithoutAUniqueKeyStayWritable) {
-    const char* schemas[] = {"CREATE TABLE savedValues(key, value)",
+// The file is shared with the sqlite3 tool, one row per key. A savedValues table without a unique
+// key (made by another tool, or an older version) is written all the same: a new key is added, a
+// known one replaced in place.
+TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
+    const char* schemas[] = {"CREATE TABLE savedValues (key char(32) primary key, value char(32))",
+                             "CREATE TABLE savedValues(key, value)",
                              "CREATE TABLE savedValues(key text, value text)"};
     for (const char* schema : schemas) {
         SCOPED_TRACE(schema);
         std::filesystem::remove(m_file);
-        sqlite(std::string(schema) + "; INSERT INTO savedValues VALUES ('level', '12');");
-        open(m_save);
+        sqlite(std::string(schema) +
+               "; INSERT INTO savedValues VALUES ('level', '12'), ('quote''s', 'it''s'), ('empty', NULL);");
+        open(save);
         run("database.storeValueForKey('13', 'level') database.storeValueForKey('14', 'level') "
             "database.storeValueForKey('ann', 'name')");
         close();
-        open(m_save);
-        EXPECT_EQ(run("return database.loadValueForKey('level'), database.loadValueForKey('name')"),
-                  "14,ann");
+        open(save);
+        EXPECT_EQ(run("local d = database return d.loadValueForKey('level'), d.loadValueForKey('name'), "
+                      "d.loadValueForKey(\"quote's\"), d.loadValueForKey('empty')"),
+                  "14,ann,it's,nil");
         close();
         EXPECT_EQ(sqlite("select key, count(*), value from savedValues group by key order by key"),
-                  "level|1|14\nname|1|ann\n");
+                  "empty|1|\nlevel|1|14\nname|1|ann\nquote's|1|it's\n");
     }
 }
 
 // Save paths are never cut to a fixed buffer: four levels (some 380 bytes) work. SQLite's own
 // file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails quietly.
 TEST_F(Store, LongSavePaths) {
-    std::string deep = m_dir.path();
+    std::string deep = dir.path();
     for (int i = 0; i < 12; ++i) {
         deep += "/" + std::string(90, static_cast<char>('a' + i));
         std::filesystem::create_directories(deep);

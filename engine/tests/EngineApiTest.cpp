@@ -1,28 +1,19 @@
 // What the command-file tests of dk-engine-cli cannot show: reported errors and the stack,
 // protected method calls, the display-size walk and the callbacks library. (Ignored errors of
 // failing frames are in the command-file run.)
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "engine/DKEngine.h"
-#include "tests/support/TestSupport.h"
+#include "engine/tests/EngineTestSupport.h"
 
 namespace dktest {
 namespace {
 
-class EngineApi : public testing::Test {
+class EngineApi : public EngineTest {
 protected:
-    void SetUp() override {
-        m_state = DK_NewState(1);
-        DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", nullptr);
-    }
-    void TearDown() override { DK_DestroyState(m_state); }
-    std::string run(const std::string& chunk) { return runLua(m_state->L, chunk); }
-    int stackTop() { return lua_gettop(m_state->L); }
-
-    DK_State* m_state = nullptr;
+    void SetUp() override { open(""); }
+    int stackTop() { return lua_gettop(state->L); }
 };
 
 TEST_F(EngineApi, InitOpensTheLibrariesAndExtensions) {
@@ -38,32 +29,26 @@ TEST_F(EngineApi, InitOpensTheLibrariesAndExtensions) {
         "began 1.2 2.2");
 }
 
-TEST_F(EngineApi, ReportedFailuresPrintTheErrorAndEmptyTheStack) {
+TEST_F(EngineApi, FailedAndMissingCallsPrintTheErrorAndEmptyTheStack) {
     run("failing.deviceOrientationChanged = 'bad orientation'; failing.setVolume = 42; "
         "failing.loadInitialScene = {}");
-    lua_pushinteger(m_state->L, 7);  // left behind by someone else: emptied too
+    lua_pushinteger(state->L, 7);  // left behind by someone else: emptied too
     testing::internal::CaptureStderr();
-    DK_SetDeviceOrientation(m_state, 1, 0);
-    DK_SetVolume(m_state, 1);
-    DK_LoadInitialScene(m_state);  // a value that is not text is not printed
+    DK_SetDeviceOrientation(state, 1, 0);
+    DK_SetVolume(state, 1);
+    DK_LoadInitialScene(state);  // a value that is not text is not printed
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "(DK_Report_Error) Lua Error: bad orientation\n(DK_Report_Error) Lua Error: 42\n");
     EXPECT_EQ(stackTop(), 0);
-}
-
-// The command-file run shows the calls reaching devices and game; here, those objects missing.
-TEST_F(EngineApi, MissingObjectsOfMethodCallsAreReported) {
-    const char* missing[] = {"devices = nil", "game = 5"};
-    for (const char* setup : missing) {
-        run(setup);
-        testing::internal::CaptureStderr();
-        DK_SetScreenSize(m_state, 1, 2);
-        DK_SetShouldChangeToScene(m_state, "x");
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("(DK_Report_Error) Lua Error: "),
-                  std::string::npos)
-            << setup;
-        EXPECT_EQ(stackTop(), 0);
-    }
+    // The command-file run shows the method calls reaching devices and game; here, those missing.
+    run("devices = nil game = 5");
+    testing::internal::CaptureStderr();
+    DK_SetScreenSize(state, 1, 2);
+    DK_SetShouldChangeToScene(state, "x");
+    const std::string missing = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(missing.rfind("(DK_Report_Error) Lua Error: ", 0), 0u);
+    EXPECT_EQ(std::count(missing.begin(), missing.end(), '\n'), 2) << missing;
+    EXPECT_EQ(stackTop(), 0);
 }
 
 TEST_F(EngineApi, IntendedDisplaySizeWalksTheScriptSafely) {
@@ -77,12 +62,12 @@ TEST_F(EngineApi, IntendedDisplaySizeWalksTheScriptSafely) {
     };
     for (const auto& [setup, expected] : cases) {
         run(setup);
-        lua_pushinteger(m_state->L, 99);
+        lua_pushinteger(state->L, 99);
         int w = -1, h = -1;
-        DK_GetIntendedDisplaySize(m_state, &w, &h);
+        DK_GetIntendedDisplaySize(state, &w, &h);
         EXPECT_EQ(std::to_string(w) + " " + std::to_string(h), expected) << setup;
         EXPECT_EQ(stackTop(), 1) << "stack left as found: " << setup;
-        lua_settop(m_state->L, 0);
+        lua_settop(state->L, 0);
     }
 }
 
@@ -106,15 +91,15 @@ TEST_F(EngineApi, CallbacksReachTheHostAtCallTimeOnTheCallersStack) {
     EXPECT_EQ(run("callbacks.loadingWillStart() return select('#', callbacks.callExternalFunction('x'))"),
               "0");
     Host host;
-    m_state->callbacks = {nullptr, nullptr, nullptr, nullptr, onExternal, &host};
+    state->callbacks = {nullptr, nullptr, nullptr, nullptr, onExternal, &host};
     host.results = 2;
     EXPECT_EQ(run("return callbacks.callExternalFunction('buy', 3)"), "answer,7");
-    EXPECT_EQ(host.stack, m_state->L);
+    EXPECT_EQ(host.stack, state->L);
     EXPECT_EQ(
         run("local co = coroutine.create(function(x) return callbacks.callExternalFunction('share', x) end)"
             "return coroutine.resume(co, 'co')"),
         "true,answer,7");
-    EXPECT_NE(host.stack, m_state->L);
+    EXPECT_NE(host.stack, state->L);
     EXPECT_EQ(host.log, (std::vector<std::string>{"buy", "3", "share", "co"}));
     // A host claiming more results than the stack holds gets what is there; a negative count none.
     host.results = 10;
@@ -126,16 +111,8 @@ TEST_F(EngineApi, CallbacksReachTheHostAtCallTimeOnTheCallersStack) {
 
 // Native functions count their arguments from the top of the stack: called short, they read the
 // missing ones as nil, never the slots below their frame.
-class ShortCalls : public testing::Test {
-protected:
-    void SetUp() override {
-        m_state = DK_NewState(1);
-        DK_Init(m_state, DK_TEST_DATA_DIR "/recorder.lua", (m_dir.path() + "/").c_str());
-    }
-    void TearDown() override { DK_DestroyState(m_state); }
-
-    TempDir m_dir;
-    DK_State* m_state = nullptr;
+class ShortCalls : public EngineTest {
+    void SetUp() override { open(save); }
 };
 
 TEST_F(ShortCalls, FromTheScriptsUpdate) {
@@ -148,15 +125,15 @@ TEST_F(ShortCalls, FromTheScriptsUpdate) {
                            "local c = typeCode()"};
     for (const char* call : calls) {
         SCOPED_TRACE(call);
-        runLua(m_state->L, std::string("done = false function update() ") + call + " done = true end");
-        DK_Update(m_state, 0.1);
-        EXPECT_EQ(runLua(m_state->L, "return done"), "true");
+        runLua(state->L, std::string("done = false function update() ") + call + " done = true end");
+        DK_Update(state, 0.1);
+        EXPECT_EQ(runLua(state->L, "return done"), "true");
     }
-    EXPECT_FALSE(exists(m_dir.file("persistent.save")));  // a key read as nil stores nothing
+    EXPECT_FALSE(exists(dir.file("persistent.save")));  // a key read as nil stores nothing
 }
 
 TEST_F(ShortCalls, EveryNativeFunctionWithNoArguments) {
-    lua_State* L = m_state->L;
+    lua_State* L = state->L;
     LuaState plain;
     setGlobal(L, "plain",
               plain.run("local names = {} for name in pairs(_G) do names[#names + 1] = name end "

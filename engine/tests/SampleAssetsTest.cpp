@@ -1,15 +1,12 @@
 // Through an engine state that opened "assetManager": the sample game's scenes load their
 // pictures (PNG, JPEG, PVRTC) through the script's asset manager.
-#include <gtest/gtest.h>
-
 #include <map>
 
-#include "engine/DKEngine.h"
 #include "engine/assets/DKEngineAssetManager.h"
 #include "engine/assets/wrap_AssetManager.h"
+#include "engine/tests/EngineTestSupport.h"
 #include "platform/lua/LuaObject.h"
 #include "port/tests/TextureTestSupport.h"
-#include "tests/support/TestSupport.h"
 
 using namespace dktest;
 
@@ -32,12 +29,12 @@ std::map<std::string, Size> loadedImages(DK_State* state) {
 
 }  // namespace
 
-TEST(SampleAssets, EachSceneKeepsExactlyItsImages) {
+using SampleAssets = EngineTest;
+
+TEST_F(SampleAssets, EachSceneKeepsExactlyItsImages) {
     ASSERT_TRUE(useGL());
-    TempDir save;
     testing::internal::CaptureStdout();
-    DK_State* state = DK_NewState(0);
-    DK_Init(state, (kSample + "/engine32.luo").c_str(), save.file("").c_str());
+    open(save, kSample + "/engine32.luo");
     ASSERT_EQ(DK_LoadGame(state, (kSample + "/Sample.gameproj").c_str()), 0);
     DK_LoadInitialScene(state);
     EXPECT_EQ(loadedImages(state),
@@ -45,7 +42,6 @@ TEST(SampleAssets, EachSceneKeepsExactlyItsImages) {
     DK_SetShouldChangeToScene(state, "play");
     EXPECT_EQ(loadedImages(state),
               (std::map<std::string, Size>{{"backdrop", {120, 80}}, {"crate", {32, 32}}}));
-
-    DK_DestroyState(state);
+    close();
     testing::internal::GetCapturedStdout();
 }

@@ -127,7 +127,6 @@ TEST_F(PVRTC, MalformedFilesAreRefused) {
     writeFile(dir.file("u.pvrtc"), good);
     auto viaURL = PVRTexture::initWithContentsOfURL("file://" + dir.file("u.pvrtc"));
     ASSERT_TRUE(viaURL);
-    EXPECT_FALSE(viaURL->hasAlpha());
     SGImage{0, 0, viaURL->name(), 0, 0, {}, 0}.freeImage();
 }
 

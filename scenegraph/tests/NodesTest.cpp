@@ -1,12 +1,11 @@
-// The value nodes (arithmetic, attribute, image flip) and the replicator and wrap spaces: ports,
-// computations, and what createNode makes.
+// The value nodes (arithmetic, image flip; attribute nodes are the Lua tests') and the replicator
+// and wrap spaces: ports, computations, and what createNode makes.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "scenegraph/SGScene.h"
 #include "scenegraph/nodes/SGArithmeticNode.h"
-#include "scenegraph/nodes/SGAttributeNode.h"
 #include "scenegraph/nodes/SGImageFlipNode.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 
@@ -48,25 +47,6 @@ TEST(ArithmeticNode, OperationsByFirstCharacter) {
     EXPECT_EQ(node->output.numberValue(), 7.0f);
 }
 
-TEST(AttributeNode, PortClassFollowsTheTypeAndAnswersEveryName) {
-    for (auto [type, text] : {std::pair{SGPortValueType::STRING, ""},
-                              {SGPortValueType::ASSETNAME, ""},
-                              {SGPortValueType::NUMBER, "0"},
-                              {SGPortValueType::INTEGER, "0"},
-                              {SGPortValueType::BOOLEAN, "false"},
-                              {SGPortValueType::COLOR, nullptr},  // unsupported: reported, no port
-                              {static_cast<SGPortValueType>(42), nullptr}}) {
-        testing::internal::CaptureStdout();
-        Held<SGAttributeNode> node(new SGAttributeNode(type));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  text ? "" : "SGAttributeNode creation failed - unsupported type\n");
-        SGPort* port = node->valuePort();
-        EXPECT_EQ(port ? port->stringValue() : "none", text ? text : "none");
-        for (SGPortID id : {SGPortID::value, SGPortID::x, SGPortID::wrap})
-            EXPECT_EQ(node->portForID(id), port);
-    }
-}
-
 TEST(ImageFlipNode, FlipsTheRectangleOverTheSameTexture) {
     Held<SGImageFlipNode> node(new SGImageFlipNode);
     node->input.value = {64, 32, 7, 128, 64, {0, 0, 0.5f, 0.75f}, 1};
@@ -97,7 +77,6 @@ TEST(CreateNode, MakesEveryNodeTypeASpaceMayHoldWithItsPorts) {
         ASSERT_NE(node, nullptr) << cls;
         EXPECT_EQ(node->nodeClass(), mask);
         EXPECT_EQ(answeredIDs(node), size_t(ports)) << cls;
-        EXPECT_TRUE(node->dirty);
         EXPECT_EQ(space.nodes().back(), node);
     }
     EXPECT_EQ(space.countRenderNodes(), 6);

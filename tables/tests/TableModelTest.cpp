@@ -166,24 +166,6 @@ TEST(TableModel, OutOfRangeAnswersAndLookups) {
     EXPECT_EQ(t.findRowNumberByName("\xC3\xA9t\xC3\xA9 level"), -1);
 }
 
-TEST(TableModel, FlagsTypeAndDeepCopy) {
-    DKTable t;
-    t.setFlags(0x13);
-    t.setTableType(0);  // type 0 sets flag 8, any other clears it
-    EXPECT_EQ(t.flags(), 0x1Bu);
-    t.setTableType(2);
-    EXPECT_EQ(t.flags(), 0x13u);
-    t.setTableName("src");
-    t.setNumberOfColumns(2);
-    t.setCellValue(0, 1, "cell");
-    DKTable copy;
-    copy.setTableId("id-copy");
-    copy.copyTableData(t);
-    t.setCellValue(0, 1, "changed");
-    EXPECT_STREQ(copy.cellValue(0, 1), "cell");
-    EXPECT_EQ(std::string(copy.tableName()) + copy.tableId(), "srcid-copy");
-}
-
 // Logs each change it hears as "<name> <row>,<column> <old>><new>". Given a context, it then
 // unregisters that context's observers of column 0 and of the whole table.
 class Recorder : public TableCallback {

@@ -11,14 +11,12 @@ class AssetManagerLua : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dktest::useGL());
-        std::string setUp = "project = { images = {} }  lookups = 0 ";
-        for (const char* name : {"a", "b", "1"}) {
-            dktest::writePNG(dir.file(name), 2, 2, 3, std::vector<uint8_t>(12, 9));
-            setUp += std::string("project.images['") + name + "'] = '" + dir.file(name) + "' ";
-        }
+        dktest::writePNG(dir.file("image.png"), 2, 2, 3, std::vector<uint8_t>(12, 9));
+        dktest::setGlobal(L, "png", dir.file("image.png"));
         // names(list): "index=name ..." for the indices 0 to 10 that are set.
         testing::internal::CaptureStdout();
-        EXPECT_EQ(L.run(setUp + R"(
+        EXPECT_EQ(L.run(R"(
+            project, lookups = { images = { a = png, b = png, ["1"] = png } }, 0
             function project:pathForImage(name) lookups = lookups + 1 return self.images[name] end
             function project:pathForSound(name) return nil end
             function names(t)

@@ -5,6 +5,7 @@
 #include "engine/assets/wrap_AssetManager.h"
 #include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/wrap_SoundManager.h"
+#include "scenegraph/nodes/SGSpriteNode.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -44,7 +45,7 @@ TEST_F(SGLuaTest, MethodsFallThroughTheNodeKindsAndLayersSort) {
               "function,28,0,false,2,5,-2,nil,nil");
 }
 
-TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
+TEST_F(SGLuaTest, ValuesAreStoredByThePortTypeAndReadThroughConnections) {
     EXPECT_EQ(run(std::string(kScene) + R"(
         local out = {}
         local function put(port, ...)
@@ -56,13 +57,7 @@ TEST_F(SGLuaTest, ValuesAreStoredByThePortType) {
         local flag = scenegraph.attributeNode.new(scenegraph.BOOLEAN)
         flag:setValue(0) out[#out + 1] = tostring(flag.x:value())
         put(scenegraph.attributeNode.new(scenegraph.ASSETNAME).value, "logo", true)
-        return table.concat(out, "|")
-    )"),
-              "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo");
-}
-
-TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
-    EXPECT_EQ(run(std::string(kScene) + R"(
+        -- Connections read the source converted by the source.
         local text = scenegraph.attributeNode.new(scenegraph.STRING)
         text:setValue("3.5", true)
         ortho.y:setValue(9)
@@ -72,17 +67,39 @@ TEST_F(SGLuaTest, ConnectionsReadTheSourceConvertedBySource) {
         function attribute:getNode() return self.node end
         attribute.node:setValue(0.25)
         ortho.width:connectToAttribute(attribute)
-        -- a connection that would close a loop is refused
-        text.value:setValue(ortho.y)
-        return viaPort, ortho.width:value(), text.value:value()
+        return table.concat(out, "|"), viaPort, ortho.width:value()
     )"),
-              "3.5,0.25,3.5");
+              "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo,3.5,0.25");
+}
+
+// A frame draws what notified changes reached. Without notify nothing downstream hears of a change:
+// the sprite keeps its draw record, and even when it computes again the arithmetic node still
+// holds its earlier sum.
+TEST_F(SGLuaTest, FramesDrawWhatNotifiedChangesReached) {
+    run(std::string(kScene) + R"(
+        ortho.width:setValue(64) ortho.height:setValue(64) ortho.near:setValue(-1) ortho.far:setValue(1)
+        offset, square = scenegraph.attributeNode.new(scenegraph.NUMBER), ortho:createNode(scenegraph.spriteNode)
+        local sum = ortho:createNode(scenegraph.arithmeticNode)
+        sum.input1:setValue(offset.value) sum.input2:setValue(16)
+        square.x:setValue(sum.output) square.width:setValue(16) square.height:setValue(16))");
+    auto drawnAt = [&](const std::string& chunk) {
+        renderers.drawn.clear();
+        run(chunk + " scene:render()");
+        for (const SGRenderNode* node : renderers.drawn)
+            if (auto* sprite = dynamic_cast<const SGSpriteNode*>(node)) return sprite->record.centerX;
+        return -1.0f;
+    };
+    EXPECT_EQ(drawnAt(""), 16.0f);
+    EXPECT_EQ(drawnAt("offset:setValue(24, true)"), 40.0f);
+    EXPECT_EQ(drawnAt("offset:setValue(0)"), 40.0f);
+    EXPECT_EQ(drawnAt("square.height:setValue(20, true)"), 40.0f);
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
     testing::internal::CaptureStdout();
     std::string result = run(std::string(kScene) + R"(
-        local ok = pcall(function() scenegraph.attributeNode.new(7).value:setValue(1) end)
+        local ok = pcall(function() scenegraph.attributeNode.new(scenegraph.COLOR).value:setValue(1) end)
+            or pcall(function() scenegraph.attributeNode.new(42).value:setValue(1) end)
         local a = scenegraph.attributeNode.new(scenegraph.NUMBER)
         a:setValue({}, true)
         local sprite = ortho:createNode(scenegraph.spriteNode)
@@ -92,10 +109,11 @@ TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
     )");
     std::fflush(stdout);
     std::string printed = testing::internal::GetCapturedStdout();
-    // The type-7 node has no value port at all, so using its port is an error.
+    // Nodes of unsupported types have no value port at all, so using it is an error.
     EXPECT_EQ(result, "false,0,nil");
     EXPECT_EQ(printed,
-              "SGAttributeNode creation failed - unsupported type\nAttributeNode:setValue unhandled type\n"
+              "SGAttributeNode creation failed - unsupported type\nSGAttributeNode creation failed - "
+              "unsupported type\nAttributeNode:setValue unhandled type\n"
               "SGPort:setValue unhandled typeSGPort:setValue unhandled type");
 }
 
@@ -191,33 +209,6 @@ TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {
               "SoundManager.MT used after delete");
 }
 
-// A loader asks the script for paths while it computes; such a callback must not destroy or
-// rearrange what is being computed.
-TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
-    dktest::openLib(L, luaopen_assetManager, "assetManager");
-    EXPECT_EQ(
-        run(R"(
-        am = assetManager.new()
-        scene = scenegraph.scene.new(nil, am)
-        local space = scene:defaultSpace()
-        local loader = space:createNode(scenegraph.imageLoaderNode)
-        local seen
-        project = { pathForImage = function()
-            seen = table.concat({ err(scene.delete, scene), err(space.removeNode, space, loader),
-                                  err(space.createNode, space, scenegraph.spriteNode) }, "|")
-            return nil
-        end }
-        loader.name:setValue("logo")
-        space:createNode(scenegraph.spriteNode).image:setValue(loader.asset)
-        scene:render()  -- the sprite reads its image: the loader computes
-        scene:delete()
-        am:delete()
-        return seen
-    )"),
-        "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
-        "computes|scenegraph: createNode while the scene graph computes");
-}
-
 // Both managers are plain pointers under the nodes, and under the asset manager's own frames while
 // the script answers a path, which calls onLookup() first (which may note what it saw).
 constexpr const char* kManagersAndLoaders = R"(
@@ -232,6 +223,20 @@ constexpr const char* kManagersAndLoaders = R"(
     local function answer(self, name) onLookup() return "missing-" .. name end
     project, seen = { pathForImage = answer, pathForSound = answer }, "not asked"
 )";
+
+// Such a callback must not destroy or rearrange what is being computed either.
+TEST_F(SGLuaTest, CallbacksDuringComputeCannotDestroyTheGraph) {
+    dktest::openLib(L, luaopen_assetManager, "assetManager");
+    run("function onLookup() local space = scene:defaultSpace() seen = table.concat({ err(scene.delete, "
+        "scene), "
+        "err(space.removeNode, space, imageLoader), err(space.createNode, space, scenegraph.spriteNode) }, "
+        "'|') end");
+    EXPECT_EQ(
+        run(std::string(kManagersAndLoaders) +
+            "scene:render() scene:delete() sm:delete() am:delete() return seen"),
+        "scenegraph: delete while the scene graph computes|scenegraph: removeNode while the scene graph "
+        "computes|scenegraph: createNode while the scene graph computes");
+}
 
 TEST_F(SGLuaTest, AssetManagerCannotBeDeletedWhileItAsksForAPath) {
     dktest::openLib(L, luaopen_assetManager, "assetManager");
