@@ -109,6 +109,14 @@ void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
         lua_pushstring(L, lib->name);
         pcallReported(L, 1, 0);
     }
+    // LuaJIT compiles nothing until its "jit" library has set the compiler up. Scripts keep their
+    // globals: the library is opened for that effect and its global dropped (the module stays
+    // loaded).
+    lua_pushcfunction(L, luaopen_jit);
+    lua_pushstring(L, LUA_JITLIBNAME);
+    pcallReported(L, 1, 0);
+    lua_pushnil(L);
+    lua_setglobal(L, LUA_JITLIBNAME);
     luaopen_luaExtensions(L);
     lua_pushcfunction(L, luaregister_socket_core);
     pcallReported(L, 0, 0);

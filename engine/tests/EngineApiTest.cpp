@@ -29,6 +29,13 @@ TEST_F(EngineApi, InitOpensTheLibrariesAndExtensions) {
         "began 1.2 2.2");
 }
 
+// LuaJIT's compiler is on, yet scripts see no "jit" global: a hot loop is recorded as a trace.
+TEST_F(EngineApi, ScriptsAreCompiledWithoutAJitGlobal) {
+    EXPECT_EQ(run("local s = 0 for i = 1, 1000 do s = s + i % 7 end "
+                  "return jit, package.loaded.jit.status(), require('jit.util').traceinfo(1) ~= nil"),
+              "nil,true,true");
+}
+
 TEST_F(EngineApi, FailedAndMissingCallsPrintTheErrorAndEmptyTheStack) {
     run("failing.deviceOrientationChanged = 'bad orientation'; failing.setVolume = 42; "
         "failing.loadInitialScene = {}");
