@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
@@ -212,6 +213,8 @@ SGPort* checkPort(lua_State* L, int idx) {
 
 template <class P>
 P* typedPort(lua_State* L, SGPort* port) {
+    // Nodes hold the typed classes themselves: an exact match spares the cast its walk.
+    if (typeid(*port) == typeid(P)) return static_cast<P*>(port);
     auto* typed = dynamic_cast<P*>(port);
     if (!typed) luaL_error(L, "scenegraph: port type does not match its value");
     return typed;
@@ -360,7 +363,7 @@ int nodeIndex(lua_State* L) {
         lua_pushvalue(L, 2);
         lua_rawget(L, lua_upvalueindex(2));
         if (!lua_isnil(L, -1)) {
-            lua_Integer id = lua_tointeger(L, -1);
+            int id = lua_gettop(L);
             const NodeHandle* handle = nullptr;
             // The usual case: reached through this very metatable.
             if (lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1) &&
@@ -375,7 +378,7 @@ int nodeIndex(lua_State* L) {
             lua_createtable(L, 2, 0);
             lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<uintptr_t>(handle->token)));
             lua_rawseti(L, -2, 1);
-            lua_pushinteger(L, id);
+            lua_pushvalue(L, id);
             lua_rawseti(L, -2, 2);
             lua_pushvalue(L, lua_upvalueindex(3));
             lua_setmetatable(L, -2);
