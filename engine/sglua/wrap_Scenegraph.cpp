@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/assets/wrap_AssetManager.h"
 #include "engine/sound/wrap_SoundManager.h"
@@ -24,14 +26,28 @@ using plat::lua::withArity;
 
 // ---------------------------------------------------------------------------------------------
 // Live nodes. Node handles and port tables outlive their nodes (a space destroys its members
-// whenever the script removes them), so every node handed to a script is recorded here with a
-// serial number, and forgotten when it is destroyed. A handle carries the serial it was made
-// with: a node at a recycled address is a different serial, so a stale handle is always caught.
+// whenever the script removes them), so every node handed to a script gets a slot here, and its
+// slot is emptied when it is destroyed. Handles and port tables name the node by a token: the
+// slot's index and the slot's generation, which changes whenever the slot is emptied, so a token
+// of a destroyed node is caught even when a new node lives at the same address. Checking a token
+// is an index and a comparison; port writes do it on every call.
+
+struct LiveSlot {
+    SGNode* node;
+    uint64_t token;
+};
 
 struct LiveNodes {
-    std::unordered_map<const SGObject*, uint64_t> serials;
-    uint64_t nextSerial = 1;
+    std::vector<LiveSlot> slots{LiveSlot{nullptr, 0}};  // index 0 unused: no token is 0
+    std::vector<uint32_t> freeSlots;
+    std::unordered_map<const SGObject*, uint32_t> slotOf;
 };
+
+// A token goes to scripts as a light userdata, which holds 47 bits on every platform LuaJIT runs
+// on: 24 for the index, 23 for the generation. A slot whose generation runs out is retired.
+constexpr int kIndexBits = 24;
+constexpr uint64_t kIndexMask = (uint64_t{1} << kIndexBits) - 1;
+constexpr uint64_t kLastGeneration = (uint64_t{1} << 23) - 1;
 
 // Never destroyed: nodes may outlive static destruction (a scene left to the process's end).
 LiveNodes& liveNodes() {
@@ -40,25 +56,50 @@ LiveNodes& liveNodes() {
 }
 
 void forgetDestroyed(SGObject* object) {
-    liveNodes().serials.erase(object);
-}
-
-uint64_t serialFor(SGNode* node) {
     LiveNodes& live = liveNodes();
-    auto [it, added] = live.serials.try_emplace(node, live.nextSerial);
-    if (added) ++live.nextSerial;
-    return it->second;
+    auto it = live.slotOf.find(object);
+    if (it == live.slotOf.end()) return;
+    LiveSlot& slot = live.slots[it->second];
+    uint64_t generation = (slot.token >> kIndexBits) + 1;
+    slot.node = nullptr;
+    slot.token = generation << kIndexBits | it->second;
+    if (generation < kLastGeneration) live.freeSlots.push_back(it->second);
+    live.slotOf.erase(it);
 }
 
-bool isLive(const SGNode* node) {
-    return liveNodes().serials.count(node) != 0;
+uint64_t tokenFor(lua_State* L, SGNode* node) {
+    LiveNodes& live = liveNodes();
+    auto [it, added] = live.slotOf.try_emplace(node, 0);
+    if (!added) return live.slots[it->second].token;
+    uint32_t index = 0;
+    if (!live.freeSlots.empty()) {
+        index = live.freeSlots.back();
+        live.freeSlots.pop_back();
+    } else if (live.slots.size() <= kIndexMask) {
+        index = static_cast<uint32_t>(live.slots.size());
+        live.slots.push_back(LiveSlot{nullptr, uint64_t{1} << kIndexBits | index});
+    } else {
+        live.slotOf.erase(it);
+        luaL_error(L, "scenegraph: too many nodes");
+    }
+    it->second = index;
+    live.slots[index].node = node;
+    return live.slots[index].token;
+}
+
+// The node a token names, or null when it is gone (or the token was never made here).
+SGNode* nodeForToken(uint64_t token) {
+    const LiveNodes& live = liveNodes();
+    uint64_t index = token & kIndexMask;
+    if (index >= live.slots.size() || live.slots[index].token != token) return nullptr;
+    return live.slots[index].node;
 }
 
 // The userdata of a node handle. The pointer comes first, as the one-pointer script objects of
 // the other modules have it.
 struct NodeHandle {
     SGNode* node;
-    uint64_t serial;
+    uint64_t token;
 };
 
 // Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier.
@@ -93,12 +134,10 @@ NodeHandle* toHandle(lua_State* L, int idx, Kind* kind = nullptr) {
     return k == kNotANode ? nullptr : static_cast<NodeHandle*>(lua_touserdata(L, idx));
 }
 
-SGNode* liveNode(lua_State* L, NodeHandle* handle) {
-    auto& serials = liveNodes().serials;
-    auto it = handle->node ? serials.find(handle->node) : serials.end();
-    if (it == serials.end() || it->second != handle->serial)
-        luaL_error(L, "scenegraph: node used after it was destroyed");
-    return handle->node;
+SGNode* liveNode(lua_State* L, const NodeHandle* handle) {
+    SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
+    if (!node) luaL_error(L, "scenegraph: node used after it was destroyed");
+    return node;
 }
 
 SGNode* checkNode(lua_State* L, int idx) {
@@ -149,21 +188,23 @@ bool makesRenderManager(uint32_t nodeClass) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Port tables: {[1] = light userdata of the node, [2] = port identifier}.
+// Port tables: {[1] = the node's token as a light userdata, [2] = port identifier}. Scripts see
+// a light userdata there, as they would the node's address, and cannot do anything with either.
 
 SGPort* checkPort(lua_State* L, int idx) {
     idx = absIndex(L, idx);
     if (!lua_istable(L, idx)) luaL_error(L, "scenegraph: port expected, got %s", luaL_typename(L, idx));
     lua_rawgeti(L, idx, 1);
     lua_rawgeti(L, idx, 2);
-    auto* node =
-        lua_type(L, -2) == LUA_TLIGHTUSERDATA ? static_cast<SGNode*>(lua_touserdata(L, -2)) : nullptr;
+    bool isToken = lua_type(L, -2) == LUA_TLIGHTUSERDATA;
+    auto token = reinterpret_cast<uintptr_t>(lua_touserdata(L, -2));
     bool isId = lua_type(L, -1) == LUA_TNUMBER;
     lua_Number id = lua_tonumber(L, -1);
     lua_pop(L, 2);
-    if (!node || !isId || id < 0 || id >= SGPortIDCount || id != std::floor(id))
+    if (!isToken || !token || !isId || id < 0 || id >= SGPortIDCount || id != std::floor(id))
         luaL_error(L, "scenegraph: malformed port table");
-    if (!isLive(node)) luaL_error(L, "scenegraph: port of a destroyed node");
+    SGNode* node = nodeForToken(token);
+    if (!node) luaL_error(L, "scenegraph: port of a destroyed node");
     SGPort* port = node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
     if (!port)
         luaL_error(L, "scenegraph: the node has no port \"%s\"", SGPortNameForID(static_cast<SGPortID>(id)));
@@ -172,6 +213,8 @@ SGPort* checkPort(lua_State* L, int idx) {
 
 template <class P>
 P* typedPort(lua_State* L, SGPort* port) {
+    // Nodes hold the typed classes themselves: an exact match spares the cast its walk.
+    if (typeid(*port) == typeid(P)) return static_cast<P*>(port);
     auto* typed = dynamic_cast<P*>(port);
     if (!typed) luaL_error(L, "scenegraph: port type does not match its value");
     return typed;
@@ -304,9 +347,10 @@ int portConnectToAttribute(lua_State* L) {
 // Node handles
 
 void pushNode(lua_State* L, SGNode* node) {
+    uint64_t token = tokenFor(L, node);
     auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
     handle->node = node;
-    handle->serial = serialFor(node);
+    handle->token = token;
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
 }
@@ -319,20 +363,22 @@ int nodeIndex(lua_State* L) {
         lua_pushvalue(L, 2);
         lua_rawget(L, lua_upvalueindex(2));
         if (!lua_isnil(L, -1)) {
-            lua_Integer id = lua_tointeger(L, -1);
-            SGNode* node = nullptr;
+            int id = lua_gettop(L);
+            const NodeHandle* handle = nullptr;
             // The usual case: reached through this very metatable.
             if (lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1) &&
                 lua_rawequal(L, -1, lua_upvalueindex(1))) {
                 lua_pop(L, 1);
-                node = liveNode(L, static_cast<NodeHandle*>(lua_touserdata(L, 1)));
+                handle = static_cast<const NodeHandle*>(lua_touserdata(L, 1));
+                liveNode(L, handle);
             } else {
-                node = checkNode(L, 1);
+                checkNode(L, 1);  // a node reached through another kind's metatable, or an error
+                handle = toHandle(L, 1);
             }
             lua_createtable(L, 2, 0);
-            lua_pushlightuserdata(L, node);
+            lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<uintptr_t>(handle->token)));
             lua_rawseti(L, -2, 1);
-            lua_pushinteger(L, id);
+            lua_pushvalue(L, id);
             lua_rawseti(L, -2, 2);
             lua_pushvalue(L, lua_upvalueindex(3));
             lua_setmetatable(L, -2);

@@ -135,15 +135,21 @@ TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
     const std::string destroyed = "scenegraph: node used after it was destroyed";
     EXPECT_EQ(run(std::string(kScene) + R"(
         local inner, x, other = ortho:createNode(scenegraph.space), ortho.x, scene:createSpace(scenegraph.space)
+        local sprite = ortho:createNode(scenegraph.spriteNode)
+        local spriteX = sprite.x
+        ortho:removeNode(sprite)
+        local newSprite = ortho:createNode(scenegraph.spriteNode)  -- most likely at the removed one's address
         ortho:removeNode(inner) scene:removeSpace(other)
         local again = ortho:createNode(scenegraph.space)  -- most likely at the address of one of them
-        local removed = err(inner.getLayer, inner) .. "|" .. err(other.countRenderNodes, other) .. again:getLayer()
+        local removed = err(inner.getLayer, inner) .. "|" .. err(other.countRenderNodes, other) .. "|" ..
+                        err(spriteX.value, spriteX) .. again:getLayer() .. newSprite.x:value()
         scene:delete()
         return removed, err(scene.delete, scene), err(scene.render, scene), err(function() return ortho.x end),
                err(x.value, x))"),
               destroyed + "|" + destroyed +
-                  "0,scenegraph: scene deleted twice,scenegraph.sceneMT used after delete," + destroyed +
-                  ",scenegraph: port of a destroyed node");
+                  "|scenegraph: port of a destroyed node00,scenegraph: scene deleted "
+                  "twice,scenegraph.sceneMT used after delete," +
+                  destroyed + ",scenegraph: port of a destroyed node");
 }
 
 TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
