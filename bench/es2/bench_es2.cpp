@@ -383,6 +383,9 @@ int main(int argc, char** argv) {
     std::map<std::string, Figures> loveFigures;
     if (love) loveFigures = runLove(counts, quick ? 10 : 120);
 
+    std::printf(
+        "the engine column drives the scene graph from C++ (no Lua); bench/lua-frame runs the game's "
+        "way, from an engine script\n");
     std::printf("malloc tunables: %s\n",
                 std::getenv("GLIBC_TUNABLES") ? std::getenv("GLIBC_TUNABLES") : "as is");
     std::printf(
