@@ -26,8 +26,8 @@ void setModelMatrix(float x, float y, float s, float c) {
 
 }  // namespace
 
-void SGRenderManagerES2::submitQuad(const Quad& q) {
-    if (batchingActive()) {
+void SGRenderManagerES2::submitQuad(const Quad& q, bool batching) {
+    if (batching) {
         addToBatch(q, &m_offsets);
         return;
     }
@@ -38,10 +38,11 @@ void SGRenderManagerES2::submitQuad(const Quad& q) {
     drawArrays(GL_TRIANGLE_STRIP, 4, v, true, false);
 }
 
-void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r) {
-    if (batchingActive()) {
+void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r, bool batching) {
+    if (batching) {
         // No texture coordinates: (0, 0) samples the white texture.
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, programs().whiteTexture, SGTextureRect{0, 0, 0, 0}));
+        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, programs().whiteTexture, SGTextureRect{0, 0, 0, 0}),
+                   true);
         return;
     }
     bindTexture(programs().whiteTexture);
@@ -69,22 +70,24 @@ void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     bool textured = r.drawImage.textureWidth >= 1;
     bool stretched = r.horizontalWrapping == SGSpriteStretched && r.verticalWrapping == SGSpriteStretched;
     bool tiled = textured && (r.horizontalWrapping == SGSpriteTiled || r.verticalWrapping == SGSpriteTiled);
-    if (!batchingActive() || tiled) {
+    bool batching = batchingActive();
+    if (!batching || tiled) {
         // One call for this sprite: colour and blending go through the caches now.
         flushBatch();
         setColor(r.drawColor);
         SGSetBlendMode(r.blendMode, r.premultiplyColor);
     }
     if (!textured) {
-        renderColoredSprite(r);
+        renderColoredSprite(r, batching);
     } else if (tiled) {
         renderTiledSprite(sprite);
     } else if (stretched) {
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, r.drawImage.texture, r.drawImage.textureRect));
+        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, r.drawImage.texture, r.drawImage.textureRect),
+                   batching);
     } else {
         SGTextureRect tr;
         float hw, hh;
         r.fixedExtent(hw, hh, tr);
-        submitQuad(quadOf(r, hw, hh, r.drawImage.texture, tr));
+        submitQuad(quadOf(r, hw, hh, r.drawImage.texture, tr), batching);
     }
 }
