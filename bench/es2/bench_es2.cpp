@@ -374,8 +374,9 @@ int main(int argc, char** argv) {
 
     if (!only.empty()) {  // one workload through the engine alone, for profiling
         Figures f = runEngine(only, onlyCount, 300, true);
-        std::printf("%s %d: %.2f / %.2f ms, %.0f draw calls, %.2f ms cpu\n", only.c_str(), onlyCount,
-                    f.median, f.p95, f.drawCalls, f.cpu);
+        std::printf(
+            "%s %d: %.2f / %.2f ms, %.0f draw calls, %.2f ms cpu (%.2f writes and compute, %.2f render)\n",
+            only.c_str(), onlyCount, f.median, f.p95, f.drawCalls, f.cpu, f.graphCpu, f.cpu - f.graphCpu);
         return 0;
     }
     std::vector<int> counts = {1000, 5000, 20000};

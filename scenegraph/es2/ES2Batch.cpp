@@ -1,5 +1,6 @@
 #include "scenegraph/es2/ES2Batch.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "scenegraph/es2/ES2Programs.h"
@@ -14,7 +15,9 @@ constexpr int kBatchFloats = 12;
 
 struct Batch {
     bool on = true;
+    // Grown only when a frame holds more quads than any before; quads are written in place.
     std::vector<float> vertices;
+    std::size_t room = 0;  // quads the storage holds
     int quads = 0;
     GLuint texture = 0;
     SGBlendFactors blend{};
@@ -27,22 +30,22 @@ Batch& batch() {
 }
 
 void writeVertices(float* out, const Quad& q) {
-    float sn = 0.0f, cs = 1.0f;  // what sinCosDegrees gives for 0, without the library calls
-    if (q.angle != 0.0f) sinCosDegrees(q.angle, sn, cs);
+    writeCorners(out, kBatchFloats, q.hw, q.hh, q.rect);
     for (int k = 0; k < 4; ++k, out += kBatchFloats) {
-        out[0] = q.corners[k][0];
-        out[1] = q.corners[k][1];
-        out[2] = q.corners[k][2];
-        out[3] = q.corners[k][3];
         out[4] = q.color.r;
         out[5] = q.color.g;
         out[6] = q.color.b;
         out[7] = q.color.a;
-        out[8] = cs;
-        out[9] = sn;
+        out[8] = q.cos;
+        out[9] = q.sin;
         out[10] = q.x;
         out[11] = q.y;
     }
+}
+
+void grow(Batch& b, std::size_t quads) {
+    b.room = std::max(quads, 2 * b.room);
+    b.vertices.resize(b.room * 4 * kBatchFloats);
 }
 
 }  // namespace
@@ -55,6 +58,12 @@ void setBatchingOn(bool on) {
     batch().on = on;
 }
 
+void reserveBatch(std::size_t quads) {
+    Batch& b = batch();
+    quads = std::min(quads, static_cast<std::size_t>(programs().maxBatchQuads));
+    if (quads > b.room) grow(b, quads);
+}
+
 void addToBatch(const Quad& q, const std::vector<Offset>* offsets) {
     Batch& b = batch();
     if (b.quads > 0 && (b.texture != q.texture || !(b.blend == q.blend) || b.offsets != offsets ||
@@ -65,9 +74,8 @@ void addToBatch(const Quad& q, const std::vector<Offset>* offsets) {
         b.blend = q.blend;
         b.offsets = offsets;
     }
-    std::size_t at = b.vertices.size();
-    b.vertices.resize(at + kBatchFloats * 4);
-    writeVertices(b.vertices.data() + at, q);
+    if (static_cast<std::size_t>(b.quads) == b.room) grow(b, b.room + 1);
+    writeVertices(b.vertices.data() + static_cast<std::size_t>(b.quads) * 4 * kBatchFloats, q);
     ++b.quads;
 }
 
@@ -96,7 +104,6 @@ void flushBatch() {
 }
 
 void clearBatch() {
-    batch().vertices.clear();
     batch().quads = 0;
 }
 

@@ -1,7 +1,5 @@
 // The ES2 renderer's sprite paths: coloured, textured and fixed-size sprites go through the batch
 // (or one call each with batching off); tiled sprites draw their layout in one call.
-#include <cstring>
-
 #include "scenegraph/es2/ES2Batch.h"
 #include "scenegraph/es2/ES2StateCache.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -11,27 +9,16 @@ using namespace dk::scenegraph::es2;
 
 namespace {
 
-void setQuadCorners(float (&corners)[4][4], float hw, float hh, const SGTextureRect& tr) {
-    const float v[4][4] = {
-        {-hw, hh, tr.x0, tr.y1}, {hw, hh, tr.x1, tr.y1}, {-hw, -hh, tr.x0, tr.y0}, {hw, -hh, tr.x1, tr.y0}};
-    std::memcpy(corners, v, sizeof v);
-}
-
 Quad quadOf(const SGSpriteDrawRecord& r, float hw, float hh, GLuint texture, const SGTextureRect& tr) {
-    Quad q;
-    setQuadCorners(q.corners, hw, hh, tr);
-    q.color = r.drawColor;
-    q.x = r.centerX;
-    q.y = r.centerY;
-    q.angle = r.drawAngle;
-    q.texture = texture;
-    q.blend = SGBlendFactorsForMode(r.blendMode, r.premultiplyColor != 0);
-    return q;
+    return {hw,        hh,
+            tr,        r.drawColor,
+            r.centerX, r.centerY,
+            r.drawSin, r.drawCos,
+            texture,   SGBlendFactorsForMode(r.blendMode, r.premultiplyColor != 0)};
 }
 
-void setModelMatrix(float x, float y, float angle) {
-    float s, c;
-    dk::scenegraph::sinCosDegrees(angle, s, c);
+// The record holds sinCosDegrees of its angle, so this is the matrix that angle gives.
+void setModelMatrix(float x, float y, float s, float c) {
     const float m[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, x, y, 0, 1};
     useProgram(programs().program);
     uploadIfChanged(programs().modelLoc, stateCache().model, m);
@@ -39,26 +26,27 @@ void setModelMatrix(float x, float y, float angle) {
 
 }  // namespace
 
-void SGRenderManagerES2::submitQuad(const Quad& q) {
-    if (batchingActive()) {
+void SGRenderManagerES2::submitQuad(const Quad& q, bool batching) {
+    if (batching) {
         addToBatch(q, &m_offsets);
         return;
     }
     bindTexture(q.texture);
-    setModelMatrix(q.x, q.y, q.angle);
+    setModelMatrix(q.x, q.y, q.sin, q.cos);
     float v[16];
-    for (int k = 0; k < 4; ++k) std::memcpy(v + 4 * k, q.corners[k], sizeof(float) * 4);
+    writeCorners(v, 4, q.hw, q.hh, q.rect);
     drawArrays(GL_TRIANGLE_STRIP, 4, v, true, false);
 }
 
-void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r) {
-    if (batchingActive()) {
+void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r, bool batching) {
+    if (batching) {
         // No texture coordinates: (0, 0) samples the white texture.
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, programs().whiteTexture, SGTextureRect{0, 0, 0, 0}));
+        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, programs().whiteTexture, SGTextureRect{0, 0, 0, 0}),
+                   true);
         return;
     }
     bindTexture(programs().whiteTexture);
-    setModelMatrix(r.centerX, r.centerY, r.drawAngle);
+    setModelMatrix(r.centerX, r.centerY, r.drawSin, r.drawCos);
     const float v[8] = {-r.halfWidth, r.halfHeight,  r.halfWidth, r.halfHeight,
                         -r.halfWidth, -r.halfHeight, r.halfWidth, -r.halfHeight};
     drawArrays(GL_TRIANGLE_STRIP, 4, v, false, false);  // the constant (0, 0) texture coordinate
@@ -71,7 +59,7 @@ void SGRenderManagerES2::renderTiledSprite(SGSpriteNode* sprite) {
     SGSpriteTiles& tiles = sprite->tiles;
     if (tiles.tileVertexCount <= 0) return;
     bindTexture(r.drawImage.texture);
-    setModelMatrix(r.centerX, r.centerY, r.drawAngle);
+    setModelMatrix(r.centerX, r.centerY, r.drawSin, r.drawCos);
     drawArrays(GL_TRIANGLES, tiles.tileVertexCount, tiles.tileVertices.data(), true, false);
 }
 
@@ -82,22 +70,24 @@ void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     bool textured = r.drawImage.textureWidth >= 1;
     bool stretched = r.horizontalWrapping == SGSpriteStretched && r.verticalWrapping == SGSpriteStretched;
     bool tiled = textured && (r.horizontalWrapping == SGSpriteTiled || r.verticalWrapping == SGSpriteTiled);
-    if (!batchingActive() || tiled) {
+    bool batching = batchingActive();
+    if (!batching || tiled) {
         // One call for this sprite: colour and blending go through the caches now.
         flushBatch();
         setColor(r.drawColor);
         SGSetBlendMode(r.blendMode, r.premultiplyColor);
     }
     if (!textured) {
-        renderColoredSprite(r);
+        renderColoredSprite(r, batching);
     } else if (tiled) {
         renderTiledSprite(sprite);
     } else if (stretched) {
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, r.drawImage.texture, r.drawImage.textureRect));
+        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, r.drawImage.texture, r.drawImage.textureRect),
+                   batching);
     } else {
         SGTextureRect tr;
         float hw, hh;
         r.fixedExtent(hw, hh, tr);
-        submitQuad(quadOf(r, hw, hh, r.drawImage.texture, tr));
+        submitQuad(quadOf(r, hw, hh, r.drawImage.texture, tr), batching);
     }
 }

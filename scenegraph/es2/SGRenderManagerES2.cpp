@@ -83,6 +83,7 @@ void SGRenderManagerES2::unregisterAllNodes() {
 }
 
 void SGRenderManagerES2::render() {
+    if (batchingActive()) reserveBatch(drawList().size());
     renderDrawList();
     flushBatch();
     m_offsetsChanged = false;

@@ -82,8 +82,8 @@ private:
     };
 
     // Through the batch, or one call of its own with batching off.
-    void submitQuad(const dk::scenegraph::es2::Quad& quad);
-    void renderColoredSprite(const SGSpriteDrawRecord& r);
+    void submitQuad(const dk::scenegraph::es2::Quad& quad, bool batching);
+    void renderColoredSprite(const SGSpriteDrawRecord& r, bool batching);
     void renderTiledSprite(SGSpriteNode* sprite);
     void handOffsets(SGSpace* space, std::vector<Offset> offsets);
 

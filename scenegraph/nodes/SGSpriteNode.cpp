@@ -1,6 +1,9 @@
 #include "scenegraph/nodes/SGSpriteNode.h"
 
 #include <cmath>
+#include <cstdint>
+
+#include "scenegraph/SGRenderMath.h"
 
 namespace {
 
@@ -80,20 +83,52 @@ void SGSpriteNode::compute() {
     dirty = false;
 
     SGSpriteDrawRecord& r = record;
-    r.drawColor = ownValue(*this, color, &SGPort::colorValue);
-    SGImage source = ownValue(*this, image, &SGPort::imageValue);
-    r.centerX = ownValue(*this, x, &SGPort::numberValue);
-    r.centerY = ownValue(*this, y, &SGPort::numberValue);
-    r.halfWidth = ownValue(*this, width, &SGPort::numberValue) * 0.5f;
-    r.halfHeight = ownValue(*this, height, &SGPort::numberValue) * 0.5f;
-    r.drawAngle = ownValue(*this, angle, &SGPort::numberValue);
-    r.blendMode = ownValue(*this, blendingMode, &SGPort::intValue);
-    r.horizontalWrapping = ownValue(*this, horizontalWrapping, &SGPort::intValue);
-    r.verticalWrapping = ownValue(*this, verticalWrapping, &SGPort::intValue);
-    r.horizontalAnchor = ownValue(*this, horizontalAnchor, &SGPort::intValue);
-    r.verticalAnchor = ownValue(*this, verticalAnchor, &SGPort::intValue);
-    int32_t tileW = ownValue(*this, tileWidth, &SGPort::intValue);
-    int32_t tileH = ownValue(*this, tileHeight, &SGPort::intValue);
+    SGImage source;
+    int32_t tileW, tileH;
+    // A sprite that reads no other node (nearly all do not) takes its stored values in one pass:
+    // with no source nothing can mark it dirty again while it reads, so no read needs update().
+    auto bits = [](const SGPort& port) { return reinterpret_cast<uintptr_t>(port.source()); };
+    if ((bits(color) | bits(image) | bits(x) | bits(y) | bits(width) | bits(height) | bits(angle) |
+         bits(blendingMode) | bits(horizontalWrapping) | bits(verticalWrapping) | bits(horizontalAnchor) |
+         bits(verticalAnchor) | bits(tileWidth) | bits(tileHeight)) == 0) {
+        r.drawColor = color.value;
+        source = image.value;
+        r.centerX = x.value;
+        r.centerY = y.value;
+        r.halfWidth = width.value * 0.5f;
+        r.halfHeight = height.value * 0.5f;
+        r.drawAngle = angle.value;
+        r.blendMode = blendingMode.value;
+        r.horizontalWrapping = horizontalWrapping.value;
+        r.verticalWrapping = verticalWrapping.value;
+        r.horizontalAnchor = horizontalAnchor.value;
+        r.verticalAnchor = verticalAnchor.value;
+        tileW = tileWidth.value;
+        tileH = tileHeight.value;
+    } else {
+        r.drawColor = ownValue(*this, color, &SGPort::colorValue);
+        source = ownValue(*this, image, &SGPort::imageValue);
+        r.centerX = ownValue(*this, x, &SGPort::numberValue);
+        r.centerY = ownValue(*this, y, &SGPort::numberValue);
+        r.halfWidth = ownValue(*this, width, &SGPort::numberValue) * 0.5f;
+        r.halfHeight = ownValue(*this, height, &SGPort::numberValue) * 0.5f;
+        r.drawAngle = ownValue(*this, angle, &SGPort::numberValue);
+        r.blendMode = ownValue(*this, blendingMode, &SGPort::intValue);
+        r.horizontalWrapping = ownValue(*this, horizontalWrapping, &SGPort::intValue);
+        r.verticalWrapping = ownValue(*this, verticalWrapping, &SGPort::intValue);
+        r.horizontalAnchor = ownValue(*this, horizontalAnchor, &SGPort::intValue);
+        r.verticalAnchor = ownValue(*this, verticalAnchor, &SGPort::intValue);
+        tileW = ownValue(*this, tileWidth, &SGPort::intValue);
+        tileH = ownValue(*this, tileHeight, &SGPort::intValue);
+    }
+    // The model rotation the renderers draw with, once per change rather than once per frame; an
+    // angle of zero gives what sinCosDegrees gives for it (sin keeps the zero's sign) without the calls.
+    if (r.drawAngle == 0.0f) {
+        r.drawSin = r.drawAngle;
+        r.drawCos = 1.0f;
+    } else {
+        dk::scenegraph::sinCosDegrees(r.drawAngle, r.drawSin, r.drawCos);
+    }
 
     r.drawImage = source;
     r.drawImage.width = tileW;

@@ -25,7 +25,9 @@ struct SGSpriteDrawRecord {
     float centerY = 0.0f;
     float halfWidth = 0.0f;
     float halfHeight = 0.0f;
-    float drawAngle = 0.0f;            // degrees
+    float drawAngle = 0.0f;  // degrees
+    float drawSin = 0.0f;    // sinCosDegrees of drawAngle
+    float drawCos = 1.0f;
     SGColor drawColor = SGWhiteColor;  // r, g, b multiplied by a with premultiplyColor
     int32_t blendMode = 0;
     // Wrapping as drawn: a tiled axis whose tile size is below 1, or that would need more than
