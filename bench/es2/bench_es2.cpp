@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/FloorQuads.h"
 #include "platform/gl/HeadlessGL.h"
 #include "scenegraph/SGScene.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -46,44 +47,6 @@ double now(clockid_t clock) {
     timespec ts;
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-// The sprites' starting places, the same sequence as love/main.lua draws.
-struct Layout {
-    std::vector<float> x, y, phase;
-    explicit Layout(int n) {
-        double state = 12345;
-        auto rnd = [&] {
-            state = std::fmod(state * 1664525.0 + 1013904223.0, 4294967296.0);
-            return state / 4294967296.0;
-        };
-        for (int i = 0; i < n; ++i) {
-            x.push_back(static_cast<float>(rnd() * kWidth));
-            y.push_back(static_cast<float>(rnd() * kHeight));
-            phase.push_back(static_cast<float>(rnd() * 6.2831853));
-        }
-    }
-};
-
-// A 16x16 soft disc, colours running across it (the same formula as love/main.lua).
-std::vector<uint8_t> spritePixels() {
-    std::vector<uint8_t> out;
-    for (int py = 0; py < kSprite; ++py)
-        for (int px = 0; px < kSprite; ++px) {
-            double d = std::hypot(px - 7.5, py - 7.5) / 8.0;
-            double a = std::clamp(1.0 - d, 0.0, 1.0);
-            for (double v : {px / 15.0, py / 15.0, 1.0, a})
-                out.push_back(static_cast<uint8_t>(std::floor(v * 255 + 0.5)));
-        }
-    return out;
-}
-
-// The sprite texture, left bound (the floor draws with it).
-GLuint makeTexture() {
-    std::vector<uint8_t> pixels = spritePixels();
-    GLuint name = dktest::makeTexture(kSprite, kSprite, pixels.data(), {.linear = true}).texture;
-    glBindTexture(GL_TEXTURE_2D, name);
-    return name;
 }
 
 std::vector<uint8_t> readBack() {
@@ -122,11 +85,11 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
     graph.clear->color.value = {0.1f, 0.1f, 0.2f, 1};
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    GLuint texture = makeTexture();
+    GLuint texture = dk::bench::makeSpriteTexture(kSprite);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
     SGImage image{kSprite, kSprite, texture, kSprite, kSprite, {0, 0, 1, 1}, 0};
 
-    Layout layout(n);
+    dk::bench::SpriteLayout layout(n, kWidth, kHeight);
     std::vector<SGSpriteNode*> sprites;
     SGParticleSystemNode* particles = nullptr;
     if (workload == "particles") {
@@ -205,54 +168,10 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
 // The floor: the quads' corners computed directly, one minimal program, indexed triangles from
 // an element buffer (the fastest layout on llvmpipe), one draw call per blend state.
 Figures runFloor(const std::string& workload, int n, int frames) {
-    const char* vs =
-        "attribute vec2 p; attribute vec2 uv; attribute vec4 c; varying vec2 v_uv; varying vec4 v_c;\n"
-        "void main() { v_uv = uv; v_c = c; gl_Position = vec4(p.x / 160.0 - 1.0, p.y / 120.0 - 1.0, 0.0, "
-        "1.0); }";
-    const char* fs =
-        "precision mediump float; uniform sampler2D t; varying vec2 v_uv; varying vec4 v_c;\n"
-        "void main() { gl_FragColor = texture2D(t, v_uv) * v_c; }";
-    GLuint program = glCreateProgram();
-    for (auto [type, src] : {std::pair{GL_VERTEX_SHADER, vs}, std::pair{GL_FRAGMENT_SHADER, fs}}) {
-        GLuint sh = glCreateShader(type);
-        glShaderSource(sh, 1, &src, nullptr);
-        glCompileShader(sh);
-        glAttachShader(program, sh);
-        glDeleteShader(sh);
-    }
-    glBindAttribLocation(program, 0, "p");
-    glBindAttribLocation(program, 1, "uv");
-    glBindAttribLocation(program, 2, "c");
-    glLinkProgram(program);
-    glUseProgram(program);
-    GLuint texture = makeTexture();
-    Layout layout(n);
-    std::vector<float> v(static_cast<size_t>(n) * 4 * 8);
-    std::vector<uint32_t> indices;
-    for (int i = 0; i < n; ++i)
-        for (int k : {0, 1, 2, 2, 1, 3}) indices.push_back(static_cast<uint32_t>(i * 4 + k));
-    GLuint elements = 0;
-    glGenBuffers(1, &elements);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, elements);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * 4), indices.data(),
-                 GL_STATIC_DRAW);
-    for (int i = 0; i < 3; ++i) glEnableVertexAttribArray(i);
-    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 32, v.data());
-    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 32, v.data() + 2);
-    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 32, v.data() + 4);
-
-    auto quad = [&](int i, float x, float y, float half, float angle, const float(&c)[4]) {
-        float s = std::sin(angle), co = std::cos(angle);
-        const float corner[4][4] = {{-1, 1, 0, 1}, {1, 1, 1, 1}, {-1, -1, 0, 0}, {1, -1, 1, 0}};
-        float* out = v.data() + static_cast<size_t>(i) * 32;
-        for (const auto& k : corner) {
-            float dx = k[0] * half, dy = k[1] * half;
-            const float vertex[8] = {
-                x + dx * co - dy * s, y + dx * s + dy * co, k[2], k[3], c[0], c[1], c[2], c[3]};
-            std::copy(std::begin(vertex), std::end(vertex), out);
-            out += 8;
-        }
-    };
+    GLuint program = dk::bench::useFloorProgram();
+    GLuint texture = dk::bench::makeSpriteTexture(kSprite);
+    dk::bench::SpriteLayout layout(n, kWidth, kHeight);
+    dk::bench::FloorQuads quads(n);
     std::vector<double> times;
     double cpu = 0;
     double draws = 0;
@@ -270,20 +189,20 @@ Figures runFloor(const std::string& workload, int n, int frames) {
                     float size = 12;
                     float k = std::min(age / 2, 1.0f);
                     const float c[4] = {1, 0.8f - 0.6f * k, 0.2f - 0.1f * k, 1 - k};
-                    quad(i, 160, 60 + age * (80 - 20 * age), size / 2, 0, c);
+                    quads.set(i, 160, 60 + age * (80 - 20 * age), size / 2, 0, c);
                 } else if (workload == "moving") {
-                    quad(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
-                         layout.y[i] + 20 * std::cos(t + layout.phase[i]), 8, 0, white);
+                    quads.set(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
+                              layout.y[i] + 20 * std::cos(t + layout.phase[i]), 8, 0, white);
                 } else {
-                    quad(i, layout.x[i], layout.y[i], 8, rotated ? layout.phase[i] + f * 0.0349f : 0, white);
+                    quads.set(i, layout.x[i], layout.y[i], 8, rotated ? layout.phase[i] + f * 0.0349f : 0,
+                              white);
                 }
             }
         }
         glClearColor(0.1f, 0.1f, 0.2f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         auto draw = [&](int first, int count) {
-            glDrawElements(GL_TRIANGLES, count * 6, GL_UNSIGNED_INT,
-                           reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 24));
+            quads.draw(first, count);
             if (f >= warmup) draws += 1;
         };
         if (rotated) {
@@ -307,8 +226,6 @@ Figures runFloor(const std::string& workload, int n, int frames) {
         plat::gl::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth,
                            kHeight, readBack(), nullptr);
     for (int i = 0; i < 3; ++i) glDisableVertexAttribArray(i);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    glDeleteBuffers(1, &elements);
     glDeleteTextures(1, &texture);
     glDeleteProgram(program);
     return summarize(times, cpu, draws);
