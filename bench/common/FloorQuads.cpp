@@ -95,9 +95,46 @@ void FloorQuads::set(int i, float x, float y, float half, float angle, const flo
     }
 }
 
-void FloorQuads::draw(int first, int count) const {
-    glDrawElements(GL_TRIANGLES, count * 6, GL_UNSIGNED_INT,
-                   reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 24));
+void FloorQuads::place(const std::string& workload, const SpriteLayout& layout, int frame, float half,
+                       float spin) {
+    if (frame != 0 && workload == "static") return;
+    const int n = static_cast<int>(layout.x.size());
+    const bool rotated = workload == "rotated";
+    const float t = static_cast<float>(frame) / 60.0f;
+    const float white[4] = {1, 1, 1, rotated ? 0.5f : 1.0f};
+    for (int i = 0; i < n; ++i) {
+        if (workload == "particles") {
+            const float age = std::fmod(t + 3.0f * static_cast<float>(i) / static_cast<float>(n), 2.25f);
+            const float k = std::min(age / 2, 1.0f);
+            const float c[4] = {1, 0.8f - 0.6f * k, 0.2f - 0.1f * k, 1 - k};
+            set(i, 160, 60 + age * (80 - 20 * age), 6, 0, c);
+        } else if (workload == "moving") {
+            set(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
+                layout.y[i] + 20 * std::cos(t + layout.phase[i]), half, 0, white);
+        } else {
+            set(i, layout.x[i], layout.y[i], half, rotated ? layout.phase[i] + frame * spin : 0, white);
+        }
+    }
+}
+
+int FloorQuads::drawFrame(bool rotated, int over) const {
+    auto draw = [](int first, int count) {
+        glDrawElements(GL_TRIANGLES, count * 6, GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 24));
+    };
+    glClearColor(0.1f, 0.1f, 0.2f, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const int n = static_cast<int>(m_vertices.size() / 32);
+    if (!rotated) {
+        draw(0, n);
+        return 1;
+    }
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    draw(0, over);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+    draw(over, n - over);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    return 2;
 }
 
 }  // namespace dk::bench

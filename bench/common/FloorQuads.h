@@ -5,6 +5,7 @@
 #include <GLES2/gl2.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace dk::bench {
@@ -35,7 +36,13 @@ public:
 
     // Quad `i` centred at (x, y), `half` its half side, turned by `angle` radians.
     void set(int i, float x, float y, float half, float angle, const float (&colour)[4]);
-    void draw(int first, int count) const;
+    // Every quad of `frame` of a workload, as the Lua scenes place their sprites: of half side
+    // `half`, turning `spin` radians a frame, or particles along one trajectory. A static scene
+    // is placed on frame 0 only.
+    void place(const std::string& workload, const SpriteLayout& layout, int frame, float half, float spin);
+    // Clears and draws the frame; a rotated scene blends its first `over` quads over and adds
+    // the rest. Returns the draw calls made.
+    int drawFrame(bool rotated, int over) const;
 
 private:
     std::vector<float> m_vertices;

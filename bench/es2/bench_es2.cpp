@@ -178,42 +178,9 @@ Figures runFloor(const std::string& workload, int n, int frames) {
     const int warmup = 10;
     for (int f = 0; f < warmup + frames; ++f) {
         double t0 = now(CLOCK_MONOTONIC), c0 = now(CLOCK_THREAD_CPUTIME_ID);
-        float t = static_cast<float>(f) / 60.0f;
-        bool rotated = workload == "rotated";
-        if (f == 0 || workload != "static") {
-            for (int i = 0; i < n; ++i) {
-                const float white[4] = {1, 1, 1, rotated ? 0.5f : 1.0f};
-                if (workload == "particles") {
-                    // Quads of the particles' sizes and colours along one trajectory.
-                    float age = std::fmod(t + 3.0f * static_cast<float>(i) / static_cast<float>(n), 2.25f);
-                    float size = 12;
-                    float k = std::min(age / 2, 1.0f);
-                    const float c[4] = {1, 0.8f - 0.6f * k, 0.2f - 0.1f * k, 1 - k};
-                    quads.set(i, 160, 60 + age * (80 - 20 * age), size / 2, 0, c);
-                } else if (workload == "moving") {
-                    quads.set(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
-                              layout.y[i] + 20 * std::cos(t + layout.phase[i]), 8, 0, white);
-                } else {
-                    quads.set(i, layout.x[i], layout.y[i], 8, rotated ? layout.phase[i] + f * 0.0349f : 0,
-                              white);
-                }
-            }
-        }
-        glClearColor(0.1f, 0.1f, 0.2f, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        auto draw = [&](int first, int count) {
-            quads.draw(first, count);
-            if (f >= warmup) draws += 1;
-        };
-        if (rotated) {
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-            draw(0, n / 2);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-            draw(n / 2, n - n / 2);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        } else {
-            draw(0, n);
-        }
+        quads.place(workload, layout, f, 8, 0.0349f);
+        const int calls = quads.drawFrame(workload == "rotated", n / 2);
+        if (f >= warmup) draws += calls;
         double c1 = now(CLOCK_THREAD_CPUTIME_ID);
         glFinish();
         double t1 = now(CLOCK_MONOTONIC);

@@ -50,37 +50,8 @@ void run(FILE* out, const std::string& workload, int n, int frames, int warmup) 
         lastWall = wall;
         lastCpu = cpu;
         if (f == warmup + frames) break;
-        float t = static_cast<float>(f) / 60.0f;
-        if (f == 0 || workload != "static") {
-            const float white[4] = {1, 1, 1, rotated ? 0.5f : 1.0f};
-            for (int i = 0; i < n; ++i) {
-                if (workload == "particles") {
-                    // Quads of the particles' sizes and colours along one trajectory.
-                    float age = std::fmod(t + 3.0f * static_cast<float>(i) / static_cast<float>(n), 2.25f);
-                    float k = std::min(age / 2, 1.0f);
-                    const float c[4] = {1, 0.8f - 0.6f * k, 0.2f - 0.1f * k, 1 - k};
-                    quads.set(i, 160, 60 + age * (80 - 20 * age), 6, 0, c);
-                } else if (workload == "moving") {
-                    quads.set(i, layout.x[i] + 20 * std::sin(t + layout.phase[i]),
-                              layout.y[i] + 20 * std::cos(t + layout.phase[i]), 4, 0, white);
-                } else {
-                    quads.set(i, layout.x[i], layout.y[i], 4, rotated ? layout.phase[i] + f * 0.0349066f : 0,
-                              white);
-                }
-            }
-        }
-        glClearColor(0.1f, 0.1f, 0.2f, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        auto draw = [&](int first, int count) { quads.draw(first, count); };
-        if (rotated) {
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-            draw(0, (n + 1) / 2);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-            draw((n + 1) / 2, n / 2);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        } else {
-            draw(0, n);
-        }
+        quads.place(workload, layout, f, 4, 0.0349066f);
+        quads.drawFrame(rotated, (n + 1) / 2);
         glFinish();
     }
     std::fprintf(out, "%s %d %.4f %.4f %.4f\n", workload.c_str(), n, percentile(times, 50),
