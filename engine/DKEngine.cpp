@@ -7,6 +7,7 @@
 
 #include "engine/DKDatabase.h"
 #include "engine/DKLuaLibs.h"
+#include "engine/DKProcessState.h"
 #include "engine/wrap_Callbacks.h"
 #include "engine/wrap_Database.h"
 #include "engine/wrap_LuaExtensions.h"
@@ -99,6 +100,7 @@ DK_State* DK_NewState(int /*unused*/) {
     state->L = luaL_newstate();
     assert(state->L);
     if (!state->L) std::abort();
+    dk::engine::stateOpened();
     return state;
 }
 
@@ -173,6 +175,7 @@ void DK_DestroyState(DK_State* state) {
     lua_close(state->L);  // before the store: a finalizer may still use it
     delete state->database;
     std::free(state);
+    dk::engine::stateClosed();
 }
 
 void DK_Play(DK_State* state) {

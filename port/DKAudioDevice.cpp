@@ -48,8 +48,11 @@ ALCdevice* openLocked() {
         g_device = alcOpenDevice(nullptr);
     }
     if (!g_device) {
-        // Said once: a machine without sound plays silently from here on.
-        std::fprintf(stderr, "OpenAL: no audio device could be opened; sound and music are off\n");
+        // Said once, in plain words: a machine without sound plays silently from here on. The
+        // failed open leaves an error pending, which would otherwise reach the next ALC check as
+        // a second, cryptic report of the same fact.
+        alcGetError(nullptr);
+        std::fprintf(stderr, "No audio device: sound and music are silent.\n");
     }
     return g_device;
 }

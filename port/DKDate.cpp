@@ -95,6 +95,10 @@ std::string DKDate::softFormatDate(double date) {
 
 void DKDate::setClockSource(const DKClockSource* source) {
     g_clock = source ? source : &kSystemClock;
+    resetGameClock();
+}
+
+void DKDate::resetGameClock() {
     g_started = false;
     NSDateTimeAsFloatStartTime = -1.0;
 }

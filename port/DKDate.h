@@ -22,4 +22,7 @@ public:
     // Tests: read time from `source` (nullptr restores the system clocks) and forget the game
     // clock's start.
     static void setClockSource(const DKClockSource* source);
+    // Forgets the game clock's start, so the next call returns 0 as in a new process (the engine
+    // does this when its last state closes). The clock source stays.
+    static void resetGameClock();
 };

@@ -111,16 +111,30 @@ int DKMusicPausedState::stop() {
 // ---------------------------------------------------------------------------------------------
 // DKMusicManager
 
+namespace {
+
+std::mutex g_sharedLock;
+DKMusicManager* g_shared = nullptr;  // lives as long as the process once made
+
+}  // namespace
+
 DKMusicManager& DKMusicManager::sharedMusicManager() {
-    static std::mutex lock;
-    static DKMusicManager* instance = nullptr;
-    std::lock_guard<std::mutex> guard(lock);
-    if (!instance) {
-        instance = new DKMusicManager;  // lives as long as the process
+    std::lock_guard<std::mutex> guard(g_sharedLock);
+    if (!g_shared) {
+        g_shared = new DKMusicManager;
         // Its feeder thread must be gone before the audio device closes at exit.
-        DKAudioDevice::addShutdownHook([] { instance->reset(); });
+        DKAudioDevice::addShutdownHook([] { g_shared->reset(); });
     }
-    return *instance;
+    return *g_shared;
+}
+
+void DKMusicManager::resetShared() {
+    DKMusicManager* shared = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_sharedLock);
+        shared = g_shared;
+    }
+    if (shared) shared->reset();
 }
 
 DKMusicManager::DKMusicManager() : m_music(std::make_unique<DKMusic>()) {

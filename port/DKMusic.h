@@ -80,6 +80,9 @@ public:
 
     // Stops and drops the current player: back to Stopped at volume 1 (tests, process exit).
     void reset();
+    // reset() on the shared manager if there is one yet (none is made for it): what the engine
+    // does when its last state closes, so music left playing or a volume set ends with the game.
+    static void resetShared();
 
 private:
     DKMusicManager();

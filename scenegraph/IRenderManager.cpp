@@ -14,10 +14,21 @@ SGRenderManagerMaker& makerFor(SGRenderAPI api) {
     return api == SGRenderAPI::ES2 ? es2 : es1;
 }
 
+SGRendererRelease g_releases[2] = {nullptr, nullptr};  // ES1, ES2
+
 }  // namespace
 
 SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMaker maker) {
     return std::exchange(makerFor(api), std::move(maker));
+}
+
+void SGSetRendererRelease(SGRenderAPI api, SGRendererRelease release) {
+    g_releases[api == SGRenderAPI::ES2 ? 1 : 0] = release;
+}
+
+void SGReleaseRenderers() {
+    for (SGRendererRelease release : g_releases)
+        if (release) release();
 }
 
 bool SGCanMakeRenderManager() {

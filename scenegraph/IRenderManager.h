@@ -33,6 +33,14 @@ using SGRenderManagerMaker = std::function<std::unique_ptr<IRenderManager>()>;
 // Installs the maker of one renderer (an empty function removes it); returns the previous one.
 SGRenderManagerMaker SGSetRenderManagerMaker(SGRenderAPI api, SGRenderManagerMaker maker);
 
+// What a renderer keeps between frames for the scenes of engine states (GL objects built in a
+// context, caches of GL state, scratch buffers) is let go by its release function, installed
+// beside its maker. SGReleaseRenderers calls every installed one; the engine does when its last
+// state closes, so the next state's first renderer starts as in a new process.
+using SGRendererRelease = void (*)();
+void SGSetRendererRelease(SGRenderAPI api, SGRendererRelease release);
+void SGReleaseRenderers();
+
 // A new render manager of the renderer DKShouldUseGLES2 selects. Having none installed is a
 // programming error: the program stops with a message naming the missing renderer.
 std::unique_ptr<IRenderManager> SGMakeRenderManager();

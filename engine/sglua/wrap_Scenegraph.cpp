@@ -567,6 +567,10 @@ void setNodeIndex(lua_State* L, Kind kind) {
 
 }  // namespace
 
+void dk::sglua::resetLiveNodes() {
+    liveNodes() = LiveNodes{};
+}
+
 extern "C" int luaopen_scenegraph(lua_State* L) {
     SGObjectDestroyedObserver = forgetDestroyed;
 

@@ -41,3 +41,20 @@ DKScopedSoundContext::DKScopedSoundContext() {
 DKScopedSoundContext::~DKScopedSoundContext() {
     if (m_setThread) alcSetThreadContext(nullptr);
 }
+
+namespace dk::sound {
+
+void resetSoundContext() {
+    if (!g_context) return;
+    alcMakeContextCurrent(g_context);
+    alcProcessContext(g_context);
+    const ALfloat orientation[6] = {0, 0, -1, 0, 1, 0};
+    alListener3f(AL_POSITION, 0, 0, 0);
+    alListener3f(AL_VELOCITY, 0, 0, 0);
+    alListenerfv(AL_ORIENTATION, orientation);
+    alListenerf(AL_GAIN, 1);
+    DKCheckALError("resetSoundContext");
+    alcMakeContextCurrent(nullptr);
+}
+
+}  // namespace dk::sound

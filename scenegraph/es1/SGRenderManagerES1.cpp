@@ -78,6 +78,11 @@ void setParticleVertices(ParticleArrays& out, int index, const SGParticleState& 
 
 void SGRenderManagerES1::install() {
     SGSetRenderManagerMaker(SGRenderAPI::ES1, [] { return std::make_unique<SGRenderManagerES1>(); });
+    SGSetRendererRelease(SGRenderAPI::ES1, &SGRenderManagerES1::release);
+}
+
+void SGRenderManagerES1::release() {
+    particleArrays() = ParticleArrays{};
 }
 
 void SGRenderManagerES1::setUpGL() {

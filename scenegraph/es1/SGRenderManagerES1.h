@@ -22,6 +22,9 @@ public:
     // a cached value never stands for a colour GL does not hold. Run whenever a context is made
     // or its frame buffer rebuilt.
     static void setUpGL();
+    // Frees the particle arrays (installed as the renderer's release). The cached colours stay:
+    // they stand for what the context holds, and setUpGL hands them to a new one.
+    static void release();
 
 protected:
     void drawClear(SGRenderNode* clearNode) override;

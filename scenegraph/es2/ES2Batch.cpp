@@ -107,6 +107,12 @@ void clearBatch() {
     batch().quads = 0;
 }
 
+void releaseBatch() {
+    bool on = batch().on;
+    batch() = Batch{};
+    batch().on = on;
+}
+
 void batchTextureDeleted(GLuint texture) {
     if (batch().texture == texture) batch().texture = 0;
 }

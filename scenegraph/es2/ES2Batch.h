@@ -45,6 +45,8 @@ void addToBatch(const Quad& quad, const std::vector<Offset>* offsets);
 void flushBatch();
 // Drops the pending batch undrawn (GL was reset under it).
 void clearBatch();
+// Drops the pending batch and its storage; whether batching is on stays as set.
+void releaseBatch();
 // Forgets a deleted texture the pending batch names.
 void batchTextureDeleted(GLuint texture);
 

@@ -44,6 +44,10 @@ std::vector<float>& particleVertices() {
 
 }  // namespace
 
+void SGRenderManagerES2::releaseParticleVertices() {
+    particleVertices() = std::vector<float>{};
+}
+
 void SGRenderManagerES2::drawParticleSystem(SGRenderNode* node) {
     flushBatch();
     auto* system = static_cast<SGParticleSystemNode*>(node);

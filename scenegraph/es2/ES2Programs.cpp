@@ -191,4 +191,19 @@ void buildPrograms() {
     buildWhiteTexture(p);
 }
 
+void releasePrograms(bool inTheirContext) {
+    Programs& p = programs();
+    if (inTheirContext) {
+        glUseProgram(0);  // a program in use would outlive its deletion
+        // Names a failed build left behind may name nothing: asked first, so no GL error is left.
+        for (GLuint program : {p.program, p.batchProgram})
+            if (usable(program) && glIsProgram(program)) glDeleteProgram(program);
+        for (GLuint shader : {p.vertexShader, p.fragmentShader, p.batchVertexShader})
+            if (usable(shader) && glIsShader(shader)) glDeleteShader(shader);
+        if (p.quadIndices) glDeleteBuffers(1, &p.quadIndices);
+        if (p.whiteTexture) glDeleteTextures(1, &p.whiteTexture);
+    }
+    p = Programs{};
+}
+
 }  // namespace dk::scenegraph::es2

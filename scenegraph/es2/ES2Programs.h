@@ -40,5 +40,8 @@ inline bool usable(GLuint program) {
 // Builds the programs, the element buffer and the white texture in the current context. A failed
 // step leaves the renderer without a usable program (0) in this context.
 void buildPrograms();
+// Forgets the objects, so the next set-up builds new ones; deletes them first when their context
+// is the current one (`inTheirContext`), else leaves them to that context.
+void releasePrograms(bool inTheirContext);
 
 }  // namespace dk::scenegraph::es2

@@ -35,6 +35,7 @@ SGRenderManagerES2::~SGRenderManagerES2() = default;
 void SGRenderManagerES2::install() {
     SGSetRenderManagerMaker(SGRenderAPI::ES2, [] { return std::make_unique<SGRenderManagerES2>(); });
     SGSetTextureDeletedHandler(&SGRenderManagerES2::textureDeleted);
+    SGSetRendererRelease(SGRenderAPI::ES2, &SGRenderManagerES2::release);
 }
 
 void SGRenderManagerES2::setUpGL() {
@@ -51,6 +52,18 @@ void SGRenderManagerES2::setUpGL() {
     if (!usable(p.program)) return;
     resetState();
     clearBatch();
+}
+
+void SGRenderManagerES2::release() {
+    EGLContext& context = setUpContext();
+    releasePrograms(context != EGL_NO_CONTEXT && eglGetCurrentContext() == context);
+    context = EGL_NO_CONTEXT;
+    // The draw count is the benchmark's, read as differences: it goes on.
+    uint64_t drawCalls = stateCache().drawCalls;
+    stateCache() = StateCache{};
+    stateCache().drawCalls = drawCalls;
+    releaseBatch();
+    releaseParticleVertices();
 }
 
 void SGRenderManagerES2::textureDeleted(uint32_t texture) {

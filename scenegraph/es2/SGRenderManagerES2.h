@@ -47,6 +47,12 @@ public:
     static void setUpGL();
     // Forgets a cached binding of a texture that was deleted elsewhere.
     static void textureDeleted(uint32_t texture);
+    // Lets go of the GL objects, the caches and the scratch buffers (installed as the renderer's
+    // release, run when the engine's last state closes). The objects are deleted when their
+    // context is current, else left to it; either way they are forgotten, so the next manager or
+    // setUpGL builds new ones in whatever context is then current, even a new context that EGL
+    // happens to give the old one's handle.
+    static void release();
 
     // Whether consecutive compatible sprites share one draw call (default on).
     static void setBatching(bool on);
@@ -86,6 +92,7 @@ private:
     void renderColoredSprite(const SGSpriteDrawRecord& r, bool batching);
     void renderTiledSprite(SGSpriteNode* sprite);
     void handOffsets(SGSpace* space, std::vector<Offset> offsets);
+    static void releaseParticleVertices();
 
     std::unordered_map<const SGRenderNode*, Cache> m_caches;
     std::vector<Offset> m_offsets{{0.5f, 0.5f}};

@@ -6,9 +6,27 @@
 
 namespace {
 
-// A factor in [0, 1): 2147483649 is 2^31 + 1, just above RAND_MAX.
+struct ParticleRandom {
+    alignas(int32_t) char state[128] = {};  // random()'s default: the additive generator of degree 31
+    random_data data{};
+
+    ParticleRandom() { seed(1); }
+    void seed(unsigned value) {
+        data = random_data{};
+        initstate_r(value, state, sizeof state, &data);
+    }
+};
+
+ParticleRandom& particleRandom() {
+    static ParticleRandom generator;
+    return generator;
+}
+
+// A factor in [0, 1): 2147483649 is 2^31 + 1, just above the generator's largest value.
 double randomFactor() {
-    return static_cast<double>(std::rand()) / 2147483649.0;
+    int32_t value = 0;
+    random_r(&particleRandom().data, &value);
+    return static_cast<double>(value) / 2147483649.0;
 }
 
 float interpolate(float a, float b, float t) {
@@ -208,4 +226,8 @@ SGPort* SGParticleSystemNode::portForID(SGPortID id) {
         default:
             return nullptr;
     }
+}
+
+void dk::scenegraph::seedParticleRandom(unsigned seed) {
+    particleRandom().seed(seed);
 }

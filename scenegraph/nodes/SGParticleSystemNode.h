@@ -118,3 +118,13 @@ public:
 private:
     bool m_poolMade = false;  // a pool of 0 particles has no allocation but is made all the same
 };
+
+namespace dk::scenegraph {
+
+// Starts the particles' random sequence at `seed`. It is their own (the C library's rand()
+// algorithm on a state nobody else draws from, so seed 1 gives what rand() gives in a new
+// process), and the engine starts it again at 1 when its last state closes: a second game in one
+// process scatters its particles exactly as the first did.
+void seedParticleRandom(unsigned seed);
+
+}  // namespace dk::scenegraph

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 
 #include "scenegraph/SGScene.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
@@ -15,7 +14,7 @@ namespace {
 
 class Particles : public ::testing::Test {
 protected:
-    Particles() { std::srand(1234); }
+    Particles() { dk::scenegraph::seedParticleRandom(1234); }
 
     SGParticleSystemNode* emitter(int32_t count, float life, float start = 0.0f, bool spawn = true) {
         using enum SGPortID;

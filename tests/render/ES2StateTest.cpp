@@ -126,3 +126,33 @@ TEST_F(ES2State, CopyOffsetsOfAWrapSpaceInAReplicator) {
     t.frame();
     EXPECT_LE(offsetsOf(inner).size(), size_t{1} << 16);
 }
+
+// When the engine's last state closes the renderer lets go of its GL objects: deleted in their
+// own context, and built anew for a scene in a context made afterwards, even one EGL hands the
+// old context's handle, with no set-up run by the host in between.
+TEST(ES2Release, ANewContextAfterTheReleaseDrawsWithObjectsOfItsOwn) {
+    GLint program = 0;
+    {
+        dktest::RenderTarget first{dktest::Renderer::ES2Batched, 16, 16};
+        ASSERT_TRUE(first.context) << first.failure;
+        first.s->sprite(8, 8, 16, 16, {1, 0, 0, 1});
+        first.frame();
+        glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+        ASSERT_TRUE(glIsProgram(static_cast<GLuint>(program)));
+        SGReleaseRenderers();
+        EXPECT_FALSE(glIsProgram(static_cast<GLuint>(program))) << "left in the context";
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+    std::string failure;
+    auto second = plat::gl::HeadlessContext::create(16, 16, plat::gl::Api::ES2, &failure);
+    ASSERT_TRUE(second) << failure;
+    second->makeCurrent();
+    {
+        dktest::OrthoScene s(16, 16);
+        s.sprite(8, 8, 16, 16, {0, 1, 0, 1});
+        s.scene.render();
+        EXPECT_EQ(second->readPixels()[4 * (16 * 8 + 8) + 1], 255) << "the sprite is drawn";
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+    SGReleaseRenderers();
+}

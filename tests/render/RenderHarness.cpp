@@ -2,10 +2,9 @@
 
 #include <GLES2/gl2.h>
 
-#include <cstdlib>
-
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "scenegraph/nodes/SGParticleSystemNode.h"
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 
 namespace dktest {
@@ -107,7 +106,7 @@ SGImage RenderTarget::texture(int width, int height, const std::vector<uint32_t>
 }
 
 void RenderTarget::frame() {
-    std::srand(1);
+    dk::scenegraph::seedParticleRandom(1);
     s->scene.render();
     pixels = context->readPixels();
 }

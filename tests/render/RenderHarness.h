@@ -78,7 +78,8 @@ public:
     // Textures made here are deleted with the target.
     SGImage texture(int width, int height, const std::vector<uint32_t>& topFirst,
                     TextureOptions options = {});
-    // Draws a frame (particle lives come from rand: seeded alike every frame) and reads it back.
+    // Draws a frame (particle lives come from their own random sequence, seeded alike every frame)
+    // and reads it back.
     void frame();
     // The pixel at (x, y) counted from the bottom-left corner, as the scene's coordinates run.
     RGBA at(int x, int y) const;

@@ -2,7 +2,10 @@
 // at 44.1 kHz.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/sound/SGSoundNodes.h"
+#include "engine/sound/SoundContext.h"
 #include "engine/sound/tests/SoundTestSupport.h"
 #include "port/DKAudioDevice.h"
 #include "port/DKPlatformPort.h"
@@ -89,6 +92,47 @@ TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspe
     render(2048, true);
     EXPECT_LE(peak(render(2048, true)), 2) << "paused music is silent";
     DKStopAACFile();
+}
+
+// What a game leaves in the sound context (a muted listener, a manager suspended when its state
+// closed, which leaves updates deferred) is gone once the last state has closed: the next state
+// hears its sound, and its own listener's changes take effect.
+TEST_F(SoundLoopbackTest, TheNextStateHearsTheSoundContextAsMade) {
+    const struct {
+        const char* left;
+        std::function<void(SoundManager&, SGSoundListenerNode&)> leave;
+    } cases[] = {
+        {"a muted listener",
+         [](SoundManager&, SGSoundListenerNode& l) {
+             l.gain.setValue(0.0f);
+             l.compute();
+         }},
+        {"a suspended manager", [](SoundManager& m, SGSoundListenerNode&) { m.suspend(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left);
+        {
+            SoundManager last;
+            SGSoundListenerNode listener;
+            c.leave(last, listener);
+        }
+        dk::sound::resetSoundContext();
+        SoundManager m;
+        SGSoundPlayerNode player(&m);
+        player.sound.setValue(toneSound(1.0));
+        player.loop.setValue(true);
+        setControls(player, {&player.trigger});
+        player.compute();
+        EXPECT_TRUE(heard());
+        SGSoundListenerNode listener;
+        listener.gain.setValue(0.0f);
+        listener.compute();
+        EXPECT_FALSE(heard()) << "the new listener's gain takes effect";
+        listener.gain.setValue(1.0f);
+        listener.compute();
+        setControls(player, {&player.stop});
+        player.compute();
+    }
 }
 
 }  // namespace
