@@ -30,7 +30,7 @@ run: all
 # kind of breach); the test-to-code figures come last.
 test: all
 	@scripts/check-layers --self-test
-	@scripts/check-layers
+	@scripts/check-layers --build-dir $(BUILD)
 	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
 	@scripts/test-ratio
 
