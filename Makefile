@@ -26,9 +26,11 @@ run: all
 	  --screenshot $(SCREENSHOT) $(SAMPLE)/engine32.luo $(SAMPLE)/Sample.gameproj
 	@echo "screenshot: $(SCREENSHOT)"
 
-# The layer map is checked before anything runs; the test-to-code figures come last.
+# The layer map is checked before anything runs (the check first shows it still fails on each
+# kind of breach); the test-to-code figures come last.
 test: all
-	@scripts/check-layers
+	@scripts/check-layers --self-test
+	@scripts/check-layers --build-dir $(BUILD)
 	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
 	@scripts/test-ratio
 
