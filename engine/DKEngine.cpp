@@ -61,10 +61,48 @@ void push(lua_State* L, int v) {
 
 // Calls the script global `name` with the given numbers; a failure is dropped.
 template <class... Args>
+void callGlobal(lua_State* L, const char* name, Args... args) {
+    lua_getglobal(L, name);
+    (push(L, args), ...);
+    pcallIgnored(L, static_cast<int>(sizeof...(args)));
+}
+
+// The teardown. It counts as a call that never ends, so a shutdownEngine or finalizer calling
+// back into the engine finds the state closing.
+void destroy(DK_State* state) {
+    ++state->engineCalls;
+    state->destroyRequested = 1;
+    callGlobal(state->L, "shutdownEngine");
+    lua_close(state->L);  // before the store: a finalizer may still use it
+    delete state->database;
+    std::free(state);
+    dk::engine::stateClosed();
+}
+
+// One engine call on a state. Calls nest (a callback of the block, or a native function the
+// script calls, may call the engine again) and the inner ones run above the script's frames and
+// the host's: DK_DestroyState only marks the state, and the outermost call destroys it as it
+// returns. Calls made once it is marked run no script.
+class EngineCall {
+public:
+    explicit EngineCall(DK_State* state) : m_state(state) { ++state->engineCalls; }
+    ~EngineCall() {
+        if (--m_state->engineCalls == 0 && m_state->destroyRequested) destroy(m_state);
+    }
+    EngineCall(const EngineCall&) = delete;
+    EngineCall& operator=(const EngineCall&) = delete;
+    // False once the state is to be destroyed.
+    explicit operator bool() const { return !m_state->destroyRequested; }
+
+private:
+    DK_State* m_state;
+};
+
+// callGlobal as one engine call.
+template <class... Args>
 void callGlobalIgnored(DK_State* state, const char* name, Args... args) {
-    lua_getglobal(state->L, name);
-    (push(state->L, args), ...);
-    pcallIgnored(state->L, static_cast<int>(sizeof...(args)));
+    EngineCall call(state);
+    if (call) callGlobal(state->L, name, args...);
 }
 
 struct DisplaySize {
@@ -105,6 +143,8 @@ DK_State* DK_NewState(int /*unused*/) {
 }
 
 void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     for (const DKLuaLib* lib = dk_lualibs; lib->name; ++lib) {
         lua_pushcfunction(L, lib->open);
@@ -129,11 +169,15 @@ void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
 }
 
 void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
+    EngineCall call(state);
+    if (!call) return;
     state->database = new DKDatabase(std::string(savePath) + "persistent.save", savePath);
     luaopen_database(state->L, state->database);
 }
 
 void DK_LoadEngineFromPath(DK_State* state, const char* path) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     if (luaL_loadfile(L, path ? path : "") != 0) {
         reportError(L);
@@ -143,6 +187,8 @@ void DK_LoadEngineFromPath(DK_State* state, const char* path) {
 }
 
 void DK_InitEngine(DK_State* state) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     lua_pushstring(L, "ios");
     lua_setglobal(L, "PLATFORM");
@@ -151,6 +197,8 @@ void DK_InitEngine(DK_State* state) {
 }
 
 int DK_LoadGame(DK_State* state, const char* gamePath) {
+    EngineCall call(state);
+    if (!call) return 0;
     lua_State* L = state->L;
     int base = lua_gettop(L);
     lua_getglobal(L, "loadProject");
@@ -165,17 +213,16 @@ int DK_LoadGame(DK_State* state, const char* gamePath) {
 }
 
 void DK_LoadInitialScene(DK_State* state) {
+    EngineCall call(state);
+    if (!call) return;
     lua_getglobal(state->L, "loadInitialScene");
     pcallReported(state->L, 0, 0);
 }
 
 void DK_DestroyState(DK_State* state) {
     if (!state) return;
-    callGlobalIgnored(state, "shutdownEngine");
-    lua_close(state->L);  // before the store: a finalizer may still use it
-    delete state->database;
-    std::free(state);
-    dk::engine::stateClosed();
+    EngineCall call(state);
+    state->destroyRequested = 1;  // carried out as the outermost call returns: maybe this one
 }
 
 void DK_Play(DK_State* state) {
@@ -223,6 +270,8 @@ void DK_Accelerated(DK_State* state, double x, double y, double z) {
 }
 
 void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     lua_getglobal(L, "deviceOrientationChanged");
     lua_pushinteger(L, orientation);
@@ -231,6 +280,8 @@ void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
 }
 
 int DK_GetInterfaceOrientation(DK_State* state) {
+    EngineCall call(state);
+    if (!call) return 0;
     lua_State* L = state->L;
     lua_getglobal(L, "getInterfaceOrientation");
     if (!pcallReported(L, 0, 1)) return 0;
@@ -240,6 +291,8 @@ int DK_GetInterfaceOrientation(DK_State* state) {
 }
 
 void DK_SetScreenSize(DK_State* state, int width, int height) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     pushMethodCall(L, "devices", "setScreenSize");
     lua_pushinteger(L, width);
@@ -248,6 +301,8 @@ void DK_SetScreenSize(DK_State* state, int width, int height) {
 }
 
 void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     pushMethodCall(L, "game", "setNeedsToChangeScene");
     lua_pushstring(L, sceneName);
@@ -256,6 +311,8 @@ void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
 }
 
 void DK_SetVolume(DK_State* state, float volume) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     lua_getglobal(L, "setVolume");
     lua_pushnumber(L, static_cast<double>(volume));
@@ -263,6 +320,8 @@ void DK_SetVolume(DK_State* state, float volume) {
 }
 
 void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args, int count) {
+    EngineCall call(state);
+    if (!call) return;
     lua_State* L = state->L;
     if (!args || count < 0) count = 0;
     lua_getglobal(L, "raiseExternalEvent");
@@ -277,9 +336,12 @@ void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args,
 
 void DK_GetIntendedDisplaySize(DK_State* state, int* width, int* height) {
     DisplaySize size;
-    int top = lua_gettop(state->L);
-    if (lua_cpcall(state->L, readDisplaySize, &size) != 0) size = DisplaySize{};
-    lua_settop(state->L, top);
+    EngineCall call(state);
+    if (call) {
+        int top = lua_gettop(state->L);
+        if (lua_cpcall(state->L, readDisplaySize, &size) != 0) size = DisplaySize{};
+        lua_settop(state->L, top);
+    }
     if (width) *width = size.width;
     if (height) *height = size.height;
 }

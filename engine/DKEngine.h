@@ -24,6 +24,10 @@ typedef struct DK_State {
     lua_State* L;
     DKDatabase* database;
     DKCallbackInfo callbacks;
+    // The engine's own: calls under way on this state, and whether DK_DestroyState was called
+    // during one.
+    int engineCalls;
+    int destroyRequested;
 } DK_State;
 
 // Life cycle
@@ -34,6 +38,10 @@ void DK_LoadEngineFromPath(DK_State* state, const char* path);
 void DK_InitEngine(DK_State* state);
 int DK_LoadGame(DK_State* state, const char* gamePath);
 void DK_LoadInitialScene(DK_State* state);
+// Runs the script's shutdownEngine, closes the Lua state, then the store, and frees the state.
+// Called during one of the state's own calls (from a callback of the block, or a native function
+// the script calls), it only asks: the running calls finish on a live state, engine calls made on
+// it meanwhile run no script (queries answer 0), and the outermost call destroys it as it returns.
 void DK_DestroyState(DK_State* state);
 int DK_ExtractGameAtPath(const char* archivePath);
 

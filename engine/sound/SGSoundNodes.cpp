@@ -117,88 +117,98 @@ void SGSoundPlayerNode::forgetSource() {
 
 void SGSoundPlayerNode::compute() {
     dirty = false;
-    SoundManager* manager = liveManager();
-    if (!manager) {
+    if (!liveManager()) {
         forgetSource();  // it stopped every playing source on its way out
         return;
     }
     // Reading a port may compute the node behind it, and a sound loader asks the script for a
     // path: the script may delete the manager (its sources with it), update it (taking back a
-    // finished source) or compute this node again. After every read, this compute goes on only
-    // while none of that happened.
+    // finished source) or compute this node again. So every input is read first, and the node
+    // acts only if none of that happened.
     const unsigned pass = ++m_pass;
     DKAudioSource* held = m_source;
-    auto undisturbed = [&] {
-        if (liveManager()) return m_pass == pass && m_source == held;
+    Inputs in;
+    readControls(in, held != nullptr);
+    // The sound last: a loader stores its sound on every read, which marks this node dirty again,
+    // so any read after it would compute the node anew. A source keeps its queued sound.
+    if (in.trigger && (in.stop || !m_queued)) in.sound = sound.soundValue();
+    if (dirty && m_pass == pass) {
+        // The script the loader asked may have changed a control: those are read once more.
+        dirty = false;
+        readControls(in, held != nullptr);
+    }
+    SoundManager* manager = liveManager();
+    if (!manager)
         forgetSource();
-        return false;
-    };
+    else if (m_pass == pass && m_source == held)
+        act(*manager, in);
+}
 
-    if (held) {
-        const bool pauseNow = pause.boolValue();
-        if (!undisturbed()) return;
-        if (pauseNow) {
-            manager->pauseSource(held);
-            m_paused = true;
-        }
-        const bool resumeNow = resume.boolValue();
-        if (!undisturbed()) return;
-        if (resumeNow) {
-            manager->playSource(held);
-            m_paused = false;
-        }
-        const bool stopNow = stop.boolValue();
-        if (!undisturbed()) return;
-        if (stopNow) {
-            manager->stopSource(held);
-            held = m_source;  // soundFinished cleared it
-        }
+void SGSoundPlayerNode::readControls(Inputs& in, bool holding) {
+    if (holding) {
+        in.pause = pause.boolValue();
+        in.resume = resume.boolValue();
+        in.stop = stop.boolValue();
     }
+    in.trigger = trigger.boolValue();
+    if (in.trigger) in.loop = loop.boolValue();
+    // Placement counts only for a source that will be playing.
+    if (in.trigger || (holding && playing.value && !in.stop)) {
+        in.x = x.numberValue();
+        in.y = y.numberValue();
+        in.dx = dx.numberValue();
+        in.dy = dy.numberValue();
+        in.volume = volume.numberValue();
+        in.pitch = pitch.numberValue();
+    }
+}
 
-    const bool triggered = trigger.boolValue();
-    if (!undisturbed()) return;
-    if (triggered) {
+void SGSoundPlayerNode::act(SoundManager& manager, const Inputs& in) {
+    DKAudioSource* held = m_source;
+    if (in.pause) {
+        manager.pauseSource(held);
+        m_paused = true;
+    }
+    if (in.resume) {
+        manager.playSource(held);
+        m_paused = false;
+    }
+    if (in.stop) {
+        manager.stopSource(held);
+        held = m_source;  // soundFinished cleared it
+    }
+    if (in.trigger) {
         if (!held) {
-            held = m_source = manager->reserveSource();
-            if (held) held->setOwner(this, soundFinished);
+            held = m_source = manager.reserveSource();
+            if (!held) return;  // every source is lent: try again on a later trigger
+            held->setOwner(this, soundFinished);
         }
-        if (held) {  // else every source is lent: try again on a later trigger
-            const bool looping = loop.boolValue();
-            if (!undisturbed()) return;
-            m_looping = looping;
-            held->setLooping(looping);
-            if (!m_queued) {
-                std::shared_ptr<SGSound> usable = sound.soundValue();
-                if (!undisturbed()) return;
-                if (!usable || usable->bufferCount() < 1) {
-                    // Nothing to play: give the source back rather than keep it idle until some
-                    // later trigger brings a usable sound.
-                    manager->stopSource(held);
-                    return;
-                }
-                held->queueBuffers(usable);
-                m_queued = true;
+        m_looping = in.loop;
+        held->setLooping(in.loop);
+        if (!m_queued) {
+            if (!in.sound || in.sound->bufferCount() < 1) {
+                // Nothing to play: give the source back rather than keep it idle until some
+                // later trigger brings a usable sound.
+                manager.stopSource(held);
+                return;
             }
-            if (playing.value) {
-                manager->restartSource(held);
-            } else {
-                held->setRelative(sourceRelative.value);
-                manager->playSource(held);
-                playing.value = true;
-            }
-            m_paused = false;
+            held->queueBuffers(in.sound);
+            m_queued = true;
         }
+        if (playing.value) {
+            manager.restartSource(held);
+        } else {
+            held->setRelative(sourceRelative.value);
+            manager.playSource(held);
+            playing.value = true;
+        }
+        m_paused = false;
     }
-
     if (playing.value && held) {
-        const float px = x.numberValue(), py = y.numberValue();
-        const float vx = dx.numberValue(), vy = dy.numberValue();
-        const float gain = volume.numberValue(), rate = pitch.numberValue();
-        if (!undisturbed()) return;
-        held->setLocation(px, py);
-        held->setVelocity(vx, vy);
-        held->setVolume(gain);
-        held->setPitch(rate);
+        held->setLocation(in.x, in.y);
+        held->setVelocity(in.dx, in.dy);
+        held->setVolume(in.volume);
+        held->setPitch(in.pitch);
     }
 }
 

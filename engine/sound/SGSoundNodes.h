@@ -55,6 +55,16 @@ public:
     SGBooleanPort resume{false};
 
 private:
+    // What one compute reads, all of it before acting on any.
+    struct Inputs {
+        bool pause = false, resume = false, stop = false, trigger = false, loop = false;
+        std::shared_ptr<SGSound> sound;  // read only when a source is to be queued
+        float x = 0, y = 0, dx = 0, dy = 0, volume = 1, pitch = 1;
+    };
+    // Reads every input but the sound.
+    void readControls(Inputs& in, bool holding);
+    void act(dk::sound::SoundManager& manager, const Inputs& in);
+
     dk::sound::SoundManager* liveManager() const {
         const bool live =
             m_managerSerial && dk::sound::SoundManager::liveSerial(m_soundManager) == m_managerSerial;

@@ -113,9 +113,12 @@ void SoundManager::stopSource(DKAudioSource* source) {
 }
 
 void SoundManager::update() {
-    // A callback may stop or start other sources, so walk a copy and skip what it took back.
+    // A callback may stop or start other sources, so walk a copy and skip what it took back. It
+    // may also delete this manager (its sources with it): then the walk ends there.
+    const uint64_t serial = liveSerial(this);
     std::vector<DKAudioSource*> playing(m_playingSources.begin(), m_playingSources.end());
     for (DKAudioSource* source : playing) {
+        if (liveSerial(this) != serial) return;
         if (m_playingSources.count(source) && source->isStopped()) giveBack(source);
     }
 }

@@ -78,7 +78,8 @@ public:
     void pauseSource(DKAudioSource* source);
     // Stops it, empties its queue, takes it back and calls its finishedCallback.
     void stopSource(DKAudioSource* source);
-    // Takes back every playing source that stopped by itself.
+    // Takes back every playing source that stopped by itself. A finished callback may delete the
+    // manager (not while it is being deleted already): the update then goes no further.
     void update();
     void makeCurrent();
     void suspend();

@@ -2,7 +2,10 @@
 // device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <utility>
 
 #include "engine/sound/SoundContext.h"
 #include "engine/sound/SoundManager.h"
@@ -68,6 +71,32 @@ TEST(SoundManagerTest, FinishedSoundsComeBackOnUpdateOnceOthersWhenStoppedOrDele
     // The manager's end stops what plays (the paused one), not what is only lent.
     EXPECT_EQ(g_finished, (std::map<DKAudioSource*, int>{{ends, 1}, {loops, 1}, {paused, 1}}));
     EXPECT_TRUE(weak.expired()) << "the last queue let the sound go";
+}
+
+// A holder told that its sound finished may delete the manager that tells it: the update under
+// way goes no further, and the other holders hear of their sources once, from the manager's end.
+TEST(SoundManagerTest, AFinishedCallbackMayDeleteTheUpdatingManager) {
+    g_finished.clear();
+    auto sound = toneSound(0.01);
+    auto* m = new SoundManager;
+    std::vector<DKAudioSource*> ended;
+    for (int i = 0; i < 3; ++i) {
+        DKAudioSource* s = m->reserveSource();
+        s->setOwner(&m, [](DKAudioSource* source) {
+            ++g_finished[source];
+            delete std::exchange(*static_cast<SoundManager**>(source->owner()), nullptr);
+        });
+        s->queueBuffers(sound);
+        m->playSource(s);
+        ended.push_back(s);
+    }
+    ASSERT_TRUE(waitUntil(
+        [&] { return std::all_of(ended.begin(), ended.end(), std::mem_fn(&DKAudioSource::isStopped)); },
+        3.0));
+    m->update();
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(g_finished.size(), 3u);
+    for (DKAudioSource* s : ended) EXPECT_EQ(g_finished[s], 1);
 }
 
 TEST(SoundManagerTest, ManagersShareOneContextAndSuspendResumeIt) {
