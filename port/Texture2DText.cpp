@@ -1,5 +1,7 @@
 // Text to textures with Pango and Cairo. Sizes are pixels (absolute sizes: Pango's plain sizes are
 // points, a third too large here). White glyphs, premultiplied by Cairo.
+#include "port/Texture2DText.h"
+
 #include <GLES2/gl2.h>
 #include <pango/pangocairo.h>
 
@@ -100,14 +102,11 @@ Measure measure(PangoLayout* layout, const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
-                                                     const std::string& fontName, float fontSize) {
-    return initWithString(string, alignment, fontName, fontSize, 0, 0);
-}
+namespace dk::port {
 
-std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
-                                                     const std::string& fontName, float fontSize,
-                                                     uint32_t desiredWidth, uint32_t desiredHeight) {
+TextBitmap drawText(const std::string& string, DKTextAlignment alignment, const std::string& fontName,
+                    float fontSize, uint32_t desiredWidth, uint32_t desiredHeight, uint32_t limit,
+                    TextWork* work) {
     cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
     cairo_t* cr = cairo_create(scratch);
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -115,6 +114,7 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
 
+    TextBitmap bitmap;
     double boxWidth = desiredWidth, boxHeight = desiredHeight;
     if (desiredWidth == 0 || desiredHeight == 0) {
         Measure m = measure(layout, string);
@@ -122,17 +122,15 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
         boxHeight = m.lineHeight * m.pieces;
     }
     // Never ask GL for more than it can hold: text past the limit is cut off.
-    double limit = maxTextureSize();
-    boxWidth = std::min(boxWidth, limit);
-    boxHeight = std::min(boxHeight, limit);
+    boxWidth = std::min(boxWidth, static_cast<double>(limit));
+    boxHeight = std::min(boxHeight, static_cast<double>(limit));
     uint32_t width = DKNextPowerOfTwo(static_cast<uint32_t>(boxWidth));
     uint32_t height = DKNextPowerOfTwo(static_cast<uint32_t>(boxHeight));
     if (width == 0 || height == 0) {
-        // Nothing to show: no texture at all, so none can leak.
         g_object_unref(layout);
         cairo_destroy(cr);
         cairo_surface_destroy(scratch);
-        return nullptr;
+        return bitmap;
     }
 
     cairo_surface_t* surface =
@@ -149,17 +147,25 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     pango_layout_set_width(layout, static_cast<int>(std::ceil(boxWidth * PANGO_SCALE)));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     pango_layout_set_alignment(layout, pangoAlignment(alignment));
+    if (work) {
+        work->bytes += string.size();
+        work->lines += pango_layout_get_line_count(layout);
+    }
     pango_cairo_show_layout(draw, layout);
     cairo_destroy(draw);
     cairo_surface_flush(surface);
 
     const uint8_t* pixels = cairo_image_surface_get_data(surface);
     int stride = cairo_image_surface_get_stride(surface);
-    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.boxWidth = boxWidth;
+    bitmap.boxHeight = boxHeight;
+    bitmap.rgba.resize(static_cast<size_t>(width) * height * 4);
     for (uint32_t y = 0; y < height; ++y) {
         const auto* src =
             reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(height - 1 - y) * stride);
-        uint8_t* dst = rgba.data() + static_cast<size_t>(y) * width * 4;
+        uint8_t* dst = bitmap.rgba.data() + static_cast<size_t>(y) * width * 4;
         for (uint32_t x = 0; x < width; ++x, dst += 4) {
             uint32_t p = src[x];  // premultiplied 0xAARRGGBB
             dst[0] = static_cast<uint8_t>(p >> 16);
@@ -172,6 +178,23 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     g_object_unref(layout);
     cairo_destroy(cr);
     cairo_surface_destroy(scratch);
-    return initWithData(rgba.data(), Texture2DPixelFormatRGBA8888, width, height,
-                        DKSize{static_cast<float>(boxWidth), static_cast<float>(boxHeight)});
+    return bitmap;
+}
+
+}  // namespace dk::port
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize) {
+    return initWithString(string, alignment, fontName, fontSize, 0, 0);
+}
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize,
+                                                     uint32_t desiredWidth, uint32_t desiredHeight) {
+    dk::port::TextBitmap bitmap =
+        dk::port::drawText(string, alignment, fontName, fontSize, desiredWidth, desiredHeight, maxTextureSize());
+    // Nothing to show: no texture at all, so none can leak.
+    if (bitmap.width == 0) return nullptr;
+    return initWithData(bitmap.rgba.data(), Texture2DPixelFormatRGBA8888, bitmap.width, bitmap.height,
+                        DKSize{static_cast<float>(bitmap.boxWidth), static_cast<float>(bitmap.boxHeight)});
 }
