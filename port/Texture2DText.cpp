@@ -100,6 +100,70 @@ Measure measure(PangoLayout* layout, const std::string& text) {
     return m;
 }
 
+// Lines laid out past the box's bottom: glyphs of the next lines may reach up into the box, and a
+// text cut inside a paragraph may break its last lines differently from the whole text.
+constexpr int kSpareLines = 3;
+// A first guess at the bytes that fill the box: lines of characters half the font size wide, one
+// byte each, one line per font size of height. Most texts are shorter and are laid out whole at
+// once; for the others a guess too small costs one more pass, one too large a layout too long.
+size_t firstPrefix(double boxWidth, double boxHeight, float fontSize) {
+    double em = std::max(static_cast<double>(fontSize), 1.0);
+    double perLine = boxWidth / (0.5 * em) + 1;
+    double lines = boxHeight / em + kSpareLines;
+    return static_cast<size_t>(std::min(perLine * lines, 1e9));
+}
+
+// The lines of the layout whose tops lie above `bottom` (Pango units).
+int linesAbove(PangoLayout* layout, int bottom) {
+    int count = 0;
+    PangoLayoutIter* iter = pango_layout_get_iter(layout);
+    do {
+        int top = 0, end = 0;
+        pango_layout_iter_get_line_yrange(iter, &top, &end);
+        if (top >= bottom) break;
+        ++count;
+    } while (pango_layout_iter_next_line(iter));
+    pango_layout_iter_free(iter);
+    return count;
+}
+
+// Where a prefix of about `want` bytes ends: at the end of the paragraph `want` falls in when that
+// is near (Pango lays out paragraphs one by one, so every line before is the whole text's), else at
+// the start of the character at `want`.
+size_t prefixEnd(const std::string& text, size_t want) {
+    if (want >= text.size()) return text.size();
+    size_t newline = text.find('\n', want);
+    if (newline != std::string::npos && newline - want <= want) return newline;
+    while (want > 0 && (static_cast<unsigned char>(text[want]) & 0xC0) == 0x80) --want;
+    return want;
+}
+
+// Pango goes over the text from its start for each line it lays out, so a layout costs the square
+// of its lines, and everything below the box is clipped away. So only a prefix is laid out: the
+// first found whose lines reach kSpareLines past the box, or the whole text when it ends sooner.
+// The lines that show are the same as the whole text's.
+void layOutShownText(PangoLayout* layout, const std::string& text, double boxWidth, double boxHeight,
+                     float fontSize, dk::port::TextWork* work) {
+    const int bottom = static_cast<int>(std::ceil(boxHeight * PANGO_SCALE));
+    for (size_t want = firstPrefix(boxWidth, boxHeight, fontSize);;) {
+        size_t end = prefixEnd(text, want);
+        pango_layout_set_text(layout, text.data(), static_cast<int>(end));
+        int lines = pango_layout_get_line_count(layout);
+        if (work) {
+            work->bytes += end;
+            work->lines += lines;
+        }
+        if (end == text.size() || lines >= linesAbove(layout, bottom) + kSpareLines) return;
+        // Grow by the height still missing, judged from the lines so far, and at least double.
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        double reached = std::max(logical.height, 1);
+        double needed = bottom + kSpareLines * reached / lines;
+        double guess = std::min(1.25 * static_cast<double>(end) * needed / reached, static_cast<double>(text.size()));
+        want = std::max(std::min(2 * want, text.size()), static_cast<size_t>(guess));
+    }
+}
+
 }  // namespace
 
 namespace dk::port {
@@ -143,14 +207,10 @@ TextBitmap drawText(const std::string& string, DKTextAlignment alignment, const 
     cairo_clip(draw);
     cairo_set_source_rgba(draw, 1, 1, 1, 1);
     pango_cairo_update_layout(draw, layout);
-    pango_layout_set_text(layout, string.c_str(), static_cast<int>(string.size()));
     pango_layout_set_width(layout, static_cast<int>(std::ceil(boxWidth * PANGO_SCALE)));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     pango_layout_set_alignment(layout, pangoAlignment(alignment));
-    if (work) {
-        work->bytes += string.size();
-        work->lines += pango_layout_get_line_count(layout);
-    }
+    layOutShownText(layout, string, boxWidth, boxHeight, fontSize, work);
     pango_cairo_show_layout(draw, layout);
     cairo_destroy(draw);
     cairo_surface_flush(surface);

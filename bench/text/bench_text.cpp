@@ -1,7 +1,8 @@
-// Texts far taller than any texture, rendered on llvmpipe: many short lines in a free box, and one
-// long word wrapped a letter to a line in a narrow fixed box. Both are cut to the texture limit
-// (GL_MAX_TEXTURE_SIZE), so their cost should stop growing once the text passes it. A one-line
-// label is the baseline.
+// Texts far taller or wider than any texture, rendered on llvmpipe: many short lines in a free box,
+// one long word wrapped a letter to a line in a narrow fixed box, one long line in a free box. All
+// are cut to the texture limit (GL_MAX_TEXTURE_SIZE). Only what the texture can show is laid out;
+// a free box is still measured whole (its width is the widest line's), which grows linearly.
+// A one-line label is the baseline.
 #include <GLES2/gl2.h>
 #include <benchmark/benchmark.h>
 
@@ -50,6 +51,14 @@ void BM_LetterPerLine(benchmark::State& state) {
     render(state, std::string(state.range(0), 'a'), true, 1, 100000);
 }
 BENCHMARK(BM_LetterPerLine)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(200000)->Unit(benchmark::kMillisecond);
+
+// One line of words that many bytes long in a free box: as wide as the texture allows, one line high.
+void BM_OneLongLine(benchmark::State& state) {
+    std::string text;
+    while (text.size() < static_cast<size_t>(state.range(0))) text += "word ";
+    render(state, text, false, 0, 0);
+}
+BENCHMARK(BM_OneLongLine)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -109,4 +109,31 @@ TEST(TextLimitBitmap, FreeBoxesCutToTheLimitDrawAsTheyAlwaysDid) {
     }
 }
 
+// Pango's cost grows with the square of the lines it lays out, so a text far taller than its box
+// must not be laid out whole: the work is bounded by the lines the box can show.
+TEST(TextLimitBitmap, LayoutWorkIsBoundedByWhatTheBoxShows) {
+    struct WorkCase {
+        const char* what;
+        std::string text;
+        uint32_t width, height;  // a fixed box, or 0 × 0 for a free one
+    };
+    const std::vector<WorkCase> cases = {
+        {"32,000 short lines in a free box", numberedLines(32000), 0, 0},
+        {"200,000 letters, one to a line", std::string(200000, 'a'), 6, 100000},
+        {"5,000 lines in a small box", numberedLines(5000), 90, 100},
+        {"one long paragraph in a small box", repeated(kSentence, 300), 150, 60},
+    };
+    const float size = 16;
+    for (const WorkCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        dk::port::TextWork work;
+        dk::port::TextBitmap bitmap = dk::port::drawText(c.text, DKTextAlignmentLeft, "DejaVu Sans", size, c.width,
+                                                         c.height, 16384, &work);
+        ASSERT_GT(bitmap.height, 0u);
+        const int shown = static_cast<int>(bitmap.boxHeight / size) + 1;  // lines are taller than the size
+        EXPECT_LE(work.lines, 4 * (shown + 4)) << work.bytes << " bytes laid out";
+        EXPECT_LT(work.bytes, c.text.size());
+    }
+}
+
 }  // namespace
