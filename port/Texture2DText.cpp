@@ -1,5 +1,7 @@
 // Text to textures with Pango and Cairo. Sizes are pixels (absolute sizes: Pango's plain sizes are
 // points, a third too large here). White glyphs, premultiplied by Cairo.
+#include "port/Texture2DText.h"
+
 #include <GLES2/gl2.h>
 #include <pango/pangocairo.h>
 
@@ -98,16 +100,77 @@ Measure measure(PangoLayout* layout, const std::string& text) {
     return m;
 }
 
-}  // namespace
-
-std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
-                                                     const std::string& fontName, float fontSize) {
-    return initWithString(string, alignment, fontName, fontSize, 0, 0);
+// Lines laid out past the box's bottom: glyphs of the next lines may reach up into the box, and a
+// text cut inside a paragraph may break its last lines differently from the whole text.
+constexpr int kSpareLines = 3;
+// A first guess at the bytes that fill the box: lines of characters half the font size wide, one
+// byte each, one line per font size of height. Most texts are shorter and are laid out whole at
+// once; for the others a guess too small costs one more pass, one too large a layout too long.
+size_t firstPrefix(double boxWidth, double boxHeight, float fontSize) {
+    double em = std::max(static_cast<double>(fontSize), 1.0);
+    double perLine = boxWidth / (0.5 * em) + 1;
+    double lines = boxHeight / em + kSpareLines;
+    return static_cast<size_t>(std::min(perLine * lines, 1e9));
 }
 
-std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
-                                                     const std::string& fontName, float fontSize,
-                                                     uint32_t desiredWidth, uint32_t desiredHeight) {
+// The lines of the layout whose tops lie above `bottom` (Pango units).
+int linesAbove(PangoLayout* layout, int bottom) {
+    int count = 0;
+    PangoLayoutIter* iter = pango_layout_get_iter(layout);
+    do {
+        int top = 0, end = 0;
+        pango_layout_iter_get_line_yrange(iter, &top, &end);
+        if (top >= bottom) break;
+        ++count;
+    } while (pango_layout_iter_next_line(iter));
+    pango_layout_iter_free(iter);
+    return count;
+}
+
+// Where a prefix of about `want` bytes ends: at the end of the paragraph `want` falls in when that
+// is near (Pango lays out paragraphs one by one, so every line before is the whole text's), else at
+// the start of the character at `want`.
+size_t prefixEnd(const std::string& text, size_t want) {
+    if (want >= text.size()) return text.size();
+    size_t newline = text.find('\n', want);
+    if (newline != std::string::npos && newline - want <= want) return newline;
+    while (want > 0 && (static_cast<unsigned char>(text[want]) & 0xC0) == 0x80) --want;
+    return want;
+}
+
+// Pango goes over the text from its start for each line it lays out, so a layout costs the square
+// of its lines, and everything below the box is clipped away. So only a prefix is laid out: the
+// first found whose lines reach kSpareLines past the box, or the whole text when it ends sooner.
+// The lines that show are the same as the whole text's.
+void layOutShownText(PangoLayout* layout, const std::string& text, double boxWidth, double boxHeight,
+                     float fontSize, dk::port::TextWork* work) {
+    const int bottom = static_cast<int>(std::ceil(boxHeight * PANGO_SCALE));
+    for (size_t want = firstPrefix(boxWidth, boxHeight, fontSize);;) {
+        size_t end = prefixEnd(text, want);
+        pango_layout_set_text(layout, text.data(), static_cast<int>(end));
+        int lines = pango_layout_get_line_count(layout);
+        if (work) {
+            work->bytes += end;
+            work->lines += lines;
+        }
+        if (end == text.size() || lines >= linesAbove(layout, bottom) + kSpareLines) return;
+        // Grow by the height still missing, judged from the lines so far, and at least double.
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        double reached = std::max(logical.height, 1);
+        double needed = bottom + kSpareLines * reached / lines;
+        double guess = std::min(1.25 * static_cast<double>(end) * needed / reached, static_cast<double>(text.size()));
+        want = std::max(std::min(2 * want, text.size()), static_cast<size_t>(guess));
+    }
+}
+
+}  // namespace
+
+namespace dk::port {
+
+TextBitmap drawText(const std::string& string, DKTextAlignment alignment, const std::string& fontName,
+                    float fontSize, uint32_t desiredWidth, uint32_t desiredHeight, uint32_t limit,
+                    TextWork* work) {
     cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
     cairo_t* cr = cairo_create(scratch);
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -115,6 +178,7 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
 
+    TextBitmap bitmap;
     double boxWidth = desiredWidth, boxHeight = desiredHeight;
     if (desiredWidth == 0 || desiredHeight == 0) {
         Measure m = measure(layout, string);
@@ -122,17 +186,15 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
         boxHeight = m.lineHeight * m.pieces;
     }
     // Never ask GL for more than it can hold: text past the limit is cut off.
-    double limit = maxTextureSize();
-    boxWidth = std::min(boxWidth, limit);
-    boxHeight = std::min(boxHeight, limit);
+    boxWidth = std::min(boxWidth, static_cast<double>(limit));
+    boxHeight = std::min(boxHeight, static_cast<double>(limit));
     uint32_t width = DKNextPowerOfTwo(static_cast<uint32_t>(boxWidth));
     uint32_t height = DKNextPowerOfTwo(static_cast<uint32_t>(boxHeight));
     if (width == 0 || height == 0) {
-        // Nothing to show: no texture at all, so none can leak.
         g_object_unref(layout);
         cairo_destroy(cr);
         cairo_surface_destroy(scratch);
-        return nullptr;
+        return bitmap;
     }
 
     cairo_surface_t* surface =
@@ -145,21 +207,25 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     cairo_clip(draw);
     cairo_set_source_rgba(draw, 1, 1, 1, 1);
     pango_cairo_update_layout(draw, layout);
-    pango_layout_set_text(layout, string.c_str(), static_cast<int>(string.size()));
     pango_layout_set_width(layout, static_cast<int>(std::ceil(boxWidth * PANGO_SCALE)));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     pango_layout_set_alignment(layout, pangoAlignment(alignment));
+    layOutShownText(layout, string, boxWidth, boxHeight, fontSize, work);
     pango_cairo_show_layout(draw, layout);
     cairo_destroy(draw);
     cairo_surface_flush(surface);
 
     const uint8_t* pixels = cairo_image_surface_get_data(surface);
     int stride = cairo_image_surface_get_stride(surface);
-    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.boxWidth = boxWidth;
+    bitmap.boxHeight = boxHeight;
+    bitmap.rgba.resize(static_cast<size_t>(width) * height * 4);
     for (uint32_t y = 0; y < height; ++y) {
         const auto* src =
             reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(height - 1 - y) * stride);
-        uint8_t* dst = rgba.data() + static_cast<size_t>(y) * width * 4;
+        uint8_t* dst = bitmap.rgba.data() + static_cast<size_t>(y) * width * 4;
         for (uint32_t x = 0; x < width; ++x, dst += 4) {
             uint32_t p = src[x];  // premultiplied 0xAARRGGBB
             dst[0] = static_cast<uint8_t>(p >> 16);
@@ -172,6 +238,23 @@ std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, 
     g_object_unref(layout);
     cairo_destroy(cr);
     cairo_surface_destroy(scratch);
-    return initWithData(rgba.data(), Texture2DPixelFormatRGBA8888, width, height,
-                        DKSize{static_cast<float>(boxWidth), static_cast<float>(boxHeight)});
+    return bitmap;
+}
+
+}  // namespace dk::port
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize) {
+    return initWithString(string, alignment, fontName, fontSize, 0, 0);
+}
+
+std::unique_ptr<Texture2D> Texture2D::initWithString(const std::string& string, DKTextAlignment alignment,
+                                                     const std::string& fontName, float fontSize,
+                                                     uint32_t desiredWidth, uint32_t desiredHeight) {
+    dk::port::TextBitmap bitmap =
+        dk::port::drawText(string, alignment, fontName, fontSize, desiredWidth, desiredHeight, maxTextureSize());
+    // Nothing to show: no texture at all, so none can leak.
+    if (bitmap.width == 0) return nullptr;
+    return initWithData(bitmap.rgba.data(), Texture2DPixelFormatRGBA8888, bitmap.width, bitmap.height,
+                        DKSize{static_cast<float>(bitmap.boxWidth), static_cast<float>(bitmap.boxHeight)});
 }

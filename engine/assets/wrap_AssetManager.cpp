@@ -46,9 +46,20 @@ std::set<std::string> checkNameSet(lua_State* L, int idx) {
     return names;
 }
 
-// The script's `project:pathForImage(name)` / `project:pathForSound(name)`, asked on the state that
-// made the manager; "" when it answers neither a string nor a number. Its errors propagate as Lua
-// errors.
+constexpr const char* kMainThreadKey = "assetManager.mainThread";
+
+// The thread path look-ups run on: the main Lua thread, remembered when the module opens. It lives
+// as long as the state, whereas a coroutine that made a manager may be collected before the
+// manager's next load.
+lua_State* lookupThread(lua_State* L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, kMainThreadKey);
+    lua_State* thread = lua_tothread(L, -1);
+    lua_pop(L, 1);
+    return thread ? thread : L;
+}
+
+// The script's `project:pathForImage(name)` / `project:pathForSound(name)`; "" when it answers
+// neither a string nor a number. Its errors propagate as Lua errors.
 std::string scriptPath(lua_State* L, dk::assets::Kind kind, const std::string& name) {
     int top = lua_gettop(L);
     lua_getglobal(L, "project");
@@ -67,7 +78,10 @@ std::string scriptPath(lua_State* L, dk::assets::Kind kind, const std::string& n
 }
 
 int newManager(lua_State* L) {
-    auto lookup = [L](dk::assets::Kind kind, const std::string& name) { return scriptPath(L, kind, name); };
+    lua_State* thread = lookupThread(L);
+    auto lookup = [thread](dk::assets::Kind kind, const std::string& name) {
+        return scriptPath(thread, kind, name);
+    };
     plat::lua::pushObject(L, new DKEngineAssetManager(lookup), DKAssetManagerMetatable);
     return 1;
 }
@@ -222,6 +236,10 @@ const luaL_Reg kFunctions[] = {
 
 int luaopen_assetManager(lua_State* L) {
     DKInstallAssetNodeMakers();  // scenes built by this state make loader nodes on this manager
+    if (lua_pushthread(L))
+        lua_setfield(L, LUA_REGISTRYINDEX, kMainThreadKey);
+    else
+        lua_pop(L, 1);
     luaL_register(L, "assetManager", kFunctions);
     luaL_newmetatable(L, DKAssetManagerMetatable);
     lua_pushvalue(L, -2);

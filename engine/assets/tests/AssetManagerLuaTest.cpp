@@ -73,4 +73,20 @@ TEST_F(AssetManagerLua, ScriptErrorsInPathLookupsReachTheCaller) {
     EXPECT_EQ(lua_gettop(L), 0);
 }
 
+// Path look-ups are asked on the main thread: a coroutine that made the manager may be collected
+// long before its next load.
+TEST_F(AssetManagerLua, AManagerOutlivesTheCoroutineThatMadeIt) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(L.run("local co = coroutine.create(function() return assetManager.new() end) "
+                    "local _, made = coroutine.resume(co) kept = made"),
+              "");
+    testing::internal::GetCapturedStdout();
+    L.run("collectgarbage('collect') collectgarbage('collect')");
+    EXPECT_EQ(L.run("kept:loadImageForName('a') coroutine.wrap(function() kept:loadImages({'b'}) end)() "
+                    "return names(kept:imageNames()), lookups"),
+              "0=a 1=b,2");
+    EXPECT_EQ(lua_gettop(L), 0);
+    L.run("kept:delete()");
+}
+
 }  // namespace dktest
