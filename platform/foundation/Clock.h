@@ -1,0 +1,88 @@
+// The clock run loops, timers and trace lines read: real (CLOCK_MONOTONIC) or virtual.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace plat::foundation {
+
+class Clock;
+
+// Held while work whose result a run loop waits for is under way (a URL load, a task on a
+// background queue). While any is held, the loop driving a virtual clock gives that work up to
+// 10 ms of real time before each jump, so results arrive at the virtual time they were awaited.
+class WorkInFlight {
+public:
+    WorkInFlight() = default;
+    explicit WorkInFlight(std::shared_ptr<Clock> clock);
+    ~WorkInFlight() { end(); }
+    WorkInFlight(WorkInFlight&& other) noexcept : m_clock(std::move(other.m_clock)) {}
+    WorkInFlight& operator=(WorkInFlight&& other) noexcept;
+    WorkInFlight(const WorkInFlight&) = delete;
+    WorkInFlight& operator=(const WorkInFlight&) = delete;
+    void end();
+
+private:
+    std::shared_ptr<Clock> m_clock;
+};
+
+// Seconds since the clock was made. A real clock follows CLOCK_MONOTONIC, so setting the wall
+// clock never moves it; a virtual one stands still until the run loop driving it jumps it to its
+// next timer. Reading is lock-free and safe from any thread. Made with std::make_shared (work
+// marks keep it alive).
+class Clock : public std::enable_shared_from_this<Clock> {
+public:
+    enum class Kind { Real, Virtual };
+    explicit Clock(Kind kind = Kind::Real);
+    Clock(const Clock&) = delete;
+    Clock& operator=(const Clock&) = delete;
+
+    // The process's clock: the main run loop's, other threads' loops', the trace lines'. Real
+    // until told otherwise; its origin is its first use (early in main, "launch").
+    static Clock& process();
+    static std::shared_ptr<Clock> processShared();
+
+    double now() const;
+    bool isVirtual() const { return m_virtual.load(std::memory_order_acquire); }
+    // Switching either way keeps now() continuous. Meant for start-up, before loops run.
+    void setVirtual(bool isVirtual);
+
+    // Raw clocks: CLOCK_MONOTONIC seconds, and the wall clock (seconds since 1970, UTC).
+    static double monotonicSeconds();
+    static double wallSeconds();
+
+    [[nodiscard]] WorkInFlight beginWork() { return WorkInFlight(shared_from_this()); }
+    bool hasWorkInFlight() const { return m_work.load(std::memory_order_acquire) > 0; }
+
+private:
+    friend class RunLoop;
+    friend class WorkInFlight;
+
+    // The run loop's side: a virtual clock moves forward only (an earlier time is ignored), and
+    // wakes the loops that wait on it. Loops register to be woken: `driver` loops when work in
+    // flight ends, the others when the time moves.
+    void advanceTo(double seconds);
+    std::uint64_t addWaker(bool driver, std::function<void()> wake);
+    void removeWaker(std::uint64_t id);
+    void workEnded();
+
+    struct Waker {
+        std::uint64_t id;
+        bool driver;
+        std::function<void()> wake;
+    };
+
+    std::atomic<bool> m_virtual;
+    std::atomic<double> m_origin;  // monotonic seconds at now() == 0, real mode
+    std::atomic<double> m_virtualNow{0.0};
+    std::atomic<int> m_work{0};
+    std::mutex m_mutex;  // the mode switch and the wakers
+    std::vector<Waker> m_wakers;
+    std::uint64_t m_nextWaker = 1;
+};
+
+}  // namespace plat::foundation

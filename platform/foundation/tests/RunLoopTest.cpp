@@ -1,0 +1,279 @@
+// The run loop on a virtual clock of its own: timers, delayed calls, the return rules of runOnce,
+// nested runs, calls from other threads and fd sources.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Queue.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace {
+
+using plat::foundation::Clock;
+using plat::foundation::FdSource;
+using plat::foundation::kFdRead;
+using plat::foundation::NotificationCenter;
+using plat::foundation::Observation;
+using plat::foundation::RunLoop;
+using plat::foundation::Timer;
+using Result = RunLoop::RunResult;
+
+std::string stamped(const std::string& what, double time) {
+    char at[32];
+    std::snprintf(at, sizeof at, "@%g", time);
+    return what + at;
+}
+
+// A loop on a fresh virtual clock, and a record of what ran when ("name@time").
+struct VirtualLoop {
+    std::shared_ptr<Clock> clock = std::make_shared<Clock>(Clock::Kind::Virtual);
+    RunLoop loop{clock};
+    std::vector<std::string> events;
+
+    void note(const std::string& what) { events.push_back(stamped(what, loop.now())); }
+    std::function<void()> noting(std::string what) {
+        return [this, what] { note(what); };
+    }
+};
+
+class RunLoopTest : public ::testing::Test, protected VirtualLoop {};
+
+// A pipe closed with the test.
+struct Pipe {
+    int fds[2];
+    Pipe() { EXPECT_EQ(pipe(fds), 0); }
+    ~Pipe() {
+        close(fds[0]);
+        if (fds[1] >= 0) close(fds[1]);
+    }
+    void put() const { EXPECT_EQ(write(fds[1], "x", 1), 1); }
+};
+
+TEST_F(RunLoopTest, TimersFireAtTheirVirtualTimes) {
+    struct Case {
+        double delay;
+        bool repeating;
+        double runFor;
+        std::vector<std::string> fired;
+    };
+    const Case cases[] = {
+        {30, false, 45, {"t@30"}},
+        {30, false, 29.5, {}},
+        {0.25, true, 1, {"t@0.25", "t@0.5", "t@0.75", "t@1"}},
+        {10, true, 35, {"t@10", "t@20", "t@30"}},
+    };
+    for (const Case& c : cases) {
+        VirtualLoop v;
+        std::vector<std::string> fired;
+        auto fn = [&] { fired.push_back(stamped("t", v.loop.now())); };
+        Timer timer = c.repeating ? v.loop.addRepeatingTimer(c.delay, fn) : v.loop.addTimer(c.delay, fn);
+        EXPECT_EQ(v.loop.runFor(c.runFor), Result::TimedOut);
+        EXPECT_EQ(fired, c.fired) << c.delay << " for " << c.runFor;
+        EXPECT_EQ(v.clock->now(), c.runFor);
+    }
+}
+
+TEST_F(RunLoopTest, InvalidatedTimersAreNotCalled) {
+    Timer dropped = loop.addTimer(1, noting("dropped"));
+    dropped = Timer();  // the handle goes: the timer with it
+    Timer once;
+    once = loop.addRepeatingTimer(1, [&] {
+        note("once");
+        once.invalidate();
+    });
+    Timer later;
+    Timer first = loop.addTimer(2, [&] {
+        note("first");
+        later.invalidate();  // due at the same time, after this one
+    });
+    later = loop.addTimer(2, noting("later"));
+    EXPECT_FALSE(dropped.isValid());
+    loop.runFor(5);
+    EXPECT_EQ(events, (std::vector<std::string>{"once@1", "first@2"}));
+    EXPECT_FALSE(first.isValid());  // a one-shot timer that fired
+}
+
+TEST(RunLoopRunOnce, ReturnsAfterTheFirstSourceOrAtTheLimit) {
+    struct Case {
+        const char* what;
+        std::function<void(VirtualLoop&, Pipe&)> setUp;
+        Result result;
+        double endsAt;
+        std::vector<std::string> ran;
+    };
+    const Case cases[] = {
+        {"nothing", [](auto&, auto&) {}, Result::TimedOut, 2, {}},
+        {"a delayed call does not end it",
+         [](VirtualLoop& v, auto&) { v.loop.performAfter(1, nullptr, v.noting("call")); },
+         Result::TimedOut,
+         2,
+         {"call@1"}},
+        {"posted work",
+         [](VirtualLoop& v, auto&) { v.loop.perform(v.noting("post")); },
+         Result::SourceHandled,
+         0,
+         {"post@0"}},
+        {"one post per run",
+         [](VirtualLoop& v, auto&) {
+             v.loop.perform(v.noting("a"));
+             v.loop.perform(v.noting("b"));
+         },
+         Result::SourceHandled,
+         0,
+         {"a@0"}},
+        {"a queue block",
+         [](VirtualLoop& v, auto&) { v.loop.queue().async(v.noting("block")); },
+         Result::SourceHandled,
+         0,
+         {"block@0"}},
+        {"work a timer posts",
+         [](VirtualLoop& v, auto&) {
+             v.loop.performAfter(1, nullptr, [&v] { v.loop.perform(v.noting("post")); });
+         },
+         Result::SourceHandled,
+         1,
+         {"post@1"}},
+        {"an fd event", [](auto&, Pipe& p) { p.put(); }, Result::SourceHandled, 0, {"read@0"}},
+        {"stop",
+         [](VirtualLoop& v, auto&) { v.loop.performAfter(1.5, nullptr, [&v] { v.loop.stop(); }); },
+         Result::Stopped,
+         1.5,
+         {}},
+    };
+    for (const Case& c : cases) {
+        VirtualLoop v;
+        Pipe pipe;
+        FdSource source = v.loop.addFdSource(pipe.fds[0], kFdRead, [&](unsigned events) {
+            char byte;
+            EXPECT_EQ(read(pipe.fds[0], &byte, 1), 1);
+            v.note(events == kFdRead ? "read" : "other");
+        });
+        c.setUp(v, pipe);
+        EXPECT_EQ(v.loop.runOnce(2), c.result) << c.what;
+        EXPECT_EQ(v.loop.now(), c.endsAt) << c.what;
+        EXPECT_EQ(v.events, c.ran) << c.what;
+    }
+}
+
+TEST_F(RunLoopTest, ARunNestedInAQueueBlockRunsTimersAndPostsButNoBlock) {
+    loop.queue().async([&] {
+        note("A");
+        loop.performAfter(0.5, nullptr, noting("timer"));
+        loop.perform(noting("post"));
+        EXPECT_EQ(loop.runFor(1), Result::TimedOut);
+        note("A done");
+    });
+    loop.queue().async(noting("B"));
+    loop.runFor(3);
+    EXPECT_EQ(events, (std::vector<std::string>{"A@0", "post@0", "timer@0.5", "A done@1", "B@1"}));
+}
+
+TEST_F(RunLoopTest, ARunNestedInATimerRunsBlocks) {
+    loop.performAfter(1, nullptr, [&] {
+        loop.queue().async(noting("block"));
+        EXPECT_EQ(loop.runOnce(5), Result::SourceHandled);
+        note("timer done");
+    });
+    loop.runFor(2);
+    EXPECT_EQ(events, (std::vector<std::string>{"block@1", "timer done@1"}));
+}
+
+TEST_F(RunLoopTest, PerformAndWaitRunsOnTheLoopsThread) {
+    // Inline on the loop's own thread, without a turn.
+    EXPECT_TRUE(loop.performAndWait(noting("inline")));
+    EXPECT_EQ(events, (std::vector<std::string>{"inline@0"}));
+
+    std::thread::id ranOn;
+    std::string thrown;
+    std::thread other([&] {
+        loop.performAndWait([&] { ranOn = std::this_thread::get_id(); });
+        try {
+            loop.performAndWait([] { throw std::runtime_error("from the loop"); });
+        } catch (const std::runtime_error& e) {
+            thrown = e.what();
+        }
+        loop.stop();
+    });
+    loop.run();
+    other.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(thrown, "from the loop");
+}
+
+TEST_F(RunLoopTest, CancelPerformsDropsOnlyThatTargetsCalls) {
+    int a = 0, b = 0;
+    loop.performAfter(1, &a, noting("a1"));
+    loop.performAfter(2, &b, [&] {
+        note("b");
+        loop.cancelPerforms(&a);
+    });
+    loop.performAfter(2, &a, noting("a2"));  // due with b's, after it
+    loop.performAfter(3, &a, noting("a3"));
+    loop.performAfter(4, nullptr, noting("none"));
+    loop.cancelPerforms(nullptr);  // null is no target
+    loop.runFor(5);
+    EXPECT_EQ(events, (std::vector<std::string>{"a1@1", "b@2", "none@4"}));
+}
+
+// An object whose delayed calls, timer and observation all end with it.
+class Blinker {
+public:
+    Blinker(RunLoop& loop, NotificationCenter& center, std::vector<std::string>& out) : m_loop(loop) {
+        m_loop.performAfter(1, this, [&out] { out.push_back("delayed"); });
+        m_timer = m_loop.addRepeatingTimer(0.5, [&out] { out.push_back("tick"); });
+        m_observation = center.observe("ping", nullptr, [&out](const auto&) { out.push_back("ping"); });
+    }
+    ~Blinker() { m_loop.cancelPerforms(this); }
+
+private:
+    RunLoop& m_loop;
+    Timer m_timer;
+    Observation m_observation;
+};
+
+TEST_F(RunLoopTest, DestroyingAnObjectCancelsItsCallsAndObservations) {
+    NotificationCenter center;
+    auto blinker = std::make_unique<Blinker>(loop, center, events);
+    loop.performAfter(0.75, nullptr, [&] { blinker.reset(); });
+    loop.runFor(3);
+    center.post("ping");
+    EXPECT_EQ(events, (std::vector<std::string>{"tick"}));
+}
+
+TEST_F(RunLoopTest, FdSourcesReportReadinessUntilRemoved) {
+    Pipe pipe;
+    std::vector<unsigned> seen;
+    FdSource source = loop.addFdSource(pipe.fds[0], kFdRead, [&](unsigned events) {
+        seen.push_back(events);
+        char c;
+        if (read(pipe.fds[0], &c, 1) == 0) source.remove();  // the end: nothing more to read
+    });
+    pipe.put();
+    EXPECT_EQ(loop.runOnce(1), Result::SourceHandled);
+    source.setEvents(0);
+    pipe.put();
+    EXPECT_EQ(loop.runOnce(1), Result::TimedOut);  // not asked for
+    source.setEvents(kFdRead);
+    EXPECT_EQ(loop.runOnce(1), Result::SourceHandled);
+    close(pipe.fds[1]);
+    pipe.fds[1] = -1;
+    EXPECT_EQ(loop.runOnce(1), Result::SourceHandled);  // the hang-up reads as readable
+    EXPECT_EQ(loop.runOnce(1), Result::TimedOut);       // removed by its own callback
+    EXPECT_EQ(seen, (std::vector<unsigned>{kFdRead, kFdRead, kFdRead}));
+}
+
+TEST_F(RunLoopTest, WorkInFlightDelaysJumpsButDoesNotStopThem) {
+    auto work = clock->beginWork();
+    loop.performAfter(30, nullptr, noting("timer"));
+    EXPECT_EQ(loop.runFor(60), Result::TimedOut);
+    EXPECT_EQ(events, (std::vector<std::string>{"timer@30"}));
+}
+
+}  // namespace
