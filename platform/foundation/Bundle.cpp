@@ -86,7 +86,7 @@ std::vector<std::string> Bundle::searchDirectories(std::string_view subdirectory
 std::optional<std::string> Bundle::pathForResource(std::string_view name, std::string_view type) const {
     if (name.empty()) return std::nullopt;
     std::string file(name);
-    if (!type.empty()) file += "." + std::string(type);
+    if (!type.empty()) file.append(".").append(type);
     for (const std::string& dir : searchDirectories({})) {
         const std::string candidate = dir + "/" + file;
         if (pathExists(candidate)) return candidate;
@@ -95,7 +95,8 @@ std::optional<std::string> Bundle::pathForResource(std::string_view name, std::s
 }
 
 std::vector<std::string> Bundle::pathsForResourcesOfType(std::string_view type, std::string_view subdirectory) const {
-    const std::string suffix = type.empty() ? std::string() : "." + std::string(type);
+    std::string suffix;
+    if (!type.empty()) suffix.append(".").append(type);
     std::map<std::string, std::string> byName;  // std::string orders bytes as unsigned: 'Z' < 'b'
     for (const std::string& dir : searchDirectories(subdirectory)) {
         DIR* entries = ::opendir(dir.c_str());

@@ -64,9 +64,10 @@ plist_t newDate(double since2001) {
     return node;
 }
 
-// libplist 2.2 frees (and writes) recursively, and expands an object its binary form shares each
-// time it is referenced, so a small file can nest deep enough to overflow the stack or unfold to
-// gigabytes. Both are measured here first; what this cannot make sense of is left to libplist.
+// libplist 2.2 frees (and writes) recursively, expands an object its binary form shares each time
+// it is referenced, and asserts (ending the process) on a dictionary key with a NUL in it. So a
+// small file could nest deep enough to overflow the stack, unfold to gigabytes or abort: these
+// are looked for here first. What this cannot make sense of is left to libplist to refuse.
 class Limits {
 public:
     explicit Limits(std::string_view bytes) : m_b(reinterpret_cast<const uint8_t*>(bytes.data())), m_size(bytes.size()) {}
@@ -150,10 +151,12 @@ private:
         const uint64_t offset = number(m_table + object * m_offsetWidth, m_offsetWidth);
         uint64_t count = 0;
         size_t refs = 0;
-        if (containerAt(offset, count, refs)) {
+        bool dictionary = false;
+        if (containerAt(offset, count, refs, dictionary)) {
             for (uint64_t i = 0; i < count; ++i) {
                 const uint64_t child = number(refs + i * m_refWidth, m_refWidth);
                 if (child >= m_objects) continue;
+                if (dictionary && i < count / 2 && keyHasNul(child)) return refuse("a key with a NUL character");
                 uint64_t childNodes = 0;
                 int childHeight = 0;
                 if (!measure(child, depth + 1, childNodes, childHeight)) return false;
@@ -167,15 +170,14 @@ private:
         return true;
     }
 
-    // An array, set or dictionary at `offset` within the objects: its references, `count` of them
-    // from `refs` (a dictionary's keys and values both).
-    bool containerAt(uint64_t offset, uint64_t& count, size_t& refs) const {
+    // The object at `offset` when it is of one of `types`: its type, and its `count` and where
+    // what it counts begins (`at`). False when it is not, or does not fit before the offset table.
+    bool objectAt(uint64_t offset, std::initializer_list<int> types, int& type, uint64_t& count, size_t& at) const {
         if (offset < 8 || offset >= m_table) return false;
-        const uint8_t marker = m_b[offset];
-        const int type = marker >> 4;
-        if (type != 0xA && type != 0xB && type != 0xC && type != 0xD) return false;
-        count = marker & 0xF;
-        size_t at = offset + 1;
+        type = m_b[offset] >> 4;
+        if (std::find(types.begin(), types.end(), type) == types.end()) return false;
+        count = m_b[offset] & 0xF;
+        at = offset + 1;
         if (count == 0xF) {
             if (at >= m_table || (m_b[at] >> 4) != 0x1 || (m_b[at] & 0xF) > 3) return false;
             const size_t width = size_t(1) << (m_b[at] & 0xF);
@@ -183,10 +185,31 @@ private:
             count = number(at + 1, width);
             at += 1 + width;
         }
-        if (type == 0xD) count *= 2;
-        if (count > (m_table - at) / m_refWidth) return false;
-        refs = at;
         return true;
+    }
+
+    // An array, set or dictionary: its references, `count` of them from `refs` (a dictionary's
+    // keys, then its values).
+    bool containerAt(uint64_t offset, uint64_t& count, size_t& refs, bool& dictionary) const {
+        int type = 0;
+        if (!objectAt(offset, {0xA, 0xB, 0xC, 0xD}, type, count, refs)) return false;
+        dictionary = type == 0xD;
+        if (dictionary) count *= 2;
+        return count <= (m_table - refs) / m_refWidth;
+    }
+
+    // A string of one-byte (ASCII, UTF-8) or two-byte (UTF-16) units with a zero unit.
+    bool keyHasNul(uint64_t object) const {
+        int type = 0;
+        uint64_t units = 0;
+        size_t at = 0;
+        const uint64_t offset = number(m_table + object * m_offsetWidth, m_offsetWidth);
+        if (!objectAt(offset, {0x5, 0x6, 0x7}, type, units, at)) return false;
+        const size_t unit = type == 0x6 ? 2 : 1;
+        if (units > (m_table - at) / unit) return false;
+        for (uint64_t i = 0; i < units; ++i)
+            if (m_b[at + i * unit] == 0 && (unit == 1 || m_b[at + i * unit + 1] == 0)) return true;
+        return false;
     }
 
     const uint8_t* m_b;
@@ -208,7 +231,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
     case PLIST_BOOLEAN: {
         uint8_t v = 0;
         plist_get_bool_val(node, &v);
-        return Value(v != 0);
+        return std::make_optional<Value>(v != 0);
     }
     case PLIST_UINT:
     case PLIST_UID: {
@@ -217,23 +240,23 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
             plist_get_uid_val(node, &v);
         else
             plist_get_uint_val(node, &v);
-        return Value(static_cast<int64_t>(v));
+        return std::make_optional<Value>(static_cast<int64_t>(v));
     }
     case PLIST_REAL: {
         double v = 0;
         plist_get_real_val(node, &v);
-        return Value(v);
+        return std::make_optional<Value>(v);
     }
     case PLIST_STRING:
     case PLIST_KEY: {
         uint64_t length = 0;
         const char* s = plist_get_string_ptr(node, &length);
-        return Value(std::string(s ? s : "", s ? length : 0));
+        return std::make_optional<Value>(std::string(s ? s : "", s ? length : 0));
     }
     case PLIST_DATA: {
         uint64_t length = 0;
         const auto* bytes = reinterpret_cast<const uint8_t*>(plist_get_data_ptr(node, &length));
-        return Value(bytes ? Data(bytes, bytes + length) : Data());
+        return std::make_optional<Value>(bytes ? Data(bytes, bytes + length) : Data());
     }
     case PLIST_DATE: {
         std::optional<double> since2001 = dateSince2001(node);
@@ -241,7 +264,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
             problem = "a date libplist cannot give";
             return std::nullopt;
         }
-        return Value(Date{*since2001 + kEpoch2001});
+        return std::make_optional<Value>(Date{*since2001 + kEpoch2001});
     }
     case PLIST_ARRAY: {
         Value::Array items;
@@ -252,7 +275,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
             if (!item) return std::nullopt;
             items.push_back(std::move(*item));
         }
-        return Value(std::move(items));
+        return std::make_optional<Value>(std::move(items));
     }
     case PLIST_DICT: {
         Value::Dictionary entries;

@@ -52,11 +52,11 @@ private:
         case '"': {
             std::optional<std::string> s = string();
             if (!s) return std::nullopt;
-            return Value(std::move(*s));
+            return std::make_optional<Value>(std::move(*s));
         }
-        case 't': if (literal("true")) return Value(true); break;
-        case 'f': if (literal("false")) return Value(false); break;
-        case 'n': if (literal("null")) return Value(); break;
+        case 't': if (literal("true")) return std::make_optional<Value>(true); break;
+        case 'f': if (literal("false")) return std::make_optional<Value>(false); break;
+        case 'n': if (literal("null")) return std::make_optional<Value>(); break;
         default: return number();
         }
         return failAt("unknown word");
@@ -68,7 +68,7 @@ private:
         skipSpace();
         if (m_at < m_text.size() && m_text[m_at] == ']') {
             ++m_at;
-            return Value(std::move(items));
+            return std::make_optional<Value>(std::move(items));
         }
         for (;;) {
             std::optional<Value> item = value(depth + 1);
@@ -79,7 +79,7 @@ private:
                 ++m_at;
             } else if (m_at < m_text.size() && m_text[m_at] == ']') {
                 ++m_at;
-                return Value(std::move(items));
+                return std::make_optional<Value>(std::move(items));
             } else {
                 return failAt("expected ',' or ']'");
             }
@@ -92,7 +92,7 @@ private:
         skipSpace();
         if (m_at < m_text.size() && m_text[m_at] == '}') {
             ++m_at;
-            return Value(std::move(entries));
+            return std::make_optional<Value>(std::move(entries));
         }
         for (;;) {
             skipSpace();
@@ -119,15 +119,15 @@ private:
         if (entries.size() == 1) {
             const auto& [key, item] = *entries.begin();
             if (key == "data" && item.string()) {
-                if (std::optional<Data> bytes = base64Decode(*item.string())) return Value(std::move(*bytes));
+                if (std::optional<Data> bytes = base64Decode(*item.string())) return std::make_optional<Value>(std::move(*bytes));
                 return failAt("data that is not base64 before");
             }
             if (key == "date" && item.string()) {
-                if (std::optional<Date> date = Date::fromISO8601(*item.string())) return Value(*date);
+                if (std::optional<Date> date = Date::fromISO8601(*item.string())) return std::make_optional<Value>(*date);
                 return failAt("a date not of the form YYYY-MM-DDTHH:MM:SSZ before");
             }
         }
-        return Value(std::move(entries));
+        return std::make_optional<Value>(std::move(entries));
     }
 
     std::optional<unsigned> hex4() {
@@ -224,11 +224,11 @@ private:
         const char* last = m_text.data() + m_at;
         if (integral) {
             int64_t n = 0;
-            if (std::from_chars(first, last, n).ec == std::errc()) return Value(n);
+            if (std::from_chars(first, last, n).ec == std::errc()) return std::make_optional<Value>(n);
         }
         // strtod in the C locale: too large is infinite, too small zero, and the point a point.
         static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-        return Value(strtod_l(std::string(first, last).c_str(), nullptr, cLocale));
+        return std::make_optional<Value>(strtod_l(std::string(first, last).c_str(), nullptr, cLocale));
     }
 
     std::string_view m_text;

@@ -99,6 +99,12 @@ TEST(PropertyList, DamagedFilesAreErrorsNamingTheFile) {
     for (int i = 0; i < 200000; ++i) deepXml += "<array>";
     for (int i = 0; i < 200000; ++i) deepXml += "</array>";
     deepXml += "</plist>";
+    // libplist asserts on a key with a NUL in it (Debian builds it with assertions on); binary
+    // files hold keys in ASCII or, beyond it, in UTF-16.
+    std::string nulKey = serialized(Value::Dictionary{{"kxy", 1}}, PropertyListFormat::Binary);
+    nulKey[nulKey.find("kxy") + 1] = '\0';
+    std::string nulWideKey = serialized(Value::Dictionary{{"\u00e9xy", 1}}, PropertyListFormat::Binary);
+    nulWideKey[nulWideKey.find(std::string("\0x", 2)) + 1] = '\0';
     std::string badTrailer = binary;
     badTrailer[badTrailer.size() - 8] = 0x7f;  // the offset table's place, far beyond the end
     const std::pair<const char*, std::string> cases[] = {
@@ -113,6 +119,8 @@ TEST(PropertyList, DamagedFilesAreErrorsNamingTheFile) {
         {"deep binary", serialized(nested(600), PropertyListFormat::Binary)},
         {"deep xml written", serialized(nested(600), PropertyListFormat::Xml)},
         {"shared", readFile(fixture("plistlib-shared.bplist"))},
+        {"key with a NUL", nulKey},
+        {"UTF-16 key with a NUL", nulWideKey},
     };
     for (const auto& [label, bytes] : cases) {
         SCOPED_TRACE(label);

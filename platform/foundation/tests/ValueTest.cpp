@@ -8,8 +8,6 @@
 
 namespace {
 
-using plat::foundation::base64Decode;
-using plat::foundation::base64Encode;
 using plat::foundation::Data;
 using plat::foundation::Date;
 using plat::foundation::Value;
@@ -118,17 +116,6 @@ TEST(Value, DatesAsText) {
     for (const char* bad : {"2001-02-29T00:00:00Z", "2000-13-01T00:00:00Z", "2000-01-01 00:00:00Z",
                             "2000-01-01T00:00:00", "2000-01-01T24:00:00Z", "20000-01-01T00:00:00Z"})
         EXPECT_FALSE(Date::fromISO8601(bad)) << bad;
-}
-
-TEST(Value, Base64) {
-    const std::pair<Data, std::string> cases[] = {
-        {{}, ""}, {{'f'}, "Zg=="}, {{'f', 'o'}, "Zm8="}, {{'f', 'o', 'o'}, "Zm9v"}, {{0xFB, 0xFF}, "+/8="}};
-    for (const auto& [bytes, text] : cases) {
-        EXPECT_EQ(base64Encode(bytes), text);
-        EXPECT_EQ(base64Decode(text), bytes) << text;
-    }
-    EXPECT_EQ(base64Decode("Zm8"), (Data{'f', 'o'}));
-    for (const char* bad : {"a", "Zm9v!", "Zm=v"}) EXPECT_FALSE(base64Decode(bad)) << bad;
 }
 
 TEST(Value, ReadsJSONBackFromItsCanonicalText) {
