@@ -15,6 +15,7 @@ using plat::foundation::Notification;
 using plat::foundation::NotificationCenter;
 using plat::foundation::Observation;
 using plat::foundation::Sender;
+using plat::foundation::Value;
 
 int senderX, senderY;  // two posting objects
 
@@ -120,11 +121,12 @@ TEST_F(NotificationCenterTest, PostsOnOtherThreadsRunThereAndRemovalWaitsForThem
     center.addObserver(tagged("slow"), "N", nullptr, [&](const Notification& note) {
         ranOn = std::this_thread::get_id();
         EXPECT_EQ(std::string(note.sender.className), "Worker");
+        EXPECT_EQ(note.userInfo, Value(Value::Dictionary{{"status", 2}}));
         entered.set_value();
         release.get_future().wait();
         finished = true;
     });
-    std::thread poster([&] { center.post("N", Sender{&senderX, "Worker"}); });
+    std::thread poster([&] { center.post("N", Sender{&senderX, "Worker"}, Value::Dictionary{{"status", 2}}); });
     std::thread::id posterId = poster.get_id();
     entered.get_future().wait();
     bool finishedWhenRemoved = false;
