@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <future>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,12 +31,7 @@ protected:
                            [this, tag](const Notification&) { calls.push_back(tag); });
     }
     // A stable address per tag, standing for an observing object.
-    const void* tagged(const std::string& tag) {
-        for (auto& t : m_tags)
-            if (*t == tag) return t.get();
-        m_tags.push_back(std::make_unique<std::string>(tag));
-        return m_tags.back().get();
-    }
+    const void* tagged(const std::string& tag) { return &m_observers[tag]; }
     std::vector<std::string> post(const std::string& name, const void* sender) {
         calls.clear();
         center.post(name, Sender{sender, "Poster"});
@@ -43,7 +39,7 @@ protected:
     }
 
 private:
-    std::vector<std::unique_ptr<std::string>> m_tags;
+    std::map<std::string, char> m_observers;
 };
 
 using Calls = std::vector<std::string>;
