@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -15,6 +17,24 @@ const char* const kSelect = "SELECT value FROM savedValues WHERE key=?1";
 const char* const kUpdate = "UPDATE savedValues SET value=?2 WHERE key=?1";
 const char* const kInsert = "INSERT INTO savedValues (key, value) VALUES (?1, ?2)";
 
+// How long a call waits on another connection's lock, in milliseconds. Another game's store
+// holds it about a millisecond on an idle disk, so such a wait ends within this; a long lock
+// (half a second, say) outlasts any wait a frame can afford, so a call gives up after this, under
+// a third of a 60 Hz frame, and the store waits in memory.
+const int kBusyTimeoutMs = 5;
+// Writing what is still pending when the store goes is the last chance: no frame waits then, so
+// this outwaits any other game's store transaction.
+const int kClosingBusyTimeoutMs = 1000;
+
+// Tries the lock again every millisecond up to the limit. SQLite's own timeout backs off to tries
+// up to 100 ms apart, which miss the moments another game's stores in quick succession leave the
+// lock free: against stores 5 ms apart it waited up to 230 ms where this waits 1 ms.
+int waitOnLock(void* limitMs, int tries) {
+    if (tries >= *static_cast<const int*>(limitMs)) return 0;
+    usleep(1000);
+    return 1;
+}
+
 // Lengths are explicit so that an embedded NUL does not cut the text short.
 void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> text) {
     if (text)
@@ -23,40 +43,61 @@ void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> tex
         sqlite3_bind_null(stmt, index);
 }
 
-void resetStatement(sqlite3_stmt* stmt) {
+int stepOnce(sqlite3_stmt* stmt) {
+    const int rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
+    return rc;
 }
 
 }  // namespace
 
 DKDatabase::DKDatabase(std::string filePath, std::string tablesDirectory)
-    : m_filePath(std::move(filePath)), m_tablesDirectory(std::move(tablesDirectory)) {}
+    : m_filePath(std::move(filePath)),
+      m_tablesDirectory(std::move(tablesDirectory)),
+      m_busyTimeoutMs(kBusyTimeoutMs) {}
 
 DKDatabase::~DKDatabase() {
-    sqlite3_finalize(m_select);
-    sqlite3_finalize(m_update);
-    sqlite3_finalize(m_insert);
-    if (m_connection) sqlite3_close(m_connection);
+    m_busyTimeoutMs = kClosingBusyTimeoutMs;
+    writePending();
+    disconnect();
 }
 
-// A connection whose open failed makes its statements fail, so loads find nothing and stores
-// do nothing.
-void DKDatabase::open() {
-    if (m_connection) return;
-    sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (!m_connection) return;
-    sqlite3_exec(m_connection, kCreateTable, nullptr, nullptr, nullptr);
-    sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr);
-    sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr);
-    sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr);
+// Either the connection is open with every statement prepared, or there is none and the next
+// call tries again: a lock held by another connection or a lack of descriptors passes.
+bool DKDatabase::open() {
+    if (m_connection) return true;
+    if (sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close(m_connection);
+        m_connection = nullptr;
+        return false;
+    }
+    sqlite3_busy_handler(m_connection, waitOnLock, &m_busyTimeoutMs);
+    // Another error (a read-only file, say) is left for the statements to meet.
+    if (sqlite3_exec(m_connection, kCreateTable, nullptr, nullptr, nullptr) != SQLITE_BUSY &&
+        sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr) == SQLITE_OK)
+        return true;
+    disconnect();
+    return false;
+}
+
+void DKDatabase::disconnect() {
+    for (sqlite3_stmt** stmt : {&m_select, &m_update, &m_insert}) {
+        sqlite3_finalize(*stmt);
+        *stmt = nullptr;
+    }
+    sqlite3_close(m_connection);
+    m_connection = nullptr;
 }
 
 std::optional<std::string> DKDatabase::load(std::string_view key) {
+    if (auto pending = m_pending.find(key); pending != m_pending.end()) return pending->second;
     // A game that never saved leaves no file behind.
     if (!m_connection && access(m_filePath.c_str(), R_OK | W_OK) != 0) return std::nullopt;
-    open();
-    if (!m_select) return std::nullopt;
+    if (!open()) return std::nullopt;
     bindText(m_select, 1, key);
     std::optional<std::string> value;
     if (sqlite3_step(m_select) == SQLITE_ROW && sqlite3_column_type(m_select, 0) != SQLITE_NULL) {
@@ -64,23 +105,42 @@ std::optional<std::string> DKDatabase::load(std::string_view key) {
         int bytes = sqlite3_column_bytes(m_select, 0);
         value.emplace(text ? static_cast<const char*>(text) : "", static_cast<size_t>(bytes));
     }
-    resetStatement(m_select);
+    sqlite3_reset(m_select);
+    sqlite3_clear_bindings(m_select);
     return value;
 }
 
 void DKDatabase::store(std::string_view key, std::optional<std::string_view> value) {
-    open();
-    if (!m_select || !m_update || !m_insert) return;
-    // One transaction, so no other connection writes the key between the look-up and the write.
+    auto pending = m_pending.find(key);
+    if (pending == m_pending.end()) pending = m_pending.emplace(std::string(key), std::nullopt).first;
+    pending->second = value;
+    writePending();
+}
+
+// Everything pending goes in one transaction, so no other connection writes a key between its
+// look-up and its write. What is not committed stays pending for the next try.
+void DKDatabase::writePending() {
+    if (m_pending.empty() || !open()) return;
     if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
-    bindText(m_select, 1, key);
-    const int found = sqlite3_step(m_select);
-    resetStatement(m_select);
-    sqlite3_stmt* write = found == SQLITE_ROW ? m_update : m_insert;
-    bindText(write, 1, key);
-    bindText(write, 2, value);
-    const bool written = (found == SQLITE_ROW || found == SQLITE_DONE) && sqlite3_step(write) == SQLITE_DONE;
-    resetStatement(write);
-    if (!written || sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+    std::vector<decltype(m_pending)::iterator> written;
+    for (auto entry = m_pending.begin(); entry != m_pending.end(); ++entry) {
+        bindText(m_select, 1, entry->first);
+        const int found = stepOnce(m_select);
+        int wrote = SQLITE_ERROR;
+        if (found == SQLITE_ROW || found == SQLITE_DONE) {
+            sqlite3_stmt* write = found == SQLITE_ROW ? m_update : m_insert;
+            bindText(write, 1, entry->first);
+            bindText(write, 2, entry->second);
+            wrote = stepOnce(write);
+        }
+        if (wrote == SQLITE_DONE)
+            written.push_back(entry);
+        else if (sqlite3_get_autocommit(m_connection))
+            return;  // SQLite gave the transaction up (a full disk, say): everything stays pending
+    }
+    if (sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
+        return;
+    }
+    for (auto entry : written) m_pending.erase(entry);
 }

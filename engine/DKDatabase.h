@@ -1,6 +1,7 @@
 // The persistent key/value store "persistent.save": one SQLite table of text keys and values.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +10,10 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // Opens nothing and touches no file until the first store (or a load once the file exists).
-// SQLite failures are silent, as scripts expect: a load finds nothing, a store does nothing.
+// SQLite failures are silent, as scripts expect. A store that cannot be written yet (the file
+// locked by another connection, no descriptor free) is kept and written by a later store or at
+// the latest when the store is destroyed; loads see it meanwhile. A failed open is tried again
+// by the next call.
 struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);
@@ -25,13 +29,18 @@ public:
     const std::string& tablesDirectory() const { return m_tablesDirectory; }
 
 private:
-    void open();
+    bool open();
+    void disconnect();
+    void writePending();
 
     std::string m_filePath;
     std::string m_tablesDirectory;
-    sqlite3* m_connection = nullptr;
+    sqlite3* m_connection = nullptr;  // set only while open with its statements prepared
+    int m_busyTimeoutMs;  // how long a call waits on a lock: longer when the store goes
     // Prepared once for the connection's life: no SQL text is built per call.
     sqlite3_stmt* m_select = nullptr;
     sqlite3_stmt* m_update = nullptr;
     sqlite3_stmt* m_insert = nullptr;
+    // Stores not yet in the file, the latest value per key.
+    std::map<std::string, std::optional<std::string>, std::less<>> m_pending;
 };

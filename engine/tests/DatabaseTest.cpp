@@ -1,11 +1,50 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/tests/EngineTestSupport.h"
 
 namespace dktest {
 namespace {
+
+// Another connection to the store's file holding it as `lock` leaves it, as another game or
+// tool would; closing the connection ends the lock.
+using Connection = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+Connection holding(const std::string& file, const char* lock) {
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, lock, nullptr, nullptr, nullptr), SQLITE_OK) << lock;
+    return Connection(db, sqlite3_close);
+}
+
+// Every descriptor of the process taken (under a lowered limit) until the object goes.
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor() {
+        getrlimit(RLIMIT_NOFILE, &m_limit);
+        const rlimit low{64, m_limit.rlim_max};
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) m_taken.push_back(fd);
+    }
+    ~NoFreeDescriptor() {
+        for (int fd : m_taken) ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &m_limit);
+    }
+
+private:
+    rlimit m_limit{};
+    std::vector<int> m_taken;
+};
 
 class Store : public EngineTest {
 protected:
@@ -60,8 +99,116 @@ TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
     }
 }
 
+// The file is out of reach at the first store and load (another connection holds it, or no
+// descriptor is free) and back a moment later: what was stored meanwhile is neither lost nor
+// hidden from loads, and loads and stores work from then on.
+TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
+    // Nothing polymorphic runs while the descriptors are taken: the sanitizers' checks need some.
+    Connection other(nullptr, sqlite3_close);
+    std::optional<NoFreeDescriptor> taken;
+    const struct {
+        const char* name;
+        std::function<void()> hold, release;
+    } obstacles[] = {
+        {"an exclusive lock", [&] { other = holding(m_file, "BEGIN EXCLUSIVE"); }, [&] { other.reset(); }},
+        {"no free descriptor", [&] { taken.emplace(); }, [&] { taken.reset(); }},
+    };
+    for (const auto& obstacle : obstacles) {
+        SCOPED_TRACE(obstacle.name);
+        std::filesystem::remove(m_file);
+        sqlite(
+            "CREATE TABLE savedValues (key char(32) primary key, value char(32)); INSERT INTO savedValues "
+            "VALUES ('old', '0');");
+        open(save);
+        obstacle.hold();
+        const std::string meanwhile =
+            run("database.storeValueForKey(1, 'early') return database.loadValueForKey('early')");
+        obstacle.release();
+        EXPECT_EQ(meanwhile, "1");
+        EXPECT_EQ(run("database.storeValueForKey(2, 'later') "
+                      "return database.loadValueForKey('old'), database.loadValueForKey('early')"),
+                  "0,1");
+        close();
+        EXPECT_EQ(sqlite("SELECT key, value FROM savedValues ORDER BY key"), "early|1\nlater|2\nold|0\n");
+    }
+}
+
+// Another connection holds the file for some of 150 frames, each storing a key that the frame
+// before or after stores too: loads meanwhile see what was stored, and once the store is closed
+// the file holds the latest value of every key.
+TEST_F(Store, StoresMadeWhileAnotherConnectionHoldsTheFileAreKept) {
+    const int kFrames = 150;
+    struct Case {
+        const char* lock;
+        int from, to;  // frames; to == kFrames: released only when the game closes
+    };
+    const Case cases[] = {
+        {"BEGIN EXCLUSIVE", 50, 80},                          // neither reads nor writes
+        {"BEGIN IMMEDIATE", 50, 80},                          // another writer: reads go on
+        {"BEGIN; SELECT count(*) FROM savedValues", 50, 80},  // a reader: no write can commit
+        {"BEGIN EXCLUSIVE", 120, kFrames},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lock + (" until frame " + std::to_string(c.to)));
+        std::filesystem::remove(m_file);
+        open(save);
+        Connection other(nullptr, sqlite3_close);
+        int seen = 0;
+        for (int frame = 0; frame < kFrames; ++frame) {
+            if (frame == c.from) other = holding(m_file, c.lock);
+            if (frame == c.to) other.reset();
+            const std::string key = "pair" + std::to_string(frame / 2), value = std::to_string(frame);
+            seen += run("database.storeValueForKey(" + value + ", '" + key +
+                        "') return database.loadValueForKey('" + key + "')") == value;
+        }
+        EXPECT_EQ(seen, kFrames);
+        other.reset();
+        close();
+        // pair<n> holds 2n+1, stored by the second of its two frames
+        EXPECT_EQ(
+            sqlite("SELECT count(*), sum(key = 'pair' || (value / 2) AND value % 2 = 1) FROM savedValues"),
+            "75|75\n");
+    }
+}
+
+// Two games saving into one folder at the same moment each keep every key they stored; a key
+// both store ends with the last value of one of them.
+TEST_F(Store, TwoProcessesOnOneSaveFolderBothKeepTheirStores) {
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::fflush(nullptr);
+    pid_t children[2];
+    for (int id = 0; id < 2; ++id) {
+        if ((children[id] = fork()) != 0) continue;
+        ::close(start[1]);
+        open(save);
+        char go;
+        if (read(start[0], &go, 1) != 0) _exit(1);  // both start when the parent lets go
+        const std::string p = std::to_string(id);
+        for (int i = 0; i < 100; ++i) {  // a store a frame, as games do, frames kept short
+            run("database.storeValueForKey(" + std::to_string(i) + ", 'p" + p + "_" + std::to_string(i) +
+                "') database.storeValueForKey('" + p + ":" + std::to_string(i) + "', 'shared')");
+            usleep(2000);
+        }
+        close();
+        _exit(0);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (pid_t child : children) {
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    EXPECT_EQ(
+        sqlite("SELECT substr(key, 1, 2), count(*) FROM savedValues WHERE key = substr(key, 1, 3) || value "
+               "GROUP BY 1; SELECT value IN ('0:99', '1:99') FROM savedValues WHERE key = 'shared'"),
+        "p0|100\np1|100\n1\n");
+}
+
 // Save paths are never cut to a fixed buffer: four levels (some 380 bytes) work. SQLite's own
-// file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails quietly.
+// file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails quietly, and what
+// was stored lasts only as long as the engine state.
 TEST_F(Store, LongSavePaths) {
     std::string deep = dir.path();
     for (int i = 0; i < 12; ++i) {
@@ -70,8 +217,9 @@ TEST_F(Store, LongSavePaths) {
         if (i == 3 || i == 11) {
             open(deep + "/");
             EXPECT_EQ(run("return database.getTablesDirectoryPath()"), deep + "/");
-            EXPECT_EQ(run("database.storeValueForKey('v', 'k') return database.loadValueForKey('k')"),
-                      i == 3 ? "v" : "nil");
+            EXPECT_EQ(run("database.storeValueForKey('v', 'k') return database.loadValueForKey('k')"), "v");
+            open(deep + "/");
+            EXPECT_EQ(run("return database.loadValueForKey('k')"), i == 3 ? "v" : "nil");
         }
     }
 }

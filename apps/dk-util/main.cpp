@@ -1,0 +1,169 @@
+// dk-util: the platform layer from the command line, for tests and users.
+// Exit status: 0; 1 when what was asked for is absent or unreadable (a message on standard error);
+// 2 for bad usage. Paths printed are absolute.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace {
+
+using namespace plat::foundation;
+using Args = std::vector<std::string>;
+
+constexpr int kOk = 0, kAbsent = 1, kUsage = 2;
+
+constexpr const char* kUsageText =
+    "usage: dk-util plist show FILE\n"
+    "       dk-util plist convert --xml|--binary IN OUT\n"
+    "       dk-util bundle BUNDLE info [KEY]\n"
+    "       dk-util bundle BUNDLE path NAME TYPE\n"
+    "       dk-util bundle BUNDLE paths TYPE\n"
+    "       dk-util container [--home DIR] BUNDLE\n"
+    "       dk-util defaults [--home DIR] BUNDLE get KEY | set KEY JSON | remove KEY\n";
+
+int usage() {
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+}
+
+int failed(const std::string& message) {
+    std::fprintf(stderr, "dk-util: %s\n", message.c_str());
+    return kAbsent;
+}
+
+void printLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+int plist(const Args& a) {
+    if (a.size() == 2 && a[0] == "show") {
+        Error error;
+        std::optional<Value> value = readPropertyList(a[1], &error);
+        if (!value) return failed(error.message);
+        printLine(value->canonicalJSON());
+        return kOk;
+    }
+    if (a.size() == 4 && a[0] == "convert" && (a[1] == "--xml" || a[1] == "--binary")) {
+        Error error;
+        std::optional<Value> value = readPropertyList(a[2], &error);
+        const auto format = a[1] == "--xml" ? PropertyListFormat::Xml : PropertyListFormat::Binary;
+        if (!value || !writePropertyList(a[3], *value, format, &error)) return failed(error.message);
+        return kOk;
+    }
+    return usage();
+}
+
+int bundle(const Args& a) {
+    // BUNDLE info [KEY] | BUNDLE path NAME TYPE | BUNDLE paths TYPE
+    const bool shaped = a.size() >= 2 && ((a[1] == "info" && a.size() <= 3) || (a[1] == "path" && a.size() == 4) ||
+                                          (a[1] == "paths" && a.size() == 3));
+    if (!shaped) return usage();
+    Error error;
+    std::optional<Bundle> b = Bundle::open(a[0], &error);
+    if (!b) return failed(error.message);
+    if (a[1] == "info") {
+        const Value* v = a.size() == 3 ? b->infoValue(a[2]) : &b->infoDictionary();
+        if (!v) return failed(b->path() + "/Info.plist: no key \"" + a[2] + "\"");
+        printLine(v->canonicalJSON());
+    } else if (a[1] == "path") {
+        std::optional<std::string> path = b->pathForResource(a[2], a[3]);
+        if (!path) return failed(b->path() + ": no resource \"" + a[2] + "\" of type \"" + a[3] + "\"");
+        printLine(*path);
+    } else {
+        for (const std::string& path : b->pathsForResourcesOfType(a[2])) printLine(path);
+    }
+    return kOk;
+}
+
+// [--home DIR] BUNDLE REST...: the container of BUNDLE, and REST.
+std::optional<Container> openContainer(Args& a, int& status) {
+    std::string home;
+    if (!a.empty() && a[0] == "--home") {
+        if (a.size() < 2 || a[1].empty()) {
+            status = usage();
+            return std::nullopt;
+        }
+        home = a[1];
+        a.erase(a.begin(), a.begin() + 2);
+    }
+    if (a.empty()) {
+        status = usage();
+        return std::nullopt;
+    }
+    Error error;
+    std::optional<Bundle> b = Bundle::open(a[0], &error);
+    std::optional<Container> container = b ? Container::open(b->identifier(), home, &error) : std::nullopt;
+    if (!container) status = failed(error.message);
+    a.erase(a.begin());
+    return container;
+}
+
+int container(Args a) {
+    if (a.size() != 1 && a.size() != 3) return usage();
+    int status = kOk;
+    std::optional<Container> c = openContainer(a, status);
+    if (!c) return status;
+    if (!a.empty()) return usage();
+    Error error;
+    for (auto dir : {&Container::documentsPath, &Container::cachesPath, &Container::applicationSupportPath,
+                     &Container::preferencesPath, &Container::temporaryPath}) {
+        const std::string path = ((*c).*dir)(&error);
+        if (path.empty()) return failed(error.message);
+        printLine(path);
+    }
+    return kOk;
+}
+
+int defaults(Args a) {
+    // Bad usage is told before anything is read or made.
+    const size_t rest = !a.empty() && a[0] == "--home" ? 3 : 1;
+    const bool shaped = a.size() > rest && ((a[rest] == "get" && a.size() == rest + 2) ||
+                                            (a[rest] == "set" && a.size() == rest + 3) ||
+                                            (a[rest] == "remove" && a.size() == rest + 2));
+    if (!shaped) return usage();
+    std::optional<Value> newValue;
+    if (a[rest] == "set") {
+        std::string problem;
+        newValue = Value::fromJSON(a[rest + 2], &problem);
+        if (!newValue) {
+            std::fprintf(stderr, "dk-util: bad JSON value: %s\n", problem.c_str());
+            return kUsage;
+        }
+    }
+    int status = kOk;
+    std::optional<Container> c = openContainer(a, status);
+    if (!c) return status;
+    UserDefaults store(*c);
+    const std::string& key = a[1];
+    if (a[0] == "get") {
+        std::optional<Value> v = store.objectForKey(key);
+        if (!v) return failed(store.path() + ": no key \"" + key + "\"");
+        printLine(v->canonicalJSON());
+        return kOk;
+    }
+    if (a[0] == "set" && !store.setObject(std::move(*newValue), key)) return kUsage;
+    if (a[0] == "remove") store.removeObjectForKey(key);
+    Error error;
+    return store.synchronize(&error) ? kOk : failed(error.message);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args args(argv + 1, argv + argc);
+    if (args.empty()) return usage();
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "plist") return plist(args);
+    if (command == "bundle") return bundle(args);
+    if (command == "container") return container(args);
+    if (command == "defaults") return defaults(args);
+    return usage();
+}

@@ -1,0 +1,65 @@
+// An application bundle: a directory (GAME.app/) with its Info.plist and its resources.
+#pragma once
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat::foundation {
+
+inline constexpr std::string_view kBundleIdentifierKey = "CFBundleIdentifier";
+inline constexpr std::string_view kBundleVersionKey = "CFBundleVersion";
+inline constexpr std::string_view kBundleShortVersionKey = "CFBundleShortVersionString";
+inline constexpr std::string_view kBundleExecutableKey = "CFBundleExecutable";
+
+class Bundle {
+public:
+    // Reads `path`/Info.plist (XML or binary), which must hold a dictionary; otherwise nullopt
+    // with the error naming the file, for the caller to report. The language of localized
+    // resources is taken from the environment now.
+    static std::optional<Bundle> open(const std::string& path, Error* error = nullptr);
+
+    // The process's own bundle, set once at start-up before other threads look; null until then.
+    static const Bundle* main();
+    static void setMain(Bundle bundle);
+
+    // Absolute, without a trailing slash.
+    const std::string& path() const { return m_path; }
+    const Value& infoDictionary() const { return m_info; }
+    // An Info.plist entry; null when absent.
+    const Value* infoValue(std::string_view key) const { return m_info.find(key); }
+    // CFBundleIdentifier when it is a non-empty string, else the directory's name less ".app".
+    std::string identifier() const;
+    // CFBundleVersion, CFBundleShortVersionString, CFBundleExecutable: the entry's description,
+    // empty when absent.
+    std::string version() const { return infoText(kBundleVersionKey); }
+    std::string shortVersion() const { return infoText(kBundleShortVersionKey); }
+    std::string executableName() const { return infoText(kBundleExecutableKey); }
+    // The language code of the first of LC_ALL, LC_MESSAGES, LANG that is set ("fr" from
+    // "fr_FR.UTF-8"); empty when none is.
+    const std::string& language() const { return m_language; }
+
+    // `name`.`type` (just `name` when `type` is empty), a file or a directory, looked for in the
+    // bundle's root, then in `language`.lproj/, then in Base.lproj/. Names match exactly: no case
+    // folding and no implicit suffixes.
+    std::optional<std::string> pathForResource(std::string_view name, std::string_view type) const;
+    // Every `*.type` (every entry when `type` is empty) in `subdirectory` of the same three places,
+    // a name found in an earlier place hiding it in later ones; sorted by name byte by byte, so
+    // "Z.gameproj" comes before "b.gameproj".
+    std::vector<std::string> pathsForResourcesOfType(std::string_view type, std::string_view subdirectory = {}) const;
+
+private:
+    Bundle() = default;
+    std::string infoText(std::string_view key) const;
+    std::vector<std::string> searchDirectories(std::string_view subdirectory) const;
+
+    std::string m_path;
+    std::string m_language;
+    Value m_info;
+};
+
+}  // namespace plat::foundation

@@ -1,0 +1,78 @@
+#include "platform/foundation/Container.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/foundation/FileSystem.h"
+
+namespace plat::foundation {
+
+namespace {
+
+std::unique_ptr<Container>& mainContainer() {
+    static std::unique_ptr<Container> container;
+    return container;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string homeDirectory() {
+    std::string home = environment("HOME");
+    if (!home.empty()) return home;
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+}  // namespace
+
+std::optional<Container> Container::open(const std::string& bundleIdentifier, const std::string& home, Error* error) {
+    // The identifier names a directory and the preferences file: it must stay one name.
+    if (bundleIdentifier.empty() || bundleIdentifier == "." || bundleIdentifier == ".." ||
+        bundleIdentifier.find('/') != std::string::npos) {
+        fail(error, kFileWriteUnknownError, "bundle identifier \"" + bundleIdentifier + "\" cannot name a directory");
+        return std::nullopt;
+    }
+    std::string root = home.empty() ? environment("DROVIK_HOME") : home;
+    if (root.empty()) {
+        std::string data = environment("XDG_DATA_HOME");
+        if (data.empty()) {
+            const std::string user = homeDirectory();
+            if (user.empty()) {
+                fail(error, kFileReadNoSuchFileError, "no home directory: set HOME or DROVIK_HOME");
+                return std::nullopt;
+            }
+            data = user + "/.local/share";
+        }
+        root = data + "/drovik/" + bundleIdentifier;
+    }
+    Container container;
+    container.m_root = absolutePath(root);
+    container.m_identifier = bundleIdentifier;
+    if (!makeDirectories(container.m_root, error)) return std::nullopt;
+    return container;
+}
+
+const Container* Container::main() {
+    return mainContainer().get();
+}
+
+void Container::setMain(Container container) {
+    mainContainer() = std::make_unique<Container>(std::move(container));
+}
+
+std::string Container::directory(const char* relative, Error* error) const {
+    std::string path = m_root + "/" + relative;
+    return makeDirectories(path, error) ? path : std::string();
+}
+
+}  // namespace plat::foundation

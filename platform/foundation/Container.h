@@ -1,0 +1,45 @@
+// The application's own directories, under one root per bundle identifier.
+#pragma once
+
+#include "platform/foundation/Error.h"
+
+#include <optional>
+#include <string>
+
+namespace plat::foundation {
+
+class Container {
+public:
+    // The root is `home` when it is not empty, else $DROVIK_HOME when set, else
+    // ${XDG_DATA_HOME:-$HOME/.local/share}/drovik/<bundleIdentifier>; made here with its parents.
+    // Nullopt, with an error naming the path, when it cannot be made, or when the identifier is
+    // no single file name (empty, "." or "..", or with a slash).
+    static std::optional<Container> open(const std::string& bundleIdentifier, const std::string& home = {},
+                                         Error* error = nullptr);
+
+    // The process's own container, set once at start-up before other threads look; null until then.
+    static const Container* main();
+    static void setMain(Container container);
+
+    const std::string& path() const { return m_root; }
+    const std::string& bundleIdentifier() const { return m_identifier; }
+
+    // Absolute paths, each directory made when asked for (so again if something removed it);
+    // empty, with an error naming the path, when it cannot be made.
+    std::string documentsPath(Error* error = nullptr) const { return directory("Documents", error); }
+    std::string cachesPath(Error* error = nullptr) const { return directory("Library/Caches", error); }
+    std::string applicationSupportPath(Error* error = nullptr) const {
+        return directory("Library/Application Support", error);
+    }
+    std::string preferencesPath(Error* error = nullptr) const { return directory("Library/Preferences", error); }
+    std::string temporaryPath(Error* error = nullptr) const { return directory("tmp", error); }
+
+private:
+    Container() = default;
+    std::string directory(const char* relative, Error* error) const;
+
+    std::string m_root;
+    std::string m_identifier;
+};
+
+}  // namespace plat::foundation

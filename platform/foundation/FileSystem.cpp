@@ -1,0 +1,44 @@
+#include "platform/foundation/FileSystem.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace plat::foundation {
+
+std::string absolutePath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(path, ec);
+    if (ec) p = path;
+    std::string out = p.lexically_normal().string();
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+bool makeDirectories(const std::string& path, Error* error) {
+    if (isDirectory(path)) return true;
+    // Parents first, each made or found; the message names `path` and the step that failed.
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        const std::string where = prefix == path ? "" : prefix + ": ";
+        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+            return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + std::strerror(errno));
+        if (!isDirectory(prefix))
+            return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + "not a directory");
+        if (slash == std::string::npos) return true;
+    }
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace plat::foundation

@@ -1,0 +1,19 @@
+// The few file-system steps the bundle, the container and the defaults share.
+#pragma once
+
+#include "platform/foundation/Error.h"
+
+#include <string>
+
+namespace plat::foundation {
+
+// `path` made absolute against the working directory and lexically normal, without a trailing
+// slash ("/" stays "/").
+std::string absolutePath(const std::string& path);
+// Makes `path` and its missing parents; false with an error naming the path that failed.
+bool makeDirectories(const std::string& path, Error* error = nullptr);
+bool isDirectory(const std::string& path);
+// True when something (a file, a directory, anything) is at `path`, links followed.
+bool pathExists(const std::string& path);
+
+}  // namespace plat::foundation

@@ -1,0 +1,38 @@
+// Property-list files, XML or binary, read into Values and written from them (libplist 2.2).
+#pragma once
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plat::foundation {
+
+enum class PropertyListFormat { Xml, Binary };
+
+// Reads XML or binary, told apart by content; `format` (when given) says which. Anything else,
+// including an empty or truncated file, is kPropertyListReadCorruptError.
+// Binary integers above 2^63 - 1 read as negative, the only 64-bit form a Value has.
+std::optional<Value> parsePropertyList(std::string_view bytes, Error* error = nullptr,
+                                       PropertyListFormat* format = nullptr);
+// The file's errors name it: kFileReadNoSuchFileError when missing, kFileReadUnknownError when
+// it cannot be read (a directory, no permission).
+std::optional<Value> readPropertyList(const std::string& path, Error* error = nullptr,
+                                      PropertyListFormat* format = nullptr);
+
+// A property list holds no null and no string with a NUL in it: such a value, or a date outside
+// the years 0 to 9999, is kPropertyListWriteInvalidError. XML dates keep whole seconds (rounded
+// towards 2001), binary ones every bit.
+std::optional<std::string> serializePropertyList(const Value& value, PropertyListFormat format,
+                                                 Error* error = nullptr);
+// Whether `value` can be written: the same test as serializing it, without the text.
+bool isPropertyListValue(const Value& value, Error* error = nullptr);
+
+// Replaces `path` whole (a temporary beside it, flushed to disk, renamed over it): a failure or a
+// kill at any point leaves the old file as it was.
+bool writePropertyList(const std::string& path, const Value& value, PropertyListFormat format,
+                       Error* error = nullptr);
+
+}  // namespace plat::foundation

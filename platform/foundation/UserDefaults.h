@@ -1,0 +1,67 @@
+// Values kept across runs: a dictionary in a property-list file, written whole. Thread-safe.
+#pragma once
+
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plat::foundation {
+
+class UserDefaults {
+public:
+    // Reads `path` (XML or binary, a dictionary); a missing file starts empty. A file that does not
+    // parse, or holds no dictionary, is renamed to `path`.bad with a message on standard error and
+    // the defaults start empty. One that exists but cannot be read is left alone: synchronize then
+    // refuses to write over it.
+    explicit UserDefaults(std::string path);
+    // Library/Preferences/<bundle identifier>.plist of `container`.
+    explicit UserDefaults(const Container& container);
+    // Unsaved changes are written.
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // The defaults of Container::main(), made on the first call; null while there is none. Never
+    // destroyed: what is not synchronized is lost at exit, as on the platform when it is killed.
+    static UserDefaults* standard();
+
+    const std::string& path() const { return m_path; }
+
+    std::optional<Value> objectForKey(std::string_view key) const;
+    // Strings as they are, numbers as their description; nullopt for anything else.
+    std::optional<std::string> stringForKey(std::string_view key) const;
+    // The Value conversions of the entry; false or 0 when absent.
+    bool boolForKey(std::string_view key) const;
+    int64_t integerForKey(std::string_view key) const;
+    double doubleForKey(std::string_view key) const;
+    Value::Dictionary dictionaryRepresentation() const;
+
+    // A null value removes the key. A value no property list can hold (one with a null inside, a
+    // string with a NUL, a date out of range) is refused: false, with a message on standard error.
+    bool setObject(Value value, std::string_view key);
+    void setBool(bool value, std::string_view key) { setObject(Value(value), key); }
+    void setInteger(int64_t value, std::string_view key) { setObject(Value(value), key); }
+    void setDouble(double value, std::string_view key) { setObject(Value(value), key); }
+    void removeObjectForKey(std::string_view key);
+
+    // Writes the changes made since the last write as XML, atomically (a kill at any point leaves
+    // the old file whole); true when nothing needed writing. The changes stay unsaved on failure.
+    bool synchronize(Error* error = nullptr);
+
+private:
+    void load();
+
+    const std::string m_path;
+    mutable std::mutex m_mutex;  // guards the members below
+    Value::Dictionary m_values;
+    bool m_dirty = false;
+    bool m_unreadable = false;  // the file exists but could not be read: never written over
+    std::mutex m_writeMutex;    // one write at a time, in the order the snapshots were taken
+};
+
+}  // namespace plat::foundation

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/FoundationTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace plat::foundation;
+using dktest::readFile;
+using dktest::writeFile;
+
+// Runs `check` in a child process: its answer is its exit status.
+bool childSees(const std::function<bool()>& check) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) _exit(check() ? 0 : 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    dktest::TempDir m_dir;
+    std::string m_path = m_dir.file("com.test.game.plist");
+};
+
+TEST_F(UserDefaultsTest, ViewsOfWhatIsStored) {
+    UserDefaults defaults(m_path);
+    defaults.setObject("  12abc", "text");
+    defaults.setDouble(2.5, "real");
+    defaults.setBool(true, "flag");
+    defaults.setInteger(-4, "count");
+    defaults.setObject(Data{1, 2}, "bytes");
+    struct Case {
+        const char* key;
+        bool b;
+        int64_t i;
+        double d;
+        std::optional<std::string> s;
+    } cases[] = {
+        {"text", true, 12, 12, "  12abc"},
+        {"real", true, 2, 2.5, "2.5"},
+        {"flag", true, 1, 1, "1"},
+        {"count", true, -4, -4, "-4"},
+        {"bytes", false, 0, 0, std::nullopt},
+        {"absent", false, 0, 0, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(defaults.boolForKey(c.key), c.b);
+        EXPECT_EQ(defaults.integerForKey(c.key), c.i);
+        EXPECT_EQ(defaults.doubleForKey(c.key), c.d);
+        EXPECT_EQ(defaults.stringForKey(c.key), c.s);
+    }
+    defaults.setObject(Value(), "text");
+    defaults.removeObjectForKey("real");
+    EXPECT_FALSE(defaults.objectForKey("text"));
+    EXPECT_EQ(defaults.dictionaryRepresentation().size(), 3u);
+}
+
+TEST_F(UserDefaultsTest, RefusesWhatCannotBeStoredAndKeepsWriting) {
+    UserDefaults defaults(m_path);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(defaults.setObject(Value::Array{Value()}, "with null"));
+    EXPECT_FALSE(defaults.setObject(std::string("a\0b", 3), "with nul"));
+    EXPECT_FALSE(defaults.setObject(1, std::string("k\0", 2)));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("not set for key \"with null\""), std::string::npos) << err;
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    defaults.setInteger(1, "fine");
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(UserDefaults(m_path).integerForKey("fine"), 1);
+}
+
+TEST_F(UserDefaultsTest, AChildProcessSeesWhatWasSynchronized) {
+    UserDefaults defaults(m_path);
+    defaults.setObject(dktest::everyKind(), "everything");
+    defaults.setObject("\u00e9t\u00e9", "season");
+    auto childReads = [&] {
+        return childSees([&] {
+            UserDefaults other(m_path);
+            return other.objectForKey("everything") == dktest::everyKind() && other.stringForKey("season") == "\u00e9t\u00e9";
+        });
+    };
+    EXPECT_FALSE(childReads());
+    Error error;
+    ASSERT_TRUE(defaults.synchronize(&error)) << error.message;
+    EXPECT_TRUE(childReads());
+    EXPECT_TRUE(readFile(m_path).starts_with("<?xml"));
+}
+
+TEST_F(UserDefaultsTest, AWriterKilledMidWriteLeavesTheOldFile) {
+    {
+        UserDefaults defaults(m_path);
+        defaults.setObject("old", "key");
+    }  // written as it goes
+    const std::string old = readFile(m_path);
+    ASSERT_FALSE(old.empty());
+    UserDefaults defaults(m_path);
+    defaults.setObject(Data(200000, 0x42), "big");
+    ASSERT_TRUE(dktest::killedMidWrite([&] { defaults.synchronize(); }));
+    EXPECT_EQ(readFile(m_path), old);
+    EXPECT_EQ(UserDefaults(m_path).stringForKey("key"), "old");
+}
+
+TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndTheDefaultsStartEmpty) {
+    const std::string xml = *serializePropertyList(Value::Dictionary{{"key", "value"}}, PropertyListFormat::Xml);
+    const std::pair<const char*, std::string> cases[] = {
+        {"garbage", "garbage\n"},
+        {"cut short", xml.substr(0, xml.size() - 20)},
+        {"no dictionary", *serializePropertyList(Value::Array{1}, PropertyListFormat::Binary)},
+    };
+    for (const auto& [label, contents] : cases) {
+        SCOPED_TRACE(label);
+        writeFile(m_path, contents);
+        testing::internal::CaptureStderr();
+        UserDefaults defaults(m_path);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+        EXPECT_FALSE(dktest::exists(m_path));
+        EXPECT_EQ(readFile(m_path + ".bad"), contents);
+        EXPECT_NE(err.find(m_path + ".bad"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        defaults.setBool(true, "fresh");
+        EXPECT_TRUE(defaults.synchronize());
+        EXPECT_TRUE(UserDefaults(m_path).boolForKey("fresh"));
+        EXPECT_EQ(readFile(m_path + ".bad"), contents);
+        std::filesystem::remove(m_path);
+    }
+}
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    std::filesystem::create_directories(m_path);
+    testing::internal::CaptureStderr();
+    UserDefaults defaults(m_path);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(m_path), std::string::npos);
+    defaults.setBool(true, "x");
+    Error error;
+    EXPECT_FALSE(defaults.synchronize(&error));
+    EXPECT_NE(error.message.find(m_path), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(m_path));
+}
+
+TEST_F(UserDefaultsTest, ThreadsShareOneStore) {
+    UserDefaults defaults(m_path);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&defaults, t] {
+            for (int i = 0; i < 300; ++i) {
+                const std::string key = std::to_string(t) + "-" + std::to_string(i);
+                defaults.setInteger(i, key);
+                EXPECT_EQ(defaults.integerForKey(key), i);
+                if (i % 50 == 0) defaults.synchronize();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(UserDefaults(m_path).dictionaryRepresentation().size(), 8u * 300u);
+}
+
+TEST_F(UserDefaultsTest, TheStandardDefaultsLiveInTheMainContainer) {
+    EXPECT_EQ(UserDefaults::standard(), nullptr);
+    std::optional<Container> container = Container::open("com.test.game", m_dir.file("home"));
+    ASSERT_TRUE(container);
+    Container::setMain(*container);
+    UserDefaults* standard = UserDefaults::standard();
+    ASSERT_NE(standard, nullptr);
+    EXPECT_EQ(standard, UserDefaults::standard());
+    EXPECT_EQ(standard->path(), m_dir.file("home/Library/Preferences/com.test.game.plist"));
+}
+
+}  // namespace
