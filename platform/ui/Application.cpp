@@ -321,6 +321,7 @@ bool Application::injectTouches(const std::vector<TouchInput>& inputs) {
         if (touch && std::find(changed.begin(), changed.end(), touch) != changed.end()) {
             deliver(changed);
             changed.clear();
+            if (m_state != ApplicationState::Active) break;  // a handler resigned: the rest is cancelled
             it = std::find_if(m_touches.begin(), m_touches.end(), [&](const ActiveTouch& a) { return a.id == input.id; });
             touch = it != m_touches.end() ? it->touch : nullptr;
         }
