@@ -359,6 +359,8 @@ void Application::cancelAllTouches() {
         a.touch->m_previous = a.touch->m_location;
         a.touch->m_phase = TouchPhase::Cancelled;
         a.touch->m_timestamp = m_loop->now();
+        // One whose began is still to be sent (a handler of the same event cancels) is never sent.
+        if (!a.touch->m_began) a.touch->m_finished = true;
         changed.push_back(a.touch);
     }
     m_touches.clear();

@@ -144,6 +144,30 @@ TEST_F(TouchTest, TouchesDownAreCancelledBeforeTheApplicationResigns) {
     EXPECT_EQ(log.take(), (Lines{"test left began c at 10,10 of 1", "test left ended c at 10,10 of 1"}));
 }
 
+TEST_F(TouchTest, AResignFromAHandlerEndsTheEventItCameIn) {
+    struct Resigning : NotingView {
+        using NotingView::NotingView;
+        void touchesBegan(const TouchSet& t, const Event& e) override {
+            NotingView::touchesBegan(t, e);
+            Application::shared()->resignActive();
+        }
+    };
+    auto view = std::make_shared<Resigning>("resigning", Rect{0, 300, 320, 100}, names);
+    window->addSubview(view);
+    EXPECT_TRUE(app->injectTouches(inputs("down 1 10 310 ; move 1 20 310 ; down 2 10 320")));
+    const Lines expected = Lines{"test resigning began a at 10,10 of 1", "test resigning cancelled a at 10,10 of 1"} +
+                           transitionLines("willResignActive");
+    EXPECT_EQ(log.take(), expected);
+    EXPECT_EQ(app->touchCount(), 0u);
+    // A finger of the same set for another view, not yet sent, is never sent at all.
+    app->becomeActive();
+    log.take();
+    EXPECT_TRUE(app->injectTouches(inputs("down 1 10 310 ; down 2 200 10")));
+    const Lines second = Lines{"test resigning began b at 10,10 of 2", "test resigning cancelled b at 10,10 of 2"} +
+                         transitionLines("willResignActive");
+    EXPECT_EQ(log.take(), second);
+}
+
 TEST_F(TouchTest, UnhandledTouchesPassUpToTheSuperviewAndTheController) {
     auto plain = std::make_shared<View>(Rect{10, 10, 20, 20});
     left->addSubview(plain);
