@@ -12,6 +12,13 @@ unsigned interfaceOrientationMaskForString(std::string_view name) {
     return kInterfaceOrientationMaskLandscapeRight;
 }
 
+int interfaceOrientationForString(std::string_view name) {
+    unsigned mask = interfaceOrientationMaskForString(name);
+    int o = kInterfaceOrientationPortrait;
+    while ((1u << o) != mask) ++o;
+    return o;
+}
+
 unsigned interfaceOrientationMaskForInfoList(const foundation::Value* list) {
     const foundation::Value::Array* items = list ? list->array() : nullptr;
     if (!items) return kInterfaceOrientationMaskAll;

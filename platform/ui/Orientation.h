@@ -43,6 +43,8 @@ inline bool maskAllows(unsigned mask, int o) {
 // An Info.plist orientation name as a mask: "UIInterfaceOrientationLandscapeLeft" 16, "...Portrait" 2,
 // "...PortraitUpsideDown" 4, any other text 8 (landscape right).
 unsigned interfaceOrientationMaskForString(std::string_view name);
+// The same names as orientations: 4, 1, 2, and 3 for any other text.
+int interfaceOrientationForString(std::string_view name);
 // The Info.plist list's masks joined (strings only; an empty list is 0); all four when the entry is
 // absent or not a list.
 unsigned interfaceOrientationMaskForInfoList(const foundation::Value* list);

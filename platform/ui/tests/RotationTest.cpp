@@ -81,6 +81,12 @@ TEST_F(RotationTest, InfoPlistListsGiveTheApplicationsOrientations) {
         Application application(nullptr, &loop);
         EXPECT_EQ(application.supportedInterfaceOrientationsForWindow(nullptr), c.mask) << c.list;
     }
+    const struct {
+        const char* name;
+        int orientation;
+    } names[] = {{"UIInterfaceOrientationLandscapeLeft", 4}, {"UIInterfaceOrientationPortrait", 1},
+                 {"UIInterfaceOrientationPortraitUpsideDown", 2}, {"UIInterfaceOrientationLandscapeRight", 3}, {"", 3}};
+    for (const auto& n : names) EXPECT_EQ(interfaceOrientationForString(n.name), n.orientation) << n.name;
     // A delegate that answers overrides the list.
     useInfoPlist("[]");
     auto delegate = std::make_unique<NotingDelegate>();
