@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DKDatabase.h"
 #include "engine/tests/EngineTestSupport.h"
 
 namespace dktest {
@@ -136,19 +137,27 @@ TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
 }
 
 // Another connection holds the file for some of 150 frames, each storing a key that the frame
-// before or after stores too: loads meanwhile see what was stored, and once the store is closed
-// the file holds the latest value of every key.
+// before or after stores too and loading one never stored: loads meanwhile see what was stored,
+// and the file holds the latest value of every key, written by the stores after the lock went or,
+// failing those, when the store is closed. The frames run back to back, so a lock outlasts many
+// calls: once a store or a load has waited on it in vain, the calls of its kind after it do not
+// wait (a writer's or a reader's lock stops no load, so loads do not wait on it at all).
 TEST_F(Store, StoresMadeWhileAnotherConnectionHoldsTheFileAreKept) {
     const int kFrames = 150;
     struct Case {
         const char* lock;
         int from, to;  // frames; to == kFrames: released only when the game closes
+        int waits;     // at most, by stores and loads together
     };
     const Case cases[] = {
-        {"BEGIN EXCLUSIVE", 50, 80},                          // neither reads nor writes
-        {"BEGIN IMMEDIATE", 50, 80},                          // another writer: reads go on
-        {"BEGIN; SELECT count(*) FROM savedValues", 50, 80},  // a reader: no write can commit
-        {"BEGIN EXCLUSIVE", 120, kFrames},
+        {"BEGIN EXCLUSIVE", 50, 80, 2},                          // neither reads nor writes
+        {"BEGIN IMMEDIATE", 50, 80, 1},                          // another writer: reads go on
+        {"BEGIN; SELECT count(*) FROM savedValues", 50, 80, 1},  // a reader: no write can commit
+        {"BEGIN EXCLUSIVE", 120, kFrames, 2},
+    };
+    // pair<n> holds 2n+1, stored by the second of its two frames: 75|75 when every pair is there
+    const auto pairsInFile = [&] {
+        return sqlite("SELECT count(*), sum(key = 'pair' || (value / 2) AND value % 2 = 1) FROM savedValues");
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lock + (" until frame " + std::to_string(c.to)));
@@ -161,15 +170,41 @@ TEST_F(Store, StoresMadeWhileAnotherConnectionHoldsTheFileAreKept) {
             if (frame == c.to) other.reset();
             const std::string key = "pair" + std::to_string(frame / 2), value = std::to_string(frame);
             seen += run("database.storeValueForKey(" + value + ", '" + key +
-                        "') return database.loadValueForKey('" + key + "')") == value;
+                        "') return database.loadValueForKey('" + key +
+                        "'), database.loadValueForKey('none')") == value + ",nil";
         }
         EXPECT_EQ(seen, kFrames);
+        EXPECT_LE(state->database->lockWaits(), c.waits);
+        if (c.to < kFrames) {
+            EXPECT_EQ(pairsInFile(), "75|75\n");
+        }
         other.reset();
         close();
-        // pair<n> holds 2n+1, stored by the second of its two frames
-        EXPECT_EQ(
-            sqlite("SELECT count(*), sum(key = 'pair' || (value / 2) AND value % 2 = 1) FROM savedValues"),
-            "75|75\n");
+        EXPECT_EQ(pairsInFile(), "75|75\n");
+    }
+}
+
+// A call that gets through ends the lock-out at once: a lock met right after it is waited on as
+// a first one is (it may be another game's short store, which a wait outlasts). A store getting
+// through frees loads too.
+TEST_F(Store, ACallThatGetsThroughEndsTheLockOut) {
+    const char* const store = "database.storeValueForKey('v', 'k')";
+    const char* const load = "database.loadValueForKey('old')";
+    const struct {
+        const char *first, *through, *again;
+    } cases[] = {{store, store, store}, {load, load, load}, {load, store, load}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + "; " + c.through + "; " + c.again);
+        std::filesystem::remove(m_file);
+        sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('old', '0');");
+        open(save);
+        Connection other = holding(m_file, "BEGIN EXCLUSIVE");
+        run(c.first);
+        other.reset();
+        run(c.through);
+        other = holding(m_file, "BEGIN EXCLUSIVE");
+        run(c.again);
+        EXPECT_EQ(state->database->lockWaits(), 2);
     }
 }
 
