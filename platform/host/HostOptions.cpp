@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/sys/Device.h"
+
 namespace plat::host {
 
 namespace {
-
-const char* const kDevices[] = {"phone", "phone-retina", "phone5", "tablet", "tablet-retina"};
 
 bool parseNumber(const std::string& text, double* out) {
     if (text.empty()) return false;
@@ -128,9 +128,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             }
         } else if (name == "--device") {
             if (!takeValue()) return false;
-            bool known = false;
-            for (const char* device : kDevices) known = known || value == device;
-            if (!known) return fail("--device takes phone, phone-retina, phone5, tablet or tablet-retina, not \"" + value + "\"");
+            if (!sys::findDevicePreset(value)) return fail("--device takes phone, phone-retina, phone5, tablet or tablet-retina, not \"" + value + "\"");
             o.device = value;
         } else if (name == "--device-orientation") {
             if (!takeValue()) return false;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/Device.h"
+
 namespace plat::host {
 
 enum class ClockChoice { Default, Virtual, Real };
@@ -15,9 +17,9 @@ struct HostOptions {
     bool headless = false;
     std::string input;       // --input: the input script ("-": standard input; empty: none)
     std::string screenshot;  // --screenshot: a PNG of the screen, written at quit
-    std::string device = "phone-retina";
+    std::string device{sys::kDefaultDevicePreset};
     int deviceOrientation = 0;  // 1-4; 0: the first Info.plist orientation, else portrait
-    std::string systemVersion = "6.1";
+    std::string systemVersion = sys::kDefaultSystemVersion;
     ClockChoice clock = ClockChoice::Default;
     std::optional<double> duration;  // clock seconds, then quit
     std::optional<long> frames;      // game frames, then quit
