@@ -73,7 +73,11 @@ int HeadlessHost::prepare(std::string* message) {
     if (!foundation::Trace::configure(categories ? categories->c_str() : nullptr,
                                       traceFile ? traceFile->c_str() : nullptr))
         return fail(1, "");  // configure has said why
-    foundation::Clock::process().setVirtual(m_options.virtualClock());
+    // Launch is 0 on the virtual clock; the real one counts from here.
+    if (m_options.virtualClock())
+        foundation::Clock::process().startVirtualAt(0);
+    else
+        foundation::Clock::process();
 
     if (!m_options.input.empty()) {
         std::string error;

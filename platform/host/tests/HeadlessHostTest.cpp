@@ -49,7 +49,8 @@ private:
     }
     Records* m_records;
     double m_launch;
-    std::map<std::shared_ptr<ui::Touch>, int> m_fingers;  // held, so no address is reused
+    // Weakly (a touch holds its view): a weak reference keeps the block, so no address is reused.
+    std::map<std::weak_ptr<ui::Touch>, int, std::owner_less<>> m_fingers;
 };
 
 class RecordingController : public ui::ViewController {
