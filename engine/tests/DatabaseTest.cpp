@@ -19,13 +19,19 @@ namespace {
 
 // Another connection to the store's file holding it as `lock` leaves it, as another game or
 // tool would; closing the connection ends the lock.
-using Connection = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+struct Close {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, Close>;
 Connection holding(const std::string& file, const char* lock) {
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
     EXPECT_EQ(sqlite3_exec(db, lock, nullptr, nullptr, nullptr), SQLITE_OK) << lock;
-    return Connection(db, sqlite3_close);
+    return Connection(db);
 }
+
+// The table as the store makes it.
+const char* const kTable = "CREATE TABLE savedValues (key char(32) primary key, value char(32))";
 
 // Every descriptor of the process taken (under a lowered limit) until the object goes.
 class NoFreeDescriptor {
@@ -77,10 +83,8 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
 // key (made by another tool, or an older version) is written all the same: a new key is added, a
 // known one replaced in place.
 TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
-    const char* schemas[] = {"CREATE TABLE savedValues (key char(32) primary key, value char(32))",
-                             "CREATE TABLE savedValues(key, value)",
-                             "CREATE TABLE savedValues(key text, value text)"};
-    for (const char* schema : schemas) {
+    for (const char* schema :
+         {kTable, "CREATE TABLE savedValues(key, value)", "CREATE TABLE savedValues(key text, value text)"}) {
         SCOPED_TRACE(schema);
         std::filesystem::remove(m_file);
         sqlite(std::string(schema) +
@@ -104,7 +108,7 @@ TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
 // hidden from loads, and loads and stores work from then on.
 TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
     // Nothing polymorphic runs while the descriptors are taken: the sanitizers' checks need some.
-    Connection other(nullptr, sqlite3_close);
+    Connection other;
     std::optional<NoFreeDescriptor> taken;
     const struct {
         const char* name;
@@ -116,9 +120,7 @@ TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
     for (const auto& obstacle : obstacles) {
         SCOPED_TRACE(obstacle.name);
         std::filesystem::remove(m_file);
-        sqlite(
-            "CREATE TABLE savedValues (key char(32) primary key, value char(32)); INSERT INTO savedValues "
-            "VALUES ('old', '0');");
+        sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('old', '0');");
         open(save);
         obstacle.hold();
         const std::string meanwhile =
@@ -152,7 +154,7 @@ TEST_F(Store, StoresMadeWhileAnotherConnectionHoldsTheFileAreKept) {
         SCOPED_TRACE(c.lock + (" until frame " + std::to_string(c.to)));
         std::filesystem::remove(m_file);
         open(save);
-        Connection other(nullptr, sqlite3_close);
+        Connection other;
         int seen = 0;
         for (int frame = 0; frame < kFrames; ++frame) {
             if (frame == c.from) other = holding(m_file, c.lock);

@@ -42,7 +42,7 @@ public:
     Clock& operator=(const Clock&) = delete;
 
     // The process's clock: the main run loop's, other threads' loops', the trace lines'. Real
-    // until told otherwise; its origin is its first use (early in main, "launch").
+    // until told otherwise; 0 at launch (made as the program loads).
     static Clock& process();
     static std::shared_ptr<Clock> processShared();
 

@@ -48,7 +48,40 @@ struct TraceConfig {
     bool wants(std::string_view name) const { return all || names.find(name) != names.end(); }
 };
 
-bool apply(TraceConfig& c, const char* categories, const char* file);
+// What Trace::configure says: the categories on and the stream, null arguments from the environment.
+bool apply(TraceConfig& c, const char* categories, const char* file) {
+    if (!categories) categories = std::getenv("DROVIK_TRACE");
+    if (!file) file = std::getenv("DROVIK_TRACE_FILE");
+    c.all = false;
+    c.names.clear();
+    std::string_view list = categories ? categories : "";
+    while (!list.empty()) {
+        size_t comma = list.find(',');
+        std::string_view name = list.substr(0, comma);
+        if (name == "all") c.all = true;
+        if (!name.empty()) c.names.emplace(name);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    for (TraceCategory* category : c.categories) category->setOn(c.wants(category->name()));
+
+    if (c.ownsStream) fclose(c.stream);
+    c.stream = stderr;
+    c.ownsStream = false;
+    if (!file || !*file) return true;
+    if (std::strcmp(file, "-") == 0) {
+        c.stream = stdout;
+        return true;
+    }
+    FILE* stream = std::fopen(file, "we");
+    if (!stream) {
+        std::string message = std::string("cannot open trace file ") + file + ": " + std::strerror(errno);
+        logText(message);
+        return false;
+    }
+    c.stream = stream;
+    c.ownsStream = true;
+    return true;
+}
 
 TraceConfig& config() {
     // Never destroyed: static categories of other files unregister after it would be. Starts from
@@ -94,50 +127,6 @@ bool Trace::configure(const char* categories, const char* file) {
     TraceConfig& c = config();
     std::lock_guard lock(c.mutex);
     return apply(c, categories, file);
-}
-
-namespace {
-
-bool apply(TraceConfig& c, const char* categories, const char* file) {
-    if (!categories) categories = std::getenv("DROVIK_TRACE");
-    if (!file) file = std::getenv("DROVIK_TRACE_FILE");
-    c.all = false;
-    c.names.clear();
-    std::string_view list = categories ? categories : "";
-    while (!list.empty()) {
-        size_t comma = list.find(',');
-        std::string_view name = list.substr(0, comma);
-        if (name == "all") c.all = true;
-        if (!name.empty()) c.names.emplace(name);
-        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    }
-    for (TraceCategory* category : c.categories) category->setOn(c.wants(category->name()));
-
-    if (c.ownsStream) fclose(c.stream);
-    c.stream = stderr;
-    c.ownsStream = false;
-    if (!file || !*file) return true;
-    if (std::strcmp(file, "-") == 0) {
-        c.stream = stdout;
-        return true;
-    }
-    FILE* stream = std::fopen(file, "we");
-    if (!stream) {
-        std::string message = std::string("cannot open trace file ") + file + ": " + std::strerror(errno);
-        logText(message);
-        return false;
-    }
-    c.stream = stream;
-    c.ownsStream = true;
-    return true;
-}
-
-}  // namespace
-
-bool Trace::enabled(std::string_view category) {
-    TraceConfig& c = config();
-    std::lock_guard lock(c.mutex);
-    return c.wants(category);
 }
 
 void Trace::write(const TraceCategory& category, std::string_view text) {

@@ -39,7 +39,6 @@ public:
     // False, with a message on standard error and tracing to standard error, when the file cannot
     // be opened.
     static bool configure(const char* categories, const char* file);
-    static bool enabled(std::string_view category);
     static void write(const TraceCategory& category, std::string_view text);
 };
 

@@ -146,7 +146,7 @@ void NotificationCenter::removeObserver(const void* observer, std::string_view n
     });
 }
 
-void NotificationCenter::post(const std::string& name, Sender sender, std::shared_ptr<const Value> userInfo) {
+void NotificationCenter::post(const std::string& name, Sender sender, const Value& userInfo) {
     trace(kNotify, [&] {
         std::string text = name;
         if (sender.className && *sender.className) text.append(" from ").append(sender.className);

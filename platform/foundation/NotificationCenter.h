@@ -8,9 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/foundation/Value.h"
+
 namespace plat::foundation {
 
-class Value;
 struct NotificationCenterState;
 
 // Who posts: an object's address (what observers filter on) and its class name, which the trace
@@ -23,7 +24,7 @@ struct Sender {
 struct Notification {
     const std::string& name;
     Sender sender;
-    const std::shared_ptr<const Value>& userInfo;  // may be null
+    const Value& userInfo;  // null when the post carries none
 };
 
 using NotificationHandler = std::function<void(const Notification&)>;
@@ -71,7 +72,7 @@ public:
     void removeObserver(const void* observer);
     void removeObserver(const void* observer, std::string_view name, const void* sender);
 
-    void post(const std::string& name, Sender sender = {}, std::shared_ptr<const Value> userInfo = nullptr);
+    void post(const std::string& name, Sender sender = {}, const Value& userInfo = {});
 
 private:
     std::uint64_t add(const void* observer, std::string name, const void* sender, NotificationHandler fn);

@@ -122,6 +122,18 @@ struct RunLoopState {
         record.valid.store(false, std::memory_order_release);
         timers.erase(record.key);
     }
+
+    // The sources that ask for events, as poll takes them (and, when wanted, their records); under
+    // `mutex`.
+    void pollList(std::vector<pollfd>& fds, std::vector<std::shared_ptr<FdSource::Record>>* records) const {
+        for (const auto& source : sources) {
+            const unsigned events = source->events.load(std::memory_order_acquire);
+            if (!events) continue;
+            const short want = (events & kFdRead ? POLLIN : 0) | (events & kFdWrite ? POLLOUT : 0);
+            fds.push_back({source->fd, want, 0});
+            if (records) records->push_back(source);
+        }
+    }
 };
 
 // ---- handles ----
@@ -236,11 +248,8 @@ void RunLoop::init(std::shared_ptr<Clock> clock, bool drives, pid_t thread) {
     m_state->thread = thread;
     m_state->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     assert(m_state->wakeFd >= 0);
-    int fd = m_state->wakeFd;
-    m_state->wakerId = m_state->clock->addWaker(drives, [fd] {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
-    });
+    // Removed first thing in the destructor, so the state outlives every call.
+    m_state->wakerId = m_state->clock->addWaker(drives, [state = m_state.get()] { state->wake(); });
     m_queue = std::make_unique<LoopQueue>(*this);
 }
 
@@ -268,39 +277,32 @@ bool RunLoop::isCurrentThread() const {
     return currentThread() == m_state->thread;
 }
 
-Timer RunLoop::addTimer(double delay, std::function<void()> fn) {
-    auto record = std::make_shared<Timer::Record>();
-    record->fn = std::move(fn);
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->schedule(record, now() + std::max(delay, 0.0));
-    }
-    m_state->wakeFrom(currentThread());
-    return Timer(m_state, record);
-}
-
-Timer RunLoop::addRepeatingTimer(double interval, std::function<void()> fn) {
-    auto record = std::make_shared<Timer::Record>();
-    record->fn = std::move(fn);
-    record->interval = std::max(interval, kMinInterval);
-    {
-        std::lock_guard lock(m_state->mutex);
-        record->phase = now();
-        m_state->schedule(record, record->phase + record->interval);
-    }
-    m_state->wakeFrom(currentThread());
-    return Timer(m_state, record);
-}
-
-void RunLoop::performAfter(double delay, const void* target, std::function<void()> fn) {
+std::shared_ptr<Timer::Record> RunLoop::addRecord(double delay, double interval, const void* target,
+                                                  std::function<void()> fn) {
     auto record = std::make_shared<Timer::Record>();
     record->fn = std::move(fn);
     record->target = target;
+    record->interval = interval;
     {
         std::lock_guard lock(m_state->mutex);
-        m_state->schedule(record, now() + std::max(delay, 0.0));
+        record->phase = now();
+        m_state->schedule(record, record->phase + delay);
     }
     m_state->wakeFrom(currentThread());
+    return record;
+}
+
+Timer RunLoop::addTimer(double delay, std::function<void()> fn) {
+    return Timer(m_state, addRecord(std::max(delay, 0.0), 0, nullptr, std::move(fn)));
+}
+
+Timer RunLoop::addRepeatingTimer(double interval, std::function<void()> fn) {
+    interval = std::max(interval, kMinInterval);
+    return Timer(m_state, addRecord(interval, interval, nullptr, std::move(fn)));
+}
+
+void RunLoop::performAfter(double delay, const void* target, std::function<void()> fn) {
+    addRecord(std::max(delay, 0.0), 0, target, std::move(fn));
 }
 
 void RunLoop::cancelPerforms(const void* target) {
@@ -389,10 +391,6 @@ void RunLoop::stop() {
 
 void RunLoop::quit() {
     m_state->quitting.store(true, std::memory_order_release);
-    m_state->wake();
-}
-
-void RunLoop::wakeUp() {
     m_state->wake();
 }
 
@@ -520,13 +518,7 @@ bool RunLoop::handleInput(bool stopAfterSource) {
     std::vector<std::shared_ptr<FdSource::Record>> records;
     {
         std::lock_guard lock(s.mutex);
-        for (const auto& source : s.sources) {
-            unsigned events = source->events.load(std::memory_order_acquire);
-            if (!events) continue;
-            short want = (events & kFdRead ? POLLIN : 0) | (events & kFdWrite ? POLLOUT : 0);
-            fds.push_back({source->fd, want, 0});
-            records.push_back(source);
-        }
+        s.pollList(fds, &records);
     }
     if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) return handled;
     for (std::size_t i = 0; i < fds.size() && !halted(); ++i) {
@@ -571,13 +563,7 @@ void RunLoop::wait(double deadline) {
         std::lock_guard lock(s.mutex);
         if (!s.posts.empty() || (!s.blocks.empty() && s.blockDepth == 0)) return;
         if (!s.timers.empty()) target = std::min(target, s.timers.begin()->first.first);
-        for (const auto& source : s.sources) {
-            unsigned events = source->events.load(std::memory_order_acquire);
-            if (!events) continue;
-            fds.push_back(
-                {source->fd,
-                 static_cast<short>((events & kFdRead ? POLLIN : 0) | (events & kFdWrite ? POLLOUT : 0)), 0});
-        }
+        s.pollList(fds, nullptr);
     }
     double now = this->now();
     if (target <= now) return;

@@ -124,15 +124,15 @@ public:
     // Ends the innermost run under way, or the next one to start. Any thread.
     void stop();
 
-    // Wakes the loop from its wait (any thread).
-    void wakeUp();
-
 private:
     friend class LoopQueue;
     friend class LoopThread;
     struct MainTag {};
     RunLoop(MainTag);
     void init(std::shared_ptr<Clock> clock, bool drives, pid_t thread);
+    // A timer or delayed call (one-shot when `interval` is 0), due `delay` seconds from now.
+    std::shared_ptr<Timer::Record> addRecord(double delay, double interval, const void* target,
+                                             std::function<void()> fn);
     void queueBlock(std::function<void()> fn);
     RunResult runUntil(double deadline, bool stopAfterSource);
     bool fireTimers();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 
 namespace plat::foundation {
@@ -47,7 +48,7 @@ void UserDefaults::load() {
     if (!file && error.code == kFileReadNoSuchFileError) return;
     if (!file && error.code != kPropertyListReadCorruptError) {
         m_unreadable = true;
-        std::fprintf(stderr, "UserDefaults: %s; it will not be written over\n", error.message.c_str());
+        log("UserDefaults: %s; it will not be written over", error.message.c_str());
         return;
     }
     // Damaged: kept aside for whoever wants to look, never silently replaced.
@@ -55,11 +56,11 @@ void UserDefaults::load() {
     const std::string aside = m_path + ".bad";
     if (std::rename(m_path.c_str(), aside.c_str()) != 0) {
         m_unreadable = true;
-        std::fprintf(stderr, "UserDefaults: %s, and it could not be moved to %s; it will not be written over\n",
-                     reason.c_str(), aside.c_str());
+        log("UserDefaults: %s, and it could not be moved to %s; it will not be written over", reason.c_str(),
+            aside.c_str());
         return;
     }
-    std::fprintf(stderr, "UserDefaults: %s; moved to %s, starting empty\n", reason.c_str(), aside.c_str());
+    log("UserDefaults: %s; moved to %s, starting empty", reason.c_str(), aside.c_str());
 }
 
 std::optional<Value> UserDefaults::objectForKey(std::string_view key) const {
@@ -110,8 +111,8 @@ bool UserDefaults::setObject(Value value, std::string_view key) {
     if (key.find('\0') != std::string_view::npos)
         fail(&error, kPropertyListWriteInvalidError, "a property list cannot hold a key with a NUL character");
     if (!error.message.empty() || !isPropertyListValue(value, &error)) {
-        std::fprintf(stderr, "UserDefaults: not set for key \"%.*s\": %s\n", static_cast<int>(key.size()), key.data(),
-                     error.message.c_str());
+        log("UserDefaults: not set for key \"%.*s\": %s", static_cast<int>(key.size()), key.data(),
+            error.message.c_str());
         return false;
     }
     std::lock_guard lock(m_mutex);

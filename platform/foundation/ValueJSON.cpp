@@ -1,9 +1,6 @@
 // JSON text read into a Value (the writer is Value::canonicalJSON).
 #include "platform/foundation/Value.h"
 
-#include <locale.h>
-#include <stdlib.h>
-
 #include <charconv>
 
 namespace plat::foundation {
@@ -226,9 +223,9 @@ private:
             int64_t n = 0;
             if (std::from_chars(first, last, n).ec == std::errc()) return std::make_optional<Value>(n);
         }
-        // strtod in the C locale: too large is infinite, too small zero, and the point a point.
-        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-        return std::make_optional<Value>(strtod_l(std::string(first, last).c_str(), nullptr, cLocale));
+        // The text is a decimal number, which a string's doubleValue reads whole: in the C locale,
+        // too large as infinite, too small as zero.
+        return std::make_optional<Value>(Value(std::string_view(first, last)).doubleValue());
     }
 
     std::string_view m_text;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <future>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@ using plat::foundation::Notification;
 using plat::foundation::NotificationCenter;
 using plat::foundation::Observation;
 using plat::foundation::Sender;
+using plat::foundation::Value;
 
 int senderX, senderY;  // two posting objects
 
@@ -29,12 +31,7 @@ protected:
                            [this, tag](const Notification&) { calls.push_back(tag); });
     }
     // A stable address per tag, standing for an observing object.
-    const void* tagged(const std::string& tag) {
-        for (auto& t : m_tags)
-            if (*t == tag) return t.get();
-        m_tags.push_back(std::make_unique<std::string>(tag));
-        return m_tags.back().get();
-    }
+    const void* tagged(const std::string& tag) { return &m_observers[tag]; }
     std::vector<std::string> post(const std::string& name, const void* sender) {
         calls.clear();
         center.post(name, Sender{sender, "Poster"});
@@ -42,7 +39,7 @@ protected:
     }
 
 private:
-    std::vector<std::unique_ptr<std::string>> m_tags;
+    std::map<std::string, char> m_observers;
 };
 
 using Calls = std::vector<std::string>;
@@ -120,11 +117,12 @@ TEST_F(NotificationCenterTest, PostsOnOtherThreadsRunThereAndRemovalWaitsForThem
     center.addObserver(tagged("slow"), "N", nullptr, [&](const Notification& note) {
         ranOn = std::this_thread::get_id();
         EXPECT_EQ(std::string(note.sender.className), "Worker");
+        EXPECT_EQ(note.userInfo, Value(Value::Dictionary{{"status", 2}}));
         entered.set_value();
         release.get_future().wait();
         finished = true;
     });
-    std::thread poster([&] { center.post("N", Sender{&senderX, "Worker"}); });
+    std::thread poster([&] { center.post("N", Sender{&senderX, "Worker"}, Value::Dictionary{{"status", 2}}); });
     std::thread::id posterId = poster.get_id();
     entered.get_future().wait();
     bool finishedWhenRemoved = false;

@@ -15,7 +15,7 @@ namespace {
 
 using namespace plat::foundation;
 
-TEST(MainQueue, ABlockQueuedAfterADelayWaitsForTheRunningBlock) {
+TEST(MainQueue, ARunNestedInABlockRunsTimersAndPostsButNoBlock) {
     Clock::process().setVirtual(true);
     RunLoop& main = RunLoop::main();
     double start = main.now();
@@ -27,11 +27,13 @@ TEST(MainQueue, ABlockQueuedAfterADelayWaitsForTheRunningBlock) {
         note("A@");
         mainAfter(1, [&] { note("late@"); });
         main.performAfter(2, nullptr, [&] { note("call@"); });
-        main.runFor(3);  // the delayed call runs in here; the queued block cannot
+        main.perform([&] { note("post@"); });
+        EXPECT_EQ(main.runFor(3), RunLoop::RunResult::TimedOut);  // the call and post run in here, no block
         note("A done@");
     });
+    mainAsync([&] { note("B@"); });
     main.runFor(5);
-    EXPECT_EQ(events, (std::vector<std::string>{"A@0", "call@2", "A done@3", "late@3"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"A@0", "post@0", "call@2", "A done@3", "B@3", "late@3"}));
 }
 
 TEST(SerialQueue, RunsBlocksOneAtATimeInOrder) {

@@ -177,19 +177,7 @@ TEST(RunLoopRunOnce, ReturnsAfterTheFirstSourceOrAtTheLimit) {
     }
 }
 
-TEST_F(RunLoopTest, ARunNestedInAQueueBlockRunsTimersAndPostsButNoBlock) {
-    loop.queue().async([&] {
-        note("A");
-        loop.performAfter(0.5, nullptr, noting("timer"));
-        loop.perform(noting("post"));
-        EXPECT_EQ(loop.runFor(1), Result::TimedOut);
-        note("A done");
-    });
-    loop.queue().async(noting("B"));
-    loop.runFor(3);
-    EXPECT_EQ(events, (std::vector<std::string>{"A@0", "post@0", "timer@0.5", "A done@1", "B@1"}));
-}
-
+// A run nested in a queue block: QueueTest, on the main queue.
 TEST_F(RunLoopTest, ARunNestedInATimerRunsBlocks) {
     loop.performAfter(1, nullptr, [&] {
         loop.queue().async(noting("block"));

@@ -1,11 +1,7 @@
 // Trace lines (format, category filter, destination) and log lines.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -14,6 +10,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/tests/FoundationTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -25,18 +22,9 @@ TraceCategory kStore("store");
 
 // What `fn` writes to standard output or standard error (fd 1 or 2).
 std::string captured(int fd, const std::function<void()>& fn) {
-    dktest::TempDir dir;
-    std::string path = dir.file("out");
-    std::fflush(fd == 1 ? stdout : stderr);
-    int saved = dup(fd);
-    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(file, fd);
-    close(file);
+    fd == 1 ? testing::internal::CaptureStdout() : testing::internal::CaptureStderr();
     fn();
-    std::fflush(fd == 1 ? stdout : stderr);
-    dup2(saved, fd);
-    close(saved);
-    return dktest::readFile(path);
+    return fd == 1 ? testing::internal::GetCapturedStdout() : testing::internal::GetCapturedStderr();
 }
 
 // The category word of each line.
@@ -50,8 +38,6 @@ std::string categoriesIn(const std::string& text) {
 class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        unsetenv("DROVIK_TRACE");
-        unsetenv("DROVIK_TRACE_FILE");
         // The lines' clock at a known time: a quarter past a whole second.
         Clock::process().setVirtual(true);
         double now = Clock::process().now(), at = std::floor(now) + 1.25;
@@ -60,6 +46,7 @@ protected:
     }
     void TearDown() override { Trace::configure("", ""); }
 
+    const dktest::ScopedEnv env{{"DROVIK_TRACE", std::nullopt}, {"DROVIK_TRACE_FILE", std::nullopt}};
     dktest::TempDir dir;
     std::string file = dir.file("trace.txt");
     std::string t;  // the lines' time stamp
@@ -99,8 +86,7 @@ TEST_F(TraceTest, OnlyTheChosenCategoriesAreWritten) {
 }
 
 TEST_F(TraceTest, DestinationsComeFromOptionsThenTheEnvironment) {
-    setenv("DROVIK_TRACE", "store", 1);
-    setenv("DROVIK_TRACE_FILE", file.c_str(), 1);
+    const dktest::ScopedEnv set{{"DROVIK_TRACE", "store"}, {"DROVIK_TRACE_FILE", file}};
     ASSERT_TRUE(Trace::configure(nullptr, nullptr));
     trace(kStore, "to the file");
     EXPECT_EQ(dktest::readFile(file), t + "store to the file\n");
@@ -110,8 +96,7 @@ TEST_F(TraceTest, DestinationsComeFromOptionsThenTheEnvironment) {
     ASSERT_TRUE(Trace::configure("net", ""));
     EXPECT_EQ(captured(2, [] { trace(kNet, "err"); }), t + "net err\n");
 
-    std::string message;
-    message =
+    const std::string message =
         captured(2, [&] { EXPECT_FALSE(Trace::configure("net", (dir.path() + "/none/t.txt").c_str())); });
     EXPECT_NE(message.find("cannot open trace file " + dir.path() + "/none/t.txt"), std::string::npos)
         << message;

@@ -81,17 +81,9 @@ TEST(Value, Describes) {
     for (const auto& [value, text] : cases) EXPECT_EQ(value.description(), text);
 }
 
-TEST(Value, CanonicalJSONIsOneLineInByteOrder) {
-    EXPECT_EQ(dktest::everyKind().canonicalJSON(),
-              R"({"after 2001":{"date":"2030-06-15T12:30:01Z"},"array":[1,"two",3.5,[],{}],"ascii":"plain text",)"
-              R"("before 2001":{"date":"1999-12-31T23:59:58Z"},"data":{"data":"AAECf4D+/w=="},"empty array":[],)"
-              R"("empty data":{"data":""},"empty dict":{},"empty string":"","epoch":{"date":"2001-01-01T00:00:00Z"},)"
-              R"("huge real":1.0000000000000001e+300,"int64 max":9223372036854775807,)"
-              R"("int64 min":-9223372036854775808,"long after":{"date":"2100-02-28T07:00:00Z"},)"
-              R"("long before":{"date":"1900-01-01T00:00:00Z"},"markup":"a < b && c > d \"quoted\" ]]> 'single'",)"
-              R"("negative":-7,"negative real":-1.2345000000000001e-07,)"
-              R"("nested":{"Z":1,"a":{"x":[true]},"b":2},"no":false,"real":0.10000000000000001,"small":42,)"
-              "\"unicode\":\"h\u00e9llo w\u00f6rld \u2713 \u65e5\u672c \U0001F3AE\",\"yes\":true}");
+// Every kind is compared with plistlib's canonical text in PropertyListTest; here, the escapes,
+// non-finite reals and null its fixtures lack.
+TEST(Value, CanonicalJSONEscapesAndNonFiniteReals) {
     const Value odd = Value::Array{std::string("\x01\n\t\"\\/\x7f", 7), kInf, std::nan(""), -0.0, Value()};
     EXPECT_EQ(odd.canonicalJSON(), "[\"\\u0001\\n\\t\\\"\\\\/\x7f\",null,null,-0,null]");
 }

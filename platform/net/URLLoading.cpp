@@ -1,0 +1,723 @@
+#include "platform/net/URLLoading.h"
+
+#include <curl/curl.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <map>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Queue.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace plat::net {
+
+using plat::foundation::Clock;
+using plat::foundation::FdSource;
+using plat::foundation::kFdError;
+using plat::foundation::kFdRead;
+using plat::foundation::kFdWrite;
+using plat::foundation::RunLoop;
+using plat::foundation::Timer;
+using plat::foundation::WorkInFlight;
+
+namespace {
+
+constexpr int kMaxRedirects = 20;
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void initCurl() {
+    [[maybe_unused]] static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
+
+int errorCodeFor(CURLcode code) {
+    switch (code) {
+    case CURLE_URL_MALFORMAT:
+        return kURLErrorBadURL;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return kURLErrorUnsupportedURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return kURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+        return kURLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+        return kURLErrorTimedOut;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return kURLErrorHTTPTooManyRedirects;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return kURLErrorNetworkConnectionLost;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return kURLErrorBadServerResponse;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return kURLErrorServerCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+        return kURLErrorSecureConnectionFailed;
+    default:
+        return kURLErrorUnknown;
+    }
+}
+
+Error makeError(int code, const std::string& url) {
+    return Error{kURLErrorDomain, code, describeURLError(code), url};
+}
+
+// A URL curl accepts, with a scheme.
+bool parsesAsURL(const std::string& url) {
+    CURLU* handle = curl_url();
+    bool ok = handle && curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    curl_url_cleanup(handle);
+    return ok;
+}
+
+// `location` resolved against `base`; empty when either does not parse.
+std::string resolveURL(const std::string& base, const std::string& location) {
+    CURLU* handle = curl_url();
+    std::string out;
+    char* text = nullptr;
+    if (handle && curl_url_set(handle, CURLUPART_URL, base.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_set(handle, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK)
+        out = text;
+    curl_free(text);
+    curl_url_cleanup(handle);
+    return out;
+}
+
+std::string hostOf(const std::string& url) {
+    CURLU* handle = curl_url();
+    std::string out;
+    char* text = nullptr;
+    if (handle && curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_HOST, &text, 0) == CURLUE_OK)
+        out = lower(text);
+    curl_free(text);
+    curl_url_cleanup(handle);
+    return out;
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Adds the certificates of $DROVIK_CA_FILE to those the system trusts; verification stays on.
+CURLcode addExtraCertificates(CURL*, void* sslContext, void*) {
+    const char* path = std::getenv("DROVIK_CA_FILE");
+    if (!path || !*path) return CURLE_OK;
+    BIO* file = BIO_new_file(path, "r");
+    if (!file) {
+        plat::foundation::log("DROVIK_CA_FILE: cannot read %s", path);
+        return CURLE_OK;
+    }
+    STACK_OF(X509_INFO)* infos = PEM_X509_INFO_read_bio(file, nullptr, nullptr, nullptr);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    for (int i = 0; infos && i < sk_X509_INFO_num(infos); ++i) {
+        X509_INFO* info = sk_X509_INFO_value(infos, i);
+        if (info->x509) X509_STORE_add_cert(store, info->x509);  // one already there is no failure
+    }
+    sk_X509_INFO_pop_free(infos, X509_INFO_free);
+    BIO_free(file);
+    return CURLE_OK;
+}
+
+}  // namespace
+
+// ---- headers, responses, errors ----
+
+const std::string* findHeader(const Headers& headers, std::string_view name) {
+    for (const auto& [key, value] : headers)
+        if (sameName(key, name)) return &value;
+    return nullptr;
+}
+
+void removeHeader(Headers& headers, std::string_view name) {
+    std::erase_if(headers, [&](const auto& field) { return sameName(field.first, name); });
+}
+
+void setHeader(Headers& headers, std::string_view name, std::string value) {
+    removeHeader(headers, name);
+    headers.emplace_back(std::string(name), std::move(value));
+}
+
+std::string Response::mimeType() const {
+    const std::string* type = header("Content-Type");
+    if (!type) return {};
+    std::string_view text(*type);
+    return lower(trim(text.substr(0, text.find(';'))));
+}
+
+std::string Response::textEncodingName() const {
+    const std::string* type = header("Content-Type");
+    if (!type) return {};
+    std::string_view text(*type);
+    for (std::size_t at = text.find(';'); at != std::string_view::npos; at = text.find(';', at + 1)) {
+        std::string_view parameter = trim(text.substr(at + 1, text.find(';', at + 1) - at - 1));
+        std::size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos || !sameName(trim(parameter.substr(0, equals)), "charset")) continue;
+        std::string_view value = trim(parameter.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        return lower(value);
+    }
+    return {};
+}
+
+long long Response::expectedContentLength() const {
+    const std::string* length = header("Content-Length");
+    if (!length || length->empty()) return -1;
+    char* end = nullptr;
+    long long value = std::strtoll(length->c_str(), &end, 10);
+    return *trim(end).data() == '\0' && value >= 0 ? value : -1;
+}
+
+std::string describeURLError(int code) {
+    switch (code) {
+    case kURLErrorCancelled:
+        return "cancelled";
+    case kURLErrorBadURL:
+        return "bad URL";
+    case kURLErrorTimedOut:
+        return "The request timed out.";
+    case kURLErrorUnsupportedURL:
+        return "unsupported URL";
+    case kURLErrorCannotFindHost:
+        return "A server with the specified hostname could not be found.";
+    case kURLErrorCannotConnectToHost:
+        return "Could not connect to the server.";
+    case kURLErrorNetworkConnectionLost:
+        return "The network connection was lost.";
+    case kURLErrorHTTPTooManyRedirects:
+        return "too many HTTP redirects";
+    case kURLErrorBadServerResponse:
+        return "bad server response";
+    case kURLErrorSecureConnectionFailed:
+        return "An SSL error has occurred and a secure connection to the server cannot be made.";
+    case kURLErrorServerCertificateUntrusted:
+        return "The certificate for this server is invalid.";
+    default:
+        return "unknown error";
+    }
+}
+
+// ---- the connection ----
+
+// Everything runs on the loop's thread, except `cancelled` and `running`, which cancel() sets from
+// anywhere. No handler is ever called from inside a curl call: curl's callbacks only queue
+// events, which drive() hands out once curl has returned. A handler may cancel the connection or
+// drop its handle: the teardown then waits until the handlers under way have returned.
+struct Connection::Impl : std::enable_shared_from_this<Impl> {
+    struct Event {
+        enum Kind { Response, Data, Finish, Fail } kind;
+        plat::net::Response response;
+        std::string data;
+        Error error;
+    };
+
+    RunLoop& loop;
+    Request request;
+    ConnectionHandlers handlers;
+    WorkInFlight work;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> running{true};
+    bool ended = false;
+    int depth = 0;    // handler calls under way
+    int driving = 0;  // drive() calls under way (a handler may run a nested loop)
+
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headerList = nullptr;
+    std::map<curl_socket_t, FdSource> sockets;
+    Timer curlTimer;
+    Timer kick;
+    int idleFd = -1;
+    FdSource idleSource;
+
+    // The transfer under way.
+    int redirects = 0;
+    plat::net::Response response;
+    bool headersDone = false;
+    bool responseQueued = false;
+    std::string redirectURL;  // set while a redirect's body is held until the hook decides
+    std::string heldBody;
+    curl_off_t lastDown = -1, lastUp = -1;
+
+    std::deque<Event> pending;
+
+    Impl(RunLoop& l, Request r, ConnectionHandlers h)
+        : loop(l), request(std::move(r)), handlers(std::move(h)), work(loop.clock().beginWork()) {
+        if (!(request.timeout > 0) || !std::isfinite(request.timeout)) request.timeout = kDefaultTimeout;
+    }
+
+    ~Impl() { teardown(); }
+
+    std::weak_ptr<Impl> weak() { return weak_from_this(); }
+
+    void begin() {
+        if (cancelled || ended) {
+            teardown();
+            return;
+        }
+        if (!parsesAsURL(request.url)) {
+            failLater(kURLErrorBadURL);
+            return;
+        }
+        multi = curl_multi_init();
+        idleFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (!multi || idleFd < 0) {
+            failLater(kURLErrorUnknown);
+            return;
+        }
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Impl::onCurlSocket);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::onCurlTimer);
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        idleSource = loop.addFdSource(idleFd, kFdRead, [w = weak()](unsigned) {
+            if (auto self = w.lock()) self->drive([&] {
+                    std::uint64_t expirations;
+                    if (read(self->idleFd, &expirations, sizeof expirations) > 0) self->queueFail(kURLErrorTimedOut);
+                });
+        });
+        if (!startTransfer()) failLater(kURLErrorUnknown);
+    }
+
+    // A failure found before curl ran: handed out on a later turn, never inside start().
+    void failLater(int code) {
+        queueFail(code);
+        kick = loop.addTimer(0, [w = weak()] {
+            if (auto self = w.lock()) self->drive([] {});
+        });
+    }
+
+    bool startTransfer() {
+        if (easy) {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_cleanup(easy);
+        }
+        curl_slist_free_all(headerList);
+        headerList = nullptr;
+        response = {};
+        headersDone = responseQueued = false;
+        redirectURL.clear();
+        heldBody.clear();
+        lastDown = lastUp = -1;
+
+        easy = curl_easy_init();
+        if (!easy) return false;
+        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, past the hook
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &addExtraCertificates);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+
+        const std::string method = request.method.empty() ? "GET" : request.method;
+        bool sendsBody = false;
+        if (method == "GET") {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        } else if (method == "HEAD") {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else {
+            sendsBody = true;
+            static const char none = 0;
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.empty() ? static_cast<const void*>(&none) : request.body.data());
+            if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+        }
+        for (const auto& [name, value] : request.headers) {
+            std::string line = value.empty() ? name + ";" : name + ": " + value;
+            headerList = curl_slist_append(headerList, line.c_str());
+        }
+        // curl's own additions that the platform does not make.
+        headerList = curl_slist_append(headerList, "Expect:");
+        if (sendsBody && !findHeader(request.headers, "Content-Type"))
+            headerList = curl_slist_append(headerList, "Content-Type:");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+
+        armIdleTimer();
+        return curl_multi_add_handle(multi, easy) == CURLM_OK;
+    }
+
+    void armIdleTimer() {
+        if (idleFd < 0) return;
+        itimerspec spec{};
+        double whole = std::floor(request.timeout);
+        spec.it_value.tv_sec = static_cast<time_t>(std::min(whole, 1e9));
+        spec.it_value.tv_nsec = static_cast<long>((request.timeout - whole) * 1e9);
+        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+        timerfd_settime(idleFd, 0, &spec, nullptr);
+    }
+
+    // ---- curl's callbacks: they only record and queue ----
+
+    static int onCurlSocket(CURL*, curl_socket_t fd, int what, void* user, void*) {
+        auto& c = *static_cast<Impl*>(user);
+        if (what == CURL_POLL_REMOVE) {
+            c.sockets.erase(fd);
+            return 0;
+        }
+        unsigned events = (what & CURL_POLL_IN ? kFdRead : 0) | (what & CURL_POLL_OUT ? kFdWrite : 0);
+        auto it = c.sockets.find(fd);
+        if (it != c.sockets.end()) {
+            it->second.setEvents(events);
+        } else {
+            c.sockets.emplace(fd, c.loop.addFdSource(fd, events, [w = c.weak(), fd](unsigned ready) {
+                if (auto self = w.lock()) self->drive([&] {
+                        int flags = (ready & kFdRead ? CURL_CSELECT_IN : 0) | (ready & kFdWrite ? CURL_CSELECT_OUT : 0) |
+                                    (ready & kFdError ? CURL_CSELECT_ERR : 0);
+                        int running = 0;
+                        curl_multi_socket_action(self->multi, fd, flags, &running);
+                    });
+            }));
+        }
+        return 0;
+    }
+
+    static int onCurlTimer(CURLM*, long milliseconds, void* user) {
+        auto& c = *static_cast<Impl*>(user);
+        if (milliseconds < 0) {
+            c.curlTimer.invalidate();
+            return 0;
+        }
+        c.curlTimer = c.loop.addTimer(static_cast<double>(milliseconds) / 1000.0, [w = c.weak()] {
+            if (auto self = w.lock()) self->drive([&] {
+                    int running = 0;
+                    curl_multi_socket_action(self->multi, CURL_SOCKET_TIMEOUT, 0, &running);
+                });
+        });
+        return 0;
+    }
+
+    static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
+        auto& c = *static_cast<Impl*>(user);
+        std::size_t n = size * count;
+        std::string_view line(buffer, n);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        c.armIdleTimer();
+        if (line.starts_with("HTTP/")) {  // a new response head (after an interim 1xx one too)
+            c.response = {};
+            c.headersDone = false;
+            std::size_t space = line.find(' ');
+            if (space != std::string_view::npos) c.response.status = std::atoi(std::string(line.substr(space + 1)).c_str());
+            return n;
+        }
+        if (c.headersDone) return n;  // trailers
+        if (line.empty()) {
+            if (c.response.status >= 100 && c.response.status < 200) return n;
+            c.headersDone = true;
+            c.response.url = c.request.url;
+            const std::string* location = c.response.header("Location");
+            if (isRedirect(c.response.status) && location) c.redirectURL = resolveURL(c.request.url, *location);
+            if (c.redirectURL.empty()) c.queueResponse();
+            return n;
+        }
+        if ((line.front() == ' ' || line.front() == '\t') && !c.response.headers.empty()) {
+            c.response.headers.back().second += " ";
+            c.response.headers.back().second += trim(line);
+            return n;
+        }
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos)
+            c.response.headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                                            std::string(trim(line.substr(colon + 1))));
+        return n;
+    }
+
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+        auto& c = *static_cast<Impl*>(user);
+        std::size_t n = size * count;
+        c.armIdleTimer();
+        if (!c.redirectURL.empty()) {
+            c.heldBody.append(data, n);
+            return n;
+        }
+        if (!c.responseQueued) c.queueResponse();
+        c.queueData(data, n);
+        return n;
+    }
+
+    static int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+        auto& c = *static_cast<Impl*>(user);
+        if (down != c.lastDown || up != c.lastUp) {
+            c.lastDown = down;
+            c.lastUp = up;
+            c.armIdleTimer();
+        }
+        return 0;
+    }
+
+    void queueResponse() {
+        responseQueued = true;
+        pending.push_back({Event::Response, response, {}, {}});
+    }
+
+    void queueData(const char* data, std::size_t size) {
+        if (size == 0) return;
+        if (!pending.empty() && pending.back().kind == Event::Data) {
+            pending.back().data.append(data, size);
+        } else {
+            pending.push_back({Event::Data, {}, std::string(data, size), {}});
+        }
+    }
+
+    void queueFail(int code) { pending.push_back({Event::Fail, {}, {}, makeError(code, request.url)}); }
+
+    // ---- outside curl ----
+
+    // Runs `step` (a curl call), then what curl finished, then hands out the queued events.
+    template <class Step>
+    void drive(Step&& step) {
+        auto self = shared_from_this();  // a handler may drop the last handle
+        if (ended) return;
+        ++driving;
+        if (!cancelled) {
+            step();
+            collectDone();
+            deliver();
+        }
+        --driving;
+        if (cancelled && driving == 0) teardown();
+        if (ended && depth == 0) handlers = {};
+    }
+
+    void collectDone() {
+        if (!multi) return;
+        std::vector<CURLcode> done;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy) done.push_back(message->data.result);
+        for (CURLcode result : done) transferDone(result);
+    }
+
+    void transferDone(CURLcode result) {
+        if (result != CURLE_OK) {
+            queueFail(errorCodeFor(result));
+            return;
+        }
+        if (!headersDone) {
+            queueFail(kURLErrorBadServerResponse);
+            return;
+        }
+        if (redirectURL.empty()) {
+            if (!responseQueued) queueResponse();
+            pending.push_back({Event::Finish, {}, {}, {}});
+            return;
+        }
+        Request next = nextRequest();
+        bool follow = true;
+        if (handlers.willRedirect) {
+            ++depth;
+            follow = handlers.willRedirect(next, response);
+            --depth;
+            if (cancelled) return;
+        }
+        if (!follow) {
+            queueResponse();
+            queueData(heldBody.data(), heldBody.size());
+            pending.push_back({Event::Finish, {}, {}, {}});
+        } else if (++redirects > kMaxRedirects) {
+            queueFail(kURLErrorHTTPTooManyRedirects);
+        } else {
+            request = std::move(next);
+            if (!startTransfer()) queueFail(kURLErrorUnknown);
+        }
+    }
+
+    // The request a redirect leads to: the method and body kept (307, 308) or turned into a GET
+    // (303; 301 and 302 after a POST), as browsers do; credentials stay with their host.
+    Request nextRequest() const {
+        Request next = request;
+        next.url = redirectURL;
+        const std::string method = request.method.empty() ? "GET" : request.method;
+        int s = response.status;
+        if ((s == 303 && method != "HEAD") || ((s == 301 || s == 302) && method == "POST")) {
+            next.method = "GET";
+            next.body.clear();
+            removeHeader(next.headers, "Content-Type");
+            removeHeader(next.headers, "Content-Length");
+        }
+        if (hostOf(next.url) != hostOf(request.url)) removeHeader(next.headers, "Authorization");
+        return next;
+    }
+
+    void deliver() {
+        while (!pending.empty() && !cancelled && !ended) {
+            Event event = std::move(pending.front());
+            pending.pop_front();
+            bool last = event.kind == Event::Finish || event.kind == Event::Fail;
+            if (last) running = false;
+            ++depth;
+            switch (event.kind) {
+            case Event::Response:
+                if (handlers.didReceiveResponse) handlers.didReceiveResponse(event.response);
+                break;
+            case Event::Data:
+                if (handlers.didReceiveData)
+                    handlers.didReceiveData(reinterpret_cast<const std::uint8_t*>(event.data.data()), event.data.size());
+                break;
+            case Event::Finish:
+                if (handlers.didFinish) handlers.didFinish();
+                break;
+            case Event::Fail:
+                if (handlers.didFail) handlers.didFail(event.error);
+                break;
+            }
+            --depth;
+            if (last) teardown();
+        }
+    }
+
+    void cancel() {
+        bool wasRunning = running.exchange(false);
+        if (cancelled.exchange(true)) return;
+        if (loop.isCurrentThread()) {
+            if (driving == 0) {
+                teardown();
+                if (depth == 0) handlers = {};
+            }
+            return;
+        }
+        if (!wasRunning) return;  // ended: its loop has released it already
+        loop.perform([self = shared_from_this()] {
+            if (self->driving == 0) {
+                self->teardown();
+                if (self->depth == 0) self->handlers = {};
+            }
+        });
+    }
+
+    // Releases curl and everything registered on the loop; no event is handed out afterwards.
+    void teardown() {
+        if (ended) return;
+        ended = true;
+        running = false;
+        if (easy) {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_cleanup(easy);
+            easy = nullptr;
+        }
+        if (multi) {
+            curl_multi_cleanup(multi);
+            multi = nullptr;
+        }
+        curl_slist_free_all(headerList);
+        headerList = nullptr;
+        sockets.clear();
+        curlTimer.invalidate();
+        kick.invalidate();
+        idleSource.remove();
+        if (idleFd >= 0) close(idleFd);
+        idleFd = -1;
+        pending.clear();
+        work.end();
+    }
+};
+
+Connection Connection::start(Request request, ConnectionHandlers handlers, RunLoop* loop) {
+    initCurl();
+    RunLoop& target = loop ? *loop : RunLoop::current();
+    auto impl = std::make_shared<Impl>(target, std::move(request), std::move(handlers));
+    if (target.isCurrentThread()) {
+        impl->begin();
+    } else {
+        target.perform([impl] { impl->begin(); });
+    }
+    return Connection(std::move(impl));
+}
+
+Connection::Connection(Connection&& other) noexcept : m_impl(std::move(other.m_impl)) {}
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+    if (this != &other) {
+        cancel();
+        m_impl = std::move(other.m_impl);
+    }
+    return *this;
+}
+
+void Connection::cancel() {
+    if (auto impl = std::move(m_impl)) impl->cancel();
+}
+
+bool Connection::isRunning() const {
+    return m_impl && m_impl->running.load();
+}
+
+RunLoop& networkLoop() {
+    // Never destroyed: connections may still be running on it while the process exits.
+    static auto* thread = new plat::foundation::LoopThread("dk-network");
+    return thread->loop();
+}
+
+SyncResult sendSynchronous(const Request& request,
+                           std::function<bool(const Request& next, const Response& redirect)> willRedirect) {
+    // The caller's loop stops meanwhile; a virtual process clock must not jump past the answer
+    // that a thread waiting here will hand it.
+    WorkInFlight work = Clock::process().beginWork();
+    RunLoop loop(std::make_shared<Clock>(Clock::Kind::Real));
+    SyncResult result;
+    bool done = false;
+    ConnectionHandlers handlers;
+    handlers.willRedirect = std::move(willRedirect);
+    handlers.didReceiveResponse = [&](const Response& response) { result.response = response; };
+    handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) {
+        result.data.insert(result.data.end(), data, data + size);
+    };
+    handlers.didFinish = [&] { done = true; };
+    handlers.didFail = [&](const Error& error) {
+        result.error = error;
+        done = true;
+    };
+    Connection connection = Connection::start(request, std::move(handlers), &loop);
+    while (!done) loop.runOnce(3600);
+    return result;
+}
+
+}  // namespace plat::net

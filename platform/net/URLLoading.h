@@ -1,0 +1,141 @@
+// URL loading on libcurl: requests, responses, errors with the platform's codes, asynchronous
+// connections on a run loop, and a synchronous send.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace plat::foundation {
+class RunLoop;
+}
+
+namespace plat::net {
+
+// Header fields in the order given or received; names compare without regard to case.
+using Headers = std::vector<std::pair<std::string, std::string>>;
+// The value of the first field of that name; null when there is none.
+const std::string* findHeader(const Headers& headers, std::string_view name);
+// Replaces every field of that name with one field (appended when there was none).
+void setHeader(Headers& headers, std::string_view name, std::string value);
+void removeHeader(Headers& headers, std::string_view name);
+
+inline constexpr double kDefaultTimeout = 60.0;
+
+struct Request {
+    std::string url;
+    std::string method;  // empty: GET
+    Headers headers;
+    std::vector<std::uint8_t> body;  // sent unless the method is GET or HEAD
+    // Seconds without progress (connecting, sending, receiving) before the load fails with
+    // kURLErrorTimedOut, measured in real time whatever the run loop's clock; 0 or less: 60.
+    double timeout = kDefaultTimeout;
+
+    void setBody(std::string_view text) { body.assign(text.begin(), text.end()); }
+};
+
+struct Response {
+    int status = 0;
+    std::string url;  // the address that gave this response: the last of a redirect chain
+    Headers headers;
+
+    const std::string* header(std::string_view name) const { return findHeader(headers, name); }
+    // From Content-Type: "text/html" and its charset ("utf-8"); empty when not given.
+    std::string mimeType() const;
+    std::string textEncodingName() const;
+    // Content-Length, or -1 when not given.
+    long long expectedContentLength() const;
+};
+
+// The platform's URL error domain and codes.
+inline constexpr const char* kURLErrorDomain = "NSURLErrorDomain";
+enum URLErrorCode : int {
+    kURLErrorUnknown = -1,
+    kURLErrorCancelled = -999,
+    kURLErrorBadURL = -1000,
+    kURLErrorTimedOut = -1001,
+    kURLErrorUnsupportedURL = -1002,
+    kURLErrorCannotFindHost = -1003,
+    kURLErrorCannotConnectToHost = -1004,
+    kURLErrorNetworkConnectionLost = -1005,
+    kURLErrorHTTPTooManyRedirects = -1007,
+    kURLErrorBadServerResponse = -1011,
+    kURLErrorSecureConnectionFailed = -1200,
+    kURLErrorServerCertificateUntrusted = -1202,
+};
+
+struct Error {
+    std::string domain = kURLErrorDomain;
+    int code = kURLErrorUnknown;
+    std::string description;  // the platform's wording for the code
+    std::string url;          // the address that failed
+};
+
+// The platform's description of a URL error code ("The request timed out.").
+std::string describeURLError(int code);
+
+// What a connection reports. Every member may be empty. A load ends with exactly one of
+// didFinish and didFail, after at most one didReceiveResponse and any number of didReceiveData.
+struct ConnectionHandlers {
+    // Before a redirect is followed, with the request that would be sent and the redirect
+    // response; false stops there: that response and its body are delivered as the final ones.
+    // Redirects are followed without asking when this is empty.
+    std::function<bool(const Request& next, const Response& redirect)> willRedirect;
+    std::function<void(const Response&)> didReceiveResponse;
+    std::function<void(const std::uint8_t* data, std::size_t size)> didReceiveData;
+    std::function<void()> didFinish;
+    std::function<void(const Error&)> didFail;
+};
+
+// A running load; destroying the handle cancels it. Cookies are never stored or sent; TLS
+// peers are always verified, against the system's certificates plus those of the PEM file
+// named by DROVIK_CA_FILE (for tests); responses in gzip or deflate arrive inflated. While a
+// load runs it counts as work in flight on its run loop's clock, so a virtual clock waits for it.
+class [[nodiscard]] Connection {
+public:
+    // Starts the load on `loop` (null: the calling thread's current loop); the handlers are
+    // called there, never from inside start(). From another thread than the loop's, the start
+    // is posted to the loop, which must be alive then.
+    static Connection start(Request request, ConnectionHandlers handlers, plat::foundation::RunLoop* loop = nullptr);
+
+    Connection() = default;
+    Connection(Connection&&) noexcept;
+    Connection& operator=(Connection&&) noexcept;
+    ~Connection() { cancel(); }
+
+    // No handler is called after this returns, when called on the loop's thread (from inside a
+    // handler too). From another thread, handlers not yet begun are not called, and the loop
+    // (which must still be alive) releases the transfer on its next turn.
+    void cancel();
+    // Started and not yet finished, failed or cancelled.
+    bool isRunning() const;
+
+    struct Impl;
+
+private:
+    explicit Connection(std::shared_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+    std::shared_ptr<Impl> m_impl;
+};
+
+// A run loop on a thread of its own, for connections whose handlers must not run on the
+// caller's thread. Made on first use; lives as long as the process.
+plat::foundation::RunLoop& networkLoop();
+
+struct SyncResult {
+    std::optional<Response> response;  // when one arrived (also with a 404)
+    std::vector<std::uint8_t> data;
+    std::optional<Error> error;  // set when the load failed
+};
+
+// Sends the request on the calling thread and blocks until it has finished or failed (the
+// request's timeout applies). Runs a private loop: nothing else of the caller's loop runs.
+SyncResult sendSynchronous(const Request& request,
+                           std::function<bool(const Request& next, const Response& redirect)> willRedirect = {});
+
+}  // namespace plat::net

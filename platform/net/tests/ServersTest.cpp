@@ -1,0 +1,54 @@
+// Server addresses from the DROVIK_SERVERS property list, and the fallbacks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Value.h"
+#include "platform/net/Servers.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using plat::foundation::PropertyListFormat;
+using plat::foundation::Value;
+using plat::net::serverBase;
+
+TEST(Servers, NamedEntriesElseTheFallback) {
+    dktest::TempDir dir;
+    Value::Dictionary servers{{"metrics", "http://127.0.0.1:8080/m"}, {"ads", Value(42)}};
+    for (PropertyListFormat format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+        const std::string path = dir.file(format == PropertyListFormat::Xml ? "s.plist" : "s.bplist");
+        ASSERT_TRUE(plat::foundation::writePropertyList(path, Value(servers), format));
+        setenv("DROVIK_SERVERS", path.c_str(), 1);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(serverBase("metrics", "https://metrics.example"), "http://127.0.0.1:8080/m");
+        EXPECT_EQ(serverBase("kiosk", "https://kiosk.example"), "https://kiosk.example");
+        EXPECT_EQ(serverBase("ads", "https://ads.example"), "https://ads.example");
+        EXPECT_EQ(serverBase("ads", "https://ads.example"), "https://ads.example");
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, "DROVIK_SERVERS: the entry \"ads\" of " + path + " is no string\n");  // once
+    }
+    unsetenv("DROVIK_SERVERS");
+    EXPECT_EQ(serverBase("metrics", "https://metrics.example"), "https://metrics.example");
+}
+
+TEST(Servers, AFileThatCannotServeGivesTheFallbacks) {
+    dktest::TempDir dir;
+    dktest::writeFile(dir.file("array.plist"),
+                      "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>");
+    dktest::writeFile(dir.file("broken.plist"), "<plist><dict><key>a</key>");
+    for (const char* name : {"array.plist", "broken.plist", "missing.plist"}) {
+        setenv("DROVIK_SERVERS", dir.file(name).c_str(), 1);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(serverBase("metrics", "https://metrics.example"), "https://metrics.example") << name;
+        EXPECT_EQ(serverBase("other", "https://other.example"), "https://other.example") << name;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(err.starts_with("DROVIK_SERVERS: ") && err.find(name) != std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "reported once: " << err;
+    }
+    unsetenv("DROVIK_SERVERS");
+}
+
+}  // namespace
