@@ -8,8 +8,8 @@
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/host/HeadlessScreen.h"
-#include "platform/host/NetOverride.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/net/Reachability.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
@@ -102,7 +102,7 @@ int HeadlessHost::prepare(std::string* message) {
     device.setSystemVersion(m_options.systemVersion);
     device.setOrientation(m_options.deviceOrientation ? m_options.deviceOrientation : listed);
 
-    if (!m_options.net.empty()) setNetOverride(m_options.net);
+    if (!m_options.net.empty()) net::setNetOverride(net::parseNetOverride(m_options.net));
     return 0;
 }
 
@@ -212,7 +212,7 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
                                                                                       : Operation::Deactivate);
             };
         case InputKind::Net:
-            return [&command] { setNetOverride(command.argument); };
+            return [&command] { net::setNetOverride(net::parseNetOverride(command.argument)); };
         case InputKind::Screenshot:
             return [this, &command] {
                 std::string error;

@@ -12,6 +12,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/host/HeadlessHost.h"
+#include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
@@ -93,6 +94,28 @@ private:
     std::unique_ptr<gl::DisplayLink> m_link;
 };
 
+// Notes the internet's reachability flags at launch, then each change of them.
+class ReachabilityDelegate : public ui::ApplicationDelegate {
+public:
+    explicit ReachabilityDelegate(Records* records) : m_records(records) {}
+    void didFinishLaunching(ui::Application&) override {
+        const double launch = foundation::RunLoop::main().now();
+        const bool started = m_reachability.start([this, launch](std::uint32_t flags) {
+            char line[64];
+            std::snprintf(line, sizeof line, "flags 0x%x @%g", flags, foundation::RunLoop::main().now() - launch);
+            m_records->push_back(line);
+        });
+        if (!started) m_records->push_back("no netlink socket");
+        char line[32];
+        std::snprintf(line, sizeof line, "launch 0x%x", m_reachability.flags().value_or(0xDEAD));
+        m_records->push_back(line);
+    }
+
+private:
+    Records* m_records;
+    net::Reachability m_reachability;
+};
+
 class HeadlessHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -105,12 +128,13 @@ protected:
         m_options.headless = true;
     }
 
-    Records run(bool frames) {
+    template <class D = Delegate, class... Args>
+    Records run(Args... args) {
         Records records;
         host::HeadlessHost driver(m_options);
         std::string message;
         EXPECT_EQ(driver.prepare(&message), 0) << message;
-        EXPECT_EQ(driver.run(std::make_unique<Delegate>(&records, frames), &message), 0) << message;
+        EXPECT_EQ(driver.run(std::make_unique<D>(&records, args...), &message), 0) << message;
         m_frames = driver.gameFrames();
         return records;
     }
@@ -149,6 +173,14 @@ TEST_F(HeadlessHostTest, TheRunEndsAfterTheNthGameFrame) {
     m_options.frames = 3;
     EXPECT_EQ(run(true), (Records{"frame @0.0167", "frame @0.0333", "frame @0.0500"}));
     EXPECT_EQ(m_frames, 3);
+}
+
+TEST_F(HeadlessHostTest, TheNetworkIsWhatTheCommandLineAndTheScriptSay) {
+    dktest::writeFile(m_dir.file("net.txt"), "1 net none\n2 net wifi\n3 app.quit\n");
+    m_options.input = m_dir.file("net.txt");
+    m_options.net = "wwan";
+    EXPECT_EQ(run<ReachabilityDelegate>(), (Records{"launch 0x40002", "flags 0x0 @1", "flags 0x2 @2"}));
+    net::setNetOverride(std::nullopt);
 }
 
 }  // namespace
