@@ -7,4 +7,8 @@ class DKDrovikNetworkSupport : public DKPluginSupport {
 public:
     using DKPluginSupport::DKPluginSupport;
     static const char* pluginIdentifier() { return "drovikNetwork"; }
+
+    // The start-up promotion: never available until the network client is built.
+    bool isDrovikNetworkAvailable() const { return false; }
+    void showMoreGamesOnStartup() {}
 };

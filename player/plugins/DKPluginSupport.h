@@ -23,6 +23,14 @@ public:
     DKGameViewController* gameViewController() const { return m_gameViewController.load(); }
     void setGameViewController(DKGameViewController* controller) { m_gameViewController.store(controller); }
 
+    // The pause rule: a plugin pauses the game through pauseGame (a system or a behaviour pause
+    // of the controller) and releases only the pauses it took itself, through resumeGame, which
+    // then plays. resumeGame is false, and does nothing, when the plugin holds no pause.
+    // Main thread.
+    void pauseGame(bool system);
+    bool resumeGame();
+    int heldPauses() const { return m_heldPauses; }
+
     // A plugin made and given its place in the external-function table of the main Lua state `L`
     // (none when null): its actions share its ownership, so it registers once it is shared.
     template <class Plugin, class... Args>
@@ -43,4 +51,5 @@ protected:
 
 private:
     std::atomic<DKGameViewController*> m_gameViewController;
+    int m_heldPauses = 0;
 };

@@ -1,6 +1,11 @@
 #include "player/plugins/probe/DKProbeSupport.h"
 
+#include <thread>
+
+#include "platform/foundation/RunLoop.h"
 #include "player/bridge/DKExternalFunctionTable.h"
+#include "player/controller/DKGameViewController.h"
+#include "player/EngineCalls.h"
 
 using plat::foundation::Value;
 
@@ -21,6 +26,12 @@ void DKProbeSupport::registerActions(lua_State* L) {
                               {"probe.number", &DKProbeSupport::numberResult},
                               {"probe.object", &DKProbeSupport::objectResult},
                               {"probe.nil", &DKProbeSupport::nilResult},
+                              {"probe.pause", &DKProbeSupport::pause},
+                              {"probe.play", &DKProbeSupport::play},
+                              {"probe.rawplay", &DKProbeSupport::rawPlay},
+                              {"probe.playFromThread", &DKProbeSupport::playFromThread},
+                              {"probe.stop", &DKProbeSupport::stop},
+                              {"probe.raise", &DKProbeSupport::raise},
                           });
     table->registerTarget(target, gameViewController(), {{9001, &DKProbeSupport::identify}});
 }
@@ -45,4 +56,54 @@ void DKProbeSupport::rebind(DKGameViewController* controller) {
 
 Value DKProbeSupport::objectResult(DKGameViewController*) {
     return Value::Array{1, "two"};
+}
+
+DKProbeSupport::~DKProbeSupport() {
+    plat::foundation::RunLoop::main().cancelPerforms(this);
+}
+
+namespace {
+void traceBridge(const char* text) {
+    plat::foundation::trace(dk::player::bridgeTrace(), text);
+}
+}  // namespace
+
+void DKProbeSupport::pause(DKGameViewController*, bool system, double seconds) {
+    plat::foundation::tracef(dk::player::bridgeTrace(), "probe.pause %s %g", system ? "YES" : "NO", seconds);
+    pauseGame(system);
+    if (seconds > 0)
+        plat::foundation::RunLoop::main().performAfter(seconds, this, [this] {
+            traceBridge(heldPauses() ? "probe.pause.release" : "probe.pause.release none");
+            resumeGame();
+        });
+}
+
+void DKProbeSupport::play(DKGameViewController*) {
+    traceBridge(heldPauses() ? "probe.play" : "probe.play none");
+    resumeGame();
+}
+
+void DKProbeSupport::rawPlay(DKGameViewController* controller) {
+    traceBridge("probe.rawplay");
+    controller->play();
+}
+
+void DKProbeSupport::playFromThread(DKGameViewController* controller) {
+    traceBridge("probe.playFromThread");
+    // Off the main thread the call only queues itself.
+    std::thread([controller] { controller->play(); }).join();
+}
+
+void DKProbeSupport::stop(DKGameViewController* controller) {
+    traceBridge("probe.stop");
+    controller->stop();
+}
+
+void DKProbeSupport::raise(DKGameViewController* controller, std::optional<std::string> name,
+                           std::optional<std::string> argument) {
+    plat::foundation::tracef(dk::player::bridgeTrace(), "probe.raise %s %s", name ? name->c_str() : "nil",
+                             argument ? argument->c_str() : "nil");
+    if (!name) return;
+    const char* arguments[] = {argument ? argument->c_str() : nullptr};
+    dk::player::engine::raiseExternalEvent(controller->gameState(), name->c_str(), arguments, argument ? 1 : 0);
 }

@@ -15,6 +15,7 @@ public:
     // target that "probe.rebind" registers.
     explicit DKProbeSupport(DKGameViewController* gameViewController, std::string echoTrace = "probe.echo")
         : DKPluginSupport(gameViewController), m_echoTrace(std::move(echoTrace)) {}
+    ~DKProbeSupport() override;
     static const char* pluginIdentifier() { return "probe"; }
 
     // "probe.echo": traces "<echoTrace> @=<text or nil> i=<int> I=<unsigned> d=<%.17g> f=<%.9g> c=<YES|NO>".
@@ -24,6 +25,22 @@ public:
     void identify(DKGameViewController*);
     // "probe.rebind": registers "probe.echo" again, on a second probe tracing "probe.echo2".
     void rebind(DKGameViewController*);
+
+    // The controller's side, each traced with its arguments ("probe.pause YES 0.5").
+    // "probe.pause": a pause through pauseGame; for seconds > 0 released that many clock seconds
+    // later ("probe.pause.release", or "probe.pause.release none" when none is held by then).
+    void pause(DKGameViewController*, bool system, double seconds);
+    // "probe.play": releases one of the probe's own pauses ("probe.play none" when it holds none).
+    void play(DKGameViewController*);
+    // "probe.rawplay": the controller's play, whatever the probe holds.
+    void rawPlay(DKGameViewController* controller);
+    // "probe.playFromThread": the controller's play, called from a new thread.
+    void playFromThread(DKGameViewController* controller);
+    // "probe.stop": the controller's stop.
+    void stop(DKGameViewController* controller);
+    // "probe.raise": raises the event `name` with `argument` (none when nil) at once.
+    void raise(DKGameViewController* controller, std::optional<std::string> name,
+               std::optional<std::string> argument);
 
     // Results, untraced: "probe.int" ... "probe.nil".
     int32_t intResult(DKGameViewController*) { return -7; }

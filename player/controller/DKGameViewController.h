@@ -1,0 +1,121 @@
+// The view controller that runs the game: it owns the engine state for the game's whole life,
+// loads the game into it, makes the plugins, and is the one place where the rest of the
+// application plays, pauses and stops the game. It turns lifecycle notifications, rotations and
+// memory warnings into engine calls. Its view is the game view.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/DKEngine.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/ViewController.h"
+
+class DKGameViewController;
+class DKPluginManager;
+class EAGLGameView;
+
+// Every operation optional: the defaults do nothing. Each is given the controller.
+class DKGameViewControllerDelegate {
+public:
+    virtual ~DKGameViewControllerDelegate() = default;
+    virtual void gameDidFinishLoading(DKGameViewController&) {}
+    virtual void gameLoadingWillStart(DKGameViewController&) {}
+    virtual void gameLoadingWillEnd(DKGameViewController&) {}
+    virtual void gameDidStop(DKGameViewController&) {}
+    virtual void gameDidEnd(DKGameViewController&) {}
+};
+
+class DKGameViewController : public plat::ui::ViewController {
+    struct Token {};
+
+public:
+    // The engine script's resource, "engine32"."luo".
+    static constexpr const char* kEngineFileName = "engine32";
+    static constexpr const char* kEngineFileType = "luo";
+
+    // Creates the engine state, fills its callbacks and runs the engine script from the main
+    // bundle with `savePath` (a directory ending in "/", or none). Null, with the reason logged,
+    // when the script is missing or no state can be made.
+    static std::shared_ptr<DKGameViewController> create(std::optional<std::string> savePath);
+    DKGameViewController(Token, DK_State* state);
+    // Lets the plugins go, drops the state's external-function table and destroys the state.
+    ~DKGameViewController() override;
+
+    const char* className() const override { return "DKGameViewController"; }
+
+    DK_State* gameState() const { return m_gameState; }
+    // The view as the game view; null when it could not be made (no GL context).
+    EAGLGameView* gameView();
+    // The game view has played its first frame.
+    bool readyToPlay();
+    // Not owned: a delegate clears itself before it goes.
+    DKGameViewControllerDelegate* delegate() const { return m_delegate; }
+    void setDelegate(DKGameViewControllerDelegate* delegate) { m_delegate = delegate; }
+    DKPluginManager* pluginManager() const { return m_pluginManager.get(); }
+    const std::string& currentGamePath() const { return m_currentGamePath; }
+    int lastOrientation() const { return m_lastOrientation; }
+    // Each load then makes the probe plugin after the eleven (tests and outside checks).
+    void setLoadsProbePlugin(bool on) { m_loadsProbePlugin = on; }
+
+    // A game view over the main screen's bounds on this controller's state; a plain view when no
+    // GL context can be made.
+    void loadView() override;
+
+    // Main thread: the game project's load, the initial scene, new plugins, the screen size.
+    void loadGameFromPath(const std::string& path);
+    // Extracts the archive into its own directory and loads the first game project found there;
+    // the project's path, or empty (nothing loaded) when there is none.
+    std::string loadZippedGameFromPath(const std::string& archivePath);
+    void resetAndReloadGame() { loadGameFromPath(m_currentGamePath); }
+
+    // Any thread: off the main thread each is queued on the main queue, the controller kept
+    // alive until it has run. Pauses of either kind nest with plays through the game view's count.
+    void play();
+    void pauseInitiatedBySystem(bool system);
+    void stop();
+    void setVolume(float volume);
+    void showMoreGamesOnStartup();
+
+    void applicationWillResignActive();
+    void applicationDidBecomeActive();
+
+    // The main-thread halves of the engine's callbacks.
+    void loadingWillStart();
+    void loadingWillEnd();
+    void gameDidEnd();
+
+    // Orientation: the application delegate's answers from the Info.plist.
+    unsigned supportedInterfaceOrientations() const override { return gameSupportedOrientationsMasks(); }
+    unsigned gameSupportedOrientationsMasks() const;
+    bool shouldAutorotate() const override { return true; }
+    bool shouldAutorotateToInterfaceOrientation(int orientation) const override;
+    int preferredInterfaceOrientationForPresentation() const override;
+    void willRotateToInterfaceOrientation(int orientation, double duration) override;
+    void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+
+    // Asks the script's asset manager to flush its assets.
+    void didReceiveMemoryWarning() override;
+
+private:
+    std::shared_ptr<DKGameViewController> self() {
+        return std::static_pointer_cast<DKGameViewController>(shared_from_this());
+    }
+    // Off the main thread: queues `call` on the main queue with the controller kept alive; true
+    // when it did so.
+    template <class Call>
+    bool hopToMain(Call call);
+
+    DK_State* m_gameState;
+    std::unique_ptr<DKPluginManager> m_pluginManager;
+    std::string m_currentGamePath;
+    int m_lastOrientation = 4;
+    DKGameViewControllerDelegate* m_delegate = nullptr;
+    bool m_loadsProbePlugin = false;
+    // Each registered at most once, so a resign adds one system pause and the next activation
+    // plays once, whatever pauses are held meanwhile.
+    plat::foundation::Observation m_willResignActive;
+    plat::foundation::Observation m_didBecomeActive;
+};
