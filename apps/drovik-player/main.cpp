@@ -1,6 +1,6 @@
-// drovik-player: runs a game bundle. Until the game view arrives it runs a plain application (a
-// black window whose root controller allows the Info.plist's orientations) under the host, so
-// the lifecycle, the device, rotations, touches and the input script can be driven and checked.
+// drovik-player: runs a game bundle under the host. For now a short road stands in for the
+// start-up screens: the launch builds a black window with the game view controller as its root,
+// queues the game's load on the main queue, and plays once it has loaded.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,46 +8,63 @@
 #include <vector>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/Orientation.h"
-#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "player/app/DKOrientationAnswers.h"
+#include "player/controller/DKGameViewController.h"
 
 namespace {
 
 using namespace plat;
 
-unsigned infoPlistOrientations() {
-    const foundation::Bundle* bundle = foundation::Bundle::main();
-    return ui::interfaceOrientationMaskForInfoList(bundle ? bundle->infoValue(ui::kSupportedInterfaceOrientationsKey)
-                                                          : nullptr);
-}
-
-class RootViewController : public ui::ViewController {
+class GameRoadDelegate : public DKOrientationAnswers, public DKGameViewControllerDelegate {
 public:
-    const char* className() const override { return "DrovikRootViewController"; }
-    unsigned supportedInterfaceOrientations() const override { return infoPlistOrientations(); }
-    bool shouldAutorotateToInterfaceOrientation(int orientation) const override {
-        return ui::maskAllows(infoPlistOrientations(), orientation);
+    // `failed` is set when the road cannot lead to a game; the application has quit by then.
+    GameRoadDelegate(bool probePlugin, bool* failed) : m_probePlugin(probePlugin), m_failed(failed) {}
+    ~GameRoadDelegate() override {
+        if (m_controller) m_controller->setDelegate(nullptr);
     }
-};
 
-class PlainApplicationDelegate : public ui::ApplicationDelegate {
-public:
-    void didFinishLaunching(ui::Application&) override {
+    void didFinishLaunching(ui::Application& app) override {
         m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
         m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
-        m_window->setRootViewController(std::make_shared<RootViewController>());
+        const foundation::Container* container = foundation::Container::main();
+        m_controller = DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
+        if (!m_controller) return fail(app);
+        m_controller->setDelegate(this);
+        m_controller->setLoadsProbePlugin(m_probePlugin);
+        m_window->setRootViewController(m_controller);
+        if (!m_controller->gameView()) return fail(app);
         m_window->makeKeyAndVisible();
+
+        const std::vector<std::string> projects = foundation::Bundle::main()->pathsForResourcesOfType("gameproj");
+        if (projects.empty()) {
+            foundation::log("drovik-player: no gameproj resource in app bundle");
+            return fail(app);
+        }
+        foundation::mainAsync([controller = m_controller, path = projects.back()] {
+            controller->loadGameFromPath(path);
+            controller->play();
+        });
     }
 
 private:
+    void fail(ui::Application& app) {
+        *m_failed = true;
+        app.quit();
+    }
+
+    bool m_probePlugin;
+    bool* m_failed;
     std::shared_ptr<ui::Window> m_window;
+    std::shared_ptr<DKGameViewController> m_controller;
 };
 
 }  // namespace
@@ -75,7 +92,8 @@ int main(int argc, char** argv) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());
         return status;
     }
-    const int status = driver.run(std::make_unique<PlainApplicationDelegate>(), &error);
+    bool failed = false;
+    const int status = driver.run(std::make_unique<GameRoadDelegate>(options.probePlugin, &failed), &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
-    return status;
+    return failed ? 1 : status;
 }
