@@ -1,0 +1,1 @@
+-- The probe game's default project: nothing but the script's defaults.
