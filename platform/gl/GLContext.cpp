@@ -121,4 +121,17 @@ void* GLContext::display() {
     return sharedDisplay(nullptr);
 }
 
+CurrentContextScope::CurrentContextScope()
+    : m_display(eglGetCurrentDisplay()),
+      m_draw(eglGetCurrentSurface(EGL_DRAW)),
+      m_read(eglGetCurrentSurface(EGL_READ)),
+      m_context(eglGetCurrentContext()) {}
+
+CurrentContextScope::~CurrentContextScope() {
+    if (m_display != EGL_NO_DISPLAY)
+        eglMakeCurrent(m_display, m_draw, m_read, m_context);
+    else
+        GLContext::clearCurrent();
+}
+
 }  // namespace plat::gl

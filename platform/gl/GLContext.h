@@ -33,4 +33,20 @@ private:
     void* m_context = nullptr;
 };
 
+// Notes the calling thread's current context (any, or none) and makes it current again when it
+// goes: code that borrows a context for a moment leaves the thread as it found it.
+class CurrentContextScope {
+public:
+    CurrentContextScope();
+    ~CurrentContextScope();
+    CurrentContextScope(const CurrentContextScope&) = delete;
+    CurrentContextScope& operator=(const CurrentContextScope&) = delete;
+
+private:
+    void* m_display;
+    void* m_draw;
+    void* m_read;
+    void* m_context;
+};
+
 }  // namespace plat::gl

@@ -7,6 +7,8 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessScreen.h"
 #include "platform/host/QuitSignals.h"
 #include "platform/net/Reachability.h"
@@ -127,8 +129,11 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_signals.reset();
 
     if (!m_options.screenshot.empty()) {
-        std::string error;
-        if (!writeScreenshot(m_options.screenshot, &error)) {
+        std::string error = m_finalError;
+        const bool written = m_finalPicture.empty()
+                                 ? error.empty() && writeScreenshot(m_options.screenshot, &error)
+                                 : gl::writePNG(m_options.screenshot, m_finalWidth, m_finalHeight, m_finalPicture, &error);
+        if (!written) {
             if (message) *message = "cannot write the screenshot " + m_options.screenshot + ": " + error;
             status = 1;
         }
@@ -137,6 +142,9 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
 }
 
 void HeadlessHost::quit() {
+    // A game's drawable goes with the teardown: its last picture is taken now.
+    if (m_content && !m_options.screenshot.empty() && m_finalPicture.empty() && m_finalError.empty())
+        capture(&m_finalPicture, &m_finalWidth, &m_finalHeight, &m_finalError);
     if (m_application) m_application->quit();
 }
 
@@ -155,12 +163,32 @@ HeadlessScreen* HeadlessHost::screen(std::string* error) {
     return m_screen.get();
 }
 
-bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
+bool HeadlessHost::capture(std::vector<std::uint8_t>* pixels, int* width, int* height, std::string* error) {
+    const gl::CurrentContextScope keep;  // the game's context stays current for its next frame
     HeadlessScreen* shown = screen(error);
     if (!shown) return false;
-    shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
-                                                 : ui::kInterfaceOrientationPortrait);
-    return shown->writeScreenshot(path, error);
+    if (!m_content) {
+        shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
+                                                     : ui::kInterfaceOrientationPortrait);
+        *pixels = shown->capture();
+        *width = shown->pixelWidth();
+        *height = shown->pixelHeight();
+    } else {
+        // Any context of the group reads the drawable; the screen's is at hand.
+        shown->context().makeCurrent();
+        m_content->waitForContent();
+        *pixels = m_content->readPixels();
+        *width = m_content->width();
+        *height = m_content->height();
+    }
+    if (pixels->empty() && error) *error = "the screen has no pixels";
+    return !pixels->empty();
+}
+
+bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
+    std::vector<std::uint8_t> pixels;
+    int width = 0, height = 0;
+    return capture(&pixels, &width, &height, error) && gl::writePNG(path, width, height, pixels, error);
 }
 
 std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {

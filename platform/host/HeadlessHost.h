@@ -2,6 +2,7 @@
 // clock, fed by the input script, until it quits.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,10 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/InputPlayer.h"
+
+namespace plat::gl {
+class GLLayer;
+}
 
 namespace plat::ui {
 class Application;
@@ -55,6 +60,11 @@ public:
 
     // The screen, made the first time it is needed (nullptr, with `error`, without GL).
     HeadlessScreen* screen(std::string* error);
+    // What the screen shows until a compositor draws it: a drawable of the share group (the game
+    // view's), read back for screenshots; null: the screen's own pixels. Its owner clears it
+    // before the layer goes. The picture for --screenshot is taken when the run is asked to end,
+    // before the teardown takes the layer away.
+    void setScreenContent(gl::GLLayer* layer) { m_content = layer; }
 
 private:
     std::function<void()> commandAction(const InputCommand& command);
@@ -62,6 +72,8 @@ private:
     std::function<void()> tapAction(const InputCommand& command);
     void quit();
     bool writeScreenshot(const std::string& path, std::string* error);
+    // The picture shown now, RGBA top row first; false, with `error`, when there is none.
+    bool capture(std::vector<std::uint8_t>* pixels, int* width, int* height, std::string* error);
 
     HostOptions m_options;
     std::vector<InputCommand> m_script;
@@ -73,6 +85,11 @@ private:
     std::vector<long> m_fingersDown;          // the script's fingers the application holds
     int m_nextTapFinger = -1;                 // taps use fingers a script cannot name
     long m_frames = 0;
+    gl::GLLayer* m_content = nullptr;
+    // The --screenshot picture taken at the quit; empty until then.
+    std::vector<std::uint8_t> m_finalPicture;
+    int m_finalWidth = 0, m_finalHeight = 0;
+    std::string m_finalError;
 };
 
 }  // namespace plat::host
