@@ -52,6 +52,7 @@ class StandInDelegate : public ui::ApplicationDelegate {
 public:
     StandInDelegate(std::string bundle, double playAt) : m_bundle(std::move(bundle)), m_playAt(playAt) {}
     ~StandInDelegate() override {
+        foundation::RunLoop::main().cancelPerforms(this);
         m_window.reset();
         if (m_state) engine::destroyState(m_state);
     }
@@ -79,7 +80,7 @@ public:
         gameView().configureContentScaleFactor();
         engine::loadGame(m_state, (m_bundle + "/game.lua").c_str());
         engine::loadInitialScene(m_state);
-        foundation::mainAfter(m_playAt, [this] { gameView().play(); });
+        foundation::RunLoop::main().performAfter(m_playAt, this, [this] { gameView().play(); });
     }
     void willResignActive(ui::Application&) override {
         m_resigned = true;
@@ -94,20 +95,24 @@ public:
 private:
     EAGLGameView& gameView() { return m_controller->gameView(); }
 
-    // The script's host functions: "log" TEXT, "pause" KIND, "play", "stop".
+    // The script's host functions: "log" TEXT; "pause" KIND [SECONDS], released that many seconds
+    // later when given; "play"; "stop".
     static int hostCall(void* data, lua_State* L) {
         auto* self = static_cast<StandInDelegate*>(data);
         const char* key = lua_tostring(L, 1);
         const std::string what = key ? key : "";
         const char* argument = lua_tostring(L, 2);
-        if (what == "log")
+        if (what == "log") {
             foundation::trace(kScript, argument ? argument : "");
-        else if (what == "pause")
+        } else if (what == "pause") {
             self->gameView().pauseInitiatedBySystem(argument && std::string(argument) == "system");
-        else if (what == "play")
+            if (lua_isnumber(L, 3))
+                foundation::RunLoop::main().performAfter(lua_tonumber(L, 3), self, [self] { self->gameView().play(); });
+        } else if (what == "play") {
             self->gameView().play();
-        else if (what == "stop")
+        } else if (what == "stop") {
             self->gameView().stop();
+        }
         return 0;
     }
 

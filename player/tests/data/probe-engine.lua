@@ -1,5 +1,5 @@
 -- The game view tests' engine script: every call of the engine's contract is logged through the
--- host's external function "log" (traced "script <call> <arguments>"), numbers "%.3f". The game
+-- host's external function "log" (traced "script <call> <arguments>"), fractions "%.3f". The game
 -- project is a Lua file that may set the display size and define hooks:
 --   onUpdate(frame, dt), onTouchDown(x, y, id, count) -- frame counts updates from 1
 -- and the host's actions: host("pause", "system"|"behavior"), host("play"), host("stop").
@@ -11,7 +11,11 @@ local function words(...)
   local out = {}
   for i = 1, select('#', ...) do
     local v = select(i, ...)
-    out[#out + 1] = type(v) == 'number' and string.format('%.3f', v) or tostring(v)
+    if type(v) == 'number' then
+      out[#out + 1] = v == math.floor(v) and string.format('%d', v) or string.format('%.3f', v)
+    else
+      out[#out + 1] = tostring(v)
+    end
   end
   return table.concat(out, ' ')
 end
