@@ -76,9 +76,15 @@ TEST(GameViewTest, AccelerometerSamplesAreCoalescedToOnePerFrame) {
 // Frame times are differences of the virtual clock, exact; a pause of either kind nests with
 // resigns and audio interruptions, and after it the first frame counts from the play (off the
 // display's beat). The pause
-// lasts ten hours: time in float seconds would have stalled by then.
+// lasts ten hours: time in float seconds would have stalled by then. The scripts' game time is
+// the same clock's.
 TEST(GameViewTest, FrameTimesAndNestedPauses) {
-    check({"frame-times", make("function onUpdate(frame) if frame == 3 then host('pause', 'behavior', 36000.51) end end",
+    check({"frame-times", make("local function now() log('gameTime', platformWrappers.getSystemTime()) end\n"
+                               "now()\n"
+                               "function onUpdate(frame)\n"
+                               "  if frame == 3 or frame == 4 then now() end\n"
+                               "  if frame == 3 then host('pause', 'behavior', 36000.51) end\n"
+                               "end\n",
                                "0.1 app.resign\n"
                                "0.2 app.active\n"
                                "0.3 audio.interrupt.begin\n"

@@ -14,6 +14,7 @@
 #include "platform/ui/Window.h"
 #include "player/EngineCalls.h"
 #include "player/view/EAGLGameView.h"
+#include "player/view/GameClock.h"
 
 namespace dktest {
 
@@ -58,6 +59,7 @@ public:
     }
 
     void didFinishLaunching(ui::Application&) override {
+        dk::player::useProcessClockForGameTime();
         m_state = engine::newState(1);
         m_state->callbacks.loadingWillStart = [](void* data) {
             EAGLGameView& view = static_cast<StandInDelegate*>(data)->gameView();
