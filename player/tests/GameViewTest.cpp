@@ -65,12 +65,23 @@ TEST(GameViewTest, ElevenTouchSlots) {
 }
 
 // Samples between two frames reach the engine once, the latest, as the floats they were stored as.
+// The run ends after its 14th frame (--frames).
 TEST(GameViewTest, AccelerometerSamplesAreCoalescedToOnePerFrame) {
-    check({"accelerometer", make("", "0.1 accel 0.1 0.2 0.3\n"
-                                     "0.105 accel 0.5 -0.25 1\n"
-                                     "0.11 accel 0.1 0.2 -1\n"
-                                     "0.2 accel 1 2 3\n"
-                                     "0.22 app.quit\n")});
+    GameViewRun run = make("", "0.1 accel 0.1 0.2 0.3\n"
+                               "0.105 accel 0.5 -0.25 1\n"
+                               "0.11 accel 0.1 0.2 -1\n"
+                               "0.2 accel 1 2 3\n");
+    run.frames = 14;
+    check({"accelerometer", run});
+}
+
+// Below system 3.1 a repeating 1/60 s timer drives the frames.
+TEST(GameViewTest, BelowSystem31ATimerIsTheClock) {
+    GameViewRun run = make("", "");
+    run.systemVersion = "3.0";
+    run.frames = 3;
+    run.trace = "frame";
+    check({"timer-clock", run});
 }
 
 // Frame times are differences of the virtual clock, exact; a pause of either kind nests with

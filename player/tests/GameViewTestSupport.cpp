@@ -148,6 +148,7 @@ GameViewResult runGameView(const GameViewRun& run) {
     options.home = dir.file("home");
     options.headless = true;
     options.device = run.device;
+    options.systemVersion = run.systemVersion;
     options.input = dir.file("input.txt");
     options.frames = run.frames;
     options.duration = run.duration;

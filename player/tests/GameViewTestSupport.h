@@ -14,6 +14,7 @@ namespace dktest {
 
 struct GameViewRun {
     std::string device = "phone5";
+    std::string systemVersion = "6.1";
     bool overscan = false;
     // The game project: Lua run by the script's loadProject (setDisplaySize, onUpdate, ...).
     std::string game;
