@@ -3,7 +3,9 @@
 // the engine (bind, DK_Update, glFinish) and (b) through the game view on the virtual clock (the
 // display link's tick, drawView, present, glFinish). Prints per-frame median and p95 of both, the
 // difference and the ratio, and operator new calls per frame (the frame path allocates nothing
-// of its own; tracing is off); then a display link whose ticks do nothing, the run loop's share.
+// of its own; tracing is off). (a) draws into a pbuffer, the view into a texture-backed frame
+// buffer; (a'), the engine alone into the view's frame buffer, alternates with (b) frame by frame,
+// so (b) - (a') is the loop's own cost. Last, a display link whose ticks do nothing.
 #include <GLES2/gl2.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -101,8 +104,11 @@ Figures engineAlone(const Scene& scene) {
     return figures(times, news);
 }
 
-// (b): the game view's frame loop, each turn of the main run loop one display refresh.
-Figures throughTheView(const Scene& scene) {
+// (b): the game view's frame loop, each turn of the main run loop one display refresh; and,
+// alternating with it frame by frame on the same state, context and frame buffer, (a') the engine
+// driven alone into the view's frame buffer, so the difference is the loop's own (tick, drawView,
+// present) whatever the machine's load does meanwhile.
+std::pair<Figures, Figures> throughTheView(const Scene& scene) {
     plat::foundation::RunLoop& loop = plat::foundation::RunLoop::main();
     DK_State* state = startGame(scene, kWidth, kHeight);
     auto view = EAGLGameView::create({0, 0, kWidth / 2.0, kHeight / 2.0}, state);
@@ -111,26 +117,38 @@ Figures throughTheView(const Scene& scene) {
     view->play();
     // Half a refresh on, so each turn below spans exactly one beat of the display link.
     loop.runFor(plat::gl::DisplayLink::kRefreshPeriod / 2);
-    std::vector<double> times;
-    long news = 0;
+    std::vector<double> times, direct;
+    long news = 0, directNews = 0;
     for (int i = 0; i < kWarmup + kFrames; ++i) {
         const long presented = view->framesPresented();
-        const long before = g_news.load();
-        const double start = nowMs();
+        long before = g_news.load();
+        double start = nowMs();
         loop.runFor(plat::gl::DisplayLink::kRefreshPeriod);
         glFinish();
-        const double end = nowMs();
+        double end = nowMs();
         if (view->framesPresented() != presented + 1) {
             std::fprintf(stderr, "bench_player: a turn drew %ld frames\n", view->framesPresented() - presented);
             std::exit(1);
         }
-        if (i < kWarmup) continue;
-        times.push_back(end - start);
-        news += g_news.load() - before;
+        if (i >= kWarmup) {
+            times.push_back(end - start);
+            news += g_news.load() - before;
+        }
+        before = g_news.load();
+        start = nowMs();
+        view->context().makeCurrent();
+        glBindFramebuffer(GL_FRAMEBUFFER, view->framebuffer());
+        DK_Update(state, 1.0 / 60.0);
+        glFinish();
+        end = nowMs();
+        if (i >= kWarmup) {
+            direct.push_back(end - start);
+            directNews += g_news.load() - before;
+        }
     }
     view.reset();
     DK_DestroyState(state);
-    return figures(times, news);
+    return {figures(times, news), figures(direct, directNews)};
 }
 
 // The platform's share: a display link whose ticks do nothing, one refresh per turn.
@@ -189,17 +207,25 @@ int main() {
     };
 
     std::printf("%d frames at %dx%d after %d warm-up frames; ms per frame\n", kFrames, kWidth, kHeight, kWarmup);
-    std::printf("%-14s %-10s %8s %8s %10s\n", "scene", "driver", "median", "p95", "new/frame");
+    std::printf("%-14s %-22s %8s %8s %10s\n", "scene", "driver", "median", "p95", "new/frame");
+    auto row = [](const char* scene, const char* driver, const Figures& f) {
+        std::printf("%-14s %-22s %8.3f %8.3f %10.1f\n", scene, driver, f.median, f.p95, f.newsPerFrame);
+    };
+    auto difference = [](const char* scene, const char* versus, const Figures& view, const Figures& engine) {
+        std::printf("%-14s %-22s %+8.3f %+8.3f   ratio %.3f (median)\n", scene, versus, view.median - engine.median,
+                    view.p95 - engine.p95, view.median / engine.median);
+    };
     for (const Scene& scene : scenes) {
-        const Figures a = engineAlone(scene);
-        const Figures b = throughTheView(scene);
-        std::printf("%-14s %-10s %8.3f %8.3f %10.1f\n", scene.name, "engine", a.median, a.p95, a.newsPerFrame);
-        std::printf("%-14s %-10s %8.3f %8.3f %10.1f\n", scene.name, "game view", b.median, b.p95, b.newsPerFrame);
-        std::printf("%-14s %-10s %+8.3f %+8.3f   ratio %.3f (median)\n", scene.name, "difference", b.median - a.median,
-                    b.p95 - a.p95, b.median / a.median);
+        const Figures cli = engineAlone(scene);
+        const auto [view, direct] = throughTheView(scene);
+        row(scene.name, "(a) engine, pbuffer", cli);
+        row(scene.name, "(a') engine, view's FB", direct);
+        row(scene.name, "(b) game view", view);
+        difference(scene.name, "(b) - (a)", view, cli);
+        difference(scene.name, "(b) - (a')", view, direct);
     }
     const Figures link = bareDisplayLink();
-    std::printf("%-14s %-10s %8.3f %8.3f %10.1f\n", "empty tick", "link", link.median, link.p95, link.newsPerFrame);
+    row("empty ticks", "display link alone", link);
     std::filesystem::remove(image);
     return 0;
 }
