@@ -128,7 +128,7 @@ void EAGLGameView::resetTimebase() {
 }
 
 void EAGLGameView::startAnimation() {
-    if (m_loading) {
+    if (m_loading && m_gameState) {
         // The run loop turns below: the view stays for it.
         std::shared_ptr<View> keep = shared_from_this();
         const double now = dk::player::frameClockSeconds();
