@@ -19,11 +19,11 @@ deps:
 configure: deps
 	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
-# Headless for now: a few seconds of frames of the sample game and a screenshot.
+# Headless for now: the player runs the sample game for a few seconds of frames, on the virtual
+# clock, and writes a screenshot.
 run: all
-	@mkdir -p $(BUILD)/sample-save
-	$(BUILD)/apps/dk-engine-cli/dk-engine-cli --save $(BUILD)/sample-save/ --frames 180 \
-	  --screenshot $(SCREENSHOT) $(SAMPLE)/engine32.luo $(SAMPLE)/Sample.gameproj
+	$(BUILD)/apps/drovik-player/drovik-player --headless --home $(BUILD)/sample-home --frames 180 \
+	  --screenshot $(SCREENSHOT) $(SAMPLE)
 	@echo "screenshot: $(SCREENSHOT)"
 
 # The layer map is checked before anything runs (the check first shows it still fails on each

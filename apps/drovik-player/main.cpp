@@ -19,6 +19,7 @@
 #include "platform/ui/Window.h"
 #include "player/app/DKOrientationAnswers.h"
 #include "player/controller/DKGameViewController.h"
+#include "player/view/EAGLGameView.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ public:
     // `failed` is set when the road cannot lead to a game; the application has quit by then.
     GameRoadDelegate(bool probePlugin, bool* failed) : m_probePlugin(probePlugin), m_failed(failed) {}
     ~GameRoadDelegate() override {
+        if (host::HeadlessHost* driver = host::HeadlessHost::current()) driver->setScreenContent(nullptr);
         if (m_controller) m_controller->setDelegate(nullptr);
     }
 
@@ -41,7 +43,10 @@ public:
         m_controller->setDelegate(this);
         m_controller->setLoadsProbePlugin(m_probePlugin);
         m_window->setRootViewController(m_controller);
-        if (!m_controller->gameView()) return fail(app);
+        EAGLGameView* gameView = m_controller->gameView();
+        if (!gameView) return fail(app);
+        // Until a compositor draws the window, the screen shows the game.
+        if (host::HeadlessHost* driver = host::HeadlessHost::current()) driver->setScreenContent(&gameView->layer());
         m_window->makeKeyAndVisible();
 
         const std::vector<std::string> projects = foundation::Bundle::main()->pathsForResourcesOfType("gameproj");

@@ -18,6 +18,7 @@
 #include "player/plugins/DKPluginManager.h"
 #include "player/EngineCalls.h"
 #include "player/view/EAGLGameView.h"
+#include "player/view/GameClock.h"
 
 using namespace plat;
 
@@ -66,6 +67,8 @@ std::shared_ptr<DKGameViewController> DKGameViewController::create(std::optional
         foundation::log("DKGameViewController: file %s not found in app bundle", kEngineFileName);
         return nullptr;
     }
+    // Game time, frame times and timers read one clock from the first script line on.
+    dk::player::useProcessClockForGameTime();
     DK_State* state = dk::player::engine::newState(1);
     if (!state) {
         foundation::log("DKGameViewController: could not create game state");
