@@ -29,17 +29,29 @@ const char* const kLandscapeOnly = R"(<?xml version="1.0" encoding="UTF-8"?>
 </plist>
 )";
 
+const char* const kAllOrientations = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.test.turning</string>
+<key>UISupportedInterfaceOrientations</key><array>
+<string>UIInterfaceOrientationPortrait</string><string>UIInterfaceOrientationPortraitUpsideDown</string>
+<string>UIInterfaceOrientationLandscapeLeft</string><string>UIInterfaceOrientationLandscapeRight</string>
+</array></dict></plist>
+)";
+
 const char* const kNoOrientations = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.test.plain</string></dict></plist>
 )";
 
 class DrovikPlayer : public ::testing::Test {
 protected:
+    // Two bundles of a game that does nothing and says nothing.
     void SetUp() override {
-        std::filesystem::create_directories(m_dir.file("Landscape.app"));
-        std::filesystem::create_directories(m_dir.file("Plain.app"));
+        for (const char* app : {"Landscape.app", "Plain.app", "Turning.app"}) {
+            std::filesystem::create_directories(m_dir.file(app) + "/Game.gameproj");
+            std::filesystem::copy_file(kData + "/quiet-engine.lua", m_dir.file(app) + "/engine32.luo");
+        }
         dktest::writeFile(m_dir.file("Landscape.app/Info.plist"), kLandscapeOnly);
         dktest::writeFile(m_dir.file("Plain.app/Info.plist"), kNoOrientations);
+        dktest::writeFile(m_dir.file("Turning.app/Info.plist"), kAllOrientations);
     }
 
     dktest::ProcessResult run(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
@@ -60,6 +72,9 @@ protected:
 
     dktest::TempDir m_dir;
 };
+
+// The game view's word for a pause, here the resign of a quit while the game plays.
+const std::string kQuitPause = "Game paused by system.  Count:  1\n";
 
 TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
     dktest::writeFile(m_dir.file("bad.txt"), "0 mark fine\n\n1.5 jump\n");
@@ -86,11 +101,12 @@ TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
         {{"--headless", "--trace-file", "no/such/t.txt", "Plain.app"}, {}, 1,
          "cannot open trace file no/such/t.txt: No such file or directory\n"},
         {{"--headless", "Missing.app"}, {}, 1, "drovik-player: " + m_dir.file("Missing.app") + ": not a bundle directory\n"},
-        {{"--headless", "--input", "good.txt"}, {"DROVIK_BUNDLE=Plain.app"}, 0, ""},
+        // A run that ends after the game has played: the quit's resign pauses it.
+        {{"--headless", "--input", "good.txt"}, {"DROVIK_BUNDLE=Plain.app"}, 0, kQuitPause},
         {{"--duration", "0.2", "Plain.app"}, {}, 0,
-         "drovik-player: no window driver yet: running offscreen on the real clock until quit\n"},
+         "drovik-player: no window driver yet: running offscreen on the real clock until quit\n" + kQuitPause},
         {{"--headless", "--input", "good.txt", "--screenshot", "no/such/dir/shot.png", "Plain.app"}, {}, 1,
-         "drovik-player: cannot write the screenshot no/such/dir/shot.png: No such file or directory\n"},
+         kQuitPause + "drovik-player: cannot write the screenshot no/such/dir/shot.png: No such file or directory\n"},
     };
     for (const Case& c : cases) {
         const dktest::ProcessResult r = run(c.arguments, c.environment);
@@ -105,10 +121,12 @@ TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
 
 TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {
     std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
-    const dktest::ProcessResult r = run({"--headless", "--input", "everything.txt", "--trace", "all", "--trace-file",
-                                         "-", "Landscape.app"});
+    // The host's own categories: the game's are the road's tests' business.
+    const dktest::ProcessResult r = run({"--headless", "--input", "everything.txt", "--trace",
+                                         "lifecycle,notify,ui,input,audio", "--trace-file", "-", "Landscape.app"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    // Paused by the resign, the background, the audio interruption and the quit.
+    EXPECT_EQ(r.err, kQuitPause + kQuitPause + kQuitPause + kQuitPause);
     EXPECT_EQ(r.out, dktest::readFile(kData + "/everything-trace.txt"));
     EXPECT_EQ(dktest::readFile(m_dir.file("views.jsonl")), dktest::readFile(kData + "/everything-views.jsonl"));
     int width = 0, height = 0;
@@ -136,7 +154,8 @@ TEST_F(DrovikPlayer, AHeadlessRunEndsAfterItsDurationOrTenSeconds) {
         {{"--duration", "0"}, "t=0.000000 lifecycle willTerminate\n"},
         {{"--input", "quit.txt"}, "t=12.500000 lifecycle willTerminate\n"},
         {{"--input", "quit.txt", "--duration", "20"}, "t=12.500000 lifecycle willTerminate\n"},
-        {{"--frames", "5", "--duration", "3"}, "t=3.000000 lifecycle willTerminate\n"},
+        // The first frame is drawn as play begins, at launch; the fifth one tick of 1/60 s later each.
+        {{"--frames", "5", "--duration", "3"}, "t=0.066667 lifecycle willTerminate\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments = c.arguments;
@@ -156,11 +175,13 @@ TEST_F(DrovikPlayer, TheScreenHasTheDevicesShapeAsTheInterfaceTurns) {
         std::vector<std::string> arguments;
         int width, height;
     } cases[] = {
-        {{"Plain.app"}, 640, 960},
-        {{"--device", "phone", "Plain.app"}, 320, 480},
-        {{"--device", "phone5", "--device-orientation", "4", "Plain.app"}, 1136, 640},
-        {{"--device", "tablet", "--device-orientation", "3", "Plain.app"}, 1024, 768},
-        {{"--device", "tablet-retina", "--device-orientation", "2", "Plain.app"}, 1536, 2048},
+        {{"Turning.app"}, 640, 960},
+        {{"--device", "phone", "Turning.app"}, 320, 480},
+        {{"--device", "phone5", "--device-orientation", "4", "Turning.app"}, 1136, 640},
+        {{"--device", "tablet", "--device-orientation", "3", "Turning.app"}, 1024, 768},
+        {{"--device", "tablet-retina", "--device-orientation", "2", "Turning.app"}, 1536, 2048},
+        // No orientation listed: the game's controller allows none, and the interface stays as it was.
+        {{"--device", "phone5", "--device-orientation", "4", "Plain.app"}, 640, 1136},
         // Landscape only: a portrait device still shows the interface landscape.
         {{"--device-orientation", "1", "Landscape.app"}, 960, 640},
     };
