@@ -85,25 +85,25 @@ void DKProbeSupport::play(DKGameViewController*) {
 
 void DKProbeSupport::rawPlay(DKGameViewController* controller) {
     traceBridge("probe.rawplay");
-    controller->play();
+    if (controller) controller->play();
 }
 
 void DKProbeSupport::playFromThread(DKGameViewController* controller) {
     traceBridge("probe.playFromThread");
     // Off the main thread the call only queues itself.
-    std::thread([controller] { controller->play(); }).join();
+    if (controller) std::thread([controller] { controller->play(); }).join();
 }
 
 void DKProbeSupport::stop(DKGameViewController* controller) {
     traceBridge("probe.stop");
-    controller->stop();
+    if (controller) controller->stop();
 }
 
 void DKProbeSupport::raise(DKGameViewController* controller, std::optional<std::string> name,
                            std::optional<std::string> argument) {
     plat::foundation::tracef(dk::player::bridgeTrace(), "probe.raise %s %s", name ? name->c_str() : "nil",
                              argument ? argument->c_str() : "nil");
-    if (!name) return;
+    if (!name || !controller) return;
     const char* arguments[] = {argument ? argument->c_str() : nullptr};
     dk::player::engine::raiseExternalEvent(controller->gameState(), name->c_str(), arguments, argument ? 1 : 0);
 }

@@ -26,7 +26,8 @@ public:
     // "probe.rebind": registers "probe.echo" again, on a second probe tracing "probe.echo2".
     void rebind(DKGameViewController*);
 
-    // The controller's side, each traced with its arguments ("probe.pause YES 0.5").
+    // The controller's side, each traced with its arguments ("probe.pause YES 0.5"); without a
+    // controller (dk-util bridge) only traced.
     // "probe.pause": a pause through pauseGame; for seconds > 0 released that many clock seconds
     // later ("probe.pause.release", or "probe.pause.release none" when none is held by then).
     void pause(DKGameViewController*, bool system, double seconds);

@@ -1,0 +1,250 @@
+// drovik-player's road to a game, driven from outside: the probe game (player/tests/data/Probe.app,
+// its project and Info.plist set by each case) under input scripts, its standard error (the
+// script's calls, the player's messages and trace lines) compared with data/road/<case>.txt;
+// the road's failures; the sample game's frames and screenshot.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/gl/HeadlessGL.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPlayer = DK_BINARY_DIR "/apps/drovik-player/drovik-player";
+const std::string kData = DK_TEST_DATA_DIR;
+const std::string kProbeApp = DK_SOURCE_DIR "/player/tests/data/Probe.app";
+
+std::string infoPlist(const std::string& orientations) {
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>CFBundleIdentifier</key><string>com.test.probe</string>
+  <key>UISupportedInterfaceOrientations</key><array>)" +
+           orientations + "</array>\n</dict></plist>\n";
+}
+const std::string kPortrait = "<string>UIInterfaceOrientationPortrait</string>";
+const std::string kLandscape =
+    "<string>UIInterfaceOrientationLandscapeRight</string><string>UIInterfaceOrientationLandscapeLeft</string>";
+
+// Every line of `text` with `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class GameRoad : public testing::Test {
+protected:
+    // A copy of the probe game with `project` as its project and `orientations` in its Info.plist.
+    std::string bundle(const std::string& project, const std::string& orientations = kPortrait) {
+        const std::string app = m_dir.file("Probe.app");
+        fs::remove_all(app);
+        fs::copy(kProbeApp, app, fs::copy_options::recursive);
+        dktest::writeFile(app + "/Probe.gameproj/project.lua", project);
+        dktest::writeFile(app + "/Info.plist", infoPlist(orientations));
+        return app;
+    }
+
+    dktest::ProcessResult run(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+        arguments.insert(arguments.begin(), kPlayer);
+        environment.push_back("DROVIK_HOME=" + m_dir.file("home"));
+        dktest::ProcessResult r = dktest::runProcess(arguments, environment, m_dir.path());
+        r.err = replaced(r.err, m_dir.path(), "$DIR");
+        return r;
+    }
+
+    // The expected text data/road/<name>.txt; with DK_UPDATE_EXPECTED=1 the file is written from
+    // `actual` instead (review the change before keeping it).
+    static std::string expected(const std::string& name, const std::string& actual) {
+        const std::string path = kData + "/road/" + name + ".txt";
+        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
+            dktest::writeFile(path, actual);
+        return dktest::readFile(path);
+    }
+
+    dktest::TempDir m_dir;
+};
+
+// Each case: the probe game's project and orientations, an input script, further options.
+struct RoadCase {
+    const char* name;
+    const char* project;
+    const char* input;
+    std::vector<std::string> options = {};
+    std::string orientations = kPortrait;
+};
+
+const RoadCase kRoadCases[] = {
+    // Pauses of both kinds nest with resigns, activations and audio interruptions; a plugin
+    // releases only its own; a timed pause ends by itself.
+    {"pauses", R"(
+steps = {
+  function() probe('probe.pause', true, 0) end,
+  function() probe('probe.pause', false, 0) end,
+  function() probe('probe.play') end,
+  function() probe('probe.play') end,
+  function() probe('probe.play') end,
+  function() probe('probe.pause', false, 0.5) end,
+})",
+     R"(1 memory.warning
++0.1 memory.warning
++0.1 app.resign
++0.1 app.active
++0.1 audio.interrupt.begin
++0.1 audio.interrupt.end
++0.1 memory.warning
++0.1 memory.warning
++0.1 memory.warning
++0.1 memory.warning
++0.1 app.resign
++0.1 app.active
++0.6 app.quit
+)"},
+    // However many plays registered for it, one resign is one system pause and one event, and
+    // the next activation plays once.
+    {"resign-once", R"(
+steps = {
+  function() probe('probe.rawplay') end,
+  function() probe('probe.rawplay') end,
+})",
+     R"(1 memory.warning
++0.1 memory.warning
++0.1 app.resign
++0.1 app.active
++0.1 app.quit
+)"},
+    // A rotation before the first frame only marks the view; one after it reaches the engine.
+    {"rotation", "", R"(0 rotate 4
+1 rotate 3
++0.1 app.quit
+)",
+     {"--device-orientation", "3", "--trace", "engine,gl,ui,input"}, kLandscape},
+    // The scene loads: the initial one, then one started from a touch; taps while the scene
+    // loads and before the next frame are ignored.
+    {"scene-load", R"(
+local touches = 0
+hooks.touchDown = function()
+  touches = touches + 1
+  if touches == 1 then loadScene('next') end
+end)",
+     R"(1 tap 10 10
++0.1 tap 20 20
++0.16 tap 30 30
++0.04 tap 40 40
++0.1 app.quit
+)",
+     {"--trace", "engine,frame,gl,pause,input"}},
+    // Audio-session failures are logged, and the game pauses and plays all the same.
+    {"audio-failures", "", R"(1 audio.fail deactivate
++0.1 audio.interrupt.begin
++0.1 audio.fail category
++0.1 audio.fail activate
++0.1 audio.interrupt.end
++0.1 app.quit
+)",
+     {"--trace", "engine,pause,audio,input"}},
+    {"audio-no-sound-manager", "sharedSoundManager:delete() sharedSoundManager = nil", R"(1 audio.interrupt.begin
++0.1 audio.interrupt.end
++0.1 app.quit
+)",
+     {"--trace", "engine,pause,audio,input"}},
+    // A play from another thread is queued and runs on the main thread after the call.
+    {"play-from-thread", R"(
+steps = {
+  function() probe('probe.pause', false, 0) end,
+  function() probe('probe.playFromThread') end,
+})",
+     R"(1 memory.warning
++0.1 memory.warning
++0.1 app.quit
+)"},
+    // An event raised inside the call; a stop, and the first frame again on the next play.
+    {"probe-actions", R"(
+hooks.stop = function() callbacks.gameDidEnd() log('gameDidEnd asked') end
+steps = {
+  function() probe('probe.raise', 'Custom', 'an argument') end,
+  function() probe('probe.raise', 'Bare') end,
+  function() probe('probe.stop') end,
+  function() probe('probe.rawplay') end,
+})",
+     R"(1 memory.warning
++0.1 memory.warning
++0.1 memory.warning
++0.1 memory.warning
++0.1 app.quit
+)",
+     {"--trace", "engine,pause,bridge,gl"}},
+};
+
+TEST_F(GameRoad, ProbeGameRuns) {
+    for (const RoadCase& c : kRoadCases) {
+        SCOPED_TRACE(c.name);
+        const std::string app = bundle(c.project, c.orientations);
+        dktest::writeFile(m_dir.file("input.txt"), c.input);
+        std::vector<std::string> arguments = {"--headless", "--probe-plugin", "--input", "input.txt"};
+        if (std::find(c.options.begin(), c.options.end(), "--trace") == c.options.end())
+            arguments.insert(arguments.end(), {"--trace", "engine,pause,bridge,lifecycle,input"});
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(app);
+        const dktest::ProcessResult r = run(arguments);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, expected(c.name, r.err));
+    }
+}
+
+// Where the road cannot lead to a game the program ends at once, status 1, saying why.
+TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
+    const std::string app = bundle("");
+    const struct Case {
+        const char* name;
+        std::function<void()> breakIt;
+        std::vector<std::string> environment;
+        std::string message;
+    } cases[] = {
+        {"no engine script", [&] { fs::remove(app + "/engine32.luo"); }, {},
+         "DKGameViewController: file engine32 not found in app bundle\n"},
+        {"no game project", [&] { fs::remove_all(app + "/Probe.gameproj"); }, {},
+         "drovik-player: no gameproj resource in app bundle\n"},
+        // libglvnd finds no EGL vendor, so no context can be made.
+        {"no GL context", [] {},
+         {"LIBGL_DRIVERS_PATH=/nonexistent", "EGL_DRIVERS_PATH=/nonexistent",
+          "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"},
+         "EAGLView: could not create an OpenGL ES 2.0 context: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bundle("");
+        c.breakIt();
+        const dktest::ProcessResult r = run({"--headless", "--trace", "lifecycle", app}, c.environment);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        // Ended from the launch: the application quits without ever becoming active.
+        EXPECT_EQ(r.err.find("didBecomeActive"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("t=0.000000 lifecycle willTerminate"), std::string::npos) << r.err;
+    }
+}
+
+// The sample game under the road: --frames counts the frames drawn, the screenshot is the game's.
+TEST_F(GameRoad, SampleGameFramesAndScreenshot) {
+    const dktest::ProcessResult r = run({"--headless", "--frames", "30", "--screenshot", "shot.png", "--trace",
+                                         "lifecycle", DK_SOURCE_DIR "/games/sample/Sample.app"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    std::string error;
+    ASSERT_TRUE(plat::gl::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+    EXPECT_EQ(width, 960);  // landscape, the retina phone's pixels
+    EXPECT_EQ(height, 640);
+    size_t lit = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4) lit += rgba[i] || rgba[i + 1] || rgba[i + 2];
+    EXPECT_GT(lit, rgba.size() / 4 / 10) << "the game drew less than a tenth of the screen";
+}
+
+}  // namespace
