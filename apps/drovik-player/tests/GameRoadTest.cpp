@@ -141,31 +141,8 @@ end)",
 +0.1 app.quit
 )",
      {"--trace", "engine,frame,gl,pause,input"}},
-    // Audio-session failures are logged, and the game pauses and plays all the same.
-    {"audio-failures", "", R"(1 audio.fail deactivate
-+0.1 audio.interrupt.begin
-+0.1 audio.fail category
-+0.1 audio.fail activate
-+0.1 audio.interrupt.end
-+0.1 app.quit
-)",
-     {"--trace", "engine,pause,audio,input"}},
-    {"audio-no-sound-manager", "sharedSoundManager:delete() sharedSoundManager = nil", R"(1 audio.interrupt.begin
-+0.1 audio.interrupt.end
-+0.1 app.quit
-)",
-     {"--trace", "engine,pause,audio,input"}},
-    // A play from another thread is queued and runs on the main thread after the call.
-    {"play-from-thread", R"(
-steps = {
-  function() probe('probe.pause', false, 0) end,
-  function() probe('probe.playFromThread') end,
-})",
-     R"(1 memory.warning
-+0.1 memory.warning
-+0.1 app.quit
-)"},
-    // An event raised inside the call; a stop, and the first frame again on the next play.
+    // An event raised inside the call; a stop, and the first frame again on the next play; a play
+    // from another thread, queued: it runs on the main thread after the call.
     {"probe-actions", R"(
 hooks.stop = function() callbacks.gameDidEnd() log('gameDidEnd asked') end
 steps = {
@@ -173,8 +150,12 @@ steps = {
   function() probe('probe.raise', 'Bare') end,
   function() probe('probe.stop') end,
   function() probe('probe.rawplay') end,
+  function() probe('probe.pause', false, 0) end,
+  function() probe('probe.playFromThread') end,
 })",
      R"(1 memory.warning
++0.1 memory.warning
++0.1 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
