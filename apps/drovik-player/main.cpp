@@ -38,7 +38,8 @@ public:
         m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
         m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
         const foundation::Container* container = foundation::Container::main();
-        m_controller = DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
+        m_controller =
+            DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
         if (!m_controller) return fail(app);
         m_controller->setDelegate(this);
         m_controller->setLoadsProbePlugin(m_probePlugin);
@@ -46,10 +47,12 @@ public:
         EAGLGameView* gameView = m_controller->gameView();
         if (!gameView) return fail(app);
         // Until a compositor draws the window, the screen shows the game.
-        if (host::HeadlessHost* driver = host::HeadlessHost::current()) driver->setScreenContent(&gameView->layer());
+        if (host::HeadlessHost* driver = host::HeadlessHost::current())
+            driver->setScreenContent(&gameView->layer());
         m_window->makeKeyAndVisible();
 
-        const std::vector<std::string> projects = foundation::Bundle::main()->pathsForResourcesOfType("gameproj");
+        const std::vector<std::string> projects =
+            foundation::Bundle::main()->pathsForResourcesOfType("gameproj");
         if (projects.empty()) {
             foundation::log("drovik-player: no gameproj resource in app bundle");
             return fail(app);

@@ -21,7 +21,8 @@ int DKOrientationAnswers::interfaceOrientationForString(std::string_view name) {
 std::vector<std::string_view> DKOrientationAnswers::supportedOrientationNames() {
     std::vector<std::string_view> names;
     const foundation::Bundle* bundle = foundation::Bundle::main();
-    const foundation::Value* list = bundle ? bundle->infoValue(ui::kSupportedInterfaceOrientationsKey) : nullptr;
+    const foundation::Value* list =
+        bundle ? bundle->infoValue(ui::kSupportedInterfaceOrientationsKey) : nullptr;
     if (const foundation::Value::Array* items = list ? list->array() : nullptr)
         for (const foundation::Value& item : *items)
             if (const std::string* name = item.string()) names.push_back(*name);
@@ -45,7 +46,8 @@ int DKOrientationAnswers::getInterfaceOrientation() const {
     return sys::Device::current().orientation();
 }
 
-std::optional<unsigned> DKOrientationAnswers::supportedInterfaceOrientationsForWindow(ui::Application&, ui::Window*) {
+std::optional<unsigned> DKOrientationAnswers::supportedInterfaceOrientationsForWindow(ui::Application&,
+                                                                                      ui::Window*) {
     return isGameOrientationSupported(ui::kInterfaceOrientationPortraitUpsideDown)
                ? ui::kInterfaceOrientationMaskAll
                : ui::kInterfaceOrientationMaskAllButUpsideDown;

@@ -18,7 +18,9 @@ public:
     // The same names as orientations: 4, 1, 2, and 3 for any other text. The device's numbering
     // agrees for these four postures.
     static int interfaceOrientationForString(std::string_view name);
-    static int deviceOrientationForString(std::string_view name) { return interfaceOrientationForString(name); }
+    static int deviceOrientationForString(std::string_view name) {
+        return interfaceOrientationForString(name);
+    }
 
     // The strings of the main bundle's list, in order (none when absent or not a list).
     static std::vector<std::string_view> supportedOrientationNames();

@@ -12,11 +12,11 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "player/EngineCalls.h"
 #include "player/app/DKOrientationAnswers.h"
 #include "player/bridge/DKExternalFunctionTable.h"
 #include "player/plugins/DKDrovikNetworkSupport.h"
 #include "player/plugins/DKPluginManager.h"
-#include "player/EngineCalls.h"
 #include "player/view/EAGLGameView.h"
 #include "player/view/GameClock.h"
 
@@ -61,8 +61,8 @@ int flushSharedAssets(lua_State* L) {
 
 std::shared_ptr<DKGameViewController> DKGameViewController::create(std::optional<std::string> savePath) {
     const foundation::Bundle* bundle = foundation::Bundle::main();
-    std::optional<std::string> engine = bundle ? bundle->pathForResource(kEngineFileName, kEngineFileType)
-                                               : std::nullopt;
+    std::optional<std::string> engine =
+        bundle ? bundle->pathForResource(kEngineFileName, kEngineFileType) : std::nullopt;
     if (!engine) {
         foundation::log("DKGameViewController: file %s not found in app bundle", kEngineFileName);
         return nullptr;
@@ -122,7 +122,8 @@ void DKGameViewController::loadGameFromPath(const std::string& path) {
     m_pluginManager = std::make_unique<DKPluginManager>();
     m_pluginManager->loadPluginsForGameViewController(this, m_gameState->L, m_loadsProbePlugin);
     const ui::Rect bounds = view()->bounds();
-    dk::player::engine::setScreenSize(m_gameState, static_cast<int>(bounds.width), static_cast<int>(bounds.height));
+    dk::player::engine::setScreenSize(m_gameState, static_cast<int>(bounds.width),
+                                      static_cast<int>(bounds.height));
     if (EAGLGameView* game = gameView()) game->configureContentScaleFactor();
     if (!m_delegate) return;
     if (sys::Device::current().systemVersionFloat() >= 4.0f) {

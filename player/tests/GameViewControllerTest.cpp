@@ -27,7 +27,8 @@ using plat::foundation::RunLoop;
 
 // An Info.plist whose "UISupportedInterfaceOrientations" holds `orientations` (none: no entry).
 std::string infoPlist(const std::optional<std::vector<std::string>>& orientations) {
-    std::string text = "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.test.probe</string>";
+    std::string text =
+        "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.test.probe</string>";
     if (orientations) {
         text += "<key>UISupportedInterfaceOrientations</key><array>";
         for (const std::string& name : *orientations) text += "<string>" + name + "</string>";
@@ -53,14 +54,16 @@ protected:
 };
 
 TEST_F(GameViewControllerTest, OrientationAnswersComeFromTheInfoPlist) {
-    const std::string left = "UIInterfaceOrientationLandscapeLeft", right = "UIInterfaceOrientationLandscapeRight";
-    const std::string up = "UIInterfaceOrientationPortrait", down = "UIInterfaceOrientationPortraitUpsideDown";
+    const std::string left = "UIInterfaceOrientationLandscapeLeft",
+                      right = "UIInterfaceOrientationLandscapeRight";
+    const std::string up = "UIInterfaceOrientationPortrait",
+                      down = "UIInterfaceOrientationPortraitUpsideDown";
     const struct Case {
         std::optional<std::vector<std::string>> list;
-        unsigned mask;       // the controller's supported orientations
-        unsigned window;     // the delegate's answer for the window
-        int any;             // getAnySupportedOrientation
-        int preferred[5];    // preferredInterfaceOrientationForPresentation, device held 0 to 4
+        unsigned mask;     // the controller's supported orientations
+        unsigned window;   // the delegate's answer for the window
+        int any;           // getAnySupportedOrientation
+        int preferred[5];  // preferredInterfaceOrientationForPresentation, device held 0 to 4
     } cases[] = {
         {std::nullopt, 0, 26, 1, {1, 1, 1, 1, 1}},
         {std::vector<std::string>{}, 0, 26, 1, {1, 1, 1, 1, 1}},
@@ -85,7 +88,8 @@ TEST_F(GameViewControllerTest, OrientationAnswersComeFromTheInfoPlist) {
             EXPECT_EQ(controller->shouldAutorotateToInterfaceOrientation(o), (c.mask >> o & 1) != 0) << o;
         for (int device = 0; device <= 4; ++device) {
             plat::sys::Device::current().setOrientation(device);
-            EXPECT_EQ(controller->preferredInterfaceOrientationForPresentation(), c.preferred[device]) << device;
+            EXPECT_EQ(controller->preferredInterfaceOrientationForPresentation(), c.preferred[device])
+                << device;
         }
     }
     // The interface orientation: the status bar's from system 6.0, the device's below it.
@@ -111,7 +115,8 @@ TEST_F(GameViewControllerTest, MemoryWarningsFlushOnlyWhatCanBeFlushed) {
         {"'text'", "nil"},
         {"{}", "nil"},
         {"{ flushAssets = 5 }", "nil"},
-        {"{ flushAssets = function(self) flushed = (flushed or '') .. (self == sharedAssetManager and 'self;' or '?;') end }",
+        {"{ flushAssets = function(self) flushed = (flushed or '') .. (self == sharedAssetManager and "
+         "'self;' or '?;') end }",
          "self;self;"},
         {"{ flushAssets = function() flushed = (flushed or '') .. 'failing;' error('flush failed') end }",
          "failing;failing;"},
@@ -185,7 +190,8 @@ TEST_F(GameViewControllerTest, EngineCallbacksReachTheMainThread) {
     while (delegate.notes.size() < 3) RunLoop::main().runOnce(1);
     engine.join();
     EXPECT_TRUE(returned);
-    EXPECT_EQ(delegate.notes, (std::vector<std::string>{"didEnd on main", "willStart on main", "willEnd on main"}));
+    EXPECT_EQ(delegate.notes,
+              (std::vector<std::string>{"didEnd on main", "willStart on main", "willEnd on main"}));
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ std::string infoPlist(const std::string& orientations) {
 }
 const std::string kPortrait = "<string>UIInterfaceOrientationPortrait</string>";
 const std::string kLandscape =
-    "<string>UIInterfaceOrientationLandscapeRight</string><string>UIInterfaceOrientationLandscapeLeft</string>";
+    "<string>UIInterfaceOrientationLandscapeRight</string>"
+    "<string>UIInterfaceOrientationLandscapeLeft</string>";
 
 // Every line of `text` with `from` replaced by `to`.
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -121,14 +122,18 @@ steps = {
 +0.1 app.quit
 )"},
     // A rotation before the first frame only marks the view; one after it reaches the engine.
-    {"rotation", "", R"(0 rotate 4
+    {"rotation",
+     "",
+     R"(0 rotate 4
 1 rotate 3
 +0.1 app.quit
 )",
-     {"--device-orientation", "3", "--trace", "engine,gl,ui,input"}, kLandscape},
+     {"--device-orientation", "3", "--trace", "engine,gl,ui,input"},
+     kLandscape},
     // The scene loads: the initial one, then one started from a touch; taps while the scene
     // loads and before the next frame are ignored.
-    {"scene-load", R"(
+    {"scene-load",
+     R"(
 local touches = 0
 hooks.touchDown = function()
   touches = touches + 1
@@ -143,7 +148,8 @@ end)",
      {"--trace", "engine,frame,gl,pause,input"}},
     // An event raised inside the call; a stop, and the first frame again on the next play; a play
     // from another thread, queued: it runs on the main thread after the call.
-    {"probe-actions", R"(
+    {"probe-actions",
+     R"(
 hooks.stop = function() callbacks.gameDidEnd() log('gameDidEnd asked') end
 steps = {
   function() probe('probe.raise', 'Custom', 'an argument') end,
@@ -189,12 +195,17 @@ TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
         std::vector<std::string> environment;
         std::string message;
     } cases[] = {
-        {"no engine script", [&] { fs::remove(app + "/engine32.luo"); }, {},
+        {"no engine script",
+         [&] { fs::remove(app + "/engine32.luo"); },
+         {},
          "DKGameViewController: file engine32 not found in app bundle\n"},
-        {"no game project", [&] { fs::remove_all(app + "/Probe.gameproj"); }, {},
+        {"no game project",
+         [&] { fs::remove_all(app + "/Probe.gameproj"); },
+         {},
          "drovik-player: no gameproj resource in app bundle\n"},
         // libglvnd finds no EGL vendor, so no context can be made.
-        {"no GL context", [] {},
+        {"no GL context",
+         [] {},
          {"LIBGL_DRIVERS_PATH=/nonexistent", "EGL_DRIVERS_PATH=/nonexistent",
           "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"},
          "EAGLView: could not create an OpenGL ES 2.0 context: "},
@@ -214,8 +225,8 @@ TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
 
 // The sample game under the road: --frames counts the frames drawn, the screenshot is the game's.
 TEST_F(GameRoad, SampleGameFramesAndScreenshot) {
-    const dktest::ProcessResult r = run({"--headless", "--frames", "30", "--screenshot", "shot.png", "--trace",
-                                         "lifecycle", DK_SOURCE_DIR "/games/sample/Sample.app"});
+    const dktest::ProcessResult r = run({"--headless", "--frames", "30", "--screenshot", "shot.png",
+                                         "--trace", "lifecycle", DK_SOURCE_DIR "/games/sample/Sample.app"});
     ASSERT_EQ(r.status, 0) << r.err;
     int width = 0, height = 0;
     std::vector<uint8_t> rgba;
