@@ -99,7 +99,8 @@ int errorCodeFor(CURLcode code) {
 }
 
 Error makeError(int code, const std::string& url) {
-    return Error{kURLErrorDomain, code, describeURLError(code), url};
+    return Error{kURLErrorDomain, code, describeURLError(code),
+                 plat::foundation::Value::Dictionary{{kURLErrorFailingURLStringErrorKey, url}}};
 }
 
 // A URL curl accepts, with a scheme.

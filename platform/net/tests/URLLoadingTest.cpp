@@ -254,8 +254,8 @@ TEST(URLLoading, FailuresCarryThePlatformsCodes) {
         EXPECT_EQ(record->events, (std::vector<std::string>{"failed " + std::to_string(c.code)})) << c.url;
         ASSERT_TRUE(record->error);
         EXPECT_EQ(record->error->domain, "NSURLErrorDomain");
-        EXPECT_EQ(record->error->url, c.url);
-        EXPECT_EQ(record->error->description, describeURLError(c.code));
+        EXPECT_EQ(failingURL(*record->error), c.url);
+        EXPECT_EQ(record->error->message, describeURLError(c.code));
     }
 }
 
