@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/dk-util/UtilCommands.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/PropertyList.h"
@@ -29,6 +30,7 @@ constexpr const char* kUsageText =
 
 int usage() {
     std::fputs(kUsageText, stderr);
+    std::fputs(dkutil::kUtilUsageText, stderr);
     return kUsage;
 }
 
@@ -165,5 +167,12 @@ int main(int argc, char** argv) {
     if (command == "bundle") return bundle(args);
     if (command == "container") return container(args);
     if (command == "defaults") return defaults(args);
+    if (command == "base64") return dkutil::base64Command(args);
+    if (command == "sha1") return dkutil::sha1Command(args);
+    if (command == "profile") return dkutil::profileCommand(args);
+    if (command == "reachability") return dkutil::reachabilityCommand(args);
+    if (command == "fetch") return dkutil::fetchCommand(args);
+    if (command == "hardware") return dkutil::hardwareCommand(args);
+    if (command == "keychain") return dkutil::keychainCommand(args);
     return usage();
 }

@@ -70,7 +70,8 @@ void DKKeychain::forgetPasswordForAccount(const std::string& account) {
 std::optional<std::string> DKKeychain::retrievePasswordForAccount(const std::string& account) const {
     std::optional<KeychainStore> store = keychain();
     std::vector<std::uint8_t> password;
-    if (!store || store->copyPassword(kDKKeychainService, account, &password) != plat::util::kKeychainSuccess ||
+    if (!store ||
+        store->copyPassword(kDKKeychainService, account, &password) != plat::util::kKeychainSuccess ||
         password.empty())
         return std::nullopt;
     return std::string(password.begin(), password.end());

@@ -22,15 +22,16 @@ std::optional<std::string> readBytes(const std::string& path) {
 
 }  // namespace
 
-std::optional<DKProvisioningProfile> DKProvisioningProfile::createWithContentsOfFile(const std::string& path) {
+std::optional<DKProvisioningProfile> DKProvisioningProfile::createWithContentsOfFile(
+    const std::string& path) {
     // The profile is a binary signed envelope: its bytes are searched as they are, never read as text.
     std::optional<std::string> bytes = readBytes(path);
     if (!bytes) return std::nullopt;
     const std::size_t start = bytes->find(kStartMarker);
     const std::size_t end = start == std::string::npos ? start : bytes->find(kEndMarker, start);
     if (end == std::string::npos) return std::nullopt;
-    std::optional<Value> plist =
-        plat::foundation::parsePropertyList(std::string_view(*bytes).substr(start, end + kEndMarker.size() - start));
+    std::optional<Value> plist = plat::foundation::parsePropertyList(
+        std::string_view(*bytes).substr(start, end + kEndMarker.size() - start));
     if (!plist || !plist->dictionary()) return std::nullopt;
     return DKProvisioningProfile(path, std::move(*plist));
 }

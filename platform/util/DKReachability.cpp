@@ -35,7 +35,8 @@ void ReachabilityCallback(std::uint32_t, void* info) {
     if (!info || !isLive(info)) return;
     auto* reachability = static_cast<DKReachability*>(info);
     // Observers ask for the status themselves; the flags are not passed on.
-    plat::foundation::tracef(kNetTrace, "status %d", static_cast<int>(reachability->currentReachabilityStatus()));
+    plat::foundation::tracef(kNetTrace, "status %d",
+                             static_cast<int>(reachability->currentReachabilityStatus()));
     plat::foundation::NotificationCenter::defaultCenter().post(DKNetworkReachabilityChangedNotification,
                                                                {reachability, "DKReachability"});
 }

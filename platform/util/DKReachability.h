@@ -13,7 +13,8 @@ class Reachability;
 enum class ReachabilityTarget;
 }  // namespace plat::net
 
-inline constexpr const char* DKNetworkReachabilityChangedNotification = "DKNetworkReachabilityChangedNotification";
+inline constexpr const char* DKNetworkReachabilityChangedNotification =
+    "DKNetworkReachabilityChangedNotification";
 
 enum DKNetworkStatus : int {
     DKNotReachable = 0,

@@ -84,7 +84,8 @@ KeychainStatus KeychainStore::addPassword(std::string_view service, std::string_
     if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
     Value& accounts = items[std::string(service)];
     if (!accounts.dictionary()) accounts = Value::Dictionary{};
-    if (!accounts.dictionary()->emplace(std::string(account), Value(password)).second) return kKeychainDuplicateItem;
+    if (!accounts.dictionary()->emplace(std::string(account), Value(password)).second)
+        return kKeychainDuplicateItem;
     return save(items);
 }
 
@@ -104,7 +105,8 @@ KeychainStatus KeychainStore::deletePassword(std::string_view service, std::stri
     Items items;
     if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
     auto s = items.find(service);
-    if (s == items.end() || s->second.dictionary()->erase(std::string(account)) == 0) return kKeychainItemNotFound;
+    if (s == items.end() || s->second.dictionary()->erase(std::string(account)) == 0)
+        return kKeychainItemNotFound;
     if (s->second.dictionary()->empty()) items.erase(s);
     return save(items);
 }

@@ -63,7 +63,8 @@ TEST(DKCryptoBase64, EncodesInGroupsAndBreaksLinesAfterWholeGroups) {
         {bytes(""), 4, ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(DKCrypto::encodeBase64(c.data, c.line), c.text) << c.data.size() << " bytes, line " << c.line;
+        EXPECT_EQ(DKCrypto::encodeBase64(c.data, c.line), c.text)
+            << c.data.size() << " bytes, line " << c.line;
     }
     EXPECT_EQ(std::count(cases[10].text.begin(), cases[10].text.end(), '\n'), 5);
 }
@@ -83,7 +84,7 @@ TEST(DKCryptoBase64, DecodesSkippingStrangersAndStoppingAtTheFirstPad) {
         {"Z-m_9*v", "foo"},          // bytes outside the alphabet are skipped
         {"Zm9vYg==QUJD", "foob"},    // nothing after the first "=" counts
         {"Zm9vYg=QUJD", "foob"},
-        {"Zm9vYg", "foo"},           // an unclosed last group is dropped
+        {"Zm9vYg", "foo"},  // an unclosed last group is dropped
         {"Zm9vYmE", "foo"},
         {"=Zm9v", ""},
         {"Zm9v====", "foo"},
@@ -110,9 +111,11 @@ TEST(DKCryptoDigest, StringsGiveFortyLowerCaseDigits) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
         {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
     };
-    for (const auto& [text, digest] : cases) EXPECT_EQ(DKCrypto::createDigestStringForString(text), digest) << text;
+    for (const auto& [text, digest] : cases)
+        EXPECT_EQ(DKCrypto::createDigestStringForString(text), digest) << text;
 }
 
 // A stream over bytes in memory that hands out at most `piece` bytes a read and fails (-1) once

@@ -24,9 +24,10 @@ std::string xml(const Value& plist) {
 Value profile(std::optional<bool> getTaskAllow, bool devices) {
     Value::Dictionary entitlements{{"application-identifier", "ABCDE12345.com.test.game"}};
     if (getTaskAllow) entitlements["get-task-allow"] = *getTaskAllow;
-    Value::Dictionary plist{{"Name", "Test Profile"},
-                            {"Entitlements", entitlements},
-                            {"DeveloperCertificates", Value::Array{Value(plat::foundation::Data{0x30, 0x82})}}};
+    Value::Dictionary plist{
+        {"Name", "Test Profile"},
+        {"Entitlements", entitlements},
+        {"DeveloperCertificates", Value::Array{Value(plat::foundation::Data{0x30, 0x82})}}};
     if (devices) plist["ProvisionedDevices"] = Value::Array{"0123456789abcdef"};
     return plist;
 }
@@ -71,7 +72,8 @@ TEST(DKProvisioningProfile, TypeFromGetTaskAllowThenDevices) {
     };
     for (const Case& c : cases) {
         dktest::writeFile(dir.file("p"), envelope(xml(profile(c.getTaskAllow, c.devices))));
-        std::optional<DKProvisioningProfile> p = DKProvisioningProfile::createWithContentsOfFile(dir.file("p"));
+        std::optional<DKProvisioningProfile> p =
+            DKProvisioningProfile::createWithContentsOfFile(dir.file("p"));
         ASSERT_TRUE(p);
         EXPECT_EQ(p->type(), c.type) << (c.getTaskAllow ? *c.getTaskAllow ? "allowed" : "refused" : "absent")
                                      << (c.devices ? ", devices" : "");
@@ -93,12 +95,14 @@ TEST(DKProvisioningProfile, MarkersMissingOrOutOfOrderOrABrokenListGiveNoProfile
         {"no start marker", envelope(good.substr(good.find("<plist"))), false},
         {"no end marker", envelope(good.substr(0, end)), false},
         {"nothing at all", "", false},
-        {"a broken list between", envelope("<?xml version=\"1.0\"?><plist><dict><key>Name</key></plist>"), false},
+        {"a broken list between", envelope("<?xml version=\"1.0\"?><plist><dict><key>Name</key></plist>"),
+         false},
         {"no dictionary", envelope(xml(Value::Array{"a"})), false},
     };
     for (const Case& c : cases) {
         dktest::writeFile(dir.file("p"), c.bytes);
-        EXPECT_EQ(DKProvisioningProfile::createWithContentsOfFile(dir.file("p")).has_value(), c.loads) << c.what;
+        EXPECT_EQ(DKProvisioningProfile::createWithContentsOfFile(dir.file("p")).has_value(), c.loads)
+            << c.what;
     }
     EXPECT_FALSE(DKProvisioningProfile::createWithContentsOfFile(dir.file("missing")));
     EXPECT_FALSE(DKProvisioningProfile::createWithContentsOfFile(dir.path()));

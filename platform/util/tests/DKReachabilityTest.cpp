@@ -29,22 +29,20 @@ TEST(DKReachabilityFlags, MapToStatuses) {
         std::uint32_t flags;
         int network, localWiFi;
     } cases[] = {
-        {0x0, 0, 0},
-        {0x2, 1, 0},            // reachable
-        {0x40002, 2, 0},        // through the cellular network
-        {0x40006, 2, 0},        // cellular wins over a connection required
-        {0x40000, 0, 0},        // cellular but not reachable
-        {0x6, 0, 0},            // a connection required, made by nothing
-        {0xe, 1, 0},            // ... made on traffic
-        {0x26, 1, 0},           // ... made on demand
-        {0x1e, 0, 0},           // ... on traffic, but someone must act
-        {0x36, 0, 0},           // ... on demand, but someone must act
-        {0x16, 0, 0},           // required with intervention
-        {0x12, 1, 0},           // intervention without a connection required does not matter
-        {0x20002, 1, 1},        // reachable and direct: the local Wi-Fi
-        {0x20000, 0, 0},        // direct, not reachable
-        {0x60002, 2, 1},
-        {0x2002e, 1, 1},
+        {0x0, 0, 0},     {0x2, 1, 0},  // reachable
+        {0x40002, 2, 0},               // through the cellular network
+        {0x40006, 2, 0},               // cellular wins over a connection required
+        {0x40000, 0, 0},               // cellular but not reachable
+        {0x6, 0, 0},                   // a connection required, made by nothing
+        {0xe, 1, 0},                   // ... made on traffic
+        {0x26, 1, 0},                  // ... made on demand
+        {0x1e, 0, 0},                  // ... on traffic, but someone must act
+        {0x36, 0, 0},                  // ... on demand, but someone must act
+        {0x16, 0, 0},                  // required with intervention
+        {0x12, 1, 0},                  // intervention without a connection required does not matter
+        {0x20002, 1, 1},               // reachable and direct: the local Wi-Fi
+        {0x20000, 0, 0},               // direct, not reachable
+        {0x60002, 2, 1}, {0x2002e, 1, 1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DKReachability::networkStatusForFlags(c.flags), c.network) << std::hex << c.flags;

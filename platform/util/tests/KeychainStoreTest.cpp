@@ -27,7 +27,8 @@ unsigned modeOf(const std::string& path) {
 
 TEST(KeychainStore, KeepsPasswordsByServiceAndAccount) {
     dktest::TempDir dir;
-    std::optional<plat::foundation::Container> container = plat::foundation::Container::open("com.test.keys", dir.path());
+    std::optional<plat::foundation::Container> container =
+        plat::foundation::Container::open("com.test.keys", dir.path());
     ASSERT_TRUE(container);
     KeychainStore store = KeychainStore::of(*container);
     EXPECT_EQ(store.path(), dir.path() + "/Library/Keychains/keychain.plist");
@@ -48,15 +49,17 @@ TEST(KeychainStore, KeepsPasswordsByServiceAndAccount) {
          [](KeychainStore& s, Bytes&) { return s.addPassword("Drovik", "ann", bytes("s3cr\xc3\xa9t")); },
          "s3cr\xc3\xa9t"},
         {"add again", kKeychainDuplicateItem,
-         [](KeychainStore& s, Bytes&) { return s.addPassword("Drovik", "ann", bytes("other")); }, "s3cr\xc3\xa9t"},
+         [](KeychainStore& s, Bytes&) { return s.addPassword("Drovik", "ann", bytes("other")); },
+         "s3cr\xc3\xa9t"},
         {"another service, same account", kKeychainSuccess,
-         [](KeychainStore& s, Bytes&) { return s.addPassword("Other", "ann", bytes("theirs")); }, "s3cr\xc3\xa9t"},
+         [](KeychainStore& s, Bytes&) { return s.addPassword("Other", "ann", bytes("theirs")); },
+         "s3cr\xc3\xa9t"},
         {"update", kKeychainSuccess,
          [](KeychainStore& s, Bytes&) { return s.updatePassword("Drovik", "ann", bytes("new")); }, "new"},
         {"delete another account", kKeychainItemNotFound,
          [](KeychainStore& s, Bytes&) { return s.deletePassword("Drovik", "bob"); }, "new"},
-        {"delete", kKeychainSuccess, [](KeychainStore& s, Bytes&) { return s.deletePassword("Drovik", "ann"); },
-         nullptr},
+        {"delete", kKeychainSuccess,
+         [](KeychainStore& s, Bytes&) { return s.deletePassword("Drovik", "ann"); }, nullptr},
     };
     for (const Step& step : steps) {
         EXPECT_EQ(step.run(store, out), step.status) << step.what;
@@ -87,7 +90,8 @@ TEST(KeychainStore, ADamagedFileIsNeverWrittenOver) {
     dktest::TempDir dir;
     for (const std::string& damaged :
          {std::string("<plist><dict>"),
-          std::string("<?xml version=\"1.0\"?><plist><dict><key>Drovik</key><string>x</string></dict></plist>")}) {
+          std::string(
+              "<?xml version=\"1.0\"?><plist><dict><key>Drovik</key><string>x</string></dict></plist>")}) {
         dktest::writeFile(dir.file("keychain.plist"), damaged);
         KeychainStore store(dir.file("keychain.plist"));
         Bytes out;
