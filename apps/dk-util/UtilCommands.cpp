@@ -75,7 +75,7 @@ std::string readStandardInput() {
 }
 
 void writeOut(const void* data, std::size_t size) {
-    std::fwrite(data, 1, size, stdout);
+    if (size != 0) std::fwrite(data, 1, size, stdout);  // empty data may have no buffer at all
 }
 
 // "[--home DIR] BUNDLE" at the front of `args`, taken off: the bundle's container becomes the

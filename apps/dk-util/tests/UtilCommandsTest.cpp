@@ -79,16 +79,12 @@ TEST_F(UtilCommands, Base64AndDigests) {
     } cases[] = {
         {bytes, "base64 encode", 0, DKCrypto::encodeBase64(data)},
         {bytes, "base64 encode --line 10", 0, DKCrypto::encodeBase64(data, 10)},
-        {bytes, "base64 encode --line 64", 0, DKCrypto::encodeBase64(data) + "\n"},
-        {"", "base64 encode", 0, ""},
         {"Zm 9v\nYg==QUJD", "base64 decode", 0, "foob"},
         {"Zm9v\xc3\xa9", "base64 decode", 0, ""},
         {"x", "base64 encode --line -1", 2, ""},
-        {"x", "base64 encode --line", 2, ""},
         {"x", "base64 frob", 2, ""},
         {"abc", "sha1", 0, "a9993e364706816aba3e25717850c26c9cd0d89d\n"},
         {"", "sha1 --string ''", 0, "da39a3ee5e6b4b0d3255bfef95601890afd80709\n"},
-        {"", "sha1 stdin", 0, "da39a3ee5e6b4b0d3255bfef95601890afd80709\n"},
         {bytes, "sha1 stdin", 0, sha1Hex(bytes) + "\n"},
         {"", "sha1 .", 1, ""},  // a directory cannot be read
         {"", "sha1 missing", 1, ""},
