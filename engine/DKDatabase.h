@@ -1,6 +1,7 @@
 // The persistent key/value store "persistent.save": one SQLite table of text keys and values.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,7 +14,8 @@ struct sqlite3_stmt;
 // SQLite failures are silent, as scripts expect. A store that cannot be written yet (the file
 // locked by another connection, no descriptor free) is kept and written by a later store or at
 // the latest when the store is destroyed; loads see it meanwhile. A failed open is tried again
-// by the next call.
+// by the next call. A call waits a few milliseconds on another connection's lock, unless one of
+// its kind (load or store) waited in vain a moment ago: then it tries once.
 struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);
@@ -27,16 +29,28 @@ public:
     void store(std::string_view key, std::optional<std::string_view> value);
     // The directory scripts keep their tables in, as the host gave it.
     const std::string& tablesDirectory() const { return m_tablesDirectory; }
+    // How many times a call has begun waiting on another connection's lock (tests count them).
+    int lockWaits() const { return m_lockWaits; }
 
 private:
+    enum Access { kLoading, kStoring };
+    class LockRule;
+
     bool open();
     void disconnect();
     void writePending();
+    static int waitOnLock(void* self, int tries);
 
     std::string m_filePath;
     std::string m_tablesDirectory;
     sqlite3* m_connection = nullptr;  // set only while open with its statements prepared
-    int m_busyTimeoutMs;  // how long a call waits on a lock: longer when the store goes
+    bool m_closing = false;           // the last write: it waits long on a lock, whatever came before
+    // The call under way: how long it may wait on a lock, and whether it met one and gave up.
+    int m_waitLimitMs = 0;
+    bool m_gaveUp = false;
+    // When a call of each kind last waited on a lock in vain; none once one got through.
+    std::optional<std::chrono::steady_clock::time_point> m_lockedOutSince[2];
+    int m_lockWaits = 0;
     // Prepared once for the connection's life: no SQL text is built per call.
     sqlite3_stmt* m_select = nullptr;
     sqlite3_stmt* m_update = nullptr;

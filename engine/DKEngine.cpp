@@ -67,16 +67,16 @@ void callGlobal(lua_State* L, const char* name, Args... args) {
     pcallIgnored(L, static_cast<int>(sizeof...(args)));
 }
 
-// The teardown. It counts as a call that never ends, so a shutdownEngine or finalizer calling
-// back into the engine finds the state closing.
+// The teardown of a marked state, as its outermost call returns. It counts as a call that never
+// ends, so a shutdownEngine or finalizer calling back into the engine finds the state closing
+// and starts no second teardown.
 void destroy(DK_State* state) {
     ++state->engineCalls;
-    state->destroyRequested = 1;
     callGlobal(state->L, "shutdownEngine");
-    lua_close(state->L);  // before the store: a finalizer may still use it
-    delete state->database;
+    lua_close(state->L);     // before the store: a finalizer may still use it
+    delete state->database;  // writes what it still holds
     std::free(state);
-    dk::engine::stateClosed();
+    dk::engine::stateClosed();  // last: nothing of the state is left to meet the reset
 }
 
 // One engine call on a state. Calls nest (a callback of the block, or a native function the

@@ -24,8 +24,8 @@ typedef struct DK_State {
     lua_State* L;
     DKDatabase* database;
     DKCallbackInfo callbacks;
-    // The engine's own: calls under way on this state, and whether DK_DestroyState was called
-    // during one.
+    // The engine's own: calls under way on this state, and whether DK_DestroyState has asked for
+    // its teardown (carried out as the outermost of them returns).
     int engineCalls;
     int destroyRequested;
 } DK_State;

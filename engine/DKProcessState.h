@@ -9,7 +9,8 @@ namespace dk::engine {
 
 // DK_NewState: one more state is open.
 void stateOpened();
-// DK_DestroyState, once the state is gone: with none left open, resets the process state.
+// A state's teardown, once it is gone: with none left open, resets the process state. A state
+// whose DK_DestroyState is still deferred is open.
 void stateClosed();
 
 }  // namespace dk::engine

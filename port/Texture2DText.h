@@ -26,8 +26,9 @@ struct TextWork {
     int lines = 0;
 };
 
-// The box is desiredWidth × desiredHeight when both are non-zero, else the widest "\n" piece by one
-// line height per piece; its sides are cut to `limit` pixels (the GL texture limit).
+// The box is desiredWidth × desiredHeight when both are non-zero, else as wide as the widest line
+// of the text split at "\n" and one line height per such line; its sides are cut to `limit`
+// pixels (the GL texture limit).
 TextBitmap drawText(const std::string& text, DKTextAlignment alignment, const std::string& fontName,
                     float fontSize, uint32_t desiredWidth, uint32_t desiredHeight, uint32_t limit,
                     TextWork* work = nullptr);

@@ -1,16 +1,23 @@
-// dk-util: the platform layer from the command line, for tests and users.
+// dk-util: the platform layer from the command line, for tests and users; and the player's
+// external-function bridge run on a script.
 // Exit status: 0; 1 when what was asked for is absent or unreadable (a message on standard error);
 // 2 for bad usage. Paths printed are absolute.
+#include <lua.hpp>
+
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/dk-util/UtilCommands.h"
+#include "engine/DKEngine.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
+#include "player/bridge/DKExternalFunctionTable.h"
+#include "player/plugins/DKPluginManager.h"
 
 namespace {
 
@@ -26,7 +33,8 @@ constexpr const char* kUsageText =
     "       dk-util bundle BUNDLE path NAME TYPE\n"
     "       dk-util bundle BUNDLE paths TYPE\n"
     "       dk-util container [--home DIR] BUNDLE\n"
-    "       dk-util defaults [--home DIR] BUNDLE get KEY | set KEY JSON | remove KEY\n";
+    "       dk-util defaults [--home DIR] BUNDLE get KEY | set KEY JSON | remove KEY\n"
+    "       dk-util bridge SCRIPT\n";
 
 int usage() {
     std::fputs(kUsageText, stderr);
@@ -156,6 +164,35 @@ int defaults(Args a) {
     return store.synchronize(&error) ? kOk : failed(error.message);
 }
 
+// An engine state on SCRIPT (no GL, no save path) whose external functions reach the plugins,
+// the probe among them; the trace category "bridge" on standard output, between what the script
+// prints.
+int bridge(const Args& a) {
+    if (a.size() != 1) return usage();
+    {
+        lua_State* L = luaL_newstate();
+        const bool loads = luaL_loadfile(L, a[0].c_str()) == 0;
+        const std::string problem = loads ? "" : lua_tostring(L, -1);
+        lua_close(L);
+        if (!loads) return failed(problem);
+    }
+    Trace::configure("bridge", "-");
+    DK_State* state = DK_NewState(1);
+    state->callbacks.callExternalFunction = callExternalFunction;
+    state->callbacks.externalData = state->L;
+    lua_State* L = state->L;
+    {
+        DKPluginManager manager;
+        manager.loadPluginsForGameViewController(nullptr, L, true);
+        DK_Init(state, a[0].c_str(), nullptr);
+    }
+    DKExternalFunctionTable::destroyExternalFunctionTableForState(L);
+    DK_DestroyState(state);
+    // A shutdownEngine that calls out makes the table again.
+    DKExternalFunctionTable::destroyExternalFunctionTableForState(L);
+    return kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -167,6 +204,7 @@ int main(int argc, char** argv) {
     if (command == "bundle") return bundle(args);
     if (command == "container") return container(args);
     if (command == "defaults") return defaults(args);
+    if (command == "bridge") return bridge(args);
     if (command == "base64") return dkutil::base64Command(args);
     if (command == "sha1") return dkutil::sha1Command(args);
     if (command == "profile") return dkutil::profileCommand(args);

@@ -9,6 +9,7 @@
 #include "engine/assets/SGAssetNodes.h"
 #include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
+#include "platform/lua/LuaThread.h"
 
 using plat::lua::absIndex;
 
@@ -46,18 +47,6 @@ std::set<std::string> checkNameSet(lua_State* L, int idx) {
     return names;
 }
 
-constexpr const char* kMainThreadKey = "assetManager.mainThread";
-
-// The thread path look-ups run on: the main Lua thread, remembered when the module opens. It lives
-// as long as the state, whereas a coroutine that made a manager may be collected before the
-// manager's next load.
-lua_State* lookupThread(lua_State* L) {
-    lua_getfield(L, LUA_REGISTRYINDEX, kMainThreadKey);
-    lua_State* thread = lua_tothread(L, -1);
-    lua_pop(L, 1);
-    return thread ? thread : L;
-}
-
 // The script's `project:pathForImage(name)` / `project:pathForSound(name)`; "" when it answers
 // neither a string nor a number. Its errors propagate as Lua errors.
 std::string scriptPath(lua_State* L, dk::assets::Kind kind, const std::string& name) {
@@ -78,7 +67,8 @@ std::string scriptPath(lua_State* L, dk::assets::Kind kind, const std::string& n
 }
 
 int newManager(lua_State* L) {
-    lua_State* thread = lookupThread(L);
+    // Asked on the main thread: the coroutine that made the manager may be gone by its next load.
+    lua_State* thread = plat::lua::callbackThread(L);
     auto lookup = [thread](dk::assets::Kind kind, const std::string& name) {
         return scriptPath(thread, kind, name);
     };
@@ -236,10 +226,7 @@ const luaL_Reg kFunctions[] = {
 
 int luaopen_assetManager(lua_State* L) {
     DKInstallAssetNodeMakers();  // scenes built by this state make loader nodes on this manager
-    if (lua_pushthread(L))
-        lua_setfield(L, LUA_REGISTRYINDEX, kMainThreadKey);
-    else
-        lua_pop(L, 1);
+    plat::lua::callbackThread(L);  // remembered now, on the thread that opens the module
     luaL_register(L, "assetManager", kFunctions);
     luaL_newmetatable(L, DKAssetManagerMetatable);
     lua_pushvalue(L, -2);

@@ -10,8 +10,10 @@
 #include "engine/physics/PhysicsWorld.h"
 #include "platform/lua/LuaArgs.h"
 #include "platform/lua/LuaObject.h"
+#include "platform/lua/LuaThread.h"
 
 using namespace dk::physics;
+using plat::lua::callbackThread;
 using plat::lua::checkObject;
 using plat::lua::pushObject;
 using plat::lua::takeObject;
@@ -27,7 +29,6 @@ constexpr const char* kFixtureDefMT = "physics.FixtureDefMT";
 constexpr const char* kFixtureMT = "physics.FixtureMT";
 constexpr const char* kPolygonShapeMT = "physics.PolygonShapeMT";
 constexpr const char* kCircleShapeMT = "physics.CircleShapeMT";
-constexpr const char* kCallbackThreadKey = "physics.callbackThread";
 
 // The float 0.02 widened to double: incoming values are multiplied by it and stored as floats.
 constexpr double kMetresPerPixel = double(0.02f);
@@ -72,21 +73,6 @@ World* checkWorld(lua_State* L, int idx) {
 }
 
 // ---- Collision callbacks
-
-// Remembers the thread the collision callbacks run on: the main Lua thread, which outlives every
-// world (a coroutine that made a world may be collected before it).
-lua_State* callbackThread(lua_State* L) {
-    lua_getfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
-    if (!lua_isthread(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushthread(L);
-        lua_pushvalue(L, -1);
-        lua_setfield(L, LUA_REGISTRYINDEX, kCallbackThreadKey);
-    }
-    lua_State* thread = lua_tothread(L, -1);
-    lua_pop(L, 1);
-    return thread;
-}
 
 // Looks the global up and calls it inside the protected call, so that not even a strict globals
 // table can raise an error through Box2D's frames.
@@ -560,7 +546,7 @@ void registerClass(lua_State* L, const char* name, const char* metatable, const 
 }  // namespace
 
 int luaopen_physics(lua_State* L) {
-    callbackThread(L);
+    callbackThread(L);  // remembered now, on the thread that opens the module
     lua_newtable(L);
     registerClass(L, "World", kWorldMT, kWorldMethods, withArity<1, worldGc>);
     registerClass(L, "BodyDefinition", kBodyDefMT, kBodyDefMethods, withArity<1, bodyDefGc>);

@@ -118,8 +118,9 @@ void SoundManager::update() {
     const uint64_t serial = liveSerial(this);
     std::vector<DKAudioSource*> playing(m_playingSources.begin(), m_playingSources.end());
     for (DKAudioSource* source : playing) {
+        if (!m_playingSources.count(source) || !source->isStopped()) continue;
+        giveBack(source);
         if (liveSerial(this) != serial) return;
-        if (m_playingSources.count(source) && source->isStopped()) giveBack(source);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DKDatabase.h"
 #include "engine/tests/EngineTestSupport.h"
 
 namespace dktest {
@@ -19,13 +20,19 @@ namespace {
 
 // Another connection to the store's file holding it as `lock` leaves it, as another game or
 // tool would; closing the connection ends the lock.
-using Connection = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+struct Close {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, Close>;
 Connection holding(const std::string& file, const char* lock) {
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
     EXPECT_EQ(sqlite3_exec(db, lock, nullptr, nullptr, nullptr), SQLITE_OK) << lock;
-    return Connection(db, sqlite3_close);
+    return Connection(db);
 }
+
+// The table as the store makes it.
+const char* const kTable = "CREATE TABLE savedValues (key char(32) primary key, value char(32))";
 
 // Every descriptor of the process taken (under a lowered limit) until the object goes.
 class NoFreeDescriptor {
@@ -77,10 +84,8 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
 // key (made by another tool, or an older version) is written all the same: a new key is added, a
 // known one replaced in place.
 TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
-    const char* schemas[] = {"CREATE TABLE savedValues (key char(32) primary key, value char(32))",
-                             "CREATE TABLE savedValues(key, value)",
-                             "CREATE TABLE savedValues(key text, value text)"};
-    for (const char* schema : schemas) {
+    for (const char* schema :
+         {kTable, "CREATE TABLE savedValues(key, value)", "CREATE TABLE savedValues(key text, value text)"}) {
         SCOPED_TRACE(schema);
         std::filesystem::remove(m_file);
         sqlite(std::string(schema) +
@@ -104,7 +109,7 @@ TEST_F(Store, FilesOfTheSqliteToolWithOrWithoutAUniqueKeyStayWritable) {
 // hidden from loads, and loads and stores work from then on.
 TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
     // Nothing polymorphic runs while the descriptors are taken: the sanitizers' checks need some.
-    Connection other(nullptr, sqlite3_close);
+    Connection other;
     std::optional<NoFreeDescriptor> taken;
     const struct {
         const char* name;
@@ -116,9 +121,7 @@ TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
     for (const auto& obstacle : obstacles) {
         SCOPED_TRACE(obstacle.name);
         std::filesystem::remove(m_file);
-        sqlite(
-            "CREATE TABLE savedValues (key char(32) primary key, value char(32)); INSERT INTO savedValues "
-            "VALUES ('old', '0');");
+        sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('old', '0');");
         open(save);
         obstacle.hold();
         const std::string meanwhile =
@@ -134,40 +137,74 @@ TEST_F(Store, AFirstOpenThatFailsIsTriedAgain) {
 }
 
 // Another connection holds the file for some of 150 frames, each storing a key that the frame
-// before or after stores too: loads meanwhile see what was stored, and once the store is closed
-// the file holds the latest value of every key.
+// before or after stores too and loading one never stored: loads meanwhile see what was stored,
+// and the file holds the latest value of every key, written by the stores after the lock went or,
+// failing those, when the store is closed. The frames run back to back, so a lock outlasts many
+// calls: once a store or a load has waited on it in vain, the calls of its kind after it do not
+// wait (a writer's or a reader's lock stops no load, so loads do not wait on it at all).
 TEST_F(Store, StoresMadeWhileAnotherConnectionHoldsTheFileAreKept) {
     const int kFrames = 150;
     struct Case {
         const char* lock;
         int from, to;  // frames; to == kFrames: released only when the game closes
+        int waits;     // at most, by stores and loads together
     };
     const Case cases[] = {
-        {"BEGIN EXCLUSIVE", 50, 80},                          // neither reads nor writes
-        {"BEGIN IMMEDIATE", 50, 80},                          // another writer: reads go on
-        {"BEGIN; SELECT count(*) FROM savedValues", 50, 80},  // a reader: no write can commit
-        {"BEGIN EXCLUSIVE", 120, kFrames},
+        {"BEGIN EXCLUSIVE", 50, 80, 2},                          // neither reads nor writes
+        {"BEGIN IMMEDIATE", 50, 80, 1},                          // another writer: reads go on
+        {"BEGIN; SELECT count(*) FROM savedValues", 50, 80, 1},  // a reader: no write can commit
+        {"BEGIN EXCLUSIVE", 120, kFrames, 2},
+    };
+    // pair<n> holds 2n+1, stored by the second of its two frames: 75|75 when every pair is there
+    const auto pairsInFile = [&] {
+        return sqlite("SELECT count(*), sum(key = 'pair' || (value / 2) AND value % 2 = 1) FROM savedValues");
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lock + (" until frame " + std::to_string(c.to)));
         std::filesystem::remove(m_file);
         open(save);
-        Connection other(nullptr, sqlite3_close);
+        Connection other;
         int seen = 0;
         for (int frame = 0; frame < kFrames; ++frame) {
             if (frame == c.from) other = holding(m_file, c.lock);
             if (frame == c.to) other.reset();
             const std::string key = "pair" + std::to_string(frame / 2), value = std::to_string(frame);
             seen += run("database.storeValueForKey(" + value + ", '" + key +
-                        "') return database.loadValueForKey('" + key + "')") == value;
+                        "') return database.loadValueForKey('" + key +
+                        "'), database.loadValueForKey('none')") == value + ",nil";
         }
         EXPECT_EQ(seen, kFrames);
+        EXPECT_LE(state->database->lockWaits(), c.waits);
+        if (c.to < kFrames) {
+            EXPECT_EQ(pairsInFile(), "75|75\n");
+        }
         other.reset();
         close();
-        // pair<n> holds 2n+1, stored by the second of its two frames
-        EXPECT_EQ(
-            sqlite("SELECT count(*), sum(key = 'pair' || (value / 2) AND value % 2 = 1) FROM savedValues"),
-            "75|75\n");
+        EXPECT_EQ(pairsInFile(), "75|75\n");
+    }
+}
+
+// A call that gets through ends the lock-out at once: a lock met right after it is waited on as
+// a first one is (it may be another game's short store, which a wait outlasts). A store getting
+// through frees loads too.
+TEST_F(Store, ACallThatGetsThroughEndsTheLockOut) {
+    const char* const store = "database.storeValueForKey('v', 'k')";
+    const char* const load = "database.loadValueForKey('old')";
+    const struct {
+        const char *first, *through, *again;
+    } cases[] = {{store, store, store}, {load, load, load}, {load, store, load}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + "; " + c.through + "; " + c.again);
+        std::filesystem::remove(m_file);
+        sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('old', '0');");
+        open(save);
+        Connection other = holding(m_file, "BEGIN EXCLUSIVE");
+        run(c.first);
+        other.reset();
+        run(c.through);
+        other = holding(m_file, "BEGIN EXCLUSIVE");
+        run(c.again);
+        EXPECT_EQ(state->database->lockWaits(), 2);
     }
 }
 

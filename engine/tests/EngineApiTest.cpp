@@ -1,6 +1,8 @@
 // What the command-file tests of dk-engine-cli cannot show: reported errors and the stack,
-// protected method calls, the display-size walk and the callbacks library. (Ignored errors of
-// failing frames are in the command-file run.)
+// protected method calls, the display-size walk, the callbacks library and socket.core's sleep.
+// (Ignored errors of failing frames are in the command-file run.)
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -31,6 +33,18 @@ TEST_F(EngineApi, InitOpensTheLibrariesAndExtensions) {
     EXPECT_EQ(
         run("dofile('" DK_SOURCE_DIR "/engine/physics/tests/data/prelude.lua') drop(2, 2) return logText()"),
         "began 1.2 2.2");
+}
+
+// LuaSocket's own sleep spins forever on NaN: the engine's takes it as 0 (also as a string the
+// number conversion accepts) and hands everything else on. Should a sleep never return, the alarm
+// ends the test rather than the suite's patience.
+TEST_F(EngineApi, SocketSleepTakesNaNAsZero) {
+    alarm(30);
+    EXPECT_EQ(run("local sleep = socket.core.sleep sleep(0/0) sleep('nan') sleep(-1) sleep(0.001) "
+                  "local ok, message = pcall(sleep, 'soon') "
+                  "return ok, message:find('number expected') ~= nil, require('socket.core').sleep == sleep"),
+              "false,true,true");
+    alarm(0);
 }
 
 TEST_F(EngineApi, FailedAndMissingCallsPrintTheErrorAndEmptyTheStack) {

@@ -1,6 +1,5 @@
-// What a game leaves in the process is gone for the next engine state: each piece of process
-// state a script can move reads the same in a state opened after one that moved it as in a fresh
-// one.
+// What a game leaves in the process is gone for the next engine state: all the process state a
+// script can move reads the same in a state opened after one that moved it as in a fresh one.
 #include <functional>
 #include <string>
 
@@ -12,6 +11,9 @@ namespace {
 
 using ProcessState = EngineTest;
 
+const std::string kPlaySong =
+    "platformWrappers.playMusic('" DK_SOURCE_DIR "/games/sample/Sample.app/Sample.gameproj/sounds/background.wav', 1) ";
+
 TEST_F(ProcessState, WhatAGameLeavesIsGoneForTheNextState) {
     auto lua = [this](const std::string& chunk) { return [this, chunk] { return run(chunk); }; };
     const struct {
@@ -21,8 +23,7 @@ TEST_F(ProcessState, WhatAGameLeavesIsGoneForTheNextState) {
     } cases[] = {
         {"the game clock starts at 0", "", lua("return platformWrappers.getSystemTime()")},
         {"music stops and its volume comes back",
-         "platformWrappers.setMusicVolume(0.3) platformWrappers.playMusic('" DK_SOURCE_DIR
-         "/games/sample/Sample.app/Sample.gameproj/sounds/background.wav', 1)",
+         "platformWrappers.setMusicVolume(0.3) " + kPlaySong,
          [&] {
              return run("return platformWrappers.isMusicPlaying()") + " " +
                     std::to_string(DKMusicManager::sharedMusicManager().getVolume());
@@ -48,9 +49,7 @@ TEST_F(ProcessState, WhatAGameLeavesIsGoneForTheNextState) {
 // music and clock alone.
 TEST_F(ProcessState, AStateClosingBesideAnotherResetsNothing) {
     open("");
-    EXPECT_EQ(run("node = scenegraph.attributeNode.new(scenegraph.NUMBER) "
-                  "platformWrappers.playMusic('" DK_SOURCE_DIR
-                  "/games/sample/Sample.app/Sample.gameproj/sounds/background.wav', 1) "
+    EXPECT_EQ(run("node = scenegraph.attributeNode.new(scenegraph.NUMBER) " + kPlaySong +
                   "platformWrappers.getSystemTime()"),
               "");
     DK_State* other = DK_NewState(1);

@@ -63,6 +63,12 @@ void Clock::setVirtual(bool isVirtual) {
     m_virtual.store(isVirtual, std::memory_order_release);
 }
 
+void Clock::startVirtualAt(double seconds) {
+    std::lock_guard lock(m_mutex);
+    m_virtualNow.store(seconds, std::memory_order_release);
+    m_virtual.store(true, std::memory_order_release);
+}
+
 double Clock::monotonicSeconds() {
     return secondsOf(CLOCK_MONOTONIC);
 }

@@ -50,6 +50,10 @@ public:
     bool isVirtual() const { return m_virtual.load(std::memory_order_acquire); }
     // Switching either way keeps now() continuous. Meant for start-up, before loops run.
     void setVirtual(bool isVirtual);
+    // Virtual from here, reading `seconds`: a host that runs on virtual time from its launch starts
+    // it at 0, so its times and trace lines do not carry the real instants start-up took. Only
+    // before anything has read the clock (loops, traces): the clock is not otherwise set back.
+    void startVirtualAt(double seconds);
 
     // Raw clocks: CLOCK_MONOTONIC seconds, and the wall clock (seconds since 1970, UTC).
     static double monotonicSeconds();

@@ -21,9 +21,9 @@ std::string numberedLines(int count) {
     return text;
 }
 
-std::string repeated(const std::string& piece, int count) {
+std::string repeated(const std::string& unit, int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += piece;
+    for (int i = 0; i < count; ++i) text += unit;
     return text;
 }
 

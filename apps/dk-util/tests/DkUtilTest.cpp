@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "platform/foundation/PropertyList.h"
 #include "tests/support/TestSupport.h"
@@ -102,6 +103,27 @@ TEST_F(DkUtil, FindsTheContainerThroughTheEnvironment) {
               Value(Value::Dictionary{{"n", 42}}));
     const dktest::ProcessResult get = run({"defaults", "Game.app", "get", "n"}, {"DROVIK_HOME=" + m_home});
     EXPECT_EQ(get.status, 1);
+}
+
+// The bridge's trace on standard output between the script's own lines, time stamps aside.
+TEST_F(DkUtil, BridgeRunsAScriptAgainstThePlugins) {
+    const dktest::ProcessResult r =
+        run({"bridge", DK_TEST_DATA_DIR "/bridge.lua"}, {"DROVIK_TRACE=", "DROVIK_TRACE_FILE="});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(std::regex_replace(r.out, std::regex("^t=[0-9]+\\.[0-9]{6} ", std::regex::multiline), ""),
+              dktest::readFile(DK_TEST_DATA_DIR "/bridge.expected"));
+
+    dktest::writeFile(m_dir.file("broken.lua"), "function initEngine(");
+    for (const char* script : {"missing.lua", "broken.lua"}) {
+        const dktest::ProcessResult failed = run({"bridge", script});
+        EXPECT_EQ(failed.status, 1) << script;
+        EXPECT_EQ(failed.out, "") << script;
+        EXPECT_TRUE(failed.err.starts_with("dk-util: ") && failed.err.find(script) != std::string::npos)
+            << failed.err;
+    }
+    EXPECT_EQ(run({"bridge"}).status, 2);
+    EXPECT_EQ(run({"bridge", "a.lua", "b.lua"}).status, 2);
 }
 
 }  // namespace

@@ -80,6 +80,21 @@ TEST_F(RunLoopTest, TimersFireAtTheirVirtualTimes) {
     }
 }
 
+TEST(VirtualStart, TimesCountFromTheStartNotFromTheRealTimeBefore) {
+    // A headless launch at virtual 0 after real start-up work: its timers and trace lines must
+    // read exact times, not the instants start-up took.
+    auto clock = std::make_shared<Clock>(Clock::Kind::Real);
+    while (clock->now() == 0) {
+    }
+    clock->startVirtualAt(0);
+    EXPECT_EQ(clock->now(), 0);
+    RunLoop loop{clock};
+    double fired = -1;
+    Timer timer = loop.addTimer(1.5, [&] { fired = loop.now(); });
+    loop.runFor(2);
+    EXPECT_EQ(fired, 1.5);
+}
+
 TEST_F(RunLoopTest, InvalidatedTimersAreNotCalled) {
     Timer dropped = loop.addTimer(1, noting("dropped"));
     dropped = Timer();  // the handle goes: the timer with it

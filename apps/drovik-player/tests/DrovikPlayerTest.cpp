@@ -1,0 +1,205 @@
+// drovik-player as a whole program: its exit statuses and messages, the runs' ends, and a headless
+// run driven by an input script whose trace, view dump and screenshot are compared with expected
+// files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/gl/HeadlessGL.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+const std::string kPlayer = DK_BINARY_DIR "/apps/drovik-player/drovik-player";
+const std::string kData = DK_TEST_DATA_DIR;
+
+const char* const kLandscapeOnly = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>CFBundleIdentifier</key><string>com.test.player</string>
+  <key>UISupportedInterfaceOrientations</key>
+  <array>
+    <string>UIInterfaceOrientationLandscapeRight</string>
+    <string>UIInterfaceOrientationLandscapeLeft</string>
+  </array>
+</dict>
+</plist>
+)";
+
+const char* const kNoOrientations = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.test.plain</string></dict></plist>
+)";
+
+class DrovikPlayer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(m_dir.file("Landscape.app"));
+        std::filesystem::create_directories(m_dir.file("Plain.app"));
+        dktest::writeFile(m_dir.file("Landscape.app/Info.plist"), kLandscapeOnly);
+        dktest::writeFile(m_dir.file("Plain.app/Info.plist"), kNoOrientations);
+    }
+
+    dktest::ProcessResult run(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+        arguments.insert(arguments.begin(), kPlayer);
+        environment.push_back("DROVIK_HOME=" + m_dir.file("home"));
+        return dktest::runProcess(arguments, environment, m_dir.path());
+    }
+
+    // The screenshot's size, and whether every pixel is opaque black.
+    bool blackPicture(const std::string& name, int* width, int* height) {
+        std::vector<uint8_t> rgba;
+        std::string error;
+        EXPECT_TRUE(plat::gl::readPNG(m_dir.file(name), width, height, &rgba, &error)) << error;
+        for (size_t i = 0; i < rgba.size(); i += 4)
+            if (rgba[i] || rgba[i + 1] || rgba[i + 2] || rgba[i + 3] != 255) return false;
+        return !rgba.empty();
+    }
+
+    dktest::TempDir m_dir;
+};
+
+TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
+    dktest::writeFile(m_dir.file("bad.txt"), "0 mark fine\n\n1.5 jump\n");
+    dktest::writeFile(m_dir.file("good.txt"), "0.5 app.quit\n");
+    const struct Case {
+        std::vector<std::string> arguments;
+        std::vector<std::string> environment;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--headless", "--bogus", "Plain.app"}, {}, 2,
+         "drovik-player: unknown option --bogus (see drovik-player --help)\n"},
+        {{"--headless"}, {}, 2,
+         "drovik-player: no BUNDLE: give its path, --bundle DIR or $DROVIK_BUNDLE (see drovik-player --help)\n"},
+        {{"--headless", "--device", "watch", "Plain.app"}, {}, 2,
+         "drovik-player: --device takes phone, phone-retina, phone5, tablet or tablet-retina, not \"watch\" (see "
+         "drovik-player --help)\n"},
+        {{"--headless", "--input", "bad.txt", "Plain.app"}, {}, 2,
+         "drovik-player: bad.txt:3: unknown command \"jump\"\n"},
+        {{"--headless", "--input", "absent.txt", "Plain.app"}, {}, 2,
+         "drovik-player: absent.txt: No such file or directory\n"},
+        {{"--headless", "--input", "bad.txt", "Missing.app"}, {}, 2,
+         "drovik-player: bad.txt:3: unknown command \"jump\"\n"},
+        {{"--headless", "--trace-file", "no/such/t.txt", "Plain.app"}, {}, 1,
+         "cannot open trace file no/such/t.txt: No such file or directory\n"},
+        {{"--headless", "Missing.app"}, {}, 1, "drovik-player: " + m_dir.file("Missing.app") + ": not a bundle directory\n"},
+        {{"--headless", "--input", "good.txt"}, {"DROVIK_BUNDLE=Plain.app"}, 0, ""},
+        {{"--duration", "0.2", "Plain.app"}, {}, 0,
+         "drovik-player: no window driver yet: running offscreen on the real clock until quit\n"},
+        {{"--headless", "--input", "good.txt", "--screenshot", "no/such/dir/shot.png", "Plain.app"}, {}, 1,
+         "drovik-player: cannot write the screenshot no/such/dir/shot.png: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        const dktest::ProcessResult r = run(c.arguments, c.environment);
+        EXPECT_EQ(r.status, c.status) << c.arguments.back() << "\n" << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    const dktest::ProcessResult help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: drovik-player [OPTIONS] BUNDLE", 0), 0u);
+}
+
+TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {
+    std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
+    const dktest::ProcessResult r = run({"--headless", "--input", "everything.txt", "--trace", "all", "--trace-file",
+                                         "-", "Landscape.app"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, dktest::readFile(kData + "/everything-trace.txt"));
+    EXPECT_EQ(dktest::readFile(m_dir.file("views.jsonl")), dktest::readFile(kData + "/everything-views.jsonl"));
+    int width = 0, height = 0;
+    EXPECT_TRUE(blackPicture("shot.png", &width, &height));
+    EXPECT_EQ(width, 960);  // landscape: the interface's shape, at the retina phone's scale
+    EXPECT_EQ(height, 640);
+}
+
+// The last trace line of a run: when and how it ended.
+std::string lastLine(const std::string& text) {
+    const size_t end = text.find_last_of('\n', text.size() - 2);
+    return text.substr(end == std::string::npos ? 0 : end + 1);
+}
+
+TEST_F(DrovikPlayer, AHeadlessRunEndsAfterItsDurationOrTenSeconds) {
+    dktest::writeFile(m_dir.file("quit.txt"), "12.5 app.quit\n");
+    dktest::writeFile(m_dir.file("marks.txt"), "9.5 mark still running\n10 mark at the end\n");
+    const struct Case {
+        std::vector<std::string> arguments;
+        std::string last;
+    } cases[] = {
+        {{}, "t=10.000000 lifecycle willTerminate\n"},
+        {{"--input", "marks.txt"}, "t=10.000000 lifecycle willTerminate\n"},
+        {{"--duration", "2.5"}, "t=2.500000 lifecycle willTerminate\n"},
+        {{"--duration", "0"}, "t=0.000000 lifecycle willTerminate\n"},
+        {{"--input", "quit.txt"}, "t=12.500000 lifecycle willTerminate\n"},
+        {{"--input", "quit.txt", "--duration", "20"}, "t=12.500000 lifecycle willTerminate\n"},
+        {{"--frames", "5", "--duration", "3"}, "t=3.000000 lifecycle willTerminate\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        for (const char* common : {"--headless", "--trace", "lifecycle,input", "--trace-file", "-", "Plain.app"})
+            arguments.push_back(common);
+        const dktest::ProcessResult r = run(arguments);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(lastLine(r.out), c.last) << r.out;
+    }
+    const dktest::ProcessResult marks = run({"--headless", "--input", "marks.txt", "--trace", "input", "--trace-file",
+                                             "-", "Plain.app"});
+    EXPECT_EQ(marks.out, "t=9.500000 input mark still running\nt=10.000000 input mark at the end\n");
+}
+
+TEST_F(DrovikPlayer, TheScreenHasTheDevicesShapeAsTheInterfaceTurns) {
+    const struct Case {
+        std::vector<std::string> arguments;
+        int width, height;
+    } cases[] = {
+        {{"Plain.app"}, 640, 960},
+        {{"--device", "phone", "Plain.app"}, 320, 480},
+        {{"--device", "phone5", "--device-orientation", "4", "Plain.app"}, 1136, 640},
+        {{"--device", "tablet", "--device-orientation", "3", "Plain.app"}, 1024, 768},
+        {{"--device", "tablet-retina", "--device-orientation", "2", "Plain.app"}, 1536, 2048},
+        // Landscape only: a portrait device still shows the interface landscape.
+        {{"--device-orientation", "1", "Landscape.app"}, 960, 640},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"--headless", "--duration", "1", "--screenshot", "screen.png"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const dktest::ProcessResult r = run(arguments);
+        ASSERT_EQ(r.status, 0) << r.err;
+        int width = 0, height = 0;
+        EXPECT_TRUE(blackPicture("screen.png", &width, &height));
+        EXPECT_EQ(width, c.width) << c.arguments.front();
+        EXPECT_EQ(height, c.height);
+    }
+}
+
+TEST_F(DrovikPlayer, ReadsItsScriptFromStandardInputAndTracesToAFile) {
+    const dktest::ProcessResult r = dktest::runProcess(
+        {"/bin/sh", "-c", "printf '0.25 mark piped\\n+0.25 app.quit\\n' | \"$0\" --headless --input - Plain.app", kPlayer},
+        {"DROVIK_HOME=" + m_dir.file("home"), "DROVIK_TRACE=input", "DROVIK_TRACE_FILE=trace.txt"}, m_dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), "t=0.250000 input mark piped\nt=0.500000 input app.quit\n");
+}
+
+TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
+    for (const char* signal : {"INT", "TERM"}) {
+        // On the real clock, without an end of its own: the run lasts until the signal.
+        const std::string script = std::string("\"$0\" --headless --clock real --trace lifecycle --trace-file t.txt "
+                                               "Plain.app & until grep -q didBecomeActive t.txt 2>/dev/null; do "
+                                               "sleep 0.01; done; kill -") +
+                                   signal + " $!; wait $!";
+        std::filesystem::remove(m_dir.file("t.txt"));
+        const dktest::ProcessResult r =
+            dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+        EXPECT_EQ(r.status, 0) << signal << ": " << r.err;
+        const std::string trace = dktest::readFile(m_dir.file("t.txt"));
+        EXPECT_NE(trace.find("lifecycle willResignActive\n"), std::string::npos) << trace;
+        EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
+                  "lifecycle willTerminate\n");
+    }
+}
+
+}  // namespace

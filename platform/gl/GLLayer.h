@@ -1,0 +1,66 @@
+// A view's GL drawable: colour storage of the view's bounds times its content scale, in pixels.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace plat::gl {
+
+// The storage is a texture of the share group (GLContext), so the compositor's context samples
+// what the view's context drew: presenting copies nothing. All calls but the size setters need a
+// context of the group current on the calling thread.
+class GLLayer {
+public:
+    GLLayer() = default;
+    // Deletes the storage when a context of the group is current; otherwise the group frees it
+    // with its last context.
+    ~GLLayer();
+    GLLayer(const GLLayer&) = delete;
+    GLLayer& operator=(const GLLayer&) = delete;
+
+    // In points; the drawable is their product with the scale, rounded to whole pixels.
+    void setBounds(double width, double height);
+    void setContentsScale(double scale);
+    double contentsScale() const { return m_scale; }
+    int drawableWidth() const;
+    int drawableHeight() const;
+
+    // Makes the colour storage at the drawable size (anew, dropping the old content) and attaches
+    // it as colour attachment 0 of the frame buffer bound in the current context. False, with
+    // nothing attached, when the drawable is empty or larger than GL allows.
+    bool allocateStorage();
+    // Deletes the storage (the frame buffer that held it is left incomplete).
+    void releaseStorage();
+    // The storage's size in pixels (0 before storage exists) and its texture name.
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    unsigned texture() const { return m_texture; }
+
+    // Ends a frame drawn into the storage: flushes the drawing context, fences it for other
+    // contexts, and marks the content new.
+    void present();
+    // Counts presents: a compositor remembers the last one it showed.
+    std::uint64_t contentSerial() const { return m_serial; }
+    bool hasContent() const { return m_serial > 0; }
+    // Blocks until the last present's drawing is complete: a context other than the drawing one
+    // calls this before it samples the storage.
+    void waitForContent();
+
+    // The storage's pixels as RGBA bytes, first row at the top (GL's last), through a frame buffer
+    // of the current context; empty without storage. The current frame buffer binding is kept.
+    std::vector<std::uint8_t> readPixels();
+
+private:
+    void dropFence();
+
+    double m_boundsWidth = 0;
+    double m_boundsHeight = 0;
+    double m_scale = 1;
+    unsigned m_texture = 0;
+    int m_width = 0;
+    int m_height = 0;
+    std::uint64_t m_serial = 0;
+    void* m_fence = nullptr;  // EGLSyncKHR of the last present
+};
+
+}  // namespace plat::gl

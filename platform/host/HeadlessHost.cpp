@@ -1,0 +1,273 @@
+#include "platform/host/HeadlessHost.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Log.h"
+#include "platform/host/HeadlessScreen.h"
+#include "platform/host/QuitSignals.h"
+#include "platform/net/Reachability.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/AudioSession.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Orientation.h"
+
+namespace plat::host {
+
+namespace {
+
+HeadlessHost* g_current = nullptr;
+
+// The first orientation the Info.plist lists, as the device holds it; portrait without one.
+int firstListedOrientation(const foundation::Bundle& bundle) {
+    const foundation::Value* list = bundle.infoValue(ui::kSupportedInterfaceOrientationsKey);
+    const foundation::Value::Array* items = list ? list->array() : nullptr;
+    if (!items || items->empty() || !items->front().string()) return ui::kInterfaceOrientationPortrait;
+    return ui::interfaceOrientationForString(*items->front().string());
+}
+
+ui::TouchPhase uiPhase(TouchPhase phase) {
+    switch (phase) {
+        case TouchPhase::Down:
+            return ui::TouchPhase::Began;
+        case TouchPhase::Move:
+            return ui::TouchPhase::Moved;
+        case TouchPhase::Up:
+            return ui::TouchPhase::Ended;
+        case TouchPhase::Cancel:
+            break;
+    }
+    return ui::TouchPhase::Cancelled;
+}
+
+}  // namespace
+
+HeadlessHost::HeadlessHost(HostOptions options) : m_options(std::move(options)) {
+    g_current = this;
+}
+
+HeadlessHost::~HeadlessHost() {
+    m_player.reset();
+    m_timers.clear();
+    m_signals.reset();
+    m_application.reset();
+    m_screen.reset();
+    if (g_current == this) g_current = nullptr;
+}
+
+HeadlessHost* HeadlessHost::current() {
+    return g_current;
+}
+
+int HeadlessHost::prepare(std::string* message) {
+    auto fail = [&](int status, std::string what) {
+        if (message) *message = std::move(what);
+        return status;
+    };
+    const std::optional<std::string>& categories = m_options.trace;
+    const std::optional<std::string>& traceFile = m_options.traceFile;
+    if (!foundation::Trace::configure(categories ? categories->c_str() : nullptr,
+                                      traceFile ? traceFile->c_str() : nullptr))
+        return fail(1, "");  // configure has said why
+    // Launch is 0 on the virtual clock; the real one counts from here.
+    if (m_options.virtualClock())
+        foundation::Clock::process().startVirtualAt(0);
+    else
+        foundation::Clock::process();
+
+    if (!m_options.input.empty()) {
+        std::string error;
+        std::optional<std::vector<InputCommand>> script = readInputScript(m_options.input, &error);
+        if (!script) return fail(2, error);
+        m_script = std::move(*script);
+    }
+
+    foundation::Error error;
+    std::optional<foundation::Bundle> bundle = foundation::Bundle::open(m_options.bundle, &error);
+    if (!bundle) return fail(1, error.message);
+    std::optional<foundation::Container> container =
+        foundation::Container::open(bundle->identifier(), m_options.home, &error);
+    if (!container) return fail(1, error.message);
+    const int listed = firstListedOrientation(*bundle);
+    foundation::Bundle::setMain(std::move(*bundle));
+    foundation::Container::setMain(std::move(*container));
+
+    sys::Device& device = sys::Device::current();
+    device.reset();
+    if (!device.setPreset(m_options.device)) return fail(1, "no device preset " + m_options.device);
+    device.setSystemVersion(m_options.systemVersion);
+    device.setOrientation(m_options.deviceOrientation ? m_options.deviceOrientation : listed);
+
+    if (!m_options.net.empty()) net::setNetOverride(net::parseNetOverride(m_options.net));
+    return 0;
+}
+
+int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::string* message) {
+    foundation::RunLoop& loop = foundation::RunLoop::main();
+    m_application = std::make_unique<ui::Application>(std::move(delegate), &loop);
+    m_signals = std::make_unique<QuitSignals>(loop, [this](int) { quit(); });
+    m_player = std::make_unique<InputPlayer>(m_script,
+                                             [this](const InputCommand& command) { return commandAction(command); });
+
+    // The script's commands are armed first, so at an equal time they run before the run ends.
+    const double launch = loop.now();
+    m_player->start(loop, launch);
+    std::optional<double> end = m_options.duration;
+    if (!end && m_options.headless && !m_options.frames && !m_player->has(InputKind::AppQuit))
+        end = kDefaultHeadlessSeconds;
+    if (end) m_timers.push_back(loop.addTimer(*end, [this] { quit(); }));
+
+    int status = m_application->run();
+    m_player.reset();
+    m_timers.clear();
+    m_signals.reset();
+
+    if (!m_options.screenshot.empty()) {
+        std::string error;
+        if (!writeScreenshot(m_options.screenshot, &error)) {
+            if (message) *message = "cannot write the screenshot " + m_options.screenshot + ": " + error;
+            status = 1;
+        }
+    }
+    return status;
+}
+
+void HeadlessHost::quit() {
+    if (m_application) m_application->quit();
+}
+
+void HeadlessHost::gameFrameDidEnd() {
+    ++m_frames;
+    // After the frame has returned, not inside it.
+    if (m_options.frames && m_frames == *m_options.frames)
+        foundation::RunLoop::main().perform([this] { quit(); });
+}
+
+HeadlessScreen* HeadlessHost::screen(std::string* error) {
+    if (!m_screen) {
+        const sys::DevicePreset& preset = sys::Device::current().preset();
+        m_screen = HeadlessScreen::create(preset.width, preset.height, preset.scale, error);
+    }
+    return m_screen.get();
+}
+
+bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
+    HeadlessScreen* shown = screen(error);
+    if (!shown) return false;
+    shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
+                                                 : ui::kInterfaceOrientationPortrait);
+    return shown->writeScreenshot(path, error);
+}
+
+std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
+    ui::Application& app = *m_application;
+    const ui::ApplicationState state = app.state();
+    using State = ui::ApplicationState;
+    switch (command.kind) {
+        case InputKind::Touch:
+            return touchAction(command);
+        case InputKind::Tap:
+            return tapAction(command);
+        case InputKind::Accel:
+            if (!sys::Accelerometer::shared().delegate()) return nullptr;
+            return [&command] {
+                sys::Accelerometer::shared().deliver(
+                    {command.x, command.y, command.z, foundation::Clock::process().now()});
+            };
+        case InputKind::Rotate:
+            if (command.orientation == sys::Device::current().orientation()) return nullptr;
+            return [&command] { sys::Device::current().setOrientation(command.orientation); };
+        case InputKind::AppResign:
+            if (state != State::Active) return nullptr;
+            return [&app] { app.resignActive(); };
+        case InputKind::AppActive:
+            if (state != State::Inactive) return nullptr;
+            return [&app] { app.becomeActive(); };
+        case InputKind::AppBackground:
+            if (state != State::Active && state != State::Inactive) return nullptr;
+            return [&app] { app.enterBackground(); };
+        case InputKind::AppForeground:
+            if (state != State::Background) return nullptr;
+            return [&app] { app.enterForeground(); };
+        case InputKind::AppQuit:
+            return [this] { quit(); };
+        case InputKind::MemoryWarning:
+            if (state == State::NotRunning) return nullptr;
+            return [&app] { app.receiveMemoryWarning(); };
+        case InputKind::AudioInterruptBegin:
+            if (sys::AudioSession::shared().isInterrupted()) return nullptr;
+            return [] { sys::AudioSession::shared().beginInterruption(); };
+        case InputKind::AudioInterruptEnd:
+            if (!sys::AudioSession::shared().isInterrupted()) return nullptr;
+            return [] { sys::AudioSession::shared().endInterruption(); };
+        case InputKind::AudioFail:
+            return [&command] {
+                using Operation = sys::AudioSession::Operation;
+                sys::AudioSession::shared().failNext(command.argument == "category"   ? Operation::Category
+                                                     : command.argument == "activate" ? Operation::Activate
+                                                                                      : Operation::Deactivate);
+            };
+        case InputKind::Net:
+            return [&command] { net::setNetOverride(net::parseNetOverride(command.argument)); };
+        case InputKind::Screenshot:
+            return [this, &command] {
+                std::string error;
+                if (!writeScreenshot(command.argument, &error))
+                    foundation::log("drovik-player: cannot write the screenshot %s: %s", command.argument.c_str(),
+                                    error.c_str());
+            };
+        case InputKind::DumpViews:
+            return [&app, &command] {
+                std::string error;
+                if (!app.dumpViews(command.argument, &error))
+                    foundation::log("drovik-player: cannot dump the views to %s: %s", command.argument.c_str(),
+                                    error.c_str());
+            };
+        case InputKind::Mark:
+            return [] {};  // its trace line is the mark
+    }
+    return nullptr;
+}
+
+std::function<void()> HeadlessHost::touchAction(const InputCommand& command) {
+    ui::Application& app = *m_application;
+    if (app.state() != ui::ApplicationState::Active || !app.keyWindow()) return nullptr;
+    // The application cancels every touch at once (a resign does): then none of ours is down.
+    if (app.touchCount() == 0) m_fingersDown.clear();
+    for (const TouchChange& change : command.touches) {
+        const bool down = std::find(m_fingersDown.begin(), m_fingersDown.end(), change.id) != m_fingersDown.end();
+        if (down == (change.phase == TouchPhase::Down)) return nullptr;
+    }
+    return [this, &app, &command] {
+        std::vector<ui::TouchInput> inputs;
+        for (const TouchChange& change : command.touches) {
+            std::optional<ui::Point> location;
+            if (change.hasLocation) location = ui::Point{change.x, change.y};
+            inputs.push_back({uiPhase(change.phase), static_cast<int>(change.id), location});
+            if (change.phase == TouchPhase::Down)
+                m_fingersDown.push_back(change.id);
+            else if (change.phase != TouchPhase::Move)
+                m_fingersDown.erase(std::find(m_fingersDown.begin(), m_fingersDown.end(), change.id));
+        }
+        app.injectTouches(inputs);
+    };
+}
+
+std::function<void()> HeadlessHost::tapAction(const InputCommand& command) {
+    ui::Application& app = *m_application;
+    if (app.state() != ui::ApplicationState::Active || !app.keyWindow()) return nullptr;
+    return [this, &app, &command] {
+        const int finger = m_nextTapFinger--;
+        app.injectTouches({{ui::TouchPhase::Began, finger, ui::Point{command.x, command.y}}});
+        std::erase_if(m_timers, [](const foundation::Timer& timer) { return !timer.isValid(); });
+        // A resign meanwhile has cancelled the touch; the lift then finds nothing to end.
+        m_timers.push_back(foundation::RunLoop::main().addTimer(
+            kTapSeconds, [&app, finger] { app.injectTouches({{ui::TouchPhase::Ended, finger, std::nullopt}}); }));
+    };
+}
+
+}  // namespace plat::host

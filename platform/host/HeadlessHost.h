@@ -1,0 +1,78 @@
+// The headless driver: runs one application on an offscreen screen, on the virtual or the real
+// clock, fed by the input script, until it quits.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/host/HostOptions.h"
+#include "platform/host/InputPlayer.h"
+
+namespace plat::ui {
+class Application;
+class ApplicationDelegate;
+}  // namespace plat::ui
+
+namespace plat::host {
+
+class HeadlessScreen;
+class QuitSignals;
+
+// A headless run without --duration, --frames or app.quit in its script quits after this long.
+inline constexpr double kDefaultHeadlessSeconds = 10;
+// A tap's finger is lifted this long after it came down.
+inline constexpr double kTapSeconds = 0.05;
+
+// One per process, made in main on the main thread after QuitSignals::block().
+class HeadlessHost {
+public:
+    explicit HeadlessHost(HostOptions options);
+    ~HeadlessHost();
+    HeadlessHost(const HeadlessHost&) = delete;
+    HeadlessHost& operator=(const HeadlessHost&) = delete;
+
+    static HeadlessHost* current();
+    const HostOptions& options() const { return m_options; }
+
+    // Everything before launch, in order: trace, clock, the input script, the bundle, the
+    // container, the device, the network override. 0 when all is set; otherwise the exit status
+    // (2 for a bad input script, 1 for any other failure) with `message` saying why (empty when
+    // that is said already: a trace file that cannot be opened).
+    int prepare(std::string* message);
+
+    // Launches the application over `delegate`, turns the main loop until it quits (app.quit, the
+    // duration, the frame count, the default 10 seconds headless, SIGINT or SIGTERM), tears it
+    // down, then writes --screenshot. The exit status: 0, or 1 when the screenshot cannot be
+    // written (with `message`).
+    int run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::string* message);
+
+    // The game view's word that a frame was drawn: --frames counts them.
+    void gameFrameDidEnd();
+    long gameFrames() const { return m_frames; }
+
+    // The screen, made the first time it is needed (nullptr, with `error`, without GL).
+    HeadlessScreen* screen(std::string* error);
+
+private:
+    std::function<void()> commandAction(const InputCommand& command);
+    std::function<void()> touchAction(const InputCommand& command);
+    std::function<void()> tapAction(const InputCommand& command);
+    void quit();
+    bool writeScreenshot(const std::string& path, std::string* error);
+
+    HostOptions m_options;
+    std::vector<InputCommand> m_script;
+    std::unique_ptr<InputPlayer> m_player;
+    std::unique_ptr<ui::Application> m_application;
+    std::unique_ptr<QuitSignals> m_signals;
+    std::unique_ptr<HeadlessScreen> m_screen;
+    std::vector<foundation::Timer> m_timers;  // the run's end, taps' lifts
+    std::vector<long> m_fingersDown;          // the script's fingers the application holds
+    int m_nextTapFinger = -1;                 // taps use fingers a script cannot name
+    long m_frames = 0;
+};
+
+}  // namespace plat::host

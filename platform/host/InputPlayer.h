@@ -1,0 +1,41 @@
+// Plays an input script on a run loop: each command a timer at its time after launch.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/host/InputScript.h"
+
+namespace plat::host {
+
+// Each command, when its time comes, is traced ("input" category) as "<command as written>",
+// with " ignored" added when the handler finds it does not apply. Equal times run in file order,
+// before anything else the loop has due at that time that was armed after the script.
+class InputPlayer {
+public:
+    // What the command does now, or an empty function when it does not apply. The trace line is
+    // written between the two, so it comes before whatever the command itself traces.
+    using Handler = std::function<std::function<void()>(const InputCommand&)>;
+
+    InputPlayer(std::vector<InputCommand> commands, Handler handler);
+    InputPlayer(const InputPlayer&) = delete;
+    InputPlayer& operator=(const InputPlayer&) = delete;
+
+    // Arms every command at `launch` (a time of the loop's clock) plus its time.
+    void start(foundation::RunLoop& loop, double launch);
+    // Drops the commands not yet run.
+    void stop() { m_timers.clear(); }
+
+    const std::vector<InputCommand>& commands() const { return m_commands; }
+    bool has(InputKind kind) const;
+
+private:
+    void play(const InputCommand& command);
+
+    std::vector<InputCommand> m_commands;
+    Handler m_handler;
+    std::vector<foundation::Timer> m_timers;
+};
+
+}  // namespace plat::host

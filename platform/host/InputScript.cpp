@@ -1,0 +1,275 @@
+#include "platform/host/InputScript.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace plat::host {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Splits off the first word of `rest` (blanks around it dropped).
+std::string_view nextWord(std::string_view& rest) {
+    rest = trim(rest);
+    size_t end = 0;
+    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    std::string_view word = rest.substr(0, end);
+    rest = trim(rest.substr(end));
+    return word;
+}
+
+std::vector<std::string_view> words(std::string_view rest) {
+    std::vector<std::string_view> out;
+    while (!(rest = trim(rest)).empty()) out.push_back(nextWord(rest));
+    return out;
+}
+
+// Plain decimals only ("12", "-0.5", ".25"): no exponents, no hex, no inf or nan.
+bool parseDecimal(std::string_view word, bool allowSign, double* out) {
+    size_t i = 0;
+    if (allowSign && i < word.size() && word[i] == '-') ++i;
+    size_t digits = 0;
+    bool point = false;
+    for (; i < word.size(); ++i) {
+        if (word[i] >= '0' && word[i] <= '9')
+            ++digits;
+        else if (word[i] == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    if (digits == 0) return false;
+    *out = std::strtod(std::string(word).c_str(), nullptr);
+    return std::isfinite(*out);
+}
+
+bool parseCount(std::string_view word, long limit, long* out) {
+    if (word.empty() || word.size() > 10) return false;
+    long value = 0;
+    for (char c : word) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > limit) return false;
+    *out = value;
+    return true;
+}
+
+struct Failure {
+    std::string what;
+};
+
+std::string quoted(std::string_view word) {
+    return "\"" + std::string(word) + "\"";
+}
+
+void expectNone(std::string_view name, std::string_view rest) {
+    if (!trim(rest).empty()) throw Failure{std::string(name) + " takes no arguments"};
+}
+
+double number(std::string_view word, std::string_view usage) {
+    double value = 0;
+    if (!parseDecimal(word, true, &value)) throw Failure{std::string(usage) + ", not " + quoted(word)};
+    return value;
+}
+
+std::string oneOf(std::string_view name, std::string_view rest, std::initializer_list<const char*> choices) {
+    const std::vector<std::string_view> w = words(rest);
+    for (const char* choice : choices)
+        if (w.size() == 1 && w[0] == choice) return choice;
+    std::string usage = std::string(name) + " takes ";
+    size_t i = 0;
+    for (const char* choice : choices) {
+        if (i > 0) usage += i + 1 == choices.size() ? " or " : ", ";
+        usage += choice;
+        ++i;
+    }
+    throw Failure{usage};
+}
+
+std::string restOfLine(std::string_view name, std::string_view rest, const char* what) {
+    rest = trim(rest);
+    if (rest.empty()) throw Failure{std::string(name) + " takes " + what};
+    return std::string(rest);
+}
+
+void parseTouches(std::string_view rest, InputCommand* command) {
+    std::vector<std::string_view> groups;
+    for (size_t start = 0;;) {
+        const size_t semicolon = rest.find(';', start);
+        groups.push_back(rest.substr(start, semicolon == std::string_view::npos ? rest.npos : semicolon - start));
+        if (semicolon == std::string_view::npos) break;
+        start = semicolon + 1;
+    }
+    const std::string usage = "touch takes down|move|up|cancel ID [X Y], events apart by \";\"";
+    for (std::string_view group : groups) {
+        const std::vector<std::string_view> w = words(group);
+        if (w.empty()) throw Failure{usage};
+        TouchChange change;
+        if (w[0] == "down")
+            change.phase = TouchPhase::Down;
+        else if (w[0] == "move")
+            change.phase = TouchPhase::Move;
+        else if (w[0] == "up")
+            change.phase = TouchPhase::Up;
+        else if (w[0] == "cancel")
+            change.phase = TouchPhase::Cancel;
+        else
+            throw Failure{usage + ", not " + quoted(w[0])};
+        if (w.size() < 2 || !parseCount(w[1], 1'000'000'000, &change.id))
+            throw Failure{"touch " + std::string(w[0]) + " needs a finger ID (a whole number)"};
+        if (w.size() == 4) {
+            change.hasLocation = true;
+            change.x = number(w[2], "X is a number of points");
+            change.y = number(w[3], "Y is a number of points");
+        } else if (w.size() != 2 || change.phase == TouchPhase::Down) {
+            throw Failure{"touch " + std::string(w[0]) + " " + std::string(w[1]) +
+                          (change.phase == TouchPhase::Down ? " needs X Y" : " takes X Y or nothing")};
+        }
+        for (const TouchChange& earlier : command->touches)
+            if (earlier.id == change.id)
+                throw Failure{"finger " + std::to_string(change.id) + " appears twice in one event"};
+        command->touches.push_back(change);
+    }
+}
+
+void parseCommand(std::string_view text, InputCommand* command) {
+    std::string_view rest = text;
+    const std::string_view name = nextWord(rest);
+    if (name.empty()) throw Failure{"a time needs a command after it"};
+    using K = InputKind;
+    static const std::pair<const char*, K> kPlain[] = {
+        {"app.resign", K::AppResign},
+        {"app.active", K::AppActive},
+        {"app.background", K::AppBackground},
+        {"app.foreground", K::AppForeground},
+        {"app.quit", K::AppQuit},
+        {"memory.warning", K::MemoryWarning},
+        {"audio.interrupt.begin", K::AudioInterruptBegin},
+        {"audio.interrupt.end", K::AudioInterruptEnd},
+    };
+    for (const auto& [plainName, kind] : kPlain) {
+        if (name == plainName) {
+            expectNone(name, rest);
+            command->kind = kind;
+            return;
+        }
+    }
+    if (name == "touch") {
+        command->kind = K::Touch;
+        parseTouches(rest, command);
+    } else if (name == "tap" || name == "accel") {
+        const bool tap = name == "tap";
+        const std::vector<std::string_view> w = words(rest);
+        const char* usage = tap ? "tap takes X Y (points)" : "accel takes X Y Z (g)";
+        if (w.size() != (tap ? 2u : 3u)) throw Failure{usage};
+        command->kind = tap ? K::Tap : K::Accel;
+        command->x = number(w[0], usage);
+        command->y = number(w[1], usage);
+        if (!tap) command->z = number(w[2], usage);
+    } else if (name == "rotate") {
+        const std::vector<std::string_view> w = words(rest);
+        long orientation = 0;
+        if (w.size() != 1 || !parseCount(w[0], 6, &orientation))
+            throw Failure{"rotate takes a device orientation 0-6"};
+        command->kind = K::Rotate;
+        command->orientation = static_cast<int>(orientation);
+    } else if (name == "audio.fail") {
+        command->kind = K::AudioFail;
+        command->argument = oneOf(name, rest, {"category", "activate", "deactivate"});
+    } else if (name == "net") {
+        command->kind = K::Net;
+        command->argument = oneOf(name, rest, {"wifi", "wwan", "none"});
+    } else if (name == "screenshot") {
+        command->kind = K::Screenshot;
+        command->argument = restOfLine(name, rest, "a FILE (PNG)");
+    } else if (name == "dump.views") {
+        command->kind = K::DumpViews;
+        command->argument = restOfLine(name, rest, "a FILE");
+    } else if (name == "mark") {
+        command->kind = K::Mark;
+        command->argument = restOfLine(name, rest, "a TEXT");
+    } else {
+        throw Failure{"unknown command " + quoted(name)};
+    }
+}
+
+}  // namespace
+
+std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,
+                                                          std::string* error) {
+    std::vector<InputCommand> commands;
+    double previous = 0;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        const size_t end = text.find('\n');
+        std::string_view line = trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.empty() || line.front() == '#') continue;
+        try {
+            InputCommand command;
+            command.line = lineNumber;
+            std::string_view rest = line;
+            const std::string_view written = nextWord(rest);
+            std::string_view time = written;
+            const bool relative = time.front() == '+';
+            if (relative) time.remove_prefix(1);
+            double seconds = 0;
+            if (!parseDecimal(time, false, &seconds))
+                throw Failure{"a line starts with a TIME (seconds since launch, or +seconds after the previous "
+                              "line), not " +
+                              quoted(written)};
+            // Kept to the microsecond, so "+0.1" three times and "0.3" are the same time.
+            command.time = std::round(((relative ? previous : 0) + seconds) * 1e6) / 1e6;
+            command.text = std::string(rest);
+            parseCommand(rest, &command);
+            previous = command.time;
+            commands.push_back(std::move(command));
+        } catch (const Failure& failure) {
+            if (error) *error = fileName + ":" + std::to_string(lineNumber) + ": " + failure.what;
+            return std::nullopt;
+        }
+    }
+    return commands;
+}
+
+std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text;
+    int failure = fd < 0 ? errno : 0;
+    while (!failure) {
+        char chunk[65536];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0)
+            text.append(chunk, static_cast<size_t>(n));
+        else if (n == 0)
+            break;
+        else if (errno != EINTR)
+            failure = errno;
+    }
+    if (fd >= 0 && !standardInput) close(fd);
+    const std::string name = standardInput ? "<stdin>" : path;
+    if (failure) {
+        if (error) *error = name + ": " + std::strerror(failure);
+        return std::nullopt;
+    }
+    return parseInputScript(text, name, error);
+}
+
+}  // namespace plat::host

@@ -1,0 +1,70 @@
+// The input script: scripted touches, sensors, lifecycle and checks, one command a line.
+//
+//   TIME touch down|move|up|cancel ID [X Y] [; PHASE ID [X Y] ...]
+//   TIME tap X Y | accel X Y Z | rotate N
+//   TIME app.resign | app.active | app.background | app.foreground | app.quit | memory.warning
+//   TIME audio.interrupt.begin | audio.interrupt.end | audio.fail category|activate|deactivate
+//   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
+//
+// TIME is clock seconds since launch, or +S: S seconds after the previous command's time. Lines
+// whose first visible character is '#' are comments; FILE and TEXT are the rest of the line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat::host {
+
+enum class TouchPhase { Down, Move, Up, Cancel };
+
+// One finger's part of a touch event. A down needs a place; the others may leave it out, and
+// then the finger stays where it was.
+struct TouchChange {
+    TouchPhase phase = TouchPhase::Down;
+    long id = 0;  // the script's name for the finger, from its down to its up or cancel
+    bool hasLocation = false;
+    double x = 0;  // interface points
+    double y = 0;
+};
+
+enum class InputKind {
+    Touch,
+    Tap,
+    Accel,
+    Rotate,
+    AppResign,
+    AppActive,
+    AppBackground,
+    AppForeground,
+    AppQuit,
+    MemoryWarning,
+    AudioInterruptBegin,
+    AudioInterruptEnd,
+    AudioFail,
+    Net,
+    Screenshot,
+    DumpViews,
+    Mark,
+};
+
+struct InputCommand {
+    double time = 0;  // clock seconds since launch, to the microsecond
+    int line = 0;
+    std::string text;  // the command as written, without its time
+    InputKind kind = InputKind::Mark;
+    std::vector<TouchChange> touches;  // Touch: the event's fingers, in the order written
+    double x = 0, y = 0, z = 0;        // Tap: the place; Accel: the sample in g
+    int orientation = 0;               // Rotate: the device orientation, 0-6
+    std::string argument;              // AudioFail: the call; Net: the link; a FILE; Mark: TEXT
+};
+
+// The whole script, or nullopt with `error` reading "FILE:LINE: what" (`fileName` is FILE).
+std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,
+                                                          std::string* error);
+// Reads and parses `path` ("-": standard input, named "<stdin>" in errors); a file that cannot be
+// read is an error "FILE: why".
+std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error);
+
+}  // namespace plat::host

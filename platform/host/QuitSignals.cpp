@@ -1,0 +1,45 @@
+#include "platform/host/QuitSignals.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace plat::host {
+
+namespace {
+
+sigset_t quitSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+}  // namespace
+
+void QuitSignals::block() {
+    const sigset_t set = quitSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+QuitSignals::QuitSignals(foundation::RunLoop& loop, std::function<void(int signal)> onSignal)
+    : m_onSignal(std::move(onSignal)) {
+    const sigset_t set = quitSignals();
+    m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (m_fd < 0) return;
+    m_source = loop.addFdSource(m_fd, foundation::kFdRead, [this](unsigned) {
+        signalfd_siginfo info;
+        while (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            m_onSignal(static_cast<int>(info.ssi_signo));
+    });
+}
+
+QuitSignals::~QuitSignals() {
+    m_source.remove();
+    if (m_fd >= 0) close(m_fd);
+}
+
+}  // namespace plat::host

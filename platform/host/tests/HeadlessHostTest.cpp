@@ -1,0 +1,186 @@
+// The driver in process: script touches reaching a view as fingers with identities, and a run
+// ended by its game-frame count, each on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/gl/DisplayLink.h"
+#include "platform/host/HeadlessHost.h"
+#include "platform/net/Reachability.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace plat;
+
+using Records = std::vector<std::string>;
+
+// A full-screen view that takes every finger and notes each change: phase, which finger (numbered
+// as first seen), where in the window, and when since launch.
+class RecordingView : public ui::View {
+public:
+    RecordingView(Records* records, double launch) : m_records(records), m_launch(launch) {
+        setMultipleTouchEnabled(true);
+    }
+    void touchesBegan(const ui::TouchSet& touches, const ui::Event&) override { note("began", touches); }
+    void touchesMoved(const ui::TouchSet& touches, const ui::Event&) override { note("moved", touches); }
+    void touchesEnded(const ui::TouchSet& touches, const ui::Event&) override { note("ended", touches); }
+    void touchesCancelled(const ui::TouchSet& touches, const ui::Event&) override { note("cancelled", touches); }
+
+private:
+    void note(const char* phase, const ui::TouchSet& touches) {
+        for (const auto& touch : touches) {
+            auto [it, added] = m_fingers.emplace(touch, static_cast<int>(m_fingers.size()) + 1);
+            const ui::Point at = touch->locationInView(nullptr);
+            char line[96];
+            std::snprintf(line, sizeof line, "%s #%d (%g,%g) @%g", phase, it->second, at.x, at.y,
+                          foundation::RunLoop::main().now() - m_launch);
+            m_records->push_back(line);
+        }
+    }
+    Records* m_records;
+    double m_launch;
+    // Weakly (a touch holds its view): a weak reference keeps the block, so no address is reused.
+    std::map<std::weak_ptr<ui::Touch>, int, std::owner_less<>> m_fingers;
+};
+
+class RecordingController : public ui::ViewController {
+public:
+    RecordingController(Records* records, double launch) : m_records(records), m_launch(launch) {}
+    void loadView() override {
+        setView(std::make_shared<RecordingView>(m_records, m_launch));
+        view()->setFrame(ui::Application::shared()->interfaceBounds());
+    }
+
+private:
+    Records* m_records;
+    double m_launch;
+};
+
+// A window with the recording controller; and, when asked, a display link that reports a game
+// frame on each tick, as the game view will.
+class Delegate : public ui::ApplicationDelegate {
+public:
+    Delegate(Records* records, bool frames) : m_records(records), m_frames(frames) {}
+    void didFinishLaunching(ui::Application&) override {
+        const double launch = foundation::RunLoop::main().now();
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setRootViewController(std::make_shared<RecordingController>(m_records, launch));
+        m_window->makeKeyAndVisible();
+        if (!m_frames) return;
+        m_link = std::make_unique<gl::DisplayLink>([this, launch] {
+            char line[64];
+            std::snprintf(line, sizeof line, "frame @%.4f", foundation::RunLoop::main().now() - launch);
+            m_records->push_back(line);
+            host::HeadlessHost::current()->gameFrameDidEnd();
+        });
+        m_link->addToRunLoop(foundation::RunLoop::main());
+    }
+
+private:
+    Records* m_records;
+    bool m_frames;
+    std::shared_ptr<ui::Window> m_window;
+    std::unique_ptr<gl::DisplayLink> m_link;
+};
+
+// Notes the internet's reachability flags at launch, then each change of them.
+class ReachabilityDelegate : public ui::ApplicationDelegate {
+public:
+    explicit ReachabilityDelegate(Records* records) : m_records(records) {}
+    void didFinishLaunching(ui::Application&) override {
+        const double launch = foundation::RunLoop::main().now();
+        const bool started = m_reachability.start([this, launch](std::uint32_t flags) {
+            char line[64];
+            std::snprintf(line, sizeof line, "flags 0x%x @%g", flags, foundation::RunLoop::main().now() - launch);
+            m_records->push_back(line);
+        });
+        if (!started) m_records->push_back("no netlink socket");
+        char line[32];
+        std::snprintf(line, sizeof line, "launch 0x%x", m_reachability.flags().value_or(0xDEAD));
+        m_records->push_back(line);
+    }
+
+private:
+    Records* m_records;
+    net::Reachability m_reachability;
+};
+
+class HeadlessHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(m_dir.file("Game.app"));
+        dktest::writeFile(m_dir.file("Game.app/Info.plist"),
+                          "<plist version=\"1.0\"><dict><key>UISupportedInterfaceOrientations</key><array>"
+                          "<string>UIInterfaceOrientationPortrait</string></array></dict></plist>");
+        m_options.bundle = m_dir.file("Game.app");
+        m_options.home = m_dir.file("home");
+        m_options.headless = true;
+    }
+
+    template <class D = Delegate, class... Args>
+    Records run(Args... args) {
+        Records records;
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        EXPECT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_EQ(driver.run(std::make_unique<D>(&records, args...), &message), 0) << message;
+        m_frames = driver.gameFrames();
+        return records;
+    }
+
+    dktest::TempDir m_dir;
+    host::HostOptions m_options;
+    long m_frames = 0;
+};
+
+TEST_F(HeadlessHostTest, ScriptTouchesReachTheViewAsFingers) {
+    dktest::writeFile(m_dir.file("touches.txt"),
+                      "0.5 tap 10 20\n"
+                      "1 touch down 7 100 200 ; down 8 30 40\n"
+                      "+0.25 touch move 7 110 210\n"
+                      "+0.25 touch up 7 ; move 8 35 45\n"
+                      "+0.25 touch cancel 8\n"
+                      "2 touch down 7 1 2\n"
+                      "+0.25 touch up 7 3 4\n"
+                      "3 app.quit\n");
+    m_options.input = m_dir.file("touches.txt");
+    EXPECT_EQ(run(false), (Records{
+                              "began #1 (10,20) @0.5",
+                              "ended #1 (10,20) @0.55",
+                              "began #2 (100,200) @1",
+                              "began #3 (30,40) @1",
+                              "moved #2 (110,210) @1.25",
+                              "moved #3 (35,45) @1.5",  // one event: the moved set goes first
+                              "ended #2 (110,210) @1.5",
+                              "cancelled #3 (35,45) @1.75",
+                              "began #4 (1,2) @2",  // finger 7 again: a new touch
+                              "ended #4 (3,4) @2.25",
+                          }));
+}
+
+TEST_F(HeadlessHostTest, TheRunEndsAfterTheNthGameFrame) {
+    m_options.frames = 3;
+    EXPECT_EQ(run(true), (Records{"frame @0.0167", "frame @0.0333", "frame @0.0500"}));
+    EXPECT_EQ(m_frames, 3);
+}
+
+TEST_F(HeadlessHostTest, TheNetworkIsWhatTheCommandLineAndTheScriptSay) {
+    dktest::writeFile(m_dir.file("net.txt"), "1 net none\n2 net wifi\n3 app.quit\n");
+    m_options.input = m_dir.file("net.txt");
+    m_options.net = "wwan";
+    EXPECT_EQ(run<ReachabilityDelegate>(), (Records{"launch 0x40002", "flags 0x0 @1", "flags 0x2 @2"}));
+    net::setNetOverride(std::nullopt);
+}
+
+}  // namespace

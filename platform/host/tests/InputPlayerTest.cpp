@@ -1,0 +1,105 @@
+// The script's commands on a virtual clock: each at its time after launch, equal times in file
+// order, and the trace line each writes before what it does.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Log.h"
+#include "platform/host/InputPlayer.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using plat::foundation::Clock;
+using plat::foundation::RunLoop;
+using plat::foundation::Trace;
+using plat::foundation::TraceCategory;
+using plat::host::InputCommand;
+using plat::host::InputPlayer;
+using plat::host::parseInputScript;
+
+TraceCategory kProbe("probe");
+
+std::vector<InputCommand> script(const std::string& text) {
+    std::string error;
+    auto commands = parseInputScript(text, "s.txt", &error);
+    EXPECT_TRUE(commands) << error;
+    return commands ? *commands : std::vector<InputCommand>{};
+}
+
+// Trace lines without their time stamps (the process clock is real here).
+std::vector<std::string> traceLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(dktest::readFile(path));
+    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(line.find(' ') + 1));
+    return lines;
+}
+
+struct Played {
+    std::shared_ptr<Clock> clock = std::make_shared<Clock>(Clock::Kind::Virtual);
+    RunLoop loop{clock};
+    std::vector<std::string> ran;  // "TEXT@TIME" in the order run
+
+    InputPlayer::Handler handler() {
+        return [this](const InputCommand& command) -> std::function<void()> {
+            if (command.argument.find("skip") != std::string::npos) return nullptr;
+            return [this, &command] {
+                char at[32];
+                std::snprintf(at, sizeof at, "@%g", loop.now());
+                ran.push_back(command.argument + at);
+                plat::foundation::trace(kProbe, command.argument);
+            };
+        };
+    }
+};
+
+TEST(InputPlayer, RunsEachCommandAtItsTimeEqualTimesInFileOrder) {
+    Played p;
+    InputPlayer player(script("1 mark c\n"
+                              "0.5 mark a\n"
+                              "+0.5 mark d\n"
+                              "0.25 mark b\n"
+                              "1 mark e\n"
+                              "+0 mark f\n"),
+                       p.handler());
+    p.loop.runFor(2);  // launch at 2 seconds of the clock
+    player.start(p.loop, p.loop.now());
+    plat::foundation::Timer later = p.loop.addTimer(1, [&] { p.ran.push_back("armed after the script@3"); });
+    p.loop.runFor(5);
+    EXPECT_EQ(p.ran, (std::vector<std::string>{"b@2.25", "a@2.5", "c@3", "d@3", "e@3", "f@3",
+                                               "armed after the script@3"}));
+}
+
+TEST(InputPlayer, TracesEachCommandBeforeItRunsAndMarksTheIgnored) {
+    dktest::TempDir dir;
+    ASSERT_TRUE(Trace::configure("input,probe", dir.file("trace.txt").c_str()));
+    Played p;
+    InputPlayer player(script("0 mark one\n"
+                              "0 mark skip  this\n"
+                              "+1   mark   two  \n"),
+                       p.handler());
+    player.start(p.loop, 0);
+    p.loop.runFor(2);
+    Trace::configure("", nullptr);
+    EXPECT_EQ(traceLines(dir.file("trace.txt")), (std::vector<std::string>{
+                                                     "input mark one",
+                                                     "probe one",
+                                                     "input mark skip  this ignored",
+                                                     "input mark   two",
+                                                     "probe two",
+                                                 }));
+}
+
+TEST(InputPlayer, StoppedCommandsNeverRun) {
+    Played p;
+    InputPlayer player(script("1 mark a\n2 mark b\n3 mark c\n"), p.handler());
+    player.start(p.loop, 0);
+    plat::foundation::Timer quit = p.loop.addTimer(2, [&] { player.stop(); });
+    p.loop.runFor(5);
+    EXPECT_EQ(p.ran, (std::vector<std::string>{"a@1", "b@2"}));
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The input script's grammar: every command, times absolute and relative, and the errors that
+// name the file and line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/host/InputScript.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using plat::host::InputCommand;
+using plat::host::InputKind;
+using plat::host::parseInputScript;
+using plat::host::readInputScript;
+using plat::host::TouchChange;
+using plat::host::TouchPhase;
+
+// A command's fields in one line of text, so expectations read like the script.
+std::string describe(const InputCommand& c) {
+    char head[64];
+    std::snprintf(head, sizeof head, "@%g L%d kind%d", c.time, c.line, static_cast<int>(c.kind));
+    std::string out = head;
+    for (const TouchChange& t : c.touches) {
+        out += " [" + std::to_string(static_cast<int>(t.phase)) + " " + std::to_string(t.id);
+        if (t.hasLocation) {
+            char at[64];
+            std::snprintf(at, sizeof at, " %g,%g", t.x, t.y);
+            out += at;
+        }
+        out += "]";
+    }
+    if (c.kind == InputKind::Tap || c.kind == InputKind::Accel) {
+        char xyz[96];
+        std::snprintf(xyz, sizeof xyz, " %g %g %g", c.x, c.y, c.z);
+        out += xyz;
+    }
+    if (c.kind == InputKind::Rotate) out += " o" + std::to_string(c.orientation);
+    if (!c.argument.empty()) out += " '" + c.argument + "'";
+    return out + " <" + c.text + ">";
+}
+
+std::vector<std::string> parsed(const std::string& script) {
+    std::string error;
+    auto commands = parseInputScript(script, "s.txt", &error);
+    EXPECT_TRUE(commands) << error;
+    std::vector<std::string> out;
+    if (commands)
+        for (const InputCommand& c : *commands) out.push_back(describe(c));
+    return out;
+}
+
+std::string failure(const std::string& script) {
+    std::string error;
+    auto commands = parseInputScript(script, "s.txt", &error);
+    EXPECT_FALSE(commands) << script;
+    return error;
+}
+
+TEST(InputScript, ReadsEveryCommand) {
+    const struct Case {
+        std::string line;
+        std::string parsed;
+    } cases[] = {
+        {"1 touch down 3 10 20", "@1 L1 kind0 [0 3 10,20] <touch down 3 10 20>"},
+        {"1 touch down 1 10 20 ; move 2 -5.5 .25;up 3;cancel 4 1 2",
+         "@1 L1 kind0 [0 1 10,20] [1 2 -5.5,0.25] [2 3] [3 4 1,2] <touch down 1 10 20 ; move 2 -5.5 .25;up 3;cancel 4 1 2>"},
+        {"2.5 tap 160 240", "@2.5 L1 kind1 160 240 0 <tap 160 240>"},
+        {"0 accel 0.1 -1 0", "@0 L1 kind2 0.1 -1 0 <accel 0.1 -1 0>"},
+        {"3 rotate 0", "@3 L1 kind3 o0 <rotate 0>"},
+        {"3 rotate 6", "@3 L1 kind3 o6 <rotate 6>"},
+        {"4 app.resign", "@4 L1 kind4 <app.resign>"},
+        {"4 app.active", "@4 L1 kind5 <app.active>"},
+        {"4 app.background", "@4 L1 kind6 <app.background>"},
+        {"4 app.foreground", "@4 L1 kind7 <app.foreground>"},
+        {"4 app.quit", "@4 L1 kind8 <app.quit>"},
+        {"4 memory.warning", "@4 L1 kind9 <memory.warning>"},
+        {"5 audio.interrupt.begin", "@5 L1 kind10 <audio.interrupt.begin>"},
+        {"5 audio.interrupt.end", "@5 L1 kind11 <audio.interrupt.end>"},
+        {"5 audio.fail category", "@5 L1 kind12 'category' <audio.fail category>"},
+        {"5 audio.fail activate", "@5 L1 kind12 'activate' <audio.fail activate>"},
+        {"5 audio.fail deactivate", "@5 L1 kind12 'deactivate' <audio.fail deactivate>"},
+        {"6 net wifi", "@6 L1 kind13 'wifi' <net wifi>"},
+        {"6 net wwan", "@6 L1 kind13 'wwan' <net wwan>"},
+        {"6 net none", "@6 L1 kind13 'none' <net none>"},
+        {"7 screenshot shots/a b.png", "@7 L1 kind14 'shots/a b.png' <screenshot shots/a b.png>"},
+        {"7 dump.views views.jsonl", "@7 L1 kind15 'views.jsonl' <dump.views views.jsonl>"},
+        {"8 mark level  two # not a comment", "@8 L1 kind16 'level  two # not a comment' <mark level  two # not a comment>"},
+        {"\t 9\tmark x \r", "@9 L1 kind16 'x' <mark x>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parsed(c.line), std::vector<std::string>{c.parsed}) << c.line;
+}
+
+TEST(InputScript, RelativeTimesFollowThePreviousCommand) {
+    const std::string script =
+        "# a comment, then a blank line\n"
+        "\n"
+        "+0.5 mark a\n"
+        "   # an indented comment\n"
+        "+0.1 mark b\n"
+        "+0.1 mark c\n"
+        "+0.1 mark d\n"
+        "0.8 mark e\n"
+        "0.8 mark f\n"
+        "+0 mark g\n"
+        "0.2 mark h\n"
+        "+1 mark i";
+    EXPECT_EQ(parsed(script), (std::vector<std::string>{
+                                  "@0.5 L3 kind16 'a' <mark a>",
+                                  "@0.6 L5 kind16 'b' <mark b>",
+                                  "@0.7 L6 kind16 'c' <mark c>",
+                                  "@0.8 L7 kind16 'd' <mark d>",
+                                  "@0.8 L8 kind16 'e' <mark e>",
+                                  "@0.8 L9 kind16 'f' <mark f>",
+                                  "@0.8 L10 kind16 'g' <mark g>",
+                                  "@0.2 L11 kind16 'h' <mark h>",
+                                  "@1.2 L12 kind16 'i' <mark i>",
+                              }));
+    // Summed tenths meet the written time exactly, so they count as equal times.
+    std::string error;
+    auto commands = parseInputScript(script, "s.txt", &error);
+    ASSERT_TRUE(commands);
+    EXPECT_EQ((*commands)[3].time, (*commands)[4].time);
+}
+
+TEST(InputScript, ErrorsNameFileLineAndWhat) {
+    const struct Case {
+        std::string script;
+        std::string error;
+    } cases[] = {
+        {"1 mark a\nsoon mark b", "s.txt:2: a line starts with a TIME (seconds since launch, or +seconds after the "
+                                  "previous line), not \"soon\""},
+        {"-1 mark a", "s.txt:1: a line starts with a TIME (seconds since launch, or +seconds after the previous "
+                      "line), not \"-1\""},
+        {"1e3 mark a", "s.txt:1: a line starts with a TIME (seconds since launch, or +seconds after the previous "
+                       "line), not \"1e3\""},
+        {"+ mark a", "s.txt:1: a line starts with a TIME (seconds since launch, or +seconds after the previous "
+                     "line), not \"+\""},
+        {"\n\n3", "s.txt:3: a time needs a command after it"},
+        {"1 jump", "s.txt:1: unknown command \"jump\""},
+        {"1 touch", "s.txt:1: touch takes down|move|up|cancel ID [X Y], events apart by \";\""},
+        {"1 touch press 1 2 3", "s.txt:1: touch takes down|move|up|cancel ID [X Y], events apart by \";\", not "
+                                "\"press\""},
+        {"1 touch down 1", "s.txt:1: touch down 1 needs X Y"},
+        {"1 touch down x 1 2", "s.txt:1: touch down needs a finger ID (a whole number)"},
+        {"1 touch up -1", "s.txt:1: touch up needs a finger ID (a whole number)"},
+        {"1 touch up 1 5", "s.txt:1: touch up 1 takes X Y or nothing"},
+        {"1 touch move 1 5 6 7", "s.txt:1: touch move 1 takes X Y or nothing"},
+        {"1 touch down 1 5 six", "s.txt:1: Y is a number of points, not \"six\""},
+        {"1 touch down 1 5 6 ;", "s.txt:1: touch takes down|move|up|cancel ID [X Y], events apart by \";\""},
+        {"1 touch down 1 5 6 ; up 1", "s.txt:1: finger 1 appears twice in one event"},
+        {"1 tap 5", "s.txt:1: tap takes X Y (points)"},
+        {"1 tap 5 nan", "s.txt:1: tap takes X Y (points), not \"nan\""},
+        {"1 accel 0 0", "s.txt:1: accel takes X Y Z (g)"},
+        {"1 rotate 7", "s.txt:1: rotate takes a device orientation 0-6"},
+        {"1 rotate", "s.txt:1: rotate takes a device orientation 0-6"},
+        {"1 app.quit now", "s.txt:1: app.quit takes no arguments"},
+        {"1 memory.warning 2", "s.txt:1: memory.warning takes no arguments"},
+        {"1 audio.fail play", "s.txt:1: audio.fail takes category, activate or deactivate"},
+        {"1 net lan", "s.txt:1: net takes wifi, wwan or none"},
+        {"1 net", "s.txt:1: net takes wifi, wwan or none"},
+        {"1 screenshot", "s.txt:1: screenshot takes a FILE (PNG)"},
+        {"1 dump.views  ", "s.txt:1: dump.views takes a FILE"},
+        {"1 mark", "s.txt:1: mark takes a TEXT"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
+}
+
+TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
+    dktest::TempDir dir;
+    dktest::writeFile(dir.file("good.txt"), "0.5 tap 1 2\n+1 app.quit\n");
+    dktest::writeFile(dir.file("bad.txt"), "0.5 tap 1 2\n\n+1 app.quit please\n");
+    std::string error;
+    auto commands = readInputScript(dir.file("good.txt"), &error);
+    ASSERT_TRUE(commands) << error;
+    ASSERT_EQ(commands->size(), 2u);
+    EXPECT_EQ(commands->back().time, 1.5);
+    EXPECT_FALSE(readInputScript(dir.file("bad.txt"), &error));
+    EXPECT_EQ(error, dir.file("bad.txt") + ":3: app.quit takes no arguments");
+    EXPECT_FALSE(readInputScript(dir.file("missing.txt"), &error));
+    EXPECT_EQ(error, dir.file("missing.txt") + ": No such file or directory");
+    EXPECT_FALSE(readInputScript(dir.path(), &error));
+    EXPECT_EQ(error, dir.path() + ": Is a directory");
+}
+
+}  // namespace

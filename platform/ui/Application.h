@@ -1,0 +1,170 @@
+// The application: its lifecycle, the key window, interface orientation and rotation, touches.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Responder.h"
+
+namespace plat::foundation {
+class RunLoop;
+}
+
+namespace plat::ui {
+
+class Application;
+class ViewController;
+class Window;
+
+enum class ApplicationState { NotRunning, Inactive, Active, Background };
+
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
+    "UIApplicationDidReceiveMemoryWarningNotification";
+
+inline constexpr double kRotationDuration = 0.3;
+
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual void didFinishLaunching(Application&) {}
+    virtual void didBecomeActive(Application&) {}
+    virtual void willResignActive(Application&) {}
+    virtual void didEnterBackground(Application&) {}
+    virtual void willEnterForeground(Application&) {}
+    virtual void willTerminate(Application&) {}
+    virtual void didReceiveMemoryWarning(Application&) {}
+    // Optional: without an answer the Info.plist's "UISupportedInterfaceOrientations" decides.
+    virtual std::optional<unsigned> supportedInterfaceOrientationsForWindow(Application&, Window*) {
+        return std::nullopt;
+    }
+};
+
+// One finger's change in an injected event. A touch's location is in interface points; a move, an
+// end or a cancellation without one keeps the last.
+struct TouchInput {
+    TouchPhase phase;  // Began, Moved, Ended or Cancelled
+    int id;            // the driver's name for the finger, from down to up
+    std::optional<Point> location;
+};
+
+// One per process, on the main thread. Each transition traces "lifecycle <operation>", calls the
+// delegate, then posts the matching notification (sender: the application, class UIApplication).
+class Application {
+public:
+    // `loop` (the main loop when null) is the one run() turns and quit() stops.
+    explicit Application(std::unique_ptr<ApplicationDelegate> delegate = nullptr,
+                         foundation::RunLoop* loop = nullptr);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    static Application* shared();
+
+    ApplicationDelegate* delegate() const { return m_delegate.get(); }
+    ApplicationState state() const { return m_state; }
+    foundation::RunLoop& runLoop() const { return *m_loop; }
+
+    // didFinishLaunching, the launch orientation, then didBecomeActive, all in the caller's turn (so
+    // blocks the delegate queues on the main queue run after both). Once.
+    void launch();
+    // launch(), the loop until quit() (or until it is stopped, which then quits), then teardown: the
+    // delegate is destroyed with what it owns. Returns the exit status, 0.
+    int run();
+
+    // The driver's transitions; each false (nothing done) where it does not apply.
+    // Active to Inactive; touches still down are cancelled first.
+    bool resignActive();
+    // Inactive to Active.
+    bool becomeActive();
+    // To Background, resigning first when Active.
+    bool enterBackground();
+    // Background to Inactive to Active.
+    bool enterForeground();
+    // The delegate, the notification, then each controller of the key window whose view is loaded
+    // (the root, then the presented chain). Not while NotRunning.
+    bool receiveMemoryWarning();
+    // Resigns if Active, enters the background if Inactive, terminates (NotRunning) and stops the
+    // loop. The device never came back from termination; here run() then tears down in order.
+    void quit();
+
+    Window* keyWindow() const { return m_keyWindow; }
+
+    // The orientation the interface is in (window coordinates follow it): 1 until launched.
+    int interfaceOrientation() const { return m_interfaceOrientation; }
+    Rect interfaceBounds() const;
+    // What the status bar shows: the interface orientation after each rotation, or what the
+    // application sets (1 to 4) in between, which turns nothing.
+    int statusBarOrientation() const { return m_statusBarOrientation; }
+    void setStatusBarOrientation(int orientation, bool animated = false);
+    // The delegate's answer, else the Info.plist's list.
+    unsigned supportedInterfaceOrientationsForWindow(Window* window) const;
+    // That, and the top controller's answer (see ViewController).
+    unsigned allowedInterfaceOrientations() const;
+    // The top of the key window's controller chain.
+    ViewController* topViewController() const;
+
+    // Traces "ui idleTimerDisabled 0|1" on a change.
+    bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
+    void setIdleTimerDisabled(bool disabled);
+    // Recorded (and traced "ui openURL <url>"); always handled.
+    bool openURL(const std::string& url);
+    const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
+
+    // One event of the driver: touches are hit-tested in the key window when they begin and sent in
+    // phase sets (began, moved, ended, cancelled) to their views. Only while Active; false when no
+    // input applied (unknown ids, a second down of one id, no window).
+    bool injectTouches(const std::vector<TouchInput>& inputs);
+    // Every touch down is cancelled.
+    void cancelAllTouches();
+    size_t touchCount() const { return m_touches.size(); }
+
+    // The key window's views as JSON lines (see ViewDump.h), written whole to `path`; no window
+    // writes an empty file.
+    bool dumpViews(const std::string& path, std::string* error = nullptr) const;
+
+private:
+    friend class Window;
+    friend class ViewController;
+    struct ActiveTouch {
+        int id;
+        std::shared_ptr<Touch> touch;
+    };
+
+    void setKeyWindow(Window* window) { m_keyWindow = window; }
+    void transition(const char* operation, void (ApplicationDelegate::*call)(Application&), const char* notification);
+    void windowGone(Window* window);
+    void finishLaunching();
+    void becomeActiveNow();
+    void terminate();
+    void deviceTurned(int orientation);
+    void chooseLaunchOrientation();
+    void orientForPresented(ViewController& presented);
+    void orientForRevealed(ViewController& revealed);
+    void rotateTo(int orientation);
+    void setInterfaceOrientation(int orientation);
+    void deliver(const std::vector<std::shared_ptr<Touch>>& changed);
+    bool hasTouchFor(const View* view) const;
+
+    std::unique_ptr<ApplicationDelegate> m_delegate;
+    foundation::RunLoop* m_loop;
+    ApplicationState m_state = ApplicationState::NotRunning;
+    bool m_launched = false;
+    bool m_orientationChosen = false;
+    bool m_terminating = false;
+    Window* m_keyWindow = nullptr;
+    int m_interfaceOrientation = 1;
+    int m_statusBarOrientation = 1;
+    bool m_idleTimerDisabled = false;
+    std::vector<std::string> m_openedURLs;
+    std::vector<ActiveTouch> m_touches;
+};
+
+}  // namespace plat::ui

@@ -1,0 +1,183 @@
+#include "platform/ui/View.h"
+
+#include <algorithm>
+
+#include "platform/ui/ViewController.h"
+
+namespace plat::ui {
+
+Point Touch::locationInView(const View* view) const {
+    return view ? view->convertPointFromView(m_location, nullptr) : m_location;
+}
+
+Point Touch::previousLocationInView(const View* view) const {
+    return view ? view->convertPointFromView(m_previous, nullptr) : m_previous;
+}
+
+TouchSet Event::touchesForView(const View* view) const {
+    TouchSet out;
+    for (const auto& t : m_touches)
+        if (t->view() == view) out.push_back(t);
+    return out;
+}
+
+void Responder::touchesBegan(const TouchSet& touches, const Event& event) {
+    if (Responder* next = nextResponder()) next->touchesBegan(touches, event);
+}
+void Responder::touchesMoved(const TouchSet& touches, const Event& event) {
+    if (Responder* next = nextResponder()) next->touchesMoved(touches, event);
+}
+void Responder::touchesEnded(const TouchSet& touches, const Event& event) {
+    if (Responder* next = nextResponder()) next->touchesEnded(touches, event);
+}
+void Responder::touchesCancelled(const TouchSet& touches, const Event& event) {
+    if (Responder* next = nextResponder()) next->touchesCancelled(touches, event);
+}
+
+namespace {
+
+// One axis of an autoresized frame: the flexible parts among (margin before, length, margin
+// after) share the superview's change in proportion to their sizes (evenly when all are 0).
+void resizeAxis(double& pos, double& len, double oldSuper, double newSuper, bool flexBefore, bool flexLen,
+                bool flexAfter) {
+    double delta = newSuper - oldSuper;
+    const double parts[3] = {pos, len, oldSuper - pos - len};
+    const bool flex[3] = {flexBefore, flexLen, flexAfter};
+    int count = 0;
+    double sum = 0;
+    for (int i = 0; i < 3; ++i)
+        if (flex[i]) ++count, sum += parts[i];
+    if (delta == 0 || count == 0) return;
+    auto share = [&](int i) { return sum > 0 ? parts[i] / sum : 1.0 / count; };
+    if (flexBefore) pos += delta * share(0);
+    if (flexLen) len += delta * share(1);
+}
+
+}  // namespace
+
+View::~View() {
+    for (auto& sub : m_subviews) sub->m_superview = nullptr;
+}
+
+void View::setFrame(const Rect& frame) {
+    Size old = m_frame.size();
+    m_frame = frame;
+    if (old == frame.size()) return;
+    if (m_autoresizesSubviews)
+        for (auto sub : std::vector(m_subviews)) sub->autoresize(old, frame.size());
+    layoutSubviews();
+}
+
+void View::autoresize(Size oldSuper, Size newSuper) {
+    Rect f = m_frame;
+    unsigned m = m_autoresizingMask;
+    resizeAxis(f.x, f.width, oldSuper.width, newSuper.width, m & kAutoresizingFlexibleLeftMargin,
+               m & kAutoresizingFlexibleWidth, m & kAutoresizingFlexibleRightMargin);
+    resizeAxis(f.y, f.height, oldSuper.height, newSuper.height, m & kAutoresizingFlexibleTopMargin,
+               m & kAutoresizingFlexibleHeight, m & kAutoresizingFlexibleBottomMargin);
+    setFrame(f);
+}
+
+void View::setAlpha(double alpha) {
+    m_alpha = std::clamp(alpha, 0.0, 1.0);
+}
+
+Window* View::window() const {
+    const View* v = this;
+    while (v->m_superview) v = v->m_superview;
+    return v->asWindow();
+}
+
+bool View::isDescendantOf(const View* view) const {
+    for (const View* v = this; v; v = v->m_superview)
+        if (v == view) return true;
+    return false;
+}
+
+void View::addSubview(std::shared_ptr<View> view) {
+    insertSubview(std::move(view), m_subviews.size());
+}
+
+void View::insertSubview(std::shared_ptr<View> view, size_t index) {
+    if (!view || isDescendantOf(view.get())) return;  // a view cannot hold itself or an ancestor
+    Window* before = view->window();
+    if (View* old = view->m_superview) {
+        std::erase(old->m_subviews, view);
+        if (old == this) index = std::min(index, m_subviews.size());
+    }
+    view->m_superview = this;
+    m_subviews.insert(m_subviews.begin() + static_cast<std::ptrdiff_t>(std::min(index, m_subviews.size())), view);
+    view->didMoveToSuperview();
+    view->movedToWindow(before);
+}
+
+void View::removeFromSuperview() {
+    View* parent = m_superview;
+    if (!parent) return;
+    Window* before = window();
+    auto it = std::find_if(parent->m_subviews.begin(), parent->m_subviews.end(),
+                           [this](const auto& v) { return v.get() == this; });
+    std::shared_ptr<View> keep = *it;  // alive through the hooks below
+    parent->m_subviews.erase(it);
+    m_superview = nullptr;
+    didMoveToSuperview();
+    movedToWindow(before);
+}
+
+void View::bringSubviewToFront(View* view) {
+    if (view && view->m_superview == this) insertSubview(view->shared_from_this(), m_subviews.size());
+}
+
+void View::sendSubviewToBack(View* view) {
+    if (view && view->m_superview == this) insertSubview(view->shared_from_this(), 0);
+}
+
+void View::movedToWindow(Window* before) {
+    if (window() == before) return;
+    didMoveToWindow();
+    for (auto sub : std::vector(m_subviews)) sub->movedToWindow(before);
+}
+
+Point View::originInWindow() const {
+    Point p;
+    for (const View* v = this; v; v = v->m_superview) {
+        if (!v->m_superview && v->asWindow()) break;  // the window's coordinates are its bounds'
+        p.x += v->m_frame.x;
+        p.y += v->m_frame.y;
+    }
+    return p;
+}
+
+Point View::convertPointToView(Point point, const View* other) const {
+    Point o = originInWindow();
+    Point w{point.x + o.x, point.y + o.y};
+    if (!other) return w;
+    Point to = other->originInWindow();
+    return {w.x - to.x, w.y - to.y};
+}
+
+Point View::convertPointFromView(Point point, const View* other) const {
+    Point w = other ? other->convertPointToView(point, nullptr) : point;
+    Point o = originInWindow();
+    return {w.x - o.x, w.y - o.y};
+}
+
+bool View::pointInside(Point point, const Event*) const {
+    return bounds().contains(point);
+}
+
+View* View::hitTest(Point point, const Event* event) {
+    if (m_hidden || m_alpha < 0.01 || !m_userInteractionEnabled || !pointInside(point, event)) return nullptr;
+    for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it) {
+        const Rect& f = (*it)->m_frame;
+        if (View* hit = (*it)->hitTest({point.x - f.x, point.y - f.y}, event)) return hit;
+    }
+    return this;
+}
+
+Responder* View::nextResponder() const {
+    if (m_viewController) return m_viewController;
+    return m_superview;
+}
+
+}  // namespace plat::ui

@@ -1,0 +1,134 @@
+// Views: a tree of rectangles in points, with the properties touches and a later compositor read.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Responder.h"
+
+namespace plat::ui {
+
+class ViewController;
+
+struct Color {
+    double r = 0, g = 0, b = 0, a = 1;
+    friend bool operator==(const Color&, const Color&) = default;
+};
+
+// Which of a view's margins and sizes follow its superview's size.
+enum AutoresizingMask : unsigned {
+    kAutoresizingNone = 0,
+    kAutoresizingFlexibleLeftMargin = 1,
+    kAutoresizingFlexibleWidth = 2,
+    kAutoresizingFlexibleRightMargin = 4,
+    kAutoresizingFlexibleTopMargin = 8,
+    kAutoresizingFlexibleHeight = 16,
+    kAutoresizingFlexibleBottomMargin = 32,
+};
+
+// Made with std::make_shared; a superview owns its subviews, a subview knows its superview only
+// while it is one.
+class View : public Responder, public std::enable_shared_from_this<View> {
+public:
+    View() = default;
+    explicit View(const Rect& frame) : m_frame(frame) {}
+    ~View() override;
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+
+    // The name dumps and traces give: the platform's class, or the player's own.
+    virtual const char* className() const { return "UIView"; }
+
+    // In the superview's coordinates. A new size lays the subviews out by their autoresizing
+    // masks (when autoresizesSubviews), then calls layoutSubviews.
+    const Rect& frame() const { return m_frame; }
+    void setFrame(const Rect& frame);
+    Rect bounds() const { return {0, 0, m_frame.width, m_frame.height}; }
+
+    View* superview() const { return m_superview; }
+    const std::vector<std::shared_ptr<View>>& subviews() const { return m_subviews; }
+    // Takes `view` from its old superview; on top of the others, or at `index` (clamped).
+    void addSubview(std::shared_ptr<View> view);
+    void insertSubview(std::shared_ptr<View> view, size_t index);
+    void removeFromSuperview();
+    void bringSubviewToFront(View* view);
+    void sendSubviewToBack(View* view);
+    bool isDescendantOf(const View* view) const;
+    // The window at the root of this view's tree, if any.
+    Window* window() const;
+    // The controller whose view this is.
+    ViewController* viewController() const { return m_viewController; }
+
+    bool isHidden() const { return m_hidden; }
+    void setHidden(bool hidden) { m_hidden = hidden; }
+    // 0 to 1. The layer's opacity is the same value (the platform keeps one for both).
+    double alpha() const { return m_alpha; }
+    void setAlpha(double alpha);
+    double layerOpacity() const { return m_alpha; }
+    void setLayerOpacity(double opacity) { setAlpha(opacity); }
+    // None: clear.
+    const std::optional<Color>& backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(std::optional<Color> color) { m_backgroundColor = color; }
+    bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
+    void setUserInteractionEnabled(bool enabled) { m_userInteractionEnabled = enabled; }
+    // Off: the view takes only the first of several touches down at once.
+    bool isMultipleTouchEnabled() const { return m_multipleTouchEnabled; }
+    void setMultipleTouchEnabled(bool enabled) { m_multipleTouchEnabled = enabled; }
+    // Pixels per point of the view's drawable; 1 until set.
+    double contentScaleFactor() const { return m_contentScaleFactor; }
+    void setContentScaleFactor(double scale) {
+        if (scale > 0) m_contentScaleFactor = scale;
+    }
+    unsigned autoresizingMask() const { return m_autoresizingMask; }
+    void setAutoresizingMask(unsigned mask) { m_autoresizingMask = mask; }
+    bool autoresizesSubviews() const { return m_autoresizesSubviews; }
+    void setAutoresizesSubviews(bool on) { m_autoresizesSubviews = on; }
+
+    // Between this view's coordinates and `other`'s (null: the window's).
+    Point convertPointToView(Point point, const View* other) const;
+    Point convertPointFromView(Point point, const View* other) const;
+
+    // The deepest view under `point` (this view's coordinates) that takes touches: none from a view
+    // that is hidden, nearly transparent (alpha < 0.01), not interactive or not under the point;
+    // subviews front to back, so one outside its superview's bounds is never hit.
+    virtual View* hitTest(Point point, const Event* event);
+    virtual bool pointInside(Point point, const Event* event) const;
+
+    Responder* nextResponder() const override;
+
+    // Hooks for subclasses.
+    virtual void layoutSubviews() {}
+    virtual void didMoveToSuperview() {}
+    virtual void didMoveToWindow() {}
+
+    // What a view dump shows of the content (views with images and texts say).
+    virtual std::optional<std::string> dumpImage() const { return std::nullopt; }
+    virtual std::optional<std::string> dumpText() const { return std::nullopt; }
+    virtual std::vector<std::string> animationKeys() const { return {}; }
+
+protected:
+    virtual Window* asWindow() const { return nullptr; }
+
+private:
+    friend class ViewController;
+    void autoresize(Size oldSuperSize, Size newSuperSize);
+    void movedToWindow(Window* before);
+    Point originInWindow() const;
+
+    Rect m_frame;
+    View* m_superview = nullptr;
+    std::vector<std::shared_ptr<View>> m_subviews;
+    ViewController* m_viewController = nullptr;
+    std::optional<Color> m_backgroundColor;
+    double m_alpha = 1;
+    double m_contentScaleFactor = 1;
+    unsigned m_autoresizingMask = kAutoresizingNone;
+    bool m_hidden = false;
+    bool m_userInteractionEnabled = true;
+    bool m_multipleTouchEnabled = false;
+    bool m_autoresizesSubviews = true;
+};
+
+}  // namespace plat::ui

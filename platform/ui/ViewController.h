@@ -1,0 +1,78 @@
+// View controllers: a lazily made view, appearance, modal presentation, orientation answers.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/ui/View.h"
+
+namespace plat::ui {
+
+// Made with std::make_shared. A window owns its root controller, a controller the one it
+// presents; the presented one knows its presenter only while presented.
+class ViewController : public Responder, public std::enable_shared_from_this<ViewController> {
+public:
+    ViewController() = default;
+    ~ViewController() override;
+    ViewController(const ViewController&) = delete;
+    ViewController& operator=(const ViewController&) = delete;
+
+    virtual const char* className() const { return "UIViewController"; }
+
+    // Made on first use: loadView, then viewDidLoad.
+    const std::shared_ptr<View>& view();
+    bool isViewLoaded() const { return m_view != nullptr; }
+    void setView(std::shared_ptr<View> view);
+
+    // A plain view over the interface's bounds, unless overridden (which then calls setView).
+    virtual void loadView();
+    virtual void viewDidLoad() {}
+    // Called as the view enters or leaves a window that is key and visible.
+    virtual void viewWillAppear(bool /*animated*/) {}
+    virtual void viewDidAppear(bool /*animated*/) {}
+    virtual void viewWillDisappear(bool /*animated*/) {}
+    virtual void viewDidDisappear(bool /*animated*/) {}
+
+    // Orientation answers. On system 6.0 and later: supportedInterfaceOrientations (all four on a
+    // tablet, all but upside down on a phone, unless overridden) and shouldAutorotate; below it,
+    // shouldAutorotateToInterfaceOrientation (portrait only, unless overridden).
+    virtual unsigned supportedInterfaceOrientations() const;
+    virtual bool shouldAutorotate() const { return true; }
+    virtual bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+    // The status bar's orientation, unless overridden.
+    virtual int preferredInterfaceOrientationForPresentation() const;
+    // The application's interface orientation.
+    int interfaceOrientation() const;
+    virtual void willRotateToInterfaceOrientation(int /*orientation*/, double /*duration*/) {}
+    virtual void didRotateFromInterfaceOrientation(int /*fromOrientation*/) {}
+
+    virtual void didReceiveMemoryWarning() {}
+
+    // Full screen: the presented view takes the window's bounds and this controller's view leaves
+    // the window until the dismissal. Refused (logged) when this view is not in a window, when this
+    // controller already presents one, or when `controller` is presented already. Nothing animates
+    // yet: `animated` reaches the appearance calls, and `completion` runs before the return.
+    void presentViewController(std::shared_ptr<ViewController> controller, bool animated,
+                               std::function<void()> completion = {});
+    // Dismisses what this controller presents (with everything that one presents), or, when it
+    // presents nothing, asks its presenter to dismiss it.
+    void dismissViewController(bool animated, std::function<void()> completion = {});
+    ViewController* presentedViewController() const { return m_presented.get(); }
+    ViewController* presentingViewController() const { return m_presenting; }
+
+    Responder* nextResponder() const override;
+
+private:
+    friend class Window;
+    friend class Application;
+    enum class Appearance { Gone, Appearing, Shown, Disappearing };
+    void beginAppearance(bool appearing, bool animated);
+    void endAppearance(bool animated);
+
+    std::shared_ptr<View> m_view;
+    std::shared_ptr<ViewController> m_presented;
+    ViewController* m_presenting = nullptr;
+    Appearance m_appearance = Appearance::Gone;
+};
+
+}  // namespace plat::ui

@@ -1,0 +1,103 @@
+#include "platform/ui/ViewDump.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+
+namespace plat::ui {
+
+namespace {
+
+void number(std::string& out, double v) {
+    if (!std::isfinite(v)) {
+        out += "null";
+        return;
+    }
+    if (v == 0) v = 0;  // no "-0"
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, end);
+}
+
+void string(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void optionalString(std::string& out, const std::optional<std::string>& s) {
+    if (s)
+        string(out, *s);
+    else
+        out += "null";
+}
+
+void numbers(std::string& out, std::initializer_list<double> values) {
+    out += '[';
+    const char* sep = "";
+    for (double v : values) {
+        out += sep;
+        number(out, v);
+        sep = ",";
+    }
+    out += ']';
+}
+
+void line(std::string& out, const View& view, int depth) {
+    Point origin = view.convertPointToView({0, 0}, nullptr);
+    out += "{\"depth\":" + std::to_string(depth) + ",\"class\":";
+    string(out, view.className());
+    out += ",\"controller\":";
+    if (const ViewController* c = view.viewController())
+        string(out, c->className());
+    else
+        out += "null";
+    out += ",\"frame\":";
+    numbers(out, {origin.x, origin.y, view.frame().width, view.frame().height});
+    out += view.isHidden() ? ",\"hidden\":true" : ",\"hidden\":false";
+    out += ",\"alpha\":";
+    number(out, view.alpha());
+    out += view.isUserInteractionEnabled() ? ",\"interaction\":true" : ",\"interaction\":false";
+    out += ",\"bg\":";
+    if (const auto& bg = view.backgroundColor())
+        numbers(out, {bg->r, bg->g, bg->b, bg->a});
+    else
+        out += "null";
+    out += ",\"image\":";
+    optionalString(out, view.dumpImage());
+    out += ",\"text\":";
+    optionalString(out, view.dumpText());
+    out += ",\"animations\":[";
+    const char* sep = "";
+    for (const std::string& key : view.animationKeys()) {
+        out += sep;
+        string(out, key);
+        sep = ",";
+    }
+    out += "]}\n";
+    for (const auto& sub : view.subviews()) line(out, *sub, depth + 1);
+}
+
+}  // namespace
+
+std::string dumpViewTree(const View& root) {
+    std::string out;
+    line(out, root, 0);
+    return out;
+}
+
+}  // namespace plat::ui

@@ -1,0 +1,10 @@
+// In-app purchases. For now its identifier alone: it registers no actions yet.
+#pragma once
+
+#include "player/plugins/DKPluginSupport.h"
+
+class DKInAppPurchaseSupport : public DKPluginSupport {
+public:
+    using DKPluginSupport::DKPluginSupport;
+    static const char* pluginIdentifier() { return "inAppPurchase"; }
+};

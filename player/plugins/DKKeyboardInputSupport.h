@@ -1,0 +1,10 @@
+// Text entry for the script. For now its identifier alone: it registers no actions yet.
+#pragma once
+
+#include "player/plugins/DKPluginSupport.h"
+
+class DKKeyboardInputSupport : public DKPluginSupport {
+public:
+    using DKPluginSupport::DKPluginSupport;
+    static const char* pluginIdentifier() { return "keyboardinput"; }
+};

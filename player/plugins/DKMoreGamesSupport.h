@@ -1,0 +1,19 @@
+// The more-games action and the cross-promotion feed. For now its identifier alone: it registers no actions
+// yet.
+#pragma once
+
+#include "player/plugins/DKPluginSupport.h"
+
+class DKPluginManager;
+
+class DKMoreGamesSupport : public DKPluginSupport {
+public:
+    // The manager that makes this plugin; not owned, as the manager owns its plugins.
+    DKMoreGamesSupport(DKGameViewController* gameViewController, DKPluginManager* pluginManager)
+        : DKPluginSupport(gameViewController), m_pluginManager(pluginManager) {}
+    static const char* pluginIdentifier() { return "showMoreGame"; }
+    DKPluginManager* pluginManager() const { return m_pluginManager; }
+
+private:
+    DKPluginManager* m_pluginManager;
+};
