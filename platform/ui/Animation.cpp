@@ -30,9 +30,9 @@ struct AnimationGroup {
 
 namespace {
 
-// Main thread only, as views are.
-std::vector<std::shared_ptr<AnimationGroup>> g_open;     // innermost last
-std::vector<std::shared_ptr<AnimationGroup>> g_running;  // until they end
+// Main thread only, as views are; never destroyed, as a view may go during the process's exit.
+std::vector<std::shared_ptr<AnimationGroup>>& g_open = *new std::vector<std::shared_ptr<AnimationGroup>>;
+std::vector<std::shared_ptr<AnimationGroup>>& g_running = *new std::vector<std::shared_ptr<AnimationGroup>>;
 std::size_t g_running_animations = 0;
 std::uint64_t g_nextId = 1;
 

@@ -28,7 +28,8 @@ struct Orphan {
     unsigned texture;
     unsigned generation;
 };
-std::vector<Orphan> g_orphans;
+// Never destroyed: a view may go during the process's exit.
+std::vector<Orphan>& g_orphans = *new std::vector<Orphan>;
 
 // x' = m[0] x + m[2] y + m[4], y' = m[1] x + m[3] y + m[5].
 using Affine = std::array<double, 6>;

@@ -154,3 +154,9 @@ void GLView::fill(Rgba bottom, Rgba top) {
 }
 
 }  // namespace dktest
+
+// Fontconfig (behind the labels' text) keeps its configuration and caches for the life of the
+// process and never frees them; that is not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
