@@ -17,6 +17,7 @@ namespace {
 struct Group {
     std::mutex mutex;
     std::vector<EGLContext> members;
+    unsigned generation = 0;
 };
 
 Group& group() {
@@ -81,6 +82,7 @@ std::unique_ptr<GLContext> GLContext::create(std::string* error) {
     EGLContext share = g.members.empty() ? EGL_NO_CONTEXT : g.members.front();
     EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, share, attributes);
     if (context == EGL_NO_CONTEXT) return fail("eglCreateContext failed");
+    if (g.members.empty()) ++g.generation;
     g.members.push_back(context);
     std::unique_ptr<GLContext> made(new GLContext);
     made->m_context = context;
@@ -119,6 +121,27 @@ bool GLContext::groupIsCurrent() {
 
 void* GLContext::display() {
     return sharedDisplay(nullptr);
+}
+
+unsigned GLContext::groupGeneration() {
+    Group& g = group();
+    std::lock_guard lock(g.mutex);
+    return g.generation;
+}
+
+CurrentContextScope::CurrentContextScope()
+    : m_display(eglGetCurrentDisplay()),
+      m_draw(eglGetCurrentSurface(EGL_DRAW)),
+      m_read(eglGetCurrentSurface(EGL_READ)),
+      m_context(eglGetCurrentContext()) {}
+
+CurrentContextScope::~CurrentContextScope() {
+    if (m_context != EGL_NO_CONTEXT) {
+        eglMakeCurrent(static_cast<EGLDisplay>(m_display), static_cast<EGLSurface>(m_draw),
+                       static_cast<EGLSurface>(m_read), static_cast<EGLContext>(m_context));
+        return;
+    }
+    GLContext::clearCurrent();
 }
 
 }  // namespace plat::gl

@@ -61,6 +61,8 @@ private:
     std::function<void()> touchAction(const InputCommand& command);
     std::function<void()> tapAction(const InputCommand& command);
     void quit();
+    // The application's screen composited now into the headless screen (made at the first).
+    HeadlessScreen* compositeScreen(std::string* error);
     bool writeScreenshot(const std::string& path, std::string* error);
 
     HostOptions m_options;
@@ -69,6 +71,7 @@ private:
     std::unique_ptr<ui::Application> m_application;
     std::unique_ptr<QuitSignals> m_signals;
     std::unique_ptr<HeadlessScreen> m_screen;
+    std::string m_finalScreenError;  // why the screen at quit could not be composited
     std::vector<foundation::Timer> m_timers;  // the run's end, taps' lifts
     std::vector<long> m_fingersDown;          // the script's fingers the application holds
     int m_nextTapFinger = -1;                 // taps use fingers a script cannot name
