@@ -12,6 +12,7 @@
 #include "platform/crypto/Crypto.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/util/DKCrypto.h"
 #include "platform/util/DKHardwareInfo.h"
 #include "platform/util/DKKeychain.h"
@@ -63,15 +64,8 @@ namespace {
 
 std::string readStandardInput() {
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = read(0, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            return text;
-        }
-    }
+    plat::foundation::readAll(0, text);
+    return text;
 }
 
 void writeOut(const void* data, std::size_t size) {
