@@ -64,6 +64,7 @@ TEST(Digests, HexFormatsEveryByteInTwoDigits) {
     const Bytes bytes = {0x00, 0x0f, 0xa0, 0xff};
     EXPECT_EQ(hex(bytes), "000fa0ff");
     EXPECT_EQ(hex(bytes, true), "000FA0FF");
+    EXPECT_EQ(hex(bytes, false, ':'), "00:0f:a0:ff");
     EXPECT_EQ(hex(Bytes{}), "");
 }
 
