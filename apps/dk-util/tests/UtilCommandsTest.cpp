@@ -242,7 +242,7 @@ TEST_F(UtilCommands, FetchPrintsEachCallback) {
              0,
              "response 404 " + server.url("/missing") + " main\ndata 12 main\nfinished 12 " +
                  sha1Hex("no such page") + " main\n"},
-            {{"fetch", "--mode", "sync", "http://127.0.0.1:" + std::to_string(dktest::closedPort()) + "/"},
+            {{"fetch", "--mode", "sync", dktest::refusedURL()},
              1,
              "failed -1004 Could not connect to the server. main\n"},
             {{"fetch", "--cancel-after", "0.2", server.url("/held")}, 1, "cancelled\n"},
