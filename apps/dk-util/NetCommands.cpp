@@ -1,7 +1,5 @@
 // dk-util reachability and fetch: the monitor's statuses, and one URL load with a line for each
 // callback it makes.
-#include <cerrno>
-#include <cstdlib>
 #include <optional>
 
 #include "apps/dk-util/UtilCommands.h"
@@ -17,20 +15,6 @@ using plat::foundation::RunLoop;
 
 namespace {
 
-// "0x..." or decimal, 32 bits.
-bool parseFlags(const std::string& text, std::uint32_t& flags) {
-    const bool hex = text.starts_with("0x") || text.starts_with("0X");
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() ||
-        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
-        return false;
-    errno = 0;
-    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-    if (errno != 0 || value > UINT32_MAX) return false;
-    flags = static_cast<std::uint32_t>(value);
-    return true;
-}
-
 int watch(bool local, std::optional<double> seconds) {
     std::unique_ptr<DKReachability> reachability = local
                                                        ? DKReachability::reachabilityForLocalWiFi()
@@ -41,7 +25,7 @@ int watch(bool local, std::optional<double> seconds) {
         DKNetworkReachabilityChangedNotification, &r, [&r](const plat::foundation::Notification&) {
             outputLine("status %d", static_cast<int>(r.currentReachabilityStatus()));
         });
-    if (!r.startNotifier()) return utilFailed("the network cannot be watched");
+    if (!r.startNotifier()) return failed("the network cannot be watched");
     if (seconds) {
         RunLoop::main().runFor(*seconds);
     } else {
@@ -76,21 +60,36 @@ void end(Load& load, bool finished) {
     });
 }
 
+// One line a callback; the synchronous form prints the same lines for what it gathered.
+void printResponse(const plat::net::Response& r) {
+    outputLine("response %d %s %s", r.status, r.url.c_str(), where());
+}
+
+void printData(std::size_t size) {
+    outputLine("data %zu %s", size, where());
+}
+
+void printFinished(const std::string& body) {
+    outputLine("finished %zu %s %s", body.size(), sha1Hex(body).c_str(), where());
+}
+
+void printFailed(const plat::net::Error& error) {
+    outputLine("failed %d %s %s", error.code, error.message.c_str(), where());
+}
+
 plat::net::ConnectionHandlers printing(Load& load) {
     plat::net::ConnectionHandlers h;
-    h.didReceiveResponse = [](const plat::net::Response& r) {
-        outputLine("response %d %s %s", r.status, r.url.c_str(), where());
-    };
+    h.didReceiveResponse = printResponse;
     h.didReceiveData = [&load](const std::uint8_t* data, std::size_t size) {
         load.body.append(reinterpret_cast<const char*>(data), size);
-        outputLine("data %zu %s", size, where());
+        printData(size);
     };
     h.didFinish = [&load] {
-        outputLine("finished %zu %s %s", load.body.size(), sha1Hex(load.body).c_str(), where());
+        printFinished(load.body);
         end(load, true);
     };
     h.didFail = [&load](const plat::net::Error& error) {
-        outputLine("failed %d %s %s", error.code, error.message.c_str(), where());
+        printFailed(error);
         end(load, false);
     };
     return h;
@@ -98,22 +97,20 @@ plat::net::ConnectionHandlers printing(Load& load) {
 
 int fetchSynchronously(const plat::net::Request& request) {
     plat::net::SyncResult result = plat::net::sendSynchronous(request);
-    if (result.response)
-        outputLine("response %d %s %s", result.response->status, result.response->url.c_str(), where());
-    if (!result.data.empty()) outputLine("data %zu %s", result.data.size(), where());
+    if (result.response) printResponse(*result.response);
+    if (!result.data.empty()) printData(result.data.size());
     if (result.error) {
-        outputLine("failed %d %s %s", result.error->code, result.error->message.c_str(), where());
+        printFailed(*result.error);
         return kFailed;
     }
-    const std::string body(result.data.begin(), result.data.end());
-    outputLine("finished %zu %s %s", body.size(), sha1Hex(body).c_str(), where());
+    printFinished(std::string(result.data.begin(), result.data.end()));
     return kOk;
 }
 
 }  // namespace
 
 int reachabilityCommand(const Args& a) {
-    if (a.empty()) return utilUsage();
+    if (a.empty()) return usage();
     bool local = false;
     std::optional<double> seconds;
     std::optional<std::uint32_t> flags;
@@ -123,13 +120,13 @@ int reachabilityCommand(const Args& a) {
         } else if (a[i] == "--seconds" && a[0] == "watch" && i + 1 < a.size() &&
                    parseSeconds(a[i + 1], seconds.emplace())) {
             ++i;
-        } else if (a[0] == "flags" && !flags && parseFlags(a[i], flags.emplace())) {
+        } else if (a[0] == "flags" && !flags && parseUnsigned(a[i], flags.emplace(), true)) {
         } else {
-            return utilUsage();
+            return usage();
         }
     }
     if (a[0] == "watch") return watch(local, seconds);
-    if (a[0] != "flags" || !flags) return utilUsage();
+    if (a[0] != "flags" || !flags) return usage();
     const DKNetworkStatus status = local ? DKReachability::localWiFiStatusForFlags(*flags)
                                          : DKReachability::networkStatusForFlags(*flags);
     outputLine("status %d", static_cast<int>(status));
@@ -165,11 +162,11 @@ int fetchCommand(const Args& a) {
         } else if (!a[i].starts_with("--") && !url) {
             url = a[i];
         } else {
-            return utilUsage();
+            return usage();
         }
     }
     // A synchronous send cannot be cancelled.
-    if (!url || (mode == "sync" && cancelAfter)) return utilUsage();
+    if (!url || (mode == "sync" && cancelAfter)) return usage();
     request.url = *url;
     if (mode == "sync") return fetchSynchronously(request);
 

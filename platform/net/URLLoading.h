@@ -51,8 +51,6 @@ struct Response {
     // From Content-Type: "text/html" and its charset ("utf-8"); empty when not given.
     std::string mimeType() const;
     std::string textEncodingName() const;
-    // Content-Length, or -1 when not given.
-    long long expectedContentLength() const;
 };
 
 // The platform's URL error domain and codes.

@@ -1,70 +1,52 @@
 #include "platform/util/DKCrypto.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "platform/crypto/Crypto.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kChunk = 1024;
-
-int valueOf(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
 
 }  // namespace
 
 std::string DKCrypto::encodeBase64(const Data& data, unsigned lineLength) {
+    const std::string flat = plat::foundation::base64Encode(data);
+    if (lineLength == 0) return flat;
+    // A line ends after the group of four that brings it to at least lineLength characters.
+    const std::size_t width = (lineLength + 3) / 4 * 4;
     std::string text;
-    text.reserve(data.size());
-    const std::size_t n = data.size();
-    unsigned lineCount = 0;
-    for (std::size_t i = 0; i < n; i += 3) {
-        const unsigned b0 = data[i], b1 = i + 1 < n ? data[i + 1] : 0, b2 = i + 2 < n ? data[i + 2] : 0;
-        text += kAlphabet[b0 >> 2];
-        text += kAlphabet[(b0 & 0x03) << 4 | b1 >> 4];
-        text += i + 1 < n ? kAlphabet[(b1 & 0x0f) << 2 | b2 >> 6] : '=';
-        text += i + 2 < n ? kAlphabet[b2 & 0x3f] : '=';
-        lineCount += 4;
-        if (lineLength != 0 && lineCount >= lineLength) {
-            text += '\n';
-            lineCount = 0;
-        }
+    text.reserve(flat.size() + flat.size() / width);
+    for (std::size_t at = 0; at < flat.size(); at += width) {
+        text.append(flat, at, width);
+        if (at + width <= flat.size()) text += '\n';
     }
     return text;
 }
 
 DKCrypto::Data DKCrypto::decodeBase64(std::string_view text) {
-    for (unsigned char c : text)
-        if (c > 0x7f) return {};
-    Data data;
-    data.reserve(text.size() / 4 * 3 + 2);
-    unsigned values[4] = {};
-    int pending = 0;
+    if (std::any_of(text.begin(), text.end(), [](unsigned char c) { return c > 0x7f; })) return {};
+    // Bytes outside the alphabet are skipped; the first "=" ends the text.
+    std::string values;
+    bool padded = false;
     for (unsigned char c : text) {
         if (c == '=') {
-            // A lone value is no valid Base64; it gives its own six bits and nothing of the
-            // group before it.
-            if (pending == 1) data.push_back(static_cast<std::uint8_t>(values[0] << 2));
-            if (pending >= 2) data.push_back(static_cast<std::uint8_t>(values[0] << 2 | values[1] >> 4));
-            if (pending == 3) data.push_back(static_cast<std::uint8_t>(values[1] << 4 | values[2] >> 2));
+            padded = true;
             break;
         }
-        const int value = valueOf(c);
-        if (value < 0) continue;
-        values[pending++] = static_cast<unsigned>(value);
-        if (pending == 4) {
-            data.push_back(static_cast<std::uint8_t>(values[0] << 2 | values[1] >> 4));
-            data.push_back(static_cast<std::uint8_t>(values[1] << 4 | values[2] >> 2));
-            data.push_back(static_cast<std::uint8_t>(values[2] << 6 | values[3]));
-            pending = 0;
-        }
+        if (std::isalnum(c) || c == '+' || c == '/') values += static_cast<char>(c);
     }
-    return data;
+    const std::size_t tail = values.size() % 4;
+    if (!padded) {
+        values.resize(values.size() - tail);  // an unclosed last group is dropped
+    } else if (tail == 1) {
+        // A lone value is no valid Base64; it gives its own six bits shifted left by 2, which is
+        // what it decodes to beside a zero value.
+        values += 'A';
+    }
+    return plat::foundation::base64Decode(values).value_or(Data{});
 }
 
 DKCrypto::Data DKCrypto::decodeBase64(std::string_view text, unsigned) {

@@ -1,5 +1,6 @@
 #include "platform/util/DKHardwareInfo.h"
 
+#include "platform/crypto/Crypto.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/sys/HardwareAddress.h"
 #include "platform/sys/Uuid.h"
@@ -11,7 +12,7 @@ DKHardwareInfo& DKHardwareInfo::sharedHardwareInfo() {
 }
 
 std::string DKHardwareInfo::macAddress() const {
-    return plat::sys::ethernetAddressText();
+    return plat::crypto::hex(plat::sys::ethernetAddress(), false, ':');
 }
 
 std::string DKHardwareInfo::deviceIdentifier() const {

@@ -1,9 +1,6 @@
 #include "platform/util/DKProvisioningProfile.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/PropertyList.h"
 
 namespace {
@@ -11,21 +8,12 @@ namespace {
 constexpr std::string_view kStartMarker = "<?xml version=";
 constexpr std::string_view kEndMarker = "</plist>";
 
-std::optional<std::string> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(bytes).str();
-}
-
 }  // namespace
 
 std::optional<DKProvisioningProfile> DKProvisioningProfile::createWithContentsOfFile(
     const std::string& path) {
     // The profile is a binary signed envelope: its bytes are searched as they are, never read as text.
-    std::optional<std::string> bytes = readBytes(path);
+    std::optional<std::string> bytes = plat::foundation::readFile(path);
     if (!bytes) return std::nullopt;
     const std::size_t start = bytes->find(kStartMarker);
     const std::size_t end = start == std::string::npos ? start : bytes->find(kEndMarker, start);

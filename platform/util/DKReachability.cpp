@@ -16,8 +16,6 @@ namespace {
 
 plat::foundation::TraceCategory kNetTrace("net");
 
-constexpr std::uint32_t kLinkLocalNetNum = 0xA9FE0000;  // 169.254.0.0, host order
-
 // The monitors alive, so that the callback can tell its context is one.
 std::mutex g_liveMutex;
 std::set<const void*> g_live;
@@ -73,7 +71,7 @@ std::unique_ptr<DKReachability> DKReachability::reachabilityForInternetConnectio
 std::unique_ptr<DKReachability> DKReachability::reachabilityForLocalWiFi() {
     sockaddr_in linkLocal{};
     linkLocal.sin_family = AF_INET;
-    linkLocal.sin_addr.s_addr = htonl(kLinkLocalNetNum);
+    linkLocal.sin_addr.s_addr = htonl(plat::net::kLinkLocalNet);
     std::unique_ptr<DKReachability> reachability = reachabilityWithAddress(linkLocal);
     if (reachability) reachability->m_localWiFiRef = true;
     return reachability;

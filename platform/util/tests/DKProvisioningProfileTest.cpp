@@ -53,56 +53,38 @@ TEST(DKProvisioningProfile, ReadsThePropertyListInsideTheEnvelope) {
     EXPECT_EQ(p->name(), nullptr);
     EXPECT_EQ(p->entitlements(), nullptr);
     EXPECT_EQ(p->applicationIdentifier(), nullptr);
-    EXPECT_EQ(p->type(), DKProvisioningProfileTypeAppStore);
 }
 
-TEST(DKProvisioningProfile, TypeFromGetTaskAllowThenDevices) {
-    dktest::TempDir dir;
-    const struct Case {
-        std::optional<bool> getTaskAllow;
-        bool devices;
-        DKProvisioningProfileType type;
-    } cases[] = {
-        {true, false, DKProvisioningProfileTypeDevelopment},
-        {true, true, DKProvisioningProfileTypeDevelopment},  // get-task-allow comes first
-        {false, true, DKProvisioningProfileTypeAdHoc},
-        {std::nullopt, true, DKProvisioningProfileTypeAdHoc},
-        {false, false, DKProvisioningProfileTypeAppStore},
-        {std::nullopt, false, DKProvisioningProfileTypeAppStore},
-    };
-    for (const Case& c : cases) {
-        dktest::writeFile(dir.file("p"), envelope(xml(profile(c.getTaskAllow, c.devices))));
-        std::optional<DKProvisioningProfile> p =
-            DKProvisioningProfile::createWithContentsOfFile(dir.file("p"));
-        ASSERT_TRUE(p);
-        EXPECT_EQ(p->type(), c.type) << (c.getTaskAllow ? *c.getTaskAllow ? "allowed" : "refused" : "absent")
-                                     << (c.devices ? ", devices" : "");
-    }
-}
-
-TEST(DKProvisioningProfile, MarkersMissingOrOutOfOrderOrABrokenListGiveNoProfile) {
+// Each type, and what gives no profile at all (never a crash).
+TEST(DKProvisioningProfile, TypeFromGetTaskAllowThenDevicesOrNoProfile) {
     dktest::TempDir dir;
     const std::string good = xml(profile(false, true));
     const std::size_t end = good.find("</plist>");
+    constexpr int kNone = -1;
     const struct Case {
         const char* what;
         std::string bytes;
-        bool loads;
+        int type;
     } cases[] = {
-        {"plain XML, no envelope", good, true},
-        {"a stray end marker before the start", envelope("</plist>" + good), true},
-        {"end marker only before the start", envelope("</plist>" + good.substr(0, end)), false},
-        {"no start marker", envelope(good.substr(good.find("<plist"))), false},
-        {"no end marker", envelope(good.substr(0, end)), false},
-        {"nothing at all", "", false},
-        {"a broken list between", envelope("<?xml version=\"1.0\"?><plist><dict><key>Name</key></plist>"),
-         false},
-        {"no dictionary", envelope(xml(Value::Array{"a"})), false},
+        {"allowed", envelope(xml(profile(true, false))), DKProvisioningProfileTypeDevelopment},
+        {"allowed, devices", envelope(xml(profile(true, true))), DKProvisioningProfileTypeDevelopment},
+        {"refused, devices", envelope(good), DKProvisioningProfileTypeAdHoc},
+        {"absent, devices", envelope(xml(profile(std::nullopt, true))), DKProvisioningProfileTypeAdHoc},
+        {"refused", envelope(xml(profile(false, false))), DKProvisioningProfileTypeAppStore},
+        {"absent", envelope(xml(profile(std::nullopt, false))), DKProvisioningProfileTypeAppStore},
+        {"plain XML, no envelope", good, DKProvisioningProfileTypeAdHoc},
+        {"a stray end marker before the start", envelope("</plist>" + good), DKProvisioningProfileTypeAdHoc},
+        {"end marker only before the start", envelope("</plist>" + good.substr(0, end)), kNone},
+        {"no start marker", envelope(good.substr(good.find("<plist"))), kNone},
+        {"no end marker", envelope(good.substr(0, end)), kNone},
+        {"nothing at all", "", kNone},
+        {"a broken list between", envelope("<?xml version=\"1.0\"?><plist><dict><key>Name</key></plist>"), kNone},
+        {"no dictionary", envelope(xml(Value::Array{"a"})), kNone},
     };
     for (const Case& c : cases) {
         dktest::writeFile(dir.file("p"), c.bytes);
-        EXPECT_EQ(DKProvisioningProfile::createWithContentsOfFile(dir.file("p")).has_value(), c.loads)
-            << c.what;
+        std::optional<DKProvisioningProfile> p = DKProvisioningProfile::createWithContentsOfFile(dir.file("p"));
+        EXPECT_EQ(p ? p->type() : kNone, c.type) << c.what;
     }
     EXPECT_FALSE(DKProvisioningProfile::createWithContentsOfFile(dir.file("missing")));
     EXPECT_FALSE(DKProvisioningProfile::createWithContentsOfFile(dir.path()));
