@@ -1,0 +1,351 @@
+// The window driver under an X server of the test's own: the window's size per device and zoom,
+// SDL events become touches and lifecycle transitions traced as script commands, the virtual
+// accelerometer; and, without a display, the glass's geometry and the sensor conversion.
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/host/HeadlessHost.h"
+#include "platform/host/SDLAccelerometer.h"
+#include "platform/host/SDLWindow.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace plat;
+
+using Records = std::vector<std::string>;
+
+void note(Records* records, const char* format, double a = 0, double b = 0, double c = 0) {
+    char line[128];
+    std::snprintf(line, sizeof line, format, a, b, c);
+    records->push_back(line);
+}
+
+// A full-screen view that notes each finger's phase and place in the window.
+class TouchView : public ui::View {
+public:
+    explicit TouchView(Records* records) : m_records(records) { setMultipleTouchEnabled(true); }
+    void touchesBegan(const ui::TouchSet& t, const ui::Event&) override { noteAll("began", t); }
+    void touchesMoved(const ui::TouchSet& t, const ui::Event&) override { noteAll("moved", t); }
+    void touchesEnded(const ui::TouchSet& t, const ui::Event&) override { noteAll("ended", t); }
+    void touchesCancelled(const ui::TouchSet& t, const ui::Event&) override { noteAll("cancelled", t); }
+
+private:
+    void noteAll(const char* phase, const ui::TouchSet& touches) {
+        for (const auto& touch : touches) {
+            const ui::Point at = touch->locationInView(nullptr);
+            m_records->push_back(std::string(phase) + " (" + std::to_string(at.x).substr(0, 5) + "," +
+                                 std::to_string(at.y).substr(0, 5) + ")");
+        }
+    }
+    Records* m_records;
+};
+
+class TouchController : public ui::ViewController {
+public:
+    explicit TouchController(Records* records) : m_records(records) {}
+    void loadView() override {
+        setView(std::make_shared<TouchView>(m_records));
+        view()->setFrame(ui::Application::shared()->interfaceBounds());
+    }
+
+private:
+    Records* m_records;
+};
+
+// Notes the lifecycle and touches, and at launch pushes the events `push` makes into SDL's queue.
+class Delegate : public ui::ApplicationDelegate, public sys::AccelerometerDelegate {
+public:
+    Delegate(Records* records, std::vector<SDL_Event> events, bool accelerometer)
+        : m_records(records), m_events(std::move(events)), m_accelerometer(accelerometer) {}
+    ~Delegate() override { sys::Accelerometer::shared().setDelegate(nullptr); }
+
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setRootViewController(std::make_shared<TouchController>(m_records));
+        m_window->makeKeyAndVisible();
+        for (SDL_Event& event : m_events) SDL_PushEvent(&event);
+        if (!m_accelerometer) return;
+        // The idle timer holds the screensaver off, as a game in play does.
+        note(m_records, "screensaver %g", SDL_IsScreenSaverEnabled());
+        ui::Application::shared()->setIdleTimerDisabled(true);
+        note(m_records, "screensaver %g", SDL_IsScreenSaverEnabled());
+        sys::Accelerometer::shared().setUpdateInterval(0.05);
+        sys::Accelerometer::shared().setDelegate(this);
+        m_stop = foundation::RunLoop::main().addTimer(0.22, [] { sys::Accelerometer::shared().setDelegate(nullptr); });
+    }
+    void didBecomeActive(ui::Application&) override { m_records->push_back("didBecomeActive"); }
+    void willResignActive(ui::Application&) override { m_records->push_back("willResignActive"); }
+    void didEnterBackground(ui::Application&) override { m_records->push_back("didEnterBackground"); }
+    void willEnterForeground(ui::Application&) override { m_records->push_back("willEnterForeground"); }
+    void willTerminate(ui::Application&) override { m_records->push_back("willTerminate"); }
+    void didAccelerate(sys::Accelerometer&, const sys::Acceleration& a) override {
+        note(m_records, "accel %.4f %.4f %.4f", a.x, a.y, a.z);
+        note(m_records, "@%.3f", foundation::RunLoop::main().now());
+    }
+
+private:
+    Records* m_records;
+    std::vector<SDL_Event> m_events;
+    bool m_accelerometer;
+    std::shared_ptr<ui::Window> m_window;
+    foundation::Timer m_stop;
+};
+
+// Event makers: window coordinates, a finger's place as a fraction of the window.
+SDL_Event mouse(Uint32 type, int x, int y, Uint32 which = 0) {
+    SDL_Event e{};
+    e.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        e.motion = {type, 0, 1, which, SDL_BUTTON_LMASK, x, y, 0, 0};
+    } else {
+        e.button.type = type;
+        e.button.windowID = 1;
+        e.button.which = which;
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+        e.button.x = x;
+        e.button.y = y;
+    }
+    return e;
+}
+
+SDL_Event finger(Uint32 type, SDL_FingerID id, float x, float y) {
+    SDL_Event e{};
+    e.tfinger.type = type;
+    e.tfinger.touchId = 1;
+    e.tfinger.fingerId = id;
+    e.tfinger.x = x;
+    e.tfinger.y = y;
+    return e;
+}
+
+SDL_Event windowEvent(Uint8 what) {
+    SDL_Event e{};
+    e.window.type = SDL_WINDOWEVENT;
+    e.window.event = what;
+    return e;
+}
+
+SDL_Event key(SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
+    SDL_Event e{};
+    e.key.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.repeat = repeat;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = mod;
+    return e;
+}
+
+SDL_Event plain(Uint32 type) {
+    SDL_Event e{};
+    e.type = type;
+    return e;
+}
+
+class SDLDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!m_x.installed()) GTEST_SKIP() << m_x.why();
+        ASSERT_TRUE(m_x.running()) << m_x.why();
+        std::filesystem::create_directories(m_dir.file("Game.app"));
+        dktest::writeFile(m_dir.file("Game.app/Info.plist"), "<plist version=\"1.0\"><dict/></plist>");
+        m_options.bundle = m_dir.file("Game.app");
+        m_options.home = m_dir.file("home");
+        m_options.clock = host::ClockChoice::Virtual;  // a window on the virtual clock: pumps at exact times
+        m_options.deviceOrientation = 3;                // landscape glass: 960x640
+        m_options.duration = 5;                         // should the window's close not come
+        m_options.trace = "input";
+        m_options.traceFile = m_dir.file("trace.txt");
+    }
+
+    Records run(std::vector<SDL_Event> events, bool accelerometer = false) {
+        Records records;
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        EXPECT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_TRUE(driver.window());
+        EXPECT_EQ(driver.run(std::make_unique<Delegate>(&records, std::move(events), accelerometer), &message), 0)
+            << message;
+        return records;
+    }
+
+    dktest::XvfbServer m_x;
+    dktest::TempDir m_dir;
+    host::HostOptions m_options;
+};
+
+TEST_F(SDLDriverTest, TheWindowIsTheGlassAsHeldAtLaunchZoomedToFit) {
+    const struct Case {
+        const char* device;
+        int orientation;
+        double zoom;
+        int width, height;
+    } cases[] = {
+        {"phone-retina", 1, 1, 640, 960},     {"phone-retina", 3, 1, 960, 640}, {"phone", 5, 2, 640, 960},
+        {"tablet", 4, 2, 1024, 768},          // 2048x1536 halved to fit 1280x1024
+        {"tablet-retina", 1, 1, 768, 1024},  // 1536x2048 halved
+        {"phone5", 0, 1, 320, 568},           // 640x1136 is too tall
+    };
+    for (const Case& c : cases) {
+        const sys::DevicePreset* preset = sys::findDevicePreset(c.device);
+        ASSERT_TRUE(preset);
+        std::string error;
+        const std::unique_ptr<host::SDLWindow> window = host::SDLWindow::open(
+            host::glassFor(preset->width, preset->height, preset->scale, c.orientation), c.zoom, "test", &error);
+        ASSERT_TRUE(window) << error;
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window->window(), &width, &height);
+        EXPECT_EQ(width, c.width) << c.device << " " << c.orientation;
+        EXPECT_EQ(height, c.height) << c.device << " " << c.orientation;
+    }
+}
+
+TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
+    const Records records = run({
+        mouse(SDL_MOUSEBUTTONDOWN, 100, 50),
+        mouse(SDL_MOUSEMOTION, 200, 100),
+        mouse(SDL_MOUSEBUTTONDOWN, 300, 300, SDL_TOUCH_MOUSEID),  // a finger's own mouse event
+        mouse(SDL_MOUSEBUTTONUP, 200, 100),
+        finger(SDL_FINGERDOWN, 7, 0.5f, 0.5f),
+        finger(SDL_FINGERDOWN, 9, 0.25f, 0.75f),
+        mouse(SDL_MOUSEMOTION, 10, 10, SDL_TOUCH_MOUSEID),
+        finger(SDL_FINGERUP, 7, 0.5f, 0.5f),
+        finger(SDL_FINGERMOTION, 9, 0.5f, 0.75f),
+        finger(SDL_FINGERUP, 9, 0.5f, 0.75f),
+        key(SDLK_UP, KMOD_LCTRL),  // the device turns upright: a portrait interface on landscape glass
+        mouse(SDL_MOUSEBUTTONDOWN, 100, 50),
+        mouse(SDL_MOUSEBUTTONUP, 100, 50),
+        windowEvent(SDL_WINDOWEVENT_FOCUS_LOST),
+        windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED),
+        windowEvent(SDL_WINDOWEVENT_SHOWN),  // active already: nothing
+        windowEvent(SDL_WINDOWEVENT_MINIMIZED),
+        windowEvent(SDL_WINDOWEVENT_RESTORED),
+        key(SDLK_F3),
+        key(SDLK_F3),
+        key(SDLK_F4),
+        key(SDLK_F4, KMOD_NONE, 1),  // a repeat: nothing
+        key(SDLK_F4),
+        key(SDLK_F1),
+        plain(SDL_APP_LOWMEMORY),
+        windowEvent(SDL_WINDOWEVENT_CLOSE),
+        plain(SDL_QUIT),  // closing the last window sends both: one quit
+    });
+    const Records expected = {
+        "didBecomeActive",
+        "began (50.00,25.00)",
+        "moved (100.0,50.00)",
+        "ended (100.0,50.00)",
+        "began (240.0,160.0)",
+        "began (120.0,240.0)",
+        "ended (240.0,160.0)",
+        "moved (240.0,240.0)",
+        "ended (240.0,240.0)",
+        "began (295.0,50.00)",
+        "ended (295.0,50.00)",
+        "willResignActive",
+        "didBecomeActive",
+        "willResignActive",
+        "didEnterBackground",
+        "willEnterForeground",
+        "didBecomeActive",
+        "willResignActive",
+        "didBecomeActive",
+        "willResignActive",
+        "didEnterBackground",
+        "willEnterForeground",
+        "didBecomeActive",
+        "willResignActive",
+        "didEnterBackground",
+        "willTerminate",
+    };
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), dktest::readFile(DK_TEST_DATA_DIR "/window-trace.txt"));
+}
+
+TEST_F(SDLDriverTest, ArrowsTiltTheVirtualAccelerometerSampledWhileItHasADelegateAndTheIdleTimerHoldsTheScreen) {
+    m_options.duration = 0.4;
+    const Records records = run({key(SDLK_RIGHT), key(SDLK_RIGHT, KMOD_NONE, 1), key(SDLK_RIGHT), key(SDLK_UP)},
+                                true);
+    // Landscape, the device's top on the viewer's left: the tilt right leans gravity to the device's -y.
+    const Records expected = {
+        "screensaver 1",
+        "screensaver 0",
+        "didBecomeActive",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.100",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.150",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.200",
+        "willResignActive",
+        "didEnterBackground",
+        "willTerminate",
+    };
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              "t=0.100000 input accel -0.96225 -0.257834 -0.087156\n"
+              "t=0.150000 input accel -0.96225 -0.257834 -0.087156\n"
+              "t=0.200000 input accel -0.96225 -0.257834 -0.087156\n");
+}
+
+TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {
+    const float reading[3] = {0, static_cast<float>(host::kStandardGravity), -4.903325f};
+    const sys::Acceleration a = host::accelerationFromSensor(reading, 2.5);
+    EXPECT_NEAR(a.x, 0, 1e-12);
+    EXPECT_NEAR(a.y, -1, 1e-6);
+    EXPECT_NEAR(a.z, 0.5, 1e-6);
+    EXPECT_EQ(a.timestamp, 2.5);
+
+    const struct Case {
+        int orientation;
+        double right, up;
+        double x, y, z;
+    } cases[] = {
+        {0, 0, 0, 0, -1, 0},  {1, 0, 0, 0, -1, 0},  {2, 0, 0, 0, 1, 0},  {3, 0, 0, -1, 0, 0},
+        {4, 0, 0, 1, 0, 0},   {5, 0, 0, 0, 0, -1},  {6, 0, 0, 0, 0, 1},  {1, 90, 0, 1, 0, 0},
+        {1, 0, 90, 0, 0, -1}, {2, 90, 0, -1, 0, 0}, {4, 90, 0, 0, 1, 0}, {5, 90, 0, 1, 0, 0},
+        {5, 0, 90, 0, 1, 0},  {6, 0, 90, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        const sys::Acceleration v = host::virtualAcceleration(c.orientation, c.right, c.up);
+        EXPECT_NEAR(v.x, c.x, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+        EXPECT_NEAR(v.y, c.y, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+        EXPECT_NEAR(v.z, c.z, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+    }
+}
+
+TEST(Glass, WindowPointsTurnIntoTheInterfacesAndBack) {
+    // A 320x480 phone; the point (50, 25) of the window in points.
+    const struct Case {
+        int held, interface;
+        double x, y;
+        int quarterTurns;
+    } cases[] = {
+        {1, 1, 50, 25, 0},   {1, 2, 270, 455, 2}, {1, 3, 25, 270, 1}, {1, 4, 455, 50, 3},
+        {3, 3, 50, 25, 0},   {3, 1, 295, 50, 3},  {3, 2, 25, 430, 1}, {3, 4, 430, 295, 2},
+        {6, 1, 50, 25, 0},  // flat counts as portrait
+    };
+    for (const Case& c : cases) {
+        const host::Glass glass = host::glassFor(320, 480, 2, c.held);
+        const sys::Point p = host::glassToInterface(glass, {50, 25}, c.interface);
+        EXPECT_EQ(p, (sys::Point{c.x, c.y})) << c.held << " " << c.interface;
+        EXPECT_EQ(host::interfaceToGlass(glass, p, c.interface), (sys::Point{50, 25}));
+        EXPECT_EQ(host::interfaceQuarterTurns(glass, c.interface), c.quarterTurns) << c.held << " " << c.interface;
+    }
+}
+
+}  // namespace
