@@ -7,21 +7,40 @@
 
 namespace plat::host {
 
-// The group's contexts: SDL's, which SDL_HINT_VIDEO_X11_FORCE_EGL makes EGL contexts on X11 too
-// (Wayland's and KMS's are anyway), so fences and the current context are EGL's.
+// What the calling thread has current, put back as it was.
+struct SDLWindow::Current {
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface draw = eglGetCurrentSurface(EGL_DRAW);
+    EGLSurface read = eglGetCurrentSurface(EGL_READ);
+    EGLContext context = eglGetCurrentContext();
+    void restore(EGLDisplay fallback) const {
+        if (display != EGL_NO_DISPLAY)
+            eglMakeCurrent(display, draw, read, context);
+        else if (eglGetCurrentContext() != EGL_NO_CONTEXT)
+            eglMakeCurrent(fallback, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+};
+
+// The group's contexts: SDL makes them (SDL_HINT_VIDEO_X11_FORCE_EGL: EGL contexts on X11 too, as
+// Wayland's and KMS's are anyway) and deletes them; everything else is EGL's, since the compositor
+// and the game switch contexts through EGL and SDL's own idea of the current one goes stale (its
+// make-current skips a context it believes current already).
 class SDLWindow::Contexts : public gl::GLContextProvider {
 public:
     explicit Contexts(SDL_Window* window) : m_window(window) {}
 
     void* createContext(void* share, std::string* error) override {
-        SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
-        SDL_GLContext previous = SDL_GL_GetCurrentContext();
+        const Current previous;
+        // SDL shares with the context it believes current.
         if (share && SDL_GL_MakeCurrent(nullptr, share) != 0) return fail(error);
         SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
         SDL_GLContext made = SDL_GL_CreateContext(m_window);  // current on the window when made
-        if (made && !m_display) m_display = eglGetCurrentDisplay();
         const bool egl = made && eglGetCurrentContext() == made;
-        SDL_GL_MakeCurrent(previousWindow, previous);
+        if (egl && !m_display) {
+            m_display = eglGetCurrentDisplay();
+            m_surface = eglGetCurrentSurface(EGL_DRAW);
+        }
+        previous.restore(eglGetCurrentDisplay());
         if (!made) return fail(error);
         if (!egl) {
             SDL_GL_DeleteContext(made);
@@ -30,10 +49,18 @@ public:
         }
         return made;
     }
-    void destroyContext(void* context) override { SDL_GL_DeleteContext(context); }
-    bool makeCurrent(void* context) override { return SDL_GL_MakeCurrent(nullptr, context) == 0; }
+    void destroyContext(void* context) override {
+        const Current previous;
+        SDL_GL_DeleteContext(context);  // may release what SDL believes current
+        if (previous.context != context) previous.restore(m_display);
+    }
+    bool makeCurrent(void* context) override {
+        if (!context) return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
+        return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) == EGL_TRUE;
+    }
     void* currentContext() override { return eglGetCurrentContext(); }
     void* display() override { return m_display; }
+    EGLSurface surface() const { return m_surface; }
 
 private:
     static void* fail(std::string* error) {
@@ -42,14 +69,16 @@ private:
     }
 
     SDL_Window* m_window;
-    void* m_display = nullptr;
+    EGLDisplay m_display = EGL_NO_DISPLAY;
+    EGLSurface m_surface = EGL_NO_SURFACE;  // the window's, known from the first context
 };
 
 namespace {
 
 // SDL's drivers without a display ("evdev" is the dummy one reading input devices).
 bool showsNothing(const char* driver) {
-    return !std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy") || !std::strcmp(driver, "evdev");
+    return !std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy") ||
+           !std::strcmp(driver, "evdev");
 }
 
 // SDL's video on the first driver that finds a display: the one $SDL_VIDEODRIVER names, else each
@@ -63,7 +92,8 @@ bool startVideo(std::string* error) {
     } else {
         for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
             const char* driver = SDL_GetVideoDriver(i);
-            if (showsNothing(driver) || (!std::strcmp(driver, "wayland") && !SDL_getenv("XDG_RUNTIME_DIR"))) continue;
+            if (showsNothing(driver) || (!std::strcmp(driver, "wayland") && !SDL_getenv("XDG_RUNTIME_DIR")))
+                continue;
             drivers.push_back(driver);
         }
     }
@@ -114,8 +144,8 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
     std::unique_ptr<SDLWindow> made(new SDLWindow);
-    made->m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.width,
-                                      size.height, SDL_WINDOW_OPENGL);
+    made->m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                      size.width, size.height, SDL_WINDOW_OPENGL);
     if (!made->m_window) {
         const std::string why = std::string("SDL: ") + SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -126,14 +156,18 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     SDL_GetWindowSize(made->m_window, &made->m_width, &made->m_height);
     made->m_contexts = std::make_unique<Contexts>(made->m_window);
 
-    // A first context proves the window can have them (and names their display).
+    // A first context proves the window can have them (and names their display and the window's
+    // surface).
     std::string why;
     void* probe = made->m_contexts->createContext(nullptr, &why);
     if (!probe) return fail(why);  // the destructor closes the window
     made->m_contexts->destroyContext(probe);
-    if (!gl::GLContext::setProvider(made->m_contexts.get())) return fail("GL contexts exist before the window");
+    if (!gl::GLContext::setProvider(made->m_contexts.get()))
+        return fail("GL contexts exist before the window");
     return made;
 }
+
+SDLWindow::SDLWindow() = default;
 
 SDLWindow::~SDLWindow() {
     if (m_contexts && !gl::GLContext::setProvider(nullptr)) {
@@ -156,25 +190,24 @@ void SDLWindow::drawableSize(int* width, int* height) const {
 }
 
 bool SDLWindow::bind(gl::GLContext& context) {
-    m_previousWindow = SDL_GL_GetCurrentWindow();
-    m_previousContext = SDL_GL_GetCurrentContext();
-    if (SDL_GL_MakeCurrent(m_window, context.handle()) != 0) return false;
+    m_previous = std::make_unique<Current>();
+    EGLDisplay display = m_contexts->display();
+    if (!eglMakeCurrent(display, m_contexts->surface(), m_contexts->surface(), context.handle())) return false;
     if (!m_swapIntervalSet) {
         // Vsync paces the screen; without it (some X servers) the display link still does.
-        SDL_GL_SetSwapInterval(1);
+        eglSwapInterval(display, 1);
         m_swapIntervalSet = true;
     }
     return true;
 }
 
 void SDLWindow::swap() {
-    SDL_GL_SwapWindow(m_window);
+    eglSwapBuffers(m_contexts->display(), m_contexts->surface());
 }
 
 void SDLWindow::unbind() {
-    SDL_GL_MakeCurrent(m_previousWindow, m_previousContext);
-    m_previousWindow = nullptr;
-    m_previousContext = nullptr;
+    if (m_previous) m_previous->restore(m_contexts->display());
+    m_previous.reset();
 }
 
 }  // namespace plat::host

@@ -46,7 +46,8 @@ public:
 
 private:
     class Contexts;
-    SDLWindow() = default;
+    struct Current;
+    SDLWindow();
 
     SDL_Window* m_window = nullptr;
     std::unique_ptr<Contexts> m_contexts;
@@ -54,8 +55,7 @@ private:
     double m_zoom = 1;
     int m_width = 0, m_height = 0;
     bool m_swapIntervalSet = false;
-    SDL_Window* m_previousWindow = nullptr;
-    SDL_GLContext m_previousContext = nullptr;
+    std::unique_ptr<Current> m_previous;  // what bind() found current
 };
 
 }  // namespace plat::host
