@@ -65,7 +65,9 @@ Glass glassFor(double width, double height, double scale, int deviceOrientation)
 
 WindowSize windowSizeFor(const Glass& glass, double zoom, int usableWidth, int usableHeight) {
     const sys::Size points = glass.points();
-    auto pixels = [&](double length, double z) { return static_cast<int>(std::lround(length * glass.scale * z)); };
+    auto pixels = [&](double length, double z) {
+        return static_cast<int>(std::lround(length * glass.scale * z));
+    };
     if (!(zoom > 0)) zoom = 1;
     // Down to a window of a few pixels at most: a tiny display still gets one.
     while (usableWidth > 0 && usableHeight > 0 && zoom > 1.0 / 64 &&
@@ -85,7 +87,8 @@ sys::Point interfaceToGlass(const Glass& glass, sys::Point point, int interfaceO
 }
 
 int interfaceQuarterTurns(const Glass& glass, int interfaceOrientation) {
-    return ((quarterTurns(heldAs(interfaceOrientation)) - quarterTurns(heldAs(glass.orientation))) % 4 + 4) % 4;
+    return ((quarterTurns(heldAs(interfaceOrientation)) - quarterTurns(heldAs(glass.orientation))) % 4 + 4) %
+           4;
 }
 
 }  // namespace plat::host

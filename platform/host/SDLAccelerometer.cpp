@@ -74,13 +74,15 @@ void SDLAccelerometer::controllerAdded(int deviceIndex) {
 }
 
 void SDLAccelerometer::controllerRemoved(SDL_JoystickID instance) {
-    if (!m_controller || SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(m_controller)) != instance) return;
+    if (!m_controller || SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(m_controller)) != instance)
+        return;
     SDL_GameControllerClose(m_controller);
     m_controller = nullptr;
 }
 
 std::string SDLAccelerometer::source() const {
-    if (m_sensor) return std::string("sensor ") + (SDL_SensorGetName(m_sensor) ? SDL_SensorGetName(m_sensor) : "");
+    if (m_sensor)
+        return std::string("sensor ") + (SDL_SensorGetName(m_sensor) ? SDL_SensorGetName(m_sensor) : "");
     if (m_controller)
         return std::string("controller ") +
                (SDL_GameControllerName(m_controller) ? SDL_GameControllerName(m_controller) : "");
@@ -94,7 +96,8 @@ void SDLAccelerometer::tilt(int rightSteps, int upSteps) {
 
 sys::Acceleration SDLAccelerometer::sample(int deviceOrientation, double timestamp) const {
     float values[3] = {0, 0, 0};
-    if (m_sensor && SDL_SensorGetData(m_sensor, values, 3) == 0) return accelerationFromSensor(values, timestamp);
+    if (m_sensor && SDL_SensorGetData(m_sensor, values, 3) == 0)
+        return accelerationFromSensor(values, timestamp);
     if (m_controller && SDL_GameControllerGetSensorData(m_controller, SDL_SENSOR_ACCEL, values, 3) == 0)
         return accelerationFromSensor(values, timestamp);
     sys::Acceleration virtualSample = virtualAcceleration(deviceOrientation, m_right, m_up);

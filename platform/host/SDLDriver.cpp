@@ -69,7 +69,8 @@ void SDLDriver::pumpEvents() {
     m_pumping = true;
     SDL_PumpEvents();
     SDL_Event event;
-    while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) handle(event);
+    while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
+        handle(event);
     m_pumping = false;
 }
 
@@ -157,7 +158,8 @@ void SDLDriver::finger(const SDL_TouchFingerEvent& finger) {
         if (found != m_fingers.end()) return;
         long number = 1;
         for (bool taken = true; taken; ++number)
-            taken = std::any_of(m_fingers.begin(), m_fingers.end(), [&](const auto& f) { return f.second == number; });
+            taken = std::any_of(m_fingers.begin(), m_fingers.end(),
+                                [&](const auto& f) { return f.second == number; });
         --number;
         if (play("touch down " + std::to_string(number) + " " + place)) m_fingers.emplace(key, number);
         return;
@@ -210,7 +212,8 @@ void SDLDriver::key(const SDL_KeyboardEvent& key) {
             play("memory.warning");
             return;
         case SDLK_F2:
-            play(sys::AudioSession::shared().isInterrupted() ? "audio.interrupt.end" : "audio.interrupt.begin");
+            play(sys::AudioSession::shared().isInterrupted() ? "audio.interrupt.end"
+                                                             : "audio.interrupt.begin");
             return;
         case SDLK_F3:
             play(state == State::Active ? "app.resign" : "app.active");
@@ -234,8 +237,12 @@ void SDLDriver::key(const SDL_KeyboardEvent& key) {
                                                        : 0;
         if (orientation) play("rotate " + std::to_string(orientation));
     } else if (arrow) {
-        m_accelerometer->tilt(sym == SDLK_RIGHT ? 1 : sym == SDLK_LEFT ? -1 : 0,
-                             sym == SDLK_UP ? 1 : sym == SDLK_DOWN ? -1 : 0);
+        m_accelerometer->tilt(sym == SDLK_RIGHT  ? 1
+                              : sym == SDLK_LEFT ? -1
+                                                 : 0,
+                              sym == SDLK_UP     ? 1
+                              : sym == SDLK_DOWN ? -1
+                                                 : 0);
     }
 }
 
@@ -246,7 +253,8 @@ void SDLDriver::quit() {
 }
 
 void SDLDriver::armSample() {
-    m_sampler = m_application.runLoop().addTimer(sys::Accelerometer::shared().updateInterval(), [this] { sample(); });
+    m_sampler =
+        m_application.runLoop().addTimer(sys::Accelerometer::shared().updateInterval(), [this] { sample(); });
 }
 
 void SDLDriver::sample() {

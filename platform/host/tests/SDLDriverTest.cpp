@@ -1,10 +1,13 @@
 // The window driver under an X server of the test's own: the window's size per device and zoom,
 // SDL events become touches and lifecycle transitions traced as script commands, the virtual
 // accelerometer; and, without a display, the glass's geometry and the sensor conversion.
+#include <EGL/egl.h>
+#include <GLES2/gl2.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -12,6 +15,8 @@
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/host/SDLWindow.h"
@@ -21,6 +26,16 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TestSupport.h"
+
+// Under LeakSanitizer: what SDL's D-Bus connection and Mesa's X11 driver (unloaded when SDL lets
+// its EGL display go) leave behind is theirs (tests/support/display-leaks.supp); their frames show
+// only with the slow unwinder.
+extern "C" const char* __lsan_default_options() {
+    return "fast_unwind_on_malloc=0:print_suppressions=0";
+}
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\nleak:libEGL_mesa.so\n";
+}
 
 namespace {
 
@@ -85,7 +100,8 @@ public:
         note(m_records, "screensaver %g", SDL_IsScreenSaverEnabled());
         sys::Accelerometer::shared().setUpdateInterval(0.05);
         sys::Accelerometer::shared().setDelegate(this);
-        m_stop = foundation::RunLoop::main().addTimer(0.22, [] { sys::Accelerometer::shared().setDelegate(nullptr); });
+        m_stop = foundation::RunLoop::main().addTimer(
+            0.22, [] { sys::Accelerometer::shared().setDelegate(nullptr); });
     }
     void didBecomeActive(ui::Application&) override { m_records->push_back("didBecomeActive"); }
     void willResignActive(ui::Application&) override { m_records->push_back("willResignActive"); }
@@ -166,8 +182,8 @@ protected:
         m_options.bundle = m_dir.file("Game.app");
         m_options.home = m_dir.file("home");
         m_options.clock = host::ClockChoice::Virtual;  // a window on the virtual clock: pumps at exact times
-        m_options.deviceOrientation = 3;                // landscape glass: 960x640
-        m_options.duration = 5;                         // should the window's close not come
+        m_options.deviceOrientation = 3;               // landscape glass: 960x640
+        m_options.duration = 5;                        // should the window's close not come
         m_options.trace = "input";
         m_options.traceFile = m_dir.file("trace.txt");
     }
@@ -178,7 +194,8 @@ protected:
         std::string message;
         EXPECT_EQ(driver.prepare(&message), 0) << message;
         EXPECT_TRUE(driver.window());
-        EXPECT_EQ(driver.run(std::make_unique<Delegate>(&records, std::move(events), accelerometer), &message), 0)
+        EXPECT_EQ(
+            driver.run(std::make_unique<Delegate>(&records, std::move(events), accelerometer), &message), 0)
             << message;
         return records;
     }
@@ -195,23 +212,66 @@ TEST_F(SDLDriverTest, TheWindowIsTheGlassAsHeldAtLaunchZoomedToFit) {
         double zoom;
         int width, height;
     } cases[] = {
-        {"phone-retina", 1, 1, 640, 960},     {"phone-retina", 3, 1, 960, 640}, {"phone", 5, 2, 640, 960},
-        {"tablet", 4, 2, 1024, 768},          // 2048x1536 halved to fit 1280x1024
-        {"tablet-retina", 1, 1, 768, 1024},  // 1536x2048 halved
-        {"phone5", 0, 1, 320, 568},           // 640x1136 is too tall
+        {"phone-retina", 1, 1, 640, 960},   {"phone-retina", 3, 1, 960, 640},
+        {"phone", 5, 2, 640, 960},          {"tablet", 4, 2, 1024, 768},  // 2048x1536 halved to fit 1280x1024
+        {"tablet-retina", 1, 1, 768, 1024},                               // 1536x2048 halved
+        {"phone5", 0, 1, 320, 568},                                       // 640x1136 is too tall
     };
     for (const Case& c : cases) {
         const sys::DevicePreset* preset = sys::findDevicePreset(c.device);
         ASSERT_TRUE(preset);
         std::string error;
-        const std::unique_ptr<host::SDLWindow> window = host::SDLWindow::open(
-            host::glassFor(preset->width, preset->height, preset->scale, c.orientation), c.zoom, "test", &error);
+        const std::unique_ptr<host::SDLWindow> window =
+            host::SDLWindow::open(host::glassFor(preset->width, preset->height, preset->scale, c.orientation),
+                                  c.zoom, "test", &error);
         ASSERT_TRUE(window) << error;
         int width = 0, height = 0;
         SDL_GetWindowSize(window->window(), &width, &height);
         EXPECT_EQ(width, c.width) << c.device << " " << c.orientation;
         EXPECT_EQ(height, c.height) << c.device << " " << c.orientation;
     }
+}
+
+TEST_F(SDLDriverTest, TheGroupsContextsAreTheWindowsAndShareDrawables) {
+    std::string error;
+    const std::unique_ptr<host::SDLWindow> window =
+        host::SDLWindow::open(host::glassFor(320, 480, 1, 1), 1, "t", &error);
+    ASSERT_TRUE(window) << error;
+    std::unique_ptr<gl::GLContext> game = gl::GLContext::create(&error);
+    std::unique_ptr<gl::GLContext> screen = gl::GLContext::create(&error);
+    ASSERT_TRUE(game && screen) << error;
+    ASSERT_TRUE(game->makeCurrent());
+    EXPECT_EQ(eglGetCurrentSurface(EGL_DRAW), EGL_NO_SURFACE);  // drawing goes into frame buffers
+    gl::GLLayer layer;
+    layer.setBounds(4, 2);
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    ASSERT_TRUE(layer.allocateStorage());
+    glClearColor(0, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    layer.present();
+
+    // The screen's context reads the game's drawing, then shows a frame in the window and gives
+    // the game its context back.
+    ASSERT_TRUE(screen->makeCurrent());
+    const std::vector<std::uint8_t> pixels = layer.readPixels();
+    ASSERT_EQ(pixels.size(), 4u * 2 * 4);
+    EXPECT_EQ(std::vector<std::uint8_t>(pixels.begin(), pixels.begin() + 4),
+              (std::vector<std::uint8_t>{0, 255, 0, 255}));
+    ASSERT_TRUE(game->makeCurrent());
+    ASSERT_TRUE(window->bind(*screen));
+    glClear(GL_COLOR_BUFFER_BIT);
+    window->swap();
+    window->unbind();
+    EXPECT_TRUE(game->isCurrent());
+    // The compositor puts contexts back through EGL, behind SDL's back: making the same context
+    // current again must still switch.
+    eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    ASSERT_TRUE(game->makeCurrent());
+    EXPECT_TRUE(game->isCurrent());
+    glDeleteFramebuffers(1, &framebuffer);
+    layer.releaseStorage();
 }
 
 TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
@@ -245,41 +305,24 @@ TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
         plain(SDL_QUIT),  // closing the last window sends both: one quit
     });
     const Records expected = {
-        "didBecomeActive",
-        "began (50.00,25.00)",
-        "moved (100.0,50.00)",
-        "ended (100.0,50.00)",
-        "began (240.0,160.0)",
-        "began (120.0,240.0)",
-        "ended (240.0,160.0)",
-        "moved (240.0,240.0)",
-        "ended (240.0,240.0)",
-        "began (295.0,50.00)",
-        "ended (295.0,50.00)",
-        "willResignActive",
-        "didBecomeActive",
-        "willResignActive",
-        "didEnterBackground",
-        "willEnterForeground",
-        "didBecomeActive",
-        "willResignActive",
-        "didBecomeActive",
-        "willResignActive",
-        "didEnterBackground",
-        "willEnterForeground",
-        "didBecomeActive",
-        "willResignActive",
-        "didEnterBackground",
-        "willTerminate",
+        "didBecomeActive",     "began (50.00,25.00)", "moved (100.0,50.00)", "ended (100.0,50.00)",
+        "began (240.0,160.0)", "began (120.0,240.0)", "ended (240.0,160.0)", "moved (240.0,240.0)",
+        "ended (240.0,240.0)", "began (295.0,50.00)", "ended (295.0,50.00)", "willResignActive",
+        "didBecomeActive",     "willResignActive",    "didEnterBackground",  "willEnterForeground",
+        "didBecomeActive",     "willResignActive",    "didBecomeActive",     "willResignActive",
+        "didEnterBackground",  "willEnterForeground", "didBecomeActive",     "willResignActive",
+        "didEnterBackground",  "willTerminate",
     };
     EXPECT_EQ(records, expected);
-    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), dktest::readFile(DK_TEST_DATA_DIR "/window-trace.txt"));
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              dktest::readFile(DK_TEST_DATA_DIR "/window-trace.txt"));
 }
 
-TEST_F(SDLDriverTest, ArrowsTiltTheVirtualAccelerometerSampledWhileItHasADelegateAndTheIdleTimerHoldsTheScreen) {
+TEST_F(SDLDriverTest,
+       ArrowsTiltTheVirtualAccelerometerSampledWhileItHasADelegateAndTheIdleTimerHoldsTheScreen) {
     m_options.duration = 0.4;
-    const Records records = run({key(SDLK_RIGHT), key(SDLK_RIGHT, KMOD_NONE, 1), key(SDLK_RIGHT), key(SDLK_UP)},
-                                true);
+    const Records records =
+        run({key(SDLK_RIGHT), key(SDLK_RIGHT, KMOD_NONE, 1), key(SDLK_RIGHT), key(SDLK_UP)}, true);
     // Landscape, the device's top on the viewer's left: the tilt right leans gravity to the device's -y.
     const Records expected = {
         "screensaver 1",
@@ -334,17 +377,19 @@ TEST(Glass, WindowPointsTurnIntoTheInterfacesAndBack) {
         int held, interface;
         double x, y;
         int quarterTurns;
-    } cases[] = {
-        {1, 1, 50, 25, 0},   {1, 2, 270, 455, 2}, {1, 3, 25, 270, 1}, {1, 4, 455, 50, 3},
-        {3, 3, 50, 25, 0},   {3, 1, 295, 50, 3},  {3, 2, 25, 430, 1}, {3, 4, 430, 295, 2},
-        {6, 1, 50, 25, 0},  // flat counts as portrait
-    };
+    } cases[] =
+        {
+            {1, 1, 50, 25, 0},  {1, 2, 270, 455, 2}, {1, 3, 25, 270, 1},
+            {1, 4, 455, 50, 3}, {3, 3, 50, 25, 0},   {3, 1, 295, 50, 3},
+            {3, 2, 25, 430, 1}, {3, 4, 430, 295, 2}, {6, 1, 50, 25, 0},  // flat counts as portrait
+        };
     for (const Case& c : cases) {
         const host::Glass glass = host::glassFor(320, 480, 2, c.held);
         const sys::Point p = host::glassToInterface(glass, {50, 25}, c.interface);
         EXPECT_EQ(p, (sys::Point{c.x, c.y})) << c.held << " " << c.interface;
         EXPECT_EQ(host::interfaceToGlass(glass, p, c.interface), (sys::Point{50, 25}));
-        EXPECT_EQ(host::interfaceQuarterTurns(glass, c.interface), c.quarterTurns) << c.held << " " << c.interface;
+        EXPECT_EQ(host::interfaceQuarterTurns(glass, c.interface), c.quarterTurns)
+            << c.held << " " << c.interface;
     }
 }
 
