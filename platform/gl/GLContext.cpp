@@ -88,6 +88,7 @@ private:
 struct Group {
     std::mutex mutex;
     std::vector<void*> members;
+    unsigned generation = 0;
     SurfacelessProvider surfaceless;
     GLContextProvider* provider = &surfaceless;
 };
@@ -108,6 +109,7 @@ std::unique_ptr<GLContext> GLContext::create(std::string* error) {
     std::lock_guard lock(g.mutex);
     void* context = g.provider->createContext(g.members.empty() ? nullptr : g.members.front(), error);
     if (!context) return nullptr;
+    if (g.members.empty()) ++g.generation;
     g.members.push_back(context);
     std::unique_ptr<GLContext> made(new GLContext);
     made->m_context = context;
@@ -152,6 +154,27 @@ bool GLContext::setProvider(GLContextProvider* provider) {
     if (!g.members.empty()) return false;
     g.provider = provider ? provider : &g.surfaceless;
     return true;
+}
+
+unsigned GLContext::groupGeneration() {
+    Group& g = group();
+    std::lock_guard lock(g.mutex);
+    return g.generation;
+}
+
+CurrentContextScope::CurrentContextScope()
+    : m_display(eglGetCurrentDisplay()),
+      m_draw(eglGetCurrentSurface(EGL_DRAW)),
+      m_read(eglGetCurrentSurface(EGL_READ)),
+      m_context(eglGetCurrentContext()) {}
+
+CurrentContextScope::~CurrentContextScope() {
+    if (m_context != EGL_NO_CONTEXT) {
+        eglMakeCurrent(static_cast<EGLDisplay>(m_display), static_cast<EGLSurface>(m_draw),
+                       static_cast<EGLSurface>(m_read), static_cast<EGLContext>(m_context));
+        return;
+    }
+    GLContext::clearCurrent();
 }
 
 }  // namespace plat::gl

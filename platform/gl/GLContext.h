@@ -45,6 +45,9 @@ public:
 
     // The EGL display the group lives on (an EGLDisplay), for fences and the like.
     static void* display();
+    // Counts the groups made: a new one begins when a context is made while none lives. Names of
+    // objects made in an earlier group mean nothing (or another object) in a later one.
+    static unsigned groupGeneration();
 
     // The provider's handle of this context (a window driver binds it to its window).
     void* handle() const { return m_context; }
@@ -56,6 +59,23 @@ public:
 private:
     GLContext() = default;
     void* m_context = nullptr;
+};
+
+// Whatever EGL context (of any display, with its surfaces) the calling thread had current when
+// made is current again when destroyed: code that borrows the thread for another context (the
+// compositor) leaves the game's context as it found it.
+class CurrentContextScope {
+public:
+    CurrentContextScope();
+    ~CurrentContextScope();
+    CurrentContextScope(const CurrentContextScope&) = delete;
+    CurrentContextScope& operator=(const CurrentContextScope&) = delete;
+
+private:
+    void* m_display;
+    void* m_draw;
+    void* m_read;
+    void* m_context;
 };
 
 }  // namespace plat::gl

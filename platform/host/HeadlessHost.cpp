@@ -16,6 +16,7 @@
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/Orientation.h"
 
 namespace plat::host {
@@ -147,6 +148,9 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
         end = kDefaultHeadlessSeconds;
     if (end) m_timers.push_back(loop.addTimer(*end, [this] { quit(); }));
 
+    // The screen as the run left it, taken before the teardown removes the window.
+    if (!m_options.screenshot.empty())
+        m_application->setBeforeTeardown([this] { compositeScreen(&m_finalScreenError); });
     int status = m_application->run();
     m_player.reset();
     m_timers.clear();
@@ -154,8 +158,9 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_driver.reset();
 
     if (!m_options.screenshot.empty()) {
-        std::string error;
-        if (!writeScreenshot(m_options.screenshot, &error)) {
+        std::string error = m_finalScreenError;
+        HeadlessScreen* shown = error.empty() ? screen(&error) : nullptr;
+        if (!shown || !shown->writeScreenshot(m_options.screenshot, &error)) {
             if (message) *message = "cannot write the screenshot " + m_options.screenshot + ": " + error;
             status = 1;
         }
@@ -182,12 +187,18 @@ HeadlessScreen* HeadlessHost::screen(std::string* error) {
     return m_screen.get();
 }
 
-bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
+HeadlessScreen* HeadlessHost::compositeScreen(std::string* error) {
     HeadlessScreen* shown = screen(error);
-    if (!shown) return false;
+    if (!shown) return nullptr;
     shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
                                                  : ui::kInterfaceOrientationPortrait);
-    return shown->writeScreenshot(path, error);
+    if (m_application) m_application->compositor().composite(*shown);
+    return shown;
+}
+
+bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
+    HeadlessScreen* shown = compositeScreen(error);
+    return shown && shown->writeScreenshot(path, error);
 }
 
 std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {

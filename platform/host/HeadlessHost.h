@@ -69,6 +69,8 @@ private:
     std::function<void()> tapAction(const InputCommand& command);
     void quit();
     void openWindow();
+    // The application's screen composited now into the headless screen (made at the first).
+    HeadlessScreen* compositeScreen(std::string* error);
     bool writeScreenshot(const std::string& path, std::string* error);
 
     HostOptions m_options;
@@ -79,6 +81,7 @@ private:
     std::unique_ptr<HeadlessScreen> m_screen;
     std::unique_ptr<SDLWindow> m_window;  // goes last: its group's contexts go before it
     std::unique_ptr<SDLDriver> m_driver;
+    std::string m_finalScreenError;  // why the screen at quit could not be composited
     std::vector<foundation::Timer> m_timers;  // the run's end, taps' lifts
     std::vector<long> m_fingersDown;          // the script's fingers the application holds
     int m_nextTapFinger = -1;                 // taps use fingers a script cannot name

@@ -1,6 +1,7 @@
 // The application: its lifecycle, the key window, interface orientation and rotation, touches.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@ class RunLoop;
 namespace plat::ui {
 
 class Application;
+class Compositor;
 class ViewController;
 class Window;
 
@@ -89,6 +91,12 @@ public:
     // launch(), the loop until quit() (or until it is stopped, which then quits), then teardown: the
     // delegate is destroyed with what it owns. Returns the exit status, 0.
     int run();
+    // Called by run() once the loop has ended and the application terminated, while the window and
+    // its views are still there (a driver's last screenshot).
+    void setBeforeTeardown(std::function<void()> hook) { m_beforeTeardown = std::move(hook); }
+
+    // What draws the key window (see Compositor.h).
+    Compositor& compositor() const { return *m_compositor; }
 
     // The driver's transitions; each false (nothing done) where it does not apply.
     // Active to Inactive; touches still down are cancelled first.
@@ -151,7 +159,7 @@ private:
         std::shared_ptr<Touch> touch;
     };
 
-    void setKeyWindow(Window* window) { m_keyWindow = window; }
+    void setKeyWindow(Window* window);
     void transition(const char* operation, void (ApplicationDelegate::*call)(Application&), const char* notification);
     void windowGone(Window* window);
     void finishLaunching();
@@ -168,6 +176,8 @@ private:
 
     std::unique_ptr<ApplicationDelegate> m_delegate;
     foundation::RunLoop* m_loop;
+    std::unique_ptr<Compositor> m_compositor;
+    std::function<void()> m_beforeTeardown;
     ApplicationState m_state = ApplicationState::NotRunning;
     bool m_launched = false;
     bool m_orientationChosen = false;
