@@ -1,5 +1,5 @@
 // The device's glass as a window shows it: the screen held as it was at launch, the interface
-// turned inside it as the device turns later.
+// turned inside it as the device turns later (ui::interfaceQuarterTurns, interfacePointFromGlass).
 #pragma once
 
 #include "platform/sys/Geometry.h"
@@ -26,13 +26,5 @@ struct WindowSize {
     double zoom = 1;
 };
 WindowSize windowSizeFor(const Glass& glass, double zoom, int usableWidth, int usableHeight);
-
-// Between the glass as the window shows it and the interface's coordinates (both in points) while
-// the interface is in `interfaceOrientation` (1-4).
-sys::Point glassToInterface(const Glass& glass, sys::Point point, int interfaceOrientation);
-sys::Point interfaceToGlass(const Glass& glass, sys::Point point, int interfaceOrientation);
-
-// The interface's turn on the glass, in quarter turns clockwise (0-3).
-int interfaceQuarterTurns(const Glass& glass, int interfaceOrientation);
 
 }  // namespace plat::host

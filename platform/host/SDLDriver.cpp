@@ -47,6 +47,7 @@ SDLDriver::SDLDriver(SDLWindow& window, ui::Application& application, Play play)
 }
 
 SDLDriver::~SDLDriver() {
+    if (m_application.compositor().presenter() == this) m_application.compositor().setPresenter(nullptr);
     m_pump.invalidate();
     m_sampler.invalidate();
     m_application.setSystemServices(nullptr);
@@ -58,7 +59,7 @@ SDLDriver::~SDLDriver() {
 }
 
 void SDLDriver::start(foundation::RunLoop& loop) {
-    drawBlank();
+    m_application.compositor().setPresenter(this);
     m_pump = loop.addRepeatingTimer(kEventPumpInterval, [this] { pumpEvents(); });
     armSample();
 }
@@ -128,7 +129,8 @@ std::string SDLDriver::interfacePlace(double x, double y) const {
     // A drag past the window's edge (the pointer is grabbed) stays on the glass.
     glass.x = std::clamp(glass.x, 0.0, shown.width);
     glass.y = std::clamp(glass.y, 0.0, shown.height);
-    const sys::Point point = glassToInterface(m_window.glass(), glass, m_application.interfaceOrientation());
+    const sys::Point point = ui::interfacePointFromGlass(glass, shown, m_window.glass().orientation,
+                                                         m_application.interfaceOrientation());
     return scriptNumber(point.x) + " " + scriptNumber(point.y);
 }
 
@@ -191,7 +193,7 @@ void SDLDriver::windowEvent(const SDL_WindowEvent& window) {
             play("app.foreground", false);
             break;
         case SDL_WINDOWEVENT_EXPOSED:
-            drawBlank();
+            ui::Compositor::setNeedsCommit();
             break;
         case SDL_WINDOWEVENT_CLOSE:
             quit();
@@ -277,24 +279,24 @@ bool SDLDriver::openURL(const std::string& url) {
     return SDL_OpenURL(url.c_str()) == 0;
 }
 
-void SDLDriver::drawBlank() {
+bool SDLDriver::beginFrame(Target* target) {
     if (!m_screenContext) {
         std::string error;
         m_screenContext = gl::GLContext::create(&error);
         if (!m_screenContext) {
             foundation::log("drovik-player: no GL context for the window: %s", error.c_str());
-            return;
+            return false;
         }
     }
-    if (!m_window.bind(*m_screenContext)) return;
-    int width = 0, height = 0;
-    m_window.drawableSize(&width, &height);
+    if (!m_window.bind(*m_screenContext)) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glViewport(0, 0, width, height);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    m_window.drawableSize(&target->width, &target->height);
+    target->orientation = m_window.glass().orientation;
+    return true;
+}
+
+void SDLDriver::endFrame() {
     m_window.swap();
-    m_window.unbind();
 }
 
 }  // namespace plat::host

@@ -1,5 +1,5 @@
-// The window driver: SDL's events as the device's input and the application's lifecycle, the
-// accelerometer, and the system services a desktop has.
+// The window driver: the compositor's frames in the window, SDL's events as the device's input and
+// the application's lifecycle, the accelerometer, and the system services a desktop has.
 #pragma once
 
 #include <SDL2/SDL.h>
@@ -14,6 +14,7 @@
 #include "platform/host/InputScript.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
 
 namespace plat::gl {
 class GLContext;
@@ -35,7 +36,7 @@ inline constexpr double kEventPumpInterval = 0.005;
 //   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
 //   5/6, face up/down); F12: screenshot drovik-<seconds>.png; the arrows tilt the virtual
 //   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel.
-class SDLDriver : public ui::SystemServices {
+class SDLDriver : public ui::SystemServices, public ui::Presenter {
 public:
     // Plays a command now: whether it applied (with `traceIgnored` false, one that does not apply
     // leaves no trace).
@@ -46,7 +47,8 @@ public:
     SDLDriver(const SDLDriver&) = delete;
     SDLDriver& operator=(const SDLDriver&) = delete;
 
-    // Pumps SDL's events from `loop` every kEventPumpInterval and samples the accelerometer.
+    // Presents the application's compositor in the window, pumps SDL's events from `loop` every
+    // kEventPumpInterval and samples the accelerometer.
     void start(foundation::RunLoop& loop);
     // Handles every event in SDL's queue, in order (until one quits).
     void pumpEvents();
@@ -57,6 +59,11 @@ public:
     // ui::SystemServices: the screensaver, and SDL_OpenURL.
     void setIdleTimerDisabled(bool disabled) override;
     bool openURL(const std::string& url) override;
+
+    // ui::Presenter: the window's back buffer, in a context of the group of its own, upright for
+    // the glass; swapped with vsync.
+    bool beginFrame(Target* target) override;
+    void endFrame() override;
 
 private:
     bool play(const std::string& command, bool traceIgnored = true);
@@ -70,7 +77,6 @@ private:
     void quit();
     void armSample();
     void sample();
-    void drawBlank();
 
     SDLWindow& m_window;
     ui::Application& m_application;

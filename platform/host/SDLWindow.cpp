@@ -7,8 +7,10 @@
 
 namespace plat::host {
 
+namespace {
+
 // What the calling thread has current, put back as it was.
-struct SDLWindow::Current {
+struct Current {
     EGLDisplay display = eglGetCurrentDisplay();
     EGLSurface draw = eglGetCurrentSurface(EGL_DRAW);
     EGLSurface read = eglGetCurrentSurface(EGL_READ);
@@ -20,6 +22,8 @@ struct SDLWindow::Current {
             eglMakeCurrent(fallback, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
 };
+
+}  // namespace
 
 // The group's contexts: SDL makes them (SDL_HINT_VIDEO_X11_FORCE_EGL: EGL contexts on X11 too, as
 // Wayland's and KMS's are anyway) and deletes them; everything else is EGL's, since the compositor
@@ -190,7 +194,6 @@ void SDLWindow::drawableSize(int* width, int* height) const {
 }
 
 bool SDLWindow::bind(gl::GLContext& context) {
-    m_previous = std::make_unique<Current>();
     EGLDisplay display = m_contexts->display();
     if (!eglMakeCurrent(display, m_contexts->surface(), m_contexts->surface(), context.handle())) return false;
     if (!m_swapIntervalSet) {
@@ -203,11 +206,6 @@ bool SDLWindow::bind(gl::GLContext& context) {
 
 void SDLWindow::swap() {
     eglSwapBuffers(m_contexts->display(), m_contexts->surface());
-}
-
-void SDLWindow::unbind() {
-    if (m_previous) m_previous->restore(m_contexts->display());
-    m_previous.reset();
 }
 
 }  // namespace plat::host

@@ -37,16 +37,14 @@ public:
     void drawableSize(int* width, int* height) const;
 
     // Makes `context` (of the group) current on the window: its frame buffer 0 is the window's back
-    // buffer, swapped with vsync.
+    // buffer, swapped with vsync. The caller puts back what was current (gl::CurrentContextScope):
+    // nothing else may change the game's context.
     bool bind(gl::GLContext& context);
     // Shows the back buffer of the context bound.
     void swap();
-    // Makes current again what was before bind(): nothing else may change the game's context.
-    void unbind();
 
 private:
     class Contexts;
-    struct Current;
     SDLWindow();
 
     SDL_Window* m_window = nullptr;
@@ -55,7 +53,6 @@ private:
     double m_zoom = 1;
     int m_width = 0, m_height = 0;
     bool m_swapIntervalSet = false;
-    std::unique_ptr<Current> m_previous;  // what bind() found current
 };
 
 }  // namespace plat::host

@@ -1,6 +1,6 @@
 // The window driver under an X server of the test's own: the window's size per device and zoom,
 // SDL events become touches and lifecycle transitions traced as script commands, the virtual
-// accelerometer; and, without a display, the glass's geometry and the sensor conversion.
+// accelerometer; and, without a display, the sensor conversion.
 #include <EGL/egl.h>
 #include <GLES2/gl2.h>
 #include <SDL2/SDL.h>
@@ -20,6 +20,7 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/host/SDLWindow.h"
+#include "platform/host/tests/ShownPixel.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
@@ -114,6 +115,28 @@ private:
     bool m_accelerometer;
     std::shared_ptr<ui::Window> m_window;
     foundation::Timer m_stop;
+};
+
+// A red window with a blue square at the interface's top left; turned upright at the first pump.
+class PaintedDelegate : public ui::ApplicationDelegate {
+public:
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setBackgroundColor(ui::Color{1, 0, 0, 1});
+        m_window->setRootViewController(std::make_shared<ui::ViewController>());
+        auto square = std::make_shared<ui::View>(ui::Rect{0, 0, 40, 40});
+        square->setBackgroundColor(ui::Color{0, 0, 1, 1});
+        m_window->rootViewController()->view()->addSubview(square);
+        m_window->makeKeyAndVisible();
+        SDL_Event turn{};
+        turn.key.type = SDL_KEYDOWN;
+        turn.key.keysym.sym = SDLK_UP;
+        turn.key.keysym.mod = KMOD_LCTRL;
+        SDL_PushEvent(&turn);
+    }
+
+private:
+    std::shared_ptr<ui::Window> m_window;
 };
 
 // Event makers: window coordinates, a finger's place as a fraction of the window.
@@ -258,10 +281,12 @@ TEST_F(SDLDriverTest, TheGroupsContextsAreTheWindowsAndShareDrawables) {
     EXPECT_EQ(std::vector<std::uint8_t>(pixels.begin(), pixels.begin() + 4),
               (std::vector<std::uint8_t>{0, 255, 0, 255}));
     ASSERT_TRUE(game->makeCurrent());
-    ASSERT_TRUE(window->bind(*screen));
-    glClear(GL_COLOR_BUFFER_BIT);
-    window->swap();
-    window->unbind();
+    {
+        const gl::CurrentContextScope keep;
+        ASSERT_TRUE(window->bind(*screen));
+        glClear(GL_COLOR_BUFFER_BIT);
+        window->swap();
+    }
     EXPECT_TRUE(game->isCurrent());
     // The compositor puts contexts back through EGL, behind SDL's back: making the same context
     // current again must still switch.
@@ -270,6 +295,22 @@ TEST_F(SDLDriverTest, TheGroupsContextsAreTheWindowsAndShareDrawables) {
     EXPECT_TRUE(game->isCurrent());
     glDeleteFramebuffers(1, &framebuffer);
     layer.releaseStorage();
+}
+
+TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlass) {
+    m_options.duration = 0.1;
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    ASSERT_TRUE(driver.window());
+    ASSERT_EQ(driver.run(std::make_unique<PaintedDelegate>(), &message), 0) << message;
+    // Landscape glass (960x640), the interface turned upright on it: its top left is the window's
+    // bottom left. The last frame stays in the window after the run.
+    SDL_Window* window = driver.window()->window();
+    EXPECT_EQ(dktest::shownPixel(window, 40, 600), 0x0000FFu);  // the square's middle, (20, 20) points
+    EXPECT_EQ(dktest::shownPixel(window, 90, 600), 0xFF0000u);  // right of it
+    EXPECT_EQ(dktest::shownPixel(window, 40, 540), 0xFF0000u);  // above it
+    EXPECT_EQ(dktest::shownPixel(window, 900, 40), 0xFF0000u);
 }
 
 TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
@@ -366,28 +407,6 @@ TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {
         EXPECT_NEAR(v.x, c.x, 1e-12) << c.orientation << " " << c.right << " " << c.up;
         EXPECT_NEAR(v.y, c.y, 1e-12) << c.orientation << " " << c.right << " " << c.up;
         EXPECT_NEAR(v.z, c.z, 1e-12) << c.orientation << " " << c.right << " " << c.up;
-    }
-}
-
-TEST(Glass, WindowPointsTurnIntoTheInterfacesAndBack) {
-    // A 320x480 phone; the point (50, 25) of the window in points.
-    const struct Case {
-        int held, interface;
-        double x, y;
-        int quarterTurns;
-    } cases[] =
-        {
-            {1, 1, 50, 25, 0},  {1, 2, 270, 455, 2}, {1, 3, 25, 270, 1},
-            {1, 4, 455, 50, 3}, {3, 3, 50, 25, 0},   {3, 1, 295, 50, 3},
-            {3, 2, 25, 430, 1}, {3, 4, 430, 295, 2}, {6, 1, 50, 25, 0},  // flat counts as portrait
-        };
-    for (const Case& c : cases) {
-        const host::Glass glass = host::glassFor(320, 480, 2, c.held);
-        const sys::Point p = host::glassToInterface(glass, {50, 25}, c.interface);
-        EXPECT_EQ(p, (sys::Point{c.x, c.y})) << c.held << " " << c.interface;
-        EXPECT_EQ(host::interfaceToGlass(glass, p, c.interface), (sys::Point{50, 25}));
-        EXPECT_EQ(host::interfaceQuarterTurns(glass, c.interface), c.quarterTurns)
-            << c.held << " " << c.interface;
     }
 }
 
