@@ -59,7 +59,8 @@ public:
         if (previous.context != context) previous.restore(m_display);
     }
     bool makeCurrent(void* context) override {
-        if (!context) return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
+        if (!context)
+            return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
         return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) == EGL_TRUE;
     }
     void* currentContext() override { return eglGetCurrentContext(); }
@@ -195,7 +196,8 @@ void SDLWindow::drawableSize(int* width, int* height) const {
 
 bool SDLWindow::bind(gl::GLContext& context) {
     EGLDisplay display = m_contexts->display();
-    if (!eglMakeCurrent(display, m_contexts->surface(), m_contexts->surface(), context.handle())) return false;
+    if (!eglMakeCurrent(display, m_contexts->surface(), m_contexts->surface(), context.handle()))
+        return false;
     if (!m_swapIntervalSet) {
         // Vsync paces the screen; without it (some X servers) the display link still does.
         eglSwapInterval(display, 1);

@@ -5,6 +5,7 @@
 #include <GLES2/gl2.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/host/SDLWindow.h"
@@ -117,7 +119,8 @@ private:
     foundation::Timer m_stop;
 };
 
-// A red window with a blue square at the interface's top left; turned upright at the first pump.
+// A red window with a blue square at the interface's top left; turned upright at the first pump,
+// then F12.
 class PaintedDelegate : public ui::ApplicationDelegate {
 public:
     void didFinishLaunching(ui::Application&) override {
@@ -128,11 +131,14 @@ public:
         square->setBackgroundColor(ui::Color{0, 0, 1, 1});
         m_window->rootViewController()->view()->addSubview(square);
         m_window->makeKeyAndVisible();
-        SDL_Event turn{};
-        turn.key.type = SDL_KEYDOWN;
-        turn.key.keysym.sym = SDLK_UP;
-        turn.key.keysym.mod = KMOD_LCTRL;
-        SDL_PushEvent(&turn);
+        SDL_Event key{};
+        key.key.type = SDL_KEYDOWN;
+        key.key.keysym.sym = SDLK_UP;
+        key.key.keysym.mod = KMOD_LCTRL;
+        SDL_PushEvent(&key);
+        key.key.keysym.sym = SDLK_F12;  // then a screenshot
+        key.key.keysym.mod = KMOD_NONE;
+        SDL_PushEvent(&key);
     }
 
 private:
@@ -297,8 +303,9 @@ TEST_F(SDLDriverTest, TheGroupsContextsAreTheWindowsAndShareDrawables) {
     layer.releaseStorage();
 }
 
-TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlass) {
+TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12TakesTheScreen) {
     m_options.duration = 0.1;
+    ASSERT_EQ(chdir(m_dir.path().c_str()), 0);  // where F12 writes
     host::HeadlessHost driver(m_options);
     std::string message;
     ASSERT_EQ(driver.prepare(&message), 0) << message;
@@ -311,6 +318,20 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlass) {
     EXPECT_EQ(dktest::shownPixel(window, 90, 600), 0xFF0000u);  // right of it
     EXPECT_EQ(dktest::shownPixel(window, 40, 540), 0xFF0000u);  // above it
     EXPECT_EQ(dktest::shownPixel(window, 900, 40), 0xFF0000u);
+
+    // The screenshot is the interface's, upright, as headless.
+    std::vector<std::string> shots;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        if (entry.path().filename().string().rfind("drovik-", 0) == 0) shots.push_back(entry.path());
+    ASSERT_EQ(shots.size(), 1u);
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    ASSERT_TRUE(gl::readPNG(shots[0], &width, &height, &rgba, &message)) << message;
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 960);
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(rgba.begin() + (40 * 640 + 40) * 4, rgba.begin() + (40 * 640 + 41) * 4),
+        (std::vector<std::uint8_t>{0, 0, 255, 255}));
 }
 
 TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
