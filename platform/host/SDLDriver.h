@@ -54,8 +54,6 @@ public:
     void pumpEvents();
     void handle(const SDL_Event& event);
 
-    const SDLAccelerometer& accelerometer() const { return *m_accelerometer; }
-
     // ui::SystemServices: the screensaver, and SDL_OpenURL.
     void setIdleTimerDisabled(bool disabled) override;
     bool openURL(const std::string& url) override;
