@@ -299,12 +299,18 @@ void Application::setIdleTimerDisabled(bool disabled) {
     if (disabled == m_idleTimerDisabled) return;
     m_idleTimerDisabled = disabled;
     foundation::trace(kTraceUI, disabled ? "idleTimerDisabled 1" : "idleTimerDisabled 0");
+    if (m_services) m_services->setIdleTimerDisabled(disabled);
 }
 
 bool Application::openURL(const std::string& url) {
     m_openedURLs.push_back(url);
     foundation::trace(kTraceUI, [&] { return "openURL " + url; });
-    return true;
+    return !m_services || m_services->openURL(url);
+}
+
+void Application::setSystemServices(SystemServices* services) {
+    m_services = services;
+    if (m_services) m_services->setIdleTimerDisabled(m_idleTimerDisabled);
 }
 
 bool Application::dumpViews(const std::string& path, std::string* error) const {

@@ -49,6 +49,17 @@ public:
     }
 };
 
+// What a driver does with the system's services the application reaches; without one they are
+// only recorded.
+class SystemServices {
+public:
+    virtual ~SystemServices() = default;
+    // The idle timer (the screensaver, on a desktop) off or on again.
+    virtual void setIdleTimerDisabled(bool disabled) = 0;
+    // Hands `url` to the system's handler for it; false when none takes it.
+    virtual bool openURL(const std::string& url) = 0;
+};
+
 // One finger's change in an injected event. A touch's location is in interface points; a move, an
 // end or a cancellation without one keeps the last.
 struct TouchInput {
@@ -122,8 +133,10 @@ public:
     // Traces "ui idleTimerDisabled 0|1" on a change.
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled);
-    // Recorded (and traced "ui openURL <url>"); always handled.
+    // Recorded (and traced "ui openURL <url>"); handled unless the driver's services refuse it.
     bool openURL(const std::string& url);
+    // The driver's services (not owned; null: none), told the idle timer's state at once.
+    void setSystemServices(SystemServices* services);
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
 
     // One event of the driver: touches are hit-tested in the key window when they begin and sent in
@@ -174,6 +187,7 @@ private:
     int m_statusBarOrientation = 1;
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
+    SystemServices* m_services = nullptr;
     std::vector<ActiveTouch> m_touches;
 };
 
