@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/dk-util/UtilCommands.h"
 #include "engine/DKEngine.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
@@ -21,33 +22,14 @@
 namespace {
 
 using namespace plat::foundation;
-using Args = std::vector<std::string>;
-
-constexpr int kOk = 0, kAbsent = 1, kUsage = 2;
-
-constexpr const char* kUsageText =
-    "usage: dk-util plist show FILE\n"
-    "       dk-util plist convert --xml|--binary IN OUT\n"
-    "       dk-util bundle BUNDLE info [KEY]\n"
-    "       dk-util bundle BUNDLE path NAME TYPE\n"
-    "       dk-util bundle BUNDLE paths TYPE\n"
-    "       dk-util container [--home DIR] BUNDLE\n"
-    "       dk-util defaults [--home DIR] BUNDLE get KEY | set KEY JSON | remove KEY\n"
-    "       dk-util bridge SCRIPT\n";
-
-int usage() {
-    std::fputs(kUsageText, stderr);
-    return kUsage;
-}
-
-int failed(const std::string& message) {
-    std::fprintf(stderr, "dk-util: %s\n", message.c_str());
-    return kAbsent;
-}
+using dkutil::Args;
+using dkutil::failed;
+using dkutil::kOk;
+using dkutil::kUsage;
+using dkutil::usage;
 
 void printLine(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
+    dkutil::outputLine("%s", text.c_str());
 }
 
 int plist(const Args& a) {
@@ -90,33 +72,10 @@ int bundle(const Args& a) {
     return kOk;
 }
 
-// [--home DIR] BUNDLE REST...: the container of BUNDLE, and REST.
-std::optional<Container> openContainer(Args& a, int& status) {
-    std::string home;
-    if (!a.empty() && a[0] == "--home") {
-        if (a.size() < 2 || a[1].empty()) {
-            status = usage();
-            return std::nullopt;
-        }
-        home = a[1];
-        a.erase(a.begin(), a.begin() + 2);
-    }
-    if (a.empty()) {
-        status = usage();
-        return std::nullopt;
-    }
-    Error error;
-    std::optional<Bundle> b = Bundle::open(a[0], &error);
-    std::optional<Container> container = b ? Container::open(b->identifier(), home, &error) : std::nullopt;
-    if (!container) status = failed(error.message);
-    a.erase(a.begin());
-    return container;
-}
-
 int container(Args a) {
     if (a.size() != 1 && a.size() != 3) return usage();
     int status = kOk;
-    std::optional<Container> c = openContainer(a, status);
+    std::optional<Container> c = dkutil::openContainer(a, status);
     if (!c) return status;
     if (!a.empty()) return usage();
     Error error;
@@ -146,7 +105,7 @@ int defaults(Args a) {
         }
     }
     int status = kOk;
-    std::optional<Container> c = openContainer(a, status);
+    std::optional<Container> c = dkutil::openContainer(a, status);
     if (!c) return status;
     UserDefaults store(*c);
     const std::string& key = a[1];
@@ -203,5 +162,12 @@ int main(int argc, char** argv) {
     if (command == "container") return container(args);
     if (command == "defaults") return defaults(args);
     if (command == "bridge") return bridge(args);
+    if (command == "base64") return dkutil::base64Command(args);
+    if (command == "sha1") return dkutil::sha1Command(args);
+    if (command == "profile") return dkutil::profileCommand(args);
+    if (command == "reachability") return dkutil::reachabilityCommand(args);
+    if (command == "fetch") return dkutil::fetchCommand(args);
+    if (command == "hardware") return dkutil::hardwareCommand(args);
+    if (command == "keychain") return dkutil::keychainCommand(args);
     return usage();
 }

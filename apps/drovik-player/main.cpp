@@ -19,7 +19,6 @@
 #include "platform/ui/Window.h"
 #include "player/app/DKOrientationAnswers.h"
 #include "player/controller/DKGameViewController.h"
-#include "player/view/EAGLGameView.h"
 
 namespace {
 
@@ -30,7 +29,6 @@ public:
     // `failed` is set when the road cannot lead to a game; the application has quit by then.
     GameRoadDelegate(bool probePlugin, bool* failed) : m_probePlugin(probePlugin), m_failed(failed) {}
     ~GameRoadDelegate() override {
-        if (host::HeadlessHost* driver = host::HeadlessHost::current()) driver->setScreenContent(nullptr);
         if (m_controller) m_controller->setDelegate(nullptr);
     }
 
@@ -44,11 +42,7 @@ public:
         m_controller->setDelegate(this);
         m_controller->setLoadsProbePlugin(m_probePlugin);
         m_window->setRootViewController(m_controller);
-        EAGLGameView* gameView = m_controller->gameView();
-        if (!gameView) return fail(app);
-        // Until a compositor draws the window, the screen shows the game.
-        if (host::HeadlessHost* driver = host::HeadlessHost::current())
-            driver->setScreenContent(&gameView->layer());
+        if (!m_controller->gameView()) return fail(app);
         m_window->makeKeyAndVisible();
 
         const std::vector<std::string> projects =
@@ -91,10 +85,6 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
-    if (!options.headless)
-        foundation::log("drovik-player: no window driver yet: running offscreen on the %s clock until quit",
-                        options.virtualClock() ? "virtual" : "real");
-
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());

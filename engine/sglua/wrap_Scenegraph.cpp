@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
@@ -102,9 +103,15 @@ struct NodeHandle {
     uint64_t token;
 };
 
-// Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier.
+// Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier;
+// node handle -> its token as a light userdata (weak keys), token light userdata -> the token as
+// a number, and how many entries that last table holds; the maker of `__index` closures.
 char kKindsKey;
 char kPortNamesKey;
+char kNodeTokensKey;
+char kTokenNumbersKey;
+char kTokenCountKey;
+char kIndexMakerKey;
 
 enum Kind { kNotANode = 0, kPlainNode, kAttributeNode, kRenderNode, kSpace };
 
@@ -211,17 +218,39 @@ SGPort* checkPort(lua_State* L, int idx) {
     return port;
 }
 
+// The typed port, or null when the port is not of class P. Nodes hold the typed classes
+// themselves: an exact match spares the cast its walk.
+template <class P>
+P* portAs(SGPort* port) {
+    if (typeid(*port) == typeid(P)) return static_cast<P*>(port);
+    return dynamic_cast<P*>(port);
+}
+
 template <class P>
 P* typedPort(lua_State* L, SGPort* port) {
-    // Nodes hold the typed classes themselves: an exact match spares the cast its walk.
-    if (typeid(*port) == typeid(P)) return static_cast<P*>(port);
-    auto* typed = dynamic_cast<P*>(port);
+    P* typed = portAs<P>(port);
     if (!typed) luaL_error(L, "scenegraph: port type does not match its value");
     return typed;
 }
 
-void storeText(lua_State* L, SGPort* port, const char* text, size_t length, bool notify) {
-    auto* p = typedPort<SGStringPort>(L, port);
+// The stores of plain values, each with its one conversion. Two roads lead here: storePlain for
+// any Lua value, and the direct stores the Lua side calls through the FFI for a number, a string
+// or a boolean whose port takes it as it is.
+void storeNumber(SGNumberPort* p, lua_Number number, bool notify) {
+    auto value = static_cast<float>(number);
+    notify ? p->setValue(value) : void(p->value = value);
+}
+
+void storeInteger(SGIntegerPort* p, lua_Number number, bool notify) {
+    int32_t value = toInt32(number);
+    notify ? p->setValue(value) : void(p->value = value);
+}
+
+void storeFlag(SGBooleanPort* p, bool flag, bool notify) {
+    notify ? p->setValue(flag) : void(p->value = flag);
+}
+
+void storeText(SGStringPort* p, const char* text, size_t length, bool notify) {
     if (!notify)
         p->value.assign(text, length);
     else if (p->value.size() != length || std::memcmp(p->value.data(), text, length) != 0)
@@ -235,7 +264,7 @@ bool storePlain(lua_State* L, SGPort* port, int valueIdx, bool notify) {
         case SGPortValueType::STRING:
             if (lua_type(L, valueIdx) == LUA_TBOOLEAN) {
                 const char* text = lua_toboolean(L, valueIdx) ? "true" : "false";
-                storeText(L, port, text, std::strlen(text), notify);
+                storeText(typedPort<SGStringPort>(L, port), text, std::strlen(text), notify);
                 return true;
             }
             [[fallthrough]];
@@ -243,27 +272,18 @@ bool storePlain(lua_State* L, SGPort* port, int valueIdx, bool notify) {
             size_t length = 0;
             // Numbers become text in Lua's own number format; tables, functions, nil store nothing.
             const char* text = lua_isnil(L, valueIdx) ? nullptr : lua_tolstring(L, valueIdx, &length);
-            if (text) storeText(L, port, text, length, notify);
+            if (text) storeText(typedPort<SGStringPort>(L, port), text, length, notify);
             return true;
         }
-        case SGPortValueType::NUMBER: {
-            auto* p = typedPort<SGNumberPort>(L, port);
-            auto number = static_cast<float>(lua_tonumber(L, valueIdx));
-            notify ? p->setValue(number) : void(p->value = number);
+        case SGPortValueType::NUMBER:
+            storeNumber(typedPort<SGNumberPort>(L, port), lua_tonumber(L, valueIdx), notify);
             return true;
-        }
-        case SGPortValueType::INTEGER: {
-            auto* p = typedPort<SGIntegerPort>(L, port);
-            int32_t number = toInt32(lua_tonumber(L, valueIdx));
-            notify ? p->setValue(number) : void(p->value = number);
+        case SGPortValueType::INTEGER:
+            storeInteger(typedPort<SGIntegerPort>(L, port), lua_tonumber(L, valueIdx), notify);
             return true;
-        }
-        case SGPortValueType::BOOLEAN: {
-            auto* p = typedPort<SGBooleanPort>(L, port);
-            bool flag = lua_toboolean(L, valueIdx) != 0;
-            notify ? p->setValue(flag) : void(p->value = flag);
+        case SGPortValueType::BOOLEAN:
+            storeFlag(typedPort<SGBooleanPort>(L, port), lua_toboolean(L, valueIdx) != 0, notify);
             return true;
-        }
         case SGPortValueType::COLOR:
         case SGPortValueType::SOUND:
         case SGPortValueType::IMAGE:
@@ -346,6 +366,54 @@ int portConnectToAttribute(lua_State* L) {
 // ---------------------------------------------------------------------------------------------
 // Node handles
 
+void pushToken(lua_State* L, uint64_t token) {
+    lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<uintptr_t>(token)));
+}
+
+// Drops the token numbers of gone nodes from the table at `tokens`; answers how many are left.
+int sweepTokenNumbers(lua_State* L, int tokens) {
+    int kept = 0;
+    lua_pushnil(L);
+    while (lua_next(L, tokens)) {
+        bool live = nodeForToken(static_cast<uint64_t>(lua_tonumber(L, -1))) != nullptr;
+        lua_pop(L, 1);
+        if (live) {
+            ++kept;
+            continue;
+        }
+        lua_pushvalue(L, -1);
+        lua_pushnil(L);
+        lua_rawset(L, tokens);  // clearing a field under traversal is allowed
+    }
+    return kept;
+}
+
+// The Lua side cannot read a light userdata's value, and hands the FFI numbers: it finds a token's
+// number in a per-state table. Gone nodes' entries are swept once they would outnumber the live
+// nodes, so a game that keeps making and removing nodes holds about twice its live nodes at most.
+void rememberTokenNumber(lua_State* L, uint64_t token) {
+    pushRegistryTable(L, &kTokenNumbersKey);
+    int tokens = lua_gettop(L);
+    pushToken(L, token);
+    lua_rawget(L, tokens);
+    bool known = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    if (!known) {
+        pushToken(L, token);
+        lua_pushnumber(L, static_cast<lua_Number>(token));  // 47 bits: exact
+        lua_rawset(L, tokens);
+        lua_pushlightuserdata(L, &kTokenCountKey);
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        auto count = static_cast<size_t>(lua_tonumber(L, -1)) + 1;
+        lua_pop(L, 1);
+        if (count > 2 * liveNodes().slotOf.size() + 1024) count = sweepTokenNumbers(L, tokens);
+        lua_pushlightuserdata(L, &kTokenCountKey);
+        lua_pushnumber(L, static_cast<lua_Number>(count));
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
+    lua_pop(L, 1);
+}
+
 void pushNode(lua_State* L, SGNode* node) {
     uint64_t token = tokenFor(L, node);
     auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
@@ -353,42 +421,13 @@ void pushNode(lua_State* L, SGNode* node) {
     handle->token = token;
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
-}
-
-// `__index` of the node metatables. Upvalues: the metatable it is installed in, the port-name
-// table, the port metatable. Port names take precedence over methods; the port table is new on
-// every access (scripts may compare or change it), but nothing else is allocated.
-int nodeIndex(lua_State* L) {
-    if (lua_type(L, 2) == LUA_TSTRING) {
-        lua_pushvalue(L, 2);
-        lua_rawget(L, lua_upvalueindex(2));
-        if (!lua_isnil(L, -1)) {
-            int id = lua_gettop(L);
-            const NodeHandle* handle = nullptr;
-            // The usual case: reached through this very metatable.
-            if (lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1) &&
-                lua_rawequal(L, -1, lua_upvalueindex(1))) {
-                lua_pop(L, 1);
-                handle = static_cast<const NodeHandle*>(lua_touserdata(L, 1));
-                liveNode(L, handle);
-            } else {
-                checkNode(L, 1);  // a node reached through another kind's metatable, or an error
-                handle = toHandle(L, 1);
-            }
-            lua_createtable(L, 2, 0);
-            lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<uintptr_t>(handle->token)));
-            lua_rawseti(L, -2, 1);
-            lua_pushvalue(L, id);
-            lua_rawseti(L, -2, 2);
-            lua_pushvalue(L, lua_upvalueindex(3));
-            lua_setmetatable(L, -2);
-            return 1;
-        }
-        lua_pop(L, 1);
-    }
-    lua_pushvalue(L, 2);
-    lua_gettable(L, lua_upvalueindex(1));  // follows the chain space -> render node -> node
-    return 1;
+    // What the Lua side puts in this handle's port tables: Lua code cannot make a light userdata.
+    pushRegistryTable(L, &kNodeTokensKey);
+    lua_pushvalue(L, -2);
+    pushToken(L, token);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+    rememberTokenNumber(L, token);
 }
 
 int nodeCompute(lua_State* L) {
@@ -542,6 +581,161 @@ int sceneRenderWithInitialState(lua_State* L) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The hot path: node property access and port writes in Lua, so that LuaJIT's compiler follows a
+// script's `sprite.x:setValue(x, true)` all the way to the store. A compiled loop then makes no
+// port table at all (allocation sinking removes those that do not escape) and calls the direct
+// stores below without leaving the trace. Those take the node's token as a number (a light
+// userdata given to the FFI stops the compiler) and store only what the port takes as it is;
+// everything else goes to portSetValue, so each conversion has one implementation.
+
+enum DirectStatus : int32_t { kStored = 0, kNodeGone = 1, kNotDirect = 2 };
+
+// The port a token and identifier name, or null with the status to answer.
+SGPort* directPort(int64_t token, double id, int32_t* status) {
+    SGNode* node = nodeForToken(static_cast<uint64_t>(token));
+    *status = node ? kNotDirect : kNodeGone;
+    if (!node || !(id >= 0 && id < SGPortIDCount) || id != std::floor(id)) return nullptr;
+    return node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
+}
+
+}  // namespace
+
+// Reached only through the pointers the Lua side is handed; they must not throw (nothing unwinds
+// through an FFI call), nor call back into Lua.
+extern "C" {
+
+static int32_t directNumber(int64_t token, double id, double number, int32_t notify) {
+    int32_t status = kNotDirect;
+    SGPort* port = directPort(token, id, &status);
+    if (!port) return status;
+    if (port->type() == SGPortValueType::NUMBER) {
+        if (auto* p = portAs<SGNumberPort>(port)) return storeNumber(p, number, notify), kStored;
+    } else if (port->type() == SGPortValueType::INTEGER) {
+        if (auto* p = portAs<SGIntegerPort>(port)) return storeInteger(p, number, notify), kStored;
+    }
+    return kNotDirect;
+}
+
+static int32_t directFlag(int64_t token, double id, int32_t flag, int32_t notify) {
+    int32_t status = kNotDirect;
+    SGPort* port = directPort(token, id, &status);
+    if (!port || port->type() != SGPortValueType::BOOLEAN) return status;
+    auto* p = portAs<SGBooleanPort>(port);
+    return p ? (storeFlag(p, flag != 0, notify), kStored) : kNotDirect;
+}
+
+static int32_t directText(int64_t token, double id, const char* text, size_t length, int32_t notify) {
+    int32_t status = kNotDirect;
+    SGPort* port = directPort(token, id, &status);
+    if (!port || (port->type() != SGPortValueType::STRING && port->type() != SGPortValueType::ASSETNAME))
+        return status;
+    auto* p = portAs<SGStringPort>(port);
+    if (!p) return kNotDirect;
+    try {
+        storeText(p, text, length, notify);
+    } catch (const std::bad_alloc&) {
+        return kNotDirect;  // the C function tries again, and raises a Lua error if it fails too
+    }
+    return kStored;
+}
+
+static int32_t directIsLive(int64_t token) {
+    return nodeForToken(static_cast<uint64_t>(token)) != nullptr;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Called once per state with: the ffi library, the four direct entries (light userdata), the
+// port-name table, the port metatable, the handle -> token and token -> number tables, and the C
+// setValue. Answers the maker of `__index` closures and the port method "setValue".
+constexpr char kLuaSide[] = R"lua(
+local ffi, number, flag, text, live, portIds, portMT, tokenOf, numberOf, setValueC = ...
+local setmetatable, type, error = setmetatable, type, error
+
+local STORED, GONE = 0, 1  -- any other status leaves the value to setValueC
+local setNumber = ffi.cast("int32_t (*)(int64_t, double, double, int32_t)", number)
+local setFlag = ffi.cast("int32_t (*)(int64_t, double, int32_t, int32_t)", flag)
+local setText = ffi.cast("int32_t (*)(int64_t, double, const char *, size_t, int32_t)", text)
+local isLive = ffi.cast("int32_t (*)(int64_t)", live)
+
+local function makeIndex(mt)
+    return function(node, key)
+        local id = portIds[key]
+        if id == nil then return mt[key] end  -- follows the chain space, render node, node
+        local token = tokenOf[node]
+        if token == nil then error("scenegraph: node expected, got " .. type(node), 2) end
+        local n = numberOf[token]
+        if n == nil or isLive(n) == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        return setmetatable({ token, id }, portMT)
+    end
+end
+
+local function setValue(port, value, notify)
+    if type(port) == "table" then
+        local n, id = numberOf[port[1]], port[2]
+        if n ~= nil and type(id) == "number" then
+            local kind, status = type(value), nil
+            local changed = notify and 1 or 0
+            if kind == "number" then
+                status = setNumber(n, id, value, changed)
+            elseif kind == "string" then
+                status = setText(n, id, value, #value, changed)
+            elseif kind == "boolean" then
+                status = setFlag(n, id, value and 1 or 0, changed)
+            end
+            if status == STORED then return end
+            if status == GONE then error("scenegraph: port of a destroyed node", 2) end
+        end
+    end
+    return setValueC(port, value, notify)
+end
+
+return makeIndex, setValue
+)lua";
+
+// The ffi library, opened once per state: a second opening would start its type state afresh
+// under the cdata already made. Opening it sets no global; `require "ffi"` then finds it.
+void pushFFI(lua_State* L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
+    if (lua_istable(L, -1)) {
+        lua_getfield(L, -1, LUA_FFILIBNAME);
+        lua_remove(L, -2);
+        if (lua_istable(L, -1)) return;
+    }
+    lua_pop(L, 1);
+    lua_pushcfunction(L, luaopen_ffi);
+    lua_call(L, 0, 1);
+}
+
+template <class F>
+void pushEntry(lua_State* L, F* entry) {
+    lua_pushlightuserdata(L, reinterpret_cast<void*>(entry));
+}
+
+// Runs the Lua side for the port metatable on top: sets its "setValue" and keeps the maker.
+void openLuaSide(lua_State* L) {
+    int portMT = lua_gettop(L);
+    if (luaL_loadbuffer(L, kLuaSide, sizeof kLuaSide - 1, "=scenegraph")) lua_error(L);
+    pushFFI(L);
+    pushEntry(L, directNumber);
+    pushEntry(L, directFlag);
+    pushEntry(L, directText);
+    pushEntry(L, directIsLive);
+    pushRegistryTable(L, &kPortNamesKey);
+    lua_pushvalue(L, portMT);
+    pushRegistryTable(L, &kNodeTokensKey);
+    pushRegistryTable(L, &kTokenNumbersKey);
+    lua_pushcfunction(L, portSetValue);
+    lua_call(L, 10, 2);
+    lua_setfield(L, portMT, "setValue");
+    lua_pushlightuserdata(L, &kIndexMakerKey);
+    lua_insert(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Registration
 
 void setFunctions(lua_State* L, const luaL_Reg* functions) {
@@ -553,10 +747,9 @@ void setFunctions(lua_State* L, const luaL_Reg* functions) {
 
 // Sets the `__index` closure on the metatable on top and records it as a node kind.
 void setNodeIndex(lua_State* L, Kind kind) {
-    lua_pushvalue(L, -1);
-    pushRegistryTable(L, &kPortNamesKey);
-    luaL_getmetatable(L, SGLuaPortMT);
-    lua_pushcclosure(L, nodeIndex, 3);
+    pushRegistryTable(L, &kIndexMakerKey);
+    lua_pushvalue(L, -2);
+    lua_call(L, 1, 1);
     lua_setfield(L, -2, "__index");
     pushRegistryTable(L, &kKindsKey);
     lua_pushvalue(L, -2);
@@ -583,6 +776,16 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
         lua_pushinteger(L, static_cast<int>(id));
         lua_setfield(L, -2, name.c_str());
     }
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushlightuserdata(L, &kNodeTokensKey);
+    lua_newtable(L);
+    lua_newtable(L);
+    lua_pushliteral(L, "k");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushlightuserdata(L, &kTokenNumbersKey);
+    lua_newtable(L);
     lua_rawset(L, LUA_REGISTRYINDEX);
 
     lua_newtable(L);  // the library
@@ -635,11 +838,11 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
     lua_setfield(L, -2, "scene");
 
     static const luaL_Reg portFunctions[] = {{"value", portValue},
-                                             {"setValue", portSetValue},
                                              {"connectToAttribute", withArity<2, portConnectToAttribute>},
                                              {nullptr, nullptr}};
     luaL_newmetatable(L, SGLuaPortMT);
     setFunctions(L, portFunctions);
+    openLuaSide(L);  // "setValue"
     lua_pushvalue(L, -1);
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);

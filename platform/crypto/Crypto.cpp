@@ -119,13 +119,15 @@ std::optional<Bytes> hmacSHA1(const void* key, std::size_t keySize, const void* 
     return out;
 }
 
-std::string hex(const void* data, std::size_t size, bool upper) {
+std::string hex(const void* data, std::size_t size, bool upper, char separator) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::string text(size * 2, '0');
+    std::string text;
+    text.reserve(size * 3);
     for (std::size_t i = 0; i < size; ++i) {
-        text[2 * i] = digits[bytes[i] >> 4];
-        text[2 * i + 1] = digits[bytes[i] & 0xF];
+        if (separator && i) text += separator;
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xF];
     }
     return text;
 }

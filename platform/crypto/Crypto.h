@@ -54,10 +54,11 @@ inline std::optional<Bytes> hmacSHA1(std::string_view key, std::string_view data
     return hmacSHA1(key.data(), key.size(), data.data(), data.size());
 }
 
-// Bytes as hexadecimal digits, two per byte ("%02x", or "%02X" when `upper`).
-std::string hex(const void* data, std::size_t size, bool upper = false);
-inline std::string hex(const Bytes& bytes, bool upper = false) {
-    return hex(bytes.data(), bytes.size(), upper);
+// Bytes as hexadecimal digits, two per byte ("%02x", or "%02X" when `upper`), with `separator`
+// between the pairs unless it is '\0'.
+std::string hex(const void* data, std::size_t size, bool upper = false, char separator = '\0');
+inline std::string hex(const Bytes& bytes, bool upper = false, char separator = '\0') {
+    return hex(bytes.data(), bytes.size(), upper, separator);
 }
 
 // AES in one pass, as the platform's one-shot cipher call does it: the key is 16, 24 or 32 bytes

@@ -1,15 +1,28 @@
-// The failure report of this layer's file operations: what the platform's error objects carry.
+// The platform's error object, for every layer above: a domain, a code, a one-line description
+// and further entries by key.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "platform/foundation/Value.h"
 
 namespace plat::foundation {
 
 struct Error {
     std::string domain;
     int code = 0;
-    std::string message;  // one line naming the file, ready for standard error
+    // One line, ready for standard error: file errors name the file, URL errors give the
+    // platform's wording for the code.
+    std::string message;
+    // A dictionary of further entries (null when none), such as the address a URL load failed on.
+    Value userInfo;
+
+    // The string entry of userInfo under `key`; null when there is none.
+    const std::string* infoString(std::string_view key) const {
+        const Value* v = userInfo.find(key);
+        return v ? v->string() : nullptr;
+    }
 };
 
 inline constexpr std::string_view kCocoaErrorDomain = "NSCocoaErrorDomain";
@@ -25,7 +38,7 @@ enum ErrorCode : int {
 
 // Fills `error` when the caller asked for one; returns false so failures read `return fail(...)`.
 inline bool fail(Error* error, int code, std::string message) {
-    if (error) *error = Error{std::string(kCocoaErrorDomain), code, std::move(message)};
+    if (error) *error = Error{std::string(kCocoaErrorDomain), code, std::move(message), {}};
     return false;
 }
 

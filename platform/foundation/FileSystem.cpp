@@ -1,6 +1,8 @@
 #include "platform/foundation/FileSystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +41,36 @@ bool isDirectory(const std::string& path) {
 bool pathExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
+}
+
+bool readAll(int fd, std::string& out) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            return n == 0;
+        }
+    }
+}
+
+std::optional<std::string> readFile(const std::string& path, Error* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(error, errno == ENOENT ? kFileReadNoSuchFileError : kFileReadUnknownError,
+             path + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    std::string bytes;
+    const bool read = readAll(fd, bytes);
+    const int readErrno = errno;
+    ::close(fd);
+    if (!read) {
+        fail(error, kFileReadUnknownError, path + ": " + std::strerror(readErrno));
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 }  // namespace plat::foundation

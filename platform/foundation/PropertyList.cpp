@@ -1,10 +1,7 @@
 // Everything that knows libplist 2.2 lives here, and with it the 2001 epoch of its dates.
 #include "platform/foundation/PropertyList.h"
 
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/FileSystem.h"
 #include "platform/sys/AtomicFile.h"
 
 namespace plat::foundation {
@@ -378,24 +376,9 @@ std::optional<Value> parsePropertyList(std::string_view bytes, Error* error, Pro
 }
 
 std::optional<Value> readPropertyList(const std::string& path, Error* error, PropertyListFormat* format) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int code = errno == ENOENT ? kFileReadNoSuchFileError : kFileReadUnknownError;
-        fail(error, code, prefixed(path, std::strerror(errno)));
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[65536];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
-    const int readErrno = errno;
-    ::close(fd);
-    if (n < 0) {
-        fail(error, kFileReadUnknownError, prefixed(path, std::strerror(readErrno)));
-        return std::nullopt;
-    }
-    std::optional<Value> value = parsePropertyList(bytes, error, format);
+    const std::optional<std::string> bytes = readFile(path, error);
+    if (!bytes) return std::nullopt;
+    std::optional<Value> value = parsePropertyList(*bytes, error, format);
     if (!value && error) error->message = prefixed(path, error->message);
     return value;
 }

@@ -75,6 +75,11 @@ struct FdSource::Record {
     std::atomic<bool> valid{true};
 };
 
+struct TurnObserver::Record {
+    std::function<void()> fn;
+    bool valid = true;
+};
+
 struct RunLoopState {
     std::shared_ptr<Clock> clock;
     bool drives = false;
@@ -92,6 +97,9 @@ struct RunLoopState {
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> quitting{false};
     int blockDepth = 0;  // the loop's thread only: a queue block is running
+    // The loop's thread only. Removed observers are marked and dropped between calls.
+    std::vector<std::shared_ptr<TurnObserver::Record>> observers;
+    bool observing = false;
 
     ~RunLoopState() {
         if (wakeFd >= 0) close(wakeFd);
@@ -195,6 +203,19 @@ void FdSource::remove() {
     }
     m_record.reset();
     m_loop.reset();
+}
+
+TurnObserver& TurnObserver::operator=(TurnObserver&& other) noexcept {
+    if (this != &other) {
+        remove();
+        m_record = std::move(other.m_record);
+    }
+    return *this;
+}
+
+void TurnObserver::remove() {
+    if (m_record) m_record->valid = false;
+    m_record.reset();
 }
 
 // ---- the loop's serial queue ----
@@ -347,6 +368,30 @@ bool RunLoop::performAndWait(const std::function<void()>& fn) {
     return waiter->ran;
 }
 
+TurnObserver RunLoop::addTurnObserver(std::function<void()> fn) {
+    assert(isCurrentThread());
+    auto record = std::make_shared<TurnObserver::Record>();
+    record->fn = std::move(fn);
+    m_state->observers.push_back(record);
+    return TurnObserver(record);
+}
+
+void RunLoop::endTurn() {
+    RunLoopState& s = *m_state;
+    if (s.observers.empty() || s.observing || s.quitting.load(std::memory_order_acquire)) return;
+    std::erase_if(s.observers, [](const auto& record) { return !record->valid; });
+    s.observing = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{s.observing};
+    // By index: an observer may add another (called from the next turn on) or remove one.
+    for (std::size_t i = 0, n = s.observers.size(); i < n; ++i) {
+        std::shared_ptr<TurnObserver::Record> record = s.observers[i];
+        if (record->valid) record->fn();
+    }
+}
+
 Queue& RunLoop::queue() {
     return *m_queue;
 }
@@ -401,11 +446,14 @@ RunLoop::RunResult RunLoop::runUntil(double deadline, bool stopAfterSource) {
         return s.quitting.load(std::memory_order_acquire) ||
                s.stopRequested.exchange(false, std::memory_order_acq_rel);
     };
+    auto halted = [&s] {
+        return s.quitting.load(std::memory_order_acquire) || s.stopRequested.load(std::memory_order_acquire);
+    };
     for (;;) {
         if (stopped()) return RunResult::Stopped;
         fireTimers();
-        if (stopped()) return RunResult::Stopped;
-        bool handled = handleInput(stopAfterSource);
+        const bool handled = !halted() && handleInput(stopAfterSource);
+        endTurn();
         if (stopped()) return RunResult::Stopped;
         if (handled && stopAfterSource) return RunResult::SourceHandled;
         if (now() >= deadline) return RunResult::TimedOut;

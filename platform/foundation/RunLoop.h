@@ -60,6 +60,24 @@ private:
     std::shared_ptr<Record> m_record;
 };
 
+// An observer of a loop's turn ends; destroying the handle removes it. Made and removed on the
+// loop's own thread.
+class [[nodiscard]] TurnObserver {
+public:
+    TurnObserver() = default;
+    TurnObserver(TurnObserver&&) noexcept = default;
+    TurnObserver& operator=(TurnObserver&& other) noexcept;
+    ~TurnObserver() { remove(); }
+    void remove();
+
+private:
+    friend class RunLoop;
+    friend struct RunLoopState;
+    struct Record;
+    explicit TurnObserver(std::shared_ptr<Record> record) : m_record(std::move(record)) {}
+    std::shared_ptr<Record> m_record;
+};
+
 // Each thread has one (`current()`); the main thread's is `main()`. Everything may be called from
 // any thread, but runs happen on the loop's own thread and callbacks are called there.
 //
@@ -114,6 +132,11 @@ public:
 
     FdSource addFdSource(int fd, unsigned events, std::function<void(unsigned events)> fn);
 
+    // `fn` runs at the end of every turn, nested runs' included: after the turn's timers and
+    // input, before the loop waits or the run returns (not while the thread is leaving). What a
+    // turn changed on screen is committed there. An observer's own call is never re-entered.
+    TurnObserver addTurnObserver(std::function<void()> fn);
+
     // Runs until the first input source has been handled (posted work, a queue block, an fd
     // source) or until `limit` seconds have passed; timers do not end it.
     RunResult runOnce(double limit);
@@ -137,6 +160,7 @@ private:
     RunResult runUntil(double deadline, bool stopAfterSource);
     bool fireTimers();
     bool handleInput(bool stopAfterSource);
+    void endTurn();
     void wait(double deadline);
     // Ends every run under way and any later one: the loop's thread is leaving.
     void quit();

@@ -4,6 +4,7 @@
 #include <EGL/eglext.h>
 #include <GLES2/gl2.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -29,6 +30,8 @@ const FenceCalls& fenceCalls() {
     }();
     return calls;
 }
+
+std::atomic<std::uint64_t> g_presents{0};
 
 int toPixels(double points, double scale) {
     const double pixels = std::round(points * scale);
@@ -130,6 +133,11 @@ void GLLayer::present() {
         m_fence = fenceCalls().create(static_cast<EGLDisplay>(GLContext::display()), EGL_SYNC_FENCE_KHR, nullptr);
     glFlush();
     ++m_serial;
+    g_presents.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::uint64_t GLLayer::presentCount() {
+    return g_presents.load(std::memory_order_relaxed);
 }
 
 void GLLayer::waitForContent() {

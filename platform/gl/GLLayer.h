@@ -42,6 +42,9 @@ public:
     // Counts presents: a compositor remembers the last one it showed.
     std::uint64_t contentSerial() const { return m_serial; }
     bool hasContent() const { return m_serial > 0; }
+    // Presents of every layer of the process: a compositor that saw the same count has nothing new
+    // to show from any layer.
+    static std::uint64_t presentCount();
     // Blocks until the last present's drawing is complete: a context other than the drawing one
     // calls this before it samples the storage.
     void waitForContent();

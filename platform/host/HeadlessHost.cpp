@@ -7,15 +7,16 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
-#include "platform/gl/GLLayer.h"
-#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessScreen.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/host/SDLDriver.h"
+#include "platform/host/SDLWindow.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/Orientation.h"
 
 namespace plat::host {
@@ -56,8 +57,10 @@ HeadlessHost::~HeadlessHost() {
     m_player.reset();
     m_timers.clear();
     m_signals.reset();
+    m_driver.reset();
     m_application.reset();
     m_screen.reset();
+    m_window.reset();
     if (g_current == this) g_current = nullptr;
 }
 
@@ -105,7 +108,22 @@ int HeadlessHost::prepare(std::string* message) {
     device.setOrientation(m_options.deviceOrientation ? m_options.deviceOrientation : listed);
 
     if (!m_options.net.empty()) net::setNetOverride(net::parseNetOverride(m_options.net));
+    if (!m_options.headless) openWindow();
     return 0;
+}
+
+void HeadlessHost::openWindow() {
+    const sys::DevicePreset& preset = sys::Device::current().preset();
+    const Glass glass = glassFor(preset.width, preset.height, preset.scale, sys::Device::current().orientation());
+    std::string title = "Drovik Player";
+    const foundation::Bundle* bundle = foundation::Bundle::main();
+    const foundation::Value* name = bundle ? bundle->infoValue("CFBundleName") : nullptr;
+    if (name && name->string()) title += ": " + *name->string();
+    std::string error;
+    m_window = SDLWindow::open(glass, m_options.zoom, title, &error);
+    if (!m_window)
+        foundation::log("drovik-player: no window (%s): running headless on the %s clock until quit",
+                        error.c_str(), m_options.virtualClock() ? "virtual" : "real");
 }
 
 int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::string* message) {
@@ -114,6 +132,13 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_signals = std::make_unique<QuitSignals>(loop, [this](int) { quit(); });
     m_player = std::make_unique<InputPlayer>(m_script,
                                              [this](const InputCommand& command) { return commandAction(command); });
+    if (m_window) {
+        m_driver = std::make_unique<SDLDriver>(*m_window, *m_application, [this](const InputCommand& command,
+                                                                                 bool traceIgnored) {
+            return m_player->play(command, traceIgnored);
+        });
+        m_driver->start(loop);
+    }
 
     // The script's commands are armed first, so at an equal time they run before the run ends.
     const double launch = loop.now();
@@ -123,17 +148,19 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
         end = kDefaultHeadlessSeconds;
     if (end) m_timers.push_back(loop.addTimer(*end, [this] { quit(); }));
 
+    // The screen as the run left it, taken before the teardown removes the window.
+    if (!m_options.screenshot.empty())
+        m_application->setBeforeTeardown([this] { compositeScreen(&m_finalScreenError); });
     int status = m_application->run();
     m_player.reset();
     m_timers.clear();
     m_signals.reset();
+    m_driver.reset();
 
     if (!m_options.screenshot.empty()) {
-        std::string error = m_finalError;
-        const bool written = m_finalPicture.empty()
-                                 ? error.empty() && writeScreenshot(m_options.screenshot, &error)
-                                 : gl::writePNG(m_options.screenshot, m_finalWidth, m_finalHeight, m_finalPicture, &error);
-        if (!written) {
+        std::string error = m_finalScreenError;
+        HeadlessScreen* shown = error.empty() ? screen(&error) : nullptr;
+        if (!shown || !shown->writeScreenshot(m_options.screenshot, &error)) {
             if (message) *message = "cannot write the screenshot " + m_options.screenshot + ": " + error;
             status = 1;
         }
@@ -142,9 +169,6 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
 }
 
 void HeadlessHost::quit() {
-    // A game's drawable goes with the teardown: its last picture is taken now.
-    if (m_content && !m_options.screenshot.empty() && m_finalPicture.empty() && m_finalError.empty())
-        capture(&m_finalPicture, &m_finalWidth, &m_finalHeight, &m_finalError);
     if (m_application) m_application->quit();
 }
 
@@ -163,32 +187,18 @@ HeadlessScreen* HeadlessHost::screen(std::string* error) {
     return m_screen.get();
 }
 
-bool HeadlessHost::capture(std::vector<std::uint8_t>* pixels, int* width, int* height, std::string* error) {
-    const gl::CurrentContextScope keep;  // the game's context stays current for its next frame
+HeadlessScreen* HeadlessHost::compositeScreen(std::string* error) {
     HeadlessScreen* shown = screen(error);
-    if (!shown) return false;
-    if (!m_content) {
-        shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
-                                                     : ui::kInterfaceOrientationPortrait);
-        *pixels = shown->capture();
-        *width = shown->pixelWidth();
-        *height = shown->pixelHeight();
-    } else {
-        // Any context of the group reads the drawable; the screen's is at hand.
-        shown->context().makeCurrent();
-        m_content->waitForContent();
-        *pixels = m_content->readPixels();
-        *width = m_content->width();
-        *height = m_content->height();
-    }
-    if (pixels->empty() && error) *error = "the screen has no pixels";
-    return !pixels->empty();
+    if (!shown) return nullptr;
+    shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
+                                                 : ui::kInterfaceOrientationPortrait);
+    if (m_application) m_application->compositor().composite(*shown);
+    return shown;
 }
 
 bool HeadlessHost::writeScreenshot(const std::string& path, std::string* error) {
-    std::vector<std::uint8_t> pixels;
-    int width = 0, height = 0;
-    return capture(&pixels, &width, &height, error) && gl::writePNG(path, width, height, pixels, error);
+    HeadlessScreen* shown = compositeScreen(error);
+    return shown && shown->writeScreenshot(path, error);
 }
 
 std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {

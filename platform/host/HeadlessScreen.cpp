@@ -31,7 +31,19 @@ HeadlessScreen::~HeadlessScreen() {
 
 void HeadlessScreen::setInterfaceOrientation(int orientation) {
     const bool landscape = orientation == 3 || orientation == 4;
+    m_orientation = orientation >= 1 && orientation <= 4 ? orientation : 1;
     if (landscape != m_landscape) reshape(landscape);
+}
+
+bool HeadlessScreen::beginFrame(Target* target) {
+    if (!m_layer.texture() || !m_context->makeCurrent()) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    *target = {m_layer.width(), m_layer.height(), m_orientation};
+    return true;
+}
+
+void HeadlessScreen::endFrame() {
+    m_layer.present();
 }
 
 void HeadlessScreen::reshape(bool landscape) {

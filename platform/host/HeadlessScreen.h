@@ -8,18 +8,20 @@
 
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/ui/Compositor.h"
 
 namespace plat::host {
 
 // The screen as the interface is turned: its bounds in points (swapped in landscape) times its
-// scale, in a GLLayer that the compositor draws into. Black until something draws, and again
-// each time the interface turns to another shape.
-class HeadlessScreen {
+// scale, in a GLLayer that the compositor draws into (the screen is its presenter, upright for the
+// interface, in a context of its own). Black until something draws, and again each time the
+// interface turns to another shape.
+class HeadlessScreen : public ui::Presenter {
 public:
     // `width` x `height` points in portrait, `scale` pixels per point. Nullptr, with `error` set,
     // when no GL context can be made.
     static std::unique_ptr<HeadlessScreen> create(double width, double height, double scale, std::string* error);
-    ~HeadlessScreen();
+    ~HeadlessScreen() override;
 
     // Interface orientation 1-4 (anything else counts as portrait).
     void setInterfaceOrientation(int orientation);
@@ -30,6 +32,9 @@ public:
     gl::GLLayer& layer() { return m_layer; }
     // The screen's frame buffer in `context()` (the layer's storage is its colour).
     unsigned framebuffer() const { return m_framebuffer; }
+
+    bool beginFrame(Target* target) override;
+    void endFrame() override;
 
     // RGBA, first row at the top of the interface.
     std::vector<std::uint8_t> capture();
@@ -44,6 +49,7 @@ private:
     unsigned m_framebuffer = 0;
     double m_width = 0, m_height = 0;
     bool m_landscape = false;
+    int m_orientation = 1;
 };
 
 }  // namespace plat::host

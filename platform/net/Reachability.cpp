@@ -26,7 +26,6 @@ using plat::foundation::RunLoop;
 
 namespace {
 
-constexpr std::uint32_t kLinkLocalNet = 0xA9FE0000;  // 169.254.0.0, host order
 constexpr std::uint32_t kLinkLocalMask = 0xFFFF0000;
 
 bool usable(const NetworkInterface& i) {
@@ -251,6 +250,18 @@ void setNetOverride(std::optional<NetOverride> value) {
     for (int fd : g_wakeFds) wake(fd);
 }
 
+namespace {
+
+// The override's flags when one is in force, else the machine's; nothing when they cannot be read.
+std::optional<std::uint32_t> currentFlags(ReachabilityTarget target) {
+    if (auto o = netOverride()) return overrideFlags(*o, target);
+    NetworkState state;
+    if (!readNetworkState(state)) return std::nullopt;
+    return computeReachabilityFlags(state, target);
+}
+
+}  // namespace
+
 // A started watch: the netlink socket for the kernel's changes and an eventfd for the override's.
 struct Reachability::Watch {
     ReachabilityTarget target;
@@ -272,15 +283,10 @@ struct Reachability::Watch {
         if (netlinkFd >= 0) close(netlinkFd);
     }
 
-    std::uint32_t current() const {
-        if (auto o = netOverride()) return overrideFlags(*o, target);
-        NetworkState state;
-        return readNetworkState(state) ? computeReachabilityFlags(state, target) : 0;
-    }
 
     // The callback may stop or destroy the monitor: nothing of this object is touched after it.
     void check() {
-        std::uint32_t now = current();
+        std::uint32_t now = currentFlags(target).value_or(0);
         if (now == last) return;
         last = now;
         auto fn = onChange;
@@ -295,10 +301,7 @@ Reachability::~Reachability() {
 }
 
 std::optional<std::uint32_t> Reachability::flags() const {
-    if (auto o = netOverride()) return overrideFlags(*o, m_target);
-    NetworkState state;
-    if (!readNetworkState(state)) return std::nullopt;
-    return computeReachabilityFlags(state, m_target);
+    return currentFlags(m_target);
 }
 
 bool Reachability::start(std::function<void(std::uint32_t)> onChange) {
@@ -318,7 +321,7 @@ bool Reachability::start(std::function<void(std::uint32_t)> onChange) {
         std::lock_guard lock(g_mutex);
         g_wakeFds.push_back(watch->wakeFd);
     }
-    watch->last = watch->current();
+    watch->last = currentFlags(m_target).value_or(0);
 
     RunLoop& loop = RunLoop::current();
     Watch* w = watch.get();

@@ -27,6 +27,9 @@ enum ReachabilityFlag : std::uint32_t {
 // nothing here resolves them) or the link-local network (169.254.0.0).
 enum class ReachabilityTarget { Internet, LinkLocal };
 
+// 169.254.0.0 in host byte order, the link-local target's address.
+inline constexpr std::uint32_t kLinkLocalNet = 0xA9FE0000;
+
 // The target an IPv4 address (network byte order) stands for.
 ReachabilityTarget targetForAddress(std::uint32_t networkOrderAddress);
 

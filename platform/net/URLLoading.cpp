@@ -99,41 +99,28 @@ int errorCodeFor(CURLcode code) {
 }
 
 Error makeError(int code, const std::string& url) {
-    return Error{kURLErrorDomain, code, describeURLError(code), url};
+    return Error{kURLErrorDomain, code, describeURLError(code),
+                 plat::foundation::Value::Dictionary{{kURLErrorFailingURLStringErrorKey, url}}};
 }
 
-// A URL curl accepts, with a scheme.
-bool parsesAsURL(const std::string& url) {
-    CURLU* handle = curl_url();
-    bool ok = handle && curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
-    curl_url_cleanup(handle);
-    return ok;
-}
-
-// `location` resolved against `base`; empty when either does not parse.
-std::string resolveURL(const std::string& base, const std::string& location) {
+// The part of `url` (resolved against `base` when given) as curl reads it; empty when either does
+// not parse.
+std::string urlPart(const std::string& url, CURLUPart part = CURLUPART_URL, const std::string* base = nullptr) {
     CURLU* handle = curl_url();
     std::string out;
     char* text = nullptr;
-    if (handle && curl_url_set(handle, CURLUPART_URL, base.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_set(handle, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK)
+    auto set = [&](const std::string& address) {
+        return curl_url_set(handle, CURLUPART_URL, address.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    };
+    if (handle && (!base || set(*base)) && set(url) && curl_url_get(handle, part, &text, 0) == CURLUE_OK)
         out = text;
     curl_free(text);
     curl_url_cleanup(handle);
     return out;
 }
 
-std::string hostOf(const std::string& url) {
-    CURLU* handle = curl_url();
-    std::string out;
-    char* text = nullptr;
-    if (handle && curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_HOST, &text, 0) == CURLUE_OK)
-        out = lower(text);
-    curl_free(text);
-    curl_url_cleanup(handle);
-    return out;
+std::string methodOf(const Request& request) {
+    return request.method.empty() ? "GET" : request.method;
 }
 
 bool isRedirect(int status) {
@@ -199,14 +186,6 @@ std::string Response::textEncodingName() const {
         return lower(value);
     }
     return {};
-}
-
-long long Response::expectedContentLength() const {
-    const std::string* length = header("Content-Length");
-    if (!length || length->empty()) return -1;
-    char* end = nullptr;
-    long long value = std::strtoll(length->c_str(), &end, 10);
-    return *trim(end).data() == '\0' && value >= 0 ? value : -1;
 }
 
 std::string describeURLError(int code) {
@@ -296,7 +275,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             teardown();
             return;
         }
-        if (!parsesAsURL(request.url)) {
+        if (urlPart(request.url).empty()) {
             failLater(kURLErrorBadURL);
             return;
         }
@@ -358,7 +337,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 
-        const std::string method = request.method.empty() ? "GET" : request.method;
+        const std::string method = methodOf(request);
         bool sendsBody = false;
         if (method == "GET") {
             curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -454,7 +433,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             c.headersDone = true;
             c.response.url = c.request.url;
             const std::string* location = c.response.header("Location");
-            if (isRedirect(c.response.status) && location) c.redirectURL = resolveURL(c.request.url, *location);
+            if (isRedirect(c.response.status) && location)
+                c.redirectURL = urlPart(*location, CURLUPART_URL, &c.request.url);
             if (c.redirectURL.empty()) c.queueResponse();
             return n;
         }
@@ -507,6 +487,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
+    void queueFinish() { pending.push_back({Event::Finish, {}, {}, {}}); }
+
     void queueFail(int code) { pending.push_back({Event::Fail, {}, {}, makeError(code, request.url)}); }
 
     // ---- outside curl ----
@@ -547,7 +529,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         }
         if (redirectURL.empty()) {
             if (!responseQueued) queueResponse();
-            pending.push_back({Event::Finish, {}, {}, {}});
+            queueFinish();
             return;
         }
         Request next = nextRequest();
@@ -561,7 +543,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (!follow) {
             queueResponse();
             queueData(heldBody.data(), heldBody.size());
-            pending.push_back({Event::Finish, {}, {}, {}});
+            queueFinish();
         } else if (++redirects > kMaxRedirects) {
             queueFail(kURLErrorHTTPTooManyRedirects);
         } else {
@@ -575,7 +557,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     Request nextRequest() const {
         Request next = request;
         next.url = redirectURL;
-        const std::string method = request.method.empty() ? "GET" : request.method;
+        const std::string method = methodOf(request);
         int s = response.status;
         if ((s == 303 && method != "HEAD") || ((s == 301 || s == 302) && method == "POST")) {
             next.method = "GET";
@@ -583,7 +565,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             removeHeader(next.headers, "Content-Type");
             removeHeader(next.headers, "Content-Length");
         }
-        if (hostOf(next.url) != hostOf(request.url)) removeHeader(next.headers, "Authorization");
+        if (lower(urlPart(next.url, CURLUPART_HOST)) != lower(urlPart(request.url, CURLUPART_HOST)))
+            removeHeader(next.headers, "Authorization");
         return next;
     }
 
@@ -618,19 +601,17 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         bool wasRunning = running.exchange(false);
         if (cancelled.exchange(true)) return;
         if (loop.isCurrentThread()) {
-            if (driving == 0) {
-                teardown();
-                if (depth == 0) handlers = {};
-            }
-            return;
+            releaseIfIdle();
+        } else if (wasRunning) {  // else ended: its loop has released it already
+            loop.perform([self = shared_from_this()] { self->releaseIfIdle(); });
         }
-        if (!wasRunning) return;  // ended: its loop has released it already
-        loop.perform([self = shared_from_this()] {
-            if (self->driving == 0) {
-                self->teardown();
-                if (self->depth == 0) self->handlers = {};
-            }
-        });
+    }
+
+    // After a cancel: released at once unless a drive() is under way, which releases on return.
+    void releaseIfIdle() {
+        if (driving != 0) return;
+        teardown();
+        if (depth == 0) handlers = {};
     }
 
     // Releases curl and everything registered on the loop; no event is handed out afterwards.
@@ -672,7 +653,7 @@ Connection Connection::start(Request request, ConnectionHandlers handlers, RunLo
     return Connection(std::move(impl));
 }
 
-Connection::Connection(Connection&& other) noexcept : m_impl(std::move(other.m_impl)) {}
+Connection::Connection(Connection&&) noexcept = default;
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Error.h"
+
 namespace plat::foundation {
 class RunLoop;
 }
@@ -49,8 +51,6 @@ struct Response {
     // From Content-Type: "text/html" and its charset ("utf-8"); empty when not given.
     std::string mimeType() const;
     std::string textEncodingName() const;
-    // Content-Length, or -1 when not given.
-    long long expectedContentLength() const;
 };
 
 // The platform's URL error domain and codes.
@@ -70,12 +70,14 @@ enum URLErrorCode : int {
     kURLErrorServerCertificateUntrusted = -1202,
 };
 
-struct Error {
-    std::string domain = kURLErrorDomain;
-    int code = kURLErrorUnknown;
-    std::string description;  // the platform's wording for the code
-    std::string url;          // the address that failed
-};
+// A failed load's error: this domain, one of these codes, the platform's wording for the code as
+// its message, and the address that failed in userInfo under this key.
+using Error = plat::foundation::Error;
+inline constexpr const char* kURLErrorFailingURLStringErrorKey = "NSErrorFailingURLStringKey";
+inline std::string failingURL(const Error& error) {
+    const std::string* url = error.infoString(kURLErrorFailingURLStringErrorKey);
+    return url ? *url : std::string();
+}
 
 // The platform's description of a URL error code ("The request timed out.").
 std::string describeURLError(int code);

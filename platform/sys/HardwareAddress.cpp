@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace plat::sys {
 
@@ -25,24 +24,16 @@ bool linkAddresses(std::vector<LinkAddress>& out) {
     return true;
 }
 
-std::string firstEthernetAddressText(const std::vector<LinkAddress>& addresses) {
+std::vector<std::uint8_t> firstEthernetAddress(const std::vector<LinkAddress>& addresses) {
     auto it = std::find_if(addresses.begin(), addresses.end(),
                            [](const LinkAddress& a) { return a.hardwareType == ARPHRD_ETHER; });
-    if (it == addresses.end()) return {};
-    std::string text;
-    for (std::uint8_t byte : it->address) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        if (!text.empty()) text += ':';
-        text += pair;
-    }
-    return text;
+    return it == addresses.end() ? std::vector<std::uint8_t>() : it->address;
 }
 
-std::string ethernetAddressText() {
+std::vector<std::uint8_t> ethernetAddress() {
     std::vector<LinkAddress> addresses;
     if (!linkAddresses(addresses)) return {};
-    return firstEthernetAddressText(addresses);
+    return firstEthernetAddress(addresses);
 }
 
 }  // namespace plat::sys

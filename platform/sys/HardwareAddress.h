@@ -17,11 +17,10 @@ struct LinkAddress {
 // list cannot be read.
 bool linkAddresses(std::vector<LinkAddress>& out);
 
-// The first Ethernet entry's address as lower-case hex pairs joined by ":"; empty when there is
-// none or its address is empty.
-std::string firstEthernetAddressText(const std::vector<LinkAddress>& addresses);
+// The first Ethernet entry's address; empty when there is none.
+std::vector<std::uint8_t> firstEthernetAddress(const std::vector<LinkAddress>& addresses);
 
 // The same over the system's interfaces; empty when they cannot be read.
-std::string ethernetAddressText();
+std::vector<std::uint8_t> ethernetAddress();
 
 }  // namespace plat::sys

@@ -10,6 +10,7 @@
 #include "platform/sys/AtomicFile.h"
 #include "platform/sys/Device.h"
 #include "platform/sys/Report.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/UITrace.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/ViewDump.h"
@@ -67,7 +68,9 @@ int firstAllowed(unsigned mask, std::initializer_list<int> order) {
 }  // namespace
 
 Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundation::RunLoop* loop)
-    : m_delegate(std::move(delegate)), m_loop(loop ? loop : &foundation::RunLoop::main()) {
+    : m_delegate(std::move(delegate)),
+      m_loop(loop ? loop : &foundation::RunLoop::main()),
+      m_compositor(std::make_unique<Compositor>(*this)) {
     assert(!g_shared && "one application at a time");
     g_shared = this;
     connectSystemReports();
@@ -77,6 +80,7 @@ Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundati
 Application::~Application() {
     m_touches.clear();
     m_delegate.reset();  // what it owns may still ask for the application as it goes
+    m_compositor.reset();
     sys::Device::current().setOrientationObserver(nullptr);
     g_shared = nullptr;
 }
@@ -108,6 +112,7 @@ int Application::run() {
     // A quit during the launch has already stopped the loop, so this returns at once.
     m_loop->run();
     if (m_state != ApplicationState::NotRunning) terminate();
+    if (m_beforeTeardown) m_beforeTeardown();
     m_touches.clear();
     m_delegate.reset();
     m_keyWindow = nullptr;
@@ -182,7 +187,12 @@ void Application::quit() {
 }
 
 void Application::windowGone(Window* window) {
-    if (m_keyWindow == window) m_keyWindow = nullptr;
+    if (m_keyWindow == window) setKeyWindow(nullptr);
+}
+
+void Application::setKeyWindow(Window* window) {
+    m_keyWindow = window;
+    Compositor::setNeedsCommit();
 }
 
 // Orientation.
@@ -221,6 +231,7 @@ void Application::setInterfaceOrientation(int orientation) {
         m_keyWindow->setFrame(interfaceBounds());
         m_keyWindow->layOutControllerViews();
     }
+    Compositor::setNeedsCommit();
     foundation::tracef(kTraceUI, "rotate %d", orientation);
 }
 
@@ -288,12 +299,18 @@ void Application::setIdleTimerDisabled(bool disabled) {
     if (disabled == m_idleTimerDisabled) return;
     m_idleTimerDisabled = disabled;
     foundation::trace(kTraceUI, disabled ? "idleTimerDisabled 1" : "idleTimerDisabled 0");
+    if (m_services) m_services->setIdleTimerDisabled(disabled);
 }
 
 bool Application::openURL(const std::string& url) {
     m_openedURLs.push_back(url);
     foundation::trace(kTraceUI, [&] { return "openURL " + url; });
-    return true;
+    return !m_services || m_services->openURL(url);
+}
+
+void Application::setSystemServices(SystemServices* services) {
+    m_services = services;
+    if (m_services) m_services->setIdleTimerDisabled(m_idleTimerDisabled);
 }
 
 bool Application::dumpViews(const std::string& path, std::string* error) const {

@@ -1,6 +1,7 @@
 // The application: its lifecycle, the key window, interface orientation and rotation, touches.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@ class RunLoop;
 namespace plat::ui {
 
 class Application;
+class Compositor;
 class ViewController;
 class Window;
 
@@ -45,6 +47,17 @@ public:
     virtual std::optional<unsigned> supportedInterfaceOrientationsForWindow(Application&, Window*) {
         return std::nullopt;
     }
+};
+
+// What a driver does with the system's services the application reaches; without one they are
+// only recorded.
+class SystemServices {
+public:
+    virtual ~SystemServices() = default;
+    // The idle timer (the screensaver, on a desktop) off or on again.
+    virtual void setIdleTimerDisabled(bool disabled) = 0;
+    // Hands `url` to the system's handler for it; false when none takes it.
+    virtual bool openURL(const std::string& url) = 0;
 };
 
 // One finger's change in an injected event. A touch's location is in interface points; a move, an
@@ -78,6 +91,12 @@ public:
     // launch(), the loop until quit() (or until it is stopped, which then quits), then teardown: the
     // delegate is destroyed with what it owns. Returns the exit status, 0.
     int run();
+    // Called by run() once the loop has ended and the application terminated, while the window and
+    // its views are still there (a driver's last screenshot).
+    void setBeforeTeardown(std::function<void()> hook) { m_beforeTeardown = std::move(hook); }
+
+    // What draws the key window (see Compositor.h).
+    Compositor& compositor() const { return *m_compositor; }
 
     // The driver's transitions; each false (nothing done) where it does not apply.
     // Active to Inactive; touches still down are cancelled first.
@@ -114,8 +133,10 @@ public:
     // Traces "ui idleTimerDisabled 0|1" on a change.
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled);
-    // Recorded (and traced "ui openURL <url>"); always handled.
+    // Recorded (and traced "ui openURL <url>"); handled unless the driver's services refuse it.
     bool openURL(const std::string& url);
+    // The driver's services (not owned; null: none), told the idle timer's state at once.
+    void setSystemServices(SystemServices* services);
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
 
     // One event of the driver: touches are hit-tested in the key window when they begin and sent in
@@ -138,7 +159,7 @@ private:
         std::shared_ptr<Touch> touch;
     };
 
-    void setKeyWindow(Window* window) { m_keyWindow = window; }
+    void setKeyWindow(Window* window);
     void transition(const char* operation, void (ApplicationDelegate::*call)(Application&), const char* notification);
     void windowGone(Window* window);
     void finishLaunching();
@@ -155,6 +176,8 @@ private:
 
     std::unique_ptr<ApplicationDelegate> m_delegate;
     foundation::RunLoop* m_loop;
+    std::unique_ptr<Compositor> m_compositor;
+    std::function<void()> m_beforeTeardown;
     ApplicationState m_state = ApplicationState::NotRunning;
     bool m_launched = false;
     bool m_orientationChosen = false;
@@ -164,6 +187,7 @@ private:
     int m_statusBarOrientation = 1;
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
+    SystemServices* m_services = nullptr;
     std::vector<ActiveTouch> m_touches;
 };
 

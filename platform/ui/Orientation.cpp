@@ -34,4 +34,32 @@ Rect interfaceBounds(int orientation) {
     return screen;
 }
 
+namespace {
+
+// Clockwise quarter turns of an interface orientation's content on portrait glass: landscape
+// right (the device turned left, home button on the right) turns it clockwise.
+int quarterTurnsFromPortrait(int orientation) {
+    switch (orientation) {
+        case kInterfaceOrientationLandscapeRight: return 1;
+        case kInterfaceOrientationPortraitUpsideDown: return 2;
+        case kInterfaceOrientationLandscapeLeft: return 3;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+int interfaceQuarterTurns(int interfaceOrientation, int glassOrientation) {
+    return (quarterTurnsFromPortrait(interfaceOrientation) - quarterTurnsFromPortrait(glassOrientation) + 4) % 4;
+}
+
+Point interfacePointFromGlass(Point glass, Size glassSize, int glassOrientation, int interfaceOrientation) {
+    switch (interfaceQuarterTurns(interfaceOrientation, glassOrientation)) {
+        case 1: return {glass.y, glassSize.width - glass.x};
+        case 2: return {glassSize.width - glass.x, glassSize.height - glass.y};
+        case 3: return {glassSize.height - glass.y, glass.x};
+        default: return glass;
+    }
+}
+
 }  // namespace plat::ui

@@ -52,4 +52,13 @@ unsigned interfaceOrientationMaskForInfoList(const foundation::Value* list);
 // The screen's bounds in points as the interface is turned: portrait for 1 and 2, swapped for 3 and 4.
 Rect interfaceBounds(int orientation);
 
+// The glass is the screen as a window shows it: upright for the interface orientation
+// `glassOrientation` (a window made while the device was held that way). An interface in another
+// orientation shows turned on it by this many clockwise quarter turns (0 to 3); anything outside 1-4
+// counts as portrait.
+int interfaceQuarterTurns(int interfaceOrientation, int glassOrientation);
+// A point on the glass (top-left origin; `glassSize` in the same units) as a point of the interface
+// turned on it, in those units: what a window driver does with a click before dividing by the scale.
+Point interfacePointFromGlass(Point glass, Size glassSize, int glassOrientation, int interfaceOrientation);
+
 }  // namespace plat::ui

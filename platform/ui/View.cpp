@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ui/Compositor.h"
+#include "platform/ui/ViewAnimations.h"
 #include "platform/ui/ViewController.h"
 
 namespace plat::ui {
@@ -55,13 +57,29 @@ void resizeAxis(double& pos, double& len, double oldSuper, double newSuper, bool
 
 }  // namespace
 
+View::View() = default;
+
+View::View(const Rect& frame) : m_frame(frame) {}
+
 View::~View() {
     for (auto& sub : m_subviews) sub->m_superview = nullptr;
+    if (m_drawing.texture) Compositor::releaseTexture(m_drawing.texture, m_drawing.generation);
+    Compositor::setNeedsCommit();
 }
 
 void View::setFrame(const Rect& frame) {
     Size old = m_frame.size();
+    if (ViewAnimations::blockOpen()) {
+        const Rect shown = presentationFrame();
+        const double shownCentre[2] = {shown.x + shown.width / 2, shown.y + shown.height / 2};
+        const double centre[2] = {frame.x + frame.width / 2, frame.y + frame.height / 2};
+        const double shownSize[2] = {shown.width, shown.height};
+        const double size[2] = {frame.width, frame.height};
+        ViewAnimations::blockChange(*this, AnimatedProperty::Position, shownCentre, centre, 2);
+        ViewAnimations::blockChange(*this, AnimatedProperty::Bounds, shownSize, size, 2);
+    }
     m_frame = frame;
+    Compositor::setNeedsCommit();
     if (old == frame.size()) return;
     if (m_autoresizesSubviews)
         for (auto sub : std::vector(m_subviews)) sub->autoresize(old, frame.size());
@@ -79,7 +97,33 @@ void View::autoresize(Size oldSuper, Size newSuper) {
 }
 
 void View::setAlpha(double alpha) {
-    m_alpha = std::clamp(alpha, 0.0, 1.0);
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    if (ViewAnimations::blockOpen()) {
+        const double shown = presentationAlpha();
+        ViewAnimations::blockChange(*this, AnimatedProperty::Opacity, &shown, &alpha, 1);
+    }
+    m_alpha = alpha;
+    Compositor::setNeedsCommit();
+}
+
+void View::setHidden(bool hidden) {
+    m_hidden = hidden;
+    Compositor::setNeedsCommit();
+}
+
+void View::setBackgroundColor(std::optional<Color> color) {
+    m_backgroundColor = color;
+    Compositor::setNeedsCommit();
+}
+
+void View::setLayerTransform(const LayerTransform& transform) {
+    m_layerTransform = transform;
+    Compositor::setNeedsCommit();
+}
+
+void View::setNeedsDisplay() {
+    m_needsDisplay = true;
+    Compositor::setNeedsCommit();
 }
 
 Window* View::window() const {
@@ -107,6 +151,7 @@ void View::insertSubview(std::shared_ptr<View> view, size_t index) {
     }
     view->m_superview = this;
     m_subviews.insert(m_subviews.begin() + static_cast<std::ptrdiff_t>(std::min(index, m_subviews.size())), view);
+    Compositor::setNeedsCommit();
     view->didMoveToSuperview();
     view->movedToWindow(before);
 }
@@ -120,6 +165,7 @@ void View::removeFromSuperview() {
     std::shared_ptr<View> keep = *it;  // alive through the hooks below
     parent->m_subviews.erase(it);
     m_superview = nullptr;
+    Compositor::setNeedsCommit();
     didMoveToSuperview();
     movedToWindow(before);
 }

@@ -1,16 +1,26 @@
-// Views: a tree of rectangles in points, with the properties touches and a later compositor read.
+// Views: a tree of rectangles in points, with the properties touches and the compositor read, their
+// drawing and their animations.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ui/Animation.h"
 #include "platform/ui/Responder.h"
+
+typedef struct _cairo cairo_t;
+
+namespace plat::gl {
+class GLLayer;
+}
 
 namespace plat::ui {
 
 class ViewController;
+struct ViewAnimations;
 
 struct Color {
     double r = 0, g = 0, b = 0, a = 1;
@@ -28,12 +38,22 @@ enum AutoresizingMask : unsigned {
     kAutoresizingFlexibleBottomMargin = 32,
 };
 
+// The layer's own transform, about the view's centre: a translation, then a rotation (radians,
+// clockwise on screen), then a scale.
+struct LayerTransform {
+    double rotation = 0;
+    double scaleX = 1, scaleY = 1;
+    double tx = 0, ty = 0;
+    friend bool operator==(const LayerTransform&, const LayerTransform&) = default;
+};
+
 // Made with std::make_shared; a superview owns its subviews, a subview knows its superview only
-// while it is one.
+// while it is one. The platform's layer is one with its view here: its opacity is the view's alpha,
+// its transform and animations are the view's.
 class View : public Responder, public std::enable_shared_from_this<View> {
 public:
-    View() = default;
-    explicit View(const Rect& frame) : m_frame(frame) {}
+    View();
+    explicit View(const Rect& frame);
     ~View() override;
     View(const View&) = delete;
     View& operator=(const View&) = delete;
@@ -62,15 +82,18 @@ public:
     ViewController* viewController() const { return m_viewController; }
 
     bool isHidden() const { return m_hidden; }
-    void setHidden(bool hidden) { m_hidden = hidden; }
-    // 0 to 1. The layer's opacity is the same value (the platform keeps one for both).
+    void setHidden(bool hidden);
+    // 0 to 1. The layer's opacity is the same value (the platform keeps one for both). Inside an
+    // animation block the change animates.
     double alpha() const { return m_alpha; }
     void setAlpha(double alpha);
     double layerOpacity() const { return m_alpha; }
     void setLayerOpacity(double opacity) { setAlpha(opacity); }
-    // None: clear.
+    // None: clear. Drawn under the view's content, with its alpha.
     const std::optional<Color>& backgroundColor() const { return m_backgroundColor; }
-    void setBackgroundColor(std::optional<Color> color) { m_backgroundColor = color; }
+    void setBackgroundColor(std::optional<Color> color);
+    const LayerTransform& layerTransform() const { return m_layerTransform; }
+    void setLayerTransform(const LayerTransform& transform);
     bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
     void setUserInteractionEnabled(bool enabled) { m_userInteractionEnabled = enabled; }
     // Off: the view takes only the first of several touches down at once.
@@ -103,16 +126,52 @@ public:
     virtual void didMoveToSuperview() {}
     virtual void didMoveToWindow() {}
 
+    // Drawing. A view that draws says so and draws its bounds (points; the context is scaled to
+    // the screen's pixels and starts clear) into its own surface, premultiplied, which is kept
+    // until setNeedsDisplay or a new size: the compositor draws it stretched to the frame shown.
+    virtual bool drawsContent() const { return false; }
+    virtual void draw(cairo_t*) {}
+    void setNeedsDisplay();
+    bool needsDisplay() const { return m_needsDisplay; }
+    // A view whose content is a GL drawable (the game's view) gives it: the compositor shows its
+    // latest presented content, opaque, under the subviews.
+    virtual gl::GLLayer* glLayer() const { return nullptr; }
+
+    // Animations. A block's changes of alpha and frame animate, each under the key the platform's
+    // layer uses ("opacity", "position", "bounds"); a new animation of a key replaces the running
+    // one, which then ends unfinished. `completion` runs once, when the block's animations are
+    // over (on a later turn even when nothing changed), told whether all ran to their end.
+    static void animate(const ViewAnimationOptions& options, const std::function<void()>& changes,
+                        std::function<void(bool finished)> completion = {});
+    // A layer animation under `key` (traced by it as "ui animation <key> begin" and "... end");
+    // false for a key path it cannot animate.
+    bool addAnimation(const BasicAnimation& animation, const std::string& key);
+    void removeAnimation(const std::string& key);
+    void removeAllAnimations();
+    // The running animations' keys, oldest first.
+    std::vector<std::string> animationKeys() const;
+    // What shows now on the run loop's clock: the model's values, or the animated ones.
+    double presentationAlpha() const;
+    Rect presentationFrame() const;
+    double presentationRotation() const;
+
     // What a view dump shows of the content (views with images and texts say).
     virtual std::optional<std::string> dumpImage() const { return std::nullopt; }
     virtual std::optional<std::string> dumpText() const { return std::nullopt; }
-    virtual std::vector<std::string> animationKeys() const { return {}; }
 
 protected:
     virtual Window* asWindow() const { return nullptr; }
 
 private:
     friend class ViewController;
+    friend class Compositor;
+    friend struct ViewAnimations;
+    // What the compositor keeps of a drawing: its texture, of the share group `generation`.
+    struct Drawing {
+        unsigned texture = 0;
+        unsigned generation = 0;
+        int width = 0, height = 0;
+    };
     void autoresize(Size oldSuperSize, Size newSuperSize);
     void movedToWindow(Window* before);
     Point originInWindow() const;
@@ -122,6 +181,10 @@ private:
     std::vector<std::shared_ptr<View>> m_subviews;
     ViewController* m_viewController = nullptr;
     std::optional<Color> m_backgroundColor;
+    LayerTransform m_layerTransform;
+    std::unique_ptr<ViewAnimations> m_animations;  // made by the first animation
+    Drawing m_drawing;
+    bool m_needsDisplay = true;
     double m_alpha = 1;
     double m_contentScaleFactor = 1;
     unsigned m_autoresizingMask = kAutoresizingNone;

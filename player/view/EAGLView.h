@@ -66,8 +66,9 @@ public:
     virtual void prepareOpenGL() {}
 
     plat::gl::GLContext& context() { return *m_context; }
-    // The drawable: the game's pixels after each present (screenshots read it back).
+    // The drawable: the game's pixels after each present, which the compositor shows.
     plat::gl::GLLayer& layer() { return m_layer; }
+    plat::gl::GLLayer* glLayer() const override { return &m_layer; }
     unsigned framebuffer() const { return m_viewFramebuffer; }
     // Presents so far (frames the clock drew).
     long framesPresented() const { return m_framesPresented; }
@@ -78,7 +79,7 @@ protected:
 
 private:
     std::unique_ptr<plat::gl::GLContext> m_context;
-    plat::gl::GLLayer m_layer;
+    mutable plat::gl::GLLayer m_layer;  // the compositor samples it through a const view
     std::unique_ptr<plat::gl::DisplayLink> m_displayLink;
     plat::foundation::Timer m_animationTimer;
     int m_backingWidth = 0;

@@ -72,6 +72,65 @@ TEST_F(SGLuaTest, ValuesAreStoredByThePortTypeAndReadThroughConnections) {
               "5|true|true|1.5|3|-3|0|12.5|0|true|logo|logo,3.5,0.25");
 }
 
+// Every plain value on every port type that takes one, with and without notify (the typed setter
+// and the direct store must agree). nil is written as NIL; each port starts from `preset`.
+TEST_F(SGLuaTest, PlainValuesAreConvertedByThePortType) {
+    EXPECT_EQ(run(R"(
+        local NIL, sg = {}, scenegraph
+        local cases = {
+            { sg.STRING, "old", "abc", "abc" }, { sg.STRING, "old", 5, "5" }, { sg.STRING, "old", 1.5, "1.5" },
+            { sg.STRING, "old", 1e15, "1e+15" }, { sg.STRING, "old", true, "true" },
+            { sg.STRING, "old", false, "false" }, { sg.STRING, "old", NIL, "old" }, { sg.STRING, "old", "", "" },
+            { sg.STRING, "old", "a\0b", "a\0b" },
+            { sg.ASSETNAME, "old", "logo", "logo" }, { sg.ASSETNAME, "old", 7, "7" },
+            { sg.ASSETNAME, "old", true, "old" }, { sg.ASSETNAME, "old", NIL, "old" },
+            { sg.NUMBER, 7, 2.5, 2.5 }, { sg.NUMBER, 7, 1 / 3, 0.3333333432674407958984375 },
+            { sg.NUMBER, 7, "12.5", 12.5 }, { sg.NUMBER, 7, " 0x10 ", 16 }, { sg.NUMBER, 7, "x", 0 },
+            { sg.NUMBER, 7, true, 0 }, { sg.NUMBER, 7, NIL, 0 }, { sg.NUMBER, 7, 1e300, math.huge },
+            { sg.INTEGER, 7, 3.7, 3 }, { sg.INTEGER, 7, -3.7, -3 }, { sg.INTEGER, 7, "8.9", 8 },
+            { sg.INTEGER, 7, "x", 0 }, { sg.INTEGER, 7, true, 0 }, { sg.INTEGER, 7, NIL, 0 },
+            { sg.INTEGER, 7, 1e12, 2147483647 }, { sg.INTEGER, 7, -1e12, -2147483648 }, { sg.INTEGER, 7, 0 / 0, 0 },
+            { sg.BOOLEAN, false, true, true }, { sg.BOOLEAN, true, false, false }, { sg.BOOLEAN, false, 0, true },
+            { sg.BOOLEAN, true, NIL, false }, { sg.BOOLEAN, false, "no", true },
+        }
+        local wrong = {}
+        for _, case in ipairs(cases) do
+            local kind, preset, value, expected = unpack(case)
+            if value == NIL then value = nil end
+            for _, notify in ipairs({ false, true }) do
+                local port = sg.attributeNode.new(kind).value
+                port:setValue(preset)
+                port:setValue(value, notify)
+                local got = port:value()
+                if got ~= expected then
+                    wrong[#wrong + 1] = string.format("type %d, %s, notify %s: %s", kind, tostring(value),
+                                                      tostring(notify), tostring(got))
+                end
+            end
+        end
+        return table.concat(wrong, "; ")
+    )"),
+              "");
+}
+
+// A port table is the script's to keep or change: the next access is a new table, as first made.
+TEST_F(SGLuaTest, PortTablesAreNewOnEveryAccessAndChangesStayInThem) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local s = ortho:createNode(scenegraph.spriteNode)
+        local p = s.x
+        p.extra = true
+        setmetatable(p, nil)
+        local r = s.x
+        r[2] = s.y[2]
+        r:setValue(9)  -- the table now names y
+        local q = s.x
+        q:setValue(5)
+        return s.x == s.x, rawequal(p, q), q[2], q.extra, getmetatable(q) == debug.getregistry()["scenegraph.portMT"],
+               s.x:value(), s.y:value(), type(q[1]), q[1] == s.y[1], rawequal(q[1], ortho.x[1])
+    )"),
+              "false,false,28,nil,true,5,9,userdata,true,false");
+}
+
 // A frame draws what notified changes reached. Without notify nothing downstream hears of a change:
 // the sprite keeps its draw record, and even when it computes again the arithmetic node still
 // holds its earlier sum.
@@ -93,6 +152,9 @@ TEST_F(SGLuaTest, FramesDrawWhatNotifiedChangesReached) {
     EXPECT_EQ(drawnAt("offset:setValue(24, true)"), 40.0f);
     EXPECT_EQ(drawnAt("offset:setValue(0)"), 40.0f);
     EXPECT_EQ(drawnAt("square.height:setValue(20, true)"), 40.0f);
+    // The offset already holds 0: storing it again with notify marks nothing, and the sum keeps 40.
+    EXPECT_EQ(drawnAt("offset.value:setValue(0, true)"), 40.0f);
+    EXPECT_EQ(drawnAt("offset.value:setValue(8, true)"), 24.0f);
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
@@ -105,6 +167,7 @@ TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
         local sprite = ortho:createNode(scenegraph.spriteNode)
         sprite.color:setValue(1, true)
         sprite.image:setValue("logo")
+        ortho:createNode(scenegraph.soundPlayerNode).sound:setValue(true, true)
         return ok, a.value:value(), sprite.color:value()
     )");
     std::fflush(stdout);
@@ -114,7 +177,7 @@ TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
     EXPECT_EQ(printed,
               "SGAttributeNode creation failed - unsupported type\nSGAttributeNode creation failed - "
               "unsupported type\nAttributeNode:setValue unhandled type\n"
-              "SGPort:setValue unhandled typeSGPort:setValue unhandled type");
+              "SGPort:setValue unhandled typeSGPort:setValue unhandled typeSGPort:setValue unhandled type");
 }
 
 TEST_F(SGLuaTest, RemoveNodeWithNilCallsLogtrace) {
@@ -152,6 +215,82 @@ TEST_F(SGLuaTest, DeletedAndDestroyedObjectsAreLuaErrors) {
                   destroyed + ",scenegraph: port of a destroyed node");
 }
 
+// Writes through a port table whose node is gone fail whatever the value, also when a new node took
+// its place, and also once the module has forgotten the gone node altogether (after many more).
+TEST_F(SGLuaTest, StalePortTablesAndNodesAreErrorsAfterReuse) {
+    const std::string gone = "scenegraph: port of a destroyed node|";
+    const std::string stale =
+        gone + gone + gone + gone + gone + "scenegraph: node used after it was destroyed|";
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local sprite = ortho:createNode(scenegraph.spriteNode)
+        local x = sprite.x
+        ortho:removeNode(sprite)
+        local fresh = ortho:createNode(scenegraph.spriteNode)  -- most likely at the removed one's address
+        local kept = fresh.x
+        local function stale()
+            return table.concat({ err(x.setValue, x, 5, true), err(x.setValue, x, "5"), err(x.setValue, x, true),
+                                  err(x.setValue, x, fresh.y), err(x.setValue, x, nil), err(function() return sprite.x end),
+                                  fresh.x:value() }, "|")
+        end
+        local first = stale()
+        for i = 1, 5000 do ortho:removeNode(ortho:createNode(scenegraph.spriteNode)) end
+        kept:setValue(4, true)
+        return first, stale()
+    )"),
+              stale + "0," + stale + "4");
+}
+
+// A game that keeps making and removing nodes must not grow the module's memory of them.
+TEST_F(SGLuaTest, GoneNodesAreForgotten) {
+    EXPECT_EQ(run(std::string(kScene) + R"(
+        local function churn(n)
+            for i = 1, n do ortho:removeNode(ortho:createNode(scenegraph.spriteNode)) end
+            collectgarbage() collectgarbage()
+            return collectgarbage("count")
+        end
+        local settled = churn(5000)
+        local grown = churn(30000) - settled
+        return grown < 64 or grown .. " KB"
+    )"),
+              "true");
+}
+
+// The module's Lua side runs over LuaJIT's ffi library. Opening the module adds no global but
+// "scenegraph", in a state that could load ffi already (every standard library, and a script that
+// required it) as in one that could not (the engine's list); and everyone shares one ffi library:
+// opening it again would start its type state afresh under the cdata already made.
+TEST(SGLuaOpenTest, OpeningAddsOnlyTheLibraryAndSharesFFI) {
+    RecordingRenderers renderers;
+    for (bool allLibraries : {true, false}) {
+        lua_State* L = luaL_newstate();
+        if (allLibraries) {
+            luaL_openlibs(L);
+        } else {
+            for (lua_CFunction open : {luaopen_base, luaopen_package, luaopen_table, luaopen_string}) {
+                lua_pushcfunction(L, open);
+                lua_call(L, 0, 0);
+            }
+        }
+        runLua(L, std::string(allLibraries ? "early = require('ffi').new('int32_t[1]', 5)"
+                                           : "early = { [0] = 5 }") +
+                      " before = {} for name in pairs(_G) do before[name] = true end");
+        openLib(L, luaopen_scenegraph, "scenegraph");
+        EXPECT_EQ(runLua(L, R"(
+            local added = {}
+            for name in pairs(_G) do if not before[name] then added[#added + 1] = name end end
+            local scene = scenegraph.scene.new(nil, nil)
+            local space = scene:createSpace(scenegraph.ortho2DSpace)
+            space.x:setValue(early[0], true)
+            space.y:setValue(require("ffi").new("int32_t[1]", 7)[0] + 0.5, true)
+            local result = table.concat(added, " ") .. " " .. space.x:value() .. " " .. space.y:value()
+            scene:delete()
+            return result)"),
+                  "scenegraph 5 7.5")
+            << (allLibraries ? "every standard library" : "the engine's");
+        lua_close(L);
+    }
+}
+
 TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
     run(kScene);
     const char* calls[] = {
@@ -159,6 +298,15 @@ TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
         "local p = ortho.x p[2] = 99 p:value()",
         "ortho.gain:value()",  // a name the ortho space has no port for
         "ortho.x:setValue({})",
+        // Identifiers that would name x once narrowed: the final read shows that x took nothing.
+        "local p = ortho.x p[2] = 28.5 p:setValue(1)",
+        "local p = ortho.x p[2] = 4294967324 p:setValue(1)",
+        "local p = ortho.x p[2] = '28' p:setValue(1)",
+        "local p = ortho.x p[1] = nil p:setValue(1)",
+        "local p = ortho.x p[1] = newproxy() p:setValue(1)",
+        "ortho.gain:setValue(1)",
+        "getmetatable(ortho.x).setValue(nil, 1)",
+        "getmetatable(ortho).__index(newproxy(), 'x')",
         "ortho.x:connectToAttribute(nil)",
         "ortho.x:connectToAttribute({ getNode = function() return ortho end })",
         "scenegraph.scene.new(1, nil)",
@@ -189,9 +337,9 @@ TEST_F(SGLuaTest, CollectedAttributeNodesLiveWhileConnected) {
         collectgarbage() collectgarbage()
         local stillThere = keep:value()
         ortho.x:setValue(ortho.y)  -- drops the last reference
-        return stillThere, err(keep.value, keep)
+        return stillThere, err(keep.value, keep), err(keep.setValue, keep, 1, true)
     )"),
-              "7,scenegraph: port of a destroyed node");
+              "7,scenegraph: port of a destroyed node,scenegraph: port of a destroyed node");
 }
 
 TEST_F(SGLuaTest, SceneNeedsARendererAndTakesItsManagers) {

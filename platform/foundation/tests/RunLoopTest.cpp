@@ -188,6 +188,32 @@ TEST_F(RunLoopTest, ARunNestedInATimerRunsBlocks) {
     EXPECT_EQ(events, (std::vector<std::string>{"block@1", "timer done@1"}));
 }
 
+// Where the compositor commits: after each turn's work, inside nested runs too, never re-entered.
+TEST_F(RunLoopTest, TurnObserversRunAfterEachTurnNestedRunsIncluded) {
+    plat::foundation::TurnObserver removed;
+    plat::foundation::TurnObserver observer = loop.addTurnObserver([&] {
+        note("turn end");
+        loop.runOnce(0);  // a run inside the observer does not call it again
+    });
+    removed = loop.addTurnObserver([&] {
+        note("removed");
+        removed.remove();  // from inside its own call
+    });
+    loop.performAfter(1, nullptr, [&] {
+        note("timer");
+        loop.perform(noting("posted"));
+        EXPECT_EQ(loop.runOnce(5), Result::SourceHandled);
+        note("timer done");
+    });
+    loop.runFor(2);
+    EXPECT_EQ(events, (std::vector<std::string>{"turn end@0", "removed@0", "timer@1", "posted@1", "turn end@1",
+                                                "timer done@1", "turn end@1", "turn end@2"}));
+    observer.remove();
+    events.clear();
+    loop.runFor(1);
+    EXPECT_TRUE(events.empty());
+}
+
 TEST_F(RunLoopTest, PerformAndWaitRunsOnTheLoopsThread) {
     // Inline on the loop's own thread, without a turn.
     EXPECT_TRUE(loop.performAndWait(noting("inline")));

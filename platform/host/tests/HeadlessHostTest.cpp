@@ -1,5 +1,5 @@
-// The driver in process: script touches reaching a view as fingers with identities, and a run
-// ended by its game-frame count, each on the virtual clock.
+// The driver in process: script touches reaching a view as fingers with identities, a run ended by
+// its game-frame count, and composited screenshots, each on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/DisplayLink.h"
+#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
@@ -116,6 +117,29 @@ private:
     net::Reachability m_reachability;
 };
 
+// A red quarter fading out in the first second after launch, and a green quarter that turns blue
+// at 2.5 s.
+class FadingDelegate : public ui::ApplicationDelegate {
+public:
+    explicit FadingDelegate(Records*) {}
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        auto red = std::make_shared<ui::View>(ui::Rect{0, 0, 160, 240});
+        red->setBackgroundColor(ui::Color{1, 0, 0, 1});
+        auto green = std::make_shared<ui::View>(ui::Rect{160, 240, 160, 240});
+        green->setBackgroundColor(ui::Color{0, 1, 0, 1});
+        m_window->addSubview(red);
+        m_window->addSubview(green);
+        m_window->makeKeyAndVisible();
+        ui::View::animate({"fade", 1, ui::AnimationCurve::Linear}, [&] { red->setAlpha(0); });
+        m_turn = foundation::RunLoop::main().addTimer(2.5, [green] { green->setBackgroundColor(ui::Color{0, 0, 1, 1}); });
+    }
+
+private:
+    std::shared_ptr<ui::Window> m_window;
+    foundation::Timer m_turn;
+};
+
 class HeadlessHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -181,6 +205,32 @@ TEST_F(HeadlessHostTest, TheNetworkIsWhatTheCommandLineAndTheScriptSay) {
     m_options.net = "wwan";
     EXPECT_EQ(run<ReachabilityDelegate>(), (Records{"launch 0x40002", "flags 0x0 @1", "flags 0x2 @2"}));
     net::setNetOverride(std::nullopt);
+}
+
+TEST_F(HeadlessHostTest, ScreenshotsShowTheCompositedScreenAtTheirTime) {
+    dktest::writeFile(m_dir.file("shots.txt"), "0.5 screenshot " + m_dir.file("mid.png") + "\n2 screenshot " +
+                                                   m_dir.file("end.png") + "\n3 app.quit\n");
+    m_options.input = m_dir.file("shots.txt");
+    m_options.screenshot = m_dir.file("quit.png");
+    run<FadingDelegate>();
+    const struct {
+        const char* file;
+        int red;  // in the red quarter, fading
+        int green, blue;  // in the green quarter
+    } shots[] = {{"mid.png", 128, 255, 0}, {"end.png", 0, 255, 0}, {"quit.png", 0, 0, 255}};
+    for (const auto& shot : shots) {
+        int width = 0, height = 0;
+        std::vector<std::uint8_t> rgba;
+        std::string error;
+        ASSERT_TRUE(gl::readPNG(m_dir.file(shot.file), &width, &height, &rgba, &error)) << error;
+        ASSERT_EQ(width, 640);  // phone-retina, in pixels
+        ASSERT_EQ(height, 960);
+        const auto at = [&](int x, int y, int channel) { return rgba[(static_cast<size_t>(y) * width + x) * 4 + channel]; };
+        EXPECT_NEAR(at(100, 100, 0), shot.red, 2) << shot.file;
+        EXPECT_EQ(at(500, 700, 1), shot.green) << shot.file;
+        EXPECT_EQ(at(500, 700, 2), shot.blue) << shot.file;
+        EXPECT_EQ(at(500, 100, 1), 0) << shot.file;
+    }
 }
 
 }  // namespace

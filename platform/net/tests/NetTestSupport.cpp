@@ -11,29 +11,18 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "tests/support/TestSupport.h"
 
 namespace dktest {
 
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(30);
-
-std::string reason(int status) {
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 404: return "Not Found";
-    default: return "Status";
-    }
-}
 
 std::string bioText(BIO* bio) {
     char* data = nullptr;
@@ -240,7 +229,7 @@ void TestServer::serve(int fd) {
                 ok = !m_stopping;
             }
             if (ok) {
-                std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) + "\r\n";
+                std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Reply\r\n";
                 for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
                 if (!plat::net::findHeader(reply.headers, "Content-Length"))
                     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
@@ -257,7 +246,7 @@ void TestServer::serve(int fd) {
     close(fd);
 }
 
-int closedPort() {
+std::string refusedURL() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -266,7 +255,36 @@ int closedPort() {
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     close(fd);  // bound, never listening: refused (and nothing else binds it meanwhile, as a rule)
-    return ntohs(address.sin_port);
+    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+}
+
+namespace {
+
+bool runIp(std::vector<std::string> args) {
+    std::string tool = "ip";
+    for (const char* place : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
+        if (access(place, X_OK) == 0) tool = place;
+    args.insert(args.begin(), tool);
+    const ProcessResult result = runProcess(args);
+    if (result.status != 0) std::fprintf(stderr, "ip: %s", result.err.c_str());
+    return result.status == 0;
+}
+
+}  // namespace
+
+NetworkNamespace::NetworkNamespace() {
+    static int made = 0;
+    m_name = "dknet" + std::to_string(getpid()) + "-" + std::to_string(++made);
+    m_made = geteuid() == 0 && runIp({"netns", "add", m_name});
+}
+
+NetworkNamespace::~NetworkNamespace() {
+    if (m_made) runIp({"netns", "del", m_name});
+}
+
+bool NetworkNamespace::ip(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"-n", m_name});
+    return runIp(args);
 }
 
 bool runUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done) {

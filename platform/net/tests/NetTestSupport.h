@@ -75,8 +75,26 @@ private:
     std::thread m_acceptor;
 };
 
-// A port of 127.0.0.1 where nothing listens.
-int closedPort();
+// An address on 127.0.0.1 where nothing listens: connecting is refused.
+std::string refusedURL();
+
+// A network namespace of its own while the object lives, for what must meet a real kernel's
+// interfaces and routes; made() is false where one cannot be made (not root, no `ip`).
+class NetworkNamespace {
+public:
+    NetworkNamespace();
+    ~NetworkNamespace();
+    NetworkNamespace(const NetworkNamespace&) = delete;
+    NetworkNamespace& operator=(const NetworkNamespace&) = delete;
+    bool made() const { return m_made; }
+    const std::string& name() const { return m_name; }
+    // `ip -n NAME ARGS...`; true when it succeeded.
+    bool ip(std::vector<std::string> args) const;
+
+private:
+    std::string m_name;
+    bool m_made = false;
+};
 
 // Turns `loop` until `done()`; false after 30 s of real time.
 bool runUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done);

@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
@@ -28,11 +27,12 @@ using dktest::TestServer;
 using plat::foundation::Clock;
 using plat::foundation::LoopThread;
 using plat::foundation::RunLoop;
+using Events = std::vector<std::string>;
 
 // What a connection reported, in order: "response <status> <url>", "data", "finished",
 // "failed <code>" (consecutive data callbacks are one "data"), and the body.
 struct Record {
-    std::vector<std::string> events;
+    Events events;
     std::string body;
     std::optional<Response> response;
     std::optional<Error> error;
@@ -67,13 +67,14 @@ struct Record {
     }
 };
 
-Request get(const std::string& url) {
+Request get(const std::string& url, double timeout = kDefaultTimeout) {
     Request r;
     r.url = url;
+    r.timeout = timeout;
     return r;
 }
 
-// Loads `request` on the main loop and returns what was reported.
+// Loads `request` on the calling thread's loop and returns what was reported.
 std::unique_ptr<Record> load(const Request& request, std::function<bool(const Request&, const Response&)> hook = {}) {
     auto record = std::make_unique<Record>();
     ConnectionHandlers handlers = record->handlers();
@@ -84,16 +85,45 @@ std::unique_ptr<Record> load(const Request& request, std::function<bool(const Re
     return record;
 }
 
-Reply echo(const ReceivedRequest& request) {
-    Reply reply;
-    reply.status = 201;
-    reply.headers = {{"X-Reply", "yes"}, {"Content-Type", "text/plain; charset=\"ISO-8859-1\""}};
-    reply.body = request.method + " " + request.target + " " + request.body;
-    return reply;
+const std::string kText(5000, 'z');
+
+std::string deflated(const std::string& text) {
+    uLongf size = compressBound(text.size());
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+              text.size(), Z_BEST_COMPRESSION);
+    packed.resize(size);
+    return packed;
 }
 
-TEST(URLLoading, SendsMethodsHeadersAndBodiesAsGiven) {
-    TestServer server(echo);
+// One server for every test: redirects, a 404, a reply held back, a large and a compressed body,
+// and an echo of everything else.
+class URLLoading : public ::testing::Test {
+protected:
+    Reply route(const ReceivedRequest& r) const {
+        if (r.target == "/a") return {302, {{"Location", "b"}}, "to b"};
+        if (r.target == "/b") return {301, {{"Location", url("/c")}}, "to c"};
+        if (r.target == "/p") return {307, {{"Location", "/c"}}, ""};
+        if (r.target == "/s") return {303, {{"Location", "/c"}}, ""};
+        if (r.target == "/loop") return {302, {{"Location", "/loop"}}, ""};
+        if (r.target == "/gone") return {404, {}, "missing"};
+        if (r.target == "/held") return {200, {}, "late", true};
+        if (r.target.starts_with("/big")) return {200, {}, std::string(100000, 'b')};
+        if (r.target == "/z") return {200, {{"Content-Encoding", "deflate"}}, deflated(kText)};
+        return {201,
+                {{"X-Reply", "yes"}, {"Content-Type", "text/plain; charset=\"ISO-8859-1\""}},
+                r.method + " " + r.target + " " + r.body};
+    }
+    std::string url(const std::string& path) const { return m_server.url(path); }
+    std::string path(const std::string& url) const { return url.substr(this->url("").size()); }
+    Events finished(int status, const std::string& path) const {
+        return {"response " + std::to_string(status) + " " + url(path), "data", "finished"};
+    }
+
+    TestServer m_server{[this](const ReceivedRequest& r) { return route(r); }};
+};
+
+TEST_F(URLLoading, SendsMethodsHeadersAndBodiesAsGiven) {
     struct Case {
         std::string method;
         Headers headers;
@@ -108,182 +138,123 @@ TEST(URLLoading, SendsMethodsHeadersAndBodiesAsGiven) {
         {"DELETE", {}, "", "DELETE", nullptr},
         {"POST", {{"Content-Type", "text/plain"}}, std::string(1100000, 'x'), "POST", "text/plain"},  // no "Expect"
     };
+    std::unique_ptr<Record> record;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seenMethod + " " + c.body.substr(0, 10));
-        Request request = get(server.url("/path?q=1"));
+        Request request = get(url("/path?q=1"));
         request.method = c.method;
         request.headers = c.headers;
         request.setBody(c.body);
-        auto record = load(request);
-        ASSERT_EQ(record->events.size(), 3u);
-        EXPECT_EQ(record->events[0], "response 201 " + server.url("/path?q=1"));
-        EXPECT_EQ(record->events.back(), "finished");
-        EXPECT_EQ(record->body, c.seenMethod + " /path?q=1 " + c.body);
-        EXPECT_EQ(*record->response->header("x-reply"), "yes");
-        EXPECT_EQ(record->response->mimeType(), "text/plain");
-        EXPECT_EQ(record->response->textEncodingName(), "iso-8859-1");
+        record = load(request);
+        EXPECT_EQ(record->events, finished(201, "/path?q=1"));
+        EXPECT_EQ(record->body, c.seenMethod + " /path?q=1 " + c.body);  // the method, target and body received
 
-        const ReceivedRequest seen = server.requests().back();
-        EXPECT_EQ(seen.method, c.seenMethod);
-        EXPECT_EQ(seen.target, "/path?q=1");
-        EXPECT_EQ(seen.body, c.body);
+        const ReceivedRequest seen = m_server.requests().back();
         for (const auto& [name, value] : c.headers) {
             ASSERT_TRUE(seen.header(name)) << name;
             EXPECT_EQ(*seen.header(name), value);
         }
-        if (c.seenContentType) {
-            ASSERT_TRUE(seen.header("Content-Type"));
-            EXPECT_EQ(*seen.header("Content-Type"), c.seenContentType);
-        } else {
-            EXPECT_FALSE(seen.header("Content-Type"));
-        }
+        const std::string* type = seen.header("Content-Type");
+        EXPECT_EQ(type ? *type : "-", std::string(c.seenContentType ? c.seenContentType : "-"));
         EXPECT_FALSE(seen.header("Expect"));
         EXPECT_FALSE(seen.header("Cookie"));
     }
+    EXPECT_EQ(*record->response->header("x-reply"), "yes");
+    EXPECT_EQ(record->response->mimeType(), "text/plain");
+    EXPECT_EQ(record->response->textEncodingName(), "iso-8859-1");
+
+    // Compressed bodies arrive inflated.
+    EXPECT_EQ(load(get(url("/z")))->body, kText);
+    EXPECT_EQ(*m_server.requests().back().header("Accept-Encoding"), "gzip, deflate");
 }
 
-TEST(URLLoading, CompressedBodiesArriveInflated) {
-    const std::string text(5000, 'z');
-    TestServer server([&](const ReceivedRequest&) {
-        // gzip framing: zlib's deflate with 16 added to the window bits.
-        z_stream z{};
-        deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-        std::string packed(deflateBound(&z, text.size()), '\0');
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-        z.avail_in = static_cast<uInt>(text.size());
-        z.next_out = reinterpret_cast<Bytef*>(packed.data());
-        z.avail_out = static_cast<uInt>(packed.size());
-        deflate(&z, Z_FINISH);
-        packed.resize(z.total_out);
-        deflateEnd(&z);
-        return Reply{200, {{"Content-Encoding", "gzip"}}, packed};
-    });
-    auto record = load(get(server.url("/z")));
-    EXPECT_EQ(record->body, text);
-    EXPECT_EQ(*server.requests()[0].header("Accept-Encoding"), "gzip, deflate");
-}
-
-// /a -> 302 /b (relative), /b -> 301 absolute /c, /c -> 200; /p -> 307 /c; /loop -> itself.
-Reply redirects(const TestServer& server, const ReceivedRequest& request) {
-    if (request.target == "/a") return {302, {{"Location", "b"}}, "to b"};
-    if (request.target == "/b") return {301, {{"Location", server.url("/c")}}, "to c"};
-    if (request.target == "/p") return {307, {{"Location", "/c"}}, ""};
-    if (request.target == "/s") return {303, {{"Location", "/c"}}, ""};
-    if (request.target == "/loop") return {302, {{"Location", "/loop"}}, ""};
-    return {200, {}, "end " + request.method + " " + request.body};
-}
-
-TEST(URLLoading, FollowsRedirectsToTheFinalURL) {
-    std::unique_ptr<TestServer> server;
-    server = std::make_unique<TestServer>([&](const ReceivedRequest& r) { return redirects(*server, r); });
+TEST_F(URLLoading, FollowsRedirectsAsTheHookAllows) {
+    // /a -> 302 /b (relative), /b -> 301 absolute /c; /p -> 307 /c; /s -> 303 /c.
     struct Case {
         const char* path;
         const char* method;
-        std::vector<std::string> seen;  // method and target of each request the server got
+        const char* stopAt;  // the hook declines the redirect to this path
+        Events asked;        // what the hook was shown: the redirect, then the request that would follow
+        Events received;     // what the server got
+        int status;
+        const char* finalPath;
         const char* body;
     } cases[] = {
-        {"/a", "POST", {"POST /a", "GET /b", "GET /c"}, "end GET "},     // 302 after POST: GET, no body
-        {"/p", "POST", {"POST /p", "POST /c"}, "end POST form"},         // 307 keeps both
-        {"/s", "PUT", {"PUT /s", "GET /c"}, "end GET "},                 // 303: GET
-        {"/a", "GET", {"GET /a", "GET /b", "GET /c"}, "end GET "},
+        {"/a", "POST", nullptr, {"302 /a -> GET /b", "301 /b -> GET /c"}, {"POST /a", "GET /b", "GET /c"}, 201, "/c",
+         "GET /c "},  // 302 after POST: GET, no body
+        {"/p", "POST", nullptr, {"307 /p -> POST /c"}, {"POST /p", "POST /c"}, 201, "/c", "POST /c form"},
+        {"/s", "PUT", nullptr, {"303 /s -> GET /c"}, {"PUT /s", "GET /c"}, 201, "/c", "GET /c "},
+        // Declined: that redirect and its body are the final ones.
+        {"/a", "GET", "/c", {"302 /a -> GET /b", "301 /b -> GET /c"}, {"GET /a", "GET /b"}, 301, "/b", "to c"},
     };
     std::size_t before = 0;
     for (const Case& c : cases) {
-        Request request = get(server->url(c.path));
+        SCOPED_TRACE(std::string(c.method) + " " + c.path);
+        Request request = get(url(c.path));
         request.method = c.method;
         request.setBody("form");
-        std::vector<std::string> asked;
+        Events asked;
         auto record = load(request, [&](const Request& next, const Response& redirect) {
-            asked.push_back(std::to_string(redirect.status) + " " + redirect.url + " -> " + next.method + " " + next.url);
-            return true;
+            asked.push_back(std::to_string(redirect.status) + " " + path(redirect.url) + " -> " + next.method + " " +
+                            path(next.url));
+            return !c.stopAt || path(next.url) != c.stopAt;
         });
-        EXPECT_EQ(record->events, (std::vector<std::string>{"response 200 " + server->url("/c"), "data", "finished"}));
+        EXPECT_EQ(record->events, finished(c.status, c.finalPath));
         EXPECT_EQ(record->body, c.body);
-        EXPECT_EQ(asked.size(), c.seen.size() - 1);
-        if (c.seen.size() == 3) {
-            EXPECT_EQ(asked[0], "302 " + server->url("/a") + " -> " + c.seen[1].substr(0, 3) + " " + server->url("/b"));
+        EXPECT_EQ(asked, c.asked);
+        Events received;
+        for (const ReceivedRequest& r : m_server.requests()) received.push_back(r.method + " " + r.target);
+        EXPECT_EQ(Events(received.begin() + static_cast<long>(before), received.end()), c.received);
+        before = received.size();
+        if (c.stopAt) {
+            EXPECT_EQ(*record->response->header("Location"), url(c.stopAt));
         }
-        auto requests = server->requests();
-        std::vector<std::string> seen;
-        for (std::size_t i = before; i < requests.size(); ++i) seen.push_back(requests[i].method + " " + requests[i].target);
-        before = requests.size();
-        EXPECT_EQ(seen, c.seen) << c.path;
     }
 }
 
-TEST(URLLoading, AHookThatDeclinesStopsAtThatRedirect) {
-    std::unique_ptr<TestServer> server;
-    server = std::make_unique<TestServer>([&](const ReceivedRequest& r) { return redirects(*server, r); });
-    auto record = load(get(server->url("/a")), [](const Request& next, const Response&) {
-        return next.url.find("/c") == std::string::npos;
-    });
-    EXPECT_EQ(record->events, (std::vector<std::string>{"response 301 " + server->url("/b"), "data", "finished"}));
-    EXPECT_EQ(record->body, "to c");
-    EXPECT_EQ(*record->response->header("Location"), server->url("/c"));
-    EXPECT_EQ(server->requests().size(), 2u);  // /c never asked for
-}
-
-TEST(URLLoading, ARedirectLoopFails) {
-    std::unique_ptr<TestServer> server;
-    server = std::make_unique<TestServer>([&](const ReceivedRequest& r) { return redirects(*server, r); });
-    auto record = load(get(server->url("/loop")));
-    EXPECT_EQ(record->events, (std::vector<std::string>{"failed -1007"}));
-}
-
-TEST(URLLoading, AnErrorStatusIsAResponseNotAFailure) {
-    TestServer server([](const ReceivedRequest&) { return Reply{404, {}, "missing"}; });
-    auto record = load(get(server.url("/nothing")));
-    EXPECT_EQ(record->events,
-              (std::vector<std::string>{"response 404 " + server.url("/nothing"), "data", "finished"}));
-    EXPECT_EQ(record->body, "missing");
-}
-
-TEST(URLLoading, FailuresCarryThePlatformsCodes) {
-    const std::string refused = "http://127.0.0.1:" + std::to_string(dktest::closedPort()) + "/";
+TEST_F(URLLoading, AnErrorStatusIsAResponseAndFailuresCarryThePlatformsCodes) {
+    const std::string refused = dktest::refusedURL();
     struct Case {
         std::string url;
-        int code;
+        double timeout;
+        Events events;
     } cases[] = {
-        {refused, kURLErrorCannotConnectToHost},
-        {"", kURLErrorBadURL},
-        {"no scheme or host", kURLErrorBadURL},
-        {"ftp://127.0.0.1/file", kURLErrorUnsupportedURL},
+        {url("/gone"), kDefaultTimeout, finished(404, "/gone")},
+        {refused, kDefaultTimeout, {"failed -1004"}},
+        {"", kDefaultTimeout, {"failed -1000"}},
+        {"no scheme or host", kDefaultTimeout, {"failed -1000"}},
+        {"ftp://127.0.0.1/file", kDefaultTimeout, {"failed -1002"}},
+        {url("/held"), 0.2, {"failed -1001"}},  // a silent server
+        {url("/loop"), kDefaultTimeout, {"failed -1007"}},
     };
     for (const Case& c : cases) {
-        auto record = load(get(c.url));
-        EXPECT_EQ(record->events, (std::vector<std::string>{"failed " + std::to_string(c.code)})) << c.url;
-        ASSERT_TRUE(record->error);
+        auto record = load(get(c.url, c.timeout));
+        EXPECT_EQ(record->events, c.events) << c.url;
+        if (!record->error) {
+            EXPECT_EQ(record->body, "missing");
+            continue;
+        }
         EXPECT_EQ(record->error->domain, "NSURLErrorDomain");
-        EXPECT_EQ(record->error->url, c.url);
-        EXPECT_EQ(record->error->description, describeURLError(c.code));
+        EXPECT_EQ(failingURL(*record->error), c.url);
+        EXPECT_EQ(record->error->message, describeURLError(record->error->code));
     }
 }
 
-TEST(URLLoading, ASilentServerTimesOut) {
-    TestServer server([](const ReceivedRequest&) { return Reply{200, {}, "late", true}; });
-    Request request = get(server.url("/slow"));
-    request.timeout = 0.2;
-    auto record = load(request);
-    EXPECT_EQ(record->events, (std::vector<std::string>{"failed -1001"}));
-}
-
-TEST(URLLoading, NothingIsCalledAfterCancel) {
-    TestServer server([](const ReceivedRequest&) { return Reply{200, {}, "body", true}; });
+TEST_F(URLLoading, NothingIsCalledAfterCancel) {
     RunLoop& loop = RunLoop::current();
     Record record;
-    Connection connection = Connection::start(get(server.url("/held")), record.handlers());
-    ASSERT_TRUE(dktest::runUntil(loop, [&] { return server.requests().size() == 1; }));
+    Connection connection = Connection::start(get(url("/held")), record.handlers());
+    ASSERT_TRUE(dktest::runUntil(loop, [&] { return m_server.requests().size() == 1; }));
     EXPECT_TRUE(connection.isRunning());
     connection.cancel();
     EXPECT_FALSE(connection.isRunning());
-    server.release();
-    ASSERT_TRUE(server.waitForReplies(1));
+    m_server.release();
+    ASSERT_TRUE(m_server.waitForReplies(1));
     loop.runFor(0.2);  // time for anything that would (wrongly) still arrive
     EXPECT_TRUE(record.events.empty());
 }
 
-TEST(URLLoading, AHandlerMayCancelOrDropItsOwnConnection) {
-    TestServer server([](const ReceivedRequest&) { return Reply{200, {}, std::string(100000, 'b')}; });
+TEST_F(URLLoading, AHandlerMayCancelOrDropItsOwnConnection) {
     RunLoop& loop = RunLoop::current();
     // Cancelled from the response handler, though data and the end may already be in hand.
     Record cancelled;
@@ -293,7 +264,7 @@ TEST(URLLoading, AHandlerMayCancelOrDropItsOwnConnection) {
         cancelled.note("response " + std::to_string(r.status));
         first.cancel();
     };
-    first = Connection::start(get(server.url("/1")), handlers);
+    first = Connection::start(get(url("/big1")), handlers);
     // Dropped (the handle destroyed) from the first data handler.
     Record dropped;
     auto second = std::make_unique<Connection>();
@@ -302,19 +273,17 @@ TEST(URLLoading, AHandlerMayCancelOrDropItsOwnConnection) {
         dropped.note("data");
         second.reset();
     };
-    *second = Connection::start(get(server.url("/2")), handlers);
+    *second = Connection::start(get(url("/big2")), handlers);
     ASSERT_TRUE(dktest::runUntil(loop, [&] { return !second && !cancelled.events.empty(); }));
     loop.runFor(0.2);
-    EXPECT_EQ(cancelled.events, (std::vector<std::string>{"response 200"}));
-    EXPECT_EQ(dropped.events, (std::vector<std::string>{"response 200 " + server.url("/2"), "data"}));
+    EXPECT_EQ(cancelled.events, Events{"response 200"});
+    EXPECT_EQ(dropped.events, (Events{"response 200 " + url("/big2"), "data"}));
 }
 
-TEST(URLLoading, HandlersRunOnTheLoopThatStartedTheConnection) {
-    TestServer server(echo);
+TEST_F(URLLoading, HandlersRunOnTheLoopThatStartedTheConnection) {
     // The calling thread's loop.
-    auto here = std::this_thread::get_id();
-    auto record = load(get(server.url("/main")));
-    EXPECT_EQ(record->threads, (std::set<std::thread::id>{here}));
+    const auto here = std::this_thread::get_id();
+    EXPECT_EQ(load(get(url("/main")))->threads, std::set{here});
 
     // Another thread's loop, started from here (the start is posted there), and the network loop.
     LoopThread thread("test-loop");
@@ -322,84 +291,74 @@ TEST(URLLoading, HandlersRunOnTheLoopThatStartedTheConnection) {
         Record remote;
         std::thread::id loopThread;
         loop->performAndWait([&] { loopThread = std::this_thread::get_id(); });
-        Connection connection = Connection::start(get(server.url("/thread")), remote.handlers(), loop);
+        Connection connection = Connection::start(get(url("/thread")), remote.handlers(), loop);
         while (!remote.done) std::this_thread::yield();
         loop->performAndWait([] {});  // the handlers have returned
         EXPECT_EQ(remote.events.back(), "finished");
-        EXPECT_EQ(remote.threads, (std::set<std::thread::id>{loopThread}));
+        EXPECT_EQ(remote.threads, std::set{loopThread});
         EXPECT_NE(loopThread, here);
     }
 }
 
-TEST(URLLoading, CancelFromAnotherThreadReleasesTheTransfer) {
-    TestServer server([](const ReceivedRequest&) { return Reply{200, {}, "never", true}; });
+TEST_F(URLLoading, CancelFromAnotherThreadReleasesTheTransfer) {
     LoopThread thread("test-loop");
     Record record;
     auto clock = Clock::processShared();
-    Connection connection = Connection::start(get(server.url("/held")), record.handlers(), &thread.loop());
-    ASSERT_TRUE(server.waitForRequests(1));
+    Connection connection = Connection::start(get(url("/held")), record.handlers(), &thread.loop());
+    ASSERT_TRUE(m_server.waitForRequests(1));
     EXPECT_TRUE(clock->hasWorkInFlight());
     connection.cancel();
     thread.loop().performAndWait([] {});  // the teardown posted by cancel has run
     EXPECT_FALSE(clock->hasWorkInFlight());
-    server.release();
-    ASSERT_TRUE(server.waitForReplies(1));
+    m_server.release();
+    ASSERT_TRUE(m_server.waitForReplies(1));
     thread.loop().performAndWait([] {});
     EXPECT_TRUE(record.events.empty());
 }
 
-TEST(URLLoading, SynchronousSend) {
-    std::unique_ptr<TestServer> server;
-    server = std::make_unique<TestServer>([&](const ReceivedRequest& r) {
-        if (r.target == "/slow") return Reply{200, {}, "late", true};
-        if (r.target == "/gone") return Reply{404, {}, "no"};
-        return redirects(*server, r);
-    });
-    SyncResult ok = sendSynchronous(get(server->url("/a")));
-    ASSERT_TRUE(ok.response);
-    EXPECT_EQ(ok.response->status, 200);
-    EXPECT_EQ(ok.response->url, server->url("/c"));
-    EXPECT_EQ(std::string(ok.data.begin(), ok.data.end()), "end GET ");
-    EXPECT_FALSE(ok.error);
-
-    SyncResult stopped = sendSynchronous(get(server->url("/a")), [](const Request&, const Response&) { return false; });
-    ASSERT_TRUE(stopped.response);
-    EXPECT_EQ(stopped.response->status, 302);
-
-    SyncResult missing = sendSynchronous(get(server->url("/gone")));
-    ASSERT_TRUE(missing.response);
-    EXPECT_EQ(missing.response->status, 404);
-    EXPECT_FALSE(missing.error);
-
-    Request slow = get(server->url("/slow"));
-    slow.timeout = 0.2;
-    SyncResult late = sendSynchronous(slow);
-    ASSERT_TRUE(late.error);
-    EXPECT_EQ(late.error->code, kURLErrorTimedOut);
-    EXPECT_FALSE(late.response);
-
-    SyncResult refused = sendSynchronous(get("http://127.0.0.1:" + std::to_string(dktest::closedPort()) + "/"));
-    ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->code, kURLErrorCannotConnectToHost);
+TEST_F(URLLoading, SynchronousSend) {
+    struct Case {
+        Request request;
+        bool stopAtRedirect;
+        int status;  // 0: no response
+        int error;   // 0: none
+        std::string finalPath, body;
+    } cases[] = {
+        {get(url("/a")), false, 201, 0, "/c", "GET /c "},
+        {get(url("/a")), true, 302, 0, "/a", "to b"},
+        {get(url("/gone")), false, 404, 0, "/gone", "missing"},
+        {get(url("/held"), 0.2), false, 0, kURLErrorTimedOut, "", ""},
+        {get(dktest::refusedURL()), false, 0, kURLErrorCannotConnectToHost, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request.url);
+        SyncResult result =
+            c.stopAtRedirect ? sendSynchronous(c.request, [](const Request&, const Response&) { return false; })
+                             : sendSynchronous(c.request);
+        EXPECT_EQ(result.response ? result.response->status : 0, c.status);
+        EXPECT_EQ(result.error ? result.error->code : 0, c.error);
+        if (!result.response) continue;
+        EXPECT_EQ(result.response->url, url(c.finalPath));
+        EXPECT_EQ(std::string(result.data.begin(), result.data.end()), c.body);
+    }
 }
 
-TEST(URLLoading, ALoadIsWorkInFlightOnItsLoopsVirtualClock) {
-    TestServer server([](const ReceivedRequest& r) { return Reply{200, {}, r.target, r.target == "/held"}; });
+TEST_F(URLLoading, ALoadIsWorkInFlightOnItsLoopsVirtualClock) {
     auto clock = std::make_shared<Clock>(Clock::Kind::Virtual);
     RunLoop loop(clock);
     bool fired = false;
     auto timer = loop.addTimer(30, [&] { fired = true; });
 
     Record record;
-    Connection connection = Connection::start(get(server.url("/quick")), record.handlers(), &loop);
+    Connection connection = Connection::start(get(url("/quick")), record.handlers(), &loop);
     EXPECT_TRUE(clock->hasWorkInFlight());
     ASSERT_TRUE(dktest::runUntil(loop, [&] { return record.done.load(); }));
     EXPECT_EQ(record.events.back(), "finished");
     EXPECT_FALSE(clock->hasWorkInFlight());
 
     Record held;
-    Connection waiting = Connection::start(get(server.url("/held")), held.handlers(), &loop);
-    ASSERT_TRUE(dktest::runUntil(loop, [&] { return server.requests().size() == 2; }));
+    Connection waiting = Connection::start(get(url("/held")), held.handlers(), &loop);
+    ASSERT_TRUE(dktest::runUntil(loop, [&] { return m_server.requests().size() == 2; }));
     EXPECT_TRUE(clock->hasWorkInFlight());
     waiting.cancel();
     EXPECT_FALSE(clock->hasWorkInFlight());
@@ -408,19 +367,18 @@ TEST(URLLoading, ALoadIsWorkInFlightOnItsLoopsVirtualClock) {
     EXPECT_TRUE(fired);
 }
 
-TEST(URLLoading, TlsPeersAreVerifiedAgainstTheExtraCertificates) {
+TEST(URLLoadingTls, PeersAreVerifiedAgainstTheExtraCertificates) {
     const dktest::TlsIdentity identity = dktest::TlsIdentity::selfSigned();
     TestServer server([](const ReceivedRequest&) { return Reply{200, {}, "secret"}; }, &identity);
     dktest::TempDir dir;
     dktest::writeFile(dir.file("ca.pem"), identity.certificatePem);
 
     unsetenv("DROVIK_CA_FILE");
-    auto untrusted = load(get(server.url("/")));
-    EXPECT_EQ(untrusted->events, (std::vector<std::string>{"failed -1202"}));
+    EXPECT_EQ(load(get(server.url("/")))->events, Events{"failed -1202"});
 
     setenv("DROVIK_CA_FILE", dir.file("ca.pem").c_str(), 1);
     auto trusted = load(get(server.url("/")));
-    EXPECT_EQ(trusted->events, (std::vector<std::string>{"response 200 " + server.url("/"), "data", "finished"}));
+    EXPECT_EQ(trusted->events, (Events{"response 200 " + server.url("/"), "data", "finished"}));
     EXPECT_EQ(trusted->body, "secret");
     unsetenv("DROVIK_CA_FILE");
 }

@@ -239,4 +239,25 @@ TEST_F(RotationTest, PresentationIsRefusedWhereThePlatformRefusesIt) {
     EXPECT_EQ(first->presentedViewController(), nullptr);
 }
 
+// A window driver's click on glass made for one orientation, as a point of the interface turned on
+// it (the compositor's turn undone): the interface's top-left corner wherever it shows.
+TEST(GlassTest, PointsOnTheGlassBecomeInterfacePoints) {
+    const struct {
+        int glass, interface;
+        Size glassSize;
+        Point onGlass, expected;
+    } cases[] = {
+        {1, 1, {320, 480}, {10, 20}, {10, 20}},
+        {3, 1, {480, 320}, {20, 310}, {10, 20}},  // portrait interface on landscape glass: its top on the left
+        {1, 3, {320, 480}, {300, 10}, {10, 20}},  // landscape interface on portrait glass: its top on the right
+        {1, 2, {320, 480}, {310, 460}, {10, 20}},
+        {4, 3, {480, 320}, {470, 300}, {10, 20}},
+        {3, 4, {480, 320}, {470, 300}, {10, 20}},
+        {0, 5, {320, 480}, {10, 20}, {10, 20}},  // not interface orientations: portrait
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(interfacePointFromGlass(c.onGlass, c.glassSize, c.glass, c.interface), c.expected)
+            << c.glass << " " << c.interface;
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/tests/UITestSupport.h"
 
@@ -173,6 +174,33 @@ TEST_F(TouchTest, UnhandledTouchesPassUpToTheSuperviewAndTheController) {
     left->addSubview(plain);
     app->injectTouches(inputs("down 1 15 15 ; down 2 100 300"));  // plain, then the root's own view
     EXPECT_EQ(log.take(), (Lines{"test left began a at 15,15 of 2", "test Root touchesBegan"}));
+}
+
+TEST_F(TouchTest, ButtonsActWhenATouchThatBeganOnThemEndsInside) {
+    auto button = std::make_shared<Button>(Rect{0, 300, 100, 50});
+    window->rootViewController()->view()->addSubview(button);
+    int acted = 0, second = 0;
+    button->addTarget(this, [&](Button&) { ++acted; });
+    button->addTarget(&second, [&](Button&) { ++second; });
+    const struct {
+        const char* event;
+        int acted;
+    } steps[] = {
+        {"down 1 10 310 ; up 1 90 340", 1},
+        {"down 1 10 310 ; up 1 150 310", 1},  // dragged out
+        {"down 1 10 310 ; cancel 1", 1},
+        {"down 1 150 310 ; up 1 10 310", 1},  // began elsewhere
+        {"down 1 99 349 ; up 1", 2},
+    };
+    for (const auto& s : steps) {
+        app->injectTouches(inputs(s.event));
+        EXPECT_EQ(acted, s.acted) << s.event;
+        EXPECT_EQ(second, s.acted) << s.event;
+    }
+    button->removeTarget(&second);
+    app->injectTouches(inputs("down 1 10 310 ; up 1"));
+    EXPECT_EQ(acted, 3);
+    EXPECT_EQ(second, 2);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/ui/tests/UITestSupport.h"
 
+#include <GLES2/gl2.h>
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <sstream>
 
@@ -68,4 +71,92 @@ std::shared_ptr<plat::ui::Window> showWindow(std::shared_ptr<plat::ui::ViewContr
     return window;
 }
 
+namespace {
+
+std::unique_ptr<plat::gl::GLContext> madeCurrent() {
+    std::string error;
+    auto context = plat::gl::GLContext::create(&error);
+    EXPECT_TRUE(context && context->makeCurrent()) << error;
+    return context;
+}
+
+}  // namespace
+
+TestScreen::TestScreen(int width, int height, int orientation)
+    : width(width), height(height), orientation(orientation) {
+    plat::gl::CurrentContextScope keep;
+    m_context = madeCurrent();
+    m_layer.setBounds(width, height);
+    glGenFramebuffers(1, &m_framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    EXPECT_TRUE(m_layer.allocateStorage());
+}
+
+TestScreen::~TestScreen() {
+    if (m_context && m_context->makeCurrent()) {
+        m_layer.releaseStorage();
+        glDeleteFramebuffers(1, &m_framebuffer);
+    }
+}
+
+bool TestScreen::beginFrame(Target* target) {
+    m_context->makeCurrent();
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    *target = {width, height, orientation};
+    return true;
+}
+
+std::vector<std::uint8_t> TestScreen::pixels() {
+    plat::gl::CurrentContextScope keep;
+    m_context->makeCurrent();
+    return m_layer.readPixels();
+}
+
+Rgba TestScreen::pixel(int x, int y) {
+    const std::vector<std::uint8_t> all = pixels();
+    const size_t at = (static_cast<size_t>(y) * width + x) * 4;
+    return {all[at], all[at + 1], all[at + 2], all[at + 3]};
+}
+
+GLView::GLView(const plat::ui::Rect& frame, Rgba bottom, Rgba top) : View(frame) {
+    plat::gl::CurrentContextScope keep;
+    m_context = madeCurrent();
+    m_layer.setBounds(frame.width, frame.height);
+    m_layer.setContentsScale(plat::sys::Screen::main().scale());
+    glGenFramebuffers(1, &m_framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    EXPECT_TRUE(m_layer.allocateStorage());
+    fill(bottom, top);
+}
+
+GLView::~GLView() {
+    if (m_context && m_context->makeCurrent()) {
+        m_layer.releaseStorage();
+        glDeleteFramebuffers(1, &m_framebuffer);
+    }
+}
+
+void GLView::fill(Rgba bottom, Rgba top) {
+    plat::gl::CurrentContextScope keep;
+    m_context->makeCurrent();
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    glViewport(0, 0, m_layer.width(), m_layer.height());
+    const auto clear = [](Rgba c) {
+        glClearColor(c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, c[3] / 255.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+    };
+    clear(bottom);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, m_layer.height() / 2, m_layer.width(), m_layer.height() - m_layer.height() / 2);
+    clear(top);
+    glDisable(GL_SCISSOR_TEST);
+    m_layer.present();
+}
+
 }  // namespace dktest
+
+// Fontconfig (behind the labels' text) keeps its configuration and caches for the life of the
+// process and never frees them; that is not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}

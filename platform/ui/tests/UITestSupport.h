@@ -2,6 +2,8 @@
 // delegate, controllers and views that note what reaches them.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -9,7 +11,10 @@
 #include <vector>
 
 #include "platform/foundation/Log.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/ViewController.h"
 #include "tests/support/TestSupport.h"
 
@@ -86,5 +91,45 @@ struct NotingController : plat::ui::ViewController {
 
 // A window over the screen made key and visible, with `root` as its root controller.
 std::shared_ptr<plat::ui::Window> showWindow(std::shared_ptr<plat::ui::ViewController> root);
+
+using Rgba = std::array<int, 4>;
+
+// An offscreen screen for the compositor: `width` x `height` pixels upright for the interface
+// orientation `orientation`, in a GL context of its own.
+class TestScreen : public plat::ui::Presenter {
+public:
+    TestScreen(int width, int height, int orientation = 1);
+    ~TestScreen() override;
+    bool beginFrame(Target* target) override;
+    void endFrame() override { ++frames; }
+    // The last frame, top row first.
+    std::vector<std::uint8_t> pixels();
+    Rgba pixel(int x, int y);
+
+    int width, height, orientation;
+    int frames = 0;
+
+private:
+    std::unique_ptr<plat::gl::GLContext> m_context;
+    plat::gl::GLLayer m_layer;
+    unsigned m_framebuffer = 0;
+};
+
+// The game's kind of view: a GL layer drawn in a context of its own, in two colours: the top half
+// of its picture (GL's higher rows) and the bottom half.
+class GLView : public plat::ui::View {
+public:
+    GLView(const plat::ui::Rect& frame, Rgba bottom, Rgba top);
+    GLView(const plat::ui::Rect& frame, Rgba color) : GLView(frame, color, color) {}
+    ~GLView() override;
+    plat::gl::GLLayer* glLayer() const override { return &m_layer; }
+    // Draws and presents another frame.
+    void fill(Rgba bottom, Rgba top);
+
+private:
+    std::unique_ptr<plat::gl::GLContext> m_context;
+    mutable plat::gl::GLLayer m_layer;
+    unsigned m_framebuffer = 0;
+};
 
 }  // namespace dktest

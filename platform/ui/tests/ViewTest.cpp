@@ -1,9 +1,14 @@
-// Views: hit testing, autoresizing, subview order and the view dump.
+// Views: hit testing, autoresizing, subview order and the view dump (with what the drawn views show).
 #include <gtest/gtest.h>
 
 #include <functional>
 
+#include "platform/gl/HeadlessGL.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ViewDump.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/tests/UITestSupport.h"
@@ -109,13 +114,14 @@ TEST(ViewTest, AutoresizingSharesTheSuperviewsChangeAmongFlexibleParts) {
 }
 
 TEST(ViewTest, DumpListsTheTreeDepthFirstInWindowCoordinates) {
-    struct Spinner : View {
-        using View::View;
+    struct Spinner : ImageView {
+        using ImageView::ImageView;
         const char* className() const override { return "DKLoadingSpinner"; }
-        std::optional<std::string> dumpImage() const override { return "loading_spinner.png"; }
-        std::optional<std::string> dumpText() const override { return "say \"hi\"\n"; }
-        std::vector<std::string> animationKeys() const override { return {"rotationAnimation"}; }
     };
+    TempDir tmp;
+    const std::string picture = tmp.file("loading_spinner.png");
+    std::string error;
+    ASSERT_TRUE(plat::gl::writePNG(picture, 1, 1, {255, 255, 255, 255}, &error)) << error;
     plat::sys::Device::current().reset();
     Tree t;
     t.window->setBackgroundColor(Color{0, 0, 0, 1});
@@ -125,7 +131,24 @@ TEST(ViewTest, DumpListsTheTreeDepthFirstInWindowCoordinates) {
     t.button->setHidden(true);
     t.wide->setUserInteractionEnabled(false);
     t.wide->setBackgroundColor(Color{1, 0.25, 0, 0.5});
-    t.button->addSubview(std::make_shared<Spinner>(Rect{1, 1, 37, 37}));
+    auto spinner = std::make_shared<Spinner>(Rect{1, 1, 37, 37}, picture);
+    t.button->addSubview(spinner);
+    BasicAnimation turn;
+    turn.keyPath = "transform.rotation.z";
+    turn.by = 6.2831855;
+    turn.repeatCount = kRepeatForever;
+    spinner->addAnimation(turn, "rotationAnimation");
+    auto label = std::make_shared<Label>(Rect{0, 0, 100, 20});
+    label->setText("say \"hi\"\n");
+    t.wide->addSubview(label);
+    auto more = std::make_shared<Button>(Rect{0, 20, 50, 20});
+    more->setTitle("More");
+    more->setImage(picture);
+    t.wide->addSubview(more);
+    auto indicator = std::make_shared<ActivityIndicator>();
+    indicator->startAnimating();
+    t.wide->addSubview(indicator);
+    View::animate({}, [&] { indicator->setAlpha(0.5); });
     EXPECT_EQ(dumpViewTree(*t.window), readFile(DK_TEST_DATA_DIR "/views.jsonl"));
 }
 

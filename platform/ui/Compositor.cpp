@@ -1,0 +1,340 @@
+#include "platform/ui/Compositor.h"
+
+#include <GLES2/gl2.h>
+#include <cairo.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/gl/DisplayLink.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Orientation.h"
+#include "platform/ui/View.h"
+#include "platform/ui/ViewAnimations.h"
+#include "platform/ui/Window.h"
+
+namespace plat::ui {
+
+namespace {
+
+// Main thread only, as views are.
+bool g_changed = true;
+struct Orphan {
+    unsigned texture;
+    unsigned generation;
+};
+// Never destroyed: a view may go during the process's exit.
+std::vector<Orphan>& g_orphans = *new std::vector<Orphan>;
+
+// x' = m[0] x + m[2] y + m[4], y' = m[1] x + m[3] y + m[5].
+using Affine = std::array<double, 6>;
+
+// `a` after `b`.
+Affine operator*(const Affine& a, const Affine& b) {
+    return {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1], a[0] * b[2] + a[2] * b[3],
+            a[1] * b[2] + a[3] * b[3], a[0] * b[4] + a[2] * b[5] + a[4], a[1] * b[4] + a[3] * b[5] + a[5]};
+}
+Affine translation(double x, double y) {
+    return {1, 0, 0, 1, x, y};
+}
+// Clockwise on screen (y grows downward).
+Affine rotation(double radians) {
+    const double c = std::cos(radians), s = std::sin(radians);
+    return {c, s, -s, c, 0, 0};
+}
+Affine scaling(double x, double y) {
+    return {x, 0, 0, y, 0, 0};
+}
+
+// Interface points to the glass's points, the interface turned `turns` quarters clockwise.
+Affine turn(int turns, double width, double height) {
+    switch (turns) {
+        case 1: return {0, 1, -1, 0, height, 0};
+        case 2: return {-1, 0, 0, -1, width, height};
+        case 3: return {0, -1, 1, 0, 0, width};
+        default: return translation(0, 0);
+    }
+}
+
+const char* const kVertexShader = R"(
+attribute vec2 a_position;
+attribute vec2 a_uv;
+varying vec2 v_uv;
+void main() {
+    v_uv = a_uv;
+    gl_Position = vec4(a_position, 0.0, 1.0);
+}
+)";
+
+// Everything is premultiplied: a tint of the opacity (times a solid colour on the white texture).
+// Cairo's pixels are BGRA in memory; a GL layer shows opaque, whatever its alpha.
+const char* const kFragmentShader = R"(
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
+precision mediump float;
+#endif
+varying vec2 v_uv;
+uniform sampler2D u_texture;
+uniform vec4 u_color;
+uniform float u_swap;
+uniform float u_opaque;
+void main() {
+    vec4 t = texture2D(u_texture, v_uv);
+    t = mix(t, t.bgra, u_swap);
+    t.a = max(t.a, u_opaque);
+    gl_FragColor = t * u_color;
+}
+)";
+
+GLuint compile(GLenum kind, const char* source) {
+    GLuint shader = glCreateShader(kind);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    return shader;
+}
+
+}  // namespace
+
+// The program and the white texture, made in the share group once per generation of it.
+struct Compositor::Resources {
+    unsigned generation = 0;
+    bool made = false;
+    GLuint program = 0, white = 0;
+    GLint position = -1, uv = -1, texture = -1, color = -1, swap = -1, opaque = -1;
+    GLint maxTextureSize = 0;
+
+    void make(unsigned groupGeneration) {
+        generation = groupGeneration;
+        made = true;
+        program = glCreateProgram();
+        GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader);
+        GLuint fragment = compile(GL_FRAGMENT_SHADER, kFragmentShader);
+        glAttachShader(program, vertex);
+        glAttachShader(program, fragment);
+        glLinkProgram(program);
+        glDeleteShader(vertex);
+        glDeleteShader(fragment);
+        position = glGetAttribLocation(program, "a_position");
+        uv = glGetAttribLocation(program, "a_uv");
+        texture = glGetUniformLocation(program, "u_texture");
+        color = glGetUniformLocation(program, "u_color");
+        swap = glGetUniformLocation(program, "u_swap");
+        opaque = glGetUniformLocation(program, "u_opaque");
+        const std::uint8_t whitePixel[4] = {255, 255, 255, 255};
+        glGenTextures(1, &white);
+        glBindTexture(GL_TEXTURE_2D, white);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, whitePixel);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    }
+};
+
+Compositor::Resources& Compositor::resources() {
+    static Resources r;
+    return r;
+}
+
+Compositor::Compositor(Application& app) : m_app(app) {}
+
+Compositor::~Compositor() = default;
+
+void Compositor::setNeedsCommit() {
+    g_changed = true;
+}
+
+void Compositor::releaseTexture(unsigned texture, unsigned generation) {
+    g_orphans.push_back({texture, generation});
+}
+
+void Compositor::setPresenter(Presenter* presenter) {
+    m_presenter = presenter;
+    m_refresh.invalidate();
+    if (!presenter) {
+        m_observer.remove();
+        return;
+    }
+    g_changed = true;  // a new screen shows everything
+    m_observer = m_app.runLoop().addTurnObserver([this] { turnEnded(); });
+}
+
+void Compositor::turnEnded() {
+    if (!m_presenter) return;
+    const std::uint64_t presents = gl::GLLayer::presentCount();
+    const bool animating = ViewAnimations::runningCount() > 0;
+    const double now = m_app.runLoop().now();
+    if (!g_changed && presents == m_seenPresents) {
+        // Animations alone draw at most once a refresh, however many turns there are.
+        if (!animating || now - m_lastCommit < gl::DisplayLink::kRefreshPeriod / 2) {
+            if (animating && !m_refresh.isValid())
+                m_refresh = m_app.runLoop().addTimer(gl::DisplayLink::kRefreshPeriod, [] {});
+            return;
+        }
+    }
+    g_changed = false;
+    m_seenPresents = presents;
+    m_lastCommit = now;
+    if (composite(*m_presenter)) ++m_commits;
+    if (animating && !m_refresh.isValid())
+        m_refresh = m_app.runLoop().addTimer(gl::DisplayLink::kRefreshPeriod, [] {});
+}
+
+bool Compositor::composite(Presenter& presenter) {
+    gl::CurrentContextScope keep;
+    Presenter::Target target;
+    if (!presenter.beginFrame(&target)) return false;
+    Resources& r = resources();
+    const unsigned generation = gl::GLContext::groupGeneration();
+    for (const Orphan& orphan : g_orphans)
+        if (orphan.generation == generation) glDeleteTextures(1, &orphan.texture);
+    g_orphans.clear();
+    if (!r.made || r.generation != generation) r.make(generation);
+    m_gl = &r;
+
+    glViewport(0, 0, target.width, target.height);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glUseProgram(r.program);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glEnableVertexAttribArray(static_cast<GLuint>(r.position));
+    glEnableVertexAttribArray(static_cast<GLuint>(r.uv));
+    glActiveTexture(GL_TEXTURE0);
+    glUniform1i(r.texture, 0);
+
+    if (Window* window = m_app.keyWindow(); window && target.width > 0 && target.height > 0) {
+        const Rect interface = m_app.interfaceBounds();
+        const int turns = interfaceQuarterTurns(m_app.interfaceOrientation(), target.orientation);
+        const double glassWidth = turns % 2 ? interface.height : interface.width;
+        const double glassHeight = turns % 2 ? interface.width : interface.height;
+        const Affine toClip = {2.0 / target.width, 0, 0, -2.0 / target.height, -1, 1};
+        const Affine base = toClip * scaling(target.width / glassWidth, target.height / glassHeight) *
+                            turn(turns, interface.width, interface.height);
+        drawView(*window, base.data(), 1);
+    }
+    presenter.endFrame();
+    m_gl = nullptr;
+    return true;
+}
+
+void Compositor::drawView(View& view, const double* parent, double opacity) {
+    if (view.isHidden()) return;
+    opacity *= view.presentationAlpha();
+    if (opacity <= 0) return;
+    const Rect frame = view.presentationFrame();
+    const LayerTransform& t = view.layerTransform();
+    Affine outer;
+    std::copy(parent, parent + 6, outer.begin());
+    const Affine m = outer * translation(frame.x + frame.width / 2 + t.tx, frame.y + frame.height / 2 + t.ty) *
+                     rotation(view.presentationRotation()) * scaling(t.scaleX, t.scaleY) *
+                     translation(-frame.width / 2, -frame.height / 2);
+    const float alpha = static_cast<float>(opacity);
+
+    if (const auto& bg = view.backgroundColor(); bg && bg->a > 0) {
+        const float a = static_cast<float>(bg->a * opacity);
+        const float color[4] = {static_cast<float>(bg->r) * a, static_cast<float>(bg->g) * a,
+                                static_cast<float>(bg->b) * a, a};
+        drawQuad(m.data(), frame.width, frame.height, m_gl->white, color, false, false, false);
+    }
+    const float tint[4] = {alpha, alpha, alpha, alpha};
+    if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture()) {
+        layer->waitForContent();
+        drawQuad(m.data(), frame.width, frame.height, layer->texture(), tint, false, true, true);
+    }
+    if (view.drawsContent()) {
+        refreshDrawing(view);
+        if (view.m_drawing.texture)
+            drawQuad(m.data(), frame.width, frame.height, view.m_drawing.texture, tint, true, false, false);
+    }
+    // A drawing may change the tree: walk what there was.
+    for (const std::shared_ptr<View>& sub : std::vector(view.subviews())) drawView(*sub, m.data(), opacity);
+}
+
+void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
+                          bool swapRedBlue, bool opaque, bool flipped) {
+    const double corners[4][2] = {{0, 0}, {0, height}, {width, 0}, {width, height}};
+    float vertices[4][4];
+    for (int i = 0; i < 4; ++i) {
+        const double x = corners[i][0], y = corners[i][1];
+        vertices[i][0] = static_cast<float>(matrix[0] * x + matrix[2] * y + matrix[4]);
+        vertices[i][1] = static_cast<float>(matrix[1] * x + matrix[3] * y + matrix[5]);
+        vertices[i][2] = x > 0 ? 1.0f : 0.0f;
+        // GL layers keep their bottom row first, drawings their top row.
+        vertices[i][3] = (y > 0) != flipped ? 1.0f : 0.0f;
+    }
+    const Resources& r = *m_gl;
+    glVertexAttribPointer(static_cast<GLuint>(r.position), 2, GL_FLOAT, GL_FALSE, sizeof vertices[0], &vertices[0][0]);
+    glVertexAttribPointer(static_cast<GLuint>(r.uv), 2, GL_FLOAT, GL_FALSE, sizeof vertices[0], &vertices[0][2]);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glUniform4fv(r.color, 1, color);
+    glUniform1f(r.swap, swapRedBlue ? 1.0f : 0.0f);
+    glUniform1f(r.opaque, opaque ? 1.0f : 0.0f);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+void Compositor::refreshDrawing(View& view) {
+    View::Drawing& d = view.m_drawing;
+    const unsigned generation = m_gl->generation;
+    const bool kept = d.texture && d.generation == generation;
+    const Size size = view.bounds().size();
+    const double scale = sys::Screen::main().scale();
+    const int width = static_cast<int>(std::ceil(size.width * scale - 1e-9));
+    const int height = static_cast<int>(std::ceil(size.height * scale - 1e-9));
+    if (width <= 0 || height <= 0 || width > m_gl->maxTextureSize || height > m_gl->maxTextureSize) {
+        if (kept) glDeleteTextures(1, &d.texture);
+        d = {};
+        return;
+    }
+    if (kept && !view.m_needsDisplay && d.width == width && d.height == height) return;
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, width / size.width, height / size.height);
+    view.m_needsDisplay = false;  // a drawing that marks the view again is drawn again next time
+    view.draw(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    std::vector<unsigned char> packed;
+    if (stride != width * 4) {  // never for ARGB32 today; GL ES 2.0 has no row length to give
+        packed.resize(static_cast<size_t>(width) * 4 * static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(&packed[static_cast<size_t>(y) * width * 4], data + static_cast<ptrdiff_t>(y) * stride,
+                        static_cast<size_t>(width) * 4);
+        data = packed.data();
+    }
+
+    if (!kept) {
+        d = {};
+        glGenTextures(1, &d.texture);
+        d.generation = generation;
+        glBindTexture(GL_TEXTURE_2D, d.texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    } else {
+        glBindTexture(GL_TEXTURE_2D, d.texture);
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (d.width == width && d.height == height)
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, data);
+    else
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, data);
+    d.width = width;
+    d.height = height;
+    cairo_surface_destroy(surface);
+}
+
+}  // namespace plat::ui

@@ -1,0 +1,77 @@
+// The compositor: draws the key window's view tree, back to front, into a presenter's frame buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/foundation/RunLoop.h"
+
+namespace plat::ui {
+
+class Application;
+class View;
+
+// Where the compositor draws: a window's back buffer (the window driver) or the headless screen.
+class Presenter {
+public:
+    struct Target {
+        int width = 0, height = 0;  // pixels
+        // The interface orientation the target is upright for: the glass as the device was held
+        // when the window was made (headless, the interface's own). An interface in another
+        // orientation is drawn turned (interfaceQuarterTurns).
+        int orientation = 1;
+    };
+    virtual ~Presenter() = default;
+    // Makes current a GL ES 2.0 context of the game's share group that is not the game's own (the
+    // game's renderer caches GL state), binds the frame buffer to draw into and describes it. False
+    // skips the frame.
+    virtual bool beginFrame(Target* target) = 0;
+    // Shows the frame drawn since beginFrame (a swap, which vsync paces; or a present).
+    virtual void endFrame() = 0;
+};
+
+// One per application, main thread only. The previously current context is current again after
+// every frame it draws.
+class Compositor {
+public:
+    explicit Compositor(Application& app);
+    ~Compositor();
+    Compositor(const Compositor&) = delete;
+    Compositor& operator=(const Compositor&) = delete;
+
+    // With a presenter (a window), every turn of the application's run loop that changed what
+    // shows, nested runs' included, ends in a commit: a frame drawn into it. Changes are views'
+    // properties, their trees and drawings, a GL layer's present, running animations (which keep
+    // the turns coming at the refresh rate) and the interface's rotation. Without one (headless)
+    // nothing is drawn but by composite(), so game frames cost nothing here. Null removes it.
+    void setPresenter(Presenter* presenter);
+    Presenter* presenter() const { return m_presenter; }
+    // One frame of the key window into `presenter` now (a screenshot); false when it gave none.
+    bool composite(Presenter& presenter);
+    // Frames committed to the presenter at turn ends.
+    std::uint64_t commitCount() const { return m_commits; }
+
+    // Something that shows has changed (views call it; so may anything drawn another way).
+    static void setNeedsCommit();
+    // Drops a texture of the share group `generation` at the next frame (its view is gone).
+    static void releaseTexture(unsigned texture, unsigned generation);
+
+private:
+    struct Resources;
+    static Resources& resources();
+    void turnEnded();
+    void drawView(View& view, const double* parent, double opacity);
+    void drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
+                  bool swapRedBlue, bool opaque, bool flipped);
+    void refreshDrawing(View& view);
+
+    Application& m_app;
+    Presenter* m_presenter = nullptr;
+    foundation::TurnObserver m_observer;
+    foundation::Timer m_refresh;  // keeps turns coming while animations run
+    std::uint64_t m_seenPresents = 0;
+    double m_lastCommit = -1;
+    std::uint64_t m_commits = 0;
+    Resources* m_gl = nullptr;  // of the frame being drawn
+};
+
+}  // namespace plat::ui

@@ -1,0 +1,45 @@
+// A picture read from a PNG file, as views draw it with Cairo.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ui/Orientation.h"
+
+typedef struct _cairo cairo_t;
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace plat::ui {
+
+class Image {
+public:
+    // Nullptr, with `error` set, for a file that is missing or not a PNG libpng reads (a phone
+    // bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has two
+    // pixels a point.
+    static std::shared_ptr<Image> fromFile(const std::string& path, std::string* error = nullptr);
+    ~Image();
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
+    const std::string& path() const { return m_path; }
+    // The file's name without its folders (what view dumps show).
+    std::string fileName() const;
+    int pixelWidth() const;
+    int pixelHeight() const;
+    double scale() const { return m_scale; }
+    // In points.
+    Size size() const;
+    // Premultiplied ARGB32.
+    cairo_surface_t* surface() const { return m_surface; }
+
+private:
+    Image() = default;
+    std::string m_path;
+    cairo_surface_t* m_surface = nullptr;
+    double m_scale = 1;
+};
+
+// Paints `image` over `rect` (stretched to it) in `cr`'s user space: edges stay sharp, not faded.
+void drawImage(cairo_t* cr, const Image& image, const Rect& rect);
+
+}  // namespace plat::ui

@@ -1,0 +1,127 @@
+#include "platform/ui/Label.h"
+
+#include <pango/pangocairo.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <set>
+
+namespace plat::ui {
+
+namespace {
+
+constexpr const char* kFallbackFamily = "DejaVu Sans";
+
+struct Caseless {
+    bool operator()(const std::string& a, const std::string& b) const { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+};
+
+// fontconfig would substitute a missing family too, but by its own rules: this is always DejaVu.
+bool familyInstalled(const std::string& family) {
+    static const std::set<std::string, Caseless> installed = [] {
+        std::set<std::string, Caseless> names;
+        PangoFontFamily** families = nullptr;
+        int count = 0;
+        pango_font_map_list_families(pango_cairo_font_map_get_default(), &families, &count);
+        for (int i = 0; i < count; ++i) names.insert(pango_font_family_get_name(families[i]));
+        g_free(families);
+        return names;
+    }();
+    return installed.count(family) > 0;
+}
+
+// "Family-Style": the style's words as Pango's weight and slant.
+PangoFontDescription* describe(const Font& font) {
+    const size_t dash = font.name.rfind('-');
+    std::string family = dash == std::string::npos ? font.name : font.name.substr(0, dash);
+    const std::string style = dash == std::string::npos ? "" : font.name.substr(dash + 1);
+    if (!familyInstalled(family)) family = kFallbackFamily;
+    PangoFontDescription* description = pango_font_description_new();
+    pango_font_description_set_family(description, family.c_str());
+    auto has = [&](const char* word) { return strcasestr(style.c_str(), word) != nullptr; };
+    if (has("Bold")) pango_font_description_set_weight(description, PANGO_WEIGHT_BOLD);
+    if (has("Light")) pango_font_description_set_weight(description, PANGO_WEIGHT_LIGHT);
+    if (has("Italic")) pango_font_description_set_style(description, PANGO_STYLE_ITALIC);
+    if (has("Oblique")) pango_font_description_set_style(description, PANGO_STYLE_OBLIQUE);
+    // In the context's units (points, which its matrix makes pixels): never Pango's typographic points.
+    pango_font_description_set_absolute_size(description, std::max(font.size, 0.0) * PANGO_SCALE);
+    return description;
+}
+
+}  // namespace
+
+void drawText(cairo_t* cr, const std::string& text, const Font& font, const Color& color, const Rect& rect,
+              TextAlignment alignment, int lines) {
+    if (text.empty() || rect.width <= 0 || rect.height <= 0) return;
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* description = describe(font);
+    pango_layout_set_font_description(layout, description);
+    pango_font_description_free(description);
+    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    pango_layout_set_width(layout, static_cast<int>(rect.width * PANGO_SCALE));
+    pango_layout_set_alignment(layout, alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
+                                       : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
+                                                                           : PANGO_ALIGN_LEFT);
+    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    if (lines == 1) {
+        pango_layout_set_single_paragraph_mode(layout, TRUE);
+    } else {
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+        // A negative height counts lines; the box's height bounds any number of them.
+        pango_layout_set_height(layout, lines > 1 ? -lines : static_cast<int>(rect.height * PANGO_SCALE));
+    }
+    int width = 0, height = 0;
+    pango_layout_get_size(layout, &width, &height);
+    cairo_save(cr);
+    cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
+    cairo_clip(cr);
+    cairo_set_source_rgba(cr, color.r, color.g, color.b, color.a);
+    cairo_move_to(cr, rect.x, rect.y + (rect.height - static_cast<double>(height) / PANGO_SCALE) / 2);
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
+    g_object_unref(layout);
+}
+
+Label::Label() {
+    setUserInteractionEnabled(false);
+}
+
+Label::Label(const Rect& frame) : View(frame) {
+    setUserInteractionEnabled(false);
+}
+
+void Label::setText(std::string text) {
+    m_text = std::move(text);
+    setNeedsDisplay();
+}
+
+void Label::setFont(Font font) {
+    m_font = std::move(font);
+    setNeedsDisplay();
+}
+
+void Label::setTextColor(const Color& color) {
+    m_textColor = color;
+    setNeedsDisplay();
+}
+
+void Label::setTextAlignment(TextAlignment alignment) {
+    m_alignment = alignment;
+    setNeedsDisplay();
+}
+
+void Label::setNumberOfLines(int lines) {
+    m_lines = std::max(lines, 0);
+    setNeedsDisplay();
+}
+
+void Label::draw(cairo_t* cr) {
+    drawText(cr, m_text, m_font, m_textColor, bounds(), m_alignment, m_lines);
+}
+
+std::optional<std::string> Label::dumpText() const {
+    if (m_text.empty()) return std::nullopt;
+    return m_text;
+}
+
+}  // namespace plat::ui

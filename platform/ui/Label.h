@@ -1,0 +1,54 @@
+// Text: the label view, and the text drawing it shares with buttons (Pango on Cairo).
+#pragma once
+
+#include <string>
+
+#include "platform/ui/View.h"
+
+namespace plat::ui {
+
+enum class TextAlignment { Left, Center, Right };
+
+// A font by the platform's name ("Helvetica", "Helvetica-Bold": family, then a style after the
+// last "-") and size in points, drawn at the screen's pixels. A family the system lacks is DejaVu Sans.
+struct Font {
+    std::string name = "Helvetica";
+    double size = 17;
+};
+
+// `text` inside `rect` (points of `cr`), centred vertically as the platform's labels are: one line
+// cut with an ellipsis when `lines` is 1, wrapped at words into at most `lines` lines (0: any).
+void drawText(cairo_t* cr, const std::string& text, const Font& font, const Color& color, const Rect& rect,
+              TextAlignment alignment, int lines);
+
+class Label : public View {
+public:
+    Label();
+    explicit Label(const Rect& frame);
+    const char* className() const override { return "UILabel"; }
+
+    const std::string& text() const { return m_text; }
+    void setText(std::string text);
+    const Font& font() const { return m_font; }
+    void setFont(Font font);
+    // Black unless set.
+    const Color& textColor() const { return m_textColor; }
+    void setTextColor(const Color& color);
+    TextAlignment textAlignment() const { return m_alignment; }
+    void setTextAlignment(TextAlignment alignment);
+    int numberOfLines() const { return m_lines; }
+    void setNumberOfLines(int lines);
+
+    bool drawsContent() const override { return true; }
+    void draw(cairo_t* cr) override;
+    std::optional<std::string> dumpText() const override;
+
+private:
+    std::string m_text;
+    Font m_font;
+    Color m_textColor{0, 0, 0, 1};
+    TextAlignment m_alignment = TextAlignment::Left;
+    int m_lines = 1;
+};
+
+}  // namespace plat::ui

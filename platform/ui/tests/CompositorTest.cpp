@@ -1,0 +1,292 @@
+// The compositor: known view trees composited and probed, when it commits and when it draws.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/gl/DisplayLink.h"
+#include "platform/gl/HeadlessGL.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace {
+
+using namespace plat::ui;
+using namespace dktest;
+using plat::foundation::Clock;
+using plat::foundation::RunLoop;
+
+constexpr Rgba kBlack{0, 0, 0, 255}, kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255},
+    kWhite{255, 255, 255, 255}, kYellow{255, 255, 0, 255};
+
+std::shared_ptr<View> colored(Rect frame, Color color, double alpha = 1) {
+    auto view = std::make_shared<View>(frame);
+    view->setBackgroundColor(color);
+    view->setAlpha(alpha);
+    return view;
+}
+
+// A view that counts its drawings.
+struct CountingView : View {
+    using View::View;
+    int draws = 0;
+    bool drawsContent() const override { return true; }
+    void draw(cairo_t*) override { ++draws; }
+};
+
+// An application on a loop of its own, on the 320 x 480 phone, showing an empty window.
+class CompositorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.reset();
+        app.reset();
+        Clock::process().setVirtual(true);
+        plat::sys::Device::current().reset();
+        plat::sys::Device::current().setPreset("phone");
+        app = std::make_unique<Application>(nullptr, &loop);
+        window = std::make_shared<Window>(plat::sys::Screen::main().bounds());
+        window->makeKeyAndVisible();
+    }
+
+    RunLoop loop{std::make_shared<Clock>(Clock::Kind::Virtual)};
+    TempDir tmp;
+    std::unique_ptr<Application> app;
+    std::shared_ptr<Window> window;
+};
+
+TEST_F(CompositorTest, KnownTreesShowOnTheirProbePixels) {
+    struct Probe {
+        int x, y;
+        Rgba rgba;
+    };
+    const std::string picture = tmp.file("quads.png");
+    std::string error;
+    // Red, green on top; blue, white below.
+    ASSERT_TRUE(plat::gl::writePNG(picture, 2, 2, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255},
+                                   &error))
+        << error;
+    const struct Scene {
+        const char* what;
+        std::function<void(Window&)> build;
+        std::vector<Probe> probes;
+        int width = 320, height = 480, glass = 1;
+    } scenes[] = {
+        {"alpha, colour alpha and an ancestor's alpha over a GL layer",
+         [](Window& w) {
+             w.addSubview(std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue));
+             w.addSubview(colored({0, 0, 100, 100}, {1, 0, 0, 1}, 0.5));
+             w.addSubview(colored({100, 0, 100, 100}, {0, 1, 0, 0.5}));
+             auto half = std::make_shared<View>(Rect{200, 0, 100, 100});
+             half->setAlpha(0.5);
+             half->addSubview(colored({0, 0, 100, 100}, {1, 1, 1, 1}, 0.5));
+             w.addSubview(half);
+         },
+         {{50, 50, {128, 0, 128, 255}}, {150, 50, {0, 128, 128, 255}}, {250, 50, {64, 64, 255, 255}}, {50, 300, kBlue}}},
+        {"a GL layer keeps its top rows on top, where its view is",
+         [](Window& w) { w.addSubview(std::make_shared<GLView>(Rect{20, 40, 100, 100}, kBlue, kYellow)); },
+         {{25, 45, kYellow}, {115, 135, kBlue}, {15, 45, kBlack}, {25, 145, kBlack}}},
+        {"an image stretched to its frame",
+         [&picture](Window& w) { w.addSubview(std::make_shared<ImageView>(Rect{10, 10, 100, 100}, picture)); },
+         {{12, 12, kRed}, {108, 12, kGreen}, {12, 108, kBlue}, {108, 108, kWhite}, {5, 5, kBlack}, {150, 150, kBlack}}},
+        {"a missing image draws nothing over the background",
+         [&](Window& w) {
+             auto view = std::make_shared<ImageView>(Rect{0, 0, 100, 100}, tmp.file("missing.png"));
+             view->setBackgroundColor(Color{1, 0, 0, 1});
+             w.addSubview(view);
+         },
+         {{50, 50, kRed}}},
+        {"hidden views and the subviews of one",
+         [](Window& w) {
+             w.addSubview(colored({0, 0, 100, 100}, {0, 1, 0, 1}));
+             w.addSubview(colored({0, 0, 100, 100}, {1, 0, 0, 1}));
+             w.subviews().back()->setHidden(true);
+             auto hidden = std::make_shared<View>(Rect{100, 0, 100, 100});
+             hidden->setHidden(true);
+             hidden->addSubview(colored({0, 0, 100, 100}, {1, 0, 0, 1}));
+             w.addSubview(hidden);
+         },
+         {{50, 50, kGreen}, {150, 50, kBlack}}},
+        {"a game layer at opacity 0 under a view",
+         [](Window& w) {
+             auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kRed);
+             game->setLayerOpacity(0);
+             w.addSubview(game);
+             w.addSubview(colored({0, 0, 320, 100}, {1, 1, 1, 1}));
+         },
+         {{50, 50, kWhite}, {50, 300, kBlack}}},
+        {"a portrait interface on landscape glass (device turned left)",
+         [](Window& w) {
+             w.addSubview(colored({0, 0, 50, 50}, {1, 0, 0, 1}));     // top left
+             w.addSubview(colored({270, 0, 50, 50}, {0, 1, 0, 1}));   // top right
+             w.addSubview(colored({0, 430, 320, 50}, {0, 0, 1, 1}));  // bottom
+         },
+         {{25, 295, kRed}, {25, 25, kGreen}, {470, 160, kBlue}, {400, 160, kBlack}},
+         480, 320, 3},
+        {"a layer turned a quarter about its centre",
+         [](Window& w) {
+             auto bar = colored({100, 100, 100, 20}, {1, 0, 0, 1});
+             bar->setLayerTransform({std::numbers::pi / 2});
+             w.addSubview(bar);
+         },
+         {{150, 70, kRed}, {150, 150, kRed}, {110, 110, kBlack}, {190, 110, kBlack}}},
+    };
+    for (const Scene& scene : scenes) {
+        SetUp();
+        scene.build(*window);
+        TestScreen screen(scene.width, scene.height, scene.glass);
+        ASSERT_TRUE(app->compositor().composite(screen)) << scene.what;
+        for (const Probe& p : scene.probes) {
+            const Rgba got = screen.pixel(p.x, p.y);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_NEAR(got[i], p.rgba[i], 2) << scene.what << " at " << p.x << "," << p.y << " channel " << i;
+        }
+    }
+}
+
+TEST_F(CompositorTest, ALabelsInkStaysInsideItsFrame) {
+    auto label = std::make_shared<Label>(Rect{40, 200, 240, 40});
+    label->setText("Drovik Drovik Drovik Drovik Drovik");  // longer than the frame: cut, not spilled
+    label->setTextColor({1, 1, 1, 1});
+    label->setFont({"NoSuchFont-Bold", 24});
+    window->addSubview(label);
+    TestScreen screen(320, 480);
+    ASSERT_TRUE(app->compositor().composite(screen));
+    const std::vector<std::uint8_t> pixels = screen.pixels();
+    int inside = 0, outside = 0;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 320; ++x) {
+            if (pixels[(static_cast<size_t>(y) * 320 + x) * 4] < 64) continue;
+            (label->frame().contains({x + 0.5, y + 0.5}) ? inside : outside)++;
+        }
+    EXPECT_GT(inside, 500);
+    EXPECT_EQ(outside, 0);
+}
+
+TEST_F(CompositorTest, ViewsAreDrawnAgainOnlyWhenMarkedOrResized) {
+    auto view = std::make_shared<CountingView>(Rect{0, 0, 50, 50});
+    window->addSubview(view);
+    TestScreen screen(320, 480);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        int draws;
+    } steps[] = {
+        {"first frame", [] {}, 1},
+        {"nothing changed", [] {}, 1},
+        {"moved", [&] { view->setFrame({10, 10, 50, 50}); }, 1},
+        {"faded", [&] { view->setAlpha(0.5); }, 1},
+        {"marked", [&] { view->setNeedsDisplay(); }, 2},
+        {"resized", [&] { view->setFrame({10, 10, 60, 50}); }, 3},
+        {"hidden and marked", [&] { view->setHidden(true), view->setNeedsDisplay(); }, 3},
+        {"shown", [&] { view->setHidden(false); }, 4},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        app->compositor().composite(screen);
+        EXPECT_EQ(view->draws, step.draws) << step.what;
+    }
+}
+
+TEST_F(CompositorTest, CommitsAfterTurnsThatChangedSomethingWhileTheDisplayLinkIsStopped) {
+    auto view = colored({0, 0, 50, 50}, {1, 0, 0, 1});
+    auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue);
+    window->addSubview(game);
+    window->addSubview(view);
+    plat::gl::DisplayLink link([] {});
+    link.addToRunLoop(loop);
+    link.setPaused(true);
+    TestScreen screen(320, 480);
+    app->compositor().setPresenter(&screen);
+    const auto commits = [&] { return app->compositor().commitCount(); };
+
+    loop.runFor(1);
+    EXPECT_EQ(commits(), 1u) << "the new screen shows everything once";
+    loop.runFor(1);
+    EXPECT_EQ(commits(), 1u) << "nothing changed";
+
+    std::uint64_t insideTheLoad = 0;
+    auto load = loop.addTimer(0.5, [&] {
+        view->setBackgroundColor(Color{0, 1, 0, 1});
+        loop.runOnce(0.1);  // the loading indicator's turn, nested
+        insideTheLoad = commits();
+    });
+    loop.runFor(1);
+    EXPECT_EQ(insideTheLoad, 2u) << "committed inside the nested run";
+    EXPECT_EQ(commits(), 2u);
+    EXPECT_EQ(screen.pixel(25, 25), kGreen);
+
+    auto frame = loop.addTimer(0.5, [&] { game->fill(kRed, kRed); });
+    loop.runFor(1);
+    EXPECT_EQ(commits(), 3u) << "a GL layer presented";
+    EXPECT_EQ(screen.pixel(100, 100), kRed);
+
+    app->compositor().setPresenter(nullptr);
+    view->setAlpha(0.5);
+    loop.runFor(1);
+    EXPECT_EQ(commits(), 3u) << "no presenter";
+    EXPECT_EQ(screen.frames, 3);
+}
+
+TEST_F(CompositorTest, WithoutAPresenterNothingIsDrawnUntilAScreenshot) {
+    auto view = std::make_shared<CountingView>(Rect{0, 0, 50, 50});
+    auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue);
+    window->addSubview(game);
+    window->addSubview(view);
+    // A game's frames and the views' changes, headless.
+    plat::gl::DisplayLink link([&] {
+        game->fill(kRed, kBlue);
+        view->setNeedsDisplay();
+    });
+    link.addToRunLoop(loop);
+    loop.runFor(1);
+    EXPECT_EQ(view->draws, 0);
+    EXPECT_EQ(app->compositor().commitCount(), 0u);
+    TestScreen screen(320, 480);
+    ASSERT_TRUE(app->compositor().composite(screen));
+    EXPECT_EQ(view->draws, 1);
+    EXPECT_EQ(screen.pixel(100, 400), kRed);
+}
+
+TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
+    auto view = colored({0, 0, 50, 50}, {1, 0, 0, 1});
+    window->addSubview(view);
+    TestScreen screen(320, 480);
+    app->compositor().setPresenter(&screen);
+    loop.runFor(0.5);
+    const std::uint64_t before = app->compositor().commitCount();
+    View::animate({"fade", 1}, [&] { view->setAlpha(0); });
+    loop.runFor(0.5);
+    EXPECT_NEAR(screen.pixel(25, 25)[0], 128, 8) << "half way";
+    loop.runFor(0.6);
+    const std::uint64_t during = app->compositor().commitCount() - before;
+    EXPECT_GE(during, 55u) << "about one a refresh";
+    EXPECT_LE(during, 70u);
+    EXPECT_EQ(screen.pixel(25, 25), kBlack);
+    loop.runFor(1);
+    EXPECT_EQ(app->compositor().commitCount() - before, during) << "over";
+}
+
+TEST(ImageTest, FilesThatCannotBeReadGiveNoImageAndSayWhy) {
+    TempDir tmp;
+    writeFile(tmp.file("crushed.png"), std::string("\x89PNG\r\n\x1a\n\0\0\0\4CgBI\x50\0\x20\2", 20));
+    writeFile(tmp.file("text.png"), "not a picture");
+    const struct {
+        const char* name;
+        const char* says;
+    } cases[] = {{"missing.png", "file not found"}, {"crushed.png", "crushed PNG (CgBI)"}, {"text.png", "not a PNG"}};
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(Image::fromFile(tmp.file(c.name), &error), nullptr) << c.name;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+}  // namespace

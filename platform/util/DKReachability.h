@@ -1,0 +1,64 @@
+// A network reachability monitor that posts DKNetworkReachabilityChangedNotification, with the
+// monitor as sender, on the run loop that started it whenever the network state changes.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace plat::net {
+class Reachability;
+enum class ReachabilityTarget;
+}  // namespace plat::net
+
+inline constexpr const char* DKNetworkReachabilityChangedNotification =
+    "DKNetworkReachabilityChangedNotification";
+
+enum DKNetworkStatus : int {
+    DKNotReachable = 0,
+    DKReachableViaWiFi = 1,
+    DKReachableViaWWAN = 2,
+};
+
+class DKReachability {
+public:
+    // Each null when no target can be made for the argument (an empty host name, an address that
+    // is not IPv4). Host names and addresses other than 169.254.0.0 watch the internet.
+    static std::unique_ptr<DKReachability> reachabilityWithHostName(std::string_view hostName);
+    static std::unique_ptr<DKReachability> reachabilityWithAddress(const sockaddr_in& hostAddress);
+    // 0.0.0.0.
+    static std::unique_ptr<DKReachability> reachabilityForInternetConnection();
+    // 169.254.0.0, with its status from localWiFiStatusForFlags.
+    static std::unique_ptr<DKReachability> reachabilityForLocalWiFi();
+
+    // Stops the notifier first.
+    ~DKReachability();
+    DKReachability(const DKReachability&) = delete;
+    DKReachability& operator=(const DKReachability&) = delete;
+
+    bool localWiFiRef() const { return m_localWiFiRef; }
+
+    // Watches on the calling thread's current run loop; false when the watch cannot be set up.
+    bool startNotifier();
+    void stopNotifier();
+
+    // NotReachable when the flags cannot be read.
+    DKNetworkStatus currentReachabilityStatus() const;
+    // False when the flags cannot be read.
+    bool connectionRequired() const;
+
+    static DKNetworkStatus networkStatusForFlags(std::uint32_t flags);
+    static DKNetworkStatus localWiFiStatusForFlags(std::uint32_t flags);
+
+private:
+    DKReachability(plat::net::ReachabilityTarget target, bool localWiFi);
+
+    bool m_localWiFiRef;
+    std::unique_ptr<plat::net::Reachability> m_reachabilityRef;
+};
+
+// The watch's callback: `info` is the DKReachability whose state changed. It traces
+// "net status <current status>" and posts the notification.
+void ReachabilityCallback(std::uint32_t flags, void* info);

@@ -1,0 +1,114 @@
+#include "platform/util/KeychainStore.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/sys/AtomicFile.h"
+
+namespace plat::util {
+
+using plat::foundation::Value;
+
+namespace {
+
+// Services map to dictionaries of accounts, and accounts to password data.
+bool isKeychain(const Value& file) {
+    if (!file.dictionary()) return false;
+    for (const auto& [service, accounts] : *file.dictionary()) {
+        if (!accounts.dictionary()) return false;
+        for (const auto& [account, password] : *accounts.dictionary())
+            if (!password.data()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+KeychainStore KeychainStore::of(const plat::foundation::Container& container) {
+    return KeychainStore(container.path() + "/Library/Keychains/keychain.plist");
+}
+
+KeychainStatus KeychainStore::load(Items& items) const {
+    items.clear();
+    struct stat st;
+    if (::stat(m_path.c_str(), &st) != 0 && errno == ENOENT) return kKeychainSuccess;
+    plat::foundation::Error error;
+    std::optional<Value> file = plat::foundation::readPropertyList(m_path, &error);
+    if (!file) {
+        plat::foundation::log("Keychain: %s", error.message.c_str());
+        return kKeychainIOError;
+    }
+    if (!isKeychain(*file)) {
+        plat::foundation::log("Keychain: %s: not a keychain", m_path.c_str());
+        return kKeychainIOError;
+    }
+    items = std::move(*file->dictionary());
+    return kKeychainSuccess;
+}
+
+KeychainStatus KeychainStore::save(const Items& items) const {
+    std::error_code ignored;
+    const std::filesystem::path directory = std::filesystem::path(m_path).parent_path();
+    if (!std::filesystem::exists(directory, ignored)) {
+        std::filesystem::create_directories(directory, ignored);
+        ::chmod(directory.c_str(), 0700);
+    }
+    std::optional<std::string> text =
+        plat::foundation::serializePropertyList(Value(items), plat::foundation::PropertyListFormat::Xml);
+    if (!text) return kKeychainIOError;
+    plat::sys::AtomicFile file(m_path);
+    if (!file.stream() || ::fchmod(fileno(file.stream()), 0600) != 0) return kKeychainIOError;
+    std::fwrite(text->data(), 1, text->size(), file.stream());
+    return file.commit() ? kKeychainSuccess : kKeychainIOError;
+}
+
+KeychainStatus KeychainStore::copyPassword(std::string_view service, std::string_view account,
+                                           std::vector<std::uint8_t>* password) const {
+    Items items;
+    if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
+    auto s = items.find(service);
+    const Value* found = s != items.end() ? s->second.find(account) : nullptr;
+    if (!found) return kKeychainItemNotFound;
+    if (password) *password = *found->data();
+    return kKeychainSuccess;
+}
+
+KeychainStatus KeychainStore::addPassword(std::string_view service, std::string_view account,
+                                          const std::vector<std::uint8_t>& password) {
+    Items items;
+    if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
+    Value& accounts = items[std::string(service)];
+    if (!accounts.dictionary()) accounts = Value::Dictionary{};
+    if (!accounts.dictionary()->emplace(std::string(account), Value(password)).second)
+        return kKeychainDuplicateItem;
+    return save(items);
+}
+
+KeychainStatus KeychainStore::updatePassword(std::string_view service, std::string_view account,
+                                             const std::vector<std::uint8_t>& password) {
+    Items items;
+    if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
+    auto s = items.find(service);
+    Value::Dictionary* accounts = s != items.end() ? s->second.dictionary() : nullptr;
+    auto a = accounts ? accounts->find(account) : Value::Dictionary::iterator();
+    if (!accounts || a == accounts->end()) return kKeychainItemNotFound;
+    a->second = Value(password);
+    return save(items);
+}
+
+KeychainStatus KeychainStore::deletePassword(std::string_view service, std::string_view account) {
+    Items items;
+    if (KeychainStatus status = load(items); status != kKeychainSuccess) return status;
+    auto s = items.find(service);
+    if (s == items.end() || s->second.dictionary()->erase(std::string(account)) == 0)
+        return kKeychainItemNotFound;
+    if (s->second.dictionary()->empty()) items.erase(s);
+    return save(items);
+}
+
+}  // namespace plat::util

@@ -1,0 +1,56 @@
+// The keychain's stand-in: generic passwords keyed by service and account, kept in one property
+// list of the container (Library/Keychains/keychain.plist), mode 0600, replaced whole on each
+// change. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+namespace plat::foundation {
+class Container;
+}
+
+namespace plat::util {
+
+// The platform's keychain result codes for what the stand-in can answer.
+enum KeychainStatus : int {
+    kKeychainSuccess = 0,
+    kKeychainIOError = -36,
+    kKeychainDuplicateItem = -25299,
+    kKeychainItemNotFound = -25300,
+};
+
+class KeychainStore {
+public:
+    explicit KeychainStore(std::string path) : m_path(std::move(path)) {}
+    // The store of the container: Library/Keychains/keychain.plist under its root.
+    static KeychainStore of(const plat::foundation::Container& container);
+
+    const std::string& path() const { return m_path; }
+
+    // A file that cannot be read, or is no property list of the stand-in's shape, is left as it
+    // is: every call answers kKeychainIOError rather than write over it.
+    KeychainStatus copyPassword(std::string_view service, std::string_view account,
+                                std::vector<std::uint8_t>* password) const;
+    // kKeychainDuplicateItem when the service already has the account.
+    KeychainStatus addPassword(std::string_view service, std::string_view account,
+                               const std::vector<std::uint8_t>& password);
+    // kKeychainItemNotFound when it has not.
+    KeychainStatus updatePassword(std::string_view service, std::string_view account,
+                                  const std::vector<std::uint8_t>& password);
+    KeychainStatus deletePassword(std::string_view service, std::string_view account);
+
+private:
+    using Items = plat::foundation::Value::Dictionary;  // service -> account -> password data
+    KeychainStatus load(Items& items) const;
+    KeychainStatus save(const Items& items) const;
+
+    std::string m_path;
+};
+
+}  // namespace plat::util

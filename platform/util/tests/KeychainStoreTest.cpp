@@ -1,0 +1,107 @@
+// The keychain's stand-in: passwords by service and account in one 0600 file that survives the
+// process, and a damaged file left as it is.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Container.h"
+#include "platform/util/KeychainStore.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace plat::util;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(KeychainStore, KeepsPasswordsByServiceAndAccount) {
+    dktest::TempDir dir;
+    std::optional<plat::foundation::Container> container =
+        plat::foundation::Container::open("com.test.keys", dir.path());
+    ASSERT_TRUE(container);
+    KeychainStore store = KeychainStore::of(*container);
+    EXPECT_EQ(store.path(), dir.path() + "/Library/Keychains/keychain.plist");
+    const mode_t old = umask(0);  // the file's mode must not depend on the umask
+
+    Bytes out;
+    const struct Step {
+        const char* what;
+        KeychainStatus status;
+        KeychainStatus (*run)(KeychainStore&, Bytes&);
+        const char* found;  // what copyPassword gives afterwards for ("Drovik", "ann")
+    } steps[] = {
+        {"find in no file", kKeychainItemNotFound,
+         [](KeychainStore& s, Bytes& b) { return s.copyPassword("Drovik", "ann", &b); }, nullptr},
+        {"update what is not there", kKeychainItemNotFound,
+         [](KeychainStore& s, Bytes&) { return s.updatePassword("Drovik", "ann", bytes("x")); }, nullptr},
+        {"add", kKeychainSuccess,
+         [](KeychainStore& s, Bytes&) { return s.addPassword("Drovik", "ann", bytes("s3cr\xc3\xa9t")); },
+         "s3cr\xc3\xa9t"},
+        {"add again", kKeychainDuplicateItem,
+         [](KeychainStore& s, Bytes&) { return s.addPassword("Drovik", "ann", bytes("other")); },
+         "s3cr\xc3\xa9t"},
+        {"another service, same account", kKeychainSuccess,
+         [](KeychainStore& s, Bytes&) { return s.addPassword("Other", "ann", bytes("theirs")); },
+         "s3cr\xc3\xa9t"},
+        {"update", kKeychainSuccess,
+         [](KeychainStore& s, Bytes&) { return s.updatePassword("Drovik", "ann", bytes("new")); }, "new"},
+        {"delete another account", kKeychainItemNotFound,
+         [](KeychainStore& s, Bytes&) { return s.deletePassword("Drovik", "bob"); }, "new"},
+        {"delete", kKeychainSuccess,
+         [](KeychainStore& s, Bytes&) { return s.deletePassword("Drovik", "ann"); }, nullptr},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(step.run(store, out), step.status) << step.what;
+        // A fresh store reads what the file holds.
+        KeychainStore again(store.path());
+        Bytes found;
+        const KeychainStatus status = again.copyPassword("Drovik", "ann", &found);
+        if (step.found) {
+            EXPECT_EQ(status, kKeychainSuccess) << step.what;
+            EXPECT_EQ(found, bytes(step.found)) << step.what;
+        } else {
+            EXPECT_EQ(status, kKeychainItemNotFound) << step.what;
+        }
+    }
+    EXPECT_EQ(store.copyPassword("Other", "ann", &out), kKeychainSuccess);
+    EXPECT_EQ(out, bytes("theirs"));
+    EXPECT_EQ(modeOf(store.path()), 0600u);
+    EXPECT_EQ(modeOf(dir.path() + "/Library/Keychains"), 0700u);
+
+    // A file widened by hand is narrowed again by the next write.
+    chmod(store.path().c_str(), 0644);
+    EXPECT_EQ(store.addPassword("Drovik", "cy", bytes("c")), kKeychainSuccess);
+    EXPECT_EQ(modeOf(store.path()), 0600u);
+    umask(old);
+}
+
+TEST(KeychainStore, ADamagedFileIsNeverWrittenOver) {
+    dktest::TempDir dir;
+    for (const std::string& damaged :
+         {std::string("<plist><dict>"),
+          std::string(
+              "<?xml version=\"1.0\"?><plist><dict><key>Drovik</key><string>x</string></dict></plist>")}) {
+        dktest::writeFile(dir.file("keychain.plist"), damaged);
+        KeychainStore store(dir.file("keychain.plist"));
+        Bytes out;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(store.copyPassword("Drovik", "ann", &out), kKeychainIOError);
+        EXPECT_EQ(store.addPassword("Drovik", "ann", bytes("p")), kKeychainIOError);
+        EXPECT_EQ(store.deletePassword("Drovik", "ann"), kKeychainIOError);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(dir.file("keychain.plist")), std::string::npos);
+        EXPECT_EQ(dktest::readFile(dir.file("keychain.plist")), damaged);
+    }
+}
+
+}  // namespace
