@@ -5,17 +5,21 @@
 // difference and the ratio, and operator new calls per frame (the frame path allocates nothing
 // of its own; tracing is off). (a) draws into a pbuffer, the view into a texture-backed frame
 // buffer; (a'), the engine alone into the view's frame buffer, alternates with (b) frame by frame,
-// so (b) - (a') is the loop's own cost. Last, a display link whose ticks do nothing.
+// so (b) - (a') is the loop's own cost. Then a display link whose ticks do nothing. Last, (w): (b)
+// with the view in a window of an Xvfb of the benchmark's own, set up as drovik-player sets up its
+// window (the window driver presenting the application's compositor), so every turn also composites
+// the screen and swaps; still on the virtual clock, so a swap that waited for vsync would show.
 #include <GLES2/gl2.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <new>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -25,9 +29,16 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/HeadlessGL.h"
+#include "platform/host/Glass.h"
+#include "platform/host/SDLDriver.h"
+#include "platform/host/SDLWindow.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Window.h"
 #include "player/view/EAGLGameView.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
+#include "tests/support/TestSupport.h"
 
 // The counting operator new below and its delete are a malloc/free pair; GCC, seeing them inlined
 // into the standard containers, takes them for mismatched.
@@ -51,7 +62,8 @@ struct Figures {
 };
 
 double nowMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 Figures figures(std::vector<double> times, long news) {
@@ -104,35 +116,110 @@ Figures engineAlone(const Scene& scene) {
     return figures(times, news);
 }
 
+// The window driver's frames, timed: the compositor's whole frame (beginFrame to the swap's return)
+// and the swap alone.
+class TimedPresenter : public plat::ui::Presenter {
+public:
+    explicit TimedPresenter(plat::ui::Presenter& inner) : m_inner(inner) {}
+    bool beginFrame(Target* target) override {
+        m_begin = nowMs();
+        return m_inner.beginFrame(target);
+    }
+    void endFrame() override {
+        const double start = nowMs();
+        m_inner.endFrame();
+        const double end = nowMs();
+        frameMs = end - m_begin;
+        swapMs = end - start;
+    }
+    double frameMs = 0, swapMs = 0;
+
+private:
+    plat::ui::Presenter& m_inner;
+    double m_begin = 0;
+};
+
+// drovik-player's screen: the default device's glass at zoom 1 (640x960), the launched
+// application's black key window, the window driver presenting its compositor (through the timer).
+struct Screen {
+    std::unique_ptr<plat::host::SDLWindow> sdl;
+    std::unique_ptr<plat::ui::Application> app;
+    std::unique_ptr<plat::host::SDLDriver> driver;
+    std::unique_ptr<TimedPresenter> presenter;
+    std::shared_ptr<plat::ui::Window> window;
+
+    bool open(std::string* error) {
+        const plat::sys::DevicePreset& preset = plat::sys::Device::current().preset();
+        sdl = plat::host::SDLWindow::open(plat::host::glassFor(preset.width, preset.height, preset.scale, 1),
+                                          1, "bench_player", error);
+        if (!sdl) return false;
+        app = std::make_unique<plat::ui::Application>(nullptr, &plat::foundation::RunLoop::main());
+        driver = std::make_unique<plat::host::SDLDriver>(*sdl, *app, [](const auto&, bool) { return false; });
+        driver->start(plat::foundation::RunLoop::main());
+        presenter = std::make_unique<TimedPresenter>(*driver);
+        app->compositor().setPresenter(presenter.get());
+        app->launch();
+        window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+        window->setBackgroundColor(plat::ui::Color{0, 0, 0, 1});
+        window->makeKeyAndVisible();
+        return true;
+    }
+    // The group's contexts (the driver's among them) go before the window that provides them.
+    ~Screen() {
+        window.reset();
+        if (app) app->compositor().setPresenter(nullptr);
+        driver.reset();
+        app.reset();
+        sdl.reset();
+    }
+};
+
+struct ViewFigures {
+    Figures view, direct, composite, swap;
+};
+
 // (b): the game view's frame loop, each turn of the main run loop one display refresh; and,
 // alternating with it frame by frame on the same state, context and frame buffer, (a') the engine
 // driven alone into the view's frame buffer, so the difference is the loop's own (tick, drawView,
 // present) whatever the machine's load does meanwhile.
-std::pair<Figures, Figures> throughTheView(const Scene& scene) {
+// With `screen`, (w): the view fills its window and each turn must also composite once.
+ViewFigures throughTheView(const Scene& scene, Screen* screen = nullptr) {
     plat::foundation::RunLoop& loop = plat::foundation::RunLoop::main();
     DK_State* state = startGame(scene, kWidth, kHeight);
     auto view = EAGLGameView::create({0, 0, kWidth / 2.0, kHeight / 2.0}, state);
     if (!view) std::exit(1);
     view->setContentScaleFactor(2);
+    if (screen) screen->window->addSubview(view);
     view->play();
     // Half a refresh on, so each turn below spans exactly one beat of the display link.
     loop.runFor(plat::gl::DisplayLink::kRefreshPeriod / 2);
-    std::vector<double> times, direct;
+    std::vector<double> times, direct, composite, swap;
     long news = 0, directNews = 0;
     for (int i = 0; i < kWarmup + kFrames; ++i) {
         const long presented = view->framesPresented();
+        const std::uint64_t commits = screen ? screen->app->compositor().commitCount() : 0;
         long before = g_news.load();
         double start = nowMs();
         loop.runFor(plat::gl::DisplayLink::kRefreshPeriod);
         glFinish();
         double end = nowMs();
         if (view->framesPresented() != presented + 1) {
-            std::fprintf(stderr, "bench_player: a turn drew %ld frames\n", view->framesPresented() - presented);
+            std::fprintf(stderr, "bench_player: a turn drew %ld frames\n",
+                         view->framesPresented() - presented);
+            std::exit(1);
+        }
+        if (screen && screen->app->compositor().commitCount() != commits + 1) {
+            std::fprintf(stderr, "bench_player: a turn composited %lu frames\n",
+                         static_cast<unsigned long>(screen->app->compositor().commitCount() - commits));
             std::exit(1);
         }
         if (i >= kWarmup) {
             times.push_back(end - start);
             news += g_news.load() - before;
+            if (screen) {
+                composite.push_back(screen->presenter->frameMs);
+                swap.push_back(screen->presenter->swapMs);
+            }
         }
         before = g_news.load();
         start = nowMs();
@@ -146,9 +233,11 @@ std::pair<Figures, Figures> throughTheView(const Scene& scene) {
             directNews += g_news.load() - before;
         }
     }
+    if (screen) view->removeFromSuperview();
     view.reset();
     DK_DestroyState(state);
-    return {figures(times, news), figures(direct, directNews)};
+    if (!screen) return {figures(times, news), figures(direct, directNews), {}, {}};
+    return {figures(times, news), figures(direct, directNews), figures(composite, 0), figures(swap, 0)};
 }
 
 // The platform's share: a display link whose ticks do nothing, one refresh per turn.
@@ -206,26 +295,50 @@ int main() {
         {"5000 sprites", source + "/bench/player/sprites.lua", ""},
     };
 
-    std::printf("%d frames at %dx%d after %d warm-up frames; ms per frame\n", kFrames, kWidth, kHeight, kWarmup);
+    std::printf("%d frames at %dx%d after %d warm-up frames; ms per frame\n", kFrames, kWidth, kHeight,
+                kWarmup);
     std::printf("%-14s %-22s %8s %8s %10s\n", "scene", "driver", "median", "p95", "new/frame");
     auto row = [](const char* scene, const char* driver, const Figures& f) {
         std::printf("%-14s %-22s %8.3f %8.3f %10.1f\n", scene, driver, f.median, f.p95, f.newsPerFrame);
     };
     auto difference = [](const char* scene, const char* versus, const Figures& view, const Figures& engine) {
-        std::printf("%-14s %-22s %+8.3f %+8.3f   ratio %.3f (median)\n", scene, versus, view.median - engine.median,
-                    view.p95 - engine.p95, view.median / engine.median);
+        std::printf("%-14s %-22s %+8.3f %+8.3f   ratio %.3f (median)\n", scene, versus,
+                    view.median - engine.median, view.p95 - engine.p95, view.median / engine.median);
     };
-    for (const Scene& scene : scenes) {
+    ViewFigures headless[2];
+    for (int i = 0; i < 2; ++i) {
+        const Scene& scene = scenes[i];
         const Figures cli = engineAlone(scene);
-        const auto [view, direct] = throughTheView(scene);
+        headless[i] = throughTheView(scene);
+        const ViewFigures& f = headless[i];
         row(scene.name, "(a) engine, pbuffer", cli);
-        row(scene.name, "(a') engine, view's FB", direct);
-        row(scene.name, "(b) game view", view);
-        difference(scene.name, "(b) - (a)", view, cli);
-        difference(scene.name, "(b) - (a')", view, direct);
+        row(scene.name, "(a') engine, view's FB", f.direct);
+        row(scene.name, "(b) game view", f.view);
+        difference(scene.name, "(b) - (a)", f.view, cli);
+        difference(scene.name, "(b) - (a')", f.view, f.direct);
     }
     const Figures link = bareDisplayLink();
     row("empty ticks", "display link alone", link);
+
+    // The view's and the driver's contexts join the window's display: the headless ones are gone.
+    dktest::XvfbServer x(1280, 1024);
+    Screen screen;
+    if (!x.running() || !screen.open(&error)) {
+        std::printf("no window: %s\n", x.running() ? error.c_str() : x.why().c_str());
+    } else {
+        int width = 0, height = 0;
+        screen.sdl->drawableSize(&width, &height);
+        std::printf("in a %dx%d window under Xvfb, composited and swapped every turn:\n", width, height);
+        for (int i = 0; i < 2; ++i) {
+            const ViewFigures f = throughTheView(scenes[i], &screen);
+            row(scenes[i].name, "(a') engine, view's FB", f.direct);
+            row(scenes[i].name, "(w) game view, window", f.view);
+            row(scenes[i].name, "  compositor's frame", f.composite);
+            row(scenes[i].name, "  of which the swap", f.swap);
+            difference(scenes[i].name, "(w) - (a')", f.view, f.direct);
+            difference(scenes[i].name, "(w) - (b), headless", f.view, headless[i].view);
+        }
+    }
     std::filesystem::remove(image);
     return 0;
 }
