@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/Responder.h"
@@ -15,8 +16,11 @@ class RunLoop;
 
 namespace plat::ui {
 
+class AlertView;
 class Application;
 class Compositor;
+class TextView;
+class View;
 class ViewController;
 class Window;
 
@@ -56,6 +60,10 @@ struct TouchInput {
     int id;            // the driver's name for the finger, from down to up
     std::optional<Point> location;
 };
+
+// A scheme (a letter, then letters, digits, "+", "-" or "."), a colon and something after it, in
+// the characters URLs are written with: printable ASCII without blanks or any of <>"\^`{|}.
+bool isAbsoluteURL(std::string_view url);
 
 // One per process, on the main thread. Each transition traces "lifecycle <operation>", calls the
 // delegate, then posts the matching notification (sender: the application, class UIApplication).
@@ -122,9 +130,34 @@ public:
     // Traces "ui idleTimerDisabled 0|1" on a change.
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled);
-    // Recorded (and traced "ui openURL <url>"); always handled.
+    // The system's URL opener. YES for what a desktop opens: absolute http and https URLs with a
+    // host, and mailto URLs.
+    bool canOpenURL(std::string_view url) const;
+    // A URL starting with "-" or holding a control character is refused (traced "open refused
+    // URL"), text that is no absolute URL logged; both give false and go nowhere. Anything else is
+    // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the desktop (other
+    // schemes, "prefs:root=TWITTER", never are); true unless the hand-off fails.
     bool openURL(const std::string& url);
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
+    // What gives URLs to the desktop: the window driver's (SDL_OpenURL); none headless, where
+    // accepted URLs are only recorded. Its false is logged.
+    using URLHandOff = std::function<bool(const std::string& url)>;
+    void setURLHandOff(URLHandOff handOff) { m_urlHandOff = std::move(handOff); }
+
+    // Views over the key window, each over the interface's bounds, the last on top: drawn after
+    // the window, dumped after it, and the first a touch can hit. Alerts show so.
+    void addOverlay(std::shared_ptr<View> view);
+    void removeOverlay(const View* view);
+    const std::vector<std::shared_ptr<View>>& overlays() const { return m_overlays; }
+    // The front-most view on screen that `match` accepts: the overlays top first, then the key
+    // window, each front to back; hidden or transparent views and what they hold are passed over.
+    View* frontmostView(const std::function<bool(View&)>& match) const;
+    // Alerts shown and not yet dismissed, in the order they were shown: the first is on screen.
+    const std::vector<std::shared_ptr<AlertView>>& alerts() const { return m_alerts; }
+
+    // The text view that takes the keyboard (its first responder), null when none: where the
+    // window driver sends text input (see TextView).
+    TextView* textInputResponder() const;
 
     // One event of the driver: touches are hit-tested in the key window when they begin and sent in
     // phase sets (began, moved, ended, cancelled) to their views. Only while Active; false when no
@@ -139,6 +172,8 @@ public:
     bool dumpViews(const std::string& path, std::string* error = nullptr) const;
 
 private:
+    friend class AlertView;
+    friend class TextView;
     friend class Window;
     friend class ViewController;
     struct ActiveTouch {
@@ -174,6 +209,10 @@ private:
     int m_statusBarOrientation = 1;
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
+    URLHandOff m_urlHandOff;
+    std::vector<std::shared_ptr<View>> m_overlays;
+    std::vector<std::shared_ptr<AlertView>> m_alerts;
+    std::weak_ptr<View> m_textInput;  // a TextView
     std::vector<ActiveTouch> m_touches;
 };
 
