@@ -26,6 +26,7 @@ dk_pkg(png libpng)
 dk_pkg(jpeg libjpeg)
 dk_pkg(pangocairo pangocairo cairo fontconfig)
 dk_pkg(sdl2 sdl2)
+dk_pkg(x11 x11)  # tests read what a window shows
 dk_pkg(curl libcurl)
 dk_pkg(openssl openssl)
 dk_pkg(plist libplist-2.0)

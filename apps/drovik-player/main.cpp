@@ -66,10 +66,6 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
-    if (!options.headless)
-        foundation::log("drovik-player: no window driver yet: running offscreen on the %s clock until quit",
-                        options.virtualClock() ? "virtual" : "real");
-
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());

@@ -12,19 +12,6 @@ namespace plat::gl {
 
 namespace {
 
-// The group is whichever contexts are alive: a new one shares with any of them, and sharing with
-// one member joins the whole group.
-struct Group {
-    std::mutex mutex;
-    std::vector<EGLContext> members;
-    unsigned generation = 0;
-};
-
-Group& group() {
-    static Group* g = new Group;  // outlives static destructors that may still free contexts
-    return *g;
-}
-
 EGLDisplay openDisplay(std::string* failure) {
     auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
@@ -60,28 +47,68 @@ EGLDisplay sharedDisplay(std::string* failure) {
     return display;
 }
 
+std::string withEGLError(const std::string& what) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X", eglGetError());
+    return what + " (EGL error " + code + ")";
+}
+
+// Mesa's surfaceless platform: no display server, no GPU.
+class SurfacelessProvider : public GLContextProvider {
+public:
+    void* createContext(void* share, std::string* error) override {
+        std::string failure;
+        EGLDisplay display = sharedDisplay(&failure);
+        if (display == EGL_NO_DISPLAY) return fail(failure, error);
+        if (!eglBindAPI(EGL_OPENGL_ES_API)) return fail("eglBindAPI failed", error);
+        const EGLint attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
+        EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, share ? share : EGL_NO_CONTEXT, attributes);
+        if (context == EGL_NO_CONTEXT) return fail("eglCreateContext failed", error);
+        return context;
+    }
+    void destroyContext(void* context) override { eglDestroyContext(sharedDisplay(nullptr), context); }
+    bool makeCurrent(void* context) override {
+        if (context) return eglMakeCurrent(sharedDisplay(nullptr), EGL_NO_SURFACE, EGL_NO_SURFACE, context) == EGL_TRUE;
+        EGLDisplay display = eglGetCurrentDisplay();
+        return display == EGL_NO_DISPLAY ||
+               eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
+    }
+    void* currentContext() override { return eglGetCurrentContext(); }
+    void* display() override { return sharedDisplay(nullptr); }
+
+private:
+    static void* fail(const std::string& what, std::string* error) {
+        if (error) *error = withEGLError(what);
+        return nullptr;
+    }
+};
+
+// The group is whichever contexts are alive: a new one shares with any of them, and sharing with
+// one member joins the whole group.
+struct Group {
+    std::mutex mutex;
+    std::vector<void*> members;
+    unsigned generation = 0;
+    SurfacelessProvider surfaceless;
+    GLContextProvider* provider = &surfaceless;
+};
+
+Group& group() {
+    static Group* g = new Group;  // outlives static destructors that may still free contexts
+    return *g;
+}
+
+GLContextProvider& provider() {
+    return *group().provider;
+}
+
 }  // namespace
 
 std::unique_ptr<GLContext> GLContext::create(std::string* error) {
-    std::string failure;
-    EGLDisplay display = sharedDisplay(&failure);
-    auto fail = [&](const std::string& what) -> std::unique_ptr<GLContext> {
-        if (error) {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%04X", eglGetError());
-            *error = what + " (EGL error " + code + ")";
-        }
-        return nullptr;
-    };
-    if (display == EGL_NO_DISPLAY) return fail(failure);
-    if (!eglBindAPI(EGL_OPENGL_ES_API)) return fail("eglBindAPI failed");
-
-    const EGLint attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
     Group& g = group();
     std::lock_guard lock(g.mutex);
-    EGLContext share = g.members.empty() ? EGL_NO_CONTEXT : g.members.front();
-    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, share, attributes);
-    if (context == EGL_NO_CONTEXT) return fail("eglCreateContext failed");
+    void* context = g.provider->createContext(g.members.empty() ? nullptr : g.members.front(), error);
+    if (!context) return nullptr;
     if (g.members.empty()) ++g.generation;
     g.members.push_back(context);
     std::unique_ptr<GLContext> made(new GLContext);
@@ -90,37 +117,43 @@ std::unique_ptr<GLContext> GLContext::create(std::string* error) {
 }
 
 GLContext::~GLContext() {
-    EGLDisplay display = sharedDisplay(nullptr);
     if (isCurrent()) clearCurrent();
     Group& g = group();
     std::lock_guard lock(g.mutex);
     g.members.erase(std::remove(g.members.begin(), g.members.end(), m_context), g.members.end());
-    eglDestroyContext(display, m_context);
+    g.provider->destroyContext(m_context);
 }
 
 bool GLContext::makeCurrent() {
-    return eglMakeCurrent(sharedDisplay(nullptr), EGL_NO_SURFACE, EGL_NO_SURFACE, m_context) == EGL_TRUE;
+    return provider().makeCurrent(m_context);
 }
 
 bool GLContext::isCurrent() const {
-    return eglGetCurrentContext() == m_context;
+    return provider().currentContext() == m_context;
 }
 
 void GLContext::clearCurrent() {
-    EGLDisplay display = eglGetCurrentDisplay();
-    if (display != EGL_NO_DISPLAY) eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    provider().makeCurrent(nullptr);
 }
 
 bool GLContext::groupIsCurrent() {
-    EGLContext current = eglGetCurrentContext();
-    if (current == EGL_NO_CONTEXT) return false;
+    void* current = provider().currentContext();
+    if (!current) return false;
     Group& g = group();
     std::lock_guard lock(g.mutex);
     return std::find(g.members.begin(), g.members.end(), current) != g.members.end();
 }
 
 void* GLContext::display() {
-    return sharedDisplay(nullptr);
+    return provider().display();
+}
+
+bool GLContext::setProvider(GLContextProvider* provider) {
+    Group& g = group();
+    std::lock_guard lock(g.mutex);
+    if (!g.members.empty()) return false;
+    g.provider = provider ? provider : &g.surfaceless;
+    return true;
 }
 
 unsigned GLContext::groupGeneration() {

@@ -1,4 +1,5 @@
-// OpenGL ES 2.0 contexts of the process's one share group, on Mesa's surfaceless EGL platform.
+// OpenGL ES 2.0 contexts of the process's one share group: Mesa's surfaceless EGL contexts, or a
+// window driver's.
 #pragma once
 
 #include <memory>
@@ -6,12 +7,29 @@
 
 namespace plat::gl {
 
+// Where the group's contexts come from. A window driver installs its own before the first
+// context is made: a window's contexts live on the window's display, and contexts of different
+// displays cannot share. Handles are EGLContexts (or whatever the provider's display deals in).
+class GLContextProvider {
+public:
+    virtual ~GLContextProvider() = default;
+    // A new ES 2.0 context sharing objects with `share` (null: the group's first), not current;
+    // null with `error` set when none can be made.
+    virtual void* createContext(void* share, std::string* error) = 0;
+    virtual void destroyContext(void* context) = 0;
+    // Current on no surface (it draws into frame buffers); null leaves none current.
+    virtual bool makeCurrent(void* context) = 0;
+    virtual void* currentContext() = 0;
+    // The EGLDisplay the contexts live on, for fences.
+    virtual void* display() = 0;
+};
+
 // A context current on no surface: it draws into frame buffers. Every context made here joins one
 // share group, so a texture one draws into another can sample (a view's drawable and the
 // compositor that shows it). The group lasts while any of its contexts does.
 class GLContext {
 public:
-    // nullptr, with `error` set, when EGL or Mesa cannot give one.
+    // nullptr, with `error` set, when the provider cannot give one.
     static std::unique_ptr<GLContext> create(std::string* error = nullptr);
     // Clears the thread's current context first when it is this one.
     ~GLContext();
@@ -30,6 +48,13 @@ public:
     // Counts the groups made: a new one begins when a context is made while none lives. Names of
     // objects made in an earlier group mean nothing (or another object) in a later one.
     static unsigned groupGeneration();
+
+    // The provider's handle of this context (a window driver binds it to its window).
+    void* handle() const { return m_context; }
+
+    // Installs `provider` (not owned; null: Mesa's surfaceless contexts again). Only while no
+    // context of the group lives: false, and nothing changed, otherwise.
+    static bool setProvider(GLContextProvider* provider);
 
 private:
     GLContext() = default;

@@ -9,6 +9,8 @@
 #include "platform/foundation/Log.h"
 #include "platform/host/HeadlessScreen.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/host/SDLDriver.h"
+#include "platform/host/SDLWindow.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
@@ -59,8 +61,10 @@ HeadlessHost::~HeadlessHost() {
     m_player.reset();
     m_timers.clear();
     m_signals.reset();
+    m_driver.reset();
     m_application.reset();
     m_screen.reset();
+    m_window.reset();
     if (g_current == this) g_current = nullptr;
 }
 
@@ -108,7 +112,22 @@ int HeadlessHost::prepare(std::string* message) {
     device.setOrientation(m_options.deviceOrientation ? m_options.deviceOrientation : listed);
 
     if (!m_options.net.empty()) net::setNetOverride(net::parseNetOverride(m_options.net));
+    if (!m_options.headless) openWindow();
     return 0;
+}
+
+void HeadlessHost::openWindow() {
+    const sys::DevicePreset& preset = sys::Device::current().preset();
+    const Glass glass = glassFor(preset.width, preset.height, preset.scale, sys::Device::current().orientation());
+    std::string title = "Drovik Player";
+    const foundation::Bundle* bundle = foundation::Bundle::main();
+    const foundation::Value* name = bundle ? bundle->infoValue("CFBundleName") : nullptr;
+    if (name && name->string()) title += ": " + *name->string();
+    std::string error;
+    m_window = SDLWindow::open(glass, m_options.zoom, title, &error);
+    if (!m_window)
+        foundation::log("drovik-player: no window (%s): running headless on the %s clock until quit",
+                        error.c_str(), m_options.virtualClock() ? "virtual" : "real");
 }
 
 int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::string* message) {
@@ -117,6 +136,13 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_signals = std::make_unique<QuitSignals>(loop, [this](int) { quit(); });
     m_player = std::make_unique<InputPlayer>(m_script,
                                              [this](const InputCommand& command) { return commandAction(command); });
+    if (m_window) {
+        m_driver = std::make_unique<SDLDriver>(*m_window, *m_application, [this](const InputCommand& command,
+                                                                                 bool traceIgnored) {
+            return m_player->play(command, traceIgnored);
+        });
+        m_driver->start(loop);
+    }
 
     // The script's commands are armed first, so at an equal time they run before the run ends.
     const double launch = loop.now();
@@ -133,6 +159,7 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_player.reset();
     m_timers.clear();
     m_signals.reset();
+    m_driver.reset();
 
     if (!m_options.screenshot.empty()) {
         std::string error = m_finalScreenError;

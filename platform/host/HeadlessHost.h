@@ -1,5 +1,6 @@
-// The headless driver: runs one application on an offscreen screen, on the virtual or the real
-// clock, fed by the input script, until it quits.
+// The driver: runs one application on an offscreen screen, on the virtual or the real clock, fed by
+// the input script, until it quits; unless --headless, in a window (SDLDriver) when a display is
+// usable.
 #pragma once
 
 #include <memory>
@@ -20,6 +21,8 @@ namespace plat::host {
 
 class HeadlessScreen;
 class QuitSignals;
+class SDLDriver;
+class SDLWindow;
 
 // A headless run without --duration, --frames or app.quit in its script quits after this long.
 inline constexpr double kDefaultHeadlessSeconds = 10;
@@ -38,7 +41,9 @@ public:
     const HostOptions& options() const { return m_options; }
 
     // Everything before launch, in order: trace, clock, the input script, the bundle, the
-    // container, the device, the network override. 0 when all is set; otherwise the exit status
+    // container, the device, the network override, and without --headless the window (when no
+    // display is usable, saying so on standard error and going on headless). 0 when all is set;
+    // otherwise the exit status
     // (2 for a bad input script, 1 for any other failure) with `message` saying why (empty when
     // that is said already: a trace file that cannot be opened).
     int prepare(std::string* message);
@@ -55,12 +60,15 @@ public:
 
     // The screen, made the first time it is needed (nullptr, with `error`, without GL).
     HeadlessScreen* screen(std::string* error);
+    // The window, when the run has one.
+    SDLWindow* window() const { return m_window.get(); }
 
 private:
     std::function<void()> commandAction(const InputCommand& command);
     std::function<void()> touchAction(const InputCommand& command);
     std::function<void()> tapAction(const InputCommand& command);
     void quit();
+    void openWindow();
     // The application's screen composited now into the headless screen (made at the first).
     HeadlessScreen* compositeScreen(std::string* error);
     bool writeScreenshot(const std::string& path, std::string* error);
@@ -71,6 +79,8 @@ private:
     std::unique_ptr<ui::Application> m_application;
     std::unique_ptr<QuitSignals> m_signals;
     std::unique_ptr<HeadlessScreen> m_screen;
+    std::unique_ptr<SDLWindow> m_window;  // goes last: its group's contexts go before it
+    std::unique_ptr<SDLDriver> m_driver;
     std::string m_finalScreenError;  // why the screen at quit could not be composited
     std::vector<foundation::Timer> m_timers;  // the run's end, taps' lifts
     std::vector<long> m_fingersDown;          // the script's fingers the application holds

@@ -36,7 +36,8 @@ bool parseWhole(const std::string& text, long low, long high, long* out) {
 const char* hostUsage() {
     return "usage: drovik-player [OPTIONS] BUNDLE   (or --bundle DIR, else $DROVIK_BUNDLE)\n"
            "  --home DIR             the container's root (else $DROVIK_HOME, else the XDG data folder)\n"
-           "  --headless             no window: an offscreen screen, on the virtual clock by default\n"
+           "  --headless             no window (nor without a display): an offscreen screen, on the\n"
+           "                         virtual clock by default\n"
            "  --input FILE           the input script (\"-\": standard input)\n"
            "  --screenshot FILE.png  the screen as a PNG, written at quit\n"
            "  --device NAME          phone|phone-retina|phone5|tablet|tablet-retina (phone-retina)\n"
@@ -49,12 +50,14 @@ const char* hostUsage() {
            "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE)\n"
            "  --trace-file FILE      where trace lines go (\"-\": standard output; else $DROVIK_TRACE_FILE,\n"
            "                         else standard error)\n"
-           "  --zoom Z               the window's size per screen point\n"
+           "  --zoom Z               the window's pixels per device pixel (1; halved until it fits)\n"
            "  --probe-plugin         probe the plugins and report them\n"
            "  --help                 this text\n"
            "Headless without --duration, --frames or an app.quit in the script, the run quits after 10 clock\n"
            "seconds. Exit status: 0 after a quit, 1 for a start-up failure, 2 for a bad command line or\n"
-           "input script.\n";
+           "input script. In the window: the left button or a finger touches; F1 memory warning, F2 audio\n"
+           "interruption begin/end, F3 resign/active, F4 background/foreground, Ctrl+arrows turn the device\n"
+           "(Ctrl+PageUp/PageDown face up/down), arrows tilt the accelerometer, F12 a screenshot.\n";
 }
 
 bool parseHostOptions(const std::vector<std::string>& arguments, const char* environmentBundle,

@@ -26,7 +26,7 @@ struct HostOptions {
     std::string net;                 // wifi|wwan|none: the reachability override (empty: none)
     std::optional<std::string> trace;
     std::optional<std::string> traceFile;
-    double zoom = 1;  // the window's size in screen points per point
+    double zoom = 1;  // the window's pixels per device pixel, halved until the window fits
     bool probePlugin = false;
     bool help = false;
 

@@ -29,10 +29,13 @@ bool InputPlayer::has(InputKind kind) const {
                        [kind](const InputCommand& command) { return command.kind == kind; });
 }
 
-void InputPlayer::play(const InputCommand& command) {
+bool InputPlayer::play(const InputCommand& command, bool traceIgnored) {
     std::function<void()> action = m_handler(command);
+    if (!action && !traceIgnored) return false;
     foundation::trace(kInput, [&] { return action ? command.text : command.text + " ignored"; });
-    if (action) action();
+    if (!action) return false;
+    action();
+    return true;
 }
 
 }  // namespace plat::host

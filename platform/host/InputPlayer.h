@@ -30,8 +30,11 @@ public:
     const std::vector<InputCommand>& commands() const { return m_commands; }
     bool has(InputKind kind) const;
 
+    // Runs `command` now, traced as the script's are (the window driver's device events): whether
+    // it applied. With `traceIgnored` false, one that does not apply leaves no line.
+    bool play(const InputCommand& command, bool traceIgnored = true);
+
 private:
-    void play(const InputCommand& command);
 
     std::vector<InputCommand> m_commands;
     Handler m_handler;

@@ -364,6 +364,7 @@ void Application::setIdleTimerDisabled(bool disabled) {
     if (disabled == m_idleTimerDisabled) return;
     m_idleTimerDisabled = disabled;
     foundation::trace(kTraceUI, disabled ? "idleTimerDisabled 1" : "idleTimerDisabled 0");
+    if (m_services) m_services->setIdleTimerDisabled(disabled);
 }
 
 bool Application::canOpenURL(std::string_view url) const {
@@ -387,10 +388,14 @@ bool Application::openURL(const std::string& url) {
     }
     m_openedURLs.push_back(url);
     foundation::trace(kTraceOpen, url);
-    if (!canOpenURL(url) || !m_urlHandOff) return true;
-    if (m_urlHandOff(url)) return true;
+    if (!canOpenURL(url) || !m_services || m_services->openURL(url)) return true;
     foundation::log("open: the desktop did not open %s", url.c_str());
     return false;
+}
+
+void Application::setSystemServices(SystemServices* services) {
+    m_services = services;
+    if (m_services) m_services->setIdleTimerDisabled(m_idleTimerDisabled);
 }
 
 void Application::addOverlay(std::shared_ptr<View> view) {

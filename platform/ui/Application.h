@@ -53,6 +53,17 @@ public:
     }
 };
 
+// What a driver does with the system's services the application reaches; without one they are
+// only recorded.
+class SystemServices {
+public:
+    virtual ~SystemServices() = default;
+    // The idle timer (the screensaver, on a desktop) off or on again.
+    virtual void setIdleTimerDisabled(bool disabled) = 0;
+    // Hands `url` to the system's handler for it; false when none takes it.
+    virtual bool openURL(const std::string& url) = 0;
+};
+
 // One finger's change in an injected event. A touch's location is in interface points; a move, an
 // end or a cancellation without one keeps the last.
 struct TouchInput {
@@ -135,14 +146,13 @@ public:
     bool canOpenURL(std::string_view url) const;
     // A URL starting with "-" or holding a control character is refused (traced "open refused
     // URL"), text that is no absolute URL logged; both give false and go nowhere. Anything else is
-    // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the desktop (other
-    // schemes, "prefs:root=TWITTER", never are); true unless the hand-off fails.
+    // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the driver's services
+    // (other schemes, "prefs:root=TWITTER", never are; headless there are none); true unless they
+    // refuse it (logged).
     bool openURL(const std::string& url);
+    // The driver's services (not owned; null: none), told the idle timer's state at once.
+    void setSystemServices(SystemServices* services);
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
-    // What gives URLs to the desktop: the window driver's (SDL_OpenURL); none headless, where
-    // accepted URLs are only recorded. Its false is logged.
-    using URLHandOff = std::function<bool(const std::string& url)>;
-    void setURLHandOff(URLHandOff handOff) { m_urlHandOff = std::move(handOff); }
 
     // Views over the key window, each over the interface's bounds, the last on top: drawn after
     // the window, dumped after it, and the first a touch can hit. Alerts show so.
@@ -209,7 +219,7 @@ private:
     int m_statusBarOrientation = 1;
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
-    URLHandOff m_urlHandOff;
+    SystemServices* m_services = nullptr;
     std::vector<std::shared_ptr<View>> m_overlays;
     std::vector<std::shared_ptr<AlertView>> m_alerts;
     std::weak_ptr<View> m_textInput;  // a TextView

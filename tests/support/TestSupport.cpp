@@ -121,3 +121,81 @@ bool killedMidWrite(const std::function<void()>& write, long limit) {
 }
 
 }  // namespace dktest
+
+namespace dktest {
+
+namespace {
+
+std::string findProgram(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+}  // namespace
+
+XvfbServer::XvfbServer(int width, int height) {
+    const std::string program = findProgram("Xvfb");
+    if (program.empty()) {
+        m_why = "Xvfb is not installed (scripts/install-deps installs it)";
+        return;
+    }
+    m_installed = true;
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        m_why = "no pipe";
+        return;
+    }
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Xvfb picks a free display and writes its number to the descriptor.
+        const int out = dup(pipeFds[1]);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        const std::string fd = std::to_string(out);
+        execl(program.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+              "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string number;
+    char c = 0;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(pipeFds[0]);
+    if (pid < 0 || number.empty()) {
+        m_why = "Xvfb did not start";
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        return;
+    }
+    m_pid = pid;
+    m_display = ":" + number;
+    if (const char* previous = std::getenv("DISPLAY")) {
+        m_hadPrevious = true;
+        m_previous = previous;
+    }
+    setenv("DISPLAY", m_display.c_str(), 1);
+}
+
+XvfbServer::~XvfbServer() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+    if (m_hadPrevious)
+        setenv("DISPLAY", m_previous.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+}
+
+}  // namespace dktest

@@ -74,3 +74,30 @@ void setGlobal(lua_State* L, const char* name, const std::string& value);
 bool killedMidWrite(const std::function<void()>& write, long limit = 4096);
 
 }  // namespace dktest
+
+namespace dktest {
+
+// An X server of the test's own (Xvfb, one screen of `width` x `height` at 24 bits), DISPLAY
+// naming it while it lives. `running()` is false when Xvfb is not installed (`why()` says so: the
+// test skips) or did not start.
+class XvfbServer {
+public:
+    explicit XvfbServer(int width = 1280, int height = 1024);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+    bool running() const { return m_pid > 0; }
+    bool installed() const { return m_installed; }
+    const std::string& display() const { return m_display; }
+    const std::string& why() const { return m_why; }
+
+private:
+    int m_pid = -1;
+    bool m_installed = false;
+    std::string m_display;
+    std::string m_why;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+}  // namespace dktest

@@ -181,12 +181,18 @@ TEST_F(ApplicationTest, IdleTimerIsTracedOnChange) {
 }
 
 TEST_F(ApplicationTest, TheOpenerHandsTheDesktopOnlyWhatItCanOpen) {
+    // The desktop, as a window driver hands it URLs.
+    struct Desktop : SystemServices {
+        Lines handed;
+        void setIdleTimerDisabled(bool) override {}
+        bool openURL(const std::string& url) override {
+            handed.push_back(url);
+            return url.find("fails") == std::string::npos;
+        }
+    } desktop;
+    Lines& handed = desktop.handed;
     auto app = make();
-    Lines handed;
-    app->setURLHandOff([&](const std::string& url) {
-        handed.push_back(url);
-        return url.find("fails") == std::string::npos;
-    });
+    app->setSystemServices(&desktop);
     enum Outcome { Handed, Kept, Refused, NotAURL };
     const struct Case {
         std::string url;

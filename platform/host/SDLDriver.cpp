@@ -1,0 +1,302 @@
+#include "platform/host/SDLDriver.h"
+
+#include <GLES2/gl2.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+#include "platform/gl/GLContext.h"
+#include "platform/host/SDLWindow.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/AudioSession.h"
+#include "platform/sys/Device.h"
+
+namespace plat::host {
+
+namespace {
+
+foundation::TraceCategory kWindow("window");
+
+using State = ui::ApplicationState;
+
+}  // namespace
+
+std::string scriptNumber(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+        out.erase(out.find_last_not_of('0') + 1);
+        if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+}
+
+SDLDriver::SDLDriver(SDLWindow& window, ui::Application& application, Play play)
+    : m_window(window), m_application(application), m_play(std::move(play)) {
+    // Either may be missing: the accelerometer is then the virtual one.
+    SDL_InitSubSystem(SDL_INIT_SENSOR);
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
+    m_accelerometer = std::make_unique<SDLAccelerometer>();
+    m_application.setSystemServices(this);
+    foundation::tracef(kWindow, "open %dx%d zoom %s accelerometer %s", m_window.width(), m_window.height(),
+                       scriptNumber(m_window.zoom(), 6).c_str(), m_accelerometer->source().c_str());
+}
+
+SDLDriver::~SDLDriver() {
+    if (m_application.compositor().presenter() == this) m_application.compositor().setPresenter(nullptr);
+    m_pump.invalidate();
+    m_sampler.invalidate();
+    m_application.setSystemServices(nullptr);
+    SDL_EnableScreenSaver();
+    m_screenContext.reset();
+    m_accelerometer.reset();
+    SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
+    SDL_QuitSubSystem(SDL_INIT_SENSOR);
+}
+
+void SDLDriver::start(foundation::RunLoop& loop) {
+    m_application.compositor().setPresenter(this);
+    m_pump = loop.addRepeatingTimer(kEventPumpInterval, [this] { pumpEvents(); });
+    armSample();
+}
+
+void SDLDriver::pumpEvents() {
+    // A handler may turn the loop (a nested run) and so come back here: those events wait.
+    if (m_pumping) return;
+    m_pumping = true;
+    SDL_PumpEvents();
+    SDL_Event event;
+    while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
+        handle(event);
+    m_pumping = false;
+}
+
+void SDLDriver::handle(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            mouseButton(event.button);
+            break;
+        case SDL_MOUSEMOTION:
+            mouseMotion(event.motion);
+            break;
+        case SDL_FINGERDOWN:
+        case SDL_FINGERMOTION:
+        case SDL_FINGERUP:
+            finger(event.tfinger);
+            break;
+        case SDL_WINDOWEVENT:
+            windowEvent(event.window);
+            break;
+        case SDL_KEYDOWN:
+            key(event.key);
+            break;
+        case SDL_QUIT:
+            quit();
+            break;
+        case SDL_APP_LOWMEMORY:
+            play("memory.warning");
+            break;
+        case SDL_CONTROLLERDEVICEADDED:
+            m_accelerometer->controllerAdded(event.cdevice.which);
+            break;
+        case SDL_CONTROLLERDEVICEREMOVED:
+            m_accelerometer->controllerRemoved(event.cdevice.which);
+            break;
+        default:
+            break;
+    }
+}
+
+bool SDLDriver::play(const std::string& text, bool traceIgnored) {
+    // The script's own parser makes the command, so the trace line replays as exactly this.
+    std::string error;
+    std::optional<std::vector<InputCommand>> commands = parseInputScript("0 " + text, "window", &error);
+    if (!commands || commands->size() != 1) {
+        foundation::log("drovik-player: a device event made a bad command: %s", error.c_str());
+        return false;
+    }
+    return m_play(commands->front(), traceIgnored);
+}
+
+std::string SDLDriver::interfacePlace(double x, double y) const {
+    const sys::Size shown = m_window.glass().points();
+    sys::Point glass = m_window.glassPoint(x, y);
+    // A drag past the window's edge (the pointer is grabbed) stays on the glass.
+    glass.x = std::clamp(glass.x, 0.0, shown.width);
+    glass.y = std::clamp(glass.y, 0.0, shown.height);
+    const sys::Point point = ui::interfacePointFromGlass(glass, shown, m_window.glass().orientation,
+                                                         m_application.interfaceOrientation());
+    return scriptNumber(point.x) + " " + scriptNumber(point.y);
+}
+
+void SDLDriver::mouseButton(const SDL_MouseButtonEvent& button) {
+    // A touch screen's own mouse events: the finger is already a touch.
+    if (button.which == SDL_TOUCH_MOUSEID || button.button != SDL_BUTTON_LEFT) return;
+    const std::string place = interfacePlace(button.x, button.y);
+    if (button.state == SDL_PRESSED) {
+        if (!m_mouseDown) m_mouseDown = play("touch down 0 " + place);
+    } else if (m_mouseDown) {
+        m_mouseDown = false;
+        play("touch up 0 " + place);
+    }
+}
+
+void SDLDriver::mouseMotion(const SDL_MouseMotionEvent& motion) {
+    if (motion.which == SDL_TOUCH_MOUSEID || !m_mouseDown) return;
+    play("touch move 0 " + interfacePlace(motion.x, motion.y), false);
+}
+
+void SDLDriver::finger(const SDL_TouchFingerEvent& finger) {
+    if (finger.touchId == SDL_MOUSE_TOUCHID) return;  // made from the mouse, which is a touch already
+    const std::string place = interfacePlace(finger.x * m_window.width(), finger.y * m_window.height());
+    const auto key = std::make_pair(finger.touchId, finger.fingerId);
+    auto found = m_fingers.find(key);
+    if (finger.type == SDL_FINGERDOWN) {
+        if (found != m_fingers.end()) return;
+        long number = 1;
+        for (bool taken = true; taken; ++number)
+            taken = std::any_of(m_fingers.begin(), m_fingers.end(),
+                                [&](const auto& f) { return f.second == number; });
+        --number;
+        if (play("touch down " + std::to_string(number) + " " + place)) m_fingers.emplace(key, number);
+        return;
+    }
+    if (found == m_fingers.end()) return;
+    const std::string number = std::to_string(found->second);
+    if (finger.type == SDL_FINGERMOTION) {
+        play("touch move " + number + " " + place, false);
+    } else {
+        m_fingers.erase(found);
+        play("touch up " + number + " " + place);
+    }
+}
+
+void SDLDriver::windowEvent(const SDL_WindowEvent& window) {
+    switch (window.event) {
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+            play("app.resign", false);
+            break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            play("app.active", false);
+            break;
+        case SDL_WINDOWEVENT_MINIMIZED:
+        case SDL_WINDOWEVENT_HIDDEN:
+            play("app.background", false);
+            break;
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_SHOWN:
+            play("app.foreground", false);
+            break;
+        case SDL_WINDOWEVENT_EXPOSED:
+            ui::Compositor::setNeedsCommit();
+            break;
+        case SDL_WINDOWEVENT_CLOSE:
+            quit();
+            break;
+        default:
+            break;
+    }
+}
+
+void SDLDriver::key(const SDL_KeyboardEvent& key) {
+    const SDL_Keycode sym = key.keysym.sym;
+    const bool arrow = sym == SDLK_UP || sym == SDLK_DOWN || sym == SDLK_LEFT || sym == SDLK_RIGHT;
+    const bool control = (key.keysym.mod & KMOD_CTRL) != 0;
+    if (key.repeat && !(arrow && !control)) return;  // a held arrow keeps tilting; nothing else repeats
+    const State state = m_application.state();
+    switch (sym) {
+        case SDLK_F1:
+            play("memory.warning");
+            return;
+        case SDLK_F2:
+            play(sys::AudioSession::shared().isInterrupted() ? "audio.interrupt.end"
+                                                             : "audio.interrupt.begin");
+            return;
+        case SDLK_F3:
+            play(state == State::Active ? "app.resign" : "app.active");
+            return;
+        case SDLK_F4:
+            play(state == State::Background ? "app.foreground" : "app.background");
+            return;
+        case SDLK_F12:
+            play("screenshot drovik-" + std::to_string(static_cast<long long>(std::time(nullptr))) + ".png");
+            return;
+        default:
+            break;
+    }
+    if (control) {
+        const int orientation = sym == SDLK_UP         ? 1
+                                : sym == SDLK_DOWN     ? 2
+                                : sym == SDLK_LEFT     ? 3
+                                : sym == SDLK_RIGHT    ? 4
+                                : sym == SDLK_PAGEUP   ? 5
+                                : sym == SDLK_PAGEDOWN ? 6
+                                                       : 0;
+        if (orientation) play("rotate " + std::to_string(orientation));
+    } else if (arrow) {
+        m_accelerometer->tilt(sym == SDLK_RIGHT  ? 1
+                              : sym == SDLK_LEFT ? -1
+                                                 : 0,
+                              sym == SDLK_UP     ? 1
+                              : sym == SDLK_DOWN ? -1
+                                                 : 0);
+    }
+}
+
+void SDLDriver::quit() {
+    if (m_quitting) return;  // closing the last window also sends SDL_QUIT
+    m_quitting = true;
+    play("app.quit");
+}
+
+void SDLDriver::armSample() {
+    m_sampler =
+        m_application.runLoop().addTimer(sys::Accelerometer::shared().updateInterval(), [this] { sample(); });
+}
+
+void SDLDriver::sample() {
+    if (sys::Accelerometer::shared().delegate()) {
+        const sys::Acceleration a =
+            m_accelerometer->sample(sys::Device::current().orientation(), foundation::Clock::process().now());
+        play("accel " + scriptNumber(a.x, 6) + " " + scriptNumber(a.y, 6) + " " + scriptNumber(a.z, 6));
+    }
+    armSample();
+}
+
+void SDLDriver::setIdleTimerDisabled(bool disabled) {
+    if (disabled)
+        SDL_DisableScreenSaver();
+    else
+        SDL_EnableScreenSaver();
+}
+
+bool SDLDriver::openURL(const std::string& url) {
+    return SDL_OpenURL(url.c_str()) == 0;
+}
+
+bool SDLDriver::beginFrame(Target* target) {
+    if (!m_screenContext) {
+        std::string error;
+        m_screenContext = gl::GLContext::create(&error);
+        if (!m_screenContext) {
+            foundation::log("drovik-player: no GL context for the window: %s", error.c_str());
+            return false;
+        }
+    }
+    if (!m_window.bind(*m_screenContext)) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    m_window.drawableSize(&target->width, &target->height);
+    target->orientation = m_window.glass().orientation;
+    return true;
+}
+
+void SDLDriver::endFrame() {
+    m_window.swap();
+}
+
+}  // namespace plat::host

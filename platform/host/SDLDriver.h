@@ -1,0 +1,95 @@
+// The window driver: the compositor's frames in the window, SDL's events as the device's input and
+// the application's lifecycle, the accelerometer, and the system services a desktop has.
+#pragma once
+
+#include <SDL2/SDL.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/host/InputScript.h"
+#include "platform/host/SDLAccelerometer.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
+
+namespace plat::gl {
+class GLContext;
+}
+
+namespace plat::host {
+
+class SDLWindow;
+
+// SDL has no descriptor to wait on: the loop's waits are cut to this before events are pumped.
+inline constexpr double kEventPumpInterval = 0.005;
+
+// Every device event becomes the input-script command that means the same, played (and traced
+// "input <command>") as the script's are, so a windowed run's trace replays headless:
+//   left mouse button: finger 0; each touch-screen finger: the lowest free number from 1;
+//   window focus lost/gained: app.resign/app.active; minimised or hidden: app.background; restored
+//   or shown: app.foreground (these only when they apply); window close, SDL_QUIT: app.quit;
+//   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
+//   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
+//   5/6, face up/down); F12: screenshot drovik-<seconds>.png; the arrows tilt the virtual
+//   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel.
+class SDLDriver : public ui::SystemServices, public ui::Presenter {
+public:
+    // Plays a command now: whether it applied (with `traceIgnored` false, one that does not apply
+    // leaves no trace).
+    using Play = std::function<bool(const InputCommand& command, bool traceIgnored)>;
+
+    SDLDriver(SDLWindow& window, ui::Application& application, Play play);
+    ~SDLDriver() override;
+    SDLDriver(const SDLDriver&) = delete;
+    SDLDriver& operator=(const SDLDriver&) = delete;
+
+    // Presents the application's compositor in the window, pumps SDL's events from `loop` every
+    // kEventPumpInterval and samples the accelerometer.
+    void start(foundation::RunLoop& loop);
+    // Handles every event in SDL's queue, in order (until one quits).
+    void pumpEvents();
+    void handle(const SDL_Event& event);
+
+    // ui::SystemServices: the screensaver, and SDL_OpenURL.
+    void setIdleTimerDisabled(bool disabled) override;
+    bool openURL(const std::string& url) override;
+
+    // ui::Presenter: the window's back buffer, in a context of the group of its own, upright for
+    // the glass; swapped with vsync.
+    bool beginFrame(Target* target) override;
+    void endFrame() override;
+
+private:
+    bool play(const std::string& command, bool traceIgnored = true);
+    // A place in window coordinates as "X Y" in interface points.
+    std::string interfacePlace(double x, double y) const;
+    void mouseButton(const SDL_MouseButtonEvent& button);
+    void mouseMotion(const SDL_MouseMotionEvent& motion);
+    void finger(const SDL_TouchFingerEvent& finger);
+    void windowEvent(const SDL_WindowEvent& window);
+    void key(const SDL_KeyboardEvent& key);
+    void quit();
+    void armSample();
+    void sample();
+
+    SDLWindow& m_window;
+    ui::Application& m_application;
+    Play m_play;
+    std::unique_ptr<SDLAccelerometer> m_accelerometer;
+    foundation::Timer m_pump;
+    foundation::Timer m_sampler;
+    bool m_pumping = false;
+    bool m_quitting = false;
+    bool m_mouseDown = false;
+    std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number
+    std::unique_ptr<gl::GLContext> m_screenContext;
+};
+
+// A number as input-script text: plain decimals, at most `decimals` places, no trailing zeros.
+std::string scriptNumber(double value, int decimals = 3);
+
+}  // namespace plat::host

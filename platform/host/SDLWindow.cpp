@@ -1,0 +1,213 @@
+#include "platform/host/SDLWindow.h"
+
+#include <EGL/egl.h>
+
+#include <cstring>
+#include <vector>
+
+namespace plat::host {
+
+namespace {
+
+// What the calling thread has current, put back as it was.
+struct Current {
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface draw = eglGetCurrentSurface(EGL_DRAW);
+    EGLSurface read = eglGetCurrentSurface(EGL_READ);
+    EGLContext context = eglGetCurrentContext();
+    void restore(EGLDisplay fallback) const {
+        if (display != EGL_NO_DISPLAY)
+            eglMakeCurrent(display, draw, read, context);
+        else if (eglGetCurrentContext() != EGL_NO_CONTEXT)
+            eglMakeCurrent(fallback, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+};
+
+}  // namespace
+
+// The group's contexts: SDL makes them (SDL_HINT_VIDEO_X11_FORCE_EGL: EGL contexts on X11 too, as
+// Wayland's and KMS's are anyway) and deletes them; everything else is EGL's, since the compositor
+// and the game switch contexts through EGL and SDL's own idea of the current one goes stale (its
+// make-current skips a context it believes current already).
+class SDLWindow::Contexts : public gl::GLContextProvider {
+public:
+    explicit Contexts(SDL_Window* window) : m_window(window) {}
+
+    void* createContext(void* share, std::string* error) override {
+        const Current previous;
+        // SDL shares with the context it believes current.
+        if (share && SDL_GL_MakeCurrent(nullptr, share) != 0) return fail(error);
+        SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
+        SDL_GLContext made = SDL_GL_CreateContext(m_window);  // current on the window when made
+        const bool egl = made && eglGetCurrentContext() == made;
+        if (egl && !m_display) {
+            m_display = eglGetCurrentDisplay();
+            m_surface = eglGetCurrentSurface(EGL_DRAW);
+        }
+        previous.restore(eglGetCurrentDisplay());
+        if (!made) return fail(error);
+        if (!egl) {
+            SDL_GL_DeleteContext(made);
+            if (error) *error = "SDL's GL contexts are not EGL contexts";
+            return nullptr;
+        }
+        return made;
+    }
+    void destroyContext(void* context) override {
+        const Current previous;
+        SDL_GL_DeleteContext(context);  // may release what SDL believes current
+        if (previous.context != context) previous.restore(m_display);
+    }
+    bool makeCurrent(void* context) override {
+        if (!context)
+            return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
+        return eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) == EGL_TRUE;
+    }
+    void* currentContext() override { return eglGetCurrentContext(); }
+    void* display() override { return m_display; }
+    EGLSurface surface() const { return m_surface; }
+
+private:
+    static void* fail(std::string* error) {
+        if (error) *error = std::string("SDL: ") + SDL_GetError();
+        return nullptr;
+    }
+
+    SDL_Window* m_window;
+    EGLDisplay m_display = EGL_NO_DISPLAY;
+    EGLSurface m_surface = EGL_NO_SURFACE;  // the window's, known from the first context
+};
+
+namespace {
+
+// SDL's drivers without a display ("evdev" is the dummy one reading input devices).
+bool showsNothing(const char* driver) {
+    return !std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy") ||
+           !std::strcmp(driver, "evdev");
+}
+
+// SDL's video on the first driver that finds a display: the one $SDL_VIDEODRIVER names, else each
+// real one in SDL's order. Wayland is not tried without a runtime directory (its library would only
+// complain on standard error).
+bool startVideo(std::string* error) {
+    const char* named = SDL_getenv("SDL_VIDEODRIVER");
+    std::vector<std::string> drivers;
+    if (named && *named) {
+        drivers.push_back(named);
+    } else {
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+            const char* driver = SDL_GetVideoDriver(i);
+            if (showsNothing(driver) || (!std::strcmp(driver, "wayland") && !SDL_getenv("XDG_RUNTIME_DIR")))
+                continue;
+            drivers.push_back(driver);
+        }
+    }
+    std::string why = "no display";
+    for (const std::string& driver : drivers) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, driver.c_str());
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            why = std::string("SDL: ") + SDL_GetError();
+            continue;
+        }
+        if (!showsNothing(SDL_GetCurrentVideoDriver())) return true;
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        why = "SDL's video driver " + driver + " shows nothing";
+    }
+    if (error) *error = drivers.size() == 1 ? why : "no display";
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, const std::string& title,
+                                           std::string* error) {
+    auto fail = [&](const std::string& what) -> std::unique_ptr<SDLWindow> {
+        if (error) *error = what;
+        return nullptr;
+    };
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // SIGINT and SIGTERM are the run loop's
+    // A finger is one touch: no mouse events made from touches, nor touches from the mouse.
+    SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
+    // The screensaver stays on until the application disables its idle timer.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    if (!startVideo(error)) return nullptr;
+
+    SDL_Rect usable{};
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0) usable = {};
+    const WindowSize size = windowSizeFor(glass, zoom, usable.w, usable.h);
+
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    std::unique_ptr<SDLWindow> made(new SDLWindow);
+    made->m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                      size.width, size.height, SDL_WINDOW_OPENGL);
+    if (!made->m_window) {
+        const std::string why = std::string("SDL: ") + SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return fail(why);
+    }
+    made->m_glass = glass;
+    made->m_zoom = size.zoom;
+    SDL_GetWindowSize(made->m_window, &made->m_width, &made->m_height);
+    made->m_contexts = std::make_unique<Contexts>(made->m_window);
+
+    // A first context proves the window can have them (and names their display and the window's
+    // surface).
+    std::string why;
+    void* probe = made->m_contexts->createContext(nullptr, &why);
+    if (!probe) return fail(why);  // the destructor closes the window
+    made->m_contexts->destroyContext(probe);
+    if (!gl::GLContext::setProvider(made->m_contexts.get()))
+        return fail("GL contexts exist before the window");
+    return made;
+}
+
+SDLWindow::SDLWindow() = default;
+
+SDLWindow::~SDLWindow() {
+    if (m_contexts && !gl::GLContext::setProvider(nullptr)) {
+        // Contexts outlive the window: they keep SDL and the window as they are.
+        (void)m_contexts.release();
+        return;
+    }
+    m_contexts.reset();
+    if (m_window) SDL_DestroyWindow(m_window);
+    SDL_Quit();
+}
+
+sys::Point SDLWindow::glassPoint(double x, double y) const {
+    const sys::Size points = m_glass.points();
+    return {m_width > 0 ? x * points.width / m_width : 0, m_height > 0 ? y * points.height / m_height : 0};
+}
+
+void SDLWindow::drawableSize(int* width, int* height) const {
+    SDL_GL_GetDrawableSize(m_window, width, height);
+}
+
+bool SDLWindow::bind(gl::GLContext& context) {
+    EGLDisplay display = m_contexts->display();
+    if (!eglMakeCurrent(display, m_contexts->surface(), m_contexts->surface(), context.handle()))
+        return false;
+    if (!m_swapIntervalSet) {
+        // Vsync paces the screen; without it (some X servers) the display link still does.
+        eglSwapInterval(display, 1);
+        m_swapIntervalSet = true;
+    }
+    return true;
+}
+
+void SDLWindow::swap() {
+    eglSwapBuffers(m_contexts->display(), m_contexts->surface());
+}
+
+}  // namespace plat::host

@@ -1,0 +1,58 @@
+// The window driver's window: the device's glass on the display, and the share group's contexts
+// made by SDL (OpenGL ES 2.0 over EGL) on the window's display.
+#pragma once
+
+#include <SDL2/SDL.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/gl/GLContext.h"
+#include "platform/host/Glass.h"
+
+namespace plat::host {
+
+class SDLWindow {
+public:
+    // Starts SDL's video, which must find a real display (SDL's offscreen and dummy drivers do not
+    // count), and opens `glass` at `zoom` (halved until it fits the display's usable area), titled
+    // `title`. From then on the group's contexts are the window's (GLContext::setProvider), so none
+    // may exist yet. nullptr, with `error` saying why, when there is no usable display.
+    static std::unique_ptr<SDLWindow> open(const Glass& glass, double zoom, const std::string& title,
+                                           std::string* error);
+    // The contexts must be gone first; else SDL is left up for them.
+    ~SDLWindow();
+    SDLWindow(const SDLWindow&) = delete;
+    SDLWindow& operator=(const SDLWindow&) = delete;
+
+    SDL_Window* window() const { return m_window; }
+    const Glass& glass() const { return m_glass; }
+    double zoom() const { return m_zoom; }
+    // In SDL's window coordinates (pixels on X11), which input events use.
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    // A place in window coordinates as glass points.
+    sys::Point glassPoint(double x, double y) const;
+    // The back buffer's size in pixels.
+    void drawableSize(int* width, int* height) const;
+
+    // Makes `context` (of the group) current on the window: its frame buffer 0 is the window's back
+    // buffer, swapped with vsync. The caller puts back what was current (gl::CurrentContextScope):
+    // nothing else may change the game's context.
+    bool bind(gl::GLContext& context);
+    // Shows the back buffer of the context bound.
+    void swap();
+
+private:
+    class Contexts;
+    SDLWindow();
+
+    SDL_Window* m_window = nullptr;
+    std::unique_ptr<Contexts> m_contexts;
+    Glass m_glass;
+    double m_zoom = 1;
+    int m_width = 0, m_height = 0;
+    bool m_swapIntervalSet = false;
+};
+
+}  // namespace plat::host

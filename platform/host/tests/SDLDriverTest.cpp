@@ -1,0 +1,434 @@
+// The window driver under an X server of the test's own: the window's size per device and zoom,
+// SDL events become touches and lifecycle transitions traced as script commands, the virtual
+// accelerometer; and, without a display, the sensor conversion.
+#include <EGL/egl.h>
+#include <GLES2/gl2.h>
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/gl/HeadlessGL.h"
+#include "platform/host/HeadlessHost.h"
+#include "platform/host/SDLAccelerometer.h"
+#include "platform/host/SDLWindow.h"
+#include "platform/host/tests/ShownPixel.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "tests/support/TestSupport.h"
+
+// Under LeakSanitizer: SDL's D-Bus connection leaves blocks behind, which are not ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\n";
+}
+
+namespace {
+
+using namespace plat;
+
+using Records = std::vector<std::string>;
+
+void note(Records* records, const char* format, double a = 0, double b = 0, double c = 0) {
+    char line[128];
+    std::snprintf(line, sizeof line, format, a, b, c);
+    records->push_back(line);
+}
+
+// A full-screen view that notes each finger's phase and place in the window.
+class TouchView : public ui::View {
+public:
+    explicit TouchView(Records* records) : m_records(records) { setMultipleTouchEnabled(true); }
+    void touchesBegan(const ui::TouchSet& t, const ui::Event&) override { noteAll("began", t); }
+    void touchesMoved(const ui::TouchSet& t, const ui::Event&) override { noteAll("moved", t); }
+    void touchesEnded(const ui::TouchSet& t, const ui::Event&) override { noteAll("ended", t); }
+    void touchesCancelled(const ui::TouchSet& t, const ui::Event&) override { noteAll("cancelled", t); }
+
+private:
+    void noteAll(const char* phase, const ui::TouchSet& touches) {
+        for (const auto& touch : touches) {
+            const ui::Point at = touch->locationInView(nullptr);
+            m_records->push_back(std::string(phase) + " (" + std::to_string(at.x).substr(0, 5) + "," +
+                                 std::to_string(at.y).substr(0, 5) + ")");
+        }
+    }
+    Records* m_records;
+};
+
+class TouchController : public ui::ViewController {
+public:
+    explicit TouchController(Records* records) : m_records(records) {}
+    void loadView() override {
+        setView(std::make_shared<TouchView>(m_records));
+        view()->setFrame(ui::Application::shared()->interfaceBounds());
+    }
+
+private:
+    Records* m_records;
+};
+
+// Notes the lifecycle and touches, and at launch pushes the events `push` makes into SDL's queue.
+class Delegate : public ui::ApplicationDelegate, public sys::AccelerometerDelegate {
+public:
+    Delegate(Records* records, std::vector<SDL_Event> events, bool accelerometer)
+        : m_records(records), m_events(std::move(events)), m_accelerometer(accelerometer) {}
+    ~Delegate() override { sys::Accelerometer::shared().setDelegate(nullptr); }
+
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setRootViewController(std::make_shared<TouchController>(m_records));
+        m_window->makeKeyAndVisible();
+        for (SDL_Event& event : m_events) SDL_PushEvent(&event);
+        if (!m_accelerometer) return;
+        // The idle timer holds the screensaver off, as a game in play does.
+        note(m_records, "screensaver %g", SDL_IsScreenSaverEnabled());
+        ui::Application::shared()->setIdleTimerDisabled(true);
+        note(m_records, "screensaver %g", SDL_IsScreenSaverEnabled());
+        sys::Accelerometer::shared().setUpdateInterval(0.05);
+        sys::Accelerometer::shared().setDelegate(this);
+        m_stop = foundation::RunLoop::main().addTimer(
+            0.22, [] { sys::Accelerometer::shared().setDelegate(nullptr); });
+    }
+    void didBecomeActive(ui::Application&) override { m_records->push_back("didBecomeActive"); }
+    void willResignActive(ui::Application&) override { m_records->push_back("willResignActive"); }
+    void didEnterBackground(ui::Application&) override { m_records->push_back("didEnterBackground"); }
+    void willEnterForeground(ui::Application&) override { m_records->push_back("willEnterForeground"); }
+    void willTerminate(ui::Application&) override { m_records->push_back("willTerminate"); }
+    void didAccelerate(sys::Accelerometer&, const sys::Acceleration& a) override {
+        note(m_records, "accel %.4f %.4f %.4f", a.x, a.y, a.z);
+        note(m_records, "@%.3f", foundation::RunLoop::main().now());
+    }
+
+private:
+    Records* m_records;
+    std::vector<SDL_Event> m_events;
+    bool m_accelerometer;
+    std::shared_ptr<ui::Window> m_window;
+    foundation::Timer m_stop;
+};
+
+// A red window with a blue square at the interface's top left; turned upright at the first pump,
+// then F12.
+class PaintedDelegate : public ui::ApplicationDelegate {
+public:
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setBackgroundColor(ui::Color{1, 0, 0, 1});
+        m_window->setRootViewController(std::make_shared<ui::ViewController>());
+        auto square = std::make_shared<ui::View>(ui::Rect{0, 0, 40, 40});
+        square->setBackgroundColor(ui::Color{0, 0, 1, 1});
+        m_window->rootViewController()->view()->addSubview(square);
+        m_window->makeKeyAndVisible();
+        SDL_Event key{};
+        key.key.type = SDL_KEYDOWN;
+        key.key.keysym.sym = SDLK_UP;
+        key.key.keysym.mod = KMOD_LCTRL;
+        SDL_PushEvent(&key);
+        key.key.keysym.sym = SDLK_F12;  // then a screenshot
+        key.key.keysym.mod = KMOD_NONE;
+        SDL_PushEvent(&key);
+    }
+
+private:
+    std::shared_ptr<ui::Window> m_window;
+};
+
+// Event makers: window coordinates, a finger's place as a fraction of the window.
+SDL_Event mouse(Uint32 type, int x, int y, Uint32 which = 0) {
+    SDL_Event e{};
+    e.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        e.motion = {type, 0, 1, which, SDL_BUTTON_LMASK, x, y, 0, 0};
+    } else {
+        e.button.type = type;
+        e.button.windowID = 1;
+        e.button.which = which;
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+        e.button.x = x;
+        e.button.y = y;
+    }
+    return e;
+}
+
+SDL_Event finger(Uint32 type, SDL_FingerID id, float x, float y) {
+    SDL_Event e{};
+    e.tfinger.type = type;
+    e.tfinger.touchId = 1;
+    e.tfinger.fingerId = id;
+    e.tfinger.x = x;
+    e.tfinger.y = y;
+    return e;
+}
+
+SDL_Event windowEvent(Uint8 what) {
+    SDL_Event e{};
+    e.window.type = SDL_WINDOWEVENT;
+    e.window.event = what;
+    return e;
+}
+
+SDL_Event key(SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
+    SDL_Event e{};
+    e.key.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.repeat = repeat;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = mod;
+    return e;
+}
+
+SDL_Event plain(Uint32 type) {
+    SDL_Event e{};
+    e.type = type;
+    return e;
+}
+
+class SDLDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!m_x.installed()) GTEST_SKIP() << m_x.why();
+        ASSERT_TRUE(m_x.running()) << m_x.why();
+        // Mesa's driver stays loaded for the process, as in a headless run, so what it keeps for
+        // its lifetime still reads as reachable after SDL lets the window's display go.
+        gl::GLContext::display();
+        std::filesystem::create_directories(m_dir.file("Game.app"));
+        dktest::writeFile(m_dir.file("Game.app/Info.plist"), "<plist version=\"1.0\"><dict/></plist>");
+        m_options.bundle = m_dir.file("Game.app");
+        m_options.home = m_dir.file("home");
+        m_options.clock = host::ClockChoice::Virtual;  // a window on the virtual clock: pumps at exact times
+        m_options.deviceOrientation = 3;               // landscape glass: 960x640
+        m_options.duration = 5;                        // should the window's close not come
+        m_options.trace = "input";
+        m_options.traceFile = m_dir.file("trace.txt");
+    }
+
+    Records run(std::vector<SDL_Event> events, bool accelerometer = false) {
+        Records records;
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        EXPECT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_TRUE(driver.window());
+        EXPECT_EQ(
+            driver.run(std::make_unique<Delegate>(&records, std::move(events), accelerometer), &message), 0)
+            << message;
+        return records;
+    }
+
+    dktest::XvfbServer m_x;
+    dktest::TempDir m_dir;
+    host::HostOptions m_options;
+};
+
+TEST_F(SDLDriverTest, TheWindowIsTheGlassAsHeldAtLaunchZoomedToFit) {
+    const struct Case {
+        const char* device;
+        int orientation;
+        double zoom;
+        int width, height;
+    } cases[] = {
+        {"phone-retina", 1, 1, 640, 960},   {"phone-retina", 3, 1, 960, 640},
+        {"phone", 5, 2, 640, 960},          {"tablet", 4, 2, 1024, 768},  // 2048x1536 halved to fit 1280x1024
+        {"tablet-retina", 1, 1, 768, 1024},                               // 1536x2048 halved
+        {"phone5", 0, 1, 320, 568},                                       // 640x1136 is too tall
+    };
+    for (const Case& c : cases) {
+        const sys::DevicePreset* preset = sys::findDevicePreset(c.device);
+        ASSERT_TRUE(preset);
+        std::string error;
+        const std::unique_ptr<host::SDLWindow> window =
+            host::SDLWindow::open(host::glassFor(preset->width, preset->height, preset->scale, c.orientation),
+                                  c.zoom, "test", &error);
+        ASSERT_TRUE(window) << error;
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window->window(), &width, &height);
+        EXPECT_EQ(width, c.width) << c.device << " " << c.orientation;
+        EXPECT_EQ(height, c.height) << c.device << " " << c.orientation;
+    }
+}
+
+TEST_F(SDLDriverTest, TheGroupsContextsAreTheWindowsAndShareDrawables) {
+    std::string error;
+    const std::unique_ptr<host::SDLWindow> window =
+        host::SDLWindow::open(host::glassFor(320, 480, 1, 1), 1, "t", &error);
+    ASSERT_TRUE(window) << error;
+    std::unique_ptr<gl::GLContext> game = gl::GLContext::create(&error);
+    std::unique_ptr<gl::GLContext> screen = gl::GLContext::create(&error);
+    ASSERT_TRUE(game && screen) << error;
+    ASSERT_TRUE(game->makeCurrent());
+    EXPECT_EQ(eglGetCurrentSurface(EGL_DRAW), EGL_NO_SURFACE);  // drawing goes into frame buffers
+    gl::GLLayer layer;
+    layer.setBounds(4, 2);
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    ASSERT_TRUE(layer.allocateStorage());
+    glClearColor(0, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    layer.present();
+
+    // The screen's context reads the game's drawing, then shows a frame in the window and gives
+    // the game its context back.
+    ASSERT_TRUE(screen->makeCurrent());
+    const std::vector<std::uint8_t> pixels = layer.readPixels();
+    ASSERT_EQ(pixels.size(), 4u * 2 * 4);
+    EXPECT_EQ(std::vector<std::uint8_t>(pixels.begin(), pixels.begin() + 4),
+              (std::vector<std::uint8_t>{0, 255, 0, 255}));
+    ASSERT_TRUE(game->makeCurrent());
+    {
+        const gl::CurrentContextScope keep;
+        ASSERT_TRUE(window->bind(*screen));
+        glClear(GL_COLOR_BUFFER_BIT);
+        window->swap();
+    }
+    EXPECT_TRUE(game->isCurrent());
+    // The compositor puts contexts back through EGL, behind SDL's back: making the same context
+    // current again must still switch.
+    eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    ASSERT_TRUE(game->makeCurrent());
+    EXPECT_TRUE(game->isCurrent());
+    glDeleteFramebuffers(1, &framebuffer);
+    layer.releaseStorage();
+}
+
+TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12TakesTheScreen) {
+    m_options.duration = 0.1;
+    ASSERT_EQ(chdir(m_dir.path().c_str()), 0);  // where F12 writes
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    ASSERT_TRUE(driver.window());
+    ASSERT_EQ(driver.run(std::make_unique<PaintedDelegate>(), &message), 0) << message;
+    // Landscape glass (960x640), the interface turned upright on it: its top left is the window's
+    // bottom left. The last frame stays in the window after the run.
+    SDL_Window* window = driver.window()->window();
+    EXPECT_EQ(dktest::shownPixel(window, 40, 600), 0x0000FFu);  // the square's middle, (20, 20) points
+    EXPECT_EQ(dktest::shownPixel(window, 90, 600), 0xFF0000u);  // right of it
+    EXPECT_EQ(dktest::shownPixel(window, 40, 540), 0xFF0000u);  // above it
+    EXPECT_EQ(dktest::shownPixel(window, 900, 40), 0xFF0000u);
+
+    // The screenshot is the interface's, upright, as headless.
+    std::vector<std::string> shots;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        if (entry.path().filename().string().rfind("drovik-", 0) == 0) shots.push_back(entry.path());
+    ASSERT_EQ(shots.size(), 1u);
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    ASSERT_TRUE(gl::readPNG(shots[0], &width, &height, &rgba, &message)) << message;
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 960);
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(rgba.begin() + (40 * 640 + 40) * 4, rgba.begin() + (40 * 640 + 41) * 4),
+        (std::vector<std::uint8_t>{0, 0, 255, 255}));
+}
+
+TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
+    const Records records = run({
+        mouse(SDL_MOUSEBUTTONDOWN, 100, 50),
+        mouse(SDL_MOUSEMOTION, 200, 100),
+        mouse(SDL_MOUSEBUTTONDOWN, 300, 300, SDL_TOUCH_MOUSEID),  // a finger's own mouse event
+        mouse(SDL_MOUSEBUTTONUP, 200, 100),
+        finger(SDL_FINGERDOWN, 7, 0.5f, 0.5f),
+        finger(SDL_FINGERDOWN, 9, 0.25f, 0.75f),
+        mouse(SDL_MOUSEMOTION, 10, 10, SDL_TOUCH_MOUSEID),
+        finger(SDL_FINGERUP, 7, 0.5f, 0.5f),
+        finger(SDL_FINGERMOTION, 9, 0.5f, 0.75f),
+        finger(SDL_FINGERUP, 9, 0.5f, 0.75f),
+        key(SDLK_UP, KMOD_LCTRL),  // the device turns upright: a portrait interface on landscape glass
+        mouse(SDL_MOUSEBUTTONDOWN, 100, 50),
+        mouse(SDL_MOUSEBUTTONUP, 100, 50),
+        windowEvent(SDL_WINDOWEVENT_FOCUS_LOST),
+        windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED),
+        windowEvent(SDL_WINDOWEVENT_SHOWN),  // active already: nothing
+        windowEvent(SDL_WINDOWEVENT_MINIMIZED),
+        windowEvent(SDL_WINDOWEVENT_RESTORED),
+        key(SDLK_F3),
+        key(SDLK_F3),
+        key(SDLK_F4),
+        key(SDLK_F4, KMOD_NONE, 1),  // a repeat: nothing
+        key(SDLK_F4),
+        key(SDLK_F1),
+        plain(SDL_APP_LOWMEMORY),
+        windowEvent(SDL_WINDOWEVENT_CLOSE),
+        plain(SDL_QUIT),  // closing the last window sends both: one quit
+    });
+    const Records expected = {
+        "didBecomeActive",     "began (50.00,25.00)", "moved (100.0,50.00)", "ended (100.0,50.00)",
+        "began (240.0,160.0)", "began (120.0,240.0)", "ended (240.0,160.0)", "moved (240.0,240.0)",
+        "ended (240.0,240.0)", "began (295.0,50.00)", "ended (295.0,50.00)", "willResignActive",
+        "didBecomeActive",     "willResignActive",    "didEnterBackground",  "willEnterForeground",
+        "didBecomeActive",     "willResignActive",    "didBecomeActive",     "willResignActive",
+        "didEnterBackground",  "willEnterForeground", "didBecomeActive",     "willResignActive",
+        "didEnterBackground",  "willTerminate",
+    };
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              dktest::readFile(DK_TEST_DATA_DIR "/window-trace.txt"));
+}
+
+TEST_F(SDLDriverTest,
+       ArrowsTiltTheVirtualAccelerometerSampledWhileItHasADelegateAndTheIdleTimerHoldsTheScreen) {
+    m_options.duration = 0.4;
+    const Records records =
+        run({key(SDLK_RIGHT), key(SDLK_RIGHT, KMOD_NONE, 1), key(SDLK_RIGHT), key(SDLK_UP)}, true);
+    // Landscape, the device's top on the viewer's left: the tilt right leans gravity to the device's -y.
+    const Records expected = {
+        "screensaver 1",
+        "screensaver 0",
+        "didBecomeActive",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.100",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.150",
+        "accel -0.9623 -0.2578 -0.0872",
+        "@0.200",
+        "willResignActive",
+        "didEnterBackground",
+        "willTerminate",
+    };
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              "t=0.100000 input accel -0.96225 -0.257834 -0.087156\n"
+              "t=0.150000 input accel -0.96225 -0.257834 -0.087156\n"
+              "t=0.200000 input accel -0.96225 -0.257834 -0.087156\n");
+}
+
+TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {
+    const float reading[3] = {0, static_cast<float>(host::kStandardGravity), -4.903325f};
+    const sys::Acceleration a = host::accelerationFromSensor(reading, 2.5);
+    EXPECT_NEAR(a.x, 0, 1e-12);
+    EXPECT_NEAR(a.y, -1, 1e-6);
+    EXPECT_NEAR(a.z, 0.5, 1e-6);
+    EXPECT_EQ(a.timestamp, 2.5);
+
+    const struct Case {
+        int orientation;
+        double right, up;
+        double x, y, z;
+    } cases[] = {
+        {0, 0, 0, 0, -1, 0},  {1, 0, 0, 0, -1, 0},  {2, 0, 0, 0, 1, 0},  {3, 0, 0, -1, 0, 0},
+        {4, 0, 0, 1, 0, 0},   {5, 0, 0, 0, 0, -1},  {6, 0, 0, 0, 0, 1},  {1, 90, 0, 1, 0, 0},
+        {1, 0, 90, 0, 0, -1}, {2, 90, 0, -1, 0, 0}, {4, 90, 0, 0, 1, 0}, {5, 90, 0, 1, 0, 0},
+        {5, 0, 90, 0, 1, 0},  {6, 0, 90, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        const sys::Acceleration v = host::virtualAcceleration(c.orientation, c.right, c.up);
+        EXPECT_NEAR(v.x, c.x, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+        EXPECT_NEAR(v.y, c.y, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+        EXPECT_NEAR(v.z, c.z, 1e-12) << c.orientation << " " << c.right << " " << c.up;
+    }
+}
+
+}  // namespace
