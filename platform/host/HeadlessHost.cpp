@@ -279,11 +279,15 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
             return [alert, index] { alert->pressButton(static_cast<int>(index)); };
         }
         case InputKind::TextType:
+        case InputKind::TextDelete:
         case InputKind::TextClear: {
             ui::TextView* responder = app.textInputResponder();
             if (!responder) return nullptr;
             if (command.kind == InputKind::TextClear) return [responder] { responder->setText({}); };
-            return [responder, &command] { responder->appendText(command.argument); };
+            if (command.kind == InputKind::TextType)
+                return [responder, &command] { responder->appendText(command.argument); };
+            if (responder->text().empty()) return nullptr;
+            return [responder] { responder->deleteBackward(); };
         }
         case InputKind::TextDone: {
             ui::TextEntryView* entry = ui::TextEntryView::onScreen();

@@ -204,6 +204,7 @@ void parseCommand(std::string_view text, InputCommand* command) {
         {"memory.warning", K::MemoryWarning},
         {"audio.interrupt.begin", K::AudioInterruptBegin},
         {"audio.interrupt.end", K::AudioInterruptEnd},
+        {"text.delete", K::TextDelete},
         {"text.clear", K::TextClear},
         {"text.done", K::TextDone},
         {"web.close", K::WebClose},
@@ -264,6 +265,18 @@ void parseCommand(std::string_view text, InputCommand* command) {
 }
 
 }  // namespace
+
+std::string scriptQuoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
 
 std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,
                                                           std::string* error) {

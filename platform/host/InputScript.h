@@ -6,7 +6,8 @@
 //   TIME audio.interrupt.begin | audio.interrupt.end | audio.fail category|activate|deactivate
 //   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
 //   TIME alert.press N | alert.press "TITLE"      a button of the alert on screen, by index or title
-//   TIME text.type "TEXT" | text.clear | text.done   the keyboard's text view; the entry's done control
+//   TIME text.type "TEXT" | text.delete | text.clear  the keyboard's text view (delete: Backspace)
+//   TIME text.done                                 the done control of the text entry on screen
 //   TIME web.close                                 the close control of the web page on screen
 //
 // TIME is clock seconds since launch, or +S: S seconds after the previous command's time. Lines
@@ -54,6 +55,7 @@ enum class InputKind {
     Mark,
     AlertPress,
     TextType,
+    TextDelete,
     TextClear,
     TextDone,
     WebClose,
@@ -71,6 +73,9 @@ struct InputCommand {
     // AudioFail: the call; Net: the link; a FILE; Mark and TextType: TEXT; AlertPress: TITLE.
     std::string argument;
 };
+
+// `text` as a quoted "TEXT" of the script.
+std::string scriptQuoted(std::string_view text);
 
 // The whole script, or nullopt with `error` reading "FILE:LINE: what" (`fileName` is FILE).
 std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,

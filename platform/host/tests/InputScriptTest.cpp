@@ -94,9 +94,10 @@ TEST(InputScript, ReadsEveryCommand) {
         {"10 alert.press \"12\"", "@10 L1 kind17 #-1 '12' <alert.press \"12\">"},
         {"11 text.type \"Zo\xc3\xa9 \\\"Z\\\" \\\\ \\n\"", "@11 L1 kind18 'Zo\xc3\xa9 \"Z\" \\ \n' <text.type \"Zo\xc3\xa9 \\\"Z\\\" \\\\ \\n\">"},
         {"11 text.type \"\"", "@11 L1 kind18 <text.type \"\">"},
-        {"11 text.clear", "@11 L1 kind19 <text.clear>"},
-        {"11 text.done", "@11 L1 kind20 <text.done>"},
-        {"12 web.close", "@12 L1 kind21 <web.close>"},
+        {"11 text.delete", "@11 L1 kind19 <text.delete>"},
+        {"11 text.clear", "@11 L1 kind20 <text.clear>"},
+        {"11 text.done", "@11 L1 kind21 <text.done>"},
+        {"12 web.close", "@12 L1 kind22 <web.close>"},
     };
     for (const Case& c : cases) EXPECT_EQ(parsed(c.line), std::vector<std::string>{c.parsed}) << c.line;
 }
