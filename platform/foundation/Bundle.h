@@ -1,14 +1,14 @@
 // An application bundle: a directory (GAME.app/) with its Info.plist and its resources.
 #pragma once
 
-#include "platform/foundation/Error.h"
-#include "platform/foundation/Value.h"
-
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
 
 namespace plat::foundation {
 

@@ -39,7 +39,8 @@ bool hasLocalService(std::string_view service, const Container* container) {
 }
 
 void registerLocalServiceClass(std::string className, std::string service) {
-    sys::registerClass(std::move(className), [service = std::move(service)] { return hasLocalService(service); });
+    sys::registerClass(std::move(className),
+                       [service = std::move(service)] { return hasLocalService(service); });
 }
 
 }  // namespace plat::foundation

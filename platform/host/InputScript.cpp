@@ -76,8 +76,11 @@ struct Failure {
 bool isUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i]);
-        const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                            : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+        const size_t length = lead < 0x80                   ? 1
+                              : lead >= 0xC2 && lead < 0xE0 ? 2
+                              : lead >= 0xE0 && lead < 0xF0 ? 3
+                              : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                            : 0;
         if (length == 0 || i + length > s.size()) return false;
         unsigned long code = length == 1 ? lead : lead & (0x7F >> length);
         for (size_t k = 1; k < length; ++k) {

@@ -33,7 +33,8 @@ AlertView::AlertView(std::string title, std::optional<std::string> message, std:
     m_box = std::make_shared<View>();
     m_box->setBackgroundColor(Color{0.11, 0.16, 0.3, 0.95});
     addSubview(m_box);
-    for (const auto& [text, font] : {std::pair{m_title, kTitleFont}, std::pair{m_message.value_or(""), kMessageFont}}) {
+    for (const auto& [text, font] :
+         {std::pair{m_title, kTitleFont}, std::pair{m_message.value_or(""), kMessageFont}}) {
         auto label = std::make_shared<Label>();
         label->setText(text);
         label->setFont(font);
@@ -73,7 +74,8 @@ void AlertView::show() {
     if (std::find(app->m_alerts.begin(), app->m_alerts.end(), self) != app->m_alerts.end()) return;
     foundation::trace(kTraceAlert, [&] {
         std::string line = "show " + traceable(m_title) + "|" + traceable(m_message.value_or("")) + "|";
-        for (size_t i = 0; i < m_buttonTitles.size(); ++i) line += (i ? "," : "") + traceable(m_buttonTitles[i]);
+        for (size_t i = 0; i < m_buttonTitles.size(); ++i)
+            line += (i ? "," : "") + traceable(m_buttonTitles[i]);
         return line;
     });
     // A press reaches the alert only while it lives; the buttons are its own.

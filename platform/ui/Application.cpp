@@ -374,7 +374,8 @@ bool Application::canOpenURL(std::string_view url) const {
     if (scheme != "http" && scheme != "https") return false;
     // "//" and a host: the authority's first character is neither its end nor an empty user.
     const std::string_view rest = url.substr(scheme.size() + 1);
-    return rest.starts_with("//") && rest.size() > 2 && std::string_view("/?#@:").find(rest[2]) == std::string_view::npos;
+    return rest.starts_with("//") && rest.size() > 2 &&
+           std::string_view("/?#@:").find(rest[2]) == std::string_view::npos;
 }
 
 bool Application::openURL(const std::string& url) {

@@ -222,7 +222,8 @@ bool Compositor::composite(Presenter& presenter) {
                             turn(turns, interface.width, interface.height);
         if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1);
         // A drawing may change the list: draw what there was.
-        for (const std::shared_ptr<View>& overlay : std::vector(m_app.overlays())) drawView(*overlay, base.data(), 1);
+        for (const std::shared_ptr<View>& overlay : std::vector(m_app.overlays()))
+            drawView(*overlay, base.data(), 1);
     }
     presenter.endFrame();
     m_gl = nullptr;

@@ -83,7 +83,9 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, const Colo
     cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
     cairo_clip(cr);
     cairo_set_source_rgba(cr, color.r, color.g, color.b, color.a);
-    const double top = vertical == VerticalAlignment::Top ? 0 : (rect.height - static_cast<double>(height) / PANGO_SCALE) / 2;
+    const double top = vertical == VerticalAlignment::Top
+                           ? 0
+                           : (rect.height - static_cast<double>(height) / PANGO_SCALE) / 2;
     cairo_move_to(cr, rect.x, rect.y + top);
     pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);

@@ -107,7 +107,8 @@ void TextEntryView::build() {
     m_done->setBackgroundColor(Color{0.2, 0.35, 0.65, 1});
     m_textView = std::make_shared<TextView>();
     m_done->addTarget(nullptr, [text = std::weak_ptr(m_textView)](Button&) {
-        if (auto view = text.lock()) foundation::trace(kTraceText, [&] { return "done " + traceable(view->text()); });
+        if (auto view = text.lock())
+            foundation::trace(kTraceText, [&] { return "done " + traceable(view->text()); });
     });
     m_bar->addSubview(m_title);
     m_bar->addSubview(m_done);
@@ -135,8 +136,9 @@ bool TextEntryView::beginEditing() {
 
 TextEntryView* TextEntryView::onScreen() {
     Application* app = Application::shared();
-    View* found = app ? app->frontmostView([](View& view) { return dynamic_cast<TextEntryView*>(&view) != nullptr; })
-                      : nullptr;
+    View* found =
+        app ? app->frontmostView([](View& view) { return dynamic_cast<TextEntryView*>(&view) != nullptr; })
+            : nullptr;
     return static_cast<TextEntryView*>(found);
 }
 
@@ -144,7 +146,8 @@ void TextEntryView::layoutSubviews() {
     const Rect b = bounds();
     m_bar->setFrame({0, 0, b.width, kBarHeight});
     m_done->setFrame({b.width - kDoneWidth - kInset, kInset, kDoneWidth, kBarHeight - 2 * kInset});
-    m_title->setFrame({kDoneWidth + 2 * kInset, 0, std::max(b.width - 2 * (kDoneWidth + 2 * kInset), 0.0), kBarHeight});
+    m_title->setFrame(
+        {kDoneWidth + 2 * kInset, 0, std::max(b.width - 2 * (kDoneWidth + 2 * kInset), 0.0), kBarHeight});
     m_textView->setFrame({0, kBarHeight, b.width, std::max(b.height - kBarHeight, 0.0)});
 }
 

@@ -34,8 +34,8 @@ WebView* WebView::closableOnScreen() {
 void WebView::draw(cairo_t* cr) {
     if (m_address == kBlankPage) return;
     const Rect b = bounds();
-    drawText(cr, m_address, Font{"Helvetica", 15}, Color{0.35, 0.35, 0.35, 1}, {12, 0, b.width - 24, b.height},
-             TextAlignment::Center, 0);
+    drawText(cr, m_address, Font{"Helvetica", 15}, Color{0.35, 0.35, 0.35, 1},
+             {12, 0, b.width - 24, b.height}, TextAlignment::Center, 0);
 }
 
 std::optional<std::string> WebView::dumpText() const {

@@ -169,7 +169,8 @@ TEST_F(BundleTest, LocalizedStringsAreTheLanguagesTextsElseTheEnglish) {
     info(Value::Dictionary{});
     add("de.lproj/");
     const std::string table = m_root + "/de.lproj/Localizable.strings";
-    ASSERT_TRUE(writePropertyList(table, Value::Dictionary{{"Cancel", "Abbrechen"}, {"Count", 3}}, PropertyListFormat::Binary));
+    ASSERT_TRUE(writePropertyList(table, Value::Dictionary{{"Cancel", "Abbrechen"}, {"Count", 3}},
+                                  PropertyListFormat::Binary));
     const dktest::ScopedEnv env{{"LC_ALL", "de_DE.UTF-8"}};
     const std::optional<Bundle> bundle = open();
     EXPECT_EQ(bundle->localizedString("Cancel"), "Abbrechen");

@@ -22,7 +22,9 @@ protected:
         m_container = *Container::open("com.test.game", m_dir.file("home"));
         std::filesystem::create_directories(m_dir.file("home/Library/LocalServices"));
     }
-    std::string file(const std::string& service) { return m_dir.file("home/Library/LocalServices/" + service + ".plist"); }
+    std::string file(const std::string& service) {
+        return m_dir.file("home/Library/LocalServices/" + service + ".plist");
+    }
 
     dktest::TempDir m_dir;
     std::optional<Container> m_container;
@@ -33,8 +35,9 @@ TEST_F(LocalServicesTest, AServiceIsThereWhenItsFileReadsAsADictionary) {
     ASSERT_TRUE(writePropertyList(file("StoreKit"), kConfig, PropertyListFormat::Binary));
     ASSERT_TRUE(writePropertyList(file("Listed"), Value::Array{1}, PropertyListFormat::Xml));
     dktest::writeFile(file("Broken"), "<plist><dict><key>a</key>");
-    const std::pair<const char*, bool> cases[] = {{"GameCenter", true}, {"StoreKit", true}, {"Twitter", false},
-                                                  {"Listed", false},    {"Broken", false},  {"../StoreKit", false}};
+    const std::pair<const char*, bool> cases[] = {{"GameCenter", true}, {"StoreKit", true},
+                                                  {"Twitter", false},   {"Listed", false},
+                                                  {"Broken", false},    {"../StoreKit", false}};
     testing::internal::CaptureStderr();
     for (const auto& [service, present] : cases) {
         const std::optional<Value> config = readLocalService(service, &*m_container);
@@ -42,7 +45,8 @@ TEST_F(LocalServicesTest, AServiceIsThereWhenItsFileReadsAsADictionary) {
     }
     // What is there but unreadable is said; what is missing is not.
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(file("Listed") + ": not a dictionary\nlocal services: " + file("Broken")), std::string::npos)
+    EXPECT_NE(err.find(file("Listed") + ": not a dictionary\nlocal services: " + file("Broken")),
+              std::string::npos)
         << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
 }

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/tests/FoundationTestSupport.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/net/Reachability.h"
-#include "platform/foundation/Log.h"
-#include "platform/foundation/PropertyList.h"
-#include "platform/foundation/tests/FoundationTestSupport.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -190,10 +190,11 @@ public:
         screen->addSubview(close);
         page->load("https://example.com/news");
 
-        std::make_shared<ui::AlertView>("Save", "Keep your progress?", std::vector<std::string>{"Cancel", "OK"},
-                                        m_alerts)
+        std::make_shared<ui::AlertView>("Save", "Keep your progress?",
+                                        std::vector<std::string>{"Cancel", "OK"}, m_alerts)
             ->show();
-        std::make_shared<ui::AlertView>("Quit", std::nullopt, std::vector<std::string>{"Yes", "No", "Later"}, m_alerts)
+        std::make_shared<ui::AlertView>("Quit", std::nullopt, std::vector<std::string>{"Yes", "No", "Later"},
+                                        m_alerts)
             ->show();
     }
 
@@ -297,16 +298,18 @@ TEST_F(HeadlessHostTest, ScreenshotsShowTheCompositedScreenAtTheirTime) {
 
 TEST_F(HeadlessHostTest, ScriptedKeysAndPressesReachTheScreensOnShowOrAreIgnored) {
     std::filesystem::create_directories(m_dir.file("Game.app/fr.lproj"));
-    ASSERT_TRUE(foundation::writePropertyList(m_dir.file("Game.app/fr.lproj/Localizable.strings"),
-                                              foundation::Value::Dictionary{{"OK", "D'accord"}, {"Quit", "Quitter"}},
-                                              foundation::PropertyListFormat::Xml));
+    ASSERT_TRUE(
+        foundation::writePropertyList(m_dir.file("Game.app/fr.lproj/Localizable.strings"),
+                                      foundation::Value::Dictionary{{"OK", "D'accord"}, {"Quit", "Quitter"}},
+                                      foundation::PropertyListFormat::Xml));
     const dktest::ScopedEnv env{{"LC_ALL", "fr_FR.UTF-8"}};
     m_options.input = DK_TEST_DATA_DIR "/screens-input.txt";
     m_options.trace = "input,alert,text,web,test";
     m_options.traceFile = m_dir.file("trace.txt");
     run<ScreensDelegate>();
     foundation::Trace::configure("", "");
-    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), dktest::readFile(DK_TEST_DATA_DIR "/screens-trace.txt"));
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              dktest::readFile(DK_TEST_DATA_DIR "/screens-trace.txt"));
 }
 
 }  // namespace

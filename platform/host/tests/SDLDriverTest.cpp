@@ -150,7 +150,8 @@ private:
 // the end.
 class TypingDelegate : public ui::ApplicationDelegate {
 public:
-    TypingDelegate(Records* records, std::vector<SDL_Event> events) : m_records(records), m_events(std::move(events)) {}
+    TypingDelegate(Records* records, std::vector<SDL_Event> events)
+        : m_records(records), m_events(std::move(events)) {}
     void didFinishLaunching(ui::Application&) override {
         m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
         m_window->setRootViewController(std::make_shared<ui::ViewController>());
@@ -441,8 +442,13 @@ TEST_F(SDLDriverTest, TypingReachesTheTextViewTakingTheKeyboardAsScriptCommands)
     std::string message;
     ASSERT_EQ(driver.prepare(&message), 0) << message;
     const std::vector<SDL_Event> events = {
-        typed("Zo\xc3\xa9"), key(SDLK_RETURN), typed("\"a\\"),  key(SDLK_BACKSPACE),
-        key(SDLK_BACKSPACE, KMOD_NONE, 1), typed("\xf0\x9f\x87\xab\xf0\x9f\x87\xb7"), key(SDLK_BACKSPACE, KMOD_NONE, 1),
+        typed("Zo\xc3\xa9"),
+        key(SDLK_RETURN),
+        typed("\"a\\"),
+        key(SDLK_BACKSPACE),
+        key(SDLK_BACKSPACE, KMOD_NONE, 1),
+        typed("\xf0\x9f\x87\xab\xf0\x9f\x87\xb7"),
+        key(SDLK_BACKSPACE, KMOD_NONE, 1),
         plain(SDL_QUIT),
     };
     ASSERT_EQ(driver.run(std::make_unique<TypingDelegate>(&records, events), &message), 0) << message;

@@ -177,7 +177,8 @@ TEST_F(ApplicationTest, MemoryWarningGoesToDelegateNotificationThenRootAndPresen
 TEST_F(ApplicationTest, IdleTimerIsTracedOnChange) {
     auto app = make();
     for (bool disabled : {true, true, false, false, true}) app->setIdleTimerDisabled(disabled);
-    EXPECT_EQ(log.take(), (Lines{"ui idleTimerDisabled 1", "ui idleTimerDisabled 0", "ui idleTimerDisabled 1"}));
+    EXPECT_EQ(log.take(),
+              (Lines{"ui idleTimerDisabled 1", "ui idleTimerDisabled 0", "ui idleTimerDisabled 1"}));
 }
 
 TEST_F(ApplicationTest, TheOpenerHandsTheDesktopOnlyWhatItCanOpen) {
@@ -222,7 +223,9 @@ TEST_F(ApplicationTest, TheOpenerHandsTheDesktopOnlyWhatItCanOpen) {
         EXPECT_EQ(app->openURL(c.url), c.outcome == Handed || c.outcome == Kept) << c.url;
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(handed, c.outcome == Handed ? Lines{c.url} : Lines{}) << c.url;
-        const Lines traced = c.outcome == Refused ? Lines{c.traced} : c.outcome == NotAURL ? Lines{} : Lines{"open " + c.url};
+        const Lines traced = c.outcome == Refused   ? Lines{c.traced}
+                             : c.outcome == NotAURL ? Lines{}
+                                                    : Lines{"open " + c.url};
         EXPECT_EQ(log.take(), traced) << c.url;
         EXPECT_EQ(err.empty(), c.outcome != NotAURL) << c.url << ": " << err;
     }

@@ -24,11 +24,11 @@ TEST(TextView, BackspaceTakesTheLastCharacterWhole) {
         {"abc", "ab"},
         {"a", ""},
         {"", ""},
-        {"caf\xc3\xa9", "caf"},                                  // é, one code point
-        {"cafe\xcc\x81", "caf"},                                 // e and a combining acute
-        {"go \xf0\x9f\x87\xab\xf0\x9f\x87\xb7", "go "},          // a flag: two regional indicators
-        {"ok \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd", "ok "},          // a thumb and its skin tone
-        {"line\r\n", "line"},                                    // CR LF, one break
+        {"caf\xc3\xa9", "caf"},                          // é, one code point
+        {"cafe\xcc\x81", "caf"},                         // e and a combining acute
+        {"go \xf0\x9f\x87\xab\xf0\x9f\x87\xb7", "go "},  // a flag: two regional indicators
+        {"ok \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd", "ok "},  // a thumb and its skin tone
+        {"line\r\n", "line"},                            // CR LF, one break
         {"\xe4\xbd\xa0\xe5\xa5\xbd", "\xe4\xbd\xa0"},
     };
     for (const auto& c : cases) {
