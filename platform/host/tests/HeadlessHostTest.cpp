@@ -170,9 +170,9 @@ public:
         entry->setTitle("Name");
         entry->textView()->setText("Bob");
         entry->textView()->setKeyboardType(ui::kKeyboardTypeNumbersAndPunctuation);
-        entry->doneControl()->addTarget(this, [entry](ui::Button&) {
+        entry->doneControl()->addTarget(this, [weak = std::weak_ptr(entry)](ui::Button&) {
             foundation::trace(kTest, "done");
-            entry->removeFromSuperview();
+            if (auto shown = weak.lock()) shown->removeFromSuperview();
         });
         screen->addSubview(entry);
         entry->beginEditing();
