@@ -23,8 +23,8 @@ constexpr int kTrimThreshold = 128 << 20;
 // them when the frame is done. Under glibc's defaults a block above the mmap threshold is mapped
 // and unmapped each time, and the heap top above the trim threshold is handed back with brk
 // after every frame, so each frame faults the same pages in again: about 1,500 page faults a
-// frame at 20,000 sprites at 320x240, measured, with the main thread's CPU for a static frame at
-// 9.1 ms against 5.5 ms with these thresholds (moving sprites 17.5 against 14.5 ms). Setting them
+// frame at 20,000 sprites at 320x240, measured, and the main thread's CPU for such a frame at
+// 7.6 ms static and 17.5 ms moving against 4.5 and 15.1 ms with these thresholds. Setting them
 // also stops glibc from sliding them with the history of the heap, which made the same frame
 // cost differently from run to run. The price: up to kTrimThreshold of freed memory at the heap
 // top stays with the process.
