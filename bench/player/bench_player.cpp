@@ -25,6 +25,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "player/view/EAGLGameView.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -195,7 +196,7 @@ int main() {
     const std::string source = DK_SOURCE_DIR;
     const std::string image = std::filesystem::temp_directory_path() / "bench_player_dot.png";
     std::string error;
-    if (!plat::gl::writePNG(image, 8, 8, dk::bench::spritePixels(8), &error)) {
+    if (!plat::image::writePNG(image, 8, 8, dk::bench::spritePixels(8), &error)) {
         std::fprintf(stderr, "bench_player: %s\n", error.c_str());
         return 1;
     }
