@@ -8,6 +8,7 @@
 #include <map>
 
 #include "engine/sound/wrap_SoundManager.h"
+#include "platform/image/ImageCodec.h"
 
 using dk::sound::SoundManager;
 
@@ -241,7 +242,7 @@ bool Host::screenshot(const std::string& path) {
     std::string error = "no GL context";
     if (gl) {
         gl->makeCurrent();
-        if (plat::gl::writePNG(path, gl->width(), gl->height(), gl->readPixels(), &error)) return true;
+        if (plat::image::writePNG(path, gl->width(), gl->height(), gl->readPixels(), &error)) return true;
     }
     std::fprintf(stderr, "dk-engine-cli: cannot write screenshot %s: %s\n", path.c_str(), error.c_str());
     failed = true;

@@ -31,6 +31,7 @@
 
 #include "bench/common/FloorQuads.h"
 #include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "scenegraph/SGScene.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
 #include "scenegraph/nodes/SGClearNode.h"
@@ -155,8 +156,8 @@ Figures runEngine(const std::string& workload, int n, int frames, bool batching)
         }
     }
     if (getenv("DUMP"))
-        plat::gl::writePNG(std::string("/tmp/eng_") + workload + std::to_string(n) + ".png", kWidth, kHeight,
-                           readBack(), nullptr);
+        plat::image::writePNG(std::string("/tmp/eng_") + workload + std::to_string(n) + ".png", kWidth,
+                              kHeight, readBack(), nullptr);
     SGRenderManagerES2::textureDeleted(texture);
     glDeleteTextures(1, &texture);
     SGRenderManagerES2::setBatching(true);
@@ -190,8 +191,8 @@ Figures runFloor(const std::string& workload, int n, int frames) {
         }
     }
     if (getenv("DUMP"))
-        plat::gl::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth,
-                           kHeight, readBack(), nullptr);
+        plat::image::writePNG(std::string("/tmp/floor_") + workload + std::to_string(n) + ".png", kWidth,
+                              kHeight, readBack(), nullptr);
     for (int i = 0; i < 3; ++i) glDisableVertexAttribArray(i);
     glDeleteTextures(1, &texture);
     glDeleteProgram(program);

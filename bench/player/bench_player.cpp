@@ -32,6 +32,7 @@
 #include "platform/host/Glass.h"
 #include "platform/host/SDLDriver.h"
 #include "platform/host/SDLWindow.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
@@ -284,7 +285,7 @@ int main() {
     const std::string source = DK_SOURCE_DIR;
     const std::string image = std::filesystem::temp_directory_path() / "bench_player_dot.png";
     std::string error;
-    if (!plat::gl::writePNG(image, 8, 8, dk::bench::spritePixels(8), &error)) {
+    if (!plat::image::writePNG(image, 8, 8, dk::bench::spritePixels(8), &error)) {
         std::fprintf(stderr, "bench_player: %s\n", error.c_str());
         return 1;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "port/DKTextures.h"
 #include "port/PVRTexture.h"
 
@@ -44,7 +45,7 @@ bool setUp() {
     std::string error;
     context = plat::gl::HeadlessContext::create(16, 16, plat::gl::Api::ES2, &error);
     if (!context) return false;
-    plat::gl::writePNG(scratch("picture.png"), kSide, kSide, picture(), &error);
+    plat::image::writePNG(scratch("picture.png"), kSide, kSide, picture(), &error);
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GLES2/gl2.h>
-#include <png.h>
 
 #include <cstring>
 
@@ -101,49 +100,6 @@ std::vector<uint8_t> HeadlessContext::readPixels() const {
         std::memcpy(&topDown[static_cast<size_t>(y) * stride],
                     &bottomUp[static_cast<size_t>(m_height - 1 - y) * stride], stride);
     return topDown;
-}
-
-bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& pixels,
-              std::string* error, int channels) {
-    static const png_uint_32 kFormats[] = {PNG_FORMAT_GRAY, PNG_FORMAT_GA, PNG_FORMAT_RGB, PNG_FORMAT_RGBA};
-    if (channels < 1 || channels > 4) {
-        if (error) *error = "a PNG has 1 to 4 channels";
-        return false;
-    }
-    if (pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * channels) {
-        if (error) *error = "pixel buffer smaller than the picture";
-        return false;
-    }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = kFormats[channels - 1];
-    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) {
-        if (error) *error = image.message;
-        return false;
-    }
-    return true;
-}
-
-bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
-             std::string* error) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        if (error) *error = image.message;
-        return false;
-    }
-    image.format = PNG_FORMAT_RGBA;
-    rgba->assign(PNG_IMAGE_SIZE(image), 0);
-    if (!png_image_finish_read(&image, nullptr, rgba->data(), 0, nullptr)) {
-        if (error) *error = image.message;
-        png_image_free(&image);
-        return false;
-    }
-    *width = static_cast<int>(image.width);
-    *height = static_cast<int>(image.height);
-    return true;
 }
 
 }  // namespace plat::gl

@@ -38,12 +38,4 @@ private:
     Api m_api = Api::ES2;
 };
 
-// Writes 8-bit pixels, first row at the top, as a PNG file; `channels` is 1 (grey), 2 (grey,
-// alpha), 3 (RGB) or 4 (RGBA).
-bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& pixels,
-              std::string* error, int channels = 4);
-// Reads a PNG file as 8-bit RGBA, first row at the top.
-bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
-             std::string* error);
-
 }  // namespace plat::gl

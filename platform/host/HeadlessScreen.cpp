@@ -2,7 +2,7 @@
 
 #include <GLES2/gl2.h>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 
 namespace plat::host {
 
@@ -69,7 +69,7 @@ bool HeadlessScreen::writeScreenshot(const std::string& path, std::string* error
         if (error) *error = "the screen has no pixels";
         return false;
     }
-    return gl::writePNG(path, m_layer.width(), m_layer.height(), pixels, error);
+    return image::writePNG(path, m_layer.width(), m_layer.height(), pixels, error);
 }
 
 }  // namespace plat::host

@@ -2,35 +2,53 @@
 
 #include <cairo.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
+
+#include "platform/image/ImageCodec.h"
 
 namespace plat::ui {
 
 namespace {
 
-// A PNG whose first chunk is "CgBI": BGRA premultiplied and raw deflate, which libpng refuses.
-bool isCrushedPNG(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    unsigned char head[16] = {};
-    const size_t read = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return read == sizeof head && std::memcmp(head + 12, "CgBI", 4) == 0;
+// Cairo's own reading of a PNG, from decoded pixels: premultiplied native-endian ARGB32, or RGB24
+// when the file has no transparency.
+cairo_surface_t* surfaceFor(const image::Bitmap& bitmap) {
+    cairo_surface_t* surface = cairo_image_surface_create(
+        bitmap.hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, bitmap.width, bitmap.height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return surface;
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    auto premultiply = [](unsigned c, unsigned a) { return (c * a + 127) / 255; };
+    for (int y = 0; y < bitmap.height; ++y) {
+        const std::uint8_t* src = bitmap.rgba.data() + static_cast<size_t>(y) * bitmap.width * 4;
+        auto* dst = reinterpret_cast<std::uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < bitmap.width; ++x, src += 4) {
+            const unsigned a = bitmap.hasAlpha ? src[3] : 255;
+            dst[x] = a << 24 | premultiply(src[0], a) << 16 | premultiply(src[1], a) << 8 | premultiply(src[2], a);
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+    return surface;
 }
 
 }  // namespace
 
 std::shared_ptr<Image> Image::fromFile(const std::string& path, std::string* error) {
-    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
-    const cairo_status_t status = cairo_surface_status(surface);
-    if (status != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        // Cairo reports most broken files as "out of memory": name the cause ourselves.
+    image::Bitmap bitmap;
+    image::Error failure;
+    if (!image::decodeFile(path, &bitmap, &failure)) {
         if (error)
-            *error = status == CAIRO_STATUS_FILE_NOT_FOUND ? path + ": file not found"
-                     : isCrushedPNG(path) ? path + " is a crushed PNG (CgBI) of a phone bundle, which cannot be read"
-                                          : path + " is not a PNG file that can be read";
+            *error = failure.failure == image::Failure::Missing ? path + ": file not found"
+                     : failure.failure == image::Failure::Crushed
+                         ? path + " is a crushed PNG (CgBI) of a phone bundle, which cannot be read"
+                         : path + " is not a PNG file that can be read";
+        return nullptr;
+    }
+    cairo_surface_t* surface = surfaceFor(bitmap);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        if (error) *error = path + " is not a PNG file that can be read";
         return nullptr;
     }
     std::shared_ptr<Image> image(new Image);

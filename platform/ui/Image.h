@@ -1,4 +1,4 @@
-// A picture read from a PNG file, as views draw it with Cairo.
+// A picture read from a PNG or JPEG file, as views draw it with Cairo.
 #pragma once
 
 #include <memory>
@@ -13,9 +13,9 @@ namespace plat::ui {
 
 class Image {
 public:
-    // Nullptr, with `error` set, for a file that is missing or not a PNG libpng reads (a phone
-    // bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has two
-    // pixels a point.
+    // Nullptr, with `error` set, for a file that is missing or not a PNG or JPEG the codec reads (a
+    // phone bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has
+    // two pixels a point.
     static std::shared_ptr<Image> fromFile(const std::string& path, std::string* error = nullptr);
     ~Image();
     Image(const Image&) = delete;

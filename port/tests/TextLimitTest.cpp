@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "port/Texture2DText.h"
 #include "port/tests/TextureTest.h"
 
@@ -41,11 +41,11 @@ void expectPicture(const std::string& name, int width, int height, const std::ve
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/text-" + name + ".png";
     std::string error;
     if (std::getenv("DK_UPDATE_PICTURES")) {
-        ASSERT_TRUE(plat::gl::writePNG(path, width, height, upright, &error)) << error;
+        ASSERT_TRUE(plat::image::writePNG(path, width, height, upright, &error)) << error;
     }
     int w = 0, h = 0;
     std::vector<uint8_t> expected;
-    ASSERT_TRUE(plat::gl::readPNG(path, &w, &h, &expected, &error)) << error;
+    ASSERT_TRUE(plat::image::readPNG(path, &w, &h, &expected, &error)) << error;
     EXPECT_EQ(w, width) << name;
     EXPECT_EQ(h, height) << name;
     EXPECT_TRUE(expected == upright) << name << " differs from " << path;

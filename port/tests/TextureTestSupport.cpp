@@ -1,12 +1,9 @@
 #include "port/tests/TextureTestSupport.h"
 
 #include <GLES2/gl2.h>
-#include <jpeglib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <stdexcept>
 
 #include "platform/gl/HeadlessGL.h"
 
@@ -82,37 +79,6 @@ std::vector<uint8_t> readTexture(uint32_t texture, int width, int height) {
 
 bool textureExists(uint32_t texture) {
     return glIsTexture(texture) == GL_TRUE;
-}
-
-void writePNG(const std::string& path, int width, int height, int channels,
-              const std::vector<uint8_t>& pixels) {
-    std::string error;
-    if (!plat::gl::writePNG(path, width, height, pixels, &error, channels))
-        throw std::runtime_error("cannot write " + path + ": " + error);
-}
-
-void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, int quality) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) throw std::runtime_error("cannot write " + path);
-    jpeg_compress_struct info;
-    jpeg_error_mgr err;
-    info.err = jpeg_std_error(&err);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + static_cast<size_t>(info.next_scanline) * width * 3;
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::fclose(file);
 }
 
 }  // namespace dktest

@@ -1,11 +1,12 @@
-// Shared by the texture tests: one headless GL context, texture read-back, image file writers;
-// scratch directories and files come from tests/support.
+// Shared by the texture tests: one headless GL context, texture read-back; image file writers come
+// from the codec's tests, scratch directories and files from tests/support.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/image/tests/ImageTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace dktest {
@@ -19,12 +20,5 @@ bool useGL();
 std::vector<uint8_t> readTexture(uint32_t texture, int width, int height);
 
 bool textureExists(uint32_t texture);
-
-// Writes an image with `channels` of 1 (grey), 2 (grey, alpha), 3 (RGB) or 4 (RGBA); rows from
-// the top. Throws when the file cannot be written.
-void writePNG(const std::string& path, int width, int height, int channels,
-              const std::vector<uint8_t>& pixels);
-void writeJPEG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
-               int quality = 100);
 
 }  // namespace dktest

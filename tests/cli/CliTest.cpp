@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace dktest {
@@ -68,7 +68,7 @@ TEST_F(Cli, ScreenshotsArePngFilesOfTheSurfaceSizeWithAndWithoutGL) {
         ASSERT_EQ(cli(args).status, 0) << api;
         int w = 0, h = 0;
         std::vector<uint8_t> pixels;
-        ASSERT_TRUE(plat::gl::readPNG(path("shot.png"), &w, &h, &pixels, nullptr));
+        ASSERT_TRUE(plat::image::readPNG(path("shot.png"), &w, &h, &pixels, nullptr));
         EXPECT_EQ(std::to_string(w) + "x" + std::to_string(h), "64x32") << api;
     }
     // No Mesa driver to load: the engine still runs, only the screenshot cannot be taken.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/image/ImageCodec.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
 #include "tests/render/RenderHarness.h"
 
@@ -68,11 +69,11 @@ TEST_P(EachRenderer, EveryPathEqualsTheReviewedPicture) {
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/every-path.png";
     std::string error;
     if (std::getenv("DK_UPDATE_PICTURES") && GetParam() == Renderer::ES2Batched) {
-        ASSERT_TRUE(plat::gl::writePNG(path, 128, 128, t.pixels, &error)) << error;
+        ASSERT_TRUE(plat::image::writePNG(path, 128, 128, t.pixels, &error)) << error;
     }
     int width = 0, height = 0;
     std::vector<uint8_t> expected;
-    ASSERT_TRUE(plat::gl::readPNG(path, &width, &height, &expected, &error)) << error;
+    ASSERT_TRUE(plat::image::readPNG(path, &width, &height, &expected, &error)) << error;
     EXPECT_TRUE(expected == t.pixels) << "differs from " << path;
 }
 

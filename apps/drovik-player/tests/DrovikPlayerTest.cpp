@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -64,7 +64,7 @@ protected:
     bool blackPicture(const std::string& name, int* width, int* height) {
         std::vector<uint8_t> rgba;
         std::string error;
-        EXPECT_TRUE(plat::gl::readPNG(m_dir.file(name), width, height, &rgba, &error)) << error;
+        EXPECT_TRUE(plat::image::readPNG(m_dir.file(name), width, height, &rgba, &error)) << error;
         for (size_t i = 0; i < rgba.size(); i += 4)
             if (rgba[i] || rgba[i + 1] || rgba[i + 2] || rgba[i + 3] != 255) return false;
         return !rgba.empty();

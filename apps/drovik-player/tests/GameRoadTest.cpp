@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -254,7 +254,7 @@ TEST_F(GameRoad, SampleGameFramesAndScreenshot) {
         int width = 0, height = 0;
         std::vector<uint8_t> rgba;
         std::string error;
-        ASSERT_TRUE(plat::gl::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+        ASSERT_TRUE(plat::image::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
         EXPECT_EQ(width, 960);  // landscape, the retina phone's pixels
         EXPECT_EQ(height, 640);
         size_t lit = 0;

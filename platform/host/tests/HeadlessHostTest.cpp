@@ -14,8 +14,8 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/tests/FoundationTestSupport.h"
 #include "platform/gl/DisplayLink.h"
-#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessHost.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/AlertView.h"
@@ -285,7 +285,7 @@ TEST_F(HeadlessHostTest, ScreenshotsShowTheCompositedScreenAtTheirTime) {
         int width = 0, height = 0;
         std::vector<std::uint8_t> rgba;
         std::string error;
-        ASSERT_TRUE(gl::readPNG(m_dir.file(shot.file), &width, &height, &rgba, &error)) << error;
+        ASSERT_TRUE(image::readPNG(m_dir.file(shot.file), &width, &height, &rgba, &error)) << error;
         ASSERT_EQ(width, 640);  // phone-retina, in pixels
         ASSERT_EQ(height, 960);
         const auto at = [&](int x, int y, int channel) { return rgba[(static_cast<size_t>(y) * width + x) * 4 + channel]; };

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessScreen.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -64,7 +64,7 @@ TEST(HeadlessScreen, ScreenshotsPutTheFirstRowOnTopAndTurningBlanksTheScreen) {
     ASSERT_TRUE(screen->writeScreenshot(dir.file("shot.png"), &error)) << error;
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
-    ASSERT_TRUE(plat::gl::readPNG(dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+    ASSERT_TRUE(plat::image::readPNG(dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
     EXPECT_EQ(width, 4);
     EXPECT_EQ(height, 6);
     EXPECT_EQ(std::vector<std::uint8_t>(rgba.begin(), rgba.begin() + 16), std::vector<std::uint8_t>(16, 255));

@@ -19,6 +19,7 @@
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/host/SDLWindow.h"
@@ -359,7 +360,7 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     ASSERT_EQ(shots.size(), 1u);
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
-    ASSERT_TRUE(gl::readPNG(shots[0], &width, &height, &rgba, &message)) << message;
+    ASSERT_TRUE(image::readPNG(shots[0], &width, &height, &rgba, &message)) << message;
     EXPECT_EQ(width, 640);
     EXPECT_EQ(height, 960);
     EXPECT_EQ(

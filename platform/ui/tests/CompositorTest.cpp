@@ -10,7 +10,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/DisplayLink.h"
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
@@ -70,8 +70,8 @@ TEST_F(CompositorTest, KnownTreesShowOnTheirProbePixels) {
     const std::string picture = tmp.file("quads.png");
     std::string error;
     // Red, green on top; blue, white below.
-    ASSERT_TRUE(plat::gl::writePNG(picture, 2, 2, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255},
-                                   &error))
+    ASSERT_TRUE(plat::image::writePNG(picture, 2, 2,
+                                      {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255}, &error))
         << error;
     const struct Scene {
         const char* what;

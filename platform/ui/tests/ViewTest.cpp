@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Button.h"
@@ -121,7 +121,7 @@ TEST(ViewTest, DumpListsTheTreeDepthFirstInWindowCoordinates) {
     TempDir tmp;
     const std::string picture = tmp.file("loading_spinner.png");
     std::string error;
-    ASSERT_TRUE(plat::gl::writePNG(picture, 1, 1, {255, 255, 255, 255}, &error)) << error;
+    ASSERT_TRUE(plat::image::writePNG(picture, 1, 1, {255, 255, 255, 255}, &error)) << error;
     plat::sys::Device::current().reset();
     Tree t;
     t.window->setBackgroundColor(Color{0, 0, 0, 1});

@@ -1,0 +1,58 @@
+// The one PNG and JPEG codec: files or bytes in memory to straight RGBA, and RGBA to PNG. Every
+// header is measured before a pixel is decoded, so a hostile file cannot make us allocate a huge
+// bitmap; a damaged file is an error, never a crash.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat::image {
+
+// 8-bit RGBA, not premultiplied, first row at the top.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    bool hasAlpha = false;  // the file carries transparency (an alpha channel or a transparent colour)
+    std::vector<uint8_t> rgba;
+};
+
+// What a header may announce; anything larger is refused before decoding.
+struct Limits {
+    int64_t maxSide = 16384;            // pixels, either side
+    int64_t maxPixels = 8192LL * 8192;  // width × height (256 MiB of RGBA)
+};
+
+enum class Failure {
+    None,
+    Missing,     // no file at the path
+    Unreadable,  // the file exists but cannot be read
+    NotAnImage,  // neither a PNG nor a JPEG signature
+    Crushed,     // a phone tool chain's "crushed" PNG (CgBI chunk)
+    TooLarge,    // over the limits
+    Damaged,     // the codec gave up on the data
+};
+
+struct Error {
+    Failure failure = Failure::None;
+    std::string message;
+};
+
+// PNG or JPEG (told apart by their signatures). False, with `out` emptied and `error` set, for
+// anything that cannot be decoded whole within `limits`.
+bool decode(const uint8_t* bytes, size_t size, Bitmap* out, Error* error = nullptr,
+            const Limits& limits = {});
+bool decodeFile(const std::string& path, Bitmap* out, Error* error = nullptr, const Limits& limits = {});
+
+// 8-bit pixels, first row at the top, as a PNG; `channels` is 1 (grey), 2 (grey, alpha), 3 (RGB)
+// or 4 (RGBA).
+bool encodePNG(int width, int height, const uint8_t* pixels, size_t size, int channels,
+               std::vector<uint8_t>* png, std::string* error);
+bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& pixels,
+              std::string* error, int channels = 4);
+// A PNG file as RGBA, first row at the top (a JPEG is refused): what tests and screenshots compare.
+bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
+             std::string* error);
+
+}  // namespace plat::image
