@@ -94,7 +94,7 @@ steps = {
   function() probe('probe.play') end,
   function() probe('probe.pause', false, 0.5) end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 app.resign
 +0.1 app.active
@@ -115,7 +115,7 @@ steps = {
   function() probe('probe.rawplay') end,
   function() probe('probe.rawplay') end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 app.resign
 +0.1 app.active
@@ -125,7 +125,7 @@ steps = {
     {"rotation",
      "",
      R"(0 rotate 4
-1 rotate 3
+7 rotate 3
 +0.1 app.quit
 )",
      {"--device-orientation", "3", "--trace", "engine,gl,ui,input"},
@@ -139,7 +139,7 @@ hooks.touchDown = function()
   touches = touches + 1
   if touches == 1 then loadScene('next') end
 end)",
-     R"(1 tap 10 10
+     R"(7 tap 10 10
 +0.1 tap 20 20
 +0.16 tap 30 30
 +0.04 tap 40 40
@@ -159,7 +159,7 @@ steps = {
   function() probe('probe.pause', false, 0) end,
   function() probe('probe.playFromThread') end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
@@ -202,7 +202,7 @@ TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
         {"no game project",
          [&] { fs::remove_all(app + "/Probe.gameproj"); },
          {},
-         "drovik-player: no gameproj resource in app bundle\n"},
+         "DrovikPlayerAppDelegate: no gameproj resource in app bundle\n"},
         // libglvnd finds no EGL vendor, so no context can be made.
         {"no GL context",
          [] {},
