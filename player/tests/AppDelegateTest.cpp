@@ -6,6 +6,10 @@
 #include <string>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/host/HeadlessHost.h"
+#include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 #include "tests/support/TestSupport.h"
@@ -63,6 +67,36 @@ TEST(AppDelegateTest, IndicatorSitsInTheBottomRightCornerOfEachOrientation) {
         EXPECT_EQ(frame.width, 41);
         EXPECT_EQ(frame.height, 41);
     }
+}
+
+// The start-up screen's release is a delayed call of the delegate: a delegate gone before it is
+// due (a quit between play and the release) takes it along.
+TEST(AppDelegateTest, TheDelayedReleaseDiesWithTheDelegate) {
+    TempDir dir;
+    std::filesystem::copy(DK_TEST_DATA_DIR "/Probe.app", dir.file("Probe.app"), std::filesystem::copy_options::recursive);
+    writeFile(dir.file("input.txt"), "5.5 app.quit\n");
+    plat::host::HostOptions options;
+    options.bundle = dir.file("Probe.app");
+    options.home = dir.file("home");
+    options.headless = true;
+    options.input = dir.file("input.txt");
+    options.trace = "startup";
+    options.traceFile = dir.file("trace.txt");
+    plat::sys::AudioSession::shared().reset();
+    testing::internal::CaptureStderr();
+    {
+        plat::host::HeadlessHost driver(options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        ASSERT_EQ(driver.run(std::make_unique<DrovikPlayerAppDelegate>(), &message), 0) << message;
+    }
+    // Past the release's time, with the delegate gone.
+    plat::foundation::RunLoop::main().runFor(2);
+    testing::internal::GetCapturedStderr();
+    plat::foundation::Trace::configure("", "");
+    const std::string trace = readFile(dir.file("trace.txt"));
+    EXPECT_NE(trace.find("t=5.000000 startup start\n"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("releaseStartUp"), std::string::npos) << trace;
 }
 
 }  // namespace
