@@ -153,10 +153,12 @@ void DKStartUpViewController::loadView() {
         m_landscapeiPadButton = addButton(upright, 0, bottomCentre, nullptr);
     } else {
         const double y = (b.height - kButtonLong) / 2;
-        m_landscapeLButton = addButton({kButtonMargin / 2, y, kButtonShort, kButtonLong}, pi / 2,
-                                       sideways | ui::kAutoresizingFlexibleRightMargin, &m_landscapeLNum);
-        m_landscapeRButton = addButton({b.width - kButtonShort - kButtonMargin / 2, y, kButtonShort, kButtonLong},
-                                       -pi / 2, sideways | ui::kAutoresizingFlexibleLeftMargin, &m_landscapeRNum);
+        // Landscape left has the home button on the left: the picture's bottom is the portrait
+        // screen's right edge, and its text reads upwards. Landscape right mirrors it.
+        m_landscapeLButton = addButton({b.width - kButtonShort - kButtonMargin / 2, y, kButtonShort, kButtonLong},
+                                       -pi / 2, sideways | ui::kAutoresizingFlexibleLeftMargin, &m_landscapeLNum);
+        m_landscapeRButton = addButton({kButtonMargin / 2, y, kButtonShort, kButtonLong}, pi / 2,
+                                       sideways | ui::kAutoresizingFlexibleRightMargin, &m_landscapeRNum);
     }
 
     m_progressLoadingView = std::make_shared<ui::View>(b);

@@ -17,6 +17,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Window.h"
+#include "player/app/DKIntroMovieViewController.h"
 #include "player/app/DKOrientationAnswers.h"
 #include "player/app/DKStartUpViewController.h"
 #include "tests/support/TestSupport.h"
@@ -258,6 +259,28 @@ TEST_F(StartUpScreenTest, DelayedCallsDieWithTheirTargets) {
     kiosk.reset();
     RunLoop::main().runFor(1);
     EXPECT_EQ(noting.dismissed, 0);
+}
+
+// Without a movie player the intro behaves as a movie that ends at once: started now, finished on
+// the next turn, and nothing after the controller is gone.
+TEST_F(StartUpScreenTest, IntroMovieFinishesOnTheNextTurn) {
+    struct Noting : DKIntroMovieViewControllerDelegate {
+        void movieDidStart() override { notes += "start "; }
+        void movieDidFinish() override { notes += "finish "; }
+        std::string notes;
+    } noting;
+    foundation::Observation seen = foundation::NotificationCenter::defaultCenter().observe(
+        kDKIntroMovieStartedNotification, nullptr, [&](const foundation::Notification&) { noting.notes += "posted "; });
+    auto movie = std::make_shared<DKIntroMovieViewController>();
+    movie->setDelegate(&noting);
+    movie->startIntro();
+    EXPECT_EQ(noting.notes, "posted start ");
+    RunLoop::main().runFor(0.1);
+    EXPECT_EQ(noting.notes, "posted start finish ");
+    movie->startIntro();
+    movie.reset();
+    RunLoop::main().runFor(0.1);
+    EXPECT_EQ(noting.notes, "posted start finish posted start ");
 }
 
 }  // namespace
