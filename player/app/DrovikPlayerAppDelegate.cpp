@@ -27,7 +27,6 @@ foundation::TraceCategory kStartup("startup");
 constexpr const char* kFirstLaunchKey = "firstLaunch";
 constexpr double kIndicatorSide = 41;
 constexpr double kReleaseStartUpDelay = 1.0;
-constexpr double kIntroSeconds = 5.0;
 
 const foundation::Value* infoValue(std::string_view key) {
     const foundation::Bundle* bundle = foundation::Bundle::main();
@@ -38,29 +37,6 @@ std::string infoText(const foundation::Value* value) {
     if (const std::string* text = value->string()) return *text;
     return value->description();
 }
-
-// Until the start-up screens land: the launch image's place, which says at once that it is up
-// and ends the intro 5 seconds later. Portrait on the phone, as the phone's start-up screen is.
-class StartUpScreen : public ui::ViewController {
-public:
-    unsigned supportedInterfaceOrientations() const override {
-        return phone() ? 1u << 1 : ViewController::supportedInterfaceOrientations();
-    }
-    bool shouldAutorotateToInterfaceOrientation(int orientation) const override {
-        return phone() ? orientation == 1 : ViewController::shouldAutorotateToInterfaceOrientation(orientation);
-    }
-    static bool phone() { return sys::Device::current().userInterfaceIdiom() != 1; }
-    ~StartUpScreen() override { foundation::RunLoop::main().cancelPerforms(this); }
-    const char* className() const override { return "DKStartUpViewController"; }
-    void viewDidLoad() override {
-        foundation::NotificationCenter::defaultCenter().post(DKIntroScreenFinishedNotification,
-                                                             {this, "DKStartUpViewController"});
-        foundation::RunLoop::main().performAfter(kIntroSeconds, this, [] {
-            if (DrovikPlayerAppDelegate* delegate = DrovikPlayerAppDelegate::shared())
-                delegate->setIntroFinished(true);
-        });
-    }
-};
 
 }  // namespace
 
@@ -127,7 +103,7 @@ void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
             introFinishedNotification();
         });
 
-    m_startUpViewController = std::make_shared<StartUpScreen>();
+    m_startUpViewController = std::make_shared<DKStartUpViewController>();
     m_startUpViewController->view()->setFrame(m_gameViewController->view()->bounds());
     m_gameViewController->presentViewController(m_startUpViewController, false);
 }

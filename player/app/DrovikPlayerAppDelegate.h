@@ -11,6 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
 #include "player/app/DKOrientationAnswers.h"
+#include "player/app/DKStartUpViewController.h"
 #include "player/controller/DKGameViewController.h"
 
 class DKLoadingSpinner;
@@ -21,12 +22,14 @@ namespace plat::ui {
 class Window;
 }
 
-inline constexpr const char* DKIntroScreenFinishedNotification = "DKIntroScreenFinished";
+inline constexpr const char* DKIntroScreenFinishedNotification = kDKIntroScreenFinishedNotification;
 inline constexpr const char* DKSceneDidChangeNotification = "DKSceneDidChangeNotification";
 inline constexpr const char* DKAppWillHibernateNotification = "DKAppWillHibernate";
 inline constexpr double DKIPhoneActivityIndicatorAlpha = 0.5;
 
-class DrovikPlayerAppDelegate : public DKOrientationAnswers, public DKGameViewControllerDelegate {
+class DrovikPlayerAppDelegate : public DKOrientationAnswers,
+                                public DKGameViewControllerDelegate,
+                                public DKStartUpClient {
 public:
     struct Options {
         bool probePlugin = false;  // each game load also makes the probe plugin
@@ -53,7 +56,7 @@ public:
 
     // The intro/game handshake: whichever of the two comes second starts play, once.
     bool introFinished() const { return m_introFinished; }
-    void setIntroFinished(bool finished);
+    void setIntroFinished(bool finished) override;
     bool gameReady() const { return m_gameReady; }
     void setGameReady(bool ready);
 

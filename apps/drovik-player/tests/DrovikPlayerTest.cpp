@@ -188,7 +188,9 @@ TEST_F(DrovikPlayer, TheScreenHasTheDevicesShapeAsTheInterfaceTurns) {
         {{"--device", "phone5", "--device-orientation", "4", "Turning.app"}, 640, 1136},
         {{"--device", "phone5", "--input", "turn.txt", "Turning.app"}, 1136, 640},
         {{"--device", "tablet", "--device-orientation", "3", "Turning.app"}, 1024, 768},
-        {{"--device", "tablet-retina", "--device-orientation", "2", "Turning.app"}, 1536, 2048},
+        // A tablet without launch images: the start-up screen's image is a landscape one, and the
+        // interface stays landscape under the game until the device turns.
+        {{"--device", "tablet-retina", "--device-orientation", "2", "Turning.app"}, 2048, 1536},
         // No orientation listed: the game's controller allows none, and the interface stays as it was.
         {{"--device", "phone5", "--device-orientation", "4", "Plain.app"}, 640, 1136},
         // Landscape only: a portrait device still shows the interface landscape.
