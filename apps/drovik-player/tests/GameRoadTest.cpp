@@ -215,7 +215,8 @@ const StartUpCase kStartUpCases[] = {
     // A scene load from a tap: the indicator once (the view dump inside the load shows it in the
     // corner), then the change.
     {"scene-load", "hooks.touchDown = function() loadScene('next') end",
-     "7 tap 10 10\n7.05 dump.views views.jsonl\n7.5 app.quit\n", "", "startup,notify,input"},
+     "7 tap 10 10\n7.05 dump.views views.jsonl\n7.05 screenshot shot.png\n7.5 app.quit\n", "",
+     "startup,notify,input"},
 };
 
 TEST_F(GameRoad, StartUpRoad) {
@@ -223,6 +224,7 @@ TEST_F(GameRoad, StartUpRoad) {
         SCOPED_TRACE(c.name);
         fs::remove_all(m_dir.file("home"));
         const std::string app = bundle(c.project, kPortrait, c.entries);
+        fs::copy_file(DK_SOURCE_DIR "/games/sample/Sample.app/loading_spinner.png", app + "/loading_spinner.png");
         dktest::writeFile(m_dir.file("input.txt"), c.input);
         const dktest::ProcessResult r =
             run({"--headless", "--input", "input.txt", "--trace", c.trace, "--trace-file", "-", app});
@@ -233,6 +235,22 @@ TEST_F(GameRoad, StartUpRoad) {
     const std::string views = dktest::readFile(m_dir.file("views.jsonl"));
     EXPECT_NE(views.find(R"("class":"DKRoundedRectView","controller":null,"frame":[279,439,41,41])"), std::string::npos)
         << views;
+    // On the screen (the probe game draws nothing): the spinner lights only that corner, 82 x 82
+    // pixels of the retina phone.
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    std::string error;
+    ASSERT_TRUE(plat::gl::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+    ASSERT_EQ(width, 640);
+    ASSERT_EQ(height, 960);
+    size_t inside = 0, outside = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+            if (p[0] || p[1] || p[2]) ++(x >= 640 - 82 && y >= 960 - 82 ? inside : outside);
+        }
+    EXPECT_GT(inside, 82u * 82 / 10);
+    EXPECT_EQ(outside, 0u);
 }
 
 // "firstLaunch" is tracked and kept in the defaults the first time only.
