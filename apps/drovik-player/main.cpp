@@ -1,75 +1,18 @@
-// drovik-player: runs a game bundle under the host. For now a short road stands in for the
-// start-up screens: the launch builds a black window with the game view controller as its root,
-// queues the game's load on the main queue, and plays once it has loaded.
+// drovik-player: runs a game bundle under the host, through the application delegate's whole
+// start-up road.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Bundle.h"
-#include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
-#include "platform/sys/Device.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Window.h"
-#include "player/app/DKOrientationAnswers.h"
-#include "player/controller/DKGameViewController.h"
-
-namespace {
+#include "player/app/DrovikPlayerAppDelegate.h"
 
 using namespace plat;
-
-class GameRoadDelegate : public DKOrientationAnswers, public DKGameViewControllerDelegate {
-public:
-    // `failed` is set when the road cannot lead to a game; the application has quit by then.
-    GameRoadDelegate(bool probePlugin, bool* failed) : m_probePlugin(probePlugin), m_failed(failed) {}
-    ~GameRoadDelegate() override {
-        if (m_controller) m_controller->setDelegate(nullptr);
-    }
-
-    void didFinishLaunching(ui::Application& app) override {
-        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
-        m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
-        const foundation::Container* container = foundation::Container::main();
-        m_controller =
-            DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
-        if (!m_controller) return fail(app);
-        m_controller->setDelegate(this);
-        m_controller->setLoadsProbePlugin(m_probePlugin);
-        m_window->setRootViewController(m_controller);
-        if (!m_controller->gameView()) return fail(app);
-        m_window->makeKeyAndVisible();
-
-        const std::vector<std::string> projects =
-            foundation::Bundle::main()->pathsForResourcesOfType("gameproj");
-        if (projects.empty()) {
-            foundation::log("drovik-player: no gameproj resource in app bundle");
-            return fail(app);
-        }
-        foundation::mainAsync([controller = m_controller, path = projects.back()] {
-            controller->loadGameFromPath(path);
-            controller->play();
-        });
-    }
-
-private:
-    void fail(ui::Application& app) {
-        *m_failed = true;
-        app.quit();
-    }
-
-    bool m_probePlugin;
-    bool* m_failed;
-    std::shared_ptr<ui::Window> m_window;
-    std::shared_ptr<DKGameViewController> m_controller;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
@@ -90,10 +33,12 @@ int main(int argc, char** argv) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());
         return status;
     }
-    bool failed = false;
-    const int status = driver.run(std::make_unique<GameRoadDelegate>(options.probePlugin, &failed), &error);
+    int failed = 0;
+    const int status = driver.run(
+        std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
+        &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
-    return failed ? 1 : status;
+    return failed ? failed : status;
 }
 
 // Fontconfig (behind the text the scripts draw) keeps its configuration and caches for the life of

@@ -24,6 +24,8 @@ using namespace plat;
 
 namespace {
 
+foundation::TraceCategory kStartup("startup");
+
 // The callback block's entries. The engine may call them on any thread: the loading ones wait
 // for the main thread to run them (inline when called there), game-did-end is always queued.
 // `userData` is the controller, alive while its state is.
@@ -191,6 +193,7 @@ void DKGameViewController::setVolume(float volume) {
 }
 
 void DKGameViewController::showMoreGamesOnStartup() {
+    foundation::trace(kStartup, "moreGamesOnStartup");
     if (!m_pluginManager) return;
     auto network = std::dynamic_pointer_cast<DKDrovikNetworkSupport>(
         m_pluginManager->pluginForIndentifier(DKDrovikNetworkSupport::pluginIdentifier()));

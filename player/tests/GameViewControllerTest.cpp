@@ -15,6 +15,7 @@
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "player/app/DKOrientationAnswers.h"
+#include "player/app/DrovikPlayerAppDelegate.h"
 #include "player/controller/DKGameViewController.h"
 #include "tests/support/TestSupport.h"
 
@@ -75,7 +76,7 @@ TEST_F(GameViewControllerTest, OrientationAnswersComeFromTheInfoPlist) {
         {std::vector<std::string>{"Sideways", up}, 10, 26, 3, {3, 1, 3, 3, 3}},
     };
     RunLoop loop(std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual));
-    plat::ui::Application app(std::make_unique<DKOrientationAnswers>(), &loop);
+    plat::ui::Application app(std::make_unique<DrovikPlayerAppDelegate>(), &loop);
     auto controller = DKGameViewController::create(std::nullopt);
     ASSERT_TRUE(controller);
     for (const Case& c : cases) {

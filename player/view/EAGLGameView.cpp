@@ -128,7 +128,8 @@ void EAGLGameView::resetTimebase() {
 }
 
 void EAGLGameView::startAnimation() {
-    if (m_loading && m_gameState) {
+    if (m_loading && !m_loadEndRun && m_gameState) {
+        m_loadEndRun = true;
         // The run loop turns below: the view stays for it.
         std::shared_ptr<View> keep = shared_from_this();
         const double now = dk::player::frameClockSeconds();
@@ -144,10 +145,11 @@ void EAGLGameView::startAnimation() {
     EAGLView::startAnimation();
 }
 
-void EAGLGameView::drawFrame() {
-    if (m_frameLock) return;
+bool EAGLGameView::drawFrame() {
+    if (m_frameLock) return false;
     m_frameLock = true;
-    if (m_playing) {
+    const bool playing = m_playing;
+    if (playing) {
         m_loading = false;
         if (m_accelerometerUpdated) {
             m_accelerometerUpdated = false;
@@ -159,6 +161,7 @@ void EAGLGameView::drawFrame() {
         engine::update(m_gameState, dt);
     }
     m_frameLock = false;
+    return playing;
 }
 
 void EAGLGameView::prepareOpenGL() {

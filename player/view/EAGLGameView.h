@@ -46,7 +46,10 @@ public:
     void setPlaying(bool playing);
     // Set by the controller when a scene load starts; cleared by the first frame drawn afterwards.
     bool loading() const { return m_loading; }
-    void setLoading(bool loading) { m_loading = loading; }
+    void setLoading(bool loading) {
+        m_loading = loading;
+        if (loading) m_loadEndRun = false;
+    }
     bool hasPlayedFirstFrame() const { return m_hasPlayedFirstFrame; }
     bool shouldCropGameView() const { return m_shouldCropGameView; }
     void setShouldCropGameView(bool crop) { m_shouldCropGameView = crop; }
@@ -70,7 +73,7 @@ public:
     // A scene load's end (loading set): one engine step, a 0.25 s turn of the run loop,
     // interaction back, slots cleared; then the clock starts.
     void startAnimation() override;
-    void drawFrame() override;
+    bool drawFrame() override;
     // The renderer's GL state, blending, and the viewport for the buffer and the intended size.
     void prepareOpenGL() override;
 
@@ -106,6 +109,8 @@ private:
     int m_pauseCount = 0;
     bool m_playing = false;
     bool m_loading = false;
+    // The load's end (one update, one turn) has run: a play before the next frame does not repeat it.
+    bool m_loadEndRun = false;
     double m_currentTime = 0;  // the platform clock's seconds at the last frame
     bool m_soundInterrupted = false;
     bool m_accelerometerUpdated = false;

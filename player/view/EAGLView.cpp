@@ -98,12 +98,13 @@ void EAGLView::drawView() {
     std::shared_ptr<View> keep = shared_from_this();
     m_context->makeCurrent();
     glBindFramebuffer(GL_FRAMEBUFFER, m_viewFramebuffer);
-    drawFrame();
+    const bool gameFrame = drawFrame();
     if (!isActiveState()) return;
     m_context->makeCurrent();
     m_layer.present();
     ++m_framesPresented;
-    if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
+    if (gameFrame)
+        if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
 }
 
 void EAGLView::setupRenderView() {

@@ -62,7 +62,8 @@ public:
     void destroyFramebuffer();
 
     // Hooks: drawFrame draws into the bound frame buffer, prepareOpenGL sets GL up after a rebuild.
-    virtual void drawFrame() {}
+    // drawFrame answers whether the frame was the game's (the driver's --frames counts those).
+    virtual bool drawFrame() { return true; }
     virtual void prepareOpenGL() {}
 
     plat::gl::GLContext& context() { return *m_context; }

@@ -1,4 +1,5 @@
-// Writes the sample game's images (our own pictures): make_sample_images GAMEPROJ_DIR/images
+// Writes the sample game's images (our own pictures), and with APP_DIR its launch images and
+// loading spinner: make_sample_images GAMEPROJ_DIR/images [APP_DIR]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -67,11 +68,50 @@ std::vector<uint8_t> crate() {
     return file;
 }
 
+// A launch image: the backdrop's gradient, upright, with the logo's disc in the middle.
+std::vector<uint8_t> launchImage(int w, int h) {
+    std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4);
+    const int size = w / 2;
+    const std::vector<uint8_t> disc = logo(size);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &px[(static_cast<size_t>(y) * w + x) * 4];
+            const double t = static_cast<double>(y) / h;
+            const double rgb[3] = {20 + 60 * t, 40 + 90 * t, 90 + 120 * t};
+            const int lx = x - (w - size) / 2, ly = y - (h - size) / 2;
+            const uint8_t* l =
+                lx >= 0 && ly >= 0 && lx < size && ly < size ? &disc[(static_cast<size_t>(ly) * size + lx) * 4] : nullptr;
+            const double a = l ? l[3] / 255.0 : 0;
+            for (int i = 0; i < 3; ++i) p[i] = static_cast<uint8_t>(rgb[i] * (1 - a) + (l ? l[i] : 0) * a);
+            p[3] = 255;
+        }
+    return px;
+}
+
+// The loading spinner: twelve white dots round a circle, fading from opaque, on transparency.
+std::vector<uint8_t> spinner(int size) {
+    std::vector<uint8_t> px(static_cast<size_t>(size) * size * 4);
+    const double c = (size - 1) / 2.0, ring = size * 0.36, dot = size * 0.09;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            double alpha = 0;
+            for (int i = 0; i < 12; ++i) {
+                const double angle = i * M_PI / 6;
+                const double d = std::hypot(x - (c + ring * std::sin(angle)), y - (c - ring * std::cos(angle)));
+                alpha = std::max(alpha, std::clamp(dot - d + 0.5, 0.0, 1.0) * (1 - i / 13.0));
+            }
+            uint8_t* p = &px[(static_cast<size_t>(y) * size + x) * 4];
+            p[0] = p[1] = p[2] = 255;
+            p[3] = static_cast<uint8_t>(alpha * 255);
+        }
+    return px;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_sample_images DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_sample_images DIR [APP_DIR]\n");
         return 2;
     }
     std::string dir = argv[1];
@@ -80,5 +120,11 @@ int main(int argc, char** argv) {
     dktest::writeJPEG(dir + "/backdrop.jpg", 120, 80, backdrop(120, 80), 85);
     const auto bytes = crate();
     dktest::writeFile(dir + "/crate.pvrtc", std::string(bytes.begin(), bytes.end()));
+    if (argc == 3) {
+        const std::string app = argv[2];
+        dktest::writePNG(app + "/Default.png", 320, 480, 4, launchImage(320, 480));
+        dktest::writePNG(app + "/Default-568h@2x.png", 640, 1136, 4, launchImage(640, 1136));
+        dktest::writePNG(app + "/loading_spinner.png", 82, 82, 4, spinner(82));
+    }
     return 0;
 }

@@ -78,7 +78,7 @@ const std::string kQuitPause = "Game paused by system.  Count:  1\n";
 
 TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
     dktest::writeFile(m_dir.file("bad.txt"), "0 mark fine\n\n1.5 jump\n");
-    dktest::writeFile(m_dir.file("good.txt"), "0.5 app.quit\n");
+    dktest::writeFile(m_dir.file("good.txt"), "6.5 app.quit\n");
     const struct Case {
         std::vector<std::string> arguments;
         std::vector<std::string> environment;
@@ -159,8 +159,9 @@ TEST_F(DrovikPlayer, AHeadlessRunEndsAfterItsDurationOrTenSeconds) {
         {{"--duration", "0"}, "t=0.000000 lifecycle willTerminate\n"},
         {{"--input", "quit.txt"}, "t=12.500000 lifecycle willTerminate\n"},
         {{"--input", "quit.txt", "--duration", "20"}, "t=12.500000 lifecycle willTerminate\n"},
-        // The first frame is drawn as play begins, at launch; the fifth one tick of 1/60 s later each.
-        {{"--frames", "5", "--duration", "3"}, "t=0.066667 lifecycle willTerminate\n"},
+        // Frames count from the game's first, drawn as play begins when the 5 s start-up screen ends;
+        // the fifth one tick of 1/60 s later each.
+        {{"--frames", "5", "--duration", "8"}, "t=5.066667 lifecycle willTerminate\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments = c.arguments;
@@ -176,22 +177,28 @@ TEST_F(DrovikPlayer, AHeadlessRunEndsAfterItsDurationOrTenSeconds) {
 }
 
 TEST_F(DrovikPlayer, TheScreenHasTheDevicesShapeAsTheInterfaceTurns) {
+    dktest::writeFile(m_dir.file("turn.txt"), "6 rotate 4\n");
     const struct Case {
         std::vector<std::string> arguments;
         int width, height;
     } cases[] = {
         {{"Turning.app"}, 640, 960},
         {{"--device", "phone", "Turning.app"}, 320, 480},
-        {{"--device", "phone5", "--device-orientation", "4", "Turning.app"}, 1136, 640},
+        // The phone's start-up screen is portrait: the game turns with the device once it is gone.
+        {{"--device", "phone5", "--device-orientation", "4", "Turning.app"}, 640, 1136},
+        {{"--device", "phone5", "--input", "turn.txt", "Turning.app"}, 1136, 640},
         {{"--device", "tablet", "--device-orientation", "3", "Turning.app"}, 1024, 768},
-        {{"--device", "tablet-retina", "--device-orientation", "2", "Turning.app"}, 1536, 2048},
+        // A tablet without launch images: the start-up screen's image is a landscape one, and the
+        // interface stays landscape under the game until the device turns.
+        {{"--device", "tablet-retina", "--device-orientation", "2", "Turning.app"}, 2048, 1536},
         // No orientation listed: the game's controller allows none, and the interface stays as it was.
         {{"--device", "phone5", "--device-orientation", "4", "Plain.app"}, 640, 1136},
         // Landscape only: a portrait device still shows the interface landscape.
         {{"--device-orientation", "1", "Landscape.app"}, 960, 640},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> arguments = {"--headless", "--duration", "1", "--screenshot", "screen.png"};
+        // Once the start-up screen has gone and the game's controller decides.
+        std::vector<std::string> arguments = {"--headless", "--duration", "7", "--screenshot", "screen.png"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const dktest::ProcessResult r = run(arguments);
         ASSERT_EQ(r.status, 0) << r.err;

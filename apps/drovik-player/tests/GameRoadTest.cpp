@@ -22,12 +22,13 @@ const std::string kPlayer = DK_BINARY_DIR "/apps/drovik-player/drovik-player";
 const std::string kData = DK_TEST_DATA_DIR;
 const std::string kProbeApp = DK_SOURCE_DIR "/player/tests/data/Probe.app";
 
-std::string infoPlist(const std::string& orientations) {
+// `entries` are further Info.plist entries.
+std::string infoPlist(const std::string& orientations, const std::string& entries = "") {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
   <key>CFBundleIdentifier</key><string>com.test.probe</string>
   <key>UISupportedInterfaceOrientations</key><array>)" +
-           orientations + "</array>\n</dict></plist>\n";
+           orientations + "</array>\n" + entries + "</dict></plist>\n";
 }
 const std::string kPortrait = "<string>UIInterfaceOrientationPortrait</string>";
 const std::string kLandscape =
@@ -44,12 +45,13 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 class GameRoad : public testing::Test {
 protected:
     // A copy of the probe game with `project` as its project and `orientations` in its Info.plist.
-    std::string bundle(const std::string& project, const std::string& orientations = kPortrait) {
+    std::string bundle(const std::string& project, const std::string& orientations = kPortrait,
+                       const std::string& entries = "") {
         const std::string app = m_dir.file("Probe.app");
         fs::remove_all(app);
         fs::copy(kProbeApp, app, fs::copy_options::recursive);
         dktest::writeFile(app + "/Probe.gameproj/project.lua", project);
-        dktest::writeFile(app + "/Info.plist", infoPlist(orientations));
+        dktest::writeFile(app + "/Info.plist", infoPlist(orientations, entries));
         return app;
     }
 
@@ -58,6 +60,7 @@ protected:
         environment.push_back("DROVIK_HOME=" + m_dir.file("home"));
         dktest::ProcessResult r = dktest::runProcess(arguments, environment, m_dir.path());
         r.err = replaced(r.err, m_dir.path(), "$DIR");
+        r.out = replaced(r.out, m_dir.path(), "$DIR");
         return r;
     }
 
@@ -94,7 +97,7 @@ steps = {
   function() probe('probe.play') end,
   function() probe('probe.pause', false, 0.5) end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 app.resign
 +0.1 app.active
@@ -115,7 +118,7 @@ steps = {
   function() probe('probe.rawplay') end,
   function() probe('probe.rawplay') end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 app.resign
 +0.1 app.active
@@ -125,7 +128,7 @@ steps = {
     {"rotation",
      "",
      R"(0 rotate 4
-1 rotate 3
+7 rotate 3
 +0.1 app.quit
 )",
      {"--device-orientation", "3", "--trace", "engine,gl,ui,input"},
@@ -139,7 +142,7 @@ hooks.touchDown = function()
   touches = touches + 1
   if touches == 1 then loadScene('next') end
 end)",
-     R"(1 tap 10 10
+     R"(7 tap 10 10
 +0.1 tap 20 20
 +0.16 tap 30 30
 +0.04 tap 40 40
@@ -159,7 +162,7 @@ steps = {
   function() probe('probe.pause', false, 0) end,
   function() probe('probe.playFromThread') end,
 })",
-     R"(1 memory.warning
+     R"(7 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
 +0.1 memory.warning
@@ -186,6 +189,83 @@ TEST_F(GameRoad, ProbeGameRuns) {
     }
 }
 
+// The start-up road: what the launch reports and in which order, the intro and the game's load
+// meeting whichever comes second, play at 5 s and the start-up screen released 1 s later, the
+// indicator around scene loads, and the lifecycle's reports. Each case's trace is compared with
+// data/road/startup-<case>.txt.
+struct StartUpCase {
+    const char* name;
+    const char* project;
+    const char* input;
+    std::string entries = "";
+    const char* trace = "startup,svc,lifecycle";
+};
+
+const std::string kClientKeys =
+    "<key>DKUserID</key><string>ab-12</string><key>DKGameKS_Token</key><string>tok</string>"
+    "<key>DKGameKS_Secret</key><string>secret-never-traced</string><key>DKOrbadId</key><string>orb-1</string>";
+
+const StartUpCase kStartUpCases[] = {
+    // The clients' keys set: the content-ads open and the ad client's start come at each
+    // activation, before the load; background, foreground and the quit report to the metrics.
+    {"launch", "", "7 app.background\n+0.5 app.foreground\n+0.5 app.quit\n", kClientKeys},
+    // A load of more than 5 s: the intro ends first, and play starts when the load ends, with no
+    // start-up promotion from that path; every scene load shows the indicator and posts the change.
+    {"slow-load", "for i = 1, 16 do loadScene('s' .. i) end", "7 app.quit\n", "", "startup,notify"},
+    // A scene load from a tap: the indicator once (the view dump inside the load shows it in the
+    // corner), then the change.
+    {"scene-load", "hooks.touchDown = function() loadScene('next') end",
+     "7 tap 10 10\n7.05 dump.views views.jsonl\n7.05 screenshot shot.png\n7.5 app.quit\n", "",
+     "startup,notify,input"},
+};
+
+TEST_F(GameRoad, StartUpRoad) {
+    for (const StartUpCase& c : kStartUpCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_dir.file("home"));
+        const std::string app = bundle(c.project, kPortrait, c.entries);
+        fs::copy_file(DK_SOURCE_DIR "/games/sample/Sample.app/loading_spinner.png", app + "/loading_spinner.png");
+        dktest::writeFile(m_dir.file("input.txt"), c.input);
+        const dktest::ProcessResult r =
+            run({"--headless", "--input", "input.txt", "--trace", c.trace, "--trace-file", "-", app});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected(std::string("startup-") + c.name, r.out));
+    }
+    // The dump made inside the scene load: the indicator's box, 41 x 41 points in the corner.
+    const std::string views = dktest::readFile(m_dir.file("views.jsonl"));
+    EXPECT_NE(views.find(R"("class":"DKRoundedRectView","controller":null,"frame":[279,439,41,41])"), std::string::npos)
+        << views;
+    // On the screen (the probe game draws nothing): the spinner lights only that corner, 82 x 82
+    // pixels of the retina phone.
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    std::string error;
+    ASSERT_TRUE(plat::gl::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+    ASSERT_EQ(width, 640);
+    ASSERT_EQ(height, 960);
+    size_t inside = 0, outside = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+            if (p[0] || p[1] || p[2]) ++(x >= 640 - 82 && y >= 960 - 82 ? inside : outside);
+        }
+    EXPECT_GT(inside, 82u * 82 / 10);
+    EXPECT_EQ(outside, 0u);
+}
+
+// "firstLaunch" is tracked and kept in the defaults the first time only.
+TEST_F(GameRoad, FirstLaunchIsTrackedOnce) {
+    const std::string app = bundle("");
+    const std::string defaults = m_dir.file("home/Library/Preferences/com.test.probe.plist");
+    for (const bool first : {true, false}) {
+        const dktest::ProcessResult r = run({"--headless", "--duration", "1", "--trace", "svc", "--trace-file", "-", app});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.find("svc analytics trackAppInfo firstLaunch") != std::string::npos, first) << r.out;
+        EXPECT_NE(r.out.find("svc analytics trackAppInfo appLaunch"), std::string::npos) << r.out;
+        EXPECT_NE(dktest::readFile(defaults).find("<key>firstLaunch</key>"), std::string::npos);
+    }
+}
+
 // Where the road cannot lead to a game the program ends at once, status 1, saying why.
 TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
     const std::string app = bundle("");
@@ -202,7 +282,7 @@ TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
         {"no game project",
          [&] { fs::remove_all(app + "/Probe.gameproj"); },
          {},
-         "drovik-player: no gameproj resource in app bundle\n"},
+         "DrovikPlayerAppDelegate: no gameproj resource in app bundle\n"},
         // libglvnd finds no EGL vendor, so no context can be made.
         {"no GL context",
          [] {},

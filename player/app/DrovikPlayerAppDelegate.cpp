@@ -1,0 +1,287 @@
+#include "player/app/DrovikPlayerAppDelegate.h"
+
+#include <glib.h>
+
+#include <vector>
+
+#include "analytics/DKPageStatsAnalytics.h"
+#include "analytics/TrackwellSession.h"
+#include "kiosk/KSPublisherOpenRequest.h"
+#include "orbad/Orbad.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Window.h"
+#include "platform/util/DKReachability.h"
+#include "player/app/DKLoadingIndicator.h"
+
+using namespace plat;
+
+namespace {
+
+foundation::TraceCategory kStartup("startup");
+
+constexpr const char* kFirstLaunchKey = "firstLaunch";
+constexpr double kIndicatorSide = 41;
+constexpr double kReleaseStartUpDelay = 1.0;
+
+const foundation::Value* infoValue(std::string_view key) {
+    const foundation::Bundle* bundle = foundation::Bundle::main();
+    return bundle ? bundle->infoValue(key) : nullptr;
+}
+
+std::string infoText(const foundation::Value* value) {
+    if (const std::string* text = value->string()) return *text;
+    return value->description();
+}
+
+}  // namespace
+
+DrovikPlayerAppDelegate::DrovikPlayerAppDelegate() : DrovikPlayerAppDelegate(Options{}) {}
+
+DrovikPlayerAppDelegate::DrovikPlayerAppDelegate(Options options) : m_options(options) {
+    sys::Device::current().beginGeneratingDeviceOrientationNotifications();
+}
+
+DrovikPlayerAppDelegate::~DrovikPlayerAppDelegate() {
+    foundation::RunLoop::main().cancelPerforms(this);
+    if (m_gameViewController) m_gameViewController->setDelegate(nullptr);
+}
+
+DrovikPlayerAppDelegate* DrovikPlayerAppDelegate::shared() {
+    ui::Application* app = ui::Application::shared();
+    return app ? dynamic_cast<DrovikPlayerAppDelegate*>(app->delegate()) : nullptr;
+}
+
+void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
+    foundation::UserDefaults* defaults = foundation::UserDefaults::standard();
+    const bool seen = defaults && defaults->boolForKey(kFirstLaunchKey);
+    DKPageStatsAnalytics& analytics = DKPageStatsAnalytics::sharedAnalytics();
+    if (!seen) analytics.trackAppInfo("firstLaunch");
+    analytics.trackAppInfo("appLaunch");
+    TrackwellSession::sharedTrackwellSession().startSession(metricsSessionKey());
+    if (!seen && defaults) {
+        defaults->setBool(true, kFirstLaunchKey);
+        defaults->synchronize();
+    }
+
+    // Never a null path to the engine: without a game project there is no game to wait for.
+    const foundation::Bundle* bundle = foundation::Bundle::main();
+    const std::vector<std::string> projects =
+        bundle ? bundle->pathsForResourcesOfType("gameproj") : std::vector<std::string>();
+    if (projects.empty()) {
+        foundation::log("DrovikPlayerAppDelegate: no gameproj resource in app bundle");
+        return fail(app);
+    }
+    m_gamePath = projects.back();
+
+    m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+    m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
+
+    m_roundedRectView = std::make_shared<DKRoundedRectView>(activityIndicatorFrameForInterfaceOrientation(1));
+    const ui::Color translucent{0, 0, 0, DKIPhoneActivityIndicatorAlpha};
+    m_roundedRectView->setRectColor(translucent);
+    m_roundedRectView->setStrokeColor(translucent);
+    m_roundedRectView->setAutoresizingMask(ui::kAutoresizingFlexibleLeftMargin | ui::kAutoresizingFlexibleRightMargin |
+                                           ui::kAutoresizingFlexibleTopMargin |
+                                           ui::kAutoresizingFlexibleBottomMargin);
+    m_activityIndicator = std::make_shared<DKLoadingSpinner>(ui::Rect{1, 1, 37, 37});
+    m_roundedRectView->addSubview(m_activityIndicator);
+
+    createGameViewController();
+    // A controller that could not be made has said why; a black window would only hide that.
+    if (!m_gameViewController || !m_gameViewController->gameView()) return fail(app);
+
+    m_gameViewController->view()->setLayerOpacity(0);
+    m_window->makeKeyAndVisible();
+
+    m_introScreenFinished = foundation::NotificationCenter::defaultCenter().observe(
+        DKIntroScreenFinishedNotification, nullptr, [this](const foundation::Notification&) {
+            introFinishedNotification();
+        });
+
+    m_startUpViewController = std::make_shared<DKStartUpViewController>();
+    m_startUpViewController->view()->setFrame(m_gameViewController->view()->bounds());
+    m_gameViewController->presentViewController(m_startUpViewController, false);
+}
+
+void DrovikPlayerAppDelegate::createGameViewController() {
+    const foundation::Container* container = foundation::Container::main();
+    m_gameViewController =
+        DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
+    if (!m_gameViewController) return;
+    m_gameViewController->setDelegate(this);
+    m_gameViewController->setLoadsProbePlugin(m_options.probePlugin);
+    m_window->setRootViewController(m_gameViewController);
+}
+
+void DrovikPlayerAppDelegate::fail(ui::Application& app) {
+    if (m_options.exitStatus) *m_options.exitStatus = 1;
+    app.quit();
+}
+
+void DrovikPlayerAppDelegate::introFinishedNotification() {
+    m_introScreenFinished.remove();
+    startLoadingGame();
+}
+
+void DrovikPlayerAppDelegate::startLoadingGame() {
+    // A later turn of the main queue, after the launch has returned. The block holds the
+    // controller; a delegate gone by then (a quit during the launch) is no longer the application's.
+    foundation::mainAsync([controller = m_gameViewController, path = m_gamePath] {
+        DrovikPlayerAppDelegate* self = shared();
+        if (!self || self->m_gameViewController != controller) return;
+        foundation::trace(kStartup, [&] { return "loadGame " + path; });
+        controller->loadGameFromPath(path);
+        if ((self = shared()) && self->m_gameViewController == controller) self->gameLoadingFinished();
+    });
+}
+
+void DrovikPlayerAppDelegate::gameLoadingFinished() {
+    setGameReady(true);
+}
+
+void DrovikPlayerAppDelegate::setIntroFinished(bool finished) {
+    if (finished) foundation::trace(kStartup, "introFinished");
+    m_introFinished = finished;
+    if (m_gameReady && m_introFinished) {
+        actuallyStartGame();
+        if (m_gameViewController) m_gameViewController->showMoreGamesOnStartup();
+    }
+}
+
+void DrovikPlayerAppDelegate::setGameReady(bool ready) {
+    if (ready) foundation::trace(kStartup, "gameReady");
+    m_gameReady = ready;
+    if (ready && m_introFinished) actuallyStartGame();
+}
+
+void DrovikPlayerAppDelegate::actuallyStartGame() {
+    foundation::trace(kStartup, "start");
+    if (!m_gameViewController) return;
+    m_gameViewController->dismissViewController(false);
+    ui::ViewAnimationOptions fade;
+    fade.name = "fadeInGameView";
+    const std::shared_ptr<ui::View> gameView = m_gameViewController->view();
+    ui::View::animate(fade, [&] { gameView->setLayerOpacity(1.0); });
+    m_gameViewController->play();
+    m_reachability = DKReachability::reachabilityForInternetConnection();
+    if (m_reachability) {
+        m_reachability->startNotifier();
+        foundation::NotificationCenter::defaultCenter().post(DKNetworkReachabilityChangedNotification,
+                                                             {m_reachability.get(), "DKReachability"});
+    }
+    DKPageStatsAnalytics::sharedAnalytics().trackAppInfo("playGame");
+    foundation::RunLoop::main().performAfter(kReleaseStartUpDelay, this, [this] { releaseStartUpController(); });
+}
+
+void DrovikPlayerAppDelegate::releaseStartUpController() {
+    foundation::trace(kStartup, "releaseStartUp");
+    m_startUpViewController.reset();
+}
+
+void DrovikPlayerAppDelegate::gameLoadingWillStart(DKGameViewController& controller) {
+    displayActivityIndicator(controller);
+    // Lets the indicator be drawn before the load holds the thread.
+    foundation::RunLoop::current().runOnce(0.1);
+}
+
+void DrovikPlayerAppDelegate::gameLoadingWillEnd(DKGameViewController& controller) {
+    hideActivityIndicator(controller);
+    foundation::NotificationCenter::defaultCenter().post(DKSceneDidChangeNotification);
+}
+
+void DrovikPlayerAppDelegate::displayActivityIndicator(DKGameViewController& controller) {
+    if (m_isActiveIndicatorDisplayed || !m_roundedRectView) return;
+    foundation::trace(kStartup, "indicator show");
+    m_roundedRectView->setFrame(activityIndicatorFrameForInterfaceOrientation(controller.interfaceOrientation()));
+    controller.view()->addSubview(m_roundedRectView);
+    m_activityIndicator->startAnimating();
+    m_isActiveIndicatorDisplayed = true;
+}
+
+void DrovikPlayerAppDelegate::hideActivityIndicator(DKGameViewController&) {
+    if (!m_isActiveIndicatorDisplayed) return;
+    foundation::trace(kStartup, "indicator hide");
+    m_activityIndicator->stopAnimating();
+    m_roundedRectView->removeFromSuperview();
+    m_isActiveIndicatorDisplayed = false;
+}
+
+ui::Rect DrovikPlayerAppDelegate::activityIndicatorFrameForInterfaceOrientation(int orientation) {
+    const ui::Rect screen = sys::Screen::main().bounds();
+    const bool portrait = orientation == 1 || orientation == 2;
+    const double across = portrait ? screen.width : screen.height;
+    const double down = portrait ? screen.height : screen.width;
+    return {across - kIndicatorSide, down - kIndicatorSide, kIndicatorSide, kIndicatorSide};
+}
+
+void DrovikPlayerAppDelegate::didBecomeActive(ui::Application&) {
+    if (m_gameReady && m_introFinished) DKPageStatsAnalytics::sharedAnalytics().trackAppInfo("playGame");
+    const foundation::Value* token = infoValue("DKGameKS_Token");
+    const foundation::Value* secret = infoValue("DKGameKS_Secret");
+    if (token && secret) KSPublisherOpenRequest::requestForApp(infoText(token), infoText(secret))->send();
+    if (const foundation::Value* orbadId = infoValue("DKOrbadId")) Orbad::startWithApplicationId(infoText(orbadId));
+    if (m_gameViewController) m_gameViewController->showMoreGamesOnStartup();
+}
+
+void DrovikPlayerAppDelegate::willEnterForeground(ui::Application&) {
+    TrackwellSession& metrics = TrackwellSession::sharedTrackwellSession();
+    metrics.resume();
+    metrics.upload();
+    metrics.tagEvent("appResume");
+}
+
+void DrovikPlayerAppDelegate::didEnterBackground(ui::Application&) {
+    foundation::NotificationCenter::defaultCenter().post(DKAppWillHibernateNotification);
+    TrackwellSession& metrics = TrackwellSession::sharedTrackwellSession();
+    metrics.close();
+    metrics.upload();
+}
+
+void DrovikPlayerAppDelegate::willTerminate(ui::Application&) {
+    DKPageStatsAnalytics::sharedAnalytics().trackAppInfo("appStop");
+    TrackwellSession& metrics = TrackwellSession::sharedTrackwellSession();
+    metrics.close();
+    metrics.upload();
+    m_introScreenFinished.remove();
+    sys::Device::current().endGeneratingDeviceOrientationNotifications();
+}
+
+bool DrovikPlayerAppDelegate::isValidStringFor(const foundation::Value* value) {
+    const std::string* text = value ? value->string() : nullptr;
+    if (!text || text->empty() || !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr))
+        return false;
+    for (const char* p = text->data(); p < text->data() + text->size(); p = g_utf8_next_char(p)) {
+        const gunichar c = g_utf8_get_char(p);
+        if (c == '-') continue;
+        switch (g_unichar_type(c)) {
+            case G_UNICODE_LOWERCASE_LETTER:
+            case G_UNICODE_MODIFIER_LETTER:
+            case G_UNICODE_OTHER_LETTER:
+            case G_UNICODE_TITLECASE_LETTER:
+            case G_UNICODE_UPPERCASE_LETTER:
+            case G_UNICODE_SPACING_MARK:
+            case G_UNICODE_ENCLOSING_MARK:
+            case G_UNICODE_NON_SPACING_MARK:
+            case G_UNICODE_DECIMAL_NUMBER:
+            case G_UNICODE_LETTER_NUMBER:
+            case G_UNICODE_OTHER_NUMBER:
+                continue;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+std::string DrovikPlayerAppDelegate::metricsSessionKey() {
+    auto part = [](const char* key) {
+        const foundation::Value* value = infoValue(key);
+        return isValidStringFor(value) ? *value->string() : std::string("null");
+    };
+    return part("DKUserID") + "-" + part("DKAppID");
+}

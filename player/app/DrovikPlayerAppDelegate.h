@@ -1,0 +1,99 @@
+// The application's delegate: the launch (analytics, the window, the scene-loading indicator, the
+// game view controller under the start-up screen), the game's load once the start-up screen is up,
+// play once both the intro and the load are done, the indicator around scene loads, the
+// orientation answers and the lifecycle's reports to the clients.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Value.h"
+#include "player/app/DKOrientationAnswers.h"
+#include "player/app/DKStartUpViewController.h"
+#include "player/controller/DKGameViewController.h"
+
+class DKLoadingSpinner;
+class DKReachability;
+class DKRoundedRectView;
+
+namespace plat::ui {
+class Window;
+}
+
+inline constexpr const char* DKIntroScreenFinishedNotification = kDKIntroScreenFinishedNotification;
+inline constexpr const char* DKSceneDidChangeNotification = "DKSceneDidChangeNotification";
+inline constexpr const char* DKAppWillHibernateNotification = "DKAppWillHibernate";
+inline constexpr double DKIPhoneActivityIndicatorAlpha = 0.5;
+
+class DrovikPlayerAppDelegate : public DKOrientationAnswers,
+                                public DKGameViewControllerDelegate,
+                                public DKStartUpClient {
+public:
+    struct Options {
+        bool probePlugin = false;  // each game load also makes the probe plugin
+        // Set to 1 when the launch cannot lead to a game (the application has quit by then).
+        int* exitStatus = nullptr;
+    };
+
+    DrovikPlayerAppDelegate();
+    explicit DrovikPlayerAppDelegate(Options options);
+    ~DrovikPlayerAppDelegate() override;
+
+    // The application's delegate when it is this class, else null.
+    static DrovikPlayerAppDelegate* shared();
+
+    void didFinishLaunching(plat::ui::Application& app) override;
+    void didBecomeActive(plat::ui::Application& app) override;
+    void willEnterForeground(plat::ui::Application& app) override;
+    void didEnterBackground(plat::ui::Application& app) override;
+    void willTerminate(plat::ui::Application& app) override;
+
+    plat::ui::Window* window() const { return m_window.get(); }
+    DKGameViewController* gameViewController() const { return m_gameViewController.get(); }
+    plat::ui::ViewController* startUpViewController() const { return m_startUpViewController.get(); }
+
+    // The intro/game handshake: whichever of the two comes second starts play, once.
+    bool introFinished() const { return m_introFinished; }
+    void setIntroFinished(bool finished) override;
+    bool gameReady() const { return m_gameReady; }
+    void setGameReady(bool ready);
+
+    // The scene-loading indicator, as the controller's delegate.
+    void gameLoadingWillStart(DKGameViewController& controller) override;
+    void gameLoadingWillEnd(DKGameViewController& controller) override;
+    void displayActivityIndicator(DKGameViewController& controller);
+    void hideActivityIndicator(DKGameViewController& controller);
+    bool isActiveIndicatorDisplayed() const { return m_isActiveIndicatorDisplayed; }
+    // 41 x 41 points in the bottom-right corner of the screen in that orientation.
+    static plat::ui::Rect activityIndicatorFrameForInterfaceOrientation(int orientation);
+
+    // A non-empty string of Unicode letters, marks, digits and "-"; anything else (absent, not a
+    // string) is not.
+    static bool isValidStringFor(const plat::foundation::Value* value);
+    // "<user>-<app>" from "DKUserID" and "DKAppID", each "null" unless valid.
+    static std::string metricsSessionKey();
+
+private:
+    void createGameViewController();
+    void introFinishedNotification();
+    void startLoadingGame();
+    void gameLoadingFinished();
+    void actuallyStartGame();
+    void releaseStartUpController();
+    void fail(plat::ui::Application& app);
+
+    Options m_options;
+    std::shared_ptr<plat::ui::Window> m_window;
+    std::shared_ptr<DKLoadingSpinner> m_activityIndicator;
+    std::shared_ptr<DKRoundedRectView> m_roundedRectView;
+    std::shared_ptr<DKGameViewController> m_gameViewController;
+    std::shared_ptr<plat::ui::ViewController> m_startUpViewController;
+    std::unique_ptr<DKReachability> m_reachability;
+    std::string m_gamePath;
+    plat::foundation::Observation m_introScreenFinished;
+    bool m_introFinished = false;
+    bool m_gameReady = false;
+    bool m_isActiveIndicatorDisplayed = false;
+};
