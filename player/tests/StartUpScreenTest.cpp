@@ -12,7 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/gl/HeadlessGL.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
@@ -84,7 +84,7 @@ protected:
         fs::create_directories(app);
         writeFile(app + "/Info.plist", "<plist version=\"1.0\"><dict>" + entries + "</dict></plist>");
         for (const std::string& name : images)
-            EXPECT_TRUE(plat::gl::writePNG(app + "/" + name + ".png", 2, 2, std::vector<uint8_t>(16, 200), nullptr));
+            EXPECT_TRUE(plat::image::writePNG(app + "/" + name + ".png", 2, 2, std::vector<uint8_t>(16, 200), nullptr));
         foundation::Bundle::setMain(*foundation::Bundle::open(app));
         auto delegate = std::make_unique<StartUpDelegate>();
         StartUpDelegate& d = *delegate;

@@ -240,7 +240,7 @@ TEST_F(GameRoad, StartUpRoad) {
     int width = 0, height = 0;
     std::vector<uint8_t> rgba;
     std::string error;
-    ASSERT_TRUE(plat::gl::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
+    ASSERT_TRUE(plat::image::readPNG(m_dir.file("shot.png"), &width, &height, &rgba, &error)) << error;
     ASSERT_EQ(width, 640);
     ASSERT_EQ(height, 960);
     size_t inside = 0, outside = 0;
