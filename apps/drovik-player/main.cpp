@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/Log.h"
+#include "platform/gl/FrameMemory.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
@@ -15,6 +16,7 @@
 using namespace plat;
 
 int main(int argc, char** argv) {
+    plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
     host::QuitSignals::block();
     host::HostOptions options;
