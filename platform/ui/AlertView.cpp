@@ -74,8 +74,10 @@ void AlertView::show() {
     if (std::find(app->m_alerts.begin(), app->m_alerts.end(), self) != app->m_alerts.end()) return;
     foundation::trace(kTraceAlert, [&] {
         std::string line = "show " + traceable(m_title) + "|" + traceable(m_message.value_or("")) + "|";
-        for (size_t i = 0; i < m_buttonTitles.size(); ++i)
-            line += (i ? "," : "") + traceable(m_buttonTitles[i]);
+        for (size_t i = 0; i < m_buttonTitles.size(); ++i) {
+            if (i) line += ',';
+            line += traceable(m_buttonTitles[i]);
+        }
         return line;
     });
     // A press reaches the alert only while it lives; the buttons are its own.
