@@ -55,6 +55,10 @@ public:
 
     // Set by markAsDirty, cleared by update; a new node computes on its first read.
     bool dirty = true;
+    // Counts the computes that refreshed what a renderer draws from the node (a sprite's draw
+    // record), so that a renderer can tell output it has already turned into vertices. Beside the
+    // flag and the class bits, on the line every frame reads anyway.
+    uint32_t drawVersion = 0;
 
 protected:
     void addNodeClass(uint32_t bits) { m_nodeClass |= bits; }

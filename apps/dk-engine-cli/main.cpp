@@ -13,6 +13,7 @@
 #include <string>
 
 #include "apps/dk-engine-cli/Commands.h"
+#include "platform/gl/FrameMemory.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -125,6 +126,7 @@ void makeDirectories(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    plat::gl::keepFrameMemoryMapped();  // as the player does
     Options o = parse(argc, argv);
     if (o.hasSave) makeDirectories(o.saveDir);
     Host host;

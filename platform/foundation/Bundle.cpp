@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 
 namespace plat::foundation {
@@ -34,6 +36,11 @@ std::string joined(const std::string& dir, std::string_view name) {
 
 }  // namespace
 
+struct Bundle::Strings {
+    std::once_flag read;
+    Value table;
+};
+
 std::optional<Bundle> Bundle::open(const std::string& path, Error* error) {
     Bundle bundle;
     bundle.m_path = absolutePath(path);
@@ -51,6 +58,7 @@ std::optional<Bundle> Bundle::open(const std::string& path, Error* error) {
     }
     bundle.m_info = std::move(*info);
     bundle.m_language = languageFromEnvironment();
+    bundle.m_strings = std::make_shared<Strings>();
     return bundle;
 }
 
@@ -112,6 +120,28 @@ std::vector<std::string> Bundle::pathsForResourcesOfType(std::string_view type, 
     paths.reserve(byName.size());
     for (auto& entry : byName) paths.push_back(std::move(entry.second));
     return paths;
+}
+
+std::string Bundle::localizedString(std::string_view english) const {
+    std::call_once(m_strings->read, [this] {
+        if (m_language.empty()) return;
+        const std::string path = m_path + "/" + m_language + ".lproj/Localizable.strings";
+        Error error;
+        std::optional<Value> table = readPropertyList(path, &error);
+        if (table && table->dictionary())
+            m_strings->table = std::move(*table);
+        else if (table)
+            log("%s: not a dictionary", path.c_str());
+        else if (error.code != kFileReadNoSuchFileError)
+            log("%s", error.message.c_str());
+    });
+    const Value* found = m_strings->table.find(english);
+    return found && found->string() ? *found->string() : std::string(english);
+}
+
+std::string Bundle::localized(std::string_view english) {
+    const Bundle* bundle = main();
+    return bundle ? bundle->localizedString(english) : std::string(english);
 }
 
 }  // namespace plat::foundation

@@ -1,13 +1,14 @@
 // An application bundle: a directory (GAME.app/) with its Info.plist and its resources.
 #pragma once
 
-#include "platform/foundation/Error.h"
-#include "platform/foundation/Value.h"
-
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
 
 namespace plat::foundation {
 
@@ -52,7 +53,16 @@ public:
     // "Z.gameproj" comes before "b.gameproj".
     std::vector<std::string> pathsForResourcesOfType(std::string_view type, std::string_view subdirectory = {}) const;
 
+    // `english` in the bundle's `language`.lproj/Localizable.strings (a property list of English
+    // texts to this language's, read at the first look-up; one that cannot be read is said once
+    // on the log), else `english` itself.
+    std::string localizedString(std::string_view english) const;
+    // The main bundle's; `english` itself without one.
+    static std::string localized(std::string_view english);
+
 private:
+    struct Strings;
+
     Bundle() = default;
     std::string infoText(std::string_view key) const;
     std::vector<std::string> searchDirectories(std::string_view subdirectory) const;
@@ -60,6 +70,7 @@ private:
     std::string m_path;
     std::string m_language;
     Value m_info;
+    std::shared_ptr<Strings> m_strings;  // shared by copies: one table per opened bundle
 };
 
 }  // namespace plat::foundation

@@ -15,9 +15,13 @@
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/Orientation.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/WebView.h"
 
 namespace plat::host {
 
@@ -267,6 +271,34 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
             };
         case InputKind::Mark:
             return [] {};  // its trace line is the mark
+        case InputKind::AlertPress: {
+            if (app.alerts().empty()) return nullptr;
+            std::shared_ptr<ui::AlertView> alert = app.alerts().front();
+            const long index = command.index >= 0 ? command.index : alert->indexOfButton(command.argument);
+            if (index < 0 || index >= static_cast<long>(alert->buttonTitles().size())) return nullptr;
+            return [alert, index] { alert->pressButton(static_cast<int>(index)); };
+        }
+        case InputKind::TextType:
+        case InputKind::TextDelete:
+        case InputKind::TextClear: {
+            ui::TextView* responder = app.textInputResponder();
+            if (!responder) return nullptr;
+            if (command.kind == InputKind::TextClear) return [responder] { responder->setText({}); };
+            if (command.kind == InputKind::TextType)
+                return [responder, &command] { responder->appendText(command.argument); };
+            if (responder->text().empty()) return nullptr;
+            return [responder] { responder->deleteBackward(); };
+        }
+        case InputKind::TextDone: {
+            ui::TextEntryView* entry = ui::TextEntryView::onScreen();
+            if (!entry) return nullptr;
+            return [done = entry->doneControl()] { done->sendActions(); };
+        }
+        case InputKind::WebClose: {
+            ui::WebView* page = ui::WebView::closableOnScreen();
+            if (!page) return nullptr;
+            return [close = page->closeControl()] { close->sendActions(); };
+        }
     }
     return nullptr;
 }

@@ -73,6 +73,30 @@ struct Failure {
     std::string what;
 };
 
+bool isUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        const size_t length = lead < 0x80                   ? 1
+                              : lead >= 0xC2 && lead < 0xE0 ? 2
+                              : lead >= 0xE0 && lead < 0xF0 ? 3
+                              : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                            : 0;
+        if (length == 0 || i + length > s.size()) return false;
+        unsigned long code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and what lies past the last code point are not UTF-8.
+        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string quoted(std::string_view word) {
     return "\"" + std::string(word) + "\"";
 }
@@ -105,6 +129,28 @@ std::string restOfLine(std::string_view name, std::string_view rest, const char*
     rest = trim(rest);
     if (rest.empty()) throw Failure{std::string(name) + " takes " + what};
     return std::string(rest);
+}
+
+// The whole of `rest` is one "quoted" text (see InputScript.h).
+std::string quotedText(std::string_view name, std::string_view rest, const char* what) {
+    rest = trim(rest);
+    const std::string usage = std::string(name) + " takes a \"" + what + "\" in double quotes";
+    if (rest.size() < 2 || rest.front() != '"' || rest.back() != '"') throw Failure{usage};
+    std::string text;
+    for (size_t i = 1; i + 1 < rest.size(); ++i) {
+        char c = rest[i];
+        if (c == '"') throw Failure{usage + " (a quote inside is \\\")"};
+        if (c == '\\') {
+            c = i + 2 < rest.size() ? rest[++i] : '\0';
+            if (c == 'n')
+                c = '\n';
+            else if (c != '"' && c != '\\')
+                throw Failure{std::string(name) + ": a backslash comes before \", \\ or n"};
+        }
+        text += c;
+    }
+    if (!isUtf8(text)) throw Failure{std::string(name) + ": the " + what + " is not UTF-8"};
+    return text;
 }
 
 void parseTouches(std::string_view rest, InputCommand* command) {
@@ -161,6 +207,10 @@ void parseCommand(std::string_view text, InputCommand* command) {
         {"memory.warning", K::MemoryWarning},
         {"audio.interrupt.begin", K::AudioInterruptBegin},
         {"audio.interrupt.end", K::AudioInterruptEnd},
+        {"text.delete", K::TextDelete},
+        {"text.clear", K::TextClear},
+        {"text.done", K::TextDone},
+        {"web.close", K::WebClose},
     };
     for (const auto& [plainName, kind] : kPlain) {
         if (name == plainName) {
@@ -203,12 +253,33 @@ void parseCommand(std::string_view text, InputCommand* command) {
     } else if (name == "mark") {
         command->kind = K::Mark;
         command->argument = restOfLine(name, rest, "a TEXT");
+    } else if (name == "alert.press") {
+        command->kind = K::AlertPress;
+        const std::string_view written = trim(rest);
+        if (!written.starts_with('"') && !parseCount(written, 1000, &command->index))
+            throw Failure{"alert.press takes a button index (from 0) or a \"TITLE\""};
+        if (written.starts_with('"')) command->argument = quotedText(name, written, "TITLE");
+    } else if (name == "text.type") {
+        command->kind = K::TextType;
+        command->argument = quotedText(name, rest, "TEXT");
     } else {
         throw Failure{"unknown command " + quoted(name)};
     }
 }
 
 }  // namespace
+
+std::string scriptQuoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
 
 std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,
                                                           std::string* error) {

@@ -5,9 +5,15 @@
 //   TIME app.resign | app.active | app.background | app.foreground | app.quit | memory.warning
 //   TIME audio.interrupt.begin | audio.interrupt.end | audio.fail category|activate|deactivate
 //   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
+//   TIME alert.press N | alert.press "TITLE"      a button of the alert on screen, by index or title
+//   TIME text.type "TEXT" | text.delete | text.clear  the keyboard's text view (delete: Backspace)
+//   TIME text.done                                 the done control of the text entry on screen
+//   TIME web.close                                 the close control of the web page on screen
 //
 // TIME is clock seconds since launch, or +S: S seconds after the previous command's time. Lines
-// whose first visible character is '#' are comments; FILE and TEXT are the rest of the line.
+// whose first visible character is '#' are comments; FILE and TEXT are the rest of the line. A
+// quoted "TITLE" or "TEXT" is UTF-8 written between double quotes, with \" for a quote, \\ for a
+// backslash and \n for a line feed.
 #pragma once
 
 #include <optional>
@@ -47,6 +53,12 @@ enum class InputKind {
     Screenshot,
     DumpViews,
     Mark,
+    AlertPress,
+    TextType,
+    TextDelete,
+    TextClear,
+    TextDone,
+    WebClose,
 };
 
 struct InputCommand {
@@ -57,8 +69,13 @@ struct InputCommand {
     std::vector<TouchChange> touches;  // Touch: the event's fingers, in the order written
     double x = 0, y = 0, z = 0;        // Tap: the place; Accel: the sample in g
     int orientation = 0;               // Rotate: the device orientation, 0-6
-    std::string argument;              // AudioFail: the call; Net: the link; a FILE; Mark: TEXT
+    long index = -1;                   // AlertPress: the button's index, -1 when by title
+    // AudioFail: the call; Net: the link; a FILE; Mark and TextType: TEXT; AlertPress: TITLE.
+    std::string argument;
 };
+
+// `text` as a quoted "TEXT" of the script.
+std::string scriptQuoted(std::string_view text);
 
 // The whole script, or nullopt with `error` reading "FILE:LINE: what" (`fileName` is FILE).
 std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,

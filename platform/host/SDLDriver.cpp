@@ -42,6 +42,7 @@ SDLDriver::SDLDriver(SDLWindow& window, ui::Application& application, Play play)
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
     m_accelerometer = std::make_unique<SDLAccelerometer>();
     m_application.setSystemServices(this);
+    SDL_StopTextInput();  // on from the start in SDL 2; only a text view turns it on here
     foundation::tracef(kWindow, "open %dx%d zoom %s accelerometer %s", m_window.width(), m_window.height(),
                        scriptNumber(m_window.zoom(), 6).c_str(), m_accelerometer->source().c_str());
 }
@@ -68,10 +69,13 @@ void SDLDriver::pumpEvents() {
     // A handler may turn the loop (a nested run) and so come back here: those events wait.
     if (m_pumping) return;
     m_pumping = true;
+    followTextInput();
     SDL_PumpEvents();
     SDL_Event event;
-    while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
+    while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
         handle(event);
+        followTextInput();
+    }
     m_pumping = false;
 }
 
@@ -94,6 +98,9 @@ void SDLDriver::handle(const SDL_Event& event) {
             break;
         case SDL_KEYDOWN:
             key(event.key);
+            break;
+        case SDL_TEXTINPUT:
+            if (m_application.textInputResponder()) play("text.type " + scriptQuoted(event.text.text));
             break;
         case SDL_QUIT:
             quit();
@@ -207,7 +214,18 @@ void SDLDriver::key(const SDL_KeyboardEvent& key) {
     const SDL_Keycode sym = key.keysym.sym;
     const bool arrow = sym == SDLK_UP || sym == SDLK_DOWN || sym == SDLK_LEFT || sym == SDLK_RIGHT;
     const bool control = (key.keysym.mod & KMOD_CTRL) != 0;
-    if (key.repeat && !(arrow && !control)) return;  // a held arrow keeps tilting; nothing else repeats
+    // Editing keys repeat when held, as the arrows keep tilting; nothing else does.
+    if (m_application.textInputResponder() && !control) {
+        if (sym == SDLK_BACKSPACE) {
+            play("text.delete");
+            return;
+        }
+        if (sym == SDLK_RETURN || sym == SDLK_KP_ENTER) {
+            play("text.type " + scriptQuoted("\n"));
+            return;
+        }
+    }
+    if (key.repeat && !(arrow && !control)) return;
     const State state = m_application.state();
     switch (sym) {
         case SDLK_F1:
@@ -246,6 +264,16 @@ void SDLDriver::key(const SDL_KeyboardEvent& key) {
                               : sym == SDLK_DOWN ? -1
                                                  : 0);
     }
+}
+
+void SDLDriver::followTextInput() {
+    const bool wanted = m_application.textInputResponder() != nullptr;
+    if (wanted == m_textInput) return;
+    m_textInput = wanted;
+    if (wanted)
+        SDL_StartTextInput();
+    else
+        SDL_StopTextInput();
 }
 
 void SDLDriver::quit() {

@@ -35,7 +35,9 @@ inline constexpr double kEventPumpInterval = 0.005;
 //   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
 //   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
 //   5/6, face up/down); F12: screenshot drovik-<seconds>.png; the arrows tilt the virtual
-//   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel.
+//   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel;
+//   while a text view takes the keyboard (SDL's text input is on only then): typed text: text.type
+//   "TEXT"; Backspace: text.delete; Return: text.type "\n" (these two repeat when held).
 class SDLDriver : public ui::SystemServices, public ui::Presenter {
 public:
     // Plays a command now: whether it applied (with `traceIgnored` false, one that does not apply
@@ -72,6 +74,8 @@ private:
     void finger(const SDL_TouchFingerEvent& finger);
     void windowEvent(const SDL_WindowEvent& window);
     void key(const SDL_KeyboardEvent& key);
+    // SDL's text input on while the application has a text view taking the keyboard.
+    void followTextInput();
     void quit();
     void armSample();
     void sample();
@@ -85,6 +89,7 @@ private:
     bool m_pumping = false;
     bool m_quitting = false;
     bool m_mouseDown = false;
+    bool m_textInput = false;
     std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number
     std::unique_ptr<gl::GLContext> m_screenContext;
 };

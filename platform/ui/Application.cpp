@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdio>
 #include <map>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/AtomicFile.h"
 #include "platform/sys/Device.h"
 #include "platform/sys/Report.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Compositor.h"
+#include "platform/ui/TextView.h"
 #include "platform/ui/UITrace.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/ViewDump.h"
@@ -20,6 +24,32 @@ namespace plat::ui {
 
 foundation::TraceCategory kTraceLifecycle("lifecycle");
 foundation::TraceCategory kTraceUI("ui");
+foundation::TraceCategory kTraceOpen("open");
+foundation::TraceCategory kTraceAlert("alert");
+foundation::TraceCategory kTraceWeb("web");
+foundation::TraceCategory kTraceText("text");
+
+std::string traceable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        }
+    }
+    return out;
+}
 
 namespace {
 
@@ -59,6 +89,22 @@ unsigned controllerMask(const ViewController& controller) {
     return mask;
 }
 
+// The scheme of an absolute URL, lower case; empty for anything else.
+std::string urlScheme(std::string_view url) {
+    if (!isAbsoluteURL(url)) return {};
+    std::string scheme(url.substr(0, url.find(':')));
+    for (char& c : scheme)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return scheme;
+}
+
+// Never handed to a desktop program, whose command line could read it as an option or split it.
+bool isRefusedURL(std::string_view url) {
+    return url.starts_with('-') || std::any_of(url.begin(), url.end(), [](char c) {
+               return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+           });
+}
+
 int firstAllowed(unsigned mask, std::initializer_list<int> order) {
     for (int o : order)
         if (maskAllows(mask, o)) return o;
@@ -66,6 +112,20 @@ int firstAllowed(unsigned mask, std::initializer_list<int> order) {
 }
 
 }  // namespace
+
+bool isAbsoluteURL(std::string_view url) {
+    const size_t colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == url.size()) return false;
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!letter(url[0])) return false;
+    for (char c : url.substr(1, colon - 1))
+        if (!letter(c) && !digit(c) && c != '+' && c != '-' && c != '.') return false;
+    constexpr std::string_view kUnwritten = "<>\"\\^`{|}";
+    for (char c : url)
+        if (c <= ' ' || c >= 0x7f || kUnwritten.find(c) != std::string_view::npos) return false;
+    return true;
+}
 
 Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundation::RunLoop* loop)
     : m_delegate(std::move(delegate)),
@@ -78,6 +138,8 @@ Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundati
 }
 
 Application::~Application() {
+    m_alerts.clear();
+    m_overlays.clear();
     m_touches.clear();
     m_delegate.reset();  // what it owns may still ask for the application as it goes
     m_compositor.reset();
@@ -113,6 +175,8 @@ int Application::run() {
     m_loop->run();
     if (m_state != ApplicationState::NotRunning) terminate();
     if (m_beforeTeardown) m_beforeTeardown();
+    m_alerts.clear();
+    m_overlays.clear();
     m_touches.clear();
     m_delegate.reset();
     m_keyWindow = nullptr;
@@ -231,6 +295,7 @@ void Application::setInterfaceOrientation(int orientation) {
         m_keyWindow->setFrame(interfaceBounds());
         m_keyWindow->layOutControllerViews();
     }
+    for (const auto& overlay : std::vector(m_overlays)) overlay->setFrame(interfaceBounds());
     Compositor::setNeedsCommit();
     foundation::tracef(kTraceUI, "rotate %d", orientation);
 }
@@ -302,10 +367,31 @@ void Application::setIdleTimerDisabled(bool disabled) {
     if (m_services) m_services->setIdleTimerDisabled(disabled);
 }
 
+bool Application::canOpenURL(std::string_view url) const {
+    if (isRefusedURL(url)) return false;
+    const std::string scheme = urlScheme(url);
+    if (scheme == "mailto") return true;
+    if (scheme != "http" && scheme != "https") return false;
+    // "//" and a host: the authority's first character is neither its end nor an empty user.
+    const std::string_view rest = url.substr(scheme.size() + 1);
+    return rest.starts_with("//") && rest.size() > 2 &&
+           std::string_view("/?#@:").find(rest[2]) == std::string_view::npos;
+}
+
 bool Application::openURL(const std::string& url) {
+    if (isRefusedURL(url)) {
+        foundation::trace(kTraceOpen, [&] { return "refused " + traceable(url); });
+        return false;
+    }
+    if (!isAbsoluteURL(url)) {
+        foundation::log("open: not an absolute URL: \"%s\"", url.c_str());
+        return false;
+    }
     m_openedURLs.push_back(url);
-    foundation::trace(kTraceUI, [&] { return "openURL " + url; });
-    return !m_services || m_services->openURL(url);
+    foundation::trace(kTraceOpen, url);
+    if (!canOpenURL(url) || !m_services || m_services->openURL(url)) return true;
+    foundation::log("open: the desktop did not open %s", url.c_str());
+    return false;
 }
 
 void Application::setSystemServices(SystemServices* services) {
@@ -313,8 +399,44 @@ void Application::setSystemServices(SystemServices* services) {
     if (m_services) m_services->setIdleTimerDisabled(m_idleTimerDisabled);
 }
 
+void Application::addOverlay(std::shared_ptr<View> view) {
+    if (!view) return;
+    removeOverlay(view.get());
+    view->removeFromSuperview();
+    view->setFrame(interfaceBounds());
+    m_overlays.push_back(std::move(view));
+    Compositor::setNeedsCommit();
+}
+
+void Application::removeOverlay(const View* view) {
+    if (std::erase_if(m_overlays, [view](const std::shared_ptr<View>& o) { return o.get() == view; }))
+        Compositor::setNeedsCommit();
+}
+
+namespace {
+View* frontmostIn(View& view, const std::function<bool(View&)>& match) {
+    if (view.isHidden() || view.alpha() < 0.01) return nullptr;
+    const auto& subviews = view.subviews();
+    for (auto sub = subviews.rbegin(); sub != subviews.rend(); ++sub)
+        if (View* found = frontmostIn(**sub, match)) return found;
+    return match(view) ? &view : nullptr;
+}
+}  // namespace
+
+View* Application::frontmostView(const std::function<bool(View&)>& match) const {
+    for (auto o = m_overlays.rbegin(); o != m_overlays.rend(); ++o)
+        if (View* found = frontmostIn(**o, match)) return found;
+    return m_keyWindow ? frontmostIn(*m_keyWindow, match) : nullptr;
+}
+
+TextView* Application::textInputResponder() const {
+    return static_cast<TextView*>(m_textInput.lock().get());
+}
+
 bool Application::dumpViews(const std::string& path, std::string* error) const {
-    if (sys::writeFileAtomically(path, m_keyWindow ? dumpViewTree(*m_keyWindow) : std::string())) return true;
+    std::string dump = m_keyWindow ? dumpViewTree(*m_keyWindow) : std::string();
+    for (const auto& overlay : m_overlays) dump += dumpViewTree(*overlay);
+    if (sys::writeFileAtomically(path, dump)) return true;
     if (error) *error = "cannot write " + path;
     return false;
 }
@@ -347,7 +469,11 @@ bool Application::injectTouches(const std::vector<TouchInput>& inputs) {
             touch = std::make_shared<Touch>();
             touch->m_location = touch->m_previous = *input.location;
             touch->m_phase = TouchPhase::Began;
-            if (View* hit = m_keyWindow->hitTest(*input.location, nullptr)) {
+            View* hit = nullptr;
+            for (auto o = m_overlays.rbegin(); o != m_overlays.rend() && !hit; ++o)
+                hit = (*o)->hitTest(*input.location, nullptr);
+            if (!hit) hit = m_keyWindow->hitTest(*input.location, nullptr);
+            if (hit) {
                 touch->m_view = hit->weak_from_this().lock();
                 touch->m_deliverable = touch->m_view && (hit->isMultipleTouchEnabled() || !hasTouchFor(hit));
             }

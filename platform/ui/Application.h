@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/Responder.h"
@@ -15,8 +16,11 @@ class RunLoop;
 
 namespace plat::ui {
 
+class AlertView;
 class Application;
 class Compositor;
+class TextView;
+class View;
 class ViewController;
 class Window;
 
@@ -67,6 +71,10 @@ struct TouchInput {
     int id;            // the driver's name for the finger, from down to up
     std::optional<Point> location;
 };
+
+// A scheme (a letter, then letters, digits, "+", "-" or "."), a colon and something after it, in
+// the characters URLs are written with: printable ASCII without blanks or any of <>"\^`{|}.
+bool isAbsoluteURL(std::string_view url);
 
 // One per process, on the main thread. Each transition traces "lifecycle <operation>", calls the
 // delegate, then posts the matching notification (sender: the application, class UIApplication).
@@ -133,11 +141,33 @@ public:
     // Traces "ui idleTimerDisabled 0|1" on a change.
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled);
-    // Recorded (and traced "ui openURL <url>"); handled unless the driver's services refuse it.
+    // The system's URL opener. YES for what a desktop opens: absolute http and https URLs with a
+    // host, and mailto URLs.
+    bool canOpenURL(std::string_view url) const;
+    // A URL starting with "-" or holding a control character is refused (traced "open refused
+    // URL"), text that is no absolute URL logged; both give false and go nowhere. Anything else is
+    // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the driver's services
+    // (other schemes, "prefs:root=TWITTER", never are; headless there are none); true unless they
+    // refuse it (logged).
     bool openURL(const std::string& url);
     // The driver's services (not owned; null: none), told the idle timer's state at once.
     void setSystemServices(SystemServices* services);
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
+
+    // Views over the key window, each over the interface's bounds, the last on top: drawn after
+    // the window, dumped after it, and the first a touch can hit. Alerts show so.
+    void addOverlay(std::shared_ptr<View> view);
+    void removeOverlay(const View* view);
+    const std::vector<std::shared_ptr<View>>& overlays() const { return m_overlays; }
+    // The front-most view on screen that `match` accepts: the overlays top first, then the key
+    // window, each front to back; hidden or transparent views and what they hold are passed over.
+    View* frontmostView(const std::function<bool(View&)>& match) const;
+    // Alerts shown and not yet dismissed, in the order they were shown: the first is on screen.
+    const std::vector<std::shared_ptr<AlertView>>& alerts() const { return m_alerts; }
+
+    // The text view that takes the keyboard (its first responder), null when none: where the
+    // window driver sends text input (see TextView).
+    TextView* textInputResponder() const;
 
     // One event of the driver: touches are hit-tested in the key window when they begin and sent in
     // phase sets (began, moved, ended, cancelled) to their views. Only while Active; false when no
@@ -152,6 +182,8 @@ public:
     bool dumpViews(const std::string& path, std::string* error = nullptr) const;
 
 private:
+    friend class AlertView;
+    friend class TextView;
     friend class Window;
     friend class ViewController;
     struct ActiveTouch {
@@ -188,6 +220,9 @@ private:
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
     SystemServices* m_services = nullptr;
+    std::vector<std::shared_ptr<View>> m_overlays;
+    std::vector<std::shared_ptr<AlertView>> m_alerts;
+    std::weak_ptr<View> m_textInput;  // a TextView
     std::vector<ActiveTouch> m_touches;
 };
 

@@ -212,7 +212,7 @@ bool Compositor::composite(Presenter& presenter) {
     glActiveTexture(GL_TEXTURE0);
     glUniform1i(r.texture, 0);
 
-    if (Window* window = m_app.keyWindow(); window && target.width > 0 && target.height > 0) {
+    if (target.width > 0 && target.height > 0) {
         const Rect interface = m_app.interfaceBounds();
         const int turns = interfaceQuarterTurns(m_app.interfaceOrientation(), target.orientation);
         const double glassWidth = turns % 2 ? interface.height : interface.width;
@@ -220,7 +220,10 @@ bool Compositor::composite(Presenter& presenter) {
         const Affine toClip = {2.0 / target.width, 0, 0, -2.0 / target.height, -1, 1};
         const Affine base = toClip * scaling(target.width / glassWidth, target.height / glassHeight) *
                             turn(turns, interface.width, interface.height);
-        drawView(*window, base.data(), 1);
+        if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1);
+        // A drawing may change the list: draw what there was.
+        for (const std::shared_ptr<View>& overlay : std::vector(m_app.overlays()))
+            drawView(*overlay, base.data(), 1);
     }
     presenter.endFrame();
     m_gl = nullptr;

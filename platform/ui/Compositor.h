@@ -1,4 +1,5 @@
-// The compositor: draws the key window's view tree, back to front, into a presenter's frame buffer.
+// The compositor: draws the key window's view tree, then the overlays (alerts), back to front, into a
+// presenter's frame buffer.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +46,8 @@ public:
     // nothing is drawn but by composite(), so game frames cost nothing here. Null removes it.
     void setPresenter(Presenter* presenter);
     Presenter* presenter() const { return m_presenter; }
-    // One frame of the key window into `presenter` now (a screenshot); false when it gave none.
+    // One frame of the key window and the overlays into `presenter` now (a screenshot); false when
+    // it gave none.
     bool composite(Presenter& presenter);
     // Frames committed to the presenter at turn ends.
     std::uint64_t commitCount() const { return m_commits; }

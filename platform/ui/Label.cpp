@@ -48,17 +48,14 @@ PangoFontDescription* describe(const Font& font) {
     return description;
 }
 
-}  // namespace
-
-void drawText(cairo_t* cr, const std::string& text, const Font& font, const Color& color, const Rect& rect,
-              TextAlignment alignment, int lines) {
-    if (text.empty() || rect.width <= 0 || rect.height <= 0) return;
-    PangoLayout* layout = pango_cairo_create_layout(cr);
+// What drawText lays out; a box height of 0 leaves the height unbound.
+void configure(PangoLayout* layout, const std::string& text, const Font& font, double width, double height,
+               TextAlignment alignment, int lines) {
     PangoFontDescription* description = describe(font);
     pango_layout_set_font_description(layout, description);
     pango_font_description_free(description);
     pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
-    pango_layout_set_width(layout, static_cast<int>(rect.width * PANGO_SCALE));
+    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
     pango_layout_set_alignment(layout, alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
                                        : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
                                                                            : PANGO_ALIGN_LEFT);
@@ -68,18 +65,43 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, const Colo
     } else {
         pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
         // A negative height counts lines; the box's height bounds any number of them.
-        pango_layout_set_height(layout, lines > 1 ? -lines : static_cast<int>(rect.height * PANGO_SCALE));
+        if (lines > 1 || height > 0)
+            pango_layout_set_height(layout, lines > 1 ? -lines : static_cast<int>(height * PANGO_SCALE));
     }
+}
+
+}  // namespace
+
+void drawText(cairo_t* cr, const std::string& text, const Font& font, const Color& color, const Rect& rect,
+              TextAlignment alignment, int lines, VerticalAlignment vertical) {
+    if (text.empty() || rect.width <= 0 || rect.height <= 0) return;
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    configure(layout, text, font, rect.width, rect.height, alignment, lines);
     int width = 0, height = 0;
     pango_layout_get_size(layout, &width, &height);
     cairo_save(cr);
     cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
     cairo_clip(cr);
     cairo_set_source_rgba(cr, color.r, color.g, color.b, color.a);
-    cairo_move_to(cr, rect.x, rect.y + (rect.height - static_cast<double>(height) / PANGO_SCALE) / 2);
+    const double top = vertical == VerticalAlignment::Top
+                           ? 0
+                           : (rect.height - static_cast<double>(height) / PANGO_SCALE) / 2;
+    cairo_move_to(cr, rect.x, rect.y + top);
     pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
     g_object_unref(layout);
+}
+
+double textHeight(const std::string& text, const Font& font, double width, int lines) {
+    if (text.empty() || width <= 0) return 0;
+    PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+    PangoLayout* layout = pango_layout_new(context);
+    configure(layout, text, font, width, 0, TextAlignment::Left, lines);
+    int w = 0, h = 0;
+    pango_layout_get_size(layout, &w, &h);
+    g_object_unref(layout);
+    g_object_unref(context);
+    return static_cast<double>(h) / PANGO_SCALE;
 }
 
 Label::Label() {

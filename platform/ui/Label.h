@@ -8,6 +8,7 @@
 namespace plat::ui {
 
 enum class TextAlignment { Left, Center, Right };
+enum class VerticalAlignment { Center, Top };
 
 // A font by the platform's name ("Helvetica", "Helvetica-Bold": family, then a style after the
 // last "-") and size in points, drawn at the screen's pixels. A family the system lacks is DejaVu Sans.
@@ -16,10 +17,14 @@ struct Font {
     double size = 17;
 };
 
-// `text` inside `rect` (points of `cr`), centred vertically as the platform's labels are: one line
-// cut with an ellipsis when `lines` is 1, wrapped at words into at most `lines` lines (0: any).
+// `text` inside `rect` (points of `cr`), centred vertically as the platform's labels are (or from
+// the top, as text views are): one line cut with an ellipsis when `lines` is 1, wrapped at words
+// into at most `lines` lines (0: any).
 void drawText(cairo_t* cr, const std::string& text, const Font& font, const Color& color, const Rect& rect,
-              TextAlignment alignment, int lines);
+              TextAlignment alignment, int lines, VerticalAlignment vertical = VerticalAlignment::Center);
+// The height drawText gives `text` in `width` points with no bound on the height: one line when
+// `lines` is 1, else wrapped into at most `lines` (0: any).
+double textHeight(const std::string& text, const Font& font, double width, int lines);
 
 class Label : public View {
 public:

@@ -8,87 +8,52 @@
 
 namespace dk::scenegraph::es2 {
 
-namespace {
-
-// A batch vertex: position, texture coordinate, colour, model transform (cos, sin, x, y).
-constexpr int kBatchFloats = 12;
-
-struct Batch {
-    bool on = true;
-    // Grown only when a frame holds more quads than any before; quads are written in place.
-    std::vector<float> vertices;
-    std::size_t room = 0;  // quads the storage holds
-    int quads = 0;
-    GLuint texture = 0;
-    SGBlendFactors blend{};
-    const std::vector<Offset>* offsets = nullptr;
-};
-
-Batch& batch() {
-    static Batch pending;
-    return pending;
-}
-
-void writeVertices(float* out, const Quad& q) {
-    writeCorners(out, kBatchFloats, q.hw, q.hh, q.rect);
-    for (int k = 0; k < 4; ++k, out += kBatchFloats) {
-        out[4] = q.color.r;
-        out[5] = q.color.g;
-        out[6] = q.color.b;
-        out[7] = q.color.a;
-        out[8] = q.cos;
-        out[9] = q.sin;
-        out[10] = q.x;
-        out[11] = q.y;
+void QuadStore::beginFrame(std::size_t quads) {
+    m_next = 0;
+    if (m_stale || m_setUp != pendingBatch.setUp) {
+        std::fill(m_slots.begin(), m_slots.end(), Slot{});
+        m_stale = false;
+        m_setUp = pendingBatch.setUp;
     }
+    if (quads > m_slots.size()) grow(quads);
+    m_trusted = m_slots.size();
 }
 
-void grow(Batch& b, std::size_t quads) {
-    b.room = std::max(quads, 2 * b.room);
-    b.vertices.resize(b.room * 4 * kBatchFloats);
+void QuadStore::grow(std::size_t quads) {
+    std::size_t room = std::max(quads, 2 * m_slots.size());
+    m_slots.resize(room);
+    m_vertices.resize(room * 4 * kBatchFloats);
+    if (!m_stale) m_trusted = room;
 }
 
-}  // namespace
+void QuadStore::startBatch(const BatchKey& key, const std::vector<Offset>* offsets) {
+    flushBatch();
+    PendingBatch& b = pendingBatch;
+    b.store = this;
+    b.first = m_next;
+    b.key = key;
+    b.offsets = offsets;
+    b.limit = programs().maxBatchQuads;
+}
 
 bool batchingActive() {
-    return batch().on && usable(programs().batchProgram);
+    return pendingBatch.on && usable(programs().batchProgram);
 }
 
 void setBatchingOn(bool on) {
-    batch().on = on;
-}
-
-void reserveBatch(std::size_t quads) {
-    Batch& b = batch();
-    quads = std::min(quads, static_cast<std::size_t>(programs().maxBatchQuads));
-    if (quads > b.room) grow(b, quads);
-}
-
-void addToBatch(const Quad& q, const std::vector<Offset>* offsets) {
-    Batch& b = batch();
-    if (b.quads > 0 && (b.texture != q.texture || !(b.blend == q.blend) || b.offsets != offsets ||
-                        b.quads == programs().maxBatchQuads))
-        flushBatch();
-    if (b.quads == 0) {
-        b.texture = q.texture;
-        b.blend = q.blend;
-        b.offsets = offsets;
-    }
-    if (static_cast<std::size_t>(b.quads) == b.room) grow(b, b.room + 1);
-    writeVertices(b.vertices.data() + static_cast<std::size_t>(b.quads) * 4 * kBatchFloats, q);
-    ++b.quads;
+    pendingBatch.on = on;
 }
 
 void flushBatch() {
-    Batch& b = batch();
+    PendingBatch& b = pendingBatch;
     if (b.quads == 0) return;
     const Programs& p = programs();
     StateCache& s = stateCache();
     useProgram(p.batchProgram);
-    SGSetBlendFactors(b.blend);
-    bindTexture(b.texture);
+    SGSetBlendFactors(b.key.blend);
+    bindTexture(b.key.texture);
     uploadIfChanged(p.batchMvpLoc, s.batchMvp, s.mvp);
-    const float* v = b.vertices.data();
+    const float* v = b.store->vertices(b.first);
     constexpr GLsizei stride = kBatchFloats * sizeof(float);
     pointAttribute(Position, 2, stride, v);
     pointAttribute(TexCoord, 2, stride, v + 2);
@@ -100,21 +65,20 @@ void flushBatch() {
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     // The main program does not read it, but an enabled array must never point at freed memory.
     disableAttribute(Model);
-    clearBatch();
+    b.quads = 0;
 }
 
-void clearBatch() {
-    batch().quads = 0;
+void resetBatch() {
+    pendingBatch.quads = 0;
+    ++pendingBatch.setUp;
 }
 
-void releaseBatch() {
-    bool on = batch().on;
-    batch() = Batch{};
-    batch().on = on;
+void dropBatchOf(const QuadStore& store) {
+    if (pendingBatch.store == &store) pendingBatch.quads = 0;
 }
 
 void batchTextureDeleted(GLuint texture) {
-    if (batch().texture == texture) batch().texture = 0;
+    if (pendingBatch.key.texture == texture) pendingBatch.key.texture = 0;
 }
 
 }  // namespace dk::scenegraph::es2

@@ -9,14 +9,6 @@ using namespace dk::scenegraph::es2;
 
 namespace {
 
-Quad quadOf(const SGSpriteDrawRecord& r, float hw, float hh, GLuint texture, const SGTextureRect& tr) {
-    return {hw,        hh,
-            tr,        r.drawColor,
-            r.centerX, r.centerY,
-            r.drawSin, r.drawCos,
-            texture,   SGBlendFactorsForMode(r.blendMode, r.premultiplyColor != 0)};
-}
-
 // The record holds sinCosDegrees of its angle, so this is the matrix that angle gives.
 void setModelMatrix(float x, float y, float s, float c) {
     const float m[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, x, y, 0, 1};
@@ -24,27 +16,19 @@ void setModelMatrix(float x, float y, float s, float c) {
     uploadIfChanged(programs().modelLoc, stateCache().model, m);
 }
 
-}  // namespace
-
-void SGRenderManagerES2::submitQuad(const Quad& q, bool batching) {
-    if (batching) {
-        addToBatch(q, &m_offsets);
-        return;
-    }
-    bindTexture(q.texture);
-    setModelMatrix(q.x, q.y, q.sin, q.cos);
+// One call for a textured quad with batching off.
+void drawQuad(SGRenderManagerES2& manager, const SGSpriteDrawRecord& r, float hw, float hh, GLuint texture,
+              const SGTextureRect& tr) {
+    bindTexture(texture);
+    setModelMatrix(r.centerX, r.centerY, r.drawSin, r.drawCos);
     float v[16];
-    writeCorners(v, 4, q.hw, q.hh, q.rect);
-    drawArrays(GL_TRIANGLE_STRIP, 4, v, true, false);
+    writeCorners(v, 4, hw, hh, tr);
+    manager.drawArrays(GL_TRIANGLE_STRIP, 4, v, true, false);
 }
 
-void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r, bool batching) {
-    if (batching) {
-        // No texture coordinates: (0, 0) samples the white texture.
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, programs().whiteTexture, SGTextureRect{0, 0, 0, 0}),
-                   true);
-        return;
-    }
+}  // namespace
+
+void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r) {
     bindTexture(programs().whiteTexture);
     setModelMatrix(r.centerX, r.centerY, r.drawSin, r.drawCos);
     const float v[8] = {-r.halfWidth, r.halfHeight,  r.halfWidth, r.halfHeight,
@@ -53,7 +37,6 @@ void SGRenderManagerES2::renderColoredSprite(const SGSpriteDrawRecord& r, bool b
 }
 
 void SGRenderManagerES2::renderTiledSprite(SGSpriteNode* sprite) {
-    flushBatch();
     const SGSpriteDrawRecord& r = sprite->record;
     sprite->layoutTiles();
     SGSpriteTiles& tiles = sprite->tiles;
@@ -65,29 +48,38 @@ void SGRenderManagerES2::renderTiledSprite(SGSpriteNode* sprite) {
 
 void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     auto* sprite = static_cast<SGSpriteNode*>(node);
+    bool batching = batchingActive();
+    // A sprite unchanged since its quad went into this slot costs no look at its record.
+    if (batching && m_quads->reuse(sprite, sprite->drawVersion, &m_offsets)) return;
+
     const SGSpriteDrawRecord& r = sprite->record;
     if (r.drawColor.a == 0.0f) return;
     bool textured = r.drawImage.textureWidth >= 1;
     bool stretched = r.horizontalWrapping == SGSpriteStretched && r.verticalWrapping == SGSpriteStretched;
     bool tiled = textured && (r.horizontalWrapping == SGSpriteTiled || r.verticalWrapping == SGSpriteTiled);
-    bool batching = batchingActive();
-    if (!batching || tiled) {
-        // One call for this sprite: colour and blending go through the caches now.
-        flushBatch();
-        setColor(r.drawColor);
-        SGSetBlendMode(r.blendMode, r.premultiplyColor);
+    float hw = r.halfWidth, hh = r.halfHeight;
+    SGTextureRect tr{0, 0, 0, 0};  // untextured: (0, 0) samples the white texture
+    if (textured && !tiled) {
+        if (stretched)
+            tr = r.drawImage.textureRect;
+        else
+            r.fixedExtent(hw, hh, tr);
     }
-    if (!textured) {
-        renderColoredSprite(r, batching);
-    } else if (tiled) {
+    if (batching && !tiled) {
+        BatchKey key{textured ? r.drawImage.texture : programs().whiteTexture,
+                     SGBlendFactorsForMode(r.blendMode, r.premultiplyColor != 0)};
+        writeBatchQuad(m_quads->claim(sprite, sprite->drawVersion, key, &m_offsets), hw, hh, tr, r.drawColor,
+                       r.centerX, r.centerY, r.drawSin, r.drawCos);
+        return;
+    }
+    // One call for this sprite: colour and blending go through the caches now.
+    flushBatch();
+    setColor(r.drawColor);
+    SGSetBlendMode(r.blendMode, r.premultiplyColor);
+    if (!textured)
+        renderColoredSprite(r);
+    else if (tiled)
         renderTiledSprite(sprite);
-    } else if (stretched) {
-        submitQuad(quadOf(r, r.halfWidth, r.halfHeight, r.drawImage.texture, r.drawImage.textureRect),
-                   batching);
-    } else {
-        SGTextureRect tr;
-        float hw, hh;
-        r.fixedExtent(hw, hh, tr);
-        submitQuad(quadOf(r, hw, hh, r.drawImage.texture, tr), batching);
-    }
+    else
+        drawQuad(*this, r, hw, hh, r.drawImage.texture, tr);
 }

@@ -26,11 +26,13 @@ bool needsSetUp() {
 
 }  // namespace
 
-SGRenderManagerES2::SGRenderManagerES2() {
+SGRenderManagerES2::SGRenderManagerES2() : m_quads(std::make_unique<QuadStore>()) {
     if (needsSetUp()) setUpGL();
 }
 
-SGRenderManagerES2::~SGRenderManagerES2() = default;
+SGRenderManagerES2::~SGRenderManagerES2() {
+    dropBatchOf(*m_quads);
+}
 
 void SGRenderManagerES2::install() {
     SGSetRenderManagerMaker(SGRenderAPI::ES2, [] { return std::make_unique<SGRenderManagerES2>(); });
@@ -51,7 +53,7 @@ void SGRenderManagerES2::setUpGL() {
     if (!keep) buildPrograms();
     if (!usable(p.program)) return;
     resetState();
-    clearBatch();
+    resetBatch();
 }
 
 void SGRenderManagerES2::release() {
@@ -62,7 +64,7 @@ void SGRenderManagerES2::release() {
     uint64_t drawCalls = stateCache().drawCalls;
     stateCache() = StateCache{};
     stateCache().drawCalls = drawCalls;
-    releaseBatch();
+    resetBatch();
     releaseParticleVertices();
 }
 
@@ -86,17 +88,19 @@ void SGRenderManagerES2::setOffsets(std::vector<Offset> offsets) {
 
 void SGRenderManagerES2::unregisterNode(SGRenderNode* node) {
     SGRenderManagerBase::unregisterNode(node);
+    m_quads->forget();
     const auto& list = drawList();
     if (std::find(list.begin(), list.end(), node) == list.end()) m_caches.erase(node);
 }
 
 void SGRenderManagerES2::unregisterAllNodes() {
     SGRenderManagerBase::unregisterAllNodes();
+    m_quads->forget();
     m_caches.clear();
 }
 
 void SGRenderManagerES2::render() {
-    if (batchingActive()) reserveBatch(drawList().size());
+    if (batchingActive()) m_quads->beginFrame(drawList().size());
     renderDrawList();
     flushBatch();
     m_offsetsChanged = false;

@@ -7,10 +7,13 @@
 // Consecutive sprites that share texture and blend factors are drawn in one call by a second
 // program that takes each sprite's model transform per vertex and computes the position with the
 // same expression, so every pixel comes out as the one-call-per-sprite path draws it (the pixel
-// tests run both ways). setBatching(false) selects the one-call-per-sprite path.
+// tests run both ways). Each manager keeps its sprites' batch vertices between frames and writes
+// a sprite's quad again only when its draw record changed or it lands in another slot.
+// setBatching(false) selects the one-call-per-sprite path.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -23,7 +26,7 @@ class SGSpriteNode;
 struct SGSpriteDrawRecord;
 
 namespace dk::scenegraph::es2 {
-struct Quad;
+class QuadStore;
 }
 
 class SGRenderManagerES2 : public SGRenderManagerBase {
@@ -87,14 +90,13 @@ private:
         bool degenerate = false;
     };
 
-    // Through the batch, or one call of its own with batching off.
-    void submitQuad(const dk::scenegraph::es2::Quad& quad, bool batching);
-    void renderColoredSprite(const SGSpriteDrawRecord& r, bool batching);
+    void renderColoredSprite(const SGSpriteDrawRecord& r);
     void renderTiledSprite(SGSpriteNode* sprite);
     void handOffsets(SGSpace* space, std::vector<Offset> offsets);
     static void releaseParticleVertices();
 
     std::unordered_map<const SGRenderNode*, Cache> m_caches;
+    std::unique_ptr<dk::scenegraph::es2::QuadStore> m_quads;
     std::vector<Offset> m_offsets{{0.5f, 0.5f}};
     bool m_offsetsChanged = true;
 };

@@ -81,6 +81,7 @@ SGSpriteNode::SGSpriteNode() {
 void SGSpriteNode::compute() {
     if (!dirty) return;
     dirty = false;
+    ++drawVersion;
 
     SGSpriteDrawRecord& r = record;
     SGImage source;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -103,6 +104,57 @@ TEST_F(ES2State, DrawCallsPerFrame) {
     // Particles go 5000 to a call.
     t.s->make<SGParticleSystemNode>(SGNodeClassParticleSystemNode)->numParticles.setValue(5001);
     EXPECT_EQ(drawCallsOfFrame(), 102u);
+}
+
+// A batched frame keeps each sprite's quad from the frame before and writes it again only when the
+// sprite changed or comes to another slot. After each edit the batched frame must equal the same
+// scene drawn one call per sprite: a quad kept where it should have been written shows up.
+TEST_F(ES2State, KeptQuadsFollowEveryEdit) {
+    SGImage red = t.texture(1, 1, {0xff0000ff}), blue = t.texture(1, 1, {0x0000ffff});
+    std::vector<SGSpriteNode*> row;
+    for (int i = 0; i < 6; ++i)
+        row.push_back(t.s->sprite(5.0f + 10 * i, 8, 6, 6, SGWhiteColor, {.image = i % 3 ? red : blue}));
+    // A nested space's sprites go between the outer ones: two managers' quads in turn.
+    SGSpace* nested = t.s->make<SGSpace>(SGNodeClassSpace);
+    t.s->sprite(20, 30, 8, 8, {0, 1, 0, 1}, {}, nested);
+    SGSpriteNode* last = t.s->sprite(50, 30, 8, 8, {1, 1, 0, 1});
+    auto touch = [](SGSpriteNode* s) { s->color.markAsDirty(); };
+    struct Edit {
+        const char* what;
+        std::function<void()> apply;
+    };
+    const Edit edits[] = {
+        {"first frame", [] {}},
+        {"nothing changed", [] {}},
+        {"one moved", [&] { row[2]->y.setValue(20); }},
+        {"one hidden: the later ones come to earlier slots",
+         [&] { row[1]->color.value.a = 0, touch(row[1]); }},
+        {"shown again", [&] { row[1]->color.value.a = 1, touch(row[1]); }},
+        {"another texture", [&] { row[4]->image.value = blue, touch(row[4]); }},
+        {"another blend", [&] { row[0]->blendingMode.setValue(int(SGBlendModeAdd)); }},
+        {"the last removed and a new one made, likely at its address, as often computed",
+         [&] {
+             t.s->ortho->removeNode(last);
+             last = t.s->sprite(40, 50, 8, 8, {1, 0, 1, 1});
+         }},
+        {"re-sorted", [&] { row[3]->layer = 1, t.s->ortho->sortRenderNodes(); }},
+        {"a tiled sprite among them",
+         [&] {
+             t.s->sprite(32, 44, 12, 6, SGWhiteColor, {.image = red, .hWrap = 2, .tileW = 4});
+             t.s->ortho->sortRenderNodes();
+         }},
+        {"GL set up again",
+         [] { SGRenderManagerES2_setUpGL(), glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA); }},
+    };
+    for (const Edit& edit : edits) {
+        edit.apply();
+        t.frame();
+        std::vector<uint8_t> batched = t.pixels;
+        SGRenderManagerES2::setBatching(false);
+        t.frame();
+        SGRenderManagerES2::setBatching(true);
+        EXPECT_TRUE(batched == t.pixels) << edit.what;
+    }
 }
 
 // Every replicated copy is wrapped too, one wrap width towards the middle (itself counted far);

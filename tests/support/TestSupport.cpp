@@ -156,6 +156,11 @@ XvfbServer::XvfbServer(int width, int height) {
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     const pid_t pid = fork();
     if (pid == 0) {
+        // A test that took SIGTERM as loop input (QuitSignals) left it blocked, and a blocked
+        // mask outlives exec: Xvfb would never hear the SIGTERM that ends it.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         // Xvfb picks a free display and writes its number to the descriptor.
         const int out = dup(pipeFds[1]);
         const int quiet = open("/dev/null", O_WRONLY);

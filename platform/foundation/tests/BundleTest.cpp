@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/foundation/Bundle.h"
@@ -162,6 +163,27 @@ TEST_F(BundleTest, AMissingOrDamagedInfoPlistIsAnError) {
     EXPECT_FALSE(Bundle::open(m_dir.file("Missing.app"), &error));
     EXPECT_EQ(error.code, kFileReadNoSuchFileError);
     EXPECT_NE(error.message.find(m_dir.file("Missing.app")), std::string::npos);
+}
+
+TEST_F(BundleTest, LocalizedStringsAreTheLanguagesTextsElseTheEnglish) {
+    info(Value::Dictionary{});
+    add("de.lproj/");
+    const std::string table = m_root + "/de.lproj/Localizable.strings";
+    ASSERT_TRUE(writePropertyList(table, Value::Dictionary{{"Cancel", "Abbrechen"}, {"Count", 3}},
+                                  PropertyListFormat::Binary));
+    const dktest::ScopedEnv env{{"LC_ALL", "de_DE.UTF-8"}};
+    const std::optional<Bundle> bundle = open();
+    EXPECT_EQ(bundle->localizedString("Cancel"), "Abbrechen");
+    EXPECT_EQ(bundle->localizedString("Count"), "Count");  // not a text
+    EXPECT_EQ(bundle->localizedString("OK"), "OK");
+    // A table that is no property list leaves the English, and is said once.
+    dktest::writeFile(table, "\"Cancel\" = \"Abbrechen\";");
+    const std::optional<Bundle> damaged = open();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(damaged->localizedString("Cancel"), "Cancel");
+    EXPECT_EQ(damaged->localizedString("Cancel"), "Cancel");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 }  // namespace

@@ -9,14 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/tests/FoundationTestSupport.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/HeadlessGL.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/TextView.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TestSupport.h"
 
@@ -140,6 +147,62 @@ private:
     foundation::Timer m_turn;
 };
 
+foundation::TraceCategory kTest("test");
+
+// What the player's screens will do with the platform's: at launch two alerts, a text entry being
+// edited and a web page with its close control; done and close take them off the screen.
+struct NotedAlerts : ui::AlertViewDelegate {
+    void alertViewClickedButton(ui::AlertView& alert, int index, const std::string& title) override {
+        foundation::trace(kTest, "alert " + alert.title() + " " + std::to_string(index) + " " + title);
+    }
+};
+
+class ScreensDelegate : public ui::ApplicationDelegate {
+public:
+    explicit ScreensDelegate(Records*) {}
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setRootViewController(std::make_shared<ui::ViewController>());
+        m_window->makeKeyAndVisible();
+        const std::shared_ptr<ui::View>& screen = m_window->rootViewController()->view();
+
+        auto entry = std::make_shared<ui::TextEntryView>(ui::Rect{0, 0, 320, 240});
+        entry->setTitle("Name");
+        entry->textView()->setText("Bob");
+        entry->textView()->setKeyboardType(ui::kKeyboardTypeNumbersAndPunctuation);
+        entry->doneControl()->addTarget(this, [weak = std::weak_ptr(entry)](ui::Button&) {
+            foundation::trace(kTest, "done");
+            if (auto shown = weak.lock()) shown->removeFromSuperview();
+        });
+        screen->addSubview(entry);
+        entry->beginEditing();
+
+        auto page = std::make_shared<ui::WebView>(ui::Rect{0, 240, 320, 200});
+        auto close = std::make_shared<ui::Button>(ui::Rect{0, 440, 320, 40});
+        page->setCloseControl(close);
+        close->addTarget(this, [page, close = close.get()](ui::Button&) {
+            foundation::trace(kTest, "close");
+            page->load(ui::kBlankPage);
+            page->removeFromSuperview();
+            close->removeFromSuperview();
+        });
+        screen->addSubview(page);
+        screen->addSubview(close);
+        page->load("https://example.com/news");
+
+        std::make_shared<ui::AlertView>("Save", "Keep your progress?",
+                                        std::vector<std::string>{"Cancel", "OK"}, m_alerts)
+            ->show();
+        std::make_shared<ui::AlertView>("Quit", std::nullopt, std::vector<std::string>{"Yes", "No", "Later"},
+                                        m_alerts)
+            ->show();
+    }
+
+private:
+    std::shared_ptr<ui::Window> m_window;
+    std::shared_ptr<NotedAlerts> m_alerts = std::make_shared<NotedAlerts>();
+};
+
 class HeadlessHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -231,6 +294,22 @@ TEST_F(HeadlessHostTest, ScreenshotsShowTheCompositedScreenAtTheirTime) {
         EXPECT_EQ(at(500, 700, 2), shot.blue) << shot.file;
         EXPECT_EQ(at(500, 100, 1), 0) << shot.file;
     }
+}
+
+TEST_F(HeadlessHostTest, ScriptedKeysAndPressesReachTheScreensOnShowOrAreIgnored) {
+    std::filesystem::create_directories(m_dir.file("Game.app/fr.lproj"));
+    ASSERT_TRUE(
+        foundation::writePropertyList(m_dir.file("Game.app/fr.lproj/Localizable.strings"),
+                                      foundation::Value::Dictionary{{"OK", "D'accord"}, {"Quit", "Quitter"}},
+                                      foundation::PropertyListFormat::Xml));
+    const dktest::ScopedEnv env{{"LC_ALL", "fr_FR.UTF-8"}};
+    m_options.input = DK_TEST_DATA_DIR "/screens-input.txt";
+    m_options.trace = "input,alert,text,web,test";
+    m_options.traceFile = m_dir.file("trace.txt");
+    run<ScreensDelegate>();
+    foundation::Trace::configure("", "");
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              dktest::readFile(DK_TEST_DATA_DIR "/screens-trace.txt"));
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ std::string describe(const InputCommand& c) {
         out += xyz;
     }
     if (c.kind == InputKind::Rotate) out += " o" + std::to_string(c.orientation);
+    if (c.kind == InputKind::AlertPress) out += " #" + std::to_string(c.index);
     if (!c.argument.empty()) out += " '" + c.argument + "'";
     return out + " <" + c.text + ">";
 }
@@ -88,6 +89,16 @@ TEST(InputScript, ReadsEveryCommand) {
         {"7 dump.views views.jsonl", "@7 L1 kind15 'views.jsonl' <dump.views views.jsonl>"},
         {"8 mark level  two # not a comment", "@8 L1 kind16 'level  two # not a comment' <mark level  two # not a comment>"},
         {"\t 9\tmark x \r", "@9 L1 kind16 'x' <mark x>"},
+        {"10 alert.press 2", "@10 L1 kind17 #2 <alert.press 2>"},
+        {"10 alert.press \"Not now\"", "@10 L1 kind17 #-1 'Not now' <alert.press \"Not now\">"},
+        {"10 alert.press \"12\"", "@10 L1 kind17 #-1 '12' <alert.press \"12\">"},
+        {"11 text.type \"Zo\xc3\xa9 \\\"Z\\\" \\\\ \\n\"",
+         "@11 L1 kind18 'Zo\xc3\xa9 \"Z\" \\ \n' <text.type \"Zo\xc3\xa9 \\\"Z\\\" \\\\ \\n\">"},
+        {"11 text.type \"\"", "@11 L1 kind18 <text.type \"\">"},
+        {"11 text.delete", "@11 L1 kind19 <text.delete>"},
+        {"11 text.clear", "@11 L1 kind20 <text.clear>"},
+        {"11 text.done", "@11 L1 kind21 <text.done>"},
+        {"12 web.close", "@12 L1 kind22 <web.close>"},
     };
     for (const Case& c : cases) EXPECT_EQ(parsed(c.line), std::vector<std::string>{c.parsed}) << c.line;
 }
@@ -163,6 +174,19 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
         {"1 screenshot", "s.txt:1: screenshot takes a FILE (PNG)"},
         {"1 dump.views  ", "s.txt:1: dump.views takes a FILE"},
         {"1 mark", "s.txt:1: mark takes a TEXT"},
+        {"1 alert.press", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
+        {"1 alert.press -1", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
+        {"1 alert.press OK", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
+        {"1 alert.press \"OK", "s.txt:1: alert.press takes a \"TITLE\" in double quotes"},
+        {"1 text.type hello", "s.txt:1: text.type takes a \"TEXT\" in double quotes"},
+        {"1 text.type \"a\" \"b\"",
+         "s.txt:1: text.type takes a \"TEXT\" in double quotes (a quote inside is \\\")"},
+        {"1 text.type \"a\\\"", "s.txt:1: text.type: a backslash comes before \", \\ or n"},
+        {"1 text.type \"\\t\"", "s.txt:1: text.type: a backslash comes before \", \\ or n"},
+        {"1 text.type \"\xc3(\"", "s.txt:1: text.type: the TEXT is not UTF-8"},
+        {"1 text.type \"\xed\xa0\x80\"", "s.txt:1: text.type: the TEXT is not UTF-8"},
+        {"1 text.clear all", "s.txt:1: text.clear takes no arguments"},
+        {"1 web.close now", "s.txt:1: web.close takes no arguments"},
     };
     for (const Case& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
 }

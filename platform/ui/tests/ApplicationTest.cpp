@@ -174,13 +174,67 @@ TEST_F(ApplicationTest, MemoryWarningGoesToDelegateNotificationThenRootAndPresen
     EXPECT_EQ(log.take(), transitionLines("didReceiveMemoryWarning") + controllers);
 }
 
-TEST_F(ApplicationTest, IdleTimerIsTracedOnChangeAndURLsAreRecorded) {
+TEST_F(ApplicationTest, IdleTimerIsTracedOnChange) {
     auto app = make();
     for (bool disabled : {true, true, false, false, true}) app->setIdleTimerDisabled(disabled);
-    EXPECT_TRUE(app->openURL("http://127.0.0.1/more"));
-    EXPECT_EQ(app->openedURLs(), Lines{"http://127.0.0.1/more"});
-    EXPECT_EQ(log.take(), (Lines{"ui idleTimerDisabled 1", "ui idleTimerDisabled 0", "ui idleTimerDisabled 1",
-                                 "ui openURL http://127.0.0.1/more"}));
+    EXPECT_EQ(log.take(),
+              (Lines{"ui idleTimerDisabled 1", "ui idleTimerDisabled 0", "ui idleTimerDisabled 1"}));
+}
+
+TEST_F(ApplicationTest, TheOpenerHandsTheDesktopOnlyWhatItCanOpen) {
+    // The desktop, as a window driver hands it URLs.
+    struct Desktop : SystemServices {
+        Lines handed;
+        void setIdleTimerDisabled(bool) override {}
+        bool openURL(const std::string& url) override {
+            handed.push_back(url);
+            return url.find("fails") == std::string::npos;
+        }
+    } desktop;
+    Lines& handed = desktop.handed;
+    auto app = make();
+    app->setSystemServices(&desktop);
+    enum Outcome { Handed, Kept, Refused, NotAURL };
+    const struct Case {
+        std::string url;
+        bool canOpen;
+        Outcome outcome;
+        std::string traced;  // the refusal's line
+    } cases[] = {
+        {"http://127.0.0.1/more", true, Handed, ""},
+        {"HTTPS://example.com/a?b=c#d", true, Handed, ""},
+        {"mailto:someone@example.com", true, Handed, ""},
+        {"prefs:root=TWITTER", false, Kept, ""},
+        {"about:blank", false, Kept, ""},
+        {"http:no-host", false, Kept, ""},
+        {"https:///path", false, Kept, ""},
+        {"-http://example.com", false, Refused, "open refused -http://example.com"},
+        {"http://example.com/\n--x", false, Refused, "open refused http://example.com/\\n--x"},
+        {"http://example.com/\x7f\x01", false, Refused, "open refused http://example.com/\\x7f\\x01"},
+        {"www.example.com", false, NotAURL, ""},
+        {"", false, NotAURL, ""},
+        {"http://example.com/a b", false, NotAURL, ""},
+        {"http://\xc3\xa9t\xc3\xa9.fr", false, NotAURL, ""},
+    };
+    for (const Case& c : cases) {
+        handed.clear();
+        EXPECT_EQ(app->canOpenURL(c.url), c.canOpen) << c.url;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(app->openURL(c.url), c.outcome == Handed || c.outcome == Kept) << c.url;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(handed, c.outcome == Handed ? Lines{c.url} : Lines{}) << c.url;
+        const Lines traced = c.outcome == Refused   ? Lines{c.traced}
+                             : c.outcome == NotAURL ? Lines{}
+                                                    : Lines{"open " + c.url};
+        EXPECT_EQ(log.take(), traced) << c.url;
+        EXPECT_EQ(err.empty(), c.outcome != NotAURL) << c.url << ": " << err;
+    }
+    EXPECT_EQ(app->openedURLs().size(), 7u);
+    // A hand-off that fails is said, and the URL still counts as opened.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(app->openURL("https://fails.example.com"));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("https://fails.example.com"), std::string::npos);
+    EXPECT_EQ(app->openedURLs().back(), "https://fails.example.com");
 }
 
 }  // namespace

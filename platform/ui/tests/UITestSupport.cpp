@@ -20,7 +20,7 @@ void note(const std::string& text) {
 }
 
 TraceLog::TraceLog() : m_path(m_dir.file("trace.txt")) {
-    plat::foundation::Trace::configure("lifecycle,ui,audio,notify,test", m_path.c_str());
+    plat::foundation::Trace::configure("lifecycle,ui,audio,notify,open,alert,web,text,test", m_path.c_str());
 }
 
 TraceLog::~TraceLog() {

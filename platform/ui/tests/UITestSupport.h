@@ -25,7 +25,8 @@ using Lines = std::vector<std::string>;
 // A "test" trace line, so that notes and the system's lines share one order.
 void note(const std::string& text);
 
-// Trace lines of lifecycle, ui, audio, notify and test, without their time stamps, while it lives.
+// Trace lines of lifecycle, ui, audio, notify, open, alert, web, text and test, without their time
+// stamps, while it lives.
 class TraceLog {
 public:
     TraceLog();

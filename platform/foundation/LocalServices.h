@@ -1,0 +1,31 @@
+// Library/LocalServices/ in the game's container: where the stand-ins of the phone's services
+// (store, game network, social accounts, ad networks) find their configuration on this machine,
+// one property list per service, NAME.plist, XML or binary, holding a dictionary. No file: the
+// service is absent here.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+namespace plat::foundation {
+
+// The service's file in `container` (null: the main one); empty when there is no container or
+// `service` is no plain file name.
+std::string localServicePath(std::string_view service, const Container* container = nullptr);
+
+// The service's dictionary; nullopt when it is absent. A file that is there but does not read as
+// a dictionary counts as absent too, said in one log line naming it (and in `error`).
+std::optional<Value> readLocalService(std::string_view service, const Container* container = nullptr,
+                                      Error* error = nullptr);
+bool hasLocalService(std::string_view service, const Container* container = nullptr);
+
+// Registers `className` with platform/sys's class look-up, present while the main container
+// holds `service`'s configuration.
+void registerLocalServiceClass(std::string className, std::string service);
+
+}  // namespace plat::foundation
