@@ -36,7 +36,8 @@ shim (pace.cpp) makes it glFinish so the engine's frames are finished one by one
 --unpaced leaves the host as it is. The engine and the player run as they are (the hosts set the
 malloc thresholds themselves); the floor runs with the thresholds given through GLIBC_TUNABLES.
 
-The default is --quick: one round, Mesa's default threads, few frames.
+The default is --quick: one round, Mesa's default threads, few frames, 1,000 and 5,000 sprites (the CPU
+runs at 5,000 only).
 """
 import argparse
 import os
@@ -148,15 +149,16 @@ def main():
     p.add_argument("--frames", type=int)
     p.add_argument("--threads")
     p.add_argument("--workloads", default=",".join(WORKLOADS))
-    p.add_argument("--counts", default=",".join(map(str, COUNTS)))
+    p.add_argument("--counts")
     p.add_argument("--cpu-counts")
     args = p.parse_args()
     full = args.full and not args.quick
     rounds = args.rounds or (5 if full else 1)
     frames = args.frames or (40 if full else 10)
     threads = csv(args.threads) if args.threads else (["1", "default"] if full else ["default"])
-    workloads, counts = csv(args.workloads), csv(args.counts, int)
-    cpu_counts = csv(args.cpu_counts, int) if args.cpu_counts else counts
+    workloads = csv(args.workloads)
+    counts = csv(args.counts, int) if args.counts else (COUNTS if full else [1000, 5000])
+    cpu_counts = csv(args.cpu_counts, int) if args.cpu_counts else (counts if full else [5000])
     cpu_workloads = workloads + (["still"] if "moving" in workloads else [])
     frame_kinds = ["engine", "love", "love+thr", "floor"] + (["player"] if args.player else [])
     cpu_kinds = ["engine", "love", "love+thr"]

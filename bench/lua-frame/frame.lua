@@ -131,19 +131,22 @@ end
 function initEngine()
     sharedSoundManager = soundManager.new()
     sharedAssetManager = assetManager.new()
-    sharedAssetManager:loadImages({ "dot" })
     out = assert(io.open(os.getenv("LF_OUT") or "/dev/stdout", "w"))
     index = 0
 end
 
 -- Run as a bundle's engine script by the player (bench_lua_frame --player), which calls these and
--- has no renderer before its first frame: the first scene is built in the first update.
+-- has no GL context before its first frame: the image is loaded and the first scene built in the
+-- first update.
 function loadProject() end
 function loadInitialScene() end
 
 function update()
     local wall, cpu = clock(), os.clock()
-    if index == 0 then startScene() end
+    if index == 0 then
+        sharedAssetManager:loadImages({ "dot" })
+        startScene()
+    end
     if not current then return end
     if frame > warmup then
         times[#times + 1] = (wall - lastWall) * 1000
