@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Frame benchmark of a Lua-driven game against LÖVE 11.4 and the one-draw GL floor.
+"""Frame benchmark of a Lua-driven game against LÖVE 11.4, the one-draw GL floor and the player.
 
 The same scenes (8x8 sprites of one texture at the same places; static, moving, rotated,
 particles; 1,000 / 5,000 / 20,000 sprites) run as
@@ -8,25 +8,40 @@ particles; 1,000 / 5,000 / 20,000 sprites) run as
           platformWrappers.getSystemTime (start of one update to the start of the next, so the
           render and the host's end of frame are in it);
   LOVE    love/main.lua under xvfb-run at 320x240 (static through a SpriteBatch), timed the same
-          way with love.timer.getTime around love.graphics.present;
-  floor   lua_frame_floor: the same quads in one draw call per blend state, glFinish per frame.
-Rounds interleave the three (engine, LÖVE, floor, engine, ...), with LP_NUM_THREADS=1 and with
-Mesa's default. Each round gives every scene's median and p95 frame time; the ratios engine/LÖVE
-and engine/floor are taken within a round and summarised as min / median / max over the rounds.
+          way with love.timer.getTime around love.graphics.present; twice: with glibc as shipped
+          ("LOVE") and with the malloc thresholds the hosts set for themselves ("LOVE+thr");
+  floor   lua_frame_floor: the same quads in one draw call per blend state, glFinish per frame;
+  player  frame.lua as a bundle's engine script, run by drovik-player headless on the smallest
+          device, a 480x320 screen (--player): the player's whole frame loop (display link,
+          game view, compositor). On its virtual clock the script's frame times are the clock's,
+          so only the process's CPU per frame is reported, beside the engine's at 320x240.
+Every scene runs in a process of its own (a 20,000-sprite scene left the next one's heap and
+caches disturbed). Rounds interleave the programs scene by scene. Each round gives every scene's
+median and p95 frame time; the ratios engine/LÖVE are taken within a round and summarised as
+min / median / max over the rounds.
 The CPU runs draw the same scenes on a 1x1 surface (the engine's 320x240 ortho space and LÖVE's
 320x240 world scaled onto 1x1), so neither side culls what the other draws and rasterising costs
-next to nothing; the figure is the process's CPU time per frame (median) per sprite.
+next to nothing; the figure is the process's CPU time per frame (median) per sprite. There the
+engine also runs "still", the moving scene's loop computing the same values without writing
+them: moving minus still is what the two port writes cost in a real frame (with the graph's
+work for the sprites they dirty). "loop" is the CPU time of the script's loop over the sprites
+alone (for LÖVE: its loop of love.graphics.draw calls).
 
-  bench_lua_frame [--quick | --full] [--rounds N] [--frames N] [--unpaced]
+  bench_lua_frame [--quick | --full] [--rounds N] [--frames N] [--threads 1,4]
+                  [--workloads moving,rotated] [--counts 1000,5000] [--cpu-counts 5000,20000]
+                  [--player PATH] [--unpaced]
 
 The host ends each frame with glFlush, which on llvmpipe does not wait for the frame; a preloaded
 shim (pace.cpp) makes it glFinish so the engine's frames are finished one by one like the others'.
---unpaced leaves the host as it is.
+--unpaced leaves the host as it is. The engine and the player run as they are (the hosts set the
+malloc thresholds themselves); the floor runs with the thresholds given through GLIBC_TUNABLES.
 
-The default is --quick: one round, Mesa's default threads, few frames.
+The default is --quick: one round, Mesa's default threads, few frames, 1,000 and 5,000 sprites (the CPU
+runs at 5,000 only).
 """
 import argparse
 import os
+import shutil
 import statistics
 import struct
 import subprocess
@@ -37,6 +52,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORKLOADS = ["static", "moving", "rotated", "particles"]
 COUNTS = [1000, 5000, 20000]
+# What the hosts set with mallopt (platform/gl keepFrameMemoryMapped), as glibc tunables.
+THRESHOLDS = "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=134217728"
 
 
 def write_png(path):
@@ -63,37 +80,60 @@ def read_results(path):
     out = {}
     with open(path) as f:
         for line in f:
-            w, n, median, p95, cpu = line.split()
-            out[(w, int(n))] = (float(median), float(p95), float(cpu))
+            w, n, median, p95, cpu, loop = line.split()
+            out[(w, int(n))] = (float(median), float(p95), float(cpu), float(loop))
     return out
 
 
-def run(kind, args, env, tmp, size):
+def make_bundle(tmp):
+    """A bundle whose engine script is frame.lua, for the player."""
+    bundle = os.path.join(tmp, "Frame.app")
+    if not os.path.isdir(bundle):
+        sample = os.path.join(HERE, "..", "..", "games", "sample", "Sample.app")
+        os.makedirs(bundle)
+        shutil.copy(os.path.join(sample, "Info.plist"), bundle)
+        shutil.copytree(os.path.join(sample, "Sample.gameproj"), os.path.join(bundle, "Sample.gameproj"))
+        shutil.copy(os.path.join(HERE, "frame.lua"), os.path.join(bundle, "engine32.luo"))
+    return bundle
+
+
+def run(kind, args, env, tmp, size, workload, n):
+    """One scene in a fresh process; returns (median, p95, cpu, loop)."""
     out = os.path.join(tmp, "result.txt")
     if os.path.exists(out):
         os.remove(out)
-    env = dict(env, LF_OUT=out, LF_SIZE="1" if size == 1 else "320")
+    env = dict(env, LF_OUT=out, LF_SIZE="1" if size == 1 else "320", LF_WORKLOADS=workload, LF_COUNTS=str(n))
+    frames = int(env["LF_FRAMES"]) + int(env["LF_WARMUP"]) + 3
     if kind == "engine":
-        scenes = len(WORKLOADS) * len(COUNTS)
-        frames = scenes * (int(env["LF_FRAMES"]) + int(env["LF_WARMUP"]) + 3)
         side = "1x1" if size == 1 else "320x240"
         cmd = [args.cli, "--size", side, "--frames", str(frames), "--dt", str(1 / 60),
                "--screenshot", os.path.join(tmp, "engine.png"), os.path.join(HERE, "frame.lua")]
         if not args.unpaced:
             env["LD_PRELOAD"] = args.pace
-    elif kind == "love":
+    elif kind == "player":
+        cmd = [args.player, "--headless", "--device", "phone", "--frames", str(frames),
+               "--home", os.path.join(tmp, "home"), make_bundle(tmp)]
+    elif kind in ("love", "love+thr"):
+        if kind == "love+thr":
+            env["GLIBC_TUNABLES"] = THRESHOLDS
         cmd = ["timeout", "1800", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", "love",
                os.path.join(HERE, "love")]
     else:
+        env["GLIBC_TUNABLES"] = THRESHOLDS
         cmd = [args.floor]
     proc = subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if proc.returncode != 0 or not os.path.exists(out):
-        sys.exit("bench_lua_frame: %s failed (%d): %s" % (kind, proc.returncode, proc.stderr[-2000:]))
-    return read_results(out)
+        sys.exit("bench_lua_frame: %s %s %d failed (%d): %s" % (kind, workload, n, proc.returncode,
+                                                               proc.stderr[-2000:]))
+    return read_results(out)[(workload, n)]
 
 
 def spread(values):
     return "%5.2f %5.2f %5.2f" % (min(values), statistics.median(values), max(values))
+
+
+def csv(text, kind=str):
+    return [kind(x) for x in text.split(",") if x]
 
 
 def main():
@@ -101,74 +141,102 @@ def main():
     p.add_argument("--cli", required=True)
     p.add_argument("--floor", required=True)
     p.add_argument("--pace", required=True)
+    p.add_argument("--player")
     p.add_argument("--unpaced", action="store_true")
     p.add_argument("--quick", action="store_true")
     p.add_argument("--full", action="store_true")
     p.add_argument("--rounds", type=int)
     p.add_argument("--frames", type=int)
+    p.add_argument("--threads")
+    p.add_argument("--workloads", default=",".join(WORKLOADS))
+    p.add_argument("--counts")
+    p.add_argument("--cpu-counts")
     args = p.parse_args()
     full = args.full and not args.quick
     rounds = args.rounds or (5 if full else 1)
     frames = args.frames or (40 if full else 10)
-    threads = ["1", "default"] if full else ["default"]
+    threads = csv(args.threads) if args.threads else (["1", "default"] if full else ["default"])
+    workloads = csv(args.workloads)
+    counts = csv(args.counts, int) if args.counts else (COUNTS if full else [1000, 5000])
+    cpu_counts = csv(args.cpu_counts, int) if args.cpu_counts else (counts if full else [5000])
+    cpu_workloads = workloads + (["still"] if "moving" in workloads else [])
+    frame_kinds = ["engine", "love", "love+thr", "floor"] + (["player"] if args.player else [])
+    cpu_kinds = ["engine", "love", "love+thr"]
 
     tmp = tempfile.mkdtemp(prefix="bench_lua_frame_")
     image = os.path.join(tmp, "dot.png")
     write_png(image)
-    base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="5",
-                LF_WORKLOADS=" ".join(WORKLOADS), LF_COUNTS=" ".join(map(str, COUNTS)))
-    # Mesa allocates large vertex blocks per draw; keep them on the heap for all three programs
-    # (see bench/es2).
-    base.setdefault("GLIBC_TUNABLES",
-                    "glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=1073741824")
+    base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="5")
+    base.pop("GLIBC_TUNABLES", None)
 
-    print("lua-frame: %d round(s) of %d frames per scene; frame ms from one frame's start to the next's"
-          % (rounds, frames))
+    print("lua-frame: %d round(s) of %d frames per scene, each scene in a process of its own; frame ms from"
+          " one frame's start to the next's" % (rounds, frames))
     print("frames finished before the next begins: engine %s; LOVE: love.graphics.present (the swap on "
           "Xvfb copies the finished frame out); floor: glFinish" %
           ("NOT (--unpaced: the host's glFlush as is)" if args.unpaced else
            "(the host's end-of-frame glFlush made a glFinish by a preloaded shim)"))
-    print("the engine script moves its sprites through the scenegraph Lua module (bench/es2 drives"
-          " the graph from C++)")
+    print("LOVE: glibc as shipped; LOVE+thr: with %s (what the hosts set)" % THRESHOLDS)
     for t in threads:
         env = dict(base)
         if t == "default":
             env.pop("LP_NUM_THREADS", None)
         else:
             env["LP_NUM_THREADS"] = t
-        per = {k: [] for k in ("engine", "love", "floor", "engine1", "love1")}
+        res = {}  # (kind, size, workload, n) -> [per round]
         for _ in range(rounds):
-            per["engine"].append(run("engine", args, env, tmp, 320))
-            per["love"].append(run("love", args, env, tmp, 320))
-            per["floor"].append(run("floor", args, env, tmp, 320))
-            per["engine1"].append(run("engine", args, env, tmp, 1))
-            per["love1"].append(run("love", args, env, tmp, 1))
+            for w in workloads:
+                for n in counts:
+                    for k in frame_kinds:
+                        res.setdefault((k, 320, w, n), []).append(run(k, args, env, tmp, 320, w, n))
+            for w in cpu_workloads:
+                for n in cpu_counts:
+                    for k in cpu_kinds:
+                        if k.startswith("love") and w == "still":
+                            continue
+                        res.setdefault((k, 1, w, n), []).append(run(k, args, env, tmp, 1, w, n))
         print("\nLP_NUM_THREADS=%s, 320x240: medians over rounds of each program's median / p95 ms;"
               " ratios per round, min med max" % t)
-        print("%-9s %5s | %-13s | %-13s | %-13s | %-17s | %-17s | %-17s" %
-              ("workload", "n", "engine", "LOVE", "floor", "eng/LOVE median", "eng/LOVE p95",
-               "eng/floor median"))
-        for w in WORKLOADS:
-            for n in COUNTS:
-                key = (w, n)
-                med = {k: statistics.median(r[key][0] for r in per[k]) for k in ("engine", "love", "floor")}
-                p95 = {k: statistics.median(r[key][1] for r in per[k]) for k in ("engine", "love", "floor")}
-                rm = [e[key][0] / l[key][0] for e, l in zip(per["engine"], per["love"])]
-                rp = [e[key][1] / l[key][1] for e, l in zip(per["engine"], per["love"])]
-                rf = [e[key][0] / f[key][0] for e, f in zip(per["engine"], per["floor"])]
-                print("%-9s %5d | %5.2f / %5.2f | %5.2f / %5.2f | %5.2f / %5.2f | %s | %s | %s" %
-                      (w, n, med["engine"], p95["engine"], med["love"], p95["love"], med["floor"],
-                       p95["floor"], spread(rm), spread(rp), spread(rf)))
-        print("\nLP_NUM_THREADS=%s, 1x1: process CPU per sprite per frame, microseconds (median over"
-              " rounds); ratio per round, min med max" % t)
-        print("%-9s %5s | %7s | %7s | %-17s" % ("workload", "n", "engine", "LOVE", "eng/LOVE"))
-        for w in WORKLOADS:
-            for n in COUNTS:
-                key = (w, n)
-                e = [r[key][2] * 1000 / n for r in per["engine1"]]
-                lv = [r[key][2] * 1000 / n for r in per["love1"]]
-                print("%-9s %5d | %7.3f | %7.3f | %s" % (w, n, statistics.median(e), statistics.median(lv),
-                                                         spread([a / b for a, b in zip(e, lv)])))
+        print("%-9s %5s | %-13s | %-13s | %-13s | %-13s | %-17s | %-17s | %-17s | %-17s | %s" %
+              ("workload", "n", "engine", "LOVE", "LOVE+thr", "floor", "eng/LOVE median", "eng/LOVE p95",
+               "eng/LOVE+thr med", "eng/floor median", "CPU ms engine / player"))
+        for w in workloads:
+            for n in counts:
+                r = {k: res[(k, 320, w, n)] for k in frame_kinds}
+                med = {k: statistics.median(x[0] for x in r[k]) for k in frame_kinds}
+                p95 = {k: statistics.median(x[1] for x in r[k]) for k in frame_kinds}
+
+                def ratios(other, i):
+                    return [e[i] / o[i] for e, o in zip(r["engine"], r[other])]
+                cpu = {k: statistics.median(x[2] for x in r[k]) for k in frame_kinds}
+                print("%-9s %5d | %5.2f / %5.2f | %5.2f / %5.2f | %5.2f / %5.2f | %5.2f / %5.2f | %s | %s | %s | %s"
+                      " | %5.2f / %s" %
+                      (w, n, med["engine"], p95["engine"], med["love"], p95["love"], med["love+thr"],
+                       p95["love+thr"], med["floor"], p95["floor"], spread(ratios("love", 0)),
+                       spread(ratios("love", 1)), spread(ratios("love+thr", 0)), spread(ratios("floor", 0)),
+                       cpu["engine"], "%5.2f" % cpu["player"] if "player" in cpu else "-"))
+        print("\nLP_NUM_THREADS=%s, 1x1: process CPU per sprite per frame, ns (median over rounds); eng/LOVE"
+              " per round, min med max; loop: the script's loop over the sprites alone, ns per sprite" % t)
+        print("%-9s %5s | %6s | %6s | %8s | %-17s | %-17s | %9s | %9s" %
+              ("workload", "n", "engine", "LOVE", "LOVE+thr", "eng/LOVE", "eng/LOVE+thr", "eng loop", "LOVE loop"))
+        for w in cpu_workloads:
+            for n in cpu_counts:
+                def per(k, i=2):
+                    return [x[i] * 1e6 / n for x in res.get((k, 1, w, n), [])]
+
+                def med(values):
+                    return "%6.0f" % statistics.median(values) if values else "     -"
+                e, lv, lt = per("engine"), per("love"), per("love+thr")
+                print("%-9s %5d | %s | %s | %8s | %-17s | %-17s | %9s | %9s" %
+                      (w, n, med(e), med(lv), med(lt).strip(),
+                       spread([a / b for a, b in zip(e, lv)]) if lv else "-",
+                       spread([a / b for a, b in zip(e, lt)]) if lt else "-",
+                       med(per("engine", 3)).strip(), med(per("love", 3)).strip()))
+            if w == "still":
+                for n in cpu_counts:
+                    diff = [(m[2] - s_[2]) * 1e6 / n for m, s_ in zip(res[("engine", 1, "moving", n)],
+                                                                   res[("engine", 1, "still", n)])]
+                    print("  the two port writes in a real frame at %d (moving - still, per round): %s ns per sprite"
+                          % (n, " ".join("%.0f" % d for d in diff)))
         sys.stdout.flush()
 
 

@@ -54,7 +54,7 @@ void run(FILE* out, const std::string& workload, int n, int frames, int warmup) 
         quads.drawFrame(rotated, (n + 1) / 2);
         glFinish();
     }
-    std::fprintf(out, "%s %d %.4f %.4f %.4f\n", workload.c_str(), n, percentile(times, 50),
+    std::fprintf(out, "%s %d %.4f %.4f %.4f 0\n", workload.c_str(), n, percentile(times, 50),
                  percentile(times, 95), percentile(cpus, 50));
     std::fflush(out);
 }

@@ -1,6 +1,7 @@
 -- The lua-frame scenes in LÖVE: the same sprites, places and motions as ../frame.lua, in LÖVE's
 -- y-down window (y flipped). Same environment variables and result lines as frame.lua; frame
--- time from the start of one frame to the start of the next, present included (on Xvfb the swap
+-- time from the start of one frame to the start of the next, present included; the last figure is
+-- the CPU time of the loop over the sprites (the draw calls) (on Xvfb the swap
 -- copies the finished frame out, so each frame is finished before the next begins).
 local W, H, S = 320, 240, 8
 
@@ -50,7 +51,7 @@ local function run(image, workload, n, frames, warmup, scaled)
         batch = love.graphics.newSpriteBatch(image, n, "static")
         for i = 1, n do batch:add(xs[i], H - ys[i], 0, 1, 1, S / 2, S / 2) end
     end
-    local times, cpus = {}, {}
+    local times, cpus, loops = {}, {}, {}
     local lastWall, lastCpu
     local sin, cos, draw = math.sin, math.cos, love.graphics.draw
     for f = 0, warmup + frames do
@@ -60,12 +61,14 @@ local function run(image, workload, n, frames, warmup, scaled)
             times[#times + 1] = (wall - lastWall) * 1000
             cpus[#cpus + 1] = (cpu - lastCpu) * 1000
         end
+        local loopStart
         lastWall, lastCpu = wall, cpu
         if f == warmup + frames then break end
         local t = f / 60
         love.graphics.origin()
         if scaled then love.graphics.scale(1 / W, 1 / H) end
         love.graphics.clear(0.1, 0.1, 0.2, 1)
+        loopStart = os.clock()
         if ps then
             ps:update(1 / 60)
             draw(ps)
@@ -86,9 +89,10 @@ local function run(image, workload, n, frames, warmup, scaled)
                      S / 2, S / 2)
             end
         end
+        if f >= warmup then loops[#loops + 1] = (os.clock() - loopStart) * 1000 end
         love.graphics.present()
     end
-    return percentile(times, 50), percentile(times, 95), percentile(cpus, 50)
+    return percentile(times, 50), percentile(times, 95), percentile(cpus, 50), percentile(loops, 50)
 end
 
 function love.run()
@@ -100,8 +104,8 @@ function love.run()
     for workload in (os.getenv("LF_WORKLOADS") or "static moving rotated particles"):gmatch("%S+") do
         for n in (os.getenv("LF_COUNTS") or "1000"):gmatch("%d+") do
             n = tonumber(n)
-            local median, p95, cpu = run(image, workload, n, frames, warmup, scaled)
-            out:write(string.format("%s %d %.4f %.4f %.4f\n", workload, n, median, p95, cpu))
+            local median, p95, cpu, loop = run(image, workload, n, frames, warmup, scaled)
+            out:write(string.format("%s %d %.4f %.4f %.4f %.4f\n", workload, n, median, p95, cpu, loop))
             out:flush()
         end
     end
