@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 
 namespace plat::host {
@@ -160,7 +161,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             o.frames = frames;
         } else if (name == "--net") {
             if (!takeValue()) return false;
-            if (value != "wifi" && value != "wwan" && value != "none")
+            if (!net::parseNetOverride(value))
                 return fail("--net takes wifi, wwan or none, not \"" + value + "\"");
             o.net = value;
         } else if (name == "--zoom") {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/net/Reachability.h"
+
 namespace plat::host {
 
 namespace {
@@ -243,7 +245,8 @@ void parseCommand(std::string_view text, InputCommand* command) {
         command->argument = oneOf(name, rest, {"category", "activate", "deactivate"});
     } else if (name == "net") {
         command->kind = K::Net;
-        command->argument = oneOf(name, rest, {"wifi", "wwan", "none"});
+        command->argument = std::string(trim(rest));
+        if (!net::parseNetOverride(command->argument)) throw Failure{"net takes wifi, wwan or none"};
     } else if (name == "screenshot") {
         command->kind = K::Screenshot;
         command->argument = restOfLine(name, rest, "a FILE (PNG)");
