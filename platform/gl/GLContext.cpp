@@ -169,12 +169,13 @@ CurrentContextScope::CurrentContextScope()
       m_context(eglGetCurrentContext()) {}
 
 CurrentContextScope::~CurrentContextScope() {
+    if (!m_armed) return;
     if (m_context != EGL_NO_CONTEXT) {
         eglMakeCurrent(static_cast<EGLDisplay>(m_display), static_cast<EGLSurface>(m_draw),
                        static_cast<EGLSurface>(m_read), static_cast<EGLContext>(m_context));
-        return;
+    } else if (eglGetCurrentContext() != EGL_NO_CONTEXT) {
+        eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
-    GLContext::clearCurrent();
 }
 
 }  // namespace plat::gl

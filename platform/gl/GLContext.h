@@ -62,8 +62,9 @@ private:
 };
 
 // Whatever EGL context (of any display, with its surfaces) the calling thread had current when
-// made is current again when destroyed: code that borrows the thread for another context (the
-// compositor) leaves the game's context as it found it.
+// made is current again when destroyed (if nothing was, nothing is): code that borrows the thread
+// for another context (the compositor, a context provider) leaves the game's context as it found
+// it. Pure EGL, so a provider may use it while the context group is locked.
 class CurrentContextScope {
 public:
     CurrentContextScope();
@@ -71,11 +72,16 @@ public:
     CurrentContextScope(const CurrentContextScope&) = delete;
     CurrentContextScope& operator=(const CurrentContextScope&) = delete;
 
+    void* context() const { return m_context; }
+    // Leaves the thread as it is then (for a context that has gone away meanwhile).
+    void dismiss() { m_armed = false; }
+
 private:
     void* m_display;
     void* m_draw;
     void* m_read;
     void* m_context;
+    bool m_armed = true;
 };
 
 }  // namespace plat::gl

@@ -1,37 +1,12 @@
 #include "platform/host/HostOptions.h"
 
-#include <cmath>
-#include <cstdlib>
 #include <string_view>
 
+#include "platform/host/PlainNumbers.h"
+#include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 
 namespace plat::host {
-
-namespace {
-
-bool parseNumber(const std::string& text, double* out) {
-    if (text.empty()) return false;
-    for (char c : text)
-        if (!(c >= '0' && c <= '9') && c != '.') return false;
-    char* end = nullptr;
-    *out = std::strtod(text.c_str(), &end);
-    return *end == '\0' && std::isfinite(*out);
-}
-
-bool parseWhole(const std::string& text, long low, long high, long* out) {
-    if (text.empty() || text.size() > 10) return false;
-    long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high) return false;
-    *out = value;
-    return true;
-}
-
-}  // namespace
 
 const char* hostUsage() {
     return "usage: drovik-player [OPTIONS] BUNDLE   (or --bundle DIR, else $DROVIK_BUNDLE)\n"
@@ -136,7 +111,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
         } else if (name == "--device-orientation") {
             if (!takeValue()) return false;
             long orientation = 0;
-            if (!parseWhole(value, 1, 4, &orientation))
+            if (!parsePlainWhole(value, 1, 4, &orientation))
                 return fail("--device-orientation takes 1, 2, 3 or 4, not \"" + value + "\"");
             o.deviceOrientation = static_cast<int>(orientation);
         } else if (name == "--clock") {
@@ -150,23 +125,24 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
         } else if (name == "--duration") {
             if (!takeValue()) return false;
             double seconds = 0;
-            if (!parseNumber(value, &seconds)) return fail("--duration takes seconds, not \"" + value + "\"");
+            if (!parsePlainDecimal(value, false, &seconds))
+                return fail("--duration takes seconds, not \"" + value + "\"");
             o.duration = seconds;
         } else if (name == "--frames") {
             if (!takeValue()) return false;
             long frames = 0;
-            if (!parseWhole(value, 1, 2'000'000'000, &frames))
+            if (!parsePlainWhole(value, 1, 2'000'000'000, &frames))
                 return fail("--frames takes a number of frames from 1, not \"" + value + "\"");
             o.frames = frames;
         } else if (name == "--net") {
             if (!takeValue()) return false;
-            if (value != "wifi" && value != "wwan" && value != "none")
+            if (!net::parseNetOverride(value))
                 return fail("--net takes wifi, wwan or none, not \"" + value + "\"");
             o.net = value;
         } else if (name == "--zoom") {
             if (!takeValue()) return false;
             double zoom = 0;
-            if (!parseNumber(value, &zoom) || zoom <= 0)
+            if (!parsePlainDecimal(value, false, &zoom) || zoom <= 0)
                 return fail("--zoom takes a size above 0, not \"" + value + "\"");
             o.zoom = zoom;
         } else {

@@ -8,6 +8,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/host/PlainNumbers.h"
+#include "platform/net/Reachability.h"
+
 namespace plat::host {
 
 namespace {
@@ -36,37 +39,6 @@ std::vector<std::string_view> words(std::string_view rest) {
     std::vector<std::string_view> out;
     while (!(rest = trim(rest)).empty()) out.push_back(nextWord(rest));
     return out;
-}
-
-// Plain decimals only ("12", "-0.5", ".25"): no exponents, no hex, no inf or nan.
-bool parseDecimal(std::string_view word, bool allowSign, double* out) {
-    size_t i = 0;
-    if (allowSign && i < word.size() && word[i] == '-') ++i;
-    size_t digits = 0;
-    bool point = false;
-    for (; i < word.size(); ++i) {
-        if (word[i] >= '0' && word[i] <= '9')
-            ++digits;
-        else if (word[i] == '.' && !point)
-            point = true;
-        else
-            return false;
-    }
-    if (digits == 0) return false;
-    *out = std::strtod(std::string(word).c_str(), nullptr);
-    return std::isfinite(*out);
-}
-
-bool parseCount(std::string_view word, long limit, long* out) {
-    if (word.empty() || word.size() > 10) return false;
-    long value = 0;
-    for (char c : word) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value > limit) return false;
-    *out = value;
-    return true;
 }
 
 struct Failure {
@@ -107,7 +79,7 @@ void expectNone(std::string_view name, std::string_view rest) {
 
 double number(std::string_view word, std::string_view usage) {
     double value = 0;
-    if (!parseDecimal(word, true, &value)) throw Failure{std::string(usage) + ", not " + quoted(word)};
+    if (!parsePlainDecimal(word, true, &value)) throw Failure{std::string(usage) + ", not " + quoted(word)};
     return value;
 }
 
@@ -176,7 +148,7 @@ void parseTouches(std::string_view rest, InputCommand* command) {
             change.phase = TouchPhase::Cancel;
         else
             throw Failure{usage + ", not " + quoted(w[0])};
-        if (w.size() < 2 || !parseCount(w[1], 1'000'000'000, &change.id))
+        if (w.size() < 2 || !parsePlainWhole(w[1], 0, 1'000'000'000, &change.id))
             throw Failure{"touch " + std::string(w[0]) + " needs a finger ID (a whole number)"};
         if (w.size() == 4) {
             change.hasLocation = true;
@@ -234,7 +206,7 @@ void parseCommand(std::string_view text, InputCommand* command) {
     } else if (name == "rotate") {
         const std::vector<std::string_view> w = words(rest);
         long orientation = 0;
-        if (w.size() != 1 || !parseCount(w[0], 6, &orientation))
+        if (w.size() != 1 || !parsePlainWhole(w[0], 0, 6, &orientation))
             throw Failure{"rotate takes a device orientation 0-6"};
         command->kind = K::Rotate;
         command->orientation = static_cast<int>(orientation);
@@ -243,7 +215,8 @@ void parseCommand(std::string_view text, InputCommand* command) {
         command->argument = oneOf(name, rest, {"category", "activate", "deactivate"});
     } else if (name == "net") {
         command->kind = K::Net;
-        command->argument = oneOf(name, rest, {"wifi", "wwan", "none"});
+        command->argument = std::string(trim(rest));
+        if (!net::parseNetOverride(command->argument)) throw Failure{"net takes wifi, wwan or none"};
     } else if (name == "screenshot") {
         command->kind = K::Screenshot;
         command->argument = restOfLine(name, rest, "a FILE (PNG)");
@@ -256,7 +229,7 @@ void parseCommand(std::string_view text, InputCommand* command) {
     } else if (name == "alert.press") {
         command->kind = K::AlertPress;
         const std::string_view written = trim(rest);
-        if (!written.starts_with('"') && !parseCount(written, 1000, &command->index))
+        if (!written.starts_with('"') && !parsePlainWhole(written, 0, 1000, &command->index))
             throw Failure{"alert.press takes a button index (from 0) or a \"TITLE\""};
         if (written.starts_with('"')) command->argument = quotedText(name, written, "TITLE");
     } else if (name == "text.type") {
@@ -301,7 +274,7 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
             const bool relative = time.front() == '+';
             if (relative) time.remove_prefix(1);
             double seconds = 0;
-            if (!parseDecimal(time, false, &seconds))
+            if (!parsePlainDecimal(time, false, &seconds))
                 throw Failure{"a line starts with a TIME (seconds since launch, or +seconds after the previous "
                               "line), not " +
                               quoted(written)};

@@ -7,24 +7,6 @@
 
 namespace plat::host {
 
-namespace {
-
-// What the calling thread has current, put back as it was.
-struct Current {
-    EGLDisplay display = eglGetCurrentDisplay();
-    EGLSurface draw = eglGetCurrentSurface(EGL_DRAW);
-    EGLSurface read = eglGetCurrentSurface(EGL_READ);
-    EGLContext context = eglGetCurrentContext();
-    void restore(EGLDisplay fallback) const {
-        if (display != EGL_NO_DISPLAY)
-            eglMakeCurrent(display, draw, read, context);
-        else if (eglGetCurrentContext() != EGL_NO_CONTEXT)
-            eglMakeCurrent(fallback, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    }
-};
-
-}  // namespace
-
 // The group's contexts: SDL makes them (SDL_HINT_VIDEO_X11_FORCE_EGL: EGL contexts on X11 too, as
 // Wayland's and KMS's are anyway) and deletes them; everything else is EGL's, since the compositor
 // and the game switch contexts through EGL and SDL's own idea of the current one goes stale (its
@@ -34,17 +16,20 @@ public:
     explicit Contexts(SDL_Window* window) : m_window(window) {}
 
     void* createContext(void* share, std::string* error) override {
-        const Current previous;
-        // SDL shares with the context it believes current.
-        if (share && SDL_GL_MakeCurrent(nullptr, share) != 0) return fail(error);
-        SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
-        SDL_GLContext made = SDL_GL_CreateContext(m_window);  // current on the window when made
-        const bool egl = made && eglGetCurrentContext() == made;
-        if (egl && !m_display) {
-            m_display = eglGetCurrentDisplay();
-            m_surface = eglGetCurrentSurface(EGL_DRAW);
+        SDL_GLContext made = nullptr;
+        bool egl = false;
+        {
+            const gl::CurrentContextScope previous;
+            // SDL shares with the context it believes current.
+            if (share && SDL_GL_MakeCurrent(nullptr, share) != 0) return fail(error);
+            SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
+            made = SDL_GL_CreateContext(m_window);  // current on the window when made
+            egl = made && eglGetCurrentContext() == made;
+            if (egl && !m_display) {
+                m_display = eglGetCurrentDisplay();
+                m_surface = eglGetCurrentSurface(EGL_DRAW);
+            }
         }
-        previous.restore(eglGetCurrentDisplay());
         if (!made) return fail(error);
         if (!egl) {
             SDL_GL_DeleteContext(made);
@@ -54,9 +39,9 @@ public:
         return made;
     }
     void destroyContext(void* context) override {
-        const Current previous;
+        gl::CurrentContextScope previous;
         SDL_GL_DeleteContext(context);  // may release what SDL believes current
-        if (previous.context != context) previous.restore(m_display);
+        if (previous.context() == context) previous.dismiss();
     }
     bool makeCurrent(void* context) override {
         if (!context)

@@ -366,12 +366,12 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void armIdleTimer() {
         if (idleFd < 0) return;
-        itimerspec spec{};
+        itimerspec due{};
         double whole = std::floor(request.timeout);
-        spec.it_value.tv_sec = static_cast<time_t>(std::min(whole, 1e9));
-        spec.it_value.tv_nsec = static_cast<long>((request.timeout - whole) * 1e9);
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
-        timerfd_settime(idleFd, 0, &spec, nullptr);
+        due.it_value.tv_sec = static_cast<time_t>(std::min(whole, 1e9));
+        due.it_value.tv_nsec = static_cast<long>((request.timeout - whole) * 1e9);
+        if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) due.it_value.tv_nsec = 1;
+        timerfd_settime(idleFd, 0, &due, nullptr);
     }
 
     // ---- curl's callbacks: they only record and queue ----

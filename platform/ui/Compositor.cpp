@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "platform/gl/DisplayLink.h"
@@ -220,17 +219,18 @@ bool Compositor::composite(Presenter& presenter) {
         const Affine toClip = {2.0 / target.width, 0, 0, -2.0 / target.height, -1, 1};
         const Affine base = toClip * scaling(target.width / glassWidth, target.height / glassHeight) *
                             turn(turns, interface.width, interface.height);
-        if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1);
+        if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1, 0);
         // A drawing may change the list: draw what there was.
-        for (const std::shared_ptr<View>& overlay : std::vector(m_app.overlays()))
-            drawView(*overlay, base.data(), 1);
+        m_overlayWalk.assign(m_app.overlays().begin(), m_app.overlays().end());
+        for (const std::shared_ptr<View>& overlay : m_overlayWalk) drawView(*overlay, base.data(), 1, 0);
+        m_overlayWalk.clear();
     }
     presenter.endFrame();
     m_gl = nullptr;
     return true;
 }
 
-void Compositor::drawView(View& view, const double* parent, double opacity) {
+void Compositor::drawView(View& view, const double* parent, double opacity, size_t depth) {
     if (view.isHidden()) return;
     opacity *= view.presentationAlpha();
     if (opacity <= 0) return;
@@ -259,8 +259,12 @@ void Compositor::drawView(View& view, const double* parent, double opacity) {
         if (view.m_drawing.texture)
             drawQuad(m.data(), frame.width, frame.height, view.m_drawing.texture, tint, true, false, false);
     }
-    // A drawing may change the tree: walk what there was.
-    for (const std::shared_ptr<View>& sub : std::vector(view.subviews())) drawView(*sub, m.data(), opacity);
+    // A drawing may change the tree: walk what there was. Deeper levels may grow m_walks, so the
+    // list is reached by index.
+    if (m_walks.size() <= depth) m_walks.resize(depth + 1);
+    m_walks[depth].assign(view.subviews().begin(), view.subviews().end());
+    for (size_t i = 0; i < m_walks[depth].size(); ++i) drawView(*m_walks[depth][i], m.data(), opacity, depth + 1);
+    m_walks[depth].clear();
 }
 
 void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
@@ -307,16 +311,8 @@ void Compositor::refreshDrawing(View& view) {
     view.draw(cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
+    // Cairo aligns rows to 4 bytes, so ARGB32 rows are packed, as GL ES 2.0 (no row length) needs.
     const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    std::vector<unsigned char> packed;
-    if (stride != width * 4) {  // never for ARGB32 today; GL ES 2.0 has no row length to give
-        packed.resize(static_cast<size_t>(width) * 4 * static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y)
-            std::memcpy(&packed[static_cast<size_t>(y) * width * 4], data + static_cast<ptrdiff_t>(y) * stride,
-                        static_cast<size_t>(width) * 4);
-        data = packed.data();
-    }
 
     if (!kept) {
         d = {};

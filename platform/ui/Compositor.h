@@ -2,7 +2,10 @@
 // presenter's frame buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/foundation/RunLoop.h"
 
@@ -61,7 +64,8 @@ private:
     struct Resources;
     static Resources& resources();
     void turnEnded();
-    void drawView(View& view, const double* parent, double opacity);
+    // `depth` picks the walk list the view's subviews are copied to.
+    void drawView(View& view, const double* parent, double opacity, size_t depth);
     void drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
                   bool swapRedBlue, bool opaque, bool flipped);
     void refreshDrawing(View& view);
@@ -74,6 +78,10 @@ private:
     double m_lastCommit = -1;
     std::uint64_t m_commits = 0;
     Resources* m_gl = nullptr;  // of the frame being drawn
+    // A drawing may change the tree, so each level walks a copy; the copies keep their storage
+    // from frame to frame (no allocation per frame), and are emptied after each walk.
+    std::vector<std::vector<std::shared_ptr<View>>> m_walks;
+    std::vector<std::shared_ptr<View>> m_overlayWalk;
 };
 
 }  // namespace plat::ui

@@ -27,7 +27,7 @@ void appendChunk(Bytes* png, const char* type, const Bytes& data) {
 
 }  // namespace
 
-Bytes makePNG(const PNGSpec& spec) {
+Bytes makePNG(const PNGPicture& picture) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     Bytes out;
@@ -39,13 +39,13 @@ Bytes makePNG(const PNGSpec& spec) {
             bytes->insert(bytes->end(), data, data + size);
         },
         nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, picture.width, picture.height, picture.bitDepth, picture.colourType,
+                 picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty()) {
+    if (!picture.palette.empty()) {
         std::vector<png_color> colours;
         Bytes alphas;
-        for (const auto& c : spec.palette) {
+        for (const auto& c : picture.palette) {
             colours.push_back({c[0], c[1], c[2]});
             alphas.push_back(c[3]);
         }
@@ -57,19 +57,19 @@ Bytes makePNG(const PNGSpec& spec) {
             }
     }
     png_write_info(png, info);
-    const size_t perRow = spec.samples.size() / static_cast<size_t>(spec.height);
-    const size_t sampleBytes = spec.bitDepth == 16 ? 2 : 1;
-    Bytes rows(spec.samples.size() * sampleBytes);
-    for (size_t i = 0; i < spec.samples.size(); ++i) {
+    const size_t perRow = picture.samples.size() / static_cast<size_t>(picture.height);
+    const size_t sampleBytes = picture.bitDepth == 16 ? 2 : 1;
+    Bytes rows(picture.samples.size() * sampleBytes);
+    for (size_t i = 0; i < picture.samples.size(); ++i) {
         if (sampleBytes == 2) {
-            rows[i * 2] = static_cast<uint8_t>(spec.samples[i] >> 8);
-            rows[i * 2 + 1] = static_cast<uint8_t>(spec.samples[i]);
+            rows[i * 2] = static_cast<uint8_t>(picture.samples[i] >> 8);
+            rows[i * 2 + 1] = static_cast<uint8_t>(picture.samples[i]);
         } else {
-            rows[i] = static_cast<uint8_t>(spec.samples[i]);
+            rows[i] = static_cast<uint8_t>(picture.samples[i]);
         }
     }
     std::vector<png_bytep> pointers;
-    for (int y = 0; y < spec.height; ++y) pointers.push_back(rows.data() + y * perRow * sampleBytes);
+    for (int y = 0; y < picture.height; ++y) pointers.push_back(rows.data() + y * perRow * sampleBytes);
     png_set_interlace_handling(png);
     png_write_image(png, pointers.data());
     png_write_end(png, nullptr);

@@ -11,7 +11,7 @@ namespace dktest {
 
 using Bytes = std::vector<uint8_t>;
 
-struct PNGSpec {
+struct PNGPicture {
     int width = 0;
     int height = 0;
     int colourType = 0;  // PNG_COLOR_TYPE_*
@@ -21,7 +21,7 @@ struct PNGSpec {
     std::vector<uint16_t> samples;
     std::vector<std::array<uint8_t, 4>> palette;  // RGBA; alphas below 255 become a tRNS chunk
 };
-Bytes makePNG(const PNGSpec& spec);
+Bytes makePNG(const PNGPicture& picture);
 // A signature, an RGBA header announcing width × height, pixel data holding nothing, the end chunk.
 Bytes makePNGHeader(uint32_t width, uint32_t height);
 
