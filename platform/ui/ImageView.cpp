@@ -14,23 +14,32 @@ ImageView::ImageView(const Rect& frame, const std::string& path) : View(frame) {
 }
 
 void ImageView::setImage(const std::string& path) {
-    std::string error;
-    std::shared_ptr<Image> image = path.empty() ? nullptr : Image::fromFile(path, &error);
-    if (!path.empty() && !image) foundation::log("image view: %s", error.c_str());
-    setImage(std::move(image));
+    setImage(std::shared_ptr<Image>());
+    m_unread = path;
 }
 
 void ImageView::setImage(std::shared_ptr<Image> image) {
     m_image = std::move(image);
+    m_unread.clear();
     setNeedsDisplay();
 }
 
+const std::shared_ptr<Image>& ImageView::image() const {
+    if (!m_unread.empty()) {
+        std::string error;
+        m_image = Image::fromFile(m_unread, &error);
+        if (!m_image) foundation::log("image view: %s", error.c_str());
+        m_unread.clear();
+    }
+    return m_image;
+}
+
 void ImageView::draw(cairo_t* cr) {
-    if (m_image) drawImage(cr, *m_image, bounds());
+    if (image()) drawImage(cr, *m_image, bounds());
 }
 
 std::optional<std::string> ImageView::dumpImage() const {
-    if (!m_image) return std::nullopt;
+    if (!image()) return std::nullopt;
     return m_image->fileName();
 }
 

@@ -15,10 +15,11 @@ public:
     explicit ImageView(const Rect& frame, const std::string& path = {});
     const char* className() const override { return "UIImageView"; }
 
-    // Read at once; a file that cannot be read leaves no image (nothing drawn), said on the log.
+    // Read when first drawn or asked for, so a view never composited (a headless start-up screen)
+    // costs no decoding; a file that cannot be read leaves no image (nothing drawn), said on the log.
     void setImage(const std::string& path);
     void setImage(std::shared_ptr<Image> image);
-    const std::shared_ptr<Image>& image() const { return m_image; }
+    const std::shared_ptr<Image>& image() const;
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
@@ -26,7 +27,8 @@ public:
     std::optional<std::string> dumpImage() const override;
 
 private:
-    std::shared_ptr<Image> m_image;
+    mutable std::shared_ptr<Image> m_image;
+    mutable std::string m_unread;  // the path still to read
 };
 
 }  // namespace plat::ui

@@ -113,6 +113,18 @@ TEST(ViewTest, AutoresizingSharesTheSuperviewsChangeAmongFlexibleParts) {
     }
 }
 
+// A start-up screen that is never composited (headless) must not pay for decoding its picture: the
+// file is read at the first draw or question, not when the view is made.
+TEST(ViewTest, ImageViewReadsItsFileWhenFirstUsed) {
+    TempDir tmp;
+    const std::string picture = tmp.file("Default.png");
+    ImageView view(Rect{0, 0, 10, 10}, picture);
+    std::string error;
+    ASSERT_TRUE(plat::image::writePNG(picture, 1, 1, {255, 255, 255, 255}, &error)) << error;
+    ASSERT_NE(view.image(), nullptr);
+    EXPECT_EQ(view.image()->pixelWidth(), 1);
+}
+
 TEST(ViewTest, DumpListsTheTreeDepthFirstInWindowCoordinates) {
     struct Spinner : ImageView {
         using ImageView::ImageView;

@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Start-up benchmark: real time from the spawn to the first game frame.
+
+  player  drovik-player --headless --frames 1 --trace frame --trace-file - --home <fresh dir> SAMPLE,
+          timed to its first "frame DK_Update" line: the whole start-up road (application, start-up
+          screen, game view, engine). Headless the road runs on the virtual clock, so the start-up
+          screen's intro takes no real time; the figure is wall-clock time all the same.
+  engine  dk-engine-cli --frames 1 first_update.lua SAMPLE, the wrapper running the sample's engine
+          script and printing "update" at its first update: the engine alone.
+The difference is the player's own part. Runs interleave (player, engine, ...) after warm-up runs,
+so the file cache is warm; each figure is the median (and range) of --runs runs.
+
+The breakdown comes from further runs that trace more (startup, engine and frame categories for the
+player; the wrapper's own lines for the engine), each line stamped as it arrives on the pipe, and from
+"--help" runs: spawn to exit of a program that only loads, parses its options and leaves, i.e. the
+cost of getting to main (dynamic loading and static constructors).
+
+  bench_startup [--runs N]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def timed_lines(cmd, env=None):
+    """Spawns cmd and returns [(seconds since spawn, line)] for its stdout lines, and its exit code."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    lines = []
+    for raw in proc.stdout:
+        lines.append((time.perf_counter() - start, raw.decode(errors="replace").rstrip("\n")))
+    code = proc.wait()
+    return lines, code, time.perf_counter() - start
+
+
+def first(lines, pred):
+    for t, line in lines:
+        if pred(line):
+            return t
+    return None
+
+
+def strip_stamp(line):
+    """A trace line without its "t=..." stamp: "category word ..."."""
+    return line.split(" ", 1)[1] if line.startswith("t=") and " " in line else line
+
+
+class Runner:
+    def __init__(self, args, tmp):
+        self.args = args
+        self.tmp = tmp
+        self.count = 0
+        self.env = dict(os.environ, SB_ENGINE=os.path.join(args.sample, "engine32.luo"),
+                        ALSOFT_DRIVERS=os.environ.get("ALSOFT_DRIVERS", "null"))
+
+    def home(self):
+        self.count += 1
+        path = os.path.join(self.tmp, "home%d" % self.count)
+        os.mkdir(path)
+        return path
+
+    def player(self, categories="frame"):
+        cmd = [self.args.player, "--headless", "--frames", "1", "--trace", categories, "--trace-file", "-",
+               "--home", self.home(), self.args.sample]
+        lines, code, total = timed_lines(cmd, self.env)
+        if code != 0:
+            sys.exit("drovik-player exited with %d: %s" % (code, " ".join(cmd)))
+        return lines, total
+
+    def engine(self):
+        cmd = [self.args.cli, "--frames", "1", "--save", os.path.join(self.home(), "save"),
+               os.path.join(HERE, "first_update.lua"), os.path.join(self.args.sample, "Sample.gameproj")]
+        lines, code, total = timed_lines(cmd, self.env)
+        if code != 0:
+            sys.exit("dk-engine-cli exited with %d: %s" % (code, " ".join(cmd)))
+        return lines, total
+
+    def help(self, program):
+        start = time.perf_counter()
+        subprocess.run([program, "--help"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
+        return time.perf_counter() - start
+
+
+def ms(values):
+    values = [v * 1000 for v in values if v is not None]
+    if not values:
+        return "-"
+    return "%7.1f ms  [%.1f-%.1f]" % (statistics.median(values), min(values), max(values))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--player", required=True)
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--sample", required=True)
+    ap.add_argument("--runs", type=int, default=20)
+    ap.add_argument("--warmup", type=int, default=3)
+    args = ap.parse_args()
+
+    tmp = tempfile.mkdtemp(prefix="bench_startup.")
+    try:
+        r = Runner(args, tmp)
+        is_frame = lambda line: " frame DK_Update" in line
+        for _ in range(args.warmup):
+            r.player()
+            r.engine()
+
+        player, engine, player_total, engine_total = [], [], [], []
+        for _ in range(args.runs):
+            lines, total = r.player()
+            player.append(first(lines, is_frame))
+            player_total.append(total)
+            lines, total = r.engine()
+            engine.append(first(lines, lambda line: line == "update"))
+            engine_total.append(total)
+        diffs = [p - e for p, e in zip(player, engine) if p is not None and e is not None]
+
+        print("spawn to the first game frame (real time; median [min-max] of %d runs, warm cache)" % args.runs)
+        print("  drovik-player (start-up road)  %s" % ms(player))
+        print("  dk-engine-cli (engine alone)   %s" % ms(engine))
+        print("  player's own part (difference) %s" % ms(diffs))
+        if None not in player + engine:
+            print("  difference of the medians      %7.1f ms" % ((statistics.median(player) - statistics.median(engine)) * 1000))
+        print("  targets: first frame <= 100 ms, player's part <= 20 ms")
+        print("  spawn to exit, player / engine %s / %s" % (ms(player_total).split("[")[0].strip(),
+                                                        ms(engine_total).split("[")[0].strip()))
+
+        # Breakdown: each step's first line, in the order they come.
+        steps, order = {}, []
+        helps_player, helps_cli = [], []
+        for _ in range(args.runs):
+            lines, _ = r.player("startup,engine,frame")
+            seen, playing = set(), False
+            for t, line in lines:
+                if not line.startswith("t="):
+                    continue  # the engine's own prints, flushed late
+                words = strip_stamp(line).split()
+                key = " ".join(words[:2])
+                if key == "engine DK_Play":
+                    playing = True
+                elif playing and key == "frame DK_Update":
+                    key = "frame DK_Update after DK_Play"
+                if key in seen:
+                    continue
+                seen.add(key)
+                if key not in steps:
+                    steps[key] = []
+                    order.append(key)
+                steps[key].append(t)
+                if key.endswith("after DK_Play"):
+                    break
+            helps_player.append(r.help(args.player))
+            helps_cli.append(r.help(args.cli))
+        print("\ndrovik-player, spawn to each step's first trace line (startup,engine,frame traced)")
+        print("  %-44s %s" % ("--help: spawn to exit (loading, to main)", ms(helps_player)))
+        for key in order:
+            print("  %-44s %s" % (key[:44], ms(steps[key])))
+
+        marks = {}
+        for _ in range(args.runs):
+            lines, _ = r.engine()
+            for name in ("script", "loadProject", "loadInitialScene", "update"):
+                marks.setdefault(name, []).append(first(lines, lambda line, n=name: line == n))
+        print("\ndk-engine-cli, spawn to each step (the wrapper's lines)")
+        print("  %-44s %s" % ("--help: spawn to exit (loading, to main)", ms(helps_cli)))
+        for name in ("script", "loadProject", "loadInitialScene", "update"):
+            print("  %-44s %s" % (name, ms(marks[name])))
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
