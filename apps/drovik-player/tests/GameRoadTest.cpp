@@ -174,7 +174,7 @@ steps = {
     // The keyboard: asked while the game loads (not ready: cancelled at once, inside the call,
     // whose failing handler the script survives); text with non-ASCII kept byte for byte; the
     // number pad; a second request ignored; a resign while the screen is up, then done, then
-    // activation (the pause count back to 0).
+    // activation (the pause count back to 0); a scene change cancels once, the next raises nothing.
     {"plugin-keyboard", R"(
 function devices:setScreenSize(width, height)
   log('setScreenSize', width, height)
@@ -187,6 +187,8 @@ steps = {
   function() probe('KeyboardInput', 'Name?', 'h\195\169llo', 0) end,
   function() probe('KeyboardInput', 'Number', '', 7) probe('KeyboardInput', 'again', '', 0) end,
   function() probe('KeyboardInput', 'Last', 'x', 0) end,
+  function() probe('KeyboardInput', 'Scene', 'x', 0) loadScene('next') end,
+  function() loadScene('again') end,
 })",
      R"(7 memory.warning
 +0.1 text.type " wörld"
@@ -198,9 +200,11 @@ steps = {
 +0.1 app.active
 +0.1 memory.warning
 +0.1 text.done
-+0.1 app.quit
++0.1 memory.warning
++0.5 memory.warning
++0.5 app.quit
 )",
-     {"--trace", "pause,plugin,input,text,bridge"}},
+     {"--trace", "pause,plugin,input,text,bridge,notify"}},
     // Open URL: external (the Lua number 0 is YES: no pause); the page (a system pause, a second
     // address loaded in it without another pause, closed: play and the blank page); nil, table,
     // relative and refused URLs; the next page after a resign while it shows.
