@@ -6,12 +6,12 @@
 #include "player/plugins/DKFullScreenAdManager.h"
 #include "player/plugins/DKGameCenterSupport.h"
 #include "player/plugins/DKInAppPurchaseSupport.h"
-#include "player/plugins/DKKeyboardInputSupport.h"
 #include "player/plugins/DKKioskSupport.h"
-#include "player/plugins/DKMetricsSupport.h"
 #include "player/plugins/DKMoreGamesSupport.h"
-#include "player/plugins/DKOpenURLSupport.h"
 #include "player/plugins/DKTwitterSupport.h"
+#include "player/plugins/keyboard/DKKeyboardInputSupport.h"
+#include "player/plugins/metrics/DKMetricsSupport.h"
+#include "player/plugins/openurl/DKOpenURLSupport.h"
 #include "player/plugins/probe/DKProbeSupport.h"
 
 template <class Plugin, class... Args>

@@ -4,10 +4,19 @@
 #include <lua.hpp>
 
 #include <atomic>
+#include <initializer_list>
 #include <memory>
+#include <string>
 #include <utility>
 
+#include "platform/foundation/Log.h"
+
 class DKGameViewController;
+
+namespace dk::player {
+// The trace category "plugin": events to the scripts, the plugins' pauses and plays.
+plat::foundation::TraceCategory& pluginTrace();
+}  // namespace dk::player
 
 class DKPluginSupport : public std::enable_shared_from_this<DKPluginSupport> {
 public:
@@ -23,10 +32,13 @@ public:
     DKGameViewController* gameViewController() const { return m_gameViewController.load(); }
     void setGameViewController(DKGameViewController* controller) { m_gameViewController.store(controller); }
 
+    // The identifier of the class the plugin was created as (create); null before.
+    const char* identifier() const { return m_identifier; }
+
     // The pause rule: a plugin pauses the game through pauseGame (a system or a behaviour pause
-    // of the controller) and releases only the pauses it took itself, through resumeGame, which
-    // then plays. resumeGame is false, and does nothing, when the plugin holds no pause.
-    // Main thread.
+    // of the controller, traced "plugin pause ID system|behavior") and releases only the pauses
+    // it took itself, through resumeGame, which then plays ("plugin play ID"). resumeGame is
+    // false, and does nothing, when the plugin holds no pause. Main thread.
     void pauseGame(bool system);
     bool resumeGame();
     int heldPauses() const { return m_heldPauses; }
@@ -36,11 +48,17 @@ public:
     template <class Plugin, class... Args>
     static std::shared_ptr<Plugin> create(lua_State* L, Args&&... args) {
         auto plugin = std::make_shared<Plugin>(std::forward<Args>(args)...);
+        static_cast<DKPluginSupport&>(*plugin).m_identifier = Plugin::pluginIdentifier();
         if (L) static_cast<DKPluginSupport&>(*plugin).registerActions(L);
         return plugin;
     }
 
 protected:
+    // Traces "plugin event NAME|ARG1|ARG2" (the name alone without arguments), then raises the
+    // event in the controller's engine state; nothing more without a controller. The script's
+    // handler may run inside this call: a plugin calls it last, or is ready to be called again.
+    void raiseEvent(const char* name, std::initializer_list<std::string> arguments = {});
+
     // Registers the plugin's actions, with itself as target and its controller as context.
     virtual void registerActions(lua_State* /*L*/) {}
 
@@ -52,4 +70,5 @@ protected:
 private:
     std::atomic<DKGameViewController*> m_gameViewController;
     int m_heldPauses = 0;
+    const char* m_identifier = nullptr;
 };

@@ -171,6 +171,75 @@ steps = {
 +0.1 app.quit
 )",
      {"--trace", "engine,pause,bridge,gl"}},
+    // The keyboard: asked while the game loads (not ready: cancelled at once, inside the call,
+    // whose failing handler the script survives); text with non-ASCII kept byte for byte; the
+    // number pad; a second request ignored; a resign while the screen is up, then done, then
+    // activation (the pause count back to 0); a scene change cancels once, the next raises nothing.
+    {"plugin-keyboard", R"(
+function devices:setScreenSize(width, height)
+  log('setScreenSize', width, height)
+  probe('KeyboardInput', 'early', 'x', 0)
+  log('after early')
+end
+local failed = false
+hooks.raiseExternalEvent = function() if not failed then failed = true error('handler fails') end end
+steps = {
+  function() probe('KeyboardInput', 'Name?', 'h\195\169llo', 0) end,
+  function() probe('KeyboardInput', 'Number', '', 7) probe('KeyboardInput', 'again', '', 0) end,
+  function() probe('KeyboardInput', 'Last', 'x', 0) end,
+  function() probe('KeyboardInput', 'Scene', 'x', 0) loadScene('next') end,
+  function() loadScene('again') end,
+})",
+     R"(7 memory.warning
++0.1 text.type " wörld"
++0.1 text.done
++0.1 memory.warning
++0.1 app.resign
++0.1 text.clear
++0.1 text.done
++0.1 app.active
++0.1 memory.warning
++0.1 text.done
++0.1 memory.warning
++0.5 memory.warning
++0.5 app.quit
+)",
+     {"--trace", "pause,plugin,input,text,bridge,notify"}},
+    // Open URL: external (the Lua number 0 is YES: no pause); the page (a system pause, a second
+    // address loaded in it without another pause, closed: play and the blank page); nil, table,
+    // relative and refused URLs; the next page after a resign while it shows.
+    {"plugin-openurl", R"(
+steps = {
+  function() probe('openURL', 'http://example.com/out', 0) end,
+  function() probe('openURL', 'http://example.com/page', false) probe('openURL', 'http://example.com/two') end,
+  function() probe('openURL', nil, true) probe('openURL', {}, false) probe('openURL', 'no/scheme', false)
+             probe('openURL', '-x:y', true) end,
+  function() probe('openURL', 'https://example.com/next', nil) end,
+})",
+     R"(7 memory.warning
++0.1 memory.warning
++0.1 web.close
++0.1 memory.warning
++0.1 memory.warning
++0.1 app.resign
++0.1 web.close
++0.1 app.active
++0.1 web.close
++0.1 app.quit
+)",
+     {"--trace", "pause,plugin,input,web,open"}},
+    // Metrics: the attributes end at the first missing name; an empty one is present.
+    {"plugin-metrics", R"(
+steps = {
+  function()
+    probe('TrackSceneChange', 'a', 'b')
+    probe('TrackSceneChange', nil, 'b')
+    probe('TrackSceneChange', 'a')
+    probe('TrackSceneChange', '', '')
+    probe('TrackSceneChange', 1, {})
+  end,
+})",
+     "7 memory.warning\n+0.1 app.quit\n", {"--trace", "svc,input"}},
 };
 
 TEST_F(GameRoad, ProbeGameRuns) {
