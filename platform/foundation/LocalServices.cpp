@@ -1,5 +1,7 @@
 #include "platform/foundation/LocalServices.h"
 
+#include <map>
+
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
@@ -41,6 +43,27 @@ bool hasLocalService(std::string_view service, const Container* container) {
 void registerLocalServiceClass(std::string className, std::string service) {
     sys::registerClass(std::move(className),
                        [service = std::move(service)] { return hasLocalService(service); });
+}
+
+namespace {
+std::map<std::string, ServiceCommandHandler, std::less<>>& serviceCommands() {
+    static std::map<std::string, ServiceCommandHandler, std::less<>> handlers;
+    return handlers;
+}
+}  // namespace
+
+void registerServiceCommand(std::string name, ServiceCommandHandler handler) {
+    serviceCommands()[std::move(name)] = std::move(handler);
+}
+
+void unregisterServiceCommand(const std::string& name) {
+    serviceCommands().erase(name);
+}
+
+std::function<void()> serviceCommandAction(const std::string& name, const std::vector<std::string>& arguments) {
+    const auto found = serviceCommands().find(name);
+    if (found == serviceCommands().end() || !found->second) return nullptr;
+    return found->second(arguments);
 }
 
 }  // namespace plat::foundation

@@ -4,9 +4,11 @@
 // service is absent here.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Error.h"
@@ -27,5 +29,15 @@ bool hasLocalService(std::string_view service, const Container* container = null
 // Registers `className` with platform/sys's class look-up, present while the main container
 // holds `service`'s configuration.
 void registerLocalServiceClass(std::string className, std::string service);
+
+// The input script's commands that stand for what a person or a server does to a local service
+// ("store.approve", "banner.fail \"TEXT\""). The service registers a handler per command name
+// (main thread; a later registration replaces it); the handler gets the arguments as the script
+// reader checked them (quoted texts unquoted) and answers the action to run, or null when the
+// command has nothing to act on now (traced as ignored).
+using ServiceCommandHandler = std::function<std::function<void()>(const std::vector<std::string>& arguments)>;
+void registerServiceCommand(std::string name, ServiceCommandHandler handler);
+void unregisterServiceCommand(const std::string& name);
+std::function<void()> serviceCommandAction(const std::string& name, const std::vector<std::string>& arguments);
 
 }  // namespace plat::foundation

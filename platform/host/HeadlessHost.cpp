@@ -6,6 +6,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/Log.h"
 #include "platform/host/HeadlessScreen.h"
 #include "platform/host/QuitSignals.h"
@@ -299,6 +300,8 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
             if (!page) return nullptr;
             return [close = page->closeControl()] { close->sendActions(); };
         }
+        case InputKind::Service:
+            return foundation::serviceCommandAction(command.name, command.arguments);
     }
     return nullptr;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -165,6 +166,82 @@ void parseTouches(std::string_view rest, InputCommand* command) {
     }
 }
 
+// The service commands and their arguments: WORD, INT (a whole number, sign allowed), TEXT (quoted),
+// or a|b|c (one of those words).
+constexpr std::pair<const char*, const char*> kServiceCommands[] = {
+    {"gamenet.signin", "WORD"},
+    {"gamenet.signout", ""},
+    {"gamenet.screen", "ok|cancel"},
+    {"gamenet.done", ""},
+    {"gamenet.fail", "score|achievement|reset INT TEXT"},
+    {"store.approve", ""},
+    {"store.cancel", ""},
+    {"store.fail", "INT TEXT"},
+    {"store.state", "INT"},
+    {"compose.send", ""},
+    {"compose.cancel", ""},
+    {"picker.select", "INT"},
+    {"picker.done", ""},
+    {"picker.cancel", ""},
+    {"banner.load", ""},
+    {"banner.fail", "TEXT"},
+    {"banner.click", ""},
+    {"banner.back", ""},
+    {"content.display", ""},
+    {"content.dismiss", ""},
+    {"content.fail", "TEXT"},
+    {"fullscreen.load", ""},
+    {"fullscreen.fail", "TEXT"},
+    {"fullscreen.close", ""},
+    {"promo.page", "INT"},
+    {"promo.tap", "INT"},
+    {"promo.close", ""},
+    {"promo.dim", ""},
+};
+
+// Splits off the next argument: a word, or a quoted text up to its closing quote.
+std::string_view nextArgument(std::string_view& rest) {
+    rest = trim(rest);
+    if (!rest.starts_with('"')) return nextWord(rest);
+    size_t end = 1;
+    while (end < rest.size() && rest[end] != '"') end += rest[end] == '\\' ? 2 : 1;
+    end = std::min(end + 1, rest.size());
+    std::string_view argument = rest.substr(0, end);
+    rest = trim(rest.substr(end));
+    return argument;
+}
+
+void parseServiceCommand(std::string_view name, std::string_view shape, std::string_view rest,
+                         InputCommand* command) {
+    const std::string usage =
+        shape.empty() ? std::string(name) + " takes no arguments" : std::string(name) + " takes " + std::string(shape);
+    for (std::string_view expected : words(shape)) {
+        const std::string_view written = nextArgument(rest);
+        if (written.empty()) throw Failure{usage};
+        if (expected == "TEXT") {
+            command->arguments.push_back(quotedText(name, written, "TEXT"));
+            continue;
+        }
+        long whole = 0;
+        const std::string_view digits = written.starts_with('-') ? written.substr(1) : written;
+        const bool fits = expected == "WORD"  ? !written.starts_with('"')
+                          : expected == "INT" ? parsePlainWhole(digits, 0, 2'000'000'000, &whole)
+                                              : false;
+        bool chosen = false;
+        for (std::string_view choices = expected; !fits && !choices.empty();) {
+            const size_t bar = choices.find('|');
+            if (choices.substr(0, bar) == written) chosen = true;
+            choices = bar == std::string_view::npos ? std::string_view() : choices.substr(bar + 1);
+        }
+        if (!fits && !(chosen && expected.find('|') != std::string_view::npos))
+            throw Failure{usage + ", not " + (written.starts_with('"') ? std::string(written) : quoted(written))};
+        command->arguments.emplace_back(written);
+    }
+    if (!trim(rest).empty()) throw Failure{usage};
+    command->kind = InputKind::Service;
+    command->name = std::string(name);
+}
+
 void parseCommand(std::string_view text, InputCommand* command) {
     std::string_view rest = text;
     const std::string_view name = nextWord(rest);
@@ -236,6 +313,8 @@ void parseCommand(std::string_view text, InputCommand* command) {
         command->kind = K::TextType;
         command->argument = quotedText(name, rest, "TEXT");
     } else {
+        for (const auto& [serviceName, shape] : kServiceCommands)
+            if (name == serviceName) return parseServiceCommand(name, shape, rest, command);
         throw Failure{"unknown command " + quoted(name)};
     }
 }

@@ -9,6 +9,16 @@
 //   TIME text.type "TEXT" | text.delete | text.clear  the keyboard's text view (delete: Backspace)
 //   TIME text.done                                 the done control of the text entry on screen
 //   TIME web.close                                 the close control of the web page on screen
+//   TIME SERVICE.ACTION [ARGUMENTS]                what a person or a server does to a local service:
+//     gamenet.signin ID | gamenet.signout | gamenet.screen ok|cancel | gamenet.done
+//     gamenet.fail score|achievement|reset CODE "TEXT"
+//     store.approve | store.cancel | store.fail CODE "TEXT" | store.state N
+//     compose.send | compose.cancel | picker.select ROW | picker.done | picker.cancel
+//     banner.load | banner.fail "TEXT" | banner.click | banner.back
+//     content.display | content.dismiss | content.fail "TEXT"
+//     fullscreen.load | fullscreen.fail "TEXT" | fullscreen.close
+//     promo.page N | promo.tap SLOT | promo.close | promo.dim
+//   (CODE, N, ROW and SLOT are whole numbers, CODE and N may be negative; ID is a word.)
 //
 // TIME is clock seconds since launch, or +S: S seconds after the previous command's time. Lines
 // whose first visible character is '#' are comments; FILE and TEXT are the rest of the line. A
@@ -59,6 +69,7 @@ enum class InputKind {
     TextClear,
     TextDone,
     WebClose,
+    Service,  // handled by the service that registered the command's name
 };
 
 struct InputCommand {
@@ -72,6 +83,8 @@ struct InputCommand {
     long index = -1;                   // AlertPress: the button's index, -1 when by title
     // AudioFail: the call; Net: the link; a FILE; Mark and TextType: TEXT; AlertPress: TITLE.
     std::string argument;
+    std::string name;                    // Service: the command's name
+    std::vector<std::string> arguments;  // Service: its arguments, quoted texts unquoted
 };
 
 // `text` as a quoted "TEXT" of the script.

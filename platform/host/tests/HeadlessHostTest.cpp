@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/tests/FoundationTestSupport.h"
@@ -310,6 +311,33 @@ TEST_F(HeadlessHostTest, ScriptedKeysAndPressesReachTheScreensOnShowOrAreIgnored
     foundation::Trace::configure("", "");
     EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
               dktest::readFile(DK_TEST_DATA_DIR "/screens-trace.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HeadlessHostTest, ServiceCommandsGoToTheServiceThatRegisteredThem) {
+    std::vector<std::string> received;
+    foundation::registerServiceCommand("store.fail", [&](const std::vector<std::string>& arguments) {
+        return [&received, arguments] { received.push_back(arguments[0] + "|" + arguments[1]); };
+    });
+    foundation::registerServiceCommand("store.approve", [](const std::vector<std::string>&) { return nullptr; });
+    dktest::writeFile(m_dir.file("store.txt"),
+                      "1 store.fail -2 \"no \\\"funds\\\"\"\n2 store.approve\n3 store.cancel\n4 app.quit\n");
+    m_options.input = m_dir.file("store.txt");
+    m_options.trace = "input";
+    m_options.traceFile = m_dir.file("trace.txt");
+    run(false);
+    foundation::Trace::configure("", "");
+    foundation::unregisterServiceCommand("store.fail");
+    foundation::unregisterServiceCommand("store.approve");
+    EXPECT_EQ(received, std::vector<std::string>{"-2|no \"funds\""});
+    EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")),
+              "t=1.000000 input store.fail -2 \"no \\\"funds\\\"\"\n"
+              "t=2.000000 input store.approve ignored\n"
+              "t=3.000000 input store.cancel ignored\n"
+              "t=4.000000 input app.quit\n");
 }
 
 }  // namespace

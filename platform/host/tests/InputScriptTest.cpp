@@ -39,6 +39,8 @@ std::string describe(const InputCommand& c) {
     if (c.kind == InputKind::Rotate) out += " o" + std::to_string(c.orientation);
     if (c.kind == InputKind::AlertPress) out += " #" + std::to_string(c.index);
     if (!c.argument.empty()) out += " '" + c.argument + "'";
+    if (c.kind == InputKind::Service) out += " " + c.name;
+    for (const std::string& argument : c.arguments) out += " [" + argument + "]";
     return out + " <" + c.text + ">";
 }
 
@@ -99,6 +101,12 @@ TEST(InputScript, ReadsEveryCommand) {
         {"11 text.clear", "@11 L1 kind20 <text.clear>"},
         {"11 text.done", "@11 L1 kind21 <text.done>"},
         {"12 web.close", "@12 L1 kind22 <web.close>"},
+        {"13 store.approve", "@13 L1 kind23 store.approve <store.approve>"},
+        {"13 gamenet.signin G:1", "@13 L1 kind23 gamenet.signin [G:1] <gamenet.signin G:1>"},
+        {"13 gamenet.fail score -1009  \"No \\\"net\\\"\"",
+         "@13 L1 kind23 gamenet.fail [score] [-1009] [No \"net\"] <gamenet.fail score -1009  \"No \\\"net\\\"\">"},
+        {"13 banner.fail \"\"", "@13 L1 kind23 banner.fail [] <banner.fail \"\">"},
+        {"13 promo.page 2", "@13 L1 kind23 promo.page [2] <promo.page 2>"},
     };
     for (const Case& c : cases) EXPECT_EQ(parsed(c.line), std::vector<std::string>{c.parsed}) << c.line;
 }
@@ -187,6 +195,15 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
         {"1 text.type \"\xed\xa0\x80\"", "s.txt:1: text.type: the TEXT is not UTF-8"},
         {"1 text.clear all", "s.txt:1: text.clear takes no arguments"},
         {"1 web.close now", "s.txt:1: web.close takes no arguments"},
+        {"1 store.cancel now", "s.txt:1: store.cancel takes no arguments"},
+        {"1 store.state", "s.txt:1: store.state takes INT"},
+        {"1 store.state 1.5", "s.txt:1: store.state takes INT, not \"1.5\""},
+        {"1 store.fail 2", "s.txt:1: store.fail takes INT TEXT"},
+        {"1 store.fail 2 oops", "s.txt:1: store.fail takes a \"TEXT\" in double quotes"},
+        {"1 store.fail 2 \"a\" more", "s.txt:1: store.fail takes INT TEXT"},
+        {"1 gamenet.fail leaderboard 2 \"x\"",
+         "s.txt:1: gamenet.fail takes score|achievement|reset INT TEXT, not \"leaderboard\""},
+        {"1 gamenet.signin \"me\"", "s.txt:1: gamenet.signin takes WORD, not \"me\""},
     };
     for (const Case& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
 }
