@@ -10,11 +10,14 @@ namespace dk::trackwell {
 
 namespace {
 
+// Taken as the program loads, while the process clock still reads (about) 0 and is real: a host
+// that turns it virtual later must not shift the launch.
+const double g_launchWall = plat::foundation::Clock::wallSeconds() - plat::foundation::Clock::process().now();
+
 struct Environment {
     std::mutex mutex;
     LogHook hook;
-    // The process clock reads 0 at launch; its wall time is taken as late as possible.
-    double startWall = plat::foundation::Clock::wallSeconds() - plat::foundation::Clock::process().now();
+    double startWall = g_launchWall;
     std::mt19937_64 random{std::random_device{}()};
 };
 

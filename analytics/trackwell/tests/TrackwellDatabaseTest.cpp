@@ -1,6 +1,7 @@
 // The metrics store: its file and schema, opening what earlier runs left, staging and deletion.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +198,17 @@ TEST(TrackwellDatabase, RemovingTheLastCloseTakesItsFlowAlong) {
     EXPECT_TRUE(db.incrementLastSessionNumber());
     EXPECT_EQ(rows(db.connection(), "SELECT last_session_number FROM trackwell_info"), (Rows{"2"}));
     EXPECT_EQ(session, 1);
+}
+
+// The birth time, or the time first seen: never the modification time, which every write moves.
+TEST(TrackwellDatabase, CreationTimeIsNotTheModificationTime) {
+    dktest::TrackwellHome home;
+    TrackwellDatabase db(home.places());
+    const double created = db.createdTimestamp();
+    const timeval longAgo[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(utimes(home.storePath().c_str(), longAgo), 0);
+    EXPECT_EQ(db.createdTimestamp(), created);
+    EXPECT_GT(created, 1e9);
 }
 
 TEST(TrackwellDatabase, AStoreThatCannotBeMadeAnswersEmpty) {
