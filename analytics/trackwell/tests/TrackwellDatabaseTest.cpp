@@ -193,11 +193,6 @@ TEST(TrackwellDatabase, RemovingTheLastCloseTakesItsFlowAlong) {
     ASSERT_TRUE(db.addFlowEventWithBlobString("flow2"));
     ASSERT_TRUE(db.removeLastCloseAndFlowEvents());
     EXPECT_EQ(db.uploadBlobString(), "[close1,event]");
-    int session = 0;
-    EXPECT_TRUE(db.incrementLastSessionNumber(&session));
-    EXPECT_TRUE(db.incrementLastSessionNumber());
-    EXPECT_EQ(rows(db.connection(), "SELECT last_session_number FROM trackwell_info"), (Rows{"2"}));
-    EXPECT_EQ(session, 1);
 }
 
 // The birth time, or the time first seen: never the modification time, which every write moves.
@@ -209,18 +204,6 @@ TEST(TrackwellDatabase, CreationTimeIsNotTheModificationTime) {
     ASSERT_EQ(utimes(home.storePath().c_str(), longAgo), 0);
     EXPECT_EQ(db.createdTimestamp(), created);
     EXPECT_GT(created, 1e9);
-}
-
-TEST(TrackwellDatabase, AStoreThatCannotBeMadeAnswersEmpty) {
-    dktest::TrackwellHome home;
-    dktest::writeFile(home.dir.file("Library"), "a file where a directory should be");
-    TrackwellDatabase db(home.places());
-    EXPECT_FALSE(db.isOpen());
-    EXPECT_FALSE(db.addEventWithBlobString("e"));
-    EXPECT_EQ(db.eventCount(), 0);
-    EXPECT_EQ(db.uploadBlobString(), "");
-    int n = 0;
-    EXPECT_FALSE(db.getNextUploadNumber(n));
 }
 
 }  // namespace
