@@ -111,6 +111,27 @@ TEST(TrackwellDatabase, AFileThatIsNoDatabaseIsSetAsideAndTheStoreMadeAnew) {
     EXPECT_EQ(again.eventCount(), 1);
 }
 
+// A store another connection holds locked is busy, not damaged: nothing is set aside.
+TEST(TrackwellDatabase, ABusyStoreIsLeftAlone) {
+    dktest::TrackwellHome home;
+    {
+        TrackwellDatabase db(home.places());
+        ASSERT_TRUE(db.addEventWithBlobString("kept"));
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(home.storePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    {
+        TrackwellDatabase busy(home.places());
+        EXPECT_EQ(busy.eventCount(), 0);
+    }
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_FALSE(dktest::exists(home.storePath() + ".corrupt"));
+    TrackwellDatabase db(home.places());
+    EXPECT_EQ(events(db), (Rows{"1|NULL|kept"}));
+}
+
 TEST(TrackwellDatabase, AFailedUploadReusesItsHeaderNumber) {
     dktest::TrackwellHome home;
     TrackwellDatabase db(home.places());
