@@ -6,11 +6,35 @@
 
 namespace plat::net {
 
-// The base URL of the server called `name`: its entry in the property list that DROVIK_SERVERS
-// names (a dictionary of names to base-URL strings), else `fallback`. Every client asks here for
-// each server it talks to, so tests point them all at 127.0.0.1 with one file. The file is read
-// once per path; one that cannot be read or is no dictionary, or an entry that is no string, is
-// reported once on standard error and the fallback used.
+// The base URL of the server called `name`: the override set for this run, else its entry in the
+// property list that DROVIK_SERVERS names (a dictionary of names to base-URL strings), else
+// `fallback`. Every client asks here for each server it talks to, so tests point them all at
+// 127.0.0.1 with one file. The file is read once per path; one that cannot be read or is no
+// dictionary, or an entry that is no string, is reported once on standard error and the fallback
+// used.
 std::string serverBase(std::string_view name, std::string_view fallback);
+
+// The same for the names whose defaults live here (empty for any other name):
+//   trackwell.collector.1, trackwell.collector.2   the metrics collectors, posted in that order
+//                                                  (http, port 8888 when none is given, no path)
+//   pagestats.collector                            the page-view collector (host and port; 80)
+// The defaults are placeholders under ".invalid": a build never reaches a real host by default.
+std::string serverBase(std::string_view name);
+
+// Replaces the base of `name` for the rest of the process (a tool's command line); an empty
+// `base` removes the override.
+void setServerBaseOverride(std::string_view name, std::string base);
+
+// Scheme, host and port of a base URL ("http://h:8888/x" gives "http", "h", 8888); the port is
+// `defaultPort` when the URL names none. False when the text is no absolute http(s) URL with a
+// host.
+struct ServerAddress {
+    std::string scheme;
+    std::string host;  // as written; an IPv6 literal keeps its brackets
+    int port = 0;
+    // scheme://host:port, with no path.
+    std::string origin() const;
+};
+bool parseServerAddress(std::string_view base, int defaultPort, ServerAddress& out);
 
 }  // namespace plat::net

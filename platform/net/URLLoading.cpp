@@ -245,7 +245,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     std::map<curl_socket_t, FdSource> sockets;
-    Timer curlTimer;
+    // curl's own timer runs on real time, like the idle time-out: its short waits (connect
+    // progress, a response's end) must come due while a virtual clock stands still.
+    int curlTimerFd = -1;
+    FdSource curlTimerSource;
     Timer kick;
     int idleFd = -1;
     FdSource idleSource;
@@ -281,7 +284,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         }
         multi = curl_multi_init();
         idleFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (!multi || idleFd < 0) {
+        curlTimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (!multi || idleFd < 0 || curlTimerFd < 0) {
             failLater(kURLErrorUnknown);
             return;
         }
@@ -293,6 +297,14 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             if (auto self = w.lock()) self->drive([&] {
                     std::uint64_t expirations;
                     if (read(self->idleFd, &expirations, sizeof expirations) > 0) self->queueFail(kURLErrorTimedOut);
+                });
+        });
+        curlTimerSource = loop.addFdSource(curlTimerFd, kFdRead, [w = weak()](unsigned) {
+            if (auto self = w.lock()) self->drive([&] {
+                    std::uint64_t expirations;
+                    if (read(self->curlTimerFd, &expirations, sizeof expirations) <= 0) return;
+                    int running = 0;
+                    curl_multi_socket_action(self->multi, CURL_SOCKET_TIMEOUT, 0, &running);
                 });
         });
         if (!startTransfer()) failLater(kURLErrorUnknown);
@@ -401,16 +413,13 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     static int onCurlTimer(CURLM*, long milliseconds, void* user) {
         auto& c = *static_cast<Impl*>(user);
-        if (milliseconds < 0) {
-            c.curlTimer.invalidate();
-            return 0;
+        itimerspec due{};  // all zero disarms
+        if (milliseconds >= 0) {
+            due.it_value.tv_sec = static_cast<time_t>(milliseconds / 1000);
+            due.it_value.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+            if (milliseconds == 0) due.it_value.tv_nsec = 1;
         }
-        c.curlTimer = c.loop.addTimer(static_cast<double>(milliseconds) / 1000.0, [w = c.weak()] {
-            if (auto self = w.lock()) self->drive([&] {
-                    int running = 0;
-                    curl_multi_socket_action(self->multi, CURL_SOCKET_TIMEOUT, 0, &running);
-                });
-        });
+        if (c.curlTimerFd >= 0) timerfd_settime(c.curlTimerFd, 0, &due, nullptr);
         return 0;
     }
 
@@ -631,11 +640,13 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_slist_free_all(headerList);
         headerList = nullptr;
         sockets.clear();
-        curlTimer.invalidate();
         kick.invalidate();
         idleSource.remove();
         if (idleFd >= 0) close(idleFd);
         idleFd = -1;
+        curlTimerSource.remove();
+        if (curlTimerFd >= 0) close(curlTimerFd);
+        curlTimerFd = -1;
         pending.clear();
         work.end();
     }

@@ -49,4 +49,43 @@ TEST(Servers, AFileThatCannotServeGivesTheFallbacks) {
     unsetenv("DROVIK_SERVERS");
 }
 
+TEST(Servers, KnownNamesHaveDefaultsAndARunMayOverrideOne) {
+    unsetenv("DROVIK_SERVERS");
+    EXPECT_EQ(serverBase("trackwell.collector.1"), "http://collector1.trackwell.invalid:8888");
+    EXPECT_EQ(serverBase("unknown.name"), "");
+    plat::net::setServerBaseOverride("trackwell.collector.1", "http://127.0.0.1:9");
+    EXPECT_EQ(serverBase("trackwell.collector.1"), "http://127.0.0.1:9");
+    EXPECT_EQ(serverBase("trackwell.collector.1", "http://fallback"), "http://127.0.0.1:9");
+    plat::net::setServerBaseOverride("trackwell.collector.1", "");
+    EXPECT_EQ(serverBase("trackwell.collector.1"), "http://collector1.trackwell.invalid:8888");
+}
+
+TEST(Servers, AddressesOfBases) {
+    struct Case {
+        const char* base;
+        const char* origin;  // null: refused
+    };
+    const Case cases[] = {
+        {"http://collector.pagestats.invalid", "http://collector.pagestats.invalid:80"},
+        {"HTTP://h:8888/some/path?q", "http://h:8888"},
+        {"https://user:pw@h.example:443", "https://h.example:443"},
+        {"http://[::1]:9000/", "http://[::1]:9000"},
+        {"http://[::1]", "http://[::1]:80"},
+        {"ftp://h", nullptr},
+        {"http://:80", nullptr},
+        {"http://h:0", nullptr},
+        {"http://h:65536", nullptr},
+        {"http://h:8x", nullptr},
+        {"h:80", nullptr},
+    };
+    for (const Case& c : cases) {
+        plat::net::ServerAddress address;
+        bool parsed = plat::net::parseServerAddress(c.base, 80, address);
+        EXPECT_EQ(parsed, c.origin != nullptr) << c.base;
+        if (parsed && c.origin) {
+            EXPECT_EQ(address.origin(), c.origin) << c.base;
+        }
+    }
+}
+
 }  // namespace

@@ -1,0 +1,100 @@
+// The metrics client's SQLite store: blobs waiting for upload, grouped under upload headers, and
+// the counters and flags that outlast a process.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class TrackwellDatabase {
+public:
+    // Where a store lives: the user's Documents (an old store's place) and Caches directories.
+    struct Places {
+        std::string documents;
+        std::string caches;
+    };
+
+    // The main container's places; empty paths when there is no main container.
+    static Places mainPlaces();
+    static std::string trackwellDirectoryPath(const Places& places = mainPlaces());
+    static std::string trackwellDatabasePath(const Places& places = mainPlaces());
+    // The process's store over the main container, opened on first use and never closed.
+    static TrackwellDatabase& sharedTrackwellDatabase();
+
+    // Moves an old store out of Documents, opens (or creates, or upgrades) the store. A file that
+    // cannot be opened, or that turns out to be no database, is set aside and made anew; when that
+    // fails too the store stays closed and every query gives its empty result.
+    explicit TrackwellDatabase(Places places);
+    ~TrackwellDatabase();
+    TrackwellDatabase(const TrackwellDatabase&) = delete;
+    TrackwellDatabase& operator=(const TrackwellDatabase&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string& path() const { return m_path; }
+
+    // Savepoints; the lock taken by begin is held until the matching release or rollback, which
+    // must follow on the same thread whether or not begin succeeded.
+    bool beginTransaction(std::string_view name);
+    bool releaseTransaction(std::string_view name);
+    bool rollbackTransaction(std::string_view name);
+
+    int schemaVersion();
+    std::optional<std::string> installId();
+    int eventCount();
+    std::int64_t databaseSize();
+    // The file's birth, seconds since 1970 (never its modification time).
+    double createdTimestamp();
+    bool setLastsessionStartTimestamp(double timestamp);
+    bool isOptedOut();
+    void setOptedOut(bool optedOut);
+    std::optional<std::string> customDimension(int slot);
+    bool setCustomDimension(int slot, const std::optional<std::string>& value);
+    bool getNextUploadNumber(int& number);
+    bool incrementLastUploadNumber(int& number);
+    bool incrementLastSessionNumber(int* number = nullptr);
+    bool addEventWithBlobString(std::string_view blob);
+    bool addCloseEventWithBlobString(std::string_view blob);
+    bool addFlowEventWithBlobString(std::string_view blob);
+    bool removeLastCloseAndFlowEvents();
+    bool addHeaderWithSequenceNumber(int sequenceNumber, std::string_view blob, std::int64_t* rowId = nullptr);
+    int unstagedEventCount();
+    bool stageEventsForUpload(int sequenceNumber);
+    // "[blob,blob,...]" of every header and event in upload order; "" when there is none.
+    std::string uploadBlobString();
+    bool deleteUploadData();
+
+    // The connection itself, for tools and tests that look under the store; null when closed.
+    sqlite3* connection() const { return m_db; }
+
+private:
+    struct Step;
+
+    void moveOldStore();
+    bool openFile();
+    void closeFile();
+    // Runs a query for its first row's first column as an integer; the SQLite result code.
+    int queryInt(const char* sql, std::int64_t& value, bool& hasRow);
+    // A statement prepared at its first use and kept for the connection's life; null on failure
+    // (with the result code in `rc` when given).
+    sqlite3_stmt* statement(const std::string& sql, int* rc = nullptr);
+    // Runs a statement without results to its end.
+    bool exec(const std::string& sql);
+    bool runScript(const char* const* statements, std::size_t count);
+    bool addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql);
+    bool incrementCounter(const char* savepoint, const char* updateSql, const char* selectSql, int* number);
+    void noteCreation();
+
+    std::string m_directory;
+    std::string m_path;
+    Places m_places;
+    sqlite3* m_db = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> m_statements;
+    std::recursive_mutex m_dbLock;
+    std::recursive_mutex m_transactionLock;
+};

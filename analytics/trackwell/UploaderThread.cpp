@@ -1,0 +1,162 @@
+#include "analytics/trackwell/UploaderThread.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "analytics/trackwell/TrackwellDatabase.h"
+#include "analytics/trackwell/TrackwellEnvironment.h"
+#include "platform/net/Servers.h"
+
+namespace {
+
+constexpr const char* kCollectorNames[] = {"trackwell.collector.1", "trackwell.collector.2"};
+constexpr int kCollectorPort = 8888;
+constexpr std::size_t kDeflateChunk = 16384;
+
+void logFormatted(const char* format, int code, const char* text = nullptr) {
+    char line[512];
+    if (text)
+        std::snprintf(line, sizeof line, format, code, text);
+    else
+        std::snprintf(line, sizeof line, format, code);
+    dk::trackwell::logMessage(line);
+}
+
+}  // namespace
+
+// One collector's request. It stays until the next upload begins: its connection or timer may be
+// the caller on the stack when it finishes.
+struct UploaderThread::Request {
+    plat::net::Connection connection;
+    plat::foundation::Timer timeout;
+    bool done = false;
+};
+
+UploaderThread& UploaderThread::sharedUploaderThread() {
+    static UploaderThread* shared =
+        new UploaderThread(TrackwellDatabase::sharedTrackwellDatabase(), plat::foundation::RunLoop::main());
+    return *shared;
+}
+
+UploaderThread::UploaderThread(TrackwellDatabase& database, plat::foundation::RunLoop& loop)
+    : m_database(database), m_loop(loop) {}
+
+UploaderThread::~UploaderThread() = default;
+
+std::vector<std::string> UploaderThread::collectorURLs() {
+    std::vector<std::string> urls;
+    for (const char* name : kCollectorNames) {
+        std::string base = plat::net::serverBase(name);
+        plat::net::ServerAddress address;
+        urls.push_back(plat::net::parseServerAddress(base, kCollectorPort, address) ? address.origin() : base);
+    }
+    return urls;
+}
+
+void UploaderThread::uploaderThreadwithApplicationKey(std::string_view) {
+    if (m_sentRequest != 0 || isUploading()) {
+        dk::trackwell::logMessage(kAlreadyInProgress);
+        return;
+    }
+    dk::trackwell::logMessage(kBeginning);
+    setIsUploading(true);
+    m_requests.clear();
+
+    std::string text = m_database.uploadBlobString();
+    if (text.empty()) {
+        dk::trackwell::logMessage(kNoNewEvents);
+        complete();
+        return;
+    }
+    dk::trackwell::logMessage(kUploadData);
+    dk::trackwell::logMessage(text);
+    std::optional<Data> body = gzipDeflatedDataWithData(Data(text.begin(), text.end()));
+    if (!body) {
+        // An empty body would be answered, and a 4xx then counts as delivered: keep everything.
+        dk::trackwell::logMessage("Abandoning upload. The upload data could not be compressed.");
+        setIsUploading(false);
+        return;
+    }
+    for (const std::string& url : collectorURLs()) uploadeTo(url, *body);
+}
+
+void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
+    plat::net::Request request;
+    request.url = url;
+    request.method = "POST";
+    request.timeout = kRequestTimeout;  // a backstop: the uploader's own timer ends the request first
+    request.headers = {{"Content-Type", "application/x-gzip"},
+                       {"Content-Encoding", "gzip"},
+                       {"Content-Length", std::to_string(body.size())}};
+    request.body = body;
+
+    auto owned = std::make_unique<Request>();
+    Request* r = owned.get();
+    m_requests.push_back(std::move(owned));
+    ++m_sentRequest;
+
+    plat::net::ConnectionHandlers handlers;
+    handlers.didReceiveResponse = [this](const plat::net::Response& response) {
+        m_responseStatusCode = response.status;
+    };
+    handlers.didFinish = [this, r] {
+        int status = m_responseStatusCode;
+        if (status >= 500 && status <= 599) {
+            logFormatted("Upload failed with response status code %d", status);
+            finished(r, false);
+        } else {
+            logFormatted("Upload completed successfully. Response code %d", status);
+            finished(r, true);
+        }
+    };
+    handlers.didFail = [this, r](const plat::net::Error& error) {
+        logFormatted("Error Uploading.  Code: %d,  Description: %s", error.code, error.message.c_str());
+        finished(r, false);
+    };
+    dk::trackwell::logMessage(kSpawning);
+    r->timeout = m_loop.addTimer(kRequestTimeout, [this, r] {
+        r->connection.cancel();
+        logFormatted("Error Uploading.  Code: %d,  Description: %s", plat::net::kURLErrorTimedOut,
+                     plat::net::describeURLError(plat::net::kURLErrorTimedOut).c_str());
+        finished(r, false);
+    });
+    r->connection = plat::net::Connection::start(std::move(request), std::move(handlers), &m_loop);
+}
+
+void UploaderThread::finished(Request* request, bool success) {
+    if (request->done) return;
+    request->done = true;
+    request->connection.cancel();
+    request->timeout.invalidate();
+    if (success) ++m_successRecivedRequests;
+    if (--m_sentRequest <= 0) complete();
+}
+
+void UploaderThread::complete() {
+    m_responseStatusCode = 0;
+    if (m_successRecivedRequests > 0) m_database.deleteUploadData();
+    m_sentRequest = 0;
+    m_successRecivedRequests = 0;
+    setIsUploading(false);
+}
+
+std::optional<UploaderThread::Data> UploaderThread::gzipDeflatedDataWithData(const Data& data) {
+    if (data.empty()) return data;
+    z_stream stream{};
+    stream.next_in = const_cast<Bytef*>(data.data());
+    stream.avail_in = static_cast<uInt>(data.size());
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return std::nullopt;
+    Data out(kDeflateChunk);
+    do {
+        if (stream.total_out >= out.size()) out.resize(out.size() + kDeflateChunk);
+        stream.next_out = out.data() + stream.total_out;
+        stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
+        deflate(&stream, Z_FINISH);
+    } while (stream.avail_out == 0);
+    deflateEnd(&stream);
+    out.resize(stream.total_out);
+    return out;
+}

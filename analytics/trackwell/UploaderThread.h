@@ -1,0 +1,67 @@
+// Sends the metrics store's upload text, gzip-compressed, to the two collectors, and has the store
+// delete what was sent once at least one of them accepted it. One upload at a time, on the main
+// run loop.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLLoading.h"
+
+class TrackwellDatabase;
+
+class UploaderThread {
+public:
+    using Data = std::vector<std::uint8_t>;
+
+    // Log texts, as the hook receives them.
+    static constexpr const char* kAlreadyInProgress = "Upload already in progress.  Aborting.";
+    static constexpr const char* kBeginning = "Beginning upload process";
+    static constexpr const char* kNoNewEvents = "Abandoning upload. There are no new events.";
+    static constexpr const char* kUploadData = "Upload data:";
+    static constexpr const char* kSpawning = "Spawning new thread for upload";
+    // Seconds an upload's request may take before the uploader gives it up.
+    static constexpr double kRequestTimeout = 60.0;
+
+    // The process's uploader: the shared store, the main run loop.
+    static UploaderThread& sharedUploaderThread();
+
+    // `database` outlives the uploader; connections run and report on `loop`.
+    UploaderThread(TrackwellDatabase& database, plat::foundation::RunLoop& loop);
+    virtual ~UploaderThread();
+    UploaderThread(const UploaderThread&) = delete;
+    UploaderThread& operator=(const UploaderThread&) = delete;
+
+    // Starts an upload unless one is under way; the key travels in the header blob, not here.
+    void uploaderThreadwithApplicationKey(std::string_view key);
+    // Posts `body` to one collector (an origin such as "http://host:8888").
+    void uploadeTo(const std::string& url, const Data& body);
+    // gzip of `data` (empty stays empty); nullopt when the deflate stream cannot be set up.
+    virtual std::optional<Data> gzipDeflatedDataWithData(const Data& data);
+
+    bool isUploading() const { return m_isUploading.load(); }
+    void setIsUploading(bool uploading) { m_isUploading.store(uploading); }
+    int responseStatusCode() const { return m_responseStatusCode; }
+    int sentRequest() const { return m_sentRequest; }
+
+    // The collectors' origins, in posting order, from platform/net's server bases.
+    static std::vector<std::string> collectorURLs();
+
+private:
+    struct Request;
+    void finished(Request* request, bool success);
+    void complete();
+
+    TrackwellDatabase& m_database;
+    plat::foundation::RunLoop& m_loop;
+    std::atomic<bool> m_isUploading{false};
+    int m_responseStatusCode = 0;
+    int m_sentRequest = 0;
+    int m_successRecivedRequests = 0;
+    std::vector<std::unique_ptr<Request>> m_requests;
+};

@@ -1,0 +1,183 @@
+// The uploader against two recording servers: what is sent, and what the answers leave in the store.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analytics/trackwell/TrackwellDatabase.h"
+#include "analytics/trackwell/TrackwellEnvironment.h"
+#include "analytics/trackwell/UploaderThread.h"
+#include "analytics/trackwell/tests/TrackwellTestSupport.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/Servers.h"
+#include "platform/net/tests/NetTestSupport.h"
+#include "tests/support/RecordingServer.h"
+
+namespace {
+
+using plat::foundation::Clock;
+using plat::foundation::RunLoop;
+
+std::string answer(int status) {
+    const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Service Unavailable";
+    return R"({"default": {"status": "HTTP/1.1 )" + std::to_string(status) + " " + reason + "\"}}";
+}
+const std::string kSilent = R"({"default": {"silent": true}})";
+
+std::string inflate(const std::string& gzip) {
+    z_stream stream{};
+    inflateInit2(&stream, 31);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+    stream.avail_in = static_cast<uInt>(gzip.size());
+    std::string out(1 << 20, '\0');
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    int rc = inflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return rc == Z_STREAM_END ? out : "inflate failed";
+}
+
+// A store with staged blobs, two collectors (a recording server or a closed port each) and an
+// uploader on a loop of its own clock.
+struct Bench {
+    dktest::TrackwellHome home;
+    TrackwellDatabase db{home.places()};
+    std::vector<std::unique_ptr<dktest::RecordingServer>> servers;
+    std::vector<std::string> log;
+    std::unique_ptr<RunLoop> loop;
+
+    Bench(const std::vector<std::string>& scripts, Clock::Kind clock = Clock::Kind::Real) {
+        loop = std::make_unique<RunLoop>(std::make_shared<Clock>(clock));
+        dk::trackwell::setLogHook([this](std::string_view m) { log.emplace_back(m); });
+        for (std::size_t i = 0; i < scripts.size(); ++i) {
+            std::string url = dktest::refusedURL();
+            if (!scripts[i].empty()) {
+                servers.push_back(std::make_unique<dktest::RecordingServer>(home.dir.file("s" + std::to_string(i)),
+                                                                            scripts[i]));
+                EXPECT_TRUE(servers.back()->running());
+                url = servers.back()->url();
+            }
+            plat::net::setServerBaseOverride("trackwell.collector." + std::to_string(i + 1), url);
+        }
+        db.addEventWithBlobString(R"({"e":1})");
+        db.addHeaderWithSequenceNumber(1, R"({"h":1})");
+        db.stageEventsForUpload(1);
+        db.addEventWithBlobString(R"({"e":"unstaged"})");
+    }
+    ~Bench() {
+        dk::trackwell::setLogHook(nullptr);
+        for (const char* name : {"trackwell.collector.1", "trackwell.collector.2"}) plat::net::setServerBaseOverride(name, "");
+    }
+    bool finish(UploaderThread& uploader) {
+        return dktest::runUntil(*loop, [&] { return !uploader.isUploading(); });
+    }
+};
+
+// Each collector that answers gets one request, a second start meanwhile sending nothing: the
+// headers pinned in upload-request.txt and a gzip body that inflates to the upload text.
+TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
+    struct Case {
+        std::vector<std::string> scripts;  // empty: a closed port
+        bool deleted;
+    };
+    const Case cases[] = {
+        {{answer(200), ""}, true},
+        {{answer(503), answer(503)}, false},
+        {{answer(404), answer(503)}, true},
+    };
+    for (const Case& c : cases) {
+        Bench bench(c.scripts);
+        const std::string text = bench.db.uploadBlobString();
+        UploaderThread uploader(bench.db, *bench.loop);
+        uploader.uploaderThreadwithApplicationKey("key");
+        EXPECT_TRUE(uploader.isUploading());
+        uploader.uploaderThreadwithApplicationKey("key");
+        EXPECT_EQ(bench.log.back(), UploaderThread::kAlreadyInProgress);
+        ASSERT_TRUE(bench.finish(uploader));
+        EXPECT_EQ(bench.db.uploadBlobString(), c.deleted ? R"([{"e":"unstaged"}])" : text) << c.scripts[0];
+        std::string firstBody;
+        for (auto& server : bench.servers) {
+            server->stop();
+            ASSERT_EQ(server->requestLines().size(), 1u);
+            const std::string sent = server->connectionBytes(1);
+            const std::size_t head = sent.find("\r\n\r\n") + 4;
+            const std::string body = sent.substr(head);
+            std::string expected = dktest::readFile(DK_TEST_DATA_DIR "/upload-request.txt");
+            expected.replace(expected.find("PORT"), 4, std::to_string(server->port()));
+            expected.replace(expected.find("LENGTH"), 6, std::to_string(body.size()));
+            std::string headText = sent.substr(0, head);
+            for (std::size_t at; (at = headText.find("\r\n")) != std::string::npos;) headText.replace(at, 2, "\n");
+            EXPECT_EQ(headText, expected);
+            EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
+            EXPECT_EQ(inflate(body), text);
+            if (firstBody.empty()) firstBody = body;
+            EXPECT_EQ(body, firstBody);
+        }
+    }
+}
+
+// Silent collectors are given up after 60 s of the loop's clock; on a virtual clock that takes no
+// real time.
+TEST(UploaderThread, SilentCollectorsTimeOutOnTheLoopsClock) {
+    Bench bench({kSilent, kSilent}, Clock::Kind::Virtual);
+    const std::string text = bench.db.uploadBlobString();
+    UploaderThread uploader(bench.db, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    // Without moving the clock, until both requests have arrived.
+    double start = Clock::monotonicSeconds();
+    while (bench.servers[0]->requestLines().size() + bench.servers[1]->requestLines().size() < 2 &&
+           Clock::monotonicSeconds() - start < 30) {
+        bench.loop->runOnce(0);
+        usleep(1000);
+    }
+    EXPECT_EQ(bench.loop->now(), 0.0);
+    bench.loop->runFor(59);
+    EXPECT_TRUE(uploader.isUploading());
+    bench.loop->runFor(2);
+    EXPECT_FALSE(uploader.isUploading());
+    EXPECT_EQ(bench.db.uploadBlobString(), text);
+    EXPECT_EQ(std::count(bench.log.begin(), bench.log.end(),
+                         "Error Uploading.  Code: -1001,  Description: The request timed out."),
+              2);
+}
+
+// A body that cannot be compressed is never sent: an empty one answered with a 4xx would count as
+// delivered and delete the data.
+TEST(UploaderThread, AnUploadThatCannotBeCompressedSendsNothing) {
+    struct NoDeflate : UploaderThread {
+        using UploaderThread::UploaderThread;
+        std::optional<Data> gzipDeflatedDataWithData(const Data&) override { return std::nullopt; }
+    };
+    Bench bench({answer(404), answer(404)});
+    const std::string text = bench.db.uploadBlobString();
+    NoDeflate uploader(bench.db, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    bench.loop->runFor(0.5);
+    EXPECT_FALSE(uploader.isUploading());
+    EXPECT_EQ(bench.db.uploadBlobString(), text);
+    for (auto& server : bench.servers) {
+        server->stop();
+        EXPECT_TRUE(server->requestLines().empty());
+    }
+}
+
+TEST(UploaderThread, GzipOfLongTextInflatesBack) {
+    dktest::TrackwellHome home;
+    TrackwellDatabase db(home.places());
+    RunLoop loop(std::make_shared<Clock>(Clock::Kind::Virtual));
+    UploaderThread uploader(db, loop);
+    std::string text;
+    for (std::uint32_t i = 0; text.size() < 200000; ++i) text += std::to_string(i * 2654435761u);
+    std::optional<UploaderThread::Data> gzip = uploader.gzipDeflatedDataWithData({text.begin(), text.end()});
+    ASSERT_TRUE(gzip && gzip->size() > 16384);
+    EXPECT_EQ(inflate(std::string(gzip->begin(), gzip->end())), text);
+    EXPECT_EQ(uploader.gzipDeflatedDataWithData({}), UploaderThread::Data{});
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+// The device facts of this run: what the machine says, the advertising identifier kept in the
+// container, and a property list that overrides any of them.
+#pragma once
+
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/sys/DeviceFacts.h"
+
+namespace plat::foundation {
+
+class Value;
+
+// The overrides file: set by a tool's --device-facts, else $DROVIK_DEVICE_FACTS. An empty path
+// returns to the environment's.
+void setDeviceFactsFile(std::string path);
+
+// plat::sys::systemDeviceFacts(), the advertising identifier of the main container (an upper-case
+// UUID made at the first ask and kept in Library/AdSupport/advertisingIdentifier; one per process
+// without a main container), then the entries of the overrides file: machine, model, systemName,
+// systemVersion, screenWidth, screenHeight, languages (array of strings), locale, macAddress,
+// advertisingIdentifier ("" = none), advertisingTrackingEnabled, freeMemory. A file that cannot
+// be read, or an entry of the wrong type, is reported once on standard error and left out.
+plat::sys::DeviceFacts deviceFacts();
+
+// Applies the entries of `overrides` (a dictionary) to `facts`; false, naming the first entry of
+// the wrong type in `error`, when one is refused (the others still apply).
+bool applyDeviceFactsOverrides(const Value& overrides, plat::sys::DeviceFacts& facts, Error* error = nullptr);
+
+}  // namespace plat::foundation

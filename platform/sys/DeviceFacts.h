@@ -1,0 +1,37 @@
+// What the analytics clients report about the device: the configured device's model, system and
+// screen, and this machine's languages, network address and free memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat::sys {
+
+struct DeviceFacts {
+    std::string machine;        // hw.machine
+    std::string model;          // "iPhone"
+    std::string systemName;     // "iPhone OS"
+    std::string systemVersion;  // "6.1"
+    double screenWidth = 0;     // points, portrait
+    double screenHeight = 0;
+    std::vector<std::string> languages;  // preferred first: "en", "fr"
+    std::string locale;                  // "en_US"; "en" without a country
+    std::string macAddress;              // first Ethernet-type interface, "00:1a:..."; "" if none
+    std::string advertisingIdentifier;   // upper-case UUID; "" for none
+    bool advertisingTrackingEnabled = true;
+    std::uint64_t freeMemory = 0;  // bytes
+};
+
+// The facts as this process finds them: the machine from uname, model, system version and screen
+// from the current Device, languages and locale from LANGUAGE and LANG, the interfaces, available
+// pages. The advertising identifier is left empty: it is kept in the container, above this layer.
+DeviceFacts systemDeviceFacts();
+
+// LANGUAGE ("fr:de_AT") then LANG ("en_US.UTF-8") as language codes, each once; "en" when neither
+// names one (unset, "C", "POSIX").
+std::vector<std::string> preferredLanguages(const char* language, const char* lang);
+// LANG as a locale identifier: "en_US.UTF-8@euro" gives "en_US"; "C", "POSIX" or unset give "en".
+std::string localeIdentifier(const char* lang);
+
+}  // namespace plat::sys

@@ -1,0 +1,37 @@
+// tests/servers/recording_server.py as a test fixture: started on construction, stopped (SIGTERM,
+// then waited for) on destruction.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace dktest {
+
+class RecordingServer {
+public:
+    // `outDir` receives the server's records; `scriptJson`, when not empty, is its answer script.
+    explicit RecordingServer(std::string outDir, const std::string& scriptJson = "", double maxSeconds = 120);
+    ~RecordingServer() { stop(); }
+    RecordingServer(const RecordingServer&) = delete;
+    RecordingServer& operator=(const RecordingServer&) = delete;
+
+    // False when the server did not start (python3 missing, no port printed).
+    bool running() const { return m_port > 0; }
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port>".
+    std::string url() const;
+    // Stops the server and waits for it; its records are complete afterwards. Idempotent.
+    void stop();
+    // The lines of requests.jsonl, one JSON object per request, as far as written.
+    std::vector<std::string> requestLines() const;
+    // The bytes received on connection k (from 1).
+    std::string connectionBytes(int k) const;
+
+private:
+    std::string m_out;
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+}  // namespace dktest
