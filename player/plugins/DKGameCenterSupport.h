@@ -83,6 +83,9 @@ private:
     // A report failed (other than for a bad parameter): the queues wait for the next trigger
     // (reachable, a sign-in, the caches ready, a new report) instead of retrying at each dismissal.
     bool m_stalled = false;
+    // Reports sent and not answered yet.
+    int m_scoresInFlight = 0;
+    int m_achievementsInFlight = 0;
     std::shared_ptr<DKGameCenterAchievementSupport> m_achievementSupport;
     std::vector<plat::gamenet::Score> m_pendingScores;
     std::vector<plat::gamenet::Achievement> m_pendingAchievements;

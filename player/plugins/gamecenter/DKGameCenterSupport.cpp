@@ -190,7 +190,9 @@ void DKGameCenterSupport::tryReportingScore(size_t index) {
     auto* network = plat::gamenet::GameNetwork::shared();
     if (!m_networkReachable || m_userAuthenticated == 2 || !network) return;
     const plat::gamenet::Score score = m_pendingScores[index];
+    ++m_scoresInFlight;
     network->reportScore(score, onMain([score](DKGameCenterSupport& self, const Failure& error) {
+        --self.m_scoresInFlight;
         self.scoreReported(score, error);
     }));
 }
@@ -247,7 +249,9 @@ void DKGameCenterSupport::tryUpdatingAchievement(size_t index) {
     plat::gamenet::Achievement* cached = m_achievementSupport->achievementForIdentifier(pending.identifier);
     if (cached && cached->percentComplete < pending.percentComplete) {
         cached->percentComplete = pending.percentComplete;
+        ++m_achievementsInFlight;
         network->reportAchievement(*cached, onMain([pending](DKGameCenterSupport& self, const Failure& error) {
+            --self.m_achievementsInFlight;
             self.achievementReported(pending, error);
         }));
         return;
@@ -355,9 +359,10 @@ void DKGameCenterSupport::performPendingAction() {
     } else if (m_stalled) {
         return;
     } else if (!m_pendingScores.empty()) {
-        tryReportingScore(0);
+        // What is on its way is not sent again: its answer makes the next step.
+        if (m_scoresInFlight == 0) tryReportingScore(0);
     } else if (!m_pendingAchievements.empty()) {
-        tryUpdatingAchievement(0);
+        if (m_achievementsInFlight == 0) tryUpdatingAchievement(0);
     }
 }
 

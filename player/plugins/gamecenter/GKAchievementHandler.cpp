@@ -198,6 +198,7 @@ void GKAchievementNotification::setImage(const std::optional<std::string>& path)
 
 void GKAchievementNotification::layoutSubviews() {
     // From the banner's own bounds, whatever the orientation.
+    if (!m_textLabel || !m_detailLabel) return;  // the first frame is set before they are made
     const bool logo = m_logo != nullptr;
     m_textLabel->setFrame(bannerText1Frame(bounds(), logo));
     m_detailLabel->setFrame(bannerText2Frame(bounds(), logo));
