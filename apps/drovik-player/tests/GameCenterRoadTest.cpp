@@ -220,6 +220,18 @@ TEST_F(GameCenterRoad, PendingFileAcrossProcessesAndPlayers) {
     EXPECT_EQ(pendingScores("G:bob:Scores"), std::vector<int64_t>{2});
 }
 
+// The first sign-in of a run: the file's items first, then those reported while signing in.
+TEST_F(GameCenterRoad, ScoresReportedWhileSigningInFollowTheFilesItems) {
+    fs::create_directories(m_dir.file("home/Documents"));
+    dktest::writeFile(pendingPath(), R"(<plist version="1.0"><dict><key>G:ann:Scores</key><array>
+<dict><key>value</key><integer>1</integer><key>date</key><date>2020-01-01T00:00:00Z</date></dict>
+</array></dict></plist>)");
+    check({"signing-in", network(kAnn + "<key>signIn</key><string>screen</string>"),
+           "steps = { function() probe(0) end, function() probe(2, 7, 'x') end }",
+           "7 memory.warning\n+0.1 memory.warning\n+0.1 gamenet.screen ok\n+0.1 app.quit\n", {"--net", "none"}});
+    EXPECT_EQ(pendingScores("G:ann:Scores"), (std::vector<int64_t>{1, 7}));
+}
+
 // A damaged pending file: empty queues and one line said, then set aside before the next write.
 TEST_F(GameCenterRoad, DamagedPendingFile) {
     fs::create_directories(m_dir.file("home/Documents"));
