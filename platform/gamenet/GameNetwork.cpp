@@ -1,6 +1,7 @@
 #include "platform/gamenet/GameNetwork.h"
 
 #include <cstdio>
+#include <future>
 #include <map>
 
 #include "platform/foundation/Bundle.h"
@@ -94,7 +95,6 @@ struct GameNetwork::State {
     AuthenticateHandler handler;
     std::shared_ptr<ui::ViewController> signInScreenShown;
     std::map<std::string, foundation::Error> armed;  // "score", "achievement", "reset"
-    foundation::SerialQueue completions{"gamenet"};
 };
 
 GameNetwork* GameNetwork::shared() {
@@ -175,7 +175,16 @@ Value::Dictionary& section(Value::Dictionary& entry, const char* name) {
 }  // namespace
 
 void GameNetwork::deliver(std::function<void()> completion) {
-    m_state->completions.async(std::move(completion));
+    // The answer is made on a worker thread, as on the device, but the call returns only once it
+    // has been handed on: what the answer posts to the main queue is there before this turn ends,
+    // whatever the machine's load, so a virtual clock never runs ahead of it.
+    std::promise<void> delivered;
+    std::future<void> done = delivered.get_future();
+    foundation::Queue::global().async([&completion, &delivered] {
+        completion();
+        delivered.set_value();
+    });
+    done.wait();
 }
 
 void GameNetwork::callHandler(std::shared_ptr<ui::ViewController> screen, Failure error) {

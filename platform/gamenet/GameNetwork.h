@@ -7,8 +7,8 @@
 //   descriptions  array of {identifier, title, achievedDescription}
 // Accepted reports update the stored progress, kept per player in gamenetwork-state.plist beside
 // the configuration, so a later run starts from it. Everything is asked on the main thread; the
-// completions arrive on a worker thread, one at a time in the order they were caused, marked as
-// work in flight so that a virtual clock waits for them. What the network receives is traced
+// completions run on a worker thread, and each call returns once its completion has run there (so
+// what a completion posts to the main queue is there in the same turn, in the order caused). What the network receives is traced
 // under "gamenet" ("score CATEGORY VALUE", "achievement ID PERCENT", "reset", "screen ...").
 #pragma once
 

@@ -102,16 +102,13 @@ void DKGameCenterSupport::authenticateLocalUser(DKGameViewController*) {
     auto* network = plat::gamenet::GameNetwork::shared();
     if (!network) return;
     m_userAuthenticated = 2;
-    // The handler is kept by the network and called on its worker thread: the result is handled
-    // on the main thread while the network waits, as the device does.
-    network->setAuthenticateHandler([plugin = weak_from_this()](std::shared_ptr<plat::ui::ViewController> screen,
-                                                                const Failure& error,
-                                                                const plat::gamenet::PlayerState& player) {
-        plat::foundation::RunLoop::main().performAndWait([&] {
-            if (auto self = plugin.lock())
-                static_cast<DKGameCenterSupport&>(*self).processGameCenterAuth(screen, error, player);
-        });
-    });
+    // The handler is kept by the network and called on its worker thread; the result is handled
+    // on the main thread.
+    network->setAuthenticateHandler(
+        onMain([](DKGameCenterSupport& self, const std::shared_ptr<plat::ui::ViewController>& screen,
+                  const Failure& error, const plat::gamenet::PlayerState& player) {
+            self.processGameCenterAuth(screen, error, player);
+        }));
 }
 
 void DKGameCenterSupport::processGameCenterAuth(std::shared_ptr<plat::ui::ViewController> screen,
