@@ -184,12 +184,16 @@ steps = {
 }
 
 // Report errors: the alert (texts, "Cancel", the pause released at its dismissal) and no retry
-// until the next trigger (a new report, reachability); error 17 drops the item.
+// until the next trigger (a new report, reachability); error 17 drops the item. Before that:
+// nothing reported while signed out, and an update made at sign-in waits for the caches.
 TEST_F(GameCenterRoad, ReportFailures) {
     check({"failures", network(kAnn + "<key>achievements</key><dict><key>a1</key><real>10</real></dict>"),
            R"(
+hooks.raiseExternalEvent = function(name, args)
+  if name == 'PlatformConnected' and args[1] == '1' then probe(4, 'a1', 15) end
+end
 steps = {
-  function() probe(0) end,
+  function() probe(2, 9, 'b') probe(4, 'a1', 5) probe(0) end,
   function() probe(2, 1, 'b') end,
   function() probe(2, 2, 'b') end,
   function() probe(4, 'a1', 60) end,
