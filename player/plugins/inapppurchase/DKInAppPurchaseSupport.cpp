@@ -52,7 +52,7 @@ DKInAppPurchaseSupport::DKInAppPurchaseSupport(DKGameViewController* gameViewCon
 
 DKInAppPurchaseSupport::~DKInAppPurchaseSupport() {
     PaymentQueue::defaultQueue().removeTransactionObserver(this);
-    if (m_request) m_request->setDelegate(nullptr);
+    for (const auto& request : m_requests) request->setDelegate(nullptr);
 }
 
 void DKInAppPurchaseSupport::registerActions(lua_State* L) {
@@ -83,15 +83,19 @@ void DKInAppPurchaseSupport::restoreItems(DKGameViewController*) {
 // ---- the store's answers ----
 
 void DKInAppPurchaseSupport::generateSingleProductRequest(const std::string& productIdentifier) {
-    if (m_request) m_request->setDelegate(nullptr);
-    m_request = plat::store::ProductsRequest::create({productIdentifier});
-    m_request->setDelegate(this);
-    m_request->start();
+    auto request = plat::store::ProductsRequest::create({productIdentifier});
+    request->setDelegate(this);
+    m_requests.push_back(request);
+    request->start();
 }
 
-void DKInAppPurchaseSupport::productsRequestDidReceiveResponse(plat::store::ProductsRequest&,
+void DKInAppPurchaseSupport::requestEnded(plat::store::ProductsRequest& request) {
+    std::erase_if(m_requests, [&](const auto& running) { return running.get() == &request; });
+}
+
+void DKInAppPurchaseSupport::productsRequestDidReceiveResponse(plat::store::ProductsRequest& request,
                                                                const plat::store::ProductsResponse& response) {
-    m_request.reset();
+    requestEnded(request);
     for (const std::string& invalid : response.invalidProductIdentifiers)
         showAlert(kPurchaseError, "Product identifier was not recognized: " + invalid);
     if (response.products.size() == 1)
@@ -100,8 +104,9 @@ void DKInAppPurchaseSupport::productsRequestDidReceiveResponse(plat::store::Prod
         callInAppFailure();
 }
 
-void DKInAppPurchaseSupport::requestDidFailWithError(plat::store::ProductsRequest&, const plat::store::Error& error) {
-    m_request.reset();
+void DKInAppPurchaseSupport::requestDidFailWithError(plat::store::ProductsRequest& request,
+                                                     const plat::store::Error& error) {
+    requestEnded(request);
     showAlert(kPurchaseError, error.message);
     callInAppFailure();
 }

@@ -53,6 +53,7 @@ private:
     void alertViewClickedButton(plat::ui::AlertView&, int, const std::string&) override {}
 
     void generateSingleProductRequest(const std::string& productIdentifier);
+    void requestEnded(plat::store::ProductsRequest& request);
     void makePaymentForProduct(const plat::store::Product& product);
     void completeTransaction(const plat::store::PaymentTransaction& transaction);
     void failedTransaction(const plat::store::PaymentTransaction& transaction);
@@ -69,7 +70,8 @@ private:
     void showAlert(const std::string& title, std::optional<std::string> message);
 
     std::shared_ptr<DKInAppPurchaseItemController> m_purchaseController;
-    std::shared_ptr<plat::store::ProductsRequest> m_request;
+    // Requests under way, each answered on its own.
+    std::vector<std::shared_ptr<plat::store::ProductsRequest>> m_requests;
     std::vector<std::string> m_restoreProducts;
     bool m_releaseMode = false;
     double m_verifyTimeout = dk::player::kVerifyTimeout;

@@ -103,7 +103,8 @@ ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool producti
     while (!done && loop.now() < deadline) loop.runOnce(deadline - loop.now());
     if (!done) {
         connection.cancel();
-        plat::foundation::trace(kVerifyTrace, "verify failed timed out");
+        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", plat::net::kURLErrorTimedOut,
+                                 plat::net::describeURLError(plat::net::kURLErrorTimedOut).c_str());
         return {};
     }
     if (failed) return {};
