@@ -332,7 +332,7 @@ TEST_F(InAppPurchase, UnverifiedPurchaseIsVerifiedAtTheNextStart) {
     r = run("7 app.quit\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, expected("redelivered", r.err));
-    EXPECT_EQ(m_production->requests().size(), 2u);
+    ASSERT_EQ(m_production->requests().size(), 2u);
     EXPECT_EQ(m_production->requests()[1].body, R"({"receipt-data":"cmVjZWlwdC0x"})");
     EXPECT_NE(storeState().find("<key>unfinished</key>\n\t<array/>"), std::string::npos) << storeState();
 }
