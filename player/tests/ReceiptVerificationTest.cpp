@@ -56,14 +56,5 @@ TEST(ReceiptVerification, ReceiptFieldsAsWritten) {
     EXPECT_TRUE(dk::player::readReceiptAnswer(R"({"status":0,"receipt":"text"})").receipt.empty());
 }
 
-TEST(ReceiptVerification, RequestBodyIsOneLineOfBase64) {
-    const plat::foundation::Data receipt(100, 0xfb);
-    const std::string body = dk::player::receiptRequestBody(receipt);
-    EXPECT_EQ(body.substr(0, 17), R"({"receipt-data":")");
-    EXPECT_EQ(body.find('\n'), std::string::npos);
-    EXPECT_EQ(body.size(), 17 + 136 + 2u);
-    EXPECT_EQ(body.substr(17, 8), "+/v7+/v7");
-}
-
 }  // namespace
 }  // namespace dktest
