@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
@@ -47,8 +47,12 @@ std::optional<Error> outcomeError(const Value* outcome, int state) {
     const std::string* name = stringAt(outcome, "state");
     const bool cancelled = name && *name == "cancelled";
     if (state != kTransactionFailed && !code && !message) return std::nullopt;
-    const int errorCode = code ? static_cast<int>(code->intValue()) : cancelled ? kStoreErrorPaymentCancelled : kStoreErrorUnknown;
-    return storeError(errorCode, message ? *message : cancelled ? "The payment was cancelled." : "The payment failed.");
+    const int errorCode = code        ? static_cast<int>(code->intValue())
+                          : cancelled ? kStoreErrorPaymentCancelled
+                                      : kStoreErrorUnknown;
+    return storeError(errorCode, message     ? *message
+                                 : cancelled ? "The payment was cancelled."
+                                             : "The payment failed.");
 }
 
 Value errorValue(const Error& error) {
@@ -73,15 +77,27 @@ std::optional<PaymentTransaction> transactionFrom(const Value& v) {
     t.transactionIdentifier = *id;
     t.payment.productIdentifier = *product;
     t.transactionState = static_cast<int>(state->intValue());
-    if (const Value* receipt = v.find("receipt"); receipt && receipt->data()) t.transactionReceipt = *receipt->data();
+    if (const Value* receipt = v.find("receipt"); receipt && receipt->data())
+        t.transactionReceipt = *receipt->data();
     if (const Value* error = v.find("error"); error && error->dictionary()) {
         const std::string* domain = stringAt(error, "domain");
         const std::string* message = stringAt(error, "message");
         const Value* code = error->find("code");
-        t.error = Error{domain ? *domain : kStoreErrorDomain, code ? static_cast<int>(code->intValue()) : 0,
-                        message ? *message : "", {}};
+        t.error = Error{domain ? *domain : kStoreErrorDomain,
+                        code ? static_cast<int>(code->intValue()) : 0,
+                        message ? *message : "",
+                        {}};
     }
     return t;
+}
+
+// The outcome's receipt (text or data), else the text "receipt-TID".
+Data receiptFor(const std::string& transactionIdentifier, const Value* outcome) {
+    const Value* receipt = outcome && outcome->dictionary() ? outcome->find("receipt") : nullptr;
+    if (receipt && receipt->data()) return *receipt->data();
+    const std::string text =
+        receipt && receipt->string() ? *receipt->string() : "receipt-" + transactionIdentifier;
+    return Data(text.begin(), text.end());
 }
 
 std::string stateLine(const PaymentTransaction& t) {
@@ -113,7 +129,8 @@ void ProductsRequest::start() {
         ProductsRequestDelegate* delegate = self->m_delegate;
         if (!delegate) return;
         const std::optional<Value> config = plat::foundation::readLocalService(kStoreService);
-        if (!config) return delegate->requestDidFailWithError(*self, storeError(kStoreErrorUnknown, kNoStore));
+        if (!config)
+            return delegate->requestDidFailWithError(*self, storeError(kStoreErrorUnknown, kNoStore));
         if (const std::string* failure = stringAt(&*config, "productsError"))
             return delegate->requestDidFailWithError(*self, storeError(kStoreErrorUnknown, *failure));
         const Value* listed = config->find("products");
@@ -141,10 +158,13 @@ PaymentQueue& PaymentQueue::defaultQueue() {
     static PaymentQueue* queue = [] {
         const plat::foundation::Container* main = plat::foundation::Container::main();
         auto* made = new PaymentQueue(main ? std::optional(*main) : std::nullopt);
-        const auto answer = [made](int state, std::function<std::optional<Error>(const std::vector<std::string>&)> error) {
+        const auto answer = [made](
+                                int state,
+                                std::function<std::optional<Error>(const std::vector<std::string>&)> error) {
             return [made, state, error](const std::vector<std::string>& arguments) -> std::function<void()> {
                 if (made->waitingPayments() == 0) return nullptr;
-                return [made, state, error, arguments] { made->answerWaitingPayment(state, error(arguments)); };
+                return
+                    [made, state, error, arguments] { made->answerWaitingPayment(state, error(arguments)); };
             };
         };
         using Args = const std::vector<std::string>&;
@@ -152,19 +172,22 @@ PaymentQueue& PaymentQueue::defaultQueue() {
             "store.approve", answer(kTransactionPurchased, [](Args) { return std::optional<Error>(); }));
         plat::foundation::registerServiceCommand(
             "store.cancel", answer(kTransactionFailed, [](Args) {
-                return std::optional<Error>(storeError(kStoreErrorPaymentCancelled, "The payment was cancelled."));
+                return std::optional<Error>(
+                    storeError(kStoreErrorPaymentCancelled, "The payment was cancelled."));
             }));
-        plat::foundation::registerServiceCommand("store.fail", answer(kTransactionFailed, [](Args a) {
-                                                     return std::optional<Error>(storeError(
-                                                         a.empty() ? 0 : std::atoi(a[0].c_str()), a.size() > 1 ? a[1] : ""));
-                                                 }));
+        plat::foundation::registerServiceCommand(
+            "store.fail", answer(kTransactionFailed, [](Args a) {
+                return std::optional<Error>(
+                    storeError(a.empty() ? 0 : std::atoi(a[0].c_str()), a.size() > 1 ? a[1] : ""));
+            }));
         plat::foundation::registerServiceCommand("store.state", [made](Args a) -> std::function<void()> {
             if (made->waitingPayments() == 0) return nullptr;
             const int state = a.empty() ? 0 : std::atoi(a[0].c_str());
             return [made, state] {
-                made->answerWaitingPayment(state, state == kTransactionFailed
-                                                      ? std::optional<Error>(storeError(kStoreErrorUnknown, "The payment failed."))
-                                                      : std::nullopt);
+                made->answerWaitingPayment(
+                    state, state == kTransactionFailed
+                               ? std::optional<Error>(storeError(kStoreErrorUnknown, "The payment failed."))
+                               : std::nullopt);
             };
         });
         return made;
@@ -179,7 +202,8 @@ bool PaymentQueue::canMakePayments() {
     return !can || can->boolValue();
 }
 
-PaymentQueue::PaymentQueue(std::optional<plat::foundation::Container> container) : m_container(std::move(container)) {
+PaymentQueue::PaymentQueue(std::optional<plat::foundation::Container> container)
+    : m_container(std::move(container)) {
     loadState();
 }
 
@@ -222,17 +246,8 @@ PaymentTransaction PaymentQueue::newTransaction(const std::string& productIdenti
     t.payment.productIdentifier = productIdentifier;
     t.transactionState = state;
     t.error = std::move(error);
-    if (state == kTransactionPurchased || state == kTransactionRestored) {
-        const Value* receipt = outcome ? outcome->find("receipt") : nullptr;
-        if (receipt && receipt->data())
-            t.transactionReceipt = *receipt->data();
-        else if (receipt && receipt->string())
-            t.transactionReceipt.assign(receipt->string()->begin(), receipt->string()->end());
-        else {
-            const std::string text = "receipt-" + t.transactionIdentifier;
-            t.transactionReceipt.assign(text.begin(), text.end());
-        }
-    }
+    if (state == kTransactionPurchased || state == kTransactionRestored)
+        t.transactionReceipt = receiptFor(t.transactionIdentifier, outcome);
     return t;
 }
 
@@ -244,10 +259,12 @@ void PaymentQueue::addPayment(const Payment& payment) {
     if (outcome && !outcome->dictionary()) outcome = nullptr;
     PaymentTransaction t;
     if (!config) {
-        t = newTransaction(payment.productIdentifier, kTransactionFailed, storeError(kStoreErrorUnknown, kNoStore), nullptr);
-    } else if (const Value* can = config->find("canMakePayments"); can && !can->boolValue()) {
         t = newTransaction(payment.productIdentifier, kTransactionFailed,
-                           storeError(kStoreErrorPaymentNotAllowed, "Payments are not allowed on this device."), nullptr);
+                           storeError(kStoreErrorUnknown, kNoStore), nullptr);
+    } else if (const Value* can = config->find("canMakePayments"); can && !can->boolValue()) {
+        t = newTransaction(
+            payment.productIdentifier, kTransactionFailed,
+            storeError(kStoreErrorPaymentNotAllowed, "Payments are not allowed on this device."), nullptr);
     } else if (const std::string* approval = stringAt(&*config, "approval"); approval && *approval == "ask") {
         t = newTransaction(payment.productIdentifier, kTransactionPurchasing, std::nullopt, nullptr);
         m_waiting.push_back(t);
@@ -268,10 +285,8 @@ bool PaymentQueue::answerWaitingPayment(int state, std::optional<Error> error) {
     if (state == kTransactionPurchased || state == kTransactionRestored) {
         const std::optional<Value> config = configuration();
         const Value* outcomes = config ? config->find("outcomes") : nullptr;
-        const Value* outcome = outcomes ? outcomes->find(t.payment.productIdentifier) : nullptr;
-        const Value* receipt = outcome ? outcome->find("receipt") : nullptr;
-        const std::string text = receipt && receipt->string() ? *receipt->string() : "receipt-" + t.transactionIdentifier;
-        t.transactionReceipt.assign(text.begin(), text.end());
+        t.transactionReceipt = receiptFor(t.transactionIdentifier,
+                                          outcomes ? outcomes->find(t.payment.productIdentifier) : nullptr);
     }
     // A payment answered "purchasing" again still waits.
     if (state != kTransactionPurchasing) {
@@ -315,9 +330,10 @@ void PaymentQueue::restoreCompletedTransactions() {
 
 void PaymentQueue::finishTransaction(const PaymentTransaction& transaction) {
     plat::foundation::trace(kStoreTrace, "finish " + transaction.transactionIdentifier);
-    const auto found = std::find_if(m_unfinished.begin(), m_unfinished.end(), [&](const PaymentTransaction& t) {
-        return t.transactionIdentifier == transaction.transactionIdentifier;
-    });
+    const auto found =
+        std::find_if(m_unfinished.begin(), m_unfinished.end(), [&](const PaymentTransaction& t) {
+            return t.transactionIdentifier == transaction.transactionIdentifier;
+        });
     if (found == m_unfinished.end()) return;
     const std::string& product = found->payment.productIdentifier;
     if (found->transactionState == kTransactionPurchased &&
@@ -338,14 +354,16 @@ void PaymentQueue::loadState() {
         if (state || error.code != plat::foundation::kFileReadNoSuchFileError) {
             // Kept aside rather than written over: a purchase in it may still be owed.
             std::rename(path.c_str(), (path + ".bad").c_str());
-            plat::foundation::log("store: %s is damaged; moved to %s.bad, starting empty", path.c_str(), path.c_str());
+            plat::foundation::log("store: %s is damaged; moved to %s.bad, starting empty", path.c_str(),
+                                  path.c_str());
         }
         return;
     }
     if (const Value* counter = state->find("transactionCounter")) m_counter = counter->intValue();
     if (const Value* unfinished = state->find("unfinished"); unfinished && unfinished->array())
         for (const Value& v : *unfinished->array())
-            if (std::optional<PaymentTransaction> t = transactionFrom(v)) m_unfinished.push_back(std::move(*t));
+            if (std::optional<PaymentTransaction> t = transactionFrom(v))
+                m_unfinished.push_back(std::move(*t));
     if (const Value* purchased = state->find("purchased"); purchased && purchased->array())
         for (const Value& v : *purchased->array())
             if (v.string()) m_purchased.push_back(*v.string());
@@ -357,8 +375,9 @@ void PaymentQueue::saveState() const {
     Value::Array unfinished, purchased;
     for (const PaymentTransaction& t : m_unfinished) unfinished.push_back(transactionValue(t));
     for (const std::string& id : m_purchased) purchased.push_back(id);
-    const Value state = Value::Dictionary{
-        {"transactionCounter", m_counter}, {"unfinished", std::move(unfinished)}, {"purchased", std::move(purchased)}};
+    const Value state = Value::Dictionary{{"transactionCounter", m_counter},
+                                          {"unfinished", std::move(unfinished)},
+                                          {"purchased", std::move(purchased)}};
     plat::foundation::Error error;
     plat::foundation::makeDirectories(path.substr(0, path.rfind('/')));
     if (!plat::foundation::writePropertyList(path, state, plat::foundation::PropertyListFormat::Xml, &error))

@@ -66,7 +66,8 @@ class ProductsRequest;
 class ProductsRequestDelegate {
 public:
     virtual ~ProductsRequestDelegate() = default;
-    virtual void productsRequestDidReceiveResponse(ProductsRequest& request, const ProductsResponse& response) = 0;
+    virtual void productsRequestDidReceiveResponse(ProductsRequest& request,
+                                                   const ProductsResponse& response) = 0;
     virtual void requestDidFailWithError(ProductsRequest& request, const Error& error) = 0;
 };
 
@@ -93,7 +94,8 @@ class PaymentQueue;
 class PaymentTransactionObserver {
 public:
     virtual ~PaymentTransactionObserver() = default;
-    virtual void updatedTransactions(PaymentQueue& queue, const std::vector<PaymentTransaction>& transactions) = 0;
+    virtual void updatedTransactions(PaymentQueue& queue,
+                                     const std::vector<PaymentTransaction>& transactions) = 0;
     virtual void restoreCompletedTransactionsFinished(PaymentQueue&) {}
     virtual void restoreCompletedTransactionsFailedWithError(PaymentQueue&, const Error&) {}
 };
@@ -135,8 +137,8 @@ public:
 
 private:
     std::optional<plat::foundation::Value> configuration() const;
-    PaymentTransaction newTransaction(const std::string& productIdentifier, int state, std::optional<Error> error,
-                                      const plat::foundation::Value* outcome);
+    PaymentTransaction newTransaction(const std::string& productIdentifier, int state,
+                                      std::optional<Error> error, const plat::foundation::Value* outcome);
     void deliver(std::vector<PaymentTransaction> transactions, PaymentTransactionObserver* only = nullptr);
     void later(std::function<void()> fn);
     void loadState();

@@ -30,12 +30,14 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 
 std::string plist(const std::string& entries) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries + "</dict></plist>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries +
+           "</dict></plist>\n";
 }
 
 // Verification answers.
 Reply status(const std::string& value, const std::string& receipt = "") {
-    return Reply{200, {}, "{\"status\":" + value + (receipt.empty() ? "" : ",\"receipt\":{" + receipt + "}") + "}"};
+    return Reply{
+        200, {}, "{\"status\":" + value + (receipt.empty() ? "" : ",\"receipt\":{" + receipt + "}") + "}"};
 }
 const std::string kReceipt =
     R"("product_id":"gold","transaction_id":1000000001,"original_transaction_id":"1000000001",)"
@@ -46,7 +48,8 @@ const Reply kEmpty{200, {}, ""};
 const Reply kClosed{200, {{"Content-Length", "100"}}, "{\"status\":"};
 const Reply kSilent{200, {}, "{\"status\":0}", true};
 
-const std::string kGold = "<key>gold</key><dict><key>title</key><string>Gold</string><key>price</key><string>0.99</string></dict>";
+const std::string kGold =
+    "<key>gold</key><dict><key>title</key><string>Gold</string><key>price</key><string>0.99</string></dict>";
 
 class InAppPurchase : public testing::Test {
 protected:
@@ -60,9 +63,10 @@ protected:
         };
         m_production = std::make_unique<dktest::TestServer>(handler);
         m_sandbox = std::make_unique<dktest::TestServer>(handler);
-        dktest::writeFile(m_dir.file("servers.plist"),
-                          plist("<key>iap.verify.production</key><string>" + base(*m_production) +
-                                "</string><key>iap.verify.sandbox</key><string>" + base(*m_sandbox) + "</string>"));
+        dktest::writeFile(
+            m_dir.file("servers.plist"),
+            plist("<key>iap.verify.production</key><string>" + base(*m_production) +
+                  "</string><key>iap.verify.sandbox</key><string>" + base(*m_sandbox) + "</string>"));
     }
 
     static std::string base(const dktest::TestServer& server) {
@@ -100,16 +104,18 @@ protected:
         if (gameNetwork) dktest::writeFile(folder + "/gamenetwork.plist", plist(""));
     }
 
-    std::string storeState() { return dktest::readFile(m_dir.file("home/Library/LocalServices/store-state.plist")); }
+    std::string storeState() {
+        return dktest::readFile(m_dir.file("home/Library/LocalServices/store-state.plist"));
+    }
 
     dktest::ProcessResult run(const std::string& input, std::vector<std::string> environment = {}) {
         dktest::writeFile(m_dir.file("input.txt"), input);
         environment.push_back("DROVIK_HOME=" + m_dir.file("home"));
         environment.push_back("DROVIK_SERVERS=" + m_dir.file("servers.plist"));
-        dktest::ProcessResult r = dktest::runProcess(
-            {kPlayer, "--headless", "--input", "input.txt", "--trace", "plugin,store,alert,svc,pause,input,iap",
-             m_dir.file("Probe.app")},
-            environment, m_dir.path());
+        dktest::ProcessResult r =
+            dktest::runProcess({kPlayer, "--headless", "--input", "input.txt", "--trace",
+                                "plugin,store,alert,svc,pause,input,iap", m_dir.file("Probe.app")},
+                               environment, m_dir.path());
         for (std::string* text : {&r.err, &r.out}) {
             *text = replaced(*text, base(*m_production), "$PRODUCTION");
             *text = replaced(*text, base(*m_sandbox), "$SANDBOX");
@@ -138,7 +144,9 @@ protected:
 // transaction finished and remembered; then a declined and a cancelled payment, and an approval
 // with nothing waiting.
 TEST_F(InAppPurchase, ApprovedDeclinedAndCancelledPayments) {
-    bundle("steps = { function() probe(8, 'gold') end, function() probe(8, 'gold') end, function() probe(8, 'gold') end }");
+    bundle(
+        "steps = { function() probe(8, 'gold') end, function() probe(8, 'gold') end, function() probe(8, "
+        "'gold') end }");
     services("<key>products</key><dict>" + kGold + "</dict><key>approval</key><string>ask</string>");
     replies({status("0", kReceipt)});
     const dktest::ProcessResult r = run(R"(7 memory.warning
@@ -163,7 +171,8 @@ TEST_F(InAppPurchase, ApprovedDeclinedAndCancelledPayments) {
     EXPECT_EQ(requests[0].target, "/verifyReceipt");
     EXPECT_EQ(requests[0].body, R"({"receipt-data":"cmVjZWlwdC0x"})");  // "receipt-1"
     std::vector<std::string> headers;
-    for (const auto& [name, value] : requests[0].headers) headers.push_back(name == "Host" ? name : name + ": " + value);
+    for (const auto& [name, value] : requests[0].headers)
+        headers.push_back(name == "Host" ? name : name + ": " + value);
     EXPECT_EQ(headers, (std::vector<std::string>{"Host", "Accept: */*", "Accept-Encoding: gzip, deflate",
                                                  "Content-Type: application/x-www-form-urlencoded",
                                                  "Content-Length: 31"}));
@@ -175,7 +184,8 @@ TEST_F(InAppPurchase, ApprovedDeclinedAndCancelledPayments) {
     EXPECT_TRUE(shows("waiting.jsonl"));
     EXPECT_FALSE(shows("answered.jsonl"));
     // Everything finished; the purchase is remembered for restores.
-    EXPECT_NE(storeState().find("<key>purchased</key>\n\t<array>\n\t\t<string>gold</string>"), std::string::npos)
+    EXPECT_NE(storeState().find("<key>purchased</key>\n\t<array>\n\t\t<string>gold</string>"),
+              std::string::npos)
         << storeState();
     EXPECT_NE(storeState().find("<key>unfinished</key>\n\t<array/>"), std::string::npos) << storeState();
 }
@@ -184,20 +194,23 @@ TEST_F(InAppPurchase, ApprovedDeclinedAndCancelledPayments) {
 // cancel raises "InAppCancelled" without an alert, another failure shows its description, and an
 // odd state fails; none of them is verified.
 TEST_F(InAppPurchase, TransactionStates) {
-    bundle("steps = { function() probe(8, 'zero') end, function() probe(8, 'cancel') end, "
-           "function() probe(8, 'declined') end, function() probe(8, 'odd') end }");
+    bundle(
+        "steps = { function() probe(8, 'zero') end, function() probe(8, 'cancel') end, "
+        "function() probe(8, 'declined') end, function() probe(8, 'odd') end }");
     std::string products, outcomes;
     for (const char* id : {"zero", "cancel", "declined", "odd"})
         products += std::string("<key>") + id + "</key><dict/>";
-    services("<key>products</key><dict>" + products +
-             "</dict><key>outcomes</key><dict>"
-             "<key>zero</key><dict><key>state</key><integer>0</integer></dict>"
-             "<key>cancel</key><dict><key>state</key><string>cancelled</string></dict>"
-             "<key>declined</key><dict><key>state</key><string>failed</string><key>code</key><integer>5</integer>"
-             "<key>message</key><string>Card declined</string></dict>"
-             "<key>odd</key><dict><key>state</key><integer>7</integer></dict></dict>");
-    const dktest::ProcessResult r = run("7 memory.warning\n+0.1 memory.warning\n+0.1 memory.warning\n"
-                                        "+0.1 memory.warning\n+0.1 app.quit\n");
+    services(
+        "<key>products</key><dict>" + products +
+        "</dict><key>outcomes</key><dict>"
+        "<key>zero</key><dict><key>state</key><integer>0</integer></dict>"
+        "<key>cancel</key><dict><key>state</key><string>cancelled</string></dict>"
+        "<key>declined</key><dict><key>state</key><string>failed</string><key>code</key><integer>5</integer>"
+        "<key>message</key><string>Card declined</string></dict>"
+        "<key>odd</key><dict><key>state</key><integer>7</integer></dict></dict>");
+    const dktest::ProcessResult r =
+        run("7 memory.warning\n+0.1 memory.warning\n+0.1 memory.warning\n"
+            "+0.1 memory.warning\n+0.1 app.quit\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, expected("states", r.err));
     EXPECT_TRUE(m_production->requests().empty());
@@ -217,7 +230,8 @@ TEST_F(InAppPurchase, PurchasesThatCannotGoAhead) {
          "function() probe(8, nil) probe(8, {}) probe(8) end"},
         {"no-payments", "<key>canMakePayments</key><false/>", true, "function() probe(8, 'gold') end"},
         {"no-store", std::nullopt, true, "function() probe(8, 'gold') end"},
-        {"no-game-network", "<key>products</key><dict>" + kGold + "</dict>", false, "function() probe(8, 'gold') end"},
+        {"no-game-network", "<key>products</key><dict>" + kGold + "</dict>", false,
+         "function() probe(8, 'gold') end"},
         // One alert for each unknown identifier, in order, each before its failure.
         {"invalid-identifiers", "<key>products</key><dict>" + kGold + "</dict>", true,
          "function() probe(8, 'nope') probe(8, 'gone') end"},
@@ -239,8 +253,10 @@ TEST_F(InAppPurchase, PurchasesThatCannotGoAhead) {
 // development, ad hoc or one that does not read, the sandbox.
 TEST_F(InAppPurchase, EndpointByProfile) {
     const auto profile = [](const std::string& entries) {
-        return "\x30\x82signed envelope<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-               "<key>Name</key><string>Test</string>" + entries + "</dict></plist>\x01trailer";
+        return "\x30\x82signed envelope<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist "
+               "version=\"1.0\"><dict>"
+               "<key>Name</key><string>Test</string>" +
+               entries + "</dict></plist>\x01trailer";
     };
     const struct Case {
         const char* name;
@@ -249,7 +265,8 @@ TEST_F(InAppPurchase, EndpointByProfile) {
     } cases[] = {
         {"none", std::nullopt, true},
         {"app store", profile("<key>Entitlements</key><dict><key>get-task-allow</key><false/></dict>"), true},
-        {"development", profile("<key>Entitlements</key><dict><key>get-task-allow</key><true/></dict>"), false},
+        {"development", profile("<key>Entitlements</key><dict><key>get-task-allow</key><true/></dict>"),
+         false},
         {"ad hoc", profile("<key>ProvisionedDevices</key><array><string>abc</string></array>"), false},
         {"unreadable", std::string("no property list in here"), false},
     };
@@ -284,8 +301,10 @@ TEST_F(InAppPurchase, Restores) {
          {status("0", R"("product_id":"a")"), status("21002"), kHtml, status("\"0\"", R"("product_id":"d")"),
           status("0", kReceipt), status("0"), status("21002"), status("0"), status("0"), status("0")}},
         {"restore-nothing", "", "function() probe(9) end", {}},
-        {"restore-error", "<key>restoreError</key><string>The store cannot be reached.</string>",
-         "function() probe(9) end", {}},
+        {"restore-error",
+         "<key>restoreError</key><string>The store cannot be reached.</string>",
+         "function() probe(9) end",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,7 +313,8 @@ TEST_F(InAppPurchase, Restores) {
         services(c.store);
         replies(c.replies);
         const dktest::ProcessResult r =
-            run("7 memory.warning\n+0.1 alert.press 0\n+0.1 memory.warning\n+0.1 memory.warning\n+0.1 app.quit\n");
+            run("7 memory.warning\n+0.1 alert.press 0\n+0.1 memory.warning\n+0.1 memory.warning\n+0.1 "
+                "app.quit\n");
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, expected(c.name, r.err));
     }

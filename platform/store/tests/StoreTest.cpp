@@ -25,7 +25,8 @@ TEST(Store, ADamagedStateIsKeptAside) {
     EXPECT_EQ(readFile(folder + "/store-state.plist.bad"), damaged);
     queue.addPayment({"a"});
     EXPECT_EQ(queue.transactions().size(), 1u);
-    EXPECT_NE(readFile(folder + "/store-state.plist").find("<key>transactionCounter</key>"), std::string::npos);
+    EXPECT_NE(readFile(folder + "/store-state.plist").find("<key>transactionCounter</key>"),
+              std::string::npos);
 }
 
 }  // namespace

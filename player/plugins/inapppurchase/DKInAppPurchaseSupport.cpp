@@ -19,17 +19,21 @@ namespace {
 const char* const kPurchaseError = "In-App Purchase Error";
 const char* const kPurchaseFailed = "In-App Purchase Failed";
 const char* const kRestoreError = "In-App Restore Error";
-const char* const kPurchaseLater = "The in-App Purchase could not be completed at this time. Please try again later.";
-const char* const kRestoreLater = "The in-App Restore could not be completed at this time. Please try again later.";
+const char* const kPurchaseLater =
+    "The in-App Purchase could not be completed at this time. Please try again later.";
+const char* const kRestoreLater =
+    "The in-App Restore could not be completed at this time. Please try again later.";
 const char* const kProvider = "appleiap";
 
 // No profile: a store build. Only an app store profile keeps production; development, ad hoc and
 // a profile that does not read go to the sandbox.
 bool releaseModeFromBundle() {
     const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const std::optional<std::string> path = bundle ? bundle->pathForResource("embedded", "mobileprovision") : std::nullopt;
+    const std::optional<std::string> path =
+        bundle ? bundle->pathForResource("embedded", "mobileprovision") : std::nullopt;
     if (!path) return true;
-    const std::optional<DKProvisioningProfile> profile = DKProvisioningProfile::createWithContentsOfFile(*path);
+    const std::optional<DKProvisioningProfile> profile =
+        DKProvisioningProfile::createWithContentsOfFile(*path);
     return profile && profile->type() == 2;
 }
 
@@ -63,8 +67,10 @@ void DKInAppPurchaseSupport::registerActions(lua_State* L) {
 
 // ---- the scripts' actions ----
 
-void DKInAppPurchaseSupport::purchaseItem(DKGameViewController*, std::optional<std::string> productIdentifier) {
-    if (!productIdentifier || !PaymentQueue::canMakePayments() || !DKGameCenterSupport::isGameCenterAvailable()) {
+void DKInAppPurchaseSupport::purchaseItem(DKGameViewController*,
+                                          std::optional<std::string> productIdentifier) {
+    if (!productIdentifier || !PaymentQueue::canMakePayments() ||
+        !DKGameCenterSupport::isGameCenterAvailable()) {
         // Nothing was paused: the answer plays nothing either.
         callInAppFailure();
         return;
@@ -93,8 +99,8 @@ void DKInAppPurchaseSupport::requestEnded(plat::store::ProductsRequest& request)
     std::erase_if(m_requests, [&](const auto& running) { return running.get() == &request; });
 }
 
-void DKInAppPurchaseSupport::productsRequestDidReceiveResponse(plat::store::ProductsRequest& request,
-                                                               const plat::store::ProductsResponse& response) {
+void DKInAppPurchaseSupport::productsRequestDidReceiveResponse(
+    plat::store::ProductsRequest& request, const plat::store::ProductsResponse& response) {
     requestEnded(request);
     for (const std::string& invalid : response.invalidProductIdentifiers)
         showAlert(kPurchaseError, "Product identifier was not recognized: " + invalid);
@@ -118,13 +124,21 @@ void DKInAppPurchaseSupport::makePaymentForProduct(const plat::store::Product& p
     PaymentQueue::defaultQueue().addPayment(plat::store::Payment{product.productIdentifier});
 }
 
-void DKInAppPurchaseSupport::updatedTransactions(PaymentQueue&, const std::vector<PaymentTransaction>& transactions) {
+void DKInAppPurchaseSupport::updatedTransactions(PaymentQueue&,
+                                                 const std::vector<PaymentTransaction>& transactions) {
     for (const PaymentTransaction& transaction : transactions) {
         switch (transaction.transactionState) {
-            case plat::store::kTransactionPurchasing: break;
-            case plat::store::kTransactionPurchased: completeTransaction(transaction); break;
-            case plat::store::kTransactionRestored: restoreTransaction(transaction); break;
-            default: failedTransaction(transaction); break;
+            case plat::store::kTransactionPurchasing:
+                break;
+            case plat::store::kTransactionPurchased:
+                completeTransaction(transaction);
+                break;
+            case plat::store::kTransactionRestored:
+                restoreTransaction(transaction);
+                break;
+            default:
+                failedTransaction(transaction);
+                break;
         }
     }
 }
@@ -152,7 +166,8 @@ void DKInAppPurchaseSupport::failedTransaction(const PaymentTransaction& transac
     if (transaction.error && transaction.error->code == plat::store::kStoreErrorPaymentCancelled) {
         callInAppCancelled();
     } else {
-        showAlert(kPurchaseFailed, transaction.error ? std::optional(transaction.error->message) : std::nullopt);
+        showAlert(kPurchaseFailed,
+                  transaction.error ? std::optional(transaction.error->message) : std::nullopt);
         callInAppFailure();
     }
     PaymentQueue::defaultQueue().finishTransaction(transaction);
@@ -174,7 +189,8 @@ void DKInAppPurchaseSupport::restoreCompletedTransactionsFinished(PaymentQueue&)
     callInAppRestore();
 }
 
-void DKInAppPurchaseSupport::restoreCompletedTransactionsFailedWithError(PaymentQueue&, const plat::store::Error&) {
+void DKInAppPurchaseSupport::restoreCompletedTransactionsFailedWithError(PaymentQueue&,
+                                                                         const plat::store::Error&) {
     showAlert(kRestoreError, kRestoreLater);
     callInAppFailure();
 }
@@ -183,7 +199,8 @@ dk::player::ReceiptAnswer DKInAppPurchaseSupport::verifyReceipt(const PaymentTra
     return dk::player::verifyReceipt(transaction.transactionReceipt, m_releaseMode, m_verifyTimeout);
 }
 
-void DKInAppPurchaseSupport::recordAnalytics(const std::map<std::string, std::string>& receipt, const char* eventType) {
+void DKInAppPurchaseSupport::recordAnalytics(const std::map<std::string, std::string>& receipt,
+                                             const char* eventType) {
     const auto field = [&](const char* key) -> const std::string* {
         const auto found = receipt.find(key);
         return found == receipt.end() ? nullptr : &found->second;
@@ -225,7 +242,8 @@ void DKInAppPurchaseSupport::showProgressView() {
 void DKInAppPurchaseSupport::purchaseItemControllerWasDismissed() {
     DKGameViewController* controller = gameViewController();
     EAGLGameView* gameView = controller ? controller->gameView() : nullptr;
-    if (gameView && m_purchaseController->isViewLoaded() && m_purchaseController->view()->superview() == gameView) {
+    if (gameView && m_purchaseController->isViewLoaded() &&
+        m_purchaseController->view()->superview() == gameView) {
         m_purchaseController->setSpinning(false);
         m_purchaseController->view()->removeFromSuperview();
     }
@@ -257,6 +275,7 @@ void DKInAppPurchaseSupport::callInAppRestore() {
 void DKInAppPurchaseSupport::showAlert(const std::string& title, std::optional<std::string> message) {
     auto alert = std::make_shared<plat::ui::AlertView>(
         title, std::move(message), std::vector<std::string>{"Ok"},
-        std::shared_ptr<plat::ui::AlertViewDelegate>(shared_from_this(), static_cast<plat::ui::AlertViewDelegate*>(this)));
+        std::shared_ptr<plat::ui::AlertViewDelegate>(shared_from_this(),
+                                                     static_cast<plat::ui::AlertViewDelegate*>(this)));
     alert->show();
 }

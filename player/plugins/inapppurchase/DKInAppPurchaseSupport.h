@@ -45,11 +45,14 @@ protected:
     void registerActions(lua_State* L) override;
 
 private:
-    void productsRequestDidReceiveResponse(plat::store::ProductsRequest&, const plat::store::ProductsResponse&) override;
+    void productsRequestDidReceiveResponse(plat::store::ProductsRequest&,
+                                           const plat::store::ProductsResponse&) override;
     void requestDidFailWithError(plat::store::ProductsRequest&, const plat::store::Error&) override;
-    void updatedTransactions(plat::store::PaymentQueue&, const std::vector<plat::store::PaymentTransaction>&) override;
+    void updatedTransactions(plat::store::PaymentQueue&,
+                             const std::vector<plat::store::PaymentTransaction>&) override;
     void restoreCompletedTransactionsFinished(plat::store::PaymentQueue&) override;
-    void restoreCompletedTransactionsFailedWithError(plat::store::PaymentQueue&, const plat::store::Error&) override;
+    void restoreCompletedTransactionsFailedWithError(plat::store::PaymentQueue&,
+                                                     const plat::store::Error&) override;
     void alertViewClickedButton(plat::ui::AlertView&, int, const std::string&) override {}
 
     void generateSingleProductRequest(const std::string& productIdentifier);

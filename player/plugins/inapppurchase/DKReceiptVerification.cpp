@@ -42,7 +42,8 @@ const char* fieldText(yajl_val value) {
 yajl_val member(yajl_val object, const char* key) {
     if (!YAJL_IS_OBJECT(object)) return nullptr;
     for (size_t i = 0; i < YAJL_GET_OBJECT(object)->len; ++i)
-        if (std::string_view(YAJL_GET_OBJECT(object)->keys[i]) == key) return YAJL_GET_OBJECT(object)->values[i];
+        if (std::string_view(YAJL_GET_OBJECT(object)->keys[i]) == key)
+            return YAJL_GET_OBJECT(object)->values[i];
     return nullptr;
 }
 
@@ -54,7 +55,7 @@ ReceiptAnswer readReceiptAnswer(std::string_view body) {
     // leaves the rest unread and so (almost always) no valid JSON.
     const std::string text(body);
     std::unique_ptr<yajl_val_s, decltype(&yajl_tree_free)> root(yajl_tree_parse(text.c_str(), nullptr, 0),
-                                                                 &yajl_tree_free);
+                                                                &yajl_tree_free);
     if (!root || !YAJL_IS_OBJECT(root.get())) return answer;
     yajl_val status = member(root.get(), "status");
     if (YAJL_IS_INTEGER(status))
@@ -88,11 +89,14 @@ ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool producti
     // As a synchronous send, on a private loop of real time, but bounded as a whole: a server
     // that trickles a byte now and then cannot hold the game either.
     plat::foundation::WorkInFlight work = plat::foundation::Clock::process().beginWork();
-    plat::foundation::RunLoop loop(std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Real));
+    plat::foundation::RunLoop loop(
+        std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Real));
     std::string body;
     bool done = false, failed = false;
     plat::net::ConnectionHandlers handlers;
-    handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) { body.append(data, data + size); };
+    handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) {
+        body.append(data, data + size);
+    };
     handlers.didFinish = [&] { done = true; };
     handlers.didFail = [&](const plat::net::Error& error) {
         plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", error.code, error.message.c_str());
@@ -110,7 +114,8 @@ ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool producti
     if (failed) return {};
     ReceiptAnswer answer = readReceiptAnswer(body);
     plat::foundation::trace(kVerifyTrace, [&] {
-        return answer.status ? "verify status " + std::to_string(*answer.status) : std::string("verify no answer");
+        return answer.status ? "verify status " + std::to_string(*answer.status)
+                             : std::string("verify no answer");
     });
     return answer;
 }

@@ -34,6 +34,7 @@ std::string receiptRequestBody(const plat::foundation::Data& receipt);
 // POSTs the receipt to BASE/verifyReceipt, BASE the production or the sandbox server's base, and
 // waits at most `timeout` seconds of real time in all (whatever the server trickles); the run
 // loop of the caller does not turn meanwhile.
-ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool production, double timeout = kVerifyTimeout);
+ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool production,
+                            double timeout = kVerifyTimeout);
 
 }  // namespace dk::player
