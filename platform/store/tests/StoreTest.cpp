@@ -12,7 +12,7 @@
 namespace dktest {
 namespace {
 
-TEST(Store, ADamagedStateIsKeptAside) {
+TEST(LocalStore, ADamagedStateIsKeptAside) {
     TempDir dir;
     const std::string folder = dir.file("Library/LocalServices");
     std::filesystem::create_directories(folder);
