@@ -5,7 +5,7 @@
 #include "player/plugins/DKDrovikNetworkSupport.h"
 #include "player/plugins/DKFullScreenAdManager.h"
 #include "player/plugins/DKGameCenterSupport.h"
-#include "player/plugins/DKInAppPurchaseSupport.h"
+#include "player/plugins/inapppurchase/DKInAppPurchaseSupport.h"
 #include "player/plugins/DKKioskSupport.h"
 #include "player/plugins/DKMoreGamesSupport.h"
 #include "player/plugins/DKTwitterSupport.h"

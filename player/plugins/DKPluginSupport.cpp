@@ -32,7 +32,7 @@ bool DKPluginSupport::resumeGame() {
     return true;
 }
 
-void DKPluginSupport::raiseEvent(const char* name, std::initializer_list<std::string> arguments) {
+void DKPluginSupport::raiseEvent(const char* name, const std::vector<std::string>& arguments) {
     plat::foundation::trace(pluginTrace(), [&] {
         std::string line = std::string("event ") + name;
         for (const std::string& argument : arguments) (line += '|') += argument;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/Log.h"
 
@@ -57,7 +58,10 @@ protected:
     // Traces "plugin event NAME|ARG1|ARG2" (the name alone without arguments), then raises the
     // event in the controller's engine state; nothing more without a controller. The script's
     // handler may run inside this call: a plugin calls it last, or is ready to be called again.
-    void raiseEvent(const char* name, std::initializer_list<std::string> arguments = {});
+    void raiseEvent(const char* name, std::initializer_list<std::string> arguments = {}) {
+        raiseEvent(name, std::vector<std::string>(arguments));
+    }
+    void raiseEvent(const char* name, const std::vector<std::string>& arguments);
 
     // Registers the plugin's actions, with itself as target and its controller as context.
     virtual void registerActions(lua_State* /*L*/) {}

@@ -8,7 +8,7 @@
 #include "player/plugins/DKDrovikNetworkSupport.h"
 #include "player/plugins/DKFullScreenAdManager.h"
 #include "player/plugins/DKGameCenterSupport.h"
-#include "player/plugins/DKInAppPurchaseSupport.h"
+#include "player/plugins/inapppurchase/DKInAppPurchaseSupport.h"
 #include "player/plugins/keyboard/DKKeyboardInputSupport.h"
 #include "player/plugins/DKKioskSupport.h"
 #include "player/plugins/metrics/DKMetricsSupport.h"
