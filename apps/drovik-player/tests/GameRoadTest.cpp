@@ -335,6 +335,26 @@ TEST_F(GameRoad, FirstLaunchIsTrackedOnce) {
     }
 }
 
+// Two scene loads while the game is paused, the second inside the first's turn of the run loop:
+// the frame clock stays stopped, so the virtual clock jumps straight to the run's far end. A clock
+// left ticking would step there 1/60 s at a time; `timeout` turns that into a failure.
+TEST_F(GameRoad, ScenesLoadedWhilePausedLeaveTheClockStopped) {
+    const std::string app = bundle(R"(
+steps = {
+  function() probe('probe.pause', true, 0) end,
+  function() loadScene('a') end,
+  function() loadScene('b') end,
+})");
+    dktest::writeFile(m_dir.file("input.txt"), "6 memory.warning\n+0.1 memory.warning\n+0.15 memory.warning\n");
+    dktest::ProcessResult r = dktest::runProcess(
+        {"/usr/bin/timeout", "120", kPlayer, "--headless", "--probe-plugin", "--input", "input.txt", "--duration", "1000000",
+         "--trace", "engine,frame,pause,input", app},
+        {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    r.err = replaced(r.err, m_dir.path(), "$DIR");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, expected("paused-loads", r.err));
+}
+
 // Where the road cannot lead to a game the program ends at once, status 1, saying why.
 TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
     const std::string app = bundle("");
