@@ -146,5 +146,11 @@ void getIntendedDisplaySize(DK_State* state, int* width, int* height) {
     tracef(engineTrace(), "DK_GetIntendedDisplaySize %d %d", *width, *height);
 }
 
+int getInterfaceOrientation(DK_State* state) {
+    const int orientation = DK_GetInterfaceOrientation(state);
+    tracef(engineTrace(), "DK_GetInterfaceOrientation %d", orientation);
+    return orientation;
+}
+
 }  // namespace engine
 }  // namespace dk::player

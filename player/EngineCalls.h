@@ -45,6 +45,8 @@ void setVolume(DK_State* state, float volume);
 void raiseExternalEvent(DK_State* state, const char* name, const char** args, int count);
 // Traced after the call, with its two results.
 void getIntendedDisplaySize(DK_State* state, int* width, int* height);
+// Traced after the call, with its result.
+int getInterfaceOrientation(DK_State* state);
 
 }  // namespace engine
 }  // namespace dk::player

@@ -1,7 +1,7 @@
 #include "player/plugins/DKPluginManager.h"
 
 #include "player/bridge/DKExternalFunctionTable.h"
-#include "player/plugins/DKBannerAdSupport.h"
+#include "player/plugins/banner/DKBannerAdSupport.h"
 #include "player/plugins/DKDrovikNetworkSupport.h"
 #include "player/plugins/DKFullScreenAdManager.h"
 #include "player/plugins/DKGameCenterSupport.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "player/plugins/DKBannerAdSupport.h"
+#include "player/plugins/banner/DKBannerAdSupport.h"
 #include "player/plugins/DKDrovikNetworkSupport.h"
 #include "player/plugins/DKFullScreenAdManager.h"
 #include "player/plugins/DKGameCenterSupport.h"

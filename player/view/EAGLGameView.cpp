@@ -142,6 +142,10 @@ void EAGLGameView::startAnimation() {
         setUserInteractionEnabled(true);
         resetTouches();
     }
+    // A load that ends while the game is paused leaves the clock stopped: the play that ends the
+    // pause starts it. Asked after the load's turn too: a load nested in that turn has ended its
+    // own, so the outer one comes here without running its step.
+    if (m_pauseCount > 0) return;
     EAGLView::startAnimation();
 }
 

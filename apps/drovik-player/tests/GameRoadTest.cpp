@@ -335,6 +335,142 @@ TEST_F(GameRoad, FirstLaunchIsTrackedOnce) {
     }
 }
 
+// Banner ads from the script through the bridge, their views' callbacks from the input script:
+// the plugin's trace ("banner attach|state|remove"), the animations, the metrics events, the
+// pauses, the clients' calls. Each case's standard error is compared with data/road/<case>.txt.
+struct BannerCase {
+    const char* name;
+    const char* provider;
+    const char* project;
+    const char* input;
+    std::vector<std::string> options = {};
+    std::string orientations = kPortrait;
+};
+
+const BannerCase kBannerCases[] = {
+    // The fade machine (orbad, phone): two shows before a load (one view, the first format); loads
+    // while fading in and while shown (adShown again, no second fade); hides in states 2, 0, 3 (with
+    // and without a view) and 1; a failure while shown, and a load on the freed view (ignored); a
+    // new show while shown (the old view cancelled, a new one); a format narrowed to 32 bits.
+    {"banner-states", "orbad", R"(
+steps = {
+  function() probe('ShowBanner', 1) probe('ShowBanner', 0) end,
+  function() probe('HideBanner') end,
+  function() probe('ShowBanner', 1) end,
+  function() probe('HideBanner') end,
+  function() probe('ShowBanner', 1) probe('HideBanner') end,
+  function() probe('HideBanner') end,
+  function() probe('ShowBanner', 1) end,
+  function() probe('HideBanner') end,
+  function() probe('HideBanner') end,
+  function() probe('ShowBanner', 1) end,
+  function() probe('ShowBanner', 1) end,
+  function() probe('ShowBanner', 0) end,
+  function() probe('ShowBanner', 4294967297) end,
+})",
+     R"(7 memory.warning
+7.1 banner.load
+7.15 banner.load
+7.4 banner.load
+7.5 memory.warning
+7.8 memory.warning
+7.9 banner.load
+7.95 memory.warning
+8.2 memory.warning
+8.3 memory.warning
+8.4 memory.warning
+8.5 banner.load
+8.8 memory.warning
+8.85 memory.warning
+9.1 memory.warning
+9.2 banner.load
+9.5 banner.fail "no fill"
+9.8 banner.load
+9.9 memory.warning
+10 banner.load
+10.3 memory.warning
+10.4 banner.load
+10.7 memory.warning
+10.8 app.quit
+)"},
+    // Clicks (iad, phone): "adClicked" and a system pause, the return plays; the application
+    // entering the background during an ad action plays, without one it does not; a return after
+    // that finds no pause to release; a banner hidden during a click releases its pause, and its
+    // view's return is ignored. The game view's pause count ends where it started.
+    {"banner-clicks", "iad", R"(
+steps = {
+  function() probe('ShowBanner', 1) end,
+  function() probe('HideBanner') end,
+})",
+     R"(7 memory.warning
+7.1 banner.load
+7.4 banner.click
+7.5 banner.back
+7.6 banner.click
+7.7 app.resign
+7.75 app.background
+7.9 app.foreground
+8.1 banner.back
+8.2 app.resign
+8.3 app.background
+8.4 app.foreground
+8.6 banner.click
+8.7 memory.warning
+9 banner.back
+9.1 app.quit
+)"},
+    // The banner's orientation (iad): the interface's when the game supports it (portrait), else
+    // the first the game lists (landscape right) while the device is held upside down on a system
+    // that reads the device's orientation.
+    {"banner-orientation", "iad", R"(
+steps = {
+  function() probe('ShowBanner', 1) probe('HideBanner') end,
+  function() probe('ShowBanner', 1) end,
+})",
+     "7 memory.warning\n7.1 rotate 2\n7.2 memory.warning\n7.3 app.quit\n", {"--system-version", "5.1", "--device-orientation", "1"},
+     "<string>UIInterfaceOrientationLandscapeRight</string><string>UIInterfaceOrientationPortrait</string>"},
+};
+
+TEST_F(GameRoad, BannerAds) {
+    for (const BannerCase& c : kBannerCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_dir.file("home"));
+        fs::create_directories(m_dir.file("home/Library/LocalServices"));
+        dktest::writeFile(m_dir.file("home/Library/LocalServices/adbanner.plist"),
+                          "<plist version=\"1.0\"><dict/></plist>\n");
+        const std::string app = bundle(c.project, c.orientations,
+                                       std::string("<key>BannerProvider</key><string>") + c.provider + "</string>");
+        dktest::writeFile(m_dir.file("input.txt"), c.input);
+        std::vector<std::string> arguments = {"--headless",  "--probe-plugin", "--input", "input.txt", "--trace",
+                                              "banner,plugin,pause,input,svc,ui,notify"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(app);
+        const dktest::ProcessResult r = run(arguments);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, expected(c.name, r.err));
+    }
+}
+
+// Two scene loads while the game is paused, the second inside the first's turn of the run loop:
+// the frame clock stays stopped, so the virtual clock jumps straight to the run's far end. A clock
+// left ticking would step there 1/60 s at a time; `timeout` turns that into a failure.
+TEST_F(GameRoad, ScenesLoadedWhilePausedLeaveTheClockStopped) {
+    const std::string app = bundle(R"(
+steps = {
+  function() probe('probe.pause', true, 0) end,
+  function() loadScene('a') end,
+  function() loadScene('b') end,
+})");
+    dktest::writeFile(m_dir.file("input.txt"), "6 memory.warning\n+0.1 memory.warning\n+0.15 memory.warning\n");
+    dktest::ProcessResult r = dktest::runProcess(
+        {"/usr/bin/timeout", "120", kPlayer, "--headless", "--probe-plugin", "--input", "input.txt", "--duration", "1000000",
+         "--trace", "engine,frame,pause,input", app},
+        {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    r.err = replaced(r.err, m_dir.path(), "$DIR");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, expected("paused-loads", r.err));
+}
+
 // Where the road cannot lead to a game the program ends at once, status 1, saying why.
 TEST_F(GameRoad, EndsWhenThereIsNoGameToRun) {
     const std::string app = bundle("");
