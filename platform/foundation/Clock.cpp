@@ -17,21 +17,26 @@ double secondsOf(clockid_t id) {
 
 }  // namespace
 
-WorkInFlight::WorkInFlight(std::shared_ptr<Clock> clock) : m_clock(std::move(clock)) {
-    if (m_clock) m_clock->m_work.fetch_add(1, std::memory_order_acq_rel);
+WorkInFlight::WorkInFlight(std::shared_ptr<Clock> clock, WorkKind kind) : m_clock(std::move(clock)), m_kind(kind) {
+    if (!m_clock) return;
+    if (m_kind == WorkKind::Task) m_clock->m_tasks.fetch_add(1, std::memory_order_acq_rel);
+    m_clock->m_work.fetch_add(1, std::memory_order_acq_rel);
 }
 
 WorkInFlight& WorkInFlight::operator=(WorkInFlight&& other) noexcept {
     if (this != &other) {
         end();
         m_clock = std::move(other.m_clock);
+        m_kind = other.m_kind;
     }
     return *this;
 }
 
 void WorkInFlight::end() {
     if (!m_clock) return;
-    if (m_clock->m_work.fetch_sub(1, std::memory_order_acq_rel) == 1) m_clock->workEnded();
+    const bool lastTask =
+        m_kind == WorkKind::Task && m_clock->m_tasks.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    if (m_clock->m_work.fetch_sub(1, std::memory_order_acq_rel) == 1 || lastTask) m_clock->workEnded();
     m_clock.reset();
 }
 

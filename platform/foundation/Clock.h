@@ -12,15 +12,19 @@ namespace plat::foundation {
 
 class Clock;
 
-// Held while work whose result a run loop waits for is under way (a URL load, a task on a
-// background queue). While any is held, the loop driving a virtual clock gives that work up to
-// 10 ms of real time before each jump, so results arrive at the virtual time they were awaited.
+// Held while work whose result a run loop waits for is under way, so that results arrive at the
+// virtual time they were awaited. The loop driving a virtual clock does not jump while a task (work
+// on a background queue or thread, which answers by itself) is in flight, up to 10 s of real time
+// per jump however loaded the machine; a transfer (a URL load, whose peer may never answer) gets
+// 250 ms of real time per jump, so a silent peer costs little and time-outs still come.
+enum class WorkKind { Task, Transfer };
+
 class WorkInFlight {
 public:
     WorkInFlight() = default;
-    explicit WorkInFlight(std::shared_ptr<Clock> clock);
+    explicit WorkInFlight(std::shared_ptr<Clock> clock, WorkKind kind = WorkKind::Task);
     ~WorkInFlight() { end(); }
-    WorkInFlight(WorkInFlight&& other) noexcept : m_clock(std::move(other.m_clock)) {}
+    WorkInFlight(WorkInFlight&& other) noexcept : m_clock(std::move(other.m_clock)), m_kind(other.m_kind) {}
     WorkInFlight& operator=(WorkInFlight&& other) noexcept;
     WorkInFlight(const WorkInFlight&) = delete;
     WorkInFlight& operator=(const WorkInFlight&) = delete;
@@ -28,6 +32,7 @@ public:
 
 private:
     std::shared_ptr<Clock> m_clock;
+    WorkKind m_kind = WorkKind::Task;
 };
 
 // Seconds since the clock was made. A real clock follows CLOCK_MONOTONIC, so setting the wall
@@ -59,8 +64,11 @@ public:
     static double monotonicSeconds();
     static double wallSeconds();
 
-    [[nodiscard]] WorkInFlight beginWork() { return WorkInFlight(shared_from_this()); }
+    [[nodiscard]] WorkInFlight beginWork(WorkKind kind = WorkKind::Task) {
+        return WorkInFlight(shared_from_this(), kind);
+    }
     bool hasWorkInFlight() const { return m_work.load(std::memory_order_acquire) > 0; }
+    bool hasTaskInFlight() const { return m_tasks.load(std::memory_order_acquire) > 0; }
 
 private:
     friend class RunLoop;
@@ -83,7 +91,8 @@ private:
     std::atomic<bool> m_virtual;
     std::atomic<double> m_origin;  // monotonic seconds at now() == 0, real mode
     std::atomic<double> m_virtualNow{0.0};
-    std::atomic<int> m_work{0};
+    std::atomic<int> m_work{0};   // tasks and transfers
+    std::atomic<int> m_tasks{0};
     std::mutex m_mutex;  // the mode switch and the wakers
     std::vector<Waker> m_wakers;
     std::uint64_t m_nextWaker = 1;

@@ -28,7 +28,8 @@ namespace {
 constexpr double kForever = std::numeric_limits<double>::infinity();
 constexpr double kMinInterval = 1e-4;
 // How long the driver of a virtual clock gives work in flight before each jump (real seconds).
-constexpr double kWorkGrace = 0.010;
+constexpr double kTaskGrace = 10.0;
+constexpr double kTransferGrace = 0.250;
 
 pid_t currentThread() {
     thread_local pid_t tid = gettid();
@@ -626,7 +627,7 @@ void RunLoop::wait(double deadline) {
     }
     if (clock.hasWorkInFlight()) {
         std::vector<pollfd> copy = fds;
-        if (pollFor(copy, s.wakeFd, kWorkGrace)) return;
+        if (pollFor(copy, s.wakeFd, clock.hasTaskInFlight() ? kTaskGrace : kTransferGrace)) return;
     }
     if (target == kForever) {
         pollFor(fds, s.wakeFd, -1.0);

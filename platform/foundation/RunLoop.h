@@ -89,7 +89,7 @@ private:
 // On a virtual clock, the loop that drives it (the main loop for the process clock, or a loop
 // made with a clock of its own) polls fds without waiting and, when nothing is ready, jumps the
 // clock to the next timer or to the run's limit; while work is in flight (Clock::beginWork) it
-// first waits up to 10 ms of real time for that work to deliver. Other loops on a virtual clock
+// first waits for that work to deliver (see WorkInFlight for how long). Other loops on a virtual clock
 // wait until it has moved past their timers.
 class RunLoop {
 public:

@@ -265,7 +265,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     std::deque<Event> pending;
 
     Impl(RunLoop& l, Request r, ConnectionHandlers h)
-        : loop(l), request(std::move(r)), handlers(std::move(h)), work(loop.clock().beginWork()) {
+        : loop(l), request(std::move(r)), handlers(std::move(h)), work(loop.clock().beginWork(plat::foundation::WorkKind::Transfer)) {
         if (!(request.timeout > 0) || !std::isfinite(request.timeout)) request.timeout = kDefaultTimeout;
     }
 
