@@ -1,8 +1,12 @@
 #include "platform/social/SignedRequest.h"
 
+#include <pthread.h>
+
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
@@ -33,6 +37,24 @@ std::string endpoint(std::string_view name, std::string_view fallback, std::stri
     return base + std::string(path);
 }
 
+// The thread requests run on. Its loop has a real clock of its own: a virtual process clock stands
+// still while work is in flight, and curl's timers must fire meanwhile.
+foundation::RunLoop& requestLoop() {
+    static foundation::RunLoop* loop = [] {
+        std::promise<foundation::RunLoop*> made;
+        std::future<foundation::RunLoop*> future = made.get_future();
+        std::thread([&made] {
+            pthread_setname_np(pthread_self(), "dk-social");
+            // Never destroyed: a request may still be running as the process exits.
+            auto* own = new foundation::RunLoop(std::make_shared<foundation::Clock>(foundation::Clock::Kind::Real));
+            made.set_value(own);
+            own->run();
+        }).detach();
+        return future.get();
+    }();
+    return *loop;
+}
+
 // A load under way: it owns its connection until the answer has been handed on.
 struct Transfer {
     net::Connection connection;
@@ -50,7 +72,7 @@ void answer(const std::shared_ptr<Transfer>& transfer, int status) {
     if (transfer->handler) transfer->handler(status, std::move(transfer->body));
     transfer->handler = nullptr;
     // The connection goes once its own handler has returned; with it the handlers that hold this.
-    net::networkLoop().perform([transfer] { transfer->connection = {}; });
+    requestLoop().perform([transfer] { transfer->connection = {}; });
     transfer->work.end();
 }
 
@@ -103,7 +125,7 @@ void SignedRequest::perform(Handler handler) const {
     transfer->work = foundation::Clock::processShared()->beginWork();
     transfer->username = m_account ? m_account->username : std::string();
     transfer->url = m_url;
-    foundation::RunLoop& loop = net::networkLoop();
+    foundation::RunLoop& loop = requestLoop();
     loop.perform([transfer, request = preparedRequest(makeOAuthStamp()), &loop]() mutable {
         net::ConnectionHandlers handlers;
         Transfer* t = transfer.get();

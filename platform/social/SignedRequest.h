@@ -41,7 +41,7 @@ public:
     // What the answer gives: the HTTP status (0 when none came) and the body.
     using Handler = std::function<void(int status, std::vector<std::uint8_t> body)>;
     // Sends it over the URL-loading layer, signed with a fresh stamp; `handler` runs once, on the
-    // network loop's thread, after the trace line "social post USERNAME URL STATUS". Counted as
+    // requests' own thread, after the trace line "social post USERNAME URL STATUS". Counted as
     // work in flight until the handler has returned.
     void perform(Handler handler) const;
 

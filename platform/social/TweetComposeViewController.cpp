@@ -1,6 +1,8 @@
 #include "platform/social/TweetComposeViewController.h"
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/social/SignedRequest.h"
@@ -30,7 +32,7 @@ public:
 
 std::function<void()> onSheet(void (TweetComposeViewController::*control)()) {
     TweetComposeViewController* sheet = TweetComposeViewController::onScreen();
-    if (!sheet) return nullptr;
+    if (!sheet || sheet->isSending()) return nullptr;
     return [weak = std::weak_ptr(sheet->shared_from_this()), control] {
         if (auto live = std::static_pointer_cast<TweetComposeViewController>(weak.lock())) ((*live).*control)();
     };
@@ -148,19 +150,30 @@ void TweetComposeViewController::viewDidAppear(bool) {
 }
 
 void TweetComposeViewController::send() {
-    if (m_completed) return;
+    if (m_completed || m_sending) return;
     const std::string message = text();
     foundation::trace(kTraceSocial, [&] { return "compose " + ui::traceable(message); });
     const std::optional<AccountsConfiguration> accounts = readAccountsConfiguration();
-    if (accounts && accounts->accessGranted && !accounts->twitter.empty())
-        tweetRequest(accounts->twitter.front(), message, m_png).perform([](int, std::vector<std::uint8_t>) {});
-    else
+    if (!accounts || !accounts->accessGranted || accounts->twitter.empty()) {
         foundation::log("compose sheet: no Twitter account to send with");
-    complete(Result::Done);
+        complete(Result::Done);
+        return;
+    }
+    // The sheet stays up until the post is answered, as the platform's does while it sends.
+    m_sending = true;
+    std::weak_ptr<ViewController> weak = weak_from_this();
+    tweetRequest(accounts->twitter.front(), message, m_png).perform([weak](int, std::vector<std::uint8_t>) {
+        auto inFlight = std::make_shared<foundation::WorkInFlight>(foundation::Clock::processShared()->beginWork());
+        foundation::RunLoop::main().perform([weak, inFlight] {
+            if (auto live = std::static_pointer_cast<TweetComposeViewController>(weak.lock()))
+                live->complete(Result::Done);
+            inFlight->end();
+        });
+    });
 }
 
 void TweetComposeViewController::cancel() {
-    complete(Result::Cancelled);
+    if (!m_sending) complete(Result::Cancelled);
 }
 
 void TweetComposeViewController::complete(Result result) {

@@ -42,9 +42,11 @@ public:
     bool hasImage() const { return m_png.has_value(); }
     void setCompletionHandler(std::function<void(Result)> handler) { m_completion = std::move(handler); }
 
-    // The sheet's controls. Send traces "social compose TEXT" and posts; either completes.
+    // The sheet's controls. Send traces "social compose TEXT", posts and completes once the post is
+    // answered (nothing more is pressed meanwhile); Cancel completes at once.
     void send();
     void cancel();
+    bool isSending() const { return m_sending; }
     // The sheet on screen (front-most), or null.
     static TweetComposeViewController* onScreen();
 
@@ -62,6 +64,7 @@ private:
     std::string m_imagePath;
     std::function<void(Result)> m_completion;
     bool m_completed = false;
+    bool m_sending = false;
 };
 
 }  // namespace plat::social
