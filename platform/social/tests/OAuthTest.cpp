@@ -55,24 +55,4 @@ TEST(OAuthTest, SignatureOfTheRfcExample) {
     EXPECT_EQ(hmacSHA1Signature(base, "kd94hf93k423kf44", "pfkkdhi9sl3r4s00"), "MdpQcU8iPSUjWoN/UDMsK2sui9I=");
 }
 
-// The header carries every protocol parameter, encoded, with the version the service asks for;
-// secrets with reserved characters are encoded into the key.
-TEST(OAuthTest, AuthorizationHeaderSignsTheFormParameters) {
-    const OAuthCredentials credentials{"key", "con&secret", "tok", "tok secret"};
-    const OAuthStamp stamp{"n0nce", "1300000000"};
-    const Parameters form = {{"status", "Hi there!"}};
-    const std::string url = "https://api.example.com/1/statuses/update.json";
-    Parameters all = oauthParameters(credentials, stamp);
-    all.insert(all.end(), form.begin(), form.end());
-    const std::string signature =
-        percentEncode(hmacSHA1Signature(signatureBaseString("POST", url, all), "con&secret", "tok secret"));
-    EXPECT_EQ(authorizationHeader(credentials, stamp, "POST", url, form),
-              "OAuth oauth_consumer_key=\"key\", oauth_nonce=\"n0nce\", oauth_signature=\"" + signature +
-                  "\", oauth_signature_method=\"HMAC-SHA1\", oauth_timestamp=\"1300000000\", oauth_token=\"tok\", "
-                  "oauth_version=\"1.0\"");
-    // The form is signed: another status gives another signature.
-    EXPECT_NE(authorizationHeader(credentials, stamp, "POST", url, {{"status", "Hi there?"}}),
-              authorizationHeader(credentials, stamp, "POST", url, form));
-}
-
 }  // namespace

@@ -104,24 +104,8 @@ TEST(SignedRequestTest, ImagePostSendsTheImageAndTextAsParts) {
     EXPECT_TRUE(carriesValidSignature(request, server.url("/1/statuses/update_with_media.json"), account));
 }
 
-TEST(SignedRequestTest, AnswersHandBackStatusAndBody) {
-    const struct {
-        int status;
-        const char* body;
-    } cases[] = {
-        {200, R"({"id":1})"},
-        {413, "<html><body>Too large</body></html>"},
-        {403, R"({"error":"Status is a duplicate."})"},
-        {500, R"({"error":42})"},
-    };
-    for (const auto& c : cases) {
-        TestServer server([&c](const ReceivedRequest&) { return Reply{c.status, {{"Content-Type", "text/plain"}}, c.body}; });
-        Servers servers(entry("twitter.api", server.url("")));
-        const Answer answer = send(tweetRequest(testAccount(1), "x", std::nullopt));
-        EXPECT_EQ(answer.status, c.status);
-        EXPECT_EQ(answer.body, c.body);
-    }
-    // No answer at all: status 0.
+// The answers of every status reach the plugin (its road test); no answer at all is status 0.
+TEST(SignedRequestTest, NoAnswerIsStatusZero) {
     Servers servers(entry("twitter.api", refusedURL()));
     const Answer refused = send(tweetRequest(testAccount(1), "x", std::nullopt));
     EXPECT_EQ(refused.status, 0);
