@@ -64,11 +64,13 @@ struct Transfer {
     foundation::WorkInFlight work;
     std::string username;
     std::string url;
+    foundation::Timer keepAwake;
 };
 
 void answer(const std::shared_ptr<Transfer>& transfer, int status) {
     foundation::tracef(kTraceSocial, "post %s %s %d", transfer->username.c_str(), transfer->url.c_str(), status);
     if (status == 0) transfer->body.clear();
+    transfer->keepAwake = {};
     if (transfer->handler) transfer->handler(status, std::move(transfer->body));
     transfer->handler = nullptr;
     // The connection goes once its own handler has returned; with it the handlers that hold this.
@@ -136,6 +138,11 @@ void SignedRequest::perform(Handler handler) const {
         handlers.didFinish = [transfer] { answer(transfer, transfer->status); };
         handlers.didFail = [transfer](const net::Error&) { answer(transfer, 0); };
         transfer->connection = net::Connection::start(std::move(request), std::move(handlers), &loop);
+        // A virtual clock gives work in flight 10 ms of real time before each jump; an answer that
+        // takes longer (a sanitized build, a busy machine) must not find the main loop past the
+        // time it was awaited at, so the main loop is woken meanwhile and waits on.
+        if (foundation::Clock::process().isVirtual())
+            transfer->keepAwake = loop.addRepeatingTimer(0.002, [] { foundation::RunLoop::main().perform([] {}); });
     });
 }
 
