@@ -11,6 +11,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Servers.h"
+#include "platform/social/KeepAwake.h"
 
 namespace plat::social {
 
@@ -64,15 +65,15 @@ struct Transfer {
     foundation::WorkInFlight work;
     std::string username;
     std::string url;
-    foundation::Timer keepAwake;
+    std::shared_ptr<KeepAwake> keepAwake;
 };
 
 void answer(const std::shared_ptr<Transfer>& transfer, int status) {
     foundation::tracef(kTraceSocial, "post %s %s %d", transfer->username.c_str(), transfer->url.c_str(), status);
     if (status == 0) transfer->body.clear();
-    transfer->keepAwake = {};
     if (transfer->handler) transfer->handler(status, std::move(transfer->body));
     transfer->handler = nullptr;
+    KeepAwake::release(std::move(transfer->keepAwake));
     // The connection goes once its own handler has returned; with it the handlers that hold this.
     requestLoop().perform([transfer] { transfer->connection = {}; });
     transfer->work.end();
@@ -127,6 +128,7 @@ void SignedRequest::perform(Handler handler) const {
     transfer->work = foundation::Clock::processShared()->beginWork();
     transfer->username = m_account ? m_account->username : std::string();
     transfer->url = m_url;
+    transfer->keepAwake = KeepAwake::onCurrentLoop();
     foundation::RunLoop& loop = requestLoop();
     loop.perform([transfer, request = preparedRequest(makeOAuthStamp()), &loop]() mutable {
         net::ConnectionHandlers handlers;
@@ -138,11 +140,6 @@ void SignedRequest::perform(Handler handler) const {
         handlers.didFinish = [transfer] { answer(transfer, transfer->status); };
         handlers.didFail = [transfer](const net::Error&) { answer(transfer, 0); };
         transfer->connection = net::Connection::start(std::move(request), std::move(handlers), &loop);
-        // A virtual clock gives work in flight 10 ms of real time before each jump; an answer that
-        // takes longer (a sanitized build, a busy machine) must not find the main loop past the
-        // time it was awaited at, so the main loop is woken meanwhile and waits on.
-        if (foundation::Clock::process().isVirtual())
-            transfer->keepAwake = loop.addRepeatingTimer(0.002, [] { foundation::RunLoop::main().perform([] {}); });
     });
 }
 

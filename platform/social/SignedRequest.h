@@ -42,7 +42,8 @@ public:
     using Handler = std::function<void(int status, std::vector<std::uint8_t> body)>;
     // Sends it over the URL-loading layer, signed with a fresh stamp; `handler` runs once, on the
     // requests' own thread, after the trace line "social post USERNAME URL STATUS". Counted as
-    // work in flight until the handler has returned.
+    // work in flight until the handler has returned; on a virtual clock the calling thread's loop
+    // (which must outlive the answer) is kept from jumping past it meanwhile.
     void perform(Handler handler) const;
 
 private:
