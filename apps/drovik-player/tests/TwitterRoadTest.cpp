@@ -85,12 +85,17 @@ const TwitterRoad kRoads[] = {
       {500, {}, R"({"error":{"code":7}})"}},
      [](const Requests& r, const std::string& server) {
          ASSERT_EQ(r.size(), 4u);
+         EXPECT_EQ(r[0].method, "POST");
          EXPECT_EQ(r[0].target, kUpdate);
+         EXPECT_EQ(*r[0].header("Content-Type"), "application/x-www-form-urlencoded");
          EXPECT_EQ(formStatus(r[0]), "Hello%20%26%20w%C3%B6rld");
          EXPECT_TRUE(dktest::carriesValidSignature(r[0], server + kUpdate, dktest::testAccount(1)));
          EXPECT_EQ(r[1].target, kUpdateWithMedia);
          const auto parts = dktest::multipartParts(r[1]);
          ASSERT_EQ(parts.size(), 2u);
+         EXPECT_EQ(parts[0].disposition, "form-data; name=\"media[]\"");
+         EXPECT_EQ(parts[1].disposition, "form-data; name=\"status\"");
+         for (const auto& part : parts) EXPECT_EQ(part.contentType, "multipart/form-data");
          plat::image::Bitmap sent;
          ASSERT_TRUE(plat::image::decode(reinterpret_cast<const uint8_t*>(parts[0].data.data()), parts[0].data.size(), &sent));
          EXPECT_EQ(sent.width, 8);
