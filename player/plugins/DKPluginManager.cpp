@@ -8,7 +8,7 @@
 #include "player/plugins/inapppurchase/DKInAppPurchaseSupport.h"
 #include "player/plugins/DKKioskSupport.h"
 #include "player/plugins/DKMoreGamesSupport.h"
-#include "player/plugins/DKTwitterSupport.h"
+#include "player/plugins/twitter/DKTwitterSupport.h"
 #include "player/plugins/keyboard/DKKeyboardInputSupport.h"
 #include "player/plugins/metrics/DKMetricsSupport.h"
 #include "player/plugins/openurl/DKOpenURLSupport.h"

@@ -15,7 +15,7 @@
 #include "player/plugins/DKMoreGamesSupport.h"
 #include "player/plugins/openurl/DKOpenURLSupport.h"
 #include "player/plugins/DKPluginManager.h"
-#include "player/plugins/DKTwitterSupport.h"
+#include "player/plugins/twitter/DKTwitterSupport.h"
 #include "player/plugins/probe/DKProbeSupport.h"
 #include "player/tests/BridgeTestSupport.h"
 
