@@ -79,20 +79,23 @@ std::string hostOf(const std::string& url) {
     return lower(authority.substr(0, authority.find(':')));
 }
 
-// The URL's path, percent escapes decoded.
-std::string decodedPath(const std::string& url) {
+// The URL's path as written.
+std::string pathOf(const std::string& url) {
     size_t start = url.find("://");
     start = start == std::string::npos ? 0 : url.find('/', start + 3);
     if (start == std::string::npos) return {};
-    const std::string path = url.substr(start, url.find_first_of("?#", start) - start);
+    return url.substr(start, url.find_first_of("?#", start) - start);
+}
+
+std::string percentDecoded(const std::string& text) {
     std::string out;
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == '%' && i + 2 < path.size() && std::isxdigit(static_cast<unsigned char>(path[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(path[i + 2]))) {
-            out += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {
-            out += path[i];
+            out += text[i];
         }
     }
     return out;
@@ -295,11 +298,12 @@ bool DKDrovikNetworkSupport::populateUI() {
 }
 
 std::string DKDrovikNetworkSupport::iconCacheName(const std::string& iconURL) {
-    const std::string path = decodedPath(iconURL);
-    std::string name = path;
-    // The last component, as the platform gives it: trailing slashes dropped, the root is "/".
-    while (name.size() > 1 && name.back() == '/') name.pop_back();
-    if (const size_t slash = name.rfind('/'); slash != std::string::npos && name.size() > 1) name.erase(0, slash + 1);
+    // The last component as the platform gives it: split where the URL has slashes, trailing ones
+    // dropped (the root is "/"), then unescaped, so "%2F" and "%2E%2E" survive to be refused.
+    std::string path = pathOf(iconURL);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (const size_t slash = path.rfind('/'); slash != std::string::npos && path.size() > 1) path.erase(0, slash + 1);
+    const std::string name = percentDecoded(path);
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
         name.find('\0') != std::string::npos)
         return {};
