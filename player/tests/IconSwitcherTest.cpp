@@ -152,10 +152,10 @@ TEST_F(IconSwitcher, TouchesDragPagesTapIconsAndTheDimmedAreaCloses) {
 TEST_F(IconSwitcher, TheCloseButtonWaitsFiveSecondsAndATimeOutDismissesOnce) {
     launch("phone");
     present(3, 8.0);
-    runFor(4.999);
+    runFor(4.99);
     EXPECT_TRUE(strip->closeButton()->isHidden());
     EXPECT_EQ(strip->intervalForDismissalButton(), 5.0);
-    runFor(0.001);
+    runFor(0.02);
     EXPECT_FALSE(strip->closeButton()->isHidden());
     runFor(3.0);
     EXPECT_EQ(recorder->take(), std::vector<std::string>{"dismiss 2"});
