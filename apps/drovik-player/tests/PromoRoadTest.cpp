@@ -75,6 +75,12 @@ const PromoCase kCases[] = {
     // closed; a time-out closes the third.
     {"more-games", kMoreGames, kShowMoreGames,
      "7 memory.warning\n8 memory.warning\n9 promo.dim\n10 memory.warning\n25 app.quit\n", {500}, false, "0", "100"},
+    // "kiosk" names the content-ads plugin: the action goes there (its request fails at once here,
+    // which plays again), and the feed shows nothing.
+    {"forward-kiosk",
+     "<key>MoregamesProvider</key><string>kiosk</string><key>StartupProvider</key><string>none</string>"
+     "<key>DKGameKS_Token</key><string>tok</string><key>DKGameKS_Secret</key><string>sec</string>",
+     kShowMoreGames, "7 memory.warning\n8 promo.dim\n9 app.quit\n", {}, true, "0", "100"},
     // The throttle: "0" shows for a draw of 0 only.
     {"throttle-zero", kMoreGames, kShowMoreGames, "7 memory.warning\n8 promo.dim\n9 app.quit\n", {}, true, "0", "0"},
     {"throttle-zero-missed", kMoreGames, kShowMoreGames, "7 memory.warning\n8 promo.dim\n9 app.quit\n", {}, true, "1",
