@@ -133,22 +133,19 @@ DKDrovikNetworkSupport::~DKDrovikNetworkSupport() {
     if (m_moreGamesVC) m_moreGamesVC->setIconSwitcherDelegate({});
 }
 
-void DKDrovikNetworkSupport::updateAdsFromServer() {
+namespace {
+plat::net::Request feedRequest(const std::string& domain) {
     plat::net::Request request;
-    request.url = "http://" + m_adServerDomain + "/v1/more_games.json";
+    request.url = "http://" + domain + "/v1/more_games.json";
     request.method = "GET";
     request.timeout = 60;
     plat::net::setHeader(request.headers, "Content-Type", "application/x-www-form-urlencoded");
-    plat::foundation::RunLoop& loop = mainLoop();
-    if (loop.isCurrentThread()) {
-        initiateDownloadConnectionWithURLRequest(std::move(request));
-        return;
-    }
-    std::weak_ptr<DKPluginSupport> weak = weak_from_this();
-    loop.perform([weak, request = std::move(request)]() mutable {
-        if (auto self = std::static_pointer_cast<DKDrovikNetworkSupport>(weak.lock()))
-            self->initiateDownloadConnectionWithURLRequest(std::move(request));
-    });
+    return request;
+}
+}  // namespace
+
+void DKDrovikNetworkSupport::updateAdsFromServer() {
+    initiateDownloadConnectionWithURLRequest(feedRequest(m_adServerDomain));
 }
 
 void DKDrovikNetworkSupport::initiateDownloadConnectionWithURLRequest(plat::net::Request request) {
@@ -234,10 +231,15 @@ void DKDrovikNetworkSupport::showMoreGamesOnStartup() {
 void DKDrovikNetworkSupport::showMoreGames(DKGameViewController*) {
     restoreFeedFromCache();
     if (m_moregamesProvider != kProvider || !m_available) return;
-    // The fresh feed is for next time: its request is built away from the main thread.
+    // The fresh feed is for next time: its request is built away from the main thread, and the
+    // plugin is touched only back there (a block must never hold its last reference).
     std::weak_ptr<DKPluginSupport> weak = weak_from_this();
-    plat::foundation::Queue::global().async([weak] {
-        if (auto self = std::static_pointer_cast<DKDrovikNetworkSupport>(weak.lock())) self->updateAdsFromServer();
+    plat::foundation::RunLoop* loop = &mainLoop();
+    plat::foundation::Queue::global().async([weak, loop, domain = m_adServerDomain] {
+        loop->perform([weak, request = feedRequest(domain)]() mutable {
+            if (auto self = std::static_pointer_cast<DKDrovikNetworkSupport>(weak.lock()))
+                self->initiateDownloadConnectionWithURLRequest(std::move(request));
+        });
     });
     showMoreGamesAndPause(true);
 }

@@ -39,7 +39,7 @@ public:
     // behaviour pause) only when a strip is presented, and resumed only by the dismissal of a
     // strip that paused it.
     void showMoreGamesAndPause(bool pause);
-    // The feed request, built on the calling thread, run on the main loop.
+    // The feed request, run on the main loop (main thread).
     void updateAdsFromServer();
     void initiateDownloadConnectionWithURLRequest(plat::net::Request request);
     void parseServerData();

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/PropertyList.h"
 #include "platform/net/tests/NetTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -122,7 +123,8 @@ protected:
             // What an earlier run left: written as the plugin writes it, in the container's caches.
             const std::string cache = m_dir.file("home") + "/Library/Caches/DrovikNetworkCache";
             fs::create_directories(cache);
-            dktest::writeFile(cache + "/ads.json", cachedFeed(base, c.throttle));
+            EXPECT_TRUE(plat::foundation::writePropertyList(cache + "/ads.json", *plat::foundation::Value::fromJSON(feed),
+                                                            plat::foundation::PropertyListFormat::Xml));
         }
         dktest::writeFile(m_dir.file("input.txt"), c.input);
         const dktest::ProcessResult r = dktest::runProcess(
@@ -134,20 +136,6 @@ protected:
         // Where the feed lands in time depends on the real time its request takes.
         if (c.waitForOffer) trace = std::regex_replace(trace, std::regex("(^|\n)t=[0-9.]+ "), "$1");
         return replaced(replaced(trace, base, "http://$SERVER"), m_dir.path(), "$DIR");
-    }
-
-    // The feed as a property list, as the plugin caches it.
-    static std::string cachedFeed(const std::string& base, const std::string& throttle) {
-        std::string ads;
-        for (int i = 0; i < 9; ++i) {
-            const std::string target = i == 5 ? "prefs:root=GAMES" : base + "/game/" + std::to_string(i);
-            ads += "<dict><key>iphone_url</key><string>" + target + "</string><key>name</key><string>Game " +
-                   std::to_string(i) + "</string></dict>";
-        }
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>ads</key><array>" + ads +
-               "</array><key>more_games_display_duration</key><string>8</string>"
-               "<key>more_games_display_exit_delay</key><string>1</string><key>throttle_pct</key><string>" +
-               throttle + "</string></dict></plist>";
     }
 
     static std::string expected(const std::string& name, const std::string& actual) {

@@ -1,6 +1,7 @@
 #include "player/plugins/promo/DKIconSwitcherViewController.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/LocalServices.h"
@@ -438,7 +439,7 @@ void DKIconSwitcherViewController::registerInputCommands() {
     plat::foundation::registerServiceCommand("promo.page", [](const Arguments& args) -> Action {
         auto strip = onScreen();
         if (!strip || args.empty()) return nullptr;
-        const double page = std::stod(args[0]);
+        const double page = std::strtod(args[0].c_str(), nullptr);
         return [strip, page] {
             plat::ui::ScrollView& scroll = *strip->scrollView();
             scroll.setContentOffset({page * scroll.bounds().width, 0});
@@ -448,7 +449,7 @@ void DKIconSwitcherViewController::registerInputCommands() {
     plat::foundation::registerServiceCommand("promo.tap", [](const Arguments& args) -> Action {
         auto strip = onScreen();
         if (!strip || args.empty()) return nullptr;
-        const long slot = std::stol(args[0]);
+        const long slot = std::strtol(args[0].c_str(), nullptr, 10);
         Button* button = slot >= 0 ? strip->iconButton(static_cast<unsigned>(slot)) : nullptr;
         if (!button) return nullptr;
         return [strip, slot] {
