@@ -85,19 +85,19 @@ uniform sampler2D u_texture;
 uniform vec4 u_color;
 uniform float u_swap;
 uniform float u_opaque;
-uniform vec4 u_round;
-uniform float u_radius;
+uniform vec4 u_round[2];
+uniform float u_radius[2];
+float cover(vec4 rect, float radius) {
+    if (radius <= 0.0) return 1.0;
+    vec2 p = gl_FragCoord.xy;
+    vec2 c = clamp(p, rect.xy + radius, rect.zw - radius);
+    return clamp(radius + 0.5 - length(p - c), 0.0, 1.0);
+}
 void main() {
     vec4 t = texture2D(u_texture, v_uv);
     t = mix(t, t.bgra, u_swap);
     t.a = max(t.a, u_opaque);
-    float cover = 1.0;
-    if (u_radius > 0.0) {
-        vec2 p = gl_FragCoord.xy;
-        vec2 c = clamp(p, u_round.xy + u_radius, u_round.zw - u_radius);
-        cover = clamp(u_radius + 0.5 - length(p - c), 0.0, 1.0);
-    }
-    gl_FragColor = t * u_color * cover;
+    gl_FragColor = t * u_color * cover(u_round[0], u_radius[0]) * cover(u_round[1], u_radius[1]);
 }
 )";
 
@@ -135,8 +135,8 @@ struct Compositor::Resources {
         color = glGetUniformLocation(program, "u_color");
         swap = glGetUniformLocation(program, "u_swap");
         opaque = glGetUniformLocation(program, "u_opaque");
-        round = glGetUniformLocation(program, "u_round");
-        radius = glGetUniformLocation(program, "u_radius");
+        round = glGetUniformLocation(program, "u_round[0]");
+        radius = glGetUniformLocation(program, "u_radius[0]");
         const std::uint8_t whitePixel[4] = {255, 255, 255, 255};
         glGenTextures(1, &white);
         glBindTexture(GL_TEXTURE_2D, white);
@@ -313,12 +313,13 @@ bool Compositor::clipFor(const double* matrix, const View& view, const Clip& out
     *clip = outer;
     if (view.cornerRadius() > 0) {
         const double scale = straight ? std::abs(matrix[0]) / 2 * m_targetWidth : std::abs(matrix[1]) / 2 * m_targetHeight;
-        clip->rounded = true;
-        clip->rect[0] = static_cast<float>(x0);
-        clip->rect[1] = static_cast<float>(y0);
-        clip->rect[2] = static_cast<float>(x1);
-        clip->rect[3] = static_cast<float>(y1);
-        clip->radius = static_cast<float>(std::min({view.cornerRadius() * scale, (x1 - x0) / 2, (y1 - y0) / 2}));
+        std::copy(clip->rect[0], clip->rect[0] + 4, clip->rect[1]);
+        clip->radius[1] = clip->radius[0];
+        const float rect[4] = {static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1),
+                               static_cast<float>(y1)};
+        std::copy(rect, rect + 4, clip->rect[0]);
+        clip->radius[0] =
+            static_cast<float>(std::min({view.cornerRadius() * scale, (x1 - x0) / 2, (y1 - y0) / 2}));
     }
     if (cutChildren) {
         int box[4] = {static_cast<int>(std::floor(x0 + 0.5)), static_cast<int>(std::floor(y0 + 0.5)), 0, 0};
@@ -344,8 +345,8 @@ void Compositor::applyClip(const Clip& clip) {
     } else {
         glDisable(GL_SCISSOR_TEST);
     }
-    glUniform4fv(m_gl->round, 1, clip.rect);
-    glUniform1f(m_gl->radius, clip.rounded ? std::max(clip.radius, 0.0f) : 0.0f);
+    glUniform4fv(m_gl->round, 2, &clip.rect[0][0]);
+    glUniform1fv(m_gl->radius, 2, clip.radius);
 }
 
 void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,

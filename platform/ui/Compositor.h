@@ -70,13 +70,12 @@ private:
                   bool swapRedBlue, bool opaque, bool flipped);
     void refreshDrawing(View& view);
     // Clipping, in the target's pixels (GL's window coordinates): the scissor box of every
-    // clipping ancestor, and the innermost rounded rectangle, which the shader cuts.
+    // clipping ancestor, and the two innermost rounded rectangles, which the shader cuts.
     struct Clip {
         bool scissor = false;
         int box[4] = {0, 0, 0, 0};  // x, y, width, height
-        bool rounded = false;
-        float rect[4] = {0, 0, 0, 0};  // x0, y0, x1, y1
-        float radius = 0;
+        float rect[2][4] = {};      // x0, y0, x1, y1; the innermost first
+        float radius[2] = {0, 0};   // 0: none
     };
     // The clip of `view`'s bounds under `matrix` within `outer`; false when the bounds do not turn
     // by quarter turns (a rotated layer), which then clips nothing more.

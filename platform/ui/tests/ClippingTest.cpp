@@ -67,10 +67,14 @@ TEST(Clipping, CutsAndShiftsWhatShows) {
              cut->setCornerRadius(30);
              cut->setClipsToBounds(true);
              cut->addSubview(colored({0, 0, 100, 100}, {0, 0, 1, 1}));
+             // Rounded inside rounded: both corners cut.
+             auto inner = colored({50, -20, 100, 100}, {0, 1, 0, 1});
+             inner->setCornerRadius(10);
+             cut->addSubview(inner);
              w.addSubview(cut);
          },
          {{102, 202, kBlack}, {150, 250, kWhite}, {150, 201, kWhite}, {102, 250, kWhite}, {2, 202, kBlack},
-          {50, 250, kBlue}, {97, 297, kBlack}}},
+          {30, 250, kBlue}, {97, 297, kBlack}, {97, 202, kBlack}, {75, 250, kGreen}}},
         {"a scroll view's content offset moves its content under its clip",
          [](Window& w) {
              auto scroll = std::make_shared<ScrollView>(Rect{0, 350, 100, 50});
