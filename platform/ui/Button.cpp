@@ -26,6 +26,16 @@ void Button::setImage(const std::string& path) {
     setNeedsDisplay();
 }
 
+void Button::setImage(std::shared_ptr<Image> image) {
+    m_image = std::move(image);
+    setNeedsDisplay();
+}
+
+void Button::setBackgroundImage(std::shared_ptr<Image> image) {
+    m_backgroundImage = std::move(image);
+    setNeedsDisplay();
+}
+
 void Button::addTarget(const void* target, Action action) {
     if (action) m_targets.push_back({target, std::move(action)});
 }
@@ -45,8 +55,12 @@ void Button::touchesBegan(const TouchSet&, const Event&) {
     m_tracking = true;
 }
 
-void Button::touchesEnded(const TouchSet& touches, const Event&) {
-    if (!m_tracking) return;
+void Button::touchesEnded(const TouchSet& touches, const Event& event) {
+    if (!m_tracking) {
+        // Taken from the button (a scroll view's drag): the end goes to whoever took it.
+        View::touchesEnded(touches, event);
+        return;
+    }
     m_tracking = false;
     for (const auto& touch : touches)
         if (bounds().contains(touch->locationInView(this))) {
@@ -60,13 +74,15 @@ void Button::touchesCancelled(const TouchSet&, const Event&) {
 }
 
 void Button::draw(cairo_t* cr) {
+    if (m_backgroundImage) drawImage(cr, *m_backgroundImage, bounds());
     if (m_image) drawImage(cr, *m_image, bounds());
     drawText(cr, m_title, m_font, m_titleColor, bounds(), TextAlignment::Center, 1);
 }
 
 std::optional<std::string> Button::dumpImage() const {
-    if (!m_image) return std::nullopt;
-    return m_image->fileName();
+    const std::shared_ptr<Image>& shown = m_image ? m_image : m_backgroundImage;
+    if (!shown) return std::nullopt;
+    return shown->fileName();
 }
 
 std::optional<std::string> Button::dumpText() const {

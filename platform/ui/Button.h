@@ -28,6 +28,10 @@ public:
     // Read at once; a file that cannot be read leaves none (said on the log).
     void setImage(const std::string& path);
     const std::shared_ptr<Image>& image() const { return m_image; }
+    void setImage(std::shared_ptr<Image> image);
+    // Stretched to the bounds under the image.
+    const std::shared_ptr<Image>& backgroundImage() const { return m_backgroundImage; }
+    void setBackgroundImage(std::shared_ptr<Image> image);
 
     // Touch up inside: `action` runs for each such touch, in the order the targets were added. A
     // target identifies its actions for removeTarget (null removes none).
@@ -55,6 +59,7 @@ private:
     Color m_titleColor{1, 1, 1, 1};
     Font m_font{"Helvetica-Bold", 15};
     std::shared_ptr<Image> m_image;
+    std::shared_ptr<Image> m_backgroundImage;
     std::vector<Target> m_targets;
     bool m_tracking = false;
 };

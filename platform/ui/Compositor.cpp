@@ -3,6 +3,7 @@
 #include <GLES2/gl2.h>
 #include <cairo.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/gl/GLLayer.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/Orientation.h"
 #include "platform/ui/View.h"
 #include "platform/ui/ViewAnimations.h"
@@ -83,11 +85,19 @@ uniform sampler2D u_texture;
 uniform vec4 u_color;
 uniform float u_swap;
 uniform float u_opaque;
+uniform vec4 u_round[2];
+uniform float u_radius[2];
+float cover(vec4 rect, float radius) {
+    if (radius <= 0.0) return 1.0;
+    vec2 p = gl_FragCoord.xy;
+    vec2 c = clamp(p, rect.xy + radius, rect.zw - radius);
+    return clamp(radius + 0.5 - length(p - c), 0.0, 1.0);
+}
 void main() {
     vec4 t = texture2D(u_texture, v_uv);
     t = mix(t, t.bgra, u_swap);
     t.a = max(t.a, u_opaque);
-    gl_FragColor = t * u_color;
+    gl_FragColor = t * u_color * cover(u_round[0], u_radius[0]) * cover(u_round[1], u_radius[1]);
 }
 )";
 
@@ -105,7 +115,7 @@ struct Compositor::Resources {
     unsigned generation = 0;
     bool made = false;
     GLuint program = 0, white = 0;
-    GLint position = -1, uv = -1, texture = -1, color = -1, swap = -1, opaque = -1;
+    GLint position = -1, uv = -1, texture = -1, color = -1, swap = -1, opaque = -1, round = -1, radius = -1;
     GLint maxTextureSize = 0;
 
     void make(unsigned groupGeneration) {
@@ -125,6 +135,8 @@ struct Compositor::Resources {
         color = glGetUniformLocation(program, "u_color");
         swap = glGetUniformLocation(program, "u_swap");
         opaque = glGetUniformLocation(program, "u_opaque");
+        round = glGetUniformLocation(program, "u_round[0]");
+        radius = glGetUniformLocation(program, "u_radius[0]");
         const std::uint8_t whitePixel[4] = {255, 255, 255, 255};
         glGenTextures(1, &white);
         glBindTexture(GL_TEXTURE_2D, white);
@@ -210,6 +222,10 @@ bool Compositor::composite(Presenter& presenter) {
     glEnableVertexAttribArray(static_cast<GLuint>(r.uv));
     glActiveTexture(GL_TEXTURE0);
     glUniform1i(r.texture, 0);
+    m_targetWidth = target.width;
+    m_targetHeight = target.height;
+    m_clip = {};
+    applyClip(m_clip);
 
     if (target.width > 0 && target.height > 0) {
         const Rect interface = m_app.interfaceBounds();
@@ -225,6 +241,7 @@ bool Compositor::composite(Presenter& presenter) {
         for (const std::shared_ptr<View>& overlay : m_overlayWalk) drawView(*overlay, base.data(), 1, 0);
         m_overlayWalk.clear();
     }
+    glDisable(GL_SCISSOR_TEST);
     presenter.endFrame();
     m_gl = nullptr;
     return true;
@@ -243,28 +260,93 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
                      translation(-frame.width / 2, -frame.height / 2);
     const float alpha = static_cast<float>(opacity);
 
+    // A corner radius rounds what the view draws itself; clipping cuts its subviews too.
+    const Clip around = m_clip;
+    Clip own = around;
+    const bool clipped = (view.cornerRadius() > 0 || view.clipsToBounds()) &&
+                         clipFor(m.data(), view, around, view.clipsToBounds(), &own);
+    if (clipped) applyClip(own);
+
     if (const auto& bg = view.backgroundColor(); bg && bg->a > 0) {
         const float a = static_cast<float>(bg->a * opacity);
         const float color[4] = {static_cast<float>(bg->r) * a, static_cast<float>(bg->g) * a,
                                 static_cast<float>(bg->b) * a, a};
         drawQuad(m.data(), frame.width, frame.height, m_gl->white, color, false, false, false);
     }
+    if (clipped && !view.clipsToBounds()) applyClip(around);
     const float tint[4] = {alpha, alpha, alpha, alpha};
     if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture()) {
         layer->waitForContent();
         drawQuad(m.data(), frame.width, frame.height, layer->texture(), tint, false, true, true);
     }
-    if (view.drawsContent()) {
+    if (view.drawsContent() || view.backgroundPattern()) {
         refreshDrawing(view);
         if (view.m_drawing.texture)
             drawQuad(m.data(), frame.width, frame.height, view.m_drawing.texture, tint, true, false, false);
     }
     // A drawing may change the tree: walk what there was. Deeper levels may grow m_walks, so the
     // list is reached by index.
+    const Point origin = view.boundsOrigin();
+    const Affine inner = m * translation(-origin.x, -origin.y);
     if (m_walks.size() <= depth) m_walks.resize(depth + 1);
     m_walks[depth].assign(view.subviews().begin(), view.subviews().end());
-    for (size_t i = 0; i < m_walks[depth].size(); ++i) drawView(*m_walks[depth][i], m.data(), opacity, depth + 1);
+    for (size_t i = 0; i < m_walks[depth].size(); ++i) drawView(*m_walks[depth][i], inner.data(), opacity, depth + 1);
     m_walks[depth].clear();
+    if (clipped && view.clipsToBounds()) applyClip(around);
+}
+
+bool Compositor::clipFor(const double* matrix, const View& view, const Clip& outer, bool cutChildren,
+                         Clip* clip) const {
+    // Only quarter turns keep the bounds a box of the target's pixels.
+    const bool straight = std::abs(matrix[1]) < 1e-9 && std::abs(matrix[2]) < 1e-9;
+    const bool turned = std::abs(matrix[0]) < 1e-9 && std::abs(matrix[3]) < 1e-9;
+    if (!straight && !turned) return false;
+    const Rect b = view.bounds();
+    auto pixel = [&](double x, double y) {
+        const double cx = matrix[0] * x + matrix[2] * y + matrix[4];
+        const double cy = matrix[1] * x + matrix[3] * y + matrix[5];
+        return std::array<double, 2>{(cx + 1) / 2 * m_targetWidth, (cy + 1) / 2 * m_targetHeight};
+    };
+    const auto a = pixel(0, 0), c = pixel(b.width, b.height);
+    const double x0 = std::min(a[0], c[0]), x1 = std::max(a[0], c[0]);
+    const double y0 = std::min(a[1], c[1]), y1 = std::max(a[1], c[1]);
+    *clip = outer;
+    if (view.cornerRadius() > 0) {
+        const double scale = straight ? std::abs(matrix[0]) / 2 * m_targetWidth : std::abs(matrix[1]) / 2 * m_targetHeight;
+        std::copy(clip->rect[0], clip->rect[0] + 4, clip->rect[1]);
+        clip->radius[1] = clip->radius[0];
+        const float rect[4] = {static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1),
+                               static_cast<float>(y1)};
+        std::copy(rect, rect + 4, clip->rect[0]);
+        clip->radius[0] =
+            static_cast<float>(std::min({view.cornerRadius() * scale, (x1 - x0) / 2, (y1 - y0) / 2}));
+    }
+    if (cutChildren) {
+        int box[4] = {static_cast<int>(std::floor(x0 + 0.5)), static_cast<int>(std::floor(y0 + 0.5)), 0, 0};
+        box[2] = std::max(0, static_cast<int>(std::floor(x1 + 0.5)) - box[0]);
+        box[3] = std::max(0, static_cast<int>(std::floor(y1 + 0.5)) - box[1]);
+        if (outer.scissor) {
+            const int left = std::max(box[0], outer.box[0]), top = std::max(box[1], outer.box[1]);
+            const int right = std::min(box[0] + box[2], outer.box[0] + outer.box[2]);
+            const int bottom = std::min(box[1] + box[3], outer.box[1] + outer.box[3]);
+            box[0] = left, box[1] = top, box[2] = std::max(0, right - left), box[3] = std::max(0, bottom - top);
+        }
+        clip->scissor = true;
+        std::copy(box, box + 4, clip->box);
+    }
+    return true;
+}
+
+void Compositor::applyClip(const Clip& clip) {
+    m_clip = clip;
+    if (clip.scissor) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(clip.box[0], clip.box[1], clip.box[2], clip.box[3]);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
+    glUniform4fv(m_gl->round, 2, &clip.rect[0][0]);
+    glUniform1fv(m_gl->radius, 2, clip.radius);
 }
 
 void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
@@ -308,6 +390,14 @@ void Compositor::refreshDrawing(View& view) {
     cairo_t* cr = cairo_create(surface);
     cairo_scale(cr, width / size.width, height / size.height);
     view.m_needsDisplay = false;  // a drawing that marks the view again is drawn again next time
+    if (const auto& pattern = view.backgroundPattern(); pattern && pattern->pixelWidth() > 0) {
+        cairo_save(cr);
+        cairo_scale(cr, 1 / pattern->scale(), 1 / pattern->scale());
+        cairo_set_source_surface(cr, pattern->surface(), 0, 0);
+        cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_REPEAT);
+        cairo_paint(cr);
+        cairo_restore(cr);
+    }
     view.draw(cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface);

@@ -69,6 +69,18 @@ private:
     void drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
                   bool swapRedBlue, bool opaque, bool flipped);
     void refreshDrawing(View& view);
+    // Clipping, in the target's pixels (GL's window coordinates): the scissor box of every
+    // clipping ancestor, and the two innermost rounded rectangles, which the shader cuts.
+    struct Clip {
+        bool scissor = false;
+        int box[4] = {0, 0, 0, 0};  // x, y, width, height
+        float rect[2][4] = {};      // x0, y0, x1, y1; the innermost first
+        float radius[2] = {0, 0};   // 0: none
+    };
+    // The clip of `view`'s bounds under `matrix` within `outer`; false when the bounds do not turn
+    // by quarter turns (a rotated layer), which then clips nothing more.
+    bool clipFor(const double* matrix, const View& view, const Clip& outer, bool cutChildren, Clip* clip) const;
+    void applyClip(const Clip& clip);
 
     Application& m_app;
     Presenter* m_presenter = nullptr;
@@ -78,6 +90,8 @@ private:
     double m_lastCommit = -1;
     std::uint64_t m_commits = 0;
     Resources* m_gl = nullptr;  // of the frame being drawn
+    int m_targetWidth = 0, m_targetHeight = 0;
+    Clip m_clip;
     // A drawing may change the tree, so each level walks a copy; the copies keep their storage
     // from frame to frame (no allocation per frame), and are emptied after each walk.
     std::vector<std::vector<std::shared_ptr<View>>> m_walks;

@@ -60,6 +60,23 @@ std::shared_ptr<Image> Image::fromFile(const std::string& path, std::string* err
     return image;
 }
 
+std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, const std::string& name,
+                                       std::string* error) {
+    image::Bitmap bitmap;
+    image::Error failure;
+    cairo_surface_t* surface = nullptr;
+    if (image::decode(data, size, &bitmap, &failure)) surface = surfaceFor(bitmap);
+    if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        if (surface) cairo_surface_destroy(surface);
+        if (error) *error = name + " is not an image that can be read";
+        return nullptr;
+    }
+    std::shared_ptr<Image> image(new Image);
+    image->m_path = name;
+    image->m_surface = surface;
+    return image;
+}
+
 Image::~Image() {
     cairo_surface_destroy(m_surface);
 }

@@ -1,6 +1,8 @@
 // A picture read from a PNG or JPEG file, as views draw it with Cairo.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -17,6 +19,9 @@ public:
     // phone bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has
     // two pixels a point.
     static std::shared_ptr<Image> fromFile(const std::string& path, std::string* error = nullptr);
+    // From a PNG or JPEG file's bytes (downloaded, say); `name` stands for the path in dumps.
+    static std::shared_ptr<Image> fromData(const std::uint8_t* data, size_t size, const std::string& name,
+                                           std::string* error = nullptr);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;

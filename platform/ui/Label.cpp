@@ -137,7 +137,22 @@ void Label::setNumberOfLines(int lines) {
     setNeedsDisplay();
 }
 
+void Label::setShadowColor(std::optional<Color> color) {
+    m_shadowColor = color;
+    setNeedsDisplay();
+}
+
+void Label::setShadowOffset(Size offset) {
+    m_shadowOffset = offset;
+    setNeedsDisplay();
+}
+
 void Label::draw(cairo_t* cr) {
+    if (m_shadowColor) {
+        const Rect b = bounds();
+        drawText(cr, m_text, m_font, *m_shadowColor,
+                 {b.x + m_shadowOffset.width, b.y + m_shadowOffset.height, b.width, b.height}, m_alignment, m_lines);
+    }
     drawText(cr, m_text, m_font, m_textColor, bounds(), m_alignment, m_lines);
 }
 

@@ -43,6 +43,11 @@ public:
     void setTextAlignment(TextAlignment alignment);
     int numberOfLines() const { return m_lines; }
     void setNumberOfLines(int lines);
+    // The text drawn again under itself, moved by the offset, in this colour (none: no shadow).
+    const std::optional<Color>& shadowColor() const { return m_shadowColor; }
+    void setShadowColor(std::optional<Color> color);
+    Size shadowOffset() const { return m_shadowOffset; }
+    void setShadowOffset(Size offset);
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
@@ -54,6 +59,8 @@ private:
     Color m_textColor{0, 0, 0, 1};
     TextAlignment m_alignment = TextAlignment::Left;
     int m_lines = 1;
+    std::optional<Color> m_shadowColor;
+    Size m_shadowOffset{0, -1};
 };
 
 }  // namespace plat::ui

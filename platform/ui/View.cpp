@@ -121,6 +121,28 @@ void View::setLayerTransform(const LayerTransform& transform) {
     Compositor::setNeedsCommit();
 }
 
+void View::setCornerRadius(double radius) {
+    m_cornerRadius = std::max(radius, 0.0);
+    Compositor::setNeedsCommit();
+}
+
+void View::setClipsToBounds(bool clips) {
+    m_clipsToBounds = clips;
+    Compositor::setNeedsCommit();
+}
+
+void View::setBackgroundPattern(std::shared_ptr<Image> pattern) {
+    m_backgroundPattern = std::move(pattern);
+    setNeedsDisplay();
+}
+
+View* View::viewWithTag(long tag) {
+    if (m_tag == tag) return this;
+    for (const auto& sub : m_subviews)
+        if (View* found = sub->viewWithTag(tag)) return found;
+    return nullptr;
+}
+
 void View::setNeedsDisplay() {
     m_needsDisplay = true;
     Compositor::setNeedsCommit();
@@ -190,6 +212,11 @@ Point View::originInWindow() const {
         if (!v->m_superview && v->asWindow()) break;  // the window's coordinates are its bounds'
         p.x += v->m_frame.x;
         p.y += v->m_frame.y;
+        if (v->m_superview) {
+            const Point origin = v->m_superview->boundsOrigin();
+            p.x -= origin.x;
+            p.y -= origin.y;
+        }
     }
     return p;
 }
@@ -214,9 +241,10 @@ bool View::pointInside(Point point, const Event*) const {
 
 View* View::hitTest(Point point, const Event* event) {
     if (m_hidden || m_alpha < 0.01 || !m_userInteractionEnabled || !pointInside(point, event)) return nullptr;
+    const Point origin = boundsOrigin();
     for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it) {
         const Rect& f = (*it)->m_frame;
-        if (View* hit = (*it)->hitTest({point.x - f.x, point.y - f.y}, event)) return hit;
+        if (View* hit = (*it)->hitTest({point.x + origin.x - f.x, point.y + origin.y - f.y}, event)) return hit;
     }
     return this;
 }

@@ -19,6 +19,7 @@ class GLLayer;
 
 namespace plat::ui {
 
+class Image;
 class ViewController;
 struct ViewAnimations;
 
@@ -155,6 +156,23 @@ public:
     Rect presentationFrame() const;
     double presentationRotation() const;
 
+    // A number to find the view by (viewWithTag: this view or the first descendant, depth first).
+    long tag() const { return m_tag; }
+    void setTag(long tag) { m_tag = tag; }
+    View* viewWithTag(long tag);
+    // The layer's corner radius rounds the background; with clipsToBounds (the layer's
+    // masksToBounds) the content and the subviews are cut to the rounded bounds too.
+    double cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(double radius);
+    bool clipsToBounds() const { return m_clipsToBounds; }
+    void setClipsToBounds(bool clips);
+    // The platform's pattern colour: the image repeated from the bounds' top left corner, over
+    // the background colour and under the content.
+    const std::shared_ptr<Image>& backgroundPattern() const { return m_backgroundPattern; }
+    void setBackgroundPattern(std::shared_ptr<Image> pattern);
+    // The bounds' origin: where the subviews' coordinates start (a scroll view's content offset).
+    virtual Point boundsOrigin() const { return {0, 0}; }
+
     // What a view dump shows of the content (views with images and texts say).
     virtual std::optional<std::string> dumpImage() const { return std::nullopt; }
     virtual std::optional<std::string> dumpText() const { return std::nullopt; }
@@ -184,6 +202,10 @@ private:
     LayerTransform m_layerTransform;
     std::unique_ptr<ViewAnimations> m_animations;  // made by the first animation
     Drawing m_drawing;
+    std::shared_ptr<Image> m_backgroundPattern;
+    long m_tag = 0;
+    double m_cornerRadius = 0;
+    bool m_clipsToBounds = false;
     bool m_needsDisplay = true;
     double m_alpha = 1;
     double m_contentScaleFactor = 1;

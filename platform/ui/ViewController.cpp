@@ -13,6 +13,23 @@ namespace plat::ui {
 ViewController::~ViewController() {
     if (m_view && m_view->m_viewController == this) m_view->m_viewController = nullptr;
     if (m_presented && m_presented->m_presenting == this) m_presented->m_presenting = nullptr;
+    for (const auto& child : m_children) child->m_parent = nullptr;
+}
+
+void ViewController::addChildViewController(std::shared_ptr<ViewController> child) {
+    if (!child || child.get() == this || child->m_parent == this) return;
+    child->removeFromParentViewController();
+    child->m_parent = this;
+    m_children.push_back(std::move(child));
+}
+
+void ViewController::removeFromParentViewController() {
+    ViewController* parent = m_parent;
+    if (!parent) return;
+    m_parent = nullptr;
+    // Held until the return: the parent's reference may be the last.
+    std::shared_ptr<ViewController> keep = shared_from_this();
+    std::erase_if(parent->m_children, [this](const auto& c) { return c.get() == this; });
 }
 
 const std::shared_ptr<View>& ViewController::view() {

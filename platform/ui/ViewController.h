@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/ui/View.h"
 
@@ -60,6 +61,13 @@ public:
     ViewController* presentedViewController() const { return m_presented.get(); }
     ViewController* presentingViewController() const { return m_presenting; }
 
+    // Child controllers: the parent holds them; a child knows its parent while it is one. Their
+    // views go where the parent puts them (the platform adds nothing to the tree).
+    void addChildViewController(std::shared_ptr<ViewController> child);
+    void removeFromParentViewController();
+    ViewController* parentViewController() const { return m_parent; }
+    const std::vector<std::shared_ptr<ViewController>>& childViewControllers() const { return m_children; }
+
     Responder* nextResponder() const override;
 
 private:
@@ -72,6 +80,8 @@ private:
     std::shared_ptr<View> m_view;
     std::shared_ptr<ViewController> m_presented;
     ViewController* m_presenting = nullptr;
+    std::vector<std::shared_ptr<ViewController>> m_children;
+    ViewController* m_parent = nullptr;
     Appearance m_appearance = Appearance::Gone;
 };
 

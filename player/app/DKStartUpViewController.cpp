@@ -301,4 +301,4 @@ void DKStartUpViewController::adDismissed() {
     loadEndScreen();
 }
 
-void DKStartUpViewController::adError(const foundation::Error&) { loadEndScreen(); }
+void DKStartUpViewController::adError(const std::string&) { loadEndScreen(); }

@@ -13,7 +13,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
-#include "player/app/DKKioskViewController.h"
+#include "player/plugins/fullscreen/DKKioskViewController.h"
 #include "player/app/DKLoadingImageViewController.h"
 
 inline constexpr const char* kDKIntroScreenFinishedNotification = "DKIntroScreenFinished";
@@ -71,7 +71,7 @@ public:
 
     void adDidDisplay() override;
     void adDismissed() override;
-    void adError(const plat::foundation::Error& error) override;
+    void adError(const std::string& message) override;
 
     // The outlets.
     plat::ui::View* imageView() const { return m_imageView.get(); }

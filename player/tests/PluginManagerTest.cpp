@@ -87,20 +87,23 @@ TEST_F(PluginManager, CreatesTheElevenInTheirOrderWithTheirIdentifiers) {
 }
 
 TEST_F(PluginManager, APluginLivesWhileItsActionsOrItsManagerHoldIt) {
-    std::weak_ptr<DKPluginSupport> probe, kiosk;
+    std::weak_ptr<DKPluginSupport> probe, kiosk, twitter;
     {
         DKPluginManager manager;
         manager.loadPluginsForGameViewController(fakeController(1), state->L, true);
         probe = manager.pluginForIndentifier("probe");
         kiosk = manager.pluginForIndentifier("kiosk");
+        twitter = manager.pluginForIndentifier("Twitter");
     }
-    EXPECT_TRUE(kiosk.expired());
+    EXPECT_TRUE(twitter.expired()) << "no actions: only the manager held it";
     ASSERT_FALSE(probe.expired()) << "its actions hold it";
+    ASSERT_FALSE(kiosk.expired()) << "its actions hold it";
     trace.take();
     run("callbacks.callExternalFunction(9001)");
     EXPECT_EQ(trace.take(), (Lines{"bridge call 9001", "bridge probe.id 9001"}));
     DKExternalFunctionTable::destroyExternalFunctionTableForState(state->L);
     EXPECT_TRUE(probe.expired());
+    EXPECT_TRUE(kiosk.expired());
 }
 
 }  // namespace

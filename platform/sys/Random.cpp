@@ -1,0 +1,30 @@
+#include "platform/sys/Random.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+namespace plat::sys {
+
+std::uint32_t randomUniform(std::uint32_t upperBound) {
+    if (upperBound == 0) return 0;
+    if (const char* fixed = std::getenv("DROVIK_FIXED_RANDOM"); fixed && *fixed) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long value = std::strtoull(fixed, &end, 10);
+        if (end != fixed && *end == '\0' && errno == 0 && fixed[0] != '-')
+            return value >= upperBound ? upperBound - 1 : static_cast<std::uint32_t>(value);
+    }
+    // Draws in the top partial range are redrawn, so every value is equally likely.
+    const std::uint32_t limit = std::numeric_limits<std::uint32_t>::max() -
+                                std::numeric_limits<std::uint32_t>::max() % upperBound;
+    for (;;) {
+        std::uint32_t draw = 0;
+        if (getrandom(&draw, sizeof draw, 0) != static_cast<ssize_t>(sizeof draw)) continue;
+        if (draw < limit) return draw % upperBound;
+    }
+}
+
+}  // namespace plat::sys

@@ -1,0 +1,43 @@
+#include "player/plugins/DKKioskSupport.h"
+
+#include "analytics/TrackwellSession.h"
+#include "platform/foundation/Bundle.h"
+#include "player/bridge/DKExternalFunctionTable.h"
+#include "player/plugins/fullscreen/DKKioskViewController.h"
+
+DKKioskSupport::DKKioskSupport(DKGameViewController* gameViewController)
+    : DKPluginSupport(gameViewController), m_kioskViewController(std::make_shared<DKKioskViewController>()) {
+    m_kioskViewController->setDelegate(this);
+    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
+    const plat::foundation::Value* provider = bundle ? bundle->infoValue("MoregamesProvider") : nullptr;
+    m_moreGamesByKiosk = provider && provider->string() && *provider->string() == "kiosk";
+}
+
+DKKioskSupport::~DKKioskSupport() {
+    m_kioskViewController->setDelegate(nullptr);
+}
+
+void DKKioskSupport::registerActions(lua_State* L) {
+    DKExternalFunctionTable::externalFunctionTableForState(L)->registerTarget(
+        self<DKKioskSupport>(), gameViewController(), &DKKioskSupport::showMoreGames, "KioskShowMoreGames");
+}
+
+void DKKioskSupport::showMoreGames(DKGameViewController*) {
+    if (!isKioskAvailable() || !m_moreGamesByKiosk || !m_kioskViewController->enabled()) return;
+    if (m_inFlight) {
+        plat::foundation::trace(dk::player::pluginTrace(), "ignored KioskShowMoreGames");
+        return;
+    }
+    m_inFlight = true;
+    pauseGame(false);
+    m_kioskViewController->showMoreGamesAd();
+}
+
+void DKKioskSupport::adDidDisplay() {
+    TrackwellSession::sharedTrackwellSession().tagEvent("adShownFullscreen", {{"p", std::string("kiosk")}});
+}
+
+void DKKioskSupport::adDismissed() {
+    m_inFlight = false;
+    resumeGame();
+}

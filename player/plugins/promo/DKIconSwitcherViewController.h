@@ -1,0 +1,161 @@
+// The icon switcher: the strip of promoted games that slides up from the bottom edge, a paged row
+// of icons with captions over a dimmed area that closes it, and a close button shown after a delay.
+// It tells its delegate which icons came into view, which was tapped and why it went away; it
+// knows nothing of feeds or networks.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/ViewController.h"
+
+namespace plat::ui {
+class Button;
+class Label;
+}  // namespace plat::ui
+
+namespace dk::player {
+// The trace category "promo": strips presented and dismissed.
+plat::foundation::TraceCategory& promoTrace();
+}  // namespace dk::player
+
+// One promoted game. Changed on the main thread only.
+struct DKIconSwitcherItem {
+    std::optional<std::string> caption;
+    std::shared_ptr<plat::ui::Image> image;  // null until loaded
+    std::optional<std::string> targetURL;
+};
+using DKIconSwitcherItems = std::vector<std::shared_ptr<DKIconSwitcherItem>>;
+
+class DKIconSwitcherViewController;
+
+// Every operation optional.
+class DKIconSwitcherViewControllerDelegate {
+public:
+    virtual ~DKIconSwitcherViewControllerDelegate() = default;
+    virtual void iconSwitcherDidDismiss(DKIconSwitcherViewController&, unsigned /*reason*/) {}
+    virtual void iconSwitcher(DKIconSwitcherViewController&, const DKIconSwitcherItem&, unsigned /*slot*/,
+                              unsigned /*page*/) {}
+    virtual void iconsDidDisplay(const DKIconSwitcherItems&, unsigned /*startingSlot*/, unsigned /*page*/) {}
+};
+
+// The bar: it lays its controller out whenever it lays itself out.
+class DKIconSwitcherView : public plat::ui::View {
+public:
+    using View::View;
+    const char* className() const override { return "DKIconSwitcherView"; }
+    DKIconSwitcherViewController* controller() const { return m_controller; }
+    void setController(DKIconSwitcherViewController* controller) { m_controller = controller; }
+    void layoutSubviews() override;
+
+private:
+    DKIconSwitcherViewController* m_controller = nullptr;  // not owned
+};
+
+class DKIconSwitcherViewController : public plat::ui::ViewController, public plat::ui::ScrollViewDelegate {
+public:
+    enum DismissalReason : unsigned { kDismissCloseButton = 0, kDismissDimmedArea = 1, kDismissTimeout = 2 };
+    // The close button shows this long after presenting, whatever intervalForDismissalButton was.
+    static constexpr double kDismissalButtonInterval = 5.0;
+
+    // initWithItems: the interface built, invisible until presented. Main thread.
+    static std::shared_ptr<DKIconSwitcherViewController> create(DKIconSwitcherItems items);
+    explicit DKIconSwitcherViewController(plat::foundation::RunLoop& loop);
+    ~DKIconSwitcherViewController() override;
+    const char* className() const override { return "DKIconSwitcherViewController"; }
+
+    const DKIconSwitcherItems& items() const { return m_items; }
+    // The same items change nothing; others rebuild the interface.
+    void setItems(DKIconSwitcherItems items);
+
+    // Not owned: held weakly, so a delegate that has gone hears nothing.
+    void setIconSwitcherDelegate(std::weak_ptr<DKIconSwitcherViewControllerDelegate> delegate) {
+        m_delegate = std::move(delegate);
+    }
+
+    unsigned currentPage() const { return m_currentPage; }
+    unsigned iconsPerPage() const { return m_iconsPerPage; }
+    double intervalForAutomaticDismissal() const { return m_intervalForAutomaticDismissal; }
+    void setIntervalForAutomaticDismissal(double seconds) { m_intervalForAutomaticDismissal = seconds; }
+    double intervalForDismissalButton() const { return m_intervalForDismissalButton; }
+    void setIntervalForDismissalButton(double seconds) { m_intervalForDismissalButton = seconds; }
+
+    // Over the key window's root controller, as its child, sliding up (the style is not looked
+    // at). Traced "promo present COUNT".
+    void presentWithStyle(int style);
+    void presentView(bool animated);
+    // Off screen, the delegate told the reason; traced "promo dismiss REASON". Nothing once the
+    // strip is no longer on screen, so a late time-out does nothing.
+    void dismissWithReason(unsigned reason);
+    void dismissButtonPressed() { dismissWithReason(kDismissCloseButton); }
+    void invisibleDismissButtonPressed() { dismissWithReason(kDismissDimmedArea); }
+    // Presented and not yet dismissed.
+    bool isOnScreen() const { return m_onScreen; }
+
+    // Any thread: the item's image and its button change on the main thread, on a later turn when
+    // called from another (nothing when the strip has gone by then, or for an index out of range).
+    void setImage(std::shared_ptr<plat::ui::Image> image, size_t index);
+
+    void buttonPressed(plat::ui::Button& button);
+    void iconsDidDisplayWithStartingSlot(unsigned start, unsigned count);
+    void scrollViewDidEndDecelerating(plat::ui::ScrollView& scrollView) override;
+    void viewWillLayoutSubviews();
+    void didRotate() { viewWillLayoutSubviews(); }
+
+    // Geometry: R is the key window's root controller's view's bounds (zero without one).
+    plat::ui::Rect entireScreenRect() const;
+    plat::ui::Rect offscreenRectForCurrentState() const;
+    plat::ui::Rect appropriateRectForCurrentState() const;
+    double deviceSpecificHeight() const;
+    double adjustedYOrigin() const;
+
+    bool shouldAutorotate() const override { return true; }
+    unsigned supportedInterfaceOrientations() const override { return 0x1E; }
+    bool shouldAutorotateToInterfaceOrientation(int) const override { return true; }
+    void loadView() override;
+
+    // The parts, for the driver's commands and for tests.
+    DKIconSwitcherView* bar() const { return m_containerForScrollView.get(); }
+    plat::ui::ScrollView* scrollView() const { return m_scrollView.get(); }
+    plat::ui::Button* closeButton() const { return m_visibleDismissButton.get(); }
+    plat::ui::Button* dimmedArea() const { return m_invisibleDismissButton.get(); }
+    plat::ui::Button* iconButton(unsigned slot) const;
+
+    // The strip on screen now, if any (the input script's promo.* commands act on it).
+    static std::shared_ptr<DKIconSwitcherViewController> onScreen();
+    // Registers promo.page, promo.tap, promo.close and promo.dim with the input script.
+    static void registerInputCommands();
+
+private:
+    void setupInterface();
+    void showDismissalButton();
+    void removeCurrentViewController();
+    void notifyDelegateDismiss(unsigned reason);
+    void dismissAnimationStopped(bool finished);
+    void setButtonImage(const std::shared_ptr<plat::ui::Image>& image, size_t index);
+
+    plat::foundation::RunLoop& m_loop;
+    DKIconSwitcherItems m_items;
+    std::weak_ptr<DKIconSwitcherViewControllerDelegate> m_delegate;
+    std::shared_ptr<DKIconSwitcherView> m_containerForScrollView;
+    std::shared_ptr<plat::ui::ScrollView> m_scrollView;
+    std::shared_ptr<plat::ui::Label> m_textLabel;
+    std::shared_ptr<plat::ui::Button> m_invisibleDismissButton;
+    std::shared_ptr<plat::ui::Button> m_visibleDismissButton;
+    plat::foundation::Timer m_automaticDismissal;
+    plat::foundation::Timer m_dismissalButtonTimer;
+    unsigned m_currentPage = 0;
+    unsigned m_iconsPerPage = 0;
+    double m_intervalForAutomaticDismissal = 0;
+    double m_intervalForDismissalButton = 0;
+    bool m_dismissalIntervalHasPassed = false;
+    bool m_dismissButtonPresentationIntervalHasPassed = false;
+    bool m_onScreen = false;
+    bool m_layingOut = false;
+};
