@@ -87,15 +87,15 @@ TEST_F(PluginManager, CreatesTheElevenInTheirOrderWithTheirIdentifiers) {
 }
 
 TEST_F(PluginManager, APluginLivesWhileItsActionsOrItsManagerHoldIt) {
-    std::weak_ptr<DKPluginSupport> probe, kiosk, twitter;
+    std::weak_ptr<DKPluginSupport> probe, kiosk, gameCenter;
     {
         DKPluginManager manager;
         manager.loadPluginsForGameViewController(fakeController(1), state->L, true);
         probe = manager.pluginForIndentifier("probe");
         kiosk = manager.pluginForIndentifier("kiosk");
-        twitter = manager.pluginForIndentifier("Twitter");
+        gameCenter = manager.pluginForIndentifier("gameCenter");
     }
-    EXPECT_TRUE(twitter.expired()) << "no actions: only the manager held it";
+    EXPECT_TRUE(gameCenter.expired()) << "no actions without a game network: only the manager held it";
     ASSERT_FALSE(probe.expired()) << "its actions hold it";
     ASSERT_FALSE(kiosk.expired()) << "its actions hold it";
     trace.take();
