@@ -1,4 +1,4 @@
-// The ad network provider's pieces that the road cannot reach: its time-out as read from the
+// What the road cannot reach of the ad network provider: its time-out as read from the
 // Info.plist, a request with no root view controller, and the wrapper's spinner.
 #include <gtest/gtest.h>
 
