@@ -42,10 +42,21 @@ public:
     // The full-screen overlay (screen bounds, black at alpha 0.5), made on first use.
     const std::shared_ptr<plat::ui::View>& overlayWindow();
 
-    // Pending until its outcome has been reported.
+    // Pending until its outcome has been reported; a second send of a pending request does
+    // nothing. Without the container's Library/LocalServices/contentads.plist it fails on the next
+    // turn. With it, the overlay goes on screen at once when asked to, and the input script plays
+    // the client (on the request sent last that is still pending): "content.display",
+    // "content.dismiss" (the overlay goes), "content.fail \"TEXT\"" (an error described so).
     void send();
 
 private:
+    static void registerServiceCommands();
+    void showOverlay();
+    // No longer pending; the overlay goes.
+    void finish();
+
+    bool m_scripted = false;
+    bool m_displayed = false;
     std::string m_token;
     std::string m_secret;
     std::string m_placement;

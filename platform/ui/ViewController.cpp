@@ -117,7 +117,7 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
         controller->beginAppearance(true, animated);
     }
     window->addSubview(view);
-    m_view->removeFromSuperview();
+    if (m_modalPresentationStyle != kModalPresentationCurrentContext) m_view->removeFromSuperview();
     if (Application* app = Application::shared()) app->orientForPresented(*controller);
     if (shown) {
         endAppearance(animated);
@@ -146,7 +146,7 @@ void ViewController::dismissViewController(bool animated, std::function<void()> 
         const auto& siblings = window->subviews();
         size_t index = static_cast<size_t>(std::find(siblings.begin(), siblings.end(), top->m_view) - siblings.begin());
         view()->setFrame(window->bounds());
-        window->insertSubview(m_view, index);
+        if (m_view->superview() != window) window->insertSubview(m_view, index);
         top->m_view->removeFromSuperview();
     }
     // The whole chain above goes; `chain` keeps it alive until the calls below are done.

@@ -9,6 +9,12 @@
 
 namespace plat::ui {
 
+// How a presented controller covers its presenter (the presenter's style decides): full screen,
+// the covered view leaving the window, or over the current context, the covered view staying in
+// the window beneath (seen wherever the presented view is clear).
+inline constexpr int kModalPresentationFullScreen = 0;
+inline constexpr int kModalPresentationCurrentContext = 3;
+
 // Made with std::make_shared. A window owns its root controller, a controller the one it
 // presents; the presented one knows its presenter only while presented.
 class ViewController : public Responder, public std::enable_shared_from_this<ViewController> {
@@ -49,8 +55,8 @@ public:
 
     virtual void didReceiveMemoryWarning() {}
 
-    // Full screen: the presented view takes the window's bounds and this controller's view leaves
-    // the window until the dismissal. Refused (logged) when this view is not in a window, when this
+    // The presented view takes the window's bounds; this controller's view leaves the window until
+    // the dismissal unless presenting over the current context. Refused (logged) when this view is not in a window, when this
     // controller already presents one, or when `controller` is presented already. Nothing animates
     // yet: `animated` reaches the appearance calls, and `completion` runs before the return.
     void presentViewController(std::shared_ptr<ViewController> controller, bool animated,
@@ -58,6 +64,8 @@ public:
     // Dismisses what this controller presents (with everything that one presents), or, when it
     // presents nothing, asks its presenter to dismiss it.
     void dismissViewController(bool animated, std::function<void()> completion = {});
+    int modalPresentationStyle() const { return m_modalPresentationStyle; }
+    void setModalPresentationStyle(int style) { m_modalPresentationStyle = style; }
     ViewController* presentedViewController() const { return m_presented.get(); }
     ViewController* presentingViewController() const { return m_presenting; }
 
@@ -83,6 +91,7 @@ private:
     std::vector<std::shared_ptr<ViewController>> m_children;
     ViewController* m_parent = nullptr;
     Appearance m_appearance = Appearance::Gone;
+    int m_modalPresentationStyle = kModalPresentationFullScreen;
 };
 
 }  // namespace plat::ui

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <numbers>
 
+#include "analytics/TrackwellSession.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -292,8 +293,9 @@ bool DKStartUpViewController::shouldAutorotateToInterfaceOrientation(int orienta
 }
 
 void DKStartUpViewController::adDidDisplay() {
-    // The metrics event "adShownFullscreen" comes with the metrics client; the stand-in never
-    // displays.
+    if (!m_kioskController) return;
+    TrackwellSession::sharedTrackwellSession().tagEvent(
+        "adShownFullscreen", {{"p", std::string(m_kioskController->fullscreenAdProviderIdentifier())}});
 }
 
 void DKStartUpViewController::adDismissed() {

@@ -13,8 +13,8 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
-#include "player/plugins/fullscreen/DKKioskViewController.h"
 #include "player/app/DKLoadingImageViewController.h"
+#include "player/plugins/fullscreen/DKKioskViewController.h"
 
 inline constexpr const char* kDKIntroScreenFinishedNotification = "DKIntroScreenFinished";
 

@@ -10,6 +10,8 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/ImageCodec.h"
@@ -212,6 +214,28 @@ TEST_F(StartUpScreenTest, MoreGamesTapEndsTheIntroThroughTheFailingRequest) {
     EXPECT_EQ(d.finishedAt, std::vector<double>{2.0});
     RunLoop::main().runFor(5);
     EXPECT_EQ(d.finishedAt.size(), 1u);
+}
+
+// With the content-ads stand-in's file the unit shows until the script dismisses it: its display is
+// tagged, the intro waits for the dismissal.
+TEST_F(StartUpScreenTest, MoreGamesUnitShownIsTaggedAndEndsTheIntroWhenDismissed) {
+    foundation::Container::setMain(*foundation::Container::open("com.test.startup", m_dir.file("home")));
+    fs::create_directories(m_dir.file("home/Library/LocalServices"));
+    writeFile(m_dir.file("home/Library/LocalServices/contentads.plist"), "<plist version=\"1.0\"><dict/></plist>");
+    StartUpDelegate& d = launch("phone", kKiosk);
+    d.screen->showMoreGamesView(nullptr);
+    const auto act = [](const char* command) {
+        std::function<void()> action = foundation::serviceCommandAction(command, {});
+        ASSERT_TRUE(action) << command;
+        action();
+    };
+    act("content.display");
+    EXPECT_TRUE(traced("svc metrics tagEvent adShownFullscreen p=kiosk"));
+    RunLoop::main().runFor(6);
+    EXPECT_TRUE(d.finishedAt.empty()) << "the unit is up";
+    act("content.dismiss");
+    EXPECT_EQ(d.finishedAt, std::vector<double>{6.0});
+    fs::remove(m_dir.file("home/Library/LocalServices/contentads.plist"));
 }
 
 TEST_F(StartUpScreenTest, MoreGamesButtonsAreOnScreenAndTakeTaps) {

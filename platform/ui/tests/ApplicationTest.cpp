@@ -174,6 +174,26 @@ TEST_F(ApplicationTest, MemoryWarningGoesToDelegateNotificationThenRootAndPresen
     EXPECT_EQ(log.take(), transitionLines("didReceiveMemoryWarning") + controllers);
 }
 
+// Over the current context the presenter's view stays in the window beneath, through the
+// dismissal; full screen it leaves and comes back.
+TEST_F(ApplicationTest, PresentingOverTheCurrentContextKeepsThePresenterInTheWindow) {
+    auto app = make();
+    app->launch();
+    for (const int style : {kModalPresentationFullScreen, kModalPresentationCurrentContext}) {
+        SCOPED_TRACE(style);
+        auto root = std::make_shared<NotingController>("Root");
+        auto cover = std::make_shared<NotingController>("Cover");
+        std::shared_ptr<Window> window = showWindow(root);
+        root->setModalPresentationStyle(style);
+        root->presentViewController(cover, false);
+        const bool kept = style == kModalPresentationCurrentContext;
+        EXPECT_EQ(root->view()->window() == window.get(), kept);
+        EXPECT_EQ(window->subviews().back(), cover->view()) << "on top";
+        root->dismissViewController(false);
+        EXPECT_EQ(window->subviews(), std::vector<std::shared_ptr<View>>{root->view()});
+    }
+}
+
 TEST_F(ApplicationTest, IdleTimerIsTracedOnChange) {
     auto app = make();
     for (bool disabled : {true, true, false, false, true}) app->setIdleTimerDisabled(disabled);

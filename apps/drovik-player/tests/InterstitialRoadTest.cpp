@@ -1,0 +1,204 @@
+// Interstitials and the more-games unit, driven from the script through the bridge: the probe game
+// (player/tests/data/Probe.app) under an Info.plist naming the providers, the content-ads and ad
+// network stand-ins played by the input script when their Library/LocalServices files are there,
+// on the virtual clock. Each case's standard error (the script's calls, the player's messages and
+// the trace) is compared with data/road/ads-<case>.txt; every case ends with the pause count where
+// it began.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPlayer = DK_BINARY_DIR "/apps/drovik-player/drovik-player";
+const std::string kData = DK_TEST_DATA_DIR;
+const std::string kEmptyService = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict/></plist>
+)";
+
+std::string entry(const std::string& key, const std::string& value) {
+    return "<key>" + key + "</key><string>" + value + "</string>";
+}
+const std::string kKioskKeys = entry("DKGameKS_Token", "tok") + entry("DKGameKS_Secret", "sec");
+
+struct AdsCase {
+    const char* name;
+    std::string entries;                // Info.plist entries
+    std::vector<std::string> services;  // Library/LocalServices files present
+    const char* project;
+    const char* input;
+    std::vector<std::string> options = {};
+};
+
+const AdsCase kCases[] = {
+    // A disabled content-ads provider (no secret): neither the interstitial nor the more-games
+    // unit pauses or sends anything.
+    {"disabled",
+     entry("InterstitialProvider", "kiosk") + entry("MoregamesProvider", "kiosk") + entry("DKGameKS_Token", "tok"),
+     {"contentads"},
+     R"(
+steps = {
+  function() probe('InterstitialAdDisplay', true) probe('InterstitialAdDisplay', false)
+             probe('KioskShowMoreGames') end,
+})",
+     "7 memory.warning\n+0.1 app.quit\n"},
+    // No interstitial provider; more games through another provider: nothing.
+    {"none",
+     kKioskKeys + entry("InterstitialProvider", "iad") + entry("MoregamesProvider", "drovikNetwork"),
+     {"contentads"},
+     R"(
+steps = {
+  function() probe('InterstitialAdDisplay', true) probe('KioskShowMoreGames') end,
+})",
+     "7 memory.warning\n+0.1 app.quit\n"},
+    // Content ads: nothing pending to display at first; false does nothing; "game_launch" with its
+    // overlay at once, opaque black (the dump), a second request while it is up ignored, displayed, dismissed (play, then the event);
+    // a failure (its message, "adFailedToLoad", play, the event); the more-games unit the same way
+    // on "more_games", shown and failed.
+    {"kiosk",
+     kKioskKeys + entry("InterstitialProvider", "kiosk") + entry("MoregamesProvider", "kiosk"),
+     {"contentads"},
+     R"(
+steps = {
+  function() probe('InterstitialAdDisplay', false) probe('InterstitialAdDisplay', true)
+             probe('InterstitialAdDisplay', true) end,
+  function() probe('InterstitialAdDisplay', true) end,
+  function() probe('KioskShowMoreGames') probe('KioskShowMoreGames') end,
+  function() probe('KioskShowMoreGames') end,
+})",
+     R"(7 content.display
++0 memory.warning
++0.1 dump.views views.jsonl
++0.1 content.display
++0.1 content.dismiss
++0.1 content.dismiss
++0.1 memory.warning
++0.1 content.fail "no fill"
++0.1 memory.warning
++0.1 content.display
++0.1 content.dismiss
++0.1 memory.warning
++0.1 content.fail "gone"
++0.1 app.quit
+)"},
+    // Content ads without the stand-in's file: the request fails on the next turn.
+    {"kiosk-unserved",
+     kKioskKeys + entry("InterstitialProvider", "kiosk"),
+     {},
+     "steps = { function() probe('InterstitialAdDisplay', true) end }",
+     "7 memory.warning\n+0.1 app.quit\n"},
+    // The ad network, prefetched: a request before the first reachability notification fails
+    // inside the call; the ad loads at 6; a request puts the wrapper up, 1.0 s later the ad shows,
+    // closing it fades the game back in and requests the next; that one has not loaded, and with
+    // no time-out set the request fails 1.0 s after the wrapper came up, taken away without the fade.
+    {"orbad",
+     entry("InterstitialProvider", "orbad"),
+     {"adnetwork"},
+     R"(
+function devices:setScreenSize(width, height)
+  log('setScreenSize', width, height)
+  probe('InterstitialAdDisplay', true)
+end
+steps = {
+  function() probe('InterstitialAdDisplay', true) probe('InterstitialAdDisplay', true) end,
+  function() probe('InterstitialAdDisplay', true) end,
+})",
+     R"(6 fullscreen.load
+7 memory.warning
++0.5 fullscreen.close
++0.6 fullscreen.close
++0.1 memory.warning
++1.5 app.quit
+)",
+     {"--net", "wifi"}},
+    // "DKFullscreenAdTimeout" 3: with no ad the failure comes at +4.0 s; then a load at +2.5 s
+    // shows the ad at once and the time-out never fires.
+    {"orbad-timeout",
+     entry("InterstitialProvider", "orbad") + entry("DKFullscreenAdTimeout", "3"),
+     {"adnetwork"},
+     R"(
+steps = {
+  function() probe('InterstitialAdDisplay', true) end,
+  function() probe('InterstitialAdDisplay', true) end,
+})",
+     R"(6 fullscreen.fail "no fill"
+7 memory.warning
++4.5 memory.warning
++2.5 fullscreen.load
++1 fullscreen.close
++5 app.quit
+)",
+     {"--net", "wifi"}},
+    // Not reachable, and a tablet: failures inside the call, no wrapper.
+    {"orbad-unreachable", entry("InterstitialProvider", "orbad"), {"adnetwork"},
+     "steps = { function() probe('InterstitialAdDisplay', true) end }", "7 memory.warning\n+0.1 app.quit\n",
+     {"--net", "none"}},
+    {"orbad-tablet", entry("InterstitialProvider", "orbad"), {"adnetwork"},
+     "steps = { function() probe('InterstitialAdDisplay', true) end }", "7 memory.warning\n+0.1 app.quit\n",
+     {"--net", "wifi", "--device", "tablet"}},
+};
+
+class InterstitialRoad : public testing::Test {
+protected:
+    dktest::ProcessResult run(const AdsCase& c) {
+        const std::string app = m_dir.file("Probe.app");
+        fs::remove_all(app);
+        fs::remove_all(m_dir.file("home"));
+        fs::copy(DK_SOURCE_DIR "/player/tests/data/Probe.app", app, fs::copy_options::recursive);
+        dktest::writeFile(app + "/Probe.gameproj/project.lua", c.project);
+        dktest::writeFile(app + "/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>CFBundleIdentifier</key><string>com.test.probe</string>
+  <key>UISupportedInterfaceOrientations</key><array><string>UIInterfaceOrientationPortrait</string></array>
+)" + c.entries + "</dict></plist>\n");
+        fs::create_directories(m_dir.file("home/Library/LocalServices"));
+        for (const std::string& service : c.services)
+            dktest::writeFile(m_dir.file("home/Library/LocalServices/" + service + ".plist"), kEmptyService);
+        dktest::writeFile(m_dir.file("input.txt"), c.input);
+        std::vector<std::string> arguments = {kPlayer, "--headless", "--input", "input.txt", "--trace",
+                                              "pause,plugin,input,svc,ui"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(app);
+        dktest::ProcessResult r = dktest::runProcess(arguments, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+        for (size_t at = r.err.find(m_dir.path()); at != std::string::npos; at = r.err.find(m_dir.path(), at))
+            r.err.replace(at, m_dir.path().size(), "$DIR");
+        return r;
+    }
+
+    // data/road/ads-<name>.txt; DK_UPDATE_EXPECTED=1 writes it from `actual` (review the change).
+    static std::string expected(const std::string& name, const std::string& actual) {
+        const std::string path = kData + "/road/ads-" + name + ".txt";
+        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
+            dktest::writeFile(path, actual);
+        return dktest::readFile(path);
+    }
+
+    dktest::TempDir m_dir;
+};
+
+TEST_F(InterstitialRoad, ProbeGameRuns) {
+    for (const AdsCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const dktest::ProcessResult r = run(c);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, expected(c.name, r.err));
+        // Every pause taken was given back: the last count traced is the one the road began with.
+        const size_t last = r.err.rfind(" count=");
+        ASSERT_NE(last, std::string::npos);
+        EXPECT_EQ(r.err.substr(last, 9), " count=1\n") << "the quit's system pause over a game that plays";
+        if (std::string(c.name) == "kiosk") {
+            // The overlay over the game while the unit shows, opaque black.
+            const std::string views = dktest::readFile(m_dir.file("views.jsonl"));
+            EXPECT_NE(views.find(R"("class":"UIView","controller":null,"frame":[0,0,320,480],"hidden":false,"alpha":1,"interaction":true,"bg":[0,0,0,1])"), std::string::npos) << views;
+        }
+    }
+}
+
+}  // namespace

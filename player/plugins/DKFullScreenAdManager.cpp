@@ -1,0 +1,60 @@
+#include "player/plugins/DKFullScreenAdManager.h"
+
+#include "analytics/TrackwellSession.h"
+#include "platform/foundation/Bundle.h"
+#include "player/bridge/DKExternalFunctionTable.h"
+#include "player/plugins/fullscreen/DKKioskViewController.h"
+#include "player/plugins/fullscreen/DKOrbadFullscreenAdProvider.h"
+
+DKFullScreenAdManager::DKFullScreenAdManager(DKGameViewController* gameViewController)
+    : DKPluginSupport(gameViewController) {
+    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
+    const plat::foundation::Value* type = bundle ? bundle->infoValue("InterstitialProvider") : nullptr;
+    if (type && type->string()) m_adType = *type->string();
+    if (m_adType == "kiosk")
+        m_adProvider = std::make_shared<DKKioskViewController>();
+    else if (m_adType == "orbad")
+        m_adProvider = std::make_shared<DKOrbadFullscreenAdProvider>();
+    if (m_adProvider) m_adProvider->setDelegate(this);
+}
+
+DKFullScreenAdManager::~DKFullScreenAdManager() {
+    if (m_adProvider) m_adProvider->setDelegate(nullptr);
+}
+
+void DKFullScreenAdManager::registerActions(lua_State* L) {
+    DKExternalFunctionTable::externalFunctionTableForState(L)->registerTarget(
+        self<DKFullScreenAdManager>(), gameViewController(), &DKFullScreenAdManager::interstitialAdDisplay,
+        "InterstitialAdDisplay");
+}
+
+void DKFullScreenAdManager::interstitialAdDisplay(DKGameViewController*, bool shouldDisplayAd) {
+    if (!shouldDisplayAd || !m_adProvider || !m_adProvider->enabled()) return;
+    if (m_inFlight) {
+        plat::foundation::trace(dk::player::pluginTrace(), "ignored InterstitialAdDisplay");
+        return;
+    }
+    m_inFlight = true;
+    pauseGame(false);
+    m_adProvider->showFullScreenAd();
+}
+
+void DKFullScreenAdManager::adDidDisplay() {
+    TrackwellSession::sharedTrackwellSession().tagEvent(
+        "adShownFullscreen", {{"p", std::string(m_adProvider->fullscreenAdProviderIdentifier())}});
+}
+
+void DKFullScreenAdManager::adError(const std::string&) {
+    TrackwellSession::sharedTrackwellSession().tagEvent(
+        "adFailedToLoad", {{"p", std::string(m_adProvider->fullscreenAdProviderIdentifier())}});
+}
+
+void DKFullScreenAdManager::adDismissed() {
+    m_inFlight = false;
+    interstitialDismiss();
+}
+
+void DKFullScreenAdManager::interstitialDismiss() {
+    resumeGame();
+    raiseEvent("interstitialAdDismiss");
+}
