@@ -411,7 +411,8 @@ bool TrackwellDatabase::addEventWithBlobString(std::string_view blob) {
     return step.run() == SQLITE_DONE;
 }
 
-bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql) {
+bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
+                                           const char* alsoSql) {
     std::scoped_lock locks(m_transactionLock, m_dbLock);
     if (!beginTransaction(savepoint) || !addEventWithBlobString(blob)) {
         rollbackTransaction(savepoint);
@@ -426,17 +427,18 @@ bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* sa
             marked = step.run() == SQLITE_DONE;
         }
     }
-    if (!marked) {
+    if (!marked || (alsoSql && !exec(alsoSql))) {
         rollbackTransaction(savepoint);
         return false;
     }
     return releaseTransaction(savepoint);
 }
 
-bool TrackwellDatabase::addCloseEventWithBlobString(std::string_view blob) {
+bool TrackwellDatabase::addCloseEventWithBlobString(std::string_view blob, bool forgetLastFlowEvent) {
     return addEventWithMarker(
         blob, "add_close_event",
-        "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)");
+        "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)",
+        forgetLastFlowEvent ? "UPDATE trackwell_info SET last_flow_event = NULL" : nullptr);
 }
 
 bool TrackwellDatabase::addFlowEventWithBlobString(std::string_view blob) {
