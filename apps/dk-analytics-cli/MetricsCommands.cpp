@@ -58,6 +58,11 @@ const yajl_callbacks kCallbacks = {
     nullptr,
 };
 
+// A name on one answer line: control characters as JSON escapes.
+std::string shown(const std::string& name) {
+    return dk::trackwell::escapeString(name);
+}
+
 bool parseInt(const std::string& text, long long& out) {
     char* end = nullptr;
     errno = 0;
@@ -121,14 +126,14 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
         if (count < 2 || count > 4) return usage("tag NAME [ATTRS] [REPORT_ATTRS]");
         if (!attributesArg(args, 2, attributes, error) || !attributesArg(args, 3, report, error))
             return print("error " + error);
-        return print(session.tagEvent(args[1].text, attributes, report) ? "tagged " + args[1].text : "fail");
+        return print(session.tagEvent(args[1].text, attributes, report) ? "tagged " + shown(args[1].text) : "fail");
     }
     if (sub == "tag-many") {
         long long n;
         if (count != 3 || !parseInt(args[1].text, n) || n < 0) return usage("tag-many N PREFIX");
         for (long long i = 1; i <= n; ++i) {
             const std::string name = args[2].text + "-" + std::to_string(i);
-            print(session.tagEvent(name, std::nullopt, std::nullopt) ? "tagged " + name : "fail " + name);
+            print((session.tagEvent(name, std::nullopt, std::nullopt) ? "tagged " : "fail ") + shown(name));
         }
         return;
     }
