@@ -1,11 +1,17 @@
 // The metrics session through dk-analytics-cli: blob texts, the upload header's facts, uploads
 // against recording collectors, and what survives a process.
 #include <gtest/gtest.h>
-#include <zlib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -154,6 +160,100 @@ TEST(MetricsCli, AnUploadWhileOneRunsKeepsEverything) {
         "metrics start k\nmetrics tag kept\nmetrics upload\nstore unstaged\nsettle\nstore count\n"));
     EXPECT_EQ(r.out, "ok\ntagged kept\nok\n1\nidle\n1\n");
     EXPECT_NE(r.err.find("An upload is already in progress. Aborting."), std::string::npos);
+}
+
+// Starts the child on `commands`, kills it (SIGKILL) `delay` seconds after its first answer, and
+// returns everything it answered.
+std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return "";
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (write(in[1], commands.data(), commands.size()) != static_cast<ssize_t>(commands.size())) {}
+    std::string answers;
+    char c;
+    while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
+    usleep(static_cast<useconds_t>(delay * 1e6));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(in[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    return answers;
+}
+
+// The event names in the arrays a collector was sent, for the requests `accepted` says it took.
+void addDelivered(dktest::RecordingServer& server, const std::function<bool(int)>& accepted, std::set<std::string>& names) {
+    server.stop();
+    for (const std::string& line : server.requestLines()) {
+        if (!accepted(std::stoi(dktest::text(dktest::member(JsonDoc(line).root(), "index"))))) continue;
+        JsonDoc upload(dktest::inflatedBody(line));
+        ASSERT_EQ(upload.error(), "");
+        for (std::size_t i = 0; i < upload.root()->u.array.len; ++i)
+            if (yajl_val name = dktest::member(upload.root()->u.array.values[i], "n")) names.insert(dktest::text(name));
+    }
+}
+
+// At least once: children tag, close and upload while the collectors answer 503, stall or take
+// a while to accept, and are killed at random instants; a last run with willing collectors has
+// delivered every event any child acknowledged.
+TEST(MetricsCli, EveryAcknowledgedEventIsDeliveredAcrossKilledRuns) {
+    dktest::TempDir dir;
+    std::mt19937 random(34);
+    std::string script = R"({"default": {"status": "HTTP/1.1 503 Busy"}, "requests": {)";
+    std::set<int> accepting;
+    for (int i = 1; i <= 400; ++i) {
+        const int kind = std::uniform_int_distribution<int>(0, 2)(random);
+        if (kind == 1) accepting.insert(i);
+        script += (i > 1 ? "," : "") + ("\"" + std::to_string(i) + "\": ") +
+                  (kind == 0 ? R"({"silent": true})" : kind == 1 ? R"({"status": "HTTP/1.1 200 OK", "delay": 0.03})" : R"({"status": "HTTP/1.1 503 Busy"})");
+    }
+    script += "}}";
+    std::vector<std::unique_ptr<dktest::RecordingServer>> busy;
+    for (const char* s : {"b1", "b2"}) busy.push_back(std::make_unique<dktest::RecordingServer>(dir.file(s), script));
+    const std::vector<std::string> argv = dktest::metricsCli(
+        dir.file("home"), {"--clock", "real", "--endpoint", "trackwell.collector.1=" + busy[0]->url(), "--endpoint",
+                           "trackwell.collector.2=" + busy[1]->url()});
+
+    std::set<std::string> acknowledged;
+    for (int run = 0; run < 10; ++run) {
+        std::string commands = "metrics start k\n";
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            const std::string prefix = "r" + std::to_string(run) + "c" + std::to_string(cycle);
+            // Tags land while an upload is in flight, and closes while one may be.
+            commands += "metrics tag-many 3 " + prefix + "a\nmetrics upload\nmetrics tag-many 3 " + prefix +
+                        "b\nsettle 0.05\nmetrics close\nmetrics upload\nmetrics resume\n";
+        }
+        const std::string answers = killedRun(argv, commands, std::uniform_real_distribution<double>(0, 0.3)(random));
+        for (const std::string& line : dktest::lines(answers))
+            if (line.starts_with("tagged ")) acknowledged.insert(line.substr(7));
+    }
+    ASSERT_FALSE(acknowledged.empty());
+
+    dktest::RecordingServer first(dir.file("w1")), second(dir.file("w2"));
+    std::vector<std::string> last = argv;
+    last.insert(last.end(), {"--endpoint", "trackwell.collector.1=" + first.url(), "--endpoint",
+                             "trackwell.collector.2=" + second.url()});
+    dktest::writeFile(dir.file("last.commands"), "metrics start k\nsettle 20\n");
+    last.insert(last.end(), {"--commands", dir.file("last.commands")});
+    EXPECT_EQ(dktest::runProcess(last).out, "ok\nidle\n");
+
+    std::set<std::string> delivered;
+    for (auto& server : busy) addDelivered(*server, [&](int i) { return accepting.count(i) > 0; }, delivered);
+    for (dktest::RecordingServer* server : {&first, &second}) addDelivered(*server, [](int) { return true; }, delivered);
+    for (const std::string& name : acknowledged) EXPECT_TRUE(delivered.count(name)) << name;
 }
 
 }  // namespace
