@@ -365,6 +365,19 @@ bool TrackwellDatabase::setCustomDimension(int slot, const std::optional<std::st
     return step.run() == SQLITE_DONE;
 }
 
+bool TrackwellDatabase::customDimensions(std::optional<std::string> (&values)[4]) {
+    for (auto& value : values) value.reset();
+    std::lock_guard lock(m_dbLock);
+    Step step(statement("SELECT custom_d0, custom_d1, custom_d2, custom_d3 FROM trackwell_info"));
+    if (!step || step.run() != SQLITE_ROW) return false;
+    for (int slot = 0; slot < 4; ++slot) {
+        if (sqlite3_column_type(step.stmt, slot) == SQLITE_NULL) continue;
+        values[slot] = std::string(reinterpret_cast<const char*>(sqlite3_column_text(step.stmt, slot)),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(step.stmt, slot)));
+    }
+    return true;
+}
+
 bool TrackwellDatabase::getNextUploadNumber(int& number) {
     std::int64_t value = 0;
     bool hasRow = false;

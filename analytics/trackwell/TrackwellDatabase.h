@@ -55,6 +55,8 @@ public:
     void setOptedOut(bool optedOut);
     std::optional<std::string> customDimension(int slot);
     bool setCustomDimension(int slot, const std::optional<std::string>& value);
+    // All four slots in one query (every blob carries them); false, all empty, when it fails.
+    bool customDimensions(std::optional<std::string> (&values)[4]);
     bool getNextUploadNumber(int& number);
     bool incrementLastUploadNumber(int& number);
     bool incrementLastSessionNumber(int* number = nullptr);

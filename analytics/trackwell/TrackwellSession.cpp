@@ -326,6 +326,9 @@ bool TrackwellSession::tagEvent(std::string_view name, const std::optional<Attri
         logMessage("Event tagged without a name. Skipping.");
         return false;
     }
+    // The dimensions are read in the insert's own transaction: one lock and commit per event
+    // rather than a read transaction of their own besides.
+    const bool began = m_database.beginTransaction("tag_event");
     std::optional<std::string> dimensions[4];
     customDimensions(dimensions);
     BlobWriter blob;
@@ -338,7 +341,12 @@ bool TrackwellSession::tagEvent(std::string_view name, const std::optional<Attri
         .dimensions(dimensions);
     if (attributes) blob.raw("attrs", dk::trackwell::attributesObject(*attributes));
     if (reportAttributes) blob.raw("rattrs", dk::trackwell::attributesObject(*reportAttributes));
-    if (!m_database.addEventWithBlobString(blob.finish())) {
+    if (!began || !m_database.addEventWithBlobString(blob.finish())) {
+        m_database.rollbackTransaction("tag_event");  // also gives back the lock a failed begin took
+        logMessage("Failed to tag event.");
+        return false;
+    }
+    if (!m_database.releaseTransaction("tag_event")) {
         logMessage("Failed to tag event.");
         return false;
     }
@@ -406,7 +414,7 @@ void TrackwellSession::setCustomDimension(int slot, const std::optional<std::str
 }
 
 void TrackwellSession::customDimensions(std::optional<std::string> (&values)[4]) {
-    for (int slot = 0; slot < 4; ++slot) values[slot] = m_database.customDimension(slot);
+    m_database.customDimensions(values);
 }
 
 void TrackwellSession::stageAndUpload() {
