@@ -31,6 +31,7 @@ dk_pkg(curl libcurl)
 dk_pkg(openssl openssl)
 dk_pkg(plist libplist-2.0)
 dk_pkg(uuid uuid)
+dk_pkg(icu icu-uc icu-i18n)
 
 # LuaSocket's pkg-config file pulls in liblua5.1, a second Lua runtime: link its library alone.
 find_library(LUASOCKET_LIBRARY NAMES lua5.1-socket REQUIRED)

@@ -365,6 +365,19 @@ bool TrackwellDatabase::setCustomDimension(int slot, const std::optional<std::st
     return step.run() == SQLITE_DONE;
 }
 
+bool TrackwellDatabase::customDimensions(std::optional<std::string> (&values)[4]) {
+    for (auto& value : values) value.reset();
+    std::lock_guard lock(m_dbLock);
+    Step step(statement("SELECT custom_d0, custom_d1, custom_d2, custom_d3 FROM trackwell_info"));
+    if (!step || step.run() != SQLITE_ROW) return false;
+    for (int slot = 0; slot < 4; ++slot) {
+        if (sqlite3_column_type(step.stmt, slot) == SQLITE_NULL) continue;
+        values[slot] = std::string(reinterpret_cast<const char*>(sqlite3_column_text(step.stmt, slot)),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(step.stmt, slot)));
+    }
+    return true;
+}
+
 bool TrackwellDatabase::getNextUploadNumber(int& number) {
     std::int64_t value = 0;
     bool hasRow = false;
@@ -411,7 +424,8 @@ bool TrackwellDatabase::addEventWithBlobString(std::string_view blob) {
     return step.run() == SQLITE_DONE;
 }
 
-bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql) {
+bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
+                                           const char* alsoSql) {
     std::scoped_lock locks(m_transactionLock, m_dbLock);
     if (!beginTransaction(savepoint) || !addEventWithBlobString(blob)) {
         rollbackTransaction(savepoint);
@@ -426,17 +440,18 @@ bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* sa
             marked = step.run() == SQLITE_DONE;
         }
     }
-    if (!marked) {
+    if (!marked || (alsoSql && !exec(alsoSql))) {
         rollbackTransaction(savepoint);
         return false;
     }
     return releaseTransaction(savepoint);
 }
 
-bool TrackwellDatabase::addCloseEventWithBlobString(std::string_view blob) {
+bool TrackwellDatabase::addCloseEventWithBlobString(std::string_view blob, bool forgetLastFlowEvent) {
     return addEventWithMarker(
         blob, "add_close_event",
-        "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)");
+        "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)",
+        forgetLastFlowEvent ? "UPDATE trackwell_info SET last_flow_event = NULL" : nullptr);
 }
 
 bool TrackwellDatabase::addFlowEventWithBlobString(std::string_view blob) {

@@ -55,11 +55,15 @@ public:
     void setOptedOut(bool optedOut);
     std::optional<std::string> customDimension(int slot);
     bool setCustomDimension(int slot, const std::optional<std::string>& value);
+    // All four slots in one query (every blob carries them); false, all empty, when it fails.
+    bool customDimensions(std::optional<std::string> (&values)[4]);
     bool getNextUploadNumber(int& number);
     bool incrementLastUploadNumber(int& number);
     bool incrementLastSessionNumber(int* number = nullptr);
     bool addEventWithBlobString(std::string_view blob);
-    bool addCloseEventWithBlobString(std::string_view blob);
+    // `forgetLastFlowEvent`: the same savepoint also clears last_flow_event (a close that writes no
+    // flow blob of its own).
+    bool addCloseEventWithBlobString(std::string_view blob, bool forgetLastFlowEvent = false);
     bool addFlowEventWithBlobString(std::string_view blob);
     bool removeLastCloseAndFlowEvents();
     bool addHeaderWithSequenceNumber(int sequenceNumber, std::string_view blob, std::int64_t* rowId = nullptr);
@@ -86,7 +90,8 @@ private:
     // Runs a statement without results to its end.
     bool exec(const std::string& sql);
     bool runScript(const char* const* statements, std::size_t count);
-    bool addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql);
+    bool addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
+                            const char* alsoSql = nullptr);
     bool incrementCounter(const char* savepoint, const char* updateSql, const char* selectSql, int* number);
     void noteCreation();
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/foundation/Clock.h"
+#include "platform/sys/Uuid.h"
 
 namespace dk::trackwell {
 
@@ -19,6 +20,7 @@ struct Environment {
     LogHook hook;
     double startWall = g_launchWall;
     std::mt19937_64 random{std::random_device{}()};
+    bool seeded = false;
 };
 
 Environment& environment() {
@@ -58,6 +60,19 @@ std::uint32_t random32() {
 void seedRandom(std::uint64_t seed) {
     std::lock_guard lock(environment().mutex);
     environment().random.seed(seed);
+    environment().seeded = true;
+}
+
+std::string newUUID() {
+    unsigned char bytes[16];
+    {
+        std::lock_guard lock(environment().mutex);
+        if (!environment().seeded) return plat::sys::newUUIDString();
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(environment().random() >> 56);
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    return plat::sys::uuidString(bytes);
 }
 
 }  // namespace dk::trackwell

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace dk::trackwell {
@@ -21,5 +22,9 @@ void setStartWallTime(double secondsSince1970);
 // The client's random source; seeded from the system unless seeded here.
 std::uint32_t random32();
 void seedRandom(std::uint64_t seed);
+
+// A fresh upper-case UUID text: the system's, or once seeded, one drawn from the random source, so
+// a seeded run writes the same blobs every time.
+std::string newUUID();
 
 }  // namespace dk::trackwell

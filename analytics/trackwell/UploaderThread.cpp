@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -22,6 +23,12 @@ void logFormatted(const char* format, int code, const char* text = nullptr) {
     else
         std::snprintf(line, sizeof line, format, code);
     dk::trackwell::logMessage(line);
+}
+
+bool isInvalidHost(std::string host) {
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    return host == "invalid" || host.ends_with(".invalid");
 }
 
 }  // namespace
@@ -79,7 +86,10 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view) {
         setIsUploading(false);
         return;
     }
+    m_starting = true;
     for (const std::string& url : collectorURLs()) uploadeTo(url, *body);
+    m_starting = false;
+    if (m_sentRequest <= 0) complete();
 }
 
 void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
@@ -116,6 +126,15 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
         finished(r, false);
     };
     dk::trackwell::logMessage(kSpawning);
+    // Names under .invalid never resolve (RFC 6761): such a collector (the built-in placeholders)
+    // fails at once, with nothing left in flight on the loop.
+    plat::net::ServerAddress address;
+    if (plat::net::parseServerAddress(url, kCollectorPort, address) && isInvalidHost(address.host)) {
+        logFormatted("Error Uploading.  Code: %d,  Description: %s", plat::net::kURLErrorCannotFindHost,
+                     plat::net::describeURLError(plat::net::kURLErrorCannotFindHost).c_str());
+        finished(r, false);
+        return;
+    }
     r->timeout = m_loop.addTimer(kRequestTimeout, [this, r] {
         r->connection.cancel();
         logFormatted("Error Uploading.  Code: %d,  Description: %s", plat::net::kURLErrorTimedOut,
@@ -131,7 +150,7 @@ void UploaderThread::finished(Request* request, bool success) {
     request->connection.cancel();
     request->timeout.invalidate();
     if (success) ++m_successRecivedRequests;
-    if (--m_sentRequest <= 0) complete();
+    if (--m_sentRequest <= 0 && !m_starting) complete();
 }
 
 void UploaderThread::complete() {

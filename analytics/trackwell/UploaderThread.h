@@ -63,5 +63,6 @@ private:
     int m_responseStatusCode = 0;
     int m_sentRequest = 0;
     int m_successRecivedRequests = 0;
+    bool m_starting = false;  // the requests are being started: none completes the upload yet
     std::vector<std::unique_ptr<Request>> m_requests;
 };

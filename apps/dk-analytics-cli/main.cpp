@@ -21,6 +21,7 @@
 #include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "analytics/trackwell/UploaderThread.h"
+#include "apps/dk-analytics-cli/MetricsCommands.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
@@ -66,6 +67,7 @@ bool parseInt(const std::string& text, long long& out) {
 struct Arg {
     std::string text;   // the word or the decoded string
     std::optional<Value> object;
+    std::string raw;    // an object's text as given
     bool quoted = false;
 };
 
@@ -118,10 +120,11 @@ struct Line {
                 arg.text = *s;
             else
                 arg.object = std::move(value);
+            arg.raw = std::string(token);
             return arg;
         }
         while (end < rest.size() && !isBlank(rest[end])) ++end;
-        Arg arg{std::string(rest.substr(0, end)), std::nullopt, false};
+        Arg arg{std::string(rest.substr(0, end)), std::nullopt, {}, false};
         rest.remove_prefix(end);
         return arg;
     }
@@ -131,8 +134,14 @@ class Cli {
 public:
     int status = 0;
 
-    // One result line for one command line.
-    std::string run(std::string_view text) {
+    void print(const std::string& result) {
+        if (result.starts_with("error ")) status = 2;
+        std::fprintf(stdout, "%s\n", result.c_str());
+        std::fflush(stdout);
+    }
+
+    // One result line for one command line; nothing when the command printed its own lines.
+    std::optional<std::string> run(std::string_view text) {
         Line line{text};
         std::string error;
         std::optional<Arg> command = line.next(error);
@@ -141,6 +150,7 @@ public:
         const std::string& name = command->text;
         if (name == "store") return store(line);
         if (name == "uploader") return uploader(line);
+        if (name == "metrics") return metrics(line);
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
@@ -227,6 +237,17 @@ private:
         if (sub == "delete-uploaded") return okOrFail(db.deleteUploadData());
         if (sub == "schema-version") return std::to_string(db.schemaVersion());
         return "error unknown command: store " + sub;
+    }
+
+    // Lines are printed (and flushed) as the session answers them: tag-many acknowledges each tag.
+    std::optional<std::string> metrics(Line& line) {
+        std::string error;
+        std::vector<dk::analyticscli::MetricsArg> args;
+        while (std::optional<Arg> arg = line.next(error))
+            args.push_back({arg->object ? arg->raw : arg->text, arg->quoted, arg->object.has_value()});
+        if (!error.empty()) return "error " + error;
+        dk::analyticscli::runMetrics(args, [this](const std::string& answer) { print(answer); });
+        return std::nullopt;
     }
 
     std::string uploader(Line& line) {
@@ -357,10 +378,7 @@ int main(int argc, char** argv) {
     while (readLine(in, line)) {
         std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
-        std::string result = cli.run(line);
-        if (result.starts_with("error ")) cli.status = 2;
-        std::fprintf(stdout, "%s\n", result.c_str());
-        std::fflush(stdout);
+        if (std::optional<std::string> result = cli.run(line)) cli.print(*result);
     }
     // Nothing more is called: what a client would do on its way out is not this tool's to do.
     std::fflush(nullptr);

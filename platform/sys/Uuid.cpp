@@ -12,4 +12,10 @@ std::string newUUIDString() {
     return text;
 }
 
+std::string uuidString(const unsigned char (&bytes)[16]) {
+    char text[37];
+    uuid_unparse_upper(bytes, text);
+    return text;
+}
+
 }  // namespace plat::sys

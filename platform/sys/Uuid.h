@@ -9,4 +9,7 @@ namespace plat::sys {
 // form the platform's UUID strings take.
 std::string newUUIDString();
 
+// The same text form of 16 given bytes.
+std::string uuidString(const unsigned char (&bytes)[16]);
+
 }  // namespace plat::sys

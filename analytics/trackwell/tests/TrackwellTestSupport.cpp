@@ -43,4 +43,41 @@ bool execSql(const std::string& path, const std::string& sql) {
     return ok;
 }
 
+JsonDoc::JsonDoc(const std::string& text) {
+    char error[256] = "";
+    m_root = yajl_tree_parse(text.c_str(), error, sizeof error);
+    // yajl_tree_parse reads a C string: a NUL inside the text would end it early.
+    if (text.find('\0') != std::string::npos) {
+        yajl_tree_free(m_root);
+        m_root = nullptr;
+        m_error = "NUL in text";
+    } else if (!m_root) {
+        m_error = error;
+    }
+}
+
+std::vector<std::string> keys(yajl_val object) {
+    std::vector<std::string> out;
+    if (YAJL_IS_OBJECT(object))
+        for (std::size_t i = 0; i < object->u.object.len; ++i) out.push_back(object->u.object.keys[i]);
+    return out;
+}
+
+yajl_val member(yajl_val object, const std::string& key) {
+    if (!YAJL_IS_OBJECT(object)) return nullptr;
+    for (std::size_t i = 0; i < object->u.object.len; ++i)
+        if (key == object->u.object.keys[i]) return object->u.object.values[i];
+    return nullptr;
+}
+
+std::string text(yajl_val value) {
+    if (!value) return "<absent>";
+    if (YAJL_IS_STRING(value)) return value->u.string;
+    if (YAJL_IS_NUMBER(value)) return value->u.number.r;
+    if (YAJL_IS_TRUE(value)) return "true";
+    if (YAJL_IS_FALSE(value)) return "false";
+    if (YAJL_IS_NULL(value)) return "null";
+    return "<container>";
+}
+
 }  // namespace dktest

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <yajl/yajl_tree.h>
 
 #include <string>
 #include <vector>
@@ -27,5 +28,26 @@ std::vector<std::string> rows(sqlite3* db, const std::string& sql);
 std::vector<std::string> rows(const std::string& path, const std::string& sql);
 // Runs statements on a connection of its own; false with the message on standard error.
 bool execSql(const std::string& path, const std::string& sql);
+
+// A JSON text read strictly (yajl: well-formed UTF-8, one value, nothing after it).
+class JsonDoc {
+public:
+    explicit JsonDoc(const std::string& text);
+    ~JsonDoc() { yajl_tree_free(m_root); }
+    JsonDoc(const JsonDoc&) = delete;
+    JsonDoc& operator=(const JsonDoc&) = delete;
+    yajl_val root() const { return m_root; }
+    const std::string& error() const { return m_error; }
+
+private:
+    yajl_val m_root = nullptr;
+    std::string m_error;
+};
+
+// An object's member names in order; its member `key` (null when absent); a value as text
+// (strings as they are, null as "null", numbers and booleans as written).
+std::vector<std::string> keys(yajl_val object);
+yajl_val member(yajl_val object, const std::string& key);
+std::string text(yajl_val value);
 
 }  // namespace dktest

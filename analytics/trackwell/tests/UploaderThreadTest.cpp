@@ -181,3 +181,23 @@ TEST(UploaderThread, GzipOfLongTextInflatesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The built-in placeholder collectors never resolve: the upload fails at once, in the call,
+// leaving nothing in flight and everything stored.
+TEST(UploaderThread, CollectorsUnderInvalidFailAtOnce) {
+    Bench bench({});
+    for (const char* name : {"trackwell.collector.1", "trackwell.collector.2"})
+        plat::net::setServerBaseOverride(name, "http://collector.trackwell.INVALID.:8888");
+    const std::string text = bench.db.uploadBlobString();
+    UploaderThread uploader(bench.db, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    EXPECT_FALSE(uploader.isUploading());
+    EXPECT_EQ(bench.db.uploadBlobString(), text);
+    EXPECT_EQ(std::count(bench.log.begin(), bench.log.end(),
+                         "Error Uploading.  Code: -1003,  Description: A server with the specified hostname could not be found."),
+              2);
+}
+
+}  // namespace

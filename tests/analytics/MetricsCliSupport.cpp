@@ -1,0 +1,65 @@
+#include "tests/analytics/MetricsCliSupport.h"
+
+#include <zlib.h>
+
+#include "analytics/trackwell/tests/TrackwellTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+namespace dktest {
+
+std::vector<std::string> metricsCli(const std::string& home, const std::vector<std::string>& extra,
+                                    const std::string& commands) {
+    std::vector<std::string> argv = {DK_BINARY_DIR "/apps/dk-analytics-cli/dk-analytics-cli",
+                                     "--home", home, "--start-time", "1700000000.25", "--seed", "7",
+                                     "--device-facts", DK_TEST_DATA_DIR "/device-facts.plist",
+                                     "--endpoint", "trackwell.collector.1=http://127.0.0.1:9",
+                                     "--endpoint", "trackwell.collector.2=http://127.0.0.1:9"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    if (!commands.empty()) {
+        writeFile(home + ".commands", commands);
+        argv.insert(argv.end(), {"--commands", home + ".commands"});
+    }
+    return argv;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(at, end - at));
+    }
+    return out;
+}
+
+std::string infoPlist(const std::string& entries) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>com.test.game</string>" +
+           entries + "</dict></plist>\n";
+}
+
+std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& strings) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
+    for (const auto& [key, value] : strings) text += "<key>" + key + "</key><string>" + value + "</string>";
+    return text + "</dict></plist>\n";
+}
+
+std::string inflatedBody(const std::string& requestLine) {
+    JsonDoc line(requestLine);
+    const std::string hex = text(member(line.root(), "body_hex"));
+    std::string gzip;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) gzip += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    z_stream stream{};
+    inflateInit2(&stream, 31);
+    std::string out(1 << 22, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(gzip.data());
+    stream.avail_in = static_cast<uInt>(gzip.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return rc == Z_STREAM_END ? out : "inflate failed";
+}
+
+}  // namespace dktest

@@ -1,0 +1,22 @@
+// What the metrics tests of dk-analytics-cli share: its command line and the texts they make.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dktest {
+
+// dk-analytics-cli over `home` from 1700000000.25 on the virtual clock, seeded, with the facts of
+// data/device-facts.plist and both collectors on a refused port, then `extra` (a later option
+// wins); `commands`, when given, are written beside the home and read from there.
+std::vector<std::string> metricsCli(const std::string& home, const std::vector<std::string>& extra,
+                                    const std::string& commands = "");
+std::vector<std::string> lines(const std::string& text);
+// An Info.plist with an identifier and `entries`; a facts file of string entries.
+std::string infoPlist(const std::string& entries);
+std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& strings);
+// The body of one line of a recording server's requests.jsonl, gunzipped.
+std::string inflatedBody(const std::string& requestLine);
+
+}  // namespace dktest
