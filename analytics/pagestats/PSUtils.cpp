@@ -66,7 +66,8 @@ std::string PSUtils::urlEncodeString(std::string_view text) {
     out.reserve(text.size() * 3);
     for (char c : text) {
         unsigned char byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::string_view("-_.!~*'()").find(c) != std::string_view::npos) {
+        const bool alnum = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+        if (alnum || std::string_view("-_.!~*'()").find(c) != std::string_view::npos) {
             out += c;
         } else {
             out += '%';
