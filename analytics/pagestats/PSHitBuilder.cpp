@@ -64,8 +64,15 @@ std::string PSHitBuilder::constructPageviewRequestPath(const PSEvent& event) con
 // The fields are x10-escaped like custom variables: a "*", ")", "!" or "'" of their own would
 // otherwise split them at the collector.
 std::string PSHitBuilder::constructEventRequestPath(const PSEvent& event) const {
-    std::string text = "5(" + x10Escape(event.category) + "*" + x10Escape(event.action);
-    text += event.label ? "*" + x10Escape(*event.label) + ")" : ")";
+    std::string text = "5(";
+    text += x10Escape(event.category);
+    text += '*';
+    text += x10Escape(event.action);
+    if (event.label) {
+        text += '*';
+        text += x10Escape(*event.label);
+    }
+    text += ')';
     if (event.value >= 0) text += format("(%d)", event.value);
     text += customVariableParamsForEvent(event);
     return head(event) + "&utmt=event&utme=" + PSUtils::urlEncodeString(text) + deviceParams() + "&utmac=" +
