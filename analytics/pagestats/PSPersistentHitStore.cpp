@@ -510,7 +510,8 @@ PSCustomVariableBuffer PSPersistentHitStore::getVisitorVarBuffer() {
 }
 
 std::optional<std::string> PSPersistentHitStore::getVisitorCustomVarAtSlot(unsigned slot) {
-    const PSCustomVariable* variable = getVisitorVarBuffer().customVariableAt(slot);
+    const PSCustomVariableBuffer visitorVariables = getVisitorVarBuffer();
+    const PSCustomVariable* variable = visitorVariables.customVariableAt(slot);
     if (!variable) return std::nullopt;
     return variable->value;
 }
