@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "analytics/trackwell/SqliteFile.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
@@ -151,36 +152,9 @@ void TrackwellDatabase::moveOldStore() {
 
 bool TrackwellDatabase::openFile() {
     const std::string created = m_directory + "/" + kCreatedFileName;
-    auto open = [&] {
-        int rc = sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        if (rc != SQLITE_OK) {
-            closeFile();
-            return false;
-        }
-        sqlite3_busy_timeout(m_db, 30);
-        return true;
-    };
-    if (!open()) {
-        ::unlink(m_path.c_str());
-        ::unlink(created.c_str());
-        if (!open()) return false;
-    }
-    // Opening reads nothing: a file that is no database shows at the first statement. Such a file
-    // is set aside (with its journal, which would otherwise count as the new file's) and a fresh
-    // store made; a busy one is left alone.
-    std::int64_t version = 0;
-    bool hasRow = false;
-    int rc = queryInt("SELECT MAX(schema_version) FROM trackwell_info", version, hasRow) & 0xff;
-    if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) {
-        closeFile();
-        const std::string aside = m_path + ".corrupt";
-        ::rename(m_path.c_str(), aside.c_str());
-        if (::rename((m_path + "-journal").c_str(), (aside + "-journal").c_str()) != 0)
-            ::unlink((aside + "-journal").c_str());
-        ::unlink(created.c_str());
-        if (!open()) return false;
-    }
-    return true;
+    m_db = dk::trackwell::openDatabaseFile(m_path, "SELECT MAX(schema_version) FROM trackwell_info",
+                                           [&](dk::trackwell::Replaced) { ::unlink(created.c_str()); });
+    return m_db != nullptr;
 }
 
 void TrackwellDatabase::closeFile() {

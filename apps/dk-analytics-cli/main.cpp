@@ -9,15 +9,18 @@
 // the command file read; 2 for a bad command line, or when a command line was refused ("error ...").
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "analytics/pagestats/PSPersistentHitStore.h"
 #include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "analytics/trackwell/UploaderThread.h"
@@ -151,6 +154,7 @@ public:
         if (name == "store") return store(line);
         if (name == "uploader") return uploader(line);
         if (name == "metrics") return metrics(line);
+        if (name == "hits") return hits(line);
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
@@ -260,6 +264,138 @@ private:
         }
         if (sub == "state") return uploader.isUploading() ? "uploading" : "idle";
         return "error unknown command: uploader " + sub;
+    }
+
+    // ---- the page-view hit store, as the tracker drives it ----
+
+    std::unique_ptr<PSPersistentHitStore> m_hitStore;
+    std::optional<PSCustomVariableBuffer> m_pendingVariables;
+
+    PSPersistentHitStore& hitStore() {
+        if (!m_hitStore) m_hitStore = std::make_unique<PSPersistentHitStore>(std::make_shared<PSHitBuilder>());
+        return *m_hitStore;
+    }
+
+    static std::string errorLine(const PSError& error) {
+        char text[32];
+        std::snprintf(text, sizeof text, "error 0x%08X ", static_cast<unsigned>(error.code));
+        return text + error.domain;
+    }
+
+    // The stored hit string, "sampled out" when nothing was stored, or the error.
+    std::string put(PSEvent event) {
+        PSError error;
+        std::optional<PSHit> stored;
+        if (!hitStore().putEvent(event, &error, true, &stored)) return errorLine(error);
+        return stored ? stored->hitString() : "sampled out";
+    }
+
+    // A page view or an event takes the variables set since the last one.
+    std::string putWithVariables(PSEvent event) {
+        event.customVariableBuffer = std::move(m_pendingVariables);
+        m_pendingVariables.reset();
+        return put(std::move(event));
+    }
+
+    static std::optional<std::string> orNone(const Arg& arg) {
+        if (!arg.quoted && arg.text == "-") return std::nullopt;
+        return arg.text;
+    }
+
+    static std::string pagePath(std::string page) { return page.starts_with("/") ? page : "/" + page; }
+
+    void emitLine(const std::string& text) {
+        if (text.starts_with("error ")) status = 2;
+        std::fprintf(stdout, "%s\n", text.c_str());
+        std::fflush(stdout);
+    }
+
+    std::string hits(Line& line) {
+        std::string sub, error;
+        if (!takeWord(line, sub)) return "error usage: hits SUBCOMMAND";
+        std::vector<Arg> args;
+        while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
+        if (!error.empty()) return "error " + error;
+        auto usage = [&](const char* form) { return std::string("error usage: hits ") + form; };
+        auto count = [&](std::size_t n) { return args.size() == n && std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); }); };
+        long long n = 0, m = 0;
+        double a = 0, b = 0, c = 0;
+        PSPersistentHitStore& store = hitStore();
+        if (sub == "account") {
+            if (!count(1)) return usage("account ID");
+            store.hitBuilder()->setAccountID(args[0].text);
+            return "ok";
+        }
+        if (sub == "var") {
+            if (!count(4) || !parseInt(args[0].text, n) || !parseInt(args[3].text, m) || n < 1 ||
+                n > kPSMaxCustomVariables || m < kPSVisitorScope || m > kPSPageScope)
+                return usage("var SLOT NAME VALUE SCOPE");
+            if (!m_pendingVariables) m_pendingVariables.emplace();
+            m_pendingVariables->addCustomVariable(PSCustomVariable(static_cast<unsigned>(n), args[1].text,
+                                                                   args[2].text, static_cast<unsigned>(m)));
+            return "ok";
+        }
+        if (sub == "page") {
+            if (!count(1)) return usage("page PATH");
+            return putWithVariables(PSEvent(std::string(kPSPageviewEventCategory), pagePath(args[0].text), std::nullopt, -1));
+        }
+        if (sub == "page-many") {
+            if (!count(2) || !parseInt(args[0].text, n) || n < 1) return usage("page-many N PREFIX");
+            // Each line goes out as its put returns, so a watcher sees every acknowledged put.
+            std::string out;
+            for (long long i = 1; i <= n; ++i) {
+                if (i > 1) emitLine(out);
+                out = putWithVariables(PSEvent(std::string(kPSPageviewEventCategory),
+                                               pagePath(args[1].text + "-" + std::to_string(i)), std::nullopt, -1));
+            }
+            return out;
+        }
+        if (sub == "event") {
+            if (!count(4) || !parseInt(args[3].text, n)) return usage("event CAT ACTION LABEL|- VALUE");
+            return putWithVariables(PSEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(n)));
+        }
+        if (sub == "transaction") {
+            if (!count(5) || !parseDouble(args[1].text, a) || !parseDouble(args[3].text, b) ||
+                !parseDouble(args[4].text, c))
+                return usage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
+            PSEvent event(std::string(kPSTransactionEventCategory), "", "", 0);
+            event.transaction.emplace(args[0].text, orNone(args[2]), a, b, c);
+            return put(std::move(event));
+        }
+        if (sub == "item") {
+            if (!count(6) || !parseDouble(args[2].text, a) || !parseInt(args[3].text, n))
+                return usage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
+            PSEvent event(std::string(kPSItemEventCategory), "", "", 0);
+            event.item.emplace(args[0].text, args[1].text, orNone(args[4]), orNone(args[5]), a, static_cast<int>(n));
+            return put(std::move(event));
+        }
+        if (sub == "referrer") {
+            if (!count(1)) return usage("referrer QUERY");
+            PSError failure;
+            return store.setReferrer(args[0].text, &failure) ? "ok" : errorLine(failure);
+        }
+        if (sub == "delete") {
+            if (!count(1) || !parseInt(args[0].text, n) || n < 0) return usage("delete ID");
+            return okOrFail(store.deleteHit(static_cast<std::uint64_t>(n)));
+        }
+        if (sub == "sample") {
+            if (!count(1) || !parseInt(args[0].text, n) || n < 0 || n > 100) return usage("sample N");
+            store.setSampleRate(static_cast<unsigned>(n));
+            return "ok";
+        }
+        if (sub == "anonymize") {
+            if (!count(1) || (args[0].text != "0" && args[0].text != "1")) return usage("anonymize 0|1");
+            store.setAnonymizeIp(args[0].text == "1");
+            return "ok";
+        }
+        if (!args.empty()) return usage(sub.c_str());
+        if (sub == "new-visit") {
+            store.startNewSession();
+            return "ok";
+        }
+        if (sub == "count") return store.countHits() ? std::to_string(store.storedHits()) : "fail";
+        if (sub == "ids") return store.visitorIDForAfma() + " " + store.sessionIDForAfma();
+        return "error unknown command: hits " + sub;
     }
 
     // Turns the main loop without moving a virtual clock until nothing is in flight.

@@ -1,0 +1,11 @@
+CREATE TABLE events ( 'event_id' INTEGER PRIMARY KEY, 'random_val' INTEGER NOT NULL, 'timestamp_first' INTEGER NOT NULL, 'timestamp_previous' INTEGER NOT NULL, 'timestamp_current' INTEGER NOT NULL, 'visits' INTEGER NOT NULL, 'category' CHAR(256) NOT NULL, 'action' CHAR(256) NOT NULL, 'label' CHAR(256), 'value' INTEGER);
+CREATE TABLE custom_variables ( 'cv_id' INTEGER PRIMARY KEY, 'event_id' INTEGER NOT NULL, 'cv_scope' INTEGER NOT NULL, 'cv_index' INTEGER NOT NULL, 'cv_name' CHAR(64) NOT NULL, 'cv_value' CHAR(64) NOT NULL);
+CREATE TABLE transactions ( 'tran_id' INTEGER PRIMARY KEY, 'event_id' INTEGER NOT NULL, 'order_id' TEXT NOT NULL, 'tran_storename' TEXT, 'tran_totalcost' TEXT, 'tran_totaltax' TEXT, 'tran_shippingcost' TEXT);
+CREATE TABLE items ( 'item_id' INTEGER PRIMARY KEY, 'event_id' INTEGER NOT NULL, 'order_id' TEXT NOT NULL, 'item_sku' TEXT NOT NULL, 'item_name' TEXT, 'item_category' TEXT, 'item_price' TEXT, 'item_count' TEXT);
+INSERT INTO events VALUES (1, 123, 1600000000, 1600000000, 1600000100, 3, '__##GOOGLEPAGEVIEW##__', '/home', NULL, -1);
+INSERT INTO events VALUES (2, 123, 1600000000, 1600000000, 1600000100, 3, 'menu', 'open', 'x', 4);
+INSERT INTO events VALUES (3, 123, 1600000000, 1600000000, 1600000100, 3, '__##GOOGLETRANSACTION##__', '', '', 0);
+INSERT INTO events VALUES (4, 123, 1600000000, 1600000000, 1600000100, 3, '__##GOOGLEITEM##__', '', '', 0);
+INSERT INTO custom_variables VALUES (1, 1, 2, 2, 'kind', 'fast');
+INSERT INTO transactions VALUES (1, 3, 'o-1', 'Shop', '9.5', '0', '1');
+INSERT INTO items VALUES (1, 4, 'o-1', 'sku-1', 'Thing', 'Stuff', '4.75', '2');
