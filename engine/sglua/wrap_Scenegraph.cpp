@@ -104,11 +104,12 @@ struct NodeHandle {
 };
 
 // Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier;
-// node handle -> its token as a light userdata (weak keys), token light userdata -> the token as
-// a number, and how many entries that last table holds; the maker of `__index` closures.
+// slot index -> the token last handed out for that slot as a light userdata, token light userdata
+// -> the token as a number, and how many entries that last table holds; the maker of `__index`
+// closures.
 char kKindsKey;
 char kPortNamesKey;
-char kNodeTokensKey;
+char kSlotTokensKey;
 char kTokenNumbersKey;
 char kTokenCountKey;
 char kIndexMakerKey;
@@ -421,11 +422,11 @@ void pushNode(lua_State* L, SGNode* node) {
     handle->token = token;
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
-    // What the Lua side puts in this handle's port tables: Lua code cannot make a light userdata.
-    pushRegistryTable(L, &kNodeTokensKey);
-    lua_pushvalue(L, -2);
+    // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
+    // found by the slot's index: slots are dense, so this is an array read, not a hash look-up.
+    pushRegistryTable(L, &kSlotTokensKey);
     pushToken(L, token);
-    lua_rawset(L, -3);
+    lua_rawseti(L, -2, static_cast<int>(token & kIndexMask));
     lua_pop(L, 1);
     rememberTokenNumber(L, token);
 }
@@ -639,8 +640,11 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
     return kStored;
 }
 
-static int32_t directIsLive(int64_t token) {
-    return nodeForToken(static_cast<uint64_t>(token)) != nullptr;
+// The token of a node handle's userdata (its payload, which LuaJIT hands the FFI as a pointer),
+// or 0 when its node is gone.
+static double directHandleToken(const void* payload) {
+    const auto* handle = static_cast<const NodeHandle*>(payload);
+    return handle->node && nodeForToken(handle->token) ? static_cast<double>(handle->token) : 0.0;
 }
 
 }  // extern "C"
@@ -648,33 +652,49 @@ static int32_t directIsLive(int64_t token) {
 namespace {
 
 // Called once per state with: the ffi library, the four direct entries (light userdata), the
-// port-name table, the port metatable, the handle -> token and token -> number tables, and the C
-// setValue. Answers the maker of `__index` closures and the port method "setValue".
+// port-name table, the port metatable, the node metatables (a set), the slot -> token and token ->
+// number tables, and the C setValue. Answers the maker of `__index` closures and the port method
+// "setValue".
+//
+// Over thousands of nodes every hash look-up is a cache miss, so the path a moved sprite takes has
+// none: the handle's token comes from its own userdata (read by the FFI), its light userdata from
+// an array by slot index, and "setValue" finds the number of the port table it is given in the one
+// the last access made (which a compiled `node.x:setValue(...)` folds away); only a port table
+// kept from elsewhere goes through the token -> number table.
 constexpr char kLuaSide[] = R"lua(
-local ffi, number, flag, text, live, portIds, portMT, tokenOf, numberOf, setValueC = ...
-local setmetatable, type, error = setmetatable, type, error
+local ffi, number, flag, text, handle, portIds, portMT, nodeMTs, tokenAt, numberOf, setValueC = ...
+local setmetatable, getmetatable, type, error = setmetatable, getmetatable, type, error
 
 local STORED, GONE = 0, 1  -- any other status leaves the value to setValueC
+local SLOTS = 16777216  -- a token's low 24 bits are its slot's index
 local setNumber = ffi.cast("int32_t (*)(int64_t, double, double, int32_t)", number)
 local setFlag = ffi.cast("int32_t (*)(int64_t, double, int32_t, int32_t)", flag)
 local setText = ffi.cast("int32_t (*)(int64_t, double, const char *, size_t, int32_t)", text)
-local isLive = ffi.cast("int32_t (*)(int64_t)", live)
+local handleToken = ffi.cast("double (*)(void *)", handle)
+
+-- The last port table's light userdata and its number; the table never matches a script's value.
+local lastToken, lastNumber = {}, nil
 
 local function makeIndex(mt)
     return function(node, key)
         local id = portIds[key]
         if id == nil then return mt[key] end  -- follows the chain space, render node, node
-        local token = tokenOf[node]
-        if token == nil then error("scenegraph: node expected, got " .. type(node), 2) end
-        local n = numberOf[token]
-        if n == nil or isLive(n) == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        if type(node) ~= "userdata" then error("scenegraph: node expected, got " .. type(node), 2) end
+        local nodeMT = getmetatable(node)
+        if nodeMT ~= mt and not nodeMTs[nodeMT] then error("scenegraph: node expected, got userdata", 2) end
+        local n = handleToken(node)
+        if n == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        local token = tokenAt[n % SLOTS]
+        lastToken, lastNumber = token, n
         return setmetatable({ token, id }, portMT)
     end
 end
 
 local function setValue(port, value, notify)
     if type(port) == "table" then
-        local n, id = numberOf[port[1]], port[2]
+        local token, id = port[1], port[2]
+        local n
+        if token == lastToken then n = lastNumber else n = numberOf[token] end
         if n ~= nil and type(id) == "number" then
             local kind, status = type(value), nil
             local changed = notify and 1 or 0
@@ -722,13 +742,14 @@ void openLuaSide(lua_State* L) {
     pushEntry(L, directNumber);
     pushEntry(L, directFlag);
     pushEntry(L, directText);
-    pushEntry(L, directIsLive);
+    pushEntry(L, directHandleToken);
     pushRegistryTable(L, &kPortNamesKey);
     lua_pushvalue(L, portMT);
-    pushRegistryTable(L, &kNodeTokensKey);
+    pushRegistryTable(L, &kKindsKey);
+    pushRegistryTable(L, &kSlotTokensKey);
     pushRegistryTable(L, &kTokenNumbersKey);
     lua_pushcfunction(L, portSetValue);
-    lua_call(L, 10, 2);
+    lua_call(L, 11, 2);
     lua_setfield(L, portMT, "setValue");
     lua_pushlightuserdata(L, &kIndexMakerKey);
     lua_insert(L, -2);
@@ -777,12 +798,8 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
         lua_setfield(L, -2, name.c_str());
     }
     lua_rawset(L, LUA_REGISTRYINDEX);
-    lua_pushlightuserdata(L, &kNodeTokensKey);
+    lua_pushlightuserdata(L, &kSlotTokensKey);
     lua_newtable(L);
-    lua_newtable(L);
-    lua_pushliteral(L, "k");
-    lua_setfield(L, -2, "__mode");
-    lua_setmetatable(L, -2);
     lua_rawset(L, LUA_REGISTRYINDEX);
     lua_pushlightuserdata(L, &kTokenNumbersKey);
     lua_newtable(L);
