@@ -47,9 +47,14 @@ T parseText(const std::string& text) {
 }
 
 // What the typed setters call: when the owner is already dirty the walk would stop at once, and in
-// a frame that writes several ports of a node that is the common case, so it costs no call.
+// a frame that writes several ports of a node that is the common case, so it costs no call (but
+// the owner must still hear that more than its placement changed).
 inline void markChanged(SGPort& port) {
-    if (!port.owner() || !port.owner()->dirty) port.markAsDirty();
+    SGNode* owner = port.owner();
+    if (!owner || !owner->dirty)
+        port.markAsDirty();
+    else if (!port.placement())
+        owner->fullCompute = true;
 }
 
 int truncateToInt(float number) {
@@ -102,6 +107,7 @@ bool SGPort::setValue(SGPort* source) {
         std::fprintf(stderr, "SGPort: connection refused, it would close a cycle\n");
         return false;
     }
+    if (m_owner) m_owner->fullCompute = true;  // the port's value now comes from elsewhere
     // Retain the new source before letting go of the old one: they may share a node whose only
     // reference is this connection.
     if (source) retainSourceNode(this, source);
@@ -130,10 +136,15 @@ std::vector<SGPort*>& SGPort::ownDestPorts() {
 }
 
 void SGPort::markAsDirty() {
+    if (m_owner && !m_placement) m_owner->fullCompute = true;  // also when the owner is dirty already
     if (m_owner && m_owner->dirty) return;
     if (m_destPorts)
         for (SGPort* dest : *m_destPorts) dest->markAsDirty();
     if (m_owner) m_owner->dirty = true;
+}
+
+void SGPort::noteStored() {
+    if (m_owner && !m_placement) m_owner->fullCompute = true;
 }
 
 void SGPort::addDestPort(SGPort* destPort) {

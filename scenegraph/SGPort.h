@@ -58,9 +58,17 @@ public:
     // Marks the owner and everything downstream dirty, stopping at nodes already dirty.
     void markAsDirty();
     void addDestPort(SGPort* destPort);
+    // Says that `value` was written directly rather than through the typed setter: nothing is
+    // marked, but the owner's next compute reads every input again (see SGNode::fullCompute).
+    // Code that writes a node's inputs that way and later marks the node through another port
+    // calls it; a node's writes to its own outputs need not.
+    void noteStored();
 
     SGNode* owner() const { return m_owner; }
-    SGPortValueType type() const { return m_type; }
+    SGPortValueType type() const { return static_cast<SGPortValueType>(m_type); }
+    // Whether a change of this port alone only moves or turns what its owner draws (a sprite's x,
+    // y and angle), so that the owner's compute may refresh its placement and nothing else.
+    bool placement() const { return m_placement; }
     SGPort* source() const { return m_source; }
     const std::vector<SGPort*>& destPorts() const;
 
@@ -80,7 +88,8 @@ private:
     SGNode* m_owner = nullptr;
     SGPort* m_source = nullptr;
     std::unique_ptr<std::vector<SGPort*>> m_destPorts;  // may hold duplicates; null when none
-    SGPortValueType m_type = SGPortValueType::NIL;
+    uint8_t m_type = 0;  // an SGPortValueType; a byte, like the flag, to leave the tail to the value
+    bool m_placement = false;
 };
 
 // Typed ports. `value` is the stored value: nodes write it directly from compute (which marks

@@ -8,6 +8,7 @@
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/assets/wrap_AssetManager.h"
@@ -237,23 +238,31 @@ P* typedPort(lua_State* L, SGPort* port) {
 // The stores of plain values, each with its one conversion. Two roads lead here: storePlain for
 // any Lua value, and the direct stores the Lua side calls through the FFI for a number, a string
 // or a boolean whose port takes it as it is.
+// A store without notify overwrites the value and marks nothing (the owner's next compute still
+// reads it, however it comes to be marked).
+template <class P, class V>
+void storeQuietly(P* p, V value) {
+    p->value = std::move(value);
+    p->noteStored();
+}
+
 void storeNumber(SGNumberPort* p, lua_Number number, bool notify) {
     auto value = static_cast<float>(number);
-    notify ? p->setValue(value) : void(p->value = value);
+    notify ? p->setValue(value) : storeQuietly(p, value);
 }
 
 void storeInteger(SGIntegerPort* p, lua_Number number, bool notify) {
     int32_t value = toInt32(number);
-    notify ? p->setValue(value) : void(p->value = value);
+    notify ? p->setValue(value) : storeQuietly(p, value);
 }
 
 void storeFlag(SGBooleanPort* p, bool flag, bool notify) {
-    notify ? p->setValue(flag) : void(p->value = flag);
+    notify ? p->setValue(flag) : storeQuietly(p, flag);
 }
 
 void storeText(SGStringPort* p, const char* text, size_t length, bool notify) {
     if (!notify)
-        p->value.assign(text, length);
+        storeQuietly(p, std::string(text, length));
     else if (p->value.size() != length || std::memcmp(p->value.data(), text, length) != 0)
         p->setValue(std::string(text, length));
 }
