@@ -58,6 +58,8 @@ public:
 
     // Marks the owner and everything downstream dirty, stopping at nodes already dirty.
     void markAsDirty();
+    // Lists another port of the same node to be marked with this one (a node's inputs list its
+    // outputs); readers of other nodes are listed by connecting them.
     void addDestPort(SGPort* destPort);
     // Says that `value` was written directly rather than through the typed setter: nothing is
     // marked, but the owner's next compute reads every input again (see SGNode::fullCompute).
