@@ -192,7 +192,8 @@ void SGPort::removeReader(SGPort* reader) {
 void SGPort::markAsDirty() {
     if (m_owner && !m_placement) m_owner->fullCompute = true;  // also when the owner is dirty already
     if (m_owner && m_owner->dirty) return;
-    for (SGPort* dest : destPorts()) dest->markAsDirty();
+    if (m_destPorts)
+        for (SGPort* dest : m_destPorts->live()) dest->markAsDirty();
     if (m_owner) m_owner->dirty = true;
 }
 

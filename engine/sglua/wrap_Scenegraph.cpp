@@ -105,12 +105,13 @@ struct NodeHandle {
 };
 
 // Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier;
-// slot index -> the token last handed out for that slot as a light userdata, token light userdata
-// -> the token as a number, and how many entries that last table holds; the maker of `__index`
-// closures.
+// slot index -> the token last handed out here for that slot, as a light userdata and as a
+// number; token light userdata -> the token as a number, and how many entries that last table
+// holds; the maker of `__index` closures.
 char kKindsKey;
 char kPortNamesKey;
 char kSlotTokensKey;
+char kSlotNumbersKey;
 char kTokenNumbersKey;
 char kTokenCountKey;
 char kIndexMakerKey;
@@ -433,9 +434,14 @@ void pushNode(lua_State* L, SGNode* node) {
     lua_setmetatable(L, -2);
     // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
     // found by the slot's index: slots are dense, so this is an array read, not a hash look-up.
+    auto slot = static_cast<int>(token & kIndexMask);
     pushRegistryTable(L, &kSlotTokensKey);
     pushToken(L, token);
-    lua_rawseti(L, -2, static_cast<int>(token & kIndexMask));
+    lua_rawseti(L, -2, slot);
+    lua_pop(L, 1);
+    pushRegistryTable(L, &kSlotNumbersKey);
+    lua_pushnumber(L, static_cast<lua_Number>(token));  // 47 bits: exact
+    lua_rawseti(L, -2, slot);
     lua_pop(L, 1);
     rememberTokenNumber(L, token);
 }
@@ -649,11 +655,14 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
     return kStored;
 }
 
-// The token of a node handle's userdata (its payload, which LuaJIT hands the FFI as a pointer),
-// or 0 when its node is gone.
-static double directHandleToken(const void* payload) {
+// The slot of a node handle's userdata (its payload, which LuaJIT hands the FFI as a pointer), or
+// 0 when its node is gone. Only a node's `__index` calls it, which a script can also call with
+// another userdata: then neither the pointer nor the token names the node of a live slot (both
+// would have to), and the answer is 0 too.
+static int32_t directHandleSlot(const void* payload) {
     const auto* handle = static_cast<const NodeHandle*>(payload);
-    return handle->node && nodeForToken(handle->token) ? static_cast<double>(handle->token) : 0.0;
+    SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
+    return node && node == handle->node ? static_cast<int32_t>(handle->token & kIndexMask) : 0;
 }
 
 }  // extern "C"
@@ -661,25 +670,25 @@ static double directHandleToken(const void* payload) {
 namespace {
 
 // Called once per state with: the ffi library, the four direct entries (light userdata), the
-// port-name table, the port metatable, the node metatables (a set), the slot -> token and token ->
-// number tables, and the C setValue. Answers the maker of `__index` closures and the port method
+// port-name table, the port metatable, the slot -> token, slot -> number and token -> number
+// tables, and the C setValue. Answers the maker of `__index` closures and the port method
 // "setValue".
 //
 // Over thousands of nodes every hash look-up is a cache miss, so the path a moved sprite takes has
-// none: the handle's token comes from its own userdata (read by the FFI), its light userdata from
-// an array by slot index, and "setValue" finds the number of the port table it is given in the one
+// none: the handle's slot comes from its own userdata (read by the FFI), its token's light userdata
+// and number from arrays by that slot (filled by pushNode; a live handle's slot holds its token),
+// and "setValue" finds the number of the port table it is given in the one
 // the last access made (which a compiled `node.x:setValue(...)` folds away); only a port table
 // kept from elsewhere goes through the token -> number table.
 constexpr char kLuaSide[] = R"lua(
-local ffi, number, flag, text, handle, portIds, portMT, nodeMTs, tokenAt, numberOf, setValueC = ...
-local setmetatable, getmetatable, type, error = setmetatable, getmetatable, type, error
+local ffi, number, flag, text, handle, portIds, portMT, tokenAt, numberAt, numberOf, setValueC = ...
+local setmetatable, type, error = setmetatable, type, error
 
 local STORED, GONE = 0, 1  -- any other status leaves the value to setValueC
-local SLOTS = 16777216  -- a token's low 24 bits are its slot's index
 local setNumber = ffi.cast("int32_t (*)(int64_t, double, double, int32_t)", number)
 local setFlag = ffi.cast("int32_t (*)(int64_t, double, int32_t, int32_t)", flag)
 local setText = ffi.cast("int32_t (*)(int64_t, double, const char *, size_t, int32_t)", text)
-local handleToken = ffi.cast("double (*)(void *)", handle)
+local handleSlot = ffi.cast("int32_t (*)(void *)", handle)
 
 -- The last port table's light userdata and its number; the table never matches a script's value.
 local lastToken, lastNumber = {}, nil
@@ -689,12 +698,10 @@ local function makeIndex(mt)
         local id = portIds[key]
         if id == nil then return mt[key] end  -- follows the chain space, render node, node
         if type(node) ~= "userdata" then error("scenegraph: node expected, got " .. type(node), 2) end
-        local nodeMT = getmetatable(node)
-        if nodeMT ~= mt and not nodeMTs[nodeMT] then error("scenegraph: node expected, got userdata", 2) end
-        local n = handleToken(node)
-        if n == 0 then error("scenegraph: node used after it was destroyed", 2) end
-        local token = tokenAt[n % SLOTS]
-        lastToken, lastNumber = token, n
+        local slot = handleSlot(node)
+        if slot == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        local token = tokenAt[slot]
+        lastToken, lastNumber = token, numberAt[slot]
         return setmetatable({ token, id }, portMT)
     end
 end
@@ -751,11 +758,11 @@ void openLuaSide(lua_State* L) {
     pushEntry(L, directNumber);
     pushEntry(L, directFlag);
     pushEntry(L, directText);
-    pushEntry(L, directHandleToken);
+    pushEntry(L, directHandleSlot);
     pushRegistryTable(L, &kPortNamesKey);
     lua_pushvalue(L, portMT);
-    pushRegistryTable(L, &kKindsKey);
     pushRegistryTable(L, &kSlotTokensKey);
+    pushRegistryTable(L, &kSlotNumbersKey);
     pushRegistryTable(L, &kTokenNumbersKey);
     lua_pushcfunction(L, portSetValue);
     lua_call(L, 11, 2);
@@ -807,9 +814,11 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
         lua_setfield(L, -2, name.c_str());
     }
     lua_rawset(L, LUA_REGISTRYINDEX);
-    lua_pushlightuserdata(L, &kSlotTokensKey);
-    lua_newtable(L);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    for (char* key : {&kSlotTokensKey, &kSlotNumbersKey}) {
+        lua_pushlightuserdata(L, key);
+        lua_newtable(L);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
     lua_pushlightuserdata(L, &kTokenNumbersKey);
     lua_newtable(L);
     lua_rawset(L, LUA_REGISTRYINDEX);
