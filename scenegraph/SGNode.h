@@ -55,6 +55,11 @@ public:
 
     // Set by markAsDirty, cleared by update; a new node computes on its first read.
     bool dirty = true;
+    // Set whenever an input that is not a placement port may have changed since the last compute:
+    // a typed setter or markAsDirty reached it, a value was noted as stored, or a connection was
+    // made or dropped. A node that can refresh its placement alone (a sprite moved or turned) reads
+    // every input only when it is set, and clears it then; other nodes ignore it.
+    bool fullCompute = true;
     // Counts the computes that refreshed what a renderer draws from the node (a sprite's draw
     // record), so that a renderer can tell output it has already turned into vertices. Beside the
     // flag and the class bits, on the line every frame reads anyway.
@@ -67,6 +72,8 @@ protected:
     // of its node as a destination, so marking an input marks the node's outputs.
     void addOutputPort(SGPort* port, SGPortValueType type);
     void addInputPort(SGPort* port, SGPortValueType type);
+    // Makes an input a placement port (SGPort::placement).
+    void markPlacement(SGPort* port);
 
 private:
     uint32_t m_nodeClass = 0;

@@ -47,9 +47,14 @@ T parseText(const std::string& text) {
 }
 
 // What the typed setters call: when the owner is already dirty the walk would stop at once, and in
-// a frame that writes several ports of a node that is the common case, so it costs no call.
+// a frame that writes several ports of a node that is the common case, so it costs no call (but
+// the owner must still hear that more than its placement changed).
 inline void markChanged(SGPort& port) {
-    if (!port.owner() || !port.owner()->dirty) port.markAsDirty();
+    SGNode* owner = port.owner();
+    if (!owner || !owner->dirty)
+        port.markAsDirty();
+    else if (!port.placement())
+        owner->fullCompute = true;
 }
 
 int truncateToInt(float number) {
@@ -61,14 +66,59 @@ int truncateToInt(float number) {
 
 }  // namespace
 
+// The ports a port marks: ports[first, end), in the order they were added. A reader is taken off
+// by moving the entries on its nearer side, so that a scene torn down in the order it was built (or
+// the reverse) takes each reader of a shared port (an image loader read by thousands of sprites)
+// off one end without shifting the rest.
+struct SGPort::DestList {
+    std::vector<SGPort*> ports;
+    std::size_t first = 0;
+
+    std::span<SGPort* const> live() const { return {ports.data() + first, ports.size() - first}; }
+
+    // Takes off the one entry of `port`, looked for from both ends at once.
+    void removeOne(const SGPort* port) {
+        std::size_t lo = first, hi = ports.size();
+        while (lo < hi) {
+            if (ports[lo] == port) return erase(lo);
+            if (ports[--hi] == port) return erase(hi);
+            ++lo;
+        }
+    }
+    void removeAll(const SGPort* port) {
+        ports.erase(std::remove(ports.begin() + static_cast<std::ptrdiff_t>(first), ports.end(), port), ports.end());
+        if (ports.size() == first) ports.clear(), first = 0;
+    }
+
+private:
+    void erase(std::size_t at) {
+        auto begin = ports.begin() + static_cast<std::ptrdiff_t>(first);
+        auto it = ports.begin() + static_cast<std::ptrdiff_t>(at);
+        if (at - first < ports.size() - at) {
+            std::move_backward(begin, it, it + 1);
+            ++first;
+        } else {
+            std::move(it + 1, ports.end(), it);
+            ports.pop_back();
+        }
+        if (ports.size() == first) {
+            ports.clear(), first = 0;
+        } else if (first > 16 && first > ports.size() / 2) {  // the gap in front is never most of it
+            ports.erase(ports.begin(), ports.begin() + static_cast<std::ptrdiff_t>(first));
+            first = 0;
+        }
+    }
+};
+
+SGPort::SGPort() = default;
+
 SGPort::~SGPort() {
     // Ports still reading from this one can only be siblings in the same node (other readers keep
     // the node alive); leave them unconnected rather than pointing at a dead port.
     for (SGPort* dest : destPorts())
         if (dest->m_source == this) dest->m_source = nullptr;
     if (m_source) {
-        auto& list = m_source->ownDestPorts();
-        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        m_source->removeReader(this);
         SGNode* sourceOwner = m_source->m_owner;
         m_source = nullptr;
         releaseSourceNode(this, sourceOwner);
@@ -102,38 +152,53 @@ bool SGPort::setValue(SGPort* source) {
         std::fprintf(stderr, "SGPort: connection refused, it would close a cycle\n");
         return false;
     }
+    if (m_owner) m_owner->fullCompute = true;  // the port's value now comes from elsewhere
     // Retain the new source before letting go of the old one: they may share a node whose only
     // reference is this connection.
     if (source) retainSourceNode(this, source);
     if (m_source) {
-        auto& list = m_source->ownDestPorts();
-        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        m_source->removeReader(this);
         SGNode* oldOwner = m_source->m_owner;
         m_source = nullptr;
         releaseSourceNode(this, oldOwner);  // may destroy that node and its ports
     }
     if (!source) return true;
     m_source = source;
-    source->ownDestPorts().push_back(this);
+    source->ownDestPorts().ports.push_back(this);
     if (upstreamDirty(source)) markAsDirty();
     return true;
 }
 
-const std::vector<SGPort*>& SGPort::destPorts() const {
-    static const std::vector<SGPort*> none;
-    return m_destPorts ? *m_destPorts : none;
+std::span<SGPort* const> SGPort::destPorts() const {
+    if (!m_destPorts) return {};
+    return m_destPorts->live();
 }
 
-std::vector<SGPort*>& SGPort::ownDestPorts() {
-    if (!m_destPorts) m_destPorts = std::make_unique<std::vector<SGPort*>>();
+SGPort::DestList& SGPort::ownDestPorts() {
+    if (!m_destPorts) m_destPorts = std::make_unique<DestList>();
     return *m_destPorts;
 }
 
+void SGPort::removeReader(SGPort* reader) {
+    if (!m_destPorts) return;
+    // A connection lists its reader once. Only a reader of the same node may be listed again: a
+    // node's inputs list its outputs, and an output may also read an input of its own node.
+    if (m_owner && reader->m_owner == m_owner)
+        m_destPorts->removeAll(reader);
+    else
+        m_destPorts->removeOne(reader);
+}
+
 void SGPort::markAsDirty() {
+    if (m_owner && !m_placement) m_owner->fullCompute = true;  // also when the owner is dirty already
     if (m_owner && m_owner->dirty) return;
     if (m_destPorts)
-        for (SGPort* dest : *m_destPorts) dest->markAsDirty();
+        for (SGPort* dest : m_destPorts->live()) dest->markAsDirty();
     if (m_owner) m_owner->dirty = true;
+}
+
+void SGPort::noteStored() {
+    if (m_owner && !m_placement) m_owner->fullCompute = true;
 }
 
 void SGPort::addDestPort(SGPort* destPort) {
@@ -141,7 +206,7 @@ void SGPort::addDestPort(SGPort* destPort) {
         std::fprintf(stderr, "Assertion failed: destPort\n");
         std::abort();
     }
-    ownDestPorts().push_back(destPort);
+    ownDestPorts().ports.push_back(destPort);
 }
 
 void SGPort::pull() const {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,7 @@ enum class SGPortValueType : int32_t {
 
 class SGPort {
 public:
-    SGPort() = default;
+    SGPort();
     // Disconnects from its source (releasing the source's node) and detaches its destinations.
     virtual ~SGPort();
 
@@ -57,12 +58,23 @@ public:
 
     // Marks the owner and everything downstream dirty, stopping at nodes already dirty.
     void markAsDirty();
+    // Lists another port of the same node to be marked with this one (a node's inputs list its
+    // outputs); readers of other nodes are listed by connecting them.
     void addDestPort(SGPort* destPort);
+    // Says that `value` was written directly rather than through the typed setter: nothing is
+    // marked, but the owner's next compute reads every input again (see SGNode::fullCompute).
+    // Code that writes a node's inputs that way and later marks the node through another port
+    // calls it; a node's writes to its own outputs need not.
+    void noteStored();
 
     SGNode* owner() const { return m_owner; }
-    SGPortValueType type() const { return m_type; }
+    SGPortValueType type() const { return static_cast<SGPortValueType>(m_type); }
+    // Whether a change of this port alone only moves or turns what its owner draws (a sprite's x,
+    // y and angle), so that the owner's compute may refresh its placement and nothing else.
+    bool placement() const { return m_placement; }
     SGPort* source() const { return m_source; }
-    const std::vector<SGPort*>& destPorts() const;
+    // The ports this one marks, in the order they were added.
+    std::span<SGPort* const> destPorts() const;
 
 protected:
     // Lets a dirty owner compute before a stored value is returned.
@@ -71,16 +83,21 @@ protected:
 private:
     friend class SGNode;  // sets owner and type when the node adds the port
 
+    struct DestList;
+
     bool reaches(const SGPort* target) const;
-    std::vector<SGPort*>& ownDestPorts();
+    DestList& ownDestPorts();
+    // Takes a reader that connected to this port off its list.
+    void removeReader(SGPort* reader);
 
     // Most ports have no readers, and a sprite holds fourteen ports that compute walks every time
     // it changes: the destination list lives out of line, allocated on the first reader, so that a
     // port is a few words and the typed value fills the base's tail padding.
     SGNode* m_owner = nullptr;
     SGPort* m_source = nullptr;
-    std::unique_ptr<std::vector<SGPort*>> m_destPorts;  // may hold duplicates; null when none
-    SGPortValueType m_type = SGPortValueType::NIL;
+    std::unique_ptr<DestList> m_destPorts;  // may hold duplicates; null when none
+    uint8_t m_type = 0;  // an SGPortValueType; a byte, like the flag, to leave the tail to the value
+    bool m_placement = false;
 };
 
 // Typed ports. `value` is the stored value: nodes write it directly from compute (which marks

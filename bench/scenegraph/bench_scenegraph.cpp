@@ -211,6 +211,25 @@ void BM_SpriteWriteXY(benchmark::State& state) {
 }
 BENCHMARK(BM_SpriteWriteXY)->Arg(1000)->Arg(20000);
 
+// Destroying a space of N sprites that all read one image (as a scene's sprites read one loader):
+// each sprite's image port leaves the shared reader list. Per item, so linear growth stays flat.
+void BM_SpaceTeardown(benchmark::State& state) {
+    SGImagePort shared;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* space = new SGSpace(nullptr, nullptr, std::make_unique<NoDrawing>());
+        for (int i = 0; i < state.range(0); ++i) {
+            auto* sprite = new SGSpriteNode;
+            sprite->image.setValue(&shared);
+            space->addNode(sprite);
+        }
+        state.ResumeTiming();
+        space->release();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SpaceTeardown)->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

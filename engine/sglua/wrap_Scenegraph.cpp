@@ -8,6 +8,7 @@
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/assets/wrap_AssetManager.h"
@@ -104,11 +105,13 @@ struct NodeHandle {
 };
 
 // Registry keys (addresses only) of per-state tables: metatable -> kind, port name -> identifier;
-// node handle -> its token as a light userdata (weak keys), token light userdata -> the token as
-// a number, and how many entries that last table holds; the maker of `__index` closures.
+// slot index -> the token last handed out here for that slot, as a light userdata and as a
+// number; token light userdata -> the token as a number, and how many entries that last table
+// holds; the maker of `__index` closures.
 char kKindsKey;
 char kPortNamesKey;
-char kNodeTokensKey;
+char kSlotTokensKey;
+char kSlotNumbersKey;
 char kTokenNumbersKey;
 char kTokenCountKey;
 char kIndexMakerKey;
@@ -236,23 +239,31 @@ P* typedPort(lua_State* L, SGPort* port) {
 // The stores of plain values, each with its one conversion. Two roads lead here: storePlain for
 // any Lua value, and the direct stores the Lua side calls through the FFI for a number, a string
 // or a boolean whose port takes it as it is.
+// A store without notify overwrites the value and marks nothing (the owner's next compute still
+// reads it, however it comes to be marked).
+template <class P, class V>
+void storeQuietly(P* p, V value) {
+    p->value = std::move(value);
+    p->noteStored();
+}
+
 void storeNumber(SGNumberPort* p, lua_Number number, bool notify) {
     auto value = static_cast<float>(number);
-    notify ? p->setValue(value) : void(p->value = value);
+    notify ? p->setValue(value) : storeQuietly(p, value);
 }
 
 void storeInteger(SGIntegerPort* p, lua_Number number, bool notify) {
     int32_t value = toInt32(number);
-    notify ? p->setValue(value) : void(p->value = value);
+    notify ? p->setValue(value) : storeQuietly(p, value);
 }
 
 void storeFlag(SGBooleanPort* p, bool flag, bool notify) {
-    notify ? p->setValue(flag) : void(p->value = flag);
+    notify ? p->setValue(flag) : storeQuietly(p, flag);
 }
 
 void storeText(SGStringPort* p, const char* text, size_t length, bool notify) {
     if (!notify)
-        p->value.assign(text, length);
+        storeQuietly(p, std::string(text, length));
     else if (p->value.size() != length || std::memcmp(p->value.data(), text, length) != 0)
         p->setValue(std::string(text, length));
 }
@@ -421,11 +432,16 @@ void pushNode(lua_State* L, SGNode* node) {
     handle->token = token;
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
-    // What the Lua side puts in this handle's port tables: Lua code cannot make a light userdata.
-    pushRegistryTable(L, &kNodeTokensKey);
-    lua_pushvalue(L, -2);
+    // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
+    // found by the slot's index: slots are dense, so this is an array read, not a hash look-up.
+    auto slot = static_cast<int>(token & kIndexMask);
+    pushRegistryTable(L, &kSlotTokensKey);
     pushToken(L, token);
-    lua_rawset(L, -3);
+    lua_rawseti(L, -2, slot);
+    lua_pop(L, 1);
+    pushRegistryTable(L, &kSlotNumbersKey);
+    lua_pushnumber(L, static_cast<lua_Number>(token));  // 47 bits: exact
+    lua_rawseti(L, -2, slot);
     lua_pop(L, 1);
     rememberTokenNumber(L, token);
 }
@@ -639,8 +655,14 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
     return kStored;
 }
 
-static int32_t directIsLive(int64_t token) {
-    return nodeForToken(static_cast<uint64_t>(token)) != nullptr;
+// The slot of a node handle's userdata (its payload, which LuaJIT hands the FFI as a pointer), or
+// 0 when its node is gone. Only a node's `__index` calls it, which a script can also call with
+// another userdata: then neither the pointer nor the token names the node of a live slot (both
+// would have to), and the answer is 0 too.
+static int32_t directHandleSlot(const void* payload) {
+    const auto* handle = static_cast<const NodeHandle*>(payload);
+    SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
+    return node && node == handle->node ? static_cast<int32_t>(handle->token & kIndexMask) : 0;
 }
 
 }  // extern "C"
@@ -648,33 +670,47 @@ static int32_t directIsLive(int64_t token) {
 namespace {
 
 // Called once per state with: the ffi library, the four direct entries (light userdata), the
-// port-name table, the port metatable, the handle -> token and token -> number tables, and the C
-// setValue. Answers the maker of `__index` closures and the port method "setValue".
+// port-name table, the port metatable, the slot -> token, slot -> number and token -> number
+// tables, and the C setValue. Answers the maker of `__index` closures and the port method
+// "setValue".
+//
+// Over thousands of nodes every hash look-up is a cache miss, so the path a moved sprite takes has
+// none: the handle's slot comes from its own userdata (read by the FFI), its token's light userdata
+// and number from arrays by that slot (filled by pushNode; a live handle's slot holds its token),
+// and "setValue" finds the number of the port table it is given in the one
+// the last access made (which a compiled `node.x:setValue(...)` folds away); only a port table
+// kept from elsewhere goes through the token -> number table.
 constexpr char kLuaSide[] = R"lua(
-local ffi, number, flag, text, live, portIds, portMT, tokenOf, numberOf, setValueC = ...
+local ffi, number, flag, text, handle, portIds, portMT, tokenAt, numberAt, numberOf, setValueC = ...
 local setmetatable, type, error = setmetatable, type, error
 
 local STORED, GONE = 0, 1  -- any other status leaves the value to setValueC
 local setNumber = ffi.cast("int32_t (*)(int64_t, double, double, int32_t)", number)
 local setFlag = ffi.cast("int32_t (*)(int64_t, double, int32_t, int32_t)", flag)
 local setText = ffi.cast("int32_t (*)(int64_t, double, const char *, size_t, int32_t)", text)
-local isLive = ffi.cast("int32_t (*)(int64_t)", live)
+local handleSlot = ffi.cast("int32_t (*)(void *)", handle)
+
+-- The last port table's light userdata and its number; the table never matches a script's value.
+local lastToken, lastNumber = {}, nil
 
 local function makeIndex(mt)
     return function(node, key)
         local id = portIds[key]
         if id == nil then return mt[key] end  -- follows the chain space, render node, node
-        local token = tokenOf[node]
-        if token == nil then error("scenegraph: node expected, got " .. type(node), 2) end
-        local n = numberOf[token]
-        if n == nil or isLive(n) == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        if type(node) ~= "userdata" then error("scenegraph: node expected, got " .. type(node), 2) end
+        local slot = handleSlot(node)
+        if slot == 0 then error("scenegraph: node used after it was destroyed", 2) end
+        local token = tokenAt[slot]
+        lastToken, lastNumber = token, numberAt[slot]
         return setmetatable({ token, id }, portMT)
     end
 end
 
 local function setValue(port, value, notify)
     if type(port) == "table" then
-        local n, id = numberOf[port[1]], port[2]
+        local token, id = port[1], port[2]
+        local n
+        if token == lastToken then n = lastNumber else n = numberOf[token] end
         if n ~= nil and type(id) == "number" then
             local kind, status = type(value), nil
             local changed = notify and 1 or 0
@@ -722,13 +758,14 @@ void openLuaSide(lua_State* L) {
     pushEntry(L, directNumber);
     pushEntry(L, directFlag);
     pushEntry(L, directText);
-    pushEntry(L, directIsLive);
+    pushEntry(L, directHandleSlot);
     pushRegistryTable(L, &kPortNamesKey);
     lua_pushvalue(L, portMT);
-    pushRegistryTable(L, &kNodeTokensKey);
+    pushRegistryTable(L, &kSlotTokensKey);
+    pushRegistryTable(L, &kSlotNumbersKey);
     pushRegistryTable(L, &kTokenNumbersKey);
     lua_pushcfunction(L, portSetValue);
-    lua_call(L, 10, 2);
+    lua_call(L, 11, 2);
     lua_setfield(L, portMT, "setValue");
     lua_pushlightuserdata(L, &kIndexMakerKey);
     lua_insert(L, -2);
@@ -777,13 +814,11 @@ extern "C" int luaopen_scenegraph(lua_State* L) {
         lua_setfield(L, -2, name.c_str());
     }
     lua_rawset(L, LUA_REGISTRYINDEX);
-    lua_pushlightuserdata(L, &kNodeTokensKey);
-    lua_newtable(L);
-    lua_newtable(L);
-    lua_pushliteral(L, "k");
-    lua_setfield(L, -2, "__mode");
-    lua_setmetatable(L, -2);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    for (char* key : {&kSlotTokensKey, &kSlotNumbersKey}) {
+        lua_pushlightuserdata(L, key);
+        lua_newtable(L);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
     lua_pushlightuserdata(L, &kTokenNumbersKey);
     lua_newtable(L);
     lua_rawset(L, LUA_REGISTRYINDEX);

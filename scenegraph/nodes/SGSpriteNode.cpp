@@ -76,6 +76,19 @@ SGSpriteNode::SGSpriteNode() {
     for (SGIntegerPort* port : {&blendingMode, &horizontalWrapping, &verticalWrapping, &horizontalAnchor,
                                 &verticalAnchor, &tileHeight, &tileWidth})
         addInputPort(port, SGPortValueType::INTEGER);
+    for (SGPort* port : {&x, &y, &angle}) markPlacement(port);
+}
+
+// The model rotation the renderers draw with, once per change rather than once per frame; an angle
+// of zero gives what sinCosDegrees gives for it (sin keeps the zero's sign) without the calls.
+static void setRotation(SGSpriteDrawRecord& r, float angle) {
+    r.drawAngle = angle;
+    if (angle == 0.0f) {
+        r.drawSin = angle;
+        r.drawCos = 1.0f;
+    } else {
+        dk::scenegraph::sinCosDegrees(angle, r.drawSin, r.drawCos);
+    }
 }
 
 void SGSpriteNode::compute() {
@@ -84,6 +97,14 @@ void SGSpriteNode::compute() {
     ++drawVersion;
 
     SGSpriteDrawRecord& r = record;
+    if (!fullCompute) {  // moved or turned, nothing else
+        r.centerX = ownValue(*this, x, &SGPort::numberValue);
+        r.centerY = ownValue(*this, y, &SGPort::numberValue);
+        setRotation(r, ownValue(*this, angle, &SGPort::numberValue));
+        return;
+    }
+    fullCompute = false;  // before reading: a read that marks the sprite again sets it again
+
     SGImage source;
     int32_t tileW, tileH;
     // A sprite that reads no other node (nearly all do not) takes its stored values in one pass:
@@ -98,7 +119,7 @@ void SGSpriteNode::compute() {
         r.centerY = y.value;
         r.halfWidth = width.value * 0.5f;
         r.halfHeight = height.value * 0.5f;
-        r.drawAngle = angle.value;
+        setRotation(r, angle.value);
         r.blendMode = blendingMode.value;
         r.horizontalWrapping = horizontalWrapping.value;
         r.verticalWrapping = verticalWrapping.value;
@@ -113,7 +134,7 @@ void SGSpriteNode::compute() {
         r.centerY = ownValue(*this, y, &SGPort::numberValue);
         r.halfWidth = ownValue(*this, width, &SGPort::numberValue) * 0.5f;
         r.halfHeight = ownValue(*this, height, &SGPort::numberValue) * 0.5f;
-        r.drawAngle = ownValue(*this, angle, &SGPort::numberValue);
+        setRotation(r, ownValue(*this, angle, &SGPort::numberValue));
         r.blendMode = ownValue(*this, blendingMode, &SGPort::intValue);
         r.horizontalWrapping = ownValue(*this, horizontalWrapping, &SGPort::intValue);
         r.verticalWrapping = ownValue(*this, verticalWrapping, &SGPort::intValue);
@@ -122,15 +143,6 @@ void SGSpriteNode::compute() {
         tileW = ownValue(*this, tileWidth, &SGPort::intValue);
         tileH = ownValue(*this, tileHeight, &SGPort::intValue);
     }
-    // The model rotation the renderers draw with, once per change rather than once per frame; an
-    // angle of zero gives what sinCosDegrees gives for it (sin keeps the zero's sign) without the calls.
-    if (r.drawAngle == 0.0f) {
-        r.drawSin = r.drawAngle;
-        r.drawCos = 1.0f;
-    } else {
-        dk::scenegraph::sinCosDegrees(r.drawAngle, r.drawSin, r.drawCos);
-    }
-
     r.drawImage = source;
     r.drawImage.width = tileW;
     r.drawImage.height = tileH;

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "scenegraph/tests/SceneGraphTestSupport.h"
 
@@ -155,4 +157,38 @@ TEST(Connections, ConnectionsThatCloseACycleAreRefused) {
     EXPECT_TRUE(c->input2.setValue(&a->output));
     a->input1.setValue(1.0f);
     EXPECT_EQ(c->output.numberValue(), 2.0f);
+}
+
+// Readers leave a shared port's list from either end or the middle (a scene torn down takes them
+// off one end) and the others keep their order. Within one node a port may be listed twice (an
+// input lists the node's outputs, and an output may also read that input): disconnecting drops
+// both, as it always has.
+TEST(Connections, ReadersLeaveInAnyOrderAndTheRestKeepTheirs) {
+    const std::vector<std::vector<int>> orders = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {9, 8, 7, 6, 5}, {4, 5, 3, 6, 2}, {0, 9, 1, 8, 5}};
+    for (const std::vector<int>& order : orders) {
+        SGNumberPort source;
+        std::vector<std::unique_ptr<SGNumberPort>> readers(10);
+        std::vector<SGPort*> expected;
+        for (auto& reader : readers) {
+            reader = std::make_unique<SGNumberPort>();
+            reader->setValue(&source);
+            expected.push_back(reader.get());
+        }
+        for (int i : order) {
+            std::erase(expected, readers[i].get());
+            if (i % 2)
+                readers[i]->disconnect();
+            else
+                readers[i].reset();  // a destroyed reader leaves too
+            std::span<SGPort* const> left = source.destPorts();
+            EXPECT_EQ(std::vector<SGPort*>(left.begin(), left.end()), expected) << "after reader " << i;
+        }
+    }
+    auto* node = new SumNode;
+    ASSERT_TRUE(node->output.setValue(&node->input1));
+    EXPECT_EQ(node->input1.destPorts().size(), 2u);
+    node->output.disconnect();
+    EXPECT_TRUE(node->input1.destPorts().empty());
+    node->release();
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <limits>
 
 #include "scenegraph/SGScene.h"
@@ -38,6 +40,42 @@ protected:
 };
 
 }  // namespace
+
+// A sprite marked only through x, y or angle refreshes just its centre and rotation. Whatever else
+// reached it since its last compute (a value stored quietly, a setter while it was dirty already, a
+// connection made or dropped, a source that changed) must still be drawn: after each edit its
+// record equals that of a twin given the same edit and then computed in full.
+TEST_F(Sprite, APlacementComputeDrawsWhatAFullOneWould) {
+    auto* twin = static_cast<SGSpriteNode*>(scene.defaultSpace().createNode(SGNodeClassSpriteNode));
+    SGColorPort tint({1, 0, 0, 0.5f});
+    SGNumberPort place(12.0f);
+    struct Edit {
+        const char* what;
+        std::function<void(SGSpriteNode*)> apply;
+    };
+    const Edit edits[] = {
+        {"moved", [](SGSpriteNode* s) { s->x.setValue(5.0f), s->y.setValue(6.0f); }},
+        {"turned", [](SGSpriteNode* s) { s->angle.setValue(30.0f); }},
+        {"turned back to zero", [](SGSpriteNode* s) { s->angle.setValue(-0.0f); }},
+        {"width stored quietly, then moved",
+         [](SGSpriteNode* s) { s->width.value = 20, s->width.noteStored(), s->x.setValue(7.0f); }},
+        {"moved, then its height set", [](SGSpriteNode* s) { s->x.setValue(8.0f), s->height.setValue(14.0f); }},
+        {"colour connected, then moved", [&](SGSpriteNode* s) { s->color.setValue(&tint), s->x.setValue(9.0f); }},
+        {"moved, then the colour's source changed",
+         [&](SGSpriteNode* s) { s->x.setValue(10.0f), tint.value.a = 1, tint.markAsDirty(); }},
+        {"colour disconnected, then moved", [](SGSpriteNode* s) { s->color.disconnect(), s->y.setValue(1.0f); }},
+        {"x connected, then moved", [&](SGSpriteNode* s) { s->x.setValue(&place), s->y.setValue(2.0f); }},
+        {"x's source changed", [&](SGSpriteNode*) { place.value = 3, place.markAsDirty(); }},
+    };
+    for (const Edit& edit : edits) {
+        edit.apply(sprite);
+        edit.apply(twin);
+        twin->dirty = twin->fullCompute = true;
+        frame();
+        EXPECT_EQ(std::memcmp(&sprite->record, &twin->record, sizeof(SGSpriteDrawRecord)), 0) << edit.what;
+    }
+    EXPECT_EQ(sprite->record.centerX, 3.0f);
+}
 
 TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {
     SGStringPort text("3.5");

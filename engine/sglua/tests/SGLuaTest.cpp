@@ -141,12 +141,16 @@ TEST_F(SGLuaTest, FramesDrawWhatNotifiedChangesReached) {
         local sum = ortho:createNode(scenegraph.arithmeticNode)
         sum.input1:setValue(offset.value) sum.input2:setValue(16)
         square.x:setValue(sum.output) square.width:setValue(16) square.height:setValue(16))");
-    auto drawnAt = [&](const std::string& chunk) {
+    auto drawn = [&](const std::string& chunk) -> const SGSpriteNode* {
         renderers.drawn.clear();
         run(chunk + " scene:render()");
         for (const SGRenderNode* node : renderers.drawn)
-            if (auto* sprite = dynamic_cast<const SGSpriteNode*>(node)) return sprite->record.centerX;
-        return -1.0f;
+            if (auto* sprite = dynamic_cast<const SGSpriteNode*>(node)) return sprite;
+        return nullptr;
+    };
+    auto drawnAt = [&](const std::string& chunk) {
+        const SGSpriteNode* sprite = drawn(chunk);
+        return sprite ? sprite->record.centerX : -1.0f;
     };
     EXPECT_EQ(drawnAt(""), 16.0f);
     EXPECT_EQ(drawnAt("offset:setValue(24, true)"), 40.0f);
@@ -155,6 +159,11 @@ TEST_F(SGLuaTest, FramesDrawWhatNotifiedChangesReached) {
     // The offset already holds 0: storing it again with notify marks nothing, and the sum keeps 40.
     EXPECT_EQ(drawnAt("offset.value:setValue(0, true)"), 40.0f);
     EXPECT_EQ(drawnAt("offset.value:setValue(8, true)"), 24.0f);
+    // Stored without notify, a width is drawn once a move marks the sprite (which alone would
+    // refresh only its placement).
+    const SGSpriteNode* square = drawn("square.width:setValue(40) square.y:setValue(3, true)");
+    ASSERT_TRUE(square);
+    EXPECT_EQ(square->record.halfWidth, 20.0f);
 }
 
 TEST_F(SGLuaTest, ValuesThatCannotBeStoredAreReported) {
@@ -319,6 +328,7 @@ TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
         "ortho.setLayer(scene, 1)",
         "scenegraph.attributeNode.setValue(ortho, 1)",
         "getmetatable(ortho).__index({}, 'x')",
+        "getmetatable(ortho).__index(scene, 'x')",  // a userdata, but no node's
         "scene:renderWithInitialState(nil)",
     };
     for (const char* call : calls)
