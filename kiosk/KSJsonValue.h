@@ -54,10 +54,10 @@ class KSJsonObject {
 public:
     using Member = std::pair<std::string, KSJsonValue>;
 
-    std::size_t size() const { return m_members.size(); }
-    bool empty() const { return m_members.empty(); }
-    std::vector<Member>::const_iterator begin() const { return m_members.begin(); }
-    std::vector<Member>::const_iterator end() const { return m_members.end(); }
+    std::size_t size() const;
+    bool empty() const;
+    std::vector<Member>::const_iterator begin() const;
+    std::vector<Member>::const_iterator end() const;
 
     const KSJsonValue* find(std::string_view key) const;
     KSJsonValue* find(std::string_view key);
@@ -110,6 +110,20 @@ public:
 private:
     std::variant<std::nullptr_t, bool, std::int64_t, KSDecimal, std::string, KSJsonArray, KSJsonObject> m_v;
 };
+
+// Defined once KSJsonValue is complete, which the members' pair needs.
+inline std::size_t KSJsonObject::size() const {
+    return m_members.size();
+}
+inline bool KSJsonObject::empty() const {
+    return m_members.empty();
+}
+inline std::vector<KSJsonObject::Member>::const_iterator KSJsonObject::begin() const {
+    return m_members.begin();
+}
+inline std::vector<KSJsonObject::Member>::const_iterator KSJsonObject::end() const {
+    return m_members.end();
+}
 
 namespace kiosk {
 

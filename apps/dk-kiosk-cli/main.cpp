@@ -9,7 +9,7 @@
 // writer options (write; --max-depth is the writer's, the parser then stops only at the hard
 // cap), then a line feed; on failure the error trace, one "error CODE: DESCRIPTION" line each,
 // first to last, and exit status 1. `util` prints one line. A JSON argument that does not parse
-// gives its trace and status 1 too; a bad command line a message on standard error and status 2.
+// (scalars included) gives its trace and status 1 too; a bad command line a message on standard error and status 2.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -104,13 +104,15 @@ int json(const std::vector<std::string>& args) {
     return printLine(*text);
 }
 
-// Any JSON value, scalars included: the parser reads only containers, so it reads this one as
-// the element of an array (whose error closes a trace).
-std::optional<KSJsonArray> parseArgument(const std::string& text, KSJsonParser& parser) {
+// Any JSON value, scalars included: the parser reads only containers, so a text it finds a valid
+// fragment is read again as the element of an array.
+std::optional<KSJsonValue> parseArgument(const std::string& text, KSJsonParser& parser) {
     parser.setMaxDepth(0);
+    if (std::optional<KSJsonValue> value = parser.objectWithString(text)) return value;
+    const auto& trace = parser.errorTrace();
+    if (trace.size() != 1 || trace.front().code != kKSJsonFragment) return std::nullopt;
     std::optional<KSJsonValue> wrapped = parser.objectWithString("[" + text + "]");
-    if (!wrapped) return std::nullopt;
-    return std::move(*wrapped->array());
+    return std::move(wrapped->array()->front());
 }
 
 int util(const std::vector<std::string>& args) {
@@ -141,11 +143,9 @@ int util(const std::vector<std::string>& args) {
     bool query = name == "query-write" || name == "query-with" || name == "query-quirky";
     if (!query && name != "agnostic") return usage("unknown util: " + name);
     KSJsonParser parser;
-    std::optional<KSJsonArray> values = parseArgument(arg, parser);
-    if (!values) return printTrace(parser);
-    if (values->size() != 1) return usage(name + " needs one JSON value");
-    const KSJsonValue* value = &values->front();
-    if (name == "agnostic") return printLine(kiosk::agnosticText(value));
+    std::optional<KSJsonValue> value = parseArgument(arg, parser);
+    if (!value) return printTrace(parser);
+    if (name == "agnostic") return printLine(kiosk::agnosticText(&*value));
     const KSJsonObject* object = value->object();
     if (!object) return usage(name + " needs a JSON object");
     if (name == "query-write") return printLine(kiosk::stringFromQueryComponents(*object));

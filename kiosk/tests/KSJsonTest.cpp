@@ -94,6 +94,22 @@ TEST(KSJsonParser, EdgeCasesGiveTheirValueOrWholeTrace) {
     expectGolden("parse.out", out);
 }
 
+// The texts of parse.out do not tell an integer from a decimal.
+TEST(KSJsonParser, NumbersAreIntegersOnlyWithoutFractionExponentOrOverflow) {
+    using Type = KSJsonValue::Type;
+    const std::pair<const char*, Type> cases[] = {
+        {"[9223372036854775807]", Type::Integer},  {"[-9223372036854775807]", Type::Integer},
+        {"[-9223372036854775808]", Type::Decimal}, {"[9223372036854775808]", Type::Decimal},
+        {"[-0]", Type::Integer},                   {"[1.0]", Type::Decimal},
+        {"[1e2]", Type::Decimal},
+    };
+    for (const auto& [text, type] : cases) {
+        std::optional<KSJsonValue> value = KSJsonParser().objectWithString(text);
+        ASSERT_TRUE(value) << text;
+        EXPECT_EQ(value->array()->front().type(), type) << text;
+    }
+}
+
 TEST(KSJsonParser, ErrorOutParameterIsTheLastOfTheTrace) {
     KSJsonParser parser;
     KSJsonError error;
