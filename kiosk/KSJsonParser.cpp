@@ -44,7 +44,7 @@ std::optional<KSJsonValue> KSJsonParser::objectWithString(std::optional<std::str
         return std::nullopt;
     }
     m_c = text->data();
-    const void* nul = std::memchr(m_c, 0, text->size());
+    const void* nul = text->empty() ? nullptr : std::memchr(m_c, 0, text->size());
     m_end = nul ? static_cast<const char*>(nul) : m_c + text->size();
 
     KSJsonValue value;

@@ -3,6 +3,7 @@
 // decimals of up to 38 significant digits, so a number comes back as it was written.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -81,8 +82,9 @@ public:
     KSJsonValue() = default;
     KSJsonValue(std::nullptr_t) {}
     KSJsonValue(bool v) : m_v(v) {}
-    KSJsonValue(std::int64_t v) : m_v(v) {}
-    KSJsonValue(int v) : m_v(std::int64_t{v}) {}
+    template <std::integral T>
+        requires(!std::same_as<T, bool>)
+    KSJsonValue(T v) : m_v(static_cast<std::int64_t>(v)) {}
     KSJsonValue(KSDecimal v) : m_v(std::move(v)) {}
     KSJsonValue(const char* v) : m_v(std::string(v)) {}
     KSJsonValue(std::string v) : m_v(std::move(v)) {}

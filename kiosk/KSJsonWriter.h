@@ -7,6 +7,11 @@
 #include "kiosk/KSJsonBase.h"
 #include "kiosk/KSJsonValue.h"
 
+// Texts of failures the value type rules out (it holds no foreign objects and only string keys),
+// kept for the code they belong to.
+inline constexpr const char* kKSJsonNotSupportedFormat = "JSON serialisation not supported for %@";
+inline constexpr const char* kKSJsonKeyNotString = "JSON object key must be string";
+
 class KSJsonWriter : public KSJsonBase {
 public:
     // The text of an object or an array; nothing on failure (any other value fails with code 4).
