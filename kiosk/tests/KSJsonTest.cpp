@@ -250,7 +250,8 @@ private:
         std::string text = pick(2) ? "-" : "";
         text += static_cast<char>('1' + pick(9));
         for (unsigned n = pick(KSDecimal::kMaxDigits); n > 0; --n) text += static_cast<char>('0' + pick(10));
-        text += "e" + std::to_string(static_cast<int>(pick(200)) - 120);
+        text += 'e';
+        text += std::to_string(static_cast<int>(pick(200)) - 120);
         std::optional<KSDecimal> d = KSDecimal::fromString(text);
         EXPECT_TRUE(d) << text;
         return d ? KSJsonValue(*d) : KSJsonValue(nullptr);
