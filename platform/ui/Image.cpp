@@ -60,6 +60,21 @@ std::shared_ptr<Image> Image::fromFile(const std::string& path, std::string* err
     return image;
 }
 
+std::shared_ptr<Image> Image::fromData(const uint8_t* bytes, size_t size, double scale, std::string* error) {
+    image::Bitmap bitmap;
+    image::Error failure;
+    cairo_surface_t* surface = image::decode(bytes, size, &bitmap, &failure) ? surfaceFor(bitmap) : nullptr;
+    if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        if (surface) cairo_surface_destroy(surface);
+        if (error) *error = "the image data is not a PNG or JPEG that can be read";
+        return nullptr;
+    }
+    std::shared_ptr<Image> image(new Image);
+    image->m_surface = surface;
+    image->m_scale = scale;
+    return image;
+}
+
 Image::~Image() {
     cairo_surface_destroy(m_surface);
 }

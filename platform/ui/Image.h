@@ -1,6 +1,8 @@
 // A picture read from a PNG or JPEG file, as views draw it with Cairo.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -17,6 +19,9 @@ public:
     // phone bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has
     // two pixels a point.
     static std::shared_ptr<Image> fromFile(const std::string& path, std::string* error = nullptr);
+    // A PNG or JPEG held in memory, with `scale` pixels a point; nullptr when it cannot be decoded.
+    static std::shared_ptr<Image> fromData(const uint8_t* bytes, size_t size, double scale = 1,
+                                           std::string* error = nullptr);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
