@@ -227,14 +227,14 @@ std::string OBConvertDataToSHA1String(const Data& data) {
     return digest ? plat::crypto::hex(*digest, true) : std::string();
 }
 
-Error obErrorWithCode(int code, std::optional<std::string> description) {
-    Error error{std::string(kOBAdsErrorDomain), code, description.value_or(""), {}};
-    if (description) error.userInfo = Value(Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(*description)}});
-    return error;
+Error obErrorWithCode(int code) { return Error{std::string(kOBAdsErrorDomain), code, "", {}}; }
+
+Error obErrorWithCode(int code, std::string description) {
+    return obErrorWithCode(code, Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(std::move(description))}});
 }
 
-Error obErrorWithCode(int code, Value userInfo) {
-    Error error{std::string(kOBAdsErrorDomain), code, "", std::move(userInfo)};
+Error obErrorWithCode(int code, Value::Dictionary userInfo) {
+    Error error{std::string(kOBAdsErrorDomain), code, "", Value(std::move(userInfo))};
     if (const Value* d = error.userInfo.find(kLocalizedDescriptionKey); d && d->string()) error.message = *d->string();
     return error;
 }

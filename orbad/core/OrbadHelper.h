@@ -75,8 +75,10 @@ Data OBNewBase64Decode(const char* text, size_t length);
 std::string OBConvertDataToSHA1String(const Data& data);
 
 // ---- errors ----
-Error obErrorWithCode(int code, std::optional<std::string> description = std::nullopt);
-Error obErrorWithCode(int code, Value userInfo);
+// No description; a description under the localized-description key; or the user info given.
+Error obErrorWithCode(int code);
+Error obErrorWithCode(int code, std::string description);
+Error obErrorWithCode(int code, Value::Dictionary userInfo);
 // The deserializer's reading (null as a null Value).
 std::optional<Value> obDictionaryWithJSONData(const Data& data, Error* error = nullptr);
 
