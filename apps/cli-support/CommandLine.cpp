@@ -35,8 +35,10 @@ std::optional<Arg> Line::next(std::string& error) {
         for (; end < rest.size(); ++end) {
             char c = rest[end];
             if (inString) {
-                if (c == '\\') ++end;
-                else if (c == '"') inString = false;
+                if (c == '\\')
+                    ++end;
+                else if (c == '"')
+                    inString = false;
             } else if (c == '"') {
                 inString = true;
             } else if (c == '{') {
@@ -95,10 +97,14 @@ std::string escape(std::string_view text) {
     out.reserve(text.size());
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c == '\\') out += "\\\\";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
         else if (c < 0x20) {
             out += "\\x";
             out += kHex[c >> 4];

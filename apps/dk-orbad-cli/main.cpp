@@ -84,7 +84,9 @@ bool readFile(const std::string& path, orbad::Data& out) {
     return !in.bad();
 }
 
-std::string hexOf(const orbad::Data& bytes) { return "bytes " + plat::crypto::hex(bytes); }
+std::string hexOf(const orbad::Data& bytes) {
+    return "bytes " + plat::crypto::hex(bytes);
+}
 
 class Cli {
 public:
@@ -143,7 +145,8 @@ private:
 
     bool runFor(const std::vector<Arg>& args) {
         double seconds;
-        if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return refuse("usage: run S");
+        if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0)
+            return refuse("usage: run S");
         RunLoop::main().runFor(seconds);
         say("ok");
         return true;
@@ -163,9 +166,12 @@ private:
         if (args.empty() || args.size() > 3) return refuse("usage: json FILE [nsnull] [strict]");
         bool nsnull = false, strict = false;
         for (size_t i = 1; i < args.size(); ++i) {
-            if (args[i].text == "nsnull") nsnull = true;
-            else if (args[i].text == "strict") strict = true;
-            else return refuse("usage: json FILE [nsnull] [strict]");
+            if (args[i].text == "nsnull")
+                nsnull = true;
+            else if (args[i].text == "strict")
+                strict = true;
+            else
+                return refuse("usage: json FILE [nsnull] [strict]");
         }
         orbad::Data data;
         if (!readFile(args[0].text, data)) return refuse("cannot read " + args[0].text);
@@ -175,7 +181,8 @@ private:
         std::optional<Value> value;
         orbad::Error error;
         if (!scanner.scanJSONObject(&value, &error)) {
-            say("json ERROR " + error.domain + " " + std::to_string(error.code) + " " + escape(error.message));
+            say("json ERROR " + error.domain + " " + std::to_string(error.code) + " " +
+                escape(error.message));
             return true;
         }
         if (!value) {
@@ -183,7 +190,9 @@ private:
             return true;
         }
         std::optional<std::string> text = orbad::OBJSONSerializer().serializeObject(*value, &error);
-        say(text ? "json " + *text : "json ERROR " + error.domain + " " + std::to_string(error.code) + " " + escape(error.message));
+        say(text ? "json " + *text
+                 : "json ERROR " + error.domain + " " + std::to_string(error.code) + " " +
+                       escape(error.message));
         return true;
     }
 
@@ -193,37 +202,43 @@ private:
         if (args.size() < 2) return refuse(usageText);
         if (args[0].text == "decode" && args.size() == 2) {
             const std::string& text = args[1].text;
-            say(hexOf(second ? orbad::dataWithBase64EncodedString(text) : orbad::OBNewBase64Decode(text.data(), text.size())));
+            say(hexOf(second ? orbad::dataWithBase64EncodedString(text)
+                             : orbad::OBNewBase64Decode(text.data(), text.size())));
             return true;
         }
         if (args[0].text != "encode" || args.size() > 3) return refuse(usageText);
         long long lineLength = 0;
         if (args.size() == 3) {
-            if (second ? !parseInt(args[2].text, lineLength) || lineLength < 0 : args[2].text != "lines") return refuse(usageText);
+            if (second ? !parseInt(args[2].text, lineLength) || lineLength < 0 : args[2].text != "lines")
+                return refuse(usageText);
         }
         orbad::Data data;
         if (!readFile(args[1].text, data)) return refuse("cannot read " + args[1].text);
-        const std::string text = second ? orbad::base64Encoding(data, static_cast<size_t>(lineLength))
-                                        : orbad::OBNewBase64Encode(data.data(), data.size(), args.size() == 3);
+        const std::string text = second
+                                     ? orbad::base64Encoding(data, static_cast<size_t>(lineLength))
+                                     : orbad::OBNewBase64Encode(data.data(), data.size(), args.size() == 3);
         say("text " + escape(text));
         return true;
     }
 
     bool aes(const std::vector<Arg>& args) {
-        constexpr const char* kUsage = "usage: aes encrypt|decrypt KEY FILE | aes encrypt-text|decrypt-text KEY TEXT";
+        constexpr const char* kUsage =
+            "usage: aes encrypt|decrypt KEY FILE | aes encrypt-text|decrypt-text KEY TEXT";
         if (args.size() != 3) return refuse(kUsage);
         const std::string& op = args[0].text;
         const std::string& key = args[1].text;
         if (op == "encrypt" || op == "decrypt") {
             orbad::Data data;
             if (!readFile(args[2].text, data)) return refuse("cannot read " + args[2].text);
-            std::optional<orbad::Data> out = op == "encrypt" ? orbad::AES256EncryptWithKey(data, key) : orbad::AES256DecryptWithKey(data, key);
+            std::optional<orbad::Data> out = op == "encrypt" ? orbad::AES256EncryptWithKey(data, key)
+                                                             : orbad::AES256DecryptWithKey(data, key);
             say(out ? hexOf(*out) : "NIL");
             return true;
         }
         if (op == "encrypt-text" || op == "decrypt-text") {
-            std::optional<std::string> out = op == "encrypt-text" ? orbad::AES256EncryptStringWithKey(args[2].text, key)
-                                                                  : orbad::AES256DecryptStringWithKey(args[2].text, key);
+            std::optional<std::string> out = op == "encrypt-text"
+                                                 ? orbad::AES256EncryptStringWithKey(args[2].text, key)
+                                                 : orbad::AES256DecryptStringWithKey(args[2].text, key);
             say(out ? "text " + escape(*out) : "NIL");
             return true;
         }
@@ -232,13 +247,16 @@ private:
 
     bool image(const std::vector<Arg>& args) {
         constexpr const char* kUsage = "usage: image NAME [2x] OUT.png";
-        if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[1].text != "2x")) return refuse(kUsage);
-        auto picture = orbad::OBResourcesController::sharedResources()->imageNamed(args[0].text, args.size() == 3);
+        if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[1].text != "2x"))
+            return refuse(kUsage);
+        auto picture =
+            orbad::OBResourcesController::sharedResources()->imageNamed(args[0].text, args.size() == 3);
         if (!picture) return refuse("unknown image: " + args[0].text);
         if (cairo_surface_write_to_png(picture->surface(), args.back().text.c_str()) != CAIRO_STATUS_SUCCESS)
             return refuse("cannot write " + args.back().text);
         char out[96];
-        std::snprintf(out, sizeof out, "image %dx%d scale=%g", picture->pixelWidth(), picture->pixelHeight(), picture->scale());
+        std::snprintf(out, sizeof out, "image %dx%d scale=%g", picture->pixelWidth(), picture->pixelHeight(),
+                      picture->scale());
         say(out);
         return true;
     }
@@ -294,7 +312,8 @@ int main(int argc, char** argv) {
             if (eq == std::string::npos || eq == 0) return usage("--endpoint takes NAME=VALUE");
             settings.endpoints.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         } else if (option == "--net") {
-            if (value != "wifi" && value != "wwan" && value != "none") return usage("--net takes wifi, wwan or none");
+            if (value != "wifi" && value != "wwan" && value != "none")
+                return usage("--net takes wifi, wwan or none");
             settings.net = value;
         } else if (option == "--web") {
             if (value != "fake" && value != "real") return usage("--web takes fake or real");
@@ -321,7 +340,8 @@ int main(int argc, char** argv) {
         plat::foundation::Bundle::setMain(std::move(*bundle));
     }
     plat::foundation::Error error;
-    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
+    std::optional<plat::foundation::Container> container =
+        plat::foundation::Container::open(identifier, home, &error);
     if (!container) {
         std::fprintf(stderr, "dk-orbad-cli: %s\n", error.message.c_str());
         return 1;
@@ -334,7 +354,8 @@ int main(int argc, char** argv) {
     if (!commands.empty()) {
         in = std::fopen(commands.c_str(), "r");
         if (!in) {
-            std::fprintf(stderr, "dk-orbad-cli: cannot read %s: %s\n", commands.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "dk-orbad-cli: cannot read %s: %s\n", commands.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }

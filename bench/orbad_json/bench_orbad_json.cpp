@@ -31,19 +31,26 @@ double bestOf(int runs, const std::function<void()>& work) {
 
 // Ads as an ad server answers them: creatives with HTML, URLs, sizes, event URLs, a config block.
 std::string makeDocument(int ads) {
-    std::string out = "{\"status\":\"ok\",\"refresh\":30.0,\"config\":{\"logLevel\":24,\"timeouts\":{\"ad\":8.5,\"video\":20},"
-                      "\"userAgent\":\"Mozilla/5.0 (iPhone; CPU OS 6_1 like Mac OS X)\"},\"ads\":[";
+    std::string out =
+        "{\"status\":\"ok\",\"refresh\":30.0,\"config\":{\"logLevel\":24,\"timeouts\":{\"ad\":8.5,\"video\":"
+        "20},"
+        "\"userAgent\":\"Mozilla/5.0 (iPhone; CPU OS 6_1 like Mac OS X)\"},\"ads\":[";
     char buffer[1024];
     for (int i = 0; i < ads; ++i) {
-        std::snprintf(buffer, sizeof buffer,
-                      "%s{\"id\":%d,\"type\":\"%s\",\"width\":320,\"height\":50,\"weight\":%d.25,\"expandable\":%s,"
-                      "\"html\":\"<div class=\\\"ad\\\" id=\\\"a%d\\\"><a href=\\\"http:\\/\\/ads.example.test\\/c?id=%d&amp;s=1\\\">"
-                      "Caf\\u00e9 d\\u00e9j\\u00e0 vu \\u2014 tap now!<\\/a>\\n<img src=\\\"http:\\/\\/cdn.example.test\\/i\\/%d.png\\\"><\\/div>\","
-                      "\"events\":{\"show\":\"http://ev.example.test/s?ad=%d\",\"click\":\"http://ev.example.test/c?ad=%d\"},"
-                      "\"transition\":{\"type\":\"flip\",\"duration\":0.75},\"colors\":{\"r\":%d,\"g\":128,\"b\":255,\"a\":255},"
-                      "\"networks\":[\"iad\",\"admob\",null,\"millennial\"],\"score\":%g}",
-                      i ? "," : "", i, i % 3 ? "html" : "image", i % 10, i % 2 ? "true" : "false", i, i, i, i, i, i % 256,
-                      1.0 / (i + 3));
+        std::snprintf(
+            buffer, sizeof buffer,
+            "%s{\"id\":%d,\"type\":\"%s\",\"width\":320,\"height\":50,\"weight\":%d.25,\"expandable\":%s,"
+            "\"html\":\"<div class=\\\"ad\\\" id=\\\"a%d\\\"><a "
+            "href=\\\"http:\\/\\/ads.example.test\\/c?id=%d&amp;s=1\\\">"
+            "Caf\\u00e9 d\\u00e9j\\u00e0 vu \\u2014 tap now!<\\/a>\\n<img "
+            "src=\\\"http:\\/\\/cdn.example.test\\/i\\/%d.png\\\"><\\/div>\","
+            "\"events\":{\"show\":\"http://ev.example.test/s?ad=%d\",\"click\":\"http://ev.example.test/"
+            "c?ad=%d\"},"
+            "\"transition\":{\"type\":\"flip\",\"duration\":0.75},\"colors\":{\"r\":%d,\"g\":128,\"b\":255,"
+            "\"a\":255},"
+            "\"networks\":[\"iad\",\"admob\",null,\"millennial\"],\"score\":%g}",
+            i ? "," : "", i, i % 3 ? "html" : "image", i % 10, i % 2 ? "true" : "false", i, i, i, i, i,
+            i % 256, 1.0 / (i + 3));
         out += buffer;
     }
     out += "]}";
@@ -88,9 +95,7 @@ int main(int argc, char** argv) {
         if (!value) std::abort();
     });
     std::string written;
-    const double encode = bestOf(runs, [&] {
-        written = *orbad::OrbadJSON::encodeObject(*value);
-    });
+    const double encode = bestOf(runs, [&] { written = *orbad::OrbadJSON::encodeObject(*value); });
     char why[256];
     const double yajlDecode = bestOf(runs, [&] {
         yajl_val tree = yajl_tree_parse(text.c_str(), why, sizeof why);
@@ -109,8 +114,9 @@ int main(int argc, char** argv) {
     yajl_tree_free(tree);
 
     std::printf("document: %zu bytes, %d ads; best of %d runs\n", text.size(), ads, runs);
-    std::printf("decode  OrbadJSON %8.2f ms   yajl tree %8.2f ms   ratio %.2fx\n", decode, yajlDecode, decode / yajlDecode);
-    std::printf("encode  OrbadJSON %8.2f ms   yajl gen  %8.2f ms   ratio %.2fx   (%zu / %zu bytes)\n", encode, yajlEncode,
-                encode / yajlEncode, written.size(), yajlBytes);
+    std::printf("decode  OrbadJSON %8.2f ms   yajl tree %8.2f ms   ratio %.2fx\n", decode, yajlDecode,
+                decode / yajlDecode);
+    std::printf("encode  OrbadJSON %8.2f ms   yajl gen  %8.2f ms   ratio %.2fx   (%zu / %zu bytes)\n", encode,
+                yajlEncode, encode / yajlEncode, written.size(), yajlBytes);
     return 0;
 }

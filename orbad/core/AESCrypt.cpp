@@ -33,7 +33,8 @@ std::string base64Encoding(const Data& data, size_t lineLength) {
     size_t count = 0;
     for (size_t i = 0; i < data.size(); i += 3) {
         const size_t left = data.size() - i;
-        const uint32_t group = uint32_t{data[i]} << 16 | (left > 1 ? uint32_t{data[i + 1]} << 8 : 0) | (left > 2 ? data[i + 2] : 0);
+        const uint32_t group = uint32_t{data[i]} << 16 | (left > 1 ? uint32_t{data[i + 1]} << 8 : 0) |
+                               (left > 2 ? data[i + 2] : 0);
         out += kAlphabet[group >> 18 & 63];
         out += kAlphabet[group >> 12 & 63];
         out += left > 1 ? kAlphabet[group >> 6 & 63] : '=';
@@ -55,8 +56,10 @@ Data dataWithBase64EncodedString(std::string_view text) {
     for (char ch : text) {
         if (ch == '=') {
             // A pending single character still gives a byte here (its low bits zero).
-            if (count == 1) out.push_back(static_cast<uint8_t>(group << 2));
-            else if (count == 2) out.push_back(static_cast<uint8_t>(group >> 4));
+            if (count == 1)
+                out.push_back(static_cast<uint8_t>(group << 2));
+            else if (count == 2)
+                out.push_back(static_cast<uint8_t>(group >> 4));
             else if (count == 3) {
                 out.push_back(static_cast<uint8_t>(group >> 10));
                 out.push_back(static_cast<uint8_t>(group >> 2));
@@ -82,7 +85,8 @@ bool hasPrefixBytes(const Data& data, const uint8_t* bytes, size_t length) {
 }
 
 bool hasSuffixBytes(const Data& data, const uint8_t* bytes, size_t length) {
-    return bytes && length && data.size() >= length && std::memcmp(data.data() + data.size() - length, bytes, length) == 0;
+    return bytes && length && data.size() >= length &&
+           std::memcmp(data.data() + data.size() - length, bytes, length) == 0;
 }
 
 std::optional<std::string> AES256EncryptStringWithKey(std::string_view text, std::string_view key) {

@@ -31,7 +31,9 @@ void OBResourcesController::shutdown() {
     instance().reset();
 }
 
-bool OBResourcesController::use2x() const { return plat::sys::Screen::main().scale() == 2.0; }
+bool OBResourcesController::use2x() const {
+    return plat::sys::Screen::main().scale() == 2.0;
+}
 
 std::shared_ptr<plat::ui::Image> OBResourcesController::imageNamed(std::string_view name, bool use2x) {
     std::lock_guard<std::mutex> hold(m_lock);

@@ -6,7 +6,7 @@
 namespace orbad {
 
 struct EmbeddedImage {
-    const char* name;  // the controller's selector
+    const char* name;   // the controller's selector
     int width, height;  // pixels
     double scale;
     const char* base64;  // a PNG file

@@ -94,7 +94,8 @@ std::string obBuildQueryString(const Value& dictionary) {
 }
 
 std::string orbadEncode(std::string_view text) {
-    const std::string base64 = OBNewBase64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), true);
+    const std::string base64 =
+        OBNewBase64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), true);
     return stringWithHexBytes(Data(base64.begin(), base64.end()));
 }
 
@@ -104,7 +105,8 @@ std::string obURLEncodedString(std::string_view text) {
     out.reserve(text.size());
     for (char ch : text) {
         const auto c = static_cast<uint8_t>(ch);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_') {
             out += ch;
         } else {
             out += '%';
@@ -130,7 +132,8 @@ std::string obURLDecodedString(std::string_view text) {
         }
         const size_t runStart = i;
         std::string bytes;
-        while (i + 2 < plus.size() && plus[i] == '%' && hexDigit(plus[i + 1]) >= 0 && hexDigit(plus[i + 2]) >= 0) {
+        while (i + 2 < plus.size() && plus[i] == '%' && hexDigit(plus[i + 1]) >= 0 &&
+               hexDigit(plus[i + 2]) >= 0) {
             bytes += static_cast<char>(hexDigit(plus[i + 1]) << 4 | hexDigit(plus[i + 2]));
             i += 3;
         }
@@ -138,8 +141,10 @@ std::string obURLDecodedString(std::string_view text) {
             out += plus[i++];
             continue;
         }
-        if (utf8::valid(bytes)) out += bytes;
-        else out.append(plus, runStart, i - runStart);
+        if (utf8::valid(bytes))
+            out += bytes;
+        else
+            out.append(plus, runStart, i - runStart);
     }
     return out;
 }
@@ -148,10 +153,14 @@ std::string obStringByAddingHTMLEscapes(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\'') out += "&#39;";
-        else if (c == '"') out += "&#34;";
-        else if (c == '\n') out += "&#10;";
-        else out += c;
+        if (c == '\'')
+            out += "&#39;";
+        else if (c == '"')
+            out += "&#34;";
+        else if (c == '\n')
+            out += "&#10;";
+        else
+            out += c;
     }
     return out;
 }
@@ -162,18 +171,25 @@ Value::Dictionary obComponentsFromQueryString(std::string_view query) {
         const size_t amp = query.find('&');
         const std::string_view piece = query.substr(0, amp);
         if (const size_t eq = piece.find('='); eq != std::string_view::npos)
-            out.insert_or_assign(obURLDecodedString(piece.substr(0, eq)), Value(obURLDecodedString(piece.substr(eq + 1))));
+            out.insert_or_assign(obURLDecodedString(piece.substr(0, eq)),
+                                 Value(obURLDecodedString(piece.substr(eq + 1))));
         if (amp == std::string_view::npos) break;
         query.remove_prefix(amp + 1);
     }
     return out;
 }
 
-std::string stringWithHexBytes(const Data& data) { return plat::crypto::hex(data, true); }
+std::string stringWithHexBytes(const Data& data) {
+    return plat::crypto::hex(data, true);
+}
 
-std::string orbadBase64EncodedString(const Data& data) { return OBNewBase64Encode(data.data(), data.size(), true); }
+std::string orbadBase64EncodedString(const Data& data) {
+    return OBNewBase64Encode(data.data(), data.size(), true);
+}
 
-Data orbadDataFromBase64EncodedString(std::string_view text) { return OBNewBase64Decode(text.data(), text.size()); }
+Data orbadDataFromBase64EncodedString(std::string_view text) {
+    return OBNewBase64Decode(text.data(), text.size());
+}
 
 std::string OBNewBase64Encode(const uint8_t* bytes, size_t length, bool separateLines) {
     std::string out;
@@ -185,7 +201,8 @@ std::string OBNewBase64Encode(const uint8_t* bytes, size_t length, bool separate
             lineLength = 0;
         }
         const size_t left = length - i;
-        const uint32_t group = uint32_t{bytes[i]} << 16 | (left > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) | (left > 2 ? bytes[i + 2] : 0);
+        const uint32_t group = uint32_t{bytes[i]} << 16 | (left > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) |
+                               (left > 2 ? bytes[i + 2] : 0);
         out += kAlphabet[group >> 18 & 63];
         out += kAlphabet[group >> 12 & 63];
         out += left > 1 ? kAlphabet[group >> 6 & 63] : '=';
@@ -223,19 +240,24 @@ Data OBNewBase64Decode(const char* text, size_t length) {
 }
 
 std::string OBConvertDataToSHA1String(const Data& data) {
-    std::optional<plat::crypto::Bytes> digest = plat::crypto::digest(plat::crypto::Algorithm::SHA1, data.data(), data.size());
+    std::optional<plat::crypto::Bytes> digest =
+        plat::crypto::digest(plat::crypto::Algorithm::SHA1, data.data(), data.size());
     return digest ? plat::crypto::hex(*digest, true) : std::string();
 }
 
-Error obErrorWithCode(int code) { return Error{std::string(kOBAdsErrorDomain), code, "", {}}; }
+Error obErrorWithCode(int code) {
+    return Error{std::string(kOBAdsErrorDomain), code, "", {}};
+}
 
 Error obErrorWithCode(int code, std::string description) {
-    return obErrorWithCode(code, Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(std::move(description))}});
+    return obErrorWithCode(
+        code, Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(std::move(description))}});
 }
 
 Error obErrorWithCode(int code, Value::Dictionary userInfo) {
     Error error{std::string(kOBAdsErrorDomain), code, "", Value(std::move(userInfo))};
-    if (const Value* d = error.userInfo.find(kLocalizedDescriptionKey); d && d->string()) error.message = *d->string();
+    if (const Value* d = error.userInfo.find(kLocalizedDescriptionKey); d && d->string())
+        error.message = *d->string();
     return error;
 }
 
@@ -243,7 +265,8 @@ std::optional<Value> obDictionaryWithJSONData(const Data& data, Error* error) {
     return OrbadJSONDeserializer().deserialize(data, error);
 }
 
-std::shared_ptr<plat::ui::View> subviewWithClassName(const plat::ui::View& view, std::string_view className, bool topLevelOnly) {
+std::shared_ptr<plat::ui::View> subviewWithClassName(const plat::ui::View& view, std::string_view className,
+                                                     bool topLevelOnly) {
     for (const auto& subview : view.subviews())
         if (className == subview->className()) return subview;
     if (topLevelOnly) return nullptr;

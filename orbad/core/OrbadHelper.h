@@ -39,12 +39,24 @@ TextAlignment alignmentForKeyPath(const Value& dictionary, std::string_view keyP
 std::string obBuildQueryString(const Value& dictionary);
 
 // ---- mutable dictionaries ----
-inline void setBool(Value::Dictionary& d, std::string key, bool v) { d.insert_or_assign(std::move(key), Value(v)); }
-inline void setInteger(Value::Dictionary& d, std::string key, int64_t v) { d.insert_or_assign(std::move(key), Value(v)); }
-inline void setUnsignedInteger(Value::Dictionary& d, std::string key, uint64_t v) { d.insert_or_assign(std::move(key), Value(v)); }
-inline void setDouble(Value::Dictionary& d, std::string key, double v) { d.insert_or_assign(std::move(key), Value(v)); }
-inline void setFloat(Value::Dictionary& d, std::string key, float v) { d.insert_or_assign(std::move(key), Value(static_cast<double>(v))); }
-inline void setUTF8String(Value::Dictionary& d, std::string key, const char* v) { d.insert_or_assign(std::move(key), Value(v ? v : "")); }
+inline void setBool(Value::Dictionary& d, std::string key, bool v) {
+    d.insert_or_assign(std::move(key), Value(v));
+}
+inline void setInteger(Value::Dictionary& d, std::string key, int64_t v) {
+    d.insert_or_assign(std::move(key), Value(v));
+}
+inline void setUnsignedInteger(Value::Dictionary& d, std::string key, uint64_t v) {
+    d.insert_or_assign(std::move(key), Value(v));
+}
+inline void setDouble(Value::Dictionary& d, std::string key, double v) {
+    d.insert_or_assign(std::move(key), Value(v));
+}
+inline void setFloat(Value::Dictionary& d, std::string key, float v) {
+    d.insert_or_assign(std::move(key), Value(static_cast<double>(v)));
+}
+inline void setUTF8String(Value::Dictionary& d, std::string key, const char* v) {
+    d.insert_or_assign(std::move(key), Value(v ? v : ""));
+}
 
 // ---- strings ----
 
@@ -88,6 +100,8 @@ std::optional<Value> obDictionaryWithJSONData(const Data& data, Error* error = n
 std::shared_ptr<plat::ui::View> subviewWithClassName(const plat::ui::View& view, std::string_view className,
                                                      bool topLevelOnly = false);
 // No pop-over controller exists on this platform.
-inline bool obInPopoverController(const plat::ui::ViewController&) { return false; }
+inline bool obInPopoverController(const plat::ui::ViewController&) {
+    return false;
+}
 
 }  // namespace orbad

@@ -14,7 +14,9 @@ namespace orbad {
 
 namespace {
 
-bool isJSONSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isJSONSpace(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 int hexDigit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -135,7 +137,8 @@ bool OrbadDataScanner::scanUpToCharactersFromSet(const ByteSet& set, std::string
 
 bool OrbadDataScanner::scanUpToString(std::string_view text, std::string* into) {
     if (text.empty()) return false;
-    std::string_view rest(reinterpret_cast<const char*>(m_data.data() + m_current), m_data.size() - m_current);
+    std::string_view rest(reinterpret_cast<const char*>(m_data.data() + m_current),
+                          m_data.size() - m_current);
     const size_t at = rest.find(text);
     if (at == std::string_view::npos) return false;
     if (into) *into = rest.substr(0, at);
@@ -219,12 +222,16 @@ void OrbadJSONScanner::setData(Data data) {
         const uint8_t* b = data.data();
         int unit = 0;
         bool bigEndian = false;
-        if (b[0] == 0 && b[2] == 0 && b[3] != 0) unit = b[1] ? 2 : 4, bigEndian = true;
-        else if (b[0] != 0 && b[1] == 0 && b[3] == 0) unit = b[2] ? 2 : 4;
+        if (b[0] == 0 && b[2] == 0 && b[3] != 0)
+            unit = b[1] ? 2 : 4, bigEndian = true;
+        else if (b[0] != 0 && b[1] == 0 && b[3] == 0)
+            unit = b[2] ? 2 : 4;
         if (unit) {
             Data converted;
-            if (convertToUTF8(data, unit, bigEndian, converted)) data = std::move(converted);
-            else m_unconvertible = true;
+            if (convertToUTF8(data, unit, bigEndian, converted))
+                data = std::move(converted);
+            else
+                m_unconvertible = true;
         }
     }
     OrbadDataScanner::setData(std::move(data));
@@ -310,50 +317,52 @@ bool OrbadJSONScanner::scanObject(std::optional<Value>* out, Error* error, bool*
     const size_t start = m_current;
     if (m_unconvertible) {
         *fatal = true;
-        return fail(start, -1, "Could not scan object. The text is neither UTF-8 nor valid UTF-16 or UTF-32.", error);
+        return fail(start, -1, "Could not scan object. The text is neither UTF-8 nor valid UTF-16 or UTF-32.",
+                    error);
     }
     skipWhitespace();
     const uint8_t c = obcurrentCharacter();
     switch (c) {
-    case '{':
-        return scanDictionary(out, error, fatal);
-    case '[':
-        return scanArray(out, error, fatal);
-    case '"':
-    case '\'': {
-        std::string text;
-        bool keepCursor = false;
-        if (!scanString(&text, error, &keepCursor)) {
-            if (!keepCursor) m_current = start;
-            return false;
-        }
-        *out = Value(std::move(text));
-        return true;
-    }
-    case 't':
-        if (scanUTF8String("true")) *out = Value(true);
-        return true;
-    case 'f':
-        if (scanUTF8String("false")) *out = Value(false);
-        return true;
-    case 'n':
-        if (scanUTF8String("null")) *out = m_nullObject;
-        return true;
-    default:
-        if (c == '-' || (c >= '0' && c <= '9')) {
-            double number;
-            if (!scanNumber(&number)) return fail(start, -14, "Could not scan number constant.", error);
-            *out = Value(number);
+        case '{':
+            return scanDictionary(out, error, fatal);
+        case '[':
+            return scanArray(out, error, fatal);
+        case '"':
+        case '\'': {
+            std::string text;
+            bool keepCursor = false;
+            if (!scanString(&text, error, &keepCursor)) {
+                if (!keepCursor) m_current = start;
+                return false;
+            }
+            *out = Value(std::move(text));
             return true;
         }
-        return fail(start, -1, "Could not scan object. Character not a valid JSON character.", error);
+        case 't':
+            if (scanUTF8String("true")) *out = Value(true);
+            return true;
+        case 'f':
+            if (scanUTF8String("false")) *out = Value(false);
+            return true;
+        case 'n':
+            if (scanUTF8String("null")) *out = m_nullObject;
+            return true;
+        default:
+            if (c == '-' || (c >= '0' && c <= '9')) {
+                double number;
+                if (!scanNumber(&number)) return fail(start, -14, "Could not scan number constant.", error);
+                *out = Value(number);
+                return true;
+            }
+            return fail(start, -1, "Could not scan object. Character not a valid JSON character.", error);
     }
 }
 
 bool OrbadJSONScanner::scanDictionary(std::optional<Value>* out, Error* error, bool* fatal) {
     const size_t start = m_current;
     if (!obscanCharacter('{'))
-        return fail(start, -1, "Could not scan dictionary. Dictionary that does not start with '{' character.", error);
+        return fail(start, -1,
+                    "Could not scan dictionary. Dictionary that does not start with '{' character.", error);
     if (++m_depth > kJSONMaxDepth) {
         --m_depth;
         *fatal = true;
@@ -381,7 +390,8 @@ bool OrbadJSONScanner::scanDictionary(std::optional<Value>* out, Error* error, b
             return innerFailed(-2, "Could not scan dictionary. Failed to scan a key.");
         skipWhitespace();
         if (!obscanCharacter(':'))
-            return fail(start, -3, "Could not scan dictionary. Key was not terminated with a ':' character.", error);
+            return fail(start, -3, "Could not scan dictionary. Key was not terminated with a ':' character.",
+                        error);
         std::optional<Value> value;
         if (!scanObject(&value, error, fatal))
             return innerFailed(-4, "Could not scan dictionary. Failed to scan a value.");
@@ -389,13 +399,16 @@ bool OrbadJSONScanner::scanDictionary(std::optional<Value>* out, Error* error, b
         skipWhitespace();
         if (!obscanCharacter(',')) {
             if (obcurrentCharacter() == '}') break;
-            return fail(start, -5, "Could not scan dictionary. Key value pairs not delimited with a ',' character.", error);
+            return fail(start, -5,
+                        "Could not scan dictionary. Key value pairs not delimited with a ',' character.",
+                        error);
         }
         skipWhitespace();
         if (obcurrentCharacter() == '}') break;
     }
     if (!obscanCharacter('}'))
-        return fail(start, -6, "Could not scan dictionary. Dictionary not terminated by a '}' character.", error);
+        return fail(start, -6, "Could not scan dictionary. Dictionary not terminated by a '}' character.",
+                    error);
     *out = Value(std::move(dictionary));
     return true;
 }
@@ -403,7 +416,8 @@ bool OrbadJSONScanner::scanDictionary(std::optional<Value>* out, Error* error, b
 bool OrbadJSONScanner::scanArray(std::optional<Value>* out, Error* error, bool* fatal) {
     const size_t start = m_current;
     skipWhitespace();
-    if (!obscanCharacter('[')) return fail(start, -7, "Could not scan array. Array not started by a '[' character.", error);
+    if (!obscanCharacter('['))
+        return fail(start, -7, "Could not scan array. Array not started by a '[' character.", error);
     if (++m_depth > kJSONMaxDepth) {
         --m_depth;
         *fatal = true;
@@ -413,7 +427,8 @@ bool OrbadJSONScanner::scanArray(std::optional<Value>* out, Error* error, bool* 
         int& depth;
         ~DepthGuard() { --depth; }
     } guard{m_depth};
-    constexpr std::string_view kNotTerminated = "Could not scan array. Array not terminated by a ']' character.";
+    constexpr std::string_view kNotTerminated =
+        "Could not scan array. Array not terminated by a ']' character.";
     skipWhitespace();
     Value::Array array;
     while (obcurrentCharacter() != ']') {
@@ -425,8 +440,10 @@ bool OrbadJSONScanner::scanArray(std::optional<Value>* out, Error* error, bool* 
             }
             return fail(start, -8, "Could not scan array. Could not scan a value.", error);
         }
-        if (value) array.push_back(std::move(*value));
-        else if (m_nullObject) return fail(start, -9, "Could not scan array. Value is NULL.", error);
+        if (value)
+            array.push_back(std::move(*value));
+        else if (m_nullObject)
+            return fail(start, -9, "Could not scan array. Value is NULL.", error);
         skipWhitespace();
         const bool comma = obscanCharacter(',');
         skipWhitespace();
@@ -445,12 +462,16 @@ bool OrbadJSONScanner::scanString(std::string* out, Error* error, bool* keepCurs
     const size_t start = m_current;
     skipWhitespace();
     if (!obscanCharacter('"'))
-        return fail(start, -11, "Could not scan string constant. String not started by a '\"' character.", error);
-    constexpr std::string_view kUndecodable = "Could not scan string constant. Unicode character could not be decoded.";
-    constexpr std::string_view kUnterminated = "Could not scan string constant. No terminating double quote character.";
+        return fail(start, -11, "Could not scan string constant. String not started by a '\"' character.",
+                    error);
+    constexpr std::string_view kUndecodable =
+        "Could not scan string constant. Unicode character could not be decoded.";
+    constexpr std::string_view kUnterminated =
+        "Could not scan string constant. No terminating double quote character.";
     // Failures that leave the cursor where the scan stopped.
     auto stopHere = [&](std::string_view message, int code) {
-        if (error) *error = makeError(kJSONScannerErrorDomain, code, std::string(message), errorInfo(message));
+        if (error)
+            *error = makeError(kJSONScannerErrorDomain, code, std::string(message), errorInfo(message));
         *keepCursor = true;
         return false;
     };
@@ -483,56 +504,75 @@ bool OrbadJSONScanner::scanString(std::string* out, Error* error, bool* keepCurs
         if (m_current >= size) return stopHere(kUnterminated, -14);
         const uint8_t c = data[m_current];
         switch (c) {
-        case '"':
-        case '/':
-        case '\\': *out += static_cast<char>(c); ++m_current; continue;
-        case 'b': *out += '\b'; ++m_current; continue;
-        case 'f': *out += '\f'; ++m_current; continue;
-        case 'n': *out += '\n'; ++m_current; continue;
-        case 'r': *out += '\r'; ++m_current; continue;
-        case 't': *out += '\t'; ++m_current; continue;
-        case 'u': {
-            auto readUnit = [&](size_t at, char32_t* unit) {
-                if (size - at < 4) return false;
-                char32_t v = 0;
-                for (size_t i = 0; i < 4; ++i) {
-                    const int d = hexDigit(data[at + i]);
-                    if (d < 0) return false;
-                    v = v << 4 | static_cast<char32_t>(d);
-                }
-                *unit = v;
-                return true;
-            };
-            char32_t unit;
-            if (!readUnit(m_current + 1, &unit)) return fail(start, -12, kUndecodable, error);
-            m_current += 5;
-            if (unit >= 0xD800 && unit <= 0xDBFF) {
-                char32_t low;
-                if (size - m_current >= 2 && data[m_current] == '\\' && data[m_current + 1] == 'u' &&
-                    readUnit(m_current + 2, &low) && low >= 0xDC00 && low <= 0xDFFF) {
-                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                    m_current += 6;
-                } else {
-                    unit = 0xFFFD;
-                }
-            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-                unit = 0xFFFD;
-            }
-            utf8::append(*out, unit);
-            continue;
-        }
-        default:
-            if (m_strictEscapeCodes) return fail(start, -13, "Could not scan string constant. Unknown escape code.", error);
-            if (c < 0x80) {
+            case '"':
+            case '/':
+            case '\\':
                 *out += static_cast<char>(c);
                 ++m_current;
                 continue;
+            case 'b':
+                *out += '\b';
+                ++m_current;
+                continue;
+            case 'f':
+                *out += '\f';
+                ++m_current;
+                continue;
+            case 'n':
+                *out += '\n';
+                ++m_current;
+                continue;
+            case 'r':
+                *out += '\r';
+                ++m_current;
+                continue;
+            case 't':
+                *out += '\t';
+                ++m_current;
+                continue;
+            case 'u': {
+                auto readUnit = [&](size_t at, char32_t* unit) {
+                    if (size - at < 4) return false;
+                    char32_t v = 0;
+                    for (size_t i = 0; i < 4; ++i) {
+                        const int d = hexDigit(data[at + i]);
+                        if (d < 0) return false;
+                        v = v << 4 | static_cast<char32_t>(d);
+                    }
+                    *unit = v;
+                    return true;
+                };
+                char32_t unit;
+                if (!readUnit(m_current + 1, &unit)) return fail(start, -12, kUndecodable, error);
+                m_current += 5;
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    char32_t low;
+                    if (size - m_current >= 2 && data[m_current] == '\\' && data[m_current + 1] == 'u' &&
+                        readUnit(m_current + 2, &low) && low >= 0xDC00 && low <= 0xDFFF) {
+                        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                        m_current += 6;
+                    } else {
+                        unit = 0xFFFD;
+                    }
+                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                    unit = 0xFFFD;
+                }
+                utf8::append(*out, unit);
+                continue;
             }
-            char32_t cp;
-            const size_t len = utf8::decode(data + m_current, size - m_current, &cp);
-            if (len == 0) return stopHere(kUndecodable, -12);
-            out->append(reinterpret_cast<const char*>(data + m_current), len);
-            m_current += len;
+            default:
+                if (m_strictEscapeCodes)
+                    return fail(start, -13, "Could not scan string constant. Unknown escape code.", error);
+                if (c < 0x80) {
+                    *out += static_cast<char>(c);
+                    ++m_current;
+                    continue;
+                }
+                char32_t cp;
+                const size_t len = utf8::decode(data + m_current, size - m_current, &cp);
+                if (len == 0) return stopHere(kUndecodable, -12);
+                out->append(reinterpret_cast<const char*>(data + m_current), len);
+                m_current += len;
         }
     }
 }
@@ -570,14 +610,17 @@ std::optional<Value> OrbadJSONDeserializer::deserializeAsArray(const Data& data,
 
 std::string numberDescription(const Value& number) {
     switch (number.type()) {
-    case Value::Type::Bool: return number.boolValue() ? "1" : "0";
-    case Value::Type::Integer: return std::to_string(number.intValue());
-    case Value::Type::Real: {
-        std::string out;
-        appendDouble(out, number.doubleValue());
-        return out;
-    }
-    default: return number.description();
+        case Value::Type::Bool:
+            return number.boolValue() ? "1" : "0";
+        case Value::Type::Integer:
+            return std::to_string(number.intValue());
+        case Value::Type::Real: {
+            std::string out;
+            appendDouble(out, number.doubleValue());
+            return out;
+        }
+        default:
+            return number.description();
     }
 }
 
@@ -594,9 +637,12 @@ namespace {
 
 const char* typeName(const Value& object) {
     switch (object.type()) {
-    case Value::Type::Date: return "NSDate";
-    case Value::Type::Data: return "NSData";
-    default: return "NSObject";
+        case Value::Type::Date:
+            return "NSDate";
+        case Value::Type::Data:
+            return "NSData";
+        default:
+            return "NSObject";
     }
 }
 
@@ -609,7 +655,8 @@ void writeString(std::string_view text, std::string& out) {
     size_t i = 0;
     while (i < n) {
         size_t run = i;
-        while (run < n && p[run] >= 0x20 && p[run] < 0x80 && p[run] != '"' && p[run] != '\\' && p[run] != '/') ++run;
+        while (run < n && p[run] >= 0x20 && p[run] < 0x80 && p[run] != '"' && p[run] != '\\' && p[run] != '/')
+            ++run;
         out.append(reinterpret_cast<const char*>(p + i), run - i);
         i = run;
         if (i >= n) break;
@@ -630,18 +677,34 @@ void writeString(std::string_view text, std::string& out) {
             continue;
         }
         switch (b) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            out += "\\u00";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '/':
+                out += "\\/";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += "\\u00";
+                out += kHex[b >> 4];
+                out += kHex[b & 15];
         }
         ++i;
     }
@@ -649,7 +712,9 @@ void writeString(std::string_view text, std::string& out) {
 }
 
 bool serializerFail(Error* error, std::string message) {
-    if (error) *error = makeError(kJSONSerializerErrorDomain, -1, message, Value(Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(message)}}));
+    if (error)
+        *error = makeError(kJSONSerializerErrorDomain, -1, message,
+                           Value(Value::Dictionary{{std::string(kLocalizedDescriptionKey), Value(message)}}));
     return false;
 }
 
@@ -657,49 +722,60 @@ bool serializerFail(Error* error, std::string message) {
 
 bool OrbadJSONSerializer::write(const Value& object, std::string& out, Error* error) {
     switch (object.type()) {
-    case Value::Type::Null: out += "null"; return true;
-    case Value::Type::Bool: out += object.boolValue() ? "true" : "false"; return true;
-    case Value::Type::Integer: out += std::to_string(object.intValue()); return true;
-    case Value::Type::Real: {
-        const double v = object.doubleValue();
-        if (std::isfinite(v)) appendDouble(out, v);
-        else out += "null";
-        return true;
-    }
-    case Value::Type::String: writeString(*object.string(), out); return true;
-    case Value::Type::Array: {
-        out += '[';
-        bool first = true;
-        for (const Value& element : *object.array()) {
-            if (!first) out += ',';
-            first = false;
-            if (!write(element, out, error)) return false;
+        case Value::Type::Null:
+            out += "null";
+            return true;
+        case Value::Type::Bool:
+            out += object.boolValue() ? "true" : "false";
+            return true;
+        case Value::Type::Integer:
+            out += std::to_string(object.intValue());
+            return true;
+        case Value::Type::Real: {
+            const double v = object.doubleValue();
+            if (std::isfinite(v))
+                appendDouble(out, v);
+            else
+                out += "null";
+            return true;
         }
-        out += ']';
-        return true;
-    }
-    case Value::Type::Dictionary: {
-        out += '{';
-        bool first = true;
-        for (const auto& [key, value] : *object.dictionary()) {
-            if (!first) out += ',';
-            first = false;
-            writeString(key, out);
-            out += ':';
-            if (!write(value, out, error)) return false;
+        case Value::Type::String:
+            writeString(*object.string(), out);
+            return true;
+        case Value::Type::Array: {
+            out += '[';
+            bool first = true;
+            for (const Value& element : *object.array()) {
+                if (!first) out += ',';
+                first = false;
+                if (!write(element, out, error)) return false;
+            }
+            out += ']';
+            return true;
         }
-        out += '}';
-        return true;
-    }
-    case Value::Type::Data: {
-        const Data& bytes = *object.data();
-        if (!utf8::valid(bytes.data(), bytes.size()))
-            return serializerFail(error, "Could not serialize object '" + object.description() + "'");
-        writeString(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out);
-        return true;
-    }
-    default:
-        return serializerFail(error, std::string("Cannot serialize data of type '") + typeName(object) + "'");
+        case Value::Type::Dictionary: {
+            out += '{';
+            bool first = true;
+            for (const auto& [key, value] : *object.dictionary()) {
+                if (!first) out += ',';
+                first = false;
+                writeString(key, out);
+                out += ':';
+                if (!write(value, out, error)) return false;
+            }
+            out += '}';
+            return true;
+        }
+        case Value::Type::Data: {
+            const Data& bytes = *object.data();
+            if (!utf8::valid(bytes.data(), bytes.size()))
+                return serializerFail(error, "Could not serialize object '" + object.description() + "'");
+            writeString(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), out);
+            return true;
+        }
+        default:
+            return serializerFail(error,
+                                  std::string("Cannot serialize data of type '") + typeName(object) + "'");
     }
 }
 
@@ -709,7 +785,9 @@ std::optional<std::string> OrbadJSONSerializer::serializeObject(const Value& obj
     return out;
 }
 
-std::optional<std::string> OrbadJSONSerializer::serializeNull(Error*) { return std::string("null"); }
+std::optional<std::string> OrbadJSONSerializer::serializeNull(Error*) {
+    return std::string("null");
+}
 
 std::optional<std::string> OrbadJSONSerializer::serializeNumber(const Value& number, Error* error) {
     const Value::Type type = number.type();

@@ -18,10 +18,14 @@ inline size_t decode(const uint8_t* p, size_t n, char32_t* cp) {
     }
     size_t len;
     char32_t c, min;
-    if ((b & 0xE0) == 0xC0) len = 2, c = b & 0x1F, min = 0x80;
-    else if ((b & 0xF0) == 0xE0) len = 3, c = b & 0x0F, min = 0x800;
-    else if ((b & 0xF8) == 0xF0) len = 4, c = b & 0x07, min = 0x10000;
-    else return 0;
+    if ((b & 0xE0) == 0xC0)
+        len = 2, c = b & 0x1F, min = 0x80;
+    else if ((b & 0xF0) == 0xE0)
+        len = 3, c = b & 0x0F, min = 0x800;
+    else if ((b & 0xF8) == 0xF0)
+        len = 4, c = b & 0x07, min = 0x10000;
+    else
+        return 0;
     if (n < len) return 0;
     for (size_t i = 1; i < len; ++i) {
         if ((p[i] & 0xC0) != 0x80) return 0;
@@ -47,7 +51,9 @@ inline bool valid(const uint8_t* p, size_t n) {
     }
     return true;
 }
-inline bool valid(const std::string& s) { return valid(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
+inline bool valid(const std::string& s) {
+    return valid(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
 
 inline void append(std::string& out, char32_t c) {
     if (c < 0x80) {

@@ -15,11 +15,14 @@ using orbad::Data;
 Data fromHex(const std::string& hex) {
     Data out;
     if (hex == "-") return out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
-std::string text(const Data& d) { return std::string(d.begin(), d.end()); }
+std::string text(const Data& d) {
+    return std::string(d.begin(), d.end());
+}
 
 TEST(AES, MatchesOpenSSLBothWays) {
     std::ifstream in(DK_TEST_DATA_DIR "/aes.vectors");
@@ -48,7 +51,8 @@ TEST(AES, LongKeyUsesItsFirst32Bytes) {
 
 TEST(AES, ShortKeysPadAndFailuresGiveNothing) {
     EXPECT_EQ(orbad::AES256EncryptWithKey({}, "k")->size(), 16u);
-    EXPECT_EQ(orbad::AES256EncryptWithKey({1, 2}, "k"), orbad::AES256EncryptWithKey({1, 2}, std::string("k\0", 2)));
+    EXPECT_EQ(orbad::AES256EncryptWithKey({1, 2}, "k"),
+              orbad::AES256EncryptWithKey({1, 2}, std::string("k\0", 2)));
     const Data cipher = *orbad::AES256EncryptWithKey(Data{'h', 'i'}, "right");
     EXPECT_EQ(orbad::AES256DecryptWithKey(cipher, "wrong"), std::nullopt);
     EXPECT_EQ(orbad::AES256DecryptWithKey(Data(15, 0), "k"), std::nullopt);
@@ -62,7 +66,9 @@ TEST(AES, StringForms) {
     EXPECT_EQ(orbad::AES256EncryptStringWithKey("hello", "k"), "iiNu0WHv/KxlMHagOfRIKw==");
     // Bytes that are not UTF-8 make no string.
     const Data latin1 = {'g', 0xFC};
-    EXPECT_EQ(orbad::AES256DecryptStringWithKey(orbad::base64Encoding(*orbad::AES256EncryptWithKey(latin1, "k")), "k"), std::nullopt);
+    EXPECT_EQ(orbad::AES256DecryptStringWithKey(
+                  orbad::base64Encoding(*orbad::AES256EncryptWithKey(latin1, "k")), "k"),
+              std::nullopt);
 }
 
 TEST(SecondBase64, ItsOwnLinesAndEndings) {
@@ -74,7 +80,12 @@ TEST(SecondBase64, ItsOwnLinesAndEndings) {
         const char* text;
         Data bytes;
     } cases[] = {
-        {"QQ==", {0x41}}, {"QQ", {}}, {"Zm=9v", {0x66}}, {"Q=", {0x40}}, {"Zm9v\nYmFy", {'f', 'o', 'o', 'b', 'a', 'r'}}, {"", {}},
+        {"QQ==", {0x41}},
+        {"QQ", {}},
+        {"Zm=9v", {0x66}},
+        {"Q=", {0x40}},
+        {"Zm9v\nYmFy", {'f', 'o', 'o', 'b', 'a', 'r'}},
+        {"", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(orbad::dataWithBase64EncodedString(c.text), c.bytes) << c.text;
 }

@@ -16,8 +16,9 @@ TEST(BuiltInImages, EachIsAn8BitRGBAPNGOfItsSize) {
         const char* name;
         int normal, normalHeight, doubled, doubledHeight;
     } table[] = {
-        {"forwardImage", 15, 17, 32, 40},   {"backImage", 15, 17, 32, 40},       {"closeBoxImage", 30, 30, 60, 60},
-        {"closeBlankImage", 30, 30, 60, 60}, {"closeIconImage", 10, 10, 20, 20}, {"playVideoImage", 47, 47, 47, 47},
+        {"forwardImage", 15, 17, 32, 40},   {"backImage", 15, 17, 32, 40},
+        {"closeBoxImage", 30, 30, 60, 60},  {"closeBlankImage", 30, 30, 60, 60},
+        {"closeIconImage", 10, 10, 20, 20}, {"playVideoImage", 47, 47, 47, 47},
     };
     ASSERT_EQ(orbad::kEmbeddedImageCount, 11u);
     auto controller = OBResourcesController::sharedResources();

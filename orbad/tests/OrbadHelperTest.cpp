@@ -23,11 +23,20 @@ TEST(KeyPaths, StringsReadTolerantly) {
         const char* path;
         std::optional<std::string> expected;
     } cases[] = {
-        {"s", "text"},           {"n", "7"},       {"half", "0.5"}, {"big", "1e+20"},
-        {"flag", "1"},           {"nulltext", {}}, {"missing", {}}, {"obj.in.deep", "yes"},
+        {"s", "text"},
+        {"n", "7"},
+        {"half", "0.5"},
+        {"big", "1e+20"},
+        {"flag", "1"},
+        {"nulltext", {}},
+        {"missing", {}},
+        {"obj.in.deep", "yes"},
         {"obj.in.deep.more", {}},
         // An array or an object is no text, and a path never passes through an array.
-        {"list", {}},            {"obj", {}},      {"list.0.a", {}}, {"list.a", {}},
+        {"list", {}},
+        {"obj", {}},
+        {"list.0.a", {}},
+        {"list.a", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(orbad::stringForKeyPath(d, c.path), c.expected) << c.path;
 }
@@ -64,7 +73,8 @@ TEST(QueryStrings, MalformedEscapesStayAsWritten) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"100%", "100%"}, {"%zz%41", "%zzA"}, {"%C3%A9", "\xC3\xA9"}, {"%C3x", "%C3x"}, {"a%2", "a%2"}, {"%FF%41", "%FF%41"},
+        {"100%", "100%"}, {"%zz%41", "%zzA"}, {"%C3%A9", "\xC3\xA9"},
+        {"%C3x", "%C3x"}, {"a%2", "a%2"},     {"%FF%41", "%FF%41"},
     };
     for (const auto& c : cases) EXPECT_EQ(orbad::obURLDecodedString(c.in), c.out) << c.in;
 }
@@ -72,7 +82,8 @@ TEST(QueryStrings, MalformedEscapesStayAsWritten) {
 TEST(Strings, IdentifierAndHTMLForms) {
     EXPECT_EQ(orbad::orbadEncode("abc"), "59574A6A");
     EXPECT_EQ(orbad::obStringByAddingHTMLEscapes("it's \"q\"\n"), "it&#39;s &#34;q&#34;&#10;");
-    EXPECT_EQ(orbad::OBConvertDataToSHA1String(Data{'a', 'b', 'c'}), "A9993E364706816ABA3E25717850C26C9CD0D89D");
+    EXPECT_EQ(orbad::OBConvertDataToSHA1String(Data{'a', 'b', 'c'}),
+              "A9993E364706816ABA3E25717850C26C9CD0D89D");
     EXPECT_EQ(orbad::stringWithHexBytes(Data{0x00, 0xAB}), "00AB");
 }
 
@@ -89,8 +100,13 @@ TEST(HelperBase64, LinesEvery48BytesAndTolerantDecoding) {
         const char* text;
         Data bytes;
     } cases[] = {
-        {"YWJj\r\n", {'a', 'b', 'c'}}, {"YWI=", {'a', 'b'}}, {"YWI", {'a', 'b'}}, {"YQ", {'a'}},
-        {"Y", {}},                     {"Y W\tJ j", {'a', 'b', 'c'}},             {"", {}},
+        {"YWJj\r\n", {'a', 'b', 'c'}},
+        {"YWI=", {'a', 'b'}},
+        {"YWI", {'a', 'b'}},
+        {"YQ", {'a'}},
+        {"Y", {}},
+        {"Y W\tJ j", {'a', 'b', 'c'}},
+        {"", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(orbad::orbadDataFromBase64EncodedString(c.text), c.bytes) << c.text;
     EXPECT_EQ(orbad::OBNewBase64Decode("YWJj", SIZE_MAX), (Data{'a', 'b', 'c'}));

@@ -24,7 +24,9 @@ using orbad::Value;
 
 enum class Mode { Facade, Deserializer, Strict };
 
-Data bytes(std::string_view text) { return Data(text.begin(), text.end()); }
+Data bytes(std::string_view text) {
+    return Data(text.begin(), text.end());
+}
 
 // What a reading gives: the value as the client re-writes it, NIL, or "ERROR code".
 std::string read(std::string_view text, Mode mode = Mode::Facade) {
@@ -58,44 +60,45 @@ using namespace std::string_view_literals;
 
 INSTANTIATE_TEST_SUITE_P(
     JSON, Reading,
-    ::testing::Values(
-        ReadCase{"NullsDroppedByFacade", R"({"a":null,"b":[1,null,2]})", Mode::Facade, R"({"b":[1,2]})"},
-        ReadCase{"NullsKeptByDeserializer", R"({"a":null,"b":[1,null,2]})", Mode::Deserializer, R"({"a":null,"b":[1,null,2]})"},
-        ReadCase{"TrailingCommas", R"({"a":[1,2,],})", Mode::Facade, R"({"a":[1,2]})"},
-        ReadCase{"ElementsWithoutComma", "[1 2]", Mode::Facade, "ERROR -10"},
-        ReadCase{"KeyWithoutColon", R"({"a" 1})", Mode::Facade, "ERROR -3"},
-        ReadCase{"PairsWithoutComma", R"({"a":1 "b":2})", Mode::Facade, "ERROR -5"},
-        ReadCase{"KeyNotAString", "{1:2}", Mode::Facade, "ERROR -2"},
-        ReadCase{"UnclosedArray", "[1,", Mode::Facade, "ERROR -8"},
-        ReadCase{"UnicodeEscape", R"(["\u00e9"])", Mode::Facade, "[\"\xC3\xA9\"]"},
-        ReadCase{"BadHexDigit", R"("\u12g4")", Mode::Facade, "ERROR -12"},
-        ReadCase{"UnknownEscapeLenient", R"("\q")", Mode::Deserializer, R"("q")"},
-        ReadCase{"UnknownEscapeStrict", R"("\q")", Mode::Strict, "ERROR -13"},
-        ReadCase{"SingleQuotes", "'a'", Mode::Facade, "ERROR -11"},
-        ReadCase{"Unterminated", "\"abc", Mode::Facade, "ERROR -14"},
-        ReadCase{"ExponentWithPlus", "[1e+5]", Mode::Facade, "ERROR -10"},
-        ReadCase{"ExponentNumber", "1e5", Mode::Facade, "100000"},
-        ReadCase{"LongestValidPrefix", "[1.5.3,-]", Mode::Facade, "[1.5,0]"},
-        ReadCase{"MisspeltInArray", "[true, nul]", Mode::Facade, "ERROR -10"},
-        ReadCase{"MisspeltInArrayWithNull", "[true, nul]", Mode::Deserializer, "ERROR -9"},
-        ReadCase{"MisspeltAlone", "nul", Mode::Facade, "NIL"},
-        ReadCase{"NullAloneThroughFacade", "null", Mode::Facade, "NIL"},
-        ReadCase{"TrailingBytesIgnored", "[1] }garbage", Mode::Facade, "[1]"},
-        ReadCase{"VerticalTabAndFormFeed", "\v\f[\v1\f]", Mode::Facade, "[1]"},
-        ReadCase{"NotJSON", "@", Mode::Facade, "ERROR -1"},
-        ReadCase{"Empty", "", Mode::Facade, "ERROR -1"},
-        ReadCase{"EmptyThroughDeserializer", "", Mode::Deserializer, "ERROR -1"},
-        ReadCase{"OutermostCodeReported", R"({"a":[1 2]})", Mode::Facade, "ERROR -4"},
-        ReadCase{"InvalidUTF8", "[\"a\xFF\"]", Mode::Facade, "ERROR -8"},
-        ReadCase{"InvalidUTF8Alone", "\"a\xC3(\"", Mode::Facade, "ERROR -12"},
-        ReadCase{"SurrogatePair", R"("\ud83d\ude00")", Mode::Facade, "\"\xF0\x9F\x98\x80\""},
-        ReadCase{"LoneHighSurrogate", R"("\ud800x")", Mode::Facade, "\"\xEF\xBF\xBDx\""},
-        ReadCase{"LoneLowSurrogate", R"("\udc00")", Mode::Facade, "\"\xEF\xBF\xBD\""},
-        ReadCase{"EscapedNonASCII", "\"\\\xC3\xA9!\"", Mode::Facade, "\"\xC3\xA9!\""},
-        ReadCase{"EscapedInvalidByte", "\"\\\xC3\"", Mode::Facade, "ERROR -12"},
-        ReadCase{"BackslashAtEnd", "\"ab\\", Mode::Facade, "ERROR -14"},
-        ReadCase{"ShortUnicodeEscape", "\"\\u12", Mode::Facade, "ERROR -12"},
-        ReadCase{"LaterKeyWins", R"({"a":1,"a":2})", Mode::Facade, R"({"a":2})"}),
+    ::testing::Values(ReadCase{"NullsDroppedByFacade", R"({"a":null,"b":[1,null,2]})", Mode::Facade,
+                               R"({"b":[1,2]})"},
+                      ReadCase{"NullsKeptByDeserializer", R"({"a":null,"b":[1,null,2]})", Mode::Deserializer,
+                               R"({"a":null,"b":[1,null,2]})"},
+                      ReadCase{"TrailingCommas", R"({"a":[1,2,],})", Mode::Facade, R"({"a":[1,2]})"},
+                      ReadCase{"ElementsWithoutComma", "[1 2]", Mode::Facade, "ERROR -10"},
+                      ReadCase{"KeyWithoutColon", R"({"a" 1})", Mode::Facade, "ERROR -3"},
+                      ReadCase{"PairsWithoutComma", R"({"a":1 "b":2})", Mode::Facade, "ERROR -5"},
+                      ReadCase{"KeyNotAString", "{1:2}", Mode::Facade, "ERROR -2"},
+                      ReadCase{"UnclosedArray", "[1,", Mode::Facade, "ERROR -8"},
+                      ReadCase{"UnicodeEscape", R"(["\u00e9"])", Mode::Facade, "[\"\xC3\xA9\"]"},
+                      ReadCase{"BadHexDigit", R"("\u12g4")", Mode::Facade, "ERROR -12"},
+                      ReadCase{"UnknownEscapeLenient", R"("\q")", Mode::Deserializer, R"("q")"},
+                      ReadCase{"UnknownEscapeStrict", R"("\q")", Mode::Strict, "ERROR -13"},
+                      ReadCase{"SingleQuotes", "'a'", Mode::Facade, "ERROR -11"},
+                      ReadCase{"Unterminated", "\"abc", Mode::Facade, "ERROR -14"},
+                      ReadCase{"ExponentWithPlus", "[1e+5]", Mode::Facade, "ERROR -10"},
+                      ReadCase{"ExponentNumber", "1e5", Mode::Facade, "100000"},
+                      ReadCase{"LongestValidPrefix", "[1.5.3,-]", Mode::Facade, "[1.5,0]"},
+                      ReadCase{"MisspeltInArray", "[true, nul]", Mode::Facade, "ERROR -10"},
+                      ReadCase{"MisspeltInArrayWithNull", "[true, nul]", Mode::Deserializer, "ERROR -9"},
+                      ReadCase{"MisspeltAlone", "nul", Mode::Facade, "NIL"},
+                      ReadCase{"NullAloneThroughFacade", "null", Mode::Facade, "NIL"},
+                      ReadCase{"TrailingBytesIgnored", "[1] }garbage", Mode::Facade, "[1]"},
+                      ReadCase{"VerticalTabAndFormFeed", "\v\f[\v1\f]", Mode::Facade, "[1]"},
+                      ReadCase{"NotJSON", "@", Mode::Facade, "ERROR -1"},
+                      ReadCase{"Empty", "", Mode::Facade, "ERROR -1"},
+                      ReadCase{"EmptyThroughDeserializer", "", Mode::Deserializer, "ERROR -1"},
+                      ReadCase{"OutermostCodeReported", R"({"a":[1 2]})", Mode::Facade, "ERROR -4"},
+                      ReadCase{"InvalidUTF8", "[\"a\xFF\"]", Mode::Facade, "ERROR -8"},
+                      ReadCase{"InvalidUTF8Alone", "\"a\xC3(\"", Mode::Facade, "ERROR -12"},
+                      ReadCase{"SurrogatePair", R"("\ud83d\ude00")", Mode::Facade, "\"\xF0\x9F\x98\x80\""},
+                      ReadCase{"LoneHighSurrogate", R"("\ud800x")", Mode::Facade, "\"\xEF\xBF\xBDx\""},
+                      ReadCase{"LoneLowSurrogate", R"("\udc00")", Mode::Facade, "\"\xEF\xBF\xBD\""},
+                      ReadCase{"EscapedNonASCII", "\"\\\xC3\xA9!\"", Mode::Facade, "\"\xC3\xA9!\""},
+                      ReadCase{"EscapedInvalidByte", "\"\\\xC3\"", Mode::Facade, "ERROR -12"},
+                      ReadCase{"BackslashAtEnd", "\"ab\\", Mode::Facade, "ERROR -14"},
+                      ReadCase{"ShortUnicodeEscape", "\"\\u12", Mode::Facade, "ERROR -12"},
+                      ReadCase{"LaterKeyWins", R"({"a":1,"a":2})", Mode::Facade, R"({"a":2})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JSONReading, NestingBeyondTheLimitFailsWithoutExhaustingTheStack) {
@@ -121,10 +124,13 @@ TEST(JSONReading, WideEncodingsAreConvertedOnce) {
         Data out;
         for (char32_t c : text) {
             std::vector<uint32_t> units;
-            if (unit == 2 && c > 0xFFFF) units = {0xD800 + ((c - 0x10000) >> 10), 0xDC00 + ((c - 0x10000) & 0x3FF)};
-            else units = {c};
+            if (unit == 2 && c > 0xFFFF)
+                units = {0xD800 + ((c - 0x10000) >> 10), 0xDC00 + ((c - 0x10000) & 0x3FF)};
+            else
+                units = {c};
             for (uint32_t u : units)
-                for (int i = 0; i < unit; ++i) out.push_back(static_cast<uint8_t>(u >> 8 * (bigEndian ? unit - 1 - i : i)));
+                for (int i = 0; i < unit; ++i)
+                    out.push_back(static_cast<uint8_t>(u >> 8 * (bigEndian ? unit - 1 - i : i)));
         }
         return out;
     };
@@ -185,7 +191,8 @@ TEST(JSONWriting, WritesTheClientsForms) {
 TEST(JSONWriting, GeneratedDocumentsAreStrictJSON) {
     std::mt19937 random(7);
     auto text = [&] {
-        static const char32_t pool[] = {0, 1, 8, 9, 10, 13, 0x1f, '"', '\\', '/', 'a', 0x7f, 0xe9, 0x2028, 0x2029, 0x1F600};
+        static const char32_t pool[] = {0,    1,   8,   9,    10,   13,     0x1f,   '"',
+                                        '\\', '/', 'a', 0x7f, 0xe9, 0x2028, 0x2029, 0x1F600};
         std::string s;
         for (int n = random() % 12; n-- > 0;) orbad::utf8::append(s, pool[random() % std::size(pool)]);
         return s;
@@ -194,7 +201,8 @@ TEST(JSONWriting, GeneratedDocumentsAreStrictJSON) {
         Value::Array array;
         for (int i = 0; i < 8; ++i) {
             array.emplace_back(text());
-            array.emplace_back(std::ldexp(static_cast<double>(static_cast<int32_t>(random())), static_cast<int>(random() % 80) - 40));
+            array.emplace_back(std::ldexp(static_cast<double>(static_cast<int32_t>(random())),
+                                          static_cast<int>(random() % 80) - 40));
         }
         const std::string json = *OrbadJSON::encodeObject(Value(array));
         EXPECT_EQ(json.find("\xE2\x80\xA8"), std::string::npos);
@@ -209,7 +217,8 @@ TEST(JSONWriting, GeneratedDocumentsAreStrictJSON) {
                 // yajl hands strings out NUL-terminated: compare up to the first NUL.
                 EXPECT_EQ(std::string(YAJL_GET_STRING(element)), std::string(s->c_str())) << json;
             } else {
-                EXPECT_NEAR(YAJL_GET_DOUBLE(element), array[i].doubleValue(), std::fabs(array[i].doubleValue()) * 1e-15);
+                EXPECT_NEAR(YAJL_GET_DOUBLE(element), array[i].doubleValue(),
+                            std::fabs(array[i].doubleValue()) * 1e-15);
             }
         }
         yajl_tree_free(tree);
@@ -225,8 +234,9 @@ TEST(JSONWriting, DatesInTheLocalZone) {
     const std::string saved = old ? old : "";
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    const auto written = OrbadJSON::encodeObject(Value(plat::foundation::Date{1367402400}));  // 2013-05-01 10:00 UTC
-    const auto winter = orbad::jsonDateString(plat::foundation::Date{1357041600});             // 2013-01-01 12:00 UTC
+    const auto written =
+        OrbadJSON::encodeObject(Value(plat::foundation::Date{1367402400}));         // 2013-05-01 10:00 UTC
+    const auto winter = orbad::jsonDateString(plat::foundation::Date{1357041600});  // 2013-01-01 12:00 UTC
     old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
     tzset();
     EXPECT_EQ(written, "\"2013-05-01T12:00:00+0200\"");
@@ -239,7 +249,8 @@ TEST(JSONLocale, ADecimalCommaLocaleChangesNothing) {
     const std::string locales = dir.path() + "/locales";
     std::filesystem::create_directory(locales);
     const std::string cmd = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0 && !std::filesystem::exists(locales + "/de_DE.UTF-8")) GTEST_SKIP() << "no localedef";
+    if (std::system(cmd.c_str()) != 0 && !std::filesystem::exists(locales + "/de_DE.UTF-8"))
+        GTEST_SKIP() << "no localedef";
     setenv("LOCPATH", locales.c_str(), 1);
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "comma locale unavailable";
     char probe[16];
@@ -271,7 +282,8 @@ TEST(DataScanner, CommentsAndBacktracking) {
     for (const auto& c : cases) {
         orbad::OrbadDataScanner scanner(bytes(c.input));
         std::string text, reason;
-        const bool ok = c.cStyle ? scanner.obScanCStyleComment(&text, &reason) : scanner.obScanCPlusPlusStyleComment(&text, &reason);
+        const bool ok = c.cStyle ? scanner.obScanCStyleComment(&text, &reason)
+                                 : scanner.obScanCPlusPlusStyleComment(&text, &reason);
         EXPECT_EQ(ok, c.ok) << c.input;
         EXPECT_EQ(ok ? text : reason, c.textOrReason);
         EXPECT_EQ(scanner.scanLocation(), c.after) << c.input;

@@ -88,11 +88,16 @@ std::vector<Picture> pictures() {
         cairo_fill(cr);
     };
     return {
-        {"forwardImage", 15, 17, 1, forward},     {"forwardImage", 32, 40, 2, forward},
-        {"backImage", 15, 17, 1, back},           {"backImage", 32, 40, 2, back},
-        {"closeBoxImage", 30, 30, 1, closeBox},   {"closeBoxImage", 60, 60, 2, closeBox},
-        {"closeBlankImage", 30, 30, 1, closeBlank}, {"closeBlankImage", 60, 60, 2, closeBlank},
-        {"closeIconImage", 10, 10, 1, closeIcon}, {"closeIconImage", 20, 20, 2, closeIcon},
+        {"forwardImage", 15, 17, 1, forward},
+        {"forwardImage", 32, 40, 2, forward},
+        {"backImage", 15, 17, 1, back},
+        {"backImage", 32, 40, 2, back},
+        {"closeBoxImage", 30, 30, 1, closeBox},
+        {"closeBoxImage", 60, 60, 2, closeBox},
+        {"closeBlankImage", 30, 30, 1, closeBlank},
+        {"closeBlankImage", 60, 60, 2, closeBlank},
+        {"closeIconImage", 10, 10, 1, closeIcon},
+        {"closeIconImage", 20, 20, 2, closeIcon},
         {"playVideoImage", 47, 47, 1, play},
     };
 }
@@ -105,7 +110,8 @@ std::vector<uint8_t> rgba(cairo_surface_t* surface) {
     std::vector<uint8_t> out(static_cast<size_t>(w) * h * 4);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint32_t p = *reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride + x * 4);
+            const uint32_t p =
+                *reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride + x * 4);
             const unsigned a = p >> 24;
             uint8_t* o = &out[(static_cast<size_t>(y) * w + x) * 4];
             auto un = [a](unsigned c) { return static_cast<uint8_t>(a ? (c * 255 + a / 2) / a : 0); };
@@ -118,7 +124,8 @@ std::vector<uint8_t> rgba(cairo_surface_t* surface) {
 }
 
 // All the pictures side by side over blue, four times their size: what to look at.
-void writeSheet(const std::string& path, const std::vector<std::pair<const Picture*, std::vector<uint8_t>>>& drawn) {
+void writeSheet(const std::string& path,
+                const std::vector<std::pair<const Picture*, std::vector<uint8_t>>>& drawn) {
     constexpr int kZoom = 4, kGap = 8;
     int width = kGap, height = 0;
     for (const auto& [picture, pixels] : drawn) {
@@ -126,14 +133,16 @@ void writeSheet(const std::string& path, const std::vector<std::pair<const Pictu
         height = std::max(height, picture->height * kZoom + 2 * kGap);
     }
     std::vector<uint8_t> sheet(static_cast<size_t>(width) * height * 4);
-    for (size_t i = 0; i < sheet.size(); i += 4) sheet[i] = 48, sheet[i + 1] = 96, sheet[i + 2] = 160, sheet[i + 3] = 255;
+    for (size_t i = 0; i < sheet.size(); i += 4)
+        sheet[i] = 48, sheet[i + 1] = 96, sheet[i + 2] = 160, sheet[i + 3] = 255;
     int left = kGap;
     for (const auto& [picture, pixels] : drawn) {
         for (int y = 0; y < picture->height * kZoom; ++y)
             for (int x = 0; x < picture->width * kZoom; ++x) {
                 const uint8_t* p = &pixels[(static_cast<size_t>(y / kZoom) * picture->width + x / kZoom) * 4];
                 uint8_t* o = &sheet[(static_cast<size_t>(y + kGap) * width + left + x) * 4];
-                for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((p[c] * p[3] + o[c] * (255 - p[3])) / 255);
+                for (int c = 0; c < 3; ++c)
+                    o[c] = static_cast<uint8_t>((p[c] * p[3] + o[c] * (255 - p[3])) / 255);
             }
         left += picture->width * kZoom + kGap;
     }
@@ -156,7 +165,8 @@ int main(int argc, char** argv) {
     const std::vector<Picture> all = pictures();
     std::vector<std::pair<const Picture*, std::vector<uint8_t>>> drawn;
     for (const Picture& picture : all) {
-        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, picture.width, picture.height);
+        cairo_surface_t* surface =
+            cairo_image_surface_create(CAIRO_FORMAT_ARGB32, picture.width, picture.height);
         cairo_t* cr = cairo_create(surface);
         picture.draw(cr, picture.width, picture.height);
         cairo_destroy(cr);
@@ -165,12 +175,15 @@ int main(int argc, char** argv) {
         cairo_surface_destroy(surface);
         std::vector<uint8_t> png;
         std::string error;
-        if (!plat::image::encodePNG(picture.width, picture.height, pixels.data(), pixels.size(), 4, &png, &error)) {
+        if (!plat::image::encodePNG(picture.width, picture.height, pixels.data(), pixels.size(), 4, &png,
+                                    &error)) {
             std::fprintf(stderr, "make_orbad_images: %s\n", error.c_str());
             return 1;
         }
         const std::string file = std::string(picture.name) + (picture.scale == 2 ? "@2x" : "") + ".png";
-        if (argc == 3) plat::image::writePNG(std::string(argv[2]) + "/" + file, picture.width, picture.height, pixels, &error);
+        if (argc == 3)
+            plat::image::writePNG(std::string(argv[2]) + "/" + file, picture.width, picture.height, pixels,
+                                  &error);
         drawn.emplace_back(&picture, pixels);
         const std::string text = plat::foundation::base64Encode(png);
         out << "    {\"" << picture.name << "\", " << picture.width << ", " << picture.height << ", "

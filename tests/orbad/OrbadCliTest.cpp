@@ -14,10 +14,11 @@ TEST(OrbadCli, CommandFileGivesItsExpectedLines) {
     dktest::TempDir work;
     for (const auto& entry : std::filesystem::directory_iterator(DK_TEST_DATA_DIR))
         std::filesystem::copy(entry.path(), work.path() + "/" + entry.path().filename().string());
-    dktest::ProcessResult result = dktest::runProcess(
-        {kCli, "--home", work.path() + "/home", "--start-time", "1700000000", "--web", "fake", "--net", "none",
-         "--pasteboards", work.path() + "/pb", "--endpoint", "ads=http://127.0.0.1:9", "--commands", "frame.commands"},
-        {}, work.path());
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.path() + "/home", "--start-time", "1700000000", "--web",
+                            "fake", "--net", "none", "--pasteboards", work.path() + "/pb", "--endpoint",
+                            "ads=http://127.0.0.1:9", "--commands", "frame.commands"},
+                           {}, work.path());
     EXPECT_EQ(result.out, dktest::readFile(DK_TEST_DATA_DIR "/frame.out"));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
@@ -32,9 +33,12 @@ TEST(OrbadCli, CommandFileGivesItsExpectedLines) {
 
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--home", home.path(), "--net", "lte"}, {"--home", home.path(), "--web", "x"}, {"--home", home.path(), "--device", "toaster"},
-             {"--home", home.path(), "--bogus", "1"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--home", home.path(), "--net", "lte"},
+                                               {"--home", home.path(), "--web", "x"},
+                                               {"--home", home.path(), "--device", "toaster"},
+                                               {"--home", home.path(), "--bogus", "1"}}) {
         std::vector<std::string> argv = {kCli};
         argv.insert(argv.end(), args.begin(), args.end());
         EXPECT_EQ(dktest::runProcess(argv).status, 2) << (args.size() > 2 ? args[2] : "");
