@@ -24,6 +24,7 @@
 #include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "analytics/trackwell/UploaderThread.h"
+#include "apps/cli-support/CommandLine.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -50,88 +51,10 @@ int usage(const char* why) {
     return 2;
 }
 
-bool parseDouble(const std::string& text, double& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0' && errno == 0;
-}
-
-bool parseInt(const std::string& text, long long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtoll(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0;
-}
-
-// ---- a command line ----
-
-// One argument: a bare word, or a decoded JSON string or object.
-struct Arg {
-    std::string text;   // the word or the decoded string
-    std::optional<Value> object;
-    std::string raw;    // an object's text as given
-    bool quoted = false;
-};
-
-struct Line {
-    std::string_view rest;  // what follows the words read so far, blanks skipped
-    bool isBlank(char c) const { return c == ' ' || c == '\t'; }
-    void skipBlanks() {
-        while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
-    }
-    // The next argument; nullopt at the end, or with `error` set when it is malformed.
-    std::optional<Arg> next(std::string& error) {
-        skipBlanks();
-        if (rest.empty()) return std::nullopt;
-        std::size_t end = 0;
-        if (rest.front() == '"' || rest.front() == '{') {
-            int depth = 0;
-            bool inString = false;
-            for (; end < rest.size(); ++end) {
-                char c = rest[end];
-                if (inString) {
-                    if (c == '\\') ++end;
-                    else if (c == '"') inString = false;
-                } else if (c == '"') {
-                    inString = true;
-                } else if (c == '{') {
-                    ++depth;
-                } else if (c == '}') {
-                    --depth;
-                }
-                if (!inString && depth == 0 && (c == '"' || c == '}')) {
-                    ++end;
-                    break;
-                }
-            }
-            std::string_view token = rest.substr(0, end);
-            if (end < rest.size() && !isBlank(rest[end])) {
-                error = "malformed argument: " + std::string(rest);
-                return std::nullopt;
-            }
-            std::string why;
-            std::optional<Value> value = Value::fromJSON(token, &why);
-            if (!value || (!value->string() && !value->dictionary())) {
-                error = "malformed argument: " + std::string(token);
-                return std::nullopt;
-            }
-            rest.remove_prefix(end);
-            Arg arg;
-            arg.quoted = true;
-            if (const std::string* s = value->string())
-                arg.text = *s;
-            else
-                arg.object = std::move(value);
-            arg.raw = std::string(token);
-            return arg;
-        }
-        while (end < rest.size() && !isBlank(rest[end])) ++end;
-        Arg arg{std::string(rest.substr(0, end)), std::nullopt, {}, false};
-        rest.remove_prefix(end);
-        return arg;
-    }
-};
+using dk::cli::Arg;
+using dk::cli::Line;
+using dk::cli::parseDouble;
+using dk::cli::parseInt;
 
 class Cli {
 public:
@@ -182,19 +105,8 @@ public:
 private:
     static const char* okOrFail(bool ok) { return ok ? "ok" : "fail"; }
 
-    // The rest of the line after one more word, verbatim.
-    static bool takeWord(Line& line, std::string& word) {
-        line.skipBlanks();
-        std::size_t end = 0;
-        while (end < line.rest.size() && !line.isBlank(line.rest[end])) ++end;
-        word = std::string(line.rest.substr(0, end));
-        line.rest.remove_prefix(end);
-        return !word.empty();
-    }
-    static std::string restOf(Line& line) {
-        line.skipBlanks();
-        return std::string(line.rest);
-    }
+    static bool takeWord(Line& line, std::string& word) { return line.takeWord(word); }
+    static std::string restOf(Line& line) { return line.restOf(); }
 
     std::string store(Line& line) {
         TrackwellDatabase& db = TrackwellDatabase::sharedTrackwellDatabase();
@@ -412,13 +324,6 @@ private:
     }
 };
 
-bool readLine(std::FILE* in, std::string& line) {
-    line.clear();
-    int c;
-    while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
-    return c != EOF || !line.empty();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -510,12 +415,10 @@ int main(int argc, char** argv) {
         }
     }
     Cli cli;
-    std::string line;
-    while (readLine(in, line)) {
-        std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#') continue;
+    dk::cli::runCommands(in, [&](std::string_view line) {
         if (std::optional<std::string> result = cli.run(line)) cli.print(*result);
-    }
+        return true;  // refusals set the status as they are printed
+    });
     // Nothing more is called: what a client would do on its way out is not this tool's to do.
     std::fflush(nullptr);
     std::_Exit(cli.status);

@@ -60,12 +60,11 @@ std::shared_ptr<Image> Image::fromFile(const std::string& path, std::string* err
     return image;
 }
 
-std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, const std::string& name,
+std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, const std::string& name, double scale,
                                        std::string* error) {
     image::Bitmap bitmap;
     image::Error failure;
-    cairo_surface_t* surface = nullptr;
-    if (image::decode(data, size, &bitmap, &failure)) surface = surfaceFor(bitmap);
+    cairo_surface_t* surface = image::decode(data, size, &bitmap, &failure) ? surfaceFor(bitmap) : nullptr;
     if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         if (surface) cairo_surface_destroy(surface);
         if (error) *error = name + " is not an image that can be read";
@@ -74,6 +73,7 @@ std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, co
     std::shared_ptr<Image> image(new Image);
     image->m_path = name;
     image->m_surface = surface;
+    image->m_scale = scale;
     return image;
 }
 

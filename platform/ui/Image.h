@@ -19,8 +19,10 @@ public:
     // phone bundle's crushed PNG is named as such). A name ending in "@2x" before the extension has
     // two pixels a point.
     static std::shared_ptr<Image> fromFile(const std::string& path, std::string* error = nullptr);
-    // From a PNG or JPEG file's bytes (downloaded, say); `name` stands for the path in dumps.
+    // From a PNG or JPEG file's bytes (downloaded, compiled in), with `scale` pixels a point; `name`
+    // stands for the path in dumps and errors. nullptr when the bytes cannot be decoded.
     static std::shared_ptr<Image> fromData(const std::uint8_t* data, size_t size, const std::string& name,
+                                           double scale = 1,
                                            std::string* error = nullptr);
     ~Image();
     Image(const Image&) = delete;

@@ -1,0 +1,143 @@
+#include "apps/cli-support/CommandLine.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace dk::cli {
+
+using plat::foundation::Value;
+
+bool parseDouble(const std::string& text, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && errno == 0;
+}
+
+bool parseInt(const std::string& text, long long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0;
+}
+
+void Line::skipBlanks() {
+    while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
+}
+
+std::optional<Arg> Line::next(std::string& error) {
+    skipBlanks();
+    if (rest.empty()) return std::nullopt;
+    std::size_t end = 0;
+    if (rest.front() == '"' || rest.front() == '{') {
+        int depth = 0;
+        bool inString = false;
+        for (; end < rest.size(); ++end) {
+            char c = rest[end];
+            if (inString) {
+                if (c == '\\')
+                    ++end;
+                else if (c == '"')
+                    inString = false;
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '{') {
+                ++depth;
+            } else if (c == '}') {
+                --depth;
+            }
+            if (!inString && depth == 0 && (c == '"' || c == '}')) {
+                ++end;
+                break;
+            }
+        }
+        std::string_view token = rest.substr(0, end);
+        if (end < rest.size() && !isBlank(rest[end])) {
+            error = "malformed argument: " + std::string(rest);
+            return std::nullopt;
+        }
+        std::string why;
+        std::optional<Value> value = Value::fromJSON(token, &why);
+        if (!value || (!value->string() && !value->dictionary())) {
+            error = "malformed argument: " + std::string(token);
+            return std::nullopt;
+        }
+        rest.remove_prefix(end);
+        Arg arg;
+        arg.quoted = true;
+        if (const std::string* s = value->string())
+            arg.text = *s;
+        else
+            arg.object = std::move(value);
+        arg.raw = std::string(token);
+        return arg;
+    }
+    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    Arg arg{std::string(rest.substr(0, end)), std::nullopt, {}, false};
+    rest.remove_prefix(end);
+    return arg;
+}
+
+bool Line::takeWord(std::string& word) {
+    skipBlanks();
+    std::size_t end = 0;
+    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    word = std::string(rest.substr(0, end));
+    rest.remove_prefix(end);
+    return !word.empty();
+}
+
+std::string Line::restOf() {
+    skipBlanks();
+    return std::string(rest);
+}
+
+std::string escape(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < 0x20) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+bool readLine(std::FILE* in, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
+    return c != EOF || !line.empty();
+}
+
+}  // namespace
+
+int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>& run) {
+    int status = 0;
+    std::string line;
+    while (readLine(in, line)) {
+        std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        if (!run(line)) status = 2;
+        std::fflush(stdout);
+    }
+    return status;
+}
+
+}  // namespace dk::cli
