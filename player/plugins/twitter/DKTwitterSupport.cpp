@@ -3,7 +3,6 @@
 #include <yajl/yajl_tree.h>
 
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/social/SignedRequest.h"
@@ -109,10 +108,8 @@ std::optional<std::string> DKTwitterSupport::failureText(int status, const std::
 }
 
 void DKTwitterSupport::onMain(std::weak_ptr<DKTwitterSupport> plugin, std::function<void(DKTwitterSupport&)> work) {
-    auto inFlight = std::make_shared<plat::foundation::WorkInFlight>(plat::foundation::Clock::processShared()->beginWork());
-    plat::foundation::RunLoop::main().perform([plugin = std::move(plugin), work = std::move(work), inFlight] {
+    plat::foundation::RunLoop::main().perform([plugin = std::move(plugin), work = std::move(work)] {
         if (auto live = plugin.lock()) work(*live);
-        inFlight->end();
     });
 }
 
