@@ -24,13 +24,6 @@ void append(std::vector<std::uint8_t>& body, std::string_view text) {
     body.insert(body.end(), text.begin(), text.end());
 }
 
-// A server base with `path` after it, one slash between them.
-std::string endpoint(std::string_view name, std::string_view fallback, std::string_view path) {
-    std::string base = net::serverBase(name, fallback);
-    while (base.ends_with('/')) base.pop_back();
-    return base + std::string(path);
-}
-
 }  // namespace
 
 SignedRequest::SignedRequest(std::string url, Parameters parameters)
@@ -75,7 +68,8 @@ net::Request SignedRequest::preparedRequest(const OAuthStamp& stamp) const {
 }
 
 void SignedRequest::perform(Handler handler) const {
-    foundation::Queue::global().async([request = preparedRequest(makeOAuthStamp()), handler = std::move(handler),
+    foundation::Queue::global().async([request = preparedRequest(makeOAuthStamp()),
+                                       handler = std::move(handler),
                                        username = m_account ? m_account->username : std::string()] {
         net::SyncResult result = net::sendSynchronous(request);
         const int status = result.error || !result.response ? 0 : result.response->status;
@@ -86,11 +80,12 @@ void SignedRequest::perform(Handler handler) const {
 }
 
 std::string statusUpdateURL() {
-    return endpoint("twitter.api", "https://api.twitter.com", "/1/statuses/update.json");
+    return net::serverURL("twitter.api", "https://api.twitter.com", "/1/statuses/update.json");
 }
 
 std::string statusUpdateWithMediaURL() {
-    return endpoint("twitter.upload", "https://upload.twitter.com", "/1/statuses/update_with_media.json");
+    return net::serverURL("twitter.upload", "https://upload.twitter.com",
+                          "/1/statuses/update_with_media.json");
 }
 
 std::string twitterWebSite() {

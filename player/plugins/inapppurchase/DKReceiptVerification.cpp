@@ -75,10 +75,10 @@ std::string receiptRequestBody(const plat::foundation::Data& receipt) {
 
 ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool production, double timeout) {
     plat::net::Request request;
-    std::string base = production ? plat::net::serverBase(kVerifyProductionServer, kVerifyProductionFallback)
-                                  : plat::net::serverBase(kVerifySandboxServer, kVerifySandboxFallback);
-    if (!base.empty() && base.back() == '/') base.pop_back();
-    request.url = base + "/verifyReceipt";
+    request.url =
+        production
+            ? plat::net::serverURL(kVerifyProductionServer, kVerifyProductionFallback, "/verifyReceipt")
+            : plat::net::serverURL(kVerifySandboxServer, kVerifySandboxFallback, "/verifyReceipt");
     request.method = "POST";
     request.setBody(receiptRequestBody(receipt));
     // The platform's loader gives a body sent without a type this one; ours sends none by itself.
