@@ -1,5 +1,5 @@
 // Game Center driven from outside: the probe game (player/tests/data/Probe.app) calls the plugin's
-// numbered actions, the input script plays the local game network's part, and standard error
+// numbered actions, the input script plays the local game network's side, and standard error
 // (script calls, trace lines) is compared with data/road/gamecenter-<case>.txt. The pending file
 // is read back between and after runs.
 #include <gtest/gtest.h>
