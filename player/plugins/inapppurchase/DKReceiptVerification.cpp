@@ -1,7 +1,5 @@
 #include "player/plugins/inapppurchase/DKReceiptVerification.h"
 
-#include <yajl/yajl_tree.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "platform/net/Servers.h"
 #include "platform/net/URLLoading.h"
 #include "platform/util/DKCrypto.h"
+#include "player/plugins/DKJSONTree.h"
 
 namespace dk::player {
 
@@ -39,30 +38,18 @@ const char* fieldText(yajl_val value) {
     return nullptr;
 }
 
-yajl_val member(yajl_val object, const char* key) {
-    if (!YAJL_IS_OBJECT(object)) return nullptr;
-    for (size_t i = 0; i < YAJL_GET_OBJECT(object)->len; ++i)
-        if (std::string_view(YAJL_GET_OBJECT(object)->keys[i]) == key)
-            return YAJL_GET_OBJECT(object)->values[i];
-    return nullptr;
-}
-
 }  // namespace
 
 ReceiptAnswer readReceiptAnswer(std::string_view body) {
     ReceiptAnswer answer;
-    // yajl_tree_parse wants a NUL-terminated text; a NUL inside the body ends it early, which
-    // leaves the rest unread and so (almost always) no valid JSON.
-    const std::string text(body);
-    std::unique_ptr<yajl_val_s, decltype(&yajl_tree_free)> root(yajl_tree_parse(text.c_str(), nullptr, 0),
-                                                                &yajl_tree_free);
-    if (!root || !YAJL_IS_OBJECT(root.get())) return answer;
-    yajl_val status = member(root.get(), "status");
+    const DKJSONTree json(body);
+    if (!YAJL_IS_OBJECT(json.root())) return answer;
+    yajl_val status = DKJSONTree::member(json.root(), "status");
     if (YAJL_IS_INTEGER(status))
         answer.status = integerText(YAJL_GET_NUMBER(status));
     else if (YAJL_IS_STRING(status))
         answer.status = integerText(YAJL_GET_STRING(status));
-    if (yajl_val receipt = member(root.get(), "receipt"); YAJL_IS_OBJECT(receipt))
+    if (yajl_val receipt = DKJSONTree::member(json.root(), "receipt"); YAJL_IS_OBJECT(receipt))
         for (size_t i = 0; i < YAJL_GET_OBJECT(receipt)->len; ++i)
             if (const char* field = fieldText(YAJL_GET_OBJECT(receipt)->values[i]))
                 answer.receipt.emplace(YAJL_GET_OBJECT(receipt)->keys[i], field);
