@@ -206,6 +206,22 @@ steps = {
            {"--net", "wifi"}});
 }
 
+// An achievement whose report failed is sent again at the next trigger, not dropped as if the
+// progress had already been made.
+TEST_F(GameCenterRoad, AFailedAchievementIsRetried) {
+    const dktest::ProcessResult r =
+        run({"retry", network(kAnn), "steps = { function() probe(0) end, function() probe(4, 'a1', 60) end }",
+             "7 memory.warning\n+0.1 gamenet.fail achievement 5 \"Busy\"\n+0.1 memory.warning\n"
+             "+0.1 alert.press 0\n+0.1 net none\n+0.1 net wifi\n+0.1 app.quit\n",
+             {"--net", "wifi"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t sent = 0;
+    for (size_t at = r.err.find("gamenet achievement a1 60\n"); at != std::string::npos;
+         at = r.err.find("gamenet achievement a1 60\n", at + 1))
+        ++sent;
+    EXPECT_EQ(sent, 2u) << r.err;
+}
+
 // Two players' queues across processes: each sign-out and change writes only that player's keys.
 TEST_F(GameCenterRoad, PendingFileAcrossProcessesAndPlayers) {
     const GameCenterCase first{"two-players", network(kAnn),
