@@ -5,9 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/net/Servers.h"
 #include "platform/net/URLLoading.h"
 #include "platform/util/DKCrypto.h"
@@ -73,32 +71,14 @@ ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool producti
     request.timeout = timeout;
     plat::foundation::tracef(kVerifyTrace, "verify %s", request.url.c_str());
 
-    // As a synchronous send, on a private loop of real time, but bounded as a whole: a server
-    // that trickles a byte now and then cannot hold the game either.
-    plat::foundation::WorkInFlight work = plat::foundation::Clock::process().beginWork();
-    plat::foundation::RunLoop loop(
-        std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Real));
-    std::string body;
-    bool done = false, failed = false;
-    plat::net::ConnectionHandlers handlers;
-    handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) {
-        body.append(data, data + size);
-    };
-    handlers.didFinish = [&] { done = true; };
-    handlers.didFail = [&](const plat::net::Error& error) {
-        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", error.code, error.message.c_str());
-        done = failed = true;
-    };
-    plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers), &loop);
-    const double deadline = loop.now() + timeout;
-    while (!done && loop.now() < deadline) loop.runOnce(deadline - loop.now());
-    if (!done) {
-        connection.cancel();
-        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", plat::net::kURLErrorTimedOut,
-                                 plat::net::describeURLError(plat::net::kURLErrorTimedOut).c_str());
+    // Bounded as a whole: a server that trickles a byte now and then cannot hold the game either.
+    const plat::net::SyncResult result = plat::net::sendSynchronous(request, {}, timeout);
+    if (result.error) {
+        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", result.error->code,
+                                 result.error->message.c_str());
         return {};
     }
-    if (failed) return {};
+    const std::string body(result.data.begin(), result.data.end());
     ReceiptAnswer answer = readReceiptAnswer(body);
     plat::foundation::trace(kVerifyTrace, [&] {
         return answer.status ? "verify status " + std::to_string(*answer.status)
