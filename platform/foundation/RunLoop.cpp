@@ -629,6 +629,12 @@ void RunLoop::wait(double deadline) {
         std::vector<pollfd> copy = fds;
         if (pollFor(copy, s.wakeFd, clock.hasTaskInFlight() ? kTaskGrace : kTransferGrace)) return;
     }
+    {
+        // Work that ended since the look above posted its answer before it ended: the answer runs
+        // at the time it was awaited, not after the jump.
+        std::lock_guard lock(s.mutex);
+        if (!s.posts.empty() || (!s.blocks.empty() && s.blockDepth == 0)) return;
+    }
     if (target == kForever) {
         pollFor(fds, s.wakeFd, -1.0);
         return;

@@ -1,7 +1,6 @@
 #include "platform/gamenet/GameNetwork.h"
 
 #include <cstdio>
-#include <future>
 #include <map>
 
 #include "platform/foundation/Bundle.h"
@@ -175,16 +174,11 @@ Value::Dictionary& section(Value::Dictionary& entry, const char* name) {
 }  // namespace
 
 void GameNetwork::deliver(std::function<void()> completion) {
-    // The answer is made on a worker thread, as on the device, but the call returns only once it
-    // has been handed on: what the answer posts to the main queue is there before this turn ends,
-    // whatever the machine's load, so a virtual clock never runs ahead of it.
-    std::promise<void> delivered;
-    std::future<void> done = delivered.get_future();
-    foundation::Queue::global().async([&completion, &delivered] {
-        completion();
-        delivered.set_value();
-    });
-    done.wait();
+    // On a worker thread, as on the device, one answer after the other in the order of the calls
+    // (a sign-out handed on before the sign-in that follows it). The pool counts each answer as
+    // work in flight until it has run, so a virtual clock waits for what it posts.
+    static auto* answers = new foundation::SerialQueue("gamenet");
+    answers->async(std::move(completion));
 }
 
 void GameNetwork::callHandler(std::shared_ptr<ui::ViewController> screen, Failure error) {

@@ -61,6 +61,12 @@ std::string serverBase(std::string_view name, std::string_view fallback) {
     return std::string(fallback);
 }
 
+std::string serverURL(std::string_view name, std::string_view fallback, std::string_view path) {
+    std::string base = serverBase(name, fallback);
+    while (base.ends_with('/')) base.pop_back();
+    return base.append(path);
+}
+
 std::string serverBase(std::string_view name) {
     for (const KnownServer& known : kKnownServers)
         if (known.name == name) return serverBase(name, known.base);

@@ -14,6 +14,10 @@ namespace plat::net {
 // used.
 std::string serverBase(std::string_view name, std::string_view fallback);
 
+// The base of `name` with `path` (starting with "/") after it: a base written with a trailing
+// slash does not double it.
+std::string serverURL(std::string_view name, std::string_view fallback, std::string_view path);
+
 // The same for the names whose defaults live here (empty for any other name):
 //   trackwell.collector.1, trackwell.collector.2   the metrics collectors, posted in that order
 //                                                  (http, port 8888 when none is given, no path)

@@ -689,7 +689,8 @@ RunLoop& networkLoop() {
 }
 
 SyncResult sendSynchronous(const Request& request,
-                           std::function<bool(const Request& next, const Response& redirect)> willRedirect) {
+                           std::function<bool(const Request& next, const Response& redirect)> willRedirect,
+                           double limit) {
     // The caller's loop stops meanwhile; a virtual process clock must not jump past the answer
     // that a thread waiting here will hand it.
     WorkInFlight work = Clock::process().beginWork();
@@ -708,7 +709,12 @@ SyncResult sendSynchronous(const Request& request,
         done = true;
     };
     Connection connection = Connection::start(request, std::move(handlers), &loop);
-    while (!done) loop.runOnce(3600);
+    const double end = loop.now() + limit;
+    while (!done && loop.now() < end) loop.runOnce(std::min(3600.0, end - loop.now()));
+    if (!done) {
+        connection.cancel();
+        result.error = makeError(kURLErrorTimedOut, request.url);
+    }
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -136,8 +137,11 @@ struct SyncResult {
 };
 
 // Sends the request on the calling thread and blocks until it has finished or failed (the
-// request's timeout applies). Runs a private loop: nothing else of the caller's loop runs.
+// request's timeout applies between arrivals). Runs a private loop: nothing else of the caller's
+// loop runs. `limit` bounds the whole exchange in real seconds, so a server trickling a byte now
+// and then cannot hold the caller either; past it the load fails as timed out.
 SyncResult sendSynchronous(const Request& request,
-                           std::function<bool(const Request& next, const Response& redirect)> willRedirect = {});
+                           std::function<bool(const Request& next, const Response& redirect)> willRedirect = {},
+                           double limit = std::numeric_limits<double>::infinity());
 
 }  // namespace plat::net

@@ -5,7 +5,6 @@
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Queue.h"
-#include "platform/social/KeepAwake.h"
 
 namespace plat::social {
 
@@ -63,10 +62,8 @@ void requestTwitterAccess(std::function<void(TwitterAccess)> completion) {
         answer.error = foundation::Error{kAccountsErrorDomain, kAccountsErrorPermissionDenied,
                                          "Access to the Twitter accounts was refused.", {}};
     }
-    foundation::Queue::global().async([completion = std::move(completion), answer = std::move(answer),
-                                       keepAwake = KeepAwake::onCurrentLoop()]() mutable {
+    foundation::Queue::global().async([completion = std::move(completion), answer = std::move(answer)]() mutable {
         completion(std::move(answer));
-        KeepAwake::release(std::move(keepAwake));
     });
 }
 

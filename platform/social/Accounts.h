@@ -48,8 +48,7 @@ struct TwitterAccess {
 };
 
 // Asks for access to the Twitter accounts. The file is read now; `completion` runs on a worker
-// thread, counted as work in flight, so a virtual clock waits for the answer (the calling thread's
-// loop, which must outlive it, is kept from jumping past it).
+// thread, counted as work in flight, so a virtual clock waits for the answer.
 void requestTwitterAccess(std::function<void(TwitterAccess)> completion);
 
 // The compose sheet class's canSendTweet: false when the service is absent.

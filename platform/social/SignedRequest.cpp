@@ -1,17 +1,10 @@
 #include "platform/social/SignedRequest.h"
 
-#include <pthread.h>
-
 #include <cstdio>
-#include <future>
-#include <memory>
 #include <random>
-#include <thread>
 
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Queue.h"
 #include "platform/net/Servers.h"
-#include "platform/social/KeepAwake.h"
 
 namespace plat::social {
 
@@ -29,54 +22,6 @@ std::string randomBoundary() {
 
 void append(std::vector<std::uint8_t>& body, std::string_view text) {
     body.insert(body.end(), text.begin(), text.end());
-}
-
-// A server base with `path` after it, one slash between them.
-std::string endpoint(std::string_view name, std::string_view fallback, std::string_view path) {
-    std::string base = net::serverBase(name, fallback);
-    while (base.ends_with('/')) base.pop_back();
-    return base + std::string(path);
-}
-
-// The thread requests run on. Its loop has a real clock of its own: a virtual process clock stands
-// still while work is in flight, and curl's timers must fire meanwhile.
-foundation::RunLoop& requestLoop() {
-    static foundation::RunLoop* loop = [] {
-        std::promise<foundation::RunLoop*> made;
-        std::future<foundation::RunLoop*> future = made.get_future();
-        std::thread([&made] {
-            pthread_setname_np(pthread_self(), "dk-social");
-            // Never destroyed: a request may still be running as the process exits.
-            auto* own = new foundation::RunLoop(std::make_shared<foundation::Clock>(foundation::Clock::Kind::Real));
-            made.set_value(own);
-            own->run();
-        }).detach();
-        return future.get();
-    }();
-    return *loop;
-}
-
-// A load under way: it owns its connection until the answer has been handed on.
-struct Transfer {
-    net::Connection connection;
-    int status = 0;
-    std::vector<std::uint8_t> body;
-    SignedRequest::Handler handler;
-    foundation::WorkInFlight work;
-    std::string username;
-    std::string url;
-    std::shared_ptr<KeepAwake> keepAwake;
-};
-
-void answer(const std::shared_ptr<Transfer>& transfer, int status) {
-    foundation::tracef(kTraceSocial, "post %s %s %d", transfer->username.c_str(), transfer->url.c_str(), status);
-    if (status == 0) transfer->body.clear();
-    if (transfer->handler) transfer->handler(status, std::move(transfer->body));
-    transfer->handler = nullptr;
-    KeepAwake::release(std::move(transfer->keepAwake));
-    // The connection goes once its own handler has returned; with it the handlers that hold this.
-    requestLoop().perform([transfer] { transfer->connection = {}; });
-    transfer->work.end();
 }
 
 }  // namespace
@@ -123,32 +68,24 @@ net::Request SignedRequest::preparedRequest(const OAuthStamp& stamp) const {
 }
 
 void SignedRequest::perform(Handler handler) const {
-    auto transfer = std::make_shared<Transfer>();
-    transfer->handler = std::move(handler);
-    transfer->work = foundation::Clock::processShared()->beginWork();
-    transfer->username = m_account ? m_account->username : std::string();
-    transfer->url = m_url;
-    transfer->keepAwake = KeepAwake::onCurrentLoop();
-    foundation::RunLoop& loop = requestLoop();
-    loop.perform([transfer, request = preparedRequest(makeOAuthStamp()), &loop]() mutable {
-        net::ConnectionHandlers handlers;
-        Transfer* t = transfer.get();
-        handlers.didReceiveResponse = [t](const net::Response& response) { t->status = response.status; };
-        handlers.didReceiveData = [t](const std::uint8_t* data, std::size_t size) {
-            t->body.insert(t->body.end(), data, data + size);
-        };
-        handlers.didFinish = [transfer] { answer(transfer, transfer->status); };
-        handlers.didFail = [transfer](const net::Error&) { answer(transfer, 0); };
-        transfer->connection = net::Connection::start(std::move(request), std::move(handlers), &loop);
+    foundation::Queue::global().async([request = preparedRequest(makeOAuthStamp()),
+                                       handler = std::move(handler),
+                                       username = m_account ? m_account->username : std::string()] {
+        net::SyncResult result = net::sendSynchronous(request);
+        const int status = result.error || !result.response ? 0 : result.response->status;
+        foundation::tracef(kTraceSocial, "post %s %s %d", username.c_str(), request.url.c_str(), status);
+        if (status == 0) result.data.clear();
+        if (handler) handler(status, std::move(result.data));
     });
 }
 
 std::string statusUpdateURL() {
-    return endpoint("twitter.api", "https://api.twitter.com", "/1/statuses/update.json");
+    return net::serverURL("twitter.api", "https://api.twitter.com", "/1/statuses/update.json");
 }
 
 std::string statusUpdateWithMediaURL() {
-    return endpoint("twitter.upload", "https://upload.twitter.com", "/1/statuses/update_with_media.json");
+    return net::serverURL("twitter.upload", "https://upload.twitter.com",
+                          "/1/statuses/update_with_media.json");
 }
 
 std::string twitterWebSite() {

@@ -40,10 +40,9 @@ public:
 
     // What the answer gives: the HTTP status (0 when none came) and the body.
     using Handler = std::function<void(int status, std::vector<std::uint8_t> body)>;
-    // Sends it over the URL-loading layer, signed with a fresh stamp; `handler` runs once, on the
-    // requests' own thread, after the trace line "social post USERNAME URL STATUS". Counted as
-    // work in flight until the handler has returned; on a virtual clock the calling thread's loop
-    // (which must outlive the answer) is kept from jumping past it meanwhile.
+    // Sends it over the URL-loading layer, signed with a fresh stamp; `handler` runs once, on a
+    // worker of the pool, after the trace line "social post USERNAME URL STATUS". Counted as work
+    // in flight until the handler has returned, so a virtual clock does not jump past the answer.
     void perform(Handler handler) const;
 
 private:

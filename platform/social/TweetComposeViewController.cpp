@@ -1,7 +1,6 @@
 #include "platform/social/TweetComposeViewController.h"
 
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/image/ImageCodec.h"
@@ -163,11 +162,9 @@ void TweetComposeViewController::send() {
     m_sending = true;
     std::weak_ptr<ViewController> weak = weak_from_this();
     tweetRequest(accounts->twitter.front(), message, m_png).perform([weak](int, std::vector<std::uint8_t>) {
-        auto inFlight = std::make_shared<foundation::WorkInFlight>(foundation::Clock::processShared()->beginWork());
-        foundation::RunLoop::main().perform([weak, inFlight] {
+        foundation::RunLoop::main().perform([weak] {
             if (auto live = std::static_pointer_cast<TweetComposeViewController>(weak.lock()))
                 live->complete(Result::Done);
-            inFlight->end();
         });
     });
 }

@@ -1,4 +1,4 @@
-// Game Center's parts that stand alone: the score a script's number becomes, the pending file
+// What of Game Center stands alone: the score a script's number becomes, the pending file
 // shared by every player of the machine, and the achievement banner's geometry and queue.
 #include <gtest/gtest.h>
 

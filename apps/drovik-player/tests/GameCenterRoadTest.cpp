@@ -1,5 +1,5 @@
 // Game Center driven from outside: the probe game (player/tests/data/Probe.app) calls the plugin's
-// numbered actions, the input script plays the local game network's part, and standard error
+// numbered actions, the input script plays the local game network's side, and standard error
 // (script calls, trace lines) is compared with data/road/gamecenter-<case>.txt. The pending file
 // is read back between and after runs.
 #include <gtest/gtest.h>
@@ -204,6 +204,22 @@ steps = {
            "+0.1 alert.press \"Cancel\"\n+0.1 gamenet.fail score 3 \"Busy\"\n+0.1 memory.warning\n"
            "+0.1 alert.press 0\n+0.1 net none\n+0.1 net wifi\n+0.1 app.quit\n",
            {"--net", "wifi"}});
+}
+
+// An achievement whose report failed is sent again at the next trigger, not dropped as if the
+// progress had already been made.
+TEST_F(GameCenterRoad, AFailedAchievementIsRetried) {
+    const dktest::ProcessResult r =
+        run({"retry", network(kAnn), "steps = { function() probe(0) end, function() probe(4, 'a1', 60) end }",
+             "7 memory.warning\n+0.1 gamenet.fail achievement 5 \"Busy\"\n+0.1 memory.warning\n"
+             "+0.1 alert.press 0\n+0.1 net none\n+0.1 net wifi\n+0.1 app.quit\n",
+             {"--net", "wifi"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t sent = 0;
+    for (size_t at = r.err.find("gamenet achievement a1 60\n"); at != std::string::npos;
+         at = r.err.find("gamenet achievement a1 60\n", at + 1))
+        ++sent;
+    EXPECT_EQ(sent, 2u) << r.err;
 }
 
 // Two players' queues across processes: each sign-out and change writes only that player's keys.

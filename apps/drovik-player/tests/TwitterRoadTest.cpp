@@ -134,6 +134,11 @@ const TwitterRoad kRoads[] = {
          EXPECT_EQ(formStatus(r[1]), "third");
          EXPECT_EQ(dktest::oauthHeaderParameters(*r[1].header("Authorization"))["oauth_token"], "token-1");
      }},
+    // A second tweet while the picker is up is refused: its pause released at once, the first
+    // road's at the cancel.
+    {"picker-twice", granted(2),
+     "function() probe('StartSendTweet', 'a', false) probe('StartSendTweet', 'b', false) end",
+     "7 memory.warning\n+0.5 picker.cancel\n+0.5 app.quit\n"},
     // The platform says no tweet can be sent now.
     {"cannot-send", granted(1, "<key>canSendTweet</key><false/>"),
      "function() probe('StartSendTweet', 'hi', false) end", "7 memory.warning\n+0.5 alert.press \"Ok\"\n+0.5 app.quit\n"},

@@ -58,6 +58,11 @@ TEST(Servers, KnownNamesHaveDefaultsAndARunMayOverrideOne) {
     EXPECT_EQ(serverBase("trackwell.collector.1", "http://fallback"), "http://127.0.0.1:9");
     plat::net::setServerBaseOverride("trackwell.collector.1", "");
     EXPECT_EQ(serverBase("trackwell.collector.1"), "http://collector1.trackwell.invalid:8888");
+    // A path goes after the base with one slash, however the base was written.
+    plat::net::setServerBaseOverride("api", "http://127.0.0.1:9/");
+    EXPECT_EQ(plat::net::serverURL("api", "https://api.example", "/v1"), "http://127.0.0.1:9/v1");
+    plat::net::setServerBaseOverride("api", "");
+    EXPECT_EQ(plat::net::serverURL("api", "https://api.example", "/v1"), "https://api.example/v1");
 }
 
 TEST(Servers, AddressesOfBases) {

@@ -1,9 +1,11 @@
 // URL loading against a server on 127.0.0.1: what it receives, redirects, errors, time-outs,
 // cancelling, where the handlers run, the synchronous form, TLS and the virtual clock.
 #include <gtest/gtest.h>
+
 #include <zlib.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
@@ -323,18 +325,21 @@ TEST_F(URLLoading, SynchronousSend) {
         int status;  // 0: no response
         int error;   // 0: none
         std::string finalPath, body;
+        double limit = std::numeric_limits<double>::infinity();
     } cases[] = {
         {get(url("/a")), false, 201, 0, "/c", "GET /c "},
         {get(url("/a")), true, 302, 0, "/a", "to b"},
         {get(url("/gone")), false, 404, 0, "/gone", "missing"},
         {get(url("/held"), 0.2), false, 0, kURLErrorTimedOut, "", ""},
+        // Bounded as a whole, well before the time-out between arrivals.
+        {get(url("/held"), 600), false, 0, kURLErrorTimedOut, "", "", 0.2},
         {get(dktest::refusedURL()), false, 0, kURLErrorCannotConnectToHost, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request.url);
         SyncResult result =
             c.stopAtRedirect ? sendSynchronous(c.request, [](const Request&, const Response&) { return false; })
-                             : sendSynchronous(c.request);
+                             : sendSynchronous(c.request, {}, c.limit);
         EXPECT_EQ(result.response ? result.response->status : 0, c.status);
         EXPECT_EQ(result.error ? result.error->code : 0, c.error);
         if (!result.response) continue;

@@ -18,7 +18,7 @@ struct Answer {
     std::string body;
 };
 
-// Sends and waits for the handler, which runs on the network loop's thread.
+// Sends and waits for the handler, which runs on a worker thread.
 Answer send(const SignedRequest& request) {
     auto promise = std::make_shared<std::promise<Answer>>();
     std::future<Answer> future = promise->get_future();

@@ -245,10 +245,18 @@ void DKGameCenterSupport::tryUpdatingAchievement(size_t index) {
     const plat::gamenet::Achievement pending = m_pendingAchievements[index];
     plat::gamenet::Achievement* cached = m_achievementSupport->achievementForIdentifier(pending.identifier);
     if (cached && cached->percentComplete < pending.percentComplete) {
+        const double before = cached->percentComplete;
         cached->percentComplete = pending.percentComplete;
         ++m_achievementsInFlight;
-        network->reportAchievement(*cached, onMain([pending](DKGameCenterSupport& self, const Failure& error) {
+        network->reportAchievement(*cached, onMain([pending, before](DKGameCenterSupport& self, const Failure& error) {
             --self.m_achievementsInFlight;
+            if (error) {
+                // The network still holds the old progress: a cache left ahead of it would make
+                // the kept item's retry look like no progress, and drop it unsent.
+                plat::gamenet::Achievement* stored =
+                    self.m_achievementSupport->achievementForIdentifier(pending.identifier);
+                if (stored && stored->percentComplete == pending.percentComplete) stored->percentComplete = before;
+            }
             self.achievementReported(pending, error);
         }));
         return;

@@ -97,9 +97,9 @@ public:
         // Source column ranges and where they go.
         const struct {
             double sx, sw, dx, dw;
-        } pieces[] = {{0, left, 0, left}, {left, size.width - left - right, left, middle},
+        } slices[] = {{0, left, 0, left}, {left, size.width - left - right, left, middle},
                       {size.width - right, right, left + middle, right}};
-        for (const auto& p : pieces) {
+        for (const auto& p : slices) {
             if (p.sw <= 0 || p.dw <= 0) continue;
             cairo_save(cr);
             cairo_rectangle(cr, p.dx, 0, p.dw, b.height);

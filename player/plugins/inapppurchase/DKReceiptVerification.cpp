@@ -1,18 +1,15 @@
 #include "player/plugins/inapppurchase/DKReceiptVerification.h"
 
-#include <yajl/yajl_tree.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
 
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/net/Servers.h"
 #include "platform/net/URLLoading.h"
 #include "platform/util/DKCrypto.h"
+#include "player/plugins/DKJSONTree.h"
 
 namespace dk::player {
 
@@ -39,30 +36,18 @@ const char* fieldText(yajl_val value) {
     return nullptr;
 }
 
-yajl_val member(yajl_val object, const char* key) {
-    if (!YAJL_IS_OBJECT(object)) return nullptr;
-    for (size_t i = 0; i < YAJL_GET_OBJECT(object)->len; ++i)
-        if (std::string_view(YAJL_GET_OBJECT(object)->keys[i]) == key)
-            return YAJL_GET_OBJECT(object)->values[i];
-    return nullptr;
-}
-
 }  // namespace
 
 ReceiptAnswer readReceiptAnswer(std::string_view body) {
     ReceiptAnswer answer;
-    // yajl_tree_parse wants a NUL-terminated text; a NUL inside the body ends it early, which
-    // leaves the rest unread and so (almost always) no valid JSON.
-    const std::string text(body);
-    std::unique_ptr<yajl_val_s, decltype(&yajl_tree_free)> root(yajl_tree_parse(text.c_str(), nullptr, 0),
-                                                                &yajl_tree_free);
-    if (!root || !YAJL_IS_OBJECT(root.get())) return answer;
-    yajl_val status = member(root.get(), "status");
+    const DKJSONTree json(body);
+    if (!YAJL_IS_OBJECT(json.root())) return answer;
+    yajl_val status = DKJSONTree::member(json.root(), "status");
     if (YAJL_IS_INTEGER(status))
         answer.status = integerText(YAJL_GET_NUMBER(status));
     else if (YAJL_IS_STRING(status))
         answer.status = integerText(YAJL_GET_STRING(status));
-    if (yajl_val receipt = member(root.get(), "receipt"); YAJL_IS_OBJECT(receipt))
+    if (yajl_val receipt = DKJSONTree::member(json.root(), "receipt"); YAJL_IS_OBJECT(receipt))
         for (size_t i = 0; i < YAJL_GET_OBJECT(receipt)->len; ++i)
             if (const char* field = fieldText(YAJL_GET_OBJECT(receipt)->values[i]))
                 answer.receipt.emplace(YAJL_GET_OBJECT(receipt)->keys[i], field);
@@ -75,10 +60,10 @@ std::string receiptRequestBody(const plat::foundation::Data& receipt) {
 
 ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool production, double timeout) {
     plat::net::Request request;
-    std::string base = production ? plat::net::serverBase(kVerifyProductionServer, kVerifyProductionFallback)
-                                  : plat::net::serverBase(kVerifySandboxServer, kVerifySandboxFallback);
-    if (!base.empty() && base.back() == '/') base.pop_back();
-    request.url = base + "/verifyReceipt";
+    request.url =
+        production
+            ? plat::net::serverURL(kVerifyProductionServer, kVerifyProductionFallback, "/verifyReceipt")
+            : plat::net::serverURL(kVerifySandboxServer, kVerifySandboxFallback, "/verifyReceipt");
     request.method = "POST";
     request.setBody(receiptRequestBody(receipt));
     // The platform's loader gives a body sent without a type this one; ours sends none by itself.
@@ -86,32 +71,14 @@ ReceiptAnswer verifyReceipt(const plat::foundation::Data& receipt, bool producti
     request.timeout = timeout;
     plat::foundation::tracef(kVerifyTrace, "verify %s", request.url.c_str());
 
-    // As a synchronous send, on a private loop of real time, but bounded as a whole: a server
-    // that trickles a byte now and then cannot hold the game either.
-    plat::foundation::WorkInFlight work = plat::foundation::Clock::process().beginWork();
-    plat::foundation::RunLoop loop(
-        std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Real));
-    std::string body;
-    bool done = false, failed = false;
-    plat::net::ConnectionHandlers handlers;
-    handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) {
-        body.append(data, data + size);
-    };
-    handlers.didFinish = [&] { done = true; };
-    handlers.didFail = [&](const plat::net::Error& error) {
-        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", error.code, error.message.c_str());
-        done = failed = true;
-    };
-    plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers), &loop);
-    const double deadline = loop.now() + timeout;
-    while (!done && loop.now() < deadline) loop.runOnce(deadline - loop.now());
-    if (!done) {
-        connection.cancel();
-        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", plat::net::kURLErrorTimedOut,
-                                 plat::net::describeURLError(plat::net::kURLErrorTimedOut).c_str());
+    // Bounded as a whole: a server that trickles a byte now and then cannot hold the game either.
+    const plat::net::SyncResult result = plat::net::sendSynchronous(request, {}, timeout);
+    if (result.error) {
+        plat::foundation::tracef(kVerifyTrace, "verify failed %d %s", result.error->code,
+                                 result.error->message.c_str());
         return {};
     }
-    if (failed) return {};
+    const std::string body(result.data.begin(), result.data.end());
     ReceiptAnswer answer = readReceiptAnswer(body);
     plat::foundation::trace(kVerifyTrace, [&] {
         return answer.status ? "verify status " + std::to_string(*answer.status)

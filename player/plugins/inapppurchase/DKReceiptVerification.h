@@ -1,5 +1,5 @@
 // The store's receipt verification: one POST of the receipt, waited for on the calling thread,
-// and the reading of the answer. The only file that knows yajl.
+// and the reading of the answer.
 #pragma once
 
 #include <map>

@@ -77,6 +77,7 @@ void DKAccountSelectorController::loadView() {
 bool DKAccountSelectorController::showAccountSelector(plat::ui::ViewController& presenter,
                                                       std::vector<plat::social::Account> accounts, DoneBlock done,
                                                       CancelBlock cancel) {
+    if (presentingViewController()) return false;
     m_accountsArray = std::move(accounts);
     m_onAccountSelectorDone = std::move(done);
     m_onAccountSelectorCancel = std::move(cancel);

@@ -28,7 +28,7 @@ public:
 
     // Keeps the accounts and the blocks and is presented by `presenter`; the first row selected
     // each time (an index kept from an earlier, longer list would point past this one). False when
-    // the presentation is refused.
+    // the presentation is refused, and while it is already up: the road showing it keeps its blocks.
     bool showAccountSelector(plat::ui::ViewController& presenter, std::vector<plat::social::Account> accounts,
                              DoneBlock done, CancelBlock cancel);
 

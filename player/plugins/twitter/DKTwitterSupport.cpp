@@ -1,9 +1,6 @@
 #include "player/plugins/twitter/DKTwitterSupport.h"
 
-#include <yajl/yajl_tree.h>
-
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/social/SignedRequest.h"
@@ -12,6 +9,7 @@
 #include "platform/ui/Application.h"
 #include "player/bridge/DKExternalFunctionTable.h"
 #include "player/controller/DKGameViewController.h"
+#include "player/plugins/DKJSONTree.h"
 
 using plat::foundation::Bundle;
 
@@ -91,28 +89,16 @@ std::string DKTwitterSupport::getErrorMessage(int status) {
 }
 
 std::optional<std::string> DKTwitterSupport::failureText(int status, const std::vector<std::uint8_t>& body) {
-    if (body.empty()) return getErrorMessage(status);
-    const std::string text(body.begin(), body.end());
-    yajl_val root = yajl_tree_parse(text.c_str(), nullptr, 0);
-    if (!root) return getErrorMessage(status);
-    std::optional<std::string> answer = getErrorMessage(status);
-    if (YAJL_IS_OBJECT(root)) {
-        const char* path[] = {"error", nullptr};
-        const yajl_val error = yajl_tree_get(root, path, yajl_t_any);
-        if (!error)
-            answer.reset();
-        else if (YAJL_IS_STRING(error))
-            answer = YAJL_GET_STRING(error);
-    }
-    yajl_tree_free(root);
-    return answer;
+    const DKJSONTree json(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+    if (!YAJL_IS_OBJECT(json.root())) return getErrorMessage(status);
+    const yajl_val error = DKJSONTree::member(json.root(), "error");
+    if (!error) return std::nullopt;
+    return YAJL_IS_STRING(error) ? std::optional<std::string>(YAJL_GET_STRING(error)) : getErrorMessage(status);
 }
 
 void DKTwitterSupport::onMain(std::weak_ptr<DKTwitterSupport> plugin, std::function<void(DKTwitterSupport&)> work) {
-    auto inFlight = std::make_shared<plat::foundation::WorkInFlight>(plat::foundation::Clock::processShared()->beginWork());
-    plat::foundation::RunLoop::main().perform([plugin = std::move(plugin), work = std::move(work), inFlight] {
+    plat::foundation::RunLoop::main().perform([plugin = std::move(plugin), work = std::move(work)] {
         if (auto live = plugin.lock()) work(*live);
-        inFlight->end();
     });
 }
 

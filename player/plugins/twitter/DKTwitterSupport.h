@@ -70,8 +70,8 @@ private:
     void showAlertUnsupported();
     void showAlert(const std::string& title, const std::string& message, std::vector<std::string> buttons);
 
-    // `work` on the main loop, if the plugin is still there then; counted as work in flight until
-    // it has run, so a virtual clock waits for it.
+    // `work` on the main loop, if the plugin is still there then. Called from answers that count
+    // as work in flight until they return, so a virtual clock waits for it.
     static void onMain(std::weak_ptr<DKTwitterSupport> plugin, std::function<void(DKTwitterSupport&)> work);
 
     std::shared_ptr<DKAccountSelectorController> m_accountSelector;
