@@ -8,17 +8,20 @@
 #include <memory>
 #include <string>
 
+#include "player/plugins/DKMoreGamesSupport.h"
 #include "player/plugins/DKPluginSupport.h"
 #include "player/plugins/fullscreen/DKFullscreenAdProvider.h"
 
-class DKKioskSupport : public DKPluginSupport, private DKFullscreenAdProviderDelegate {
+class DKKioskSupport : public DKPluginSupport,
+                       public DKMoreGamesDelegate,
+                       private DKFullscreenAdProviderDelegate {
 public:
     explicit DKKioskSupport(DKGameViewController* gameViewController);
     ~DKKioskSupport() override;
     static const char* pluginIdentifier() { return "kiosk"; }
 
     // "KioskShowMoreGames", and what the more-games action calls for the "kiosk" provider.
-    void showMoreGames(DKGameViewController* context);
+    void showMoreGames(DKGameViewController* context) override;
     // The content-ads provider exists (always, once made).
     bool isKioskAvailable() const { return m_kioskViewController != nullptr; }
     // A "more_games" unit asked for and not yet gone.
