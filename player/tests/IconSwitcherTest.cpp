@@ -104,6 +104,9 @@ TEST_F(IconSwitcher, PagesReportTheIconsThatCameIntoView) {
         {"1.5 page widths", 9, {{"offset 1.5", {"shown 8 page 2"}}}, {"shown 0-3 page 0"}},
         // A page past the items reports nothing.
         {"past the end", 9, {{"page 5", {}}, {"page 1", {"shown 4-7 page 1"}}}, {"shown 0-3 page 0"}},
+        // Offsets whose page times four wraps round, or overflows the page number itself.
+        {"far past the end", 9, {{"page 1073741824", {}}, {"page 1e30", {}}, {"page 1", {"shown 4-7 page 1"}}},
+         {"shown 0-3 page 0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

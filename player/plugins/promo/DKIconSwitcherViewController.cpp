@@ -1,5 +1,6 @@
 #include "player/plugins/promo/DKIconSwitcherViewController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -305,7 +306,10 @@ void DKIconSwitcherViewController::scrollViewDidEndDecelerating(plat::ui::Scroll
     const double w = scrollView.frame().width;
     if (w <= 0) return;
     const double page = std::floor((scrollView.contentOffset().x - w / 2) / w) + 1;
-    const unsigned shown = page > 0 ? static_cast<unsigned>(page) : 0;
+    // An offset far past the content (set by a program or the input script) is still a page past
+    // the items: held to the item count, the page stays a number and its first slot cannot wrap.
+    const double last = static_cast<double>(m_items.size());
+    const unsigned shown = page > 0 ? static_cast<unsigned>(std::min(page, last)) : 0;
     if (shown == m_currentPage) return;
     m_currentPage = shown;
     iconsDidDisplayWithStartingSlot(shown * m_iconsPerPage, m_iconsPerPage);
