@@ -7,10 +7,7 @@
 #include "player/plugins/fullscreen/DKOrbadFullscreenAdProvider.h"
 
 DKFullScreenAdManager::DKFullScreenAdManager(DKGameViewController* gameViewController)
-    : DKPluginSupport(gameViewController) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* type = bundle ? bundle->infoValue("InterstitialProvider") : nullptr;
-    if (type && type->string()) m_adType = *type->string();
+    : DKPluginSupport(gameViewController), m_adType(plat::foundation::Bundle::mainInfoString("InterstitialProvider")) {
     if (m_adType == "kiosk")
         m_adProvider = std::make_shared<DKKioskViewController>();
     else if (m_adType == "orbad")

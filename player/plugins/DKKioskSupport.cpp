@@ -8,9 +8,7 @@
 DKKioskSupport::DKKioskSupport(DKGameViewController* gameViewController)
     : DKPluginSupport(gameViewController), m_kioskViewController(std::make_shared<DKKioskViewController>()) {
     m_kioskViewController->setDelegate(this);
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* provider = bundle ? bundle->infoValue("MoregamesProvider") : nullptr;
-    m_moreGamesByKiosk = provider && provider->string() && *provider->string() == "kiosk";
+    m_moreGamesByKiosk = plat::foundation::Bundle::mainInfoString("MoregamesProvider") == "kiosk";
 }
 
 DKKioskSupport::~DKKioskSupport() {

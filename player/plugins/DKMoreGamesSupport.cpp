@@ -6,9 +6,7 @@
 
 DKMoreGamesSupport::DKMoreGamesSupport(DKGameViewController* gameViewController, DKPluginManager* pluginManager)
     : DKPluginSupport(gameViewController), m_pluginManager(pluginManager) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* provider = bundle ? bundle->infoValue("MoregamesProvider") : nullptr;
-    if (provider && provider->string()) m_moreGamesAdType = *provider->string();
+    m_moreGamesAdType = plat::foundation::Bundle::mainInfoString("MoregamesProvider");
     if (!pluginManager || (m_moreGamesAdType != "kiosk" && m_moreGamesAdType != "drovikNetwork")) return;
     std::shared_ptr<DKPluginSupport> plugin = pluginManager->pluginForIndentifier(m_moreGamesAdType);
     m_delegate = std::dynamic_pointer_cast<DKMoreGamesDelegate>(plugin);

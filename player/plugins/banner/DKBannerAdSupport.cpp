@@ -18,12 +18,9 @@ namespace {
 plat::foundation::TraceCategory kBanner("banner");
 
 std::unique_ptr<DKBannerAdProvider> providerFromInfoPlist() {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* value = bundle ? bundle->infoValue("BannerProvider") : nullptr;
-    const std::string* name = value ? value->string() : nullptr;
-    if (!name) return nullptr;
-    if (*name == "iad") return std::make_unique<DKiAdProvider>();
-    if (*name == "orbad") return std::make_unique<DKOrbadBannerAdProvider>();
+    const std::string name = plat::foundation::Bundle::mainInfoString("BannerProvider");
+    if (name == "iad") return std::make_unique<DKiAdProvider>();
+    if (name == "orbad") return std::make_unique<DKOrbadBannerAdProvider>();
     return nullptr;
 }
 
