@@ -48,8 +48,14 @@ void DKBannerAdSupport::registerActions(lua_State* L) {
 void DKBannerAdSupport::showBanner(DKGameViewController* controller, int format) {
     if (m_adAnimationState != kNoBanner) removeBannerAd();
     if (!m_adProvider) return;
-    m_bannerView = m_adProvider->generateBannerAdWithFormat(static_cast<std::uint32_t>(format));
-    if (!m_bannerView) return;
+    std::shared_ptr<plat::ui::View> view = m_adProvider->generateBannerAdWithFormat(static_cast<std::uint32_t>(format));
+    if (!view) {
+        // A banner still waiting for its ad is the provider's current view: forgotten here alone,
+        // it would stay attached, and its load would fade in no banner.
+        removeBannerAd();
+        return;
+    }
+    m_bannerView = std::move(view);
     m_bannerView->setAlpha(0);
     const std::shared_ptr<plat::ui::View> gameView = controller ? controller->view() : nullptr;
     if (!gameView) return;
