@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/foundation/LocalServices.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/ActivityIndicator.h"
@@ -133,6 +134,26 @@ TEST_F(IconSwitcher, TurningKeepsThePageAndLaysOutForLandscape) {
     EXPECT_EQ(text(strip->bar()->frame()), "0 225 480 95");
     EXPECT_EQ(strip->scrollView()->contentOffset().x, 480);
     EXPECT_EQ(text(strip->iconButton(5)->superview()->frame()), "480 0 96 95");
+}
+
+// The input script's page and slot must be numbers the strip has: anything else is ignored
+// rather than read as page or slot 0 (or a slot cut to 32 bits).
+TEST_F(IconSwitcher, InputCommandsIgnoreWhatIsNoPageOrSlot) {
+    launch("phone");
+    DKIconSwitcherViewController::registerInputCommands();
+    present(9);
+    const struct {
+        const char* command;
+        const char* argument;
+        bool acts;
+    } cases[] = {
+        {"promo.tap", "2", true},   {"promo.tap", "x", false},   {"promo.tap", "2x", false},
+        {"promo.tap", "4294967298", false}, {"promo.tap", "-1", false}, {"promo.page", "1", true},
+        {"promo.page", "x", false}, {"promo.page", "nan", false}, {"promo.page", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(static_cast<bool>(plat::foundation::serviceCommandAction(c.command, {c.argument})), c.acts)
+            << c.command << " " << c.argument;
 }
 
 TEST_F(IconSwitcher, TouchesDragPagesTapIconsAndTheDimmedAreaCloses) {
