@@ -93,6 +93,12 @@ std::string percentDecoded(const std::string& text) {
     return out;
 }
 
+// The feed names the file: one the file system refuses (too long, say) is simply not cached.
+bool isCached(const std::string& path) {
+    std::error_code refused;
+    return std::filesystem::exists(path, refused);
+}
+
 }  // namespace
 
 // One referral being followed: its connection and the last URL that answered with a redirect.
@@ -269,7 +275,7 @@ bool DKDrovikNetworkSupport::populateUI() {
             item->image = m_defaultIconImage;
             if (!m_defaultIconImage) useDefault.push_back(index);
         } else if (const std::string name = iconCacheName(*icon);
-                   !name.empty() && !directory.empty() && std::filesystem::exists(directory + "/" + name)) {
+                   !name.empty() && !directory.empty() && isCached(directory + "/" + name)) {
             item->image = plat::ui::Image::fromFile(directory + "/" + name);
         } else {
             downloads.emplace_back(index, *icon);
