@@ -27,13 +27,7 @@ void DKFullScreenAdManager::registerActions(lua_State* L) {
 
 void DKFullScreenAdManager::interstitialAdDisplay(DKGameViewController*, bool shouldDisplayAd) {
     if (!shouldDisplayAd || !m_adProvider || !m_adProvider->enabled()) return;
-    if (m_inFlight) {
-        plat::foundation::trace(dk::player::pluginTrace(), "ignored InterstitialAdDisplay");
-        return;
-    }
-    m_inFlight = true;
-    pauseGame(false);
-    m_adProvider->showFullScreenAd();
+    if (beginPausedUnit("InterstitialAdDisplay")) m_adProvider->showFullScreenAd();
 }
 
 void DKFullScreenAdManager::adDidDisplay() {
@@ -47,11 +41,10 @@ void DKFullScreenAdManager::adError(const std::string&) {
 }
 
 void DKFullScreenAdManager::adDismissed() {
-    m_inFlight = false;
     interstitialDismiss();
 }
 
 void DKFullScreenAdManager::interstitialDismiss() {
-    resumeGame();
+    endPausedUnit();
     raiseEvent("interstitialAdDismiss");
 }

@@ -22,13 +22,7 @@ void DKKioskSupport::registerActions(lua_State* L) {
 
 void DKKioskSupport::showMoreGames(DKGameViewController*) {
     if (!isKioskAvailable() || !m_moreGamesByKiosk || !m_kioskViewController->enabled()) return;
-    if (m_inFlight) {
-        plat::foundation::trace(dk::player::pluginTrace(), "ignored KioskShowMoreGames");
-        return;
-    }
-    m_inFlight = true;
-    pauseGame(false);
-    m_kioskViewController->showMoreGamesAd();
+    if (beginPausedUnit("KioskShowMoreGames")) m_kioskViewController->showMoreGamesAd();
 }
 
 void DKKioskSupport::adDidDisplay() {
@@ -36,6 +30,5 @@ void DKKioskSupport::adDidDisplay() {
 }
 
 void DKKioskSupport::adDismissed() {
-    m_inFlight = false;
-    resumeGame();
+    endPausedUnit();
 }

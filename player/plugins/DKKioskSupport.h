@@ -25,7 +25,7 @@ public:
     // The content-ads provider exists (always, once made).
     bool isKioskAvailable() const { return m_kioskViewController != nullptr; }
     // A "more_games" unit asked for and not yet gone.
-    bool isShowingMoreGames() const { return m_inFlight; }
+    bool isShowingMoreGames() const { return isUnitInFlight(); }
     DKFullscreenAdProvider* kioskViewController() const { return m_kioskViewController.get(); }
 
 protected:
@@ -37,5 +37,4 @@ private:
 
     std::shared_ptr<DKFullscreenAdProvider> m_kioskViewController;
     bool m_moreGamesByKiosk = false;  // "MoregamesProvider" is "kiosk", read once
-    bool m_inFlight = false;
 };
