@@ -14,26 +14,20 @@ constexpr const char* kOrbadErrorDomain = "OrbadErrorDomain";
 // under way, its end one.
 void registerCommands(const std::shared_ptr<OrbadAdViewStandIn>& view) {
     using Arguments = std::vector<std::string>;
-    using Action = std::function<void()>;
     using StandIn = OrbadAdViewStandIn;
     const std::weak_ptr<StandIn> weak = view;
-    auto command = [weak](const char* name, std::function<bool(StandIn&)> applies,
-                          std::function<void(StandIn&, const Arguments&)> act) {
-        plat::foundation::registerServiceCommand(name, [weak, applies, act](const Arguments& arguments) -> Action {
-            const std::shared_ptr<StandIn> target = weak.lock();
-            if (!target || !target->isRequesting() || !applies(*target)) return nullptr;
-            return [weak, act, arguments] {
-                if (const std::shared_ptr<StandIn> v = weak.lock(); v && v->isRequesting()) act(*v, arguments);
-            };
-        });
+    const auto on = [&weak](const char* name, std::function<bool(StandIn&)> applies,
+                            std::function<void(StandIn&, const Arguments&)> act) {
+        plat::foundation::registerServiceCommandOn<StandIn>(
+            name, weak, [applies](StandIn& v) { return v.isRequesting() && applies(v); }, std::move(act));
     };
     auto always = [](StandIn&) { return true; };
-    command("banner.load", always, [](StandIn& v, const Arguments&) { v.adDidLoad(); });
-    command("banner.fail", always, [](StandIn& v, const Arguments& a) { v.adDidFail(a.empty() ? "" : a[0]); });
-    command("banner.click", [](StandIn& v) { return !v.isTouchingThrough(); },
-            [](StandIn& v, const Arguments&) { v.touchThrough(); });
-    command("banner.back", [](StandIn& v) { return v.isTouchingThrough(); },
-            [](StandIn& v, const Arguments&) { v.touchThroughEnds(); });
+    on("banner.load", always, [](StandIn& v, const Arguments&) { v.adDidLoad(); });
+    on("banner.fail", always, [](StandIn& v, const Arguments& a) { v.adDidFail(a.empty() ? "" : a[0]); });
+    on("banner.click", [](StandIn& v) { return !v.isTouchingThrough(); },
+       [](StandIn& v, const Arguments&) { v.touchThrough(); });
+    on("banner.back", [](StandIn& v) { return v.isTouchingThrough(); },
+       [](StandIn& v, const Arguments&) { v.touchThroughEnds(); });
 }
 
 }  // namespace

@@ -23,29 +23,21 @@ ui::Size configuredSize(const foundation::Value& service, const char* key, ui::S
     return {width->doubleValue(), height->doubleValue()};
 }
 
-// The four commands act on the view made last; once it has gone they are ignored. A click needs
-// no action in progress, a return one.
+// The four commands act on the view made last. A click needs no action in progress, a return one.
 void registerCommands(const std::shared_ptr<ADBannerView>& view) {
     using Arguments = std::vector<std::string>;
-    using Action = std::function<void()>;
     const std::weak_ptr<ADBannerView> weak = view;
-    auto command = [weak](const char* name, std::function<bool(ADBannerView&)> applies,
-                          std::function<void(ADBannerView&, const Arguments&)> act) {
-        foundation::registerServiceCommand(name, [weak, applies, act](const Arguments& arguments) -> Action {
-            const std::shared_ptr<ADBannerView> target = weak.lock();
-            if (!target || !applies(*target)) return nullptr;
-            return [weak, act, arguments] {
-                if (const std::shared_ptr<ADBannerView> v = weak.lock()) act(*v, arguments);
-            };
-        });
+    const auto on = [&weak](const char* name, std::function<bool(ADBannerView&)> applies,
+                            std::function<void(ADBannerView&, const Arguments&)> act) {
+        foundation::registerServiceCommandOn<ADBannerView>(name, weak, std::move(applies), std::move(act));
     };
     auto always = [](ADBannerView&) { return true; };
-    command("banner.load", always, [](ADBannerView& v, const Arguments&) { v.adDidLoad(); });
-    command("banner.fail", always, [](ADBannerView& v, const Arguments& a) { v.adDidFail(a.empty() ? "" : a[0]); });
-    command("banner.click", [](ADBannerView& v) { return !v.bannerViewActionInProgress(); },
-            [](ADBannerView& v, const Arguments&) { v.actionBegins(); });
-    command("banner.back", [](ADBannerView& v) { return v.bannerViewActionInProgress(); },
-            [](ADBannerView& v, const Arguments&) { v.actionEnds(); });
+    on("banner.load", always, [](ADBannerView& v, const Arguments&) { v.adDidLoad(); });
+    on("banner.fail", always, [](ADBannerView& v, const Arguments& a) { v.adDidFail(a.empty() ? "" : a[0]); });
+    on("banner.click", [](ADBannerView& v) { return !v.bannerViewActionInProgress(); },
+       [](ADBannerView& v, const Arguments&) { v.actionBegins(); });
+    on("banner.back", [](ADBannerView& v) { return v.bannerViewActionInProgress(); },
+       [](ADBannerView& v, const Arguments&) { v.actionEnds(); });
 }
 
 }  // namespace

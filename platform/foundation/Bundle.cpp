@@ -78,6 +78,16 @@ std::string Bundle::identifier() const {
     return name;
 }
 
+const Value* Bundle::mainInfoValue(std::string_view key) {
+    const Bundle* bundle = main();
+    return bundle ? bundle->infoValue(key) : nullptr;
+}
+
+std::string Bundle::mainInfoString(std::string_view key) {
+    const Value* value = mainInfoValue(key);
+    return value && value->string() ? *value->string() : std::string();
+}
+
 std::string Bundle::infoText(std::string_view key) const {
     const Value* v = infoValue(key);
     return v ? v->description() : std::string();

@@ -27,6 +27,10 @@ public:
     // The process's own bundle, set once at start-up before other threads look; null until then.
     static const Bundle* main();
     static void setMain(Bundle bundle);
+    // The main bundle's Info.plist entry; null without a main bundle or without the entry.
+    static const Value* mainInfoValue(std::string_view key);
+    // That entry when it is a string; empty otherwise.
+    static std::string mainInfoString(std::string_view key);
 
     // Absolute, without a trailing slash.
     const std::string& path() const { return m_path; }

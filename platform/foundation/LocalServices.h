@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,5 +40,20 @@ using ServiceCommandHandler = std::function<std::function<void()>(const std::vec
 void registerServiceCommand(std::string name, ServiceCommandHandler handler);
 void unregisterServiceCommand(const std::string& name);
 std::function<void()> serviceCommandAction(const std::string& name, const std::vector<std::string>& arguments);
+
+// A command that acts on `target` alone, the object registered last for `name` (a stand-in's view
+// made last): ignored once it has gone or while `applies` answers no, asked again when the action
+// runs, since commands of the same instant queue behind each other.
+template <class Target>
+void registerServiceCommandOn(std::string name, std::weak_ptr<Target> target, std::function<bool(Target&)> applies,
+                              std::function<void(Target&, const std::vector<std::string>&)> act) {
+    registerServiceCommand(std::move(name), [target, applies, act](const std::vector<std::string>& arguments) {
+        const std::shared_ptr<Target> now = target.lock();
+        if (!now || !applies(*now)) return std::function<void()>();
+        return std::function<void()>([target, applies, act, arguments] {
+            if (const std::shared_ptr<Target> live = target.lock(); live && applies(*live)) act(*live, arguments);
+        });
+    });
+}
 
 }  // namespace plat::foundation

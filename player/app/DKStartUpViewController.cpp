@@ -27,8 +27,7 @@ constexpr double kIntroSeconds = 5.0;
 constexpr double kButtonLong = 160, kButtonShort = 44, kButtonMargin = 40;
 
 const foundation::Value* infoValue(std::string_view key) {
-    const foundation::Bundle* bundle = foundation::Bundle::main();
-    return bundle ? bundle->infoValue(key) : nullptr;
+    return foundation::Bundle::mainInfoValue(key);
 }
 
 bool isPad() { return sys::Device::current().userInterfaceIdiom() == sys::kUserInterfaceIdiomPad; }

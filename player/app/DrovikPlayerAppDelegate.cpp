@@ -29,8 +29,7 @@ constexpr double kIndicatorSide = 41;
 constexpr double kReleaseStartUpDelay = 1.0;
 
 const foundation::Value* infoValue(std::string_view key) {
-    const foundation::Bundle* bundle = foundation::Bundle::main();
-    return bundle ? bundle->infoValue(key) : nullptr;
+    return foundation::Bundle::mainInfoValue(key);
 }
 
 std::string infoText(const foundation::Value* value) {

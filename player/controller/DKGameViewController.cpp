@@ -114,7 +114,11 @@ bool DKGameViewController::readyToPlay() {
 }
 
 void DKGameViewController::loadView() {
-    if (auto game = EAGLGameView::create(sys::Screen::main().bounds(), m_gameState)) setView(std::move(game));
+    auto game = EAGLGameView::create(sys::Screen::main().bounds(), m_gameState);
+    if (!game) return;
+    // The application's play starts the game, once loaded and past the start-up screen.
+    game->holdUntilStarted();
+    setView(std::move(game));
 }
 
 void DKGameViewController::loadGameFromPath(const std::string& path) {

@@ -71,7 +71,8 @@ public:
     void resetAndReloadGame() { loadGameFromPath(m_currentGamePath); }
 
     // Any thread: off the main thread each is queued on the main queue, the controller kept
-    // alive until it has run. Pauses of either kind nest with plays through the game view's count.
+    // alive until it has run. Pauses of either kind nest with plays through the game view's count,
+    // which starts at one: the first play, the application's start, releases it.
     void play();
     void pauseInitiatedBySystem(bool system);
     void stop();

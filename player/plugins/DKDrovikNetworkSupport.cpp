@@ -37,15 +37,7 @@ plat::foundation::RunLoop& mainLoop() {
     return app ? app->runLoop() : plat::foundation::RunLoop::main();
 }
 
-std::string infoString(const char* key) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const Value* value = bundle ? bundle->infoValue(key) : nullptr;
-    return value && value->string() ? *value->string() : std::string();
-}
-bool hasInfo(const char* key) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    return bundle && bundle->infoValue(key);
-}
+using plat::foundation::Bundle;
 
 const std::string* feedString(const Value& dictionary, const char* key) {
     const Value* value = dictionary.find(key);
@@ -101,6 +93,12 @@ std::string percentDecoded(const std::string& text) {
     return out;
 }
 
+// The feed names the file: one the file system refuses (too long, say) is simply not cached.
+bool isCached(const std::string& path) {
+    std::error_code refused;
+    return std::filesystem::exists(path, refused);
+}
+
 }  // namespace
 
 // One referral being followed: its connection and the last URL that answered with a redirect.
@@ -116,17 +114,17 @@ DKDrovikNetworkSupport::DKDrovikNetworkSupport(DKGameViewController* gameViewCon
     m_platformSpecificTargetURLTagName =
         plat::sys::Device::current().userInterfaceIdiom() == plat::sys::kUserInterfaceIdiomPad ? "ipad_url"
                                                                                                  : "iphone_url";
-    if (const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main())
+    if (const Bundle* bundle = Bundle::main())
         if (auto path = bundle->pathForResource("tamble_logo", "png"))
             m_defaultIconImage = plat::ui::Image::fromFile(*path);
-    m_adServerDomain = infoString("DKAdServerDomain");
-    m_startupProvider = infoString("StartupProvider");
-    m_moregamesProvider = infoString("MoregamesProvider");
-    m_available = hasInfo("StartupProvider") && hasInfo("DKAdServerDomain");
+    m_adServerDomain = Bundle::mainInfoString("DKAdServerDomain");
+    m_startupProvider = Bundle::mainInfoString("StartupProvider");
+    m_moregamesProvider = Bundle::mainInfoString("MoregamesProvider");
+    m_available = Bundle::mainInfoValue("StartupProvider") && Bundle::mainInfoValue("DKAdServerDomain");
     DKIconSwitcherViewController::registerInputCommands();
     // Without a server there is no feed to ask for (a request to no host would only fail, and say
     // so on every run of every game that has no promotion).
-    if (hasInfo("DKAdServerDomain")) updateAdsFromServer();
+    if (Bundle::mainInfoValue("DKAdServerDomain")) updateAdsFromServer();
 }
 
 DKDrovikNetworkSupport::~DKDrovikNetworkSupport() {
@@ -277,7 +275,7 @@ bool DKDrovikNetworkSupport::populateUI() {
             item->image = m_defaultIconImage;
             if (!m_defaultIconImage) useDefault.push_back(index);
         } else if (const std::string name = iconCacheName(*icon);
-                   !name.empty() && !directory.empty() && std::filesystem::exists(directory + "/" + name)) {
+                   !name.empty() && !directory.empty() && isCached(directory + "/" + name)) {
             item->image = plat::ui::Image::fromFile(directory + "/" + name);
         } else {
             downloads.emplace_back(index, *icon);

@@ -7,10 +7,7 @@
 #include "player/plugins/fullscreen/DKOrbadFullscreenAdProvider.h"
 
 DKFullScreenAdManager::DKFullScreenAdManager(DKGameViewController* gameViewController)
-    : DKPluginSupport(gameViewController) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* type = bundle ? bundle->infoValue("InterstitialProvider") : nullptr;
-    if (type && type->string()) m_adType = *type->string();
+    : DKPluginSupport(gameViewController), m_adType(plat::foundation::Bundle::mainInfoString("InterstitialProvider")) {
     if (m_adType == "kiosk")
         m_adProvider = std::make_shared<DKKioskViewController>();
     else if (m_adType == "orbad")
@@ -30,13 +27,7 @@ void DKFullScreenAdManager::registerActions(lua_State* L) {
 
 void DKFullScreenAdManager::interstitialAdDisplay(DKGameViewController*, bool shouldDisplayAd) {
     if (!shouldDisplayAd || !m_adProvider || !m_adProvider->enabled()) return;
-    if (m_inFlight) {
-        plat::foundation::trace(dk::player::pluginTrace(), "ignored InterstitialAdDisplay");
-        return;
-    }
-    m_inFlight = true;
-    pauseGame(false);
-    m_adProvider->showFullScreenAd();
+    if (beginPausedUnit("InterstitialAdDisplay")) m_adProvider->showFullScreenAd();
 }
 
 void DKFullScreenAdManager::adDidDisplay() {
@@ -50,11 +41,10 @@ void DKFullScreenAdManager::adError(const std::string&) {
 }
 
 void DKFullScreenAdManager::adDismissed() {
-    m_inFlight = false;
     interstitialDismiss();
 }
 
 void DKFullScreenAdManager::interstitialDismiss() {
-    resumeGame();
+    endPausedUnit();
     raiseEvent("interstitialAdDismiss");
 }

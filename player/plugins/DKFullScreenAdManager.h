@@ -34,5 +34,4 @@ private:
 
     std::shared_ptr<DKFullscreenAdProvider> m_adProvider;
     std::string m_adType;
-    bool m_inFlight = false;
 };

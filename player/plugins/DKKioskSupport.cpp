@@ -8,9 +8,7 @@
 DKKioskSupport::DKKioskSupport(DKGameViewController* gameViewController)
     : DKPluginSupport(gameViewController), m_kioskViewController(std::make_shared<DKKioskViewController>()) {
     m_kioskViewController->setDelegate(this);
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* provider = bundle ? bundle->infoValue("MoregamesProvider") : nullptr;
-    m_moreGamesByKiosk = provider && provider->string() && *provider->string() == "kiosk";
+    m_moreGamesByKiosk = plat::foundation::Bundle::mainInfoString("MoregamesProvider") == "kiosk";
 }
 
 DKKioskSupport::~DKKioskSupport() {
@@ -24,13 +22,7 @@ void DKKioskSupport::registerActions(lua_State* L) {
 
 void DKKioskSupport::showMoreGames(DKGameViewController*) {
     if (!isKioskAvailable() || !m_moreGamesByKiosk || !m_kioskViewController->enabled()) return;
-    if (m_inFlight) {
-        plat::foundation::trace(dk::player::pluginTrace(), "ignored KioskShowMoreGames");
-        return;
-    }
-    m_inFlight = true;
-    pauseGame(false);
-    m_kioskViewController->showMoreGamesAd();
+    if (beginPausedUnit("KioskShowMoreGames")) m_kioskViewController->showMoreGamesAd();
 }
 
 void DKKioskSupport::adDidDisplay() {
@@ -38,6 +30,5 @@ void DKKioskSupport::adDidDisplay() {
 }
 
 void DKKioskSupport::adDismissed() {
-    m_inFlight = false;
-    resumeGame();
+    endPausedUnit();
 }

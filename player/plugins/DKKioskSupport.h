@@ -8,21 +8,24 @@
 #include <memory>
 #include <string>
 
+#include "player/plugins/DKMoreGamesSupport.h"
 #include "player/plugins/DKPluginSupport.h"
 #include "player/plugins/fullscreen/DKFullscreenAdProvider.h"
 
-class DKKioskSupport : public DKPluginSupport, private DKFullscreenAdProviderDelegate {
+class DKKioskSupport : public DKPluginSupport,
+                       public DKMoreGamesDelegate,
+                       private DKFullscreenAdProviderDelegate {
 public:
     explicit DKKioskSupport(DKGameViewController* gameViewController);
     ~DKKioskSupport() override;
     static const char* pluginIdentifier() { return "kiosk"; }
 
     // "KioskShowMoreGames", and what the more-games action calls for the "kiosk" provider.
-    void showMoreGames(DKGameViewController* context);
+    void showMoreGames(DKGameViewController* context) override;
     // The content-ads provider exists (always, once made).
     bool isKioskAvailable() const { return m_kioskViewController != nullptr; }
     // A "more_games" unit asked for and not yet gone.
-    bool isShowingMoreGames() const { return m_inFlight; }
+    bool isShowingMoreGames() const { return isUnitInFlight(); }
     DKFullscreenAdProvider* kioskViewController() const { return m_kioskViewController.get(); }
 
 protected:
@@ -34,5 +37,4 @@ private:
 
     std::shared_ptr<DKFullscreenAdProvider> m_kioskViewController;
     bool m_moreGamesByKiosk = false;  // "MoregamesProvider" is "kiosk", read once
-    bool m_inFlight = false;
 };

@@ -2,34 +2,14 @@
 
 #include "platform/foundation/Bundle.h"
 #include "player/bridge/DKExternalFunctionTable.h"
-#include "player/plugins/DKKioskSupport.h"
 #include "player/plugins/DKPluginManager.h"
-
-namespace {
-
-// The content-ads plugin answers showMoreGames of its own: the action reaches it through this.
-class KioskMoreGames : public DKMoreGamesDelegate {
-public:
-    explicit KioskMoreGames(std::shared_ptr<DKKioskSupport> kiosk) : m_kiosk(std::move(kiosk)) {}
-    void showMoreGames(DKGameViewController* context) override { m_kiosk->showMoreGames(context); }
-
-private:
-    std::shared_ptr<DKKioskSupport> m_kiosk;
-};
-
-}  // namespace
 
 DKMoreGamesSupport::DKMoreGamesSupport(DKGameViewController* gameViewController, DKPluginManager* pluginManager)
     : DKPluginSupport(gameViewController), m_pluginManager(pluginManager) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* provider = bundle ? bundle->infoValue("MoregamesProvider") : nullptr;
-    if (provider && provider->string()) m_moreGamesAdType = *provider->string();
+    m_moreGamesAdType = plat::foundation::Bundle::mainInfoString("MoregamesProvider");
     if (!pluginManager || (m_moreGamesAdType != "kiosk" && m_moreGamesAdType != "drovikNetwork")) return;
     std::shared_ptr<DKPluginSupport> plugin = pluginManager->pluginForIndentifier(m_moreGamesAdType);
-    if (auto kiosk = std::dynamic_pointer_cast<DKKioskSupport>(plugin))
-        m_delegate = std::make_shared<KioskMoreGames>(std::move(kiosk));
-    else
-        m_delegate = std::dynamic_pointer_cast<DKMoreGamesDelegate>(plugin);
+    m_delegate = std::dynamic_pointer_cast<DKMoreGamesDelegate>(plugin);
 }
 
 void DKMoreGamesSupport::registerActions(lua_State* L) {

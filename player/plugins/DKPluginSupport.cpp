@@ -32,6 +32,21 @@ bool DKPluginSupport::resumeGame() {
     return true;
 }
 
+bool DKPluginSupport::beginPausedUnit(const char* action) {
+    if (m_unitInFlight) {
+        plat::foundation::tracef(pluginTrace(), "ignored %s", action);
+        return false;
+    }
+    m_unitInFlight = true;
+    pauseGame(false);
+    return true;
+}
+
+void DKPluginSupport::endPausedUnit() {
+    m_unitInFlight = false;
+    resumeGame();
+}
+
 void DKPluginSupport::raiseEvent(const char* name, const std::vector<std::string>& arguments) {
     plat::foundation::trace(pluginTrace(), [&] {
         std::string line = std::string("event ") + name;

@@ -44,6 +44,14 @@ public:
     bool resumeGame();
     int heldPauses() const { return m_heldPauses; }
 
+    // One full-screen unit at a time under a behaviour pause (an interstitial, the more-games
+    // unit): from a begin until its end, a begin is refused (false, traced "plugin ignored
+    // ACTION"), since the ad client hands back its pending unit, whose end comes only once.
+    bool beginPausedUnit(const char* action);
+    // Ends the unit and plays, when the unit's pause was taken.
+    void endPausedUnit();
+    bool isUnitInFlight() const { return m_unitInFlight; }
+
     // A plugin made and given its place in the external-function table of the main Lua state `L`
     // (none when null): its actions share its ownership, so it registers once it is shared.
     template <class Plugin, class... Args>
@@ -74,5 +82,6 @@ protected:
 private:
     std::atomic<DKGameViewController*> m_gameViewController;
     int m_heldPauses = 0;
+    bool m_unitInFlight = false;
     const char* m_identifier = nullptr;
 };

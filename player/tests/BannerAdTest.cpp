@@ -18,6 +18,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
@@ -227,6 +228,27 @@ TEST_F(BannerProviderTest, FreedViewsChangeNothing) {
         old->touchThroughEnds();
     }
     EXPECT_EQ(recorder.events, std::vector<std::string>{});
+}
+
+// Two clicks of the input script at the same instant: both are read before either acts, and the
+// second finds an action already under way, on either provider's view.
+TEST_F(BannerProviderTest, ClicksOfOneInstantBeginOneAction) {
+    writeService("adbanner", "");
+    hold("phone", 1);
+    Recorder recorder;
+    DKiAdProvider iad;
+    DKOrbadBannerAdProvider orbad;
+    for (DKBannerAdProvider* provider : {static_cast<DKBannerAdProvider*>(&iad), static_cast<DKBannerAdProvider*>(&orbad)}) {
+        provider->setDelegate(&recorder);
+        ASSERT_TRUE(provider->generateBannerAdWithFormat(1));
+        const auto first = plat::foundation::serviceCommandAction("banner.click", {});
+        const auto second = plat::foundation::serviceCommandAction("banner.click", {});
+        ASSERT_TRUE(first && second);
+        first();
+        second();
+        provider->freeBannerAd();
+    }
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"click", "click"}));
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ protected:
         if (r.target == "/icons/a%2Fb.png" || r.target == "/icons/%2E%2E") return {200, {}, png};
         if (r.target == "/icons/held.png") return {200, {}, png, true};
         if (r.target == "/icons/bad.png") return {200, {}, "not a picture"};
+        if (r.target.starts_with("/icons/long")) return {200, {}, png};
         if (r.target == "/ref") return {302, {{"Location", "http://localhost:" + port() + "/hop"}}, ""};
         if (r.target == "/hop") return {302, {{"Location", base + "/beyond"}}, ""};
         if (r.target == "/plain") return {302, {{"Location", base + "/end"}}, ""};
@@ -155,6 +156,20 @@ TEST_F(DrovikNetworkFeed, TheRequestAndTheCacheItLeaves) {
     plugin->moreGamesVC()->dismissWithReason(0);
     plugin->showMoreGamesOnStartup();
     EXPECT_EQ(plugin->moreGamesVC()->items()[0]->image->path(), cacheFile("a.png"));
+}
+
+// A name longer than the file system takes: looking for it in the cache must not throw.
+TEST_F(DrovikNetworkFeed, AnIconNameTooLongForTheFileSystemIsShownNotCached) {
+    const std::string name = "long" + std::string(300, 'x') + ".png";
+    feedReply = feed(ad("Long", base + "/l", base + "/icons/" + name));
+    start();
+    plugin->showMoreGamesOnStartup();
+    ASSERT_TRUE(plugin->moreGamesVC());
+    ASSERT_TRUE(runUntil(plat::foundation::RunLoop::main(), [&] { return plugin->moreGamesVC()->items()[0]->image != nullptr; }));
+    EXPECT_EQ(plugin->moreGamesVC()->items()[0]->image->fileName(), name);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(cacheFile(""))) files.push_back(entry.path().filename());
+    EXPECT_EQ(files, std::vector<std::string>{"ads.json"});
 }
 
 TEST_F(DrovikNetworkFeed, AMalformedFeedOrAnErrorPageLeavesTheCacheAlone) {

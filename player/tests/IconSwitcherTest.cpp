@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/foundation/LocalServices.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/ActivityIndicator.h"
@@ -104,6 +105,9 @@ TEST_F(IconSwitcher, PagesReportTheIconsThatCameIntoView) {
         {"1.5 page widths", 9, {{"offset 1.5", {"shown 8 page 2"}}}, {"shown 0-3 page 0"}},
         // A page past the items reports nothing.
         {"past the end", 9, {{"page 5", {}}, {"page 1", {"shown 4-7 page 1"}}}, {"shown 0-3 page 0"}},
+        // Offsets whose page times four wraps round, or overflows the page number itself.
+        {"far past the end", 9, {{"page 1073741824", {}}, {"page 1e30", {}}, {"page 1", {"shown 4-7 page 1"}}},
+         {"shown 0-3 page 0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,6 +134,26 @@ TEST_F(IconSwitcher, TurningKeepsThePageAndLaysOutForLandscape) {
     EXPECT_EQ(text(strip->bar()->frame()), "0 225 480 95");
     EXPECT_EQ(strip->scrollView()->contentOffset().x, 480);
     EXPECT_EQ(text(strip->iconButton(5)->superview()->frame()), "480 0 96 95");
+}
+
+// The input script's page and slot must be numbers the strip has: anything else is ignored
+// rather than read as page or slot 0 (or a slot cut to 32 bits).
+TEST_F(IconSwitcher, InputCommandsIgnoreWhatIsNoPageOrSlot) {
+    launch("phone");
+    DKIconSwitcherViewController::registerInputCommands();
+    present(9);
+    const struct {
+        const char* command;
+        const char* argument;
+        bool acts;
+    } cases[] = {
+        {"promo.tap", "2", true},   {"promo.tap", "x", false},   {"promo.tap", "2x", false},
+        {"promo.tap", "4294967298", false}, {"promo.tap", "-1", false}, {"promo.page", "1", true},
+        {"promo.page", "x", false}, {"promo.page", "nan", false}, {"promo.page", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(static_cast<bool>(plat::foundation::serviceCommandAction(c.command, {c.argument})), c.acts)
+            << c.command << " " << c.argument;
 }
 
 TEST_F(IconSwitcher, TouchesDragPagesTapIconsAndTheDimmedAreaCloses) {

@@ -82,6 +82,7 @@ void EAGLGameView::play() {
     m_pauseCount = std::max(m_pauseCount - 1, 0);
     tracef(dk::player::pauseTrace(), "play count=%d", m_pauseCount);
     if (m_pauseCount > 0) return;
+    m_holdingStart = false;
     resetTouches();
     resetTimebase();
     startAnimation();
@@ -145,7 +146,7 @@ void EAGLGameView::startAnimation() {
     // A load that ends while the game is paused leaves the clock stopped: the play that ends the
     // pause starts it. Asked after the load's turn too: a load nested in that turn has ended its
     // own, so the outer one comes here without running its step.
-    if (m_pauseCount > 0) return;
+    if (m_pauseCount > (m_holdingStart ? 1 : 0)) return;
     EAGLView::startAnimation();
 }
 

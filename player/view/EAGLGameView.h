@@ -56,6 +56,13 @@ public:
     const std::string& saveFilePath() const { return m_saveFilePath; }
     void setSaveFilePath(std::string path) { m_saveFilePath = std::move(path); }
     int pauseCount() const { return m_pauseCount; }
+    // One pause, untraced, that the play starting the game releases: pauses and plays that plugins
+    // make while the game loads then nest inside it instead of starting the game early. It alone
+    // does not keep a load's end from starting the frame clock.
+    void holdUntilStarted() {
+        ++m_pauseCount;
+        m_holdingStart = true;
+    }
     const dk::player::GameViewport& viewport() const { return m_viewport; }
 
     // Releases one pause; at 0 the game resumes (a first frame after creation or a stop). Traced
@@ -107,6 +114,7 @@ private:
     DK_State* m_gameState;
     std::array<TouchSlot, kTouchSlots> m_allTouches;
     int m_pauseCount = 0;
+    bool m_holdingStart = false;  // m_pauseCount counts holdUntilStarted's pause
     bool m_playing = false;
     bool m_loading = false;
     // The load's end (one update, one turn) has run: a play before the next frame does not repeat it.

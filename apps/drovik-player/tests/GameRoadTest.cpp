@@ -393,6 +393,14 @@ steps = {
 10.7 memory.warning
 10.8 app.quit
 )"},
+    // A show the provider refuses (a vertical format on the phone) while a banner waits for its
+    // ad: the waiting banner goes, and its load is ignored.
+    {"banner-refused", "orbad", R"(
+steps = {
+  function() probe('ShowBanner', 1) probe('ShowBanner', 4) end,
+  function() probe('HideBanner') end,
+})",
+     "7 memory.warning\n7.1 banner.load\n7.5 memory.warning\n7.8 app.quit\n"},
     // Clicks (iad, phone): "adClicked" and a system pause, the return plays; the application
     // entering the background during an ad action plays, without one it does not; a return after
     // that finds no pause to release; a banner hidden during a click releases its pause, and its

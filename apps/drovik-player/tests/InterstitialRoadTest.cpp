@@ -94,8 +94,21 @@ steps = {
      {},
      "steps = { function() probe('InterstitialAdDisplay', true) end }",
      "7 memory.warning\n+0.1 app.quit\n"},
-    // The ad network, prefetched: a request before the first reachability notification fails
-    // inside the call; the ad loads at 6; a request puts the wrapper up, 1.0 s later the ad shows,
+    // An interstitial asked for while the game loads and still up when the start-up screen goes:
+    // the game starts only once it has been dismissed.
+    {"kiosk-at-load",
+     kKioskKeys + entry("InterstitialProvider", "kiosk"),
+     {"contentads"},
+     R"(
+function devices:setScreenSize(width, height)
+  log('setScreenSize', width, height)
+  probe('InterstitialAdDisplay', true)
+end
+steps = {}
+)",
+     "6 content.display\n+0.5 content.dismiss\n+0.1 app.quit\n"},
+    // The ad network, prefetched: a request before the first reachability notification (while the
+    // game loads) fails inside the call, and the game still waits for its start; the ad loads at 6; a request puts the wrapper up, 1.0 s later the ad shows,
     // closing it fades the game back in and requests the next; that one has not loaded, and with
     // no time-out set the request fails 1.0 s after the wrapper came up, taken away without the fade.
     {"orbad",

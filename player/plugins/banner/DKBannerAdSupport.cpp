@@ -18,12 +18,9 @@ namespace {
 plat::foundation::TraceCategory kBanner("banner");
 
 std::unique_ptr<DKBannerAdProvider> providerFromInfoPlist() {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* value = bundle ? bundle->infoValue("BannerProvider") : nullptr;
-    const std::string* name = value ? value->string() : nullptr;
-    if (!name) return nullptr;
-    if (*name == "iad") return std::make_unique<DKiAdProvider>();
-    if (*name == "orbad") return std::make_unique<DKOrbadBannerAdProvider>();
+    const std::string name = plat::foundation::Bundle::mainInfoString("BannerProvider");
+    if (name == "iad") return std::make_unique<DKiAdProvider>();
+    if (name == "orbad") return std::make_unique<DKOrbadBannerAdProvider>();
     return nullptr;
 }
 
@@ -51,8 +48,14 @@ void DKBannerAdSupport::registerActions(lua_State* L) {
 void DKBannerAdSupport::showBanner(DKGameViewController* controller, int format) {
     if (m_adAnimationState != kNoBanner) removeBannerAd();
     if (!m_adProvider) return;
-    m_bannerView = m_adProvider->generateBannerAdWithFormat(static_cast<std::uint32_t>(format));
-    if (!m_bannerView) return;
+    std::shared_ptr<plat::ui::View> view = m_adProvider->generateBannerAdWithFormat(static_cast<std::uint32_t>(format));
+    if (!view) {
+        // A banner still waiting for its ad is the provider's current view: forgotten here alone,
+        // it would stay attached, and its load would fade in no banner.
+        removeBannerAd();
+        return;
+    }
+    m_bannerView = std::move(view);
     m_bannerView->setAlpha(0);
     const std::shared_ptr<plat::ui::View> gameView = controller ? controller->view() : nullptr;
     if (!gameView) return;

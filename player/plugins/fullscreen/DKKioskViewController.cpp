@@ -4,22 +4,13 @@
 #include "platform/foundation/Log.h"
 #include "platform/ui/View.h"
 
-namespace {
-
-const std::string* infoString(std::string_view key) {
-    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
-    const plat::foundation::Value* value = bundle ? bundle->infoValue(key) : nullptr;
-    return value ? value->string() : nullptr;
-}
-
-}  // namespace
-
 DKKioskViewController::DKKioskViewController() {
-    const std::string* token = infoString("DKGameKS_Token");
-    const std::string* secret = infoString("DKGameKS_Secret");
-    if (token && secret) {
-        m_token = *token;
-        m_secret = *secret;
+    using plat::foundation::Bundle;
+    const plat::foundation::Value* token = Bundle::mainInfoValue("DKGameKS_Token");
+    const plat::foundation::Value* secret = Bundle::mainInfoValue("DKGameKS_Secret");
+    if (token && token->string() && secret && secret->string()) {
+        m_token = *token->string();
+        m_secret = *secret->string();
         setEnabled(true);
     }
 }

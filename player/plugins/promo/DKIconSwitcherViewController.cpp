@@ -1,7 +1,9 @@
 #include "player/plugins/promo/DKIconSwitcherViewController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/LocalServices.h"
@@ -305,7 +307,10 @@ void DKIconSwitcherViewController::scrollViewDidEndDecelerating(plat::ui::Scroll
     const double w = scrollView.frame().width;
     if (w <= 0) return;
     const double page = std::floor((scrollView.contentOffset().x - w / 2) / w) + 1;
-    const unsigned shown = page > 0 ? static_cast<unsigned>(page) : 0;
+    // An offset far past the content (set by a program or the input script) is still a page past
+    // the items: held to the item count, the page stays a number and its first slot cannot wrap.
+    const double last = static_cast<double>(m_items.size());
+    const unsigned shown = page > 0 ? static_cast<unsigned>(std::min(page, last)) : 0;
     if (shown == m_currentPage) return;
     m_currentPage = shown;
     iconsDidDisplayWithStartingSlot(shown * m_iconsPerPage, m_iconsPerPage);
@@ -436,11 +441,19 @@ std::shared_ptr<DKIconSwitcherViewController> DKIconSwitcherViewController::onSc
 void DKIconSwitcherViewController::registerInputCommands() {
     using Arguments = std::vector<std::string>;
     using Action = std::function<void()>;
+    // The whole argument as a finite number, or nothing: "x" must not count as page or slot 0.
+    static const auto number = [](const Arguments& args) -> std::optional<double> {
+        if (args.empty() || args[0].empty()) return std::nullopt;
+        char* end = nullptr;
+        const double value = std::strtod(args[0].c_str(), &end);
+        if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
+        return value;
+    };
     plat::foundation::registerServiceCommand("promo.page", [](const Arguments& args) -> Action {
         auto strip = onScreen();
-        if (!strip || args.empty()) return nullptr;
-        const double page = std::strtod(args[0].c_str(), nullptr);
-        return [strip, page] {
+        const std::optional<double> given = number(args);
+        if (!strip || !given) return nullptr;
+        return [strip, page = *given] {
             plat::ui::ScrollView& scroll = *strip->scrollView();
             scroll.setContentOffset({page * scroll.bounds().width, 0});
             strip->scrollViewDidEndDecelerating(scroll);
@@ -448,12 +461,14 @@ void DKIconSwitcherViewController::registerInputCommands() {
     });
     plat::foundation::registerServiceCommand("promo.tap", [](const Arguments& args) -> Action {
         auto strip = onScreen();
-        if (!strip || args.empty()) return nullptr;
-        const long slot = std::strtol(args[0].c_str(), nullptr, 10);
-        Button* button = slot >= 0 ? strip->iconButton(static_cast<unsigned>(slot)) : nullptr;
-        if (!button) return nullptr;
+        const std::optional<double> given = number(args);
+        if (!strip || !given || *given < 0 || *given != std::floor(*given) ||
+            *given >= static_cast<double>(strip->items().size()))
+            return nullptr;
+        const auto slot = static_cast<unsigned>(*given);
+        if (!strip->iconButton(slot)) return nullptr;
         return [strip, slot] {
-            if (Button* b = strip->iconButton(static_cast<unsigned>(slot))) b->sendActions();
+            if (Button* b = strip->iconButton(slot)) b->sendActions();
         };
     });
     plat::foundation::registerServiceCommand("promo.close", [](const Arguments&) -> Action {
