@@ -53,6 +53,7 @@ TEST(OrbadAdEvents, FiringRequestsEachURLEveryTime) {
         EXPECT_EQ(*seen.header("User-Agent"), "Pinger/2");
     }
     EXPECT_EQ(counts, (std::map<std::string, int>{{"GET /s1", 2}, {"GET /s2", 2}, {"GET /t", 3}}));
+    EXPECT_TRUE(orbad::OBCoreHTTPRequest::cancelAllAndWait(10)) << "the pings' threads joined";
 }
 
 }  // namespace
