@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,14 +30,18 @@
 #include "apps/cli-support/CommandLine.h"
 #include "orbad/core/AESCrypt.h"
 #include "orbad/core/OBResourcesController.h"
+#include "orbad/core/OrbadAdEvents.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/OrbadJSON.h"
+#include "orbad/core/OrbadReachability.h"
+#include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 
 namespace {
@@ -46,6 +51,7 @@ using dk::cli::escape;
 using dk::cli::Line;
 using dk::cli::parseDouble;
 using dk::cli::parseInt;
+using orbad::OBCoreHTTPRequest;
 using plat::foundation::Clock;
 using plat::foundation::RunLoop;
 using plat::foundation::Value;
@@ -86,6 +92,40 @@ bool readFile(const std::string& path, orbad::Data& out) {
 
 std::string hexOf(const orbad::Data& bytes) {
     return "bytes " + plat::crypto::hex(bytes);
+}
+
+// The requests' delegate: outcomes print from the main loop, as it handles them.
+class CliDelegate : public orbad::OBHTTPRequestDelegate {
+public:
+    void requestDidFinish(OBCoreHTTPRequest& request) override {
+        tell("delegate requestDidFinish " + std::to_string(request.responseStatusCode()) + " " +
+             escape(request.responseString()));
+    }
+    void requestDidFail(OBCoreHTTPRequest&, const orbad::Error& error) override {
+        tell("delegate requestDidFail " + std::to_string(error.code));
+    }
+
+private:
+    static void tell(std::string line) {
+        RunLoop::main().perform([line = std::move(line)] { say(line); });
+    }
+};
+
+// Turns the main loop without moving its clock until no request is in flight (or `limit` real
+// seconds have passed), handing out what they posted; true when none is left.
+bool waitForRequests(double limit = std::numeric_limits<double>::infinity()) {
+    RunLoop& loop = RunLoop::main();
+    auto drain = [&] {
+        while (loop.runOnce(0) == RunLoop::RunResult::SourceHandled) {
+        }
+    };
+    const double start = Clock::monotonicSeconds();
+    drain();
+    while (OBCoreHTTPRequest::inFlightCount() > 0 && Clock::monotonicSeconds() - start < limit) {
+        usleep(1000);
+        drain();
+    }
+    return OBCoreHTTPRequest::inFlightCount() == 0;
 }
 
 class Cli {
@@ -134,6 +174,24 @@ public:
         }
         if (name == "aes") return aes(args);
         if (name == "image") return image(args);
+        if (name == "net") {
+            std::optional<plat::net::NetOverride> value;
+            if (args.size() != 1 || !(value = plat::net::parseNetOverride(args[0].text)))
+                return refuse("usage: net wifi|wwan|none");
+            plat::net::setNetOverride(value);
+            say("ok");
+            return true;
+        }
+        if (name == "reach") return reach(args);
+        if (name == "get") return get(args);
+        if (name == "form") return form(args);
+        if (name == "cancel") {
+            if (!args.empty()) return refuse("usage: cancel");
+            OBCoreHTTPRequest::cancelRequestsForDelegate(m_delegate.get());
+            say("ok");
+            return true;
+        }
+        if (name == "event") return event(args);
         return refuse("unknown command: " + name);
     }
 
@@ -143,22 +201,95 @@ private:
         return false;
     }
 
+    // No virtual time passes while a request is in flight: the clock moves only between them.
     bool runFor(const std::vector<Arg>& args) {
         double seconds;
         if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0)
             return refuse("usage: run S");
-        RunLoop::main().runFor(seconds);
+        RunLoop& loop = RunLoop::main();
+        const double end = loop.now() + seconds;
+        for (;;) {
+            waitForRequests();
+            const double left = end - loop.now();
+            if (left <= 0) break;
+            loop.runOnce(left);
+        }
         say("ok");
         return true;
     }
 
-    // Nothing of this client's work runs off the main loop yet, so one turn settles it.
     bool settle(const std::vector<Arg>& args) {
         double limit = 10;
         if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
             return refuse("usage: settle [MAX]");
-        RunLoop::main().runOnce(0);
-        say("idle");
+        say(waitForRequests(limit) ? "idle" : "busy");
+        return true;
+    }
+
+    static bool reach(const std::vector<Arg>& args) {
+        if (args.size() > 1) return refuse("usage: reach [HOST]");
+        auto reachability = args.empty() ? orbad::OrbadReachability::reachabilityForInternetConnection()
+                                         : orbad::OrbadReachability::reachabilityWithHostName(args[0].text);
+        if (!reachability) {
+            say("reach NIL");
+            return true;
+        }
+        say("reach " + std::to_string(reachability->currentReachabilityStatus()) +
+            (reachability->connectionRequired() ? " required" : " notrequired"));
+        return true;
+    }
+
+    bool get(const std::vector<Arg>& args) {
+        constexpr const char* kUsage = "usage: get URL [timeout=S] [NAME:VALUE]...";
+        if (args.empty()) return refuse(kUsage);
+        auto request = orbad::OBHTTPRequest::create(args[0].text, m_delegate);
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            const std::string& text = args[i].text;
+            double timeout;
+            if (text.starts_with("timeout=")) {
+                if (!parseDouble(text.substr(8), timeout)) return refuse(kUsage);
+                request->setTimeoutInterval(timeout);
+                continue;
+            }
+            const std::size_t colon = text.find(':');
+            if (colon == std::string::npos || colon == 0) return refuse(kUsage);
+            request->addRequestHeader(text.substr(0, colon), text.substr(colon + 1));
+        }
+        say("http GET " + escape(args[0].text));
+        request->startAsynchronous();
+        return true;
+    }
+
+    bool form(const std::vector<Arg>& args) {
+        constexpr const char* kUsage = "usage: form URL [core] NAME=VALUE...";
+        if (args.empty()) return refuse(kUsage);
+        const bool core = args.size() > 1 && !args[1].quoted && args[1].text == "core";
+        std::shared_ptr<orbad::OBCoreHTTPFormRequest> request =
+            core ? orbad::OBCoreHTTPFormRequest::create(args[0].text, m_delegate)
+                 : orbad::OBHTTPFormRequest::create(args[0].text, m_delegate);
+        for (std::size_t i = core ? 2 : 1; i < args.size(); ++i) {
+            const std::string& text = args[i].text;
+            const std::size_t eq = text.find('=');
+            if (eq == std::string::npos || eq == 0) return refuse(kUsage);
+            request->setPostValue(Value(text.substr(eq + 1)), text.substr(0, eq));
+        }
+        say("http POST " + escape(args[0].text));
+        request->startAsynchronous();
+        return true;
+    }
+
+    static bool event(const std::vector<Arg>& args) {
+        if (args.size() != 2) return refuse("usage: event FILE NAME");
+        orbad::Data data;
+        if (!readFile(args[0].text, data)) return refuse("cannot read " + args[0].text);
+        std::optional<Value> table = orbad::OrbadJSON::decodeData(data);
+        if (!table || !table->dictionary()) return refuse("not a JSON object: " + args[0].text);
+        orbad::OrbadAdEvents events(*table);
+        const std::string name = orbad::OrbadAdEvents::eventName(args[1].text);
+        auto urls = events.events().find(name);
+        say("event " + escape(name) + " " +
+            std::to_string(urls == events.events().end() ? 0 : urls->second.size()));
+        events.triggerEvent(args[1].text);
         return true;
     }
 
@@ -262,6 +393,7 @@ private:
     }
 
     Settings m_settings;
+    std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
 };
 
 }  // namespace
@@ -349,6 +481,7 @@ int main(int argc, char** argv) {
     plat::foundation::Container::setMain(std::move(*container));
     if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
+    plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
 
     std::FILE* in = stdin;
     if (!commands.empty()) {
@@ -362,6 +495,8 @@ int main(int argc, char** argv) {
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);
+    if (!OBCoreHTTPRequest::cancelAllAndWait(10))
+        std::fprintf(stderr, "dk-orbad-cli: request threads still running at exit\n");
     orbad::OBResourcesController::shutdown();
     std::fflush(nullptr);
     return status;

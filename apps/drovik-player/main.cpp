@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/FrameMemory.h"
 #include "platform/host/HeadlessHost.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
         &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
+    // The ad client's pings and fetches still under way end here, not in the exit's tear-down.
+    orbad::OBCoreHTTPRequest::cancelAllAndWait(5);
     return failed ? failed : status;
 }
 

@@ -1,9 +1,12 @@
 // dk-orbad-cli as a whole program: its frame and its commands, line for line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "platform/image/ImageCodec.h"
+#include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -29,6 +32,45 @@ TEST(OrbadCli, CommandFileGivesItsExpectedLines) {
     EXPECT_EQ(width, 60);
     EXPECT_EQ(rgba[(30 * 60 + 30) * 4 + 3], 255) << "the disc is opaque";
     EXPECT_EQ(rgba[3], 0) << "the corner is clear";
+}
+
+std::string withAddresses(std::string text, const std::string& url, const std::string& slow) {
+    text = std::regex_replace(text, std::regex("@URL@"), url);
+    return std::regex_replace(text, std::regex("@SLOW@"), slow);
+}
+
+TEST(OrbadCli, RequestsReachabilityAndEvents) {
+    dktest::TempDir work;
+    dktest::RecordingServer server(work.file("server"), R"({"requests": {
+        "1": {"delay": 0.3, "body": "one"},
+        "2": {"silent": true},
+        "3": {"body_hex": "636166e9", "headers": [["Content-Type", "text/plain; charset=iso-8859-1"]]},
+        "4": {"body": "posted"},
+        "5": {"status": "HTTP/1.1 404 Not Found", "body": "gone"}}})");
+    dktest::RecordingServer slow(work.file("slow"), R"({"default": {"delay": 30}})");
+    for (const char* name : {"http.commands", "events.json"})
+        dktest::writeFile(work.file(name),
+                          withAddresses(dktest::readFile(std::string(DK_TEST_DATA_DIR "/") + name),
+                                        server.url(), slow.url()));
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.file("home"), "--start-time", "1700000000", "--net", "wifi",
+                            "--commands", "http.commands"},
+                           {}, work.path());
+    EXPECT_EQ(result.out,
+              withAddresses(dktest::readFile(DK_TEST_DATA_DIR "/http.out"), server.url(), slow.url()));
+    EXPECT_EQ(result.status, 2);  // the two refused lines
+    EXPECT_EQ(result.err, "");
+
+    server.stop();
+    std::vector<std::string> paths;
+    const std::regex requestLine(R"("request_line": "([A-Z]+ [^ ]+))");
+    for (const std::string& line : server.requestLines()) {
+        std::smatch m;
+        if (std::regex_search(line, m, requestLine)) paths.push_back(m[1]);
+    }
+    std::sort(paths.begin() + std::min<std::size_t>(paths.size(), 5), paths.end());  // the pings race
+    EXPECT_EQ(paths, (std::vector<std::string>{"GET /a", "GET /idle", "GET /latin", "POST /form",
+                                               "POST /empty", "GET /e1", "GET /e2"}));
 }
 
 TEST(OrbadCli, BadCommandLinesAreRefused) {

@@ -19,6 +19,7 @@ optional:
     "status":  the raw status line, default "HTTP/1.1 200 OK"
     "headers": [[name, value], ...]; Content-Length is added unless given or "raw" is true
     "body":    text (UTF-8), default ""
+    "body_hex": the body's bytes in hex, in place of "body"
     "delay":   seconds before answering
     "pause":   seconds between the bytes of the answer
     "close":   close the connection after answering
@@ -104,7 +105,10 @@ def parse_request(buffer):
 
 
 def answer_bytes(answer):
-    body = answer.get("body", "").encode("utf-8")
+    if "body_hex" in answer:
+        body = bytes.fromhex(answer["body_hex"])
+    else:
+        body = answer.get("body", "").encode("utf-8")
     headers = [list(h) for h in answer.get("headers", [])]
     if not answer.get("raw") and not any(h[0].lower() == "content-length" for h in headers):
         headers.append(["Content-Length", str(len(body))])

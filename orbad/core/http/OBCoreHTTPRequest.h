@@ -1,0 +1,185 @@
+// The ad client's one HTTP transport: one-shot requests that report to a delegate, run on a thread
+// of their own (or block the caller), and a class-wide registry of the requests under way, through
+// which an owner cancels what it started.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "orbad/core/OrbadJSON.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/URLLoading.h"
+
+namespace plat::foundation {
+class RunLoop;
+}
+
+namespace orbad {
+
+class OBCoreHTTPRequest;
+
+// What a request reports. Called on the thread that ran the request; an operation not overridden
+// does nothing.
+class OBHTTPRequestDelegate {
+public:
+    virtual ~OBHTTPRequestDelegate() = default;
+    virtual void requestDidFinish(OBCoreHTTPRequest&) {}
+    virtual void requestDidFail(OBCoreHTTPRequest&, const Error&) {}
+};
+
+// The status of a request without an HTTP response; no status code equals it.
+inline constexpr int kOBNoResponseStatusCode = -2147483647;
+
+class OBCoreHTTPRequest : public std::enable_shared_from_this<OBCoreHTTPRequest> {
+public:
+    using FinishSelector = std::function<void(OBHTTPRequestDelegate&, OBCoreHTTPRequest&)>;
+    using FailSelector = std::function<void(OBHTTPRequestDelegate&, OBCoreHTTPRequest&, const Error&)>;
+
+    static std::shared_ptr<OBCoreHTTPRequest> create(
+        std::string url, const std::shared_ptr<OBHTTPRequestDelegate>& delegate = {});
+    virtual ~OBCoreHTTPRequest();
+    OBCoreHTTPRequest(const OBCoreHTTPRequest&) = delete;
+    OBCoreHTTPRequest& operator=(const OBCoreHTTPRequest&) = delete;
+
+    const std::string& URL() const { return m_URL; }
+
+    // Configuration, before the start. A later value for a header name replaces the earlier one.
+    void addRequestHeader(const std::string& name, std::string value);
+    const std::string& requestMethod() const { return m_requestMethod; }  // empty: GET
+    void setRequestMethod(std::string method) { m_requestMethod = std::move(method); }
+    const std::optional<Data>& requestBody() const { return m_requestBody; }
+    void setRequestBody(std::optional<Data> body) { m_requestBody = std::move(body); }
+    double timeoutInterval() const { return m_timeoutInterval; }
+    void setTimeoutInterval(double seconds) { m_timeoutInterval = seconds; }
+
+    // Held weakly: a delegate that is gone is not called. Any thread.
+    std::shared_ptr<OBHTTPRequestDelegate> delegate() const;
+    void setDelegate(const std::shared_ptr<OBHTTPRequestDelegate>& delegate);
+
+    // What is called on the delegate; by default requestDidFinish and requestDidFail.
+    void setDidFinishSelector(FinishSelector fn);
+    void setDidFailSelector(FailSelector fn);
+    // A method of a delegate class, called only when the delegate is of that class.
+    template <class D>
+    void setDidFinishSelector(void (D::*method)(OBCoreHTTPRequest&)) {
+        setDidFinishSelector([method](OBHTTPRequestDelegate& d, OBCoreHTTPRequest& r) {
+            if (auto* target = dynamic_cast<D*>(&d)) (target->*method)(r);
+        });
+    }
+    template <class D>
+    void setDidFailSelector(void (D::*method)(OBCoreHTTPRequest&, const Error&)) {
+        setDidFailSelector([method](OBHTTPRequestDelegate& d, OBCoreHTTPRequest& r, const Error& e) {
+            if (auto* target = dynamic_cast<D*>(&d)) (target->*method)(r, e);
+        });
+    }
+
+    // A request runs once: a second start, or one after cancel(), does nothing. The asynchronous
+    // start returns at once and calls back on the request's own thread; the registry keeps the
+    // request alive until it has ended, so nobody need hold it.
+    virtual void startAsynchronous();
+    virtual void startSynchronous();
+    // Silent: no callback begins afterwards. Any thread; the run ends at its loop's next turn.
+    void cancel();
+
+    bool isStarted() const { return m_isStarted.load(); }
+    bool isFinished() const { return m_isFinished.load(); }
+    bool isCancelled() const { return m_isCancelled.load(); }
+
+    // The outcome: written by the run, so read in the callbacks, or once the request has left the
+    // registry.
+    const std::optional<Error>& error() const { return m_error; }
+    const std::optional<plat::net::Response>& response() const { return m_response; }
+    const Data& responseData() const { return m_responseData; }
+    // The body decoded by the response's charset (UTF-8 when it names none, or one that cannot be
+    // converted); bytes that do not decode become U+FFFD.
+    std::string responseString() const;
+    int responseStatusCode() const { return m_response ? m_response->status : kOBNoResponseStatusCode; }
+    const plat::net::Headers* responseHeaders() const { return m_response ? &m_response->headers : nullptr; }
+
+    // ---- the registry ----
+    // Every running request with that delegate loses it, then is cancelled.
+    static void cancelRequestsForDelegate(const OBHTTPRequestDelegate* delegate);
+    // Started and not yet cleaned up.
+    static std::vector<std::shared_ptr<OBCoreHTTPRequest>> currentRequests();
+    static std::size_t inFlightCount();
+    // Cancels every request and joins their threads; false when some thread was still running at
+    // the limit (real seconds). For the end of the process.
+    static bool cancelAllAndWait(double timeout);
+
+protected:
+    explicit OBCoreHTTPRequest(std::string url);
+
+private:
+    // Fixes what goes out and enters the registry; false when the request has started or been
+    // cancelled already.
+    bool buildURLRequest();
+    void runOn(plat::foundation::RunLoop& loop);
+    void finished();
+    void failed(const Error& error);
+    void cleanUp();
+    // Clears the delegate when it is `delegate`; true when it was.
+    bool clearDelegateIf(const OBHTTPRequestDelegate* delegate);
+
+    std::string m_URL;
+    std::optional<Error> m_error;
+    std::optional<plat::net::Response> m_response;
+    Data m_responseData;
+    plat::net::Headers m_requestHeaders;
+    double m_timeoutInterval = plat::net::kDefaultTimeout;
+    std::string m_requestMethod;
+    std::optional<Data> m_requestBody;
+
+    std::atomic<bool> m_isStarted{false};
+    std::atomic<bool> m_isFinished{false};
+    std::atomic<bool> m_isCancelled{false};
+
+    // The delegate, the selectors and the loop a run turns, shared with other threads.
+    mutable std::mutex m_mutex;
+    std::weak_ptr<OBHTTPRequestDelegate> m_delegate;
+    const OBHTTPRequestDelegate* m_delegateKey = nullptr;  // identity, still there once it is gone
+    FinishSelector m_didFinish;
+    FailSelector m_didFail;
+    plat::foundation::RunLoop* m_loop = nullptr;
+
+    plat::net::Request m_urlRequest;
+    plat::foundation::WorkInFlight m_work;  // from the build to the clean-up
+};
+
+// Form posts: "application/x-www-form-urlencoded" bodies.
+class OBCoreHTTPFormRequest : public OBCoreHTTPRequest {
+public:
+    static std::shared_ptr<OBCoreHTTPFormRequest> create(
+        std::string url, const std::shared_ptr<OBHTTPRequestDelegate>& delegate = {});
+
+    // A value's description is sent; a later value for a key replaces the earlier in its place.
+    void setPostValue(const Value& value, const std::string& key);
+    // The body's charset (IANA name); empty until set, then "utf-8" when the body is built.
+    const std::string& stringEncoding() const { return m_stringEncoding; }
+    void setStringEncoding(std::string charset) { m_stringEncoding = std::move(charset); }
+
+    // POST; without posted values no body and no Content-Type.
+    void buildFormDataPostBody();
+    void startAsynchronous() override;
+    void startSynchronous() override;
+
+protected:
+    using OBCoreHTTPRequest::OBCoreHTTPRequest;
+
+private:
+    std::optional<std::vector<std::pair<std::string, std::string>>> m_formData;
+    std::string m_stringEncoding;
+};
+
+// The form encoding of a key or value: its bytes in `charset`, every byte but letters, digits and
+// "-._" percent-escaped; empty when the text has no form in that charset.
+std::string obURLEncodedStringWithEncoding(std::string_view text, const std::string& charset);
+
+}  // namespace orbad
