@@ -199,6 +199,10 @@ void SGPort::markAsDirty() {
 
 void SGPort::noteStored() {
     if (m_owner && !m_placement) m_owner->fullCompute = true;
+    // Ports connected to this one read the value through the connection, so their owners must
+    // read it again too (connections form no cycle).
+    for (SGPort* dest : destPorts())
+        if (dest->m_source == this) dest->noteStored();
 }
 
 void SGPort::addDestPort(SGPort* destPort) {

@@ -62,7 +62,8 @@ public:
     // outputs); readers of other nodes are listed by connecting them.
     void addDestPort(SGPort* destPort);
     // Says that `value` was written directly rather than through the typed setter: nothing is
-    // marked, but the owner's next compute reads every input again (see SGNode::fullCompute).
+    // marked, but the next compute of the owner and of every node reading the port through
+    // connections reads every input again (see SGNode::fullCompute).
     // Code that writes a node's inputs that way and later marks the node through another port
     // calls it; a node's writes to its own outputs need not.
     void noteStored();

@@ -2,6 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
 
 namespace dk::cli {
 
@@ -19,6 +23,45 @@ bool parseInt(const std::string& text, long long& out) {
     errno = 0;
     out = std::strtoll(text.c_str(), &end, 10);
     return !text.empty() && *end == '\0' && errno == 0;
+}
+
+bool optionValue(int argc, char** argv, int& i, std::string& option, std::string& value) {
+    option = argv[i];
+    if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+        value = option.substr(eq + 1);
+        option.resize(eq);
+        return true;
+    }
+    if (i + 1 >= argc) return false;
+    value = argv[++i];
+    return true;
+}
+
+bool openHome(const char* tool, std::string identifier, const std::string& bundlePath, const std::string& home) {
+    plat::foundation::Error error;
+    if (!bundlePath.empty()) {
+        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
+        if (!bundle) {
+            std::fprintf(stderr, "%s: %s\n", tool, error.message.c_str());
+            return false;
+        }
+        if (!bundle->identifier().empty()) identifier = bundle->identifier();
+        plat::foundation::Bundle::setMain(std::move(*bundle));
+    }
+    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
+    if (!container) {
+        std::fprintf(stderr, "%s: %s\n", tool, error.message.c_str());
+        return false;
+    }
+    plat::foundation::Container::setMain(std::move(*container));
+    return true;
+}
+
+std::FILE* openCommands(const char* tool, const std::string& path) {
+    if (path.empty()) return stdin;
+    std::FILE* in = std::fopen(path.c_str(), "r");
+    if (!in) std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, path.c_str(), std::strerror(errno));
+    return in;
 }
 
 void Line::skipBlanks() {

@@ -35,6 +35,19 @@ struct Line {
     std::string restOf();
 };
 
+// The value of the option at argv[i]: what follows "=" in "--name=value" (the option then cut to
+// its name), else the next argument, which `i` then passes. False when there is none.
+bool optionValue(int argc, char** argv, int& i, std::string& option, std::string& value);
+
+// Makes the bundle at `bundlePath` (when given) the main one and opens the app's container in
+// `home` under the bundle's identifier, or `identifier` when it names none. On failure prints
+// "TOOL: why" on standard error and answers false.
+bool openHome(const char* tool, std::string identifier, const std::string& bundlePath, const std::string& home);
+
+// The command file at `path`, or standard input when `path` is empty; null, after printing why as
+// openHome does, when it cannot be read.
+std::FILE* openCommands(const char* tool, const std::string& path);
+
 // Text for a result line: backslash, CR, LF and tab escaped, other bytes below 0x20 as \xHH.
 std::string escape(std::string_view text);
 

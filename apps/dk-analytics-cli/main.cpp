@@ -334,19 +334,13 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> endpoints;
 
     for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i], value;
-        if (option == "--log") {
+        std::string option, value;
+        if (std::string_view(argv[i]) == "--log") {
             log = true;
             continue;
         }
-        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option.resize(eq);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
+        if (!dk::cli::optionValue(argc, argv, i, option, value))
             return usage(("missing value for " + option).c_str());
-        }
         if (option == "--home") {
             home = value;
         } else if (option == "--bundle") {
@@ -377,24 +371,7 @@ int main(int argc, char** argv) {
     if (home.empty()) return usage("--home is required");
 
     if (clock == "virtual") Clock::process().startVirtualAt(0);
-    std::string identifier = kDefaultIdentifier;
-    if (!bundlePath.empty()) {
-        plat::foundation::Error error;
-        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
-        if (!bundle) {
-            std::fprintf(stderr, "dk-analytics-cli: %s\n", error.message.c_str());
-            return 1;
-        }
-        if (!bundle->identifier().empty()) identifier = bundle->identifier();
-        plat::foundation::Bundle::setMain(std::move(*bundle));
-    }
-    plat::foundation::Error error;
-    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
-    if (!container) {
-        std::fprintf(stderr, "dk-analytics-cli: %s\n", error.message.c_str());
-        return 1;
-    }
-    plat::foundation::Container::setMain(std::move(*container));
+    if (!dk::cli::openHome("dk-analytics-cli", kDefaultIdentifier, bundlePath, home)) return 1;
     if (startTime) dk::trackwell::setStartWallTime(*startTime);
     if (seed) dk::trackwell::seedRandom(static_cast<std::uint64_t>(*seed));
     if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
@@ -406,14 +383,8 @@ int main(int argc, char** argv) {
         });
     }
 
-    std::FILE* in = stdin;
-    if (!commands.empty()) {
-        in = std::fopen(commands.c_str(), "r");
-        if (!in) {
-            std::fprintf(stderr, "dk-analytics-cli: cannot read %s: %s\n", commands.c_str(), std::strerror(errno));
-            return 1;
-        }
-    }
+    std::FILE* in = dk::cli::openCommands("dk-analytics-cli", commands);
+    if (!in) return 1;
     Cli cli;
     dk::cli::runCommands(in, [&](std::string_view line) {
         if (std::optional<std::string> result = cli.run(line)) cli.print(*result);

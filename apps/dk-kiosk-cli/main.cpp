@@ -10,9 +10,7 @@
 // cap), then a line feed; on failure the error trace, one "error CODE: DESCRIPTION" line each,
 // first to last, and exit status 1. `util` prints one line. A JSON argument that does not parse
 // (scalars included) gives its trace and status 1 too; a bad command line a message on standard error and status 2.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -20,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/cli-support/CommandLine.h"
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSJsonWriter.h"
 #include "kiosk/KSStringUtil.h"
@@ -61,15 +60,6 @@ std::string compact(const KSJsonValue& value) {
     return writer.stringWithObject(value).value_or(std::string());
 }
 
-bool parseDepth(const char* text, std::size_t& depth) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long n = std::strtoull(text, &end, 10);
-    if (*text < '0' || *text > '9' || *end != '\0' || errno != 0) return false;
-    depth = static_cast<std::size_t>(n);
-    return true;
-}
-
 int json(const std::vector<std::string>& args) {
     if (args.empty() || (args[0] != "parse" && args[0] != "write")) return usage("json needs parse or write");
     bool write = args[0] == "write";
@@ -78,9 +68,9 @@ int json(const std::vector<std::string>& args) {
     std::optional<std::size_t> depth;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--max-depth" && i + 1 < args.size()) {
-            std::size_t n;
-            if (!parseDepth(args[++i].c_str(), n)) return usage("--max-depth needs a number: " + args[i]);
-            depth = n;
+            long long n;
+            if (!dk::cli::parseInt(args[++i], n) || n < 0) return usage("--max-depth needs a number: " + args[i]);
+            depth = static_cast<std::size_t>(n);
         } else if (write && args[i] == "--human-readable") {
             writer.setHumanReadable(true);
         } else if (write && args[i] == "--sort-keys") {

@@ -404,19 +404,13 @@ int main(int argc, char** argv) {
     Settings settings;
 
     for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i], value;
-        if (option == "--log") {
+        std::string option, value;
+        if (std::string_view(argv[i]) == "--log") {
             settings.log = true;
             continue;
         }
-        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option.resize(eq);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
+        if (!dk::cli::optionValue(argc, argv, i, option, value))
             return usage(("missing value for " + option).c_str());
-        }
         if (option == "--home") {
             home = value;
         } else if (option == "--bundle") {
@@ -460,38 +454,13 @@ int main(int argc, char** argv) {
 
     if (clock == "virtual") Clock::process().startVirtualAt(0);
     settings.startWall = startTime ? *startTime : Clock::wallSeconds() - Clock::process().now();
-    std::string identifier = kDefaultIdentifier;
-    if (!bundlePath.empty()) {
-        plat::foundation::Error error;
-        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
-        if (!bundle) {
-            std::fprintf(stderr, "dk-orbad-cli: %s\n", error.message.c_str());
-            return 1;
-        }
-        if (!bundle->identifier().empty()) identifier = bundle->identifier();
-        plat::foundation::Bundle::setMain(std::move(*bundle));
-    }
-    plat::foundation::Error error;
-    std::optional<plat::foundation::Container> container =
-        plat::foundation::Container::open(identifier, home, &error);
-    if (!container) {
-        std::fprintf(stderr, "dk-orbad-cli: %s\n", error.message.c_str());
-        return 1;
-    }
-    plat::foundation::Container::setMain(std::move(*container));
+    if (!dk::cli::openHome("dk-orbad-cli", kDefaultIdentifier, bundlePath, home)) return 1;
     if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
     plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
 
-    std::FILE* in = stdin;
-    if (!commands.empty()) {
-        in = std::fopen(commands.c_str(), "r");
-        if (!in) {
-            std::fprintf(stderr, "dk-orbad-cli: cannot read %s: %s\n", commands.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
+    std::FILE* in = dk::cli::openCommands("dk-orbad-cli", commands);
+    if (!in) return 1;
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);

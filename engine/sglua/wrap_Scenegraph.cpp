@@ -656,9 +656,8 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
 }
 
 // The slot of a node handle's userdata (its payload, which LuaJIT hands the FFI as a pointer), or
-// 0 when its node is gone. Only a node's `__index` calls it, which a script can also call with
-// another userdata: then neither the pointer nor the token names the node of a live slot (both
-// would have to), and the answer is 0 too.
+// 0 when its node is gone. Only a node's `__index` calls it, and only with a value that carries a
+// node metatable, so the payload is a NodeHandle.
 static int32_t directHandleSlot(const void* payload) {
     const auto* handle = static_cast<const NodeHandle*>(payload);
     SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
@@ -682,7 +681,7 @@ namespace {
 // kept from elsewhere goes through the token -> number table.
 constexpr char kLuaSide[] = R"lua(
 local ffi, number, flag, text, handle, portIds, portMT, tokenAt, numberAt, numberOf, setValueC = ...
-local setmetatable, type, error = setmetatable, type, error
+local setmetatable, getmetatable, type, error = setmetatable, getmetatable, type, error
 
 local STORED, GONE = 0, 1  -- any other status leaves the value to setValueC
 local setNumber = ffi.cast("int32_t (*)(int64_t, double, double, int32_t)", number)
@@ -697,7 +696,9 @@ local function makeIndex(mt)
     return function(node, key)
         local id = portIds[key]
         if id == nil then return mt[key] end  -- follows the chain space, render node, node
-        if type(node) ~= "userdata" then error("scenegraph: node expected, got " .. type(node), 2) end
+        -- Only the handles pushNode makes carry this metatable; any other value (a light userdata
+        -- above all, whose "payload" is an arbitrary address) must not reach handleSlot.
+        if getmetatable(node) ~= mt then error("scenegraph: node expected, got " .. type(node), 2) end
         local slot = handleSlot(node)
         if slot == 0 then error("scenegraph: node used after it was destroyed", 2) end
         local token = tokenAt[slot]

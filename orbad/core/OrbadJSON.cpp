@@ -258,6 +258,12 @@ Value OrbadJSONScanner::errorInfo(std::string_view message) const {
     return Value(std::move(info));
 }
 
+bool OrbadJSONScanner::enterContainer(size_t start, Error* error, bool* fatal) {
+    if (m_depth < kJSONMaxDepth) return ++m_depth, true;
+    *fatal = true;
+    return fail(start, -1, "Could not scan object. Containers are nested deeper than 512 levels.", error);
+}
+
 bool OrbadJSONScanner::fail(size_t start, int code, std::string_view message, Error* error) {
     if (error) *error = makeError(kJSONScannerErrorDomain, code, std::string(message), errorInfo(message));
     m_current = start;
@@ -363,15 +369,8 @@ bool OrbadJSONScanner::scanDictionary(std::optional<Value>* out, Error* error, b
     if (!obscanCharacter('{'))
         return fail(start, -1,
                     "Could not scan dictionary. Dictionary that does not start with '{' character.", error);
-    if (++m_depth > kJSONMaxDepth) {
-        --m_depth;
-        *fatal = true;
-        return fail(start, -1, "Could not scan object. Containers are nested deeper than 512 levels.", error);
-    }
-    struct DepthGuard {
-        int& depth;
-        ~DepthGuard() { --depth; }
-    } guard{m_depth};
+    if (!enterContainer(start, error, fatal)) return false;
+    const Level level{*this};
     auto innerFailed = [&](int code, std::string_view message) {
         if (*fatal) {
             m_current = start;
@@ -418,15 +417,8 @@ bool OrbadJSONScanner::scanArray(std::optional<Value>* out, Error* error, bool* 
     skipWhitespace();
     if (!obscanCharacter('['))
         return fail(start, -7, "Could not scan array. Array not started by a '[' character.", error);
-    if (++m_depth > kJSONMaxDepth) {
-        --m_depth;
-        *fatal = true;
-        return fail(start, -1, "Could not scan object. Containers are nested deeper than 512 levels.", error);
-    }
-    struct DepthGuard {
-        int& depth;
-        ~DepthGuard() { --depth; }
-    } guard{m_depth};
+    if (!enterContainer(start, error, fatal)) return false;
+    const Level level{*this};
     constexpr std::string_view kNotTerminated =
         "Could not scan array. Array not terminated by a ']' character.";
     skipWhitespace();

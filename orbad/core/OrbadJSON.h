@@ -120,6 +120,13 @@ public:
 
 private:
     bool fail(size_t start, int code, std::string_view message, Error* error);
+    // One more level of nesting for the container starting at `start`; past kJSONMaxDepth a fatal
+    // failure instead (deeper input would exhaust the stack). A Level gives a success back.
+    bool enterContainer(size_t start, Error* error, bool* fatal);
+    struct Level {
+        OrbadJSONScanner& scanner;
+        ~Level() { --scanner.m_depth; }
+    };
     bool scanObject(std::optional<Value>* out, Error* error, bool* fatal);
     bool scanDictionary(std::optional<Value>* out, Error* error, bool* fatal);
     bool scanArray(std::optional<Value>* out, Error* error, bool* fatal);

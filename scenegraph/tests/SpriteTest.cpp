@@ -63,6 +63,8 @@ TEST_F(Sprite, APlacementComputeDrawsWhatAFullOneWould) {
         {"colour connected, then moved", [&](SGSpriteNode* s) { s->color.setValue(&tint), s->x.setValue(9.0f); }},
         {"moved, then the colour's source changed",
          [&](SGSpriteNode* s) { s->x.setValue(10.0f), tint.value.a = 1, tint.markAsDirty(); }},
+        {"the colour's source stored quietly, then moved",
+         [&](SGSpriteNode* s) { tint.value.g = 1, tint.noteStored(), s->x.setValue(11.0f); }},
         {"colour disconnected, then moved", [](SGSpriteNode* s) { s->color.disconnect(), s->y.setValue(1.0f); }},
         {"x connected, then moved", [&](SGSpriteNode* s) { s->x.setValue(&place), s->y.setValue(2.0f); }},
         {"x's source changed", [&](SGSpriteNode*) { place.value = 3, place.markAsDirty(); }},

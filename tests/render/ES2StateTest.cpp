@@ -60,7 +60,7 @@ TEST_F(ES2State, AFreedTextureNameReusedIsBoundAgain) {
     EXPECT_EQ(t.at(32, 32), kRed);
     first.freeImage();
     sprite->image.value = t.texture(1, 1, {0x00ff00ff}, {.name = first.texture});  // the name comes back
-    sprite->x.setValue(33);  // mark it dirty so it reads the new image
+    sprite->image.markAsDirty();  // so that it reads the new image
     t.frame();
     EXPECT_EQ(t.at(32, 32), kGreen);
 }

@@ -316,6 +316,7 @@ TEST_F(SGLuaTest, MalformedArgumentsAreLuaErrors) {
         "ortho.gain:setValue(1)",
         "getmetatable(ortho.x).setValue(nil, 1)",
         "getmetatable(ortho).__index(newproxy(), 'x')",
+        "getmetatable(ortho).__index(ortho.x[1], 'x')",  // a light userdata names no memory to read
         "ortho.x:connectToAttribute(nil)",
         "ortho.x:connectToAttribute({ getNode = function() return ortho end })",
         "scenegraph.scene.new(1, nil)",
