@@ -109,13 +109,13 @@ TEST(TrackwellSession, AResumeKeepsTheFlowBlobOfAnEarlierUpload) {
 // Random names, attributes, screens and dimensions with quotes, controls and other scripts: the
 // uploaded array reads strictly and gives back exactly what was tagged.
 TEST(TrackwellSession, UploadedBlobsDecodeToWhatWasTagged) {
-    const std::vector<std::string> pieces = {"a", "Z", "7", " ", "\"", "\\", "\n", "\t", "\x01", "\x1f", "/", "{",
+    const std::vector<std::string> fragments = {"a", "Z", "7", " ", "\"", "\\", "\n", "\t", "\x01", "\x1f", "/", "{",
                                              "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x8e\xae", ",", ":", "]"};
     std::mt19937 random(33);
     auto word = [&] {
         std::string w;
         for (int n = std::uniform_int_distribution<int>(1, 8)(random); n > 0; --n)
-            w += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+            w += fragments[std::uniform_int_distribution<std::size_t>(0, fragments.size() - 1)(random)];
         return w;
     };
     for (int round = 0; round < 12; ++round) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <memory>
 #include <string>
@@ -28,20 +27,6 @@ std::string answer(int status) {
     return R"({"default": {"status": "HTTP/1.1 )" + std::to_string(status) + " " + reason + "\"}}";
 }
 const std::string kSilent = R"({"default": {"silent": true}})";
-
-std::string inflate(const std::string& gzip) {
-    z_stream stream{};
-    inflateInit2(&stream, 31);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
-    stream.avail_in = static_cast<uInt>(gzip.size());
-    std::string out(1 << 20, '\0');
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    int rc = inflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    inflateEnd(&stream);
-    return rc == Z_STREAM_END ? out : "inflate failed";
-}
 
 // A store with staged blobs, two collectors (a recording server or a closed port each) and an
 // uploader on a loop of its own clock.
@@ -115,7 +100,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
             for (std::size_t at; (at = headText.find("\r\n")) != std::string::npos;) headText.replace(at, 2, "\n");
             EXPECT_EQ(headText, expected);
             EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
-            EXPECT_EQ(inflate(body), text);
+            EXPECT_EQ(dktest::gunzip(body), text);
             if (firstBody.empty()) firstBody = body;
             EXPECT_EQ(body, firstBody);
         }
@@ -176,7 +161,7 @@ TEST(UploaderThread, GzipOfLongTextInflatesBack) {
     for (std::uint32_t i = 0; text.size() < 200000; ++i) text += std::to_string(i * 2654435761u);
     std::optional<UploaderThread::Data> gzip = uploader.gzipDeflatedDataWithData({text.begin(), text.end()});
     ASSERT_TRUE(gzip && gzip->size() > 16384);
-    EXPECT_EQ(inflate(std::string(gzip->begin(), gzip->end())), text);
+    EXPECT_EQ(dktest::gunzip(std::string(gzip->begin(), gzip->end())), text);
     EXPECT_EQ(uploader.gzipDeflatedDataWithData({}), UploaderThread::Data{});
 }
 
