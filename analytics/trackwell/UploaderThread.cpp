@@ -38,6 +38,7 @@ bool isInvalidHost(std::string host) {
 struct UploaderThread::Request {
     plat::net::Connection connection;
     plat::foundation::Timer timeout;
+    int status = 0;  // its own answer's: the other collector may answer while this body still comes
     bool done = false;
 };
 
@@ -108,11 +109,11 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
     ++m_sentRequest;
 
     plat::net::ConnectionHandlers handlers;
-    handlers.didReceiveResponse = [this](const plat::net::Response& response) {
-        m_responseStatusCode = response.status;
+    handlers.didReceiveResponse = [this, r](const plat::net::Response& response) {
+        m_responseStatusCode = r->status = response.status;
     };
     handlers.didFinish = [this, r] {
-        int status = m_responseStatusCode;
+        const int status = r->status;
         if (status >= 500 && status <= 599) {
             logFormatted("Upload failed with response status code %d", status);
             finished(r, false);

@@ -27,6 +27,11 @@ std::string answer(int status) {
     return R"({"default": {"status": "HTTP/1.1 )" + std::to_string(status) + " " + reason + "\"}}";
 }
 const std::string kSilent = R"({"default": {"silent": true}})";
+// A 200 whose head trickles in over 0.6 s and its body over 1.5 s more, and a 503 that comes whole
+// in between: each answer is judged by its own status, not by the one heard last.
+const std::string kSlowAccept =
+    R"({"default": {"status": "HTTP/1.1 200 OK", "body": ")" + std::string(100, 'x') + R"(", "pause": 0.015}})";
+const std::string kLateRefusal = R"({"default": {"status": "HTTP/1.1 503 Service Unavailable", "delay": 1.0}})";
 
 // A store with staged blobs, two collectors (a recording server or a closed port each) and an
 // uploader on a loop of its own clock.
@@ -75,6 +80,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
         {{answer(200), ""}, true},
         {{answer(503), answer(503)}, false},
         {{answer(404), answer(503)}, true},
+        {{kSlowAccept, kLateRefusal}, true},
     };
     for (const Case& c : cases) {
         Bench bench(c.scripts);
