@@ -239,8 +239,18 @@ bool TrackwellDatabase::beginTransaction(std::string_view name) {
     return exec("SAVEPOINT " + std::string(name));
 }
 
+// A commit SQLite refuses (another connection still reads) leaves the transaction open for a
+// retry nobody makes; every later write would join it and never be committed. It is taken back.
 bool TrackwellDatabase::releaseTransaction(std::string_view name) {
-    bool ok = exec("RELEASE SAVEPOINT " + std::string(name));
+    bool ok;
+    {
+        std::lock_guard lock(m_dbLock);
+        ok = exec("RELEASE SAVEPOINT " + std::string(name));
+        if (!ok && m_db && !sqlite3_get_autocommit(m_db)) {
+            exec("ROLLBACK TRANSACTION TO SAVEPOINT " + std::string(name));
+            if (!exec("RELEASE SAVEPOINT " + std::string(name))) exec("ROLLBACK TRANSACTION");
+        }
+    }
     m_transactionLock.unlock();
     return ok;
 }

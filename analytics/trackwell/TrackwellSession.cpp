@@ -436,7 +436,10 @@ void TrackwellSession::stageAndUpload() {
         logMessage("Failed to start upload.");
         return;
     }
-    m_database.releaseTransaction("stage_upload");
+    if (!m_database.releaseTransaction("stage_upload")) {
+        logMessage("Failed to start upload.");
+        return;
+    }
     if (!m_unstagedFlowEvents.empty()) {
         if (!m_stagedFlowEvents.empty()) m_stagedFlowEvents += ',';
         m_stagedFlowEvents += m_unstagedFlowEvents;
