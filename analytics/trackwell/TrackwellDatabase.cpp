@@ -320,12 +320,12 @@ bool TrackwellDatabase::isOptedOut() {
     return queryInt("SELECT opt_out FROM trackwell_info", value, hasRow) == SQLITE_OK && hasRow && value == 1;
 }
 
-void TrackwellDatabase::setOptedOut(bool optedOut) {
+bool TrackwellDatabase::setOptedOut(bool optedOut) {
     std::lock_guard lock(m_dbLock);
     Step step(statement("UPDATE trackwell_info SET opt_out = ?"));
-    if (!step) return;
+    if (!step) return false;
     step.bind(1, std::int64_t{optedOut ? 1 : 0});
-    step.run();
+    return step.run() == SQLITE_DONE;
 }
 
 std::optional<std::string> TrackwellDatabase::customDimension(int slot) {

@@ -106,6 +106,21 @@ TEST(TrackwellSession, AResumeKeepsTheFlowBlobOfAnEarlierUpload) {
     EXPECT_EQ(bed.blobs({"nw"}), (std::vector<std::string>{"s <absent>", "e <absent>", "f <container>"}));
 }
 
+// An opt change is its blob and its flag together: a flag the store refuses takes the blob back,
+// and the session stays as it was.
+TEST(TrackwellSession, AnOptChangeTheStoreRefusesLeavesNoTrace) {
+    SessionBed bed;
+    bed.session->open();
+    ASSERT_TRUE(dktest::execSql(bed.home.storePath(),
+                                "CREATE TRIGGER refuse BEFORE UPDATE OF opt_out ON trackwell_info "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    bed.session->setOptIn(false);
+    EXPECT_EQ(bed.log.back(), "Failed to update opt state.");
+    EXPECT_TRUE(bed.session->isOptedIn());
+    EXPECT_TRUE(bed.session->isSessionOpen());
+    EXPECT_EQ(bed.blobs(), std::vector<std::string>{"s"});
+}
+
 // Random names, attributes, screens and dimensions with quotes, controls and other scripts: the
 // uploaded array reads strictly and gives back exactly what was tagged.
 TEST(TrackwellSession, UploadedBlobsDecodeToWhatWasTagged) {
