@@ -51,7 +51,9 @@ UploaderThread& UploaderThread::sharedUploaderThread() {
 UploaderThread::UploaderThread(TrackwellDatabase& database, plat::foundation::RunLoop& loop)
     : m_database(database), m_loop(loop) {}
 
-UploaderThread::~UploaderThread() = default;
+UploaderThread::~UploaderThread() {
+    m_loop.cancelPerforms(this);
+}
 
 std::vector<std::string> UploaderThread::collectorURLs() {
     std::vector<std::string> urls;
@@ -63,7 +65,12 @@ std::vector<std::string> UploaderThread::collectorURLs() {
     return urls;
 }
 
-void UploaderThread::uploaderThreadwithApplicationKey(std::string_view) {
+void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
+    // The requests, the timer and the counters belong to the loop: a start from elsewhere goes there.
+    if (!m_loop.isCurrentThread()) {
+        m_loop.performAfter(0, this, [this, key = std::string(key)] { uploaderThreadwithApplicationKey(key); });
+        return;
+    }
     if (m_sentRequest != 0 || isUploading()) {
         dk::trackwell::logMessage(kAlreadyInProgress);
         return;

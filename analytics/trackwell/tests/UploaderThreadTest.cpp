@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analytics/trackwell/TrackwellDatabase.h"
@@ -136,6 +137,21 @@ TEST(UploaderThread, SilentCollectorsTimeOutOnTheLoopsClock) {
     EXPECT_EQ(std::count(bench.log.begin(), bench.log.end(),
                          "Error Uploading.  Code: -1001,  Description: The request timed out."),
               2);
+}
+
+// A start from another thread is carried to the loop's thread, where the upload's requests, timer
+// and answers live.
+TEST(UploaderThread, AStartFromAnotherThreadRunsOnTheLoopsThread) {
+    Bench bench({answer(200), answer(200)});
+    UploaderThread uploader(bench.db, *bench.loop);
+    std::thread::id began;
+    dk::trackwell::setLogHook([&](std::string_view m) {
+        if (m == UploaderThread::kBeginning) began = std::this_thread::get_id();
+    });
+    std::thread([&] { uploader.uploaderThreadwithApplicationKey("key"); }).join();
+    ASSERT_TRUE(dktest::runUntil(*bench.loop, [&] { return began != std::thread::id() && !uploader.isUploading(); }));
+    EXPECT_EQ(began, std::this_thread::get_id());
+    EXPECT_EQ(bench.db.uploadBlobString(), R"([{"e":"unstaged"}])");
 }
 
 // A body that cannot be compressed is never sent: an empty one answered with a 4xx would count as
