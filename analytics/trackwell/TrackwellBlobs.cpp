@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/foundation/JSONText.h"
+
 namespace dk::trackwell {
 
 namespace {
@@ -55,39 +57,18 @@ std::string escapeString(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    for (std::size_t i = 0; i < size;) {
-        const unsigned char c = p[i];
-        if (c >= 0x80) {
-            std::size_t length = sequenceLength(p + i, size - i);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequenceLength(p + i, text.size() - i);
+        if (length) {
+            i += length;
             continue;
         }
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20) {
-                    char code[8];
-                    std::snprintf(code, sizeof code, "\\u%04x", c);
-                    out += code;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
+        plat::foundation::appendJSONEscaped(out, text.substr(written, i - written));
+        out += "\xEF\xBF\xBD";
+        written = ++i;
     }
+    plat::foundation::appendJSONEscaped(out, text.substr(written));
     return out;
 }
 

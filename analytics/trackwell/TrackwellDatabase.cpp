@@ -239,8 +239,18 @@ bool TrackwellDatabase::beginTransaction(std::string_view name) {
     return exec("SAVEPOINT " + std::string(name));
 }
 
+// A commit SQLite refuses (another connection still reads) leaves the transaction open for a
+// retry nobody makes; every later write would join it and never be committed. It is taken back.
 bool TrackwellDatabase::releaseTransaction(std::string_view name) {
-    bool ok = exec("RELEASE SAVEPOINT " + std::string(name));
+    bool ok;
+    {
+        std::lock_guard lock(m_dbLock);
+        ok = exec("RELEASE SAVEPOINT " + std::string(name));
+        if (!ok && m_db && !sqlite3_get_autocommit(m_db)) {
+            exec("ROLLBACK TRANSACTION TO SAVEPOINT " + std::string(name));
+            if (!exec("RELEASE SAVEPOINT " + std::string(name))) exec("ROLLBACK TRANSACTION");
+        }
+    }
     m_transactionLock.unlock();
     return ok;
 }
@@ -310,12 +320,12 @@ bool TrackwellDatabase::isOptedOut() {
     return queryInt("SELECT opt_out FROM trackwell_info", value, hasRow) == SQLITE_OK && hasRow && value == 1;
 }
 
-void TrackwellDatabase::setOptedOut(bool optedOut) {
+bool TrackwellDatabase::setOptedOut(bool optedOut) {
     std::lock_guard lock(m_dbLock);
     Step step(statement("UPDATE trackwell_info SET opt_out = ?"));
-    if (!step) return;
+    if (!step) return false;
     step.bind(1, std::int64_t{optedOut ? 1 : 0});
-    step.run();
+    return step.run() == SQLITE_DONE;
 }
 
 std::optional<std::string> TrackwellDatabase::customDimension(int slot) {

@@ -52,7 +52,7 @@ public:
     double createdTimestamp();
     bool setLastsessionStartTimestamp(double timestamp);
     bool isOptedOut();
-    void setOptedOut(bool optedOut);
+    bool setOptedOut(bool optedOut);
     std::optional<std::string> customDimension(int slot);
     bool setCustomDimension(int slot, const std::optional<std::string>& value);
     // All four slots in one query (every blob carries them); false, all empty, when it fails.

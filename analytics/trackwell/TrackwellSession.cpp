@@ -390,15 +390,18 @@ void TrackwellSession::setOptIn(bool optIn) {
         logMessage("Opt status unchanged.");
         return;
     }
-    if (m_database.beginTransaction("set_opt") && createOptEvent(optIn)) {
-        m_database.setOptedOut(!optIn);
-        if (!optIn) m_isSessionOpen = false;  // no close blob: an opted-out user's session ends unrecorded
-        m_database.releaseTransaction("set_opt");
-        logMessage(optIn ? "Application opted in" : "Application opted out");
-    } else {
-        m_database.rollbackTransaction("set_opt");
+    // The blob and the flag go together or not at all.
+    if (!m_database.beginTransaction("set_opt") || !createOptEvent(optIn) || !m_database.setOptedOut(!optIn)) {
+        m_database.rollbackTransaction("set_opt");  // also gives back the lock a failed begin took
         logMessage("Failed to update opt state.");
+        return;
     }
+    if (!m_database.releaseTransaction("set_opt")) {
+        logMessage("Failed to update opt state.");
+        return;
+    }
+    if (!optIn) m_isSessionOpen = false;  // no close blob: an opted-out user's session ends unrecorded
+    logMessage(optIn ? "Application opted in" : "Application opted out");
 }
 
 bool TrackwellSession::isOptedIn() {
@@ -436,7 +439,10 @@ void TrackwellSession::stageAndUpload() {
         logMessage("Failed to start upload.");
         return;
     }
-    m_database.releaseTransaction("stage_upload");
+    if (!m_database.releaseTransaction("stage_upload")) {
+        logMessage("Failed to start upload.");
+        return;
+    }
     if (!m_unstagedFlowEvents.empty()) {
         if (!m_stagedFlowEvents.empty()) m_stagedFlowEvents += ',';
         m_stagedFlowEvents += m_unstagedFlowEvents;

@@ -38,6 +38,7 @@ bool isInvalidHost(std::string host) {
 struct UploaderThread::Request {
     plat::net::Connection connection;
     plat::foundation::Timer timeout;
+    int status = 0;  // its own answer's: the other collector may answer while this body still comes
     bool done = false;
 };
 
@@ -50,7 +51,9 @@ UploaderThread& UploaderThread::sharedUploaderThread() {
 UploaderThread::UploaderThread(TrackwellDatabase& database, plat::foundation::RunLoop& loop)
     : m_database(database), m_loop(loop) {}
 
-UploaderThread::~UploaderThread() = default;
+UploaderThread::~UploaderThread() {
+    m_loop.cancelPerforms(this);
+}
 
 std::vector<std::string> UploaderThread::collectorURLs() {
     std::vector<std::string> urls;
@@ -62,7 +65,12 @@ std::vector<std::string> UploaderThread::collectorURLs() {
     return urls;
 }
 
-void UploaderThread::uploaderThreadwithApplicationKey(std::string_view) {
+void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
+    // The requests, the timer and the counters belong to the loop: a start from elsewhere goes there.
+    if (!m_loop.isCurrentThread()) {
+        m_loop.performAfter(0, this, [this, key = std::string(key)] { uploaderThreadwithApplicationKey(key); });
+        return;
+    }
     if (m_sentRequest != 0 || isUploading()) {
         dk::trackwell::logMessage(kAlreadyInProgress);
         return;
@@ -108,11 +116,11 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
     ++m_sentRequest;
 
     plat::net::ConnectionHandlers handlers;
-    handlers.didReceiveResponse = [this](const plat::net::Response& response) {
-        m_responseStatusCode = response.status;
+    handlers.didReceiveResponse = [this, r](const plat::net::Response& response) {
+        m_responseStatusCode = r->status = response.status;
     };
     handlers.didFinish = [this, r] {
-        int status = m_responseStatusCode;
+        const int status = r->status;
         if (status >= 500 && status <= 599) {
             logFormatted("Upload failed with response status code %d", status);
             finished(r, false);

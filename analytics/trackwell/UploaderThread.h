@@ -37,7 +37,8 @@ public:
     UploaderThread(const UploaderThread&) = delete;
     UploaderThread& operator=(const UploaderThread&) = delete;
 
-    // Starts an upload unless one is under way; the key travels in the header blob, not here.
+    // Starts an upload unless one is under way; the key travels in the header blob, not here. From
+    // another thread than the loop's, the start is posted to the loop.
     void uploaderThreadwithApplicationKey(std::string_view key);
     // Posts `body` to one collector (an origin such as "http://host:8888").
     void uploadeTo(const std::string& url, const Data& body);

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/DeviceFactsFile.h"
 
 namespace dk::cli {
 
@@ -25,42 +27,77 @@ bool parseInt(const std::string& text, long long& out) {
     return !text.empty() && *end == '\0' && errno == 0;
 }
 
-bool optionValue(int argc, char** argv, int& i, std::string& option, std::string& value) {
-    option = argv[i];
-    if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-        value = option.substr(eq + 1);
-        option.resize(eq);
-        return true;
+std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own) {
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i], value;
+        if (option == "--log") {
+            options.log = true;
+            continue;
+        }
+        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option.resize(eq);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return "missing value for " + option;
+        }
+        std::string error;
+        if (option == "--home") {
+            options.home = value;
+        } else if (option == "--bundle") {
+            options.bundle = value;
+        } else if (option == "--clock") {
+            if (value != "virtual" && value != "real") return "--clock takes virtual or real";
+            options.clock = value;
+        } else if (option == "--start-time") {
+            double t;
+            if (!parseDouble(value, t)) return "--start-time takes seconds since 1970";
+            options.startTime = t;
+        } else if (option == "--seed") {
+            long long n;
+            if (!parseInt(value, n)) return "--seed takes an integer";
+            options.seed = n;
+        } else if (option == "--device-facts") {
+            options.deviceFacts = value;
+        } else if (option == "--endpoint") {
+            std::size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0) return "--endpoint takes NAME=VALUE";
+            options.endpoints.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        } else if (option == "--commands") {
+            options.commands = value;
+        } else if (!own || !own(option, value, error)) {
+            return "unknown option " + option;
+        }
+        if (!error.empty()) return error;
     }
-    if (i + 1 >= argc) return false;
-    value = argv[++i];
-    return true;
+    return options.home.empty() ? "--home is required" : "";
 }
 
-bool openHome(const char* tool, std::string identifier, const std::string& bundlePath, const std::string& home) {
-    plat::foundation::Error error;
-    if (!bundlePath.empty()) {
-        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
+std::FILE* startTool(const char* tool, const char* defaultIdentifier, const ToolOptions& options) {
+    using namespace plat::foundation;
+    if (options.clock == "virtual") Clock::process().startVirtualAt(0);
+    std::string identifier = defaultIdentifier;
+    Error error;
+    if (!options.bundle.empty()) {
+        std::optional<Bundle> bundle = Bundle::open(options.bundle, &error);
         if (!bundle) {
             std::fprintf(stderr, "%s: %s\n", tool, error.message.c_str());
-            return false;
+            return nullptr;
         }
         if (!bundle->identifier().empty()) identifier = bundle->identifier();
-        plat::foundation::Bundle::setMain(std::move(*bundle));
+        Bundle::setMain(std::move(*bundle));
     }
-    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
+    std::optional<Container> container = Container::open(identifier, options.home, &error);
     if (!container) {
         std::fprintf(stderr, "%s: %s\n", tool, error.message.c_str());
-        return false;
+        return nullptr;
     }
-    plat::foundation::Container::setMain(std::move(*container));
-    return true;
-}
-
-std::FILE* openCommands(const char* tool, const std::string& path) {
-    if (path.empty()) return stdin;
-    std::FILE* in = std::fopen(path.c_str(), "r");
-    if (!in) std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, path.c_str(), std::strerror(errno));
+    Container::setMain(std::move(*container));
+    if (!options.deviceFacts.empty()) setDeviceFactsFile(options.deviceFacts);
+    if (options.commands.empty()) return stdin;
+    std::FILE* in = std::fopen(options.commands.c_str(), "r");
+    if (!in) std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, options.commands.c_str(), std::strerror(errno));
     return in;
 }
 

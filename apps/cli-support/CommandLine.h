@@ -1,6 +1,6 @@
-// What the clients' command-line tools share: their command lines (blank-separated words, JSON
-// string or object arguments), numbers in options and arguments, and the loop that reads a command
-// file a line at a time.
+// What the clients' command-line tools share: their common options and start-up, their command
+// lines (blank-separated words, JSON string or object arguments), numbers in options and
+// arguments, and the loop that reads a command file a line at a time.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Value.h"
 
@@ -15,6 +17,27 @@ namespace dk::cli {
 
 bool parseDouble(const std::string& text, double& out);
 bool parseInt(const std::string& text, long long& out);
+
+// The options every client tool takes.
+struct ToolOptions {
+    std::string home, bundle, clock = "virtual", commands, deviceFacts;
+    std::optional<double> startTime;
+    std::optional<long long> seed;
+    std::vector<std::pair<std::string, std::string>> endpoints;  // NAME=VALUE, in order
+    bool log = false;
+};
+
+// A tool's own options: true when it knows `option`, with `error` set when it refuses the value.
+using OwnOption = std::function<bool(const std::string& option, const std::string& value, std::string& error)>;
+
+// Reads "--name value" and "--name=value" options (and the bare --log); "" when all were read and
+// --home was given, else what is wrong.
+std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own = {});
+
+// Starts the virtual clock when asked, opens the bundle and the container under the home as the
+// main ones (the container named by the bundle, else `defaultIdentifier`), takes the device facts
+// file, and opens the command input. Null, after "<tool>: <why>" on standard error, on failure.
+std::FILE* startTool(const char* tool, const char* defaultIdentifier, const ToolOptions& options);
 
 // One argument: a bare word, or a decoded JSON string or object.
 struct Arg {
@@ -34,19 +57,6 @@ struct Line {
     bool takeWord(std::string& word);
     std::string restOf();
 };
-
-// The value of the option at argv[i]: what follows "=" in "--name=value" (the option then cut to
-// its name), else the next argument, which `i` then passes. False when there is none.
-bool optionValue(int argc, char** argv, int& i, std::string& option, std::string& value);
-
-// Makes the bundle at `bundlePath` (when given) the main one and opens the app's container in
-// `home` under the bundle's identifier, or `identifier` when it names none. On failure prints
-// "TOOL: why" on standard error and answers false.
-bool openHome(const char* tool, std::string identifier, const std::string& bundlePath, const std::string& home);
-
-// The command file at `path`, or standard input when `path` is empty; null, after printing why as
-// openHome does, when it cannot be read.
-std::FILE* openCommands(const char* tool, const std::string& path);
 
 // Text for a result line: backslash, CR, LF and tab escaped, other bytes below 0x20 as \xHH.
 std::string escape(std::string_view text);

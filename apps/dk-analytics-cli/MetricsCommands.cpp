@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "apps/cli-support/CommandLine.h"
+
 namespace dk::analyticscli {
 
 namespace {
@@ -61,13 +63,6 @@ const yajl_callbacks kCallbacks = {
 // A name on one answer line: control characters as JSON escapes.
 std::string shown(const std::string& name) {
     return dk::trackwell::escapeString(name);
-}
-
-bool parseInt(const std::string& text, long long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtoll(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0;
 }
 
 bool attributesArg(const std::vector<MetricsArg>& args, std::size_t index,
@@ -130,7 +125,7 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
     }
     if (sub == "tag-many") {
         long long n;
-        if (count != 3 || !parseInt(args[1].text, n) || n < 0) return usage("tag-many N PREFIX");
+        if (count != 3 || !dk::cli::parseInt(args[1].text, n) || n < 0) return usage("tag-many N PREFIX");
         for (long long i = 1; i <= n; ++i) {
             const std::string name = args[2].text + "-" + std::to_string(i);
             print((session.tagEvent(name, std::nullopt, std::nullopt) ? "tagged " : "fail ") + shown(name));
@@ -149,7 +144,7 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
     }
     if (sub == "dim") {
         long long slot;
-        if (count != 3 || args[2].object || !parseInt(args[1].text, slot)) return usage("dim SLOT VALUE|null");
+        if (count != 3 || args[2].object || !dk::cli::parseInt(args[1].text, slot)) return usage("dim SLOT VALUE|null");
         std::optional<std::string> value;
         if (args[2].quoted || args[2].text != "null") value = args[2].text;
         session.setCustomDimension(static_cast<int>(slot), value);

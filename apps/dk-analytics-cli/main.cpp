@@ -10,10 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,10 +24,7 @@
 #include "analytics/trackwell/UploaderThread.h"
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/Container.h"
-#include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/Servers.h"
@@ -327,64 +322,20 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string home, bundlePath, clock = "virtual", commands, deviceFacts;
-    std::optional<double> startTime;
-    std::optional<long long> seed;
-    bool log = false;
-    std::vector<std::pair<std::string, std::string>> endpoints;
-
-    for (int i = 1; i < argc; ++i) {
-        std::string option, value;
-        if (std::string_view(argv[i]) == "--log") {
-            log = true;
-            continue;
-        }
-        if (!dk::cli::optionValue(argc, argv, i, option, value))
-            return usage(("missing value for " + option).c_str());
-        if (option == "--home") {
-            home = value;
-        } else if (option == "--bundle") {
-            bundlePath = value;
-        } else if (option == "--clock") {
-            if (value != "virtual" && value != "real") return usage("--clock takes virtual or real");
-            clock = value;
-        } else if (option == "--start-time") {
-            double t;
-            if (!parseDouble(value, t)) return usage("--start-time takes seconds since 1970");
-            startTime = t;
-        } else if (option == "--seed") {
-            long long n;
-            if (!parseInt(value, n)) return usage("--seed takes an integer");
-            seed = n;
-        } else if (option == "--device-facts") {
-            deviceFacts = value;
-        } else if (option == "--endpoint") {
-            std::size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) return usage("--endpoint takes NAME=URL");
-            endpoints.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        } else if (option == "--commands") {
-            commands = value;
-        } else {
-            return usage(("unknown option " + option).c_str());
-        }
-    }
-    if (home.empty()) return usage("--home is required");
-
-    if (clock == "virtual") Clock::process().startVirtualAt(0);
-    if (!dk::cli::openHome("dk-analytics-cli", kDefaultIdentifier, bundlePath, home)) return 1;
-    if (startTime) dk::trackwell::setStartWallTime(*startTime);
-    if (seed) dk::trackwell::seedRandom(static_cast<std::uint64_t>(*seed));
-    if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
-    for (auto& [name, url] : endpoints) plat::net::setServerBaseOverride(name, url);
-    if (log) {
+    dk::cli::ToolOptions options;
+    if (std::string why = dk::cli::parseToolOptions(argc, argv, options); !why.empty()) return usage(why.c_str());
+    std::FILE* in = dk::cli::startTool("dk-analytics-cli", kDefaultIdentifier, options);
+    if (!in) return 1;
+    if (options.startTime) dk::trackwell::setStartWallTime(*options.startTime);
+    if (options.seed) dk::trackwell::seedRandom(static_cast<std::uint64_t>(*options.seed));
+    for (auto& [name, url] : options.endpoints) plat::net::setServerBaseOverride(name, url);
+    if (options.log) {
         dk::trackwell::setLogHook([](std::string_view message) {
             std::fprintf(stderr, "trackwell: %.*s\n", static_cast<int>(message.size()), message.data());
             std::fflush(stderr);
         });
     }
 
-    std::FILE* in = dk::cli::openCommands("dk-analytics-cli", commands);
-    if (!in) return 1;
     Cli cli;
     dk::cli::runCommands(in, [&](std::string_view line) {
         if (std::optional<std::string> result = cli.run(line)) cli.print(*result);

@@ -14,10 +14,8 @@
 #include <cairo.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -36,10 +34,7 @@
 #include "orbad/core/OrbadReachability.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/crypto/Crypto.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/Container.h"
-#include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
@@ -399,68 +394,38 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string home, bundlePath, clock = "virtual", commands, deviceFacts, device;
-    std::optional<double> startTime;
+    dk::cli::ToolOptions options;
     Settings settings;
+    std::string device;
+    const std::string why = dk::cli::parseToolOptions(
+        argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
+            if (option == "--pasteboards") {
+                settings.pasteboards = value;
+            } else if (option == "--device") {
+                if (!plat::sys::findDevicePreset(value)) error = "unknown device preset " + value;
+                device = value;
+            } else if (option == "--net") {
+                if (value != "wifi" && value != "wwan" && value != "none") error = "--net takes wifi, wwan or none";
+                settings.net = value;
+            } else if (option == "--web") {
+                if (value != "fake" && value != "real") error = "--web takes fake or real";
+                settings.web = value;
+            } else {
+                return false;
+            }
+            return true;
+        });
+    if (!why.empty()) return usage(why.c_str());
+    settings.log = options.log;
+    settings.seed = options.seed;
+    settings.endpoints = options.endpoints;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string option, value;
-        if (std::string_view(argv[i]) == "--log") {
-            settings.log = true;
-            continue;
-        }
-        if (!dk::cli::optionValue(argc, argv, i, option, value))
-            return usage(("missing value for " + option).c_str());
-        if (option == "--home") {
-            home = value;
-        } else if (option == "--bundle") {
-            bundlePath = value;
-        } else if (option == "--pasteboards") {
-            settings.pasteboards = value;
-        } else if (option == "--clock") {
-            if (value != "virtual" && value != "real") return usage("--clock takes virtual or real");
-            clock = value;
-        } else if (option == "--start-time") {
-            double t;
-            if (!parseDouble(value, t)) return usage("--start-time takes seconds since 1970");
-            startTime = t;
-        } else if (option == "--seed") {
-            long long n;
-            if (!parseInt(value, n)) return usage("--seed takes an integer");
-            settings.seed = n;
-        } else if (option == "--device-facts") {
-            deviceFacts = value;
-        } else if (option == "--device") {
-            if (!plat::sys::findDevicePreset(value)) return usage(("unknown device preset " + value).c_str());
-            device = value;
-        } else if (option == "--endpoint") {
-            std::size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0) return usage("--endpoint takes NAME=VALUE");
-            settings.endpoints.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        } else if (option == "--net") {
-            if (value != "wifi" && value != "wwan" && value != "none")
-                return usage("--net takes wifi, wwan or none");
-            settings.net = value;
-        } else if (option == "--web") {
-            if (value != "fake" && value != "real") return usage("--web takes fake or real");
-            settings.web = value;
-        } else if (option == "--commands") {
-            commands = value;
-        } else {
-            return usage(("unknown option " + option).c_str());
-        }
-    }
-    if (home.empty()) return usage("--home is required");
-
-    if (clock == "virtual") Clock::process().startVirtualAt(0);
-    settings.startWall = startTime ? *startTime : Clock::wallSeconds() - Clock::process().now();
-    if (!dk::cli::openHome("dk-orbad-cli", kDefaultIdentifier, bundlePath, home)) return 1;
-    if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
+    std::FILE* in = dk::cli::startTool("dk-orbad-cli", kDefaultIdentifier, options);
+    if (!in) return 1;
+    settings.startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
     plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
 
-    std::FILE* in = dk::cli::openCommands("dk-orbad-cli", commands);
-    if (!in) return 1;
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);

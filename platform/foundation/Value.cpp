@@ -10,6 +10,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/foundation/JSONText.h"
+
 namespace plat::foundation {
 
 namespace {
@@ -133,25 +135,7 @@ int64_t truncated(double v) {
 
 void appendJSONString(std::string& out, std::string_view s) {
     out += '"';
-    for (const char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
-    }
+    appendJSONEscaped(out, s);
     out += '"';
 }
 
@@ -332,6 +316,28 @@ std::string Value::canonicalJSON() const {
     std::string out;
     appendJSON(out, *this);
     return out;
+}
+
+void appendJSONEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+                out += escape;
+            } else {
+                out += c;
+            }
+        }
+    }
 }
 
 }  // namespace plat::foundation

@@ -1,17 +1,14 @@
 // dk-analytics-cli as a whole program: its command language, and its store under kill -9.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <functional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "analytics/trackwell/tests/TrackwellTestSupport.h"
+#include "tests/analytics/MetricsCliSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -87,29 +84,15 @@ struct Script {
     }
 };
 
-// The store as found on disk (opened for writing, so a hot journal is rolled back first).
-bool readStore(const std::string& path, State& state, std::string& integrity) {
-    if (!dktest::exists(path)) return true;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return false;
-    auto each = [&](const char* sql, const std::function<void(sqlite3_stmt*)>& row) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return;  // no schema yet
-        while (sqlite3_step(stmt) == SQLITE_ROW) row(stmt);
-        sqlite3_finalize(stmt);
-    };
-    auto text = [](sqlite3_stmt* stmt, int column) {
-        const unsigned char* t = sqlite3_column_text(stmt, column);
-        return std::string(t ? reinterpret_cast<const char*>(t) : "NULL");
-    };
-    each("PRAGMA integrity_check", [&](sqlite3_stmt* s) { integrity += text(s, 0); });
-    each("SELECT blob_string, upload_header FROM events", [&](sqlite3_stmt* s) {
-        (sqlite3_column_type(s, 1) == SQLITE_NULL ? state.unstaged : state.staged).insert(text(s, 0));
-    });
-    each("SELECT blob_string FROM upload_headers", [&](sqlite3_stmt* s) { state.headers.insert(text(s, 0)); });
-    each("SELECT last_upload_number FROM trackwell_info", [&](sqlite3_stmt* s) { state.lastUpload = sqlite3_column_int64(s, 0); });
-    sqlite3_close(db);
-    return true;
+// The store as found on disk, after the other connection's hot journal was rolled back.
+State readStore(const std::string& path) {
+    State state;
+    for (const std::string& row : dktest::rows(path, "SELECT upload_header IS NULL, blob_string FROM events"))
+        (row[0] == '1' ? state.unstaged : state.staged).insert(row.substr(2));
+    for (const std::string& row : dktest::rows(path, "SELECT blob_string FROM upload_headers")) state.headers.insert(row);
+    for (const std::string& row : dktest::rows(path, "SELECT last_upload_number FROM trackwell_info"))
+        state.lastUpload = std::stoll(row);
+    return state;
 }
 
 // A child on the real clock is killed at a random instant of its work: the store is always whole,
@@ -121,104 +104,39 @@ TEST(AnalyticsCli, KilledAtAnyInstantTheStoreHoldsWhatWasAcknowledged) {
     std::mt19937 random(32);
     for (int run = 0; run < 30; ++run) {
         dktest::TempDir home;
-        int in[2], out[2];
-        ASSERT_EQ(pipe(in), 0);
-        ASSERT_EQ(pipe(out), 0);
-        pid_t child = fork();
-        if (child == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-            execl(kCli.c_str(), kCli.c_str(), "--home", home.path().c_str(), "--clock", "real", nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         // The first answer shows the store open; the kill comes somewhere in the work after it.
-        std::string answers;
-        char c;
-        while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
-        ASSERT_EQ(answers, "2\n");
-        usleep(std::uniform_int_distribution<useconds_t>(0, 120000)(random));
-        kill(child, SIGKILL);
-        int status;
-        waitpid(child, &status, 0);
-        close(in[1]);
-        answers.clear();
-        char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
-        close(out[0]);
-        std::size_t acknowledged = 0;
-        for (std::size_t at = 0; (at = answers.find('\n', at)) != std::string::npos; ++at) ++acknowledged;
-        EXPECT_EQ(answers.substr(0, 3 * acknowledged), [&] {
-            std::string oks;
-            for (std::size_t i = 0; i < acknowledged; ++i) oks += "ok\n";
-            return oks;
-        }()) << "run " << run;
+        std::vector<std::string> answers = dktest::lines(dktest::killedRun(
+            {kCli, "--home", home.path(), "--clock", "real"}, input,
+            std::uniform_int_distribution<int>(0, 120)(random) / 1000.0));
+        ASSERT_FALSE(answers.empty());
+        ASSERT_EQ(answers.front(), "2");
+        answers.erase(answers.begin());
+        EXPECT_EQ(answers, std::vector<std::string>(answers.size(), "ok")) << "run " << run;
 
-        State found;
-        std::string integrity;
-        ASSERT_TRUE(readStore(home.path() + "/Library/Caches/.trackwell/trackwell.sqlite", found, integrity));
-        EXPECT_EQ(integrity, "ok") << "run " << run;
-        bool before = found == script.after(acknowledged), after = found == script.after(acknowledged + 1);
-        EXPECT_TRUE(before || after) << "run " << run << ": " << acknowledged << " steps acknowledged";
+        const std::string path = home.path() + "/Library/Caches/.trackwell/trackwell.sqlite";
+        EXPECT_EQ(dktest::rows(path, "PRAGMA integrity_check"), std::vector<std::string>{"ok"}) << "run " << run;
+        const State found = readStore(path);
+        EXPECT_TRUE(found == script.after(answers.size()) || found == script.after(answers.size() + 1))
+            << "run " << run << ": " << answers.size() << " steps acknowledged";
     }
 }
 
 // A burst of page views killed at a random instant: the file is whole, every acknowledged put is
 // its row exactly, and of the put under way there is all or nothing.
 TEST(AnalyticsCli, KilledDuringABurstOfPutsTheHitsAreWhole) {
-    const std::string input = "hits count\nhits page-many 400 p\n";
     std::mt19937 random(34);
     for (int run = 0; run < 20; ++run) {
         dktest::TempDir home;
-        int in[2], out[2];
-        ASSERT_EQ(pipe(in), 0);
-        ASSERT_EQ(pipe(out), 0);
-        pid_t child = fork();
-        if (child == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-            execl(kCli.c_str(), kCli.c_str(), "--home", home.path().c_str(), "--clock", "real", nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-        std::string answers;
-        char c;
-        while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
-        ASSERT_EQ(answers, "0\n");
-        usleep(std::uniform_int_distribution<useconds_t>(0, 300000)(random));
-        kill(child, SIGKILL);
-        int status;
-        waitpid(child, &status, 0);
-        close(in[1]);
-        answers.clear();
-        char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
-        close(out[0]);
-        std::vector<std::string> acknowledged;
-        for (std::size_t at = 0, end; (end = answers.find('\n', at)) != std::string::npos; at = end + 1)
-            acknowledged.push_back(answers.substr(at, end - at));
+        std::vector<std::string> acknowledged = dktest::lines(
+            dktest::killedRun({kCli, "--home", home.path(), "--clock", "real"}, "hits count\nhits page-many 400 p\n",
+                              std::uniform_int_distribution<int>(0, 300)(random) / 1000.0));
+        ASSERT_FALSE(acknowledged.empty());
+        ASSERT_EQ(acknowledged.front(), "0");
+        acknowledged.erase(acknowledged.begin());
 
         const std::string path = home.path() + "/Documents/pagestats.sql";
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-        std::string integrity;
-        std::vector<std::string> hits;
-        auto each = [&](const char* sql, const std::function<void(sqlite3_stmt*)>& row) {
-            sqlite3_stmt* stmt = nullptr;
-            if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return;
-            while (sqlite3_step(stmt) == SQLITE_ROW) row(stmt);
-            sqlite3_finalize(stmt);
-        };
-        each("PRAGMA integrity_check", [&](sqlite3_stmt* s) { integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0)); });
-        each("SELECT hit_string FROM hits ORDER BY hit_id", [&](sqlite3_stmt* s) { hits.push_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))); });
-        sqlite3_close(db);
-        EXPECT_EQ(integrity, "ok") << "run " << run;
+        EXPECT_EQ(dktest::rows(path, "PRAGMA integrity_check"), std::vector<std::string>{"ok"}) << "run " << run;
+        const std::vector<std::string> hits = dktest::rows(path, "SELECT hit_string FROM hits ORDER BY hit_id");
         ASSERT_TRUE(hits.size() == acknowledged.size() || hits.size() == acknowledged.size() + 1)
             << "run " << run << ": " << acknowledged.size() << " acknowledged, " << hits.size() << " stored";
         for (std::size_t i = 0; i < acknowledged.size(); ++i) EXPECT_EQ(hits[i], acknowledged[i]) << "run " << run;

@@ -1,6 +1,8 @@
 #include "tests/analytics/MetricsCliSupport.h"
 
-#include <zlib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -44,22 +46,42 @@ std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& s
     return text + "</dict></plist>\n";
 }
 
+std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return "";
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (write(in[1], commands.data(), commands.size()) != static_cast<ssize_t>(commands.size())) {}
+    std::string answers;
+    char c;
+    while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
+    usleep(static_cast<useconds_t>(delay * 1e6));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(in[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    return answers;
+}
+
 std::string inflatedBody(const std::string& requestLine) {
     JsonDoc line(requestLine);
     const std::string hex = text(member(line.root(), "body_hex"));
     std::string gzip;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) gzip += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    z_stream stream{};
-    inflateInit2(&stream, 31);
-    std::string out(1 << 22, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(gzip.data());
-    stream.avail_in = static_cast<uInt>(gzip.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    inflateEnd(&stream);
-    return rc == Z_STREAM_END ? out : "inflate failed";
+    return gunzip(gzip);
 }
 
 }  // namespace dktest

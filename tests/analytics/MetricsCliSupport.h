@@ -1,4 +1,4 @@
-// What the metrics tests of dk-analytics-cli share: its command line and the texts they make.
+// What the tests of dk-analytics-cli share: its command line, a killed child, the texts they make.
 #pragma once
 
 #include <string>
@@ -13,6 +13,9 @@ namespace dktest {
 std::vector<std::string> metricsCli(const std::string& home, const std::vector<std::string>& extra,
                                     const std::string& commands = "");
 std::vector<std::string> lines(const std::string& text);
+// Starts `argv` with `commands` on its standard input (left open, so it waits for more), kills it
+// (SIGKILL) `delay` seconds after its first answer line, and returns every line it answered.
+std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay);
 // An Info.plist with an identifier and `entries`; a facts file of string entries.
 std::string infoPlist(const std::string& entries);
 std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& strings);

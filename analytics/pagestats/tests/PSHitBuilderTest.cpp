@@ -116,9 +116,4 @@ TEST(PSUtils, LanguageAndCountryInLowerCase) {
     for (const auto& [locale, country] : locales) EXPECT_EQ(PSUtils::systemCountryFromLocale(locale), country) << locale;
 }
 
-TEST(PSUtils, MillisecondsDropTheFraction) {
-    dktest::setWallTime(1700000000.0129);
-    EXPECT_EQ(PSUtils::currentTimeMillis(), 1700000000012);
-}
-
 }  // namespace

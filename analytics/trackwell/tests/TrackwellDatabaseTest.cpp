@@ -132,6 +132,23 @@ TEST(TrackwellDatabase, ABusyStoreIsLeftAlone) {
     EXPECT_EQ(events(db), (Rows{"1|NULL|kept"}));
 }
 
+// A commit refused while another connection reads is rolled back: left open, it would hold every
+// later write in a transaction that is never committed.
+TEST(TrackwellDatabase, ACommitThatFailsLeavesNoTransactionOpen) {
+    dktest::TrackwellHome home;
+    TrackwellDatabase db(home.places());
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(home.storePath().c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM events", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(db.beginTransaction("t"));
+    ASSERT_TRUE(db.addEventWithBlobString("refused"));
+    EXPECT_FALSE(db.releaseTransaction("t"));
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    ASSERT_TRUE(db.addEventWithBlobString("later"));
+    EXPECT_EQ(rows(home.storePath(), "SELECT blob_string FROM events"), Rows{"later"});
+}
+
 TEST(TrackwellDatabase, AFailedUploadReusesItsHeaderNumber) {
     dktest::TrackwellHome home;
     TrackwellDatabase db(home.places());

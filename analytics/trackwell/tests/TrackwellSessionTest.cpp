@@ -106,16 +106,31 @@ TEST(TrackwellSession, AResumeKeepsTheFlowBlobOfAnEarlierUpload) {
     EXPECT_EQ(bed.blobs({"nw"}), (std::vector<std::string>{"s <absent>", "e <absent>", "f <container>"}));
 }
 
+// An opt change is its blob and its flag together: a flag the store refuses takes the blob back,
+// and the session stays as it was.
+TEST(TrackwellSession, AnOptChangeTheStoreRefusesLeavesNoTrace) {
+    SessionBed bed;
+    bed.session->open();
+    ASSERT_TRUE(dktest::execSql(bed.home.storePath(),
+                                "CREATE TRIGGER refuse BEFORE UPDATE OF opt_out ON trackwell_info "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    bed.session->setOptIn(false);
+    EXPECT_EQ(bed.log.back(), "Failed to update opt state.");
+    EXPECT_TRUE(bed.session->isOptedIn());
+    EXPECT_TRUE(bed.session->isSessionOpen());
+    EXPECT_EQ(bed.blobs(), std::vector<std::string>{"s"});
+}
+
 // Random names, attributes, screens and dimensions with quotes, controls and other scripts: the
 // uploaded array reads strictly and gives back exactly what was tagged.
 TEST(TrackwellSession, UploadedBlobsDecodeToWhatWasTagged) {
-    const std::vector<std::string> pieces = {"a", "Z", "7", " ", "\"", "\\", "\n", "\t", "\x01", "\x1f", "/", "{",
+    const std::vector<std::string> fragments = {"a", "Z", "7", " ", "\"", "\\", "\n", "\t", "\x01", "\x1f", "/", "{",
                                              "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x8e\xae", ",", ":", "]"};
     std::mt19937 random(33);
     auto word = [&] {
         std::string w;
         for (int n = std::uniform_int_distribution<int>(1, 8)(random); n > 0; --n)
-            w += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+            w += fragments[std::uniform_int_distribution<std::size_t>(0, fragments.size() - 1)(random)];
         return w;
     };
     for (int round = 0; round < 12; ++round) {

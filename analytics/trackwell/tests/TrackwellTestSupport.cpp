@@ -1,5 +1,8 @@
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 
 namespace dktest {
@@ -26,7 +29,7 @@ std::vector<std::string> rows(sqlite3* db, const std::string& sql) {
 
 std::vector<std::string> rows(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     std::vector<std::string> out = rows(db, sql);
     sqlite3_close(db);
     return out;
@@ -41,6 +44,20 @@ bool execSql(const std::string& path, const std::string& sql) {
     sqlite3_free(message);
     sqlite3_close(db);
     return ok;
+}
+
+std::string gunzip(const std::string& gzip) {
+    z_stream stream{};
+    inflateInit2(&stream, 31);
+    std::string out(std::max<std::size_t>(1 << 22, gzip.size() * 64), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+    stream.avail_in = static_cast<uInt>(gzip.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return rc == Z_STREAM_END ? out : "inflate failed";
 }
 
 JsonDoc::JsonDoc(const std::string& text) {

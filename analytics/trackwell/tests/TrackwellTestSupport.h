@@ -24,10 +24,14 @@ struct TrackwellHome {
 
 // Every row of `sql`, its columns joined by "|" (NULL as "NULL").
 std::vector<std::string> rows(sqlite3* db, const std::string& sql);
-// The same on a connection of its own to `path`.
+// The same on a read-write connection of its own to `path`, so that a hot journal another
+// connection left is rolled back first.
 std::vector<std::string> rows(const std::string& path, const std::string& sql);
 // Runs statements on a connection of its own; false with the message on standard error.
 bool execSql(const std::string& path, const std::string& sql);
+
+// What a gzip stream inflates to; "inflate failed" when it is no whole stream.
+std::string gunzip(const std::string& gzip);
 
 // A JSON text read strictly (yajl: well-formed UTF-8, one value, nothing after it).
 class JsonDoc {

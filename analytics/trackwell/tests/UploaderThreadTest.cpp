@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analytics/trackwell/TrackwellDatabase.h"
@@ -28,20 +28,11 @@ std::string answer(int status) {
     return R"({"default": {"status": "HTTP/1.1 )" + std::to_string(status) + " " + reason + "\"}}";
 }
 const std::string kSilent = R"({"default": {"silent": true}})";
-
-std::string inflate(const std::string& gzip) {
-    z_stream stream{};
-    inflateInit2(&stream, 31);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
-    stream.avail_in = static_cast<uInt>(gzip.size());
-    std::string out(1 << 20, '\0');
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    int rc = inflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    inflateEnd(&stream);
-    return rc == Z_STREAM_END ? out : "inflate failed";
-}
+// A 200 whose head trickles in over 0.6 s and its body over 1.5 s more, and a 503 that comes whole
+// in between: each answer is judged by its own status, not by the one heard last.
+const std::string kSlowAccept =
+    R"({"default": {"status": "HTTP/1.1 200 OK", "body": ")" + std::string(100, 'x') + R"(", "pause": 0.015}})";
+const std::string kLateRefusal = R"({"default": {"status": "HTTP/1.1 503 Service Unavailable", "delay": 1.0}})";
 
 // A store with staged blobs, two collectors (a recording server or a closed port each) and an
 // uploader on a loop of its own clock.
@@ -90,6 +81,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
         {{answer(200), ""}, true},
         {{answer(503), answer(503)}, false},
         {{answer(404), answer(503)}, true},
+        {{kSlowAccept, kLateRefusal}, true},
     };
     for (const Case& c : cases) {
         Bench bench(c.scripts);
@@ -115,7 +107,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
             for (std::size_t at; (at = headText.find("\r\n")) != std::string::npos;) headText.replace(at, 2, "\n");
             EXPECT_EQ(headText, expected);
             EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
-            EXPECT_EQ(inflate(body), text);
+            EXPECT_EQ(dktest::gunzip(body), text);
             if (firstBody.empty()) firstBody = body;
             EXPECT_EQ(body, firstBody);
         }
@@ -147,6 +139,21 @@ TEST(UploaderThread, SilentCollectorsTimeOutOnTheLoopsClock) {
               2);
 }
 
+// A start from another thread is carried to the loop's thread, where the upload's requests, timer
+// and answers live.
+TEST(UploaderThread, AStartFromAnotherThreadRunsOnTheLoopsThread) {
+    Bench bench({answer(200), answer(200)});
+    UploaderThread uploader(bench.db, *bench.loop);
+    std::thread::id began;
+    dk::trackwell::setLogHook([&](std::string_view m) {
+        if (m == UploaderThread::kBeginning) began = std::this_thread::get_id();
+    });
+    std::thread([&] { uploader.uploaderThreadwithApplicationKey("key"); }).join();
+    ASSERT_TRUE(dktest::runUntil(*bench.loop, [&] { return began != std::thread::id() && !uploader.isUploading(); }));
+    EXPECT_EQ(began, std::this_thread::get_id());
+    EXPECT_EQ(bench.db.uploadBlobString(), R"([{"e":"unstaged"}])");
+}
+
 // A body that cannot be compressed is never sent: an empty one answered with a 4xx would count as
 // delivered and delete the data.
 TEST(UploaderThread, AnUploadThatCannotBeCompressedSendsNothing) {
@@ -176,7 +183,7 @@ TEST(UploaderThread, GzipOfLongTextInflatesBack) {
     for (std::uint32_t i = 0; text.size() < 200000; ++i) text += std::to_string(i * 2654435761u);
     std::optional<UploaderThread::Data> gzip = uploader.gzipDeflatedDataWithData({text.begin(), text.end()});
     ASSERT_TRUE(gzip && gzip->size() > 16384);
-    EXPECT_EQ(inflate(std::string(gzip->begin(), gzip->end())), text);
+    EXPECT_EQ(dktest::gunzip(std::string(gzip->begin(), gzip->end())), text);
     EXPECT_EQ(uploader.gzipDeflatedDataWithData({}), UploaderThread::Data{});
 }
 
