@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -41,8 +42,17 @@ long long processStartTime(long long pid) {
 }
 
 Value ownOwner() {
-    static const long long start = processStartTime(getpid());
-    return Value(Value::Dictionary{{"pid", Value(static_cast<int64_t>(getpid()))}, {"start", Value(start)}});
+    // Looked up again after a fork: the child is another maker.
+    static std::atomic<long long> cachedPid{0}, cachedStart{0};
+    const long long pid = getpid();
+    if (cachedPid.load() != pid) {
+        cachedStart = processStartTime(pid);
+        cachedPid = pid;
+    }
+    Value::Dictionary owner;
+    owner["pid"] = Value(static_cast<int64_t>(pid));
+    owner["start"] = Value(static_cast<int64_t>(cachedStart.load()));
+    return Value(std::move(owner));
 }
 
 std::string pathFor(std::string_view name) {
