@@ -226,10 +226,16 @@ private:
             if (!r.fromCache) say("http GET " + escape(url));
         };
         handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) { body.insert(body.end(), data, data + size); };
-        handlers.didFinish = [&] { done = true; };
+        // A posted no-op ends the runOnce below: an answer from the cache comes from a timer,
+        // which would not.
+        handlers.didFinish = [&] {
+            done = true;
+            RunLoop::main().perform([] {});
+        };
         handlers.didFail = [&](const plat::net::Error& error) {
             failure = error;
             done = true;
+            RunLoop::main().perform([] {});
         };
         plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers), &RunLoop::main());
         while (!done) RunLoop::main().runOnce(3600);

@@ -519,6 +519,7 @@ void SDURLCache::removeAllCachedResponses() {
 
 std::size_t SDURLCache::currentDiskUsage() const {
     std::lock_guard lock(m_indexMutex);
+    if (!m_disabled) const_cast<SDURLCache*>(this)->diskCacheInfo();  // the usage is the index's
     return m_diskCacheUsage;
 }
 
