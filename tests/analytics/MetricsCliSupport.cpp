@@ -1,5 +1,8 @@
 #include "tests/analytics/MetricsCliSupport.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
@@ -60,6 +63,38 @@ std::string inflatedBody(const std::string& requestLine) {
     out.resize(stream.total_out);
     inflateEnd(&stream);
     return rc == Z_STREAM_END ? out : "inflate failed";
+}
+
+// Starts the child on `commands`, kills it (SIGKILL) `delay` seconds after its first answer, and
+// returns everything it answered.
+std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return "";
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (write(in[1], commands.data(), commands.size()) != static_cast<ssize_t>(commands.size())) {}
+    std::string answers;
+    char c;
+    while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
+    usleep(static_cast<useconds_t>(delay * 1e6));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(in[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    return answers;
 }
 
 }  // namespace dktest

@@ -19,4 +19,8 @@ std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& s
 // The body of one line of a recording server's requests.jsonl, gunzipped.
 std::string inflatedBody(const std::string& requestLine);
 
+// Starts the child on `commands`, kills it (SIGKILL) `delay` seconds after its first answer, and
+// returns everything it answered.
+std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay);
+
 }  // namespace dktest

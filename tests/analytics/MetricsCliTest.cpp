@@ -162,38 +162,6 @@ TEST(MetricsCli, AnUploadWhileOneRunsKeepsEverything) {
     EXPECT_NE(r.err.find("An upload is already in progress. Aborting."), std::string::npos);
 }
 
-// Starts the child on `commands`, kills it (SIGKILL) `delay` seconds after its first answer, and
-// returns everything it answered.
-std::string killedRun(const std::vector<std::string>& argv, const std::string& commands, double delay) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return "";
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    if (write(in[1], commands.data(), commands.size()) != static_cast<ssize_t>(commands.size())) {}
-    std::string answers;
-    char c;
-    while (answers.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) answers += c;
-    usleep(static_cast<useconds_t>(delay * 1e6));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(in[1]);
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
-    close(out[0]);
-    return answers;
-}
-
 // The event names in the arrays a collector was sent, for the requests `accepted` says it took.
 void addDelivered(dktest::RecordingServer& server, const std::function<bool(int)>& accepted, std::set<std::string>& names) {
     server.stop();
@@ -236,7 +204,7 @@ TEST(MetricsCli, EveryAcknowledgedEventIsDeliveredAcrossKilledRuns) {
             commands += "metrics tag-many 3 " + prefix + "a\nmetrics upload\nmetrics tag-many 3 " + prefix +
                         "b\nsettle 0.05\nmetrics close\nmetrics upload\nmetrics resume\n";
         }
-        const std::string answers = killedRun(argv, commands, std::uniform_real_distribution<double>(0, 0.3)(random));
+        const std::string answers = dktest::killedRun(argv, commands, std::uniform_real_distribution<double>(0, 0.3)(random));
         for (const std::string& line : dktest::lines(answers))
             if (line.starts_with("tagged ")) acknowledged.insert(line.substr(7));
     }
