@@ -216,6 +216,8 @@ TEST(PSTCPSocket, KeepsWhatAWriteLeftAndReadsNothingYetAsOpen) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
+    const int small = 4096;  // a small window, so a big write is taken in part
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
@@ -230,7 +232,7 @@ TEST(PSTCPSocket, KeepsWhatAWriteLeftAndReadsNothingYetAsOpen) {
     char byte;
     EXPECT_EQ(socket->read(&byte, 1), PSSocket::kNothingYet);
 
-    std::string sent(8 << 20, '\0');
+    std::string sent(16 << 20, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 + i / 4096);
     EXPECT_EQ(socket->send(sent.data(), sent.size()), static_cast<long>(sent.size()));
     fcntl(peer, F_SETFL, O_NONBLOCK);
