@@ -24,6 +24,8 @@
 #include "analytics/trackwell/UploaderThread.h"
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
+#include "apps/dk-analytics-cli/PageStatsCommands.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
@@ -76,6 +78,10 @@ public:
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
+        if (name == "ps") {
+            dk::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
+            return std::nullopt;
+        }
         if (name == "run") {
             double seconds;
             if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return "error usage: run S";
@@ -305,13 +311,21 @@ private:
         return "error unknown command: hits " + sub;
     }
 
-    // Turns the main loop without moving a virtual clock until nothing is in flight.
-    static bool busy() { return UploaderThread::sharedUploaderThread().isUploading(); }
+    // Turns the main loop until nothing is in flight: a virtual clock moves only as far as the
+    // page-view dispatch's next retry or time-out.
+    static bool busy() {
+        return UploaderThread::sharedUploaderThread().isUploading() || dk::analyticscli::pageStatsBusy();
+    }
     bool settle(double limit) {
         RunLoop& loop = RunLoop::main();
         const double start = Clock::monotonicSeconds();
         loop.runOnce(0);
         while (busy() && Clock::monotonicSeconds() - start < limit) {
+            std::optional<double> due = dk::analyticscli::pageStatsDeadline();
+            if (due && loop.clock().isVirtual()) {
+                loop.runOnce(std::max(0.0, *due - loop.now()) + 0.001);
+                continue;
+            }
             usleep(500);
             loop.runOnce(0);
         }

@@ -16,7 +16,7 @@ class Clock;
 // virtual time they were awaited. The loop driving a virtual clock does not jump while a task (work
 // on a background queue or thread, which answers by itself) is in flight, up to 10 s of real time
 // per jump however loaded the machine; a transfer (a URL load, whose peer may never answer) gets
-// 250 ms of real time per jump, so a silent peer costs little and time-outs still come.
+// 1 s of real time per jump, so a silent peer costs little and time-outs still come.
 enum class WorkKind { Task, Transfer };
 
 class WorkInFlight {

@@ -29,7 +29,7 @@ constexpr double kForever = std::numeric_limits<double>::infinity();
 constexpr double kMinInterval = 1e-4;
 // How long the driver of a virtual clock gives work in flight before each jump (real seconds).
 constexpr double kTaskGrace = 10.0;
-constexpr double kTransferGrace = 0.250;
+constexpr double kTransferGrace = 1.0;
 
 pid_t currentThread() {
     thread_local pid_t tid = gettid();

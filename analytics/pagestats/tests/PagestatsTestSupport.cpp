@@ -53,3 +53,27 @@ std::string param(const std::string& hit, const std::string& key) {
 }
 
 }  // namespace dktest
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/Servers.h"
+
+namespace dktest {
+
+bool runMainUntil(const std::function<bool()>& done) {
+    const double deadline = plat::foundation::Clock::monotonicSeconds() + 30;
+    while (!done()) {
+        if (plat::foundation::Clock::monotonicSeconds() > deadline) return false;
+        plat::foundation::RunLoop::main().runOnce(300.0);
+    }
+    return true;
+}
+
+std::string okAnswer(const std::string& extra) {
+    return R"({"body": ")" + std::string(35, 'x') + "\"" + (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+void setCollector(const std::string& base) {
+    plat::net::setServerBaseOverride("pagestats.collector", base);
+}
+
+}  // namespace dktest

@@ -1,6 +1,7 @@
 // What the page-view client's tests share: a pinned clock and seed, a fixed device, event makers.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -23,5 +24,17 @@ PSEvent event(const std::string& category, const std::string& action, std::optio
 
 // The value of `key` in a hit string ("" when absent).
 std::string param(const std::string& hit, const std::string& key);
+
+}  // namespace dktest
+
+namespace dktest {
+
+// Turns the main loop until `done` holds (false after 30 s of real time).
+bool runMainUntil(const std::function<bool()>& done);
+
+// Answers for the recording server: 200 with a 35-byte body, plus `extra` members ("" none).
+std::string okAnswer(const std::string& extra = "");
+// Points the page-view collector at `base` ("" restores the default).
+void setCollector(const std::string& base);
 
 }  // namespace dktest

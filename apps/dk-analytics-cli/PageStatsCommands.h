@@ -1,0 +1,21 @@
+// dk-analytics-cli's `ps ...` commands: the page-view tracker driven a line at a time.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/cli-support/CommandLine.h"
+
+namespace dk::analyticscli {
+
+// Runs `ps <args>`; each line of its answer goes to `print` (page-many answers once per page).
+void runPageStats(const std::vector<dk::cli::Arg>& args, const std::function<void(const std::string&)>& print);
+
+// A dispatch the tracker started is running, its retry delay included.
+bool pageStatsBusy();
+// When the running dispatch's next timed step is due on the main loop's clock.
+std::optional<double> pageStatsDeadline();
+
+}  // namespace dk::analyticscli

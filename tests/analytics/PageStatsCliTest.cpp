@@ -1,0 +1,135 @@
+// dk-analytics-cli's `ps` commands: the tracker's answers, the bytes its dispatcher writes, a
+// cancelled dispatch, and every acknowledged page delivered across runs killed at random.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/analytics/MetricsCliSupport.h"
+#include "tests/support/RecordingServer.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+std::string okScript() {
+    return R"({"default": {"body": ")" + std::string(35, 'x') + R"("}})";
+}
+
+std::vector<std::string> psCli(const std::string& home, const std::string& server,
+                               const std::vector<std::string>& extra = {}, const std::string& commands = "") {
+    std::vector<std::string> more = {"--endpoint", "pagestats.collector=" + server};
+    more.insert(more.end(), extra.begin(), extra.end());
+    return dktest::metricsCli(home, more, commands);
+}
+
+// The request bytes are pinned whole: the User-Agent of the facts file, Host without the port,
+// one queue time per hit.
+TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"), okScript());
+    dktest::ProcessResult result =
+        dktest::runProcess(psCli(dir.file("home"), server.url(), {"--commands", DK_TEST_DATA_DIR "/ps.commands"}));
+    EXPECT_EQ(result.out, dktest::readFile(DK_TEST_DATA_DIR "/ps.out"));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "Error: index must be between 1 and kPSMaxCustomVariables\n"
+                          "Invalid sample rate: 101 (should be between 0 and 100)\n");
+    server.stop();
+    std::string requests = server.connectionBytes(1);
+    EXPECT_EQ(requests.find("127.0.0.1:"), std::string::npos);
+    EXPECT_EQ(requests, dktest::readFile(DK_TEST_DATA_DIR "/ps-requests.txt"));
+}
+
+// Only a completed dispatch counts: one that stop cancelled leaves "none"; settle waits out a
+// retry delay.
+TEST(PageStatsCli, LastDispatchAndSettle) {
+    dktest::TempDir dir;
+    dktest::RecordingServer silent(dir.file("silent"), R"({"default": {"silent": true}})");
+    dktest::ProcessResult r = dktest::runProcess(psCli(dir.file("a"), silent.url(), {},
+        "ps start UA-1-2 0\nps page /a\nps dispatch\nps stop\nps last-dispatch\n"));
+    EXPECT_EQ(r.out, "ok\nok\nyes\nok\nnone\n");
+
+    dktest::RecordingServer busy(dir.file("busy"),
+                                 R"({"default": {"body": "x"}, "requests": {"1": {"status": "HTTP/1.1 503 Busy"}}})");
+    r = dktest::runProcess(psCli(dir.file("b"), busy.url(), {},
+        "ps start UA-1-2 0\nps page /a\nps dispatch\nsettle\nps last-dispatch\nps dispatch\nps dispatch\nsettle\n"
+        "ps last-dispatch\n"));
+    EXPECT_EQ(r.out, "ok\nok\nyes\nidle\ndispatched 0 failed 1\nyes\nno\nidle\ndispatched 1 failed 0\n");
+}
+
+// At least once: children page and dispatch while the collector answers 503, closes in the middle
+// of a pipeline or stalls, and are killed at random instants; a last run against a good
+// collector has delivered every page any child acknowledged, and no stored row is broken.
+TEST(PageStatsCli, EveryAcknowledgedPageIsDeliveredAcrossKilledRuns) {
+    dktest::TempDir dir;
+    std::mt19937 random(35);
+    std::string script = R"({"default": {"status": "HTTP/1.1 503 Busy"}, "requests": {)";
+    std::set<int> accepting;
+    for (int i = 1; i <= 2000; ++i) {
+        const int kind = std::uniform_int_distribution<int>(0, 3)(random);
+        if (kind == 1 || kind == 3) accepting.insert(i);
+        script += (i > 1 ? "," : "") + ("\"" + std::to_string(i) + "\": ") +
+                  (kind == 0   ? R"({"silent": true})"
+                   : kind == 1 ? R"({"body": "ok", "close": true})"
+                   : kind == 2 ? R"({"status": "HTTP/1.1 503 Busy"})"
+                               : R"({"body": "ok"})");
+    }
+    script += "}}";
+    dktest::RecordingServer bad(dir.file("bad"), script);
+    const std::string home = dir.file("home");
+    const std::vector<std::string> argv = psCli(home, bad.url(), {"--clock", "real"});
+
+    std::set<std::string> acknowledged;
+    for (int run = 0; run < 12; ++run) {
+        std::string commands = "ps start UA-1-2 0\n";
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            const std::string prefix = "r" + std::to_string(run) + "c" + std::to_string(cycle);
+            commands += "ps page-many 3 " + prefix + "\nps dispatch\nsettle 0.03\n";
+        }
+        const std::string answers =
+            dktest::killedRun(argv, commands, std::uniform_real_distribution<double>(0, 0.3)(random));
+        for (const std::string& line : dktest::lines(answers))
+            if (line.starts_with("ok /")) acknowledged.insert(line.substr(3));
+    }
+    ASSERT_FALSE(acknowledged.empty());
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((home + "/Documents/pagestats.sql").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT hit_string FROM hits", -1, &stmt, nullptr), SQLITE_OK);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const std::string hit = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        EXPECT_TRUE(hit.starts_with("/__utm.gif?") && hit.find("&utmht=") != std::string::npos) << hit;
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+
+    dktest::RecordingServer good(dir.file("good"), okScript());
+    std::string commands = "ps start UA-1-2 0\n";
+    for (int i = 0; i < 4; ++i) commands += "ps dispatch\nsettle 20\n";  // 150 hits a dispatch at most
+    const std::string out = dktest::runProcess(psCli(home, good.url(), {"--clock", "real"}, commands)).out;
+    EXPECT_EQ(out.substr(0, 3), "ok\n");
+
+    std::set<std::string> delivered;
+    auto collect = [&](dktest::RecordingServer& server, const std::function<bool(int)>& took) {
+        server.stop();
+        for (const std::string& line : server.requestLines()) {
+            const std::size_t index = line.find("\"index\": ");
+            if (!took(std::stoi(line.substr(index + 9)))) continue;
+            const std::size_t page = line.find("utmp=%2F");
+            if (page == std::string::npos) continue;
+            delivered.insert("/" + line.substr(page + 8, line.find('&', page) - page - 8));
+        }
+    };
+    collect(bad, [&](int i) { return accepting.count(i) > 0; });
+    EXPECT_FALSE(bad.requestLines().empty());  // the killed runs did dispatch
+    collect(good, [](int) { return true; });
+    for (const std::string& page : acknowledged) EXPECT_TRUE(delivered.count(page)) << page;
+}
+
+}  // namespace
