@@ -638,15 +638,13 @@ bool RunLoop::pollAll(std::vector<pollfd>& fds, double seconds) {
         bool& flag;
         ~Done() { flag = false; }
     } done{s.contextBusy};
-    const std::size_t ownCount = fds.size();
     const double limit = s.context->prepare(fds);
     const bool contextFirst = limit >= 0 && (seconds < 0 || limit < seconds);
-    // The context's descriptors sit after ours: pollFor appends the wake-up one at the end.
+    // pollFor appends the wake-up descriptor after the context's: the context gets back its list.
     std::vector<pollfd> all = fds;
     const bool ready = pollFor(all, s.wakeFd, contextFirst ? limit : seconds);
     all.pop_back();
-    std::vector<pollfd> contextFds(all.begin() + static_cast<std::ptrdiff_t>(ownCount), all.end());
-    s.contextRan = s.context->dispatch(contextFds);
+    s.contextRan = s.context->dispatch(all);
     return ready || s.contextRan || contextFirst;
 }
 

@@ -89,7 +89,8 @@ public:
     // Appends the descriptors to watch to `fds` and returns the longest wait in seconds (negative:
     // no limit; 0: something is ready now).
     virtual double prepare(std::vector<pollfd>& fds) = 0;
-    // The same list with its results: runs what is ready; true when anything ran.
+    // The same list (entries before those it appended may belong to others) with the results:
+    // runs what is ready; true when anything ran.
     virtual bool dispatch(const std::vector<pollfd>& fds) = 0;
 };
 
