@@ -11,6 +11,7 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 
 using namespace plat;
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
+    web::useWebEngine(options.web);
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());

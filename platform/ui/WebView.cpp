@@ -38,10 +38,12 @@ void setWebEngineMaker(WebEngineMaker maker) {
 
 WebView::WebView() {
     setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
 }
 
 WebView::WebView(const Rect& frame) : View(frame) {
     setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
 }
 
 WebView::~WebView() {
