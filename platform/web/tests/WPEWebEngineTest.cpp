@@ -50,6 +50,11 @@ TEST_F(WPEWebEngineTest, AFetchedPageLoadsAndAnswersScripts) {
     ASSERT_TRUE(s.server.running());
     auto view = dktest::makeWebView(delegate);
     view->load(s.url("/first"));
+    ASSERT_TRUE(turnUntilLine(delegate, "start"));
+    // What the engine reports while a synchronous evaluation waits comes after it.
+    const Lines before = delegate.lines;
+    view->stringByEvaluatingJavaScript("document.readyState");
+    EXPECT_EQ(delegate.lines, before);
     ASSERT_TRUE(turnUntilLine(delegate, "finish"));
     EXPECT_EQ(delegate.take(), (Lines{"allow 5 " + s.url("/first"), "start", "finish"}));
     EXPECT_EQ(view->currentURL(), s.url("/first"));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -75,6 +76,8 @@ TEST_F(WebViewTest, OwnLoadsAreFetchedOnceAllowedAndErrorsFailThem) {
     ASSERT_TRUE(server.running());
     delegate.allow = [](const std::string& url) { return url.find("refused") == std::string::npos; };
     view->load(server.url() + "/refused");
+    EXPECT_TRUE(delegate.lines.empty());  // asked on a later turn, never inside the call
+    EXPECT_TRUE(plat::foundation::Clock::process().hasWorkInFlight());  // the decision holds the clock
     turnUntil([] { return false; }, 0.2);
     EXPECT_EQ(delegate.take(), (Lines{"refuse 5 " + server.url() + "/refused"}));
     EXPECT_TRUE(server.requestLines().empty());
@@ -130,6 +133,7 @@ TEST_F(WebViewTest, EvaluationsAnswerFromThePageAndNothingWithoutOne) {
     view->evaluateJavaScript("document.title", [&](const std::string&) { called = true; });
     turnUntil([] { return false; }, 0.2);
     EXPECT_FALSE(called);
+    EXPECT_FALSE(plat::foundation::Clock::process().hasWorkInFlight());  // nor does it hold the clock
     EXPECT_EQ(view->stringByEvaluatingJavaScript("document.title"), "");
 
     fake().setNeverAnswers(false);
