@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/RunLoop.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -91,8 +96,19 @@ TEST_F(WPEWebEngineTest, RefusedNavigationsLoadNothingAndPageNavigationsAreAsked
     EXPECT_EQ(s.server.requestLines().size(), 2u);
 }
 
-TEST_F(WPEWebEngineTest, FramesShowThePageAndTapsPressItsButtons) {
+TEST_F(WPEWebEngineTest, FramesShowThePageAndTapsOnTheViewPressItsButtons) {
+    // The web view in a window of a running application, where touches come from the driver.
+    struct Delegate : plat::ui::ApplicationDelegate {};
+    plat::foundation::RunLoop loop{std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual)};
+    plat::ui::Application app(std::make_unique<Delegate>(), &loop);
+    app.launch();
+    auto root = std::make_shared<plat::ui::ViewController>();
+    auto window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
     auto view = dktest::makeWebView(delegate, 100, 100);
+    view->setFrame({10, 10, 100, 100});
+    root->view()->addSubview(view);
     view->loadHTMLString(
         "<html><body style='margin:0;background:#ff0000'>"
         "<button style='position:absolute;left:0;top:0;width:50px;height:50px' "
@@ -110,8 +126,9 @@ TEST_F(WPEWebEngineTest, FramesShowThePageAndTapsPressItsButtons) {
         const int x = cairo_image_surface_get_width(frame) * 9 / 10, y = cairo_image_surface_get_height(frame) * 9 / 10;
         return reinterpret_cast<const uint32_t*>(data + y * stride)[x] == 0xffff0000u;
     }));
-    view->engine()->pointer({20, 20}, plat::ui::TouchPhase::Began);
-    view->engine()->pointer({20, 20}, plat::ui::TouchPhase::Ended);
+    using plat::ui::TouchPhase;
+    ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, 1, plat::ui::Point{30, 30}}}));
+    ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, 1, plat::ui::Point{30, 30}}}));
     ASSERT_TRUE(turnUntil([&] { return view->stringByEvaluatingJavaScript("document.title") == "pressed"; }));
 }
 
