@@ -235,10 +235,12 @@ struct WPEWebEngine::Impl {
     static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
         auto* self = static_cast<Impl*>(data);
         self->failed = true;
-        self->ownStart = false;
+        // A cut-short load's news may come after our next document was handed over: that one's
+        // start is still to be kept quiet.
         if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
             g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
             return TRUE;
+        self->ownStart = false;
         foundation::Error failure{g_quark_to_string(error->domain), error->code, error->message ? error->message : "", {}};
         if (uri)
             failure.userInfo = foundation::Value::Dictionary{{net::kURLErrorFailingURLStringErrorKey, std::string(uri)}};
