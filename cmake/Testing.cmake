@@ -12,6 +12,6 @@ function(dk_add_test name)
     DK_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "ALSOFT_DRIVERS=null;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp"
+    PROPERTIES ENVIRONMENT "ALSOFT_DRIVERS=null"
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -46,9 +46,11 @@ int main(int argc, char** argv) {
 }
 
 // Fontconfig (behind the text the scripts draw) keeps its configuration and caches for the life of
-// the process and never frees them; that is not ours to report in sanitizer builds.
+// the process and never frees them, and so do GLib and WebKit (behind `--web wpe`, not
+// instrumented); that is not ours to report in sanitizer builds.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
 }
 
 // Quietly: tests read the program's standard error.

@@ -57,3 +57,10 @@ std::shared_ptr<plat::ui::WebView> makeWebView(NotingWebDelegate& delegate, doub
 }
 
 }  // namespace dktest
+
+// GLib and WebKit are not instrumented, and what they keep for the life of the process (types, the
+// web context, caches) reads as leaks at exit.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
