@@ -32,6 +32,7 @@ dk_pkg(openssl openssl)
 dk_pkg(plist libplist-2.0)
 dk_pkg(uuid uuid)
 dk_pkg(icu icu-uc icu-i18n)
+dk_pkg(wpe wpe-webkit-1.1 wpebackend-fdo-1.0 wayland-server)
 
 # LuaSocket's pkg-config file pulls in liblua5.1, a second Lua runtime: link its library alone.
 find_library(LUASOCKET_LIBRARY NAMES lua5.1-socket REQUIRED)

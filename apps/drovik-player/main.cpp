@@ -12,6 +12,7 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 
 using namespace plat;
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
+    web::useWebEngine(options.web);
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());
@@ -47,9 +49,11 @@ int main(int argc, char** argv) {
 }
 
 // Fontconfig (behind the text the scripts draw) keeps its configuration and caches for the life of
-// the process and never frees them; that is not ours to report in sanitizer builds.
+// the process and never frees them, and so do GLib and WebKit (behind `--web wpe`, not
+// instrumented); that is not ours to report in sanitizer builds.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
 }
 
 // Quietly: tests read the program's standard error.

@@ -101,6 +101,10 @@ struct RunLoopState {
     // The loop's thread only. Removed observers are marked and dropped between calls.
     std::vector<std::shared_ptr<TurnObserver::Record>> observers;
     bool observing = false;
+    // The loop's thread only.
+    PollContext* context = nullptr;
+    bool contextBusy = false;
+    bool contextRan = false;  // the context ran something during the last wait
 
     ~RunLoopState() {
         if (wakeFd >= 0) close(wakeFd);
@@ -418,6 +422,11 @@ FdSource RunLoop::addFdSource(int fd, unsigned events, std::function<void(unsign
     return FdSource(m_state, record);
 }
 
+void RunLoop::setPollContext(PollContext* context) {
+    assert(isCurrentThread());
+    m_state->context = context;
+}
+
 RunLoop::RunResult RunLoop::runOnce(double limit) {
     return runUntil(now() + std::max(limit, 0.0), true);
 }
@@ -458,7 +467,7 @@ RunLoop::RunResult RunLoop::runUntil(double deadline, bool stopAfterSource) {
         if (stopped()) return RunResult::Stopped;
         if (handled && stopAfterSource) return RunResult::SourceHandled;
         if (now() >= deadline) return RunResult::TimedOut;
-        if (!handled) wait(deadline);
+        if (!handled && wait(deadline) && stopAfterSource) return RunResult::SourceHandled;
     }
 }
 
@@ -563,6 +572,10 @@ bool RunLoop::handleInput(bool stopAfterSource) {
     }
 
     if (halted()) return handled;
+    if (s.context && turnContext()) {
+        handled = true;
+        if (stopAfterSource || halted()) return true;
+    }
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<FdSource::Record>> records;
     {
@@ -603,8 +616,48 @@ bool pollFor(std::vector<pollfd>& fds, int wakeFd, double seconds) {
 
 }  // namespace
 
-// Nothing was ready this turn: wait for the next timer, the deadline, or input.
-void RunLoop::wait(double deadline) {
+bool RunLoop::turnContext() {
+    std::vector<pollfd> fds;
+    RunLoopState& s = *m_state;
+    if (!s.context || s.contextBusy) return false;
+    s.contextBusy = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{s.contextBusy};
+    s.context->prepare(fds);
+    if (!fds.empty()) poll(fds.data(), fds.size(), 0);
+    return s.context->dispatch(fds);
+}
+
+bool RunLoop::pollAll(std::vector<pollfd>& fds, double seconds) {
+    RunLoopState& s = *m_state;
+    if (!s.context || s.contextBusy) return pollFor(fds, s.wakeFd, seconds);
+    s.contextBusy = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{s.contextBusy};
+    const double limit = s.context->prepare(fds);
+    const bool contextFirst = limit >= 0 && (seconds < 0 || limit < seconds);
+    // pollFor appends the wake-up descriptor after the context's: the context gets back its list.
+    std::vector<pollfd> all = fds;
+    const bool ready = pollFor(all, s.wakeFd, contextFirst ? limit : seconds);
+    all.pop_back();
+    s.contextRan = s.context->dispatch(all);
+    return ready || s.contextRan || contextFirst;
+}
+
+// Nothing was ready this turn: wait for the next timer, the deadline, or input. True when the
+// poll context ran something meanwhile (input handled).
+bool RunLoop::wait(double deadline) {
+    RunLoopState& s = *m_state;
+    s.contextRan = false;
+    waitFor(deadline);
+    return s.contextRan;
+}
+
+void RunLoop::waitFor(double deadline) {
     RunLoopState& s = *m_state;
     std::vector<pollfd> fds;
     double target = deadline;
@@ -618,16 +671,16 @@ void RunLoop::wait(double deadline) {
     if (target <= now) return;
     Clock& clock = *s.clock;
     if (!clock.isVirtual()) {
-        pollFor(fds, s.wakeFd, target == kForever ? -1.0 : target - now);
+        pollAll(fds, target == kForever ? -1.0 : target - now);
         return;
     }
     if (!s.drives) {
-        pollFor(fds, s.wakeFd, -1.0);  // the driver's jumps wake us
+        pollAll(fds, -1.0);  // the driver's jumps wake us
         return;
     }
     if (clock.hasWorkInFlight()) {
         std::vector<pollfd> copy = fds;
-        if (pollFor(copy, s.wakeFd, clock.hasTaskInFlight() ? kTaskGrace : kTransferGrace)) return;
+        if (pollAll(copy, clock.hasTaskInFlight() ? kTaskGrace : kTransferGrace)) return;
     }
     {
         // Work that ended since the look above posted its answer before it ended: the answer runs
@@ -636,7 +689,7 @@ void RunLoop::wait(double deadline) {
         if (!s.posts.empty() || (!s.blocks.empty() && s.blockDepth == 0)) return;
     }
     if (target == kForever) {
-        pollFor(fds, s.wakeFd, -1.0);
+        pollAll(fds, -1.0);
         return;
     }
     clock.advanceTo(target);

@@ -1,11 +1,13 @@
 // One thread's event loop: timers, delayed calls, posted work, a serial block queue, fd sources.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/foundation/Clock.h"
 
@@ -78,6 +80,20 @@ private:
     std::shared_ptr<Record> m_record;
 };
 
+// Another event loop's sources, turned by a run loop on its thread (GLib's default main context,
+// for the page engine). Each turn, and around each wait, the loop asks for the descriptors and the
+// longest wait, polls them together with its own, and hands the results back.
+class PollContext {
+public:
+    virtual ~PollContext() = default;
+    // Appends the descriptors to watch to `fds` and returns the longest wait in seconds (negative:
+    // no limit; 0: something is ready now).
+    virtual double prepare(std::vector<pollfd>& fds) = 0;
+    // The same list (entries before those it appended may belong to others) with the results:
+    // runs what is ready; true when anything ran.
+    virtual bool dispatch(const std::vector<pollfd>& fds) = 0;
+};
+
 // Each thread has one (`current()`); the main thread's is `main()`. Everything may be called from
 // any thread, but runs happen on the loop's own thread and callbacks are called there.
 //
@@ -132,6 +148,11 @@ public:
 
     FdSource addFdSource(int fd, unsigned events, std::function<void(unsigned events)> fn);
 
+    // Turns `context` with the loop from now on (null: none; the loop's thread only; not owned,
+    // set it back to null before it goes). A loop without one pays nothing for the hook. What the
+    // context runs counts as input handled; a run nested inside its dispatch leaves it alone.
+    void setPollContext(PollContext* context);
+
     // `fn` runs at the end of every turn, nested runs' included: after the turn's timers and
     // input, before the loop waits or the run returns (not while the thread is leaving). What a
     // turn changed on screen is committed there. An observer's own call is never re-entered.
@@ -161,7 +182,14 @@ private:
     bool fireTimers();
     bool handleInput(bool stopAfterSource);
     void endTurn();
-    void wait(double deadline);
+    bool wait(double deadline);
+    void waitFor(double deadline);
+    // Polls `fds`, the wake-up descriptor and the poll context's descriptors for up to `seconds`
+    // (negative: no limit) or the context's own limit, then lets the context dispatch. True when
+    // something was ready, the context ran, or the context's limit ended the wait.
+    bool pollAll(std::vector<pollfd>& fds, double seconds);
+    // The context's turn without waiting; true when it ran something.
+    bool turnContext();
     // Ends every run under way and any later one: the loop's thread is leaving.
     void quit();
     // Makes `loop` (made on this thread, kept by its owner past the thread's end) current().

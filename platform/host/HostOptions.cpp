@@ -22,6 +22,7 @@ const char* hostUsage() {
            "  --duration S           quit after S clock seconds\n"
            "  --frames N             quit after the Nth game frame\n"
            "  --net wifi|wwan|none   what reachability reports\n"
+           "  --web wpe|fake|none    the page engine behind web views (none: they show their address)\n"
            "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE)\n"
            "  --trace-file FILE      where trace lines go (\"-\": standard output; else $DROVIK_TRACE_FILE,\n"
            "                         else standard error)\n"
@@ -139,6 +140,11 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             if (!net::parseNetOverride(value))
                 return fail("--net takes wifi, wwan or none, not \"" + value + "\"");
             o.net = value;
+        } else if (name == "--web") {
+            if (!takeValue()) return false;
+            if (value != "wpe" && value != "fake" && value != "none")
+                return fail("--web takes wpe, fake or none, not \"" + value + "\"");
+            o.web = value;
         } else if (name == "--zoom") {
             if (!takeValue()) return false;
             double zoom = 0;

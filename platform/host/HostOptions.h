@@ -24,6 +24,7 @@ struct HostOptions {
     std::optional<double> duration;  // clock seconds, then quit
     std::optional<long> frames;      // game frames, then quit
     std::string net;                 // wifi|wwan|none: the reachability override (empty: none)
+    std::string web = "none";        // wpe|fake|none: the page engine behind web views
     std::optional<std::string> trace;
     std::optional<std::string> traceFile;
     double zoom = 1;  // the window's pixels per device pixel, halved until the window fits

@@ -1,5 +1,12 @@
 #include "platform/ui/WebView.h"
 
+#include <cairo.h>
+
+#include <utility>
+
+#include "platform/foundation/Queue.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
@@ -7,17 +14,173 @@
 
 namespace plat::ui {
 
+using foundation::Clock;
+using foundation::WorkInFlight;
+
+namespace {
+
+WebEngineMaker& engineMaker() {
+    static WebEngineMaker maker;
+    return maker;
+}
+
+constexpr double kEvaluationLimit = 1.0;
+
+std::shared_ptr<WorkInFlight> beginWork() {
+    return std::make_shared<WorkInFlight>(Clock::process().beginWork());
+}
+
+}  // namespace
+
+void setWebEngineMaker(WebEngineMaker maker) {
+    engineMaker() = std::move(maker);
+}
+
 WebView::WebView() {
     setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
 }
 
 WebView::WebView(const Rect& frame) : View(frame) {
     setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
+}
+
+WebView::~WebView() {
+    *m_alive = false;
+    m_engine.reset();  // before the members its calls reach
+}
+
+WebEngine* WebView::ensureEngine() {
+    if (!m_engineTried) {
+        m_engineTried = true;
+        if (engineMaker()) m_engine = engineMaker()(*this);
+    }
+    if (m_engine) updateViewport();
+    return m_engine.get();
+}
+
+void WebView::updateViewport() {
+    const Rect b = bounds();
+    const double scale = sys::Screen::main().scale();
+    if (b.width == m_viewport[0] && b.height == m_viewport[1] && scale == m_viewport[2]) return;
+    m_viewport[0] = b.width;
+    m_viewport[1] = b.height;
+    m_viewport[2] = scale;
+    m_engine->setViewport(b.width, b.height, scale);
+}
+
+void WebView::post(std::function<void(WebView&, WebViewDelegate&)> call) {
+    foundation::mainAsync([alive = m_alive, this, call = std::move(call)] {
+        if (*alive && m_delegate) call(*this, *m_delegate);
+    });
 }
 
 void WebView::load(const std::string& url) {
-    foundation::trace(kTraceWeb, [&] { return "load " + traceable(url); });
-    m_address = url;
+    loadRequest(WebRequest{url});
+}
+
+void WebView::loadRequest(const WebRequest& request) {
+    foundation::trace(kTraceWeb, [&] { return "load " + traceable(request.url); });
+    m_address = request.url;
+    setNeedsDisplay();
+    WebEngine* engine = ensureEngine();
+    if (!engine) return;
+    // Our own load is a navigation like any other: nothing loads until the delegate allows it.
+    engineDecide(request, WebNavigationType::Other, [alive = m_alive, this, request](bool allowed) {
+        if (allowed && *alive && m_engine) m_engine->loadRequest(request);
+    });
+}
+
+void WebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    if (WebEngine* engine = ensureEngine()) engine->loadHTMLString(html, baseURL);
+}
+
+void WebView::stopLoading() {
+    if (m_engine) m_engine->stopLoading();
+    m_loadWork.reset();
+}
+
+void WebView::reload() {
+    if (m_engine) m_engine->reload();
+}
+
+void WebView::goBack() {
+    if (m_engine) m_engine->goBack();
+}
+
+void WebView::goForward() {
+    if (m_engine) m_engine->goForward();
+}
+
+bool WebView::canGoBack() const {
+    return m_engine && m_engine->canGoBack();
+}
+
+bool WebView::canGoForward() const {
+    return m_engine && m_engine->canGoForward();
+}
+
+bool WebView::isLoading() const {
+    return m_engine && m_engine->isLoading();
+}
+
+std::string WebView::currentURL() const {
+    return m_engine ? m_engine->currentURL() : m_address;
+}
+
+std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
+    WebEngine* engine = ensureEngine();
+    if (!engine) return "";
+    auto work = beginWork();
+    return engine->evaluate(script, kEvaluationLimit);
+}
+
+void WebView::evaluateJavaScript(const std::string& script, std::function<void(const std::string&)> done) {
+    WebEngine* engine = ensureEngine();
+    if (!engine) {
+        foundation::mainAsync([done = std::move(done)] {
+            if (done) done("");
+        });
+        return;
+    }
+    engine->evaluateAsync(script, [alive = m_alive, work = beginWork(), done = std::move(done)](std::string result) {
+        foundation::mainAsync([alive, work, done, result = std::move(result)] {
+            if (*alive && done) done(result);
+        });
+    });
+}
+
+void WebView::setScalesPageToFit(bool scales) {
+    m_scalesPageToFit = scales;
+    if (m_engine) m_engine->setScalesPageToFit(scales);
+}
+
+void WebView::engineDecide(const WebRequest& request, WebNavigationType type, std::function<void(bool)> answer) {
+    // Kept until the delegate's answer is in; allowed when nobody asks.
+    foundation::mainAsync([alive = m_alive, this, request, type, answer = std::move(answer), work = beginWork()] {
+        bool allowed = true;
+        if (*alive && m_delegate) allowed = m_delegate->shouldStartLoad(*this, request, type);
+        answer(allowed && *alive);
+    });
+}
+
+void WebView::engineDidStart() {
+    m_loadWork = beginWork();
+    post([](WebView& view, WebViewDelegate& delegate) { delegate.didStartLoad(view); });
+}
+
+void WebView::engineDidFinish() {
+    post([work = std::move(m_loadWork)](WebView& view, WebViewDelegate& delegate) { delegate.didFinishLoad(view); });
+}
+
+void WebView::engineDidFail(const foundation::Error& error) {
+    post([work = std::move(m_loadWork), error](WebView& view, WebViewDelegate& delegate) {
+        delegate.didFailLoad(view, error);
+    });
+}
+
+void WebView::engineDidDraw() {
     setNeedsDisplay();
 }
 
@@ -32,8 +195,21 @@ WebView* WebView::closableOnScreen() {
 }
 
 void WebView::draw(cairo_t* cr) {
-    if (m_address == kBlankPage) return;
     const Rect b = bounds();
+    if (m_engine) {
+        updateViewport();
+        cairo_surface_t* frame = m_engine->frame();
+        if (!frame) return;
+        const int w = cairo_image_surface_get_width(frame), h = cairo_image_surface_get_height(frame);
+        if (w <= 0 || h <= 0) return;
+        cairo_save(cr);
+        cairo_scale(cr, b.width / w, b.height / h);
+        cairo_set_source_surface(cr, frame, 0, 0);
+        cairo_paint(cr);
+        cairo_restore(cr);
+        return;
+    }
+    if (m_address == kBlankPage) return;
     drawText(cr, m_address, Font{"Helvetica", 15}, Color{0.35, 0.35, 0.35, 1},
              {12, 0, b.width - 24, b.height}, TextAlignment::Center, 0);
 }
@@ -41,6 +217,32 @@ void WebView::draw(cairo_t* cr) {
 std::optional<std::string> WebView::dumpText() const {
     if (m_address.empty()) return std::nullopt;
     return m_address;
+}
+
+void WebView::forwardTouches(const TouchSet& touches) {
+    if (!m_engine) return;
+    for (const auto& touch : touches)
+        if (touch->view() == this) m_engine->pointer(touch->locationInView(this), touch->phase());
+}
+
+void WebView::touchesBegan(const TouchSet& touches, const Event& event) {
+    if (m_engine) return forwardTouches(touches);
+    View::touchesBegan(touches, event);
+}
+
+void WebView::touchesMoved(const TouchSet& touches, const Event& event) {
+    if (m_engine) return forwardTouches(touches);
+    View::touchesMoved(touches, event);
+}
+
+void WebView::touchesEnded(const TouchSet& touches, const Event& event) {
+    if (m_engine) return forwardTouches(touches);
+    View::touchesEnded(touches, event);
+}
+
+void WebView::touchesCancelled(const TouchSet& touches, const Event& event) {
+    if (m_engine) return forwardTouches(touches);
+    View::touchesCancelled(touches, event);
 }
 
 }  // namespace plat::ui

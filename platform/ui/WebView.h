@@ -1,31 +1,137 @@
-// The web view: a page at an address. Narrow on purpose: what shows a page (none yet; a page
-// engine may stand behind it later) stays behind load and the address.
+// The web view: a page at an address, shown by the page engine installed with setWebEngineMaker
+// (platform/web), or, with none installed, by its address alone.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Error.h"
 #include "platform/ui/View.h"
+
+typedef struct _cairo_surface cairo_surface_t;
 
 namespace plat::ui {
 
 class Button;
+class WebView;
 
 inline constexpr const char* kBlankPage = "about:blank";
+// The domain of a failed load's HTTP status (the status is the code).
+inline constexpr const char* kWebHTTPErrorDomain = "plat.web.http";
 
-// Made with std::make_shared. This backend renders no HTML: the page shows its address (nothing
-// for the blank page).
-class WebView : public View {
+enum class WebCachePolicy { UseProtocolCachePolicy, ReloadIgnoringCache, ReturnCacheDataElseLoad,
+                            ReturnCacheDataDontLoad };
+
+struct WebRequest {
+    std::string url;
+    WebCachePolicy cachePolicy = WebCachePolicy::UseProtocolCachePolicy;
+    double timeout = 60;
+};
+
+// The platform's navigation types, by value.
+enum class WebNavigationType { LinkClicked = 0, FormSubmitted = 1, BackForward = 2, Reload = 3,
+                               FormResubmitted = 4, Other = 5 };
+
+// Called as main-queue work, in the engine's order, never inside a call of the web view.
+class WebViewDelegate {
+public:
+    virtual ~WebViewDelegate() = default;
+    virtual bool shouldStartLoad(WebView&, const WebRequest&, WebNavigationType) { return true; }
+    virtual void didStartLoad(WebView&) {}
+    virtual void didFinishLoad(WebView&) {}
+    virtual void didFailLoad(WebView&, const foundation::Error&) {}
+};
+
+// The web view's side of its engine. Calls come on the main thread, from the engine's own events.
+class WebEngineHost {
+public:
+    virtual ~WebEngineHost() = default;
+    // A navigation of any frame, the engine's own loads included; `answer` is called once, later.
+    virtual void engineDecide(const WebRequest& request, WebNavigationType type,
+                              std::function<void(bool allowed)> answer) = 0;
+    // The main frame's load.
+    virtual void engineDidStart() = 0;
+    virtual void engineDidFinish() = 0;
+    virtual void engineDidFail(const foundation::Error& error) = 0;
+    // A new frame is in.
+    virtual void engineDidDraw() = 0;
+};
+
+// What shows the pages of one web view. The web view asks the delegate first: a load handed here
+// is allowed.
+class WebEngine {
+public:
+    virtual ~WebEngine() = default;
+    virtual void loadRequest(const WebRequest& request) = 0;
+    virtual void loadHTMLString(const std::string& html, const std::string& baseURL) = 0;
+    virtual void stopLoading() = 0;
+    virtual void reload() = 0;
+    virtual void goBack() = 0;
+    virtual void goForward() = 0;
+    virtual bool canGoBack() const = 0;
+    virtual bool canGoForward() const = 0;
+    virtual bool isLoading() const = 0;
+    virtual std::string currentURL() const = 0;
+    // The result as text ("" for undefined, null, an exception or no page); waits `limit` seconds
+    // at most, on the engine alone.
+    virtual std::string evaluate(const std::string& script, double limit) = 0;
+    virtual void evaluateAsync(const std::string& script, std::function<void(std::string)> done) = 0;
+    // The viewport: points and the screen's scale.
+    virtual void setViewport(double width, double height, double scale) = 0;
+    // The latest frame (ARGB premultiplied), null before the first.
+    virtual cairo_surface_t* frame() const = 0;
+    // A pointer event at a view-local point.
+    virtual void pointer(Point location, TouchPhase phase) = 0;
+    virtual void setScalesPageToFit(bool) {}
+};
+
+using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
+// Web views made from now on use engines of this maker (null: none, the address shows).
+void setWebEngineMaker(WebEngineMaker maker);
+
+// Made with std::make_shared.
+class WebView : public View, private WebEngineHost {
 public:
     WebView();
     explicit WebView(const Rect& frame);
+    ~WebView() override;
     const char* className() const override { return "UIWebView"; }
 
-    // Traced "web load URL".
+    // Traced "web load URL"; the same as loadRequest with the default policy and time-out.
     void load(const std::string& url);
+    void loadRequest(const WebRequest& request);
+    void loadHTMLString(const std::string& html, const std::string& baseURL);
+    void stopLoading();
+    void reload();
+    void goBack();
+    void goForward();
+    bool canGoBack() const;
+    bool canGoForward() const;
+    bool isLoading() const;
+    // The page's address; the last one asked for while no engine stands behind the view.
+    std::string currentURL() const;
     const std::string& address() const { return m_address; }
+
+    // Waits for the engine alone, 1 s at most.
+    std::string stringByEvaluatingJavaScript(const std::string& script);
+    void evaluateJavaScript(const std::string& script, std::function<void(const std::string&)> done);
+
     bool scalesPageToFit() const { return m_scalesPageToFit; }
-    void setScalesPageToFit(bool scales) { m_scalesPageToFit = scales; }
+    void setScalesPageToFit(bool scales);
+    // Recorded: the engine has no counterpart.
+    bool suppressesIncrementalRendering() const { return m_suppressesIncrementalRendering; }
+    void setSuppressesIncrementalRendering(bool value) { m_suppressesIncrementalRendering = value; }
+    bool keyboardDisplayRequiresUserAction() const { return m_keyboardDisplayRequiresUserAction; }
+    void setKeyboardDisplayRequiresUserAction(bool value) { m_keyboardDisplayRequiresUserAction = value; }
+    const std::string& accessibilityLabel() const { return m_accessibilityLabel; }
+    void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
+
+    // Not owned.
+    WebViewDelegate* delegate() const { return m_delegate; }
+    void setDelegate(WebViewDelegate* delegate) { m_delegate = delegate; }
 
     // The control that closes the page, made by what shows it (not owned): what the input
     // script's "web.close" presses.
@@ -34,14 +140,44 @@ public:
     // The front-most web view on screen that has a close control; null when none.
     static WebView* closableOnScreen();
 
+    // Null when no engine stands behind the view.
+    WebEngine* engine() const { return m_engine.get(); }
+
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
     std::optional<std::string> dumpText() const override;
+    void touchesBegan(const TouchSet& touches, const Event& event) override;
+    void touchesMoved(const TouchSet& touches, const Event& event) override;
+    void touchesEnded(const TouchSet& touches, const Event& event) override;
+    void touchesCancelled(const TouchSet& touches, const Event& event) override;
 
 private:
+    void engineDecide(const WebRequest& request, WebNavigationType type,
+                      std::function<void(bool)> answer) override;
+    void engineDidStart() override;
+    void engineDidFinish() override;
+    void engineDidFail(const foundation::Error& error) override;
+    void engineDidDraw() override;
+    // Delegate calls run as main-queue work, in the order posted, and only while the view lives.
+    void post(std::function<void(WebView&, WebViewDelegate&)> call);
+    WebEngine* ensureEngine();
+    void updateViewport();
+    void forwardTouches(const TouchSet& touches);
+
     std::string m_address;
     std::weak_ptr<Button> m_closeControl;
+    WebViewDelegate* m_delegate = nullptr;
+    std::unique_ptr<WebEngine> m_engine;
+    bool m_engineTried = false;
+    double m_viewport[3] = {0, 0, 0};
+    // The main frame's load under way: client work in flight (decisions and evaluations hold
+    // their own).
+    std::shared_ptr<foundation::WorkInFlight> m_loadWork;
     bool m_scalesPageToFit = false;
+    bool m_suppressesIncrementalRendering = false;
+    bool m_keyboardDisplayRequiresUserAction = true;
+    std::string m_accessibilityLabel;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace plat::ui

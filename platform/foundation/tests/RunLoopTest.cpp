@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -20,6 +21,7 @@ using plat::foundation::Clock;
 using plat::foundation::FdSource;
 using plat::foundation::kFdRead;
 using plat::foundation::NotificationCenter;
+using plat::foundation::PollContext;
 using plat::foundation::Observation;
 using plat::foundation::RunLoop;
 using plat::foundation::Timer;
@@ -303,6 +305,67 @@ TEST_F(RunLoopTest, WorkInFlightDelaysJumpsButDoesNotStopThem) {
     loop.performAfter(30, nullptr, noting("timer"));
     EXPECT_EQ(loop.runFor(60), Result::TimedOut);
     EXPECT_EQ(events, (std::vector<std::string>{"timer@30"}));
+}
+
+// A foreign loop with one descriptor: dispatch drains it and notes the time; `inside` runs in
+// the dispatch (a nested run, say).
+struct PipeContext : PollContext {
+    Pipe pipe;
+    VirtualLoop& owner;
+    std::function<void()> inside;
+    int prepared = 0;
+    std::size_t at = 0;
+    explicit PipeContext(VirtualLoop& o) : owner(o) { owner.loop.setPollContext(this); }
+    ~PipeContext() override { owner.loop.setPollContext(nullptr); }
+    double prepare(std::vector<pollfd>& fds) override {
+        ++prepared;
+        at = fds.size();
+        fds.push_back({pipe.fds[0], POLLIN, 0});
+        return -1;
+    }
+    bool dispatch(const std::vector<pollfd>& fds) override {
+        if (fds.size() <= at || !(fds[at].revents & POLLIN)) return false;
+        char c;
+        EXPECT_EQ(read(pipe.fds[0], &c, 1), 1);
+        owner.note("context");
+        if (inside) inside();
+        return true;
+    }
+};
+
+TEST_F(RunLoopTest, APollContextRunsAsInputAndWakesAWaitForWorkInFlight) {
+    PipeContext context(*this);
+    context.pipe.put();
+    EXPECT_EQ(loop.runOnce(1), Result::SourceHandled);
+    EXPECT_EQ(loop.runOnce(1), Result::TimedOut);  // drained: the clock jumped
+
+    // Work in flight holds the jump; the foreign loop's descriptor ends the wait.
+    auto work = clock->beginWork();
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        context.pipe.put();
+    });
+    EXPECT_EQ(loop.runOnce(5), Result::SourceHandled);
+    writer.join();
+    EXPECT_EQ(events, (std::vector<std::string>{"context@0", "context@1"}));
+}
+
+TEST_F(RunLoopTest, ARunNestedInAPollContextsDispatchLeavesTheContextAlone) {
+    PipeContext context(*this);
+    int preparedInside = -1;
+    context.inside = [&] {
+        const int before = context.prepared;
+        context.pipe.put();  // would be dispatched again if the nested run turned the context
+        loop.perform(noting("posted"));
+        loop.runOnce(0);
+        preparedInside = context.prepared - before;
+        context.inside = nullptr;
+    };
+    context.pipe.put();
+    loop.runOnce(1);
+    EXPECT_EQ(preparedInside, 0);
+    loop.runOnce(1);  // the byte left for the outer loop's next turn
+    EXPECT_EQ(events, (std::vector<std::string>{"context@0", "posted@0", "context@0"}));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(HostOptions, ReadsEveryOption) {
     const HostOptions o = parsed({"--home", "h", "--headless", "--input", "-", "--screenshot", "s.png", "--device",
                                   "tablet", "--device-orientation", "3", "--system-version", "5.1.1", "--clock=real",
                                   "--duration", "2.5", "--frames", "120", "--net", "wwan", "--trace", "input,ui",
-                                  "--trace-file", "t.txt", "--zoom", "2", "--probe-plugin", "Game.app"});
+                                  "--trace-file", "t.txt", "--zoom", "2", "--probe-plugin", "--web", "fake", "Game.app"});
     EXPECT_EQ(o.bundle, "Game.app");
     EXPECT_EQ(o.home, "h");
     EXPECT_TRUE(o.headless);
@@ -38,6 +38,7 @@ TEST(HostOptions, ReadsEveryOption) {
     EXPECT_EQ(o.duration, 2.5);
     EXPECT_EQ(o.frames, 120);
     EXPECT_EQ(o.net, "wwan");
+    EXPECT_EQ(o.web, "fake");
     EXPECT_EQ(o.trace, "input,ui");
     EXPECT_EQ(o.traceFile, "t.txt");
     EXPECT_EQ(o.zoom, 2);
@@ -93,6 +94,7 @@ TEST(HostOptions, RefusesABadCommandLine) {
         {{"A.app", "--frames", "1.5"}, "--frames takes a number of frames from 1, not \"1.5\""},
         {{"A.app", "--net", "lan"}, "--net takes wifi, wwan or none, not \"lan\""},
         {{"A.app", "--zoom", "0"}, "--zoom takes a size above 0, not \"0\""},
+        {{"A.app", "--web", "gecko"}, "--web takes wpe, fake or none, not \"gecko\""},
     };
     for (const Case& c : cases) {
         HostOptions options;

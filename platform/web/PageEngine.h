@@ -1,0 +1,45 @@
+// What every page engine shares: the document of an allowed load is fetched through platform/net
+// (its policy and time-out honoured), a failure or an HTTP error status becomes the load's
+// failure, and the body goes to the engine with the final address as its base.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ui/WebView.h"
+
+namespace plat::web {
+
+class PageEngine : public ui::WebEngine {
+public:
+    explicit PageEngine(ui::WebEngineHost& host);
+    ~PageEngine() override;
+
+    void loadRequest(const ui::WebRequest& request) override;
+    void stopLoading() override;
+    bool isLoading() const override { return fetching() || engineLoading(); }
+    std::string currentURL() const override;
+
+protected:
+    // The fetched document of our own load, to show as the page at `baseURL`.
+    virtual void showDocument(const std::string& body, const std::string& mimeType,
+                              const std::string& encoding, const std::string& baseURL) = 0;
+    virtual void stopEngine() = 0;
+    virtual bool engineLoading() const = 0;
+    virtual std::string engineURL() const = 0;
+    bool fetching() const;
+    // A newer load or a stop: the fetch under way ends without a word.
+    void cancelFetch();
+
+    ui::WebEngineHost& m_host;
+
+private:
+    struct Fetch;
+    std::shared_ptr<Fetch> m_fetch;
+};
+
+// Installs the engine web views use from now on: "wpe", "fake" or "none". False for any other
+// name.
+bool useWebEngine(const std::string& name);
+
+}  // namespace plat::web

@@ -1,0 +1,406 @@
+#include "platform/web/WPEWebEngine.h"
+
+#include <cairo.h>
+#include <wayland-server.h>
+#include <wpe/fdo.h>
+#include <wpe/unstable/fdo-shm.h>
+#include <wpe/webkit.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLLoading.h"
+#include "platform/ui/Application.h"
+
+namespace plat::web {
+
+namespace {
+
+// GLib's default main context, turned by the main run loop: WebKit's own sources (its IPC with
+// the web and network processes, its timers) run there.
+class GLibPollContext : public foundation::PollContext {
+public:
+    GLibPollContext() { g_main_context_acquire(m_context); }
+
+    double prepare(std::vector<pollfd>& fds) override {
+        const gboolean ready = g_main_context_prepare(m_context, &m_priority);
+        gint timeout = -1;
+        if (m_fds.size() < 8) m_fds.resize(8);
+        gint n;
+        while ((n = g_main_context_query(m_context, m_priority, &timeout, m_fds.data(),
+                                         static_cast<gint>(m_fds.size()))) > static_cast<gint>(m_fds.size()))
+            m_fds.resize(static_cast<std::size_t>(n));
+        m_count = static_cast<std::size_t>(n);
+        m_base = fds.size();
+        for (std::size_t i = 0; i < m_count; ++i)
+            fds.push_back({m_fds[i].fd, static_cast<short>(m_fds[i].events), 0});
+        if (ready) return 0;
+        return timeout < 0 ? -1.0 : timeout / 1000.0;
+    }
+
+    bool dispatch(const std::vector<pollfd>& fds) override {
+        for (std::size_t i = 0; i < m_count; ++i)
+            m_fds[i].revents = m_base + i < fds.size() ? static_cast<gushort>(fds[m_base + i].revents) : 0;
+        if (!g_main_context_check(m_context, m_priority, m_fds.data(), static_cast<gint>(m_count))) return false;
+        g_main_context_dispatch(m_context);
+        return true;
+    }
+
+private:
+    GMainContext* m_context = g_main_context_default();
+    std::vector<GPollFD> m_fds;
+    std::size_t m_count = 0, m_base = 0;
+    gint m_priority = 0;
+};
+
+// What the views of the process share: the backend, one web context (one web process for views
+// made related to a live one) and GLib's turn on the main loop.
+struct Process {
+    GLibPollContext glib;
+    WebKitWebContext* context = nullptr;
+    std::vector<WPEWebEngine::Impl*> views;
+    bool ready = false;
+};
+
+Process& process() {
+    static Process* shared = [] {
+        auto* p = new Process;  // lives as long as the process: WebKit cannot be torn down
+        // Shared memory frames: no X, no GPU, no /dev/dri (the EGL export crashes on Mesa's
+        // surfaceless display).
+        p->ready = wpe_loader_init("libWPEBackend-fdo-1.0.so.1") && wpe_fdo_initialize_shm();
+        if (!p->ready) foundation::log("web: the WPE backend could not start");
+        WebKitWebsiteDataManager* data = nullptr;
+        if (const foundation::Container* container = foundation::Container::main()) {
+            const std::string root = container->path();
+            data = webkit_website_data_manager_new("base-data-directory", (root + "/Library/WebKit").c_str(),
+                                                   "base-cache-directory", (root + "/Library/Caches/WebKit").c_str(),
+                                                   nullptr);
+        } else {
+            data = webkit_website_data_manager_new_ephemeral();
+        }
+        p->context = webkit_web_context_new_with_website_data_manager(data);
+        g_object_unref(data);
+        webkit_web_context_set_cache_model(p->context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        foundation::RunLoop::main().setPollContext(&p->glib);
+        return p;
+    }();
+    return *shared;
+}
+
+bool loadableScheme(const std::string& url) {
+    const std::string scheme = url.substr(0, url.find(':'));
+    static const char* const kSchemes[] = {"http", "https", "file", "about", "data", "blob", "javascript"};
+    for (const char* s : kSchemes)
+        if (g_ascii_strcasecmp(scheme.c_str(), s) == 0) return true;
+    return false;
+}
+
+// Strings as they are, numbers and booleans as JavaScript prints them, "" for anything else.
+std::string resultText(WebKitWebView* view, GAsyncResult* result) {
+    GError* error = nullptr;
+    WebKitJavascriptResult* js = webkit_web_view_run_javascript_finish(view, result, &error);
+    if (!js) {
+        g_clear_error(&error);
+        return "";
+    }
+    std::string text;
+    JSCValue* value = webkit_javascript_result_get_js_value(js);
+    if (jsc_value_is_string(value) || jsc_value_is_number(value) || jsc_value_is_boolean(value)) {
+        char* s = jsc_value_to_string(value);
+        if (s) text = s;
+        g_free(s);
+    }
+    webkit_javascript_result_unref(js);
+    return text;
+}
+
+struct Evaluation {
+    bool done = false;
+    std::string result;
+    std::function<void(std::string)> then;
+};
+
+void evaluationDone(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<std::shared_ptr<Evaluation>> holder(static_cast<std::shared_ptr<Evaluation>*>(data));
+    Evaluation& e = **holder;
+    e.result = resultText(WEBKIT_WEB_VIEW(source), result);
+    e.done = true;
+    if (e.then) e.then(std::move(e.result));
+}
+
+}  // namespace
+
+struct WPEWebEngine::Impl {
+    WPEWebEngine& engine;
+    ui::WebEngineHost& host;
+    wpe_view_backend_exportable_fdo* exportable = nullptr;
+    wpe_view_backend* backend = nullptr;
+    WebKitWebView* view = nullptr;
+    cairo_surface_t* frame = nullptr;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    // Our own fetched document is on its way in: its navigation is allowed already and its start
+    // was reported when the fetch began.
+    bool ownNavigation = false;
+    bool ownStart = false;
+    // The main frame's load under way failed or was cut short: its finish is no finish.
+    bool failed = false;
+    bool hasPage = false;
+
+    Impl(WPEWebEngine& e, ui::WebEngineHost& h) : engine(e), host(h) {}
+
+    static void exportShm(void* data, wpe_fdo_shm_exported_buffer* buffer) {
+        auto* self = static_cast<Impl*>(data);
+        wl_shm_buffer* shm = wpe_fdo_shm_exported_buffer_get_shm_buffer(buffer);
+        if (shm) self->takeFrame(shm);
+        wpe_view_backend_exportable_fdo_dispatch_release_shm_exported_buffer(self->exportable, buffer);
+        wpe_view_backend_exportable_fdo_dispatch_frame_complete(self->exportable);
+        self->host.engineDidDraw();
+    }
+
+    void takeFrame(wl_shm_buffer* shm) {
+        const int width = wl_shm_buffer_get_width(shm), height = wl_shm_buffer_get_height(shm);
+        const int stride = wl_shm_buffer_get_stride(shm);
+        const cairo_format_t format =
+            wl_shm_buffer_get_format(shm) == WL_SHM_FORMAT_XRGB8888 ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+        if (!frame || cairo_image_surface_get_width(frame) != width ||
+            cairo_image_surface_get_height(frame) != height || cairo_image_surface_get_format(frame) != format) {
+            if (frame) cairo_surface_destroy(frame);
+            frame = cairo_image_surface_create(format, width, height);
+        }
+        cairo_surface_flush(frame);
+        unsigned char* to = cairo_image_surface_get_data(frame);
+        const int toStride = cairo_image_surface_get_stride(frame);
+        wl_shm_buffer_begin_access(shm);
+        const auto* from = static_cast<const unsigned char*>(wl_shm_buffer_get_data(shm));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(to + static_cast<std::ptrdiff_t>(y) * toStride, from + static_cast<std::ptrdiff_t>(y) * stride,
+                        static_cast<std::size_t>(std::min(stride, toStride)));
+        wl_shm_buffer_end_access(shm);
+        cairo_surface_mark_dirty(frame);
+    }
+
+    static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+        const std::string url = uri ? uri : "";
+        const auto navigationType = static_cast<ui::WebNavigationType>(webkit_navigation_action_get_navigation_type(action));
+        if (self->ownNavigation && navigationType == ui::WebNavigationType::Other) {
+            self->ownNavigation = false;
+            webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        g_object_ref(decision);
+        self->host.engineDecide({url}, navigationType, [decision, url, alive = self->alive](bool allowed) {
+            if (allowed && *alive && !loadableScheme(url)) {
+                webkit_policy_decision_ignore(decision);
+                if (ui::Application* app = ui::Application::shared()) app->openURL(url);
+            } else if (allowed && *alive) {
+                webkit_policy_decision_use(decision);
+            } else {
+                webkit_policy_decision_ignore(decision);
+            }
+            g_object_unref(decision);
+        });
+        return TRUE;
+    }
+
+    static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (event == WEBKIT_LOAD_STARTED) {
+            self->failed = false;
+            self->hasPage = true;
+            if (self->ownStart)
+                self->ownStart = false;
+            else
+                self->host.engineDidStart();
+        } else if (event == WEBKIT_LOAD_FINISHED) {
+            if (!self->failed) self->host.engineDidFinish();
+            self->failed = true;  // one finish per load
+        }
+    }
+
+    static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->failed = true;
+        // A cut-short load's news may come after our next document was handed over: that one's
+        // start is still to be kept quiet.
+        if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+            g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+            return TRUE;
+        self->ownStart = false;
+        foundation::Error failure{g_quark_to_string(error->domain), error->code, error->message ? error->message : "", {}};
+        if (uri)
+            failure.userInfo = foundation::Value::Dictionary{{net::kURLErrorFailingURLStringErrorKey, std::string(uri)}};
+        self->host.engineDidFail(failure);
+        return TRUE;
+    }
+
+    static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->hasPage = false;
+        if (self->failed) return;
+        self->failed = true;
+        self->host.engineDidFail({"plat.web", 1, "The page's process ended", {}});
+    }
+
+    // Dialogs are answered at once; new windows are refused.
+    static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer) { return TRUE; }
+    static WebKitWebView* createView(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
+};
+
+WPEWebEngine::WPEWebEngine(ui::WebEngineHost& host) : PageEngine(host), m_impl(std::make_unique<Impl>(*this, host)) {
+    Process& p = process();
+    static const wpe_view_backend_exportable_fdo_client client = {nullptr, nullptr, &Impl::exportShm, nullptr, nullptr};
+    m_impl->exportable = wpe_view_backend_exportable_fdo_create(&client, m_impl.get(), 1, 1);
+    m_impl->backend = wpe_view_backend_exportable_fdo_get_view_backend(m_impl->exportable);
+    WebKitWebViewBackend* viewBackend = webkit_web_view_backend_new(
+        m_impl->backend, [](gpointer e) { wpe_view_backend_exportable_fdo_destroy(static_cast<wpe_view_backend_exportable_fdo*>(e)); },
+        m_impl->exportable);
+    m_impl->view = p.views.empty() ? webkit_web_view_new_with_context(viewBackend, p.context)
+                                   : webkit_web_view_new_with_related_view(viewBackend, p.views.front()->view);
+    wpe_view_backend_add_activity_state(m_impl->backend, wpe_view_activity_state_visible |
+                                                              wpe_view_activity_state_focused |
+                                                              wpe_view_activity_state_in_window);
+    g_signal_connect(m_impl->view, "decide-policy", G_CALLBACK(&Impl::decidePolicy), m_impl.get());
+    g_signal_connect(m_impl->view, "load-changed", G_CALLBACK(&Impl::loadChanged), m_impl.get());
+    g_signal_connect(m_impl->view, "load-failed", G_CALLBACK(&Impl::loadFailed), m_impl.get());
+    g_signal_connect(m_impl->view, "web-process-terminated", G_CALLBACK(&Impl::processTerminated), m_impl.get());
+    g_signal_connect(m_impl->view, "script-dialog", G_CALLBACK(&Impl::scriptDialog), m_impl.get());
+    g_signal_connect(m_impl->view, "create", G_CALLBACK(&Impl::createView), m_impl.get());
+    p.views.push_back(m_impl.get());
+}
+
+WPEWebEngine::~WPEWebEngine() {
+    *m_impl->alive = false;
+    Process& p = process();
+    std::erase(p.views, m_impl.get());
+    g_signal_handlers_disconnect_by_data(m_impl->view, m_impl.get());
+    webkit_web_view_stop_loading(m_impl->view);
+    g_object_unref(m_impl->view);  // its backend destroys the exportable
+    if (m_impl->frame) cairo_surface_destroy(m_impl->frame);
+}
+
+void WPEWebEngine::showDocument(const std::string& body, const std::string& mimeType, const std::string& encoding,
+                                const std::string& baseURL) {
+    m_impl->ownNavigation = true;
+    m_impl->ownStart = true;
+    GBytes* bytes = g_bytes_new(body.data(), body.size());
+    webkit_web_view_load_bytes(m_impl->view, bytes, mimeType.c_str(), encoding.empty() ? nullptr : encoding.c_str(),
+                               baseURL.c_str());
+    g_bytes_unref(bytes);
+}
+
+void WPEWebEngine::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    cancelFetch();
+    m_impl->ownNavigation = false;
+    m_impl->ownStart = false;
+    webkit_web_view_load_html(m_impl->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+}
+
+void WPEWebEngine::stopEngine() {
+    m_impl->ownNavigation = false;
+    m_impl->ownStart = false;
+    if (webkit_web_view_is_loading(m_impl->view)) m_impl->failed = true;
+    webkit_web_view_stop_loading(m_impl->view);
+}
+
+bool WPEWebEngine::engineLoading() const {
+    return webkit_web_view_is_loading(m_impl->view);
+}
+
+std::string WPEWebEngine::engineURL() const {
+    const char* uri = webkit_web_view_get_uri(m_impl->view);
+    return uri ? uri : "";
+}
+
+void WPEWebEngine::reload() {
+    webkit_web_view_reload(m_impl->view);
+}
+
+void WPEWebEngine::goBack() {
+    webkit_web_view_go_back(m_impl->view);
+}
+
+void WPEWebEngine::goForward() {
+    webkit_web_view_go_forward(m_impl->view);
+}
+
+bool WPEWebEngine::canGoBack() const {
+    return webkit_web_view_can_go_back(m_impl->view);
+}
+
+bool WPEWebEngine::canGoForward() const {
+    return webkit_web_view_can_go_forward(m_impl->view);
+}
+
+std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
+    if (!m_impl->hasPage) return "";
+    auto evaluation = std::make_shared<Evaluation>();
+    webkit_web_view_run_javascript(m_impl->view, script.c_str(), nullptr, evaluationDone,
+                                   new std::shared_ptr<Evaluation>(evaluation));
+    // Only the engine turns meanwhile: what it reports is posted, so the caller sees it after.
+    const gint64 end = g_get_monotonic_time() + static_cast<gint64>(limit * 1e6);
+    while (!evaluation->done) {
+        const gint64 left = end - g_get_monotonic_time();
+        if (left <= 0) break;
+        GSource* limitSource = g_timeout_source_new(static_cast<guint>(left / 1000 + 1));
+        g_source_set_callback(limitSource, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(limitSource, nullptr);
+        g_main_context_iteration(nullptr, TRUE);
+        g_source_destroy(limitSource);
+        g_source_unref(limitSource);
+    }
+    return evaluation->done ? evaluation->result : std::string();
+}
+
+void WPEWebEngine::evaluateAsync(const std::string& script, std::function<void(std::string)> done) {
+    if (!m_impl->hasPage) {
+        foundation::RunLoop::main().perform([done = std::move(done)] { done(""); });
+        return;
+    }
+    auto evaluation = std::make_shared<Evaluation>();
+    evaluation->then = std::move(done);
+    webkit_web_view_run_javascript(m_impl->view, script.c_str(), nullptr, evaluationDone,
+                                   new std::shared_ptr<Evaluation>(evaluation));
+}
+
+void WPEWebEngine::setViewport(double width, double height, double scale) {
+    const auto w = static_cast<uint32_t>(std::max(1.0, width)), h = static_cast<uint32_t>(std::max(1.0, height));
+    wpe_view_backend_dispatch_set_device_scale_factor(m_impl->backend, static_cast<float>(scale));
+    wpe_view_backend_dispatch_set_size(m_impl->backend, w, h);
+}
+
+cairo_surface_t* WPEWebEngine::frame() const {
+    return m_impl->frame;
+}
+
+void WPEWebEngine::pointer(ui::Point location, ui::TouchPhase phase) {
+    wpe_input_pointer_event event{};
+    event.time = static_cast<uint32_t>(g_get_monotonic_time() / 1000);
+    event.x = static_cast<int>(location.x);
+    event.y = static_cast<int>(location.y);
+    event.type = wpe_input_pointer_event_type_motion;
+    if (phase != ui::TouchPhase::Began) event.modifiers = wpe_input_pointer_modifier_button1;
+    wpe_view_backend_dispatch_pointer_event(m_impl->backend, &event);
+    if (phase == ui::TouchPhase::Moved || phase == ui::TouchPhase::Stationary) return;
+    event.type = wpe_input_pointer_event_type_button;
+    event.button = 1;
+    event.state = phase == ui::TouchPhase::Began ? 1 : 0;
+    event.modifiers = phase == ui::TouchPhase::Began ? wpe_input_pointer_modifier_button1 : 0;
+    wpe_view_backend_dispatch_pointer_event(m_impl->backend, &event);
+}
+
+}  // namespace plat::web
