@@ -4,6 +4,7 @@
 //   dk-kiosk-cli json parse [--max-depth N]
 //   dk-kiosk-cli json write [--human-readable] [--sort-keys] [--max-depth N]
 //   dk-kiosk-cli util NAME ARG...
+//   dk-kiosk-cli --home DIR ...        (command mode: CommandMode.h)
 //
 // `json` reads standard input whole and prints the value written compactly (parse) or with the
 // writer options (write; --max-depth is the writer's, the parser then stops only at the hard
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/dk-kiosk-cli/CommandMode.h"
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSJsonWriter.h"
 #include "kiosk/KSStringUtil.h"
@@ -158,6 +160,7 @@ int util(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no mode given");
+    if (args.front().starts_with("--")) return runCommandMode(argc, argv);
     std::string mode = args.front();
     args.erase(args.begin());
     if (mode == "json") return json(args);

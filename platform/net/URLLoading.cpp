@@ -19,6 +19,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Queue.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/URLCache.h"
 
 namespace plat::net {
 
@@ -208,6 +209,8 @@ std::string describeURLError(int code) {
         return "too many HTTP redirects";
     case kURLErrorBadServerResponse:
         return "bad server response";
+    case kURLErrorResourceUnavailable:
+        return "resource unavailable";
     case kURLErrorSecureConnectionFailed:
         return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case kURLErrorServerCertificateUntrusted:
@@ -233,6 +236,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     RunLoop& loop;
     Request request;
+    const Request original;  // what the cache is asked and offered: redirects replace `request`
     ConnectionHandlers handlers;
     WorkInFlight work;
     std::atomic<bool> cancelled{false};
@@ -260,12 +264,13 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     bool responseQueued = false;
     std::string redirectURL;  // set while a redirect's body is held until the hook decides
     std::string heldBody;
+    std::string cacheBody;  // the final response's body, for the cache
     curl_off_t lastDown = -1, lastUp = -1;
 
     std::deque<Event> pending;
 
     Impl(RunLoop& l, Request r, ConnectionHandlers h)
-        : loop(l), request(std::move(r)), handlers(std::move(h)), work(loop.clock().beginWork(plat::foundation::WorkKind::Transfer)) {
+        : loop(l), request(std::move(r)), original(request), handlers(std::move(h)), work(loop.clock().beginWork(plat::foundation::WorkKind::Transfer)) {
         if (!(request.timeout > 0) || !std::isfinite(request.timeout)) request.timeout = kDefaultTimeout;
     }
 
@@ -282,6 +287,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             failLater(kURLErrorBadURL);
             return;
         }
+        if (answerFromCache()) return;
         multi = curl_multi_init();
         idleFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         curlTimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -326,6 +332,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_slist_free_all(headerList);
         headerList = nullptr;
         response = {};
+        cacheBody.clear();
         headersDone = responseQueued = false;
         redirectURL.clear();
         heldBody.clear();
@@ -489,6 +496,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void queueData(const char* data, std::size_t size) {
         if (size == 0) return;
+        if (cacheable()) cacheBody.append(data, size);
         if (!pending.empty() && pending.back().kind == Event::Data) {
             pending.back().data.append(data, size);
         } else {
@@ -496,7 +504,45 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
-    void queueFinish() { pending.push_back({Event::Finish, {}, {}, {}}); }
+    void queueFinish() {
+        offerToCache();
+        pending.push_back({Event::Finish, {}, {}, {}});
+    }
+
+    bool cacheable() const { return methodOf(original) == "GET"; }
+
+    // True when the shared cache answered (or, for policy 3, the load failed for lack of one).
+    bool answerFromCache() {
+        if (!cacheable() || !cachePolicyReadsCache(original.cachePolicy)) return false;
+        std::shared_ptr<URLCache> cache = URLCache::shared();
+        std::optional<CachedURLResponse> cached = cache ? cache->cachedResponseForRequest(original) : std::nullopt;
+        if (!cached) {
+            if (original.cachePolicy != kReturnCacheDataDontLoad) return false;
+            failLater(kURLErrorResourceUnavailable);
+            return true;
+        }
+        response = cached->response;
+        response.fromCache = true;
+        queueResponse();
+        queueData(reinterpret_cast<const char*>(cached->data.data()), cached->data.size());
+        pending.push_back({Event::Finish, {}, {}, {}});
+        kick = loop.addTimer(0, [w = weak()] {
+            if (auto self = w.lock()) self->drive([] {});
+        });
+        return true;
+    }
+
+    // The complete answer, body gathered from the queued data, offered before anyone sees it end.
+    void offerToCache() {
+        if (!cacheable() || response.status <= 0 || response.fromCache) return;
+        std::shared_ptr<URLCache> cache = URLCache::shared();
+        if (!cache) return;
+        CachedURLResponse cached;
+        cached.response = response;
+        cached.mimeType = response.mimeType();
+        cached.data.assign(cacheBody.begin(), cacheBody.end());
+        cache->storeCachedResponse(cached, original);
+    }
 
     void queueFail(int code) { pending.push_back({Event::Fail, {}, {}, makeError(code, request.url)}); }
 

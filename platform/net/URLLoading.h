@@ -39,6 +39,9 @@ struct Request {
     // Seconds without progress (connecting, sending, receiving) before the load fails with
     // kURLErrorTimedOut, measured in real time whatever the run loop's clock; 0 or less: 60.
     double timeout = kDefaultTimeout;
+    // The platform's cache policy (URLCache.h): 2 and 3 answer a GET from the shared cache when it
+    // holds one, 3 failing with kURLErrorResourceUnavailable when it does not.
+    int cachePolicy = 0;
 
     void setBody(std::string_view text) { body.assign(text.begin(), text.end()); }
 };
@@ -47,6 +50,7 @@ struct Response {
     int status = 0;
     std::string url;  // the address that gave this response: the last of a redirect chain
     Headers headers;
+    bool fromCache = false;  // answered by the shared URL cache, no request made
 
     const std::string* header(std::string_view name) const { return findHeader(headers, name); }
     // From Content-Type: "text/html" and its charset ("utf-8"); empty when not given.
@@ -66,6 +70,7 @@ enum URLErrorCode : int {
     kURLErrorCannotConnectToHost = -1004,
     kURLErrorNetworkConnectionLost = -1005,
     kURLErrorHTTPTooManyRedirects = -1007,
+    kURLErrorResourceUnavailable = -1008,
     kURLErrorBadServerResponse = -1011,
     kURLErrorSecureConnectionFailed = -1200,
     kURLErrorServerCertificateUntrusted = -1202,
@@ -96,7 +101,8 @@ struct ConnectionHandlers {
     std::function<void(const Error&)> didFail;
 };
 
-// A running load; destroying the handle cancels it. Cookies are never stored or sent; TLS
+// A running load; destroying the handle cancels it. A GET that completes is offered to the shared
+// URL cache (storage allowed), whatever its status: the cache decides. Cookies are never stored or sent; TLS
 // peers are always verified, against the system's certificates plus those of the PEM file
 // named by DROVIK_CA_FILE (for tests); responses in gzip or deflate arrive inflated. While a
 // load runs it counts as work in flight on its run loop's clock, so a virtual clock waits for it.

@@ -5,8 +5,30 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <random>
 
 namespace plat::sys {
+
+namespace {
+
+std::mutex g_seededMutex;
+std::optional<std::mt19937_64> g_seeded;
+
+bool drawSeeded(std::uint32_t& draw) {
+    std::lock_guard lock(g_seededMutex);
+    if (!g_seeded) return false;
+    draw = static_cast<std::uint32_t>((*g_seeded)() >> 32);
+    return true;
+}
+
+}  // namespace
+
+void seedRandom(std::uint64_t seed) {
+    std::lock_guard lock(g_seededMutex);
+    g_seeded.emplace(seed);
+}
 
 std::uint32_t randomUniform(std::uint32_t upperBound) {
     if (upperBound == 0) return 0;
@@ -22,6 +44,10 @@ std::uint32_t randomUniform(std::uint32_t upperBound) {
                                 std::numeric_limits<std::uint32_t>::max() % upperBound;
     for (;;) {
         std::uint32_t draw = 0;
+        if (drawSeeded(draw)) {
+            if (draw < limit) return draw % upperBound;
+            continue;
+        }
         if (getrandom(&draw, sizeof draw, 0) != static_cast<ssize_t>(sizeof draw)) continue;
         if (draw < limit) return draw % upperBound;
     }

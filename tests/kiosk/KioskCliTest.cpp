@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -34,4 +36,93 @@ TEST(KioskCli, OneShotModesGiveTheirExpectedOutput) {
     EXPECT_NE(first.out, second.out);
 }
 
+// Command mode in `home`, sharing `pasteboards`; the output with the server's port as PORT.
+std::string commands(const std::string& home, const std::string& pasteboards, const std::string& lines,
+                     int port = 0, int* status = nullptr) {
+    dktest::ProcessResult result = dktest::runProcess(
+        {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --pasteboards \"$3\" --start-time 1700000000",
+         kCli, lines, home, pasteboards});
+    if (status) *status = result.status;
+    std::string out = result.out;
+    if (port)
+        for (std::size_t at; (at = out.find(":" + std::to_string(port) + "/")) != std::string::npos;)
+            out.replace(at + 1, std::to_string(port).size(), "PORT");
+    return out;
+}
+
+// Each answer by request order: the same responses the cache's rules are about.
+const char* kCacheScript = R"({"requests": {
+  "1": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=60"]], "body": "sixty"},
+  "2": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "an hour"},
+  "3": {"status": "HTTP/1.1 404 Not Found", "headers": [["Cache-Control", "max-age=3600"]], "body": "missing"},
+  "4": {"status": "HTTP/1.1 410 Gone", "body": "gone"},
+  "5": {"status": "HTTP/1.1 200 OK", "headers": [["ETag", "\"v1\""], ["Cache-Control", "no-store"]], "body": "tagged"},
+  "6": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "policy one"},
+  "7": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "policy four"},
+  "8": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "fragment"}},
+  "default": {"status": "HTTP/1.1 500 Unexpected"}})";
+
+TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"), kCacheScript);
+    ASSERT_TRUE(server.running());
+    const std::string u = server.url();
+    const std::string first = commands(dir.file("home"), dir.file("boards"),
+                                       "cache install\n"
+                                       "cache get " + u + "/m60\ncache get " + u + "/m60\n"
+                                       "cache get " + u + "/h3600\ncache get " + u + "/404\n"
+                                       "cache get " + u + "/410\ncache get " + u + "/etag\n"
+                                       "cache get " + u + "/p1 1\ncache get " + u + "/p4 4\n"
+                                       "cache get " + u + "/frag#a\ncache get " + u + "/frag#b\n"
+                                       "cache has " + u + "/m60\ncache has " + u + "/p1\ncache usage\n",
+                                       server.port());
+    // A new process: only what went to disk, with no request made.
+    const std::string second = commands(dir.file("home"), dir.file("boards"),
+                                        "cache get " + u + "/h3600 3\ncache get " + u + "/410 3\n"
+                                        "cache get " + u + "/etag 3\ncache get " + u + "/frag#c 3\n"
+                                        "cache get " + u + "/m60 3\ncache get " + u + "/404 3\n"
+                                        "cache get " + u + "/p1 3\ncache get " + u + "/p4 3\n"
+                                        "cache has " + u + "/m60\ncache has " + u + "/frag\n",
+                                        server.port());
+    EXPECT_EQ(server.requestLines().size(), 8u);
+    const std::string golden = DK_TEST_DATA_DIR "/cache-loading.out";
+    const std::string transcript = first + "--- new process\n" + second;
+    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, transcript);
+    EXPECT_EQ(transcript, dktest::readFile(golden));
+}
+
+TEST(KioskCliUdid, TwoHomesOnOnePasteboardDirectoryAgree) {
+    dktest::TempDir dir;
+    const std::string ask = "udid\ndefaults get SharedUDID\n";
+    const std::string first = commands(dir.file("one"), dir.file("boards"), ask);
+    const std::string second = commands(dir.file("two"), dir.file("boards"), ask);
+    ASSERT_GT(first.size(), 40u);
+    EXPECT_EQ(first.substr(0, 40), second.substr(0, 40));
+    EXPECT_NE(first.find(R"("SharedUDID_slot":"com.drovik.sharedudid.slot.0")"), std::string::npos) << first;
+    EXPECT_NE(second.find(R"("SharedUDID_slot":"com.drovik.sharedudid.slot.1")"), std::string::npos) << second;
+    EXPECT_EQ(commands(dir.file("two"), dir.file("boards"), "pasteboard names\n"),
+              "com.drovik.sharedudid.slot.0 com.drovik.sharedudid.slot.1\n");
+    // Opted out and back in a later process of the second home.
+    EXPECT_EQ(commands(dir.file("two"), dir.file("boards"), "udid optout 1\nudid\n").substr(3, 42),
+              std::string(40, '0') + " 1");
+    EXPECT_EQ(commands(dir.file("two"), dir.file("boards"), "udid optout 0\nudid\n").substr(3, 42),
+              first.substr(0, 40) + " 0");
+}
+
+TEST(KioskCliCommands, RefusedLinesAndPasteboardValues) {
+    dktest::TempDir dir;
+    int status = 0;
+    const std::string out = commands(dir.file("home"), dir.file("boards"),
+                                     "pasteboard put odd/name t {\"a\":[1,\"x\"]}\npasteboard get odd/name t\n"
+                                     "pasteboard get odd/name other\npasteboard string odd/name\n"
+                                     "defaults set k \"text\"\ndefaults get k\ndefaults remove k\ndefaults get k\n"
+                                     "cache get http://127.0.0.1:1/x 7\nbogus\n",
+                                     0, &status);
+    EXPECT_EQ(out,
+              "ok\n{\"a\":[1,\"x\"]}\nnone\nnone\nok\n\"text\"\nok\nnone\n"
+              "error usage: cache get URL [POLICY]\nerror unknown command: bogus\n");
+    EXPECT_EQ(status, 2);
+}
+
 }  // namespace
+

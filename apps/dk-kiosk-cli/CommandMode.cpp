@@ -1,0 +1,409 @@
+// dk-kiosk-cli's command mode: the content-ads client driven headless, one command a line.
+#include "apps/dk-kiosk-cli/CommandMode.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "apps/cli-support/CommandLine.h"
+#include "kiosk/cache/SDURLCache.h"
+#include "kiosk/udid/SharedUDID.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/Pasteboard.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
+#include "platform/net/URLLoading.h"
+#include "platform/sys/Device.h"
+#include "platform/sys/Random.h"
+
+namespace {
+
+using dk::cli::Arg;
+using dk::cli::escape;
+using dk::cli::Line;
+using dk::cli::parseDouble;
+using dk::cli::parseInt;
+using plat::foundation::Clock;
+using plat::foundation::Pasteboard;
+using plat::foundation::RunLoop;
+using plat::foundation::Value;
+
+constexpr const char* kDefaultIdentifier = "com.drovik.kiosk-cli";
+
+int usage(const std::string& why) {
+    std::fprintf(stderr,
+                 "dk-kiosk-cli: %s\n"
+                 "usage: dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
+                 "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
+                 "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]\n"
+                 "         [--commands FILE]\n",
+                 why.c_str());
+    return 2;
+}
+
+void say(const std::string& line) {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+double g_startWall = 0;
+double wallNow() { return g_startWall + Clock::process().now(); }
+
+// A command's JSON argument: a quoted string or an object as decoded, a bare word as JSON text.
+std::optional<Value> jsonArgument(const Arg& arg) {
+    if (arg.object) return *arg.object;
+    if (arg.quoted) return Value(arg.text);
+    return Value::fromJSON(arg.text);
+}
+
+class Cli {
+public:
+    bool run(std::string_view text) {
+        Line line{text};
+        std::string error;
+        std::vector<Arg> args;
+        while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
+        if (!error.empty()) return refuse(error);
+        if (args.empty() || args[0].quoted) return refuse("unknown command: " + std::string(text));
+        const std::string name = args[0].text;
+        args.erase(args.begin());
+        if (name == "run") return runFor(args);
+        if (name == "settle") return settle(args);
+        if (name == "time") {
+            if (!args.empty()) return refuse("usage: time");
+            char out[64];
+            std::snprintf(out, sizeof out, "time %.3f", wallNow());
+            say(out);
+            return true;
+        }
+        if (name == "defaults") return defaults(args);
+        if (name == "cache") return cache(args);
+        if (name == "udid") return udid(args);
+        if (name == "pasteboard") return pasteboard(args);
+        return refuse("unknown command: " + name);
+    }
+
+private:
+    static bool refuse(const std::string& why) {
+        say("error " + why);
+        return false;
+    }
+
+    bool runFor(const std::vector<Arg>& args) {
+        double seconds;
+        if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return refuse("usage: run S");
+        RunLoop::main().runFor(seconds);
+        say("ok");
+        return true;
+    }
+
+    bool busy() const { return Clock::process().hasWorkInFlight(); }
+
+    bool settle(const std::vector<Arg>& args) {
+        double limit = 10;
+        if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
+            return refuse("usage: settle [MAX]");
+        RunLoop& loop = RunLoop::main();
+        const double start = Clock::monotonicSeconds();
+        loop.runOnce(0);
+        while (busy() && Clock::monotonicSeconds() - start < limit) {
+            usleep(500);
+            loop.runOnce(0);
+        }
+        say(busy() ? "busy" : "idle");
+        return true;
+    }
+
+    bool defaults(const std::vector<Arg>& args) {
+        plat::foundation::UserDefaults* store = plat::foundation::UserDefaults::standard();
+        if (args.size() == 2 && args[0].text == "get") {
+            std::optional<Value> value = store->objectForKey(args[1].text);
+            say(value ? value->canonicalJSON() : "none");
+            return true;
+        }
+        if (args.size() == 3 && args[0].text == "set") {
+            std::optional<Value> value = jsonArgument(args[2]);
+            if (!value) return refuse("malformed JSON: " + args[2].text);
+            if (!store->setObject(*value, args[1].text)) return refuse("not a property-list value");
+            store->synchronize();
+            say("ok");
+            return true;
+        }
+        if (args.size() == 2 && args[0].text == "remove") {
+            store->removeObjectForKey(args[1].text);
+            store->synchronize();
+            say("ok");
+            return true;
+        }
+        return refuse("usage: defaults get KEY | set KEY JSON | remove KEY");
+    }
+
+    SDURLCache& installCache(std::size_t memory = 1048576, std::size_t disk = 10485760) {
+        if (!m_cache) {
+            m_cache = std::make_shared<SDURLCache>(memory, disk, SDURLCache::defaultCachePath(), &RunLoop::main(), wallNow);
+            plat::net::URLCache::setShared(m_cache);
+        }
+        return *m_cache;
+    }
+
+    bool cache(const std::vector<Arg>& args) {
+        const std::string sub = args.empty() ? "" : args[0].text;
+        if (sub == "install" && (args.size() == 1 || args.size() == 3)) {
+            long long memory = 1048576, disk = 10485760;
+            if (args.size() == 3 && (!parseInt(args[1].text, memory) || !parseInt(args[2].text, disk) || memory < 0 ||
+                                     disk < 0))
+                return refuse("usage: cache install [MEMORY DISK]");
+            if (m_cache) return refuse("cache already installed");
+            installCache(static_cast<std::size_t>(memory), static_cast<std::size_t>(disk));
+            say("ok");
+            return true;
+        }
+        if (sub == "get" && (args.size() == 2 || args.size() == 3)) {
+            long long policy = plat::net::kReturnCacheDataElseLoad;
+            if (args.size() == 3 && (!parseInt(args[2].text, policy) || policy < 0 || policy > 5))
+                return refuse("usage: cache get URL [POLICY]");
+            installCache();
+            return get(args[1].text, static_cast<int>(policy));
+        }
+        if (sub == "has" && args.size() == 2) {
+            say(installCache().isCached(args[1].text) ? "yes" : "no");
+            return true;
+        }
+        if (sub == "remove" && args.size() == 2) {
+            plat::net::Request request;
+            request.url = args[1].text;
+            installCache().removeCachedResponseForRequest(request);
+            say("ok");
+            return true;
+        }
+        if (sub == "clear" && args.size() == 1) {
+            installCache().removeAllCachedResponses();
+            say("ok");
+            return true;
+        }
+        if (sub == "maintain" && args.size() == 1) {
+            SDURLCache& cache = installCache();
+            cache.periodicMaintenance();
+            cache.waitForIO();
+            say("ok");
+            return true;
+        }
+        if (sub == "usage" && args.size() == 1) {
+            SDURLCache& cache = installCache();
+            say("disk=" + std::to_string(cache.currentDiskUsage()) + " memory=" +
+                std::to_string(cache.currentMemoryUsage()));
+            return true;
+        }
+        return refuse(
+            "usage: cache install [MEMORY DISK] | get URL [POLICY] | has URL | remove URL | clear | maintain | usage");
+    }
+
+    bool get(const std::string& url, int policy) {
+        plat::net::Request request;
+        request.url = url;
+        request.cachePolicy = policy;
+        std::optional<plat::net::Response> response;
+        std::vector<std::uint8_t> body;
+        std::optional<plat::net::Error> failure;
+        bool done = false;
+        plat::net::ConnectionHandlers handlers;
+        handlers.didReceiveResponse = [&](const plat::net::Response& r) {
+            response = r;
+            if (!r.fromCache) say("http GET " + escape(url));
+        };
+        handlers.didReceiveData = [&](const std::uint8_t* data, std::size_t size) { body.insert(body.end(), data, data + size); };
+        // A posted no-op ends the runOnce below: an answer from the cache comes from a timer,
+        // which would not.
+        handlers.didFinish = [&] {
+            done = true;
+            RunLoop::main().perform([] {});
+        };
+        handlers.didFail = [&](const plat::net::Error& error) {
+            failure = error;
+            done = true;
+            RunLoop::main().perform([] {});
+        };
+        plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers), &RunLoop::main());
+        while (!done) RunLoop::main().runOnce(3600);
+        if (failure) {
+            say("failed " + std::to_string(failure->code) + " " + escape(failure->message));
+            return true;
+        }
+        const std::optional<plat::crypto::Bytes> digest = plat::crypto::digest(plat::crypto::Algorithm::SHA1, body.data(), body.size());
+        say("status=" + std::to_string(response ? response->status : 0) + " bytes=" + std::to_string(body.size()) +
+            " sha1=" + plat::crypto::hex(digest.value_or(plat::crypto::Bytes{})) +
+            " source=" + (response && response->fromCache ? "cache" : "network"));
+        return true;
+    }
+
+    bool udid(const std::vector<Arg>& args) {
+        if (args.empty()) {
+            plat::foundation::Error error;
+            const std::string value = SharedUDID::valueWithError(&error);
+            say(value + " " + std::to_string(error.code) + " " + escape(error.message));
+            return true;
+        }
+        if (args.size() == 2 && args[0].text == "optout" && (args[1].text == "0" || args[1].text == "1")) {
+            SharedUDID::setOptOut(args[1].text == "1");
+            say("ok");
+            return true;
+        }
+        return refuse("usage: udid | udid optout 0|1");
+    }
+
+    bool pasteboard(const std::vector<Arg>& args) {
+        const std::string sub = args.empty() ? "" : args[0].text;
+        if (sub == "put" && args.size() == 4) {
+            std::optional<Value> value = jsonArgument(args[3]);
+            std::optional<std::string> bytes =
+                value ? plat::foundation::serializePropertyList(*value, plat::foundation::PropertyListFormat::Binary)
+                      : std::nullopt;
+            if (!bytes) return refuse("not a property-list JSON value: " + args[3].text);
+            std::unique_ptr<Pasteboard> board = Pasteboard::named(args[1].text, true);
+            if (!board) return refuse("cannot make pasteboard " + args[1].text);
+            board->setPersistent(true);
+            if (!board->setData(plat::foundation::Data(bytes->begin(), bytes->end()), args[2].text))
+                return refuse("cannot write pasteboard " + args[1].text);
+            say("ok");
+            return true;
+        }
+        if (sub == "get" && args.size() == 3) {
+            std::unique_ptr<Pasteboard> board = Pasteboard::named(args[1].text, false);
+            std::optional<plat::foundation::Data> data = board ? board->dataForType(args[2].text) : std::nullopt;
+            std::optional<Value> value =
+                data ? plat::foundation::parsePropertyList(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()))
+                     : std::nullopt;
+            say(value ? value->canonicalJSON() : "none");
+            return true;
+        }
+        if (sub == "string" && args.size() == 2) {
+            std::unique_ptr<Pasteboard> board = Pasteboard::named(args[1].text, false);
+            std::optional<std::string> text = board ? board->string() : std::nullopt;
+            say(text ? "text " + escape(*text) : "none");
+            return true;
+        }
+        if (sub == "names" && args.size() == 1) {
+            std::string line;
+            for (const std::string& name : Pasteboard::names()) line += (line.empty() ? "" : " ") + escape(name);
+            say(line.empty() ? "none" : line);
+            return true;
+        }
+        return refuse("usage: pasteboard put NAME TYPE JSON | get NAME TYPE | string NAME | names");
+    }
+
+    std::shared_ptr<SDURLCache> m_cache;
+};
+
+}  // namespace
+
+int runCommandMode(int argc, char** argv) {
+    std::string home, bundlePath, clock = "virtual", commands, deviceFacts, device, pasteboards;
+    std::optional<double> startTime;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i], value;
+        if (option == "--log") continue;  // the client writes no log lines yet
+        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option.resize(eq);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return usage("missing value for " + option);
+        }
+        if (option == "--home") {
+            home = value;
+        } else if (option == "--bundle") {
+            bundlePath = value;
+        } else if (option == "--pasteboards") {
+            pasteboards = value;
+        } else if (option == "--clock") {
+            if (value != "virtual" && value != "real") return usage("--clock takes virtual or real");
+            clock = value;
+        } else if (option == "--start-time") {
+            double t;
+            if (!parseDouble(value, t)) return usage("--start-time takes seconds since 1970");
+            startTime = t;
+        } else if (option == "--seed") {
+            long long n;
+            if (!parseInt(value, n)) return usage("--seed takes an integer");
+            plat::sys::seedRandom(static_cast<std::uint64_t>(n));
+        } else if (option == "--device-facts") {
+            deviceFacts = value;
+        } else if (option == "--device") {
+            if (!plat::sys::findDevicePreset(value)) return usage("unknown device preset " + value);
+            device = value;
+        } else if (option == "--endpoint") {
+            std::size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0) return usage("--endpoint takes NAME=VALUE");
+            plat::net::setServerBaseOverride(value.substr(0, eq), value.substr(eq + 1));
+        } else if (option == "--net") {
+            std::optional<plat::net::NetOverride> net = plat::net::parseNetOverride(value);
+            if (!net) return usage("--net takes wifi, wwan or none");
+            plat::net::setNetOverride(net);
+        } else if (option == "--web") {
+            if (value != "fake" && value != "real") return usage("--web takes real or fake");
+        } else if (option == "--commands") {
+            commands = value;
+        } else {
+            return usage("unknown option " + option);
+        }
+    }
+    if (home.empty()) return usage("--home is required");
+
+    if (clock == "virtual") Clock::process().startVirtualAt(0);
+    g_startWall = startTime ? *startTime : Clock::wallSeconds() - Clock::process().now();
+    SharedUDID::setWallClock(wallNow);
+    if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
+    std::string identifier = kDefaultIdentifier;
+    if (!bundlePath.empty()) {
+        plat::foundation::Error error;
+        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
+        if (!bundle) {
+            std::fprintf(stderr, "dk-kiosk-cli: %s\n", error.message.c_str());
+            return 1;
+        }
+        if (!bundle->identifier().empty()) identifier = bundle->identifier();
+        plat::foundation::Bundle::setMain(std::move(*bundle));
+    }
+    plat::foundation::Error error;
+    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
+    if (!container) {
+        std::fprintf(stderr, "dk-kiosk-cli: %s\n", error.message.c_str());
+        return 1;
+    }
+    plat::foundation::Container::setMain(std::move(*container));
+    if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
+    if (!device.empty()) plat::sys::Device::current().setPreset(device);
+
+    std::FILE* in = stdin;
+    if (!commands.empty()) {
+        in = std::fopen(commands.c_str(), "r");
+        if (!in) {
+            std::fprintf(stderr, "dk-kiosk-cli: cannot read %s: %s\n", commands.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    int status;
+    {
+        Cli cli;
+        status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
+    }
+    if (in != stdin) std::fclose(in);
+    plat::net::URLCache::setShared(nullptr);
+    std::fflush(nullptr);
+    return status;
+}

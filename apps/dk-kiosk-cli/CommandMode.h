@@ -1,0 +1,13 @@
+// dk-kiosk-cli's command mode (its first argument an option):
+//
+//   dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]
+//                [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]
+//                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]
+//                [--commands FILE]
+//
+// Commands come from FILE, else standard input, one a line, each answered by a result line;
+// happenings print as they occur. Exit status 0; 1 when the container or command file cannot be
+// had; 2 for a bad command line or a refused command ("error ...").
+#pragma once
+
+int runCommandMode(int argc, char** argv);

@@ -1,0 +1,195 @@
+#include "kiosk/udid/SharedUDID.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/crypto/Crypto.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Pasteboard.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/sys/Random.h"
+#include "platform/sys/Uuid.h"
+
+using plat::foundation::Error;
+using plat::foundation::Pasteboard;
+using plat::foundation::Value;
+
+namespace {
+
+constexpr const char* kDefaultsKey = "SharedUDID";
+constexpr const char* kAppUIDKey = "SharedUDID_appUID";
+constexpr const char* kCreatedKey = "SharedUDID_createdTS";
+constexpr const char* kSlotKey = "SharedUDID_slot";
+constexpr const char* kOptOutKey = "SharedUDID_optOutTS";
+
+std::optional<std::string> g_cached;
+std::function<double()> g_now;
+
+double now() { return g_now ? g_now() : plat::foundation::Clock::wallSeconds(); }
+
+void report(Error* error, int code, std::string text) {
+    if (!error) return;
+    error->domain = SharedUDID::kScheme;
+    error->code = code;
+    error->message = text;
+    error->userInfo = Value(Value::Dictionary{{"description", Value(std::move(text))}});
+}
+
+const std::string* stringIn(const Value::Dictionary& dict, const char* key) {
+    auto it = dict.find(key);
+    return it == dict.end() ? nullptr : it->second.string();
+}
+
+}  // namespace
+
+void SharedUDID::setWallClock(std::function<double()> now) { g_now = std::move(now); }
+
+void SharedUDID::resetCache() { g_cached.reset(); }
+
+Value::Dictionary SharedUDID::dictFromPasteboard(const std::string& pasteboardName) {
+    std::unique_ptr<Pasteboard> board = Pasteboard::named(pasteboardName, false);
+    std::optional<plat::foundation::Data> data = board ? board->dataForType(kScheme) : std::nullopt;
+    if (!data) return {};
+    std::optional<Value> value =
+        plat::foundation::parsePropertyList(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+    if (!value || !value->dictionary()) return {};
+    return *value->dictionary();
+}
+
+bool SharedUDID::setDictForPasteboard(const Value::Dictionary& dict, const std::string& pasteboardName) {
+    std::unique_ptr<Pasteboard> board = Pasteboard::named(pasteboardName, true);
+    std::optional<std::string> bytes =
+        plat::foundation::serializePropertyList(Value(dict), plat::foundation::PropertyListFormat::Binary);
+    return board && bytes && board->setData(plat::foundation::Data(bytes->begin(), bytes->end()), kScheme);
+}
+
+std::string SharedUDID::generateFreshSharedUDID() {
+    char unique[128];
+    std::snprintf(unique, sizeof unique, "%s-%d-%.0f", plat::sys::newUUIDString().c_str(),
+                  static_cast<int>(getpid()), now() * 1000);
+    std::string out = plat::crypto::hex(plat::crypto::md5(unique).value_or(plat::crypto::Bytes(16, 0)));
+    char tail[16];
+    // The platform's draw taken modulo 4,294,967,295: never ffffffff.
+    std::snprintf(tail, sizeof tail, "%08llx", static_cast<unsigned long long>(plat::sys::randomUniform(0xFFFFFFFFu)));
+    return out + tail;
+}
+
+std::string SharedUDID::value() { return valueWithError(nullptr); }
+
+std::string SharedUDID::valueWithError(Error* error) {
+    if (g_cached) {
+        report(error, 0, "SharedUDID in cache from first call");
+        return *g_cached;
+    }
+    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    // Only the top level: the dictionary's own copy is never consulted, so opting out keeps
+    // working through the opt-out date stored beside it.
+    std::string appUID;
+    if (std::optional<std::string> stored = defaults->stringForKey(kAppUIDKey))
+        appUID = *stored;
+    else
+        appUID = plat::sys::newUUIDString();
+
+    std::optional<Value::Dictionary> appDict;
+    std::optional<std::string> storedId, appSlot;
+    std::optional<Value> optOutDate;
+    if (std::optional<Value> stored = defaults->objectForKey(kDefaultsKey); stored && stored->dictionary()) {
+        appDict = *stored->dictionary();
+        if (const std::string* s = stringIn(*appDict, kDefaultsKey)) storedId = *s;
+        if (const std::string* s = stringIn(*appDict, kSlotKey)) appSlot = *s;
+        if (auto it = appDict->find(kOptOutKey); it != appDict->end()) optOutDate = it->second;
+    }
+    bool optedOut = optOutDate.has_value();
+
+    std::optional<std::string> freeSlot;
+    std::vector<std::pair<std::string, int>> counts;  // in order of first sight
+    for (int i = 0; i < kSlotCount; ++i) {
+        const std::string name = kSlotStem + std::to_string(i);
+        std::unique_ptr<Pasteboard> board = Pasteboard::named(name, false);
+        Value::Dictionary dict = board ? dictFromPasteboard(name) : Value::Dictionary{};
+        const std::string* id = stringIn(dict, kDefaultsKey);
+        if (!board || !id) {
+            if (!freeSlot) freeSlot = name;
+        } else {
+            auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == *id; });
+            if (it == counts.end())
+                counts.emplace_back(*id, 1);
+            else
+                ++it->second;
+        }
+        if (const std::string* uid = stringIn(dict, kAppUIDKey); uid && *uid == appUID) {
+            appSlot = name;
+            auto opt = dict.find(kOptOutKey);
+            optedOut = optedOut && opt != dict.end();
+            if (optedOut) optOutDate = opt->second;
+        }
+    }
+    // Ties go to the last in slot order: a stable ascending sort, then the last one.
+    std::stable_sort(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    std::optional<std::string> mostFrequent;
+    if (!counts.empty()) mostFrequent = counts.back().first;
+
+    std::string result;
+    bool discrepancy = false, save = false;
+    if (storedId) {
+        result = *storedId;
+        discrepancy = mostFrequent && *mostFrequent != *storedId;
+    } else {
+        result = mostFrequent ? *mostFrequent : generateFreshSharedUDID();
+        if (!appDict) {
+            appDict = Value::Dictionary{{kDefaultsKey, Value(result)},
+                                        {kAppUIDKey, Value(appUID)},
+                                        {kCreatedKey, Value(plat::foundation::Date{now()})}};
+            save = true;
+        }
+    }
+    if (freeSlot && (!appSlot || *freeSlot == *appSlot)) {
+        std::unique_ptr<Pasteboard> board = Pasteboard::named(*freeSlot, true);
+        if (board) board->setPersistent(true);
+        if (appDict) {
+            (*appDict)[kSlotKey] = Value(*freeSlot);
+            save = true;
+            setDictForPasteboard(*appDict, *freeSlot);
+        }
+    }
+    if (save) {
+        defaults->setObject(Value(*appDict), kDefaultsKey);
+        defaults->synchronize();
+    }
+    if (optedOut) {
+        report(error, 1,
+               "Application with unique id " + appUID + " is opted-out from SharedUDID as of " +
+                   optOutDate->description());
+        result = std::string(40, '0');
+    } else if (discrepancy) {
+        report(error, 2,
+               "Found a discrepancy between stored SharedUDID (reliable) and redundant copies; one of the apps on "
+               "the device is most likely corrupting the SharedUDID protocol");
+    } else {
+        report(error, 0, "SharedUDID succesfully retrieved");
+    }
+    g_cached = result;
+    return result;
+}
+
+void SharedUDID::setOptOut(bool optOut) {
+    value();
+    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    Value::Dictionary dict;
+    if (std::optional<Value> stored = defaults->objectForKey(kDefaultsKey); stored && stored->dictionary())
+        dict = *stored->dictionary();
+    if (optOut)
+        dict[kOptOutKey] = Value(plat::foundation::Date{now()});
+    else
+        dict.erase(kOptOutKey);
+    defaults->setObject(Value(dict), kDefaultsKey);
+    defaults->synchronize();
+    g_cached.reset();
+}

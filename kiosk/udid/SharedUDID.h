@@ -1,0 +1,36 @@
+// A device identifier every application using the same scheme agrees on: each keeps its copy in
+// its user defaults and a redundant one in one of 100 shared persistent pasteboards (slots); the
+// first call in a process reads every slot, takes the identifier most applications hold and claims
+// a free slot.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
+
+class SharedUDID {
+public:
+    // The scheme's name: the slots' data type, the error domain and the stem of slot names.
+    static constexpr const char* kScheme = "com.drovik.sharedudid";
+    static constexpr const char* kSlotStem = "com.drovik.sharedudid.slot.";
+    static constexpr int kSlotCount = 100;
+
+    static std::string value();
+    // `error`, when given, always receives the outcome, code 0 included.
+    static std::string valueWithError(plat::foundation::Error* error);
+    static void setOptOut(bool optOut);
+
+    // Seconds since 1970 for the dates written (the host's wall clock by default).
+    static void setWallClock(std::function<double()> now);
+    // Forgets the per-process identifier, as a new process would (tests).
+    static void resetCache();
+
+    // The slot's dictionary: the archived data of the scheme's type when it is a dictionary, else
+    // empty (also when the pasteboard is missing).
+    static plat::foundation::Value::Dictionary dictFromPasteboard(const std::string& pasteboardName);
+    static bool setDictForPasteboard(const plat::foundation::Value::Dictionary& dict,
+                                     const std::string& pasteboardName);
+    static std::string generateFreshSharedUDID();
+};
