@@ -12,9 +12,11 @@
 #include "kiosk/KSStringUtil.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
+#include "platform/net/URLCache.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/StatusBar.h"
@@ -33,6 +35,8 @@ std::vector<std::shared_ptr<KSAPIRequest>>& registry() {
     static std::vector<std::shared_ptr<KSAPIRequest>> requests;
     return requests;
 }
+
+constexpr const char* kSessionPasteboard = "com.drovik.kiosk.session";
 
 std::mutex g_sessionMutex;
 std::optional<std::string> g_session;
@@ -145,6 +149,7 @@ void KSAPIRequest::send() {
     plat::net::Request request;
     request.url = URL();
     request.timeout = kTransferBackstop;
+    request.cachePolicy = plat::net::kReloadIgnoringLocalCacheData;
     std::weak_ptr<KSAPIRequest> weak = weak_from_this();
     plat::net::ConnectionHandlers handlers;
     handlers.didReceiveResponse = [weak](const plat::net::Response& response) {
@@ -275,7 +280,8 @@ std::string KSAPIRequest::session() {
     std::lock_guard lock(g_sessionMutex);
     if (!g_sessionRead) {
         g_sessionRead = true;
-        g_session = std::string();
+        std::unique_ptr<plat::foundation::Pasteboard> board = plat::foundation::Pasteboard::named(kSessionPasteboard, false);
+        g_session = board ? board->string().value_or(std::string()) : std::string();
     }
     return g_session.value_or(std::string());
 }
@@ -284,6 +290,9 @@ void KSAPIRequest::setSession(std::optional<std::string> value) {
     std::lock_guard lock(g_sessionMutex);
     g_sessionRead = true;
     if (value == g_session) return;
+    // Not persistent: the session lasts as long as the process that opened it.
+    if (std::unique_ptr<plat::foundation::Pasteboard> board = plat::foundation::Pasteboard::named(kSessionPasteboard, true))
+        board->setString(value.value_or(std::string()));
     g_session = std::move(value);
 }
 
@@ -387,6 +396,18 @@ void logRaw(std::string_view line) {
 void setLogHook(std::function<void(std::string_view line)> hook) {
     std::lock_guard lock(logMutex());
     logHook() = std::move(hook);
+}
+
+namespace {
+std::function<double()> g_wallClock;
+}
+
+double wallNow() {
+    return g_wallClock ? g_wallClock() : plat::foundation::Clock::wallSeconds();
+}
+
+void setWallClock(std::function<double()> clock) {
+    g_wallClock = std::move(clock);
 }
 
 std::string hardware() {

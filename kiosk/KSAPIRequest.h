@@ -138,6 +138,11 @@ void log(std::string_view message);
 void logRaw(std::string_view line);
 void setLogHook(std::function<void(std::string_view line)> hook);
 
+// Seconds since 1970 as the client reads them: the host's wall clock, or the one set (a tool
+// on virtual time).
+double wallNow();
+void setWallClock(std::function<double()> clock);
+
 // The device's "hw.machine".
 std::string hardware();
 

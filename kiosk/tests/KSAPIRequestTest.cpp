@@ -11,6 +11,7 @@
 #include "kiosk/KSJsonParser.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
@@ -66,6 +67,7 @@ protected:
         Clock::process().setVirtual(true);
         plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.kiosk-test", home.path()));
         plat::net::setNetOverride(plat::net::NetOverride::WiFi);
+        plat::foundation::Pasteboard::setDirectory(home.file("pasteboards"));
         plat::net::setServerBaseOverride("kiosk.api", "http://127.0.0.1:9");
         plat::net::setServerBaseOverride("kiosk.media", "http://127.0.0.1:9");
         kiosk::setLogHook([this](std::string_view line) { log.emplace_back(line); });
