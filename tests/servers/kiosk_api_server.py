@@ -7,7 +7,8 @@ The script (JSON) is the recording server's, plus:
     "secret": the publisher secret every request is checked against
     "paths":  {"/v3/publisher/open/": ANSWER or [ANSWER, ...], ...}; a list answers the path's
               first request with its first element and so on, the last repeating
-Requests are answered by, in order: "requests" by index, "paths", "default".
+Requests are answered by, in order: "requests" by index, "paths", "default". "$HOST" in a body
+becomes the request's Host field, so an answer can name addresses of this server.
 
 Each request's query is read as a server reads it ("+" is a blank) and its signature recomputed
 from token, session, gid, nonce and the secret: one line of DIR/checks.jsonl per request,
@@ -40,12 +41,18 @@ class KioskRecorder(recording_server.Recorder):
     def record(self, connection, request_line, headers, body):
         index = super().record(connection, request_line, headers, body)
         with self.lock:
-            self.lines[index] = request_line
+            self.lines[index] = (request_line, dict((k.lower(), v) for k, v in headers).get("host", ""))
         return index
 
     def answer_for(self, index):
+        answer = self.choose(index)
+        if "body" in answer:
+            answer["body"] = answer["body"].replace("$HOST", self.lines.get(index, ("", ""))[1])
+        return answer
+
+    def choose(self, index):
         with self.lock:
-            request_line = self.lines.get(index, "")
+            request_line = self.lines.get(index, ("", ""))[0]
         target = request_line.split(" ")[1] if request_line.count(" ") >= 2 else ""
         parts = urllib.parse.urlsplit(target)
         params = dict(urllib.parse.parse_qsl(parts.query, keep_blank_values=True))
