@@ -53,7 +53,7 @@ KSPublisherOpenRequest::KSPublisherOpenRequest(std::string token, std::string se
 }
 
 std::string KSPublisherOpenRequest::urlPath() const {
-    return plat::net::serverURL("kiosk.api", "", "/v3/publisher/open/");
+    return plat::net::serverURL("kiosk.api", plat::net::serverBase("kiosk.api"), "/v3/publisher/open/");
 }
 
 KSJsonObject KSPublisherOpenRequest::additionalParameters() const {

@@ -182,6 +182,7 @@ protected:
         dktest::ProcessResult r = dktest::runProcess(arguments, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
         for (size_t at = r.err.find(m_dir.path()); at != std::string::npos; at = r.err.find(m_dir.path(), at))
             r.err.replace(at, m_dir.path().size(), "$DIR");
+        r.err = dktest::withoutKioskLog(r.err);
         return r;
     }
 
