@@ -179,8 +179,10 @@ private:
             installCache();
             return get(args[1].text, static_cast<int>(policy));
         }
+        // What a command reads of the disk store waits for the writes queued before it.
         if (sub == "has" && args.size() == 2) {
-            say(installCache().isCached(args[1].text) ? "yes" : "no");
+            installCache().waitForIO();
+            say(m_cache->isCached(args[1].text) ? "yes" : "no");
             return true;
         }
         if (sub == "remove" && args.size() == 2) {
@@ -204,6 +206,7 @@ private:
         }
         if (sub == "usage" && args.size() == 1) {
             SDURLCache& cache = installCache();
+            cache.waitForIO();
             say("disk=" + std::to_string(cache.currentDiskUsage()) + " memory=" +
                 std::to_string(cache.currentMemoryUsage()));
             return true;
