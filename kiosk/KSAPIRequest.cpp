@@ -195,6 +195,7 @@ void KSAPIRequest::send() {
             {plat::net::kURLErrorFailingURLStringErrorKey, plat::foundation::Value(self->URL())}};
         self->failed(error);
     });
+    kiosk::requestStarted(request.url);
     m_connection = plat::net::Connection::start(std::move(request), std::move(handlers));
 }
 
@@ -421,6 +422,15 @@ void setLogHook(std::function<void(std::string_view line)> hook) {
 
 namespace {
 std::function<double()> g_wallClock;
+std::function<void(const std::string&, const std::string&)> g_requestHook;
+}
+
+void setRequestHook(std::function<void(const std::string& method, const std::string& url)> hook) {
+    g_requestHook = std::move(hook);
+}
+
+void requestStarted(const std::string& url) {
+    if (g_requestHook) g_requestHook("GET", url);
 }
 
 double wallNow() {

@@ -143,6 +143,10 @@ void setLogHook(std::function<void(std::string_view line)> hook);
 double wallNow();
 void setWallClock(std::function<double()> clock);
 
+// Told of every HTTP request the client starts (method, address): a tool's trace.
+void setRequestHook(std::function<void(const std::string& method, const std::string& url)> hook);
+void requestStarted(const std::string& url);
+
 // The device's "hw.machine".
 std::string hardware();
 

@@ -37,6 +37,7 @@ void precache(const std::string& url) {
     plat::net::ConnectionHandlers handlers;
     handlers.didFinish = [keep] { plat::foundation::mainAsync([keep] { keep->reset(); }); };
     handlers.didFail = [keep](const plat::foundation::Error&) { plat::foundation::mainAsync([keep] { keep->reset(); }); };
+    kiosk::requestStarted(request.url);
     *connection = plat::net::Connection::start(std::move(request), std::move(handlers));
 }
 

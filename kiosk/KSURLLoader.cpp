@@ -77,7 +77,9 @@ void KSURLLoader::open() {
     plat::net::ConnectionHandlers handlers;
     handlers.willRedirect = [weak](const plat::net::Request& next, const plat::net::Response&) {
         auto loader = weak.lock();
-        return loader && loader->willSendRequest(next.url);
+        if (!loader || !loader->willSendRequest(next.url)) return false;
+        kiosk::requestStarted(next.url);
+        return true;
     };
     handlers.didReceiveResponse = [weak](const plat::net::Response& response) {
         if (auto loader = weak.lock()) loader->receivedResponse(response);
@@ -88,6 +90,7 @@ void KSURLLoader::open() {
         kiosk::log("failing with error: " + error.message);
         loader->fail();
     };
+    kiosk::requestStarted(request.url);
     std::lock_guard lock(m_mutex);
     m_connection = plat::net::Connection::start(std::move(request), std::move(handlers));
 }
