@@ -19,6 +19,7 @@
 #include "platform/net/URLCache.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/StatusBar.h"
 
 namespace {
@@ -391,6 +392,19 @@ int KSNetworkStatus() {
     for (const NetworkInterface& interface : state.interfaces)
         if (interface.up && !interface.loopback && !interface.ipv4.empty()) return 2;
     return 0;
+}
+
+std::shared_ptr<plat::ui::Image> convertByteDataToUIImage(const std::uint8_t* record, std::size_t size) {
+    auto word = [&](std::size_t at) {
+        return std::uint32_t(record[at]) | std::uint32_t(record[at + 1]) << 8 | std::uint32_t(record[at + 2]) << 16 |
+               std::uint32_t(record[at + 3]) << 24;
+    };
+    if (!record || size < 12) return nullptr;
+    const std::uint64_t width = word(0), height = word(4), bytes = word(8);
+    if (width == 0 || height == 0 || width > 4096 || height > 4096 || bytes != width * height * 4 || size - 12 < bytes)
+        return nullptr;
+    return plat::ui::Image::fromPremultipliedRGBA(static_cast<int>(width), static_cast<int>(height), record + 12,
+                                                  "embedded");
 }
 
 std::optional<std::string> KSAgnosticStringValue(const KSJsonValue* value) {

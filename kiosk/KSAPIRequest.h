@@ -18,6 +18,10 @@
 
 class KSAPIRequest;
 
+namespace plat::ui {
+class Image;
+}
+
 // Every operation optional: the client calls only those whose bit the delegate's responds() holds.
 class KSAPIRequestDelegate {
 public:
@@ -125,6 +129,9 @@ plat::foundation::Error KSCreateError(int code);
 std::string KSGID();
 // 0 none, 1 cellular, 2 Wi-Fi.
 int KSNetworkStatus();
+// An embedded image record (little-endian 32-bit width, height and byte count, then premultiplied
+// RGBA rows, top first) as an image of scale 1; null when the record is short or inconsistent.
+std::shared_ptr<plat::ui::Image> convertByteDataToUIImage(const std::uint8_t* record, std::size_t size);
 // nil (nullptr) stays nil; else "%@" of the value.
 std::optional<std::string> KSAgnosticStringValue(const KSJsonValue* value);
 

@@ -17,6 +17,7 @@
 #include "platform/net/Servers.h"
 #include "platform/net/tests/NetTestSupport.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/StatusBar.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -129,6 +130,19 @@ TEST(KSAPIRequestDNS, HostOfTheAddress) {
         {"http://[::1]:80", "::1"},
     };
     for (const auto& [address, host] : cases) EXPECT_EQ(kiosk::dnsHostForURLPath(address), host) << address;
+}
+
+TEST(KSAPIRequestImages, EmbeddedRecords) {
+    // 2 x 1: opaque red, then half-transparent green (premultiplied).
+    std::vector<std::uint8_t> record = {2, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 255, 0, 0, 255, 0, 128, 0, 128};
+    auto image = convertByteDataToUIImage(record.data(), record.size());
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->pixelWidth(), 2);
+    EXPECT_EQ(image->pixelHeight(), 1);
+    EXPECT_EQ(image->scale(), 1.0);
+    record[8] = 9;  // a byte count that does not match the size
+    EXPECT_EQ(convertByteDataToUIImage(record.data(), record.size()), nullptr);
+    EXPECT_EQ(convertByteDataToUIImage(record.data(), 15), nullptr);
 }
 
 TEST_F(KSAPIRequestTest, ParametersTheirFormsAndTheSignature) {
