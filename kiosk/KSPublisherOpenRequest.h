@@ -1,20 +1,34 @@
-// The content-ads session open, sent on every activation.
+// The content-ads session open, sent on every activation: it reports the device identifiers and
+// the time in game, keeps the session string the server returns and precaches what it names.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
-class KSPublisherOpenRequest {
-    struct Token {};
+#include "kiosk/KSAPIRequest.h"
 
+class KSPublisherOpenRequest : public KSAPIRequest {
 public:
+    // Also installs the client's URL cache as the shared one, the first time.
     static std::shared_ptr<KSPublisherOpenRequest> requestForApp(std::string token, std::string secret);
-    KSPublisherOpenRequest(Token, std::string token, std::string secret);
+    KSPublisherOpenRequest(std::string token, std::string secret);
 
-    // Asynchronous; failures stay inside the client.
-    void send();
+    const char* className() const override { return "KSPublisherOpenRequest"; }
+    const std::optional<std::string>& customUDID() const { return m_customUDID; }
+    void setCustomUDID(std::optional<std::string> udid) { m_customUDID = std::move(udid); }
+
+    // Asynchronous; the parameters are read now, then a game session starts.
+    void send() override;
+
+protected:
+    std::string urlPath() const override;
+    KSJsonObject additionalParameters() const override;
+    void didSucceedWithResponse(const KSJsonValue* response) override;
 
 private:
-    std::string m_token;
-    std::string m_secret;
+    std::optional<std::string> m_customUDID;
 };
+
+// The Wi-Fi interface's hardware address as 12 lower-case hex digits; nothing when there is none.
+std::optional<std::string> getMACAddress();

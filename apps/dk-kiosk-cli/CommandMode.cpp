@@ -13,6 +13,10 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "kiosk/KSAPIRequest.h"
+#include "kiosk/KSPublisherOpenRequest.h"
+#include "kiosk/KSTimeInGame.h"
+#include "kiosk/KSURLLoader.h"
 #include "kiosk/cache/SDURLCache.h"
 #include "kiosk/udid/SharedUDID.h"
 #include "platform/crypto/Crypto.h"
@@ -27,7 +31,10 @@
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
 #include "platform/net/URLLoading.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/sys/Random.h"
 
 namespace {
@@ -70,6 +77,24 @@ std::optional<Value> jsonArgument(const Arg& arg) {
     return Value::fromJSON(arg.text);
 }
 
+// The CLI is the delegate of the requests and loaders it makes: each call a happening.
+class Happenings : public KSAPIRequestDelegate, public KSURLLoaderDelegate {
+public:
+    void requestDidSucceedWithResponse(KSAPIRequest& request, const KSJsonValue* response) override {
+        say(std::string("delegate request:didSucceedWithResponse: ") + request.className() + " " +
+            (response ? kiosk::agnosticText(response) : std::string("nil")));
+    }
+    void requestDidFailWithError(KSAPIRequest& request, const plat::foundation::Error& error) override {
+        say(std::string("delegate request:didFailWithError: ") + request.className() + " " + error.domain + " " +
+            std::to_string(error.code) + " " + escape(error.message));
+    }
+    void requestDidFinishLoading(KSAPIRequest& request) override {
+        say(std::string("delegate requestDidFinishLoading: ") + request.className());
+    }
+    void loaderFinished(KSURLLoader& loader) override { say("delegate loaderFinished: " + escape(loader.targetURL())); }
+    void loaderFailed(KSURLLoader& loader) override { say("delegate loaderFailed: " + escape(loader.targetURL())); }
+};
+
 class Cli {
 public:
     bool run(std::string_view text) {
@@ -94,6 +119,55 @@ public:
         if (name == "cache") return cache(args);
         if (name == "udid") return udid(args);
         if (name == "pasteboard") return pasteboard(args);
+        if (name == "open") return open(args);
+        if (name == "optout") {
+            if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: optout 0|1");
+            KSAPIRequest::setOptOutStatus(args[0].text == "1");
+            say("ok");
+            return true;
+        }
+        if (name == "session" && args.empty()) {
+            say("session=" + escape(KSAPIRequest::session()));
+            return true;
+        }
+        if (name == "gid" && args.empty()) {
+            say(KSGID());
+            return true;
+        }
+        if (name == "requests" && args.empty()) {
+            std::string line;
+            for (const auto& request : KSAPIRequest::allRequests())
+                line += (line.empty() ? "" : " ") + std::string(request->className());
+            say(line.empty() ? "none" : line);
+            return true;
+        }
+        if (name == "timeingame") return timeInGame(args);
+        if (name == "app") return app(args);
+        if (name == "rotate") {
+            long long orientation;
+            if (args.size() != 1 || !parseInt(args[0].text, orientation) || orientation < 0 || orientation > 6)
+                return refuse("usage: rotate N");
+            plat::sys::Device::current().setOrientation(static_cast<int>(orientation));
+            say("ok");
+            return true;
+        }
+        if (name == "status-bar") {
+            if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: status-bar 0|1");
+            plat::ui::setStatusBarHidden(args[0].text == "0");
+            say("ok");
+            return true;
+        }
+        if (name == "loader") {
+            if (args.size() != 2 || (args[0].text != "open" && args[0].text != "ping"))
+                return refuse("usage: loader open|ping URL");
+            auto loader = KSURLLoader::create();
+            loader->setTargetURL(args[1].text);
+            loader->setOpensFinalURLOnDevice(args[0].text == "open");
+            loader->setDelegate(&m_happenings);
+            say("sent");
+            loader->open();
+            return true;
+        }
         return refuse("unknown command: " + name);
     }
 
@@ -153,6 +227,7 @@ private:
     }
 
     SDURLCache& installCache(std::size_t memory = 1048576, std::size_t disk = 10485760) {
+        if (!m_cache) m_cache = std::dynamic_pointer_cast<SDURLCache>(plat::net::URLCache::shared());
         if (!m_cache) {
             m_cache = std::make_shared<SDURLCache>(memory, disk, SDURLCache::defaultCachePath(), &RunLoop::main(), wallNow);
             plat::net::URLCache::setShared(m_cache);
@@ -308,17 +383,70 @@ private:
         return refuse("usage: pasteboard put NAME TYPE JSON | get NAME TYPE | string NAME | names");
     }
 
+    bool open(const std::vector<Arg>& args) {
+        if (args.size() < 2 || args.size() > 3) return refuse("usage: open TOKEN SECRET [CUSTOM_UDID]");
+        auto request = KSPublisherOpenRequest::requestForApp(args[0].text, args[1].text);
+        if (args.size() == 3) request->setCustomUDID(args[2].text);
+        request->setDelegate(&m_happenings);
+        say("sent");
+        request->send();
+        return true;
+    }
+
+    bool timeInGame(const std::vector<Arg>& args) {
+        KSTimeInGame& time = KSTimeInGame::getInstance();
+        if (args.empty()) {
+            char out[128];
+            std::snprintf(out, sizeof out, "count=%lld sum=%.3f current=%.3f",
+                          static_cast<long long>(time.getCountSessions()), time.getSumSessionDuration(),
+                          time.getCurrentSessionDuration());
+            say(out);
+            return true;
+        }
+        const std::string& sub = args[0].text;
+        if (args.size() == 1 && sub == "start") time.gameSessionStarted();
+        else if (args.size() == 1 && sub == "stop") time.gameSessionStopped();
+        else if (args.size() == 1 && sub == "restart") time.gameSessionRestart();
+        else if (args.size() == 1 && sub == "reset") time.resetCounters();
+        else return refuse("usage: timeingame [start|stop|restart|reset]");
+        say("ok");
+        return true;
+    }
+
+    // The application's notifications, as the lifecycle posts them.
+    bool app(const std::vector<Arg>& args) {
+        static const std::pair<const char*, std::vector<const char*>> kEvents[] = {
+            {"background", {plat::ui::kApplicationWillResignActiveNotification, plat::ui::kApplicationDidEnterBackgroundNotification}},
+            {"foreground", {plat::ui::kApplicationWillEnterForegroundNotification}},
+            {"active", {plat::ui::kApplicationDidBecomeActiveNotification}},
+            {"terminate", {plat::ui::kApplicationWillTerminateNotification}},
+        };
+        for (const auto& [event, names] : kEvents) {
+            if (args.size() != 1 || args[0].text != event) continue;
+            for (const char* notification : names) plat::foundation::NotificationCenter::defaultCenter().post(notification);
+            say("ok");
+            return true;
+        }
+        return refuse("usage: app background|foreground|active|terminate");
+    }
+
     std::shared_ptr<SDURLCache> m_cache;
+    Happenings m_happenings;
 };
 
 }  // namespace
 
 int runCommandMode(int argc, char** argv) {
     std::string home, bundlePath, clock = "virtual", commands, deviceFacts, device, pasteboards;
+    bool logging = false;
     std::optional<double> startTime;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i], value;
-        if (option == "--log") continue;  // the client writes no log lines yet
+        if (option == "--log") {
+            kiosk::setLogHook([](std::string_view line) { say("log " + escape(line)); });
+            logging = true;
+            continue;
+        }
         if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
             value = option.substr(eq + 1);
             option.resize(eq);
@@ -370,6 +498,13 @@ int runCommandMode(int argc, char** argv) {
     if (clock == "virtual") Clock::process().startVirtualAt(0);
     g_startWall = startTime ? *startTime : Clock::wallSeconds() - Clock::process().now();
     SharedUDID::setWallClock(wallNow);
+    kiosk::setWallClock(wallNow);
+    if (!logging) kiosk::setLogHook([](std::string_view) {});
+    kiosk::setRequestHook([](const std::string& method, const std::string& url) { say("http " + method + " " + escape(url)); });
+    KSURLLoader::setSystemOpener([](const std::string& url) {
+        say("open " + escape(url));
+        return true;
+    });
     if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
     std::string identifier = kDefaultIdentifier;
     if (!bundlePath.empty()) {

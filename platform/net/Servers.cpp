@@ -30,6 +30,9 @@ constexpr KnownServer kKnownServers[] = {
     {"trackwell.collector.1", "http://collector1.trackwell.invalid:8888"},
     {"trackwell.collector.2", "http://collector2.trackwell.invalid:8888"},
     {"pagestats.collector", "http://collector.pagestats.invalid"},
+    {"kiosk.api", "http://api.kiosk.invalid"},
+    {"kiosk.media", "http://media.kiosk.invalid"},
+    {"kiosk.store", "https://apps.store.invalid"},
 };
 
 }  // namespace

@@ -22,6 +22,9 @@ std::string serverURL(std::string_view name, std::string_view fallback, std::str
 //   trackwell.collector.1, trackwell.collector.2   the metrics collectors, posted in that order
 //                                                  (http, port 8888 when none is given, no path)
 //   pagestats.collector                            the page-view collector (host and port; 80)
+//   kiosk.api, kiosk.media                         the content-ads API and media servers
+//   kiosk.store                                    the application store's web host: addresses on
+//                                                  a host ending with its host are store pages
 // The defaults are placeholders under ".invalid": a build never reaches a real host by default.
 std::string serverBase(std::string_view name);
 

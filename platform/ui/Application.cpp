@@ -368,6 +368,10 @@ void Application::setIdleTimerDisabled(bool disabled) {
 }
 
 bool Application::canOpenURL(std::string_view url) const {
+    return systemCanOpenURL(url);
+}
+
+bool systemCanOpenURL(std::string_view url) {
     if (isRefusedURL(url)) return false;
     const std::string scheme = urlScheme(url);
     if (scheme == "mailto") return true;

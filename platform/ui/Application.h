@@ -76,6 +76,9 @@ struct TouchInput {
 // the characters URLs are written with: printable ASCII without blanks or any of <>"\^`{|}.
 bool isAbsoluteURL(std::string_view url);
 
+// What the system's URL opener takes: Application::canOpenURL, with or without an application.
+bool systemCanOpenURL(std::string_view url);
+
 // One per process, on the main thread. Each transition traces "lifecycle <operation>", calls the
 // delegate, then posts the matching notification (sender: the application, class UIApplication).
 class Application {

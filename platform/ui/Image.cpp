@@ -77,6 +77,30 @@ std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, co
     return image;
 }
 
+std::shared_ptr<Image> Image::fromPremultipliedRGBA(int width, int height, const std::uint8_t* rgba,
+                                                   const std::string& name) {
+    if (width <= 0 || height <= 0) return nullptr;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* src = rgba + static_cast<size_t>(y) * width * 4;
+        auto* dst = reinterpret_cast<std::uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < width; ++x, src += 4)
+            dst[x] = std::uint32_t(src[3]) << 24 | std::uint32_t(src[0]) << 16 | std::uint32_t(src[1]) << 8 | src[2];
+    }
+    cairo_surface_mark_dirty(surface);
+    std::shared_ptr<Image> image(new Image);
+    image->m_path = name;
+    image->m_surface = surface;
+    return image;
+}
+
 Image::~Image() {
     cairo_surface_destroy(m_surface);
 }

@@ -24,6 +24,10 @@ public:
     static std::shared_ptr<Image> fromData(const std::uint8_t* data, size_t size, const std::string& name,
                                            double scale = 1,
                                            std::string* error = nullptr);
+    // From rows of premultiplied RGBA pixels, top row first, one pixel a point; nullptr for an
+    // empty or oversized picture.
+    static std::shared_ptr<Image> fromPremultipliedRGBA(int width, int height, const std::uint8_t* rgba,
+                                                        const std::string& name);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;

@@ -126,3 +126,52 @@ TEST(KioskCliCommands, RefusedLinesAndPasteboardValues) {
 
 }  // namespace
 
+
+namespace {
+
+// The query values of each request the content-API peer read: "scount ssum session gid signature".
+std::vector<std::string> openChecks(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream in(dktest::readFile(out + "/checks.jsonl"));
+    for (std::string line; std::getline(in, line);) {
+        auto value = [&](const std::string& key) {
+            // The verdict comes after the parameters, one of which is also "signature".
+            std::size_t at = line.rfind("\"" + key + "\": \"");
+            if (at == std::string::npos) return std::string("-");
+            at += key.size() + 5;
+            return line.substr(at, line.find('"', at) - at);
+        };
+        lines.push_back(value("scount") + " " + value("ssum") + " " + value("session") + " " + value("gid") + " " +
+                        value("signature"));
+    }
+    return lines;
+}
+
+TEST(KioskCliOpen, GameIdTimeInGameAndSessionAcrossProcesses) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"), R"({"secret": "sec", "paths": {"/v3/publisher/open/": [
+        {"body": "{\"error\": \"busy\"}"}, {"body": "{\"response\": {\"session\": \"S2\"}}"}]}})", 60,
+                                   DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+    ASSERT_TRUE(server.running());
+    const std::string endpoint = "kiosk.api=" + server.url();
+    auto session = [&](const std::string& lines) {
+        dktest::ProcessResult result = dktest::runProcess(
+            {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --pasteboards \"$3\" --endpoint \"$4\"",
+             kCli, lines, dir.file("home"), dir.file("pasteboards"), endpoint});
+        EXPECT_EQ(result.status, 0) << result.out;
+        return result.out;
+    };
+    std::string first = session("gid\nopen tok sec\nrun 10\napp background\ntimeingame\nrequests\n");
+    std::string second = session("gid\nopen tok sec\nrun 3\nsession\nopen tok sec\nrun 1\ntimeingame\n");
+    EXPECT_NE(first.find("delegate request:didFailWithError: KSPublisherOpenRequest KioskSDK 0 "), std::string::npos);
+    EXPECT_NE(first.find("count=1 sum=10.000 current=0.000\nnone\n"), std::string::npos) << first;
+    EXPECT_NE(second.find("session=S2\n"), std::string::npos) << second;
+    EXPECT_NE(second.find("count=1 sum=1.000 current=1.000\n"), std::string::npos) << second;
+    const std::string gid = first.substr(0, first.find('\n'));
+    EXPECT_EQ(second.substr(0, second.find('\n')), gid);
+    server.stop();
+    EXPECT_EQ(openChecks(dir.file("server")), (std::vector<std::string>{"0 0  " + gid + " ok", "1 10  " + gid + " ok",
+                                                                        "1 3 S2 " + gid + " ok"}));
+}
+
+}  // namespace

@@ -173,7 +173,7 @@ def serve(recorder, sock, number, stopping):
     sock.close()
 
 
-def main():
+def main(make_recorder=Recorder):
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
     parser.add_argument("--script")
@@ -185,7 +185,7 @@ def main():
         with open(args.script, encoding="utf-8") as f:
             script = json.load(f)
     os.makedirs(args.out, exist_ok=True)
-    recorder = Recorder(args.out, script)
+    recorder = make_recorder(args.out, script)
 
     stopping = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stopping.set())

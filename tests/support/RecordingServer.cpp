@@ -11,9 +11,10 @@
 
 namespace dktest {
 
-RecordingServer::RecordingServer(std::string outDir, const std::string& scriptJson, double maxSeconds)
+RecordingServer::RecordingServer(std::string outDir, const std::string& scriptJson, double maxSeconds,
+                                 const std::string& program)
     : m_out(std::move(outDir)) {
-    std::vector<std::string> args = {"python3", DK_RECORDING_SERVER, "--out", m_out, "--max-seconds",
+    std::vector<std::string> args = {"python3", program.empty() ? std::string(DK_RECORDING_SERVER) : program, "--out", m_out, "--max-seconds",
                                      std::to_string(maxSeconds)};
     if (!scriptJson.empty()) {
         writeFile(m_out + ".script.json", scriptJson);

@@ -11,7 +11,9 @@ namespace dktest {
 class RecordingServer {
 public:
     // `outDir` receives the server's records; `scriptJson`, when not empty, is its answer script.
-    explicit RecordingServer(std::string outDir, const std::string& scriptJson = "", double maxSeconds = 120);
+    // `program` replaces recording_server.py by a peer built on it (same command line).
+    explicit RecordingServer(std::string outDir, const std::string& scriptJson = "", double maxSeconds = 120,
+                             const std::string& program = "");
     ~RecordingServer() { stop(); }
     RecordingServer(const RecordingServer&) = delete;
     RecordingServer& operator=(const RecordingServer&) = delete;

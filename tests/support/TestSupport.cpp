@@ -203,4 +203,23 @@ XvfbServer::~XvfbServer() {
         unsetenv("DISPLAY");
 }
 
+std::string withoutKioskLog(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string_view line(text.data() + start, end - start);
+        bool client = line.starts_with("[Kiosk-") || line.starts_with("Resolved ") ||
+                      line.starts_with("Could not resolve ");
+        // A message that ends in its own line break leaves an empty line after it.
+        if (client && line.find('\n') == line.size() - 1 && end < text.size() && text[end] == '\n' &&
+            line.find(" error\n") != std::string_view::npos)
+            ++end;
+        if (!client) out += line;
+        start = end;
+    }
+    return out;
+}
+
 }  // namespace dktest

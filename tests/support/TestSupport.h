@@ -38,6 +38,10 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                          const std::string& cwd = "");
 
+// `text` without the content-ads client's own log lines ("[Kiosk-...", and its DNS diagnostic's
+// "Resolved ..." and "Could not resolve ..."), whose ids and order vary from run to run.
+std::string withoutKioskLog(const std::string& text);
+
 // Runs a Lua chunk; returns its results through tostring joined by ",", or "error: <message>".
 // The stack is left as found.
 std::string runLua(lua_State* L, const std::string& chunk);

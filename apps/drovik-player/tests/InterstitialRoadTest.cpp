@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -182,6 +183,7 @@ protected:
         dktest::ProcessResult r = dktest::runProcess(arguments, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
         for (size_t at = r.err.find(m_dir.path()); at != std::string::npos; at = r.err.find(m_dir.path(), at))
             r.err.replace(at, m_dir.path().size(), "$DIR");
+        r.err = dktest::withoutKioskLog(r.err);
         return r;
     }
 
@@ -211,6 +213,37 @@ TEST_F(InterstitialRoad, ProbeGameRuns) {
             const std::string views = dktest::readFile(m_dir.file("views.jsonl"));
             EXPECT_NE(views.find(R"("class":"UIView","controller":null,"frame":[0,0,320,480],"hidden":false,"alpha":1,"interaction":true,"bg":[0,0,0,1])"), std::string::npos) << views;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Headless: every activation (launch, return from the background, return after a resign) sends a
+// signed open request when both keys are present; none is sent with only the token.
+TEST_F(InterstitialRoad, EachActivationSendsTheOpenRequest) {
+    for (const bool bothKeys : {true, false}) {
+        SCOPED_TRACE(bothKeys);
+        dktest::TempDir server;
+        dktest::RecordingServer api(server.file("out"), R"({"secret": "sec", "default": {"body": "{}"}})", 60,
+                                    DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+        ASSERT_TRUE(api.running());
+        const AdsCase c{"activations", bothKeys ? kKioskKeys : entry("DKGameKS_Token", "tok"), {}, "steps = {}",
+                        "6 app.background\n+1 app.foreground\n+1 app.resign\n+1 app.active\n+1 app.quit\n"};
+        dktest::writeFile(server.file("servers.plist"), R"(<plist version="1.0"><dict><key>kiosk.api</key><string>)" +
+                                                            api.url() + "</string></dict></plist>");
+        setenv("DROVIK_SERVERS", server.file("servers.plist").c_str(), 1);
+        const dktest::ProcessResult r = run(c);
+        unsetenv("DROVIK_SERVERS");
+        EXPECT_EQ(r.status, 0) << r.err;
+        api.stop();
+        const std::string checks = dktest::exists(server.file("out/checks.jsonl")) ? dktest::readFile(server.file("out/checks.jsonl")) : "";
+        std::size_t opens = 0, signed_ = 0;
+        for (std::size_t at = 0; (at = checks.find("\"path\": \"/v3/publisher/open/\"", at)) != std::string::npos; ++at) ++opens;
+        for (std::size_t at = 0; (at = checks.find("\"signature\": \"ok\"", at)) != std::string::npos; ++at) ++signed_;
+        EXPECT_EQ(opens, bothKeys ? 3u : 0u);
+        EXPECT_EQ(signed_, opens);
     }
 }
 
