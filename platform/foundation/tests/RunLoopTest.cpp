@@ -301,7 +301,8 @@ TEST_F(RunLoopTest, FdSourcesReportReadinessUntilRemoved) {
 }
 
 TEST_F(RunLoopTest, WorkInFlightDelaysJumpsButDoesNotStopThem) {
-    auto work = clock->beginWork();
+    // A transfer: its hold is the short one, so the test waits seconds, not tens.
+    auto work = clock->beginWork(plat::foundation::WorkKind::Transfer);
     loop.performAfter(30, nullptr, noting("timer"));
     EXPECT_EQ(loop.runFor(60), Result::TimedOut);
     EXPECT_EQ(events, (std::vector<std::string>{"timer@30"}));
