@@ -1,15 +1,5 @@
-// The page-view analytics wrapper: one per process, each call returns at once.
+// The page-view wrapper as the player reaches it: the client's own wrapper, whose trackAppInfo
+// writes its "svc analytics trackAppInfo ..." trace line.
 #pragma once
 
-#include <string_view>
-
-class DKPageStatsAnalytics {
-public:
-    static DKPageStatsAnalytics& sharedAnalytics();
-
-    // One page view for `page` (a word such as "appLaunch", or a slash-separated record).
-    void trackAppInfo(std::string_view page);
-
-private:
-    DKPageStatsAnalytics() = default;
-};
+#include "analytics/wrappers/DKPageStatsAnalytics.h"

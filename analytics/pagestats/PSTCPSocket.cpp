@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -38,6 +39,15 @@ std::shared_ptr<PSTCPSocket> PSTCPSocket::create(PSSocketDelegate& delegate, Run
 }
 
 void PSTCPSocket::connect(const std::string& host, int port) {
+    // Names under .invalid never resolve (RFC 6761): such a collector (the built-in placeholder)
+    // fails on the next turn, with nothing held on the loop's clock.
+    std::string name = host;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (name == "invalid" || name.ends_with(".invalid")) {
+        failLater();
+        return;
+    }
     AddressList numeric;
     if (lookUp(host, port, true, numeric) == 0) {
         connectTo(numeric.list);

@@ -2,10 +2,13 @@
 
 #include "analytics/pagestats/PSGlobalStore.h"
 #include "analytics/pagestats/PSUtils.h"
+#include "platform/foundation/Log.h"
 
 using plat::foundation::RunLoop;
 
 namespace {
+
+plat::foundation::TraceCategory kAnalytics("analytics");
 
 std::string sProduct = "PageStats";
 std::string sVersion = "1.3";
@@ -349,6 +352,7 @@ void PSTracker::dataDispatcherDidComplete(PSDataDispatcher& dispatcher) {
     const unsigned dispatched = record.hitsDispatched;
     const unsigned failed = record.hitsInFlight > dispatched ? record.hitsInFlight - dispatched : 0;
     record.hitsInFlight = 0;
+    plat::foundation::tracef(kAnalytics, "dispatch dispatched=%u failed=%u", dispatched, failed);
     ++record.callbackDepth;
     if (m_dispatchHook) m_dispatchHook(dispatched, failed);
     if (record.delegate) record.delegate->trackerDispatchDidComplete(*this, dispatched, failed);

@@ -8,9 +8,12 @@
 
 #include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
+#include "platform/foundation/Log.h"
 #include "platform/net/Servers.h"
 
 namespace {
+
+plat::foundation::TraceCategory kAnalytics("analytics");
 
 constexpr const char* kCollectorNames[] = {"trackwell.collector.1", "trackwell.collector.2"};
 constexpr int kCollectorPort = 8888;
@@ -162,6 +165,10 @@ void UploaderThread::finished(Request* request, bool success) {
 }
 
 void UploaderThread::complete() {
+    // An upload with nothing to send reached no collector: nothing to report.
+    if (!m_requests.empty())
+        plat::foundation::tracef(kAnalytics, "upload accepted=%d failed=%d", m_successRecivedRequests,
+                                 static_cast<int>(m_requests.size()) - m_successRecivedRequests);
     m_responseStatusCode = 0;
     if (m_successRecivedRequests > 0) m_database.deleteUploadData();
     m_sentRequest = 0;

@@ -22,11 +22,13 @@
 #include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "analytics/trackwell/UploaderThread.h"
+#include "analytics/wrappers/DKPageStatsAnalytics.h"
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
 #include "apps/dk-analytics-cli/PageStatsCommands.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/JSONText.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/Servers.h"
@@ -78,6 +80,7 @@ public:
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
+        if (name == "analytics") return analytics(args);
         if (name == "ps") {
             dk::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
             return std::nullopt;
@@ -316,6 +319,40 @@ private:
     static bool busy() {
         return UploaderThread::sharedUploaderThread().isUploading() || dk::analyticscli::pageStatsBusy();
     }
+    // The player's wrapper over the shared tracker, which the `ps` commands reach too.
+    static std::string analytics(const std::vector<Arg>& args) {
+        const std::string sub = args.empty() ? "" : args[0].text;
+        const std::size_t n = args.size();
+        if (sub == "info" && n == 1) {
+            std::string out = "{";
+            for (const auto& [key, value] : DKPageStatsAnalytics::sharedAnalytics().analyticsInfo()->analyticsData()) {
+                if (out.size() > 1) out += ',';
+                out += '"';
+                plat::foundation::appendJSONEscaped(out, key);
+                out += "\":\"";
+                plat::foundation::appendJSONEscaped(out, value);
+                out += '"';
+            }
+            return out + "}";
+        }
+        long long value;
+        DKPageStatsAnalytics& wrapper = DKPageStatsAnalytics::sharedAnalytics();
+        if (sub == "page" && n == 2) {
+            wrapper.trackAppInfo(args[1].text);
+        } else if (sub == "event" && n == 5 && parseInt(args[4].text, value)) {
+            const std::optional<std::string> label =
+                args[3].text == "-" && !args[3].quoted ? std::nullopt : std::optional(args[3].text);
+            wrapper.trackEvent(args[1].text, args[2].text, label, static_cast<int>(value));
+        } else if (sub == "purchase" && n == 4) {
+            wrapper.trackInAppPurchase(args[1].text, args[2].text, args[3].text);
+        } else if (sub == "stop" && n == 1) {
+            wrapper.stopTracking();
+        } else {
+            return "error usage: analytics info|page EVENT|event CAT ACTION LABEL|- VALUE|purchase A B C|stop";
+        }
+        return "ok";
+    }
+
     bool settle(double limit) {
         RunLoop& loop = RunLoop::main();
         const double start = Clock::monotonicSeconds();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/FrameMemory.h"
 #include "platform/host/HeadlessHost.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
+    if (!options.deviceFacts.empty()) foundation::setDeviceFactsFile(options.deviceFacts);
     web::useWebEngine(options.web);
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
@@ -43,6 +45,9 @@ int main(int argc, char** argv) {
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
         &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
+    // What willTerminate closed and uploaded gets this long to be acknowledged; whatever is not
+    // stays stored for the next launch.
+    DrovikPlayerAppDelegate::drainAnalytics(options.drainSeconds);
     // The ad client's pings and fetches still under way end here, not in the exit's tear-down.
     orbad::OBCoreHTTPRequest::cancelAllAndWait(5);
     return failed ? failed : status;

@@ -23,6 +23,9 @@ const char* hostUsage() {
            "  --frames N             quit after the Nth game frame\n"
            "  --net wifi|wwan|none   what reachability reports\n"
            "  --web wpe|fake|none    the page engine behind web views (none: they show their address)\n"
+           "  --device-facts FILE    the device facts the analytics clients report (else\n"
+           "                         $DROVIK_DEVICE_FACTS)\n"
+           "  --drain-seconds S      at exit, wait up to S real seconds for the analytics clients (2)\n"
            "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE)\n"
            "  --trace-file FILE      where trace lines go (\"-\": standard output; else $DROVIK_TRACE_FILE,\n"
            "                         else standard error)\n"
@@ -86,7 +89,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
         } else if (name == "--help") {
             if (!flag(&o.help)) return false;
         } else if (name == "--bundle" || name == "--home" || name == "--input" || name == "--screenshot" ||
-                   name == "--system-version" || name == "--trace" || name == "--trace-file") {
+                   name == "--system-version" || name == "--trace" || name == "--trace-file" || name == "--device-facts") {
             if (!takeValue()) return false;
             if (value.empty() && name != "--trace") return fail(name + " needs a value");
             if (name == "--bundle") {
@@ -102,6 +105,8 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
                 o.systemVersion = value;
             } else if (name == "--trace") {
                 o.trace = value;
+            } else if (name == "--device-facts") {
+                o.deviceFacts = value;
             } else {
                 o.traceFile = value;
             }
@@ -129,6 +134,10 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             if (!parsePlainDecimal(value, false, &seconds))
                 return fail("--duration takes seconds, not \"" + value + "\"");
             o.duration = seconds;
+        } else if (name == "--drain-seconds") {
+            if (!takeValue()) return false;
+            if (!parsePlainDecimal(value, false, &o.drainSeconds))
+                return fail("--drain-seconds takes seconds, not \"" + value + "\"");
         } else if (name == "--frames") {
             if (!takeValue()) return false;
             long frames = 0;

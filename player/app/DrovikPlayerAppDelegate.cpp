@@ -1,14 +1,18 @@
 #include "player/app/DrovikPlayerAppDelegate.h"
 
 #include <glib.h>
+#include <unistd.h>
 
 #include <vector>
 
 #include "analytics/DKPageStatsAnalytics.h"
 #include "analytics/TrackwellSession.h"
+#include "analytics/pagestats/PSTracker.h"
+#include "analytics/trackwell/UploaderThread.h"
 #include "kiosk/KSPublisherOpenRequest.h"
 #include "orbad/Orbad.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -248,6 +252,20 @@ void DrovikPlayerAppDelegate::willTerminate(ui::Application&) {
     metrics.upload();
     m_introScreenFinished.remove();
     sys::Device::current().endGeneratingDeviceOrientationNotifications();
+}
+
+void DrovikPlayerAppDelegate::drainAnalytics(double seconds) {
+    auto busy = [] {
+        return UploaderThread::sharedUploaderThread().isUploading() ||
+               PSTracker::sharedTracker().isDispatching();
+    };
+    foundation::RunLoop& loop = foundation::RunLoop::main();
+    const double start = foundation::Clock::monotonicSeconds();
+    loop.runOnce(0);
+    while (busy() && foundation::Clock::monotonicSeconds() - start < seconds) {
+        usleep(500);
+        loop.runOnce(0);
+    }
 }
 
 bool DrovikPlayerAppDelegate::isValidStringFor(const foundation::Value* value) {

@@ -74,6 +74,9 @@ public:
     static bool isValidStringFor(const plat::foundation::Value* value);
     // "<user>-<app>" from "DKUserID" and "DKAppID", each "null" unless valid.
     static std::string metricsSessionKey();
+    // Turns the main run loop until no upload and no page-view dispatch is in flight, for at most
+    // `seconds` real seconds, without moving a virtual clock and without starting either.
+    static void drainAnalytics(double seconds);
 
 private:
     void createGameViewController();

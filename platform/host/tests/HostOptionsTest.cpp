@@ -24,7 +24,8 @@ TEST(HostOptions, ReadsEveryOption) {
     const HostOptions o = parsed({"--home", "h", "--headless", "--input", "-", "--screenshot", "s.png", "--device",
                                   "tablet", "--device-orientation", "3", "--system-version", "5.1.1", "--clock=real",
                                   "--duration", "2.5", "--frames", "120", "--net", "wwan", "--trace", "input,ui",
-                                  "--trace-file", "t.txt", "--zoom", "2", "--probe-plugin", "--web", "fake", "Game.app"});
+                                  "--trace-file", "t.txt", "--zoom", "2", "--probe-plugin", "--web", "fake", "--device-facts", "f.plist",
+                                  "--drain-seconds", "0.5", "Game.app"});
     EXPECT_EQ(o.bundle, "Game.app");
     EXPECT_EQ(o.home, "h");
     EXPECT_TRUE(o.headless);
@@ -43,6 +44,8 @@ TEST(HostOptions, ReadsEveryOption) {
     EXPECT_EQ(o.traceFile, "t.txt");
     EXPECT_EQ(o.zoom, 2);
     EXPECT_TRUE(o.probePlugin);
+    EXPECT_EQ(o.deviceFacts, "f.plist");
+    EXPECT_EQ(o.drainSeconds, 0.5);
     EXPECT_FALSE(o.help);
 }
 
@@ -52,6 +55,7 @@ TEST(HostOptions, DefaultsAndTheClockEachRunGets) {
     EXPECT_EQ(window.deviceOrientation, 0);
     EXPECT_EQ(window.systemVersion, "6.1");
     EXPECT_FALSE(window.duration);
+    EXPECT_EQ(window.drainSeconds, 2);
     EXPECT_FALSE(window.frames);
     EXPECT_FALSE(window.trace);
     EXPECT_TRUE(window.net.empty());
@@ -90,6 +94,7 @@ TEST(HostOptions, RefusesABadCommandLine) {
         {{"A.app", "--clock", "fast"}, "--clock takes virtual or real, not \"fast\""},
         {{"A.app", "--duration", "-1"}, "--duration takes seconds, not \"-1\""},
         {{"A.app", "--duration", "1e9"}, "--duration takes seconds, not \"1e9\""},
+        {{"A.app", "--drain-seconds", "-1"}, "--drain-seconds takes seconds, not \"-1\""},
         {{"A.app", "--frames", "0"}, "--frames takes a number of frames from 1, not \"0\""},
         {{"A.app", "--frames", "1.5"}, "--frames takes a number of frames from 1, not \"1.5\""},
         {{"A.app", "--net", "lan"}, "--net takes wifi, wwan or none, not \"lan\""},
