@@ -1,6 +1,7 @@
 #include "platform/foundation/Bundle.h"
 
 #include <dirent.h>
+#include <errno.h>
 
 #include <cstdlib>
 #include <map>
@@ -152,6 +153,11 @@ std::string Bundle::localizedString(std::string_view english) const {
 std::string Bundle::localized(std::string_view english) {
     const Bundle* bundle = main();
     return bundle ? bundle->localizedString(english) : std::string(english);
+}
+
+std::string processName(const Bundle* bundle) {
+    std::string name = bundle ? bundle->executableName() : std::string();
+    return name.empty() ? std::string(program_invocation_short_name) : name;
 }
 
 }  // namespace plat::foundation

@@ -77,4 +77,8 @@ private:
     std::shared_ptr<Strings> m_strings;  // shared by copies: one table per opened bundle
 };
 
+// The process's name, as per-process directories use it (Caches/<name>/): the bundle's
+// CFBundleExecutable, else the program's file name.
+std::string processName(const Bundle* bundle = Bundle::main());
+
 }  // namespace plat::foundation

@@ -11,6 +11,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Value.h"
 #include "platform/sys/AtomicFile.h"
+#include "platform/sys/Device.h"
 #include "platform/sys/Uuid.h"
 
 namespace plat::foundation {
@@ -72,6 +73,7 @@ bool applyDeviceFactsOverrides(const Value& overrides, plat::sys::DeviceFacts& f
                             : key == "locale"                ? &facts.locale
                             : key == "macAddress"            ? &facts.macAddress
                             : key == "advertisingIdentifier" ? &facts.advertisingIdentifier
+                            : key == "timeZone"              ? &facts.timeZone
                                                              : nullptr;
         if (text) {
             if (const std::string* s = value.string())
@@ -81,6 +83,27 @@ bool applyDeviceFactsOverrides(const Value& overrides, plat::sys::DeviceFacts& f
         } else if (key == "screenWidth" || key == "screenHeight") {
             if (isNumber(value))
                 (key == "screenWidth" ? facts.screenWidth : facts.screenHeight) = value.doubleValue();
+            else
+                refuse(key);
+        } else if (key == "screenScale") {
+            if (isNumber(value) && value.doubleValue() > 0)
+                facts.screenScale = value.doubleValue();
+            else
+                refuse(key);
+        } else if (key == "idiom") {
+            const std::string* s = value.string();
+            if (s && (*s == "phone" || *s == "pad"))
+                facts.idiom = *s == "pad" ? plat::sys::kUserInterfaceIdiomPad : plat::sys::kUserInterfaceIdiomPhone;
+            else
+                refuse(key);
+        } else if (key == "batteryLevel") {
+            if (isNumber(value) && (value.doubleValue() == -1 || (value.doubleValue() >= 0 && value.doubleValue() <= 1)))
+                facts.batteryLevel = value.doubleValue();
+            else
+                refuse(key);
+        } else if (key == "batteryState") {
+            if (value.type() == Value::Type::Integer && value.doubleValue() >= 0 && value.doubleValue() <= 3)
+                facts.batteryState = static_cast<int>(value.doubleValue());
             else
                 refuse(key);
         } else if (key == "freeMemory") {

@@ -19,7 +19,8 @@ void setDeviceFactsFile(std::string path);
 // UUID made at the first ask and kept in Library/AdSupport/advertisingIdentifier; one per process
 // without a main container), then the entries of the overrides file: machine, model, systemName,
 // systemVersion, screenWidth, screenHeight, languages (array of strings), locale, macAddress,
-// advertisingIdentifier ("" = none), advertisingTrackingEnabled, freeMemory. A file that cannot
+// advertisingIdentifier ("" = none), advertisingTrackingEnabled, freeMemory, idiom ("phone" or
+// "pad"), screenScale, batteryLevel (-1 or 0 to 1), batteryState (0-3), timeZone. A file that cannot
 // be read, or an entry of the wrong type, is reported once on standard error and left out.
 plat::sys::DeviceFacts deviceFacts();
 

@@ -85,6 +85,19 @@ void Device::reset() {
     m_orientation = kDeviceOrientationPortrait;
     m_generating = 0;
     m_observer = nullptr;
+    m_battery.reset();
+    m_batteryMonitoring = false;
+}
+
+bool Device::setBattery(double level, int state) {
+    if (!(level == -1 || (level >= 0 && level <= 1)) || state < kBatteryStateUnknown || state > kBatteryStateFull)
+        return false;
+    const Battery before = battery();
+    m_battery = Battery{level, state};
+    if (!m_batteryMonitoring) return true;
+    if (level != before.level) reportPost(kDeviceBatteryLevelDidChangeNotification, this, "UIDevice");
+    if (state != before.state) reportPost(kDeviceBatteryStateDidChangeNotification, this, "UIDevice");
+    return true;
 }
 
 bool Device::setPreset(std::string_view name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,8 +24,26 @@ inline constexpr int kUserInterfaceIdiomPhone = 0;
 inline constexpr int kUserInterfaceIdiomPad = 1;
 
 inline constexpr const char* kDeviceOrientationDidChangeNotification = "UIDeviceOrientationDidChangeNotification";
+inline constexpr const char* kDeviceBatteryLevelDidChangeNotification = "UIDeviceBatteryLevelDidChangeNotification";
+inline constexpr const char* kDeviceBatteryStateDidChangeNotification = "UIDeviceBatteryStateDidChangeNotification";
 inline constexpr const char* kDefaultSystemVersion = "6.1";
 inline constexpr std::string_view kDefaultDevicePreset = "phone-retina";
+
+inline constexpr int kBatteryStateUnknown = 0;
+inline constexpr int kBatteryStateUnplugged = 1;
+inline constexpr int kBatteryStateCharging = 2;
+inline constexpr int kBatteryStateFull = 3;
+
+struct Battery {
+    double level = -1;
+    int state = kBatteryStateUnknown;
+};
+
+// The first battery under `powerSupplyDirectory` (/sys/class/power_supply): a supply whose `type`
+// is "Battery" (or, without a type, one that has a `capacity`). `capacity` 0-100 gives the level,
+// `status` the state ("Discharging"/"Not charging" unplugged, "Charging", "Full"). No battery,
+// or an unreadable capacity: level -1 and state unknown.
+Battery readBattery(const std::string& powerSupplyDirectory = "/sys/class/power_supply");
 
 // A screen in points (portrait: width < height) and its scale, and the idiom.
 struct DevicePreset {
@@ -80,7 +99,20 @@ public:
     }
     bool isGeneratingDeviceOrientationNotifications() const { return m_generating > 0; }
 
-    // Back to the defaults (phone-retina, "6.1", portrait, no observer, not generating).
+    // The battery: the driver's once set, else what readBattery() finds now.
+    Battery battery() const { return m_battery ? *m_battery : readBattery(); }
+    // As the platform answers them: -1 and unknown while monitoring is off.
+    double batteryLevel() const { return m_batteryMonitoring ? battery().level : -1; }
+    int batteryState() const { return m_batteryMonitoring ? battery().state : kBatteryStateUnknown; }
+    bool isBatteryMonitoringEnabled() const { return m_batteryMonitoring; }
+    void setBatteryMonitoringEnabled(bool enabled) { m_batteryMonitoring = enabled; }
+    // The driver's battery: false for a level other than -1 or 0 to 1, or a state outside 0-3.
+    // While monitoring, a changed level posts kDeviceBatteryLevelDidChangeNotification and a
+    // changed state kDeviceBatteryStateDidChangeNotification.
+    bool setBattery(double level, int state);
+
+    // Back to the defaults (phone-retina, "6.1", portrait, no observer, not generating, the
+    // machine's battery unmonitored).
     void reset();
 
 private:
@@ -90,6 +122,8 @@ private:
     int m_orientation = kDeviceOrientationPortrait;
     int m_generating = 0;
     std::function<void(int)> m_observer;
+    std::optional<Battery> m_battery;
+    bool m_batteryMonitoring = false;
 };
 
 // The main screen of the current device.

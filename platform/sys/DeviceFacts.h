@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/Device.h"
+
 namespace plat::sys {
 
 struct DeviceFacts {
@@ -21,10 +23,19 @@ struct DeviceFacts {
     std::string advertisingIdentifier;   // upper-case UUID; "" for none
     bool advertisingTrackingEnabled = true;
     std::uint64_t freeMemory = 0;  // bytes
+    int idiom = 0;                 // kUserInterfaceIdiomPhone or kUserInterfaceIdiomPad
+    double screenScale = 1;
+    double batteryLevel = -1;      // -1 unknown, else 0 to 1
+    int batteryState = 0;          // kBatteryState...
+    std::string timeZone;          // "Europe/Berlin"; "GMT" when nothing names one
 };
 
-// The facts as this process finds them: the machine from uname, model, system version and screen
-// from the current Device, languages and locale from LANGUAGE and LANG, the interfaces, available
+// The time-zone name: TZ ("Europe/Paris", ":Europe/Paris"), else what `localtime` links to below a
+// "zoneinfo/" directory, else "GMT".
+std::string timeZoneName(const char* tz, const std::string& localtime = "/etc/localtime");
+
+// The facts as this process finds them: the machine from uname, model, system version, screen,
+// scale and idiom from the current Device, the battery and the time zone as above, languages and locale from LANGUAGE and LANG, the interfaces, available
 // pages. The advertising identifier is left empty: it is kept in the container, above this layer.
 DeviceFacts systemDeviceFacts();
 

@@ -129,6 +129,11 @@ std::string WebView::currentURL() const {
     return m_engine ? m_engine->currentURL() : m_address;
 }
 
+std::string WebView::userAgent() {
+    WebEngine* engine = ensureEngine();
+    return engine ? engine->userAgent() : std::string();
+}
+
 std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
     WebEngine* engine = ensureEngine();
     if (!engine) return "";

@@ -86,6 +86,8 @@ public:
     // A pointer event at a view-local point.
     virtual void pointer(Point location, TouchPhase phase) = 0;
     virtual void setScalesPageToFit(bool) {}
+    // What the page's navigator.userAgent answers, known without a page.
+    virtual std::string userAgent() const { return {}; }
 };
 
 using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
@@ -114,6 +116,10 @@ public:
     // The page's address; the last one asked for while no engine stands behind the view.
     std::string currentURL() const;
     const std::string& address() const { return m_address; }
+
+    // The engine's user agent (navigator.userAgent), asked without loading a page; "" without an
+    // engine.
+    std::string userAgent();
 
     // Waits for the engine alone, 1 s at most.
     std::string stringByEvaluatingJavaScript(const std::string& script);

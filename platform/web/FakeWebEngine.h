@@ -13,6 +13,10 @@
 
 namespace plat::web {
 
+inline constexpr const char* kFakeUserAgent =
+    "Mozilla/5.0 (iPhone; CPU iPhone OS 6_1 like Mac OS X) AppleWebKit/536.26 (KHTML, like Gecko) Mobile/10B141 "
+    "DrovikFakeWeb";
+
 class FakeWebEngine : public PageEngine {
 public:
     explicit FakeWebEngine(ui::WebEngineHost& host);
@@ -48,6 +52,8 @@ public:
     void setViewport(double, double, double) override {}
     cairo_surface_t* frame() const override { return nullptr; }
     void pointer(ui::Point, ui::TouchPhase) override {}
+    // A fixed text, the same on every machine: kFakeUserAgent.
+    std::string userAgent() const override { return kFakeUserAgent; }
 
 protected:
     void showDocument(const std::string& body, const std::string& mimeType, const std::string& encoding,

@@ -346,6 +346,11 @@ bool WPEWebEngine::canGoForward() const {
     return webkit_web_view_can_go_forward(m_impl->view);
 }
 
+std::string WPEWebEngine::userAgent() const {
+    const gchar* agent = webkit_settings_get_user_agent(webkit_web_view_get_settings(m_impl->view));
+    return agent ? agent : "";
+}
+
 std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
     if (!m_impl->hasPage) return "";
     auto evaluation = std::make_shared<Evaluation>();

@@ -24,6 +24,7 @@ public:
     void setViewport(double width, double height, double scale) override;
     cairo_surface_t* frame() const override;
     void pointer(ui::Point location, ui::TouchPhase phase) override;
+    std::string userAgent() const override;
 
     struct Impl;
 

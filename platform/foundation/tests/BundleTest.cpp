@@ -145,6 +145,16 @@ TEST_F(BundleTest, FallsBackToTheDirectoryNameForTheIdentifier) {
     EXPECT_EQ(plain->path(), m_root);
 }
 
+TEST_F(BundleTest, TheProcessNameIsTheExecutableElseTheProgram) {
+    info(Value::Dictionary{{"CFBundleExecutable", "PlayerTest"}});
+    const std::optional<Bundle> named = open();
+    EXPECT_EQ(processName(&*named), "PlayerTest");
+    info(Value::Dictionary{});
+    const std::optional<Bundle> unnamed = open();
+    EXPECT_EQ(processName(&*unnamed), "foundation_tests");
+    EXPECT_EQ(processName(nullptr), "foundation_tests");
+}
+
 TEST_F(BundleTest, AMissingOrDamagedInfoPlistIsAnError) {
     const std::pair<std::string, int> cases[] = {
         {"", kFileReadNoSuchFileError},

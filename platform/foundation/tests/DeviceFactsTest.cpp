@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Value.h"
+#include "platform/sys/Device.h"
 #include "platform/sys/DeviceFacts.h"
 #include "tests/support/TestSupport.h"
 
@@ -43,6 +45,11 @@ TEST(DeviceFacts, TheFileOverridesWhatItNames) {
                                       {"advertisingIdentifier", ""},
                                       {"advertisingTrackingEnabled", false},
                                       {"freeMemory", 1024},
+                                      {"idiom", "pad"},
+                                      {"screenScale", 2},
+                                      {"batteryLevel", 0.25},
+                                      {"batteryState", 2},
+                                      {"timeZone", "Asia/Tokyo"},
                                       {"model", 7}});
     plat::foundation::Error error;
     EXPECT_FALSE(plat::foundation::applyDeviceFactsOverrides(overrides, facts, &error));
@@ -55,6 +62,78 @@ TEST(DeviceFacts, TheFileOverridesWhatItNames) {
     EXPECT_FALSE(facts.advertisingTrackingEnabled);
     EXPECT_EQ(facts.freeMemory, 1024u);
     EXPECT_EQ(facts.model, before.model);
+    EXPECT_EQ(facts.idiom, plat::sys::kUserInterfaceIdiomPad);
+    EXPECT_EQ(facts.screenScale, 2);
+    EXPECT_EQ(facts.batteryLevel, 0.25);
+    EXPECT_EQ(facts.batteryState, plat::sys::kBatteryStateCharging);
+    EXPECT_EQ(facts.timeZone, "Asia/Tokyo");
+}
+
+TEST(DeviceFacts, OutOfRangeEntriesAreRefused) {
+    const std::pair<const char*, Value> cases[] = {
+        {"idiom", "tv"}, {"batteryLevel", 1.5}, {"batteryLevel", -0.5}, {"batteryState", 4}, {"screenScale", 0},
+    };
+    for (const auto& [key, value] : cases) {
+        plat::sys::DeviceFacts facts;
+        EXPECT_FALSE(plat::foundation::applyDeviceFactsOverrides(Value(Value::Dictionary{{key, value}}), facts)) << key;
+        EXPECT_EQ(facts.batteryLevel, -1) << key;
+        EXPECT_EQ(facts.idiom, plat::sys::kUserInterfaceIdiomPhone) << key;
+    }
+}
+
+// A power-supply directory with the supplies given as name -> {file -> contents}.
+std::string makePowerSupplies(const dktest::TempDir& dir,
+                              const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>& supplies) {
+    const std::string root = dir.file("power_supply");
+    std::filesystem::create_directories(root);
+    for (const auto& [name, files] : supplies) {
+        std::filesystem::create_directories(root + "/" + name);
+        for (const auto& [file, contents] : files) dktest::writeFile(root + "/" + name + "/" + file, contents);
+    }
+    return root;
+}
+
+TEST(DeviceFacts, TheBatteryFromThePowerSupplies) {
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, Files>> supplies;
+        double level;
+        int state;
+    };
+    const Case cases[] = {
+        {"none", {}, -1, plat::sys::kBatteryStateUnknown},
+        {"mains only", {{"AC", {{"type", "Mains\n"}, {"online", "1\n"}}}}, -1, plat::sys::kBatteryStateUnknown},
+        {"discharging",
+         {{"AC", {{"type", "Mains\n"}}}, {"BAT0", {{"type", "Battery\n"}, {"capacity", "57\n"}, {"status", "Discharging\n"}}}},
+         0.57, plat::sys::kBatteryStateUnplugged},
+        {"charging", {{"BAT1", {{"type", "Battery\n"}, {"capacity", "80\n"}, {"status", "Charging\n"}}}}, 0.8,
+         plat::sys::kBatteryStateCharging},
+        {"full, no type", {{"BAT0", {{"capacity", "100"}, {"status", "Full"}}}}, 1, plat::sys::kBatteryStateFull},
+        {"odd status", {{"BAT0", {{"capacity", "3\n"}, {"status", "Unknown\n"}}}}, 0.03, plat::sys::kBatteryStateUnknown},
+        {"unreadable capacity", {{"BAT0", {{"type", "Battery\n"}, {"capacity", "n/a\n"}}}}, -1,
+         plat::sys::kBatteryStateUnknown},
+    };
+    for (const Case& c : cases) {
+        dktest::TempDir dir;
+        plat::sys::Battery battery = plat::sys::readBattery(makePowerSupplies(dir, c.supplies));
+        EXPECT_DOUBLE_EQ(battery.level, c.level) << c.name;
+        EXPECT_EQ(battery.state, c.state) << c.name;
+    }
+    EXPECT_EQ(plat::sys::readBattery("/nonexistent/power_supply").level, -1);
+}
+
+TEST(DeviceFacts, TheTimeZoneFromTZElseTheLocalTimeLink) {
+    dktest::TempDir dir;
+    const std::string linked = dir.file("localtime"), plain = dir.file("plain");
+    std::filesystem::create_symlink("/usr/share/zoneinfo/America/New_York", linked);
+    dktest::writeFile(plain, "TZif");
+    EXPECT_EQ(plat::sys::timeZoneName("Europe/Paris", linked), "Europe/Paris");
+    EXPECT_EQ(plat::sys::timeZoneName(":Asia/Tokyo", linked), "Asia/Tokyo");
+    EXPECT_EQ(plat::sys::timeZoneName("", linked), "America/New_York");
+    EXPECT_EQ(plat::sys::timeZoneName(nullptr, linked), "America/New_York");
+    EXPECT_EQ(plat::sys::timeZoneName(nullptr, plain), "GMT");
+    EXPECT_EQ(plat::sys::timeZoneName(nullptr, dir.file("missing")), "GMT");
 }
 
 TEST(DeviceFacts, TheAdvertisingIdentifierIsMadeOnceAndKept) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/foundation/Carrier.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/tests/FoundationTestSupport.h"
@@ -65,6 +66,25 @@ TEST_F(LocalServicesTest, RegisteredClassesAreThereWhileTheMainContainerHoldsThe
     plat::sys::unregisterClass("AlwaysHere");
     EXPECT_FALSE(plat::sys::hasClass("AlwaysHere"));
     plat::sys::unregisterClass("GKLocalPlayer");
+}
+
+TEST_F(LocalServicesTest, TheCarrierAndItsClassesOnlyWithItsFile) {
+    Container::setMain(*m_container);
+    registerCarrierClasses();
+    EXPECT_FALSE(subscriberCarrier());
+    EXPECT_FALSE(plat::sys::hasClass(kTelephonyNetworkInfoClassName));
+    ASSERT_TRUE(writePropertyList(file("carrier"),
+                                  Value::Dictionary{{"mobileCountryCode", "310"}, {"mobileNetworkCode", 410}},
+                                  PropertyListFormat::Xml));
+    EXPECT_TRUE(plat::sys::hasClass(kTelephonyNetworkInfoClassName));
+    EXPECT_TRUE(plat::sys::hasClass(kCarrierClassName));
+    std::optional<Carrier> carrier = subscriberCarrier();
+    ASSERT_TRUE(carrier);
+    EXPECT_EQ(carrier->mobileCountryCode, "310");
+    EXPECT_EQ(carrier->mobileNetworkCode, std::nullopt);  // not a string
+    EXPECT_EQ(carrier->isoCountryCode, std::nullopt);
+    plat::sys::unregisterClass(kTelephonyNetworkInfoClassName);
+    plat::sys::unregisterClass(kCarrierClassName);
 }
 
 }  // namespace

@@ -103,6 +103,28 @@ TEST_F(DeviceTest, TurnsReachTheObserverAlwaysAndNotifyOnlyWhileGenerating) {
     EXPECT_EQ(events, expected);
 }
 
+TEST_F(DeviceTest, TheDriversBatteryNotifiesChangesOnlyWhileMonitored) {
+    Device& d = Device::current();
+    EXPECT_TRUE(d.setBattery(0.5, kBatteryStateUnplugged));  // unmonitored: read as unknown, no post
+    EXPECT_EQ(d.batteryLevel(), -1);
+    EXPECT_EQ(d.batteryState(), kBatteryStateUnknown);
+    EXPECT_EQ(d.battery().level, 0.5);
+    d.setBatteryMonitoringEnabled(true);
+    EXPECT_EQ(d.batteryLevel(), 0.5);
+    EXPECT_TRUE(d.setBattery(0.4, kBatteryStateUnplugged));
+    EXPECT_TRUE(d.setBattery(0.4, kBatteryStateCharging));
+    EXPECT_TRUE(d.setBattery(0.4, kBatteryStateCharging));  // no change, no post
+    EXPECT_FALSE(d.setBattery(1.2, kBatteryStateFull));
+    EXPECT_FALSE(d.setBattery(-0.5, kBatteryStateFull));
+    EXPECT_FALSE(d.setBattery(1, 4));
+    EXPECT_TRUE(d.setBattery(-1, kBatteryStateUnknown));
+    const std::vector<std::string> expected{
+        "UIDevice UIDeviceBatteryLevelDidChangeNotification", "UIDevice UIDeviceBatteryStateDidChangeNotification",
+        "UIDevice UIDeviceBatteryLevelDidChangeNotification", "UIDevice UIDeviceBatteryStateDidChangeNotification",
+    };
+    EXPECT_EQ(events, expected);
+}
+
 struct Recorder : AccelerometerDelegate {
     std::vector<Acceleration> samples;
     void didAccelerate(Accelerometer&, const Acceleration& a) override { samples.push_back(a); }

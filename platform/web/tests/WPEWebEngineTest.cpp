@@ -76,6 +76,9 @@ TEST_F(WPEWebEngineTest, AFetchedPageLoadsAndAnswersScripts) {
     EXPECT_EQ(async, "unset");  // never inside the call
     ASSERT_TRUE(turnUntil([&] { return async != "unset"; }));
     EXPECT_EQ(async, "async");
+
+    // The agent the page sees is the one the view tells without a page.
+    EXPECT_EQ(dktest::makeWebView(delegate)->userAgent(), view->stringByEvaluatingJavaScript("navigator.userAgent"));
 }
 
 TEST_F(WPEWebEngineTest, RefusedNavigationsLoadNothingAndPageNavigationsAreAsked) {

@@ -145,6 +145,12 @@ TEST_F(WebViewTest, EvaluationsAnswerFromThePageAndNothingWithoutOne) {
     EXPECT_EQ(view->stringByEvaluatingJavaScript("document.title"), "");
 }
 
+TEST_F(WebViewTest, TheUserAgentIsTheEnginesWithoutAPage) {
+    EXPECT_EQ(view->userAgent(), plat::web::kFakeUserAgent);
+    plat::web::useWebEngine("none");
+    EXPECT_EQ(std::make_shared<plat::ui::WebView>()->userAgent(), "");
+}
+
 TEST_F(WebViewTest, CallsPostedForAViewThatIsGoneAreDropped) {
     view->loadHTMLString("<p>x</p>", "http://a.test/");
     view.reset();
