@@ -172,6 +172,20 @@ std::string Line::restOf() {
     return std::string(rest);
 }
 
+bool splitCommand(std::string_view text, std::string& name, std::vector<Arg>& args, std::string& error) {
+    Line line{text};
+    args.clear();
+    while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
+    if (!error.empty()) return false;
+    if (args.empty() || args[0].quoted) {
+        error = "unknown command: " + std::string(text);
+        return false;
+    }
+    name = std::move(args[0].text);
+    args.erase(args.begin());
+    return true;
+}
+
 std::string escape(std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     std::string out;

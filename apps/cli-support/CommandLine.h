@@ -58,6 +58,10 @@ struct Line {
     std::string restOf();
 };
 
+// A command line's command name and arguments; false, with `error` set to what to refuse, when an
+// argument is malformed or the line does not start with a bare word.
+bool splitCommand(std::string_view text, std::string& name, std::vector<Arg>& args, std::string& error);
+
 // Text for a result line: backslash, CR, LF and tab escaped, other bytes below 0x20 as \xHH.
 std::string escape(std::string_view text);
 

@@ -41,7 +41,6 @@ namespace {
 
 using dk::cli::Arg;
 using dk::cli::escape;
-using dk::cli::Line;
 using dk::cli::parseDouble;
 using dk::cli::parseInt;
 using plat::foundation::Clock;
@@ -98,14 +97,9 @@ public:
 class Cli {
 public:
     bool run(std::string_view text) {
-        Line line{text};
-        std::string error;
+        std::string name, error;
         std::vector<Arg> args;
-        while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
-        if (!error.empty()) return refuse(error);
-        if (args.empty() || args[0].quoted) return refuse("unknown command: " + std::string(text));
-        const std::string name = args[0].text;
-        args.erase(args.begin());
+        if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
         if (name == "run") return runFor(args);
         if (name == "settle") return settle(args);
         if (name == "time") {

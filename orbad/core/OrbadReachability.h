@@ -6,11 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
-namespace plat::net {
-class Reachability;
-}
+#include "platform/net/ReachabilityMonitor.h"
 
 namespace orbad {
 
@@ -33,7 +32,7 @@ public:
     OrbadReachability(const OrbadReachability&) = delete;
     OrbadReachability& operator=(const OrbadReachability&) = delete;
 
-    bool localWiFiRef() const { return m_localWiFiRef; }
+    bool localWiFiRef() const { return m_monitor.localWiFi(); }
 
     // Watches on the calling thread's current run loop, which then posts
     // kNetworkReachabilityChangedNotification (this object as sender) at each change of the flags,
@@ -50,9 +49,10 @@ public:
     static OrbadNetworkStatus networkStatusForFlags(std::uint32_t flags);
 
 private:
-    OrbadReachability(sockaddr_in address, bool localWiFi);
-    bool m_localWiFiRef;
-    std::unique_ptr<plat::net::Reachability> m_reachabilityRef;
+    explicit OrbadReachability(plat::net::ReachabilityMonitor::Spec spec);
+    static std::unique_ptr<OrbadReachability> make(std::optional<plat::net::ReachabilityMonitor::Spec> spec);
+
+    plat::net::ReachabilityMonitor m_monitor;
 };
 
 // The watch's callback; `info` must be the OrbadReachability that watches.

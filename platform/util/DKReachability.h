@@ -6,12 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
-namespace plat::net {
-class Reachability;
-enum class ReachabilityTarget;
-}  // namespace plat::net
+#include "platform/net/ReachabilityMonitor.h"
 
 inline constexpr const char* DKNetworkReachabilityChangedNotification =
     "DKNetworkReachabilityChangedNotification";
@@ -38,7 +36,7 @@ public:
     DKReachability(const DKReachability&) = delete;
     DKReachability& operator=(const DKReachability&) = delete;
 
-    bool localWiFiRef() const { return m_localWiFiRef; }
+    bool localWiFiRef() const { return m_monitor.localWiFi(); }
 
     // Watches on the calling thread's current run loop; false when the watch cannot be set up.
     bool startNotifier();
@@ -53,10 +51,10 @@ public:
     static DKNetworkStatus localWiFiStatusForFlags(std::uint32_t flags);
 
 private:
-    DKReachability(plat::net::ReachabilityTarget target, bool localWiFi);
+    explicit DKReachability(plat::net::ReachabilityMonitor::Spec spec);
+    static std::unique_ptr<DKReachability> make(std::optional<plat::net::ReachabilityMonitor::Spec> spec);
 
-    bool m_localWiFiRef;
-    std::unique_ptr<plat::net::Reachability> m_reachabilityRef;
+    plat::net::ReachabilityMonitor m_monitor;
 };
 
 // The watch's callback: `info` is the DKReachability whose state changed. It traces

@@ -17,6 +17,7 @@
 #include "platform/foundation/Queue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/ReachabilityMonitor.h"
 #include "platform/net/tests/NetTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -232,5 +233,20 @@ TEST(ReachabilityWatch, FollowsTheKernelInANetworkNamespace) {
     }
     thread.loop().performAndWait([&] { watch.reset(); });
 }
+
+#ifndef NDEBUG
+// The classes built on the monitor share one registry: a callback must still refuse an owner of
+// another class, and one whose monitor is gone.
+TEST(ReachabilityMonitorDeathTest, ACallbackTakesOnlyALiveOwnerOfItsKind) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    int owner = 0;
+    {
+        ReachabilityMonitor monitor(ReachabilityMonitor::forInternetConnection(), &owner, "One");
+        EXPECT_TRUE(ReachabilityMonitor::checkContext(&owner, "One"));
+        EXPECT_DEATH(ReachabilityMonitor::checkContext(&owner, "Other"), "info was wrong class");
+    }
+    EXPECT_DEATH(ReachabilityMonitor::checkContext(&owner, "One"), "info was wrong class");
+}
+#endif
 
 }  // namespace
