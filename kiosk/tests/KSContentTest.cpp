@@ -57,7 +57,9 @@ TEST(KSContent, FieldsComeFromTheAnswer) {
         EXPECT_EQ(content->transition(), c.transition) << c.extra;
         EXPECT_EQ(content->closeButtonDelay(), c.delay) << c.extra;
         EXPECT_EQ(content->closeButtonURLPath().has_value(), c.ping != nullptr) << c.extra;
-        if (c.ping) EXPECT_EQ(*content->closeButtonURLPath(), c.ping);
+        if (c.ping) {
+            EXPECT_EQ(*content->closeButtonURLPath(), c.ping);
+        }
         EXPECT_EQ(content->URL(), "http://t/u");
         ASSERT_TRUE(content->context() && content->context()->object());
     }
