@@ -1,0 +1,86 @@
+// Shows a content unit in a web view and runs the "ks:" bridge through which its template calls
+// native code. Views are pooled: each holds a web view, which is costly to make. Main thread.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "kiosk/KSContent.h"
+#include "platform/foundation/Error.h"
+#include "platform/ui/WebView.h"
+
+class KSContentView;
+
+// All optional.
+class KSContentViewDelegate {
+public:
+    virtual ~KSContentViewDelegate() = default;
+    virtual void contentViewDidShow(KSContentView&) {}
+    virtual void contentViewDidLoad(KSContentView&) {}
+    virtual void contentViewDidDismiss(KSContentView&) {}
+    virtual void contentViewDidFail(KSContentView&, const plat::foundation::Error&) {}
+};
+
+class KSContentView : public plat::ui::View, private plat::ui::WebViewDelegate {
+public:
+    using Context = const KSJsonObject*;
+    using CallbackId = const std::optional<std::string>&;
+    // A command's action by its arity: the context; the callback id too; the view too.
+    using Action = std::variant<std::function<void(Context)>, std::function<void(Context, CallbackId)>,
+                                std::function<void(Context, CallbackId, KSContentView&)>>;
+
+    // Made with std::make_shared, then init().
+    static std::shared_ptr<KSContentView> make(std::shared_ptr<KSContent> content);
+    static std::shared_ptr<KSContentView> dequeueContentViewInstance();
+    static void enqueueContentViewInstance(std::shared_ptr<KSContentView> view);
+    static void clearContentViews();
+    static std::size_t pooledCount();
+
+    KSContentView();
+    ~KSContentView() override;
+
+    void show(bool animated);
+    void dismiss(bool animated);
+    // A null target removes the command.
+    void redirectRequest(const std::string& address, const void* target, Action action);
+    bool sendCallback(const std::optional<std::string>& callbackId, const KSJsonValue* response,
+                      const KSJsonValue* error);
+    void prepareForReuse();
+
+    const std::shared_ptr<KSContent>& content() const { return m_content; }
+    void setContent(std::shared_ptr<KSContent> content) { m_content = std::move(content); }
+    KSContentViewDelegate* delegate() const { return m_delegate; }
+    void setDelegate(KSContentViewDelegate* delegate) { m_delegate = delegate; }
+    plat::ui::View* targetView() const { return m_targetView; }
+    void setTargetView(plat::ui::View* view) { m_targetView = view; }
+    plat::ui::WebView& webView() const { return *m_webView; }
+
+private:
+    struct Call {
+        const void* target;
+        Action action;
+    };
+    bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
+                         plat::ui::WebNavigationType type) override;
+    void didFinishLoad(plat::ui::WebView&) override;
+    void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+    void dismissWithError(const plat::foundation::Error& error);
+    void closeView(bool animated);
+    // The end of a close, only while the show it closes is the view's latest.
+    void didDismiss(unsigned show);
+    void handleDismiss(Context context);
+    void handleLoadContext(Context context, CallbackId callback);
+
+    std::map<std::string, Call> m_calls;
+    std::shared_ptr<plat::ui::WebView> m_webView;
+    std::shared_ptr<KSContent> m_content;
+    int m_orientation = 1;
+    bool m_willAnimate = false;
+    unsigned m_show = 0;
+    KSContentViewDelegate* m_delegate = nullptr;
+    plat::ui::View* m_targetView = nullptr;
+};
