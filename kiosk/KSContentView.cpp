@@ -241,8 +241,14 @@ void KSContentView::orientationChanged() {
         dismissWithError(KSCreateError(2));
         return;
     }
-    if (m_content->transition() == KSTransition::Dialog)
-        m_webView->setFrame(kiosk::dialogWebFrame(unitFrame, kiosk::statusBarOffset(plat::ui::isStatusBarHidden())));
+    const double b = kiosk::statusBarOffset(plat::ui::isStatusBarHidden());
+    if (m_content->transition() == KSTransition::Dialog) {
+        m_webView->setFrame(kiosk::dialogWebFrame(unitFrame, b));
+    } else {
+        // A full-screen page takes the turned screen's shape, or it shows squeezed and cut off.
+        const kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), orientation);
+        m_webView->setFrame(kiosk::modalWebFrame(kiosk::turnedFrame(layout), orientation, b));
+    }
     // Turned along with the status bar.
     View::animate({"", plat::ui::kRotationDuration, AnimationCurve::EaseInOut}, [this] { sizeToFitOrientation(true); });
 }

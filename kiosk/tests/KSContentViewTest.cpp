@@ -331,11 +331,19 @@ TEST_F(KSContentViewTest, RotationMovesTheDialogAtOnceAndTurnsTheViewWithTheStat
     at(start, plat::ui::kRotationDuration);
     EXPECT_EQ(view->presentationRotation(), std::numbers::pi / 2);
 
+    // A full-screen unit's page takes the turned shape too.
+    view->setContent(unit(kBothFrames, "KS_MODAL"));
+    view->show(false);
+    plat::sys::Device::current().setOrientation(1);
+    EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 320, 460}));
+    plat::sys::Device::current().setOrientation(3);
+    EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 480, 300}));
+
     // Code 2: no frame for the orientation the device turns to.
     view->setContent(unit(R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":10,"h":10}})"));
     view->show(false);
     plat::sys::Device::current().setOrientation(1);
-    EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "show", "fail 2"}));
+    EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "show", "show", "fail 2"}));
     EXPECT_FALSE(view->superview());
 }
 
