@@ -86,6 +86,13 @@ TEST_F(OBConfigTest, AFirstRunOfflineHasEveryDefault) {
     EXPECT_EQ(OBConfig::debugTagFrequency("anything"), -1);
 }
 
+TEST_F(OBConfigTest, ThePlaceholderServersFailAtOnceAsTheNetworkWould) {
+    OBConfig& config = start();
+    EXPECT_EQ(config.sessionTracking().offlineSessionCount(), 1u);
+    EXPECT_TRUE(config.hasConfigFailed());
+    EXPECT_EQ(orbad::OBCoreHTTPRequest::inFlightCount(), 0u);
+}
+
 TEST_F(OBConfigTest, TheCachedAnswerIsReadKeyByKey) {
     plat::net::setNetOverride(plat::net::parseNetOverride("none"));
     cache(Value::Dictionary{

@@ -107,6 +107,16 @@ TEST_F(OrbadControllerTest, AnOldSystemSendsTheRecordedIdentifierOnceItDiffers) 
     EXPECT_EQ(seen[0].path.find("&pd="), std::string::npos) << "recorded, not sent";
     EXPECT_NE(seen[0].path.find("&de=" + orbad::orbadEncode(odin) + "&"), std::string::npos);
     EXPECT_NE(seen[1].path.find("&pd=" + odin + "&"), std::string::npos) << seen[1].path;
+
+    // From 6.0 on the advertising identifier goes, with its tracking limit.
+    Orbad::resetForTesting();
+    facts({{"advertisingTrackingEnabled", false}});
+    startAndAnswer();
+    seen = m_server->requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NE(seen[2].path.find("&de=" + orbad::orbadEncode(dktest::kTestAdvertisingId) + "&lt=1&"),
+              std::string::npos)
+        << seen[2].path;
 }
 
 TEST_F(OrbadControllerTest, StartingIsAnnouncedFromTheLoopAfterFiftyMilliseconds) {
