@@ -46,6 +46,11 @@ WebView::WebView(const Rect& frame) : View(frame) {
     ensureEngine();
 }
 
+WebView::WebView(const Rect& frame, WebCookieAcceptPolicy cookiePolicy) : View(frame), m_cookiePolicy(cookiePolicy) {
+    setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
+}
+
 WebView::~WebView() {
     *m_alive = false;
     m_engine.reset();  // before the members its calls reach
@@ -201,7 +206,7 @@ void WebView::configureEngine() {
     m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
     m_engine->setPageBackground(m_opaque, m_pageBackground);
     m_engine->setScrollEnabled(m_scrollEnabled);
-    m_engine->setCookieAcceptPolicy(m_cookiePolicy);
+    if (m_cookiePolicy) m_engine->setCookieAcceptPolicy(*m_cookiePolicy);
 }
 
 void WebView::engineDidScroll(Point offset) {

@@ -63,6 +63,9 @@ public:
     virtual void engineDidDraw() = 0;
     // The page scrolled to `offset` (points from its top left corner).
     virtual void engineDidScroll(Point) {}
+    // The cookie policy the view was made with: an engine that can gives such a view a cookie
+    // context of its own. None: the shared context, as it is.
+    virtual std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const { return std::nullopt; }
 };
 
 // What shows the pages of one web view. The web view asks the delegate first: a load handed here
@@ -113,6 +116,9 @@ class WebView : public View, private WebEngineHost {
 public:
     WebView();
     explicit WebView(const Rect& frame);
+    // With cookies of its own: the page engine gives the view a cookie context apart from the one
+    // the application's other web views share, accepting by `cookiePolicy`.
+    WebView(const Rect& frame, WebCookieAcceptPolicy cookiePolicy);
     ~WebView() override;
     const char* className() const override { return "UIWebView"; }
 
@@ -165,8 +171,9 @@ public:
     Point contentOffset() const { return m_contentOffset; }
     void setContentOffset(Point offset);
     void setDidScroll(std::function<void(WebView&)> hook) { m_didScroll = std::move(hook); }
-    // The cookies of this view's context (Always unless set).
-    WebCookieAcceptPolicy cookieAcceptPolicy() const { return m_cookiePolicy; }
+    // The policy of the view's own cookie context (none: it uses the shared one, whose policy no
+    // web view changes).
+    std::optional<WebCookieAcceptPolicy> cookieAcceptPolicy() const { return m_cookiePolicy; }
     void setCookieAcceptPolicy(WebCookieAcceptPolicy policy);
 
     // Not owned.
@@ -199,6 +206,7 @@ private:
     void engineDidFail(const foundation::Error& error) override;
     void engineDidDraw() override;
     void engineDidScroll(Point offset) override;
+    std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const override { return m_cookiePolicy; }
     // What the view was told before its engine was made.
     void configureEngine();
     // Delegate calls run as main-queue work, in the order posted, and only while the view lives.
@@ -227,7 +235,7 @@ private:
     bool m_scrollEnabled = true;
     Point m_contentOffset{0, 0};
     std::function<void(WebView&)> m_didScroll;
-    WebCookieAcceptPolicy m_cookiePolicy = WebCookieAcceptPolicy::Always;
+    std::optional<WebCookieAcceptPolicy> m_cookiePolicy;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -72,7 +72,7 @@ public:
         bool inlineMedia = false, mediaNeedsAction = true, opaque = true, scrollEnabled = true;
         std::optional<ui::Color> background;
         ui::Point offset{0, 0};
-        ui::WebCookieAcceptPolicy cookies = ui::WebCookieAcceptPolicy::Always;
+        std::optional<ui::WebCookieAcceptPolicy> cookies;  // none: the shared context
     };
     const Settings& settings() const { return m_settings; }
 
