@@ -2,12 +2,12 @@
 
 namespace orbad {
 
-OrbadWebAdView::OrbadWebAdView(const plat::ui::Rect& frame) : WebView(frame) {
+// Every cookie accepted, in the ads' own cookie context: the application's other web views keep
+// their policy.
+OrbadWebAdView::OrbadWebAdView(const plat::ui::Rect& frame) : WebView(frame, plat::ui::WebCookieAcceptPolicy::Always) {
     setScalesPageToFit(false);
     setBackgroundColor(std::nullopt);
     setOpaque(false);
-    // The ads' own cookies: other web views of the application keep their policy.
-    setCookieAcceptPolicy(plat::ui::WebCookieAcceptPolicy::Always);
     setDidScroll([](WebView& view) { static_cast<OrbadWebAdView&>(view).scrolled(); });
 }
 

@@ -184,6 +184,10 @@ protected:
 // The mended fault: every later load of the page reported a finished ad again.
 TEST_F(WebAdTest, LoadsOnceHandsClicksOnAndOpensWhatTheAdAsks) {
     EXPECT_FALSE(fake().settings().opaque);
+    // The mended fault: the ads' accept-all policy was set for the whole application.
+    EXPECT_EQ(fake().settings().cookies, plat::ui::WebCookieAcceptPolicy::Always);
+    auto plain = std::make_shared<plat::ui::WebView>(Rect{0, 0, 10, 10});
+    EXPECT_EQ(plat::web::FakeWebEngine::of(*plain)->settings().cookies, std::nullopt);
     view->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<a href=x>ad</a>"}})"));
     ASSERT_TRUE(reported());
     dktest::turn(0.1);
@@ -204,6 +208,26 @@ TEST_F(WebAdTest, AShortAnswerOpensNothingAndTheAdNeverScrolls) {
     dktest::turn(0.1);
     EXPECT_FALSE(view->isScrollEnabled());
     EXPECT_EQ(fake().settings().offset.y, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The same view on WPE WebKit: the page's own shouldOpen() answered by the engine.
+TEST(WebAdOnTheEngine, OpensWhatThePageAsksOnceItHasLoaded) {
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    auto host = std::make_shared<dktest::NotingHost>();
+    {
+        auto view = std::make_shared<orbad::OrbadWebAdView>(Rect{0, 0, 320, 50});
+        view->setMainAdView(host);
+        view->loadWithAd(dktest::adFrom(
+            R"({"type":"html","props":{"html":"<script>function shouldOpen(){return 'http://h/landing'}</script>"}})"));
+        ASSERT_TRUE(dktest::turnUntil([&] { return host->lines.size() >= 2; }, 30));
+        dktest::turnUntil([] { return false; }, 0.3);
+        EXPECT_EQ(host->lines, (std::vector<std::string>{"finished", "browser http://h/landing 0"}));
+    }
+    plat::web::useWebEngine("none");
 }
 
 }  // namespace
