@@ -622,3 +622,16 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     return status;
 }
+
+// Fontconfig (behind the text creatives), GLib and WebKit (behind the HTML ones) keep their
+// configuration and caches for the life of the process; that is not ours to report in sanitizer
+// builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
+
+// Quietly: tests read the program's standard error.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
