@@ -202,10 +202,9 @@ void WebView::setCookieAcceptPolicy(WebCookieAcceptPolicy policy) {
     if (m_engine) m_engine->setCookieAcceptPolicy(policy);
 }
 
+// Only what was asked for: an engine's own defaults stand (on WPE, views of one web process may
+// share their settings, so pushing defaults would change the others').
 void WebView::configureEngine() {
-    m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
-    m_engine->setPageBackground(m_opaque, m_pageBackground);
-    m_engine->setScrollEnabled(m_scrollEnabled);
     if (m_cookiePolicy) m_engine->setCookieAcceptPolicy(*m_cookiePolicy);
 }
 

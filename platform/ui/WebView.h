@@ -156,6 +156,8 @@ public:
     void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
 
     // Media: inline playback (off unless set) and playback only on a user's action (on unless set).
+    // These and the page's background and scrolling reach the engine when set; until then the
+    // engine's own defaults stand.
     bool allowsInlineMediaPlayback() const { return m_inlineMedia; }
     void setAllowsInlineMediaPlayback(bool allows);
     bool mediaPlaybackRequiresUserAction() const { return m_mediaNeedsAction; }
