@@ -6,14 +6,24 @@
 //                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]
 //                [--commands FILE]
 //
+// Besides the client's pieces (json, b64, aes, image, get, form, event...), its ads:
+//   model FILE             the model of a response entry {"creative":{...}}: "model CLASS type=N id=ID",
+//                          then "field NAME VALUE" per field (orbad/ads/OrbadAdDump.h)
+//   creative FILE [WxH]    its creative view in a stand-in engine view of that size (320x50), on a
+//                          window of that size: "creative finished" or "creative failed [CODE]"
+//   views                  that window's view tree, one JSON line a view
+//   screenshot FILE.png    that window as the compositor draws it
+//
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
 // print as the client writes them. Exit status 0 after an orderly shutdown; 1 when the container
 // cannot be made or the command file read; 2 for a bad command line, or when a command was refused
 // ("error ...").
+#include <GLES2/gl2.h>
 #include <cairo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,14 +37,18 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "orbad/Orbad.h"
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdDump.h"
+#include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadWebAdView.h"
 #include "orbad/core/AESCrypt.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
+#include "orbad/core/OBResourcesController.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OBSessionTracking.h"
-#include "orbad/core/OrbadController.h"
-#include "orbad/core/OBResourcesController.h"
 #include "orbad/core/OrbadAdEvents.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/OrbadJSON.h"
 #include "orbad/core/OrbadReachability.h"
@@ -45,10 +59,16 @@
 #include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/ViewDump.h"
+#include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
 
 namespace {
@@ -115,6 +135,82 @@ private:
     static void tell(std::string line) {
         RunLoop::main().perform([line = std::move(line)] { say(line); });
     }
+};
+
+// The engine's stand-in for `creative`: it takes every ad and says how the load ended.
+class StandInHost : public orbad::OrbadAdsViewHost {
+public:
+    std::optional<std::string> outcome;
+    bool adsViewFinishedLoading(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&) override {
+        if (!outcome) outcome = "creative finished";
+        return true;
+    }
+    void adsViewFailedToLoad(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&,
+                             const std::optional<orbad::Error>& error) override {
+        if (!outcome) outcome = error ? "creative failed " + std::to_string(error->code) : "creative failed";
+    }
+    void openActionForAd(const std::shared_ptr<orbad::OrbadAd>&) override { say("host action"); }
+    void openActionURL(const std::string& url, const std::shared_ptr<orbad::OrbadAd>&) override {
+        say("host url " + escape(url));
+    }
+    void openURLInBrowser(const std::string& url, int style) override {
+        say("host browser " + escape(url) + " " + std::to_string(style));
+    }
+};
+
+// The window's pixels, for `screenshot`: an offscreen frame buffer of its size.
+class Screen : public plat::ui::Presenter {
+public:
+    static std::unique_ptr<Screen> create(int width, int height, std::string* error) {
+        std::unique_ptr<Screen> screen(new Screen);
+        plat::gl::CurrentContextScope keep;
+        screen->m_context = plat::gl::GLContext::create(error);
+        if (!screen->m_context || !screen->m_context->makeCurrent()) return nullptr;
+        screen->m_width = width;
+        screen->m_height = height;
+        screen->m_layer.setBounds(width, height);
+        glGenFramebuffers(1, &screen->m_framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, screen->m_framebuffer);
+        if (!screen->m_layer.allocateStorage()) {
+            *error = "no frame buffer";
+            return nullptr;
+        }
+        return screen;
+    }
+    ~Screen() override {
+        if (m_context && m_context->makeCurrent()) {
+            m_layer.releaseStorage();
+            glDeleteFramebuffers(1, &m_framebuffer);
+        }
+    }
+    bool beginFrame(Target* target) override {
+        m_context->makeCurrent();
+        glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+        *target = {m_width, m_height, 1};
+        return true;
+    }
+    void endFrame() override {}
+    // The top left `width` x `height` pixels.
+    bool write(const std::string& path, int width, int height, std::string* error) {
+        plat::gl::CurrentContextScope keep;
+        m_context->makeCurrent();
+        const std::vector<std::uint8_t> all = m_layer.readPixels();
+        width = std::min(width, m_width);
+        height = std::min(height, m_height);
+        std::vector<std::uint8_t> part;
+        for (int y = 0; y < height; ++y) {
+            const auto row = all.begin() + static_cast<std::ptrdiff_t>(y) * m_width * 4;
+            part.insert(part.end(), row, row + static_cast<std::ptrdiff_t>(width) * 4);
+        }
+        return plat::image::writePNG(path, width, height, part, error);
+    }
+
+private:
+    Screen() = default;
+    std::unique_ptr<plat::gl::GLContext> m_context;
+    plat::gl::GLLayer m_layer;
+    unsigned m_framebuffer = 0;
+    int m_width = 0, m_height = 0;
 };
 
 // Turns the main loop without moving its clock until no request is in flight (or `limit` real
@@ -236,6 +332,16 @@ public:
             say("ok");
             return true;
         }
+        if (name == "model") return model(args);
+        if (name == "creative") return creative(args);
+        if (name == "views") {
+            if (!args.empty()) return refuse("usage: views");
+            if (!m_window) return refuse("no creative shown");
+            std::fputs(plat::ui::dumpViewTree(*m_window).c_str(), stdout);
+            std::fflush(stdout);
+            return true;
+        }
+        if (name == "screenshot") return screenshot(args);
         return refuse("unknown command: " + name);
     }
 
@@ -554,7 +660,90 @@ private:
         return true;
     }
 
+    static std::shared_ptr<orbad::OrbadAd> readModel(const std::string& path, std::string& error) {
+        orbad::Data data;
+        if (!readFile(path, data)) {
+            error = "cannot read " + path;
+            return nullptr;
+        }
+        std::optional<Value> entry = orbad::OrbadJSON::decodeData(data);
+        if (!entry || !entry->dictionary()) {
+            error = "not a JSON object: " + path;
+            return nullptr;
+        }
+        return orbad::OrbadAd::adWithJSONDictionary(*entry);
+    }
+
+    static bool model(const std::vector<Arg>& args) {
+        if (args.size() != 1) return refuse("usage: model FILE");
+        std::string error;
+        auto ad = readModel(args[0].text, error);
+        if (!ad) return refuse(error);
+        for (const std::string& line : orbad::describeAd(*ad)) say(line);
+        return true;
+    }
+
+    // The creative view of the model in a stand-in engine view of the given size, on a window of
+    // that size; the main loop turns (its clock moving) until the view has answered.
+    bool creative(const std::vector<Arg>& args) {
+        constexpr const char* kUsage = "usage: creative FILE [WxH]";
+        if (args.empty() || args.size() > 2) return refuse(kUsage);
+        int width = 320, height = 50;
+        if (args.size() == 2 && (std::sscanf(args[1].text.c_str(), "%dx%d", &width, &height) != 2 || width <= 0 ||
+                                 height <= 0 || width > 4096 || height > 4096))
+            return refuse(kUsage);
+        std::string error;
+        auto ad = readModel(args[0].text, error);
+        if (!ad) return refuse(error);
+        if (m_creative) m_creative->adsView().removeFromSuperview();
+        m_window = std::make_shared<plat::ui::Window>(plat::ui::Rect{0, 0, double(width), double(height)});
+        m_window->makeKeyAndVisible();
+        auto engineView = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, double(width), double(height)});
+        m_window->addSubview(engineView);
+        const plat::ui::Rect frame{0, 0, double(width), double(height)};
+        if (dynamic_cast<orbad::OrbadBannerAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadBannerAdView>(frame);
+        else if (dynamic_cast<orbad::OrbadTextAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadTextAdView>(frame);
+        else if (dynamic_cast<orbad::OrbadWebAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadWebAdView>(frame);
+        else
+            return refuse(std::string("no creative view for ") + ad->className());
+        m_host = std::make_shared<StandInHost>();
+        m_creative->setMainAdView(m_host);
+        engineView->addSubview(std::dynamic_pointer_cast<plat::ui::View>(m_creative));
+        m_creative->loadWithAd(ad);
+        RunLoop& loop = RunLoop::main();
+        const double start = Clock::monotonicSeconds();
+        while (!m_host->outcome && Clock::monotonicSeconds() - start < 30) {
+            waitForRequests(1);
+            loop.runOnce(0.05);
+        }
+        say(m_host->outcome.value_or("creative failed timeout"));
+        return true;
+    }
+
+    bool screenshot(const std::vector<Arg>& args) {
+        if (args.size() != 1) return refuse("usage: screenshot FILE.png");
+        plat::ui::Application* application = plat::ui::Application::shared();
+        if (!m_window || !application) return refuse("no creative shown");
+        // The whole interface is drawn, one pixel a point, and the window's part of it kept.
+        std::string error;
+        const plat::ui::Rect interface = application->interfaceBounds();
+        auto screen = Screen::create(int(interface.width), int(interface.height), &error);
+        if (!screen) return refuse("no screen: " + error);
+        if (!application->compositor().composite(*screen)) return refuse("nothing composited");
+        const plat::ui::Rect frame = m_window->frame();
+        if (!screen->write(args[0].text, int(frame.width), int(frame.height), &error))
+            return refuse("cannot write " + args[0].text + ": " + error);
+        say("screenshot " + escape(args[0].text));
+        return true;
+    }
+
     Settings m_settings;
+    std::shared_ptr<plat::ui::Window> m_window;
+    std::shared_ptr<orbad::OrbadAdsView> m_creative;
+    std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
 };
 
@@ -623,4 +812,17 @@ int main(int argc, char** argv) {
     orbad::OBResourcesController::shutdown();
     std::fflush(nullptr);
     return status;
+}
+
+// Fontconfig (behind the text creatives), GLib and WebKit (behind the HTML ones) keep their
+// configuration and caches for the life of the process; that is not ours to report in sanitizer
+// builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
+
+// Quietly: tests read the program's standard error.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
 }
