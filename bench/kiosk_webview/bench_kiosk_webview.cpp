@@ -7,6 +7,8 @@
 //
 // Targets: at most 1.2x the floor's time and 1.1x its memory.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <wpe/fdo.h>
 #include <wpe/unstable/fdo-shm.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -43,19 +46,17 @@ const char* const kPage =
 
 long pssKiB(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    for (std::string key; in >> key;) {
-        long value;
-        in >> value;
-        if (key == "Pss:") return value;
-        in.ignore(1 << 16, '\n');
-    }
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("Pss:")) return std::atol(line.c_str() + 4);
     return 0;
 }
 
 pid_t parentOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string all((std::istreambuf_iterator<char>(in)), {});
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
+    const std::size_t end = all.rfind(')');
+    if (end == std::string::npos) return 0;  // gone meanwhile
+    std::istringstream rest(all.substr(end + 1));
     std::string state;
     pid_t parent = 0;
     rest >> state >> parent;
@@ -99,6 +100,11 @@ void print(const Figures& f) {
 struct Loads : KSContentViewDelegate {
     int loaded = 0;
     void contentViewDidLoad(KSContentView&) override { ++loaded; }
+    void contentViewDidFail(KSContentView&, const plat::foundation::Error& error) override {
+        std::fprintf(stderr, "bench_kiosk_webview: the unit failed: %s %d %s\n", error.domain.c_str(), error.code,
+                     error.message.c_str());
+        std::_Exit(1);
+    }
 };
 
 Figures contentView(const std::string& url, int views) {
@@ -193,6 +199,35 @@ Figures floor(const std::string& url, int views) {
     return f;
 }
 
+struct Server {
+    pid_t pid = -1;
+    int port = 0;
+};
+
+// The recording server of the tests, answering every request with the page.
+Server startServer(const std::string& dir) {
+    std::string body;
+    for (const char* c = kPage; *c; ++c) body += *c == '"' ? std::string("\\\"") : std::string(1, *c);
+    std::ofstream(dir + "/script.json") << R"({"default": {"headers": [["Content-Type", "text/html"], ["Cache-Control", "max-age=3600"]], "body": ")" << body
+                                        << "\"}}";
+    int out[2];
+    if (pipe(out) != 0) return {};
+    Server server;
+    server.pid = fork();
+    if (server.pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execlp("python3", "python3", DK_RECORDING_SERVER, "--out", dir.c_str(), "--script", (dir + "/script.json").c_str(),
+               "--max-seconds", "600", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    if (!lines || std::fscanf(lines, "PORT %d", &server.port) != 1) server.pid = -1;
+    if (lines) fclose(lines);
+    return server;
+}
+
 Figures child(const char* self, const char* mode, const std::string& url, int views) {
     const std::string command = std::string("'") + self + "' --" + mode + " '" + url + "' " + std::to_string(views);
     Figures f;
@@ -221,14 +256,18 @@ int main(int argc, char** argv) {
     const int views = argc > 1 ? std::atoi(argv[1]) : 4;
     char dir[] = "/tmp/bench_kiosk_webview.XXXXXX";
     if (!mkdtemp(dir)) return 1;
-    const std::string page = std::string(dir) + "/unit.html";
-    std::ofstream(page) << kPage;
-    const std::string url = "file://" + page;
-    // The floor first: the page's file is then as warm in the system's cache for both.
+    const Server server = startServer(dir);
+    if (server.pid <= 0) {
+        std::fprintf(stderr, "bench_kiosk_webview: the page server did not start\n");
+        return 1;
+    }
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/unit.html";
+    // The floor first: the server is then as warm for both.
     const Figures base = child(argv[0], "floor", url, views);
     const Figures ours = child(argv[0], "kiosk", url, views);
-    std::remove(page.c_str());
-    rmdir(dir);
+    kill(server.pid, SIGTERM);
+    waitpid(server.pid, nullptr, 0);
+    std::filesystem::remove_all(dir);
     auto mib = [](long kib) { return kib / 1024.0; };
     std::printf("%-34s %10s %10s %12s %14s\n", "", "cold s", "warm s", "PSS MiB", "per view MiB");
     std::printf("%-34s %10.3f %10.3f %12.1f %14.1f\n", "floor: minimal WPE program", base.cold, base.warm,
