@@ -7,7 +7,9 @@
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/KSURLLoader.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
 
 using plat::sys::Rect;
@@ -16,6 +18,10 @@ namespace {
 
 std::set<std::shared_ptr<KSContentView>>& pool() {
     static std::set<std::shared_ptr<KSContentView>> views;
+    // Each view holds a web view: the pool goes on every memory warning.
+    static plat::foundation::Observation warnings = plat::foundation::NotificationCenter::defaultCenter().observe(
+        plat::ui::kApplicationDidReceiveMemoryWarningNotification, nullptr,
+        [](const plat::foundation::Notification&) { views.clear(); });
     return views;
 }
 

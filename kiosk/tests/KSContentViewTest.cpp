@@ -7,6 +7,8 @@
 #include "kiosk/KSContentBridge.h"
 #include "kiosk/KSContentView.h"
 #include "kiosk/KSJsonParser.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/ViewAnimations.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
@@ -120,6 +122,15 @@ TEST_F(KSContentViewTest, AnOldCloseLeavesTheNextShowAlone) {
     EXPECT_TRUE(again->content());
     EXPECT_EQ(again->delegate(), &second);
     EXPECT_EQ(again->superview(), target.get());
+}
+
+// The mended fault: memory warnings left the pooled views, and their web views, in place.
+TEST_F(KSContentViewTest, AMemoryWarningEmptiesThePool) {
+    KSContentView::enqueueContentViewInstance(view);
+    KSContentView::enqueueContentViewInstance(KSContentView::make(nullptr));
+    ASSERT_EQ(KSContentView::pooledCount(), 2u);
+    plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidReceiveMemoryWarningNotification);
+    EXPECT_EQ(KSContentView::pooledCount(), 0u);
 }
 
 }  // namespace
