@@ -135,7 +135,10 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
     }
     if (sub == "frames" && args.size() == 1) {
         const plat::ui::WebView& web = top.webView();
-        m_say("view " + rect(top.frame()) + " web " + rect(web.frame()) + " border TODO");
+        const plat::ui::Color& border = web.borderColor();
+        m_say("view " + rect(top.frame()) + " web " + rect(web.frame()) + " border " + shortest(border.r) + "," +
+              shortest(border.g) + "," + shortest(border.b) + "," + shortest(border.a) + " " +
+              shortest(web.borderWidth()));
         return true;
     }
     refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
@@ -207,6 +210,11 @@ void UnitCommands::contentViewDidFail(KSContentView& view, const plat::foundatio
     m_say("delegate contentView:didFailWithError: " + escape(error.domain) + " " + std::to_string(error.code) + " " +
           escape(error.message));
     forget(view);
+}
+
+std::optional<plat::ui::Color> UnitCommands::borderColorForContentView(KSContentView&) {
+    m_say("delegate borderColorForContentView:");
+    return std::nullopt;
 }
 
 void UnitCommands::webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request,

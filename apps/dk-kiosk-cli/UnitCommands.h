@@ -54,6 +54,8 @@ private:
     void contentViewDidLoad(KSContentView&) override;
     void contentViewDidDismiss(KSContentView& view) override;
     void contentViewDidFail(KSContentView& view, const plat::foundation::Error& error) override;
+    // Asked and not answered: the border stays black.
+    std::optional<plat::ui::Color> borderColorForContentView(KSContentView&) override;
     void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request, plat::ui::WebNavigationType,
                         bool allowed) override;
     void webViewEvaluates(plat::ui::WebView&, const std::string& script) override;
