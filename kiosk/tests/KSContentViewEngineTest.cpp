@@ -104,6 +104,8 @@ protected:
                                    R"({"paths": {"/function.html": )" + page(kPageFunction) +
                                        R"(, "/native.html": )" + page(kNativeAPI) + R"(, "/plain.html": )" +
                                        page("") + R"(, "/other.html": )" + page("<title>other</title>") +
+                                       R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
+                                       R"(, "/final": {"body": "landed"})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
@@ -167,6 +169,20 @@ TEST_F(KSContentViewEngineTest, UnregisteredKsAddressesAreRefusedAndOtherSchemes
     ASSERT_TRUE(dktest::turnUntil([&] { return view->webView().stringByEvaluatingJavaScript("document.title") == "other"; }));
     EXPECT_TRUE(watch.has("refuse ks://nothing?callback=1"));
     EXPECT_TRUE(watch.has("allow " + url("/other.html")));
+}
+
+TEST_F(KSContentViewEngineTest, LaunchOpensTheFinalAddressAndRepliesWithIt) {
+    show("/function.html");
+    auto launch = [&](const std::string& id, const std::string& path) {
+        const std::string context = KSStringUtil::stringByUrlEncodingString(R"({"url":")" + url(path) + R"("})");
+        navigate("ks://launch?callback=" + id + "&context=" + context);
+        return dktest::turnUntil([&] { return got().find("\"" + id + "\"") != std::string::npos; });
+    };
+    ASSERT_TRUE(launch("L1", "/go"));
+    ASSERT_TRUE(launch("L2", "/missing"));
+    EXPECT_EQ(got(), R"([{"c":"L1","r":{"url":")" + url("/final") + R"("},"e":null},)"
+                     R"({"c":"L2","r":{"url":")" + url("/missing") + R"("},"e":{"error":"1"}}])");
+    EXPECT_EQ(opened, Lines{url("/final")});
 }
 
 }  // namespace
