@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSContentView.h"
 #include "kiosk/KSJsonParser.h"
 #include "platform/foundation/RunLoop.h"
@@ -122,6 +123,7 @@ Figures contentView(const std::string& url, int views) {
         view->show(false);
         while (loads.loaded == before) plat::foundation::RunLoop::main().runOnce(1);
     };
+    kiosk::setLogHook([](std::string_view) {});
     auto start = Clock::now();
     plat::web::useWebEngine("wpe");
     auto first = KSContentView::make(nullptr);
