@@ -114,8 +114,13 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
         m_say("shown");
         return true;
     }
-    if (m_shown.empty() && (sub == "dismiss" || sub == "eval" || sub == "frames")) {
+    const bool onTop = sub == "dismiss" || sub == "eval" || sub == "frames";
+    if (onTop && m_shown.empty()) {
         refusal = "no unit shown";
+        return false;
+    }
+    if (!onTop) {
+        refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
         return false;
     }
     KSContentView& top = *m_shown.back();

@@ -194,7 +194,7 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
                               "status-bar 1\nunit show 0 " + unit("KS_MODAL", "\"KS_FULLSCREEN\"") + "\nsettle\nunit frames\n"
                               "unit dismiss 0\nunit dismiss 0\nunit dismiss\n"
                               "unit show 0 " + unit("KS_DIALOG", R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":9,"h":9}})") + "\n"
-                              "tap 10 10\nmemory.warning\nunit show 2 {}\nunit eval 1\n";
+                              "tap 10 10\nmemory.warning\nunit show 2 {}\nunit eval 1\nunit bogus\n";
     dktest::ProcessResult result = dktest::runProcess(
         {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --web fake", kCli, lines, dir.file("home")});
     std::string out = result.out;
