@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
+#include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSContentView.h"
 #include "kiosk/KSJsonParser.h"
 #include "platform/foundation/RunLoop.h"
@@ -47,6 +48,7 @@ KSContentView& view() {
     static std::shared_ptr<KSContentView>& shown = *[] {
         plat::web::useWebEngine("fake");
         plat::ui::WebView::setObserver(&watch());
+        kiosk::setLogHook([](std::string_view) {});
         return new std::shared_ptr<KSContentView>(KSContentView::make(nullptr));
     }();
     if (shown->content()) return *shown;
