@@ -6,6 +6,8 @@
 #include "kiosk/KSContentBridge.h"
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSStringUtil.h"
+#include "kiosk/KSURLLoader.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
@@ -22,6 +24,10 @@ constexpr double kBounceStepDuration = 0.125;
 
 std::set<std::shared_ptr<KSContentView>>& pool() {
     static std::set<std::shared_ptr<KSContentView>> views;
+    // Each view holds a web view: the pool goes on every memory warning.
+    static plat::foundation::Observation warnings = plat::foundation::NotificationCenter::defaultCenter().observe(
+        plat::ui::kApplicationDidReceiveMemoryWarningNotification, nullptr,
+        [](const plat::foundation::Notification&) { views.clear(); });
     return views;
 }
 

@@ -157,3 +157,10 @@ int main(int argc, char** argv) {
     if (mode == "util") return util(args);
     return usage("unknown mode: " + mode);
 }
+
+// GLib and WebKit (behind `--web real`, not instrumented) keep allocations for the life of the
+// process; that is not ours to report in sanitizer builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\nleak:libfontconfig.so\n";
+}

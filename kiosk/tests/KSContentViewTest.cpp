@@ -12,6 +12,7 @@
 #include "kiosk/KSContentBridge.h"
 #include "kiosk/KSContentView.h"
 #include "kiosk/KSJsonParser.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "kiosk/KSStringUtil.h"
 #include "platform/net/tests/NetTestSupport.h"
 #include "platform/foundation/Clock.h"
@@ -356,6 +357,15 @@ TEST_F(KSContentViewTest, ALoadedTemplateStopsTheSpinnerAndSetsTheCacheModel) {
     ASSERT_TRUE(dktest::turnUntil([&] { return delegate.lines.size() == 2; }));
     EXPECT_TRUE(view->activityView()->isHidden());
     EXPECT_EQ(defaults->objectForKey("WebKitCacheModelPreferenceKey"), plat::foundation::Value(std::int64_t{0}));
+}
+
+// The mended fault: memory warnings left the pooled views, and their web views, in place.
+TEST_F(KSContentViewTest, AMemoryWarningEmptiesThePool) {
+    KSContentView::enqueueContentViewInstance(view);
+    KSContentView::enqueueContentViewInstance(KSContentView::make(nullptr));
+    ASSERT_EQ(KSContentView::pooledCount(), 2u);
+    plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidReceiveMemoryWarningNotification);
+    EXPECT_EQ(KSContentView::pooledCount(), 0u);
 }
 
 }  // namespace

@@ -26,11 +26,17 @@ WebEngineMaker& engineMaker() {
 
 constexpr double kEvaluationLimit = 1.0;
 
+WebViewObserver* g_observer = nullptr;
+
 std::shared_ptr<WorkInFlight> beginWork() {
     return std::make_shared<WorkInFlight>(Clock::process().beginWork());
 }
 
 }  // namespace
+
+void WebView::setObserver(WebViewObserver* observer) {
+    g_observer = observer;
+}
 
 void setWebEngineMaker(WebEngineMaker maker) {
     engineMaker() = std::move(maker);
@@ -144,6 +150,7 @@ std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
     WebEngine* engine = ensureEngine();
     if (!engine) return "";
     auto work = beginWork();
+    if (g_observer) g_observer->webViewEvaluates(*this, script);
     return engine->evaluate(script, kEvaluationLimit);
 }
 
@@ -155,6 +162,7 @@ void WebView::evaluateJavaScript(const std::string& script, std::function<void(c
         });
         return;
     }
+    if (g_observer) g_observer->webViewEvaluates(*this, script);
     engine->evaluateAsync(script, [alive = m_alive, work = beginWork(), done = std::move(done)](std::string result) {
         foundation::mainAsync([alive, work, done, result = std::move(result)] {
             if (*alive && done) done(result);
@@ -220,7 +228,10 @@ void WebView::engineDecide(const WebRequest& request, WebNavigationType type, st
     // Kept until the delegate's answer is in; allowed when nobody asks.
     foundation::mainAsync([alive = m_alive, this, request, type, answer = std::move(answer), work = beginWork()] {
         bool allowed = true;
-        if (*alive && m_delegate) allowed = m_delegate->shouldStartLoad(*this, request, type);
+        if (*alive && m_delegate) {
+            allowed = m_delegate->shouldStartLoad(*this, request, type);
+            if (g_observer && *alive) g_observer->webViewDecided(*this, request, type, allowed);
+        }
         answer(allowed && *alive);
     });
 }

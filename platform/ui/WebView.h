@@ -107,6 +107,15 @@ public:
     virtual void setCookieAcceptPolicy(WebCookieAcceptPolicy) {}
 };
 
+// What a tool watching every web view of the process sees (its happenings): each navigation its
+// delegate decided, and each script handed to an engine.
+class WebViewObserver {
+public:
+    virtual ~WebViewObserver() = default;
+    virtual void webViewDecided(WebView&, const WebRequest&, WebNavigationType, bool /*allowed*/) {}
+    virtual void webViewEvaluates(WebView&, const std::string& /*script*/) {}
+};
+
 using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
 // Web views made from now on use engines of this maker (null: none, the address shows).
 void setWebEngineMaker(WebEngineMaker maker);
@@ -188,6 +197,9 @@ public:
     void setCloseControl(const std::shared_ptr<Button>& control) { m_closeControl = control; }
     // The front-most web view on screen that has a close control; null when none.
     static WebView* closableOnScreen();
+
+    // Not owned; null: none.
+    static void setObserver(WebViewObserver* observer);
 
     // Null when no engine stands behind the view.
     WebEngine* engine() const { return m_engine.get(); }
