@@ -4,6 +4,11 @@
 // their page and whether they carry the model, metrics uploads as summaries of their blobs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -97,6 +102,18 @@ private:
     std::map<std::string, Session> m_sessions;  // by the open blob's "u"
 };
 
+// The pages the trace's "svc analytics trackAppInfo" lines name, sorted.
+std::vector<std::string> trackedPages(const std::string& trace) {
+    std::vector<std::string> out;
+    const std::string mark = "svc analytics trackAppInfo ";
+    for (std::size_t at = trace.find(mark); at != std::string::npos; at = trace.find(mark, at + 1)) {
+        const std::size_t from = at + mark.size();
+        out.push_back(trace.substr(from, trace.find('\n', from) - from));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 class AnalyticsRoad : public testing::Test {
 protected:
     void SetUp() override {
@@ -140,6 +157,9 @@ protected:
         return argv;
     }
 
+    std::string storePath() const { return m_dir.file("home/Library/Caches/.trackwell/trackwell.sqlite"); }
+    std::string hitStorePath() const { return m_dir.file("home/Documents/pagestats.sql"); }
+
     dktest::TempDir m_dir;
     const std::string m_app = m_dir.file("Probe.app");
 };
@@ -173,6 +193,106 @@ TEST_F(AnalyticsRoad, TwoLaunchesReachTheCollectors) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(pages(servers.pageViews, 4), (std::vector<std::string>{"appStop", "appLaunch+Model", "playGame"}));
     EXPECT_EQ(uploads.read(servers.collector1, 3), (std::vector<std::string>{"h u1-a1 | s 2", "h u1-a1 | c S2"}));
+}
+
+// A child process that is killed (SIGKILL) when the object goes, if it is still running.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+        m_pid = fork();
+        if (m_pid != 0) return;
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2}) dup2(null, fd);
+        for (const std::string& e : environment) putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    ~Child() { kill(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    bool running() {
+        return m_pid > 0 && waitpid(m_pid, &m_status, WNOHANG) == 0;
+    }
+    // True when the child was still running and the signal ended it.
+    bool kill() {
+        if (m_pid <= 0) return false;
+        const bool wasRunning = running() && ::kill(m_pid, SIGKILL) == 0 && waitpid(m_pid, &m_status, 0) == m_pid;
+        m_pid = -1;
+        return wasRunning && WIFSIGNALED(m_status) && WTERMSIG(m_status) == SIGKILL;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_status = 0;
+};
+
+// Every stored blob of the metrics store (upload headers and events), and every stored hit.
+std::vector<std::string> storedBlobs(const std::string& store) {
+    std::vector<std::string> blobs = dktest::rows(store, "SELECT blob_string FROM upload_headers");
+    for (const std::string& blob : dktest::rows(store, "SELECT blob_string FROM events")) blobs.push_back(blob);
+    return blobs;
+}
+
+// Killed while the page view dispatch and the metrics upload wait on collectors that never answer,
+// the first run leaves both stores whole, holding every page view it tracked and its session; the
+// second run, against collectors that answer, delivers all of it.
+TEST_F(AnalyticsRoad, KilledWhileTheCollectorsStallLosesNothing) {
+    const std::string firstTrace = m_dir.file("trace1.txt");
+    {
+        Servers stalled(m_dir, "stalled", R"({"default": {"silent": true}})");
+        ASSERT_TRUE(stalled.pageViews.running() && stalled.collector1.running() && stalled.collector2.running());
+        // The exit's wait for the clients outlasts the test's: the kill comes while they stall.
+        Child player(arguments(firstTrace, {"--input", m_dir.file("input.txt"), "--drain-seconds", "600"}),
+                     {"DROVIK_SERVERS=" + stalled.file});
+        // Bounded: a player that never gets to its dispatch fails here rather than hanging.
+        for (int i = 0; i < 12000 && player.running() &&
+                        (stalled.pageViews.requestLines().empty() || stalled.collector1.requestLines().empty() ||
+                         stalled.collector2.requestLines().empty());
+             ++i)
+            usleep(10000);
+        ASSERT_FALSE(stalled.pageViews.requestLines().empty()) << "no dispatch reached the stalled collector";
+        ASSERT_FALSE(stalled.collector1.requestLines().empty());
+        ASSERT_TRUE(player.kill()) << "the player ended before it was killed";
+    }
+    for (const std::string& store : {storePath(), hitStorePath()})
+        EXPECT_EQ(dktest::rows(store, "PRAGMA integrity_check"), std::vector<std::string>{"ok"}) << store;
+
+    // What the first run left: each page view it tracked, and its session's open and appResume.
+    const std::vector<std::string> hits = dktest::rows(hitStorePath(), "SELECT hit_string FROM hits");
+    std::vector<std::string> storedPages;
+    for (const std::string& hit : hits) {
+        const std::size_t from = hit.find(kPathPrefix) + kPathPrefix.size();
+        storedPages.push_back(hit.substr(from, hit.find('&', from) - from));
+    }
+    std::sort(storedPages.begin(), storedPages.end());
+    EXPECT_EQ(storedPages, trackedPages(dktest::readFile(firstTrace)));
+    const std::vector<std::string> blobs = storedBlobs(storePath());
+    auto holding = [&](const std::string& part) {
+        return std::count_if(blobs.begin(), blobs.end(),
+                             [&](const std::string& blob) { return blob.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(holding(R"("dt":"s")"), 1);
+    EXPECT_EQ(holding(R"("n":"appResume")"), 1);
+
+    Servers good(m_dir, "good", kAnswer);
+    const dktest::ProcessResult r = dktest::runProcess(arguments(m_dir.file("trace2.txt")), {"DROVIK_SERVERS=" + good.file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    good.pageViews.stop();
+    good.collector1.stop();
+    good.collector2.stop();
+    std::string requests;
+    for (const std::string& line : requestLines(good.pageViews)) requests += requestLine(line) + "\n";
+    for (const std::string& hit : hits) EXPECT_NE(requests.find(hit + "&utmqt="), std::string::npos) << hit;
+    for (const dktest::RecordingServer* collector : {&good.collector1, &good.collector2}) {
+        std::string bodies;
+        for (const std::string& line : requestLines(*collector)) bodies += dktest::inflatedBody(line);
+        for (const std::string& blob : blobs) EXPECT_NE(bodies.find(blob), std::string::npos) << blob;
+    }
+    for (const std::string& store : {storePath(), hitStorePath()})
+        EXPECT_EQ(dktest::rows(store, "PRAGMA integrity_check"), std::vector<std::string>{"ok"}) << store;
 }
 
 }  // namespace
