@@ -16,8 +16,9 @@ class Clock;
 // virtual time they were awaited. The loop driving a virtual clock does not jump while a task (work
 // on a background queue or thread, which answers by itself) is in flight, up to 10 s of real time
 // per jump however loaded the machine; transfers (URL loads, whose peers may never answer) get 1 s
-// of real time per jump until a whole second passes with nothing ready, and then none until one
-// starts or ends: a silent peer costs one second, not one per frame, and time-outs still come.
+// of real time per jump until a whole second passes with nothing ready, and from then on, until
+// one starts or ends, only the jump's own length: the clock keeps to real time while a peer is
+// silent, rather than taking a second for every frame, and time-outs still come.
 enum class WorkKind { Task, Transfer };
 
 class WorkInFlight {

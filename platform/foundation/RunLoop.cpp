@@ -27,8 +27,8 @@ namespace {
 
 constexpr double kForever = std::numeric_limits<double>::infinity();
 constexpr double kMinInterval = 1e-4;
-// How long the driver of a virtual clock gives work in flight (real seconds): tasks before each
-// jump; transfers one silent grace while the same ones are in flight.
+// How long the driver of a virtual clock gives work in flight before each jump (real seconds);
+// transfers silent for a whole grace get only the jump's own length from then on.
 constexpr double kTaskGrace = 10.0;
 constexpr double kTransferGrace = 1.0;
 
@@ -107,7 +107,7 @@ struct RunLoopState {
     bool contextBusy = false;
     bool contextRan = false;  // the context ran something during the last wait
     // The driver's thread only: the clock's work changes when transfers were last waited for,
-    // and whether they then stayed silent for a whole grace.
+    // and whether they have stayed silent for a whole grace since.
     std::uint64_t transferChanges = 0;
     bool transferSilent = false;
 
@@ -687,17 +687,16 @@ void RunLoop::waitFor(double deadline) {
         std::vector<pollfd> copy = fds;
         if (pollAll(copy, kTaskGrace)) return;
     } else if (clock.hasWorkInFlight()) {
-        // Per jump, a silent peer would hold every frame of a game for the whole second.
+        // A whole grace at every jump would hold each frame of a game for a second while a peer
+        // stays silent; past the first, the clock keeps to real time until the transfers change.
         const std::uint64_t changes = clock.m_workChanges.load(std::memory_order_acquire);
         if (changes != s.transferChanges) {
             s.transferChanges = changes;
             s.transferSilent = false;
         }
-        if (!s.transferSilent) {
-            std::vector<pollfd> copy = fds;
-            if (pollAll(copy, kTransferGrace)) return;
-            s.transferSilent = true;
-        }
+        std::vector<pollfd> copy = fds;
+        if (pollAll(copy, s.transferSilent ? std::min(kTransferGrace, target - now) : kTransferGrace)) return;
+        s.transferSilent = true;
     }
     {
         // Work that ended since the look above posted its answer before it ended: the answer runs
