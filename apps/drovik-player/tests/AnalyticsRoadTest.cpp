@@ -229,7 +229,7 @@ private:
     int m_status = 0;
 };
 
-// Every stored blob of the metrics store (upload headers and events), and every stored hit.
+// Every blob the metrics store holds: upload headers and events.
 std::vector<std::string> storedBlobs(const std::string& store) {
     std::vector<std::string> blobs = dktest::rows(store, "SELECT blob_string FROM upload_headers");
     for (const std::string& blob : dktest::rows(store, "SELECT blob_string FROM events")) blobs.push_back(blob);
