@@ -3,7 +3,8 @@
 #include <map>
 #include <mutex>
 
-#include "orbad/core/OrbadHelper.h"
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadBannerAdView.h"
 
 namespace orbad {
 
@@ -24,19 +25,15 @@ std::map<std::string, OBCreativeMaker, std::less<>>& makers() {
     return table;
 }
 
-int typeOf(const std::optional<std::string>& text) {
-    if (text == "text") return OBBannerAd::kText;
-    if (text == "openallocation") return OBBannerAd::kOpenAllocation;
-    if (text == "image" || text == "banner") return OBBannerAd::kImage;
-    return OBBannerAd::kHTML;
+// The classes this client has.
+std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat::ui::Rect& frame) {
+    if (className == "OrbadBannerAdView") return std::make_shared<OrbadBannerAdView>(frame);
+    if (className == "OrbadTextAdView") return std::make_shared<OrbadTextAdView>(frame);
+    return nullptr;
 }
 
-int openAllocationTypeOf(const std::optional<std::string>& network) {
-    if (network == "opengoogle") return 0;
-    if (network == "openadmob") return 1;
-    if (network == "openiad") return 2;
-    if (network == "openmillennial") return 3;
-    return -1;
+bool isBuiltIn(std::string_view className) {
+    return className == "OrbadBannerAdView" || className == "OrbadTextAdView";
 }
 
 }  // namespace
@@ -49,29 +46,9 @@ void setBannerHost(std::shared_ptr<OBBannerHost> host) {
     hostSlot() = std::move(host);
 }
 
-std::shared_ptr<OBBannerAd> OBBannerAd::fromEntry(const Value& entry) {
-    auto ad = std::make_shared<OBBannerAd>();
-    ad->dictionary = entry;
-    ad->identifier = stringForKeyPath(entry, "creative.id").value_or("");
-    ad->type = typeOf(stringForKeyPath(entry, "creative.type"));
-    const Value* props = valueForKeyPath(entry, "creative.props");
-    if (ad->type == kOpenAllocation && props)
-        ad->openAllocationType = openAllocationTypeOf(stringForKeyPath(*props, "network"));
-    if (const Value* events = valueForKeyPath(entry, "creative.eventUrls")) ad->events = OrbadAdEvents(*events);
-    // Only a dictionary is a follow-up request's parameters; anything else would read as none.
-    if (const Value* params = props ? valueForKeyPath(*props, "params") : nullptr; params && params->dictionary())
-        ad->requestParameters = *params;
-    if (const Value* action = valueForKeyPath(entry, "creative.action"); action && action->dictionary()) {
-        ad->hasAction = true;
-        if (const Value* autoplay = action->find("autoplay")) ad->actionAutoplay = autoplay->boolValue();
-        if (const Value* events = action->find("eventUrls")) ad->actionEvents = OrbadAdEvents(*events);
-    }
-    return ad;
-}
-
-void OBBannerAd::notifyTrackingURLs() const {
-    events.triggerEvent("touch");
-    if (hasAction) actionEvents.triggerEvent("show");
+void notifyTrackingURLsForAd(const OrbadAd& ad) {
+    if (ad.events()) ad.events()->triggerEvent("touch");
+    if (ad.action()) ad.action()->events().triggerEvent("show");
 }
 
 void registerCreativeClass(std::string name, OBCreativeMaker maker) {
@@ -82,12 +59,12 @@ void registerCreativeClass(std::string name, OBCreativeMaker maker) {
         makers().erase(name);
 }
 
-std::shared_ptr<OBBannerCreativeView> makeCreative(std::string_view className, const plat::ui::Rect& frame) {
+std::shared_ptr<OrbadAdsView> makeCreative(std::string_view className, const plat::ui::Rect& frame) {
     OBCreativeMaker maker;
     {
         std::lock_guard<std::mutex> hold(makersLock());
         auto it = makers().find(className);
-        if (it == makers().end()) return nullptr;
+        if (it == makers().end()) return makeBuiltIn(className, frame);
         maker = it->second;
     }
     return maker(frame);
@@ -95,7 +72,7 @@ std::shared_ptr<OBBannerCreativeView> makeCreative(std::string_view className, c
 
 bool hasCreativeClass(std::string_view className) {
     std::lock_guard<std::mutex> hold(makersLock());
-    return makers().find(className) != makers().end();
+    return makers().find(className) != makers().end() || isBuiltIn(className);
 }
 
 }  // namespace orbad

@@ -1,7 +1,6 @@
-// What the banner engine needs from the rest of the client, behind small interfaces: the started
-// client (its environment, configuration answers per ad unit, demographics and the shared modal
-// flag), the ad record it reads from a response, and the creative views it loads, found by class
-// name.
+// What the banner engine needs from the rest of the client: the started client behind a small
+// interface (its environment, configuration answers per ad unit, demographics and the shared modal
+// flag), and the creative views it loads, found by class name.
 #pragma once
 
 #include <array>
@@ -12,15 +11,14 @@
 #include <string>
 #include <string_view>
 
-#include "orbad/core/OrbadAdEvents.h"
 #include "orbad/core/OrbadJSON.h"
 #include "platform/ui/View.h"
-
-class OrbadAdViewDelegate;
 
 namespace orbad {
 
 class OBEnvironment;
+class OrbadAd;
+class OrbadAdsView;
 class OrbadAdViewInternal;
 
 // The user's demographics as the request reads them: six signed integers, two unsigned, two signed,
@@ -62,47 +60,14 @@ public:
 std::shared_ptr<OBBannerHost> bannerHost();
 void setBannerHost(std::shared_ptr<OBBannerHost> host);
 
-// One entry of an ad response, as the engine reads it.
-struct OBBannerAd {
-    enum Type { kHTML = 0, kText = 1, kImage = 2, kOpenAllocation = 3 };
-
-    Value dictionary;  // the entry: {"creative": {...}}
-    std::string identifier;
-    int type = kHTML;
-    int openAllocationType = -1;
-    OrbadAdEvents events;
-    // "params" of the properties when it is a dictionary; null otherwise.
-    Value requestParameters;
-    bool hasAction = false;
-    bool actionAutoplay = false;
-    OrbadAdEvents actionEvents;
-
-    static std::shared_ptr<OBBannerAd> fromEntry(const Value& entry);
-    // The touch: the ad's "touch" event, then its action's "show".
-    void notifyTrackingURLs() const;
-};
-
-// What a creative view is to the engine. Views come from makers registered by class name, made
-// with the engine's bounds.
-class OBBannerCreativeView : public plat::ui::View {
-public:
-    using View::View;
-    virtual void setAdViewDelegate(OrbadAdViewDelegate* delegate) = 0;
-    virtual void setMainAdView(OrbadAdViewInternal* engine) = 0;
-    virtual void adHasBeenDismissed() = 0;
-    virtual void adHasBeenDisplayed() = 0;
-    virtual void stopLoading() = 0;
-    // Answers later with adsViewFinishedLoading or adsViewFailedToLoad on the main ad view.
-    virtual void loadWithAd(const std::shared_ptr<OBBannerAd>& ad) = 0;
-    // A view that lacks either says so with `reusable` false.
-    virtual bool canBeReused() const { return false; }
-    virtual void prepareForReuse() {}
-};
-
-using OBCreativeMaker = std::function<std::shared_ptr<OBBannerCreativeView>(const plat::ui::Rect& frame)>;
-// A later maker of a name replaces the earlier; an empty one removes it.
+// The creative view classes by name: the image and text views, and whatever is registered (a later
+// maker of a name replaces the earlier, an empty one removes it, leaving the built-in one if any).
+using OBCreativeMaker = std::function<std::shared_ptr<OrbadAdsView>(const plat::ui::Rect& frame)>;
 void registerCreativeClass(std::string name, OBCreativeMaker maker);
-std::shared_ptr<OBBannerCreativeView> makeCreative(std::string_view className, const plat::ui::Rect& frame);
+std::shared_ptr<OrbadAdsView> makeCreative(std::string_view className, const plat::ui::Rect& frame);
 bool hasCreativeClass(std::string_view className);
+
+// The touch of an ad: its "touch" event, then its action's "show".
+void notifyTrackingURLsForAd(const OrbadAd& ad);
 
 }  // namespace orbad

@@ -39,16 +39,17 @@ Value errorValue(const Error& error) {
 }
 
 // The class of the view that shows `ad`; empty for none.
-std::string creativeClassFor(const OBBannerAd& ad, plat::ui::Size adSize) {
-    switch (ad.type) {
-        case OBBannerAd::kHTML:
+std::string creativeClassFor(const OrbadAd& ad, plat::ui::Size adSize) {
+    switch (ad.type()) {
+        case kOrbadAdTypeWeb:
             return isFullScreen(adSize) ? "OrbadFullScreenWebAdView" : "OrbadRichMediaWebAdView";
-        case OBBannerAd::kText:
+        case kOrbadAdTypeText:
             return "OrbadTextAdView";
-        case OBBannerAd::kImage:
+        case kOrbadAdTypeBanner:
             return "OrbadBannerAdView";
-        case OBBannerAd::kOpenAllocation:
-            switch (ad.openAllocationType) {
+        case kOrbadAdTypeOpenAllocation: {
+            const auto* open = dynamic_cast<const OrbadOpenAllocationAd*>(&ad);
+            switch (open ? open->openAllocationType() : -1) {
                 case 0:
                     return "OrbadGoogleAdMobAdView";
                 case 1:
@@ -60,9 +61,14 @@ std::string creativeClassFor(const OBBannerAd& ad, plat::ui::Size adSize) {
                 default:
                     return "";
             }
+        }
         default:
             return "";
     }
+}
+
+OrbadAdsView* asCreative(plat::ui::View* view) {
+    return dynamic_cast<OrbadAdsView*>(view);
 }
 
 }  // namespace
@@ -110,11 +116,6 @@ OrbadAdViewInternal::OrbadAdViewInternal(const plat::ui::Rect& frame) : View(fra
                                             [this](const auto&) { m_applicationInactive = true; }));
     m_observations.push_back(center.observe(plat::ui::kApplicationDidBecomeActiveNotification, app,
                                             [this](const auto&) { m_applicationInactive = false; }));
-    m_observations.push_back(center.observe(plat::ui::kApplicationDidReceiveMemoryWarningNotification, app,
-                                            [this](const auto&) {
-                                                std::lock_guard<std::mutex> hold(m_poolLock);
-                                                m_reusableAdViews.clear();
-                                            }));
     m_observations.push_back(
         center.observe(kOrbadDidFinishStartingNotification, nullptr, [this](const auto&) { finishStarting(); }));
     if (bannerHost()) finishStarting();
@@ -130,9 +131,9 @@ OrbadAdViewInternal::~OrbadAdViewInternal() {
     const std::vector<std::shared_ptr<View>> children = subviews();
     for (const auto& child : children) {
         child->removeFromSuperview();
-        if (auto* creative = dynamic_cast<OBBannerCreativeView*>(child.get())) {
+        if (OrbadAdsView* creative = asCreative(child.get())) {
             creative->adHasBeenDismissed();
-            creative->setMainAdView(nullptr);
+            creative->setMainAdView({});
             creative->setAdViewDelegate(nullptr);
         }
     }
@@ -291,7 +292,7 @@ void OrbadAdViewInternal::stopLoading() {
     if (m_relay) OBCoreHTTPRequest::cancelRequestsForDelegate(m_relay.get());
     const std::vector<std::shared_ptr<View>> children = subviews();
     for (const auto& child : children)
-        if (auto* creative = dynamic_cast<OBBannerCreativeView*>(child.get())) creative->stopLoading();
+        if (OrbadAdsView* creative = asCreative(child.get())) creative->stopLoading();
     m_isLoading = false;
 }
 
@@ -366,7 +367,7 @@ void OrbadAdViewInternal::creativeFailed() {
 }
 
 void OrbadAdViewInternal::finishLoadingAds(const Value::Array& list) {
-    std::vector<std::shared_ptr<OBBannerAd>> ads;
+    std::vector<std::shared_ptr<OrbadAd>> ads;
     for (const Value& entry : list) {
         if (m_host) {
             const std::string network = stringForKeyPath(entry, "creative.adnetwork").value_or("(null)");
@@ -374,31 +375,32 @@ void OrbadAdViewInternal::finishLoadingAds(const Value::Array& list) {
                                std::to_string(static_cast<int>(integerForKeyPath(entry, "creative.creativeId"))) +
                                "<-");
         }
-        ads.push_back(OBBannerAd::fromEntry(entry));
+        ads.push_back(OrbadAd::adWithJSONDictionary(entry));
     }
     m_currentAds = ads;
     if (ads.empty()) return creativeFailed();
     loadAd(ads.front());
 }
 
-void OrbadAdViewInternal::loadAd(const std::shared_ptr<OBBannerAd>& ad) {
+void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
     m_currentAd = ad;
     m_developerHandled = false;
     m_nextAdView = nullptr;
     const std::string className = creativeClassFor(*ad, m_adSize);
-    std::shared_ptr<OBBannerCreativeView> view;
+    std::shared_ptr<OrbadAdsView> view;
     if (!className.empty()) {
-        view = dequeueReusableAdViewWithClass(className);
+        view = m_pool.dequeueReusableAdViewWithClass(className);
         if (!view) view = makeCreative(className, bounds());
     }
     if (!view) return creativeFailed();
     const plat::ui::Rect area = bounds();
-    view->setClipsToBounds(true);
+    plat::ui::View& shown = view->adsView();
+    shown.setClipsToBounds(true);
     view->setAdViewDelegate(m_delegate);
-    view->setMainAdView(this);
+    view->setMainAdView(std::static_pointer_cast<OrbadAdViewInternal>(shared_from_this()));
     // Outside the visible area while it loads.
-    view->setFrame({-2 * area.width, -2 * area.height, area.width, area.height});
-    addSubview(view);
+    shown.setFrame({-2 * area.width, -2 * area.height, area.width, area.height});
+    addSubview(shown.shared_from_this());
     m_nextAdView = view;
     // Actions that preload first come with the actions; until then every creative loads at once.
     view->loadWithAd(ad);
@@ -406,7 +408,7 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OBBannerAd>& ad) {
 
 // ---- creative outcomes ----
 
-bool OrbadAdViewInternal::adsViewFinishedLoading(OBBannerCreativeView* view, const std::shared_ptr<OBBannerAd>& ad) {
+bool OrbadAdViewInternal::adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) {
     const std::shared_ptr<View> self = shared_from_this();
     if (ad != m_currentAd) {
         removeCreative(view);
@@ -423,59 +425,61 @@ bool OrbadAdViewInternal::adsViewFinishedLoading(OBBannerCreativeView* view, con
     return true;
 }
 
-bool OrbadAdViewInternal::adsViewFailedToLoad(OBBannerCreativeView* view, const std::shared_ptr<OBBannerAd>& ad,
-                                              const Error* error) {
+void OrbadAdViewInternal::adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
+                                              const std::optional<Error>& error) {
     const std::shared_ptr<View> self = shared_from_this();
-    const std::shared_ptr<View> hold = view ? view->shared_from_this() : nullptr;
+    const std::shared_ptr<View> hold = view.adsView().shared_from_this();
     if (ad != m_currentAd) {
         removeCreative(view);
-        return false;
+        return;
     }
     m_nextAdView = nullptr;
     removeCreative(view);
     for (size_t i = 0; i + 1 < m_currentAds.size(); ++i) {
         if (m_currentAds[i] == ad) {
             loadAd(m_currentAds[i + 1]);
-            return false;
+            return;
         }
     }
     if (m_oacandidates && !m_oacandidates->empty()) {
-        if (m_currentOACandidate != "orbad" && !m_developerHandled) ad->events.triggerEvent("noAd");
+        if (m_currentOACandidate != "orbad" && !m_developerHandled && ad->events()) ad->events()->triggerEvent("noAd");
         m_developerHandled = false;
         m_oacandidates->erase(m_oacandidates->begin());
         scheduleNextGetAdFromError();
-        return true;
+        return;
     }
-    if (const Value::Dictionary* params = ad->requestParameters.dictionary(); params && !params->empty()) {
-        const Value parameters = ad->requestParameters;
+    // Parameters that are no dictionary were never read as such (the model leaves them out).
+    if (const std::optional<Value>& params = ad->requestParameters();
+        params && params->dictionary() && !params->dictionary()->empty()) {
+        const Value parameters = *params;
         getAdWithParameters(&parameters, m_autoDisplayNextAdRequest);
-        return false;
+        return;
     }
     Value::Dictionary info;
     if (error) info.emplace(kUnderlyingErrorKey, errorValue(*error));
     failWithError(obErrorWithCode(0, std::move(info)));
-    return true;
 }
 
-void OrbadAdViewInternal::removeCreative(OBBannerCreativeView* view) {
-    if (view && view->superview() == this) view->removeFromSuperview();
+void OrbadAdViewInternal::removeCreative(OrbadAdsView& view) {
+    if (view.adsView().superview() == this) view.adsView().removeFromSuperview();
 }
 
 void OrbadAdViewInternal::displayAd() {
     // Nothing waits: the creative on screen stays, and its "show" is not counted again.
     if (!m_nextAdView) return;
     const std::shared_ptr<View> self = shared_from_this();
+    plat::ui::View& next = m_nextAdView->adsView();
     const std::vector<std::shared_ptr<View>> children = subviews();
     for (const auto& child : children)
-        if (child != m_nextAdView) dismissCreative(child);
-    if (m_nextAdView->superview() != this) addSubview(m_nextAdView);
-    m_nextAdView->setFrame(bounds());
-    m_nextAdView->setAutoresizingMask(plat::ui::kAutoresizingFlexibleWidth | plat::ui::kAutoresizingFlexibleHeight);
+        if (child.get() != &next) dismissCreative(child);
+    if (next.superview() != this) addSubview(next.shared_from_this());
+    next.setFrame(bounds());
+    next.setAutoresizingMask(plat::ui::kAutoresizingFlexibleWidth | plat::ui::kAutoresizingFlexibleHeight);
     m_currentAdView = m_nextAdView.get();
-    if (m_currentAd) m_currentAd->events.triggerEvent("show");
+    if (m_currentAd && m_currentAd->events()) m_currentAd->events()->triggerEvent("show");
     m_nextAdView->adHasBeenDisplayed();
     // Opening the action itself comes with the action controller.
-    if (m_currentAd && m_currentAd->hasAction && m_currentAd->actionAutoplay && m_shouldAutoplay)
+    if (m_currentAd && m_currentAd->action() && m_currentAd->action()->autoplay() && m_shouldAutoplay)
         m_lastAutoplayTime = wallNow();
     m_nextAdView = nullptr;
     m_hasPrefetchedAd = false;
@@ -483,13 +487,13 @@ void OrbadAdViewInternal::displayAd() {
 
 void OrbadAdViewInternal::dismissCreative(const std::shared_ptr<View>& view) {
     view->removeFromSuperview();
-    if (view.get() == m_currentAdView) m_currentAdView = nullptr;
-    auto creative = std::dynamic_pointer_cast<OBBannerCreativeView>(view);
+    auto creative = std::dynamic_pointer_cast<OrbadAdsView>(view);
     if (!creative) return;
+    if (creative.get() == m_currentAdView) m_currentAdView = nullptr;
     creative->adHasBeenDismissed();
-    creative->setMainAdView(nullptr);
+    creative->setMainAdView({});
     creative->setAdViewDelegate(nullptr);
-    queueReusableAdView(creative);
+    m_pool.queueReusableAdView(creative);
 }
 
 // ---- failures ----
@@ -550,44 +554,24 @@ bool OrbadAdViewInternal::shouldTouchThrough() const {
     return !(m_host && m_host->inModalAd());
 }
 
-bool OrbadAdViewInternal::adShouldTouchThrough(const std::shared_ptr<OBBannerAd>& ad) {
+bool OrbadAdViewInternal::adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad) {
     if (!m_host || m_host->inModalAd()) return false;
     const std::shared_ptr<View> self = shared_from_this();
     OrbadAdViewDelegate* external = m_externalAdView ? m_externalAdView->delegate() : nullptr;
     if (external && external->answers(Op::adViewWillTouchThrough)) external->adViewWillTouchThrough(m_externalAdView);
     m_host->setInModalAd(true);
-    if (ad) ad->notifyTrackingURLs();
+    if (ad) notifyTrackingURLsForAd(*ad);
     cancelScheduledGetAd();
     return true;
 }
 
-void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OBBannerAd>&) {
+void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>&) {
     const std::shared_ptr<View> self = shared_from_this();
     if (m_host) m_host->setInModalAd(false);
     scheduleNextGetAd();
     OrbadAdViewDelegate* external = m_externalAdView ? m_externalAdView->delegate() : nullptr;
     if (external && external->answers(Op::adViewDidFinishTouchThrough))
         external->adViewDidFinishTouchThrough(m_externalAdView);
-}
-
-// ---- the pool ----
-
-void OrbadAdViewInternal::queueReusableAdView(const std::shared_ptr<OBBannerCreativeView>& view) {
-    if (!view || !view->canBeReused()) return;
-    std::lock_guard<std::mutex> hold(m_poolLock);
-    auto& waiting = m_reusableAdViews[view->className()];
-    if (!waiting.empty()) return;
-    waiting.push_back(view);
-    view->prepareForReuse();
-}
-
-std::shared_ptr<OBBannerCreativeView> OrbadAdViewInternal::dequeueReusableAdViewWithClass(std::string_view className) {
-    std::lock_guard<std::mutex> hold(m_poolLock);
-    auto it = m_reusableAdViews.find(className);
-    if (it == m_reusableAdViews.end() || it->second.empty()) return nullptr;
-    std::shared_ptr<OBBannerCreativeView> view = std::move(it->second.back());
-    it->second.pop_back();
-    return view;
 }
 
 }  // namespace orbad

@@ -15,6 +15,8 @@
 
 #include "orbad/OrbadAdView.h"
 #include "orbad/ads/OBBannerHost.h"
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdsView.h"
 #include "orbad/core/OrbadJSON.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -33,7 +35,7 @@ inline constexpr const char* kOrbadIntegrationErrorText =
     "Orbad SDK: Integration Error - A view controller could not be located for this OrbadAdView.  All "
     "OrbadAdView's MUST be attached to a view that is managed by a UIViewController.";
 
-class OrbadAdViewInternal : public plat::ui::View {
+class OrbadAdViewInternal : public plat::ui::View, public OrbadAdsViewHost {
 public:
     explicit OrbadAdViewInternal(const plat::ui::Rect& frame);
     ~OrbadAdViewInternal() override;
@@ -76,27 +78,29 @@ public:
 
     bool shouldAutoplay() const { return m_shouldAutoplay; }
     bool richMediaRequiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }
-    OBBannerCreativeView* currentAdView() const { return m_currentAdView; }
-    const std::shared_ptr<OBBannerCreativeView>& nextAdView() const { return m_nextAdView; }
-    const std::shared_ptr<OBBannerAd>& currentAd() const { return m_currentAd; }
-    const std::vector<std::shared_ptr<OBBannerAd>>& currentAds() const { return m_currentAds; }
+    OrbadAdsView* currentAdView() const { return m_currentAdView; }
+    const std::shared_ptr<OrbadAdsView>& nextAdView() const { return m_nextAdView; }
+    const std::shared_ptr<OrbadAd>& currentAd() const { return m_currentAd; }
+    const std::vector<std::shared_ptr<OrbadAd>>& currentAds() const { return m_currentAds; }
     bool isLoading() const { return m_isLoading; }
     bool hasPrefetchedAd() const { return m_hasPrefetchedAd; }
     bool hasFinishedStarting() const { return m_hasFinishedStarting.load(); }
 
     // ---- from creative views ----
-    bool adsViewFinishedLoading(OBBannerCreativeView* view, const std::shared_ptr<OBBannerAd>& ad);
-    bool adsViewFailedToLoad(OBBannerCreativeView* view, const std::shared_ptr<OBBannerAd>& ad,
-                             const Error* error);
-    bool adShouldTouchThrough(const std::shared_ptr<OBBannerAd>& ad);
-    void adDidFinishTouchThrough(const std::shared_ptr<OBBannerAd>& ad);
+    bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
+    void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
+                             const std::optional<Error>& error) override;
+    // The action controller and the browser come later: until then these do nothing.
+    void openActionForAd(const std::shared_ptr<OrbadAd>&) override {}
+    void openActionURL(const std::string&, const std::shared_ptr<OrbadAd>&) override {}
+    void openURLInBrowser(const std::string&, int) override {}
+    bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
+    void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     bool shouldTouchThrough() const;
     // False (and the integration text on standard output) when no controller is found.
     bool verifyViewController() const;
 
-    // The pool: at most one waiting view per class.
-    void queueReusableAdView(const std::shared_ptr<OBBannerCreativeView>& view);
-    std::shared_ptr<OBBannerCreativeView> dequeueReusableAdViewWithClass(std::string_view className);
+    OrbadAdsViewPool& pool() { return m_pool; }
 
     // ---- from the client ----
     void finishStarting();
@@ -112,20 +116,19 @@ private:
     void requestAnswered(int status, std::optional<Value> body);
     void requestFailed(int status, const Error& error);
     void finishLoadingAds(const Value::Array& list);
-    void loadAd(const std::shared_ptr<OBBannerAd>& ad);
+    void loadAd(const std::shared_ptr<OrbadAd>& ad);
     void creativeFailed();
     void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
     void failWithError(const Error& error);
     void handleAdLoadFailWithError(const Error& error);
-    void removeCreative(OBBannerCreativeView* view);
+    void removeCreative(OrbadAdsView& view);
     void dismissCreative(const std::shared_ptr<plat::ui::View>& view);
 
     std::shared_ptr<OBBannerHost> m_host;
-    std::shared_ptr<OBBannerAd> m_currentAd;
+    std::shared_ptr<OrbadAd> m_currentAd;
     std::optional<Value::Array> m_savedCustomAdArray;
-    std::vector<std::shared_ptr<OBBannerAd>> m_currentAds;
-    std::mutex m_poolLock;
-    std::map<std::string, std::vector<std::shared_ptr<OBBannerCreativeView>>, std::less<>> m_reusableAdViews;
+    std::vector<std::shared_ptr<OrbadAd>> m_currentAds;
+    OrbadAdsViewPool m_pool;
     OrbadAdViewDelegate* m_delegate = nullptr;
     double m_refreshTime = 0;
     bool m_shouldGetAdAfterConfig = false;
@@ -136,7 +139,7 @@ private:
     OrbadAdView* m_externalAdView = nullptr;
     plat::ui::ViewController* m_viewController = nullptr;
     std::string m_adSpaceName;
-    std::shared_ptr<OBBannerCreativeView> m_nextAdView;
+    std::shared_ptr<OrbadAdsView> m_nextAdView;
     bool m_shouldAutoplay = false;
     bool m_richMediaRequiresUserInteraction = false;
     bool m_wasPaused = false;
@@ -155,7 +158,7 @@ private:
     // The open-allocation list; empty until the waterfall lands.
     std::optional<Value::Array> m_oacandidates;
     std::string m_currentOACandidate;
-    OBBannerCreativeView* m_currentAdView = nullptr;
+    OrbadAdsView* m_currentAdView = nullptr;
 
     std::shared_ptr<OBBannerRequestRelay> m_relay;
     plat::foundation::Timer m_getAdTimer;

@@ -269,17 +269,17 @@ TEST_F(BannerEngineTest, PrefetchThenDisplayPingsShowOnce) {
     EXPECT_EQ(m_delegate.lines, (Lines{"0.0 adViewDidFinishLoad"}));
     EXPECT_EQ(view.adView()->currentAdView(), nullptr);
     ASSERT_NE(view.adView()->nextAdView(), nullptr);
-    EXPECT_LT(view.adView()->nextAdView()->frame().x, 0);
+    EXPECT_LT(view.adView()->nextAdView()->adsView().frame().x, 0);
 
     view.displayAd();
     run(1);
     auto* shown = view.adView()->currentAdView();
     ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->frame().x, 0);
+    EXPECT_EQ(shown->adsView().frame().x, 0);
     view.displayAd();
     run(1);
     EXPECT_EQ(view.adView()->currentAdView(), shown);
-    EXPECT_EQ(shown->superview(), view.adView().get());
+    EXPECT_EQ(shown->adsView().superview(), view.adView().get());
     EXPECT_EQ(shows(), 1u);
 }
 

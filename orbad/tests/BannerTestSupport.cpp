@@ -9,35 +9,44 @@ namespace dktest {
 
 namespace {
 
-using orbad::OBBannerAd;
-using orbad::OBBannerCreativeView;
-using orbad::OrbadAdViewInternal;
+using orbad::OrbadAd;
+using orbad::OrbadAdsView;
+using orbad::OrbadAdsViewHost;
 
-class FakeCreative : public OBBannerCreativeView {
+class FakeCreative : public plat::ui::View, public OrbadAdsView {
 public:
-    explicit FakeCreative(const char* name, const plat::ui::Rect& frame) : OBBannerCreativeView(frame), m_name(name) {}
+    explicit FakeCreative(const char* name, const plat::ui::Rect& frame) : View(frame), m_name(name) {}
     const char* className() const override { return m_name; }
-    void setAdViewDelegate(OrbadAdViewDelegate*) override {}
-    void setMainAdView(OrbadAdViewInternal* engine) override { m_engine = engine; }
+    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_delegate = delegate; }
+    OrbadAdViewDelegate* adViewDelegate() const override { return m_delegate; }
+    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override { m_host = std::move(host); }
+    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_host.lock(); }
     void adHasBeenDismissed() override {}
     void adHasBeenDisplayed() override {}
     void stopLoading() override {}
-    void loadWithAd(const std::shared_ptr<OBBannerAd>& ad) override {
-        const bool fail = orbad::stringForKeyPath(ad->dictionary, "creative.props.fail") == "1";
+    bool canBeReused() const override { return false; }
+    void prepareForReuse() override {}
+    plat::ui::View& adsView() override { return *this; }
+    const char* adsViewClassName() const override { return m_name; }
+    // Answers on the next turn, failing when the creative's "props.fail" is true.
+    void loadWithAd(std::shared_ptr<OrbadAd> ad) override {
+        const bool fail = orbad::stringForKeyPath(ad->properties(), "fail") == "1";
         auto self = std::static_pointer_cast<FakeCreative>(shared_from_this());
         plat::foundation::RunLoop::main().perform([weak = std::weak_ptr<FakeCreative>(self), ad, fail] {
             auto view = weak.lock();
-            if (!view || !view->m_engine) return;
+            auto host = view ? view->mainAdView() : nullptr;
+            if (!host) return;
             if (fail)
-                view->m_engine->adsViewFailedToLoad(view.get(), ad, nullptr);
+                host->adsViewFailedToLoad(*view, ad, std::nullopt);
             else
-                view->m_engine->adsViewFinishedLoading(view.get(), ad);
+                host->adsViewFinishedLoading(*view, ad);
         });
     }
 
 private:
     const char* m_name;
-    OrbadAdViewInternal* m_engine = nullptr;
+    OrbadAdViewDelegate* m_delegate = nullptr;
+    std::weak_ptr<OrbadAdsViewHost> m_host;
 };
 
 constexpr const char* kClasses[] = {"OrbadBannerAdView", "OrbadTextAdView"};

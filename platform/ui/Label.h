@@ -25,6 +25,8 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, const Colo
 // The height drawText gives `text` in `width` points with no bound on the height: one line when
 // `lines` is 1, else wrapped into at most `lines` (0: any).
 double textHeight(const std::string& text, const Font& font, double width, int lines);
+// The width of `text` on one line, unbounded.
+double textWidth(const std::string& text, const Font& font);
 
 class Label : public View {
 public:
@@ -48,6 +50,13 @@ public:
     void setShadowColor(std::optional<Color> color);
     Size shadowOffset() const { return m_shadowOffset; }
     void setShadowOffset(Size offset);
+    // One line too wide for the bounds is drawn smaller, down to the minimum size (fittingFont).
+    bool adjustsFontSizeToFitWidth() const { return m_adjustsFontSize; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    double minimumFontSize() const { return m_minimumFontSize; }
+    void setMinimumFontSize(double size);
+    // The font the text is drawn in.
+    Font drawnFont() const;
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
@@ -61,6 +70,8 @@ private:
     int m_lines = 1;
     std::optional<Color> m_shadowColor;
     Size m_shadowOffset{0, -1};
+    bool m_adjustsFontSize = false;
+    double m_minimumFontSize = 0;
 };
 
 }  // namespace plat::ui

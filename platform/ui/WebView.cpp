@@ -55,6 +55,7 @@ WebEngine* WebView::ensureEngine() {
     if (!m_engineTried) {
         m_engineTried = true;
         if (engineMaker()) m_engine = engineMaker()(*this);
+        if (m_engine) configureEngine();
     }
     if (m_engine) updateViewport();
     return m_engine.get();
@@ -159,6 +160,56 @@ void WebView::evaluateJavaScript(const std::string& script, std::function<void(c
 void WebView::setScalesPageToFit(bool scales) {
     m_scalesPageToFit = scales;
     if (m_engine) m_engine->setScalesPageToFit(scales);
+}
+
+void WebView::setAllowsInlineMediaPlayback(bool allows) {
+    m_inlineMedia = allows;
+    if (m_engine) m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
+}
+
+void WebView::setMediaPlaybackRequiresUserAction(bool required) {
+    m_mediaNeedsAction = required;
+    if (m_engine) m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
+}
+
+void WebView::setOpaque(bool opaque) {
+    m_opaque = opaque;
+    if (m_engine) m_engine->setPageBackground(m_opaque, m_pageBackground);
+}
+
+void WebView::setPageBackgroundColor(std::optional<Color> color) {
+    m_pageBackground = color;
+    if (m_engine) m_engine->setPageBackground(m_opaque, m_pageBackground);
+}
+
+void WebView::setScrollEnabled(bool enabled) {
+    m_scrollEnabled = enabled;
+    if (m_engine) m_engine->setScrollEnabled(enabled);
+}
+
+void WebView::setContentOffset(Point offset) {
+    m_contentOffset = offset;
+    if (m_engine) m_engine->setScrollOffset(offset);
+}
+
+void WebView::setCookieAcceptPolicy(WebCookieAcceptPolicy policy) {
+    m_cookiePolicy = policy;
+    if (m_engine) m_engine->setCookieAcceptPolicy(policy);
+}
+
+void WebView::configureEngine() {
+    m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
+    m_engine->setPageBackground(m_opaque, m_pageBackground);
+    m_engine->setScrollEnabled(m_scrollEnabled);
+    m_engine->setCookieAcceptPolicy(m_cookiePolicy);
+}
+
+void WebView::engineDidScroll(Point offset) {
+    foundation::mainAsync([alive = m_alive, this, offset] {
+        if (!*alive) return;
+        m_contentOffset = offset;
+        if (m_didScroll) m_didScroll(*this);
+    });
 }
 
 void WebView::engineDecide(const WebRequest& request, WebNavigationType type, std::function<void(bool)> answer) {

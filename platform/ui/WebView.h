@@ -35,6 +35,9 @@ struct WebRequest {
 enum class WebNavigationType { LinkClicked = 0, FormSubmitted = 1, BackForward = 2, Reload = 3,
                                FormResubmitted = 4, Other = 5 };
 
+// Which cookies a web view's cookie context keeps, by the platform's values.
+enum class WebCookieAcceptPolicy { Always = 0, Never = 1, OnlyFromMainDocumentDomain = 2 };
+
 // Called as main-queue work, in the engine's order, never inside a call of the web view.
 class WebViewDelegate {
 public:
@@ -58,6 +61,8 @@ public:
     virtual void engineDidFail(const foundation::Error& error) = 0;
     // A new frame is in.
     virtual void engineDidDraw() = 0;
+    // The page scrolled to `offset` (points from its top left corner).
+    virtual void engineDidScroll(Point) {}
 };
 
 // What shows the pages of one web view. The web view asks the delegate first: a load handed here
@@ -88,6 +93,15 @@ public:
     virtual void setScalesPageToFit(bool) {}
     // What the page's navigator.userAgent answers, known without a page.
     virtual std::string userAgent() const { return {}; }
+    // Media in the page: played inline (not full screen), and only once the user asks.
+    virtual void setMediaPolicy(bool /*inline*/, bool /*requiresUserAction*/) {}
+    // The page's own background under its content: none when `opaque` is off, else `color`.
+    virtual void setPageBackground(bool /*opaque*/, const std::optional<Color>& /*color*/) {}
+    // Scrolling by the user, and the page's offset.
+    virtual void setScrollEnabled(bool) {}
+    virtual void setScrollOffset(Point) {}
+    // This engine's own cookie context only: other web views keep theirs.
+    virtual void setCookieAcceptPolicy(WebCookieAcceptPolicy) {}
 };
 
 using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
@@ -135,6 +149,26 @@ public:
     const std::string& accessibilityLabel() const { return m_accessibilityLabel; }
     void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
 
+    // Media: inline playback (off unless set) and playback only on a user's action (on unless set).
+    bool allowsInlineMediaPlayback() const { return m_inlineMedia; }
+    void setAllowsInlineMediaPlayback(bool allows);
+    bool mediaPlaybackRequiresUserAction() const { return m_mediaNeedsAction; }
+    void setMediaPlaybackRequiresUserAction(bool required);
+    // Opaque (the default) draws the page's background, the view's background colour under it.
+    bool isOpaque() const { return m_opaque; }
+    void setOpaque(bool opaque);
+    void setPageBackgroundColor(std::optional<Color> color);
+    // The page's scrolling: whether the user may, where it is, and a hook for each change the
+    // page reports (main queue).
+    bool isScrollEnabled() const { return m_scrollEnabled; }
+    void setScrollEnabled(bool enabled);
+    Point contentOffset() const { return m_contentOffset; }
+    void setContentOffset(Point offset);
+    void setDidScroll(std::function<void(WebView&)> hook) { m_didScroll = std::move(hook); }
+    // The cookies of this view's context (Always unless set).
+    WebCookieAcceptPolicy cookieAcceptPolicy() const { return m_cookiePolicy; }
+    void setCookieAcceptPolicy(WebCookieAcceptPolicy policy);
+
     // Not owned.
     WebViewDelegate* delegate() const { return m_delegate; }
     void setDelegate(WebViewDelegate* delegate) { m_delegate = delegate; }
@@ -164,6 +198,9 @@ private:
     void engineDidFinish() override;
     void engineDidFail(const foundation::Error& error) override;
     void engineDidDraw() override;
+    void engineDidScroll(Point offset) override;
+    // What the view was told before its engine was made.
+    void configureEngine();
     // Delegate calls run as main-queue work, in the order posted, and only while the view lives.
     void post(std::function<void(WebView&, WebViewDelegate&)> call);
     WebEngine* ensureEngine();
@@ -183,6 +220,14 @@ private:
     bool m_suppressesIncrementalRendering = false;
     bool m_keyboardDisplayRequiresUserAction = true;
     std::string m_accessibilityLabel;
+    bool m_inlineMedia = false;
+    bool m_mediaNeedsAction = true;
+    bool m_opaque = true;
+    std::optional<Color> m_pageBackground;
+    bool m_scrollEnabled = true;
+    Point m_contentOffset{0, 0};
+    std::function<void(WebView&)> m_didScroll;
+    WebCookieAcceptPolicy m_cookiePolicy = WebCookieAcceptPolicy::Always;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
