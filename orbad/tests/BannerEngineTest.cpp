@@ -498,3 +498,28 @@ TEST_F(BannerEngineTest, RequestParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+// The controller is the explicit one, else the first up the responder chain; without one the
+// integration error goes to standard output.
+TEST_F(BannerEngineTest, ViewControllerWalk) {
+    serve(answer("", 503));
+    start();
+    OrbadAdView& view = banner();
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(view.adView()->verifyViewController());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(orbad::kOrbadIntegrationErrorText) + "\n");
+
+    auto outer = std::make_shared<plat::ui::ViewController>();
+    auto holder = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, 320, 480});
+    outer->view()->addSubview(holder);
+    holder->addSubview(view.shared_from_this());
+    EXPECT_EQ(view.viewController(), outer.get());
+    auto chosen = std::make_shared<plat::ui::ViewController>();
+    view.setViewController(chosen.get());
+    EXPECT_EQ(view.viewController(), chosen.get());
+    view.setViewController(nullptr);
+}
+
+}  // namespace
