@@ -10,6 +10,7 @@
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "orbad/tests/BannerTestSupport.h"
+#include "orbad/tests/OrbadCreativeTestSupport.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DeviceFactsFile.h"
@@ -520,6 +521,31 @@ TEST_F(BannerEngineTest, ViewControllerWalk) {
     view.setViewController(chosen.get());
     EXPECT_EQ(view.viewController(), chosen.get());
     view.setViewController(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The client's own image creative end to end: its picture fetched, the view swapped in at the
+// engine's bounds, "show" pinged.
+TEST_F(BannerEngineTest, ImageCreativeOnScreen) {
+    orbad::registerCreativeClass("OrbadBannerAdView", {});
+    dktest::ScriptedServer pictures(R"({"default": {"body_hex": ")" + dktest::pngHex(320, 50) + R"("}})");
+    serve(answer(R"({"creative": {"type": "image", "props": {"images": [")" + pictures.url("/a.png") +
+                 R"("]}, "eventUrls": {"show": [")" + m_pings.url("/show") + R"("]}}})"));
+    m_host->refresh = 0;
+    start();
+    OrbadAdView& view = banner();
+    view.getAd();
+    EXPECT_TRUE(dktest::turnUntil([&] { return !m_delegate.lines.empty(); }));
+    run(1);
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    orbad::OrbadAdsView* shown = view.adView()->currentAdView();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_STREQ(shown->adsViewClassName(), "OrbadBannerAdView");
+    EXPECT_EQ(shown->adsView().frame(), view.adView()->bounds());
+    EXPECT_EQ(shows(), 1u);
 }
 
 }  // namespace
