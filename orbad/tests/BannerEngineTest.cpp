@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "orbad/ads/OrbadBannerAdView.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
@@ -546,6 +547,33 @@ TEST_F(BannerEngineTest, ImageCreativeOnScreen) {
     EXPECT_STREQ(shown->adsViewClassName(), "OrbadBannerAdView");
     EXPECT_EQ(shown->adsView().frame(), view.adView()->bounds());
     EXPECT_EQ(shows(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Behaviours kept as they were: no refresh time before start, a failure re-arms the refresh, and a
+// load finishing for an ad no longer current is removed and refused.
+TEST_F(BannerEngineTest, KeptBehaviours) {
+    serve(answer("", 503));
+    OrbadAdView& early = banner();
+    EXPECT_EQ(early.refreshTime(), 0);
+    start();
+    EXPECT_EQ(early.refreshTime(), 0);
+    m_host->updated();
+    EXPECT_EQ(early.refreshTime(), 30);
+
+    early.resumeAdAutoRefresh();
+    run(60.05);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 adView:didFailLoadWithError: -503 No ads available",
+                                       "30.0 adView:didFailLoadWithError: -503 No ads available",
+                                       "60.0 adView:didFailLoadWithError: -503 No ads available"}));
+
+    auto stale = std::make_shared<orbad::OrbadBannerAdView>(plat::ui::Rect{0, 0, 320, 50});
+    early.adView()->addSubview(stale);
+    EXPECT_FALSE(early.adView()->adsViewFinishedLoading(*stale, dktest::adFrom(R"({"type": "image"})")));
+    EXPECT_EQ(stale->superview(), nullptr);
 }
 
 }  // namespace
