@@ -56,7 +56,8 @@ public:
     virtual OBRequestDemographics demographics() const { return {}; }
 };
 
-// The started client's host: null until the client has started. Set on the main thread.
+// The host set (tests), else the shared controller's once the client has started or can start by
+// itself (the Info.plist's "OBApplicationId"), else null. Main thread.
 std::shared_ptr<OBBannerHost> bannerHost();
 void setBannerHost(std::shared_ptr<OBBannerHost> host);
 

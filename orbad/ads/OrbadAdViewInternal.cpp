@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "orbad/core/OBEnvironment.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadHelper.h"
@@ -117,7 +118,7 @@ OrbadAdViewInternal::OrbadAdViewInternal(const plat::ui::Rect& frame) : View(fra
     m_observations.push_back(center.observe(plat::ui::kApplicationDidBecomeActiveNotification, app,
                                             [this](const auto&) { m_applicationInactive = false; }));
     m_observations.push_back(
-        center.observe(kOrbadDidFinishStartingNotification, nullptr, [this](const auto&) { finishStarting(); }));
+        center.observe(kOrbadDidFinishStarting, nullptr, [this](const auto&) { finishStarting(); }));
     if (bannerHost()) finishStarting();
     setBackgroundColor(plat::ui::Color{0, 0, 0, 0});
     m_ordinalNumber = 0;

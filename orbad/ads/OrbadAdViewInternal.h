@@ -28,7 +28,6 @@ class OBBannerRequestRelay;
 // The full-screen unit's size.
 inline constexpr plat::ui::Size kOBFullScreenAdSize{999, 999};
 
-inline constexpr const char* kOrbadDidFinishStartingNotification = "kOrbadDidFinishStarting";
 inline constexpr const char* kOrbadNotStartedDescription =
     "No application id found.  Please be sure to start Orbad prior to requesting ads.";
 inline constexpr const char* kOrbadIntegrationErrorText =

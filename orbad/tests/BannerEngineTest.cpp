@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "orbad/Orbad.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/core/OBConfig.h"
 #include "orbad/core/OBSessionTracking.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "orbad/tests/BannerTestSupport.h"
@@ -19,8 +22,10 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
+#include "platform/web/PageEngine.h"
 
 namespace {
 
@@ -65,6 +70,9 @@ protected:
     void TearDown() override {
         m_banners.clear();
         orbad::setBannerHost(nullptr);
+        Orbad::resetForTesting();
+        for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
+        plat::web::useWebEngine("none");
         orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
         RunLoop::main().runFor(0);
         setDeviceFactsFile("");
@@ -81,7 +89,7 @@ protected:
     }
     void start() {
         orbad::setBannerHost(m_host);
-        NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStartingNotification);
+        NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStarting);
     }
     OrbadAdView& banner(const OrbadAdViewClass& cls = OrbadAdViewiPhone_320x50) {
         m_banners.push_back(cls.make());
@@ -574,6 +582,34 @@ TEST_F(BannerEngineTest, KeptBehaviours) {
     early.adView()->addSubview(stale);
     EXPECT_FALSE(early.adView()->adsViewFinishedLoading(*stale, dktest::adFrom(R"({"type": "image"})")));
     EXPECT_EQ(stale->superview(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The player's road: once the client has started, `init` gives the client's banner, which waits
+// for the start-up's end and asks the configured ad server; before, the stand-in.
+TEST_F(BannerEngineTest, PlayerInitAfterStart) {
+    plat::web::useWebEngine("fake");
+    serve(answer(kOneAd));
+    dktest::ScriptedServer data(R"({"default": {"status": "HTTP/1.1 503 X"}})");
+    for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, data.url(""));
+    plat::net::setServerBaseOverride(orbad::kOrbadAdsServer, m_server->url(""));
+
+    auto before = OrbadAdViewiPhone_320x50.init();
+    EXPECT_EQ(before->adView(), nullptr);
+    Orbad::startWithApplicationId("APP9");
+    auto view = OrbadAdViewiPhone_320x50.init();
+    ASSERT_NE(view->adView(), nullptr);
+    view->setDelegate(&m_delegate);
+    view->resumeAdAutoRefresh();
+    EXPECT_TRUE(dktest::turnUntil([&] { return !m_delegate.lines.empty(); }));
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    const auto asked = dktest::queriesTo(*m_server, "/");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].at("i"), "APP9");
+    m_banners.push_back(std::move(view));
 }
 
 }  // namespace
