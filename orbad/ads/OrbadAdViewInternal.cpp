@@ -1,6 +1,10 @@
 #include "orbad/ads/OrbadAdViewInternal.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadController.h"
@@ -80,6 +84,9 @@ unsigned fullScreenOrdinal() {
 
 // The requests' delegate. It holds the engine weakly, so a request never keeps an engine alive and
 // an engine is never destroyed on a request's thread; an answer for an engine gone does nothing.
+// The hand-over waits until the main loop has run it, unless the request is cancelled before the
+// main loop takes it up: a main thread that cancels requests and waits for their threads (the
+// way out of a tool) would otherwise wait for a thread that waits for it.
 class OBBannerRequestRelay : public OBHTTPRequestDelegate {
 public:
     explicit OBBannerRequestRelay(std::weak_ptr<plat::ui::View> engine) : m_engine(std::move(engine)) {}
@@ -88,22 +95,44 @@ public:
         const int status = request.responseStatusCode();
         std::optional<Value> body;
         if (status == 200 || status == 251) body = obDictionaryWithJSONData(request.responseData());
-        onMain([&](OrbadAdViewInternal& engine) { engine.requestAnswered(status, std::move(body)); });
+        onMain(request, [&](OrbadAdViewInternal& engine) { engine.requestAnswered(status, std::move(body)); });
     }
 
     void requestDidFail(OBCoreHTTPRequest& request, const Error& error) override {
         const int status = request.responseStatusCode();
-        onMain([&](OrbadAdViewInternal& engine) { engine.requestFailed(status, error); });
+        onMain(request, [&](OrbadAdViewInternal& engine) { engine.requestFailed(status, error); });
     }
 
 private:
-    template <class F>
-    void onMain(F&& fn) {
-        RunLoop::main().performAndWait([&] {
+    struct Hop {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool started = false, done = false, abandoned = false;
+    };
+
+    void onMain(OBCoreHTTPRequest& request, const std::function<void(OrbadAdViewInternal&)>& fn) {
+        auto hop = std::make_shared<Hop>();
+        RunLoop::main().perform([hop, engine = m_engine, &fn] {
+            {
+                std::lock_guard<std::mutex> hold(hop->lock);
+                if (hop->abandoned) return;  // `fn` has gone with the request's frame
+                hop->started = true;
+            }
             // Held for the length of the call: a delegate that frees the banner inside a callback
             // leaves the engine to go when the call has returned, still on the main thread.
-            if (auto engine = std::static_pointer_cast<OrbadAdViewInternal>(m_engine.lock())) fn(*engine);
+            if (auto live = std::static_pointer_cast<OrbadAdViewInternal>(engine.lock())) fn(*live);
+            std::lock_guard<std::mutex> hold(hop->lock);
+            hop->done = true;
+            hop->changed.notify_all();
         });
+        std::unique_lock<std::mutex> hold(hop->lock);
+        while (!hop->done) {
+            hop->changed.wait_for(hold, std::chrono::milliseconds(20));
+            if (!hop->started && request.isCancelled()) {
+                hop->abandoned = true;
+                return;
+            }
+        }
     }
 
     const std::weak_ptr<plat::ui::View> m_engine;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadBannerAdView.h"
@@ -340,6 +342,19 @@ TEST_F(BannerEngineTest, EngineGoneWhileTheServerHoldsItsAnswer) {
         RunLoop::main().runFor(0);
         return orbad::OBCoreHTTPRequest::inFlightCount() == 0;
     }));
+    run(1);
+    EXPECT_TRUE(m_delegate.lines.empty());
+}
+
+// The way out of a tool: the main thread cancels the requests and waits for their threads while an
+// answer waits for the main loop to take it; the answer gives way.
+TEST_F(BannerEngineTest, WaitingForRequestsWhileAnAnswerWaitsForTheMainLoop) {
+    serve(answer(kOneAd));
+    start();
+    banner().getAd();
+    ASSERT_TRUE(m_server->waitForRequests(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the answer on its way to the main loop
+    EXPECT_TRUE(orbad::OBCoreHTTPRequest::cancelAllAndWait(5));
     run(1);
     EXPECT_TRUE(m_delegate.lines.empty());
 }
