@@ -587,8 +587,7 @@ bool OrbadAdViewInternal::shouldTouchThrough() const {
 bool OrbadAdViewInternal::adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad) {
     if (!m_host || m_host->inModalAd()) return false;
     const std::shared_ptr<View> self = shared_from_this();
-    OrbadAdViewDelegate* external = m_externalAdView ? m_externalAdView->delegate() : nullptr;
-    if (external && external->answers(Op::adViewWillTouchThrough)) external->adViewWillTouchThrough(m_externalAdView);
+    sendTouchThrough(true);
     m_host->setInModalAd(true);
     if (ad) notifyTrackingURLsForAd(*ad);
     cancelScheduledGetAd();
@@ -599,8 +598,28 @@ void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>
     const std::shared_ptr<View> self = shared_from_this();
     if (m_host) m_host->setInModalAd(false);
     scheduleNextGetAd();
+    sendTouchThrough(false);
+}
+
+void OrbadAdViewInternal::willTouchThroughWithObject(const void* object, const std::string& didHideKey) {
+    m_touchThroughEnd = NotificationCenter::defaultCenter().observe(didHideKey, object,
+                                                                    [this](const auto&) { touchThroughFinished(); });
+    sendTouchThrough(true);
+}
+
+void OrbadAdViewInternal::touchThroughFinished() {
+    const std::shared_ptr<View> self = shared_from_this();
+    m_touchThroughEnd.remove();
+    sendTouchThrough(false);
+    scheduleNextGetAd();
+}
+
+// To the public view's delegate: nobody without a public view.
+void OrbadAdViewInternal::sendTouchThrough(bool will) {
     OrbadAdViewDelegate* external = m_externalAdView ? m_externalAdView->delegate() : nullptr;
-    if (external && external->answers(Op::adViewDidFinishTouchThrough))
+    if (!external) return;
+    if (will && external->answers(Op::adViewWillTouchThrough)) external->adViewWillTouchThrough(m_externalAdView);
+    if (!will && external->answers(Op::adViewDidFinishTouchThrough))
         external->adViewDidFinishTouchThrough(m_externalAdView);
 }
 

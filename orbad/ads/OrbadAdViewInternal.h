@@ -95,6 +95,8 @@ public:
     void openURLInBrowser(const std::string&, int) override {}
     bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
+    // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
+    void willTouchThroughWithObject(const void* object, const std::string& didHideKey);
     bool shouldTouchThrough() const;
     // False (and the integration text on standard output) when no controller is found.
     bool verifyViewController() const;
@@ -110,6 +112,8 @@ private:
     enum class Outcome { Finished, Failed };
 
     void handleOrbadNotStarting();
+    void touchThroughFinished();
+    void sendTouchThrough(bool will);
     void getOrbadAdWithParameters(const Value* parameters, bool shouldAutoDisplayAd);
     // Main-thread halves of the request's answer.
     void requestAnswered(int status, std::optional<Value> body);
@@ -164,6 +168,7 @@ private:
     plat::foundation::Timer m_notStartedTimer;
     std::vector<plat::foundation::Observation> m_observations;
     bool m_observingConfiguration = false;
+    plat::foundation::Observation m_touchThroughEnd;
 };
 
 // The count shared by full-screen engines, and both back to 0 on a session restart.

@@ -329,6 +329,15 @@ TEST_F(BannerEngineTest, TouchThroughOrder) {
     run(30.05);
     EXPECT_EQ(m_delegate.lines, (Lines{"0.0 adViewDidFinishLoad", "1.0 adViewWillTouchThrough",
                                        "41.0 adViewDidFinishTouchThrough", "71.0 adViewDidFinishLoad"}));
+
+    // A browser's take-over: ended by its notification from that object only.
+    m_delegate.lines.clear();
+    int browser = 0, other = 0;
+    view.adView()->willTouchThroughWithObject(&browser, "ORBAD_BROWSER_CLOSE");
+    NotificationCenter::defaultCenter().post("ORBAD_BROWSER_CLOSE", {&other, nullptr});
+    NotificationCenter::defaultCenter().post("ORBAD_BROWSER_CLOSE", {&browser, nullptr});
+    NotificationCenter::defaultCenter().post("ORBAD_BROWSER_CLOSE", {&browser, nullptr});
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewWillTouchThrough", "adViewDidFinishTouchThrough"}));
 }
 
 // A banner freed while the server holds its answer: the answer reaches nobody.
