@@ -15,7 +15,7 @@ void traceCall(const char* className, const char* call) {
 }
 
 constexpr const OrbadAdViewClass* kClasses[] = {
-    &OrbadAdViewPlain,         &OrbadAdViewiPhone_320x50, &OrbadAdViewiPhone_300x250, &OrbadAdViewiPad_300x250,
+    &OrbadAdViewPlain,        &OrbadAdViewiPhone_320x50, &OrbadAdViewiPhone_300x250, &OrbadAdViewiPad_300x250,
     &OrbadAdViewiPad_120x600, &OrbadAdViewiPad_468x60,   &OrbadAdViewiPad_728x90,
 };
 }  // namespace

@@ -84,10 +84,12 @@ Value::Dictionary OrbadAdViewInternal::buildAdRequestParams(int ordinal, const V
     if (!m_adSpaceName.empty()) set("as", prefixUTF16(m_adSpaceName, kAdSpaceNameUnits));
     if (m_testingMode) set("t", "1");
     if (shouldIncludePII) set("ue", orbadEncode(OBEnvironment::deviceIdentifier()));
-    if (plat::sys::versionFloat(device.systemVersion) >= 6.0f) set("lt", OBEnvironment::limitTracking() ? "1" : "0");
+    if (plat::sys::versionFloat(device.systemVersion) >= 6.0f)
+        set("lt", OBEnvironment::limitTracking() ? "1" : "0");
     // Asked only of a delegate that has both: the address comes with the URL change.
     if (m_delegate && m_delegate->answers(Op::changeAdURL) && m_delegate->answers(Op::getOverrideIPAddress)) {
-        if (std::optional<std::string> ip = m_delegate->getOverrideIPAddress(); ip && *ip != "None") set("ip", *ip);
+        if (std::optional<std::string> ip = m_delegate->getOverrideIPAddress(); ip && *ip != "None")
+            set("ip", *ip);
     }
     if (env) {
         set("ct", env->connectionType());
@@ -95,7 +97,8 @@ Value::Dictionary OrbadAdViewInternal::buildAdRequestParams(int ordinal, const V
     }
 
     // Portrait numbers for a portrait controller; swapped for any other, or none.
-    const auto width = static_cast<uint32_t>(device.screenWidth), height = static_cast<uint32_t>(device.screenHeight);
+    const auto width = static_cast<uint32_t>(device.screenWidth),
+               height = static_cast<uint32_t>(device.screenHeight);
     const plat::ui::ViewController* controller = viewController();
     const int orientation = controller ? controller->interfaceOrientation() : 0;
     const bool portrait = orientation == 1 || orientation == 2;

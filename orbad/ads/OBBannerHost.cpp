@@ -2,7 +2,6 @@
 
 #include <map>
 #include <mutex>
-
 #include <set>
 
 #include "orbad/ads/OrbadAd.h"
@@ -30,7 +29,8 @@ public:
     explicit ControllerBannerHost(OrbadController& controller)
         : m_controller(controller),
           m_updates(plat::foundation::NotificationCenter::defaultCenter().observe(
-              kOrbadConfigObserverKey, &controller.config(), [this](const auto&) { configurationUpdated(); })) {}
+              kOrbadConfigObserverKey, &controller.config(),
+              [this](const auto&) { configurationUpdated(); })) {}
     OrbadController* controller() const { return &m_controller; }
 
     const OBEnvironment& environment() const override { return m_controller.environment(); }
@@ -57,7 +57,9 @@ public:
         return required && required->boolValue();
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
-    void logInfo(const std::string& text) const override { m_controller.config().logInfo("%s", text.c_str()); }
+    void logInfo(const std::string& text) const override {
+        m_controller.config().logInfo("%s", text.c_str());
+    }
     void logVerbose(const std::string& text) const override {
         m_controller.config().logVerbose("%s", text.c_str());
     }
@@ -71,9 +73,10 @@ private:
             if (m_engines.count(engine)) engine->orbadConfigurationUpdated();
     }
     const Value* unitValue(plat::ui::Size size, std::string_view key) const {
-        const std::string unit = size == kOBFullScreenAdSize ? "fullscreen"
-                                                             : std::to_string(static_cast<int>(size.width)) + "x" +
-                                                                   std::to_string(static_cast<int>(size.height));
+        const std::string unit = size == kOBFullScreenAdSize
+                                     ? "fullscreen"
+                                     : std::to_string(static_cast<int>(size.width)) + "x" +
+                                           std::to_string(static_cast<int>(size.height));
         const auto& units = m_controller.config().adUnits();
         auto it = units.find(unit);
         return it == units.end() ? nullptr : it->second.find(key);

@@ -7,9 +7,9 @@
 #include <mutex>
 
 #include "orbad/core/OBEnvironment.h"
-#include "orbad/core/OrbadController.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OBSessionTracking.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/foundation/DeviceFactsFile.h"
@@ -27,8 +27,10 @@ using Op = OrbadAdViewDelegate::Op;
 constexpr double kRetryDelay = 0.1;
 constexpr double kNotStartedDelay = 10.0;
 constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
-constexpr const char* kUnitDisabled = "This ad unit size has been remotely disabled in the developer dashboard.";
-constexpr const char* kFeedStopped = "Feed does not exist or has been stopped (disabled) see developer dashboard.";
+constexpr const char* kUnitDisabled =
+    "This ad unit size has been remotely disabled in the developer dashboard.";
+constexpr const char* kFeedStopped =
+    "Feed does not exist or has been stopped (disabled) see developer dashboard.";
 
 // Main thread only, like every engine's state.
 unsigned g_fullScreenOrdinal = 0;
@@ -58,7 +60,8 @@ std::string creativeClassFor(const OrbadAd& ad, plat::ui::Size adSize) {
                 case 0:
                     return "OrbadGoogleAdMobAdView";
                 case 1:
-                    return hasCreativeClass("OrbadGoogleAdMobAdView") ? "OrbadGoogleAdMobAdView" : "OrbadAdMobAdView";
+                    return hasCreativeClass("OrbadGoogleAdMobAdView") ? "OrbadGoogleAdMobAdView"
+                                                                      : "OrbadAdMobAdView";
                 case 2:
                     return "OrbadIAdAdView";
                 case 3:
@@ -95,7 +98,8 @@ public:
         const int status = request.responseStatusCode();
         std::optional<Value> body;
         if (status == 200 || status == 251) body = obDictionaryWithJSONData(request.responseData());
-        onMain(request, [&](OrbadAdViewInternal& engine) { engine.requestAnswered(status, std::move(body)); });
+        onMain(request,
+               [&](OrbadAdViewInternal& engine) { engine.requestAnswered(status, std::move(body)); });
     }
 
     void requestDidFail(OBCoreHTTPRequest& request, const Error& error) override {
@@ -235,7 +239,8 @@ void OrbadAdViewInternal::setRefreshTime(double seconds) {
 plat::ui::ViewController* OrbadAdViewInternal::viewController() const {
     if (m_viewController) return m_viewController;
     for (View* view = superview(); view; view = view->superview())
-        if (auto* controller = dynamic_cast<plat::ui::ViewController*>(view->nextResponder())) return controller;
+        if (auto* controller = dynamic_cast<plat::ui::ViewController*>(view->nextResponder()))
+            return controller;
     return dynamic_cast<plat::ui::ViewController*>(m_delegate);
 }
 
@@ -269,7 +274,8 @@ void OrbadAdViewInternal::getAdWithParameters(const Value* parameters, bool shou
         m_shouldGetAdAfterFinishedStarting = true;
         // One check per engine, timed from the first held request.
         if (!m_notStartedTimer.isValid())
-            m_notStartedTimer = RunLoop::main().addTimer(kNotStartedDelay, [this] { handleOrbadNotStarting(); });
+            m_notStartedTimer =
+                RunLoop::main().addTimer(kNotStartedDelay, [this] { handleOrbadNotStarting(); });
         return;
     }
     if (m_isLoading || m_applicationInactive || m_host->inModalAd()) {
@@ -309,7 +315,8 @@ void OrbadAdViewInternal::getOrbadAdWithParameters(const Value* parameters, bool
         m_richMediaRequiresUserInteraction = m_host->richMediaRequiresUserInteraction(m_adSize);
 
     Value::Dictionary params = buildAdRequestParams(static_cast<int>(ordinal), parameters, true);
-    if (std::optional<std::string> fb = OBEnvironment::getFacebookAttributionId()) params.insert_or_assign("fb", *fb);
+    if (std::optional<std::string> fb = OBEnvironment::getFacebookAttributionId())
+        params.insert_or_assign("fb", *fb);
     const std::string url = m_host->advertisingURL() + "?" + obBuildQueryString(Value(std::move(params)));
 
     stopLoading();
@@ -357,7 +364,9 @@ void OrbadAdViewInternal::requestAnswered(int status, std::optional<Value> body)
     if (body->find("creative")) {
         list.push_back(*body);
     } else if (const Value* creatives = body->find("creatives")) {
-        auto wrap = [&list](const Value& member) { list.push_back(Value(Value::Dictionary{{"creative", member}})); };
+        auto wrap = [&list](const Value& member) {
+            list.push_back(Value(Value::Dictionary{{"creative", member}}));
+        };
         if (const Value::Array* members = creatives->array()) {
             for (const Value& member : *members)
                 if (member.dictionary()) wrap(member);
@@ -401,9 +410,9 @@ void OrbadAdViewInternal::finishLoadingAds(const Value::Array& list) {
     for (const Value& entry : list) {
         if (m_host) {
             const std::string network = stringForKeyPath(entry, "creative.adnetwork").value_or("(null)");
-            m_host->logVerbose("Received Orbad Ad from Network ->" + network + "<- CreativeId ->" +
-                               std::to_string(static_cast<int>(integerForKeyPath(entry, "creative.creativeId"))) +
-                               "<-");
+            m_host->logVerbose(
+                "Received Orbad Ad from Network ->" + network + "<- CreativeId ->" +
+                std::to_string(static_cast<int>(integerForKeyPath(entry, "creative.creativeId"))) + "<-");
         }
         ads.push_back(OrbadAd::adWithJSONDictionary(entry));
     }
@@ -449,7 +458,8 @@ bool OrbadAdViewInternal::adsViewFinishedLoading(OrbadAdsView& view, const std::
     else
         m_hasPrefetchedAd = true;
     m_wasPaused = false;
-    if (m_delegate && m_delegate->answers(Op::adViewDidFinishLoad)) m_delegate->adViewDidFinishLoad(m_externalAdView);
+    if (m_delegate && m_delegate->answers(Op::adViewDidFinishLoad))
+        m_delegate->adViewDidFinishLoad(m_externalAdView);
     if (!m_wasPaused) scheduleNextGetAd();
     m_oacandidates.reset();
     return true;
@@ -472,7 +482,8 @@ void OrbadAdViewInternal::adsViewFailedToLoad(OrbadAdsView& view, const std::sha
         }
     }
     if (m_oacandidates && !m_oacandidates->empty()) {
-        if (m_currentOACandidate != "orbad" && !m_developerHandled && ad->events()) ad->events()->triggerEvent("noAd");
+        if (m_currentOACandidate != "orbad" && !m_developerHandled && ad->events())
+            ad->events()->triggerEvent("noAd");
         m_developerHandled = false;
         m_oacandidates->erase(m_oacandidates->begin());
         scheduleNextGetAdFromError();
@@ -540,7 +551,8 @@ void OrbadAdViewInternal::handleAdLoadFailWithError(const Error& error) {
     const std::shared_ptr<View> self = shared_from_this();
     m_isLoading = false;
     if (m_oacandidates) {
-        if (m_currentOACandidate == "orbad" && !m_oacandidates->empty()) m_oacandidates->erase(m_oacandidates->begin());
+        if (m_currentOACandidate == "orbad" && !m_oacandidates->empty())
+            m_oacandidates->erase(m_oacandidates->begin());
         scheduleNextGetAdFromError();
         return;
     }
@@ -552,7 +564,8 @@ void OrbadAdViewInternal::handleAdLoadFailWithError(const Error& error) {
         scheduleNextGetAd();
         return;
     }
-    if (m_delegate && m_delegate->answers(Op::adViewDidFailLoad)) m_delegate->adViewDidFailLoad(m_externalAdView);
+    if (m_delegate && m_delegate->answers(Op::adViewDidFailLoad))
+        m_delegate->adViewDidFailLoad(m_externalAdView);
     if (m_delegate && m_delegate->answers(Op::adViewDidFailLoadWithError))
         m_delegate->adViewDidFailLoadWithError(m_externalAdView, error);
     scheduleNextGetAd();
@@ -602,8 +615,8 @@ void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>
 }
 
 void OrbadAdViewInternal::willTouchThroughWithObject(const void* object, const std::string& didHideKey) {
-    m_touchThroughEnd = NotificationCenter::defaultCenter().observe(didHideKey, object,
-                                                                    [this](const auto&) { touchThroughFinished(); });
+    m_touchThroughEnd = NotificationCenter::defaultCenter().observe(
+        didHideKey, object, [this](const auto&) { touchThroughFinished(); });
     sendTouchThrough(true);
 }
 
@@ -618,7 +631,8 @@ void OrbadAdViewInternal::touchThroughFinished() {
 void OrbadAdViewInternal::sendTouchThrough(bool will) {
     OrbadAdViewDelegate* external = m_externalAdView ? m_externalAdView->delegate() : nullptr;
     if (!external) return;
-    if (will && external->answers(Op::adViewWillTouchThrough)) external->adViewWillTouchThrough(m_externalAdView);
+    if (will && external->answers(Op::adViewWillTouchThrough))
+        external->adViewWillTouchThrough(m_externalAdView);
     if (!will && external->answers(Op::adViewDidFinishTouchThrough))
         external->adViewDidFinishTouchThrough(m_externalAdView);
 }

@@ -73,7 +73,8 @@ public:
     void clearDeveloperHandled() { m_developerHandled = false; }
 
     // The request's query for `ordinal` (-1 for pings, sent as 4294967295), as a dictionary.
-    Value::Dictionary buildAdRequestParams(int ordinal, const Value* additionalParameters, bool shouldIncludePII);
+    Value::Dictionary buildAdRequestParams(int ordinal, const Value* additionalParameters,
+                                           bool shouldIncludePII);
 
     bool shouldAutoplay() const { return m_shouldAutoplay; }
     bool richMediaRequiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }

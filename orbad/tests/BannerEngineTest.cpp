@@ -54,14 +54,19 @@ protected:
         Clock::process().setVirtual(true);
         plat::net::setNetOverride(plat::net::NetOverride::WiFi);
         std::filesystem::create_directories(m_dir.file("Test.app"));
-        ASSERT_TRUE(writePropertyList(m_dir.file("Test.app/Info.plist"),
-                                      Value(Value::Dictionary{{"CFBundleExecutable", "Test"}, {"CFBundleVersion", "1.0.3"}}),
-                                      PropertyListFormat::Xml));
+        ASSERT_TRUE(writePropertyList(
+            m_dir.file("Test.app/Info.plist"),
+            Value(Value::Dictionary{{"CFBundleExecutable", "Test"}, {"CFBundleVersion", "1.0.3"}}),
+            PropertyListFormat::Xml));
         Bundle::setMain(*Bundle::open(m_dir.file("Test.app")));
         ASSERT_TRUE(writePropertyList(
             m_dir.file("facts.plist"),
-            Value(Value::Dictionary{{"machine", "iPhone4,1"}, {"systemVersion", "6.1"}, {"screenWidth", 320.0},
-                                    {"screenHeight", 480.0}, {"screenScale", 1.0}, {"locale", "fr_FR"},
+            Value(Value::Dictionary{{"machine", "iPhone4,1"},
+                                    {"systemVersion", "6.1"},
+                                    {"screenWidth", 320.0},
+                                    {"screenHeight", 480.0},
+                                    {"screenScale", 1.0},
+                                    {"locale", "fr_FR"},
                                     {"advertisingIdentifier", "6D92078A-8246-4BA4-AE5B-76104861E7DC"}}),
             PropertyListFormat::Xml));
         setDeviceFactsFile(m_dir.file("facts.plist"));
@@ -167,9 +172,11 @@ TEST_F(BannerEngineTest, GateStatesHoldTheRequest) {
 
     m_host->enabled = false;
     view.getAd();
-    EXPECT_EQ(untimed(m_delegate.lines).back(), "adView:didFailLoadWithError: -9999999 This ad unit size has been "
-                                                "remotely disabled in the developer dashboard.");
-    EXPECT_EQ(m_host->logged, (Lines{"This ad unit size has been remotely disabled in the developer dashboard."}));
+    EXPECT_EQ(untimed(m_delegate.lines).back(),
+              "adView:didFailLoadWithError: -9999999 This ad unit size has been "
+              "remotely disabled in the developer dashboard.");
+    EXPECT_EQ(m_host->logged,
+              (Lines{"This ad unit size has been remotely disabled in the developer dashboard."}));
 }
 
 TEST_F(BannerEngineTest, StatusesAndBodiesThatFail) {
@@ -179,7 +186,8 @@ TEST_F(BannerEngineTest, StatusesAndBodiesThatFail) {
     const Case cases[] = {
         {answer("", 503), "-503 No ads available"},
         {answer("", 500), "-500 Server error"},
-        {answer("", 512), "-9999999 Feed does not exist or has been stopped (disabled) see developer dashboard."},
+        {answer("", 512),
+         "-9999999 Feed does not exist or has been stopped (disabled) see developer dashboard."},
         {answer("", 418), "0 Unknown error!"},
         {answer("[1, 2]"), "0 "},
         {answer(R"({"creatives": [1, "two"]})"), "0 "},
@@ -192,7 +200,8 @@ TEST_F(BannerEngineTest, StatusesAndBodiesThatFail) {
         m_delegate.answered.insert(Op::adViewDidFailLoad);
         banner().getAd();
         run(0.5);
-        EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFailLoad", "adView:didFailLoadWithError: " + c.heard}))
+        EXPECT_EQ(untimed(m_delegate.lines),
+                  (Lines{"adViewDidFailLoad", "adView:didFailLoadWithError: " + c.heard}))
             << c.answer;
         m_banners.clear();
         orbad::setBannerHost(nullptr);
@@ -210,20 +219,24 @@ TEST_F(BannerEngineTest, CreativeListsAndTheirOutcomes) {
         Lines heard;
     };
     const Case cases[] = {
-        {R"({"creative": {"type": "image"}, "creatives": [{"type": "nothing-loads-this"}]})", 251,
+        {R"({"creative": {"type": "image"}, "creatives": [{"type": "nothing-loads-this"}]})",
+         251,
          {"adViewDidFinishLoad"}},
-        {R"({"creatives": [7, {"type": "text", "props": {"fail": 1}}, )" + dktest::imageCreative("2") + "]}", 200,
+        {R"({"creatives": [7, {"type": "text", "props": {"fail": 1}}, )" + dktest::imageCreative("2") + "]}",
+         200,
          {"adViewDidFinishLoad"}},
         {R"({"creatives": [{"type": "html"}]})", 200, {"adView:didFailLoadWithError: 0 "}},
-        {R"({"creatives": [)" + dktest::imageCreative("1", "", true) + ", " + dktest::imageCreative("2", "", true) +
-             "]}",
-         200, {"adView:didFailLoadWithError: 0 "}},
+        {R"({"creatives": [)" + dktest::imageCreative("1", "", true) + ", " +
+             dktest::imageCreative("2", "", true) + "]}",
+         200,
+         {"adView:didFailLoadWithError: 0 "}},
         // Fallback creatives load at once with no network left to try; when they fail in turn the
         // failure is reported once instead of loading them again.
         {R"({"creatives": [{"type": "image", "fallback": true}]})", 200, {"adViewDidFinishLoad"}},
         {R"({"creatives": [{"type": "html", "fallback": "yes"}]})", 200, {"adView:didFailLoadWithError: 0 "}},
         // A follow-up request's "params" that is no dictionary means none: the failure is reported.
-        {R"({"creative": {"type": "image", "props": {"fail": 1, "params": "k=v"}}})", 200,
+        {R"({"creative": {"type": "image", "props": {"fail": 1, "params": "k=v"}}})",
+         200,
          {"adView:didFailLoadWithError: 0 "}},
     };
     for (const Case& c : cases) {
@@ -246,7 +259,8 @@ TEST_F(BannerEngineTest, RefreshAtExactlyRefreshTimeAndPauseInsideTheLoad) {
     start();
     banner().resumeAdAutoRefresh();
     run(60.2);
-    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 adViewDidFinishLoad", "30.0 adViewDidFinishLoad", "60.0 adViewDidFinishLoad"}));
+    EXPECT_EQ(m_delegate.lines,
+              (Lines{"0.0 adViewDidFinishLoad", "30.0 adViewDidFinishLoad", "60.0 adViewDidFinishLoad"}));
 
     // Paused inside the callback: neither banner requests again.
     m_delegate.lines.clear();
@@ -369,7 +383,8 @@ TEST_F(BannerEngineTest, WaitingForRequestsWhileAnAnswerWaitsForTheMainLoop) {
 }
 
 TEST_F(BannerEngineTest, PublicViewSizesAndExplicitRefresh) {
-    for (const OrbadAdViewClass* cls : {&OrbadAdViewPlain, &OrbadAdViewiPhone_300x250, &OrbadAdViewiPad_120x600}) {
+    for (const OrbadAdViewClass* cls :
+         {&OrbadAdViewPlain, &OrbadAdViewiPhone_300x250, &OrbadAdViewiPad_120x600}) {
         auto view = cls->makeWithFrame({10, 20, 1, 1});
         EXPECT_EQ(view->frame(), (plat::ui::Rect{10, 20, cls->size.width, cls->size.height}));
         EXPECT_EQ(view->adView()->frame().size(), cls->size);
@@ -386,7 +401,6 @@ TEST_F(BannerEngineTest, PublicViewSizesAndExplicitRefresh) {
     run(60);
     EXPECT_EQ(adRequests(), 1u);
 }
-
 
 std::string mapText(const std::map<std::string, std::string>& query) {
     std::string out;
@@ -405,7 +419,8 @@ TEST_F(BannerEngineTest, DefaultRequest) {
     run(0.5);
     const auto queries = dktest::queriesTo(*m_server, "/ads");
     ASSERT_EQ(queries.size(), 1u);
-    const std::string expected = dktest::readFile(std::string(DK_SOURCE_DIR) + "/orbad/tests/data/banner-default-request.txt");
+    const std::string expected =
+        dktest::readFile(std::string(DK_SOURCE_DIR) + "/orbad/tests/data/banner-default-request.txt");
     EXPECT_EQ(mapText(queries[0]), expected);
 }
 
@@ -430,20 +445,39 @@ TEST_F(BannerEngineTest, RequestParameters) {
              v.setTestingMode(true);
          },
          {{"as", "abcdefghijklmnop"}, {"t", "1"}}},
-        {"pair across the cut", [&](auto& v, auto&, auto&) { v.setAdSpaceName("abcdefghijklmno" + astral + "z"); },
+        {"pair across the cut",
+         [&](auto& v, auto&, auto&) { v.setAdSpaceName("abcdefghijklmno" + astral + "z"); },
          {{"as", "abcdefghijklmno"}}},
-        {"pair before the cut", [&](auto& v, auto&, auto&) { v.setAdSpaceName("abcdefghijklmn" + astral + "yz"); },
+        {"pair before the cut",
+         [&](auto& v, auto&, auto&) { v.setAdSpaceName("abcdefghijklmn" + astral + "yz"); },
          {{"as", "abcdefghijklmn" + astral}}},
         {"pings", none, {{"o", "4294967295"}, {"ue", {}}}, -1, false, Value()},
         {"demographics",
          [](auto&, auto&, dktest::FakeBannerHost& h) {
              h.demo.integers = {6, 7, 7, 3, 2, 0, -1, 0};
              h.demo.unsignedIntegers = {0, 12};
-             h.demo.strings = {std::string("Berlin"), std::nullopt, std::string("10115"), std::string("\xFF")};
+             h.demo.strings = {std::string("Berlin"), std::nullopt, std::string("10115"),
+                               std::string("\xFF")};
          },
-         {{"e", "6"}, {"r", {}}, {"j", "7"}, {"g", {}}, {"db", "2"}, {"x", {}}, {"dc", "-1"}, {"mc", {}}, {"m", {}},
-          {"c", "12"}, {"ci", "Berlin"}, {"co", {}}, {"z", "10115"}, {"re", {}}}},
-        {"additional over the SDK's, nulls skipped", none, {{"s", "1x1"}, {"extra", "yes"}, {"ap", "0"}}, 0, true,
+         {{"e", "6"},
+          {"r", {}},
+          {"j", "7"},
+          {"g", {}},
+          {"db", "2"},
+          {"x", {}},
+          {"dc", "-1"},
+          {"mc", {}},
+          {"m", {}},
+          {"c", "12"},
+          {"ci", "Berlin"},
+          {"co", {}},
+          {"z", "10115"},
+          {"re", {}}}},
+        {"additional over the SDK's, nulls skipped",
+         none,
+         {{"s", "1x1"}, {"extra", "yes"}, {"ap", "0"}},
+         0,
+         true,
          Value(Value::Dictionary{{"s", "1x1"}, {"extra", "yes"}, {"ap", Value()}})},
         {"keywords and query over additional",
          [](auto&, RecordingAdDelegate& d, auto&) {
@@ -451,14 +485,18 @@ TEST_F(BannerEngineTest, RequestParameters) {
              d.keywords = "kw";
              d.searchQuery = "q1";
          },
-         {{"k", "kw"}, {"q", "q1"}}, 0, true, Value(Value::Dictionary{{"k", "theirs"}})},
+         {{"k", "kw"}, {"q", "q1"}},
+         0,
+         true,
+         Value(Value::Dictionary{{"k", "theirs"}})},
         {"the address wants both operations",
          [](auto&, RecordingAdDelegate& d, auto&) {
              d.answered.insert(Op::changeAdURL);
              d.ip = "10.1.2.3";
          },
          {{"ip", {}}}},
-        {"the address", [](auto&, RecordingAdDelegate& d, auto&) {
+        {"the address",
+         [](auto&, RecordingAdDelegate& d, auto&) {
              d.answered.insert({Op::changeAdURL, Op::getOverrideIPAddress});
              d.ip = "10.1.2.3";
          },
@@ -512,7 +550,6 @@ TEST_F(BannerEngineTest, RequestParameters) {
     }
 }
 
-
 // The controller is the explicit one, else the first up the responder chain; without one the
 // integration error goes to standard output.
 TEST_F(BannerEngineTest, ViewControllerWalk) {
@@ -534,7 +571,6 @@ TEST_F(BannerEngineTest, ViewControllerWalk) {
     view.setViewController(nullptr);
 }
 
-
 // The client's own image creative end to end: its picture fetched, the view swapped in at the
 // engine's bounds, "show" pinged.
 TEST_F(BannerEngineTest, ImageCreativeOnScreen) {
@@ -555,7 +591,6 @@ TEST_F(BannerEngineTest, ImageCreativeOnScreen) {
     EXPECT_EQ(shown->adsView().frame(), view.adView()->bounds());
     EXPECT_EQ(shows(), 1u);
 }
-
 
 // Behaviours kept as they were: no refresh time before start, a failure re-arms the refresh, and a
 // load finishing for an ad no longer current is removed and refused.
@@ -579,7 +614,6 @@ TEST_F(BannerEngineTest, KeptBehaviours) {
     EXPECT_FALSE(early.adView()->adsViewFinishedLoading(*stale, dktest::adFrom(R"({"type": "image"})")));
     EXPECT_EQ(stale->superview(), nullptr);
 }
-
 
 // The player's road: once the client has started, `init` gives the client's banner, which waits
 // for the start-up's end and asks the configured ad server; before, the stand-in.

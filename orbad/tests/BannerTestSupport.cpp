@@ -73,7 +73,8 @@ void RecordingAdDelegate::adViewDidFinishLoad(OrbadAdView* view) {
     if (pauseOnLoad && view) view->pauseAdAutoRefresh();
 }
 
-void RecordingAdDelegate::adViewDidFailLoadWithError(OrbadAdView* view, const plat::foundation::Error& error) {
+void RecordingAdDelegate::adViewDidFailLoadWithError(OrbadAdView* view,
+                                                     const plat::foundation::Error& error) {
     say("adView:didFailLoadWithError: " + std::to_string(error.code) + " " + error.message, view);
 }
 
@@ -100,7 +101,8 @@ FakeCreatives::~FakeCreatives() {
     for (const char* name : kClasses) orbad::registerCreativeClass(name, {});
 }
 
-std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& server, const std::string& path) {
+std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& server,
+                                                          const std::string& path) {
     std::vector<std::map<std::string, std::string>> out;
     for (const SeenRequest& seen : server.requests()) {
         const size_t mark = seen.path.find('?');
@@ -115,7 +117,8 @@ std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& 
 }
 
 std::string imageCreative(const std::string& id, const std::string& showURL, bool fail) {
-    std::string entry = R"({"id": ")" + id + R"(", "type": "image", "props": {"fail": )" + (fail ? "1" : "0") + "}";
+    std::string entry =
+        R"({"id": ")" + id + R"(", "type": "image", "props": {"fail": )" + (fail ? "1" : "0") + "}";
     if (!showURL.empty()) entry += R"(, "eventUrls": {"show": [")" + showURL + R"("]})";
     return entry + "}";
 }

@@ -92,7 +92,8 @@ public:
 };
 
 // The ad server's requests to `path` as key -> value maps.
-std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& server, const std::string& path);
+std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& server,
+                                                          const std::string& path);
 // One response entry: an image creative whose "show" pings `showURL` (none when empty).
 std::string imageCreative(const std::string& id, const std::string& showURL = "", bool fail = false);
 
