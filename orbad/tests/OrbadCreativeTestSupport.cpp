@@ -63,3 +63,10 @@ bool turnUntil(const std::function<bool()>& done, double seconds) {
 }
 
 }  // namespace dktest
+
+// Fontconfig (behind the labels' text), GLib and WebKit (behind the web creative) keep their
+// configuration and caches for the life of the process; that is not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
