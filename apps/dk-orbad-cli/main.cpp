@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-orbad-cli/ClientCommands.h"
 #include "orbad/core/AESCrypt.h"
 #include "orbad/core/OBResourcesController.h"
 #include "orbad/core/OrbadAdEvents.h"
@@ -124,10 +125,18 @@ bool waitForRequests(double limit = std::numeric_limits<double>::infinity()) {
 
 class Cli {
 public:
-    explicit Cli(Settings settings) : m_settings(std::move(settings)) {}
+    explicit Cli(Settings settings) : m_settings(std::move(settings)), m_client(say, m_settings.seed) {}
 
-    // Runs one command line; false when it was refused (after saying why).
+    // Runs one command line; false when it was refused (after saying why). What came up on
+    // screen meanwhile follows its lines.
     bool run(std::string_view text) {
+        const bool accepted = runCommand(text);
+        m_client.noticeScreen();
+        return accepted;
+    }
+
+private:
+    bool runCommand(std::string_view text) {
         std::string name, error;
         std::vector<Arg> args;
         if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
@@ -181,10 +190,10 @@ public:
             return true;
         }
         if (name == "event") return event(args);
+        if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
-private:
     static bool refuse(const std::string& why) {
         say("error " + why);
         return false;
@@ -203,6 +212,7 @@ private:
             if (left <= 0) break;
             loop.runOnce(left);
         }
+        m_client.noticeScreen();
         say("ok");
         return true;
     }
@@ -383,6 +393,7 @@ private:
 
     Settings m_settings;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
+    dkorbadcli::ClientCommands m_client;
 };
 
 }  // namespace

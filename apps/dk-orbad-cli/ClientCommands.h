@@ -1,0 +1,58 @@
+// dk-orbad-cli's commands over the running client: ad units and the open-allocation choice, the
+// server's alerts on the application's screen, instrumentation, demographics and feedback.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/cli-support/CommandLine.h"
+
+namespace plat::ui {
+class AlertView;
+class Application;
+}  // namespace plat::ui
+
+namespace orbad {
+class OBAdUnits;
+}
+
+namespace dkorbadcli {
+
+using Say = std::function<void(const std::string& line)>;
+
+class ClientCommands {
+public:
+    // `seed`: the ad units draw from a sequence it starts, else from the system's generator.
+    ClientCommands(Say say, std::optional<long long> seed);
+    ~ClientCommands();
+
+    // nullopt when `name` is none of these commands; else false when the command was refused
+    // (after "error ...").
+    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    // Says what came up on screen since the last look: "alert show TITLE|MESSAGE|B1,B2", "open URL".
+    void noticeScreen();
+
+private:
+    bool refuse(const std::string& why) const;
+    orbad::OBAdUnits* adUnits();
+    bool adunit(const std::vector<dk::cli::Arg>& args);
+    bool candidates(const std::vector<dk::cli::Arg>& args);
+    bool pick(const std::vector<dk::cli::Arg>& args);
+    bool alert(const std::vector<dk::cli::Arg>& args);
+    bool instr(const std::vector<dk::cli::Arg>& args);
+    bool demographics(const std::vector<dk::cli::Arg>& args);
+    bool feedback(const std::vector<dk::cli::Arg>& args);
+
+    Say m_say;
+    std::optional<long long> m_seed;
+    const orbad::OBAdUnits* m_seeded = nullptr;  // the table the seeded source went to
+    std::unique_ptr<plat::ui::Application> m_app;
+    std::vector<const plat::ui::AlertView*> m_alertsSeen;
+    size_t m_urlsSeen = 0;
+    std::shared_ptr<struct FeedbackListener> m_listener;
+};
+
+}  // namespace dkorbadcli
