@@ -81,7 +81,7 @@ std::string obAdUnitKey(OBAdSize size) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-OBAdUnits::OBAdUnits() : m_random(obSystemRandom) {}
+OBAdUnits::OBAdUnits(Value::Dictionary& units) : m_units(units), m_random(obSystemRandom) {}
 
 void OBAdUnits::load(const Value* adUnits) {
     m_units.clear();

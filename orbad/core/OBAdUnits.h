@@ -1,6 +1,6 @@
 // The configuration's ad units: per-size settings read from "ad_units", and the choice among the
 // other ad networks that may fill a size ("open allocation"), by priority or by weighted lottery.
-// OBConfig owns one table, rebuilt at each load of the configuration; the banner engine asks it.
+// OBConfig keeps the table (its adUnits) and answers the banner engine through this.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +28,12 @@ struct OBAdSize {
 // The unit key of a size: "%dx%d" of the truncated width and height, "fullscreen" for 999 x 999.
 std::string obAdUnitKey(OBAdSize size);
 
+// Works on a table of size key to unit properties that its owner keeps.
 class OBAdUnits {
 public:
-    OBAdUnits();
+    explicit OBAdUnits(Value::Dictionary& units);
+    OBAdUnits(const OBAdUnits&) = delete;
+    OBAdUnits& operator=(const OBAdUnits&) = delete;
 
     // Forgets every unit, then adds one per object of `adUnits` when it is an array.
     void load(const Value* adUnits);
@@ -69,7 +72,7 @@ public:
     void setRandomSource(OBRandomSource source) { m_random = std::move(source); }
 
 private:
-    Value::Dictionary m_units;
+    Value::Dictionary& m_units;
     OBRandomSource m_random;
 };
 

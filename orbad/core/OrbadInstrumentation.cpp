@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <mutex>
 
+#include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBReporting.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
-#include "platform/foundation/UserDefaults.h"
 #include "platform/sys/Device.h"
 
 namespace orbad {
@@ -50,13 +50,6 @@ Value::Dictionary reportEnvironment(const OBReportingContext& context) {
 
 }  // namespace
 
-int64_t obDebugTagFrequency(const std::string& tag) {
-    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
-    std::optional<Value> frequencies = defaults ? defaults->objectForKey(kOBConfigFreqKey) : std::nullopt;
-    const Value* frequency = frequencies ? frequencies->find(tag) : nullptr;
-    return frequency ? frequency->intValue() : -1;
-}
-
 std::string obAppendPathComponent(const std::string& path, const std::string& component) {
     std::string joined = component.empty() ? path : path.empty() ? component : path + "/" + component;
     std::string out;
@@ -83,7 +76,7 @@ std::optional<std::string> OrbadInstrumentation::startGroup(const std::optional<
     if (m_groups.contains(*group)) return group;
     const std::string sampled = tag && !tag->empty() ? *tag : *group;
     const int64_t attempts = m_startCounts[sampled]++;
-    const int64_t frequency = obDebugTagFrequency(sampled);
+    const long long frequency = OBConfig::debugTagFrequency(sampled);
     if (frequency < 0 || (frequency > 0 && attempts % frequency != 0)) return std::nullopt;
     m_groups.insert_or_assign(*group, Value(Value::Dictionary{{"benchmarks", Value(Value::Dictionary{})},
                                                               {"data", Value(Value::Dictionary{})},

@@ -17,11 +17,6 @@
 
 namespace orbad {
 
-inline constexpr const char* kOBConfigFreqKey = "OBConfigFreq";
-
-// The sampling frequency the server gave `tag`; -1 without one.
-int64_t obDebugTagFrequency(const std::string& tag);
-
 // `path` extended by `component` as file paths join: one "/" between, repeated and trailing ones
 // dropped; an empty component leaves the path as it is.
 std::string obAppendPathComponent(const std::string& path, const std::string& component);

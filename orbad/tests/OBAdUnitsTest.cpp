@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 
 #include "orbad/core/OBAdUnits.h"
 
@@ -18,12 +19,18 @@ Value json(const char* text) {
     return *Value::fromJSON(text);
 }
 
+// A table and what works on it.
+struct Table {
+    Value::Dictionary dictionary;
+    OBAdUnits units{dictionary};
+};
+
 // A table with one 320x50 unit whose "open_allocs" is `allocs`.
-OBAdUnits unitsWith(const char* allocs) {
-    OBAdUnits units;
+std::unique_ptr<Table> tableWith(const char* allocs) {
+    auto table = std::make_unique<Table>();
     Value list = json((std::string(R"([{"size": "320x50", "enabled": true, "open_allocs": )") + allocs + "}]").c_str());
-    units.load(&list);
-    return units;
+    table->units.load(&list);
+    return table;
 }
 
 std::vector<std::string> names(const std::optional<Value::Array>& candidates) {
@@ -43,7 +50,8 @@ orbad::OBRandomSource scripted(std::deque<uint64_t> numbers) {
 }
 
 TEST(OBAdUnits, SizesAndLookups) {
-    OBAdUnits units;
+    Table table;
+    OBAdUnits& units = table.units;
     EXPECT_TRUE(units.adUnitEnabled(kBanner)) << "no units at all";
     Value list = json(R"([
         "not an object", {"enabled": true}, {"size": "", "enabled": true}, {"size": "728x90"},
@@ -93,47 +101,50 @@ TEST(OBAdUnits, CandidatesByMethod) {
         {R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0, "priority": 1}, "y": {"alloc": -4}})", {"y", "z"}, "y"},
     };
     for (const Case& c : cases) {
-        OBAdUnits units = unitsWith(c.allocs);
+        auto table = tableWith(c.allocs);
+        OBAdUnits& units = table->units;
         const auto candidates = units.getOpenAllocationCandidates(kBanner);
         EXPECT_EQ(names(candidates), c.expected) << c.allocs;
         EXPECT_EQ(candidates.has_value(), !c.expected.empty()) << c.allocs;
         const auto next = units.getNextCandidate(kBanner, candidates);
         EXPECT_EQ(next ? std::optional(*next->find("name")->string()) : std::nullopt, c.first) << c.allocs;
     }
-    OBAdUnits units = unitsWith(R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0}, "y": {"alloc": -4}})");
-    for (const Value& candidate : *units.getOpenAllocationCandidates(kBanner))
+    auto lifted = tableWith(R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0}, "y": {"alloc": -4}})");
+    for (const Value& candidate : *lifted->units.getOpenAllocationCandidates(kBanner))
         EXPECT_EQ(candidate.find("alloc")->intValue(), 1);
 }
 
 TEST(OBAdUnits, WeightedDraws) {
-    // 3 and 1: r = n mod 4 + 1, so 0..2 give the heavier and 3 the lighter.
-    OBAdUnits units = unitsWith(R"({"config": {"method": "alloc"}, "light": {"alloc": 1}, "heavy": {"alloc": 3}})");
-    units.setRandomSource(scripted({0, 1, 2, 3, 7}));
-    const auto candidates = units.getOpenAllocationCandidates(kBanner);
-    std::vector<std::string> picks;
-    for (int i = 0; i < 5; ++i) picks.push_back(*units.getNextCandidate(kBanner, candidates)->find("name")->string());
-    EXPECT_EQ(picks, (std::vector<std::string>{"heavy", "heavy", "heavy", "light", "light"}));
-
-    // Weights 0 and 0 become 1 and 1: about half each over 200 seeded draws.
-    units = unitsWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 0}, "b": {"alloc": 0}})");
-    units.setRandomSource(orbad::obSeededRandom(45));
-    std::map<std::string, int> counts;
-    const auto even = units.getOpenAllocationCandidates(kBanner);
-    for (int i = 0; i < 200; ++i) ++counts[*units.getNextCandidate(kBanner, even)->find("name")->string()];
-    EXPECT_GT(counts["a"], 70);
-    EXPECT_GT(counts["b"], 70);
-
+    {  // 3 and 1: r = n mod 4 + 1, so 0..2 give the heavier and 3 the lighter.
+        auto table = tableWith(R"({"config": {"method": "alloc"}, "light": {"alloc": 1}, "heavy": {"alloc": 3}})");
+        OBAdUnits& units = table->units;
+        units.setRandomSource(scripted({0, 1, 2, 3, 7}));
+        const auto candidates = units.getOpenAllocationCandidates(kBanner);
+        std::vector<std::string> picks;
+        for (int i = 0; i < 5; ++i) picks.push_back(names({{*units.getNextCandidate(kBanner, candidates)}})[0]);
+        EXPECT_EQ(picks, (std::vector<std::string>{"heavy", "heavy", "heavy", "light", "light"}));
+    }
+    {  // Weights 0 and 0 become 1 and 1: about half each over 200 seeded draws.
+        auto table = tableWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 0}, "b": {"alloc": 0}})");
+        OBAdUnits& units = table->units;
+        units.setRandomSource(orbad::obSeededRandom(45));
+        std::map<std::string, int> counts;
+        const auto even = units.getOpenAllocationCandidates(kBanner);
+        for (int i = 0; i < 200; ++i) ++counts[names({{*units.getNextCandidate(kBanner, even)}})[0]];
+        EXPECT_GT(counts["a"], 70);
+        EXPECT_GT(counts["b"], 70);
+    }
     // Huge weights are held to 2^31-1 and summed without overflow: the top of the range still
     // lands on the last one.
-    units = unitsWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 1e300}, "b": {"alloc": 4294967296},
-                          "c": {"alloc": 1}})");
+    auto table = tableWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 1e300}, "b": {"alloc": 4294967296},
+                               "c": {"alloc": 1}})");
+    OBAdUnits& units = table->units;
     const auto huge = units.getOpenAllocationCandidates(kBanner);
     const uint64_t total = 2ull * 2147483647 + 1;
     units.setRandomSource(scripted({total - 1, 2147483647, 2147483646, 0}));
-    EXPECT_EQ(*units.getNextCandidate(kBanner, huge)->find("name")->string(), "c");
-    EXPECT_EQ(*units.getNextCandidate(kBanner, huge)->find("name")->string(), "b");
-    EXPECT_EQ(*units.getNextCandidate(kBanner, huge)->find("name")->string(), "a");
-    EXPECT_EQ(*units.getNextCandidate(kBanner, huge)->find("name")->string(), "a");
+    std::vector<std::string> picks;
+    for (int i = 0; i < 4; ++i) picks.push_back(names({{*units.getNextCandidate(kBanner, huge)}})[0]);
+    EXPECT_EQ(picks, (std::vector<std::string>{"c", "b", "a", "a"}));
 
     EXPECT_EQ(units.getRandomWeightedCandidate({json(R"({"alloc": 0})")}), std::nullopt);
     EXPECT_EQ(units.getNextCandidate(kBanner, Value::Array{}), std::nullopt);
@@ -141,8 +152,9 @@ TEST(OBAdUnits, WeightedDraws) {
 }
 
 TEST(OBAdUnits, PublisherKeys) {
-    OBAdUnits units = unitsWith(R"({"config": {"method": "priority"}, "net.work": {"key1": "pub-1", "key2": 42,
+    auto table = tableWith(R"({"config": {"method": "priority"}, "net.work": {"key1": "pub-1", "key2": 42,
                                     "key3": "null"}})");
+    const OBAdUnits& units = table->units;
     EXPECT_EQ(units.openAllocationKey(1, "net.work", kBanner), "pub-1");
     EXPECT_EQ(units.openAllocationKey(2, "net.work", kBanner), "42");
     EXPECT_EQ(units.openAllocationKey(3, "net.work", kBanner), std::nullopt);

@@ -74,7 +74,7 @@ protected:
 // ---- instrumentation ----
 
 TEST_F(OrbadReportersTest, GroupsStartBySamplingTheirTag) {
-    UserDefaults::standard()->setObject(Value(Value::Dictionary{{"every", 0}, {"third", 3}}), orbad::kOBConfigFreqKey);
+    UserDefaults::standard()->setObject(Value(Value::Dictionary{{"every", 0}, {"third", 3}}), "OBConfigFreq");
     auto instr = OrbadInstrumentation::currentInstrumentation();
     std::string started;
     for (int attempt = 1; attempt <= 10; ++attempt) {
@@ -91,7 +91,7 @@ TEST_F(OrbadReportersTest, GroupsStartBySamplingTheirTag) {
 }
 
 TEST_F(OrbadReportersTest, BenchmarksDeferTheirGroupsReport) {
-    UserDefaults::standard()->setObject(Value(Value::Dictionary{{"t", 0}}), orbad::kOBConfigFreqKey);
+    UserDefaults::standard()->setObject(Value(Value::Dictionary{{"t", 0}}), "OBConfigFreq");
     auto instr = OrbadInstrumentation::currentInstrumentation();
     ASSERT_EQ(instr->startGroup("load", "t"), "load");
     EXPECT_EQ(instr->benchmarkStart("ads", "load"), "load/ads");
