@@ -110,7 +110,8 @@ TEST(OBAdUnits, CandidatesByMethod) {
         EXPECT_EQ(next ? std::optional(*next->find("name")->string()) : std::nullopt, c.first) << c.allocs;
     }
     auto lifted = tableWith(R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0}, "y": {"alloc": -4}})");
-    for (const Value& candidate : *lifted->units.getOpenAllocationCandidates(kBanner))
+    const auto prepared = lifted->units.getOpenAllocationCandidates(kBanner);
+    for (const Value& candidate : *prepared)
         EXPECT_EQ(candidate.find("alloc")->intValue(), 1);
 }
 
@@ -134,17 +135,17 @@ TEST(OBAdUnits, WeightedDraws) {
         EXPECT_GT(counts["a"], 70);
         EXPECT_GT(counts["b"], 70);
     }
-    // Huge weights are held to 2^31-1 and summed without overflow: the top of the range still
-    // lands on the last one.
+    // Huge weights are held to 2^31-1 each and summed in 64 bits, and the draw reaches the whole
+    // range: the top still lands on the lightest, drawn last.
     auto table = tableWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 1e300}, "b": {"alloc": 4294967296},
-                               "c": {"alloc": 1}})");
+                               "c": {"alloc": 1}, "d": {"alloc": 3000000000}})");
     OBAdUnits& units = table->units;
     const auto huge = units.getOpenAllocationCandidates(kBanner);
-    const uint64_t total = 2ull * 2147483647 + 1;
-    units.setRandomSource(scripted({total - 1, 2147483647, 2147483646, 0}));
+    const uint64_t max = 2147483647, total = 3 * max + 1;
+    units.setRandomSource(scripted({total - 1, 2 * max, 2 * max - 1, max, 0}));
     std::vector<std::string> picks;
-    for (int i = 0; i < 4; ++i) picks.push_back(names({{*units.getNextCandidate(kBanner, huge)}})[0]);
-    EXPECT_EQ(picks, (std::vector<std::string>{"c", "b", "a", "a"}));
+    for (int i = 0; i < 5; ++i) picks.push_back(names({{*units.getNextCandidate(kBanner, huge)}})[0]);
+    EXPECT_EQ(picks, (std::vector<std::string>{"c", "d", "b", "b", "a"}));
 
     EXPECT_EQ(units.getRandomWeightedCandidate({json(R"({"alloc": 0})")}), std::nullopt);
     EXPECT_EQ(units.getNextCandidate(kBanner, Value::Array{}), std::nullopt);
