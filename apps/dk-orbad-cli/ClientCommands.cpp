@@ -6,7 +6,7 @@
 #include <map>
 
 #include "orbad/core/OBAdUnits.h"
-#include "orbad/core/OBEnvironment.h"
+#include "orbad/core/OBConfig.h"
 #include "orbad/core/OrbadFeedback.h"
 #include "orbad/core/OrbadInstrumentation.h"
 #include "platform/foundation/RunLoop.h"
@@ -120,26 +120,26 @@ void ClientCommands::noticeScreen() {
     for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen) m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
 }
 
-orbad::OBAdUnits* ClientCommands::adUnits() {
-    orbad::OBAdUnits* units = nullptr;  // the running configuration's table, once there is one
-    if (units && m_seed && m_seeded != units) {
-        units->setRandomSource(orbad::obSeededRandom(static_cast<uint64_t>(*m_seed)));
-        m_seeded = units;
+orbad::OBConfig* ClientCommands::config() {
+    orbad::OBConfig* config = nullptr;  // the running client's, once there is one
+    if (config && m_seed && m_seeded != config) {
+        config->setRandomSource(orbad::obSeededRandom(static_cast<uint64_t>(*m_seed)));
+        m_seeded = config;
     }
-    return units;
+    return config;
 }
 
 bool ClientCommands::adunit(const std::vector<Arg>& args) {
     orbad::OBAdSize size;
     if (args.size() != 1 || !parseSize(args[0].text, size)) return refuse("usage: adunit WxH");
-    orbad::OBAdUnits* units = adUnits();
+    orbad::OBConfig* units = config();
     if (!units) return refuse("no configuration: start the client first");
     const std::optional<std::string> method = units->currentSelectionMethod(size);
     m_say("adunit enabled=" + std::to_string(units->adUnitEnabled(size)) +
           " autoplay=" + std::to_string(units->autoPlayEnabled(size)) +
           " rmuser=" + std::to_string(units->richMediaRequiresUserInteraction(size)) +
           " refresh=" + number(units->refreshInteveralForAdUnit(size)) +
-          " autoplayTimeout=" + number(units->autoplayTimeoutInteveralForAdUnit(size, orbad::OBEnvironment::platformName())) +
+          " autoplayTimeout=" + number(units->autoplayTimeoutInteveralForAdUnit(size)) +
           " method=" + (method ? escape(*method) : "nil"));
     return true;
 }
@@ -147,7 +147,7 @@ bool ClientCommands::adunit(const std::vector<Arg>& args) {
 bool ClientCommands::candidates(const std::vector<Arg>& args) {
     orbad::OBAdSize size;
     if (args.size() != 1 || !parseSize(args[0].text, size)) return refuse("usage: candidates WxH");
-    orbad::OBAdUnits* units = adUnits();
+    orbad::OBConfig* units = config();
     if (!units) return refuse("no configuration: start the client first");
     const std::optional<Value::Array> list = units->getOpenAllocationCandidates(size);
     std::string names;
@@ -161,7 +161,7 @@ bool ClientCommands::pick(const std::vector<Arg>& args) {
     long long count = 0;
     if (args.size() != 2 || !parseSize(args[0].text, size) || !parseInt(args[1].text, count) || count < 0)
         return refuse("usage: pick WxH N");
-    orbad::OBAdUnits* units = adUnits();
+    orbad::OBConfig* units = config();
     if (!units) return refuse("no configuration: start the client first");
     const std::optional<Value::Array> list = units->getOpenAllocationCandidates(size);
     std::map<std::string, long long> picked;

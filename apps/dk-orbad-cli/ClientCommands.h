@@ -16,7 +16,7 @@ class Application;
 }  // namespace plat::ui
 
 namespace orbad {
-class OBAdUnits;
+class OBConfig;
 }
 
 namespace dkorbadcli {
@@ -37,7 +37,8 @@ public:
 
 private:
     bool refuse(const std::string& why) const;
-    orbad::OBAdUnits* adUnits();
+    // The running client's configuration; null before the start.
+    orbad::OBConfig* config();
     bool adunit(const std::vector<dk::cli::Arg>& args);
     bool candidates(const std::vector<dk::cli::Arg>& args);
     bool pick(const std::vector<dk::cli::Arg>& args);
@@ -48,7 +49,7 @@ private:
 
     Say m_say;
     std::optional<long long> m_seed;
-    const orbad::OBAdUnits* m_seeded = nullptr;  // the table the seeded source went to
+    const orbad::OBConfig* m_seeded = nullptr;  // the configuration the seeded source went to
     std::unique_ptr<plat::ui::Application> m_app;
     std::vector<const plat::ui::AlertView*> m_alertsSeen;
     size_t m_urlsSeen = 0;
