@@ -7,6 +7,7 @@
 
 #include "orbad/core/OBAdUnits.h"
 #include "orbad/core/OBConfig.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadFeedback.h"
 #include "orbad/core/OrbadInstrumentation.h"
 #include "platform/foundation/RunLoop.h"
@@ -121,7 +122,8 @@ void ClientCommands::noticeScreen() {
 }
 
 orbad::OBConfig* ClientCommands::config() {
-    orbad::OBConfig* config = nullptr;  // the running client's, once there is one
+    orbad::OBConfig* config =
+        orbad::OrbadController::hasBeenInstantiated() ? &orbad::OrbadController::sharedInstance().config() : nullptr;
     if (config && m_seed && m_seeded != config) {
         config->setRandomSource(orbad::obSeededRandom(static_cast<uint64_t>(*m_seed)));
         m_seeded = config;

@@ -27,7 +27,13 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
+#include "orbad/Orbad.h"
 #include "orbad/core/AESCrypt.h"
+#include "orbad/core/OBConfig.h"
+#include "orbad/core/OBEnvironment.h"
+#include "orbad/core/OBSession.h"
+#include "orbad/core/OBSessionTracking.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OBResourcesController.h"
 #include "orbad/core/OrbadAdEvents.h"
 #include "orbad/core/OrbadHelper.h"
@@ -36,9 +42,15 @@
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/web/PageEngine.h"
 
 namespace {
 
@@ -190,6 +202,49 @@ private:
             return true;
         }
         if (name == "event") return event(args);
+        if (name == "start") {
+            if (args.size() > 1) return refuse("usage: start [APPID]");
+            if (args.empty()) {
+                if (!orbad::OrbadController::hasBeenInstantiated() && !orbad::OrbadController::canBeAutoInstantiated())
+                    return refuse("no application id");
+                Orbad::start();
+            } else {
+                Orbad::startWithApplicationId(args[0].text);
+            }
+            say("ok");
+            return true;
+        }
+        if (name == "app") return app(args);
+        if (name == "location") return location(args);
+        if (name == "battery") {
+            double level;
+            long long state;
+            if (args.size() != 2 || !parseDouble(args[0].text, level) || !parseInt(args[1].text, state) ||
+                !plat::sys::Device::current().setBattery(level, static_cast<int>(state)))
+                return refuse("usage: battery LEVEL STATE (LEVEL -1 or 0 to 1, STATE 0-3)");
+            say("ok");
+            return true;
+        }
+        if (name == "config") return config(args);
+        if (name == "env") return env(args);
+        if (name == "session") return session(args);
+        if (name == "defaults") {
+            if (args.size() != 1) return refuse("usage: defaults KEY");
+            auto* defaults = plat::foundation::UserDefaults::standard();
+            std::optional<Value> value = defaults ? defaults->objectForKey(args[0].text) : std::nullopt;
+            say("defaults " + escape(args[0].text) + " " + (value ? value->canonicalJSON() : "nil"));
+            return true;
+        }
+        if (name == "pasteboard") {
+            if (args.size() != 2) return refuse("usage: pasteboard NAME TEXT");
+            std::unique_ptr<plat::foundation::Pasteboard> board =
+                plat::foundation::Pasteboard::named(args[0].text, true);
+            if (!board) return refuse("cannot make pasteboard " + args[0].text);
+            board->setPersistent(true);
+            if (!board->setString(args[1].text)) return refuse("cannot write pasteboard " + args[0].text);
+            say("ok");
+            return true;
+        }
         if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
@@ -391,6 +446,124 @@ private:
         return true;
     }
 
+    static bool app(const std::vector<Arg>& args) {
+        static const std::map<std::string, const char*> kNotifications = {
+            {"resign", plat::ui::kApplicationWillResignActiveNotification},
+            {"active", plat::ui::kApplicationDidBecomeActiveNotification},
+            {"terminate", plat::ui::kApplicationWillTerminateNotification}};
+        auto found = args.size() == 1 ? kNotifications.find(args[0].text) : kNotifications.end();
+        if (found == kNotifications.end()) return refuse("usage: app resign|active|terminate");
+        plat::foundation::NotificationCenter::defaultCenter().post(found->second, {plat::ui::Application::shared()});
+        say("ok");
+        return true;
+    }
+
+    static bool location(const std::vector<Arg>& args) {
+        orbad::OBLocation where;
+        where.horizontalAccuracy = 10;
+        if (args.size() < 2 || args.size() > 3 || !parseDouble(args[0].text, where.latitude) ||
+            !parseDouble(args[1].text, where.longitude) ||
+            (args.size() == 3 && !parseDouble(args[2].text, where.horizontalAccuracy)))
+            return refuse("usage: location LAT LON [ACCURACY]");
+        Orbad::updateLocation(where);
+        say("ok");
+        return true;
+    }
+
+    static std::string text(const std::optional<std::string>& value) { return value ? escape(*value) : "nil"; }
+    static std::string text(bool value) { return value ? "YES" : "NO"; }
+    static std::string date(const std::optional<double>& seconds) {
+        if (!seconds) return "nil";
+        char out[64];
+        std::snprintf(out, sizeof out, "%.3f", *seconds);
+        return out;
+    }
+
+    static bool config(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: config");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        orbad::OBConfig& c = orbad::OrbadController::sharedInstance().config();
+        std::string handlers;
+        for (const std::string& handler : c.nativeURLHandlers()) handlers += (handlers.empty() ? "" : " ") + handler;
+        const std::pair<const char*, std::string> lines[] = {
+            {"configURL", c.configURL()},
+            {"oaBaseURL", c.getoaBaseURL()},
+            {"feedbackURL", c.feedbackURL()},
+            {"virtualCurrencyURL", c.virtualCurrencyURL()},
+            {"advertisingURL", c.advertisingURL()},
+            {"analyticsURL", c.analyticsURL()},
+            {"instrumentationURL", c.instrumentationURL()},
+            {"mraidURL", c.mraidURL()},
+            {"loglevel", std::to_string(c.loglevel())},
+            {"idleTimeout", orbad::fixedSix(c.idleTimeoutInterval())},
+            {"nativeURLHandlers", handlers},
+            {"userAgent", c.userAgent().empty() ? "nil" : c.userAgent()},
+            {"isUpdating", text(c.isUpdating())},
+            {"hasConfigFailed", text(c.hasConfigFailed())},
+            {"capture", text(c.shouldSendOrbadDebugData())},
+        };
+        for (const auto& [key, value] : lines) say(std::string("config ") + key + " " + escape(value));
+        return true;
+    }
+
+    static bool env(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: env");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        const orbad::OBEnvironment& e = orbad::OrbadController::sharedInstance().environment();
+        using orbad::OBEnvironment;
+        const std::pair<const char*, std::string> lines[] = {
+            {"applicationId", escape(e.applicationId())},
+            {"applicationVersion", escape(e.applicationVersion())},
+            {"deviceType", escape(e.deviceType())},
+            {"libaryVersion", e.libaryVersion()},
+            {"telephonyNetworkInfo", text(e.hasTelephonyNetworkInfo())},
+            {"mobileCountryCode", text(e.mobileCountryCode())},
+            {"mobileNetworkCode", text(e.mobileNetworkCode())},
+            {"isoCountryCode", text(e.isoCountryCode())},
+            {"language", text(e.language())},
+            {"locale", escape(e.locale())},
+            {"timeZone", text(e.timeZone())},
+            {"initialLogLevel", std::to_string(e.initialLogLevel())},
+            {"shouldAutoReportCrashes", text(e.shouldAutoReportCrashes())},
+            {"deviceIdentifier", escape(OBEnvironment::deviceIdentifier())},
+            {"limitTracking", text(OBEnvironment::limitTracking())},
+            {"platformName", OBEnvironment::platformName()},
+            {"facebookAttributionId", text(OBEnvironment::getFacebookAttributionId())},
+            {"facebookAttributionKeyword", text(OBEnvironment::getFacebookAttributionKeyword())},
+            {"connectionType", e.connectionType()},
+            {"location", e.location()},
+        };
+        for (const auto& [key, value] : lines) say(std::string("env ") + key + " " + value);
+        return true;
+    }
+
+    static bool session(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: session");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        std::shared_ptr<orbad::OBSession> s = orbad::OBSession::currentSession();
+        orbad::OBSessionTracking& t = orbad::OrbadController::sharedInstance().config().sessionTracking();
+        const std::pair<const char*, std::string> lines[] = {
+            {"identifier", s->identifier()},
+            {"date", date(s->date())},
+            {"connectionType", std::to_string(s->connectionType())},
+            {"batteryLevel", std::to_string(s->batteryLevel())},
+            {"batteryState", std::to_string(s->batteryState())},
+            {"location", s->location() && s->location()->horizontalAccuracy >= 0
+                             ? orbad::fixedSix(s->location()->latitude) + "," + orbad::fixedSix(s->location()->longitude)
+                             : "nil"},
+            {"offlineSessionCount", std::to_string(t.offlineSessionCount())},
+            {"idleSessionTime", orbad::fixedSix(t.idleSessionTime())},
+            {"lastSessionLength", orbad::fixedSix(t.lastSessionLength())},
+            {"firstRun", text(t.firstRun())},
+            {"originalUDID", text(t.originalUDID())},
+            {"sessionStartDate", date(t.sessionStartDate())},
+            {"sessionWentIdleDate", date(t.sessionWentIdleDate())},
+            {"sessionEndDate", date(t.sessionEndDate())},
+        };
+        for (const auto& [key, value] : lines) say(std::string("session ") + key + " " + value);
+        return true;
+    }
+
     Settings m_settings;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
     dkorbadcli::ClientCommands m_client;
@@ -430,10 +603,32 @@ int main(int argc, char** argv) {
     settings.startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
     plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
+    orbad::setStartWallTime(settings.startWall + Clock::process().now());
+    if (!settings.pasteboards.empty()) plat::foundation::Pasteboard::setDirectory(settings.pasteboards);
+    plat::web::useWebEngine(settings.web == "real" ? "wpe" : "fake");
+    for (const auto& [name, base] : settings.endpoints) {
+        if (name == "orbad")
+            for (const char* server : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(server, base);
+        else
+            plat::net::setServerBaseOverride(name, base);
+    }
+    // The application the lifecycle and device notifications come from.
+    plat::ui::Application application;
+    // Happenings of the client, printed as they are posted.
+    auto& center = plat::foundation::NotificationCenter::defaultCenter();
+    std::vector<plat::foundation::Observation> heard;
+    for (const char* name : {orbad::kOrbadDidFinishStarting, orbad::kOrbadConfigObserverKey,
+                             orbad::kOBSessionRestartedNotification})
+        heard.push_back(center.observe(name, nullptr, [](const plat::foundation::Notification& n) {
+            say("notify " + n.name);
+        }));
 
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);
+    waitForRequests(10);
+    heard.clear();
+    orbad::OrbadController::shutdown();
     if (!OBCoreHTTPRequest::cancelAllAndWait(10))
         std::fprintf(stderr, "dk-orbad-cli: request threads still running at exit\n");
     orbad::OBResourcesController::shutdown();

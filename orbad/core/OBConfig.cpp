@@ -196,7 +196,6 @@ OBConfig::~OBConfig() {
     RunLoop::main().cancelPerforms(m_link.get());
     m_link->owner = nullptr;
     OBCoreHTTPRequest::cancelRequestsForDelegate(m_link.get());
-    plat::foundation::NotificationCenter::defaultCenter().removeObserver(this);
 }
 
 std::string OBConfig::getoaBaseURL() const {

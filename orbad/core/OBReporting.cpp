@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include "orbad/core/OBConfig.h"
+#include "orbad/core/OBEnvironment.h"
+#include "orbad/core/OrbadController.h"
 #include "platform/sys/Device.h"
 
 namespace orbad {
@@ -24,7 +27,17 @@ std::optional<OBReportingContext> obReportingContext() {
         std::lock_guard lock(g_mutex);
         source = g_source;
     }
-    return source ? source() : std::nullopt;
+    if (source) return source();
+    // The controller, made when it can be (the Info.plist names the application); a host that
+    // never started the client and cannot start it has nothing to report to.
+    if (!OrbadController::hasBeenInstantiated() && !OrbadController::canBeAutoInstantiated()) return std::nullopt;
+    OrbadController& controller = OrbadController::sharedInstance();
+    const OBConfig& config = controller.config();
+    const OBEnvironment& environment = controller.environment();
+    return OBReportingContext{config.instrumentationURL(),         config.feedbackURL(),
+                              config.shouldSendOrbadDebugData(),   environment.applicationId(),
+                              environment.applicationVersion(),    environment.deviceType(),
+                              environment.connectionType()};
 }
 
 bool obHasTrackingLimit() {

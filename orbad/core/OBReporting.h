@@ -1,6 +1,6 @@
 // What the client's reporters (instrumentation, demographics, feedback) read of the running
-// client: its configuration's endpoints and debug capture flag, and its environment. The
-// controller provides it; the fields every post carries are built here once.
+// client: its configuration's endpoints and debug capture flag, and its environment, as the
+// controller holds them.
 #pragma once
 
 #include <functional>
@@ -19,8 +19,8 @@ struct OBReportingContext {
     std::string applicationId, applicationVersion, deviceType, connectionType;
 };
 
-// Where the context comes from; unset (or answering nothing): there is no client to report to,
-// and reports are dropped.
+// Where the context comes from, for tests; unset: the controller's (made when the Info.plist names
+// the application), else there is no client to report to and reports are dropped.
 using OBReportingSource = std::function<std::optional<OBReportingContext>()>;
 void setOBReportingSource(OBReportingSource source);
 std::optional<OBReportingContext> obReportingContext();

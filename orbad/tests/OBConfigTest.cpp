@@ -19,8 +19,12 @@ using namespace plat::foundation;
 using orbad::OBConfig;
 
 struct Heard : orbad::OBConfigObserver {
-    void orbadConfigurationUpdated(OBConfig&) override { ++count; }
+    void orbadConfigurationUpdated(OBConfig&) override {
+        ++count;
+        onMain = onMain && RunLoop::main().isCurrentThread();
+    }
     int count = 0;
+    bool onMain = true;  // every outcome is handled there, never on the request's thread
 };
 
 class OBConfigTest : public dktest::OrbadClientTest {
@@ -80,6 +84,13 @@ TEST_F(OBConfigTest, AFirstRunOfflineHasEveryDefault) {
     EXPECT_TRUE(config.hasConfigFailed());
     EXPECT_FALSE(config.isUpdating());
     EXPECT_EQ(OBConfig::debugTagFrequency("anything"), -1);
+}
+
+TEST_F(OBConfigTest, ThePlaceholderServersFailAtOnceAsTheNetworkWould) {
+    OBConfig& config = start();
+    EXPECT_EQ(config.sessionTracking().offlineSessionCount(), 1u);
+    EXPECT_TRUE(config.hasConfigFailed());
+    EXPECT_EQ(orbad::OBCoreHTTPRequest::inFlightCount(), 0u);
 }
 
 TEST_F(OBConfigTest, TheCachedAnswerIsReadKeyByKey) {
@@ -156,6 +167,7 @@ TEST_F(OBConfigTest, EachAnswerLeavesItsCountsAndCache) {
         config.addObserver(&heard);
         ASSERT_TRUE(turnUntil([&] { return heard.count == 1; }));
         config.removeObserver(&heard);
+        EXPECT_TRUE(heard.onMain);
         EXPECT_EQ(config.sessionTracking().offlineSessionCount(), c.offlineAfter);
         EXPECT_EQ(config.hasConfigFailed(), c.failed);
         EXPECT_FALSE(config.isUpdating());

@@ -73,6 +73,31 @@ TEST(OrbadCli, RequestsReachabilityAndEvents) {
                                                "POST /empty", "GET /e1", "GET /e2"}));
 }
 
+// The client's start, its configuration against the server, the environment and the session
+// through the lifecycle, with the test bundle and device.
+TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
+    dktest::TempDir work;
+    dktest::RecordingServer server(work.file("server"), R"({"requests": {
+        "1": {"body": "{\"debug_config\": {\"loglevel\": 2, \"impression\": 5}, \"native_urls\": [\"maps.example\", \"mailto:\"], \"user_agent\": \"theirs\"}"},
+        "2": {"status": "HTTP/1.1 500 Oops"}}})");
+    const std::string data = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
+         data + "/facts.plist", "--start-time", "1700000000", "--pasteboards", work.file("pb"), "--endpoint",
+         "orbad=" + server.url(), "--commands", data + "/start.commands"},
+        {}, work.path());
+    EXPECT_EQ(result.out, withAddresses(dktest::readFile(data + "/start.out"), server.url(), ""));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+
+    server.stop();
+    std::vector<std::string> lines = server.requestLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("&fb=id%20with%20spaces&dm=iPhone4_1&"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("&st=0.000000&it=0.000000&new=true& HTTP/1.1"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("&off=0&st=119.100000&it=119.000000& HTTP/1.1"), std::string::npos) << lines[1];
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :
