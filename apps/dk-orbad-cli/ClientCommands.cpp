@@ -109,6 +109,8 @@ std::optional<bool> ClientCommands::run(const std::string& name, const std::vect
 void ClientCommands::noticeScreen() {
     plat::ui::Application* app = plat::ui::Application::shared();
     if (!app) return;
+    // An answer opens its URL before the next alert comes up.
+    for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen) m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
     for (const auto& alert : app->alerts()) {
         if (std::find(m_alertsSeen.begin(), m_alertsSeen.end(), alert.get()) != m_alertsSeen.end()) continue;
         std::string line = "alert show " + escape(alert->title()) + "|" + escape(alert->message().value_or("")) + "|";
@@ -118,7 +120,6 @@ void ClientCommands::noticeScreen() {
     }
     m_alertsSeen.clear();
     for (const auto& alert : app->alerts()) m_alertsSeen.push_back(alert.get());
-    for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen) m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
 }
 
 orbad::OBConfig* ClientCommands::config() {

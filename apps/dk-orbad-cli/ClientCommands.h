@@ -32,7 +32,7 @@ public:
     // nullopt when `name` is none of these commands; else false when the command was refused
     // (after "error ...").
     std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
-    // Says what came up on screen since the last look: "alert show TITLE|MESSAGE|B1,B2", "open URL".
+    // Says what happened on screen since the last look: "open URL", "alert show TITLE|MESSAGE|B1,B2".
     void noticeScreen();
 
 private:
