@@ -112,14 +112,16 @@ void ClientCommands::noticeScreen() {
     // An answer opens its URL before the next alert comes up.
     for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen) m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
     for (const auto& alert : app->alerts()) {
-        if (std::find(m_alertsSeen.begin(), m_alertsSeen.end(), alert.get()) != m_alertsSeen.end()) continue;
+        // Held weakly: an alert gone may leave its address to the next one.
+        if (std::any_of(m_alertsSeen.begin(), m_alertsSeen.end(), [&](const auto& seen) { return seen.lock() == alert; }))
+            continue;
         std::string line = "alert show " + escape(alert->title()) + "|" + escape(alert->message().value_or("")) + "|";
         for (size_t i = 0; i < alert->buttonTitles().size(); ++i)
             line += (i ? "," : "") + escape(alert->buttonTitles()[i]);
         m_say(line);
     }
     m_alertsSeen.clear();
-    for (const auto& alert : app->alerts()) m_alertsSeen.push_back(alert.get());
+    for (const auto& alert : app->alerts()) m_alertsSeen.push_back(alert);
 }
 
 orbad::OBConfig* ClientCommands::config() {

@@ -51,7 +51,7 @@ private:
     std::optional<long long> m_seed;
     const orbad::OBConfig* m_seeded = nullptr;  // the configuration the seeded source went to
     std::unique_ptr<plat::ui::Application> m_app;
-    std::vector<const plat::ui::AlertView*> m_alertsSeen;
+    std::vector<std::weak_ptr<plat::ui::AlertView>> m_alertsSeen;
     size_t m_urlsSeen = 0;
     std::shared_ptr<struct FeedbackListener> m_listener;
 };
