@@ -33,7 +33,8 @@ std::string number(double value) {
 bool parseSize(const std::string& text, orbad::OBAdSize& size) {
     const size_t x = text.find('x');
     double width, height;
-    if (x == std::string::npos || !parseDouble(text.substr(0, x), width) || !parseDouble(text.substr(x + 1), height))
+    if (x == std::string::npos || !parseDouble(text.substr(0, x), width) ||
+        !parseDouble(text.substr(x + 1), height))
         return false;
     size = {static_cast<float>(width), static_cast<float>(height)};
     return true;
@@ -66,13 +67,19 @@ std::optional<plat::foundation::Date> parseDay(const std::string& text) {
 // The feedback's delegate: what it hears prints as it hears it.
 struct FeedbackListener : orbad::OrbadFeedbackDelegate {
     explicit FeedbackListener(Say say) : say(std::move(say)) {}
-    void orbadFeedbackSentComment(orbad::OrbadFeedback&) override { say("delegate orbadFeedbackSentComment"); }
-    void orbadFeedbackFailedToSendComment(orbad::OrbadFeedback&, const orbad::Error& error) override {
-        say("delegate orbadFeedbackFailedToSendComment " + std::to_string(error.code) + " " + escape(error.message));
+    void orbadFeedbackSentComment(orbad::OrbadFeedback&) override {
+        say("delegate orbadFeedbackSentComment");
     }
-    void orbadFeedbackSentRatings(orbad::OrbadFeedback&) override { say("delegate orbadFeedbackSentRatings"); }
+    void orbadFeedbackFailedToSendComment(orbad::OrbadFeedback&, const orbad::Error& error) override {
+        say("delegate orbadFeedbackFailedToSendComment " + std::to_string(error.code) + " " +
+            escape(error.message));
+    }
+    void orbadFeedbackSentRatings(orbad::OrbadFeedback&) override {
+        say("delegate orbadFeedbackSentRatings");
+    }
     void orbadFeedbackFailedToSendRatings(orbad::OrbadFeedback&, const orbad::Error& error) override {
-        say("delegate orbadFeedbackFailedToSendRatings " + std::to_string(error.code) + " " + escape(error.message));
+        say("delegate orbadFeedbackFailedToSendRatings " + std::to_string(error.code) + " " +
+            escape(error.message));
     }
     Say say;
 };
@@ -110,12 +117,15 @@ void ClientCommands::noticeScreen() {
     plat::ui::Application* app = plat::ui::Application::shared();
     if (!app) return;
     // An answer opens its URL before the next alert comes up.
-    for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen) m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
+    for (; m_urlsSeen < app->openedURLs().size(); ++m_urlsSeen)
+        m_say("open " + escape(app->openedURLs()[m_urlsSeen]));
     for (const auto& alert : app->alerts()) {
         // Held weakly: an alert gone may leave its address to the next one.
-        if (std::any_of(m_alertsSeen.begin(), m_alertsSeen.end(), [&](const auto& seen) { return seen.lock() == alert; }))
+        if (std::any_of(m_alertsSeen.begin(), m_alertsSeen.end(),
+                        [&](const auto& seen) { return seen.lock() == alert; }))
             continue;
-        std::string line = "alert show " + escape(alert->title()) + "|" + escape(alert->message().value_or("")) + "|";
+        std::string line =
+            "alert show " + escape(alert->title()) + "|" + escape(alert->message().value_or("")) + "|";
         for (size_t i = 0; i < alert->buttonTitles().size(); ++i)
             line += (i ? "," : "") + escape(alert->buttonTitles()[i]);
         m_say(line);
@@ -125,8 +135,9 @@ void ClientCommands::noticeScreen() {
 }
 
 orbad::OBConfig* ClientCommands::config() {
-    orbad::OBConfig* config =
-        orbad::OrbadController::hasBeenInstantiated() ? &orbad::OrbadController::sharedInstance().config() : nullptr;
+    orbad::OBConfig* config = orbad::OrbadController::hasBeenInstantiated()
+                                  ? &orbad::OrbadController::sharedInstance().config()
+                                  : nullptr;
     if (config && m_seed && m_seeded != config) {
         config->setRandomSource(orbad::obSeededRandom(static_cast<uint64_t>(*m_seed)));
         m_seeded = config;
@@ -156,7 +167,8 @@ bool ClientCommands::candidates(const std::vector<Arg>& args) {
     if (!units) return refuse("no configuration: start the client first");
     const std::optional<Value::Array> list = units->getOpenAllocationCandidates(size);
     std::string names;
-    for (const Value& candidate : list.value_or(Value::Array{})) names += (names.empty() ? "" : ",") + escape(nameOf(candidate));
+    for (const Value& candidate : list.value_or(Value::Array{}))
+        names += (names.empty() ? "" : ",") + escape(nameOf(candidate));
     m_say("candidates " + (list ? names : "nil"));
     return true;
 }
@@ -174,7 +186,8 @@ bool ClientCommands::pick(const std::vector<Arg>& args) {
     // In the list's order, then what no candidate is called ("nil").
     for (const Value& candidate : list.value_or(Value::Array{})) {
         auto it = picked.find(nameOf(candidate));
-        m_say("pick " + escape(nameOf(candidate)) + " " + std::to_string(it == picked.end() ? 0 : it->second));
+        m_say("pick " + escape(nameOf(candidate)) + " " +
+              std::to_string(it == picked.end() ? 0 : it->second));
         if (it != picked.end()) picked.erase(it);
     }
     for (const auto& [name, times] : picked) m_say("pick " + escape(name) + " " + std::to_string(times));
@@ -184,7 +197,8 @@ bool ClientCommands::pick(const std::vector<Arg>& args) {
 bool ClientCommands::alert(const std::vector<Arg>& args) {
     long long index = 0;
     const bool press = args.size() == 2 && args[0].text == "press" && parseInt(args[1].text, index);
-    if (!press && !(args.size() == 1 && args[0].text == "cancel")) return refuse("usage: alert press N | alert cancel");
+    if (!press && !(args.size() == 1 && args[0].text == "cancel"))
+        return refuse("usage: alert press N | alert cancel");
     plat::ui::Application* app = plat::ui::Application::shared();
     if (!app || app->alerts().empty()) {
         m_say("alert NIL");
@@ -213,14 +227,15 @@ bool ClientCommands::instr(const std::vector<Arg>& args) {
     auto instrumentation = orbad::OrbadInstrumentation::currentInstrumentation();
     const std::string& op = args[0].text;
     if (op == "start" && (args.size() == 2 || args.size() == 3)) {
-        m_say(result(instrumentation->startGroup(args[1].text,
-                                                 args.size() == 3 ? std::optional(args[2].text) : std::nullopt)));
+        m_say(result(instrumentation->startGroup(
+            args[1].text, args.size() == 3 ? std::optional(args[2].text) : std::nullopt)));
     } else if (op == "bench" && args.size() == 3) {
         m_say(result(instrumentation->benchmarkStart(args[1].text, args[2].text)));
     } else if (op == "end" && args.size() == 2) {
         m_say(result(instrumentation->benchmarkFinishPath(args[1].text)));
     } else if (op == "info" && args.size() == 4) {
-        instrumentation->addInfo(args[3].object ? *args[3].object : Value(args[3].text), args[2].text, args[1].text);
+        instrumentation->addInfo(args[3].object ? *args[3].object : Value(args[3].text), args[2].text,
+                                 args[1].text);
         m_say("instr ok");
     } else if (op == "finish" && args.size() == 2) {
         instrumentation->finishGroup(args[1].text);
@@ -233,7 +248,8 @@ bool ClientCommands::instr(const std::vector<Arg>& args) {
 
 bool ClientCommands::demographics(const std::vector<Arg>& args) {
     constexpr const char* kUsage = "usage: demographics JSON [YYYY-MM-DD]";
-    if (args.empty() || args.size() > 2 || !args[0].object || !args[0].object->dictionary()) return refuse(kUsage);
+    if (args.empty() || args.size() > 2 || !args[0].object || !args[0].object->dictionary())
+        return refuse(kUsage);
     std::optional<plat::foundation::Date> birthday;
     if (args.size() == 2 && !(birthday = parseDay(args[1].text))) return refuse(kUsage);
     const Value& fields = *args[0].object;
@@ -280,8 +296,9 @@ bool ClientCommands::feedback(const std::vector<Arg>& args) {
             long long r[5];
             for (int i = 0; i < 5; ++i)
                 if (!parseInt(args[static_cast<size_t>(i) + 1].text, r[i])) return refuse(kUsage);
-            orbad::OrbadFeedback::sendRatings({static_cast<int>(r[0]), static_cast<int>(r[1]), static_cast<int>(r[2]),
-                                               static_cast<int>(r[3]), static_cast<int>(r[4])});
+            orbad::OrbadFeedback::sendRatings({static_cast<int>(r[0]), static_cast<int>(r[1]),
+                                               static_cast<int>(r[2]), static_cast<int>(r[3]),
+                                               static_cast<int>(r[4])});
         } else {
             return refuse(kUsage);
         }

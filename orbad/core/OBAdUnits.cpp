@@ -21,7 +21,9 @@ constexpr const char* kIntervalKeys[] = {"refresh", "autoplay_interval", "autopl
 
 int truncatedDimension(float value) {
     if (!(value > std::numeric_limits<int>::min()) || !(value < std::numeric_limits<int>::max()))
-        return std::isnan(value) ? 0 : value < 0 ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+        return std::isnan(value) ? 0
+               : value < 0       ? std::numeric_limits<int>::min()
+                                 : std::numeric_limits<int>::max();
     return static_cast<int>(value);
 }
 
@@ -192,7 +194,8 @@ std::optional<Value::Array> OBAdUnits::getOpenAllocationCandidates(OBAdSize size
     return candidates;
 }
 
-std::optional<Value> OBAdUnits::getNextCandidate(OBAdSize size, const std::optional<Value::Array>& candidates) const {
+std::optional<Value> OBAdUnits::getNextCandidate(OBAdSize size,
+                                                 const std::optional<Value::Array>& candidates) const {
     if (!candidates || candidates->empty() || !propertiesForAdUnit(size)) return std::nullopt;
     if (currentSelectionMethod(size) == "alloc") return getRandomWeightedCandidate(*candidates);
     return candidates->front();
@@ -217,7 +220,8 @@ std::optional<Value> OBAdUnits::getRandomWeightedCandidate(const Value::Array& c
     return std::nullopt;  // not reached: r <= total
 }
 
-std::optional<std::string> OBAdUnits::openAllocationKey(long n, std::string_view network, OBAdSize size) const {
+std::optional<std::string> OBAdUnits::openAllocationKey(long n, std::string_view network,
+                                                        OBAdSize size) const {
     const Value::Dictionary* unit = propertiesForAdUnit(size);
     if (!unit) return std::nullopt;
     auto allocs = unit->find("open_allocs");

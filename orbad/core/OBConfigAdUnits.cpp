@@ -43,7 +43,8 @@ std::optional<Value::Array> OBConfig::getOpenAllocationCandidates(OBAdSize size)
     return m_adUnitTable.getOpenAllocationCandidates(size);
 }
 
-std::optional<Value> OBConfig::getNextCandidate(OBAdSize size, const std::optional<Value::Array>& candidates) const {
+std::optional<Value> OBConfig::getNextCandidate(OBAdSize size,
+                                                const std::optional<Value::Array>& candidates) const {
     return m_adUnitTable.getNextCandidate(size, candidates);
 }
 
@@ -51,7 +52,8 @@ std::optional<Value> OBConfig::getRandomWeightedCandidate(const Value::Array& ca
     return m_adUnitTable.getRandomWeightedCandidate(candidates);
 }
 
-std::optional<std::string> OBConfig::openAllocationKey(long n, std::string_view network, OBAdSize size) const {
+std::optional<std::string> OBConfig::openAllocationKey(long n, std::string_view network,
+                                                       OBAdSize size) const {
     return m_adUnitTable.openAllocationKey(n, network, size);
 }
 

@@ -30,13 +30,14 @@ std::optional<OBReportingContext> obReportingContext() {
     if (source) return source();
     // The controller, made when it can be (the Info.plist names the application); a host that
     // never started the client and cannot start it has nothing to report to.
-    if (!OrbadController::hasBeenInstantiated() && !OrbadController::canBeAutoInstantiated()) return std::nullopt;
+    if (!OrbadController::hasBeenInstantiated() && !OrbadController::canBeAutoInstantiated())
+        return std::nullopt;
     OrbadController& controller = OrbadController::sharedInstance();
     const OBConfig& config = controller.config();
     const OBEnvironment& environment = controller.environment();
-    return OBReportingContext{config.instrumentationURL(),         config.feedbackURL(),
-                              config.shouldSendOrbadDebugData(),   environment.applicationId(),
-                              environment.applicationVersion(),    environment.deviceType(),
+    return OBReportingContext{config.instrumentationURL(),       config.feedbackURL(),
+                              config.shouldSendOrbadDebugData(), environment.applicationId(),
+                              environment.applicationVersion(),  environment.deviceType(),
                               environment.connectionType()};
 }
 

@@ -28,8 +28,8 @@ std::mutex g_feedbackMutex;
 std::shared_ptr<OrbadFeedback> g_feedback;
 
 // The post, or nothing without a running client to take the URL from.
-std::shared_ptr<OBCoreHTTPFormRequest> feedbackPost(const OBFormFields& fields,
-                                                    const std::shared_ptr<OBHTTPRequestDelegate>& delegate = {}) {
+std::shared_ptr<OBCoreHTTPFormRequest> feedbackPost(
+    const OBFormFields& fields, const std::shared_ptr<OBHTTPRequestDelegate>& delegate = {}) {
     const std::optional<OBReportingContext> context = obReportingContext();
     if (!context) return nullptr;
     auto request = OBHTTPFormRequest::create(context->feedbackURL, delegate);
@@ -76,7 +76,8 @@ OBFormFields obCommonFeedbackFields(const OBReportingContext& context) {
 
 // ---- demographics ----
 
-void OrbadDemographics::updateDemographics(const OrbadDemographicsRecord& record, std::optional<Date> birthday) {
+void OrbadDemographics::updateDemographics(const OrbadDemographicsRecord& record,
+                                           std::optional<Date> birthday) {
     {
         std::lock_guard lock(g_demographicsMutex);
         g_record = record;
@@ -95,7 +96,8 @@ std::optional<Date> OrbadDemographics::birthday() {
     return g_birthday;
 }
 
-OBFormFields OrbadDemographics::demographicFields(const OrbadDemographicsRecord& r, std::optional<Date> birthday) {
+OBFormFields OrbadDemographics::demographicFields(const OrbadDemographicsRecord& r,
+                                                  std::optional<Date> birthday) {
     OBFormFields fields{{"t", "demo"}};
     if (birthday) fields.emplace_back("dbd", localDay(*birthday));
     addInRange(fields, "dec", r.dec, 1, 6);
@@ -144,7 +146,8 @@ void OrbadFeedback::postComment(const std::optional<std::string>& comment) {
     }
     auto request = feedbackPost({{"c", *comment}}, shared_from_this());
     if (!request) {
-        onMain(&OrbadFeedback::failedToSendComment, obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription), true);
+        onMain(&OrbadFeedback::failedToSendComment,
+               obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription), true);
         return;
     }
     request->setDidFinishSelector(&OrbadFeedback::commentRequestDidFinish);
@@ -160,7 +163,8 @@ void OrbadFeedback::postRatings(const OrbadRatingsRecord& ratings) {
                               {"5", std::to_string(ratings.rating5)}};
     auto request = feedbackPost(fields, shared_from_this());
     if (!request) {
-        onMain(&OrbadFeedback::failedToSendRatings, obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription), true);
+        onMain(&OrbadFeedback::failedToSendRatings,
+               obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription), true);
         return;
     }
     request->setDidFinishSelector(&OrbadFeedback::ratingsRequestDidFinish);
@@ -202,7 +206,8 @@ void OrbadFeedback::commentRequestDidFinish(OBCoreHTTPRequest& request) {
     if (request.responseStatusCode() == 200)
         onMain(&OrbadFeedback::sentComment);
     else
-        onMain(&OrbadFeedback::failedToSendComment, obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription));
+        onMain(&OrbadFeedback::failedToSendComment,
+               obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription));
 }
 
 void OrbadFeedback::commentRequestDidFail(OBCoreHTTPRequest&, const Error& error) {
@@ -213,7 +218,8 @@ void OrbadFeedback::ratingsRequestDidFinish(OBCoreHTTPRequest& request) {
     if (request.responseStatusCode() == 200)
         onMain(&OrbadFeedback::sentRatings);
     else
-        onMain(&OrbadFeedback::failedToSendRatings, obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription));
+        onMain(&OrbadFeedback::failedToSendRatings,
+               obErrorWithCode(kUnknownErrorCode, kUnknownErrorDescription));
 }
 
 void OrbadFeedback::ratingsRequestDidFail(OBCoreHTTPRequest&, const Error& error) {

@@ -22,7 +22,8 @@ namespace orbad {
 // A programming error of the host (a blank comment, a comment while one is in flight).
 class OrbadException : public std::logic_error {
 public:
-    OrbadException(std::string name, const std::string& reason) : std::logic_error(reason), m_name(std::move(name)) {}
+    OrbadException(std::string name, const std::string& reason)
+        : std::logic_error(reason), m_name(std::move(name)) {}
     const std::string& name() const { return m_name; }
     std::string reason() const { return what(); }
 
@@ -95,7 +96,9 @@ public:
     static std::shared_ptr<OrbadFeedback> sharedInstance();
     // Lets the singleton go; its requests are cancelled.
     static void shutdown();
-    static void sendComment(const std::optional<std::string>& comment) { sharedInstance()->postComment(comment); }
+    static void sendComment(const std::optional<std::string>& comment) {
+        sharedInstance()->postComment(comment);
+    }
     static void sendRatings(const OrbadRatingsRecord& ratings) { sharedInstance()->postRatings(ratings); }
 
     OrbadFeedback() = default;

@@ -101,7 +101,8 @@ std::optional<std::string> OrbadInstrumentation::benchmarkFinishPath(const std::
     std::snprintf(elapsed, sizeof elapsed, "%0.10f", wallNow() - running->second);
     m_currentBenchmarks.erase(running);
     const std::string group = groupOf(*path);
-    (*m_groups[group].dictionary())["benchmarks"].dictionary()->insert_or_assign(*path, Value(std::string(elapsed)));
+    (*m_groups[group].dictionary())["benchmarks"].dictionary()->insert_or_assign(*path,
+                                                                                 Value(std::string(elapsed)));
     if (std::find(m_autoCloseGroups.begin(), m_autoCloseGroups.end(), group) != m_autoCloseGroups.end())
         finishGroup(group);
     const size_t slash = path->find_last_of('/');
@@ -110,7 +111,8 @@ std::optional<std::string> OrbadInstrumentation::benchmarkFinishPath(const std::
     return parent;
 }
 
-void OrbadInstrumentation::addInfo(const std::optional<Value>& value, const std::optional<std::string>& description,
+void OrbadInstrumentation::addInfo(const std::optional<Value>& value,
+                                   const std::optional<std::string>& description,
                                    const std::optional<std::string>& group) {
     if (!value || !description || !group || !hasPathStarted(group)) return;
     (*m_groups[*group].dictionary())["data"].dictionary()->insert_or_assign(*description, *value);
@@ -149,8 +151,9 @@ bool OrbadInstrumentation::hasPathStarted(const std::optional<std::string>& path
 bool OrbadInstrumentation::hasPathFinishedBenchmarks(const std::optional<std::string>& group) const {
     if (!group) return false;
     const std::string prefix = *group + "/";
-    return std::none_of(m_currentBenchmarks.begin(), m_currentBenchmarks.end(),
-                        [&](const auto& entry) { return entry.first == *group || entry.first.starts_with(prefix); });
+    return std::none_of(m_currentBenchmarks.begin(), m_currentBenchmarks.end(), [&](const auto& entry) {
+        return entry.first == *group || entry.first.starts_with(prefix);
+    });
 }
 
 }  // namespace orbad

@@ -28,7 +28,8 @@ struct Table {
 // A table with one 320x50 unit whose "open_allocs" is `allocs`.
 std::unique_ptr<Table> tableWith(const char* allocs) {
     auto table = std::make_unique<Table>();
-    Value list = json((std::string(R"([{"size": "320x50", "enabled": true, "open_allocs": )") + allocs + "}]").c_str());
+    Value list = json(
+        (std::string(R"([{"size": "320x50", "enabled": true, "open_allocs": )") + allocs + "}]").c_str());
     table->units.load(&list);
     return table;
 }
@@ -72,7 +73,8 @@ TEST(OBAdUnits, SizesAndLookups) {
     EXPECT_TRUE(units.richMediaRequiresUserInteraction(full));
     EXPECT_FALSE(units.adUnitEnabled(full)) << "a unit without \"enabled\", among others";
     EXPECT_EQ(units.refreshInteveralForAdUnit(full), 30.0);
-    EXPECT_EQ(units.autoplayTimeoutInteveralForAdUnit(full, "iphone"), 120.0) << "a text time-out is no number";
+    EXPECT_EQ(units.autoplayTimeoutInteveralForAdUnit(full, "iphone"), 120.0)
+        << "a text time-out is no number";
 
     EXPECT_FALSE(units.adUnitEnabled(missing)) << "units configured, none of this size";
     EXPECT_EQ(units.currentSelectionMethod(missing), std::nullopt);
@@ -96,9 +98,12 @@ TEST(OBAdUnits, CandidatesByMethod) {
         // Mixed priorities: numbers and texts by value, the missing one first, ties in table order.
         {R"({"config": {"method": "priority"}, "a": {"priority": "10"}, "b": {"priority": 9},
              "c": {}, "d": {"priority": "9"}, "e": {"priority": -1.5}})",
-         {"c", "e", "b", "d", "a"}, "c"},
+         {"c", "e", "b", "d", "a"},
+         "c"},
         // Capitals: weighted preparation (table order, zeros lifted) but the first is taken.
-        {R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0, "priority": 1}, "y": {"alloc": -4}})", {"y", "z"}, "y"},
+        {R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0, "priority": 1}, "y": {"alloc": -4}})",
+         {"y", "z"},
+         "y"},
     };
     for (const Case& c : cases) {
         auto table = tableWith(c.allocs);
@@ -111,18 +116,19 @@ TEST(OBAdUnits, CandidatesByMethod) {
     }
     auto lifted = tableWith(R"({"config": {"method": "ALLOC"}, "z": {"alloc": 0}, "y": {"alloc": -4}})");
     const auto prepared = lifted->units.getOpenAllocationCandidates(kBanner);
-    for (const Value& candidate : *prepared)
-        EXPECT_EQ(candidate.find("alloc")->intValue(), 1);
+    for (const Value& candidate : *prepared) EXPECT_EQ(candidate.find("alloc")->intValue(), 1);
 }
 
 TEST(OBAdUnits, WeightedDraws) {
     {  // 3 and 1: r = n mod 4 + 1, so 0..2 give the heavier and 3 the lighter.
-        auto table = tableWith(R"({"config": {"method": "alloc"}, "light": {"alloc": 1}, "heavy": {"alloc": 3}})");
+        auto table =
+            tableWith(R"({"config": {"method": "alloc"}, "light": {"alloc": 1}, "heavy": {"alloc": 3}})");
         OBAdUnits& units = table->units;
         units.setRandomSource(scripted({0, 1, 2, 3, 7}));
         const auto candidates = units.getOpenAllocationCandidates(kBanner);
         std::vector<std::string> picks;
-        for (int i = 0; i < 5; ++i) picks.push_back(names({{*units.getNextCandidate(kBanner, candidates)}})[0]);
+        for (int i = 0; i < 5; ++i)
+            picks.push_back(names({{*units.getNextCandidate(kBanner, candidates)}})[0]);
         EXPECT_EQ(picks, (std::vector<std::string>{"heavy", "heavy", "heavy", "light", "light"}));
     }
     {  // Weights 0 and 0 become 1 and 1: about half each over 200 seeded draws.
@@ -137,7 +143,8 @@ TEST(OBAdUnits, WeightedDraws) {
     }
     // Huge weights are held to 2^31-1 each and summed in 64 bits, and the draw reaches the whole
     // range: the top still lands on the lightest, drawn last.
-    auto table = tableWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 1e300}, "b": {"alloc": 4294967296},
+    auto table =
+        tableWith(R"({"config": {"method": "alloc"}, "a": {"alloc": 1e300}, "b": {"alloc": 4294967296},
                                "c": {"alloc": 1}, "d": {"alloc": 3000000000}})");
     OBAdUnits& units = table->units;
     const auto huge = units.getOpenAllocationCandidates(kBanner);

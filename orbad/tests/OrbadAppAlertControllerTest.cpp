@@ -48,7 +48,8 @@ protected:
         if (m_app->alerts().empty()) return "";
         const auto& alert = *m_app->alerts().front();
         std::string text = alert.title() + "|" + alert.message().value_or("<nil>") + "|";
-        for (size_t i = 0; i < alert.buttonTitles().size(); ++i) text += (i ? "," : "") + alert.buttonTitles()[i];
+        for (size_t i = 0; i < alert.buttonTitles().size(); ++i)
+            text += (i ? "," : "") + alert.buttonTitles()[i];
         return text;
     }
     void press(int index) { ASSERT_TRUE(m_app->alerts().front()->pressButton(index)); }
@@ -67,9 +68,11 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
     };
     const Case cases[] = {
         {R"({"id": 1, "title": "News", "message": " \n Read it \n", "action_url": "http://x.test/a",
-             "dismiss_button": " Later ", "action_button": "Go"})", "1.2.3", "News|Read it|Later,Go"},
+             "dismiss_button": " Later ", "action_button": "Go"})",
+         "1.2.3", "News|Read it|Later,Go"},
         {R"({"id": 2, "title": "T", "action_url": "http://x.test/a"})", "1.2.3", "T|<nil>|Open"},
-        {R"({"id": 3, "title": "T", "action_url": "x.test/a", "action_button": "Go"})", "1.2.3", "T|<nil>|Close"},
+        {R"({"id": 3, "title": "T", "action_url": "x.test/a", "action_button": "Go"})", "1.2.3",
+         "T|<nil>|Close"},
         {R"({"id": 4, "title": "T", "dismiss_button": "  "})", "1.2.3", "T|<nil>|Close"},
         {R"({"id": 5, "title": ""})", "1.2.3", ""},
         {R"({"id": 6, "message": "no title"})", "1.2.3", ""},

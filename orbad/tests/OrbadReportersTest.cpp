@@ -50,8 +50,13 @@ protected:
         Container::setMain(*m_container);
         plat::sys::Device::current().setSystemVersion("6.1");
         orbad::setOBReportingSource([this] {
-            return orbad::OBReportingContext{m_server.url("/post/debug"), m_server.url("/post/feedback"), m_capture,
-                                             "APP123", "1.0.3", "iPhone4_1", "wifi"};
+            return orbad::OBReportingContext{m_server.url("/post/debug"),
+                                             m_server.url("/post/feedback"),
+                                             m_capture,
+                                             "APP123",
+                                             "1.0.3",
+                                             "iPhone4_1",
+                                             "wifi"};
         });
     }
     void TearDown() override {
@@ -123,29 +128,37 @@ TEST_F(OrbadReportersTest, BenchmarksDeferTheirGroupsReport) {
     EXPECT_EQ(fields.at("cat"), Value("load"));
     const std::optional<Value> payload = orbad::OrbadJSON::decodeData(*fields.at("payload").string());
     ASSERT_TRUE(payload && payload->dictionary());
-    EXPECT_EQ(keysOf(*payload->dictionary()), (std::vector<std::string>{"benchmarks", "data", "endDate", "environment",
-                                                                       "startDate", "totalElapsedTime"}));
+    EXPECT_EQ(keysOf(*payload->dictionary()),
+              (std::vector<std::string>{"benchmarks", "data", "endDate", "environment", "startDate",
+                                        "totalElapsedTime"}));
     EXPECT_EQ(keysOf(*payload->find("benchmarks")->dictionary()),
               (std::vector<std::string>{"load/ads", "load/ads/parse"}));
-    EXPECT_EQ(payload->find("benchmarks")->find("load/ads")->string()->size(), std::string("0.0000000000").size());
+    EXPECT_EQ(payload->find("benchmarks")->find("load/ads")->string()->size(),
+              std::string("0.0000000000").size());
     EXPECT_EQ(*payload->find("data"), Value(Value::Dictionary{{"size", "320x50"}}));
     EXPECT_EQ(payload->find("startDate")->string()->size(), std::string("2023-11-14T22:13:20+0000").size());
-    const Value::Dictionary environment{{"app_id", "APP123"},
-                                        {"platform", Value(orbad::OBEnvironment::platformName())},
-                                        {"sdk_ver", "6.1.2"},
-                                        {"app_ver", "1.0.3"},
-                                        {"udide", Value(orbad::orbadEncode(orbad::OBEnvironment::deviceIdentifier()))},
-                                        {"lt", Value(orbad::OBEnvironment::limitTracking() ? "1" : "0")},
-                                        {"dev_model", Value(plat::sys::Device::current().model())},
-                                        {"dev_vers", "6.1"},
-                                        {"hw_dev_model", "iPhone4_1"},
-                                        {"conn", "wifi"}};
+    const Value::Dictionary environment{
+        {"app_id", "APP123"},
+        {"platform", Value(orbad::OBEnvironment::platformName())},
+        {"sdk_ver", "6.1.2"},
+        {"app_ver", "1.0.3"},
+        {"udide", Value(orbad::orbadEncode(orbad::OBEnvironment::deviceIdentifier()))},
+        {"lt", Value(orbad::OBEnvironment::limitTracking() ? "1" : "0")},
+        {"dev_model", Value(plat::sys::Device::current().model())},
+        {"dev_vers", "6.1"},
+        {"hw_dev_model", "iPhone4_1"},
+        {"conn", "wifi"}};
     EXPECT_EQ(*payload->find("environment"), Value(environment));
 }
 
 TEST(OrbadPathComponents, JoinAsFilePathsDo) {
-    for (const auto& [path, component, joined] : std::vector<std::array<const char*, 3>>{
-             {"g", "b", "g/b"}, {"g/", "b", "g/b"}, {"g", "/b/", "g/b"}, {"g", "", "g"}, {"", "b", "b"}, {"a//b", "c", "a/b/c"}})
+    for (const auto& [path, component, joined] :
+         std::vector<std::array<const char*, 3>>{{"g", "b", "g/b"},
+                                                 {"g/", "b", "g/b"},
+                                                 {"g", "/b/", "g/b"},
+                                                 {"g", "", "g"},
+                                                 {"", "b", "b"},
+                                                 {"a//b", "c", "a/b/c"}})
         EXPECT_EQ(orbad::obAppendPathComponent(path, component), joined) << path << " + " << component;
 }
 
@@ -161,12 +174,17 @@ TEST_F(OrbadReportersTest, DemographicsSendWhatIsInRange) {
         std::vector<std::string> sent;  // beyond the common fields, "lt" aside
     };
     const Case cases[] = {
-        {"6.1", {6, 1, 7, 2, 3, 1, 4000000000u, 1, -2, 3, "Köln", "", "10115", "BE", 52.5, 13.4}, Date{86399},
-         {"dac=1", "dbd=1970-01-01", "dci=Köln", "dco=", "ddc=-2", "ddg=3", "dec=6", "den=1", "dg=2", "dic=4000000000",
-          "dmc=3", "dms=1", "dpo=10115", "drg=BE", "drl=7", "gps=52.500000,13.400000", "lt=0"}},
+        {"6.1",
+         {6, 1, 7, 2, 3, 1, 4000000000u, 1, -2, 3, "Köln", "", "10115", "BE", 52.5, 13.4},
+         Date{86399},
+         {"dac=1", "dbd=1970-01-01", "dci=Köln", "dco=", "ddc=-2", "ddg=3", "dec=6", "den=1", "dg=2",
+          "dic=4000000000", "dmc=3", "dms=1", "dpo=10115", "drg=BE", "drl=7", "gps=52.500000,13.400000",
+          "lt=0"}},
         // Out of range, a text that is no UTF-8, one coordinate 0; below 6.0 no "lt".
-        {"5.1", {7, 0, 8, 3, 4, 0, 0, 0, 0, 0, std::nullopt, "\xff\xfe", std::nullopt, std::nullopt, 0.0, 10.5},
-         std::nullopt, {}},
+        {"5.1",
+         {7, 0, 8, 3, 4, 0, 0, 0, 0, 0, std::nullopt, "\xff\xfe", std::nullopt, std::nullopt, 0.0, 10.5},
+         std::nullopt,
+         {}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         plat::sys::Device::current().setSystemVersion(cases[i].system);
@@ -179,7 +197,11 @@ TEST_F(OrbadReportersTest, DemographicsSendWhatIsInRange) {
         EXPECT_EQ(sent, cases[i].sent) << cases[i].system;
         EXPECT_EQ(fields.at("os"), Value(cases[i].system));
         for (const auto& [key, value] : std::map<std::string, std::string>{
-                 {"a", "APP123"}, {"v", "1.0.3"}, {"m", "6.1.2"}, {"dt", "iPhone4_1"}, {"t", "demo"},
+                 {"a", "APP123"},
+                 {"v", "1.0.3"},
+                 {"m", "6.1.2"},
+                 {"dt", "iPhone4_1"},
+                 {"t", "demo"},
                  {"de", orbad::orbadEncode(orbad::OBEnvironment::deviceIdentifier())}})
             EXPECT_EQ(fields.at(key), Value(value)) << key;
     }
@@ -226,7 +248,8 @@ TEST_F(OrbadReportersTest, ResultsReachTheDelegateOnTheMainThreadWithTheFlagsCle
             return delegate->heard.size() >= count;
         });
     };
-    EXPECT_EQ(reasonOf([] { OrbadFeedback::sendComment(std::nullopt); }), "error: A blank comment can not be sent.");
+    EXPECT_EQ(reasonOf([] { OrbadFeedback::sendComment(std::nullopt); }),
+              "error: A blank comment can not be sent.");
     OrbadFeedback::sendComment("Great game");
     hear(1);
     OrbadFeedback::sendRatings({5, 4, 3, 2, 1});  // the server's second request: a 404
@@ -234,7 +257,8 @@ TEST_F(OrbadReportersTest, ResultsReachTheDelegateOnTheMainThreadWithTheFlagsCle
     hear(3);
     feedback->setSendingRatings(true);
     orbad::setOBReportingSource([] {
-        return orbad::OBReportingContext{"", "http://127.0.0.1:9/post/feedback", false, "APP123", "1.0.3", "x", "wifi"};
+        return orbad::OBReportingContext{
+            "", "http://127.0.0.1:9/post/feedback", false, "APP123", "1.0.3", "x", "wifi"};
     });
     OrbadFeedback::sendRatings({});  // nothing listens there
     hear(4);

@@ -122,7 +122,8 @@ bool AlertView::pressButton(int index) {
 bool AlertView::cancel() {
     Application* app = Application::shared();
     if (!app) return false;
-    auto it = std::find_if(app->m_alerts.begin(), app->m_alerts.end(), [this](const auto& a) { return a.get() == this; });
+    auto it = std::find_if(app->m_alerts.begin(), app->m_alerts.end(),
+                           [this](const auto& a) { return a.get() == this; });
     if (it == app->m_alerts.end()) return false;
     auto self = std::static_pointer_cast<AlertView>(shared_from_this());
     foundation::trace(kTraceAlert, [&] { return "cancel " + traceable(m_title); });

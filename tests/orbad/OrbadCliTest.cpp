@@ -103,10 +103,14 @@ TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
 TEST(OrbadCli, UnitsAlertsAndReporters) {
     const std::string data = DK_TEST_DATA_DIR;
     std::string config;
-    for (unsigned char c : dktest::readFile(data + "/client-config.json")) config += "0123456789abcdef"[c >> 4], config += "0123456789abcdef"[c & 15];
+    for (unsigned char c : dktest::readFile(data + "/client-config.json")) {
+        config += "0123456789abcdef"[c >> 4];
+        config += "0123456789abcdef"[c & 15];
+    }
     dktest::TempDir work;
-    dktest::RecordingServer server(work.file("server"), R"({"requests": {"1": {"body_hex": ")" + config +
-                                                            R"("}, "5": {"status": "HTTP/1.1 404 Not Found"}}})");
+    dktest::RecordingServer server(work.file("server"),
+                                   R"({"requests": {"1": {"body_hex": ")" + config +
+                                       R"("}, "5": {"status": "HTTP/1.1 404 Not Found"}}})");
     dktest::ProcessResult result = dktest::runProcess(
         {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
          data + "/facts.plist", "--start-time", "1700000000", "--seed", "45", "--endpoint",
@@ -122,8 +126,10 @@ TEST(OrbadCli, UnitsAlertsAndReporters) {
     for (const std::string& line : server.requestLines()) {
         std::smatch m;
         if (!std::regex_search(line, m, post)) continue;
+        const std::string hex = m[2].str();
         std::string body;
-        for (std::size_t i = 0; i + 1 < m[2].length(); i += 2) body += static_cast<char>(std::stoi(m[2].str().substr(i, 2), nullptr, 16));
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            body += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
         posts.push_back(m[1].str() + " " + body);
     }
     ASSERT_EQ(posts.size(), 5u) << "instrumentation, demographics, two comments, ratings";
