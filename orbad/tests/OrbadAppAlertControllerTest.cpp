@@ -153,3 +153,8 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsFollowEachOtherEachCountedToItsOwnI
 }
 
 }  // namespace
+
+// Fontconfig, behind the alerts' text, keeps its caches for the process's life.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
