@@ -7,6 +7,7 @@
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/KSURLLoader.h"
+#include "kiosk/content/KSPurchase.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/StatusBar.h"
 
@@ -75,6 +76,7 @@ void KSContentView::show(bool animated) {
     setAlpha(1);
     m_webView->setAlpha(1);
     if (m_targetView) m_targetView->addSubview(shared_from_this());
+    observeCallbacks();
     kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), m_orientation);
     setFrame(layout.frame);
     m_webView->setDelegate(this);
@@ -129,6 +131,7 @@ void KSContentView::didDismiss(unsigned show) {
     // A close that ends after the view was shown again belongs to the old show.
     if (show != m_show) return;
     KSContentViewDelegate* delegate = m_delegate;
+    m_callbacks.remove();
     removeFromSuperview();
     prepareForReuse();
     if (delegate) delegate->contentViewDidDismiss(*this);
@@ -199,4 +202,18 @@ void KSContentView::handleLoadContext(Context, CallbackId callback) {
                                             std::to_string(kiosk::kDispatchProtocolVersion));
     const KSJsonValue* context = m_content && m_content->context() ? &*m_content->context() : nullptr;
     if (!sendCallback(callback, context, nullptr)) dismissWithError(KSCreateError(3));
+}
+
+void KSContentView::observeCallbacks() {
+    m_callbacks = plat::foundation::NotificationCenter::defaultCenter().observe(
+        kKSContentViewKSCallbackNotification, nullptr, [this](const plat::foundation::Notification& note) {
+            const plat::foundation::Value::Dictionary* object = note.userInfo.dictionary();
+            if (!object) return;
+            std::optional<std::string> callback;
+            std::optional<KSJsonValue> response;
+            if (auto id = object->find("callback"); id != object->end() && id->second.string()) callback = *id->second.string();
+            if (auto found = object->find("response"); found != object->end() && !found->second.isNull())
+                response = KSJsonParser().objectWithString(found->second.canonicalJSON());
+            sendCallback(callback, response ? &*response : nullptr, nullptr);
+        });
 }

@@ -11,6 +11,7 @@
 
 #include "kiosk/KSContent.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/WebView.h"
 
 class KSContentView;
@@ -74,6 +75,8 @@ private:
     void didDismiss(unsigned show);
     void handleDismiss(Context context);
     void handleLoadContext(Context context, CallbackId callback);
+    // Replies posted for every view on screen (a purchase's resolution), heard from show to close.
+    void observeCallbacks();
 
     std::map<std::string, Call> m_calls;
     std::shared_ptr<plat::ui::WebView> m_webView;
@@ -83,4 +86,5 @@ private:
     unsigned m_show = 0;
     KSContentViewDelegate* m_delegate = nullptr;
     plat::ui::View* m_targetView = nullptr;
+    plat::foundation::Observation m_callbacks;
 };

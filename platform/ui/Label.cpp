@@ -104,6 +104,22 @@ double textHeight(const std::string& text, const Font& font, double width, int l
     return static_cast<double>(h) / PANGO_SCALE;
 }
 
+double textWidth(const std::string& text, const Font& font) {
+    if (text.empty()) return 0;
+    PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+    PangoLayout* layout = pango_layout_new(context);
+    PangoFontDescription* description = describe(font);
+    pango_layout_set_font_description(layout, description);
+    pango_font_description_free(description);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    int w = 0, h = 0;
+    pango_layout_get_size(layout, &w, &h);
+    g_object_unref(layout);
+    g_object_unref(context);
+    return static_cast<double>(w) / PANGO_SCALE;
+}
+
 Label::Label() {
     setUserInteractionEnabled(false);
 }
