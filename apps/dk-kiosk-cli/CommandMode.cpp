@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-kiosk-cli/ContentCommands.h"
 #include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSPublisherOpenRequest.h"
 #include "kiosk/KSTimeInGame.h"
@@ -35,6 +36,7 @@
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/web/PageEngine.h"
 #include "platform/sys/Random.h"
 
 namespace {
@@ -151,6 +153,7 @@ public:
             say("ok");
             return true;
         }
+        if (bool ok; m_content.handles(name, args, ok)) return ok;
         if (name == "loader") {
             if (args.size() != 2 || (args[0].text != "open" && args[0].text != "ping"))
                 return refuse("usage: loader open|ping URL");
@@ -426,6 +429,7 @@ private:
 
     std::shared_ptr<SDURLCache> m_cache;
     Happenings m_happenings;
+    dk::kioskcli::ContentCommands m_content{say};
 };
 
 }  // namespace
@@ -481,6 +485,7 @@ int runCommandMode(int argc, char** argv) {
             plat::net::setNetOverride(net);
         } else if (option == "--web") {
             if (value != "fake" && value != "real") return usage("--web takes real or fake");
+            plat::web::useWebEngine(value == "real" ? "wpe" : "fake");
         } else if (option == "--commands") {
             commands = value;
         } else {
