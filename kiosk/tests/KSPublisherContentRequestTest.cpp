@@ -9,6 +9,7 @@
 
 #include "kiosk/KSContentBridge.h"
 #include "kiosk/KSJsonParser.h"
+#include "kiosk/KSContentRequestService.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/content/KSPublisherContentRequest.h"
 #include "kiosk/content/KSPurchase.h"
@@ -415,6 +416,38 @@ TEST_F(KSPublisherContentRequestTest, RewardsAndPurchasesAreCheckedExactlyAndAns
     navigate(shown, "ks://dismiss");
     r.purchases.at(0)->reportResolution(0);
     EXPECT_EQ(engine.evaluated().size() - before, 1u) << "only the page reset of the closing view, no reply after it went";
+}
+
+}  // namespace
+
+namespace {
+
+struct PlayerSide : KSContentRequestServiceDelegate {
+    std::vector<std::string> heard;
+    void requestContentDidDisplay(KSContentRequestService&) override { heard.push_back("display"); }
+    void requestContentDidDismiss(KSContentRequestService&, int type) override { heard.push_back("dismiss " + std::to_string(type)); }
+    void requestDidFail(KSContentRequestService&, const plat::foundation::Error& e) override { heard.push_back("fail " + e.domain); }
+};
+
+// What the player reaches: the client behind it, its overlay the client's, a pending request
+// handed back, and a failure when no unit can be had.
+TEST_F(KSPublisherContentRequestTest, ThePlayersInterfaceOverTheClient) {
+    serve(R"([)" + answer(unitJSON()) + R"(, {"body": "{\"error\":\"busy\"}"}])");
+    PlayerSide player;
+    auto service = KSContentRequestService::requestForApp("tok", kSecret, "game_launch", &player);
+    ASSERT_TRUE(service->client());
+    EXPECT_EQ(service->overlayWindow(), service->client()->overlayWindow());
+    service->send();
+    EXPECT_EQ(KSContentRequestService::requestForApp("tok", kSecret, "game_launch", &player), service);
+    ASSERT_TRUE(until([&] { return player.heard == std::vector<std::string>{"display"}; }));
+    navigate(service->client(), "ks://dismiss");
+    EXPECT_EQ(player.heard.back(), "dismiss 0");
+    // A new request for the same placement once the first has gone; the peer answers an error.
+    auto again = KSContentRequestService::requestForApp("tok", kSecret, "game_launch", &player);
+    EXPECT_NE(again, service);
+    again->send();
+    ASSERT_TRUE(until([&] { return player.heard.size() == 3; }));
+    EXPECT_EQ(player.heard, (std::vector<std::string>{"display", "dismiss 0", "fail KioskSDK"}));
 }
 
 }  // namespace
