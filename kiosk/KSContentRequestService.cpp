@@ -31,9 +31,12 @@ class KSContentRequestService::ClientDelegate : public KSPublisherContentRequest
 public:
     explicit ClientDelegate(KSContentRequestService& owner) : m_owner(owner) {}
     unsigned responds() const override { return kContentDidDisplay | kContentDidDismissWithType | kDidFail; }
-    void requestContentDidDisplay(KSPublisherContentRequest&, const KSContent&) override { m_owner.displayed(); }
+    void requestContentDidDisplay(KSPublisherContentRequest&, const KSContent&) override {
+        m_owner.displayed();
+    }
     void requestContentDidDismissWithType(KSPublisherContentRequest&, const std::string& type) override {
-        auto at = std::find_if(std::begin(kDismissTypes), std::end(kDismissTypes), [&](const char* t) { return type == t; });
+        auto at = std::find_if(std::begin(kDismissTypes), std::end(kDismissTypes),
+                               [&](const char* t) { return type == t; });
         m_owner.dismissed(static_cast<int>(at - std::begin(kDismissTypes)));
     }
     void requestDidFailWithError(KSPublisherContentRequest&, const plat::foundation::Error& error) override {
@@ -44,10 +47,9 @@ private:
     KSContentRequestService& m_owner;
 };
 
-std::shared_ptr<KSContentRequestService> KSContentRequestService::requestForApp(const std::string& token,
-                                                                                const std::string& secret,
-                                                                                const std::string& placement,
-                                                                                KSContentRequestServiceDelegate* delegate) {
+std::shared_ptr<KSContentRequestService> KSContentRequestService::requestForApp(
+    const std::string& token, const std::string& secret, const std::string& placement,
+    KSContentRequestServiceDelegate* delegate) {
     std::shared_ptr<KSContentRequestService> request;
     for (const auto& p : pending())
         if (p->m_token == token && p->m_secret == secret && p->m_placement == placement) request = p;
@@ -56,18 +58,21 @@ std::shared_ptr<KSContentRequestService> KSContentRequestService::requestForApp(
     return request;
 }
 
-KSContentRequestService::KSContentRequestService(Token, std::string token, std::string secret, std::string placement)
+KSContentRequestService::KSContentRequestService(Token, std::string token, std::string secret,
+                                                 std::string placement)
     : m_scripted(plat::foundation::hasLocalService("contentads")),
       m_token(std::move(token)),
       m_secret(std::move(secret)),
       m_placement(std::move(placement)) {
     if (m_scripted) return;
     m_clientDelegate = std::make_unique<ClientDelegate>(*this);
-    m_client = KSPublisherContentRequest::requestForApp(m_token, m_secret, m_placement, m_clientDelegate.get());
+    m_client =
+        KSPublisherContentRequest::requestForApp(m_token, m_secret, m_placement, m_clientDelegate.get());
 }
 
 KSContentRequestService::~KSContentRequestService() {
-    if (m_client && m_client->contentDelegate() == m_clientDelegate.get()) m_client->setContentDelegate(nullptr);
+    if (m_client && m_client->contentDelegate() == m_clientDelegate.get())
+        m_client->setContentDelegate(nullptr);
 }
 
 void KSContentRequestService::setShowsOverlayImmediately(bool on) {
@@ -94,7 +99,8 @@ void KSContentRequestService::send() {
         // A finished client takes no more sends: a new one for the same placement does.
         if (m_client->state() == KSPublisherContentRequest::kDone) {
             m_client->setContentDelegate(nullptr);
-            m_client = KSPublisherContentRequest::requestForApp(m_token, m_secret, m_placement, m_clientDelegate.get());
+            m_client = KSPublisherContentRequest::requestForApp(m_token, m_secret, m_placement,
+                                                                m_clientDelegate.get());
             m_client->setShowsOverlayImmediately(m_showsOverlayImmediately);
         }
         m_client->send();
@@ -113,7 +119,8 @@ void KSContentRequestService::displayed() {
 void KSContentRequestService::dismissed(int type) {
     auto self = shared_from_this();
     finish();
-    if (KSContentRequestServiceDelegate* delegate = m_delegate) delegate->requestContentDidDismiss(*this, type);
+    if (KSContentRequestServiceDelegate* delegate = m_delegate)
+        delegate->requestContentDidDismiss(*this, type);
 }
 
 void KSContentRequestService::failed(const plat::foundation::Error& error) {
@@ -125,14 +132,16 @@ void KSContentRequestService::failed(const plat::foundation::Error& error) {
 void KSContentRequestService::showOverlay() {
     plat::ui::Application* app = plat::ui::Application::shared();
     const auto& overlay = overlayWindow();
-    if (!app || std::find(app->overlays().begin(), app->overlays().end(), overlay) != app->overlays().end()) return;
+    if (!app || std::find(app->overlays().begin(), app->overlays().end(), overlay) != app->overlays().end())
+        return;
     app->addOverlay(overlay);
 }
 
 void KSContentRequestService::finish() {
     auto self = shared_from_this();
     std::erase(pending(), self);
-    if (plat::ui::Application* app = plat::ui::Application::shared(); app && m_overlay) app->removeOverlay(m_overlay.get());
+    if (plat::ui::Application* app = plat::ui::Application::shared(); app && m_overlay)
+        app->removeOverlay(m_overlay.get());
 }
 
 void KSContentRequestService::registerServiceCommands() {
@@ -160,6 +169,8 @@ void KSContentRequestService::registerServiceCommands() {
     plat::foundation::registerServiceCommand("content.fail", [](const Arguments& arguments) -> Action {
         auto request = scripted();
         if (!request || arguments.empty()) return nullptr;
-        return [request, text = arguments[0]] { request->failed(plat::foundation::Error{"KSErrorDomain", 1, text, {}}); };
+        return [request, text = arguments[0]] {
+            request->failed(plat::foundation::Error{"KSErrorDomain", 1, text, {}});
+        };
     });
 }

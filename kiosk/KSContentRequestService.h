@@ -32,7 +32,8 @@ class KSContentRequestService : public std::enable_shared_from_this<KSContentReq
 public:
     // The request still pending for the same token, secret and placement, else a new one; the
     // delegate (not retained: it clears itself before it goes) is set either way.
-    static std::shared_ptr<KSContentRequestService> requestForApp(const std::string& token, const std::string& secret,
+    static std::shared_ptr<KSContentRequestService> requestForApp(const std::string& token,
+                                                                  const std::string& secret,
                                                                   const std::string& placement,
                                                                   KSContentRequestServiceDelegate* delegate);
     KSContentRequestService(Token, std::string token, std::string secret, std::string placement);

@@ -53,11 +53,14 @@ struct ContentCommands::State : KSPublisherContentRequestDelegate {
     std::shared_ptr<KSNotificationView> badge;
 
     void tell(const char* selector, KSPublisherContentRequest& r, const std::string& args = {}) {
-        say(std::string("delegate ") + selector + " " + escape(r.placement()) + (args.empty() ? "" : " " + args));
+        say(std::string("delegate ") + selector + " " + escape(r.placement()) +
+            (args.empty() ? "" : " " + args));
     }
     unsigned responds() const override { return bits; }
     void requestWillGetContent(KSPublisherContentRequest& r) override { tell("requestWillGetContent:", r); }
-    void requestDidFinishLoading(KSPublisherContentRequest& r) override { tell("requestDidFinishLoading:", r); }
+    void requestDidFinishLoading(KSPublisherContentRequest& r) override {
+        tell("requestDidFinishLoading:", r);
+    }
     void requestDidGetContent(KSPublisherContentRequest& r) override { tell("requestDidGetContent:", r); }
     void requestContentWillDisplay(KSPublisherContentRequest& r, const KSContent&) override {
         tell("request:contentWillDisplay:", r);
@@ -68,11 +71,14 @@ struct ContentCommands::State : KSPublisherContentRequestDelegate {
     void requestContentDidDismissWithType(KSPublisherContentRequest& r, const std::string& type) override {
         tell("request:contentDidDismissWithType:", r, type);
     }
-    void requestContentDidDismiss(KSPublisherContentRequest& r) override { tell("requestContentDidDismiss:", r); }
+    void requestContentDidDismiss(KSPublisherContentRequest& r) override {
+        tell("requestContentDidDismiss:", r);
+    }
     void requestDidFailWithError(KSPublisherContentRequest& r, const plat::foundation::Error& e) override {
         tell("request:didFailWithError:", r, errorText(e));
     }
-    void requestContentDidFailWithError(KSPublisherContentRequest& r, const plat::foundation::Error& e) override {
+    void requestContentDidFailWithError(KSPublisherContentRequest& r,
+                                        const plat::foundation::Error& e) override {
         tell("request:contentDidFailWithError:", r, errorText(e));
     }
     void requestUnlockedReward(KSPublisherContentRequest& r, const KSReward& reward) override {
@@ -82,8 +88,8 @@ struct ContentCommands::State : KSPublisherContentRequestDelegate {
     void requestMakePurchase(KSPublisherContentRequest& r, std::shared_ptr<KSPurchase> p) override {
         auto text = [](const std::optional<std::string>& t) { return escape(t.value_or("(null)")); };
         tell("request:makePurchase:", r,
-             text(p->productIdentifier) + " " + text(p->name) + " " + std::to_string(p->quantity) + " " + text(p->receipt) +
-                 " " + text(p->callback));
+             text(p->productIdentifier) + " " + text(p->name) + " " + std::to_string(p->quantity) + " " +
+                 text(p->receipt) + " " + text(p->callback));
         lastPurchase = std::move(p);
     }
 
@@ -93,7 +99,8 @@ struct ContentCommands::State : KSPublisherContentRequestDelegate {
     }
 };
 
-ContentCommands::ContentCommands(std::function<void(const std::string&)> say) : m_state(std::make_unique<State>()) {
+ContentCommands::ContentCommands(std::function<void(const std::string&)> say)
+    : m_state(std::make_unique<State>()) {
     m_state->say = std::move(say);
 }
 
@@ -117,8 +124,10 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
     const std::string sub = args.empty() ? "" : args[0].text;
     if (name == "content") {
         if (sub == "request" && args.size() == 4) {
-            bool reused = KSPublisherContentRequest::existingRequestForApp(args[2].text, args[3].text, args[1].text) != nullptr;
-            auto request = KSPublisherContentRequest::requestForApp(args[2].text, args[3].text, args[1].text, &s);
+            bool reused = KSPublisherContentRequest::existingRequestForApp(args[2].text, args[3].text,
+                                                                           args[1].text) != nullptr;
+            auto request =
+                KSPublisherContentRequest::requestForApp(args[2].text, args[3].text, args[1].text, &s);
             s.requests[args[1].text] = request;
             s.latest = request;
             return done(reused ? "reused" : "new");
@@ -128,7 +137,8 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
             if (args[1].text != "none") {
                 std::istringstream in(args[1].text);
                 for (std::string op; std::getline(in, op, ',');) {
-                    auto at = std::find_if(std::begin(kSelectors), std::end(kSelectors), [&](auto& e) { return op == e.first; });
+                    auto at = std::find_if(std::begin(kSelectors), std::end(kSelectors),
+                                           [&](auto& e) { return op == e.first; });
                     if (at == std::end(kSelectors)) return refuse("unknown delegate operation: " + op);
                     bits &= ~at->second;
                 }
@@ -136,20 +146,27 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
             s.bits = bits;
             return done();
         }
-        if (args.size() < 2) return refuse("usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...");
+        if (args.size() < 2)
+            return refuse("usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...");
         std::shared_ptr<KSPublisherContentRequest> request = s.find(args[1].text);
         if (!request) return refuse("no request for " + args[1].text);
         if (args.size() == 2 && (sub == "send" || sub == "preload" || sub == "cancel")) {
             s.latest = request;
-            if (sub == "send") request->send();
-            else if (sub == "preload") request->preload();
-            else request->cancel();
+            if (sub == "send")
+                request->send();
+            else if (sub == "preload")
+                request->preload();
+            else
+                request->cancel();
             return done();
         }
         if (sub == "state" && args.size() == 2) return done(std::to_string(request->state()));
-        if ((sub == "overlay-now" || sub == "animated") && args.size() == 3 && (args[2].text == "0" || args[2].text == "1")) {
-            if (sub == "animated") request->setAnimated(args[2].text == "1");
-            else request->setShowsOverlayImmediately(args[2].text == "1");
+        if ((sub == "overlay-now" || sub == "animated") && args.size() == 3 &&
+            (args[2].text == "0" || args[2].text == "1")) {
+            if (sub == "animated")
+                request->setAnimated(args[2].text == "1");
+            else
+                request->setShowsOverlayImmediately(args[2].text == "1");
             return done();
         }
         return refuse("usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...");
@@ -157,7 +174,8 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
     if (name == "close-button") {
         if (!args.empty()) return refuse("usage: close-button");
         auto request = s.latest.lock();
-        if (!request || request->state() == KSPublisherContentRequest::kDone || !request->closeButton()->superview())
+        if (!request || request->state() == KSPublisherContentRequest::kDone ||
+            !request->closeButton()->superview())
             return done("none");
         if (request->closeButton()->isHidden()) return done("hidden");
         s.say("tapped");
@@ -167,7 +185,8 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
     }
     if (name == "purchase") {
         long long code;
-        if (args.size() != 2 || sub != "resolve" || !dk::cli::parseInt(args[1].text, code)) return refuse("usage: purchase resolve CODE");
+        if (args.size() != 2 || sub != "resolve" || !dk::cli::parseInt(args[1].text, code))
+            return refuse("usage: purchase resolve CODE");
         if (!s.lastPurchase) return done("none");
         s.lastPurchase->reportResolution(static_cast<int>(code));
         return done();
@@ -180,9 +199,12 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
         }
         if (args.size() != 1) return refuse("usage: badge make|refresh|clear|test|size");
         if (!s.badge) return refuse("no badge");
-        if (sub == "refresh") s.badge->refresh();
-        else if (sub == "clear") s.badge->clear();
-        else if (sub == "test") s.badge->test();
+        if (sub == "refresh")
+            s.badge->refresh();
+        else if (sub == "clear")
+            s.badge->clear();
+        else if (sub == "test")
+            s.badge->test();
         else if (sub == "size") {
             const auto& f = s.badge->frame();
             return done(number(f.width) + " " + number(f.height) + " " + number(f.x + f.width / 2) + " " +

@@ -6,7 +6,8 @@ namespace kiosk {
 
 std::shared_ptr<plat::ui::Image> closeButtonImage(bool highlighted) {
     static const auto normal = convertByteDataToUIImage(images::kCloseNormal, images::kCloseNormalSize);
-    static const auto pressed = convertByteDataToUIImage(images::kCloseHighlighted, images::kCloseHighlightedSize);
+    static const auto pressed =
+        convertByteDataToUIImage(images::kCloseHighlighted, images::kCloseHighlightedSize);
     return highlighted ? pressed : normal;
 }
 

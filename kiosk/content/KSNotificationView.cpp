@@ -33,7 +33,8 @@ std::shared_ptr<plat::ui::Image> badge() {
 }
 
 // One piece of `image` (source columns sx..sx+sw, all rows) painted over the destination columns.
-void paintColumns(cairo_t* cr, const plat::ui::Image& image, double sx, double sw, double dx, double dw, double h) {
+void paintColumns(cairo_t* cr, const plat::ui::Image& image, double sx, double sw, double dx, double dw,
+                  double h) {
     if (sw <= 0 || dw <= 0) return;
     const double scale = image.scale();
     cairo_save(cr);
@@ -54,10 +55,10 @@ void paintColumns(cairo_t* cr, const plat::ui::Image& image, double sx, double s
 
 // --- metadata request ---
 
-std::shared_ptr<KSPublisherMetadataRequest> KSPublisherMetadataRequest::requestForApp(std::string token, std::string secret,
-                                                                                       std::string placement,
-                                                                                       KSAPIRequestDelegate* delegate) {
-    auto request = KSAPIRequest::requestForApp<KSPublisherMetadataRequest>(std::move(token), std::move(secret));
+std::shared_ptr<KSPublisherMetadataRequest> KSPublisherMetadataRequest::requestForApp(
+    std::string token, std::string secret, std::string placement, KSAPIRequestDelegate* delegate) {
+    auto request =
+        KSAPIRequest::requestForApp<KSPublisherMetadataRequest>(std::move(token), std::move(secret));
     request->m_placement = std::move(placement);
     request->setDelegate(delegate);
     return request;
@@ -88,7 +89,8 @@ Size KSNotificationBadgeRenderer::sizeForNotification(const KSJsonObject& notifi
     return {plat::ui::textWidth(value, kBadgeFont) + 20, badge()->size().height};
 }
 
-void KSNotificationBadgeRenderer::drawNotification(cairo_t* cr, const KSJsonObject& notification, const Rect&) {
+void KSNotificationBadgeRenderer::drawNotification(cairo_t* cr, const KSJsonObject& notification,
+                                                   const Rect&) {
     std::string value = valueText(notification);
     if (value == "0") return;
     std::shared_ptr<plat::ui::Image> image = badge();
@@ -105,7 +107,8 @@ void KSNotificationBadgeRenderer::drawNotification(cairo_t* cr, const KSJsonObje
 
 // --- the view ---
 
-std::shared_ptr<KSNotificationView> KSNotificationView::make(std::string token, std::string secret, std::string placement) {
+std::shared_ptr<KSNotificationView> KSNotificationView::make(std::string token, std::string secret,
+                                                             std::string placement) {
     auto view = std::make_shared<KSNotificationView>(Rect{});
     view->m_token = std::move(token);
     view->m_secret = std::move(secret);
@@ -119,7 +122,8 @@ KSNotificationView::KSNotificationView(const Rect& frame) : View(frame) {
 }
 
 KSNotificationView::~KSNotificationView() {
-    if (auto request = m_request.lock(); request && request->delegate() == this) request->setDelegate(nullptr);
+    if (auto request = m_request.lock(); request && request->delegate() == this)
+        request->setDelegate(nullptr);
 }
 
 void KSNotificationView::setRendererFactory(const std::string& type,
@@ -127,10 +131,12 @@ void KSNotificationView::setRendererFactory(const std::string& type,
     renderers()[type] = std::move(make);
 }
 
-std::unique_ptr<KSNotificationRenderer> KSNotificationView::newRendererForData(const std::optional<KSJsonObject>& data) {
+std::unique_ptr<KSNotificationRenderer> KSNotificationView::newRendererForData(
+    const std::optional<KSJsonObject>& data) {
     const KSJsonValue* type = data ? data->find("type") : nullptr;
     if (type && type->string())
-        if (auto found = renderers().find(*type->string()); found != renderers().end()) return found->second();
+        if (auto found = renderers().find(*type->string()); found != renderers().end())
+            return found->second();
     return std::make_unique<KSNotificationRenderer>();
 }
 
@@ -176,8 +182,10 @@ void KSNotificationView::requestDidSucceedWithResponse(KSAPIRequest&, const KSJs
     m_request.reset();
     const KSJsonObject* object = response ? response->object() : nullptr;
     const KSJsonValue* notification = object ? object->find("notification") : nullptr;
-    if (notification && notification->object()) setNotificationData(*notification->object());
-    else setNotificationData(std::nullopt);
+    if (notification && notification->object())
+        setNotificationData(*notification->object());
+    else
+        setNotificationData(std::nullopt);
 }
 
 void KSNotificationView::requestDidFailWithError(KSAPIRequest&, const plat::foundation::Error&) {

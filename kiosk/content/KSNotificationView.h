@@ -15,7 +15,8 @@ class KSPublisherMetadataRequest : public KSAPIRequest {
 public:
     // Always a new request, registered; never a live one handed back.
     static std::shared_ptr<KSPublisherMetadataRequest> requestForApp(std::string token, std::string secret,
-                                                                     std::string placement, KSAPIRequestDelegate* delegate);
+                                                                     std::string placement,
+                                                                     KSAPIRequestDelegate* delegate);
     using KSAPIRequest::KSAPIRequest;
     const char* className() const override { return "KSPublisherMetadataRequest"; }
     const std::string& placement() const { return m_placement; }
@@ -40,14 +41,16 @@ public:
 // nothing.
 class KSNotificationBadgeRenderer : public KSNotificationRenderer {
 public:
-    void drawNotification(cairo_t* cr, const KSJsonObject& notification, const plat::sys::Rect& rect) override;
+    void drawNotification(cairo_t* cr, const KSJsonObject& notification,
+                          const plat::sys::Rect& rect) override;
     plat::sys::Size sizeForNotification(const KSJsonObject& notification) override;
 };
 
 class KSNotificationView : public plat::ui::View, private KSAPIRequestDelegate {
 public:
     // Zero frame, clear and unclipped.
-    static std::shared_ptr<KSNotificationView> make(std::string token, std::string secret, std::string placement);
+    static std::shared_ptr<KSNotificationView> make(std::string token, std::string secret,
+                                                    std::string placement);
     explicit KSNotificationView(const plat::sys::Rect& frame);
     ~KSNotificationView() override;
     const char* className() const override { return "KSNotificationView"; }
@@ -64,18 +67,20 @@ public:
 
     // Only renderer types can be registered; a type registered again is replaced.
     template <class Renderer>
-        requires std::derived_from<Renderer, KSNotificationRenderer>
+    requires std::derived_from<Renderer, KSNotificationRenderer>
     static void setRendererClass(const std::string& type) {
         setRendererFactory(type, [] { return std::unique_ptr<KSNotificationRenderer>(new Renderer()); });
     }
     // The class registered for the data's "type", else the plain renderer.
-    static std::unique_ptr<KSNotificationRenderer> newRendererForData(const std::optional<KSJsonObject>& data);
+    static std::unique_ptr<KSNotificationRenderer> newRendererForData(
+        const std::optional<KSJsonObject>& data);
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
 
 private:
-    static void setRendererFactory(const std::string& type, std::function<std::unique_ptr<KSNotificationRenderer>()> make);
+    static void setRendererFactory(const std::string& type,
+                                   std::function<std::unique_ptr<KSNotificationRenderer>()> make);
     void requestDidSucceedWithResponse(KSAPIRequest& request, const KSJsonValue* response) override;
     void requestDidFailWithError(KSAPIRequest& request, const plat::foundation::Error& error) override;
 

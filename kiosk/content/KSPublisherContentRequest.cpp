@@ -23,7 +23,8 @@ constexpr double kCloseButtonTimeout = 4.0;
 constexpr double kCloseButtonSide = 40;
 
 bool isUpright(int orientation) {
-    return orientation >= plat::sys::kDeviceOrientationPortrait && orientation <= plat::sys::kDeviceOrientationLandscapeRight;
+    return orientation >= plat::sys::kDeviceOrientationPortrait &&
+           orientation <= plat::sys::kDeviceOrientationLandscapeRight;
 }
 
 // A template's boolean: true, a non-zero number, or a text whose leading number is non-zero or
@@ -32,7 +33,8 @@ bool boolValue(const KSJsonValue& value) {
     if (const bool* b = value.boolean()) return *b;
     if (const std::string* text = value.string()) {
         std::size_t at = text->find_first_not_of(" \t\n");
-        if (at != std::string::npos && std::string_view("YyTt").find((*text)[at]) != std::string_view::npos) return true;
+        if (at != std::string::npos && std::string_view("YyTt").find((*text)[at]) != std::string_view::npos)
+            return true;
     }
     return kiosk::floatValue(&value) != 0;
 }
@@ -47,7 +49,8 @@ KSJsonValue errorReply() {
 
 // --- the close button ---
 
-void KSCloseButton::setImages(std::shared_ptr<plat::ui::Image> normal, std::shared_ptr<plat::ui::Image> highlighted) {
+void KSCloseButton::setImages(std::shared_ptr<plat::ui::Image> normal,
+                              std::shared_ptr<plat::ui::Image> highlighted) {
     m_normal = std::move(normal);
     m_highlighted = std::move(highlighted);
     setImage(isTracking() ? m_highlighted : m_normal);
@@ -96,8 +99,10 @@ KSPublisherContentRequest::KSPublisherContentRequest(std::string token, std::str
     m_loadingForward.owner = this;
     KSAPIRequest::setDelegate(&m_loadingForward);
     int device = plat::sys::Device::current().orientation();
-    if (isUpright(device)) m_lastUpright = device;
-    else if (plat::ui::Application* app = plat::ui::Application::shared()) m_lastUpright = app->interfaceOrientation();
+    if (isUpright(device))
+        m_lastUpright = device;
+    else if (plat::ui::Application* app = plat::ui::Application::shared())
+        m_lastUpright = app->interfaceOrientation();
 }
 
 KSPublisherContentRequest::~KSPublisherContentRequest() {
@@ -118,7 +123,8 @@ std::string KSPublisherContentRequest::urlPath() const {
 KSJsonObject KSPublisherContentRequest::additionalParameters() const {
     KSJsonObject parameters;
     parameters.set("placement_id", m_placement);
-    parameters.set("stime", static_cast<std::int64_t>(std::floor(KSTimeInGame::getInstance().getCurrentSessionDuration())));
+    parameters.set("stime", static_cast<std::int64_t>(
+                                std::floor(KSTimeInGame::getInstance().getCurrentSessionDuration())));
     parameters.set("preload", m_targetState == kContentReady);
     parameters.set("isa", plat::sys::hasClass("SKStoreProductViewController"));
     return parameters;
@@ -143,9 +149,8 @@ void KSPublisherContentRequest::send() {
             [this](const plat::foundation::Notification&) { dismissToBackground(); });
     m_targetState = kDisplaying;
     if (m_showsOverlayImmediately) showOverlay();
-    m_closeButtonTimer = plat::foundation::RunLoop::main().addTimer(kCloseButtonTimeout, [this] {
-        closeButton()->setHidden(false);
-    });
+    m_closeButtonTimer = plat::foundation::RunLoop::main().addTimer(
+        kCloseButtonTimeout, [this] { closeButton()->setHidden(false); });
     continueLoading();
 }
 
@@ -156,8 +161,10 @@ void KSPublisherContentRequest::preload() {
 }
 
 void KSPublisherContentRequest::continueLoading() {
-    if (m_state == kMade) getContent();
-    else if (m_state == kContentReady) showContentIfReady();
+    if (m_state == kMade)
+        getContent();
+    else if (m_state == kContentReady)
+        showContentIfReady();
 }
 
 void KSPublisherContentRequest::getContent() {
@@ -173,7 +180,8 @@ void KSPublisherContentRequest::didSucceedWithResponse(const KSJsonValue* respon
     const KSJsonObject* object = response ? response->object() : nullptr;
     m_content = object ? KSContent::contentWithDictionary(*object) : nullptr;
     if (!m_content) {
-        kiosk::log("This request was successful but did not contain any displayable content. Dismissing now.");
+        kiosk::log(
+            "This request was successful but did not contain any displayable content. Dismissing now.");
         reportDismissal(kKSNoContentTriggeredDismiss);
         finish();
         return;
@@ -185,7 +193,8 @@ void KSPublisherContentRequest::didSucceedWithResponse(const KSJsonValue* respon
 void KSPublisherContentRequest::didFailWithError(const plat::foundation::Error& error) {
     auto self = shared_from_this();
     if (m_state == kDone) return;
-    if (answers(KSPublisherContentRequestDelegate::kDidFail)) m_delegate->requestDidFailWithError(*this, error);
+    if (answers(KSPublisherContentRequestDelegate::kDidFail))
+        m_delegate->requestDidFailWithError(*this, error);
     finish();
 }
 
@@ -224,11 +233,10 @@ void KSPublisherContentRequest::pushContent(std::shared_ptr<KSContent> content) 
     std::shared_ptr<KSContentView> view = KSContentView::dequeueContentViewInstance();
     if (!view) view = KSContentView::make(nullptr);
     using Handler = std::function<void(KSContentView::Context, KSContentView::CallbackId, KSContentView&)>;
-    auto bind = [this](void (KSPublisherContentRequest::*handler)(const KSJsonObject*, const std::optional<std::string>&,
-                                                                   KSContentView&)) {
-        return Handler([this, handler](KSContentView::Context c, KSContentView::CallbackId id, KSContentView& v) {
-            (this->*handler)(c, id, v);
-        });
+    auto bind = [this](void (KSPublisherContentRequest::*handler)(
+                    const KSJsonObject*, const std::optional<std::string>&, KSContentView&)) {
+        return Handler([this, handler](KSContentView::Context c, KSContentView::CallbackId id,
+                                       KSContentView& v) { (this->*handler)(c, id, v); });
     };
     view->redirectRequest("ks://subcontent", this, bind(&KSPublisherContentRequest::requestSubcontent));
     view->redirectRequest("ks://reward", this, bind(&KSPublisherContentRequest::requestRewards));
@@ -243,7 +251,8 @@ void KSPublisherContentRequest::pushContent(std::shared_ptr<KSContent> content) 
 }
 
 void KSPublisherContentRequest::removeContentView(KSContentView& view) {
-    auto at = std::find_if(m_contentViews.begin(), m_contentViews.end(), [&](const auto& v) { return v.get() == &view; });
+    auto at = std::find_if(m_contentViews.begin(), m_contentViews.end(),
+                           [&](const auto& v) { return v.get() == &view; });
     if (at == m_contentViews.end()) return;
     std::shared_ptr<KSContentView> kept = std::move(*at);
     m_contentViews.erase(at);
@@ -275,13 +284,15 @@ void KSPublisherContentRequest::contentViewDidDismiss(KSContentView& view) {
     finish();
 }
 
-void KSPublisherContentRequest::contentViewDidFail(KSContentView& view, const plat::foundation::Error& error) {
+void KSPublisherContentRequest::contentViewDidFail(KSContentView& view,
+                                                   const plat::foundation::Error& error) {
     auto self = shared_from_this();
     removeContentView(view);
     if (!m_contentViews.empty() || m_state == kDone) return;
     if (answers(KSPublisherContentRequestDelegate::kContentDidFail)) {
-        kiosk::log("It seems like you're using the -request:contentDidFailWithError: delegate method. This delegate "
-                   "has been deprecated, please use -request:didFailWithError: instead.");
+        kiosk::log(
+            "It seems like you're using the -request:contentDidFailWithError: delegate method. This delegate "
+            "has been deprecated, please use -request:didFailWithError: instead.");
         m_delegate->requestContentDidFailWithError(*this, error);
     } else if (answers(KSPublisherContentRequestDelegate::kDidFail)) {
         m_delegate->requestDidFailWithError(*this, error);
@@ -361,16 +372,23 @@ KSPublisherContentRequest::Placement KSPublisherContentRequest::closeButtonPlace
     int o, double b, double W, double H, const std::optional<Rect>& unit) {
     using namespace plat::sys;
     double x = W - 20, y = b + 20, rotation = 0;
-    if (o == kDeviceOrientationPortraitUpsideDown) x = 20, y = H - 20, rotation = std::numbers::pi;
-    else if (o == kDeviceOrientationLandscapeLeft) x = W - 20, y = H - 20, rotation = std::numbers::pi / 2;
-    else if (o == kDeviceOrientationLandscapeRight) x = b + 20, y = 20, rotation = -std::numbers::pi / 2;
+    if (o == kDeviceOrientationPortraitUpsideDown)
+        x = 20, y = H - 20, rotation = std::numbers::pi;
+    else if (o == kDeviceOrientationLandscapeLeft)
+        x = W - 20, y = H - 20, rotation = std::numbers::pi / 2;
+    else if (o == kDeviceOrientationLandscapeRight)
+        x = b + 20, y = 20, rotation = -std::numbers::pi / 2;
     if (unit) {
         const Rect& f = *unit;
         double minY = f.y, maxX = f.x + f.width;
-        if (o == kDeviceOrientationPortraitUpsideDown) x = std::max(x, W - maxX), y = std::min(y, H - minY);
-        else if (o == kDeviceOrientationLandscapeLeft) x = std::min(x, W - minY), y = std::min(y, maxX);
-        else if (o == kDeviceOrientationLandscapeRight) x = std::max(x, b + minY), y = std::max(y, H - maxX);
-        else x = std::min(x, maxX), y = std::max(y, b + minY);
+        if (o == kDeviceOrientationPortraitUpsideDown)
+            x = std::max(x, W - maxX), y = std::min(y, H - minY);
+        else if (o == kDeviceOrientationLandscapeLeft)
+            x = std::min(x, W - minY), y = std::min(y, maxX);
+        else if (o == kDeviceOrientationLandscapeRight)
+            x = std::max(x, b + minY), y = std::max(y, H - maxX);
+        else
+            x = std::min(x, maxX), y = std::max(y, b + minY);
     }
     return {{x, y}, rotation};
 }
@@ -402,8 +420,8 @@ void KSPublisherContentRequest::placeCloseButton() {
         unit = top->content() ? top->content()->frameForOrientation(o, application) : Rect{};
     }
     Placement at = closeButtonPlacement(o, b, application.width, application.height, unit);
-    button->setFrame({at.center.x - kCloseButtonSide / 2, at.center.y - kCloseButtonSide / 2, kCloseButtonSide,
-                      kCloseButtonSide});
+    button->setFrame({at.center.x - kCloseButtonSide / 2, at.center.y - kCloseButtonSide / 2,
+                      kCloseButtonSide, kCloseButtonSide});
     plat::ui::LayerTransform transform;
     transform.rotation = at.rotation;
     button->setLayerTransform(transform);
@@ -411,7 +429,8 @@ void KSPublisherContentRequest::placeCloseButton() {
     std::size_t index = overlay->subviews().size();
     if (!m_contentViews.empty()) {
         const auto& subviews = overlay->subviews();
-        auto top = std::find(subviews.begin(), subviews.end(), std::static_pointer_cast<plat::ui::View>(m_contentViews.back()));
+        auto top = std::find(subviews.begin(), subviews.end(),
+                             std::static_pointer_cast<plat::ui::View>(m_contentViews.back()));
         if (top != subviews.end()) index = static_cast<std::size_t>(top - subviews.begin()) + 1;
     }
     if (button->superview() == overlay.get()) button->removeFromSuperview();
@@ -430,18 +449,21 @@ void KSPublisherContentRequest::hideCloseButton() {
 
 // --- the template's calls ---
 
-void KSPublisherContentRequest::requestCloseButton(const KSJsonObject* context, const std::optional<std::string>& callback,
+void KSPublisherContentRequest::requestCloseButton(const KSJsonObject* context,
+                                                   const std::optional<std::string>& callback,
                                                    KSContentView& source) {
     m_closeButtonTimer.invalidate();
     const auto& button = closeButton();
-    if (const KSJsonValue* hidden = context ? context->find("hidden") : nullptr) button->setHidden(boolValue(*hidden));
+    if (const KSJsonValue* hidden = context ? context->find("hidden") : nullptr)
+        button->setHidden(boolValue(*hidden));
     KSJsonObject response;
     response.set("hidden", button->isHidden());
     KSJsonValue reply(std::move(response));
     source.sendCallback(callback, &reply, nullptr);
 }
 
-void KSPublisherContentRequest::requestSubcontent(const KSJsonObject* context, const std::optional<std::string>& callback,
+void KSPublisherContentRequest::requestSubcontent(const KSJsonObject* context,
+                                                  const std::optional<std::string>& callback,
                                                   KSContentView& source) {
     const KSJsonValue* url = context ? context->find("url") : nullptr;
     if (!url || url->isNull()) {
@@ -457,7 +479,8 @@ void KSPublisherContentRequest::requestSubcontent(const KSJsonObject* context, c
     sub->send();
 }
 
-void KSPublisherContentRequest::requestDidSucceedWithResponse(KSAPIRequest& request, const KSJsonValue* response) {
+void KSPublisherContentRequest::requestDidSucceedWithResponse(KSAPIRequest& request,
+                                                              const KSJsonValue* response) {
     auto* sub = dynamic_cast<KSPublisherSubContentRequest*>(&request);
     if (!sub) return;
     std::shared_ptr<KSContentView> source = sub->source();
@@ -472,9 +495,11 @@ void KSPublisherContentRequest::requestDidSucceedWithResponse(KSAPIRequest& requ
     if (source) source->sendCallback(sub->callback(), nullptr, &error);
 }
 
-void KSPublisherContentRequest::requestDidFailWithError(KSAPIRequest& request, const plat::foundation::Error&) {
+void KSPublisherContentRequest::requestDidFailWithError(KSAPIRequest& request,
+                                                        const plat::foundation::Error&) {
     auto* sub = dynamic_cast<KSPublisherSubContentRequest*>(&request);
     if (!sub) return;
     KSJsonValue error = errorReply();
-    if (std::shared_ptr<KSContentView> source = sub->source()) source->sendCallback(sub->callback(), nullptr, &error);
+    if (std::shared_ptr<KSContentView> source = sub->source())
+        source->sendCallback(sub->callback(), nullptr, &error);
 }

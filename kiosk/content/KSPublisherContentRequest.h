@@ -20,8 +20,10 @@ class KSReward;
 class KSPurchase;
 
 inline constexpr const char* kKSContentUnitTriggeredDismiss = "KSPublisherContentUnitTriggeredDismiss";
-inline constexpr const char* kKSNativeCloseButtonTriggeredDismiss = "KSPublisherNativeCloseButtonTriggeredDismiss";
-inline constexpr const char* kKSApplicationBackgroundTriggeredDismiss = "KSPublisherApplicationBackgroundTriggeredDismiss";
+inline constexpr const char* kKSNativeCloseButtonTriggeredDismiss =
+    "KSPublisherNativeCloseButtonTriggeredDismiss";
+inline constexpr const char* kKSApplicationBackgroundTriggeredDismiss =
+    "KSPublisherApplicationBackgroundTriggeredDismiss";
 inline constexpr const char* kKSNoContentTriggeredDismiss = "KSPublisherNoContentTriggeredDismiss";
 
 // Every operation optional: the request calls only those whose bit responds() holds.
@@ -59,12 +61,13 @@ public:
     virtual void requestUnlockedReward(KSPublisherContentRequest&, const KSReward&) {}
     // The purchase is the delegate's to keep until it reports its resolution.
     virtual void requestMakePurchase(KSPublisherContentRequest&, std::shared_ptr<KSPurchase>) {}
-    virtual std::optional<plat::ui::Color> requestBorderColorForContent(KSPublisherContentRequest&, const KSContent*) {
+    virtual std::optional<plat::ui::Color> requestBorderColorForContent(KSPublisherContentRequest&,
+                                                                        const KSContent*) {
         return std::nullopt;
     }
     // `state` 0 normal, 1 highlighted; null: the built-in image.
-    virtual std::shared_ptr<plat::ui::Image> requestCloseButtonImage(KSPublisherContentRequest&, int /*state*/,
-                                                                     const KSContent*) {
+    virtual std::shared_ptr<plat::ui::Image> requestCloseButtonImage(KSPublisherContentRequest&,
+                                                                     int /*state*/, const KSContent*) {
         return nullptr;
     }
 };
@@ -110,9 +113,9 @@ public:
 
     // The live request for the same placement, token and secret, now with `delegate`; else a new
     // one, registered. The delegate is not retained.
-    static std::shared_ptr<KSPublisherContentRequest> requestForApp(const std::string& token, const std::string& secret,
-                                                                    const std::string& placement,
-                                                                    KSPublisherContentRequestDelegate* delegate);
+    static std::shared_ptr<KSPublisherContentRequest> requestForApp(
+        const std::string& token, const std::string& secret, const std::string& placement,
+        KSPublisherContentRequestDelegate* delegate);
     static std::shared_ptr<KSPublisherContentRequest> existingRequestForApp(const std::string& token,
                                                                             const std::string& secret,
                                                                             const std::string& placement);
@@ -195,10 +198,14 @@ private:
     void requestDidFailWithError(KSAPIRequest& request, const plat::foundation::Error& error) override;
 
     // The template's calls.
-    void requestSubcontent(const KSJsonObject* context, const std::optional<std::string>& callback, KSContentView& source);
-    void requestCloseButton(const KSJsonObject* context, const std::optional<std::string>& callback, KSContentView& source);
-    void requestRewards(const KSJsonObject* context, const std::optional<std::string>& callback, KSContentView& source);
-    void requestPurchases(const KSJsonObject* context, const std::optional<std::string>& callback, KSContentView& source);
+    void requestSubcontent(const KSJsonObject* context, const std::optional<std::string>& callback,
+                           KSContentView& source);
+    void requestCloseButton(const KSJsonObject* context, const std::optional<std::string>& callback,
+                            KSContentView& source);
+    void requestRewards(const KSJsonObject* context, const std::optional<std::string>& callback,
+                        KSContentView& source);
+    void requestPurchases(const KSJsonObject* context, const std::optional<std::string>& callback,
+                          KSContentView& source);
 
     int m_state = kMade;
     int m_targetState = kMade;

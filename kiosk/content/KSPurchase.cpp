@@ -36,15 +36,20 @@ bool signatureMatches(const KSJsonObject& item, const std::string& text) {
 
 std::string KSPurchase::stringForResolution(int code) {
     switch (code) {
-        case 0: return "buy";
-        case 1: return "cancel";
-        case 3: return "failure";
-        default: return "error";
+        case 0:
+            return "buy";
+        case 1:
+            return "cancel";
+        case 3:
+            return "failure";
+        default:
+            return "error";
     }
 }
 
 void KSPurchase::reportResolution(int code) const {
-    plat::foundation::Value::Dictionary response{{"resolution", plat::foundation::Value(stringForResolution(code))}};
+    plat::foundation::Value::Dictionary response{
+        {"resolution", plat::foundation::Value(stringForResolution(code))}};
     plat::foundation::Value::Dictionary object{
         {"callback", callback ? plat::foundation::Value(*callback) : plat::foundation::Value()},
         {"response", plat::foundation::Value(std::move(response))}};
@@ -59,12 +64,14 @@ bool KSPublisherContentRequest::isValidReward(const KSJsonObject& item) const {
 }
 
 bool KSPublisherContentRequest::isValidPurchase(const KSJsonObject& item) const {
-    std::string text = signed_(item, "product") + ":" + signed_(item, "name") + ":" + signed_(item, "quantity") + ":" +
-                       KSGID() + ":" + signed_(item, "receipt") + ":" + secret();
+    std::string text = signed_(item, "product") + ":" + signed_(item, "name") + ":" +
+                       signed_(item, "quantity") + ":" + KSGID() + ":" + signed_(item, "receipt") + ":" +
+                       secret();
     return signatureMatches(item, text);
 }
 
-void KSPublisherContentRequest::requestRewards(const KSJsonObject* context, const std::optional<std::string>& callback,
+void KSPublisherContentRequest::requestRewards(const KSJsonObject* context,
+                                               const std::optional<std::string>& callback,
                                                KSContentView& source) {
     auto self = shared_from_this();
     const KSJsonValue* rewards = context ? context->find("rewards") : nullptr;
@@ -76,14 +83,15 @@ void KSPublisherContentRequest::requestRewards(const KSJsonObject* context, cons
             reward.name = signed_(*item, "reward");
             reward.quantity = integerValue(*item, "quantity");
             reward.receipt = signed_(*item, "receipt");
-            if (answers(KSPublisherContentRequestDelegate::kUnlockedReward)) m_delegate->requestUnlockedReward(*this, reward);
+            if (answers(KSPublisherContentRequestDelegate::kUnlockedReward))
+                m_delegate->requestUnlockedReward(*this, reward);
         }
     }
     source.sendCallback(callback, nullptr, nullptr);
 }
 
-void KSPublisherContentRequest::requestPurchases(const KSJsonObject* context, const std::optional<std::string>& callback,
-                                                 KSContentView&) {
+void KSPublisherContentRequest::requestPurchases(const KSJsonObject* context,
+                                                 const std::optional<std::string>& callback, KSContentView&) {
     auto self = shared_from_this();
     const KSJsonValue* purchases = context ? context->find("purchases") : nullptr;
     const KSJsonArray* items = purchases ? purchases->array() : nullptr;
@@ -97,6 +105,7 @@ void KSPublisherContentRequest::requestPurchases(const KSJsonObject* context, co
         purchase->quantity = integerValue(*item, "quantity");
         purchase->receipt = itemText(*item, "receipt");
         purchase->callback = callback;
-        if (answers(KSPublisherContentRequestDelegate::kMakePurchase)) m_delegate->requestMakePurchase(*this, purchase);
+        if (answers(KSPublisherContentRequestDelegate::kMakePurchase))
+            m_delegate->requestMakePurchase(*this, purchase);
     }
 }

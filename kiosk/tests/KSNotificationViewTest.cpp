@@ -1,8 +1,7 @@
 // The notification view and its badge: sizes about a kept centre, "0" and unknown types taking no
 // room, only renderers registered, and the pixels drawn.
-#include <gtest/gtest.h>
-
 #include <cairo.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
@@ -66,7 +65,9 @@ TEST(KSNotificationView, TheBadgeStretchesThroughItsMiddleUnderWhiteText) {
     cairo_surface_flush(surface);
     const unsigned char* data = cairo_image_surface_get_data(surface);
     const int stride = cairo_image_surface_get_stride(surface);
-    auto pixel = [&](int x, int y) { return *reinterpret_cast<const std::uint32_t*>(data + y * stride + x * 4); };
+    auto pixel = [&](int x, int y) {
+        return *reinterpret_cast<const std::uint32_t*>(data + y * stride + x * 4);
+    };
     auto red = [](std::uint32_t p) { return (p >> 16) & 0xff; };
     auto green = [](std::uint32_t p) { return (p >> 8) & 0xff; };
     // The corners stay clear; the stretched middle is the badge's red at both ends of the text.
@@ -77,7 +78,8 @@ TEST(KSNotificationView, TheBadgeStretchesThroughItsMiddleUnderWhiteText) {
     // Somewhere in the text's box a white pixel.
     bool white = false;
     for (int y = 4; y < 22 && !white; ++y)
-        for (int x = 10; x < w - 10 && !white; ++x) white = red(pixel(x, y)) > 240 && green(pixel(x, y)) > 240;
+        for (int x = 10; x < w - 10 && !white; ++x)
+            white = red(pixel(x, y)) > 240 && green(pixel(x, y)) > 240;
     EXPECT_TRUE(white);
     cairo_surface_destroy(surface);
     // "0" draws nothing.

@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "kiosk/KSContentBridge.h"
-#include "kiosk/KSJsonParser.h"
 #include "kiosk/KSContentRequestService.h"
+#include "kiosk/KSJsonParser.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/content/KSPublisherContentRequest.h"
 #include "kiosk/content/KSPurchase.h"
@@ -48,8 +48,12 @@ struct Recorder : Delegate {
     void requestWillGetContent(KSPublisherContentRequest&) override { heard.push_back("willGet"); }
     void requestDidFinishLoading(KSPublisherContentRequest&) override { heard.push_back("loaded"); }
     void requestDidGetContent(KSPublisherContentRequest&) override { heard.push_back("didGet"); }
-    void requestContentWillDisplay(KSPublisherContentRequest&, const KSContent&) override { heard.push_back("willDisplay"); }
-    void requestContentDidDisplay(KSPublisherContentRequest&, const KSContent&) override { heard.push_back("didDisplay"); }
+    void requestContentWillDisplay(KSPublisherContentRequest&, const KSContent&) override {
+        heard.push_back("willDisplay");
+    }
+    void requestContentDidDisplay(KSPublisherContentRequest&, const KSContent&) override {
+        heard.push_back("didDisplay");
+    }
     void requestContentDidDismissWithType(KSPublisherContentRequest&, const std::string& type) override {
         heard.push_back("dismiss " + type);
     }
@@ -57,20 +61,23 @@ struct Recorder : Delegate {
     void requestDidFailWithError(KSPublisherContentRequest&, const plat::foundation::Error& e) override {
         heard.push_back("fail " + std::to_string(e.code));
     }
-    void requestContentDidFailWithError(KSPublisherContentRequest&, const plat::foundation::Error& e) override {
+    void requestContentDidFailWithError(KSPublisherContentRequest&,
+                                        const plat::foundation::Error& e) override {
         heard.push_back("contentFail " + std::to_string(e.code));
     }
     void requestUnlockedReward(KSPublisherContentRequest&, const KSReward& r) override {
         heard.push_back("reward " + r.name + " " + std::to_string(r.quantity) + " " + r.receipt);
     }
     void requestMakePurchase(KSPublisherContentRequest&, std::shared_ptr<KSPurchase> p) override {
-        heard.push_back("purchase " + p->productIdentifier.value_or("nil") + " " + std::to_string(p->quantity));
+        heard.push_back("purchase " + p->productIdentifier.value_or("nil") + " " +
+                        std::to_string(p->quantity));
         purchases.push_back(std::move(p));
     }
 };
 
 std::string unitJSON(const std::string& frame = R"("KS_FULLSCREEN")") {
-    return R"({"url":"http://$HOST/t.html","transition":"KS_DIALOG","context":{"n":1},"frame":)" + frame + "}";
+    return R"({"url":"http://$HOST/t.html","transition":"KS_DIALOG","context":{"n":1},"frame":)" + frame +
+           "}";
 }
 
 // The peer's answer whose body is the envelope of `response` (JSON text).
@@ -87,10 +94,12 @@ class KSPublisherContentRequestTest : public ::testing::Test {
 protected:
     void SetUp() override {
         plat::foundation::Clock::process().setVirtual(true);
-        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.kiosk-test", home.path()));
+        plat::foundation::Container::setMain(
+            *plat::foundation::Container::open("com.drovik.kiosk-test", home.path()));
         plat::net::setNetOverride(plat::net::NetOverride::WiFi);
         plat::foundation::Pasteboard::setDirectory(home.file("pasteboards"));
-        plat::foundation::UserDefaults::standard()->setObject(plat::foundation::Value(std::string(kGID)), "KioskGID");
+        plat::foundation::UserDefaults::standard()->setObject(plat::foundation::Value(std::string(kGID)),
+                                                              "KioskGID");
         plat::net::setServerBaseOverride("kiosk.media", "http://127.0.0.1:9");
         kiosk::setLogHook([this](std::string_view line) { log.emplace_back(line); });
         plat::sys::Device::current().reset();
@@ -104,9 +113,11 @@ protected:
     }
     // The content path answers `unit` (a list: one answer per request), the template anything.
     void serve(const std::string& contentAnswers) {
-        std::string script = R"({"paths": {"/v3/publisher/content/": )" + contentAnswers +
-                             R"(, "/sub": )" + answer(unitJSON()) + R"(, "/slow": {"delay": 20}}, "default": {"body": "<html></html>"}})";
-        server = std::make_unique<dktest::RecordingServer>(home.file("server"), script, 120, DK_KIOSK_API_SERVER);
+        std::string script = R"({"paths": {"/v3/publisher/content/": )" + contentAnswers + R"(, "/sub": )" +
+                             answer(unitJSON()) +
+                             R"(, "/slow": {"delay": 20}}, "default": {"body": "<html></html>"}})";
+        server =
+            std::make_unique<dktest::RecordingServer>(home.file("server"), script, 120, DK_KIOSK_API_SERVER);
         ASSERT_TRUE(server->running());
         plat::net::setServerBaseOverride("kiosk.api", server->url());
     }
@@ -120,7 +131,8 @@ protected:
     plat::web::FakeWebEngine& fake(const std::shared_ptr<KSPublisherContentRequest>& request, size_t i = 0) {
         return *plat::web::FakeWebEngine::of(request->contentViews().at(i)->webView());
     }
-    void navigate(const std::shared_ptr<KSPublisherContentRequest>& request, const std::string& url, size_t view = 0) {
+    void navigate(const std::shared_ptr<KSPublisherContentRequest>& request, const std::string& url,
+                  size_t view = 0) {
         fake(request, view).injectNavigation(url, plat::ui::WebNavigationType::LinkClicked);
         dktest::turnUntil([] { return false; }, 0.2);
     }
@@ -152,11 +164,15 @@ TEST_F(KSPublisherContentRequestTest, ANormalRunInTheDelegatesOrderWithAFullDele
         std::vector<std::string> heard;
     };
     const Case cases[] = {
-        {"full", Delegate::kAll, {"willGet", "loaded", "didGet", "willDisplay", "didDisplay",
-                                  "dismiss KSPublisherContentUnitTriggeredDismiss"}},
-        {"the player's three", Delegate::kContentDidDisplay | Delegate::kContentDidDismissWithType | Delegate::kDidFail,
+        {"full",
+         Delegate::kAll,
+         {"willGet", "loaded", "didGet", "willDisplay", "didDisplay",
+          "dismiss KSPublisherContentUnitTriggeredDismiss"}},
+        {"the player's three",
+         Delegate::kContentDidDisplay | Delegate::kContentDidDismissWithType | Delegate::kDidFail,
          {"didDisplay", "dismiss KSPublisherContentUnitTriggeredDismiss"}},
-        {"the old dismissal", Delegate::kAll & ~Delegate::kContentDidDismissWithType,
+        {"the old dismissal",
+         Delegate::kAll & ~Delegate::kContentDidDismissWithType,
          {"willGet", "loaded", "didGet", "willDisplay", "didDisplay", "dismissed"}},
     };
     serve(answer(unitJSON()));
@@ -180,7 +196,8 @@ TEST_F(KSPublisherContentRequestTest, StatesOnlyGoForwardAndEachStepRunsOnce) {
     Recorder r;
     auto request = make(r);
     std::vector<std::string> changes;
-    request->setStateObserver([&](int from, int to) { changes.push_back(std::to_string(from) + ">" + std::to_string(to)); });
+    request->setStateObserver(
+        [&](int from, int to) { changes.push_back(std::to_string(from) + ">" + std::to_string(to)); });
     request->preload();
     request->preload();
     ASSERT_TRUE(until([&] { return request->state() == KSPublisherContentRequest::kContentReady; }));
@@ -209,13 +226,15 @@ TEST_F(KSPublisherContentRequestTest, AnAnswerWithoutAUnitIsANoContentDismissalN
         auto request = make(r);
         request->send();
         ASSERT_TRUE(heard(r, "dismiss KSPublisherNoContentTriggeredDismiss"));
-        EXPECT_EQ(std::count_if(r.heard.begin(), r.heard.end(), [](auto& l) { return l.starts_with("fail"); }), 0);
+        EXPECT_EQ(
+            std::count_if(r.heard.begin(), r.heard.end(), [](auto& l) { return l.starts_with("fail"); }), 0);
         EXPECT_TRUE(KSAPIRequest::allRequests().empty());
     }
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "[Kiosk-1.12.1] This request was successful but did not contain any displayable content. "
-                        "Dismissing now."),
-              log.end());
+    EXPECT_NE(
+        std::find(log.begin(), log.end(),
+                  "[Kiosk-1.12.1] This request was successful but did not contain any displayable content. "
+                  "Dismissing now."),
+        log.end());
 }
 
 // The mended fault: a handed-back request sent again observed the backgrounding twice.
@@ -226,9 +245,13 @@ TEST_F(KSPublisherContentRequestTest, OneBackgroundingOfAHandedBackRequestIsOneD
     request->send();
     make(r)->send();
     ASSERT_TRUE(heard(r, "didDisplay"));
-    plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidEnterBackgroundNotification);
-    plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidEnterBackgroundNotification);
-    EXPECT_EQ(std::count(r.heard.begin(), r.heard.end(), "dismiss KSPublisherApplicationBackgroundTriggeredDismiss"), 1);
+    plat::foundation::NotificationCenter::defaultCenter().post(
+        plat::ui::kApplicationDidEnterBackgroundNotification);
+    plat::foundation::NotificationCenter::defaultCenter().post(
+        plat::ui::kApplicationDidEnterBackgroundNotification);
+    EXPECT_EQ(std::count(r.heard.begin(), r.heard.end(),
+                         "dismiss KSPublisherApplicationBackgroundTriggeredDismiss"),
+              1);
     EXPECT_TRUE(request->contentViews().empty());
 }
 
@@ -241,7 +264,9 @@ TEST_F(KSPublisherContentRequestTest, TheDisplayIsToldOnceEvenWithSubcontentOrAS
     ASSERT_TRUE(heard(r, "didDisplay"));
     navigate(request, server->url() + "/second.html");
     fake(request).answer(kiosk::callbackScript(std::string("c1"), nullptr, nullptr), "OK");
-    navigate(request, "ks://subcontent?callback=c1&context=" + KSStringUtil::stringByUrlEncodingString(R"({"url":")" + server->url() + R"(/sub"})"));
+    navigate(request,
+             "ks://subcontent?callback=c1&context=" +
+                 KSStringUtil::stringByUrlEncodingString(R"({"url":")" + server->url() + R"(/sub"})"));
     ASSERT_TRUE(until([&] { return request->contentViews().size() == 2; }));
     dktest::turnUntil([] { return false; }, 0.2);
     EXPECT_EQ(std::count(r.heard.begin(), r.heard.end(), "didDisplay"), 1);
@@ -252,7 +277,8 @@ TEST_F(KSPublisherContentRequestTest, TheDisplayIsToldOnceEvenWithSubcontentOrAS
     }));
 }
 
-TEST_F(KSPublisherContentRequestTest, SubcontentWithoutAnAddressOrFailingRepliesTheErrorAndFinishCancelsThePending) {
+TEST_F(KSPublisherContentRequestTest,
+       SubcontentWithoutAnAddressOrFailingRepliesTheErrorAndFinishCancelsThePending) {
     serve(answer(unitJSON()));
     Recorder r;
     auto request = make(r);
@@ -264,7 +290,9 @@ TEST_F(KSPublisherContentRequestTest, SubcontentWithoutAnAddressOrFailingReplies
     const std::string noURL = kiosk::callbackScript(std::string("a"), nullptr, &errorValue);
     const std::string refused = kiosk::callbackScript(std::string("b"), nullptr, &errorValue);
     navigate(request, "ks://subcontent?callback=a&context=%7B%7D");
-    navigate(request, "ks://subcontent?callback=b&context=" + KSStringUtil::stringByUrlEncodingString(R"({"url":")" + dktest::refusedURL() + R"("})"));
+    navigate(request,
+             "ks://subcontent?callback=b&context=" +
+                 KSStringUtil::stringByUrlEncodingString(R"({"url":")" + dktest::refusedURL() + R"("})"));
     until([&] {
         const auto& e = fake(request).evaluated();
         return std::find(e.begin(), e.end(), refused) != e.end();
@@ -273,7 +301,9 @@ TEST_F(KSPublisherContentRequestTest, SubcontentWithoutAnAddressOrFailingReplies
     EXPECT_NE(std::find(evaluated.begin(), evaluated.end(), noURL), evaluated.end());
     EXPECT_NE(std::find(evaluated.begin(), evaluated.end(), refused), evaluated.end());
     // One still pending when the request finishes goes with it.
-    navigate(request, "ks://subcontent?callback=c&context=" + KSStringUtil::stringByUrlEncodingString(R"({"url":")" + server->url() + R"(/slow"})"));
+    navigate(request,
+             "ks://subcontent?callback=c&context=" +
+                 KSStringUtil::stringByUrlEncodingString(R"({"url":")" + server->url() + R"(/slow"})"));
     ASSERT_EQ(KSAPIRequest::allRequests().size(), 2u);
     request->cancel();
     EXPECT_TRUE(KSAPIRequest::allRequests().empty());
@@ -344,9 +374,10 @@ TEST(KSCloseButtonPlacement, FourOrientationsWithAndWithoutStatusBarAndUnitFrame
 TEST_F(KSPublisherContentRequestTest, FlatOrUnknownOrientationsLeaveTheButtonWhereItIs) {
     serve(answer(unitJSON()));
     // What an application connects: the device's notifications.
-    plat::sys::setReportHooks({nullptr, [](const char* name, const void* sender, const char* className) {
-                                   plat::foundation::NotificationCenter::defaultCenter().post(name, {sender, className});
-                               }});
+    plat::sys::setReportHooks(
+        {nullptr, [](const char* name, const void* sender, const char* className) {
+             plat::foundation::NotificationCenter::defaultCenter().post(name, {sender, className});
+         }});
     plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationLandscapeLeft);
     Recorder r;
     auto request = make(r);
@@ -371,7 +402,8 @@ TEST_F(KSPublisherContentRequestTest, FlatOrUnknownOrientationsLeaveTheButtonWhe
 
 // Signed with gid kGID and secret "s3cr3t".
 std::string rewardItem(const char* signature, const char* quantity = "1") {
-    return std::string(R"({"reward":"coins","quantity":)") + quantity + R"(,"receipt":"rcpt-1","signature":")" + signature + "\"}";
+    return std::string(R"({"reward":"coins","quantity":)") + quantity +
+           R"(,"receipt":"rcpt-1","signature":")" + signature + "\"}";
 }
 constexpr const char* kRewardSignature = "0c3ecc16dd0590802db5105c79d73c1390ace723";
 constexpr const char* kPurchaseItem =
@@ -394,13 +426,18 @@ TEST_F(KSPublisherContentRequestTest, RewardsAndPurchasesAreCheckedExactlyAndAns
     shown->send();
     ASSERT_TRUE(heard(r, "didDisplay"));
     const std::string rewards = "[" + rewardItem(kRewardSignature) + "," + rewardItem("bad") + "]";
-    navigate(shown, "ks://reward?callback=rw&context=" + KSStringUtil::stringByUrlEncodingString(R"({"rewards":)" + rewards + "}"));
+    navigate(shown, "ks://reward?callback=rw&context=" +
+                        KSStringUtil::stringByUrlEncodingString(R"({"rewards":)" + rewards + "}"));
     navigate(shown, "ks://purchase?callback=pu&context=" +
-                        KSStringUtil::stringByUrlEncodingString(std::string(R"({"purchases":[{"product":"x","signature":"no"},)") + kPurchaseItem + "]}"));
+                        KSStringUtil::stringByUrlEncodingString(
+                            std::string(R"({"purchases":[{"product":"x","signature":"no"},)") +
+                            kPurchaseItem + "]}"));
     EXPECT_EQ(std::vector<std::string>(r.heard.begin() + 5, r.heard.end()),
               (std::vector<std::string>{"reward coins 1 rcpt-1", "purchase com.example.gems 2"}));
     const auto& evaluated = fake(shown).evaluated();
-    EXPECT_EQ(std::count(evaluated.begin(), evaluated.end(), kiosk::callbackScript(std::string("rw"), nullptr, nullptr)), 1);
+    EXPECT_EQ(std::count(evaluated.begin(), evaluated.end(),
+                         kiosk::callbackScript(std::string("rw"), nullptr, nullptr)),
+              1);
     // Resolutions reach the views on screen, later.
     for (const auto& [code, text] : std::vector<std::pair<int, std::string>>{
              {0, "buy"}, {1, "cancel"}, {2, "error"}, {3, "failure"}, {7, "error"}}) {
@@ -408,14 +445,16 @@ TEST_F(KSPublisherContentRequestTest, RewardsAndPurchasesAreCheckedExactlyAndAns
         KSJsonObject response;
         response.set("resolution", text);
         KSJsonValue value(response);
-        EXPECT_EQ(fake(shown).evaluated().back(), kiosk::callbackScript(std::string("pu"), &value, nullptr)) << code;
+        EXPECT_EQ(fake(shown).evaluated().back(), kiosk::callbackScript(std::string("pu"), &value, nullptr))
+            << code;
     }
     auto view = shown->contentViews().at(0);
     auto& engine = fake(shown);
     size_t before = engine.evaluated().size();
     navigate(shown, "ks://dismiss");
     r.purchases.at(0)->reportResolution(0);
-    EXPECT_EQ(engine.evaluated().size() - before, 1u) << "only the page reset of the closing view, no reply after it went";
+    EXPECT_EQ(engine.evaluated().size() - before, 1u)
+        << "only the page reset of the closing view, no reply after it went";
 }
 
 }  // namespace
@@ -425,8 +464,12 @@ namespace {
 struct PlayerSide : KSContentRequestServiceDelegate {
     std::vector<std::string> heard;
     void requestContentDidDisplay(KSContentRequestService&) override { heard.push_back("display"); }
-    void requestContentDidDismiss(KSContentRequestService&, int type) override { heard.push_back("dismiss " + std::to_string(type)); }
-    void requestDidFail(KSContentRequestService&, const plat::foundation::Error& e) override { heard.push_back("fail " + e.domain); }
+    void requestContentDidDismiss(KSContentRequestService&, int type) override {
+        heard.push_back("dismiss " + std::to_string(type));
+    }
+    void requestDidFail(KSContentRequestService&, const plat::foundation::Error& e) override {
+        heard.push_back("fail " + e.domain);
+    }
 };
 
 // What the player reaches: the client behind it, its overlay the client's, a pending request

@@ -20,13 +20,14 @@ const char* kUnit =
     R"(\"notification\":{\"type\":\"badge\",\"value\":\"12\"}}})";
 
 // The tool's output without its "http" lines, whose nonces differ from run to run.
-std::string run(const std::string& home, const std::string& server, const std::string& web, const std::string& clock,
-                const std::string& lines) {
-    dktest::ProcessResult result = dktest::runProcess(
-        {"/bin/sh", "-c",
-         "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --endpoint \"kiosk.api=$3\" --web \"$4\" --clock \"$5\" "
-         "--start-time 1700000000",
-         kCli, lines, home, server, web, clock});
+std::string run(const std::string& home, const std::string& server, const std::string& web,
+                const std::string& clock, const std::string& lines) {
+    dktest::ProcessResult result =
+        dktest::runProcess({"/bin/sh", "-c",
+                            "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --endpoint \"kiosk.api=$3\" "
+                            "--web \"$4\" --clock \"$5\" "
+                            "--start-time 1700000000",
+                            kCli, lines, home, server, web, clock});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     std::istringstream in(result.out);
     std::string out;
@@ -37,10 +38,11 @@ std::string run(const std::string& home, const std::string& server, const std::s
 
 TEST(KioskCliContent, AUnitsRoadOnTheFakeEngine) {
     dktest::TempDir dir;
-    dktest::RecordingServer server(dir.file("server"),
-                                   std::string(R"({"secret": "s3cr3t", "paths": {"/v3/publisher/content/": {"body": ")") +
-                                       kUnit + R"("}}, "default": {"body": "<html></html>"}})",
-                                   60, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+    dktest::RecordingServer server(
+        dir.file("server"),
+        std::string(R"({"secret": "s3cr3t", "paths": {"/v3/publisher/content/": {"body": ")") + kUnit +
+            R"("}}, "default": {"body": "<html></html>"}})",
+        60, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
     ASSERT_TRUE(server.running());
     const std::string out = run(dir.file("home"), server.url(), "fake", "virtual",
                                 "content request game_launch tok s3cr3t\n"
@@ -77,8 +79,10 @@ TEST(KioskCliContent, ATemplateOnTheRealEngineGrantsARewardAndOffersAPurchase) {
                                 "content request game_launch tok s3cr3t\ncontent send game_launch\nrun 3\n"
                                 "purchase resolve 0\nclose-button\n");
     EXPECT_NE(out.find("delegate request:contentDidDisplay: game_launch\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("delegate request:unlockedReward: game_launch coins 1 rcpt-1\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("delegate request:makePurchase: game_launch com.example.gems Gems 2 rcpt-2 p1\n"), std::string::npos)
+    EXPECT_NE(out.find("delegate request:unlockedReward: game_launch coins 1 rcpt-1\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("delegate request:makePurchase: game_launch com.example.gems Gems 2 rcpt-2 p1\n"),
+              std::string::npos)
         << out;
     // The template asked for its close button before the timer: it is there to tap.
     EXPECT_NE(out.find("tapped\ndelegate request:contentDidDismissWithType: game_launch "
