@@ -24,6 +24,7 @@ dk_pkg(glesv2 glesv2)
 dk_pkg(glesv1 glesv1_cm)
 dk_pkg(png libpng)
 dk_pkg(jpeg libjpeg)
+dk_pkg(gif libgif)
 dk_pkg(pangocairo pangocairo cairo fontconfig)
 dk_pkg(sdl2 sdl2)
 dk_pkg(x11 x11)  # tests read what a window shows

@@ -35,6 +35,19 @@ ContentLayout contentViewLayout(const Rect& screen, int orientation) {
     return layout;
 }
 
+Rect turnedFrame(const ContentLayout& layout) {
+    const bool quarter = std::abs(std::abs(layout.rotation) - std::numbers::pi / 2) < 1e-9;
+    const double w = quarter ? layout.frame.height : layout.frame.width;
+    const double h = quarter ? layout.frame.width : layout.frame.height;
+    return {layout.center.x - w / 2, layout.center.y - h / 2, w, h};
+}
+
+plat::sys::Point slideOffset(double rotation, double distance) {
+    // Quarter turns land on whole points, not on sin(pi)'s crumbs.
+    auto snap = [](double v) { return std::abs(v) < 1e-9 ? 0.0 : v; };
+    return {snap(-distance * std::sin(rotation)), snap(distance * std::cos(rotation))};
+}
+
 double statusBarOffset(bool statusBarHidden) {
     return statusBarHidden ? 0.0 : 20.0;
 }

@@ -53,6 +53,11 @@ struct ContentLayout {
 };
 // The view over the whole screen (`screen`, portrait bounds) turned for the device orientation.
 ContentLayout contentViewLayout(const plat::sys::Rect& screen, int orientation);
+// The laid-out view's frame as its superview sees it once turned: the box around it.
+plat::sys::Rect turnedFrame(const ContentLayout& layout);
+// The translation that moves a view turned by `rotation` `distance` points down as its user sees
+// it (down its own y axis).
+plat::sys::Point slideOffset(double rotation, double distance);
 // The status bar's share at the top: 20 points, or 0 when it is hidden.
 double statusBarOffset(bool statusBarHidden);
 // The web view inside a modal unit's view of frame `view`.

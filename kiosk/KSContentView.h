@@ -8,13 +8,19 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "kiosk/KSContent.h"
+#include "kiosk/KSURLLoader.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/WebView.h"
 
 class KSContentView;
+
+// Every shown content view hands the reply {"callback", "response", "error"} to its page.
+inline constexpr const char* kKSContentViewCallbackNotification = "KSContentViewKSCallbackNotification";
 
 // All optional.
 class KSContentViewDelegate {
@@ -24,9 +30,11 @@ public:
     virtual void contentViewDidLoad(KSContentView&) {}
     virtual void contentViewDidDismiss(KSContentView&) {}
     virtual void contentViewDidFail(KSContentView&, const plat::foundation::Error&) {}
+    // A dialog unit's border; black without an answer.
+    virtual std::optional<plat::ui::Color> borderColorForContentView(KSContentView&) { return std::nullopt; }
 };
 
-class KSContentView : public plat::ui::View, private plat::ui::WebViewDelegate {
+class KSContentView : public plat::ui::View, private plat::ui::WebViewDelegate, private KSURLLoaderDelegate {
 public:
     using Context = const KSJsonObject*;
     using CallbackId = const std::optional<std::string>&;
@@ -40,6 +48,8 @@ public:
     static void enqueueContentViewInstance(std::shared_ptr<KSContentView> view);
     static void clearContentViews();
     static std::size_t pooledCount();
+    // Posts kKSContentViewCallbackNotification with `reply` as its object.
+    static void postCallback(const KSJsonObject& reply);
 
     KSContentView();
     ~KSContentView() override;
@@ -59,6 +69,10 @@ public:
     plat::ui::View* targetView() const { return m_targetView; }
     void setTargetView(plat::ui::View* view) { m_targetView = view; }
     plat::ui::WebView& webView() const { return *m_webView; }
+    // Null until the first show.
+    plat::ui::ActivityIndicator* activityView() const { return m_activity.get(); }
+    // The device orientation of the last layout.
+    int orientation() const { return m_orientation; }
 
 private:
     struct Call {
@@ -69,22 +83,36 @@ private:
                          plat::ui::WebNavigationType type) override;
     void didFinishLoad(plat::ui::WebView&) override;
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+    // The outcome of a "ks://launch": the final address back to the page.
+    void loaderFinished(KSURLLoader& loader) override;
+    void loaderFailed(KSURLLoader& loader) override;
+
+    // Over the whole screen, turned for the device orientation (stored); with `transform` the turn
+    // is set too.
+    void sizeToFitOrientation(bool transform);
+    void orientationChanged();
+    plat::ui::ActivityIndicator& ensureActivityView();
+    // `then` runs at the end only while `show` is still the view's latest.
+    void slide(bool in, unsigned show, std::function<void()> then);
+    void bounce(bool in, unsigned show, std::function<void()> then);
+    std::function<void(bool)> ifStill(unsigned show, std::function<void()> then);
+    void didShow(unsigned show);
     void dismissWithError(const plat::foundation::Error& error);
     void closeView(bool animated);
     // The end of a close, only while the show it closes is the view's latest.
     void didDismiss(unsigned show);
     void handleDismiss(Context context);
+    void handleLaunch(Context context, CallbackId callback);
     void handleLoadContext(Context context, CallbackId callback);
-    // Replies posted for every view on screen (a purchase's resolution), heard from show to close.
-    void observeCallbacks();
 
     std::map<std::string, Call> m_calls;
     std::shared_ptr<plat::ui::WebView> m_webView;
+    std::shared_ptr<plat::ui::ActivityIndicator> m_activity;
     std::shared_ptr<KSContent> m_content;
     int m_orientation = 1;
     bool m_willAnimate = false;
     unsigned m_show = 0;
     KSContentViewDelegate* m_delegate = nullptr;
     plat::ui::View* m_targetView = nullptr;
-    plat::foundation::Observation m_callbacks;
+    std::vector<plat::foundation::Observation> m_observations;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kiosk/KSJsonValue.h"
 #include "platform/net/URLLoading.h"
 
 class KSURLLoader;
@@ -37,6 +38,9 @@ public:
     void setOpensFinalURLOnDevice(bool on) { m_opensFinalURLOnDevice = on; }
     const std::string& targetURL() const { return m_targetURL; }
     void setTargetURL(std::string url) { m_targetURL = std::move(url); }
+    // The caller's data, handed back untouched.
+    const KSJsonValue& context() const { return m_context; }
+    void setContext(KSJsonValue context) { m_context = std::move(context); }
     KSURLLoaderDelegate* delegate() const { return m_delegate; }
     void setDelegate(KSURLLoaderDelegate* delegate) { m_delegate = delegate; }
     int redirectCount() const { return m_redirectCount; }
@@ -57,6 +61,7 @@ private:
     std::string m_targetURL;
     std::mutex m_mutex;  // the connection's swap and cancel
     plat::net::Connection m_connection;
+    KSJsonValue m_context;
     int m_redirectCount = 0;
     KSURLLoaderDelegate* m_delegate = nullptr;
 };

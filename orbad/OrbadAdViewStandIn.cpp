@@ -50,19 +50,19 @@ std::shared_ptr<OrbadAdViewStandIn> OrbadAdViewStandIn::create(const char* class
 }
 
 void OrbadAdViewStandIn::adDidLoad() {
-    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFinishLoad(*this);
+    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFinishLoad(this);
 }
 
 void OrbadAdViewStandIn::adDidFail(const std::string& description) {
-    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFailLoadWithError(*this, {kOrbadErrorDomain, 0, description, {}});
+    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFailLoadWithError(this, {kOrbadErrorDomain, 0, description, {}});
 }
 
 void OrbadAdViewStandIn::touchThrough() {
     m_touchingThrough = true;
-    if (OrbadAdViewDelegate* d = delegate()) d->adViewWillTouchThrough(*this);
+    if (OrbadAdViewDelegate* d = delegate()) d->adViewWillTouchThrough(this);
 }
 
 void OrbadAdViewStandIn::touchThroughEnds() {
     m_touchingThrough = false;
-    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFinishTouchThrough(*this);
+    if (OrbadAdViewDelegate* d = delegate()) d->adViewDidFinishTouchThrough(this);
 }

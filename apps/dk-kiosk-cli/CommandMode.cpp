@@ -3,9 +3,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-kiosk-cli/ContentCommands.h"
+#include "apps/dk-kiosk-cli/UnitCommands.h"
 #include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSPublisherOpenRequest.h"
 #include "kiosk/KSTimeInGame.h"
@@ -21,10 +20,7 @@
 #include "kiosk/cache/SDURLCache.h"
 #include "kiosk/udid/SharedUDID.h"
 #include "platform/crypto/Crypto.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/Container.h"
-#include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
@@ -36,8 +32,8 @@
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
-#include "platform/web/PageEngine.h"
 #include "platform/sys/Random.h"
+#include "platform/web/PageEngine.h"
 
 namespace {
 
@@ -111,6 +107,7 @@ public:
             say(out);
             return true;
         }
+        if (std::string refusal; m_units.run(name, args, refusal)) return refusal.empty() || refuse(refusal);
         if (name == "defaults") return defaults(args);
         if (name == "cache") return cache(args);
         if (name == "udid") return udid(args);
@@ -430,116 +427,62 @@ private:
     std::shared_ptr<SDURLCache> m_cache;
     Happenings m_happenings;
     dk::kioskcli::ContentCommands m_content{say};
+    dk::kioskcli::UnitCommands m_units{say};
 };
 
 }  // namespace
 
 int runCommandMode(int argc, char** argv) {
-    std::string home, bundlePath, clock = "virtual", commands, deviceFacts, device, pasteboards;
-    bool logging = false;
-    std::optional<double> startTime;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i], value;
-        if (option == "--log") {
-            kiosk::setLogHook([](std::string_view line) { say("log " + escape(line)); });
-            logging = true;
-            continue;
-        }
-        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option.resize(eq);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            return usage("missing value for " + option);
-        }
-        if (option == "--home") {
-            home = value;
-        } else if (option == "--bundle") {
-            bundlePath = value;
-        } else if (option == "--pasteboards") {
-            pasteboards = value;
-        } else if (option == "--clock") {
-            if (value != "virtual" && value != "real") return usage("--clock takes virtual or real");
-            clock = value;
-        } else if (option == "--start-time") {
-            double t;
-            if (!parseDouble(value, t)) return usage("--start-time takes seconds since 1970");
-            startTime = t;
-        } else if (option == "--seed") {
-            long long n;
-            if (!parseInt(value, n)) return usage("--seed takes an integer");
-            plat::sys::seedRandom(static_cast<std::uint64_t>(n));
-        } else if (option == "--device-facts") {
-            deviceFacts = value;
-        } else if (option == "--device") {
-            if (!plat::sys::findDevicePreset(value)) return usage("unknown device preset " + value);
-            device = value;
-        } else if (option == "--endpoint") {
-            std::size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0) return usage("--endpoint takes NAME=VALUE");
-            plat::net::setServerBaseOverride(value.substr(0, eq), value.substr(eq + 1));
-        } else if (option == "--net") {
-            std::optional<plat::net::NetOverride> net = plat::net::parseNetOverride(value);
-            if (!net) return usage("--net takes wifi, wwan or none");
-            plat::net::setNetOverride(net);
-        } else if (option == "--web") {
-            if (value != "fake" && value != "real") return usage("--web takes real or fake");
-            plat::web::useWebEngine(value == "real" ? "wpe" : "fake");
-        } else if (option == "--commands") {
-            commands = value;
-        } else {
-            return usage("unknown option " + option);
-        }
-    }
-    if (home.empty()) return usage("--home is required");
-
-    if (clock == "virtual") Clock::process().startVirtualAt(0);
-    g_startWall = startTime ? *startTime : Clock::wallSeconds() - Clock::process().now();
-    SharedUDID::setWallClock(wallNow);
-    kiosk::setWallClock(wallNow);
-    if (!logging) kiosk::setLogHook([](std::string_view) {});
+    dk::cli::ToolOptions options;
+    std::string device, pasteboards, web;
+    const std::string why = dk::cli::parseToolOptions(
+        argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
+            if (option == "--pasteboards") {
+                pasteboards = value;
+            } else if (option == "--device") {
+                if (!plat::sys::findDevicePreset(value)) error = "unknown device preset " + value;
+                device = value;
+            } else if (option == "--net") {
+                std::optional<plat::net::NetOverride> net = plat::net::parseNetOverride(value);
+                if (!net) error = "--net takes wifi, wwan or none";
+                plat::net::setNetOverride(net);
+            } else if (option == "--web") {
+                if (value != "fake" && value != "real") error = "--web takes real or fake";
+                web = value;
+            } else {
+                return false;
+            }
+            return true;
+        });
+    if (!why.empty()) return usage(why);
+    if (options.seed) plat::sys::seedRandom(static_cast<std::uint64_t>(*options.seed));
+    for (const auto& [name, base] : options.endpoints) plat::net::setServerBaseOverride(name, base);
+    if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
+    kiosk::setLogHook([log = options.log](std::string_view line) {
+        if (log) say("log " + escape(line));
+    });
     kiosk::setRequestHook([](const std::string& method, const std::string& url) { say("http " + method + " " + escape(url)); });
     KSURLLoader::setSystemOpener([](const std::string& url) {
         say("open " + escape(url));
         return true;
     });
-    if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
-    std::string identifier = kDefaultIdentifier;
-    if (!bundlePath.empty()) {
-        plat::foundation::Error error;
-        std::optional<plat::foundation::Bundle> bundle = plat::foundation::Bundle::open(bundlePath, &error);
-        if (!bundle) {
-            std::fprintf(stderr, "dk-kiosk-cli: %s\n", error.message.c_str());
-            return 1;
-        }
-        if (!bundle->identifier().empty()) identifier = bundle->identifier();
-        plat::foundation::Bundle::setMain(std::move(*bundle));
-    }
-    plat::foundation::Error error;
-    std::optional<plat::foundation::Container> container = plat::foundation::Container::open(identifier, home, &error);
-    if (!container) {
-        std::fprintf(stderr, "dk-kiosk-cli: %s\n", error.message.c_str());
-        return 1;
-    }
-    plat::foundation::Container::setMain(std::move(*container));
-    if (!deviceFacts.empty()) plat::foundation::setDeviceFactsFile(deviceFacts);
-    if (!device.empty()) plat::sys::Device::current().setPreset(device);
 
-    std::FILE* in = stdin;
-    if (!commands.empty()) {
-        in = std::fopen(commands.c_str(), "r");
-        if (!in) {
-            std::fprintf(stderr, "dk-kiosk-cli: cannot read %s: %s\n", commands.c_str(), std::strerror(errno));
-            return 1;
-        }
-    }
+    std::FILE* in = dk::cli::startTool("dk-kiosk-cli", kDefaultIdentifier, options);
+    if (!in) return 1;
+    g_startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
+    SharedUDID::setWallClock(wallNow);
+    kiosk::setWallClock(wallNow);
+    if (!device.empty()) plat::sys::Device::current().setPreset(device);
+    // The page engine's data lives in the container, so it starts after it.
+    if (!web.empty()) plat::web::useWebEngine(web == "real" ? "wpe" : "fake");
+
     int status;
     {
         Cli cli;
         status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     }
     if (in != stdin) std::fclose(in);
+    plat::web::useWebEngine("none");
     plat::net::URLCache::setShared(nullptr);
     std::fflush(nullptr);
     return status;

@@ -7,7 +7,9 @@
 //
 // Commands come from FILE, else standard input, one a line, each answered by a result line;
 // happenings print as they occur. Exit status 0; 1 when the container or command file cannot be
-// had; 2 for a bad command line or a refused command ("error ...").
+// had; 2 for a bad command line or a refused command ("error ..."). The options are cli-support's
+// with the tool's own (--pasteboards, --device, --net, --web); the content units' commands are in
+// UnitCommands.h.
 #pragma once
 
 int runCommandMode(int argc, char** argv);

@@ -6,14 +6,24 @@
 //                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]
 //                [--commands FILE]
 //
+// Besides the client's pieces (json, b64, aes, image, get, form, event...), its ads:
+//   model FILE             the model of a response entry {"creative":{...}}: "model CLASS type=N id=ID",
+//                          then "field NAME VALUE" per field (orbad/ads/OrbadAdDump.h)
+//   creative FILE [WxH]    its creative view in a stand-in engine view of that size (320x50), on a
+//                          window of that size: "creative finished" or "creative failed [CODE]"
+//   views                  that window's view tree, one JSON line a view
+//   screenshot FILE.png    that window as the compositor draws it
+//
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
 // print as the client writes them. Exit status 0 after an orderly shutdown; 1 when the container
 // cannot be made or the command file read; 2 for a bad command line, or when a command was refused
 // ("error ...").
+#include <GLES2/gl2.h>
 #include <cairo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -26,18 +36,40 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "orbad/Orbad.h"
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdDump.h"
+#include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadWebAdView.h"
 #include "orbad/core/AESCrypt.h"
+#include "orbad/core/OBConfig.h"
+#include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBResourcesController.h"
+#include "orbad/core/OBSession.h"
+#include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadAdEvents.h"
+#include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/OrbadJSON.h"
 #include "orbad/core/OrbadReachability.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/image/ImageCodec.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/ViewDump.h"
+#include "platform/ui/Window.h"
+#include "platform/web/PageEngine.h"
 
 namespace {
 
@@ -103,6 +135,82 @@ private:
     static void tell(std::string line) {
         RunLoop::main().perform([line = std::move(line)] { say(line); });
     }
+};
+
+// The engine's stand-in for `creative`: it takes every ad and says how the load ended.
+class StandInHost : public orbad::OrbadAdsViewHost {
+public:
+    std::optional<std::string> outcome;
+    bool adsViewFinishedLoading(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&) override {
+        if (!outcome) outcome = "creative finished";
+        return true;
+    }
+    void adsViewFailedToLoad(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&,
+                             const std::optional<orbad::Error>& error) override {
+        if (!outcome) outcome = error ? "creative failed " + std::to_string(error->code) : "creative failed";
+    }
+    void openActionForAd(const std::shared_ptr<orbad::OrbadAd>&) override { say("host action"); }
+    void openActionURL(const std::string& url, const std::shared_ptr<orbad::OrbadAd>&) override {
+        say("host url " + escape(url));
+    }
+    void openURLInBrowser(const std::string& url, int style) override {
+        say("host browser " + escape(url) + " " + std::to_string(style));
+    }
+};
+
+// The window's pixels, for `screenshot`: an offscreen frame buffer of its size.
+class Screen : public plat::ui::Presenter {
+public:
+    static std::unique_ptr<Screen> create(int width, int height, std::string* error) {
+        std::unique_ptr<Screen> screen(new Screen);
+        plat::gl::CurrentContextScope keep;
+        screen->m_context = plat::gl::GLContext::create(error);
+        if (!screen->m_context || !screen->m_context->makeCurrent()) return nullptr;
+        screen->m_width = width;
+        screen->m_height = height;
+        screen->m_layer.setBounds(width, height);
+        glGenFramebuffers(1, &screen->m_framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, screen->m_framebuffer);
+        if (!screen->m_layer.allocateStorage()) {
+            *error = "no frame buffer";
+            return nullptr;
+        }
+        return screen;
+    }
+    ~Screen() override {
+        if (m_context && m_context->makeCurrent()) {
+            m_layer.releaseStorage();
+            glDeleteFramebuffers(1, &m_framebuffer);
+        }
+    }
+    bool beginFrame(Target* target) override {
+        m_context->makeCurrent();
+        glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+        *target = {m_width, m_height, 1};
+        return true;
+    }
+    void endFrame() override {}
+    // The top left `width` x `height` pixels.
+    bool write(const std::string& path, int width, int height, std::string* error) {
+        plat::gl::CurrentContextScope keep;
+        m_context->makeCurrent();
+        const std::vector<std::uint8_t> all = m_layer.readPixels();
+        width = std::min(width, m_width);
+        height = std::min(height, m_height);
+        std::vector<std::uint8_t> part;
+        for (int y = 0; y < height; ++y) {
+            const auto row = all.begin() + static_cast<std::ptrdiff_t>(y) * m_width * 4;
+            part.insert(part.end(), row, row + static_cast<std::ptrdiff_t>(width) * 4);
+        }
+        return plat::image::writePNG(path, width, height, part, error);
+    }
+
+private:
+    Screen() = default;
+    std::unique_ptr<plat::gl::GLContext> m_context;
+    plat::gl::GLLayer m_layer;
+    unsigned m_framebuffer = 0;
+    int m_width = 0, m_height = 0;
 };
 
 // Turns the main loop without moving its clock until no request is in flight (or `limit` real
@@ -181,6 +289,59 @@ public:
             return true;
         }
         if (name == "event") return event(args);
+        if (name == "start") {
+            if (args.size() > 1) return refuse("usage: start [APPID]");
+            if (args.empty()) {
+                if (!orbad::OrbadController::hasBeenInstantiated() && !orbad::OrbadController::canBeAutoInstantiated())
+                    return refuse("no application id");
+                Orbad::start();
+            } else {
+                Orbad::startWithApplicationId(args[0].text);
+            }
+            say("ok");
+            return true;
+        }
+        if (name == "app") return app(args);
+        if (name == "location") return location(args);
+        if (name == "battery") {
+            double level;
+            long long state;
+            if (args.size() != 2 || !parseDouble(args[0].text, level) || !parseInt(args[1].text, state) ||
+                !plat::sys::Device::current().setBattery(level, static_cast<int>(state)))
+                return refuse("usage: battery LEVEL STATE (LEVEL -1 or 0 to 1, STATE 0-3)");
+            say("ok");
+            return true;
+        }
+        if (name == "config") return config(args);
+        if (name == "env") return env(args);
+        if (name == "session") return session(args);
+        if (name == "defaults") {
+            if (args.size() != 1) return refuse("usage: defaults KEY");
+            auto* defaults = plat::foundation::UserDefaults::standard();
+            std::optional<Value> value = defaults ? defaults->objectForKey(args[0].text) : std::nullopt;
+            say("defaults " + escape(args[0].text) + " " + (value ? value->canonicalJSON() : "nil"));
+            return true;
+        }
+        if (name == "pasteboard") {
+            if (args.size() != 2) return refuse("usage: pasteboard NAME TEXT");
+            std::unique_ptr<plat::foundation::Pasteboard> board =
+                plat::foundation::Pasteboard::named(args[0].text, true);
+            if (!board) return refuse("cannot make pasteboard " + args[0].text);
+            board->setPersistent(true);
+            if (!board->setString(args[1].text)) return refuse("cannot write pasteboard " + args[0].text);
+            say("ok");
+            return true;
+        }
+        if (name == "model") return model(args);
+        if (name == "creative") return creative(args);
+        if (name == "views") {
+            if (!args.empty()) return refuse("usage: views");
+            if (!m_window) return refuse("no creative shown");
+            std::fputs(plat::ui::dumpViewTree(*m_window).c_str(), stdout);
+            std::fflush(stdout);
+            return true;
+        }
+        if (name == "screenshot") return screenshot(args);
         return refuse("unknown command: " + name);
     }
 
@@ -381,7 +542,208 @@ private:
         return true;
     }
 
+    static bool app(const std::vector<Arg>& args) {
+        static const std::map<std::string, const char*> kNotifications = {
+            {"resign", plat::ui::kApplicationWillResignActiveNotification},
+            {"active", plat::ui::kApplicationDidBecomeActiveNotification},
+            {"terminate", plat::ui::kApplicationWillTerminateNotification}};
+        auto found = args.size() == 1 ? kNotifications.find(args[0].text) : kNotifications.end();
+        if (found == kNotifications.end()) return refuse("usage: app resign|active|terminate");
+        plat::foundation::NotificationCenter::defaultCenter().post(found->second, {plat::ui::Application::shared()});
+        say("ok");
+        return true;
+    }
+
+    static bool location(const std::vector<Arg>& args) {
+        orbad::OBLocation where;
+        where.horizontalAccuracy = 10;
+        if (args.size() < 2 || args.size() > 3 || !parseDouble(args[0].text, where.latitude) ||
+            !parseDouble(args[1].text, where.longitude) ||
+            (args.size() == 3 && !parseDouble(args[2].text, where.horizontalAccuracy)))
+            return refuse("usage: location LAT LON [ACCURACY]");
+        Orbad::updateLocation(where);
+        say("ok");
+        return true;
+    }
+
+    static std::string text(const std::optional<std::string>& value) { return value ? escape(*value) : "nil"; }
+    static std::string text(bool value) { return value ? "YES" : "NO"; }
+    static std::string date(const std::optional<double>& seconds) {
+        if (!seconds) return "nil";
+        char out[64];
+        std::snprintf(out, sizeof out, "%.3f", *seconds);
+        return out;
+    }
+
+    static bool config(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: config");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        orbad::OBConfig& c = orbad::OrbadController::sharedInstance().config();
+        std::string handlers;
+        for (const std::string& handler : c.nativeURLHandlers()) handlers += (handlers.empty() ? "" : " ") + handler;
+        const std::pair<const char*, std::string> lines[] = {
+            {"configURL", c.configURL()},
+            {"oaBaseURL", c.getoaBaseURL()},
+            {"feedbackURL", c.feedbackURL()},
+            {"virtualCurrencyURL", c.virtualCurrencyURL()},
+            {"advertisingURL", c.advertisingURL()},
+            {"analyticsURL", c.analyticsURL()},
+            {"instrumentationURL", c.instrumentationURL()},
+            {"mraidURL", c.mraidURL()},
+            {"loglevel", std::to_string(c.loglevel())},
+            {"idleTimeout", orbad::fixedSix(c.idleTimeoutInterval())},
+            {"nativeURLHandlers", handlers},
+            {"userAgent", c.userAgent().empty() ? "nil" : c.userAgent()},
+            {"isUpdating", text(c.isUpdating())},
+            {"hasConfigFailed", text(c.hasConfigFailed())},
+            {"capture", text(c.shouldSendOrbadDebugData())},
+        };
+        for (const auto& [key, value] : lines) say(std::string("config ") + key + " " + escape(value));
+        return true;
+    }
+
+    static bool env(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: env");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        const orbad::OBEnvironment& e = orbad::OrbadController::sharedInstance().environment();
+        using orbad::OBEnvironment;
+        const std::pair<const char*, std::string> lines[] = {
+            {"applicationId", escape(e.applicationId())},
+            {"applicationVersion", escape(e.applicationVersion())},
+            {"deviceType", escape(e.deviceType())},
+            {"libaryVersion", e.libaryVersion()},
+            {"telephonyNetworkInfo", text(e.hasTelephonyNetworkInfo())},
+            {"mobileCountryCode", text(e.mobileCountryCode())},
+            {"mobileNetworkCode", text(e.mobileNetworkCode())},
+            {"isoCountryCode", text(e.isoCountryCode())},
+            {"language", text(e.language())},
+            {"locale", escape(e.locale())},
+            {"timeZone", text(e.timeZone())},
+            {"initialLogLevel", std::to_string(e.initialLogLevel())},
+            {"shouldAutoReportCrashes", text(e.shouldAutoReportCrashes())},
+            {"deviceIdentifier", escape(OBEnvironment::deviceIdentifier())},
+            {"limitTracking", text(OBEnvironment::limitTracking())},
+            {"platformName", OBEnvironment::platformName()},
+            {"facebookAttributionId", text(OBEnvironment::getFacebookAttributionId())},
+            {"facebookAttributionKeyword", text(OBEnvironment::getFacebookAttributionKeyword())},
+            {"connectionType", e.connectionType()},
+            {"location", e.location()},
+        };
+        for (const auto& [key, value] : lines) say(std::string("env ") + key + " " + value);
+        return true;
+    }
+
+    static bool session(const std::vector<Arg>& args) {
+        if (!args.empty()) return refuse("usage: session");
+        if (!orbad::OrbadController::hasBeenInstantiated()) return refuse("not started");
+        std::shared_ptr<orbad::OBSession> s = orbad::OBSession::currentSession();
+        orbad::OBSessionTracking& t = orbad::OrbadController::sharedInstance().config().sessionTracking();
+        const std::pair<const char*, std::string> lines[] = {
+            {"identifier", s->identifier()},
+            {"date", date(s->date())},
+            {"connectionType", std::to_string(s->connectionType())},
+            {"batteryLevel", std::to_string(s->batteryLevel())},
+            {"batteryState", std::to_string(s->batteryState())},
+            {"location", s->location() && s->location()->horizontalAccuracy >= 0
+                             ? orbad::fixedSix(s->location()->latitude) + "," + orbad::fixedSix(s->location()->longitude)
+                             : "nil"},
+            {"offlineSessionCount", std::to_string(t.offlineSessionCount())},
+            {"idleSessionTime", orbad::fixedSix(t.idleSessionTime())},
+            {"lastSessionLength", orbad::fixedSix(t.lastSessionLength())},
+            {"firstRun", text(t.firstRun())},
+            {"originalUDID", text(t.originalUDID())},
+            {"sessionStartDate", date(t.sessionStartDate())},
+            {"sessionWentIdleDate", date(t.sessionWentIdleDate())},
+            {"sessionEndDate", date(t.sessionEndDate())},
+        };
+        for (const auto& [key, value] : lines) say(std::string("session ") + key + " " + value);
+        return true;
+    }
+
+    static std::shared_ptr<orbad::OrbadAd> readModel(const std::string& path, std::string& error) {
+        orbad::Data data;
+        if (!readFile(path, data)) {
+            error = "cannot read " + path;
+            return nullptr;
+        }
+        std::optional<Value> entry = orbad::OrbadJSON::decodeData(data);
+        if (!entry || !entry->dictionary()) {
+            error = "not a JSON object: " + path;
+            return nullptr;
+        }
+        return orbad::OrbadAd::adWithJSONDictionary(*entry);
+    }
+
+    static bool model(const std::vector<Arg>& args) {
+        if (args.size() != 1) return refuse("usage: model FILE");
+        std::string error;
+        auto ad = readModel(args[0].text, error);
+        if (!ad) return refuse(error);
+        for (const std::string& line : orbad::describeAd(*ad)) say(line);
+        return true;
+    }
+
+    // The creative view of the model in a stand-in engine view of the given size, on a window of
+    // that size; the main loop turns (its clock moving) until the view has answered.
+    bool creative(const std::vector<Arg>& args) {
+        constexpr const char* kUsage = "usage: creative FILE [WxH]";
+        if (args.empty() || args.size() > 2) return refuse(kUsage);
+        int width = 320, height = 50;
+        if (args.size() == 2 && (std::sscanf(args[1].text.c_str(), "%dx%d", &width, &height) != 2 || width <= 0 ||
+                                 height <= 0 || width > 4096 || height > 4096))
+            return refuse(kUsage);
+        std::string error;
+        auto ad = readModel(args[0].text, error);
+        if (!ad) return refuse(error);
+        if (m_creative) m_creative->adsView().removeFromSuperview();
+        m_window = std::make_shared<plat::ui::Window>(plat::ui::Rect{0, 0, double(width), double(height)});
+        m_window->makeKeyAndVisible();
+        auto engineView = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, double(width), double(height)});
+        m_window->addSubview(engineView);
+        const plat::ui::Rect frame{0, 0, double(width), double(height)};
+        if (dynamic_cast<orbad::OrbadBannerAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadBannerAdView>(frame);
+        else if (dynamic_cast<orbad::OrbadTextAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadTextAdView>(frame);
+        else if (dynamic_cast<orbad::OrbadWebAd*>(ad.get()))
+            m_creative = std::make_shared<orbad::OrbadWebAdView>(frame);
+        else
+            return refuse(std::string("no creative view for ") + ad->className());
+        m_host = std::make_shared<StandInHost>();
+        m_creative->setMainAdView(m_host);
+        engineView->addSubview(std::dynamic_pointer_cast<plat::ui::View>(m_creative));
+        m_creative->loadWithAd(ad);
+        RunLoop& loop = RunLoop::main();
+        const double start = Clock::monotonicSeconds();
+        while (!m_host->outcome && Clock::monotonicSeconds() - start < 30) {
+            waitForRequests(1);
+            loop.runOnce(0.05);
+        }
+        say(m_host->outcome.value_or("creative failed timeout"));
+        return true;
+    }
+
+    bool screenshot(const std::vector<Arg>& args) {
+        if (args.size() != 1) return refuse("usage: screenshot FILE.png");
+        plat::ui::Application* application = plat::ui::Application::shared();
+        if (!m_window || !application) return refuse("no creative shown");
+        // The whole interface is drawn, one pixel a point, and the window's part of it kept.
+        std::string error;
+        const plat::ui::Rect interface = application->interfaceBounds();
+        auto screen = Screen::create(int(interface.width), int(interface.height), &error);
+        if (!screen) return refuse("no screen: " + error);
+        if (!application->compositor().composite(*screen)) return refuse("nothing composited");
+        const plat::ui::Rect frame = m_window->frame();
+        if (!screen->write(args[0].text, int(frame.width), int(frame.height), &error))
+            return refuse("cannot write " + args[0].text + ": " + error);
+        say("screenshot " + escape(args[0].text));
+        return true;
+    }
+
     Settings m_settings;
+    std::shared_ptr<plat::ui::Window> m_window;
+    std::shared_ptr<orbad::OrbadAdsView> m_creative;
+    std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
 };
 
@@ -419,13 +781,48 @@ int main(int argc, char** argv) {
     settings.startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
     plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
+    orbad::setStartWallTime(settings.startWall + Clock::process().now());
+    if (!settings.pasteboards.empty()) plat::foundation::Pasteboard::setDirectory(settings.pasteboards);
+    plat::web::useWebEngine(settings.web == "real" ? "wpe" : "fake");
+    for (const auto& [name, base] : settings.endpoints) {
+        if (name == "orbad")
+            for (const char* server : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(server, base);
+        else
+            plat::net::setServerBaseOverride(name, base);
+    }
+    // The application the lifecycle and device notifications come from.
+    plat::ui::Application application;
+    // Happenings of the client, printed as they are posted.
+    auto& center = plat::foundation::NotificationCenter::defaultCenter();
+    std::vector<plat::foundation::Observation> heard;
+    for (const char* name : {orbad::kOrbadDidFinishStarting, orbad::kOrbadConfigObserverKey,
+                             orbad::kOBSessionRestartedNotification})
+        heard.push_back(center.observe(name, nullptr, [](const plat::foundation::Notification& n) {
+            say("notify " + n.name);
+        }));
 
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);
+    waitForRequests(10);
+    heard.clear();
+    orbad::OrbadController::shutdown();
     if (!OBCoreHTTPRequest::cancelAllAndWait(10))
         std::fprintf(stderr, "dk-orbad-cli: request threads still running at exit\n");
     orbad::OBResourcesController::shutdown();
     std::fflush(nullptr);
     return status;
+}
+
+// Fontconfig (behind the text creatives), GLib and WebKit (behind the HTML ones) keep their
+// configuration and caches for the life of the process; that is not ours to report in sanitizer
+// builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
+
+// Quietly: tests read the program's standard error.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
 }

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <memory>
 
+#include "kiosk/KSContentView.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/content/KSPublisherContentRequest.h"
-#include "platform/foundation/NotificationCenter.h"
 
 namespace {
 
@@ -48,13 +48,12 @@ std::string KSPurchase::stringForResolution(int code) {
 }
 
 void KSPurchase::reportResolution(int code) const {
-    plat::foundation::Value::Dictionary response{
-        {"resolution", plat::foundation::Value(stringForResolution(code))}};
-    plat::foundation::Value::Dictionary object{
-        {"callback", callback ? plat::foundation::Value(*callback) : plat::foundation::Value()},
-        {"response", plat::foundation::Value(std::move(response))}};
-    plat::foundation::NotificationCenter::defaultCenter().post(kKSContentViewKSCallbackNotification, {},
-                                                               plat::foundation::Value(std::move(object)));
+    KSJsonObject response;
+    response.set("resolution", stringForResolution(code));
+    KSJsonObject reply;
+    if (callback) reply.set("callback", *callback);
+    reply.set("response", std::move(response));
+    KSContentView::postCallback(reply);
 }
 
 bool KSPublisherContentRequest::isValidReward(const KSJsonObject& item) const {

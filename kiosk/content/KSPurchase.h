@@ -6,8 +6,6 @@
 #include <optional>
 #include <string>
 
-inline constexpr const char* kKSContentViewKSCallbackNotification = "KSContentViewKSCallbackNotification";
-
 class KSReward {
 public:
     std::string name;
@@ -19,7 +17,8 @@ class KSPurchase {
 public:
     // "buy", "cancel", "error", "failure" for 0-3; any other code "error".
     static std::string stringForResolution(int code);
-    // Posts the reply to the template's call: {"callback", "response": {"resolution"}}.
+    // Posts the reply to the template's call, {"callback", "response": {"resolution"}}, to every
+    // content view on screen.
     void reportResolution(int code) const;
 
     std::optional<std::string> productIdentifier;

@@ -102,16 +102,23 @@ TEST(KSContent, ViewLayoutTurnsWithTheDevice) {
         int orientation;
         Rect frame;
         double rotation;
+        plat::sys::Point slide;  // 100 points down as the user sees it
     };
     const double pi = std::numbers::pi;
     const Case cases[] = {
-        {1, {0, 0, 320, 481}, 0},        {2, {0, 0, 320, 481}, -pi},     {3, {0, 0, 481, 320}, pi / 2},
-        {4, {0, 0, 481, 320}, -pi / 2}, {0, {0, 0, 320, 481}, 0},        {5, {0, 0, 320, 481}, 0},
+        {1, {0, 0, 320, 481}, 0, {0, 100}},         {2, {0, 0, 320, 481}, -pi, {0, -100}},
+        {3, {0, 0, 481, 320}, pi / 2, {-100, 0}},   {4, {0, 0, 481, 320}, -pi / 2, {100, 0}},
+        {0, {0, 0, 320, 481}, 0, {0, 100}},         {5, {0, 0, 320, 481}, 0, {0, 100}},
     };
     for (const Case& c : cases) {
         kiosk::ContentLayout layout = kiosk::contentViewLayout(screen, c.orientation);
         EXPECT_EQ(layout.frame, c.frame) << c.orientation;
         EXPECT_EQ(layout.rotation, c.rotation) << c.orientation;
+        // Turned, the view covers the screen as it stands.
+        EXPECT_EQ(kiosk::turnedFrame(layout), (Rect{1, 0.5, 320, 481})) << c.orientation;
+        const plat::sys::Point slide = kiosk::slideOffset(layout.rotation, 100);
+        EXPECT_EQ(slide.x, c.slide.x) << c.orientation;
+        EXPECT_EQ(slide.y, c.slide.y) << c.orientation;
         EXPECT_EQ(layout.center.x, 161);
         EXPECT_EQ(layout.center.y, 241);
     }

@@ -1,26 +1,48 @@
 // The content view on the fake page engine: the dispatcher runs only registered commands with
-// their arity's arguments, loadContext's reply and its refusal, and a pooled view shown again
-// while its failed show still animates out.
+// their arity's arguments, loadContext's and launch's replies, reuse, a pooled view shown again
+// while its failed show still animates out; its geometry, animations and rotation on the virtual
+// clock.
 #include <gtest/gtest.h>
+
+#include <numbers>
+#include <optional>
+#include <tuple>
 
 #include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSContentBridge.h"
 #include "kiosk/KSContentView.h"
 #include "kiosk/KSJsonParser.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "kiosk/KSStringUtil.h"
+#include "platform/net/tests/NetTestSupport.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/ViewAnimations.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
-#include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
+using plat::foundation::RunLoop;
+using plat::ui::Rect;
 using plat::ui::WebNavigationType;
 using plat::web::FakeWebEngine;
 
 struct NotingDelegate : KSContentViewDelegate {
     std::vector<std::string> lines;
+    std::optional<plat::ui::Color> border;
+    std::optional<plat::ui::Color> borderColorForContentView(KSContentView&) override { return border; }
+    bool notesLoads = false;
+    void contentViewDidLoad(KSContentView&) override {
+        if (notesLoads) lines.push_back("load");
+    }
     void contentViewDidShow(KSContentView&) override { lines.push_back("show"); }
     void contentViewDidDismiss(KSContentView&) override { lines.push_back("dismiss"); }
     void contentViewDidFail(KSContentView&, const plat::foundation::Error& e) override {
@@ -28,23 +50,59 @@ struct NotingDelegate : KSContentViewDelegate {
     }
 };
 
-// A template the fake engine can load, from the recording server's default answer.
+// Templates and launch targets: "/gone" is 404, anything else an empty page.
+dktest::TestServer& server() {
+    static dktest::TestServer server([](const dktest::ReceivedRequest& request) {
+        dktest::Reply reply;
+        if (request.target == "/gone") reply.status = 404;
+        return reply;
+    });
+    return server;
+}
+
 const std::string& templateURL() {
-    static dktest::TempDir dir;
-    static dktest::RecordingServer server(dir.path());
-    static const std::string url = server.url() + "/t.html";
+    static const std::string url = server().url("/t.html");
     return url;
 }
 
-std::shared_ptr<KSContent> unit(const std::string& frame) {
-    auto value = KSJsonParser().objectWithString(
-        R"({"url":")" + templateURL() + R"(","transition":"KS_DIALOG","context":{"n":1},"frame":)" + frame + "}");
+// A "ks:" call as a page makes it: the context as URL-encoded JSON.
+std::string call(const std::string& address, const std::string& callback, const std::string& contextJson) {
+    return address + "?callback=" + kiosk::stringByEncodingURLFormat(callback) +
+           "&context=" + kiosk::stringByEncodingURLFormat(contextJson);
+}
+
+KSJsonValue json(const std::string& text) {
+    return *KSJsonParser().objectWithString(text);
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::shared_ptr<KSContent> unit(const std::string& frame, const std::string& transition = "KS_DIALOG") {
+    auto value = KSJsonParser().objectWithString(R"({"url":")" + templateURL() + R"(","transition":")" + transition +
+                                                 R"(","context":{"n":1},"frame":)" + frame + "}");
     return KSContent::contentWithDictionary(*value->object());
 }
 
+// A portrait and a landscape frame.
+constexpr const char* kBothFrames =
+    R"({"KS_PORTRAIT":{"x":10,"y":30,"w":200,"h":100},"KS_LANDSCAPE":{"x":40,"y":5,"w":300,"h":150}})";
+
 class KSContentViewTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        static dktest::TempDir home;
+        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.content-test", home.path()));
+    }
     void SetUp() override {
+        plat::foundation::Clock::process().setVirtual(true);
+        plat::sys::Device::current().beginGeneratingDeviceOrientationNotifications();
+        kiosk::setLogHook([](std::string_view) {});
+        KSURLLoader::setSystemOpener([this](const std::string& url) {
+            opened.push_back(url);
+            return true;
+        });
         ASSERT_TRUE(plat::web::useWebEngine("fake"));
         target = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, 320, 480});
         view = KSContentView::make(unit(R"("KS_FULLSCREEN")"));
@@ -52,15 +110,28 @@ protected:
         view->setTargetView(target.get());
     }
     void TearDown() override {
+        KSURLLoader::setSystemOpener(nullptr);
+        kiosk::setLogHook(nullptr);
         KSContentView::clearContentViews();
         plat::web::useWebEngine("none");
+        plat::sys::Device::current().reset();
+        plat::ui::setStatusBarHidden(true);
+    }
+    // Runs the main loop to `time` virtual seconds after `start`.
+    void at(double start, double time) {
+        RunLoop::main().runFor(start + time - RunLoop::main().now());
     }
     FakeWebEngine& fake() { return *FakeWebEngine::of(view->webView()); }
     void navigate(const std::string& url) {
         fake().injectNavigation(url, WebNavigationType::LinkClicked);
         dktest::turnUntil([] { return false; }, 0.1);
     }
+    void settleLoaders() {
+        ASSERT_TRUE(dktest::turnUntil([] { return KSURLLoader::allLoaders().empty(); }));
+    }
+    plat::ui::Application app;
     NotingDelegate delegate;
+    std::vector<std::string> opened;
     std::shared_ptr<plat::ui::View> target;
     std::shared_ptr<KSContentView> view;
 };
@@ -102,6 +173,49 @@ TEST_F(KSContentViewTest, LoadContextRepliesAndARefusedReplyFailsTheView) {
     EXPECT_NE(std::find(evaluated.begin(), evaluated.end(), "window.KioskDispatchProtocolVersion = 5"), evaluated.end());
 }
 
+TEST_F(KSContentViewTest, LaunchRepliesWithTheFinalAddressAndOpensItUnlessItFails) {
+    view->show(false);
+    for (const std::string path : {"/shop", "/gone"}) {
+        const std::string url = server().url(path);
+        navigate(call("ks://launch", path, R"({"url":")" + url + R"("})"));
+        settleLoaders();
+        const KSJsonValue response = json(R"({"url":")" + url + R"("})"), error = json(R"({"error":"1"})");
+        const bool fails = path == "/gone";
+        EXPECT_TRUE(contains(fake().evaluated(), kiosk::callbackScript(path, &response, fails ? &error : nullptr))) << path;
+        EXPECT_EQ(contains(opened, url), !fails) << path;
+    }
+}
+
+TEST_F(KSContentViewTest, ReuseResetsThePageDropsForeignCommandsAndInvalidatesLoaders) {
+    view->show(false);
+    bool foreignRan = false;
+    view->redirectRequest("ks://subcontent", &delegate,
+                          std::function<void(KSContentView::Context)>([&](auto) { foreignRan = true; }));
+    dktest::TestServer holding([](const dktest::ReceivedRequest&) {
+        dktest::Reply reply;
+        reply.held = true;
+        return reply;
+    });
+    navigate(call("ks://launch", "held", R"({"url":")" + holding.url("/") + R"("})"));
+    ASSERT_EQ(KSURLLoader::allLoaders().size(), 1u);
+    view->dismiss(false);
+    EXPECT_TRUE(KSURLLoader::allLoaders().empty());
+    EXPECT_EQ(fake().evaluated().back(), "document.open();document.close();");
+    const std::size_t evaluated = fake().evaluated().size();
+    holding.release();
+    dktest::turnUntil([] { return false; }, 0.2);
+    KSContentView::postCallback(*json(R"({"callback":"p"})").object());
+    EXPECT_EQ(fake().evaluated().size(), evaluated) << "the old launch or a reply reached the reset page";
+
+    view->setContent(unit(R"("KS_FULLSCREEN")"));
+    view->setDelegate(&delegate);
+    view->show(false);
+    navigate("ks://subcontent");
+    EXPECT_FALSE(foreignRan);
+    KSContentView::postCallback(*json(R"({"callback":"p"})").object());
+    EXPECT_EQ(fake().evaluated().back(), kiosk::callbackScript(std::string("p"), nullptr, nullptr)) << "shown, it answers";
+}
+
 // The mended fault: the failed show's close completion wiped the view's next show.
 TEST_F(KSContentViewTest, AnOldCloseLeavesTheNextShowAlone) {
     view->setContent(unit(R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":10,"h":10}})"));
@@ -114,12 +228,144 @@ TEST_F(KSContentViewTest, AnOldCloseLeavesTheNextShowAlone) {
     again->setContent(unit(R"("KS_FULLSCREEN")"));
     again->setDelegate(&second);
     again->show(false);
-    dktest::turnUntil([] { return plat::ui::ViewAnimations::runningCount() == 0; }, 5);
-    dktest::turnUntil([] { return false; }, 0.1);
+    at(RunLoop::main().now(), 1);
     EXPECT_EQ(second.lines, (std::vector<std::string>{"show"}));
     EXPECT_TRUE(again->content());
     EXPECT_EQ(again->delegate(), &second);
     EXPECT_EQ(again->superview(), target.get());
+}
+
+TEST_F(KSContentViewTest, GeometryPerTransitionOrientationAndStatusBar) {
+    constexpr double pi = std::numbers::pi;
+    const plat::ui::Color black{0, 0, 0, 1}, red{1, 0, 0, 1};
+    const Rect upright{0, 0, 320, 480}, turned{-80, 80, 480, 320};  // the view before its turn
+    const struct {
+        const char* transition;
+        int orientation;
+        bool bar;
+        std::optional<plat::ui::Color> delegateBorder;
+        Rect view;
+        double rotation;
+        Rect web;
+        double borderWidth;
+        plat::ui::Color border;
+    } cases[] = {
+        {"KS_MODAL", 1, false, {}, upright, 0, {0, 0, 320, 480}, 0, black},
+        {"KS_MODAL", 1, true, {}, upright, 0, {0, 20, 320, 460}, 0, black},  // below the bar, not the app frame
+        {"KS_MODAL", 3, true, {}, turned, pi / 2, {0, 20, 480, 300}, 0, black},
+        {"KS_DIALOG", 1, true, {}, upright, 0, {10, 50, 200, 100}, 1, black},
+        {"KS_DIALOG", 4, false, red, turned, -pi / 2, {40, 5, 300, 150}, 1, red},
+        {"KS_OTHER", 3, true, {}, turned, pi / 2, {0, 20, 480, 300}, 0, black},
+    };
+    for (const auto& c : cases) {
+        plat::sys::Device::current().setOrientation(c.orientation);
+        plat::ui::setStatusBarHidden(!c.bar);
+        delegate.border = c.delegateBorder;
+        delegate.lines.clear();
+        view->setContent(unit(kBothFrames, c.transition));
+        view->setDelegate(&delegate);
+        view->show(false);
+        const std::string what = std::string(c.transition) + " @" + std::to_string(c.orientation) + (c.bar ? " bar" : "");
+        EXPECT_EQ(delegate.lines, std::vector<std::string>{"show"}) << what;
+        EXPECT_EQ(view->frame(), c.view) << what;
+        EXPECT_EQ(view->layerTransform().rotation, c.rotation) << what;
+        EXPECT_EQ(view->webView().frame(), c.web) << what;
+        EXPECT_EQ(view->webView().borderWidth(), c.borderWidth) << what;
+        EXPECT_TRUE(!c.borderWidth || view->webView().borderColor() == c.border) << what;
+        const Rect spinner = view->activityView()->frame();
+        EXPECT_EQ(Rect(spinner.x * 2 + spinner.width, spinner.y * 2 + spinner.height, 0, 0),
+                  Rect(c.web.x * 2 + c.web.width, c.web.y * 2 + c.web.height, 0, 0)) << what << ": the spinner centred";
+        view->dismiss(false);
+    }
+}
+
+// What shows while a unit animates in and out (the view's translation, the web view's scale and
+// alpha), and when the delegate hears of it.
+TEST_F(KSContentViewTest, SlideAndBounceOnTheVirtualClock) {
+    const double in = 0.3153568, out = 1 - in;  // how far ease-in and ease-out are at half time
+    const std::vector<std::string> none, shown{"show"}, dismissed{"dismiss"};
+    const struct {
+        const char* transition;
+        bool showing;  // else closing
+        std::vector<std::tuple<double, double, double, double, std::vector<std::string>>> samples;
+    } cases[] = {
+        {"KS_MODAL", true, {{0, 480, 1, 1, none}, {0.125, 480 * out, 1, 1, none}, {0.26, 0, 1, 1, shown}}},
+        {"KS_MODAL", false, {{0.125, 480 * in, 1, 1, none}, {0.26, 480, 1, 1, dismissed}}},
+        {"KS_DIALOG", true,
+         {{0, 0, 0.8, 0, none}, {0.0625, 0, 0.8 + 0.3 * out, out, none}, {0.1875, 0, 1.1 - 0.1 * in, 1, none},
+          {0.26, 0, 1, 1, shown}}},
+        {"KS_DIALOG", false,
+         {{0.0625, 0, 1 + 0.1 * out, 1, none}, {0.1875, 0, 1.1 - 0.3 * in, out, none}, {0.26, 0, 0.8, 0, dismissed}}},
+        {"KS_OTHER", true, {{0, 0, 1, 1, shown}}},
+        {"KS_OTHER", false, {{0, 0, 1, 1, dismissed}}},
+    };
+    for (const auto& c : cases) {
+        view->setContent(unit(kBothFrames, c.transition));
+        view->setDelegate(&delegate);
+        if (!c.showing) view->show(false);
+        at(RunLoop::main().now(), 0.5);
+        delegate.lines.clear();
+        const double start = RunLoop::main().now();
+        c.showing ? view->show(true) : view->dismiss(true);
+        for (const auto& [time, ty, scale, alpha, heard] : c.samples) {
+            at(start, time);
+            const std::string what = std::string(c.transition) + (c.showing ? " in at " : " out at ") + std::to_string(time);
+            EXPECT_NEAR(view->presentationTransform().ty, ty, 1e-3) << what;
+            EXPECT_NEAR(view->webView().presentationTransform().scaleX, scale, 1e-3) << what;
+            EXPECT_NEAR(view->webView().presentationAlpha(), alpha, 1e-3) << what;
+            EXPECT_EQ(delegate.lines, heard) << what;
+        }
+        if (c.showing) view->dismiss(false);
+    }
+}
+
+TEST_F(KSContentViewTest, RotationMovesTheDialogAtOnceAndTurnsTheViewWithTheStatusBar) {
+    plat::ui::setStatusBarHidden(false);
+    view->setContent(unit(kBothFrames));
+    view->show(false);
+    const double start = RunLoop::main().now();
+    plat::sys::Device::current().setOrientation(3);
+    EXPECT_EQ(view->webView().frame(), (Rect{40, 25, 300, 150}));
+    EXPECT_EQ(view->frame(), (Rect{-80, 80, 480, 320}));
+    at(start, plat::ui::kRotationDuration / 2);
+    EXPECT_NEAR(view->presentationRotation(), std::numbers::pi / 4, 1e-6);
+    at(start, plat::ui::kRotationDuration);
+    EXPECT_EQ(view->presentationRotation(), std::numbers::pi / 2);
+
+    // A full-screen unit's page takes the turned shape too.
+    view->setContent(unit(kBothFrames, "KS_MODAL"));
+    view->show(false);
+    plat::sys::Device::current().setOrientation(1);
+    EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 320, 460}));
+    plat::sys::Device::current().setOrientation(3);
+    EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 480, 300}));
+
+    // Code 2: no frame for the orientation the device turns to.
+    view->setContent(unit(R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":10,"h":10}})"));
+    view->show(false);
+    plat::sys::Device::current().setOrientation(1);
+    EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "show", "show", "fail 2"}));
+    EXPECT_FALSE(view->superview());
+}
+
+TEST_F(KSContentViewTest, ALoadedTemplateStopsTheSpinnerAndSetsTheCacheModel) {
+    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    defaults->setInteger(3, "WebKitCacheModelPreferenceKey");
+    delegate.notesLoads = true;
+    view->show(false);
+    ASSERT_TRUE(view->activityView()->isAnimating());
+    ASSERT_TRUE(dktest::turnUntil([&] { return delegate.lines.size() == 2; }));
+    EXPECT_TRUE(view->activityView()->isHidden());
+    EXPECT_EQ(defaults->objectForKey("WebKitCacheModelPreferenceKey"), plat::foundation::Value(std::int64_t{0}));
+}
+
+// The mended fault: memory warnings left the pooled views, and their web views, in place.
+TEST_F(KSContentViewTest, AMemoryWarningEmptiesThePool) {
+    KSContentView::enqueueContentViewInstance(view);
+    KSContentView::enqueueContentViewInstance(KSContentView::make(nullptr));
+    ASSERT_EQ(KSContentView::pooledCount(), 2u);
+    plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidReceiveMemoryWarningNotification);
+    EXPECT_EQ(KSContentView::pooledCount(), 0u);
 }
 
 }  // namespace

@@ -1,10 +1,21 @@
 #include "orbad/tests/OrbadTestSupport.h"
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "orbad/core/OBConfig.h"
+#include "orbad/core/OBSession.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/Pasteboard.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
 
 namespace dktest {
 
@@ -66,6 +77,60 @@ void RecordingDelegate::requestDidFinish(orbad::OBCoreHTTPRequest& request) {
 
 void RecordingDelegate::requestDidFail(orbad::OBCoreHTTPRequest& request, const orbad::Error& error) {
     m_log->add("fail " + std::to_string(error.code) + " " + std::to_string(request.responseStatusCode()));
+}
+
+void OrbadClientTest::SetUp() {
+    using namespace plat::foundation;
+    Clock::process().setVirtual(true);
+    orbad::setStartWallTime(1700000000);
+    info({});
+    facts({});
+    Pasteboard::setDirectory(m_dir.file("boards"));
+    m_container = Container::open("com.test.player", m_dir.file("home"));
+    Container::setMain(*m_container);
+    // The standard defaults outlive a test: the client's keys start afresh.
+    if (UserDefaults* defaults = UserDefaults::standard())
+        for (const char* key : {"OBConfigFreq", "OBLastSystemVersion", "kOrbadLastRanVersion"})
+            defaults->removeObjectForKey(key);
+    plat::net::setNetOverride(plat::net::parseNetOverride("wifi"));
+}
+
+void OrbadClientTest::TearDown() {
+    turnUntil([] { return orbad::OBCoreHTTPRequest::inFlightCount() == 0; });
+    plat::foundation::setDeviceFactsFile("");
+    plat::net::setNetOverride(std::nullopt);
+    for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
+    orbad::OBSession::shutdown();
+}
+
+void OrbadClientTest::info(Value::Dictionary extra) {
+    using namespace plat::foundation;
+    Value::Dictionary entries{{"CFBundleExecutable", "PlayerTest"}, {"CFBundleVersion", "1.0.3"}};
+    for (auto& [key, value] : extra) entries[key] = value;
+    std::filesystem::create_directories(m_dir.file("PlayerTest.app"));
+    ASSERT_TRUE(writePropertyList(m_dir.file("PlayerTest.app/Info.plist"), Value(std::move(entries)),
+                                  PropertyListFormat::Xml));
+    Bundle::setMain(*Bundle::open(m_dir.file("PlayerTest.app")));
+}
+
+void OrbadClientTest::facts(Value::Dictionary changes) {
+    using namespace plat::foundation;
+    Value::Dictionary all{{"machine", "iPhone4,1"},        {"systemVersion", "6.1"},
+                          {"macAddress", "00:1a:2b:3c:4d:5e"}, {"advertisingIdentifier", kTestAdvertisingId},
+                          {"timeZone", "Europe/Berlin"},   {"languages", Value::Array{"fr", "en"}},
+                          {"locale", "fr_FR"}};
+    for (auto& [key, value] : changes) all[key] = value;
+    ASSERT_TRUE(writePropertyList(m_dir.file("facts.plist"), Value(std::move(all)), PropertyListFormat::Xml));
+    setDeviceFactsFile(m_dir.file("facts.plist"));
+}
+
+bool OrbadClientTest::turnUntil(const std::function<bool()>& done) {
+    const double end = plat::foundation::Clock::monotonicSeconds() + 10;
+    while (!done()) {
+        if (plat::foundation::Clock::monotonicSeconds() > end) return false;
+        plat::foundation::RunLoop::main().runOnce(0.001);
+    }
+    return true;
 }
 
 }  // namespace dktest

@@ -6,10 +6,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Value.h"
 #include "platform/net/URLLoading.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -65,6 +70,27 @@ public:
 
 private:
     std::shared_ptr<HeardLog> m_log;
+};
+
+inline constexpr const char* kTestAdvertisingId = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
+
+// The ad client's world for one test: PlayerTest.app (CFBundleExecutable "PlayerTest",
+// CFBundleVersion "1.0.3"), an iPhone4,1 on 6.1 with the advertising id above, a container, the
+// named pasteboards, Wi-Fi, the virtual clock at 1700000000, and the ad servers at `server`.
+class OrbadClientTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    void info(plat::foundation::Value::Dictionary extra);
+    // The test device's facts with `changes` over them.
+    void facts(plat::foundation::Value::Dictionary changes);
+    std::string home(const std::string& relative) const { return m_dir.file("home/" + relative); }
+    // Turns the main loop until `done` holds (10 s of real time at most).
+    static bool turnUntil(const std::function<bool()>& done);
+
+    TempDir m_dir;
+    ScriptedServer* m_server = nullptr;  // set by tests that answer
+    std::optional<plat::foundation::Container> m_container;
 };
 
 }  // namespace dktest

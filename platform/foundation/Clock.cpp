@@ -21,6 +21,7 @@ WorkInFlight::WorkInFlight(std::shared_ptr<Clock> clock, WorkKind kind) : m_cloc
     if (!m_clock) return;
     if (m_kind == WorkKind::Task) m_clock->m_tasks.fetch_add(1, std::memory_order_acq_rel);
     m_clock->m_work.fetch_add(1, std::memory_order_acq_rel);
+    m_clock->m_workChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 WorkInFlight& WorkInFlight::operator=(WorkInFlight&& other) noexcept {
@@ -36,6 +37,7 @@ void WorkInFlight::end() {
     if (!m_clock) return;
     const bool lastTask =
         m_kind == WorkKind::Task && m_clock->m_tasks.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    m_clock->m_workChanges.fetch_add(1, std::memory_order_acq_rel);
     if (m_clock->m_work.fetch_sub(1, std::memory_order_acq_rel) == 1 || lastTask) m_clock->workEnded();
     m_clock.reset();
 }

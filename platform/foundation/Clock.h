@@ -15,8 +15,10 @@ class Clock;
 // Held while work whose result a run loop waits for is under way, so that results arrive at the
 // virtual time they were awaited. The loop driving a virtual clock does not jump while a task (work
 // on a background queue or thread, which answers by itself) is in flight, up to 10 s of real time
-// per jump however loaded the machine; a transfer (a URL load, whose peer may never answer) gets
-// 1 s of real time per jump, so a silent peer costs little and time-outs still come.
+// per jump however loaded the machine; transfers (URL loads, whose peers may never answer) get 1 s
+// of real time per jump until a whole second passes with nothing ready, and from then on, until
+// one starts or ends, only the jump's own length: the clock keeps to real time while a peer is
+// silent, rather than taking a second for every frame, and time-outs still come.
 enum class WorkKind { Task, Transfer };
 
 class WorkInFlight {
@@ -93,6 +95,7 @@ private:
     std::atomic<double> m_virtualNow{0.0};
     std::atomic<int> m_work{0};   // tasks and transfers
     std::atomic<int> m_tasks{0};
+    std::atomic<std::uint64_t> m_workChanges{0};  // work begun or ended, ever
     std::mutex m_mutex;  // the mode switch and the wakers
     std::vector<Waker> m_wakers;
     std::uint64_t m_nextWaker = 1;

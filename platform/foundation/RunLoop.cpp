@@ -27,7 +27,8 @@ namespace {
 
 constexpr double kForever = std::numeric_limits<double>::infinity();
 constexpr double kMinInterval = 1e-4;
-// How long the driver of a virtual clock gives work in flight before each jump (real seconds).
+// How long the driver of a virtual clock gives work in flight before each jump (real seconds);
+// transfers silent for a whole grace get only the jump's own length from then on.
 constexpr double kTaskGrace = 10.0;
 constexpr double kTransferGrace = 1.0;
 
@@ -105,6 +106,10 @@ struct RunLoopState {
     PollContext* context = nullptr;
     bool contextBusy = false;
     bool contextRan = false;  // the context ran something during the last wait
+    // The driver's thread only: the clock's work changes when transfers were last waited for,
+    // and whether they have stayed silent for a whole grace since.
+    std::uint64_t transferChanges = 0;
+    bool transferSilent = false;
 
     ~RunLoopState() {
         if (wakeFd >= 0) close(wakeFd);
@@ -678,9 +683,20 @@ void RunLoop::waitFor(double deadline) {
         pollAll(fds, -1.0);  // the driver's jumps wake us
         return;
     }
-    if (clock.hasWorkInFlight()) {
+    if (clock.hasTaskInFlight()) {
         std::vector<pollfd> copy = fds;
-        if (pollAll(copy, clock.hasTaskInFlight() ? kTaskGrace : kTransferGrace)) return;
+        if (pollAll(copy, kTaskGrace)) return;
+    } else if (clock.hasWorkInFlight()) {
+        // A whole grace at every jump would hold each frame of a game for a second while a peer
+        // stays silent; past the first, the clock keeps to real time until the transfers change.
+        const std::uint64_t changes = clock.m_workChanges.load(std::memory_order_acquire);
+        if (changes != s.transferChanges) {
+            s.transferChanges = changes;
+            s.transferSilent = false;
+        }
+        std::vector<pollfd> copy = fds;
+        if (pollAll(copy, s.transferSilent ? std::min(kTransferGrace, target - now) : kTransferGrace)) return;
+        s.transferSilent = true;
     }
     {
         // Work that ended since the look above posted its answer before it ended: the answer runs

@@ -12,5 +12,7 @@ bool fail(Error* error, Failure failure, std::string message);
 
 bool decodePNG(const uint8_t* bytes, size_t size, const Limits& limits, Bitmap* out, Error* error);
 bool decodeJPEG(const uint8_t* bytes, size_t size, const Limits& limits, Bitmap* out, Error* error);
+// The first frame of a GIF (an animated one's too).
+bool decodeGIF(const uint8_t* bytes, size_t size, const Limits& limits, Bitmap* out, Error* error);
 
 }  // namespace plat::image::detail

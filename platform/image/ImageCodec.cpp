@@ -27,12 +27,13 @@ bool withinLimits(int64_t width, int64_t height, const Limits& limits, Error* er
 
 namespace {
 
-enum class Kind { PNG, JPEG, Other };
+enum class Kind { PNG, JPEG, GIF, Other };
 
 Kind kindOf(const uint8_t* bytes, size_t size) {
     static const uint8_t kPNGSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size >= 8 && std::memcmp(bytes, kPNGSignature, 8) == 0) return Kind::PNG;
     if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) return Kind::JPEG;
+    if (size >= 6 && (std::memcmp(bytes, "GIF87a", 6) == 0 || std::memcmp(bytes, "GIF89a", 6) == 0)) return Kind::GIF;
     return Kind::Other;
 }
 
@@ -57,9 +58,9 @@ bool readWhole(const std::string& path, std::vector<uint8_t>* bytes, Error* erro
 bool decode(const uint8_t* bytes, size_t size, Bitmap* out, Error* error, const Limits& limits) {
     const Kind kind = kindOf(bytes, size);
     const bool decoded = kind == Kind::PNG ? detail::decodePNG(bytes, size, limits, out, error)
-                         : kind == Kind::JPEG
-                             ? detail::decodeJPEG(bytes, size, limits, out, error)
-                             : detail::fail(error, Failure::NotAnImage, "not a PNG or JPEG file");
+                         : kind == Kind::JPEG ? detail::decodeJPEG(bytes, size, limits, out, error)
+                         : kind == Kind::GIF  ? detail::decodeGIF(bytes, size, limits, out, error)
+                                              : detail::fail(error, Failure::NotAnImage, "not a PNG, JPEG or GIF file");
     if (!decoded) *out = Bitmap{};
     return decoded;
 }

@@ -1,4 +1,4 @@
-// The one PNG and JPEG codec: files or bytes in memory to straight RGBA, and RGBA to PNG. Every
+// The one image codec: PNG, JPEG and GIF files or bytes in memory to straight RGBA, and RGBA to PNG. Every
 // header is measured before a pixel is decoded, so a hostile file cannot make us allocate a huge
 // bitmap; a damaged file is an error, never a crash.
 #pragma once
@@ -39,7 +39,7 @@ struct Error {
     std::string message;
 };
 
-// PNG or JPEG (told apart by their signatures). False, with `out` emptied and `error` set, for
+// PNG, JPEG or GIF (told apart by their signatures; a GIF gives its first frame). False, with `out` emptied and `error` set, for
 // anything that cannot be decoded whole within `limits`.
 bool decode(const uint8_t* bytes, size_t size, Bitmap* out, Error* error = nullptr,
             const Limits& limits = {});

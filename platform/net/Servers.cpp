@@ -33,6 +33,10 @@ constexpr KnownServer kKnownServers[] = {
     {"kiosk.api", "http://api.kiosk.invalid"},
     {"kiosk.media", "http://media.kiosk.invalid"},
     {"kiosk.store", "https://apps.store.invalid"},
+    {"orbad.data", "http://data.orbad.invalid"},
+    {"orbad.vc", "http://vc.orbad.invalid"},
+    {"orbad.ads", "http://ads.orbad.invalid"},
+    {"orbad.script", "http://script.orbad.invalid"},
 };
 
 }  // namespace

@@ -25,6 +25,9 @@ std::string serverURL(std::string_view name, std::string_view fallback, std::str
 //   kiosk.api, kiosk.media                         the content-ads API and media servers
 //   kiosk.store                                    the application store's web host: addresses on
 //                                                  a host ending with its host are store pages
+//   orbad.data, orbad.vc, orbad.ads, orbad.script  the ad network's data (configuration, feedback,
+//                                                  analytics, debug), virtual-currency, ad and
+//                                                  script hosts
 // The defaults are placeholders under ".invalid": a build never reaches a real host by default.
 std::string serverBase(std::string_view name);
 

@@ -72,6 +72,7 @@ enum URLErrorCode : int {
     kURLErrorHTTPTooManyRedirects = -1007,
     kURLErrorResourceUnavailable = -1008,
     kURLErrorBadServerResponse = -1011,
+    kURLErrorFileDoesNotExist = -1100,
     kURLErrorSecureConnectionFailed = -1200,
     kURLErrorServerCertificateUntrusted = -1202,
 };

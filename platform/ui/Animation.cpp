@@ -50,7 +50,8 @@ const char* keyFor(AnimatedProperty property) {
         case AnimatedProperty::Opacity: return "opacity";
         case AnimatedProperty::Position: return "position";
         case AnimatedProperty::Bounds: return "bounds";
-        case AnimatedProperty::Rotation: break;
+        case AnimatedProperty::Rotation:
+        case AnimatedProperty::Transform: break;
     }
     return "transform";
 }
@@ -102,14 +103,21 @@ void endGroup(const std::shared_ptr<AnimationGroup>& group) {
 
 double animationCurveValue(AnimationCurve curve, double t) {
     t = std::clamp(t, 0.0, 1.0);
-    if (curve == AnimationCurve::Linear) return t;
+    // The control points (x1, y1) (x2, y2).
+    double x1 = 0.42, y1 = 0, x2 = 0.58, y2 = 1;
+    switch (curve) {
+        case AnimationCurve::Linear: return t;
+        case AnimationCurve::EaseInOut: break;
+        case AnimationCurve::EaseIn: x2 = y2 = 1; break;
+        case AnimationCurve::EaseOut: x1 = 0; break;
+    }
     // x(s) rises monotonically from 0 to 1: find s for the time by halving, then take y(s).
     double lo = 0, hi = 1;
     for (int i = 0; i < 50; ++i) {
         const double mid = (lo + hi) / 2;
-        (bezier(mid, 0.42, 0.58) < t ? lo : hi) = mid;
+        (bezier(mid, x1, x2) < t ? lo : hi) = mid;
     }
-    return bezier((lo + hi) / 2, 0, 1);
+    return bezier((lo + hi) / 2, y1, y2);
 }
 
 ViewAnimations::~ViewAnimations() {
@@ -297,9 +305,16 @@ Rect View::presentationFrame() const {
 }
 
 double View::presentationRotation() const {
-    double rotation = m_layerTransform.rotation;
-    ViewAnimations::present(*this, AnimatedProperty::Rotation, &rotation, 1);
-    return rotation;
+    return presentationTransform().rotation;
+}
+
+LayerTransform View::presentationTransform() const {
+    const LayerTransform& t = m_layerTransform;
+    double values[kAnimatedValuesMax] = {t.tx, t.ty, t.rotation, t.scaleX, t.scaleY};
+    ViewAnimations::present(*this, AnimatedProperty::Transform, values, kAnimatedValuesMax);
+    // A layer animation of the rotation shows over the block's.
+    ViewAnimations::present(*this, AnimatedProperty::Rotation, &values[2], 1);
+    return {values[2], values[3], values[4], values[0], values[1]};
 }
 
 }  // namespace plat::ui

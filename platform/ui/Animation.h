@@ -8,14 +8,14 @@
 
 namespace plat::ui {
 
-enum class AnimationCurve { Linear, EaseInOut };
+enum class AnimationCurve { Linear, EaseInOut, EaseIn, EaseOut };
 
 inline constexpr double kDefaultViewAnimationDuration = 0.2;
 inline constexpr double kDefaultLayerAnimationDuration = 0.25;
 inline constexpr double kRepeatForever = std::numeric_limits<double>::infinity();
 
-// A view animation block (View::animate). Its changes of alpha (the layer's opacity) and frame
-// animate from what shows to the new value. A named block traces "ui animation <name> begin" as
+// A view animation block (View::animate). Its changes of alpha (the layer's opacity), frame and
+// layer transform animate from what shows to the new value. A named block traces "ui animation <name> begin" as
 // it starts and "... end" as it ends.
 struct ViewAnimationOptions {
     std::string name;
@@ -35,7 +35,8 @@ struct BasicAnimation {
 };
 
 // The fraction of the way a curve has gone at the fraction `t` (0 to 1) of the time: the platform's
-// ease-in-out is the cubic Bezier (0.42, 0) (0.58, 1).
+// ease-in-out is the cubic Bezier (0.42, 0) (0.58, 1), ease-in (0.42, 0) (1, 1), ease-out
+// (0, 0) (0.58, 1).
 double animationCurveValue(AnimationCurve curve, double t);
 
 }  // namespace plat::ui

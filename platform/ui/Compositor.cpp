@@ -252,11 +252,11 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     opacity *= view.presentationAlpha();
     if (opacity <= 0) return;
     const Rect frame = view.presentationFrame();
-    const LayerTransform& t = view.layerTransform();
+    const LayerTransform t = view.presentationTransform();
     Affine outer;
     std::copy(parent, parent + 6, outer.begin());
     const Affine m = outer * translation(frame.x + frame.width / 2 + t.tx, frame.y + frame.height / 2 + t.ty) *
-                     rotation(view.presentationRotation()) * scaling(t.scaleX, t.scaleY) *
+                     rotation(t.rotation) * scaling(t.scaleX, t.scaleY) *
                      translation(-frame.width / 2, -frame.height / 2);
     const float alpha = static_cast<float>(opacity);
 
@@ -292,6 +292,21 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     m_walks[depth].assign(view.subviews().begin(), view.subviews().end());
     for (size_t i = 0; i < m_walks[depth].size(); ++i) drawView(*m_walks[depth][i], inner.data(), opacity, depth + 1);
     m_walks[depth].clear();
+    if (const Color& c = view.borderColor(); view.borderWidth() > 0 && c.a > 0) {
+        // Four strips inside the bounds, over the subviews.
+        const double w = std::min({view.borderWidth(), frame.width / 2, frame.height / 2});
+        const float a = static_cast<float>(c.a * opacity);
+        const float color[4] = {static_cast<float>(c.r) * a, static_cast<float>(c.g) * a,
+                                static_cast<float>(c.b) * a, a};
+        const double strips[4][4] = {{0, 0, frame.width, w},
+                                     {0, frame.height - w, frame.width, w},
+                                     {0, w, w, frame.height - 2 * w},
+                                     {frame.width - w, w, w, frame.height - 2 * w}};
+        for (const auto& s : strips) {
+            const Affine at = m * translation(s[0], s[1]);
+            drawQuad(at.data(), s[2], s[3], m_gl->white, color, false, false, false);
+        }
+    }
     if (clipped && view.clipsToBounds()) applyClip(around);
 }
 

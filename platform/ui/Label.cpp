@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/ui/TextMeasure.h"
+
 namespace plat::ui {
 
 namespace {
@@ -59,7 +61,9 @@ void configure(PangoLayout* layout, const std::string& text, const Font& font, d
     pango_layout_set_alignment(layout, alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
                                        : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
                                                                            : PANGO_ALIGN_LEFT);
-    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    // Pango ellipsizes each paragraph to one line when no height bounds it: any number of
+    // lines in an unbounded box must not be cut at all.
+    pango_layout_set_ellipsize(layout, lines == 0 && height <= 0 ? PANGO_ELLIPSIZE_NONE : PANGO_ELLIPSIZE_END);
     if (lines == 1) {
         pango_layout_set_single_paragraph_mode(layout, TRUE);
     } else {
@@ -163,13 +167,29 @@ void Label::setShadowOffset(Size offset) {
     setNeedsDisplay();
 }
 
+void Label::setAdjustsFontSizeToFitWidth(bool adjusts) {
+    m_adjustsFontSize = adjusts;
+    setNeedsDisplay();
+}
+
+void Label::setMinimumFontSize(double size) {
+    m_minimumFontSize = std::max(size, 0.0);
+    setNeedsDisplay();
+}
+
+Font Label::drawnFont() const {
+    if (!m_adjustsFontSize || m_lines != 1) return m_font;
+    return fittingFont(m_text, m_font, bounds().width, m_minimumFontSize);
+}
+
 void Label::draw(cairo_t* cr) {
+    const Font font = drawnFont();
     if (m_shadowColor) {
         const Rect b = bounds();
-        drawText(cr, m_text, m_font, *m_shadowColor,
+        drawText(cr, m_text, font, *m_shadowColor,
                  {b.x + m_shadowOffset.width, b.y + m_shadowOffset.height, b.width, b.height}, m_alignment, m_lines);
     }
-    drawText(cr, m_text, m_font, m_textColor, bounds(), m_alignment, m_lines);
+    drawText(cr, m_text, font, m_textColor, bounds(), m_alignment, m_lines);
 }
 
 std::optional<std::string> Label::dumpText() const {

@@ -50,6 +50,13 @@ public:
     void setShadowColor(std::optional<Color> color);
     Size shadowOffset() const { return m_shadowOffset; }
     void setShadowOffset(Size offset);
+    // One line too wide for the bounds is drawn smaller, down to the minimum size (fittingFont).
+    bool adjustsFontSizeToFitWidth() const { return m_adjustsFontSize; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    double minimumFontSize() const { return m_minimumFontSize; }
+    void setMinimumFontSize(double size);
+    // The font the text is drawn in.
+    Font drawnFont() const;
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
@@ -63,6 +70,8 @@ private:
     int m_lines = 1;
     std::optional<Color> m_shadowColor;
     Size m_shadowOffset{0, -1};
+    bool m_adjustsFontSize = false;
+    double m_minimumFontSize = 0;
 };
 
 }  // namespace plat::ui

@@ -117,12 +117,29 @@ void View::setBackgroundColor(std::optional<Color> color) {
 }
 
 void View::setLayerTransform(const LayerTransform& transform) {
+    if (ViewAnimations::blockOpen()) {
+        const LayerTransform shown = presentationTransform();
+        const double from[kAnimatedValuesMax] = {shown.tx, shown.ty, shown.rotation, shown.scaleX, shown.scaleY};
+        const double to[kAnimatedValuesMax] = {transform.tx, transform.ty, transform.rotation, transform.scaleX,
+                                               transform.scaleY};
+        ViewAnimations::blockChange(*this, AnimatedProperty::Transform, from, to, kAnimatedValuesMax);
+    }
     m_layerTransform = transform;
     Compositor::setNeedsCommit();
 }
 
 void View::setCornerRadius(double radius) {
     m_cornerRadius = std::max(radius, 0.0);
+    Compositor::setNeedsCommit();
+}
+
+void View::setBorderWidth(double width) {
+    m_borderWidth = std::max(width, 0.0);
+    Compositor::setNeedsCommit();
+}
+
+void View::setBorderColor(const Color& color) {
+    m_borderColor = color;
     Compositor::setNeedsCommit();
 }
 

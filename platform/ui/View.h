@@ -93,6 +93,7 @@ public:
     // None: clear. Drawn under the view's content, with its alpha.
     const std::optional<Color>& backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(std::optional<Color> color);
+    // Inside an animation block the change animates (key "transform").
     const LayerTransform& layerTransform() const { return m_layerTransform; }
     void setLayerTransform(const LayerTransform& transform);
     bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
@@ -138,8 +139,8 @@ public:
     // latest presented content, opaque, under the subviews.
     virtual gl::GLLayer* glLayer() const { return nullptr; }
 
-    // Animations. A block's changes of alpha and frame animate, each under the key the platform's
-    // layer uses ("opacity", "position", "bounds"); a new animation of a key replaces the running
+    // Animations. A block's changes of alpha, frame and layer transform animate, each under the key
+    // the platform's layer uses ("opacity", "position", "bounds", "transform"); a new animation of a key replaces the running
     // one, which then ends unfinished. `completion` runs once, when the block's animations are
     // over (on a later turn even when nothing changed), told whether all ran to their end.
     static void animate(const ViewAnimationOptions& options, const std::function<void()>& changes,
@@ -155,6 +156,7 @@ public:
     double presentationAlpha() const;
     Rect presentationFrame() const;
     double presentationRotation() const;
+    LayerTransform presentationTransform() const;
 
     // A number to find the view by (viewWithTag: this view or the first descendant, depth first).
     long tag() const { return m_tag; }
@@ -166,6 +168,12 @@ public:
     void setCornerRadius(double radius);
     bool clipsToBounds() const { return m_clipsToBounds; }
     void setClipsToBounds(bool clips);
+    // The layer's border: `width` points inside the bounds, over the content and the subviews; none
+    // at 0 (the default), black until set.
+    double borderWidth() const { return m_borderWidth; }
+    void setBorderWidth(double width);
+    const Color& borderColor() const { return m_borderColor; }
+    void setBorderColor(const Color& color);
     // The platform's pattern colour: the image repeated from the bounds' top left corner, over
     // the background colour and under the content.
     const std::shared_ptr<Image>& backgroundPattern() const { return m_backgroundPattern; }
@@ -205,6 +213,8 @@ private:
     std::shared_ptr<Image> m_backgroundPattern;
     long m_tag = 0;
     double m_cornerRadius = 0;
+    double m_borderWidth = 0;
+    Color m_borderColor;
     bool m_clipsToBounds = false;
     bool m_needsDisplay = true;
     double m_alpha = 1;

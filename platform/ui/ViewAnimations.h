@@ -15,13 +15,15 @@ namespace plat::ui {
 class View;
 struct AnimationGroup;
 
-enum class AnimatedProperty { Opacity, Position, Bounds, Rotation };
+// A block's Transform animates the layer transform's five numbers: tx, ty, rotation, scaleX, scaleY.
+enum class AnimatedProperty { Opacity, Position, Bounds, Rotation, Transform };
+inline constexpr int kAnimatedValuesMax = 5;
 
 struct RunningAnimation {
     std::string key;
     AnimatedProperty property;
-    double from[2] = {0, 0};
-    double to[2] = {0, 0};
+    double from[kAnimatedValuesMax] = {};
+    double to[kAnimatedValuesMax] = {};
     double begin = 0;
     double duration = 0;
     double repeat = 1;  // whole passes or kRepeatForever

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/ui/ImageView.h"
 #include "platform/ui/View.h"
 #include "platform/ui/ViewController.h"
 
@@ -81,6 +82,11 @@ void line(std::string& out, const View& view, int depth) {
     optionalString(out, view.dumpImage());
     out += ",\"text\":";
     optionalString(out, view.dumpText());
+    // Frame animations only where there are some, so that other dumps stay as they were.
+    if (auto* images = dynamic_cast<const ImageView*>(&view); images && !images->animationImages().empty()) {
+        out += ",\"frames\":" + std::to_string(images->animationImages().size()) + ",\"frameDuration\":";
+        number(out, images->frameDuration());
+    }
     out += ",\"animations\":[";
     const char* sep = "";
     for (const std::string& key : view.animationKeys()) {

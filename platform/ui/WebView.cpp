@@ -26,11 +26,17 @@ WebEngineMaker& engineMaker() {
 
 constexpr double kEvaluationLimit = 1.0;
 
+WebViewObserver* g_observer = nullptr;
+
 std::shared_ptr<WorkInFlight> beginWork() {
     return std::make_shared<WorkInFlight>(Clock::process().beginWork());
 }
 
 }  // namespace
+
+void WebView::setObserver(WebViewObserver* observer) {
+    g_observer = observer;
+}
 
 void setWebEngineMaker(WebEngineMaker maker) {
     engineMaker() = std::move(maker);
@@ -46,6 +52,11 @@ WebView::WebView(const Rect& frame) : View(frame) {
     ensureEngine();
 }
 
+WebView::WebView(const Rect& frame, WebCookieAcceptPolicy cookiePolicy) : View(frame), m_cookiePolicy(cookiePolicy) {
+    setBackgroundColor(Color{1, 1, 1, 1});
+    ensureEngine();
+}
+
 WebView::~WebView() {
     *m_alive = false;
     m_engine.reset();  // before the members its calls reach
@@ -55,6 +66,7 @@ WebEngine* WebView::ensureEngine() {
     if (!m_engineTried) {
         m_engineTried = true;
         if (engineMaker()) m_engine = engineMaker()(*this);
+        if (m_engine) configureEngine();
     }
     if (m_engine) updateViewport();
     return m_engine.get();
@@ -138,6 +150,7 @@ std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
     WebEngine* engine = ensureEngine();
     if (!engine) return "";
     auto work = beginWork();
+    if (g_observer) g_observer->webViewEvaluates(*this, script);
     return engine->evaluate(script, kEvaluationLimit);
 }
 
@@ -149,6 +162,7 @@ void WebView::evaluateJavaScript(const std::string& script, std::function<void(c
         });
         return;
     }
+    if (g_observer) g_observer->webViewEvaluates(*this, script);
     engine->evaluateAsync(script, [alive = m_alive, work = beginWork(), done = std::move(done)](std::string result) {
         foundation::mainAsync([alive, work, done, result = std::move(result)] {
             if (*alive && done) done(result);
@@ -161,11 +175,63 @@ void WebView::setScalesPageToFit(bool scales) {
     if (m_engine) m_engine->setScalesPageToFit(scales);
 }
 
+void WebView::setAllowsInlineMediaPlayback(bool allows) {
+    m_inlineMedia = allows;
+    if (m_engine) m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
+}
+
+void WebView::setMediaPlaybackRequiresUserAction(bool required) {
+    m_mediaNeedsAction = required;
+    if (m_engine) m_engine->setMediaPolicy(m_inlineMedia, m_mediaNeedsAction);
+}
+
+void WebView::setOpaque(bool opaque) {
+    m_opaque = opaque;
+    if (m_engine) m_engine->setPageBackground(m_opaque, m_pageBackground);
+}
+
+void WebView::setPageBackgroundColor(std::optional<Color> color) {
+    m_pageBackground = color;
+    if (m_engine) m_engine->setPageBackground(m_opaque, m_pageBackground);
+}
+
+void WebView::setScrollEnabled(bool enabled) {
+    m_scrollEnabled = enabled;
+    if (m_engine) m_engine->setScrollEnabled(enabled);
+}
+
+void WebView::setContentOffset(Point offset) {
+    m_contentOffset = offset;
+    if (m_engine) m_engine->setScrollOffset(offset);
+}
+
+void WebView::setCookieAcceptPolicy(WebCookieAcceptPolicy policy) {
+    m_cookiePolicy = policy;
+    if (m_engine) m_engine->setCookieAcceptPolicy(policy);
+}
+
+// Only what was asked for: an engine's own defaults stand (on WPE, views of one web process may
+// share their settings, so pushing defaults would change the others').
+void WebView::configureEngine() {
+    if (m_cookiePolicy) m_engine->setCookieAcceptPolicy(*m_cookiePolicy);
+}
+
+void WebView::engineDidScroll(Point offset) {
+    foundation::mainAsync([alive = m_alive, this, offset] {
+        if (!*alive) return;
+        m_contentOffset = offset;
+        if (m_didScroll) m_didScroll(*this);
+    });
+}
+
 void WebView::engineDecide(const WebRequest& request, WebNavigationType type, std::function<void(bool)> answer) {
     // Kept until the delegate's answer is in; allowed when nobody asks.
     foundation::mainAsync([alive = m_alive, this, request, type, answer = std::move(answer), work = beginWork()] {
         bool allowed = true;
-        if (*alive && m_delegate) allowed = m_delegate->shouldStartLoad(*this, request, type);
+        if (*alive && m_delegate) {
+            allowed = m_delegate->shouldStartLoad(*this, request, type);
+            if (g_observer && *alive) g_observer->webViewDecided(*this, request, type, allowed);
+        }
         answer(allowed && *alive);
     });
 }

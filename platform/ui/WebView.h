@@ -35,6 +35,9 @@ struct WebRequest {
 enum class WebNavigationType { LinkClicked = 0, FormSubmitted = 1, BackForward = 2, Reload = 3,
                                FormResubmitted = 4, Other = 5 };
 
+// Which cookies a web view's cookie context keeps, by the platform's values.
+enum class WebCookieAcceptPolicy { Always = 0, Never = 1, OnlyFromMainDocumentDomain = 2 };
+
 // Called as main-queue work, in the engine's order, never inside a call of the web view.
 class WebViewDelegate {
 public:
@@ -58,6 +61,11 @@ public:
     virtual void engineDidFail(const foundation::Error& error) = 0;
     // A new frame is in.
     virtual void engineDidDraw() = 0;
+    // The page scrolled to `offset` (points from its top left corner).
+    virtual void engineDidScroll(Point) {}
+    // The cookie policy the view was made with: an engine that can gives such a view a cookie
+    // context of its own. None: the shared context, as it is.
+    virtual std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const { return std::nullopt; }
 };
 
 // What shows the pages of one web view. The web view asks the delegate first: a load handed here
@@ -88,6 +96,24 @@ public:
     virtual void setScalesPageToFit(bool) {}
     // What the page's navigator.userAgent answers, known without a page.
     virtual std::string userAgent() const { return {}; }
+    // Media in the page: played inline (not full screen), and only once the user asks.
+    virtual void setMediaPolicy(bool /*inline*/, bool /*requiresUserAction*/) {}
+    // The page's own background under its content: none when `opaque` is off, else `color`.
+    virtual void setPageBackground(bool /*opaque*/, const std::optional<Color>& /*color*/) {}
+    // Scrolling by the user, and the page's offset.
+    virtual void setScrollEnabled(bool) {}
+    virtual void setScrollOffset(Point) {}
+    // This engine's own cookie context only: other web views keep theirs.
+    virtual void setCookieAcceptPolicy(WebCookieAcceptPolicy) {}
+};
+
+// What a tool watching every web view of the process sees (its happenings): each navigation its
+// delegate decided, and each script handed to an engine.
+class WebViewObserver {
+public:
+    virtual ~WebViewObserver() = default;
+    virtual void webViewDecided(WebView&, const WebRequest&, WebNavigationType, bool /*allowed*/) {}
+    virtual void webViewEvaluates(WebView&, const std::string& /*script*/) {}
 };
 
 using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
@@ -99,6 +125,9 @@ class WebView : public View, private WebEngineHost {
 public:
     WebView();
     explicit WebView(const Rect& frame);
+    // With cookies of its own: the page engine gives the view a cookie context apart from the one
+    // the application's other web views share, accepting by `cookiePolicy`.
+    WebView(const Rect& frame, WebCookieAcceptPolicy cookiePolicy);
     ~WebView() override;
     const char* className() const override { return "UIWebView"; }
 
@@ -135,6 +164,29 @@ public:
     const std::string& accessibilityLabel() const { return m_accessibilityLabel; }
     void setAccessibilityLabel(std::string label) { m_accessibilityLabel = std::move(label); }
 
+    // Media: inline playback (off unless set) and playback only on a user's action (on unless set).
+    // These and the page's background and scrolling reach the engine when set; until then the
+    // engine's own defaults stand.
+    bool allowsInlineMediaPlayback() const { return m_inlineMedia; }
+    void setAllowsInlineMediaPlayback(bool allows);
+    bool mediaPlaybackRequiresUserAction() const { return m_mediaNeedsAction; }
+    void setMediaPlaybackRequiresUserAction(bool required);
+    // Opaque (the default) draws the page's background, the view's background colour under it.
+    bool isOpaque() const { return m_opaque; }
+    void setOpaque(bool opaque);
+    void setPageBackgroundColor(std::optional<Color> color);
+    // The page's scrolling: whether the user may, where it is, and a hook for each change the
+    // page reports (main queue).
+    bool isScrollEnabled() const { return m_scrollEnabled; }
+    void setScrollEnabled(bool enabled);
+    Point contentOffset() const { return m_contentOffset; }
+    void setContentOffset(Point offset);
+    void setDidScroll(std::function<void(WebView&)> hook) { m_didScroll = std::move(hook); }
+    // The policy of the view's own cookie context (none: it uses the shared one, whose policy no
+    // web view changes).
+    std::optional<WebCookieAcceptPolicy> cookieAcceptPolicy() const { return m_cookiePolicy; }
+    void setCookieAcceptPolicy(WebCookieAcceptPolicy policy);
+
     // Not owned.
     WebViewDelegate* delegate() const { return m_delegate; }
     void setDelegate(WebViewDelegate* delegate) { m_delegate = delegate; }
@@ -145,6 +197,9 @@ public:
     void setCloseControl(const std::shared_ptr<Button>& control) { m_closeControl = control; }
     // The front-most web view on screen that has a close control; null when none.
     static WebView* closableOnScreen();
+
+    // Not owned; null: none.
+    static void setObserver(WebViewObserver* observer);
 
     // Null when no engine stands behind the view.
     WebEngine* engine() const { return m_engine.get(); }
@@ -164,6 +219,10 @@ private:
     void engineDidFinish() override;
     void engineDidFail(const foundation::Error& error) override;
     void engineDidDraw() override;
+    void engineDidScroll(Point offset) override;
+    std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const override { return m_cookiePolicy; }
+    // What the view was told before its engine was made.
+    void configureEngine();
     // Delegate calls run as main-queue work, in the order posted, and only while the view lives.
     void post(std::function<void(WebView&, WebViewDelegate&)> call);
     WebEngine* ensureEngine();
@@ -183,6 +242,14 @@ private:
     bool m_suppressesIncrementalRendering = false;
     bool m_keyboardDisplayRequiresUserAction = true;
     std::string m_accessibilityLabel;
+    bool m_inlineMedia = false;
+    bool m_mediaNeedsAction = true;
+    bool m_opaque = true;
+    std::optional<Color> m_pageBackground;
+    bool m_scrollEnabled = true;
+    Point m_contentOffset{0, 0};
+    std::function<void(WebView&)> m_didScroll;
+    std::optional<WebCookieAcceptPolicy> m_cookiePolicy;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -104,6 +104,11 @@ void FakeWebEngine::crash() {
     }
 }
 
+void FakeWebEngine::injectScroll(ui::Point offset) {
+    m_settings.offset = offset;
+    m_host.engineDidScroll(offset);
+}
+
 std::string FakeWebEngine::evaluate(const std::string& script, double) {
     m_evaluated.push_back(script);
     if (m_crashed || m_neverAnswers || m_history.empty()) return "";

@@ -36,6 +36,8 @@ public:
     void setHoldsLoads(bool holds) { m_holdsLoads = holds; }
     // The page's process ends: a load under way fails, the page is gone.
     void crash();
+    // The page scrolls (the user's finger, or its script).
+    void injectScroll(ui::Point offset);
 
     // What the engine was given and asked, in order.
     const std::string& document() const { return m_document; }
@@ -54,6 +56,25 @@ public:
     void pointer(ui::Point, ui::TouchPhase) override {}
     // A fixed text, the same on every machine: kFakeUserAgent.
     std::string userAgent() const override { return kFakeUserAgent; }
+    // Kept as given, for tests to read.
+    void setMediaPolicy(bool inlineMedia, bool requiresUserAction) override {
+        m_settings.inlineMedia = inlineMedia;
+        m_settings.mediaNeedsAction = requiresUserAction;
+    }
+    void setPageBackground(bool opaque, const std::optional<ui::Color>& color) override {
+        m_settings.opaque = opaque;
+        m_settings.background = color;
+    }
+    void setScrollEnabled(bool enabled) override { m_settings.scrollEnabled = enabled; }
+    void setScrollOffset(ui::Point offset) override { m_settings.offset = offset; }
+    void setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) override { m_settings.cookies = policy; }
+    struct Settings {
+        bool inlineMedia = false, mediaNeedsAction = true, opaque = true, scrollEnabled = true;
+        std::optional<ui::Color> background;
+        ui::Point offset{0, 0};
+        std::optional<ui::WebCookieAcceptPolicy> cookies;  // none: the shared context
+    };
+    const Settings& settings() const { return m_settings; }
 
 protected:
     void showDocument(const std::string& body, const std::string& mimeType, const std::string& encoding,
@@ -66,6 +87,7 @@ private:
     // A main-frame load of `url`: started now, finished on a later turn unless held or cut short.
     void loadPage(const std::string& url, const std::string& document, bool reportStart, bool addToHistory);
 
+    Settings m_settings;
     std::map<std::string, std::string> m_answers;
     std::vector<std::string> m_evaluated;
     std::vector<std::string> m_history;

@@ -1,7 +1,14 @@
 #include "platform/web/PageEngine.h"
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/foundation/RunLoop.h"
 
 #include "platform/net/URLLoading.h"
 #include "platform/web/FakeWebEngine.h"
@@ -15,6 +22,34 @@ struct PageEngine::Fetch {
     net::Response response;
     std::string body;
 };
+
+namespace {
+
+// The path of a "file:" address (no host, or "localhost"), percent escapes decoded; nothing for
+// any other address.
+std::optional<std::string> filePath(const std::string& url) {
+    if (url.size() < 7 || !std::equal(url.begin(), url.begin() + 7, "file://", [](char a, char b) {
+            return (a | 0x20) == b || a == b;
+        }))
+        return std::nullopt;
+    const std::size_t end = url.find_first_of("?#", 7);
+    std::string rest = url.substr(7, end == std::string::npos ? end : end - 7);
+    if (rest.starts_with("localhost/")) rest.erase(0, 9);
+    if (!rest.starts_with("/")) return std::nullopt;
+    std::string path;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
+            path += static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += rest[i];
+        }
+    }
+    return path;
+}
+
+}  // namespace
 
 PageEngine::PageEngine(ui::WebEngineHost& host) : m_host(host) {}
 
@@ -51,6 +86,25 @@ void PageEngine::loadRequest(const ui::WebRequest& request) {
     m_fetch = fetch;
     m_host.engineDidStart();
     std::weak_ptr<Fetch> weak = fetch;
+    // The network loading takes no file addresses: the file is read here, on a later turn as a
+    // fetch would end.
+    if (std::optional<std::string> path = filePath(request.url)) {
+        foundation::RunLoop::main().perform([this, weak, path = *path] {
+            auto f = weak.lock();
+            if (!f || f != m_fetch) return;
+            m_fetch.reset();
+            std::ifstream in(path, std::ios::binary);
+            if (!in.is_open()) {
+                foundation::Value::Dictionary info{{net::kURLErrorFailingURLStringErrorKey, f->url}};
+                m_host.engineDidFail({net::kURLErrorDomain, net::kURLErrorFileDoesNotExist,
+                                      "The requested URL was not found on this server.", std::move(info)});
+                return;
+            }
+            const std::string body((std::istreambuf_iterator<char>(in)), {});
+            showDocument(body, path.ends_with(".txt") ? "text/plain" : "text/html", "", f->url);
+        });
+        return;
+    }
     net::ConnectionHandlers handlers;
     handlers.didReceiveResponse = [weak](const net::Response& response) {
         if (auto f = weak.lock()) f->response = response;

@@ -7,7 +7,10 @@
 #include <wpe/webkit.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -63,6 +66,9 @@ private:
 struct Process {
     GLibPollContext glib;
     WebKitWebContext* context = nullptr;
+    // Contexts of views with a cookie policy of their own, one per policy: their cookies in
+    // memory, apart from the shared context's.
+    std::map<int, WebKitWebContext*> ownContexts;
     std::vector<WPEWebEngine::Impl*> views;
     bool ready = false;
 };
@@ -90,6 +96,26 @@ Process& process() {
         return p;
     }();
     return *shared;
+}
+
+WebKitCookieAcceptPolicy cookiePolicy(ui::WebCookieAcceptPolicy policy) {
+    switch (policy) {
+    case ui::WebCookieAcceptPolicy::Always: return WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS;
+    case ui::WebCookieAcceptPolicy::Never: return WEBKIT_COOKIE_POLICY_ACCEPT_NEVER;
+    default: return WEBKIT_COOKIE_POLICY_ACCEPT_NO_THIRD_PARTY;
+    }
+}
+
+WebKitWebContext* ownContext(Process& p, ui::WebCookieAcceptPolicy policy) {
+    WebKitWebContext*& context = p.ownContexts[static_cast<int>(policy)];
+    if (!context) {
+        WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+        context = webkit_web_context_new_with_website_data_manager(data);
+        g_object_unref(data);
+        webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        webkit_cookie_manager_set_accept_policy(webkit_web_context_get_cookie_manager(context), cookiePolicy(policy));
+    }
+    return context;
 }
 
 bool loadableScheme(const std::string& url) {
@@ -141,6 +167,7 @@ struct WPEWebEngine::Impl {
     wpe_view_backend_exportable_fdo* exportable = nullptr;
     wpe_view_backend* backend = nullptr;
     WebKitWebView* view = nullptr;
+    WebKitWebContext* context = nullptr;
     cairo_surface_t* frame = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     // Our own fetched document is on its way in: its navigation is allowed already and its start
@@ -269,8 +296,12 @@ WPEWebEngine::WPEWebEngine(ui::WebEngineHost& host) : PageEngine(host), m_impl(s
     WebKitWebViewBackend* viewBackend = webkit_web_view_backend_new(
         m_impl->backend, [](gpointer e) { wpe_view_backend_exportable_fdo_destroy(static_cast<wpe_view_backend_exportable_fdo*>(e)); },
         m_impl->exportable);
-    m_impl->view = p.views.empty() ? webkit_web_view_new_with_context(viewBackend, p.context)
-                                   : webkit_web_view_new_with_related_view(viewBackend, p.views.front()->view);
+    const std::optional<ui::WebCookieAcceptPolicy> policy = host.engineCookiePolicy();
+    m_impl->context = policy ? ownContext(p, *policy) : p.context;
+    // Views of one context share its web process.
+    auto related = std::find_if(p.views.begin(), p.views.end(), [&](Impl* v) { return v->context == m_impl->context; });
+    m_impl->view = related == p.views.end() ? webkit_web_view_new_with_context(viewBackend, m_impl->context)
+                                            : webkit_web_view_new_with_related_view(viewBackend, (*related)->view);
     wpe_view_backend_add_activity_state(m_impl->backend, wpe_view_activity_state_visible |
                                                               wpe_view_activity_state_focused |
                                                               wpe_view_activity_state_in_window);
@@ -344,6 +375,42 @@ bool WPEWebEngine::canGoBack() const {
 
 bool WPEWebEngine::canGoForward() const {
     return webkit_web_view_can_go_forward(m_impl->view);
+}
+
+void WPEWebEngine::setMediaPolicy(bool inlineMedia, bool requiresUserAction) {
+    WebKitSettings* settings = webkit_web_view_get_settings(m_impl->view);
+    webkit_settings_set_media_playback_allows_inline(settings, inlineMedia);
+    webkit_settings_set_media_playback_requires_user_gesture(settings, requiresUserAction);
+}
+
+void WPEWebEngine::setPageBackground(bool opaque, const std::optional<ui::Color>& color) {
+    WebKitColor shown{1, 1, 1, 1};
+    if (!opaque)
+        shown = {0, 0, 0, 0};
+    else if (color)
+        shown = {color->r, color->g, color->b, 1};
+    webkit_web_view_set_background_color(m_impl->view, &shown);
+}
+
+// The page's own scrolling, through the document on screen (nothing before a page is in).
+void WPEWebEngine::setScrollEnabled(bool enabled) {
+    evaluateAsync(enabled ? "document.documentElement.style.overflow=''" : "document.documentElement.style.overflow='hidden'",
+                  [](std::string) {});
+}
+
+void WPEWebEngine::setScrollOffset(ui::Point offset) {
+    char script[96];
+    std::snprintf(script, sizeof script, "window.scrollTo(%g,%g)", offset.x, offset.y);
+    evaluateAsync(script, [](std::string) {});
+}
+
+// Only a view made with a policy has a context of its own; the shared one is left as it is.
+void WPEWebEngine::setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) {
+    if (m_impl->context == process().context) {
+        foundation::log("web: a cookie policy asked for after the view was made is left out");
+        return;
+    }
+    webkit_cookie_manager_set_accept_policy(webkit_web_context_get_cookie_manager(m_impl->context), cookiePolicy(policy));
 }
 
 std::string WPEWebEngine::userAgent() const {

@@ -25,6 +25,11 @@ public:
     cairo_surface_t* frame() const override;
     void pointer(ui::Point location, ui::TouchPhase phase) override;
     std::string userAgent() const override;
+    void setMediaPolicy(bool inlineMedia, bool requiresUserAction) override;
+    void setPageBackground(bool opaque, const std::optional<ui::Color>& color) override;
+    void setScrollEnabled(bool enabled) override;
+    void setScrollOffset(ui::Point offset) override;
+    void setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) override;
 
     struct Impl;
 

@@ -76,12 +76,4 @@ std::string killedRun(const std::vector<std::string>& argv, const std::string& c
     return answers;
 }
 
-std::string inflatedBody(const std::string& requestLine) {
-    JsonDoc line(requestLine);
-    const std::string hex = text(member(line.root(), "body_hex"));
-    std::string gzip;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) gzip += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return gunzip(gzip);
-}
-
 }  // namespace dktest

@@ -19,7 +19,5 @@ std::string killedRun(const std::vector<std::string>& argv, const std::string& c
 // An Info.plist with an identifier and `entries`; a facts file of string entries.
 std::string infoPlist(const std::string& entries);
 std::string factsPlist(const std::vector<std::pair<std::string, std::string>>& strings);
-// The body of one line of a recording server's requests.jsonl, gunzipped.
-std::string inflatedBody(const std::string& requestLine);
 
 }  // namespace dktest

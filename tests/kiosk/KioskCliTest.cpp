@@ -175,3 +175,35 @@ TEST(KioskCliOpen, GameIdTimeInGameAndSessionAcrossProcesses) {
 }
 
 }  // namespace
+
+namespace {
+
+// Units on the fake page engine, whose template loads from the recording server: what the tool
+// answers and the happenings, in order, against data/unit-fake.out (the server's port as PORT).
+TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"));
+    ASSERT_TRUE(server.running());
+    const std::string page = server.url() + "/unit.html";
+    auto unit = [&](const std::string& transition, const std::string& frame) {
+        return R"({"url":")" + page + R"(","transition":")" + transition + R"(","frame":)" + frame + "}";
+    };
+    const std::string dialog = unit("KS_DIALOG", R"({"KS_PORTRAIT":{"x":20,"y":40.5,"w":200,"h":100}})");
+    const std::string lines = "unit frames\nunit show 0 {\"url\":\"x\"}\n"
+                              "unit show 0 " + dialog + "\nsettle\nunit frames\nunit eval \"1 + 1\"\n"
+                              "status-bar 1\nunit show 0 " + unit("KS_MODAL", "\"KS_FULLSCREEN\"") + "\nsettle\nunit frames\n"
+                              "unit dismiss 0\nunit dismiss 0\nunit dismiss\n"
+                              "unit show 0 " + unit("KS_DIALOG", R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":9,"h":9}})") + "\n"
+                              "tap 10 10\nmemory.warning\nunit show 2 {}\nunit eval 1\nunit bogus\n";
+    dktest::ProcessResult result = dktest::runProcess(
+        {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --web fake", kCli, lines, dir.file("home")});
+    std::string out = result.out;
+    const std::string port = std::to_string(server.port());
+    for (std::size_t at; (at = out.find(":" + port + "/")) != std::string::npos;) out.replace(at + 1, port.size(), "PORT");
+    const std::string golden = DK_TEST_DATA_DIR "/unit-fake.out";
+    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, out);
+    EXPECT_EQ(out, dktest::readFile(golden));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+}
+
+}  // namespace

@@ -73,6 +73,92 @@ TEST(OrbadCli, RequestsReachabilityAndEvents) {
                                                "POST /empty", "GET /e1", "GET /e2"}));
 }
 
+// The client's start, its configuration against the server, the environment and the session
+// through the lifecycle, with the test bundle and device.
+TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
+    dktest::TempDir work;
+    dktest::RecordingServer server(work.file("server"), R"({"requests": {
+        "1": {"body": "{\"debug_config\": {\"loglevel\": 2, \"impression\": 5}, \"native_urls\": [\"maps.example\", \"mailto:\"], \"user_agent\": \"theirs\"}"},
+        "2": {"status": "HTTP/1.1 500 Oops"}}})");
+    const std::string data = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
+         data + "/facts.plist", "--start-time", "1700000000", "--pasteboards", work.file("pb"), "--endpoint",
+         "orbad=" + server.url(), "--commands", data + "/start.commands"},
+        {}, work.path());
+    EXPECT_EQ(result.out, withAddresses(dktest::readFile(data + "/start.out"), server.url(), ""));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+
+    server.stop();
+    std::vector<std::string> lines = server.requestLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("&fb=id%20with%20spaces&dm=iPhone4_1&"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("&st=0.000000&it=0.000000&new=true& HTTP/1.1"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("&off=0&st=119.100000&it=119.000000& HTTP/1.1"), std::string::npos) << lines[1];
+}
+
+// A picture of the tool's screenshot: its size and the colour at a point.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    explicit Picture(const std::string& path) {
+        std::string error;
+        EXPECT_TRUE(plat::image::readPNG(path, &width, &height, &rgba, &error)) << error;
+    }
+    std::vector<int> at(int x, int y) const {
+        const uint8_t* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+        return {p[0], p[1], p[2], p[3]};
+    }
+};
+
+std::string png(int width, int height, std::vector<uint8_t> colour) {
+    std::vector<uint8_t> pixels, file;
+    for (int i = 0; i < width * height; ++i) pixels.insert(pixels.end(), colour.begin(), colour.end());
+    std::string error, hex;
+    EXPECT_TRUE(plat::image::encodePNG(width, height, pixels.data(), pixels.size(), 4, &file, &error));
+    for (uint8_t byte : file) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        hex += two;
+    }
+    return hex;
+}
+
+TEST(OrbadCli, ModelsCreativesTheirViewsAndScreenshots) {
+    dktest::TempDir work;
+    dktest::RecordingServer pictures(work.file("png"), R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
+    // A 1 x 1 GIF, red.
+    const std::string redGIF = "47494638396101000100800000ff00000000002c00000000010001000002024401003b";
+    dktest::RecordingServer gif(work.file("gif"), R"({"default": {"body_hex": ")" + redGIF + R"("}})");
+    auto place = [&](std::string text) {
+        text = std::regex_replace(text, std::regex("@URL2@"), gif.url());
+        return std::regex_replace(text, std::regex("@URL@"), pictures.url());
+    };
+    for (const char* name : {"creative.commands", "image-ad.json", "empty-ad.json", "text-ad.json"})
+        dktest::writeFile(work.file(name), place(dktest::readFile(std::string(DK_TEST_DATA_DIR "/") + name)));
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--start-time", "1700000000", "--net", "wifi", "--commands",
+         "creative.commands"},
+        {}, work.path());
+    EXPECT_EQ(result.out, place(dktest::readFile(DK_TEST_DATA_DIR "/creative.out")));
+    EXPECT_EQ(result.status, 2);  // the missing file
+    EXPECT_EQ(result.err, "");
+
+    const Picture text(work.file("text.png"));
+    ASSERT_EQ(text.width, 320);
+    ASSERT_EQ(text.height, 50);
+    EXPECT_EQ(text.at(2, 2), (std::vector<int>{0, 0, 255, 255})) << "the panel's background";
+    int ink = 0;
+    for (int x = 0; x < 320; ++x)
+        for (int y = 9; y < 24; ++y) ink += text.at(x, y)[0] > 128;
+    EXPECT_GT(ink, 50) << "the white header";
+    const Picture image(work.file("image.png"));
+    ASSERT_EQ(image.width, 300);
+    EXPECT_EQ(image.at(150, 30), (std::vector<int>{0, 200, 0, 255})) << "the first image, fitted";
+    EXPECT_EQ(image.at(2, 30)[1], 0) << "aspect fit leaves bands beside it";
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :

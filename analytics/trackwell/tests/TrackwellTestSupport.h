@@ -32,6 +32,8 @@ bool execSql(const std::string& path, const std::string& sql);
 
 // What a gzip stream inflates to; "inflate failed" when it is no whole stream.
 std::string gunzip(const std::string& gzip);
+// The body of one line of a recording server's requests.jsonl, gunzipped.
+std::string inflatedBody(const std::string& requestLine);
 
 // A JSON text read strictly (yajl: well-formed UTF-8, one value, nothing after it).
 class JsonDoc {

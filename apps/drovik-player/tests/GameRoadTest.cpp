@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/image/ImageCodec.h"
-#include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -334,46 +333,6 @@ TEST_F(GameRoad, FirstLaunchIsTrackedOnce) {
         EXPECT_NE(r.out.find("svc analytics trackAppInfo appLaunch"), std::string::npos) << r.out;
         EXPECT_NE(dktest::readFile(defaults).find("<key>firstLaunch</key>"), std::string::npos);
     }
-}
-
-// The real clients behind the road: page views go at the tracker's first dispatch, what the exit
-// leaves (appStop) goes with the next launch, the model rides on each process's first page view,
-// and the metrics uploads reach both collectors.
-TEST_F(GameRoad, PageViewsAndUploadsReachTheCollectors) {
-    const std::string app = bundle("", kPortrait,
-                                   "<key>DKUserID</key><string>u1</string><key>DKAppID</key><string>a1</string>"
-                                   "<key>DKReleaseID</key><string>r1</string>");
-    dktest::RecordingServer server(m_dir.file("server"), R"({"default": {"body": "x"}})");
-    const std::string url = server.url();
-    dktest::writeFile(m_dir.file("servers.plist"),
-                      "<plist version=\"1.0\"><dict><key>pagestats.collector</key><string>" + url +
-                          "</string><key>trackwell.collector.1</key><string>" + url +
-                          "</string><key>trackwell.collector.2</key><string>" + url + "</string></dict></plist>");
-    dktest::writeFile(m_dir.file("facts.plist"),
-                      "<plist version=\"1.0\"><dict><key>machine</key><string>iPhone4,1</string></dict></plist>");
-    auto launch = [&] {
-        const std::size_t before = server.requestLines().size();
-        dktest::ProcessResult r = run({"--headless", "--duration", "15", "--device-facts", m_dir.file("facts.plist"), app},
-                                      {"DROVIK_SERVERS=" + m_dir.file("servers.plist")});
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::vector<std::string> pages, posts;
-        const std::vector<std::string> lines = server.requestLines();
-        for (std::size_t i = before; i < lines.size(); ++i) {
-            const std::size_t at = lines[i].find("utmp=%2Fappstore%2Fu1%2Fa1%2Fr1%2F");
-            if (at == std::string::npos) {
-                posts.push_back(lines[i]);
-                continue;
-            }
-            const std::size_t from = at + 34;
-            const std::string page = lines[i].substr(from, lines[i].find('&', from) - from);
-            const bool model = lines[i].find("utme=8(1!Model)9(1!iPhone_4S)11(1!2)&") != std::string::npos;
-            pages.push_back(page + (model ? "+Model" : ""));
-        }
-        EXPECT_EQ(posts.size(), 4u);  // the launch's upload and the exit's, each to both collectors
-        return pages;
-    };
-    EXPECT_EQ(launch(), (std::vector<std::string>{"firstLaunch+Model", "appLaunch", "playGame"}));
-    EXPECT_EQ(launch(), (std::vector<std::string>{"appStop", "appLaunch+Model", "playGame"}));
 }
 
 // Banner ads from the script through the bridge, their views' callbacks from the input script:

@@ -308,6 +308,30 @@ TEST_F(RunLoopTest, WorkInFlightDelaysJumpsButDoesNotStopThem) {
     EXPECT_EQ(events, (std::vector<std::string>{"timer@30"}));
 }
 
+TEST_F(RunLoopTest, ASilentTransferDoesNotHoldEveryJumpForAGrace) {
+    // Sixty-four jumps a second, as a game's frames: a grace at each would make two virtual
+    // seconds take two minutes. The bound only keeps that fault from hanging the test.
+    auto silent = clock->beginWork(plat::foundation::WorkKind::Transfer);
+    int frames = 0;
+    Timer timer = loop.addRepeatingTimer(1.0 / 64, [&] { ++frames; });
+    const double start = Clock::monotonicSeconds();
+    while (loop.now() < 2 && Clock::monotonicSeconds() - start < 30) loop.runFor(0.5);
+    EXPECT_EQ(frames, 128);
+
+    // A transfer that starts afterwards is waited for again: its answer lands where it was awaited.
+    auto next = std::make_shared<plat::foundation::WorkInFlight>(clock->beginWork(plat::foundation::WorkKind::Transfer));
+    std::thread peer([&, next] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        loop.perform(noting("answer"));
+        next->end();
+    });
+    next.reset();
+    loop.performAfter(1.0 / 128, nullptr, noting("awaited"));
+    loop.runFor(1.0 / 64);
+    peer.join();
+    EXPECT_EQ(events, (std::vector<std::string>{"answer@2", "awaited@2.00781"}));
+}
+
 // A foreign loop with one descriptor: dispatch drains it and notes the time; `inside` runs in
 // the dispatch (a nested run, say).
 struct PipeContext : PollContext {

@@ -214,3 +214,30 @@ TEST(ImageCodec, WrittenPNGsReadBackAsThePixelsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A GIF of `width` x 1 pixels of colour index 0 (red; index 1 black), its graphics control block
+// making `transparent` clear (-1: none); every cut of it is refused.
+Bytes gif(int transparent) {
+    Bytes out = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xFF, 0, 0, 0, 0, 0};
+    const Bytes control = {0x21, 0xF9, 4, static_cast<uint8_t>(transparent >= 0), 0, 0,
+                           static_cast<uint8_t>(std::max(transparent, 0)), 0};
+    const Bytes image = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+    out.insert(out.end(), control.begin(), control.end());
+    out.insert(out.end(), image.begin(), image.end());
+    return out;
+}
+
+TEST(ImageCodec, AGIFGivesItsFirstImageWithItsTransparentColourClear) {
+    EXPECT_EQ(decoded(gif(-1)).rgba, (Bytes{255, 0, 0, 255}));
+    EXPECT_EQ(decoded(gif(1)).rgba, (Bytes{255, 0, 0, 255}));
+    EXPECT_EQ(decoded(gif(0)).rgba, (Bytes{0, 0, 0, 0}));
+    const Bytes whole = gif(-1);
+    for (size_t n = 0; n + 3 < whole.size(); ++n) {  // up to the last byte of the pixels
+        Error error;
+        EXPECT_TRUE(decoded(Bytes(whole.begin(), whole.begin() + n), &error).rgba.empty()) << n;
+    }
+}
+
+}  // namespace

@@ -71,6 +71,20 @@ TEST_F(AnimationTest, ViewBlocksShowTheCurveAtEachTimeWhileTheModelIsFinal) {
          {{0, 50}, {0.5, 125}, {1, 200}}},
         {"frame: the size", 1, {"grow", 1, AnimationCurve::Linear}, [](View& v) { v.setFrame({100, 200, 200, 100}); },
          [](const View& v) { return v.presentationFrame().width; }, {{0.25, 125}, {1, 200}}},
+        // Ease-in (0.42, 0) (1, 1) and ease-out (0, 0) (0.58, 1) mirror each other.
+        {"ease-in", 1, {"in", 1, AnimationCurve::EaseIn}, [](View& v) { v.setAlpha(0); },
+         [](const View& v) { return 1 - v.presentationAlpha(); }, {{0.25, 0.0935}, {0.5, 0.3154}, {0.75, 0.6219}}},
+        {"ease-out", 1, {"out", 1, AnimationCurve::EaseOut}, [](View& v) { v.setAlpha(0); },
+         [](const View& v) { return 1 - v.presentationAlpha(); }, {{0.25, 0.3781}, {0.5, 0.6846}, {0.75, 0.9065}}},
+        {"layer transform: the translation", 1, {"slide", 1, AnimationCurve::Linear},
+         [](View& v) { v.setLayerTransform({0, 1, 1, 0, 480}); },
+         [](const View& v) { return v.presentationTransform().ty; }, {{0, 0}, {0.25, 120}, {1, 480}}},
+        {"layer transform: the scale", 1, {"bounce", 1, AnimationCurve::Linear},
+         [](View& v) { v.setLayerTransform({0, 1.1, 1.1}); },
+         [](const View& v) { return v.presentationTransform().scaleY; }, {{0.5, 1.05}, {1, 1.1}}},
+        {"layer transform: the rotation", 1, {"turn", 1, AnimationCurve::Linear},
+         [](View& v) { v.setLayerTransform({std::numbers::pi}); },
+         [](const View& v) { return v.presentationRotation(); }, {{0.5, std::numbers::pi / 2}}},
     };
     for (const auto& c : cases) {
         view = std::make_shared<View>(Rect{0, 0, 100, 100});

@@ -137,6 +137,18 @@ TEST_F(CompositorTest, KnownTreesShowOnTheirProbePixels) {
              w.addSubview(bar);
          },
          {{150, 70, kRed}, {150, 150, kRed}, {110, 110, kBlack}, {190, 110, kBlack}}},
+        {"a border inside the bounds, over a subview, scaled and moved with its layer",
+         [](Window& w) {
+             auto framed = colored({100, 100, 100, 100}, {0, 0, 1, 1});
+             framed->addSubview(colored({0, 0, 100, 100}, {0, 1, 0, 1}));
+             framed->setBorderWidth(4);
+             framed->setBorderColor({1, 0, 0, 1});
+             // Twice the size about its centre, 10 points lower: (50, 60) to (250, 260).
+             framed->setLayerTransform({0, 2, 2, 0, 10});
+             w.addSubview(framed);
+         },
+         {{52, 150, kRed}, {248, 150, kRed}, {150, 62, kRed}, {150, 258, kRed}, {60, 150, kGreen},
+          {150, 150, kGreen}, {45, 150, kBlack}, {150, 55, kBlack}}},
     };
     for (const Scene& scene : scenes) {
         SetUp();

@@ -136,3 +136,27 @@ TEST_F(WPEWebEngineTest, FramesShowThePageAndTapsOnTheViewPressItsButtons) {
 }
 
 }  // namespace
+
+namespace {
+
+// A view given a cookie policy keeps its cookies in a context of its own: the shared one never sees
+// them, and its policy is left as it was.
+TEST_F(WPEWebEngineTest, AViewsOwnCookiePolicyKeepsItsCookiesApart) {
+    const std::string base = "http://cookies.test/";
+    const std::string setter = "<html><script>document.cookie='ad=1; path=/'</script></html>";
+    auto load = [&](plat::ui::WebView& view) {
+        view.loadHTMLString(setter, base);
+        ASSERT_TRUE(turnUntilLine(delegate, "finish"));
+        delegate.take();
+    };
+    auto own = std::make_shared<plat::ui::WebView>(plat::ui::Rect{0, 0, 320, 480}, plat::ui::WebCookieAcceptPolicy::Always);
+    own->setDelegate(&delegate);
+    load(*own);
+    EXPECT_EQ(own->stringByEvaluatingJavaScript("document.cookie"), "ad=1");
+    auto shared = dktest::makeWebView(delegate);
+    shared->loadHTMLString("<html></html>", base);
+    ASSERT_TRUE(turnUntilLine(delegate, "finish"));
+    EXPECT_EQ(shared->stringByEvaluatingJavaScript("document.cookie"), "");
+}
+
+}  // namespace

@@ -100,6 +100,22 @@ TEST_F(WebViewTest, OwnLoadsAreFetchedOnceAllowedAndErrorsFailThem) {
     EXPECT_EQ(delegate.take(), (Lines{"allow 5 " + closed, "start", "fail NSURLErrorDomain -1004"}));
 }
 
+// The mended fault: file addresses went to the network loading, which takes none, and failed.
+TEST_F(WebViewTest, FileAddressesLoadTheFileAndAMissingOneFails) {
+    dktest::TempDir dir;
+    dktest::writeFile(dir.file("a page.html"), "<i>file</i>");
+    const std::string url = "file://" + dir.path() + "/a%20page.html";
+    view->load(url);
+    ASSERT_TRUE(turnUntilLine(delegate, "finish"));
+    EXPECT_EQ(delegate.take(), (Lines{"allow 5 " + url, "start", "finish"}));
+    EXPECT_EQ(fake().document(), "<i>file</i>");
+    EXPECT_EQ(view->currentURL(), url);
+
+    view->load("file://" + dir.path() + "/missing.html");
+    ASSERT_TRUE(turnUntilLine(delegate, "fail"));
+    EXPECT_EQ(delegate.take().back(), "fail NSURLErrorDomain -1100");
+}
+
 TEST_F(WebViewTest, ALoadCutShortByAStopOrANewerLoadIsNoFailure) {
     showPage("http://a.test/");
     fake().setHoldsLoads(true);

@@ -68,23 +68,28 @@ void DKOrbadBannerAdProvider::freeBannerAd() {
     m_bannerView.reset();
 }
 
-void DKOrbadBannerAdProvider::adViewDidFinishLoad(OrbadAdView& view) {
+bool DKOrbadBannerAdProvider::answers(Op op) const {
+    return op == Op::adViewDidFinishLoad || op == Op::adViewDidFailLoadWithError || op == Op::adViewWillTouchThrough ||
+           op == Op::adViewDidFinishTouchThrough;
+}
+
+void DKOrbadBannerAdProvider::adViewDidFinishLoad(OrbadAdView* view) {
     if (!isCurrent(view)) return;
     if (DKBannerAdProviderDelegate* d = delegate()) d->adDidLoad();
 }
 
-void DKOrbadBannerAdProvider::adViewDidFailLoadWithError(OrbadAdView& view, const plat::foundation::Error& error) {
+void DKOrbadBannerAdProvider::adViewDidFailLoadWithError(OrbadAdView* view, const plat::foundation::Error& error) {
     if (!isCurrent(view)) return;
     plat::foundation::log("%s", error.message.c_str());
     if (DKBannerAdProviderDelegate* d = delegate()) d->adLoadFailedWithError(error);
 }
 
-void DKOrbadBannerAdProvider::adViewWillTouchThrough(OrbadAdView& view) {
+void DKOrbadBannerAdProvider::adViewWillTouchThrough(OrbadAdView* view) {
     if (!isCurrent(view)) return;
     if (DKBannerAdProviderDelegate* d = delegate()) d->adClicked();
 }
 
-void DKOrbadBannerAdProvider::adViewDidFinishTouchThrough(OrbadAdView& view) {
+void DKOrbadBannerAdProvider::adViewDidFinishTouchThrough(OrbadAdView* view) {
     if (!isCurrent(view)) return;
     if (DKBannerAdProviderDelegate* d = delegate()) d->adClickFinished();
 }

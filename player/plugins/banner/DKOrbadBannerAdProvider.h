@@ -19,13 +19,14 @@ public:
     const std::shared_ptr<OrbadAdView>& bannerView() const { return m_bannerView; }
 
     // The view's callbacks: from any view but the current one they change nothing.
-    void adViewDidFinishLoad(OrbadAdView& view) override;
-    void adViewDidFailLoadWithError(OrbadAdView& view, const plat::foundation::Error& error) override;
-    void adViewWillTouchThrough(OrbadAdView& view) override;
-    void adViewDidFinishTouchThrough(OrbadAdView& view) override;
+    bool answers(Op op) const override;
+    void adViewDidFinishLoad(OrbadAdView* view) override;
+    void adViewDidFailLoadWithError(OrbadAdView* view, const plat::foundation::Error& error) override;
+    void adViewWillTouchThrough(OrbadAdView* view) override;
+    void adViewDidFinishTouchThrough(OrbadAdView* view) override;
 
 private:
-    bool isCurrent(const OrbadAdView& view) const { return &view == m_bannerView.get(); }
+    bool isCurrent(const OrbadAdView* view) const { return view && view == m_bannerView.get(); }
 
     std::shared_ptr<OrbadAdView> m_bannerView;
 };

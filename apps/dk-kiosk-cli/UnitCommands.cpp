@@ -1,0 +1,234 @@
+#include "apps/dk-kiosk-cli/UnitCommands.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "kiosk/KSContent.h"
+#include "kiosk/KSJsonParser.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/host/HeadlessScreen.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace dk::kioskcli {
+
+using dk::cli::Arg;
+using dk::cli::escape;
+using plat::ui::Rect;
+
+std::string shortest(double value) {
+    if (value == 0) return "0";
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+namespace {
+
+std::string rect(const Rect& r) {
+    return shortest(r.x) + "," + shortest(r.y) + "," + shortest(r.width) + "," + shortest(r.height);
+}
+
+// "0" or "1" at `index`, else `fallback`; nullopt for any other word.
+std::optional<bool> flag(const std::vector<Arg>& args, std::size_t index, bool fallback) {
+    if (index >= args.size()) return fallback;
+    if (args[index].quoted || (args[index].text != "0" && args[index].text != "1")) return std::nullopt;
+    return args[index].text == "1";
+}
+
+struct QuietApplication : plat::ui::ApplicationDelegate {};
+
+}  // namespace
+
+UnitCommands::UnitCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
+    plat::ui::WebView::setObserver(this);
+}
+
+UnitCommands::~UnitCommands() {
+    plat::ui::WebView::setObserver(nullptr);
+    for (const auto& view : m_shown) view->setDelegate(nullptr);
+    m_shown.clear();
+    // The views and their engines go before the window and the application they stand in.
+    KSContentView::clearContentViews();
+    m_screen.reset();
+    m_window.reset();
+    m_root.reset();
+    m_app.reset();
+}
+
+bool UnitCommands::run(const std::string& name, const std::vector<Arg>& args, std::string& refusal) {
+    if (name == "unit") return unit(args, refusal) || true;
+    if (name == "tap") return tap(args, refusal) || true;
+    if (name == "screenshot") return screenshot(args, refusal) || true;
+    if (name == "memory.warning") {
+        if (!args.empty()) {
+            refusal = "usage: memory.warning";
+            return true;
+        }
+        application().receiveMemoryWarning();
+        m_say("ok");
+        return true;
+    }
+    return false;
+}
+
+plat::ui::Application& UnitCommands::application() {
+    if (!m_app) {
+        m_app = std::make_unique<plat::ui::Application>(std::make_unique<QuietApplication>());
+        m_app->launch();
+        m_root = std::make_shared<plat::ui::ViewController>();
+        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+        m_window->setRootViewController(m_root);
+        m_window->makeKeyAndVisible();
+    }
+    return *m_app;
+}
+
+bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
+    const std::string sub = args.empty() || args[0].quoted ? "" : args[0].text;
+    if (sub == "show" && (args.size() == 2 || args.size() == 3)) {
+        const std::optional<bool> animated = args.size() == 3 ? flag(args, 1, true) : true;
+        const Arg& json = args.back();
+        if (!animated || !json.object) {
+            refusal = "usage: unit show [0|1] JSON";
+            return false;
+        }
+        std::optional<KSJsonValue> value = KSJsonParser().objectWithString(json.raw);
+        std::shared_ptr<KSContent> content = value && value->object() ? KSContent::contentWithDictionary(*value->object())
+                                                                       : nullptr;
+        if (!content) {
+            m_say("nil");
+            return true;
+        }
+        application();
+        std::shared_ptr<KSContentView> view = KSContentView::dequeueContentViewInstance();
+        if (!view) view = KSContentView::make(nullptr);
+        view->setContent(std::move(content));
+        view->setDelegate(this);
+        view->setTargetView(m_root->view().get());
+        m_shown.push_back(view);
+        view->show(*animated);
+        m_say("shown");
+        return true;
+    }
+    const bool onTop = sub == "dismiss" || sub == "eval" || sub == "frames";
+    if (onTop && m_shown.empty()) {
+        refusal = "no unit shown";
+        return false;
+    }
+    if (!onTop) {
+        refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
+        return false;
+    }
+    KSContentView& top = *m_shown.back();
+    if (sub == "dismiss" && args.size() <= 2) {
+        const std::optional<bool> animated = flag(args, 1, true);
+        if (!animated) {
+            refusal = "usage: unit dismiss [0|1]";
+            return false;
+        }
+        top.dismiss(*animated);
+        m_say("ok");
+        return true;
+    }
+    if (sub == "eval" && args.size() == 2 && args[1].quoted && !args[1].object) {
+        m_say(escape(top.webView().stringByEvaluatingJavaScript(args[1].text)));
+        return true;
+    }
+    if (sub == "frames" && args.size() == 1) {
+        const plat::ui::WebView& web = top.webView();
+        const plat::ui::Color& border = web.borderColor();
+        m_say("view " + rect(top.frame()) + " web " + rect(web.frame()) + " border " + shortest(border.r) + "," +
+              shortest(border.g) + "," + shortest(border.b) + "," + shortest(border.a) + " " +
+              shortest(web.borderWidth()));
+        return true;
+    }
+    refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
+    return false;
+}
+
+bool UnitCommands::tap(const std::vector<Arg>& args, std::string& refusal) {
+    double x, y;
+    if (args.size() != 2 || !dk::cli::parseDouble(args[0].text, x) || !dk::cli::parseDouble(args[1].text, y)) {
+        refusal = "usage: tap X Y";
+        return false;
+    }
+    plat::ui::Application& app = application();
+    const int finger = m_nextFinger++;
+    using plat::ui::TouchPhase;
+    if (!app.injectTouches({{TouchPhase::Began, finger, plat::ui::Point{x, y}}}) ||
+        !app.injectTouches({{TouchPhase::Ended, finger, std::nullopt}})) {
+        refusal = "tap not taken";
+        return false;
+    }
+    m_say("ok");
+    return true;
+}
+
+bool UnitCommands::screenshot(const std::vector<Arg>& args, std::string& refusal) {
+    if (args.size() != 1) {
+        refusal = "usage: screenshot FILE.png";
+        return false;
+    }
+    plat::ui::Application& app = application();
+    std::string error;
+    if (!m_screen) {
+        const plat::sys::DevicePreset& preset = plat::sys::Device::current().preset();
+        m_screen = plat::host::HeadlessScreen::create(preset.width, preset.height, preset.scale, &error);
+    }
+    if (m_screen) {
+        m_screen->setInterfaceOrientation(app.interfaceOrientation());
+        if (app.compositor().composite(*m_screen) && m_screen->writeScreenshot(args[0].text, &error)) {
+            m_say("ok");
+            return true;
+        }
+    }
+    refusal = "screenshot: " + (error.empty() ? std::string("nothing drawn") : error);
+    return false;
+}
+
+void UnitCommands::forget(KSContentView& view) {
+    auto found = std::find_if(m_shown.begin(), m_shown.end(), [&](const auto& shown) { return shown.get() == &view; });
+    if (found == m_shown.end()) return;
+    std::shared_ptr<KSContentView> kept = *found;
+    m_shown.erase(found);
+    KSContentView::enqueueContentViewInstance(std::move(kept));
+}
+
+void UnitCommands::contentViewDidShow(KSContentView&) {
+    m_say("delegate contentViewDidShow:");
+}
+
+void UnitCommands::contentViewDidLoad(KSContentView&) {
+    m_say("delegate contentViewDidLoad:");
+}
+
+void UnitCommands::contentViewDidDismiss(KSContentView& view) {
+    m_say("delegate contentViewDidDismiss:");
+    forget(view);
+}
+
+void UnitCommands::contentViewDidFail(KSContentView& view, const plat::foundation::Error& error) {
+    m_say("delegate contentView:didFailWithError: " + escape(error.domain) + " " + std::to_string(error.code) + " " +
+          escape(error.message));
+    forget(view);
+}
+
+std::optional<plat::ui::Color> UnitCommands::borderColorForContentView(KSContentView&) {
+    m_say("delegate borderColorForContentView:");
+    return std::nullopt;
+}
+
+void UnitCommands::webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request,
+                                  plat::ui::WebNavigationType, bool allowed) {
+    m_say(std::string("nav ") + (allowed ? "allow " : "refuse ") + escape(request.url));
+}
+
+void UnitCommands::webViewEvaluates(plat::ui::WebView&, const std::string& script) {
+    m_say("js " + escape(script));
+}
+
+}  // namespace dk::kioskcli

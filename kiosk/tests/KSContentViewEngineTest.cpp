@@ -1,0 +1,188 @@
+// The content view's protocol on the real page engine (WPE, headless): templates served by the
+// content-API peer, their calls made by the page's own navigations (main frame or iframe), the
+// replies read back from what the page recorded.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kiosk/KSContentView.h"
+#include "kiosk/KSJsonParser.h"
+#include "kiosk/KSJsonWriter.h"
+#include "kiosk/KSStringUtil.h"
+#include "kiosk/KSURLLoader.h"
+#include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestSupport.h"
+#include "tests/support/RecordingServer.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Calls reach the page through either entry; each reply is kept as JSON in `got`.
+const char* const kPageFunction =
+    "<script>var got=[];function KioskAPICallback(c,r,e){"
+    "got.push({c:c,r:r,e:e,v:window.KioskDispatchProtocolVersion});return 'OK';}</script>";
+const char* const kNativeAPI =
+    "<script>var got=[];var Kiosk={nativeAPI:{callback:function(c,r,e){"
+    "got.push({c:c,r:r,e:e,v:window.KioskDispatchProtocolVersion});}}};</script>";
+
+// A JSON string literal (which JavaScript reads alike).
+std::string quoted(const std::string& text) {
+    const std::string array = KSJsonWriter().stringWithObject(KSJsonValue(KSJsonArray{KSJsonValue(text)})).value();
+    return array.substr(1, array.size() - 2);
+}
+
+std::string page(const std::string& head) {
+    return R"({"headers": [["Content-Type", "text/html; charset=utf-8"]], "body": )" +
+           quoted("<html><head>" + head + "</head><body>unit</body></html>") + "}";
+}
+
+struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
+    Lines lines, scripts;
+    void webViewEvaluates(plat::ui::WebView&, const std::string& script) override { scripts.push_back(script); }
+    void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request, plat::ui::WebNavigationType,
+                        bool allowed) override {
+        lines.push_back(std::string(allowed ? "allow " : "refuse ") + request.url);
+    }
+    void contentViewDidShow(KSContentView&) override { lines.push_back("show"); }
+    void contentViewDidLoad(KSContentView&) override { lines.push_back("load"); }
+    void contentViewDidDismiss(KSContentView&) override { lines.push_back("dismiss"); }
+    void contentViewDidFail(KSContentView&, const plat::foundation::Error& e) override {
+        lines.push_back("fail " + std::to_string(e.code));
+    }
+    bool has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+};
+
+class KSContentViewEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running());
+        ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+        plat::ui::WebView::setObserver(&watch);
+        KSURLLoader::setSystemOpener([this](const std::string& url) {
+            opened.push_back(url);
+            return true;
+        });
+        target = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, 320, 480});
+    }
+    void TearDown() override {
+        plat::ui::WebView::setObserver(nullptr);
+        KSURLLoader::setSystemOpener(nullptr);
+        view.reset();
+        KSContentView::clearContentViews();
+        plat::web::useWebEngine("none");
+    }
+    std::string url(const std::string& path) const { return server.url() + path; }
+    // Shows the template at `path` and waits for its load.
+    void show(const std::string& path) {
+        auto unit = KSJsonParser().objectWithString(R"({"url":")" + url(path) +
+                                                    R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN",)"
+                                                    R"("context":{"level":3,"name":"q\"b\\"}})");
+        view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
+        view->setDelegate(&watch);
+        view->setTargetView(target.get());
+        view->show(false);
+        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load") || watch.has("fail 3"); })) << path;
+    }
+    // The page navigates (its main frame, or a new iframe) to `address`; waits for the decision.
+    void navigate(const std::string& address, bool iframe = false) {
+        const std::string literal = quoted(address);
+        view->webView().stringByEvaluatingJavaScript(
+            iframe ? "var f=document.createElement('iframe');f.src=" + literal + ";document.body.appendChild(f);"
+                   : "location.href=" + literal + ";");
+        const std::string decided = address;
+        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("allow " + decided) || watch.has("refuse " + decided); }))
+            << address;
+        dktest::turnUntil([] { return false; }, 0.2);  // what the decision set off
+    }
+    std::string got() { return view->webView().stringByEvaluatingJavaScript("JSON.stringify(got)"); }
+
+    dktest::TempDir dir;
+    dktest::RecordingServer server{dir.path(),
+                                   R"({"paths": {"/function.html": )" + page(kPageFunction) +
+                                       R"(, "/native.html": )" + page(kNativeAPI) + R"(, "/plain.html": )" +
+                                       page("") + R"(, "/other.html": )" + page("<title>other</title>") +
+                                       R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
+                                       R"(, "/final": {"body": "landed"})"
+                                       R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
+                                   120, DK_KIOSK_API_SERVER};
+    Watch watch;
+    Lines opened;
+    std::shared_ptr<plat::ui::View> target;
+    std::shared_ptr<KSContentView> view;
+};
+
+const char* const kContextReply = R"({"c":"c1","r":{"level":3,"name":"q\"b\\"},"e":null,"v":5})";
+
+TEST_F(KSContentViewEngineTest, LoadContextReachesThePageFunctionAfterTheVersion) {
+    show("/function.html");
+    navigate("ks://loadContext?callback=c1");
+    EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+    EXPECT_TRUE(watch.has("allow " + url("/function.html")));
+    EXPECT_TRUE(watch.has("refuse ks://loadContext?callback=c1"));
+    EXPECT_FALSE(watch.has("fail 3"));
+}
+
+TEST_F(KSContentViewEngineTest, LoadContextReachesKioskNativeAPI) {
+    show("/native.html");
+    navigate("ks://loadContext?callback=c1");
+    EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+    EXPECT_FALSE(watch.has("fail 3"));
+}
+
+TEST_F(KSContentViewEngineTest, APageWithNeitherEntryFailsTheViewWithCode3) {
+    show("/plain.html");
+    navigate("ks://loadContext?callback=c1");
+    ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("fail 3"); }));
+    EXPECT_FALSE(watch.has("dismiss"));
+}
+
+TEST_F(KSContentViewEngineTest, IdsWithQuotesAndBackslashesAndCallsFromIframes) {
+    show("/function.html");
+    navigate("ks://loadContext?callback=a%22b%5Cc%27d", true);
+    navigate("ks://loadContext");
+    EXPECT_EQ(got(), R"([{"c":"a\"b\\c'd","r":{"level":3,"name":"q\"b\\"},"e":null,"v":5},)"
+                     R"({"c":"null","r":{"level":3,"name":"q\"b\\"},"e":null,"v":5}])");
+}
+
+TEST_F(KSContentViewEngineTest, DismissPingsAndClosesWithoutAReplyOrAnOpening) {
+    show("/function.html");
+    const std::string ping = url("/ping?x=1");
+    navigate("ks://dismiss?context=" + KSStringUtil::stringByUrlEncodingString(R"({"ping":")" + ping + R"("})"));
+    ASSERT_TRUE(dktest::turnUntil([&] {
+        for (const std::string& line : server.requestLines())
+            if (line.find("GET /ping?x=1 ") != std::string::npos) return true;
+        return false;
+    }));
+    EXPECT_TRUE(watch.has("dismiss"));
+    for (const std::string& script : watch.scripts) EXPECT_EQ(script.find("KioskAPICallback"), std::string::npos);
+    EXPECT_EQ(opened, Lines{});
+}
+
+TEST_F(KSContentViewEngineTest, UnregisteredKsAddressesAreRefusedAndOtherSchemesLoad) {
+    show("/function.html");
+    navigate("ks://nothing?callback=1");
+    EXPECT_EQ(got(), "[]");  // still the template, no reply
+    navigate(url("/other.html"));
+    ASSERT_TRUE(dktest::turnUntil([&] { return view->webView().stringByEvaluatingJavaScript("document.title") == "other"; }));
+    EXPECT_TRUE(watch.has("refuse ks://nothing?callback=1"));
+    EXPECT_TRUE(watch.has("allow " + url("/other.html")));
+}
+
+TEST_F(KSContentViewEngineTest, LaunchOpensTheFinalAddressAndRepliesWithIt) {
+    show("/function.html");
+    auto launch = [&](const std::string& id, const std::string& path) {
+        const std::string context = KSStringUtil::stringByUrlEncodingString(R"({"url":")" + url(path) + R"("})");
+        navigate("ks://launch?callback=" + id + "&context=" + context);
+        return dktest::turnUntil([&] { return got().find("\"" + id + "\"") != std::string::npos; });
+    };
+    ASSERT_TRUE(launch("L1", "/go"));
+    ASSERT_TRUE(launch("L2", "/missing"));
+    EXPECT_EQ(got(), R"([{"c":"L1","r":{"url":")" + url("/final") + R"("},"e":null},)"
+                     R"({"c":"L2","r":{"url":")" + url("/missing") + R"("},"e":{"error":"1"}}])");
+    EXPECT_EQ(opened, Lines{url("/final")});
+}
+
+}  // namespace

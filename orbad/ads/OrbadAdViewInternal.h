@@ -1,0 +1,178 @@
+// The banner engine behind every ad slot: asks the ad server, loads the chosen creative off screen,
+// swaps it in, reports to its delegate, refreshes on a timer and keeps quiet while an ad has the
+// screen. Everything runs on the main thread; a request's own thread only reads the status and
+// decodes the body, then hands over and waits. Made with std::make_shared, destroyed on the main
+// thread.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orbad/OrbadAdView.h"
+#include "orbad/ads/OBBannerHost.h"
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdsView.h"
+#include "orbad/core/OrbadJSON.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace orbad {
+
+class OBBannerRequestRelay;
+
+// The full-screen unit's size.
+inline constexpr plat::ui::Size kOBFullScreenAdSize{999, 999};
+
+inline constexpr const char* kOrbadNotStartedDescription =
+    "No application id found.  Please be sure to start Orbad prior to requesting ads.";
+inline constexpr const char* kOrbadIntegrationErrorText =
+    "Orbad SDK: Integration Error - A view controller could not be located for this OrbadAdView.  All "
+    "OrbadAdView's MUST be attached to a view that is managed by a UIViewController.";
+
+class OrbadAdViewInternal : public plat::ui::View, public OrbadAdsViewHost {
+public:
+    explicit OrbadAdViewInternal(const plat::ui::Rect& frame);
+    ~OrbadAdViewInternal() override;
+    const char* className() const override { return "OrbadAdViewInternal"; }
+
+    // ---- set-up and control ----
+    plat::ui::Size adSize() const { return m_adSize; }
+    // Unless the refresh time was set explicitly, takes the configured one (0 before start).
+    void setAdSize(plat::ui::Size size);
+    OrbadAdViewDelegate* delegate() const { return m_delegate; }
+    // Probes the three request hooks.
+    void setDelegate(OrbadAdViewDelegate* delegate);
+    double refreshTime() const { return m_refreshTime; }
+    // From now on the configuration no longer sets it; > 0 requests now, else cancels the timer.
+    void setRefreshTime(double seconds);
+    bool testingMode() const { return m_testingMode; }
+    void setTestingMode(bool on) { m_testingMode = on; }
+    const std::string& adSpaceName() const { return m_adSpaceName; }
+    void setAdSpaceName(std::string name) { m_adSpaceName = std::move(name); }
+    OrbadAdView* externalAdView() const { return m_externalAdView; }
+    void setExternalAdView(OrbadAdView* view) { m_externalAdView = view; }
+    // The explicit controller, else the first found up the responder chain, else the delegate when
+    // it is a controller (never here), else null.
+    plat::ui::ViewController* viewController() const;
+    void setViewController(plat::ui::ViewController* controller) { m_viewController = controller; }
+
+    void getAd();
+    void prefetchAd();
+    void getAdWithParameters(const Value* parameters, bool shouldAutoDisplayAd);
+    void displayAd();
+    void cancelAd();
+    void stopLoading();
+    void scheduleNextGetAd();
+    void scheduleNextGetAdFromError();
+    void cancelScheduledGetAd();
+    void clearDeveloperHandled() { m_developerHandled = false; }
+
+    // The request's query for `ordinal` (-1 for pings, sent as 4294967295), as a dictionary.
+    Value::Dictionary buildAdRequestParams(int ordinal, const Value* additionalParameters,
+                                           bool shouldIncludePII);
+
+    bool shouldAutoplay() const { return m_shouldAutoplay; }
+    bool richMediaRequiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }
+    OrbadAdsView* currentAdView() const { return m_currentAdView; }
+    const std::shared_ptr<OrbadAdsView>& nextAdView() const { return m_nextAdView; }
+    const std::shared_ptr<OrbadAd>& currentAd() const { return m_currentAd; }
+    const std::vector<std::shared_ptr<OrbadAd>>& currentAds() const { return m_currentAds; }
+    bool isLoading() const { return m_isLoading; }
+    bool hasPrefetchedAd() const { return m_hasPrefetchedAd; }
+    bool hasFinishedStarting() const { return m_hasFinishedStarting.load(); }
+
+    // ---- from creative views ----
+    bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
+    void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
+                             const std::optional<Error>& error) override;
+    // The action controller and the browser come later: until then these do nothing.
+    void openActionForAd(const std::shared_ptr<OrbadAd>&) override {}
+    void openActionURL(const std::string&, const std::shared_ptr<OrbadAd>&) override {}
+    void openURLInBrowser(const std::string&, int) override {}
+    bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
+    void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
+    // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
+    void willTouchThroughWithObject(const void* object, const std::string& didHideKey);
+    bool shouldTouchThrough() const;
+    // False (and the integration text on standard output) when no controller is found.
+    bool verifyViewController() const;
+
+    OrbadAdsViewPool& pool() { return m_pool; }
+
+    // ---- from the client ----
+    void finishStarting();
+    void orbadConfigurationUpdated();
+
+private:
+    friend class OBBannerRequestRelay;
+    enum class Outcome { Finished, Failed };
+
+    void handleOrbadNotStarting();
+    void touchThroughFinished();
+    void sendTouchThrough(bool will);
+    void getOrbadAdWithParameters(const Value* parameters, bool shouldAutoDisplayAd);
+    // Main-thread halves of the request's answer.
+    void requestAnswered(int status, std::optional<Value> body);
+    void requestFailed(int status, const Error& error);
+    void finishLoadingAds(const Value::Array& list);
+    void loadAd(const std::shared_ptr<OrbadAd>& ad);
+    void creativeFailed();
+    void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
+    void failWithError(const Error& error);
+    void handleAdLoadFailWithError(const Error& error);
+    void removeCreative(OrbadAdsView& view);
+    void dismissCreative(const std::shared_ptr<plat::ui::View>& view);
+
+    std::shared_ptr<OBBannerHost> m_host;
+    std::shared_ptr<OrbadAd> m_currentAd;
+    std::optional<Value::Array> m_savedCustomAdArray;
+    std::vector<std::shared_ptr<OrbadAd>> m_currentAds;
+    OrbadAdsViewPool m_pool;
+    OrbadAdViewDelegate* m_delegate = nullptr;
+    double m_refreshTime = 0;
+    bool m_shouldGetAdAfterConfig = false;
+    bool m_shouldGetAdAfterFinishedStarting = false;
+    bool m_refreshChanged = false;
+    bool m_isLoading = false;
+    plat::ui::Size m_adSize{};
+    OrbadAdView* m_externalAdView = nullptr;
+    plat::ui::ViewController* m_viewController = nullptr;
+    std::string m_adSpaceName;
+    std::shared_ptr<OrbadAdsView> m_nextAdView;
+    bool m_shouldAutoplay = false;
+    bool m_richMediaRequiresUserInteraction = false;
+    bool m_wasPaused = false;
+    bool m_pausedSelf = false;
+    bool m_testingMode = false;
+    bool m_applicationInactive = false;
+    std::atomic<bool> m_hasFinishedStarting{false};
+    bool m_developerHandled = false;
+    double m_lastAutoplayTime = -1e300;
+    unsigned m_ordinalNumber = 0;
+    std::string m_deviceModel, m_deviceSystemVersion, m_locale;
+    bool m_hasRequestAdURLCallback = false, m_hasRequestCreativeCallback = false,
+         m_hasRequestVeltiMediaCallback = false;
+    bool m_autoDisplayNextAdRequest = false;
+    bool m_hasPrefetchedAd = false;
+    // The open-allocation list; empty until the waterfall lands.
+    std::optional<Value::Array> m_oacandidates;
+    std::string m_currentOACandidate;
+    OrbadAdsView* m_currentAdView = nullptr;
+
+    std::shared_ptr<OBBannerRequestRelay> m_relay;
+    plat::foundation::Timer m_getAdTimer;
+    plat::foundation::Timer m_notStartedTimer;
+    std::vector<plat::foundation::Observation> m_observations;
+    bool m_observingConfiguration = false;
+    plat::foundation::Observation m_touchThroughEnd;
+};
+
+// The count shared by full-screen engines, and both back to 0 on a session restart.
+unsigned fullScreenOrdinal();
+
+}  // namespace orbad

@@ -1,0 +1,89 @@
+// The contract between the banner engine and the creative views it shows, and the engine's pool
+// of views kept for the next ad of the same kind.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
+
+class OrbadAdViewDelegate;
+
+namespace plat::ui {
+class View;
+}
+
+namespace orbad {
+
+class OrbadAd;
+class OrbadAdsView;
+
+// What a creative view reports to, and asks of, the engine that shows it (main thread).
+class OrbadAdsViewHost {
+public:
+    virtual ~OrbadAdsViewHost() = default;
+    // False when `ad` is no longer the one the engine waits for: the view then shows nothing.
+    virtual bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) = 0;
+    virtual void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
+                                     const std::optional<plat::foundation::Error>& error) = 0;
+    // A touch on the creative: its ad's action.
+    virtual void openActionForAd(const std::shared_ptr<OrbadAd>& ad) = 0;
+    // A link the creative's page followed.
+    virtual void openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad) = 0;
+    virtual void openURLInBrowser(const std::string& url, int browserStyle) = 0;
+};
+
+// A creative view as the engine drives it. The engine sets the delegate and itself before
+// loadWithAd, and clears both when it takes the view off; the view holds neither.
+class OrbadAdsView {
+public:
+    virtual ~OrbadAdsView() = default;
+
+    virtual void setAdViewDelegate(OrbadAdViewDelegate* delegate) = 0;
+    virtual OrbadAdViewDelegate* adViewDelegate() const = 0;
+    virtual void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) = 0;
+    virtual std::shared_ptr<OrbadAdsViewHost> mainAdView() const = 0;
+    // Taken off the engine; become the engine's current view.
+    virtual void adHasBeenDismissed() = 0;
+    virtual void adHasBeenDisplayed() = 0;
+    // Abandons any loading.
+    virtual void stopLoading() = 0;
+    // Answers later with adsViewFinishedLoading or adsViewFailedToLoad on the main ad view.
+    virtual void loadWithAd(std::shared_ptr<OrbadAd> ad) = 0;
+    // May wait in the pool; reset before it does.
+    virtual bool canBeReused() const = 0;
+    virtual void prepareForReuse() = 0;
+
+    // The view that shows, and the class name the pool keys it by.
+    virtual plat::ui::View& adsView() = 0;
+    virtual const char* adsViewClassName() const = 0;
+};
+
+// At most one waiting view per class name, dropped on a memory warning. Every operation holds
+// the pool's lock for its whole length.
+class OrbadAdsViewPool {
+public:
+    OrbadAdsViewPool();
+    ~OrbadAdsViewPool();
+    OrbadAdsViewPool(const OrbadAdsViewPool&) = delete;
+    OrbadAdsViewPool& operator=(const OrbadAdsViewPool&) = delete;
+
+    // Kept (after prepareForReuse) only when it can be reused and none of its class waits.
+    void queueReusableAdView(const std::shared_ptr<OrbadAdsView>& view);
+    std::shared_ptr<OrbadAdsView> dequeueReusableAdViewWithClass(std::string_view className);
+    void purge();
+    size_t waitingCount() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::map<std::string, std::vector<std::shared_ptr<OrbadAdsView>>, std::less<>> m_views;
+    plat::foundation::Observation m_memoryWarning;
+};
+
+}  // namespace orbad

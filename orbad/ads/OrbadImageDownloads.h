@@ -1,0 +1,51 @@
+// The pictures a creative view needs before it can show: each distinct URL fetched once, decoded
+// as it arrives, and one call on the main thread when the last has answered. Restarting or
+// cancelling moves to a new generation: answers of an older one change nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace plat::ui {
+class Image;
+}
+
+namespace orbad {
+
+class OrbadImageDownloads {
+public:
+    OrbadImageDownloads();
+    ~OrbadImageDownloads();
+    OrbadImageDownloads(const OrbadImageDownloads&) = delete;
+    OrbadImageDownloads& operator=(const OrbadImageDownloads&) = delete;
+
+    // Fetches the distinct URLs among `urls` (none: nothing starts and `done` never runs). `done`
+    // runs on the main thread, the last answer's thread waiting for it, unless cancel() or
+    // another start came first. Failed downloads, and data that is no picture, leave no image.
+    void start(const std::vector<std::string>& urls, std::function<void()> done);
+    // Cancels the downloads under way; their answers are ignored from now on.
+    void cancel();
+    // Forgets the pictures.
+    void clear();
+    bool isLoading() const;
+    // Downloads still unanswered.
+    unsigned outstanding() const;
+    std::shared_ptr<plat::ui::Image> image(const std::string& url) const;
+
+    struct State;
+    struct Batch;
+
+private:
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<Batch> m_batch;
+};
+
+// The distinct texts of `urls`, in their first order.
+std::vector<std::string> distinctURLs(const std::vector<std::string>& urls);
+
+}  // namespace orbad

@@ -1,0 +1,72 @@
+#include "orbad/tests/OrbadCreativeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/crypto/Crypto.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/image/ImageCodec.h"
+
+namespace dktest {
+
+using plat::foundation::RunLoop;
+
+bool NotingHost::adsViewFinishedLoading(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&) {
+    lines.push_back("finished");
+    return answer;
+}
+
+void NotingHost::adsViewFailedToLoad(orbad::OrbadAdsView&, const std::shared_ptr<orbad::OrbadAd>&,
+                                     const std::optional<plat::foundation::Error>& error) {
+    lines.push_back(error ? "failed " + std::to_string(error->code) : "failed nil");
+}
+
+void NotingHost::openActionForAd(const std::shared_ptr<orbad::OrbadAd>& ad) {
+    lines.push_back("action " + ad->identifier().value_or("nil"));
+}
+
+void NotingHost::openActionURL(const std::string& url, const std::shared_ptr<orbad::OrbadAd>&) {
+    lines.push_back("url " + url);
+}
+
+void NotingHost::openURLInBrowser(const std::string& url, int browserStyle) {
+    lines.push_back("browser " + url + " " + std::to_string(browserStyle));
+}
+
+std::shared_ptr<orbad::OrbadAd> adFrom(const std::string& creative) {
+    std::string error;
+    auto entry = plat::foundation::Value::fromJSON(R"({"creative":)" + creative + "}", &error);
+    EXPECT_TRUE(entry) << error;
+    return orbad::OrbadAd::adWithJSONDictionary(entry ? *entry : plat::foundation::Value());
+}
+
+std::string pngHex(int width, int height, const std::vector<uint8_t>& rgba) {
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < width * height; ++i) pixels.insert(pixels.end(), rgba.begin(), rgba.end());
+    std::vector<uint8_t> png;
+    std::string error;
+    EXPECT_TRUE(plat::image::encodePNG(width, height, pixels.data(), pixels.size(), 4, &png, &error)) << error;
+    return plat::crypto::hex(png);
+}
+
+void turn(double seconds) {
+    RunLoop::main().runFor(seconds);
+}
+
+bool turnUntil(const std::function<bool()>& done, double seconds) {
+    const double end = plat::foundation::Clock::monotonicSeconds() + seconds;
+    while (!done()) {
+        if (plat::foundation::Clock::monotonicSeconds() > end) return false;
+        RunLoop::main().runOnce(0.01);
+    }
+    return true;
+}
+
+}  // namespace dktest
+
+// Fontconfig (behind the labels' text), GLib and WebKit (behind the web creative) keep their
+// configuration and caches for the life of the process; that is not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}

@@ -1,0 +1,35 @@
+// What the creative views' tests share: an engine stand-in that notes what the views report, ads
+// made from creative JSON, pictures to serve, and turns of the main loop on the virtual clock.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdsView.h"
+
+namespace dktest {
+
+struct NotingHost : orbad::OrbadAdsViewHost {
+    std::vector<std::string> lines;
+    bool answer = true;  // to adsViewFinishedLoading
+    bool adsViewFinishedLoading(orbad::OrbadAdsView& view, const std::shared_ptr<orbad::OrbadAd>& ad) override;
+    void adsViewFailedToLoad(orbad::OrbadAdsView& view, const std::shared_ptr<orbad::OrbadAd>& ad,
+                             const std::optional<plat::foundation::Error>& error) override;
+    void openActionForAd(const std::shared_ptr<orbad::OrbadAd>& ad) override;
+    void openActionURL(const std::string& url, const std::shared_ptr<orbad::OrbadAd>& ad) override;
+    void openURLInBrowser(const std::string& url, int browserStyle) override;
+};
+
+// The model of `creative` (a JSON object), as the response's entry holds it.
+std::shared_ptr<orbad::OrbadAd> adFrom(const std::string& creative);
+// A PNG of `width` x `height` in one colour, as hex for the recording server's "body_hex".
+std::string pngHex(int width, int height, const std::vector<uint8_t>& rgba = {255, 0, 0, 255});
+// Runs the main loop for `seconds` of its (virtual) clock.
+void turn(double seconds);
+// Turns until `done` (at most `seconds` of real time); its last answer.
+bool turnUntil(const std::function<bool()>& done, double seconds = 10);
+
+}  // namespace dktest
