@@ -22,11 +22,6 @@ namespace {
 constexpr double kCloseButtonTimeout = 4.0;
 constexpr double kCloseButtonSide = 40;
 
-bool isUpright(int orientation) {
-    return orientation >= plat::sys::kDeviceOrientationPortrait &&
-           orientation <= plat::sys::kDeviceOrientationLandscapeRight;
-}
-
 // A template's boolean: true, a non-zero number, or a text whose leading number is non-zero or
 // that starts with "Y", "y", "T" or "t".
 bool boolValue(const KSJsonValue& value) {
@@ -99,7 +94,7 @@ KSPublisherContentRequest::KSPublisherContentRequest(std::string token, std::str
     m_loadingForward.owner = this;
     KSAPIRequest::setDelegate(&m_loadingForward);
     int device = plat::sys::Device::current().orientation();
-    if (isUpright(device))
+    if (kiosk::isUprightOrientation(device))
         m_lastUpright = device;
     else if (plat::ui::Application* app = plat::ui::Application::shared())
         m_lastUpright = app->interfaceOrientation();
@@ -405,7 +400,7 @@ void KSPublisherContentRequest::placeCloseButton() {
         }
     }
     int o = plat::sys::Device::current().orientation();
-    if (isUpright(o)) {
+    if (kiosk::isUprightOrientation(o)) {
         m_lastUpright = o;
     } else {
         // Flat or unknown says nothing about which way is up: a placed button stays as it is.
