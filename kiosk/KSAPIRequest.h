@@ -66,15 +66,15 @@ public:
     void setHashCode(std::int64_t code) { m_hashCode = code; }
 
     // Built on the first call (at send) and then fixed.
-    const std::string& URL();
+    virtual const std::string& URL();
     const KSJsonObject& signedParameters();
     std::string signedParameterString();
 
     // Once; a second send does nothing.
     virtual void send();
-    void cancel();
+    virtual void cancel();
     // Cancels the transfer and leaves the registry; again is harmless.
-    void finish();
+    virtual void finish();
     bool isSent() const { return m_sent; }
 
     // --- class-wide ---

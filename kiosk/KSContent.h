@@ -43,6 +43,11 @@ namespace kiosk {
 inline bool isNullRect(const plat::sys::Rect& r) {
     return r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0;
 }
+// Portrait, upside down or either landscape: face up, face down and unknown say nothing about which
+// way is up, so layouts keep what they had.
+inline bool isUprightOrientation(int orientation) {
+    return orientation >= 1 && orientation <= 4;
+}
 // A JSON value as a float the way a text's floatValue reads one (a leading number, else 0).
 double floatValue(const KSJsonValue* value);
 

@@ -240,7 +240,7 @@ void KSContentView::show(bool animated) {
 
 void KSContentView::orientationChanged() {
     const int orientation = plat::sys::Device::current().orientation();
-    if (orientation == m_orientation) return;
+    if (orientation == m_orientation || !kiosk::isUprightOrientation(orientation)) return;
     const Rect unitFrame =
         m_content ? m_content->frameForOrientation(orientation, plat::ui::applicationFrame()) : Rect{};
     if (kiosk::isNullRect(unitFrame)) {

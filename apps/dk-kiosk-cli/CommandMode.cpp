@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-kiosk-cli/ContentCommands.h"
 #include "apps/dk-kiosk-cli/UnitCommands.h"
 #include "kiosk/KSAPIRequest.h"
 #include "kiosk/KSPublisherOpenRequest.h"
@@ -149,6 +150,7 @@ public:
             say("ok");
             return true;
         }
+        if (bool ok; m_content.handles(name, args, ok)) return ok;
         if (name == "loader") {
             if (args.size() != 2 || (args[0].text != "open" && args[0].text != "ping"))
                 return refuse("usage: loader open|ping URL");
@@ -424,6 +426,7 @@ private:
 
     std::shared_ptr<SDURLCache> m_cache;
     Happenings m_happenings;
+    dk::kioskcli::ContentCommands m_content{say};
     dk::kioskcli::UnitCommands m_units{say};
 };
 

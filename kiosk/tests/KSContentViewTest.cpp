@@ -339,6 +339,16 @@ TEST_F(KSContentViewTest, RotationMovesTheDialogAtOnceAndTurnsTheViewWithTheStat
     EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 320, 460}));
     plat::sys::Device::current().setOrientation(3);
     EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 480, 300}));
+    // Flat or unknown says nothing about which way is up: the landscape layout stays.
+    for (int flat : {plat::sys::kDeviceOrientationFaceUp, plat::sys::kDeviceOrientationFaceDown,
+                     plat::sys::kDeviceOrientationUnknown}) {
+        plat::sys::Device::current().setOrientation(flat);
+        at(RunLoop::main().now(), plat::ui::kRotationDuration);
+        EXPECT_EQ(view->webView().frame(), (Rect{0, 20, 480, 300})) << flat;
+        EXPECT_EQ(view->frame(), (Rect{-80, 80, 480, 320})) << flat;
+        EXPECT_EQ(view->orientation(), plat::sys::kDeviceOrientationLandscapeLeft) << flat;
+    }
+    plat::sys::Device::current().setOrientation(3);
 
     // Code 2: no frame for the orientation the device turns to.
     view->setContent(unit(R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":10,"h":10}})"));

@@ -25,7 +25,7 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, const Colo
 // The height drawText gives `text` in `width` points with no bound on the height: one line when
 // `lines` is 1, else wrapped into at most `lines` (0: any).
 double textHeight(const std::string& text, const Font& font, double width, int lines);
-// The width of `text` on one line, unbounded.
+// The width of `text` laid out on one line, unbounded.
 double textWidth(const std::string& text, const Font& font);
 
 class Label : public View {

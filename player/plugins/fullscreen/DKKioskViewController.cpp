@@ -31,23 +31,23 @@ void DKKioskViewController::showMoreGamesAd() {
 
 void DKKioskViewController::displayContent() {
     if (!enabled()) return;
-    auto request = KSPublisherContentRequest::requestForApp(m_token, m_secret, m_placement, this);
+    auto request = KSContentRequestService::requestForApp(m_token, m_secret, m_placement, this);
     m_request = request;
     request->setShowsOverlayImmediately(true);
     request->overlayWindow()->setBackgroundColor(plat::ui::Color{0, 0, 0, 1});
     request->send();
 }
 
-void DKKioskViewController::requestContentDidDisplay(KSPublisherContentRequest&) {
+void DKKioskViewController::requestContentDidDisplay(KSContentRequestService&) {
     if (DKFullscreenAdProviderDelegate* d = delegate()) d->adDidDisplay();
 }
 
-void DKKioskViewController::requestContentDidDismiss(KSPublisherContentRequest&, int) {
+void DKKioskViewController::requestContentDidDismiss(KSContentRequestService&, int) {
     plat::foundation::log("ContentDidDismiss callback");
     if (DKFullscreenAdProviderDelegate* d = delegate()) d->adDismissed();
 }
 
-void DKKioskViewController::requestDidFail(KSPublisherContentRequest&, const plat::foundation::Error& error) {
+void DKKioskViewController::requestDidFail(KSContentRequestService&, const plat::foundation::Error& error) {
     // The delegate may let this provider go from either call: keep it for both.
     auto self = weak_from_this().lock();
     const std::string message = failureMessage(error);

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "kiosk/KSPublisherContentRequest.h"
+#include "kiosk/KSContentRequestService.h"
 #include "player/plugins/fullscreen/DKFullscreenAdProvider.h"
 
-class DKKioskViewController : public DKFullscreenAdProvider, private KSPublisherContentRequestDelegate {
+class DKKioskViewController : public DKFullscreenAdProvider, private KSContentRequestServiceDelegate {
 public:
     // Enabled exactly when the Info.plist has both "DKGameKS_Token" and "DKGameKS_Secret".
     DKKioskViewController();
@@ -26,13 +26,13 @@ public:
     void setKioskPlacement(std::string placement) { m_placement = std::move(placement); }
 
 private:
-    void requestContentDidDisplay(KSPublisherContentRequest&) override;
-    void requestContentDidDismiss(KSPublisherContentRequest&, int dismissType) override;
-    void requestDidFail(KSPublisherContentRequest&, const plat::foundation::Error& error) override;
+    void requestContentDidDisplay(KSContentRequestService&) override;
+    void requestContentDidDismiss(KSContentRequestService&, int dismissType) override;
+    void requestDidFail(KSContentRequestService&, const plat::foundation::Error& error) override;
 
     std::string m_token;
     std::string m_secret;
     std::string m_placement = "game_launch";
     // The client owns its requests; this one is only asked to forget us when we go.
-    std::weak_ptr<KSPublisherContentRequest> m_request;
+    std::weak_ptr<KSContentRequestService> m_request;
 };
