@@ -90,10 +90,15 @@ public:
     bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
     void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                              const std::optional<Error>& error) override;
-    // The action controller and the browser come later: until then these do nothing.
+    // The action controller comes later: until then these do nothing.
     void openActionForAd(const std::shared_ptr<OrbadAd>&) override {}
     void openActionURL(const std::string&, const std::shared_ptr<OrbadAd>&) override {}
-    void openURLInBrowser(const std::string&, int) override {}
+    // The refresh stops; the browser dismisses itself when the application resigns active.
+    void openURLInBrowser(const std::string& url, int browserStyle) override;
+    // Presented from the view controller, as a take-over that ends with the browser's close.
+    void openBrowser(const std::shared_ptr<OBBrowserViewController>& browser);
+    // The last browser opened (for tools and tests).
+    std::shared_ptr<OBBrowserViewController> lastBrowser() const { return m_lastBrowser.lock(); }
     bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
@@ -122,6 +127,7 @@ private:
     void finishLoadingAds(const Value::Array& list);
     void loadAd(const std::shared_ptr<OrbadAd>& ad);
     void creativeFailed();
+    void actionPreloaded(const void* action);
     void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
     void failWithError(const Error& error);
     void handleAdLoadFailWithError(const Error& error);
@@ -170,6 +176,8 @@ private:
     std::vector<plat::foundation::Observation> m_observations;
     bool m_observingConfiguration = false;
     plat::foundation::Observation m_touchThroughEnd;
+    plat::foundation::Observation m_preloadWait;
+    std::weak_ptr<OBBrowserViewController> m_lastBrowser;
 };
 
 // The count shared by full-screen engines, and both back to 0 on a session restart.

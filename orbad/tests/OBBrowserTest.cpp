@@ -2,7 +2,9 @@
 // decision, "Open in Safari", orientation scripts, its notifications and preloading.
 #include <gtest/gtest.h>
 
+#include "orbad/OrbadAdView.h"
 #include "orbad/ads/OBBrowserViewController.h"
+#include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/tests/BannerTestSupport.h"
 #include "orbad/tests/OrbadTestSupport.h"
 #include "platform/foundation/Clock.h"
@@ -275,6 +277,31 @@ TEST_F(OBBrowserTest, PreloadAnswers) {
             EXPECT_EQ(decisions.lines.back(), c.url + " allowed");
         }
     }
+}
+
+// The banner's browser: the take-over begins before it is presented and ends with its close.
+TEST_F(OBBrowserTest, BannerOpensTheBrowser) {
+    dktest::RecordingAdDelegate delegate;
+    delegate.answered = {OrbadAdViewDelegate::Op::adViewWillTouchThrough,
+                         OrbadAdViewDelegate::Op::adViewDidFinishTouchThrough};
+    delegate.origin = RunLoop::main().now();
+    auto banner = OrbadAdViewiPhone_320x50.make();
+    banner->setDelegate(&delegate);
+    banner->setViewController(m_root.get());
+    banner->adView()->openURLInBrowser("http://a.test/landing", 3);
+    auto browser = banner->adView()->lastBrowser();
+    ASSERT_EQ(m_root->presentedViewController(), browser.get());
+    EXPECT_EQ(browser->browserStyle(), 3);
+    EXPECT_TRUE(browser->autoDismissOnResignActive());
+    EXPECT_EQ(delegate.lines, std::vector<std::string>{"0.0 adViewWillTouchThrough"});
+    run(1);
+    browser->done();
+    browser.reset();
+    run(0.05);
+    EXPECT_EQ(delegate.lines.size(), 1u);
+    run(0.1);
+    EXPECT_EQ(delegate.lines, (std::vector<std::string>{"0.0 adViewWillTouchThrough", "1.1 adViewDidFinishTouchThrough"}));
+    EXPECT_EQ(banner->adView()->lastBrowser(), nullptr);
 }
 
 }  // namespace
