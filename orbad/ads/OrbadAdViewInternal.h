@@ -45,6 +45,8 @@ public:
     // Unless the refresh time was set explicitly, takes the configured one (0 before start).
     void setAdSize(plat::ui::Size size);
     OrbadAdViewDelegate* delegate() const { return m_delegate; }
+    // The started client the engine asks (null before start).
+    const std::shared_ptr<OBBannerHost>& clientHost() const { return m_host; }
     // Probes the three request hooks.
     void setDelegate(OrbadAdViewDelegate* delegate);
     double refreshTime() const { return m_refreshTime; }
@@ -109,6 +111,16 @@ public:
 
     OrbadAdsViewPool& pool() { return m_pool; }
 
+    // ---- the open-allocation waterfall ----
+    const std::optional<Value::Array>& oacandidates() const { return m_oacandidates; }
+    const std::string& currentOACandidate() const { return m_currentOACandidate; }
+    // The first candidate named `name`; nothing when none is.
+    void removeCandidateByKey(const std::string& name);
+    // True: the engine shows the outside network itself; false: the delegate has it, or it failed.
+    bool shouldHandleOpenAllocationInternally(const OrbadOpenAllocationAd& ad);
+    void finishExternalSuballocationRequest(const std::shared_ptr<OrbadAd>& ad, int code);
+    void prepareOpenAllocationSelections() {}
+
     // ---- from the client ----
     void finishStarting();
     void orbadConfigurationUpdated();
@@ -121,6 +133,9 @@ private:
     void touchThroughFinished();
     void sendTouchThrough(bool will);
     void getOrbadAdWithParameters(const Value* parameters, bool shouldAutoDisplayAd);
+    void waterfallStep(const Value* parameters, bool shouldAutoDisplayAd);
+    void loadOpenAllocationCreative(const std::string& name, const Value& candidate);
+    void creativeDidFail(OrbadAdsView* view, const std::shared_ptr<OrbadAd>& ad, const std::optional<Error>& error);
     // Main-thread halves of the request's answer.
     void requestAnswered(int status, std::optional<Value> body);
     void requestFailed(int status, const Error& error);
@@ -165,7 +180,7 @@ private:
          m_hasRequestVeltiMediaCallback = false;
     bool m_autoDisplayNextAdRequest = false;
     bool m_hasPrefetchedAd = false;
-    // The open-allocation list; empty until the waterfall lands.
+    // The open-allocation networks still to try for this request; none outside a waterfall.
     std::optional<Value::Array> m_oacandidates;
     std::string m_currentOACandidate;
     OrbadAdsView* m_currentAdView = nullptr;

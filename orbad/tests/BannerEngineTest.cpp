@@ -670,4 +670,144 @@ TEST_F(BannerEngineTest, PreloadingActionHoldsTheCreative) {
     }
 }
 
+// ---- the open-allocation waterfall ----
+
+class WaterfallTest : public BannerEngineTest {
+protected:
+    // The server answers one image ad; the host's list is `names` by priority, pinged at /oa/.
+    void waterfall(const std::vector<std::string>& names) {
+        serve(answer(kOneAd));
+        Value::Array list;
+        int priority = 1;
+        for (const std::string& name : names)
+            list.push_back(Value(Value::Dictionary{{"name", name}, {"priority", priority++}}));
+        m_host->candidates = list;
+        m_host->oaBase = m_pings.url("/oa/");
+        start();
+    }
+    // The pings in the order the server saw them: "oanoad", "oadev", ...
+    Lines pings() const {
+        Lines out;
+        for (const auto& seen : m_pings.requests())
+            if (seen.path.starts_with("/oa/")) out.push_back(seen.path.substr(4, seen.path.find('?') - 4));
+        return out;
+    }
+};
+
+// iAd has no library here: it fails at once, pings no-ad, and 0.1 s later the ad server is asked.
+TEST_F(WaterfallTest, FailedNetworkMovesOnToTheServer) {
+    waterfall({"openiad", "orbad"});
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+    ASSERT_EQ(adRequests(), 1u);
+    EXPECT_EQ(dktest::queriesTo(*m_server, "/ads")[0].at("o"), "0");
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+    const auto noAd = dktest::queriesTo(m_pings, "/oa/oanoad").at(0);
+    EXPECT_EQ(noAd.at("o"), "4294967295");
+    EXPECT_EQ(noAd.count("ue"), 0u);
+    EXPECT_EQ(noAd.at("oa"), "openiad");
+    EXPECT_EQ(noAd.at("oam"), "priority");
+    EXPECT_EQ(noAd.at("oav"), "1");
+    EXPECT_EQ(view.adView()->oacandidates(), std::nullopt);  // a loaded creative ends the list
+}
+
+TEST_F(WaterfallTest, UsedUpListReports) {
+    waterfall({});
+    banner().getAd();
+    run(0.5);
+    EXPECT_EQ(m_delegate.lines,
+              (Lines{"0.0 adView:didFailLoadWithError: -503 \t\tNo ads available, all OA candidates exhausted."}));
+    EXPECT_EQ(adRequests(), 0u);
+}
+
+// Fallback creatives wait while the list lasts and show instead of the used-up report.
+TEST_F(WaterfallTest, FallbackCreativesInsteadOfTheReport) {
+    waterfall({"orbad", "openiad"});
+    serve(answer(R"({"creative": {"id": "1", "type": "image", "fallback": "true"}})"));
+    m_host->oaBase = m_pings.url("/oa/");
+    m_host->candidates = Value::Array{Value(Value::Dictionary{{"name", "orbad"}, {"priority", 1}}),
+                                      Value(Value::Dictionary{{"name", "openiad"}, {"priority", 2}})};
+    start();
+    banner().getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.2 adViewDidFinishLoad"}));
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+}
+
+// Refused and received by the delegate: its code, the developer ping, no banner, the refresh
+// re-armed; the refresh then draws a fresh list.
+TEST_F(WaterfallTest, DelegateTakesAdMob) {
+    waterfall({"openadmob", "orbad"});
+    m_delegate.answered.insert({Op::adViewShouldHandleSuballocationRequest, Op::adViewDidReceiveSuballocationRequest});
+    m_delegate.handle = false;
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 shouldHandle -750", "0.0 didReceive -750"}));
+    EXPECT_EQ(pings(), (Lines{"oadev"}));
+    EXPECT_EQ(view.adView()->currentAdView(), nullptr);
+    m_host->candidates = Value::Array{Value(Value::Dictionary{{"name", "orbad"}, {"priority", 1}})};
+    run(29.5);
+    EXPECT_EQ(untimed(m_delegate.lines).back(), "adViewDidFinishLoad");
+    EXPECT_EQ(m_delegate.lines.back().substr(0, 4), "30.0");
+}
+
+// continueRequest keeps the list the delegate's request came from.
+TEST_F(WaterfallTest, ContinueRequestKeepsTheList) {
+    waterfall({"openadmob", "orbad"});
+    m_delegate.answered.insert({Op::adViewShouldHandleSuballocationRequest, Op::adViewDidReceiveSuballocationRequest});
+    m_delegate.handle = false;
+    m_host->refresh = 0;
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(0.5);
+    m_host->candidates = Value::Array{};
+    view.continueRequest();
+    run(0.5);
+    EXPECT_EQ(untimed(m_delegate.lines),
+              (Lines{"shouldHandle -750", "didReceive -750", "shouldHandle -750", "didReceive -750"}));
+}
+
+// "empty" with no hooks: no-ad, then the developer ping with the same query; 0.1 s later the
+// next candidate; no delegate failure.
+TEST_F(WaterfallTest, EmptySlotWithoutHooks) {
+    waterfall({"empty", "orbad"});
+    banner().getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+    Lines seen = pings();  // sent in order, but each on a thread of its own
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (Lines{"oadev", "oanoad"}));
+    EXPECT_EQ(dktest::queriesTo(m_pings, "/oa/oanoad"), dktest::queriesTo(m_pings, "/oa/oadev"));
+}
+
+// Names no network answers to, and fabricated creatives that cannot be read, drop their candidate
+// and try the next 0.1 s later instead of leaving the slot silent.
+TEST_F(WaterfallTest, UnusableCandidatesMoveOn) {
+    for (const std::string base : {std::string(), std::string("http://h.test/\xff/")}) {
+        SCOPED_TRACE(base);
+        waterfall({base.empty() ? "bogus" : "openiad", "orbad"});
+        if (!base.empty()) m_host->oaBase = base;
+        m_delegate.lines.clear();
+        m_delegate.origin = RunLoop::main().now();
+        banner().getAd();
+        run(1);
+        EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+        EXPECT_EQ(adRequests(), 1u);
+        m_banners.clear();
+    }
+}
+
+// A base URL holding a quote still makes a readable creative: the delegate gets the empty slot.
+TEST_F(WaterfallTest, PingBaseIsEscaped) {
+    waterfall({"empty"});
+    m_host->oaBase = "http://h.test/a\"b\\c/";
+    m_delegate.answered.insert(Op::adViewDidReceiveSuballocationRequest);
+    banner().getAd();
+    run(0.5);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 didReceive -1006"}));
+}
+
 }  // namespace

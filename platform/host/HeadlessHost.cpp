@@ -280,17 +280,15 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
             if (index < 0 || index >= static_cast<long>(alert->buttonTitles().size())) return nullptr;
             return [alert, index] { alert->pressButton(static_cast<int>(index)); };
         }
-<<<<<<< HEAD
+        case InputKind::AlertCancel: {
+            if (app.alerts().empty()) return nullptr;
+            return [alert = app.alerts().front()] { alert->cancel(); };
+        }
         case InputKind::SheetPress: {
             ui::ActionSheet* sheet = ui::ActionSheet::onScreen();
             if (!sheet || command.index >= static_cast<long>(sheet->buttonTitles().size())) return nullptr;
             auto held = std::static_pointer_cast<ui::ActionSheet>(sheet->shared_from_this());
             return [held, &command] { held->pressButton(static_cast<int>(command.index)); };
-=======
-        case InputKind::AlertCancel: {
-            if (app.alerts().empty()) return nullptr;
-            return [alert = app.alerts().front()] { alert->cancel(); };
->>>>>>> main
         }
         case InputKind::TextType:
         case InputKind::TextDelete:
