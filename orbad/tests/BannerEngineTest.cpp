@@ -10,6 +10,7 @@
 
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadController.h"
@@ -27,6 +28,7 @@
 #include "platform/net/Servers.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
 
 namespace {
@@ -808,6 +810,147 @@ TEST_F(WaterfallTest, PingBaseIsEscaped) {
     banner().getAd();
     run(0.5);
     EXPECT_EQ(m_delegate.lines, (Lines{"0.0 didReceive -1006"}));
+}
+
+// ---- the adapters, over fake network libraries ----
+
+// A network banner that only records what it was asked; tests play the network's callbacks.
+struct FakeNetworkBanner : orbad::OBNetworkBanner {
+    explicit FakeNetworkBanner(orbad::OBNetworkBannerRequest r) : OBNetworkBanner(r.frame), request(std::move(r)) {}
+    void load() override { ++loads; }
+    orbad::OBNetworkBannerRequest request;
+    int loads = 0;
+};
+
+class AdapterTest : public WaterfallTest {
+protected:
+    void TearDown() override {
+        for (const char* name : {"ADBannerView", "AdMobView", "GADBannerView", "MMAdView"})
+            orbad::registerNetworkBannerClass(name, {});
+        WaterfallTest::TearDown();
+    }
+    void network(const std::string& name) {
+        orbad::registerNetworkBannerClass(name, [this](const orbad::OBNetworkBannerRequest& r) {
+            made.push_back(std::make_shared<FakeNetworkBanner>(r));
+            return made.back();
+        });
+    }
+    // One request of `cls` for `candidate`, the fake banners made meanwhile in `made`.
+    OrbadAdView& request(const std::string& candidate, const OrbadAdViewClass& cls = OrbadAdViewiPhone_320x50) {
+        waterfall({candidate, "orbad"});
+        OrbadAdView& view = banner(cls);
+        view.getAd();
+        run(0.05);
+        return view;
+    }
+    std::vector<std::shared_ptr<FakeNetworkBanner>> made;
+};
+
+TEST_F(AdapterTest, DeliveredTwiceReportedOnce) {
+    network("ADBannerView");
+    request("openiad");
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->loads, 1);
+    EXPECT_EQ(made[0]->request.frame, (plat::ui::Rect{0, 0, 320, 50}));
+    made[0]->delegate()->networkDidReceiveAd();
+    made[0]->delegate()->networkDidReceiveAd();
+    run(1);
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    EXPECT_EQ(adRequests(), 0u);
+}
+
+TEST_F(AdapterTest, AdMobSizeByHeight) {
+    network("AdMobView");
+    m_delegate.answered.insert(Op::adViewPublisherKeyForSuballocationRequest);
+    m_delegate.publisherKey = "PUB";
+    for (auto [cls, size] : {std::pair{&OrbadAdViewiPhone_320x50, plat::ui::Size{320, 48}},
+                             std::pair{&OrbadAdViewiPad_468x60, plat::ui::Size{488, 80}},
+                             std::pair{&OrbadAdViewiPad_728x90, plat::ui::Size{748, 110}},
+                             std::pair{&OrbadAdViewiPhone_300x250, plat::ui::Size{320, 270}}}) {
+        made.clear();
+        request("openadmob", *cls);
+        ASSERT_EQ(made.size(), 1u) << cls->name;
+        EXPECT_EQ(made[0]->request.requestedSize, size) << cls->name;
+        EXPECT_EQ(made[0]->request.key, "PUB");
+        m_banners.clear();
+    }
+}
+
+// Google without a publisher key: nothing made, the no-ad ping, the next candidate.
+TEST_F(AdapterTest, GoogleWithoutKeyFails) {
+    network("GADBannerView");
+    request("openadmob");
+    run(1);
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+    EXPECT_EQ(adRequests(), 1u);
+}
+
+TEST_F(AdapterTest, MillennialPlacementAndKeys) {
+    network("MMAdView");
+    auto window = std::make_shared<plat::ui::Window>(plat::ui::Rect{0, 0, 320, 480});
+    struct Case {
+        const OrbadAdViewClass* cls;
+        std::optional<double> y;  // in the window at this height; none: not in one
+        int type;
+    };
+    for (const Case& c : {Case{&OrbadAdViewiPhone_320x50, std::nullopt, 1}, Case{&OrbadAdViewiPhone_320x50, 10, 1},
+                          Case{&OrbadAdViewiPhone_320x50, 400, 2}, Case{&OrbadAdViewiPhone_300x250, 400, 3}}) {
+        made.clear();
+        waterfall({"openmillennial"});
+        m_host->oaKeys = {{"openmillennial:1", "APID"}, {"openmillennial:2", "age=25"}};
+        OrbadAdView& view = banner(*c.cls);
+        if (c.y) {
+            view.setFrame({0, *c.y, view.frame().width, view.frame().height});
+            window->addSubview(view.shared_from_this());
+        }
+        view.getAd();
+        run(0.05);
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_EQ(made[0]->request.placementType, c.type);
+        EXPECT_EQ(made[0]->request.key, "APID");
+        EXPECT_EQ(made[0]->request.requestData, (std::map<std::string, std::string>{{"age", "25"}}));
+        view.removeFromSuperview();
+        m_banners.clear();
+    }
+    using Data = std::optional<std::map<std::string, std::string>>;
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData("25"), (Data{{{"vendor", "25"}}}));
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData("a=b=c"), (Data{{{"a", "b=c"}}}));
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData(std::nullopt), Data{});
+}
+
+TEST_F(AdapterTest, MillennialRefusesFullScreenAndMissingKey) {
+    network("MMAdView");
+    for (bool fullScreen : {true, false}) {
+        made.clear();
+        waterfall({"openmillennial"});
+        if (fullScreen) m_host->oaKeys = {{"openmillennial:1", "APID"}};
+        OrbadAdView& view = banner();
+        if (fullScreen) view.adView()->setAdSize({999, 999});
+        view.getAd();
+        run(0.05);
+        EXPECT_TRUE(made.empty());
+        m_banners.clear();
+    }
+}
+
+// A tap of another Millennial banner is not this adapter's: only its own opens the take-over.
+TEST_F(AdapterTest, MillennialTapOfItsOwnBannerOnly) {
+    network("MMAdView");
+    waterfall({"openmillennial"});
+    m_host->refresh = 0;
+    m_host->oaKeys = {{"openmillennial:1", "APID"}};
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(0.05);
+    ASSERT_EQ(made.size(), 1u);
+    made[0]->delegate()->networkDidReceiveAd();
+    int other = 0;
+    NotificationCenter::defaultCenter().post(orbad::kMillennialMediaAdWasTapped, {&other, nullptr});
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    NotificationCenter::defaultCenter().post(orbad::kMillennialMediaAdWasTapped, {made[0].get(), nullptr});
+    EXPECT_EQ(untimed(m_delegate.lines),
+              (Lines{"adViewDidFinishLoad", "adViewWillTouchThrough", "adViewDidFinishTouchThrough"}));
 }
 
 }  // namespace

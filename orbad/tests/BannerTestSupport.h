@@ -49,6 +49,10 @@ public:
     }
     std::optional<std::string> selectionMethod(plat::ui::Size) const override { return "priority"; }
     std::string openAllocationBaseURL() const override { return oaBase; }
+    std::optional<std::string> openAllocationKey(long n, std::string_view network, plat::ui::Size) const override {
+        auto it = oaKeys.find(std::string(network) + ":" + std::to_string(n));
+        return it == oaKeys.end() ? std::nullopt : std::optional(it->second);
+    }
     // The configuration has changed: every observing engine hears it.
     void updated();
 
@@ -60,6 +64,7 @@ public:
     std::vector<std::string> handlers;
     std::optional<plat::foundation::Value::Array> candidates;
     std::string oaBase;
+    std::map<std::string, std::string> oaKeys;  // "network:n" -> key
 
 private:
     orbad::OBEnvironment m_environment;
