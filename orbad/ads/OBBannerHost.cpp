@@ -7,6 +7,7 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadController.h"
@@ -57,6 +58,23 @@ public:
         return required && required->boolValue();
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
+    std::optional<Value::Array> openAllocationCandidates(plat::ui::Size size) const override {
+        return m_controller.config().getOpenAllocationCandidates(adSize(size));
+    }
+    std::optional<Value> nextCandidate(plat::ui::Size size, const Value::Array& candidates) const override {
+        return m_controller.config().getNextCandidate(adSize(size), candidates);
+    }
+    std::optional<std::string> selectionMethod(plat::ui::Size size) const override {
+        return m_controller.config().currentSelectionMethod(adSize(size));
+    }
+    std::string openAllocationBaseURL() const override { return m_controller.config().getoaBaseURL(); }
+    std::optional<std::string> openAllocationKey(long n, std::string_view network, plat::ui::Size size) const override {
+        return m_controller.config().openAllocationKey(n, network, adSize(size));
+    }
+    static OBAdSize adSize(plat::ui::Size size) {
+        return {static_cast<float>(size.width), static_cast<float>(size.height)};
+    }
+    std::vector<std::string> nativeURLHandlers() const override { return m_controller.config().nativeURLHandlers(); }
     void logInfo(const std::string& text) const override {
         m_controller.config().logInfo("%s", text.c_str());
     }
@@ -101,11 +119,17 @@ std::map<std::string, OBCreativeMaker, std::less<>>& makers() {
 std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat::ui::Rect& frame) {
     if (className == "OrbadBannerAdView") return std::make_shared<OrbadBannerAdView>(frame);
     if (className == "OrbadTextAdView") return std::make_shared<OrbadTextAdView>(frame);
+    if (className == "OrbadIAdAdView") return std::make_shared<OrbadIAdAdView>(frame);
+    if (className == "OrbadAdMobAdView") return std::make_shared<OrbadAdMobAdView>(frame);
+    if (className == "OrbadGoogleAdMobAdView") return std::make_shared<OrbadGoogleAdMobAdView>(frame);
+    if (className == "OrbadMillennialAdView") return std::make_shared<OrbadMillennialAdView>(frame);
     return nullptr;
 }
 
 bool isBuiltIn(std::string_view className) {
-    return className == "OrbadBannerAdView" || className == "OrbadTextAdView";
+    return className == "OrbadBannerAdView" || className == "OrbadTextAdView" || className == "OrbadIAdAdView" ||
+           className == "OrbadAdMobAdView" || className == "OrbadGoogleAdMobAdView" ||
+           className == "OrbadMillennialAdView";
 }
 
 }  // namespace

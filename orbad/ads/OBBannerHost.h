@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "orbad/core/OrbadJSON.h"
 #include "platform/ui/View.h"
@@ -54,6 +55,19 @@ public:
     virtual void removeObserver(OrbadAdViewInternal* engine) = 0;
 
     virtual OBRequestDemographics demographics() const { return {}; }
+    // The open-allocation table for a unit size: the candidates (none: no open allocation for the
+    // size), the one to try next among `candidates` (none: none can be chosen), how it was chosen
+    // ("priority" or "alloc"), and the base of the pings (ending with "/").
+    virtual std::optional<Value::Array> openAllocationCandidates(plat::ui::Size) const { return std::nullopt; }
+    virtual std::optional<Value> nextCandidate(plat::ui::Size, const Value::Array&) const { return std::nullopt; }
+    virtual std::optional<std::string> selectionMethod(plat::ui::Size) const { return std::nullopt; }
+    virtual std::string openAllocationBaseURL() const { return {}; }
+    // Key `n` of a network's open-allocation settings for the size.
+    virtual std::optional<std::string> openAllocationKey(long, std::string_view, plat::ui::Size) const {
+        return std::nullopt;
+    }
+    // The configuration's native URL handlers: texts whose links the system opens, not the browser.
+    virtual std::vector<std::string> nativeURLHandlers() const { return {}; }
 };
 
 // The host set (tests), else the shared controller's once the client has started or can start by
