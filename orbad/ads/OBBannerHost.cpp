@@ -7,6 +7,7 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadController.h"
@@ -57,6 +58,7 @@ public:
         return required && required->boolValue();
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
+    std::string mraidURL() const override { return m_controller.config().mraidURL(); }
     void logInfo(const std::string& text) const override {
         m_controller.config().logInfo("%s", text.c_str());
     }
@@ -101,11 +103,13 @@ std::map<std::string, OBCreativeMaker, std::less<>>& makers() {
 std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat::ui::Rect& frame) {
     if (className == "OrbadBannerAdView") return std::make_shared<OrbadBannerAdView>(frame);
     if (className == "OrbadTextAdView") return std::make_shared<OrbadTextAdView>(frame);
+    if (className == "OrbadRichMediaWebAdView") return std::make_shared<OrbadRichMediaWebAdView>(frame);
     return nullptr;
 }
 
 bool isBuiltIn(std::string_view className) {
-    return className == "OrbadBannerAdView" || className == "OrbadTextAdView";
+    return className == "OrbadBannerAdView" || className == "OrbadTextAdView" ||
+           className == "OrbadRichMediaWebAdView";
 }
 
 }  // namespace
