@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "orbad/ads/OrbadRichMediaURLParser.h"
 #include "orbad/ads/OrbadRichMediaWebAdView.h"
@@ -148,10 +149,12 @@ protected:
         forget();
     }
     std::string filesInCache() {
-        std::string names;
+        std::set<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(view->mraidCacheLocation()).parent_path()))
-            names += entry.path().filename().string().substr(0, 12) + " ";
-        return names;
+            names.insert(entry.path().filename().string().substr(0, 12));
+        std::string text;
+        for (const auto& name : names) text += name + " ";
+        return text;
     }
 
     dktest::TempDir m_dir;
