@@ -121,6 +121,8 @@ void OrbadRichMediaWebAdView::setCurrentAd(std::shared_ptr<OrbadWebAd> ad) {
 }
 
 void OrbadRichMediaWebAdView::loadWithAd(std::shared_ptr<OrbadAd> ad) {
+    // A failure still pending belongs to the ad before this one.
+    RunLoop::main().cancelPerforms(this);
     setAllowsInlineMediaPlayback(true);
     setMediaPlaybackRequiresUserAction(true);
     setCurrentAd(std::dynamic_pointer_cast<OrbadWebAd>(ad));
@@ -263,6 +265,7 @@ void OrbadRichMediaWebAdView::cleanupAd() {
 }
 
 void OrbadRichMediaWebAdView::prepareForReuse() {
+    RunLoop::main().cancelPerforms(this);
     cleanupAd();
     m_hasDisplayed = false;
     removePageFile();

@@ -210,6 +210,11 @@ TEST_F(RichMediaTest, AnUnwritablePageOrNoMarkupFailsAfterAMoment) {
     EXPECT_EQ(host->lines, Lines{});
     dktest::turn(0.02);
     EXPECT_EQ(host->lines, Lines{"failed nil"});
+    // A failure still pending is the earlier ad's: the next load takes its place.
+    view->loadWithAd(dktest::adFrom(R"({"type":"html"})"));
+    view->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<i>"}})"));
+    dktest::turn(0.5);
+    EXPECT_EQ(host->lines, (Lines{"failed nil", "finished"}));
     const auto directory = std::filesystem::path(view->mraidCacheLocation()).parent_path();
     std::filesystem::remove_all(directory);
     std::ofstream(directory.string()) << "a file where the folder goes";
