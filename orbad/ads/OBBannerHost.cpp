@@ -8,6 +8,7 @@
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadBannerAdView.h"
 #include "orbad/ads/OrbadOpenAllocationAdViews.h"
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadController.h"
@@ -75,6 +76,7 @@ public:
         return {static_cast<float>(size.width), static_cast<float>(size.height)};
     }
     std::vector<std::string> nativeURLHandlers() const override { return m_controller.config().nativeURLHandlers(); }
+    std::string mraidURL() const override { return m_controller.config().mraidURL(); }
     void logInfo(const std::string& text) const override {
         m_controller.config().logInfo("%s", text.c_str());
     }
@@ -123,13 +125,14 @@ std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat
     if (className == "OrbadAdMobAdView") return std::make_shared<OrbadAdMobAdView>(frame);
     if (className == "OrbadGoogleAdMobAdView") return std::make_shared<OrbadGoogleAdMobAdView>(frame);
     if (className == "OrbadMillennialAdView") return std::make_shared<OrbadMillennialAdView>(frame);
+    if (className == "OrbadRichMediaWebAdView") return std::make_shared<OrbadRichMediaWebAdView>(frame);
     return nullptr;
 }
 
 bool isBuiltIn(std::string_view className) {
     return className == "OrbadBannerAdView" || className == "OrbadTextAdView" || className == "OrbadIAdAdView" ||
            className == "OrbadAdMobAdView" || className == "OrbadGoogleAdMobAdView" ||
-           className == "OrbadMillennialAdView";
+           className == "OrbadMillennialAdView" || className == "OrbadRichMediaWebAdView";
 }
 
 }  // namespace

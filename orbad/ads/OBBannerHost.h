@@ -48,6 +48,8 @@ public:
     virtual bool autoPlayEnabled(plat::ui::Size size) const = 0;
     virtual bool richMediaRequiresUserInteraction(plat::ui::Size size) const = 0;
     virtual std::string advertisingURL() const = 0;
+    // The rich-media boot-loader script's address.
+    virtual std::string mraidURL() const { return {}; }
     virtual void logInfo(const std::string&) const {}
     virtual void logVerbose(const std::string&) const {}
     // Engines hear of configuration updates through orbadConfigurationUpdated until removed.

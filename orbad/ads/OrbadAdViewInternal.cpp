@@ -244,6 +244,11 @@ plat::ui::ViewController* OrbadAdViewInternal::viewController() const {
     return dynamic_cast<plat::ui::ViewController*>(m_delegate);
 }
 
+int OrbadAdViewInternal::interfaceOrientation() const {
+    plat::ui::ViewController* controller = viewController();
+    return controller ? controller->interfaceOrientation() : 0;
+}
+
 bool OrbadAdViewInternal::verifyViewController() const {
     if (viewController()) return true;
     std::printf("%s\n", kOrbadIntegrationErrorText);

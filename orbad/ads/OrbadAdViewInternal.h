@@ -78,8 +78,15 @@ public:
     Value::Dictionary buildAdRequestParams(int ordinal, const Value* additionalParameters,
                                            bool shouldIncludePII);
 
-    bool shouldAutoplay() const { return m_shouldAutoplay; }
-    bool richMediaRequiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }
+    bool shouldAutoplay() const override { return m_shouldAutoplay; }
+    bool richMediaRequiresUserInteraction() const override { return m_richMediaRequiresUserInteraction; }
+    double adWidth() const override { return m_adSize.width; }
+    double adHeight() const override { return m_adSize.height; }
+    std::string mraidURL() const override { return m_host ? m_host->mraidURL() : std::string(); }
+    void logInfo(const std::string& text) const override {
+        if (m_host) m_host->logInfo(text);
+    }
+    int interfaceOrientation() const override;
     OrbadAdsView* currentAdView() const { return m_currentAdView; }
     const std::shared_ptr<OrbadAdsView>& nextAdView() const { return m_nextAdView; }
     const std::shared_ptr<OrbadAd>& currentAd() const { return m_currentAd; }

@@ -202,6 +202,20 @@ TEST(OrbadCli, UnitsAlertsAndReporters) {
     EXPECT_NE(posts[4].find("&1=5&2=4&3=3&4=2&5=1"), std::string::npos) << posts[4];
 }
 
+// The rich-media creative's bridge through the fake page; the permission key is new every run.
+TEST(OrbadCli, RichMediaBridgeOnTheFakePage) {
+    dktest::TempDir work;
+    for (const char* name : {"richmedia.commands", "rich-ad.json"})
+        std::filesystem::copy(std::string(DK_TEST_DATA_DIR "/") + name, work.file(name));
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--start-time", "1700000000", "--net", "none",
+         "--web", "fake", "--commands", "richmedia.commands"},
+        {}, work.path());
+    const std::regex key("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+    EXPECT_EQ(std::regex_replace(result.out, key, "@KEY@"), dktest::readFile(DK_TEST_DATA_DIR "/richmedia.out"));
+    EXPECT_EQ(result.status, 2);  // the bad "web" line
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :
