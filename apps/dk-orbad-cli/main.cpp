@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-orbad-cli/BannerCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -342,6 +343,7 @@ public:
             return true;
         }
         if (name == "screenshot") return screenshot(args);
+        if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         return refuse("unknown command: " + name);
     }
 
@@ -745,6 +747,7 @@ private:
     std::shared_ptr<orbad::OrbadAdsView> m_creative;
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
+    dkorbadcli::BannerCommands m_banners{say};
 };
 
 }  // namespace

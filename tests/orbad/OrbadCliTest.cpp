@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <regex>
+#include <sstream>
 
 #include "platform/image/ImageCodec.h"
 #include "tests/support/RecordingServer.h"
@@ -157,6 +160,106 @@ TEST(OrbadCli, ModelsCreativesTheirViewsAndScreenshots) {
     ASSERT_EQ(image.width, 300);
     EXPECT_EQ(image.at(150, 30), (std::vector<int>{0, 200, 0, 255})) << "the first image, fitted";
     EXPECT_EQ(image.at(2, 30)[1], 0) << "aspect fit leaves bands beside it";
+}
+
+using Query = std::map<std::string, std::string>;
+
+// The query of each "GET /?..." the server saw, in order, percent-escapes decoded.
+std::vector<Query> adRequests(const dktest::RecordingServer& server) {
+    auto decode = [](const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '%' && i + 2 < text.size()) {
+                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                out += text[i];
+            }
+        }
+        return out;
+    };
+    std::vector<Query> queries;
+    const std::regex requestLine(R"("request_line": "GET /\?([^ ]*) )");
+    for (const std::string& line : server.requestLines()) {
+        std::smatch m;
+        if (!std::regex_search(line, m, requestLine)) continue;
+        Query query;
+        std::stringstream pairs(m[1].str());
+        for (std::string pair; std::getline(pairs, pair, '&');) {
+            const size_t eq = pair.find('=');
+            query[decode(pair.substr(0, eq))] = eq == std::string::npos ? "" : decode(pair.substr(eq + 1));
+        }
+        queries.push_back(std::move(query));
+    }
+    return queries;
+}
+
+// Banners of the started client on the tool's delegate, against a scripted ad server: what the
+// delegate hears, and what each request carried.
+TEST(OrbadCli, BannersOfTheStartedClient) {
+    dktest::TempDir work;
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": "{}"}})");
+    dktest::RecordingServer pictures(
+        work.file("png"), R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
+    const std::string ad = R"({\"creative\": {\"type\": \"image\", \"props\": {\"images\": [\")" +
+                           pictures.url() + R"(/a.png\"]}, \"eventUrls\": {\"show\": [\")" + data.url() +
+                           R"(/show\"]}}})";
+    const std::string image = R"({"body": ")" + ad + R"("})";
+    dktest::RecordingServer ads(work.file("ads"), R"({"requests": {"1": )" + image + R"(,
+        "2": {"status": "HTTP/1.1 503 X"}, "3": {"status": "HTTP/1.1 500 X"}, "4": )" +
+                                                      image + R"(,
+        "5": )" + image + R"(, "6": )" + image + R"(, "7": {"delay": 0.5, "body": ")" +
+                                                      ad + R"("}}})");
+    const std::string dir = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
+                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
+                            "wifi", "--endpoint", "orbad=" + data.url(), "--endpoint",
+                            "orbad.ads=" + ads.url(), "--commands", dir + "/banner.commands"},
+                           {}, work.path());
+    EXPECT_EQ(result.out, dktest::readFile(dir + "/banner.out"));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+
+    // Four ads shown, each pinged once.
+    data.stop();
+    const std::vector<std::string> seen = data.requestLines();
+    EXPECT_EQ(
+        std::count_if(seen.begin(), seen.end(),
+                      [](const std::string& line) { return line.find("\"GET /show ") != std::string::npos; }),
+        4);
+    ads.stop();
+    const std::vector<Query> queries = adRequests(ads);
+    ASSERT_EQ(queries.size(), 7u);
+    std::string first;
+    for (const auto& [key, value] : queries[0]) first += key + "=" + value + "\n";
+    EXPECT_EQ(first, dktest::readFile(dir + "/banner-request.txt"));
+    // Request n's keys that differ from the first's (absent: nullopt).
+    using Keys = std::map<std::string, std::optional<std::string>>;
+    const Keys expected[] = {
+        {{"o", "1"},
+         {"ap", "1"},
+         {"rm", "0"},
+         {"k", "kw"},
+         {"q", "a b"},
+         {"ip", "10.1.2.3"},
+         {"cr", "cr7"},
+         {"i", {}},
+         {"adurl", {}},
+         {"as", "abcdefghijklmnop"},
+         {"t", "1"}},
+        {{"o", "2"}, {"sh", "320"}, {"sw", "480"}, {"k", {}}, {"cr", {}}, {"i", "APP123"}},
+        {{"o", "0"}, {"sh", "320"}},
+        {{"o", "1"}, {"i", "APP123"}, {"adurl", {}}},
+        {{"o", "2"}},
+        {{"o", "0"}, {"s", "300x250"}, {"sh", "480"}, {"as", {}}, {"t", {}}},
+    };
+    for (size_t n = 1; n < queries.size(); ++n)
+        for (const auto& [key, value] : expected[n - 1]) {
+            auto it = queries[n].find(key);
+            EXPECT_EQ(it == queries[n].end() ? std::nullopt : std::optional<std::string>(it->second), value)
+                << "request " << n + 1 << ": " << key;
+        }
 }
 
 TEST(OrbadCli, BadCommandLinesAreRefused) {
