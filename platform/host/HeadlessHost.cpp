@@ -279,6 +279,10 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
             if (index < 0 || index >= static_cast<long>(alert->buttonTitles().size())) return nullptr;
             return [alert, index] { alert->pressButton(static_cast<int>(index)); };
         }
+        case InputKind::AlertCancel: {
+            if (app.alerts().empty()) return nullptr;
+            return [alert = app.alerts().front()] { alert->cancel(); };
+        }
         case InputKind::TextType:
         case InputKind::TextDelete:
         case InputKind::TextClear: {

@@ -260,6 +260,7 @@ void parseCommand(std::string_view text, InputCommand* command) {
         {"text.clear", K::TextClear},
         {"text.done", K::TextDone},
         {"web.close", K::WebClose},
+        {"alert.cancel", K::AlertCancel},
     };
     for (const auto& [plainName, kind] : kPlain) {
         if (name == plainName) {

@@ -6,6 +6,7 @@
 //   TIME audio.interrupt.begin | audio.interrupt.end | audio.fail category|activate|deactivate
 //   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
 //   TIME alert.press N | alert.press "TITLE"      a button of the alert on screen, by index or title
+//   TIME alert.cancel                              the system takes the alert on screen away
 //   TIME text.type "TEXT" | text.delete | text.clear  the keyboard's text view (delete: Backspace)
 //   TIME text.done                                 the done control of the text entry on screen
 //   TIME web.close                                 the close control of the web page on screen
@@ -70,6 +71,7 @@ enum class InputKind {
     TextDone,
     WebClose,
     Service,  // handled by the service that registered the command's name
+    AlertCancel,
 };
 
 struct InputCommand {

@@ -101,6 +101,7 @@ TEST(InputScript, ReadsEveryCommand) {
         {"11 text.clear", "@11 L1 kind20 <text.clear>"},
         {"11 text.done", "@11 L1 kind21 <text.done>"},
         {"12 web.close", "@12 L1 kind22 <web.close>"},
+        {"12 alert.cancel", "@12 L1 kind24 <alert.cancel>"},
         {"13 store.approve", "@13 L1 kind23 store.approve <store.approve>"},
         {"13 gamenet.signin G:1", "@13 L1 kind23 gamenet.signin [G:1] <gamenet.signin G:1>"},
         {"13 gamenet.fail score -1009  \"No \\\"net\\\"\"",
