@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "orbad/core/OrbadFeedback.h"
 #include "orbad/core/OrbadJSON.h"
 #include "platform/ui/View.h"
 
@@ -20,15 +21,6 @@ class OBEnvironment;
 class OrbadAd;
 class OrbadAdsView;
 class OrbadAdViewInternal;
-
-// The user's demographics as the request reads them: six signed integers, two unsigned, two signed,
-// four strings (UTF-8 bytes; null when unset) and the birthday (seconds since 1970; null: none).
-struct OBRequestDemographics {
-    std::array<int32_t, 8> integers{};  // fields 1-6, then 7 and 8
-    std::array<uint32_t, 2> unsignedIntegers{};
-    std::array<std::optional<std::string>, 4> strings;
-    std::optional<double> birthday;
-};
 
 // The started client as engines see it. Main thread only.
 class OBBannerHost {
@@ -53,7 +45,9 @@ public:
     virtual void addObserver(OrbadAdViewInternal* engine) = 0;
     virtual void removeObserver(OrbadAdViewInternal* engine) = 0;
 
-    virtual OBRequestDemographics demographics() const { return {}; }
+    // The user's, as the application last gave them.
+    virtual OrbadDemographicsRecord demographics() const { return OrbadDemographics::demographics(); }
+    virtual std::optional<plat::foundation::Date> birthday() const { return OrbadDemographics::birthday(); }
 };
 
 // The host set (tests), else the shared controller's once the client has started or can start by

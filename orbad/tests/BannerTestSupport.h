@@ -37,7 +37,8 @@ public:
     void logInfo(const std::string& text) const override { logged.push_back(text); }
     void addObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.insert(engine); }
     void removeObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.erase(engine); }
-    orbad::OBRequestDemographics demographics() const override { return demo; }
+    orbad::OrbadDemographicsRecord demographics() const override { return demo; }
+    std::optional<plat::foundation::Date> birthday() const override { return birth; }
     // The configuration has changed: every observing engine hears it.
     void updated();
 
@@ -45,7 +46,8 @@ public:
     double refresh = 30;
     mutable int modalAsks = 0;
     mutable std::vector<std::string> logged;
-    orbad::OBRequestDemographics demo;
+    orbad::OrbadDemographicsRecord demo;
+    std::optional<plat::foundation::Date> birth;
 
 private:
     orbad::OBEnvironment m_environment;

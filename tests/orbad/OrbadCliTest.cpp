@@ -241,18 +241,22 @@ std::vector<Query> adRequests(const dktest::RecordingServer& server) {
 // delegate hears, and what each request carried.
 TEST(OrbadCli, BannersOfTheStartedClient) {
     dktest::TempDir work;
-    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": "{}"}})");
-    dktest::RecordingServer pictures(
-        work.file("png"), R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
+    // The configuration (two units), also the answer to every other request of the client.
+    const std::string units = R"({\"ad_units\": [{\"size\": \"320x50\", \"enabled\": true, )"
+                              R"(\"rm_require_user\": true}, {\"size\": \"728x90\", \"enabled\": true}]})";
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
+    dktest::RecordingServer pictures(work.file("png"),
+                                     R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
     const std::string ad = R"({\"creative\": {\"type\": \"image\", \"props\": {\"images\": [\")" +
                            pictures.url() + R"(/a.png\"]}, \"eventUrls\": {\"show\": [\")" + data.url() +
                            R"(/show\"]}}})";
-    const std::string image = R"({"body": ")" + ad + R"("})";
-    dktest::RecordingServer ads(work.file("ads"), R"({"requests": {"1": )" + image + R"(,
-        "2": {"status": "HTTP/1.1 503 X"}, "3": {"status": "HTTP/1.1 500 X"}, "4": )" +
-                                                      image + R"(,
-        "5": )" + image + R"(, "6": )" + image + R"(, "7": {"delay": 0.5, "body": ")" +
-                                                      ad + R"("}}})");
+    const std::string image = R"({"body": ")" + ad + R"("})", none = R"({"status": "HTTP/1.1 503 X"})";
+    const std::string answers[] = {image, none, R"({"status": "HTTP/1.1 500 X"})", image, image, image, none,
+                                   R"({"delay": 0.5, "body": ")" + ad + R"("})"};
+    std::string script = R"({"requests": {)";
+    for (size_t n = 0; n < std::size(answers); ++n)
+        script += (n ? ", \"" : "\"") + std::to_string(n + 1) + "\": " + answers[n];
+    dktest::RecordingServer ads(work.file("ads"), script + "}}");
     const std::string dir = DK_TEST_DATA_DIR;
     dktest::ProcessResult result =
         dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
@@ -273,7 +277,7 @@ TEST(OrbadCli, BannersOfTheStartedClient) {
         4);
     ads.stop();
     const std::vector<Query> queries = adRequests(ads);
-    ASSERT_EQ(queries.size(), 7u);
+    ASSERT_EQ(queries.size(), std::size(answers));
     std::string first;
     for (const auto& [key, value] : queries[0]) first += key + "=" + value + "\n";
     EXPECT_EQ(first, dktest::readFile(dir + "/banner-request.txt"));
@@ -295,7 +299,9 @@ TEST(OrbadCli, BannersOfTheStartedClient) {
         {{"o", "0"}, {"sh", "320"}},
         {{"o", "1"}, {"i", "APP123"}, {"adurl", {}}},
         {{"o", "2"}},
-        {{"o", "0"}, {"s", "300x250"}, {"sh", "480"}, {"as", {}}, {"t", {}}},
+        {{"o", "3"}, {"e", "6"}, {"r", {}}, {"j", "7"}, {"g", {}}, {"db", "2"}, {"x", {}}, {"m", {}}, {"c", "12"},
+         {"dc", "-1"}, {"mc", {}}, {"ci", "K\xC3\xB6ln"}, {"co", {}}, {"z", "10115"}, {"re", {}}, {"d", "19900504"}},
+        {{"o", "0"}, {"s", "728x90"}, {"sh", "480"}, {"as", {}}, {"t", {}}, {"e", "6"}},
     };
     for (size_t n = 1; n < queries.size(); ++n)
         for (const auto& [key, value] : expected[n - 1]) {
