@@ -39,6 +39,7 @@
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
+#include "apps/dk-orbad-cli/BannerCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -362,6 +363,7 @@ private:
         if (name == "screenshot") return screenshot(args);
         if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
         if (auto ran = m_richMedia.run(name, args)) return *ran;
+        if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         return refuse("unknown command: " + name);
     }
 
@@ -769,6 +771,7 @@ private:
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
     dkorbadcli::ClientCommands m_client;
+    dkorbadcli::BannerCommands m_banners{say};
 };
 
 }  // namespace

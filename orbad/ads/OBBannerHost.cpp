@@ -22,8 +22,7 @@ std::shared_ptr<OBBannerHost>& hostSlot() {
     return host;
 }
 
-// The started controller as engines see it. The unit settings are read here from the
-// configuration's units until the configuration answers them itself.
+// The started controller as engines see it.
 class ControllerBannerHost : public OBBannerHost {
 public:
     // Hears the configuration through the notification centre, so that it never reaches a
@@ -39,24 +38,16 @@ public:
     bool inModalAd() const override { return m_controller.inModalAd(); }
     void setInModalAd(bool modal) override { m_controller.setInModalAd(modal); }
     bool isUpdating() const override { return m_controller.config().isUpdating(); }
-    bool adUnitEnabled(plat::ui::Size size) const override {
-        if (const Value* enabled = unitValue(size, "enabled")) return enabled->boolValue();
-        return m_controller.config().adUnits().empty();
-    }
+    bool adUnitEnabled(plat::ui::Size size) const override { return config().adUnitEnabled(unit(size)); }
     double refreshInterval(plat::ui::Size size) const override {
-        const Value* refresh = unitValue(size, "refresh");
-        return refresh ? refresh->doubleValue() : 30.0;
+        return config().refreshInteveralForAdUnit(unit(size));
     }
     double autoplayTimeoutInterval(plat::ui::Size size) const override {
-        return size == plat::ui::Size{300, 250} && OBEnvironment::platformName() == "iphone" ? 0.0 : 120.0;
+        return config().autoplayTimeoutInteveralForAdUnit(unit(size));
     }
-    bool autoPlayEnabled(plat::ui::Size size) const override {
-        const Value* autoplay = unitValue(size, "autoplay");
-        return autoplay && autoplay->boolValue();
-    }
+    bool autoPlayEnabled(plat::ui::Size size) const override { return config().autoPlayEnabled(unit(size)); }
     bool richMediaRequiresUserInteraction(plat::ui::Size size) const override {
-        const Value* required = unitValue(size, "rm_require_user");
-        return required && required->boolValue();
+        return config().richMediaRequiresUserInteraction(unit(size));
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
     std::optional<Value::Array> openAllocationCandidates(plat::ui::Size size) const override {
@@ -92,14 +83,9 @@ private:
         for (OrbadAdViewInternal* engine : engines)
             if (m_engines.count(engine)) engine->orbadConfigurationUpdated();
     }
-    const Value* unitValue(plat::ui::Size size, std::string_view key) const {
-        const std::string unit = size == kOBFullScreenAdSize
-                                     ? "fullscreen"
-                                     : std::to_string(static_cast<int>(size.width)) + "x" +
-                                           std::to_string(static_cast<int>(size.height));
-        const auto& units = m_controller.config().adUnits();
-        auto it = units.find(unit);
-        return it == units.end() ? nullptr : it->second.find(key);
+    const OBConfig& config() const { return m_controller.config(); }
+    static OBAdSize unit(plat::ui::Size size) {
+        return {static_cast<float>(size.width), static_cast<float>(size.height)};
     }
 
     OrbadController& m_controller;

@@ -456,10 +456,10 @@ TEST_F(BannerEngineTest, RequestParameters) {
         {"pings", none, {{"o", "4294967295"}, {"ue", {}}}, -1, false, Value()},
         {"demographics",
          [](auto&, auto&, dktest::FakeBannerHost& h) {
-             h.demo.integers = {6, 7, 7, 3, 2, 0, -1, 0};
-             h.demo.unsignedIntegers = {0, 12};
-             h.demo.strings = {std::string("Berlin"), std::nullopt, std::string("10115"),
-                               std::string("\xFF")};
+             orbad::OrbadDemographicsRecord& d = h.demo;
+             d.dec = 6, d.den = 7, d.drl = 7, d.dg = 3, d.ddg = 2, d.dac = 12, d.ddc = -1;
+             d.dci = "Berlin", d.dpo = "10115", d.drg = "\xFF";
+             h.birth = plat::foundation::Date{12 * 3600};  // noon: the same day in most zones
          },
          {{"e", "6"},
           {"r", {}},
@@ -474,7 +474,8 @@ TEST_F(BannerEngineTest, RequestParameters) {
           {"ci", "Berlin"},
           {"co", {}},
           {"z", "10115"},
-          {"re", {}}}},
+          {"re", {}},
+          {"d", "19700101"}}},
         {"additional over the SDK's, nulls skipped",
          none,
          {{"s", "1x1"}, {"extra", "yes"}, {"ap", "0"}},

@@ -37,7 +37,6 @@ public:
     void logInfo(const std::string& text) const override { logged.push_back(text); }
     void addObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.insert(engine); }
     void removeObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.erase(engine); }
-    orbad::OBRequestDemographics demographics() const override { return demo; }
     std::vector<std::string> nativeURLHandlers() const override { return handlers; }
     // The open-allocation list as given, tried in its order.
     std::optional<plat::foundation::Value::Array> openAllocationCandidates(plat::ui::Size) const override {
@@ -53,6 +52,8 @@ public:
         auto it = oaKeys.find(std::string(network) + ":" + std::to_string(n));
         return it == oaKeys.end() ? std::nullopt : std::optional(it->second);
     }
+    orbad::OrbadDemographicsRecord demographics() const override { return demo; }
+    std::optional<plat::foundation::Date> birthday() const override { return birth; }
     // The configuration has changed: every observing engine hears it.
     void updated();
 
@@ -60,11 +61,12 @@ public:
     double refresh = 30;
     mutable int modalAsks = 0;
     mutable std::vector<std::string> logged;
-    orbad::OBRequestDemographics demo;
     std::vector<std::string> handlers;
     std::optional<plat::foundation::Value::Array> candidates;
     std::string oaBase;
     std::map<std::string, std::string> oaKeys;  // "network:n" -> key
+    orbad::OrbadDemographicsRecord demo;
+    std::optional<plat::foundation::Date> birth;
 
 private:
     orbad::OBEnvironment m_environment;
