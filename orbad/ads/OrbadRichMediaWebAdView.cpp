@@ -15,6 +15,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
 #include "platform/sys/Uuid.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/ScrollView.h"
 
 namespace orbad {
@@ -192,11 +193,21 @@ std::string OrbadRichMediaWebAdView::stubScript() const {
            "};";
 }
 
+namespace {
+
+void showNetworkActivity(bool on) {
+    if (plat::ui::Application* app = plat::ui::Application::shared()) app->setNetworkActivityIndicatorVisible(on);
+}
+
+}  // namespace
+
 void OrbadRichMediaWebAdView::didStartLoad(plat::ui::WebView&) {
     evaluate(stubScript());
+    showNetworkActivity(true);
 }
 
 void OrbadRichMediaWebAdView::didFinishLoad(plat::ui::WebView&) {
+    showNetworkActivity(false);
     if (!m_firstLoad) return;
     m_firstLoad = false;
     auto host = mainAdView();
@@ -206,6 +217,7 @@ void OrbadRichMediaWebAdView::didFinishLoad(plat::ui::WebView&) {
 }
 
 void OrbadRichMediaWebAdView::didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) {
+    showNetworkActivity(false);
     if (!m_firstLoad) return;
     m_firstLoad = false;
     if (auto host = mainAdView()) host->adsViewFailedToLoad(*this, m_currentAd, error);

@@ -16,6 +16,7 @@
 #include "platform/foundation/Container.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/sys/ClassRegistry.h"
+#include "platform/ui/Application.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "tests/support/TestSupport.h"
@@ -181,10 +182,18 @@ TEST_F(RichMediaTest, WritesThePageBesideTheStubAndReportsTheFirstLoadOnce) {
     EXPECT_NE(view->stubScript().find("s.setAttribute('src', 'http://h/mraid\\'s.js');"), std::string::npos);
     EXPECT_NE(view->stubScript().find("_obIsExpanded: false, _obAdUnitType: '320x50'};"), std::string::npos);
     EXPECT_EQ(fake().evaluated().front(), R"(window.mAdViewAdProperties = {"html":"<b>x<\/b>","k":1};)");
-    // A later load of the page, and a failing one, are the page's own business.
+    // A later load of the page, and a failing one, are the page's own business; the status bar's
+    // activity indicator follows every load.
     host->lines.clear();
+    plat::ui::Application app;
+    fake().setHoldsLoads(true);
     fake().injectNavigation("file:///again.html", kOther);
+    EXPECT_TRUE(dktest::turnUntil([&] { return app.isNetworkActivityIndicatorVisible(); }));
+    view->WebView::stopLoading();
+    fake().setHoldsLoads(false);
+    fake().injectNavigation("file:///third.html", kOther);
     dktest::turn(0.5);
+    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
     EXPECT_EQ(host->lines, Lines{});
 }
 
