@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "orbad/ads/OBBannerHost.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/core/OrbadHelper.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/ui/Application.h"
 
 namespace orbad {
@@ -21,6 +24,16 @@ std::string lowered(std::string_view text) {
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
+}
+
+// The phone videos playing, kept until they finish.
+struct PlayingVideo {
+    std::shared_ptr<plat::media::MoviePlayerController> player;
+    plat::foundation::Observation finished;
+};
+std::map<const void*, PlayingVideo>& playingVideos() {
+    static std::map<const void*, PlayingVideo> videos;
+    return videos;
 }
 
 }  // namespace
@@ -44,6 +57,9 @@ void OrbadAdActionController::openActionForAd(const std::shared_ptr<OrbadAd>& ad
         openActionURL(urlAction.actionURL().value_or(""), ad, adView, urlAction.browserStyle());
         return;
     }
+    case kOrbadAdActionPopupVideo:
+        openPopOverVideoActionForAd(ad, adView);
+        return;
     case kOrbadAdActionRichMedia: {
         notifyTrackingURLsForAd(ad.get());
         adView.cancelScheduledGetAd();
@@ -53,6 +69,36 @@ void OrbadAdActionController::openActionForAd(const std::shared_ptr<OrbadAd>& ad
     default:
         return;
     }
+}
+
+void OrbadAdActionController::openPopOverVideoActionForAd(const std::shared_ptr<OrbadAd>& ad,
+                                                           OrbadAdViewInternal& adView) {
+    notifyTrackingURLsForAd(ad.get());
+    const auto& action = static_cast<const OrbadAdPopupVideoAction&>(*ad->action());
+    auto player = plat::media::MoviePlayerController::create(action.videoURL().value_or(""));
+    player->setUseApplicationAudioSession(false);
+    plat::foundation::NotificationCenter& center = plat::foundation::NotificationCenter::defaultCenter();
+    const void* key = player.get();
+    center.post(kOBVideoPlayerWillShow, {key, "MPMoviePlayerController"});
+    adView.willTouchThroughWithObject(key, plat::media::kMoviePlayerPlaybackDidFinishNotification);
+    PlayingVideo& playing = playingVideos()[key];
+    playing.player = player;
+    playing.finished = center.observe(plat::media::kMoviePlayerPlaybackDidFinishNotification, key,
+                                      [key](const auto&) { popOverVideoiPhoneFinishedPlaying(key); });
+    player->play();
+    if (auto host = bannerHost()) host->setInModalAd(true);
+}
+
+void OrbadAdActionController::popOverVideoiPhoneFinishedPlaying(const void* player) {
+    auto it = playingVideos().find(player);
+    if (it == playingVideos().end()) return;
+    PlayingVideo video = std::move(it->second);
+    playingVideos().erase(it);
+    if (auto host = bannerHost()) host->setInModalAd(false);
+    video.finished.remove();
+    plat::foundation::NotificationCenter::defaultCenter().post(kOBVideoPlayerDidHide, {player, "MPMoviePlayerController"});
+    // Released on a later turn: the player is still posting its finish.
+    plat::foundation::RunLoop::main().perform([keep = std::move(video.player)] {});
 }
 
 void OrbadAdActionController::openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad,

@@ -25,6 +25,10 @@ public:
     static void openActionURL(const std::string& url, OrbadAdViewInternal& adView, int browserStyle) {
         openActionURL(url, nullptr, adView, browserStyle);
     }
+    // No pop-over class here: always the phone's road, the movie player full screen while the
+    // client is inside a modal ad, until the movie finishes (which it does on every ending).
+    static void openPopOverVideoActionForAd(const std::shared_ptr<OrbadAd>& ad, OrbadAdViewInternal& adView);
+    static void popOverVideoiPhoneFinishedPlaying(const void* player);
     // The ad's "touch" event, then its action's "show".
     static void notifyTrackingURLsForAd(const OrbadAd* ad);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "orbad/OrbadAdViewVideoController.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "orbad/ads/OrbadAdActionController.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
@@ -12,7 +13,9 @@
 #include "orbad/tests/BannerTestSupport.h"
 #include "orbad/tests/OrbadCreativeTestSupport.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/media/tests/MediaTestSupport.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
 
@@ -80,6 +83,24 @@ protected:
     }
     size_t m_seen = 0;
 
+    // Half a second of video.
+    std::string clip() {
+        const std::string path = m_dir.file("clip.nut");
+        std::string error;
+        EXPECT_TRUE(dktest::writeClip(path, {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}, {1, 1, 1}}}, &error))
+            << error;
+        return path;
+    }
+    // "T NAME" for the two video notifications, T the loop's time since `from`.
+    plat::foundation::Observation noteVideo(const char* name, Lines& lines, double from) {
+        return plat::foundation::NotificationCenter::defaultCenter().observe(name, nullptr, [&lines, name, from](const auto&) {
+            char when[16];
+            std::snprintf(when, sizeof when, "%.1f ", plat::foundation::RunLoop::main().now() - from);
+            lines.push_back(when + std::string(name));
+        });
+    }
+
+    dktest::TempDir m_dir;
     dktest::ScriptedServer m_pings;
     std::shared_ptr<dktest::FakeBannerHost> m_host;
     plat::ui::ViewController m_controller;
@@ -152,6 +173,48 @@ TEST_F(ActionControllerTest, RichMediaCallsItsOperationAndOverlayDoesNothing) {
     m_engine->openActionForAd(rich);
     EXPECT_EQ(heard, "big");
     EXPECT_EQ(pinged(), (Lines{"/touch"}));
+}
+
+// The phone's road: the modal mark from the touch to the movie's end, which comes also when the
+// movie cannot be played at all (a mark left set would freeze every banner).
+TEST_F(ActionControllerTest, PopOverVideoHoldsTheModalMarkUntilTheMovieEnds) {
+    plat::foundation::Clock::process().setVirtual(true);
+    for (const std::string& url : {"file://" + clip(), "file://" + m_dir.file("missing.nut"), m_pings.url("/video.mp4")}) {
+        SCOPED_TRACE(url);
+        const double from = plat::foundation::RunLoop::main().now();
+        Lines heard;
+        auto show = noteVideo(orbad::kOBVideoPlayerWillShow, heard, from);
+        auto hide = noteVideo(orbad::kOBVideoPlayerDidHide, heard, from);
+        m_engine->openActionForAd(ad(R"({"type": "popOverVideo", "url": ")" + url + R"("})"));
+        EXPECT_TRUE(m_host->modal);
+        for (int i = 0; i < 100 && heard.size() < 2; ++i) dktest::turn(0.05);
+        EXPECT_FALSE(m_host->modal);
+        ASSERT_EQ(heard.size(), 2u);
+        EXPECT_EQ(heard[0], "0.0 kOBVideoPlayerWillShow");
+        EXPECT_EQ(heard[1].substr(4), "kOBVideoPlayerDidHide");
+        if (url.ends_with("clip.nut")) {
+            EXPECT_EQ(heard[1], "0.5 kOBVideoPlayerDidHide");
+        }
+    }
+    EXPECT_EQ(sorted(pinged()), (Lines{"/touch", "/touch", "/touch", "/video.mp4"}));
+}
+
+// An inline video never set the modal mark, so its end leaves another ad's mark standing; the
+// full-screen one holds the mark until its end.
+TEST_F(ActionControllerTest, InlineVideoLeavesTheModalMarkAlone) {
+    auto host = std::make_shared<plat::ui::View>(plat::ui::Rect{0, 0, 320, 200});
+    m_host->modal = true;  // a browser is up
+    OrbadAdViewVideoController::playVideoURL(clip(), *host, nullptr);
+    ASSERT_EQ(host->subviews().size(), 1u);
+    dktest::turn(1);
+    EXPECT_TRUE(m_host->modal);
+    EXPECT_TRUE(host->subviews().empty()) << "the player's view goes with its end";
+
+    m_host->modal = false;
+    OrbadAdViewVideoController::presentFullScreenVideoURL(clip(), nullptr);
+    EXPECT_TRUE(m_host->modal);
+    dktest::turn(1);
+    EXPECT_FALSE(m_host->modal);
 }
 
 }  // namespace
