@@ -66,17 +66,6 @@ void classFirstUsed() {
     (void)done;
 }
 
-// Names under .invalid never resolve (RFC 6761): the built-in placeholders fail at once, with
-// nothing left in flight on the loop.
-bool isInvalidHost(const std::string& url) {
-    plat::net::ServerAddress address;
-    if (!plat::net::parseServerAddress(url, 80, address)) return false;
-    std::string host = address.host;
-    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!host.empty() && host.back() == '.') host.pop_back();
-    return host == "invalid" || host.ends_with(".invalid");
-}
-
 KSDecimal decimal(double value) {
     return KSDecimal::fromDouble(value);
 }
@@ -163,7 +152,7 @@ void KSAPIRequest::send() {
     request.timeout = kTransferBackstop;
     request.cachePolicy = plat::net::kReloadIgnoringLocalCacheData;
     std::weak_ptr<KSAPIRequest> weak = weak_from_this();
-    if (isInvalidHost(request.url)) {
+    if (plat::net::isPlaceholderURL(request.url)) {
         plat::foundation::RunLoop::current().perform([weak] {
             auto self = weak.lock();
             if (!self || self->m_finished) return;

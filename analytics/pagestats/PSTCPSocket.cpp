@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/foundation/Queue.h"
+#include "platform/net/Servers.h"
 
 using plat::foundation::RunLoop;
 
@@ -41,10 +42,7 @@ std::shared_ptr<PSTCPSocket> PSTCPSocket::create(PSSocketDelegate& delegate, Run
 void PSTCPSocket::connect(const std::string& host, int port) {
     // Names under .invalid never resolve (RFC 6761): such a collector (the built-in placeholder)
     // fails on the next turn, with nothing held on the loop's clock.
-    std::string name = host;
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!name.empty() && name.back() == '.') name.pop_back();
-    if (name == "invalid" || name.ends_with(".invalid")) {
+    if (plat::net::isPlaceholderHost(host)) {
         failLater();
         return;
     }

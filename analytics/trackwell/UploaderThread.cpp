@@ -28,12 +28,6 @@ void logFormatted(const char* format, int code, const char* text = nullptr) {
     dk::trackwell::logMessage(line);
 }
 
-bool isInvalidHost(std::string host) {
-    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!host.empty() && host.back() == '.') host.pop_back();
-    return host == "invalid" || host.ends_with(".invalid");
-}
-
 }  // namespace
 
 // One collector's request. It stays until the next upload begins: its connection or timer may be
@@ -140,7 +134,7 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
     // Names under .invalid never resolve (RFC 6761): such a collector (the built-in placeholders)
     // fails at once, with nothing left in flight on the loop.
     plat::net::ServerAddress address;
-    if (plat::net::parseServerAddress(url, kCollectorPort, address) && isInvalidHost(address.host)) {
+    if (plat::net::parseServerAddress(url, kCollectorPort, address) && plat::net::isPlaceholderHost(address.host)) {
         logFormatted("Error Uploading.  Code: %d,  Description: %s", plat::net::kURLErrorCannotFindHost,
                      plat::net::describeURLError(plat::net::kURLErrorCannotFindHost).c_str());
         finished(r, false);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-orbad-cli/ClientCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -232,10 +233,18 @@ bool waitForRequests(double limit = std::numeric_limits<double>::infinity()) {
 
 class Cli {
 public:
-    explicit Cli(Settings settings) : m_settings(std::move(settings)) {}
+    explicit Cli(Settings settings) : m_settings(std::move(settings)), m_client(say, m_settings.seed) {}
 
-    // Runs one command line; false when it was refused (after saying why).
+    // Runs one command line; false when it was refused (after saying why). What came up on
+    // screen meanwhile follows its lines.
     bool run(std::string_view text) {
+        const bool accepted = runCommand(text);
+        m_client.noticeScreen();
+        return accepted;
+    }
+
+private:
+    bool runCommand(std::string_view text) {
         std::string name, error;
         std::vector<Arg> args;
         if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
@@ -342,10 +351,10 @@ public:
             return true;
         }
         if (name == "screenshot") return screenshot(args);
+        if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
-private:
     static bool refuse(const std::string& why) {
         say("error " + why);
         return false;
@@ -364,6 +373,7 @@ private:
             if (left <= 0) break;
             loop.runOnce(left);
         }
+        m_client.noticeScreen();
         say("ok");
         return true;
     }
@@ -745,9 +755,22 @@ private:
     std::shared_ptr<orbad::OrbadAdsView> m_creative;
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
+    dkorbadcli::ClientCommands m_client;
 };
 
 }  // namespace
+
+// Fontconfig (behind the alerts' text) keeps its configuration and caches for the life of the
+// process, and so do GLib and WebKit (behind `--web real`); not ours to report in sanitizer builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
+           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
+}
+
+// Quietly: tests read the program's standard error.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
 
 int main(int argc, char** argv) {
     dk::cli::ToolOptions options;
@@ -812,17 +835,4 @@ int main(int argc, char** argv) {
     orbad::OBResourcesController::shutdown();
     std::fflush(nullptr);
     return status;
-}
-
-// Fontconfig (behind the text creatives), GLib and WebKit (behind the HTML ones) keep their
-// configuration and caches for the life of the process; that is not ours to report in sanitizer
-// builds.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
-           "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
-}
-
-// Quietly: tests read the program's standard error.
-extern "C" const char* __lsan_default_options() {
-    return "print_suppressions=0";
 }

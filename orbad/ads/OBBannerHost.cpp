@@ -57,6 +57,7 @@ public:
         return required && required->boolValue();
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
+    std::vector<std::string> nativeURLHandlers() const override { return m_controller.config().nativeURLHandlers(); }
     void logInfo(const std::string& text) const override {
         m_controller.config().logInfo("%s", text.c_str());
     }

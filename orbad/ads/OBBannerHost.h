@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "orbad/core/OrbadJSON.h"
 #include "platform/ui/View.h"
@@ -54,6 +55,8 @@ public:
     virtual void removeObserver(OrbadAdViewInternal* engine) = 0;
 
     virtual OBRequestDemographics demographics() const { return {}; }
+    // The configuration's native URL handlers: texts whose links the system opens, not the browser.
+    virtual std::vector<std::string> nativeURLHandlers() const { return {}; }
 };
 
 // The host set (tests), else the shared controller's once the client has started or can start by

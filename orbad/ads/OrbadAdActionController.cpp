@@ -5,6 +5,7 @@
 #include <map>
 
 #include "orbad/ads/OBBannerHost.h"
+#include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
@@ -54,9 +55,18 @@ void OrbadAdActionController::openActionForAd(const std::shared_ptr<OrbadAd>& ad
     switch (action.type()) {
     case kOrbadAdActionURL: {
         auto& urlAction = static_cast<OrbadAdURLAction&>(action);
+        if (urlAction.shouldPreload() && urlAction.preloadedBrowserViewController()) {
+            notifyTrackingURLsForAd(ad.get());
+            adView.cancelScheduledGetAd();
+            adView.openBrowser(urlAction.preloadedBrowserViewController());
+            return;
+        }
         openActionURL(urlAction.actionURL().value_or(""), ad, adView, urlAction.browserStyle());
         return;
     }
+    case kOrbadAdActionHTML:
+        openEmbeddedHTMLAdActionForAd(ad, adView);
+        return;
     case kOrbadAdActionPopupVideo:
         openPopOverVideoActionForAd(ad, adView);
         return;
@@ -69,6 +79,20 @@ void OrbadAdActionController::openActionForAd(const std::shared_ptr<OrbadAd>& ad
     default:
         return;
     }
+}
+
+void OrbadAdActionController::openEmbeddedHTMLAdActionForAd(const std::shared_ptr<OrbadAd>& ad,
+                                                             OrbadAdViewInternal& adView) {
+    notifyTrackingURLsForAd(ad.get());
+    adView.cancelScheduledGetAd();
+    auto& action = static_cast<OrbadAdEmbeddedHTMLAction&>(*ad->action());
+    std::shared_ptr<OBBrowserViewController> browser = action.preloadedBrowserViewController();
+    if (!browser) {
+        browser = OBBrowserViewController::withHTML(action.embeddedHTML().value_or(""), action.baseURL(),
+                                                    action.browserStyle());
+        browser->setAutoDismissOnResignActive(true);
+    }
+    adView.openBrowser(browser);
 }
 
 void OrbadAdActionController::openPopOverVideoActionForAd(const std::shared_ptr<OrbadAd>& ad,

@@ -443,8 +443,20 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
     shown.setFrame({-2 * area.width, -2 * area.height, area.width, area.height});
     addSubview(shown.shared_from_this());
     m_nextAdView = view;
-    // Actions that preload first come with the actions; until then every creative loads at once.
+    if (const std::shared_ptr<OrbadAdAction>& action = ad->action(); action && action->shouldPreload()) {
+        m_preloadWait = NotificationCenter::defaultCenter().observe(
+            kOrbadAdActionPreloaded, action.get(),
+            [this](const plat::foundation::Notification& n) { actionPreloaded(n.sender.object); });
+        action->preloadAction();
+        return;
+    }
     view->loadWithAd(ad);
+}
+
+void OrbadAdViewInternal::actionPreloaded(const void* action) {
+    const std::shared_ptr<View> self = shared_from_this();
+    m_preloadWait.remove();
+    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView) m_nextAdView->loadWithAd(m_currentAd);
 }
 
 // ---- creative outcomes ----
@@ -630,6 +642,20 @@ void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>
     if (m_host) m_host->setInModalAd(false);
     scheduleNextGetAd();
     sendTouchThrough(false);
+}
+
+void OrbadAdViewInternal::openURLInBrowser(const std::string& url, int browserStyle) {
+    cancelScheduledGetAd();
+    auto browser = OBBrowserViewController::withURL(url, browserStyle);
+    browser->setAutoDismissOnResignActive(true);
+    openBrowser(browser);
+}
+
+void OrbadAdViewInternal::openBrowser(const std::shared_ptr<OBBrowserViewController>& browser) {
+    browser->setAutoDismissOnResignActive(true);
+    m_lastBrowser = browser;
+    willTouchThroughWithObject(browser.get(), kOBBrowserDidHideNotification);
+    if (plat::ui::ViewController* controller = viewController()) controller->presentViewController(browser, true);
 }
 
 void OrbadAdViewInternal::willTouchThroughWithObject(const void* object, const std::string& didHideKey) {

@@ -95,8 +95,12 @@ public:
     // The style of the ad's action when it is a browser action, else 0.
     void openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad) override;
     void openActionURL(const std::string& url);
-    // The browser comes later: until then this does nothing.
-    void openURLInBrowser(const std::string&, int) override {}
+    // The refresh stops; the browser dismisses itself when the application resigns active.
+    void openURLInBrowser(const std::string& url, int browserStyle) override;
+    // Presented from the view controller, as a take-over that ends with the browser's close.
+    void openBrowser(const std::shared_ptr<OBBrowserViewController>& browser);
+    // The last browser opened (for tools and tests).
+    std::shared_ptr<OBBrowserViewController> lastBrowser() const { return m_lastBrowser.lock(); }
     bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
@@ -125,6 +129,7 @@ private:
     void finishLoadingAds(const Value::Array& list);
     void loadAd(const std::shared_ptr<OrbadAd>& ad);
     void creativeFailed();
+    void actionPreloaded(const void* action);
     void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
     void failWithError(const Error& error);
     void handleAdLoadFailWithError(const Error& error);
@@ -173,6 +178,8 @@ private:
     std::vector<plat::foundation::Observation> m_observations;
     bool m_observingConfiguration = false;
     plat::foundation::Observation m_touchThroughEnd;
+    plat::foundation::Observation m_preloadWait;
+    std::weak_ptr<OBBrowserViewController> m_lastBrowser;
 };
 
 // The count shared by full-screen engines, and both back to 0 on a session restart.

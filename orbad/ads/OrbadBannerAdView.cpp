@@ -40,48 +40,78 @@ constexpr double kHeaderMinimumFontSize = 11;
 
 }  // namespace
 
-// ---- image banners ----
+// ---- what both share ----
 
-OrbadBannerAdView::~OrbadBannerAdView() {
+OrbadRotatingAdView::~OrbadRotatingAdView() {
     RunLoop::main().cancelPerforms(this);
 }
 
-void OrbadBannerAdView::loadWithAd(std::shared_ptr<OrbadAd> ad) {
-    m_currentAd = std::dynamic_pointer_cast<OrbadBannerAd>(ad);
+void OrbadRotatingAdView::fetch(const std::vector<std::string>& urls, std::function<void(OrbadRotatingAdView&)> none) {
     if (m_downloads.isLoading())
         stopLoading();
     else
         m_downloads.clear();
     const unsigned generation = ++m_generation;
-    const std::vector<std::string> urls = m_currentAd ? m_currentAd->imageURLs() : std::vector<std::string>{};
+    std::weak_ptr<View> self = weak_from_this();
     if (urls.empty()) {
-        // Nothing would ever answer, and the engine waits for an answer without a time-out.
-        std::weak_ptr<View> self = weak_from_this();
-        RunLoop::main().performAfter(0, this, [self, generation, ad] {
-            auto me = std::static_pointer_cast<OrbadBannerAdView>(self.lock());
-            if (!me || me->m_generation != generation) return;
-            if (auto host = me->mainAdView()) host->adsViewFailedToLoad(*me, ad, std::nullopt);
+        RunLoop::main().performAfter(0, this, [self, generation, none = std::move(none)] {
+            auto me = std::static_pointer_cast<OrbadRotatingAdView>(self.lock());
+            if (me && me->m_generation == generation) none(*me);
         });
         return;
     }
-    std::weak_ptr<View> self = weak_from_this();
     m_downloads.start(urls, [self] {
-        if (auto me = self.lock()) static_cast<OrbadBannerAdView&>(*me).adDataLoaded();
+        if (auto me = self.lock()) static_cast<OrbadRotatingAdView&>(*me).adDataLoaded();
     });
 }
 
-void OrbadBannerAdView::stopLoading() {
+void OrbadRotatingAdView::stopLoading() {
     ++m_generation;
     m_downloads.cancel();
 }
 
-void OrbadBannerAdView::prepareForReuse() {
+void OrbadRotatingAdView::prepareForReuse() {
     OrbadTransionableAdView::prepareForReuse();
-    m_currentAd.reset();
     removeAllSubviews(*this);
     RunLoop::main().cancelPerforms(this);
     m_downloads.clear();
     m_index = 0;
+}
+
+void OrbadRotatingAdView::scheduleRotation(const std::shared_ptr<View>& onScreen, double duration) {
+    if (duration <= 0) return;
+    std::weak_ptr<View> self = weak_from_this(), item = onScreen;
+    RunLoop::main().performAfter(duration, this, [self, item] {
+        if (auto me = self.lock()) static_cast<OrbadRotatingAdView&>(*me).rotateFrom(item.lock());
+    });
+}
+
+bool OrbadRotatingAdView::advance(size_t count, bool loops) {
+    if (++m_index < count) return true;
+    if (!loops) return false;
+    m_index = 0;
+    return true;
+}
+
+void OrbadRotatingAdView::rotateTo(const std::shared_ptr<View>& onScreen, const std::shared_ptr<View>& next,
+                                   int transition, double duration) {
+    setLastAdView(onScreen);
+    transitionToAdView(next, transition);
+    scheduleRotation(next, duration);
+}
+
+// ---- image banners ----
+
+void OrbadBannerAdView::loadWithAd(std::shared_ptr<OrbadAd> ad) {
+    m_currentAd = std::dynamic_pointer_cast<OrbadBannerAd>(ad);
+    fetch(m_currentAd ? m_currentAd->imageURLs() : std::vector<std::string>{}, [ad](OrbadRotatingAdView& me) {
+        if (auto host = me.mainAdView()) host->adsViewFailedToLoad(me, ad, std::nullopt);
+    });
+}
+
+void OrbadBannerAdView::prepareForReuse() {
+    m_currentAd.reset();
+    OrbadRotatingAdView::prepareForReuse();
 }
 
 void OrbadBannerAdView::adDataLoaded() {
@@ -106,79 +136,35 @@ void OrbadBannerAdView::adDataLoaded() {
     addSubview(first);
     if (count >= 2) {
         m_index = 0;
-        scheduleRotation(first);
+        scheduleRotation(first, ad->durationTime());
     }
-}
-
-// Not when the duration is 0 or less: that would rotate without a pause for ever.
-void OrbadBannerAdView::scheduleRotation(const std::shared_ptr<View>& onScreen) {
-    if (!m_currentAd || m_currentAd->durationTime() <= 0) return;
-    std::weak_ptr<View> self = weak_from_this(), item = onScreen;
-    RunLoop::main().performAfter(m_currentAd->durationTime(), this, [self, item] {
-        auto me = self.lock();
-        if (me) static_cast<OrbadBannerAdView&>(*me).transitionImageView(item.lock());
-    });
 }
 
 void OrbadBannerAdView::transitionImageView(const std::shared_ptr<View>& onScreen) {
     std::shared_ptr<OrbadBannerAd> ad = m_currentAd;
-    if (!ad) return;
-    if (++m_index >= ad->numberOfImageURLs()) {
-        if (!ad->shouldLoop()) return;
-        m_index = 0;
-    }
+    if (!ad || !advance(ad->numberOfImageURLs(), ad->shouldLoop())) return;
     std::optional<std::string> url = ad->imageURLAtIndex(m_index);
     auto next = imageView(bounds(), url ? m_downloads.image(*url) : nullptr, plat::ui::kContentModeCenter);
     next->setUserInteractionEnabled(false);
-    setLastAdView(onScreen);
-    transitionToAdView(next, ad->transitionType());
-    scheduleRotation(next);
+    rotateTo(onScreen, next, ad->transitionType(), ad->durationTime());
 }
 
 // ---- text ads ----
 
-OrbadTextAdView::~OrbadTextAdView() {
-    RunLoop::main().cancelPerforms(this);
-}
-
 void OrbadTextAdView::loadWithAd(std::shared_ptr<OrbadAd> ad) {
     m_currentAd = std::dynamic_pointer_cast<OrbadTextAd>(ad);
-    if (m_downloads.isLoading())
-        stopLoading();
-    else
-        m_downloads.clear();
-    const unsigned generation = ++m_generation;
     std::vector<std::string> urls;
     if (m_currentAd) {
         for (const auto& text : m_currentAd->texts())
             for (const auto* url : {&text->leftIconURL, &text->rightIconURL, &text->backgroundImageURL})
                 if (*url) urls.push_back(**url);
     }
-    std::weak_ptr<View> self = weak_from_this();
-    if (urls.empty()) {
-        RunLoop::main().performAfter(0, this, [self, generation] {
-            auto me = std::static_pointer_cast<OrbadTextAdView>(self.lock());
-            if (me && me->m_generation == generation) me->adDataLoaded();
-        });
-        return;
-    }
-    m_downloads.start(urls, [self] {
-        if (auto me = self.lock()) static_cast<OrbadTextAdView&>(*me).adDataLoaded();
-    });
-}
-
-void OrbadTextAdView::stopLoading() {
-    ++m_generation;
-    m_downloads.cancel();
+    fetch(urls, [](OrbadRotatingAdView& me) { me.adDataLoaded(); });
 }
 
 void OrbadTextAdView::prepareForReuse() {
-    OrbadTransionableAdView::prepareForReuse();
     m_currentAd.reset();
-    removeAllSubviews(*this);
-    RunLoop::main().cancelPerforms(this);
-    m_downloads.clear();
-    m_index = 0;
+    OrbadRotatingAdView::prepareForReuse();
 }
 
 void OrbadTextAdView::adDataLoaded() {
@@ -192,30 +178,14 @@ void OrbadTextAdView::adDataLoaded() {
     addSubview(panel);
     if (ad->numberOfTexts() >= 2) {
         m_index = 0;
-        scheduleRotation(panel);
+        scheduleRotation(panel, ad->durationTime());
     }
-}
-
-void OrbadTextAdView::scheduleRotation(const std::shared_ptr<View>& onScreen) {
-    if (!m_currentAd || m_currentAd->durationTime() <= 0) return;
-    std::weak_ptr<View> self = weak_from_this(), item = onScreen;
-    RunLoop::main().performAfter(m_currentAd->durationTime(), this, [self, item] {
-        auto me = self.lock();
-        if (me) static_cast<OrbadTextAdView&>(*me).transitionTextAdView(item.lock());
-    });
 }
 
 void OrbadTextAdView::transitionTextAdView(const std::shared_ptr<View>& onScreen) {
     std::shared_ptr<OrbadTextAd> ad = m_currentAd;
-    if (!ad) return;
-    if (++m_index >= ad->numberOfTexts()) {
-        if (!ad->shouldLoop()) return;
-        m_index = 0;
-    }
-    auto next = viewForTextAd(*ad->textAtIndex(m_index));
-    setLastAdView(onScreen);
-    transitionToAdView(next, ad->transitionType());
-    scheduleRotation(next);
+    if (!ad || !advance(ad->numberOfTexts(), ad->shouldLoop())) return;
+    rotateTo(onScreen, viewForTextAd(*ad->textAtIndex(m_index)), ad->transitionType(), ad->durationTime());
 }
 
 std::shared_ptr<View> OrbadTextAdView::viewForTextAd(const OrbadTextAdText& text) const {

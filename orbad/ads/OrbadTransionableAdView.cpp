@@ -84,28 +84,23 @@ void OrbadTransionableAdView::setAdViewWithFade(const std::shared_ptr<View>& vie
 }
 
 void OrbadTransionableAdView::setAdViewWithCurl(const std::shared_ptr<View>& view, bool up) {
-    std::shared_ptr<View> outgoing = m_lastAdView;
-    const auto& list = subviews();
-    auto at = std::find(list.begin(), list.end(), outgoing);
-    insertSubview(view, at == list.end() ? 0 : static_cast<size_t>(at - list.begin()));
-    std::weak_ptr<View> self = weak_from_this();
-    plat::ui::transitionView(
-        *this, up ? plat::ui::ViewTransition::CurlUp : plat::ui::ViewTransition::CurlDown, kViewTransitionDuration,
-        true, [&] { exchange(*this, view, outgoing); },
-        [self, outgoing](bool) {
-            if (auto me = self.lock()) static_cast<OrbadTransionableAdView&>(*me).cleanUpLastAdView(outgoing);
-        });
+    setAdViewWithViewTransition(view, up ? plat::ui::ViewTransition::CurlUp : plat::ui::ViewTransition::CurlDown);
 }
 
 void OrbadTransionableAdView::setAdViewWithFlip(const std::shared_ptr<View>& view, bool fromRight) {
+    setAdViewWithViewTransition(
+        view, fromRight ? plat::ui::ViewTransition::FlipFromRight : plat::ui::ViewTransition::FlipFromLeft);
+}
+
+void OrbadTransionableAdView::setAdViewWithViewTransition(const std::shared_ptr<View>& view,
+                                                          plat::ui::ViewTransition kind) {
     std::shared_ptr<View> outgoing = m_lastAdView;
     const auto& list = subviews();
     auto at = std::find(list.begin(), list.end(), outgoing);
     insertSubview(view, at == list.end() ? 0 : static_cast<size_t>(at - list.begin()));
     std::weak_ptr<View> self = weak_from_this();
     plat::ui::transitionView(
-        *this, fromRight ? plat::ui::ViewTransition::FlipFromRight : plat::ui::ViewTransition::FlipFromLeft,
-        kViewTransitionDuration, true, [&] { exchange(*this, view, outgoing); },
+        *this, kind, kViewTransitionDuration, true, [&] { exchange(*this, view, outgoing); },
         [self, outgoing](bool) {
             if (auto me = self.lock()) static_cast<OrbadTransionableAdView&>(*me).cleanUpLastAdView(outgoing);
         });

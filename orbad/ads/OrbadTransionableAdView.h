@@ -7,6 +7,7 @@
 
 #include "orbad/ads/OrbadAdsView.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/ViewTransition.h"
 
 namespace orbad {
 
@@ -51,6 +52,9 @@ public:
     void cleanUpLastAdView(const std::shared_ptr<plat::ui::View>& outgoing);
 
 private:
+    // A flip or curl of the whole view from the item on screen to `view`.
+    void setAdViewWithViewTransition(const std::shared_ptr<plat::ui::View>& view, plat::ui::ViewTransition kind);
+
     OrbadAdViewDelegate* m_adViewDelegate = nullptr;
     std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
     std::shared_ptr<plat::ui::View> m_lastAdView;

@@ -58,16 +58,6 @@ std::optional<std::string> urlFrom(const Value* urls, const char* key) {
     return text;
 }
 
-// Names under .invalid never resolve: the placeholders fail at once, with nothing in flight.
-bool isInvalidHost(const std::string& url) {
-    plat::net::ServerAddress address;
-    if (!plat::net::parseServerAddress(url, 80, address)) return false;
-    std::string host = address.host;
-    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!host.empty() && host.back() == '.') host.pop_back();
-    return host == "invalid" || host.ends_with(".invalid");
-}
-
 std::optional<Value> readCache(const std::string& path) {
     std::optional<Value> file = plat::foundation::readPropertyList(path);
     if (file && !file->dictionary()) file.reset();
@@ -266,7 +256,7 @@ void OBConfig::updateConfigurationForEnvironment(OBEnvironment& environment) {
         requestEnded(kOBNoResponseStatusCode, std::nullopt, false);
         return;
     }
-    if (isInvalidHost(url)) {
+    if (plat::net::isPlaceholderURL(url)) {
         requestEnded(kOBNoResponseStatusCode, std::nullopt, true);
         return;
     }

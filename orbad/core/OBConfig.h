@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "orbad/core/OBAdUnits.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "platform/foundation/Value.h"
 
@@ -115,6 +117,23 @@ public:
     plat::foundation::Value::Dictionary& adUnits() { return m_adUnits; }
     const plat::foundation::Value::Dictionary& adUnits() const { return m_adUnits; }
     void setAdUnits(plat::foundation::Value::Dictionary units) { m_adUnits = std::move(units); }
+    // The per-size lookups and the open-allocation choice over adUnits() (see OBAdUnits.h).
+    const plat::foundation::Value::Dictionary* propertiesForAdUnit(OBAdSize size) const;
+    bool adUnitEnabled(OBAdSize size) const;
+    bool autoPlayEnabled(OBAdSize size) const;
+    bool richMediaRequiresUserInteraction(OBAdSize size) const;
+    double refreshInteveralForAdUnit(OBAdSize size) const;
+    // The unit's own "autoplay_timeout" when it has one; else by the platform's name.
+    double autoplayTimeoutInteveralForAdUnit(OBAdSize size) const;
+    std::optional<std::string> currentSelectionMethod(OBAdSize size) const;
+    std::optional<plat::foundation::Value::Array> getOpenAllocationCandidates(OBAdSize size) const;
+    std::optional<plat::foundation::Value> getNextCandidate(
+        OBAdSize size, const std::optional<plat::foundation::Value::Array>& candidates) const;
+    std::optional<plat::foundation::Value> getRandomWeightedCandidate(
+        const plat::foundation::Value::Array& candidates) const;
+    std::optional<std::string> openAllocationKey(long n, std::string_view network, OBAdSize size) const;
+    // Where the weighted draws come from (the system's generator unless set).
+    void setRandomSource(OBRandomSource source) { m_adUnitTable.setRandomSource(std::move(source)); }
     const std::vector<std::string>& nativeURLHandlers() const { return m_nativeURLHandlers; }
     void setNativeURLHandlers(std::vector<std::string> handlers) { m_nativeURLHandlers = std::move(handlers); }
     double idleTimeoutInterval() const override { return m_idleTimeoutInterval; }
@@ -151,6 +170,7 @@ private:
     std::string m_configURL, m_oaBaseURL, m_feedbackURL, m_virtualCurrencyURL, m_advertisingURL, m_analyticsURL,
         m_instrumentationURL, m_mraidURL;
     plat::foundation::Value::Dictionary m_adUnits;
+    OBAdUnits m_adUnitTable{m_adUnits};
     std::vector<std::string> m_nativeURLHandlers;
     double m_idleTimeoutInterval = 120.0;
     unsigned long m_loglevel = 0;

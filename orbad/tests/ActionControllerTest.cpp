@@ -6,6 +6,7 @@
 #include <map>
 
 #include "orbad/OrbadAdViewVideoController.h"
+#include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "orbad/ads/OrbadAdActionController.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
@@ -18,6 +19,7 @@
 #include "platform/media/tests/MediaTestSupport.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -173,6 +175,33 @@ TEST_F(ActionControllerTest, RichMediaCallsItsOperationAndOverlayDoesNothing) {
     m_engine->openActionForAd(rich);
     EXPECT_EQ(heard, "big");
     EXPECT_EQ(pinged(), (Lines{"/touch"}));
+}
+
+// Browser actions: a preloaded URL action presents the browser it preloaded; an HTML action a new
+// one with its page and style (no preloading asked).
+TEST_F(ActionControllerTest, BrowserActionsPresentTheirBrowser) {
+    auto preloaded = ad(R"({"type": "url", "preload": "1", "browserType": "navigation", "url": "http://a.example/p"})");
+    auto& action = static_cast<orbad::OrbadAdBrowserAction&>(*preloaded->action());
+    ASSERT_TRUE(action.shouldPreload());
+    action.preloadAction();
+    ASSERT_TRUE(action.preloadedBrowserViewController());
+    dktest::turn(10.1);  // the time-out, with no page engine to answer
+    ASSERT_TRUE(action.hasPreloaded());
+    m_engine->openActionForAd(preloaded);
+    EXPECT_EQ(m_engine->lastBrowser(), action.preloadedBrowserViewController());
+    EXPECT_TRUE(m_engine->lines.empty()) << "no new browser for the URL";
+
+    // Presented for real, so that something holds it.
+    auto window = std::make_shared<plat::ui::Window>(plat::ui::Rect{0, 0, 320, 480});
+    window->setRootViewController(std::shared_ptr<plat::ui::ViewController>(&m_controller, [](auto*) {}));
+    window->makeKeyAndVisible();
+    m_engine->openActionForAd(ad(R"({"type": "html", "html": "<p>hi</p>", "browserType": "full"})"));
+    auto browser = m_engine->lastBrowser();
+    ASSERT_TRUE(browser);
+    EXPECT_EQ(browser->embeddedHTML(), "<p>hi</p>");
+    EXPECT_EQ(browser->browserStyle(), 3);
+    EXPECT_TRUE(browser->autoDismissOnResignActive());
+    EXPECT_EQ(sorted(pinged()), (Lines{"/touch", "/touch"}));
 }
 
 // The phone's road: the modal mark from the touch to the movie's end, which comes also when the

@@ -639,4 +639,35 @@ TEST_F(BannerEngineTest, PlayerInitAfterStart) {
     m_banners.push_back(std::move(view));
 }
 
+// A creative whose action preloads is shown once the action says so: a URL page fetched (before
+// the time-out, one notification), or an HTML page whose browser never reports, at 10 s and not
+// before.
+TEST_F(BannerEngineTest, PreloadingActionHoldsTheCreative) {
+    plat::web::useWebEngine("fake");
+    struct Case {
+        std::string action;
+        Lines lines;
+    };
+    const std::string page = m_pings.url("/landing");
+    for (const Case& c : {Case{R"({"type": "url", "preload": "true", "url": ")" + page + R"("})", {"0.0 adViewDidFinishLoad"}},
+                          Case{R"({"type": "html", "preload": "true", "html": "<p>ad</p>"})", {"10.0 adViewDidFinishLoad"}}}) {
+        SCOPED_TRACE(c.action);
+        serve(answer(R"({"creative": {"id": "1", "type": "image", "action": )" + c.action + "}}"));
+        m_host->refresh = 0;
+        start();
+        int posted = 0;
+        Observation counting = NotificationCenter::defaultCenter().observe(
+            orbad::kOrbadAdActionPreloaded, nullptr, [&](const auto&) { ++posted; });
+        m_delegate.lines.clear();
+        m_delegate.origin = RunLoop::main().now();
+        banner().getAd();
+        run(9.95);
+        run(0.1);
+        run(5);
+        EXPECT_EQ(m_delegate.lines, c.lines);
+        EXPECT_EQ(posted, 1);
+        m_banners.clear();
+    }
+}
+
 }  // namespace

@@ -38,6 +38,7 @@ public:
     void addObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.insert(engine); }
     void removeObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.erase(engine); }
     orbad::OBRequestDemographics demographics() const override { return demo; }
+    std::vector<std::string> nativeURLHandlers() const override { return handlers; }
     // The configuration has changed: every observing engine hears it.
     void updated();
 
@@ -46,6 +47,7 @@ public:
     mutable int modalAsks = 0;
     mutable std::vector<std::string> logged;
     orbad::OBRequestDemographics demo;
+    std::vector<std::string> handlers;
 
 private:
     orbad::OBEnvironment m_environment;

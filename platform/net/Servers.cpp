@@ -128,4 +128,16 @@ bool parseServerAddress(std::string_view base, int defaultPort, ServerAddress& o
     return true;
 }
 
+bool isPlaceholderHost(std::string_view host) {
+    std::string name(host);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    return name == "invalid" || name.ends_with(".invalid");
+}
+
+bool isPlaceholderURL(std::string_view url) {
+    ServerAddress address;
+    return parseServerAddress(url, 80, address) && isPlaceholderHost(address.host);
+}
+
 }  // namespace plat::net

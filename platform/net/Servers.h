@@ -47,4 +47,10 @@ struct ServerAddress {
 };
 bool parseServerAddress(std::string_view base, int defaultPort, ServerAddress& out);
 
+// Names under ".invalid" never resolve (RFC 6761): the built-in placeholders, which callers fail at
+// once rather than hold a loop's clock on a lookup. Case and a trailing dot are ignored.
+bool isPlaceholderHost(std::string_view host);
+// The same of a URL's host; false when the text is no http(s) URL.
+bool isPlaceholderURL(std::string_view url);
+
 }  // namespace plat::net

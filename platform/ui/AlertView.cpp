@@ -119,6 +119,21 @@ bool AlertView::pressButton(int index) {
     return true;
 }
 
+bool AlertView::cancel() {
+    Application* app = Application::shared();
+    if (!app) return false;
+    auto it = std::find_if(app->m_alerts.begin(), app->m_alerts.end(),
+                           [this](const auto& a) { return a.get() == this; });
+    if (it == app->m_alerts.end()) return false;
+    auto self = std::static_pointer_cast<AlertView>(shared_from_this());
+    foundation::trace(kTraceAlert, [&] { return "cancel " + traceable(m_title); });
+    app->m_alerts.erase(it);
+    app->removeOverlay(this);
+    if (auto delegate = m_delegate.lock()) delegate->alertViewCancel(*this);
+    showFront();
+    return true;
+}
+
 void AlertView::layoutSubviews() {
     const Rect area = bounds();
     const double width = std::min(kBoxWidth, area.width - 2 * kMargin);

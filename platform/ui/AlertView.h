@@ -20,6 +20,8 @@ public:
     // The button pressed: its index (from 0, in the order the buttons were given) and its title as
     // shown. The alert has left the screen; the next one shows after this returns.
     virtual void alertViewClickedButton(AlertView& alert, int index, const std::string& title) = 0;
+    // The system took the alert away (cancel()) without a button.
+    virtual void alertViewCancel(AlertView&) {}
 };
 
 // Made with std::make_shared. The title and the buttons are written in English and shown through
@@ -50,6 +52,10 @@ public:
     // delegate hears it, and the next alert shows. False, with nothing done, when this alert is
     // not on screen or has no such button.
     bool pressButton(int index);
+    // The system's dismissal of an alert shown (on screen or waiting): traced "alert cancel TITLE",
+    // it leaves, the delegate hears alertViewCancel, and the next alert shows. False when the alert
+    // is not shown.
+    bool cancel();
 
     void layoutSubviews() override;
 

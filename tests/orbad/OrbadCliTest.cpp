@@ -159,6 +159,49 @@ TEST(OrbadCli, ModelsCreativesTheirViewsAndScreenshots) {
     EXPECT_EQ(image.at(2, 30)[1], 0) << "aspect fit leaves bands beside it";
 }
 
+// The client's ad units, alerts and reporters over a configuration answer with units, alerts
+// and debug capture; the seeded draws repeat.
+TEST(OrbadCli, UnitsAlertsAndReporters) {
+    const std::string data = DK_TEST_DATA_DIR;
+    std::string config;
+    for (unsigned char c : dktest::readFile(data + "/client-config.json")) {
+        config += "0123456789abcdef"[c >> 4];
+        config += "0123456789abcdef"[c & 15];
+    }
+    dktest::TempDir work;
+    dktest::RecordingServer server(work.file("server"),
+                                   R"({"requests": {"1": {"body_hex": ")" + config +
+                                       R"("}, "5": {"status": "HTTP/1.1 404 Not Found"}}})");
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
+         data + "/facts.plist", "--start-time", "1700000000", "--seed", "45", "--endpoint",
+         "orbad=" + server.url(), "--commands", data + "/client.commands"},
+        {"TZ=UTC"}, work.path());
+    EXPECT_EQ(result.out, withAddresses(dktest::readFile(data + "/client.out"), server.url(), ""));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+
+    server.stop();
+    std::vector<std::string> posts;
+    const std::regex post(R"re("request_line": "POST ([^ ]+).*"body_hex": "([0-9a-f]*)")re");
+    for (const std::string& line : server.requestLines()) {
+        std::smatch m;
+        if (!std::regex_search(line, m, post)) continue;
+        const std::string hex = m[2].str();
+        std::string body;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            body += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        posts.push_back(m[1].str() + " " + body);
+    }
+    ASSERT_EQ(posts.size(), 5u) << "instrumentation, demographics, two comments, ratings";
+    EXPECT_TRUE(posts[0].starts_with("/post/debug payload=")) << posts[0];
+    EXPECT_NE(posts[0].find("&cat=load"), std::string::npos) << posts[0];
+    for (const char* field : {"&t=demo&dbd=1990-05-04&dec=6&dci=K%C3%B6ln&gps=52.500000%2C13.400000"})
+        EXPECT_NE(posts[1].find(field), std::string::npos) << posts[1];
+    EXPECT_NE(posts[2].find("&c=Great%20game"), std::string::npos) << posts[2];
+    EXPECT_NE(posts[4].find("&1=5&2=4&3=3&4=2&5=1"), std::string::npos) << posts[4];
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :

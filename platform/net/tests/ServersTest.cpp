@@ -93,4 +93,16 @@ TEST(Servers, AddressesOfBases) {
     }
 }
 
+TEST(Servers, PlaceholderHostsAreTheNamesUnderInvalid) {
+    const struct {
+        const char* url;
+        bool placeholder;
+    } cases[] = {
+        {"http://orbad-data.invalid/post", true}, {"https://INVALID./x", true}, {"http://a.b.Invalid:81", true},
+        {"http://invalid.example.com/", false},  {"http://notinvalid/", false}, {"ftp://x.invalid/", false},
+        {"x.invalid", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plat::net::isPlaceholderURL(c.url), c.placeholder) << c.url;
+}
+
 }  // namespace

@@ -24,6 +24,7 @@ struct NotingAlertDelegate : AlertViewDelegate {
         note("delegate " + alert.title() + " " + std::to_string(index) + " " + title);
         if (then) then();
     }
+    void alertViewCancel(AlertView& alert) override { note("delegate " + alert.title() + " cancel"); }
 };
 
 // Launched on the 320 x 480 phone, a white root view that notes its touches in the key window.
@@ -96,6 +97,21 @@ TEST_F(AlertViewTest, OneAtATimeInTheOrderShown) {
                                  "test delegate First 0 A", "alert show Third||D", "alert press 0|C",
                                  "alert press 0|D"}));
     EXPECT_TRUE(app->alerts().empty());
+}
+
+TEST_F(AlertViewTest, TheSystemCancelsAnAlertOnScreenOrWaiting) {
+    auto first = alert("First", {"A"});
+    auto second = alert("Second", {"B"});
+    auto third = alert("Third", {"C"});
+    for (const auto& a : {first, second, third}) a->show();
+    EXPECT_TRUE(second->cancel());  // waiting: it never shows
+    EXPECT_TRUE(first->cancel());
+    EXPECT_TRUE(third->isVisible());
+    EXPECT_FALSE(first->cancel());  // gone
+    EXPECT_EQ(log.take(), (Lines{"alert show First||A", "alert show Second||B", "alert show Third||C",
+                                 "alert cancel Second", "test delegate Second cancel", "alert cancel First",
+                                 "test delegate First cancel"}));
+    EXPECT_EQ(app->alerts(), (std::vector{third}));
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+// dk-orbad-cli's commands over the running client: ad units and the open-allocation choice, the
+// server's alerts on the application's screen, instrumentation, demographics and feedback.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/cli-support/CommandLine.h"
+
+namespace plat::ui {
+class AlertView;
+class Application;
+}  // namespace plat::ui
+
+namespace orbad {
+class OBConfig;
+}
+
+namespace dkorbadcli {
+
+using Say = std::function<void(const std::string& line)>;
+
+class ClientCommands {
+public:
+    // `seed`: the ad units draw from a sequence it starts, else from the system's generator.
+    ClientCommands(Say say, std::optional<long long> seed);
+    ~ClientCommands();
+
+    // nullopt when `name` is none of these commands; else false when the command was refused
+    // (after "error ...").
+    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    // Says what happened on screen since the last look: "open URL", "alert show TITLE|MESSAGE|B1,B2".
+    void noticeScreen();
+
+private:
+    bool refuse(const std::string& why) const;
+    // The running client's configuration; null before the start.
+    orbad::OBConfig* config();
+    bool adunit(const std::vector<dk::cli::Arg>& args);
+    bool candidates(const std::vector<dk::cli::Arg>& args);
+    bool pick(const std::vector<dk::cli::Arg>& args);
+    bool alert(const std::vector<dk::cli::Arg>& args);
+    bool instr(const std::vector<dk::cli::Arg>& args);
+    bool demographics(const std::vector<dk::cli::Arg>& args);
+    bool feedback(const std::vector<dk::cli::Arg>& args);
+
+    Say m_say;
+    std::optional<long long> m_seed;
+    const orbad::OBConfig* m_seeded = nullptr;  // the configuration the seeded source went to
+    std::unique_ptr<plat::ui::Application> m_app;
+    std::vector<std::weak_ptr<plat::ui::AlertView>> m_alertsSeen;
+    size_t m_urlsSeen = 0;
+    std::shared_ptr<struct FeedbackListener> m_listener;
+};
+
+}  // namespace dkorbadcli

@@ -1,0 +1,160 @@
+// Server-pushed alerts on the platform's alerts: which are due, how their dialogs read, what each
+// answer counts, and several due alerts each counted to its own id.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "orbad/core/OBSession.h"
+#include "orbad/core/OrbadAppAlertController.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/Application.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace plat::foundation;
+using orbad::OrbadAppAlertController;
+
+constexpr double kStart = 1700000000;
+
+class OrbadAppAlertControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::process().setVirtual(true);
+        orbad::setStartWallTime(kStart);
+        m_container = Container::open("com.test.alerts", m_dir.file("home"));
+        Container::setMain(*m_container);
+        version("1.2.3");
+        m_app = std::make_unique<plat::ui::Application>(nullptr, &RunLoop::main());
+    }
+    void version(const std::string& text) {
+        std::filesystem::create_directories(m_dir.file("Test.app"));
+        ASSERT_TRUE(writePropertyList(m_dir.file("Test.app/Info.plist"),
+                                      Value(Value::Dictionary{{"CFBundleVersion", Value(text)}}),
+                                      PropertyListFormat::Xml));
+        Bundle::setMain(*Bundle::open(m_dir.file("Test.app")));
+    }
+    // The configuration's "app_alerts" arriving.
+    static void arrive(const std::string& alerts) {
+        OrbadAppAlertController::create(*Value::fromJSON(alerts))->show();
+    }
+    // The alert on screen as traced: "TITLE|MESSAGE|B1,B2"; "" when none.
+    std::string screen() const {
+        if (m_app->alerts().empty()) return "";
+        const auto& alert = *m_app->alerts().front();
+        std::string text = alert.title() + "|" + alert.message().value_or("<nil>") + "|";
+        for (size_t i = 0; i < alert.buttonTitles().size(); ++i)
+            text += (i ? "," : "") + alert.buttonTitles()[i];
+        return text;
+    }
+    void press(int index) { ASSERT_TRUE(m_app->alerts().front()->pressButton(index)); }
+    void systemCancel() { ASSERT_TRUE(m_app->alerts().front()->cancel()); }
+
+    dktest::TempDir m_dir;
+    std::optional<Container> m_container;
+    std::unique_ptr<plat::ui::Application> m_app;
+};
+
+TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
+    struct Case {
+        const char* alert;
+        const char* version;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {R"({"id": 1, "title": "News", "message": " \n Read it \n", "action_url": "http://x.test/a",
+             "dismiss_button": " Later ", "action_button": "Go"})",
+         "1.2.3", "News|Read it|Later,Go"},
+        {R"({"id": 2, "title": "T", "action_url": "http://x.test/a"})", "1.2.3", "T|<nil>|Open"},
+        {R"({"id": 3, "title": "T", "action_url": "x.test/a", "action_button": "Go"})", "1.2.3",
+         "T|<nil>|Close"},
+        {R"({"id": 4, "title": "T", "dismiss_button": "  "})", "1.2.3", "T|<nil>|Close"},
+        {R"({"id": 5, "title": ""})", "1.2.3", ""},
+        {R"({"id": 6, "message": "no title"})", "1.2.3", ""},
+        {R"({"title": "no id"})", "1.2.3", ""},
+        {R"({"id": 7, "title": "T", "target_versions": ["1.2*"]})", "1.2", "T|<nil>|Close"},
+        {R"({"id": 8, "title": "T", "target_versions": ["1.2*"]})", "1.2.3", "T|<nil>|Close"},
+        {R"({"id": 9, "title": "T", "target_versions": ["1.2*"]})", "1.20", "T|<nil>|Close"},
+        {R"({"id": 10, "title": "T", "target_versions": ["1.2"]})", "1.2.3", ""},
+        {R"({"id": 11, "title": "T", "target_versions": ["0.9", "1.2"]})", "1.2", "T|<nil>|Close"},
+        {R"({"id": 12, "title": "T", "target_versions": []})", "1.2", "T|<nil>|Close"},
+    };
+    for (const Case& c : cases) {
+        version(c.version);
+        arrive(std::string("[") + c.alert + "]");
+        EXPECT_EQ(screen(), c.shown) << c.alert;
+        if (!m_app->alerts().empty()) systemCancel();
+    }
+    arrive("[]");
+    arrive(R"({"id": 1, "title": "not in an array"})");
+    EXPECT_EQ(screen(), "");
+}
+
+TEST_F(OrbadAppAlertControllerTest, AnswersCountAndCapTheShowings) {
+    const std::string capped = R"([{"id": "cap", "title": "Capped", "max_displays": 2,
+                                    "action_url": "http://x.test/go", "dismiss_button": "No"}])";
+    for (int i = 0; i < 3; ++i) {  // dismissed with the cancel button: never counted
+        arrive(capped);
+        press(0);
+    }
+    EXPECT_EQ(OrbadAppAlertController::timesShown("cap"), 0);
+    EXPECT_EQ(OrbadAppAlertController::lastDateShown("cap"), 0);
+
+    arrive(capped);
+    RunLoop::main().runFor(5);
+    press(1);  // the action
+    EXPECT_EQ(OrbadAppAlertController::timesShown("cap"), 1);
+    EXPECT_EQ(OrbadAppAlertController::lastDateShown("cap"), kStart + 5);
+    EXPECT_EQ(m_app->openedURLs(), (std::vector<std::string>{"http://x.test/go"}));
+    arrive(capped);
+    systemCancel();  // counts, opens nothing
+    EXPECT_EQ(OrbadAppAlertController::timesShown("cap"), 2);
+    EXPECT_EQ(m_app->openedURLs().size(), 1u);
+    arrive(capped);
+    EXPECT_EQ(screen(), "") << "shown twice already";
+    const std::optional<Value> saved = readPropertyList(UserDefaults::standard()->path());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(*saved->find("OBAppAlertTimesShown-cap"), Value(2)) << "written at once";
+}
+
+TEST_F(OrbadAppAlertControllerTest, TheIntervalSpacesShowings) {
+    const std::string spaced = R"([{"id": "int", "title": "Spaced", "display_interval": 60}])";
+    arrive(spaced);
+    systemCancel();
+    RunLoop::main().runFor(59);
+    arrive(spaced);
+    EXPECT_EQ(screen(), "");
+    RunLoop::main().runFor(1);
+    arrive(spaced);
+    EXPECT_EQ(screen(), "Spaced|<nil>|Close");
+}
+
+TEST_F(OrbadAppAlertControllerTest, DueAlertsFollowEachOtherEachCountedToItsOwnId) {
+    arrive(R"([{"id": "a", "title": "A", "action_url": "http://x.test/a", "dismiss_button": "No"},
+               {"id": "b", "title": "B", "action_url": "http://x.test/b", "dismiss_button": "No"},
+               {"id": "c", "title": "C"}])");
+    EXPECT_EQ(m_app->alerts().size(), 1u) << "one at a time";
+    EXPECT_EQ(screen(), "A|<nil>|No,Open");
+    press(1);
+    EXPECT_EQ(screen(), "B|<nil>|No,Open");
+    press(0);
+    EXPECT_EQ(screen(), "C|<nil>|Close");
+    systemCancel();
+    EXPECT_EQ(screen(), "");
+    EXPECT_EQ(OrbadAppAlertController::timesShown("a"), 1);
+    EXPECT_EQ(OrbadAppAlertController::timesShown("b"), 0);
+    EXPECT_EQ(OrbadAppAlertController::timesShown("c"), 1);
+    EXPECT_EQ(m_app->openedURLs(), (std::vector<std::string>{"http://x.test/a"}));
+}
+
+}  // namespace
+
+// Fontconfig, behind the alerts' text, keeps its caches for the process's life.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
