@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-orbad-cli/ActionCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
@@ -352,6 +353,7 @@ private:
         }
         if (name == "screenshot") return screenshot(args);
         if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
+        if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -756,6 +758,7 @@ private:
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
     dkorbadcli::ClientCommands m_client;
+    dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace
