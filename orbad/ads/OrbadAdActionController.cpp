@@ -9,6 +9,7 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
+#include "orbad/ads/OrbadInteractiveVideoController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/MoviePlayer.h"
@@ -67,6 +68,9 @@ void OrbadAdActionController::openActionForAd(const std::shared_ptr<OrbadAd>& ad
     case kOrbadAdActionHTML:
         openEmbeddedHTMLAdActionForAd(ad, adView);
         return;
+    case kOrbadAdActionVideo:
+        openInteractiveVideoActionForAd(ad, adView);
+        return;
     case kOrbadAdActionPopupVideo:
         openPopOverVideoActionForAd(ad, adView);
         return;
@@ -93,6 +97,15 @@ void OrbadAdActionController::openEmbeddedHTMLAdActionForAd(const std::shared_pt
         browser->setAutoDismissOnResignActive(true);
     }
     adView.openBrowser(browser);
+}
+
+void OrbadAdActionController::openInteractiveVideoActionForAd(const std::shared_ptr<OrbadAd>& ad,
+                                                               OrbadAdViewInternal& adView) {
+    notifyTrackingURLsForAd(ad.get());
+    adView.cancelScheduledGetAd();
+    auto controller = std::make_shared<OrbadInteractiveVideoController>(ad);
+    adView.willTouchThroughWithObject(controller.get(), kOBVideoPlayerDidHide);
+    if (plat::ui::ViewController* presenter = adView.viewController()) presenter->presentViewController(controller, true);
 }
 
 void OrbadAdActionController::openPopOverVideoActionForAd(const std::shared_ptr<OrbadAd>& ad,

@@ -27,6 +27,9 @@ public:
     }
     // The preloaded browser, else a new one for the action's HTML.
     static void openEmbeddedHTMLAdActionForAd(const std::shared_ptr<OrbadAd>& ad, OrbadAdViewInternal& adView);
+    // The interactive video screen, presented from the ad view's controller; the take-over ends
+    // when it hides.
+    static void openInteractiveVideoActionForAd(const std::shared_ptr<OrbadAd>& ad, OrbadAdViewInternal& adView);
     // No pop-over class here: always the phone's road, the movie player full screen while the
     // client is inside a modal ad, until the movie finishes (which it does on every ending).
     static void openPopOverVideoActionForAd(const std::shared_ptr<OrbadAd>& ad, OrbadAdViewInternal& adView);
