@@ -150,3 +150,59 @@ TEST_F(InteractiveVideoTest, OlderPlayerGivesUpAfterTenRetries) {
 }
 
 }  // namespace
+
+#include "orbad/ads/OrbadPopOverVideoController.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/WebView.h"
+#include "platform/web/PageEngine.h"
+
+namespace {
+
+struct LoadNoter : plat::ui::WebViewDelegate {
+    Lines loads;
+    bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request, plat::ui::WebNavigationType) override {
+        loads.push_back(request.url);
+        return true;
+    }
+};
+
+// The tablet's screen alone: a button's segment pauses the movie and shows its page (a blank page
+// first), "Video" plays on from where it was.
+TEST_F(InteractiveVideoTest, PopOverSegmentsSwitchBetweenMovieAndPages) {
+    LoadNoter noter;
+    plat::web::useWebEngine("fake");
+    auto ad = dktest::adFrom(R"({"id": "1", "type": "image", "action": {"type": "popOverVideo", "url": "file://)" +
+                             m_dir.file("clip.nut") + R"(", "size": {"w": 300, "h": 200},
+        "buttons": [{"title": "Shop", "url": "http://a.example/shop"}, {"title": "More", "url": "http://a.example/more"}]}})");
+    auto controller = std::make_shared<orbad::OrbadPopOverVideoController>(ad);
+    m_root->presentViewController(controller, false);
+    EXPECT_TRUE(m_host->modal);
+    auto segments = controller->segmentedControl();
+    ASSERT_TRUE(segments);
+    EXPECT_EQ(segments->numberOfSegments(), 3u);
+    EXPECT_EQ(segments->titleForSegment(2), "More");
+    EXPECT_EQ(segments->frame().width, 300);
+    dktest::turn(0.1);
+    auto player = controller->moviePlayer();
+    EXPECT_TRUE(player->isPlaying());
+    controller->browserView()->setDelegate(&noter);
+    segments->select(2);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_FALSE(controller->browserView()->isHidden());
+    EXPECT_TRUE(player->view()->isHidden());
+    dktest::turn(0.01);
+    EXPECT_EQ(noter.loads, (Lines{"about:blank", "http://a.example/more"}));
+    const double at = player->currentPlaybackTime();
+    dktest::turn(1);
+    EXPECT_EQ(player->currentPlaybackTime(), at) << "paused while the page shows";
+    segments->select(0);
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_TRUE(controller->browserView()->isHidden());
+    controller->browserView()->setDelegate(nullptr);
+    plat::web::useWebEngine("none");
+    controller->dismissViewController(false);
+    EXPECT_FALSE(m_host->modal);
+    EXPECT_EQ(lines.size(), 2u);
+}
+
+}  // namespace
