@@ -304,6 +304,8 @@ void OrbadInteractiveVideoView::closeNewPlayer() {
 
 void OrbadInteractiveVideoView::removeMoviePlayer() {
     if (!m_player) return;
+    // The close button's action may release this view's controller.
+    const auto self = shared_from_this();
     auto player = std::move(m_player);
     player->view()->removeFromSuperview();
     if (m_overlay) m_overlay->removeFromSuperview();
@@ -390,6 +392,8 @@ void OrbadInteractiveVideoController::moviePlayerPreloadFinished() {
 }
 
 void OrbadInteractiveVideoController::moviePlayerPlaybackFinished() {
+    // Closing lets the presenter release this controller, view and all.
+    const auto keep = shared_from_this();
     m_preloading = false;
     m_interactiveVideoView->endMoviePlayback();
     if (m_action->buttons().empty()) close();
@@ -411,6 +415,7 @@ void OrbadInteractiveVideoController::openBrowserForURL(const std::string& url) 
 
 void OrbadInteractiveVideoController::close() {
     if (m_didDismiss) return;
+    const auto keep = shared_from_this();
     m_didDismiss = true;
     if (auto player = m_interactiveVideoView ? m_interactiveVideoView->moviePlayerController() : nullptr) player->stop();
     dismissViewController(true);
