@@ -12,6 +12,7 @@
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Bars.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
@@ -214,10 +215,19 @@ void OrbadInteractiveVideoView::buildAndInjectOrbadVideoUI() {
     View& host = *m_player->view();
     if (!m_imagesLoaded) m_toolbar->setHidden(true);
     const double width = host.bounds().width;
-    m_overlay = std::make_shared<View>(Rect{0, 0, width, kOBVideoBarHeight});
-    m_overlay->setBackgroundColor(plat::ui::Color{0, 0, 0, 0.5});
     auto tagline = taglineView();
     const bool hasTagline = !tagline->subviews().empty();
+    if (!m_action->buttons().empty()) {
+        // A black translucent navigation bar: Done on the left, the tagline on the right.
+        auto bar = std::make_shared<plat::ui::NavigationBar>();
+        bar->setBarStyle(2);
+        bar->pushNavigationItem(std::make_shared<plat::ui::NavigationItem>(""));
+        m_overlay = bar;
+    } else {
+        m_overlay = std::make_shared<View>();
+        m_overlay->setBackgroundColor(plat::ui::Color{0, 0, 0, 0.5});
+    }
+    m_overlay->setFrame({0, 0, width, kOBVideoBarHeight});
     if (!m_action->buttons().empty()) {
         auto done = std::make_shared<Button>(Rect{5, 2, 60, 30});
         done->setTitle("Done");

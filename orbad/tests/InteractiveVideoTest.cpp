@@ -18,6 +18,7 @@
 #include "platform/media/tests/MediaTestSupport.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Bars.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Window.h"
 
@@ -105,8 +106,13 @@ TEST_F(InteractiveVideoTest, ButtonsMakeAToolbarThatOpensTheBrowser) {
     ASSERT_TRUE(screen);
     auto* view = screen->interactiveVideoView();
     ASSERT_TRUE(dktest::turnUntil([&] { return view->imagesLoaded(); }));
+    auto* bar = dynamic_cast<plat::ui::NavigationBar*>(view->overlayBar().get());
+    ASSERT_TRUE(bar) << "with buttons, a navigation bar over the movie";
+    EXPECT_EQ(bar->barStyle(), 2);
+    EXPECT_EQ(bar->frame(), (Rect{0, 0, view->bounds().width, 34}));
     dktest::turn(2);
     ASSERT_TRUE(m_root->presentedViewController()) << "stays on its landing picture";
+    EXPECT_FALSE(view->overlayBar()) << "the movie's bar went with it";
     const auto& toolbar = view->actionsToolbar();
     EXPECT_FALSE(toolbar->isHidden());
     EXPECT_EQ(view->toolbarHeight(), 68);
