@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/dk-orbad-cli/ActionCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
@@ -364,6 +365,7 @@ private:
         if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
         if (auto ran = m_richMedia.run(name, args)) return *ran;
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
+        if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -772,6 +774,7 @@ private:
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
     dkorbadcli::ClientCommands m_client;
     dkorbadcli::BannerCommands m_banners{say};
+    dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace

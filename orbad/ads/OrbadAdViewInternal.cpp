@@ -7,6 +7,8 @@
 #include <mutex>
 
 #include "orbad/ads/OrbadOpenAllocationAdViews.h"
+#include "orbad/ads/OrbadAdActionController.h"
+#include "orbad/ads/OrbadAdAction.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OBSessionTracking.h"
@@ -747,6 +749,22 @@ void OrbadAdViewInternal::cancelScheduledGetAd() {
     m_wasPaused = true;
     m_pausedSelf = false;
     m_getAdTimer.invalidate();
+}
+
+// ---- actions ----
+
+void OrbadAdViewInternal::openActionForAd(const std::shared_ptr<OrbadAd>& ad) {
+    if (shouldTouchThrough() && verifyViewController()) OrbadAdActionController::openActionForAd(ad, *this);
+}
+
+void OrbadAdViewInternal::openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad) {
+    if (!shouldTouchThrough() || !verifyViewController()) return;
+    const auto* browserAction = ad ? dynamic_cast<const OrbadAdBrowserAction*>(ad->action().get()) : nullptr;
+    OrbadAdActionController::openActionURL(url, ad, *this, browserAction ? browserAction->browserStyle() : 0);
+}
+
+void OrbadAdViewInternal::openActionURL(const std::string& url) {
+    if (shouldTouchThrough() && verifyViewController()) OrbadAdActionController::openActionURL(url, *this, 0);
 }
 
 // ---- touch-through ----

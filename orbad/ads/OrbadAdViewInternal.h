@@ -99,9 +99,11 @@ public:
     bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
     void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                              const std::optional<Error>& error) override;
-    // The action controller comes later: until then these do nothing.
-    void openActionForAd(const std::shared_ptr<OrbadAd>&) override {}
-    void openActionURL(const std::string&, const std::shared_ptr<OrbadAd>&) override {}
+    // Through the action controller, unless another ad has the screen or no controller is found.
+    void openActionForAd(const std::shared_ptr<OrbadAd>& ad) override;
+    // The style of the ad's action when it is a browser action, else 0.
+    void openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad) override;
+    void openActionURL(const std::string& url);
     // The refresh stops; the browser dismisses itself when the application resigns active.
     void openURLInBrowser(const std::string& url, int browserStyle) override;
     // Presented from the view controller, as a take-over that ends with the browser's close.

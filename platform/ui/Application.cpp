@@ -374,6 +374,7 @@ void Application::setIdleTimerDisabled(bool disabled) {
 }
 
 bool Application::canOpenURL(std::string_view url) const {
+    if (m_canOpenURLCheck) return !isRefusedURL(url) && m_canOpenURLCheck(url);
     return systemCanOpenURL(url);
 }
 

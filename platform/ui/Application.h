@@ -150,6 +150,9 @@ public:
     // The system's URL opener. YES for what a desktop opens: absolute http and https URLs with a
     // host, and mailto URLs.
     bool canOpenURL(std::string_view url) const;
+    // A different answer for canOpenURL (a test's opener, a desktop that knows more handlers);
+    // empty restores the built-in one.
+    void setCanOpenURLCheck(std::function<bool(std::string_view)> check) { m_canOpenURLCheck = std::move(check); }
     // A URL starting with "-" or holding a control character is refused (traced "open refused
     // URL"), text that is no absolute URL logged; both give false and go nowhere. Anything else is
     // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the driver's services
@@ -227,6 +230,7 @@ private:
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
     SystemServices* m_services = nullptr;
+    std::function<bool(std::string_view)> m_canOpenURLCheck;
     std::vector<std::shared_ptr<View>> m_overlays;
     std::vector<std::shared_ptr<AlertView>> m_alerts;
     std::weak_ptr<View> m_textInput;  // a TextView

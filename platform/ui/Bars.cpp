@@ -106,6 +106,12 @@ Rect Toolbar::frameOfItem(const BarButtonItem& item) const {
     return {};
 }
 
+void NavigationBar::setBarStyle(int style) {
+    m_barStyle = style;
+    if (style == 0) setBackgroundColor(kBarColor);
+    else setBackgroundColor(Color{0, 0, 0, style == 2 ? 0.5 : 1});
+}
+
 NavigationBar::NavigationBar() {
     setBackgroundColor(kBarColor);
     m_title = std::make_shared<Label>();

@@ -87,6 +87,9 @@ public:
     NavigationBar();
     const char* className() const override { return "UINavigationBar"; }
     void pushNavigationItem(std::shared_ptr<NavigationItem> item);
+    // 0 the default bar, 1 black, 2 black translucent (drawn at half opacity).
+    int barStyle() const { return m_barStyle; }
+    void setBarStyle(int style);
     const std::shared_ptr<NavigationItem>& topItem() const { return m_top; }
     void sizeToFit();
     void layoutSubviews() override;
@@ -94,6 +97,7 @@ public:
 private:
     std::shared_ptr<NavigationItem> m_top;
     std::vector<std::shared_ptr<NavigationItem>> m_stack;
+    int m_barStyle = 0;
     std::shared_ptr<Label> m_title;
     std::shared_ptr<Button> m_right;
 };

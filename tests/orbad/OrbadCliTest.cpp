@@ -340,3 +340,17 @@ TEST(OrbadCli, BadCommandLinesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A video that cannot be opened still ends, once, with its error; `movie finish` needs a movie.
+TEST(OrbadCli, MovieCommands) {
+    dktest::TempDir work;
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--commands", DK_TEST_DATA_DIR "/movie.commands"},
+        {}, work.path());
+    EXPECT_EQ(result.out, dktest::readFile(DK_TEST_DATA_DIR "/movie.out"));
+    EXPECT_EQ(result.status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#include "apps/dk-orbad-cli/ActionCommands.h"
+
+#include <cstdio>
+
+#include "orbad/OrbadAdViewVideoController.h"
+#include "orbad/ads/OrbadAdAction.h"
+#include "platform/media/MoviePlayer.h"
+
+namespace dkorbadcli {
+
+using plat::media::MoviePlayerController;
+
+ActionCommands::ActionCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
+    auto& center = plat::foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {orbad::kOBVideoPlayerWillShow, orbad::kOBVideoPlayerDidHide,
+                             plat::media::kMoviePlayerPlaybackDidFinishNotification})
+        m_heard.push_back(center.observe(name, nullptr, [this](const plat::foundation::Notification& n) {
+            std::string line = "notify " + n.name;
+            if (const auto* reason = n.userInfo.find(plat::media::kMoviePlayerPlaybackDidFinishReasonUserInfoKey))
+                line += std::string(" ") +
+                        plat::media::movieFinishReasonName(static_cast<plat::media::MovieFinishReason>(reason->intValue()));
+            m_say(line);
+        }));
+}
+
+bool ActionCommands::refuse(const std::string& why) const {
+    m_say("error " + why);
+    return false;
+}
+
+std::optional<bool> ActionCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
+    if (name == "video") {
+        if (args.size() != 1) return refuse("usage: video URL");
+        OrbadAdViewVideoController::presentFullScreenVideoURL(args[0].text, nullptr);
+        m_say("ok");
+        return true;
+    }
+    if (name != "movie") return std::nullopt;
+    MoviePlayerController* movie = MoviePlayerController::current();
+    if (args.empty()) {
+        if (!movie) {
+            m_say("movie none");
+            return true;
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, " %.3f %.3f", movie->currentPlaybackTime(), movie->duration());
+        m_say("movie " + movie->contentURL() + line);
+        return true;
+    }
+    if (args.size() != 1 || args[0].text != "finish") return refuse("usage: movie [finish]");
+    if (!movie) return refuse("no movie playing");
+    movie->finishPlaying();
+    return true;
+}
+
+}  // namespace dkorbadcli

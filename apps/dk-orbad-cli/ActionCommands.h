@@ -1,0 +1,29 @@
+// dk-orbad-cli's commands over ad actions and the movie player: `video URL` (the full-screen video
+// of the publisher's video controller), `movie finish` (the playing movie ends at once, as if it had
+// played out), `movie` (the playing movie's URL, time and duration). The video notifications are
+// said as "notify NAME" lines while it lives.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/cli-support/CommandLine.h"
+#include "platform/foundation/NotificationCenter.h"
+
+namespace dkorbadcli {
+
+class ActionCommands {
+public:
+    explicit ActionCommands(std::function<void(const std::string&)> say);
+    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
+    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+
+private:
+    bool refuse(const std::string& why) const;
+    std::function<void(const std::string&)> m_say;
+    std::vector<plat::foundation::Observation> m_heard;
+};
+
+}  // namespace dkorbadcli
