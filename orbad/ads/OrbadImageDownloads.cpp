@@ -39,8 +39,10 @@ struct OrbadImageDownloads::Batch : OBHTTPRequestDelegate {
             if (picture) s->images[url] = std::move(picture);
             if (--s->count > 0) return;
         }
-        // The generation is checked again where it changes: on the main thread.
-        plat::foundation::RunLoop::main().performAndWait([s, gen = generation, fn = done] {
+        // Posted, not waited for: a main thread that cancels requests and joins their threads (the
+        // way out of a tool) must not wait for one that waits for it. The generation is checked
+        // again where it changes: on the main thread.
+        plat::foundation::RunLoop::main().perform([s, gen = generation, fn = done] {
             {
                 std::lock_guard guard(s->lock);
                 if (s->generation != gen) return;

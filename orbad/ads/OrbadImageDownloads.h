@@ -25,7 +25,7 @@ public:
     OrbadImageDownloads& operator=(const OrbadImageDownloads&) = delete;
 
     // Fetches the distinct URLs among `urls` (none: nothing starts and `done` never runs). `done`
-    // runs on the main thread, the last answer's thread waiting for it, unless cancel() or
+    // runs on the main thread, posted by the last answer, unless cancel() or
     // another start came first. Failed downloads, and data that is no picture, leave no image.
     void start(const std::vector<std::string>& urls, std::function<void()> done);
     // Cancels the downloads under way; their answers are ignored from now on.
