@@ -13,6 +13,7 @@
 //                          window of that size: "creative finished" or "creative failed [CODE]"
 //   views                  that window's view tree, one JSON line a view
 //   screenshot FILE.png    that window as the compositor draws it
+// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N).
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
@@ -37,6 +38,8 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
+#include "apps/dk-orbad-cli/RichMediaCommands.h"
+#include "apps/dk-orbad-cli/BannerCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -71,6 +74,8 @@
 #include "platform/ui/ViewDump.h"
 #include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
+#include "platform/sys/Device.h"
 
 namespace {
 
@@ -157,6 +162,11 @@ public:
     void openURLInBrowser(const std::string& url, int style) override {
         say("host browser " + escape(url) + " " + std::to_string(style));
     }
+    void logInfo(const std::string& text) const override { say("host log " + escape(text)); }
+    int interfaceOrientation() const override { return plat::sys::Device::current().orientation(); }
+    double adWidth() const override { return size.width; }
+    double adHeight() const override { return size.height; }
+    plat::ui::Size size{};
 };
 
 // The window's pixels, for `screenshot`: an offscreen frame buffer of its size.
@@ -352,6 +362,8 @@ private:
         }
         if (name == "screenshot") return screenshot(args);
         if (std::optional<bool> accepted = m_client.run(name, args)) return *accepted;
+        if (auto ran = m_richMedia.run(name, args)) return *ran;
+        if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         return refuse("unknown command: " + name);
     }
 
@@ -716,10 +728,12 @@ private:
         else if (dynamic_cast<orbad::OrbadTextAd*>(ad.get()))
             m_creative = std::make_shared<orbad::OrbadTextAdView>(frame);
         else if (dynamic_cast<orbad::OrbadWebAd*>(ad.get()))
-            m_creative = std::make_shared<orbad::OrbadWebAdView>(frame);
+            m_richMedia.setView(std::static_pointer_cast<orbad::OrbadRichMediaWebAdView>(
+                m_creative = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame)));
         else
             return refuse(std::string("no creative view for ") + ad->className());
         m_host = std::make_shared<StandInHost>();
+        m_host->size = frame.size();
         m_creative->setMainAdView(m_host);
         engineView->addSubview(std::dynamic_pointer_cast<plat::ui::View>(m_creative));
         m_creative->loadWithAd(ad);
@@ -751,11 +765,13 @@ private:
     }
 
     Settings m_settings;
+    dkorbad::RichMediaCommands m_richMedia{m_settings.web == "real"};
     std::shared_ptr<plat::ui::Window> m_window;
     std::shared_ptr<orbad::OrbadAdsView> m_creative;
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
     dkorbadcli::ClientCommands m_client;
+    dkorbadcli::BannerCommands m_banners{say};
 };
 
 }  // namespace

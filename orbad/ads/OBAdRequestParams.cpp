@@ -109,28 +109,29 @@ Value::Dictionary OrbadAdViewInternal::buildAdRequestParams(int ordinal, const V
     set("v", kOrbadLibraryVersion);
     set("sv", device.systemVersion);
 
-    const OBRequestDemographics demo = m_host ? m_host->demographics() : OBRequestDemographics{};
-    if (demo.unsignedIntegers[1] != 0) set("c", demo.unsignedIntegers[1]);
-    setIfValidUTF8(p, "ci", demo.strings[0]);
-    if (demo.strings[1])
-        setIfValidUTF8(p, "co", demo.strings[1]);
+    const OrbadDemographicsRecord demo = m_host ? m_host->demographics() : OrbadDemographicsRecord{};
+    const std::optional<plat::foundation::Date> birthday = m_host ? m_host->birthday() : std::nullopt;
+    if (demo.dac != 0) set("c", demo.dac);
+    setIfValidUTF8(p, "ci", demo.dci);
+    if (demo.dco)
+        setIfValidUTF8(p, "co", demo.dco);
     else if (env && env->isoCountryCode())
         set("co", *env->isoCountryCode());
     if (env) set("ll", env->location());
-    if (demo.integers[6] != 0) set("dc", demo.integers[6]);
-    if (demo.integers[7] != 0) set("mc", demo.integers[7]);
-    setIfValidUTF8(p, "re", demo.strings[3]);
-    setIfValidUTF8(p, "z", demo.strings[2]);
+    if (demo.ddc != 0) set("dc", demo.ddc);
+    if (demo.dmc != 0) set("mc", demo.dmc);
+    setIfValidUTF8(p, "re", demo.drg);
+    setIfValidUTF8(p, "z", demo.dpo);
     if (env && env->mobileCountryCode()) set("mcc", *env->mobileCountryCode());
     if (env && env->mobileNetworkCode()) set("mnc", *env->mobileNetworkCode());
-    if (demo.birthday) set("d", birthdayText(*demo.birthday));
-    setInRange(p, "e", demo.integers[0], 1, 6);
-    setInRange(p, "r", demo.integers[1], 1, 6);
-    setInRange(p, "g", demo.integers[3], 1, 2);
-    setInRange(p, "db", demo.integers[4], 1, 3);
-    if (demo.unsignedIntegers[0] != 0) set("m", demo.unsignedIntegers[0]);
-    setInRange(p, "x", demo.integers[5], 1, 3);
-    setInRange(p, "j", demo.integers[2], 1, 7);
+    if (birthday) set("d", birthdayText(birthday->seconds));
+    setInRange(p, "e", demo.dec, 1, 6);
+    setInRange(p, "r", demo.den, 1, 6);
+    setInRange(p, "g", demo.dg, 1, 2);
+    setInRange(p, "db", demo.ddg, 1, 3);
+    if (demo.dic != 0) set("m", demo.dic);
+    setInRange(p, "x", demo.dms, 1, 3);
+    setInRange(p, "j", demo.drl, 1, 7);
 
     if (additionalParameters && additionalParameters->dictionary()) {
         for (const auto& [key, value] : *additionalParameters->dictionary())

@@ -7,6 +7,8 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadOpenAllocationAdViews.h"
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadController.h"
@@ -20,8 +22,7 @@ std::shared_ptr<OBBannerHost>& hostSlot() {
     return host;
 }
 
-// The started controller as engines see it. The unit settings are read here from the
-// configuration's units until the configuration answers them itself.
+// The started controller as engines see it.
 class ControllerBannerHost : public OBBannerHost {
 public:
     // Hears the configuration through the notification centre, so that it never reaches a
@@ -37,26 +38,36 @@ public:
     bool inModalAd() const override { return m_controller.inModalAd(); }
     void setInModalAd(bool modal) override { m_controller.setInModalAd(modal); }
     bool isUpdating() const override { return m_controller.config().isUpdating(); }
-    bool adUnitEnabled(plat::ui::Size size) const override {
-        if (const Value* enabled = unitValue(size, "enabled")) return enabled->boolValue();
-        return m_controller.config().adUnits().empty();
-    }
+    bool adUnitEnabled(plat::ui::Size size) const override { return config().adUnitEnabled(unit(size)); }
     double refreshInterval(plat::ui::Size size) const override {
-        const Value* refresh = unitValue(size, "refresh");
-        return refresh ? refresh->doubleValue() : 30.0;
+        return config().refreshInteveralForAdUnit(unit(size));
     }
     double autoplayTimeoutInterval(plat::ui::Size size) const override {
-        return size == plat::ui::Size{300, 250} && OBEnvironment::platformName() == "iphone" ? 0.0 : 120.0;
+        return config().autoplayTimeoutInteveralForAdUnit(unit(size));
     }
-    bool autoPlayEnabled(plat::ui::Size size) const override {
-        const Value* autoplay = unitValue(size, "autoplay");
-        return autoplay && autoplay->boolValue();
-    }
+    bool autoPlayEnabled(plat::ui::Size size) const override { return config().autoPlayEnabled(unit(size)); }
     bool richMediaRequiresUserInteraction(plat::ui::Size size) const override {
-        const Value* required = unitValue(size, "rm_require_user");
-        return required && required->boolValue();
+        return config().richMediaRequiresUserInteraction(unit(size));
     }
     std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
+    std::optional<Value::Array> openAllocationCandidates(plat::ui::Size size) const override {
+        return m_controller.config().getOpenAllocationCandidates(adSize(size));
+    }
+    std::optional<Value> nextCandidate(plat::ui::Size size, const Value::Array& candidates) const override {
+        return m_controller.config().getNextCandidate(adSize(size), candidates);
+    }
+    std::optional<std::string> selectionMethod(plat::ui::Size size) const override {
+        return m_controller.config().currentSelectionMethod(adSize(size));
+    }
+    std::string openAllocationBaseURL() const override { return m_controller.config().getoaBaseURL(); }
+    std::optional<std::string> openAllocationKey(long n, std::string_view network, plat::ui::Size size) const override {
+        return m_controller.config().openAllocationKey(n, network, adSize(size));
+    }
+    static OBAdSize adSize(plat::ui::Size size) {
+        return {static_cast<float>(size.width), static_cast<float>(size.height)};
+    }
+    std::vector<std::string> nativeURLHandlers() const override { return m_controller.config().nativeURLHandlers(); }
+    std::string mraidURL() const override { return m_controller.config().mraidURL(); }
     void logInfo(const std::string& text) const override {
         m_controller.config().logInfo("%s", text.c_str());
     }
@@ -72,14 +83,9 @@ private:
         for (OrbadAdViewInternal* engine : engines)
             if (m_engines.count(engine)) engine->orbadConfigurationUpdated();
     }
-    const Value* unitValue(plat::ui::Size size, std::string_view key) const {
-        const std::string unit = size == kOBFullScreenAdSize
-                                     ? "fullscreen"
-                                     : std::to_string(static_cast<int>(size.width)) + "x" +
-                                           std::to_string(static_cast<int>(size.height));
-        const auto& units = m_controller.config().adUnits();
-        auto it = units.find(unit);
-        return it == units.end() ? nullptr : it->second.find(key);
+    const OBConfig& config() const { return m_controller.config(); }
+    static OBAdSize unit(plat::ui::Size size) {
+        return {static_cast<float>(size.width), static_cast<float>(size.height)};
     }
 
     OrbadController& m_controller;
@@ -101,11 +107,18 @@ std::map<std::string, OBCreativeMaker, std::less<>>& makers() {
 std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat::ui::Rect& frame) {
     if (className == "OrbadBannerAdView") return std::make_shared<OrbadBannerAdView>(frame);
     if (className == "OrbadTextAdView") return std::make_shared<OrbadTextAdView>(frame);
+    if (className == "OrbadIAdAdView") return std::make_shared<OrbadIAdAdView>(frame);
+    if (className == "OrbadAdMobAdView") return std::make_shared<OrbadAdMobAdView>(frame);
+    if (className == "OrbadGoogleAdMobAdView") return std::make_shared<OrbadGoogleAdMobAdView>(frame);
+    if (className == "OrbadMillennialAdView") return std::make_shared<OrbadMillennialAdView>(frame);
+    if (className == "OrbadRichMediaWebAdView") return std::make_shared<OrbadRichMediaWebAdView>(frame);
     return nullptr;
 }
 
 bool isBuiltIn(std::string_view className) {
-    return className == "OrbadBannerAdView" || className == "OrbadTextAdView";
+    return className == "OrbadBannerAdView" || className == "OrbadTextAdView" || className == "OrbadIAdAdView" ||
+           className == "OrbadAdMobAdView" || className == "OrbadGoogleAdMobAdView" ||
+           className == "OrbadMillennialAdView" || className == "OrbadRichMediaWebAdView";
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "orbad/core/OrbadFeedback.h"
 #include "orbad/core/OrbadJSON.h"
 #include "platform/ui/View.h"
 
@@ -20,15 +22,6 @@ class OBEnvironment;
 class OrbadAd;
 class OrbadAdsView;
 class OrbadAdViewInternal;
-
-// The user's demographics as the request reads them: six signed integers, two unsigned, two signed,
-// four strings (UTF-8 bytes; null when unset) and the birthday (seconds since 1970; null: none).
-struct OBRequestDemographics {
-    std::array<int32_t, 8> integers{};  // fields 1-6, then 7 and 8
-    std::array<uint32_t, 2> unsignedIntegers{};
-    std::array<std::optional<std::string>, 4> strings;
-    std::optional<double> birthday;
-};
 
 // The started client as engines see it. Main thread only.
 class OBBannerHost {
@@ -47,13 +40,30 @@ public:
     virtual bool autoPlayEnabled(plat::ui::Size size) const = 0;
     virtual bool richMediaRequiresUserInteraction(plat::ui::Size size) const = 0;
     virtual std::string advertisingURL() const = 0;
+    // The rich-media boot-loader script's address.
+    virtual std::string mraidURL() const { return {}; }
     virtual void logInfo(const std::string&) const {}
     virtual void logVerbose(const std::string&) const {}
     // Engines hear of configuration updates through orbadConfigurationUpdated until removed.
     virtual void addObserver(OrbadAdViewInternal* engine) = 0;
     virtual void removeObserver(OrbadAdViewInternal* engine) = 0;
 
-    virtual OBRequestDemographics demographics() const { return {}; }
+    // The open-allocation table for a unit size: the candidates (none: no open allocation for the
+    // size), the one to try next among `candidates` (none: none can be chosen), how it was chosen
+    // ("priority" or "alloc"), and the base of the pings (ending with "/").
+    virtual std::optional<Value::Array> openAllocationCandidates(plat::ui::Size) const { return std::nullopt; }
+    virtual std::optional<Value> nextCandidate(plat::ui::Size, const Value::Array&) const { return std::nullopt; }
+    virtual std::optional<std::string> selectionMethod(plat::ui::Size) const { return std::nullopt; }
+    virtual std::string openAllocationBaseURL() const { return {}; }
+    // Key `n` of a network's open-allocation settings for the size.
+    virtual std::optional<std::string> openAllocationKey(long, std::string_view, plat::ui::Size) const {
+        return std::nullopt;
+    }
+    // The configuration's native URL handlers: texts whose links the system opens, not the browser.
+    virtual std::vector<std::string> nativeURLHandlers() const { return {}; }
+    // The user's, as the application last gave them.
+    virtual OrbadDemographicsRecord demographics() const { return OrbadDemographics::demographics(); }
+    virtual std::optional<plat::foundation::Date> birthday() const { return OrbadDemographics::birthday(); }
 };
 
 // The host set (tests), else the shared controller's once the client has started or can start by

@@ -49,6 +49,44 @@ OrbadAdBrowserAction::OrbadAdBrowserAction(const Value& dictionary) : OrbadAdAct
     m_browserStyle = style == "navigation" ? 1 : style == "minimal" ? 2 : style == "full" ? 3 : 0;
 }
 
+OrbadAdBrowserAction::~OrbadAdBrowserAction() {
+    m_ignorePreload = true;
+    m_preloadTimeout.invalidate();
+    if (m_browser) {
+        m_browser->setDelegate({});
+        m_browser->stopLoading();
+    }
+}
+
+namespace {
+constexpr double kPreloadTimeout = 10.0;
+}
+
+void OrbadAdBrowserAction::preloadAction() {
+    if (!shouldPreload()) return;
+    m_browser = makeBrowser();
+    m_browser->setAutoDismissOnResignActive(true);
+    m_browser->setDelegate(weak_from_this());
+    m_browser->preloadRequest();
+    m_preloadTimeout = plat::foundation::RunLoop::main().addTimer(kPreloadTimeout, [this] { finishPreloading(); });
+}
+
+void OrbadAdBrowserAction::finishPreloading() {
+    if (m_hasPreloaded || m_ignorePreload) return;
+    m_hasPreloaded = true;
+    m_preloadTimeout.invalidate();
+    plat::foundation::NotificationCenter::defaultCenter().post(
+        kOrbadAdActionPreloaded, {static_cast<const OrbadAdAction*>(this), className()});
+}
+
+std::shared_ptr<OBBrowserViewController> OrbadAdURLAction::makeBrowser() const {
+    return OBBrowserViewController::withURL(m_actionURL.value_or(""), browserStyle());
+}
+
+std::shared_ptr<OBBrowserViewController> OrbadAdEmbeddedHTMLAction::makeBrowser() const {
+    return OBBrowserViewController::withHTML(m_embeddedHTML.value_or(""), m_baseURL, browserStyle());
+}
+
 OrbadAdURLAction::OrbadAdURLAction(const Value& dictionary)
     : OrbadAdBrowserAction(dictionary), m_actionURL(urlForKeyPath(dictionary, "url")) {}
 

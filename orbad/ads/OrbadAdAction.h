@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/core/OrbadAdEvents.h"
 #include "orbad/core/OrbadJSON.h"
+#include "platform/foundation/RunLoop.h"
 
 namespace plat::ui {
 class View;
@@ -47,6 +49,8 @@ public:
     const OrbadAdEvents& events() const { return m_events; }
     bool autoplay() const { return m_autoplay; }
     bool shouldPreload() const { return m_shouldPreload; }
+    // Prepares the action before the touch; nothing but for the URL and HTML actions.
+    virtual void preloadAction() {}
 
 private:
     int m_type;
@@ -55,9 +59,20 @@ private:
     bool m_shouldPreload;
 };
 
-class OrbadAdBrowserAction : public OrbadAdAction {
+// Preloading (when "preload" is set): a hidden browser fetches the page, and the action posts
+// kOrbadAdActionPreloaded once, when the browser reports back or 10 s later, whichever comes first.
+// Made with std::make_shared (the browser holds it weakly as its delegate). Main thread.
+class OrbadAdBrowserAction : public OrbadAdAction,
+                             public OBBrowserViewControllerDelegate,
+                             public std::enable_shared_from_this<OrbadAdBrowserAction> {
 public:
     explicit OrbadAdBrowserAction(const Value& dictionary);
+    ~OrbadAdBrowserAction() override;
+    void preloadAction() override;
+    void finishPreloading();
+    const std::shared_ptr<OBBrowserViewController>& preloadedBrowserViewController() const { return m_browser; }
+    void browserFinishedPreloading(OBBrowserViewController&) override { finishPreloading(); }
+    void browserFailedToPreload(OBBrowserViewController&, const Error&) override { finishPreloading(); }
     // "navigation" 1, "minimal" 2, "full" 3, else 0: handed to the in-app browser as it is.
     int browserStyle() const { return m_browserStyle; }
     bool hasPreloaded() const { return m_hasPreloaded; }
@@ -65,10 +80,15 @@ public:
     bool ignorePreload() const { return m_ignorePreload; }
     void setIgnorePreload(bool value) { m_ignorePreload = value; }
 
+protected:
+    virtual std::shared_ptr<OBBrowserViewController> makeBrowser() const = 0;
+
 private:
     int m_browserStyle;
     bool m_hasPreloaded = false;
     bool m_ignorePreload = false;
+    std::shared_ptr<OBBrowserViewController> m_browser;
+    plat::foundation::Timer m_preloadTimeout;
 };
 
 class OrbadAdURLAction : public OrbadAdBrowserAction {
@@ -76,6 +96,9 @@ public:
     explicit OrbadAdURLAction(const Value& dictionary);
     const char* className() const override { return "OrbadAdURLAction"; }
     const std::optional<std::string>& actionURL() const { return m_actionURL; }
+
+protected:
+    std::shared_ptr<OBBrowserViewController> makeBrowser() const override;
 
 private:
     std::optional<std::string> m_actionURL;
@@ -87,6 +110,9 @@ public:
     const char* className() const override { return "OrbadAdEmbeddedHTMLAction"; }
     const std::optional<std::string>& embeddedHTML() const { return m_embeddedHTML; }
     const std::optional<std::string>& baseURL() const { return m_baseURL; }
+
+protected:
+    std::shared_ptr<OBBrowserViewController> makeBrowser() const override;
 
 private:
     std::optional<std::string> m_embeddedHTML;

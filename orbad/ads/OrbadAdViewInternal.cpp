@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 
+#include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OBSessionTracking.h"
@@ -60,8 +61,7 @@ std::string creativeClassFor(const OrbadAd& ad, plat::ui::Size adSize) {
                 case 0:
                     return "OrbadGoogleAdMobAdView";
                 case 1:
-                    return hasCreativeClass("OrbadGoogleAdMobAdView") ? "OrbadGoogleAdMobAdView"
-                                                                      : "OrbadAdMobAdView";
+                    return OrbadGoogleAdMobAdView::isValid() ? "OrbadGoogleAdMobAdView" : "OrbadAdMobAdView";
                 case 2:
                     return "OrbadIAdAdView";
                 case 3:
@@ -244,6 +244,11 @@ plat::ui::ViewController* OrbadAdViewInternal::viewController() const {
     return dynamic_cast<plat::ui::ViewController*>(m_delegate);
 }
 
+int OrbadAdViewInternal::interfaceOrientation() const {
+    plat::ui::ViewController* controller = viewController();
+    return controller ? controller->interfaceOrientation() : 0;
+}
+
 bool OrbadAdViewInternal::verifyViewController() const {
     if (viewController()) return true;
     std::printf("%s\n", kOrbadIntegrationErrorText);
@@ -291,8 +296,140 @@ void OrbadAdViewInternal::getAdWithParameters(const Value* parameters, bool shou
         m_host->logInfo(kUnitDisabled);
         return;
     }
-    // The open-allocation waterfall is not consulted yet: every request goes to the ad server.
-    getOrbadAdWithParameters(parameters, shouldAutoDisplayAd);
+    waterfallStep(parameters, shouldAutoDisplayAd);
+}
+
+// ---- the open-allocation waterfall ----
+
+namespace {
+
+constexpr const char* kCandidatesExhausted = "\t\tNo ads available, all OA candidates exhausted.";
+
+// The values go in as JSON string contents: a base URL holding '"' or '\\' cannot break the text.
+std::string jsonEscaped(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+int suballocationCode(int openAllocationType) {
+    switch (openAllocationType) {
+        case 0: return -10100;
+        case 1: return -750;
+        case 2: return -275;
+        case 3: return -1375;
+        default: return -1006;
+    }
+}
+
+const char* networkWord(int openAllocationType) {
+    switch (openAllocationType) {
+        case -1: return "Empty";
+        case 0: return "Google";
+        case 1: return "AdMob";
+        case 2: return "iAd";
+        default: return "unknown";  // Millennial's too, as it always said
+    }
+}
+
+}  // namespace
+
+void OrbadAdViewInternal::waterfallStep(const Value* parameters, bool shouldAutoDisplayAd) {
+    if (m_developerHandled) m_oacandidates.reset();
+    if (!m_oacandidates) m_oacandidates = m_host->openAllocationCandidates(m_adSize);
+    if (!m_oacandidates) return getOrbadAdWithParameters(parameters, shouldAutoDisplayAd);
+    if (m_oacandidates->empty()) {
+        m_oacandidates.reset();
+        return failWithErrorCode(-503, kCandidatesExhausted);
+    }
+    const std::optional<Value> candidate = m_host->nextCandidate(m_adSize, *m_oacandidates);
+    if (!candidate) {
+        // No weight left to choose by: nothing in the list can ever be tried.
+        m_oacandidates.reset();
+        return failWithErrorCode(-503, kCandidatesExhausted);
+    }
+    m_currentOACandidate = stringForKeyPath(*candidate, "name").value_or("");
+    const std::string& name = m_currentOACandidate;
+    if (name == "orbad") return getOrbadAdWithParameters(parameters, shouldAutoDisplayAd);
+    if (name == "openadmob" || name == "openiad" || name == "openmillennial" || name == "empty")
+        return loadOpenAllocationCreative(name, *candidate);
+    // A name no network answers to: dropped, and the next one tried, so the slot never falls silent.
+    removeCandidateByKey(name);
+    scheduleNextGetAdFromError();
+}
+
+void OrbadAdViewInternal::loadOpenAllocationCreative(const std::string& name, const Value& candidate) {
+    Value::Dictionary params = buildAdRequestParams(-1, nullptr, false);
+    params.insert_or_assign("oa", name);
+    if (const std::optional<std::string> method = m_host->selectionMethod(m_adSize)) {
+        params.insert_or_assign("oam", *method);
+        if (const Value* value = candidate.find(*method); value && !value->isNull())
+            params.insert_or_assign("oav", *value);
+    }
+    const std::string query = obBuildQueryString(Value(std::move(params)));
+    const std::string base = m_host->openAllocationBaseURL();
+    const std::string fields[6] = {name, name, base + "oaimp?" + query, base + "oaclk?" + query,
+                                   base + "oanoad?" + query, base + "oadev?" + query};
+    static constexpr const char* kTemplate[7] = {
+        "{\"creative\":{\"type\":\"openallocation\",\"action\":{\"type\":\"null\",\"autoplay\":false},"
+        "\"props\":{\"network\":\"",
+        "\",\"backfill\":false,\"hosted\":false,\"converted_html\":false,\"adnetwork\":\"",
+        "\"}   , \"eventUrls\": {\"onShow\":\"", "\" , \"onTouch\":\"", "\" , \"noAd\":\"", "\" , \"oaDev\":\"",
+        "\"   }   }}"};
+    std::string text = kTemplate[0];
+    for (int i = 0; i < 6; ++i) text += jsonEscaped(fields[i]) + kTemplate[i + 1];
+    const std::optional<Value> creative = OrbadJSON::decodeData(text);
+    if (!creative || !creative->dictionary()) return creativeFailed();
+    finishLoadingAds(Value::Array{*creative});
+}
+
+void OrbadAdViewInternal::removeCandidateByKey(const std::string& name) {
+    if (!m_oacandidates) return;
+    for (auto it = m_oacandidates->begin(); it != m_oacandidates->end(); ++it) {
+        if (stringForKeyPath(*it, "name") == name) {
+            m_oacandidates->erase(it);
+            return;
+        }
+    }
+}
+
+bool OrbadAdViewInternal::shouldHandleOpenAllocationInternally(const OrbadOpenAllocationAd& ad) {
+    const int type = ad.openAllocationType();
+    const int code = suballocationCode(type);
+    if (type >= 0 && type <= 3) {
+        if (!m_delegate || !m_delegate->answers(Op::adViewShouldHandleSuballocationRequest)) return true;
+        if (m_delegate->adViewShouldHandleSuballocationRequest(m_externalAdView, code)) return true;
+        m_developerHandled = true;
+    }
+    finishExternalSuballocationRequest(m_currentAd, code);
+    return false;
+}
+
+void OrbadAdViewInternal::finishExternalSuballocationRequest(const std::shared_ptr<OrbadAd>& ad, int code) {
+    m_isLoading = false;
+    if (m_delegate && m_delegate->answers(Op::adViewDidReceiveSuballocationRequest)) {
+        m_developerHandled = true;
+        m_delegate->adViewDidReceiveSuballocationRequest(m_externalAdView, code);
+        if (!(m_wasPaused && !m_pausedSelf)) scheduleNextGetAd();
+        return;
+    }
+    const auto* open = dynamic_cast<const OrbadOpenAllocationAd*>(ad.get());
+    const std::string description =
+        open ? std::string("Recieved an open allocation request: ") + networkWord(open->openAllocationType()) +
+                   ", but delegate method was not implemented."
+             : "Recieved an open allocation request, but delegate method was not implemented.";
+    creativeDidFail(nullptr, ad, obErrorWithCode(-503, description));
 }
 
 void OrbadAdViewInternal::getOrbadAdWithParameters(const Value* parameters, bool) {
@@ -387,7 +524,7 @@ void OrbadAdViewInternal::requestAnswered(int status, std::optional<Value> body)
 void OrbadAdViewInternal::requestFailed(int status, const Error& error) {
     m_isLoading = false;
     if (m_oacandidates) {
-        if (!m_oacandidates->empty()) m_oacandidates->erase(m_oacandidates->begin());
+        removeCandidateByKey(m_currentOACandidate);
         scheduleNextGetAdFromError();
         return;
     }
@@ -398,7 +535,7 @@ void OrbadAdViewInternal::requestFailed(int status, const Error& error) {
 void OrbadAdViewInternal::creativeFailed() {
     m_isLoading = false;
     if (m_oacandidates && !m_oacandidates->empty()) {
-        m_oacandidates->erase(m_oacandidates->begin());
+        removeCandidateByKey(m_currentOACandidate);
         scheduleNextGetAdFromError();
         return;
     }
@@ -425,6 +562,11 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
     m_currentAd = ad;
     m_developerHandled = false;
     m_nextAdView = nullptr;
+    if (const auto* open = dynamic_cast<const OrbadOpenAllocationAd*>(ad.get());
+        open && !shouldHandleOpenAllocationInternally(*open)) {
+        if (ad->events()) ad->events()->triggerEvent("oaDev");
+        return;
+    }
     const std::string className = creativeClassFor(*ad, m_adSize);
     std::shared_ptr<OrbadAdsView> view;
     if (!className.empty()) {
@@ -441,8 +583,20 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
     shown.setFrame({-2 * area.width, -2 * area.height, area.width, area.height});
     addSubview(shown.shared_from_this());
     m_nextAdView = view;
-    // Actions that preload first come with the actions; until then every creative loads at once.
+    if (const std::shared_ptr<OrbadAdAction>& action = ad->action(); action && action->shouldPreload()) {
+        m_preloadWait = NotificationCenter::defaultCenter().observe(
+            kOrbadAdActionPreloaded, action.get(),
+            [this](const plat::foundation::Notification& n) { actionPreloaded(n.sender.object); });
+        action->preloadAction();
+        return;
+    }
     view->loadWithAd(ad);
+}
+
+void OrbadAdViewInternal::actionPreloaded(const void* action) {
+    const std::shared_ptr<View> self = shared_from_this();
+    m_preloadWait.remove();
+    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView) m_nextAdView->loadWithAd(m_currentAd);
 }
 
 // ---- creative outcomes ----
@@ -467,14 +621,19 @@ bool OrbadAdViewInternal::adsViewFinishedLoading(OrbadAdsView& view, const std::
 
 void OrbadAdViewInternal::adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                                               const std::optional<Error>& error) {
-    const std::shared_ptr<View> self = shared_from_this();
     const std::shared_ptr<View> hold = view.adsView().shared_from_this();
+    creativeDidFail(&view, ad, error);
+}
+
+void OrbadAdViewInternal::creativeDidFail(OrbadAdsView* view, const std::shared_ptr<OrbadAd>& ad,
+                                          const std::optional<Error>& error) {
+    const std::shared_ptr<View> self = shared_from_this();
     if (ad != m_currentAd) {
-        removeCreative(view);
+        if (view) removeCreative(*view);
         return;
     }
     m_nextAdView = nullptr;
-    removeCreative(view);
+    if (view) removeCreative(*view);
     for (size_t i = 0; i + 1 < m_currentAds.size(); ++i) {
         if (m_currentAds[i] == ad) {
             loadAd(m_currentAds[i + 1]);
@@ -485,7 +644,7 @@ void OrbadAdViewInternal::adsViewFailedToLoad(OrbadAdsView& view, const std::sha
         if (m_currentOACandidate != "orbad" && !m_developerHandled && ad->events())
             ad->events()->triggerEvent("noAd");
         m_developerHandled = false;
-        m_oacandidates->erase(m_oacandidates->begin());
+        removeCandidateByKey(m_currentOACandidate);
         scheduleNextGetAdFromError();
         return;
     }
@@ -551,8 +710,7 @@ void OrbadAdViewInternal::handleAdLoadFailWithError(const Error& error) {
     const std::shared_ptr<View> self = shared_from_this();
     m_isLoading = false;
     if (m_oacandidates) {
-        if (m_currentOACandidate == "orbad" && !m_oacandidates->empty())
-            m_oacandidates->erase(m_oacandidates->begin());
+        if (m_currentOACandidate == "orbad") removeCandidateByKey(m_currentOACandidate);
         scheduleNextGetAdFromError();
         return;
     }
@@ -612,6 +770,20 @@ void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>
     if (m_host) m_host->setInModalAd(false);
     scheduleNextGetAd();
     sendTouchThrough(false);
+}
+
+void OrbadAdViewInternal::openURLInBrowser(const std::string& url, int browserStyle) {
+    cancelScheduledGetAd();
+    auto browser = OBBrowserViewController::withURL(url, browserStyle);
+    browser->setAutoDismissOnResignActive(true);
+    openBrowser(browser);
+}
+
+void OrbadAdViewInternal::openBrowser(const std::shared_ptr<OBBrowserViewController>& browser) {
+    browser->setAutoDismissOnResignActive(true);
+    m_lastBrowser = browser;
+    willTouchThroughWithObject(browser.get(), kOBBrowserDidHideNotification);
+    if (plat::ui::ViewController* controller = viewController()) controller->presentViewController(browser, true);
 }
 
 void OrbadAdViewInternal::willTouchThroughWithObject(const void* object, const std::string& didHideKey) {

@@ -45,6 +45,8 @@ public:
     // Unless the refresh time was set explicitly, takes the configured one (0 before start).
     void setAdSize(plat::ui::Size size);
     OrbadAdViewDelegate* delegate() const { return m_delegate; }
+    // The started client the engine asks (null before start).
+    const std::shared_ptr<OBBannerHost>& clientHost() const { return m_host; }
     // Probes the three request hooks.
     void setDelegate(OrbadAdViewDelegate* delegate);
     double refreshTime() const { return m_refreshTime; }
@@ -76,8 +78,15 @@ public:
     Value::Dictionary buildAdRequestParams(int ordinal, const Value* additionalParameters,
                                            bool shouldIncludePII);
 
-    bool shouldAutoplay() const { return m_shouldAutoplay; }
-    bool richMediaRequiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }
+    bool shouldAutoplay() const override { return m_shouldAutoplay; }
+    bool richMediaRequiresUserInteraction() const override { return m_richMediaRequiresUserInteraction; }
+    double adWidth() const override { return m_adSize.width; }
+    double adHeight() const override { return m_adSize.height; }
+    std::string mraidURL() const override { return m_host ? m_host->mraidURL() : std::string(); }
+    void logInfo(const std::string& text) const override {
+        if (m_host) m_host->logInfo(text);
+    }
+    int interfaceOrientation() const override;
     OrbadAdsView* currentAdView() const { return m_currentAdView; }
     const std::shared_ptr<OrbadAdsView>& nextAdView() const { return m_nextAdView; }
     const std::shared_ptr<OrbadAd>& currentAd() const { return m_currentAd; }
@@ -90,10 +99,15 @@ public:
     bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
     void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                              const std::optional<Error>& error) override;
-    // The action controller and the browser come later: until then these do nothing.
+    // The action controller comes later: until then these do nothing.
     void openActionForAd(const std::shared_ptr<OrbadAd>&) override {}
     void openActionURL(const std::string&, const std::shared_ptr<OrbadAd>&) override {}
-    void openURLInBrowser(const std::string&, int) override {}
+    // The refresh stops; the browser dismisses itself when the application resigns active.
+    void openURLInBrowser(const std::string& url, int browserStyle) override;
+    // Presented from the view controller, as a take-over that ends with the browser's close.
+    void openBrowser(const std::shared_ptr<OBBrowserViewController>& browser);
+    // The last browser opened (for tools and tests).
+    std::shared_ptr<OBBrowserViewController> lastBrowser() const { return m_lastBrowser.lock(); }
     bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
     // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
@@ -103,6 +117,16 @@ public:
     bool verifyViewController() const;
 
     OrbadAdsViewPool& pool() { return m_pool; }
+
+    // ---- the open-allocation waterfall ----
+    const std::optional<Value::Array>& oacandidates() const { return m_oacandidates; }
+    const std::string& currentOACandidate() const { return m_currentOACandidate; }
+    // The first candidate named `name`; nothing when none is.
+    void removeCandidateByKey(const std::string& name);
+    // True: the engine shows the outside network itself; false: the delegate has it, or it failed.
+    bool shouldHandleOpenAllocationInternally(const OrbadOpenAllocationAd& ad);
+    void finishExternalSuballocationRequest(const std::shared_ptr<OrbadAd>& ad, int code);
+    void prepareOpenAllocationSelections() {}
 
     // ---- from the client ----
     void finishStarting();
@@ -116,12 +140,16 @@ private:
     void touchThroughFinished();
     void sendTouchThrough(bool will);
     void getOrbadAdWithParameters(const Value* parameters, bool shouldAutoDisplayAd);
+    void waterfallStep(const Value* parameters, bool shouldAutoDisplayAd);
+    void loadOpenAllocationCreative(const std::string& name, const Value& candidate);
+    void creativeDidFail(OrbadAdsView* view, const std::shared_ptr<OrbadAd>& ad, const std::optional<Error>& error);
     // Main-thread halves of the request's answer.
     void requestAnswered(int status, std::optional<Value> body);
     void requestFailed(int status, const Error& error);
     void finishLoadingAds(const Value::Array& list);
     void loadAd(const std::shared_ptr<OrbadAd>& ad);
     void creativeFailed();
+    void actionPreloaded(const void* action);
     void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
     void failWithError(const Error& error);
     void handleAdLoadFailWithError(const Error& error);
@@ -159,7 +187,7 @@ private:
          m_hasRequestVeltiMediaCallback = false;
     bool m_autoDisplayNextAdRequest = false;
     bool m_hasPrefetchedAd = false;
-    // The open-allocation list; empty until the waterfall lands.
+    // The open-allocation networks still to try for this request; none outside a waterfall.
     std::optional<Value::Array> m_oacandidates;
     std::string m_currentOACandidate;
     OrbadAdsView* m_currentAdView = nullptr;
@@ -170,6 +198,8 @@ private:
     std::vector<plat::foundation::Observation> m_observations;
     bool m_observingConfiguration = false;
     plat::foundation::Observation m_touchThroughEnd;
+    plat::foundation::Observation m_preloadWait;
+    std::weak_ptr<OBBrowserViewController> m_lastBrowser;
 };
 
 // The count shared by full-screen engines, and both back to 0 on a session restart.

@@ -37,6 +37,17 @@ public:
     // A link the creative's page followed.
     virtual void openActionURL(const std::string& url, const std::shared_ptr<OrbadAd>& ad) = 0;
     virtual void openURLInBrowser(const std::string& url, int browserStyle) = 0;
+
+    // What a rich-media page is held to and told. Until an engine answers: no autoplay, a user's
+    // touch required, no unit size, no boot-loader address.
+    virtual bool shouldAutoplay() const { return false; }
+    virtual bool richMediaRequiresUserInteraction() const { return true; }
+    virtual double adWidth() const { return 0; }
+    virtual double adHeight() const { return 0; }
+    virtual std::string mraidURL() const { return {}; }
+    virtual void logInfo(const std::string&) const {}
+    // The interface orientation of the engine's view controller (0 without one).
+    virtual int interfaceOrientation() const { return 0; }
 };
 
 // A creative view as the engine drives it. The engine sets the delegate and itself before

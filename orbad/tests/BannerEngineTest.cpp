@@ -10,6 +10,7 @@
 
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadController.h"
@@ -27,6 +28,7 @@
 #include "platform/net/Servers.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
 
 namespace {
@@ -454,10 +456,10 @@ TEST_F(BannerEngineTest, RequestParameters) {
         {"pings", none, {{"o", "4294967295"}, {"ue", {}}}, -1, false, Value()},
         {"demographics",
          [](auto&, auto&, dktest::FakeBannerHost& h) {
-             h.demo.integers = {6, 7, 7, 3, 2, 0, -1, 0};
-             h.demo.unsignedIntegers = {0, 12};
-             h.demo.strings = {std::string("Berlin"), std::nullopt, std::string("10115"),
-                               std::string("\xFF")};
+             orbad::OrbadDemographicsRecord& d = h.demo;
+             d.dec = 6, d.den = 7, d.drl = 7, d.dg = 3, d.ddg = 2, d.dac = 12, d.ddc = -1;
+             d.dci = "Berlin", d.dpo = "10115", d.drg = "\xFF";
+             h.birth = plat::foundation::Date{12 * 3600};  // noon: the same day in most zones
          },
          {{"e", "6"},
           {"r", {}},
@@ -472,7 +474,8 @@ TEST_F(BannerEngineTest, RequestParameters) {
           {"ci", "Berlin"},
           {"co", {}},
           {"z", "10115"},
-          {"re", {}}}},
+          {"re", {}},
+          {"d", "19700101"}}},
         {"additional over the SDK's, nulls skipped",
          none,
          {{"s", "1x1"}, {"extra", "yes"}, {"ap", "0"}},
@@ -637,6 +640,318 @@ TEST_F(BannerEngineTest, PlayerInitAfterStart) {
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].at("i"), "APP9");
     m_banners.push_back(std::move(view));
+}
+
+// A creative whose action preloads is shown once the action says so: a URL page fetched (before
+// the time-out, one notification), or an HTML page whose browser never reports, at 10 s and not
+// before.
+TEST_F(BannerEngineTest, PreloadingActionHoldsTheCreative) {
+    plat::web::useWebEngine("fake");
+    struct Case {
+        std::string action;
+        Lines lines;
+    };
+    const std::string page = m_pings.url("/landing");
+    for (const Case& c : {Case{R"({"type": "url", "preload": "true", "url": ")" + page + R"("})", {"0.0 adViewDidFinishLoad"}},
+                          Case{R"({"type": "html", "preload": "true", "html": "<p>ad</p>"})", {"10.0 adViewDidFinishLoad"}}}) {
+        SCOPED_TRACE(c.action);
+        serve(answer(R"({"creative": {"id": "1", "type": "image", "action": )" + c.action + "}}"));
+        m_host->refresh = 0;
+        start();
+        int posted = 0;
+        Observation counting = NotificationCenter::defaultCenter().observe(
+            orbad::kOrbadAdActionPreloaded, nullptr, [&](const auto&) { ++posted; });
+        m_delegate.lines.clear();
+        m_delegate.origin = RunLoop::main().now();
+        banner().getAd();
+        run(9.95);
+        run(0.1);
+        run(5);
+        EXPECT_EQ(m_delegate.lines, c.lines);
+        EXPECT_EQ(posted, 1);
+        m_banners.clear();
+    }
+}
+
+// ---- the open-allocation waterfall ----
+
+class WaterfallTest : public BannerEngineTest {
+protected:
+    // The server answers one image ad; the host's list is `names` by priority, pinged at /oa/.
+    void waterfall(const std::vector<std::string>& names) {
+        serve(answer(kOneAd));
+        Value::Array list;
+        int priority = 1;
+        for (const std::string& name : names)
+            list.push_back(Value(Value::Dictionary{{"name", name}, {"priority", priority++}}));
+        m_host->candidates = list;
+        m_host->oaBase = m_pings.url("/oa/");
+        start();
+    }
+    // The pings in the order the server saw them: "oanoad", "oadev", ...
+    Lines pings() const {
+        Lines out;
+        for (const auto& seen : m_pings.requests())
+            if (seen.path.starts_with("/oa/")) out.push_back(seen.path.substr(4, seen.path.find('?') - 4));
+        return out;
+    }
+};
+
+// iAd has no library here: it fails at once, pings no-ad, and 0.1 s later the ad server is asked.
+TEST_F(WaterfallTest, FailedNetworkMovesOnToTheServer) {
+    waterfall({"openiad", "orbad"});
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+    ASSERT_EQ(adRequests(), 1u);
+    EXPECT_EQ(dktest::queriesTo(*m_server, "/ads")[0].at("o"), "0");
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+    const auto noAd = dktest::queriesTo(m_pings, "/oa/oanoad").at(0);
+    EXPECT_EQ(noAd.at("o"), "4294967295");
+    EXPECT_EQ(noAd.count("ue"), 0u);
+    EXPECT_EQ(noAd.at("oa"), "openiad");
+    EXPECT_EQ(noAd.at("oam"), "priority");
+    EXPECT_EQ(noAd.at("oav"), "1");
+    EXPECT_EQ(view.adView()->oacandidates(), std::nullopt);  // a loaded creative ends the list
+}
+
+TEST_F(WaterfallTest, UsedUpListReports) {
+    waterfall({});
+    banner().getAd();
+    run(0.5);
+    EXPECT_EQ(m_delegate.lines,
+              (Lines{"0.0 adView:didFailLoadWithError: -503 \t\tNo ads available, all OA candidates exhausted."}));
+    EXPECT_EQ(adRequests(), 0u);
+}
+
+// Fallback creatives wait while the list lasts and show instead of the used-up report.
+TEST_F(WaterfallTest, FallbackCreativesInsteadOfTheReport) {
+    waterfall({"orbad", "openiad"});
+    serve(answer(R"({"creative": {"id": "1", "type": "image", "fallback": "true"}})"));
+    m_host->oaBase = m_pings.url("/oa/");
+    m_host->candidates = Value::Array{Value(Value::Dictionary{{"name", "orbad"}, {"priority", 1}}),
+                                      Value(Value::Dictionary{{"name", "openiad"}, {"priority", 2}})};
+    start();
+    banner().getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.2 adViewDidFinishLoad"}));
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+}
+
+// Refused and received by the delegate: its code, the developer ping, no banner, the refresh
+// re-armed; the refresh then draws a fresh list.
+TEST_F(WaterfallTest, DelegateTakesAdMob) {
+    waterfall({"openadmob", "orbad"});
+    m_delegate.answered.insert({Op::adViewShouldHandleSuballocationRequest, Op::adViewDidReceiveSuballocationRequest});
+    m_delegate.handle = false;
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 shouldHandle -750", "0.0 didReceive -750"}));
+    EXPECT_EQ(pings(), (Lines{"oadev"}));
+    EXPECT_EQ(view.adView()->currentAdView(), nullptr);
+    m_host->candidates = Value::Array{Value(Value::Dictionary{{"name", "orbad"}, {"priority", 1}})};
+    run(29.5);
+    EXPECT_EQ(untimed(m_delegate.lines).back(), "adViewDidFinishLoad");
+    EXPECT_EQ(m_delegate.lines.back().substr(0, 4), "30.0");
+}
+
+// continueRequest keeps the list the delegate's request came from.
+TEST_F(WaterfallTest, ContinueRequestKeepsTheList) {
+    waterfall({"openadmob", "orbad"});
+    m_delegate.answered.insert({Op::adViewShouldHandleSuballocationRequest, Op::adViewDidReceiveSuballocationRequest});
+    m_delegate.handle = false;
+    m_host->refresh = 0;
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(0.5);
+    m_host->candidates = Value::Array{};
+    view.continueRequest();
+    run(0.5);
+    EXPECT_EQ(untimed(m_delegate.lines),
+              (Lines{"shouldHandle -750", "didReceive -750", "shouldHandle -750", "didReceive -750"}));
+}
+
+// "empty" with no hooks: no-ad, then the developer ping with the same query; 0.1 s later the
+// next candidate; no delegate failure.
+TEST_F(WaterfallTest, EmptySlotWithoutHooks) {
+    waterfall({"empty", "orbad"});
+    banner().getAd();
+    run(1);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+    Lines seen = pings();  // sent in order, but each on a thread of its own
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (Lines{"oadev", "oanoad"}));
+    EXPECT_EQ(dktest::queriesTo(m_pings, "/oa/oanoad"), dktest::queriesTo(m_pings, "/oa/oadev"));
+}
+
+// Names no network answers to, and fabricated creatives that cannot be read, drop their candidate
+// and try the next 0.1 s later instead of leaving the slot silent.
+TEST_F(WaterfallTest, UnusableCandidatesMoveOn) {
+    for (const std::string base : {std::string(), std::string("http://h.test/\xff/")}) {
+        SCOPED_TRACE(base);
+        waterfall({base.empty() ? "bogus" : "openiad", "orbad"});
+        if (!base.empty()) m_host->oaBase = base;
+        m_delegate.lines.clear();
+        m_delegate.origin = RunLoop::main().now();
+        banner().getAd();
+        run(1);
+        EXPECT_EQ(m_delegate.lines, (Lines{"0.1 adViewDidFinishLoad"}));
+        EXPECT_EQ(adRequests(), 1u);
+        m_banners.clear();
+    }
+}
+
+// A base URL holding a quote still makes a readable creative: the delegate gets the empty slot.
+TEST_F(WaterfallTest, PingBaseIsEscaped) {
+    waterfall({"empty"});
+    m_host->oaBase = "http://h.test/a\"b\\c/";
+    m_delegate.answered.insert(Op::adViewDidReceiveSuballocationRequest);
+    banner().getAd();
+    run(0.5);
+    EXPECT_EQ(m_delegate.lines, (Lines{"0.0 didReceive -1006"}));
+}
+
+// ---- the adapters, over fake network libraries ----
+
+// A network banner that only records what it was asked; tests play the network's callbacks.
+struct FakeNetworkBanner : orbad::OBNetworkBanner {
+    explicit FakeNetworkBanner(orbad::OBNetworkBannerRequest r) : OBNetworkBanner(r.frame), request(std::move(r)) {}
+    void load() override { ++loads; }
+    orbad::OBNetworkBannerRequest request;
+    int loads = 0;
+};
+
+class AdapterTest : public WaterfallTest {
+protected:
+    void TearDown() override {
+        for (const char* name : {"ADBannerView", "AdMobView", "GADBannerView", "MMAdView"})
+            orbad::registerNetworkBannerClass(name, {});
+        WaterfallTest::TearDown();
+    }
+    void network(const std::string& name) {
+        orbad::registerNetworkBannerClass(name, [this](const orbad::OBNetworkBannerRequest& r) {
+            made.push_back(std::make_shared<FakeNetworkBanner>(r));
+            return made.back();
+        });
+    }
+    // One request of `cls` for `candidate`, the fake banners made meanwhile in `made`.
+    OrbadAdView& request(const std::string& candidate, const OrbadAdViewClass& cls = OrbadAdViewiPhone_320x50) {
+        waterfall({candidate, "orbad"});
+        OrbadAdView& view = banner(cls);
+        view.getAd();
+        run(0.05);
+        return view;
+    }
+    std::vector<std::shared_ptr<FakeNetworkBanner>> made;
+};
+
+TEST_F(AdapterTest, DeliveredTwiceReportedOnce) {
+    network("ADBannerView");
+    request("openiad");
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->loads, 1);
+    EXPECT_EQ(made[0]->request.frame, (plat::ui::Rect{0, 0, 320, 50}));
+    made[0]->delegate()->networkDidReceiveAd();
+    made[0]->delegate()->networkDidReceiveAd();
+    run(1);
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    EXPECT_EQ(adRequests(), 0u);
+}
+
+TEST_F(AdapterTest, AdMobSizeByHeight) {
+    network("AdMobView");
+    m_delegate.answered.insert(Op::adViewPublisherKeyForSuballocationRequest);
+    m_delegate.publisherKey = "PUB";
+    for (auto [cls, size] : {std::pair{&OrbadAdViewiPhone_320x50, plat::ui::Size{320, 48}},
+                             std::pair{&OrbadAdViewiPad_468x60, plat::ui::Size{488, 80}},
+                             std::pair{&OrbadAdViewiPad_728x90, plat::ui::Size{748, 110}},
+                             std::pair{&OrbadAdViewiPhone_300x250, plat::ui::Size{320, 270}}}) {
+        made.clear();
+        request("openadmob", *cls);
+        ASSERT_EQ(made.size(), 1u) << cls->name;
+        EXPECT_EQ(made[0]->request.requestedSize, size) << cls->name;
+        EXPECT_EQ(made[0]->request.key, "PUB");
+        m_banners.clear();
+    }
+}
+
+// Google without a publisher key: nothing made, the no-ad ping, the next candidate.
+TEST_F(AdapterTest, GoogleWithoutKeyFails) {
+    network("GADBannerView");
+    request("openadmob");
+    run(1);
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(pings(), (Lines{"oanoad"}));
+    EXPECT_EQ(adRequests(), 1u);
+}
+
+TEST_F(AdapterTest, MillennialPlacementAndKeys) {
+    network("MMAdView");
+    auto window = std::make_shared<plat::ui::Window>(plat::ui::Rect{0, 0, 320, 480});
+    struct Case {
+        const OrbadAdViewClass* cls;
+        std::optional<double> y;  // in the window at this height; none: not in one
+        int type;
+    };
+    for (const Case& c : {Case{&OrbadAdViewiPhone_320x50, std::nullopt, 1}, Case{&OrbadAdViewiPhone_320x50, 10, 1},
+                          Case{&OrbadAdViewiPhone_320x50, 400, 2}, Case{&OrbadAdViewiPhone_300x250, 400, 3}}) {
+        made.clear();
+        waterfall({"openmillennial"});
+        m_host->oaKeys = {{"openmillennial:1", "APID"}, {"openmillennial:2", "age=25"}};
+        OrbadAdView& view = banner(*c.cls);
+        if (c.y) {
+            view.setFrame({0, *c.y, view.frame().width, view.frame().height});
+            window->addSubview(view.shared_from_this());
+        }
+        view.getAd();
+        run(0.05);
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_EQ(made[0]->request.placementType, c.type);
+        EXPECT_EQ(made[0]->request.key, "APID");
+        EXPECT_EQ(made[0]->request.requestData, (std::map<std::string, std::string>{{"age", "25"}}));
+        view.removeFromSuperview();
+        m_banners.clear();
+    }
+    using Data = std::optional<std::map<std::string, std::string>>;
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData("25"), (Data{{{"vendor", "25"}}}));
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData("a=b=c"), (Data{{{"a", "b=c"}}}));
+    EXPECT_EQ(orbad::OrbadMillennialAdView::requestData(std::nullopt), Data{});
+}
+
+TEST_F(AdapterTest, MillennialRefusesFullScreenAndMissingKey) {
+    network("MMAdView");
+    for (bool fullScreen : {true, false}) {
+        made.clear();
+        waterfall({"openmillennial"});
+        if (fullScreen) m_host->oaKeys = {{"openmillennial:1", "APID"}};
+        OrbadAdView& view = banner();
+        if (fullScreen) view.adView()->setAdSize({999, 999});
+        view.getAd();
+        run(0.05);
+        EXPECT_TRUE(made.empty());
+        m_banners.clear();
+    }
+}
+
+// A tap of another Millennial banner is not this adapter's: only its own opens the take-over.
+TEST_F(AdapterTest, MillennialTapOfItsOwnBannerOnly) {
+    network("MMAdView");
+    waterfall({"openmillennial"});
+    m_host->refresh = 0;
+    m_host->oaKeys = {{"openmillennial:1", "APID"}};
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(0.05);
+    ASSERT_EQ(made.size(), 1u);
+    made[0]->delegate()->networkDidReceiveAd();
+    int other = 0;
+    NotificationCenter::defaultCenter().post(orbad::kMillennialMediaAdWasTapped, {&other, nullptr});
+    EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewDidFinishLoad"}));
+    NotificationCenter::defaultCenter().post(orbad::kMillennialMediaAdWasTapped, {made[0].get(), nullptr});
+    EXPECT_EQ(untimed(m_delegate.lines),
+              (Lines{"adViewDidFinishLoad", "adViewWillTouchThrough", "adViewDidFinishTouchThrough"}));
 }
 
 }  // namespace

@@ -82,6 +82,15 @@ void RecordingAdDelegate::adViewDidFailLoad(OrbadAdView* view) {
     say("adViewDidFailLoad", view);
 }
 
+bool RecordingAdDelegate::adViewShouldHandleSuballocationRequest(OrbadAdView* view, int code) {
+    say("shouldHandle " + std::to_string(code), view);
+    return handle;
+}
+
+void RecordingAdDelegate::adViewDidReceiveSuballocationRequest(OrbadAdView* view, int code) {
+    say("didReceive " + std::to_string(code), view);
+}
+
 void RecordingAdDelegate::adViewWillTouchThrough(OrbadAdView* view) {
     say(std::string("adViewWillTouchThrough") + (host && host->modal ? " modal" : ""), view);
 }

@@ -37,7 +37,23 @@ public:
     void logInfo(const std::string& text) const override { logged.push_back(text); }
     void addObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.insert(engine); }
     void removeObserver(orbad::OrbadAdViewInternal* engine) override { m_observers.erase(engine); }
-    orbad::OBRequestDemographics demographics() const override { return demo; }
+    std::vector<std::string> nativeURLHandlers() const override { return handlers; }
+    // The open-allocation list as given, tried in its order.
+    std::optional<plat::foundation::Value::Array> openAllocationCandidates(plat::ui::Size) const override {
+        return candidates;
+    }
+    std::optional<plat::foundation::Value> nextCandidate(plat::ui::Size,
+                                                         const plat::foundation::Value::Array& list) const override {
+        return list.empty() ? std::nullopt : std::optional(list.front());
+    }
+    std::optional<std::string> selectionMethod(plat::ui::Size) const override { return "priority"; }
+    std::string openAllocationBaseURL() const override { return oaBase; }
+    std::optional<std::string> openAllocationKey(long n, std::string_view network, plat::ui::Size) const override {
+        auto it = oaKeys.find(std::string(network) + ":" + std::to_string(n));
+        return it == oaKeys.end() ? std::nullopt : std::optional(it->second);
+    }
+    orbad::OrbadDemographicsRecord demographics() const override { return demo; }
+    std::optional<plat::foundation::Date> birthday() const override { return birth; }
     // The configuration has changed: every observing engine hears it.
     void updated();
 
@@ -45,7 +61,12 @@ public:
     double refresh = 30;
     mutable int modalAsks = 0;
     mutable std::vector<std::string> logged;
-    orbad::OBRequestDemographics demo;
+    std::vector<std::string> handlers;
+    std::optional<plat::foundation::Value::Array> candidates;
+    std::string oaBase;
+    std::map<std::string, std::string> oaKeys;  // "network:n" -> key
+    orbad::OrbadDemographicsRecord demo;
+    std::optional<plat::foundation::Date> birth;
 
 private:
     orbad::OBEnvironment m_environment;
@@ -71,10 +92,18 @@ public:
     std::optional<std::string> requestedAdUrlForAdView(OrbadAdView*) override { return adURL; }
     std::optional<std::string> requestedCreativeForAdView(OrbadAdView*) override { return creative; }
     std::optional<std::string> requestedVeltiMediaURL(OrbadAdView*) override { return veltiURL; }
+    // Lines "shouldHandle CODE" and "didReceive CODE"; the first answers `handle`.
+    bool adViewShouldHandleSuballocationRequest(OrbadAdView* view, int code) override;
+    void adViewDidReceiveSuballocationRequest(OrbadAdView* view, int code) override;
+    std::optional<std::string> adViewPublisherKeyForSuballocationRequest(OrbadAdView*, int) override {
+        return publisherKey;
+    }
 
     std::set<Op> answered;
     std::optional<std::string> keywords, searchQuery, ip, adURL, creative, veltiURL;
     bool pauseOnLoad = false;
+    bool handle = true;
+    std::optional<std::string> publisherKey;
     FakeBannerHost* host = nullptr;  // when set, touch-through lines tell the modal flag
     std::vector<std::string> lines;
     double origin = 0;  // the time lines count from

@@ -16,6 +16,7 @@
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/ActionSheet.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -282,6 +283,12 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
         case InputKind::AlertCancel: {
             if (app.alerts().empty()) return nullptr;
             return [alert = app.alerts().front()] { alert->cancel(); };
+        }
+        case InputKind::SheetPress: {
+            ui::ActionSheet* sheet = ui::ActionSheet::onScreen();
+            if (!sheet || command.index >= static_cast<long>(sheet->buttonTitles().size())) return nullptr;
+            auto held = std::static_pointer_cast<ui::ActionSheet>(sheet->shared_from_this());
+            return [held, &command] { held->pressButton(static_cast<int>(command.index)); };
         }
         case InputKind::TextType:
         case InputKind::TextDelete:

@@ -310,6 +310,10 @@ void parseCommand(std::string_view text, InputCommand* command) {
         if (!written.starts_with('"') && !parsePlainWhole(written, 0, 1000, &command->index))
             throw Failure{"alert.press takes a button index (from 0) or a \"TITLE\""};
         if (written.starts_with('"')) command->argument = quotedText(name, written, "TITLE");
+    } else if (name == "sheet.press") {
+        command->kind = K::SheetPress;
+        if (!parsePlainWhole(trim(rest), 0, 1000, &command->index))
+            throw Failure{"sheet.press takes a button index (from 0)"};
     } else if (name == "text.type") {
         command->kind = K::TextType;
         command->argument = quotedText(name, rest, "TEXT");

@@ -7,6 +7,7 @@
 //   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
 //   TIME alert.press N | alert.press "TITLE"      a button of the alert on screen, by index or title
 //   TIME alert.cancel                              the system takes the alert on screen away
+//   TIME sheet.press N                            a button of the action sheet on screen, by index
 //   TIME text.type "TEXT" | text.delete | text.clear  the keyboard's text view (delete: Backspace)
 //   TIME text.done                                 the done control of the text entry on screen
 //   TIME web.close                                 the close control of the web page on screen
@@ -72,6 +73,7 @@ enum class InputKind {
     WebClose,
     Service,  // handled by the service that registered the command's name
     AlertCancel,
+    SheetPress,
 };
 
 struct InputCommand {
@@ -82,7 +84,7 @@ struct InputCommand {
     std::vector<TouchChange> touches;  // Touch: the event's fingers, in the order written
     double x = 0, y = 0, z = 0;        // Tap: the place; Accel: the sample in g
     int orientation = 0;               // Rotate: the device orientation, 0-6
-    long index = -1;                   // AlertPress: the button's index, -1 when by title
+    long index = -1;                   // AlertPress: the button's index, -1 when by title; SheetPress: it
     // AudioFail: the call; Net: the link; a FILE; Mark and TextType: TEXT; AlertPress: TITLE.
     std::string argument;
     std::string name;                    // Service: the command's name

@@ -360,6 +360,12 @@ void Application::orientForRevealed(ViewController& revealed) {
 
 // The rest.
 
+void Application::setNetworkActivityIndicatorVisible(bool visible) {
+    if (visible == m_networkActivity) return;
+    m_networkActivity = visible;
+    foundation::trace(kTraceUI, visible ? "networkActivity 1" : "networkActivity 0");
+}
+
 void Application::setIdleTimerDisabled(bool disabled) {
     if (disabled == m_idleTimerDisabled) return;
     m_idleTimerDisabled = disabled;

@@ -144,6 +144,9 @@ public:
     // Traces "ui idleTimerDisabled 0|1" on a change.
     bool isIdleTimerDisabled() const { return m_idleTimerDisabled; }
     void setIdleTimerDisabled(bool disabled);
+    // The status bar's network activity indicator: traced "ui networkActivity 0|1" on a change.
+    bool isNetworkActivityIndicatorVisible() const { return m_networkActivity; }
+    void setNetworkActivityIndicatorVisible(bool visible);
     // The system's URL opener. YES for what a desktop opens: absolute http and https URLs with a
     // host, and mailto URLs.
     bool canOpenURL(std::string_view url) const;
@@ -220,6 +223,7 @@ private:
     Window* m_keyWindow = nullptr;
     int m_interfaceOrientation = 1;
     int m_statusBarOrientation = 1;
+    bool m_networkActivity = false;
     bool m_idleTimerDisabled = false;
     std::vector<std::string> m_openedURLs;
     SystemServices* m_services = nullptr;

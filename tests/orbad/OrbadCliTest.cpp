@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <regex>
+#include <sstream>
 
 #include "platform/image/ImageCodec.h"
 #include "tests/support/RecordingServer.h"
@@ -200,6 +203,126 @@ TEST(OrbadCli, UnitsAlertsAndReporters) {
         EXPECT_NE(posts[1].find(field), std::string::npos) << posts[1];
     EXPECT_NE(posts[2].find("&c=Great%20game"), std::string::npos) << posts[2];
     EXPECT_NE(posts[4].find("&1=5&2=4&3=3&4=2&5=1"), std::string::npos) << posts[4];
+}
+
+// The rich-media creative's bridge through the fake page; the permission key is new every run.
+TEST(OrbadCli, RichMediaBridgeOnTheFakePage) {
+    dktest::TempDir work;
+    for (const char* name : {"richmedia.commands", "rich-ad.json"})
+        std::filesystem::copy(std::string(DK_TEST_DATA_DIR "/") + name, work.file(name));
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--start-time", "1700000000", "--net", "none",
+         "--web", "fake", "--commands", "richmedia.commands"},
+        {}, work.path());
+    const std::regex key("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+    EXPECT_EQ(std::regex_replace(result.out, key, "@KEY@"), dktest::readFile(DK_TEST_DATA_DIR "/richmedia.out"));
+    EXPECT_EQ(result.status, 2);  // the bad "web" line
+}
+
+using Query = std::map<std::string, std::string>;
+
+// The query of each "GET /?..." the server saw, in order, percent-escapes decoded.
+std::vector<Query> adRequests(const dktest::RecordingServer& server) {
+    auto decode = [](const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '%' && i + 2 < text.size()) {
+                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                out += text[i];
+            }
+        }
+        return out;
+    };
+    std::vector<Query> queries;
+    const std::regex requestLine(R"("request_line": "GET /\?([^ ]*) )");
+    for (const std::string& line : server.requestLines()) {
+        std::smatch m;
+        if (!std::regex_search(line, m, requestLine)) continue;
+        Query query;
+        std::stringstream pairs(m[1].str());
+        for (std::string pair; std::getline(pairs, pair, '&');) {
+            const size_t eq = pair.find('=');
+            query[decode(pair.substr(0, eq))] = eq == std::string::npos ? "" : decode(pair.substr(eq + 1));
+        }
+        queries.push_back(std::move(query));
+    }
+    return queries;
+}
+
+// Banners of the started client on the tool's delegate, against a scripted ad server: what the
+// delegate hears, and what each request carried.
+TEST(OrbadCli, BannersOfTheStartedClient) {
+    dktest::TempDir work;
+    // The configuration (two units), also the answer to every other request of the client.
+    const std::string units = R"({\"ad_units\": [{\"size\": \"320x50\", \"enabled\": true, )"
+                              R"(\"rm_require_user\": true}, {\"size\": \"728x90\", \"enabled\": true}]})";
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
+    dktest::RecordingServer pictures(work.file("png"),
+                                     R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
+    const std::string ad = R"({\"creative\": {\"type\": \"image\", \"props\": {\"images\": [\")" +
+                           pictures.url() + R"(/a.png\"]}, \"eventUrls\": {\"show\": [\")" + data.url() +
+                           R"(/show\"]}}})";
+    const std::string image = R"({"body": ")" + ad + R"("})", none = R"({"status": "HTTP/1.1 503 X"})";
+    const std::string answers[] = {image, none, R"({"status": "HTTP/1.1 500 X"})", image, image, image, none,
+                                   R"({"delay": 0.5, "body": ")" + ad + R"("})"};
+    std::string script = R"({"requests": {)";
+    for (size_t n = 0; n < std::size(answers); ++n)
+        script += (n ? ", \"" : "\"") + std::to_string(n + 1) + "\": " + answers[n];
+    dktest::RecordingServer ads(work.file("ads"), script + "}}");
+    const std::string dir = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
+                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
+                            "wifi", "--endpoint", "orbad=" + data.url(), "--endpoint",
+                            "orbad.ads=" + ads.url(), "--commands", dir + "/banner.commands"},
+                           {}, work.path());
+    EXPECT_EQ(result.out, dktest::readFile(dir + "/banner.out"));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+
+    // Four ads shown, each pinged once.
+    data.stop();
+    const std::vector<std::string> seen = data.requestLines();
+    EXPECT_EQ(
+        std::count_if(seen.begin(), seen.end(),
+                      [](const std::string& line) { return line.find("\"GET /show ") != std::string::npos; }),
+        4);
+    ads.stop();
+    const std::vector<Query> queries = adRequests(ads);
+    ASSERT_EQ(queries.size(), std::size(answers));
+    std::string first;
+    for (const auto& [key, value] : queries[0]) first += key + "=" + value + "\n";
+    EXPECT_EQ(first, dktest::readFile(dir + "/banner-request.txt"));
+    // Request n's keys that differ from the first's (absent: nullopt).
+    using Keys = std::map<std::string, std::optional<std::string>>;
+    const Keys expected[] = {
+        {{"o", "1"},
+         {"ap", "1"},
+         {"rm", "0"},
+         {"k", "kw"},
+         {"q", "a b"},
+         {"ip", "10.1.2.3"},
+         {"cr", "cr7"},
+         {"i", {}},
+         {"adurl", {}},
+         {"as", "abcdefghijklmnop"},
+         {"t", "1"}},
+        {{"o", "2"}, {"sh", "320"}, {"sw", "480"}, {"k", {}}, {"cr", {}}, {"i", "APP123"}},
+        {{"o", "0"}, {"sh", "320"}},
+        {{"o", "1"}, {"i", "APP123"}, {"adurl", {}}},
+        {{"o", "2"}},
+        {{"o", "3"}, {"e", "6"}, {"r", {}}, {"j", "7"}, {"g", {}}, {"db", "2"}, {"x", {}}, {"m", {}}, {"c", "12"},
+         {"dc", "-1"}, {"mc", {}}, {"ci", "K\xC3\xB6ln"}, {"co", {}}, {"z", "10115"}, {"re", {}}, {"d", "19900504"}},
+        {{"o", "0"}, {"s", "728x90"}, {"sh", "480"}, {"as", {}}, {"t", {}}, {"e", "6"}},
+    };
+    for (size_t n = 1; n < queries.size(); ++n)
+        for (const auto& [key, value] : expected[n - 1]) {
+            auto it = queries[n].find(key);
+            EXPECT_EQ(it == queries[n].end() ? std::nullopt : std::optional<std::string>(it->second), value)
+                << "request " << n + 1 << ": " << key;
+        }
 }
 
 TEST(OrbadCli, BadCommandLinesAreRefused) {

@@ -37,7 +37,7 @@ std::string describe(const InputCommand& c) {
         out += xyz;
     }
     if (c.kind == InputKind::Rotate) out += " o" + std::to_string(c.orientation);
-    if (c.kind == InputKind::AlertPress) out += " #" + std::to_string(c.index);
+    if (c.kind == InputKind::AlertPress || c.kind == InputKind::SheetPress) out += " #" + std::to_string(c.index);
     if (!c.argument.empty()) out += " '" + c.argument + "'";
     if (c.kind == InputKind::Service) out += " " + c.name;
     for (const std::string& argument : c.arguments) out += " [" + argument + "]";
@@ -102,6 +102,7 @@ TEST(InputScript, ReadsEveryCommand) {
         {"11 text.done", "@11 L1 kind21 <text.done>"},
         {"12 web.close", "@12 L1 kind22 <web.close>"},
         {"12 alert.cancel", "@12 L1 kind24 <alert.cancel>"},
+        {"12 sheet.press 1", "@12 L1 kind25 #1 <sheet.press 1>"},
         {"13 store.approve", "@13 L1 kind23 store.approve <store.approve>"},
         {"13 gamenet.signin G:1", "@13 L1 kind23 gamenet.signin [G:1] <gamenet.signin G:1>"},
         {"13 gamenet.fail score -1009  \"No \\\"net\\\"\"",
@@ -185,6 +186,7 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
         {"1 mark", "s.txt:1: mark takes a TEXT"},
         {"1 alert.press", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
         {"1 alert.press -1", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
+        {"1 sheet.press \"Cancel\"", "s.txt:1: sheet.press takes a button index (from 0)"},
         {"1 alert.press OK", "s.txt:1: alert.press takes a button index (from 0) or a \"TITLE\""},
         {"1 alert.press \"OK", "s.txt:1: alert.press takes a \"TITLE\" in double quotes"},
         {"1 text.type hello", "s.txt:1: text.type takes a \"TEXT\" in double quotes"},

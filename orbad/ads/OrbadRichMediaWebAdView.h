@@ -1,0 +1,147 @@
+// The rich-media creative: an HTML ad written to a page file beside the "mraid.js" stub and loaded
+// from there, which talks to native code by navigating to "madview://" command URLs and hears back
+// through scripts evaluated in it. Everything a page navigates to is untrusted: every text put back
+// into a script goes through orbadJSQuoted. Main thread only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "orbad/ads/OrbadAd.h"
+#include "orbad/ads/OrbadAdsView.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/WebView.h"
+
+namespace orbad {
+
+class OrbadWidgetButtonController;
+
+inline constexpr const char* kOrbadPermissionsCheckScript = "mAdViewPermissionsCheck();";
+inline constexpr const char* kOrbadPermissionsErrorText =
+    "Error: this action can only be performed once the user has initiated interaction with the advertisement";
+inline constexpr const char* kOrbadDisplayedNoticeScript = "mAdViewCallbackHandler('adHasBeenDisplayed');";
+inline constexpr const char* kOrbadAutoplayScript =
+    "var m=document.querySelectorAll('video[autoplay],audio[autoplay]');for(x=0;x<m.length;x++){m[x].play()};";
+inline constexpr const char* kOrbadPauseScript =
+    "var m=document.querySelectorAll('video[autoplay],audio[autoplay]');for(x=0;x<m.length;x++){m[x].pause()};";
+inline constexpr const char* kOrbadStubFileName = "mraid.js";
+
+// The function names a page registers for display events (each empty: none).
+struct OrbadDisplayCallbacks {
+    std::optional<std::string> willContract, finishedResizing, willTerminate, willBecomeHidden,
+        didReturnFromHidden, didDisplay, hasBeenDismissed;
+};
+
+class OrbadRichMediaWebAdView : public plat::ui::WebView, public OrbadAdsView, private plat::ui::WebViewDelegate {
+public:
+    using Parameters = std::map<std::string, std::string>;
+    // Opens a link in a browser over an expanded ad (the browser's screen, once there is one).
+    using BrowserPresenter = std::function<void(const std::string& url, OrbadRichMediaWebAdView& from)>;
+    static void setBrowserPresenter(BrowserPresenter presenter);
+
+    explicit OrbadRichMediaWebAdView(const plat::ui::Rect& frame);
+    ~OrbadRichMediaWebAdView() override;
+    const char* className() const override { return "OrbadRichMediaWebAdView"; }
+
+    // ---- the engine's contract ----
+    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_adViewDelegate = delegate; }
+    OrbadAdViewDelegate* adViewDelegate() const override { return m_adViewDelegate; }
+    // A non-null engine applies its restrictions.
+    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override;
+    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_mainAdView.lock(); }
+    void adHasBeenDismissed() override;
+    void adHasBeenDisplayed() override;
+    void stopLoading() override;
+    void loadWithAd(std::shared_ptr<OrbadAd> ad) override;
+    bool canBeReused() const override { return true; }
+    void prepareForReuse() override;
+    plat::ui::View& adsView() override { return *this; }
+    const char* adsViewClassName() const override { return className(); }
+
+    // ---- what subclasses answer differently ----
+    virtual bool isExpanded() const { return false; }
+    virtual bool allowsWebViewScrolling() const { return false; }
+    virtual bool allowNewBrowserModals() const { return true; }
+    bool isAutoplayable() const { return m_adCanAutoplay && m_hasDisplayed; }
+
+    // ---- the view ----
+    // Also hands the ad's properties to the page.
+    void setCurrentAd(std::shared_ptr<OrbadWebAd> ad);
+    const std::shared_ptr<OrbadWebAd>& currentAd() const { return m_currentAd; }
+    void setRestrictions();
+    static void enableScrolling(plat::ui::View& view);
+    static void disableScrolling(plat::ui::View& view);
+    // Stops the page's listeners and forgets its callbacks, without a word to the page.
+    void cleanupAd();
+    void failedToLoad();
+    void didRotateFromInterfaceOrientation(int fromOrientation);
+    // The ad's rich-media action, carried out by the engine: `operation` with `object`.
+    void sendActionWithSuccessSelectorName(const std::string& name,
+                                           std::function<void(const plat::foundation::Value&)> operation,
+                                           plat::foundation::Value object);
+    // The stub's statements for the engine's current values.
+    std::string stubScript() const;
+
+    // ---- the bridge ----
+    void handleAdViewURL(const std::string& url);
+    void injectPermissionsKey();
+    void checkPermissionsForUserInteraction();
+    void sendPermissionsErrorToCallback(const std::optional<std::string>& name);
+    void openURLInNewWindow(const std::string& url);
+    void browserDidClose();
+    // "mAdViewCallbackHandler('NAME');" and "...('NAME', 'TEXT');", both texts quoted.
+    void callback(const std::string& name);
+    void callback(const std::string& name, const std::string& text);
+
+    // ---- state ----
+    bool adIsRestricted() const { return m_adIsRestricted; }
+    bool hasDisplayed() const { return m_hasDisplayed; }
+    bool firstLoad() const { return m_firstLoad; }
+    bool adCanAutoplay() const { return m_adCanAutoplay; }
+    bool requiresUserInteraction() const { return m_richMediaRequiresUserInteraction; }
+    const std::optional<std::string>& permissionsKey() const { return m_permissionsKey; }
+    const std::string& cacheLocation() const { return m_cacheLocation; }
+    const std::string& mraidCacheLocation() const { return m_mraidCacheLocation; }
+    OrbadDisplayCallbacks& displayCallbacks() { return m_displayCallbacks; }
+    std::optional<std::string>& orientationCallback() { return m_orientationCallback; }
+    const std::shared_ptr<OrbadWidgetButtonController>& widgetButtonController() const { return m_widget; }
+    void setWidgetButtonController(std::shared_ptr<OrbadWidgetButtonController> widget) {
+        m_widget = std::move(widget);
+    }
+
+protected:
+    // The SMS and mail steps of links (their composers come with the bridge commands).
+    virtual void sendSMSFromURI(const std::string& uri) { (void)uri; }
+    virtual void sendEmailFromURI(const std::string& uri) { (void)uri; }
+    virtual void deviceOrientationDidChange() {}
+
+private:
+    bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
+                         plat::ui::WebNavigationType type) override;
+    void didStartLoad(plat::ui::WebView&) override;
+    void didFinishLoad(plat::ui::WebView&) override;
+    void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+    std::string evaluate(const std::string& script) { return stringByEvaluatingJavaScript(script); }
+    void removePageFile();
+
+    std::string m_cacheLocation;
+    std::string m_mraidCacheLocation;
+    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
+    std::shared_ptr<OrbadWebAd> m_currentAd;
+    bool m_firstLoad = false;
+    bool m_hasDisplayed = false;
+    bool m_adIsRestricted = false;
+    bool m_adCanAutoplay = false;
+    bool m_richMediaRequiresUserInteraction = true;
+    std::optional<std::string> m_permissionsKey;
+    OrbadDisplayCallbacks m_displayCallbacks;
+    std::optional<std::string> m_orientationCallback;
+    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
+    std::shared_ptr<OrbadWidgetButtonController> m_widget;
+    plat::foundation::Observation m_orientationObservation;
+    plat::foundation::Observation m_browserObservation;
+};
+
+}  // namespace orbad
