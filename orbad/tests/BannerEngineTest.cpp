@@ -181,6 +181,21 @@ TEST_F(BannerEngineTest, GateStatesHoldTheRequest) {
               (Lines{"This ad unit size has been remotely disabled in the developer dashboard."}));
 }
 
+// The mended fault: an ad that fails at once and names parameters for a follow-up went straight
+// back to the server, so a server answering so was asked again as fast as it answered.
+TEST_F(BannerEngineTest, AFollowUpWithParametersWaitsTheRetryDelay) {
+    const std::string failing = answer(R"({"creative": {"type": "image", "props": {"fail": 1, "params": {"k": "v"}}}})");
+    serve(answer("", 503), std::vector<std::string>(20, failing));
+    m_host->refresh = 0;
+    start();
+    banner().getAd();
+    run(0.05);
+    EXPECT_EQ(adRequests(), 1u);
+    run(0.1);
+    ASSERT_EQ(adRequests(), 2u);
+    EXPECT_EQ(dktest::queriesTo(*m_server, "/ads")[1]["k"], "v");
+}
+
 TEST_F(BannerEngineTest, StatusesAndBodiesThatFail) {
     struct Case {
         std::string answer, heard;
