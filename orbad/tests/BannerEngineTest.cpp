@@ -804,7 +804,7 @@ TEST_F(WaterfallTest, EmptySlotWithoutHooks) {
 // Names no network answers to, and fabricated creatives that cannot be read, drop their candidate
 // and try the next 0.1 s later instead of leaving the slot silent.
 TEST_F(WaterfallTest, UnusableCandidatesMoveOn) {
-    for (const std::string base : {std::string(), std::string("http://h.test/\xff/")}) {
+    for (const std::string& base : {std::string(), std::string("http://h.test/\xff/")}) {
         SCOPED_TRACE(base);
         waterfall({base.empty() ? "bogus" : "openiad", "orbad"});
         if (!base.empty()) m_host->oaBase = base;
