@@ -12,6 +12,7 @@
 #include "orbad/ads/OrbadBannerAdView.h"
 #include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBConfig.h"
+#include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
@@ -655,6 +656,26 @@ TEST_F(BannerEngineTest, PlayerInitAfterStart) {
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].at("i"), "APP9");
     m_banners.push_back(std::move(view));
+}
+
+// The mended fault: the controller's host outlived its controller (engines hold it), so a live
+// engine reached freed memory, and a new controller at the same address got the stale host.
+TEST_F(BannerEngineTest, TheControllersHostOutlivesItsController) {
+    plat::net::setNetOverride(plat::net::parseNetOverride("none"));
+    Orbad::startWithApplicationId("APP9");
+    const std::shared_ptr<orbad::OBBannerHost> first = orbad::bannerHost();
+    ASSERT_NE(first, nullptr);
+    const plat::ui::Size unit{320, 50};
+    orbad::OrbadController::shutdown();
+    EXPECT_FALSE(first->adUnitEnabled(unit)) << "no controller: no unit";
+    EXPECT_FALSE(first->isUpdating());
+    EXPECT_EQ(first->advertisingURL(), "");
+    Orbad::resetForTesting();
+    Orbad::startWithApplicationId("APP10");
+    const std::shared_ptr<orbad::OBBannerHost> second = orbad::bannerHost();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->environment().applicationId(), "APP10");
 }
 
 // A creative whose action preloads is shown once the action says so: a URL page fetched (before
