@@ -27,12 +27,11 @@ void Orbad::start() {
 }
 
 void Orbad::startOnce(const std::optional<std::string>& applicationId) {
-    {
-        std::lock_guard lock(g_startMutex);
-        if (g_started) return;
-        g_started = true;
-    }
+    // Held through the making, so two first starts make one controller; one that throws is no start.
+    std::lock_guard lock(g_startMutex);
+    if (g_started) return;
     orbad::OrbadController::sharedInstanceWithApplicationId(applicationId);
+    g_started = true;
 }
 
 void Orbad::updateLocation(const orbad::OBLocation& location) {

@@ -14,7 +14,8 @@ public:
     // Starts the client once per process: the first call makes the controller with its id; later
     // calls, with any id, do nothing. Every call is traced ("svc orbad start <id>").
     static void startWithApplicationId(std::string_view applicationId);
-    // The same with the Info.plist's "OBApplicationId".
+    // The same with the Info.plist's "OBApplicationId"; without one it throws std::logic_error and
+    // counts as no start.
     static void start();
     // Into the current session (the controller is made when it can be: with no controller and no
     // "OBApplicationId" the location is dropped).

@@ -6,7 +6,7 @@
 //                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]
 //                [--commands FILE]
 //
-// Besides the client's pieces (json, b64, aes, image, get, form, event...), its ads:
+// Besides the client's parts (json, b64, aes, image, get, form, event...), its ads:
 //   model FILE             the model of a response entry {"creative":{...}}: "model CLASS type=N id=ID",
 //                          then "field NAME VALUE" per field (orbad/ads/OrbadAdDump.h)
 //   creative FILE [WxH]    its creative view in a stand-in engine view of that size (320x50), on a

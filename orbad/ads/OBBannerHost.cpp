@@ -22,73 +22,116 @@ std::shared_ptr<OBBannerHost>& hostSlot() {
     return host;
 }
 
-// The started controller as engines see it.
+// The started controller as engines see it. Engines hold the host, not the controller: once that
+// controller has gone (a shutdown) the host answers as a client with no configuration, and
+// bannerHost() makes a new one for the next controller, even one at the same address.
 class ControllerBannerHost : public OBBannerHost {
 public:
     // Hears the configuration through the notification centre, so that it never reaches a
     // controller that has gone (tests shut controllers down).
     explicit ControllerBannerHost(OrbadController& controller)
-        : m_controller(controller),
+        : m_controller(&controller),
+          m_generation(OrbadController::instanceGeneration()),
           m_updates(plat::foundation::NotificationCenter::defaultCenter().observe(
               kOrbadConfigObserverKey, &controller.config(),
               [this](const auto&) { configurationUpdated(); })) {}
-    OrbadController* controller() const { return &m_controller; }
+    // Null once its controller has gone.
+    OrbadController* controller() const {
+        return OrbadController::instanceGeneration() == m_generation ? m_controller : nullptr;
+    }
 
-    const OBEnvironment& environment() const override { return m_controller.environment(); }
-    bool inModalAd() const override { return m_controller.inModalAd(); }
-    void setInModalAd(bool modal) override { m_controller.setInModalAd(modal); }
-    bool isUpdating() const override { return m_controller.config().isUpdating(); }
-    bool adUnitEnabled(plat::ui::Size size) const override { return config().adUnitEnabled(unit(size)); }
+    const OBEnvironment& environment() const override {
+        if (OrbadController* c = controller()) return c->environment();
+        static const OBEnvironment* const gone = new OBEnvironment(std::string());  // never freed
+        return *gone;
+    }
+    bool inModalAd() const override { return ask(&OrbadController::inModalAd, false); }
+    void setInModalAd(bool modal) override {
+        if (OrbadController* c = controller()) c->setInModalAd(modal);
+    }
+    bool isUpdating() const override {
+        return withConfig([](const OBConfig& config) { return config.isUpdating(); }, false);
+    }
+    bool adUnitEnabled(plat::ui::Size size) const override {
+        return withConfig([&](const OBConfig& config) { return config.adUnitEnabled(adSize(size)); }, false);
+    }
     double refreshInterval(plat::ui::Size size) const override {
-        return config().refreshInteveralForAdUnit(unit(size));
+        return withConfig([&](const OBConfig& config) { return config.refreshInteveralForAdUnit(adSize(size)); },
+                          0.0);
     }
     double autoplayTimeoutInterval(plat::ui::Size size) const override {
-        return config().autoplayTimeoutInteveralForAdUnit(unit(size));
+        return withConfig(
+            [&](const OBConfig& config) { return config.autoplayTimeoutInteveralForAdUnit(adSize(size)); }, 0.0);
     }
-    bool autoPlayEnabled(plat::ui::Size size) const override { return config().autoPlayEnabled(unit(size)); }
+    bool autoPlayEnabled(plat::ui::Size size) const override {
+        return withConfig([&](const OBConfig& config) { return config.autoPlayEnabled(adSize(size)); }, false);
+    }
     bool richMediaRequiresUserInteraction(plat::ui::Size size) const override {
-        return config().richMediaRequiresUserInteraction(unit(size));
+        return withConfig(
+            [&](const OBConfig& config) { return config.richMediaRequiresUserInteraction(adSize(size)); }, false);
     }
-    std::string advertisingURL() const override { return m_controller.config().advertisingURL(); }
+    std::string advertisingURL() const override {
+        return withConfig([](const OBConfig& config) { return config.advertisingURL(); }, std::string());
+    }
     std::optional<Value::Array> openAllocationCandidates(plat::ui::Size size) const override {
-        return m_controller.config().getOpenAllocationCandidates(adSize(size));
+        return withConfig([&](const OBConfig& config) { return config.getOpenAllocationCandidates(adSize(size)); },
+                          std::optional<Value::Array>());
     }
     std::optional<Value> nextCandidate(plat::ui::Size size, const Value::Array& candidates) const override {
-        return m_controller.config().getNextCandidate(adSize(size), candidates);
+        return withConfig(
+            [&](const OBConfig& config) { return config.getNextCandidate(adSize(size), candidates); },
+            std::optional<Value>());
     }
     std::optional<std::string> selectionMethod(plat::ui::Size size) const override {
-        return m_controller.config().currentSelectionMethod(adSize(size));
+        return withConfig([&](const OBConfig& config) { return config.currentSelectionMethod(adSize(size)); },
+                          std::optional<std::string>());
     }
-    std::string openAllocationBaseURL() const override { return m_controller.config().getoaBaseURL(); }
+    std::string openAllocationBaseURL() const override {
+        return withConfig([](const OBConfig& config) { return config.getoaBaseURL(); }, std::string());
+    }
     std::optional<std::string> openAllocationKey(long n, std::string_view network, plat::ui::Size size) const override {
-        return m_controller.config().openAllocationKey(n, network, adSize(size));
+        return withConfig([&](const OBConfig& config) { return config.openAllocationKey(n, network, adSize(size)); },
+                          std::optional<std::string>());
     }
     static OBAdSize adSize(plat::ui::Size size) {
         return {static_cast<float>(size.width), static_cast<float>(size.height)};
     }
-    std::vector<std::string> nativeURLHandlers() const override { return m_controller.config().nativeURLHandlers(); }
-    std::string mraidURL() const override { return m_controller.config().mraidURL(); }
+    std::vector<std::string> nativeURLHandlers() const override {
+        return withConfig([](const OBConfig& config) { return config.nativeURLHandlers(); },
+                          std::vector<std::string>());
+    }
+    std::string mraidURL() const override {
+        return withConfig([](const OBConfig& config) { return config.mraidURL(); }, std::string());
+    }
     void logInfo(const std::string& text) const override {
-        m_controller.config().logInfo("%s", text.c_str());
+        if (OrbadController* c = controller()) c->config().logInfo("%s", text.c_str());
     }
     void logVerbose(const std::string& text) const override {
-        m_controller.config().logVerbose("%s", text.c_str());
+        if (OrbadController* c = controller()) c->config().logVerbose("%s", text.c_str());
     }
     void addObserver(OrbadAdViewInternal* engine) override { m_engines.insert(engine); }
     void removeObserver(OrbadAdViewInternal* engine) override { m_engines.erase(engine); }
 
 private:
     void configurationUpdated() {
+        if (!controller()) return;  // another controller's configuration at the old one's address
         const std::set<OrbadAdViewInternal*> engines = m_engines;
         for (OrbadAdViewInternal* engine : engines)
             if (m_engines.count(engine)) engine->orbadConfigurationUpdated();
     }
-    const OBConfig& config() const { return m_controller.config(); }
-    static OBAdSize unit(plat::ui::Size size) {
-        return {static_cast<float>(size.width), static_cast<float>(size.height)};
+    template <class R>
+    R ask(R (OrbadController::*query)() const, R fallback) const {
+        OrbadController* c = controller();
+        return c ? (c->*query)() : fallback;
+    }
+    template <class F, class R>
+    R withConfig(F&& fn, R fallback) const {
+        OrbadController* c = controller();
+        return c ? R(fn(c->config())) : fallback;
     }
 
-    OrbadController& m_controller;
+    OrbadController* const m_controller;
+    const std::uint64_t m_generation;
     std::set<OrbadAdViewInternal*> m_engines;
     plat::foundation::Observation m_updates;
 };
@@ -129,7 +172,7 @@ std::shared_ptr<OBBannerHost> bannerHost() {
     static auto& controllerHost = *new std::shared_ptr<ControllerBannerHost>();  // outlives every engine
     if (!OrbadController::hasBeenInstantiated() && !OrbadController::canBeAutoInstantiated()) return nullptr;
     OrbadController& controller = OrbadController::sharedInstance();
-    if (!controllerHost || controllerHost->controller() != &controller)
+    if (!controllerHost || controllerHost->controller() != &controller)  // gone, or another
         controllerHost = std::make_shared<ControllerBannerHost>(controller);
     return controllerHost;
 }

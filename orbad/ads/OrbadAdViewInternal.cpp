@@ -650,11 +650,17 @@ void OrbadAdViewInternal::creativeDidFail(OrbadAdsView* view, const std::shared_
         scheduleNextGetAdFromError();
         return;
     }
-    // Parameters that are no dictionary were never read as such (the model leaves them out).
+    // Parameters that are no dictionary were never read as such (the model leaves them out). The
+    // follow-up waits the retry delay like any retry: an ad failing at once would otherwise ask a
+    // server answering so again as fast as it answers.
     if (const std::optional<Value>& params = ad->requestParameters();
         params && params->dictionary() && !params->dictionary()->empty()) {
-        const Value parameters = *params;
-        getAdWithParameters(&parameters, m_autoDisplayNextAdRequest);
+        m_getAdTimer.invalidate();
+        m_getAdTimer = RunLoop::main().addTimer(
+            kRetryDelay, [this, parameters = *params, autoDisplay = m_autoDisplayNextAdRequest] {
+                const Value held = parameters;  // the request re-arms the timer that owns this
+                getAdWithParameters(&held, autoDisplay);
+            });
         return;
     }
     Value::Dictionary info;

@@ -15,11 +15,17 @@ OrbadAdsViewPool::~OrbadAdsViewPool() {
 
 void OrbadAdsViewPool::queueReusableAdView(const std::shared_ptr<OrbadAdsView>& view) {
     if (!view || !view->canBeReused()) return;
-    std::lock_guard lock(m_lock);
-    std::vector<std::shared_ptr<OrbadAdsView>>& waiting = m_views[view->adsViewClassName()];
-    if (!waiting.empty()) return;
-    waiting.push_back(view);
+    const std::string className = view->adsViewClassName();
+    {
+        std::lock_guard lock(m_lock);
+        auto it = m_views.find(className);
+        if (it != m_views.end() && !it->second.empty()) return;
+    }
+    // Reset outside the lock: a reset may reach the pool (a memory warning, another view).
     view->prepareForReuse();
+    std::lock_guard lock(m_lock);
+    std::vector<std::shared_ptr<OrbadAdsView>>& waiting = m_views[className];
+    if (waiting.empty()) waiting.push_back(view);
 }
 
 std::shared_ptr<OrbadAdsView> OrbadAdsViewPool::dequeueReusableAdViewWithClass(std::string_view className) {

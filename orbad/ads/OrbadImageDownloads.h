@@ -1,5 +1,5 @@
-// The pictures a creative view needs before it can show: each distinct URL fetched once, decoded
-// as it arrives, and one call on the main thread when the last has answered. Restarting or
+// The pictures a creative view needs before it can show: each distinct URL fetched once, a few at
+// a time, decoded as it arrives, and one call on the main thread when the last has answered. Restarting or
 // cancelling moves to a new generation: answers of an older one change nothing.
 #pragma once
 
@@ -19,14 +19,18 @@ namespace orbad {
 
 class OrbadImageDownloads {
 public:
+    // Downloads running at once; the rest wait their turn.
+    static constexpr unsigned kMaxRunning = 4;
+
     OrbadImageDownloads();
     ~OrbadImageDownloads();
     OrbadImageDownloads(const OrbadImageDownloads&) = delete;
     OrbadImageDownloads& operator=(const OrbadImageDownloads&) = delete;
 
-    // Fetches the distinct URLs among `urls` (none: nothing starts and `done` never runs). `done`
-    // runs on the main thread, the last answer's thread waiting for it, unless cancel() or
-    // another start came first. Failed downloads, and data that is no picture, leave no image.
+    // Fetches the distinct URLs among `urls`, kMaxRunning at a time (none: nothing starts and
+    // `done` never runs). `done` runs on the main thread, posted by the last answer, unless
+    // cancel() or another start came first. Failed downloads, and data that is no picture, leave
+    // no image.
     void start(const std::vector<std::string>& urls, std::function<void()> done);
     // Cancels the downloads under way; their answers are ignored from now on.
     void cancel();

@@ -1,5 +1,6 @@
 #include "orbad/core/OrbadController.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -22,6 +23,7 @@ std::mutex g_instanceMutex;
 // Never destroyed with the process's statics: what it observes and schedules on may be gone by
 // then. Only shutdown lets it go.
 OrbadController* g_instance = nullptr;
+std::atomic<std::uint64_t> g_generation{0};
 
 std::string hostOf(const std::string& url) {
     plat::net::ServerAddress address;
@@ -34,7 +36,10 @@ OrbadController& OrbadController::sharedInstanceWithApplicationId(const std::opt
     OrbadController* controller;
     {
         std::lock_guard lock(g_instanceMutex);
-        if (!g_instance) g_instance = new OrbadController(applicationId);
+        if (!g_instance) {
+            g_instance = new OrbadController(applicationId);
+            ++g_generation;
+        }
         controller = g_instance;
     }
     if (applicationId && *applicationId != controller->environment().applicationId())
@@ -53,7 +58,12 @@ bool OrbadController::canBeAutoInstantiated() {
 
 void OrbadController::shutdown() {
     std::lock_guard lock(g_instanceMutex);
+    if (g_instance) ++g_generation;
     delete std::exchange(g_instance, nullptr);
+}
+
+std::uint64_t OrbadController::instanceGeneration() {
+    return g_generation.load();
 }
 
 std::string OrbadController::supportDirectory() {

@@ -3,6 +3,7 @@
 // announces the end of start-up. Every other part reaches the shared state through it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ public:
     static bool canBeAutoInstantiated();
     // Lets the controller go, under the same lock.
     static void shutdown();
+    // Changes whenever a controller is made or let go: what holds the controller by address holds
+    // this with it, and the address is good while the two agree.
+    static std::uint64_t instanceGeneration();
     // Application Support/<process name>/OrbadSDK, made when missing.
     static std::string supportDirectory();
 

@@ -161,6 +161,7 @@ void OrbadFeedback::postRatings(const OrbadRatingsRecord& ratings) {
                               {"3", std::to_string(ratings.rating3)},
                               {"4", std::to_string(ratings.rating4)},
                               {"5", std::to_string(ratings.rating5)}};
+    setSendingRatings(true);
     auto request = feedbackPost(fields, shared_from_this());
     if (!request) {
         onMain(&OrbadFeedback::failedToSendRatings,
@@ -232,6 +233,7 @@ void OrbadFeedback::sentComment() {
 }
 
 void OrbadFeedback::sentRatings() {
+    setSendingRatings(false);
     if (auto listener = delegate()) listener->orbadFeedbackSentRatings(*this);
 }
 

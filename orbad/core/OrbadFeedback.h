@@ -106,7 +106,7 @@ public:
 
     // Any thread. Throws OrbadException for a blank comment or one while another is in flight.
     void postComment(const std::optional<std::string>& comment);
-    // No guard: each call posts.
+    // No guard: each call posts. isSendingRatings() holds from a post until its delegate call.
     void postRatings(const OrbadRatingsRecord& ratings);
 
     std::shared_ptr<OrbadFeedbackDelegate> delegate() const;

@@ -114,8 +114,12 @@ std::optional<std::string> OrbadInstrumentation::benchmarkFinishPath(const std::
 void OrbadInstrumentation::addInfo(const std::optional<Value>& value,
                                    const std::optional<std::string>& description,
                                    const std::optional<std::string>& group) {
-    if (!value || !description || !group || !hasPathStarted(group)) return;
-    (*m_groups[*group].dictionary())["data"].dictionary()->insert_or_assign(*description, *value);
+    if (!value || !description || !group) return;
+    // A path names its group's entry: "load/x" writes into "load".
+    auto entry = m_groups.find(groupOf(*group));
+    if (entry == m_groups.end() || !entry->second.dictionary()) return;
+    Value::Dictionary* data = (*entry->second.dictionary())["data"].dictionary();
+    if (data) data->insert_or_assign(*description, *value);
 }
 
 void OrbadInstrumentation::finishGroup(const std::optional<std::string>& group) {

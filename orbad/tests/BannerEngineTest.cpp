@@ -12,6 +12,7 @@
 #include "orbad/ads/OrbadBannerAdView.h"
 #include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/core/OBConfig.h"
+#include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBSessionTracking.h"
 #include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadHelper.h"
@@ -179,6 +180,21 @@ TEST_F(BannerEngineTest, GateStatesHoldTheRequest) {
               "remotely disabled in the developer dashboard.");
     EXPECT_EQ(m_host->logged,
               (Lines{"This ad unit size has been remotely disabled in the developer dashboard."}));
+}
+
+// The mended fault: an ad that fails at once and names parameters for a follow-up went straight
+// back to the server, so a server answering so was asked again as fast as it answered.
+TEST_F(BannerEngineTest, AFollowUpWithParametersWaitsTheRetryDelay) {
+    const std::string failing = answer(R"({"creative": {"type": "image", "props": {"fail": 1, "params": {"k": "v"}}}})");
+    serve(answer("", 503), std::vector<std::string>(20, failing));
+    m_host->refresh = 0;
+    start();
+    banner().getAd();
+    run(0.05);
+    EXPECT_EQ(adRequests(), 1u);
+    run(0.1);
+    ASSERT_EQ(adRequests(), 2u);
+    EXPECT_EQ(dktest::queriesTo(*m_server, "/ads")[1]["k"], "v");
 }
 
 TEST_F(BannerEngineTest, StatusesAndBodiesThatFail) {
@@ -642,6 +658,26 @@ TEST_F(BannerEngineTest, PlayerInitAfterStart) {
     m_banners.push_back(std::move(view));
 }
 
+// The mended fault: the controller's host outlived its controller (engines hold it), so a live
+// engine reached freed memory, and a new controller at the same address got the stale host.
+TEST_F(BannerEngineTest, TheControllersHostOutlivesItsController) {
+    plat::net::setNetOverride(plat::net::parseNetOverride("none"));
+    Orbad::startWithApplicationId("APP9");
+    const std::shared_ptr<orbad::OBBannerHost> first = orbad::bannerHost();
+    ASSERT_NE(first, nullptr);
+    const plat::ui::Size unit{320, 50};
+    orbad::OrbadController::shutdown();
+    EXPECT_FALSE(first->adUnitEnabled(unit)) << "no controller: no unit";
+    EXPECT_FALSE(first->isUpdating());
+    EXPECT_EQ(first->advertisingURL(), "");
+    Orbad::resetForTesting();
+    Orbad::startWithApplicationId("APP10");
+    const std::shared_ptr<orbad::OBBannerHost> second = orbad::bannerHost();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->environment().applicationId(), "APP10");
+}
+
 // A creative whose action preloads is shown once the action says so: a URL page fetched (before
 // the time-out, one notification), or an HTML page whose browser never reports, at 10 s and not
 // before.
@@ -789,7 +825,7 @@ TEST_F(WaterfallTest, EmptySlotWithoutHooks) {
 // Names no network answers to, and fabricated creatives that cannot be read, drop their candidate
 // and try the next 0.1 s later instead of leaving the slot silent.
 TEST_F(WaterfallTest, UnusableCandidatesMoveOn) {
-    for (const std::string base : {std::string(), std::string("http://h.test/\xff/")}) {
+    for (const std::string& base : {std::string(), std::string("http://h.test/\xff/")}) {
         SCOPED_TRACE(base);
         waterfall({base.empty() ? "bogus" : "openiad", "orbad"});
         if (!base.empty()) m_host->oaBase = base;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "orbad/Orbad.h"
 #include "orbad/core/OBConfig.h"
@@ -143,6 +144,16 @@ TEST_F(OrbadControllerTest, OneStartPerProcessKeepsTheFirstId) {
     EXPECT_FALSE(OrbadController::hasBeenInstantiated());
     Orbad::startWithApplicationId("FOURTH");
     EXPECT_FALSE(OrbadController::hasBeenInstantiated()) << "the start flag never clears";
+}
+
+// A start that could not make its controller (no id anywhere) is no start: the next one counts.
+TEST_F(OrbadControllerTest, AStartWithoutAnIdLeavesTheNextStartItsTurn) {
+    plat::net::setNetOverride(plat::net::parseNetOverride("none"));
+    EXPECT_THROW(Orbad::start(), std::logic_error);
+    EXPECT_FALSE(OrbadController::hasBeenInstantiated());
+    Orbad::startWithApplicationId("LATER");
+    ASSERT_TRUE(OrbadController::hasBeenInstantiated());
+    EXPECT_EQ(OrbadController::sharedInstance().environment().applicationId(), "LATER");
 }
 
 TEST_F(OrbadControllerTest, MigrationsRunFromTheLastLevelReached) {

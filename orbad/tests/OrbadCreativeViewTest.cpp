@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadImageDownloads.h"
 #include "orbad/ads/OrbadWebAdView.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "orbad/tests/OrbadCreativeTestSupport.h"
@@ -132,6 +133,46 @@ TEST_F(CreativeTest, PrepareForReuseCancelsDownloadsAndRotations) {
     view->prepareForReuse();
     dktest::turn(3);
     EXPECT_TRUE(view->subviews().empty()) << "no rotation after the reset";
+}
+
+// The way out of a tool: the main thread cancels the requests and waits for their threads while the
+// last picture's answer is on its way to the main loop; the answer waits for no one, and still counts.
+TEST_F(CreativeTest, WaitingForRequestsWhileTheLastPictureWaitsForTheMainLoop) {
+    dktest::ScriptedServer server(R"({"default":{"body_hex":")" + dktest::pngHex(4, 4) + R"("}})");
+    orbad::OrbadImageDownloads downloads;
+    int done = 0;
+    downloads.start({server.url("/1.png")}, [&] { ++done; });
+    ASSERT_TRUE(dktest::waitUntil([&] { return downloads.outstanding() == 0; }));
+    EXPECT_TRUE(orbad::OBCoreHTTPRequest::cancelAllAndWait(5));
+    dktest::turn(0.1);
+    EXPECT_EQ(done, 1);
+    EXPECT_NE(downloads.image(server.url("/1.png")), nullptr);
+}
+
+// The mended fault: one thread per picture, however many an answer listed.
+TEST_F(CreativeTest, ManyPicturesDownloadAFewAtATimeEachOnce) {
+    const auto urls = [](const dktest::ScriptedServer& server, int count) {
+        std::vector<std::string> list;
+        for (int i = 0; i < count; ++i) list.push_back(server.url("/" + std::to_string(i) + ".png"));
+        list.push_back(list.front());
+        return list;
+    };
+    constexpr unsigned kLimit = orbad::OrbadImageDownloads::kMaxRunning;
+    dktest::ScriptedServer silent(R"({"default":{"silent":true}})");
+    orbad::OrbadImageDownloads downloads;
+    downloads.start(urls(silent, 300), [] {});
+    EXPECT_EQ(downloads.outstanding(), 300u);
+    EXPECT_EQ(orbad::OBCoreHTTPRequest::inFlightCount(), kLimit);
+    downloads.cancel();
+
+    dktest::ScriptedServer server(R"({"default":{"body_hex":")" + dktest::pngHex(4, 4) + R"("}})");
+    int done = 0;
+    downloads.start(urls(server, 40), [&] { ++done; });
+    ASSERT_TRUE(dktest::turnUntil([&] { return done > 0; }, 30));
+    EXPECT_EQ(server.requests().size(), 40u);
+    EXPECT_NE(downloads.image(server.url("/39.png")), nullptr);
+    dktest::turn(0.1);
+    EXPECT_EQ(done, 1);
 }
 
 TEST_F(CreativeTest, ATextAdWithoutPicturesShowsWithoutARequest) {

@@ -216,7 +216,7 @@ struct NotingFeedbackDelegate : orbad::OrbadFeedbackDelegate {
     std::vector<std::string> heard;
     void note(const std::string& what, const OrbadFeedback& feedback) {
         heard.push_back(what + (RunLoop::main().isCurrentThread() ? "" : " OFF MAIN") +
-                        (feedback.isSendingComment() ? " still sending" : ""));
+                        (feedback.isSendingComment() || feedback.isSendingRatings() ? " still sending" : ""));
     }
     void orbadFeedbackSentComment(OrbadFeedback& f) override { note("sent comment", f); }
     void orbadFeedbackFailedToSendComment(OrbadFeedback& f, const orbad::Error& e) override {
@@ -253,6 +253,7 @@ TEST_F(OrbadReportersTest, ResultsReachTheDelegateOnTheMainThreadWithTheFlagsCle
     OrbadFeedback::sendComment("Great game");
     hear(1);
     OrbadFeedback::sendRatings({5, 4, 3, 2, 1});  // the server's second request: a 404
+    EXPECT_TRUE(feedback->isSendingRatings()) << "in flight until the main loop hears";
     OrbadFeedback::sendRatings({1, 1, 1, 1, 1});  // no guard
     hear(3);
     feedback->setSendingRatings(true);

@@ -1,6 +1,8 @@
 // The contract's pool and the rotating base view's transitions, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "orbad/ads/OrbadTransionableAdView.h"
 #include "orbad/tests/OrbadCreativeTestSupport.h"
 #include "platform/foundation/Clock.h"
@@ -18,10 +20,14 @@ struct PooledView : OrbadTransionableAdView {
     PooledView(const char* name, bool reusable) : OrbadTransionableAdView({0, 0, 320, 50}), name(name), reusable(reusable) {}
     const char* className() const override { return name; }
     bool canBeReused() const override { return reusable; }
-    void prepareForReuse() override { ++prepared; }
+    void prepareForReuse() override {
+        ++prepared;
+        if (duringReset) duringReset();
+    }
     const char* name;
     bool reusable;
     int prepared = 0;
+    std::function<void()> duringReset;
 };
 
 TEST(OrbadAdsViewPool, KeepsOneReusableViewPerClassUntilAMemoryWarning) {
@@ -41,6 +47,19 @@ TEST(OrbadAdsViewPool, KeepsOneReusableViewPerClassUntilAMemoryWarning) {
     plat::foundation::NotificationCenter::defaultCenter().post(plat::ui::kApplicationDidReceiveMemoryWarningNotification);
     EXPECT_EQ(pool.waitingCount(), 0u);
     EXPECT_EQ(pool.dequeueReusableAdViewWithClass("B"), nullptr);
+}
+
+// The mended fault: the reset ran under the pool's lock, so a memory warning during it deadlocked.
+TEST(OrbadAdsViewPool, AViewsResetMayReachThePool) {
+    orbad::OrbadAdsViewPool pool;
+    auto view = std::make_shared<PooledView>("A", true);
+    view->duringReset = [&] {
+        plat::foundation::NotificationCenter::defaultCenter().post(
+            plat::ui::kApplicationDidReceiveMemoryWarningNotification);
+    };
+    pool.queueReusableAdView(view);
+    EXPECT_EQ(view->prepared, 1);
+    EXPECT_EQ(pool.dequeueReusableAdViewWithClass("A"), view);
 }
 
 class TransitionTest : public ::testing::Test {
