@@ -66,33 +66,10 @@ public:
     }
 
 private:
-    struct Hop {
-        std::mutex lock;
-        std::condition_variable changed;
-        bool started = false, done = false, abandoned = false;
-    };
-
     void onMain(OBCoreHTTPRequest& request, const std::function<void(OBBrowserViewController&)>& fn) {
-        auto hop = std::make_shared<Hop>();
-        RunLoop::main().perform([hop, browser = m_browser, &fn] {
-            {
-                std::lock_guard<std::mutex> hold(hop->lock);
-                if (hop->abandoned) return;
-                hop->started = true;
-            }
-            if (auto live = std::static_pointer_cast<OBBrowserViewController>(browser.lock())) fn(*live);
-            std::lock_guard<std::mutex> hold(hop->lock);
-            hop->done = true;
-            hop->changed.notify_all();
+        request.performOnMainAndWait([&fn, target = m_browser] {
+            if (auto live = std::static_pointer_cast<OBBrowserViewController>(target.lock())) fn(*live);
         });
-        std::unique_lock<std::mutex> hold(hop->lock);
-        while (!hop->done) {
-            hop->changed.wait_for(hold, std::chrono::milliseconds(20));
-            if (!hop->started && request.isCancelled()) {
-                hop->abandoned = true;
-                return;
-            }
-        }
     }
 
     const std::weak_ptr<ui::ViewController> m_browser;

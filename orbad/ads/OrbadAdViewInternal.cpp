@@ -110,35 +110,12 @@ public:
     }
 
 private:
-    struct Hop {
-        std::mutex lock;
-        std::condition_variable changed;
-        bool started = false, done = false, abandoned = false;
-    };
-
     void onMain(OBCoreHTTPRequest& request, const std::function<void(OrbadAdViewInternal&)>& fn) {
-        auto hop = std::make_shared<Hop>();
-        RunLoop::main().perform([hop, engine = m_engine, &fn] {
-            {
-                std::lock_guard<std::mutex> hold(hop->lock);
-                if (hop->abandoned) return;  // `fn` has gone with the request's frame
-                hop->started = true;
-            }
+        request.performOnMainAndWait([&fn, target = m_engine] {
             // Held for the length of the call: a delegate that frees the banner inside a callback
             // leaves the engine to go when the call has returned, still on the main thread.
-            if (auto live = std::static_pointer_cast<OrbadAdViewInternal>(engine.lock())) fn(*live);
-            std::lock_guard<std::mutex> hold(hop->lock);
-            hop->done = true;
-            hop->changed.notify_all();
+            if (auto live = std::static_pointer_cast<OrbadAdViewInternal>(target.lock())) fn(*live);
         });
-        std::unique_lock<std::mutex> hold(hop->lock);
-        while (!hop->done) {
-            hop->changed.wait_for(hold, std::chrono::milliseconds(20));
-            if (!hop->started && request.isCancelled()) {
-                hop->abandoned = true;
-                return;
-            }
-        }
     }
 
     const std::weak_ptr<plat::ui::View> m_engine;

@@ -84,36 +84,9 @@ struct OBConfig::Link : OBHTTPRequestDelegate, std::enable_shared_from_this<OBCo
     }
 
     void hop(OBCoreHTTPRequest& request, int status, std::optional<Value> decoded, bool failed) {
-        RunLoop& main = RunLoop::main();
-        if (main.isCurrentThread()) {
-            if (owner) owner->requestEnded(status, std::move(decoded), failed);
-            return;
-        }
-        struct Wait {
-            std::mutex mutex;
-            std::condition_variable cv;
-            bool started = false, done = false, abandoned = false;
-        };
-        auto wait = std::make_shared<Wait>();
-        main.perform([wait, self = shared_from_this(), status, decoded = std::move(decoded), failed]() mutable {
-            {
-                std::lock_guard lock(wait->mutex);
-                if (wait->abandoned) return;
-                wait->started = true;
-            }
+        request.performOnMainAndWait([&, self = shared_from_this()] {
             if (self->owner) self->owner->requestEnded(status, std::move(decoded), failed);
-            std::lock_guard lock(wait->mutex);
-            wait->done = true;
-            wait->cv.notify_all();
         });
-        std::unique_lock lock(wait->mutex);
-        while (!wait->done) {
-            if (!wait->started && request.isCancelled()) {
-                wait->abandoned = true;
-                return;
-            }
-            wait->cv.wait_for(lock, std::chrono::milliseconds(20));
-        }
     }
 
     // Posted work that runs only while the configuration lives.

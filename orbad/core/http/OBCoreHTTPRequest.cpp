@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -286,6 +287,39 @@ void OBCoreHTTPRequest::cleanUp() {
         std::erase(r.requests, self);
     }
     m_work.end();
+}
+
+void OBCoreHTTPRequest::performOnMainAndWait(const std::function<void()>& fn) {
+    plat::foundation::RunLoop& main = plat::foundation::RunLoop::main();
+    if (main.isCurrentThread()) {
+        fn();
+        return;
+    }
+    struct Hop {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool started = false, done = false, abandoned = false;
+    };
+    auto hop = std::make_shared<Hop>();
+    main.perform([hop, &fn] {
+        {
+            std::lock_guard<std::mutex> hold(hop->lock);
+            if (hop->abandoned) return;  // `fn` has gone with the caller's frame
+            hop->started = true;
+        }
+        fn();
+        std::lock_guard<std::mutex> hold(hop->lock);
+        hop->done = true;
+        hop->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(hop->lock);
+    while (!hop->done) {
+        if (!hop->started && isCancelled()) {
+            hop->abandoned = true;
+            return;
+        }
+        hop->changed.wait_for(hold, std::chrono::milliseconds(20));
+    }
 }
 
 void OBCoreHTTPRequest::cancel() {

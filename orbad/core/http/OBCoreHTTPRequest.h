@@ -89,6 +89,12 @@ public:
     // Silent: no callback begins afterwards. Any thread; the run ends at its loop's next turn.
     void cancel();
 
+    // From a callback on the request's own thread: runs `fn` on the main run loop and waits for it,
+    // the one hand-over of an answer to main-thread state. Given up (`fn` never runs) once the request
+    // is cancelled before the main loop has begun it, so a main thread that cancels requests and
+    // joins their threads never waits on itself. On the main thread `fn` runs at once.
+    void performOnMainAndWait(const std::function<void()>& fn);
+
     bool isStarted() const { return m_isStarted.load(); }
     bool isFinished() const { return m_isFinished.load(); }
     bool isCancelled() const { return m_isCancelled.load(); }
