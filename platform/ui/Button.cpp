@@ -67,13 +67,13 @@ void Button::touchesBegan(const TouchSet&, const Event&) {
 }
 
 void Button::touchesMoved(const TouchSet& touches, const Event& event) {
-    if (!m_tracking) {
-        View::touchesMoved(touches, event);
-        return;
+    if (m_tracking) {
+        bool inside = false;
+        for (const auto& touch : touches) inside = inside || bounds().contains(touch->locationInView(this));
+        if (inside != m_highlighted) setHighlighted(inside);
     }
-    bool inside = false;
-    for (const auto& touch : touches) inside = inside || bounds().contains(touch->locationInView(this));
-    if (inside != m_highlighted) setHighlighted(inside);
+    // Still passed up: a scroll view under the button drags on its moves.
+    View::touchesMoved(touches, event);
 }
 
 void Button::touchesEnded(const TouchSet& touches, const Event& event) {
