@@ -76,6 +76,16 @@ void OrbadCloseWidgetButton::setCustomImage(std::shared_ptr<plat::ui::Image> ima
     setFrame({frame().x, frame().y, size.width, size.height});
 }
 
+void OrbadCloseWidgetButton::setHighlighted(bool highlighted) {
+    Button::setHighlighted(highlighted);
+    m_closeView->setAlpha(highlighted ? 0.5 : 1.0);
+}
+
+void OrbadCloseWidgetButton::setSelected(bool selected) {
+    Button::setSelected(selected);
+    m_closeView->setAlpha(selected ? 0.5 : 1.0);
+}
+
 void OrbadCloseWidgetButton::startAnimating() {
     if (m_animating) return;
     plat::ui::BasicAnimation spin;

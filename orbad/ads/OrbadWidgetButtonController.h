@@ -45,6 +45,9 @@ public:
     // An image sized by `desired` (its own size when zero), each side held to 25-200 points; null:
     // the built-in look again.
     void setCustomImage(std::shared_ptr<plat::ui::Image> image, plat::ui::Size desired);
+    // The cross dims to half while the button is pressed or selected.
+    void setHighlighted(bool highlighted) override;
+    void setSelected(bool selected) override;
     bool isAnimating() const { return m_animating; }
     void startAnimating();
     void stopAnimating();

@@ -195,4 +195,24 @@ TEST_F(WidgetTest, ATapDismissesOnceAndTheIconSpins) {
     EXPECT_EQ(OrbadWidgetButtonController::findRichMediaWebView(host.get()), page.get());
 }
 
+TEST_F(WidgetTest, TheCrossDimsWhileHighlightedOrSelected) {
+    const struct {
+        void (orbad::OrbadCloseWidgetButton::*set)(bool);
+        bool on;
+        double alpha;
+    } steps[] = {
+        {&orbad::OrbadCloseWidgetButton::setHighlighted, true, 0.5},
+        {&orbad::OrbadCloseWidgetButton::setHighlighted, false, 1.0},
+        {&orbad::OrbadCloseWidgetButton::setSelected, true, 0.5},
+        {&orbad::OrbadCloseWidgetButton::setSelected, false, 1.0},
+    };
+    EXPECT_EQ(button().closeView().alpha(), 1.0);
+    for (const auto& s : steps) {
+        (button().*s.set)(s.on);
+        EXPECT_EQ(button().closeView().alpha(), s.alpha);
+    }
+    EXPECT_FALSE(button().isHighlighted());
+    EXPECT_FALSE(button().isSelected());
+}
+
 }  // namespace

@@ -51,8 +51,29 @@ void Button::sendActions() {
     for (const Target& t : targets) t.action(*this);
 }
 
+void Button::setHighlighted(bool highlighted) {
+    m_highlighted = highlighted;
+    setNeedsDisplay();
+}
+
+void Button::setSelected(bool selected) {
+    m_selected = selected;
+    setNeedsDisplay();
+}
+
 void Button::touchesBegan(const TouchSet&, const Event&) {
     m_tracking = true;
+    setHighlighted(true);
+}
+
+void Button::touchesMoved(const TouchSet& touches, const Event& event) {
+    if (m_tracking) {
+        bool inside = false;
+        for (const auto& touch : touches) inside = inside || bounds().contains(touch->locationInView(this));
+        if (inside != m_highlighted) setHighlighted(inside);
+    }
+    // Still passed up: a scroll view under the button drags on its moves.
+    View::touchesMoved(touches, event);
 }
 
 void Button::touchesEnded(const TouchSet& touches, const Event& event) {
@@ -62,6 +83,7 @@ void Button::touchesEnded(const TouchSet& touches, const Event& event) {
         return;
     }
     m_tracking = false;
+    setHighlighted(false);
     for (const auto& touch : touches)
         if (bounds().contains(touch->locationInView(this))) {
             sendActions();
@@ -71,6 +93,7 @@ void Button::touchesEnded(const TouchSet& touches, const Event& event) {
 
 void Button::touchesCancelled(const TouchSet&, const Event&) {
     m_tracking = false;
+    setHighlighted(false);
 }
 
 void Button::draw(cairo_t* cr) {

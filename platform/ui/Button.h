@@ -40,8 +40,16 @@ public:
     void sendActions();
     // A touch that began on the button is down.
     bool isTracking() const { return m_tracking; }
+    // Set while a tracked touch is down inside the bounds; a drag out clears it, a drag back in
+    // sets it again. Overrides run for every change the button itself makes.
+    bool isHighlighted() const { return m_highlighted; }
+    virtual void setHighlighted(bool highlighted);
+    // Never changed by touches: the owner's toggle.
+    bool isSelected() const { return m_selected; }
+    virtual void setSelected(bool selected);
 
     void touchesBegan(const TouchSet& touches, const Event& event) override;
+    void touchesMoved(const TouchSet& touches, const Event& event) override;
     void touchesEnded(const TouchSet& touches, const Event& event) override;
     void touchesCancelled(const TouchSet& touches, const Event& event) override;
 
@@ -62,6 +70,8 @@ private:
     std::shared_ptr<Image> m_backgroundImage;
     std::vector<Target> m_targets;
     bool m_tracking = false;
+    bool m_highlighted = false;
+    bool m_selected = false;
 };
 
 }  // namespace plat::ui

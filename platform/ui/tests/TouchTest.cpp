@@ -203,4 +203,39 @@ TEST_F(TouchTest, ButtonsActWhenATouchThatBeganOnThemEndsInside) {
     EXPECT_EQ(second, 2);
 }
 
+TEST_F(TouchTest, AButtonIsHighlightedWhileItsTouchIsDownInside) {
+    struct Noting : Button {
+        using Button::Button;
+        std::string changes;
+        void setHighlighted(bool on) override {
+            Button::setHighlighted(on);
+            changes += on ? '+' : '-';
+        }
+    };
+    auto button = std::make_shared<Noting>(Rect{0, 300, 100, 50});
+    window->rootViewController()->view()->addSubview(button);
+    const struct {
+        const char* event;
+        bool highlighted;
+        const char* changes;
+    } steps[] = {
+        {"down 1 10 310", true, "+"},
+        {"move 1 150 310", false, "+-"},  // dragged out
+        {"move 1 160 310", false, "+-"},
+        {"move 1 20 320", true, "+-+"},  // and back in
+        {"up 1", false, "+-+-"},
+        {"down 1 150 310 ; move 1 10 310", false, "+-+-"},  // began elsewhere
+        {"up 1 ; down 1 10 310 ; cancel 1", false, "+-+-+-"},
+    };
+    for (const auto& s : steps) {
+        app->injectTouches(inputs(s.event));
+        EXPECT_EQ(button->isHighlighted(), s.highlighted) << s.event;
+        EXPECT_EQ(button->changes, s.changes) << s.event;
+    }
+    EXPECT_FALSE(button->isSelected());
+    button->setSelected(true);
+    app->injectTouches(inputs("down 1 10 310 ; up 1"));
+    EXPECT_TRUE(button->isSelected());
+}
+
 }  // namespace
