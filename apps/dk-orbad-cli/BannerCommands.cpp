@@ -243,15 +243,14 @@ std::shared_ptr<orbad::OBBrowserViewController> BannerCommands::lastBrowser() co
 }
 
 bool BannerCommands::browser(const std::vector<Arg>& args) {
-    constexpr const char* kUsage = "usage: browser URL [STYLE] | nav URL [click] | done | actions | scripts";
+    constexpr const char* kUsage = "usage: browser URL [STYLE] | nav URL [click] | done | actions";
     if (args.empty()) return refuse(kUsage);
     const std::string& sub = args[0].text;
-    const bool verb = !args[0].quoted && (sub == "nav" || sub == "done" || sub == "actions" || sub == "scripts");
+    const bool verb = !args[0].quoted && (sub == "nav" || sub == "done" || sub == "actions");
     if (!verb) {
         long long style = 0;
         if (args.size() > 2 || (args.size() == 2 && !dk::cli::parseInt(args[1].text, style))) return refuse(kUsage);
         if (m_banners.empty() || !m_banners.back()->adView()) return refuse("no banner");
-        m_scriptsSeen = 0;
         m_banners.back()->adView()->openURLInBrowser(sub, int(style));
         auto opened = lastBrowser();
         if (!opened || !opened->presentingViewController()) return refuse("browser not presented");
@@ -286,12 +285,6 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
         } else {
             m_say("sheet hidden");
         }
-    } else if (sub == "scripts") {
-        plat::web::FakeWebEngine* fake = plat::web::FakeWebEngine::of(*browser->webView());
-        if (!fake) return refuse("browser scripts needs --web fake");
-        const auto& scripts = fake->evaluated();
-        for (; m_scriptsSeen < scripts.size(); ++m_scriptsSeen) m_say("script " + escape(scripts[m_scriptsSeen]));
-        m_say("ok");
     } else {
         return refuse(kUsage);
     }

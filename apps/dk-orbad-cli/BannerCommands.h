@@ -19,8 +19,7 @@
 //                                 -> present OBBrowserViewController URL style=N
 //   browser nav URL [click]       a navigation of the browser's page (--web fake)
 //                                 -> browser url=CURRENT request=URL
-//   browser done|actions|scripts  Done, the action button (-> sheet show B1,B2 | sheet hidden), the
-//                                 scripts evaluated since the last `scripts` (one `script TEXT` each)
+//   browser done|actions          Done; the action button (-> sheet show B1,B2 | sheet hidden)
 //   sheet press N                 the sheet on screen's button N
 //
 // "notify ORBAD_BROWSER_OPEN|ORBAD_BROWSER_CLOSE" print as they are posted.
@@ -111,7 +110,6 @@ private:
     std::shared_ptr<plat::ui::Window> m_window;
     std::vector<std::shared_ptr<OrbadAdView>> m_banners;  // the last is the one commands act on
     int m_nextFinger = 1;
-    size_t m_scriptsSeen = 0;
     plat::foundation::Observation m_browserShown, m_browserHidden;
 };
 
