@@ -2,10 +2,15 @@
 
 #include <charconv>
 
+#include "orbad/ads/OBBrowserViewController.h"
+#include "orbad/ads/OrbadAdViewInternal.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/ActionSheet.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "platform/web/FakeWebEngine.h"
 
 namespace dkorbadcli {
 
@@ -38,7 +43,13 @@ constexpr const char* kBannerUsage =
 
 }  // namespace
 
-BannerCommands::BannerCommands(Say say) : m_say(std::move(say)) {}
+BannerCommands::BannerCommands(Say say) : m_say(std::move(say)) {
+    auto& center = plat::foundation::NotificationCenter::defaultCenter();
+    m_browserShown = center.observe(orbad::kOBBrowserDidShowNotification, nullptr,
+                                    [this](const auto&) { m_say("notify ORBAD_BROWSER_OPEN"); });
+    m_browserHidden = center.observe(orbad::kOBBrowserDidHideNotification, nullptr,
+                                     [this](const auto&) { m_say("notify ORBAD_BROWSER_CLOSE"); });
+}
 
 BannerCommands::~BannerCommands() {
     // The banners and their engines go before the window that holds them.
@@ -56,6 +67,8 @@ bool BannerCommands::refuse(const std::string& why) const {
 std::optional<bool> BannerCommands::run(const std::string& name, const std::vector<Arg>& args) {
     if (name == "banner") return banner(args);
     if (name == "tap") return tap(args);
+    if (name == "browser") return browser(args);
+    if (name == "sheet") return pressSheet(args);
     if (name == "memory-warning") {
         if (!args.empty()) return refuse("usage: memory-warning");
         application().receiveMemoryWarning();
@@ -148,7 +161,8 @@ bool BannerCommands::create(const OrbadAdViewClass& cls, const std::vector<Arg>&
 bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
     constexpr const char* kUsage =
         "usage: banner delegate [autoplay=yes|no] [rmuser=yes|no] [keywords=TEXT] [query=TEXT] [ip=TEXT] "
-        "[adurl=TEXT|empty|nil] [creative=TEXT] [pause-on-load] [faildetail]";
+        "[adurl=TEXT|empty|nil] [creative=TEXT] [pause-on-load] [faildetail] [handle=yes|no] [receive] "
+        "[key=TEXT]";
     Options options;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& text = args[i].text;
@@ -160,6 +174,8 @@ bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
                 options.pauseOnLoad = true;
             else if (key == "faildetail")
                 options.answered.insert(Op::adViewDidFailLoad);
+            else if (key == "receive")
+                options.answered.insert(Op::adViewDidReceiveSuballocationRequest);
             else
                 return refuse(kUsage);
             continue;
@@ -170,6 +186,14 @@ bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
             (key == "autoplay" ? options.autoplay : options.richMediaUser) = *on;
             options.answered.insert(key == "autoplay" ? Op::adViewCanAutoplay
                                                       : Op::richMediaRequiresUserInteraction);
+        } else if (key == "handle") {
+            const std::optional<bool> on = yesNo(value);
+            if (!on) return refuse(kUsage);
+            options.handle = *on;
+            options.answered.insert(Op::adViewShouldHandleSuballocationRequest);
+        } else if (key == "key") {
+            options.publisherKey = value;
+            options.answered.insert(Op::adViewPublisherKeyForSuballocationRequest);
         } else if (key == "keywords") {
             options.keywords = value;
             options.answered.insert(Op::obKeywords);
@@ -213,6 +237,71 @@ bool BannerCommands::tap(const std::vector<Arg>& args) {
     return true;
 }
 
+std::shared_ptr<orbad::OBBrowserViewController> BannerCommands::lastBrowser() const {
+    if (m_banners.empty() || !m_banners.back()->adView()) return nullptr;
+    return m_banners.back()->adView()->lastBrowser();
+}
+
+bool BannerCommands::browser(const std::vector<Arg>& args) {
+    constexpr const char* kUsage = "usage: browser URL [STYLE] | nav URL [click] | done | actions";
+    if (args.empty()) return refuse(kUsage);
+    const std::string& sub = args[0].text;
+    const bool verb = !args[0].quoted && (sub == "nav" || sub == "done" || sub == "actions");
+    if (!verb) {
+        long long style = 0;
+        if (args.size() > 2 || (args.size() == 2 && !dk::cli::parseInt(args[1].text, style))) return refuse(kUsage);
+        if (m_banners.empty() || !m_banners.back()->adView()) return refuse("no banner");
+        m_banners.back()->adView()->openURLInBrowser(sub, int(style));
+        auto opened = lastBrowser();
+        if (!opened || !opened->presentingViewController()) return refuse("browser not presented");
+        m_say("present " + std::string(opened->className()) + " " + escape(opened->requestURL()) +
+              " style=" + std::to_string(opened->browserStyle()));
+        return true;
+    }
+    auto browser = lastBrowser();
+    if (!browser) return refuse("no browser");
+    if (sub == "nav" && (args.size() == 2 || (args.size() == 3 && args[2].text == "click"))) {
+        plat::web::FakeWebEngine* fake = plat::web::FakeWebEngine::of(*browser->webView());
+        if (!fake) return refuse("browser nav needs --web fake");
+        fake->injectNavigation(args[1].text, args.size() == 3 ? plat::ui::WebNavigationType::LinkClicked
+                                                              : plat::ui::WebNavigationType::Other);
+        plat::foundation::RunLoop::main().runFor(0.05);
+        m_say("browser url=" + escape(browser->webView()->currentURL()) + " request=" +
+              escape(browser->requestURL()));
+        return true;
+    }
+    if (args.size() != 1) return refuse(kUsage);
+    if (sub == "done") {
+        browser->done();
+        m_say("ok");
+    } else if (sub == "actions") {
+        browser->showActions();
+        const auto& sheet = browser->actionSheet();
+        if (sheet && sheet->isVisible()) {
+            std::string line = "sheet show ";
+            for (size_t i = 0; i < sheet->buttonTitles().size(); ++i)
+                line += (i ? "," : "") + escape(sheet->buttonTitles()[i]);
+            m_say(line);
+        } else {
+            m_say("sheet hidden");
+        }
+    } else {
+        return refuse(kUsage);
+    }
+    return true;
+}
+
+bool BannerCommands::pressSheet(const std::vector<Arg>& args) {
+    long long index = 0;
+    if (args.size() != 2 || args[0].text != "press" || !dk::cli::parseInt(args[1].text, index))
+        return refuse("usage: sheet press N");
+    plat::ui::ActionSheet* sheet = plat::ui::ActionSheet::onScreen();
+    if (!sheet) return refuse("no sheet");
+    if (!sheet->pressButton(int(index))) return refuse("no such button");
+    m_say("ok");
+    return true;
+}
+
 // ---- the delegate ----
 
 bool BannerCommands::answers(Op op) const {
@@ -246,6 +335,20 @@ bool BannerCommands::adViewCanAutoplay(OrbadAdView*) {
 bool BannerCommands::richMediaRequiresUserInteraction(OrbadAdView*) {
     m_say("delegate richMediaRequiresUserInteraction");
     return m_options.richMediaUser;
+}
+
+bool BannerCommands::adViewShouldHandleSuballocationRequest(OrbadAdView*, int code) {
+    m_say("delegate adView:shouldHandleSuballocationRequest: " + std::to_string(code));
+    return m_options.handle;
+}
+
+void BannerCommands::adViewDidReceiveSuballocationRequest(OrbadAdView*, int code) {
+    m_say("delegate adView:didReceiveSuballocationRequest: " + std::to_string(code));
+}
+
+std::optional<std::string> BannerCommands::adViewPublisherKeyForSuballocationRequest(OrbadAdView*, int code) {
+    m_say("delegate adView:publisherKeyForSuballocationRequest: " + std::to_string(code));
+    return m_options.publisherKey;
 }
 
 void BannerCommands::adViewWillTouchThrough(OrbadAdView*) {

@@ -7,12 +7,22 @@
 //                                 how (each line replaces the last): autoplay=yes|no, rmuser=yes|no,
 //                                 keywords=TEXT, query=TEXT, ip=TEXT (both address operations),
 //                                 adurl=TEXT|empty|nil, creative=TEXT, pause-on-load (pauses inside
-//                                 adViewDidFinishLoad), faildetail (the one-argument adViewDidFailLoad)
+//                                 adViewDidFinishLoad), faildetail (the one-argument adViewDidFailLoad),
+//                                 handle=yes|no (the answer to shouldHandleSuballocationRequest),
+//                                 receive (didReceiveSuballocationRequest), key=TEXT (the publisher key)
 //   banner resume|pause|cancel|get|prefetch|display|continue|free
 //   banner refresh S | space NAME | testing on|off
 //   banner orphan                 the banner moves into the window itself, with no controller
 //   tap X Y                       a touch down and up at a window point
 //   memory-warning                the application's
+//   browser URL [STYLE]           the last banner's openURLInBrowser
+//                                 -> present OBBrowserViewController URL style=N
+//   browser nav URL [click]       a navigation of the browser's page (--web fake)
+//                                 -> browser url=CURRENT request=URL
+//   browser done|actions          Done; the action button (-> sheet show B1,B2 | sheet hidden)
+//   sheet press N                 the sheet on screen's button N
+//
+// "notify ORBAD_BROWSER_OPEN|ORBAD_BROWSER_CLOSE" print as they are posted.
 //
 // Each answers "ok" unless said otherwise; all but `banner CLASS` and `banner delegate` act on the
 // last banner (`free` lets it go, and the one before is the last again). The delegate always
@@ -30,12 +40,17 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "orbad/OrbadAdView.h"
+#include "platform/foundation/NotificationCenter.h"
 
 namespace plat::ui {
 class Application;
 class ViewController;
 class Window;
 }  // namespace plat::ui
+
+namespace orbad {
+class OBBrowserViewController;
+}
 
 namespace dkorbadcli {
 
@@ -54,8 +69,8 @@ private:
     // What `banner delegate` sets.
     struct Options {
         std::set<Op> answered;
-        bool autoplay = false, richMediaUser = false, pauseOnLoad = false;
-        std::optional<std::string> keywords, query, ip, adURL, creative;
+        bool autoplay = false, richMediaUser = false, pauseOnLoad = false, handle = true;
+        std::optional<std::string> keywords, query, ip, adURL, creative, publisherKey;
     };
 
     bool refuse(const std::string& why) const;
@@ -63,6 +78,10 @@ private:
     bool create(const OrbadAdViewClass& cls, const std::vector<dk::cli::Arg>& args);
     bool delegateOptions(const std::vector<dk::cli::Arg>& args);
     bool tap(const std::vector<dk::cli::Arg>& args);
+    bool browser(const std::vector<dk::cli::Arg>& args);
+    bool pressSheet(const std::vector<dk::cli::Arg>& args);
+    // The browser the last banner opened, while it lives.
+    std::shared_ptr<orbad::OBBrowserViewController> lastBrowser() const;
     // The application, launched, and the window with its root controller: made at the first
     // command that needs them, so the other commands run as they always did.
     plat::ui::Application& application();
@@ -72,6 +91,9 @@ private:
     void adViewDidFailLoadWithError(OrbadAdView*, const plat::foundation::Error& error) override;
     bool adViewCanAutoplay(OrbadAdView*) override;
     bool richMediaRequiresUserInteraction(OrbadAdView*) override;
+    bool adViewShouldHandleSuballocationRequest(OrbadAdView*, int code) override;
+    void adViewDidReceiveSuballocationRequest(OrbadAdView*, int code) override;
+    std::optional<std::string> adViewPublisherKeyForSuballocationRequest(OrbadAdView*, int code) override;
     void adViewWillTouchThrough(OrbadAdView*) override;
     void adViewDidFinishTouchThrough(OrbadAdView*) override;
     void adViewDidTouchCustomAdWithString(OrbadAdView*, const std::string& text) override;
@@ -88,6 +110,7 @@ private:
     std::shared_ptr<plat::ui::Window> m_window;
     std::vector<std::shared_ptr<OrbadAdView>> m_banners;  // the last is the one commands act on
     int m_nextFinger = 1;
+    plat::foundation::Observation m_browserShown, m_browserHidden;
 };
 
 }  // namespace dkorbadcli

@@ -325,6 +325,38 @@ TEST(OrbadCli, BannersOfTheStartedClient) {
         }
 }
 
+// The configured open-allocation list through the tool's delegate, then the banner's browser on the
+// fake page: links, the "Open in Safari" sheet, a turn, and a native link closing it.
+TEST(OrbadCli, WaterfallAndBrowser) {
+    dktest::TempDir work;
+    dktest::RecordingServer pings(work.file("pings"), R"({"default": {"body": ""}})");
+    const std::string config = R"({\"urls\": {\"oa\": \")" + pings.url() + R"(/oa/\"}, \"ad_units\": [{)"
+                               R"(\"size\": \"320x50\", \"enabled\": true, \"open_allocs\": {\"config\": )"
+                               R"({\"method\": \"priority\"}, \"openadmob\": {\"priority\": 1}, )"
+                               R"(\"orbad\": {\"priority\": 2}}}]})";
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + config + R"("}})");
+    const std::string ad = R"({\"creative\": {\"type\": \"text\", \"props\": {\"texts\": [\"hi\"]}}})";
+    dktest::RecordingServer ads(work.file("ads"), R"({"default": {"body": ")" + ad + R"("}})");
+    const std::string dir = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
+                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
+                            "wifi", "--web", "fake", "--endpoint", "orbad=" + data.url(), "--endpoint",
+                            "orbad.ads=" + ads.url(), "--commands", dir + "/waterfall.commands"},
+                           {}, work.path());
+    EXPECT_EQ(result.out, dktest::readFile(dir + "/waterfall.out"));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+    pings.stop();
+    std::vector<std::string> seen;
+    for (const std::string& line : pings.requestLines()) {
+        const size_t at = line.find("\"GET /oa/");
+        if (at != std::string::npos) seen.push_back(line.substr(at + 9, line.find('?', at) - at - 9));
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"oadev", "oadev", "oanoad"}));
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :
