@@ -1,5 +1,6 @@
 // dk-orbad-cli's commands over the running client: ad units and the open-allocation choice, the
-// server's alerts on the screen of the application main() makes (one at a time), instrumentation, demographics and feedback.
+// server's alerts on the screen of the application main() makes (one at a time), instrumentation,
+// demographics and feedback.
 #pragma once
 
 #include <functional>
