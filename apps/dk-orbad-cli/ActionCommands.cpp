@@ -5,6 +5,7 @@
 #include "orbad/OrbadAdViewVideoController.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "platform/media/MoviePlayer.h"
+#include "platform/ui/ViewController.h"
 
 namespace dkorbadcli {
 
@@ -21,6 +22,12 @@ ActionCommands::ActionCommands(std::function<void(const std::string&)> say) : m_
                         plat::media::movieFinishReasonName(static_cast<plat::media::MovieFinishReason>(reason->intValue()));
             m_say(line);
         }));
+    plat::ui::ViewController::setPresentationListener(
+        [this](const plat::ui::ViewController& presented) { m_say(std::string("present ") + presented.className()); });
+}
+
+ActionCommands::~ActionCommands() {
+    plat::ui::ViewController::setPresentationListener({});
 }
 
 bool ActionCommands::refuse(const std::string& why) const {

@@ -1,7 +1,8 @@
 // dk-orbad-cli's commands over ad actions and the movie player: `video URL` (the full-screen video
 // of the publisher's video controller), `movie finish` (the playing movie ends at once, as if it had
 // played out), `movie` (the playing movie's URL, time and duration). The video notifications are
-// said as "notify NAME" lines while it lives.
+// said as "notify NAME" lines while it lives, and each screen presented (a banner's tapped video
+// action among them) as "present CLASS".
 #pragma once
 
 #include <functional>
@@ -17,6 +18,9 @@ namespace dkorbadcli {
 class ActionCommands {
 public:
     explicit ActionCommands(std::function<void(const std::string&)> say);
+    ~ActionCommands();
+    ActionCommands(const ActionCommands&) = delete;
+    ActionCommands& operator=(const ActionCommands&) = delete;
     // nullopt when `name` is none of these commands; else false when refused (after "error ...").
     std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
 

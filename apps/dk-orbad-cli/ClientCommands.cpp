@@ -10,7 +10,6 @@
 #include "orbad/core/OrbadController.h"
 #include "orbad/core/OrbadFeedback.h"
 #include "orbad/core/OrbadInstrumentation.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 
@@ -86,9 +85,6 @@ struct FeedbackListener : orbad::OrbadFeedbackDelegate {
 
 ClientCommands::ClientCommands(Say say, std::optional<long long> seed)
     : m_say(std::move(say)), m_seed(seed), m_listener(std::make_shared<FeedbackListener>(m_say)) {
-    // Alerts need an application to show on; the tool has no window.
-    if (!plat::ui::Application::shared())
-        m_app = std::make_unique<plat::ui::Application>(nullptr, &plat::foundation::RunLoop::main());
     orbad::OrbadFeedback::sharedInstance()->setDelegate(m_listener);
 }
 

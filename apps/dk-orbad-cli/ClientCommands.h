@@ -1,5 +1,6 @@
 // dk-orbad-cli's commands over the running client: ad units and the open-allocation choice, the
-// server's alerts on the application's screen, instrumentation, demographics and feedback.
+// server's alerts on the screen of the application main() makes (one at a time), instrumentation,
+// demographics and feedback.
 #pragma once
 
 #include <functional>
@@ -12,7 +13,6 @@
 
 namespace plat::ui {
 class AlertView;
-class Application;
 }  // namespace plat::ui
 
 namespace orbad {
@@ -50,7 +50,6 @@ private:
     Say m_say;
     std::optional<long long> m_seed;
     const orbad::OBConfig* m_seeded = nullptr;  // the configuration the seeded source went to
-    std::unique_ptr<plat::ui::Application> m_app;
     std::vector<std::weak_ptr<plat::ui::AlertView>> m_alertsSeen;
     size_t m_urlsSeen = 0;
     std::shared_ptr<struct FeedbackListener> m_listener;

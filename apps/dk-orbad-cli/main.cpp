@@ -11,7 +11,8 @@
 //                          then "field NAME VALUE" per field (orbad/ads/OrbadAdDump.h)
 //   creative FILE [WxH]    its creative view in a stand-in engine view of that size (320x50), on a
 //                          window of that size: "creative finished" or "creative failed [CODE]"
-//   views                  that window's view tree, one JSON line a view
+//   views                  that window's view tree, one JSON line a view (without a creative, the
+//                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
 // and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N).
 //
@@ -67,6 +68,7 @@
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/image/ImageCodec.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
 #include "platform/sys/Device.h"
@@ -356,8 +358,11 @@ private:
         if (name == "creative") return creative(args);
         if (name == "views") {
             if (!args.empty()) return refuse("usage: views");
-            if (!m_window) return refuse("no creative shown");
-            std::fputs(plat::ui::dumpViewTree(*m_window).c_str(), stdout);
+            // Without a creative, the key window: the banners' with the screens they present.
+            plat::ui::Application* application = plat::ui::Application::shared();
+            plat::ui::Window* window = m_window ? m_window.get() : application ? application->keyWindow() : nullptr;
+            if (!window) return refuse("no creative shown");
+            std::fputs(plat::ui::dumpViewTree(*window).c_str(), stdout);
             std::fflush(stdout);
             return true;
         }
@@ -832,7 +837,8 @@ int main(int argc, char** argv) {
         else
             plat::net::setServerBaseOverride(name, base);
     }
-    // The application the lifecycle and device notifications come from.
+    // The application the lifecycle and device notifications come from, the only one: every
+    // command's screens show on it.
     plat::ui::Application application;
     // Happenings of the client, printed as they are posted.
     auto& center = plat::foundation::NotificationCenter::defaultCenter();
@@ -852,6 +858,7 @@ int main(int argc, char** argv) {
     if (!OBCoreHTTPRequest::cancelAllAndWait(10))
         std::fprintf(stderr, "dk-orbad-cli: request threads still running at exit\n");
     orbad::OBResourcesController::shutdown();
+    plat::media::closeMovieAudio();
     std::fflush(nullptr);
     return status;
 }

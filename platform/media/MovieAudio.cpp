@@ -11,17 +11,20 @@ namespace plat::media {
 
 namespace {
 
+std::mutex g_contextLock;
+ALCcontext* g_context = nullptr;
+bool g_opened = false;  // once: a closed device stays closed
+
 ALCcontext* sharedContext() {
-    static std::once_flag once;
-    static ALCcontext* context = nullptr;
-    std::call_once(once, [] {
-        if (!alcIsExtensionPresent(nullptr, "ALC_EXT_thread_local_context")) return;
-        ALCdevice* device = alcOpenDevice(nullptr);
-        if (!device) return;
-        context = alcCreateContext(device, nullptr);
-        if (!context) alcCloseDevice(device);
-    });
-    return context;
+    std::lock_guard<std::mutex> lock(g_contextLock);
+    if (g_opened) return g_context;
+    g_opened = true;
+    if (!alcIsExtensionPresent(nullptr, "ALC_EXT_thread_local_context")) return nullptr;
+    ALCdevice* device = alcOpenDevice(nullptr);
+    if (!device) return nullptr;
+    g_context = alcCreateContext(device, nullptr);
+    if (!g_context) alcCloseDevice(device);
+    return g_context;
 }
 
 // Our context current on this thread for the scope, whatever was current before coming back.
@@ -101,6 +104,17 @@ void MovieAudio::resume() {
     alGetSourcei(m_source, AL_SOURCE_STATE, &state);
     alGetSourcei(m_source, AL_BUFFERS_QUEUED, &queued);
     if (state != AL_PLAYING && queued > 0) alSourcePlay(m_source);
+}
+
+void closeMovieAudio() {
+    std::lock_guard<std::mutex> lock(g_contextLock);
+    g_opened = true;
+    if (!g_context) return;
+    ALCdevice* device = alcGetContextsDevice(g_context);
+    if (alcGetThreadContext() == g_context) alcSetThreadContext(nullptr);
+    alcDestroyContext(g_context);
+    alcCloseDevice(device);
+    g_context = nullptr;
 }
 
 }  // namespace plat::media

@@ -129,4 +129,8 @@ private:
     foundation::Observation m_finished;
 };
 
+// The players' sound device closed, for a process's end after its last player has gone (OpenAL
+// complains of a device left open); players made after it are silent.
+void closeMovieAudio();
+
 }  // namespace plat::media

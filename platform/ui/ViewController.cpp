@@ -10,6 +10,17 @@
 
 namespace plat::ui {
 
+namespace {
+std::function<void(const ViewController&)>& presentationListener() {
+    static std::function<void(const ViewController&)> listener;
+    return listener;
+}
+}  // namespace
+
+void ViewController::setPresentationListener(std::function<void(const ViewController&)> listener) {
+    presentationListener() = std::move(listener);
+}
+
 ViewController::~ViewController() {
     if (m_view && m_view->m_viewController == this) m_view->m_viewController = nullptr;
     if (m_presented && m_presented->m_presenting == this) m_presented->m_presenting = nullptr;
@@ -107,6 +118,7 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
     }
     auto keep = weak_from_this().lock();
     foundation::trace(kTraceUI, [&] { return std::string("present ") + controller->className(); });
+    if (presentationListener()) presentationListener()(*controller);
     m_presented = controller;
     controller->m_presenting = this;
     const std::shared_ptr<View>& view = controller->view();

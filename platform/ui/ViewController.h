@@ -64,6 +64,9 @@ public:
     // Dismisses what this controller presents (with everything that one presents), or, when it
     // presents nothing, asks its presenter to dismiss it.
     void dismissViewController(bool animated, std::function<void()> completion = {});
+    // Told of each presentation that goes ahead, before its appearance calls: for tools that
+    // print what comes on screen. One listener; an empty function removes it.
+    static void setPresentationListener(std::function<void(const ViewController& presented)> listener);
     int modalPresentationStyle() const { return m_modalPresentationStyle; }
     void setModalPresentationStyle(int style) { m_modalPresentationStyle = style; }
     ViewController* presentedViewController() const { return m_presented.get(); }

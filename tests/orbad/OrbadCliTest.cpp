@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/image/ImageCodec.h"
+#include "platform/media/tests/MediaTestSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -383,6 +384,31 @@ TEST(OrbadCli, MovieCommands) {
         {}, work.path());
     EXPECT_EQ(result.out, dktest::readFile(DK_TEST_DATA_DIR "/movie.out"));
     EXPECT_EQ(result.status, 2);
+}
+
+// A tapped banner carries out its creative's video action: the screen presented over the banners'
+// window, and gone once its movie ends.
+TEST(OrbadCli, TappedBannerPlaysItsVideoAction) {
+    dktest::TempDir work;
+    std::string error;
+    ASSERT_TRUE(dktest::writeClip(work.file("clip.nut"), {std::vector<dktest::RGB>(20, {200, 0, 0})}, &error)) << error;
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": "{}"}})");
+    dktest::RecordingServer pictures(work.file("png"),
+                                     R"({"default": {"body_hex": ")" + png(4, 2, {0, 200, 0, 255}) + R"("}})");
+    const std::string ad = R"({\"creative\": {\"type\": \"image\", \"props\": {\"images\": [\")" +
+                           pictures.url() + R"(/a.png\"]}, \"action\": {\"type\": \"video\", \"videoUrl\": )"
+                           R"(\"file://)" + work.file("clip.nut") + R"(\"}}})";
+    dktest::RecordingServer ads(work.file("ads"), R"({"default": {"body": ")" + ad + R"("}})");
+    const std::string dir = DK_TEST_DATA_DIR;
+    dktest::ProcessResult result =
+        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
+                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
+                            "wifi", "--clock", "virtual", "--endpoint", "orbad=" + data.url(), "--endpoint",
+                            "orbad.ads=" + ads.url(), "--commands", dir + "/banner-video.commands"},
+                           {}, work.path());
+    EXPECT_EQ(result.out, dktest::readFile(dir + "/banner-video.out"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
 }
 
 }  // namespace
