@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "apps/cli-support/CommandLine.h"
 #include "orbad/OrbadAdViewVideoController.h"
+#include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/ads/OrbadAdAction.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/ViewController.h"
@@ -22,8 +24,13 @@ ActionCommands::ActionCommands(std::function<void(const std::string&)> say) : m_
                         plat::media::movieFinishReasonName(static_cast<plat::media::MovieFinishReason>(reason->intValue()));
             m_say(line);
         }));
-    plat::ui::ViewController::setPresentationListener(
-        [this](const plat::ui::ViewController& presented) { m_say(std::string("present ") + presented.className()); });
+    // Every presentation once, whoever made it; a browser with its address and style.
+    plat::ui::ViewController::setPresentationListener([this](const plat::ui::ViewController& presented) {
+        std::string line = std::string("present ") + presented.className();
+        if (const auto* browser = dynamic_cast<const orbad::OBBrowserViewController*>(&presented))
+            line += " " + dk::cli::escape(browser->requestURL()) + " style=" + std::to_string(browser->browserStyle());
+        m_say(line);
+    });
 }
 
 ActionCommands::~ActionCommands() {

@@ -253,9 +253,8 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
         if (m_banners.empty() || !m_banners.back()->adView()) return refuse("no banner");
         m_banners.back()->adView()->openURLInBrowser(sub, int(style));
         auto opened = lastBrowser();
+        // The presentation's own line says it was.
         if (!opened || !opened->presentingViewController()) return refuse("browser not presented");
-        m_say("present " + std::string(opened->className()) + " " + escape(opened->requestURL()) +
-              " style=" + std::to_string(opened->browserStyle()));
         return true;
     }
     auto browser = lastBrowser();
