@@ -43,6 +43,18 @@ std::string withAddresses(std::string text, const std::string& url, const std::s
     return std::regex_replace(text, std::regex("@SLOW@"), slow);
 }
 
+// The tool with the test bundle ("PlayerTest") and device facts at a fixed start, then `options`,
+// running the command file `commands` of the test data in `work`.
+dktest::ProcessResult runClient(const dktest::TempDir& work, std::vector<std::string> options,
+                                const std::string& commands, std::vector<std::string> env = {}) {
+    const std::string data = DK_TEST_DATA_DIR;
+    std::vector<std::string> argv = {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app",
+                                     "--device-facts", data + "/facts.plist", "--start-time", "1700000000"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"--commands", data + "/" + commands});
+    return dktest::runProcess(argv, env, work.path());
+}
+
 TEST(OrbadCli, RequestsReachabilityAndEvents) {
     dktest::TempDir work;
     dktest::RecordingServer server(work.file("server"), R"({"requests": {
@@ -85,11 +97,8 @@ TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
         "1": {"body": "{\"debug_config\": {\"loglevel\": 2, \"impression\": 5}, \"native_urls\": [\"maps.example\", \"mailto:\"], \"user_agent\": \"theirs\"}"},
         "2": {"status": "HTTP/1.1 500 Oops"}}})");
     const std::string data = DK_TEST_DATA_DIR;
-    dktest::ProcessResult result = dktest::runProcess(
-        {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
-         data + "/facts.plist", "--start-time", "1700000000", "--pasteboards", work.file("pb"), "--endpoint",
-         "orbad=" + server.url(), "--commands", data + "/start.commands"},
-        {}, work.path());
+    dktest::ProcessResult result =
+        runClient(work, {"--pasteboards", work.file("pb"), "--endpoint", "orbad=" + server.url()}, "start.commands");
     EXPECT_EQ(result.out, withAddresses(dktest::readFile(data + "/start.out"), server.url(), ""));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
@@ -176,11 +185,8 @@ TEST(OrbadCli, UnitsAlertsAndReporters) {
     dktest::RecordingServer server(work.file("server"),
                                    R"({"requests": {"1": {"body_hex": ")" + config +
                                        R"("}, "5": {"status": "HTTP/1.1 404 Not Found"}}})");
-    dktest::ProcessResult result = dktest::runProcess(
-        {kCli, "--home", work.file("home"), "--bundle", data + "/PlayerTest.app", "--device-facts",
-         data + "/facts.plist", "--start-time", "1700000000", "--seed", "45", "--endpoint",
-         "orbad=" + server.url(), "--commands", data + "/client.commands"},
-        {"TZ=UTC"}, work.path());
+    dktest::ProcessResult result =
+        runClient(work, {"--seed", "45", "--endpoint", "orbad=" + server.url()}, "client.commands", {"TZ=UTC"});
     EXPECT_EQ(result.out, withAddresses(dktest::readFile(data + "/client.out"), server.url(), ""));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
@@ -273,12 +279,9 @@ TEST(OrbadCli, BannersOfTheStartedClient) {
         script += (n ? ", \"" : "\"") + std::to_string(n + 1) + "\": " + answers[n];
     dktest::RecordingServer ads(work.file("ads"), script + "}}");
     const std::string dir = DK_TEST_DATA_DIR;
-    dktest::ProcessResult result =
-        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
-                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
-                            "wifi", "--endpoint", "orbad=" + data.url(), "--endpoint",
-                            "orbad.ads=" + ads.url(), "--commands", dir + "/banner.commands"},
-                           {}, work.path());
+    dktest::ProcessResult result = runClient(
+        work, {"--net", "wifi", "--endpoint", "orbad=" + data.url(), "--endpoint", "orbad.ads=" + ads.url()},
+        "banner.commands");
     EXPECT_EQ(result.out, dktest::readFile(dir + "/banner.out"));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
@@ -339,12 +342,10 @@ TEST(OrbadCli, WaterfallAndBrowser) {
     const std::string ad = R"({\"creative\": {\"type\": \"text\", \"props\": {\"texts\": [\"hi\"]}}})";
     dktest::RecordingServer ads(work.file("ads"), R"({"default": {"body": ")" + ad + R"("}})");
     const std::string dir = DK_TEST_DATA_DIR;
-    dktest::ProcessResult result =
-        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
-                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
-                            "wifi", "--web", "fake", "--endpoint", "orbad=" + data.url(), "--endpoint",
-                            "orbad.ads=" + ads.url(), "--commands", dir + "/waterfall.commands"},
-                           {}, work.path());
+    dktest::ProcessResult result = runClient(work,
+                                             {"--net", "wifi", "--web", "fake", "--endpoint", "orbad=" + data.url(),
+                                              "--endpoint", "orbad.ads=" + ads.url()},
+                                             "waterfall.commands");
     EXPECT_EQ(result.out, dktest::readFile(dir + "/waterfall.out"));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
@@ -372,10 +373,6 @@ TEST(OrbadCli, BadCommandLinesAreRefused) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // A video that cannot be opened still ends, once, with its error; `movie finish` needs a movie.
 TEST(OrbadCli, MovieCommands) {
     dktest::TempDir work;
@@ -400,12 +397,10 @@ TEST(OrbadCli, TappedBannerPlaysItsVideoAction) {
                            R"(\"file://)" + work.file("clip.nut") + R"(\"}}})";
     dktest::RecordingServer ads(work.file("ads"), R"({"default": {"body": ")" + ad + R"("}})");
     const std::string dir = DK_TEST_DATA_DIR;
-    dktest::ProcessResult result =
-        dktest::runProcess({kCli, "--home", work.file("home"), "--bundle", dir + "/PlayerTest.app",
-                            "--device-facts", dir + "/facts.plist", "--start-time", "1700000000", "--net",
-                            "wifi", "--clock", "virtual", "--endpoint", "orbad=" + data.url(), "--endpoint",
-                            "orbad.ads=" + ads.url(), "--commands", dir + "/banner-video.commands"},
-                           {}, work.path());
+    dktest::ProcessResult result = runClient(work,
+                                             {"--net", "wifi", "--clock", "virtual", "--endpoint",
+                                              "orbad=" + data.url(), "--endpoint", "orbad.ads=" + ads.url()},
+                                             "banner-video.commands");
     EXPECT_EQ(result.out, dktest::readFile(dir + "/banner-video.out"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
