@@ -13,91 +13,91 @@ namespace orbad {
 
 namespace {
 
-enum class Gate { None, Interaction, Autoplay };
-enum class Action { Nothing, DomReady, Refused };
+enum class Gate { None, Interaction, Autoplay, Refused };
+using Handler = void (OrbadRichMediaWebAdView::*)(const OrbadRichMediaWebAdView::Parameters&);
 
 struct Command {
     std::string_view name;
     Gate gate;
-    Action action;
+    Handler handler;  // null: the row passes its gate and does nothing
 };
 
-// Every command name the page may send, with its gate. Rows whose actions come with the device,
-// sensor, media and display commands do nothing yet, like an unknown name, but their gates already
-// hold.
+using V = OrbadRichMediaWebAdView;
+
+// Every command name the page may send, with its gate and what it does once through.
 constexpr Command kCommands[] = {
-    {"domReady", Gate::None, Action::DomReady},
-    {"deviceBatteryState", Gate::None, Action::Nothing},
-    {"deviceUniqueId", Gate::None, Action::Nothing},
-    {"deviceModel", Gate::None, Action::Nothing},
-    {"deviceSystemVersion", Gate::None, Action::Nothing},
-    {"deviceHardwareModel", Gate::None, Action::Nothing},
-    {"deviceConnectionType", Gate::None, Action::Nothing},
-    {"deviceLanguage", Gate::None, Action::Nothing},
-    {"deviceLocale", Gate::None, Action::Nothing},
-    {"deviceScalingFactor", Gate::None, Action::Nothing},
-    {"devicePlatform", Gate::None, Action::Nothing},
-    {"deviceScreenSize", Gate::None, Action::Nothing},
-    {"deviceScreenDensity", Gate::None, Action::Nothing},
-    {"deviceInterfaceOrientation", Gate::None, Action::Nothing},
-    {"deviceCurrentOrientation", Gate::None, Action::Nothing},
-    {"setDeviceOrientationChangeCallback", Gate::None, Action::Nothing},
-    {"deviceSetCloseWidgetButtonPosition", Gate::None, Action::Nothing},
-    {"deviceNotifyCloseWidgetButtonImageChanged", Gate::None, Action::Nothing},
-    {"deviceAccelerometerAvailable", Gate::None, Action::Nothing},
-    {"deviceGyroscopeAvailable", Gate::None, Action::Nothing},
-    {"deviceDeviceMotionAvailable", Gate::None, Action::Nothing},
-    {"deviceGPSAvailable", Gate::None, Action::Nothing},
-    {"deviceMagnetometerAvailable", Gate::None, Action::Nothing},
-    {"deviceCameraAvailable", Gate::None, Action::Nothing},
-    {"deviceFlashlightAvailable", Gate::None, Action::Nothing},
-    {"deviceCalendarReadAvailable", Gate::None, Action::Nothing},
-    {"deviceCalendarWriteAvailable", Gate::None, Action::Nothing},
-    {"deviceContactsWriteAvailable", Gate::None, Action::Nothing},
-    {"deviceVibrateAvailable", Gate::None, Action::Nothing},
-    {"deviceEmailAvailable", Gate::None, Action::Nothing},
-    {"deviceSMSAvailable", Gate::None, Action::Nothing},
-    {"deviceShakeListeningAvailable", Gate::None, Action::Nothing},
-    {"deviceStartShakeListening", Gate::None, Action::Nothing},
-    {"deviceStopShakeListening", Gate::None, Action::Nothing},
-    {"deviceStartOrientationChangeListening", Gate::None, Action::Nothing},
-    {"deviceStopOrientationChangeListening", Gate::None, Action::Nothing},
-    {"deviceFlashlightOn", Gate::Interaction, Action::Nothing},
-    {"deviceFlashlightOff", Gate::Interaction, Action::Nothing},
-    {"deviceVibrate", Gate::Interaction, Action::Nothing},
-    {"deviceAlert", Gate::Autoplay, Action::Nothing},
-    {"accelerometerStart", Gate::None, Action::Nothing},
-    {"accelerometerStop", Gate::None, Action::Nothing},
-    {"gyroscopeStart", Gate::None, Action::Nothing},
-    {"gyroscopeStop", Gate::None, Action::Nothing},
-    {"deviceMotionStart", Gate::None, Action::Nothing},
-    {"deviceMotionStop", Gate::None, Action::Nothing},
-    {"gpsStart", Gate::None, Action::Nothing},
-    {"gpsStop", Gate::None, Action::Nothing},
-    {"magnetometerStart", Gate::None, Action::Nothing},
-    {"magnetometerStop", Gate::None, Action::Nothing},
-    {"cameraTakePhoto", Gate::Autoplay, Action::Nothing},
-    {"calendarAddEvent", Gate::None, Action::Refused},
-    {"calendarGetCalendars", Gate::None, Action::Refused},
-    {"calendarQueryEvents", Gate::None, Action::Refused},
-    {"contactsAddContact", Gate::None, Action::Refused},
-    {"contactsAddVCard", Gate::None, Action::Nothing},
-    {"contactsGetContact", Gate::None, Action::Refused},
-    {"mediaQuerySongs", Gate::Autoplay, Action::Nothing},
-    {"mediaGetImage", Gate::None, Action::Refused},
-    {"mediaSendImage", Gate::None, Action::Refused},
-    {"displayResizeTo", Gate::Autoplay, Action::Nothing},
-    {"displayExpandToFullScreen", Gate::Autoplay, Action::Nothing},
-    {"displayContractAd", Gate::None, Action::Nothing},
-    {"displaySetAdFinishedResizingCallback", Gate::None, Action::Nothing},
-    {"displaySetAdWillContractCallback", Gate::None, Action::Nothing},
-    {"displaySetAdWillTerminateCallback", Gate::None, Action::Nothing},
-    {"displaySetAdWillBecomeHiddenCallback", Gate::None, Action::Nothing},
-    {"displaySetAdDidReturnFromHiddenCallback", Gate::None, Action::Nothing},
-    {"displaySetAdDidDisplayCallback", Gate::None, Action::Nothing},
-    {"displaySetAdHasBeenDismissedCallback", Gate::None, Action::Nothing},
-    {"displaySetAllCallbacks", Gate::None, Action::Nothing},
-    {"displayGetIsViewable", Gate::None, Action::Nothing},
+    {"domReady", Gate::None, &V::commandDomReady},
+    {"deviceBatteryState", Gate::None, nullptr},
+    {"deviceUniqueId", Gate::None, nullptr},
+    {"deviceModel", Gate::None, nullptr},
+    {"deviceSystemVersion", Gate::None, nullptr},
+    {"deviceHardwareModel", Gate::None, nullptr},
+    {"deviceConnectionType", Gate::None, nullptr},
+    {"deviceLanguage", Gate::None, nullptr},
+    {"deviceLocale", Gate::None, nullptr},
+    {"deviceScalingFactor", Gate::None, nullptr},
+    {"devicePlatform", Gate::None, nullptr},
+    {"deviceScreenSize", Gate::None, nullptr},
+    {"deviceScreenDensity", Gate::None, nullptr},
+    {"deviceInterfaceOrientation", Gate::None, nullptr},
+    {"deviceCurrentOrientation", Gate::None, nullptr},
+    {"setDeviceOrientationChangeCallback", Gate::None, nullptr},
+    {"deviceSetCloseWidgetButtonPosition", Gate::None, nullptr},
+    {"deviceNotifyCloseWidgetButtonImageChanged", Gate::None, nullptr},
+    {"deviceAccelerometerAvailable", Gate::None, nullptr},
+    {"deviceGyroscopeAvailable", Gate::None, nullptr},
+    {"deviceDeviceMotionAvailable", Gate::None, nullptr},
+    {"deviceGPSAvailable", Gate::None, nullptr},
+    {"deviceMagnetometerAvailable", Gate::None, nullptr},
+    {"deviceCameraAvailable", Gate::None, nullptr},
+    {"deviceFlashlightAvailable", Gate::None, nullptr},
+    {"deviceCalendarReadAvailable", Gate::None, nullptr},
+    {"deviceCalendarWriteAvailable", Gate::None, nullptr},
+    {"deviceContactsWriteAvailable", Gate::None, nullptr},
+    {"deviceVibrateAvailable", Gate::None, nullptr},
+    {"deviceEmailAvailable", Gate::None, nullptr},
+    {"deviceSMSAvailable", Gate::None, nullptr},
+    {"deviceShakeListeningAvailable", Gate::None, nullptr},
+    {"deviceStartShakeListening", Gate::None, nullptr},
+    {"deviceStopShakeListening", Gate::None, nullptr},
+    {"deviceStartOrientationChangeListening", Gate::None, nullptr},
+    {"deviceStopOrientationChangeListening", Gate::None, nullptr},
+    {"deviceFlashlightOn", Gate::Interaction, nullptr},
+    {"deviceFlashlightOff", Gate::Interaction, nullptr},
+    {"deviceVibrate", Gate::Interaction, nullptr},
+    {"deviceAlert", Gate::Autoplay, nullptr},
+    {"accelerometerStart", Gate::None, nullptr},
+    {"accelerometerStop", Gate::None, nullptr},
+    {"gyroscopeStart", Gate::None, nullptr},
+    {"gyroscopeStop", Gate::None, nullptr},
+    {"deviceMotionStart", Gate::None, nullptr},
+    {"deviceMotionStop", Gate::None, nullptr},
+    {"gpsStart", Gate::None, nullptr},
+    {"gpsStop", Gate::None, nullptr},
+    {"magnetometerStart", Gate::None, nullptr},
+    {"magnetometerStop", Gate::None, nullptr},
+    {"cameraTakePhoto", Gate::Autoplay, nullptr},
+    {"calendarAddEvent", Gate::Refused, nullptr},
+    {"calendarGetCalendars", Gate::Refused, nullptr},
+    {"calendarQueryEvents", Gate::Refused, nullptr},
+    {"contactsAddContact", Gate::Refused, nullptr},
+    {"contactsAddVCard", Gate::None, nullptr},
+    {"contactsGetContact", Gate::Refused, nullptr},
+    {"mediaQuerySongs", Gate::Autoplay, nullptr},
+    {"mediaGetImage", Gate::Refused, nullptr},
+    {"mediaSendImage", Gate::Refused, nullptr},
+    {"displayResizeTo", Gate::Autoplay, nullptr},
+    {"displayExpandToFullScreen", Gate::Autoplay, nullptr},
+    {"displayContractAd", Gate::None, nullptr},
+    {"displaySetAdFinishedResizingCallback", Gate::None, nullptr},
+    {"displaySetAdWillContractCallback", Gate::None, nullptr},
+    {"displaySetAdWillTerminateCallback", Gate::None, nullptr},
+    {"displaySetAdWillBecomeHiddenCallback", Gate::None, nullptr},
+    {"displaySetAdDidReturnFromHiddenCallback", Gate::None, nullptr},
+    {"displaySetAdDidDisplayCallback", Gate::None, nullptr},
+    {"displaySetAdHasBeenDismissedCallback", Gate::None, nullptr},
+    {"displaySetAllCallbacks", Gate::None, nullptr},
+    {"displayGetIsViewable", Gate::None, nullptr},
 };
 static_assert(std::size(kCommands) == 72);
 
@@ -186,9 +186,13 @@ void OrbadRichMediaWebAdView::handleAdViewURL(const std::string& url) {
     const Parameters parameters = OrbadRichMediaURLParser::extractParametersFromUrl(url);
     const bool refused = (found->gate == Gate::Autoplay && m_adIsRestricted && !isAutoplayable()) ||
                          (found->gate == Gate::Interaction && m_adIsRestricted && m_richMediaRequiresUserInteraction) ||
-                         found->action == Action::Refused;
+                         found->gate == Gate::Refused;
     if (refused) return sendPermissionsErrorToCallback(parameter(parameters, "errorCallbackFunctionName"));
-    if (found->action == Action::DomReady) injectPermissionsKey();
+    if (found->handler) (this->*found->handler)(parameters);
+}
+
+void OrbadRichMediaWebAdView::commandDomReady(const Parameters&) {
+    injectPermissionsKey();
 }
 
 }  // namespace orbad

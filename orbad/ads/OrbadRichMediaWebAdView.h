@@ -95,6 +95,17 @@ public:
     void callback(const std::string& name);
     void callback(const std::string& name, const std::string& text);
 
+    // ---- the commands a page sends, each with the command's parameters ----
+    void commandDomReady(const Parameters& parameters);
+
+    // display and expansion
+
+    // device information and capabilities
+
+    // sensors and listeners
+
+    // camera, songs, alerts, vibration, flashlight, mail and SMS
+
     // ---- state ----
     bool adIsRestricted() const { return m_adIsRestricted; }
     bool hasDisplayed() const { return m_hasDisplayed; }
