@@ -16,6 +16,7 @@
 
 namespace orbad {
 
+class OrbadExpandableViewController;
 class OrbadWidgetButtonController;
 
 inline constexpr const char* kOrbadPermissionsCheckScript = "mAdViewPermissionsCheck();";
@@ -61,7 +62,9 @@ public:
     const char* adsViewClassName() const override { return className(); }
 
     // ---- what subclasses answer differently ----
-    virtual bool isExpanded() const { return false; }
+    virtual bool isExpanded() const { return m_expandable != nullptr; }
+    // What presents the ad's own screens while it is expanded (null when it is not).
+    virtual plat::ui::ViewController* attachedViewController() const;
     virtual bool allowsWebViewScrolling() const { return false; }
     virtual bool allowNewBrowserModals() const { return true; }
     bool isAutoplayable() const { return m_adCanAutoplay && m_hasDisplayed; }
@@ -127,13 +130,14 @@ protected:
     virtual void sendSMSFromURI(const std::string& uri) { (void)uri; }
     virtual void sendEmailFromURI(const std::string& uri) { (void)uri; }
     virtual void deviceOrientationDidChange() {}
-
-private:
+    // The page's loads and the link decision; subclasses add to them.
     bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                          plat::ui::WebNavigationType type) override;
     void didStartLoad(plat::ui::WebView&) override;
     void didFinishLoad(plat::ui::WebView&) override;
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+
+private:
     std::string evaluate(const std::string& script) { return stringByEvaluatingJavaScript(script); }
     void removePageFile();
 
@@ -153,6 +157,10 @@ private:
     std::shared_ptr<OrbadWidgetButtonController> m_widget;
     plat::foundation::Observation m_orientationObservation;
     plat::foundation::Observation m_browserObservation;
+
+private:
+    // ---- display and expansion ----
+    std::shared_ptr<OrbadExpandableViewController> m_expandable;
 };
 
 }  // namespace orbad
