@@ -33,6 +33,12 @@ double maxY(const Rect& r) {
     return r.y + r.height;
 }
 
+// The share of `area` that `frame` covers; nothing covers a view of no area.
+double coverage(const Rect& frame, const Rect& area) {
+    if (frame.width <= 0 || frame.height <= 0 || area.width <= 0 || area.height <= 0) return 0;
+    return frame.width * frame.height / (area.width * area.height);
+}
+
 double animationDuration(double requested) {
     return std::min(requested > 0 ? requested : kOrbadExpandDefaultDuration, kOrbadExpandMaxDuration);
 }
@@ -187,11 +193,7 @@ void OrbadExpandableViewController::viewDidUnload() {
 void OrbadExpandableViewController::resizeToFrame(const Rect& target, double duration) {
     if (!m_adView) return;
     const double seconds = animationDuration(duration);
-    const Rect area = view()->bounds();
-    // A view of no area is covered by nothing.
-    const double coverage = target.width > 0 && target.height > 0 && area.width > 0 && area.height > 0
-                                ? target.width * target.height / (area.width * area.height)
-                                : 0;
+    const double covered = coverage(target, view()->bounds());
     const std::uint64_t animation = ++m_animation;
     auto weak = weakSelf();
     plat::ui::View::animate(
@@ -248,7 +250,7 @@ void OrbadExpandableViewController::resizeToFrame(const Rect& target, double dur
             auto self = weak.lock();
             if (self && self->m_animation == animation) self->adViewFinishedResizing();
         });
-    if (m_widget) m_widget->setButtonVisible(coverage >= kOrbadWidgetCoverage, seconds);
+    if (m_widget) m_widget->setButtonVisible(covered >= kOrbadWidgetCoverage, seconds);
     if (!plat::ui::isStatusBarHidden()) plat::ui::setStatusBarHidden(true);
 }
 
@@ -256,10 +258,7 @@ void OrbadExpandableViewController::adViewFinishedResizing() {
     if (!m_adView) return;
     auto keep = shared_from_this();
     m_adView->setFrame(m_resizeFrame);
-    const Rect area = view()->bounds();
-    const bool covers = m_resizeFrame.width > 0 && m_resizeFrame.height > 0 && area.width > 0 && area.height > 0 &&
-                        m_resizeFrame.width * m_resizeFrame.height >= kOrbadWidgetCoverage * area.width * area.height;
-    if (m_widget) m_widget->setButtonVisible(covers);
+    if (m_widget) m_widget->setButtonVisible(coverage(m_resizeFrame, view()->bounds()) >= kOrbadWidgetCoverage);
     if (m_delegate) m_delegate->obExpandableViewControllerDidFinishResizingAdView(*this, *m_adView);
 }
 
