@@ -6,6 +6,7 @@
 // and tells the delegate. Portrait only. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "orbad/ads/OrbadWidgetButtonController.h"
@@ -67,7 +68,7 @@ public:
     void contractAndClose();
     const std::shared_ptr<OrbadWidgetButtonController>& widgetButtonController() const { return m_widget; }
     void setWidgetButtonController(std::shared_ptr<OrbadWidgetButtonController> widget);
-    // Between the first contractAndClose and the did-close call.
+    // From the first contractAndClose on: the controller closes once, later calls do nothing.
     bool isContracting() const { return m_contracting; }
 
     // ---- the ends of the animations ----
@@ -77,8 +78,10 @@ public:
     // ---- the view controller ----
     void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
+    // Portrait only, and it never follows the device: presented over a landscape application it
+    // stays in landscape until it closes.
     bool shouldAutorotateToInterfaceOrientation(int orientation) const override;
-    unsigned supportedInterfaceOrientations() const override;
+    bool shouldAutorotate() const override { return false; }
     // The scene's views are gone: the widget leaves too.
     void viewDidUnload();
 
@@ -105,6 +108,11 @@ public:
 private:
     void obExpandableBackgroundViewTouched() override { contractAndClose(); }
     void widgetButtonControllerDismissTriggered(OrbadWidgetButtonController&) override { contractAndClose(); }
+
+    std::weak_ptr<OrbadExpandableViewController> weakSelf();
+    // Only the latest animation's end counts: one cut short by a later resize or by the closing
+    // reports nothing.
+    std::uint64_t m_animation = 0;
 
     OrbadExpandableViewControllerDelegate* m_delegate = nullptr;
     std::shared_ptr<plat::ui::View> m_adView;
