@@ -102,6 +102,34 @@ public:
     void commandDomReady(const Parameters& parameters);
 
     // display and expansion
+    void commandSetCloseWidgetButtonPosition(const Parameters& parameters);
+    void commandNotifyCloseWidgetButtonImageChanged(const Parameters& parameters);
+    void commandDisplayResizeTo(const Parameters& parameters);
+    void commandDisplayExpandToFullScreen(const Parameters& parameters);
+    void commandDisplayContractAd(const Parameters& parameters);
+    void commandDisplaySetAdFinishedResizingCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillContractCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillTerminateCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillBecomeHiddenCallback(const Parameters& parameters);
+    void commandDisplaySetAdDidReturnFromHiddenCallback(const Parameters& parameters);
+    void commandDisplaySetAdDidDisplayCallback(const Parameters& parameters);
+    void commandDisplaySetAdHasBeenDismissedCallback(const Parameters& parameters);
+    void commandDisplaySetAllCallbacks(const Parameters& parameters);
+    void commandDisplayGetIsViewable(const Parameters& parameters);
+    // Grows the ad to the frame of "x", "y", "width" and "height" (held to the screen), or the
+    // whole screen, presented over the engine's controller; with "expandURL" a second page fills
+    // the enlarged area. Nothing happens, and nothing is answered, when the engine refuses the
+    // take-over.
+    void sizeAd(const Parameters& parameters);
+    void sizeAdToFullScreen(const Parameters& parameters);
+    // Shrinks an expanded ad back into its slot; `ok` hears either way.
+    void contractAd(const std::optional<std::string>& ok, double duration);
+    // From the expand controller.
+    void expandableDidFinishResizing();
+    void expandableWillClose();
+    void expandableDidClose(OrbadExpandableViewController& controller);
+    const std::shared_ptr<OrbadExpandableViewController>& expandableViewController() const { return m_expandable; }
+    const plat::ui::Rect& originalAdFrame() const { return m_originalAdFrame; }
 
     // device information and capabilities
 
@@ -160,7 +188,15 @@ private:
 
 private:
     // ---- display and expansion ----
+    class ExpandableDelegate;
+    void setDisplayCallback(std::optional<std::string> OrbadDisplayCallbacks::*field, const char* name,
+                            const Parameters& parameters);
+    void answerDisplayCallbackSet(const Parameters& parameters);
+    friend class OrbadRichMediaSecondPartView;
     std::shared_ptr<OrbadExpandableViewController> m_expandable;
+    std::shared_ptr<ExpandableDelegate> m_expandableDelegate;
+    std::shared_ptr<plat::ui::View> m_originalAdSuperview;
+    plat::ui::Rect m_originalAdFrame;
 };
 
 }  // namespace orbad
