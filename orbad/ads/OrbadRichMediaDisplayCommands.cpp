@@ -77,9 +77,17 @@ std::string numberText(double value) {
 
 // ---- the expand controller's events ----
 
+// Goes with the view; a controller that outlives it (holding a second page) then tells nobody.
 class OrbadRichMediaWebAdView::ExpandableDelegate : public OrbadExpandableViewControllerDelegate {
 public:
-    explicit ExpandableDelegate(OrbadRichMediaWebAdView& view) : m_view(view) {}
+    ExpandableDelegate(OrbadRichMediaWebAdView& view, const std::shared_ptr<OrbadExpandableViewController>& controller)
+        : m_view(view), m_controller(controller) {
+        controller->setDelegate(this);
+    }
+    ~ExpandableDelegate() override {
+        if (auto controller = m_controller.lock())
+            if (controller->delegate() == this) controller->setDelegate(nullptr);
+    }
     void obExpandableViewControllerDidCloseAdView(OrbadExpandableViewController& controller,
                                                  plat::ui::View&) override {
         m_view.expandableDidClose(controller);
@@ -94,6 +102,7 @@ public:
 
 private:
     OrbadRichMediaWebAdView& m_view;
+    std::weak_ptr<OrbadExpandableViewController> m_controller;
 };
 
 plat::ui::ViewController* OrbadRichMediaWebAdView::attachedViewController() const {
@@ -180,8 +189,7 @@ void OrbadRichMediaWebAdView::sizeAd(const Parameters& parameters) {
     // exists does nothing.
     if (second && second->widgetButtonController())
         second->widgetButtonController()->setButtonPosition({this->frame().width - 2, 2}, 0);
-    m_expandableDelegate = std::make_shared<ExpandableDelegate>(*this);
-    m_expandable->setDelegate(m_expandableDelegate.get());
+    m_expandableDelegate = std::make_shared<ExpandableDelegate>(*this, m_expandable);
     presenter->presentViewController(m_expandable, false);
     if (!m_expandable->presentingViewController()) {
         // The presenter would not show it (off screen, or showing another): as if never asked.
