@@ -82,6 +82,7 @@ protected:
     // An application held in `orientation` showing the old screen: a yellow corner, red above, the
     // game's blue GL layer below, and the green ad in `slot`.
     void start(int orientation, const Rect& slot) {
+        recorder.heard.clear();
         plat::foundation::Clock::process().setVirtual(true);
         plat::sys::Device::current().reset();
         plat::sys::Device::current().setPreset("phone");
@@ -114,10 +115,10 @@ protected:
     }
 
     // The screen as the interface shows it now.
-    dktest::TestScreen composite() {
+    std::unique_ptr<dktest::TestScreen> composite() {
         const Rect b = app->interfaceBounds();
-        dktest::TestScreen screen(int(b.width), int(b.height), app->interfaceOrientation());
-        EXPECT_TRUE(app->compositor().composite(screen));
+        auto screen = std::make_unique<dktest::TestScreen>(int(b.width), int(b.height), app->interfaceOrientation());
+        EXPECT_TRUE(app->compositor().composite(*screen));
         return screen;
     }
 
@@ -237,20 +238,20 @@ TEST_F(ExpandTest, PixelsShowThePreviousScreenBehindTheAd) {
     expand({0, 100, 320, 250}, 0);
     {
         // As it begins, nothing seems to have changed.
-        dktest::TestScreen screen = composite();
-        EXPECT_TRUE(near(screen.pixel(20, 20), kYellow));
-        EXPECT_TRUE(near(screen.pixel(300, 20), kRed));
-        EXPECT_TRUE(near(screen.pixel(300, 460), kBlue));
-        EXPECT_TRUE(near(screen.pixel(160, 225), kGreen));
+        auto screen = composite();
+        EXPECT_TRUE(near(screen->pixel(20, 20), kYellow));
+        EXPECT_TRUE(near(screen->pixel(300, 20), kRed));
+        EXPECT_TRUE(near(screen->pixel(300, 460), kBlue));
+        EXPECT_TRUE(near(screen->pixel(160, 225), kGreen));
     }
     turn(1);
     // The parts moved apart by the ad's growth and darkened: row 150 of the old screen shows at 50,
     // row 300 at 400.
-    dktest::TestScreen screen = composite();
-    EXPECT_TRUE(near(screen.pixel(300, 50), kDarkRed));
-    EXPECT_TRUE(near(screen.pixel(300, 400), kDarkBlue));
-    EXPECT_TRUE(near(screen.pixel(160, 225), kGreen));
-    EXPECT_TRUE(near(screen.pixel(160, 120), kGreen));
+    auto screen = composite();
+    EXPECT_TRUE(near(screen->pixel(300, 50), kDarkRed));
+    EXPECT_TRUE(near(screen->pixel(300, 400), kDarkBlue));
+    EXPECT_TRUE(near(screen->pixel(160, 225), kGreen));
+    EXPECT_TRUE(near(screen->pixel(160, 120), kGreen));
 }
 
 TEST_F(ExpandTest, ALandscapeStartLaysOneWholePictureBehindTheAd) {
@@ -260,17 +261,17 @@ TEST_F(ExpandTest, ALandscapeStartLaysOneWholePictureBehindTheAd) {
     ASSERT_TRUE(controller->backingView());
     EXPECT_FALSE(controller->topView() || controller->bottomView() || controller->leftView() || controller->rightView());
     {
-        dktest::TestScreen screen = composite();
-        EXPECT_TRUE(near(screen.pixel(20, 20), kYellow));
-        EXPECT_TRUE(near(screen.pixel(460, 20), kRed));
-        EXPECT_TRUE(near(screen.pixel(20, 200), kBlue));
-        EXPECT_TRUE(near(screen.pixel(240, 300), kGreen));
+        auto screen = composite();
+        EXPECT_TRUE(near(screen->pixel(20, 20), kYellow));
+        EXPECT_TRUE(near(screen->pixel(460, 20), kRed));
+        EXPECT_TRUE(near(screen->pixel(20, 200), kBlue));
+        EXPECT_TRUE(near(screen->pixel(240, 300), kGreen));
     }
     controller->resizeToFrame({0, 270, 480, 50}, 0);
     turn(1);
-    dktest::TestScreen screen = composite();
-    EXPECT_TRUE(near(screen.pixel(20, 20), kDarkYellow));
-    EXPECT_TRUE(near(screen.pixel(20, 200), kDarkBlue));
+    auto screen = composite();
+    EXPECT_TRUE(near(screen->pixel(20, 20), kDarkYellow));
+    EXPECT_TRUE(near(screen->pixel(20, 200), kDarkBlue));
     EXPECT_EQ(app->interfaceOrientation(), 3);
 }
 
