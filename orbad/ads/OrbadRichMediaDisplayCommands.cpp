@@ -117,13 +117,19 @@ void OrbadRichMediaWebAdView::expandableWillClose() {
     if (m_displayCallbacks.willContract) callback(*m_displayCallbacks.willContract);
 }
 
-void OrbadRichMediaWebAdView::expandableDidClose(OrbadExpandableViewController& controller) {
-    if (m_expandable.get() != &controller) return;
-    const std::shared_ptr<plat::ui::View> self = shared_from_this();
-    if (!allowsWebViewScrolling()) disableScrolling(*this);
-    if (m_originalAdSuperview && superview() != m_originalAdSuperview.get()) m_originalAdSuperview->addSubview(self);
+void OrbadRichMediaWebAdView::putBack() {
+    if (m_originalAdSuperview && superview() != m_originalAdSuperview.get())
+        m_originalAdSuperview->addSubview(shared_from_this());
     setFrame(m_originalAdFrame);
     m_originalAdSuperview.reset();
+}
+
+void OrbadRichMediaWebAdView::expandableDidClose(OrbadExpandableViewController& controller) {
+    if (m_expandable.get() != &controller) return;
+    // Alive to the end, whatever the controller let go of.
+    const std::shared_ptr<plat::ui::View> self = shared_from_this();
+    if (!allowsWebViewScrolling()) disableScrolling(*this);
+    putBack();
     controller.dismissViewController(false);
     if (auto host = mainAdView()) host->adDidFinishTouchThrough(m_currentAd);
     controller.setDelegate(nullptr);
@@ -196,7 +202,7 @@ void OrbadRichMediaWebAdView::sizeAd(const Parameters& parameters) {
         m_expandable->setDelegate(nullptr);
         m_expandable.reset();
         m_expandableDelegate.reset();
-        m_originalAdSuperview.reset();
+        putBack();
         host->adDidFinishTouchThrough(m_currentAd);
         return;
     }

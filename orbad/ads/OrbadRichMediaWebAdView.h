@@ -192,6 +192,8 @@ private:
     void setDisplayCallback(std::optional<std::string> OrbadDisplayCallbacks::*field, const char* name,
                             const Parameters& parameters);
     void answerDisplayCallbackSet(const Parameters& parameters);
+    // Back into the slot it grew out of.
+    void putBack();
     friend class OrbadRichMediaSecondPartView;
     std::shared_ptr<OrbadExpandableViewController> m_expandable;
     std::shared_ptr<ExpandableDelegate> m_expandableDelegate;

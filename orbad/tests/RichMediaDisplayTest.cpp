@@ -192,12 +192,19 @@ TEST_F(RichMediaDisplayTest, ARefusedTakeOverAnswersNothing) {
     EXPECT_EQ(host->lines, Lines{"take refused"});
     EXPECT_EQ(scripts(), Lines{});
     EXPECT_EQ(expanded(), nullptr);
-    // Without a controller to present from, the engine is not even asked.
+    // A controller that cannot present (its view in no window) gives the screen straight back,
+    // the ad in its slot; without a controller the engine is not even asked.
     host->free = true;
+    auto offscreen = std::make_shared<plat::ui::ViewController>();
+    host->root = offscreen.get();
+    navigate("madview://displayExpandToFullScreen?successCallbackFunctionName=ok");
     host->root = nullptr;
     navigate("madview://displayExpandToFullScreen?successCallbackFunctionName=ok");
-    EXPECT_EQ(host->lines, Lines{"take refused"});
+    EXPECT_EQ(host->lines, (Lines{"take refused", "take", "release"}));
+    EXPECT_EQ(scripts(), Lines{});
     EXPECT_EQ(expanded(), nullptr);
+    EXPECT_EQ(view->superview(), m_slot.get());
+    EXPECT_EQ(view->frame(), (Rect{0, 0, 320, 50}));
 }
 
 // Full screen without a duration grows over 1.0 s; a second resize moves the expanded ad without a
