@@ -149,6 +149,34 @@ TEST_F(ExpandTest, ABannerGoesFullScreenOverItsOldScreen) {
     EXPECT_EQ(controller->bottomView()->frame().height, 0);
     EXPECT_FALSE(controller->backingView());
     EXPECT_TRUE(plat::ui::isStatusBarHidden());
+    // It does not follow the device.
+    plat::sys::Device::current().setOrientation(3);
+    EXPECT_EQ(app->interfaceOrientation(), 1);
+}
+
+TEST_F(ExpandTest, PartsMoveWithTheAdsEdgesAndNeverOpenAGap) {
+    const struct {
+        Rect target, during, top, bottom;
+    } cases[] = {
+        // Lower and shorter: the upper part stretches down rather than leave the top bare; the ad
+        // keeps its height until the end.
+        {{0, 300, 320, 40}, {0, 300, 320, 50}, {0, 0, 320, 300}, {0, 340, 320, 230}},
+        // Higher and taller: the lower part grows to the window's bottom.
+        {{0, 100, 320, 100}, {0, 100, 320, 100}, {0, -100, 320, 200}, {0, 200, 320, 280}},
+        // Narrower: the width is kept until the end.
+        {{40, 200, 200, 50}, {40, 200, 320, 50}, {0, 0, 320, 200}, {0, 250, 320, 230}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.y);
+        start(1, {0, 200, 320, 50});
+        expand(c.target, 0);
+        EXPECT_EQ(ad->frame(), c.during);
+        EXPECT_EQ(controller->topView()->frame(), c.top);
+        EXPECT_EQ(controller->bottomView()->frame(), c.bottom);
+        turn(1);
+        EXPECT_EQ(ad->frame(), c.target);
+        TearDown();
+    }
 }
 
 TEST_F(ExpandTest, DurationsAreHeldBetweenOneDefaultAndThreeSeconds) {
