@@ -201,3 +201,28 @@ TEST_F(FullScreenWebAdViewTest, AnExpandedScrollingPage) {
 }
 
 }  // namespace
+
+// The meta tag as WPE WebKit reads it: a page without one makes the script throw, which answers
+// "" (the toolbar) like empty content.
+TEST(FullScreenWebAdViewOnTheEngine, TheMetaTagAsThePageHasIt) {
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    dktest::TempDir dir;
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.wpe", dir.file("home")));
+    auto host = std::make_shared<AutoplayHost>();
+    const std::pair<const char*, bool> cases[] = {
+        {"<meta name='OrbadUseWidgetStyle' content='YES'>", false},
+        {"<meta name='OrbadUseWidgetStyle' content='0'>", true},
+        {"<meta name='OrbadUseWidgetStyle'>", true},
+        {"<meta name='viewport' content='1'>", true},
+    };
+    for (const auto& [head, needsToolbar] : cases) {
+        auto view = std::make_shared<OrbadFullScreenWebAdView>(plat::ui::Rect{0, 0, 320, 480});
+        view->setMainAdView(host);
+        host->lines.clear();
+        view->loadWithAd(dktest::adFrom(std::string(R"({"type":"html","props":{"html":"<html><head>)") + head +
+                                        R"(</head><body>ad</body></html>"}})"));
+        ASSERT_TRUE(dktest::turnUntil([&] { return !host->lines.empty(); }, 30));
+        EXPECT_EQ(view->needsToolbar(), needsToolbar) << head;
+    }
+    plat::web::useWebEngine("none");
+}
