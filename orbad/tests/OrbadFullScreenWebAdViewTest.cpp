@@ -5,12 +5,17 @@
 
 #include <cstdio>
 
+#include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadFullScreenWebAdView.h"
+#include "orbad/core/OrbadController.h"
+#include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "orbad/tests/BannerTestSupport.h"
 #include "orbad/tests/OrbadCreativeTestSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/Reachability.h"
 #include "platform/ui/Application.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
@@ -66,6 +71,12 @@ struct Decisions : plat::ui::WebViewObserver {
     }
     Heard& heard;
 };
+
+Lines untimedLines(const Lines& lines) {
+    Lines out;
+    for (const auto& line : lines) out.push_back(line.substr(line.find(' ') + 1));
+    return out;
+}
 
 struct AutoplayHost : dktest::NotingHost {
     bool autoplay = true;
@@ -200,7 +211,6 @@ TEST_F(FullScreenWebAdViewTest, AnExpandedScrollingPage) {
     EXPECT_NE(view->stubScript().find("_obIsExpanded: true, _obAdUnitType: 'fullscreen'"), std::string::npos);
 }
 
-}  // namespace
 
 // The meta tag as WPE WebKit reads it: a page without one makes the script throw, which answers
 // "" (the toolbar) like empty content.
@@ -226,3 +236,57 @@ TEST(FullScreenWebAdViewOnTheEngine, TheMetaTagAsThePageHasIt) {
     }
     plat::web::useWebEngine("none");
 }
+
+// The engine of the full-screen unit whose delegate lets ads play by themselves, as the full-screen
+// controller's does.
+struct FullScreenDelegate : dktest::RecordingAdDelegate {
+    FullScreenDelegate() { answered = {Op::adViewDidFinishLoad, Op::adViewDidFailLoadWithError, Op::adViewCanAutoplay}; }
+    bool adViewCanAutoplay(OrbadAdView*) override { return true; }
+};
+
+TEST_F(FullScreenWebAdViewTest, TheFullScreenEngineShowsHTMLAdsInThisViewAndNeverPoolsIt) {
+    plat::net::setNetOverride(plat::net::NetOverride::WiFi);
+    dktest::ScriptedServer server(
+        R"({"default": {"status": "HTTP/1.1 200 OK", "body": "{\"creative\": {\"type\": \"html\", )"
+        R"(\"props\": {\"html\": \"<p>ad</p>\"}}}"}})");
+    auto banner = std::make_shared<dktest::FakeBannerHost>(server.url("/ads"));
+    banner->handlers = m_banner->handlers;
+    orbad::setBannerHost(banner);
+    plat::foundation::NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStarting);
+    FullScreenDelegate delegate;
+    auto engine = std::make_shared<orbad::OrbadAdViewInternal>(plat::ui::Rect{0, 0, 320, 480});
+    engine->setAdSize(orbad::kOBFullScreenAdSize);
+    engine->setDelegate(&delegate);
+    engine->setRefreshTime(-1);
+
+    std::vector<orbad::OrbadAdsView*> shown;
+    for (int round = 0; round < 2; ++round) {
+        delegate.lines.clear();
+        engine->prefetchAd();
+        ASSERT_TRUE(dktest::turnUntil([&] { return !delegate.lines.empty(); }));
+        ASSERT_EQ(untimedLines(delegate.lines), Lines{"adViewDidFinishLoad (no view)"});
+        ASSERT_NE(engine->nextAdView(), nullptr);
+        EXPECT_STREQ(engine->nextAdView()->adsViewClassName(), "OrbadFullScreenWebAdView");
+        engine->displayAd();
+        shown.push_back(engine->currentAdView());
+        EXPECT_EQ(engine->pool().waitingCount(), 0u);
+    }
+    EXPECT_NE(shown[0], shown[1]) << "a new view for every ad";
+
+    // On screen, the ad may take the user to another application by itself.
+    auto* full = dynamic_cast<OrbadFullScreenWebAdView*>(shown[1]);
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(full->isAutoplayable());
+    forget();
+    plat::web::FakeWebEngine::of(*full)->injectNavigation("http://maps.places.invalid/?q=1", kOther, false);
+    dktest::turn(0.1);
+    EXPECT_EQ(heard.lines, (Lines{"0.000 open http://maps.places.invalid/?q=1",
+                                  "0.000 refuse http://maps.places.invalid/?q=1"}));
+
+    engine->cancelAd();
+    engine.reset();
+    orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
+    plat::net::setNetOverride(std::nullopt);
+}
+
+}  // namespace
