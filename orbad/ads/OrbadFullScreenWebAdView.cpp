@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "orbad/ads/OBBannerHost.h"
-#include "orbad/ads/OrbadAdViewInternal.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/Application.h"
@@ -36,8 +35,8 @@ OrbadFullScreenWebAdView::~OrbadFullScreenWebAdView() {
 }
 
 plat::ui::ViewController* OrbadFullScreenWebAdView::attachedViewController() const {
-    auto engine = std::dynamic_pointer_cast<OrbadAdViewInternal>(mainAdView());
-    return engine ? engine->viewController() : nullptr;
+    auto host = mainAdView();
+    return host ? host->viewController() : nullptr;
 }
 
 bool OrbadFullScreenWebAdView::needsToolbar() {

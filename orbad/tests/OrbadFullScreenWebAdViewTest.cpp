@@ -17,6 +17,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "tests/support/TestSupport.h"
@@ -262,6 +263,10 @@ TEST_F(FullScreenWebAdViewTest, TheFullScreenEngineShowsHTMLAdsInThisViewAndNeve
     auto* full = dynamic_cast<OrbadFullScreenWebAdView*>(shown[1]);
     ASSERT_NE(full, nullptr);
     EXPECT_TRUE(full->isAutoplayable());
+    // Its screens come from the engine's controller: the ad is expanded without an expand screen.
+    auto controller = std::make_shared<plat::ui::ViewController>();
+    engine->setViewController(controller.get());
+    EXPECT_EQ(full->attachedViewController(), controller.get());
     forget();
     plat::web::FakeWebEngine::of(*full)->injectNavigation("http://maps.places.invalid/?q=1", kOther, false);
     dktest::turn(0.1);
