@@ -35,7 +35,6 @@ public:
     enum class Hook {
         requestedAdUrl,
         requestedCreative,
-        requestedVeltiMediaId,
         requestedVeltiMediaURL,
     };
 
@@ -52,15 +51,12 @@ public:
     // The ad is being closed: sent before the controller dismisses itself.
     virtual void fullScreenAdViewControllerDidDismissAd(OrbadFullScreenAdViewController&) {}
 
-    // The request hooks: null and "" differ (see the request's parameters).
+    // The request hooks: null and "" differ (see the request's parameters). The engine asks the
+    // media URL's whatever `answers` says, and takes null when the delegate has none.
     virtual std::optional<std::string> requestedAdUrlForFullScreenAdViewController(OrbadFullScreenAdViewController&) {
         return std::nullopt;
     }
     virtual std::optional<std::string> requestedCreativeForFullScreenAdViewController(
-        OrbadFullScreenAdViewController&) {
-        return std::nullopt;
-    }
-    virtual std::optional<std::string> requestedVeltiMediaIdForFullScreenAdViewController(
         OrbadFullScreenAdViewController&) {
         return std::nullopt;
     }
@@ -94,8 +90,8 @@ public:
     // Builds the engine when there is none, takes the status bar's orientation and prefetches (a
     // prefetched ad still waiting stays).
     void requestAd();
-    // Not retained; null clears it.
-    void setDelegate(OrbadFullScreenAdDelegate* delegate) { m_delegate = delegate; }
+    // Not retained; null clears it. The engine probes the request hooks again.
+    void setDelegate(OrbadFullScreenAdDelegate* delegate);
     OrbadFullScreenAdDelegate* delegate() const { return m_delegate; }
     // Loaded and not yet shown and dismissed.
     bool hasAd() const { return m_hasAd; }
