@@ -42,6 +42,7 @@
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
+#include "apps/dk-orbad-cli/FullscreenCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -371,6 +372,7 @@ private:
         if (auto ran = m_richMedia.run(name, args)) return *ran;
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
+        if (std::optional<bool> accepted = m_fullscreen.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -780,6 +782,8 @@ private:
     dkorbadcli::ClientCommands m_client;
     dkorbadcli::BannerCommands m_banners{say};
     dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
+    dkorbadcli::FullscreenCommands m_fullscreen{[](const std::string& line) { say(line); },
+                                                [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
 };
 
 }  // namespace
