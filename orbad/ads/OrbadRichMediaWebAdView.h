@@ -127,13 +127,14 @@ protected:
     virtual void sendSMSFromURI(const std::string& uri) { (void)uri; }
     virtual void sendEmailFromURI(const std::string& uri) { (void)uri; }
     virtual void deviceOrientationDidChange() {}
-
-private:
+    // The page's loads and the link decision; subclasses add to them.
     bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                          plat::ui::WebNavigationType type) override;
     void didStartLoad(plat::ui::WebView&) override;
     void didFinishLoad(plat::ui::WebView&) override;
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+
+private:
     std::string evaluate(const std::string& script) { return stringByEvaluatingJavaScript(script); }
     void removePageFile();
 
