@@ -5,7 +5,6 @@
 #include "orbad/OrbadFullscreenAdController.h"
 #include "orbad/ads/OBBannerHost.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
-#include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "orbad/core/OBResourcesController.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/Log.h"
@@ -46,8 +45,10 @@ OrbadFullScreenAdViewController::OrbadFullScreenAdViewController()
 }
 
 OrbadFullScreenAdViewController::~OrbadFullScreenAdViewController() {
-    if (orbad::OrbadFullScreenToolbarPage* page = toolbarPage()) page->setToolbarDelegate({});
-    if (orbad::OrbadRichMediaWebAdView* web = webAdView()) web->setWidgetButtonController(nullptr);
+    if (orbad::OrbadFullScreenWebAdView* web = webAdView()) {
+        web->setToolbarDelegate({});
+        web->setWidgetButtonController(nullptr);
+    }
     m_widgetButtonController->setDelegate(nullptr);
     if (m_internalAdView) {
         m_internalAdView->cancelAd();
@@ -172,22 +173,17 @@ std::optional<std::string> OrbadFullScreenAdViewController::requestedVeltiMediaU
 
 // ---- the toolbar ----
 
-orbad::OrbadFullScreenToolbarPage* OrbadFullScreenAdViewController::toolbarPage() const {
+orbad::OrbadFullScreenWebAdView* OrbadFullScreenAdViewController::webAdView() const {
     if (!m_internalAdView) return nullptr;
-    return dynamic_cast<orbad::OrbadFullScreenToolbarPage*>(m_internalAdView->currentAdView());
-}
-
-orbad::OrbadRichMediaWebAdView* OrbadFullScreenAdViewController::webAdView() const {
-    orbad::OrbadFullScreenToolbarPage* page = toolbarPage();
-    return page ? dynamic_cast<orbad::OrbadRichMediaWebAdView*>(page) : nullptr;
+    return dynamic_cast<orbad::OrbadFullScreenWebAdView*>(m_internalAdView->currentAdView());
 }
 
 void OrbadFullScreenAdViewController::goBack() {
-    if (orbad::OrbadRichMediaWebAdView* web = webAdView()) web->goBack();
+    if (orbad::OrbadFullScreenWebAdView* web = webAdView()) web->goBack();
 }
 
 void OrbadFullScreenAdViewController::goForward() {
-    if (orbad::OrbadRichMediaWebAdView* web = webAdView()) web->goForward();
+    if (orbad::OrbadFullScreenWebAdView* web = webAdView()) web->goForward();
 }
 
 void OrbadFullScreenAdViewController::setLoading(bool loading) {
@@ -200,7 +196,7 @@ void OrbadFullScreenAdViewController::setLoading(bool loading) {
 }
 
 void OrbadFullScreenAdViewController::updateToolbar() {
-    orbad::OrbadRichMediaWebAdView* web = webAdView();
+    orbad::OrbadFullScreenWebAdView* web = webAdView();
     if (!web || !m_toolbar || m_toolbar->items().size() <= kForwardSlot) return;
     m_toolbar->items()[kBackSlot]->setEnabled(web->canGoBack());
     m_toolbar->items()[kForwardSlot]->setEnabled(web->canGoForward());
@@ -287,14 +283,13 @@ void OrbadFullScreenAdViewController::viewWillAppear(bool animated) {
             root->insertSubview(m_internalAdView, 0);
         }
     }
-    if (orbad::OrbadFullScreenToolbarPage* page = toolbarPage()) {
+    if (orbad::OrbadFullScreenWebAdView* web = webAdView()) {
         auto self = std::static_pointer_cast<OrbadFullScreenAdViewController>(shared_from_this());
-        page->setToolbarDelegate(std::weak_ptr<orbad::OrbadFullScreenToolbarDelegate>(self));
-        orbad::OrbadRichMediaWebAdView* web = webAdView();
-        if (web) web->setWidgetButtonController(m_widgetButtonController);
-        shouldShowToolbar(page->needsToolbar(), false);
+        web->setToolbarDelegate(std::weak_ptr<orbad::OrbadFullScreenWebAdToolbarDelegate>(self));
+        web->setWidgetButtonController(m_widgetButtonController);
+        shouldShowToolbar(web->needsToolbar(), false);
         updateToolbar();
-        setLoading(web && web->isLoading());
+        setLoading(web->isLoading());
     } else {
         shouldShowToolbar(false, false);
         setLoading(false);
@@ -331,7 +326,7 @@ void OrbadFullScreenAdViewController::viewDidDisappear(bool) {
     if (presentingViewController()) return;
     m_displayingAd = false;
     m_hasAd = false;
-    if (orbad::OrbadRichMediaWebAdView* web = webAdView()) web->stopLoading();
+    if (orbad::OrbadFullScreenWebAdView* web = webAdView()) web->stopLoading();
     if (ui::Application* app = ui::Application::shared()) app->setNetworkActivityIndicatorVisible(false);
     m_wasPresented = false;
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "orbad/OrbadAdView.h"
-#include "orbad/ads/OrbadFullScreenToolbar.h"
+#include "orbad/ads/OrbadFullScreenWebAdView.h"
 #include "orbad/ads/OrbadWidgetButtonController.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -19,8 +19,7 @@
 
 namespace orbad {
 class OrbadAdViewInternal;
-class OrbadRichMediaWebAdView;
-}  // namespace orbad
+}
 namespace plat::ui {
 class BarButtonItem;
 class Toolbar;
@@ -68,7 +67,7 @@ public:
 
 // Made with std::make_shared (make() or init()).
 class OrbadFullScreenAdViewController : public plat::ui::ViewController,
-                                        public orbad::OrbadFullScreenToolbarDelegate,
+                                        public orbad::OrbadFullScreenWebAdToolbarDelegate,
                                         private OrbadAdViewDelegate,
                                         private orbad::OrbadWidgetButtonControllerDelegate {
 public:
@@ -179,10 +178,8 @@ private:
         dismissAdAnimated(true);
     }
 
-    // The engine's creative on screen when it is a full-screen web creative (else null), as a
-    // toolbar page and as a web view.
-    orbad::OrbadFullScreenToolbarPage* toolbarPage() const;
-    orbad::OrbadRichMediaWebAdView* webAdView() const;
+    // The engine's creative on screen when it is a full-screen web creative, else null.
+    orbad::OrbadFullScreenWebAdView* webAdView() const;
     // Lets the engine go: cancelled, its delegate cleared, out of the view.
     void releaseEngine();
     void applicationWillResignActive();

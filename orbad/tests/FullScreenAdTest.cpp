@@ -10,7 +10,7 @@
 #include "orbad/OrbadFullscreenAdController.h"
 #include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
-#include "orbad/ads/OrbadRichMediaWebAdView.h"
+#include "orbad/ads/OrbadFullScreenWebAdView.h"
 #include "orbad/core/OBConfig.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
@@ -30,6 +30,7 @@
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 
 namespace {
@@ -37,34 +38,6 @@ namespace {
 using namespace plat::foundation;
 using Lines = std::vector<std::string>;
 using Hook = OrbadFullScreenAdDelegate::Hook;
-
-// A full-screen web creative as far as the controller knows it: loads on the next turn; its page
-// asks for the close widget when the ad's "props.widget" is 1.
-class FakeFullScreenPage : public orbad::OrbadRichMediaWebAdView, public orbad::OrbadFullScreenToolbarPage {
-public:
-    explicit FakeFullScreenPage(const plat::ui::Rect& frame) : OrbadRichMediaWebAdView(frame) {}
-    const char* className() const override { return "OrbadFullScreenWebAdView"; }
-    bool canBeReused() const override { return false; }
-    void loadWithAd(std::shared_ptr<orbad::OrbadAd> ad) override {
-        m_widget = orbad::stringForKeyPath(ad->properties(), "widget") == "1";
-        RunLoop::main().perform([weak = weak_from_this(), ad] {
-            auto self = std::static_pointer_cast<FakeFullScreenPage>(weak.lock());
-            if (auto host = self ? self->mainAdView() : nullptr) host->adsViewFinishedLoading(*self, ad);
-        });
-    }
-    std::shared_ptr<orbad::OrbadFullScreenToolbarDelegate> toolbarDelegate() const override {
-        return m_toolbarDelegate.lock();
-    }
-    void setToolbarDelegate(std::weak_ptr<orbad::OrbadFullScreenToolbarDelegate> d) override {
-        m_toolbarDelegate = std::move(d);
-    }
-    bool needsToolbar() override { return !m_widget; }
-    void updateToolbar() override {}
-
-private:
-    bool m_widget = false;
-    std::weak_ptr<orbad::OrbadFullScreenToolbarDelegate> m_toolbarDelegate;
-};
 
 // Writes down what it hears; at the dismissal also whether the controller was still presented.
 class RecordingDelegate : public OrbadFullScreenAdDelegate {
@@ -97,8 +70,8 @@ std::string answer(const std::string& body, int status = 200) {
 }
 
 const std::string kImageAd = R"({"creative": {"id": "1", "type": "image"}})";
-const std::string kToolbarPage = R"({"creative": {"id": "2", "type": "web", "props": {"widget": 0}}})";
-const std::string kWidgetPage = R"({"creative": {"id": "3", "type": "web", "props": {"widget": 1}}})";
+const std::string kToolbarPage = R"({"creative": {"id": "2", "type": "html", "props": {"html": "<p>toolbar</p>"}}})";
+const std::string kWidgetPage = R"({"creative": {"id": "3", "type": "html", "props": {"html": "<p>widget</p>"}}})";
 
 class FullScreenAdTest : public ::testing::Test {
 protected:
@@ -120,8 +93,12 @@ protected:
         setDeviceFactsFile(m_dir.file("facts.plist"));
         m_container = Container::open("com.test.fullscreen", m_dir.file("home"));
         Container::setMain(*m_container);
-        orbad::registerCreativeClass("OrbadFullScreenWebAdView", [](const plat::ui::Rect& frame) {
-            return std::make_shared<FakeFullScreenPage>(frame);
+        ASSERT_TRUE(plat::web::useWebEngine("fake"));
+        // The page's widget-style tag as the next page made will read it.
+        orbad::registerCreativeClass("OrbadFullScreenWebAdView", [this](const plat::ui::Rect& frame) {
+            auto page = std::make_shared<orbad::OrbadFullScreenWebAdView>(frame);
+            plat::web::FakeWebEngine::of(*page)->answer(orbad::kOrbadWidgetStyleScript, m_widgetStyle);
+            return page;
         });
         m_app = std::make_unique<plat::ui::Application>();
         m_app->launch();
@@ -183,6 +160,7 @@ protected:
     std::shared_ptr<plat::ui::Window> m_window;
     RecordingDelegate m_delegate;
     std::shared_ptr<OrbadFullScreenAdViewController> m_controller;
+    std::string m_widgetStyle;
 };
 
 // One full-screen request, no refresh after it; a second requestAd while the ad waits keeps the
@@ -243,6 +221,7 @@ TEST_F(FullScreenAdTest, ToolbarOrWidgetByPage) {
         serve({answer(c.pages[0]), answer(c.pages[1])});
         for (const std::string& page : c.pages) {
             const bool widget = page == kWidgetPage;
+            m_widgetStyle = widget ? "YES" : "";
             presented();
             const double height = m_controller->view()->bounds().height;
             const double toolbar = m_controller->toolbar()->frame().height;
@@ -345,9 +324,9 @@ TEST_F(FullScreenAdTest, RotationToRequestOrientation) {
 TEST_F(FullScreenAdTest, PageOutlivesController) {
     serve({answer(kToolbarPage)});
     presented();
-    auto* page = dynamic_cast<FakeFullScreenPage*>(m_controller->internalAdView()->currentAdView());
+    auto* page = dynamic_cast<orbad::OrbadFullScreenWebAdView*>(m_controller->internalAdView()->currentAdView());
     ASSERT_NE(page, nullptr);
-    auto held = std::static_pointer_cast<FakeFullScreenPage>(page->shared_from_this());
+    auto held = std::static_pointer_cast<orbad::OrbadFullScreenWebAdView>(page->shared_from_this());
     EXPECT_NE(held->toolbarDelegate(), nullptr);
     m_controller->dismissAd();
     m_controller->setDelegate(nullptr);
@@ -358,7 +337,6 @@ TEST_F(FullScreenAdTest, PageOutlivesController) {
 // The player's road: once the client has started, `init` gives the client's controller, which asks
 // the configured ad server for a full-screen ad; before, the stand-in.
 TEST_F(FullScreenAdTest, PlayerInitAfterStart) {
-    plat::web::useWebEngine("fake");
     m_server = std::make_unique<dktest::ScriptedServer>(R"({"default": )" + answer(kImageAd) + "}");
     dktest::ScriptedServer data(R"({"default": {"status": "HTTP/1.1 503 X"}})");
     for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, data.url(""));
