@@ -14,7 +14,8 @@
 //   views                  that window's view tree, one JSON line a view (without a creative, the
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
-// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N).
+// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N);
+// banners, actions and full-screen ads: BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
