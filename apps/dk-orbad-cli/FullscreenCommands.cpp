@@ -71,13 +71,17 @@ bool FullscreenCommands::fullscreen(const std::vector<Arg>& args) {
     } else if (sub == "done") {
         if (!m_controller || !m_controller->presentingViewController() || !m_controller->doneItem())
             return refuse("no full-screen ad on screen");
+        if (m_controller->toolbarHidden()) return refuse("no toolbar on screen");
         if (!m_controller->doneItem()->press()) return refuse("Done not pressed");
     } else if (sub == "state") {
+        // Toolbar and widget as a user sees them: in a window, and the one of the two in use.
         OrbadFullScreenAdViewController& c = controller();
         const auto& widget = c.widgetButtonController();
+        const bool toolbar = c.toolbar() && c.toolbar()->window() && !c.toolbarHidden();
+        const bool button = widget->closeButton() && widget->closeButton()->window() &&
+                            !widget->closeButton()->isHidden() && widget->getButtonVisible();
         m_say(std::string("fullscreen hasAd=") + yesNo(c.hasAd()) + " displaying=" + yesNo(c.isDisplayingAd()) +
-              " toolbar=" + shown(c.toolbar() && !c.toolbarHidden()) +
-              " widget=" + shown(widget->closeButton() && !widget->closeButton()->isHidden() && widget->getButtonVisible()) +
+              " toolbar=" + shown(toolbar) + " widget=" + shown(button) +
               " statusbar=" + shown(!plat::ui::isStatusBarHidden()));
         return true;
     } else {

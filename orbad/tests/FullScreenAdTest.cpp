@@ -224,14 +224,32 @@ TEST_F(FullScreenAdTest, ToolbarOrWidgetByPage) {
             m_widgetStyle = widget ? "YES" : "";
             presented();
             const double height = m_controller->view()->bounds().height;
-            const double toolbar = m_controller->toolbar()->frame().height;
+            const plat::ui::Toolbar& toolbar = *m_controller->toolbar();
             EXPECT_EQ(m_controller->toolbarHidden(), widget) << c.name;
-            EXPECT_EQ(m_controller->toolbar()->frame().y, widget ? height : height - toolbar) << c.name;
-            EXPECT_EQ(m_controller->internalAdView()->frame().height, widget ? height : height - toolbar) << c.name;
+            EXPECT_EQ(!toolbar.isHidden() && toolbar.frame().y < height, !widget) << c.name;
+            EXPECT_EQ(m_controller->internalAdView()->frame().height,
+                      widget ? height : height - toolbar.frame().height)
+                << c.name;
             EXPECT_EQ(m_controller->widgetButtonController()->getButtonVisible(), widget) << c.name;
             m_controller->dismissAd();
             run(1);
         }
+    }
+}
+
+// While the page loads, slot 0 holds the spinner (30 points), else a 40-point space; the widget
+// hears the same.
+TEST_F(FullScreenAdTest, LoadingSlot) {
+    serve({answer(kToolbarPage)});
+    presented();
+    plat::ui::Toolbar& toolbar = *m_controller->toolbar();
+    for (bool loading : {true, false, true}) {
+        m_controller->setLoading(loading);
+        const auto& item = loading ? m_controller->loadingItem() : m_controller->notLoadingItem();
+        EXPECT_EQ(toolbar.items()[0], item) << loading;
+        EXPECT_EQ(toolbar.frameOfItem(*item).width, loading ? 30 : 40) << loading;
+        EXPECT_EQ(m_controller->loadingItem()->customView()->superview() == &toolbar, loading);
+        EXPECT_EQ(m_controller->widgetButtonController()->isLoading(), loading);
     }
 }
 
@@ -240,17 +258,18 @@ TEST_F(FullScreenAdTest, ToolbarOrWidgetByPage) {
 TEST_F(FullScreenAdTest, DismissalsInOrder) {
     struct Case {
         const char* name;
+        const std::string& page;
         bool statusBarHidden;
         std::function<void(OrbadFullScreenAdViewController&)> close;
     };
     const Case cases[] = {
-        {"Done", false, [](OrbadFullScreenAdViewController& c) { EXPECT_TRUE(c.doneItem()->press()); }},
-        {"widget", true, [](OrbadFullScreenAdViewController& c) {
-             c.widgetButtonController()->closeButton()->sendActions();
-         }},
+        {"Done", kToolbarPage, false, [](OrbadFullScreenAdViewController& c) { EXPECT_TRUE(c.doneItem()->press()); }},
+        {"widget", kWidgetPage, true,
+         [](OrbadFullScreenAdViewController& c) { c.widgetButtonController()->closeButton()->sendActions(); }},
     };
     for (const Case& c : cases) {
-        serve({answer(kToolbarPage)});
+        serve({answer(c.page)});
+        m_widgetStyle = &c.page == &kWidgetPage ? "1" : "0";
         plat::ui::setStatusBarHidden(c.statusBarHidden);
         presented();
         EXPECT_TRUE(plat::ui::isStatusBarHidden()) << c.name;

@@ -366,16 +366,18 @@ TEST(OrbadCli, FullScreenAdsOfTheStartedClient) {
     const std::string units = R"({\"ad_units\": [{\"size\": \"fullscreen\", \"enabled\": true}]})";
     dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
     const std::string text = R"({"body": "{\"creative\": {\"type\": \"text\", \"props\": {\"texts\": [\"hi\"]}}}"})",
+                      html = R"({"body": "{\"creative\": {\"type\": \"html\", \"props\": {\"html\": \"<p>ad</p>\"}}}"})",
                       none = R"({"status": "HTTP/1.1 503 X"})";
-    const std::string answers[] = {text, text, text, none, none, text};
+    const std::string answers[] = {html, text, text, none, none, text};
     std::string script = R"({"requests": {)";
     for (size_t n = 0; n < std::size(answers); ++n)
         script += (n ? ", \"" : "\"") + std::to_string(n + 1) + "\": " + answers[n];
     dktest::RecordingServer ads(work.file("ads"), script + "}}");
     dktest::ProcessResult result = runClient(
-        work, {"--net", "wifi", "--endpoint", "orbad=" + data.url(), "--endpoint", "orbad.ads=" + ads.url()},
+        work,
+        {"--net", "wifi", "--web", "fake", "--endpoint", "orbad=" + data.url(), "--endpoint", "orbad.ads=" + ads.url()},
         "fullscreen.commands");
-    EXPECT_EQ(result.out, dktest::readFile(DK_TEST_DATA_DIR "/fullscreen.out"));
+    EXPECT_EQ(result.out, withAddresses(dktest::readFile(DK_TEST_DATA_DIR "/fullscreen.out"), data.url(), ""));
     EXPECT_EQ(result.status, 2);  // the refused lines
     EXPECT_EQ(result.err, "");
     ads.stop();
