@@ -69,6 +69,8 @@ void OrbadFullScreenWebAdView::didFinishLoad(plat::ui::WebView& webView) {
 
 bool OrbadFullScreenWebAdView::shouldStartLoad(plat::ui::WebView& webView, const plat::ui::WebRequest& request,
                                                plat::ui::WebNavigationType type) {
+    // Opening another application may end the ad (resign-active dismisses it) while we decide.
+    const std::shared_ptr<plat::ui::View> hold = shared_from_this();
     const std::string url = lowered(request.url);
     std::vector<std::string> handlers;
     if (auto host = bannerHost()) handlers = host->nativeURLHandlers();
