@@ -13,50 +13,48 @@
 
 namespace {
 
-plat::foundation::TraceCategory kSvc("svc");
-
 // Live controllers, oldest first: the input script acts on the last that can take its command.
-std::vector<OrbadFullScreenAdViewController*>& controllers() {
-    static std::vector<OrbadFullScreenAdViewController*> list;
+std::vector<OrbadFullScreenAdViewControllerStandIn*>& controllers() {
+    static std::vector<OrbadFullScreenAdViewControllerStandIn*> list;
     return list;
 }
 
 }  // namespace
 
-OrbadFullScreenAdViewController::OrbadFullScreenAdViewController() {
+OrbadFullScreenAdViewControllerStandIn::OrbadFullScreenAdViewControllerStandIn() {
     controllers().push_back(this);
-    registerServiceCommands();
 }
 
-OrbadFullScreenAdViewController::~OrbadFullScreenAdViewController() {
+OrbadFullScreenAdViewControllerStandIn::~OrbadFullScreenAdViewControllerStandIn() {
     std::erase(controllers(), this);
 }
 
-void OrbadFullScreenAdViewController::requestAd() {
-    plat::foundation::trace(kSvc, "orbad fullscreen request");
-    if (m_loaded || m_requested) return;
+std::shared_ptr<OrbadFullScreenAdViewControllerStandIn> OrbadFullScreenAdViewControllerStandIn::create() {
+    auto controller = std::make_shared<OrbadFullScreenAdViewControllerStandIn>();
+    registerServiceCommands();
+    return controller;
+}
+
+void OrbadFullScreenAdViewControllerStandIn::prefetchAd() {
+    if (m_hasAd || m_requested) return;
     m_requested = true;
     if (plat::foundation::hasLocalService("adnetwork")) return;
     // No network to ask until the client lands: the request fails on the next turn.
     plat::foundation::RunLoop::main().perform([weak = weak_from_this()] {
-        if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewController>(weak.lock()))
+        if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewControllerStandIn>(weak.lock()))
             self->failed(plat::foundation::Error{"Orbad", 1, "no ad", {}});
     });
 }
 
-bool OrbadFullScreenAdViewController::displayRequestedAdFromViewController(plat::ui::ViewController& presenter) {
-    const bool display = m_loaded && !m_showing;
-    plat::foundation::trace(kSvc, display ? "orbad fullscreen display yes" : "orbad fullscreen display no");
-    if (!display) return false;
+void OrbadFullScreenAdViewControllerStandIn::presentAdFrom(plat::ui::ViewController& presenter) {
     auto self = shared_from_this();
-    m_loaded = false;
-    m_showing = true;
+    m_hasAd = false;
+    m_displayingAd = true;
     if (m_delegate) m_delegate->fullScreenAdViewControllerWillPresentAd(*this);
     presenter.presentViewController(self, true);
-    return true;
 }
 
-void OrbadFullScreenAdViewController::loadView() {
+void OrbadFullScreenAdViewControllerStandIn::loadView() {
     plat::ui::Application* app = plat::ui::Application::shared();
     const plat::ui::Rect bounds = app ? app->interfaceBounds() : plat::ui::Rect{0, 0, 320, 480};
     auto view = std::make_shared<plat::ui::View>(bounds);
@@ -71,51 +69,51 @@ void OrbadFullScreenAdViewController::loadView() {
     setView(view);
 }
 
-void OrbadFullScreenAdViewController::loaded() {
+void OrbadFullScreenAdViewControllerStandIn::loaded() {
     m_requested = false;
-    m_loaded = true;
+    m_hasAd = true;
     if (m_delegate) m_delegate->fullScreenAdViewControllerDidFinishLoad(*this);
 }
 
-void OrbadFullScreenAdViewController::failed(const plat::foundation::Error& error) {
+void OrbadFullScreenAdViewControllerStandIn::failed(const plat::foundation::Error& error) {
     if (!m_requested) return;
     m_requested = false;
     if (m_delegate) m_delegate->fullScreenAdViewControllerDidFailToLoad(*this, error);
 }
 
-void OrbadFullScreenAdViewController::closed() {
+void OrbadFullScreenAdViewControllerStandIn::closed() {
     auto self = shared_from_this();
-    m_showing = false;
+    m_displayingAd = false;
     dismissViewController(true);
     if (m_delegate) m_delegate->fullScreenAdViewControllerDidDismissAd(*this);
 }
 
-void OrbadFullScreenAdViewController::registerServiceCommands() {
+void OrbadFullScreenAdViewControllerStandIn::registerServiceCommands() {
     using Arguments = std::vector<std::string>;
     using Action = std::function<void()>;
     // An action on the last live controller that `can` take the command; null when none can.
-    static const auto on = [](bool (*can)(const OrbadFullScreenAdViewController&),
-                              std::function<void(OrbadFullScreenAdViewController&)> act) -> Action {
+    static const auto on = [](bool (*can)(const OrbadFullScreenAdViewControllerStandIn&),
+                              std::function<void(OrbadFullScreenAdViewControllerStandIn&)> act) -> Action {
         for (auto it = controllers().rbegin(); it != controllers().rend(); ++it) {
             if (!can(**it)) continue;
             return [weak = (*it)->weak_from_this(), act] {
-                if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewController>(weak.lock())) act(*self);
+                if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewControllerStandIn>(weak.lock())) act(*self);
             };
         }
         return nullptr;
     };
-    static const auto requested = [](const OrbadFullScreenAdViewController& c) { return c.m_requested; };
+    static const auto requested = [](const OrbadFullScreenAdViewControllerStandIn& c) { return c.m_requested; };
     plat::foundation::registerServiceCommand("fullscreen.load", [](const Arguments&) {
-        return on(requested, [](OrbadFullScreenAdViewController& c) { c.loaded(); });
+        return on(requested, [](OrbadFullScreenAdViewControllerStandIn& c) { c.loaded(); });
     });
     plat::foundation::registerServiceCommand("fullscreen.fail", [](const Arguments& arguments) -> Action {
         if (arguments.empty()) return nullptr;
-        return on(requested, [text = arguments[0]](OrbadFullScreenAdViewController& c) {
+        return on(requested, [text = arguments[0]](OrbadFullScreenAdViewControllerStandIn& c) {
             c.failed(plat::foundation::Error{"Orbad", 1, text, {}});
         });
     });
     plat::foundation::registerServiceCommand("fullscreen.close", [](const Arguments&) {
-        return on([](const OrbadFullScreenAdViewController& c) { return c.m_showing; },
-                  [](OrbadFullScreenAdViewController& c) { c.closed(); });
+        return on([](const OrbadFullScreenAdViewControllerStandIn& c) { return c.m_displayingAd; },
+                  [](OrbadFullScreenAdViewControllerStandIn& c) { c.closed(); });
     });
 }

@@ -1,53 +1,39 @@
-// The ad network's full-screen ads as the player reaches them: one controller prefetches an ad
-// (requestAd) and shows it modally once it has loaded. For now a stand-in whose operations trace
-// ("svc orbad fullscreen ..."). Without the container's Library/LocalServices/adnetwork.plist a
-// request fails on the next turn; with it the input script plays the network on the controller
-// made last that has something to act on: "fullscreen.load" (the requested ad has loaded),
-// "fullscreen.fail \"TEXT\"" (it has not, for that reason) and "fullscreen.close" (the user closes
-// the ad on screen).
+// The ad network's full-screen ads as a stand-in, for the player's tests and for containers whose
+// Library/LocalServices/adnetwork.plist has the input script play the network. Without that file a
+// request fails on the next turn; with it the script acts on the controller made last that has
+// something to act on: "fullscreen.load" (the requested ad has loaded), "fullscreen.fail \"TEXT\""
+// (it has not, for that reason) and "fullscreen.close" (the user closes the ad on screen). Its
+// screen is a placeholder; the traces are the controller's own.
 #pragma once
 
 #include <memory>
 
-#include "platform/foundation/Error.h"
-#include "platform/ui/ViewController.h"
+#include "orbad/OrbadFullScreenAdViewController.h"
 
-class OrbadFullScreenAdViewController;
-
-// Every operation optional: the defaults do nothing.
-class OrbadFullScreenAdDelegate {
+class OrbadFullScreenAdViewControllerStandIn : public OrbadFullScreenAdViewController {
 public:
-    virtual ~OrbadFullScreenAdDelegate() = default;
-    virtual void fullScreenAdViewControllerDidFinishLoad(OrbadFullScreenAdViewController&) {}
-    virtual void fullScreenAdViewControllerDidFailToLoad(OrbadFullScreenAdViewController&,
-                                                         const plat::foundation::Error&) {}
-    // Once, before the ad is shown.
-    virtual void fullScreenAdViewControllerWillPresentAd(OrbadFullScreenAdViewController&) {}
-    // After the user closed the ad and the controller dismissed itself.
-    virtual void fullScreenAdViewControllerDidDismissAd(OrbadFullScreenAdViewController&) {}
-};
+    OrbadFullScreenAdViewControllerStandIn();
+    ~OrbadFullScreenAdViewControllerStandIn() override;
+    // A controller that the script's fullscreen commands reach from now on.
+    static std::shared_ptr<OrbadFullScreenAdViewControllerStandIn> create();
 
-// Made with std::make_shared (the input script's actions hold it weakly). Main thread.
-class OrbadFullScreenAdViewController : public plat::ui::ViewController {
-public:
-    OrbadFullScreenAdViewController();
-    ~OrbadFullScreenAdViewController() override;
-    const char* className() const override { return "OrbadFullScreenAdViewController"; }
-
-    // Prefetches an ad; again for the next one once one has been shown. Nothing more while one
-    // is loaded.
-    void requestAd();
-    // Not retained; null clears it.
-    void setDelegate(OrbadFullScreenAdDelegate* delegate) { m_delegate = delegate; }
-    OrbadFullScreenAdDelegate* delegate() const { return m_delegate; }
-    bool hasAd() const { return m_loaded; }
-    bool isShowingAd() const { return m_showing; }
-    // NO unless an ad is loaded and none is showing; else tells the delegate it will present and
-    // presents the ad modally, animated, from `presenter`.
-    bool displayRequestedAdFromViewController(plat::ui::ViewController& presenter);
-
-    // The ad screen: a placeholder until the client lands.
     void loadView() override;
+    // None of the client's screen: no toolbar, engine or status-bar work, the platform's rotation.
+    void viewDidLoad() override {}
+    void viewWillAppear(bool) override {}
+    void viewDidAppear(bool) override {}
+    void viewWillDisappear(bool) override {}
+    void viewDidDisappear(bool) override {}
+    bool shouldAutorotateToInterfaceOrientation(int orientation) const override {
+        return ViewController::shouldAutorotateToInterfaceOrientation(orientation);
+    }
+    unsigned supportedInterfaceOrientations() const override { return ViewController::supportedInterfaceOrientations(); }
+
+protected:
+    // Nothing more while one is loaded or requested.
+    void prefetchAd() override;
+    // Tells the delegate it will present, then presents.
+    void presentAdFrom(plat::ui::ViewController& presenter) override;
 
 private:
     static void registerServiceCommands();
@@ -55,8 +41,5 @@ private:
     void failed(const plat::foundation::Error& error);
     void closed();
 
-    OrbadFullScreenAdDelegate* m_delegate = nullptr;
     bool m_requested = false;  // a request under way
-    bool m_loaded = false;
-    bool m_showing = false;
 };

@@ -91,6 +91,11 @@ plat::ui::Application& BannerCommands::application() {
     return app;
 }
 
+plat::ui::ViewController& BannerCommands::rootViewController() {
+    application();
+    return *m_root;
+}
+
 bool BannerCommands::banner(const std::vector<Arg>& args) {
     if (args.empty() || args[0].quoted) return refuse(kBannerUsage);
     const std::string& sub = args[0].text;

@@ -64,6 +64,8 @@ public:
     // nullopt when `name` is none of these commands; else false when the command was refused
     // (after "error ...").
     std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    // The root view controller of the tool's window, made (and the application launched) on first use.
+    plat::ui::ViewController& rootViewController();
 
 private:
     // What `banner delegate` sets.

@@ -14,7 +14,8 @@
 //   views                  that window's view tree, one JSON line a view (without a creative, the
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
-// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N).
+// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N);
+// banners, actions and full-screen ads: BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
@@ -42,6 +43,7 @@
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
+#include "apps/dk-orbad-cli/FullscreenCommands.h"
 #include "orbad/Orbad.h"
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdDump.h"
@@ -371,6 +373,7 @@ private:
         if (auto ran = m_richMedia.run(name, args)) return *ran;
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
+        if (std::optional<bool> accepted = m_fullscreen.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -780,6 +783,8 @@ private:
     dkorbadcli::ClientCommands m_client;
     dkorbadcli::BannerCommands m_banners{say};
     dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
+    dkorbadcli::FullscreenCommands m_fullscreen{[](const std::string& line) { say(line); },
+                                                [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/ads/OrbadBannerAdView.h"
+#include "orbad/ads/OrbadFullScreenWebAdView.h"
 #include "orbad/ads/OrbadOpenAllocationAdViews.h"
 #include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "orbad/core/OBConfig.h"
@@ -155,13 +156,15 @@ std::shared_ptr<OrbadAdsView> makeBuiltIn(std::string_view className, const plat
     if (className == "OrbadGoogleAdMobAdView") return std::make_shared<OrbadGoogleAdMobAdView>(frame);
     if (className == "OrbadMillennialAdView") return std::make_shared<OrbadMillennialAdView>(frame);
     if (className == "OrbadRichMediaWebAdView") return std::make_shared<OrbadRichMediaWebAdView>(frame);
+    if (className == "OrbadFullScreenWebAdView") return std::make_shared<OrbadFullScreenWebAdView>(frame);
     return nullptr;
 }
 
 bool isBuiltIn(std::string_view className) {
     return className == "OrbadBannerAdView" || className == "OrbadTextAdView" || className == "OrbadIAdAdView" ||
            className == "OrbadAdMobAdView" || className == "OrbadGoogleAdMobAdView" ||
-           className == "OrbadMillennialAdView" || className == "OrbadRichMediaWebAdView";
+           className == "OrbadMillennialAdView" || className == "OrbadRichMediaWebAdView" ||
+           className == "OrbadFullScreenWebAdView";
 }
 
 }  // namespace

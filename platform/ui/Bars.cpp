@@ -15,6 +15,9 @@ BarButtonItem::BarButtonItem(Kind kind, Action action) : m_kind(kind), m_action(
 BarButtonItem::BarButtonItem(std::shared_ptr<Image> image, Action action)
     : m_kind(Kind::Image), m_action(std::move(action)), m_image(std::move(image)) {}
 
+BarButtonItem::BarButtonItem(std::shared_ptr<View> customView)
+    : m_kind(Kind::CustomView), m_customView(std::move(customView)) {}
+
 std::string BarButtonItem::title() const {
     switch (m_kind) {
         case Kind::Done: return "Done";
@@ -40,7 +43,7 @@ bool BarButtonItem::press() {
 }
 
 const std::shared_ptr<Button>& BarButtonItem::button() {
-    if (!m_button && !isSpace()) {
+    if (!m_button && !isSpace() && m_kind != Kind::CustomView) {
         m_button = std::make_shared<Button>();
         if (m_image)
             m_button->setImage(m_image);
@@ -55,14 +58,19 @@ const std::shared_ptr<Button>& BarButtonItem::button() {
     return m_button;
 }
 
+std::shared_ptr<View> BarButtonItem::itemView() {
+    if (m_customView) return m_customView;
+    return button();
+}
+
 Toolbar::Toolbar() { setBackgroundColor(kBarColor); }
 
 void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items) {
     for (const auto& item : m_items)
-        if (!item->isSpace()) item->button()->removeFromSuperview();
+        if (auto view = item->itemView(); view && view->superview() == this) view->removeFromSuperview();
     m_items = std::move(items);
     for (const auto& item : m_items)
-        if (!item->isSpace()) addSubview(item->button());
+        if (auto view = item->itemView()) addSubview(view);
     layoutSubviews();
 }
 
@@ -77,6 +85,7 @@ static double itemWidth(const BarButtonItem& item) {
         case BarButtonItem::Kind::FixedSpace: return item.width();
         case BarButtonItem::Kind::FlexibleSpace: return 0;
         case BarButtonItem::Kind::Image: return item.image() ? item.image()->size().width : kTextItemWidth;
+        case BarButtonItem::Kind::CustomView: return item.customView() ? item.customView()->frame().width : 0;
         default: return kTextItemWidth;
     }
 }
@@ -95,7 +104,7 @@ void Toolbar::layoutSubviews() {
     for (const auto& item : m_items) {
         const double w = item->kind() == BarButtonItem::Kind::FlexibleSpace ? share : itemWidth(*item);
         m_frames.push_back({x, 0, w, b.height});
-        if (!item->isSpace()) item->button()->setFrame(m_frames.back());
+        if (auto view = item->itemView()) view->setFrame(m_frames.back());
         x += w;
     }
 }

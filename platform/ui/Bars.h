@@ -14,15 +14,16 @@ namespace plat::ui {
 
 inline constexpr double kBarHeight = 44;
 
-// One item of a toolbar or a navigation bar: a system item, an image, or a space. Made with
-// std::make_shared.
+// One item of a toolbar or a navigation bar: a system item, an image, a space, or a view of the
+// caller's (as wide as its frame). Made with std::make_shared.
 class BarButtonItem : public std::enable_shared_from_this<BarButtonItem> {
 public:
-    enum class Kind { Done, Action, FixedSpace, FlexibleSpace, Image };
+    enum class Kind { Done, Action, FixedSpace, FlexibleSpace, Image, CustomView };
     using Action = std::function<void(BarButtonItem&)>;
 
     BarButtonItem(Kind kind, Action action = {});
     BarButtonItem(std::shared_ptr<Image> image, Action action);
+    explicit BarButtonItem(std::shared_ptr<View> customView);
 
     Kind kind() const { return m_kind; }
     bool isSpace() const { return m_kind == Kind::FixedSpace || m_kind == Kind::FlexibleSpace; }
@@ -37,8 +38,11 @@ public:
 
     // What a touch on it does: nothing while disabled. False then.
     bool press();
-    // The button that shows the item on its bar (null for spaces), made once.
+    // The button that shows the item on its bar (null for spaces and custom views), made once.
     const std::shared_ptr<Button>& button();
+    const std::shared_ptr<View>& customView() const { return m_customView; }
+    // What shows the item on its bar: the custom view or the button (null for spaces).
+    std::shared_ptr<View> itemView();
 
 private:
     Kind m_kind;
@@ -47,6 +51,7 @@ private:
     double m_width = 0;
     bool m_enabled = true;
     std::shared_ptr<Button> m_button;
+    std::shared_ptr<View> m_customView;
 };
 
 // A bar of items across its width: fixed spaces and buttons take their width, flexible spaces

@@ -359,6 +359,37 @@ TEST(OrbadCli, WaterfallAndBrowser) {
     EXPECT_EQ(seen, (std::vector<std::string>{"oadev", "oadev", "oanoad"}));
 }
 
+// Full-screen ads of the started client on the tool's delegate: each request one "s=fullscreen"
+// query, the delegate's hook only while it answers it; presentations, dismissals and refusals.
+TEST(OrbadCli, FullScreenAdsOfTheStartedClient) {
+    dktest::TempDir work;
+    const std::string units = R"({\"ad_units\": [{\"size\": \"fullscreen\", \"enabled\": true}]})";
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
+    const std::string text = R"({"body": "{\"creative\": {\"type\": \"text\", \"props\": {\"texts\": [\"hi\"]}}}"})",
+                      html = R"({"body": "{\"creative\": {\"type\": \"html\", \"props\": {\"html\": \"<p>ad</p>\"}}}"})",
+                      none = R"({"status": "HTTP/1.1 503 X"})";
+    const std::string answers[] = {html, text, text, none, none, text};
+    std::string script = R"({"requests": {)";
+    for (size_t n = 0; n < std::size(answers); ++n)
+        script += (n ? ", \"" : "\"") + std::to_string(n + 1) + "\": " + answers[n];
+    dktest::RecordingServer ads(work.file("ads"), script + "}}");
+    dktest::ProcessResult result = runClient(
+        work,
+        {"--net", "wifi", "--web", "fake", "--endpoint", "orbad=" + data.url(), "--endpoint", "orbad.ads=" + ads.url()},
+        "fullscreen.commands");
+    EXPECT_EQ(result.out, withAddresses(dktest::readFile(DK_TEST_DATA_DIR "/fullscreen.out"), data.url(), ""));
+    EXPECT_EQ(result.status, 2);  // the refused lines
+    EXPECT_EQ(result.err, "");
+    ads.stop();
+    const std::vector<Query> queries = adRequests(ads);
+    ASSERT_EQ(queries.size(), std::size(answers));
+    for (size_t n = 0; n < queries.size(); ++n) {
+        EXPECT_EQ(queries[n].at("s"), "fullscreen") << "request " << n + 1;
+        EXPECT_EQ(queries[n].count("adurl"), n == 0 ? 1u : 0u) << "request " << n + 1;
+    }
+    EXPECT_EQ(queries[0].at("adurl"), "http://ads.example/one");
+}
+
 TEST(OrbadCli, BadCommandLinesAreRefused) {
     dktest::TempDir home;
     for (const std::vector<std::string>& args :

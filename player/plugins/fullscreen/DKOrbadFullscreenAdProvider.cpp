@@ -35,7 +35,7 @@ unsigned DKOrbadFullscreenAdProvider::timeoutFromValue(const plat::foundation::V
 
 DKOrbadFullscreenAdProvider::DKOrbadFullscreenAdProvider()
     : m_modalViewController(std::make_shared<DKFullscreenAdWrapperViewController>()),
-      m_fullScreenAdViewController(std::make_shared<OrbadFullScreenAdViewController>()) {
+      m_fullScreenAdViewController(OrbadFullScreenAdViewController::init()) {
     setEnabled(true);
     // The first ad is prefetched on a later turn, with no delegate yet.
     plat::foundation::RunLoop::main().perform([weak = std::weak_ptr(m_fullScreenAdViewController)] {

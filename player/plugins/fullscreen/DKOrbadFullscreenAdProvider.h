@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "orbad/OrbadFullscreenAdController.h"
+#include "orbad/OrbadFullScreenAdViewController.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
 #include "player/plugins/fullscreen/DKFullscreenAdProvider.h"

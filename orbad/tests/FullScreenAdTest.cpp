@@ -1,0 +1,418 @@
+// The full-screen ad controller on the virtual clock against the recording server: its request,
+// presentation, toolbar or close widget, dismissals and rotation, with a recording delegate.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "orbad/Orbad.h"
+#include "orbad/OrbadFullScreenAdViewController.h"
+#include "orbad/OrbadFullscreenAdController.h"
+#include "orbad/ads/OBBrowserViewController.h"
+#include "orbad/ads/OrbadAdViewInternal.h"
+#include "orbad/ads/OrbadFullScreenWebAdView.h"
+#include "orbad/core/OBConfig.h"
+#include "orbad/core/OrbadHelper.h"
+#include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "orbad/tests/BannerTestSupport.h"
+#include "orbad/tests/OrbadCreativeTestSupport.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/Reachability.h"
+#include "platform/net/Servers.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Bars.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "platform/web/FakeWebEngine.h"
+#include "platform/web/PageEngine.h"
+
+namespace {
+
+using namespace plat::foundation;
+using Lines = std::vector<std::string>;
+using Hook = OrbadFullScreenAdDelegate::Hook;
+
+// Writes down what it hears; at the dismissal also whether the controller was still presented.
+class RecordingDelegate : public OrbadFullScreenAdDelegate {
+public:
+    bool answers(Hook hook) const override { return answered.count(hook) > 0; }
+    void fullScreenAdViewControllerDidFinishLoad(OrbadFullScreenAdViewController& c) override {
+        lines.push_back(std::string("didFinishLoad hasAd=") + (c.hasAd() ? "YES" : "NO"));
+    }
+    void fullScreenAdViewControllerDidFailToLoad(OrbadFullScreenAdViewController&, const Error& error) override {
+        lines.push_back("didFailToLoad " + std::to_string(error.code));
+    }
+    void fullScreenAdViewControllerWillPresentAd(OrbadFullScreenAdViewController&) override {
+        lines.push_back("willPresent");
+    }
+    void fullScreenAdViewControllerDidDismissAd(OrbadFullScreenAdViewController& c) override {
+        lines.push_back(std::string("didDismiss presented=") + (c.presentingViewController() ? "YES" : "NO"));
+    }
+    std::optional<std::string> requestedAdUrlForFullScreenAdViewController(OrbadFullScreenAdViewController&) override {
+        lines.push_back("requestedAdUrl");
+        return "http://ad.example/one";
+    }
+
+    std::set<Hook> answered;
+    Lines lines;
+};
+
+std::string answer(const std::string& body, int status = 200) {
+    return R"({"status": "HTTP/1.1 )" + std::to_string(status) + R"( X", "body": )" + Value(body).canonicalJSON() +
+           "}";
+}
+
+const std::string kImageAd = R"({"creative": {"id": "1", "type": "image"}})";
+const std::string kToolbarPage = R"({"creative": {"id": "2", "type": "html", "props": {"html": "<p>toolbar</p>"}}})";
+const std::string kWidgetPage = R"({"creative": {"id": "3", "type": "html", "props": {"html": "<p>widget</p>"}}})";
+
+class FullScreenAdTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::process().setVirtual(true);
+        plat::net::setNetOverride(plat::net::NetOverride::WiFi);
+        std::filesystem::create_directories(m_dir.file("Test.app"));
+        ASSERT_TRUE(writePropertyList(m_dir.file("Test.app/Info.plist"),
+                                      Value(Value::Dictionary{{"CFBundleExecutable", "Test"}}),
+                                      PropertyListFormat::Xml));
+        Bundle::setMain(*Bundle::open(m_dir.file("Test.app")));
+        ASSERT_TRUE(writePropertyList(m_dir.file("facts.plist"),
+                                      Value(Value::Dictionary{{"machine", "iPhone4,1"},
+                                                              {"systemVersion", "6.1"},
+                                                              {"screenWidth", 320.0},
+                                                              {"screenHeight", 480.0},
+                                                              {"screenScale", 1.0}}),
+                                      PropertyListFormat::Xml));
+        setDeviceFactsFile(m_dir.file("facts.plist"));
+        m_container = Container::open("com.test.fullscreen", m_dir.file("home"));
+        Container::setMain(*m_container);
+        ASSERT_TRUE(plat::web::useWebEngine("fake"));
+        // The page's widget-style tag as the next page made will read it.
+        orbad::registerCreativeClass("OrbadFullScreenWebAdView", [this](const plat::ui::Rect& frame) {
+            auto page = std::make_shared<orbad::OrbadFullScreenWebAdView>(frame);
+            plat::web::FakeWebEngine::of(*page)->answer(orbad::kOrbadWidgetStyleScript, m_widgetStyle);
+            return page;
+        });
+        m_app = std::make_unique<plat::ui::Application>();
+        m_app->launch();
+        m_root = std::make_shared<plat::ui::ViewController>();
+        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+        m_window->setRootViewController(m_root);
+        m_window->makeKeyAndVisible();
+        plat::ui::setStatusBarHidden(false);
+    }
+    void TearDown() override {
+        if (m_controller) m_controller->setDelegate(nullptr);
+        m_controller.reset();
+        m_window.reset();
+        m_root.reset();
+        m_app.reset();
+        orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
+        orbad::setBannerHost(nullptr);
+        Orbad::resetForTesting();
+        for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
+        plat::web::useWebEngine("none");
+        orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
+        RunLoop::main().runFor(0);
+        setDeviceFactsFile("");
+        plat::ui::setStatusBarHidden(true);
+        plat::net::setNetOverride(std::nullopt);
+    }
+
+    // The started client whose server answers request n with answers[n-1], later ones with the last.
+    void serve(const std::vector<std::string>& answers) {
+        std::string script = R"({"default": )" + answers.back() + R"(, "requests": {)";
+        for (size_t i = 0; i < answers.size(); ++i)
+            script += (i ? ", \"" : "\"") + std::to_string(i + 1) + "\": " + answers[i];
+        m_server = std::make_unique<dktest::ScriptedServer>(script + "}}");
+        m_host = std::make_shared<dktest::FakeBannerHost>(m_server->url("/ads"));
+        orbad::setBannerHost(m_host);
+        m_controller = OrbadFullScreenAdViewController::make();
+        m_controller->setDelegate(&m_delegate);
+    }
+    // A request answered and run to its end.
+    void requested() {
+        m_controller->requestAd();
+        run(1);
+    }
+    void presented() {
+        requested();
+        ASSERT_TRUE(m_controller->displayRequestedAdFromViewController(*m_root));
+    }
+    static void run(double seconds) { RunLoop::main().runFor(seconds); }
+    std::vector<std::map<std::string, std::string>> asked() const { return dktest::queriesTo(*m_server, "/ads"); }
+    bool onScreen() const { return m_root->presentedViewController() == m_controller.get(); }
+
+    dktest::TempDir m_dir;
+    std::optional<Container> m_container;
+    std::unique_ptr<dktest::ScriptedServer> m_server;
+    std::shared_ptr<dktest::FakeBannerHost> m_host;
+    dktest::FakeCreatives m_creatives;
+    std::unique_ptr<plat::ui::Application> m_app;
+    std::shared_ptr<plat::ui::ViewController> m_root;
+    std::shared_ptr<plat::ui::Window> m_window;
+    RecordingDelegate m_delegate;
+    std::shared_ptr<OrbadFullScreenAdViewController> m_controller;
+    std::string m_widgetStyle;
+};
+
+// One full-screen request, no refresh after it; a second requestAd while the ad waits keeps the
+// engine and its ad; display then YES once and NO again.
+TEST_F(FullScreenAdTest, RequestThenDisplayOnce) {
+    serve({answer(kImageAd)});
+    requested();
+    const auto engine = m_controller->internalAdView();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->frame(), (plat::ui::Rect{0, 0, 320, 480}));
+    EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES"}));
+    m_controller->requestAd();
+    run(120);
+    ASSERT_EQ(asked().size(), 1u);
+    EXPECT_EQ(asked()[0].at("s"), "fullscreen");
+    EXPECT_EQ(m_controller->internalAdView(), engine);
+    EXPECT_TRUE(m_controller->hasAd());
+
+    EXPECT_TRUE(m_controller->displayRequestedAdFromViewController(*m_root));
+    EXPECT_TRUE(onScreen());
+    EXPECT_FALSE(m_controller->displayRequestedAdFromViewController(*m_root));
+    EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
+}
+
+// A failed request reaches the delegate with the engine's error and nothing displays; a request
+// and display that failed presents nothing when a later request loads.
+TEST_F(FullScreenAdTest, FailureDisplaysNothing) {
+    serve({answer("", 503), answer(kImageAd)});
+    m_controller->requestAndDisplayAdFromViewController(*m_root);
+    run(1);
+    ASSERT_EQ(m_delegate.lines.size(), 1u);
+    EXPECT_EQ(m_delegate.lines[0].rfind("didFailToLoad ", 0), 0u) << m_delegate.lines[0];
+    EXPECT_FALSE(m_controller->hasAd());
+    EXPECT_FALSE(m_controller->displayRequestedAdFromViewController(*m_root));
+    requested();
+    EXPECT_TRUE(m_controller->hasAd());
+    EXPECT_FALSE(onScreen());
+}
+
+// Request and display presents the ad as soon as it loads.
+TEST_F(FullScreenAdTest, RequestAndDisplayPresentsOnLoad) {
+    serve({answer(kImageAd)});
+    m_controller->requestAndDisplayAdFromViewController(*m_root);
+    run(1);
+    EXPECT_TRUE(onScreen());
+    EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
+}
+
+// A page with the widget tag shows the close widget and no toolbar, any other page the toolbar and
+// no widget: on a controller's first presentation too, and in either order after it.
+TEST_F(FullScreenAdTest, ToolbarOrWidgetByPage) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> pages;
+    };
+    for (const Case& c : {Case{"toolbar first", {kToolbarPage, kWidgetPage}},
+                          Case{"widget first", {kWidgetPage, kToolbarPage}}}) {
+        serve({answer(c.pages[0]), answer(c.pages[1])});
+        for (const std::string& page : c.pages) {
+            const bool widget = page == kWidgetPage;
+            m_widgetStyle = widget ? "YES" : "";
+            presented();
+            const double height = m_controller->view()->bounds().height;
+            const plat::ui::Toolbar& toolbar = *m_controller->toolbar();
+            EXPECT_EQ(m_controller->toolbarHidden(), widget) << c.name;
+            EXPECT_EQ(!toolbar.isHidden() && toolbar.frame().y < height, !widget) << c.name;
+            EXPECT_EQ(m_controller->internalAdView()->frame().height,
+                      widget ? height : height - toolbar.frame().height)
+                << c.name;
+            EXPECT_EQ(m_controller->widgetButtonController()->getButtonVisible(), widget) << c.name;
+            m_controller->dismissAd();
+            run(1);
+        }
+    }
+}
+
+// While the page loads, slot 0 holds the spinner (30 points), else a 40-point space; the widget
+// hears the same.
+TEST_F(FullScreenAdTest, LoadingSlot) {
+    serve({answer(kToolbarPage)});
+    presented();
+    plat::ui::Toolbar& toolbar = *m_controller->toolbar();
+    for (bool loading : {true, false, true}) {
+        m_controller->setLoading(loading);
+        const auto& item = loading ? m_controller->loadingItem() : m_controller->notLoadingItem();
+        EXPECT_EQ(toolbar.items()[0], item) << loading;
+        EXPECT_EQ(toolbar.frameOfItem(*item).width, loading ? 30 : 40) << loading;
+        EXPECT_EQ(m_controller->loadingItem()->customView()->superview() == &toolbar, loading);
+        EXPECT_EQ(m_controller->widgetButtonController()->isLoading(), loading);
+    }
+}
+
+// Done and the close widget: the engine let go and the delegate told while the controller is still
+// presented, the status bar back as it was; a new request asks the server again.
+TEST_F(FullScreenAdTest, DismissalsInOrder) {
+    struct Case {
+        const char* name;
+        const std::string& page;
+        bool statusBarHidden;
+        std::function<void(OrbadFullScreenAdViewController&)> close;
+    };
+    const Case cases[] = {
+        {"Done", kToolbarPage, false, [](OrbadFullScreenAdViewController& c) { EXPECT_TRUE(c.doneItem()->press()); }},
+        {"widget", kWidgetPage, true,
+         [](OrbadFullScreenAdViewController& c) { c.widgetButtonController()->closeButton()->sendActions(); }},
+    };
+    for (const Case& c : cases) {
+        serve({answer(c.page)});
+        m_widgetStyle = &c.page == &kWidgetPage ? "1" : "0";
+        plat::ui::setStatusBarHidden(c.statusBarHidden);
+        presented();
+        EXPECT_TRUE(plat::ui::isStatusBarHidden()) << c.name;
+        c.close(*m_controller);
+        EXPECT_EQ(m_delegate.lines.back(), "didDismiss presented=YES") << c.name;
+        EXPECT_FALSE(onScreen()) << c.name;
+        EXPECT_EQ(m_controller->internalAdView(), nullptr) << c.name;
+        EXPECT_FALSE(m_controller->hasAd()) << c.name;
+        EXPECT_FALSE(m_controller->isDisplayingAd()) << c.name;
+        EXPECT_EQ(plat::ui::isStatusBarHidden(), c.statusBarHidden) << c.name;
+        requested();
+        EXPECT_EQ(asked().size(), 2u) << c.name;
+        EXPECT_TRUE(m_controller->hasAd()) << c.name;
+        m_delegate.lines.clear();
+    }
+}
+
+// A browser the ad opens covers and uncovers the controller: one will-present, the ad still
+// displayed, and the status bar still comes back as it was before the ad.
+TEST_F(FullScreenAdTest, BrowserCoversWithoutNewPresentation) {
+    serve({answer(kImageAd)});
+    presented();
+    m_controller->internalAdView()->openURLInBrowser("http://landing.example/", 0);
+    auto browser = m_controller->internalAdView()->lastBrowser();
+    ASSERT_TRUE(browser && browser->presentingViewController() == m_controller.get());
+    EXPECT_FALSE(m_controller->adIsVisible());
+    browser->done();
+    run(1);
+    EXPECT_TRUE(m_controller->adIsVisible());
+    EXPECT_TRUE(m_controller->isDisplayingAd());
+    EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
+    m_controller->dismissAd();
+    EXPECT_FALSE(plat::ui::isStatusBarHidden());
+}
+
+// Resigning active while the ad is visible dismisses it, without animation.
+TEST_F(FullScreenAdTest, ResignActiveDismisses) {
+    serve({answer(kImageAd)});
+    presented();
+    m_app->resignActive();
+    EXPECT_FALSE(onScreen());
+    EXPECT_EQ(m_delegate.lines.back(), "didDismiss presented=YES");
+    EXPECT_FALSE(m_controller->isDisplayingAd());
+}
+
+// The engine asks the delegate's URL hook only when the delegate says it has one.
+TEST_F(FullScreenAdTest, RequestHooksUnderAnswers) {
+    serve({answer(kImageAd)});
+    requested();
+    EXPECT_EQ(asked()[0].count("adurl"), 0u);
+    m_delegate.answered = {Hook::requestedAdUrl};
+    m_controller->setDelegate(&m_delegate);
+    m_controller->dismissAd();
+    requested();
+    ASSERT_EQ(asked().size(), 2u);
+    EXPECT_EQ(asked()[1].at("adurl"), "http://ad.example/one");
+    EXPECT_EQ(std::count(m_delegate.lines.begin(), m_delegate.lines.end(), "requestedAdUrl"), 1);
+}
+
+// The controller turns only to the orientation of its last request.
+TEST_F(FullScreenAdTest, RotationToRequestOrientation) {
+    serve({answer(kImageAd)});
+    m_app->setStatusBarOrientation(plat::ui::kInterfaceOrientationLandscapeRight);
+    requested();
+    EXPECT_EQ(m_controller->supportedInterfaceOrientations(), plat::ui::kInterfaceOrientationMaskLandscapeRight);
+    EXPECT_TRUE(m_controller->shouldAutorotateToInterfaceOrientation(plat::ui::kInterfaceOrientationLandscapeRight));
+    EXPECT_FALSE(m_controller->shouldAutorotateToInterfaceOrientation(plat::ui::kInterfaceOrientationPortrait));
+}
+
+// A delayed toolbar update from a page outliving its controller reaches nothing.
+TEST_F(FullScreenAdTest, PageOutlivesController) {
+    serve({answer(kToolbarPage)});
+    presented();
+    auto* page = dynamic_cast<orbad::OrbadFullScreenWebAdView*>(m_controller->internalAdView()->currentAdView());
+    ASSERT_NE(page, nullptr);
+    auto held = std::static_pointer_cast<orbad::OrbadFullScreenWebAdView>(page->shared_from_this());
+    EXPECT_NE(held->toolbarDelegate(), nullptr);
+    m_controller->dismissAd();
+    m_controller->setDelegate(nullptr);
+    m_controller.reset();
+    EXPECT_EQ(held->toolbarDelegate(), nullptr);
+}
+
+// The HTML ad's page drives the toolbar: back and forward follow its history after each load, and
+// a link of a native handler on a widget page keeps the page, brings the toolbar and opens the
+// other application (the ad is on screen: no click needed).
+TEST_F(FullScreenAdTest, PageHistoryAndNativeLinksDriveTheToolbar) {
+    serve({answer(kToolbarPage), answer(kWidgetPage)});
+    m_host->handlers = {"apps.store.invalid"};
+    presented();
+    auto page = [&] { return m_controller->internalAdView()->currentAdView(); };
+    auto engine = [&] { return plat::web::FakeWebEngine::of(dynamic_cast<plat::ui::WebView&>(page()->adsView())); };
+    auto arrows = [&] {
+        const auto& items = m_controller->toolbar()->items();
+        return std::to_string(items[2]->isEnabled()) + std::to_string(items[4]->isEnabled());
+    };
+    run(1);
+    EXPECT_EQ(arrows(), "00");
+    std::ofstream(m_dir.file("second.html")) << "<p>second</p>";
+    engine()->injectNavigation("file://" + m_dir.file("second.html"), plat::ui::WebNavigationType::LinkClicked);
+    run(1);
+    EXPECT_EQ(arrows(), "10");
+    m_controller->goBack();
+    run(1);
+    EXPECT_EQ(arrows(), "01");
+    m_controller->dismissAd();
+    run(1);
+
+    m_widgetStyle = "YES";
+    presented();
+    run(1);
+    ASSERT_TRUE(m_controller->toolbarHidden());
+    const std::string shown = engine()->document();
+    engine()->injectNavigation("https://apps.store.invalid/app/1", plat::ui::WebNavigationType::Other);
+    run(1);
+    EXPECT_FALSE(m_controller->toolbarHidden());
+    EXPECT_FALSE(m_controller->widgetButtonController()->getButtonVisible());
+    EXPECT_EQ(m_app->openedURLs(), Lines{"https://apps.store.invalid/app/1"});
+    EXPECT_EQ(engine()->document(), shown);
+}
+
+// The player's road: once the client has started, `init` gives the client's controller, which asks
+// the configured ad server for a full-screen ad; before, the stand-in.
+TEST_F(FullScreenAdTest, PlayerInitAfterStart) {
+    m_server = std::make_unique<dktest::ScriptedServer>(R"({"default": )" + answer(kImageAd) + "}");
+    dktest::ScriptedServer data(R"({"default": {"status": "HTTP/1.1 503 X"}})");
+    for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, data.url(""));
+    plat::net::setServerBaseOverride(orbad::kOrbadAdsServer, m_server->url(""));
+
+    EXPECT_NE(dynamic_cast<OrbadFullScreenAdViewControllerStandIn*>(OrbadFullScreenAdViewController::init().get()),
+              nullptr);
+    Orbad::startWithApplicationId("APP9");
+    m_controller = OrbadFullScreenAdViewController::init();
+    EXPECT_EQ(dynamic_cast<OrbadFullScreenAdViewControllerStandIn*>(m_controller.get()), nullptr);
+    m_controller->setDelegate(&m_delegate);
+    m_controller->requestAd();
+    EXPECT_TRUE(dktest::turnUntil([&] { return !m_delegate.lines.empty(); }));
+    EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES"}));
+    const auto seen = dktest::queriesTo(*m_server, "/");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].at("i"), "APP9");
+    EXPECT_EQ(seen[0].at("s"), "fullscreen");
+}
+
+}  // namespace
