@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "orbad/ads/OBBannerHost.h"
-#include "orbad/ads/OrbadAdViewInternal.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/Application.h"
@@ -36,8 +35,8 @@ OrbadFullScreenWebAdView::~OrbadFullScreenWebAdView() {
 }
 
 plat::ui::ViewController* OrbadFullScreenWebAdView::attachedViewController() const {
-    auto engine = std::dynamic_pointer_cast<OrbadAdViewInternal>(mainAdView());
-    return engine ? engine->viewController() : nullptr;
+    auto host = mainAdView();
+    return host ? host->viewController() : nullptr;
 }
 
 bool OrbadFullScreenWebAdView::needsToolbar() {
@@ -70,6 +69,8 @@ void OrbadFullScreenWebAdView::didFinishLoad(plat::ui::WebView& webView) {
 
 bool OrbadFullScreenWebAdView::shouldStartLoad(plat::ui::WebView& webView, const plat::ui::WebRequest& request,
                                                plat::ui::WebNavigationType type) {
+    // Opening another application may end the ad (resign-active dismisses it) while we decide.
+    const std::shared_ptr<plat::ui::View> hold = shared_from_this();
     const std::string url = lowered(request.url);
     std::vector<std::string> handlers;
     if (auto host = bannerHost()) handlers = host->nativeURLHandlers();

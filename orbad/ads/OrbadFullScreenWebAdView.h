@@ -9,10 +9,6 @@
 
 #include "orbad/ads/OrbadRichMediaWebAdView.h"
 
-namespace plat::ui {
-class ViewController;
-}
-
 namespace orbad {
 
 // The page's choice: content that reads as true shows the close widget instead of the toolbar.
@@ -41,7 +37,7 @@ public:
     bool isExpanded() const override { return true; }
     bool allowsWebViewScrolling() const override { return true; }
     // The engine's view controller: screens the page opens are presented from it.
-    plat::ui::ViewController* attachedViewController() const;
+    plat::ui::ViewController* attachedViewController() const override;
 
     // Held weakly: a late toolbar update after the controller has gone reaches nobody.
     void setToolbarDelegate(std::weak_ptr<OrbadFullScreenWebAdToolbarDelegate> delegate) {

@@ -16,6 +16,7 @@
 
 namespace orbad {
 
+class OrbadExpandableViewController;
 class OrbadWidgetButtonController;
 
 inline constexpr const char* kOrbadPermissionsCheckScript = "mAdViewPermissionsCheck();";
@@ -61,7 +62,9 @@ public:
     const char* adsViewClassName() const override { return className(); }
 
     // ---- what subclasses answer differently ----
-    virtual bool isExpanded() const { return false; }
+    virtual bool isExpanded() const { return m_expandable != nullptr; }
+    // What presents the ad's own screens while it is expanded (null when it is not).
+    virtual plat::ui::ViewController* attachedViewController() const;
     virtual bool allowsWebViewScrolling() const { return false; }
     virtual bool allowNewBrowserModals() const { return true; }
     bool isAutoplayable() const { return m_adCanAutoplay && m_hasDisplayed; }
@@ -154,6 +157,10 @@ private:
     std::shared_ptr<OrbadWidgetButtonController> m_widget;
     plat::foundation::Observation m_orientationObservation;
     plat::foundation::Observation m_browserObservation;
+
+private:
+    // ---- display and expansion ----
+    std::shared_ptr<OrbadExpandableViewController> m_expandable;
 };
 
 }  // namespace orbad

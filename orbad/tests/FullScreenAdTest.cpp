@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "orbad/Orbad.h"
 #include "orbad/OrbadFullScreenAdViewController.h"
@@ -345,6 +346,44 @@ TEST_F(FullScreenAdTest, RotationToRequestOrientation) {
     requested();
     EXPECT_EQ(m_controller->supportedInterfaceOrientations(), plat::ui::kInterfaceOrientationMaskLandscapeRight);
     EXPECT_FALSE(m_controller->shouldAutorotateToInterfaceOrientation(plat::ui::kInterfaceOrientationPortrait));
+}
+
+// The HTML ad's page drives the toolbar: back and forward follow its history after each load, and
+// a link of a native handler on a widget page keeps the page, brings the toolbar and opens the
+// other application (the ad is on screen: no click needed).
+TEST_F(FullScreenAdTest, PageHistoryAndNativeLinksDriveTheToolbar) {
+    serve({answer(kToolbarPage), answer(kWidgetPage)});
+    m_host->handlers = {"apps.store.invalid"};
+    presented();
+    auto page = [&] { return m_controller->internalAdView()->currentAdView(); };
+    auto engine = [&] { return plat::web::FakeWebEngine::of(dynamic_cast<plat::ui::WebView&>(page()->adsView())); };
+    auto arrows = [&] {
+        const auto& items = m_controller->toolbar()->items();
+        return std::to_string(items[2]->isEnabled()) + std::to_string(items[4]->isEnabled());
+    };
+    run(1);
+    EXPECT_EQ(arrows(), "00");
+    std::ofstream(m_dir.file("second.html")) << "<p>second</p>";
+    engine()->injectNavigation("file://" + m_dir.file("second.html"), plat::ui::WebNavigationType::LinkClicked);
+    run(1);
+    EXPECT_EQ(arrows(), "10");
+    m_controller->goBack();
+    run(1);
+    EXPECT_EQ(arrows(), "01");
+    m_controller->dismissAd();
+    run(1);
+
+    m_widgetStyle = "YES";
+    presented();
+    run(1);
+    ASSERT_TRUE(m_controller->toolbarHidden());
+    const std::string shown = engine()->document();
+    engine()->injectNavigation("https://apps.store.invalid/app/1", plat::ui::WebNavigationType::Other);
+    run(1);
+    EXPECT_FALSE(m_controller->toolbarHidden());
+    EXPECT_FALSE(m_controller->widgetButtonController()->getButtonVisible());
+    EXPECT_EQ(m_app->openedURLs(), Lines{"https://apps.store.invalid/app/1"});
+    EXPECT_EQ(engine()->document(), shown);
 }
 
 // The player's road: once the client has started, `init` gives the client's controller, which asks

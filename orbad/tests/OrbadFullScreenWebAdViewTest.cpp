@@ -17,6 +17,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "tests/support/TestSupport.h"
@@ -31,15 +32,23 @@ using Lines = std::vector<std::string>;
 constexpr WebNavigationType kClick = WebNavigationType::LinkClicked;
 constexpr WebNavigationType kOther = WebNavigationType::Other;
 
-// Everything the controller and the system hear, in one list, each line after the virtual time
-// since the test's origin.
-struct Heard {
+// Everything the system and the page engine's decisions tell, with what the toolbar hears, in one
+// list, each line after the virtual time since the test's origin.
+struct Heard : plat::ui::SystemServices, plat::ui::WebViewObserver {
     Lines lines;
     double origin = 0;
     void say(const std::string& line) {
         char t[32];
         std::snprintf(t, sizeof t, "%.3f ", RunLoop::main().now() - origin);
         lines.push_back(t + line);
+    }
+    void setIdleTimerDisabled(bool) override {}
+    bool openURL(const std::string& url) override {
+        say("open " + url);
+        return true;
+    }
+    void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& r, WebNavigationType, bool allowed) override {
+        say((allowed ? "load " : "refuse ") + r.url);
     }
 };
 
@@ -50,25 +59,6 @@ struct Toolbar : orbad::OrbadFullScreenWebAdToolbarDelegate {
     void fullscreenWebAdViewCanHideToolbar() override { heard.say("hide"); }
     void fullWebAdViewIsLoading(bool loading) override { heard.say(loading ? "loading 1" : "loading 0"); }
     void fullWebAdViewCanAllowOpenInSafari(bool allow) override { heard.say(allow ? "file 1" : "file 0"); }
-    Heard& heard;
-};
-
-struct SystemOpener : plat::ui::SystemServices {
-    explicit SystemOpener(Heard& heard) : heard(heard) {}
-    void setIdleTimerDisabled(bool) override {}
-    bool openURL(const std::string& url) override {
-        heard.say("open " + url);
-        return true;
-    }
-    Heard& heard;
-};
-
-struct Decisions : plat::ui::WebViewObserver {
-    explicit Decisions(Heard& heard) : heard(heard) {}
-    void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request, WebNavigationType,
-                        bool allowed) override {
-        heard.say((allowed ? "load " : "refuse ") + request.url);
-    }
     Heard& heard;
 };
 
@@ -91,8 +81,8 @@ protected:
         plat::foundation::Clock::process().setVirtual(true);
         ASSERT_TRUE(plat::web::useWebEngine("fake"));
         plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.full", m_dir.file("home")));
-        plat::ui::WebView::setObserver(&m_decisions);
-        m_app.setSystemServices(&m_opener);
+        plat::ui::WebView::setObserver(&heard);
+        m_app.setSystemServices(&heard);
         m_app.setCanOpenURLCheck([](std::string_view) { return true; });
         m_banner->handlers = {"", "apps.store.invalid", "maps.places.invalid"};
         orbad::setBannerHost(m_banner);
@@ -126,8 +116,6 @@ protected:
 
     dktest::TempDir m_dir;
     Heard heard;
-    Decisions m_decisions{heard};
-    SystemOpener m_opener{heard};
     plat::ui::Application m_app;
     std::shared_ptr<dktest::FakeBannerHost> m_banner = std::make_shared<dktest::FakeBannerHost>("http://127.0.0.1:1/ads");
     std::shared_ptr<AutoplayHost> host = std::make_shared<AutoplayHost>();
@@ -197,9 +185,7 @@ TEST_F(FullScreenWebAdViewTest, NativeHandlerLinksOpenOnlyOnAClickOrForAnAdOnScr
         if (c.displayed) view->adHasBeenDisplayed();
         forget();
         navigate(app, c.type);
-        Lines untimed;
-        for (const auto& line : heard.lines) untimed.push_back(line.substr(6));
-        EXPECT_EQ(untimed, c.heard) << c.name;
+        EXPECT_EQ(untimedLines(heard.lines), c.heard) << c.name;
     }
 }
 
@@ -277,6 +263,10 @@ TEST_F(FullScreenWebAdViewTest, TheFullScreenEngineShowsHTMLAdsInThisViewAndNeve
     auto* full = dynamic_cast<OrbadFullScreenWebAdView*>(shown[1]);
     ASSERT_NE(full, nullptr);
     EXPECT_TRUE(full->isAutoplayable());
+    // Its screens come from the engine's controller: the ad is expanded without an expand screen.
+    auto controller = std::make_shared<plat::ui::ViewController>();
+    engine->setViewController(controller.get());
+    EXPECT_EQ(full->attachedViewController(), controller.get());
     forget();
     plat::web::FakeWebEngine::of(*full)->injectNavigation("http://maps.places.invalid/?q=1", kOther, false);
     dktest::turn(0.1);
