@@ -127,10 +127,14 @@ bool OrbadFullScreenAdViewController::answers(Op op) const {
         case Op::adViewCanAutoplay:
         case Op::richMediaRequiresUserInteraction:
         // Reported whatever the delegate has: null when it has no hook.
-        case Op::requestedVeltiMediaURL: return true;
-        case Op::requestedAdUrlForAdView: return m_delegate && m_delegate->answers(Hook::requestedAdUrl);
-        case Op::requestedCreativeForAdView: return m_delegate && m_delegate->answers(Hook::requestedCreative);
-        default: return false;
+        case Op::requestedVeltiMediaURL:
+            return true;
+        case Op::requestedAdUrlForAdView:
+            return m_delegate && m_delegate->answers(Hook::requestedAdUrl);
+        case Op::requestedCreativeForAdView:
+            return m_delegate && m_delegate->answers(Hook::requestedCreative);
+        default:
+            return false;
     }
 }
 
@@ -146,7 +150,7 @@ void OrbadFullScreenAdViewController::adViewDidFinishLoad(OrbadAdView* view) {
 }
 
 void OrbadFullScreenAdViewController::adViewDidFailLoadWithError(OrbadAdView* view,
-                                                                  const plat::foundation::Error& error) {
+                                                                 const plat::foundation::Error& error) {
     if (!m_internalAdView || view != m_internalAdView->externalAdView()) return;
     auto keep = shared_from_this();
     m_hasAd = false;
@@ -155,7 +159,8 @@ void OrbadFullScreenAdViewController::adViewDidFailLoadWithError(OrbadAdView* vi
 }
 
 std::optional<std::string> OrbadFullScreenAdViewController::requestedAdUrlForAdView(OrbadAdView*) {
-    if (!m_delegate || !m_delegate->answers(OrbadFullScreenAdDelegate::Hook::requestedAdUrl)) return std::nullopt;
+    if (!m_delegate || !m_delegate->answers(OrbadFullScreenAdDelegate::Hook::requestedAdUrl))
+        return std::nullopt;
     return m_delegate->requestedAdUrlForFullScreenAdViewController(*this);
 }
 
@@ -252,11 +257,14 @@ void OrbadFullScreenAdViewController::viewDidLoad() {
     m_notLoadingItem = std::make_shared<ui::BarButtonItem>(Kind::FixedSpace);
     m_notLoadingItem->setWidth(kNotLoadingWidth);
     auto flexible = std::make_shared<ui::BarButtonItem>(Kind::FlexibleSpace);
-    m_backItem = std::make_shared<ui::BarButtonItem>(resources.backImage(), act(&OrbadFullScreenAdViewController::goBack));
-    m_forwardItem =
-        std::make_shared<ui::BarButtonItem>(resources.forwardImage(), act(&OrbadFullScreenAdViewController::goForward));
-    m_doneItem = std::make_shared<ui::BarButtonItem>(Kind::Done, act(&OrbadFullScreenAdViewController::dismissAd));
-    m_toolbar->setItems({m_notLoadingItem, flexible, m_backItem, flexible, m_forwardItem, flexible, m_doneItem});
+    m_backItem = std::make_shared<ui::BarButtonItem>(resources.backImage(),
+                                                     act(&OrbadFullScreenAdViewController::goBack));
+    m_forwardItem = std::make_shared<ui::BarButtonItem>(resources.forwardImage(),
+                                                        act(&OrbadFullScreenAdViewController::goForward));
+    m_doneItem =
+        std::make_shared<ui::BarButtonItem>(Kind::Done, act(&OrbadFullScreenAdViewController::dismissAd));
+    m_toolbar->setItems(
+        {m_notLoadingItem, flexible, m_backItem, flexible, m_forwardItem, flexible, m_doneItem});
 
     auto spinnerSlot = std::make_shared<ui::View>(ui::Rect{0, 0, kLoadingWidth, h});
     auto spinner = std::make_shared<ui::ActivityIndicator>(ui::ActivityIndicatorStyle::White);
@@ -279,7 +287,8 @@ void OrbadFullScreenAdViewController::viewWillAppear(bool animated) {
         m_internalAdView->setAutoresizesSubviews(true);
         if (!m_internalAdView->superview()) {
             m_internalAdView->setFrame(root->bounds());
-            m_internalAdView->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
+            m_internalAdView->setAutoresizingMask(ui::kAutoresizingFlexibleWidth |
+                                                  ui::kAutoresizingFlexibleHeight);
             root->insertSubview(m_internalAdView, 0);
         }
     }

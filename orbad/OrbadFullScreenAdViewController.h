@@ -52,7 +52,8 @@ public:
 
     // The request hooks: null and "" differ (see the request's parameters). The engine asks the
     // media URL's whatever `answers` says, and takes null when the delegate has none.
-    virtual std::optional<std::string> requestedAdUrlForFullScreenAdViewController(OrbadFullScreenAdViewController&) {
+    virtual std::optional<std::string> requestedAdUrlForFullScreenAdViewController(
+        OrbadFullScreenAdViewController&) {
         return std::nullopt;
     }
     virtual std::optional<std::string> requestedCreativeForFullScreenAdViewController(

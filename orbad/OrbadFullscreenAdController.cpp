@@ -97,7 +97,8 @@ void OrbadFullScreenAdViewControllerStandIn::registerServiceCommands() {
         for (auto it = controllers().rbegin(); it != controllers().rend(); ++it) {
             if (!can(**it)) continue;
             return [weak = (*it)->weak_from_this(), act] {
-                if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewControllerStandIn>(weak.lock())) act(*self);
+                if (auto self = std::static_pointer_cast<OrbadFullScreenAdViewControllerStandIn>(weak.lock()))
+                    act(*self);
             };
         }
         return nullptr;

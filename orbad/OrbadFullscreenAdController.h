@@ -27,7 +27,9 @@ public:
     bool shouldAutorotateToInterfaceOrientation(int orientation) const override {
         return ViewController::shouldAutorotateToInterfaceOrientation(orientation);
     }
-    unsigned supportedInterfaceOrientations() const override { return ViewController::supportedInterfaceOrientations(); }
+    unsigned supportedInterfaceOrientations() const override {
+        return ViewController::supportedInterfaceOrientations();
+    }
 
 protected:
     // Nothing more while one is loaded or requested.

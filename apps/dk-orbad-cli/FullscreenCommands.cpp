@@ -14,7 +14,8 @@ using dk::cli::escape;
 
 namespace {
 
-constexpr const char* kUsage = "usage: fullscreen delegate [OPTION]... | request | display | request-display | done | state";
+constexpr const char* kUsage =
+    "usage: fullscreen delegate [OPTION]... | request | display | request-display | done | state";
 
 const char* yesNo(bool on) {
     return on ? "YES" : "NO";
@@ -80,9 +81,9 @@ bool FullscreenCommands::fullscreen(const std::vector<Arg>& args) {
         const bool toolbar = c.toolbar() && c.toolbar()->window() && !c.toolbarHidden();
         const bool button = widget->closeButton() && widget->closeButton()->window() &&
                             !widget->closeButton()->isHidden() && widget->getButtonVisible();
-        m_say(std::string("fullscreen hasAd=") + yesNo(c.hasAd()) + " displaying=" + yesNo(c.isDisplayingAd()) +
-              " toolbar=" + shown(toolbar) + " widget=" + shown(button) +
-              " statusbar=" + shown(!plat::ui::isStatusBarHidden()));
+        m_say(std::string("fullscreen hasAd=") + yesNo(c.hasAd()) +
+              " displaying=" + yesNo(c.isDisplayingAd()) + " toolbar=" + shown(toolbar) +
+              " widget=" + shown(button) + " statusbar=" + shown(!plat::ui::isStatusBarHidden()));
         return true;
     } else {
         return refuse(kUsage);

@@ -38,7 +38,8 @@ namespace dkorbadcli {
 class FullscreenCommands : private OrbadFullScreenAdDelegate {
 public:
     // `root` gives the controller the ads are presented from, making the window on first use.
-    FullscreenCommands(std::function<void(const std::string&)> say, std::function<plat::ui::ViewController&()> root);
+    FullscreenCommands(std::function<void(const std::string&)> say,
+                       std::function<plat::ui::ViewController&()> root);
     ~FullscreenCommands() override;
     FullscreenCommands(const FullscreenCommands&) = delete;
     FullscreenCommands& operator=(const FullscreenCommands&) = delete;
@@ -64,7 +65,8 @@ private:
                                                  const plat::foundation::Error& error) override;
     void fullScreenAdViewControllerWillPresentAd(OrbadFullScreenAdViewController&) override;
     void fullScreenAdViewControllerDidDismissAd(OrbadFullScreenAdViewController&) override;
-    std::optional<std::string> requestedAdUrlForFullScreenAdViewController(OrbadFullScreenAdViewController&) override;
+    std::optional<std::string> requestedAdUrlForFullScreenAdViewController(
+        OrbadFullScreenAdViewController&) override;
     std::optional<std::string> requestedCreativeForFullScreenAdViewController(
         OrbadFullScreenAdViewController&) override;
     std::optional<std::string> requestedVeltiMediaURLForFullScreenAdViewController(

@@ -783,8 +783,9 @@ private:
     dkorbadcli::ClientCommands m_client;
     dkorbadcli::BannerCommands m_banners{say};
     dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
-    dkorbadcli::FullscreenCommands m_fullscreen{[](const std::string& line) { say(line); },
-                                                [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
+    dkorbadcli::FullscreenCommands m_fullscreen{
+        [](const std::string& line) { say(line); },
+        [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
 };
 
 }  // namespace

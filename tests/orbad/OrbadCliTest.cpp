@@ -365,8 +365,10 @@ TEST(OrbadCli, FullScreenAdsOfTheStartedClient) {
     dktest::TempDir work;
     const std::string units = R"({\"ad_units\": [{\"size\": \"fullscreen\", \"enabled\": true}]})";
     dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
-    const std::string text = R"({"body": "{\"creative\": {\"type\": \"text\", \"props\": {\"texts\": [\"hi\"]}}}"})",
-                      html = R"({"body": "{\"creative\": {\"type\": \"html\", \"props\": {\"html\": \"<p>ad</p>\"}}}"})",
+    const std::string text = R"({"body": "{\"creative\": {\"type\": \"text\", )"
+                             R"(\"props\": {\"texts\": [\"hi\"]}}}"})",
+                      html = R"({"body": "{\"creative\": {\"type\": \"html\", )"
+                             R"(\"props\": {\"html\": \"<p>ad</p>\"}}}"})",
                       none = R"({"status": "HTTP/1.1 503 X"})";
     const std::string answers[] = {html, text, text, none, none, text};
     std::string script = R"({"requests": {)";
