@@ -48,6 +48,8 @@ public:
     virtual void logInfo(const std::string&) const {}
     // The interface orientation of the engine's view controller (0 without one).
     virtual int interfaceOrientation() const { return 0; }
+    // The URL-encoded hardware model the engine sends with its requests ("" without one).
+    virtual std::string deviceModel() const { return {}; }
 };
 
 // A creative view as the engine drives it. The engine sets the delegate and itself before
