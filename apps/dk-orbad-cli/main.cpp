@@ -740,9 +740,9 @@ private:
         else if (dynamic_cast<orbad::OrbadWebAd*>(ad.get()))
             m_richMedia.setView(std::static_pointer_cast<orbad::OrbadRichMediaWebAdView>(
                 m_creative = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame)));
-        if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         else
             return refuse(std::string("no creative view for ") + ad->className());
+        if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
         m_creative->setMainAdView(m_host);
