@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "orbad/ads/OrbadRichMediaDeviceState.h"
 #include "orbad/core/OrbadJSON.h"

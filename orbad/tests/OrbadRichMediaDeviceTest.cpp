@@ -145,10 +145,13 @@ TEST_F(DeviceCommandsTest, ProductionAnswersEveryInformationAndCapabilityRow) {
     EXPECT_FALSE(plat::sys::Device::current().isBatteryMonitoringEnabled());
 }
 
-TEST_F(DeviceCommandsTest, NumbersAreWrittenTheCLocaleWayAndAnIPodDoesNotVibrate) {
+TEST_F(DeviceCommandsTest, AnOldIPodNeitherVibratesNorShakes) {
     facts({{"model", "iPod touch"}, {"systemVersion", "2.2"}});
     EXPECT_EQ(page("deviceVibrateAvailable?callbackFunctionName=v"), Lines{handler("'v', 0")});
     EXPECT_EQ(page("deviceShakeListeningAvailable?callbackFunctionName=s"), Lines{handler("'s', 0")});
+}
+
+TEST_F(DeviceCommandsTest, NumbersAreWrittenTheCLocaleWayInAnyLocale) {
     const std::string before = std::setlocale(LC_NUMERIC, nullptr);
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "the locale de_DE.UTF-8 is not installed here";
     const Lines answer = page("deviceScreenSize?callbackFunctionName=c");
