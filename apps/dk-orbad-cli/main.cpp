@@ -14,8 +14,9 @@
 //   views                  that window's view tree, one JSON line a view (without a creative, the
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
-// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N);
-// banners, actions and full-screen ads: BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
+// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N) and
+// the device input of DeviceCommands.h (motion, gps, heading, accel, shake); banners, actions and
+// full-screen ads: BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
@@ -41,6 +42,7 @@
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ActionCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
+#include "apps/dk-orbad-cli/DeviceCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
 #include "apps/dk-orbad-cli/FullscreenCommands.h"
@@ -374,6 +376,7 @@ private:
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
         if (std::optional<bool> accepted = m_fullscreen.run(name, args)) return *accepted;
+        if (std::optional<bool> accepted = m_device.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -742,6 +745,7 @@ private:
                 m_creative = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame)));
         else
             return refuse(std::string("no creative view for ") + ad->className());
+        if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
         m_creative->setMainAdView(m_host);
@@ -786,6 +790,7 @@ private:
     dkorbadcli::FullscreenCommands m_fullscreen{
         [](const std::string& line) { say(line); },
         [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
+    dkorbadcli::DeviceCommands m_device{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace
