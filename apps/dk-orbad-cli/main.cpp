@@ -40,6 +40,7 @@
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ActionCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
+#include "apps/dk-orbad-cli/MediaCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
 #include "orbad/Orbad.h"
@@ -371,6 +372,7 @@ private:
         if (auto ran = m_richMedia.run(name, args)) return *ran;
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
+        if (std::optional<bool> done = m_media.run(name, args)) return *done;
         return refuse("unknown command: " + name);
     }
 
@@ -780,6 +782,7 @@ private:
     dkorbadcli::ClientCommands m_client;
     dkorbadcli::BannerCommands m_banners{say};
     dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
+    dkorbadcli::MediaCommands m_media{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace

@@ -60,7 +60,7 @@ public:
     void setExternalAdView(OrbadAdView* view) { m_externalAdView = view; }
     // The explicit controller, else the first found up the responder chain, else the delegate when
     // it is a controller (never here), else null.
-    plat::ui::ViewController* viewController() const;
+    plat::ui::ViewController* viewController() const override;
     void setViewController(plat::ui::ViewController* controller) { m_viewController = controller; }
 
     void getAd();
@@ -110,8 +110,8 @@ public:
     void openBrowser(const std::shared_ptr<OBBrowserViewController>& browser);
     // The last browser opened (for tools and tests).
     std::shared_ptr<OBBrowserViewController> lastBrowser() const { return m_lastBrowser.lock(); }
-    bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad);
-    void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad);
+    bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>& ad) override;
+    void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>& ad) override;
     // A take-over shown by `object` (the in-app browser) that ends when it posts `didHideKey`.
     void willTouchThroughWithObject(const void* object, const std::string& didHideKey);
     bool shouldTouchThrough() const;

@@ -17,6 +17,7 @@ class OrbadAdViewDelegate;
 
 namespace plat::ui {
 class View;
+class ViewController;
 }
 
 namespace orbad {
@@ -48,6 +49,12 @@ public:
     virtual void logInfo(const std::string&) const {}
     // The interface orientation of the engine's view controller (0 without one).
     virtual int interfaceOrientation() const { return 0; }
+    // The controller that presents the creative's screens (null without one).
+    virtual plat::ui::ViewController* viewController() const { return nullptr; }
+    // The ad takes the screen: true counts the touch and holds the refresh until
+    // adDidFinishTouchThrough; false (without an engine too) when another ad has it.
+    virtual bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>&) { return false; }
+    virtual void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>&) {}
 };
 
 // A creative view as the engine drives it. The engine sets the delegate and itself before
