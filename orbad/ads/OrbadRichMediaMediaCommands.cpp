@@ -254,6 +254,7 @@ struct OrbadRichMediaWebAdView::AlertContext {
 };
 
 plat::ui::ViewController* OrbadRichMediaWebAdView::hostController() const {
+    if (isExpanded()) return attachedViewController();
     auto host = mainAdView();
     return host ? host->viewController() : nullptr;
 }

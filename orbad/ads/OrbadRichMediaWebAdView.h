@@ -24,6 +24,7 @@ struct PickedMedia;
 
 namespace orbad {
 
+class OrbadExpandableViewController;
 class OrbadWidgetButtonController;
 
 inline constexpr const char* kOrbadPermissionsCheckScript = "mAdViewPermissionsCheck();";
@@ -69,7 +70,9 @@ public:
     const char* adsViewClassName() const override { return className(); }
 
     // ---- what subclasses answer differently ----
-    virtual bool isExpanded() const { return false; }
+    virtual bool isExpanded() const { return m_expandable != nullptr; }
+    // What presents the ad's own screens while it is expanded (null when it is not).
+    virtual plat::ui::ViewController* attachedViewController() const;
     virtual bool allowsWebViewScrolling() const { return false; }
     virtual bool allowNewBrowserModals() const { return true; }
     bool isAutoplayable() const { return m_adCanAutoplay && m_hasDisplayed; }
@@ -107,6 +110,34 @@ public:
     void commandDomReady(const Parameters& parameters);
 
     // display and expansion
+    void commandSetCloseWidgetButtonPosition(const Parameters& parameters);
+    void commandNotifyCloseWidgetButtonImageChanged(const Parameters& parameters);
+    void commandDisplayResizeTo(const Parameters& parameters);
+    void commandDisplayExpandToFullScreen(const Parameters& parameters);
+    void commandDisplayContractAd(const Parameters& parameters);
+    void commandDisplaySetAdFinishedResizingCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillContractCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillTerminateCallback(const Parameters& parameters);
+    void commandDisplaySetAdWillBecomeHiddenCallback(const Parameters& parameters);
+    void commandDisplaySetAdDidReturnFromHiddenCallback(const Parameters& parameters);
+    void commandDisplaySetAdDidDisplayCallback(const Parameters& parameters);
+    void commandDisplaySetAdHasBeenDismissedCallback(const Parameters& parameters);
+    void commandDisplaySetAllCallbacks(const Parameters& parameters);
+    void commandDisplayGetIsViewable(const Parameters& parameters);
+    // Grows the ad to the frame of "x", "y", "width" and "height" (held to the screen), or the
+    // whole screen, presented over the engine's controller; with "expandURL" a second page fills
+    // the enlarged area. Nothing happens, and nothing is answered, when the engine refuses the
+    // take-over.
+    void sizeAd(const Parameters& parameters);
+    void sizeAdToFullScreen(const Parameters& parameters);
+    // Shrinks an expanded ad back into its slot; `ok` hears either way.
+    void contractAd(const std::optional<std::string>& ok, double duration);
+    // From the expand controller.
+    void expandableDidFinishResizing();
+    void expandableWillClose();
+    void expandableDidClose(OrbadExpandableViewController& controller);
+    const std::shared_ptr<OrbadExpandableViewController>& expandableViewController() const { return m_expandable; }
+    const plat::ui::Rect& originalAdFrame() const { return m_originalAdFrame; }
 
     // device information and capabilities
 
@@ -141,13 +172,14 @@ protected:
     virtual void sendSMSFromURI(const std::string& uri);
     virtual void sendEmailFromURI(const std::string& uri);
     virtual void deviceOrientationDidChange() {}
-
-private:
+    // The page's loads and the link decision; subclasses add to them.
     bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                          plat::ui::WebNavigationType type) override;
     void didStartLoad(plat::ui::WebView&) override;
     void didFinishLoad(plat::ui::WebView&) override;
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+
+private:
     std::string evaluate(const std::string& script) { return stringByEvaluatingJavaScript(script); }
     void removePageFile();
 
@@ -199,6 +231,17 @@ private:
     bool m_photoTookTouchThrough = false;
     std::unique_ptr<plat::sys::CaptureSession> m_session;
     std::map<const plat::ui::AlertView*, std::shared_ptr<AlertContext>> m_alertContexts;
+
+    // ---- display and expansion ----
+    class ExpandableDelegate;
+    void setDisplayCallback(std::optional<std::string> OrbadDisplayCallbacks::*field, const char* name,
+                            const Parameters& parameters);
+    void answerDisplayCallbackSet(const Parameters& parameters);
+    friend class OrbadRichMediaSecondPartView;
+    std::shared_ptr<OrbadExpandableViewController> m_expandable;
+    std::shared_ptr<ExpandableDelegate> m_expandableDelegate;
+    std::shared_ptr<plat::ui::View> m_originalAdSuperview;
+    plat::ui::Rect m_originalAdFrame;
 };
 
 }  // namespace orbad

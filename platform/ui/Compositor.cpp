@@ -196,7 +196,7 @@ void Compositor::turnEnded() {
         m_refresh = m_app.runLoop().addTimer(gl::DisplayLink::kRefreshPeriod, [] {});
 }
 
-bool Compositor::composite(Presenter& presenter) {
+bool Compositor::composite(Presenter& presenter, bool overlays) {
     gl::CurrentContextScope keep;
     Presenter::Target target;
     if (!presenter.beginFrame(&target)) return false;
@@ -237,7 +237,7 @@ bool Compositor::composite(Presenter& presenter) {
                             turn(turns, interface.width, interface.height);
         if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1, 0);
         // A drawing may change the list: draw what there was.
-        m_overlayWalk.assign(m_app.overlays().begin(), m_app.overlays().end());
+        if (overlays) m_overlayWalk.assign(m_app.overlays().begin(), m_app.overlays().end());
         for (const std::shared_ptr<View>& overlay : m_overlayWalk) drawView(*overlay, base.data(), 1, 0);
         m_overlayWalk.clear();
     }

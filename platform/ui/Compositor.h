@@ -49,9 +49,9 @@ public:
     // nothing is drawn but by composite(), so game frames cost nothing here. Null removes it.
     void setPresenter(Presenter* presenter);
     Presenter* presenter() const { return m_presenter; }
-    // One frame of the key window and the overlays into `presenter` now (a screenshot); false when
-    // it gave none.
-    bool composite(Presenter& presenter);
+    // One frame of the key window and (unless `overlays` is false) the overlays into `presenter`
+    // now (a screenshot); false when it gave none.
+    bool composite(Presenter& presenter, bool overlays = true);
     // Frames committed to the presenter at turn ends.
     std::uint64_t commitCount() const { return m_commits; }
 

@@ -78,7 +78,7 @@ std::shared_ptr<Image> Image::fromData(const std::uint8_t* data, size_t size, co
 }
 
 std::shared_ptr<Image> Image::fromPremultipliedRGBA(int width, int height, const std::uint8_t* rgba,
-                                                   const std::string& name) {
+                                                   const std::string& name, double scale) {
     if (width <= 0 || height <= 0) return nullptr;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
@@ -98,6 +98,21 @@ std::shared_ptr<Image> Image::fromPremultipliedRGBA(int width, int height, const
     std::shared_ptr<Image> image(new Image);
     image->m_path = name;
     image->m_surface = surface;
+    image->m_scale = scale > 0 ? scale : 1;
+    return image;
+}
+
+std::shared_ptr<Image> Image::fromSurface(cairo_surface_t* surface, const std::string& name, double scale) {
+    if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+        cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE)
+        return nullptr;
+    const cairo_format_t format = cairo_image_surface_get_format(surface);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return nullptr;
+    cairo_surface_flush(surface);
+    std::shared_ptr<Image> image(new Image);
+    image->m_path = name;
+    image->m_surface = cairo_surface_reference(surface);
+    image->m_scale = scale > 0 ? scale : 1;
     return image;
 }
 

@@ -24,10 +24,13 @@ public:
     static std::shared_ptr<Image> fromData(const std::uint8_t* data, size_t size, const std::string& name,
                                            double scale = 1,
                                            std::string* error = nullptr);
-    // From rows of premultiplied RGBA pixels, top row first, one pixel a point; nullptr for an
+    // From rows of premultiplied RGBA pixels, top row first, `scale` pixels a point; nullptr for an
     // empty or oversized picture.
     static std::shared_ptr<Image> fromPremultipliedRGBA(int width, int height, const std::uint8_t* rgba,
-                                                        const std::string& name);
+                                                        const std::string& name, double scale = 1);
+    // A Cairo image surface (ARGB32 or RGB24) drawn elsewhere, kept by a reference of its own, at
+    // `scale` pixels a point; nullptr for a surface in error or of another kind.
+    static std::shared_ptr<Image> fromSurface(cairo_surface_t* surface, const std::string& name, double scale = 1);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;

@@ -91,6 +91,10 @@ void ImageView::draw(cairo_t* cr) {
         drawImage(cr, *shown, {(b.width - w) / 2, (b.height - h) / 2, w, h});
     } else if (m_contentMode == kContentModeCenter) {
         drawImage(cr, *shown, {(b.width - size.width) / 2, (b.height - size.height) / 2, size.width, size.height});
+    } else if (m_contentMode == kContentModeTop) {
+        drawImage(cr, *shown, {(b.width - size.width) / 2, 0, size.width, size.height});
+    } else if (m_contentMode == kContentModeBottom) {
+        drawImage(cr, *shown, {(b.width - size.width) / 2, b.height - size.height, size.width, size.height});
     } else {
         drawImage(cr, *shown, b);
     }

@@ -14,7 +14,14 @@
 namespace plat::ui {
 
 // The platform's content modes that image views draw; any other value draws as ScaleToFill.
-enum ContentMode { kContentModeScaleToFill = 0, kContentModeScaleAspectFit = 1, kContentModeCenter = 4 };
+// Top and Bottom keep the picture's size, centred across and pinned to that edge.
+enum ContentMode {
+    kContentModeScaleToFill = 0,
+    kContentModeScaleAspectFit = 1,
+    kContentModeCenter = 4,
+    kContentModeTop = 5,
+    kContentModeBottom = 6,
+};
 
 class ImageView : public View {
 public:
