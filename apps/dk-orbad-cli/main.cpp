@@ -171,6 +171,23 @@ public:
     double adWidth() const override { return size.width; }
     double adHeight() const override { return size.height; }
     plat::ui::Size size{};
+    // The bridge's covering screens (picker, composers): a controller over the engine view, made
+    // when one is first shown, and a touch-through the tool always grants.
+    plat::ui::ViewController* viewController() const override {
+        auto view = engineView.lock();
+        if (view && !controller) {
+            controller = std::make_shared<plat::ui::ViewController>();
+            controller->setView(view);
+        }
+        return controller.get();
+    }
+    bool adShouldTouchThrough(const std::shared_ptr<orbad::OrbadAd>&) override {
+        say("host touch");
+        return true;
+    }
+    void adDidFinishTouchThrough(const std::shared_ptr<orbad::OrbadAd>&) override { say("host finish"); }
+    std::weak_ptr<plat::ui::View> engineView;
+    mutable std::shared_ptr<plat::ui::ViewController> controller;
 };
 
 // The window's pixels, for `screenshot`: an offscreen frame buffer of its size.
@@ -743,6 +760,7 @@ private:
             return refuse(std::string("no creative view for ") + ad->className());
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
+        m_host->engineView = engineView;
         m_creative->setMainAdView(m_host);
         engineView->addSubview(std::dynamic_pointer_cast<plat::ui::View>(m_creative));
         m_creative->loadWithAd(ad);
