@@ -304,11 +304,21 @@ void OrbadRichMediaWebAdView::takePhotoAndReturnToWebview() {
     plat::ui::ViewController* controller = hostController();
     if (!controller) return finishTouchThrough(took);
     if (!m_mediaRelay) m_mediaRelay = std::make_shared<MediaRelay>(*this);
-    m_photoTookTouchThrough = took;
     auto picker = std::make_shared<plat::ui::ImagePickerController>();
     picker->setDelegate(m_mediaRelay);
+    if (presentCovering(*controller, picker, took)) m_photoTookTouchThrough = took;
+}
+
+// A controller that already shows a screen refuses another: the page gets its screen back at once
+// and the touch-through is given back, or every banner's refresh would stay held.
+bool OrbadRichMediaWebAdView::presentCovering(plat::ui::ViewController& controller,
+                                              const std::shared_ptr<plat::ui::ViewController>& screen, bool took) {
     willBecomeHidden();
-    controller->presentViewController(picker, true);
+    controller.presentViewController(screen, true);
+    if (screen->presentingViewController()) return true;
+    didReturnFromHidden();
+    finishTouchThrough(took);
+    return false;
 }
 
 void OrbadRichMediaWebAdView::photoPicked(plat::ui::ImagePickerController& picker, const plat::ui::PickedMedia* media) {
@@ -512,10 +522,8 @@ void OrbadRichMediaWebAdView::sendEmailFromURI(const std::string& uri) {
     if (!takeTouchThrough(took)) return;
     plat::ui::ViewController* controller = hostController();
     if (!controller) return finishTouchThrough(took);
-    willBecomeHidden();
     const OrbadEmailLink link = orbadConvertEmailURI(uri);
     if (!m_mediaRelay) m_mediaRelay = std::make_shared<MediaRelay>(*this);
-    m_mediaRelay->tookTouchThrough = took;
     auto composer = std::make_shared<plat::ui::MailComposeViewController>();
     composer->setMailComposeDelegate(m_mediaRelay);
     composer->setToRecipients(link.to);
@@ -523,7 +531,7 @@ void OrbadRichMediaWebAdView::sendEmailFromURI(const std::string& uri) {
     if (auto it = link.lists.find("cc"); it != link.lists.end()) composer->setCcRecipients(it->second);
     if (auto it = link.texts.find("body"); it != link.texts.end()) composer->setMessageBody(it->second, false);
     if (auto it = link.texts.find("subject"); it != link.texts.end()) composer->setSubject(it->second);
-    controller->presentViewController(composer, true);
+    if (presentCovering(*controller, composer, took)) m_mediaRelay->tookTouchThrough = took;
 }
 
 void OrbadRichMediaWebAdView::sendSMSFromURI(const std::string& uri) {
@@ -532,15 +540,13 @@ void OrbadRichMediaWebAdView::sendSMSFromURI(const std::string& uri) {
     if (!takeTouchThrough(took)) return;
     plat::ui::ViewController* controller = hostController();
     if (!controller) return finishTouchThrough(took);
-    willBecomeHidden();
     const OrbadSMSLink link = orbadConvertSMSURI(uri);
     if (!m_mediaRelay) m_mediaRelay = std::make_shared<MediaRelay>(*this);
-    m_mediaRelay->tookTouchThrough = took;
     auto composer = std::make_shared<plat::ui::MessageComposeViewController>();
     composer->setMessageComposeDelegate(m_mediaRelay);
     composer->setRecipients(link.recipients);
     composer->setBody(link.body);
-    controller->presentViewController(composer, true);
+    if (presentCovering(*controller, composer, took)) m_mediaRelay->tookTouchThrough = took;
 }
 
 void OrbadRichMediaWebAdView::composerFinished(plat::ui::ViewController& composer, bool took) {

@@ -213,6 +213,9 @@ private:
     void finishTouchThrough(bool took);
     void willBecomeHidden();
     void didReturnFromHidden();
+    // Framed by the hidden callbacks; false (all undone) when the controller refuses it.
+    bool presentCovering(plat::ui::ViewController& controller, const std::shared_ptr<plat::ui::ViewController>& screen,
+                         bool took);
     void takePhotoAndReturnToWebview();
     void photoPicked(plat::ui::ImagePickerController& picker, const plat::ui::PickedMedia* media);
     void photoCallback(const plat::image::Bitmap& image);

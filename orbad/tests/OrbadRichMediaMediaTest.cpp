@@ -239,6 +239,9 @@ TEST_F(RichMediaMediaTest, ACancelledPhotoAndTheSilentEnds) {
     navigate(kPhoto);
     took();
     ASSERT_TRUE(plat::ui::ImagePickerController::onScreen());
+    // Asked again while the picker shows: refused, and the page and the engine get all back.
+    EXPECT_EQ(navigate(kPhoto), (Lines{"mAdViewCallbackHandler('hidden');", "mAdViewCallbackHandler('back');"}));
+    EXPECT_EQ(took(), (Lines{"touch", "finish"}));
     plat::ui::ImagePickerController::onScreen()->cancel();
     EXPECT_EQ(scripts(), (Lines{"mAdViewCallbackHandler('e', 'User cancelled the action');",
                                 "mAdViewCallbackHandler('back');"}));
