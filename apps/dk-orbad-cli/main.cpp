@@ -14,7 +14,8 @@
 //   views                  that window's view tree, one JSON line a view (without a creative, the
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
-// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N).
+// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N) and
+// the device input of DeviceCommands.h (motion, gps, heading, accel, shake).
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
@@ -39,6 +40,7 @@
 
 #include "apps/cli-support/CommandLine.h"
 #include "apps/dk-orbad-cli/ActionCommands.h"
+#include "apps/dk-orbad-cli/DeviceCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/MediaCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
@@ -390,6 +392,7 @@ private:
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
         if (std::optional<bool> done = m_media.run(name, args)) return *done;
+        if (std::optional<bool> accepted = m_device.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
 
@@ -758,6 +761,7 @@ private:
                 m_creative = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame)));
         else
             return refuse(std::string("no creative view for ") + ad->className());
+        if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
         m_host->engineView = engineView;
@@ -801,6 +805,7 @@ private:
     dkorbadcli::BannerCommands m_banners{say};
     dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
     dkorbadcli::MediaCommands m_media{[](const std::string& line) { say(line); }};
+    dkorbadcli::DeviceCommands m_device{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace

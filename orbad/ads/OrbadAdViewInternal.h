@@ -87,6 +87,7 @@ public:
         if (m_host) m_host->logInfo(text);
     }
     int interfaceOrientation() const override;
+    std::string deviceModel() const override { return m_deviceModel; }
     OrbadAdsView* currentAdView() const { return m_currentAdView; }
     const std::shared_ptr<OrbadAdsView>& nextAdView() const { return m_nextAdView; }
     const std::shared_ptr<OrbadAd>& currentAd() const { return m_currentAd; }

@@ -55,6 +55,8 @@ public:
     // adDidFinishTouchThrough; false (without an engine too) when another ad has it.
     virtual bool adShouldTouchThrough(const std::shared_ptr<OrbadAd>&) { return false; }
     virtual void adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>&) {}
+    // The URL-encoded hardware model the engine sends with its requests ("" without one).
+    virtual std::string deviceModel() const { return {}; }
 };
 
 // A creative view as the engine drives it. The engine sets the delegate and itself before

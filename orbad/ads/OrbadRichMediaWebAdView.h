@@ -140,8 +140,49 @@ public:
     const plat::ui::Rect& originalAdFrame() const { return m_originalAdFrame; }
 
     // device information and capabilities
+    void commandDeviceBatteryState(const Parameters& parameters);
+    void commandDeviceUniqueId(const Parameters& parameters);
+    void commandDeviceModel(const Parameters& parameters);
+    void commandDeviceSystemVersion(const Parameters& parameters);
+    void commandDeviceHardwareModel(const Parameters& parameters);
+    void commandDeviceConnectionType(const Parameters& parameters);
+    void commandDeviceLanguage(const Parameters& parameters);
+    void commandDeviceLocale(const Parameters& parameters);
+    void commandDeviceScalingFactor(const Parameters& parameters);
+    void commandDevicePlatform(const Parameters& parameters);
+    void commandDeviceScreenSize(const Parameters& parameters);
+    void commandDeviceInterfaceOrientation(const Parameters& parameters);
+    void commandDeviceCurrentOrientation(const Parameters& parameters);
+    void commandSetDeviceOrientationChangeCallback(const Parameters& parameters);
+    void commandDeviceAccelerometerAvailable(const Parameters& parameters);
+    void commandDeviceGyroscopeAvailable(const Parameters& parameters);
+    void commandDeviceDeviceMotionAvailable(const Parameters& parameters);
+    void commandDeviceGPSAvailable(const Parameters& parameters);
+    void commandDeviceMagnetometerAvailable(const Parameters& parameters);
+    void commandDeviceCameraAvailable(const Parameters& parameters);
+    void commandDeviceFlashlightAvailable(const Parameters& parameters);
+    void commandDeviceNeverAvailable(const Parameters& parameters);
+    void commandDeviceVibrateAvailable(const Parameters& parameters);
+    void commandDeviceEmailAvailable(const Parameters& parameters);
+    void commandDeviceSMSAvailable(const Parameters& parameters);
+    void commandDeviceShakeListeningAvailable(const Parameters& parameters);
 
     // sensors and listeners
+    void commandDeviceStartShakeListening(const Parameters& parameters);
+    void commandDeviceStopShakeListening(const Parameters& parameters);
+    void commandAccelerometerStart(const Parameters& parameters);
+    void commandAccelerometerStop(const Parameters& parameters);
+    void commandGyroscopeStart(const Parameters& parameters);
+    void commandGyroscopeStop(const Parameters& parameters);
+    void commandDeviceMotionStart(const Parameters& parameters);
+    void commandDeviceMotionStop(const Parameters& parameters);
+    void commandGpsStart(const Parameters& parameters);
+    void commandGpsStop(const Parameters& parameters);
+    void commandMagnetometerStart(const Parameters& parameters);
+    void commandMagnetometerStop(const Parameters& parameters);
+    // The end of a motion gesture, as the responder hears it; only kOrbadShakeMotion counts.
+    void motionEnded(int motion);
+    static constexpr int kOrbadShakeMotion = 1;
 
     // camera, songs, alerts, vibration, flashlight, mail and SMS
     void commandDeviceFlashlightOn(const Parameters& parameters);
@@ -171,7 +212,7 @@ protected:
     // The SMS and mail steps of links (their composers come with the bridge commands).
     virtual void sendSMSFromURI(const std::string& uri);
     virtual void sendEmailFromURI(const std::string& uri);
-    virtual void deviceOrientationDidChange() {}
+    virtual void deviceOrientationDidChange();
     // The page's loads and the link decision; subclasses add to them.
     bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                          plat::ui::WebNavigationType type) override;
@@ -245,6 +286,16 @@ private:
     std::shared_ptr<ExpandableDelegate> m_expandableDelegate;
     std::shared_ptr<plat::ui::View> m_originalAdSuperview;
     plat::ui::Rect m_originalAdFrame;
+
+    // device information, capabilities, sensors and listeners: the connection query and every
+    // listening's state, made at first use
+    struct DeviceState;
+    struct DeviceStateDeleter {
+        void operator()(DeviceState* state) const;
+    };
+    DeviceState& deviceState();
+    void stopSensors();
+    std::unique_ptr<DeviceState, DeviceStateDeleter> m_deviceState;
 };
 
 }  // namespace orbad

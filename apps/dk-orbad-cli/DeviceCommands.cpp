@@ -1,0 +1,92 @@
+#include "apps/dk-orbad-cli/DeviceCommands.h"
+
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
+#include "orbad/core/OBSession.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SensorServices.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/SensorStandIns.h"
+
+namespace dkorbadcli {
+
+namespace {
+
+// The numbers of `args` from `first` on; false when one is not a number.
+bool numbers(const std::vector<dk::cli::Arg>& args, size_t first, std::vector<double>& out) {
+    for (size_t i = first; i < args.size(); ++i) {
+        double value;
+        if (!dk::cli::parseDouble(args[i].text, value)) return false;
+        out.push_back(value);
+    }
+    return true;
+}
+
+}  // namespace
+
+DeviceCommands::DeviceCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
+    plat::foundation::registerSensorClasses();
+    plat::sys::setSensorTraceListener([say = m_say](std::string_view line) { say(dk::cli::escape(std::string(line))); });
+}
+
+DeviceCommands::~DeviceCommands() {
+    plat::sys::setSensorTraceListener(nullptr);
+}
+
+bool DeviceCommands::refuse(const std::string& why) const {
+    m_say("error " + why);
+    return false;
+}
+
+// What the input set off runs now, then the command answers.
+bool DeviceCommands::done() const {
+    plat::foundation::RunLoop::main().runFor(0);
+    m_say("ok");
+    return true;
+}
+
+std::optional<bool> DeviceCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
+    std::vector<double> n;
+    if (name == "motion") {
+        const auto sensor = args.empty() ? std::nullopt : plat::sys::parseMotionSensor(args[0].text);
+        if (!sensor || args.size() != 4 || !numbers(args, 1, n)) return refuse("usage: motion accel|gyro|attitude X Y Z");
+        plat::sys::MotionManager::setReading(*sensor, {n[0], n[1], n[2]});
+        return done();
+    }
+    if (name == "gps") {
+        if ((args.size() != 2 && args.size() != 7) || !numbers(args, 0, n))
+            return refuse("usage: gps LAT LON [ALT COURSE SPEED HACC VACC]");
+        plat::sys::Location fix;
+        fix.latitude = n[0];
+        fix.longitude = n[1];
+        if (n.size() == 7) {
+            fix.altitude = n[2];
+            fix.course = n[3];
+            fix.speed = n[4];
+            fix.horizontalAccuracy = n[5];
+            fix.verticalAccuracy = n[6];
+        }
+        fix.timestamp = orbad::wallNow();
+        plat::sys::LocationManager::deliverLocation(fix);
+        return done();
+    }
+    if (name == "heading") {
+        if (args.size() != 1 || !numbers(args, 0, n)) return refuse("usage: heading DEGREES");
+        plat::sys::LocationManager::deliverHeading({n[0], orbad::wallNow()});
+        return done();
+    }
+    if (name == "accel") {
+        if (args.size() != 3 || !numbers(args, 0, n)) return refuse("usage: accel X Y Z");
+        plat::sys::Accelerometer::shared().deliver(
+            {n[0], n[1], n[2], plat::foundation::Clock::process().now()});
+        return done();
+    }
+    if (name == "shake") {
+        if (!args.empty()) return refuse("usage: shake");
+        if (auto view = m_view.lock()) view->motionEnded(orbad::OrbadRichMediaWebAdView::kOrbadShakeMotion);
+        return done();
+    }
+    return std::nullopt;
+}
+
+}  // namespace dkorbadcli

@@ -1,0 +1,89 @@
+// The rich-media view's device side, shared by its information and sensor commands: the connection
+// query in progress and every listening with its platform objects. Private to those two files.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "orbad/ads/OrbadRichMediaURLParser.h"
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
+#include "orbad/core/OrbadReachability.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/SensorStandIns.h"
+
+namespace orbad {
+
+// One polled motion listening. Its address names its pending sampling step on the run loop, so a
+// start or stop cancels that step alone.
+struct OrbadPolledListening {
+    bool sending = false;
+    std::optional<std::string> callback;
+    double interval = 0;
+};
+
+struct OrbadPolledMember;
+
+struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, plat::sys::LocationManagerDelegate {
+    explicit DeviceState(OrbadRichMediaWebAdView& owner) : view(owner) {}
+    ~DeviceState() override;
+
+    void didAccelerate(plat::sys::Accelerometer&, const plat::sys::Acceleration& acceleration) override;
+    void didUpdateToLocation(plat::sys::LocationManager&, const plat::sys::Location& location,
+                             const std::optional<plat::sys::Location>& previous) override;
+    void didUpdateHeading(plat::sys::LocationManager&, const plat::sys::Heading& heading) override;
+
+    // The shared location manager, held once per listening that runs.
+    plat::sys::LocationManager& holdLocationManager();
+    void releaseLocationManager();
+    // Gives the game its accelerometer back when this view took it.
+    void returnAccelerometer();
+
+    // The connection query (the device commands).
+    void getConnectionType();
+    void reachabilityChanged(unsigned generation);
+    void finishConnectionQuery(unsigned generation, const std::optional<std::string>& answer);
+
+    // The listenings (the sensor commands); null answers are not sent.
+    using Answer = std::optional<std::string>;
+    void startPolled(const OrbadPolledMember& member, const Parameters& parameters);
+    void startAccelerometerWithoutMotion(double interval, const Answer& ok, const Answer& err);
+    void sampleStep(const OrbadPolledMember& member);
+    void stopPolled(const OrbadPolledMember& member, const Answer& ok, const Answer& err);
+    void stopLocation(bool heading, const Answer& ok, const Answer& err);
+    void stopShake(const Answer& ok, const Answer& err);
+
+    OrbadRichMediaWebAdView& view;
+
+    // The connection query: one generation per query, so nothing of an earlier one answers.
+    unsigned query = 0;
+    std::unique_ptr<OrbadReachability> reachability;
+    plat::foundation::Timer reachabilityTimer;
+    plat::foundation::Observation reachabilityObservation;
+    std::optional<std::string> reachabilitySuccess, reachabilityError;
+
+    std::unique_ptr<plat::sys::MotionManager> motionManager;
+    // By plat::sys::MotionSensor: acceleration, rotation rate, attitude.
+    OrbadPolledListening polled[3];
+    OrbadPolledListening& listening(plat::sys::MotionSensor sensor) { return polled[static_cast<int>(sensor)]; }
+    // The game's accelerometer, while this view holds it (no motion class): the game's own delegate
+    // and interval, given back at the stop.
+    bool holdsAccelerometer = false;
+    plat::sys::AccelerometerDelegate* oldAccelerometerDelegate = nullptr;
+    double oldAccelerometerInterval = 0;
+
+    std::unique_ptr<plat::sys::LocationManager> locationManager;
+    int locationHolds = 0;
+    bool sendingGPS = false, sendingHeading = false;
+    std::optional<std::string> gpsCallback, magnetometerCallback;
+
+    bool sendingShake = false;
+    std::optional<std::string> shakeCallback;
+};
+
+// "%f" as the C locale writes it, whatever the process's locale.
+std::string orbadFormatF(double value);
+
+}  // namespace orbad
