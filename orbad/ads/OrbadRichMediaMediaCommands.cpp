@@ -214,30 +214,30 @@ public:
     bool tookTouchThrough = false;  // the composer on screen
 
     void alertViewClickedButton(plat::ui::AlertView& alert, int index, const std::string& title) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.alertAnswered(alert, index, title, false);
     }
     void alertViewCancel(plat::ui::AlertView& alert) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.alertAnswered(alert, -1, {}, true);
     }
     void imagePickerControllerDidCancel(plat::ui::ImagePickerController& picker) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.photoPicked(picker, nullptr);
     }
     void imagePickerControllerDidFinishPicking(plat::ui::ImagePickerController& picker,
                                                const plat::ui::PickedMedia& media) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.photoPicked(picker, &media);
     }
     void mailComposeControllerDidFinish(plat::ui::MailComposeViewController& composer,
                                         plat::ui::ComposeResult) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.composerFinished(composer, tookTouchThrough);
     }
     void messageComposeViewControllerDidFinish(plat::ui::MessageComposeViewController& composer,
                                                plat::ui::ComposeResult) override {
-        const auto keep = m_view.shared_from_this();
+        const auto keep = m_view.weak_from_this().lock();
         m_view.composerFinished(composer, tookTouchThrough);
     }
 
