@@ -15,7 +15,8 @@
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
 // and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N) and
-// the device input of DeviceCommands.h (motion, gps, heading, accel, shake).
+// the device input of DeviceCommands.h (motion, gps, heading, accel, shake); the media screens of
+// MediaCommands.h (camera pick|cancel, compose done).
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
