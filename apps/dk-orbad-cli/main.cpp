@@ -15,8 +15,9 @@
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
 // and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N) and
-// the device input of DeviceCommands.h (motion, gps, heading, accel, shake); banners, actions and
-// full-screen ads: BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
+// the device input of DeviceCommands.h (motion, gps, heading, accel, shake); the media screens of
+// MediaCommands.h (camera pick|cancel, compose done); banners, actions and full-screen ads:
+// BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
 //
 // Commands come from FILE, else standard input. What happens prints as it happens; each command
 // prints its own result lines. Texts are escaped (\\ \r \n \t, other controls \xHH); `json` results
@@ -43,6 +44,7 @@
 #include "apps/dk-orbad-cli/ActionCommands.h"
 #include "apps/dk-orbad-cli/ClientCommands.h"
 #include "apps/dk-orbad-cli/DeviceCommands.h"
+#include "apps/dk-orbad-cli/MediaCommands.h"
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 #include "apps/dk-orbad-cli/BannerCommands.h"
 #include "apps/dk-orbad-cli/FullscreenCommands.h"
@@ -174,6 +176,23 @@ public:
     double adWidth() const override { return size.width; }
     double adHeight() const override { return size.height; }
     plat::ui::Size size{};
+    // The bridge's covering screens (picker, composers): a controller over the engine view, made
+    // when one is first shown, and a touch-through the tool always grants.
+    plat::ui::ViewController* viewController() const override {
+        auto view = engineView.lock();
+        if (view && !controller) {
+            controller = std::make_shared<plat::ui::ViewController>();
+            controller->setView(view);
+        }
+        return controller.get();
+    }
+    bool adShouldTouchThrough(const std::shared_ptr<orbad::OrbadAd>&) override {
+        say("host touch");
+        return true;
+    }
+    void adDidFinishTouchThrough(const std::shared_ptr<orbad::OrbadAd>&) override { say("host finish"); }
+    std::weak_ptr<plat::ui::View> engineView;
+    mutable std::shared_ptr<plat::ui::ViewController> controller;
 };
 
 // The window's pixels, for `screenshot`: an offscreen frame buffer of its size.
@@ -376,6 +395,7 @@ private:
         if (std::optional<bool> done = m_banners.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_actions.run(name, args)) return *accepted;
         if (std::optional<bool> accepted = m_fullscreen.run(name, args)) return *accepted;
+        if (std::optional<bool> done = m_media.run(name, args)) return *done;
         if (std::optional<bool> accepted = m_device.run(name, args)) return *accepted;
         return refuse("unknown command: " + name);
     }
@@ -748,6 +768,7 @@ private:
         if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
+        m_host->engineView = engineView;
         m_creative->setMainAdView(m_host);
         engineView->addSubview(std::dynamic_pointer_cast<plat::ui::View>(m_creative));
         m_creative->loadWithAd(ad);
@@ -790,6 +811,7 @@ private:
     dkorbadcli::FullscreenCommands m_fullscreen{
         [](const std::string& line) { say(line); },
         [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
+    dkorbadcli::MediaCommands m_media{[](const std::string& line) { say(line); }};
     dkorbadcli::DeviceCommands m_device{[](const std::string& line) { say(line); }};
 };
 

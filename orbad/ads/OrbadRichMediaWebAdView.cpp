@@ -272,6 +272,7 @@ void OrbadRichMediaWebAdView::enableScrolling(plat::ui::View& view) {
 
 // The sensors and the flashlight come with their commands; what is registered is forgotten here.
 void OrbadRichMediaWebAdView::cleanupAd() {
+    turnFlashlightOff();
     stopSensors();
     m_displayCallbacks = {};
     m_orientationCallback.reset();

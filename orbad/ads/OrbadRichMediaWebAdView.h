@@ -12,7 +12,15 @@
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdsView.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/image/ImageCodec.h"
+#include "platform/sys/MediaServices.h"
 #include "platform/ui/WebView.h"
+
+namespace plat::ui {
+class AlertView;
+class ImagePickerController;
+struct PickedMedia;
+}  // namespace plat::ui
 
 namespace orbad {
 
@@ -177,6 +185,12 @@ public:
     static constexpr int kOrbadShakeMotion = 1;
 
     // camera, songs, alerts, vibration, flashlight, mail and SMS
+    void commandDeviceFlashlightOn(const Parameters& parameters);
+    void commandDeviceFlashlightOff(const Parameters& parameters);
+    void commandDeviceVibrate(const Parameters& parameters);
+    void commandDeviceAlert(const Parameters& parameters);
+    void commandCameraTakePhoto(const Parameters& parameters);
+    void commandMediaQuerySongs(const Parameters& parameters);
 
     // ---- state ----
     bool adIsRestricted() const { return m_adIsRestricted; }
@@ -196,8 +210,8 @@ public:
 
 protected:
     // The SMS and mail steps of links (their composers come with the bridge commands).
-    virtual void sendSMSFromURI(const std::string& uri) { (void)uri; }
-    virtual void sendEmailFromURI(const std::string& uri) { (void)uri; }
+    virtual void sendSMSFromURI(const std::string& uri);
+    virtual void sendEmailFromURI(const std::string& uri);
     virtual void deviceOrientationDidChange();
     // The page's loads and the link decision; subclasses add to them.
     bool shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
@@ -228,6 +242,40 @@ private:
     plat::foundation::Observation m_browserObservation;
 
 private:
+    // ---- camera, songs, alerts, vibration, flashlight, mail and SMS ----
+    class MediaRelay;
+    struct AlertContext;
+    friend class MediaRelay;
+    // Presents and dismisses the covering screens: the engine's controller, or the attached one
+    // while expanded.
+    plat::ui::ViewController* hostController() const;
+    // Not expanded: the engine must let the ad take the screen (then true, and `took` set).
+    bool takeTouchThrough(bool& took);
+    void finishTouchThrough(bool took);
+    void willBecomeHidden();
+    void didReturnFromHidden();
+    // Framed by the hidden callbacks; false (all undone) when the controller refuses it.
+    bool presentCovering(plat::ui::ViewController& controller, const std::shared_ptr<plat::ui::ViewController>& screen,
+                         bool took);
+    void takePhotoAndReturnToWebview();
+    void photoPicked(plat::ui::ImagePickerController& picker, const plat::ui::PickedMedia* media);
+    void photoCallback(const plat::image::Bitmap& image);
+    void clearPhotoRequest();
+    void askUserPermissionToQuerySongs(std::optional<std::string> json, std::optional<std::string> ok,
+                                       std::optional<std::string> err);
+    void querySongs(const std::optional<std::string>& json, const std::optional<std::string>& ok,
+                    const std::optional<std::string>& err);
+    void alertAnswered(plat::ui::AlertView& alert, int index, const std::string& title, bool cancelled);
+    void composerFinished(plat::ui::ViewController& composer, bool took);
+    void turnFlashlightOff();
+
+    std::shared_ptr<MediaRelay> m_mediaRelay;
+    std::optional<int> m_imageWidth, m_imageHeight;
+    std::optional<std::string> m_imageSuccessCallback, m_imageErrorCallback;
+    bool m_photoTookTouchThrough = false;
+    std::unique_ptr<plat::sys::CaptureSession> m_session;
+    std::map<const plat::ui::AlertView*, std::shared_ptr<AlertContext>> m_alertContexts;
+
     // ---- display and expansion ----
     class ExpandableDelegate;
     void setDisplayCallback(std::optional<std::string> OrbadDisplayCallbacks::*field, const char* name,
@@ -240,6 +288,7 @@ private:
     std::shared_ptr<ExpandableDelegate> m_expandableDelegate;
     std::shared_ptr<plat::ui::View> m_originalAdSuperview;
     plat::ui::Rect m_originalAdFrame;
+
     // device information, capabilities, sensors and listeners: the connection query and every
     // listening's state, made at first use
     struct DeviceState;

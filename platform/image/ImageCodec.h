@@ -51,6 +51,10 @@ bool encodePNG(int width, int height, const uint8_t* pixels, size_t size, int ch
                std::vector<uint8_t>* png, std::string* error);
 bool writePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& pixels,
               std::string* error, int channels = 4);
+// 8-bit RGBA, first row at the top, as a baseline JPEG (alpha dropped) at `quality` from 0 (the
+// smallest file) to 1 (the best picture).
+bool encodeJPEG(int width, int height, const uint8_t* rgba, size_t size, double quality,
+                std::vector<uint8_t>* jpeg, std::string* error);
 // A PNG file as RGBA, first row at the top (a JPEG is refused): what tests and screenshots compare.
 bool readPNG(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgba,
              std::string* error);

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/MediaServiceFiles.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/AtomicFile.h"
@@ -134,6 +135,8 @@ Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundati
     assert(!g_shared && "one application at a time");
     g_shared = this;
     connectSystemReports();
+    // The phone's media services, present where the container configures their stand-ins.
+    foundation::registerMediaServices();
     sys::Device::current().setOrientationObserver([this](int o) { deviceTurned(o); });
 }
 

@@ -226,6 +226,26 @@ TEST(OrbadCli, RichMediaBridgeOnTheFakePage) {
     EXPECT_EQ(result.status, 2);  // the bad "web" line
 }
 
+// The media stand-ins' screens and lines through the bridge, with every service configured.
+TEST(OrbadCli, RichMediaMediaCommands) {
+    dktest::TempDir work;
+    for (const char* name : {"media.commands", "rich-ad.json"})
+        std::filesystem::copy(std::string(DK_TEST_DATA_DIR "/") + name, work.file(name));
+    const std::pair<const char*, const char*> services[] = {
+        {"camera", "<key>image</key><string>pic.png</string>"}, {"mail", ""}, {"sms", ""}, {"torch", ""}};
+    std::filesystem::create_directories(work.file("home/Library/LocalServices"));
+    for (const auto& [name, entries] : services)
+        dktest::writeFile(work.file(std::string("home/Library/LocalServices/") + name + ".plist"),
+                          std::string("<plist version=\"1.0\"><dict>") + entries + "</dict></plist>");
+    dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--start-time", "1700000000", "--net", "none",
+         "--web", "fake", "--commands", "media.commands"},
+        {}, work.path());
+    const std::regex key("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+    EXPECT_EQ(std::regex_replace(result.out, key, "@KEY@"), dktest::readFile(DK_TEST_DATA_DIR "/media.out"));
+    EXPECT_EQ(result.status, 2);  // the second cancel and the bad "compose" line
+}
+
 using Query = std::map<std::string, std::string>;
 
 // The query of each "GET /?..." the server saw, in order, percent-escapes decoded.
