@@ -5,10 +5,10 @@
 #include "orbad/ads/OrbadRichMediaDeviceState.h"
 #include "orbad/core/OBEnvironment.h"
 #include "platform/foundation/DeviceFactsFile.h"
-#include "platform/foundation/LocalServices.h"
 #include "platform/foundation/SensorServices.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/MediaServices.h"
 
 namespace orbad {
 
@@ -56,15 +56,6 @@ const char* interfaceOrientationName(int orientation) {
         case 4: return "LandscapeLeft";
         default: return "Unknown";
     }
-}
-
-// A composer's "can send" flag in its service file, YES unless it says otherwise.
-bool composerCanSend(const char* className, const char* service, const char* key) {
-    if (!plat::sys::hasClass(className)) return false;
-    const std::optional<plat::foundation::Value> config = plat::foundation::readLocalService(service);
-    if (!config) return false;
-    const plat::foundation::Value* value = config->find(key);
-    return !value || value->boolValue();
 }
 
 }  // namespace
@@ -214,14 +205,14 @@ void OrbadRichMediaWebAdView::commandDeviceMagnetometerAvailable(const Parameter
                     hasClass(plat::sys::kLocationManagerClassName) && plat::sys::LocationManager::headingAvailable());
 }
 
-// The camera, the torch and the composers are other stand-ins', each there only with its service file.
+// The camera, the torch and the composers: the media stand-ins, each there only with its service file.
 void OrbadRichMediaWebAdView::commandDeviceCameraAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, plat::foundation::hasLocalService("camera"));
+    answerAvailable(*this, parameters, plat::sys::cameraSource().has_value());
 }
 
+// The stand-in's device has both a torch and a flash.
 void OrbadRichMediaWebAdView::commandDeviceFlashlightAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters,
-                    plat::sys::hasClass("AVCaptureDevice") && plat::foundation::hasLocalService("torch"));
+    answerAvailable(*this, parameters, plat::sys::CaptureDevice::defaultVideoDevice() != nullptr);
 }
 
 void OrbadRichMediaWebAdView::commandDeviceNeverAvailable(const Parameters& parameters) {
@@ -233,11 +224,11 @@ void OrbadRichMediaWebAdView::commandDeviceVibrateAvailable(const Parameters& pa
 }
 
 void OrbadRichMediaWebAdView::commandDeviceEmailAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, composerCanSend("MFMailComposeViewController", "mail", "canSendMail"));
+    answerAvailable(*this, parameters, plat::sys::canSendMail());
 }
 
 void OrbadRichMediaWebAdView::commandDeviceSMSAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, composerCanSend("MFMessageComposeViewController", "sms", "canSendText"));
+    answerAvailable(*this, parameters, plat::sys::canSendText());
 }
 
 void OrbadRichMediaWebAdView::commandDeviceShakeListeningAvailable(const Parameters& parameters) {
