@@ -163,12 +163,28 @@ void OrbadRichMediaWebAdView::DeviceState::releaseLocationManager() {
     }
 }
 
+std::vector<OrbadRichMediaWebAdView::DeviceState*>& OrbadRichMediaWebAdView::DeviceState::accelerometerHolders() {
+    static std::vector<DeviceState*> holders;
+    return holders;
+}
+
+// A view that took the accelerometer after this one saved this one as its predecessor: it inherits
+// what this one saved, so the game, not a gone view, gets the accelerometer at the end.
 void OrbadRichMediaWebAdView::DeviceState::returnAccelerometer() {
     if (!holdsAccelerometer) return;
     holdsAccelerometer = false;
+    std::erase(accelerometerHolders(), this);
     plat::sys::Accelerometer& accelerometer = plat::sys::Accelerometer::shared();
-    if (accelerometer.delegate() == this) accelerometer.setDelegate(oldAccelerometerDelegate);
-    accelerometer.setUpdateInterval(oldAccelerometerInterval);
+    if (accelerometer.delegate() == this) {
+        accelerometer.setDelegate(oldAccelerometerDelegate);
+        accelerometer.setUpdateInterval(oldAccelerometerInterval);
+    } else {
+        for (DeviceState* later : accelerometerHolders())
+            if (later->oldAccelerometerDelegate == this) {
+                later->oldAccelerometerDelegate = oldAccelerometerDelegate;
+                later->oldAccelerometerInterval = oldAccelerometerInterval;
+            }
+    }
     oldAccelerometerDelegate = nullptr;
 }
 
@@ -226,6 +242,7 @@ void OrbadRichMediaWebAdView::DeviceState::startAccelerometerWithoutMotion(doubl
     // A second start finds this view in place: what the first saved stays the game's.
     if (!holdsAccelerometer) {
         holdsAccelerometer = true;
+        accelerometerHolders().push_back(this);
         oldAccelerometerDelegate = accelerometer.delegate() == this ? nullptr : accelerometer.delegate();
         oldAccelerometerInterval = accelerometer.updateInterval();
     }
