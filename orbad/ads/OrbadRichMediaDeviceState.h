@@ -88,5 +88,7 @@ struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, 
 
 // "%f" as the C locale writes it, whatever the process's locale.
 std::string orbadFormatF(double value);
+// Whether the class `name` exists, the sensor stand-ins' classes registered first.
+bool orbadHasDeviceClass(const char* name);
 
 }  // namespace orbad
