@@ -118,11 +118,7 @@ std::string schemeOf(std::string_view url) {
     return lowerCase(url.substr(0, colon));
 }
 
-std::optional<std::string> parameter(const OrbadRichMediaWebAdView::Parameters& parameters, const char* name) {
-    auto it = parameters.find(name);
-    if (it == parameters.end()) return std::nullopt;
-    return it->second;
-}
+constexpr auto parameter = &OrbadRichMediaURLParser::parameter;
 
 }  // namespace
 

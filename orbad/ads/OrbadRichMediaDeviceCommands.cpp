@@ -20,19 +20,10 @@ constexpr double kConnectionQueryTimeout = 15;
 constexpr const char* kConnectionUnknownError =
     "ERROR: An unknown error occurred while attempting to determine connection type";
 
-std::optional<std::string> parameter(const OrbadRichMediaWebAdView::Parameters& parameters, const char* name) {
-    auto it = parameters.find(name);
-    if (it == parameters.end()) return std::nullopt;
-    return it->second;
-}
+constexpr auto parameter = &OrbadRichMediaURLParser::parameter;
 
 std::optional<std::string> cbOf(const OrbadRichMediaWebAdView::Parameters& parameters) {
     return parameter(parameters, "callbackFunctionName");
-}
-
-bool hasClass(const char* name) {
-    plat::foundation::registerSensorClasses();
-    return plat::sys::hasClass(name);
 }
 
 const char* deviceOrientationName(int orientation) {
@@ -59,6 +50,11 @@ const char* interfaceOrientationName(int orientation) {
 }
 
 }  // namespace
+
+bool orbadHasDeviceClass(const char* name) {
+    plat::foundation::registerSensorClasses();
+    return plat::sys::hasClass(name);
+}
 
 std::string orbadFormatF(double value) {
     char text[400];
@@ -178,12 +174,13 @@ void answerAvailable(OrbadRichMediaWebAdView& view, const OrbadRichMediaWebAdVie
 
 void OrbadRichMediaWebAdView::commandDeviceAccelerometerAvailable(const Parameters& parameters) {
     answerAvailable(*this, parameters,
-                    hasClass(plat::sys::kMotionManagerClassName) || hasClass(plat::sys::kAccelerometerClassName));
+                    orbadHasDeviceClass(plat::sys::kMotionManagerClassName) ||
+                        orbadHasDeviceClass(plat::sys::kAccelerometerClassName));
 }
 
 void OrbadRichMediaWebAdView::commandDeviceGyroscopeAvailable(const Parameters& parameters) {
     bool available = false;
-    if (hasClass(plat::sys::kMotionManagerClassName)) {
+    if (orbadHasDeviceClass(plat::sys::kMotionManagerClassName)) {
         DeviceState& state = deviceState();
         if (!state.motionManager) state.motionManager = std::make_unique<plat::sys::MotionManager>();
         available = state.motionManager->isGyroAvailable();
@@ -197,12 +194,13 @@ void OrbadRichMediaWebAdView::commandDeviceDeviceMotionAvailable(const Parameter
 }
 
 void OrbadRichMediaWebAdView::commandDeviceGPSAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, hasClass(plat::sys::kLocationManagerClassName));
+    answerAvailable(*this, parameters, orbadHasDeviceClass(plat::sys::kLocationManagerClassName));
 }
 
 void OrbadRichMediaWebAdView::commandDeviceMagnetometerAvailable(const Parameters& parameters) {
     answerAvailable(*this, parameters,
-                    hasClass(plat::sys::kLocationManagerClassName) && plat::sys::LocationManager::headingAvailable());
+                    orbadHasDeviceClass(plat::sys::kLocationManagerClassName) &&
+                        plat::sys::LocationManager::headingAvailable());
 }
 
 // The camera, the torch and the composers: the media stand-ins, each there only with its service file.

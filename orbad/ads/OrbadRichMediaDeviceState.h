@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "orbad/ads/OrbadRichMediaURLParser.h"
 #include "orbad/ads/OrbadRichMediaWebAdView.h"
@@ -40,6 +41,8 @@ struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, 
     void releaseLocationManager();
     // Gives the game its accelerometer back when this view took it.
     void returnAccelerometer();
+    // The views holding the accelerometer, in the order they took it.
+    static std::vector<DeviceState*>& accelerometerHolders();
 
     // The connection query (the device commands).
     void getConnectionType();
@@ -85,5 +88,7 @@ struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, 
 
 // "%f" as the C locale writes it, whatever the process's locale.
 std::string orbadFormatF(double value);
+// Whether the class `name` exists, the sensor stand-ins' classes registered first.
+bool orbadHasDeviceClass(const char* name);
 
 }  // namespace orbad

@@ -44,11 +44,7 @@ constexpr const char* kSongKeys[] = {"title", "albumTitle", "artist", "albumArti
 constexpr double kPhotoAnswerDelay = 0.5;
 constexpr double kPhotoQuality = 0.1;
 
-std::optional<std::string> parameter(const OrbadRichMediaWebAdView::Parameters& parameters, const char* name) {
-    auto it = parameters.find(name);
-    if (it == parameters.end()) return std::nullopt;
-    return it->second;
-}
+constexpr auto parameter = &OrbadRichMediaURLParser::parameter;
 
 std::vector<std::string> split(std::string_view text, char separator) {
     std::vector<std::string> pieces;

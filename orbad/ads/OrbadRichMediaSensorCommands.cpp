@@ -9,8 +9,6 @@
 
 #include "orbad/ads/OrbadRichMediaDeviceState.h"
 #include "orbad/core/OrbadJSON.h"
-#include "platform/foundation/SensorServices.h"
-#include "platform/sys/ClassRegistry.h"
 
 namespace orbad {
 
@@ -24,11 +22,7 @@ namespace {
 constexpr double kMinimumInterval = 0.01;
 constexpr const char* kNoDataCallback = "No data callback function specified";
 
-std::optional<std::string> parameter(const OrbadRichMediaWebAdView::Parameters& parameters, const char* name) {
-    auto it = parameters.find(name);
-    if (it == parameters.end()) return std::nullopt;
-    return it->second;
-}
+constexpr auto parameter = &OrbadRichMediaURLParser::parameter;
 
 struct Answers {
     std::optional<std::string> ok, err;
@@ -36,11 +30,6 @@ struct Answers {
 
 Answers answersOf(const OrbadRichMediaWebAdView::Parameters& parameters) {
     return {parameter(parameters, "successCallbackFunctionName"), parameter(parameters, "errorCallbackFunctionName")};
-}
-
-bool hasClass(const char* name) {
-    plat::foundation::registerSensorClasses();
-    return plat::sys::hasClass(name);
 }
 
 // The leading number of `text` read as the C locale reads a float: blanks, a sign, digits, an
@@ -163,12 +152,28 @@ void OrbadRichMediaWebAdView::DeviceState::releaseLocationManager() {
     }
 }
 
+std::vector<OrbadRichMediaWebAdView::DeviceState*>& OrbadRichMediaWebAdView::DeviceState::accelerometerHolders() {
+    static std::vector<DeviceState*> holders;
+    return holders;
+}
+
+// A view that took the accelerometer after this one saved this one as its predecessor: it inherits
+// what this one saved, so the game, not a gone view, gets the accelerometer at the end.
 void OrbadRichMediaWebAdView::DeviceState::returnAccelerometer() {
     if (!holdsAccelerometer) return;
     holdsAccelerometer = false;
+    std::erase(accelerometerHolders(), this);
     plat::sys::Accelerometer& accelerometer = plat::sys::Accelerometer::shared();
-    if (accelerometer.delegate() == this) accelerometer.setDelegate(oldAccelerometerDelegate);
-    accelerometer.setUpdateInterval(oldAccelerometerInterval);
+    if (accelerometer.delegate() == this) {
+        accelerometer.setDelegate(oldAccelerometerDelegate);
+        accelerometer.setUpdateInterval(oldAccelerometerInterval);
+    } else {
+        for (DeviceState* later : accelerometerHolders())
+            if (later->oldAccelerometerDelegate == this) {
+                later->oldAccelerometerDelegate = oldAccelerometerDelegate;
+                later->oldAccelerometerInterval = oldAccelerometerInterval;
+            }
+    }
     oldAccelerometerDelegate = nullptr;
 }
 
@@ -196,7 +201,7 @@ void OrbadRichMediaWebAdView::DeviceState::startPolled(const OrbadPolledMember& 
     }
     const double interval = intervalOf(parameters);
     if (!motionManager) {
-        if (!hasClass(plat::sys::kMotionManagerClassName)) {
+        if (!orbadHasDeviceClass(plat::sys::kMotionManagerClassName)) {
             if (!member.incapable) return startAccelerometerWithoutMotion(interval, answers.ok, answers.err);
             if (answers.err) view.callback(*answers.err, member.incapable);
             return;
@@ -216,7 +221,7 @@ void OrbadRichMediaWebAdView::DeviceState::startPolled(const OrbadPolledMember& 
 void OrbadRichMediaWebAdView::DeviceState::startAccelerometerWithoutMotion(double interval, const Answer& ok,
                                                                           const Answer& err) {
     OrbadPolledListening& acceleration = listening(MotionSensor::Accelerometer);
-    if (!hasClass(plat::sys::kAccelerometerClassName)) {
+    if (!orbadHasDeviceClass(plat::sys::kAccelerometerClassName)) {
         acceleration.callback.reset();
         if (err) view.callback(*err, "The device is not capable of providing accelerometer data");
         return;
@@ -226,6 +231,7 @@ void OrbadRichMediaWebAdView::DeviceState::startAccelerometerWithoutMotion(doubl
     // A second start finds this view in place: what the first saved stays the game's.
     if (!holdsAccelerometer) {
         holdsAccelerometer = true;
+        accelerometerHolders().push_back(this);
         oldAccelerometerDelegate = accelerometer.delegate() == this ? nullptr : accelerometer.delegate();
         oldAccelerometerInterval = accelerometer.updateInterval();
     }
@@ -287,7 +293,7 @@ void OrbadRichMediaWebAdView::commandGpsStart(const Parameters& parameters) {
         return;
     }
     if (state.sendingGPS) return;
-    if (!hasClass(plat::sys::kLocationManagerClassName)) {
+    if (!orbadHasDeviceClass(plat::sys::kLocationManagerClassName)) {
         state.gpsCallback.reset();
         if (answers.err) callback(*answers.err, "The device is not capable of providing gps data");
         return;
@@ -310,7 +316,7 @@ void OrbadRichMediaWebAdView::commandMagnetometerStart(const Parameters& paramet
     }
     if (state.sendingHeading) return;
     constexpr const char* kIncapable = "The device is not capable of providing magnetometer data";
-    if (!hasClass(plat::sys::kLocationManagerClassName)) {
+    if (!orbadHasDeviceClass(plat::sys::kLocationManagerClassName)) {
         state.magnetometerCallback.reset();
         if (answers.err) callback(*answers.err, kIncapable);
         return;

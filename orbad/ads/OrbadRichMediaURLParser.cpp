@@ -50,6 +50,13 @@ std::map<std::string, std::string> OrbadRichMediaURLParser::extractParametersFro
     return parameters;
 }
 
+std::optional<std::string> OrbadRichMediaURLParser::parameter(const std::map<std::string, std::string>& parameters,
+                                                             const char* name) {
+    const auto it = parameters.find(name);
+    if (it == parameters.end()) return std::nullopt;
+    return it->second;
+}
+
 std::string orbadJSQuoted(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ public:
     // the next "&". Empty values and "null" in any case are left out; a later name wins. Not
     // percent-decoded.
     static std::map<std::string, std::string> extractParametersFromUrl(std::string_view url);
+    // The value of `name` among such pairs; nullopt when it is absent.
+    static std::optional<std::string> parameter(const std::map<std::string, std::string>& parameters,
+                                                const char* name);
 };
 
 // `text` made safe inside a single-quoted JavaScript literal: backslash, quote, line breaks, U+2028,

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/ImageCodec.h"
+#include "platform/web/FakeWebEngine.h"
 
 namespace dktest {
 
@@ -51,6 +53,14 @@ std::string pngHex(int width, int height, const std::vector<uint8_t>& rgba) {
 
 void turn(double seconds) {
     RunLoop::main().runFor(seconds);
+}
+
+std::vector<std::string> newScripts(const plat::ui::WebView& view, size_t& seen) {
+    const auto& all = plat::web::FakeWebEngine::of(view)->evaluated();
+    std::vector<std::string> out;
+    for (; seen < all.size(); ++seen)
+        if (all[seen] != orbad::kOrbadPermissionsCheckScript) out.push_back(all[seen]);
+    return out;
 }
 
 bool turnUntil(const std::function<bool()>& done, double seconds) {

@@ -9,6 +9,7 @@
 
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdsView.h"
+#include "platform/ui/WebView.h"
 
 namespace dktest {
 
@@ -29,6 +30,9 @@ std::shared_ptr<orbad::OrbadAd> adFrom(const std::string& creative);
 std::string pngHex(int width, int height, const std::vector<uint8_t>& rgba = {255, 0, 0, 255});
 // Runs the main loop for `seconds` of its (virtual) clock.
 void turn(double seconds);
+// The scripts the fake page of `view` was given from index `seen` on, the permissions check left
+// out; `seen` moves past them.
+std::vector<std::string> newScripts(const plat::ui::WebView& view, size_t& seen);
 // Turns until `done` (at most `seconds` of real time); its last answer.
 bool turnUntil(const std::function<bool()>& done, double seconds = 10);
 

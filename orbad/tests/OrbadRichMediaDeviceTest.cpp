@@ -55,11 +55,16 @@ protected:
         plat::sys::Accelerometer::shared().reset();
         plat::sys::MotionManager::resetReadings();
         plat::net::setNetOverride(NetOverride::WiFi);
-        view = std::make_shared<OrbadRichMediaWebAdView>(plat::ui::Rect{0, 0, 320, 50});
-        view->setMainAdView(host);
-        view->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<p>ad</p>"}})"));
-        ASSERT_TRUE(dktest::turnUntil([&] { return !host->lines.empty(); }));
+        view = loadedView();
         scripts();
+    }
+    std::shared_ptr<OrbadRichMediaWebAdView> loadedView() {
+        auto made = std::make_shared<OrbadRichMediaWebAdView>(plat::ui::Rect{0, 0, 320, 50});
+        made->setMainAdView(host);
+        const size_t heard = host->lines.size();
+        made->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<p>ad</p>"}})"));
+        EXPECT_TRUE(dktest::turnUntil([&] { return host->lines.size() > heard; }));
+        return made;
     }
     void TearDown() override {
         view.reset();
@@ -80,21 +85,15 @@ protected:
         ASSERT_TRUE(plat::foundation::writePropertyList(m_dir.file("home/Library/LocalServices/" + name + ".plist"),
                                                         Value(config), plat::foundation::PropertyListFormat::Xml));
     }
-    // The page sends "madview://COMMAND" and a moment passes: the scripts it was given.
-    Lines page(const std::string& command) {
-        plat::web::FakeWebEngine::of(*view)->injectNavigation("madview://" + command,
-                                                               plat::ui::WebNavigationType::Other, false);
+    // The page (of `to`, else of `view`) sends "madview://COMMAND" and a moment passes: the
+    // scripts `view` was given.
+    Lines page(const std::string& command, OrbadRichMediaWebAdView* to = nullptr) {
+        plat::web::FakeWebEngine::of(to ? *to : *view)
+            ->injectNavigation("madview://" + command, plat::ui::WebNavigationType::Other, false);
         dktest::turn(0.001);
         return scripts();
     }
-    Lines scripts() {
-        const auto& all = plat::web::FakeWebEngine::of(*view)->evaluated();
-        Lines out;
-        for (size_t i = m_seen; i < all.size(); ++i)
-            if (all[i] != orbad::kOrbadPermissionsCheckScript) out.push_back(all[i]);
-        m_seen = all.size();
-        return out;
-    }
+    Lines scripts() { return dktest::newScripts(*view, m_seen); }
     Lines after(double seconds) {
         dktest::turn(seconds);
         return scripts();
@@ -276,6 +275,32 @@ TEST_F(DeviceCommandsTest, TheGameGetsItsAccelerometerBack) {
     EXPECT_EQ(page("accelerometerStop?successCallbackFunctionName=ok"), Lines{handler("'ok'")});
     EXPECT_EQ(accelerometer.delegate(), &game);
     EXPECT_EQ(accelerometer.updateInterval(), 0.2);
+}
+
+// Mended: a view that took the accelerometer after another saved that other as the game's delegate,
+// so the game got a gone view back, and the first view's stop set the interval under the second.
+TEST_F(DeviceCommandsTest, TwoViewsGiveTheGameItsAccelerometerBackInEitherOrder) {
+    Game game;
+    plat::sys::Accelerometer& accelerometer = plat::sys::Accelerometer::shared();
+    for (const bool firstGoesFirst : {true, false}) {
+        accelerometer.setDelegate(&game);
+        accelerometer.setUpdateInterval(0.2);
+        auto second = loadedView();
+        page("accelerometerStart?callbackFunctionName=a&interval=0.05");
+        page("accelerometerStart?callbackFunctionName=b&interval=0.5", second.get());
+        EXPECT_FLOAT_EQ(accelerometer.updateInterval(), 0.5f);
+        if (firstGoesFirst) {
+            view = loadedView();  // the first one gone, stopped by its cleanup
+            EXPECT_FLOAT_EQ(accelerometer.updateInterval(), 0.5f) << "the second view still listens";
+            second.reset();
+        } else {
+            second.reset();
+            view = loadedView();
+        }
+        EXPECT_EQ(accelerometer.delegate(), &game) << firstGoesFirst;
+        EXPECT_EQ(accelerometer.updateInterval(), 0.2) << firstGoesFirst;
+        scripts();
+    }
 }
 
 TEST_F(DeviceCommandsTest, LocationAndHeadingShareOneManager) {

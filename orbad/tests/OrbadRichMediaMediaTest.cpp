@@ -166,14 +166,7 @@ protected:
         dktest::turn(0.01);
         return scripts();
     }
-    Lines scripts() {
-        const auto& all = plat::web::FakeWebEngine::of(*view)->evaluated();
-        Lines out;
-        for (size_t i = m_seen; i < all.size(); ++i)
-            if (all[i] != orbad::kOrbadPermissionsCheckScript) out.push_back(all[i]);
-        m_seen = all.size();
-        return out;
-    }
+    Lines scripts() { return dktest::newScripts(*view, m_seen); }
     Lines took() { return std::exchange(host->lines, {}); }
     Lines heard() { return std::exchange(media, {}); }
     std::shared_ptr<plat::ui::AlertView> alert() {

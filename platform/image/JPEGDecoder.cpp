@@ -1,43 +1,16 @@
 // JPEG through libjpeg-turbo. Its default error handler exits the process, so errors jump back
 // here; a file cut inside its scan data is libjpeg's warning, not an error (the missing rows
 // come out grey, as every decoder built on it shows them).
-#include <csetjmp>
-#include <cstddef>
-#include <cstdio>
-
-// jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
-
 #include "platform/image/Decoders.h"
+#include "platform/image/JPEGErrors.h"
 
 namespace plat::image {
-
-namespace {
-
-struct JPEGError {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void jpegErrorExit(j_common_ptr info) {
-    auto* err = reinterpret_cast<JPEGError*>(info->err);
-    info->err->format_message(info, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-void jpegQuiet(j_common_ptr) {}
-
-}  // namespace
 
 // Only plain data lives across setjmp here: the decoder writes into `out`, owned by the caller.
 bool detail::decodeJPEG(const uint8_t* bytes, size_t size, const Limits& limits, Bitmap* out, Error* error) {
     jpeg_decompress_struct info;
-    JPEGError err;
-    info.err = jpeg_std_error(&err.base);
-    err.base.error_exit = jpegErrorExit;
-    err.base.output_message = jpegQuiet;
-    err.message[0] = 0;
+    detail::JPEGError err;
+    info.err = detail::jpegErrors(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
         return fail(error, Failure::Damaged, err.message);

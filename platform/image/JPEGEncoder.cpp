@@ -1,41 +1,20 @@
 // JPEG writing through libjpeg-turbo, its errors jumping back here as in the decoder.
 #include <algorithm>
-#include <csetjmp>
-#include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 
-#include <jpeglib.h>
-
 #include "platform/image/ImageCodec.h"
+#include "platform/image/JPEGErrors.h"
 
 namespace plat::image {
 
 namespace {
 
-struct JPEGError {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void jpegErrorExit(j_common_ptr info) {
-    auto* err = reinterpret_cast<JPEGError*>(info->err);
-    info->err->format_message(info, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-void jpegQuiet(j_common_ptr) {}
-
 // Only plain data lives across setjmp: the output buffer is libjpeg's until it is copied.
 bool compress(int width, int height, const uint8_t* rgba, int quality, unsigned char** buffer,
               unsigned long* length, char* message) {
     jpeg_compress_struct info;
-    JPEGError err;
-    info.err = jpeg_std_error(&err.base);
-    err.base.error_exit = jpegErrorExit;
-    err.base.output_message = jpegQuiet;
-    err.message[0] = 0;
+    detail::JPEGError err;
+    info.err = detail::jpegErrors(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&info);
         std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
