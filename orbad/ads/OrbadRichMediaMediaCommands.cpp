@@ -261,12 +261,20 @@ bool OrbadRichMediaWebAdView::takeTouchThrough(bool& took) {
     auto host = mainAdView();
     if (!host || !host->adShouldTouchThrough(m_currentAd)) return false;
     took = true;
+    ++m_heldTouchThroughs;
     return true;
 }
 
 void OrbadRichMediaWebAdView::finishTouchThrough(bool took) {
     if (!took) return;
+    if (m_heldTouchThroughs > 0) --m_heldTouchThroughs;
     if (auto host = mainAdView()) host->adDidFinishTouchThrough(m_currentAd);
+}
+
+void OrbadRichMediaWebAdView::endMediaScreens() {
+    for (const auto& weak : std::exchange(m_coveringScreens, {}))
+        if (auto screen = weak.lock(); screen && screen->presentingViewController()) screen->dismissViewController(false);
+    while (m_heldTouchThroughs > 0) finishTouchThrough(true);
 }
 
 void OrbadRichMediaWebAdView::willBecomeHidden() {
@@ -311,7 +319,11 @@ bool OrbadRichMediaWebAdView::presentCovering(plat::ui::ViewController& controll
                                               const std::shared_ptr<plat::ui::ViewController>& screen, bool took) {
     willBecomeHidden();
     controller.presentViewController(screen, true);
-    if (screen->presentingViewController()) return true;
+    if (screen->presentingViewController()) {
+        std::erase_if(m_coveringScreens, [](const auto& weak) { return weak.expired(); });
+        m_coveringScreens.push_back(screen);
+        return true;
+    }
     didReturnFromHidden();
     finishTouchThrough(took);
     return false;

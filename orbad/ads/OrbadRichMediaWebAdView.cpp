@@ -84,6 +84,7 @@ OrbadRichMediaWebAdView::OrbadRichMediaWebAdView(const plat::ui::Rect& frame)
 }
 
 OrbadRichMediaWebAdView::~OrbadRichMediaWebAdView() {
+    endMediaScreens();
     RunLoop::main().cancelPerforms(this);
     if (isLoading()) WebView::stopLoading();
     setDelegate(nullptr);

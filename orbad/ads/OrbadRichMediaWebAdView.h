@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdsView.h"
@@ -273,6 +274,11 @@ private:
     std::optional<int> m_imageWidth, m_imageHeight;
     std::optional<std::string> m_imageSuccessCallback, m_imageErrorCallback;
     bool m_photoTookTouchThrough = false;
+    // Touch-throughs taken and not yet given back, and the screens presented over the page: a view
+    // that goes gives back the first and takes down the second, which nothing else could close.
+    int m_heldTouchThroughs = 0;
+    std::vector<std::weak_ptr<plat::ui::ViewController>> m_coveringScreens;
+    void endMediaScreens();
     std::unique_ptr<plat::sys::CaptureSession> m_session;
     std::map<const plat::ui::AlertView*, std::shared_ptr<AlertContext>> m_alertContexts;
 
