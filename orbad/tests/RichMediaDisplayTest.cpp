@@ -251,6 +251,20 @@ TEST_F(RichMediaDisplayTest, ExpandResizeAgainAndClose) {
     EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('ok');"});
 }
 
+// A page that asks for a new size while its ad closes (from its will-contract callback, say) must
+// not cut the closing short: the ad would stay over the screen, every banner stopped under it.
+TEST_F(RichMediaDisplayTest, AResizeWhileClosingLetsTheCloseFinish) {
+    load();
+    navigate("madview://displayExpandToFullScreen?animationDuration=0.5");
+    dktest::turn(0.51);
+    navigate("madview://displayContractAd?animationDuration=0.5");
+    navigate("madview://displayResizeTo?x=0&y=0&width=320&height=240&animationDuration=2");
+    dktest::turn(0.51);
+    EXPECT_EQ(expanded(), nullptr);
+    EXPECT_EQ(host->lines, (Lines{"take", "release"}));
+    EXPECT_EQ(view->frame(), (Rect{0, 0, 320, 50}));
+}
+
 // The second page: on the banner's engine, never loaded as an ad (free, displayed, no load
 // reports), its widget placed before its button exists (so not at all), presenting from the
 // engine's controller; its native-handler links open only for a click or an autoplaying ad.
