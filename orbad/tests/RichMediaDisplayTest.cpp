@@ -301,6 +301,23 @@ TEST_F(RichMediaDisplayTest, TheSecondPage) {
     }
 }
 
+// A banner let go while its second page is expanded: the screen it held must not stay up with
+// nothing to close it, and the engine gets back the take-over it gave.
+TEST_F(RichMediaDisplayTest, ASecondPageOutlivingItsBannerLeavesTheScreen) {
+    load();
+    navigate("madview://displayExpandToFullScreen?expandURL=http://a.test/second");
+    ASSERT_NE(expanded(), nullptr);
+    std::weak_ptr<orbad::OrbadExpandableViewController> controller = view->expandableViewController();
+    std::weak_ptr<OrbadRichMediaWebAdView> banner = view;
+    view->removeFromSuperview();
+    view.reset();
+    dktest::turn(0.1);
+    ASSERT_TRUE(banner.expired());
+    EXPECT_EQ(m_root->presentedViewController(), nullptr);
+    EXPECT_TRUE(controller.expired());
+    EXPECT_EQ(host->lines, (Lines{"take", "release"}));
+}
+
 // The setters, each into its own field, ok answered, a name left out keeping the stored one; the
 // did-display callback registered once the ad is on screen is called at once; viewability is the
 // bare word.
