@@ -192,6 +192,19 @@ TEST_F(FullScreenAdTest, RequestThenDisplayOnce) {
     EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
 }
 
+// A presenter that cannot show it (its view in no window) leaves the ad waiting for one that can:
+// a display taken as granted would refuse every later one.
+TEST_F(FullScreenAdTest, ARefusedPresentationLeavesTheAdForTheNextDisplay) {
+    serve({answer(kImageAd)});
+    requested();
+    auto offscreen = std::make_shared<plat::ui::ViewController>();
+    EXPECT_FALSE(m_controller->displayRequestedAdFromViewController(*offscreen));
+    EXPECT_FALSE(m_controller->isDisplayingAd());
+    EXPECT_TRUE(m_controller->hasAd());
+    EXPECT_TRUE(m_controller->displayRequestedAdFromViewController(*m_root));
+    EXPECT_TRUE(onScreen());
+}
+
 // A failed request reaches the delegate with the engine's error and nothing displays; a request
 // and display that failed presents nothing when a later request loads.
 TEST_F(FullScreenAdTest, FailureDisplaysNothing) {
