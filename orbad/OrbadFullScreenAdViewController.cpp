@@ -97,6 +97,12 @@ bool OrbadFullScreenAdViewController::presentAdFrom(ui::ViewController& presente
 }
 
 void OrbadFullScreenAdViewController::requestAndDisplayAdFromViewController(ui::ViewController& presenter) {
+    if (m_hasAd && !m_displayingAd) {
+        // The engine keeps a waiting ad without loading again: no load would come to present it.
+        requestAd();
+        displayRequestedAdFromViewController(presenter);
+        return;
+    }
     m_tempDisplayViewController = presenter.weak_from_this();
     requestAd();
 }

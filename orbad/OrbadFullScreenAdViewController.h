@@ -100,7 +100,8 @@ public:
     // False without a loaded ad or while one is displayed; else presents this controller modally,
     // animated, from `presenter` (false too when that cannot present it: the ad stays waiting).
     bool displayRequestedAdFromViewController(plat::ui::ViewController& presenter);
-    // Requests, and presents from `presenter` as soon as the ad loads (nothing after a failure).
+    // Requests, and presents from `presenter` as soon as the ad loads (at once when one is already
+    // waiting; nothing after a failure).
     // The presenter is not retained.
     void requestAndDisplayAdFromViewController(plat::ui::ViewController& presenter);
     // The engine let go, the widget reset, the delegate told, the status bar restored, then the

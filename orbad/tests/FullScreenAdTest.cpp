@@ -203,6 +203,17 @@ TEST_F(FullScreenAdTest, RequestThenDisplayOnce) {
     EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
 }
 
+// Request and display with an ad already waiting presents it at once: the engine keeps the waiting
+// ad without loading again, so no load would ever come to present it (and a later one would come
+// up unasked).
+TEST_F(FullScreenAdTest, RequestAndDisplayWithAnAdWaitingPresentsAtOnce) {
+    serve({answer(kImageAd)});
+    requested();
+    m_controller->requestAndDisplayAdFromViewController(*m_root);
+    EXPECT_TRUE(onScreen());
+    EXPECT_EQ(asked().size(), 1u);
+}
+
 // A presenter that cannot show it (its view in no window) leaves the ad waiting for one that can:
 // a display taken as granted would refuse every later one.
 TEST_F(FullScreenAdTest, ARefusedPresentationLeavesTheAdForTheNextDisplay) {
