@@ -83,18 +83,26 @@ void OrbadFullScreenAdViewController::setDelegate(OrbadFullScreenAdDelegate* del
 bool OrbadFullScreenAdViewController::displayRequestedAdFromViewController(ui::ViewController& presenter) {
     const bool display = m_hasAd && !m_displayingAd;
     plat::foundation::trace(kSvc, display ? "orbad fullscreen display yes" : "orbad fullscreen display no");
-    if (!display) return false;
-    presentAdFrom(presenter);
-    return true;
+    return display && presentAdFrom(presenter);
 }
 
-void OrbadFullScreenAdViewController::presentAdFrom(ui::ViewController& presenter) {
+bool OrbadFullScreenAdViewController::presentAdFrom(ui::ViewController& presenter) {
     m_displayingAd = true;
     m_internalAdView->displayAd();
     presenter.presentViewController(shared_from_this(), true);
+    if (presentingViewController()) return true;
+    // Refused (off screen, or showing another): displayed it would refuse every later display.
+    m_displayingAd = false;
+    return false;
 }
 
 void OrbadFullScreenAdViewController::requestAndDisplayAdFromViewController(ui::ViewController& presenter) {
+    if (m_hasAd && !m_displayingAd) {
+        // The engine keeps a waiting ad without loading again: no load would come to present it.
+        requestAd();
+        displayRequestedAdFromViewController(presenter);
+        return;
+    }
     m_tempDisplayViewController = presenter.weak_from_this();
     requestAd();
 }

@@ -98,9 +98,10 @@ public:
     // From the hand-over to the screen until the controller has left it.
     bool isDisplayingAd() const { return m_displayingAd; }
     // False without a loaded ad or while one is displayed; else presents this controller modally,
-    // animated, from `presenter`.
+    // animated, from `presenter` (false too when that cannot present it: the ad stays waiting).
     bool displayRequestedAdFromViewController(plat::ui::ViewController& presenter);
-    // Requests, and presents from `presenter` as soon as the ad loads (nothing after a failure).
+    // Requests, and presents from `presenter` as soon as the ad loads (at once when one is already
+    // waiting; nothing after a failure).
     // The presenter is not retained.
     void requestAndDisplayAdFromViewController(plat::ui::ViewController& presenter);
     // The engine let go, the widget reset, the delegate told, the status bar restored, then the
@@ -155,9 +156,10 @@ public:
 
 protected:
     // What requestAd and a granted display do beyond their traces: the client's work, or the
-    // stand-in's. The display is granted only with an ad loaded and none displayed.
+    // stand-in's. The display is granted only with an ad loaded and none displayed; false when
+    // the presenter would not show it.
     virtual void prefetchAd();
-    virtual void presentAdFrom(plat::ui::ViewController& presenter);
+    virtual bool presentAdFrom(plat::ui::ViewController& presenter);
 
     bool m_hasAd = false;
     bool m_displayingAd = false;

@@ -46,12 +46,13 @@ void OrbadFullScreenAdViewControllerStandIn::prefetchAd() {
     });
 }
 
-void OrbadFullScreenAdViewControllerStandIn::presentAdFrom(plat::ui::ViewController& presenter) {
+bool OrbadFullScreenAdViewControllerStandIn::presentAdFrom(plat::ui::ViewController& presenter) {
     auto self = shared_from_this();
     m_hasAd = false;
     m_displayingAd = true;
     if (m_delegate) m_delegate->fullScreenAdViewControllerWillPresentAd(*this);
     presenter.presentViewController(self, true);
+    return true;
 }
 
 void OrbadFullScreenAdViewControllerStandIn::loadView() {

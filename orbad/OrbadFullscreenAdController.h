@@ -35,7 +35,7 @@ protected:
     // Nothing more while one is loaded or requested.
     void prefetchAd() override;
     // Tells the delegate it will present, then presents.
-    void presentAdFrom(plat::ui::ViewController& presenter) override;
+    bool presentAdFrom(plat::ui::ViewController& presenter) override;
 
 private:
     static void registerServiceCommands();

@@ -1,5 +1,6 @@
 #include "orbad/ads/OBBannerHost.h"
 
+#include <cctype>
 #include <map>
 #include <mutex>
 #include <set>
@@ -182,6 +183,20 @@ std::shared_ptr<OBBannerHost> bannerHost() {
 
 void setBannerHost(std::shared_ptr<OBBannerHost> host) {
     hostSlot() = std::move(host);
+}
+
+bool isNativeHandlerURL(std::string_view url) {
+    const auto host = bannerHost();
+    if (!host) return false;
+    const auto lowered = [](std::string_view text) {
+        std::string low(text);
+        for (char& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return low;
+    };
+    const std::string low = lowered(url);
+    for (const std::string& handler : host->nativeURLHandlers())
+        if (!handler.empty() && low.find(lowered(handler)) != std::string::npos) return true;
+    return false;
 }
 
 void notifyTrackingURLsForAd(const OrbadAd& ad) {

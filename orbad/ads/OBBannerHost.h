@@ -71,6 +71,10 @@ public:
 std::shared_ptr<OBBannerHost> bannerHost();
 void setBannerHost(std::shared_ptr<OBBannerHost> host);
 
+// A link another application opens rather than a web view: it holds one of the host's native URL
+// handlers, case aside.
+bool isNativeHandlerURL(std::string_view url);
+
 // The creative view classes by name: the image and text views, and whatever is registered (a later
 // maker of a name replaces the earlier, an empty one removes it, leaving the built-in one if any).
 using OBCreativeMaker = std::function<std::shared_ptr<OrbadAdsView>(const plat::ui::Rect& frame)>;

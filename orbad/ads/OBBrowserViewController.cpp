@@ -238,10 +238,7 @@ bool OBBrowserViewController::shouldStartLoad(ui::WebView& webView, const ui::We
         webView.loadRequest({"http://" + url.substr(8), request.cachePolicy, request.timeout});
         return false;
     }
-    std::vector<std::string> handlers;
-    if (auto host = bannerHost()) handlers = host->nativeURLHandlers();
-    for (const std::string& handler : handlers) {
-        if (handler.empty() || low.find(lowered(handler)) == std::string::npos) continue;
+    if (isNativeHandlerURL(url)) {
         // A page fetched before anyone sees it must not launch another application unseen.
         if (!m_visible) return false;
         auto self = shared_from_this();

@@ -16,10 +16,9 @@ namespace {
 
 constexpr double kToolbarUpdateDelay = 0.01;
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+bool isFileURL(const std::string& url) {
+    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "file:",
+                                         [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 }  // namespace
@@ -54,7 +53,7 @@ void OrbadFullScreenWebAdView::updateToolbar() {
         delegate->fullscreenWebAdViewCanHideToolbar();
     }
     delegate->fullWebAdViewIsLoading(isLoading());
-    delegate->fullWebAdViewCanAllowOpenInSafari(lowered(currentURL()).starts_with("file:"));
+    delegate->fullWebAdViewCanAllowOpenInSafari(isFileURL(currentURL()));
 }
 
 void OrbadFullScreenWebAdView::didStartLoad(plat::ui::WebView& webView) {
@@ -71,11 +70,7 @@ bool OrbadFullScreenWebAdView::shouldStartLoad(plat::ui::WebView& webView, const
                                                plat::ui::WebNavigationType type) {
     // Opening another application may end the ad (resign-active dismisses it) while we decide.
     const std::shared_ptr<plat::ui::View> hold = shared_from_this();
-    const std::string url = lowered(request.url);
-    std::vector<std::string> handlers;
-    if (auto host = bannerHost()) handlers = host->nativeURLHandlers();
-    for (const std::string& handler : handlers) {
-        if (handler.empty() || url.find(lowered(handler)) == std::string::npos) continue;
+    if (isNativeHandlerURL(request.url)) {
         // Another application takes the user away: only for the user's own click, or an ad that
         // may act by itself (a full-screen ad on screen), never for a page's script or a prefetch.
         if (type != plat::ui::WebNavigationType::LinkClicked && !isAutoplayable()) return false;

@@ -126,12 +126,14 @@ void OrbadRichMediaWebAdView::putBack() {
 
 void OrbadRichMediaWebAdView::expandableDidClose(OrbadExpandableViewController& controller) {
     if (m_expandable.get() != &controller) return;
-    // Alive to the end, whatever the controller let go of.
+    // Alive to the end, whatever the controller let go of; the engine too, which may have no
+    // other owner than the slot this view goes back into.
     const std::shared_ptr<plat::ui::View> self = shared_from_this();
+    const auto host = mainAdView();
     if (!allowsWebViewScrolling()) disableScrolling(*this);
     putBack();
     controller.dismissViewController(false);
-    if (auto host = mainAdView()) host->adDidFinishTouchThrough(m_currentAd);
+    if (host) host->adDidFinishTouchThrough(m_currentAd);
     controller.setDelegate(nullptr);
     // The controller is still inside its own call: it goes once that has returned.
     plat::foundation::RunLoop::main().perform([gone = std::move(m_expandable)] {});

@@ -9,6 +9,7 @@
 #include "orbad/ads/OrbadWebAdView.h"
 #include "orbad/ads/OrbadWidgetButtonController.h"
 #include "orbad/core/OrbadJSON.h"
+#include "orbad/richmedia/OrbadExpandableViewController.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
@@ -86,6 +87,15 @@ OrbadRichMediaWebAdView::OrbadRichMediaWebAdView(const plat::ui::Rect& frame)
 OrbadRichMediaWebAdView::~OrbadRichMediaWebAdView() {
     endMediaScreens();
     RunLoop::main().cancelPerforms(this);
+    // Only a second page can keep the expanded screen up past this view, and nothing would close
+    // it: it leaves, and the engine gets back the take-over this view took.
+    if (m_expandable) {
+        m_expandable->setDelegate(nullptr);
+        RunLoop::main().perform([controller = std::move(m_expandable), host = m_mainAdView, ad = m_currentAd] {
+            controller->dismissViewController(false);
+            if (auto engine = host.lock()) engine->adDidFinishTouchThrough(ad);
+        });
+    }
     if (isLoading()) WebView::stopLoading();
     setDelegate(nullptr);
     m_widget.reset();

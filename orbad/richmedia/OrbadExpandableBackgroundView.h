@@ -1,4 +1,4 @@
-// One piece of the picture behind an expanded ad: the part of the old screen above the ad, the part
+// One slice of the picture behind an expanded ad: the part of the old screen above the ad, the part
 // below it, or the whole screen. It can be moved and stretched, darkened under a black veil, and put
 // back where it was; a touch on it is reported to its delegate. Main thread only.
 #pragma once
@@ -21,8 +21,8 @@ inline constexpr double kOrbadDarkenedAlpha = 0.5;
 
 class OrbadExpandableBackgroundView : public plat::ui::View {
 public:
-    // Made with std::make_shared. The picture is pinned to the top of the piece when `isTop`, to
-    // its bottom otherwise, and cut to the piece's bounds.
+    // Made with std::make_shared. The picture is pinned to the top of the slice when `isTop`, to
+    // its bottom otherwise, and cut to the slice's bounds.
     OrbadExpandableBackgroundView(const plat::ui::Rect& frame, std::shared_ptr<plat::ui::Image> image, bool isTop);
     ~OrbadExpandableBackgroundView() override;
     const char* className() const override { return "OrbadExpandableBackgroundView"; }

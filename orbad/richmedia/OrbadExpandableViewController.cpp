@@ -191,7 +191,9 @@ void OrbadExpandableViewController::viewDidUnload() {
 }
 
 void OrbadExpandableViewController::resizeToFrame(const Rect& target, double duration) {
-    if (!m_adView) return;
+    // A resize would cut the closing short, and its end would never come: the ad would stay over
+    // the screen with the engine's take-over held.
+    if (!m_adView || m_contracting) return;
     const double seconds = animationDuration(duration);
     const double covered = coverage(target, view()->bounds());
     const std::uint64_t animation = ++m_animation;

@@ -60,7 +60,8 @@ public:
     void setDelegate(OrbadExpandableViewControllerDelegate* delegate) { m_delegate = delegate; }
 
     // ---- what the bridge's commands call ----
-    // Animates the ad to `frame` (the controller's coordinates) over `duration` seconds.
+    // Animates the ad to `frame` (the controller's coordinates) over `duration` seconds; nothing
+    // once closing has started.
     void resizeToFrame(const plat::ui::Rect& frame, double duration);
     // Shrinks the ad back to its slot over `duration` seconds, then tells the delegate it closed.
     void contractAndCloseWithDuration(double duration);

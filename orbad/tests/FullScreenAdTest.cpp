@@ -142,10 +142,21 @@ protected:
         m_controller = OrbadFullScreenAdViewController::make();
         m_controller->setDelegate(&m_delegate);
     }
-    // A request answered and run to its end.
+    // A request answered and run to its end. The server is real: its answer is waited for however
+    // long a loaded machine takes, not a fixed stretch of the virtual clock.
     void requested() {
+        const size_t heard = loadReports();
         m_controller->requestAd();
+        answered(heard);
+    }
+    void answered(size_t heard) {
+        EXPECT_TRUE(dktest::turnUntil([&] { return loadReports() > heard; }, 60));
         run(1);
+    }
+    size_t loadReports() const {
+        return std::count_if(m_delegate.lines.begin(), m_delegate.lines.end(), [](const std::string& line) {
+            return line.starts_with("didFinishLoad") || line.starts_with("didFailToLoad");
+        });
     }
     void presented() {
         requested();
@@ -192,12 +203,36 @@ TEST_F(FullScreenAdTest, RequestThenDisplayOnce) {
     EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
 }
 
+// Request and display with an ad already waiting presents it at once: the engine keeps the waiting
+// ad without loading again, so no load would ever come to present it (and a later one would come
+// up unasked).
+TEST_F(FullScreenAdTest, RequestAndDisplayWithAnAdWaitingPresentsAtOnce) {
+    serve({answer(kImageAd)});
+    requested();
+    m_controller->requestAndDisplayAdFromViewController(*m_root);
+    EXPECT_TRUE(onScreen());
+    EXPECT_EQ(asked().size(), 1u);
+}
+
+// A presenter that cannot show it (its view in no window) leaves the ad waiting for one that can:
+// a display taken as granted would refuse every later one.
+TEST_F(FullScreenAdTest, ARefusedPresentationLeavesTheAdForTheNextDisplay) {
+    serve({answer(kImageAd)});
+    requested();
+    auto offscreen = std::make_shared<plat::ui::ViewController>();
+    EXPECT_FALSE(m_controller->displayRequestedAdFromViewController(*offscreen));
+    EXPECT_FALSE(m_controller->isDisplayingAd());
+    EXPECT_TRUE(m_controller->hasAd());
+    EXPECT_TRUE(m_controller->displayRequestedAdFromViewController(*m_root));
+    EXPECT_TRUE(onScreen());
+}
+
 // A failed request reaches the delegate with the engine's error and nothing displays; a request
 // and display that failed presents nothing when a later request loads.
 TEST_F(FullScreenAdTest, FailureDisplaysNothing) {
     serve({answer("", 503), answer(kImageAd)});
     m_controller->requestAndDisplayAdFromViewController(*m_root);
-    run(1);
+    answered(0);
     ASSERT_EQ(m_delegate.lines.size(), 1u);
     EXPECT_EQ(m_delegate.lines[0].rfind("didFailToLoad ", 0), 0u) << m_delegate.lines[0];
     EXPECT_FALSE(m_controller->hasAd());
@@ -211,7 +246,7 @@ TEST_F(FullScreenAdTest, FailureDisplaysNothing) {
 TEST_F(FullScreenAdTest, RequestAndDisplayPresentsOnLoad) {
     serve({answer(kImageAd)});
     m_controller->requestAndDisplayAdFromViewController(*m_root);
-    run(1);
+    answered(0);
     EXPECT_TRUE(onScreen());
     EXPECT_EQ(m_delegate.lines, (Lines{"didFinishLoad hasAd=YES", "willPresent"}));
 }

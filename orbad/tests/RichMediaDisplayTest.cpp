@@ -83,6 +83,11 @@ protected:
     void TearDown() override {
         if (view && view->expandableViewController()) close();
         view.reset();
+        if (m_banner) {
+            m_banner->setDelegate(nullptr);
+            m_banner->removeFromSuperview();
+            m_banner.reset();
+        }
         dktest::turn(0.1);
         plat::ui::WebView::setObserver(nullptr);
         orbad::setBannerHost(nullptr);
@@ -129,6 +134,28 @@ protected:
         dktest::turn(0.2);
     }
 
+    // A banner on the real engine in the root's view, its rich-media page loaded and its key
+    // proven; `client` set up first (a refresh time, say).
+    OrbadRichMediaWebAdView* engineBanner(const std::shared_ptr<dktest::FakeBannerHost>& client) {
+        orbad::setBannerHost(client);
+        plat::foundation::NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStarting);
+        m_banner = OrbadAdViewiPhone_320x50.make();
+        m_banner->setDelegate(&m_bannerDelegate);
+        m_banner->setViewController(m_root.get());
+        m_root->view()->addSubview(m_banner);
+        m_banner->getAd();
+        if (!dktest::turnUntil([&] { return !m_bannerDelegate.lines.empty(); })) return nullptr;
+        auto* rich = dynamic_cast<OrbadRichMediaWebAdView*>(m_banner->adView()->currentAdView());
+        if (!rich) return nullptr;
+        auto& page = *plat::web::FakeWebEngine::of(*rich);
+        page.injectNavigation("madview://domReady", WebNavigationType::Other, false);
+        dktest::turn(0.01);
+        page.answer(orbad::kOrbadPermissionsCheckScript, rich->permissionsKey().value_or(""));
+        return rich;
+    }
+    static constexpr const char* kHTMLAd =
+        R"({"default": {"status": "HTTP/1.1 200 X", "body": "{\"creative\": {\"type\": \"html\", \"props\": {\"html\": \"<p>ad</p>\"}}}"}})";
+
     dktest::TempDir m_dir;
     std::unique_ptr<plat::ui::Application> m_app;
     std::shared_ptr<plat::ui::ViewController> m_root;
@@ -139,6 +166,8 @@ protected:
     std::shared_ptr<OrbadRichMediaWebAdView> view;
     size_t m_seen = 0;
     Loads loads;
+    std::shared_ptr<OrbadAdView> m_banner;
+    dktest::RecordingAdDelegate m_bannerDelegate;
 };
 
 // Each row from a new page: what the page hears, and the frame the ad grows to (none: the ad stays
@@ -251,6 +280,20 @@ TEST_F(RichMediaDisplayTest, ExpandResizeAgainAndClose) {
     EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('ok');"});
 }
 
+// A page that asks for a new size while its ad closes (from its will-contract callback, say) must
+// not cut the closing short: the ad would stay over the screen, every banner stopped under it.
+TEST_F(RichMediaDisplayTest, AResizeWhileClosingLetsTheCloseFinish) {
+    load();
+    navigate("madview://displayExpandToFullScreen?animationDuration=0.5");
+    dktest::turn(0.51);
+    navigate("madview://displayContractAd?animationDuration=0.5");
+    navigate("madview://displayResizeTo?x=0&y=0&width=320&height=240&animationDuration=2");
+    dktest::turn(0.51);
+    EXPECT_EQ(expanded(), nullptr);
+    EXPECT_EQ(host->lines, (Lines{"take", "release"}));
+    EXPECT_EQ(view->frame(), (Rect{0, 0, 320, 50}));
+}
+
 // The second page: on the banner's engine, never loaded as an ad (free, displayed, no load
 // reports), its widget placed before its button exists (so not at all), presenting from the
 // engine's controller; its native-handler links open only for a click or an autoplaying ad.
@@ -285,6 +328,23 @@ TEST_F(RichMediaDisplayTest, TheSecondPage) {
         close();
         EXPECT_EQ(host->lines, (Lines{"take", "release"}));
     }
+}
+
+// A banner let go while its second page is expanded: the screen it held must not stay up with
+// nothing to close it, and the engine gets back the take-over it gave.
+TEST_F(RichMediaDisplayTest, ASecondPageOutlivingItsBannerLeavesTheScreen) {
+    load();
+    navigate("madview://displayExpandToFullScreen?expandURL=http://a.test/second");
+    ASSERT_NE(expanded(), nullptr);
+    std::weak_ptr<orbad::OrbadExpandableViewController> controller = view->expandableViewController();
+    std::weak_ptr<OrbadRichMediaWebAdView> banner = view;
+    view->removeFromSuperview();
+    view.reset();
+    dktest::turn(0.1);
+    ASSERT_TRUE(banner.expired());
+    EXPECT_EQ(m_root->presentedViewController(), nullptr);
+    EXPECT_TRUE(controller.expired());
+    EXPECT_EQ(host->lines, (Lines{"take", "release"}));
 }
 
 // The setters, each into its own field, ok answered, a name left out keeping the stored one; the
@@ -360,27 +420,35 @@ TEST_F(RichMediaDisplayTest, TheCloseWidgetCommands) {
                                "supported when using the MobileAdSupportedInterfaceOrientations meta tag.');"});
 }
 
-// On the banner engine: a page's errors leave the take-over free, so the banner keeps refreshing.
-TEST_F(RichMediaDisplayTest, ErrorsLeaveTheBannerRefreshing) {
-    dktest::ScriptedServer server(
-        R"({"default": {"status": "HTTP/1.1 200 X", "body": "{\"creative\": {\"type\": \"html\", \"props\": {\"html\": \"<p>ad</p>\"}}}"}})");
+// On the banner engine, an application that lets its banner go while the ad is expanded: the
+// engine, kept only by the ad's way back to its slot, still gets its take-over back on close.
+TEST_F(RichMediaDisplayTest, ABannerLetGoWhileExpandedFreesTheTakeOverOnClose) {
+    dktest::ScriptedServer server(kHTMLAd);
     auto client = std::make_shared<dktest::FakeBannerHost>(server.url("/ads"));
-    client->refresh = 30;
-    orbad::setBannerHost(client);
-    plat::foundation::NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStarting);
-    dktest::RecordingAdDelegate delegate;
-    auto banner = OrbadAdViewiPhone_320x50.make();
-    banner->setDelegate(&delegate);
-    banner->setViewController(m_root.get());
-    m_root->view()->addSubview(banner);
-    banner->getAd();
-    ASSERT_TRUE(dktest::turnUntil([&] { return !delegate.lines.empty(); }));
-    auto* rich = dynamic_cast<OrbadRichMediaWebAdView*>(banner->adView()->currentAdView());
+    auto* rich = engineBanner(client);
     ASSERT_NE(rich, nullptr);
     auto& page = *plat::web::FakeWebEngine::of(*rich);
-    page.injectNavigation("madview://domReady", WebNavigationType::Other, false);
-    dktest::turn(0.01);
-    page.answer(orbad::kOrbadPermissionsCheckScript, rich->permissionsKey().value_or(""));
+    page.injectNavigation("madview://displayExpandToFullScreen?animationDuration=0.1", WebNavigationType::Other, false);
+    dktest::turn(0.2);
+    ASSERT_TRUE(client->modal);
+    const auto expanded = std::static_pointer_cast<OrbadRichMediaWebAdView>(rich->shared_from_this());
+    m_banner->setDelegate(nullptr);
+    m_banner->removeFromSuperview();
+    m_banner.reset();
+    expanded->contractAd(std::nullopt, 0.1);
+    dktest::turn(0.2);
+    EXPECT_EQ(expanded->expandableViewController(), nullptr);
+    EXPECT_FALSE(client->modal);
+}
+
+// On the banner engine: a page's errors leave the take-over free, so the banner keeps refreshing.
+TEST_F(RichMediaDisplayTest, ErrorsLeaveTheBannerRefreshing) {
+    dktest::ScriptedServer server(kHTMLAd);
+    auto client = std::make_shared<dktest::FakeBannerHost>(server.url("/ads"));
+    client->refresh = 30;
+    auto* rich = engineBanner(client);
+    ASSERT_NE(rich, nullptr);
+    auto& page = *plat::web::FakeWebEngine::of(*rich);
     for (const char* query : {"displayExpandToFullScreen?expandURL=file:///etc/passwd",
                               "displayExpandToFullScreen?expandURL=ftp://a.test/x", "displayResizeTo?x=0&y=0&width=9"})
         page.injectNavigation(std::string("madview://") + query, WebNavigationType::Other, false);
@@ -389,7 +457,6 @@ TEST_F(RichMediaDisplayTest, ErrorsLeaveTheBannerRefreshing) {
     EXPECT_EQ(rich->expandableViewController(), nullptr);
     dktest::turn(30.05);
     EXPECT_TRUE(server.waitForRequests(2));
-    banner->removeFromSuperview();
 }
 
 }  // namespace
