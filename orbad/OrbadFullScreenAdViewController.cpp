@@ -294,7 +294,12 @@ void OrbadFullScreenAdViewController::viewWillAppear(bool animated) {
     if (m_internalAdView) {
         m_internalAdView->setAutoresizesSubviews(true);
         if (!m_internalAdView->superview()) {
-            m_internalAdView->setFrame(root->bounds());
+            // A new engine takes the room the toolbar leaves: the toolbar outlives the last
+            // presentation, and a toolbar page after a toolbar page changes nothing that would
+            // move the engine out from under it.
+            ui::Rect room = root->bounds();
+            if (!m_toolbarHidden && m_toolbar) room.height -= m_toolbar->frame().height;
+            m_internalAdView->setFrame(room);
             m_internalAdView->setAutoresizingMask(ui::kAutoresizingFlexibleWidth |
                                                   ui::kAutoresizingFlexibleHeight);
             root->insertSubview(m_internalAdView, 0);

@@ -252,14 +252,16 @@ TEST_F(FullScreenAdTest, RequestAndDisplayPresentsOnLoad) {
 }
 
 // A page with the widget tag shows the close widget and no toolbar, any other page the toolbar and
-// no widget: on a controller's first presentation too, and in either order after it.
+// no widget: on a controller's first presentation too, in either order after it, and a toolbar
+// page after a toolbar page (its new engine ran under the toolbar that stayed up).
 TEST_F(FullScreenAdTest, ToolbarOrWidgetByPage) {
     struct Case {
         const char* name;
         std::vector<std::string> pages;
     };
     for (const Case& c : {Case{"toolbar first", {kToolbarPage, kWidgetPage}},
-                          Case{"widget first", {kWidgetPage, kToolbarPage}}}) {
+                          Case{"widget first", {kWidgetPage, kToolbarPage}},
+                          Case{"toolbar twice", {kToolbarPage, kToolbarPage}}}) {
         serve({answer(c.pages[0]), answer(c.pages[1])});
         for (const std::string& page : c.pages) {
             const bool widget = page == kWidgetPage;
