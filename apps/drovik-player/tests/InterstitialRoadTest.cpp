@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/ImageCodec.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -244,6 +245,137 @@ TEST_F(InterstitialRoad, EachActivationSendsTheOpenRequest) {
         for (std::size_t at = 0; (at = checks.find("\"signature\": \"ok\"", at)) != std::string::npos; ++at) ++signed_;
         EXPECT_EQ(opens, bothKeys ? 3u : 0u);
         EXPECT_EQ(signed_, opens);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// `text` as a JSON string literal (the ads below hold no control characters).
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return quoted + "\"";
+}
+
+// A whole-screen picture of one colour, as a recording server's answer.
+std::string pictureAnswer(int width, int height, const uint8_t (&rgb)[3]) {
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < width * height; ++i) pixels.insert(pixels.end(), rgb, rgb + 3);
+    std::vector<uint8_t> png;
+    std::string error;
+    EXPECT_TRUE(plat::image::encodePNG(width, height, pixels.data(), pixels.size(), 3, &png, &error)) << error;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const uint8_t byte : png) hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+    return R"({"default": {"headers": [["Content-Type", "image/png"]], "body_hex": ")" + hex + R"("}})";
+}
+
+// The player's own ad client behind the interstitial (no adnetwork.plist; "DKOrbadId" starts the
+// client at activation), its servers named through DROVIK_SERVERS: the game asks twice; each ad is
+// prefetched from the ad server with "s=fullscreen", comes up over the game 1.0 s after the
+// request, and the user closes it (Done under an HTML page, the close widget over a picture),
+// which gives the game back with the provider's events in order and prefetches the next.
+TEST_F(InterstitialRoad, NetworkAdsFromTheServer) {
+    struct Probe {
+        double x, y;  // points
+        uint8_t rgb[3];
+    };
+    struct NetworkCase {
+        const char* name;
+        std::string ad;  // "@PICTURES@" stands for the picture server
+        const char* close;  // where the user taps to close it
+        std::vector<std::string> shown;  // in the views while each ad is up
+        std::vector<Probe> probes;  // on the screen while the first is up
+    };
+    static const uint8_t kRed[3] = {200, 30, 30};
+    const NetworkCase cases[] = {
+        // A page without the widget-style tag: the toolbar under the page, the page above it
+        // (for the second ad too), the close widget faded out.
+        {"network-html",
+         R"({"creative": {"id": "h1", "type": "html", "props": {"html": "<p>ad</p>"}}})",
+         "288 458",
+         {R"("class":"OrbadAdViewInternal","controller":null,"frame":[0,0,320,436])",
+          R"("class":"OrbadFullScreenWebAdView","controller":null,"frame":[0,0,320,436],"hidden":false)",
+          R"("class":"UIToolbar","controller":null,"frame":[0,436,320,44],"hidden":false)",
+          R"("frame":[262,436,52,44],"hidden":false,"alpha":1,"interaction":true,"bg":null,"image":null,"text":"Done")",
+          R"("class":"OrbadCloseWidgetButton","controller":null,"frame":[2,2,30,30],"hidden":false,"alpha":0,)"},
+         {{160, 200, {255, 255, 255}}, {160, 470, {31, 31, 36}}}},
+        // A picture: the whole screen, the close widget over it, no toolbar.
+        {"network-image",
+         R"({"creative": {"id": "b1", "type": "banner", "props": {"images": ["@PICTURES@/ad.png"]}}})",
+         "16 16",
+         {R"("class":"OrbadAdViewInternal","controller":null,"frame":[0,0,320,480])",
+          R"("frame":[0,0,320,480],"hidden":false,"alpha":1,"interaction":false,"bg":null,"image":"ad.png")",
+          R"("class":"OrbadCloseWidgetButton","controller":null,"frame":[2,2,30,30],"hidden":false,"alpha":1,)",
+          R"("class":"UIToolbar","controller":null,"frame":[0,436,320,44],"hidden":true)"},
+         {{160, 240, {kRed[0], kRed[1], kRed[2]}}, {160, 470, {kRed[0], kRed[1], kRed[2]}}}},
+    };
+    for (const NetworkCase& n : cases) {
+        SCOPED_TRACE(n.name);
+        dktest::TempDir servers;
+        const std::string units = R"({"ad_units": [{"size": "fullscreen", "enabled": true}]})";
+        dktest::RecordingServer data(servers.file("data"), R"({"default": {"body": )" + jsonString(units) + "}}");
+        dktest::RecordingServer pictures(servers.file("pictures"), pictureAnswer(320, 480, kRed));
+        std::string ad = n.ad;
+        if (const size_t at = ad.find("@PICTURES@"); at != std::string::npos) ad.replace(at, 10, pictures.url());
+        dktest::RecordingServer ads(servers.file("ads"), R"({"default": {"body": )" + jsonString(ad) + "}}");
+        ASSERT_TRUE(data.running() && pictures.running() && ads.running());
+        dktest::writeFile(servers.file("servers.plist"),
+                          R"(<plist version="1.0"><dict><key>orbad.data</key><string>)" + data.url() +
+                              "</string><key>orbad.ads</key><string>" + ads.url() + "</string></dict></plist>");
+        const std::string close = std::string("+0 tap ") + n.close + "\n";
+        const std::string input = "7 memory.warning\n+2 dump.views shown1.jsonl\n+0 screenshot shown.png\n" + close +
+                                  "+1 memory.warning\n+2 dump.views shown2.jsonl\n" + close +
+                                  "+1 dump.views closed.jsonl\n+0.1 app.quit\n";
+        const AdsCase c{n.name,
+                        entry("InterstitialProvider", "orbad") + entry("DKOrbadId", "APP123"),
+                        {},
+                        R"(
+steps = {
+  function() probe('InterstitialAdDisplay', true) end,
+  function() probe('InterstitialAdDisplay', true) end,
+})",
+                        input.c_str(),
+                        {"--net", "wifi", "--web", "fake"}};
+        setenv("DROVIK_SERVERS", servers.file("servers.plist").c_str(), 1);
+        const dktest::ProcessResult r = run(c);
+        unsetenv("DROVIK_SERVERS");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, expected(n.name, r.err));
+
+        // The provider's events in order, for each ad: shown, then closed, the game back, its event.
+        const char* const road[] = {"svc orbad fullscreen display yes", "ui present OrbadFullScreenAdViewController",
+                                    "svc metrics tagEvent adShownFullscreen p=orbad", "input tap",
+                                    "plugin wrapper dismiss fade", "plugin play fullscreenadmanager",
+                                    "plugin event interstitialAdDismiss"};
+        size_t at = 0;
+        for (int shown = 0; shown < 2; ++shown)
+            for (const char* step : road) {
+                at = r.err.find(step, at);
+                ASSERT_NE(at, std::string::npos) << "ad " << shown + 1 << ": " << step;
+            }
+
+        // Prefetched at the game's load and after each close, each asking for the full-screen unit.
+        ads.stop();
+        const std::vector<std::string> requests = ads.requestLines();
+        EXPECT_EQ(requests.size(), 3u);
+        for (const std::string& request : requests) EXPECT_NE(request.find("&s=fullscreen&"), std::string::npos) << request;
+
+        for (const char* dump : {"shown1.jsonl", "shown2.jsonl"}) {
+            const std::string views = dktest::readFile(m_dir.file(dump));
+            for (const std::string& view : n.shown) EXPECT_NE(views.find(view), std::string::npos) << dump << ": " << view;
+        }
+        EXPECT_EQ(dktest::readFile(m_dir.file("closed.jsonl")).find("OrbadFullScreenAdViewController"), std::string::npos);
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgba;
+        std::string error;
+        ASSERT_TRUE(plat::image::readPNG(m_dir.file("shown.png"), &width, &height, &rgba, &error)) << error;
+        for (const Probe& probe : n.probes) {
+            const uint8_t* p = &rgba[(static_cast<size_t>(probe.y * 2) * width + static_cast<size_t>(probe.x * 2)) * 4];
+            for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], probe.rgb[k], 2) << probe.x << "," << probe.y;
+        }
     }
 }
 
