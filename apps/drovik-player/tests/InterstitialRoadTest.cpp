@@ -265,7 +265,8 @@ std::string pictureAnswer(int width, int height, const uint8_t (&rgb)[3]) {
     for (int i = 0; i < width * height; ++i) pixels.insert(pixels.end(), rgb, rgb + 3);
     std::vector<uint8_t> png;
     std::string error;
-    EXPECT_TRUE(plat::image::encodePNG(width, height, pixels.data(), pixels.size(), 3, &png, &error)) << error;
+    EXPECT_TRUE(plat::image::encodePNG(width, height, pixels.data(), pixels.size(), 3, &png, &error))
+        << error;
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;
     for (const uint8_t byte : png) hex += {kDigits[byte >> 4], kDigits[byte & 15]};
@@ -284,10 +285,10 @@ TEST_F(InterstitialRoad, NetworkAdsFromTheServer) {
     };
     struct NetworkCase {
         const char* name;
-        std::string ad;  // "@PICTURES@" stands for the picture server
-        const char* close;  // where the user taps to close it
+        std::string ad;                  // "@PICTURES@" stands for the picture server
+        const char* close;               // where the user taps to close it
         std::vector<std::string> shown;  // in the views while each ad is up
-        std::vector<Probe> probes;  // on the screen while the first is up
+        std::vector<Probe> probes;       // on the screen while the first is up
     };
     static const uint8_t kRed[3] = {200, 30, 30};
     const NetworkCase cases[] = {
@@ -316,18 +317,21 @@ TEST_F(InterstitialRoad, NetworkAdsFromTheServer) {
         SCOPED_TRACE(n.name);
         dktest::TempDir servers;
         const std::string units = R"({"ad_units": [{"size": "fullscreen", "enabled": true}]})";
-        dktest::RecordingServer data(servers.file("data"), R"({"default": {"body": )" + jsonString(units) + "}}");
+        dktest::RecordingServer data(servers.file("data"),
+                                     R"({"default": {"body": )" + jsonString(units) + "}}");
         dktest::RecordingServer pictures(servers.file("pictures"), pictureAnswer(320, 480, kRed));
         std::string ad = n.ad;
-        if (const size_t at = ad.find("@PICTURES@"); at != std::string::npos) ad.replace(at, 10, pictures.url());
+        if (const size_t at = ad.find("@PICTURES@"); at != std::string::npos)
+            ad.replace(at, 10, pictures.url());
         dktest::RecordingServer ads(servers.file("ads"), R"({"default": {"body": )" + jsonString(ad) + "}}");
         ASSERT_TRUE(data.running() && pictures.running() && ads.running());
         dktest::writeFile(servers.file("servers.plist"),
                           R"(<plist version="1.0"><dict><key>orbad.data</key><string>)" + data.url() +
-                              "</string><key>orbad.ads</key><string>" + ads.url() + "</string></dict></plist>");
+                              "</string><key>orbad.ads</key><string>" + ads.url() +
+                              "</string></dict></plist>");
         const std::string close = std::string("+0 tap ") + n.close + "\n";
-        const std::string input = "7 memory.warning\n+2 dump.views shown1.jsonl\n+0 screenshot shown.png\n" + close +
-                                  "+1 memory.warning\n+2 dump.views shown2.jsonl\n" + close +
+        const std::string input = "7 memory.warning\n+2 dump.views shown1.jsonl\n+0 screenshot shown.png\n" +
+                                  close + "+1 memory.warning\n+2 dump.views shown2.jsonl\n" + close +
                                   "+1 dump.views closed.jsonl\n+0.1 app.quit\n";
         const AdsCase c{n.name,
                         entry("InterstitialProvider", "orbad") + entry("DKOrbadId", "APP123"),
@@ -346,9 +350,12 @@ steps = {
         EXPECT_EQ(r.err, expected(n.name, r.err));
 
         // The provider's events in order, for each ad: shown, then closed, the game back, its event.
-        const char* const road[] = {"svc orbad fullscreen display yes", "ui present OrbadFullScreenAdViewController",
-                                    "svc metrics tagEvent adShownFullscreen p=orbad", "input tap",
-                                    "plugin wrapper dismiss fade", "plugin play fullscreenadmanager",
+        const char* const road[] = {"svc orbad fullscreen display yes",
+                                    "ui present OrbadFullScreenAdViewController",
+                                    "svc metrics tagEvent adShownFullscreen p=orbad",
+                                    "input tap",
+                                    "plugin wrapper dismiss fade",
+                                    "plugin play fullscreenadmanager",
                                     "plugin event interstitialAdDismiss"};
         size_t at = 0;
         for (int shown = 0; shown < 2; ++shown)
@@ -361,19 +368,23 @@ steps = {
         ads.stop();
         const std::vector<std::string> requests = ads.requestLines();
         EXPECT_EQ(requests.size(), 3u);
-        for (const std::string& request : requests) EXPECT_NE(request.find("&s=fullscreen&"), std::string::npos) << request;
+        for (const std::string& request : requests)
+            EXPECT_NE(request.find("&s=fullscreen&"), std::string::npos) << request;
 
         for (const char* dump : {"shown1.jsonl", "shown2.jsonl"}) {
             const std::string views = dktest::readFile(m_dir.file(dump));
-            for (const std::string& view : n.shown) EXPECT_NE(views.find(view), std::string::npos) << dump << ": " << view;
+            for (const std::string& view : n.shown)
+                EXPECT_NE(views.find(view), std::string::npos) << dump << ": " << view;
         }
-        EXPECT_EQ(dktest::readFile(m_dir.file("closed.jsonl")).find("OrbadFullScreenAdViewController"), std::string::npos);
+        EXPECT_EQ(dktest::readFile(m_dir.file("closed.jsonl")).find("OrbadFullScreenAdViewController"),
+                  std::string::npos);
         int width = 0, height = 0;
         std::vector<uint8_t> rgba;
         std::string error;
         ASSERT_TRUE(plat::image::readPNG(m_dir.file("shown.png"), &width, &height, &rgba, &error)) << error;
         for (const Probe& probe : n.probes) {
-            const uint8_t* p = &rgba[(static_cast<size_t>(probe.y * 2) * width + static_cast<size_t>(probe.x * 2)) * 4];
+            const uint8_t* p =
+                &rgba[(static_cast<size_t>(probe.y * 2) * width + static_cast<size_t>(probe.x * 2)) * 4];
             for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], probe.rgb[k], 2) << probe.x << "," << probe.y;
         }
     }
