@@ -150,6 +150,7 @@ OrbadAdViewInternal::~OrbadAdViewInternal() {
             creative->setAdViewDelegate(nullptr);
         }
     }
+    if (m_holdsTakeOver && m_host) m_host->setInModalAd(false);
     if (m_relay) OBCoreHTTPRequest::cancelRequestsForDelegate(m_relay.get());
     m_getAdTimer.invalidate();
     m_notStartedTimer.invalidate();
@@ -761,6 +762,7 @@ bool OrbadAdViewInternal::adShouldTouchThrough(const std::shared_ptr<OrbadAd>& a
     const std::shared_ptr<View> self = shared_from_this();
     sendTouchThrough(true);
     m_host->setInModalAd(true);
+    m_holdsTakeOver = true;
     if (ad) notifyTrackingURLsForAd(*ad);
     cancelScheduledGetAd();
     return true;
@@ -769,6 +771,7 @@ bool OrbadAdViewInternal::adShouldTouchThrough(const std::shared_ptr<OrbadAd>& a
 void OrbadAdViewInternal::adDidFinishTouchThrough(const std::shared_ptr<OrbadAd>&) {
     const std::shared_ptr<View> self = shared_from_this();
     if (m_host) m_host->setInModalAd(false);
+    m_holdsTakeOver = false;
     scheduleNextGetAd();
     sendTouchThrough(false);
 }

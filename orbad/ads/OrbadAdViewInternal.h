@@ -170,6 +170,9 @@ private:
     bool m_shouldGetAdAfterFinishedStarting = false;
     bool m_refreshChanged = false;
     bool m_isLoading = false;
+    // The take-over this engine granted and has not seen finished: the flag is every banner's, so
+    // an engine that goes first gives it back.
+    bool m_holdsTakeOver = false;
     plat::ui::Size m_adSize{};
     OrbadAdView* m_externalAdView = nullptr;
     plat::ui::ViewController* m_viewController = nullptr;

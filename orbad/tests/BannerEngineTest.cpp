@@ -372,6 +372,19 @@ TEST_F(BannerEngineTest, TouchThroughOrder) {
     EXPECT_EQ(untimed(m_delegate.lines), (Lines{"adViewWillTouchThrough", "adViewDidFinishTouchThrough"}));
 }
 
+// The take-over is every banner's: an engine let go while it holds it gives it back.
+TEST_F(BannerEngineTest, AnEngineGoneWithTheTakeOverGivesItBack) {
+    serve(answer(kOneAd));
+    start();
+    std::weak_ptr<orbad::OrbadAdViewInternal> engine = banner().adView();
+    m_banners.back()->getAd();
+    run(1);
+    ASSERT_TRUE(engine.lock()->adShouldTouchThrough(nullptr));
+    m_banners.clear();
+    ASSERT_TRUE(engine.expired());
+    EXPECT_FALSE(m_host->modal) << "every other banner would stay stopped";
+}
+
 // A banner freed while the server holds its answer: the answer reaches nobody.
 TEST_F(BannerEngineTest, EngineGoneWhileTheServerHoldsItsAnswer) {
     serve(R"({"delay": 0.5, "body": )" + Value(kOneAd).canonicalJSON() + "}");
