@@ -105,12 +105,7 @@ protected:
             plat::web::FakeWebEngine::of(*page)->answer(orbad::kOrbadWidgetStyleScript, m_widgetStyle);
             return page;
         });
-        m_app = std::make_unique<plat::ui::Application>();
-        m_app->launch();
-        m_root = std::make_shared<plat::ui::ViewController>();
-        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
-        m_window->setRootViewController(m_root);
-        m_window->makeKeyAndVisible();
+        dktest::launchOnScreen(m_app, m_root, m_window);
         plat::ui::setStatusBarHidden(false);
     }
     void TearDown() override {

@@ -6,6 +6,7 @@
 #include "orbad/ads/OBBrowserViewController.h"
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/tests/BannerTestSupport.h"
+#include "orbad/tests/OrbadCreativeTestSupport.h"
 #include "orbad/tests/OrbadTestSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -52,12 +53,7 @@ protected:
         plat::sys::Device::current().reset();
         plat::sys::Device::current().setPreset("phone");
         ASSERT_TRUE(plat::web::useWebEngine("fake"));
-        m_app = std::make_unique<plat::ui::Application>();
-        m_app->launch();
-        m_root = std::make_shared<plat::ui::ViewController>();
-        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
-        m_window->setRootViewController(m_root);
-        m_window->makeKeyAndVisible();
+        dktest::launchOnScreen(m_app, m_root, m_window);
         plat::ui::WebView::setObserver(&decisions);
         m_host->handlers = {"itunes.apple.com", "maps.google"};
         orbad::setBannerHost(m_host);

@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/ImageCodec.h"
+#include "platform/sys/Device.h"
 #include "platform/web/FakeWebEngine.h"
 
 namespace dktest {
@@ -70,6 +71,16 @@ bool turnUntil(const std::function<bool()>& done, double seconds) {
         RunLoop::main().runOnce(0.01);
     }
     return true;
+}
+
+void launchOnScreen(std::unique_ptr<plat::ui::Application>& app, std::shared_ptr<plat::ui::ViewController>& root,
+                    std::shared_ptr<plat::ui::Window>& window) {
+    app = std::make_unique<plat::ui::Application>();
+    app->launch();
+    root = std::make_shared<plat::ui::ViewController>();
+    window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
 }
 
 }  // namespace dktest

@@ -9,7 +9,10 @@
 
 #include "orbad/ads/OrbadAd.h"
 #include "orbad/ads/OrbadAdsView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/WebView.h"
+#include "platform/ui/Window.h"
 
 namespace dktest {
 
@@ -35,5 +38,9 @@ void turn(double seconds);
 std::vector<std::string> newScripts(const plat::ui::WebView& view, size_t& seen);
 // Turns until `done` (at most `seconds` of real time); its last answer.
 bool turnUntil(const std::function<bool()>& done, double seconds = 10);
+
+// A launched application whose key window, the whole screen, shows `root`.
+void launchOnScreen(std::unique_ptr<plat::ui::Application>& app, std::shared_ptr<plat::ui::ViewController>& root,
+                    std::shared_ptr<plat::ui::Window>& window);
 
 }  // namespace dktest

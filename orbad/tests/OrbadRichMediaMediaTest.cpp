@@ -130,12 +130,7 @@ protected:
         ASSERT_TRUE(plat::web::useWebEngine("fake"));
         plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.media", m_dir.file("home")));
         std::filesystem::create_directories(m_dir.file("home/Library/LocalServices"));
-        m_app = std::make_unique<plat::ui::Application>();
-        m_app->launch();
-        m_root = std::make_shared<plat::ui::ViewController>();
-        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
-        m_window->setRootViewController(m_root);
-        m_window->makeKeyAndVisible();
+        dktest::launchOnScreen(m_app, m_root, m_window);
         host->controller = m_root.get();
         plat::sys::setMediaListener([this](std::string_view line) { media.emplace_back(line); });
         view = std::make_shared<ExpandableView>(plat::ui::Rect{0, 0, 320, 50});

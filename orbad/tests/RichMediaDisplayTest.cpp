@@ -67,12 +67,7 @@ protected:
         plat::sys::Device::current().setPreset("phone");
         ASSERT_TRUE(plat::web::useWebEngine("fake"));
         plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.display", m_dir.file("home")));
-        m_app = std::make_unique<plat::ui::Application>();
-        m_app->launch();
-        m_root = std::make_shared<plat::ui::ViewController>();
-        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
-        m_window->setRootViewController(m_root);
-        m_window->makeKeyAndVisible();
+        dktest::launchOnScreen(m_app, m_root, m_window);
         m_slot = std::make_shared<plat::ui::View>(Rect{0, 430, 320, 50});
         m_root->view()->addSubview(m_slot);
         m_client->handlers = {"itunes"};
