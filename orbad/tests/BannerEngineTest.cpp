@@ -79,13 +79,7 @@ protected:
     }
     void TearDown() override {
         m_banners.clear();
-        orbad::setBannerHost(nullptr);
-        Orbad::resetForTesting();
-        for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
-        plat::web::useWebEngine("none");
-        orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
-        RunLoop::main().runFor(0);
-        setDeviceFactsFile("");
+        dktest::endStartedClient();
         plat::net::setNetOverride(std::nullopt);
     }
 

@@ -2,8 +2,14 @@
 
 #include <cstdio>
 
+#include "orbad/Orbad.h"
+#include "orbad/core/OBConfig.h"
 #include "orbad/core/OrbadHelper.h"
+#include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/Servers.h"
+#include "platform/web/PageEngine.h"
 
 namespace dktest {
 
@@ -130,6 +136,16 @@ std::string imageCreative(const std::string& id, const std::string& showURL, boo
         R"({"id": ")" + id + R"(", "type": "image", "props": {"fail": )" + (fail ? "1" : "0") + "}";
     if (!showURL.empty()) entry += R"(, "eventUrls": {"show": [")" + showURL + R"("]})";
     return entry + "}";
+}
+
+void endStartedClient() {
+    orbad::setBannerHost(nullptr);
+    Orbad::resetForTesting();
+    for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
+    plat::web::useWebEngine("none");
+    orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
+    plat::foundation::RunLoop::main().runFor(0);
+    plat::foundation::setDeviceFactsFile("");
 }
 
 }  // namespace dktest

@@ -126,4 +126,8 @@ std::vector<std::map<std::string, std::string>> queriesTo(const ScriptedServer& 
 // One response entry: an image creative whose "show" pings `showURL` (none when empty).
 std::string imageCreative(const std::string& id, const std::string& showURL = "", bool fail = false);
 
+// Lets go of the started client (host, servers, requests in flight), the page engine and the
+// device facts, for the next test.
+void endStartedClient();
+
 }  // namespace dktest

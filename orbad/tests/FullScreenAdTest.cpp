@@ -115,13 +115,7 @@ protected:
         m_root.reset();
         m_app.reset();
         orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
-        orbad::setBannerHost(nullptr);
-        Orbad::resetForTesting();
-        for (const char* name : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(name, "");
-        plat::web::useWebEngine("none");
-        orbad::OBCoreHTTPRequest::cancelAllAndWait(10);
-        RunLoop::main().runFor(0);
-        setDeviceFactsFile("");
+        dktest::endStartedClient();
         plat::ui::setStatusBarHidden(true);
         plat::net::setNetOverride(std::nullopt);
     }
