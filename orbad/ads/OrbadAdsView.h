@@ -65,10 +65,11 @@ class OrbadAdsView {
 public:
     virtual ~OrbadAdsView() = default;
 
-    virtual void setAdViewDelegate(OrbadAdViewDelegate* delegate) = 0;
-    virtual OrbadAdViewDelegate* adViewDelegate() const = 0;
-    virtual void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) = 0;
-    virtual std::shared_ptr<OrbadAdsViewHost> mainAdView() const = 0;
+    void setAdViewDelegate(OrbadAdViewDelegate* delegate) { m_adViewDelegate = delegate; }
+    OrbadAdViewDelegate* adViewDelegate() const { return m_adViewDelegate; }
+    // A view may apply what the engine asks of it here.
+    virtual void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) { m_mainAdView = std::move(host); }
+    std::shared_ptr<OrbadAdsViewHost> mainAdView() const { return m_mainAdView.lock(); }
     // Taken off the engine; become the engine's current view.
     virtual void adHasBeenDismissed() = 0;
     virtual void adHasBeenDisplayed() = 0;
@@ -83,6 +84,10 @@ public:
     // The view that shows, and the class name the pool keys it by.
     virtual plat::ui::View& adsView() = 0;
     virtual const char* adsViewClassName() const = 0;
+
+protected:
+    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
+    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
 };
 
 // At most one waiting view per class name, dropped on a memory warning. Every operation holds

@@ -75,10 +75,6 @@ public:
     explicit OrbadOpenAllocationAdView(const plat::ui::Rect& frame) : View(frame) {}
     ~OrbadOpenAllocationAdView() override;
 
-    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_adViewDelegate = delegate; }
-    OrbadAdViewDelegate* adViewDelegate() const override { return m_adViewDelegate; }
-    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override { m_mainAdView = std::move(host); }
-    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_mainAdView.lock(); }
     void adHasBeenDismissed() override {}
     void adHasBeenDisplayed() override {}
     void stopLoading() override {}
@@ -106,8 +102,6 @@ protected:
     std::optional<std::string> publisherKey(OrbadAdViewInternal* engine, int code) const;
 
 private:
-    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
-    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
     std::shared_ptr<OrbadAd> m_currentAd;
     std::shared_ptr<OBNetworkBanner> m_networkView;
     bool m_hasLoaded = false;

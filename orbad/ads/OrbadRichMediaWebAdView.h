@@ -56,11 +56,8 @@ public:
     const char* className() const override { return "OrbadRichMediaWebAdView"; }
 
     // ---- the engine's contract ----
-    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_adViewDelegate = delegate; }
-    OrbadAdViewDelegate* adViewDelegate() const override { return m_adViewDelegate; }
     // A non-null engine applies its restrictions.
     void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override;
-    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_mainAdView.lock(); }
     void adHasBeenDismissed() override;
     void adHasBeenDisplayed() override;
     void stopLoading() override;
@@ -227,7 +224,6 @@ private:
 
     std::string m_cacheLocation;
     std::string m_mraidCacheLocation;
-    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
     std::shared_ptr<OrbadWebAd> m_currentAd;
     bool m_firstLoad = false;
     bool m_hasDisplayed = false;
@@ -237,7 +233,6 @@ private:
     std::optional<std::string> m_permissionsKey;
     OrbadDisplayCallbacks m_displayCallbacks;
     std::optional<std::string> m_orientationCallback;
-    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
     std::shared_ptr<OrbadWidgetButtonController> m_widget;
     plat::foundation::Observation m_orientationObservation;
     plat::foundation::Observation m_browserObservation;

@@ -18,10 +18,6 @@ public:
     const char* className() const override { return "OrbadTransionableAdView"; }
 
     // The contract: nothing to load, display or dismiss here; never reused.
-    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_adViewDelegate = delegate; }
-    OrbadAdViewDelegate* adViewDelegate() const override { return m_adViewDelegate; }
-    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override { m_mainAdView = std::move(host); }
-    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_mainAdView.lock(); }
     void adHasBeenDismissed() override {}
     void adHasBeenDisplayed() override {}
     void stopLoading() override {}
@@ -55,8 +51,6 @@ private:
     // A flip or curl of the whole view from the item on screen to `view`.
     void setAdViewWithViewTransition(const std::shared_ptr<plat::ui::View>& view, plat::ui::ViewTransition kind);
 
-    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
-    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
     std::shared_ptr<plat::ui::View> m_lastAdView;
 };
 

@@ -18,10 +18,6 @@ public:
     ~OrbadWebAdView() override;
     const char* className() const override { return "OrbadWebAdView"; }
 
-    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_adViewDelegate = delegate; }
-    OrbadAdViewDelegate* adViewDelegate() const override { return m_adViewDelegate; }
-    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override { m_mainAdView = std::move(host); }
-    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_mainAdView.lock(); }
     void adHasBeenDismissed() override {}
     void adHasBeenDisplayed() override {}
     // The page's load reports its end once per ad.
@@ -41,8 +37,6 @@ private:
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
     void scrolled();
 
-    OrbadAdViewDelegate* m_adViewDelegate = nullptr;
-    std::weak_ptr<OrbadAdsViewHost> m_mainAdView;
     std::shared_ptr<OrbadWebAd> m_currentAd;
     bool m_shouldBeLoading = false;
     bool m_reported = false;

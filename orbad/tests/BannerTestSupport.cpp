@@ -23,10 +23,6 @@ class FakeCreative : public plat::ui::View, public OrbadAdsView {
 public:
     explicit FakeCreative(const char* name, const plat::ui::Rect& frame) : View(frame), m_name(name) {}
     const char* className() const override { return m_name; }
-    void setAdViewDelegate(OrbadAdViewDelegate* delegate) override { m_delegate = delegate; }
-    OrbadAdViewDelegate* adViewDelegate() const override { return m_delegate; }
-    void setMainAdView(std::weak_ptr<OrbadAdsViewHost> host) override { m_host = std::move(host); }
-    std::shared_ptr<OrbadAdsViewHost> mainAdView() const override { return m_host.lock(); }
     void adHasBeenDismissed() override {}
     void adHasBeenDisplayed() override {}
     void stopLoading() override {}
@@ -51,8 +47,6 @@ public:
 
 private:
     const char* m_name;
-    OrbadAdViewDelegate* m_delegate = nullptr;
-    std::weak_ptr<OrbadAdsViewHost> m_host;
 };
 
 constexpr const char* kClasses[] = {"OrbadBannerAdView", "OrbadTextAdView"};
