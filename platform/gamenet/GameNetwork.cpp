@@ -209,26 +209,27 @@ void GameNetwork::setPlayer(PlayerState player) {
 
 void GameNetwork::setAuthenticateHandler(AuthenticateHandler handler) {
     m_state->handler = std::move(handler);
-    if (m_state->signInError) {
-        setPlayer({false, std::nullopt});
-        callHandler(nullptr, networkError(*m_state->signInError, "The requested operation could not be completed."));
-    } else if (m_state->signInScreen && !m_player.authenticated) {
-        m_state->signInScreenShown = std::make_shared<GameScreenViewController>("sign in");
-        callHandler(m_state->signInScreenShown, std::nullopt);
-    } else {
-        signIn(m_player.authenticated ? m_player.playerID : m_state->configuredPlayer);
-    }
+    startSignIn(false);
 }
 
 void GameNetwork::authenticate(AuthenticateCompletion completion) {
     m_state->completion = std::move(completion);
+    startSignIn(true);
+}
+
+void GameNetwork::startSignIn(bool showsOwnScreen) {
     if (m_state->signInError) {
         setPlayer({false, std::nullopt});
         callHandler(nullptr, networkError(*m_state->signInError, "The requested operation could not be completed."));
     } else if (m_state->signInScreen && !m_player.authenticated) {
+        if (!showsOwnScreen) {
+            m_state->signInScreenShown = std::make_shared<GameScreenViewController>("sign in");
+            callHandler(m_state->signInScreenShown, std::nullopt);
+            return;
+        }
         if (m_state->signInScreenShown) return;  // already up: its end answers
         m_state->signInScreenShown = std::make_shared<GameScreenViewController>("sign in");
-        // These systems showed the network's own sign-in over whatever was on screen.
+        // The older systems showed the network's own sign-in over whatever was on screen.
         if (ui::Application* app = ui::Application::shared()) app->addOverlay(m_state->signInScreenShown->view());
         foundation::trace(gamenetTrace(), "screen sign in");
     } else {

@@ -152,6 +152,9 @@ private:
     void readConfiguration();
     void loadProgress();
     void saveProgress();
+    // As the configuration says: an error, a sign-in screen (handed to the handler, or shown by
+    // the network itself), or the account.
+    void startSignIn(bool showsOwnScreen);
     void callHandler(std::shared_ptr<ui::ViewController> screen, Failure error);
     // Every change of m_player goes through here, so each one is posted.
     void setPlayer(PlayerState player);
