@@ -6,8 +6,10 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/LocalServices.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Queue.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -92,6 +94,7 @@ struct GameNetwork::State {
     Value::Dictionary progress;  // player -> {achievements: {id: percent}, scores: {category: value}}
     std::string statePath;
     AuthenticateHandler handler;
+    AuthenticateCompletion completion;  // the one-shot sign-in's, until it has answered
     std::shared_ptr<ui::ViewController> signInScreenShown;
     std::map<std::string, foundation::Error> armed;  // "score", "achievement", "reset"
 };
@@ -182,20 +185,53 @@ void GameNetwork::deliver(std::function<void()> completion) {
 }
 
 void GameNetwork::callHandler(std::shared_ptr<ui::ViewController> screen, Failure error) {
+    if (!screen && m_state->completion) {
+        AuthenticateCompletion completion = std::move(m_state->completion);
+        m_state->completion = nullptr;
+        deliver([completion = std::move(completion), error, player = m_player] { completion(error, player); });
+    }
     if (!m_state->handler) return;
     deliver([handler = m_state->handler, screen = std::move(screen), error = std::move(error), player = m_player] {
         handler(screen, error, player);
     });
 }
 
+void GameNetwork::setPlayer(PlayerState player) {
+    const bool changed = player.authenticated != m_player.authenticated || player.playerID != m_player.playerID;
+    m_player = std::move(player);
+    if (!changed) return;
+    // Behind the answers already on their way, as the device tells of the change after them.
+    deliver([] {
+        foundation::mainAsync(
+            [] { foundation::NotificationCenter::defaultCenter().post(kPlayerAuthenticationDidChangeNotification); });
+    });
+}
+
 void GameNetwork::setAuthenticateHandler(AuthenticateHandler handler) {
     m_state->handler = std::move(handler);
+    startSignIn(false);
+}
+
+void GameNetwork::authenticate(AuthenticateCompletion completion) {
+    m_state->completion = std::move(completion);
+    startSignIn(true);
+}
+
+void GameNetwork::startSignIn(bool showsOwnScreen) {
     if (m_state->signInError) {
-        m_player = {false, std::nullopt};
+        setPlayer({false, std::nullopt});
         callHandler(nullptr, networkError(*m_state->signInError, "The requested operation could not be completed."));
     } else if (m_state->signInScreen && !m_player.authenticated) {
+        if (!showsOwnScreen) {
+            m_state->signInScreenShown = std::make_shared<GameScreenViewController>("sign in");
+            callHandler(m_state->signInScreenShown, std::nullopt);
+            return;
+        }
+        if (m_state->signInScreenShown) return;  // already up: its end answers
         m_state->signInScreenShown = std::make_shared<GameScreenViewController>("sign in");
-        callHandler(m_state->signInScreenShown, std::nullopt);
+        // The older systems showed the network's own sign-in over whatever was on screen.
+        if (ui::Application* app = ui::Application::shared()) app->addOverlay(m_state->signInScreenShown->view());
+        foundation::trace(gamenetTrace(), "screen sign in");
     } else {
         signIn(m_player.authenticated ? m_player.playerID : m_state->configuredPlayer);
     }
@@ -203,20 +239,23 @@ void GameNetwork::setAuthenticateHandler(AuthenticateHandler handler) {
 
 void GameNetwork::signIn(std::optional<std::string> player) {
     if (m_player.authenticated && m_player.playerID != player) {
-        m_player.authenticated = false;
+        setPlayer({false, m_player.playerID});
         callHandler(nullptr, std::nullopt);
     }
-    m_player = {player.has_value(), std::move(player)};
+    setPlayer({player.has_value(), std::move(player)});
     callHandler(nullptr, std::nullopt);
 }
 
 void GameNetwork::endSignInScreen(bool ok) {
     std::shared_ptr<ui::ViewController> screen = std::move(m_state->signInScreenShown);
-    if (screen->presentingViewController()) screen->dismissViewController(false);
+    if (screen->presentingViewController())
+        screen->dismissViewController(false);
+    else if (ui::Application* app = ui::Application::shared(); app && screen->isViewLoaded())
+        app->removeOverlay(screen->view().get());
     if (ok) {
         signIn(m_state->configuredPlayer);
     } else {
-        m_player = {false, std::nullopt};
+        setPlayer({false, std::nullopt});
         callHandler(nullptr, networkError(kErrorCancelled, "The requested operation has been cancelled."));
     }
 }
@@ -290,7 +329,7 @@ void GameNetwork::registerCommands() {
     foundation::registerServiceCommand("gamenet.signout", [this](const Arguments&) -> std::function<void()> {
         if (!m_player.authenticated) return nullptr;
         return [this] {
-            m_player.authenticated = false;
+            setPlayer({false, m_player.playerID});
             callHandler(nullptr, std::nullopt);
         };
     });

@@ -28,6 +28,10 @@ namespace plat::gamenet {
 // The configuration's name under Library/LocalServices/.
 inline constexpr const char* kServiceName = "gamenetwork";
 inline constexpr const char* kErrorDomain = "GKErrorDomain";
+// Posted on the main thread after the local player's sign-in state or account has changed (its
+// sender: none). Systems before 6.0 learn of a sign-out or another account only this way.
+inline constexpr const char* kPlayerAuthenticationDidChangeNotification =
+    "GKPlayerAuthenticationDidChangeNotificationName";
 // The network's error codes the game reacts to.
 enum ErrorCode : int {
     kErrorCancelled = 2,
@@ -73,6 +77,8 @@ using Completion = std::function<void(const Failure&)>;
 // The sign-in handler: a screen to present (then called again once it has ended), or the result.
 using AuthenticateHandler =
     std::function<void(std::shared_ptr<ui::ViewController> screen, const Failure& error, const PlayerState& player)>;
+// The one-shot sign-in of systems before 6.0.
+using AuthenticateCompletion = std::function<void(const Failure& error, const PlayerState& player)>;
 
 // The leaderboard and achievements screens: what was asked for, and a Done control that tells
 // the delegate (held weakly). Made with std::make_shared.
@@ -131,6 +137,10 @@ public:
     // Keeps `handler` and signs in as the configuration says; every later change of the account
     // (the input script's sign-in and sign-out) calls it again.
     void setAuthenticateHandler(AuthenticateHandler handler);
+    // Signs in as the configuration says and answers once; a sign-in screen is shown by the
+    // network itself, over the application. Later changes are only posted
+    // (kPlayerAuthenticationDidChangeNotification).
+    void authenticate(AuthenticateCompletion completion);
     void reportScore(const Score& score, Completion completion);
     void reportAchievement(const Achievement& achievement, Completion completion);
     void loadAchievements(std::function<void(std::vector<Achievement>, const Failure&)> completion);
@@ -142,7 +152,12 @@ private:
     void readConfiguration();
     void loadProgress();
     void saveProgress();
+    // As the configuration says: an error, a sign-in screen (handed to the handler, or shown by
+    // the network itself), or the account.
+    void startSignIn(bool showsOwnScreen);
     void callHandler(std::shared_ptr<ui::ViewController> screen, Failure error);
+    // Every change of m_player goes through here, so each one is posted.
+    void setPlayer(PlayerState player);
     void deliver(std::function<void()> completion);
     Failure takeFailure(const std::string& kind);
     void signIn(std::optional<std::string> player);

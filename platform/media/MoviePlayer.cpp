@@ -50,7 +50,8 @@ void MovieView::showFrame(int width, int height, std::vector<uint8_t> rgba) {
 
 void MovieView::draw(cairo_t* cr) {
     const ui::Rect b = bounds();
-    cairo_set_source_rgb(cr, 0, 0, 0);
+    const ui::Color around = backgroundColor().value_or(ui::Color{0, 0, 0, 1});
+    cairo_set_source_rgb(cr, around.r, around.g, around.b);
     cairo_paint(cr);
     if (!m_width) return;
     // Cairo's ARGB32 is premultiplied native-endian; video frames are opaque.
@@ -124,10 +125,12 @@ void MoviePlayerController::opened(bool ok, double duration) {
     }
     m_prepared = true;
     m_duration = duration;
+    m_loadState = kMovieLoadStatePlayable | kMovieLoadStatePlaythroughOK;
     const auto keep = shared_from_this();
     NotificationCenter& center = NotificationCenter::defaultCenter();
     center.post(kMoviePlayerContentPreloadDidFinishNotification, sender());
     center.post(kMediaPlaybackIsPreparedToPlayDidChangeNotification, sender());
+    center.post(kMoviePlayerLoadStateDidChangeNotification, sender());
     if (m_playWhenPrepared) play();
 }
 
@@ -192,6 +195,8 @@ void MoviePlayerController::finish(MovieFinishReason reason) {
     const auto keep = shared_from_this();
     m_finished = true;
     m_playing = m_preparing = m_prepared = m_playWhenPrepared = false;
+    const bool wasLoaded = m_loadState != 0;
+    m_loadState = 0;
     m_ticker.invalidate();
     m_endTimer.invalidate();
     m_decoder.reset();
@@ -199,6 +204,7 @@ void MoviePlayerController::finish(MovieFinishReason reason) {
     if (g_current == this) g_current = nullptr;
     leaveFullScreen();
     foundation::trace(kTraceMovie, std::string("finish ") + movieFinishReasonName(reason));
+    if (wasLoaded) NotificationCenter::defaultCenter().post(kMoviePlayerLoadStateDidChangeNotification, sender());
     NotificationCenter::defaultCenter().post(
         kMoviePlayerPlaybackDidFinishNotification, sender(),
         foundation::Value(foundation::Value::Dictionary{

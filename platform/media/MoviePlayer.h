@@ -25,6 +25,10 @@ inline constexpr const char* kMoviePlayerContentPreloadDidFinishNotification =
     "MPMoviePlayerContentPreloadDidFinishNotification";
 inline constexpr const char* kMediaPlaybackIsPreparedToPlayDidChangeNotification =
     "MPMediaPlaybackIsPreparedToPlayDidChangeNotification";
+inline constexpr const char* kMoviePlayerLoadStateDidChangeNotification = "MPMoviePlayerLoadStateDidChangeNotification";
+
+// Load-state bits: nothing known yet (0), playable, and playable to the end without stalling.
+enum MovieLoadState : unsigned { kMovieLoadStatePlayable = 1, kMovieLoadStatePlaythroughOK = 2 };
 
 enum class MovieFinishReason { PlaybackEnded = 0, PlaybackError = 1, UserExited = 2 };
 const char* movieFinishReasonName(MovieFinishReason reason);  // "ended", "error", "exited"
@@ -32,7 +36,7 @@ const char* movieFinishReasonName(MovieFinishReason reason);  // "ended", "error
 class MovieDecoder;
 class MovieAudio;
 
-// Shows the latest frame, aspect-fit on black.
+// Shows the latest frame, aspect-fit on its background colour (black when it has none).
 class MovieView : public ui::View {
 public:
     const char* className() const override { return "MPMovieView"; }
@@ -71,6 +75,9 @@ public:
     // changed" follow, or the finish with an error.
     void prepareToPlay();
     bool isPreparedToPlay() const { return m_prepared; }
+    // Playable and playthrough once the source has opened (the decoder keeps ahead of the clock);
+    // 0 before and after a playback. Each change is posted (kMoviePlayerLoadStateDidChangeNotification).
+    unsigned loadState() const { return m_loadState; }
     // Prepares when needed; plays from where it paused. Started while the view is in no window,
     // the player shows itself over the screen with a Done control (a user exit).
     void play();
@@ -110,6 +117,7 @@ private:
     bool m_useApplicationAudioSession = true, m_shouldAutoplay = true;
     bool m_preparing = false, m_prepared = false, m_playing = false, m_playWhenPrepared = false;
     bool m_finished = false;
+    unsigned m_loadState = 0;
     double m_duration = 0;
     double m_played = 0;       // seconds played before the current run
     double m_runStart = 0;     // the loop's time the current run started

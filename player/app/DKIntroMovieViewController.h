@@ -1,11 +1,18 @@
-// The intro movie's screen. Nothing creates it, and there is no movie player here: startIntro
-// behaves as if the movie ended at once (started now, finished on the next turn).
+// The intro movie's screen. Nothing creates it. startIntro loads the bundle's intro movie in a
+// movie player view controller, presents that controller once the movie can play, and tells the
+// delegate when the movie has ended (or could not be played) and the player has gone.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
+
+namespace plat::media {
+class MoviePlayerViewController;
+}
 
 inline constexpr const char* kDKIntroMovieStartedNotification = "DKIntroMovieStartedNotification";
 
@@ -26,8 +33,9 @@ public:
     static std::optional<std::string> introMovieURL();
     // A plain white view.
     void loadView() override;
-    // Posts kDKIntroMovieStartedNotification, tells the delegate the movie started, and on the
-    // next turn that it finished.
+    // Starts loading the movie and tells the delegate the movie started. Once it can play,
+    // kDKIntroMovieStartedNotification is posted and the player is presented from this
+    // controller, whose view must then be in a window.
     void startIntro();
 
     unsigned supportedInterfaceOrientations() const override { return 2; }
@@ -36,7 +44,17 @@ public:
     // Not retained.
     void setDelegate(DKIntroMovieViewControllerDelegate* delegate) { m_delegate = delegate; }
     DKIntroMovieViewControllerDelegate* delegate() const { return m_delegate; }
+    // The movie's controller from startIntro until the movie has finished.
+    plat::media::MoviePlayerViewController* moviePlayerViewController() const {
+        return m_moviePlayerViewController.get();
+    }
 
 private:
+    void moviePlayerLoadStateChanged();
+    void moviePlayerViewFinished();
+
     DKIntroMovieViewControllerDelegate* m_delegate = nullptr;
+    std::shared_ptr<plat::media::MoviePlayerViewController> m_moviePlayerViewController;
+    plat::foundation::Observation m_loadStateObservation;
+    plat::foundation::Observation m_finishObservation;
 };

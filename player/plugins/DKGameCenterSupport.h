@@ -31,6 +31,9 @@ public:
     // YES only when the class look-up answers YES for "GKLocalPlayer": the container holds the
     // local game network's configuration. Asked afresh at every call.
     static bool isGameCenterAvailable();
+    // Systems from 6.0 on keep a sign-in handler that hears every later change; earlier ones
+    // sign in once and observe the network's change notification and the application's resign.
+    static bool signsInWithHandler();
 
     // The actions, by number: 0, 2, 3, 5, 4, 6.
     void authenticateLocalUser(DKGameViewController*);
@@ -55,6 +58,8 @@ private:
     void processGameCenterAuth(std::shared_ptr<plat::ui::ViewController> screen, const plat::gamenet::Failure& error,
                                const plat::gamenet::PlayerState& player);
     void handleAuthEvent(bool signedIn);
+    // The local player as the network has it now, taken as a sign-in result.
+    void authStatusChanged();
     void tryReportingScore(size_t index);
     void scoreReported(const plat::gamenet::Score& score, const plat::gamenet::Failure& error);
     void tryUpdatingAchievement(size_t index);
@@ -98,4 +103,6 @@ private:
     int32_t m_pendingLeaderboardScope = 0;
     std::shared_ptr<plat::ui::ViewController> m_screen;  // the leaderboard or achievements screen
     plat::foundation::Observation m_reachability;
+    plat::foundation::Observation m_authenticationChanged;
+    plat::foundation::Observation m_resignActive;
 };

@@ -17,6 +17,7 @@
 #include "player/app/DKOrientationAnswers.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 #include "player/controller/DKGameViewController.h"
+#include "player/plugins/banner/DKBannerAdSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace dktest {
@@ -193,6 +194,39 @@ TEST_F(GameViewControllerTest, EngineCallbacksReachTheMainThread) {
     EXPECT_TRUE(returned);
     EXPECT_EQ(delegate.notes,
               (std::vector<std::string>{"didEnd on main", "willStart on main", "willEnd on main"}));
+}
+
+// A banner provider's question whether an orientation is supported: before 6.0 the game view
+// controller answers it orientation by orientation, whatever the delegate; from 6.0 on it is read
+// from the supported mask, which only the player's own delegate knows how to do.
+TEST_F(GameViewControllerTest, BannersAskTheRotationQuestionOfTheirSystem) {
+    useBundle(std::vector<std::string>{"UIInterfaceOrientationLandscapeRight", "UIInterfaceOrientationPortrait"});
+    const struct Case {
+        bool playersDelegate;
+        const char* version;
+        bool supported[6];  // orientations 0 to 5
+    } cases[] = {
+        {true, "6.1", {false, true, false, true, false, false}},
+        {true, "5.1", {false, true, false, true, false, false}},
+        {false, "6.1", {false, false, false, false, false, false}},
+        {false, "5.1", {false, true, false, true, false, false}},
+    };
+    RunLoop loop(std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.version << (c.playersDelegate ? " player's delegate" : " other delegate"));
+        plat::sys::Device::current().setSystemVersion(c.version);
+        std::unique_ptr<plat::ui::ApplicationDelegate> delegate;
+        if (c.playersDelegate)
+            delegate = std::make_unique<DrovikPlayerAppDelegate>();
+        else
+            delegate = std::make_unique<DKOrientationAnswers>();
+        plat::ui::Application app(std::move(delegate), &loop);
+        auto controller = DKGameViewController::create(std::nullopt);
+        ASSERT_TRUE(controller);
+        auto banner = std::make_shared<DKBannerAdSupport>(controller.get(), nullptr);
+        for (int o = 0; o < 6; ++o) EXPECT_EQ(banner->isSupportedOrientation(o), c.supported[o]) << o;
+    }
+    plat::sys::Device::current().reset();
 }
 
 }  // namespace

@@ -292,4 +292,47 @@ TEST_F(GameCenterRoad, BannerLabelsLieInsideTheBanner) {
     EXPECT_EQ(outside, 0u);
 }
 
+// The network's input-script commands are there from the plugin's creation: a failure armed
+// before the first sign-in answers the first report.
+TEST_F(GameCenterRoad, CommandsBeforeTheFirstSignIn) {
+    const dktest::ProcessResult r =
+        run({"early", network(kAnn), "steps = { function() probe(0) end, function() probe(2, 4, 'b') end }",
+             "6 gamenet.fail score 5 \"Early\"\n7 memory.warning\n+0.1 memory.warning\n+0.1 alert.press 0\n"
+             "+0.1 app.quit\n",
+             {"--net", "wifi"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("ignored"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("alert show Score report failed|Early|Cancel"), std::string::npos) << r.err;
+}
+
+// Systems before 6.0 sign in once: a sign-out and another account reach the plugin only through
+// the network's change notification, leaving the application signs the player out (the queue
+// saved first), and the sign-in screen is the network's own. From 6.0 on the same run keeps the
+// player signed in across the resign.
+TEST_F(GameCenterRoad, SystemsBeforeSixFollowTheNetworksNotificationAndTheResign) {
+    const std::string project = kFileProbe + std::string(R"(
+hooks.raiseExternalEvent = function(name, arg) log('file', fileHolds(10)) end
+steps = {
+  function() probe(0) end,
+  function() probe(2, 10, 'b') end,
+  function() probe(0) end,
+})");
+    const std::string input =
+        "7 memory.warning\n+0.1 gamenet.signout\n+0.1 gamenet.signin G:bob\n+0.1 memory.warning\n+0.1 app.resign\n"
+        "+0.1 app.active\n+0.1 memory.warning\n+0.1 app.quit\n";
+    const GameCenterCase cases[] = {
+        {"old-system", network(kAnn), project.c_str(), input.c_str(), {"--system-version", "5.1", "--net", "none"}},
+        {"old-system-six", network(kAnn), project.c_str(), input.c_str(), {"--system-version", "6.0", "--net", "none"}},
+        {"old-system-screen", network(kAnn + "<key>signIn</key><string>screen</string>"),
+         "steps = { function() probe(0) end, function() probe(0) end }",
+         "7 memory.warning\n+0.1 gamenet.screen cancel\n+0.1 memory.warning\n+0.1 gamenet.screen ok\n"
+         "+0.1 app.quit\n",
+         {"--system-version", "5.1"}},
+    };
+    for (const GameCenterCase& c : cases) {
+        fs::remove_all(m_dir.file("home"));
+        check(c);
+    }
+}
+
 }  // namespace

@@ -6,8 +6,11 @@
 #include "analytics/TrackwellSession.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
 #include "player/EngineCalls.h"
 #include "player/app/DKOrientationAnswers.h"
+#include "player/app/DrovikPlayerAppDelegate.h"
 #include "player/bridge/DKExternalFunctionTable.h"
 #include "player/controller/DKGameViewController.h"
 #include "player/plugins/banner/DKOrbadBannerAdProvider.h"
@@ -150,9 +153,14 @@ int DKBannerAdSupport::getGameOrientation() {
 
 bool DKBannerAdSupport::isSupportedOrientation(int orientation) {
     if (orientation < 1 || orientation > 4) return false;
-    const DKOrientationAnswers* answers = DKApplicationOrientationAnswers();
     const DKGameViewController* controller = gameViewController();
-    if (!answers || !controller) return false;
+    if (!controller) return false;
+    // Before 6.0 the platform asked each orientation; from 6.0 on it asks for a mask, and only the
+    // player's own delegate knows how to read one.
+    if (plat::sys::Device::current().systemVersionFloat() < 6.0f)
+        return controller->shouldAutorotateToInterfaceOrientation(orientation);
+    plat::ui::Application* app = plat::ui::Application::shared();
+    if (!app || !dynamic_cast<DrovikPlayerAppDelegate*>(app->delegate())) return false;
     return (DKOrientationAnswers::interfaceOrientationMaskForOrientation(orientation) &
             controller->supportedInterfaceOrientations()) != 0;
 }

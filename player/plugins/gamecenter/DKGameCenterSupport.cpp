@@ -51,11 +51,27 @@ DKGameCenterSupport::DKGameCenterSupport(DKGameViewController* gameViewControlle
     m_gameCenterSupported = 1;
     m_achievementSupport = std::make_shared<DKGameCenterAchievementSupport>();
     m_achievementSupport->setDelegate(this);
-    m_reachability = plat::foundation::NotificationCenter::defaultCenter().observe(
+    auto& center = plat::foundation::NotificationCenter::defaultCenter();
+    m_reachability = center.observe(
         DKNetworkReachabilityChangedNotification, nullptr, [this](const plat::foundation::Notification& note) {
             const auto* reachability = static_cast<const DKReachability*>(note.sender.object);
             networkReachabilityChanged(reachability ? reachability->currentReachabilityStatus() : 0);
         });
+    if (!signsInWithHandler()) {
+        // These systems call the sign-in's completion once: later sign-outs and account changes
+        // come only as the notification, and leaving the application counts as signing out.
+        m_authenticationChanged = center.observe(plat::gamenet::kPlayerAuthenticationDidChangeNotification, nullptr,
+                                                 [this](const plat::foundation::Notification&) { authStatusChanged(); });
+        m_resignActive = center.observe(plat::ui::kApplicationWillResignActiveNotification,
+                                        plat::ui::Application::shared(),
+                                        [this](const plat::foundation::Notification&) { handleAuthEvent(false); });
+    }
+    // The network's input-script commands exist from here on, not only from the first sign-in.
+    plat::gamenet::GameNetwork::shared();
+}
+
+bool DKGameCenterSupport::signsInWithHandler() {
+    return plat::sys::Device::current().systemVersionFloat() >= 6.0f;
 }
 
 DKGameCenterSupport::~DKGameCenterSupport() {
@@ -102,13 +118,25 @@ void DKGameCenterSupport::authenticateLocalUser(DKGameViewController*) {
     auto* network = plat::gamenet::GameNetwork::shared();
     if (!network) return;
     m_userAuthenticated = 2;
-    // The handler is kept by the network and called on its worker thread; the result is handled
-    // on the main thread.
-    network->setAuthenticateHandler(
-        onMain([](DKGameCenterSupport& self, const std::shared_ptr<plat::ui::ViewController>& screen,
-                  const Failure& error, const plat::gamenet::PlayerState& player) {
-            self.processGameCenterAuth(screen, error, player);
-        }));
+    // The handler or completion is kept by the network and called on its worker thread; the
+    // result is handled on the main thread.
+    if (signsInWithHandler()) {
+        network->setAuthenticateHandler(
+            onMain([](DKGameCenterSupport& self, const std::shared_ptr<plat::ui::ViewController>& screen,
+                      const Failure& error, const plat::gamenet::PlayerState& player) {
+                self.processGameCenterAuth(screen, error, player);
+            }));
+    } else {
+        network->authenticate(
+            onMain([](DKGameCenterSupport& self, const Failure& error, const plat::gamenet::PlayerState& player) {
+                self.processGameCenterAuth(nullptr, error, player);
+            }));
+    }
+}
+
+void DKGameCenterSupport::authStatusChanged() {
+    const plat::gamenet::GameNetwork* network = plat::gamenet::GameNetwork::shared();
+    processGameCenterAuth(nullptr, std::nullopt, network ? network->localPlayer() : plat::gamenet::PlayerState{});
 }
 
 void DKGameCenterSupport::processGameCenterAuth(std::shared_ptr<plat::ui::ViewController> screen,
