@@ -162,6 +162,10 @@ public:
         auto square = std::make_shared<ui::View>(ui::Rect{0, 0, 40, 40});
         square->setBackgroundColor(ui::Color{0, 0, 1, 1});
         m_window->rootViewController()->view()->addSubview(square);
+        // Beyond the interface's left edge: on no bar.
+        auto outside = std::make_shared<ui::View>(ui::Rect{-40, 80, 40, 40});
+        outside->setBackgroundColor(ui::Color{0, 1, 0, 1});
+        m_window->rootViewController()->view()->addSubview(outside);
         m_window->makeKeyAndVisible();
         SDL_SetWindowPosition(m_sdlWindow, 0, 0);  // all of it on the X screen, to be read back
         SDL_SetWindowSize(m_sdlWindow, m_width, m_height);
@@ -454,6 +458,8 @@ TEST_F(SDLDriverTest, AWindowResizedFromOutsideKeepsThePicturesProportionsAndTou
     ASSERT_EQ(width, 1200);
     ASSERT_EQ(height, 400);
     EXPECT_EQ(dktest::shownPixel(window, 150, 200), 0x000000u);
+    EXPECT_EQ(dktest::shownPixel(window, 275, 125), 0x000000u);  // the view beyond the left edge
+    EXPECT_EQ(dktest::shownPixel(window, 305, 125), 0xFF0000u);
     EXPECT_EQ(dktest::shownPixel(window, 299, 20), 0x000000u);
     EXPECT_EQ(dktest::shownPixel(window, 301, 20), 0x0000FFu);
     EXPECT_EQ(dktest::shownPixel(window, 348, 48), 0x0000FFu);
