@@ -135,8 +135,8 @@ std::string SDLDriver::interfacePlace(double x, double y, bool* shown) const {
     sys::Point glass;
     const bool inside = m_window.glassPoint(x, y, &glass);
     if (shown) *shown = inside;
-    const sys::Point point = ui::interfacePointFromGlass(glass, m_window.glass().points(), m_window.glass().orientation,
-                                                         m_application.interfaceOrientation());
+    const sys::Point point = ui::interfacePointFromGlass(
+        glass, m_window.glass().points(), m_window.glass().orientation, m_application.interfaceOrientation());
     return scriptNumber(point.x) + " " + scriptNumber(point.y);
 }
 
@@ -161,7 +161,8 @@ void SDLDriver::mouseMotion(const SDL_MouseMotionEvent& motion) {
 void SDLDriver::finger(const SDL_TouchFingerEvent& finger) {
     if (finger.touchId == SDL_MOUSE_TOUCHID) return;  // made from the mouse, which is a touch already
     bool shown = false;
-    const std::string place = interfacePlace(finger.x * m_window.width(), finger.y * m_window.height(), &shown);
+    const std::string place =
+        interfacePlace(finger.x * m_window.width(), finger.y * m_window.height(), &shown);
     const auto key = std::make_pair(finger.touchId, finger.fingerId);
     auto found = m_fingers.find(key);
     if (finger.type == SDL_FINGERDOWN) {

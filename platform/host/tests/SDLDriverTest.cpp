@@ -153,8 +153,13 @@ private:
 // left, touches noted. Once SDL has the window's new size in its queue, `events` follow it.
 class ResizedDelegate : public ui::ApplicationDelegate {
 public:
-    ResizedDelegate(Records* records, SDL_Window* window, int width, int height, std::vector<SDL_Event> events)
-        : m_records(records), m_sdlWindow(window), m_width(width), m_height(height), m_events(std::move(events)) {}
+    ResizedDelegate(Records* records, SDL_Window* window, int width, int height,
+                    std::vector<SDL_Event> events)
+        : m_records(records),
+          m_sdlWindow(window),
+          m_width(width),
+          m_height(height),
+          m_events(std::move(events)) {}
     void didFinishLaunching(ui::Application&) override {
         m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
         m_window->setBackgroundColor(ui::Color{1, 0, 0, 1});
@@ -484,8 +489,8 @@ TEST(SDLWindowPicture, TheGlassKeepsItsProportionsCentredInAnyWindow) {
         {&landscape, 601, 400, {0, 0, 601, 400}},     // within a pixel: the whole window
         {&landscape, 603, 400, {1, 0, 600, 400}},     // an odd bar: the extra pixel on the right
         {&portrait, 640, 1136, {0, 0, 640, 1136}},
-        {&portrait, 1136, 640, {387, 0, 361, 640}},   // 360.56 wide, rounded
-        {&portrait, 0, 500, {0, 0, 0, 500}},          // nothing to show in
+        {&portrait, 1136, 640, {387, 0, 361, 640}},  // 360.56 wide, rounded
+        {&portrait, 0, 500, {0, 0, 0, 500}},         // nothing to show in
     };
     for (const Case& c : cases) {
         const host::Picture p = host::pictureIn(*c.glass, c.width, c.height);
