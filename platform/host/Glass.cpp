@@ -1,5 +1,6 @@
 #include "platform/host/Glass.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace plat::host {
@@ -32,6 +33,19 @@ WindowSize windowSizeFor(const Glass& glass, double zoom, int usableWidth, int u
            (pixels(points.width, zoom) > usableWidth || pixels(points.height, zoom) > usableHeight))
         zoom /= 2;
     return {pixels(points.width, zoom), pixels(points.height, zoom), zoom};
+}
+
+Picture pictureIn(const Glass& glass, int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    const sys::Size points = glass.points();
+    if (!width || !height || !(points.width > 0) || !(points.height > 0)) return {0, 0, width, height};
+    const double scale = std::min(width / points.width, height / points.height);
+    int shownWidth = static_cast<int>(std::lround(points.width * scale));
+    int shownHeight = static_cast<int>(std::lround(points.height * scale));
+    if (width - shownWidth <= 1) shownWidth = width;
+    if (height - shownHeight <= 1) shownHeight = height;
+    return {(width - shownWidth) / 2, (height - shownHeight) / 2, shownWidth, shownHeight};
 }
 
 }  // namespace plat::host

@@ -27,4 +27,12 @@ struct WindowSize {
 };
 WindowSize windowSizeFor(const Glass& glass, double zoom, int usableWidth, int usableHeight);
 
+// Where the glass shows in a window of `width` x `height` pixels (top-left origin): as large as
+// fits with its proportions kept, centred, the rest black bars. An axis within a pixel of the
+// window's is the whole window's, so a window of the glass's own size is all picture.
+struct Picture {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+Picture pictureIn(const Glass& glass, int width, int height);
+
 }  // namespace plat::host

@@ -130,23 +130,23 @@ bool SDLDriver::play(const std::string& text, bool traceIgnored) {
     return m_play(commands->front(), traceIgnored);
 }
 
-std::string SDLDriver::interfacePlace(double x, double y) const {
-    const sys::Size shown = m_window.glass().points();
-    sys::Point glass = m_window.glassPoint(x, y);
-    // A drag past the window's edge (the pointer is grabbed) stays on the glass.
-    glass.x = std::clamp(glass.x, 0.0, shown.width);
-    glass.y = std::clamp(glass.y, 0.0, shown.height);
-    const sys::Point point = ui::interfacePointFromGlass(glass, shown, m_window.glass().orientation,
-                                                         m_application.interfaceOrientation());
+std::string SDLDriver::interfacePlace(double x, double y, bool* shown) const {
+    // A drag past the picture's edge (the pointer is grabbed) stays on the glass.
+    sys::Point glass;
+    const bool inside = m_window.glassPoint(x, y, &glass);
+    if (shown) *shown = inside;
+    const sys::Point point = ui::interfacePointFromGlass(
+        glass, m_window.glass().points(), m_window.glass().orientation, m_application.interfaceOrientation());
     return scriptNumber(point.x) + " " + scriptNumber(point.y);
 }
 
 void SDLDriver::mouseButton(const SDL_MouseButtonEvent& button) {
     // A touch screen's own mouse events: the finger is already a touch.
     if (button.which == SDL_TOUCH_MOUSEID || button.button != SDL_BUTTON_LEFT) return;
-    const std::string place = interfacePlace(button.x, button.y);
+    bool shown = false;
+    const std::string place = interfacePlace(button.x, button.y, &shown);
     if (button.state == SDL_PRESSED) {
-        if (!m_mouseDown) m_mouseDown = play("touch down 0 " + place);
+        if (!m_mouseDown && shown) m_mouseDown = play("touch down 0 " + place);
     } else if (m_mouseDown) {
         m_mouseDown = false;
         play("touch up 0 " + place);
@@ -160,11 +160,13 @@ void SDLDriver::mouseMotion(const SDL_MouseMotionEvent& motion) {
 
 void SDLDriver::finger(const SDL_TouchFingerEvent& finger) {
     if (finger.touchId == SDL_MOUSE_TOUCHID) return;  // made from the mouse, which is a touch already
-    const std::string place = interfacePlace(finger.x * m_window.width(), finger.y * m_window.height());
+    bool shown = false;
+    const std::string place =
+        interfacePlace(finger.x * m_window.width(), finger.y * m_window.height(), &shown);
     const auto key = std::make_pair(finger.touchId, finger.fingerId);
     auto found = m_fingers.find(key);
     if (finger.type == SDL_FINGERDOWN) {
-        if (found != m_fingers.end()) return;
+        if (found != m_fingers.end() || !shown) return;
         long number = 1;
         for (bool taken = true; taken; ++number)
             taken = std::any_of(m_fingers.begin(), m_fingers.end(),
@@ -198,6 +200,11 @@ void SDLDriver::windowEvent(const SDL_WindowEvent& window) {
         case SDL_WINDOWEVENT_RESTORED:
         case SDL_WINDOWEVENT_SHOWN:
             play("app.foreground", false);
+            break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            m_window.resized(window.data1, window.data2);
+            foundation::tracef(kWindow, "size %dx%d", window.data1, window.data2);
+            ui::Compositor::setNeedsCommit();
             break;
         case SDL_WINDOWEVENT_EXPOSED:
             ui::Compositor::setNeedsCommit();
@@ -320,6 +327,11 @@ bool SDLDriver::beginFrame(Target* target) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     m_window.drawableSize(&target->width, &target->height);
     target->orientation = m_window.glass().orientation;
+    const Picture shown = pictureIn(m_window.glass(), target->width, target->height);
+    target->pictureX = shown.x;
+    target->pictureY = shown.y;
+    target->pictureWidth = shown.width;
+    target->pictureHeight = shown.height;
     return true;
 }
 

@@ -29,7 +29,8 @@ inline constexpr double kEventPumpInterval = 0.005;
 
 // Every device event becomes the input-script command that means the same, played (and traced
 // "input <command>") as the script's are, so a windowed run's trace replays headless:
-//   left mouse button: finger 0; each touch-screen finger: the lowest free number from 1;
+//   left mouse button: finger 0; each touch-screen finger: the lowest free number from 1 (a press
+//   on the bars around the picture is none; a drag onto them stays on the picture's edge);
 //   window focus lost/gained: app.resign/app.active; minimised or hidden: app.background; restored
 //   or shown: app.foreground (these only when they apply); window close, SDL_QUIT: app.quit;
 //   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
@@ -61,14 +62,16 @@ public:
     bool openURL(const std::string& url) override;
 
     // ui::Presenter: the window's back buffer, in a context of the group of its own, upright for
-    // the glass; swapped with vsync.
+    // the glass, the picture as large as the window's size allows with the glass's proportions;
+    // swapped with vsync.
     bool beginFrame(Target* target) override;
     void endFrame() override;
 
 private:
     bool play(const std::string& command, bool traceIgnored = true);
-    // A place in window coordinates as "X Y" in interface points.
-    std::string interfacePlace(double x, double y) const;
+    // A place in window coordinates as "X Y" in interface points, clamped to the picture; `shown`
+    // says whether it lies on the picture (not on the bars around it).
+    std::string interfacePlace(double x, double y, bool* shown = nullptr) const;
     void mouseButton(const SDL_MouseButtonEvent& button);
     void mouseMotion(const SDL_MouseMotionEvent& motion);
     void finger(const SDL_TouchFingerEvent& finger);

@@ -2,6 +2,7 @@
 
 #include <EGL/egl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -134,8 +135,9 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
     std::unique_ptr<SDLWindow> made(new SDLWindow);
+    // Resizable: the picture keeps its proportions in whatever size the window is given.
     made->m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                      size.width, size.height, SDL_WINDOW_OPENGL);
+                                      size.width, size.height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
     if (!made->m_window) {
         const std::string why = std::string("SDL: ") + SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -170,9 +172,23 @@ SDLWindow::~SDLWindow() {
     SDL_Quit();
 }
 
-sys::Point SDLWindow::glassPoint(double x, double y) const {
+void SDLWindow::resized(int width, int height) {
+    m_width = width;
+    m_height = height;
+}
+
+bool SDLWindow::glassPoint(double x, double y, sys::Point* point) const {
     const sys::Size points = m_glass.points();
-    return {m_width > 0 ? x * points.width / m_width : 0, m_height > 0 ? y * points.height / m_height : 0};
+    const Picture shown = picture();
+    if (shown.width <= 0 || shown.height <= 0) {
+        *point = {0, 0};
+        return false;
+    }
+    x -= shown.x;
+    y -= shown.y;
+    *point = {std::clamp(x * points.width / shown.width, 0.0, points.width),
+              std::clamp(y * points.height / shown.height, 0.0, points.height)};
+    return x >= 0 && x < shown.width && y >= 0 && y < shown.height;
 }
 
 void SDLWindow::drawableSize(int* width, int* height) const {

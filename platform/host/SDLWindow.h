@@ -28,11 +28,17 @@ public:
     SDL_Window* window() const { return m_window; }
     const Glass& glass() const { return m_glass; }
     double zoom() const { return m_zoom; }
-    // In SDL's window coordinates (pixels on X11), which input events use.
+    // In SDL's window coordinates (pixels on X11), which input events use: the size the window was
+    // opened at until resized() says otherwise.
     int width() const { return m_width; }
     int height() const { return m_height; }
-    // A place in window coordinates as glass points.
-    sys::Point glassPoint(double x, double y) const;
+    // The window's new size (SDL_WINDOWEVENT_SIZE_CHANGED, in order with the input events around it).
+    void resized(int width, int height);
+    // Where the glass shows, in window coordinates.
+    Picture picture() const { return pictureIn(m_glass, m_width, m_height); }
+    // A place in window coordinates as glass points, clamped to the picture; false when it lies
+    // outside the picture (on the bars, or off the window).
+    bool glassPoint(double x, double y, sys::Point* point) const;
     // The back buffer's size in pixels.
     void drawableSize(int* width, int* height) const;
 

@@ -225,6 +225,17 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
     m_targetWidth = target.width;
     m_targetHeight = target.height;
     m_clip = {};
+    const bool framed = target.pictureWidth > 0 && target.pictureHeight > 0 &&
+                        (target.pictureWidth != target.width || target.pictureHeight != target.height);
+    const int pictureX = framed ? target.pictureX : 0, pictureY = framed ? target.pictureY : 0;
+    const int pictureWidth = framed ? target.pictureWidth : target.width;
+    const int pictureHeight = framed ? target.pictureHeight : target.height;
+    if (framed) {
+        // Nothing reaches the bars, whatever lies outside the interface's bounds.
+        m_clip.scissor = true;
+        const int box[4] = {pictureX, target.height - pictureY - pictureHeight, pictureWidth, pictureHeight};
+        std::copy(box, box + 4, m_clip.box);
+    }
     applyClip(m_clip);
 
     if (target.width > 0 && target.height > 0) {
@@ -233,7 +244,8 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
         const double glassWidth = turns % 2 ? interface.height : interface.width;
         const double glassHeight = turns % 2 ? interface.width : interface.height;
         const Affine toClip = {2.0 / target.width, 0, 0, -2.0 / target.height, -1, 1};
-        const Affine base = toClip * scaling(target.width / glassWidth, target.height / glassHeight) *
+        const Affine base = toClip * translation(pictureX, pictureY) *
+                            scaling(pictureWidth / glassWidth, pictureHeight / glassHeight) *
                             turn(turns, interface.width, interface.height);
         if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1, 0);
         // A drawing may change the list: draw what there was.

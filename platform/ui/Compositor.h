@@ -23,6 +23,9 @@ public:
         // when the window was made (headless, the interface's own). An interface in another
         // orientation is drawn turned (interfaceQuarterTurns).
         int orientation = 1;
+        // Where the interface shows, in pixels from the target's top left; empty: all of it. The
+        // rest stays black (a window resized to proportions that are not the glass's).
+        int pictureX = 0, pictureY = 0, pictureWidth = 0, pictureHeight = 0;
     };
     virtual ~Presenter() = default;
     // Makes current a GL ES 2.0 context of the game's share group that is not the game's own (the

@@ -149,6 +149,54 @@ private:
     std::shared_ptr<ui::Window> m_window;
 };
 
+// The window resized from outside before any input: a red interface with a blue square at its top
+// left, touches noted. Once SDL has the window's new size in its queue, `events` follow it.
+class ResizedDelegate : public ui::ApplicationDelegate {
+public:
+    ResizedDelegate(Records* records, SDL_Window* window, int width, int height,
+                    std::vector<SDL_Event> events)
+        : m_records(records),
+          m_sdlWindow(window),
+          m_width(width),
+          m_height(height),
+          m_events(std::move(events)) {}
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setBackgroundColor(ui::Color{1, 0, 0, 1});
+        m_window->setRootViewController(std::make_shared<TouchController>(m_records));
+        auto square = std::make_shared<ui::View>(ui::Rect{0, 0, 40, 40});
+        square->setBackgroundColor(ui::Color{0, 0, 1, 1});
+        m_window->rootViewController()->view()->addSubview(square);
+        // Beyond the interface's left edge: on no bar.
+        auto outside = std::make_shared<ui::View>(ui::Rect{-40, 80, 40, 40});
+        outside->setBackgroundColor(ui::Color{0, 1, 0, 1});
+        m_window->rootViewController()->view()->addSubview(outside);
+        m_window->makeKeyAndVisible();
+        SDL_SetWindowPosition(m_sdlWindow, 0, 0);  // all of it on the X screen, to be read back
+        SDL_SetWindowSize(m_sdlWindow, m_width, m_height);
+        // The X server answers in its own time: wait for the size itself (generous real limit).
+        bool seen = false;
+        for (int i = 0; i < 20000 && !seen; ++i) {
+            SDL_PumpEvents();
+            SDL_Event queued[64];
+            const int count = SDL_PeepEvents(queued, 64, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+            for (int e = 0; e < count; ++e)
+                seen = seen || (queued[e].window.event == SDL_WINDOWEVENT_SIZE_CHANGED &&
+                                queued[e].window.data1 == m_width && queued[e].window.data2 == m_height);
+            if (!seen) SDL_Delay(1);
+        }
+        m_records->push_back(seen ? "resized" : "never resized");
+        for (SDL_Event& event : m_events) SDL_PushEvent(&event);
+    }
+
+private:
+    Records* m_records;
+    SDL_Window* m_sdlWindow;
+    int m_width, m_height;
+    std::vector<SDL_Event> m_events;
+    std::shared_ptr<ui::Window> m_window;
+};
+
 // A text view that takes the keyboard at launch, and the events `push` makes; notes its text at
 // the end.
 class TypingDelegate : public ui::ApplicationDelegate {
@@ -366,6 +414,90 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     EXPECT_EQ(
         std::vector<std::uint8_t>(rgba.begin() + (40 * 640 + 40) * 4, rgba.begin() + (40 * 640 + 41) * 4),
         (std::vector<std::uint8_t>{0, 0, 255, 255}));
+}
+
+TEST_F(SDLDriverTest, AWindowResizedFromOutsideKeepsThePicturesProportionsAndTouchesLandWhereTheyShow) {
+    // Landscape glass (960x640, 480x320 points) made 1200x400: the picture is 600x400 from x = 300,
+    // 1.25 pixels a point, black bars either side.
+    m_options.trace = "input,window";
+    Records records;
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    ASSERT_TRUE(driver.window());
+    SDL_Window* window = driver.window()->window();
+    const std::vector<SDL_Event> events = {
+        mouse(SDL_MOUSEBUTTONDOWN, 450, 100),  // stretched, this showed (120, 80) and touched (150, 50)
+        mouse(SDL_MOUSEBUTTONUP, 450, 100),
+        mouse(SDL_MOUSEBUTTONDOWN, 100, 100),  // on a bar: no touch
+        mouse(SDL_MOUSEMOTION, 120, 110),
+        mouse(SDL_MOUSEBUTTONUP, 120, 110),
+        mouse(SDL_MOUSEBUTTONDOWN, 880, 300),  // a drag off the picture stays on its edge
+        mouse(SDL_MOUSEMOTION, 1150, 390),
+        mouse(SDL_MOUSEBUTTONUP, 1150, 390),
+        finger(SDL_FINGERDOWN, 3, 0.1f, 0.5f),  // on the left bar: no touch
+        finger(SDL_FINGERUP, 3, 0.1f, 0.5f),
+        finger(SDL_FINGERDOWN, 4, 0.5f, 0.5f),  // the middle of the window is the picture's
+        finger(SDL_FINGERUP, 4, 0.5f, 0.5f),
+    };
+    ASSERT_EQ(driver.run(std::make_unique<ResizedDelegate>(&records, window, 1200, 400, events), &message), 0)
+        << message;
+    const Records expected = {
+        "resized",
+        "began (120.0,80.00)",
+        "ended (120.0,80.00)",
+        "began (464.0,240.0)",
+        "moved (480.0,312.0)",
+        "ended (480.0,312.0)",
+        "began (240.0,160.0)",
+        "ended (240.0,160.0)",
+    };
+    EXPECT_EQ(records, expected);
+    const std::string trace = dktest::readFile(m_dir.file("trace.txt"));
+    EXPECT_NE(trace.find(" window size 1200x400\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" input touch down 0 120 80\n"), std::string::npos) << trace;
+
+    // What the window shows: bars, and the square 50 pixels wide at the picture's top left.
+    int width = 0, height = 0;
+    SDL_GetWindowSize(window, &width, &height);
+    ASSERT_EQ(width, 1200);
+    ASSERT_EQ(height, 400);
+    EXPECT_EQ(dktest::shownPixel(window, 150, 200), 0x000000u);
+    EXPECT_EQ(dktest::shownPixel(window, 275, 125), 0x000000u);  // the view beyond the left edge
+    EXPECT_EQ(dktest::shownPixel(window, 305, 125), 0xFF0000u);
+    EXPECT_EQ(dktest::shownPixel(window, 299, 20), 0x000000u);
+    EXPECT_EQ(dktest::shownPixel(window, 301, 20), 0x0000FFu);
+    EXPECT_EQ(dktest::shownPixel(window, 348, 48), 0x0000FFu);
+    EXPECT_EQ(dktest::shownPixel(window, 352, 20), 0xFF0000u);
+    EXPECT_EQ(dktest::shownPixel(window, 320, 52), 0xFF0000u);
+    EXPECT_EQ(dktest::shownPixel(window, 898, 398), 0xFF0000u);
+    EXPECT_EQ(dktest::shownPixel(window, 901, 200), 0x000000u);
+    EXPECT_EQ(dktest::shownPixel(window, 1199, 399), 0x000000u);
+}
+
+TEST(SDLWindowPicture, TheGlassKeepsItsProportionsCentredInAnyWindow) {
+    const host::Glass landscape = host::glassFor(320, 480, 2, 3);  // 480x320 points as shown
+    const host::Glass portrait = host::glassFor(320, 568, 2, 1);
+    const struct Case {
+        const host::Glass* glass;
+        int width, height;
+        host::Picture picture;
+    } cases[] = {
+        {&landscape, 960, 640, {0, 0, 960, 640}},     // as opened: all picture
+        {&landscape, 1200, 400, {300, 0, 600, 400}},  // wide: bars left and right
+        {&landscape, 480, 1000, {0, 340, 480, 320}},  // tall: bars above and below
+        {&landscape, 601, 400, {0, 0, 601, 400}},     // within a pixel: the whole window
+        {&landscape, 603, 400, {1, 0, 600, 400}},     // an odd bar: the extra pixel on the right
+        {&portrait, 640, 1136, {0, 0, 640, 1136}},
+        {&portrait, 1136, 640, {387, 0, 361, 640}},  // 360.56 wide, rounded
+        {&portrait, 0, 500, {0, 0, 0, 500}},         // nothing to show in
+    };
+    for (const Case& c : cases) {
+        const host::Picture p = host::pictureIn(*c.glass, c.width, c.height);
+        EXPECT_EQ(std::vector<int>({p.x, p.y, p.width, p.height}),
+                  std::vector<int>({c.picture.x, c.picture.y, c.picture.width, c.picture.height}))
+            << c.width << "x" << c.height;
+    }
 }
 
 TEST_F(SDLDriverTest, EventsBecomeTouchesAndTransitionsTracedAsScriptCommands) {
