@@ -51,7 +51,7 @@ PangoFontDescription* describe(const Font& font) {
     return description;
 }
 
-// Views hold view text already; what only draws (a picker's rows, an address) is cleaned here.
+// Views hold view text already; what only draws (a web view's address) is cleaned here.
 void setLayoutText(PangoLayout* layout, const std::string& text) {
     if (isViewText(text)) {
         pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
