@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "platform/foundation/Log.h"
+#include "platform/ui/UITrace.h"
 
 namespace plat::ui {
 
@@ -33,9 +34,10 @@ std::string viewText(std::string text, const char* view) {
         ++replaced;
         p = bad + 1;
     }
+    // The text as shown, so an author can find where it came from.
     if (view)
-        foundation::log("text: %s: %zu byte%s not UTF-8 (or NUL) shown as U+FFFD", view, replaced,
-                        replaced == 1 ? "" : "s");
+        foundation::log("text: %s: %zu byte%s not UTF-8 (or NUL) shown as U+FFFD: %s", view, replaced,
+                        replaced == 1 ? "" : "s", traceable(clean).c_str());
     return clean;
 }
 

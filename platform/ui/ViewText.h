@@ -14,7 +14,7 @@ bool isViewText(std::string_view text);
 
 // `text` as a view holds it: unchanged when it is view text; else each byte that is not part of a
 // UTF-8 character, and each NUL, becomes U+FFFD, so what follows is neither lost nor cut off. A
-// named `view` logs one line for it ("text: VIEW: ..."); none (drawing) says nothing.
+// named `view` logs one line for it ("text: VIEW: ...: TEXT AS SHOWN"); none (drawing) says nothing.
 std::string viewText(std::string text, const char* view = nullptr);
 
 }  // namespace plat::ui
