@@ -100,7 +100,8 @@ std::string quotedText(std::string_view name, std::string_view rest, const char*
         text += c;
     }
     // Each such text ends up in a view: held to the views' own rule, and told apart.
-    if (text.find('\0') != std::string::npos) throw Failure{std::string(name) + ": the " + what + " holds a NUL"};
+    if (text.find('\0') != std::string::npos)
+        throw Failure{std::string(name) + ": the " + what + " holds a NUL"};
     if (!ui::isViewText(text)) throw Failure{std::string(name) + ": the " + what + " is not UTF-8"};
     return text;
 }

@@ -75,8 +75,8 @@ void TextView::deleteBackward() {
     const char* const begin = m_text.data();
     const glong characters = g_utf8_pointer_to_offset(begin, begin + m_text.size());
     std::vector<PangoLogAttr> attrs(static_cast<size_t>(characters) + 1);
-    pango_get_log_attrs(begin, static_cast<int>(m_text.size()), -1, pango_language_get_default(), attrs.data(),
-                        static_cast<int>(attrs.size()));
+    pango_get_log_attrs(begin, static_cast<int>(m_text.size()), -1, pango_language_get_default(),
+                        attrs.data(), static_cast<int>(attrs.size()));
     // Pango's cursor positions are the boundaries of what a reader takes for one character.
     glong last = characters - 1;
     while (last > 0 && !attrs[static_cast<size_t>(last)].is_cursor_position) --last;

@@ -179,7 +179,8 @@ TEST(ViewText, RandomBytesThroughEverySetterThenTypingDeletingAndSelecting) {
         segments->setSelectedSegmentIndex(index(rng));
         picker->selectRow(index(rng));
         picker->chooseRow(index(rng));
-        for (int row = 0; row < picker->numberOfRows(); ++row) EXPECT_TRUE(isViewText(picker->titleForRow(row)));
+        for (int row = 0; row < picker->numberOfRows(); ++row)
+            EXPECT_TRUE(isViewText(picker->titleForRow(row)));
 
         for (View* view : std::initializer_list<View*>{&label, &button, entry.get(), alert.get(), sheet.get(),
                                                        bar.get(), segments.get(), picker.get()}) {
