@@ -11,6 +11,7 @@
 
 #include "platform/host/PlainNumbers.h"
 #include "platform/net/Reachability.h"
+#include "platform/ui/ViewText.h"
 
 namespace plat::host {
 
@@ -45,30 +46,6 @@ std::vector<std::string_view> words(std::string_view rest) {
 struct Failure {
     std::string what;
 };
-
-bool isUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        const size_t length = lead < 0x80                   ? 1
-                              : lead >= 0xC2 && lead < 0xE0 ? 2
-                              : lead >= 0xE0 && lead < 0xF0 ? 3
-                              : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                            : 0;
-        if (length == 0 || i + length > s.size()) return false;
-        unsigned long code = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = code << 6 | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and what lies past the last code point are not UTF-8.
-        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string quoted(std::string_view word) {
     return "\"" + std::string(word) + "\"";
@@ -122,7 +99,10 @@ std::string quotedText(std::string_view name, std::string_view rest, const char*
         }
         text += c;
     }
-    if (!isUtf8(text)) throw Failure{std::string(name) + ": the " + what + " is not UTF-8"};
+    // Each such text ends up in a view: held to the views' own rule, and told apart.
+    if (text.find('\0') != std::string::npos)
+        throw Failure{std::string(name) + ": the " + what + " holds a NUL"};
+    if (!ui::isViewText(text)) throw Failure{std::string(name) + ": the " + what + " is not UTF-8"};
     return text;
 }
 

@@ -1,11 +1,12 @@
 #include "platform/ui/Button.h"
 
 #include "platform/foundation/Log.h"
+#include "platform/ui/ViewText.h"
 
 namespace plat::ui {
 
 void Button::setTitle(std::string title) {
-    m_title = std::move(title);
+    m_title = viewText(std::move(title), className());
     setNeedsDisplay();
 }
 

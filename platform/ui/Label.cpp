@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/ui/TextMeasure.h"
+#include "platform/ui/ViewText.h"
 
 namespace plat::ui {
 
@@ -50,13 +51,23 @@ PangoFontDescription* describe(const Font& font) {
     return description;
 }
 
+// Views hold view text already; what only draws (a web view's address) is cleaned here.
+void setLayoutText(PangoLayout* layout, const std::string& text) {
+    if (isViewText(text)) {
+        pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+    } else {
+        const std::string clean = viewText(text);
+        pango_layout_set_text(layout, clean.data(), static_cast<int>(clean.size()));
+    }
+}
+
 // What drawText lays out; a box height of 0 leaves the height unbound.
 void configure(PangoLayout* layout, const std::string& text, const Font& font, double width, double height,
                TextAlignment alignment, int lines) {
     PangoFontDescription* description = describe(font);
     pango_layout_set_font_description(layout, description);
     pango_font_description_free(description);
-    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    setLayoutText(layout, text);
     pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
     pango_layout_set_alignment(layout, alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
                                        : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
@@ -116,7 +127,7 @@ double textWidth(const std::string& text, const Font& font) {
     pango_layout_set_font_description(layout, description);
     pango_font_description_free(description);
     pango_layout_set_single_paragraph_mode(layout, TRUE);
-    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    setLayoutText(layout, text);
     int w = 0, h = 0;
     pango_layout_get_size(layout, &w, &h);
     g_object_unref(layout);
@@ -133,7 +144,7 @@ Label::Label(const Rect& frame) : View(frame) {
 }
 
 void Label::setText(std::string text) {
-    m_text = std::move(text);
+    m_text = viewText(std::move(text), className());
     setNeedsDisplay();
 }
 

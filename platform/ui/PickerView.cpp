@@ -7,6 +7,7 @@
 #include "platform/foundation/LocalServices.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/ViewText.h"
 
 namespace plat::ui {
 
@@ -62,7 +63,8 @@ void PickerView::reloadAllComponents() {
     m_componentWidth = 0;
     if (m_delegate) {
         const int rows = std::max(m_delegate->numberOfRows(*this), 0);
-        for (int row = 0; row < rows; ++row) m_titles.push_back(m_delegate->titleForRow(*this, row));
+        for (int row = 0; row < rows; ++row)
+            m_titles.push_back(viewText(m_delegate->titleForRow(*this, row), className()));
         m_componentWidth = m_delegate->widthForComponent(*this);
     }
     selectRow(m_selected);

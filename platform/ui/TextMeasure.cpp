@@ -10,11 +10,16 @@ Font fittingFont(const std::string& text, const Font& font, double width, double
     const double natural = textWidth(text, font);
     if (natural <= width || natural <= 0 || font.size <= minimumSize) return fitted;
     // Widths grow about linearly with the size: start at the proportional size, then step down
-    // until the text really fits.
+    // until the text really fits, or up while a larger size still does (hinting rounds widths).
     double size = std::floor(font.size * width / natural * 10) / 10;
     for (size = std::max(size, minimumSize);; size = std::max(size - 0.1, minimumSize)) {
         fitted.size = size;
         if (size <= minimumSize || textWidth(text, fitted) <= width) break;
+    }
+    if (textWidth(text, fitted) > width) return fitted;  // at the minimum, still too wide
+    for (Font larger = fitted; (larger.size = std::round((larger.size + 0.1) * 10) / 10) < font.size;) {
+        if (textWidth(text, larger) > width) break;
+        fitted = larger;
     }
     return fitted;
 }

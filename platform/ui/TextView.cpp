@@ -10,6 +10,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/UITrace.h"
+#include "platform/ui/ViewText.h"
 
 namespace plat::ui {
 
@@ -32,7 +33,7 @@ TextView::TextView(const Rect& frame) : View(frame) {
 TextView::~TextView() = default;  // the application holds its first responder weakly
 
 void TextView::setText(std::string text) {
-    m_text = std::move(text);
+    m_text = viewText(std::move(text), className());
     setNeedsDisplay();
 }
 
@@ -57,8 +58,9 @@ void TextView::didMoveToWindow() {
 }
 
 bool TextView::appendText(std::string_view utf8) {
-    if (!g_utf8_validate(utf8.data(), static_cast<gssize>(utf8.size()), nullptr)) {
-        foundation::log("text: input that is not UTF-8 refused");
+    // A key's text is whole or nothing: none of it is typed when any of it is not view text.
+    if (!isViewText(utf8)) {
+        foundation::log("text: input that is not UTF-8 (or holds NUL) refused");
         return false;
     }
     m_text += utf8;
@@ -68,14 +70,17 @@ bool TextView::appendText(std::string_view utf8) {
 
 void TextView::deleteBackward() {
     if (m_text.empty()) return;
-    // Pango's cursor positions are the boundaries of what a reader takes for one character.
-    const glong characters = g_utf8_strlen(m_text.data(), static_cast<gssize>(m_text.size()));
+    // Characters throughout, counted over every byte of the text: Pango's attributes are one per
+    // character it walks in the bytes it is given, plus one for the end.
+    const char* const begin = m_text.data();
+    const glong characters = g_utf8_pointer_to_offset(begin, begin + m_text.size());
     std::vector<PangoLogAttr> attrs(static_cast<size_t>(characters) + 1);
-    pango_get_log_attrs(m_text.data(), static_cast<int>(m_text.size()), -1, pango_language_get_default(),
+    pango_get_log_attrs(begin, static_cast<int>(m_text.size()), -1, pango_language_get_default(),
                         attrs.data(), static_cast<int>(attrs.size()));
+    // Pango's cursor positions are the boundaries of what a reader takes for one character.
     glong last = characters - 1;
     while (last > 0 && !attrs[static_cast<size_t>(last)].is_cursor_position) --last;
-    m_text.resize(static_cast<size_t>(g_utf8_offset_to_pointer(m_text.data(), last) - m_text.data()));
+    m_text.resize(static_cast<size_t>(g_utf8_offset_to_pointer(begin, last) - begin));
     setNeedsDisplay();
 }
 

@@ -16,10 +16,17 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/TextMeasure.h"
 #include "platform/ui/Window.h"
 #include "player/plugins/gamecenter/DKGameCenterPendingFile.h"
 #include "player/plugins/gamecenter/GKAchievementHandler.h"
 #include "tests/support/TestSupport.h"
+
+// Fontconfig (behind the banner's labels, measured here) keeps its configuration and caches for
+// the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace dktest {
 namespace {
@@ -215,6 +222,49 @@ TEST(AchievementBanner, BannersShowOneAtATimeInTheOrderAskedFor) {
         expected << stamp << " gkbanner " << l.line << "\n";
     }
     EXPECT_EQ(trace.text(), expected.str());
+}
+
+// The message line shrinks to fit the banner's width, measured by Pango in the font it draws
+// with, down to 10 points and no further; the title line keeps its 15 points.
+TEST(AchievementBanner, TheMessageShrinksToFitDownToTenPoints) {
+    plat::foundation::Clock::process().setVirtual(true);
+    plat::sys::Device::current().reset();
+    plat::ui::Application app;
+    auto window = std::make_shared<plat::ui::Window>(Rect{0, 0, 320, 480});
+    window->makeKeyAndVisible();
+    const double width = std::make_shared<GKAchievementNotification>("t", "m")->detailLabel().bounds().width;
+    ASSERT_GT(width, 100);
+    const plat::ui::Font natural{"HelveticaNeue", 11};
+    // The shortest message too wide at 11 points: it fits at 10.
+    std::string barely;
+    while (plat::ui::textWidth(barely, natural) <= width) barely += barely.size() % 7 == 6 ? ' ' : 'm';
+    const struct {
+        std::string message;
+        bool shrinks, fits;
+    } cases[] = {
+        {"Ten coins", false, true},
+        {barely, true, true},
+        {barely + barely, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        auto banner = std::make_shared<GKAchievementNotification>(std::string(500, 'W'), c.message);
+        const plat::ui::Label& detail = banner->detailLabel();
+        const plat::ui::Font drawn = detail.drawnFont();
+        EXPECT_EQ(drawn.name, "HelveticaNeue");
+        EXPECT_GE(drawn.size, 10);
+        EXPECT_EQ(drawn.size < 11, c.shrinks);
+        EXPECT_EQ(plat::ui::textWidth(c.message, drawn) <= width, c.fits);
+        if (c.shrinks && c.fits) {
+            plat::ui::Font larger = drawn;
+            larger.size += 0.1;
+            EXPECT_GT(plat::ui::textWidth(c.message, larger), width) << "the largest size that fits";
+        }
+        if (!c.fits) {
+            EXPECT_EQ(drawn.size, 10);
+        }
+        EXPECT_EQ(banner->textLabel().drawnFont().size, 15);
+    }
 }
 
 }  // namespace

@@ -205,6 +205,28 @@ steps = {
 +0.5 app.quit
 )",
      {"--trace", "pause,plugin,input,text,bridge,notify"}},
+    // A game's prompt and initial text holding NUL and a byte that is not UTF-8: each such byte
+    // shows as U+FFFD, and Backspace then takes one character at a time, down to nothing.
+    {"plugin-keyboard-bad-text", R"(
+steps = {
+  function() probe('KeyboardInput', 'N\0ame', 'ab\0c\255', 0) end,
+  function() probe('KeyboardInput', 'Two', '\0\0', 0) end,
+})",
+     R"(7 memory.warning
++0.1 text.delete
++0.1 text.delete
++0.1 text.type "!"
++0.1 text.done
++0.1 memory.warning
++0.1 text.delete
++0.1 text.delete
++0.1 text.delete
++0.1 text.delete
++0.1 text.delete
++0.1 text.done
++0.1 app.quit
+)",
+     {"--trace", "plugin,input,text"}},
     // Open URL: external (the Lua number 0 is YES: no pause); the page (a system pause, a second
     // address loaded in it without another pause, closed: play and the blank page); nil, table,
     // relative and refused URLs; the next page after a resign while it shows.

@@ -179,6 +179,14 @@ const TwitterRoad kRoads[] = {
          EXPECT_EQ(r[1].target, kUpdate);
          EXPECT_EQ(formStatus(r[1]), "typed");
      }},
+    // A message holding a NUL and a byte that is not UTF-8: the sheet shows each as U+FFFD, a
+    // Backspace takes one whole, and what is sent is what the sheet showed.
+    {"compose-bad-text", granted(1), R"(function() probe('StartSendTweet', 'a\0b\255', true) end)",
+     "7 memory.warning\n+0.5 text.delete\n+0.5 text.type \"!\"\n+0.5 compose.send\n+0.5 app.quit\n", {},
+     [](const Requests& r, const std::string&) {
+         ASSERT_EQ(r.size(), 1u);
+         EXPECT_EQ(formStatus(r[0]), "a%EF%BF%BDb%21");
+     }},
 };
 
 class TwitterRoadTest : public testing::Test {

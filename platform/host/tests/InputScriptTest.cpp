@@ -13,6 +13,7 @@ namespace {
 using plat::host::InputCommand;
 using plat::host::InputKind;
 using plat::host::parseInputScript;
+using namespace std::string_literals;
 using plat::host::readInputScript;
 using plat::host::TouchChange;
 using plat::host::TouchPhase;
@@ -209,6 +210,9 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
         {"1 gamenet.signin \"me\"", "s.txt:1: gamenet.signin takes WORD, not \"me\""},
     };
     for (const Case& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
+    // A NUL a view would hold as U+FFFD, typed or shown: refused before anything runs.
+    EXPECT_EQ(failure("1 text.type \"a\0b\"\n"s), "s.txt:1: text.type: the TEXT holds a NUL");
+    EXPECT_EQ(failure("1 alert.press \"\0\"\n"s), "s.txt:1: alert.press: the TITLE holds a NUL");
 }
 
 TEST(InputScript, ReadsFilesAndNamesThemInErrors) {

@@ -79,4 +79,21 @@ TEST(TextMeasure, AFontShrinksToFitDownToItsMinimum) {
     EXPECT_LE(box.width, 100);
 }
 
+// Hinting rounds Pango's widths, so the proportional guess can land below the largest size that
+// fits: the size fitted is that largest, a tenth of a point larger no longer fits.
+TEST(TextMeasure, TheFittedSizeIsTheLargestThatFits) {
+    for (const char* text : {"Collected ten coins in one go", "You beat the level fast!", "Illinois lily"}) {
+        for (double width = 60; width < 200; width += 3.7) {
+            SCOPED_TRACE(testing::Message() << text << " in " << width);
+            const plat::ui::Font natural{"HelveticaNeue", 11};
+            const plat::ui::Font fitted = plat::ui::fittingFont(text, natural, width, 5);
+            if (fitted.size <= 5 || fitted.size >= 11) continue;
+            EXPECT_LE(plat::ui::textWidth(text, fitted), width);
+            plat::ui::Font larger = fitted;
+            larger.size += 0.1;
+            EXPECT_GT(plat::ui::textWidth(text, larger), width);
+        }
+    }
+}
+
 }  // namespace

@@ -27,6 +27,7 @@ constexpr double kOutside = 53;  // the start frame's distance beyond the edge
 constexpr double kGap = 63;      // from the edge to the banner's rest, past the status bar
 constexpr double kSlide = 0.4;
 constexpr double kRest = 1.75;
+constexpr double kMessageMinimumFontSize = 10;
 }  // namespace
 
 int bannerOrientation(int orientation) {
@@ -176,6 +177,8 @@ void GKAchievementNotification::setUp(std::optional<std::string> title, std::opt
     m_detailLabel->setTextAlignment(plat::ui::TextAlignment::Center);
     m_detailLabel->setTextColor({1, 1, 1, 1});
     m_detailLabel->setFont({"HelveticaNeue", 11});
+    m_detailLabel->setAdjustsFontSizeToFitWidth(true);
+    m_detailLabel->setMinimumFontSize(kMessageMinimumFontSize);
     m_detailLabel->setText(message.value_or(""));
     addSubview(m_textLabel);
     addSubview(m_detailLabel);
