@@ -116,14 +116,6 @@ int util(const std::vector<std::string>& args) {
         if (args.size() != 1) return usage("uuid takes no argument");
         return printLine(KSStringUtil::uuid());
     }
-    // The name first: an unknown one is said so, whatever follows it.
-    static const std::set<std::string> kOneArgument = {
-        "sha1-hex",   "sha1-b64",    "base64",      "hex",          "url-encode",        "form-encode",
-        "html-escape", "query-read", "url-decode",  "form-decode",  "query-string-read", "query-write",
-        "query-with", "query-quirky", "agnostic"};
-    if (!kOneArgument.count(name)) return usage("unknown util: " + name);
-    if (args.size() != 2) return usage(name + " takes one argument");
-    const std::string& arg = args[1];
     using Text = std::string (*)(std::string_view);
     static const std::map<std::string, Text> kTextOps = {
         {"sha1-hex", KSStringUtil::hexDigestForString},
@@ -131,14 +123,19 @@ int util(const std::vector<std::string>& args) {
         {"base64", [](std::string_view t) { return KSStringUtil::base64EncodedStringForData(t.data(), t.size()); }},
         {"hex", [](std::string_view t) { return KSStringUtil::hexEncodedStringForData({t.begin(), t.end()}); }},
         {"url-encode", KSStringUtil::stringByUrlEncodingString},
+        {"url-decode", [](std::string_view t) { return KSStringUtil::stringByUrlDecodingString(t).value_or("(null)"); }},
         {"form-encode", kiosk::stringByEncodingURLFormat},
+        {"form-decode", [](std::string_view t) { return kiosk::stringByDecodingURLFormat(t).value_or("(null)"); }},
         {"html-escape", KSStringUtil::stringByHtmlEscapingString},
         {"query-read", [](std::string_view t) { return compact(kiosk::dictionaryFromQueryComponents(t)); }},
         {"query-string-read", [](std::string_view t) { return compact(KSStringUtil::dictionaryWithQueryString(t)); }},
     };
+    static const std::set<std::string> kJsonOps = {"query-write", "query-with", "query-quirky", "agnostic"};
+    // The name first: an unknown one is said so, whatever follows it.
+    if (!kTextOps.count(name) && !kJsonOps.count(name)) return usage("unknown util: " + name);
+    if (args.size() != 2) return usage(name + " takes one argument");
+    const std::string& arg = args[1];
     if (auto it = kTextOps.find(name); it != kTextOps.end()) return printLine(it->second(arg));
-    if (name == "url-decode") return printLine(KSStringUtil::stringByUrlDecodingString(arg));
-    if (name == "form-decode") return printLine(kiosk::stringByDecodingURLFormat(arg));
 
     KSJsonParser parser;
     std::optional<KSJsonValue> value = parseArgument(arg, parser);
