@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace dktest {
@@ -201,6 +202,43 @@ XvfbServer::~XvfbServer() {
         setenv("DISPLAY", m_previous.c_str(), 1);
     else
         unsetenv("DISPLAY");
+}
+
+std::vector<std::string> helpCommandWords(const std::string& help, const std::string& heading) {
+    std::vector<std::string> words;
+    std::istringstream lines(help);
+    std::string line;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Exit status")) break;
+        if (!inside) {
+            inside = line.starts_with(heading);
+            continue;
+        }
+        if (!line.starts_with("  ") || line.size() < 3 || line[2] == ' ') continue;
+        for (std::size_t at = 2; at < line.size();) {
+            const std::size_t end = line.find_first_of(" \n", at);
+            words.push_back(line.substr(at, end - at));
+            const std::size_t next = line.find(" | ", at);
+            if (next == std::string::npos) break;
+            at = next + 3;
+        }
+    }
+    return words;
+}
+
+std::vector<std::string> commandsRefusedAsUnknown(std::vector<std::string> argv, const std::vector<std::string>& words,
+                                                  const std::string& dir) {
+    std::string commands;
+    for (const std::string& word : words) commands += word + "\n";
+    const std::string file = dir + "/help-words.commands";
+    writeFile(file, commands);
+    argv.insert(argv.end(), {"--commands", file});
+    const std::string out = runProcess(argv, {}, dir).out;
+    std::vector<std::string> refused;
+    for (const std::string& word : words)
+        if (out.find("error unknown command: " + word + "\n") != std::string::npos) refused.push_back(word);
+    return refused;
 }
 
 std::string withoutKioskLog(const std::string& text) {
