@@ -42,7 +42,7 @@ static ALuint* makeBuffer(const DKPcm& pcm, ALenum format, const char* label) {
     return names;
 }
 
-// The sound stays silent; its author hears why, once.
+// The sound is kept, silent (its load counts as done); its author hears why, once.
 static void reportUnplayable(const char* path) {
     const std::string problem = dk::port::fileOpenProblem(path);
     dk::port::reportFileProblem(path, problem.empty() ? "not a sound file that can be decoded" : problem);
@@ -54,10 +54,7 @@ bool SGSound::loadFromFile(const char* path) {
     const size_t length = std::strlen(path);
     DKPcm pcm;
     if (endsWith(path, length, ".ogg")) {
-        if (!DKDecodeOggVorbis(path, pcm)) {
-            reportUnplayable(path);
-            return false;
-        }
+        if (!DKDecodeOggVorbis(path, pcm)) return false;  // the asset that asked says so
         ALenum format = pcm.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
         m_buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
         m_bufferCount = 1;
