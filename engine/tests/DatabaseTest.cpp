@@ -255,16 +255,9 @@ TEST_F(Store, AStoreThatGetsThroughEndsTheLockOut) {
 // Two games saving into one folder at the same moment each keep every key they stored; a key
 // both store ends with the last value of one of them.
 TEST_F(Store, TwoProcessesOnOneSaveFolderBothKeepTheirStores) {
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
-    std::fflush(nullptr);
-    pid_t children[2];
-    for (int id = 0; id < 2; ++id) {
-        if ((children[id] = fork()) != 0) continue;
-        ::close(start[1]);
+    const std::vector<int> statuses = sideBySide(2, [&](int id, const std::function<void()>& go) {
         open(save);
-        char go;
-        if (read(start[0], &go, 1) != 0) _exit(1);  // both start when the parent lets go
+        go();
         const std::string p = std::to_string(id);
         for (int i = 0; i < 100; ++i) {  // a store a frame, as games do, frames kept short
             run("database.storeValueForKey(" + std::to_string(i) + ", 'p" + p + "_" + std::to_string(i) +
@@ -272,15 +265,9 @@ TEST_F(Store, TwoProcessesOnOneSaveFolderBothKeepTheirStores) {
             usleep(2000);
         }
         close();
-        _exit(0);
-    }
-    ::close(start[0]);
-    ::close(start[1]);
-    for (pid_t child : children) {
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0);
-    }
+        return 0;
+    });
+    EXPECT_EQ(statuses, std::vector<int>({0, 0}));
     EXPECT_EQ(
         sqlite("SELECT substr(key, 1, 2), count(*) FROM savedValues WHERE key = substr(key, 1, 3) || value "
                "GROUP BY 1; SELECT value IN ('0:99', '1:99') FROM savedValues WHERE key = 'shared'"),

@@ -162,15 +162,8 @@ TEST_F(UserDefaultsTest, TwoProcessesOnOneFileKeepEachOthersKeys) {
     for (const bool perChange : {false, true}) {
         SCOPED_TRACE(perChange ? "an object per change" : "one object for the run");
         std::filesystem::remove(m_path);
-        int start[2];
-        ASSERT_EQ(pipe(start), 0);
-        std::fflush(nullptr);
-        pid_t children[2];
-        for (int id = 0; id < 2; ++id) {
-            if ((children[id] = fork()) != 0) continue;
-            ::close(start[1]);
-            char go;
-            if (read(start[0], &go, 1) != 0) _exit(2);  // both start when the parent lets go
+        const std::vector<int> statuses = dktest::sideBySide(2, [&](int id, const std::function<void()>& go) {
+            go();
             std::optional<UserDefaults> defaults;
             bool written = true;
             for (int i = 0; i < kSets; ++i) {
@@ -179,15 +172,9 @@ TEST_F(UserDefaultsTest, TwoProcessesOnOneFileKeepEachOthersKeys) {
                 defaults->setObject(std::to_string(id) + ":" + std::to_string(i), "shared");
                 written = defaults->synchronize() && written;
             }
-            _exit(written ? 0 : 1);
-        }
-        ::close(start[0]);
-        ::close(start[1]);
-        for (pid_t child : children) {
-            int status = -1;
-            waitpid(child, &status, 0);
-            EXPECT_EQ(status, 0);
-        }
+            return written ? 0 : 1;
+        });
+        EXPECT_EQ(statuses, std::vector<int>({0, 0}));
         const Value::Dictionary file = UserDefaults(m_path).dictionaryRepresentation();
         int kept = 0;
         for (int id = 0; id < 2; ++id)
