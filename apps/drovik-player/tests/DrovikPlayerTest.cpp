@@ -242,24 +242,6 @@ TEST_F(DrovikPlayer, OpensAWindowWhenADisplayIsUsableAndPlaysItsScriptThere) {
     EXPECT_EQ(trace, "window open 960x640 zoom 1 accelerometer virtual\ninput mark windowed\ninput app.quit\n");
 }
 
-TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
-    for (const char* signal : {"INT", "TERM"}) {
-        // On the real clock, without an end of its own: the run lasts until the signal.
-        const std::string script = std::string("\"$0\" --headless --clock real --trace lifecycle --trace-file t.txt "
-                                               "Plain.app & until grep -q didBecomeActive t.txt 2>/dev/null; do "
-                                               "sleep 0.01; done; kill -") +
-                                   signal + " $!; wait $!";
-        std::filesystem::remove(m_dir.file("t.txt"));
-        const dktest::ProcessResult r =
-            dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
-        EXPECT_EQ(r.status, 0) << signal << ": " << r.err;
-        const std::string trace = dktest::readFile(m_dir.file("t.txt"));
-        EXPECT_NE(trace.find("lifecycle willResignActive\n"), std::string::npos) << trace;
-        EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
-                  "lifecycle willTerminate\n");
-    }
-}
-
 // A second player started on the home of one still running says so and stops: its saves would
 // overwrite the first one's (a high score made in one was lost). Once the first has ended, the
 // home is free again.
@@ -280,6 +262,24 @@ TEST_F(DrovikPlayer, ASecondPlayerOnOneHomeSaysSoAndStops) {
                   "; two would overwrite each other's saved values, so this one stops\n");
     EXPECT_EQ(dktest::readFile(m_dir.file("second.out")), "");
     EXPECT_EQ(run({"--headless", "--frames", "1", "Turning.app"}).status, 0);
+}
+
+TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
+    for (const char* signal : {"INT", "TERM"}) {
+        // On the real clock, without an end of its own: the run lasts until the signal.
+        const std::string script = std::string("\"$0\" --headless --clock real --trace lifecycle --trace-file t.txt "
+                                               "Plain.app & until grep -q didBecomeActive t.txt 2>/dev/null; do "
+                                               "sleep 0.01; done; kill -") +
+                                   signal + " $!; wait $!";
+        std::filesystem::remove(m_dir.file("t.txt"));
+        const dktest::ProcessResult r =
+            dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+        EXPECT_EQ(r.status, 0) << signal << ": " << r.err;
+        const std::string trace = dktest::readFile(m_dir.file("t.txt"));
+        EXPECT_NE(trace.find("lifecycle willResignActive\n"), std::string::npos) << trace;
+        EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
+                  "lifecycle willTerminate\n");
+    }
 }
 
 }  // namespace
