@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/sys/AtomicFile.h"
@@ -39,15 +40,22 @@ KeychainStatus KeychainStore::load(Items& items) const {
     if (::stat(m_path.c_str(), &st) != 0 && errno == ENOENT) return kKeychainSuccess;
     plat::foundation::Error error;
     std::optional<Value> file = plat::foundation::readPropertyList(m_path, &error);
-    if (!file) {
+    if (file && isKeychain(*file)) {
+        items = std::move(*file->dictionary());
+        return kKeychainSuccess;
+    }
+    if (!file && error.code != plat::foundation::kPropertyListReadCorruptError) {
         plat::foundation::log("Keychain: %s", error.message.c_str());
         return kKeychainIOError;
     }
-    if (!isKeychain(*file)) {
-        plat::foundation::log("Keychain: %s: not a keychain", m_path.c_str());
+    // Damaged: kept aside as the user defaults keep theirs, or every later call would fail.
+    const std::string reason = file ? m_path + ": not a keychain" : error.message;
+    std::optional<std::string> aside = plat::foundation::moveAside(m_path);
+    if (!aside && errno != ENOENT) {  // gone meanwhile: another process moved it
+        plat::foundation::log("Keychain: %s, and it could not be moved aside", reason.c_str());
         return kKeychainIOError;
     }
-    items = std::move(*file->dictionary());
+    if (aside) plat::foundation::log("Keychain: %s; moved to %s, starting empty", reason.c_str(), aside->c_str());
     return kKeychainSuccess;
 }
 

@@ -33,8 +33,10 @@ public:
 
     const std::string& path() const { return m_path; }
 
-    // A file that cannot be read, or is no property list of the stand-in's shape, is left as it
-    // is: every call answers kKeychainIOError rather than write over it.
+    // A file that is no property list of the stand-in's shape is moved aside as the user defaults
+    // move theirs (`.bad`, `.bad.2`...) with a line on standard error, and the keychain starts
+    // empty. One that cannot be read is left as it is: every call answers kKeychainIOError
+    // rather than write over it.
     KeychainStatus copyPassword(std::string_view service, std::string_view account,
                                 std::vector<std::uint8_t>* password) const;
     // kKeychainDuplicateItem when the service already has the account.

@@ -121,6 +121,35 @@ bool killedMidWrite(const std::function<void()>& write, long limit) {
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
 }
 
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body) {
+    int start[2];
+    if (pipe(start) != 0) return std::vector<int>(count, -1);
+    std::fflush(nullptr);
+    std::vector<pid_t> children;
+    for (int id = 0; id < count; ++id) {
+        const pid_t child = fork();
+        if (child == 0) {
+            close(start[1]);
+            _exit(body(id, [&] {
+                char c;
+                while (read(start[0], &c, 1) < 0 && errno == EINTR) {
+                }
+            }));
+        }
+        children.push_back(child);
+    }
+    close(start[0]);
+    close(start[1]);  // every child's go() returns
+    std::vector<int> statuses;
+    for (pid_t child : children) {
+        int status = 0;
+        while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        statuses.push_back(child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    return statuses;
+}
+
 }  // namespace dktest
 
 namespace dktest {

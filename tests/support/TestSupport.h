@@ -86,6 +86,11 @@ void setGlobal(lua_State* L, const char* name, const std::string& value);
 // `limit` bytes to one file; true when the child was killed so, mid-write.
 bool killedMidWrite(const std::function<void()>& write, long limit = 4096);
 
+// Runs `body(id, go)` in `count` child processes (ids 0 to count - 1) side by side: each calls
+// `go()` once set up, which returns when every child has been started, so their work overlaps.
+// The children's exit statuses (what `body` returns; -1 for one that did not exit normally).
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body);
+
 }  // namespace dktest
 
 namespace dktest {

@@ -234,6 +234,28 @@ TEST_F(DrovikPlayer, OpensAWindowWhenADisplayIsUsableAndPlaysItsScriptThere) {
     EXPECT_EQ(trace, "window open 960x640 zoom 1 accelerometer virtual\ninput mark windowed\ninput app.quit\n");
 }
 
+// A second player started on the home of one still running says so and stops: its saves would
+// overwrite the first one's (a high score made in one was lost). Once the first has ended, the
+// home is free again.
+TEST_F(DrovikPlayer, ASecondPlayerOnOneHomeSaysSoAndStops) {
+    const std::string script =
+        "\"$0\" --headless --clock real --trace lifecycle --trace-file t.txt Plain.app & echo $! > first.pid; "
+        "until grep -q didBecomeActive t.txt 2>/dev/null; do sleep 0.01; done; "
+        "\"$0\" --headless --frames 1 Turning.app > second.out 2> second.err; echo $? > second.status; "
+        "kill -TERM $!; wait $!";
+    const dktest::ProcessResult r =
+        dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.status")), "1\n");
+    std::string pid = dktest::readFile(m_dir.file("first.pid"));
+    pid.pop_back();
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.err")),
+              "drovik-player: another player (pid " + pid + ") is running on the home " + m_dir.file("home") +
+                  "; two would overwrite each other's saved values, so this one stops\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.out")), "");
+    EXPECT_EQ(run({"--headless", "--frames", "1", "Turning.app"}).status, 0);
+}
+
 TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
     for (const char* signal : {"INT", "TERM"}) {
         // On the real clock, without an end of its own: the run lasts until the signal.
