@@ -1,9 +1,10 @@
 // The keychain's stand-in: generic passwords keyed by service and account, kept in one property
 // list of the container (Library/Keychains/keychain.plist), mode 0600, replaced whole on each
-// change. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
+// change under a lock file beside it. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ private:
     using Items = plat::foundation::Value::Dictionary;  // service -> account -> password data
     KeychainStatus load(Items& items) const;
     KeychainStatus save(const Items& items) const;
+    // Reads, changes and writes the file under a cross-process lock beside it, as the user defaults
+    // do: two processes adding items at once would otherwise each write back what it read.
+    KeychainStatus change(const std::function<KeychainStatus(Items&)>& edit);
 
     std::string m_path;
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,31 @@ TEST(KeychainStore, ADamagedFileIsMovedAsideAndTheKeychainStartsEmpty) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find(blocked), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_directory(blocked));
     EXPECT_FALSE(dktest::exists(blocked + ".bad"));
+}
+
+// Two processes adding at once keep each other's items (each read the file, added its own and
+// wrote back what it had read, losing what the other had added meanwhile).
+TEST(KeychainStore, TwoProcessesAddingAtOnceKeepEachOthersItems) {
+    dktest::TempDir dir;
+    const std::string path = dir.file("Keychains/keychain.plist");
+    const int kAdds = 40;
+    const std::vector<int> statuses = dktest::sideBySide(2, [&](int id, const std::function<void()>& go) {
+        KeychainStore store(path);
+        go();
+        int failed = 0;
+        for (int i = 0; i < kAdds; ++i)
+            failed += store.addPassword("Drovik", std::to_string(id) + "-" + std::to_string(i), bytes("p")) !=
+                      kKeychainSuccess;
+        return failed;
+    });
+    EXPECT_EQ(statuses, std::vector<int>({0, 0}));
+    KeychainStore store(path);
+    int kept = 0;
+    for (int id = 0; id < 2; ++id)
+        for (int i = 0; i < kAdds; ++i)
+            kept += store.copyPassword("Drovik", std::to_string(id) + "-" + std::to_string(i), nullptr) ==
+                    kKeychainSuccess;
+    EXPECT_EQ(kept, 2 * kAdds);
 }
 
 }  // namespace
