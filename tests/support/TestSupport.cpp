@@ -45,6 +45,20 @@ bool exists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
+namespace {
+
+// In a forked child: the environment entries added, then `argv` in place of the child.
+[[noreturn]] void execWith(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
     const TempDir capture;  // standard output and standard error land in files here
@@ -55,12 +69,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_RDONLY), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execWith(argv, env);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -76,12 +85,7 @@ Conversation::Conversation(const std::vector<std::string>& argv, const std::vect
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execWith(argv, env);
     }
     close(in[0]);
     close(out[1]);
