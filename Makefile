@@ -38,7 +38,7 @@ run: configure
 test: all
 	@scripts/check-layers --self-test
 	@scripts/check-layers --build-dir $(BUILD)
-	cd $(BUILD) && ALSOFT_DRIVERS=null ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@scripts/test-ratio
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, with a short fixed run of
