@@ -74,7 +74,12 @@ protected:
         kiosk::setLogHook([this](std::string_view line) { log.emplace_back(line); });
         plat::sys::Device::current().reset();
     }
-    void TearDown() override { kiosk::setLogHook(nullptr); }
+    void TearDown() override {
+        // A request left registered (one never sent) would outlive its delegate and hold up the
+        // settling of every later test in the process.
+        KSAPIRequest::cancelAllRequestsWithDelegate(&delegate);
+        kiosk::setLogHook(nullptr);
+    }
 
     void serve(const std::string& script) {
         server = std::make_unique<dktest::RecordingServer>(home.file("server"), script, 120, DK_KIOSK_API_SERVER);

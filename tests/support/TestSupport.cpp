@@ -1,11 +1,15 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +46,20 @@ bool exists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
+namespace {
+
+// In a forked child: the environment entries added, then `argv` in place of the child.
+[[noreturn]] void execWith(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
     const TempDir capture;  // standard output and standard error land in files here
@@ -52,16 +70,84 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_RDONLY), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execWith(argv, env);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+}
+
+Conversation::Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const std::string err = m_capture.file("err");
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        execWith(argv, env);
+    }
+    close(in[0]);
+    close(out[1]);
+    m_in = in[1];
+    m_outFd = out[0];
+}
+
+Conversation::~Conversation() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_in >= 0) close(m_in);
+    if (m_outFd >= 0) close(m_outFd);
+}
+
+void Conversation::send(const std::string& text) {
+    // A program that ended early fails the test, not the test program: SIGPIPE is held and dropped.
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    for (std::size_t at = 0; m_in >= 0 && at < text.size();) {
+        const ssize_t n = write(m_in, text.data() + at, text.size() - at);
+        if (n > 0) at += static_cast<std::size_t>(n);
+        else if (errno != EINTR) break;
+    }
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool Conversation::readSome(double seconds) {
+    pollfd fd{m_outFd, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(seconds * 1000)) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(m_outFd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    m_out.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool Conversation::waitFor(const std::string& text, std::size_t from, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (m_out.find(text, std::min(from, m_out.size())) == std::string::npos) {
+        const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || !readSome(left)) return false;
+    }
+    return true;
+}
+
+ProcessResult Conversation::finish() {
+    close(m_in);
+    m_in = -1;
+    while (readSome(600)) {
+    }
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_out, readFile(m_capture.file("err"))};
 }
 
 std::string runLua(lua_State* L, const std::string& chunk) {

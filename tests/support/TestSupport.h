@@ -119,3 +119,31 @@ private:
 };
 
 }  // namespace dktest
+
+namespace dktest {
+
+// A program driven a line at a time: the test writes its standard input and reads its standard
+// output as it comes, so it can wait for what the program says instead of guessing how long that
+// takes. Standard error is kept whole.
+class Conversation {
+public:
+    explicit Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    ~Conversation();
+    Conversation(const Conversation&) = delete;
+    Conversation& operator=(const Conversation&) = delete;
+    void send(const std::string& text);
+    // Reads until the output past `from` holds `text`; false when the program ended first or
+    // `seconds` of real time went by.
+    bool waitFor(const std::string& text, std::size_t from = 0, double seconds = 60);
+    const std::string& out() const { return m_out; }
+    // Closes standard input and waits for the program's end.
+    ProcessResult finish();
+
+private:
+    bool readSome(double seconds);
+    TempDir m_capture;
+    int m_pid = -1, m_in = -1, m_outFd = -1;
+    std::string m_out;
+};
+
+}  // namespace dktest

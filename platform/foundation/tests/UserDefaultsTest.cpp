@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -238,15 +240,26 @@ TEST_F(UserDefaultsTest, ThreadsShareOneStore) {
     EXPECT_EQ(UserDefaults(m_path).dictionaryRepresentation().size(), 8u * 300u);
 }
 
+// The standard defaults are made once a process, from its first main container: checked in a fresh
+// run of this program, since earlier tests in this one may have set theirs.
 TEST_F(UserDefaultsTest, TheStandardDefaultsLiveInTheMainContainer) {
-    EXPECT_EQ(UserDefaults::standard(), nullptr);
-    std::optional<Container> container = Container::open("com.test.game", m_dir.file("home"));
-    ASSERT_TRUE(container);
-    Container::setMain(*container);
-    UserDefaults* standard = UserDefaults::standard();
-    ASSERT_NE(standard, nullptr);
-    EXPECT_EQ(standard, UserDefaults::standard());
-    EXPECT_EQ(standard->path(), m_dir.file("home/Library/Preferences/com.test.game.plist"));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const auto fail = [](const char* why) {
+                std::fprintf(stderr, "%s\n", why);
+                std::exit(1);
+            };
+            if (UserDefaults::standard()) fail("standard defaults before a main container");
+            std::optional<Container> container = Container::open("com.test.game", m_dir.file("home"));
+            if (!container) fail("no container");
+            Container::setMain(*container);
+            UserDefaults* standard = UserDefaults::standard();
+            if (!standard || standard != UserDefaults::standard()) fail("not one standard defaults");
+            if (standard->path() != m_dir.file("home/Library/Preferences/com.test.game.plist")) fail(standard->path().c_str());
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
