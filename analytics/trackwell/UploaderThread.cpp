@@ -75,7 +75,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
         m_loop.performAfter(0, this, [this, key = std::string(key)] { uploaderThreadwithApplicationKey(key); });
         return;
     }
-    if (m_sentRequest != 0 || isUploading()) {
+    if (m_sentRequest != 0 || isUploading() || !m_database.claimUpload()) {
         dk::trackwell::logMessage(kAlreadyInProgress);
         return;
     }
@@ -95,6 +95,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     if (!body) {
         // An empty body would be answered, and a 4xx then counts as delivered: keep everything.
         dk::trackwell::logMessage("Abandoning upload. The upload data could not be compressed.");
+        m_database.releaseUpload();
         setIsUploading(false);
         return;
     }
@@ -174,6 +175,7 @@ void UploaderThread::complete() {
     if (m_successRecivedRequests > 0) m_database.deleteUploadData();
     m_sentRequest = 0;
     m_successRecivedRequests = 0;
+    m_database.releaseUpload();
     setIsUploading(false);
 }
 

@@ -4,12 +4,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
@@ -219,6 +221,66 @@ TEST(MetricsCli, EveryAcknowledgedEventIsDeliveredAcrossKilledRuns) {
     for (auto& server : busy) addDelivered(*server, [&](int i) { return accepting.count(i) > 0; }, delivered);
     for (dktest::RecordingServer* server : {&first, &second}) addDelivered(*server, [](int) { return true; }, delivered);
     for (const std::string& name : acknowledged) EXPECT_TRUE(delivered.count(name)) << name;
+}
+
+}  // namespace
+
+namespace {
+
+// Three processes on one home tag, close and upload at once: every tag is stored (none meets a
+// lock it gives up on), every event reaches the collector, and none twice (a staged row belongs
+// to the one process that sends it).
+TEST(MetricsCli, ThreeProcessesOnOneHomeShareTheStore) {
+    dktest::TempDir dir;
+    dktest::RecordingServer collector(dir.file("c1"));
+    ASSERT_TRUE(collector.running());
+    const std::vector<std::string> argv = dktest::metricsCli(
+        dir.file("home"), {"--clock", "real", "--endpoint", "trackwell.collector.1=" + collector.url()});
+    std::vector<dktest::ProcessResult> runs(3);
+    std::vector<std::thread> threads;
+    for (int p = 0; p < 3; ++p) {
+        std::string commands = "metrics start k\n";
+        for (int cycle = 0; cycle < 8; ++cycle) {
+            const std::string prefix = "p" + std::to_string(p) + "c" + std::to_string(cycle);
+            commands += "metrics tag-many 25 " + prefix + "\nmetrics upload\nmetrics close\nmetrics upload\n"
+                        "metrics resume\n";
+        }
+        commands += "settle 30\n";
+        const std::string file = dir.file("p" + std::to_string(p) + ".commands");
+        dktest::writeFile(file, commands);
+        std::vector<std::string> args = argv;
+        // Seeded alike, the processes would draw the same UUIDs.
+        args.insert(args.end(), {"--seed", std::to_string(11 + p), "--commands", file});
+        threads.emplace_back([&runs, p, args] { runs[p] = dktest::runProcess(args); });
+    }
+    for (std::thread& t : threads) t.join();
+    std::set<std::string> tagged;
+    for (const dktest::ProcessResult& r : runs)
+        for (const std::string& line : dktest::lines(r.out)) {
+            EXPECT_FALSE(line.starts_with("fail ")) << line;
+            if (line.starts_with("tagged ")) tagged.insert(line.substr(7));
+        }
+    EXPECT_EQ(tagged.size(), 3u * 8 * 25);
+    // What a process left staged while another owned the upload goes with the next start.
+    std::vector<std::string> last = argv;
+    dktest::writeFile(dir.file("last.commands"), "metrics start k\nsettle 30\nstore count\n");
+    last.insert(last.end(), {"--seed", "21", "--commands", dir.file("last.commands")});
+    EXPECT_EQ(dktest::runProcess(last).out, "ok\nidle\n0\n");
+
+    collector.stop();
+    std::map<std::string, int> sent;  // each blob's "u" (every kind but the opt change carries one)
+    std::set<std::string> delivered;
+    for (const std::string& line : collector.requestLines()) {
+        JsonDoc upload(dktest::inflatedBody(line));
+        ASSERT_EQ(upload.error(), "");
+        for (std::size_t i = 0; i < upload.root()->u.array.len; ++i) {
+            yajl_val blob = upload.root()->u.array.values[i];
+            if (yajl_val u = dktest::member(blob, "u")) ++sent[dktest::text(u)];
+            if (yajl_val name = dktest::member(blob, "n")) delivered.insert(dktest::text(name));
+        }
+    }
+    for (const std::string& name : tagged) EXPECT_TRUE(delivered.count(name)) << name;
+    for (const auto& [u, times] : sent) EXPECT_EQ(times, 1) << u;
 }
 
 }  // namespace
