@@ -284,3 +284,40 @@ TEST(MetricsCli, ThreeProcessesOnOneHomeShareTheStore) {
 }
 
 }  // namespace
+
+namespace {
+
+// Both stores damaged past their first page between two runs: the next start sets each aside,
+// says so once, and what it then tags and pages reaches the collectors.
+TEST(MetricsCli, DamagedStoresAreHealedAtTheNextStart) {
+    dktest::TempDir dir;
+    const std::string home = dir.file("home");
+    const std::vector<std::string> first = dktest::metricsCli(
+        home, {"--endpoint", "pagestats.collector=http://127.0.0.1:9"},
+        "metrics start k\nmetrics tag-many 150 old\nps start UA-1-2 0\nps page-many 150 old\nps stop\n");
+    ASSERT_EQ(dktest::runProcess(first).status, 0);
+    const std::string metricsStore = home + "/Library/Caches/.trackwell/trackwell.sqlite";
+    const std::string hitStore = home + "/Documents/pagestats.sql";
+    dktest::damagePastFirstPage(metricsStore);
+    dktest::damagePastFirstPage(hitStore);
+
+    dktest::RecordingServer metrics(dir.file("m")), pages(dir.file("p"), R"({"default": {"body": "x"}})");
+    ASSERT_TRUE(metrics.running() && pages.running());
+    const dktest::ProcessResult r = dktest::runProcess(dktest::metricsCli(
+        home, {"--endpoint", "trackwell.collector.1=" + metrics.url(), "--endpoint", "pagestats.collector=" + pages.url()},
+        "metrics start k\nsettle 20\nmetrics tag new\nmetrics upload\nsettle 20\nstore count\n"
+        "ps start UA-1-2 0\nps page /new\nps dispatch\nsettle 20\nps last-dispatch\n"));
+    EXPECT_EQ(r.out, "ok\nidle\ntagged new\nok\nidle\n0\nok\nok\nyes\nidle\ndispatched 1 failed 0\n");
+    EXPECT_EQ(r.err, "Metrics store is damaged; moved to " + metricsStore + ".corrupt\n"
+                     "PageStats database is damaged; moved to " + hitStore + ".corrupt\n");
+    metrics.stop();
+    pages.stop();
+    std::string sent;
+    for (const std::string& line : metrics.requestLines()) sent += dktest::inflatedBody(line);
+    EXPECT_NE(sent.find(R"("n":"new")"), std::string::npos);
+    EXPECT_EQ(sent.find(R"("n":"old-)"), std::string::npos);
+    ASSERT_EQ(pages.requestLines().size(), 1u);
+    EXPECT_NE(pages.requestLines()[0].find("new"), std::string::npos);
+}
+
+}  // namespace
