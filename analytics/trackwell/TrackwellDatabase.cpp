@@ -170,14 +170,15 @@ void TrackwellDatabase::makeSchema() {
     if (schemaVersion() <= 1) runScript(kUpgradeFromVersion1, std::size(kUpgradeFromVersion1));
 }
 
-// Damage met at any statement is handled as at open: the file goes aside and the store starts
-// anew (what was in it is lost either way; a damaged store kept fails every upload for ever).
+// Said on standard error too: the log hook discards by default, and the user's data is gone.
 void TrackwellDatabase::sayDamaged() const {
     const std::string said = "Metrics store is damaged; moved to " + m_path + ".corrupt";
     plat::foundation::logText(said);
     dk::trackwell::logMessage(said);
 }
 
+// Damage met at any statement is handled as at open: the file goes aside and the store starts
+// anew (what was in it is lost either way; a damaged store kept fails every upload for ever).
 void TrackwellDatabase::heal() {
     ++m_useDepth;  // the statements below heal nothing themselves
     m_damaged = false;
