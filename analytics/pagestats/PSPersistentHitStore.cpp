@@ -159,6 +159,16 @@ void PSPersistentHitStore::heal() {
     --m_operationDepth;
 }
 
+bool PSPersistentHitStore::claimDispatch() {
+    if (m_path.empty()) return false;
+    if (!m_dispatchClaim) m_dispatchClaim = std::make_unique<dk::trackwell::ExclusiveClaim>(m_path + "-dispatch");
+    return m_dispatchClaim->claim();
+}
+
+void PSPersistentHitStore::releaseDispatch() {
+    if (m_dispatchClaim) m_dispatchClaim->release();
+}
+
 int PSPersistentHitStore::beginTransaction() {
     if (m_turns) m_turns->beforeWrite();
     return runKept(m_beginTransaction);

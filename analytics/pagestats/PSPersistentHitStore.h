@@ -45,6 +45,11 @@ public:
     // Reloads storedHits from the table.
     bool countHits();
 
+    // Hits are sent by one process at a time (several may share a home): two would peek and send
+    // the same rows. False while another process holds the claim; kept until released.
+    bool claimDispatch();
+    void releaseDispatch();
+
     // The next put opens a new visit.
     void startNewSession();
 
@@ -129,6 +134,7 @@ private:
     bool m_damaged = false;  // a statement met SQLITE_CORRUPT or SQLITE_NOTADB: heal when done
     int m_operationDepth = 0;
     std::uint64_t m_lastHitId = 0;  // the highest hit id read or written
+    std::unique_ptr<dk::trackwell::ExclusiveClaim> m_dispatchClaim;
 
     sqlite3_stmt* m_insertHit = nullptr;
     sqlite3_stmt* m_selectHit = nullptr;

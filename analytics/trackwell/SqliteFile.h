@@ -43,6 +43,24 @@ FileIdentity fileIdentity(const std::string& path);
 // it is no longer the file `opened` (another process set it aside first and made a fresh one).
 void setAside(const std::string& path, const FileIdentity& opened);
 
+// A claim one process holds at a time on what several share (an advisory lock on `path`, made
+// 0600 when missing), given up with the process however it ends. Claiming what is already held
+// here succeeds; false while another process (or another claim object) holds it.
+class ExclusiveClaim {
+public:
+    explicit ExclusiveClaim(std::string path) : m_path(std::move(path)) {}
+    ~ExclusiveClaim() { release(); }
+    ExclusiveClaim(const ExclusiveClaim&) = delete;
+    ExclusiveClaim& operator=(const ExclusiveClaim&) = delete;
+
+    bool claim();
+    void release();
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
 // Turns at the write lock for the processes that share a store file. SQLite's own waiting polls
 // the lock, and a process writing in a loop takes it again before a waiting one looks: the other
 // process's tags failed after the whole busy time-out. Here a connection that waits marks the file

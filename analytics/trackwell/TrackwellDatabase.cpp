@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,25 +342,14 @@ bool TrackwellDatabase::rollbackTransaction(std::string_view name) {
 
 bool TrackwellDatabase::claimUpload() {
     std::lock_guard lock(m_uploadLock);
-    if (m_uploadClaim >= 0) return true;
     if (m_directory.empty()) return false;
-    const std::string path = m_directory + "/" + kUploadLockFileName;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_uploadClaim = fd;
-    return true;
+    if (!m_uploadClaim) m_uploadClaim = std::make_unique<dk::trackwell::ExclusiveClaim>(m_directory + "/" + kUploadLockFileName);
+    return m_uploadClaim->claim();
 }
 
 void TrackwellDatabase::releaseUpload() {
     std::lock_guard lock(m_uploadLock);
-    if (m_uploadClaim < 0) return;
-    ::flock(m_uploadClaim, LOCK_UN);
-    ::close(m_uploadClaim);
-    m_uploadClaim = -1;
+    if (m_uploadClaim) m_uploadClaim->release();
 }
 
 // ---- reads and writes ----

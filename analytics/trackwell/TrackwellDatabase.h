@@ -122,5 +122,5 @@ private:
     int m_useDepth = 0;        // nested uses of the statement lock by its holder
     bool m_damaged = false;    // a statement met SQLITE_CORRUPT or SQLITE_NOTADB: heal when free
     std::mutex m_uploadLock;
-    int m_uploadClaim = -1;  // the locked file while this store owns the upload
+    std::unique_ptr<dk::trackwell::ExclusiveClaim> m_uploadClaim;
 };
