@@ -11,7 +11,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
@@ -236,8 +235,7 @@ TEST(MetricsCli, ThreeProcessesOnOneHomeShareTheStore) {
     ASSERT_TRUE(collector.running());
     const std::vector<std::string> argv = dktest::metricsCli(
         dir.file("home"), {"--clock", "real", "--endpoint", "trackwell.collector.1=" + collector.url()});
-    std::vector<dktest::ProcessResult> runs(3);
-    std::vector<std::thread> threads;
+    std::vector<dktest::TogetherRun> together;
     for (int p = 0; p < 3; ++p) {
         std::string commands = "metrics start k\n";
         for (int cycle = 0; cycle < 8; ++cycle) {
@@ -245,15 +243,11 @@ TEST(MetricsCli, ThreeProcessesOnOneHomeShareTheStore) {
             commands += "metrics tag-many 25 " + prefix + "\nmetrics upload\nmetrics close\nmetrics upload\n"
                         "metrics resume\n";
         }
-        commands += "settle 30\n";
-        const std::string file = dir.file("p" + std::to_string(p) + ".commands");
-        dktest::writeFile(file, commands);
         std::vector<std::string> args = argv;
-        // Seeded alike, the processes would draw the same UUIDs.
-        args.insert(args.end(), {"--seed", std::to_string(11 + p), "--commands", file});
-        threads.emplace_back([&runs, p, args] { runs[p] = dktest::runProcess(args); });
+        args.insert(args.end(), {"--seed", std::to_string(11 + p)});  // seeded alike: the same UUIDs
+        together.push_back({args, commands + "settle 30\n"});
     }
-    for (std::thread& t : threads) t.join();
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
     std::set<std::string> tagged;
     for (const dktest::ProcessResult& r : runs)
         for (const std::string& line : dktest::lines(r.out)) {

@@ -9,7 +9,6 @@
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/analytics/MetricsCliSupport.h"
@@ -144,24 +143,17 @@ TEST(PageStatsCli, ThreeProcessesOnOneHomeShareTheStore) {
     dktest::TempDir dir;
     dktest::RecordingServer server(dir.file("server"), okScript());
     ASSERT_TRUE(server.running());
-    std::vector<dktest::ProcessResult> runs(3);
-    std::vector<std::thread> threads;
+    std::vector<dktest::TogetherRun> together;
     for (int p = 0; p < 3; ++p) {
         std::string commands = "ps start UA-1-2 0\n";
         for (int cycle = 0; cycle < 4; ++cycle)
             commands += "ps page-many 20 p" + std::to_string(p) + "c" + std::to_string(cycle) + "\nps dispatch\n"
                         "settle 0.2\n";
-        commands += "settle 20\n";
         // Seeded alike, the processes would share a store id and its hits' random numbers.
-        const std::vector<std::string> argv =
-            psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", std::to_string(11 + p)});
-        const std::string file = dir.file("p" + std::to_string(p) + ".commands");
-        dktest::writeFile(file, commands);
-        std::vector<std::string> args = argv;
-        args.insert(args.end(), {"--commands", file});
-        threads.emplace_back([&runs, p, args] { runs[p] = dktest::runProcess(args); });
+        together.push_back({psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", std::to_string(11 + p)}),
+                            commands + "settle 20\n"});
     }
-    for (std::thread& t : threads) t.join();
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
     std::set<std::string> stored;
     for (const dktest::ProcessResult& r : runs)
         for (const std::string& line : dktest::lines(r.out)) {
