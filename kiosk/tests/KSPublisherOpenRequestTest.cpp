@@ -110,6 +110,23 @@ TEST_F(KSPublisherOpenRequestTest, FailedOpensKeepCountingUntilOneSucceeds) {
     EXPECT_EQ(plat::foundation::Pasteboard::named("com.drovik.kiosk.session", false)->string(), "S1");
 }
 
+// A server error is no session open, whatever its body says: the counters and the session stay.
+TEST_F(KSPublisherOpenRequestTest, ServerErrorsWithAParsableBodyFail) {
+    serve(R"({"/v3/publisher/open/": [{"body": "{\"response\": {\"session\": \"S0\"}}"},)"
+          R"( {"status": "HTTP/1.1 503 Busy", "body": "{\"response\": {\"session\": \"S5\"}}"},)"
+          R"( {"status": "HTTP/1.1 500 Oops", "body": "{\"error\": null, \"response\": {}}"},)"
+          R"( {"body": "{}"}]})");
+    open();
+    play(10);
+    open();
+    play(20);
+    open();
+    play(5);
+    open();
+    EXPECT_EQ(opens(), (std::vector<std::string>{"0/0  ok", "1/10 S0 ok", "2/30 S0 ok", "3/35 S0 ok"}));
+    EXPECT_EQ(KSAPIRequest::session(), "S0");
+}
+
 TEST_F(KSPublisherOpenRequestTest, DeviceIdentifiersAndTheOptOut) {
     serve(R"({"/v3/publisher/open/": {"body": "{}"}})");
     auto request = KSPublisherOpenRequest::requestForApp("tok", "sec");

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -132,6 +133,51 @@ TEST(PageStatsCli, EveryAcknowledgedPageIsDeliveredAcrossKilledRuns) {
     EXPECT_FALSE(bad.requestLines().empty());  // the killed runs did dispatch
     collect(good, [](int) { return true; });
     for (const std::string& page : acknowledged) EXPECT_TRUE(delivered.count(page)) << page;
+}
+
+}  // namespace
+
+namespace {
+
+// Three processes on one home page and dispatch at once: every put is stored, every page reaches
+// the collector, and none twice (one process sends the stored hits at a time).
+TEST(PageStatsCli, ThreeProcessesOnOneHomeShareTheStore) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"), okScript());
+    ASSERT_TRUE(server.running());
+    std::vector<dktest::TogetherRun> together;
+    for (int p = 0; p < 3; ++p) {
+        std::string commands = "ps start UA-1-2 0\n";
+        for (int cycle = 0; cycle < 4; ++cycle)
+            commands += "ps page-many 20 p" + std::to_string(p) + "c" + std::to_string(cycle) + "\nps dispatch\n"
+                        "settle 0.2\n";
+        // Seeded alike, the processes would share a store id and its hits' random numbers.
+        together.push_back({psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", std::to_string(11 + p)}),
+                            commands + "settle 20\n"});
+    }
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
+    std::set<std::string> stored;
+    for (const dktest::ProcessResult& r : runs)
+        for (const std::string& line : dktest::lines(r.out)) {
+            EXPECT_FALSE(line.starts_with("error")) << line;
+            if (line.starts_with("ok /")) stored.insert(line.substr(3));
+        }
+    EXPECT_EQ(stored.size(), 3u * 4 * 20);
+    // What was left goes with the next start's dispatches.
+    std::string last = "ps start UA-1-2 0\n";
+    for (int i = 0; i < 3; ++i) last += "ps dispatch\nsettle 20\n";
+    last += "hits count\n";
+    const std::string out = dktest::runProcess(psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", "21"}, last)).out;
+    EXPECT_TRUE(out.ends_with("\n0\n")) << out;
+
+    server.stop();
+    std::map<std::string, int> sent;
+    for (const std::string& line : server.requestLines()) {
+        const std::size_t page = line.find("utmp=%2F");
+        if (page != std::string::npos) ++sent["/" + line.substr(page + 8, line.find('&', page) - page - 8)];
+    }
+    for (const std::string& page : stored) EXPECT_TRUE(sent.count(page)) << page;
+    for (const auto& [page, times] : sent) EXPECT_EQ(times, 1) << page;
 }
 
 }  // namespace
