@@ -51,7 +51,8 @@ plat::foundation::UserDefaults* defaults() {
 }
 
 // The servers of the answer's "urls", in the order the properties take their defaults after.
-constexpr const char* kServerKeys[8] = {"config", "oa", "feedback", "vc", "ads", "analytics", "debug", "mraid"};
+constexpr const char* kServerKeys[8] = {"config", "oa",        "feedback", "vc",
+                                        "ads",    "analytics", "debug",    "mraid"};
 
 // What a "urls" entry names: nothing (absent, or no URL), a server, or a URL of another scheme.
 struct ServerEntry {
@@ -65,9 +66,11 @@ ServerEntry serverFrom(const Value* urls, const char* key) {
     const Value* value = urls ? urls->find(key) : nullptr;
     if (!value || value->array() || value->dictionary() || value->isNull()) return {};
     std::string text = value->description();
-    if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text)) return {};
+    if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text))
+        return {};
     std::string scheme = text.substr(0, text.find(':'));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (scheme != "http" && scheme != "https") return {std::nullopt, true};
     return {std::move(text), false};
 }
@@ -286,12 +289,14 @@ void OBConfig::requestEnded(int status, std::optional<Value> decoded, bool faile
 void OBConfig::keepServersIn(Value::Dictionary& answer) const {
     auto urls = answer.find("urls");
     if (urls == answer.end() || !urls->second.dictionary()) return;
-    const std::string* current[8] = {&m_configURL,     &m_oaBaseURL,     &m_feedbackURL,        &m_virtualCurrencyURL,
-                                     &m_advertisingURL, &m_analyticsURL, &m_instrumentationURL, &m_mraidURL};
+    const std::string* current[8] = {&m_configURL,      &m_oaBaseURL,    &m_feedbackURL,
+                                     &m_virtualCurrencyURL, &m_advertisingURL, &m_analyticsURL,
+                                     &m_instrumentationURL, &m_mraidURL};
     for (int i = 0; i < 8; ++i) {
         if (!serverFrom(&urls->second, kServerKeys[i]).refused) continue;
         Value& entry = (*urls->second.dictionary())[kServerKeys[i]];
-        plat::foundation::log("orbad: configuration refused: urls.%s is no http or https address (%s); keeping %s",
+        plat::foundation::log("orbad: configuration refused: urls.%s is no http or https address (%s); "
+                              "keeping %s",
                               kServerKeys[i], entry.description().c_str(), current[i]->c_str());
         entry = Value(*current[i]);
     }

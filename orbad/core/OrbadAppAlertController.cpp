@@ -34,7 +34,8 @@ std::string key(const char* format, const std::string& id) {
 // return, the next-line control, the Unicode space separators and the line and paragraph separators.
 bool isBlank(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
 }
 
 std::string trimmed(const std::string& text) {

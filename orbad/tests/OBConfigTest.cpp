@@ -189,7 +189,11 @@ TEST_F(OBConfigTest, EachAnswerLeavesItsCountsAndCache) {
 }
 
 TEST_F(OBConfigTest, ServersOfOtherSchemesAreRefusedAndThePreviousKept) {
-    serve(R"({"default": {"body": "{\"urls\": {\"config\": \"file:///etc/passwd\", \"ads\": \"javascript://x%0Aalert(1)\", \"feedback\": \"ftp://files.example/f\", \"mraid\": \"FILE:///tmp/boot.js\", \"oa\": \"data://text/plain,x\", \"analytics\": \"HTTPS://good.example/a\", \"debug\": \"http://good.example/d\"}}"}})");
+    serve(R"({"default": {"body": "{\"urls\": {)"
+          R"(\"config\": \"file:///etc/passwd\", \"ads\": \"javascript://x%0Aalert(1)\", )"
+          R"(\"feedback\": \"ftp://files.example/f\", \"mraid\": \"FILE:///tmp/boot.js\", )"
+          R"(\"oa\": \"data://text/plain,x\", \"analytics\": \"HTTPS://good.example/a\", )"
+          R"(\"debug\": \"http://good.example/d\"}}"}})");
     cache(Value::Dictionary{{"urls", Value::Dictionary{{"config", url("/cached")},
                                                        {"ads", "https://ads.example/x"},
                                                        {"mraid", "http://script.example/boot.js"}}}});
@@ -214,13 +218,14 @@ TEST_F(OBConfigTest, ServersOfOtherSchemesAreRefusedAndThePreviousKept) {
     for (const auto& server : servers) {
         EXPECT_EQ(server.now(config), server.kept) << server.key;
         const Value* cached = file->find("urls")->find(server.key);
-        EXPECT_EQ(cached ? cached->description() : "", server.kept) << server.key << ": the cache keeps it too";
+        EXPECT_EQ(cached ? cached->description() : "", server.kept) << server.key << ": in the cache too";
     }
 
     // A cache that names such a server all the same (written by hand, or before) gives the default.
     m_config->removeObserver(&m_heard);
     m_config.reset();
-    cache(Value::Dictionary{{"urls", Value::Dictionary{{"config", "file:///etc/passwd"}, {"ads", "ftp://x.example/"}}}});
+    cache(Value::Dictionary{
+        {"urls", Value::Dictionary{{"config", "file:///etc/passwd"}, {"ads", "ftp://x.example/"}}}});
     plat::net::setNetOverride(plat::net::parseNetOverride("none"));
     m_heard.count = 0;
     OBConfig& again = start();
