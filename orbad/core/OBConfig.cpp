@@ -16,6 +16,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
@@ -118,8 +119,7 @@ std::string orbadSupportDirectory() {
     const plat::foundation::Container* container = plat::foundation::Container::main();
     std::string base = container ? container->applicationSupportPath() : std::string();
     std::string path = base + "/" + plat::foundation::processName() + "/OrbadSDK";
-    std::error_code ignored;
-    std::filesystem::create_directories(path, ignored);
+    plat::foundation::makeDirectories(path);
     return path;
 }
 
@@ -156,8 +156,7 @@ OBConfig::OBConfig(std::shared_ptr<OBEnvironment> environment)
     const plat::foundation::Container* container = plat::foundation::Container::main();
     const std::string caches =
         (container ? container->cachesPath() : std::string()) + "/" + plat::foundation::processName();
-    std::error_code ignored;
-    std::filesystem::create_directories(caches, ignored);
+    plat::foundation::makeDirectories(caches);
     m_cacheFile = caches + "/OrbadConfig-" + m_environment->applicationId() + ".plist";
     loadConfiguration();
     m_tracking = std::make_unique<OBSessionTracking>(

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sys/FileModes.h"
+
 namespace plat::foundation {
 
 std::string absolutePath(const std::string& path) {
@@ -25,7 +27,7 @@ bool makeDirectories(const std::string& path, Error* error) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         const std::string where = prefix == path ? "" : prefix + ": ";
-        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(prefix.c_str(), plat::sys::kPrivateDirectoryMode) != 0 && errno != EEXIST)
             return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + std::strerror(errno));
         if (!isDirectory(prefix))
             return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + "not a directory");

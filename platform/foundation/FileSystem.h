@@ -11,7 +11,9 @@ namespace plat::foundation {
 // `path` made absolute against the working directory and lexically normal, without a trailing
 // slash ("/" stays "/").
 std::string absolutePath(const std::string& path);
-// Makes `path` and its missing parents; false with an error naming the path that failed.
+// Makes `path` and its missing parents, each the user's alone (kPrivateDirectoryMode, however permissive
+// the umask; folders already there are left as they are); false with an error naming the path that
+// failed.
 bool makeDirectories(const std::string& path, Error* error = nullptr);
 bool isDirectory(const std::string& path);
 // True when something (a file, a directory, anything) is at `path`, links followed.

@@ -19,6 +19,7 @@
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/sys/AtomicFile.h"
+#include "platform/sys/FileModes.h"
 
 namespace plat::foundation {
 
@@ -87,7 +88,7 @@ public:
     DirectoryLock() {
         const std::string dir = Pasteboard::directory();
         makeDirectories(dir);
-        m_fd = ::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        m_fd = ::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, plat::sys::kPrivateFileMode);
         if (m_fd >= 0)
             while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
             }
