@@ -47,8 +47,9 @@ TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
     EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
-// Only a completed dispatch counts: one that stop cancelled leaves "none"; settle waits out a
-// retry delay.
+// Only a completed dispatch counts: one that stop cancelled leaves "none". Settle moves no clock:
+// a dispatch in its retry delay stays in flight on the virtual clock however long settle waits in
+// real time, and the time stamped stays where it was, until `run` lets the delay pass.
 TEST(PageStatsCli, LastDispatchAndSettle) {
     dktest::TempDir dir;
     dktest::RecordingServer silent(dir.file("silent"), R"({"default": {"silent": true}})");
@@ -59,9 +60,10 @@ TEST(PageStatsCli, LastDispatchAndSettle) {
     dktest::RecordingServer busy(dir.file("busy"),
                                  R"({"default": {"body": "x"}, "requests": {"1": {"status": "HTTP/1.1 503 Busy"}}})");
     r = dktest::runProcess(psCli(dir.file("b"), busy.url(), {},
-        "ps start UA-1-2 0\nps page /a\nps dispatch\nsettle\nps last-dispatch\nps dispatch\nps dispatch\nsettle\n"
-        "ps last-dispatch\n"));
-    EXPECT_EQ(r.out, "ok\nok\nyes\nidle\ndispatched 0 failed 1\nyes\nno\nidle\ndispatched 1 failed 0\n");
+        "ps start UA-1-2 0\nps page /a\nps dispatch\nsettle\nps last-dispatch\nps dispatch\nps dispatch\ntime\n"
+        "settle 0.2\ntime\nps last-dispatch\nrun 2\nsettle\nps last-dispatch\ntime\n"));
+    EXPECT_EQ(r.out, "ok\nok\nyes\nidle\ndispatched 0 failed 1\nyes\nno\n1700000000.250\nbusy\n1700000000.250\n"
+                     "dispatched 0 failed 1\nok\nidle\ndispatched 1 failed 0\n1700000002.250\n");
 }
 
 // At least once: children page and dispatch while the collector answers 503, closes in the middle

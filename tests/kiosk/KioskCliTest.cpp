@@ -3,6 +3,7 @@
 // error and its status compared with data/cli.out (DK_UPDATE_GOLDEN=1 rewrites it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -212,6 +213,27 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
     if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, out);
     EXPECT_EQ(out, dktest::readFile(golden));
     EXPECT_EQ(result.status, 2);  // the refused lines
+}
+
+// --help answers with the one-shot modes, the utilities and every command of command mode, on
+// standard output; each command it lists is one command mode knows.
+TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
+    dktest::TempDir work;
+    for (const std::vector<std::string>& argv : {std::vector<std::string>{kCli, "--help"}, {kCli, "-h"},
+                                                 {kCli, "--home", work.file("home"), "--help"}}) {
+        const dktest::ProcessResult result = dktest::runProcess(argv);
+        EXPECT_EQ(result.status, 0) << argv.back();
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(result.out.starts_with("usage: dk-kiosk-cli json parse")) << result.out;
+        EXPECT_NE(result.out.find("query-quirky JSON"), std::string::npos);
+    }
+    const std::string help = dktest::runProcess({kCli, "--help"}).out;
+    const std::vector<std::string> words = dktest::helpCommandWords(help, "With --home");
+    for (const char* expected : {"run", "settle", "cache", "unit", "content", "badge", "loader"})
+        EXPECT_NE(std::find(words.begin(), words.end(), expected), words.end()) << expected;
+    EXPECT_EQ(dktest::commandsRefusedAsUnknown({kCli, "--home", work.file("home"), "--net", "none"}, words,
+                                               work.path()),
+              std::vector<std::string>{});
 }
 
 }  // namespace

@@ -469,4 +469,41 @@ TEST(OrbadCli, TappedBannerPlaysItsVideoAction) {
     EXPECT_EQ(result.err, "");
 }
 
+// A request to a server that never answers holds `run` for 10 s of real time (one step of the
+// clock), no longer: the run ends with the request still in flight (its own time-out is a minute
+// away) and the clock moved.
+TEST(OrbadCli, RunHoldsTheClockForASilentServerTenSecondsAtMost) {
+    dktest::TempDir work;
+    dktest::RecordingServer silent(work.file("silent"), R"({"default": {"silent": true}})");
+    dktest::writeFile(work.file("held.commands"),
+                      "get " + silent.url() + "/held\nrun 1\nsettle 0\ntime\ncancel\nsettle\n");
+    const dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--start-time", "1700000000", "--commands", "held.commands"}, {},
+        work.path());
+    EXPECT_EQ(result.out, "http GET " + silent.url() + "/held\nok\nbusy\ntime 1700000001.000\nok\nidle\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+}
+
+// --help answers with the usage and every command on standard output; each command it lists is
+// one the tool knows.
+TEST(OrbadCli, HelpListsTheCommandsTheToolKnows) {
+    dktest::TempDir work;
+    const dktest::ProcessResult result = dktest::runProcess({kCli, "--help"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.starts_with("usage: dk-orbad-cli --home DIR")) << result.out;
+    const std::vector<std::string> words = dktest::helpCommandWords(result.out, "Commands");
+    for (const char* expected : {"run", "settle", "get", "start", "banner", "fullscreen", "web", "motion", "widget"})
+        EXPECT_NE(std::find(words.begin(), words.end(), expected), words.end()) << expected;
+    EXPECT_EQ(dktest::commandsRefusedAsUnknown({kCli, "--home", work.file("home"), "--net", "none", "--endpoint",
+                                                "orbad=http://127.0.0.1:9"},
+                                               words, work.path()),
+              std::vector<std::string>{});
+    EXPECT_EQ(dktest::runProcess({kCli, "--home", work.file("home"), "-h"}).status, 0);
+    const dktest::ProcessResult bad = dktest::runProcess({kCli, "--home", work.file("home"), "--web", "x"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.err.starts_with("dk-orbad-cli: --web takes fake or real\nusage: dk-orbad-cli")) << bad.err;
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace dktest {
@@ -146,6 +147,35 @@ bool killedMidWrite(const std::function<void()>& write, long limit) {
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
 }
 
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body) {
+    int start[2];
+    if (pipe(start) != 0) return std::vector<int>(count, -1);
+    std::fflush(nullptr);
+    std::vector<pid_t> children;
+    for (int id = 0; id < count; ++id) {
+        const pid_t child = fork();
+        if (child == 0) {
+            close(start[1]);
+            _exit(body(id, [&] {
+                char c;
+                while (read(start[0], &c, 1) < 0 && errno == EINTR) {
+                }
+            }));
+        }
+        children.push_back(child);
+    }
+    close(start[0]);
+    close(start[1]);  // every child's go() returns
+    std::vector<int> statuses;
+    for (pid_t child : children) {
+        int status = 0;
+        while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        statuses.push_back(child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    return statuses;
+}
+
 }  // namespace dktest
 
 namespace dktest {
@@ -227,6 +257,43 @@ XvfbServer::~XvfbServer() {
         setenv("DISPLAY", m_previous.c_str(), 1);
     else
         unsetenv("DISPLAY");
+}
+
+std::vector<std::string> helpCommandWords(const std::string& help, const std::string& heading) {
+    std::vector<std::string> words;
+    std::istringstream lines(help);
+    std::string line;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Exit status")) break;
+        if (!inside) {
+            inside = line.starts_with(heading);
+            continue;
+        }
+        if (!line.starts_with("  ") || line.size() < 3 || line[2] == ' ') continue;
+        for (std::size_t at = 2; at < line.size();) {
+            const std::size_t end = line.find_first_of(" \n", at);
+            words.push_back(line.substr(at, end - at));
+            const std::size_t next = line.find(" | ", at);
+            if (next == std::string::npos) break;
+            at = next + 3;
+        }
+    }
+    return words;
+}
+
+std::vector<std::string> commandsRefusedAsUnknown(std::vector<std::string> argv, const std::vector<std::string>& words,
+                                                  const std::string& dir) {
+    std::string commands;
+    for (const std::string& word : words) commands += word + "\n";
+    const std::string file = dir + "/help-words.commands";
+    writeFile(file, commands);
+    argv.insert(argv.end(), {"--commands", file});
+    const std::string out = runProcess(argv, {}, dir).out;
+    std::vector<std::string> refused;
+    for (const std::string& word : words)
+        if (out.find("error unknown command: " + word + "\n") != std::string::npos) refused.push_back(word);
+    return refused;
 }
 
 std::string withoutKioskLog(const std::string& text) {

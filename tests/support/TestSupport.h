@@ -56,6 +56,15 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                          const std::string& cwd = "");
 
+// The command words a tool's --help lists: the first word of each " | "-separated form on the lines
+// indented by two spaces (not more: those continue a line) between the line starting with
+// `heading` and the one starting with "Exit status".
+std::vector<std::string> helpCommandWords(const std::string& help, const std::string& heading);
+// The words among `words` that the command-file tool `argv` answers "error unknown command: WORD"
+// when each is given as a bare command line (all through one command file in `dir`).
+std::vector<std::string> commandsRefusedAsUnknown(std::vector<std::string> argv, const std::vector<std::string>& words,
+                                                  const std::string& dir);
+
 // `text` without the content-ads client's own log lines ("[Kiosk-...", and its DNS diagnostic's
 // "Resolved ..." and "Could not resolve ..."), whose ids and order vary from run to run.
 std::string withoutKioskLog(const std::string& text);
@@ -94,6 +103,11 @@ void setGlobal(lua_State* L, const char* name, const std::string& value);
 // Runs `write` in a child process that its file size limit kills (SIGXFSZ) once it has written
 // `limit` bytes to one file; true when the child was killed so, mid-write.
 bool killedMidWrite(const std::function<void()>& write, long limit = 4096);
+
+// Runs `body(id, go)` in `count` child processes (ids 0 to count - 1) side by side: each calls
+// `go()` once set up, which returns when every child has been started, so their work overlaps.
+// The children's exit statuses (what `body` returns; -1 for one that did not exit normally).
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body);
 
 }  // namespace dktest
 
