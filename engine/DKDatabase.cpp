@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sys/FileModes.h"
+
 namespace {
 
 const char* const kCreateTable =
@@ -116,6 +118,8 @@ DKDatabase::~DKDatabase() {
 // call tries again: a lock held by another connection or a lack of descriptors passes.
 bool DKDatabase::open() {
     if (m_connection) return true;
+    // SQLite makes a new file 0644 less the umask; its journals take the database's mode.
+    plat::sys::createPrivateFile(m_filePath);
     if (sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(m_connection);

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sys/FileModes.h"
+
 namespace dk::trackwell {
 
 namespace {
@@ -26,6 +28,8 @@ double monotonicSeconds() {
 
 sqlite3* open(const std::string& path) {
     sqlite3* db = nullptr;
+    // SQLite makes a new file 0644 less the umask; its journals take the database's mode.
+    plat::sys::createPrivateFile(path);
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         sqlite3_close_v2(db);
         return nullptr;

@@ -148,8 +148,7 @@ TrackwellDatabase::TrackwellDatabase(Places places)
     : m_directory(trackwellDirectoryPath(places)), m_path(trackwellDatabasePath(places)), m_places(std::move(places)) {
     if (m_path.empty()) return;
     moveOldStore();
-    std::error_code ignored;
-    fs::create_directories(m_directory, ignored);
+    plat::foundation::makeDirectories(m_directory);
 
     std::lock_guard transaction(m_transactionLock);
     Use use(*this);
@@ -195,7 +194,7 @@ void TrackwellDatabase::moveOldStore() {
     const std::string old = m_places.documents + "/" + kDirectoryName;
     std::error_code error;
     if (!fs::is_directory(old, error)) return;
-    fs::create_directories(m_places.caches, error);
+    plat::foundation::makeDirectories(m_places.caches);
     if (::rename(old.c_str(), m_directory.c_str()) != 0) fs::remove_all(old, error);
 }
 

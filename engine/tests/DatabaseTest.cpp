@@ -112,6 +112,7 @@ protected:
 };
 
 TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
+    const dktest::ScopedUmask permissive(0);  // the file is the user's alone all the same
     open(save);  // keys that are not text store nothing: no file yet
     EXPECT_EQ(run("for _, key in ipairs({ true, {}, print }) do database.storeValueForKey('v', key) end "
                   "return database.loadValueForKey('score'), database.loadValueForKey(true)"),
@@ -123,6 +124,7 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
         "database.storeValueForKey(42.5, 7) database.storeValueForKey('x', 'gone') "
         "database.storeValueForKey(nil, 'gone')");
     close();
+    EXPECT_EQ(dktest::unexpectedModes(m_file, 0600, 0700), std::vector<std::string>{});
     open(save);
     EXPECT_EQ(
         run("local d = database return d.loadValueForKey('k\\0ey') == 'a\\0b\\0c', d.loadValueForKey('k'), "

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sys/FileModes.h"
+
 namespace plat::foundation {
 
 std::string absolutePath(const std::string& path) {
@@ -27,7 +29,7 @@ bool makeDirectories(const std::string& path, Error* error) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         const std::string where = prefix == path ? "" : prefix + ": ";
-        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(prefix.c_str(), plat::sys::kPrivateDirectoryMode) != 0 && errno != EEXIST)
             return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + std::strerror(errno));
         if (!isDirectory(prefix))
             return fail(error, kFileWriteUnknownError, "cannot make directory " + path + ": " + where + "not a directory");
@@ -38,7 +40,7 @@ bool makeDirectories(const std::string& path, Error* error) {
 FileLock::FileLock(const std::string& path, bool wait) {
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, plat::sys::kPrivateFileMode);
     if (m_fd < 0) return;
     int taken;
     while ((taken = flock(m_fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {

@@ -11,15 +11,18 @@ namespace plat::foundation {
 // `path` made absolute against the working directory and lexically normal, without a trailing
 // slash ("/" stays "/").
 std::string absolutePath(const std::string& path);
-// Makes `path` and its missing parents; false with an error naming the path that failed.
+// Makes `path` and its missing parents, each the user's alone (kPrivateDirectoryMode, however permissive
+// the umask; folders already there are left as they are); false with an error naming the path that
+// failed.
 bool makeDirectories(const std::string& path, Error* error = nullptr);
 bool isDirectory(const std::string& path);
 // True when something (a file, a directory, anything) is at `path`, links followed.
 bool pathExists(const std::string& path);
 
-// An flock on the file at `path` (made, with its directory, when missing), held for the object's
-// life: the read-modify-writes of every process taking it on that file go one after the other.
-// With `wait` false it is taken only when free at once. Not held when the file cannot be opened.
+// An flock on the file at `path` (made the user's alone, with its directory, when missing), held
+// for the object's life: the read-modify-writes of every process taking it on that file go one
+// after the other. With `wait` false it is taken only when free at once. Not held when the file
+// cannot be opened.
 class FileLock {
 public:
     explicit FileLock(const std::string& path, bool wait = true);

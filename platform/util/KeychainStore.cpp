@@ -32,9 +32,7 @@ bool makeKeychainDirectory(const std::string& path) {
     std::error_code ignored;
     const std::filesystem::path directory = std::filesystem::path(path).parent_path();
     if (std::filesystem::exists(directory, ignored)) return true;
-    std::filesystem::create_directories(directory, ignored);
-    ::chmod(directory.c_str(), 0700);
-    return std::filesystem::is_directory(directory, ignored);
+    return plat::foundation::makeDirectories(directory.string());
 }
 
 }  // namespace

@@ -125,9 +125,11 @@ std::vector<std::string> uploads(dktest::RecordingServer& server) {
 }
 
 // Both collectors refuse the first upload: the second sends its blobs again under the same header
-// (number and "u"), with the new ones after them.
+// (number and "u"), with the new ones after them. The store is the user's alone, however
+// permissive the umask.
 TEST(MetricsCli, AFailedUploadGoesAgainUnderTheSameHeader) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string script = R"({"default": {}, "requests": {"1": {"status": "HTTP/1.1 503 No"}}})";
     dktest::RecordingServer first(dir.file("s1"), script), second(dir.file("s2"), script);
     dktest::ProcessResult r = dktest::runProcess(dktest::metricsCli(
@@ -146,6 +148,8 @@ TEST(MetricsCli, AFailedUploadGoesAgainUnderTheSameHeader) {
                   dktest::text(dktest::member(failed.root()->u.array.values[i], "u")));
     EXPECT_EQ(dktest::text(dktest::member(again.root()->u.array.values[0], "seq")), "1");
     EXPECT_EQ(dktest::text(dktest::member(again.root()->u.array.values[before], "n")), "again");
+    EXPECT_TRUE(dktest::exists(dir.file("home/Library/Caches/.trackwell/trackwell.sqlite")));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
 // An upload asked for while one is under way stages nothing and loses nothing.

@@ -29,9 +29,10 @@ std::vector<std::string> psCli(const std::string& home, const std::string& serve
 }
 
 // The request bytes are pinned whole: the User-Agent of the facts file, Host without the port,
-// one queue time per hit.
+// one queue time per hit. The store is the user's alone, however permissive the umask.
 TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(dir.file("server"), okScript());
     dktest::ProcessResult result =
         dktest::runProcess(psCli(dir.file("home"), server.url(), {"--commands", DK_TEST_DATA_DIR "/ps.commands"}));
@@ -43,6 +44,8 @@ TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
     std::string requests = server.connectionBytes(1);
     EXPECT_EQ(requests.find("127.0.0.1:"), std::string::npos);
     EXPECT_EQ(requests, dktest::readFile(DK_TEST_DATA_DIR "/ps-requests.txt"));
+    EXPECT_TRUE(dktest::exists(dir.file("home/Documents/pagestats.sql")));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
 // Only a completed dispatch counts: one that stop cancelled leaves "none". Settle moves no clock:

@@ -63,8 +63,10 @@ const char* kCacheScript = R"({"requests": {
   "8": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "fragment"}},
   "default": {"status": "HTTP/1.1 500 Unexpected"}})";
 
+// What went to disk is the user's alone, however permissive the umask.
 TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(dir.file("server"), kCacheScript);
     ASSERT_TRUE(server.running());
     const std::string u = server.url();
@@ -90,10 +92,13 @@ TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
     const std::string transcript = first + "--- new process\n" + second;
     if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, transcript);
     EXPECT_EQ(transcript, dktest::readFile(golden));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
+// Their homes and the slots are the user's alone, however permissive the umask.
 TEST(KioskCliUdid, TwoHomesOnOnePasteboardDirectoryAgree) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string ask = "udid\ndefaults get SharedUDID\n";
     const std::string first = commands(dir.file("one"), dir.file("boards"), ask);
     const std::string second = commands(dir.file("two"), dir.file("boards"), ask);
@@ -108,6 +113,9 @@ TEST(KioskCliUdid, TwoHomesOnOnePasteboardDirectoryAgree) {
               std::string(40, '0') + " 1");
     EXPECT_EQ(commands(dir.file("two"), dir.file("boards"), "udid optout 0\nudid\n").substr(3, 42),
               first.substr(0, 40) + " 0");
+    for (const char* home : {"one", "two"})
+        EXPECT_EQ(dktest::unexpectedModes(dir.file(home), 0600, 0700), std::vector<std::string>{}) << home;
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("boards"), 0600, 0700), std::vector<std::string>{});
 }
 
 TEST(KioskCliCommands, RefusedLinesAndPasteboardValues) {

@@ -90,9 +90,11 @@ TEST(OrbadCli, RequestsReachabilityAndEvents) {
 }
 
 // The client's start, its configuration against the server, the environment and the session
-// through the lifecycle, with the test bundle and device.
+// through the lifecycle, with the test bundle and device; what it keeps is the user's alone,
+// however permissive the umask.
 TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
     dktest::TempDir work;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(work.file("server"), R"({"requests": {
         "1": {"body": "{\"debug_config\": {\"loglevel\": 2, \"impression\": 5}, \"native_urls\": [\"maps.example\", \"mailto:\"], \"user_agent\": \"theirs\"}"},
         "2": {"status": "HTTP/1.1 500 Oops"}}})");
@@ -109,6 +111,14 @@ TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
     EXPECT_NE(lines[0].find("&fb=id%20with%20spaces&dm=iPhone4_1&"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("&st=0.000000&it=0.000000&new=true& HTTP/1.1"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("&off=0&st=119.100000&it=119.000000& HTTP/1.1"), std::string::npos) << lines[1];
+
+    for (const char* kept :
+         {"Library/Caches/PlayerTest/OrbadConfig-APP123.plist",
+          "Library/Application Support/PlayerTest/OrbadSDK/OrbadSessionTracking-APP123.plist",
+          "Library/Preferences/com.test.player.plist", "Library/AdSupport/advertisingIdentifier"})
+        EXPECT_TRUE(dktest::exists(work.file("home/") + kept)) << kept;
+    EXPECT_EQ(dktest::unexpectedModes(work.file("home"), 0600, 0700), std::vector<std::string>{});
+    EXPECT_EQ(dktest::unexpectedModes(work.file("pb"), 0600, 0700), std::vector<std::string>{});
 }
 
 // A picture of the tool's screenshot: its size and the colour at a point.

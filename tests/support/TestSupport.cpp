@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,31 @@ std::string readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const std::string& contents) {
     std::ofstream(path, std::ios::binary) << contents;
+}
+
+ScopedUmask::ScopedUmask(unsigned mask) : m_old(::umask(static_cast<mode_t>(mask))) {}
+
+ScopedUmask::~ScopedUmask() { ::umask(static_cast<mode_t>(m_old)); }
+
+std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileMode, unsigned directoryMode) {
+    std::vector<std::string> out;
+    auto check = [&](const std::filesystem::path& path) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0) return;
+        const unsigned mode = st.st_mode & 07777;
+        const bool expected =
+            S_ISDIR(st.st_mode) ? mode == directoryMode : !S_ISREG(st.st_mode) || mode == fileMode;
+        if (expected) return;
+        char octal[16];
+        std::snprintf(octal, sizeof octal, " %04o", mode);
+        out.push_back(std::filesystem::relative(path, root).string() + octal);
+    };
+    check(root);
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        check(it->path());
+    return out;
 }
 
 bool exists(const std::string& path) {

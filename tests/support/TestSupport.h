@@ -27,6 +27,24 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 bool exists(const std::string& path);
 
+// The process's umask while it lives, the one before restored after. A test of the modes files are
+// made with sets a permissive one (0), so that only what the code asks for shows.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(unsigned mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    unsigned m_old;
+};
+
+// Each entry under `root` (itself included) whose permission bits differ from `fileMode` (regular
+// files) or `directoryMode` (folders), as "PATH MODE" with the path relative to `root` and the mode
+// in octal; empty when every entry has its mode. Links are not followed.
+std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileMode, unsigned directoryMode);
+
 struct ProcessResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally
     std::string out;

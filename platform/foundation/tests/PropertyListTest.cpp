@@ -177,8 +177,11 @@ TEST(PropertyList, RefusesWhatNoPropertyListHolds) {
 // A write killed midway: UserDefaultsTest.
 TEST(PropertyList, AWriteReplacesTheFileKeepingItsModeOrSaysWhyNot) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string path = dir.file("prefs.plist");
     ASSERT_TRUE(writePropertyList(path, dktest::everyKind(), PropertyListFormat::Xml));
+    EXPECT_EQ(dktest::unexpectedModes(path, 0600, 0700), std::vector<std::string>{})
+        << "a new file is the user's";
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const Value big = Value::Array{Value(Data(100000, 0x5A))};
     ASSERT_TRUE(writePropertyList(path, big, PropertyListFormat::Binary));
