@@ -99,22 +99,11 @@ sqlite3* openDatabaseFile(const std::string& path, const char* probeSql,
 }
 
 bool ExclusiveClaim::claim() {
-    if (m_fd >= 0) return true;
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
+    if (m_lock) return true;
+    plat::foundation::FileLock lock(m_path, /*wait=*/false);
+    if (!lock.held()) return false;
+    m_lock.emplace(std::move(lock));
     return true;
-}
-
-void ExclusiveClaim::release() {
-    if (m_fd < 0) return;
-    ::flock(m_fd, LOCK_UN);
-    ::close(m_fd);
-    m_fd = -1;
 }
 
 TurnTaking::TurnTaking(std::string markPath) : m_markPath(std::move(markPath)) {}

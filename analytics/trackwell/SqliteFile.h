@@ -5,7 +5,10 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "platform/foundation/FileSystem.h"
 
 struct sqlite3;
 
@@ -49,16 +52,15 @@ void setAside(const std::string& path, const FileIdentity& opened);
 class ExclusiveClaim {
 public:
     explicit ExclusiveClaim(std::string path) : m_path(std::move(path)) {}
-    ~ExclusiveClaim() { release(); }
     ExclusiveClaim(const ExclusiveClaim&) = delete;
     ExclusiveClaim& operator=(const ExclusiveClaim&) = delete;
 
     bool claim();
-    void release();
+    void release() { m_lock.reset(); }
 
 private:
     std::string m_path;
-    int m_fd = -1;
+    std::optional<plat::foundation::FileLock> m_lock;
 };
 
 // Turns at the write lock for the processes that share a store file. SQLite's own waiting polls
