@@ -214,10 +214,9 @@ int readDisplaySize(lua_State* L) {
     return 0;
 }
 
-// DK_LoadEngineFromPath; false when the script could not be loaded, so none of it ran.
+// Runs the engine script, inside an engine call the caller holds; false when the script could not
+// be loaded, so none of it ran.
 bool loadEngine(DK_State* state, const char* path) {
-    EngineCall call(state);
-    if (!call) return false;
     lua_State* L = state->L;
     if (luaL_loadfile(L, path ? path : "") != 0) {
         reportError(state);
@@ -274,7 +273,8 @@ void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
 }
 
 void DK_LoadEngineFromPath(DK_State* state, const char* path) {
-    loadEngine(state, path);
+    EngineCall call(state);
+    if (call) loadEngine(state, path);
 }
 
 void DK_InitEngine(DK_State* state) {
