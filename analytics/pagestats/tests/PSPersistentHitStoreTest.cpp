@@ -247,7 +247,9 @@ TEST_F(HitStoreTest, DamagePastTheFirstPageIsHealed) {
         EXPECT_TRUE(dktest::exists(path + ".corrupt"));
         EXPECT_EQ(store->storedHits(), 0u);
         ASSERT_TRUE(put(*store, dktest::pageView("/after")));
-        if (whileOpen) EXPECT_TRUE(store->deleteHit(sent[0].hitId()));  // reported again, late
+        if (whileOpen) {
+            EXPECT_TRUE(store->deleteHit(sent[0].hitId()));  // reported again, late
+        }
         ASSERT_EQ(hitStrings().size(), 1u);
         EXPECT_NE(hitStrings()[0].find("after"), std::string::npos);
         EXPECT_EQ(store->storedHits(), 1u);
