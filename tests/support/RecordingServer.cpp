@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <sstream>
 
@@ -45,6 +46,17 @@ RecordingServer::RecordingServer(std::string outDir, const std::string& scriptJs
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
     if (line.rfind("PORT ", 0) == 0) m_port = std::atoi(line.c_str() + 5);
+}
+
+const char* hostileServerProgram() {
+    return DK_HOSTILE_SERVER;
+}
+
+long peakResidentKb() {
+    std::istringstream in(readFile("/proc/self/status"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
 }
 
 std::string RecordingServer::url() const {

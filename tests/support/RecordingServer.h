@@ -8,6 +8,13 @@
 
 namespace dktest {
 
+// tests/servers/hostile_server.py, the peer of RecordingServer whose answers are attacks.
+const char* hostileServerProgram();
+
+// This process's peak resident memory so far (VmHWM of /proc/self/status), in kilobytes; -1 when
+// unreadable. A process measuring itself before and after an attack bounds what the attack cost.
+long peakResidentKb();
+
 class RecordingServer {
 public:
     // `outDir` receives the server's records; `scriptJson`, when not empty, is its answer script.
