@@ -59,6 +59,18 @@ long peakResidentKb() {
     return -1;
 }
 
+std::vector<long> peakMemoryFigures(const std::string& toolOutput) {
+    std::vector<long> figures;
+    std::istringstream in(toolOutput);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("peak-memory ", 0) == 0) figures.push_back(std::atol(line.c_str() + 12));
+    return figures;
+}
+
+std::string everyAnswer(const std::string& answer) {
+    return R"({"default": )" + answer + "}";
+}
+
 std::string RecordingServer::url() const {
     return "http://127.0.0.1:" + std::to_string(m_port);
 }

@@ -14,6 +14,12 @@ const char* hostileServerProgram();
 // This process's peak resident memory so far (VmHWM of /proc/self/status), in kilobytes; -1 when
 // unreadable. A process measuring itself before and after an attack bounds what the attack cost.
 long peakResidentKb();
+// The figures of the "peak-memory <kB>" lines a client tool printed, in order.
+std::vector<long> peakMemoryFigures(const std::string& toolOutput);
+// The hostile server's answer script giving `answer` (a JSON object) to every request.
+std::string everyAnswer(const std::string& answer);
+// The memory an attack may cost a client beyond its figure before it.
+inline constexpr long kAttackMemoryBoundKb = 64 * 1024;
 
 class RecordingServer {
 public:

@@ -17,8 +17,6 @@ namespace {
 using namespace plat::net;
 using plat::foundation::RunLoop;
 
-constexpr long kMemoryBoundKb = 64 * 1024;
-
 struct Outcome {
     int status = 0;
     std::size_t bytes = 0;
@@ -66,7 +64,7 @@ TEST(URLLoadingBounds, HostileAnswersEndWithinMemoryAndDeadline) {
     dktest::TempDir dir;
     for (const Attack& a : attacks) {
         SCOPED_TRACE(a.name);
-        dktest::RecordingServer server(dir.file(a.name), std::string(R"({"default": )") + a.answer + "}", 120,
+        dktest::RecordingServer server(dir.file(a.name), dktest::everyAnswer(a.answer), 120,
                                        dktest::hostileServerProgram());
         ASSERT_TRUE(server.running());
         Request request;
@@ -76,7 +74,7 @@ TEST(URLLoadingBounds, HostileAnswersEndWithinMemoryAndDeadline) {
         request.deadline = a.deadline;
         const long before = dktest::peakResidentKb();
         Outcome outcome = run(request);
-        EXPECT_LT(dktest::peakResidentKb() - before, kMemoryBoundKb);
+        EXPECT_LT(dktest::peakResidentKb() - before, dktest::kAttackMemoryBoundKb);
         if (a.failure == 0) {
             EXPECT_TRUE(outcome.finished);
             EXPECT_EQ(outcome.status, 200);
