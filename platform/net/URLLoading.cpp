@@ -366,7 +366,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, past the hook
         if (request.ignoresBody) {
+            // Still offered, as by every load: the wire stays the same, only the decoding goes.
             curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+            if (!findHeader(request.headers, "Accept-Encoding"))
+                headerList = curl_slist_append(headerList, "Accept-Encoding: gzip, deflate");
         } else {
             curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
         }

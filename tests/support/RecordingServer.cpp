@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <limits>
 #include <cstdio>
 #include <sstream>
 
@@ -59,12 +60,12 @@ long peakResidentKb() {
     return -1;
 }
 
-std::vector<long> peakMemoryFigures(const std::string& toolOutput) {
+long peakMemoryGrowthKb(const std::string& toolOutput) {
     std::vector<long> figures;
     std::istringstream in(toolOutput);
     for (std::string line; std::getline(in, line);)
         if (line.rfind("peak-memory ", 0) == 0) figures.push_back(std::atol(line.c_str() + 12));
-    return figures;
+    return figures.size() < 2 ? std::numeric_limits<long>::max() : figures.back() - figures.front();
 }
 
 std::string everyAnswer(const std::string& answer) {

@@ -64,8 +64,7 @@ TEST(URLLoadingBounds, HostileAnswersEndWithinMemoryAndDeadline) {
     dktest::TempDir dir;
     for (const Attack& a : attacks) {
         SCOPED_TRACE(a.name);
-        dktest::RecordingServer server(dir.file(a.name), dktest::everyAnswer(a.answer), 120,
-                                       dktest::hostileServerProgram());
+        dktest::HostileServer server(dir.file(a.name), a.answer);
         ASSERT_TRUE(server.running());
         Request request;
         request.url = server.url() + "/";
