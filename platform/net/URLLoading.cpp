@@ -271,6 +271,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     std::string redirectURL;  // set while a redirect's body is held until the hook decides
     std::string heldBody;
     std::string cacheBody;  // the final response's body, for the cache
+    bool keepsForCache = false;  // only with a shared cache to offer it to
     std::size_t bodyLength = 0;  // taken in so far, inflated
     bool bodyTooLong = false;
     std::size_t headLength = 0;
@@ -299,6 +300,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         if (answerFromCache()) return;
+        keepsForCache = cacheable() && URLCache::shared() != nullptr;
         deadlineAt = monotonicNow() + std::min(request.deadline, 1e9);
         multi = curl_multi_init();
         idleFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -549,7 +551,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void queueData(const char* data, std::size_t size) {
         if (size == 0) return;
-        if (cacheable()) cacheBody.append(data, size);
+        if (keepsForCache) cacheBody.append(data, size);
         if (!pending.empty() && pending.back().kind == Event::Data) {
             pending.back().data.append(data, size);
         } else {
