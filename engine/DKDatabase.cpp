@@ -3,9 +3,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <initializer_list>
 #include <utility>
 #include <vector>
+
+#include "platform/sys/FileModes.h"
 
 namespace {
 
@@ -32,6 +36,9 @@ const int kClosingBusyTimeoutMs = 1000;
 // long the lock lasts. A call that does not wait still takes a lock freed meanwhile; all it risks
 // is meeting another game's short transaction, and then its store stays in memory a while longer.
 const auto kLockedOutFor = std::chrono::milliseconds(100);
+// A load's limit: none. After this many tries (a second) it says once what it waits for.
+const int kNoWaitLimit = -1;
+const int kLongWaitTries = 1000;
 
 // Lengths are explicit so that an embedded NUL does not cut the text short.
 void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> text) {
@@ -50,24 +57,26 @@ int stepOnce(sqlite3_stmt* stmt) {
 
 }  // namespace
 
-// Sets how long one call may wait on a lock and, when the call ends, whether calls of its kind
-// are locked out. A store that got through shows the file free for loads as well; a load that got
-// through says nothing of a writer's lock, which stops stores only.
+// Sets how long one call may wait on a lock and, when a store ends, whether stores are locked
+// out. A load has no memory to fall back on, and a nil would pass for a key never stored (a game
+// then stores its default over the real value): it waits however long the lock lasts.
 class DKDatabase::LockRule {
 public:
     LockRule(DKDatabase& db, Access access) : m_db(db), m_access(access) {
-        const auto& since = db.m_lockedOutSince[access];
+        const auto& since = db.m_storesLockedOutSince;
         const bool lockedOut = since && std::chrono::steady_clock::now() - *since < kLockedOutFor;
-        db.m_waitLimitMs = db.m_closing ? kClosingBusyTimeoutMs : lockedOut ? 0 : kBusyTimeoutMs;
+        db.m_waitLimitMs = access == kLoading ? kNoWaitLimit
+                           : db.m_closing     ? kClosingBusyTimeoutMs
+                           : lockedOut        ? 0
+                                              : kBusyTimeoutMs;
         db.m_gaveUp = false;
     }
     ~LockRule() {
-        if (m_db.m_gaveUp) {
-            if (m_db.m_waitLimitMs > 0) m_db.m_lockedOutSince[m_access] = std::chrono::steady_clock::now();
-        } else {
-            m_db.m_lockedOutSince[m_access].reset();
-            if (m_access == kStoring) m_db.m_lockedOutSince[kLoading].reset();
-        }
+        if (m_access == kLoading) return;
+        if (!m_db.m_gaveUp)
+            m_db.m_storesLockedOutSince.reset();
+        else if (m_db.m_waitLimitMs > 0)
+            m_db.m_storesLockedOutSince = std::chrono::steady_clock::now();
     }
     LockRule(const LockRule&) = delete;
     LockRule& operator=(const LockRule&) = delete;
@@ -82,11 +91,16 @@ private:
 // lock free: against stores 5 ms apart it waited up to 230 ms where this waits 1 ms.
 int DKDatabase::waitOnLock(void* self, int tries) {
     auto& db = *static_cast<DKDatabase*>(self);
-    if (tries >= db.m_waitLimitMs) {
+    if (db.m_waitLimitMs == kNoWaitLimit && tries == kLongWaitTries && !db.m_saidLongWait) {
+        db.m_saidLongWait = true;
+        std::fprintf(stderr, "DKDatabase: %s is locked by another process; loads wait for it\n", db.m_filePath.c_str());
+    }
+    if (db.m_waitLimitMs != kNoWaitLimit && tries >= db.m_waitLimitMs) {
         db.m_gaveUp = true;
         return 0;
     }
     if (tries == 0) ++db.m_lockWaits;
+    ++db.m_lockTries;
     usleep(1000);
     return 1;
 }
@@ -104,6 +118,8 @@ DKDatabase::~DKDatabase() {
 // call tries again: a lock held by another connection or a lack of descriptors passes.
 bool DKDatabase::open() {
     if (m_connection) return true;
+    // SQLite makes a new file 0644 less the umask; its journals take the database's mode.
+    plat::sys::createPrivateFile(m_filePath);
     if (sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(m_connection);
@@ -138,7 +154,14 @@ std::optional<std::string> DKDatabase::load(std::string_view key) {
     if (!open()) return std::nullopt;
     bindText(m_select, 1, key);
     std::optional<std::string> value;
-    if (sqlite3_step(m_select) == SQLITE_ROW && sqlite3_column_type(m_select, 0) != SQLITE_NULL) {
+    int rc;
+    // SQLite skips the busy handler where waiting could deadlock two writers; a load holds
+    // nothing, so it tries again.
+    while ((rc = sqlite3_step(m_select)) == SQLITE_BUSY) {
+        sqlite3_reset(m_select);
+        usleep(1000);
+    }
+    if (rc == SQLITE_ROW && sqlite3_column_type(m_select, 0) != SQLITE_NULL) {
         const void* text = sqlite3_column_blob(m_select, 0);
         int bytes = sqlite3_column_bytes(m_select, 0);
         value.emplace(text ? static_cast<const char*>(text) : "", static_cast<size_t>(bytes));

@@ -1,6 +1,7 @@
 // The persistent key/value store "persistent.save": one SQLite table of text keys and values.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -14,8 +15,9 @@ struct sqlite3_stmt;
 // SQLite failures are silent, as scripts expect. A store that cannot be written yet (the file
 // locked by another connection, no descriptor free) is kept and written by a later store or at
 // the latest when the store is destroyed; loads see it meanwhile. A failed open is tried again
-// by the next call. A call waits a few milliseconds on another connection's lock, unless one of
-// its kind (load or store) waited in vain a moment ago: then it tries once.
+// by the next call. A store waits a few milliseconds on another connection's lock, unless one
+// waited in vain a moment ago: then it tries once. A load waits until it can read: it never
+// answers nil for a key the file holds.
 struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);
@@ -29,8 +31,11 @@ public:
     void store(std::string_view key, std::optional<std::string_view> value);
     // The directory scripts keep their tables in, as the host gave it.
     const std::string& tablesDirectory() const { return m_tablesDirectory; }
-    // How many times a call has begun waiting on another connection's lock (tests count them).
-    int lockWaits() const { return m_lockWaits; }
+    // How many times a call has begun waiting on another connection's lock (tests count them,
+    // from another thread too).
+    int lockWaits() const { return m_lockWaits.load(); }
+    // How many times in all a call has tried another connection's lock again.
+    int lockTries() const { return m_lockTries.load(); }
 
 private:
     enum Access { kLoading, kStoring };
@@ -48,9 +53,11 @@ private:
     // The call under way: how long it may wait on a lock, and whether it met one and gave up.
     int m_waitLimitMs = 0;
     bool m_gaveUp = false;
-    // When a call of each kind last waited on a lock in vain; none once one got through.
-    std::optional<std::chrono::steady_clock::time_point> m_lockedOutSince[2];
-    int m_lockWaits = 0;
+    // When a store last waited on a lock in vain; none once one got through.
+    std::optional<std::chrono::steady_clock::time_point> m_storesLockedOutSince;
+    bool m_saidLongWait = false;  // a load's long wait is said once
+    std::atomic<int> m_lockWaits{0};
+    std::atomic<int> m_lockTries{0};
     // Prepared once for the connection's life: no SQL text is built per call.
     sqlite3_stmt* m_select = nullptr;
     sqlite3_stmt* m_update = nullptr;

@@ -14,24 +14,105 @@
 
 namespace {
 
-void reportError(lua_State* L) {
+void reportError(DK_State* state) {
+    lua_State* L = state->L;
     if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
         std::fprintf(stderr, "(DK_Report_Error) Lua Error: %s\n", lua_tostring(L, -1));
     }
+    ++state->printedFailures;
     lua_settop(L, 0);
 }
 
-// A reported call prints the error and empties the stack.
-bool pcallReported(lua_State* L, int nargs, int nresults) {
+bool callable(lua_State* L, int index) {
+    if (lua_isfunction(L, index)) return true;
+    if (!luaL_getmetafield(L, index, "__call")) return false;
+    lua_pop(L, 1);
+    return true;
+}
+
+// Lua's own words for calling what is not a function, naming the script function the engine
+// looked for (a bare C-level call says only "attempt to call a nil value").
+void pushNotCallable(lua_State* L, int index, const char* global) {
+    lua_pushfstring(L, "attempt to call a %s value (global '%s')", luaL_typename(L, index), global);
+}
+
+// A reported call prints the error and empties the stack. With `global`, the function below the
+// arguments is that script global, named when it is missing.
+bool pcallReported(DK_State* state, int nargs, int nresults, const char* global = nullptr) {
+    lua_State* L = state->L;
+    if (global && !callable(L, -nargs - 1)) {
+        pushNotCallable(L, -nargs - 1, global);
+        reportError(state);
+        return false;
+    }
     if (lua_pcall(L, nargs, nresults, 0) == 0) return true;
-    reportError(L);
+    reportError(state);
     return false;
 }
 
-// An ignored call drops its error value too: a script failing every frame must not grow the stack.
-void pcallIgnored(lua_State* L, int nargs) {
-    int base = lua_gettop(L) - nargs - 1;
-    if (lua_pcall(L, nargs, 0, 0) != 0) lua_settop(L, base);
+char kTracebackKey;
+
+// The message handler of ignored calls that hand their failures to the host: the error text
+// followed by Lua's traceback.
+int addTraceback(lua_State* L) {
+    if (lua_type(L, 1) == LUA_TSTRING || lua_type(L, 1) == LUA_TNUMBER)
+        lua_pushvalue(L, 1);
+    else
+        lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+    luaL_traceback(L, L, lua_tostring(L, -1), 1);
+    return 1;
+}
+
+// The handler, kept in the registry: a frame pushes it without making a new closure.
+void pushTracebackHandler(lua_State* L) {
+    lua_pushlightuserdata(L, &kTracebackKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_isnil(L, -1)) return;
+    lua_pop(L, 1);
+    lua_pushcfunction(L, addTraceback);
+    lua_pushlightuserdata(L, &kTracebackKey);
+    lua_pushvalue(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+// Hands the text on top of the stack (the error, then "stack traceback:" and its lines when there
+// is one) to the host's handler.
+void handOver(DK_State* state, const char* global) {
+    size_t length = 0;
+    const char* text = lua_tolstring(state->L, -1, &length);
+    std::string message(text ? text : "", text ? length : 0);
+    std::string traceback;
+    if (const size_t split = message.rfind("\nstack traceback:"); split != std::string::npos) {
+        traceback = message.substr(split + 1);
+        message.resize(split);
+    }
+    state->scriptErrorHandler(state->scriptErrorData, global, message.c_str(), traceback.c_str());
+}
+
+// An ignored call restores the stack whatever happens: a script failing every frame must not grow
+// it. Its failure goes to the host's handler when there is one; a function the script leaves out
+// is no failure.
+void pcallIgnored(DK_State* state, const char* global, int nargs) {
+    lua_State* L = state->L;
+    const int base = lua_gettop(L) - nargs - 1;
+    if (!state->scriptErrorHandler) {
+        if (lua_pcall(L, nargs, 0, 0) != 0) lua_settop(L, base);
+        return;
+    }
+    if (lua_isnil(L, base + 1)) {
+        lua_settop(L, base);
+        return;
+    }
+    if (!callable(L, base + 1)) {
+        pushNotCallable(L, base + 1, global);
+        handOver(state, global);
+        lua_settop(L, base);
+        return;
+    }
+    pushTracebackHandler(L);
+    lua_insert(L, base + 1);
+    if (lua_pcall(L, nargs, 0, base + 1) != 0) handOver(state, global);
+    lua_settop(L, base);
 }
 
 // obj = _G[global]; return obj[method](obj, ...): looked up inside the protected call so that a
@@ -39,7 +120,11 @@ void pcallIgnored(lua_State* L, int nargs) {
 int callMethod(lua_State* L) {
     int n = lua_gettop(L);
     lua_getglobal(L, lua_tostring(L, 1));
+    if (lua_isnil(L, n + 1)) return luaL_error(L, "attempt to index a nil value (global '%s')", lua_tostring(L, 1));
     lua_getfield(L, n + 1, lua_tostring(L, 2));
+    if (!callable(L, n + 2))
+        return luaL_error(L, "attempt to call a %s value (method '%s' of global '%s')", luaL_typename(L, n + 2),
+                          lua_tostring(L, 2), lua_tostring(L, 1));
     lua_pushvalue(L, n + 1);
     for (int i = 3; i <= n; ++i) lua_pushvalue(L, i);
     lua_call(L, n - 1, 0);
@@ -61,10 +146,11 @@ void push(lua_State* L, int v) {
 
 // Calls the script global `name` with the given numbers; a failure is dropped.
 template <class... Args>
-void callGlobal(lua_State* L, const char* name, Args... args) {
+void callGlobal(DK_State* state, const char* name, Args... args) {
+    lua_State* L = state->L;
     lua_getglobal(L, name);
     (push(L, args), ...);
-    pcallIgnored(L, static_cast<int>(sizeof...(args)));
+    pcallIgnored(state, name, static_cast<int>(sizeof...(args)));
 }
 
 // The teardown of a marked state, as its outermost call returns. It counts as a call that never
@@ -72,7 +158,7 @@ void callGlobal(lua_State* L, const char* name, Args... args) {
 // and starts no second teardown.
 void destroy(DK_State* state) {
     ++state->engineCalls;
-    callGlobal(state->L, "shutdownEngine");
+    callGlobal(state, "shutdownEngine");
     lua_close(state->L);     // before the store: a finalizer may still use it
     delete state->database;  // writes what it still holds
     std::free(state);
@@ -102,7 +188,7 @@ private:
 template <class... Args>
 void callGlobalIgnored(DK_State* state, const char* name, Args... args) {
     EngineCall call(state);
-    if (call) callGlobal(state->L, name, args...);
+    if (call) callGlobal(state, name, args...);
 }
 
 struct DisplaySize {
@@ -128,6 +214,19 @@ int readDisplaySize(lua_State* L) {
     return 0;
 }
 
+// DK_LoadEngineFromPath; false when the script could not be loaded, so none of it ran.
+bool loadEngine(DK_State* state, const char* path) {
+    EngineCall call(state);
+    if (!call) return false;
+    lua_State* L = state->L;
+    if (luaL_loadfile(L, path ? path : "") != 0) {
+        reportError(state);
+        return false;
+    }
+    pcallReported(state, 0, 0);
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -149,23 +248,22 @@ void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
     for (const DKLuaLib* lib = dk_lualibs; lib->name; ++lib) {
         lua_pushcfunction(L, lib->open);
         lua_pushstring(L, lib->name);
-        pcallReported(L, 1, 0);
+        pcallReported(state, 1, 0);
     }
     // LuaJIT compiles nothing until its "jit" library has set the compiler up. Scripts keep their
     // globals: the library is opened for that effect and its global dropped (the module stays
     // loaded).
     lua_pushcfunction(L, luaopen_jit);
     lua_pushstring(L, LUA_JITLIBNAME);
-    pcallReported(L, 1, 0);
+    pcallReported(state, 1, 0);
     lua_pushnil(L);
     lua_setglobal(L, LUA_JITLIBNAME);
     luaopen_luaExtensions(L);
     lua_pushcfunction(L, luaregister_socket_core);
-    pcallReported(L, 0, 0);
+    pcallReported(state, 0, 0);
     luaopen_callbacks(L, state);
     if (savePath) DK_LoadDatabaseLib(state, savePath);
-    DK_LoadEngineFromPath(state, enginePath);
-    DK_InitEngine(state);
+    if (loadEngine(state, enginePath)) DK_InitEngine(state);
 }
 
 void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
@@ -176,14 +274,7 @@ void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
 }
 
 void DK_LoadEngineFromPath(DK_State* state, const char* path) {
-    EngineCall call(state);
-    if (!call) return;
-    lua_State* L = state->L;
-    if (luaL_loadfile(L, path ? path : "") != 0) {
-        reportError(L);
-        return;
-    }
-    pcallReported(L, 0, 0);
+    loadEngine(state, path);
 }
 
 void DK_InitEngine(DK_State* state) {
@@ -193,7 +284,7 @@ void DK_InitEngine(DK_State* state) {
     lua_pushstring(L, "ios");
     lua_setglobal(L, "PLATFORM");
     lua_getglobal(L, "initEngine");
-    pcallReported(L, 0, 0);
+    pcallReported(state, 0, 0, "initEngine");
 }
 
 int DK_LoadGame(DK_State* state, const char* gamePath) {
@@ -203,10 +294,13 @@ int DK_LoadGame(DK_State* state, const char* gamePath) {
     int base = lua_gettop(L);
     lua_getglobal(L, "loadProject");
     lua_pushstring(L, gamePath);
-    if (lua_pcall(L, 1, 0, 0) != 0) {
+    const bool missing = !callable(L, -2);
+    if (missing) pushNotCallable(L, -2, "loadProject");
+    if (missing || lua_pcall(L, 1, 0, 0) != 0) {
         const char* message = lua_tostring(L, -1);
         std::printf("DK_LoadGame Failure: %s\n", message ? message : "(error object is not a string)");
         std::fflush(stdout);
+        ++state->printedFailures;
         lua_settop(L, base);
     }
     return 0;
@@ -216,7 +310,7 @@ void DK_LoadInitialScene(DK_State* state) {
     EngineCall call(state);
     if (!call) return;
     lua_getglobal(state->L, "loadInitialScene");
-    pcallReported(state->L, 0, 0);
+    pcallReported(state, 0, 0, "loadInitialScene");
 }
 
 void DK_DestroyState(DK_State* state) {
@@ -276,7 +370,7 @@ void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
     lua_getglobal(L, "deviceOrientationChanged");
     lua_pushinteger(L, orientation);
     lua_pushboolean(L, flag);
-    pcallReported(L, 2, 0);
+    pcallReported(state, 2, 0, "deviceOrientationChanged");
 }
 
 int DK_GetInterfaceOrientation(DK_State* state) {
@@ -284,7 +378,7 @@ int DK_GetInterfaceOrientation(DK_State* state) {
     if (!call) return 0;
     lua_State* L = state->L;
     lua_getglobal(L, "getInterfaceOrientation");
-    if (!pcallReported(L, 0, 1)) return 0;
+    if (!pcallReported(state, 0, 1, "getInterfaceOrientation")) return 0;
     int orientation = static_cast<int>(lua_tointeger(L, -1));
     lua_pop(L, 1);
     return orientation;
@@ -297,7 +391,7 @@ void DK_SetScreenSize(DK_State* state, int width, int height) {
     pushMethodCall(L, "devices", "setScreenSize");
     lua_pushinteger(L, width);
     lua_pushinteger(L, height);
-    pcallReported(L, 4, 0);
+    pcallReported(state, 4, 0);
 }
 
 void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
@@ -307,7 +401,7 @@ void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
     pushMethodCall(L, "game", "setNeedsToChangeScene");
     lua_pushstring(L, sceneName);
     lua_pushboolean(L, 0);
-    pcallReported(L, 4, 0);
+    pcallReported(state, 4, 0);
 }
 
 void DK_SetVolume(DK_State* state, float volume) {
@@ -316,7 +410,7 @@ void DK_SetVolume(DK_State* state, float volume) {
     lua_State* L = state->L;
     lua_getglobal(L, "setVolume");
     lua_pushnumber(L, static_cast<double>(volume));
-    pcallReported(L, 1, 0);
+    pcallReported(state, 1, 0, "setVolume");
 }
 
 void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args, int count) {
@@ -331,7 +425,7 @@ void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args,
         lua_pushstring(L, args[i]);
         lua_rawseti(L, -2, i + 1);
     }
-    pcallReported(L, 2, 0);
+    pcallReported(state, 2, 0, "raiseExternalEvent");
 }
 
 void DK_GetIntendedDisplaySize(DK_State* state, int* width, int* height) {

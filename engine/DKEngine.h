@@ -28,10 +28,20 @@ typedef struct DK_State {
     // its teardown (carried out as the outermost of them returns).
     int engineCalls;
     int destroyRequested;
+    // The engine's own: failures it has printed (reported calls, the engine script, game loads),
+    // so a host can tell a start-up that went wrong.
+    int printedFailures;
+    // Set by the host, or left 0: the failures of ignored calls (frames, input, play, pauses, stop)
+    // are then handed here, with the script function's name, the error text and its traceback,
+    // rather than dropped. Functions the script leaves out are not failures here.
+    void (*scriptErrorHandler)(void* data, const char* function, const char* message, const char* traceback);
+    void* scriptErrorData;
 } DK_State;
 
 // Life cycle
 DK_State* DK_NewState(int unused);
+// An engine script that cannot be loaded (missing, unreadable, a syntax error) ran nothing, so
+// initEngine is not called after it: it could only add a second report that names no cause.
 void DK_Init(DK_State* state, const char* enginePath, const char* savePath);
 void DK_LoadDatabaseLib(DK_State* state, const char* savePath);
 void DK_LoadEngineFromPath(DK_State* state, const char* path);

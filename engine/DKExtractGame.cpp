@@ -2,8 +2,11 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -13,6 +16,33 @@
 namespace {
 
 constexpr size_t kChunk = 8192;
+
+// What an archive may unpack to. A game's archive is mostly pictures and sounds, which hardly
+// compress, and scripts and tables, which compress some ten times: it unpacks to a few times its
+// size. A hundred times leaves ample room, and a small archive may always unpack to 32 MB (a
+// level of blank tables, say); nothing unpacks past 2 GB, the most a phone's application could
+// hold. Past these it is a decompression bomb (1 MB of zeros unpacks to 1 GB in seconds).
+constexpr uint64_t kMaxRatio = 100;
+constexpr uint64_t kAlwaysAllowed = 32ull << 20;
+constexpr uint64_t kMaxTotal = 2ull << 30;
+
+uint64_t allowedFor(const char* archivePath) {
+    struct stat st;
+    const uint64_t size = stat(archivePath, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return std::min(kMaxTotal, std::max(kAlwaysAllowed, kMaxRatio * size));
+}
+
+// The sizes the archive's directory gives its entries, added up; nothing when it cannot be read
+// through (the extraction then stops where the reading fails, as it always has).
+std::optional<uint64_t> claimedSize(unzFile zip) {
+    uint64_t total = 0;
+    for (int rc = unzGoToFirstFile(zip); rc == UNZ_OK; rc = unzGoToNextFile(zip)) {
+        unz_file_info info{};
+        if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return std::nullopt;
+        total += info.uncompressed_size;
+    }
+    return total;
+}
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
@@ -55,8 +85,11 @@ void setFileTime(const std::string& name, const tm_unz& date) {
     utime(name.c_str(), &times);
 }
 
-// Returns false when the extraction must stop.
-bool extractCurrentEntry(unzFile zip, const std::string& name, const unz_file_info& info) {
+// Returns false when the extraction must stop. `left` is what the archive may still unpack to:
+// the directory's sizes were within it, and minizip reads no further than they say, so this only
+// holds if that ever changes.
+bool extractCurrentEntry(unzFile zip, const std::string& name, const unz_file_info& info, uint64_t& left,
+                         const char* archivePath) {
     if (unzOpenCurrentFilePassword(zip, nullptr) != UNZ_OK) return false;
 
     FILE* out = std::fopen(name.c_str(), "wb");
@@ -74,10 +107,19 @@ bool extractCurrentEntry(unzFile zip, const std::string& name, const unz_file_in
     bool ok = true;
     for (;;) {
         int n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (n > 0 && static_cast<uint64_t>(n) > left) {
+            std::fprintf(stderr, "DK_ExtractGameAtPath: %s unpacks past what its directory says; stopped at %s\n",
+                         archivePath, name.c_str());
+            std::fclose(out);
+            std::remove(name.c_str());
+            unzCloseCurrentFile(zip);
+            return false;
+        }
         if (n < 0 || (n > 0 && std::fwrite(buffer.data(), 1, static_cast<size_t>(n), out) != size_t(n))) {
             ok = false;
             break;
         }
+        left -= static_cast<uint64_t>(n > 0 ? n : 0);
         if (n == 0) break;
     }
     std::fclose(out);
@@ -101,6 +143,21 @@ extern "C" int DK_ExtractGameAtPath(const char* archivePath) {
         return 0;
     }
 
+    const uint64_t allowed = allowedFor(archivePath);
+    std::optional<uint64_t> claimed = claimedSize(zip);
+    unzGoToFirstFile(zip);
+    if (claimed && *claimed > allowed) {
+        std::fprintf(stderr,
+                     "DK_ExtractGameAtPath: %s would unpack to %llu bytes, more than the %llu it may (%llu times its "
+                     "size, at least %llu MB, at most %llu MB): nothing extracted\n",
+                     archivePath, static_cast<unsigned long long>(*claimed), static_cast<unsigned long long>(allowed),
+                     static_cast<unsigned long long>(kMaxRatio), static_cast<unsigned long long>(kAlwaysAllowed >> 20),
+                     static_cast<unsigned long long>(kMaxTotal >> 20));
+        unzClose(zip);
+        return 0;
+    }
+    uint64_t left = allowed;
+
     for (uLong i = 0; i < global.number_entry; ++i) {
         unz_file_info info{};
         if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) break;
@@ -114,7 +171,7 @@ extern "C" int DK_ExtractGameAtPath(const char* archivePath) {
             std::fprintf(stderr, "DK_ExtractGameAtPath: skipping unsafe entry %s\n", name.c_str());
         } else if (isSeparator(name.back())) {
             mkdir(name.c_str(), 0775);
-        } else if (!extractCurrentEntry(zip, name, info)) {
+        } else if (!extractCurrentEntry(zip, name, info, left, archivePath)) {
             break;
         }
 

@@ -6,6 +6,7 @@
 #include "engine/sglua/wrap_Scenegraph.h"
 #include "engine/sound/SoundContext.h"
 #include "port/DKDate.h"
+#include "port/DKFileProblems.h"
 #include "port/DKMusic.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/nodes/SGParticleSystemNode.h"
@@ -25,6 +26,7 @@ void resetProcessState() {
     SGReleaseRenderers();
     dk::scenegraph::seedParticleRandom(1);
     DKDate::resetGameClock();
+    dk::port::forgetFileProblems();
     std::setlocale(LC_ALL, g_hostLocale.c_str());
 }
 

@@ -198,6 +198,7 @@ void KSAPIRequest::receivedResponse(const plat::net::Response& response) {
     char line[64];
     std::snprintf(line, sizeof line, "Request recieved HTTP response: %d", response.status);
     kiosk::log(line);
+    m_status = response.status;
     m_data.clear();
 }
 
@@ -210,6 +211,12 @@ void KSAPIRequest::finishedLoading() {
         m_delegate->requestDidFinishLoading(*this);
         // Cancelled there: no outcome follows.
         if (m_finished) return;
+    }
+    // A server error is no answer, whatever its body says (an error page may well parse).
+    if (m_status >= 500 && m_status <= 599) {
+        kiosk::log("Error response: HTTP " + std::to_string(m_status));
+        didFailWithError(KSCreateError(0));
+        return;
     }
     const std::string_view text(reinterpret_cast<const char*>(m_data.data()), m_data.size());
     KSJsonParser parser;

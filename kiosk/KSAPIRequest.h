@@ -116,6 +116,7 @@ private:
     plat::net::Connection m_connection;
     plat::foundation::Timer m_timeout;
     std::vector<std::uint8_t> m_data;
+    int m_status = 0;  // the HTTP status of the answer being received
     bool m_sent = false;
     bool m_finished = false;
     KSAPIRequestDelegate* m_delegate = nullptr;

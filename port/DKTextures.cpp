@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "port/DKFileProblems.h"
 #include "port/PVRTexture.h"
 #include "port/Texture2D.h"
 
@@ -74,6 +75,10 @@ SGImage DKLoadImageFromFile(const char* path) {
     std::string file(path);
     if (extensionOf(file) == "pvrtc") {
         auto pvr = PVRTexture::initWithContentsOfFile(file);
+        if (!pvr || pvr->name() == 0) {
+            const std::string problem = dk::port::fileOpenProblem(file);
+            dk::port::reportFileProblem(file, problem.empty() ? "not a PVRTC texture that can be loaded" : problem);
+        }
         if (pvr && pvr->name() != 0) {
             image.texture = pvr->name();
             image.textureWidth = static_cast<int32_t>(pvr->width());
@@ -88,10 +93,13 @@ SGImage DKLoadImageFromFile(const char* path) {
 
     DKDecodedImage decoded;
     std::string error;
-    if (!DKDecodeImageFile(checkPathForDoubleResolution(file), kMaxImagePoints, &decoded, &error)) {
-        // Unreadable and oversized images just give the null image; a crushed PNG is a packaging
-        // mistake worth naming.
-        if (error.find("CgBI") != std::string::npos) std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+    const std::string resolved = checkPathForDoubleResolution(file);
+    if (!DKDecodeImageFile(resolved, kMaxImagePoints, &decoded, &error)) {
+        // The game gets the null image (a white square); its author gets the file and the reason.
+        if (error.compare(0, resolved.size() + 2, resolved + ": ") == 0) error.erase(0, resolved.size() + 2);
+        if (error.compare(0, 15, "image too large") == 0)
+            error += " (at most " + std::to_string(kMaxImagePoints) + " points a side)";
+        dk::port::reportFileProblem(resolved, error);
         return image;
     }
     auto texture = Texture2D::initWithImage(&decoded);

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -70,8 +71,9 @@ struct Use {
 // A statement prepared for one call and finalized when the call returns.
 class OneShot {
 public:
-    OneShot(sqlite3* db, const char* sql, const char* what) {
+    OneShot(sqlite3* db, bool* damaged, const char* sql, const char* what) : m_damaged(damaged) {
         int rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+        note(rc);
         if (rc != SQLITE_OK) {
             PSUtils::log("Error: Failed to prepare " + std::string(what) + ": " + std::to_string(rc));
             sqlite3_finalize(m_stmt);
@@ -83,9 +85,15 @@ public:
     OneShot& operator=(const OneShot&) = delete;
     explicit operator bool() const { return m_stmt != nullptr; }
     sqlite3_stmt* get() const { return m_stmt; }
-    int step() { return sqlite3_step(m_stmt); }
+    int step() { return note(sqlite3_step(m_stmt)); }
 
 private:
+    int note(int rc) {
+        if (dk::trackwell::isDamage(rc)) *m_damaged = true;
+        return rc;
+    }
+
+    bool* m_damaged;
     sqlite3_stmt* m_stmt = nullptr;
 };
 
@@ -95,14 +103,75 @@ std::string PSPersistentHitStore::defaultPath() {
     return container->documentsPath() + "/" + kFileName;
 }
 
+// The outermost operation heals a store found damaged on its way: by then no statement is in use.
+struct PSPersistentHitStore::Operation {
+    PSPersistentHitStore& store;
+    explicit Operation(PSPersistentHitStore& s) : store(s) { ++store.m_operationDepth; }
+    ~Operation() {
+        if (--store.m_operationDepth == 0 && store.m_damaged) store.heal();
+    }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+};
+
 PSPersistentHitStore::PSPersistentHitStore(std::shared_ptr<PSHitBuilder> hitBuilder, std::optional<std::string> path)
-    : m_hitBuilder(std::move(hitBuilder)) {
-    if (!openDatabase(path ? *path : defaultPath())) {
-        PSUtils::log("Unable to open PageStats database");
-        closeDatabase();
-        return;
+    : m_hitBuilder(std::move(hitBuilder)), m_path(path ? *path : defaultPath()) {
+    {
+        Operation opening(*this);
+        if (!open()) return;
     }
     countHits();
+}
+
+bool PSPersistentHitStore::open() {
+    if (!openDatabase(m_path)) {
+        PSUtils::log("Unable to open PageStats database");
+        closeDatabase();
+        return false;
+    }
+    return true;
+}
+
+// Damage met at any statement is handled as at open: the file goes aside and the store starts
+// anew. Kept, it failed most puts and sent the hits it could read again on every dispatch, their
+// deletes failing. Hits read before count as gone: a late delete of one must not take a new hit
+// with the same id, so new ids start above them.
+void PSPersistentHitStore::heal() {
+    ++m_operationDepth;
+    m_damaged = false;
+    closeDatabase();
+    dk::trackwell::setAside(m_path, m_identity);
+    PSUtils::log("PageStats database is damaged; moved to " + m_path + ".corrupt");
+    m_storedHits = 0;
+    m_timestampFirst = m_timestampPrevious = m_timestampCurrent = m_visits = 0;
+    m_storeID = 0;
+    m_sessionStarted = false;
+    m_useStoredVisitorVars = true;
+    if (open()) {
+        OneShot seed(m_database, &m_damaged, "INSERT INTO sqlite_sequence (name, seq) VALUES ('hits', ?);",
+                     "seed hit ids statement");
+        if (seed) {
+            sqlite3_bind_int64(seed.get(), 1, static_cast<sqlite3_int64>(m_lastHitId));
+            seed.step();
+        }
+        countHits();
+    }
+    --m_operationDepth;
+}
+
+bool PSPersistentHitStore::claimDispatch() {
+    if (m_path.empty()) return false;
+    if (!m_dispatchClaim) m_dispatchClaim = std::make_unique<dk::trackwell::ExclusiveClaim>(m_path + "-dispatch");
+    return m_dispatchClaim->claim();
+}
+
+void PSPersistentHitStore::releaseDispatch() {
+    if (m_dispatchClaim) m_dispatchClaim->release();
+}
+
+int PSPersistentHitStore::beginTransaction() {
+    if (m_turns) m_turns->beforeWrite();
+    return runKept(m_beginTransaction);
 }
 
 PSPersistentHitStore::~PSPersistentHitStore() {
@@ -132,6 +201,9 @@ bool PSPersistentHitStore::openDatabase(const std::string& path) {
                                                                       path + ".corrupt");
                                                  });
     if (!m_database) return false;
+    m_identity = dk::trackwell::fileIdentity(path);
+    if (!m_turns) m_turns = std::make_unique<dk::trackwell::TurnTaking>(path + "-waiting");
+    m_turns->attach(m_database);
     if (!createTable(kPSSessionSchema, "create session statement")) return false;
     const bool hadHits = tableExists("hits");
     if (!hadHits && !createTable(kPSHitSchema, "create hits statement")) return false;
@@ -152,12 +224,12 @@ bool PSPersistentHitStore::createTables() {
 }
 
 bool PSPersistentHitStore::createTable(const char* sql, const char* what) {
-    OneShot stmt(m_database, sql, what);
+    OneShot stmt(m_database, &m_damaged, sql, what);
     return stmt && stmt.step() == SQLITE_DONE;
 }
 
 bool PSPersistentHitStore::tableExists(const char* name) {
-    OneShot stmt(m_database, "SELECT name FROM sqlite_master WHERE type='table' AND name=?",
+    OneShot stmt(m_database, &m_damaged, "SELECT name FROM sqlite_master WHERE type='table' AND name=?",
                  "table exists statement");
     if (!stmt) return false;
     bindText(stmt.get(), 1, name);
@@ -166,14 +238,14 @@ bool PSPersistentHitStore::tableExists(const char* name) {
 
 bool PSPersistentHitStore::populateCustomVarCache() {
     for (int slot = 1; slot <= static_cast<int>(kPSMaxCustomVariables); ++slot) {
-        OneShot select(m_database, "SELECT * FROM custom_var_cache WHERE cv_index=?;",
+        OneShot select(m_database, &m_damaged, "SELECT * FROM custom_var_cache WHERE cv_index=?;",
                        "select custom var cache statement");
         if (!select) return false;
         sqlite3_bind_int(select.get(), 1, slot);
         int rc = select.step();
         if (rc == SQLITE_ROW) continue;
         if (rc != SQLITE_DONE) return false;
-        OneShot insert(m_database,
+        OneShot insert(m_database, &m_damaged,
                        "INSERT INTO custom_var_cache (cv_scope,cv_index,cv_name,cv_value) VALUES (?, ?, ?, ?);",
                        "insert custom var cache statement");
         if (!insert) return false;
@@ -189,6 +261,7 @@ bool PSPersistentHitStore::populateCustomVarCache() {
 sqlite3_stmt* PSPersistentHitStore::kept(sqlite3_stmt*& slot, const char* sql, const char* what) {
     if (slot || !m_database) return slot;
     int rc = sqlite3_prepare_v2(m_database, sql, -1, &slot, nullptr);
+    if (dk::trackwell::isDamage(rc)) m_damaged = true;
     if (rc != SQLITE_OK) {
         logPrepareFailure(what, rc);
         sqlite3_finalize(slot);
@@ -198,7 +271,7 @@ sqlite3_stmt* PSPersistentHitStore::kept(sqlite3_stmt*& slot, const char* sql, c
 }
 
 bool PSPersistentHitStore::prepareStatements() {
-    return kept(m_beginTransaction, "BEGIN TRANSACTION;", "begin transaction statement") &&
+    return kept(m_beginTransaction, "BEGIN IMMEDIATE TRANSACTION;", "begin transaction statement") &&
            kept(m_endTransaction, "END TRANSACTION;", "end transaction statement") &&
            kept(m_rollback, "ROLLBACK;", "rollback statement") &&
            kept(m_updateCustomVarCache, "UPDATE custom_var_cache SET cv_scope=?,cv_name=?, cv_value=? WHERE cv_index=?;",
@@ -212,10 +285,16 @@ bool PSPersistentHitStore::prepareStatements() {
            kept(m_selectReferrer, "SELECT * FROM referrer;", "select referrer statement");
 }
 
+int PSPersistentHitStore::step(sqlite3_stmt* stmt) {
+    const int rc = sqlite3_step(stmt);
+    if (dk::trackwell::isDamage(rc)) m_damaged = true;
+    return rc;
+}
+
 int PSPersistentHitStore::runKept(sqlite3_stmt* stmt) {
     if (!stmt) return SQLITE_ERROR;
     Use use{stmt};
-    return sqlite3_step(stmt);
+    return step(stmt);
 }
 
 void PSPersistentHitStore::logPrepareFailure(const char* what, int rc) const {
@@ -233,7 +312,7 @@ void PSPersistentHitStore::storeError(PSError* error) const {
 
 void PSPersistentHitStore::initializeSession() {
     Use use{m_selectSession};
-    int rc = sqlite3_step(m_selectSession);
+    int rc = step(m_selectSession);
     if (rc == SQLITE_ROW) {
         m_timestampFirst = sqlite3_column_int(m_selectSession, 0);
         m_timestampPrevious = sqlite3_column_int(m_selectSession, 1);
@@ -249,7 +328,7 @@ void PSPersistentHitStore::initializeSession() {
         Use insert{m_insertSession};
         for (int column = 1; column <= 4; ++column) sqlite3_bind_int(m_insertSession, column, 0);
         sqlite3_bind_int(m_insertSession, 5, m_storeID);
-        if (sqlite3_step(m_insertSession) != SQLITE_DONE) logError("Error: Failed to set session information");
+        if (step(m_insertSession) != SQLITE_DONE) logError("Error: Failed to set session information");
     } else {
         logError("Error: Failed to read session from database");
     }
@@ -280,7 +359,7 @@ int PSPersistentHitStore::updateSession() {
         sqlite3_bind_int(m_insertSession, 3, m_timestampCurrent);
         sqlite3_bind_int(m_insertSession, 4, m_visits);
         sqlite3_bind_int(m_insertSession, 5, m_storeID);
-        rc = sqlite3_step(m_insertSession);
+        rc = step(m_insertSession);
         if (rc != SQLITE_DONE) logError("Error: Failed to insert session record into database");
     }
     if (ownTransaction) runKept(rc == SQLITE_DONE ? m_endTransaction : m_rollback);
@@ -295,6 +374,7 @@ void PSPersistentHitStore::startNewSession() {
 
 bool PSPersistentHitStore::putEvent(PSEvent& event, PSError* error, bool allowSessionUpdate,
                                     std::optional<PSHit>* stored) {
+    Operation operation(*this);
     if (!m_database) {
         if (error) *error = {kPSPersistentEventStoreErrorDomain, kPSPersistentEventStoreNoDatabaseError};
         return false;
@@ -310,7 +390,7 @@ bool PSPersistentHitStore::putEvent(PSEvent& event, PSError* error, bool allowSe
             return true;
         }
     }
-    if (runKept(m_beginTransaction) != SQLITE_DONE) {
+    if (beginTransaction() != SQLITE_DONE) {
         logError("Error: Failed begin transaction from database");
         storeError(error);
         return false;
@@ -340,7 +420,7 @@ bool PSPersistentHitStore::putEvent(PSEvent& event, PSError* error, bool allowSe
         sqlite3_stmt* insert = kept(m_insertHit, "INSERT INTO hits (hit_string) VALUES (?);", "insert hit statement");
         Use use{insert};
         if (insert) bindText(insert, 1, hitString);
-        if (!insert || sqlite3_step(insert) != SQLITE_DONE) {
+        if (!insert || step(insert) != SQLITE_DONE) {
             if (insert) logError("Error: Failed to insert hit into database");
             storeError(error);
             ok = false;
@@ -351,6 +431,7 @@ bool PSPersistentHitStore::putEvent(PSEvent& event, PSError* error, bool allowSe
         return false;
     }
     const std::uint64_t hitId = static_cast<std::uint64_t>(sqlite3_last_insert_rowid(m_database));
+    m_lastHitId = std::max(m_lastHitId, hitId);
     if (runKept(m_endTransaction) != SQLITE_DONE) {
         storeError(error);
         runKept(m_rollback);
@@ -367,7 +448,7 @@ void PSPersistentHitStore::addCustomVariables(PSEvent& event) {
     if (event.category == kPSTransactionEventCategory || event.category == kPSItemEventCategory) return;
     if (m_useStoredVisitorVars) {
         if (!event.customVariableBuffer) event.customVariableBuffer.emplace();
-        OneShot select(m_database,
+        OneShot select(m_database, &m_damaged,
                        "SELECT cv_index, cv_name, cv_value, cv_scope  FROM custom_var_cache WHERE cv_scope=?;",
                        "custom var cache select statement");
         if (select) {
@@ -391,7 +472,7 @@ void PSPersistentHitStore::addCustomVariables(PSEvent& event) {
         bindText(m_updateCustomVarCache, 2, variable->name);
         bindText(m_updateCustomVarCache, 3, variable->value);
         sqlite3_bind_int(m_updateCustomVarCache, 4, static_cast<int>(slot));
-        if (sqlite3_step(m_updateCustomVarCache) == SQLITE_ERROR) {
+        if (step(m_updateCustomVarCache) == SQLITE_ERROR) {
             logError("Error: Failed to update custom var cache for database");
             break;
         }
@@ -401,23 +482,24 @@ void PSPersistentHitStore::addCustomVariables(PSEvent& event) {
 std::optional<PSReferrer> PSPersistentHitStore::readReferrer() {
     if (!m_selectReferrer) return std::nullopt;
     Use use{m_selectReferrer};
-    if (sqlite3_step(m_selectReferrer) != SQLITE_ROW) return std::nullopt;
+    if (step(m_selectReferrer) != SQLITE_ROW) return std::nullopt;
     return PSReferrer{columnText(m_selectReferrer, 0), sqlite3_column_int(m_selectReferrer, 1),
                       sqlite3_column_int(m_selectReferrer, 2), sqlite3_column_int(m_selectReferrer, 3)};
 }
 
 std::optional<PSReferrer> PSPersistentHitStore::getReferrer() {
+    Operation operation(*this);
     return m_database ? readReferrer() : std::nullopt;
 }
 
 bool PSPersistentHitStore::writeReferrer(const PSReferrer& referrer, PSError* error) {
-    OneShot remove(m_database, "DELETE FROM referrer;", "delete referrer statement");
+    OneShot remove(m_database, &m_damaged, "DELETE FROM referrer;", "delete referrer statement");
     if (!remove || remove.step() != SQLITE_DONE) {
         if (remove) logError("Error: Failed to delete referrer from database");
         storeError(error);
         return false;
     }
-    OneShot insert(m_database,
+    OneShot insert(m_database, &m_damaged,
                    "INSERT INTO referrer (referrer, referrer_timestamp, referrer_visit, referrer_index) VALUES (?, ?, "
                    "?, ?);",
                    "insert referrer statement");
@@ -465,6 +547,7 @@ std::optional<std::string> PSPersistentHitStore::formatReferrer(const std::strin
 }
 
 bool PSPersistentHitStore::setReferrer(const std::string& query, PSError* error) {
+    Operation operation(*this);
     std::optional<std::string> text = formatReferrer(query);
     if (!text) {
         if (error) *error = {kPSTrackerErrorDomain, kPSTrackerInvalidInputError};
@@ -477,7 +560,7 @@ bool PSPersistentHitStore::setReferrer(const std::string& query, PSError* error)
     std::optional<PSReferrer> old = readReferrer();
     int index = 1;
     if (old) index = old->timestamp >= 1 ? old->index + 1 : old->index;
-    if (runKept(m_beginTransaction) != SQLITE_DONE) {
+    if (beginTransaction() != SQLITE_DONE) {
         logError("Error: Failed begin transaction from database");
         storeError(error);
         return false;
@@ -496,9 +579,10 @@ bool PSPersistentHitStore::setReferrer(const std::string& query, PSError* error)
 }
 
 PSCustomVariableBuffer PSPersistentHitStore::getVisitorVarBuffer() {
+    Operation operation(*this);
     PSCustomVariableBuffer buffer;
     if (!m_database) return buffer;
-    OneShot select(m_database, "SELECT cv_index, cv_name, cv_value, cv_scope FROM custom_var_cache WHERE cv_scope=?;",
+    OneShot select(m_database, &m_damaged, "SELECT cv_index, cv_name, cv_value, cv_scope FROM custom_var_cache WHERE cv_scope=?;",
                    "select custom_var_cache statement");
     if (!select) return buffer;
     sqlite3_bind_int(select.get(), 1, kPSVisitorScope);
@@ -517,33 +601,39 @@ std::optional<std::string> PSPersistentHitStore::getVisitorCustomVarAtSlot(unsig
 }
 
 std::string PSPersistentHitStore::visitorIDForAfma() {
+    Operation operation(*this);
     if (!m_sessionStarted) updateSession();
     return std::to_string(m_storeID) + "." + std::to_string(m_timestampFirst);
 }
 
 std::string PSPersistentHitStore::sessionIDForAfma() {
+    Operation operation(*this);
     if (!m_sessionStarted) updateSession();
     return std::to_string(m_timestampCurrent);
 }
 
 std::optional<std::vector<PSHit>> PSPersistentHitStore::peekHits(int limit) {
+    Operation operation(*this);
     sqlite3_stmt* select = kept(m_selectHit, "SELECT * FROM hits ORDER BY hit_id LIMIT ?;", "select hit statement");
     if (!select) return std::nullopt;
     Use use{select};
     sqlite3_bind_int(select, 1, limit == -1 ? static_cast<int>(kMaxStoredHits) : limit);
     std::vector<PSHit> hits;
-    while (sqlite3_step(select) == SQLITE_ROW)
+    while (step(select) == SQLITE_ROW) {
         hits.emplace_back(columnText(select, 1), static_cast<std::uint64_t>(sqlite3_column_int64(select, 0)));
+        m_lastHitId = std::max(m_lastHitId, hits.back().hitId());
+    }
     return hits;
 }
 
 // Only the rows a delete really removed come off the count.
 bool PSPersistentHitStore::deleteHit(std::uint64_t hitId) {
+    Operation operation(*this);
     sqlite3_stmt* remove = kept(m_deleteHit, "DELETE FROM hits WHERE hit_id = ?;", "delete hit statement");
     if (!remove) return false;
     Use use{remove};
     sqlite3_bind_int64(remove, 1, static_cast<sqlite3_int64>(hitId));
-    if (sqlite3_step(remove) == SQLITE_ERROR) {
+    if (step(remove) == SQLITE_ERROR) {
         logError("Error: Failed to delete hit from database");
         return false;
     }
@@ -553,8 +643,9 @@ bool PSPersistentHitStore::deleteHit(std::uint64_t hitId) {
 }
 
 bool PSPersistentHitStore::countHits() {
+    Operation operation(*this);
     if (!m_database) return false;
-    OneShot count(m_database, "SELECT COUNT(*) FROM hits;", "count records statement");
+    OneShot count(m_database, &m_damaged, "SELECT COUNT(*) FROM hits;", "count records statement");
     if (!count) return false;
     if (count.step() != SQLITE_ROW) {
         logError("Error: Failed to read from database");
@@ -574,7 +665,7 @@ void PSPersistentHitStore::migrateEventsToHits() {
     {
         Use use{select};
         sqlite3_bind_int(select, 1, static_cast<int>(kMaxStoredHits));
-        while (sqlite3_step(select) == SQLITE_ROW)
+        while (step(select) == SQLITE_ROW)
             events.emplace_back(sqlite3_column_int64(select, 0), sqlite3_column_int(select, 1),
                                 sqlite3_column_int(select, 2), sqlite3_column_int(select, 3),
                                 sqlite3_column_int(select, 4), sqlite3_column_int(select, 5), columnText(select, 6),
@@ -588,7 +679,7 @@ void PSPersistentHitStore::migrateEventsToHits() {
             if (stmt) {
                 Use use{stmt};
                 sqlite3_bind_int64(stmt, 1, event.eventID);
-                if (sqlite3_step(stmt) == SQLITE_ROW)
+                if (step(stmt) == SQLITE_ROW)
                     event.transaction.emplace(columnText(stmt, 2), columnOptionalText(stmt, 3),
                                               sqlite3_column_double(stmt, 4), sqlite3_column_double(stmt, 5),
                                               sqlite3_column_double(stmt, 6));
@@ -598,13 +689,13 @@ void PSPersistentHitStore::migrateEventsToHits() {
             if (stmt) {
                 Use use{stmt};
                 sqlite3_bind_int64(stmt, 1, event.eventID);
-                if (sqlite3_step(stmt) == SQLITE_ROW)
+                if (step(stmt) == SQLITE_ROW)
                     event.item.emplace(columnText(stmt, 2), columnText(stmt, 3), columnOptionalText(stmt, 4),
                                        columnOptionalText(stmt, 5), std::strtod(columnText(stmt, 6).c_str(), nullptr),
                                        std::atoi(columnText(stmt, 7).c_str()));
             }
         } else if (hasCustomVariables) {
-            OneShot stmt(m_database, "SELECT * FROM custom_variables WHERE event_id = ?;",
+            OneShot stmt(m_database, &m_damaged, "SELECT * FROM custom_variables WHERE event_id = ?;",
                          "select custom_variables statement");
             if (stmt) {
                 sqlite3_bind_int64(stmt.get(), 1, event.eventID);
@@ -621,7 +712,7 @@ void PSPersistentHitStore::migrateEventsToHits() {
     for (const char* table : {"events", "items", "transactions", "custom_variables"}) {
         if (!tableExists(table)) continue;
         const std::string sql = "drop table " + std::string(table) + ";";
-        OneShot drop(m_database, sql.c_str(), "delete table statement");
+        OneShot drop(m_database, &m_damaged, sql.c_str(), "delete table statement");
         if (drop) drop.step();
     }
 }

@@ -13,6 +13,7 @@
 #include "analytics/pagestats/PSErrors.h"
 #include "analytics/pagestats/PSHitBuilder.h"
 #include "analytics/pagestats/PSRecords.h"
+#include "analytics/trackwell/SqliteFile.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -43,6 +44,11 @@ public:
     void setStoredHits(unsigned storedHits) { m_storedHits = storedHits; }
     // Reloads storedHits from the table.
     bool countHits();
+
+    // Hits are sent by one process at a time (several may share a home): two would peek and send
+    // the same rows. False while another process holds the claim; kept until released.
+    bool claimDispatch();
+    void releaseDispatch();
 
     // The next put opens a new visit.
     void startNewSession();
@@ -79,7 +85,12 @@ public:
 
 private:
     struct Kept;
+    struct Operation;
 
+    bool open();
+    void heal();
+    int step(sqlite3_stmt* stmt);
+    int beginTransaction();
     bool openDatabase(const std::string& path);
     bool createTables();
     bool createTable(const char* sql, const char* what);
@@ -117,6 +128,13 @@ private:
     // The next stored page view or event picks up the cached visitor-scope variables.
     bool m_useStoredVisitorVars = true;
     std::shared_ptr<PSHitBuilder> m_hitBuilder;
+    std::string m_path;
+    dk::trackwell::FileIdentity m_identity;
+    std::unique_ptr<dk::trackwell::TurnTaking> m_turns;
+    bool m_damaged = false;  // a statement met SQLITE_CORRUPT or SQLITE_NOTADB: heal when done
+    int m_operationDepth = 0;
+    std::uint64_t m_lastHitId = 0;  // the highest hit id read or written
+    std::unique_ptr<dk::trackwell::ExclusiveClaim> m_dispatchClaim;
 
     sqlite3_stmt* m_insertHit = nullptr;
     sqlite3_stmt* m_selectHit = nullptr;

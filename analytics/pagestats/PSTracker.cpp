@@ -78,6 +78,7 @@ void PSTracker::stopTracker() {
     if (!m_private) return;
     stopTimer();
     m_private->dispatcher->cancelDispatch();
+    m_private->store->releaseDispatch();
     std::shared_ptr<Private> retired(std::move(m_private));
     // Stopped from the dispatcher's own call (a delegate's): it is freed once that call is over.
     if (retired->callbackDepth > 0) retired->loop->perform([retired] {});
@@ -303,7 +304,8 @@ bool PSTracker::dispatch() {
     if (m_debug) PSUtils::log("dispatch called");
     std::lock_guard lock(m_lock);
     if (!m_private) return false;
-    if (m_private->hitsInFlight != 0 || m_private->dispatcher->isBusy()) {
+    // Another process's dispatch counts as busy: both would send the same stored hits.
+    if (m_private->hitsInFlight != 0 || m_private->dispatcher->isBusy() || !m_private->store->claimDispatch()) {
         if (m_debug) PSUtils::log("...dispatcher was busy");
         return false;
     }
@@ -311,6 +313,7 @@ bool PSTracker::dispatch() {
     std::optional<std::vector<PSHit>> hits;
     if (m_private->hitsInFlight != 0) hits = m_private->store->peekHits(-1);
     if (!hits || hits->empty()) {
+        m_private->store->releaseDispatch();
         m_private->hitsInFlight = 0;
         if (m_debug) PSUtils::log("...nothing to dispatch");
         stopTimer();
@@ -352,6 +355,7 @@ void PSTracker::dataDispatcherDidComplete(PSDataDispatcher& dispatcher) {
     const unsigned dispatched = record.hitsDispatched;
     const unsigned failed = record.hitsInFlight > dispatched ? record.hitsInFlight - dispatched : 0;
     record.hitsInFlight = 0;
+    record.store->releaseDispatch();
     plat::foundation::tracef(kAnalytics, "dispatch dispatched=%u failed=%u", dispatched, failed);
     ++record.callbackDepth;
     if (m_dispatchHook) m_dispatchHook(dispatched, failed);

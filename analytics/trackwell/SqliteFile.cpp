@@ -1,21 +1,40 @@
 #include "analytics/trackwell/SqliteFile.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+
+#include "platform/sys/FileModes.h"
 
 namespace dk::trackwell {
 
 namespace {
 
+constexpr useconds_t kPollMicroseconds = 1000;
+// Longer than a waiting connection's poll, so it finds the lock free.
+constexpr useconds_t kStepAsideMicroseconds = 3000;
+
+double monotonicSeconds() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
 sqlite3* open(const std::string& path) {
     sqlite3* db = nullptr;
+    // SQLite makes a new file 0644 less the umask; its journals take the database's mode.
+    plat::sys::createPrivateFile(path);
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         sqlite3_close_v2(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, 30);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     return db;
 }
 
@@ -27,7 +46,41 @@ int probe(sqlite3* db, const char* sql) {
     return rc & 0xff;
 }
 
+// Every page read once: damage past the first page shows now rather than at some later statement.
+// Its rows say "ok" or what is wrong.
+int quickCheck(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(stmt, 0);
+            rc = text && std::strcmp(reinterpret_cast<const char*>(text), "ok") == 0 ? SQLITE_OK : SQLITE_CORRUPT;
+        }
+    }
+    sqlite3_finalize(stmt);
+    return rc & 0xff;
+}
+
 }  // namespace
+
+bool isDamage(int rc) {
+    return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
+}
+
+FileIdentity fileIdentity(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {info.st_dev, info.st_ino};
+}
+
+void setAside(const std::string& path, const FileIdentity& opened) {
+    if (fileIdentity(path) != opened) return;
+    // The journal goes with the file: left behind it would count as the new file's.
+    const std::string aside = path + ".corrupt";
+    ::rename(path.c_str(), aside.c_str());
+    if (::rename((path + "-journal").c_str(), (aside + "-journal").c_str()) != 0) ::unlink((aside + "-journal").c_str());
+}
 
 sqlite3* openDatabaseFile(const std::string& path, const char* probeSql,
                           const std::function<void(Replaced)>& onReplaced) {
@@ -37,15 +90,61 @@ sqlite3* openDatabaseFile(const std::string& path, const char* probeSql,
         if (onReplaced) onReplaced(Replaced::Unopenable);
         if (!(db = open(path))) return nullptr;
     }
-    int rc = probe(db, probeSql);
-    if (rc != SQLITE_NOTADB && rc != SQLITE_CORRUPT) return db;
-    // The journal goes with the file: left behind it would count as the new file's.
+    const FileIdentity opened = fileIdentity(path);
+    if (!isDamage(probe(db, probeSql)) && !isDamage(quickCheck(db))) return db;
     sqlite3_close_v2(db);
-    const std::string aside = path + ".corrupt";
-    ::rename(path.c_str(), aside.c_str());
-    if (::rename((path + "-journal").c_str(), (aside + "-journal").c_str()) != 0) ::unlink((aside + "-journal").c_str());
+    setAside(path, opened);
     if (onReplaced) onReplaced(Replaced::SetAside);
     return open(path);
+}
+
+bool ExclusiveClaim::claim() {
+    if (m_lock) return true;
+    plat::foundation::FileLock lock(m_path, /*wait=*/false);
+    if (!lock.held()) return false;
+    m_lock.emplace(std::move(lock));
+    return true;
+}
+
+TurnTaking::TurnTaking(std::string markPath) : m_markPath(std::move(markPath)) {}
+
+TurnTaking::~TurnTaking() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void TurnTaking::attach(sqlite3* db) {
+    if (!db) return;
+    if (m_fd < 0) m_fd = ::open(m_markPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    sqlite3_busy_handler(db, &TurnTaking::busy, this);
+    sqlite3_commit_hook(db, &TurnTaking::committed, this);
+}
+
+void TurnTaking::beforeWrite() {
+    if (!m_yield) return;
+    m_yield = false;
+    ::usleep(kStepAsideMicroseconds);
+}
+
+int TurnTaking::busy(void* self, int count) {
+    auto* turns = static_cast<TurnTaking*>(self);
+    const double now = monotonicSeconds();
+    if (count == 0) turns->m_waitStart = now;
+    if (now - turns->m_waitStart >= kBusyTimeoutMs / 1000.0) return 0;
+    if (turns->m_fd >= 0) ::flock(turns->m_fd, LOCK_SH);
+    ::usleep(kPollMicroseconds);
+    if (turns->m_fd >= 0) ::flock(turns->m_fd, LOCK_UN);
+    return 1;
+}
+
+// Runs while the commit still holds the lock; the stepping aside waits for the next transaction.
+int TurnTaking::committed(void* self) {
+    auto* turns = static_cast<TurnTaking*>(self);
+    if (turns->m_fd < 0) return 0;
+    if (::flock(turns->m_fd, LOCK_EX | LOCK_NB) == 0)
+        ::flock(turns->m_fd, LOCK_UN);
+    else
+        turns->m_yield = true;
+    return 0;  // the commit goes ahead
 }
 
 }  // namespace dk::trackwell

@@ -14,6 +14,7 @@
 #include "analytics/trackwell/TrackwellEnvironment.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Log.h"
 #include "platform/sys/AtomicFile.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kDirectoryName = ".trackwell";
 constexpr const char* kFileName = "trackwell";
 constexpr const char* kCreatedFileName = "created";
+constexpr const char* kUploadLockFileName = "upload.lock";
 
 constexpr const char* kCreateSchema[] = {
     "CREATE TABLE upload_headers (sequence_number INTEGER PRIMARY KEY, blob_string TEXT)",
@@ -81,8 +83,9 @@ void writeCreated(const std::string& path, double when) {
 
 // One use of a kept statement: reset and unbound when the use ends.
 struct TrackwellDatabase::Step {
+    TrackwellDatabase& db;
     sqlite3_stmt* stmt;
-    explicit Step(sqlite3_stmt* s) : stmt(s) {}
+    Step(TrackwellDatabase& d, sqlite3_stmt* s) : db(d), stmt(s) {}
     ~Step() {
         if (stmt) {
             sqlite3_reset(stmt);
@@ -90,13 +93,33 @@ struct TrackwellDatabase::Step {
         }
     }
     explicit operator bool() const { return stmt != nullptr; }
-    int run() { return sqlite3_step(stmt); }
+    int run() {
+        const int rc = sqlite3_step(stmt);
+        if (dk::trackwell::isDamage(rc)) db.m_damaged = true;
+        return rc;
+    }
     void bind(int index, std::string_view text) {
         sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt, index, value); }
     void bind(int index, double value) { sqlite3_bind_double(stmt, index, value); }
     void bindNull(int index) { sqlite3_bind_null(stmt, index); }
+};
+
+// The statement lock for one operation. The outermost use heals a store found damaged on its way,
+// once no savepoint is open: no statement of the connection is in use any more.
+struct TrackwellDatabase::Use {
+    TrackwellDatabase& db;
+    explicit Use(TrackwellDatabase& d) : db(d) {
+        db.m_dbLock.lock();
+        ++db.m_useDepth;
+    }
+    ~Use() {
+        if (--db.m_useDepth == 0 && db.m_savepointDepth == 0 && db.m_damaged) db.heal();
+        db.m_dbLock.unlock();
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
 };
 
 TrackwellDatabase::Places TrackwellDatabase::mainPlaces() {
@@ -125,19 +148,44 @@ TrackwellDatabase::TrackwellDatabase(Places places)
     : m_directory(trackwellDirectoryPath(places)), m_path(trackwellDatabasePath(places)), m_places(std::move(places)) {
     if (m_path.empty()) return;
     moveOldStore();
-    std::error_code ignored;
-    fs::create_directories(m_directory, ignored);
+    plat::foundation::makeDirectories(m_directory);
 
-    std::scoped_lock locks(m_transactionLock, m_dbLock);
+    std::lock_guard transaction(m_transactionLock);
+    Use use(*this);
     if (!openFile()) return;
+    makeSchema();
+}
+
+TrackwellDatabase::~TrackwellDatabase() {
+    releaseUpload();
+    std::lock_guard lock(m_dbLock);
+    closeFile();
+}
+
+void TrackwellDatabase::makeSchema() {
     noteCreation();
     if (schemaVersion() == 0) runScript(kCreateSchema, std::size(kCreateSchema));
     if (schemaVersion() <= 1) runScript(kUpgradeFromVersion1, std::size(kUpgradeFromVersion1));
 }
 
-TrackwellDatabase::~TrackwellDatabase() {
-    std::lock_guard lock(m_dbLock);
+// Said on standard error too: the log hook discards by default, and the user's data is gone.
+void TrackwellDatabase::sayDamaged() const {
+    const std::string said = "Metrics store is damaged; moved to " + m_path + ".corrupt";
+    plat::foundation::logText(said);
+    dk::trackwell::logMessage(said);
+}
+
+// Damage met at any statement is handled as at open: the file goes aside and the store starts
+// anew (what was in it is lost either way; a damaged store kept fails every upload for ever).
+void TrackwellDatabase::heal() {
+    ++m_useDepth;  // the statements below heal nothing themselves
+    m_damaged = false;
     closeFile();
+    dk::trackwell::setAside(m_path, m_identity);
+    ::unlink((m_directory + "/" + kCreatedFileName).c_str());
+    sayDamaged();
+    if (openFile()) makeSchema();
+    --m_useDepth;
 }
 
 // The whole directory moves in one rename, so a hot journal travels with its database.
@@ -146,14 +194,20 @@ void TrackwellDatabase::moveOldStore() {
     const std::string old = m_places.documents + "/" + kDirectoryName;
     std::error_code error;
     if (!fs::is_directory(old, error)) return;
-    fs::create_directories(m_places.caches, error);
+    plat::foundation::makeDirectories(m_places.caches);
     if (::rename(old.c_str(), m_directory.c_str()) != 0) fs::remove_all(old, error);
 }
 
 bool TrackwellDatabase::openFile() {
     const std::string created = m_directory + "/" + kCreatedFileName;
     m_db = dk::trackwell::openDatabaseFile(m_path, "SELECT MAX(schema_version) FROM trackwell_info",
-                                           [&](dk::trackwell::Replaced) { ::unlink(created.c_str()); });
+                                           [&](dk::trackwell::Replaced how) {
+                                               ::unlink(created.c_str());
+                                               if (how == dk::trackwell::Replaced::SetAside) sayDamaged();
+                                           });
+    m_identity = dk::trackwell::fileIdentity(m_path);
+    if (!m_turns) m_turns = std::make_unique<dk::trackwell::TurnTaking>(m_path + "-waiting");
+    m_turns->attach(m_db);
     return m_db != nullptr;
 }
 
@@ -182,6 +236,7 @@ sqlite3_stmt* TrackwellDatabase::statement(const std::string& sql, int* rc) {
     int result = sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                                     &stmt, nullptr);
     if (rc) *rc = result;
+    if (dk::trackwell::isDamage(result)) m_damaged = true;
     if (result != SQLITE_OK) {
         sqlite3_finalize(stmt);
         return nullptr;
@@ -191,8 +246,8 @@ sqlite3_stmt* TrackwellDatabase::statement(const std::string& sql, int* rc) {
 }
 
 bool TrackwellDatabase::exec(const std::string& sql) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement(sql));
+    Use use(*this);
+    Step step(*this, statement(sql));
     if (!step) return false;
     int rc;
     while ((rc = step.run()) == SQLITE_ROW) {
@@ -201,10 +256,10 @@ bool TrackwellDatabase::exec(const std::string& sql) {
 }
 
 int TrackwellDatabase::queryInt(const char* sql, std::int64_t& value, bool& hasRow) {
-    std::lock_guard lock(m_dbLock);
+    Use use(*this);
     hasRow = false;
     int rc;
-    Step step(statement(sql, &rc));
+    Step step(*this, statement(sql, &rc));
     if (!step) return rc;
     rc = step.run();
     if (rc == SQLITE_ROW) {
@@ -215,9 +270,11 @@ int TrackwellDatabase::queryInt(const char* sql, std::int64_t& value, bool& hasR
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// Under the statement lock only: a heal runs it while another thread may hold the savepoint lock
+// and wait for this one. No savepoint is open meanwhile (a heal waits for that; open holds both).
 bool TrackwellDatabase::runScript(const char* const* statements, std::size_t count) {
-    std::scoped_lock locks(m_transactionLock, m_dbLock);
-    if (!exec("BEGIN TRANSACTION")) return false;
+    Use use(*this);
+    if (!exec("BEGIN IMMEDIATE TRANSACTION")) return false;
     for (std::size_t i = 0; i < count; ++i) {
         if (!exec(statements[i])) {
             exec("ROLLBACK TRANSACTION");
@@ -233,22 +290,32 @@ bool TrackwellDatabase::runScript(const char* const* statements, std::size_t cou
 
 // The transaction lock is taken before the statement lock, as everywhere else, so a thread that
 // holds a savepoint and waits for a statement never meets one that holds the statement lock and
-// waits for the savepoint.
+// waits for the savepoint. The outermost savepoint takes the write lock at once: a transaction
+// that read first and then wants to write while another process writes gets SQLITE_BUSY without
+// waiting (SQLite's way out of a deadlock), so tags failed whenever two processes shared a home.
 bool TrackwellDatabase::beginTransaction(std::string_view name) {
     m_transactionLock.lock();
+    Use use(*this);
+    if (m_savepointDepth == 0 && m_turns) m_turns->beforeWrite();
+    if (m_savepointDepth++ == 0 && !exec("BEGIN IMMEDIATE TRANSACTION")) return false;
     return exec("SAVEPOINT " + std::string(name));
 }
 
-// A commit SQLite refuses (another connection still reads) leaves the transaction open for a
-// retry nobody makes; every later write would join it and never be committed. It is taken back.
+// A commit SQLite refuses (another connection still reads past the busy time-out) leaves the
+// transaction open for a retry nobody makes; every later write would join it and never be
+// committed. It is taken back.
 bool TrackwellDatabase::releaseTransaction(std::string_view name) {
     bool ok;
     {
-        std::lock_guard lock(m_dbLock);
+        Use use(*this);
+        const bool outermost = --m_savepointDepth == 0;
         ok = exec("RELEASE SAVEPOINT " + std::string(name));
-        if (!ok && m_db && !sqlite3_get_autocommit(m_db)) {
+        if (outermost) {
+            ok = ok && exec("COMMIT TRANSACTION");
+            if (!ok && m_db && !sqlite3_get_autocommit(m_db)) exec("ROLLBACK TRANSACTION");
+        } else if (!ok && m_db && !sqlite3_get_autocommit(m_db)) {
             exec("ROLLBACK TRANSACTION TO SAVEPOINT " + std::string(name));
-            if (!exec("RELEASE SAVEPOINT " + std::string(name))) exec("ROLLBACK TRANSACTION");
+            exec("RELEASE SAVEPOINT " + std::string(name));
         }
     }
     m_transactionLock.unlock();
@@ -258,12 +325,30 @@ bool TrackwellDatabase::releaseTransaction(std::string_view name) {
 bool TrackwellDatabase::rollbackTransaction(std::string_view name) {
     bool ok;
     {
-        std::lock_guard lock(m_dbLock);
-        ok = exec("ROLLBACK TRANSACTION TO SAVEPOINT " + std::string(name));
-        ok = exec("RELEASE SAVEPOINT " + std::string(name)) && ok;
+        Use use(*this);
+        if (--m_savepointDepth == 0) {
+            ok = exec("ROLLBACK TRANSACTION");
+        } else {
+            ok = exec("ROLLBACK TRANSACTION TO SAVEPOINT " + std::string(name));
+            ok = exec("RELEASE SAVEPOINT " + std::string(name)) && ok;
+        }
     }
     m_transactionLock.unlock();
     return ok;
+}
+
+// ---- the upload's owner ----
+
+bool TrackwellDatabase::claimUpload() {
+    std::lock_guard lock(m_uploadLock);
+    if (m_directory.empty()) return false;
+    if (!m_uploadClaim) m_uploadClaim = std::make_unique<dk::trackwell::ExclusiveClaim>(m_directory + "/" + kUploadLockFileName);
+    return m_uploadClaim->claim();
+}
+
+void TrackwellDatabase::releaseUpload() {
+    std::lock_guard lock(m_uploadLock);
+    if (m_uploadClaim) m_uploadClaim->release();
 }
 
 // ---- reads and writes ----
@@ -276,8 +361,8 @@ int TrackwellDatabase::schemaVersion() {
 }
 
 std::optional<std::string> TrackwellDatabase::installId() {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("SELECT install_id FROM trackwell_info"));
+    Use use(*this);
+    Step step(*this, statement("SELECT install_id FROM trackwell_info"));
     if (!step || step.run() != SQLITE_ROW || sqlite3_column_type(step.stmt, 0) == SQLITE_NULL) return std::nullopt;
     return std::string(reinterpret_cast<const char*>(sqlite3_column_text(step.stmt, 0)),
                        static_cast<std::size_t>(sqlite3_column_bytes(step.stmt, 0)));
@@ -307,8 +392,8 @@ double TrackwellDatabase::createdTimestamp() {
 }
 
 bool TrackwellDatabase::setLastsessionStartTimestamp(double timestamp) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("UPDATE trackwell_info SET last_session_start = ?"));
+    Use use(*this);
+    Step step(*this, statement("UPDATE trackwell_info SET last_session_start = ?"));
     if (!step) return false;
     step.bind(1, timestamp);
     return step.run() == SQLITE_DONE;
@@ -321,8 +406,8 @@ bool TrackwellDatabase::isOptedOut() {
 }
 
 bool TrackwellDatabase::setOptedOut(bool optedOut) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("UPDATE trackwell_info SET opt_out = ?"));
+    Use use(*this);
+    Step step(*this, statement("UPDATE trackwell_info SET opt_out = ?"));
     if (!step) return false;
     step.bind(1, std::int64_t{optedOut ? 1 : 0});
     return step.run() == SQLITE_DONE;
@@ -330,8 +415,8 @@ bool TrackwellDatabase::setOptedOut(bool optedOut) {
 
 std::optional<std::string> TrackwellDatabase::customDimension(int slot) {
     if (slot < 0 || slot > 3) return std::nullopt;
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("select custom_d" + std::to_string(slot) + " from trackwell_info"));
+    Use use(*this);
+    Step step(*this, statement("select custom_d" + std::to_string(slot) + " from trackwell_info"));
     if (!step || step.run() != SQLITE_ROW || sqlite3_column_type(step.stmt, 0) == SQLITE_NULL) return std::nullopt;
     return std::string(reinterpret_cast<const char*>(sqlite3_column_text(step.stmt, 0)),
                        static_cast<std::size_t>(sqlite3_column_bytes(step.stmt, 0)));
@@ -339,8 +424,8 @@ std::optional<std::string> TrackwellDatabase::customDimension(int slot) {
 
 bool TrackwellDatabase::setCustomDimension(int slot, const std::optional<std::string>& value) {
     if (slot < 0 || slot > 3) return false;
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("UPDATE trackwell_info SET custom_d" + std::to_string(slot) + " = ?"));
+    Use use(*this);
+    Step step(*this, statement("UPDATE trackwell_info SET custom_d" + std::to_string(slot) + " = ?"));
     if (!step) return false;
     if (value)
         step.bind(1, std::string_view(*value));
@@ -351,8 +436,8 @@ bool TrackwellDatabase::setCustomDimension(int slot, const std::optional<std::st
 
 bool TrackwellDatabase::customDimensions(std::optional<std::string> (&values)[4]) {
     for (auto& value : values) value.reset();
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("SELECT custom_d0, custom_d1, custom_d2, custom_d3 FROM trackwell_info"));
+    Use use(*this);
+    Step step(*this, statement("SELECT custom_d0, custom_d1, custom_d2, custom_d3 FROM trackwell_info"));
     if (!step || step.run() != SQLITE_ROW) return false;
     for (int slot = 0; slot < 4; ++slot) {
         if (sqlite3_column_type(step.stmt, slot) == SQLITE_NULL) continue;
@@ -372,7 +457,8 @@ bool TrackwellDatabase::getNextUploadNumber(int& number) {
 
 bool TrackwellDatabase::incrementCounter(const char* savepoint, const char* updateSql, const char* selectSql,
                                          int* number) {
-    std::scoped_lock locks(m_transactionLock, m_dbLock);
+    std::lock_guard transaction(m_transactionLock);
+    Use use(*this);
     if (!beginTransaction(savepoint)) {
         rollbackTransaction(savepoint);
         return false;
@@ -401,8 +487,8 @@ bool TrackwellDatabase::incrementLastSessionNumber(int* number) {
 }
 
 bool TrackwellDatabase::addEventWithBlobString(std::string_view blob) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("INSERT INTO events (blob_string) VALUES (?)"));
+    Use use(*this);
+    Step step(*this, statement("INSERT INTO events (blob_string) VALUES (?)"));
     if (!step) return false;
     step.bind(1, blob);
     return step.run() == SQLITE_DONE;
@@ -410,7 +496,8 @@ bool TrackwellDatabase::addEventWithBlobString(std::string_view blob) {
 
 bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
                                            const char* alsoSql) {
-    std::scoped_lock locks(m_transactionLock, m_dbLock);
+    std::lock_guard transaction(m_transactionLock);
+    Use use(*this);
     if (!beginTransaction(savepoint) || !addEventWithBlobString(blob)) {
         rollbackTransaction(savepoint);
         return false;
@@ -418,7 +505,7 @@ bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* sa
     std::int64_t rowId = sqlite3_last_insert_rowid(m_db);
     bool marked = false;
     {
-        Step step(statement(markerSql));
+        Step step(*this, statement(markerSql));
         if (step) {
             step.bind(1, rowId);
             marked = step.run() == SQLITE_DONE;
@@ -450,8 +537,8 @@ bool TrackwellDatabase::removeLastCloseAndFlowEvents() {
 }
 
 bool TrackwellDatabase::addHeaderWithSequenceNumber(int sequenceNumber, std::string_view blob, std::int64_t* rowId) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("INSERT OR IGNORE INTO upload_headers (sequence_number, blob_string) VALUES (?, ?)"));
+    Use use(*this);
+    Step step(*this, statement("INSERT OR IGNORE INTO upload_headers (sequence_number, blob_string) VALUES (?, ?)"));
     if (!step) return false;
     step.bind(1, std::int64_t{sequenceNumber});
     step.bind(2, blob);
@@ -468,8 +555,8 @@ int TrackwellDatabase::unstagedEventCount() {
 }
 
 bool TrackwellDatabase::stageEventsForUpload(int sequenceNumber) {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement("UPDATE events SET upload_header = ? WHERE upload_header IS NULL"));
+    Use use(*this);
+    Step step(*this, statement("UPDATE events SET upload_header = ? WHERE upload_header IS NULL"));
     if (!step) return false;
     step.bind(1, std::int64_t{sequenceNumber});
     return step.run() == SQLITE_DONE;
@@ -478,8 +565,8 @@ bool TrackwellDatabase::stageEventsForUpload(int sequenceNumber) {
 // A query that fails part-way gives no text at all: a partial upload would have its rows deleted
 // as sent.
 std::string TrackwellDatabase::uploadBlobString() {
-    std::lock_guard lock(m_dbLock);
-    Step step(statement(kUploadQuery));
+    Use use(*this);
+    Step step(*this, statement(kUploadQuery));
     if (!step) return {};
     std::string text;
     int rc;
@@ -495,7 +582,8 @@ std::string TrackwellDatabase::uploadBlobString() {
 }
 
 bool TrackwellDatabase::deleteUploadData() {
-    std::scoped_lock locks(m_transactionLock, m_dbLock);
+    std::lock_guard transaction(m_transactionLock);
+    Use use(*this);
     const char* savepoint = "delete_upload_data";
     if (!beginTransaction(savepoint)) {
         rollbackTransaction(savepoint);

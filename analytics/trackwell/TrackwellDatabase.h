@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "analytics/trackwell/SqliteFile.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -73,11 +76,19 @@ public:
     std::string uploadBlobString();
     bool deleteUploadData();
 
+    // The staged upload belongs to one process at a time (several may share a home): from the
+    // staging of its rows to the deletion of what was sent. An advisory lock on a file beside the
+    // store, given up with the process however it ends. Claiming what this store already holds
+    // succeeds; false while another process (or store object) holds it.
+    bool claimUpload();
+    void releaseUpload();
+
     // The connection itself, for tools and tests that look under the store; null when closed.
     sqlite3* connection() const { return m_db; }
 
 private:
     struct Step;
+    struct Use;
 
     void moveOldStore();
     bool openFile();
@@ -94,6 +105,9 @@ private:
                             const char* alsoSql = nullptr);
     bool incrementCounter(const char* savepoint, const char* updateSql, const char* selectSql, int* number);
     void noteCreation();
+    void makeSchema();
+    void heal();
+    void sayDamaged() const;
 
     std::string m_directory;
     std::string m_path;
@@ -102,4 +116,11 @@ private:
     std::unordered_map<std::string, sqlite3_stmt*> m_statements;
     std::recursive_mutex m_dbLock;
     std::recursive_mutex m_transactionLock;
+    dk::trackwell::FileIdentity m_identity;
+    std::unique_ptr<dk::trackwell::TurnTaking> m_turns;
+    int m_savepointDepth = 0;  // savepoints open on the connection (under m_dbLock)
+    int m_useDepth = 0;        // nested uses of the statement lock by its holder
+    bool m_damaged = false;    // a statement met SQLITE_CORRUPT or SQLITE_NOTADB: heal when free
+    std::mutex m_uploadLock;
+    std::unique_ptr<dk::trackwell::ExclusiveClaim> m_uploadClaim;
 };

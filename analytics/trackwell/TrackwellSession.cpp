@@ -425,21 +425,38 @@ void TrackwellSession::stageAndUpload() {
         logMessage("An upload is already in progress. Aborting.");
         return;
     }
+    // Staged under another process's upload, rows would be deleted by it unsent, or sent by both.
+    if (!m_database.claimUpload()) {
+        logMessage("An upload is already in progress. Aborting.");
+        return;
+    }
+    // The header's facts take a while the first time (language names): gathered before the
+    // savepoint, whose write lock other processes wait for. The install id (which may draw a
+    // UUID) is taken in its place, so seeded runs draw in the same order.
+    std::optional<dk::trackwell::HeaderFacts> facts;
+    {
+        std::lock_guard lock(m_flowLock);
+        if (!m_unstagedFlowEvents.empty() || m_database.unstagedEventCount() >= 1) facts = headerFacts(false);
+    }
     bool ok = m_database.beginTransaction("stage_upload");
     std::lock_guard lock(m_flowLock);
     ok = ok && saveApplicationFlow();
     if (ok && m_database.unstagedEventCount() >= 1) {
         int number = 0;
+        if (!facts) facts = headerFacts(false);
+        facts->installationId = installationId();
         ok = m_database.getNextUploadNumber(number) &&
-             m_database.addHeaderWithSequenceNumber(number, blobHeaderStringWithSequenceNumber(number)) &&
+             m_database.addHeaderWithSequenceNumber(number, blobHeaderStringWithSequenceNumber(number, *facts)) &&
              m_database.stageEventsForUpload(number);
     }
     if (!ok) {
         m_database.rollbackTransaction("stage_upload");
+        m_database.releaseUpload();
         logMessage("Failed to start upload.");
         return;
     }
     if (!m_database.releaseTransaction("stage_upload")) {
+        m_database.releaseUpload();
         logMessage("Failed to start upload.");
         return;
     }
@@ -455,13 +472,17 @@ void TrackwellSession::stageAndUpload() {
 // ---- the upload header ----
 
 std::string TrackwellSession::blobHeaderStringWithSequenceNumber(int sequence) {
-    return dk::trackwell::headerBlob(sequence, m_database.createdTimestamp(), dk::trackwell::newUUID(), headerFacts());
+    return blobHeaderStringWithSequenceNumber(sequence, headerFacts());
 }
 
-dk::trackwell::HeaderFacts TrackwellSession::headerFacts() {
+std::string TrackwellSession::blobHeaderStringWithSequenceNumber(int sequence, const dk::trackwell::HeaderFacts& facts) {
+    return dk::trackwell::headerBlob(sequence, m_database.createdTimestamp(), dk::trackwell::newUUID(), facts);
+}
+
+dk::trackwell::HeaderFacts TrackwellSession::headerFacts(bool withInstallationId) {
     const plat::sys::DeviceFacts device = m_host.deviceFacts();
     dk::trackwell::HeaderFacts facts;
-    facts.installationId = installationId();
+    if (withInstallationId) facts.installationId = installationId();
     facts.applicationKey = m_applicationKey;
     facts.appVersion = infoString(m_host.bundle, plat::foundation::kBundleVersionKey);
     const std::string identifier = systemIdentifier(device);

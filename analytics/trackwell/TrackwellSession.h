@@ -81,7 +81,8 @@ public:
 
     // The upload header blob and its facts, as the next upload would write them.
     std::string blobHeaderStringWithSequenceNumber(int sequence);
-    dk::trackwell::HeaderFacts headerFacts();
+    std::string blobHeaderStringWithSequenceNumber(int sequence, const dk::trackwell::HeaderFacts& facts);
+    dk::trackwell::HeaderFacts headerFacts(bool withInstallationId = true);
     std::string installationId();
     std::string systemIdentifier(const plat::sys::DeviceFacts& facts);
     bool isLiveApp() const;

@@ -28,6 +28,13 @@ void logFormatted(const char* format, int code, const char* text = nullptr) {
     dk::trackwell::logMessage(line);
 }
 
+// A collector that timed out the request (408) or is shedding load (429) has not taken the body
+// any more than one that failed (5xx): the events wait for the next upload. Other 4xx answers are
+// final, so a body a collector will never take does not stay for ever.
+bool isDelivered(int status) {
+    return !(status == 408 || status == 429 || (status >= 500 && status <= 599));
+}
+
 }  // namespace
 
 // One collector's request. It stays until the next upload begins: its connection or timer may be
@@ -68,7 +75,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
         m_loop.performAfter(0, this, [this, key = std::string(key)] { uploaderThreadwithApplicationKey(key); });
         return;
     }
-    if (m_sentRequest != 0 || isUploading()) {
+    if (m_sentRequest != 0 || isUploading() || !m_database.claimUpload()) {
         dk::trackwell::logMessage(kAlreadyInProgress);
         return;
     }
@@ -88,6 +95,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     if (!body) {
         // An empty body would be answered, and a 4xx then counts as delivered: keep everything.
         dk::trackwell::logMessage("Abandoning upload. The upload data could not be compressed.");
+        m_database.releaseUpload();
         setIsUploading(false);
         return;
     }
@@ -120,7 +128,7 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
     };
     handlers.didFinish = [this, r] {
         const int status = r->status;
-        if (status >= 500 && status <= 599) {
+        if (!isDelivered(status)) {
             logFormatted("Upload failed with response status code %d", status);
             finished(r, false);
         } else {
@@ -169,6 +177,7 @@ void UploaderThread::complete() {
     if (m_successRecivedRequests > 0) m_database.deleteUploadData();
     m_sentRequest = 0;
     m_successRecivedRequests = 0;
+    m_database.releaseUpload();
     setIsUploading(false);
 }
 

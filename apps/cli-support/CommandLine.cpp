@@ -1,5 +1,7 @@
 #include "apps/cli-support/CommandLine.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/RunLoop.h"
 
 namespace dk::cli {
 
@@ -27,12 +30,28 @@ bool parseInt(const std::string& text, long long& out) {
     return !text.empty() && *end == '\0' && errno == 0;
 }
 
+int printHelp(const Usage& usage) {
+    std::printf("%s%s", usage.synopsis, usage.commands);
+    std::fflush(stdout);
+    return 0;
+}
+
+int refuseCommandLine(const Usage& usage, const std::string& why) {
+    std::fprintf(stderr, "%s: %s\n%s(%s --help lists the commands)\n", usage.tool, why.c_str(), usage.synopsis,
+                 usage.tool);
+    return 2;
+}
+
 std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i], value;
         if (option == "--log") {
             options.log = true;
             continue;
+        }
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+            return "";
         }
         if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
             value = option.substr(eq + 1);
@@ -209,6 +228,23 @@ std::string escape(std::string_view text) {
         }
     }
     return out;
+}
+
+bool turnWhileBusy(const std::function<bool()>& busy, double limit) {
+    using plat::foundation::Clock;
+    using plat::foundation::RunLoop;
+    RunLoop& loop = RunLoop::main();
+    auto drain = [&] {
+        while (loop.runOnce(0) == RunLoop::RunResult::SourceHandled) {
+        }
+    };
+    const double start = Clock::monotonicSeconds();
+    drain();
+    while (busy() && Clock::monotonicSeconds() - start < limit) {
+        usleep(500);
+        drain();
+    }
+    return !busy();
 }
 
 namespace {

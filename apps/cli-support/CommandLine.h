@@ -25,13 +25,26 @@ struct ToolOptions {
     std::optional<long long> seed;
     std::vector<std::pair<std::string, std::string>> endpoints;  // NAME=VALUE, in order
     bool log = false;
+    bool help = false;  // --help (or -h): the usage, nothing run
 };
+
+// A tool's usage: its synopsis (the command line) and its commands.
+struct Usage {
+    const char* tool;
+    const char* synopsis;
+    const char* commands;
+};
+// --help's answer: the whole usage on standard output; status 0.
+int printHelp(const Usage& usage);
+// A command line refused: "<tool>: <why>", the synopsis and a pointer to --help on standard error;
+// status 2.
+int refuseCommandLine(const Usage& usage, const std::string& why);
 
 // A tool's own options: true when it knows `option`, with `error` set when it refuses the value.
 using OwnOption = std::function<bool(const std::string& option, const std::string& value, std::string& error)>;
 
-// Reads "--name value" and "--name=value" options (and the bare --log); "" when all were read and
-// --home was given, else what is wrong.
+// Reads "--name value" and "--name=value" options (and the bare --log and --help); "" when all were
+// read and --home was given (or help asked for), else what is wrong.
 std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own = {});
 
 // Starts the virtual clock when asked, opens the bundle and the container under the home as the
@@ -64,6 +77,10 @@ bool splitCommand(std::string_view text, std::string& name, std::vector<Arg>& ar
 
 // Text for a result line: backslash, CR, LF and tab escaped, other bytes below 0x20 as \xHH.
 std::string escape(std::string_view text);
+
+// Turns the main loop without moving its clock, handing out whatever is ready, until `busy` says
+// no or `limit` real seconds have passed; true when it is no longer busy.
+bool turnWhileBusy(const std::function<bool()>& busy, double limit);
 
 // Reads lines from `in` until its end; blank lines and "#" comments are skipped. Each line goes to
 // `run`, which prints what it has to say; standard output is flushed before the next line is read.

@@ -54,10 +54,6 @@ bool pageStatsBusy() {
     return tracker().isDispatching();
 }
 
-std::optional<double> pageStatsDeadline() {
-    return tracker().dispatchDeadline();
-}
-
 void runPageStats(const std::vector<Arg>& all, const std::function<void(const std::string&)>& print) {
     if (all.empty() || all[0].object) {
         print("error usage: ps SUBCOMMAND");

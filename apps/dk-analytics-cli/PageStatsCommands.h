@@ -15,7 +15,5 @@ void runPageStats(const std::vector<dk::cli::Arg>& args, const std::function<voi
 
 // A dispatch the tracker started is running, its retry delay included.
 bool pageStatsBusy();
-// When the running dispatch's next timed step is due on the main loop's clock.
-std::optional<double> pageStatsDeadline();
 
 }  // namespace dk::analyticscli

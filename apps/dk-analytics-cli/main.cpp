@@ -3,12 +3,11 @@
 //
 //   dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH] [--seed N]
 //                    [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]
+//   dk-analytics-cli --help         (the usage with every command)
 //
 // Commands come from FILE, else standard input; each runs to its end and prints one result line
 // (flushed) before the next line is read. Exit status 0; 1 when the container cannot be made or
 // the command file read; 2 for a bad command line, or when a command line was refused ("error ...").
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,20 +34,42 @@
 
 namespace {
 
-using plat::foundation::Clock;
 using plat::foundation::RunLoop;
 using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.analytics-cli";
 
-int usage(const char* why) {
-    std::fprintf(stderr,
-                 "dk-analytics-cli: %s\n"
-                 "usage: dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH]\n"
-                 "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n",
-                 why);
-    return 2;
-}
+const dk::cli::Usage kUsage = {
+    "dk-analytics-cli",
+    "usage: dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH]\n"
+    "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n",
+    "\n"
+    "Commands, one a line from FILE or standard input (# comments), each answered by a line:\n"
+    "  run S                     S seconds of the main loop's clock\n"
+    "  settle [MAX]              no clock moved: up to MAX real seconds (10) until no upload or\n"
+    "                            dispatch is in flight, retry delay included -> idle | busy\n"
+    "  time                      the clients' wall time\n"
+    "  store add|add-close|add-flow TEXT | store header N TEXT | store stage N\n"
+    "  store remove-last|next-upload|count|unstaged|text|delete-uploaded|schema-version\n"
+    "  store dim SLOT [VALUE|null]\n"
+    "  uploader start|state\n"
+    "  metrics key|start KEY | metrics open|resume|close|upload|state | metrics screen NAME\n"
+    "  metrics tag NAME [ATTRS|null] [REPORT_ATTRS] | metrics tag-many N PREFIX\n"
+    "  metrics optin 0|1 | metrics dim SLOT VALUE|null\n"
+    "  hits account ID | hits var SLOT NAME VALUE SCOPE | hits page PATH | hits page-many N PREFIX\n"
+    "  hits event CAT ACTION LABEL|- VALUE | hits transaction ORDER TOTAL STORE|- TAX SHIPPING\n"
+    "  hits item ORDER SKU PRICE COUNT NAME|- CATEGORY|- | hits referrer QUERY | hits new-visit\n"
+    "  hits count | hits delete ID | hits sample N | hits anonymize 0|1 | hits ids\n"
+    "  ps start ACCOUNT PERIOD | ps stop | ps period N | ps page PATH | ps page-many N PREFIX\n"
+    "  ps event CAT ACTION LABEL|- VALUE | ps var INDEX NAME VALUE [SCOPE] | ps visitor-var INDEX\n"
+    "  ps transaction ORDER TOTAL STORE|- TAX SHIPPING | ps item ORDER SKU PRICE COUNT NAME|- CATEGORY|-\n"
+    "  ps track-transactions | ps clear-transactions | ps referrer QUERY | ps sample N\n"
+    "  ps anonymize|dryrun|debug 0|1 | ps dispatch | ps ids | ps last-dispatch\n"
+    "  analytics info | analytics page EVENT | analytics event CAT ACTION LABEL|- VALUE\n"
+    "  analytics purchase A B C | analytics stop\n"
+    "Exit status 0; 1 when the container or the command file cannot be had; 2 for a bad command\n"
+    "line or a refused command (\"error ...\").\n",
+};
 
 using dk::cli::Arg;
 using dk::cli::Line;
@@ -314,8 +335,7 @@ private:
         return "error unknown command: hits " + sub;
     }
 
-    // Turns the main loop until nothing is in flight: a virtual clock moves only as far as the
-    // page-view dispatch's next retry or time-out.
+    // An upload, or a page-view dispatch from its start to its end, retry delay included.
     static bool busy() {
         return UploaderThread::sharedUploaderThread().isUploading() || dk::analyticscli::pageStatsBusy();
     }
@@ -353,28 +373,18 @@ private:
         return "ok";
     }
 
-    bool settle(double limit) {
-        RunLoop& loop = RunLoop::main();
-        const double start = Clock::monotonicSeconds();
-        loop.runOnce(0);
-        while (busy() && Clock::monotonicSeconds() - start < limit) {
-            std::optional<double> due = dk::analyticscli::pageStatsDeadline();
-            if (due && loop.clock().isVirtual()) {
-                loop.runOnce(std::max(0.0, *due - loop.now()) + 0.001);
-                continue;
-            }
-            usleep(500);
-            loop.runOnce(0);
-        }
-        return !busy();
-    }
+    // The clock stays where it is: a retry delay or a time-out on the virtual clock passes only
+    // with `run`, so settling never moves the times later commands stamp.
+    static bool settle(double limit) { return dk::cli::turnWhileBusy(busy, limit); }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     dk::cli::ToolOptions options;
-    if (std::string why = dk::cli::parseToolOptions(argc, argv, options); !why.empty()) return usage(why.c_str());
+    if (std::string why = dk::cli::parseToolOptions(argc, argv, options); !why.empty())
+        return dk::cli::refuseCommandLine(kUsage, why);
+    if (options.help) return dk::cli::printHelp(kUsage);
     std::FILE* in = dk::cli::startTool("dk-analytics-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     if (options.startTime) dk::trackwell::setStartWallTime(*options.startTime);

@@ -269,6 +269,44 @@ std::vector<std::string> splitWords(const std::string& line) {
     return words;
 }
 
+std::string commandSummary() {
+    // What each command's arguments are; a command missing here still shows with its counts.
+    static const std::map<std::string, std::string> kForms = {
+        {"NewState", "[ANY]"},
+        {"Init", "SCRIPT [SAVE_DIR/]"},
+        {"LoadDatabaseLib", "PATH"},
+        {"LoadEngineFromPath", "PATH"},
+        {"LoadGame", "PATH (prints the result)"},
+        {"ExtractGameAtPath", "PATH (prints the result)"},
+        {"Update", "DT"},
+        {"TouchDown", "X Y ID COUNT"},
+        {"TouchMoved", "X Y ID"},
+        {"TouchUp", "X Y ID COUNT"},
+        {"MouseUp", "X Y"},
+        {"Accelerated", "X Y Z"},
+        {"SetDeviceOrientation", "ORIENTATION FLAG"},
+        {"GetInterfaceOrientation", "(prints it)"},
+        {"SetScreenSize", "W H"},
+        {"SetShouldChangeToScene", "NAME"},
+        {"SetVolume", "V"},
+        {"RaiseExternalEvent", "NAME [ARG]..."},
+        {"GetIntendedDisplaySize", "(prints W H)"},
+        {"stacktop", "(prints the Lua stack's height)"},
+        {"screenshot", "FILE.png"},
+    };
+    std::string out;
+    for (const auto& [name, command] : commands()) {
+        out += "  " + name;
+        if (auto form = kForms.find(name); form != kForms.end()) {
+            out += " " + form->second;
+        } else if (command.maxArgs != 0) {
+            out += " (" + std::to_string(command.minArgs) + (command.maxArgs == kAny ? " or more" : "-" + std::to_string(command.maxArgs)) + " arguments)";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
 bool runCommand(Host& host, const std::vector<std::string>& words) {
     if (words.empty() || words[0][0] == '#') return true;
     auto it = commands().find(words[0]);

@@ -27,6 +27,9 @@ struct Host {
 // Splits a line into words; double quotes group words with spaces.
 std::vector<std::string> splitWords(const std::string& line);
 
+// The commands, a line each ("  NAME ARGUMENTS"), in name order: what --help lists.
+std::string commandSummary();
+
 // Runs one command line. Returns false (after printing why on standard error) when the line is
 // not a valid command.
 bool runCommand(Host& host, const std::vector<std::string>& words);

@@ -2,6 +2,7 @@
 //
 //   dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]
 //                 [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]
+//   dk-engine-cli --help         (the usage with the command file's commands)
 #include <GLES2/gl2.h>
 #include <sys/stat.h>
 
@@ -36,13 +37,26 @@ struct Options {
     std::string game;
 };
 
+constexpr const char* kSynopsis =
+    "usage: dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]\n"
+    "                     [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]\n";
+
 [[noreturn]] void usage(const char* why) {
-    if (why) std::fprintf(stderr, "dk-engine-cli: %s\n", why);
-    std::fputs(
-        "usage: dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]\n"
-        "                     [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]\n",
-        stderr);
+    std::fprintf(stderr, "dk-engine-cli: %s\n%s(dk-engine-cli --help lists the commands)\n", why, kSynopsis);
     std::exit(2);
+}
+
+// --help: the whole usage, the command file's commands included, on standard output.
+[[noreturn]] void help() {
+    std::printf("%s\n"
+                "The command file (--commands), one command a line (# comments), run after the game is\n"
+                "loaded and before the frames; each calls the engine's DK_ function of its name, or acts\n"
+                "for the host:\n%s"
+                "Exit status 0; 1 when the script does not load, the command file cannot be read or a\n"
+                "screenshot cannot be written; 2 for a bad command line.\n",
+                kSynopsis, dk::cli::commandSummary().c_str());
+    std::fflush(stdout);
+    std::exit(0);
 }
 
 Options parse(int argc, char** argv) {
@@ -78,7 +92,7 @@ Options parse(int argc, char** argv) {
         } else if (arg == "--es1") {
             o.es1 = true;
         } else if (arg == "--help" || arg == "-h") {
-            usage(nullptr);
+            help();
         } else if (arg.size() > 1 && arg[0] == '-') {
             usage(("unknown option " + arg).c_str());
         } else if (positional == 0) {

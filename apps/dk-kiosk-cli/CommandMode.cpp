@@ -1,8 +1,6 @@
 // dk-kiosk-cli's command mode: the content-ads client driven headless, one command a line.
 #include "apps/dk-kiosk-cli/CommandMode.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -49,14 +47,7 @@ using plat::foundation::Value;
 constexpr const char* kDefaultIdentifier = "com.drovik.kiosk-cli";
 
 int usage(const std::string& why) {
-    std::fprintf(stderr,
-                 "dk-kiosk-cli: %s\n"
-                 "usage: dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
-                 "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
-                 "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]\n"
-                 "         [--commands FILE]\n",
-                 why.c_str());
-    return 2;
+    return dk::cli::refuseCommandLine(kioskUsage(), why);
 }
 
 void say(const std::string& line) {
@@ -185,14 +176,7 @@ private:
         double limit = 10;
         if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
             return refuse("usage: settle [MAX]");
-        RunLoop& loop = RunLoop::main();
-        const double start = Clock::monotonicSeconds();
-        loop.runOnce(0);
-        while (busy() && Clock::monotonicSeconds() - start < limit) {
-            usleep(500);
-            loop.runOnce(0);
-        }
-        say(busy() ? "busy" : "idle");
+        say(dk::cli::turnWhileBusy([this] { return busy(); }, limit) ? "idle" : "busy");
         return true;
     }
 
@@ -432,6 +416,52 @@ private:
 
 }  // namespace
 
+const dk::cli::Usage& kioskUsage() {
+    static const dk::cli::Usage usage = {
+        "dk-kiosk-cli",
+        "usage: dk-kiosk-cli json parse [--max-depth N]\n"
+        "       dk-kiosk-cli json write [--human-readable] [--sort-keys] [--max-depth N]\n"
+        "       dk-kiosk-cli util NAME ARG...\n"
+        "       dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
+        "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
+        "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]\n"
+        "         [--commands FILE]\n",
+        "\n"
+        "util NAME: sha1-hex T, sha1-b64 T, base64 T, hex T, uuid, url-encode T, url-decode T,\n"
+        "  form-encode T, form-decode T, query-read T, query-string-read T, query-write JSON,\n"
+        "  query-with JSON, query-quirky JSON, html-escape T, agnostic JSON\n"
+        "\n"
+        "With --home, commands one a line from FILE or standard input (# comments):\n"
+        "  run S                     S seconds of the clock, none passing while the client works\n"
+        "                            (up to 10 s of real time at each step of the clock)\n"
+        "  settle [MAX]              no clock moved: up to MAX real seconds (10) until the client's\n"
+        "                            work is done -> idle | busy\n"
+        "  time                      the tool's wall time\n"
+        "  defaults get KEY | defaults set KEY JSON | defaults remove KEY\n"
+        "  cache install [MEMORY DISK] | cache get URL [POLICY] | cache has URL | cache remove URL\n"
+        "  cache clear | cache maintain | cache usage\n"
+        "  udid | udid optout 0|1\n"
+        "  pasteboard put NAME TYPE JSON | pasteboard get NAME TYPE | pasteboard string NAME\n"
+        "  pasteboard names\n"
+        "  open TOKEN SECRET [CUSTOM_UDID]\n"
+        "  optout 0|1 | session | gid | requests\n"
+        "  timeingame [start|stop|restart|reset]\n"
+        "  app background|foreground|active|terminate\n"
+        "  rotate N | status-bar 0|1\n"
+        "  loader open|ping URL\n"
+        "  unit show [ANIMATED] JSON | unit dismiss [0|1] | unit eval SCRIPT | unit frames\n"
+        "  tap X Y | memory.warning | screenshot FILE.png\n"
+        "  content request PLACEMENT TOKEN SECRET | content send|preload|cancel PLACEMENT\n"
+        "  content state PLACEMENT | content overlay-now PLACEMENT 0|1 | content animated PLACEMENT 0|1\n"
+        "  content omit OP[,OP...]\n"
+        "  close-button | purchase resolve CODE\n"
+        "  badge make TOKEN SECRET PLACEMENT | badge refresh|clear|test | badge size\n"
+        "Exit status 0; 1 when the container or the command file cannot be had (json: a value that\n"
+        "does not parse or write); 2 for a bad command line or a refused command (\"error ...\").\n",
+    };
+    return usage;
+}
+
 int runCommandMode(int argc, char** argv) {
     dk::cli::ToolOptions options;
     std::string device, pasteboards, web;
@@ -455,6 +485,7 @@ int runCommandMode(int argc, char** argv) {
             return true;
         });
     if (!why.empty()) return usage(why);
+    if (options.help) return dk::cli::printHelp(kioskUsage());
     if (options.seed) plat::sys::seedRandom(static_cast<std::uint64_t>(*options.seed));
     for (const auto& [name, base] : options.endpoints) plat::net::setServerBaseOverride(name, base);
     if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);

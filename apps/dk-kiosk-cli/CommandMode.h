@@ -12,4 +12,8 @@
 // UnitCommands.h.
 #pragma once
 
+#include "apps/cli-support/CommandLine.h"
+
 int runCommandMode(int argc, char** argv);
+// The tool's whole usage, its one-shot modes' included: what --help prints.
+const dk::cli::Usage& kioskUsage();

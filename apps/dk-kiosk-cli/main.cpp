@@ -5,6 +5,7 @@
 //   dk-kiosk-cli json write [--human-readable] [--sort-keys] [--max-depth N]
 //   dk-kiosk-cli util NAME ARG...
 //   dk-kiosk-cli --home DIR ...        (command mode: CommandMode.h)
+//   dk-kiosk-cli --help                (the usage with every command)
 //
 // `json` reads standard input whole and prints the value written compactly (parse) or with the
 // writer options (write; --max-depth is the writer's, the parser then stops only at the hard
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,8 +116,6 @@ int util(const std::vector<std::string>& args) {
         if (args.size() != 1) return usage("uuid takes no argument");
         return printLine(KSStringUtil::uuid());
     }
-    if (args.size() != 2) return usage(name + " takes one argument");
-    const std::string& arg = args[1];
     using Text = std::string (*)(std::string_view);
     static const std::map<std::string, Text> kTextOps = {
         {"sha1-hex", KSStringUtil::hexDigestForString},
@@ -123,17 +123,20 @@ int util(const std::vector<std::string>& args) {
         {"base64", [](std::string_view t) { return KSStringUtil::base64EncodedStringForData(t.data(), t.size()); }},
         {"hex", [](std::string_view t) { return KSStringUtil::hexEncodedStringForData({t.begin(), t.end()}); }},
         {"url-encode", KSStringUtil::stringByUrlEncodingString},
+        {"url-decode", [](std::string_view t) { return KSStringUtil::stringByUrlDecodingString(t).value_or("(null)"); }},
         {"form-encode", kiosk::stringByEncodingURLFormat},
+        {"form-decode", [](std::string_view t) { return kiosk::stringByDecodingURLFormat(t).value_or("(null)"); }},
         {"html-escape", KSStringUtil::stringByHtmlEscapingString},
         {"query-read", [](std::string_view t) { return compact(kiosk::dictionaryFromQueryComponents(t)); }},
         {"query-string-read", [](std::string_view t) { return compact(KSStringUtil::dictionaryWithQueryString(t)); }},
     };
+    static const std::set<std::string> kJsonOps = {"query-write", "query-with", "query-quirky", "agnostic"};
+    // The name first: an unknown one is said so, whatever follows it.
+    if (!kTextOps.count(name) && !kJsonOps.count(name)) return usage("unknown util: " + name);
+    if (args.size() != 2) return usage(name + " takes one argument");
+    const std::string& arg = args[1];
     if (auto it = kTextOps.find(name); it != kTextOps.end()) return printLine(it->second(arg));
-    if (name == "url-decode") return printLine(KSStringUtil::stringByUrlDecodingString(arg));
-    if (name == "form-decode") return printLine(kiosk::stringByDecodingURLFormat(arg));
 
-    bool query = name == "query-write" || name == "query-with" || name == "query-quirky";
-    if (!query && name != "agnostic") return usage("unknown util: " + name);
     KSJsonParser parser;
     std::optional<KSJsonValue> value = parseArgument(arg, parser);
     if (!value) return printTrace(parser);
@@ -150,6 +153,7 @@ int util(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no mode given");
+    if (args.front() == "--help" || args.front() == "-h") return dk::cli::printHelp(kioskUsage());
     if (args.front().starts_with("--")) return runCommandMode(argc, argv);
     std::string mode = args.front();
     args.erase(args.begin());

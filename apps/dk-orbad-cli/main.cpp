@@ -5,6 +5,7 @@
 //                [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]
 //                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]
 //                [--commands FILE]
+//   dk-orbad-cli --help         (the usage with every command)
 //
 // Besides the client's parts (json, b64, aes, image, get, form, event...), its ads:
 //   model FILE             the model of a response entry {"creative":{...}}: "model CLASS type=N id=ID",
@@ -26,14 +27,12 @@
 // ("error ...").
 #include <GLES2/gl2.h>
 #include <cairo.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -99,16 +98,47 @@ using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.orbad-cli";
 
-int usage(const char* why) {
-    std::fprintf(stderr,
-                 "dk-orbad-cli: %s\n"
-                 "usage: dk-orbad-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
-                 "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
-                 "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]\n"
-                 "         [--commands FILE]\n",
-                 why);
-    return 2;
-}
+const dk::cli::Usage kUsage = {
+    "dk-orbad-cli",
+    "usage: dk-orbad-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
+    "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
+    "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]\n"
+    "         [--commands FILE]\n",
+    "\n"
+    "Commands, one a line from FILE or standard input (# comments); happenings print as they come:\n"
+    "  run S                     S seconds of the clock, none passing while a request is in flight\n"
+    "                            (up to 10 s of real time at each step of the clock)\n"
+    "  settle [MAX]              no clock moved: up to MAX real seconds (10) until no request is\n"
+    "                            in flight -> idle | busy\n"
+    "  time                      the tool's wall time\n"
+    "  json FILE [nsnull] [strict] | b64 encode FILE [lines] | b64 decode TEXT\n"
+    "  b64x encode FILE [LINELEN] | b64x decode TEXT | encode-id TEXT | sha1 FILE | query TEXT\n"
+    "  aes encrypt|decrypt KEY FILE | aes encrypt-text|decrypt-text KEY TEXT | image NAME [2x] OUT.png\n"
+    "  net wifi|wwan|none | reach [HOST]\n"
+    "  get URL [timeout=S] [NAME:VALUE]... | form URL [core] NAME=VALUE... | cancel | event FILE NAME\n"
+    "  start [APPID] | app resign|active|terminate | location LAT LON [ACCURACY]\n"
+    "  battery LEVEL STATE | config | env | session | defaults KEY | pasteboard NAME TEXT\n"
+    "  adunit WxH | candidates WxH | pick WxH N | alert press N | alert cancel\n"
+    "  instr start GROUP [TAG] | instr bench NAME PATH | instr end PATH\n"
+    "  instr info GROUP DESCRIPTION VALUE | instr finish GROUP\n"
+    "  demographics JSON [YYYY-MM-DD] | feedback comment TEXT | feedback ratings A B C D E\n"
+    "  model FILE | creative FILE [WxH] | views | screenshot FILE.png\n"
+    "  web nav URL [click] | web click | web meta NAME CONTENT [WIDTH HEIGHT]\n"
+    "  web answer SCRIPT RESULT | web fail | rotate N\n"
+    "  banner CLASS [X Y] | banner delegate [OPTION]...\n"
+    "  banner resume|pause|cancel|get|prefetch|display|continue|free\n"
+    "  banner refresh S | banner space NAME | banner testing on|off | banner orphan\n"
+    "  tap X Y | memory-warning | browser URL [STYLE] | browser nav URL [click]\n"
+    "  browser done|actions | sheet press N\n"
+    "  video URL | movie | movie finish\n"
+    "  fullscreen delegate [OPTION]... | fullscreen request|display|request-display|done|state\n"
+    "  widget tap\n"
+    "  camera pick|cancel | compose done\n"
+    "  motion accel|gyro|attitude X Y Z | gps LAT LON [ALT COURSE SPEED HACC VACC]\n"
+    "  heading DEGREES | accel X Y Z | shake\n"
+    "Exit status 0 after an orderly shutdown; 1 when the container or the command file cannot be\n"
+    "had; 2 for a bad command line or a refused command (\"error ...\").\n",
+};
 
 // What the options set that later commands use.
 struct Settings {
@@ -250,21 +280,8 @@ private:
     int m_width = 0, m_height = 0;
 };
 
-// Turns the main loop without moving its clock until no request is in flight (or `limit` real
-// seconds have passed), handing out what they posted; true when none is left.
-bool waitForRequests(double limit = std::numeric_limits<double>::infinity()) {
-    RunLoop& loop = RunLoop::main();
-    auto drain = [&] {
-        while (loop.runOnce(0) == RunLoop::RunResult::SourceHandled) {
-        }
-    };
-    const double start = Clock::monotonicSeconds();
-    drain();
-    while (OBCoreHTTPRequest::inFlightCount() > 0 && Clock::monotonicSeconds() - start < limit) {
-        usleep(1000);
-        drain();
-    }
-    return OBCoreHTTPRequest::inFlightCount() == 0;
+bool requestsInFlight() {
+    return OBCoreHTTPRequest::inFlightCount() > 0;
 }
 
 class Cli {
@@ -405,19 +422,14 @@ private:
         return false;
     }
 
-    // No virtual time passes while a request is in flight: the clock moves only between them.
+    // No virtual time passes while a request is in flight, for up to 10 s of real time at each
+    // step of the clock: the main loop holds a virtual clock so for any work under way (a request
+    // is), so a silent server holds the run no longer than that, rather than until its time-out.
     bool runFor(const std::vector<Arg>& args) {
         double seconds;
         if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0)
             return refuse("usage: run S");
-        RunLoop& loop = RunLoop::main();
-        const double end = loop.now() + seconds;
-        for (;;) {
-            waitForRequests();
-            const double left = end - loop.now();
-            if (left <= 0) break;
-            loop.runOnce(left);
-        }
+        RunLoop::main().runFor(seconds);
         m_client.noticeScreen();
         say("ok");
         return true;
@@ -427,7 +439,7 @@ private:
         double limit = 10;
         if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
             return refuse("usage: settle [MAX]");
-        say(waitForRequests(limit) ? "idle" : "busy");
+        say(dk::cli::turnWhileBusy(requestsInFlight, limit) ? "idle" : "busy");
         return true;
     }
 
@@ -775,7 +787,7 @@ private:
         RunLoop& loop = RunLoop::main();
         const double start = Clock::monotonicSeconds();
         while (!m_host->outcome && Clock::monotonicSeconds() - start < 30) {
-            waitForRequests(1);
+            dk::cli::turnWhileBusy(requestsInFlight, 1);
             loop.runOnce(0.05);
         }
         say(m_host->outcome.value_or("creative failed timeout"));
@@ -851,7 +863,8 @@ int main(int argc, char** argv) {
             }
             return true;
         });
-    if (!why.empty()) return usage(why.c_str());
+    if (!why.empty()) return dk::cli::refuseCommandLine(kUsage, why);
+    if (options.help) return dk::cli::printHelp(kUsage);
     settings.log = options.log;
     settings.seed = options.seed;
     settings.endpoints = options.endpoints;
@@ -885,7 +898,7 @@ int main(int argc, char** argv) {
     Cli cli(std::move(settings));
     const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);
-    waitForRequests(10);
+    dk::cli::turnWhileBusy(requestsInFlight, 10);
     heard.clear();
     orbad::OrbadController::shutdown();
     if (!OBCoreHTTPRequest::cancelAllAndWait(10))

@@ -67,6 +67,13 @@ int usage() {
     return kUsage;
 }
 
+int help() {
+    std::fputs(kUsageText, stdout);
+    std::fputs("Exit status 0; 1 when what was asked for is absent or unreadable; 2 for bad usage.\n", stdout);
+    std::fflush(stdout);
+    return kOk;
+}
+
 int failed(const std::string& message) {
     std::fprintf(stderr, "dk-util: %s\n", message.c_str());
     return kFailed;

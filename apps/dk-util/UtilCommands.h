@@ -27,6 +27,8 @@ int fetchCommand(const Args& args);
 
 // The whole usage text on standard error; kUsage.
 int usage();
+// --help: the whole usage text on standard output; kOk.
+int help();
 // "dk-util: MESSAGE" on standard error; kFailed.
 int failed(const std::string& message);
 // printf to standard output as one line, flushed at once (a watcher reads as it comes).

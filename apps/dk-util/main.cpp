@@ -157,6 +157,7 @@ int main(int argc, char** argv) {
     if (args.empty()) return usage();
     const std::string command = args[0];
     args.erase(args.begin());
+    if (command == "--help" || command == "-h") return dkutil::help();
     if (command == "plist") return plist(args);
     if (command == "bundle") return bundle(args);
     if (command == "container") return container(args);

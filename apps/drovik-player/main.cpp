@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/FrameMemory.h"
@@ -39,6 +41,16 @@ int main(int argc, char** argv) {
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());
         return status;
+    }
+    // One player per home: a second one's saves would overwrite the first one's.
+    std::string holder;
+    const std::optional<foundation::FileLock> claim = foundation::Container::main()->claim(&holder);
+    if (!claim) {
+        foundation::log("drovik-player: another player%s is running on the home %s; two would overwrite each other's "
+                        "saved values, so this one stops",
+                        holder.empty() ? "" : (" (pid " + holder + ")").c_str(),
+                        foundation::Container::main()->path().c_str());
+        return 1;
     }
     int failed = 0;
     const int status = driver.run(

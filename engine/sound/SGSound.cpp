@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/sound/ALCheck.h"
 #include "engine/sound/SoundContext.h"
 #include "engine/sound/SoundDecoding.h"
+#include "port/DKFileProblems.h"
 
 namespace {
 
@@ -40,13 +42,19 @@ static ALuint* makeBuffer(const DKPcm& pcm, ALenum format, const char* label) {
     return names;
 }
 
+// The sound is kept, silent (its load counts as done); its author hears why, once.
+static void reportUnplayable(const char* path) {
+    const std::string problem = dk::port::fileOpenProblem(path);
+    dk::port::reportFileProblem(path, problem.empty() ? "not a sound file that can be decoded" : problem);
+}
+
 bool SGSound::loadFromFile(const char* path) {
     freeSound();  // a second load must not leak the first buffer
     if (!path) path = "";
     const size_t length = std::strlen(path);
     DKPcm pcm;
     if (endsWith(path, length, ".ogg")) {
-        if (!DKDecodeOggVorbis(path, pcm)) return false;
+        if (!DKDecodeOggVorbis(path, pcm)) return false;  // the asset that asked says so
         ALenum format = pcm.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
         m_buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
         m_bufferCount = 1;
@@ -60,11 +68,16 @@ bool SGSound::loadFromFile(const char* path) {
             m_bufferCount = 1;
             return true;
         }
-        if (status == DKCafStatus::kFailed) return true;
+        if (status == DKCafStatus::kFailed) {
+            reportUnplayable(path);
+            return true;
+        }
     }
     if (DKDecodeToMono16(path, pcm)) {
         m_buffers = makeBuffer(pcm, AL_FORMAT_MONO16, "ExtAudioFileToOpenAL: alBufferData");
         m_bufferCount = 1;
+    } else {
+        reportUnplayable(path);
     }
     return true;
 }

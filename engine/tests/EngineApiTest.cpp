@@ -69,6 +69,112 @@ TEST_F(EngineApi, FailedAndMissingCallsPrintTheErrorAndEmptyTheStack) {
     EXPECT_EQ(stackTop(), 0);
 }
 
+// "attempt to call a nil value" alone leaves an author guessing which function is missing.
+TEST_F(EngineApi, MissingFunctionsAreNamed) {
+    run("initEngine = nil getInterfaceOrientation = nil setVolume = 3 devices = {} game = nil");
+    const int failures = state->printedFailures;
+    testing::internal::CaptureStderr();
+    DK_InitEngine(state);
+    EXPECT_EQ(DK_GetInterfaceOrientation(state), 0);
+    DK_SetVolume(state, 1);
+    DK_SetScreenSize(state, 1, 2);
+    DK_SetShouldChangeToScene(state, "x");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "(DK_Report_Error) Lua Error: attempt to call a nil value (global 'initEngine')\n"
+              "(DK_Report_Error) Lua Error: attempt to call a nil value (global 'getInterfaceOrientation')\n"
+              "(DK_Report_Error) Lua Error: attempt to call a number value (global 'setVolume')\n"
+              "(DK_Report_Error) Lua Error: attempt to call a nil value (method 'setScreenSize' of global "
+              "'devices')\n"
+              "(DK_Report_Error) Lua Error: attempt to index a nil value (global 'game')\n");
+    EXPECT_EQ(state->printedFailures, failures + 5);
+    EXPECT_EQ(stackTop(), 0);
+    run("loadProject = nil");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DK_LoadGame(state, "Game.gameproj"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "DK_LoadGame Failure: attempt to call a nil value (global 'loadProject')\n");
+    EXPECT_EQ(state->printedFailures, failures + 6);
+}
+
+struct Failure {
+    std::string function, message, traceback;
+};
+
+void keepFailure(void* data, const char* function, const char* message, const char* traceback) {
+    static_cast<std::vector<Failure>*>(data)->push_back({function, message, traceback});
+}
+
+// With a host handler the failures of ignored calls reach it with their traceback; a function the
+// script leaves out is none, and the stack is left as it was found either way.
+TEST_F(EngineApi, IgnoredFailuresReachTheHostsHandlerWithTheirTraceback) {
+    std::vector<Failure> failures;
+    state->scriptErrorHandler = keepFailure;
+    state->scriptErrorData = &failures;
+    run("function helper(t) return t.x end "
+        "function update(dt) local x = helper(nil) return x end "
+        "touchDown = nil stop = 5 "
+        "function play() error({}) end "
+        "function touchCancel() error('stack traceback: in the text', 0) end "
+        "function mouseUp(x, y) end");
+    lua_pushinteger(state->L, 42);
+    for (int frame = 0; frame < 3; ++frame) DK_Update(state, 0.1);
+    DK_TouchDown(state, 1, 2, 1, 1);
+    DK_Stop(state);
+    DK_Play(state);
+    DK_TouchCancel(state);
+    DK_MouseUp(state, 0, 0);
+    EXPECT_EQ(stackTop(), 1);
+    ASSERT_EQ(failures.size(), 6u);
+    for (int frame = 0; frame < 3; ++frame) {
+        EXPECT_EQ(failures[frame].function, "update");
+        EXPECT_NE(failures[frame].message.find("attempt to index local 't' (a nil value)"), std::string::npos)
+            << failures[frame].message;
+        EXPECT_EQ(failures[frame].traceback.rfind("stack traceback:\n", 0), 0u) << failures[frame].traceback;
+        EXPECT_NE(failures[frame].traceback.find("'helper'"), std::string::npos) << failures[frame].traceback;
+    }
+    EXPECT_EQ(failures[3].function, "stop");
+    EXPECT_EQ(failures[3].message, "attempt to call a number value (global 'stop')");
+    EXPECT_EQ(failures[3].traceback, "");
+    EXPECT_EQ(failures[4].function, "play");
+    EXPECT_EQ(failures[4].message, "(error object is a table value)");
+    EXPECT_EQ(failures[5].message, "stack traceback: in the text");
+    EXPECT_EQ(failures[5].traceback.rfind("stack traceback:\n", 0), 0u);
+    // Without a handler the failures are dropped, as before.
+    state->scriptErrorHandler = nullptr;
+    testing::internal::CaptureStderr();
+    DK_Update(state, 0.1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(failures.size(), 6u);
+    EXPECT_EQ(stackTop(), 1);
+}
+
+// A script that cannot be loaded ran nothing: its one report says why, and no initEngine call adds
+// a second line that names no cause.
+TEST_F(EngineApi, AnEngineScriptThatCannotBeLoadedIsReportedOnce) {
+    writeFile(dir.file("broken.lua"), "function initEngine() end\nx = = 1\n");
+    writeFile(dir.file("failing.lua"), "function initEngine() end\nerror('half way')\n");
+    const struct {
+        std::string script;
+        std::string says;
+        int failures;
+    } cases[] = {
+        {dir.file("broken.lua"), "broken.lua:2: unexpected symbol near '='", 1},
+        {dir.file("missing.lua"), "missing.lua", 1},
+        {dir.path(), "cannot read " + dir.path(), 1},
+        // It ran half way: initEngine is called, as it exists.
+        {dir.file("failing.lua"), "failing.lua:2: half way", 1},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        open("", c.script);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(err.rfind("(DK_Report_Error) Lua Error: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(state->printedFailures, c.failures) << c.script;
+    }
+}
+
 TEST_F(EngineApi, IntendedDisplaySizeWalksTheScriptSafely) {
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"", "1024 768"},  // numeric strings convert

@@ -1,6 +1,7 @@
 #include "kiosk/cache/SDURLCache.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/sys/AtomicFile.h"
+#include "platform/sys/FileModes.h"
 
 using plat::foundation::Data;
 using plat::foundation::Date;
@@ -419,7 +421,11 @@ void SDURLCache::storeToDisk(const CachedURLResponse& response, const Request& r
     // Written whole under a name no reader takes for an entry, then renamed into place.
     const std::string temp = pathFor(key + kTempMark + std::to_string(getpid()) + "-" + std::to_string(m_tempCounter++));
     bool written = false;
-    if (std::FILE* out = std::fopen(temp.c_str(), "wb")) {
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, plat::sys::kPrivateFileMode);
+    std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (fd >= 0 && !out) ::close(fd);
+    if (out) {
         written = std::fwrite(outer->data(), 1, outer->size(), out) == outer->size();
         written = std::fflush(out) == 0 && written;
         written = fsync(fileno(out)) == 0 && written;

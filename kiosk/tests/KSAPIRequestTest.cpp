@@ -74,7 +74,12 @@ protected:
         kiosk::setLogHook([this](std::string_view line) { log.emplace_back(line); });
         plat::sys::Device::current().reset();
     }
-    void TearDown() override { kiosk::setLogHook(nullptr); }
+    void TearDown() override {
+        // A request left registered (one never sent) would outlive its delegate and hold up the
+        // settling of every later test in the process.
+        KSAPIRequest::cancelAllRequestsWithDelegate(&delegate);
+        kiosk::setLogHook(nullptr);
+    }
 
     void serve(const std::string& script) {
         server = std::make_unique<dktest::RecordingServer>(home.file("server"), script, 120, DK_KIOSK_API_SERVER);
@@ -218,7 +223,10 @@ TEST_F(KSAPIRequestTest, EnvelopesAndStatuses) {
         {R"({"body": "{\"error\": null, \"response\": {\"a\": 1}}"})", R"(loaded|succeed {"a":1})"},
         {R"({"body": "{\"error\": \"bad token\"}"})", "loaded|fail KioskSDK 0"},
         {R"({"status": "HTTP/1.1 500 Oops", "body": "{\"error\": {\"x\": 1}}"})", "loaded|fail KioskSDK 0"},
-        {R"({"status": "HTTP/1.1 500 Oops", "body": "<html>down</html>"})", "loaded|succeed (null)"},
+        // A server error fails whatever its body: an error page, or an envelope that parses.
+        {R"({"status": "HTTP/1.1 500 Oops", "body": "<html>down</html>"})", "loaded|fail KioskSDK 0"},
+        {R"({"status": "HTTP/1.1 503 Busy", "body": "{\"response\": {\"a\": 1}}"})", "loaded|fail KioskSDK 0"},
+        {R"({"status": "HTTP/1.1 404 Not Found", "body": "{\"response\": {\"a\": 1}}"})", R"(loaded|succeed {"a":1})"},
         {R"({"body": "{\"response\": null}"})", "loaded|succeed (null)"},
         {R"({"body": "{\"other\": 1}"})", "loaded|succeed (null)"},
     };

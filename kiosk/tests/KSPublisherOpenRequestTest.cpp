@@ -42,6 +42,9 @@ protected:
         setenv("DROVIK_DEVICE_FACTS", home.file("facts.plist").c_str(), 1);
     }
     void TearDown() override {
+        // A request made and never sent stays registered: a later test waiting for none would run
+        // the virtual clock on for its whole real limit.
+        for (const auto& request : KSAPIRequest::allRequests()) request->cancel();
         kiosk::setLogHook(nullptr);
         unsetenv("DROVIK_DEVICE_FACTS");
     }
@@ -105,6 +108,23 @@ TEST_F(KSPublisherOpenRequestTest, FailedOpensKeepCountingUntilOneSucceeds) {
     ASSERT_TRUE(cache);
     EXPECT_TRUE(cache->isCached(server->url() + "/pre"));
     EXPECT_EQ(plat::foundation::Pasteboard::named("com.drovik.kiosk.session", false)->string(), "S1");
+}
+
+// A server error is no session open, whatever its body says: the counters and the session stay.
+TEST_F(KSPublisherOpenRequestTest, ServerErrorsWithAParsableBodyFail) {
+    serve(R"({"/v3/publisher/open/": [{"body": "{\"response\": {\"session\": \"S0\"}}"},)"
+          R"( {"status": "HTTP/1.1 503 Busy", "body": "{\"response\": {\"session\": \"S5\"}}"},)"
+          R"( {"status": "HTTP/1.1 500 Oops", "body": "{\"error\": null, \"response\": {}}"},)"
+          R"( {"body": "{}"}]})");
+    open();
+    play(10);
+    open();
+    play(20);
+    open();
+    play(5);
+    open();
+    EXPECT_EQ(opens(), (std::vector<std::string>{"0/0  ok", "1/10 S0 ok", "2/30 S0 ok", "3/35 S0 ok"}));
+    EXPECT_EQ(KSAPIRequest::session(), "S0");
 }
 
 TEST_F(KSPublisherOpenRequestTest, DeviceIdentifiersAndTheOptOut) {

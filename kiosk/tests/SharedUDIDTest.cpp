@@ -131,6 +131,37 @@ TEST_F(SharedUDIDTest, GarbageSlotsCountAsFree) {
     EXPECT_EQ(SharedUDID::dictFromPasteboard(slot(0))["SharedUDID"], Value(id('e')));
 }
 
+TEST_F(SharedUDIDTest, OnlyFortyLowerCaseHexDigitsVote) {
+    const std::string shapes[] = {
+        "\"><script>alert(1)</script>",
+        std::string(40, 'A'),           // upper case
+        std::string(39, 'a'),           // one short
+        std::string(41, 'a'),           // one long
+        std::string(39, 'a') + "g",     // not hex
+        std::string(20, 'a') + " " + std::string(19, 'a'),
+    };
+    for (const std::string& foreign : shapes) {
+        SetUp();
+        dktest::TempDir fresh;
+        Pasteboard::setDirectory(fresh.path());
+        // Outnumbering the one well-formed copy: were it counted, it would win.
+        for (int i = 0; i < 3; ++i) seed(i, foreign);
+        seed(3, id('e'));
+        EXPECT_EQ(SharedUDID::value(), id('e')) << foreign;
+        // A slot holding no identifier of ours is free: the first is claimed.
+        EXPECT_EQ(stored()["SharedUDID_slot"], Value(slot(0))) << foreign;
+        EXPECT_EQ(SharedUDID::dictFromPasteboard(slot(0))["SharedUDID"], Value(id('e'))) << foreign;
+    }
+    // Nothing but foreign copies: a fresh identifier of our own.
+    SetUp();
+    dktest::TempDir fresh;
+    Pasteboard::setDirectory(fresh.path());
+    seed(0, shapes[0]);
+    const std::string value = SharedUDID::value();
+    EXPECT_EQ(value.size(), 40u);
+    EXPECT_EQ(value.find_first_not_of("0123456789abcdef"), std::string::npos) << value;
+}
+
 TEST_F(SharedUDIDTest, AllHundredSlotsTakenKeepsNoCopy) {
     for (int i = 0; i < SharedUDID::kSlotCount; ++i) seed(i, id(i < 60 ? 'a' : 'b'));
     int code;

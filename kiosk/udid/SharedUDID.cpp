@@ -47,6 +47,12 @@ const std::string* stringIn(const Value::Dictionary& dict, const char* key) {
     return it == dict.end() ? nullptr : it->second.string();
 }
 
+// Slots are written by any application on the device: only an identifier of the scheme's own
+// shape (40 lower-case hex digits) may vote, or one slot could put any text in every request.
+bool isIdentifier(const std::string& text) {
+    return text.size() == 40 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 }  // namespace
 
 void SharedUDID::setWallClock(std::function<double()> now) { g_now = std::move(now); }
@@ -115,6 +121,7 @@ std::string SharedUDID::valueWithError(Error* error) {
         std::unique_ptr<Pasteboard> board = Pasteboard::named(name, false);
         Value::Dictionary dict = board ? dictFromPasteboard(name) : Value::Dictionary{};
         const std::string* id = stringIn(dict, kDefaultsKey);
+        if (id && !isIdentifier(*id)) id = nullptr;
         if (!board || !id) {
             if (!freeSlot) freeSlot = name;
         } else {

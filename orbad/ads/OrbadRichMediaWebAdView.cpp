@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "orbad/ads/OrbadRichMediaURLParser.h"
 #include "orbad/ads/OrbadWebAdView.h"
@@ -13,7 +12,9 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/sys/AtomicFile.h"
 #include "platform/sys/Device.h"
 #include "platform/sys/Uuid.h"
 #include "platform/ui/Application.h"
@@ -36,11 +37,7 @@ OrbadRichMediaWebAdView::BrowserPresenter& browserPresenter() {
 }
 
 bool writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), std::streamsize(text.size()));
-    out.close();
-    return bool(out);
+    return plat::sys::writeFileAtomically(path, text);
 }
 
 void removeFile(const std::string& path) {
@@ -56,8 +53,7 @@ std::string pageDirectory() {
     const std::string caches = container->cachesPath();
     if (caches.empty()) return {};
     const std::string directory = caches + "/" + plat::foundation::processName();
-    std::error_code ignored;
-    std::filesystem::create_directories(directory, ignored);
+    plat::foundation::makeDirectories(directory);
     return directory;
 }
 

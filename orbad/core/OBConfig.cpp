@@ -1,5 +1,7 @@
 #include "orbad/core/OBConfig.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
@@ -48,14 +51,29 @@ plat::foundation::UserDefaults* defaults() {
     return plat::foundation::UserDefaults::standard();
 }
 
-// A value counts as a URL when its text is a non-empty URL with "://" in it.
-std::optional<std::string> urlFrom(const Value* urls, const char* key) {
+// The servers of the answer's "urls", in the order the properties take their defaults after.
+constexpr const char* kServerKeys[8] = {"config", "oa",        "feedback", "vc",
+                                        "ads",    "analytics", "debug",    "mraid"};
+
+// What a "urls" entry names: nothing (absent, or no URL), a server, or a URL of another scheme.
+struct ServerEntry {
+    std::optional<std::string> url;
+    bool refused = false;
+};
+
+// A value counts as a URL when its text is a non-empty URL with "://" in it. Only http and https
+// may name a server: a file, script or ftp address would be fetched, or run, in place of one.
+ServerEntry serverFrom(const Value* urls, const char* key) {
     const Value* value = urls ? urls->find(key) : nullptr;
-    if (!value || value->array() || value->dictionary() || value->isNull()) return std::nullopt;
+    if (!value || value->array() || value->dictionary() || value->isNull()) return {};
     std::string text = value->description();
     if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text))
-        return std::nullopt;
-    return text;
+        return {};
+    std::string scheme = text.substr(0, text.find(':'));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http" && scheme != "https") return {std::nullopt, true};
+    return {std::move(text), false};
 }
 
 // A configuration answer carries a few dozen ad units and addresses: far less than this. A larger
@@ -113,8 +131,7 @@ std::string orbadSupportDirectory() {
     const plat::foundation::Container* container = plat::foundation::Container::main();
     std::string base = container ? container->applicationSupportPath() : std::string();
     std::string path = base + "/" + plat::foundation::processName() + "/OrbadSDK";
-    std::error_code ignored;
-    std::filesystem::create_directories(path, ignored);
+    plat::foundation::makeDirectories(path);
     return path;
 }
 
@@ -151,8 +168,7 @@ OBConfig::OBConfig(std::shared_ptr<OBEnvironment> environment)
     const plat::foundation::Container* container = plat::foundation::Container::main();
     const std::string caches =
         (container ? container->cachesPath() : std::string()) + "/" + plat::foundation::processName();
-    std::error_code ignored;
-    std::filesystem::create_directories(caches, ignored);
+    plat::foundation::makeDirectories(caches);
     m_cacheFile = caches + "/OrbadConfig-" + m_environment->applicationId() + ".plist";
     loadConfiguration();
     m_tracking = std::make_unique<OBSessionTracking>(
@@ -180,15 +196,14 @@ std::string OBConfig::getoaBaseURL() const {
 void OBConfig::loadConfiguration() {
     std::optional<Value> cache = readCache(m_cacheFile);
     if (auto* d = defaults()) d->removeObjectForKey(kFrequencyKey);
-    std::optional<std::string> urls[8];
+    ServerEntry urls[8];
     if (cache) {
         const Value* debug = cache->find("debug_config");
         const Value* level = debug ? debug->find("loglevel") : nullptr;
         m_loglevel = logLevelForConfigValue(level ? level->intValue() : 0);
         if (const Value* capture = debug ? debug->find("capture") : nullptr) m_capture = capture->boolValue();
         const Value* table = cache->find("urls");
-        const char* keys[8] = {"config", "oa", "feedback", "vc", "ads", "analytics", "debug", "mraid"};
-        for (int i = 0; i < 8; ++i) urls[i] = urlFrom(table, keys[i]);
+        for (int i = 0; i < 8; ++i) urls[i] = serverFrom(table, kServerKeys[i]);
         m_adUnits.clear();
         m_nativeURLHandlers.clear();
         if (debug && debug->dictionary()) {
@@ -206,11 +221,12 @@ void OBConfig::loadConfiguration() {
             idle && (idle->type() == Value::Type::Integer || idle->type() == Value::Type::Real))
             m_idleTimeoutInterval = idle->doubleValue();
     }
-    // Absent or not a URL: the default, in the order the defaults are taken.
-    auto take = [&](std::string& property, const std::optional<std::string>& cached, std::string (*fallback)()) {
-        if (cached)
-            property = *cached;
-        else if (cache || property.empty())
+    // Absent or not a URL: the default, in the order the defaults are taken. A refused scheme
+    // leaves the server in force (the default when there is none yet).
+    auto take = [&](std::string& property, const ServerEntry& cached, std::string (*fallback)()) {
+        if (cached.url)
+            property = *cached.url;
+        else if ((cache && !cached.refused) || property.empty())
             property = fallback();
     };
     take(m_feedbackURL, urls[2], defaultFeedbackURL);
@@ -267,6 +283,7 @@ void OBConfig::requestEnded(int status, std::optional<Value> decoded, bool faile
             m_link->later([alerts = alerts->second](OBConfig& config) { config.handleAppAlerts(alerts); });
         answer.erase("user_agent");
         if (!m_userAgent.empty()) answer["user_agent"] = m_userAgent;
+        keepServersIn(answer);
         m_hasConfigFailed = false;
         m_tracking->setIdleSessionTime(0);
         m_tracking->setLastSessionLength(0);
@@ -279,6 +296,23 @@ void OBConfig::requestEnded(int status, std::optional<Value> decoded, bool faile
         checkForRepeatedFailure();
     }
     notifyObservers();
+}
+
+// The cache keeps the server in force in place of a refused one, so a later start has it too.
+void OBConfig::keepServersIn(Value::Dictionary& answer) const {
+    auto urls = answer.find("urls");
+    if (urls == answer.end() || !urls->second.dictionary()) return;
+    const std::string* current[8] = {&m_configURL,      &m_oaBaseURL,    &m_feedbackURL,
+                                     &m_virtualCurrencyURL, &m_advertisingURL, &m_analyticsURL,
+                                     &m_instrumentationURL, &m_mraidURL};
+    for (int i = 0; i < 8; ++i) {
+        if (!serverFrom(&urls->second, kServerKeys[i]).refused) continue;
+        Value& entry = (*urls->second.dictionary())[kServerKeys[i]];
+        plat::foundation::log("orbad: configuration refused: urls.%s is no http or https address (%s); "
+                              "keeping %s",
+                              kServerKeys[i], entry.description().c_str(), current[i]->c_str());
+        entry = Value(*current[i]);
+    }
 }
 
 void OBConfig::checkForRepeatedFailure() {

@@ -162,6 +162,8 @@ private:
     void requestEnded(int status, std::optional<plat::foundation::Value> decoded, bool failed);
     // An attempt that failed before or without a request: offline +1, failed, observers told.
     void attemptFailed(bool deleteCache);
+    // Puts the server in force in place of each "urls" entry of a scheme other than http(s).
+    void keepServersIn(plat::foundation::Value::Dictionary& answer) const;
     void log(unsigned long bit, const char* prefix, const char* format, va_list args) const
         __attribute__((format(printf, 4, 0)));
 

@@ -6,6 +6,7 @@
 
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OrbadHelper.h"
+#include "orbad/core/OrbadUTF8.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -29,11 +30,29 @@ std::string key(const char* format, const std::string& id) {
     return out;
 }
 
-std::string trimmed(std::string text) {
-    constexpr const char* kBlanks = " \t\n\r\v\f";
-    const size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+// White space and line breaks as the platform's set has them: the controls from tab to carriage
+// return, the next-line control, the Unicode space separators and the line and paragraph separators.
+bool isBlank(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    size_t first = 0, last = 0;  // the kept characters are [first, last)
+    for (size_t i = 0; i < text.size();) {
+        char32_t c;
+        const size_t length = utf8::decode(bytes + i, text.size() - i, &c);
+        if (length == 0) c = 0xFFFD;  // not UTF-8: never white space
+        const size_t step = length ? length : 1;
+        if (!isBlank(c)) {
+            if (last == 0) first = i;
+            last = i + step;
+        }
+        i += step;
+    }
+    return text.substr(first, last - first);
 }
 
 std::string bundleVersion() {

@@ -188,6 +188,51 @@ TEST_F(OBConfigTest, EachAnswerLeavesItsCountsAndCache) {
     }
 }
 
+TEST_F(OBConfigTest, ServersOfOtherSchemesAreRefusedAndThePreviousKept) {
+    serve(R"({"default": {"body": "{\"urls\": {)"
+          R"(\"config\": \"file:///etc/passwd\", \"ads\": \"javascript://x%0Aalert(1)\", )"
+          R"(\"feedback\": \"ftp://files.example/f\", \"mraid\": \"FILE:///tmp/boot.js\", )"
+          R"(\"oa\": \"data://text/plain,x\", \"analytics\": \"HTTPS://good.example/a\", )"
+          R"(\"debug\": \"http://good.example/d\"}}"}})");
+    cache(Value::Dictionary{{"urls", Value::Dictionary{{"config", url("/cached")},
+                                                       {"ads", "https://ads.example/x"},
+                                                       {"mraid", "http://script.example/boot.js"}}}});
+    OBConfig& config = start();
+    ASSERT_EQ(m_serverHolder->requests().size(), 1u);
+    EXPECT_FALSE(config.hasConfigFailed()) << "the answer itself is good";
+    const struct {
+        const char* key;
+        std::string (*now)(const OBConfig&);
+        std::string kept;
+    } servers[] = {
+        {"config", [](const OBConfig& c) { return c.configURL(); }, url("/cached")},
+        {"ads", [](const OBConfig& c) { return c.advertisingURL(); }, "https://ads.example/x"},
+        {"mraid", [](const OBConfig& c) { return c.mraidURL(); }, "http://script.example/boot.js"},
+        {"feedback", [](const OBConfig& c) { return c.feedbackURL(); }, OBConfig::defaultFeedbackURL()},
+        {"oa", [](const OBConfig& c) { return c.oaBaseURL(); }, OBConfig::defaultOABaseURL()},
+        {"analytics", [](const OBConfig& c) { return c.analyticsURL(); }, "HTTPS://good.example/a"},
+        {"debug", [](const OBConfig& c) { return c.instrumentationURL(); }, "http://good.example/d"},
+    };
+    std::optional<Value> file = readPropertyList(cacheFile());
+    ASSERT_TRUE(file && file->find("urls"));
+    for (const auto& server : servers) {
+        EXPECT_EQ(server.now(config), server.kept) << server.key;
+        const Value* cached = file->find("urls")->find(server.key);
+        EXPECT_EQ(cached ? cached->description() : "", server.kept) << server.key << ": in the cache too";
+    }
+
+    // A cache that names such a server all the same (written by hand, or before) gives the default.
+    m_config->removeObserver(&m_heard);
+    m_config.reset();
+    cache(Value::Dictionary{
+        {"urls", Value::Dictionary{{"config", "file:///etc/passwd"}, {"ads", "ftp://x.example/"}}}});
+    plat::net::setNetOverride(plat::net::parseNetOverride("none"));
+    m_heard.count = 0;
+    OBConfig& again = start();
+    EXPECT_EQ(again.configURL(), OBConfig::defaultConfigURL());
+    EXPECT_EQ(again.advertisingURL(), OBConfig::defaultAdvertisingURL());
+}
+
 TEST_F(OBConfigTest, ANetworkFailureDeletesTheCacheButKeepsWhatWasLoaded) {
     cache(Value::Dictionary{{"urls", Value::Dictionary{{"config", "http://127.0.0.1:1/post/config"}}},
                             {"idle_timeout", 300}});

@@ -95,6 +95,31 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
     EXPECT_EQ(screen(), "");
 }
 
+TEST_F(OrbadAppAlertControllerTest, TextsAreTrimmedOfEveryWhiteSpaceAndLineBreak) {
+    struct Case {
+        const char* json;  // a JSON string's contents
+        const char* kept;
+    };
+    const Case cases[] = {
+        {R"(\u2028Read it\u2029)", "Read it"},
+        {R"(\u00a0\u3000\u202f\u205f\u1680 Read it\u2000\u200a)", "Read it"},
+        {R"(\t\r\n\f\u000b\u0085Read it\u0085\n)", "Read it"},
+        {R"( Read\u2028 \u00a0it )", "Read\xE2\x80\xA8 \xC2\xA0it"},  // only the ends
+        {R"(\u200bRead it\u200b)", "\xE2\x80\x8BRead it\xE2\x80\x8B"},  // a zero-width space is no space
+        {R"(\u2028 \u3000)", ""},
+        {R"(\u00e9t\u00e9)", "\xC3\xA9t\xC3\xA9"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = std::string("\"") + c.json + "\"";
+        arrive(R"([{"id": "trim", "title": "T", "action_url": "http://x.test/a", "message": )" + text +
+               R"(, "dismiss_button": )" + text + R"(, "action_button": )" + text + "}]");
+        const std::string kept = c.kept;
+        // An emptied action button falls back to its default title.
+        EXPECT_EQ(screen(), "T|" + kept + "|" + (kept.empty() ? "Open" : kept + "," + kept)) << c.json;
+        press(0);
+    }
+}
+
 TEST_F(OrbadAppAlertControllerTest, AnswersCountAndCapTheShowings) {
     const std::string capped = R"([{"id": "cap", "title": "Capped", "max_displays": 2,
                                     "action_url": "http://x.test/go", "dismiss_button": "No"}])";

@@ -70,6 +70,21 @@ void Container::setMain(Container container) {
     mainContainer() = std::make_unique<Container>(std::move(container));
 }
 
+std::optional<FileLock> Container::claim(std::string* holder) const {
+    const std::string path = m_root + "/.drovik-player.lock";
+    FileLock lock(path, false);
+    if (!lock.held()) {
+        std::string pid;
+        if (std::optional<std::string> text = readFile(path)) pid = text->substr(0, text->find('\n'));
+        if (holder) *holder = pid;
+        return std::nullopt;
+    }
+    // The pid is for a second player's message only: the lock is what counts.
+    const std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(lock.fd(), 0) == 0) (void)!pwrite(lock.fd(), pid.data(), pid.size(), 0);
+    return lock;
+}
+
 std::string Container::directory(const char* relative, Error* error) const {
     std::string path = m_root + "/" + relative;
     return makeDirectories(path, error) ? path : std::string();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/FileSystem.h"
 
 #include <optional>
 #include <string>
@@ -20,6 +21,11 @@ public:
     // The process's own container, set once at start-up before other threads look; null until then.
     static const Container* main();
     static void setMain(Container container);
+
+    // The container for this process's game alone while the lock lives: an flock on
+    // <root>/.drovik-player.lock, with this process's pid written in it. Nullopt when another
+    // process holds it, `holder` then that process's pid (empty when it has not written it yet).
+    std::optional<FileLock> claim(std::string* holder) const;
 
     const std::string& path() const { return m_root; }
     const std::string& bundleIdentifier() const { return m_identifier; }

@@ -11,11 +11,37 @@ namespace plat::foundation {
 // `path` made absolute against the working directory and lexically normal, without a trailing
 // slash ("/" stays "/").
 std::string absolutePath(const std::string& path);
-// Makes `path` and its missing parents; false with an error naming the path that failed.
+// Makes `path` and its missing parents, each the user's alone (kPrivateDirectoryMode, however permissive
+// the umask; folders already there are left as they are); false with an error naming the path that
+// failed.
 bool makeDirectories(const std::string& path, Error* error = nullptr);
 bool isDirectory(const std::string& path);
 // True when something (a file, a directory, anything) is at `path`, links followed.
 bool pathExists(const std::string& path);
+
+// An flock on the file at `path` (made the user's alone, with its directory, when missing), held
+// for the object's life: the read-modify-writes of every process taking it on that file go one
+// after the other. With `wait` false it is taken only when free at once. Not held when the file
+// cannot be opened.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path, bool wait = true);
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileLock& operator=(FileLock&&) = delete;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+    // The lock file's descriptor (-1 when not held), for a holder that leaves a note in it.
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// Renames a damaged file to `path`.bad, or when that is taken to `path`.bad.2, .bad.3 and so on,
+// never over an earlier one: the name it now has, or nullopt (errno set) when it could not move.
+std::optional<std::string> moveAside(const std::string& path);
 
 // Everything `fd` gives until its end (interrupted reads retried); false on a read error, with
 // what came before it in `out`.

@@ -1,8 +1,6 @@
 #include "platform/foundation/Pasteboard.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,26 +80,9 @@ bool save(std::string_view name, const Value::Dictionary& dict) {
 }
 
 // Held across a read-modify-write: every process's changes go one after the other.
-class DirectoryLock {
-public:
-    DirectoryLock() {
-        const std::string dir = Pasteboard::directory();
-        makeDirectories(dir);
-        m_fd = ::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
-            while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~DirectoryLock() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    DirectoryLock(const DirectoryLock&) = delete;
-    DirectoryLock& operator=(const DirectoryLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+FileLock directoryLock() {
+    return FileLock(Pasteboard::directory() + "/.lock");
+}
 
 // The non-persistent pasteboards this process made, removed at its exit.
 struct Made {
@@ -109,7 +90,7 @@ struct Made {
     std::set<std::string> names;
     ~Made() {
         for (const std::string& name : names) {
-            DirectoryLock lock;
+            const FileLock lock = directoryLock();
             std::optional<Value::Dictionary> dict = load(name);
             if (!dict) continue;
             const Value& persistent = (*dict)["persistent"];
@@ -125,7 +106,7 @@ Made& made() {
 
 template <typename Change>
 bool modify(std::string_view name, Change change) {
-    DirectoryLock lock;
+    const FileLock lock = directoryLock();
     if (!lock.held()) return false;
     std::optional<Value::Dictionary> dict = load(name);
     if (!dict) {
@@ -186,7 +167,7 @@ std::unique_ptr<Pasteboard> Pasteboard::named(std::string_view name, bool create
 }
 
 void Pasteboard::remove(std::string_view name) {
-    DirectoryLock lock;
+    const FileLock lock = directoryLock();
     std::remove(pathFor(name).c_str());
 }
 

@@ -13,7 +13,8 @@ namespace plat::foundation {
 enum class PropertyListFormat { Xml, Binary };
 
 // Reads XML or binary, told apart by content; `format` (when given) says which. Anything else,
-// including an empty or truncated file, is kPropertyListReadCorruptError.
+// including an empty or truncated file and a string or key that is not UTF-8, is
+// kPropertyListReadCorruptError.
 // Binary integers above 2^63 - 1 read as negative, the only 64-bit form a Value has.
 std::optional<Value> parsePropertyList(std::string_view bytes, Error* error = nullptr,
                                        PropertyListFormat* format = nullptr);
@@ -22,8 +23,8 @@ std::optional<Value> parsePropertyList(std::string_view bytes, Error* error = nu
 std::optional<Value> readPropertyList(const std::string& path, Error* error = nullptr,
                                       PropertyListFormat* format = nullptr);
 
-// A property list holds no null and no string with a NUL in it: such a value, or a date outside
-// the years 0 to 9999, is kPropertyListWriteInvalidError. XML dates keep whole seconds (rounded
+// A property list holds no null and no string with a NUL in it or that is not UTF-8: such a value,
+// or a date outside the years 0 to 9999, is kPropertyListWriteInvalidError. XML dates keep whole seconds (rounded
 // towards 2001), binary ones every bit.
 std::optional<std::string> serializePropertyList(const Value& value, PropertyListFormat format,
                                                  Error* error = nullptr);

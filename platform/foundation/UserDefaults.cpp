@@ -38,29 +38,56 @@ UserDefaults* UserDefaults::standard() {
     return defaults;
 }
 
-void UserDefaults::load() {
+std::string UserDefaults::directory() const {
+    const size_t slash = m_path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : m_path.substr(0, slash);
+}
+
+// Pasteboards take theirs the same way.
+std::string UserDefaults::lockPath() const {
+    return directory() + "/.lock";
+}
+
+UserDefaults::FileState UserDefaults::readFile(Value::Dictionary& values, std::string* problem) const {
     Error error;
     std::optional<Value> file = readPropertyList(m_path, &error);
     if (file && file->dictionary()) {
-        m_values = std::move(*file->dictionary());
-        return;
+        values = std::move(*file->dictionary());
+        return FileState::Read;
     }
-    if (!file && error.code == kFileReadNoSuchFileError) return;
+    values.clear();
+    if (!file && error.code == kFileReadNoSuchFileError) return FileState::Read;
     if (!file && error.code != kPropertyListReadCorruptError) {
-        m_unreadable = true;
-        log("UserDefaults: %s; it will not be written over", error.message.c_str());
-        return;
+        *problem = error.message;
+        return FileState::Unreadable;
     }
     // Damaged: kept aside for whoever wants to look, never silently replaced.
     const std::string reason = file ? m_path + ": not a dictionary" : error.message;
-    const std::string aside = m_path + ".bad";
-    if (std::rename(m_path.c_str(), aside.c_str()) != 0) {
-        m_unreadable = true;
-        log("UserDefaults: %s, and it could not be moved to %s; it will not be written over", reason.c_str(),
-            aside.c_str());
-        return;
+    std::optional<std::string> aside = moveAside(m_path);
+    if (!aside) {
+        *problem = reason + ", and it could not be moved aside";
+        return FileState::Unreadable;
     }
-    log("UserDefaults: %s; moved to %s, starting empty", reason.c_str(), aside.c_str());
+    log("UserDefaults: %s; moved to %s, starting empty", reason.c_str(), aside->c_str());
+    return FileState::MovedAside;
+}
+
+void UserDefaults::load() {
+    // A directory that is not there holds no file: nothing to lock, nothing made.
+    std::optional<FileLock> lock;
+    if (isDirectory(directory())) lock.emplace(lockPath());
+    std::string problem;
+    if (readFile(m_values, &problem) == FileState::Unreadable)
+        log("UserDefaults: %s; it will not be written over", problem.c_str());
+}
+
+void UserDefaults::apply(const Changes& changes, Value::Dictionary& values) {
+    for (const auto& [key, value] : changes) {
+        if (value)
+            values.insert_or_assign(key, *value);
+        else if (auto it = values.find(key); it != values.end())
+            values.erase(it);
+    }
 }
 
 std::optional<Value> UserDefaults::objectForKey(std::string_view key) const {
@@ -116,38 +143,56 @@ bool UserDefaults::setObject(Value value, std::string_view key) {
         return false;
     }
     std::lock_guard lock(m_mutex);
+    m_changes.insert_or_assign(std::string(key), value);
     m_values.insert_or_assign(std::string(key), std::move(value));
-    m_dirty = true;
     return true;
 }
 
+// Recorded even when absent here: another process may have written the key meanwhile.
 void UserDefaults::removeObjectForKey(std::string_view key) {
     std::lock_guard lock(m_mutex);
-    auto it = m_values.find(key);
-    if (it == m_values.end()) return;
-    m_values.erase(it);
-    m_dirty = true;
+    m_changes.insert_or_assign(std::string(key), std::nullopt);
+    if (auto it = m_values.find(key); it != m_values.end()) m_values.erase(it);
 }
 
 bool UserDefaults::synchronize(Error* error) {
     std::lock_guard writing(m_writeMutex);
-    Value snapshot;
+    Changes changes;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_dirty) return true;
-        if (m_unreadable)
-            return fail(error, kFileWriteUnknownError, m_path + ": not written over, as it could not be read");
-        snapshot = Value(m_values);
-        m_dirty = false;
+        if (m_changes.empty()) return true;
+        changes.swap(m_changes);
     }
-    const size_t slash = m_path.rfind('/');
-    const bool written = (slash == std::string::npos || makeDirectories(m_path.substr(0, slash), error)) &&
-                         writePropertyList(m_path, snapshot, PropertyListFormat::Xml, error);
-    if (!written) {
+    // Unsaved, they wait for the next write; a change made meanwhile is the later one.
+    auto keep = [&] {
         std::lock_guard lock(m_mutex);
-        m_dirty = true;
+        m_changes.merge(changes);
+        return false;
+    };
+    if (!makeDirectories(directory(), error)) return keep();
+    const FileLock lock(lockPath());
+    if (!lock.held())
+        return fail(error, kFileWriteUnknownError, m_path + ": not written, as " + lockPath() + " cannot be locked") &&
+               keep();
+    Value::Dictionary values;
+    std::string problem;
+    switch (readFile(values, &problem)) {
+    case FileState::Read: break;
+    case FileState::MovedAside: {  // what this process knew is the best there is
+        std::lock_guard guard(m_mutex);
+        values = m_values;
+        break;
     }
-    return written;
+    case FileState::Unreadable:
+        fail(error, kFileWriteUnknownError, m_path + ": not written over, as it could not be read");
+        return keep();
+    }
+    apply(changes, values);
+    if (!writePropertyList(m_path, Value(values), PropertyListFormat::Xml, error)) return keep();
+    std::lock_guard guard(m_mutex);
+    m_values = std::move(values);
+    apply(m_changes, m_values);  // made while this was written
+    return true;
 }
 
 }  // namespace plat::foundation

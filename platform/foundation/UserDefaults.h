@@ -1,10 +1,13 @@
-// Values kept across runs: a dictionary in a property-list file, written whole. Thread-safe.
+// Values kept across runs: a dictionary in a property-list file, written whole. Thread-safe, and
+// shared with other processes: a write reads the file afresh under a lock beside it and merges
+// this object's changes into what others wrote.
 #pragma once
 
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,9 +18,9 @@ namespace plat::foundation {
 class UserDefaults {
 public:
     // Reads `path` (XML or binary, a dictionary); a missing file starts empty. A file that does not
-    // parse, or holds no dictionary, is renamed to `path`.bad with a message on standard error and
-    // the defaults start empty. One that exists but cannot be read is left alone: synchronize then
-    // refuses to write over it.
+    // parse, or holds no dictionary, is renamed to `path`.bad (.bad.2 and on when that is taken)
+    // with a message on standard error and the defaults start empty. One that exists but cannot
+    // be read is left alone: synchronize then refuses to write over it.
     explicit UserDefaults(std::string path);
     // Library/Preferences/<bundle identifier>.plist of `container`.
     explicit UserDefaults(const Container& container);
@@ -49,18 +52,28 @@ public:
     void setDouble(double value, std::string_view key) { setObject(Value(value), key); }
     void removeObjectForKey(std::string_view key);
 
-    // Writes the changes made since the last write as XML, atomically (a kill at any point leaves
-    // the old file whole); true when nothing needed writing. The changes stay unsaved on failure.
+    // Under the lock that every process's defaults take on the file's directory (its `.lock`):
+    // reads the file afresh, sets and removes there the keys changed here since the last write,
+    // and writes it as XML, atomically (a kill at any point leaves the old file whole). What
+    // others wrote is then seen here too. True when nothing needed writing. The changes stay
+    // unsaved on failure.
     bool synchronize(Error* error = nullptr);
 
 private:
+    using Changes = std::map<std::string, std::optional<Value>, std::less<>>;  // nullopt: removed
+    enum class FileState { Read, MovedAside, Unreadable };
     void load();
+    // The file's dictionary (empty when there is none, or when it was damaged and moved aside);
+    // `problem` says why when it cannot be read. Called with the lock held.
+    FileState readFile(Value::Dictionary& values, std::string* problem) const;
+    std::string directory() const;
+    std::string lockPath() const;
+    static void apply(const Changes& changes, Value::Dictionary& values);
 
     const std::string m_path;
     mutable std::mutex m_mutex;  // guards the members below
     Value::Dictionary m_values;
-    bool m_dirty = false;
-    bool m_unreadable = false;  // the file exists but could not be read: never written over
+    Changes m_changes;          // since the last write
     std::mutex m_writeMutex;    // one write at a time, in the order the snapshots were taken
 };
 

@@ -1,6 +1,11 @@
 #include "platform/host/HeadlessHost.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "platform/foundation/Bundle.h"
@@ -37,6 +42,24 @@ int firstListedOrientation(const foundation::Bundle& bundle) {
     const foundation::Value::Array* items = list ? list->array() : nullptr;
     if (!items || items->empty() || !items->front().string()) return ui::kInterfaceOrientationPortrait;
     return ui::interfaceOrientationForString(*items->front().string());
+}
+
+// Whether `path` can be written, leaving nothing behind: an existing file is opened for appending
+// (its content untouched), a new one made and removed.
+bool canWriteFile(const std::string& path, std::string* why) {
+    int descriptor = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool made = false;
+    if (descriptor < 0 && errno == ENOENT) {
+        descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        made = descriptor >= 0;
+    }
+    if (descriptor < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    ::close(descriptor);
+    if (made) ::unlink(path.c_str());
+    return true;
 }
 
 ui::TouchPhase uiPhase(TouchPhase phase) {
@@ -114,6 +137,12 @@ int HeadlessHost::prepare(std::string* message) {
     device.setOrientation(m_options.deviceOrientation ? m_options.deviceOrientation : listed);
 
     if (!m_options.net.empty()) net::setNetOverride(net::parseNetOverride(m_options.net));
+    // Found now, not after the whole run has been played for nothing.
+    if (!m_options.screenshot.empty()) {
+        std::string why;
+        if (!canWriteFile(m_options.screenshot, &why))
+            return fail(1, "cannot write the screenshot " + m_options.screenshot + ": " + why);
+    }
     if (!m_options.headless) openWindow();
     return 0;
 }
@@ -149,10 +178,16 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     // The script's commands are armed first, so at an equal time they run before the run ends.
     const double launch = loop.now();
     m_player->start(loop, launch);
-    std::optional<double> end = m_options.duration;
-    if (!end && m_options.headless && !m_options.frames && !m_player->has(InputKind::AppQuit))
-        end = kDefaultHeadlessSeconds;
-    if (end) m_timers.push_back(loop.addTimer(*end, [this] { quit(); }));
+    const std::optional<double> end = runBound(m_options, m_player->has(InputKind::AppQuit));
+    if (end)
+        m_timers.push_back(loop.addTimer(*end, [this, end] {
+            // A game that stopped drawing (resigned, held paused) would never reach its count.
+            if (m_options.frames && m_frames < *m_options.frames)
+                foundation::log("drovik-player: %ld of %ld frames drawn when the run reached its end at %g clock "
+                                "seconds%s",
+                                m_frames, *m_options.frames, *end, m_options.duration ? "" : " (see --duration)");
+            quit();
+        }));
 
     // The screen as the run left it, taken before the teardown removes the window.
     if (!m_options.screenshot.empty())
@@ -172,6 +207,15 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
         }
     }
     return status;
+}
+
+std::optional<double> runBound(const HostOptions& options, bool scriptQuits) {
+    if (options.duration) return options.duration;
+    if (!options.headless) return std::nullopt;
+    // The virtual clock races through a game that makes no frames: --frames alone never ends it.
+    if (options.frames) return kDefaultHeadlessSeconds + static_cast<double>(*options.frames) * kFrameSeconds;
+    if (scriptQuits) return std::nullopt;
+    return kDefaultHeadlessSeconds;
 }
 
 void HeadlessHost::quit() {

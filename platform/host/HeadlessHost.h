@@ -26,6 +26,12 @@ class SDLWindow;
 
 // A headless run without --duration, --frames or app.quit in its script quits after this long.
 inline constexpr double kDefaultHeadlessSeconds = 10;
+// A headless run with --frames N and no --duration ends after kDefaultHeadlessSeconds plus N of
+// these (the frames at 60 a second), drawn or not.
+inline constexpr double kFrameSeconds = 1.0 / 60;
+// The clock time at which a run ends whatever happens: --duration; headless, the frames' bound
+// above, or without --frames and unless the script quits, kDefaultHeadlessSeconds; else none.
+std::optional<double> runBound(const HostOptions& options, bool scriptQuits);
 // A tap's finger is lifted this long after it came down.
 inline constexpr double kTapSeconds = 0.05;
 

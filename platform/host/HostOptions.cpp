@@ -1,5 +1,6 @@
 #include "platform/host/HostOptions.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/host/PlainNumbers.h"
@@ -26,17 +27,29 @@ const char* hostUsage() {
            "  --device-facts FILE    the device facts the analytics clients report (else\n"
            "                         $DROVIK_DEVICE_FACTS)\n"
            "  --drain-seconds S      at exit, wait up to S real seconds for the analytics clients (2)\n"
-           "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE)\n"
+           "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE):\n"
+           "                         alert analytics audio banner bridge engine frame gamenet gkbanner gl\n"
+           "                         iap input lifecycle media movie net notify open pause plugin promo\n"
+           "                         sheet social startup store svc text ui web window\n"
            "  --trace-file FILE      where trace lines go (\"-\": standard output; else $DROVIK_TRACE_FILE,\n"
            "                         else standard error)\n"
            "  --zoom Z               the window's pixels per device pixel (1; halved until it fits)\n"
            "  --probe-plugin         probe the plugins and report them\n"
            "  --help                 this text\n"
            "Headless without --duration, --frames or an app.quit in the script, the run quits after 10 clock\n"
-           "seconds. Exit status: 0 after a quit, 1 for a start-up failure, 2 for a bad command line or\n"
+           "seconds; with --frames N alone, after 10 + N/60 clock seconds if the game has not drawn them by\n"
+           "then (it may have stopped drawing: resigned, held paused). Exit status: 0 after a quit, 1 for a start-up failure, 2 for a bad command line or\n"
            "input script. In the window: the left button or a finger touches; F1 memory warning, F2 audio\n"
            "interruption begin/end, F3 resign/active, F4 background/foreground, Ctrl+arrows turn the device\n"
            "(Ctrl+PageUp/PageDown face up/down), arrows tilt the accelerometer, F12 a screenshot.\n";
+}
+
+const std::vector<std::string_view>& hostTraceCategories() {
+    static const std::vector<std::string_view> categories = {
+        "alert",  "analytics", "audio", "banner", "bridge", "engine", "frame", "gamenet", "gkbanner", "gl",
+        "iap",    "input",     "lifecycle", "media", "movie", "net", "notify", "open", "pause", "plugin",
+        "promo",  "sheet",     "social", "startup", "store", "svc", "text", "ui", "web", "window"};
+    return categories;
 }
 
 bool parseHostOptions(const std::vector<std::string>& arguments, const char* environmentBundle,
@@ -104,6 +117,15 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             } else if (name == "--system-version") {
                 o.systemVersion = value;
             } else if (name == "--trace") {
+                for (size_t start = 0; start <= value.size();) {
+                    const size_t comma = std::min(value.find(',', start), value.size());
+                    const std::string_view category = std::string_view(value).substr(start, comma - start);
+                    const std::vector<std::string_view>& known = hostTraceCategories();
+                    if (!category.empty() && category != "all" &&
+                        std::find(known.begin(), known.end(), category) == known.end())
+                        return fail("--trace: no category \"" + std::string(category) + "\"");
+                    start = comma + 1;
+                }
                 o.trace = value;
             } else if (name == "--device-facts") {
                 o.deviceFacts = value;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sys/Device.h"
@@ -43,6 +44,10 @@ struct HostOptions {
 // bad command line. `environmentBundle` is $DROVIK_BUNDLE (null when unset); --help needs no bundle.
 bool parseHostOptions(const std::vector<std::string>& arguments, const char* environmentBundle,
                       HostOptions* options, std::string* error);
+
+// The trace categories of the player's code, which --trace accepts besides "all"; the help lists
+// them.
+const std::vector<std::string_view>& hostTraceCategories();
 
 // The --help text.
 const char* hostUsage();

@@ -16,6 +16,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/sys/FileModes.h"
+
 namespace plat::sys {
 
 namespace {
@@ -98,7 +100,7 @@ AtomicFile::AtomicFile(const std::string& path) : m_target(path) {
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         m_temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-        fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {

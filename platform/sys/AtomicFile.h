@@ -11,6 +11,7 @@ namespace plat::sys {
 // named ".dk-<hash of the target's name>-<pid>-<n>.tmp" and locked while written. Opening one
 // first removes the temporaries of the same target that a writer which died (a killed save) left
 // behind: those whose process is gone and whose lock nobody holds.
+// A new target is made kPrivateFileMode (platform/sys/FileModes.h); one that exists keeps its mode.
 // A target that exists and is not a regular file (a device, a pipe) is written in place, as there
 // is nothing to replace; a symbolic link is followed, so the link stays and its file is replaced.
 class AtomicFile {
@@ -39,7 +40,7 @@ private:
 };
 
 // Writes `data` through an AtomicFile. A file that already exists keeps its permission bits; a
-// new one gets 0666 less the umask, as fopen would give it.
+// new one is the user's alone (kPrivateFileMode), however permissive the umask.
 bool writeFileAtomically(const std::string& path, std::string_view data);
 
 }  // namespace plat::sys

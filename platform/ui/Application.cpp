@@ -403,7 +403,9 @@ bool Application::openURL(const std::string& url) {
     }
     m_openedURLs.push_back(url);
     foundation::trace(kTraceOpen, url);
-    if (!canOpenURL(url) || !m_services || m_services->openURL(url)) return true;
+    // A caller told yes would take a file: or javascript: URL for handled and look no further.
+    if (!canOpenURL(url)) return false;
+    if (!m_services || m_services->openURL(url)) return true;
     foundation::log("open: the desktop did not open %s", url.c_str());
     return false;
 }

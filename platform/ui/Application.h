@@ -156,8 +156,8 @@ public:
     // A URL starting with "-" or holding a control character is refused (traced "open refused
     // URL"), text that is no absolute URL logged; both give false and go nowhere. Anything else is
     // accepted: recorded, traced "open URL" and, when canOpenURL, handed to the driver's services
-    // (other schemes, "prefs:root=TWITTER", never are; headless there are none); true unless they
-    // refuse it (logged).
+    // (headless there are none); true unless they refuse it (logged). What canOpenURL declines
+    // (other schemes: "file:", "javascript:", "prefs:root=TWITTER") goes nowhere and gives false.
     bool openURL(const std::string& url);
     // The driver's services (not owned; null: none), told the idle timer's state at once.
     void setSystemServices(SystemServices* services);

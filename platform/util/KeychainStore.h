@@ -1,9 +1,10 @@
 // The keychain's stand-in: generic passwords keyed by service and account, kept in one property
 // list of the container (Library/Keychains/keychain.plist), mode 0600, replaced whole on each
-// change. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
+// change under a lock file beside it. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,8 +34,10 @@ public:
 
     const std::string& path() const { return m_path; }
 
-    // A file that cannot be read, or is no property list of the stand-in's shape, is left as it
-    // is: every call answers kKeychainIOError rather than write over it.
+    // A file that is no property list of the stand-in's shape is moved aside as the user defaults
+    // move theirs (`.bad`, `.bad.2`...) with a line on standard error, and the keychain starts
+    // empty. One that cannot be read is left as it is: every call answers kKeychainIOError
+    // rather than write over it.
     KeychainStatus copyPassword(std::string_view service, std::string_view account,
                                 std::vector<std::uint8_t>* password) const;
     // kKeychainDuplicateItem when the service already has the account.
@@ -49,6 +52,9 @@ private:
     using Items = plat::foundation::Value::Dictionary;  // service -> account -> password data
     KeychainStatus load(Items& items) const;
     KeychainStatus save(const Items& items) const;
+    // Reads, changes and writes the file under a cross-process lock beside it, as the user defaults
+    // do: two processes adding items at once would otherwise each write back what it read.
+    KeychainStatus change(const std::function<KeychainStatus(Items&)>& edit);
 
     std::string m_path;
 };

@@ -3,6 +3,8 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "analytics/DKPageStatsAnalytics.h"
@@ -80,6 +82,11 @@ void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
         return fail(app);
     }
     m_gamePath = projects.back();
+    std::error_code error;
+    if (!std::filesystem::is_directory(m_gamePath, error)) {
+        foundation::log("DrovikPlayerAppDelegate: the game project %s is not a folder", m_gamePath.c_str());
+        return fail(app);
+    }
 
     m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
     m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
@@ -139,7 +146,10 @@ void DrovikPlayerAppDelegate::startLoadingGame() {
         if (!self || self->m_gameViewController != controller) return;
         foundation::trace(kStartup, [&] { return "loadGame " + path; });
         controller->loadGameFromPath(path);
-        if ((self = shared()) && self->m_gameViewController == controller) self->gameLoadingFinished();
+        if (!(self = shared()) || self->m_gameViewController != controller) return;
+        // The engine has said why; an empty game would only hide that.
+        if (controller->gameLoadFailed()) return self->fail(*ui::Application::shared());
+        self->gameLoadingFinished();
     });
 }
 

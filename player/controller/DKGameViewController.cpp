@@ -69,6 +69,11 @@ std::shared_ptr<DKGameViewController> DKGameViewController::create(std::optional
         foundation::log("DKGameViewController: file %s not found in app bundle", kEngineFileName);
         return nullptr;
     }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(*engine, error)) {
+        foundation::log("DKGameViewController: %s in app bundle is not a file", engine->c_str());
+        return nullptr;
+    }
     // Game time, frame times and timers read one clock from the first script line on.
     dk::player::useProcessClockForGameTime();
     DK_State* state = dk::player::engine::newState(1);
@@ -83,11 +88,15 @@ std::shared_ptr<DKGameViewController> DKGameViewController::create(std::optional
     state->callbacks.userData = controller.get();
     state->callbacks.callExternalFunction = callExternalFunction;
     state->callbacks.externalData = state->L;
+    controller->m_scriptErrors->attach(state);
     dk::player::engine::init(state, engine->c_str(), savePath ? savePath->c_str() : nullptr);
+    // An engine script that failed leaves a state with no game in it; the engine has said why.
+    if (state->printedFailures) return nullptr;
     return controller;
 }
 
-DKGameViewController::DKGameViewController(Token, DK_State* state) : m_gameState(state) {}
+DKGameViewController::DKGameViewController(Token, DK_State* state)
+    : m_gameState(state), m_scriptErrors(std::make_unique<dk::player::ScriptErrorLog>()) {}
 
 DKGameViewController::~DKGameViewController() {
     foundation::RunLoop::main().cancelPerforms(this);
@@ -101,7 +110,11 @@ DKGameViewController::~DKGameViewController() {
     m_gameState->callbacks.loadingWillEnd = nullptr;
     m_gameState->callbacks.gameDidEnd = nullptr;
     m_gameState->callbacks.userData = nullptr;
+    // A teardown deferred by a call under way would outlive the log: shutdownEngine's errors are
+    // then dropped.
+    if (m_gameState->engineCalls) dk::player::ScriptErrorLog::detach(m_gameState);
     dk::player::engine::destroyState(m_gameState);
+    m_scriptErrors->finish();
 }
 
 EAGLGameView* DKGameViewController::gameView() {
@@ -123,7 +136,9 @@ void DKGameViewController::loadView() {
 
 void DKGameViewController::loadGameFromPath(const std::string& path) {
     m_currentGamePath = path;
+    const int failures = m_gameState->printedFailures;
     dk::player::engine::loadGame(m_gameState, path.c_str());
+    m_gameLoadFailed = m_gameState->printedFailures != failures;
     dk::player::engine::loadInitialScene(m_gameState);
     m_pluginManager = std::make_unique<DKPluginManager>();
     m_pluginManager->loadPluginsForGameViewController(this, m_gameState->L, m_loadsProbePlugin);

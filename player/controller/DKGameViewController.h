@@ -11,6 +11,7 @@
 #include "engine/DKEngine.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
+#include "player/ScriptErrorLog.h"
 
 class DKGameViewController;
 class DKPluginManager;
@@ -37,7 +38,8 @@ public:
 
     // Creates the engine state, fills its callbacks and runs the engine script from the main
     // bundle with `savePath` (a directory ending in "/", or none). Null, with the reason logged,
-    // when the script is missing or no state can be made.
+    // when the script is missing, is not a file or fails (the engine has reported it), or no state
+    // can be made.
     static std::shared_ptr<DKGameViewController> create(std::optional<std::string> savePath);
     DKGameViewController(Token, DK_State* state);
     // Lets the plugins go, drops the state's external-function table and destroys the state.
@@ -65,6 +67,8 @@ public:
 
     // Main thread: the game project's load, the initial scene, new plugins, the screen size.
     void loadGameFromPath(const std::string& path);
+    // The script's loadProject failed in the last load (the engine has said why).
+    bool gameLoadFailed() const { return m_gameLoadFailed; }
     // Extracts the archive into its own directory and loads the first game project found there;
     // the project's path, or empty (nothing loaded) when there is none.
     std::string loadZippedGameFromPath(const std::string& archivePath);
@@ -110,6 +114,9 @@ private:
     bool hopToMain(Call call);
 
     DK_State* m_gameState;
+    // The handler of the state's ignored failures, written out as the state goes.
+    std::unique_ptr<dk::player::ScriptErrorLog> m_scriptErrors;
+    bool m_gameLoadFailed = false;
     std::unique_ptr<DKPluginManager> m_pluginManager;
     std::string m_currentGamePath;
     int m_lastOrientation = 4;

@@ -8,6 +8,7 @@
 #include "analytics/TrackwellSession.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Queue.h"
@@ -201,8 +202,7 @@ std::string DKDrovikNetworkSupport::adCacheDirectory() const {
 void DKDrovikNetworkSupport::saveFeedToCache() {
     const std::string directory = adCacheDirectory();
     if (!m_adData || directory.empty()) return;
-    std::error_code ignored;
-    std::filesystem::create_directories(directory, ignored);
+    plat::foundation::makeDirectories(directory);
     plat::foundation::writePropertyList(directory + "/" + kFeedCacheFile, *m_adData,
                                         plat::foundation::PropertyListFormat::Xml);
 }
@@ -324,8 +324,7 @@ void DKDrovikNetworkSupport::downloadIcon(const std::string& url, const std::str
                         result.response->status <= 299;
         if (ok) image = plat::ui::Image::fromData(result.data.data(), result.data.size(), url);
         if (image && !cachePath.empty()) {
-            std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(cachePath).parent_path(), ignored);
+            plat::foundation::makeDirectories(std::filesystem::path(cachePath).parent_path().string());
             plat::sys::writeFileAtomically(
                 cachePath, std::string_view(reinterpret_cast<const char*>(result.data.data()), result.data.size()));
         }

@@ -208,4 +208,95 @@ TEST_F(IconSwitcher, AnIconFromAnotherThreadReplacesTheSpinnerOnTheMainThread) {
     EXPECT_TRUE(strip->iconButton(0)->subviews().size() == 2);  // the others still wait
 }
 
+// A text in the first two slots of a phone's row: items sit, report, tap and take their icons by
+// their slot, two past their index.
+TEST_F(IconSwitcher, AFeatureTextTakesTheFirstSlots) {
+    launch("phone");
+    strip = DKIconSwitcherViewController::create(makeItems(5));
+    strip->setIconSwitcherDelegate(recorder);
+    strip->setFeatureTextIconSpan(2);
+    strip->setFeatureText("New games");
+    strip->presentWithStyle(1);
+    runFor(0.5);
+    EXPECT_EQ(recorder->take(), std::vector<std::string>{"shown 2-3 page 0"});
+    EXPECT_EQ(strip->textLabel()->text(), "New games");
+    EXPECT_EQ(text(strip->textLabel()->frame()), "20 0 140 95");
+    EXPECT_EQ(strip->textLabel()->numberOfLines(), 2);
+    EXPECT_FALSE(strip->textLabel()->adjustsFontSizeToFitWidth());
+    EXPECT_FALSE(strip->iconButton(1));
+    ASSERT_TRUE(strip->iconButton(2));
+    EXPECT_EQ(text(strip->iconButton(2)->superview()->frame()), "160 0 80 95");
+    EXPECT_EQ(text(strip->iconButton(6)->superview()->frame()), "480 0 80 95");
+    const plat::ui::Size content = strip->scrollView()->contentSize();
+    EXPECT_EQ(content.width, 640);  // seven slots: two pages
+
+    step("page 1");
+    EXPECT_EQ(recorder->take(), std::vector<std::string>{"shown 4-6 page 1"});
+    strip->iconButton(3)->sendActions();
+    EXPECT_EQ(recorder->take(), std::vector<std::string>{"tap 3 page 1 Game 1"});
+
+    TempDir dir;
+    ASSERT_TRUE(plat::image::writePNG(dir.file("icon.png"), 2, 2, std::vector<uint8_t>(16, 255), nullptr));
+    std::shared_ptr<plat::ui::Image> icon = plat::ui::Image::fromFile(dir.file("icon.png"));
+    strip->setImage(icon, 0);
+    EXPECT_EQ(strip->iconButton(2)->backgroundImage(), icon);
+    EXPECT_EQ(strip->items()[0]->image, icon);
+
+    // Without a text the label is empty and takes no room.
+    strip->setFeatureText(std::nullopt);
+    EXPECT_EQ(strip->textLabel()->text(), "");
+    EXPECT_EQ(text(strip->textLabel()->frame()), "0 0 0 0");
+}
+
+// The desktop's handler: takes what it is told to.
+struct Desktop : plat::ui::SystemServices {
+    bool takes = true;
+    std::vector<std::string> opened;
+    void setIdleTimerDisabled(bool) override {}
+    bool openURL(const std::string& url) override {
+        if (takes) opened.push_back(url);
+        return takes;
+    }
+};
+
+// The strip is its own delegate until another is set, and answers none of the delegate's
+// operations: a tap opens nothing. Its own two-argument handler opens what the system can open,
+// and says so once when the opening fails.
+TEST_F(IconSwitcher, ItsOwnTapHandlerOpensWhatTheSystemCan) {
+    launch("phone");
+    Desktop desktop;
+    app->setSystemServices(&desktop);
+    strip = DKIconSwitcherViewController::create(makeItems(3));
+    EXPECT_EQ(strip->iconSwitcherDelegate().get(), static_cast<DKIconSwitcherViewControllerDelegate*>(strip.get()));
+    strip->presentWithStyle(1);
+    strip->iconButton(1)->sendActions();
+    EXPECT_TRUE(app->openedURLs().empty());
+
+    const struct {
+        const char* url;
+        bool takes;
+        std::vector<std::string> opened;
+        const char* logged;
+    } cases[] = {
+        {"http://games.test/1", true, {"http://games.test/1"}, ""},
+        {"itms-apps://store/2", true, {}, ""},  // no handler the system knows: not tried
+        {"http://games.test/3", false, {}, "open: the desktop did not open http://games.test/3\nCould not open URL.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        desktop.takes = c.takes;
+        desktop.opened.clear();
+        DKIconSwitcherItem item;
+        item.targetURL = c.url;
+        testing::internal::CaptureStderr();
+        strip->iconSwitcher(*strip, item);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.logged);
+        EXPECT_EQ(desktop.opened, c.opened);
+    }
+    DKIconSwitcherItem none;
+    strip->iconSwitcher(*strip, none);  // no URL: nothing
+    EXPECT_TRUE(desktop.opened.empty());
+    app->setSystemServices(nullptr);
+}
+
 }  // namespace

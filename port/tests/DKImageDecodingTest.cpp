@@ -1,8 +1,10 @@
 // Image files to textures: formats, pixel values after upload, row order, sizes, failures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
+#include "port/DKFileProblems.h"
 #include "port/DKTextures.h"
 #include "port/Texture2D.h"
 #include "port/tests/TextureTest.h"
@@ -128,6 +130,39 @@ TEST_F(ImageFiles, DamagedFilesGiveTheNullImage) {
     EXPECT_TRUE(DKLoadImageFromFile(nullptr).isNull());
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("crushed PNG (CgBI chunk)"), std::string::npos) << err;
+}
+
+// A white square with no word is the author's worst case: each file the game cannot use is named
+// with its reason, once however often the game asks for it.
+TEST_F(ImageFiles, FilesThatCannotBeUsedAreNamedOnceWithTheirReason) {
+    dk::port::forgetFileProblems();
+    writeFile(dir.file("one-byte.png"), "x");
+    const std::vector<uint8_t> huge = makePNGHeader(20000, 20000);
+    writeFile(dir.file("huge.png"), std::string(huge.begin(), huge.end()));
+    std::filesystem::create_directory(dir.file("folder.png"));
+    writeFile(dir.file("short.pvrtc"), "PVR");
+    const struct {
+        const char* name;
+        std::string reason;
+    } cases[] = {
+        {"missing.png", "No such file or directory"},
+        {"one-byte.png", "not a PNG, JPEG or GIF file"},
+        {"huge.png", "image too large: 20000x20000 pixels (at most 2048 points a side)"},
+        {"folder.png", "Is a directory"},
+        {"missing.pvrtc", "No such file or directory"},
+        {"short.pvrtc", "not a PVRTC texture that can be loaded"},
+    };
+    std::string expected;
+    for (const auto& c : cases) expected += dir.file(c.name) + ": " + c.reason + "\n";
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 3; ++round)
+        for (const auto& c : cases) EXPECT_TRUE(load(c.name).isNull()) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+    // The next game hears of them again.
+    dk::port::forgetFileProblems();
+    testing::internal::CaptureStderr();
+    load("missing.png");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), dir.file("missing.png") + ": No such file or directory\n");
 }
 
 }  // namespace

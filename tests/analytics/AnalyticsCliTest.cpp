@@ -1,6 +1,7 @@
 // dk-analytics-cli as a whole program: its command language, and its store under kill -9.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <set>
@@ -146,6 +147,32 @@ TEST(AnalyticsCli, KilledDuringABurstOfPutsTheHitsAreWhole) {
             EXPECT_NE(last.find("&utmht="), std::string::npos) << last;
         }
     }
+}
+
+// --help answers with the usage and every command, on standard output, whatever else the command
+// line holds; each command it lists is one the tool knows. A bad command line still says why on
+// standard error (status 2).
+TEST(AnalyticsCli, HelpListsTheCommandsTheToolKnows) {
+    dktest::TempDir home;
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{kCli, "--help"}, {kCli, "-h"}, {kCli, "--home", home.path(), "--help"}}) {
+        const dktest::ProcessResult result = dktest::runProcess(argv);
+        EXPECT_EQ(result.status, 0) << argv.back();
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(result.out.starts_with("usage: dk-analytics-cli --home DIR")) << result.out;
+    }
+    const std::string help = dktest::runProcess({kCli, "--help"}).out;
+    const std::vector<std::string> words = dktest::helpCommandWords(help, "Commands");
+    for (const char* expected : {"run", "settle", "time", "store", "uploader", "metrics", "hits", "ps", "analytics"})
+        EXPECT_NE(std::find(words.begin(), words.end(), expected), words.end()) << expected;
+    EXPECT_EQ(dktest::commandsRefusedAsUnknown(dktest::metricsCli(home.file("h"), {}), words, home.path()),
+              std::vector<std::string>{});
+
+    const dktest::ProcessResult bad = dktest::runProcess({kCli, "--home", home.path(), "--clock"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.err.starts_with("dk-analytics-cli: missing value for --clock\nusage: ")) << bad.err;
+    EXPECT_NE(bad.err.find("--help"), std::string::npos);
+    EXPECT_EQ(bad.out, "");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -32,6 +34,20 @@ std::vector<std::string> lines(const std::string& text) {
         out.push_back(text.substr(at, end - at));
     }
     return out;
+}
+
+std::vector<ProcessResult> runTogether(const std::string& dir, const std::vector<TogetherRun>& runs) {
+    std::vector<ProcessResult> results(runs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const std::string file = dir + "/run" + std::to_string(i) + ".commands";
+        writeFile(file, runs[i].commands);
+        std::vector<std::string> argv = runs[i].argv;
+        argv.insert(argv.end(), {"--commands", file});
+        threads.emplace_back([&results, i, argv] { results[i] = runProcess(argv); });
+    }
+    for (std::thread& t : threads) t.join();
+    return results;
 }
 
 std::string infoPlist(const std::string& entries) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -124,9 +125,11 @@ std::vector<std::string> uploads(dktest::RecordingServer& server) {
 }
 
 // Both collectors refuse the first upload: the second sends its blobs again under the same header
-// (number and "u"), with the new ones after them.
+// (number and "u"), with the new ones after them. The store is the user's alone, however
+// permissive the umask.
 TEST(MetricsCli, AFailedUploadGoesAgainUnderTheSameHeader) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string script = R"({"default": {}, "requests": {"1": {"status": "HTTP/1.1 503 No"}}})";
     dktest::RecordingServer first(dir.file("s1"), script), second(dir.file("s2"), script);
     dktest::ProcessResult r = dktest::runProcess(dktest::metricsCli(
@@ -145,6 +148,8 @@ TEST(MetricsCli, AFailedUploadGoesAgainUnderTheSameHeader) {
                   dktest::text(dktest::member(failed.root()->u.array.values[i], "u")));
     EXPECT_EQ(dktest::text(dktest::member(again.root()->u.array.values[0], "seq")), "1");
     EXPECT_EQ(dktest::text(dktest::member(again.root()->u.array.values[before], "n")), "again");
+    EXPECT_TRUE(dktest::exists(dir.file("home/Library/Caches/.trackwell/trackwell.sqlite")));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
 // An upload asked for while one is under way stages nothing and loses nothing.
@@ -219,6 +224,98 @@ TEST(MetricsCli, EveryAcknowledgedEventIsDeliveredAcrossKilledRuns) {
     for (auto& server : busy) addDelivered(*server, [&](int i) { return accepting.count(i) > 0; }, delivered);
     for (dktest::RecordingServer* server : {&first, &second}) addDelivered(*server, [](int) { return true; }, delivered);
     for (const std::string& name : acknowledged) EXPECT_TRUE(delivered.count(name)) << name;
+}
+
+}  // namespace
+
+namespace {
+
+// Three processes on one home tag, close and upload at once: every tag is stored (none meets a
+// lock it gives up on), every event reaches the collector, and none twice (a staged row belongs
+// to the one process that sends it).
+TEST(MetricsCli, ThreeProcessesOnOneHomeShareTheStore) {
+    dktest::TempDir dir;
+    dktest::RecordingServer collector(dir.file("c1"));
+    ASSERT_TRUE(collector.running());
+    const std::vector<std::string> argv = dktest::metricsCli(
+        dir.file("home"), {"--clock", "real", "--endpoint", "trackwell.collector.1=" + collector.url()});
+    std::vector<dktest::TogetherRun> together;
+    for (int p = 0; p < 3; ++p) {
+        std::string commands = "metrics start k\n";
+        for (int cycle = 0; cycle < 8; ++cycle) {
+            const std::string prefix = "p" + std::to_string(p) + "c" + std::to_string(cycle);
+            commands += "metrics tag-many 25 " + prefix + "\nmetrics upload\nmetrics close\nmetrics upload\n"
+                        "metrics resume\n";
+        }
+        std::vector<std::string> args = argv;
+        args.insert(args.end(), {"--seed", std::to_string(11 + p)});  // seeded alike: the same UUIDs
+        together.push_back({args, commands + "settle 30\n"});
+    }
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
+    std::set<std::string> tagged;
+    for (const dktest::ProcessResult& r : runs)
+        for (const std::string& line : dktest::lines(r.out)) {
+            EXPECT_FALSE(line.starts_with("fail ")) << line;
+            if (line.starts_with("tagged ")) tagged.insert(line.substr(7));
+        }
+    EXPECT_EQ(tagged.size(), 3u * 8 * 25);
+    // What a process left staged while another owned the upload goes with the next start.
+    std::vector<std::string> last = argv;
+    dktest::writeFile(dir.file("last.commands"), "metrics start k\nsettle 30\nstore count\n");
+    last.insert(last.end(), {"--seed", "21", "--commands", dir.file("last.commands")});
+    EXPECT_EQ(dktest::runProcess(last).out, "ok\nidle\n0\n");
+
+    collector.stop();
+    std::map<std::string, int> sent;  // each blob's "u" (every kind but the opt change carries one)
+    std::set<std::string> delivered;
+    for (const std::string& line : collector.requestLines()) {
+        JsonDoc upload(dktest::inflatedBody(line));
+        ASSERT_EQ(upload.error(), "");
+        for (std::size_t i = 0; i < upload.root()->u.array.len; ++i) {
+            yajl_val blob = upload.root()->u.array.values[i];
+            if (yajl_val u = dktest::member(blob, "u")) ++sent[dktest::text(u)];
+            if (yajl_val name = dktest::member(blob, "n")) delivered.insert(dktest::text(name));
+        }
+    }
+    for (const std::string& name : tagged) EXPECT_TRUE(delivered.count(name)) << name;
+    for (const auto& [u, times] : sent) EXPECT_EQ(times, 1) << u;
+}
+
+}  // namespace
+
+namespace {
+
+// Both stores damaged past their first page between two runs: the next start sets each aside,
+// says so once, and what it then tags and pages reaches the collectors.
+TEST(MetricsCli, DamagedStoresAreHealedAtTheNextStart) {
+    dktest::TempDir dir;
+    const std::string home = dir.file("home");
+    const std::vector<std::string> first = dktest::metricsCli(
+        home, {"--endpoint", "pagestats.collector=http://127.0.0.1:9"},
+        "metrics start k\nmetrics tag-many 150 old\nps start UA-1-2 0\nps page-many 150 old\nps stop\n");
+    ASSERT_EQ(dktest::runProcess(first).status, 0);
+    const std::string metricsStore = home + "/Library/Caches/.trackwell/trackwell.sqlite";
+    const std::string hitStore = home + "/Documents/pagestats.sql";
+    dktest::damagePastFirstPage(metricsStore);
+    dktest::damagePastFirstPage(hitStore);
+
+    dktest::RecordingServer metrics(dir.file("m")), pages(dir.file("p"), R"({"default": {"body": "x"}})");
+    ASSERT_TRUE(metrics.running() && pages.running());
+    const dktest::ProcessResult r = dktest::runProcess(dktest::metricsCli(
+        home, {"--endpoint", "trackwell.collector.1=" + metrics.url(), "--endpoint", "pagestats.collector=" + pages.url()},
+        "metrics start k\nsettle 20\nmetrics tag new\nmetrics upload\nsettle 20\nstore count\n"
+        "ps start UA-1-2 0\nps page /new\nps dispatch\nsettle 20\nps last-dispatch\n"));
+    EXPECT_EQ(r.out, "ok\nidle\ntagged new\nok\nidle\n0\nok\nok\nyes\nidle\ndispatched 1 failed 0\n");
+    EXPECT_EQ(r.err, "Metrics store is damaged; moved to " + metricsStore + ".corrupt\n"
+                     "PageStats database is damaged; moved to " + hitStore + ".corrupt\n");
+    metrics.stop();
+    pages.stop();
+    std::string sent;
+    for (const std::string& line : metrics.requestLines()) sent += dktest::inflatedBody(line);
+    EXPECT_NE(sent.find(R"("n":"new")"), std::string::npos);
+    EXPECT_EQ(sent.find(R"("n":"old-)"), std::string::npos);
+    ASSERT_EQ(pages.requestLines().size(), 1u);
+    EXPECT_NE(pages.requestLines()[0].find("new"), std::string::npos);
 }
 
 }  // namespace

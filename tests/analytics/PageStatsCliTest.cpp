@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -28,9 +29,10 @@ std::vector<std::string> psCli(const std::string& home, const std::string& serve
 }
 
 // The request bytes are pinned whole: the User-Agent of the facts file, Host without the port,
-// one queue time per hit.
+// one queue time per hit. The store is the user's alone, however permissive the umask.
 TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(dir.file("server"), okScript());
     dktest::ProcessResult result =
         dktest::runProcess(psCli(dir.file("home"), server.url(), {"--commands", DK_TEST_DATA_DIR "/ps.commands"}));
@@ -42,10 +44,13 @@ TEST(PageStatsCli, CommandFileGivesItsExpectedLinesAndRequests) {
     std::string requests = server.connectionBytes(1);
     EXPECT_EQ(requests.find("127.0.0.1:"), std::string::npos);
     EXPECT_EQ(requests, dktest::readFile(DK_TEST_DATA_DIR "/ps-requests.txt"));
+    EXPECT_TRUE(dktest::exists(dir.file("home/Documents/pagestats.sql")));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
-// Only a completed dispatch counts: one that stop cancelled leaves "none"; settle waits out a
-// retry delay.
+// Only a completed dispatch counts: one that stop cancelled leaves "none". Settle moves no clock:
+// a dispatch in its retry delay stays in flight on the virtual clock however long settle waits in
+// real time, and the time stamped stays where it was, until `run` lets the delay pass.
 TEST(PageStatsCli, LastDispatchAndSettle) {
     dktest::TempDir dir;
     dktest::RecordingServer silent(dir.file("silent"), R"({"default": {"silent": true}})");
@@ -56,9 +61,10 @@ TEST(PageStatsCli, LastDispatchAndSettle) {
     dktest::RecordingServer busy(dir.file("busy"),
                                  R"({"default": {"body": "x"}, "requests": {"1": {"status": "HTTP/1.1 503 Busy"}}})");
     r = dktest::runProcess(psCli(dir.file("b"), busy.url(), {},
-        "ps start UA-1-2 0\nps page /a\nps dispatch\nsettle\nps last-dispatch\nps dispatch\nps dispatch\nsettle\n"
-        "ps last-dispatch\n"));
-    EXPECT_EQ(r.out, "ok\nok\nyes\nidle\ndispatched 0 failed 1\nyes\nno\nidle\ndispatched 1 failed 0\n");
+        "ps start UA-1-2 0\nps page /a\nps dispatch\nsettle\nps last-dispatch\nps dispatch\nps dispatch\ntime\n"
+        "settle 0.2\ntime\nps last-dispatch\nrun 2\nsettle\nps last-dispatch\ntime\n"));
+    EXPECT_EQ(r.out, "ok\nok\nyes\nidle\ndispatched 0 failed 1\nyes\nno\n1700000000.250\nbusy\n1700000000.250\n"
+                     "dispatched 0 failed 1\nok\nidle\ndispatched 1 failed 0\n1700000002.250\n");
 }
 
 // At least once: children page and dispatch while the collector answers 503, closes in the middle
@@ -130,6 +136,51 @@ TEST(PageStatsCli, EveryAcknowledgedPageIsDeliveredAcrossKilledRuns) {
     EXPECT_FALSE(bad.requestLines().empty());  // the killed runs did dispatch
     collect(good, [](int) { return true; });
     for (const std::string& page : acknowledged) EXPECT_TRUE(delivered.count(page)) << page;
+}
+
+}  // namespace
+
+namespace {
+
+// Three processes on one home page and dispatch at once: every put is stored, every page reaches
+// the collector, and none twice (one process sends the stored hits at a time).
+TEST(PageStatsCli, ThreeProcessesOnOneHomeShareTheStore) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"), okScript());
+    ASSERT_TRUE(server.running());
+    std::vector<dktest::TogetherRun> together;
+    for (int p = 0; p < 3; ++p) {
+        std::string commands = "ps start UA-1-2 0\n";
+        for (int cycle = 0; cycle < 4; ++cycle)
+            commands += "ps page-many 20 p" + std::to_string(p) + "c" + std::to_string(cycle) + "\nps dispatch\n"
+                        "settle 0.2\n";
+        // Seeded alike, the processes would share a store id and its hits' random numbers.
+        together.push_back({psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", std::to_string(11 + p)}),
+                            commands + "settle 20\n"});
+    }
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
+    std::set<std::string> stored;
+    for (const dktest::ProcessResult& r : runs)
+        for (const std::string& line : dktest::lines(r.out)) {
+            EXPECT_FALSE(line.starts_with("error")) << line;
+            if (line.starts_with("ok /")) stored.insert(line.substr(3));
+        }
+    EXPECT_EQ(stored.size(), 3u * 4 * 20);
+    // What was left goes with the next start's dispatches.
+    std::string last = "ps start UA-1-2 0\n";
+    for (int i = 0; i < 3; ++i) last += "ps dispatch\nsettle 20\n";
+    last += "hits count\n";
+    const std::string out = dktest::runProcess(psCli(dir.file("home"), server.url(), {"--clock", "real", "--seed", "21"}, last)).out;
+    EXPECT_TRUE(out.ends_with("\n0\n")) << out;
+
+    server.stop();
+    std::map<std::string, int> sent;
+    for (const std::string& line : server.requestLines()) {
+        const std::size_t page = line.find("utmp=%2F");
+        if (page != std::string::npos) ++sent["/" + line.substr(page + 8, line.find('&', page) - page - 8)];
+    }
+    for (const std::string& page : stored) EXPECT_TRUE(sent.count(page)) << page;
+    for (const auto& [page, times] : sent) EXPECT_EQ(times, 1) << page;
 }
 
 }  // namespace

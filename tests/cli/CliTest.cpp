@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,37 @@ TEST_F(Cli, ExitStatus) {
     };
     for (const auto& [args, status] : cases)
         EXPECT_EQ(cli(args).status, status) << testing::PrintToString(args);
+}
+
+// --help answers with the usage on standard output, status 0, whatever else the line holds; it
+// lists every command the command file of the test above uses.
+TEST_F(Cli, HelpListsTheCommandFilesCommands) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"-h"}, {"--frames", "2", "--help", kRecorder}}) {
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.status, 0) << testing::PrintToString(args);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.out.starts_with("usage: dk-engine-cli [--save DIR]")) << r.out;
+    }
+    // Every word of the file that the run did not refuse as unknown.
+    const std::string help = cli({"--help"}).out;
+    const std::string refused = readFile(kData + "commands.err");
+    std::istringstream lines(readFile(kData + "commands.txt"));
+    std::string line;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+        const std::string word = line.substr(0, line.find(' '));
+        if (word.empty() || word[0] == '#' || refused.find("unknown command: " + word + "\n") != std::string::npos)
+            continue;
+        ++listed;
+        EXPECT_TRUE(help.find("\n  " + word + " ") != std::string::npos ||
+                    help.find("\n  " + word + "\n") != std::string::npos)
+            << word;
+    }
+    EXPECT_GT(listed, 10);
+    const ProcessResult bad = cli({"--bogus", kRecorder});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.err.starts_with("dk-engine-cli: unknown option --bogus\nusage: ")) << bad.err;
 }
 
 TEST_F(Cli, ScreenshotsArePngFilesOfTheSurfaceSizeWithAndWithoutGL) {

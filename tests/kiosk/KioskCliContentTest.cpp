@@ -4,8 +4,10 @@
 // purchase, both signed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -19,16 +21,15 @@ const char* kUnit =
     R"({\"response\":{\"url\":\"http://$HOST/t.html\",\"transition\":\"KS_DIALOG\",\"frame\":\"KS_FULLSCREEN\",)"
     R"(\"notification\":{\"type\":\"badge\",\"value\":\"12\"}}})";
 
+std::vector<std::string> cli(const std::string& home, const std::string& server, const std::string& web,
+                             const std::string& clock) {
+    return {kCli,  "--home", home,   "--endpoint",   "kiosk.api=" + server, "--web", web, "--clock",
+            clock, "--start-time", "1700000000"};
+}
+
 // The tool's output without its "http" lines, whose nonces differ from run to run, and with the
 // peer's address, which does too, as "$HOST".
-std::string run(const std::string& home, const std::string& server, const std::string& web,
-                const std::string& clock, const std::string& lines) {
-    dktest::ProcessResult result =
-        dktest::runProcess({"/bin/sh", "-c",
-                            "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --endpoint \"kiosk.api=$3\" "
-                            "--web \"$4\" --clock \"$5\" "
-                            "--start-time 1700000000",
-                            kCli, lines, home, server, web, clock});
+std::string cleaned(const dktest::ProcessResult& result, const std::string& server) {
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     const std::string host = server.substr(server.find("://") + 3);
     std::istringstream in(result.out);
@@ -39,6 +40,13 @@ std::string run(const std::string& home, const std::string& server, const std::s
         out += line + "\n";
     }
     return out;
+}
+
+std::string run(const std::string& home, const std::string& server, const std::string& web,
+                const std::string& clock, const std::string& lines) {
+    dktest::Conversation tool(cli(home, server, web, clock));
+    tool.send(lines);
+    return cleaned(tool.finish(), server);
 }
 
 TEST(KioskCliContent, AUnitsRoadOnTheFakeEngine) {
@@ -78,11 +86,20 @@ TEST(KioskCliContent, ATemplateOnTheRealEngineGrantsARewardAndOffersAPurchase) {
             R"("}}, "default": {"headers": [["Content-Type", "text/html"]], "body": ")" + quoted + R"("}})",
         60, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
     ASSERT_TRUE(server.running());
-    // The page's calls come on the engine's own time: the tool runs on the real clock.
-    const std::string out = run(dir.file("home"), server.url(), "real", "real",
-                                "defaults set KioskGID \"gidGIDgidGIDgidGIDgidGIDgid\"\n"
-                                "content request game_launch tok s3cr3t\ncontent send game_launch\nrun 3\n"
-                                "purchase resolve 0\nclose-button\n");
+    // The page's calls come on the engine's own time: the tool runs on the real clock, a quarter
+    // second a command, until the page has offered its purchase (a generous limit on that).
+    dktest::Conversation tool(cli(dir.file("home"), server.url(), "real", "real"));
+    tool.send("defaults set KioskGID \"gidGIDgidGIDgidGIDgidGIDgid\"\n"
+              "content request game_launch tok s3cr3t\ncontent send game_launch\n");
+    const auto start = std::chrono::steady_clock::now();
+    while (tool.out().find("delegate request:makePurchase:") == std::string::npos &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(90)) {
+        const std::size_t from = tool.out().size();
+        tool.send("run 0.25\n");
+        if (!tool.waitFor("ok\n", from)) break;
+    }
+    tool.send("purchase resolve 0\nclose-button\n");
+    const std::string out = cleaned(tool.finish(), server.url());
     EXPECT_NE(out.find("delegate request:contentDidDisplay: game_launch\n"), std::string::npos) << out;
     EXPECT_NE(out.find("delegate request:unlockedReward: game_launch coins 1 rcpt-1\n"), std::string::npos)
         << out;

@@ -3,6 +3,7 @@
 // error and its status compared with data/cli.out (DK_UPDATE_GOLDEN=1 rewrites it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -62,8 +63,10 @@ const char* kCacheScript = R"({"requests": {
   "8": {"status": "HTTP/1.1 200 OK", "headers": [["Cache-Control", "max-age=3600"]], "body": "fragment"}},
   "default": {"status": "HTTP/1.1 500 Unexpected"}})";
 
+// What went to disk is the user's alone, however permissive the umask.
 TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(dir.file("server"), kCacheScript);
     ASSERT_TRUE(server.running());
     const std::string u = server.url();
@@ -89,10 +92,13 @@ TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
     const std::string transcript = first + "--- new process\n" + second;
     if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, transcript);
     EXPECT_EQ(transcript, dktest::readFile(golden));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
+// Their homes and the slots are the user's alone, however permissive the umask.
 TEST(KioskCliUdid, TwoHomesOnOnePasteboardDirectoryAgree) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string ask = "udid\ndefaults get SharedUDID\n";
     const std::string first = commands(dir.file("one"), dir.file("boards"), ask);
     const std::string second = commands(dir.file("two"), dir.file("boards"), ask);
@@ -107,6 +113,9 @@ TEST(KioskCliUdid, TwoHomesOnOnePasteboardDirectoryAgree) {
               std::string(40, '0') + " 1");
     EXPECT_EQ(commands(dir.file("two"), dir.file("boards"), "udid optout 0\nudid\n").substr(3, 42),
               first.substr(0, 40) + " 0");
+    for (const char* home : {"one", "two"})
+        EXPECT_EQ(dktest::unexpectedModes(dir.file(home), 0600, 0700), std::vector<std::string>{}) << home;
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("boards"), 0600, 0700), std::vector<std::string>{});
 }
 
 TEST(KioskCliCommands, RefusedLinesAndPasteboardValues) {
@@ -204,6 +213,27 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
     if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, out);
     EXPECT_EQ(out, dktest::readFile(golden));
     EXPECT_EQ(result.status, 2);  // the refused lines
+}
+
+// --help answers with the one-shot modes, the utilities and every command of command mode, on
+// standard output; each command it lists is one command mode knows.
+TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
+    dktest::TempDir work;
+    for (const std::vector<std::string>& argv : {std::vector<std::string>{kCli, "--help"}, {kCli, "-h"},
+                                                 {kCli, "--home", work.file("home"), "--help"}}) {
+        const dktest::ProcessResult result = dktest::runProcess(argv);
+        EXPECT_EQ(result.status, 0) << argv.back();
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(result.out.starts_with("usage: dk-kiosk-cli json parse")) << result.out;
+        EXPECT_NE(result.out.find("query-quirky JSON"), std::string::npos);
+    }
+    const std::string help = dktest::runProcess({kCli, "--help"}).out;
+    const std::vector<std::string> words = dktest::helpCommandWords(help, "With --home");
+    for (const char* expected : {"run", "settle", "cache", "unit", "content", "badge", "loader"})
+        EXPECT_NE(std::find(words.begin(), words.end(), expected), words.end()) << expected;
+    EXPECT_EQ(dktest::commandsRefusedAsUnknown({kCli, "--home", work.file("home"), "--net", "none"}, words,
+                                               work.path()),
+              std::vector<std::string>{});
 }
 
 }  // namespace

@@ -90,9 +90,11 @@ TEST(OrbadCli, RequestsReachabilityAndEvents) {
 }
 
 // The client's start, its configuration against the server, the environment and the session
-// through the lifecycle, with the test bundle and device.
+// through the lifecycle, with the test bundle and device; what it keeps is the user's alone,
+// however permissive the umask.
 TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
     dktest::TempDir work;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(work.file("server"), R"({"requests": {
         "1": {"body": "{\"debug_config\": {\"loglevel\": 2, \"impression\": 5}, \"native_urls\": [\"maps.example\", \"mailto:\"], \"user_agent\": \"theirs\"}"},
         "2": {"status": "HTTP/1.1 500 Oops"}}})");
@@ -109,6 +111,14 @@ TEST(OrbadCli, StartConfigurationEnvironmentAndSession) {
     EXPECT_NE(lines[0].find("&fb=id%20with%20spaces&dm=iPhone4_1&"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("&st=0.000000&it=0.000000&new=true& HTTP/1.1"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("&off=0&st=119.100000&it=119.000000& HTTP/1.1"), std::string::npos) << lines[1];
+
+    for (const char* kept :
+         {"Library/Caches/PlayerTest/OrbadConfig-APP123.plist",
+          "Library/Application Support/PlayerTest/OrbadSDK/OrbadSessionTracking-APP123.plist",
+          "Library/Preferences/com.test.player.plist", "Library/AdSupport/advertisingIdentifier"})
+        EXPECT_TRUE(dktest::exists(work.file("home/") + kept)) << kept;
+    EXPECT_EQ(dktest::unexpectedModes(work.file("home"), 0600, 0700), std::vector<std::string>{});
+    EXPECT_EQ(dktest::unexpectedModes(work.file("pb"), 0600, 0700), std::vector<std::string>{});
 }
 
 // A picture of the tool's screenshot: its size and the colour at a point.
@@ -457,6 +467,43 @@ TEST(OrbadCli, TappedBannerPlaysItsVideoAction) {
     EXPECT_EQ(result.out, dktest::readFile(dir + "/banner-video.out"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
+}
+
+// A request to a server that never answers holds `run` for 10 s of real time (one step of the
+// clock), no longer: the run ends with the request still in flight (its own time-out is a minute
+// away) and the clock moved.
+TEST(OrbadCli, RunHoldsTheClockForASilentServerTenSecondsAtMost) {
+    dktest::TempDir work;
+    dktest::RecordingServer silent(work.file("silent"), R"({"default": {"silent": true}})");
+    dktest::writeFile(work.file("held.commands"),
+                      "get " + silent.url() + "/held\nrun 1\nsettle 0\ntime\ncancel\nsettle\n");
+    const dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--start-time", "1700000000", "--commands", "held.commands"}, {},
+        work.path());
+    EXPECT_EQ(result.out, "http GET " + silent.url() + "/held\nok\nbusy\ntime 1700000001.000\nok\nidle\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+}
+
+// --help answers with the usage and every command on standard output; each command it lists is
+// one the tool knows.
+TEST(OrbadCli, HelpListsTheCommandsTheToolKnows) {
+    dktest::TempDir work;
+    const dktest::ProcessResult result = dktest::runProcess({kCli, "--help"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.starts_with("usage: dk-orbad-cli --home DIR")) << result.out;
+    const std::vector<std::string> words = dktest::helpCommandWords(result.out, "Commands");
+    for (const char* expected : {"run", "settle", "get", "start", "banner", "fullscreen", "web", "motion", "widget"})
+        EXPECT_NE(std::find(words.begin(), words.end(), expected), words.end()) << expected;
+    EXPECT_EQ(dktest::commandsRefusedAsUnknown({kCli, "--home", work.file("home"), "--net", "none", "--endpoint",
+                                                "orbad=http://127.0.0.1:9"},
+                                               words, work.path()),
+              std::vector<std::string>{});
+    EXPECT_EQ(dktest::runProcess({kCli, "--home", work.file("home"), "-h"}).status, 0);
+    const dktest::ProcessResult bad = dktest::runProcess({kCli, "--home", work.file("home"), "--web", "x"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.err.starts_with("dk-orbad-cli: --web takes fake or real\nusage: dk-orbad-cli")) << bad.err;
 }
 
 }  // namespace

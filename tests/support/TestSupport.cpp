@@ -1,17 +1,23 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace dktest {
@@ -36,10 +42,49 @@ void writeFile(const std::string& path, const std::string& contents) {
     std::ofstream(path, std::ios::binary) << contents;
 }
 
+ScopedUmask::ScopedUmask(unsigned mask) : m_old(::umask(static_cast<mode_t>(mask))) {}
+
+ScopedUmask::~ScopedUmask() { ::umask(static_cast<mode_t>(m_old)); }
+
+std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileMode, unsigned directoryMode) {
+    std::vector<std::string> out;
+    auto check = [&](const std::filesystem::path& path) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0) return;
+        const unsigned mode = st.st_mode & 07777;
+        const bool expected =
+            S_ISDIR(st.st_mode) ? mode == directoryMode : !S_ISREG(st.st_mode) || mode == fileMode;
+        if (expected) return;
+        char octal[16];
+        std::snprintf(octal, sizeof octal, " %04o", mode);
+        out.push_back(std::filesystem::relative(path, root).string() + octal);
+    };
+    check(root);
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        check(it->path());
+    return out;
+}
+
 bool exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
 }
+
+namespace {
+
+// In a forked child: the environment entries added, then `argv` in place of the child.
+[[noreturn]] void execWith(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
@@ -51,16 +96,84 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_RDONLY), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execWith(argv, env);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+}
+
+Conversation::Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const std::string err = m_capture.file("err");
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        execWith(argv, env);
+    }
+    close(in[0]);
+    close(out[1]);
+    m_in = in[1];
+    m_outFd = out[0];
+}
+
+Conversation::~Conversation() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_in >= 0) close(m_in);
+    if (m_outFd >= 0) close(m_outFd);
+}
+
+void Conversation::send(const std::string& text) {
+    // A program that ended early fails the test, not the test program: SIGPIPE is held and dropped.
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    for (std::size_t at = 0; m_in >= 0 && at < text.size();) {
+        const ssize_t n = write(m_in, text.data() + at, text.size() - at);
+        if (n > 0) at += static_cast<std::size_t>(n);
+        else if (errno != EINTR) break;
+    }
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool Conversation::readSome(double seconds) {
+    pollfd fd{m_outFd, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(seconds * 1000)) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(m_outFd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    m_out.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool Conversation::waitFor(const std::string& text, std::size_t from, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (m_out.find(text, std::min(from, m_out.size())) == std::string::npos) {
+        const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || !readSome(left)) return false;
+    }
+    return true;
+}
+
+ProcessResult Conversation::finish() {
+    close(m_in);
+    m_in = -1;
+    while (readSome(600)) {
+    }
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_out, readFile(m_capture.file("err"))};
 }
 
 std::string runLua(lua_State* L, const std::string& chunk) {
@@ -118,6 +231,35 @@ bool killedMidWrite(const std::function<void()>& write, long limit) {
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
+}
+
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body) {
+    int start[2];
+    if (pipe(start) != 0) return std::vector<int>(count, -1);
+    std::fflush(nullptr);
+    std::vector<pid_t> children;
+    for (int id = 0; id < count; ++id) {
+        const pid_t child = fork();
+        if (child == 0) {
+            close(start[1]);
+            _exit(body(id, [&] {
+                char c;
+                while (read(start[0], &c, 1) < 0 && errno == EINTR) {
+                }
+            }));
+        }
+        children.push_back(child);
+    }
+    close(start[0]);
+    close(start[1]);  // every child's go() returns
+    std::vector<int> statuses;
+    for (pid_t child : children) {
+        int status = 0;
+        while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        statuses.push_back(child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    return statuses;
 }
 
 }  // namespace dktest
@@ -201,6 +343,43 @@ XvfbServer::~XvfbServer() {
         setenv("DISPLAY", m_previous.c_str(), 1);
     else
         unsetenv("DISPLAY");
+}
+
+std::vector<std::string> helpCommandWords(const std::string& help, const std::string& heading) {
+    std::vector<std::string> words;
+    std::istringstream lines(help);
+    std::string line;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Exit status")) break;
+        if (!inside) {
+            inside = line.starts_with(heading);
+            continue;
+        }
+        if (!line.starts_with("  ") || line.size() < 3 || line[2] == ' ') continue;
+        for (std::size_t at = 2; at < line.size();) {
+            const std::size_t end = line.find_first_of(" \n", at);
+            words.push_back(line.substr(at, end - at));
+            const std::size_t next = line.find(" | ", at);
+            if (next == std::string::npos) break;
+            at = next + 3;
+        }
+    }
+    return words;
+}
+
+std::vector<std::string> commandsRefusedAsUnknown(std::vector<std::string> argv, const std::vector<std::string>& words,
+                                                  const std::string& dir) {
+    std::string commands;
+    for (const std::string& word : words) commands += word + "\n";
+    const std::string file = dir + "/help-words.commands";
+    writeFile(file, commands);
+    argv.insert(argv.end(), {"--commands", file});
+    const std::string out = runProcess(argv, {}, dir).out;
+    std::vector<std::string> refused;
+    for (const std::string& word : words)
+        if (out.find("error unknown command: " + word + "\n") != std::string::npos) refused.push_back(word);
+    return refused;
 }
 
 std::string withoutKioskLog(const std::string& text) {

@@ -27,6 +27,24 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 bool exists(const std::string& path);
 
+// The process's umask while it lives, the one before restored after. A test of the modes files are
+// made with sets a permissive one (0), so that only what the code asks for shows.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(unsigned mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    unsigned m_old;
+};
+
+// Each entry under `root` (itself included) whose permission bits differ from `fileMode` (regular
+// files) or `directoryMode` (folders), as "PATH MODE" with the path relative to `root` and the mode
+// in octal; empty when every entry has its mode. Links are not followed.
+std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileMode, unsigned directoryMode);
+
 struct ProcessResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally
     std::string out;
@@ -37,6 +55,15 @@ struct ProcessResult {
 // capturing standard output and standard error separately.
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                          const std::string& cwd = "");
+
+// The command words a tool's --help lists: the first word of each " | "-separated form on the lines
+// indented by two spaces (not more: those continue a line) between the line starting with
+// `heading` and the one starting with "Exit status".
+std::vector<std::string> helpCommandWords(const std::string& help, const std::string& heading);
+// The words among `words` that the command-file tool `argv` answers "error unknown command: WORD"
+// when each is given as a bare command line (all through one command file in `dir`).
+std::vector<std::string> commandsRefusedAsUnknown(std::vector<std::string> argv, const std::vector<std::string>& words,
+                                                  const std::string& dir);
 
 // `text` without the content-ads client's own log lines ("[Kiosk-...", and its DNS diagnostic's
 // "Resolved ..." and "Could not resolve ..."), whose ids and order vary from run to run.
@@ -77,6 +104,11 @@ void setGlobal(lua_State* L, const char* name, const std::string& value);
 // `limit` bytes to one file; true when the child was killed so, mid-write.
 bool killedMidWrite(const std::function<void()>& write, long limit = 4096);
 
+// Runs `body(id, go)` in `count` child processes (ids 0 to count - 1) side by side: each calls
+// `go()` once set up, which returns when every child has been started, so their work overlaps.
+// The children's exit statuses (what `body` returns; -1 for one that did not exit normally).
+std::vector<int> sideBySide(int count, const std::function<int(int id, const std::function<void()>& go)>& body);
+
 }  // namespace dktest
 
 namespace dktest {
@@ -102,6 +134,34 @@ private:
     std::string m_why;
     std::string m_previous;
     bool m_hadPrevious = false;
+};
+
+}  // namespace dktest
+
+namespace dktest {
+
+// A program driven a line at a time: the test writes its standard input and reads its standard
+// output as it comes, so it can wait for what the program says instead of guessing how long that
+// takes. Standard error is kept whole.
+class Conversation {
+public:
+    explicit Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    ~Conversation();
+    Conversation(const Conversation&) = delete;
+    Conversation& operator=(const Conversation&) = delete;
+    void send(const std::string& text);
+    // Reads until the output past `from` holds `text`; false when the program ended first or
+    // `seconds` of real time went by.
+    bool waitFor(const std::string& text, std::size_t from = 0, double seconds = 60);
+    const std::string& out() const { return m_out; }
+    // Closes standard input and waits for the program's end.
+    ProcessResult finish();
+
+private:
+    bool readSome(double seconds);
+    TempDir m_capture;
+    int m_pid = -1, m_in = -1, m_outFd = -1;
+    std::string m_out;
 };
 
 }  // namespace dktest

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "analytics/pagestats/tests/PagestatsTestSupport.h"
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -216,6 +218,40 @@ TEST_F(HitStoreTest, AFileThatIsNoDatabaseIsSetAsideForAFreshStore) {
     EXPECT_EQ(dktest::readFile(path + ".corrupt"), garbage);
     EXPECT_TRUE(put(*store, dktest::pageView("/a")));
     EXPECT_EQ(hitStrings().size(), 1u);
+}
+
+// Damage past the first page, met by a statement while the store is open or by the next start,
+// sets the file aside once and the store starts anew. Kept, it failed most puts and sent the hits
+// it could read on every dispatch, their deletes failing. A hit reported dispatched is gone, and
+// a late report of an older one takes no new hit with it.
+TEST_F(HitStoreTest, DamagePastTheFirstPageIsHealed) {
+    for (const bool whileOpen : {true, false}) {
+        SCOPED_TRACE(whileOpen ? "while open" : "at the next start");
+        std::filesystem::remove(path);
+        std::filesystem::remove(path + ".corrupt");
+        auto store = open();
+        for (int i = 0; i < 150; ++i) ASSERT_TRUE(put(*store, dktest::pageView("/page-" + std::to_string(i))));
+        const std::vector<PSHit> sent = *store->peekHits(-1);
+        ASSERT_EQ(sent.size(), 150u);
+        testing::internal::CaptureStderr();
+        if (whileOpen) {
+            dktest::damagePastFirstPage(path);
+            EXPECT_TRUE(store->deleteHit(sent[0].hitId()));
+        } else {
+            store.reset();
+            dktest::damagePastFirstPage(path);
+            store = open();
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "PageStats database is damaged; moved to " + path + ".corrupt\n");
+        EXPECT_TRUE(dktest::exists(path + ".corrupt"));
+        EXPECT_EQ(store->storedHits(), 0u);
+        ASSERT_TRUE(put(*store, dktest::pageView("/after")));
+        if (whileOpen) EXPECT_TRUE(store->deleteHit(sent[0].hitId()));  // reported again, late
+        ASSERT_EQ(hitStrings().size(), 1u);
+        EXPECT_NE(hitStrings()[0].find("after"), std::string::npos);
+        EXPECT_EQ(store->storedHits(), 1u);
+    }
 }
 
 TEST_F(HitStoreTest, WithoutADatabaseEveryCallFailsQuietly) {

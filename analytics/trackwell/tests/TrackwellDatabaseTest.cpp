@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analytics/trackwell/TrackwellDatabase.h"
+#include "analytics/trackwell/TrackwellEnvironment.h"
 #include "analytics/trackwell/tests/TrackwellTestSupport.h"
 
 namespace {
@@ -109,6 +111,44 @@ TEST(TrackwellDatabase, AFileThatIsNoDatabaseIsSetAsideAndTheStoreMadeAnew) {
     EXPECT_TRUE(dktest::readFile(home.storePath() + ".corrupt") == garbage);
     TrackwellDatabase again(home.places());
     EXPECT_EQ(again.eventCount(), 1);
+}
+
+// Damage past the first page, whether a statement meets it while the store is open or the next
+// start does, sets the file aside once (saying so) and the store starts anew; kept, every upload
+// failed at staging for ever.
+TEST(TrackwellDatabase, DamagePastTheFirstPageIsHealed) {
+    for (const bool whileOpen : {true, false}) {
+        SCOPED_TRACE(whileOpen ? "while open" : "at the next start");
+        dktest::TrackwellHome home;
+        std::vector<std::string> said;
+        dk::trackwell::setLogHook([&](std::string_view line) {
+            if (line.find("damaged") != std::string_view::npos) said.emplace_back(line);
+        });
+        {
+            TrackwellDatabase db(home.places());
+            for (int i = 0; i < 200; ++i) ASSERT_TRUE(db.addEventWithBlobString(std::string(100, 'a' + i % 26)));
+        }
+        auto db = std::make_unique<TrackwellDatabase>(home.places());
+        if (whileOpen) {
+            ASSERT_EQ(db->eventCount(), 200);
+            dktest::damagePastFirstPage(home.storePath());
+            EXPECT_EQ(db->uploadBlobString(), "");  // met here: no text, and nothing kept damaged
+        } else {
+            db.reset();
+            dktest::damagePastFirstPage(home.storePath());
+            db = std::make_unique<TrackwellDatabase>(home.places());
+        }
+        EXPECT_TRUE(db->addEventWithBlobString("after"));
+        int n = 0;
+        ASSERT_TRUE(db->getNextUploadNumber(n));
+        ASSERT_TRUE(db->addHeaderWithSequenceNumber(n, "H"));
+        ASSERT_TRUE(db->stageEventsForUpload(n));
+        EXPECT_EQ(db->uploadBlobString(), "[H,after]");
+        EXPECT_EQ(db->schemaVersion(), 2);
+        EXPECT_TRUE(dktest::exists(home.storePath() + ".corrupt"));
+        EXPECT_EQ(said.size(), 1u);
+        dk::trackwell::setLogHook(nullptr);
+    }
 }
 
 // A store another connection holds locked is busy, not damaged: nothing is set aside.

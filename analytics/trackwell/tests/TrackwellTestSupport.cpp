@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 namespace dktest {
 
@@ -103,6 +104,18 @@ std::string inflatedBody(const std::string& requestLine) {
     std::string gzip;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) gzip += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return gunzip(gzip);
+}
+
+void damagePastFirstPage(const std::string& path) {
+    std::string file = readFile(path);
+    if (file.size() < 100) return;
+    std::size_t pageSize = (static_cast<unsigned char>(file[16]) << 8) | static_cast<unsigned char>(file[17]);
+    if (pageSize == 1) pageSize = 65536;
+    for (std::size_t i = pageSize; i < file.size(); ++i) file[i] = static_cast<char>(0xA5 ^ (i * 31));
+    file[27] = static_cast<char>(file[27] + 1);
+    // In place: an open connection keeps reading the same file.
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.write(file.data(), static_cast<std::streamsize>(file.size()));
 }
 
 }  // namespace dktest

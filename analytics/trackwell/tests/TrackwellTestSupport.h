@@ -30,6 +30,10 @@ std::vector<std::string> rows(const std::string& path, const std::string& sql);
 // Runs statements on a connection of its own; false with the message on standard error.
 bool execSql(const std::string& path, const std::string& sql);
 
+// Overwrites every page of an SQLite file but the first (whose schema still reads) and moves its
+// change counter on, so connections that have it open read the damage too.
+void damagePastFirstPage(const std::string& path);
+
 // What a gzip stream inflates to; "inflate failed" when it is no whole stream.
 std::string gunzip(const std::string& gzip);
 // The body of one line of a recording server's requests.jsonl, gunzipped.

@@ -24,7 +24,11 @@ using plat::foundation::Clock;
 using plat::foundation::RunLoop;
 
 std::string answer(int status) {
-    const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Service Unavailable";
+    const char* reason = status == 200   ? "OK"
+                         : status == 404 ? "Not Found"
+                         : status == 408 ? "Request Timeout"
+                         : status == 429 ? "Too Many Requests"
+                                         : "Service Unavailable";
     return R"({"default": {"status": "HTTP/1.1 )" + std::to_string(status) + " " + reason + "\"}}";
 }
 const std::string kSilent = R"({"default": {"silent": true}})";
@@ -81,6 +85,10 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
         {{answer(200), ""}, true},
         {{answer(503), answer(503)}, false},
         {{answer(404), answer(503)}, true},
+        // Busy or timed-out collectors have not taken the body: kept for the next upload.
+        {{answer(429), answer(503)}, false},
+        {{answer(408), answer(429)}, false},
+        {{answer(429), answer(200)}, true},
         {{kSlowAccept, kLateRefusal}, true},
     };
     for (const Case& c : cases) {

@@ -310,4 +310,21 @@ TEST_F(DkUtil, FetchPrintsEachCallback) {
         {}, true);
 }
 
+// --help answers with the whole usage on standard output, status 0; nothing at all is still bad
+// usage, on standard error.
+TEST_F(DkUtil, HelpPrintsTheUsageOnStandardOutput) {
+    for (const char* option : {"--help", "-h"}) {
+        const dktest::ProcessResult r = run({option});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_EQ(r.err, "");
+        for (const char* command : {"plist", "bundle", "container", "defaults", "bridge", "base64", "sha1", "profile",
+                                    "reachability", "fetch", "hardware", "keychain"})
+            EXPECT_NE(r.out.find("dk-util " + std::string(command) + " "), std::string::npos) << command;
+    }
+    const dktest::ProcessResult none = run({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+    EXPECT_TRUE(none.err.starts_with("usage: dk-util plist show FILE")) << none.err;
+}
+
 }  // namespace

@@ -3,7 +3,11 @@
 // files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,8 +113,11 @@ TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
          "until quit\n"},
         {{"--duration", "0.2", "Plain.app"}, {"SDL_VIDEODRIVER=x11", "DISPLAY="}, 0,
          "drovik-player: no window (SDL: x11 not available): running headless on the real clock until quit\n"},
+        // Found before the run, not after it has been played for nothing.
         {{"--headless", "--input", "good.txt", "--screenshot", "no/such/dir/shot.png", "Plain.app"}, {}, 1,
-         kQuitPause + "drovik-player: cannot write the screenshot no/such/dir/shot.png: No such file or directory\n"},
+         "drovik-player: cannot write the screenshot no/such/dir/shot.png: No such file or directory\n"},
+        {{"--headless", "--trace", "lifecycle,lifecylce", "Plain.app"}, {}, 2,
+         "drovik-player: --trace: no category \"lifecylce\" (see drovik-player --help)\n"},
     };
     for (const Case& c : cases) {
         const dktest::ProcessResult r = run(c.arguments, c.environment);
@@ -122,22 +129,7 @@ TEST_F(DrovikPlayer, ExitStatusesAndMessages) {
     const dktest::ProcessResult help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: drovik-player [OPTIONS] BUNDLE", 0), 0u);
-}
-
-TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {
-    std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
-    // The host's own categories: the game's are the road's tests' business.
-    const dktest::ProcessResult r = run({"--headless", "--input", "everything.txt", "--trace",
-                                         "lifecycle,notify,ui,input,audio", "--trace-file", "-", "Landscape.app"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    // Paused by the resign, the background, the audio interruption and the quit.
-    EXPECT_EQ(r.err, kQuitPause + kQuitPause + kQuitPause + kQuitPause);
-    EXPECT_EQ(r.out, dktest::readFile(kData + "/everything-trace.txt"));
-    EXPECT_EQ(dktest::readFile(m_dir.file("views.jsonl")), dktest::readFile(kData + "/everything-views.jsonl"));
-    int width = 0, height = 0;
-    EXPECT_TRUE(blackPicture("shot.png", &width, &height));
-    EXPECT_EQ(width, 960);  // landscape: the interface's shape, at the retina phone's scale
-    EXPECT_EQ(height, 640);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("no")));
 }
 
 // The last trace line of a run: when and how it ended.
@@ -242,6 +234,28 @@ TEST_F(DrovikPlayer, OpensAWindowWhenADisplayIsUsableAndPlaysItsScriptThere) {
     EXPECT_EQ(trace, "window open 960x640 zoom 1 accelerometer virtual\ninput mark windowed\ninput app.quit\n");
 }
 
+// A second player started on the home of one still running says so and stops: its saves would
+// overwrite the first one's (a high score made in one was lost). Once the first has ended, the
+// home is free again.
+TEST_F(DrovikPlayer, ASecondPlayerOnOneHomeSaysSoAndStops) {
+    const std::string script =
+        "\"$0\" --headless --clock real --trace lifecycle --trace-file t.txt Plain.app & echo $! > first.pid; "
+        "until grep -q didBecomeActive t.txt 2>/dev/null; do sleep 0.01; done; "
+        "\"$0\" --headless --frames 1 Turning.app > second.out 2> second.err; echo $? > second.status; "
+        "kill -TERM $!; wait $!";
+    const dktest::ProcessResult r =
+        dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.status")), "1\n");
+    std::string pid = dktest::readFile(m_dir.file("first.pid"));
+    pid.pop_back();
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.err")),
+              "drovik-player: another player (pid " + pid + ") is running on the home " + m_dir.file("home") +
+                  "; two would overwrite each other's saved values, so this one stops\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("second.out")), "");
+    EXPECT_EQ(run({"--headless", "--frames", "1", "Turning.app"}).status, 0);
+}
+
 TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
     for (const char* signal : {"INT", "TERM"}) {
         // On the real clock, without an end of its own: the run lasts until the signal.
@@ -258,6 +272,139 @@ TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
         EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
                   "lifecycle willTerminate\n");
     }
+}
+
+// The categories the help lists: the words of its --trace entry's continuation lines.
+std::set<std::string> listedCategories(const std::string& help) {
+    std::set<std::string> names;
+    size_t at = help.find("  --trace CATS");
+    at = help.find('\n', at) + 1;
+    while (help.compare(at, 25, std::string(25, ' ')) == 0) {
+        const size_t end = help.find('\n', at);
+        std::istringstream words(help.substr(at, end - at));
+        for (std::string word; words >> word;) names.insert(word);
+        at = end + 1;
+    }
+    return names;
+}
+
+// Every category a run traces is one --trace accepts and the help lists.
+TEST_F(DrovikPlayer, TheHelpListsEveryCategoryARunTraces) {
+    std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
+    const std::set<std::string> listed = listedCategories(run({"--help"}).out);
+    EXPECT_GT(listed.size(), 20u);
+    const dktest::ProcessResult r =
+        run({"--headless", "--input", "everything.txt", "--trace", "all", "--trace-file", "-", "Landscape.app"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::set<std::string> traced;
+    std::istringstream lines(r.out);
+    for (std::string time, category, rest; lines >> time >> category && std::getline(lines, rest);)
+        traced.insert(category);
+    EXPECT_GT(traced.size(), 5u);
+    for (const std::string& category : traced) {
+        EXPECT_TRUE(listed.count(category)) << category;
+        EXPECT_EQ(run({"--headless", "--duration", "0", "--trace", category, "Plain.app"}).status, 0) << category;
+    }
+}
+
+// A start-up that cannot give a game ends at once with status 1 and one line saying why, rather
+// than running an empty state to a status of 0.
+TEST_F(DrovikPlayer, AStartUpWithNoGameEndsWithOneLine) {
+    for (const char* app : {"Broken.app", "Folder.app", "FileProject.app", "LoadFails.app"}) {
+        std::filesystem::create_directories(m_dir.file(app));
+        dktest::writeFile(m_dir.file(app) + "/Info.plist", kNoOrientations);
+        if (std::string(app) != "FileProject.app") std::filesystem::create_directories(m_dir.file(app) + "/Game.gameproj");
+        if (std::string(app) == "FileProject.app")
+            std::filesystem::copy_file(kData + "/quiet-engine.lua", m_dir.file(app) + "/engine32.luo");
+    }
+    dktest::writeFile(m_dir.file("Broken.app/engine32.luo"), "function initEngine() end\nx = = 1\n");
+    std::filesystem::create_directories(m_dir.file("Folder.app/engine32.luo"));
+    dktest::writeFile(m_dir.file("FileProject.app/Game.gameproj"), "not a folder");
+    dktest::writeFile(m_dir.file("LoadFails.app/engine32.luo"),
+                      dktest::readFile(kData + "/quiet-engine.lua") +
+                          "function loadProject(path) error('no scenes in it', 0) end\n");
+    const struct {
+        const char* app;
+        std::string err, out;
+    } cases[] = {
+        {"Broken.app", "engine32.luo:2: unexpected symbol near '='\n", ""},
+        {"Folder.app", "/Folder.app/engine32.luo in app bundle is not a file\n", ""},
+        {"FileProject.app", "/FileProject.app/Game.gameproj is not a folder\n", ""},
+        {"LoadFails.app", "", "DK_LoadGame Failure: no scenes in it\n"},
+    };
+    for (const auto& c : cases) {
+        const dktest::ProcessResult r = run({"--headless", c.app});
+        EXPECT_EQ(r.status, 1) << c.app << "\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.err.empty() ? 0 : 1) << r.err;
+        EXPECT_TRUE(r.err.size() >= c.err.size() && r.err.compare(r.err.size() - c.err.size(), c.err.size(), c.err) == 0)
+            << r.err;
+        EXPECT_EQ(r.out, c.out) << c.app;
+    }
+}
+
+// The game goes on past an error raised every frame, and its author reads it: once, with its
+// traceback, then as a count.
+TEST_F(DrovikPlayer, AScriptErrorInUpdateIsLoggedOnceThenCounted) {
+    std::filesystem::create_directories(m_dir.file("Erring.app/Game.gameproj"));
+    dktest::writeFile(m_dir.file("Erring.app/Info.plist"), kNoOrientations);
+    dktest::writeFile(m_dir.file("Erring.app/engine32.luo"),
+                      dktest::readFile(kData + "/quiet-engine.lua") +
+                          "local function position(sprite) return sprite.x end\n"
+                          "function update(dt) local x = position(nil) return x end\n");
+    const dktest::ProcessResult r = run({"--headless", "--frames", "150", "Erring.app"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string error = "Erring.app/engine32.luo:9: attempt to index local 'sprite' (a nil value)";
+    const std::string first = "Lua error in update (the game goes on): ";
+    const size_t at = r.err.find(first);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(first, at + 1), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(error + "\nstack traceback:\n", at), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("in function 'position'", at), std::string::npos) << r.err;
+    for (const std::string count : {"10 times so far: ", "100 times so far: "})
+        EXPECT_TRUE(std::regex_search(r.err, std::regex("\nLua error in update, " + count + "[^\n]*" +
+                                                        "engine32\\.luo:9: attempt to index local 'sprite'")))
+            << r.err;
+    // At the end, the whole count: a frame each, the first and the loading's step included.
+    std::smatch total;
+    ASSERT_TRUE(std::regex_search(r.err, total, std::regex("\nLua error in update, ([0-9]+) times in all: ")))
+        << r.err;
+    EXPECT_GE(std::stoi(total[1]), 150);
+    EXPECT_LE(std::stoi(total[1]), 152);
+}
+
+// A game that stops drawing (here resigned for good) would leave --frames unreached and the virtual
+// clock racing: the run ends at its bound and says why.
+TEST_F(DrovikPlayer, AHeadlessRunWhoseGameStopsDrawingEndsAtItsBound) {
+    dktest::writeFile(m_dir.file("resign.txt"), "6 app.resign\n");
+    const dktest::ProcessResult r = run({"--headless", "--frames", "100", "--input", "resign.txt", "--trace",
+                                         "lifecycle", "--trace-file", "-", "Plain.app"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lastLine(r.out), "t=11.666667 lifecycle willTerminate\n") << r.out;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("\ndrovik-player: [0-9]+ of 100 frames drawn when the run "
+                                                    "reached its end at 11.6667 clock seconds \\(see --duration\\)\n")))
+        << r.err;
+    const dktest::ProcessResult timed = run({"--headless", "--frames", "100", "--duration", "7", "--input",
+                                             "resign.txt", "Plain.app"});
+    EXPECT_EQ(timed.status, 0) << timed.err;
+    EXPECT_NE(timed.err.find("of 100 frames drawn when the run reached its end at 7 clock seconds\n"),
+              std::string::npos)
+        << timed.err;
+}
+
+TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {
+    std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
+    // The host's own categories: the game's are the road's tests' business.
+    const dktest::ProcessResult r = run({"--headless", "--input", "everything.txt", "--trace",
+                                         "lifecycle,notify,ui,input,audio", "--trace-file", "-", "Landscape.app"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Paused by the resign, the background, the audio interruption and the quit.
+    EXPECT_EQ(r.err, kQuitPause + kQuitPause + kQuitPause + kQuitPause);
+    EXPECT_EQ(r.out, dktest::readFile(kData + "/everything-trace.txt"));
+    EXPECT_EQ(dktest::readFile(m_dir.file("views.jsonl")), dktest::readFile(kData + "/everything-views.jsonl"));
+    int width = 0, height = 0;
+    EXPECT_TRUE(blackPicture("shot.png", &width, &height));
+    EXPECT_EQ(width, 960);  // landscape: the interface's shape, at the retina phone's scale
+    EXPECT_EQ(height, 640);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST(SGSoundNodesTest, TriggerPlaysRestartsAndStopGivesTheSourceBack) {
     alGetSourcef(s->sourceName(), AL_GAIN, &gain);
     EXPECT_EQ(gain, 0.5f);
     EXPECT_EQ(sourceInt(s, AL_SOURCE_RELATIVE), AL_TRUE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(waitUntil([&] { return sourceInt(s, AL_SAMPLE_OFFSET) > 0; }, 30.0)) << "the sound never played";
     ALint before = sourceInt(s, AL_SAMPLE_OFFSET);
     EXPECT_TRUE(act(player, {&player.trigger}));  // from the start again, same source, queued once
     EXPECT_LT(sourceInt(s, AL_SAMPLE_OFFSET), before);

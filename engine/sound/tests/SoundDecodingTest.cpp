@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 #include "engine/sound/SGSound.h"
 #include "engine/sound/SoundDecoding.h"
 #include "engine/sound/SoundManager.h"
 #include "engine/sound/tests/SoundTestSupport.h"
+#include "port/DKFileProblems.h"
 
 using dk::sound::SoundManager;
 using namespace dktest;
@@ -114,6 +116,32 @@ TEST_F(SoundDecodingTest, CompressedStereoCafBecomesMono) {
               600.0);
     const uint8_t packet[34] = {};
     EXPECT_TRUE(DKDecodeIma4(packet, 33, 1).empty()) << "a partial packet is read past its end";
+}
+
+// A sound kept silent is named with its reason, once however often it is loaded.
+TEST_F(SoundDecodingTest, SilentSoundsAreNamedOnceWithTheirReason) {
+    dk::port::forgetFileProblems();
+    writeFile(dir.file("junk.caf"), std::string("caff\0\1\0\0desc garbage", 20));
+    writeFile(dir.file("one-byte.wav"), "R");
+    ASSERT_TRUE(writeWav(dir.file("four.wav"), std::vector<int16_t>(16, 1), 4, 8000));  // over two channels
+    std::filesystem::create_directory(dir.file("folder.wav"));
+    const std::pair<std::string, std::string> files[] = {
+        {dir.file("missing.wav"), "No such file or directory"},
+        {dir.file("missing.caf"), "No such file or directory"},
+        {dir.file("junk.caf"), "not a sound file that can be decoded"},
+        {dir.file("one-byte.wav"), "not a sound file that can be decoded"},
+        {dir.file("four.wav"), "not a sound file that can be decoded"},
+        {dir.file("folder.wav"), "a folder, not a file"},
+    };
+    std::string expected;
+    for (const auto& [path, reason] : files) expected += path + ": " + reason + "\n";
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [path, reason] : files) {
+            SGSound s;
+            EXPECT_TRUE(s.loadFromFile(path.c_str())) << path;
+        }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
 }
 
 TEST_F(SoundDecodingTest, UnreadableFilesLoadWithoutABufferExceptOgg) {

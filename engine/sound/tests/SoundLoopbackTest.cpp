@@ -80,17 +80,18 @@ TEST_F(SoundLoopbackTest, MusicIsHeardAtItsVolumeAlsoWhileTheSoundManagerIsSuspe
     const int half = peak(render(kRate / 10, true));
     m.suspend();
     SetAACFileVolume(1.0f);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    render(2048, true);
-    auto full = render(kRate / 10, true);
+    std::vector<int16_t> full;
+    waitUntil([&] {  // the new volume on its way to the mixer
+        render(2048, true);
+        full = render(kRate / 10, true);
+        return peak(full) > half * 3 / 2;
+    }, 30.0);
     ASSERT_GT(peak(full), 1000) << "suspending the sound manager silenced the music";
     EXPECT_NEAR(static_cast<double>(half) / peak(full), 0.5, 0.05);
     EXPECT_NEAR(zeroCrossings(full), 88, 3);
     m.resume();
     DKPauseAACFile();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    render(2048, true);
-    EXPECT_LE(peak(render(2048, true)), 2) << "paused music is silent";
+    EXPECT_TRUE(waitUntil([] { return peak(render(2048, true)) <= 2; }, 30.0)) << "paused music is silent";
     DKStopAACFile();
 }
 

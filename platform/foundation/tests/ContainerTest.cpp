@@ -13,6 +13,7 @@ using namespace plat::foundation;
 
 TEST(Container, ChoosesItsRootAndMakesItsDirectories) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     using Env = std::optional<std::string>;
     struct Case {
         std::string home;
@@ -43,6 +44,9 @@ TEST(Container, ChoosesItsRootAndMakesItsDirectories) {
                                                   root + "/Library/Application Support",
                                                   root + "/Library/Preferences", root + "/tmp"}));
         for (const std::string& path : made) EXPECT_TRUE(isDirectory(path)) << path;
+        // The user's alone, however permissive the umask: the root's parents made here too.
+        const std::string top = dir.file(c.root.substr(0, c.root.find('/')));
+        EXPECT_EQ(dktest::unexpectedModes(top, 0600, 0700), std::vector<std::string>{});
     }
     std::filesystem::current_path(cwd);
 }

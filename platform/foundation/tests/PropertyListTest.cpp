@@ -105,6 +105,13 @@ TEST(PropertyList, DamagedFilesAreErrorsNamingTheFile) {
     nulKey[nulKey.find("kxy") + 1] = '\0';
     std::string nulWideKey = serialized(Value::Dictionary{{"\u00e9xy", 1}}, PropertyListFormat::Binary);
     nulWideKey[nulWideKey.find(std::string("\0x", 2)) + 1] = '\0';
+    // Strings that are not UTF-8 (libplist took them and its binary writer cut them at the bad
+    // byte): in XML, as an XML key, and as a binary string of one-byte units.
+    const std::string notUtf8Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                   "<key>k</key><string>abc\233def-the-rest</string></dict></plist>\n";
+    const std::string notUtf8XmlKey = "<plist version=\"1.0\"><dict><key>k\xC3(</key><true/></dict></plist>";
+    std::string notUtf8Binary = serialized(Value::Array{"abc-def"}, PropertyListFormat::Binary);
+    notUtf8Binary[notUtf8Binary.find("abc-def") + 3] = '\x9B';
     std::string badTrailer = binary;
     badTrailer[badTrailer.size() - 8] = 0x7f;  // the offset table's place, far beyond the end
     const std::pair<const char*, std::string> cases[] = {
@@ -121,6 +128,9 @@ TEST(PropertyList, DamagedFilesAreErrorsNamingTheFile) {
         {"shared", readFile(fixture("plistlib-shared.bplist"))},
         {"key with a NUL", nulKey},
         {"UTF-16 key with a NUL", nulWideKey},
+        {"xml string not UTF-8", notUtf8Xml},
+        {"xml key not UTF-8", notUtf8XmlKey},
+        {"binary string not UTF-8", notUtf8Binary},
     };
     for (const auto& [label, bytes] : cases) {
         SCOPED_TRACE(label);
@@ -146,6 +156,11 @@ TEST(PropertyList, RefusesWhatNoPropertyListHolds) {
         Value::Array{1, Value()},
         Value::Dictionary{{"a", std::string("x\0y", 3)}},
         Value::Dictionary{{std::string("k\0", 2), 1}},
+        Value::Array{"abc\233def-the-rest"},                // not UTF-8: a stray continuation byte
+        Value::Dictionary{{"caf\xC3", "a cut sequence"}},  // in a key
+        Value("\xC0\xAF"),                                  // an overlong "/"
+        Value("\xED\xA0\x80"),                              // a UTF-16 surrogate
+        Value("\xF4\x90\x80\x80"),                          // beyond U+10FFFF
         Date{253402300800},  // 10000-01-01
         Date{std::nan("")},
     };
@@ -162,8 +177,11 @@ TEST(PropertyList, RefusesWhatNoPropertyListHolds) {
 // A write killed midway: UserDefaultsTest.
 TEST(PropertyList, AWriteReplacesTheFileKeepingItsModeOrSaysWhyNot) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     const std::string path = dir.file("prefs.plist");
     ASSERT_TRUE(writePropertyList(path, dktest::everyKind(), PropertyListFormat::Xml));
+    EXPECT_EQ(dktest::unexpectedModes(path, 0600, 0700), std::vector<std::string>{})
+        << "a new file is the user's";
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const Value big = Value::Array{Value(Data(100000, 0x5A))};
     ASSERT_TRUE(writePropertyList(path, big, PropertyListFormat::Binary));

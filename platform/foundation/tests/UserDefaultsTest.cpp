@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -135,7 +137,77 @@ TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndTheDefaultsStartEmpty) {
         EXPECT_TRUE(UserDefaults(m_path).boolForKey("fresh"));
         EXPECT_EQ(readFile(m_path + ".bad"), contents);
         std::filesystem::remove(m_path);
+        std::filesystem::remove(m_path + ".bad");  // the next case's copy takes the first name again
     }
+}
+
+// A file damaged again after the first was moved aside: each damaged copy is kept.
+TEST_F(UserDefaultsTest, EveryDamagedFileIsKeptAside) {
+    const std::string damaged[] = {"first damage\n", "second damage\n", "third damage\n"};
+    const std::string aside[] = {m_path + ".bad", m_path + ".bad.2", m_path + ".bad.3"};
+    for (const std::string& contents : damaged) {
+        writeFile(m_path, contents);
+        testing::internal::CaptureStderr();
+        UserDefaults defaults(m_path);
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(readFile(aside[i]), damaged[i]);
+}
+
+// Two processes on one file, each setting keys of its own and one they share and synchronizing
+// after each: the file ends with every key of both, and the shared one with one's last value.
+// Each process either keeps one defaults object for its run (a player) or makes one per change
+// (a `dk-util defaults set` each).
+TEST_F(UserDefaultsTest, TwoProcessesOnOneFileKeepEachOthersKeys) {
+    const int kSets = 150;
+    for (const bool perChange : {false, true}) {
+        SCOPED_TRACE(perChange ? "an object per change" : "one object for the run");
+        std::filesystem::remove(m_path);
+        const std::vector<int> statuses = dktest::sideBySide(2, [&](int id, const std::function<void()>& go) {
+            go();
+            std::optional<UserDefaults> defaults;
+            bool written = true;
+            for (int i = 0; i < kSets; ++i) {
+                if (perChange || !defaults) defaults.emplace(m_path);
+                defaults->setInteger(i, "p" + std::to_string(id) + "_" + std::to_string(i));
+                defaults->setObject(std::to_string(id) + ":" + std::to_string(i), "shared");
+                written = defaults->synchronize() && written;
+            }
+            return written ? 0 : 1;
+        });
+        EXPECT_EQ(statuses, std::vector<int>({0, 0}));
+        const Value::Dictionary file = UserDefaults(m_path).dictionaryRepresentation();
+        int kept = 0;
+        for (int id = 0; id < 2; ++id)
+            for (int i = 0; i < kSets; ++i) {
+                auto it = file.find("p" + std::to_string(id) + "_" + std::to_string(i));
+                kept += it != file.end() && it->second == Value(int64_t(i));
+            }
+        EXPECT_EQ(kept, 2 * kSets);
+        auto shared = file.find("shared");
+        ASSERT_NE(shared, file.end());
+        EXPECT_TRUE(shared->second == Value("0:149") || shared->second == Value("1:149"))
+            << shared->second.canonicalJSON();
+    }
+}
+
+// What another process synchronized shows in this one's defaults after its own synchronize, and
+// a key this one removed stays removed though the file still held it.
+TEST_F(UserDefaultsTest, ASynchronizeTakesInWhatAnotherProcessWrote) {
+    UserDefaults mine(m_path);
+    mine.setObject("mine", "a");
+    mine.setObject("doomed", "b");
+    ASSERT_TRUE(mine.synchronize());
+    ASSERT_TRUE(childSees([&] {
+        UserDefaults theirs(m_path);
+        theirs.setObject("theirs", "c");
+        return theirs.synchronize();
+    }));
+    mine.removeObjectForKey("b");
+    ASSERT_TRUE(mine.synchronize());
+    EXPECT_EQ(Value(mine.dictionaryRepresentation()), Value(Value::Dictionary{{"a", "mine"}, {"c", "theirs"}}));
+    EXPECT_EQ(Value(UserDefaults(m_path).dictionaryRepresentation()), Value(mine.dictionaryRepresentation()));
 }
 
 TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
@@ -168,15 +240,26 @@ TEST_F(UserDefaultsTest, ThreadsShareOneStore) {
     EXPECT_EQ(UserDefaults(m_path).dictionaryRepresentation().size(), 8u * 300u);
 }
 
+// The standard defaults are made once a process, from its first main container: checked in a fresh
+// run of this program, since earlier tests in this one may have set theirs.
 TEST_F(UserDefaultsTest, TheStandardDefaultsLiveInTheMainContainer) {
-    EXPECT_EQ(UserDefaults::standard(), nullptr);
-    std::optional<Container> container = Container::open("com.test.game", m_dir.file("home"));
-    ASSERT_TRUE(container);
-    Container::setMain(*container);
-    UserDefaults* standard = UserDefaults::standard();
-    ASSERT_NE(standard, nullptr);
-    EXPECT_EQ(standard, UserDefaults::standard());
-    EXPECT_EQ(standard->path(), m_dir.file("home/Library/Preferences/com.test.game.plist"));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const auto fail = [](const char* why) {
+                std::fprintf(stderr, "%s\n", why);
+                std::exit(1);
+            };
+            if (UserDefaults::standard()) fail("standard defaults before a main container");
+            std::optional<Container> container = Container::open("com.test.game", m_dir.file("home"));
+            if (!container) fail("no container");
+            Container::setMain(*container);
+            UserDefaults* standard = UserDefaults::standard();
+            if (!standard || standard != UserDefaults::standard()) fail("not one standard defaults");
+            if (standard->path() != m_dir.file("home/Library/Preferences/com.test.game.plist")) fail(standard->path().c_str());
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -100,12 +100,20 @@ TEST(HostOptions, RefusesABadCommandLine) {
         {{"A.app", "--net", "lan"}, "--net takes wifi, wwan or none, not \"lan\""},
         {{"A.app", "--zoom", "0"}, "--zoom takes a size above 0, not \"0\""},
         {{"A.app", "--web", "gecko"}, "--web takes wpe, fake or none, not \"gecko\""},
+        {{"A.app", "--trace", "Input"}, "--trace: no category \"Input\""},
+        {{"A.app", "--trace=input,,netx"}, "--trace: no category \"netx\""},
     };
     for (const Case& c : cases) {
         HostOptions options;
         std::string error;
         EXPECT_FALSE(parseHostOptions(c.arguments, nullptr, &options, &error)) << c.error;
         EXPECT_EQ(error, c.error);
+    }
+    // Empty items and "all" are nothing to refuse.
+    for (const char* categories : {"all,", "", "input,,ui"}) {
+        HostOptions options;
+        std::string error;
+        EXPECT_TRUE(parseHostOptions({"A.app", "--trace", categories}, nullptr, &options, &error)) << error;
     }
 }
 

@@ -9,12 +9,13 @@
 #include "platform/media/MovieAudio.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/media/tests/MediaTestSupport.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 // Before anything opens OpenAL: a driver list naming no driver there is.
-const bool kNoDevice = setenv("ALSOFT_DRIVERS", "no-such-driver", 1) == 0;
+const bool kNoDevice = dktest::chooseSoundDrivers("no-such-driver");
 
 TEST(MovieWithoutAudioDevice, PlaysSilentlyForTheClipsLength) {
     ASSERT_TRUE(kNoDevice);

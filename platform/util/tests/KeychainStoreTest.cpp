@@ -1,8 +1,10 @@
 // The keychain's stand-in: passwords by service and account in one 0600 file that survives the
-// process, and a damaged file left as it is.
+// process, and a damaged file moved aside.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,22 +88,66 @@ TEST(KeychainStore, KeepsPasswordsByServiceAndAccount) {
     umask(old);
 }
 
-TEST(KeychainStore, ADamagedFileIsNeverWrittenOver) {
+// A damaged file is moved aside (each one kept, never written over) with a line naming both
+// names, and the keychain starts empty: later stores work. One that cannot be read at all (a
+// directory in its place) is left as it is and every call fails.
+TEST(KeychainStore, ADamagedFileIsMovedAsideAndTheKeychainStartsEmpty) {
     dktest::TempDir dir;
-    for (const std::string& damaged :
-         {std::string("<plist><dict>"),
-          std::string(
-              "<?xml version=\"1.0\"?><plist><dict><key>Drovik</key><string>x</string></dict></plist>")}) {
-        dktest::writeFile(dir.file("keychain.plist"), damaged);
-        KeychainStore store(dir.file("keychain.plist"));
+    const std::string path = dir.file("keychain.plist");
+    const std::string damaged[] = {
+        "<plist><dict>",
+        "<?xml version=\"1.0\"?><plist><dict><key>Drovik</key><string>x</string></dict></plist>",
+    };
+    const std::string aside[] = {path + ".bad", path + ".bad.2"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(damaged[i]);
+        dktest::writeFile(path, damaged[i]);
+        KeychainStore store(path);
         Bytes out;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(store.copyPassword("Drovik", "ann", &out), kKeychainIOError);
-        EXPECT_EQ(store.addPassword("Drovik", "ann", bytes("p")), kKeychainIOError);
-        EXPECT_EQ(store.deletePassword("Drovik", "ann"), kKeychainIOError);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find(dir.file("keychain.plist")), std::string::npos);
-        EXPECT_EQ(dktest::readFile(dir.file("keychain.plist")), damaged);
+        EXPECT_EQ(store.copyPassword("Drovik", "ann", &out), kKeychainItemNotFound);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(path + ": "), std::string::npos) << err;
+        EXPECT_NE(err.find(aside[i]), std::string::npos) << err;
+        EXPECT_EQ(store.addPassword("Drovik", "ann", bytes("p")), kKeychainSuccess);
+        EXPECT_EQ(store.copyPassword("Drovik", "ann", &out), kKeychainSuccess);
+        EXPECT_EQ(out, bytes("p"));
     }
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(dktest::readFile(aside[i]), damaged[i]);
+
+    const std::string blocked = dir.file("blocked.plist");
+    std::filesystem::create_directory(blocked);
+    KeychainStore store(blocked);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.addPassword("Drovik", "ann", bytes("p")), kKeychainIOError);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(blocked), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(blocked));
+    EXPECT_FALSE(dktest::exists(blocked + ".bad"));
+}
+
+// Two processes adding at once keep each other's items (each read the file, added its own and
+// wrote back what it had read, losing what the other had added meanwhile).
+TEST(KeychainStore, TwoProcessesAddingAtOnceKeepEachOthersItems) {
+    dktest::TempDir dir;
+    const std::string path = dir.file("Keychains/keychain.plist");
+    const int kAdds = 40;
+    const std::vector<int> statuses = dktest::sideBySide(2, [&](int id, const std::function<void()>& go) {
+        KeychainStore store(path);
+        go();
+        int failed = 0;
+        for (int i = 0; i < kAdds; ++i)
+            failed += store.addPassword("Drovik", std::to_string(id) + "-" + std::to_string(i), bytes("p")) !=
+                      kKeychainSuccess;
+        return failed;
+    });
+    EXPECT_EQ(statuses, std::vector<int>({0, 0}));
+    KeychainStore store(path);
+    int kept = 0;
+    for (int id = 0; id < 2; ++id)
+        for (int i = 0; i < kAdds; ++i)
+            kept += store.copyPassword("Drovik", std::to_string(id) + "-" + std::to_string(i), nullptr) ==
+                    kKeychainSuccess;
+    EXPECT_EQ(kept, 2 * kAdds);
 }
 
 }  // namespace

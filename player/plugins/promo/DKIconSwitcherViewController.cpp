@@ -84,6 +84,7 @@ std::shared_ptr<DKIconSwitcherViewController> DKIconSwitcherViewController::crea
     auto controller = std::make_shared<DKIconSwitcherViewController>(
         app ? app->runLoop() : plat::foundation::RunLoop::main());
     controller->setItems(std::move(items));
+    controller->m_delegate = std::static_pointer_cast<DKIconSwitcherViewControllerDelegate>(controller);
     return controller;
 }
 
@@ -108,6 +109,18 @@ void DKIconSwitcherViewController::setItems(DKIconSwitcherItems items) {
     if (items == m_items && m_containerForScrollView) return;
     m_items = std::move(items);
     setupInterface();
+}
+
+void DKIconSwitcherViewController::setFeatureText(std::optional<std::string> text) {
+    m_featureText = std::move(text);
+    // Laid out already: shown now; else at the first layout.
+    if (m_iconsPerPage != 0) viewWillLayoutSubviews();
+}
+
+void DKIconSwitcherViewController::setFeatureTextIconSpan(unsigned span) {
+    if (span == m_featureTextIconSpan) return;
+    m_featureTextIconSpan = span;
+    if (m_containerForScrollView) setupInterface();
 }
 
 void DKIconSwitcherViewController::setupInterface() {
@@ -157,15 +170,15 @@ void DKIconSwitcherViewController::setupInterface() {
     m_textLabel->setShadowColor(Color{0, 0, 0, 1});
     m_textLabel->setShadowOffset({1.0, 1.0});
     m_textLabel->setTextAlignment(plat::ui::TextAlignment::Left);
-    m_textLabel->setNumberOfLines(2);
+    m_textLabel->setAdjustsFontSizeToFitWidth(false);
+    m_textLabel->setNumberOfLines(2);  // wrapped at words
     m_scrollView->addSubview(m_textLabel);
 
     m_currentPage = 0;
     m_iconsPerPage = 0;
-    // No feature text: slot and item index are one (the span is 0).
     for (size_t i = 0; i < m_items.size(); ++i) {
         const DKIconSwitcherItem& item = *m_items[i];
-        const long slot = static_cast<long>(i);
+        const long slot = static_cast<long>(m_featureTextIconSpan + i);
         auto tile = std::make_shared<View>();
         tile->setAutoresizesSubviews(false);
         tile->setTag(slot);
@@ -259,8 +272,13 @@ void DKIconSwitcherViewController::viewWillLayoutSubviews() {
     const double barWidth = m_containerForScrollView->frame().width;
     const double s = barWidth / n;
     m_scrollView->setFrame({0, 1, barWidth, bar - 1});
-    m_textLabel->setText("");
-    m_textLabel->setFrame({});
+    if (m_featureText) {
+        m_textLabel->setText(*m_featureText);
+        m_textLabel->setFrame({20, 0, std::max(0.0, s * m_featureTextIconSpan - 20), bar});
+    } else {
+        m_textLabel->setText("");
+        m_textLabel->setFrame({});
+    }
 
     for (const auto& tile : m_scrollView->subviews()) {
         if (std::string(tile->className()) != "UIView" || tile->subviews().size() < 2) continue;
@@ -279,7 +297,8 @@ void DKIconSwitcherViewController::viewWillLayoutSubviews() {
             }
     }
 
-    const unsigned count = static_cast<unsigned>(m_items.size());
+    // The text's span counts as slots, for pages and reports alike.
+    const unsigned count = slotCount();
     const unsigned pages = (count + n - 1) / n;
     const unsigned previousPage = m_currentPage;
     if (m_currentPage >= pages) m_currentPage = pages ? pages - 1 : 0;
@@ -295,11 +314,13 @@ void DKIconSwitcherViewController::viewWillLayoutSubviews() {
 }
 
 void DKIconSwitcherViewController::iconsDidDisplayWithStartingSlot(unsigned start, unsigned count) {
-    // A start past the items reports nothing.
-    if (start >= m_items.size()) return;
-    count = std::min<unsigned>(count, static_cast<unsigned>(m_items.size()) - start);
-    if (count == 0) return;
-    const DKIconSwitcherItems shown(m_items.begin() + start, m_items.begin() + start + count);
+    // Only the slots that hold items: none before the span, none past the last item.
+    const unsigned span = m_featureTextIconSpan;
+    const unsigned end = static_cast<unsigned>(std::min<unsigned long>(
+        static_cast<unsigned long>(start) + count, slotCount()));
+    start = std::max(start, span);
+    if (start >= end) return;
+    const DKIconSwitcherItems shown(m_items.begin() + (start - span), m_items.begin() + (end - span));
     if (auto delegate = m_delegate.lock()) delegate->iconsDidDisplay(shown, start, m_currentPage);
 }
 
@@ -309,7 +330,7 @@ void DKIconSwitcherViewController::scrollViewDidEndDecelerating(plat::ui::Scroll
     const double page = std::floor((scrollView.contentOffset().x - w / 2) / w) + 1;
     // An offset far past the content (set by a program or the input script) is still a page past
     // the items: held to the item count, the page stays a number and its first slot cannot wrap.
-    const double last = static_cast<double>(m_items.size());
+    const double last = static_cast<double>(slotCount());
     const unsigned shown = page > 0 ? static_cast<unsigned>(std::min(page, last)) : 0;
     if (shown == m_currentPage) return;
     m_currentPage = shown;
@@ -318,12 +339,18 @@ void DKIconSwitcherViewController::scrollViewDidEndDecelerating(plat::ui::Scroll
 
 void DKIconSwitcherViewController::buttonPressed(Button& button) {
     const long slot = button.tag();
-    if (slot < 0 || static_cast<size_t>(slot) >= m_items.size()) return;
+    if (slot < static_cast<long>(m_featureTextIconSpan) || slot >= static_cast<long>(slotCount())) return;
     // Held: the delegate may let the strip go.
     auto keep = std::static_pointer_cast<DKIconSwitcherViewController>(shared_from_this());
-    const std::shared_ptr<DKIconSwitcherItem> item = m_items[static_cast<size_t>(slot)];
+    const std::shared_ptr<DKIconSwitcherItem> item = m_items[static_cast<size_t>(slot - m_featureTextIconSpan)];
     if (auto delegate = m_delegate.lock())
         delegate->iconSwitcher(*this, *item, static_cast<unsigned>(slot), m_currentPage);
+}
+
+void DKIconSwitcherViewController::iconSwitcher(DKIconSwitcherViewController&, const DKIconSwitcherItem& item) {
+    plat::ui::Application* app = plat::ui::Application::shared();
+    if (!app || !item.targetURL || !app->canOpenURL(*item.targetURL)) return;
+    if (!app->openURL(*item.targetURL)) plat::foundation::log("Could not open URL.");
 }
 
 void DKIconSwitcherViewController::presentWithStyle(int) {
@@ -426,7 +453,7 @@ void DKIconSwitcherViewController::setImage(std::shared_ptr<plat::ui::Image> ima
 void DKIconSwitcherViewController::setButtonImage(const std::shared_ptr<plat::ui::Image>& image, size_t index) {
     if (index >= m_items.size()) return;
     m_items[index]->image = image;
-    Button* button = iconButton(static_cast<unsigned>(index));
+    Button* button = iconButton(m_featureTextIconSpan + static_cast<unsigned>(index));
     if (!button) return;
     for (const auto& inside : std::vector(button->subviews()))
         if (dynamic_cast<plat::ui::ActivityIndicator*>(inside.get())) inside->removeFromSuperview();
@@ -463,7 +490,7 @@ void DKIconSwitcherViewController::registerInputCommands() {
         auto strip = onScreen();
         const std::optional<double> given = number(args);
         if (!strip || !given || *given < 0 || *given != std::floor(*given) ||
-            *given >= static_cast<double>(strip->items().size()))
+            *given >= static_cast<double>(strip->featureTextIconSpan() + strip->items().size()))
             return nullptr;
         const auto slot = static_cast<unsigned>(*given);
         if (!strip->iconButton(slot)) return nullptr;

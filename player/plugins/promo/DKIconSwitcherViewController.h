@@ -58,7 +58,11 @@ private:
     DKIconSwitcherViewController* m_controller = nullptr;  // not owned
 };
 
-class DKIconSwitcherViewController : public plat::ui::ViewController, public plat::ui::ScrollViewDelegate {
+// Its own delegate until another is set: it answers none of the delegate's operations, and has a
+// tap handler of its own that opens the item's page.
+class DKIconSwitcherViewController : public plat::ui::ViewController,
+                                     public plat::ui::ScrollViewDelegate,
+                                     public DKIconSwitcherViewControllerDelegate {
 public:
     enum DismissalReason : unsigned { kDismissCloseButton = 0, kDismissDimmedArea = 1, kDismissTimeout = 2 };
     // The close button shows this long after presenting, whatever intervalForDismissalButton was.
@@ -75,9 +79,18 @@ public:
     void setItems(DKIconSwitcherItems items);
 
     // Not owned: held weakly, so a delegate that has gone hears nothing.
+    std::shared_ptr<DKIconSwitcherViewControllerDelegate> iconSwitcherDelegate() const { return m_delegate.lock(); }
     void setIconSwitcherDelegate(std::weak_ptr<DKIconSwitcherViewControllerDelegate> delegate) {
         m_delegate = std::move(delegate);
     }
+
+    // A text in the first `featureTextIconSpan` slots of the row, before the icons: item i sits in
+    // slot span + i, and is tagged, placed, tapped and reported by that slot. A new span rebuilds
+    // the row; a new text shows at the next layout.
+    const std::optional<std::string>& featureText() const { return m_featureText; }
+    void setFeatureText(std::optional<std::string> text);
+    unsigned featureTextIconSpan() const { return m_featureTextIconSpan; }
+    void setFeatureTextIconSpan(unsigned span);
 
     unsigned currentPage() const { return m_currentPage; }
     unsigned iconsPerPage() const { return m_iconsPerPage; }
@@ -102,7 +115,12 @@ public:
     // called from another (nothing when the strip has gone by then, or for an index out of range).
     void setImage(std::shared_ptr<plat::ui::Image> image, size_t index);
 
+    // Asks the delegate's four-argument operation only: taps never reach the handler below.
     void buttonPressed(plat::ui::Button& button);
+    // Opens the item's target URL when the system can, logging "Could not open URL." when opening
+    // fails.
+    using DKIconSwitcherViewControllerDelegate::iconSwitcher;
+    void iconSwitcher(DKIconSwitcherViewController& controller, const DKIconSwitcherItem& item);
     void iconsDidDisplayWithStartingSlot(unsigned start, unsigned count);
     void scrollViewDidEndDecelerating(plat::ui::ScrollView& scrollView) override;
     void viewWillLayoutSubviews();
@@ -126,6 +144,7 @@ public:
     plat::ui::Button* closeButton() const { return m_visibleDismissButton.get(); }
     plat::ui::Button* dimmedArea() const { return m_invisibleDismissButton.get(); }
     plat::ui::Button* iconButton(unsigned slot) const;
+    plat::ui::Label* textLabel() const { return m_textLabel.get(); }
 
     // The strip on screen now, if any (the input script's promo.* commands act on it).
     static std::shared_ptr<DKIconSwitcherViewController> onScreen();
@@ -139,6 +158,8 @@ private:
     void notifyDelegateDismiss(unsigned reason);
     void dismissAnimationStopped(bool finished);
     void setButtonImage(const std::shared_ptr<plat::ui::Image>& image, size_t index);
+    // Slots hold the text's span, then the items.
+    unsigned slotCount() const { return m_featureTextIconSpan + static_cast<unsigned>(m_items.size()); }
 
     plat::foundation::RunLoop& m_loop;
     DKIconSwitcherItems m_items;
@@ -148,6 +169,8 @@ private:
     std::shared_ptr<plat::ui::Label> m_textLabel;
     std::shared_ptr<plat::ui::Button> m_invisibleDismissButton;
     std::shared_ptr<plat::ui::Button> m_visibleDismissButton;
+    std::optional<std::string> m_featureText;
+    unsigned m_featureTextIconSpan = 0;
     plat::foundation::Timer m_automaticDismissal;
     plat::foundation::Timer m_dismissalButtonTimer;
     unsigned m_currentPage = 0;

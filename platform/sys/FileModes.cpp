@@ -1,0 +1,16 @@
+#include "platform/sys/FileModes.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace plat::sys {
+
+bool createPrivateFile(const std::string& path) {
+    // No O_TRUNC: a file already there keeps its content and its mode.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, kPrivateFileMode);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+}  // namespace plat::sys
