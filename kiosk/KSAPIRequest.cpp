@@ -27,8 +27,11 @@ namespace {
 using plat::foundation::Error;
 
 constexpr double kRequestTimeout = 10.0;
-// The transfer's own limit, in real time: a backstop behind the timer on the loop's clock.
+// The transfer's own limit on the whole exchange, in real time: a backstop behind the timer on
+// the loop's clock.
 constexpr double kTransferBackstop = 30.0;
+// An answer is a JSON envelope of a few content units; one longer is refused before it is parsed.
+constexpr std::size_t kMaxAnswerLength = 1024 * 1024;
 constexpr const char* kGIDKey = "KioskGID";
 constexpr const char* kOptOutKey = "KioskOptOutStatus";
 
@@ -150,6 +153,8 @@ void KSAPIRequest::send() {
     plat::net::Request request;
     request.url = URL();
     request.timeout = kTransferBackstop;
+    request.deadline = kTransferBackstop;
+    request.maxBodyLength = kMaxAnswerLength;
     request.cachePolicy = plat::net::kReloadIgnoringLocalCacheData;
     std::weak_ptr<KSAPIRequest> weak = weak_from_this();
     if (plat::net::isPlaceholderURL(request.url)) {
@@ -213,10 +218,9 @@ void KSAPIRequest::finishedLoading() {
         didFailWithError(KSCreateError(0));
         return;
     }
-    std::string text(m_data.begin(), m_data.end());
+    const std::string_view text(reinterpret_cast<const char*>(m_data.data()), m_data.size());
     KSJsonParser parser;
-    std::optional<KSJsonValue> parsed =
-        kiosk::isValidUTF8(text) ? parser.objectWithString(std::string_view(text)) : std::nullopt;
+    std::optional<KSJsonValue> parsed = kiosk::isValidUTF8(text) ? parser.objectWithString(text) : std::nullopt;
     processRequestResponse(parsed);
 }
 

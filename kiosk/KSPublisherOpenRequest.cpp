@@ -15,6 +15,8 @@ namespace {
 plat::foundation::TraceCategory kSvc("svc");
 
 constexpr double kPrecacheTimeout = 10.0;
+// What the shared cache keeps of one address at most (a tenth of its disk).
+constexpr std::size_t kPrecacheMaxLength = 1024 * 1024;
 
 void installURLCache() {
     static bool done = [] {
@@ -31,6 +33,8 @@ void precache(const std::string& url) {
     request.url = url;
     request.cachePolicy = plat::net::kReturnCacheDataElseLoad;
     request.timeout = kPrecacheTimeout;
+    request.deadline = kPrecacheTimeout;
+    request.maxBodyLength = kPrecacheMaxLength;
     auto connection = std::make_shared<plat::net::Connection>();
     std::weak_ptr<plat::net::Connection> weak = connection;
     auto keep = std::make_shared<std::shared_ptr<plat::net::Connection>>(connection);

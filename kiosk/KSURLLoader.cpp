@@ -73,6 +73,7 @@ void KSURLLoader::open() {
     if (!willSendRequest(m_targetURL)) return;
     plat::net::Request request;
     request.url = m_targetURL;
+    request.ignoresBody = true;  // the first answer's head ends the load
     std::weak_ptr<KSURLLoader> weak = self;
     plat::net::ConnectionHandlers handlers;
     handlers.willRedirect = [weak](const plat::net::Request& next, const plat::net::Response&) {

@@ -32,7 +32,7 @@ PSHTTPResponseParser::PSHTTPResponseParser(PSHTTPResponseParserDelegate* delegat
 
 void PSHTTPResponseParser::reset() {
     m_buffer.clear();
-    m_start = m_end = 0;
+    m_start = m_end = m_headStart = 0;
     m_state = 0;
     m_contentLength = 0;
     m_stopped = false;
@@ -47,6 +47,7 @@ void PSHTTPResponseParser::parseResponse(const char* bytes, std::size_t length) 
         const std::size_t at = m_end;
         const bool lineEnd = m_buffer[at] == '\n' && at > 0 && m_buffer[at - 1] == '\r';
         bool goOn = true;
+        if (m_state != 2 && headTooLong(at)) return;
         if (m_state == 0) {
             if (!lineEnd || at == 0) continue;
             goOn = parseStatusLine(m_start, at - 1);
@@ -77,8 +78,16 @@ void PSHTTPResponseParser::parseResponse(const char* bytes, std::size_t length) 
     }
 }
 
+bool PSHTTPResponseParser::headTooLong(std::size_t at) {
+    if (at - m_start < kMaxLineLength && at - m_headStart < kMaxHeadLength) return false;
+    m_stopped = true;
+    m_delegate->parseError(*this, 0);
+    return true;
+}
+
 bool PSHTTPResponseParser::complete() {
     m_state = 0;
+    m_headStart = m_start;
     m_contentLength = 0;  // the next response brings its own length, or none
     m_delegate->responseParsed(*this, m_persistentConnection);
     return true;

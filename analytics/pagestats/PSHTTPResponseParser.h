@@ -12,7 +12,8 @@ class PSHTTPResponseParserDelegate {
 public:
     virtual ~PSHTTPResponseParserDelegate() = default;
     // A refused or unreadable response: its status (500 for a status line without a reason
-    // phrase, 0 for a malformed header). Parsing stops until reset.
+    // phrase, 0 for a malformed header or a line or head past its bound). Parsing stops until
+    // reset.
     virtual void parseError(PSHTTPResponseParser& parser, int statusCode) = 0;
     virtual void responseParsed(PSHTTPResponseParser& parser, bool persistentConnection) = 0;
 };
@@ -23,6 +24,10 @@ public:
     static constexpr std::size_t kMaxHeaderName = 31;
     static constexpr std::size_t kMaxHeaderValue = 15;
     static constexpr long kMaxContentLength = 1 << 20;
+    // A collector's status line and headers are short: a line or a head past these is refused, so
+    // bytes that keep arriving without an end are never buffered on.
+    static constexpr std::size_t kMaxLineLength = 8 * 1024;
+    static constexpr std::size_t kMaxHeadLength = 64 * 1024;
 
     explicit PSHTTPResponseParser(PSHTTPResponseParserDelegate* delegate);
 
@@ -40,11 +45,14 @@ private:
     bool parseStatusLine(std::size_t from, std::size_t to);
     bool parseHeaderLine(std::size_t from, std::size_t to);
     bool complete();
+    // True when the head or its current line has grown past its bound (the delegate was told).
+    bool headTooLong(std::size_t at);
 
     PSHTTPResponseParserDelegate* m_delegate;
     std::vector<char> m_buffer;
     std::size_t m_start = 0;  // the line or body being collected
     std::size_t m_end = 0;    // the next byte to examine
+    std::size_t m_headStart = 0;  // where the current response's status line began
     int m_state = 0;          // 0 status line, 1 headers, 2 body
     long m_contentLength = 0;
     bool m_persistentConnection = true;

@@ -76,7 +76,16 @@ ServerEntry serverFrom(const Value* urls, const char* key) {
     return {std::move(text), false};
 }
 
+// A configuration answer carries a few dozen ad units and addresses: far less than this. A larger
+// one is refused whole (the cache in force stays), and so is a cache file that could not have
+// come from an answer within it (an XML property list takes some ten times the JSON's bytes).
+constexpr std::size_t kMaxAnswerLength = 256 * 1024;
+constexpr std::uintmax_t kMaxCacheFileLength = 4 * 1024 * 1024;
+
 std::optional<Value> readCache(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t length = std::filesystem::file_size(path, error);
+    if (!error && length > kMaxCacheFileLength) return std::nullopt;
     std::optional<Value> file = plat::foundation::readPropertyList(path);
     if (file && !file->dictionary()) file.reset();
     return file;
@@ -97,8 +106,11 @@ struct OBConfig::Link : OBHTTPRequestDelegate, std::enable_shared_from_this<OBCo
         if (status == 200) decoded = OrbadJSON::decodeData(request.responseData());
         hop(request, status, std::move(decoded), false);
     }
-    void requestDidFail(OBCoreHTTPRequest& request, const Error&) override {
-        hop(request, kOBNoResponseStatusCode, std::nullopt, true);
+    // A network failure deletes the cache; an answer refused for its length is a bad answer,
+    // which keeps it.
+    void requestDidFail(OBCoreHTTPRequest& request, const Error& error) override {
+        const bool refused = error.code == plat::net::kURLErrorDataLengthExceedsMaximum;
+        hop(request, kOBNoResponseStatusCode, std::nullopt, !refused);
     }
 
     void hop(OBCoreHTTPRequest& request, int status, std::optional<Value> decoded, bool failed) {
@@ -249,7 +261,9 @@ void OBConfig::updateConfigurationForEnvironment(OBEnvironment& environment) {
         requestEnded(kOBNoResponseStatusCode, std::nullopt, true);
         return;
     }
-    OBHTTPRequest::create(url, m_link)->startAsynchronous();
+    auto request = OBHTTPRequest::create(url, m_link);
+    request->setMaxResponseLength(kMaxAnswerLength);
+    request->startAsynchronous();
 }
 
 void OBConfig::requestEnded(int status, std::optional<Value> decoded, bool failed) {

@@ -34,7 +34,11 @@ std::string OrbadAdEvents::eventName(std::string_view key) {
 void OrbadAdEvents::triggerEvent(std::string_view name) const {
     auto it = m_events.find(eventName(name));
     if (it == m_events.end()) return;
-    for (const std::string& url : it->second) OBHTTPRequest::create(url)->startAsynchronous();
+    for (const std::string& url : it->second) {
+        auto request = OBHTTPRequest::create(url);
+        request->setIgnoresResponseBody(true);
+        request->startAsynchronous();
+    }
 }
 
 }  // namespace orbad

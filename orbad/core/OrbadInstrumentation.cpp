@@ -145,6 +145,7 @@ void OrbadInstrumentation::finishGroup(const std::optional<std::string>& group) 
     auto request = OBCoreHTTPFormRequest::create(context->instrumentationURL);
     request->setPostValue(Value(*payload), "payload");
     request->setPostValue(Value(*group), "cat");
+    request->setIgnoresResponseBody(true);
     request->startAsynchronous();
 }
 

@@ -29,12 +29,13 @@ using plat::foundation::kFdError;
 using plat::foundation::kFdRead;
 using plat::foundation::kFdWrite;
 using plat::foundation::RunLoop;
-using plat::foundation::Timer;
 using plat::foundation::WorkInFlight;
 
 namespace {
 
 constexpr int kMaxRedirects = 20;
+// A response head (interim ones included) longer than this is no server's answer.
+constexpr std::size_t kMaxHeadLength = 256 * 1024;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -81,6 +82,7 @@ int errorCodeFor(CURLcode code) {
         return kURLErrorNetworkConnectionLost;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_OUT_OF_MEMORY:  // what curl says of a header line past its own bound
         return kURLErrorBadServerResponse;
     case CURLE_PEER_FAILED_VERIFICATION:
         return kURLErrorServerCertificateUntrusted;
@@ -211,6 +213,8 @@ std::string describeURLError(int code) {
         return "bad server response";
     case kURLErrorResourceUnavailable:
         return "resource unavailable";
+    case kURLErrorDataLengthExceedsMaximum:
+        return "resource exceeds maximum size";
     case kURLErrorSecureConnectionFailed:
         return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case kURLErrorServerCertificateUntrusted:
@@ -253,9 +257,11 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     // progress, a response's end) must come due while a virtual clock stands still.
     int curlTimerFd = -1;
     FdSource curlTimerSource;
-    Timer kick;
+    // Ends the load after `request.timeout` without progress, or at `deadlineAt` (CLOCK_MONOTONIC
+    // seconds), whichever comes first.
     int idleFd = -1;
     FdSource idleSource;
+    double deadlineAt = 0;
 
     // The transfer under way.
     int redirects = 0;
@@ -265,6 +271,11 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     std::string redirectURL;  // set while a redirect's body is held until the hook decides
     std::string heldBody;
     std::string cacheBody;  // the final response's body, for the cache
+    bool keepsForCache = false;  // only with a shared cache to offer it to
+    std::size_t bodyLength = 0;  // taken in so far, inflated
+    bool bodyTooLong = false;
+    std::size_t headLength = 0;
+    bool headTooLong = false;
     curl_off_t lastDown = -1, lastUp = -1;
 
     std::deque<Event> pending;
@@ -272,6 +283,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     Impl(RunLoop& l, Request r, ConnectionHandlers h)
         : loop(l), request(std::move(r)), original(request), handlers(std::move(h)), work(loop.clock().beginWork(plat::foundation::WorkKind::Transfer)) {
         if (!(request.timeout > 0) || !std::isfinite(request.timeout)) request.timeout = kDefaultTimeout;
+        if (!(request.deadline > 0) || std::isnan(request.deadline)) request.deadline = kDefaultDeadline;
     }
 
     ~Impl() { teardown(); }
@@ -288,6 +300,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         if (answerFromCache()) return;
+        keepsForCache = cacheable() && URLCache::shared() != nullptr;
+        deadlineAt = monotonicNow() + std::min(request.deadline, 1e9);
         multi = curl_multi_init();
         idleFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         curlTimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -319,7 +333,12 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     // A failure found before curl ran: handed out on a later turn, never inside start().
     void failLater(int code) {
         queueFail(code);
-        kick = loop.addTimer(0, [w = weak()] {
+        deliverLater();
+    }
+
+    // Posted work, not a timer: a caller turning its loop once per input (runOnce) wakes for it.
+    void deliverLater() {
+        loop.perform([w = weak()] {
             if (auto self = w.lock()) self->drive([] {});
         });
     }
@@ -336,6 +355,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         headersDone = responseQueued = false;
         redirectURL.clear();
         heldBody.clear();
+        bodyLength = 0;
+        bodyTooLong = false;
+        headLength = 0;
+        headTooLong = false;
         lastDown = lastUp = -1;
 
         easy = curl_easy_init();
@@ -344,7 +367,14 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, past the hook
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+        if (request.ignoresBody) {
+            // Still offered, as by every load: the wire stays the same, only the decoding goes.
+            curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+            if (!findHeader(request.headers, "Accept-Encoding"))
+                headerList = curl_slist_append(headerList, "Accept-Encoding: gzip, deflate");
+        } else {
+            curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+        }
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &addExtraCertificates);
@@ -383,12 +413,19 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         return curl_multi_add_handle(multi, easy) == CURLM_OK;
     }
 
+    static double monotonicNow() {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    }
+
     void armIdleTimer() {
         if (idleFd < 0) return;
+        const double wait = std::max(0.0, std::min({request.timeout, deadlineAt - monotonicNow(), 1e9}));
         itimerspec due{};
-        double whole = std::floor(request.timeout);
-        due.it_value.tv_sec = static_cast<time_t>(std::min(whole, 1e9));
-        due.it_value.tv_nsec = static_cast<long>((request.timeout - whole) * 1e9);
+        double whole = std::floor(wait);
+        due.it_value.tv_sec = static_cast<time_t>(whole);
+        due.it_value.tv_nsec = static_cast<long>((wait - whole) * 1e9);
         if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) due.it_value.tv_nsec = 1;
         timerfd_settime(idleFd, 0, &due, nullptr);
     }
@@ -433,6 +470,11 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
         auto& c = *static_cast<Impl*>(user);
         std::size_t n = size * count;
+        c.headLength += n;
+        if (c.headLength > kMaxHeadLength) {
+            c.headTooLong = true;
+            return 0;
+        }
         std::string_view line(buffer, n);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
         c.armIdleTimer();
@@ -470,6 +512,19 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         auto& c = *static_cast<Impl*>(user);
         std::size_t n = size * count;
         c.armIdleTimer();
+        if (c.request.ignoresBody) {
+            if (c.redirectURL.empty() && !c.responseQueued) c.queueResponse();
+            return n;
+        }
+        c.bodyLength += n;
+        if (c.bodyLength > c.request.maxBodyLength) {
+            // What was queued goes too: the load fails, so nobody needs the start of the body.
+            std::erase_if(c.pending, [](const Event& e) { return e.kind == Event::Data; });
+            c.cacheBody.clear();
+            c.heldBody.clear();
+            c.bodyTooLong = true;
+            return 0;  // curl stops with a write error, before inflating further
+        }
         if (!c.redirectURL.empty()) {
             c.heldBody.append(data, n);
             return n;
@@ -496,7 +551,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void queueData(const char* data, std::size_t size) {
         if (size == 0) return;
-        if (cacheable()) cacheBody.append(data, size);
+        if (keepsForCache) cacheBody.append(data, size);
         if (!pending.empty() && pending.back().kind == Event::Data) {
             pending.back().data.append(data, size);
         } else {
@@ -509,7 +564,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         pending.push_back({Event::Finish, {}, {}, {}});
     }
 
-    bool cacheable() const { return methodOf(original) == "GET"; }
+    bool cacheable() const { return methodOf(original) == "GET" && !original.ignoresBody; }
 
     // True when the shared cache answered (or, for policy 3, the load failed for lack of one).
     bool answerFromCache() {
@@ -526,9 +581,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         queueResponse();
         queueData(reinterpret_cast<const char*>(cached->data.data()), cached->data.size());
         pending.push_back({Event::Finish, {}, {}, {}});
-        kick = loop.addTimer(0, [w = weak()] {
-            if (auto self = w.lock()) self->drive([] {});
-        });
+        deliverLater();
         return true;
     }
 
@@ -575,7 +628,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void transferDone(CURLcode result) {
         if (result != CURLE_OK) {
-            queueFail(errorCodeFor(result));
+            queueFail(bodyTooLong   ? kURLErrorDataLengthExceedsMaximum
+                      : headTooLong ? kURLErrorBadServerResponse
+                                    : errorCodeFor(result));
             return;
         }
         if (!headersDone) {
@@ -686,7 +741,6 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_slist_free_all(headerList);
         headerList = nullptr;
         sockets.clear();
-        kick.invalidate();
         idleSource.remove();
         if (idleFd >= 0) close(idleFd);
         idleFd = -1;

@@ -30,6 +30,10 @@ void setHeader(Headers& headers, std::string_view name, std::string value);
 void removeHeader(Headers& headers, std::string_view name);
 
 inline constexpr double kDefaultTimeout = 60.0;
+// What a load may take as a whole, and the body it may deliver, when its request names no bound of
+// its own. Clients set theirs from what their answers carry (docs/ARCHITECTURE.md lists them).
+inline constexpr double kDefaultDeadline = 300.0;
+inline constexpr std::size_t kDefaultMaxBodyLength = std::size_t(32) << 20;
 
 struct Request {
     std::string url;
@@ -39,6 +43,14 @@ struct Request {
     // Seconds without progress (connecting, sending, receiving) before the load fails with
     // kURLErrorTimedOut, measured in real time whatever the run loop's clock; 0 or less: 60.
     double timeout = kDefaultTimeout;
+    // Real seconds from the start to the end of the whole load, redirects included, however
+    // steadily bytes arrive; past it the load fails with kURLErrorTimedOut. 0 or less: the default.
+    double deadline = kDefaultDeadline;
+    // The most body bytes, counted after inflation, that the load takes in (a redirect's body held
+    // for the hook included); one more fails it with kURLErrorDataLengthExceedsMaximum.
+    std::size_t maxBodyLength = kDefaultMaxBodyLength;
+    // The caller reads no body: it is not inflated, delivered, held or cached, only read to its end.
+    bool ignoresBody = false;
     // The platform's cache policy (URLCache.h): 2 and 3 answer a GET from the shared cache when it
     // holds one, 3 failing with kURLErrorResourceUnavailable when it does not.
     int cachePolicy = 0;
@@ -73,6 +85,7 @@ enum URLErrorCode : int {
     kURLErrorResourceUnavailable = -1008,
     kURLErrorBadServerResponse = -1011,
     kURLErrorFileDoesNotExist = -1100,
+    kURLErrorDataLengthExceedsMaximum = -1103,
     kURLErrorSecureConnectionFailed = -1200,
     kURLErrorServerCertificateUntrusted = -1202,
 };
@@ -105,7 +118,8 @@ struct ConnectionHandlers {
 // A running load; destroying the handle cancels it. A GET that completes is offered to the shared
 // URL cache (storage allowed), whatever its status: the cache decides. Cookies are never stored or sent; TLS
 // peers are always verified, against the system's certificates plus those of the PEM file
-// named by DROVIK_CA_FILE (for tests); responses in gzip or deflate arrive inflated. While a
+// named by DROVIK_CA_FILE (for tests); responses in gzip or deflate arrive inflated (unless the
+// request ignores its body), never more of it than the request's bound. While a
 // load runs it counts as work in flight on its run loop's clock, so a virtual clock waits for it.
 class [[nodiscard]] Connection {
 public:

@@ -64,6 +64,20 @@ class Recorder:
         answer.update(self.script.get("requests", {}).get(str(index), {}))
         return answer
 
+    def send(self, sock, answer, stopping):
+        """Writes the answer; True when the connection must close after it. Raises OSError when
+        the peer has gone."""
+        data = answer_bytes(answer)
+        pause = float(answer.get("pause", 0))
+        if pause > 0:
+            for i in range(len(data)):
+                sock.sendall(data[i:i + 1])
+                if stopping.wait(pause):
+                    break
+        else:
+            sock.sendall(data)
+        return False
+
 
 class NeedMore(Exception):
     pass
@@ -148,16 +162,10 @@ def serve(recorder, sock, number, stopping):
                     continue
                 if answer.get("delay"):
                     stopping.wait(float(answer["delay"]))
-                data = answer_bytes(answer)
                 try:
-                    pause = float(answer.get("pause", 0))
-                    if pause > 0:
-                        for i in range(len(data)):
-                            sock.sendall(data[i:i + 1])
-                            if stopping.wait(pause):
-                                break
-                    else:
-                        sock.sendall(data)
+                    if recorder.send(sock, answer, stopping):
+                        closing = True
+                        break
                 except OSError:
                     closing = True
                     break

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <limits>
 #include <cstdio>
 #include <sstream>
 
@@ -45,6 +47,29 @@ RecordingServer::RecordingServer(std::string outDir, const std::string& scriptJs
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
     if (line.rfind("PORT ", 0) == 0) m_port = std::atoi(line.c_str() + 5);
+}
+
+const char* hostileServerProgram() {
+    return DK_HOSTILE_SERVER;
+}
+
+long peakResidentKb() {
+    std::istringstream in(readFile("/proc/self/status"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+long peakMemoryGrowthKb(const std::string& toolOutput) {
+    std::vector<long> figures;
+    std::istringstream in(toolOutput);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("peak-memory ", 0) == 0) figures.push_back(std::atol(line.c_str() + 12));
+    return figures.size() < 2 ? std::numeric_limits<long>::max() : figures.back() - figures.front();
+}
+
+std::string everyAnswer(const std::string& answer) {
+    return R"({"default": )" + answer + "}";
 }
 
 std::string RecordingServer::url() const {

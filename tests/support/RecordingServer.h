@@ -4,9 +4,24 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace dktest {
+
+// tests/servers/hostile_server.py, the peer of RecordingServer whose answers are attacks.
+const char* hostileServerProgram();
+
+// This process's peak resident memory so far (VmHWM of /proc/self/status), in kilobytes; -1 when
+// unreadable. A process measuring itself before and after an attack bounds what the attack cost.
+long peakResidentKb();
+// The last "peak-memory <kB>" figure a client tool printed over its first: what the commands
+// between cost. Without two figures, more than any bound.
+long peakMemoryGrowthKb(const std::string& toolOutput);
+// The hostile server's answer script giving `answer` (a JSON object) to every request.
+std::string everyAnswer(const std::string& answer);
+// The memory an attack may cost a client beyond its figure before it.
+inline constexpr long kAttackMemoryBoundKb = 64 * 1024;
 
 class RecordingServer {
 public:
@@ -34,6 +49,13 @@ private:
     std::string m_out;
     pid_t m_pid = -1;
     int m_port = 0;
+};
+
+// The hostile server giving `answer` to every request.
+class HostileServer : public RecordingServer {
+public:
+    HostileServer(std::string outDir, const std::string& answer)
+        : RecordingServer(std::move(outDir), everyAnswer(answer), 120, hostileServerProgram()) {}
 };
 
 }  // namespace dktest

@@ -68,6 +68,34 @@ TEST(PSHTTPResponseParser, StatusLinesAndHeaders) {
     for (const Case& c : cases) EXPECT_EQ(parseInPieces(c.text, {}), c.calls) << c.what;
 }
 
+// A line or a head that never ends is refused at its bound, however the bytes arrive; a body is
+// bounded by its length alone.
+TEST(PSHTTPResponseParser, LinesAndHeadsAreBounded) {
+    const std::size_t line = PSHTTPResponseParser::kMaxLineLength, head = PSHTTPResponseParser::kMaxHeadLength;
+    std::string manyHeaders = "HTTP/1.1 200 OK\r\n";
+    while (manyHeaders.size() <= head) manyHeaders += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    const std::string longBody(line * 2, 'b');
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"endless status line", "HTTP/1.1 200 " + std::string(line, 'O'), {"error 0"}},
+        {"endless header line", "HTTP/1.1 200 OK\r\nX-Endless: " + std::string(line, 'a'), {"error 0"}},
+        {"endless head of short lines", manyHeaders, {"error 0"}},
+        {"a line just within", "HTTP/1.1 200 OK\r\nX: " + std::string(line - 8, 'a') + "\r\n\r\n", {"ok"}},
+        {"a body longer than a line",
+         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(longBody.size()) + "\r\n\r\n" + longBody + kOk,
+         {"ok", "ok"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseInPieces(c.text, {}), c.calls) << c.what;
+        std::vector<std::size_t> kilobytes;
+        for (std::size_t cut = 1024; cut < c.text.size(); cut += 1024) kilobytes.push_back(cut);
+        EXPECT_EQ(parseInPieces(c.text, kilobytes), c.calls) << c.what << " in pieces";
+    }
+}
+
 // Bodies are counted per response: a length never carries over to the next one.
 TEST(PSHTTPResponseParser, ALengthIsResetAfterEachResponse) {
     EXPECT_EQ(parseInPieces(kOk + kOkBare + kOkBare, {}), (std::vector<std::string>{"ok", "ok", "ok"}));

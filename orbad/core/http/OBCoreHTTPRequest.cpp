@@ -184,6 +184,9 @@ bool OBCoreHTTPRequest::buildURLRequest() {
     plat::net::Request& request = m_urlRequest;
     request.url = m_URL;
     request.timeout = m_timeoutInterval;
+    request.deadline = m_timeoutInterval > 0 ? m_timeoutInterval : plat::net::kDefaultTimeout;
+    request.maxBodyLength = m_maxResponseLength;
+    request.ignoresBody = m_ignoresResponseBody;
     // Inflated by the loader before the body reaches us; an added header of that name wins.
     plat::net::setHeader(request.headers, "Accept-Encoding", "gzip");
     request.method = m_requestMethod.empty() ? "GET" : m_requestMethod;

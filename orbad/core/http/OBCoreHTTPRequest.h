@@ -38,6 +38,10 @@ public:
 // The status of a request without an HTTP response; no status code equals it.
 inline constexpr int kOBNoResponseStatusCode = -2147483647;
 
+// The most body, inflated, a request takes in unless set otherwise: an ad answer, a creative's
+// picture, a page the browser preloads.
+inline constexpr std::size_t kOBMaxResponseLength = std::size_t(2) << 20;
+
 class OBCoreHTTPRequest : public std::enable_shared_from_this<OBCoreHTTPRequest> {
 public:
     using FinishSelector = std::function<void(OBHTTPRequestDelegate&, OBCoreHTTPRequest&)>;
@@ -57,8 +61,15 @@ public:
     void setRequestMethod(std::string method) { m_requestMethod = std::move(method); }
     const std::optional<Data>& requestBody() const { return m_requestBody; }
     void setRequestBody(std::optional<Data> body) { m_requestBody = std::move(body); }
+    // Bounds the whole run, not only the time without progress: a server trickling bytes cannot
+    // hold a request longer.
     double timeoutInterval() const { return m_timeoutInterval; }
     void setTimeoutInterval(double seconds) { m_timeoutInterval = seconds; }
+    // Past this many body bytes (inflated) the run fails with kURLErrorDataLengthExceedsMaximum.
+    std::size_t maxResponseLength() const { return m_maxResponseLength; }
+    void setMaxResponseLength(std::size_t bytes) { m_maxResponseLength = bytes; }
+    // For requests whose answer nobody reads (pings, reports): the body is neither inflated nor kept.
+    void setIgnoresResponseBody(bool ignores) { m_ignoresResponseBody = ignores; }
 
     // Held weakly: a delegate that is gone is not called. Any thread.
     std::shared_ptr<OBHTTPRequestDelegate> delegate() const;
@@ -140,6 +151,8 @@ private:
     Data m_responseData;
     plat::net::Headers m_requestHeaders;
     double m_timeoutInterval = plat::net::kDefaultTimeout;
+    std::size_t m_maxResponseLength = kOBMaxResponseLength;
+    bool m_ignoresResponseBody = false;
     std::string m_requestMethod;
     std::optional<Data> m_requestBody;
 
