@@ -343,12 +343,16 @@ bool TrackwellDatabase::claimUpload() {
     std::lock_guard lock(m_uploadLock);
     if (m_directory.empty()) return false;
     if (!m_uploadClaim) m_uploadClaim = std::make_unique<dk::trackwell::ExclusiveClaim>(m_directory + "/" + kUploadLockFileName);
-    return m_uploadClaim->claim();
+    if (!m_uploadClaim->claim()) return false;
+    ++m_uploadHolds;
+    return true;
 }
 
+// The claim goes only with its last holder: a staging that failed while an upload of this process
+// was in flight let another process send the same staged rows.
 void TrackwellDatabase::releaseUpload() {
     std::lock_guard lock(m_uploadLock);
-    if (m_uploadClaim) m_uploadClaim->release();
+    if (m_uploadHolds > 0 && --m_uploadHolds == 0 && m_uploadClaim) m_uploadClaim->release();
 }
 
 // ---- reads and writes ----
@@ -495,7 +499,7 @@ bool TrackwellDatabase::addEventWithBlobString(std::string_view blob) {
 }
 
 bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
-                                           const char* alsoSql) {
+                                           const char* alsoSql, std::int64_t* addedRowId) {
     std::lock_guard transaction(m_transactionLock);
     Use use(*this);
     if (!beginTransaction(savepoint) || !addEventWithBlobString(blob)) {
@@ -515,25 +519,54 @@ bool TrackwellDatabase::addEventWithMarker(std::string_view blob, const char* sa
         rollbackTransaction(savepoint);
         return false;
     }
+    if (addedRowId) *addedRowId = rowId;
     return releaseTransaction(savepoint);
 }
 
 bool TrackwellDatabase::addCloseEventWithBlobString(std::string_view blob, bool forgetLastFlowEvent) {
-    return addEventWithMarker(
-        blob, "add_close_event",
-        "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)",
-        forgetLastFlowEvent ? "UPDATE trackwell_info SET last_flow_event = NULL" : nullptr);
+    std::int64_t rowId = 0;
+    if (!addEventWithMarker(blob, "add_close_event",
+                            "UPDATE trackwell_info SET last_close_event = (SELECT event_id FROM events WHERE rowid = ?)",
+                            forgetLastFlowEvent ? "UPDATE trackwell_info SET last_flow_event = NULL" : nullptr, &rowId))
+        return false;
+    m_recordedOwnEvents = true;
+    m_ownCloseEvent = OwnEvent{rowId, std::string(blob)};
+    if (forgetLastFlowEvent) m_ownFlowEvent.reset();
+    return true;
 }
 
 bool TrackwellDatabase::addFlowEventWithBlobString(std::string_view blob) {
-    return addEventWithMarker(
-        blob, "add_flow_event", "UPDATE trackwell_info SET last_flow_event = (SELECT event_id FROM events WHERE rowid = ?)");
+    std::int64_t rowId = 0;
+    if (!addEventWithMarker(blob, "add_flow_event",
+                            "UPDATE trackwell_info SET last_flow_event = (SELECT event_id FROM events WHERE rowid = ?)",
+                            nullptr, &rowId))
+        return false;
+    m_recordedOwnEvents = true;
+    m_ownFlowEvent = OwnEvent{rowId, std::string(blob)};
+    return true;
+}
+
+// The row is matched by its text too: once sent and deleted, its rowid may be another event's.
+bool TrackwellDatabase::removeOwnEvent(std::optional<OwnEvent>& event) {
+    if (!event) return true;
+    Use use(*this);
+    Step step(*this, statement("DELETE FROM events WHERE rowid = ? AND blob_string = ?"));
+    if (!step) return false;
+    step.bind(1, event->rowId);
+    step.bind(2, event->blob);
+    const bool ok = step.run() == SQLITE_DONE;
+    if (ok) event.reset();
+    return ok;
 }
 
 bool TrackwellDatabase::removeLastCloseAndFlowEvents() {
-    return exec(
-        "DELETE FROM events WHERE event_id = (SELECT last_close_event FROM trackwell_info) OR event_id = (SELECT "
-        "last_flow_event FROM trackwell_info)");
+    // A store this process has added none to yet holds the previous run's markers.
+    if (!m_recordedOwnEvents)
+        return exec(
+            "DELETE FROM events WHERE event_id = (SELECT last_close_event FROM trackwell_info) OR event_id = (SELECT "
+            "last_flow_event FROM trackwell_info)");
+    const bool closeRemoved = removeOwnEvent(m_ownCloseEvent);
+    return removeOwnEvent(m_ownFlowEvent) && closeRemoved;
 }
 
 bool TrackwellDatabase::addHeaderWithSequenceNumber(int sequenceNumber, std::string_view blob, std::int64_t* rowId) {

@@ -79,7 +79,8 @@ public:
     // The staged upload belongs to one process at a time (several may share a home): from the
     // staging of its rows to the deletion of what was sent. An advisory lock on a file beside the
     // store, given up with the process however it ends. Claiming what this store already holds
-    // succeeds; false while another process (or store object) holds it.
+    // succeeds; false while another process (or store object) holds it. Each claim is given back
+    // by one releaseUpload: the lock goes with the last.
     bool claimUpload();
     void releaseUpload();
 
@@ -101,8 +102,13 @@ private:
     // Runs a statement without results to its end.
     bool exec(const std::string& sql);
     bool runScript(const char* const* statements, std::size_t count);
+    struct OwnEvent {
+        std::int64_t rowId = 0;
+        std::string blob;
+    };
+    bool removeOwnEvent(std::optional<OwnEvent>& event);
     bool addEventWithMarker(std::string_view blob, const char* savepoint, const char* markerSql,
-                            const char* alsoSql = nullptr);
+                            const char* alsoSql = nullptr, std::int64_t* rowId = nullptr);
     bool incrementCounter(const char* savepoint, const char* updateSql, const char* selectSql, int* number);
     void noteCreation();
     void makeSchema();
@@ -123,4 +129,9 @@ private:
     bool m_damaged = false;    // a statement met SQLITE_CORRUPT or SQLITE_NOTADB: heal when free
     std::mutex m_uploadLock;
     std::unique_ptr<dk::trackwell::ExclusiveClaim> m_uploadClaim;
+    int m_uploadHolds = 0;  // the staging and the upload in flight each hold the claim
+    // The last close and flow events this process added: the markers in the store are the last of
+    // any process sharing it, and a resume removing another's close sent its own twice.
+    bool m_recordedOwnEvents = false;
+    std::optional<OwnEvent> m_ownCloseEvent, m_ownFlowEvent;
 };

@@ -465,8 +465,10 @@ void TrackwellSession::stageAndUpload() {
         m_stagedFlowEvents += m_unstagedFlowEvents;
         m_unstagedFlowEvents.clear();
     }
-    // Also with nothing newly staged: what an earlier failed upload staged goes again.
+    // Also with nothing newly staged: what an earlier failed upload staged goes again. The upload
+    // holds the claim itself; if another process takes it first, that one sends what was staged.
     m_uploader.uploaderThreadwithApplicationKey(m_applicationKey.value_or(""));
+    m_database.releaseUpload();
 }
 
 // ---- the upload header ----
