@@ -401,7 +401,8 @@ TEST_F(BannerEngineTest, WaitingForRequestsWhileAnAnswerWaitsForTheMainLoop) {
     start();
     banner().getAd();
     ASSERT_TRUE(m_server->waitForRequests(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the answer on its way to the main loop
+    // The answer on its way to the main loop, which does not turn until the requests are ended.
+    ASSERT_TRUE(dktest::waitUntil([] { return orbad::OBCoreHTTPRequest::waitingOnMainCount() == 1; }));
     EXPECT_TRUE(orbad::OBCoreHTTPRequest::cancelAllAndWait(5));
     run(1);
     EXPECT_TRUE(m_delegate.lines.empty());
