@@ -107,7 +107,8 @@ protected:
     // The server's requests for `path`.
     std::size_t fetches(const std::string& path) const {
         std::size_t n = 0;
-        for (const std::string& line : server.requestLines()) n += line.find("GET " + path + " ") != std::string::npos;
+        for (const std::string& line : server.requestLines())
+            n += line.find("GET " + path + " ") != std::string::npos;
         return n;
     }
 

@@ -32,7 +32,7 @@ constexpr double kRetryDelay = 0.1;
 constexpr double kNotStartedDelay = 10.0;
 // A creative that has reported neither its load nor a failure by then fails, so the next creative
 // or the refresh goes on: a page whose pictures or scripts trickle in never finishes by itself.
-// Three times an action's preloading wait, half the network's silence limit.
+// Long past an action's preloading wait (10 s), well within the network's silence limit (60 s).
 constexpr double kCreativeLoadTimeout = 30.0;
 constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 constexpr const char* kUnitDisabled =
@@ -583,25 +583,30 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
 void OrbadAdViewInternal::actionPreloaded(const void* action) {
     const std::shared_ptr<View> self = shared_from_this();
     m_preloadWait.remove();
-    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView) startCreativeLoad(m_nextAdView, m_currentAd);
+    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView)
+        startCreativeLoad(m_nextAdView, m_currentAd);
 }
 
-void OrbadAdViewInternal::startCreativeLoad(const std::shared_ptr<OrbadAdsView>& view, const std::shared_ptr<OrbadAd>& ad) {
+void OrbadAdViewInternal::startCreativeLoad(const std::shared_ptr<OrbadAdsView>& view,
+                                            const std::shared_ptr<OrbadAd>& ad) {
     if (m_timedOutCreative.lock() == view) m_timedOutCreative.reset();
     m_creativeLoadTimer.invalidate();
     m_creativeLoadTimer = RunLoop::main().addTimer(
-        kCreativeLoadTimeout, [this, weak = std::weak_ptr<OrbadAdsView>(view), ad] { creativeLoadTimedOut(weak, ad); });
+        kCreativeLoadTimeout,
+        [this, weak = std::weak_ptr<OrbadAdsView>(view), ad] { creativeLoadTimedOut(weak, ad); });
     view->loadWithAd(ad);
 }
 
-void OrbadAdViewInternal::creativeLoadTimedOut(const std::weak_ptr<OrbadAdsView>& weak, const std::shared_ptr<OrbadAd>& ad) {
+void OrbadAdViewInternal::creativeLoadTimedOut(const std::weak_ptr<OrbadAdsView>& weak,
+                                               const std::shared_ptr<OrbadAd>& ad) {
     const std::shared_ptr<OrbadAdsView> view = weak.lock();
     if (!view || view != m_nextAdView || ad != m_currentAd) return;
     // What the page still sends once it is given up is no news: the engine has moved on.
     m_timedOutCreative = view;
     view->stopLoading();
     const int code = plat::net::kURLErrorTimedOut;
-    creativeDidFail(view.get(), ad, Error{plat::net::kURLErrorDomain, code, plat::net::describeURLError(code), {}});
+    creativeDidFail(view.get(), ad,
+                    Error{plat::net::kURLErrorDomain, code, plat::net::describeURLError(code), {}});
 }
 
 bool OrbadAdViewInternal::isTimedOut(OrbadAdsView& view) {

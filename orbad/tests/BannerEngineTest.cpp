@@ -729,14 +729,16 @@ TEST_F(BannerEngineTest, ACreativeThatNeverAnswersFailsAtTheLoadTimeOut) {
         bool lateWord;  // the given-up creative speaks once its ad has failed
     };
     const Case cases[] = {
-        {R"({"creatives": [)" + silent + ", " + dktest::imageCreative("2") + "]}", 0, {"30.0 adViewDidFinishLoad"}, 1, false},
+        {R"({"creatives": [)" + silent + ", " + dktest::imageCreative("2") + "]}", 0,
+         {"30.0 adViewDidFinishLoad"}, 1, false},
         {R"({"creative": )" + silent + "}", 0, {"30.0 adView:didFailLoadWithError: 0 "}, 1, true},
         {R"({"creative": )" + silent + "}",
          40,
          {"30.0 adView:didFailLoadWithError: 0 ", "100.0 adView:didFailLoadWithError: 0 "},
          2,
          false},
-        {R"({"creatives": [)" + dktest::imageCreative("1") + ", " + silent + "]}", 0, {"0.0 adViewDidFinishLoad"}, 1, false},
+        {R"({"creatives": [)" + dktest::imageCreative("1") + ", " + silent + "]}", 0,
+         {"0.0 adViewDidFinishLoad"}, 1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
@@ -772,11 +774,13 @@ TEST_F(BannerEngineTest, ACreativeThatNeverAnswersFailsAtTheLoadTimeOut) {
 // half second never finishes loading, and fails at the time-out, not before.
 TEST_F(BannerEngineTest, ATricklingPageOnTheEngineFailsAtTheLoadTimeOut) {
     ASSERT_TRUE(plat::web::useWebEngine("wpe"));
-    dktest::HostileServer slow(m_dir.file("slow"), R"({"attack": "trickle", "headers": [["Content-Type", "image/png"]]})");
+    dktest::HostileServer slow(m_dir.file("slow"),
+                               R"({"attack": "trickle", "headers": [["Content-Type", "image/png"]]})");
     ASSERT_TRUE(slow.running());
-    const std::string page = "<html><head><script src='" + slow.url() + "/slow.js'></script></head><body><img src='" +
-                             slow.url() + "/slow.png'>ad</body></html>";
-    serve(answer(R"({"creative": {"type": "html", "props": {"html": )" + Value(page).canonicalJSON() + "}}}"));
+    const std::string page = "<html><head><script src='" + slow.url() +
+                             "/slow.js'></script></head><body><img src='" + slow.url() + "/slow.png'>ad</body></html>";
+    serve(answer(R"({"creative": {"type": "html", "props": {"html": )" + Value(page).canonicalJSON() +
+                 "}}}"));
     m_host->refresh = 0;
     start();
     OrbadAdView& view = banner();
