@@ -248,6 +248,29 @@ TEST(KioskCliUnits, AUnitFollowsTheDevicesTurns) {
         << result.out;
 }
 
+// The page engine is WPE unless told otherwise, as in the player: a unit's page loads and runs;
+// with `--web none` a web view only shows its address.
+TEST(KioskCliUnits, TheRealPageEngineByDefault) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(
+        dir.file("server"),
+        R"({"default": {"headers": [["Content-Type", "text/html"]], "body": "<html><head><title>web</title></head></html>"}})");
+    ASSERT_TRUE(server.running());
+    const std::string lines = "unit show 0 {\"url\":\"" + server.url() +
+                              "/unit.html\",\"transition\":\"KS_MODAL\",\"frame\":\"KS_FULLSCREEN\"}\n"
+                              "settle 60\nunit eval \"document.title\"\n";
+    for (const char* engine : {"", "none"}) {
+        std::string options = *engine ? std::string(" --web ") + engine : "";
+        const dktest::ProcessResult result = dktest::runProcess(
+            {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --clock real" + options, kCli, lines,
+             dir.file(std::string("home") + engine)});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const bool loaded = result.out.find("delegate contentViewDidLoad:\nidle\n") != std::string::npos;
+        EXPECT_EQ(loaded, !*engine) << engine << "\n" << result.out;
+        EXPECT_TRUE(result.out.ends_with(*engine ? "\n\n" : "\nweb\n")) << engine << "\n" << result.out;
+    }
+}
+
 // --help answers with the one-shot modes, the utilities and every command of command mode, on
 // standard output; each command it lists is one command mode knows.
 TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
