@@ -186,6 +186,34 @@ TEST_F(KSContentViewEngineTest, UnregisteredKsAddressesAreRefusedAndOtherSchemes
     EXPECT_TRUE(watch.has("allow " + url("/other.html")));
 }
 
+// A unit whose template is a local file or a script fails as a template that cannot load, showing
+// nothing of it; neither its page nor a frame of it can go to a data address.
+TEST_F(KSContentViewEngineTest, OnlyTheWebLoadsInAUnit) {
+    dktest::writeFile(dir.file("secret.html"), "<html><head><title>secret</title></head><body>secret</body></html>");
+    const std::string secret = "file://" + dir.file("secret.html");
+    for (const std::string& address : {secret, std::string("javascript:document.title='secret'")}) {
+        watch.lines.clear();
+        auto unit = KSJsonParser().objectWithString(R"({"url":")" + address +
+                                                    R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN"})");
+        view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
+        view->setDelegate(&watch);
+        view->setTargetView(target.get());
+        view->show(false);
+        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("fail -1002"); })) << address;
+        EXPECT_EQ(watch.lines, (Lines{"show", "fail -1002"})) << address;
+        EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.title"), "") << address;
+    }
+    // (The engine keeps a web page's frames off local files by itself.)
+    watch.lines.clear();
+    show("/other.html");
+    navigate("data:text/html,<title>data</title>");
+    navigate("data:text/html,<p>frame</p>", true);
+    EXPECT_TRUE(watch.has("refuse data:text/html,<title>data</title>"));
+    EXPECT_TRUE(watch.has("refuse data:text/html,<p>frame</p>"));
+    EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.title + ' ' + document.body.textContent"),
+              "other unit");
+}
+
 TEST_F(KSContentViewEngineTest, LaunchOpensTheFinalAddressAndRepliesWithIt) {
     show("/function.html");
     auto launch = [&](const std::string& id, const std::string& path) {
