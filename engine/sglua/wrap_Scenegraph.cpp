@@ -614,6 +614,13 @@ SGPort* directPort(int64_t token, double id, int32_t* status) {
     return node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
 }
 
+// Starts loading the lines of a node that a port write reads (null: nothing).
+void fetchNode(const SGNode* node) {
+    if (!node) return;
+    __builtin_prefetch(node, 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(node) + 64, 1);
+}
+
 }  // namespace
 
 // Reached only through the pointers the Lua side is handed; they must not throw (nothing unwinds
@@ -661,7 +668,16 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
 static int32_t directHandleSlot(const void* payload) {
     const auto* handle = static_cast<const NodeHandle*>(payload);
     SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
-    return node && node == handle->node ? static_cast<int32_t>(handle->token & kIndexMask) : 0;
+    if (!node || node != handle->node) return 0;
+    // The port write that follows reads the node's first two lines (sprites keep the ports a script
+    // writes there). Scripts mostly walk their nodes in the order they made them, which is the
+    // order of the slots: the next slot's node is fetched as well, so that over thousands of nodes
+    // its lines are on their way while this one is written.
+    uint64_t index = handle->token & kIndexMask;
+    fetchNode(node);
+    const LiveNodes& live = liveNodes();
+    if (index + 1 < live.slots.size()) fetchNode(live.slots[index + 1].node);
+    return static_cast<int32_t>(index);
 }
 
 }  // extern "C"
