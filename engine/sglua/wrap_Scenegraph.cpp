@@ -37,6 +37,9 @@ using plat::lua::withArity;
 struct LiveSlot {
     SGNode* node;
     uint64_t token;
+    // The payload of the last handle made for the node, only ever fetched ahead (a port write
+    // reads it first), never read: the handle may have been collected since.
+    const void* handle = nullptr;
 };
 
 struct LiveNodes {
@@ -64,6 +67,7 @@ void forgetDestroyed(SGObject* object) {
     LiveSlot& slot = live.slots[it->second];
     uint64_t generation = (slot.token >> kIndexBits) + 1;
     slot.node = nullptr;
+    slot.handle = nullptr;
     slot.token = generation << kIndexBits | it->second;
     if (generation < kLastGeneration) live.freeSlots.push_back(it->second);
     live.slotOf.erase(it);
@@ -430,6 +434,7 @@ void pushNode(lua_State* L, SGNode* node) {
     auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
     handle->node = node;
     handle->token = token;
+    liveNodes().slots[token & kIndexMask].handle = handle;
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
     // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
@@ -621,6 +626,14 @@ void fetchNode(const SGNode* node) {
     __builtin_prefetch(reinterpret_cast<const char*>(node) + 64, 1);
 }
 
+// Starts loading a handle's userdata: its payload and the header before it, which holds the
+// metatable a node's `__index` checks (null: nothing).
+void fetchHandle(const void* payload) {
+    if (!payload) return;
+    __builtin_prefetch(payload);
+    __builtin_prefetch(static_cast<const char*>(payload) - 48);
+}
+
 }  // namespace
 
 // Reached only through the pointers the Lua side is handed; they must not throw (nothing unwinds
@@ -671,12 +684,16 @@ static int32_t directHandleSlot(const void* payload) {
     if (!node || node != handle->node) return 0;
     // The port write that follows reads the node's first two lines (sprites keep the ports a script
     // writes there). Scripts mostly walk their nodes in the order they made them, which is the
-    // order of the slots: the next slot's node is fetched as well, so that over thousands of nodes
-    // its lines are on their way while this one is written.
+    // order of the slots: the next slot's node and handle are fetched as well, so that over
+    // thousands of nodes their lines are on their way while this one is written.
     uint64_t index = handle->token & kIndexMask;
     fetchNode(node);
     const LiveNodes& live = liveNodes();
-    if (index + 1 < live.slots.size()) fetchNode(live.slots[index + 1].node);
+    if (index + 1 < live.slots.size()) {
+        const LiveSlot& next = live.slots[index + 1];
+        fetchNode(next.node);
+        fetchHandle(next.handle);
+    }
     return static_cast<int32_t>(index);
 }
 
