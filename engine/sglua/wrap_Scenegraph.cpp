@@ -37,9 +37,9 @@ using plat::lua::withArity;
 struct LiveSlot {
     SGNode* node;
     uint64_t token;
-    // The payload of the last handle made for the node, only ever fetched ahead (a port write
-    // reads it first), never read: the handle may have been collected since.
-    const void* handle = nullptr;
+    // The address of the payload of the last handle made for the node, only ever fetched ahead (a
+    // port write reads it first), never read: the handle may have been collected since.
+    uintptr_t handle = 0;
 };
 
 struct LiveNodes {
@@ -67,7 +67,7 @@ void forgetDestroyed(SGObject* object) {
     LiveSlot& slot = live.slots[it->second];
     uint64_t generation = (slot.token >> kIndexBits) + 1;
     slot.node = nullptr;
-    slot.handle = nullptr;
+    slot.handle = 0;
     slot.token = generation << kIndexBits | it->second;
     if (generation < kLastGeneration) live.freeSlots.push_back(it->second);
     live.slotOf.erase(it);
@@ -434,7 +434,7 @@ void pushNode(lua_State* L, SGNode* node) {
     auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
     handle->node = node;
     handle->token = token;
-    liveNodes().slots[token & kIndexMask].handle = handle;
+    liveNodes().slots[token & kIndexMask].handle = reinterpret_cast<uintptr_t>(handle);
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
     // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
@@ -628,10 +628,10 @@ void fetchNode(const SGNode* node) {
 
 // Starts loading a handle's userdata: its payload and the header before it, which holds the
 // metatable a node's `__index` checks (null: nothing).
-void fetchHandle(const void* payload) {
+void fetchHandle(uintptr_t payload) {
     if (!payload) return;
-    __builtin_prefetch(payload);
-    __builtin_prefetch(static_cast<const char*>(payload) - 48);
+    __builtin_prefetch(reinterpret_cast<const void*>(payload));
+    __builtin_prefetch(reinterpret_cast<const void*>(payload - 48));
 }
 
 }  // namespace
