@@ -626,8 +626,8 @@ void fetchNode(const SGNode* node) {
     __builtin_prefetch(reinterpret_cast<const char*>(node) + 64, 1);
 }
 
-// Starts loading a handle's userdata: its payload and the header before it, which holds the
-// metatable a node's `__index` checks (null: nothing).
+// Starts loading a handle's userdata: its payload and the header before it (48 bytes on 64-bit
+// builds), which holds the metatable a node's `__index` checks (null: nothing).
 void fetchHandle(uintptr_t payload) {
     if (!payload) return;
     __builtin_prefetch(reinterpret_cast<const void*>(payload));
