@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <numbers>
 #include <string>
@@ -15,6 +16,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/tests/ComposeScenes.h"
 #include "platform/ui/tests/UITestSupport.h"
 
 namespace {
@@ -284,6 +286,44 @@ TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
     EXPECT_EQ(screen.pixel(25, 25), kBlack);
     loop.runFor(1);
     EXPECT_EQ(app->compositor().commitCount() - before, during) << "over";
+}
+
+// The screens the player shows over its game, composited upright, on glass turned under the
+// interface, and framed by bars in a wider target: each the same picture, byte for byte, as
+// data/compose-<scene>[-turned|-framed].png. DK_WRITE_COMPOSE_PICTURES=1 writes them instead.
+TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
+    const bool write = std::getenv("DK_WRITE_COMPOSE_PICTURES") != nullptr;
+    const struct Target {
+        const char* suffix;
+        int width, height, glass;
+        int picture[4];
+    } targets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
+    for (const std::string& name : composeSceneNames())
+        for (const Target& t : targets) {
+            const std::string shot = name + t.suffix;
+            SCOPED_TRACE(shot);
+            SetUp();
+            buildComposeScene(name, *window, tmp.path());
+            TestScreen screen(t.width, t.height, t.glass);
+            std::copy(t.picture, t.picture + 4, screen.picture);
+            ASSERT_TRUE(app->compositor().composite(screen));
+            const std::vector<std::uint8_t> got = screen.pixels();
+            const std::string expected = composeScenePicture(shot);
+            std::string error;
+            if (write) {
+                ASSERT_TRUE(plat::image::writePNG(expected, t.width, t.height, got, &error)) << error;
+                continue;
+            }
+            int width = 0, height = 0;
+            std::vector<std::uint8_t> rgba;
+            ASSERT_TRUE(plat::image::readPNG(expected, &width, &height, &rgba, &error)) << error;
+            ASSERT_EQ(width, t.width);
+            ASSERT_EQ(height, t.height);
+            size_t differing = 0;
+            for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
+            EXPECT_EQ(differing, 0u);
+            if (differing) ASSERT_TRUE(plat::image::writePNG(tmp.file(shot + ".png"), width, height, got, &error));
+        }
 }
 
 TEST(ImageTest, FilesThatCannotBeReadGiveNoImageAndSayWhy) {
