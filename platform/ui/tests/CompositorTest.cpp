@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -324,6 +325,39 @@ TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
             EXPECT_EQ(differing, 0u);
             if (differing) ASSERT_TRUE(plat::image::writePNG(tmp.file(shot + ".png"), width, height, got, &error));
         }
+}
+
+// What an opaque GL layer over the whole screen hides is not drawn at all; anything that lets
+// some of it through (an opacity below 1, a turn, a smaller frame) leaves it drawn.
+TEST_F(CompositorTest, WhatAnOpaqueLayerOverTheScreenHidesIsNotDrawn) {
+    const struct Case {
+        const char* what;
+        std::function<void(View&)> change;
+        bool underDrawn;
+        std::optional<Rgba> lastRow = std::nullopt;  // the screen's, where the short frame ends
+    } cases[] = {
+        {"opaque over all", [](View&) {}, false, kBlue},
+        {"fading in", [](View& game) { game.setAlpha(0.99); }, true},
+        {"turned a little", [](View& game) { game.setLayerTransform({0.1}); }, true},
+        {"a point short", [](View& game) { game.setFrame({0, 0, 320, 479}); }, true, kBlack},
+        {"turned a half about its centre", [](View& game) { game.setLayerTransform({std::numbers::pi}); }, false, kBlue},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        auto under = std::make_shared<CountingView>(Rect{0, 0, 100, 100});
+        window->addSubview(under);
+        auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue);
+        window->addSubview(game);
+        auto over = std::make_shared<CountingView>(Rect{0, 0, 100, 100});
+        game->addSubview(over);
+        c.change(*game);
+        TestScreen screen(320, 480);
+        ASSERT_TRUE(app->compositor().composite(screen));
+        EXPECT_EQ(under->draws, c.underDrawn ? 1 : 0);
+        EXPECT_EQ(over->draws, 1);
+        if (c.lastRow) EXPECT_EQ(screen.pixel(200, 479), *c.lastRow);
+    }
 }
 
 TEST(ImageTest, FilesThatCannotBeReadGiveNoImageAndSayWhy) {
