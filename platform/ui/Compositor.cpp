@@ -111,6 +111,17 @@ void main() {
 }
 )";
 
+// A GL layer shown whole and opaque: its colours as they are, alpha 1 (what the shader above
+// gives it at full opacity without a rounded cut), at a fraction of the per-pixel work.
+const char* const kCopyShader = R"(
+precision mediump float;
+varying vec2 v_uv;
+uniform sampler2D u_texture;
+void main() {
+    gl_FragColor = vec4(texture2D(u_texture, v_uv).rgb, 1.0);
+}
+)";
+
 GLuint compile(GLenum kind, const char* source) {
     GLuint shader = glCreateShader(kind);
     glShaderSource(shader, 1, &source, nullptr);
@@ -124,23 +135,33 @@ GLuint compile(GLenum kind, const char* source) {
 struct Compositor::Resources {
     unsigned generation = 0;
     bool made = false;
-    GLuint program = 0, white = 0;
+    GLuint program = 0, copy = 0, white = 0;
     GLint position = -1, uv = -1, texture = -1, color = -1, swap = -1, opaque = -1, round = -1, radius = -1;
     GLint maxTextureSize = 0;
 
     void make(unsigned groupGeneration) {
         generation = groupGeneration;
         made = true;
-        program = glCreateProgram();
         GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader);
-        GLuint fragment = compile(GL_FRAGMENT_SHADER, kFragmentShader);
-        glAttachShader(program, vertex);
-        glAttachShader(program, fragment);
-        glLinkProgram(program);
+        // Both programs read the same attribute arrays.
+        auto link = [vertex](const char* fragmentSource) {
+            const GLuint made = glCreateProgram();
+            const GLuint fragment = compile(GL_FRAGMENT_SHADER, fragmentSource);
+            glAttachShader(made, vertex);
+            glAttachShader(made, fragment);
+            glBindAttribLocation(made, 0, "a_position");
+            glBindAttribLocation(made, 1, "a_uv");
+            glLinkProgram(made);
+            glDeleteShader(fragment);
+            return made;
+        };
+        program = link(kFragmentShader);
+        copy = link(kCopyShader);
         glDeleteShader(vertex);
-        glDeleteShader(fragment);
-        position = glGetAttribLocation(program, "a_position");
-        uv = glGetAttribLocation(program, "a_uv");
+        glUseProgram(copy);
+        glUniform1i(glGetUniformLocation(copy, "u_texture"), 0);
+        position = 0;
+        uv = 1;
         texture = glGetUniformLocation(program, "u_texture");
         color = glGetUniformLocation(program, "u_color");
         swap = glGetUniformLocation(program, "u_swap");
@@ -317,7 +338,7 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     const float tint[4] = {alpha, alpha, alpha, alpha};
     if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture() && !hidden(view, true)) {
         layer->waitForContent();
-        drawQuad(m.data(), frame.width, frame.height, layer->texture(), tint, false, true, true);
+        drawLayer(m.data(), frame.width, frame.height, *layer, tint);
     }
     if ((view.drawsContent() || view.backgroundPattern()) && !m_cover.view) {
         refreshDrawing(view);
@@ -447,7 +468,7 @@ void Compositor::applyClip(const Clip& clip) {
 }
 
 void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
-                          bool swapRedBlue, bool opaque, bool flipped) {
+                          bool swapRedBlue, bool opaque, bool flipped, bool copy) {
     const double corners[4][2] = {{0, 0}, {0, height}, {width, 0}, {width, height}};
     float vertices[4][4];
     for (int i = 0; i < 4; ++i) {
@@ -473,10 +494,36 @@ void Compositor::drawQuad(const double* matrix, double width, double height, uns
             glDisable(GL_BLEND);
     }
     glBindTexture(GL_TEXTURE_2D, texture);
-    glUniform4fv(r.color, 1, color);
-    glUniform1f(r.swap, swapRedBlue ? 1.0f : 0.0f);
-    glUniform1f(r.opaque, opaque ? 1.0f : 0.0f);
+    if (!copy) {
+        glUniform4fv(r.color, 1, color);
+        glUniform1f(r.swap, swapRedBlue ? 1.0f : 0.0f);
+        glUniform1f(r.opaque, opaque ? 1.0f : 0.0f);
+    }
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+void Compositor::drawLayer(const double* matrix, double width, double height, gl::GLLayer& layer,
+                           const float* tint) {
+    // Shown texel for pixel (straight or by quarter turns, whole pixels), the picture is the
+    // layer's own: each pixel takes its texel as it is.
+    const bool straight = std::abs(matrix[1]) < 1e-9 && std::abs(matrix[2]) < 1e-9;
+    const bool turned = std::abs(matrix[0]) < 1e-9 && std::abs(matrix[3]) < 1e-9;
+    bool exact = false;
+    if (straight || turned) {
+        const double x0 = (matrix[4] + 1) / 2 * m_targetWidth, y0 = (1 - matrix[5]) / 2 * m_targetHeight;
+        const double across = std::abs(straight ? matrix[0] : matrix[1]) * width / 2 * (straight ? m_targetWidth : m_targetHeight);
+        const double down = std::abs(straight ? matrix[3] : matrix[2]) * height / 2 * (straight ? m_targetHeight : m_targetWidth);
+        auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+        exact = whole(x0) && whole(y0) && std::abs(across - layer.width()) < 1e-6 && std::abs(down - layer.height()) < 1e-6;
+    }
+    const bool copy = exact && tint[3] >= 1 && m_clip.radius[0] <= 0 && m_clip.radius[1] <= 0;
+    const GLint filter = exact ? GL_NEAREST : GL_LINEAR;
+    glBindTexture(GL_TEXTURE_2D, layer.texture());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    if (copy) glUseProgram(m_gl->copy);
+    drawQuad(matrix, width, height, layer.texture(), tint, false, true, true, copy);
+    if (copy) glUseProgram(m_gl->program);
 }
 
 void Compositor::refreshDrawing(View& view) {

@@ -9,6 +9,10 @@
 
 #include "platform/foundation/RunLoop.h"
 
+namespace plat::gl {
+class GLLayer;
+}
+
 namespace plat::ui {
 
 class Application;
@@ -70,9 +74,9 @@ private:
     // `depth` picks the walk list the view's subviews are copied to.
     void drawView(View& view, const double* parent, double opacity, size_t depth);
     // `opaque`: the texture's alpha counts as 1 (a GL layer). A quad whose pixels all come out
-    // opaque is written without blending.
+    // opaque is written without blending. `copy`: drawn by the plain copy program, now current.
     void drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
-                  bool swapRedBlue, bool opaque, bool flipped);
+                  bool swapRedBlue, bool opaque, bool flipped, bool copy = false);
     // What hides the whole picture: the last thing drawn, in the walk's order, that is opaque and
     // covers it (a GL layer or a background colour at full opacity, straight or turned by quarter
     // turns, under no clip but the picture's). Nothing drawn before it shows, so it is not drawn,
@@ -85,6 +89,8 @@ private:
     bool covers(const double* matrix, double width, double height, const double picture[4]) const;
     // While a cover lies ahead in the walk, the walk draws nothing.
     bool hidden(const View& view, bool layer);
+    // A view's GL layer; one shown texel for pixel at full opacity is copied by a plain program.
+    void drawLayer(const double* matrix, double width, double height, gl::GLLayer& layer, const float* tint);
     void refreshDrawing(View& view);
     // Clipping, in the target's pixels (GL's window coordinates): the scissor box of every
     // clipping ancestor, and the two innermost rounded rectangles, which the shader cuts.
