@@ -36,7 +36,8 @@ public:
     int height() const { return m_height; }
     unsigned texture() const { return m_texture; }
 
-    // Ends a frame drawn into the storage: flushes the drawing context, fences it for other
+    // Ends a frame drawn into the storage: waits until the previous present's drawing is complete
+    // (one frame in flight, as with a swap), flushes the drawing context, fences it for other
     // contexts, and marks the content new.
     void present();
     // Counts presents: a compositor remembers the last one it showed.

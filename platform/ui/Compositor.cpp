@@ -62,6 +62,16 @@ Affine turn(int turns, double width, double height) {
     }
 }
 
+// A view's own points to clip space, its frame and layer transform under `outer`.
+Affine placed(const double* outer, const View& view) {
+    const Rect frame = view.presentationFrame();
+    const LayerTransform t = view.presentationTransform();
+    Affine parent;
+    std::copy(outer, outer + 6, parent.begin());
+    return parent * translation(frame.x + frame.width / 2 + t.tx, frame.y + frame.height / 2 + t.ty) *
+           rotation(t.rotation) * scaling(t.scaleX, t.scaleY) * translation(-frame.width / 2, -frame.height / 2);
+}
+
 const char* const kVertexShader = R"(
 attribute vec2 a_position;
 attribute vec2 a_uv;
@@ -101,6 +111,17 @@ void main() {
 }
 )";
 
+// A GL layer shown whole and opaque: its colours as they are, alpha 1 (what the shader above
+// gives it at full opacity without a rounded cut), at a fraction of the per-pixel work.
+const char* const kCopyShader = R"(
+precision mediump float;
+varying vec2 v_uv;
+uniform sampler2D u_texture;
+void main() {
+    gl_FragColor = vec4(texture2D(u_texture, v_uv).rgb, 1.0);
+}
+)";
+
 GLuint compile(GLenum kind, const char* source) {
     GLuint shader = glCreateShader(kind);
     glShaderSource(shader, 1, &source, nullptr);
@@ -114,23 +135,33 @@ GLuint compile(GLenum kind, const char* source) {
 struct Compositor::Resources {
     unsigned generation = 0;
     bool made = false;
-    GLuint program = 0, white = 0;
+    GLuint program = 0, copy = 0, white = 0;
     GLint position = -1, uv = -1, texture = -1, color = -1, swap = -1, opaque = -1, round = -1, radius = -1;
     GLint maxTextureSize = 0;
 
     void make(unsigned groupGeneration) {
         generation = groupGeneration;
         made = true;
-        program = glCreateProgram();
         GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader);
-        GLuint fragment = compile(GL_FRAGMENT_SHADER, kFragmentShader);
-        glAttachShader(program, vertex);
-        glAttachShader(program, fragment);
-        glLinkProgram(program);
+        // Both programs read the same attribute arrays.
+        auto link = [vertex](const char* fragmentSource) {
+            const GLuint made = glCreateProgram();
+            const GLuint fragment = compile(GL_FRAGMENT_SHADER, fragmentSource);
+            glAttachShader(made, vertex);
+            glAttachShader(made, fragment);
+            glBindAttribLocation(made, 0, "a_position");
+            glBindAttribLocation(made, 1, "a_uv");
+            glLinkProgram(made);
+            glDeleteShader(fragment);
+            return made;
+        };
+        program = link(kFragmentShader);
+        copy = link(kCopyShader);
         glDeleteShader(vertex);
-        glDeleteShader(fragment);
-        position = glGetAttribLocation(program, "a_position");
-        uv = glGetAttribLocation(program, "a_uv");
+        glUseProgram(copy);
+        glUniform1i(glGetUniformLocation(copy, "u_texture"), 0);
+        position = 0;
+        uv = 1;
         texture = glGetUniformLocation(program, "u_texture");
         color = glGetUniformLocation(program, "u_color");
         swap = glGetUniformLocation(program, "u_swap");
@@ -213,8 +244,8 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
     glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_BLEND);
+    m_blending = true;
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     glUseProgram(r.program);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
@@ -236,8 +267,8 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
         const int box[4] = {pictureX, target.height - pictureY - pictureHeight, pictureWidth, pictureHeight};
         std::copy(box, box + 4, m_clip.box);
     }
-    applyClip(m_clip);
 
+    m_cover = {};
     if (target.width > 0 && target.height > 0) {
         const Rect interface = m_app.interfaceBounds();
         const int turns = interfaceQuarterTurns(m_app.interfaceOrientation(), target.orientation);
@@ -247,12 +278,35 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
         const Affine base = toClip * translation(pictureX, pictureY) *
                             scaling(pictureWidth / glassWidth, pictureHeight / glassHeight) *
                             turn(turns, interface.width, interface.height);
-        if (Window* window = m_app.keyWindow()) drawView(*window, base.data(), 1, 0);
+        Window* window = m_app.keyWindow();
+        const double picture[4] = {static_cast<double>(pictureX), static_cast<double>(pictureY),
+                                   static_cast<double>(pictureWidth), static_cast<double>(pictureHeight)};
+        if (window) m_cover = findCover(*window, base.data(), picture);
+        if (!m_cover.view) {
+            glClear(GL_COLOR_BUFFER_BIT);
+        } else if (framed) {
+            // Only the bars: the cover fills the picture.
+            const int bars[4][4] = {{0, 0, pictureX, target.height},
+                                    {pictureX + pictureWidth, 0, target.width - pictureX - pictureWidth, target.height},
+                                    {pictureX, target.height - pictureY, pictureWidth, pictureY},
+                                    {pictureX, 0, pictureWidth, target.height - pictureY - pictureHeight}};
+            glEnable(GL_SCISSOR_TEST);
+            for (const auto& bar : bars) {
+                if (bar[2] <= 0 || bar[3] <= 0) continue;
+                glScissor(bar[0], bar[1], bar[2], bar[3]);
+                glClear(GL_COLOR_BUFFER_BIT);
+            }
+        }
+        applyClip(m_clip);
+        if (window) drawView(*window, base.data(), 1, 0);
         // A drawing may change the list: draw what there was.
         if (overlays) m_overlayWalk.assign(m_app.overlays().begin(), m_app.overlays().end());
         for (const std::shared_ptr<View>& overlay : m_overlayWalk) drawView(*overlay, base.data(), 1, 0);
         m_overlayWalk.clear();
+    } else {
+        glClear(GL_COLOR_BUFFER_BIT);
     }
+    m_cover = {};
     glDisable(GL_SCISSOR_TEST);
     presenter.endFrame();
     m_gl = nullptr;
@@ -264,12 +318,7 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     opacity *= view.presentationAlpha();
     if (opacity <= 0) return;
     const Rect frame = view.presentationFrame();
-    const LayerTransform t = view.presentationTransform();
-    Affine outer;
-    std::copy(parent, parent + 6, outer.begin());
-    const Affine m = outer * translation(frame.x + frame.width / 2 + t.tx, frame.y + frame.height / 2 + t.ty) *
-                     rotation(t.rotation) * scaling(t.scaleX, t.scaleY) *
-                     translation(-frame.width / 2, -frame.height / 2);
+    const Affine m = placed(parent, view);
     const float alpha = static_cast<float>(opacity);
 
     // A corner radius rounds what the view draws itself; clipping cuts its subviews too.
@@ -279,7 +328,7 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
                          clipFor(m.data(), view, around, view.clipsToBounds(), &own);
     if (clipped) applyClip(own);
 
-    if (const auto& bg = view.backgroundColor(); bg && bg->a > 0) {
+    if (const auto& bg = view.backgroundColor(); bg && bg->a > 0 && !hidden(view, false)) {
         const float a = static_cast<float>(bg->a * opacity);
         const float color[4] = {static_cast<float>(bg->r) * a, static_cast<float>(bg->g) * a,
                                 static_cast<float>(bg->b) * a, a};
@@ -287,11 +336,11 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     }
     if (clipped && !view.clipsToBounds()) applyClip(around);
     const float tint[4] = {alpha, alpha, alpha, alpha};
-    if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture()) {
+    if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture() && !hidden(view, true)) {
         layer->waitForContent();
-        drawQuad(m.data(), frame.width, frame.height, layer->texture(), tint, false, true, true);
+        drawLayer(m.data(), frame.width, frame.height, *layer, tint);
     }
-    if (view.drawsContent() || view.backgroundPattern()) {
+    if ((view.drawsContent() || view.backgroundPattern()) && !m_cover.view) {
         refreshDrawing(view);
         if (view.m_drawing.texture)
             drawQuad(m.data(), frame.width, frame.height, view.m_drawing.texture, tint, true, false, false);
@@ -304,7 +353,7 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
     m_walks[depth].assign(view.subviews().begin(), view.subviews().end());
     for (size_t i = 0; i < m_walks[depth].size(); ++i) drawView(*m_walks[depth][i], inner.data(), opacity, depth + 1);
     m_walks[depth].clear();
-    if (const Color& c = view.borderColor(); view.borderWidth() > 0 && c.a > 0) {
+    if (const Color& c = view.borderColor(); view.borderWidth() > 0 && c.a > 0 && !m_cover.view) {
         // Four strips inside the bounds, over the subviews.
         const double w = std::min({view.borderWidth(), frame.width / 2, frame.height / 2});
         const float a = static_cast<float>(c.a * opacity);
@@ -320,6 +369,48 @@ void Compositor::drawView(View& view, const double* parent, double opacity, size
         }
     }
     if (clipped && view.clipsToBounds()) applyClip(around);
+}
+
+bool Compositor::hidden(const View& view, bool layer) {
+    if (!m_cover.view) return false;
+    if (m_cover.view != &view || m_cover.layer != layer) return true;
+    m_cover = {};  // reached: it and what follows show
+    return false;
+}
+
+Compositor::Cover Compositor::findCover(const View& view, const double* parent, const double picture[4]) const {
+    // A view less than opaque makes its whole subtree so; a clipping one is left to the walk.
+    if (view.isHidden() || view.presentationAlpha() < 1 || view.clipsToBounds()) return {};
+    const Rect frame = view.presentationFrame();
+    const Affine m = placed(parent, view);
+    Cover found;
+    if (const auto& bg = view.backgroundColor();
+        bg && bg->a >= 1 && view.cornerRadius() <= 0 && covers(m.data(), frame.width, frame.height, picture))
+        found = {&view, false};
+    if (gl::GLLayer* layer = view.glLayer();
+        layer && layer->hasContent() && layer->texture() && covers(m.data(), frame.width, frame.height, picture))
+        found = {&view, true};
+    const Point origin = view.boundsOrigin();
+    const Affine inner = m * translation(-origin.x, -origin.y);
+    for (const std::shared_ptr<View>& subview : view.subviews())
+        if (const Cover cover = findCover(*subview, inner.data(), picture); cover.view) found = cover;
+    return found;
+}
+
+bool Compositor::covers(const double* matrix, double width, double height, const double picture[4]) const {
+    const bool straight = std::abs(matrix[1]) < 1e-9 && std::abs(matrix[2]) < 1e-9;
+    const bool turned = std::abs(matrix[0]) < 1e-9 && std::abs(matrix[3]) < 1e-9;
+    if (!straight && !turned) return false;
+    // Pixels from the target's top left.
+    auto pixel = [&](double x, double y) {
+        const double cx = matrix[0] * x + matrix[2] * y + matrix[4];
+        const double cy = matrix[1] * x + matrix[3] * y + matrix[5];
+        return std::array<double, 2>{(cx + 1) / 2 * m_targetWidth, (1 - cy) / 2 * m_targetHeight};
+    };
+    const auto a = pixel(0, 0), c = pixel(width, height);
+    constexpr double kSlack = 1e-3;
+    return std::min(a[0], c[0]) <= picture[0] + kSlack && std::max(a[0], c[0]) >= picture[0] + picture[2] - kSlack &&
+           std::min(a[1], c[1]) <= picture[1] + kSlack && std::max(a[1], c[1]) >= picture[1] + picture[3] - kSlack;
 }
 
 bool Compositor::clipFor(const double* matrix, const View& view, const Clip& outer, bool cutChildren,
@@ -377,7 +468,7 @@ void Compositor::applyClip(const Clip& clip) {
 }
 
 void Compositor::drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
-                          bool swapRedBlue, bool opaque, bool flipped) {
+                          bool swapRedBlue, bool opaque, bool flipped, bool copy) {
     const double corners[4][2] = {{0, 0}, {0, height}, {width, 0}, {width, height}};
     float vertices[4][4];
     for (int i = 0; i < 4; ++i) {
@@ -391,11 +482,48 @@ void Compositor::drawQuad(const double* matrix, double width, double height, uns
     const Resources& r = *m_gl;
     glVertexAttribPointer(static_cast<GLuint>(r.position), 2, GL_FLOAT, GL_FALSE, sizeof vertices[0], &vertices[0][0]);
     glVertexAttribPointer(static_cast<GLuint>(r.uv), 2, GL_FLOAT, GL_FALSE, sizeof vertices[0], &vertices[0][2]);
+    // Opaque everywhere (a solid colour or a GL layer at full opacity, no rounded cut): written, not
+    // blended.
+    const bool solid = color[3] >= 1 && (opaque || texture == r.white) && m_clip.radius[0] <= 0 &&
+                       m_clip.radius[1] <= 0;
+    if (solid == m_blending) {
+        m_blending = !solid;
+        if (m_blending)
+            glEnable(GL_BLEND);
+        else
+            glDisable(GL_BLEND);
+    }
     glBindTexture(GL_TEXTURE_2D, texture);
-    glUniform4fv(r.color, 1, color);
-    glUniform1f(r.swap, swapRedBlue ? 1.0f : 0.0f);
-    glUniform1f(r.opaque, opaque ? 1.0f : 0.0f);
+    if (!copy) {
+        glUniform4fv(r.color, 1, color);
+        glUniform1f(r.swap, swapRedBlue ? 1.0f : 0.0f);
+        glUniform1f(r.opaque, opaque ? 1.0f : 0.0f);
+    }
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+void Compositor::drawLayer(const double* matrix, double width, double height, gl::GLLayer& layer,
+                           const float* tint) {
+    // Shown texel for pixel (straight or by quarter turns, whole pixels), the picture is the
+    // layer's own: each pixel takes its texel as it is.
+    const bool straight = std::abs(matrix[1]) < 1e-9 && std::abs(matrix[2]) < 1e-9;
+    const bool turned = std::abs(matrix[0]) < 1e-9 && std::abs(matrix[3]) < 1e-9;
+    bool exact = false;
+    if (straight || turned) {
+        const double x0 = (matrix[4] + 1) / 2 * m_targetWidth, y0 = (1 - matrix[5]) / 2 * m_targetHeight;
+        const double across = std::abs(straight ? matrix[0] : matrix[1]) * width / 2 * (straight ? m_targetWidth : m_targetHeight);
+        const double down = std::abs(straight ? matrix[3] : matrix[2]) * height / 2 * (straight ? m_targetHeight : m_targetWidth);
+        auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+        exact = whole(x0) && whole(y0) && std::abs(across - layer.width()) < 1e-6 && std::abs(down - layer.height()) < 1e-6;
+    }
+    const bool copy = exact && tint[3] >= 1 && m_clip.radius[0] <= 0 && m_clip.radius[1] <= 0;
+    const GLint filter = exact ? GL_NEAREST : GL_LINEAR;
+    glBindTexture(GL_TEXTURE_2D, layer.texture());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    if (copy) glUseProgram(m_gl->copy);
+    drawQuad(matrix, width, height, layer.texture(), tint, false, true, true, copy);
+    if (copy) glUseProgram(m_gl->program);
 }
 
 void Compositor::refreshDrawing(View& view) {

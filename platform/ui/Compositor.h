@@ -9,6 +9,10 @@
 
 #include "platform/foundation/RunLoop.h"
 
+namespace plat::gl {
+class GLLayer;
+}
+
 namespace plat::ui {
 
 class Application;
@@ -69,8 +73,24 @@ private:
     void turnEnded();
     // `depth` picks the walk list the view's subviews are copied to.
     void drawView(View& view, const double* parent, double opacity, size_t depth);
+    // `opaque`: the texture's alpha counts as 1 (a GL layer). A quad whose pixels all come out
+    // opaque is written without blending. `copy`: drawn by the plain copy program, now current.
     void drawQuad(const double* matrix, double width, double height, unsigned texture, const float* color,
-                  bool swapRedBlue, bool opaque, bool flipped);
+                  bool swapRedBlue, bool opaque, bool flipped, bool copy = false);
+    // What hides the whole picture: the last thing drawn, in the walk's order, that is opaque and
+    // covers it (a GL layer or a background colour at full opacity, straight or turned by quarter
+    // turns, under no clip but the picture's). Nothing drawn before it shows, so it is not drawn,
+    // nor is the picture cleared. Null: nothing does.
+    struct Cover {
+        const View* view = nullptr;
+        bool layer = false;  // its GL layer, else its background colour
+    };
+    Cover findCover(const View& view, const double* parent, const double picture[4]) const;
+    bool covers(const double* matrix, double width, double height, const double picture[4]) const;
+    // While a cover lies ahead in the walk, the walk draws nothing.
+    bool hidden(const View& view, bool layer);
+    // A view's GL layer; one shown texel for pixel at full opacity is copied by a plain program.
+    void drawLayer(const double* matrix, double width, double height, gl::GLLayer& layer, const float* tint);
     void refreshDrawing(View& view);
     // Clipping, in the target's pixels (GL's window coordinates): the scissor box of every
     // clipping ancestor, and the two innermost rounded rectangles, which the shader cuts.
@@ -95,6 +115,8 @@ private:
     Resources* m_gl = nullptr;  // of the frame being drawn
     int m_targetWidth = 0, m_targetHeight = 0;
     Clip m_clip;
+    Cover m_cover;
+    bool m_blending = true;
     // A drawing may change the tree, so each level walks a copy; the copies keep their storage
     // from frame to frame (no allocation per frame), and are emptied after each walk.
     std::vector<std::vector<std::shared_ptr<View>>> m_walks;

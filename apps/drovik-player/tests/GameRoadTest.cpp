@@ -580,4 +580,50 @@ TEST_F(GameRoad, SampleGameFramesAndScreenshot) {
     }
 }
 
+// The sample's screens under the start-up screen, fading in and playing, headless and in a window
+// (on the virtual clock, so both take them at the same moments): byte for byte the pictures in
+// data/screens/, taken before the compositor learned to skip what the game covers.
+TEST_F(GameRoad, TheSampleGamesScreensStayByteForByte) {
+    dktest::XvfbServer x;
+    const struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::vector<std::string> environment;
+    } cases[] = {
+        {"headless", {"--headless"}, {}},
+        {"window", {"--clock", "virtual"}, {"DISPLAY=" + x.display(), "ASAN_OPTIONS=detect_leaks=0"}},
+    };
+    const char* const screens[] = {"startup", "fading", "game"};
+    dktest::writeFile(m_dir.file("input.txt"),
+                      "1 screenshot startup.png\n5.1 screenshot fading.png\n7 screenshot game.png\n7.1 app.quit\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.name == std::string("window") && !x.running()) {
+            if (x.installed()) ADD_FAILURE() << x.why();
+            continue;
+        }
+        fs::remove_all(m_dir.file("home"));
+        std::vector<std::string> arguments = {"--input", "input.txt", DK_SOURCE_DIR "/games/sample/Sample.app"};
+        arguments.insert(arguments.begin(), c.arguments.begin(), c.arguments.end());
+        const dktest::ProcessResult r = run(arguments, c.environment);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char* screen : screens) {
+            SCOPED_TRACE(screen);
+            int width = 0, height = 0, expectedWidth = 0, expectedHeight = 0;
+            std::vector<uint8_t> rgba, expected;
+            std::string error;
+            ASSERT_TRUE(plat::image::readPNG(m_dir.file(std::string(screen) + ".png"), &width, &height, &rgba, &error))
+                << error;
+            ASSERT_TRUE(plat::image::readPNG(kData + "/screens/sample-" + screen + ".png", &expectedWidth,
+                                             &expectedHeight, &expected, &error))
+                << error;
+            ASSERT_EQ(width, expectedWidth);
+            ASSERT_EQ(height, expectedHeight);
+            size_t differing = 0;
+            for (size_t i = 0; i < rgba.size(); ++i) differing += rgba[i] != expected[i];
+            EXPECT_EQ(differing, 0u);
+        }
+    }
+}
+
 }  // namespace

@@ -1,6 +1,8 @@
 // A view's drawable: its size, drawing and reading it back, and sampling it from a second context
 // of the share group as the compositor will.
 #include <GLES2/gl2.h>
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -201,6 +203,48 @@ TEST(GLLayer, ASecondContextOfTheGroupSamplesTheStorage) {
     EXPECT_EQ(pixelAt(layer.readPixels(), 8, 0, 0), (Rgba{0, 0, 255, 255}));
     screen.releaseStorage();
     ASSERT_TRUE(viewContext->makeCurrent());
+}
+
+// Frames nobody composites (a headless game) are presented one after another: a present must
+// leave no more than its own frame in flight, or the driver queues frame after frame, each with
+// fresh memory for its vertices and bins (a heap that grew by the queue's depth, and page faults
+// every frame).
+TEST(GLLayer, APresentFinishesThePreviousFrameFirst) {
+    auto context = makeContext();
+    ASSERT_TRUE(context);
+    const auto createSync = reinterpret_cast<PFNEGLCREATESYNCKHRPROC>(eglGetProcAddress("eglCreateSyncKHR"));
+    const auto getSync = reinterpret_cast<PFNEGLGETSYNCATTRIBKHRPROC>(eglGetProcAddress("eglGetSyncAttribKHR"));
+    const auto destroySync = reinterpret_cast<PFNEGLDESTROYSYNCKHRPROC>(eglGetProcAddress("eglDestroySyncKHR"));
+    ASSERT_TRUE(createSync && getSync && destroySync);
+    const EGLDisplay display = static_cast<EGLDisplay>(GLContext::display());
+    GLLayer layer;
+    layer.setBounds(256, 256);
+    Drawable drawable(layer);
+    ASSERT_TRUE(drawable.complete());
+    // A slow frame: the whole layer blended over itself many times.
+    glUseProgram(0);
+    GLuint white = 0;
+    glGenTextures(1, &white);
+    glBindTexture(GL_TEXTURE_2D, white);
+    const std::uint8_t pixel[4] = {255, 255, 255, 128};
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    for (int i = 0; i < 100; ++i) drawTexture(white, layer.width(), layer.height());
+    glDisable(GL_BLEND);
+    const EGLSyncKHR slowFrame = createSync(display, EGL_SYNC_FENCE_KHR, nullptr);
+    ASSERT_NE(slowFrame, EGL_NO_SYNC_KHR);
+    layer.present();
+    // A quick frame: its present returns only once the slow one is done.
+    glClear(GL_COLOR_BUFFER_BIT);
+    layer.present();
+    EGLint status = 0;
+    ASSERT_TRUE(getSync(display, slowFrame, EGL_SYNC_STATUS_KHR, &status));
+    EXPECT_EQ(status, EGL_SIGNALED_KHR);
+    destroySync(display, slowFrame);
+    glDeleteTextures(1, &white);
+    layer.releaseStorage();
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/tests/ComposeScenes.h"
 #include "tests/support/TestSupport.h"
 
 // Under LeakSanitizer, for the whole of host_tests: SDL's D-Bus connection leaves blocks behind, and
@@ -146,6 +147,21 @@ public:
     }
 
 private:
+    std::shared_ptr<ui::Window> m_window;
+};
+
+// One of the player's screens (ComposeScenes.h) as the launch's key window.
+class SceneDelegate : public ui::ApplicationDelegate {
+public:
+    SceneDelegate(std::string scene, std::string dir) : m_scene(std::move(scene)), m_dir(std::move(dir)) {}
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        dktest::buildComposeScene(m_scene, *m_window, m_dir);
+        m_window->makeKeyAndVisible();
+    }
+
+private:
+    std::string m_scene, m_dir;
     std::shared_ptr<ui::Window> m_window;
 };
 
@@ -414,6 +430,30 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     EXPECT_EQ(
         std::vector<std::uint8_t>(rgba.begin() + (40 * 640 + 40) * 4, rgba.begin() + (40 * 640 + 41) * 4),
         (std::vector<std::uint8_t>{0, 0, 255, 255}));
+}
+
+// What the window shows of the player's screens is what a screenshot takes, byte for byte.
+TEST_F(SDLDriverTest, TheWindowShowsThePlayersScreensByteForByte) {
+    m_options.device = "phone";  // a 320 x 480 window
+    m_options.deviceOrientation = 1;
+    m_options.duration = 0.1;
+    for (const std::string& scene : dktest::composeSceneNames()) {
+        SCOPED_TRACE(scene);
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        ASSERT_TRUE(driver.window());
+        ASSERT_EQ(driver.run(std::make_unique<SceneDelegate>(scene, m_dir.path()), &message), 0) << message;
+        const std::vector<std::uint8_t> shown = dktest::shownPixels(driver.window()->window(), 320, 480);
+        int width = 0, height = 0;
+        std::vector<std::uint8_t> expected;
+        ASSERT_TRUE(image::readPNG(dktest::composeScenePicture(scene), &width, &height, &expected, &message))
+            << message;
+        ASSERT_EQ(shown.size(), expected.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < shown.size(); ++i) differing += shown[i] != expected[i];
+        EXPECT_EQ(differing, 0u);
+    }
 }
 
 TEST_F(SDLDriverTest, AWindowResizedFromOutsideKeepsThePicturesProportionsAndTouchesLandWhereTheyShow) {

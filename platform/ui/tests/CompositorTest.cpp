@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/tests/ComposeScenes.h"
 #include "platform/ui/tests/UITestSupport.h"
 
 namespace {
@@ -284,6 +287,78 @@ TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
     EXPECT_EQ(screen.pixel(25, 25), kBlack);
     loop.runFor(1);
     EXPECT_EQ(app->compositor().commitCount() - before, during) << "over";
+}
+
+// The screens the player shows over its game, composited upright, on glass turned under the
+// interface, and framed by bars in a wider target: each the same picture, byte for byte, as
+// data/compose-<scene>[-turned|-framed].png. DK_WRITE_COMPOSE_PICTURES=1 writes them instead.
+TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
+    const bool write = std::getenv("DK_WRITE_COMPOSE_PICTURES") != nullptr;
+    const struct Target {
+        const char* suffix;
+        int width, height, glass;
+        int picture[4];
+    } targets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
+    for (const std::string& name : composeSceneNames())
+        for (const Target& t : targets) {
+            const std::string shot = name + t.suffix;
+            SCOPED_TRACE(shot);
+            SetUp();
+            buildComposeScene(name, *window, tmp.path());
+            TestScreen screen(t.width, t.height, t.glass);
+            std::copy(t.picture, t.picture + 4, screen.picture);
+            ASSERT_TRUE(app->compositor().composite(screen));
+            const std::vector<std::uint8_t> got = screen.pixels();
+            const std::string expected = composeScenePicture(shot);
+            std::string error;
+            if (write) {
+                ASSERT_TRUE(plat::image::writePNG(expected, t.width, t.height, got, &error)) << error;
+                continue;
+            }
+            int width = 0, height = 0;
+            std::vector<std::uint8_t> rgba;
+            ASSERT_TRUE(plat::image::readPNG(expected, &width, &height, &rgba, &error)) << error;
+            ASSERT_EQ(width, t.width);
+            ASSERT_EQ(height, t.height);
+            size_t differing = 0;
+            for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
+            EXPECT_EQ(differing, 0u);
+        }
+}
+
+// What an opaque GL layer over the whole screen hides is not drawn at all; anything that lets
+// some of it through (an opacity below 1, a turn, a smaller frame) leaves it drawn.
+TEST_F(CompositorTest, WhatAnOpaqueLayerOverTheScreenHidesIsNotDrawn) {
+    const struct Case {
+        const char* what;
+        std::function<void(View&)> change;
+        bool underDrawn;
+        std::optional<Rgba> lastRow = std::nullopt;  // the screen's, where the short frame ends
+    } cases[] = {
+        {"opaque over all", [](View&) {}, false, kBlue},
+        {"fading in", [](View& game) { game.setAlpha(0.99); }, true},
+        {"turned a little", [](View& game) { game.setLayerTransform({0.1}); }, true},
+        {"a point short", [](View& game) { game.setFrame({0, 0, 320, 479}); }, true, kBlack},
+        {"turned a half about its centre", [](View& game) { game.setLayerTransform({std::numbers::pi}); }, false, kBlue},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        auto under = std::make_shared<CountingView>(Rect{0, 0, 100, 100});
+        window->addSubview(under);
+        auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue);
+        window->addSubview(game);
+        auto over = std::make_shared<CountingView>(Rect{0, 0, 100, 100});
+        game->addSubview(over);
+        c.change(*game);
+        TestScreen screen(320, 480);
+        ASSERT_TRUE(app->compositor().composite(screen));
+        EXPECT_EQ(under->draws, c.underDrawn ? 1 : 0);
+        EXPECT_EQ(over->draws, 1);
+        if (c.lastRow) {
+            EXPECT_EQ(screen.pixel(200, 479), *c.lastRow);
+        }
+    }
 }
 
 TEST(ImageTest, FilesThatCannotBeReadGiveNoImageAndSayWhy) {

@@ -102,7 +102,7 @@ TestScreen::~TestScreen() {
 bool TestScreen::beginFrame(Target* target) {
     m_context->makeCurrent();
     glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
-    *target = {width, height, orientation};
+    *target = {width, height, orientation, picture[0], picture[1], picture[2], picture[3]};
     return true;
 }
 

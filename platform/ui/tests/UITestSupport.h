@@ -108,6 +108,7 @@ public:
     Rgba pixel(int x, int y);
 
     int width, height, orientation;
+    int picture[4] = {0, 0, 0, 0};  // where the interface shows (x, y, width, height); empty: all
     int frames = 0;
 
 private:
