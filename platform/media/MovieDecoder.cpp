@@ -1,17 +1,14 @@
 #include "platform/media/MovieDecoder.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/log.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <chrono>
+
+#include "platform/av/FFmpeg.h"
+#include "platform/foundation/Log.h"
 
 namespace plat::media {
 
@@ -22,24 +19,29 @@ constexpr size_t kFramesAhead = 8;
 // How long the main thread waits for a frame the worker has not decoded yet.
 constexpr auto kFrameWait = std::chrono::seconds(2);
 
+// Only once run() has loaded the libraries.
+const plat::av::FFmpeg& ff() {
+    return *plat::av::ffmpeg();
+}
+
 struct Stream {
     int index = -1;
     AVCodecContext* codec = nullptr;
     double timeBase = 0;
     double frameDuration = 0;  // from the stream's rate, for frames that tell none
-    ~Stream() { avcodec_free_context(&codec); }
+    ~Stream() { ff().avcodec_free_context(&codec); }
 };
 
 bool openStream(AVFormatContext* format, AVMediaType type, Stream& stream) {
     const AVCodec* codec = nullptr;
-    stream.index = av_find_best_stream(format, type, -1, -1, &codec, 0);
+    stream.index = ff().av_find_best_stream(format, type, -1, -1, &codec, 0);
     if (stream.index < 0 || !codec) return false;
-    stream.codec = avcodec_alloc_context3(codec);
+    stream.codec = ff().avcodec_alloc_context3(codec);
     const AVStream* s = format->streams[stream.index];
     stream.timeBase = av_q2d(s->time_base);
     if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0) stream.frameDuration = 1 / av_q2d(s->avg_frame_rate);
-    if (!stream.codec || avcodec_parameters_to_context(stream.codec, s->codecpar) < 0 ||
-        avcodec_open2(stream.codec, codec, nullptr) < 0) {
+    if (!stream.codec || ff().avcodec_parameters_to_context(stream.codec, s->codecpar) < 0 ||
+        ff().avcodec_open2(stream.codec, codec, nullptr) < 0) {
         stream.index = -1;
         return false;
     }
@@ -74,12 +76,21 @@ bool MovieDecoder::waitForRoom() {
 }
 
 void MovieDecoder::run() {
+    std::string error;
+    if (!av::ffmpeg(&error)) {
+        foundation::log("movie: FFmpeg could not be loaded (%s)", error.c_str());
+        m_opened(false, 0);
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_done = true;
+        m_changed.notify_all();
+        return;
+    }
     static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(quiet, [] { ff().av_log_set_level(AV_LOG_QUIET); });
 
     AVFormatContext* format = nullptr;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "rw_timeout", "10000000", 0);  // microseconds
+    ff().av_dict_set(&options, "rw_timeout", "10000000", 0);  // microseconds
     // The cancel flag also stops a network open that hangs.
     AVIOInterruptCB interrupt{[](void* self) -> int {
                                   auto* d = static_cast<MovieDecoder*>(self);
@@ -87,12 +98,12 @@ void MovieDecoder::run() {
                                   return d->m_cancel ? 1 : 0;
                               },
                               this};
-    format = avformat_alloc_context();
+    format = ff().avformat_alloc_context();
     format->interrupt_callback = interrupt;
     Stream video, audio;
-    bool ok = avformat_open_input(&format, m_url.c_str(), nullptr, &options) >= 0 &&
-              avformat_find_stream_info(format, nullptr) >= 0;
-    av_dict_free(&options);
+    bool ok = ff().avformat_open_input(&format, m_url.c_str(), nullptr, &options) >= 0 &&
+              ff().avformat_find_stream_info(format, nullptr) >= 0;
+    ff().av_dict_free(&options);
     if (ok) {
         openStream(format, AVMEDIA_TYPE_VIDEO, video);
         openStream(format, AVMEDIA_TYPE_AUDIO, audio);
@@ -104,12 +115,12 @@ void MovieDecoder::run() {
     SwsContext* sws = nullptr;
     SwrContext* swr = nullptr;
     int audioChannels = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = ff().av_frame_alloc();
+    AVPacket* packet = ff().av_packet_alloc();
     double end = 0;
 
     auto takeVideo = [&]() {
-        while (avcodec_receive_frame(video.codec, frame) == 0) {
+        while (ff().avcodec_receive_frame(video.codec, frame) == 0) {
             VideoFrame out;
             out.pts = ptsOf(frame, video);
             out.width = frame->width;
@@ -117,16 +128,16 @@ void MovieDecoder::run() {
             const double frameDuration =
                 frame->pkt_duration > 0 ? frame->pkt_duration * video.timeBase : video.frameDuration;
             end = std::max(end, out.pts + frameDuration);
-            sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format),
+            sws = ff().sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format),
                                        frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
                                        nullptr, nullptr);
             if (sws) {
                 out.rgba.resize(size_t(frame->width) * frame->height * 4);
                 uint8_t* dst[4] = {out.rgba.data(), nullptr, nullptr, nullptr};
                 int stride[4] = {frame->width * 4, 0, 0, 0};
-                sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
+                ff().sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
             }
-            av_frame_unref(frame);
+            ff().av_frame_unref(frame);
             if (!waitForRoom()) return false;
             std::lock_guard<std::mutex> hold(m_lock);
             m_video.push_back(std::move(out));
@@ -135,29 +146,29 @@ void MovieDecoder::run() {
         return true;
     };
     auto takeAudio = [&]() {
-        while (avcodec_receive_frame(audio.codec, frame) == 0) {
+        while (ff().avcodec_receive_frame(audio.codec, frame) == 0) {
             if (!swr) {
                 audioChannels = frame->ch_layout.nb_channels >= 2 ? 2 : 1;
                 AVChannelLayout out{};
-                av_channel_layout_default(&out, audioChannels);
-                swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, frame->sample_rate, &frame->ch_layout,
+                ff().av_channel_layout_default(&out, audioChannels);
+                ff().swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, frame->sample_rate, &frame->ch_layout,
                                     AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-                if (swr && swr_init(swr) < 0) swr_free(&swr);
+                if (swr && ff().swr_init(swr) < 0) ff().swr_free(&swr);
             }
             AudioChunk chunk;
             chunk.pts = ptsOf(frame, audio);
             chunk.channels = audioChannels;
             chunk.sampleRate = frame->sample_rate;
             if (swr && frame->sample_rate > 0) {
-                const int room = swr_get_out_samples(swr, frame->nb_samples);
+                const int room = ff().swr_get_out_samples(swr, frame->nb_samples);
                 chunk.samples.resize(size_t(std::max(room, 0)) * audioChannels);
                 uint8_t* dst = reinterpret_cast<uint8_t*>(chunk.samples.data());
-                const int n = swr_convert(swr, &dst, room, const_cast<const uint8_t**>(frame->extended_data),
+                const int n = ff().swr_convert(swr, &dst, room, const_cast<const uint8_t**>(frame->extended_data),
                                           frame->nb_samples);
                 chunk.samples.resize(size_t(std::max(n, 0)) * audioChannels);
                 end = std::max(end, chunk.pts + double(std::max(n, 0)) / frame->sample_rate);
             }
-            av_frame_unref(frame);
+            ff().av_frame_unref(frame);
             std::lock_guard<std::mutex> hold(m_lock);
             if (m_cancel) return false;
             m_audio.push_back(std::move(chunk));
@@ -167,23 +178,23 @@ void MovieDecoder::run() {
 
     bool going = ok && frame && packet;
     while (going) {
-        if (av_read_frame(format, packet) < 0) break;
-        if (packet->stream_index == video.index && avcodec_send_packet(video.codec, packet) >= 0)
+        if (ff().av_read_frame(format, packet) < 0) break;
+        if (packet->stream_index == video.index && ff().avcodec_send_packet(video.codec, packet) >= 0)
             going = takeVideo();
-        else if (packet->stream_index == audio.index && avcodec_send_packet(audio.codec, packet) >= 0)
+        else if (packet->stream_index == audio.index && ff().avcodec_send_packet(audio.codec, packet) >= 0)
             going = takeAudio();
-        av_packet_unref(packet);
+        ff().av_packet_unref(packet);
     }
     if (going) {
         // What the decoders still hold.
-        if (video.codec && avcodec_send_packet(video.codec, nullptr) >= 0) going = takeVideo();
-        if (going && audio.codec && avcodec_send_packet(audio.codec, nullptr) >= 0) takeAudio();
+        if (video.codec && ff().avcodec_send_packet(video.codec, nullptr) >= 0) going = takeVideo();
+        if (going && audio.codec && ff().avcodec_send_packet(audio.codec, nullptr) >= 0) takeAudio();
     }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    sws_freeContext(sws);
-    swr_free(&swr);
-    avformat_close_input(&format);
+    ff().av_packet_free(&packet);
+    ff().av_frame_free(&frame);
+    ff().sws_freeContext(sws);
+    ff().swr_free(&swr);
+    ff().avformat_close_input(&format);
     std::lock_guard<std::mutex> hold(m_lock);
     m_done = true;
     m_end = end;
