@@ -48,6 +48,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -128,9 +129,53 @@ def make_bundle(tmp):
     return bundle
 
 
-def run(kind, args, env, tmp, size, workload, n, memory=None):
+GL_DRIVER = ("libLLVM", "swrast_dri", "libgallium", "libz3", "libglapi", "libGLdispatch", "libEGL", "libGLES",
+             "libGLX", "libdrm", "libelf", "libsensors")
+
+
+def resident(pid):
+    """{part: KiB} of a process's resident memory from /proc/PID/smaps: the GL driver's libraries,
+    the program's own file, other libraries, and the heap with anonymous mappings (malloc's arenas,
+    LuaJIT's, Mesa's and the threads' stacks)."""
+    parts = {"GL driver libraries": 0, "program file": 0, "other libraries": 0, "heap and anonymous": 0}
+    exe = os.path.realpath("/proc/%d/exe" % pid)
+    name = None
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if fields and "-" in fields[0] and not fields[0].endswith(":"):
+                name = fields[5] if len(fields) > 5 else ""
+            elif fields and fields[0] == "Rss:":
+                kb = int(fields[1])
+                if name == exe:
+                    parts["program file"] += kb
+                elif name.startswith("/") and any(lib in name for lib in GL_DRIVER):
+                    parts["GL driver libraries"] += kb
+                elif name.startswith("/"):
+                    parts["other libraries"] += kb
+                else:
+                    parts["heap and anonymous"] += kb
+    return parts
+
+
+def sample_peak(pid, into, done):
+    """Keeps in `into` the breakdown of the largest resident total seen until `done` is set."""
+    best = 0
+    while not done.wait(0.05):
+        try:
+            parts = resident(pid)
+        except (OSError, ValueError, IndexError):
+            continue
+        if sum(parts.values()) > best:
+            best = sum(parts.values())
+            into.clear()
+            into.update(parts)
+
+
+def run(kind, args, env, tmp, size, workload, n, memory=None, breakdown=None):
     """One scene in a fresh process; returns (median, p95, cpu, loop, main). With `memory`, a list,
-    the process's peak resident size in MiB is appended to it."""
+    the process's peak resident size in MiB is appended to it; with `breakdown`, a dict, the parts
+    of its largest resident size sampled (resident())."""
     out = os.path.join(tmp, "result.txt")
     if os.path.exists(out):
         os.remove(out)
@@ -162,7 +207,15 @@ def run(kind, args, env, tmp, size, workload, n, memory=None):
         env["GLIBC_TUNABLES"] = THRESHOLDS
         cmd = [args.floor]
     proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    done = threading.Event()
+    sampler = None
+    if breakdown is not None:
+        sampler = threading.Thread(target=sample_peak, args=(proc.pid, breakdown, done))
+        sampler.start()
     err = proc.stderr.read()
+    done.set()
+    if sampler:
+        sampler.join()
     _, status, usage = os.wait4(proc.pid, 0)
     code = os.waitstatus_to_exitcode(status)
     if code != 0 or not os.path.exists(out):
@@ -197,6 +250,7 @@ def main():
     p.add_argument("--cpu-counts")
     p.add_argument("--report", action="store_true")
     p.add_argument("--startup", help="the start-up benchmark's wrapper, run by --report")
+    p.add_argument("--no-startup", action="store_true", help="--report without the start-up runs")
     args = p.parse_args()
     args.display = None
     if args.report:
@@ -357,6 +411,11 @@ def report(args):
             "%s %s [%s-%s]" % (k, median_or_dash(memory[k], "%.0f"), "%.0f" % min(memory[k]), "%.0f" % max(memory[k]))
             for k in ("player", "player-window", "engine", "love")))
         print("target: the player at most LÖVE's + 20 MiB")
+        print("where it is (MiB, resident at the largest total sampled every 50 ms, one more run each):")
+        for k in ("player", "engine", "love"):
+            parts = {}
+            run(k, args, base, tmp, 480 if k != "love" else 320, "moving", 1000, breakdown=parts)
+            print("  %-8s %s" % (k, ", ".join("%s %.1f" % (part, kb / 1024) for part, kb in parts.items())))
         sys.stdout.flush()
 
         for t in threads:
@@ -379,7 +438,7 @@ def report(args):
     finally:
         xvfb.close()
         shutil.rmtree(tmp, ignore_errors=True)
-    if args.startup:
+    if args.startup and not args.no_startup:
         print("\nstart-up (bench_startup --runs 10 --no-breakdown):")
         sys.stdout.flush()
         subprocess.run([args.startup, "--runs", "10", "--no-breakdown"], check=False)
