@@ -41,7 +41,6 @@ runs at 5,000 only).
 """
 import argparse
 import os
-import select
 import shutil
 import statistics
 import struct
@@ -52,6 +51,9 @@ import threading
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(HERE, "..", "common"))
+from xvfb import Xvfb  # noqa: E402
 WORKLOADS = ["static", "moving", "rotated", "particles"]
 COUNTS = [1000, 5000, 20000]
 # What the hosts set with mallopt (platform/gl keepFrameMemoryMapped), as glibc tunables.
@@ -87,34 +89,6 @@ def read_results(path):
             figures = [float(x) for x in figures] + [-1.0] * (5 - len(figures))
             out[(w, int(n))] = tuple(figures[:5])
     return out
-
-
-class Xvfb:
-    """An X server of the harness's own, started once for every windowed run: xvfb-run per run
-    would make each run wait for a server of its own."""
-
-    def __init__(self, screen="1280x1024x24"):
-        read, write = os.pipe()
-        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", screen, "-nolisten", "tcp"],
-                                     pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        while select.select([read], [], [], 60)[0]:
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-            if number.endswith(b"\n"):
-                break
-        os.close(read)
-        if not number.strip():
-            self.proc.kill()
-            sys.exit("bench_lua_frame: Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait()
 
 
 def make_bundle(tmp):

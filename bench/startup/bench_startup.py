@@ -27,7 +27,6 @@ cost of getting to main (dynamic loading and static constructors).
 """
 import argparse
 import os
-import select
 import shutil
 import statistics
 import subprocess
@@ -36,6 +35,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(HERE, "..", "common"))
+from xvfb import Xvfb  # noqa: E402
 
 
 def timed_lines(cmd, env=None):
@@ -59,33 +61,6 @@ def first(lines, pred):
 def strip_stamp(line):
     """A trace line without its "t=..." stamp: "category word ..."."""
     return line.split(" ", 1)[1] if line.startswith("t=") and " " in line else line
-
-
-class Xvfb:
-    """An X server of the benchmark's own for LÖVE, started once: xvfb-run per run would time its start."""
-
-    def __init__(self):
-        read, write = os.pipe()
-        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "640x480x24", "-nolisten",
-                                      "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        while select.select([read], [], [], 60)[0]:
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-            if number.endswith(b"\n"):
-                break
-        os.close(read)
-        if not number.strip():
-            self.proc.kill()
-            sys.exit("bench_startup: Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait()
 
 
 class Runner:
