@@ -2,21 +2,21 @@
 
 #include "port/MusicOutput.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
-#include <libswresample/swresample.h>
-}
-
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <utility>
+
+#include "platform/av/FFmpeg.h"
 
 namespace {
 
 constexpr int kChunkFrames = 4096;
+
+// Only once the decoder has been opened: open() has loaded the libraries.
+const plat::av::FFmpeg& ff() {
+    return *plat::av::ffmpeg();
+}
 
 }  // namespace
 
@@ -28,49 +28,55 @@ DKMusicDecoder::~DKMusicDecoder() {
 }
 
 void DKMusicDecoder::release() {
-    av_packet_free(&m_packet);
-    av_frame_free(&m_frame);
-    swr_free(&m_swr);
-    avcodec_free_context(&m_codec);
-    avformat_close_input(&m_format);
+    ff().av_packet_free(&m_packet);
+    ff().av_frame_free(&m_frame);
+    ff().swr_free(&m_swr);
+    ff().avcodec_free_context(&m_codec);
+    ff().avformat_close_input(&m_format);
 }
 
 std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
+    if (path.empty()) return nullptr;
+    std::string error;
+    if (!plat::av::ffmpeg(&error)) {
+        static std::once_flag said;
+        std::call_once(said, [&] { std::fprintf(stderr, "music: FFmpeg could not be loaded (%s)\n", error.c_str()); });
+        return nullptr;
+    }
     // A file that is not music fails quietly; FFmpeg's own chatter would only repeat that.
     static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    if (path.empty()) return nullptr;
+    std::call_once(quiet, [] { ff().av_log_set_level(AV_LOG_QUIET); });
 
     std::unique_ptr<DKMusicDecoder> d(new DKMusicDecoder);
     d->m_path = path;
-    if (avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    if (avformat_find_stream_info(d->m_format, nullptr) < 0) return nullptr;
+    if (ff().avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+    if (ff().avformat_find_stream_info(d->m_format, nullptr) < 0) return nullptr;
     const AVCodec* codec = nullptr;
-    d->m_stream = av_find_best_stream(d->m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    d->m_stream = ff().av_find_best_stream(d->m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (d->m_stream < 0 || !codec) return nullptr;
-    d->m_codec = avcodec_alloc_context3(codec);
+    d->m_codec = ff().avcodec_alloc_context3(codec);
     if (!d->m_codec) return nullptr;
-    if (avcodec_parameters_to_context(d->m_codec, d->m_format->streams[d->m_stream]->codecpar) < 0)
+    if (ff().avcodec_parameters_to_context(d->m_codec, d->m_format->streams[d->m_stream]->codecpar) < 0)
         return nullptr;
-    if (avcodec_open2(d->m_codec, codec, nullptr) < 0) return nullptr;
+    if (ff().avcodec_open2(d->m_codec, codec, nullptr) < 0) return nullptr;
 
     AVChannelLayout in{};
     if (d->m_codec->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC && d->m_codec->ch_layout.nb_channels > 0) {
-        av_channel_layout_copy(&in, &d->m_codec->ch_layout);
+        ff().av_channel_layout_copy(&in, &d->m_codec->ch_layout);
     } else {
-        av_channel_layout_default(&in, std::max(1, d->m_codec->ch_layout.nb_channels));
+        ff().av_channel_layout_default(&in, std::max(1, d->m_codec->ch_layout.nb_channels));
     }
     d->m_channels = in.nb_channels >= 2 ? 2 : 1;
     d->m_sampleRate = d->m_codec->sample_rate;
     AVChannelLayout out{};
-    av_channel_layout_default(&out, d->m_channels);
-    int rc = swr_alloc_set_opts2(&d->m_swr, &out, AV_SAMPLE_FMT_S16, d->m_sampleRate, &in,
+    ff().av_channel_layout_default(&out, d->m_channels);
+    int rc = ff().swr_alloc_set_opts2(&d->m_swr, &out, AV_SAMPLE_FMT_S16, d->m_sampleRate, &in,
                                  d->m_codec->sample_fmt, d->m_sampleRate, 0, nullptr);
-    av_channel_layout_uninit(&in);
-    av_channel_layout_uninit(&out);
-    if (rc < 0 || d->m_sampleRate <= 0 || swr_init(d->m_swr) < 0) return nullptr;
-    d->m_frame = av_frame_alloc();
-    d->m_packet = av_packet_alloc();
+    ff().av_channel_layout_uninit(&in);
+    ff().av_channel_layout_uninit(&out);
+    if (rc < 0 || d->m_sampleRate <= 0 || ff().swr_init(d->m_swr) < 0) return nullptr;
+    d->m_frame = ff().av_frame_alloc();
+    d->m_packet = ff().av_packet_alloc();
     if (!d->m_frame || !d->m_packet) return nullptr;
     return d;
 }
@@ -78,14 +84,14 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
 // Decodes the next frame into m_pending; false at the end of the stream.
 bool DKMusicDecoder::fetch() {
     while (!m_decoderDone) {
-        int rc = avcodec_receive_frame(m_codec, m_frame);
+        int rc = ff().avcodec_receive_frame(m_codec, m_frame);
         if (rc == 0) {
-            int room = swr_get_out_samples(m_swr, m_frame->nb_samples);
+            int room = ff().swr_get_out_samples(m_swr, m_frame->nb_samples);
             m_pending.resize(static_cast<size_t>(std::max(room, 0)) * m_channels);
             uint8_t* out = reinterpret_cast<uint8_t*>(m_pending.data());
-            int n = swr_convert(m_swr, &out, room, const_cast<const uint8_t**>(m_frame->extended_data),
+            int n = ff().swr_convert(m_swr, &out, room, const_cast<const uint8_t**>(m_frame->extended_data),
                                 m_frame->nb_samples);
-            av_frame_unref(m_frame);
+            ff().av_frame_unref(m_frame);
             if (n < 0) continue;
             m_pending.resize(static_cast<size_t>(n) * m_channels);
             m_pendingPos = 0;
@@ -104,21 +110,21 @@ bool DKMusicDecoder::fetch() {
             m_decoderDone = true;
             break;
         }
-        rc = av_read_frame(m_format, m_packet);
+        rc = ff().av_read_frame(m_format, m_packet);
         if (rc < 0) {
             m_inputDone = true;
-            avcodec_send_packet(m_codec, nullptr);
+            ff().avcodec_send_packet(m_codec, nullptr);
             continue;
         }
-        if (m_packet->stream_index == m_stream) avcodec_send_packet(m_codec, m_packet);
-        av_packet_unref(m_packet);
+        if (m_packet->stream_index == m_stream) ff().avcodec_send_packet(m_codec, m_packet);
+        ff().av_packet_unref(m_packet);
     }
     // Whatever the resampler still holds.
-    int room = swr_get_out_samples(m_swr, 0);
+    int room = ff().swr_get_out_samples(m_swr, 0);
     if (room <= 0) return false;
     m_pending.resize(static_cast<size_t>(room) * m_channels);
     uint8_t* out = reinterpret_cast<uint8_t*>(m_pending.data());
-    int n = swr_convert(m_swr, &out, room, nullptr, 0);
+    int n = ff().swr_convert(m_swr, &out, room, nullptr, 0);
     if (n <= 0) return false;
     m_pending.resize(static_cast<size_t>(n) * m_channels);
     m_pendingPos = 0;

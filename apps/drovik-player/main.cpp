@@ -12,6 +12,7 @@
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/FrameMemory.h"
+#include "platform/gl/GLContext.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
         std::fputs(host::hostUsage(), stdout);
         return 0;
     }
+    // The GL driver loads while the launch's own work (home, analytics stores, the engine script)
+    // runs; the game view's context is made after it.
+    if (options.headless) gl::GLContext::openDisplayAhead();
     if (!options.deviceFacts.empty()) foundation::setDeviceFactsFile(options.deviceFacts);
     web::useWebEngine(options.web);
     host::HeadlessHost driver(options);

@@ -47,9 +47,13 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(HERE, "..", "common"))
+from xvfb import Xvfb  # noqa: E402
 WORKLOADS = ["static", "moving", "rotated", "particles"]
 COUNTS = [1000, 5000, 20000]
 # What the hosts set with mallopt (platform/gl keepFrameMemoryMapped), as glibc tunables.
@@ -77,11 +81,13 @@ def write_png(path):
 
 
 def read_results(path):
+    """(median, p95, cpu, loop, main) per scene; main (the main thread's CPU) is -1 when not told."""
     out = {}
     with open(path) as f:
         for line in f:
-            w, n, median, p95, cpu, loop = line.split()
-            out[(w, int(n))] = (float(median), float(p95), float(cpu), float(loop))
+            w, n, *figures = line.split()
+            figures = [float(x) for x in figures] + [-1.0] * (5 - len(figures))
+            out[(w, int(n))] = tuple(figures[:5])
     return out
 
 
@@ -97,34 +103,99 @@ def make_bundle(tmp):
     return bundle
 
 
-def run(kind, args, env, tmp, size, workload, n):
-    """One scene in a fresh process; returns (median, p95, cpu, loop)."""
+GL_DRIVER = ("libLLVM", "swrast_dri", "libgallium", "libz3", "libglapi", "libGLdispatch", "libEGL", "libGLES",
+             "libGLX", "libdrm", "libelf", "libsensors")
+
+
+def resident(pid):
+    """{part: KiB} of a process's resident memory from /proc/PID/smaps: the GL driver's libraries,
+    the program's own file, other libraries, and the heap with anonymous mappings (malloc's arenas,
+    LuaJIT's, Mesa's and the threads' stacks)."""
+    parts = {"GL driver libraries": 0, "program file": 0, "other libraries": 0, "heap and anonymous": 0}
+    exe = os.path.realpath("/proc/%d/exe" % pid)
+    name = None
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if fields and "-" in fields[0] and not fields[0].endswith(":"):
+                name = fields[5] if len(fields) > 5 else ""
+            elif fields and fields[0] == "Rss:":
+                kb = int(fields[1])
+                if name == exe:
+                    parts["program file"] += kb
+                elif name.startswith("/") and any(lib in name for lib in GL_DRIVER):
+                    parts["GL driver libraries"] += kb
+                elif name.startswith("/"):
+                    parts["other libraries"] += kb
+                else:
+                    parts["heap and anonymous"] += kb
+    return parts
+
+
+def sample_peak(pid, into, done):
+    """Keeps in `into` the breakdown of the largest resident total seen until `done` is set."""
+    best = 0
+    while not done.wait(0.05):
+        try:
+            parts = resident(pid)
+        except (OSError, ValueError, IndexError):
+            continue
+        if sum(parts.values()) > best:
+            best = sum(parts.values())
+            into.clear()
+            into.update(parts)
+
+
+def run(kind, args, env, tmp, size, workload, n, memory=None, breakdown=None):
+    """One scene in a fresh process; returns (median, p95, cpu, loop, main). With `memory`, a list,
+    the process's peak resident size in MiB is appended to it; with `breakdown`, a dict, the parts
+    of its largest resident size sampled (resident())."""
     out = os.path.join(tmp, "result.txt")
     if os.path.exists(out):
         os.remove(out)
     env = dict(env, LF_OUT=out, LF_SIZE="1" if size == 1 else "320", LF_WORKLOADS=workload, LF_COUNTS=str(n))
     frames = int(env["LF_FRAMES"]) + int(env["LF_WARMUP"]) + 3
     if kind == "engine":
-        side = "1x1" if size == 1 else "320x240"
+        side = {1: "1x1", 320: "320x240", 480: "480x320"}[size]
         cmd = [args.cli, "--size", side, "--frames", str(frames), "--dt", str(1 / 60),
                "--screenshot", os.path.join(tmp, "engine.png"), os.path.join(HERE, "frame.lua")]
         if not args.unpaced:
             env["LD_PRELOAD"] = args.pace
-    elif kind == "player":
-        cmd = [args.player, "--headless", "--device", "phone", "--frames", str(frames),
-               "--home", os.path.join(tmp, "home"), make_bundle(tmp)]
+    elif kind in ("player", "player-window"):
+        cmd = [args.player, "--device", "phone", "--frames", str(frames), "--drain-seconds", "0",
+               "--home", os.path.join(tmp, "home-" + kind), make_bundle(tmp)]
+        if kind == "player":
+            cmd.insert(1, "--headless")
+        else:
+            env["DISPLAY"] = args.display
     elif kind in ("love", "love+thr"):
         if kind == "love+thr":
             env["GLIBC_TUNABLES"] = THRESHOLDS
-        cmd = ["timeout", "1800", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", "love",
-               os.path.join(HERE, "love")]
+        if args.display:
+            env["DISPLAY"] = args.display
+            cmd = ["love", os.path.join(HERE, "love")]
+        else:
+            cmd = ["timeout", "1800", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", "love",
+                   os.path.join(HERE, "love")]
     else:
         env["GLIBC_TUNABLES"] = THRESHOLDS
         cmd = [args.floor]
-    proc = subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    if proc.returncode != 0 or not os.path.exists(out):
-        sys.exit("bench_lua_frame: %s %s %d failed (%d): %s" % (kind, workload, n, proc.returncode,
-                                                               proc.stderr[-2000:]))
+    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    done = threading.Event()
+    sampler = None
+    if breakdown is not None:
+        sampler = threading.Thread(target=sample_peak, args=(proc.pid, breakdown, done))
+        sampler.start()
+    err = proc.stderr.read()
+    done.set()
+    if sampler:
+        sampler.join()
+    _, status, usage = os.wait4(proc.pid, 0)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0 or not os.path.exists(out):
+        sys.exit("bench_lua_frame: %s %s %d failed (%d): %s" % (kind, workload, n, code, err[-2000:]))
+    if memory is not None:
+        memory.append(usage.ru_maxrss / 1024)
     return read_results(out)[(workload, n)]
 
 
@@ -151,7 +222,14 @@ def main():
     p.add_argument("--workloads", default=",".join(WORKLOADS))
     p.add_argument("--counts")
     p.add_argument("--cpu-counts")
+    p.add_argument("--report", action="store_true")
+    p.add_argument("--startup", help="the start-up benchmark's wrapper, run by --report")
+    p.add_argument("--no-startup", action="store_true", help="--report without the start-up runs")
     args = p.parse_args()
+    args.display = None
+    if args.report:
+        report(args)
+        return
     full = args.full and not args.quick
     rounds = args.rounds or (5 if full else 1)
     frames = args.frames or (40 if full else 10)
@@ -164,6 +242,18 @@ def main():
     cpu_kinds = ["engine", "love", "love+thr"]
 
     tmp = tempfile.mkdtemp(prefix="bench_lua_frame_")
+    xvfb = Xvfb()
+    args.display = xvfb.display
+    try:
+        frames_run(args, rounds, frames, threads, workloads, counts, cpu_counts, cpu_workloads, frame_kinds, cpu_kinds,
+                   tmp)
+    finally:
+        xvfb.close()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def frames_run(args, rounds, frames, threads, workloads, counts, cpu_counts, cpu_workloads, frame_kinds, cpu_kinds,
+               tmp):
     image = os.path.join(tmp, "dot.png")
     write_png(image)
     base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="5")
@@ -238,6 +328,94 @@ def main():
                     print("  the two port writes in a real frame at %d (moving - still, per round): %s ns per sprite"
                           % (n, " ".join("%.0f" % d for d in diff)))
         sys.stdout.flush()
+
+def median_or_dash(values, fmt="%6.2f"):
+    values = [v for v in values if v is not None and v >= 0]
+    return fmt % statistics.median(values) if values else "-".rjust(len(fmt % 0))
+
+
+def report(args):
+    """The player's standing in one run: the player in a window and headless beside dk-engine-cli
+    (process and main-thread CPU per frame, moving and still, 1,000 / 5,000 / 20,000 sprites), CPU
+    per sprite against LÖVE at 1x1, peak memory of the three on 1,000 moving sprites, and start-up."""
+    rounds = args.rounds or 3
+    frames = args.frames or 60
+    counts = csv(args.counts, int) if args.counts else COUNTS
+    cpu_counts = csv(args.cpu_counts, int) if args.cpu_counts else [5000, 20000]
+    threads = csv(args.threads) if args.threads else ["1", "4"]
+    tmp = tempfile.mkdtemp(prefix="bench_lua_frame_")
+    xvfb = Xvfb()
+    args.display = xvfb.display
+    try:
+        image = os.path.join(tmp, "dot.png")
+        write_png(image)
+        base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="10")
+        base.pop("GLIBC_TUNABLES", None)
+        base.pop("LP_NUM_THREADS", None)
+        print("report: %d round(s), %d frames per scene after 10, each scene in a process of its own, rounds"
+              " interleaved; LP_NUM_THREADS as Mesa chooses unless said" % (rounds, frames))
+        sys.stdout.flush()
+
+        kinds = ["engine", "player", "player-window"]
+        res, memory = {}, {k: [] for k in kinds + ["love"]}
+        for _ in range(rounds):
+            for n in counts:
+                for w in ("moving", "still"):
+                    for k in kinds:
+                        mem = memory[k] if (n, w) == (1000, "moving") else None
+                        res.setdefault((k, w, n), []).append(run(k, args, base, tmp, 480, w, n, mem))
+            run("love", args, base, tmp, 320, "moving", 1000, memory["love"])
+        print("\nCPU ms per frame at 480x320 (the player: --device phone; dk-engine-cli: --size 480x320), medians"
+              " over rounds of each run's median;\nratios to the CLI taken per round, min / median / max")
+        print("%-7s %6s | %-13s | %-13s | %-13s | %-17s | %-17s" %
+              ("scene", "n", "CLI proc/main", "headless", "window", "window/CLI proc", "headless/CLI main"))
+        for n in counts:
+            for w in ("moving", "still"):
+                e, h, win = res[("engine", w, n)], res[("player", w, n)], res[("player-window", w, n)]
+
+                def pm(r):
+                    return "%s / %s" % (median_or_dash([x[2] for x in r], "%5.2f"), median_or_dash([x[4] for x in r], "%5.2f"))
+                window_ratio = [a[2] / b[2] for a, b in zip(win, e)]
+                main_ratio = [a[4] / b[4] for a, b in zip(h, e) if a[4] > 0 and b[4] > 0]
+                print("%-7s %6d | %-13s | %-13s | %-13s | %-17s | %-17s" %
+                      (w, n, pm(e), pm(h), pm(win), spread(window_ratio), spread(main_ratio) if main_ratio else "-"))
+        print("targets: window/CLI process CPU <= 1.25 (moving); headless/CLI main-thread CPU <= 1.10 (moving and"
+              " still)")
+        print("\npeak resident memory, 1,000 moving sprites (MiB, median [min-max] over rounds): " + ", ".join(
+            "%s %s [%s-%s]" % (k, median_or_dash(memory[k], "%.0f"), "%.0f" % min(memory[k]), "%.0f" % max(memory[k]))
+            for k in ("player", "player-window", "engine", "love")))
+        print("target: the player at most LÖVE's + 20 MiB")
+        print("where it is (MiB, resident at the largest total sampled every 50 ms, one more run each):")
+        for k in ("player", "engine", "love"):
+            parts = {}
+            run(k, args, base, tmp, 480 if k != "love" else 320, "moving", 1000, breakdown=parts)
+            print("  %-8s %s" % (k, ", ".join("%s %.1f" % (part, kb / 1024) for part, kb in parts.items())))
+        sys.stdout.flush()
+
+        for t in threads:
+            env = dict(base, LP_NUM_THREADS=t)
+            cpu = {}
+            for _ in range(rounds):
+                for n in cpu_counts:
+                    for k, w in (("engine", "moving"), ("engine", "still"), ("love", "moving")):
+                        cpu.setdefault((k, w, n), []).append(run(k, args, env, tmp, 1, w, n))
+            print("\nLP_NUM_THREADS=%s, 1x1: process CPU ns per sprite per frame (median over rounds); engine/LOVE"
+                  " per round, min med max; the two port writes (moving - still) per round" % t)
+            for n in cpu_counts:
+                e = [x[2] * 1e6 / n for x in cpu[("engine", "moving", n)]]
+                st = [x[2] * 1e6 / n for x in cpu[("engine", "still", n)]]
+                lv = [x[2] * 1e6 / n for x in cpu[("love", "moving", n)]]
+                print("  moving %6d: engine %4.0f, LOVE %4.0f, ratio %s; writes %s ns" %
+                      (n, statistics.median(e), statistics.median(lv), spread([a / b for a, b in zip(e, lv)]),
+                       " ".join("%.0f" % (a - b) for a, b in zip(e, st))))
+            sys.stdout.flush()
+    finally:
+        xvfb.close()
+        shutil.rmtree(tmp, ignore_errors=True)
+    if args.startup and not args.no_startup:
+        print("\nstart-up (bench_startup --runs 10 --no-breakdown):")
+        sys.stdout.flush()
+        subprocess.run([args.startup, "--runs", "10", "--no-breakdown"], check=False)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <mutex>
 #include <vector>
 
@@ -103,6 +104,10 @@ GLContextProvider& provider() {
 }
 
 }  // namespace
+
+void GLContext::openDisplayAhead() {
+    static const std::future<void> ahead = std::async(std::launch::async, [] { sharedDisplay(nullptr); });
+}
 
 std::unique_ptr<GLContext> GLContext::create(std::string* error) {
     Group& g = group();

@@ -31,6 +31,10 @@ class GLContext {
 public:
     // nullptr, with `error` set, when the provider cannot give one.
     static std::unique_ptr<GLContext> create(std::string* error = nullptr);
+    // Starts opening the headless display (loading the GL driver, tens of milliseconds) on a
+    // helper thread, so a program with other work to do first finds it open; a use meanwhile waits
+    // for it. Once per process; the process's exit waits for it too.
+    static void openDisplayAhead();
     // Clears the thread's current context first when it is this one.
     ~GLContext();
     GLContext(const GLContext&) = delete;

@@ -128,10 +128,10 @@ void GLLayer::releaseStorage() {
 }
 
 void GLLayer::present() {
-    // The previous frame is finished before this one is queued, as a swap would have it: with a
-    // flush alone nothing waited on a frame nobody composited (headless), so llvmpipe queued scene
-    // after scene, each taking fresh memory for its bins and vertices (8 MB and 2,000 page faults
-    // a frame at 20,000 sprites), and the heap grew by the queue's depth.
+    // One frame in flight, as a swap chain keeps it: the previous frame is finished before this one
+    // is queued. With a flush alone nothing waited on a frame nobody composited (headless), so
+    // llvmpipe queued scene after scene, each taking fresh memory for its bins and vertices (about
+    // 2,000 page faults a frame at 20,000 sprites, and 15 to 35 MB more at the peak).
     waitForContent();
     dropFence();
     if (fenceCalls().create)

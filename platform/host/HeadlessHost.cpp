@@ -36,6 +36,9 @@ namespace {
 
 HeadlessHost* g_current = nullptr;
 
+// One line when the first game frame has been presented: what start-up measurements time.
+foundation::TraceCategory kLaunch("launch");
+
 // The first orientation the Info.plist lists, as the device holds it; portrait without one.
 int firstListedOrientation(const foundation::Bundle& bundle) {
     const foundation::Value* list = bundle.infoValue(ui::kSupportedInterfaceOrientationsKey);
@@ -223,7 +226,7 @@ void HeadlessHost::quit() {
 }
 
 void HeadlessHost::gameFrameDidEnd() {
-    ++m_frames;
+    if (++m_frames == 1) foundation::trace(kLaunch, "firstFrame");
     // After the frame has returned, not inside it.
     if (m_options.frames && m_frames == *m_options.frames)
         foundation::RunLoop::main().perform([this] { quit(); });

@@ -30,8 +30,8 @@ const char* hostUsage() {
            "  --drain-seconds S      at exit, wait up to S real seconds for the analytics clients (2)\n"
            "  --trace CATS           trace categories, a comma list or \"all\" (else $DROVIK_TRACE):\n"
            "                         alert analytics audio banner bridge engine frame gamenet gkbanner gl\n"
-           "                         iap input lifecycle media movie net notify open pause plugin promo\n"
-           "                         sheet social startup store svc text ui web window\n"
+           "                         iap input launch lifecycle media movie net notify open pause plugin\n"
+           "                         promo sheet social startup store svc text ui web window\n"
            "  --trace-file FILE      where trace lines go (\"-\": standard output; else $DROVIK_TRACE_FILE,\n"
            "                         else standard error)\n"
            "  --zoom Z               the window's pixels per device pixel (1; halved until it fits)\n"
@@ -48,7 +48,7 @@ const char* hostUsage() {
 const std::vector<std::string_view>& hostTraceCategories() {
     static const std::vector<std::string_view> categories = {
         "alert",  "analytics", "audio", "banner", "bridge", "engine", "frame", "gamenet", "gkbanner", "gl",
-        "iap",    "input",     "lifecycle", "media", "movie", "net", "notify", "open", "pause", "plugin",
+        "iap",    "input",     "launch", "lifecycle", "media", "movie", "net", "notify", "open", "pause", "plugin",
         "promo",  "sheet",     "social", "startup", "store", "svc", "text", "ui", "web", "window"};
     return categories;
 }

@@ -1,21 +1,23 @@
 #include "platform/media/MovieDecoder.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/log.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <chrono>
 
+#include "platform/av/FFmpeg.h"
+#include "platform/foundation/Log.h"
+
 namespace plat::media {
 
 namespace {
+
+// Only once run() has loaded the libraries.
+const plat::av::FFmpeg& ff() {
+    return *plat::av::ffmpeg();
+}
 
 // Frames decoded ahead: enough to ride over a slow packet, little enough for a long clip.
 constexpr size_t kFramesAhead = 8;
@@ -27,19 +29,19 @@ struct Stream {
     AVCodecContext* codec = nullptr;
     double timeBase = 0;
     double frameDuration = 0;  // from the stream's rate, for frames that tell none
-    ~Stream() { avcodec_free_context(&codec); }
+    ~Stream() { ff().avcodec_free_context(&codec); }
 };
 
 bool openStream(AVFormatContext* format, AVMediaType type, Stream& stream) {
     const AVCodec* codec = nullptr;
-    stream.index = av_find_best_stream(format, type, -1, -1, &codec, 0);
+    stream.index = ff().av_find_best_stream(format, type, -1, -1, &codec, 0);
     if (stream.index < 0 || !codec) return false;
-    stream.codec = avcodec_alloc_context3(codec);
+    stream.codec = ff().avcodec_alloc_context3(codec);
     const AVStream* s = format->streams[stream.index];
     stream.timeBase = av_q2d(s->time_base);
     if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0) stream.frameDuration = 1 / av_q2d(s->avg_frame_rate);
-    if (!stream.codec || avcodec_parameters_to_context(stream.codec, s->codecpar) < 0 ||
-        avcodec_open2(stream.codec, codec, nullptr) < 0) {
+    if (!stream.codec || ff().avcodec_parameters_to_context(stream.codec, s->codecpar) < 0 ||
+        ff().avcodec_open2(stream.codec, codec, nullptr) < 0) {
         stream.index = -1;
         return false;
     }
@@ -80,28 +82,28 @@ struct MovieDecoder::Source {
     SwsContext* sws = nullptr;
     SwrContext* swr = nullptr;
     int audioChannels = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = ff().av_frame_alloc();
+    AVPacket* packet = ff().av_packet_alloc();
     double end = 0;  // of the last frame or sample decoded
 
     ~Source() {
-        av_packet_free(&packet);
-        av_frame_free(&frame);
-        sws_freeContext(sws);
-        swr_free(&swr);
-        avformat_close_input(&format);
+        ff().av_packet_free(&packet);
+        ff().av_frame_free(&frame);
+        ff().sws_freeContext(sws);
+        ff().swr_free(&swr);
+        ff().avformat_close_input(&format);
     }
 
     // Opens `url` and its streams; false when it has neither picture nor sound.
     bool open(const std::string& url, const AVIOInterruptCB& interrupt) {
         AVDictionary* options = nullptr;
-        av_dict_set(&options, "rw_timeout", "10000000", 0);  // microseconds
-        format = avformat_alloc_context();
+        ff().av_dict_set(&options, "rw_timeout", "10000000", 0);  // microseconds
+        format = ff().avformat_alloc_context();
         if (!format) return false;
         format->interrupt_callback = interrupt;
-        const bool ok = avformat_open_input(&format, url.c_str(), nullptr, &options) >= 0 &&
-                        avformat_find_stream_info(format, nullptr) >= 0;
-        av_dict_free(&options);
+        const bool ok = ff().avformat_open_input(&format, url.c_str(), nullptr, &options) >= 0 &&
+                        ff().avformat_find_stream_info(format, nullptr) >= 0;
+        ff().av_dict_free(&options);
         if (!ok) return false;
         openStream(format, AVMEDIA_TYPE_VIDEO, video);
         openStream(format, AVMEDIA_TYPE_AUDIO, audio);
@@ -119,15 +121,15 @@ struct MovieDecoder::Source {
         const double frameDuration =
             frame->pkt_duration > 0 ? frame->pkt_duration * video.timeBase : video.frameDuration;
         end = std::max(end, out.pts + frameDuration);
-        sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+        sws = ff().sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                    frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (sws) {
             out.rgba.resize(size_t(frame->width) * frame->height * 4);
             uint8_t* dst[4] = {out.rgba.data(), nullptr, nullptr, nullptr};
             int stride[4] = {frame->width * 4, 0, 0, 0};
-            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
+            ff().sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
         }
-        av_frame_unref(frame);
+        ff().av_frame_unref(frame);
         return out;
     }
 
@@ -136,31 +138,31 @@ struct MovieDecoder::Source {
         if (!swr) {
             audioChannels = frame->ch_layout.nb_channels >= 2 ? 2 : 1;
             AVChannelLayout out{};
-            av_channel_layout_default(&out, audioChannels);
-            swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, frame->sample_rate, &frame->ch_layout,
+            ff().av_channel_layout_default(&out, audioChannels);
+            ff().swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, frame->sample_rate, &frame->ch_layout,
                                 AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-            if (swr && swr_init(swr) < 0) swr_free(&swr);
+            if (swr && ff().swr_init(swr) < 0) ff().swr_free(&swr);
         }
         AudioChunk chunk;
         chunk.pts = ptsOf(frame, audio);
         chunk.channels = audioChannels;
         chunk.sampleRate = frame->sample_rate;
         if (swr && frame->sample_rate > 0) {
-            const int room = swr_get_out_samples(swr, frame->nb_samples);
+            const int room = ff().swr_get_out_samples(swr, frame->nb_samples);
             chunk.samples.resize(size_t(std::max(room, 0)) * audioChannels);
             uint8_t* dst = reinterpret_cast<uint8_t*>(chunk.samples.data());
-            const int n = swr_convert(swr, &dst, room, const_cast<const uint8_t**>(frame->extended_data),
+            const int n = ff().swr_convert(swr, &dst, room, const_cast<const uint8_t**>(frame->extended_data),
                                       frame->nb_samples);
             chunk.samples.resize(size_t(std::max(n, 0)) * audioChannels);
             end = std::max(end, chunk.pts + double(std::max(n, 0)) / frame->sample_rate);
         }
-        av_frame_unref(frame);
+        ff().av_frame_unref(frame);
         return chunk;
     }
 };
 
 bool MovieDecoder::takeVideo(Source& source) {
-    while (avcodec_receive_frame(source.video.codec, source.frame) == 0) {
+    while (ff().avcodec_receive_frame(source.video.codec, source.frame) == 0) {
         VideoFrame out = source.convertVideo();
         if (!waitForRoom()) return false;
         std::lock_guard<std::mutex> hold(m_lock);
@@ -171,7 +173,7 @@ bool MovieDecoder::takeVideo(Source& source) {
 }
 
 bool MovieDecoder::takeAudio(Source& source) {
-    while (avcodec_receive_frame(source.audio.codec, source.frame) == 0) {
+    while (ff().avcodec_receive_frame(source.audio.codec, source.frame) == 0) {
         AudioChunk chunk = source.convertAudio();
         std::lock_guard<std::mutex> hold(m_lock);
         if (m_cancel) return false;
@@ -181,8 +183,17 @@ bool MovieDecoder::takeAudio(Source& source) {
 }
 
 void MovieDecoder::run() {
+    std::string error;
+    if (!av::ffmpeg(&error)) {
+        foundation::log("movie: FFmpeg could not be loaded (%s)", error.c_str());
+        m_opened(false, 0);
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_done = true;
+        m_changed.notify_all();
+        return;
+    }
     static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(quiet, [] { ff().av_log_set_level(AV_LOG_QUIET); });
 
     // The cancel flag also stops a network open that hangs.
     const AVIOInterruptCB interrupt{[](void* self) -> int {
@@ -196,18 +207,18 @@ void MovieDecoder::run() {
     m_opened(ok, ok ? source.duration() : 0);
 
     bool going = ok && source.frame && source.packet;
-    while (going && av_read_frame(source.format, source.packet) >= 0) {
+    while (going && ff().av_read_frame(source.format, source.packet) >= 0) {
         const int stream = source.packet->stream_index;
-        if (stream == source.video.index && avcodec_send_packet(source.video.codec, source.packet) >= 0)
+        if (stream == source.video.index && ff().avcodec_send_packet(source.video.codec, source.packet) >= 0)
             going = takeVideo(source);
-        else if (stream == source.audio.index && avcodec_send_packet(source.audio.codec, source.packet) >= 0)
+        else if (stream == source.audio.index && ff().avcodec_send_packet(source.audio.codec, source.packet) >= 0)
             going = takeAudio(source);
-        av_packet_unref(source.packet);
+        ff().av_packet_unref(source.packet);
     }
     if (going) {
         // What the decoders still hold.
-        if (source.video.codec && avcodec_send_packet(source.video.codec, nullptr) >= 0) going = takeVideo(source);
-        if (going && source.audio.codec && avcodec_send_packet(source.audio.codec, nullptr) >= 0) takeAudio(source);
+        if (source.video.codec && ff().avcodec_send_packet(source.video.codec, nullptr) >= 0) going = takeVideo(source);
+        if (going && source.audio.codec && ff().avcodec_send_packet(source.audio.codec, nullptr) >= 0) takeAudio(source);
     }
     std::lock_guard<std::mutex> hold(m_lock);
     m_done = true;

@@ -1,5 +1,7 @@
 #include "platform/web/PageEngine.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -8,12 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
 #include "platform/web/FakeWebEngine.h"
-#include "platform/web/WPEWebEngine.h"
 
 namespace plat::web {
 
@@ -153,9 +155,37 @@ void PageEngine::stopLoading() {
     stopEngine();
 }
 
+namespace {
+
+using MakeWPEWebEngine = ui::WebEngine* (*)(ui::WebEngineHost&);
+
+// WPE WebKit and the hundred libraries under it are loaded when a program first asks for the page
+// engine, not at every start: mapping and relocating them was most of the player's way to main.
+// The module resolves our own symbols against the program, which exports them. Never unloaded.
+MakeWPEWebEngine loadWPEModule() {
+    static MakeWPEWebEngine make = [] () -> MakeWPEWebEngine {
+        std::string errors;
+        for (const char* path : {DK_WPE_MODULE_PATH, DK_WPE_MODULE_NAME}) {
+            if (void* module = ::dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+                if (void* entry = ::dlsym(module, "dkMakeWPEWebEngine"))
+                    return reinterpret_cast<MakeWPEWebEngine>(entry);
+            }
+            const char* why = ::dlerror();
+            errors += std::string(errors.empty() ? "" : "; ") + (why ? why : path);
+        }
+        foundation::log("web: the WPE page engine could not be loaded: %s", errors.c_str());
+        return nullptr;
+    }();
+    return make;
+}
+
+}  // namespace
+
 bool useWebEngine(const std::string& name) {
     if (name == "wpe") {
-        ui::setWebEngineMaker([](ui::WebEngineHost& host) { return std::make_unique<WPEWebEngine>(host); });
+        const MakeWPEWebEngine make = loadWPEModule();
+        if (!make) return false;
+        ui::setWebEngineMaker([make](ui::WebEngineHost& host) { return std::unique_ptr<ui::WebEngine>(make(host)); });
     } else if (name == "fake") {
         ui::setWebEngineMaker([](ui::WebEngineHost& host) { return std::make_unique<FakeWebEngine>(host); });
     } else if (name == "none") {

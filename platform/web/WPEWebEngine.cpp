@@ -476,3 +476,9 @@ void WPEWebEngine::pointer(ui::Point location, ui::TouchPhase phase) {
 }
 
 }  // namespace plat::web
+
+// The module's one entry point, looked up by name when the page engine is chosen.
+extern "C" __attribute__((visibility("default"))) plat::ui::WebEngine* dkMakeWPEWebEngine(
+    plat::ui::WebEngineHost& host) {
+    return new plat::web::WPEWebEngine(host);
+}

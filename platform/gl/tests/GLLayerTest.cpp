@@ -248,3 +248,32 @@ TEST(GLLayer, APresentFinishesThePreviousFrameFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// The display opened ahead on a helper thread (asked for twice) serves contexts made and used on
+// this one; frames presented back to back, each waiting for the one before, show the last.
+TEST(GLLayer, FramesPresentedBackToBackOnADisplayOpenedAhead) {
+    GLContext::openDisplayAhead();
+    GLContext::openDisplayAhead();
+    auto context = makeContext();
+    ASSERT_TRUE(context);
+    GLLayer layer;
+    layer.setBounds(4, 4);
+    Drawable drawable(layer);
+    ASSERT_TRUE(drawable.complete());
+    for (int frame = 0; frame < 3; ++frame) {
+        drawRedWithGreenTop(layer.width(), layer.height());
+        layer.present();
+    }
+    glClearColor(0, 0, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    layer.present();
+    EXPECT_EQ(layer.contentSerial(), 4u);
+    const std::vector<std::uint8_t> pixels = layer.readPixels();
+    ASSERT_EQ(pixels.size(), 4u * 4u * 4u);
+    EXPECT_EQ(pixelAt(pixels, 4, 0, 0), (Rgba{0, 0, 255, 255}));
+    EXPECT_EQ(pixelAt(pixels, 4, 3, 3), (Rgba{0, 0, 255, 255}));
+}
+
+}  // namespace
