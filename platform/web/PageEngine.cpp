@@ -183,9 +183,11 @@ MakeWPEWebEngine loadWPEModule() {
 
 bool useWebEngine(const std::string& name) {
     if (name == "wpe") {
-        const MakeWPEWebEngine make = loadWPEModule();
-        if (!make) return false;
-        ui::setWebEngineMaker([make](ui::WebEngineHost& host) { return std::unique_ptr<ui::WebEngine>(make(host)); });
+        // Loaded at the first web view: the default engine costs nothing to a run that shows no page.
+        ui::setWebEngineMaker([](ui::WebEngineHost& host) {
+            const MakeWPEWebEngine make = loadWPEModule();
+            return std::unique_ptr<ui::WebEngine>(make ? make(host) : nullptr);
+        });
     } else if (name == "fake") {
         ui::setWebEngineMaker([](ui::WebEngineHost& host) { return std::make_unique<FakeWebEngine>(host); });
     } else if (name == "none") {

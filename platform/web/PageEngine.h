@@ -39,7 +39,7 @@ private:
 };
 
 // Installs the engine web views use from now on: "wpe", "fake" or "none". False for any other
-// name.
+// name. WPE is loaded at the first web view made; a web view shows its address when it cannot be.
 bool useWebEngine(const std::string& name);
 
 }  // namespace plat::web
