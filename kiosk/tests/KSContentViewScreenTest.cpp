@@ -19,6 +19,7 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -29,17 +30,6 @@ using plat::ui::Point;
 using plat::ui::TouchPhase;
 
 constexpr double kCap = 60;  // seconds for what is awaited, on a machine under load
-
-// A 20-point button in each corner; every click is recorded with the element and the page's own
-// coordinates by a function the document's listener calls.
-const char* const kCorners =
-    "<html><head><style>body{margin:0} b{position:fixed;width:20px;height:20px;background:#00f}</style>"
-    "</head><body><b id=tl style='left:0;top:0'></b><b id=tr style='right:0;top:0'></b>"
-    "<b id=bl style='left:0;bottom:0'></b><b id=br style='right:0;bottom:0'></b><script>"
-    "var got = [];"
-    "function record(e) { got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); }"
-    "document.addEventListener('click', function (e) { record(e); });"
-    "</script></body></html>";
 
 // White, with a red box over the top left quarter that turns green on a timer after the load; once
 // a frame with the green box has gone out, the page says so by asking for an address the view
@@ -113,7 +103,7 @@ protected:
 
     dktest::TempDir dir;
     dktest::RecordingServer server{dir.path(),
-                                   R"({"paths": {"/corners.html": )" + answer(kCorners) + R"(, "/turning.html": )" +
+                                   R"({"paths": {"/corners.html": )" + answer(dktest::cornerButtonsPage()) + R"(, "/turning.html": )" +
                                        answer(kTurning) + R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
@@ -168,9 +158,7 @@ TEST_F(KSContentViewScreenTest, EachCornerOfAUnitIsPressedAtEitherScaleAndInEith
             ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, id, screen(p)}}));
         }
         ASSERT_TRUE(dktest::turnUntil([&] { return js("String(got.length)") == "5"; }, kCap)) << js("got.join('|')");
-        auto at = [](const char* id, double x, double y) {
-            return std::string(id) + " " + std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y));
-        };
+        const auto at = dktest::clickRecord;
         EXPECT_EQ(js("got.join('|')"), at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" +
                                            at("br", w - 10, h - 10) + "|" + at("page", w / 2, h / 2));
         view->dismiss(false);

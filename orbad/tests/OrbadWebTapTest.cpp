@@ -18,6 +18,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Orientation.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -28,23 +29,17 @@ using plat::ui::TouchPhase;
 
 constexpr double kCap = 60;  // seconds for what is awaited, on a machine under load
 
-// Buttons of 20 points in the corners and one in the middle whose listener calls a function; on a
-// rich-media page (the stub beside it marks it) that function calls the bridge.
-const char* const kPage =
-    "<html><head><script src='mraid.js'></script>"
-    "<style>body{margin:0} b{position:fixed;width:20px;height:20px;background:#00f}</style></head>"
-    "<body><b id=tl style='left:0;top:0'></b><b id=tr style='right:0;top:0'></b>"
-    "<b id=bl style='left:0;bottom:0'></b><b id=br style='right:0;bottom:0'></b>"
+// The corner buttons, and one in the middle whose listener calls a function; on a rich-media page
+// (the stub beside it marks it) that function calls the bridge.
+const std::string kPage = dktest::cornerButtonsPage(
+    "<script src='mraid.js'></script>",
     "<b id=mid style='left:calc(50% - 10px);top:calc(50% - 10px)'></b><script>"
-    "var got = [];"
     "function tapped() { got.push('called'); if (window.isOrbad) location.href = 'madview://tappedElement'; }"
-    "document.getElementById('mid').addEventListener('click', function () { tapped(); });"
-    "document.addEventListener('click', function (e) { got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); });"
-    "</script></body></html>";
+    "document.getElementById('mid').addEventListener('click', function () { tapped(); });</script>");
 
 std::string adJSON() {
     std::string html;
-    for (char c : std::string(kPage)) html += c == '"' ? std::string("\\\"") : std::string(1, c);
+    for (char c : kPage) html += c == '"' ? std::string("\\\"") : std::string(1, c);
     return R"({"type":"html","props":{"html":")" + html + "\"}}";
 }
 
@@ -150,9 +145,7 @@ TEST_F(OrbadWebTapTest, EachCornerAndTheCallingButtonArePressedInEveryViewScaleA
         for (const Point& p : targets) tap({origin.x + p.x, origin.y + p.y});
         ASSERT_TRUE(dktest::turnUntil([&] { return web->stringByEvaluatingJavaScript("String(got.length)") == "6"; }, kCap))
             << web->stringByEvaluatingJavaScript("got.join('|')");
-        auto at = [](const char* id, double x, double y) {
-            return std::string(id) + " " + std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y));
-        };
+        const auto at = dktest::clickRecord;
         EXPECT_EQ(web->stringByEvaluatingJavaScript("got.join('|')"),
                   at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" +
                       at("br", w - 10, h - 10) + "|called|" + at("mid", w / 2, h / 2));

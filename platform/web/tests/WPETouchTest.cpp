@@ -16,6 +16,7 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -56,17 +57,6 @@ Point finger(Hosting hosting, Point p) {
     default: return {kCentre.x + dx, kCentre.y + dy};
     }
 }
-
-// A 20-point button in each corner; every click the document hears is recorded by a function its
-// listener calls, with the element clicked and the page's own coordinates.
-const char* const kCornersPage =
-    "<html><head><style>body{margin:0} b{position:fixed;width:20px;height:20px;background:#00f}</style>"
-    "</head><body><b id=tl style='left:0;top:0'></b><b id=tr style='right:0;top:0'></b>"
-    "<b id=bl style='left:0;bottom:0'></b><b id=br style='right:0;bottom:0'></b><script>"
-    "var got = [];"
-    "function record(e) { got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); }"
-    "document.addEventListener('click', function (e) { record(e); });"
-    "</script></body></html>";
 
 class WPETouchTest : public ::testing::Test {
 protected:
@@ -135,12 +125,13 @@ TEST_F(WPETouchTest, EachCornerButtonIsPressedAtEveryScaleOrientationAndTurn) {
         ASSERT_TRUE(plat::sys::Device::current().setPreset(c.preset));
         plat::sys::Device::current().setOrientation(c.orientation);
         ASSERT_EQ(app.interfaceOrientation(), c.orientation);
-        auto view = show(c.hosting, kCornersPage);
+        auto view = show(c.hosting, dktest::cornerButtonsPage());
         // The centres of the corner buttons, then a point between them.
         const Point corners[] = {{10, 10}, {kWidth - 10, 10}, {10, kHeight - 10}, {kWidth - 10, kHeight - 10}, {100, 75}};
         for (const Point& p : corners) tap(finger(c.hosting, p));
         EXPECT_EQ(clicks(*view, 5),
-                  (std::vector<std::string>{"tl 10,10", "tr 190,10", "bl 10,140", "br 190,140", "page 100,75"}));
+                  (std::vector<std::string>{"tl 10,10", "tr 190,10", "bl 10,140", "br 190,140", "page 100,75"}))
+            << "clicks on a page of 200 x 150 points";
         view->superview()->removeFromSuperview();
     }
 }
@@ -148,7 +139,7 @@ TEST_F(WPETouchTest, EachCornerButtonIsPressedAtEveryScaleOrientationAndTurn) {
 // A finger that moves off the button before it lifts presses nothing; one that lifts where it went
 // down (after wandering) clicks there.
 TEST_F(WPETouchTest, AClickIsWhereTheFingerWentDownAndCameUp) {
-    auto view = show(Hosting::TurnedClockwise, kCornersPage);
+    auto view = show(Hosting::TurnedClockwise, dktest::cornerButtonsPage());
     const int away = nextFinger++;
     ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, away, finger(Hosting::TurnedClockwise, {10, 10})}}));
     ASSERT_TRUE(app.injectTouches({{TouchPhase::Moved, away, finger(Hosting::TurnedClockwise, {100, 75})}}));
