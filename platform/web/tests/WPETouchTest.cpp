@@ -126,6 +126,9 @@ TEST_F(WPETouchTest, EachCornerButtonIsPressedAtEveryScaleOrientationAndTurn) {
         plat::sys::Device::current().setOrientation(c.orientation);
         ASSERT_EQ(app.interfaceOrientation(), c.orientation);
         auto view = show(c.hosting, dktest::cornerButtonsPage());
+        // The page's pixels are the screen's.
+        EXPECT_EQ(view->stringByEvaluatingJavaScript("String(devicePixelRatio)"),
+                  std::string(c.preset) == "phone" ? "1" : "2");
         // The centres of the corner buttons, then a point between them.
         const Point corners[] = {{10, 10}, {kWidth - 10, 10}, {10, kHeight - 10}, {kWidth - 10, kHeight - 10}, {100, 75}};
         for (const Point& p : corners) tap(finger(c.hosting, p));
