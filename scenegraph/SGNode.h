@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "scenegraph/SGObject.h"
@@ -51,7 +53,7 @@ public:
 
     uint32_t nodeClass() const { return m_nodeClass; }
     bool hasClass(uint32_t bits) const { return (m_nodeClass & bits) == bits; }
-    const std::vector<SGPort*>& outputPorts() const { return m_outputPorts; }
+    std::span<SGPort* const> outputPorts() const;
 
     // Set by markAsDirty, cleared by update; a new node computes on its first read.
     bool dirty = true;
@@ -77,7 +79,9 @@ protected:
 
 private:
     uint32_t m_nodeClass = 0;
-    std::vector<SGPort*> m_outputPorts;  // members of the node, not owned separately
+    // Members of the node, not owned separately; null when it has none. Out of line, so that the
+    // first cache line of a node keeps room for the ports a script writes every frame.
+    std::unique_ptr<std::vector<SGPort*>> m_outputPorts;
 };
 
 // A node computed on every frame and drawn in the order of its layer.

@@ -1,6 +1,6 @@
 // dk-orbad-cli's rich-media commands, on the last rich-media creative shown:
 //   web nav URL [click]     a navigation the page starts (a user's click with "click"), through the
-//                           view's decision: "web load URL" or "web refuse URL"; under --web real
+//                           view's decision: "web load URL" or "web refuse URL"; under --web wpe
 //                           the page itself navigates
 //   web click               a user's click in the page (the fake page's mAdViewPermissionsCheck()
 //                           answers the key last injected)

@@ -37,6 +37,9 @@ using plat::lua::withArity;
 struct LiveSlot {
     SGNode* node;
     uint64_t token;
+    // The address of the payload of the last handle made for the node, only ever fetched ahead (a
+    // port write reads it first), never read: the handle may have been collected since.
+    uintptr_t handle = 0;
 };
 
 struct LiveNodes {
@@ -64,6 +67,7 @@ void forgetDestroyed(SGObject* object) {
     LiveSlot& slot = live.slots[it->second];
     uint64_t generation = (slot.token >> kIndexBits) + 1;
     slot.node = nullptr;
+    slot.handle = 0;
     slot.token = generation << kIndexBits | it->second;
     if (generation < kLastGeneration) live.freeSlots.push_back(it->second);
     live.slotOf.erase(it);
@@ -430,6 +434,7 @@ void pushNode(lua_State* L, SGNode* node) {
     auto* handle = static_cast<NodeHandle*>(lua_newuserdata(L, sizeof(NodeHandle)));
     handle->node = node;
     handle->token = token;
+    liveNodes().slots[token & kIndexMask].handle = reinterpret_cast<uintptr_t>(handle);
     luaL_getmetatable(L, metatableForNode(node));
     lua_setmetatable(L, -2);
     // What the Lua side puts in this handle's port tables (Lua code cannot make a light userdata),
@@ -614,6 +619,21 @@ SGPort* directPort(int64_t token, double id, int32_t* status) {
     return node->portForID(static_cast<SGPortID>(static_cast<int>(id)));
 }
 
+// Starts loading the lines of a node that a port write reads (null: nothing).
+void fetchNode(const SGNode* node) {
+    if (!node) return;
+    __builtin_prefetch(node, 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(node) + 64, 1);
+}
+
+// Starts loading a handle's userdata: its payload and the header before it (48 bytes on 64-bit
+// builds), which holds the metatable a node's `__index` checks (null: nothing).
+void fetchHandle(uintptr_t payload) {
+    if (!payload) return;
+    __builtin_prefetch(reinterpret_cast<const void*>(payload));
+    __builtin_prefetch(reinterpret_cast<const void*>(payload - 48));
+}
+
 }  // namespace
 
 // Reached only through the pointers the Lua side is handed; they must not throw (nothing unwinds
@@ -661,7 +681,20 @@ static int32_t directText(int64_t token, double id, const char* text, size_t len
 static int32_t directHandleSlot(const void* payload) {
     const auto* handle = static_cast<const NodeHandle*>(payload);
     SGNode* node = handle->node ? nodeForToken(handle->token) : nullptr;
-    return node && node == handle->node ? static_cast<int32_t>(handle->token & kIndexMask) : 0;
+    if (!node || node != handle->node) return 0;
+    // The port write that follows reads the node's first two lines (sprites keep the ports a script
+    // writes there). Scripts mostly walk their nodes in the order they made them, which is the
+    // order of the slots: the next slot's node and handle are fetched as well, so that over
+    // thousands of nodes their lines are on their way while this one is written.
+    uint64_t index = handle->token & kIndexMask;
+    fetchNode(node);
+    const LiveNodes& live = liveNodes();
+    if (index + 1 < live.slots.size()) {
+        const LiveSlot& next = live.slots[index + 1];
+        fetchNode(next.node);
+        fetchHandle(next.handle);
+    }
+    return static_cast<int32_t>(index);
 }
 
 }  // extern "C"

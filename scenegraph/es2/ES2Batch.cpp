@@ -22,7 +22,8 @@ void QuadStore::beginFrame(std::size_t quads) {
 void QuadStore::grow(std::size_t quads) {
     std::size_t room = std::max(quads, 2 * m_slots.size());
     m_slots.resize(room);
-    m_vertices.resize(room * 4 * kBatchFloats);
+    m_shapes.resize(room * 4 * kShapeFloats);
+    m_placements.resize(room * 4 * kPlacementFloats);
     if (!m_stale) m_trusted = room;
 }
 
@@ -53,12 +54,12 @@ void flushBatch() {
     SGSetBlendFactors(b.key.blend);
     bindTexture(b.key.texture);
     uploadIfChanged(p.batchMvpLoc, s.batchMvp, s.mvp);
-    const float* v = b.store->vertices(b.first);
-    constexpr GLsizei stride = kBatchFloats * sizeof(float);
+    const float* v = b.store->shapes(b.first);
+    constexpr GLsizei stride = kShapeFloats * sizeof(float);
     pointAttribute(Position, 2, stride, v);
     pointAttribute(TexCoord, 2, stride, v + 2);
     pointAttribute(Color, 4, stride, v + 4);
-    pointAttribute(Model, 4, stride, v + 8);
+    pointAttribute(Model, 4, kPlacementFloats * sizeof(float), b.store->placements(b.first));
     // Bound for this call only: the element buffer binding is no part of the cached state.
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, p.quadIndices);
     drawAtOffsets(GL_TRIANGLES, b.quads * 6, *b.offsets, p.batchSpaceTransLoc, s.batchSpaceTrans, true);

@@ -32,25 +32,39 @@ struct BatchKey {
     friend bool operator==(const BatchKey&, const BatchKey&) = default;
 };
 
-// A batch vertex: position, texture coordinate, colour, model transform (cos, sin, x, y).
-inline constexpr int kBatchFloats = 12;
+// A batch vertex comes from two arrays: its shape (position, texture coordinate, colour), written
+// when a sprite's record changed beyond its placement, and its placement, the model transform
+// (cos, sin, x, y), all a moved or turned sprite rewrites: one cache line a quad.
+inline constexpr int kShapeFloats = 8;
+inline constexpr int kPlacementFloats = 4;
 
-// A sprite's four batch vertices: its corners about its centre (half extents, texture
-// rectangle), its colour, and its centre and model rotation (sinCosDegrees of its angle).
-inline void writeBatchQuad(float* out, float hw, float hh, const SGTextureRect& tr, const SGColor& color,
-                           float x, float y, float sin, float cos) {
-    writeCorners(out, kBatchFloats, hw, hh, tr);
-    for (int k = 0; k < 4; ++k, out += kBatchFloats) {
+// A sprite's four placement vertices: its centre and model rotation (sinCosDegrees of its angle).
+inline void writeBatchPlacement(float* out, float x, float y, float sin, float cos) {
+    for (int k = 0; k < 4; ++k, out += kPlacementFloats) {
+        out[0] = cos;
+        out[1] = sin;
+        out[2] = x;
+        out[3] = y;
+    }
+}
+
+// A sprite's four shape vertices: its corners about its centre (half extents, texture rectangle)
+// and its colour.
+inline void writeBatchShape(float* out, float hw, float hh, const SGTextureRect& tr, const SGColor& color) {
+    writeCorners(out, kShapeFloats, hw, hh, tr);
+    for (int k = 0; k < 4; ++k, out += kShapeFloats) {
         out[4] = color.r;
         out[5] = color.g;
         out[6] = color.b;
         out[7] = color.a;
-        out[8] = cos;
-        out[9] = sin;
-        out[10] = x;
-        out[11] = y;
     }
 }
+
+// Where a slot's quad lives.
+struct QuadVertices {
+    float* shape;
+    float* placement;
+};
 
 class QuadStore;
 
@@ -73,42 +87,62 @@ struct PendingBatch {
 inline PendingBatch pendingBatch;
 
 // One render manager's sprite quads, slot by slot in drawing order, kept between frames. A slot
-// remembers which sprite, at which count of its record's refreshes, it was written for: a sprite
-// that comes to the same slot unchanged is drawn from what is there, without reading its record.
+// remembers which sprite, at which counts of its record's refreshes (all of them, and those that
+// went beyond the placement), it was written for: a sprite that comes to the same slot unchanged is
+// drawn from what is there without reading its record, and one only moved or turned has its
+// placement rewritten and nothing else.
 class QuadStore {
 public:
+    // What the next slot holds for a sprite.
+    enum Kept {
+        kNotKept,  // another sprite, or an older shape of this one: the whole quad is written
+        kKept,     // this sprite's quad as it is
+        kMoved,    // this sprite's shape at another placement, to be rewritten
+    };
+
     // Starts a frame: slots are taken from the first again; room for `quads` of them.
     void beginFrame(std::size_t quads);
     // The draw list changed: a sprite's address may come back as another sprite's, so no slot is
     // trusted again.
     void forget() { m_trusted = 0, m_stale = true; }
 
-    // Joins the next slot to the batch when it already holds this sprite's quad at `version`.
-    bool reuse(const void* sprite, uint32_t version, const std::vector<Offset>* offsets) {
-        if (m_next >= m_trusted) return false;
-        const Slot& slot = m_slots[m_next];
-        if (slot.sprite != sprite || slot.version != version) return false;
+    // Joins the next slot to the batch when it holds this sprite at `shape`; a kMoved slot then
+    // counts as written at `version`, and its caller rewrites placement() before anything else is
+    // batched.
+    Kept reuse(const void* sprite, uint32_t version, uint32_t shape, const std::vector<Offset>* offsets) {
+        if (m_next >= m_trusted) return kNotKept;
+        Slot& slot = m_slots[m_next];
+        if (slot.sprite != sprite || slot.shape != shape) return kNotKept;
+        Kept kept = slot.version == version ? kKept : kMoved;
+        slot.version = version;
         join(slot.key, offsets);
-        return true;
+        return kept;
     }
-    // Joins the next slot to the batch for the sprite at `version`; returns where its quad's
-    // vertices go (writeBatchQuad), written by the caller before anything else is batched.
-    float* claim(const void* sprite, uint32_t version, const BatchKey& key,
-                 const std::vector<Offset>* offsets) {
+    // The placement vertices of the slot reuse last joined.
+    float* placement() { return m_placements.data() + (m_next - 1) * 4 * kPlacementFloats; }
+    // Joins the next slot to the batch for the sprite at `version` and `shape`; returns where its
+    // quad goes (writeBatchShape, writeBatchPlacement), written by the caller before anything else
+    // is batched.
+    QuadVertices claim(const void* sprite, uint32_t version, uint32_t shape, const BatchKey& key,
+                       const std::vector<Offset>* offsets) {
         if (m_next == m_slots.size()) grow(m_next + 1);
         std::size_t at = m_next;
-        m_slots[at] = {sprite, version, key};
+        m_slots[at] = {sprite, version, shape, key};
         join(key, offsets);
-        return m_vertices.data() + at * 4 * kBatchFloats;
+        return {m_shapes.data() + at * 4 * kShapeFloats, m_placements.data() + at * 4 * kPlacementFloats};
     }
 
     // The vertices of the slots from `first` on.
-    const float* vertices(std::size_t first) const { return m_vertices.data() + first * 4 * kBatchFloats; }
+    const float* shapes(std::size_t first) const { return m_shapes.data() + first * 4 * kShapeFloats; }
+    const float* placements(std::size_t first) const {
+        return m_placements.data() + first * 4 * kPlacementFloats;
+    }
 
 private:
     struct Slot {
         const void* sprite = nullptr;
         uint32_t version = 0;
+        uint32_t shape = 0;
         BatchKey key{};
     };
 
@@ -121,7 +155,8 @@ private:
     // Draws the pending batch and starts one at the next slot.
     void startBatch(const BatchKey& key, const std::vector<Offset>* offsets);
 
-    std::vector<float> m_vertices;
+    std::vector<float> m_shapes;
+    std::vector<float> m_placements;
     std::vector<Slot> m_slots;
     std::size_t m_next = 0;     // the slot the next quad of this frame takes
     std::size_t m_trusted = 0;  // slots below this may be reused (none while stale)

@@ -49,10 +49,16 @@ void SGRenderManagerES2::renderTiledSprite(SGSpriteNode* sprite) {
 void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     auto* sprite = static_cast<SGSpriteNode*>(node);
     bool batching = batchingActive();
-    // A sprite unchanged since its quad went into this slot costs no look at its record.
-    if (batching && m_quads->reuse(sprite, sprite->drawVersion, &m_offsets)) return;
-
     const SGSpriteDrawRecord& r = sprite->record;
+    // A sprite unchanged since its quad went into this slot costs no look at its record; one only
+    // moved or turned, a look at its placement.
+    if (batching) {
+        auto kept = m_quads->reuse(sprite, sprite->drawVersion, sprite->shapeVersion, &m_offsets);
+        if (kept == QuadStore::kMoved)
+            writeBatchPlacement(m_quads->placement(), r.centerX, r.centerY, r.drawSin, r.drawCos);
+        if (kept != QuadStore::kNotKept) return;
+    }
+
     if (r.drawColor.a == 0.0f) return;
     bool textured = r.drawImage.textureWidth >= 1;
     bool stretched = r.horizontalWrapping == SGSpriteStretched && r.verticalWrapping == SGSpriteStretched;
@@ -68,8 +74,9 @@ void SGRenderManagerES2::drawSprite(SGRenderNode* node) {
     if (batching && !tiled) {
         BatchKey key{textured ? r.drawImage.texture : programs().whiteTexture,
                      SGBlendFactorsForMode(r.blendMode, r.premultiplyColor != 0)};
-        writeBatchQuad(m_quads->claim(sprite, sprite->drawVersion, key, &m_offsets), hw, hh, tr, r.drawColor,
-                       r.centerX, r.centerY, r.drawSin, r.drawCos);
+        QuadVertices quad = m_quads->claim(sprite, sprite->drawVersion, sprite->shapeVersion, key, &m_offsets);
+        writeBatchShape(quad.shape, hw, hh, tr, r.drawColor);
+        writeBatchPlacement(quad.placement, r.centerX, r.centerY, r.drawSin, r.drawCos);
         return;
     }
     // One call for this sprite: colour and blending go through the caches now.

@@ -104,6 +104,7 @@ void SGSpriteNode::compute() {
         return;
     }
     fullCompute = false;  // before reading: a read that marks the sprite again sets it again
+    ++shapeVersion;
 
     SGImage source;
     int32_t tileW, tileH;

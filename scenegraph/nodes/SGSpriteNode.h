@@ -19,15 +19,16 @@ inline constexpr int32_t SGSpriteMaxTiles = 16384;
 
 // What the render managers draw a sprite from, refreshed by compute when the sprite is dirty.
 struct SGSpriteDrawRecord {
-    SGImage drawImage = SGImageNull;  // the image; width and height hold the tile size
-    int32_t premultiplyColor = 0;     // the image has a texture holding premultiplied alpha
+    // The placement, all that a compute of a moved or turned sprite refreshes, comes first.
     float centerX = 0.0f;
     float centerY = 0.0f;
-    float halfWidth = 0.0f;
-    float halfHeight = 0.0f;
     float drawAngle = 0.0f;  // degrees
     float drawSin = 0.0f;    // sinCosDegrees of drawAngle
     float drawCos = 1.0f;
+    SGImage drawImage = SGImageNull;  // the image; width and height hold the tile size
+    int32_t premultiplyColor = 0;     // the image has a texture holding premultiplied alpha
+    float halfWidth = 0.0f;
+    float halfHeight = 0.0f;
     SGColor drawColor = SGWhiteColor;  // r, g, b multiplied by a with premultiplyColor
     int32_t blendMode = 0;
     // Wrapping as drawn: a tiled axis whose tile size is below 1, or that would need more than
@@ -60,9 +61,10 @@ struct SGSpriteTiles {
     bool built = false;
 };
 
-// Aligned to cache lines, so that what a moved sprite's frame touches (the node's first words, its
-// placement ports, the draw record) always takes the same five lines: a 20,000-sprite moving frame
-// 0.76 of its CPU time without the alignment, a rotated one 0.80, in the scenes of bench/lua-frame.
+// Aligned to cache lines, and laid out so that what a moved sprite's frame touches (the node's first
+// words, its placement ports, the record's placement) lies in its first three lines: a script's
+// writes read the first two, the compute those and the third, the renderer the first and the third
+// (it reads the rest of the record only after a compute that refreshed more than the placement).
 class alignas(64) SGSpriteNode : public SGRenderNode {
 public:
     SGSpriteNode();
@@ -79,10 +81,14 @@ public:
     // starting at its bottom-left corner with only the last column and row partial (cropped at the anchors).
     bool layoutTiles();
 
+    // Counts the computes that refreshed more of the record than its placement (drawVersion counts
+    // them all): a renderer that kept what it made of the rest redraws a moved sprite from its
+    // placement alone while this stays.
+    uint32_t shapeVersion = 0;
     // The ports a script moves or turns every frame come first, beside the node's dirty flag, and
     // the draw record right after them: a write reads the flag and the port, a compute of a moved
-    // sprite those and the record, the renderer the record; over thousands of sprites each line
-    // apart is a cache miss.
+    // sprite those and the record's placement, the renderer that placement; over thousands of
+    // sprites each line apart is a cache miss.
     SGNumberPort x;
     SGNumberPort y;
     SGNumberPort angle;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -44,7 +45,8 @@ protected:
 // A sprite marked only through x, y or angle refreshes just its centre and rotation. Whatever else
 // reached it since its last compute (a value stored quietly, a setter while it was dirty already, a
 // connection made or dropped, a source that changed) must still be drawn: after each edit its
-// record equals that of a twin given the same edit and then computed in full.
+// record equals that of a twin given the same edit and then computed in full. A renderer keeps what
+// it made of the record beyond the placement while shapeVersion stays, so any change there moves it.
 TEST_F(Sprite, APlacementComputeDrawsWhatAFullOneWould) {
     auto* twin = static_cast<SGSpriteNode*>(scene.defaultSpace().createNode(SGNodeClassSpriteNode));
     SGColorPort tint({1, 0, 0, 0.5f});
@@ -52,11 +54,12 @@ TEST_F(Sprite, APlacementComputeDrawsWhatAFullOneWould) {
     struct Edit {
         const char* what;
         std::function<void(SGSpriteNode*)> apply;
+        bool placementOnly = false;
     };
     const Edit edits[] = {
         {"moved", [](SGSpriteNode* s) { s->x.setValue(5.0f), s->y.setValue(6.0f); }},
-        {"turned", [](SGSpriteNode* s) { s->angle.setValue(30.0f); }},
-        {"turned back to zero", [](SGSpriteNode* s) { s->angle.setValue(-0.0f); }},
+        {"turned", [](SGSpriteNode* s) { s->angle.setValue(30.0f); }, true},
+        {"turned back to zero", [](SGSpriteNode* s) { s->angle.setValue(-0.0f); }, true},
         {"width stored quietly, then moved",
          [](SGSpriteNode* s) { s->width.value = 20, s->width.noteStored(), s->x.setValue(7.0f); }},
         {"moved, then its height set", [](SGSpriteNode* s) { s->x.setValue(8.0f), s->height.setValue(14.0f); }},
@@ -67,16 +70,44 @@ TEST_F(Sprite, APlacementComputeDrawsWhatAFullOneWould) {
          [&](SGSpriteNode* s) { tint.value.g = 1, tint.noteStored(), s->x.setValue(11.0f); }},
         {"colour disconnected, then moved", [](SGSpriteNode* s) { s->color.disconnect(), s->y.setValue(1.0f); }},
         {"x connected, then moved", [&](SGSpriteNode* s) { s->x.setValue(&place), s->y.setValue(2.0f); }},
-        {"x's source changed", [&](SGSpriteNode*) { place.value = 3, place.markAsDirty(); }},
+        {"x's source changed", [&](SGSpriteNode*) { place.value = 3, place.markAsDirty(); }, true},
     };
+    constexpr size_t shapeStart = offsetof(SGSpriteDrawRecord, drawImage);
     for (const Edit& edit : edits) {
+        SGSpriteDrawRecord before = sprite->record;
+        uint32_t shape = sprite->shapeVersion;
         edit.apply(sprite);
         edit.apply(twin);
         twin->dirty = twin->fullCompute = true;
         frame();
         EXPECT_EQ(std::memcmp(&sprite->record, &twin->record, sizeof(SGSpriteDrawRecord)), 0) << edit.what;
+        const auto* was = reinterpret_cast<const char*>(&before) + shapeStart;
+        const auto* is = reinterpret_cast<const char*>(&sprite->record) + shapeStart;
+        if (std::memcmp(was, is, sizeof(SGSpriteDrawRecord) - shapeStart) != 0) {
+            EXPECT_NE(sprite->shapeVersion, shape) << edit.what;
+        }
+        if (edit.placementOnly) {
+            EXPECT_EQ(sprite->shapeVersion, shape) << edit.what;
+        }
     }
     EXPECT_EQ(sprite->record.centerX, 3.0f);
+}
+
+// Over thousands of sprites every cache line a frame reads per sprite is a miss: a script's writes
+// to x and y read the first two lines of a sprite (its flags, those ports), its compute those and
+// the third (the angle, the record's placement), the renderer the first and the third.
+TEST_F(Sprite, AMovedSpritesFrameReadsItsFirstThreeLines) {
+    const auto* base = reinterpret_cast<const char*>(sprite);
+    auto lastLine = [&](const void* field, size_t size) {
+        return (static_cast<const char*>(field) + size - 1 - base) / 64;
+    };
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(sprite) % 64, 0u);
+    EXPECT_EQ(lastLine(&sprite->shapeVersion, sizeof(uint32_t)), 0);
+    EXPECT_EQ(lastLine(&sprite->drawVersion, sizeof(uint32_t)), 0);
+    EXPECT_LE(lastLine(&sprite->x, sizeof(SGNumberPort)), 1);
+    EXPECT_LE(lastLine(&sprite->y, sizeof(SGNumberPort)), 1);
+    EXPECT_LE(lastLine(&sprite->angle, sizeof(SGNumberPort)), 2);
+    EXPECT_EQ(lastLine(&sprite->record.centerX, offsetof(SGSpriteDrawRecord, drawImage)), 2);
 }
 
 TEST_F(Sprite, ConnectedPortsReadTheirSourcesConverted) {

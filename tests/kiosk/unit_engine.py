@@ -145,7 +145,7 @@ def show_full_screen(tool, url, failures):
 def corners(cli, home, device, base):
     """Each corner button of a full-screen unit, tapped where it shows on a `device` screen."""
     failures = []
-    tool = Tool([cli, "--home", home, "--web", "real", "--clock", "real", "--device", device])
+    tool = Tool([cli, "--home", home, "--web", "wpe", "--clock", "real", "--device", device])
     try:
         x, y, w, h = show_full_screen(tool, base + "/corners.html", failures)
         targets = [("tl", 10, 10), ("tr", w - 10, 10), ("bl", 10, h - 10), ("br", w - 10, h - 10),
@@ -170,7 +170,7 @@ def latest_frame(cli, home, base, shot):
     """One screenshot once the page says it turned green: the green box over its top left
     quarter, white elsewhere."""
     failures = []
-    tool = Tool([cli, "--home", home, "--web", "real", "--clock", "real", "--device", "phone-retina"])
+    tool = Tool([cli, "--home", home, "--web", "wpe", "--clock", "real", "--device", "phone-retina"])
     try:
         x, y, w, h = show_full_screen(tool, base + "/turning.html", failures)
         if not tool.turn_until(lambda: "nav refuse ks://turned" in tool.seen):
@@ -214,7 +214,7 @@ def main():
                                    "--script", os.path.join(tmp, "script.json"), "--max-seconds", "120"],
                                   stdout=subprocess.PIPE, text=True)
         port = int(server.stdout.readline().split()[1])
-        tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "real", "--clock", "real"])
+        tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "wpe", "--clock", "real"])
         base = f"http://127.0.0.1:{port}"
         try:
             unit = {"url": f"http://127.0.0.1:{port}/unit.html", "transition": "KS_DIALOG",

@@ -116,7 +116,7 @@ TEST_F(ES2State, KeptQuadsFollowEveryEdit) {
         row.push_back(t.s->sprite(5.0f + 10 * i, 8, 6, 6, SGWhiteColor, {.image = i % 3 ? red : blue}));
     // A nested space's sprites go between the outer ones: two managers' quads in turn.
     SGSpace* nested = t.s->make<SGSpace>(SGNodeClassSpace);
-    t.s->sprite(20, 30, 8, 8, {0, 1, 0, 1}, {}, nested);
+    SGSpriteNode* inner = t.s->sprite(20, 30, 8, 8, {0, 1, 0, 1}, {}, nested);
     SGSpriteNode* last = t.s->sprite(50, 30, 8, 8, {1, 1, 0, 1});
     auto touch = [](SGSpriteNode* s) { s->color.markAsDirty(); };
     struct Edit {
@@ -127,8 +127,14 @@ TEST_F(ES2State, KeptQuadsFollowEveryEdit) {
         {"first frame", [] {}},
         {"nothing changed", [] {}},
         {"one moved", [&] { row[2]->y.setValue(20); }},
+        {"two moved and one turned", [&] { row[2]->x.setValue(24), row[5]->y.setValue(4), row[3]->angle.setValue(30); }},
+        {"one moved and recoloured at once", [&] { row[2]->x.setValue(26), row[2]->color.value.g = 0, touch(row[2]); }},
+        {"one resized quietly, then moved",
+         [&] { row[4]->width.value = 9, row[4]->width.noteStored(), row[4]->y.setValue(12); }},
+        {"one moved in the nested space and one after it", [&] { inner->x.setValue(22), last->x.setValue(52); }},
         {"one hidden: the later ones come to earlier slots",
          [&] { row[1]->color.value.a = 0, touch(row[1]); }},
+        {"one moved into the slot another held", [&] { row[2]->y.setValue(22); }},
         {"shown again", [&] { row[1]->color.value.a = 1, touch(row[1]); }},
         {"another texture", [&] { row[4]->image.value = blue, touch(row[4]); }},
         {"another blend", [&] { row[0]->blendingMode.setValue(int(SGBlendModeAdd)); }},
