@@ -1,6 +1,7 @@
 #include "platform/ui/View.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/ui/Compositor.h"
 #include "platform/ui/ViewAnimations.h"
@@ -238,18 +239,73 @@ Point View::originInWindow() const {
     return p;
 }
 
+namespace {
+
+// Quarter turns land on whole points, not on cos(pi / 2)'s crumbs.
+double snapped(double v) {
+    return std::abs(v) < 1e-12 ? 0.0 : v;
+}
+
+}  // namespace
+
+// The layer's transform turns and scales about the frame's centre, as the compositor draws it.
+Point View::toSuperview(Point p) const {
+    const LayerTransform& t = m_layerTransform;
+    if (t == LayerTransform{}) return {p.x + m_frame.x, p.y + m_frame.y};
+    const double c = snapped(std::cos(t.rotation)), s = snapped(std::sin(t.rotation));
+    const double dx = (p.x - m_frame.width / 2) * t.scaleX, dy = (p.y - m_frame.height / 2) * t.scaleY;
+    return {m_frame.x + m_frame.width / 2 + t.tx + c * dx - s * dy,
+            m_frame.y + m_frame.height / 2 + t.ty + s * dx + c * dy};
+}
+
+std::optional<Point> View::fromSuperview(Point q) const {
+    const LayerTransform& t = m_layerTransform;
+    if (t == LayerTransform{}) return Point{q.x - m_frame.x, q.y - m_frame.y};
+    if (t.scaleX == 0 || t.scaleY == 0) return std::nullopt;  // flattened: no point of it is under any
+    const double c = snapped(std::cos(t.rotation)), s = snapped(std::sin(t.rotation));
+    const double ux = q.x - m_frame.x - m_frame.width / 2 - t.tx, uy = q.y - m_frame.y - m_frame.height / 2 - t.ty;
+    return Point{(c * ux + s * uy) / t.scaleX + m_frame.width / 2, (-s * ux + c * uy) / t.scaleY + m_frame.height / 2};
+}
+
+Point View::toWindow(Point point) const {
+    for (const View* v = this; v; v = v->m_superview) {
+        if (!v->m_superview && v->asWindow()) break;
+        point = v->toSuperview(point);
+        if (v->m_superview) {
+            const Point origin = v->m_superview->boundsOrigin();
+            point.x -= origin.x;
+            point.y -= origin.y;
+        }
+    }
+    return point;
+}
+
+Point View::fromWindow(Point point) const {
+    std::vector<const View*> chain;
+    for (const View* v = this; v; v = v->m_superview) {
+        if (!v->m_superview && v->asWindow()) break;
+        chain.push_back(v);
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const View* v = *it;
+        if (v->m_superview) {
+            const Point origin = v->m_superview->boundsOrigin();
+            point.x += origin.x;
+            point.y += origin.y;
+        }
+        // A flattened layer keeps the point where it was: nothing maps into it.
+        point = v->fromSuperview(point).value_or(point);
+    }
+    return point;
+}
+
 Point View::convertPointToView(Point point, const View* other) const {
-    Point o = originInWindow();
-    Point w{point.x + o.x, point.y + o.y};
-    if (!other) return w;
-    Point to = other->originInWindow();
-    return {w.x - to.x, w.y - to.y};
+    const Point w = toWindow(point);
+    return other ? other->fromWindow(w) : w;
 }
 
 Point View::convertPointFromView(Point point, const View* other) const {
-    Point w = other ? other->convertPointToView(point, nullptr) : point;
-    Point o = originInWindow();
-    return {w.x - o.x, w.y - o.y};
+    return fromWindow(other ? other->toWindow(point) : point);
 }
 
 bool View::pointInside(Point point, const Event*) const {
@@ -260,8 +316,9 @@ View* View::hitTest(Point point, const Event* event) {
     if (m_hidden || m_alpha < 0.01 || !m_userInteractionEnabled || !pointInside(point, event)) return nullptr;
     const Point origin = boundsOrigin();
     for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it) {
-        const Rect& f = (*it)->m_frame;
-        if (View* hit = (*it)->hitTest({point.x + origin.x - f.x, point.y + origin.y - f.y}, event)) return hit;
+        const std::optional<Point> inside = (*it)->fromSuperview({point.x + origin.x, point.y + origin.y});
+        if (!inside) continue;
+        if (View* hit = (*it)->hitTest(*inside, event)) return hit;
     }
     return this;
 }

@@ -111,9 +111,13 @@ public:
     bool autoresizesSubviews() const { return m_autoresizesSubviews; }
     void setAutoresizesSubviews(bool on) { m_autoresizesSubviews = on; }
 
-    // Between this view's coordinates and `other`'s (null: the window's).
+    // Between this view's coordinates and `other`'s (null: the window's), through the layer
+    // transforms of the views on the way (their model values, not what an animation shows).
     Point convertPointToView(Point point, const View* other) const;
     Point convertPointFromView(Point point, const View* other) const;
+    // Where the frames alone put this view's top left corner in the window, layer transforms
+    // left out (what view dumps show).
+    Point originInWindow() const;
 
     // The deepest view under `point` (this view's coordinates) that takes touches: none from a view
     // that is hidden, nearly transparent (alpha < 0.01), not interactive or not under the point;
@@ -200,7 +204,12 @@ private:
     };
     void autoresize(Size oldSuperSize, Size newSuperSize);
     void movedToWindow(Window* before);
-    Point originInWindow() const;
+    // Between this view's coordinates and its superview's (before the superview's bounds
+    // origin); none from a layer scaled flat.
+    Point toSuperview(Point point) const;
+    std::optional<Point> fromSuperview(Point point) const;
+    Point toWindow(Point point) const;
+    Point fromWindow(Point point) const;
 
     Rect m_frame;
     View* m_superview = nullptr;

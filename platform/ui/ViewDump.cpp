@@ -59,7 +59,7 @@ void numbers(std::string& out, std::initializer_list<double> values) {
 }
 
 void line(std::string& out, const View& view, int depth) {
-    Point origin = view.convertPointToView({0, 0}, nullptr);
+    Point origin = view.originInWindow();
     out += "{\"depth\":" + std::to_string(depth) + ",\"class\":";
     string(out, view.className());
     out += ",\"controller\":";

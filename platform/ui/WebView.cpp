@@ -280,6 +280,8 @@ WebView* WebView::closableOnScreen() {
     return static_cast<WebView*>(found);
 }
 
+// The page's own pixels at the screen's scale, from the top left corner: a frame the engine drew
+// for another size (a resize still on its way) shows as it was, never stretched over the view.
 void WebView::draw(cairo_t* cr) {
     const Rect b = bounds();
     if (m_engine) {
@@ -288,8 +290,11 @@ void WebView::draw(cairo_t* cr) {
         if (!frame) return;
         const int w = cairo_image_surface_get_width(frame), h = cairo_image_surface_get_height(frame);
         if (w <= 0 || h <= 0) return;
+        const double scale = m_viewport[2] > 0 ? m_viewport[2] : 1;
         cairo_save(cr);
-        cairo_scale(cr, b.width / w, b.height / h);
+        cairo_rectangle(cr, 0, 0, b.width, b.height);
+        cairo_clip(cr);
+        cairo_scale(cr, 1 / scale, 1 / scale);
         cairo_set_source_surface(cr, frame, 0, 0);
         cairo_paint(cr);
         cairo_restore(cr);
@@ -305,8 +310,14 @@ std::optional<std::string> WebView::dumpText() const {
     return m_address;
 }
 
+void WebView::layoutSubviews() {
+    // The page lays itself out for the view's size as soon as it has one, not at the next drawing.
+    if (m_engine) updateViewport();
+}
+
 void WebView::forwardTouches(const TouchSet& touches) {
     if (!m_engine) return;
+    updateViewport();  // the scale the engine turns points into pixels by
     for (const auto& touch : touches)
         if (touch->view() == this) m_engine->pointer(touch->locationInView(this), touch->phase());
 }

@@ -213,6 +213,7 @@ public:
 
     bool drawsContent() const override { return true; }
     void draw(cairo_t* cr) override;
+    void layoutSubviews() override;
     std::optional<std::string> dumpText() const override;
     void touchesBegan(const TouchSet& touches, const Event& event) override;
     void touchesMoved(const TouchSet& touches, const Event& event) override;

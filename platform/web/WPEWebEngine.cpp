@@ -7,6 +7,7 @@
 #include <wpe/webkit.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -177,6 +178,8 @@ struct WPEWebEngine::Impl {
     // The main frame's load under way failed or was cut short: its finish is no finish.
     bool failed = false;
     bool hasPage = false;
+    // The backend's device scale factor: pointer events are given in its pixels.
+    double scale = 1;
 
     Impl(WPEWebEngine& e, ui::WebEngineHost& h) : engine(e), host(h) {}
 
@@ -451,6 +454,7 @@ void WPEWebEngine::evaluateAsync(const std::string& script, std::function<void(s
 
 void WPEWebEngine::setViewport(double width, double height, double scale) {
     const auto w = static_cast<uint32_t>(std::max(1.0, width)), h = static_cast<uint32_t>(std::max(1.0, height));
+    m_impl->scale = scale > 0 ? scale : 1;
     wpe_view_backend_dispatch_set_device_scale_factor(m_impl->backend, static_cast<float>(scale));
     wpe_view_backend_dispatch_set_size(m_impl->backend, w, h);
 }
@@ -462,8 +466,9 @@ cairo_surface_t* WPEWebEngine::frame() const {
 void WPEWebEngine::pointer(ui::Point location, ui::TouchPhase phase) {
     wpe_input_pointer_event event{};
     event.time = static_cast<uint32_t>(g_get_monotonic_time() / 1000);
-    event.x = static_cast<int>(location.x);
-    event.y = static_cast<int>(location.y);
+    // WebKit divides by the scale factor to reach the page's CSS pixels, which are our points.
+    event.x = static_cast<int>(std::floor(location.x * m_impl->scale));
+    event.y = static_cast<int>(std::floor(location.y * m_impl->scale));
     event.type = wpe_input_pointer_event_type_motion;
     if (phase != ui::TouchPhase::Began) event.modifiers = wpe_input_pointer_modifier_button1;
     wpe_view_backend_dispatch_pointer_event(m_impl->backend, &event);

@@ -6,8 +6,11 @@
 A solid-colour dialog unit served by the content-API peer is shown without animation; once its
 page has drawn, a screenshot is checked at a few pixels (inside the dialog, on its border, and
 outside it), and a tap on the page's button reaches the page (its click navigates to an
-unregistered "ks:" address, which the view refuses). The tool runs on the real clock and is turned
-in short steps until what is awaited has happened, for 60 seconds at most.
+unregistered "ks:" address, which the view refuses). On screens of scale 1 and 2, a full-screen
+unit's small buttons in each corner are tapped where they show, the page recording what it heard;
+and a page that turns its colour after loading, once it says so, is shown by a single screenshot
+as it is now, at its full size. The tool runs on the real clock and is turned in short steps until
+what is awaited has happened, for 60 seconds at most.
 """
 import json
 import os
@@ -19,6 +22,27 @@ import time
 import zlib
 
 GREEN = (0, 255, 0)
+WHITE = (255, 255, 255)
+
+# A 20-point button in each corner; the document records each click with the element clicked and
+# the page's own coordinates.
+CORNERS = ("<html><head><style>body{margin:0} b{position:fixed;width:20px;height:20px;background:#00f}</style>"
+           "</head><body><b id=tl style='left:0;top:0'></b><b id=tr style='right:0;top:0'></b>"
+           "<b id=bl style='left:0;bottom:0'></b><b id=br style='right:0;bottom:0'></b><script>"
+           "var got = [];"
+           "document.addEventListener('click', function (e) {"
+           " got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); });"
+           "</script></body></html>")
+
+# White with a red box over the top left quarter, turned green after the load; once a frame with
+# the green box has gone out, the page says so by asking for an address the view refuses.
+TURNING = ("<html><body style='margin:0;background:#fff'>"
+           "<div id=box style='position:fixed;left:0;top:0;width:50%;height:50%;background:#f00'></div><script>"
+           "window.onload = function () { setTimeout(function () {"
+           " document.getElementById('box').style.background = '#0f0';"
+           " requestAnimationFrame(function () { requestAnimationFrame(function () {"
+           " location.href = 'ks://turned'; }); }); }, 300); };"
+           "</script></body></html>")
 
 
 def read_png(path):
@@ -75,6 +99,26 @@ class Tool:
                 return out
             self.seen.append(out)
 
+    def eval(self, script):
+        """The page's answer to `script` (which holds no double quotes), read after the tool says
+        it hands the script over."""
+        self.proc.stdin.write('unit eval "%s"\n' % script)
+        self.proc.stdin.flush()
+        handed = False
+        while True:
+            out = self.proc.stdout.readline()
+            if not out:
+                raise RuntimeError("the tool ended during: unit eval " + script)
+            out = out.rstrip("\n")
+            if handed:
+                return out
+            if out == "js " + script:
+                handed = True
+            elif out.startswith("error "):
+                return out
+            else:
+                self.seen.append(out)
+
     def turn_until(self, wanted, seconds=60):
         end = time.monotonic() + seconds
         while not wanted():
@@ -88,6 +132,70 @@ class Tool:
         return self.proc.wait(30)
 
 
+def show_full_screen(tool, url, failures):
+    """Shows a modal full-screen unit at `url` without animation; its web view's frame once loaded."""
+    unit = {"url": url, "transition": "KS_MODAL", "frame": "KS_FULLSCREEN"}
+    if tool.send("unit show 0 " + json.dumps(unit), ("shown", "nil")) != "shown":
+        failures.append("%s was not shown" % url)
+    if not tool.turn_until(lambda: "delegate contentViewDidLoad:" in tool.seen):
+        failures.append("%s did not load: %s" % (url, tool.seen))
+    return [float(v) for v in tool.send("unit frames").split()[3].split(",")]
+
+
+def corners(cli, home, device, base):
+    """Each corner button of a full-screen unit, tapped where it shows on a `device` screen."""
+    failures = []
+    tool = Tool([cli, "--home", home, "--web", "wpe", "--clock", "real", "--device", device])
+    try:
+        x, y, w, h = show_full_screen(tool, base + "/corners.html", failures)
+        targets = [("tl", 10, 10), ("tr", w - 10, 10), ("bl", 10, h - 10), ("br", w - 10, h - 10),
+                   ("page", w / 2, h / 2)]
+        for _, px, py in targets:
+            if tool.send("tap %g %g" % (x + px, y + py)) != "ok":
+                failures.append("%s: a tap was refused" % device)
+        if not tool.turn_until(lambda: tool.eval("String(got.length)") == "5"):
+            failures.append("%s: the page did not hear five clicks" % device)
+        heard = tool.eval("JSON.stringify(got)")
+        wanted = json.dumps(["%s %d,%d" % t for t in targets], separators=(",", ":"))
+        if heard != wanted:
+            failures.append("%s: the page heard %s, expected %s" % (device, heard, wanted))
+        tool.send("unit dismiss 0")
+    finally:
+        if tool.close() != 0:
+            failures.append("%s: the tool failed" % device)
+    return failures
+
+
+def latest_frame(cli, home, base, shot):
+    """One screenshot once the page says it turned green: the green box over its top left
+    quarter, white elsewhere."""
+    failures = []
+    tool = Tool([cli, "--home", home, "--web", "wpe", "--clock", "real", "--device", "phone-retina"])
+    try:
+        x, y, w, h = show_full_screen(tool, base + "/turning.html", failures)
+        if not tool.turn_until(lambda: "nav refuse ks://turned" in tool.seen):
+            failures.append("the page never said it turned: %s" % tool.seen)
+        if tool.send("screenshot " + shot) != "ok":
+            failures.append("the screenshot failed")
+        else:
+            width, _, rows = read_png(shot)
+            s = width / 320.0
+            expected = [((x + 10, y + 10), GREEN, "the box's top left"),
+                        ((x + w / 2 - 10, y + h / 2 - 10), GREEN, "the box's bottom right"),
+                        ((x + w / 2 + 10, y + 10), WHITE, "right of the box"),
+                        ((x + 10, y + h / 2 + 10), WHITE, "below the box"),
+                        ((x + w - 10, y + h - 10), WHITE, "the page's bottom right")]
+            for (px, py), colour, where in expected:
+                got = tuple(rows[int(py * s)][int(px * s) * 4:int(px * s) * 4 + 3])
+                if got != colour:
+                    failures.append("%s: %s at (%s, %s), expected %s" % (where, got, px, py, colour))
+        tool.send("unit dismiss 0")
+    finally:
+        if tool.close() != 0:
+            failures.append("the turning page's tool failed")
+    return failures
+
+
 def main():
     cli, server_program = sys.argv[1], sys.argv[2]
     failures = []
@@ -95,7 +203,9 @@ def main():
         page = ("<html><body style='margin:0;background:#00ff00'>"
                 "<button style='position:absolute;left:0;top:0;width:100%;height:40px;opacity:0' "
                 "onclick=\"location.href='ks://tapped'\">b</button></body></html>")
-        script = {"paths": {"/unit.html": {"headers": [["Content-Type", "text/html"]], "body": page}},
+        html = {"headers": [["Content-Type", "text/html"]]}
+        script = {"paths": {"/unit.html": dict(html, body=page), "/corners.html": dict(html, body=CORNERS),
+                            "/turning.html": dict(html, body=TURNING)},
                   "default": {"status": "HTTP/1.1 404 Not Found"}}
         with open(os.path.join(tmp, "script.json"), "w") as f:
             json.dump(script, f)
@@ -105,6 +215,7 @@ def main():
                                   stdout=subprocess.PIPE, text=True)
         port = int(server.stdout.readline().split()[1])
         tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "wpe", "--clock", "real"])
+        base = f"http://127.0.0.1:{port}"
         try:
             unit = {"url": f"http://127.0.0.1:{port}/unit.html", "transition": "KS_DIALOG",
                     "frame": {"KS_PORTRAIT": {"x": 40, "y": 80, "w": 200, "h": 120}}}
@@ -151,10 +262,15 @@ def main():
             tool.send("unit dismiss 0")
         finally:
             status = tool.close()
-            server.terminate()
-            server.wait(30)
         if status != 0:
             failures.append("exit status %d" % status)
+        try:
+            for device in ("phone", "phone-retina"):
+                failures += corners(cli, os.path.join(tmp, "home-" + device), device, base)
+            failures += latest_frame(cli, os.path.join(tmp, "home-turning"), base, os.path.join(tmp, "turning.png"))
+        finally:
+            server.terminate()
+            server.wait(30)
     for failure in failures:
         print("FAIL:", failure)
     print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <numbers>
 #include <sstream>
 
 #include "platform/foundation/Clock.h"
@@ -236,6 +237,48 @@ TEST_F(TouchTest, AButtonIsHighlightedWhileItsTouchIsDownInside) {
     button->setSelected(true);
     app->injectTouches(inputs("down 1 10 310 ; up 1"));
     EXPECT_TRUE(button->isSelected());
+}
+
+}  // namespace
+
+namespace {
+
+// A view turned or scaled by its layer is hit where it shows, and its touches arrive in its own
+// coordinates: the turned container's top left corner shows at the top right of its box.
+TEST_F(TouchTest, TurnedAndScaledLayersAreHitWhereTheyShow) {
+    auto box = std::make_shared<View>(Rect{0, 300, 120, 80});  // centre (60, 340)
+    auto inner = std::make_shared<NotingView>("inner", Rect{0, 0, 20, 20}, names);
+    box->addSubview(inner);
+    window->rootViewController()->view()->addSubview(box);
+    const struct {
+        LayerTransform transform;
+        const char* event;
+        Lines lines;
+    } cases[] = {
+        // A quarter clockwise: local (x, y) shows at (60 - (y - 40), 340 + (x - 60)).
+        {{std::numbers::pi / 2}, "down 1 95 285 ; up 1", {"test inner began a at 5,5 of 1", "test inner ended a at 5,5 of 1"}},
+        {{std::numbers::pi / 2}, "down 1 15 285 ; up 1", {"test Root touchesBegan"}},  // where the corner sat unturned
+        // A quarter anticlockwise: local (x, y) shows at (60 + (y - 40), 340 - (x - 60)).
+        {{-std::numbers::pi / 2}, "down 1 35 393 ; up 1", {"test inner began b at 7,15 of 1", "test inner ended b at 7,15 of 1"}},
+        // A half turn, moved 10 right: local (x, y) shows at (70 - (x - 60), 340 - (y - 40)).
+        {{std::numbers::pi, 1, 1, 10, 0}, "down 1 125 375 ; up 1", {"test inner began c at 5,5 of 1", "test inner ended c at 5,5 of 1"}},
+        // Halved about the centre: local (x, y) shows at (60 + (x - 60) / 2, 340 + (y - 40) / 2).
+        {{0, 0.5, 0.5}, "down 1 35 325 ; up 1", {"test inner began d at 10,10 of 1", "test inner ended d at 10,10 of 1"}},
+        {{0, 0, 1}, "down 1 60 340 ; up 1", {"test Root touchesBegan"}},  // flattened: nothing of it is under any point
+    };
+    for (const auto& c : cases) {
+        box->setLayerTransform(c.transform);
+        app->injectTouches(inputs(c.event));
+        EXPECT_EQ(log.take(), c.lines) << c.event;
+    }
+    // Conversions go both ways through the turn.
+    box->setLayerTransform({std::numbers::pi / 2});
+    const Point shown = inner->convertPointToView({5, 5}, nullptr);
+    EXPECT_EQ(shown.x, 95);
+    EXPECT_EQ(shown.y, 285);
+    const Point back = inner->convertPointFromView(shown, nullptr);
+    EXPECT_EQ(back.x, 5);
+    EXPECT_EQ(back.y, 5);
 }
 
 }  // namespace

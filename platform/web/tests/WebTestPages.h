@@ -1,0 +1,29 @@
+// Pages the web views' tests on the real engine share.
+#pragma once
+
+#include <string>
+
+namespace dktest {
+
+// A page with a 20-point button in each corner (ids tl, tr, bl and br) and `body`; a function the
+// document's click listener calls pushes every click onto `got` as clickRecord gives it. `head`
+// comes first in the page's head.
+inline std::string cornerButtonsPage(const std::string& head = "", const std::string& body = "") {
+    return "<html><head>" + head +
+           "<style>body{margin:0} b{position:fixed;width:20px;height:20px;background:#00f}</style></head><body>"
+           "<b id=tl style='left:0;top:0'></b><b id=tr style='right:0;top:0'></b>"
+           "<b id=bl style='left:0;bottom:0'></b><b id=br style='right:0;bottom:0'></b>" +
+           body +
+           "<script>var got = [];"
+           "function record(e) { got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); }"
+           "document.addEventListener('click', function (e) { record(e); });</script></body></html>";
+}
+
+// What cornerButtonsPage records of a click on the element `id` ("page": none) at the page's
+// (x, y), in whole CSS pixels.
+inline std::string clickRecord(const std::string& id, double x, double y) {
+    return id + " " + std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y));
+}
+
+
+}  // namespace dktest
