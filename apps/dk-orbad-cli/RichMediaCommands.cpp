@@ -151,8 +151,10 @@ bool RichMediaCommands::web(const std::vector<dk::cli::Arg>& args) {
                 "display:block'; document.body.appendChild(a);");
             if (!tap(*view, middle)) return refuse("tap not taken");
         } else {
-            view->stringByEvaluatingJavaScript("var f = document.createElement('iframe'); f.src = '" +
-                                               orbad::orbadJSQuoted(url) + "'; document.body.appendChild(f);");
+            // Hidden: a frame left on the page would take the taps of later commands.
+            view->stringByEvaluatingJavaScript("var f = document.createElement('iframe'); f.style.display = 'none'; "
+                                               "f.src = '" + orbad::orbadJSQuoted(url) +
+                                               "'; document.body.appendChild(f);");
         }
         awaitDecision("", 5);
         RunLoop::main().runFor(0.05);
