@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSStringUtil.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Pasteboard.h"
+#include "platform/foundation/Queue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
@@ -47,7 +47,7 @@ std::optional<std::string> g_session;
 bool g_sessionRead = false;
 
 std::function<std::string()> g_nonceSource;
-// Never destroyed: the DNS diagnostic's threads may still log while the process exits.
+// Never destroyed: the DNS diagnostic's lookups may still log while the process exits.
 std::mutex& logMutex() {
     static auto* mutex = new std::mutex;
     return *mutex;
@@ -500,7 +500,9 @@ std::string dnsHostForURLPath(std::string_view address) {
 void checkDNSResolutionForURLPath(const std::string& address) {
     std::string host = dnsHostForURLPath(address);
     if (host.empty()) return;
-    std::thread([host] {
+    // One lookup at a time: a silent resolver holds a single worker of the pool, never all of them.
+    static auto* lookups = new plat::foundation::SerialQueue("kiosk.dns");
+    lookups->async([host] {
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
@@ -515,7 +517,7 @@ void checkDNSResolutionForURLPath(const std::string& address) {
             logRaw("Resolved " + host + " -> " + dotted);
         }
         freeaddrinfo(found);
-    }).detach();
+    });
 }
 
 }  // namespace kiosk

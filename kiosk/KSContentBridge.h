@@ -13,7 +13,7 @@ namespace kiosk {
 inline constexpr int kDispatchProtocolVersion = 5;
 
 // Scheme, "://", host and path of `url`: the address a command is registered under. Nothing for an
-// address without a host, which loads as it is.
+// address without a host, which is no command.
 std::optional<std::string> callAddress(const std::string& url);
 
 // The script that hands a reply to the page's KioskAPICallback (or Kiosk.nativeAPI.callback) and

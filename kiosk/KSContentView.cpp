@@ -8,7 +8,9 @@
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/KSURLLoader.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/net/URLLoading.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
@@ -83,6 +85,7 @@ KSContentView::KSContentView() : View(plat::ui::applicationFrame()) {
 }
 
 KSContentView::~KSContentView() {
+    stopWatching();
     m_webView->setDelegate(nullptr);
     KSURLLoader::invalidateAllLoadersWithDelegate(this);
 }
@@ -186,7 +189,10 @@ void KSContentView::show(bool animated) {
     m_webView->stopLoading();
     if (m_content) {
         kiosk::log("Loading content unit template: " + m_content->URL());
-        m_webView->loadRequest({m_content->URL(), plat::ui::WebCachePolicy::ReturnCacheDataElseLoad, 10});
+        if (plat::ui::isWebURL(m_content->URL()))
+            m_webView->loadRequest({m_content->URL(), plat::ui::WebCachePolicy::ReturnCacheDataElseLoad, 10});
+        else
+            refuseTemplate(show);
     }
     const Rect unitFrame =
         m_content ? m_content->frameForOrientation(m_orientation, plat::ui::applicationFrame()) : Rect{};
@@ -223,7 +229,7 @@ void KSContentView::show(bool animated) {
     }
     if (show != m_show) return;  // the delegate moved on meanwhile
     addSubview(m_activity);
-    m_observations.clear();
+    stopWatching();
     auto& center = plat::foundation::NotificationCenter::defaultCenter();
     m_observations.push_back(center.observe(kKSContentViewCallbackNotification, nullptr,
                                             [this](const plat::foundation::Notification& n) {
@@ -234,8 +240,39 @@ void KSContentView::show(bool animated) {
                                                     id = *c->string();
                                                 sendCallback(id, reply->find("response"), reply->find("error"));
                                             }));
-    m_observations.push_back(center.observe(plat::sys::kDeviceOrientationDidChangeNotification, nullptr,
-                                            [this](const plat::foundation::Notification&) { orientationChanged(); }));
+    watchOrientation();
+}
+
+void KSContentView::watchOrientation() {
+    m_observations.push_back(plat::foundation::NotificationCenter::defaultCenter().observe(
+        plat::sys::kDeviceOrientationDidChangeNotification, nullptr,
+        [this](const plat::foundation::Notification&) { orientationChanged(); }));
+    if (!m_generatingOrientation) {
+        plat::sys::Device::current().beginGeneratingDeviceOrientationNotifications();
+        m_generatingOrientation = true;
+    }
+}
+
+void KSContentView::stopWatching() {
+    m_observations.clear();
+    if (m_generatingOrientation) {
+        plat::sys::Device::current().endGeneratingDeviceOrientationNotifications();
+        m_generatingOrientation = false;
+    }
+}
+
+// A template off the web (a local file, data, a script) is never loaded: it fails as a load the
+// web view could not start would, on a later turn.
+void KSContentView::refuseTemplate(unsigned show) {
+    const std::string url = m_content->URL();
+    std::weak_ptr<View> weak = weak_from_this();
+    plat::foundation::RunLoop::main().perform([weak, show, url] {
+        auto self = std::static_pointer_cast<KSContentView>(weak.lock());
+        if (!self || self->m_show != show) return;
+        plat::foundation::Value::Dictionary info{{plat::net::kURLErrorFailingURLStringErrorKey, url}};
+        self->dismissWithError({plat::net::kURLErrorDomain, plat::net::kURLErrorUnsupportedURL,
+                                plat::net::describeURLError(plat::net::kURLErrorUnsupportedURL), std::move(info)});
+    });
 }
 
 void KSContentView::orientationChanged() {
@@ -267,7 +304,7 @@ void KSContentView::closeView(bool animated) {
     m_webView->setDelegate(nullptr);
     m_webView->stopLoading();
     m_willAnimate = animated;
-    m_observations.clear();
+    stopWatching();
     const unsigned show = m_show;
     const KSTransition transition = m_content ? m_content->transition() : KSTransition::None;
     // A unit neither modal nor dialog closes as a modal one would, never animated.
@@ -299,7 +336,7 @@ void KSContentView::prepareForReuse() {
     m_delegate = nullptr;
     std::erase_if(m_calls, [this](const auto& entry) { return entry.second.target != this; });
     m_webView->stringByEvaluatingJavaScript("document.open();document.close();");
-    m_observations.clear();
+    stopWatching();
     // A launch of the last unit must not answer the next unit's page.
     KSURLLoader::invalidateAllLoadersWithDelegate(this);
 }
@@ -317,10 +354,12 @@ bool KSContentView::sendCallback(const std::optional<std::string>& callbackId, c
 
 bool KSContentView::shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                                     plat::ui::WebNavigationType) {
+    // Only the web loads: no local file, data or script address, and no "ks:" call unregistered.
+    const bool web = plat::ui::isWebURL(request.url) || plat::ui::isBlankPageURL(request.url);
     std::optional<std::string> address = kiosk::callAddress(request.url);
-    if (!address) return true;
+    if (!address) return web;
     auto found = m_calls.find(*address);
-    if (found == m_calls.end()) return address->rfind("ks://", 0) != 0;
+    if (found == m_calls.end()) return web;
     KSJsonObject query = kiosk::queryComponents(request.url);
     std::optional<std::string> callback;
     if (const KSJsonValue* id = query.find("callback"); id && id->string()) callback = *id->string();

@@ -91,12 +91,17 @@ private:
     // is set too.
     void sizeToFitOrientation(bool transform);
     void orientationChanged();
+    // Between show and close the view follows the device's turns: the device posts them only while
+    // someone has asked for them, so the view asks for as long as it watches, once.
+    void watchOrientation();
+    void stopWatching();
     plat::ui::ActivityIndicator& ensureActivityView();
     // `then` runs at the end only while `show` is still the view's latest.
     void slide(bool in, unsigned show, std::function<void()> then);
     void bounce(bool in, unsigned show, std::function<void()> then);
     std::function<void(bool)> ifStill(unsigned show, std::function<void()> then);
     void didShow(unsigned show);
+    void refuseTemplate(unsigned show);
     void dismissWithError(const plat::foundation::Error& error);
     void closeView(bool animated);
     // The end of a close, only while the show it closes is the view's latest.
@@ -115,4 +120,5 @@ private:
     KSContentViewDelegate* m_delegate = nullptr;
     plat::ui::View* m_targetView = nullptr;
     std::vector<plat::foundation::Observation> m_observations;
+    bool m_generatingOrientation = false;
 };

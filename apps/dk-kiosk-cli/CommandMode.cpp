@@ -424,8 +424,11 @@ const dk::cli::Usage& kioskUsage() {
         "       dk-kiosk-cli util NAME ARG...\n"
         "       dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
         "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
-        "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]\n"
+        "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web wpe|fake|none] [--log]\n"
         "         [--commands FILE]\n",
+        "\n"
+        "--web: the page engine behind the units' web views, WPE WebKit (wpe, the default), the\n"
+        "  tests' scripted one (fake), or none (a web view shows its address)\n"
         "\n"
         "util NAME: sha1-hex T, sha1-b64 T, base64 T, hex T, uuid, url-encode T, url-decode T,\n"
         "  form-encode T, form-decode T, query-read T, query-string-read T, query-write JSON,\n"
@@ -464,7 +467,7 @@ const dk::cli::Usage& kioskUsage() {
 
 int runCommandMode(int argc, char** argv) {
     dk::cli::ToolOptions options;
-    std::string device, pasteboards, web;
+    std::string device, pasteboards, web = "wpe";
     const std::string why = dk::cli::parseToolOptions(
         argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
@@ -477,7 +480,7 @@ int runCommandMode(int argc, char** argv) {
                 if (!net) error = "--net takes wifi, wwan or none";
                 plat::net::setNetOverride(net);
             } else if (option == "--web") {
-                if (value != "fake" && value != "real") error = "--web takes real or fake";
+                if (value != "wpe" && value != "fake" && value != "none") error = "--web takes wpe, fake or none";
                 web = value;
             } else {
                 return false;
@@ -505,7 +508,7 @@ int runCommandMode(int argc, char** argv) {
     kiosk::setWallClock(wallNow);
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
     // The page engine's data lives in the container, so it starts after it.
-    if (!web.empty()) plat::web::useWebEngine(web == "real" ? "wpe" : "fake");
+    plat::web::useWebEngine(web);
 
     int status;
     {

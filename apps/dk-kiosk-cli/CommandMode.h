@@ -2,7 +2,7 @@
 //
 //   dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]
 //                [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]
-//                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web real|fake] [--log]
+//                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web wpe|fake|none] [--log]
 //                [--commands FILE]
 //
 // Commands come from FILE, else standard input, one a line, each answered by a result line;

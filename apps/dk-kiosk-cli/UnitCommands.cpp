@@ -39,12 +39,30 @@ std::optional<bool> flag(const std::vector<Arg>& args, std::size_t index, bool f
     return args[index].text == "1";
 }
 
-struct QuietApplication : plat::ui::ApplicationDelegate {};
+// The tool's application, as the player's delegate makes it: a key window with a root controller,
+// made at launch.
+struct ToolApplication : plat::ui::ApplicationDelegate {
+    std::shared_ptr<plat::ui::ViewController> root;
+    std::shared_ptr<plat::ui::Window> window;
+    void didFinishLaunching(plat::ui::Application&) override {
+        root = std::make_shared<plat::ui::ViewController>();
+        window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+    }
+};
 
 }  // namespace
 
+// The application comes first, as in the player: the device's turns and the application's
+// notifications reach every client from the first command on.
 UnitCommands::UnitCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
     plat::ui::WebView::setObserver(this);
+    auto delegate = std::make_unique<ToolApplication>();
+    ToolApplication& tool = *delegate;
+    m_app = std::make_unique<plat::ui::Application>(std::move(delegate));
+    m_app->launch();
+    m_root = tool.root;
 }
 
 UnitCommands::~UnitCommands() {
@@ -54,7 +72,6 @@ UnitCommands::~UnitCommands() {
     // The views and their engines go before the window and the application they stand in.
     KSContentView::clearContentViews();
     m_screen.reset();
-    m_window.reset();
     m_root.reset();
     m_app.reset();
 }
@@ -68,23 +85,11 @@ bool UnitCommands::run(const std::string& name, const std::vector<Arg>& args, st
             refusal = "usage: memory.warning";
             return true;
         }
-        application().receiveMemoryWarning();
+        m_app->receiveMemoryWarning();
         m_say("ok");
         return true;
     }
     return false;
-}
-
-plat::ui::Application& UnitCommands::application() {
-    if (!m_app) {
-        m_app = std::make_unique<plat::ui::Application>(std::make_unique<QuietApplication>());
-        m_app->launch();
-        m_root = std::make_shared<plat::ui::ViewController>();
-        m_window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
-        m_window->setRootViewController(m_root);
-        m_window->makeKeyAndVisible();
-    }
-    return *m_app;
 }
 
 bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
@@ -103,7 +108,6 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
             m_say("nil");
             return true;
         }
-        application();
         std::shared_ptr<KSContentView> view = KSContentView::dequeueContentViewInstance();
         if (!view) view = KSContentView::make(nullptr);
         view->setContent(std::move(content));
@@ -156,7 +160,7 @@ bool UnitCommands::tap(const std::vector<Arg>& args, std::string& refusal) {
         refusal = "usage: tap X Y";
         return false;
     }
-    plat::ui::Application& app = application();
+    plat::ui::Application& app = *m_app;
     const int finger = m_nextFinger++;
     using plat::ui::TouchPhase;
     if (!app.injectTouches({{TouchPhase::Began, finger, plat::ui::Point{x, y}}}) ||
@@ -173,7 +177,7 @@ bool UnitCommands::screenshot(const std::vector<Arg>& args, std::string& refusal
         refusal = "usage: screenshot FILE.png";
         return false;
     }
-    plat::ui::Application& app = application();
+    plat::ui::Application& app = *m_app;
     std::string error;
     if (!m_screen) {
         const plat::sys::DevicePreset& preset = plat::sys::Device::current().preset();

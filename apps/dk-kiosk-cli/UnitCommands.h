@@ -28,7 +28,6 @@ class HeadlessScreen;
 namespace plat::ui {
 class Application;
 class ViewController;
-class Window;
 }  // namespace plat::ui
 
 namespace dk::kioskcli {
@@ -45,9 +44,6 @@ private:
     bool unit(const std::vector<dk::cli::Arg>& args, std::string& refusal);
     bool tap(const std::vector<dk::cli::Arg>& args, std::string& refusal);
     bool screenshot(const std::vector<dk::cli::Arg>& args, std::string& refusal);
-    // The application, launched, with its key window: made at the first command that needs it, so
-    // the other commands run as they always did.
-    plat::ui::Application& application();
     void forget(KSContentView& view);
 
     void contentViewDidShow(KSContentView&) override;
@@ -62,8 +58,8 @@ private:
 
     std::function<void(const std::string&)> m_say;
     std::unique_ptr<plat::ui::Application> m_app;
+    // The application, launched, and its key window's root controller, whose view takes the units.
     std::shared_ptr<plat::ui::ViewController> m_root;
-    std::shared_ptr<plat::ui::Window> m_window;
     std::unique_ptr<plat::host::HeadlessScreen> m_screen;
     std::vector<std::shared_ptr<KSContentView>> m_shown;  // the last on top
     int m_nextFinger = 1;

@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
 }
 
 // Fontconfig (behind the badge's text) keeps its configuration and caches for the life of the
-// process, and so do GLib and WebKit (behind `--web real`, not instrumented); not ours to report in
+// process, and so do GLib and WebKit (behind `--web wpe`, not instrumented); not ours to report in
 // sanitizer builds.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"

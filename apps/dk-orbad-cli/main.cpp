@@ -3,7 +3,7 @@
 //
 //   dk-orbad-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]
 //                [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]
-//                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]
+//                [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web wpe|fake|none] [--log]
 //                [--commands FILE]
 //   dk-orbad-cli --help         (the usage with every command)
 //
@@ -103,8 +103,11 @@ const dk::cli::Usage kUsage = {
     "dk-orbad-cli",
     "usage: dk-orbad-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
     "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
-    "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web fake|real] [--log]\n"
+    "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web wpe|fake|none] [--log]\n"
     "         [--commands FILE]\n",
+    "\n"
+    "--web: the page engine behind the ads' web views, WPE WebKit (wpe, the default), the tests'\n"
+    "  scripted one (fake), or none (a web view shows its address)\n"
     "\n"
     "Commands, one a line from FILE or standard input (# comments); happenings print as they come:\n"
     "  run S                     S seconds of the clock, none passing while a request is in flight\n"
@@ -143,7 +146,7 @@ const dk::cli::Usage kUsage = {
 
 // What the options set that later commands use.
 struct Settings {
-    std::string pasteboards, net = "wifi", web = "fake";
+    std::string pasteboards, net = "wifi", web = "wpe";
     std::vector<std::pair<std::string, std::string>> endpoints;
     std::optional<long long> seed;
     double startWall = 0;
@@ -817,7 +820,7 @@ private:
     }
 
     Settings m_settings;
-    dkorbad::RichMediaCommands m_richMedia{m_settings.web == "real"};
+    dkorbad::RichMediaCommands m_richMedia{m_settings.web == "wpe"};
     std::shared_ptr<plat::ui::Window> m_window;
     std::shared_ptr<orbad::OrbadAdsView> m_creative;
     std::shared_ptr<StandInHost> m_host;
@@ -835,7 +838,7 @@ private:
 }  // namespace
 
 // Fontconfig (behind the alerts' text) keeps its configuration and caches for the life of the
-// process, and so do GLib and WebKit (behind `--web real`); not ours to report in sanitizer builds.
+// process, and so do GLib and WebKit (behind `--web wpe`); not ours to report in sanitizer builds.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\n"
            "leak:libWPEWebKit-1.1.so\nleak:libwpe-1.0.so\nleak:libWPEBackend-fdo-1.0.so\n";
@@ -861,7 +864,7 @@ int main(int argc, char** argv) {
                 if (value != "wifi" && value != "wwan" && value != "none") error = "--net takes wifi, wwan or none";
                 settings.net = value;
             } else if (option == "--web") {
-                if (value != "fake" && value != "real") error = "--web takes fake or real";
+                if (value != "wpe" && value != "fake" && value != "none") error = "--web takes wpe, fake or none";
                 settings.web = value;
             } else {
                 return false;
@@ -881,7 +884,7 @@ int main(int argc, char** argv) {
     plat::net::setNetOverride(plat::net::parseNetOverride(settings.net));
     orbad::setStartWallTime(settings.startWall + Clock::process().now());
     if (!settings.pasteboards.empty()) plat::foundation::Pasteboard::setDirectory(settings.pasteboards);
-    plat::web::useWebEngine(settings.web == "real" ? "wpe" : "fake");
+    plat::web::useWebEngine(settings.web);
     for (const auto& [name, base] : settings.endpoints) {
         if (name == "orbad")
             for (const char* server : orbad::kOrbadServerNames) plat::net::setServerBaseOverride(server, base);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -135,6 +136,26 @@ TEST(KSAPIRequestDNS, HostOfTheAddress) {
         {"http://[::1]:80", "::1"},
     };
     for (const auto& [address, host] : cases) EXPECT_EQ(kiosk::dnsHostForURLPath(address), host) << address;
+}
+
+// The lookups run on the worker pool, one at a time, and log what they found in order.
+TEST(KSAPIRequestDNS, LookupsLogWhatTheyFound) {
+    std::mutex lock;
+    std::vector<std::string> lines;
+    kiosk::setLogHook([&](std::string_view line) {
+        std::lock_guard hold(lock);
+        lines.emplace_back(line);
+    });
+    kiosk::checkDNSResolutionForURLPath("http://127.0.0.1:8080/v3");
+    kiosk::checkDNSResolutionForURLPath("not an address");
+    kiosk::checkDNSResolutionForURLPath("http://127.0.0.2");
+    EXPECT_TRUE(dktest::runUntil(RunLoop::main(), [&] {
+        std::lock_guard hold(lock);
+        return lines.size() >= 2;
+    }));
+    kiosk::setLogHook(nullptr);
+    std::lock_guard hold(lock);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Resolved 127.0.0.1 -> 127.0.0.1", "Resolved 127.0.0.2 -> 127.0.0.2"}));
 }
 
 TEST(KSAPIRequestImages, EmbeddedRecords) {

@@ -11,6 +11,9 @@
 #include "kiosk/KSJsonWriter.h"
 #include "kiosk/KSStringUtil.h"
 #include "kiosk/KSURLLoader.h"
+#include "kiosk/cache/SDURLCache.h"
+#include "platform/net/URLCache.h"
+#include "platform/net/URLLoading.h"
 #include "platform/web/PageEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -34,10 +37,13 @@ std::string quoted(const std::string& text) {
     return array.substr(1, array.size() - 2);
 }
 
-std::string page(const std::string& head) {
-    return R"({"headers": [["Content-Type", "text/html; charset=utf-8"]], "body": )" +
+std::string page(const std::string& head, const std::string& headers = "") {
+    return R"({"headers": [["Content-Type", "text/html; charset=utf-8"])" + headers + R"(], "body": )" +
            quoted("<html><head>" + head + "</head><body>unit</body></html>") + "}";
 }
+
+// Fresh for an hour: the shared cache keeps it, on disk too.
+const char* const kFreshForAnHour = R"(, ["Cache-Control", "max-age=3600"])";
 
 struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     Lines lines, scripts;
@@ -98,12 +104,21 @@ protected:
         dktest::turnUntil([] { return false; }, 0.2);  // what the decision set off
     }
     std::string got() { return view->webView().stringByEvaluatingJavaScript("JSON.stringify(got)"); }
+    // The server's requests for `path`.
+    std::size_t fetches(const std::string& path) const {
+        std::size_t n = 0;
+        for (const std::string& line : server.requestLines())
+            n += line.find("GET " + path + " ") != std::string::npos;
+        return n;
+    }
 
     dktest::TempDir dir;
     dktest::RecordingServer server{dir.path(),
                                    R"({"paths": {"/function.html": )" + page(kPageFunction) +
                                        R"(, "/native.html": )" + page(kNativeAPI) + R"(, "/plain.html": )" +
                                        page("") + R"(, "/other.html": )" + page("<title>other</title>") +
+                                       R"(, "/cached.html": )" + page("<title>cached</title>", kFreshForAnHour) +
+                                       R"(, "/ahead.html": )" + page("<title>ahead</title>", kFreshForAnHour) +
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
@@ -171,6 +186,34 @@ TEST_F(KSContentViewEngineTest, UnregisteredKsAddressesAreRefusedAndOtherSchemes
     EXPECT_TRUE(watch.has("allow " + url("/other.html")));
 }
 
+// A unit whose template is a local file or a script fails as a template that cannot load, showing
+// nothing of it; neither its page nor a frame of it can go to a data address.
+TEST_F(KSContentViewEngineTest, OnlyTheWebLoadsInAUnit) {
+    dktest::writeFile(dir.file("secret.html"), "<html><head><title>secret</title></head><body>secret</body></html>");
+    const std::string secret = "file://" + dir.file("secret.html");
+    for (const std::string& address : {secret, std::string("javascript:document.title='secret'")}) {
+        watch.lines.clear();
+        auto unit = KSJsonParser().objectWithString(R"({"url":")" + address +
+                                                    R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN"})");
+        view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
+        view->setDelegate(&watch);
+        view->setTargetView(target.get());
+        view->show(false);
+        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("fail -1002"); })) << address;
+        EXPECT_EQ(watch.lines, (Lines{"show", "fail -1002"})) << address;
+        EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.title"), "") << address;
+    }
+    // (The engine keeps a web page's frames off local files by itself.)
+    watch.lines.clear();
+    show("/other.html");
+    navigate("data:text/html,<title>data</title>");
+    navigate("data:text/html,<p>frame</p>", true);
+    EXPECT_TRUE(watch.has("refuse data:text/html,<title>data</title>"));
+    EXPECT_TRUE(watch.has("refuse data:text/html,<p>frame</p>"));
+    EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.title + ' ' + document.body.textContent"),
+              "other unit");
+}
+
 TEST_F(KSContentViewEngineTest, LaunchOpensTheFinalAddressAndRepliesWithIt) {
     show("/function.html");
     auto launch = [&](const std::string& id, const std::string& path) {
@@ -183,6 +226,66 @@ TEST_F(KSContentViewEngineTest, LaunchOpensTheFinalAddressAndRepliesWithIt) {
     EXPECT_EQ(got(), R"([{"c":"L1","r":{"url":")" + url("/final") + R"("},"e":null},)"
                      R"({"c":"L2","r":{"url":")" + url("/missing") + R"("},"e":{"error":"1"}}])");
     EXPECT_EQ(opened, Lines{url("/final")});
+}
+
+// The process's shared cache, as the session open installs it, put back afterwards.
+class KSContentViewCacheTest : public KSContentViewEngineTest {
+protected:
+    void SetUp() override {
+        KSContentViewEngineTest::SetUp();
+        install();
+    }
+    void TearDown() override {
+        KSContentViewEngineTest::TearDown();
+        if (cache) cache->waitForIO();
+        plat::net::URLCache::setShared(previous);
+    }
+    // A new cache on the same directory: what the next launch finds.
+    void install() {
+        if (cache) cache->waitForIO();
+        cache = std::make_shared<SDURLCache>(1048576, 10485760, dir.file("SDURLCache"));
+        plat::net::URLCache::setShared(cache);
+    }
+    std::string title() { return view->webView().stringByEvaluatingJavaScript("document.title"); }
+
+    std::shared_ptr<plat::net::URLCache> previous = plat::net::URLCache::shared();
+    std::shared_ptr<SDURLCache> cache;
+};
+
+TEST_F(KSContentViewCacheTest, ATemplateFreshForAnHourIsFetchedOnceForTwoShows) {
+    show("/cached.html");
+    EXPECT_EQ(title(), "cached");
+    watch.lines.clear();
+    show("/cached.html");
+    EXPECT_TRUE(watch.has("load"));
+    EXPECT_EQ(title(), "cached");
+    // The stored answer is shown at its own address: relative links and the origin are the server's.
+    EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.baseURI"), url("/cached.html"));
+    EXPECT_EQ(fetches("/cached.html"), 1u);
+}
+
+// Stored ahead the way the session open stores its "precache" list, then shown in this launch and
+// the next without the server being asked again.
+TEST_F(KSContentViewCacheTest, ATemplateStoredAheadIsShownWithoutAFetch) {
+    plat::net::Request request;
+    request.url = url("/ahead.html");
+    request.cachePolicy = plat::net::kReturnCacheDataElseLoad;
+    bool stored = false;
+    plat::net::ConnectionHandlers handlers;
+    handlers.didFinish = [&] { stored = true; };
+    handlers.didFail = [&](const plat::foundation::Error&) { stored = true; };
+    plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers));
+    ASSERT_TRUE(dktest::turnUntil([&] { return stored; }));
+    ASSERT_EQ(fetches("/ahead.html"), 1u);
+
+    show("/ahead.html");
+    EXPECT_EQ(title(), "ahead");
+    install();
+    watch.lines.clear();
+    show("/ahead.html");
+    EXPECT_TRUE(watch.has("load"));
+    EXPECT_EQ(title(), "ahead");
+    EXPECT_EQ(fetches("/ahead.html"), 1u);
 }
 
 }  // namespace

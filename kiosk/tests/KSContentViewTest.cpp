@@ -97,7 +97,6 @@ protected:
     }
     void SetUp() override {
         plat::foundation::Clock::process().setVirtual(true);
-        plat::sys::Device::current().beginGeneratingDeviceOrientationNotifications();
         kiosk::setLogHook([](std::string_view) {});
         KSURLLoader::setSystemOpener([this](const std::string& url) {
             opened.push_back(url);
@@ -356,6 +355,99 @@ TEST_F(KSContentViewTest, RotationMovesTheDialogAtOnceAndTurnsTheViewWithTheStat
     plat::sys::Device::current().setOrientation(1);
     EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "show", "show", "fail 2"}));
     EXPECT_FALSE(view->superview());
+}
+
+// The mended fault: nothing asked the device for its turns, so a unit shown where nothing else had
+// asked (a tool, a game that never does) never followed a rotation.
+TEST_F(KSContentViewTest, AShownUnitAsksForTheDevicesTurnsUntilItGoes) {
+    plat::sys::Device& device = plat::sys::Device::current();
+    auto asked = [&] { return device.isGeneratingDeviceOrientationNotifications(); };
+    plat::ui::setStatusBarHidden(true);
+    ASSERT_FALSE(asked());
+    view->setContent(unit(kBothFrames));
+    view->show(false);
+    view->show(false);  // shown again: still one ask
+    EXPECT_TRUE(asked());
+    device.setOrientation(3);
+    EXPECT_EQ(view->webView().frame(), (Rect{40, 5, 300, 150}));
+
+    auto other = KSContentView::make(unit(R"({"KS_LANDSCAPE":{"x":0,"y":0,"w":10,"h":10}})"));
+    other->setDelegate(&delegate);
+    other->setTargetView(target.get());
+    other->show(false);
+    view->dismiss(false);
+    EXPECT_TRUE(asked()) << "the other unit still follows the device";
+    device.setOrientation(1);
+    EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "show", "show", "dismiss", "fail 2"}));
+    EXPECT_FALSE(asked());
+
+    // Reused while shown, and gone while shown.
+    view->setContent(unit(kBothFrames));
+    view->show(false);
+    view->prepareForReuse();
+    EXPECT_FALSE(asked());
+    other->setContent(unit(kBothFrames));
+    other->show(false);
+    EXPECT_TRUE(asked());
+    other->removeFromSuperview();
+    other.reset();
+    EXPECT_FALSE(asked());
+}
+
+// Each navigation the view decided: "allow URL" or "refuse URL".
+struct Decisions : plat::ui::WebViewObserver {
+    std::vector<std::string> lines;
+    void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& r, WebNavigationType, bool allowed) override {
+        lines.push_back((allowed ? "allow " : "refuse ") + r.url);
+    }
+};
+
+// The mended fault: a unit's template, or its page, could be a local file, data or a script.
+TEST_F(KSContentViewTest, OnlyWebAddressesLoad) {
+    Decisions decisions;
+    plat::ui::WebView::setObserver(&decisions);
+    for (const std::string address : {"file:///etc/passwd", "FILE:///etc/passwd", "javascript:alert(1)",
+                                      "data:text/html,x", "ftp://h/x", "about:blank", "x"}) {
+        delegate.lines.clear();
+        auto value = KSJsonParser().objectWithString(R"({"url":")" + address +
+                                                     R"(","transition":"KS_MODAL","frame":"KS_FULLSCREEN"})");
+        view->setContent(KSContent::contentWithDictionary(*value->object()));
+        view->setDelegate(&delegate);
+        view->show(false);
+        ASSERT_TRUE(dktest::turnUntil([&] { return delegate.lines.size() == 2; })) << address << " " << ::testing::PrintToString(delegate.lines);
+        EXPECT_EQ(delegate.lines, (std::vector<std::string>{"show", "fail -1002"})) << address;
+        EXPECT_NE(view->webView().currentURL(), address);
+    }
+    EXPECT_EQ(decisions.lines, std::vector<std::string>{});
+
+    // A template that fails for want of a frame first says so once.
+    delegate.lines.clear();
+    auto landscapeOnly = KSJsonParser().objectWithString(
+        R"({"url":"file:///etc/passwd","transition":"KS_DIALOG","frame":{"KS_LANDSCAPE":{"x":0,"y":0,"w":9,"h":9}}})");
+    view->setContent(KSContent::contentWithDictionary(*landscapeOnly->object()));
+    view->setDelegate(&delegate);
+    view->show(false);
+    dktest::turnUntil([] { return false; }, 0.1);
+    EXPECT_EQ(delegate.lines, std::vector<std::string>{"fail 2"});
+
+    const struct {
+        std::string url;
+        bool allowed;
+    } navigations[] = {
+        {"file:///etc/passwd", false}, {"data:text/html,x", false}, {"javascript:alert(1)", false},
+        {"ks:nohost", false},          {"mailto:a@b", false},       {"about:blank", true},
+        {"about:blank#top", true},     {"http://h/x", true},        {"HTTPS://h/x", true},
+    };
+    view->setContent(unit(R"("KS_FULLSCREEN")"));
+    view->setDelegate(&delegate);
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return !decisions.lines.empty(); }));
+    for (const auto& n : navigations) {
+        decisions.lines.clear();
+        navigate(n.url);
+        EXPECT_EQ(decisions.lines, std::vector<std::string>{(n.allowed ? "allow " : "refuse ") + n.url});
+    }
+    plat::ui::WebView::setObserver(nullptr);
 }
 
 TEST_F(KSContentViewTest, ALoadedTemplateStopsTheSpinnerAndSetsTheCacheModel) {

@@ -89,41 +89,52 @@ std::string SharedUDID::generateFreshSharedUDID() {
 
 std::string SharedUDID::value() { return valueWithError(nullptr); }
 
-std::string SharedUDID::valueWithError(Error* error) {
-    if (g_cached) {
-        report(error, 0, "SharedUDID in cache from first call");
-        return *g_cached;
-    }
-    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+namespace {
+
+// What this application keeps of the scheme in its own defaults.
+struct AppRecord {
+    std::string appUID;
+    std::optional<Value::Dictionary> dict;
+    std::optional<std::string> storedId, slot;
+    std::optional<Value> optOutDate;
+};
+
+AppRecord readAppRecord(plat::foundation::UserDefaults& defaults) {
+    AppRecord app;
     // Only the top level: the dictionary's own copy is never consulted, so opting out keeps
     // working through the opt-out date stored beside it.
-    std::string appUID;
-    if (std::optional<std::string> stored = defaults->stringForKey(kAppUIDKey))
-        appUID = *stored;
+    if (std::optional<std::string> stored = defaults.stringForKey(kAppUIDKey))
+        app.appUID = *stored;
     else
-        appUID = plat::sys::newUUIDString();
-
-    std::optional<Value::Dictionary> appDict;
-    std::optional<std::string> storedId, appSlot;
-    std::optional<Value> optOutDate;
-    if (std::optional<Value> stored = defaults->objectForKey(kDefaultsKey); stored && stored->dictionary()) {
-        appDict = *stored->dictionary();
-        if (const std::string* s = stringIn(*appDict, kDefaultsKey)) storedId = *s;
-        if (const std::string* s = stringIn(*appDict, kSlotKey)) appSlot = *s;
-        if (auto it = appDict->find(kOptOutKey); it != appDict->end()) optOutDate = it->second;
+        app.appUID = plat::sys::newUUIDString();
+    if (std::optional<Value> stored = defaults.objectForKey(kDefaultsKey); stored && stored->dictionary()) {
+        app.dict = *stored->dictionary();
+        if (const std::string* s = stringIn(*app.dict, kDefaultsKey)) app.storedId = *s;
+        if (const std::string* s = stringIn(*app.dict, kSlotKey)) app.slot = *s;
+        if (auto it = app.dict->find(kOptOutKey); it != app.dict->end()) app.optOutDate = it->second;
     }
-    bool optedOut = optOutDate.has_value();
+    return app;
+}
 
-    std::optional<std::string> freeSlot;
+// What the device's slots say: the identifier most of them hold, the first free slot, and this
+// application's own slot and opt-out as its slot records them.
+struct SlotVote {
+    std::optional<std::string> mostFrequent, freeSlot;
+    bool optedOut = false;
+};
+
+SlotVote readSlots(AppRecord& app) {
+    SlotVote vote;
+    vote.optedOut = app.optOutDate.has_value();
     std::vector<std::pair<std::string, int>> counts;  // in order of first sight
-    for (int i = 0; i < kSlotCount; ++i) {
-        const std::string name = kSlotStem + std::to_string(i);
+    for (int i = 0; i < SharedUDID::kSlotCount; ++i) {
+        const std::string name = SharedUDID::kSlotStem + std::to_string(i);
         std::unique_ptr<Pasteboard> board = Pasteboard::named(name, false);
-        Value::Dictionary dict = board ? dictFromPasteboard(name) : Value::Dictionary{};
+        Value::Dictionary dict = board ? SharedUDID::dictFromPasteboard(name) : Value::Dictionary{};
         const std::string* id = stringIn(dict, kDefaultsKey);
         if (id && !isIdentifier(*id)) id = nullptr;
         if (!board || !id) {
-            if (!freeSlot) freeSlot = name;
+            if (!vote.freeSlot) vote.freeSlot = name;
         } else {
             auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == *id; });
             if (it == counts.end())
@@ -131,49 +142,62 @@ std::string SharedUDID::valueWithError(Error* error) {
             else
                 ++it->second;
         }
-        if (const std::string* uid = stringIn(dict, kAppUIDKey); uid && *uid == appUID) {
-            appSlot = name;
+        if (const std::string* uid = stringIn(dict, kAppUIDKey); uid && *uid == app.appUID) {
+            app.slot = name;
             auto opt = dict.find(kOptOutKey);
-            optedOut = optedOut && opt != dict.end();
-            if (optedOut) optOutDate = opt->second;
+            vote.optedOut = vote.optedOut && opt != dict.end();
+            if (vote.optedOut) app.optOutDate = opt->second;
         }
     }
     // Ties go to the last in slot order: a stable ascending sort, then the last one.
     std::stable_sort(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-    std::optional<std::string> mostFrequent;
-    if (!counts.empty()) mostFrequent = counts.back().first;
+    if (!counts.empty()) vote.mostFrequent = counts.back().first;
+    return vote;
+}
+
+}  // namespace
+
+std::string SharedUDID::valueWithError(Error* error) {
+    if (g_cached) {
+        report(error, 0, "SharedUDID in cache from first call");
+        return *g_cached;
+    }
+    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    AppRecord app = readAppRecord(*defaults);
+    const SlotVote vote = readSlots(app);
 
     std::string result;
     bool discrepancy = false, save = false;
-    if (storedId) {
-        result = *storedId;
-        discrepancy = mostFrequent && *mostFrequent != *storedId;
+    if (app.storedId) {
+        result = *app.storedId;
+        discrepancy = vote.mostFrequent && *vote.mostFrequent != *app.storedId;
     } else {
-        result = mostFrequent ? *mostFrequent : generateFreshSharedUDID();
-        if (!appDict) {
-            appDict = Value::Dictionary{{kDefaultsKey, Value(result)},
-                                        {kAppUIDKey, Value(appUID)},
-                                        {kCreatedKey, Value(plat::foundation::Date{now()})}};
+        result = vote.mostFrequent ? *vote.mostFrequent : generateFreshSharedUDID();
+        if (!app.dict) {
+            app.dict = Value::Dictionary{{kDefaultsKey, Value(result)},
+                                         {kAppUIDKey, Value(app.appUID)},
+                                         {kCreatedKey, Value(plat::foundation::Date{now()})}};
             save = true;
         }
     }
-    if (freeSlot && (!appSlot || *freeSlot == *appSlot)) {
-        std::unique_ptr<Pasteboard> board = Pasteboard::named(*freeSlot, true);
+    // Written back: this application's record into the first free slot, when it has none elsewhere.
+    if (vote.freeSlot && (!app.slot || *vote.freeSlot == *app.slot)) {
+        std::unique_ptr<Pasteboard> board = Pasteboard::named(*vote.freeSlot, true);
         if (board) board->setPersistent(true);
-        if (appDict) {
-            (*appDict)[kSlotKey] = Value(*freeSlot);
+        if (app.dict) {
+            (*app.dict)[kSlotKey] = Value(*vote.freeSlot);
             save = true;
-            setDictForPasteboard(*appDict, *freeSlot);
+            setDictForPasteboard(*app.dict, *vote.freeSlot);
         }
     }
     if (save) {
-        defaults->setObject(Value(*appDict), kDefaultsKey);
+        defaults->setObject(Value(*app.dict), kDefaultsKey);
         defaults->synchronize();
     }
-    if (optedOut) {
+    if (vote.optedOut) {
         report(error, 1,
-               "Application with unique id " + appUID + " is opted-out from SharedUDID as of " +
-                   optOutDate->description());
+               "Application with unique id " + app.appUID + " is opted-out from SharedUDID as of " +
+                   app.optOutDate->description());
         result = std::string(40, '0');
     } else if (discrepancy) {
         report(error, 2,

@@ -12,6 +12,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Orientation.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/ui/WebView.h"
 
 namespace orbad {
 
@@ -246,6 +247,9 @@ bool OBBrowserViewController::shouldStartLoad(ui::WebView& webView, const ui::We
         openURLviaApp(url);
         return false;
     }
+    // Only the web, and the empty page embedded HTML starts from: a local file, data or script
+    // address is refused like a page that cannot load, and never becomes the page to open outside.
+    if (!ui::isWebURL(url) && !ui::isBlankPageURL(url)) return false;
     if (type == ui::WebNavigationType::LinkClicked) m_requestURL = url;
     return true;
 }
@@ -299,7 +303,7 @@ void OBBrowserViewController::showActions() {
 }
 
 void OBBrowserViewController::actionSheetClickedButton(ui::ActionSheet& sheet, int index) {
-    if (index == 0 && index != sheet.cancelButtonIndex()) openURLviaApp(m_requestURL);
+    if (index == 0 && index != sheet.cancelButtonIndex() && ui::isWebURL(m_requestURL)) openURLviaApp(m_requestURL);
 }
 
 void OBBrowserViewController::preloadRequest() {

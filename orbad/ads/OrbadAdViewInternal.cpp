@@ -16,6 +16,7 @@
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/net/URLLoading.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
 
@@ -29,6 +30,10 @@ using Op = OrbadAdViewDelegate::Op;
 
 constexpr double kRetryDelay = 0.1;
 constexpr double kNotStartedDelay = 10.0;
+// A creative that has reported neither its load nor a failure by then fails, so the next creative
+// or the refresh goes on: a page whose pictures or scripts trickle in never finishes by itself.
+// Long past an action's preloading wait (10 s), well within the network's silence limit (60 s).
+constexpr double kCreativeLoadTimeout = 30.0;
 constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 constexpr const char* kUnitDisabled =
     "This ad unit size has been remotely disabled in the developer dashboard.";
@@ -154,6 +159,7 @@ OrbadAdViewInternal::~OrbadAdViewInternal() {
     if (m_relay) OBCoreHTTPRequest::cancelRequestsForDelegate(m_relay.get());
     m_getAdTimer.invalidate();
     m_notStartedTimer.invalidate();
+    m_creativeLoadTimer.invalidate();
     if (m_host && m_observingConfiguration) m_host->removeObserver(this);
     m_observations.clear();
 }
@@ -447,6 +453,7 @@ void OrbadAdViewInternal::stopLoading() {
     const std::vector<std::shared_ptr<View>> children = subviews();
     for (const auto& child : children)
         if (OrbadAdsView* creative = asCreative(child.get())) creative->stopLoading();
+    m_creativeLoadTimer.invalidate();
     m_isLoading = false;
 }
 
@@ -570,23 +577,54 @@ void OrbadAdViewInternal::loadAd(const std::shared_ptr<OrbadAd>& ad) {
         action->preloadAction();
         return;
     }
-    view->loadWithAd(ad);
+    startCreativeLoad(view, ad);
 }
 
 void OrbadAdViewInternal::actionPreloaded(const void* action) {
     const std::shared_ptr<View> self = shared_from_this();
     m_preloadWait.remove();
-    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView) m_nextAdView->loadWithAd(m_currentAd);
+    if (m_currentAd && m_currentAd->action().get() == action && m_nextAdView)
+        startCreativeLoad(m_nextAdView, m_currentAd);
+}
+
+void OrbadAdViewInternal::startCreativeLoad(const std::shared_ptr<OrbadAdsView>& view,
+                                            const std::shared_ptr<OrbadAd>& ad) {
+    if (m_timedOutCreative.lock() == view) m_timedOutCreative.reset();
+    m_creativeLoadTimer.invalidate();
+    m_creativeLoadTimer = RunLoop::main().addTimer(
+        kCreativeLoadTimeout,
+        [this, weak = std::weak_ptr<OrbadAdsView>(view), ad] { creativeLoadTimedOut(weak, ad); });
+    view->loadWithAd(ad);
+}
+
+void OrbadAdViewInternal::creativeLoadTimedOut(const std::weak_ptr<OrbadAdsView>& weak,
+                                               const std::shared_ptr<OrbadAd>& ad) {
+    const std::shared_ptr<OrbadAdsView> view = weak.lock();
+    if (!view || view != m_nextAdView || ad != m_currentAd) return;
+    // What the page still sends once it is given up is no news: the engine has moved on.
+    m_timedOutCreative = view;
+    view->stopLoading();
+    const int code = plat::net::kURLErrorTimedOut;
+    creativeDidFail(view.get(), ad,
+                    Error{plat::net::kURLErrorDomain, code, plat::net::describeURLError(code), {}});
+}
+
+bool OrbadAdViewInternal::isTimedOut(OrbadAdsView& view) {
+    if (m_timedOutCreative.lock().get() != &view) return false;
+    removeCreative(view);
+    return true;
 }
 
 // ---- creative outcomes ----
 
 bool OrbadAdViewInternal::adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) {
     const std::shared_ptr<View> self = shared_from_this();
+    if (isTimedOut(view)) return false;
     if (ad != m_currentAd) {
         removeCreative(view);
         return false;
     }
+    m_creativeLoadTimer.invalidate();
     if (m_autoDisplayNextAdRequest)
         displayAd();
     else
@@ -602,6 +640,7 @@ bool OrbadAdViewInternal::adsViewFinishedLoading(OrbadAdsView& view, const std::
 void OrbadAdViewInternal::adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                                               const std::optional<Error>& error) {
     const std::shared_ptr<View> hold = view.adsView().shared_from_this();
+    if (isTimedOut(view)) return;
     creativeDidFail(&view, ad, error);
 }
 
@@ -612,6 +651,7 @@ void OrbadAdViewInternal::creativeDidFail(OrbadAdsView* view, const std::shared_
         if (view) removeCreative(*view);
         return;
     }
+    m_creativeLoadTimer.invalidate();
     m_nextAdView = nullptr;
     if (view) removeCreative(*view);
     for (size_t i = 0; i + 1 < m_currentAds.size(); ++i) {

@@ -151,6 +151,11 @@ private:
     void requestFailed(int status, const Error& error);
     void finishLoadingAds(const Value::Array& list);
     void loadAd(const std::shared_ptr<OrbadAd>& ad);
+    // Hands the ad to its creative, which must answer within the load time-out.
+    void startCreativeLoad(const std::shared_ptr<OrbadAdsView>& view, const std::shared_ptr<OrbadAd>& ad);
+    void creativeLoadTimedOut(const std::weak_ptr<OrbadAdsView>& view, const std::shared_ptr<OrbadAd>& ad);
+    // A report of the creative given up at its time-out: it is taken off, and nothing else happens.
+    bool isTimedOut(OrbadAdsView& view);
     void creativeFailed();
     void actionPreloaded(const void* action);
     void failWithErrorCode(int code, std::optional<std::string> description = std::nullopt);
@@ -201,6 +206,8 @@ private:
     std::shared_ptr<OBBannerRequestRelay> m_relay;
     plat::foundation::Timer m_getAdTimer;
     plat::foundation::Timer m_notStartedTimer;
+    plat::foundation::Timer m_creativeLoadTimer;
+    std::weak_ptr<OrbadAdsView> m_timedOutCreative;
     std::vector<plat::foundation::Observation> m_observations;
     bool m_observingConfiguration = false;
     plat::foundation::Observation m_touchThroughEnd;

@@ -120,13 +120,24 @@ std::string schemeOf(std::string_view url) {
 
 constexpr auto parameter = &OrbadRichMediaURLParser::parameter;
 
+// Whether `url` (scheme "file") names the page file `page`, whatever its query or fragment: the
+// one local file the ad's page may be.
+bool isPageFile(std::string_view url, const std::string& page) {
+    if (page.empty() || url.size() < 7 || lowerCase(url.substr(0, 7)) != "file://") return false;
+    std::string_view rest = url.substr(7);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.starts_with("localhost/")) rest.remove_prefix(9);
+    return orbadPercentDecoded(rest) == page;
+}
+
 }  // namespace
 
 bool OrbadRichMediaWebAdView::shouldStartLoad(plat::ui::WebView&, const plat::ui::WebRequest& request,
                                               plat::ui::WebNavigationType type) {
     const std::string& text = request.url;
     const std::string scheme = schemeOf(text);
-    if (scheme == "file") return true;
+    // The ad's own page; any other local file is refused as an unknown address.
+    if (scheme == "file" && isPageFile(text, cacheLocation())) return true;
     const Parameters parameters = OrbadRichMediaURLParser::extractParametersFromUrl(text);
     std::optional<std::string> dest;
     std::string destScheme;

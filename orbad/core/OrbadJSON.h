@@ -1,5 +1,6 @@
 // The ad client's own JSON reader and writer over the platform's Value: a byte scanner, the JSON
-// grammar on top of it, a reusable deserializer, a writer, and the facade the client calls.
+// grammar on top of it, a reusable deserializer, a writer, and the facade the client calls
+// (OrbadDataScanner.cpp, OrbadJSONScanner.cpp, OrbadJSONSerializer.cpp, OrbadJSON.cpp).
 //
 // Reading keeps the client's long-standing leniency: one value is read and what follows it is
 // ignored, trailing commas are accepted, a misspelt true/false/null "succeeds" with no value, and

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "orbad/Orbad.h"
@@ -401,7 +402,8 @@ TEST_F(BannerEngineTest, WaitingForRequestsWhileAnAnswerWaitsForTheMainLoop) {
     start();
     banner().getAd();
     ASSERT_TRUE(m_server->waitForRequests(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the answer on its way to the main loop
+    // The answer on its way to the main loop, which does not turn until the requests are ended.
+    ASSERT_TRUE(dktest::waitUntil([] { return orbad::OBCoreHTTPRequest::waitingOnMainCount() == 1; }));
     EXPECT_TRUE(orbad::OBCoreHTTPRequest::cancelAllAndWait(5));
     run(1);
     EXPECT_TRUE(m_delegate.lines.empty());
@@ -714,6 +716,90 @@ TEST_F(BannerEngineTest, PreloadingActionHoldsTheCreative) {
         EXPECT_EQ(posted, 1);
         m_banners.clear();
     }
+}
+
+// A creative that never reports is given up 30 s after it was handed its ad: the next one of the
+// list loads, and after the last the failure is heard and the refresh goes on. What the given-up
+// creative says later changes nothing; one that answered in time is never failed afterwards.
+TEST_F(BannerEngineTest, ACreativeThatNeverAnswersFailsAtTheLoadTimeOut) {
+    const std::string silent = R"({"type": "image", "props": {"silent": 1}})";
+    struct Case {
+        std::string body;
+        double refresh;
+        Lines lines;
+        size_t requests;
+        bool lateWord;  // the given-up creative speaks once its ad has failed
+    };
+    const Case cases[] = {
+        {R"({"creatives": [)" + silent + ", " + dktest::imageCreative("2") + "]}", 0,
+         {"30.0 adViewDidFinishLoad"}, 1, false},
+        {R"({"creative": )" + silent + "}", 0, {"30.0 adView:didFailLoadWithError: 0 "}, 1, true},
+        {R"({"creative": )" + silent + "}",
+         40,
+         {"30.0 adView:didFailLoadWithError: 0 ", "100.0 adView:didFailLoadWithError: 0 "},
+         2,
+         false},
+        {R"({"creatives": [)" + dktest::imageCreative("1") + ", " + silent + "]}", 0,
+         {"0.0 adViewDidFinishLoad"}, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        serve(answer(c.body));
+        m_host->refresh = c.refresh;
+        start();
+        m_delegate.lines.clear();
+        m_delegate.origin = RunLoop::main().now();
+        OrbadAdView& view = banner();
+        view.getAd();
+        run(29.9);
+        const std::shared_ptr<orbad::OrbadAdsView> waiting = view.adView()->nextAdView();
+        const std::shared_ptr<orbad::OrbadAd> ad = view.adView()->currentAd();
+        run(100.1 - 29.9);
+        EXPECT_EQ(m_delegate.lines, c.lines);
+        EXPECT_EQ(adRequests(), c.requests);
+        if (c.lateWord) {
+            ASSERT_NE(waiting, nullptr);
+            EXPECT_EQ(waiting->adsView().superview(), nullptr);
+            EXPECT_EQ(view.adView()->currentAd(), ad);
+            EXPECT_FALSE(view.adView()->adsViewFinishedLoading(*waiting, ad));
+            view.adView()->adsViewFailedToLoad(*waiting, ad, std::nullopt);
+            run(1);
+            EXPECT_EQ(m_delegate.lines, c.lines);
+            EXPECT_EQ(view.adView()->currentAdView(), nullptr);
+        }
+        m_banners.clear();
+        orbad::setBannerHost(nullptr);
+    }
+}
+
+// The same on the real page engine: a rich-media page whose picture and script arrive a byte each
+// half second never finishes loading, and fails at the time-out, not before.
+TEST_F(BannerEngineTest, ATricklingPageOnTheEngineFailsAtTheLoadTimeOut) {
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    dktest::HostileServer slow(m_dir.file("slow"),
+                               R"({"attack": "trickle", "headers": [["Content-Type", "image/png"]]})");
+    ASSERT_TRUE(slow.running());
+    const std::string page = "<html><head><script src='" + slow.url() +
+                             "/slow.js'></script></head><body><img src='" + slow.url() + "/slow.png'>ad</body></html>";
+    serve(answer(R"({"creative": {"type": "html", "props": {"html": )" + Value(page).canonicalJSON() +
+                 "}}}"));
+    m_host->refresh = 0;
+    start();
+    OrbadAdView& view = banner();
+    view.getAd();
+    run(29.9);
+    EXPECT_EQ(m_delegate.lines, Lines{});
+    ASSERT_NE(view.adView()->nextAdView(), nullptr);
+    EXPECT_STREQ(view.adView()->nextAdView()->adsViewClassName(), "OrbadRichMediaWebAdView");
+    // Both were asked for, and neither has ended: the page was still loading.
+    std::set<std::string> asked;
+    for (const std::string& line : slow.requestLines())
+        for (const char* path : {"/slow.js", "/slow.png"})
+            if (line.find(std::string("GET ") + path + " ") != std::string::npos) asked.insert(path);
+    EXPECT_EQ(asked, (std::set<std::string>{"/slow.js", "/slow.png"}));
+    run(0.2);
+    EXPECT_EQ(m_delegate.lines, (Lines{"30.0 adView:didFailLoadWithError: 0 "}));
+    EXPECT_EQ(view.adView()->nextAdView(), nullptr);
 }
 
 // ---- the open-allocation waterfall ----

@@ -30,8 +30,10 @@ public:
     void prepareForReuse() override {}
     plat::ui::View& adsView() override { return *this; }
     const char* adsViewClassName() const override { return m_name; }
-    // Answers on the next turn, failing when the creative's "props.fail" is true.
+    // Answers on the next turn, failing when the creative's "props.fail" is true; never when
+    // "props.silent" is.
     void loadWithAd(std::shared_ptr<OrbadAd> ad) override {
+        if (orbad::stringForKeyPath(ad->properties(), "silent") == "1") return;
         const bool fail = orbad::stringForKeyPath(ad->properties(), "fail") == "1";
         auto self = std::static_pointer_cast<FakeCreative>(shared_from_this());
         plat::foundation::RunLoop::main().perform([weak = std::weak_ptr<FakeCreative>(self), ad, fail] {

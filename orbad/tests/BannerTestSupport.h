@@ -113,7 +113,8 @@ private:
 };
 
 // Registers the creative classes for image and text ads: views that answer on the next turn,
-// failing when the creative's "props.fail" is true. Removed again on destruction.
+// failing when the creative's "props.fail" is true, never answering when "props.silent" is.
+// Removed again on destruction.
 class FakeCreatives {
 public:
     FakeCreatives();

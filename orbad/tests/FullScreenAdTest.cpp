@@ -412,8 +412,9 @@ TEST_F(FullScreenAdTest, PageHistoryAndNativeLinksDriveTheToolbar) {
     };
     run(1);
     EXPECT_EQ(arrows(), "00");
-    std::ofstream(m_dir.file("second.html")) << "<p>second</p>";
-    engine()->injectNavigation("file://" + m_dir.file("second.html"), plat::ui::WebNavigationType::LinkClicked);
+    // The page's own file again (no other local file loads).
+    const std::string own = dynamic_cast<orbad::OrbadRichMediaWebAdView&>(page()->adsView()).cacheLocation();
+    engine()->injectNavigation("file://" + own + "?second", plat::ui::WebNavigationType::LinkClicked);
     run(1);
     EXPECT_EQ(arrows(), "10");
     m_controller->goBack();

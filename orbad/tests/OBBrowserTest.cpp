@@ -12,6 +12,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/ActionSheet.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Bars.h"
 #include "platform/ui/Button.h"
@@ -151,6 +152,43 @@ TEST_F(OBBrowserTest, LinkDecisionOrder) {
     run(0.2);
     EXPECT_EQ(m_root->presentedViewController(), nullptr);
     EXPECT_EQ(browser->requestURL(), "http://b.test/next");
+}
+
+// The mended fault: the browser loaded local files, data and script addresses, and offered them to
+// open outside. Only the web, and the blank page embedded HTML starts from, load now.
+TEST_F(OBBrowserTest, OnlyWebAddressesLoadOrOpenOutside) {
+    for (const std::string start : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,x"}) {
+        decisions.lines.clear();
+        auto browser = present(start);
+        run(0.1);
+        EXPECT_EQ(decisions.lines, std::vector<std::string>{start + " refused"});
+        browser->actionItem()->press();
+        ASSERT_TRUE(plat::ui::ActionSheet::onScreen());
+        plat::ui::ActionSheet::onScreen()->pressButton(0);
+        EXPECT_EQ(m_app->openedURLs(), std::vector<std::string>{}) << start;
+        browser->done();
+        run(0.5);
+    }
+    decisions.lines.clear();
+    auto browser = present("http://a.test/start");
+    FakeWebEngine& fake = page(*browser);
+    for (const char* url : {"file:///etc/passwd", "FILE:///x", "javascript:alert(1)", "data:text/html,x",
+                            "ftp://f.test/x", "about:blank", "HTTPS://b.test/"})
+        fake.injectNavigation(url, WebNavigationType::LinkClicked);
+    run(0.1);
+    EXPECT_EQ(decisions.lines,
+              (std::vector<std::string>{"http://a.test/start allowed", "file:///etc/passwd refused", "FILE:///x refused",
+                                        "javascript:alert(1) refused", "data:text/html,x refused",
+                                        "ftp://f.test/x refused", "about:blank allowed", "HTTPS://b.test/ allowed"}));
+    EXPECT_EQ(browser->requestURL(), "HTTPS://b.test/");
+    // Embedded HTML without a base starts from the blank page.
+    auto html = OBBrowserViewController::withHTML("<p>x</p>", std::nullopt, 0);
+    decisions.lines.clear();
+    m_root->dismissViewController(false);
+    run(0.5);
+    m_root->presentViewController(html, false);
+    run(0.1);
+    EXPECT_EQ(decisions.lines, std::vector<std::string>{"about:blank allowed"});
 }
 
 TEST_F(OBBrowserTest, OpenInSafariOpensTheLastClickedLink) {

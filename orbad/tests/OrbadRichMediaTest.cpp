@@ -181,11 +181,11 @@ TEST_F(RichMediaTest, WritesThePageBesideTheStubAndReportsTheFirstLoadOnce) {
     host->lines.clear();
     plat::ui::Application app;
     fake().setHoldsLoads(true);
-    fake().injectNavigation("file:///again.html", kOther);
+    fake().injectNavigation("file://" + view->cacheLocation() + "?again", kOther);
     EXPECT_TRUE(dktest::turnUntil([&] { return app.isNetworkActivityIndicatorVisible(); }));
     view->WebView::stopLoading();
     fake().setHoldsLoads(false);
-    fake().injectNavigation("file:///third.html", kOther);
+    fake().injectNavigation("file://" + view->cacheLocation() + "#third", kOther);
     dktest::turn(0.5);
     EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
     EXPECT_EQ(host->lines, Lines{});
@@ -264,7 +264,14 @@ TEST_F(RichMediaTest, TheLinkDecision) {
         WebNavigationType type;
         Lines heard;
     } cases[] = {
-        {"held", false, "file:///x.html", kOther, {"load"}},
+        // The ad's own page, again or at an anchor; no other local file (a mended fault: every
+        // file loaded).
+        {"held", false, "@PAGE@?again", kOther, {"load"}},
+        {"held", false, "@PAGE@#top", kClick, {"load"}},
+        {"held", false, "file:///x.html", kOther, {"refuse", "js mAdViewUnknownURLHandler('file:///x.html');"}},
+        {"held", false, "FILE:///etc/passwd", kClick, {"refuse", "js mAdViewUnknownURLHandler('FILE:///etc/passwd');"}},
+        {"held", false, "data:text/html,x", kOther, {"refuse", "js mAdViewUnknownURLHandler('data:text/html,x');"}},
+        {"held", false, "javascript:x()", kClick, {"refuse", "js mAdViewUnknownURLHandler('javascript:x()');"}},
         {"held", false, "http://a/b", kOther, {"load", "log Allowing second web load of URL (likely iframe?) ->http://a/b<- "}},
         {"held", false, "http://a/b", kClick, {"refuse", "url http://a/b"}},
         {"free", false, "https://a/b", kOther, {"refuse", "url https://a/b"}},
@@ -295,7 +302,9 @@ TEST_F(RichMediaTest, TheLinkDecision) {
         if (c.state == std::string("free")) unrestrict();
         if (c.state == std::string("auto")) view->adHasBeenDisplayed();
         forget();
-        navigate(c.url, c.type);
+        std::string url = c.url;
+        if (url.starts_with("@PAGE@")) url.replace(0, 6, "file://" + view->cacheLocation());
+        navigate(url, c.type);
         Lines heard;
         for (const auto& line : decisions.lines) heard.push_back(line.substr(0, line.find(' ')));
         for (const auto& line : host->lines) heard.push_back(line);

@@ -41,7 +41,9 @@ protected:
                                    }});
         page = std::make_shared<orbad::OrbadRichMediaWebAdView>(Rect{0, 0, 320, 480});
         host->addSubview(page);
-        fake().injectNavigation("file:///widget.html", plat::ui::WebNavigationType::Other);
+        // A page in place (a link the user follows in the view itself).
+        fake().injectNavigation("http://ad.test/widget.html?shouldOpenInNewWindow=no",
+                                plat::ui::WebNavigationType::LinkClicked);
         dktest::turn(0.1);
         widget.setDelegate(this);
         widget.viewDidLoad(*host);

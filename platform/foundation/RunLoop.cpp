@@ -115,6 +115,11 @@ struct RunLoopState {
         if (wakeFd >= 0) close(wakeFd);
     }
 
+    // A stop was asked for, or the loop's thread is leaving.
+    bool halted() const {
+        return quitting.load(std::memory_order_acquire) || stopRequested.load(std::memory_order_acquire);
+    }
+
     void wake() const {
         std::uint64_t one = 1;
         // A full counter (EAGAIN) is already a pending wake-up.
@@ -461,13 +466,10 @@ RunLoop::RunResult RunLoop::runUntil(double deadline, bool stopAfterSource) {
         return s.quitting.load(std::memory_order_acquire) ||
                s.stopRequested.exchange(false, std::memory_order_acq_rel);
     };
-    auto halted = [&s] {
-        return s.quitting.load(std::memory_order_acquire) || s.stopRequested.load(std::memory_order_acquire);
-    };
     for (;;) {
         if (stopped()) return RunResult::Stopped;
         fireTimers();
-        const bool handled = !halted() && handleInput(stopAfterSource);
+        const bool handled = !s.halted() && handleInput(stopAfterSource);
         endTurn();
         if (stopped()) return RunResult::Stopped;
         if (handled && stopAfterSource) return RunResult::SourceHandled;
@@ -509,7 +511,7 @@ bool RunLoop::fireTimers() {
         if (record->interval > 0 && !record->valid.load(std::memory_order_acquire)) continue;
         fired = true;
         record->fn();
-        if (s.stopRequested.load(std::memory_order_acquire) || s.quitting.load()) break;
+        if (s.halted()) break;
     }
     return fired;
 }
@@ -520,15 +522,25 @@ bool RunLoop::handleInput(bool stopAfterSource) {
     RunLoopState& s = *m_state;
     // Drained before the lists are read, so work posted after this always finds the fd set.
     s.drainWake();
-    auto halted = [&s] { return s.stopRequested.load(std::memory_order_acquire) || s.quitting.load(); };
     bool handled = false;
+    if (runPosts(stopAfterSource, handled)) return true;
+    if (s.blockDepth == 0 && runBlocks(stopAfterSource, handled)) return true;
+    if (s.halted()) return handled;
+    if (s.context && turnContext()) {
+        handled = true;
+        if (stopAfterSource || s.halted()) return true;
+    }
+    return dispatchFds(stopAfterSource) || handled;
+}
 
+bool RunLoop::runPosts(bool stopAfterSource, bool& handled) {
+    RunLoopState& s = *m_state;
     std::size_t count;
     {
         std::lock_guard lock(s.mutex);
         count = s.posts.size();
     }
-    for (; count > 0 && !halted(); --count) {
+    for (; count > 0 && !s.halted(); --count) {
         Post post;
         {
             std::lock_guard lock(s.mutex);
@@ -551,44 +563,47 @@ bool RunLoop::handleInput(bool stopAfterSource) {
         }
         if (stopAfterSource) return true;
     }
+    return false;
+}
 
-    if (s.blockDepth == 0) {
+bool RunLoop::runBlocks(bool stopAfterSource, bool& handled) {
+    RunLoopState& s = *m_state;
+    std::size_t count;
+    {
+        std::lock_guard lock(s.mutex);
+        count = s.blocks.size();
+    }
+    for (; count > 0 && !s.halted(); --count) {
+        std::function<void()> block;
         {
             std::lock_guard lock(s.mutex);
-            count = s.blocks.size();
+            if (s.blocks.empty()) break;
+            block = std::move(s.blocks.front());
+            s.blocks.pop_front();
         }
-        for (; count > 0 && !halted(); --count) {
-            std::function<void()> block;
-            {
-                std::lock_guard lock(s.mutex);
-                if (s.blocks.empty()) break;
-                block = std::move(s.blocks.front());
-                s.blocks.pop_front();
-            }
-            handled = true;
-            struct Depth {
-                int& depth;
-                explicit Depth(int& d) : depth(d) { ++depth; }
-                ~Depth() { --depth; }
-            } depth(s.blockDepth);
-            block();
-            if (stopAfterSource) return true;
-        }
-    }
-
-    if (halted()) return handled;
-    if (s.context && turnContext()) {
         handled = true;
-        if (stopAfterSource || halted()) return true;
+        struct Depth {
+            int& depth;
+            explicit Depth(int& d) : depth(d) { ++depth; }
+            ~Depth() { --depth; }
+        } depth(s.blockDepth);
+        block();
+        if (stopAfterSource) return true;
     }
+    return false;
+}
+
+bool RunLoop::dispatchFds(bool stopAfterSource) {
+    RunLoopState& s = *m_state;
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<FdSource::Record>> records;
     {
         std::lock_guard lock(s.mutex);
         s.pollList(fds, &records);
     }
-    if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) return handled;
-    for (std::size_t i = 0; i < fds.size() && !halted(); ++i) {
+    if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) return false;
+    bool handled = false;
+    for (std::size_t i = 0; i < fds.size() && !s.halted(); ++i) {
         short r = fds[i].revents;
         if (!r || !records[i]->valid.load(std::memory_order_acquire)) continue;
         unsigned events = (r & (POLLIN | POLLHUP) ? kFdRead : 0) | (r & POLLOUT ? kFdWrite : 0) |

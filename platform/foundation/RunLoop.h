@@ -181,6 +181,11 @@ private:
     RunResult runUntil(double deadline, bool stopAfterSource);
     bool fireTimers();
     bool handleInput(bool stopAfterSource);
+    // The steps of handleInput; the first two set `handled` and answer true when the turn ends
+    // with the one source wanted, the last answers whether it handled any descriptor.
+    bool runPosts(bool stopAfterSource, bool& handled);
+    bool runBlocks(bool stopAfterSource, bool& handled);
+    bool dispatchFds(bool stopAfterSource);
     void endTurn();
     bool wait(double deadline);
     void waitFor(double deadline);

@@ -25,7 +25,7 @@ struct HostOptions {
     std::optional<double> duration;  // clock seconds, then quit
     std::optional<long> frames;      // game frames, then quit
     std::string net;                 // wifi|wwan|none: the reachability override (empty: none)
-    std::string web = "none";        // wpe|fake|none: the page engine behind web views
+    std::string web = "wpe";         // wpe|fake|none: the page engine behind web views
     std::string deviceFacts;         // --device-facts: the device facts file (empty: $DROVIK_DEVICE_FACTS)
     double drainSeconds = 2;         // real seconds to wait at exit for the analytics clients
     std::optional<std::string> trace;

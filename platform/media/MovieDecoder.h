@@ -44,8 +44,12 @@ public:
     bool drained(double* endTime) const;
 
 private:
+    struct Source;
     void run();
     bool waitForRoom();
+    // Hand what the decoder has ready to the queues; false once cancelled.
+    bool takeVideo(Source& source);
+    bool takeAudio(Source& source);
 
     std::string m_url;
     std::function<void(bool, double)> m_opened;

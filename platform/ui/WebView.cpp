@@ -34,6 +34,21 @@ std::shared_ptr<WorkInFlight> beginWork() {
 
 }  // namespace
 
+bool isWebURL(std::string_view url) {
+    auto hasScheme = [url](std::string_view scheme) {
+        if (url.size() <= scheme.size() || url[scheme.size()] != ':') return false;
+        for (std::size_t i = 0; i < scheme.size(); ++i)
+            if ((url[i] | 0x20) != scheme[i]) return false;
+        return true;
+    };
+    return hasScheme("http") || hasScheme("https");
+}
+
+bool isBlankPageURL(std::string_view url) {
+    const std::string_view blank = kBlankPage;
+    return url.starts_with(blank) && (url.size() == blank.size() || url[blank.size()] == '?' || url[blank.size()] == '#');
+}
+
 void WebView::setObserver(WebViewObserver* observer) {
     g_observer = observer;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
@@ -21,6 +22,12 @@ class WebView;
 inline constexpr const char* kBlankPage = "about:blank";
 // The domain of a failed load's HTTP status (the status is the code).
 inline constexpr const char* kWebHTTPErrorDomain = "plat.web.http";
+
+// An address on the web: scheme http or https, in any case. What ads and content pages may load:
+// a page taken to a local file, a data or script address would show what no server sent.
+bool isWebURL(std::string_view url);
+// The empty page ("about:blank", a query or fragment after it allowed): loads nothing.
+bool isBlankPageURL(std::string_view url);
 
 enum class WebCachePolicy { UseProtocolCachePolicy, ReloadIgnoringCache, ReturnCacheDataElseLoad,
                             ReturnCacheDataDontLoad };

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/RunLoop.h"
 
+#include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/WPEWebEngine.h"
@@ -49,6 +50,15 @@ std::optional<std::string> filePath(const std::string& url) {
     return path;
 }
 
+int netCachePolicy(ui::WebCachePolicy policy) {
+    switch (policy) {
+    case ui::WebCachePolicy::ReloadIgnoringCache: return net::kReloadIgnoringLocalCacheData;
+    case ui::WebCachePolicy::ReturnCacheDataElseLoad: return net::kReturnCacheDataElseLoad;
+    case ui::WebCachePolicy::ReturnCacheDataDontLoad: return net::kReturnCacheDataDontLoad;
+    default: return net::kUseProtocolCachePolicy;
+    }
+}
+
 }  // namespace
 
 PageEngine::PageEngine(ui::WebEngineHost& host) : m_host(host) {}
@@ -77,6 +87,9 @@ void PageEngine::loadRequest(const ui::WebRequest& request) {
     net::Request netRequest;
     netRequest.url = request.url;
     netRequest.timeout = request.timeout;
+    // A template stored ahead (or by an earlier show) is answered by the shared cache, as any
+    // other load of the process would be.
+    netRequest.cachePolicy = netCachePolicy(request.cachePolicy);
     if (request.cachePolicy == ui::WebCachePolicy::ReloadIgnoringCache) {
         net::setHeader(netRequest.headers, "Cache-Control", "no-cache");
         net::setHeader(netRequest.headers, "Pragma", "no-cache");

@@ -71,6 +71,28 @@ TEST(KioskCliContent, AUnitsRoadOnTheFakeEngine) {
     EXPECT_EQ(out, dktest::readFile(golden));
 }
 
+// The mended fault: the request's unit never heard the device turn in the tool, which made no
+// application until a unit command did. A unit with no landscape frame, turned once its close
+// button is up, fails the request with code 2.
+TEST(KioskCliContent, ARotationReachesTheRequestsUnit) {
+    dktest::TempDir dir;
+    const char* portraitOnly =
+        R"({\"response\":{\"url\":\"http://$HOST/t.html\",\"transition\":\"KS_DIALOG\",)"
+        R"(\"frame\":{\"KS_PORTRAIT\":{\"x\":10,\"y\":10,\"w\":100,\"h\":100}}}})";
+    dktest::RecordingServer server(
+        dir.file("server"),
+        std::string(R"({"secret": "s3cr3t", "paths": {"/v3/publisher/content/": {"body": ")") + portraitOnly +
+            R"("}}, "default": {"body": "<html></html>"}})",
+        60, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+    ASSERT_TRUE(server.running());
+    const std::string out = run(dir.file("home"), server.url(), "fake", "virtual",
+                                "content request game_launch tok s3cr3t\ncontent send game_launch\nsettle\n"
+                                "run 5\nrotate 3\ncontent state game_launch\n");
+    EXPECT_NE(out.find("delegate request:contentDidDisplay: game_launch\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("delegate request:contentDidFailWithError: game_launch KioskSDK 2 "), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("\nok\n4\n")) << out;
+}
+
 TEST(KioskCliContent, ATemplateOnTheRealEngineGrantsARewardAndOffersAPurchase) {
     dktest::TempDir dir;
     std::string page = dktest::readFile(DK_TEST_DATA_DIR "/content/template.html");
@@ -88,7 +110,7 @@ TEST(KioskCliContent, ATemplateOnTheRealEngineGrantsARewardAndOffersAPurchase) {
     ASSERT_TRUE(server.running());
     // The page's calls come on the engine's own time: the tool runs on the real clock, a quarter
     // second a command, until the page has offered its purchase (a generous limit on that).
-    dktest::Conversation tool(cli(dir.file("home"), server.url(), "real", "real"));
+    dktest::Conversation tool(cli(dir.file("home"), server.url(), "wpe", "real"));
     tool.send("defaults set KioskGID \"gidGIDgidGIDgidGIDgidGIDgid\"\n"
               "content request game_launch tok s3cr3t\ncontent send game_launch\n");
     const auto start = std::chrono::steady_clock::now();

@@ -215,6 +215,62 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
     EXPECT_EQ(result.status, 2);  // the refused lines
 }
 
+// The mended fault: nothing asked the device for its turns, so a unit shown by the tool never
+// followed a rotation. A dialog moves to its landscape frame (the status bar hidden), and a unit
+// with no landscape frame fails with code 2 when the device turns.
+TEST(KioskCliUnits, AUnitFollowsTheDevicesTurns) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(dir.file("server"));
+    ASSERT_TRUE(server.running());
+    auto unit = [&](const std::string& frame) {
+        return "unit show 0 {\"url\":\"" + server.url() + "/unit.html\",\"transition\":\"KS_DIALOG\",\"frame\":" +
+               frame + "}\n";
+    };
+    const std::string lines =
+        "status-bar 0\n" + unit(R"({"KS_PORTRAIT":{"x":20,"y":40,"w":200,"h":100},"KS_LANDSCAPE":{"x":60,"y":10,"w":300,"h":150}})") +
+        "settle\nunit frames\nrotate 3\nunit frames\nrotate 1\n" +
+        unit(R"({"KS_PORTRAIT":{"x":0,"y":0,"w":100,"h":100}})") + "settle\nrotate 3\nunit frames\n";
+    const dktest::ProcessResult result = dktest::runProcess(
+        {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --web fake", kCli, lines, dir.file("home")});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    std::vector<std::string> answers;
+    std::istringstream in(result.out);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("view ") || line.starts_with("delegate contentView:didFailWithError:")) answers.push_back(line);
+    EXPECT_EQ(answers, (std::vector<std::string>{
+                           "view 0,0,320,480 web 20,40,200,100 border 0,0,0,1 1",
+                           "view -80,80,480,320 web 60,10,300,150 border 0,0,0,1 1",
+                           "delegate contentView:didFailWithError: KioskSDK 2 The content you requested was not able to "
+                           "be shown because it is missing required orientation data.",
+                           // The first unit, on top again, turned as well.
+                           "view -80,80,480,320 web 60,10,300,150 border 0,0,0,1 1",
+                       }))
+        << result.out;
+}
+
+// The page engine is WPE unless told otherwise, as in the player: a unit's page loads and runs;
+// with `--web none` a web view only shows its address.
+TEST(KioskCliUnits, TheRealPageEngineByDefault) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(
+        dir.file("server"),
+        R"({"default": {"headers": [["Content-Type", "text/html"]], "body": "<html><head><title>web</title></head></html>"}})");
+    ASSERT_TRUE(server.running());
+    const std::string lines = "unit show 0 {\"url\":\"" + server.url() +
+                              "/unit.html\",\"transition\":\"KS_MODAL\",\"frame\":\"KS_FULLSCREEN\"}\n"
+                              "settle 60\nunit eval \"document.title\"\n";
+    for (const char* engine : {"", "none"}) {
+        std::string options = *engine ? std::string(" --web ") + engine : "";
+        const dktest::ProcessResult result = dktest::runProcess(
+            {"/bin/sh", "-c", "printf '%s' \"$1\" | exec \"$0\" --home \"$2\" --clock real" + options, kCli, lines,
+             dir.file(std::string("home") + engine)});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const bool loaded = result.out.find("delegate contentViewDidLoad:\nidle\n") != std::string::npos;
+        EXPECT_EQ(loaded, !*engine) << engine << "\n" << result.out;
+        EXPECT_TRUE(result.out.ends_with(*engine ? "\n\n" : "\nweb\n")) << engine << "\n" << result.out;
+    }
+}
+
 // --help answers with the one-shot modes, the utilities and every command of command mode, on
 // standard output; each command it lists is one command mode knows.
 TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
@@ -234,6 +290,13 @@ TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
     EXPECT_EQ(dktest::commandsRefusedAsUnknown({kCli, "--home", work.file("home"), "--net", "none"}, words,
                                                work.path()),
               std::vector<std::string>{});
+    // The page engines are spelt as the player spells them; the old "real" is no longer one.
+    EXPECT_NE(help.find("[--web wpe|fake|none]"), std::string::npos) << help;
+    for (const char* engine : {"real", "webkit"}) {
+        const dktest::ProcessResult bad = dktest::runProcess({kCli, "--home", work.file("home"), "--web", engine});
+        EXPECT_EQ(bad.status, 2) << engine;
+        EXPECT_TRUE(bad.err.starts_with("dk-kiosk-cli: --web takes wpe, fake or none\n")) << bad.err;
+    }
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ def main():
                                    "--script", os.path.join(tmp, "script.json"), "--max-seconds", "120"],
                                   stdout=subprocess.PIPE, text=True)
         port = int(server.stdout.readline().split()[1])
-        tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "real", "--clock", "real"])
+        tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "wpe", "--clock", "real"])
         try:
             unit = {"url": f"http://127.0.0.1:{port}/unit.html", "transition": "KS_DIALOG",
                     "frame": {"KS_PORTRAIT": {"x": 40, "y": 80, "w": 200, "h": 120}}}

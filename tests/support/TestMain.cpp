@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +30,20 @@ namespace dktest {
 namespace {
 
 const char* g_soundDrivers = nullptr;  // constant-initialised: safe to set from any static initialiser
+
+struct Role {
+    const char* name;
+    int (*run)();
+};
+// Constant-initialised too: roles register from static initialisers in any order.
+Role g_roles[16];
+int g_roleCount = 0;
+
+int (*roleNamed(const char* name))() {
+    for (int i = 0; i < g_roleCount; ++i)
+        if (std::strcmp(g_roles[i].name, name) == 0) return g_roles[i].run;
+    return nullptr;
+}
 
 #if DK_LEAK_CHECK
 // Whether a thread of this process is on its way out: the kernel's PF_EXITING in its stat flags.
@@ -55,6 +71,12 @@ bool chooseSoundDrivers(const char* drivers) {
     return true;
 }
 
+bool registerRole(const char* name, int (*role)()) {
+    if (g_roleCount == static_cast<int>(sizeof g_roles / sizeof g_roles[0])) std::abort();
+    g_roles[g_roleCount++] = {name, role};
+    return true;
+}
+
 }  // namespace dktest
 
 int main(int argc, char** argv) {
@@ -68,8 +90,19 @@ int main(int argc, char** argv) {
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
     setenv("LP_NUM_THREADS", "0", 1);
 #endif
-    testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
+    int status = 0;
+    if (const char* name = std::getenv("DK_TEST_ROLE")) {
+        auto role = dktest::roleNamed(name);
+        if (!role) {
+            std::fprintf(stderr, "DK_TEST_ROLE: no role \"%s\" in this program\n", name);
+            return 2;
+        }
+        unsetenv("DK_TEST_ROLE");  // not for the programs the role starts
+        status = role();
+    } else {
+        testing::InitGoogleTest(&argc, argv);
+        status = RUN_ALL_TESTS();
+    }
 #if DK_LEAK_CHECK
     // LeakSanitizer's own check at exit runs after every exit handler and library destructor, while
     // the threads they just joined may still be exiting; its tracer dies on such a thread ("Tracer

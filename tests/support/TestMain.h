@@ -8,4 +8,21 @@ namespace dktest {
 // test program gets. Call it during static initialisation (OpenAL reads the list at its first call).
 bool chooseSoundDrivers(const char* drivers);
 
+// Registers `role` as something a test program can be started to do instead of running its tests:
+// with DK_TEST_ROLE=name in its environment, main runs the role alone and exits with what it
+// returns. For tests that need a fresh process of their own (a value read once per process).
+// Call it during static initialisation (DK_TEST_ROLE below does).
+bool registerRole(const char* name, int (*role)());
+
+}  // namespace dktest
+
+// Defines a role named `name` (an identifier) for the program to play in a child process.
+#define DK_TEST_ROLE(name)                                                                  \
+    static int dkTestRole_##name();                                                        \
+    [[maybe_unused]] static const bool dkTestRoleRegistered_##name =                        \
+        ::dktest::registerRole(#name, dkTestRole_##name);                                  \
+    static int dkTestRole_##name()
+
+namespace dktest {
+
 }  // namespace dktest

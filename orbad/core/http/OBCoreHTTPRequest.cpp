@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -35,6 +36,8 @@ struct Registry {
     std::map<std::uint64_t, std::thread> running;
     std::vector<std::thread> ended;  // done with their work, not yet joined
     std::uint64_t nextThread = 1;
+
+    std::atomic<std::size_t> waitingOnMain{0};
 };
 
 Registry& registry() {
@@ -304,6 +307,12 @@ void OBCoreHTTPRequest::performOnMainAndWait(const std::function<void()>& fn) {
         bool started = false, done = false, abandoned = false;
     };
     auto hop = std::make_shared<Hop>();
+    Registry& r = registry();
+    ++r.waitingOnMain;
+    struct Leaving {
+        Registry& r;
+        ~Leaving() { --r.waitingOnMain; }
+    } leaving{r};
     main.perform([hop, &fn] {
         {
             std::lock_guard<std::mutex> hold(hop->lock);
@@ -345,6 +354,10 @@ std::vector<std::shared_ptr<OBCoreHTTPRequest>> OBCoreHTTPRequest::currentReques
     Registry& r = registry();
     std::lock_guard lock(r.requestsLock);
     return r.requests;
+}
+
+std::size_t OBCoreHTTPRequest::waitingOnMainCount() {
+    return registry().waitingOnMain.load();
 }
 
 std::size_t OBCoreHTTPRequest::inFlightCount() {

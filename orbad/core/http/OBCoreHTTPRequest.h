@@ -127,6 +127,8 @@ public:
     // Started and not yet cleaned up.
     static std::vector<std::shared_ptr<OBCoreHTTPRequest>> currentRequests();
     static std::size_t inFlightCount();
+    // Request threads waiting in performOnMainAndWait for the main loop to take their call.
+    static std::size_t waitingOnMainCount();
     // Cancels every request and joins their threads; false when some thread was still running at
     // the limit (real seconds). For the end of the process.
     static bool cancelAllAndWait(double timeout);

@@ -19,6 +19,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/net/ReachabilityMonitor.h"
 #include "platform/net/tests/NetTestSupport.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -113,8 +114,7 @@ TEST(ReachabilityOverride, ReadFromTheEnvironment) {
     // A fresh process: the override is read from DROVIK_NET once, at first use.
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     auto run = [&](const char* value) {
-        return dktest::runProcess({self, "--gtest_filter=ReachabilityOverride.PrintsTheOverrideInForce"},
-                                  {std::string("DROVIK_NET=") + value, "DK_PRINT_OVERRIDE=1"});
+        return dktest::runProcess({self}, {std::string("DROVIK_NET=") + value, "DK_TEST_ROLE=printOverride"});
     };
     EXPECT_NE(run("wwan").out.find("override 0x40002"), std::string::npos);
     EXPECT_NE(run("none").out.find("override 0x0"), std::string::npos);
@@ -124,14 +124,14 @@ TEST(ReachabilityOverride, ReadFromTheEnvironment) {
 }
 
 // The child side of the test above.
-TEST(ReachabilityOverride, PrintsTheOverrideInForce) {
-    if (!std::getenv("DK_PRINT_OVERRIDE")) GTEST_SKIP() << "run by ReadFromTheEnvironment";
+DK_TEST_ROLE(printOverride) {
     auto value = netOverride();
     if (value) {
         std::printf("override 0x%x\n", overrideFlags(*value, ReachabilityTarget::Internet));
     } else {
         std::printf("override -\n");
     }
+    return 0;
 }
 
 TEST(ReachabilityOverride, ChangesAreReportedOnTheMainLoop) {

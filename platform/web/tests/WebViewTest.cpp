@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/net/URLCache.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -98,6 +99,45 @@ TEST_F(WebViewTest, OwnLoadsAreFetchedOnceAllowedAndErrorsFailThem) {
     view->load(closed);
     ASSERT_TRUE(turnUntilLine(delegate, "fail"));
     EXPECT_EQ(delegate.take(), (Lines{"allow 5 " + closed, "start", "fail NSURLErrorDomain -1004"}));
+}
+
+// Each policy reaches the shared cache as the loader reads it: only an answer stored there serves
+// a load that may not go out, and a reload goes out whatever is stored.
+TEST_F(WebViewTest, TheRequestsCachePolicyDecidesWhetherTheSharedCacheAnswers) {
+    dktest::TempDir dir;
+    dktest::RecordingServer server(
+        dir.path(),
+        R"({"default": {"headers": [["Content-Type", "text/html"], ["Cache-Control", "max-age=3600"]], "body": "<b>doc</b>"}})",
+        30);
+    ASSERT_TRUE(server.running());
+    struct OwnCache {
+        std::shared_ptr<plat::net::URLCache> previous = plat::net::URLCache::shared();
+        OwnCache() { plat::net::URLCache::setShared(std::make_shared<plat::net::URLCache>(1 << 20, 0, "")); }
+        ~OwnCache() { plat::net::URLCache::setShared(previous); }
+    } cache;
+    const std::string url = server.url() + "/doc";
+    using plat::ui::WebCachePolicy;
+    const struct {
+        WebCachePolicy policy;
+        const char* outcome;
+        std::size_t requests;
+    } steps[] = {
+        {WebCachePolicy::ReturnCacheDataDontLoad, "fail NSURLErrorDomain -1008", 0},
+        {WebCachePolicy::ReturnCacheDataElseLoad, "finish", 1},
+        {WebCachePolicy::ReturnCacheDataElseLoad, "finish", 1},
+        {WebCachePolicy::ReturnCacheDataDontLoad, "finish", 1},
+        {WebCachePolicy::ReloadIgnoringCache, "finish", 2},
+    };
+    for (const auto& step : steps) {
+        view->loadRequest({url, step.policy, 5});
+        ASSERT_TRUE(turnUntil([&] { return delegate.lines.size() >= 3; }));
+        EXPECT_EQ(delegate.take(), (Lines{"allow 5 " + url, "start", step.outcome}));
+        EXPECT_EQ(server.requestLines().size(), step.requests);
+        if (std::string(step.outcome) == "finish") {
+            EXPECT_EQ(fake().document(), "<b>doc</b>");
+            EXPECT_EQ(view->currentURL(), url);
+        }
+    }
 }
 
 // The mended fault: file addresses went to the network loading, which takes none, and failed.
