@@ -44,6 +44,7 @@ public:
         getOverrideIPAddress,
         requestedAdUrlForAdView,
         requestedCreativeForAdView,
+        requestedVeltiMediaIdForAdView,
         requestedVeltiMediaURL,
     };
 
@@ -74,6 +75,8 @@ public:
     // The request hooks: null and "" differ (see the request's parameters).
     virtual std::optional<std::string> requestedAdUrlForAdView(OrbadAdView*) { return std::nullopt; }
     virtual std::optional<std::string> requestedCreativeForAdView(OrbadAdView*) { return std::nullopt; }
+    // The media identifier: the engine asks it of nobody; a full-screen controller passes it on.
+    virtual std::optional<std::string> requestedVeltiMediaIdForAdView(OrbadAdView*) { return std::nullopt; }
     virtual std::optional<std::string> requestedVeltiMediaURL(OrbadAdView*) { return std::nullopt; }
 };
 

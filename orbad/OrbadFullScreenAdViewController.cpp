@@ -141,6 +141,8 @@ bool OrbadFullScreenAdViewController::answers(Op op) const {
             return m_delegate && m_delegate->answers(Hook::requestedAdUrl);
         case Op::requestedCreativeForAdView:
             return m_delegate && m_delegate->answers(Hook::requestedCreative);
+        case Op::requestedVeltiMediaIdForAdView:
+            return m_delegate && m_delegate->answers(Hook::requestedVeltiMediaId);
         default:
             return false;
     }
@@ -176,6 +178,12 @@ std::optional<std::string> OrbadFullScreenAdViewController::requestedCreativeFor
     if (!m_delegate || !m_delegate->answers(OrbadFullScreenAdDelegate::Hook::requestedCreative))
         return std::nullopt;
     return m_delegate->requestedCreativeForFullScreenAdViewController(*this);
+}
+
+std::optional<std::string> OrbadFullScreenAdViewController::requestedVeltiMediaIdForAdView(OrbadAdView*) {
+    if (!m_delegate || !m_delegate->answers(OrbadFullScreenAdDelegate::Hook::requestedVeltiMediaId))
+        return std::nullopt;
+    return m_delegate->requestedVeltiMediaIdForFullScreenAdViewController(*this);
 }
 
 std::optional<std::string> OrbadFullScreenAdViewController::requestedVeltiMediaURL(OrbadAdView*) {

@@ -34,6 +34,7 @@ public:
     enum class Hook {
         requestedAdUrl,
         requestedCreative,
+        requestedVeltiMediaId,
         requestedVeltiMediaURL,
     };
 
@@ -57,6 +58,10 @@ public:
         return std::nullopt;
     }
     virtual std::optional<std::string> requestedCreativeForFullScreenAdViewController(
+        OrbadFullScreenAdViewController&) {
+        return std::nullopt;
+    }
+    virtual std::optional<std::string> requestedVeltiMediaIdForFullScreenAdViewController(
         OrbadFullScreenAdViewController&) {
         return std::nullopt;
     }
@@ -174,6 +179,7 @@ private:
     bool richMediaRequiresUserInteraction(OrbadAdView*) override { return false; }
     std::optional<std::string> requestedAdUrlForAdView(OrbadAdView*) override;
     std::optional<std::string> requestedCreativeForAdView(OrbadAdView*) override;
+    std::optional<std::string> requestedVeltiMediaIdForAdView(OrbadAdView*) override;
     std::optional<std::string> requestedVeltiMediaURL(OrbadAdView*) override;
 
     // ---- as the close widget's delegate ----

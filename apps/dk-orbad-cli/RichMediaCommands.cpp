@@ -1,12 +1,17 @@
 #include "apps/dk-orbad-cli/RichMediaCommands.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "orbad/ads/OBBannerHost.h"
+#include "orbad/ads/OrbadFullScreenWebAdView.h"
 #include "orbad/ads/OrbadRichMediaURLParser.h"
 #include "orbad/ads/OrbadRichMediaWebAdView.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 
 namespace dkorbad {
@@ -34,21 +39,56 @@ std::string metaScript(const std::string& name, const char* tail) {
 
 RichMediaCommands::RichMediaCommands(bool realEngine) : m_real(realEngine) {
     plat::ui::WebView::setObserver(this);
+    // The engines' own views, as they make them, become the views these commands act on.
+    orbad::registerCreativeClass("OrbadRichMediaWebAdView", [this](const plat::ui::Rect& frame) {
+        auto view = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame);
+        setView(view);
+        return view;
+    });
+    orbad::registerCreativeClass("OrbadFullScreenWebAdView", [this](const plat::ui::Rect& frame) {
+        auto view = std::make_shared<orbad::OrbadFullScreenWebAdView>(frame);
+        setView(view);
+        return view;
+    });
 }
 
 RichMediaCommands::~RichMediaCommands() {
+    orbad::registerCreativeClass("OrbadRichMediaWebAdView", {});
+    orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
     plat::ui::WebView::setObserver(nullptr);
+}
+
+void RichMediaCommands::setView(const std::shared_ptr<orbad::OrbadRichMediaWebAdView>& view) {
+    std::erase_if(m_views, [](const auto& weak) { return weak.expired(); });
+    m_views.push_back(view);
+    if (m_hook) m_hook(view);
+}
+
+std::shared_ptr<orbad::OrbadRichMediaWebAdView> RichMediaCommands::view() {
+    std::shared_ptr<orbad::OrbadRichMediaWebAdView> alive;
+    for (auto it = m_views.rbegin(); it != m_views.rend(); ++it) {
+        auto view = it->lock();
+        if (!view) continue;
+        if (view->window()) return view;
+        if (!alive) alive = view;
+    }
+    return alive;
 }
 
 void RichMediaCommands::webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request,
                                        plat::ui::WebNavigationType, bool allowed) {
-    if (!m_watching) return;
-    m_decided = true;
-    say(std::string(allowed ? "web load " : "web refuse ") + escape(request.url));
+    // Kept for the next `web nav` or `web wait`; a page that navigates unwatched for ever is
+    // remembered only so far back.
+    if (m_decisions.size() >= 256) m_decisions.erase(m_decisions.begin());
+    m_decisions.push_back({request.url, allowed});
 }
 
 void RichMediaCommands::webViewEvaluates(plat::ui::WebView&, const std::string& script) {
     say("js " + escape(script));
+}
+
+void RichMediaCommands::webViewSetsStartScript(plat::ui::WebView&, const std::string& script) {
+    say("start-js " + escape(script));
 }
 
 std::optional<bool> RichMediaCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
@@ -57,44 +97,73 @@ std::optional<bool> RichMediaCommands::run(const std::string& name, const std::v
     return std::nullopt;
 }
 
+void RichMediaCommands::awaitDecision(const std::string& text, double seconds) {
+    auto match = [&] {
+        return std::find_if(m_decisions.begin(), m_decisions.end(),
+                            [&](const Decision& d) { return d.url.find(text) != std::string::npos; });
+    };
+    const double start = plat::foundation::Clock::monotonicSeconds();
+    while (match() == m_decisions.end() && plat::foundation::Clock::monotonicSeconds() - start < seconds)
+        RunLoop::main().runOnce(0.05);
+    const auto found = match();
+    if (found == m_decisions.end()) return say("web none");
+    say(std::string(found->allowed ? "web load " : "web refuse ") + escape(found->url));
+    m_decisions.erase(m_decisions.begin(), found + 1);
+}
+
+bool RichMediaCommands::tap(orbad::OrbadRichMediaWebAdView& view, plat::ui::Point point) {
+    plat::ui::Application* app = plat::ui::Application::shared();
+    plat::ui::Window* window = view.window();
+    if (!app || !window) return false;
+    if (app->state() == plat::ui::ApplicationState::NotRunning) app->launch();
+    if (app->keyWindow() != window) window->makeKeyAndVisible();
+    const plat::ui::Point at = view.convertPointToView(point, nullptr);
+    const int finger = m_nextFinger++;
+    using plat::ui::TouchPhase;
+    return app->injectTouches({{TouchPhase::Began, finger, at}}) &&
+           app->injectTouches({{TouchPhase::Ended, finger, std::nullopt}});
+}
+
 bool RichMediaCommands::web(const std::vector<dk::cli::Arg>& args) {
-    auto view = m_view.lock();
-    if (!view) return refuse("no rich-media creative shown");
     const std::string verb = args.empty() ? "" : args[0].text;
+    // The page to come may make the view: waiting needs none yet.
+    if (verb == "wait" && args.size() == 2) {
+        awaitDecision(args[1].text, 10);
+        return true;
+    }
+    auto view = this->view();
+    if (!view) return refuse("no rich-media creative shown");
     plat::web::FakeWebEngine* fake = plat::web::FakeWebEngine::of(*view);
+    const plat::ui::Point middle{view->bounds().width / 2, view->bounds().height / 2};
     if (verb == "nav" && (args.size() == 2 || (args.size() == 3 && args[2].text == "click"))) {
         const std::string& url = args[1].text;
         const bool click = args.size() == 3;
-        m_watching = true;
-        m_decided = false;
+        m_decisions.clear();
         if (fake) {
             fake->injectNavigation(url, click ? plat::ui::WebNavigationType::LinkClicked
                                               : plat::ui::WebNavigationType::Other,
                                    false);
-        } else {
-            const std::string quoted = orbad::orbadJSQuoted(url);
+        } else if (click) {
+            // A link over the whole page, under the user's finger: the engine's own link click.
             view->stringByEvaluatingJavaScript(
-                click ? "var a = document.createElement('a'); a.href = '" + quoted +
-                            "'; document.body.appendChild(a); a.click();"
-                      : "var f = document.createElement('iframe'); f.src = '" + quoted +
-                            "'; document.body.appendChild(f);");
+                "var a = document.createElement('a'); a.id = 'dk-cli-link'; a.href = '" + orbad::orbadJSQuoted(url) +
+                "'; a.style.cssText = 'position:fixed;left:0;top:0;width:100%;height:100%;z-index:2147483647;"
+                "display:block'; document.body.appendChild(a);");
+            if (!tap(*view, middle)) return refuse("tap not taken");
+        } else {
+            // Hidden: a frame left on the page would take the taps of later commands.
+            view->stringByEvaluatingJavaScript("var f = document.createElement('iframe'); f.style.display = 'none'; "
+                                               "f.src = '" + orbad::orbadJSQuoted(url) +
+                                               "'; document.body.appendChild(f);");
         }
-        const double start = plat::foundation::Clock::monotonicSeconds();
-        while (!m_decided && plat::foundation::Clock::monotonicSeconds() - start < 5) RunLoop::main().runOnce(0.05);
+        awaitDecision("", 5);
         RunLoop::main().runFor(0.05);
-        m_watching = false;
-        if (!m_decided) say("web none");
+        if (!fake && click)
+            view->stringByEvaluatingJavaScript("var a = document.getElementById('dk-cli-link'); if (a) a.remove();");
         return true;
     }
     if (verb == "click" && args.size() == 1) {
-        if (fake) {
-            fake->answer(orbad::kOrbadPermissionsCheckScript, view->permissionsKey().value_or(""));
-        } else if (auto* engine = view->engine()) {
-            const plat::ui::Point centre{view->bounds().width / 2, view->bounds().height / 2};
-            engine->pointer(centre, plat::ui::TouchPhase::Began);
-            engine->pointer(centre, plat::ui::TouchPhase::Ended);
-            RunLoop::main().runFor(0.2);
-        }
+        if (!tap(*view, middle)) return refuse("tap not taken");
         say("ok");
         return true;
     }
@@ -130,7 +199,7 @@ bool RichMediaCommands::web(const std::vector<dk::cli::Arg>& args) {
         say("ok");
         return true;
     }
-    return refuse("usage: web nav URL [click] | web click | web meta NAME CONTENT [WIDTH HEIGHT] | "
+    return refuse("usage: web nav URL [click] | web click | web wait TEXT | web meta NAME CONTENT [WIDTH HEIGHT] | "
                   "web answer SCRIPT RESULT | web fail");
 }
 
@@ -141,7 +210,7 @@ bool RichMediaCommands::rotate(const std::vector<dk::cli::Arg>& args) {
     plat::sys::Device& device = plat::sys::Device::current();
     const int before = device.orientation();
     device.setOrientation(int(orientation));
-    if (auto view = m_view.lock()) view->didRotateFromInterfaceOrientation(before);
+    if (auto view = this->view()) view->didRotateFromInterfaceOrientation(before);
     say("ok");
     return true;
 }

@@ -15,8 +15,9 @@
 //   views                  that window's view tree, one JSON line a view (without a creative, the
 //                          banners' window, with the screens their actions present)
 //   screenshot FILE.png    that window as the compositor draws it
-// and, on the last rich-media creative, the commands of RichMediaCommands.h (web ..., rotate N) and
-// the device input of DeviceCommands.h (motion, gps, heading, accel, shake); the media screens of
+// and, on the last rich-media view (the creative's, a banner's or a full-screen ad's), the commands
+// of RichMediaCommands.h (web ..., rotate N) and the device input of DeviceCommands.h (motion, gps,
+// heading, accel, shake); the media screens of
 // MediaCommands.h (camera pick|cancel, compose done); banners, actions and full-screen ads:
 // BannerCommands.h, ActionCommands.h, FullscreenCommands.h.
 //
@@ -126,7 +127,7 @@ const dk::cli::Usage kUsage = {
     "  instr info GROUP DESCRIPTION VALUE | instr finish GROUP\n"
     "  demographics JSON [YYYY-MM-DD] | feedback comment TEXT | feedback ratings A B C D E\n"
     "  model FILE | creative FILE [WxH] | views | screenshot FILE.png\n"
-    "  web nav URL [click] | web click | web meta NAME CONTENT [WIDTH HEIGHT]\n"
+    "  web nav URL [click] | web click | web wait TEXT | web meta NAME CONTENT [WIDTH HEIGHT]\n"
     "  web answer SCRIPT RESULT | web fail | rotate N\n"
     "  banner CLASS [X Y] | banner delegate [OPTION]...\n"
     "  banner resume|pause|cancel|get|prefetch|display|continue|free\n"
@@ -289,7 +290,12 @@ bool requestsInFlight() {
 
 class Cli {
 public:
-    explicit Cli(Settings settings) : m_settings(std::move(settings)), m_client(say, m_settings.seed) {}
+    explicit Cli(Settings settings) : m_settings(std::move(settings)), m_client(say, m_settings.seed) {
+        // The device input goes to the same rich-media view as the page commands.
+        m_richMedia.setViewHook([this](const std::shared_ptr<orbad::OrbadRichMediaWebAdView>& view) {
+            m_device.setView(view);
+        });
+    }
 
     // Runs one command line; false when it was refused (after saying why). What came up on
     // screen meanwhile follows its lines.
@@ -780,7 +786,6 @@ private:
                 m_creative = std::make_shared<orbad::OrbadRichMediaWebAdView>(frame)));
         else
             return refuse(std::string("no creative view for ") + ad->className());
-        if (auto rich = std::dynamic_pointer_cast<orbad::OrbadRichMediaWebAdView>(m_creative)) m_device.setView(rich);
         m_host = std::make_shared<StandInHost>();
         m_host->size = frame.size();
         m_host->engineView = engineView;

@@ -145,11 +145,11 @@ bool OrbadRichMediaWebAdView::shouldStartLoad(plat::ui::WebView&, const plat::ui
         dest = orbadPercentDecoded(*value);
         destScheme = schemeOf(*dest);
     }
-    if (m_adIsRestricted) checkPermissionsForUserInteraction();
+    const bool click = type == plat::ui::WebNavigationType::LinkClicked;
+    if (click) userDidInteract();
     if (text.size() < 3) return false;
 
     const bool held = m_adIsRestricted && !isAutoplayable();
-    const bool click = type == plat::ui::WebNavigationType::LinkClicked;
     if (scheme == "sms" || destScheme == "sms") {
         if (held && !click) return false;
         // A link that carries its address in "dest" texts that address, not the link itself.

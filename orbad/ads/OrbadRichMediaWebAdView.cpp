@@ -125,7 +125,10 @@ void OrbadRichMediaWebAdView::setCurrentAd(std::shared_ptr<OrbadWebAd> ad) {
     if (!m_currentAd) return;
     std::optional<std::string> json;
     if (m_currentAd->properties().dictionary()) json = OrbadJSON::encodeObject(m_currentAd->properties());
-    evaluate("window.mAdViewAdProperties = " + (json && !json->empty() ? *json : std::string("{}")) + ";");
+    // The ad's page is the next document: its first script must find them, so they are there
+    // before it runs, not evaluated into the page now on screen.
+    setDocumentStartScript("window.mAdViewAdProperties = " + (json && !json->empty() ? *json : std::string("{}")) +
+                           ";");
 }
 
 void OrbadRichMediaWebAdView::loadWithAd(std::shared_ptr<OrbadAd> ad) {
@@ -265,14 +268,20 @@ void OrbadRichMediaWebAdView::didRotateFromInterfaceOrientation(int) {
 
 void OrbadRichMediaWebAdView::disableScrolling(plat::ui::View& view) {
     // The web view's own scrolling is the page's; a scroll view here bounces no further than asked.
-    if (auto* scroll = dynamic_cast<plat::ui::ScrollView*>(&view)) scroll->setAlwaysBounceVertical(false);
+    if (auto* scroll = dynamic_cast<plat::ui::ScrollView*>(&view)) {
+        scroll->setAlwaysBounceVertical(false);
+        scroll->setAlwaysBounceHorizontal(false);
+    }
     if (auto* web = dynamic_cast<plat::ui::WebView*>(&view)) web->setScrollEnabled(false);
     for (const auto& sub : view.subviews()) disableScrolling(*sub);
 }
 
 void OrbadRichMediaWebAdView::enableScrolling(plat::ui::View& view) {
     // The web view's own scrolling is the page's; a scroll view here bounces no further than asked.
-    if (auto* scroll = dynamic_cast<plat::ui::ScrollView*>(&view)) scroll->setAlwaysBounceVertical(true);
+    if (auto* scroll = dynamic_cast<plat::ui::ScrollView*>(&view)) {
+        scroll->setAlwaysBounceVertical(true);
+        scroll->setAlwaysBounceHorizontal(true);
+    }
     if (auto* web = dynamic_cast<plat::ui::WebView*>(&view)) web->setScrollEnabled(true);
     for (const auto& sub : view.subviews()) enableScrolling(*sub);
 }
@@ -321,12 +330,17 @@ void OrbadRichMediaWebAdView::injectPermissionsKey() {
              orbadJSQuoted(*m_permissionsKey) + "';}, true);");
 }
 
-void OrbadRichMediaWebAdView::checkPermissionsForUserInteraction() {
-    const std::string answer = evaluate(kOrbadPermissionsCheckScript);
-    // Before "domReady" there is no key, and an empty answer proves nothing.
-    if (!m_permissionsKey || m_permissionsKey->empty() || answer != *m_permissionsKey) return;
+// The page's answer to a key check is not asked: a page can dispatch a click to itself and define
+// the check to answer whatever it read, so only the view's own touches count.
+void OrbadRichMediaWebAdView::userDidInteract() {
+    if (!m_adIsRestricted) return;
     m_adIsRestricted = false;
     setMediaPlaybackRequiresUserAction(false);
+}
+
+void OrbadRichMediaWebAdView::touchesBegan(const plat::ui::TouchSet& touches, const plat::ui::Event& event) {
+    WebView::touchesBegan(touches, event);
+    userDidInteract();
 }
 
 void OrbadRichMediaWebAdView::sendPermissionsErrorToCallback(const std::optional<std::string>& name) {

@@ -28,7 +28,6 @@ namespace orbad {
 class OrbadExpandableViewController;
 class OrbadWidgetButtonController;
 
-inline constexpr const char* kOrbadPermissionsCheckScript = "mAdViewPermissionsCheck();";
 inline constexpr const char* kOrbadPermissionsErrorText =
     "Error: this action can only be performed once the user has initiated interaction with the advertisement";
 inline constexpr const char* kOrbadDisplayedNoticeScript = "mAdViewCallbackHandler('adHasBeenDisplayed');";
@@ -76,7 +75,7 @@ public:
     bool isAutoplayable() const { return m_adCanAutoplay && m_hasDisplayed; }
 
     // ---- the view ----
-    // Also hands the ad's properties to the page.
+    // Also hands the ad's properties to the documents the view shows from now on.
     void setCurrentAd(std::shared_ptr<OrbadWebAd> ad);
     const std::shared_ptr<OrbadWebAd>& currentAd() const { return m_currentAd; }
     void setRestrictions();
@@ -95,8 +94,11 @@ public:
 
     // ---- the bridge ----
     void handleAdViewURL(const std::string& url);
+    // The page's own proof of a click, kept for pages that read it; it opens nothing.
     void injectPermissionsKey();
-    void checkPermissionsForUserInteraction();
+    // A touch the view itself received (its own, or a navigation the engine marks as the user's
+    // click) lets a restricted ad act; nothing the page can set or define does.
+    void userDidInteract();
     void sendPermissionsErrorToCallback(const std::optional<std::string>& name);
     void openURLInNewWindow(const std::string& url);
     void browserDidClose();
@@ -217,6 +219,9 @@ protected:
     void didStartLoad(plat::ui::WebView&) override;
     void didFinishLoad(plat::ui::WebView&) override;
     void didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) override;
+
+public:
+    void touchesBegan(const plat::ui::TouchSet& touches, const plat::ui::Event& event) override;
 
 private:
     std::string evaluate(const std::string& script) { return stringByEvaluatingJavaScript(script); }

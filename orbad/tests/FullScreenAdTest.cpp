@@ -62,6 +62,11 @@ public:
         lines.push_back("requestedAdUrl");
         return "http://ad.example/one";
     }
+    std::optional<std::string> requestedVeltiMediaIdForFullScreenAdViewController(
+        OrbadFullScreenAdViewController&) override {
+        lines.push_back("requestedVeltiMediaId");
+        return "media-7";
+    }
 
     std::set<Hook> answered;
     Lines lines;
@@ -363,6 +368,24 @@ TEST_F(FullScreenAdTest, RequestHooksUnderAnswers) {
     ASSERT_EQ(asked().size(), 2u);
     EXPECT_EQ(asked()[1].at("adurl"), "http://ad.example/one");
     EXPECT_EQ(std::count(m_delegate.lines.begin(), m_delegate.lines.end(), "requestedAdUrl"), 1);
+}
+
+// The media-identifier hook reaches the delegate that has it, and only that one: the engine sees
+// the hook exactly when the delegate answers it.
+TEST_F(FullScreenAdTest, MediaIdentifierHookPassesToTheDelegate) {
+    using Op = OrbadAdViewDelegate::Op;
+    serve({answer(kImageAd)});
+    requested();
+    OrbadAdViewDelegate* engineDelegate = m_controller->internalAdView()->delegate();
+    ASSERT_NE(engineDelegate, nullptr);
+    EXPECT_FALSE(engineDelegate->answers(Op::requestedVeltiMediaIdForAdView));
+    EXPECT_EQ(engineDelegate->requestedVeltiMediaIdForAdView(nullptr), std::nullopt);
+    EXPECT_EQ(std::count(m_delegate.lines.begin(), m_delegate.lines.end(), "requestedVeltiMediaId"), 0);
+    m_delegate.answered = {Hook::requestedVeltiMediaId};
+    EXPECT_TRUE(engineDelegate->answers(Op::requestedVeltiMediaIdForAdView));
+    EXPECT_FALSE(engineDelegate->answers(Op::requestedAdUrlForAdView));
+    EXPECT_EQ(engineDelegate->requestedVeltiMediaIdForAdView(nullptr), "media-7");
+    EXPECT_EQ(std::count(m_delegate.lines.begin(), m_delegate.lines.end(), "requestedVeltiMediaId"), 1);
 }
 
 // The controller turns only to the orientation of its last request.

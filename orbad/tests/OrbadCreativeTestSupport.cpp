@@ -59,8 +59,7 @@ void turn(double seconds) {
 std::vector<std::string> newScripts(const plat::ui::WebView& view, size_t& seen) {
     const auto& all = plat::web::FakeWebEngine::of(view)->evaluated();
     std::vector<std::string> out;
-    for (; seen < all.size(); ++seen)
-        if (all[seen] != orbad::kOrbadPermissionsCheckScript) out.push_back(all[seen]);
+    for (; seen < all.size(); ++seen) out.push_back(all[seen]);
     return out;
 }
 
@@ -81,6 +80,16 @@ void launchOnScreen(std::unique_ptr<plat::ui::Application>& app, std::shared_ptr
     window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
     window->setRootViewController(root);
     window->makeKeyAndVisible();
+}
+
+bool tap(plat::ui::Application& app, const plat::ui::View& view, std::optional<plat::ui::Point> at) {
+    static int finger = 1000;
+    const plat::ui::Rect b = view.bounds();
+    const plat::ui::Point local = at.value_or(plat::ui::Point{b.x + b.width / 2, b.y + b.height / 2});
+    const plat::ui::Point point = view.convertPointToView(local, nullptr);
+    const int id = ++finger;
+    using plat::ui::TouchPhase;
+    return app.injectTouches({{TouchPhase::Began, id, point}}) && app.injectTouches({{TouchPhase::Ended, id, std::nullopt}});
 }
 
 }  // namespace dktest

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,7 @@ std::shared_ptr<orbad::OrbadAd> adFrom(const std::string& creative);
 std::string pngHex(int width, int height, const std::vector<uint8_t>& rgba = {255, 0, 0, 255});
 // Runs the main loop for `seconds` of its (virtual) clock.
 void turn(double seconds);
-// The scripts the fake page of `view` was given from index `seen` on, the permissions check left
-// out; `seen` moves past them.
+// The scripts the fake page of `view` was given from index `seen` on; `seen` moves past them.
 std::vector<std::string> newScripts(const plat::ui::WebView& view, size_t& seen);
 // Turns until `done` (at most `seconds` of real time); its last answer.
 bool turnUntil(const std::function<bool()>& done, double seconds = 10);
@@ -42,5 +42,8 @@ bool turnUntil(const std::function<bool()>& done, double seconds = 10);
 // A launched application whose key window, the whole screen, shows `root`.
 void launchOnScreen(std::unique_ptr<plat::ui::Application>& app, std::shared_ptr<plat::ui::ViewController>& root,
                     std::shared_ptr<plat::ui::Window>& window);
+// A finger down and up at `view`'s centre (or `at`, in its coordinates), through the application as
+// the driver delivers it: whatever is on top there gets it. False when the application took none.
+bool tap(plat::ui::Application& app, const plat::ui::View& view, std::optional<plat::ui::Point> at = std::nullopt);
 
 }  // namespace dktest

@@ -17,6 +17,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "tests/support/TestSupport.h"
@@ -129,23 +130,16 @@ protected:
         host->lines.clear();
         decisions.lines.clear();
     }
-    // Scripts given since the last look, but for the permission check.
-    Lines scripts() {
-        Lines out;
-        for (size_t i = m_seen; i < fake().evaluated().size(); ++i)
-            if (fake().evaluated()[i] != orbad::kOrbadPermissionsCheckScript) out.push_back(fake().evaluated()[i]);
-        m_seen = fake().evaluated().size();
-        return out;
-    }
+    // Scripts given since the last look.
+    Lines scripts() { return dktest::newScripts(*view, m_seen); }
     void navigate(const std::string& url, WebNavigationType type = kOther) {
         fake().injectNavigation(url, type, false);
         dktest::turn(0.1);
     }
-    // "domReady", then the page's click listener answering with the key.
+    // "domReady", then a link the user clicked.
     void unrestrict() {
         navigate("madview://domReady");
-        fake().answer(orbad::kOrbadPermissionsCheckScript, view->permissionsKey().value_or(""));
-        navigate("madview://nothing");
+        navigate("madview://nothing", kClick);
         ASSERT_FALSE(view->adIsRestricted());
         forget();
     }
@@ -181,7 +175,7 @@ TEST_F(RichMediaTest, WritesThePageBesideTheStubAndReportsTheFirstLoadOnce) {
     EXPECT_EQ(dktest::readFile(view->mraidCacheLocation()), view->stubScript());
     EXPECT_NE(view->stubScript().find("s.setAttribute('src', 'http://h/mraid\\'s.js');"), std::string::npos);
     EXPECT_NE(view->stubScript().find("_obIsExpanded: false, _obAdUnitType: '320x50'};"), std::string::npos);
-    EXPECT_EQ(fake().evaluated().front(), R"(window.mAdViewAdProperties = {"html":"<b>x<\/b>","k":1};)");
+    EXPECT_EQ(fake().settings().startScript, R"(window.mAdViewAdProperties = {"html":"<b>x<\/b>","k":1};)");
     // A later load of the page, and a failing one, are the page's own business; the status bar's
     // activity indicator follows every load.
     host->lines.clear();
@@ -329,7 +323,6 @@ TEST_F(RichMediaTest, TheLinkDecision) {
 
 TEST_F(RichMediaTest, ThePermissionKeyAndTheGates) {
     load();
-    // No key yet: an empty answer proves nothing.
     navigate("madview://deviceVibrate?errorCallbackFunctionName=e");
     EXPECT_TRUE(view->adIsRestricted());
     EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('e" + kError});
@@ -346,8 +339,13 @@ TEST_F(RichMediaTest, ThePermissionKeyAndTheGates) {
     view->setRestrictions();
     navigate("madview://deviceVibrate?errorCallbackFunctionName=e");
     EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('a" + kError});
-    fake().answer(orbad::kOrbadPermissionsCheckScript, key);
+    // The page's own check answering the key proves nothing: a page can click itself.
+    fake().answer("mAdViewPermissionsCheck();", key);
     navigate("madview://deviceAlert?errorCallbackFunctionName=a");
+    EXPECT_TRUE(view->adIsRestricted());
+    EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('a" + kError});
+    // A link the user clicked does.
+    navigate("madview://deviceAlert?errorCallbackFunctionName=a", kClick);
     EXPECT_FALSE(view->adIsRestricted());
     EXPECT_FALSE(fake().settings().mediaNeedsAction);
     const char* refused[] = {"calendarAddEvent", "calendarGetCalendars", "calendarQueryEvents", "contactsAddContact",
@@ -358,6 +356,24 @@ TEST_F(RichMediaTest, ThePermissionKeyAndTheGates) {
         navigate(std::string("madview://") + name + "?errorCallbackFunctionName=r");
     navigate("madview://calendarAddEvent");
     EXPECT_EQ(scripts(), Lines(7, "mAdViewCallbackHandler('r\\'" + kError));
+}
+
+// The scrolling switches reach every scroll view under the ad, both ways of bouncing, and the
+// page's own scrolling.
+TEST_F(RichMediaTest, TheScrollingSwitchesSetBothBounces) {
+    load();
+    auto outer = std::make_shared<plat::ui::ScrollView>(plat::ui::Rect{0, 0, 320, 50});
+    auto inner = std::make_shared<plat::ui::ScrollView>(plat::ui::Rect{0, 0, 100, 50});
+    outer->addSubview(inner);
+    view->addSubview(outer);
+    OrbadRichMediaWebAdView::enableScrolling(*view);
+    for (auto* scroll : {outer.get(), inner.get()})
+        EXPECT_TRUE(scroll->alwaysBounceVertical() && scroll->alwaysBounceHorizontal());
+    EXPECT_TRUE(fake().settings().scrollEnabled);
+    OrbadRichMediaWebAdView::disableScrolling(*view);
+    for (auto* scroll : {outer.get(), inner.get()})
+        EXPECT_FALSE(scroll->alwaysBounceVertical() || scroll->alwaysBounceHorizontal());
+    EXPECT_FALSE(fake().settings().scrollEnabled);
 }
 
 TEST_F(RichMediaTest, TheBrowserOpensOutsideAndItsCloseRestrictsAgain) {

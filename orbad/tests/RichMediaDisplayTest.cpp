@@ -90,8 +90,7 @@ protected:
         m_app.reset();
         plat::web::useWebEngine("none");
     }
-    // A new banner page in the slot, loaded, its key proven by a click (the check then answers
-    // nothing again, so the ad can be restricted anew).
+    // A new banner page in the slot, loaded and touched by the user.
     void load() {
         if (view) view->removeFromSuperview();
         view = std::make_shared<OrbadRichMediaWebAdView>(Rect{0, 0, 320, 50});
@@ -100,9 +99,7 @@ protected:
         view->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<p>ad</p>"}})"));
         ASSERT_TRUE(dktest::turnUntil([&] { return !host->lines.empty(); }));
         navigate("madview://domReady");
-        page().answer(orbad::kOrbadPermissionsCheckScript, view->permissionsKey().value_or(""));
-        navigate("madview://nothing");
-        page().answer(orbad::kOrbadPermissionsCheckScript, "");
+        ASSERT_TRUE(dktest::tap(*m_app, *view));
         ASSERT_FALSE(view->adIsRestricted());
         m_seen = page().evaluated().size();
         host->lines.clear();
@@ -117,7 +114,7 @@ protected:
         Lines out;
         for (size_t i = m_seen; i < page().evaluated().size(); ++i) {
             const std::string& script = page().evaluated()[i];
-            if (script != orbad::kOrbadPermissionsCheckScript && !script.starts_with("document.querySelectorAll('meta"))
+            if (!script.starts_with("document.querySelectorAll('meta"))
                 out.push_back(script);
         }
         m_seen = page().evaluated().size();
@@ -129,8 +126,8 @@ protected:
         dktest::turn(0.2);
     }
 
-    // A banner on the real engine in the root's view, its rich-media page loaded and its key
-    // proven; `client` set up first (a refresh time, say).
+    // A banner on the real engine in the root's view, its rich-media page loaded and touched by
+    // the user; `client` set up first (a refresh time, say).
     OrbadRichMediaWebAdView* engineBanner(const std::shared_ptr<dktest::FakeBannerHost>& client) {
         orbad::setBannerHost(client);
         plat::foundation::NotificationCenter::defaultCenter().post(orbad::kOrbadDidFinishStarting);
@@ -145,7 +142,7 @@ protected:
         auto& page = *plat::web::FakeWebEngine::of(*rich);
         page.injectNavigation("madview://domReady", WebNavigationType::Other, false);
         dktest::turn(0.01);
-        page.answer(orbad::kOrbadPermissionsCheckScript, rich->permissionsKey().value_or(""));
+        if (!dktest::tap(*m_app, *rich)) return nullptr;
         return rich;
     }
     static constexpr const char* kHTMLAd =

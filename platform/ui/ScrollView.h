@@ -32,12 +32,14 @@ public:
 
     bool isPagingEnabled() const { return m_pagingEnabled; }
     void setPagingEnabled(bool on) { m_pagingEnabled = on; }
-    // Recorded: this scroll view draws no indicators and moves vertically only when its content
-    // is taller than it.
+    // Recorded: this scroll view draws no indicators, does not bounce, and moves vertically only
+    // when its content is taller than it.
     bool showsVerticalScrollIndicator() const { return m_showsVerticalIndicator; }
     void setShowsVerticalScrollIndicator(bool on) { m_showsVerticalIndicator = on; }
     bool alwaysBounceVertical() const { return m_alwaysBounceVertical; }
     void setAlwaysBounceVertical(bool on) { m_alwaysBounceVertical = on; }
+    bool alwaysBounceHorizontal() const { return m_alwaysBounceHorizontal; }
+    void setAlwaysBounceHorizontal(bool on) { m_alwaysBounceHorizontal = on; }
     // A drag that starts on a button inside takes the touch from it (the button sends nothing).
     bool canCancelContentTouches() const { return m_canCancelContentTouches; }
     void setCanCancelContentTouches(bool on) { m_canCancelContentTouches = on; }
@@ -72,6 +74,7 @@ private:
     bool m_pagingEnabled = false;
     bool m_showsVerticalIndicator = true;
     bool m_alwaysBounceVertical = false;
+    bool m_alwaysBounceHorizontal = false;
     bool m_canCancelContentTouches = true;
     bool m_delaysContentTouches = true;
 };

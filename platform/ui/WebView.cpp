@@ -169,6 +169,12 @@ std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
     return engine->evaluate(script, kEvaluationLimit);
 }
 
+void WebView::setDocumentStartScript(std::string script) {
+    m_startScript = std::move(script);
+    if (g_observer) g_observer->webViewSetsStartScript(*this, m_startScript);
+    if (WebEngine* engine = ensureEngine()) engine->setDocumentStartScript(m_startScript);
+}
+
 void WebView::evaluateJavaScript(const std::string& script, std::function<void(const std::string&)> done) {
     WebEngine* engine = ensureEngine();
     if (!engine) {

@@ -112,6 +112,8 @@ public:
     virtual void setScrollOffset(Point) {}
     // This engine's own cookie context only: other web views keep theirs.
     virtual void setCookieAcceptPolicy(WebCookieAcceptPolicy) {}
+    // Run by every later document of the main frame before any script of its own ("": none).
+    virtual void setDocumentStartScript(const std::string&) {}
 };
 
 // What a tool watching every web view of the process sees (its happenings): each navigation its
@@ -121,6 +123,7 @@ public:
     virtual ~WebViewObserver() = default;
     virtual void webViewDecided(WebView&, const WebRequest&, WebNavigationType, bool /*allowed*/) {}
     virtual void webViewEvaluates(WebView&, const std::string& /*script*/) {}
+    virtual void webViewSetsStartScript(WebView&, const std::string& /*script*/) {}
 };
 
 using WebEngineMaker = std::function<std::unique_ptr<WebEngine>(WebEngineHost&)>;
@@ -159,6 +162,10 @@ public:
 
     // Waits for the engine alone, 1 s at most.
     std::string stringByEvaluatingJavaScript(const std::string& script);
+    // A script every document the view shows from now on runs before its own ("": none): what a
+    // page must find defined when its first script runs.
+    void setDocumentStartScript(std::string script);
+    const std::string& documentStartScript() const { return m_startScript; }
     void evaluateJavaScript(const std::string& script, std::function<void(const std::string&)> done);
 
     bool scalesPageToFit() const { return m_scalesPageToFit; }
@@ -258,6 +265,7 @@ private:
     Point m_contentOffset{0, 0};
     std::function<void(WebView&)> m_didScroll;
     std::optional<WebCookieAcceptPolicy> m_cookiePolicy;
+    std::string m_startScript;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

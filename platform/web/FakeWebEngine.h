@@ -68,8 +68,10 @@ public:
     void setScrollEnabled(bool enabled) override { m_settings.scrollEnabled = enabled; }
     void setScrollOffset(ui::Point offset) override { m_settings.offset = offset; }
     void setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) override { m_settings.cookies = policy; }
+    void setDocumentStartScript(const std::string& script) override { m_settings.startScript = script; }
     struct Settings {
         bool inlineMedia = false, mediaNeedsAction = true, opaque = true, scrollEnabled = true;
+        std::string startScript;
         std::optional<ui::Color> background;
         ui::Point offset{0, 0};
         std::optional<ui::WebCookieAcceptPolicy> cookies;  // none: the shared context

@@ -169,6 +169,7 @@ struct WPEWebEngine::Impl {
     wpe_view_backend* backend = nullptr;
     WebKitWebView* view = nullptr;
     WebKitWebContext* context = nullptr;
+    WebKitUserContentManager* content = nullptr;
     cairo_surface_t* frame = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     // Our own fetched document is on its way in: its navigation is allowed already and its start
@@ -226,7 +227,11 @@ struct WPEWebEngine::Impl {
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
         const std::string url = uri ? uri : "";
-        const auto navigationType = static_cast<ui::WebNavigationType>(webkit_navigation_action_get_navigation_type(action));
+        auto navigationType = static_cast<ui::WebNavigationType>(webkit_navigation_action_get_navigation_type(action));
+        // WebKit calls a script's click on a link a link click too; a view's "link clicked" is the
+        // user's tap alone.
+        if (navigationType == ui::WebNavigationType::LinkClicked && !webkit_navigation_action_is_user_gesture(action))
+            navigationType = ui::WebNavigationType::Other;
         if (self->ownNavigation && navigationType == ui::WebNavigationType::Other) {
             self->ownNavigation = false;
             webkit_policy_decision_use(decision);
@@ -301,10 +306,20 @@ WPEWebEngine::WPEWebEngine(ui::WebEngineHost& host) : PageEngine(host), m_impl(s
         m_impl->exportable);
     const std::optional<ui::WebCookieAcceptPolicy> policy = host.engineCookiePolicy();
     m_impl->context = policy ? ownContext(p, *policy) : p.context;
-    // Views of one context share its web process.
+    // Views of one context share its web process and its settings; each has user scripts of its
+    // own (a related view would otherwise share its relative's).
     auto related = std::find_if(p.views.begin(), p.views.end(), [&](Impl* v) { return v->context == m_impl->context; });
-    m_impl->view = related == p.views.end() ? webkit_web_view_new_with_context(viewBackend, m_impl->context)
-                                            : webkit_web_view_new_with_related_view(viewBackend, (*related)->view);
+    m_impl->content = webkit_user_content_manager_new();
+    if (related == p.views.end())
+        m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "web-context",
+                                                    m_impl->context, "is-ephemeral",
+                                                    webkit_web_context_is_ephemeral(m_impl->context),
+                                                    "user-content-manager", m_impl->content, nullptr));
+    else
+        m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "related-view",
+                                                    (*related)->view, "settings",
+                                                    webkit_web_view_get_settings((*related)->view),
+                                                    "user-content-manager", m_impl->content, nullptr));
     wpe_view_backend_add_activity_state(m_impl->backend, wpe_view_activity_state_visible |
                                                               wpe_view_activity_state_focused |
                                                               wpe_view_activity_state_in_window);
@@ -324,6 +339,7 @@ WPEWebEngine::~WPEWebEngine() {
     g_signal_handlers_disconnect_by_data(m_impl->view, m_impl.get());
     webkit_web_view_stop_loading(m_impl->view);
     g_object_unref(m_impl->view);  // its backend destroys the exportable
+    g_object_unref(m_impl->content);
     if (m_impl->frame) cairo_surface_destroy(m_impl->frame);
 }
 
@@ -414,6 +430,15 @@ void WPEWebEngine::setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) {
         return;
     }
     webkit_cookie_manager_set_accept_policy(webkit_web_context_get_cookie_manager(m_impl->context), cookiePolicy(policy));
+}
+
+void WPEWebEngine::setDocumentStartScript(const std::string& script) {
+    webkit_user_content_manager_remove_all_scripts(m_impl->content);
+    if (script.empty()) return;
+    WebKitUserScript* user = webkit_user_script_new(script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(m_impl->content, user);
+    webkit_user_script_unref(user);
 }
 
 std::string WPEWebEngine::userAgent() const {

@@ -30,6 +30,7 @@ public:
     void setScrollEnabled(bool enabled) override;
     void setScrollOffset(ui::Point offset) override;
     void setCookieAcceptPolicy(ui::WebCookieAcceptPolicy policy) override;
+    void setDocumentStartScript(const std::string& script) override;
 
     struct Impl;
 

@@ -470,6 +470,67 @@ TEST(OrbadCli, TappedBannerPlaysItsVideoAction) {
     EXPECT_EQ(result.err, "");
 }
 
+// An HTML banner on the real page engine, driven end to end by taps on its page: the page's click
+// listener grows the ad, resizes it and closes it. The page hears the callbacks in the order the
+// expansion's steps come, and the banner's refresh waits for the take-over to end.
+TEST(OrbadCli, AnExpandedBannerIsDrivenThroughItsPage) {
+    dktest::TempDir work;
+    const std::string page =
+        "<html><head><script>"
+        "var step = 0;"
+        "function send(c) { var f = document.createElement('iframe'); f.style.display = 'none'; "
+        "f.src = 'madview://' + c; document.body.appendChild(f); }"
+        "window.onload = function() { send('displaySetAllCallbacks?adFinishedResizingCallbackFunctionName=fr"
+        "&adWillContractCallbackFunctionName=wc&successCallbackFunctionName=set'); };"
+        "window.addEventListener('click', function() { step += 1;"
+        " if (step == 1) send('displayExpandToFullScreen?animationDuration=0.5&successCallbackFunctionName=grown');"
+        " if (step == 2) send('displayResizeTo?x=0&y=0&width=320&height=240&animationDuration=0.5"
+        "&successCallbackFunctionName=resized');"
+        " if (step == 3) send('displayContractAd?animationDuration=0.5&successCallbackFunctionName=closed'); });"
+        "</script></head><body style='margin:0'>ad</body></html>";
+    // The page inside the creative inside the server's answer: two levels of JSON strings.
+    const std::string ad = R"({\"creative\": {\"type\": \"html\", \"props\": {\"html\": \")" + page + R"(\"}}})";
+    const std::string units = R"({\"ad_units\": [{\"size\": \"320x50\", \"enabled\": true, \"rm_require_user\": true}]})";
+    dktest::RecordingServer data(work.file("data"), R"({"default": {"body": ")" + units + R"("}})");
+    dktest::RecordingServer ads(work.file("ads"), R"({"default": {"body": ")" + ad + R"("}})");
+    const dktest::ProcessResult result =
+        runClient(work,
+                  {"--net", "wifi", "--clock", "virtual", "--web", "wpe", "--endpoint", "orbad=" + data.url(),
+                   "--endpoint", "orbad.ads=" + ads.url()},
+                  "banner-rich.commands");
+    EXPECT_EQ(result.status, 0) << result.out;
+    std::vector<std::string> heard, engine;
+    std::stringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("js mAdViewCallbackHandler(") && line.find("adHasBeenDisplayed") == std::string::npos)
+            heard.push_back(line.substr(26));
+        if (line.starts_with("delegate adViewWillTouchThrough") || line.starts_with("delegate adViewDidFinishTouchThrough") ||
+            line.starts_with("delegate requestedAdUrlForAdView") || line.starts_with("web refuse madview://"))
+            engine.push_back(line.substr(0, line.find('?')));
+    }
+    // (The refreshed ad's page may be heard after them.)
+    const std::vector<std::string> callbacks = {"'set');", "'grown');", "'fr');",     "'resized');",
+                                                "'fr');",  "'wc');",    "'closed');", "'fr');"};
+    ASSERT_GE(heard.size(), callbacks.size()) << result.out;
+    EXPECT_EQ(std::vector<std::string>(heard.begin(), heard.begin() + std::ptrdiff_t(callbacks.size())), callbacks)
+        << result.out;
+    // One request before the take-over, none during it though a refresh was asked for, and the
+    // refresh again once the ad has closed.
+    const std::vector<std::string> expected = {
+        "delegate requestedAdUrlForAdView",
+        "web refuse madview://displaySetAllCallbacks",
+        "delegate adViewWillTouchThrough",
+        "web refuse madview://displayExpandToFullScreen",
+        "web refuse madview://displayResizeTo",
+        "web refuse madview://displayContractAd",
+        "delegate adViewDidFinishTouchThrough",
+        "delegate requestedAdUrlForAdView",
+    };
+    ASSERT_GE(engine.size(), expected.size()) << result.out;
+    EXPECT_EQ(std::vector<std::string>(engine.begin(), engine.begin() + std::ptrdiff_t(expected.size())), expected)
+        << result.out;
+}
+
 // A request to a server that never answers holds `run` for 10 s of real time (one step of the
 // clock), no longer: the run ends with the request still in flight (its own time-out is a minute
 // away) and the clock moved.

@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,66 @@ TEST_F(WPEWebEngineTest, FramesShowThePageAndTapsOnTheViewPressItsButtons) {
     ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, 1, plat::ui::Point{30, 30}}}));
     ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, 1, plat::ui::Point{30, 30}}}));
     ASSERT_TRUE(turnUntil([&] { return view->stringByEvaluatingJavaScript("document.title") == "pressed"; }));
+}
+
+// A view's start script runs before the page's first script in every document it shows, and only
+// in that view's: another view of the same web process runs none.
+TEST_F(WPEWebEngineTest, AStartScriptRunsBeforeThePagesOwnInThatViewAlone) {
+    const std::string html = "<html><head><script>document.title = String(window.early);</script></head></html>";
+    auto view = dktest::makeWebView(delegate);
+    NotingWebDelegate otherDelegate;
+    auto other = dktest::makeWebView(otherDelegate);
+    view->setDocumentStartScript("window.early = 'first';");
+    for (const char* expected : {"first", "second"}) {
+        view->loadHTMLString(html, "http://127.0.0.1/");
+        ASSERT_TRUE(turnUntilLine(delegate, "finish"));
+        delegate.take();
+        EXPECT_EQ(view->stringByEvaluatingJavaScript("document.title"), expected);
+        view->setDocumentStartScript("window.early = 'second';");
+    }
+    other->loadHTMLString(html, "http://127.0.0.1/");
+    ASSERT_TRUE(turnUntilLine(otherDelegate, "finish"));
+    EXPECT_EQ(other->stringByEvaluatingJavaScript("document.title"), "undefined");
+    view->setDocumentStartScript("");
+    view->loadHTMLString(html, "http://127.0.0.1/");
+    ASSERT_TRUE(turnUntilLine(delegate, "finish"));
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("document.title"), "undefined");
+}
+
+// Only the user's tap on a link is a link click: a script clicking a link is the page's own
+// navigation.
+TEST_F(WPEWebEngineTest, ALinkClickIsTheUsersTapNotAScriptsClick) {
+    struct Delegate : plat::ui::ApplicationDelegate {};
+    plat::foundation::RunLoop loop{std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual)};
+    plat::ui::Application app(std::make_unique<Delegate>(), &loop);
+    app.launch();
+    auto root = std::make_shared<plat::ui::ViewController>();
+    auto window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    auto view = dktest::makeWebView(delegate, 100, 100);
+    root->view()->addSubview(view);
+    delegate.allow = [](const std::string& url) { return url.find("/link") == std::string::npos; };
+    // The page clicks a link of its own once loaded.
+    view->loadHTMLString("<html><body style='margin:0'><a href='/link/tapped' "
+                         "style='position:absolute;left:0;top:0;width:100px;height:100px;display:block'>a</a>"
+                         "<script>window.onload = function() { var a = document.createElement('a'); "
+                         "a.href = '/link/scripted'; document.body.appendChild(a); a.click(); };</script>"
+                         "</body></html>",
+                         "http://127.0.0.1/");
+    // The page's finish and its onload's navigation, in whichever order they come.
+    auto heard = [&](const std::string& line) {
+        return std::find(delegate.lines.begin(), delegate.lines.end(), line) != delegate.lines.end();
+    };
+    ASSERT_TRUE(turnUntil([&] { return heard("finish") && heard("refuse 5 http://127.0.0.1/link/scripted"); }))
+        << ::testing::PrintToString(delegate.lines);
+    ASSERT_TRUE(turnUntil([&] { return view->engine()->frame() != nullptr; }));
+    delegate.take();
+    using plat::ui::TouchPhase;
+    ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, 1, plat::ui::Point{20, 20}}}));
+    ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, 1, plat::ui::Point{20, 20}}}));
+    ASSERT_TRUE(turnUntilLine(delegate, "refuse"));
+    EXPECT_EQ(delegate.take(), Lines{"refuse 0 http://127.0.0.1/link/tapped"});
 }
 
 }  // namespace
