@@ -83,7 +83,9 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     setIsUploading(true);
     m_requests.clear();
 
-    std::string text = m_database.uploadBlobString();
+    // Staged rows only: they are what a delivery deletes. Rows another process sharing the store
+    // added since this one staged would be sent now yet kept, and sent again by the next upload.
+    std::string text = m_database.stagedUploadBlobString();
     if (text.empty()) {
         dk::trackwell::logMessage(kNoNewEvents);
         complete();
@@ -95,8 +97,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     if (!body) {
         // An empty body would be answered, and a 4xx then counts as delivered: keep everything.
         dk::trackwell::logMessage("Abandoning upload. The upload data could not be compressed.");
-        m_database.releaseUpload();
-        setIsUploading(false);
+        end();
         return;
     }
     m_starting = true;
@@ -177,6 +178,10 @@ void UploaderThread::complete() {
     if (m_successRecivedRequests > 0) m_database.deleteUploadData();
     m_sentRequest = 0;
     m_successRecivedRequests = 0;
+    end();
+}
+
+void UploaderThread::end() {
     m_database.releaseUpload();
     setIsUploading(false);
 }

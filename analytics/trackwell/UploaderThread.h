@@ -1,4 +1,4 @@
-// Sends the metrics store's upload text, gzip-compressed, to the two collectors, and has the store
+// Sends the metrics store's staged blobs, gzip-compressed, to the two collectors, and has the store
 // delete what was sent once at least one of them accepted it. One upload at a time, on the main
 // run loop.
 #pragma once
@@ -57,6 +57,7 @@ private:
     struct Request;
     void finished(Request* request, bool success);
     void complete();
+    void end();
 
     TrackwellDatabase& m_database;
     plat::foundation::RunLoop& m_loop;

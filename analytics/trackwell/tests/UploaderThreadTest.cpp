@@ -75,7 +75,8 @@ struct Bench {
 };
 
 // Each collector that answers gets one request, a second start meanwhile sending nothing: the
-// headers pinned in upload-request.txt and a gzip body that inflates to the upload text.
+// headers pinned in upload-request.txt and a gzip body that inflates to the staged blobs (a row
+// stored since the staging waits for an upload that stages it).
 TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
     struct Case {
         std::vector<std::string> scripts;  // empty: a closed port
@@ -115,7 +116,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
             for (std::size_t at; (at = headText.find("\r\n")) != std::string::npos;) headText.replace(at, 2, "\n");
             EXPECT_EQ(headText, expected);
             EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
-            EXPECT_EQ(dktest::gunzip(body), text);
+            EXPECT_EQ(dktest::gunzip(body), R"([{"h":1},{"e":1}])");
             if (firstBody.empty()) firstBody = body;
             EXPECT_EQ(body, firstBody);
         }
@@ -180,6 +181,30 @@ TEST(UploaderThread, AnUploadThatCannotBeCompressedSendsNothing) {
         server->stop();
         EXPECT_TRUE(server->requestLines().empty());
     }
+}
+
+// Another process sharing the store adds a row between this one's staging and its upload: the
+// upload sends only what it staged, and the row goes once, with the upload that stages it (sent
+// along unstaged it was kept, and sent again).
+TEST(UploaderThread, RowsStoredSinceTheStagingGoOnceWithTheirOwnUpload) {
+    Bench bench({answer(200), ""});
+    TrackwellDatabase other(bench.home.places());
+    ASSERT_TRUE(other.addEventWithBlobString(R"({"e":"other"})"));
+    UploaderThread uploader(bench.db, *bench.loop), otherUploader(other, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    ASSERT_TRUE(bench.finish(uploader));
+
+    int next = 0;
+    ASSERT_TRUE(other.getNextUploadNumber(next));
+    ASSERT_TRUE(other.addHeaderWithSequenceNumber(next, R"({"h":2})") && other.stageEventsForUpload(next));
+    otherUploader.uploaderThreadwithApplicationKey("key");
+    ASSERT_TRUE(bench.finish(otherUploader));
+    EXPECT_EQ(other.eventCount(), 0);
+
+    bench.servers[0]->stop();
+    std::vector<std::string> bodies;
+    for (const std::string& line : bench.servers[0]->requestLines()) bodies.push_back(dktest::inflatedBody(line));
+    EXPECT_EQ(bodies, (std::vector<std::string>{R"([{"h":1},{"e":1}])", R"([{"h":2},{"e":"unstaged"},{"e":"other"}])"}));
 }
 
 TEST(UploaderThread, GzipOfLongTextInflatesBack) {
