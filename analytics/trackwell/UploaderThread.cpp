@@ -175,10 +175,26 @@ void UploaderThread::complete() {
         plat::foundation::tracef(kAnalytics, "upload accepted=%d failed=%d", m_successRecivedRequests,
                                  static_cast<int>(m_requests.size()) - m_successRecivedRequests);
     m_responseStatusCode = 0;
-    if (m_successRecivedRequests > 0) m_database.deleteUploadData();
+    const bool delivered = m_successRecivedRequests > 0;
     m_sentRequest = 0;
     m_successRecivedRequests = 0;
-    end();
+    if (delivered)
+        deleteDelivered(kDeletionAttempts);
+    else
+        end();
+}
+
+// Delivered rows left stored (the store busy past its time-out) would go again with the next
+// upload of any process sharing the store: the upload keeps its claim and tries again. A store
+// that keeps refusing is let go; its rows are then sent again rather than held back for ever.
+void UploaderThread::deleteDelivered(int attemptsLeft) {
+    if (m_database.deleteUploadData() || attemptsLeft <= 1) {
+        end();
+        return;
+    }
+    dk::trackwell::logMessage(kDeletionDeferred);
+    m_deletionRetry =
+        m_loop.addTimer(kDeletionRetryDelay, [this, attemptsLeft] { deleteDelivered(attemptsLeft - 1); });
 }
 
 void UploaderThread::end() {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -205,6 +206,41 @@ TEST(UploaderThread, RowsStoredSinceTheStagingGoOnceWithTheirOwnUpload) {
     std::vector<std::string> bodies;
     for (const std::string& line : bench.servers[0]->requestLines()) bodies.push_back(dktest::inflatedBody(line));
     EXPECT_EQ(bodies, (std::vector<std::string>{R"([{"h":1},{"e":1}])", R"([{"h":2},{"e":"unstaged"},{"e":"other"}])"}));
+}
+
+// A delivered upload the store cannot delete yet (another connection holds its write lock past the
+// busy time-out) keeps the claim and tries again on the loop's clock: let go at once, its rows were
+// staged still and the next upload of any process sent them again.
+TEST(UploaderThread, ADeliveredUploadKeepsItsClaimUntilItIsDeleted) {
+    Bench bench({answer(200), ""}, Clock::Kind::Virtual);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(bench.home.storePath().c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    UploaderThread uploader(bench.db, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    // Without moving the clock, until the answer has been taken in.
+    const auto deferred = [&] {
+        return std::count(bench.log.begin(), bench.log.end(), UploaderThread::kDeletionDeferred);
+    };
+    for (double start = Clock::monotonicSeconds(); uploader.isUploading() && deferred() == 0 &&
+                                                    Clock::monotonicSeconds() - start < 30;) {
+        bench.loop->runOnce(0);
+        usleep(1000);
+    }
+    EXPECT_EQ(deferred(), 1);
+    EXPECT_TRUE(uploader.isUploading());
+    TrackwellDatabase other(bench.home.places());
+    EXPECT_FALSE(other.claimUpload());
+
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    bench.loop->runFor(UploaderThread::kDeletionRetryDelay);
+    EXPECT_FALSE(uploader.isUploading());
+    EXPECT_EQ(bench.db.uploadBlobString(), R"([{"e":"unstaged"}])");
+    EXPECT_TRUE(other.claimUpload());
+    other.releaseUpload();
+    bench.servers[0]->stop();
+    EXPECT_EQ(bench.servers[0]->requestLines().size(), 1u);
 }
 
 TEST(UploaderThread, GzipOfLongTextInflatesBack) {
