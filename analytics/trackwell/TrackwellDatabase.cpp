@@ -599,8 +599,6 @@ bool TrackwellDatabase::stageEventsForUpload(int sequenceNumber) {
     return step.run() == SQLITE_DONE;
 }
 
-// A query that fails part-way gives no text at all: a partial upload would have its rows deleted
-// as sent.
 std::string TrackwellDatabase::uploadBlobString() {
     return blobText(kUploadQuery);
 }
@@ -609,6 +607,8 @@ std::string TrackwellDatabase::stagedUploadBlobString() {
     return blobText(kStagedUploadQuery);
 }
 
+// A query that fails part-way gives no text at all: a partial upload would have its rows deleted
+// as sent.
 std::string TrackwellDatabase::blobText(const char* query) {
     Use use(*this);
     Step step(*this, statement(query));
