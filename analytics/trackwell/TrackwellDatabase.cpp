@@ -49,6 +49,10 @@ constexpr const char* kUploadQuery =
     "SELECT * FROM (    SELECT h.blob_string AS 'blob', h.sequence_number as 'seq', 0, 0 FROM upload_headers h   "
     "UNION ALL    SELECT e.blob_string AS 'blob', e.upload_header as 'seq', 1, e.event_id FROM events e) ORDER BY 2, "
     "3, 4";
+constexpr const char* kStagedUploadQuery =
+    "SELECT * FROM (    SELECT h.blob_string AS 'blob', h.sequence_number as 'seq', 0, 0 FROM upload_headers h   "
+    "UNION ALL    SELECT e.blob_string AS 'blob', e.upload_header as 'seq', 1, e.event_id FROM events e WHERE "
+    "e.upload_header IS NOT NULL) ORDER BY 2, 3, 4";
 
 constexpr const char* kDeleteUploaded[] = {
     "DELETE FROM events WHERE upload_header IS NOT NULL",
@@ -595,11 +599,19 @@ bool TrackwellDatabase::stageEventsForUpload(int sequenceNumber) {
     return step.run() == SQLITE_DONE;
 }
 
+std::string TrackwellDatabase::uploadBlobString() {
+    return blobText(kUploadQuery);
+}
+
+std::string TrackwellDatabase::stagedUploadBlobString() {
+    return blobText(kStagedUploadQuery);
+}
+
 // A query that fails part-way gives no text at all: a partial upload would have its rows deleted
 // as sent.
-std::string TrackwellDatabase::uploadBlobString() {
+std::string TrackwellDatabase::blobText(const char* query) {
     Use use(*this);
-    Step step(*this, statement(kUploadQuery));
+    Step step(*this, statement(query));
     if (!step) return {};
     std::string text;
     int rc;

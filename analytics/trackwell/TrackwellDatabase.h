@@ -74,6 +74,8 @@ public:
     bool stageEventsForUpload(int sequenceNumber);
     // "[blob,blob,...]" of every header and event in upload order; "" when there is none.
     std::string uploadBlobString();
+    // The same of the headers and staged events alone: exactly what deleteUploadData deletes.
+    std::string stagedUploadBlobString();
     bool deleteUploadData();
 
     // The staged upload belongs to one process at a time (several may share a home): from the
@@ -102,6 +104,7 @@ private:
     // Runs a statement without results to its end.
     bool exec(const std::string& sql);
     bool runScript(const char* const* statements, std::size_t count);
+    std::string blobText(const char* query);
     struct OwnEvent {
         std::int64_t rowId = 0;
         std::string blob;

@@ -83,7 +83,9 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     setIsUploading(true);
     m_requests.clear();
 
-    std::string text = m_database.uploadBlobString();
+    // Staged rows only: they are what a delivery deletes. Rows another process sharing the store
+    // added since this one staged would be sent now yet kept, and sent again by the next upload.
+    std::string text = m_database.stagedUploadBlobString();
     if (text.empty()) {
         dk::trackwell::logMessage(kNoNewEvents);
         complete();
@@ -95,8 +97,7 @@ void UploaderThread::uploaderThreadwithApplicationKey(std::string_view key) {
     if (!body) {
         // An empty body would be answered, and a 4xx then counts as delivered: keep everything.
         dk::trackwell::logMessage("Abandoning upload. The upload data could not be compressed.");
-        m_database.releaseUpload();
-        setIsUploading(false);
+        end();
         return;
     }
     m_starting = true;
@@ -174,9 +175,29 @@ void UploaderThread::complete() {
         plat::foundation::tracef(kAnalytics, "upload accepted=%d failed=%d", m_successRecivedRequests,
                                  static_cast<int>(m_requests.size()) - m_successRecivedRequests);
     m_responseStatusCode = 0;
-    if (m_successRecivedRequests > 0) m_database.deleteUploadData();
+    const bool delivered = m_successRecivedRequests > 0;
     m_sentRequest = 0;
     m_successRecivedRequests = 0;
+    if (delivered)
+        deleteDelivered(kDeletionAttempts);
+    else
+        end();
+}
+
+// Delivered rows left stored (the store busy past its time-out) would go again with the next
+// upload of any process sharing the store: the upload keeps its claim and tries again. A store
+// that keeps refusing is let go; its rows are then sent again rather than held back for ever.
+void UploaderThread::deleteDelivered(int attemptsLeft) {
+    if (m_database.deleteUploadData() || attemptsLeft <= 1) {
+        end();
+        return;
+    }
+    dk::trackwell::logMessage(kDeletionDeferred);
+    m_deletionRetry =
+        m_loop.addTimer(kDeletionRetryDelay, [this, attemptsLeft] { deleteDelivered(attemptsLeft - 1); });
+}
+
+void UploaderThread::end() {
     m_database.releaseUpload();
     setIsUploading(false);
 }

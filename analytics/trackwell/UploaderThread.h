@@ -1,4 +1,4 @@
-// Sends the metrics store's upload text, gzip-compressed, to the two collectors, and has the store
+// Sends the metrics store's staged blobs, gzip-compressed, to the two collectors, and has the store
 // delete what was sent once at least one of them accepted it. One upload at a time, on the main
 // run loop.
 #pragma once
@@ -25,8 +25,12 @@ public:
     static constexpr const char* kNoNewEvents = "Abandoning upload. There are no new events.";
     static constexpr const char* kUploadData = "Upload data:";
     static constexpr const char* kSpawning = "Spawning new thread for upload";
+    static constexpr const char* kDeletionDeferred = "Uploaded data could not be deleted yet; trying again.";
     // Seconds an upload's request may take before the uploader gives it up.
     static constexpr double kRequestTimeout = 60.0;
+    // Tries at deleting what was delivered, and the seconds between them.
+    static constexpr int kDeletionAttempts = 10;
+    static constexpr double kDeletionRetryDelay = 1.0;
 
     // The process's uploader: the shared store, the main run loop.
     static UploaderThread& sharedUploaderThread();
@@ -57,6 +61,8 @@ private:
     struct Request;
     void finished(Request* request, bool success);
     void complete();
+    void deleteDelivered(int attemptsLeft);
+    void end();
 
     TrackwellDatabase& m_database;
     plat::foundation::RunLoop& m_loop;
@@ -66,4 +72,5 @@ private:
     int m_successRecivedRequests = 0;
     bool m_starting = false;  // the requests are being started: none completes the upload yet
     std::vector<std::unique_ptr<Request>> m_requests;
+    plat::foundation::Timer m_deletionRetry;
 };

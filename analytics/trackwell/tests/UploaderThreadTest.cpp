@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -75,7 +76,8 @@ struct Bench {
 };
 
 // Each collector that answers gets one request, a second start meanwhile sending nothing: the
-// headers pinned in upload-request.txt and a gzip body that inflates to the upload text.
+// headers pinned in upload-request.txt and a gzip body that inflates to the staged blobs (a row
+// stored since the staging waits for an upload that stages it).
 TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
     struct Case {
         std::vector<std::string> scripts;  // empty: a closed port
@@ -115,7 +117,7 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
             for (std::size_t at; (at = headText.find("\r\n")) != std::string::npos;) headText.replace(at, 2, "\n");
             EXPECT_EQ(headText, expected);
             EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
-            EXPECT_EQ(dktest::gunzip(body), text);
+            EXPECT_EQ(dktest::gunzip(body), R"([{"h":1},{"e":1}])");
             if (firstBody.empty()) firstBody = body;
             EXPECT_EQ(body, firstBody);
         }
@@ -180,6 +182,65 @@ TEST(UploaderThread, AnUploadThatCannotBeCompressedSendsNothing) {
         server->stop();
         EXPECT_TRUE(server->requestLines().empty());
     }
+}
+
+// Another process sharing the store adds a row between this one's staging and its upload: the
+// upload sends only what it staged, and the row goes once, with the upload that stages it (sent
+// along unstaged it was kept, and sent again).
+TEST(UploaderThread, RowsStoredSinceTheStagingGoOnceWithTheirOwnUpload) {
+    Bench bench({answer(200), ""});
+    TrackwellDatabase other(bench.home.places());
+    ASSERT_TRUE(other.addEventWithBlobString(R"({"e":"other"})"));
+    UploaderThread uploader(bench.db, *bench.loop), otherUploader(other, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    ASSERT_TRUE(bench.finish(uploader));
+
+    int next = 0;
+    ASSERT_TRUE(other.getNextUploadNumber(next));
+    ASSERT_TRUE(other.addHeaderWithSequenceNumber(next, R"({"h":2})") && other.stageEventsForUpload(next));
+    otherUploader.uploaderThreadwithApplicationKey("key");
+    ASSERT_TRUE(bench.finish(otherUploader));
+    EXPECT_EQ(other.eventCount(), 0);
+
+    bench.servers[0]->stop();
+    std::vector<std::string> bodies;
+    for (const std::string& line : bench.servers[0]->requestLines()) bodies.push_back(dktest::inflatedBody(line));
+    EXPECT_EQ(bodies, (std::vector<std::string>{R"([{"h":1},{"e":1}])", R"([{"h":2},{"e":"unstaged"},{"e":"other"}])"}));
+}
+
+// A delivered upload the store cannot delete yet (another connection holds its write lock past the
+// busy time-out) keeps the claim and tries again on the loop's clock: let go at once, its rows were
+// staged still and the next upload of any process sent them again.
+TEST(UploaderThread, ADeliveredUploadKeepsItsClaimUntilItIsDeleted) {
+    Bench bench({answer(200), ""}, Clock::Kind::Virtual);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(bench.home.storePath().c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    UploaderThread uploader(bench.db, *bench.loop);
+    uploader.uploaderThreadwithApplicationKey("key");
+    // Without moving the clock, until the answer has been taken in.
+    const auto deferred = [&] {
+        return std::count(bench.log.begin(), bench.log.end(), UploaderThread::kDeletionDeferred);
+    };
+    for (double start = Clock::monotonicSeconds(); uploader.isUploading() && deferred() == 0 &&
+                                                    Clock::monotonicSeconds() - start < 30;) {
+        bench.loop->runOnce(0);
+        usleep(1000);
+    }
+    EXPECT_EQ(deferred(), 1);
+    EXPECT_TRUE(uploader.isUploading());
+    TrackwellDatabase other(bench.home.places());
+    EXPECT_FALSE(other.claimUpload());
+
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    bench.loop->runFor(UploaderThread::kDeletionRetryDelay);
+    EXPECT_FALSE(uploader.isUploading());
+    EXPECT_EQ(bench.db.uploadBlobString(), R"([{"e":"unstaged"}])");
+    EXPECT_TRUE(other.claimUpload());
+    other.releaseUpload();
+    bench.servers[0]->stop();
+    EXPECT_EQ(bench.servers[0]->requestLines().size(), 1u);
 }
 
 TEST(UploaderThread, GzipOfLongTextInflatesBack) {
