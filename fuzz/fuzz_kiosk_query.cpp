@@ -4,6 +4,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "kiosk/KSStringUtil.h"
+#include "platform/foundation/UTF8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<std::string> decoded = KSStringUtil::stringByUrlDecodingString(text);
     std::optional<std::string> formDecoded = kiosk::stringByDecodingURLFormat(text);
     if (decoded.has_value() != formDecoded.has_value()) std::abort();  // "+" changes no validity
-    if (kiosk::isValidUTF8(text)) {
+    if (plat::foundation::utf8::valid(text)) {
         if (KSStringUtil::stringByUrlDecodingString(KSStringUtil::stringByUrlEncodingString(text)) != text)
             std::abort();
         // The lenient encoder leaves "+", which then reads as a blank.

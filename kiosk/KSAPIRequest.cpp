@@ -13,6 +13,7 @@
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/Queue.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
@@ -220,7 +221,8 @@ void KSAPIRequest::finishedLoading() {
     }
     const std::string_view text(reinterpret_cast<const char*>(m_data.data()), m_data.size());
     KSJsonParser parser;
-    std::optional<KSJsonValue> parsed = kiosk::isValidUTF8(text) ? parser.objectWithString(text) : std::nullopt;
+    std::optional<KSJsonValue> parsed =
+        plat::foundation::utf8::valid(text) ? parser.objectWithString(text) : std::nullopt;
     processRequestResponse(parsed);
 }
 

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
+
 namespace {
 
 std::string hexByte(const char* format, unsigned char c) {
@@ -15,24 +19,6 @@ std::string hexByte(const char* format, unsigned char c) {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-void appendUTF8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 }  // namespace
@@ -221,7 +207,7 @@ bool KSJsonParser::scanRestOfString(std::string& out) {
     auto plain = [](char c) { return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 32; };
     auto appendRun = [&](const char* from, const char* to) {
         std::string_view run(from, static_cast<std::size_t>(to - from));
-        if (kiosk::isValidUTF8(run)) {
+        if (utf8::valid(run)) {
             out += run;
             return true;
         }
@@ -296,7 +282,7 @@ bool KSJsonParser::scanUnicodeChar(std::string& out) {
         return false;
     }
     std::uint32_t cp = high;
-    if (high >= 0xD800 && high < 0xDC00) {
+    if (utf8::isHighSurrogate(high)) {
         if (m_end - m_c < 2 || m_c[0] != '\\' || m_c[1] != 'u') {
             addErrorWithCode(kKSJsonUnicode, "Missing low character in surrogate pair");
             return false;
@@ -307,16 +293,16 @@ bool KSJsonParser::scanUnicodeChar(std::string& out) {
             addErrorWithCode(kKSJsonUnicode, "Missing hex quad");
             return false;
         }
-        if (low < 0xDC00 || low > 0xDFFF) {
+        if (!utf8::isLowSurrogate(low)) {
             addErrorWithCode(kKSJsonUnicode, "Invalid low surrogate char");
             return false;
         }
-        cp = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-    } else if (high >= 0xDC00 && high < 0xE000) {
+        cp = utf8::fromSurrogates(high, low);
+    } else if (utf8::isLowSurrogate(high)) {
         addErrorWithCode(kKSJsonUnicode, "Invalid high character in surrogate pair");
         return false;
     }
-    appendUTF8(out, cp);
+    utf8::append(out, cp);
     return true;
 }
 

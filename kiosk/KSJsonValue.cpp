@@ -180,38 +180,6 @@ bool operator==(const KSJsonValue& a, const KSJsonValue& b) {
 
 namespace kiosk {
 
-bool isValidUTF8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;   // overlong
-            if (c == 0xED) high = 0x9F;  // surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;   // overlong
-            if (c == 0xF4) high = 0x8F;  // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high) return false;
-        for (int k = 2; k < length; ++k)
-            if ((p[k] & 0xC0) != 0x80) return false;
-        p += length;
-    }
-    return true;
-}
-
 std::string agnosticText(const KSJsonValue* value) {
     if (!value) return "(null)";
     switch (value->type()) {

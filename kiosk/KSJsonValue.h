@@ -129,10 +129,6 @@ inline std::vector<KSJsonObject::Member>::const_iterator KSJsonObject::end() con
 
 namespace kiosk {
 
-// Strict RFC 3629: no overlong forms, no encoded surrogates, nothing above U+10FFFF, no cut
-// sequences.
-bool isValidUTF8(std::string_view bytes);
-
 // The text a value stands for where the client formats it with "%@" (signatures, query values):
 // a string itself, an integer in decimal, a decimal as its text, a boolean "1" or "0", null
 // "<null>", a missing value (null pointer) "(null)", arrays and objects their compact JSON (the

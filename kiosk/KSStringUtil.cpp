@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include "platform/crypto/Crypto.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/sys/Uuid.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace {
 
@@ -60,7 +63,7 @@ std::optional<std::string> percentDecode(std::string_view text) {
         out += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    if (!kiosk::isValidUTF8(out)) return std::nullopt;
+    if (!utf8::valid(out)) return std::nullopt;
     return out;
 }
 
@@ -91,24 +94,22 @@ std::string writeQuery(const KSJsonObject& query, bool quirky) {
 std::u16string utf16(std::string_view text) {
     std::u16string units;
     units.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        if (length == 1 || (i + length <= text.size() && kiosk::isValidUTF8(text.substr(i, length)))) {
-            char32_t cp = length == 1 ? c : c & (0x7F >> length);
-            for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-            if (cp >= 0x10000) {
-                units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-                units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            } else {
-                units += static_cast<char16_t>(cp);
-            }
-            i += length;
-        } else {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        const std::size_t length = utf8::decode(bytes + i, text.size() - i, &cp);
+        if (length == 0) {
             units += u'\uFFFD';
             ++i;
+            continue;
         }
+        if (cp >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(cp);
+        }
+        i += length;
     }
     return units;
 }
@@ -232,9 +233,9 @@ std::string KSStringUtil::stringByHtmlEscapingString(std::string_view text) {
         if (!entity && unit < 128) continue;
         out.append(units.begin() + static_cast<std::ptrdiff_t>(run), units.begin() + static_cast<std::ptrdiff_t>(i));
         char32_t cp = unit;
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+        if (utf8::isHighSurrogate(unit) && i + 1 < units.size() && utf8::isLowSurrogate(units[i + 1])) {
             // A pair is one character: one reference to its code point.
-            cp = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (units[++i] - 0xDC00);
+            cp = utf8::fromSurrogates(unit, units[++i]);
         }
         char buffer[16];
         if (!entity) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/foundation/JSONText.h"
+#include "platform/foundation/UTF8.h"
 
 namespace dk::trackwell {
 
@@ -13,31 +14,6 @@ namespace {
 
 constexpr const char* kLibraryVersion = "iOS_2.5";
 constexpr std::uint64_t kUnknownMemory = 2147483647;  // also the most a signed 32-bit member holds
-
-// The length of the well-formed UTF-8 sequence at `p` (at most `left` bytes), 0 when there is none.
-std::size_t sequenceLength(const unsigned char* p, std::size_t left) {
-    const unsigned char c = p[0];
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0) low = 0xA0;   // no overlong forms
-        if (c == 0xED) high = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (left < length || p[1] < low || p[1] > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((p[i] & 0xC0) != 0x80) return 0;
-    return length;
-}
 
 std::int64_t truncateToInt64(double value) {
     if (std::isnan(value)) return 0;
@@ -56,19 +32,10 @@ std::string quoted(const std::optional<std::string>& value) {
 std::string escapeString(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t written = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequenceLength(p + i, text.size() - i);
-        if (length) {
-            i += length;
-            continue;
-        }
-        plat::foundation::appendJSONEscaped(out, text.substr(written, i - written));
-        out += "\xEF\xBF\xBD";
-        written = ++i;
-    }
-    plat::foundation::appendJSONEscaped(out, text.substr(written));
+    if (plat::foundation::utf8::valid(text))
+        plat::foundation::appendJSONEscaped(out, text);
+    else
+        plat::foundation::appendJSONEscaped(out, plat::foundation::utf8::replaceInvalid(text));
     return out;
 }
 

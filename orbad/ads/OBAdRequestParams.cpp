@@ -6,10 +6,12 @@
 #include "orbad/ads/OrbadAdViewInternal.h"
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OrbadHelper.h"
-#include "orbad/core/OrbadUTF8.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/ViewController.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 

@@ -16,6 +16,7 @@
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/JSONText.h"
 #include "platform/net/URLLoading.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
@@ -294,18 +295,7 @@ constexpr const char* kCandidatesExhausted = "\t\tNo ads available, all OA candi
 // The values go in as JSON string contents: a base URL holding '"' or '\\' cannot break the text.
 std::string jsonEscaped(std::string_view text) {
     std::string out;
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
+    plat::foundation::appendJSONEscaped(out, text);
     return out;
 }
 

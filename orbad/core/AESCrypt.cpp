@@ -2,8 +2,10 @@
 
 #include <cstring>
 
-#include "orbad/core/OrbadUTF8.h"
 #include "platform/crypto/Crypto.h"
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 

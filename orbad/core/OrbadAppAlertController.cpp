@@ -6,11 +6,13 @@
 
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OrbadHelper.h"
-#include "orbad/core/OrbadUTF8.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 

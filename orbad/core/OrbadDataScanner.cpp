@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "orbad/core/OrbadUTF8.h"
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 
@@ -96,7 +98,7 @@ bool OrbadDataScanner::scanUpToString(std::string_view text, std::string* into) 
 }
 
 std::string OrbadDataScanner::obremainingString() const {
-    return utf8::lossy(m_data.data() + m_current, m_data.size() - m_current);
+    return utf8::replaceInvalid(m_data.data() + m_current, m_data.size() - m_current);
 }
 
 size_t OrbadDataScanner::linebreakAt(size_t at) const {

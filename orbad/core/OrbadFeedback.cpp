@@ -5,10 +5,12 @@
 #include "orbad/core/OBEnvironment.h"
 #include "orbad/core/OBSession.h"
 #include "orbad/core/OrbadHelper.h"
-#include "orbad/core/OrbadUTF8.h"
 #include "orbad/core/http/OBHTTPRequest.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/sys/Device.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 

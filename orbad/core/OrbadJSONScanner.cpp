@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "orbad/core/OrbadUTF8.h"
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 
@@ -35,11 +37,11 @@ bool convertToUTF8(const Data& in, int unit, bool bigEndian, Data& out) {
     };
     for (size_t at = 0; at < in.size(); at += unit) {
         char32_t c = read(at);
-        if (unit == 2 && c >= 0xD800 && c <= 0xDBFF) {
+        if (unit == 2 && utf8::isHighSurrogate(c)) {
             if (at + 2 >= in.size()) return false;
             const char32_t low = read(at + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            if (!utf8::isLowSurrogate(low)) return false;
+            c = utf8::fromSurrogates(c, low);
             at += 2;
         } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
             return false;
@@ -85,9 +87,9 @@ Value OrbadJSONScanner::errorInfo(std::string_view message) const {
     const size_t character = sawBreak ? m_current - (lastBreak - 1) : m_current;
     const size_t before = m_current < 20 ? m_current : 20;
     const size_t after = m_data.size() - m_current < 20 ? m_data.size() - m_current : 20;
-    std::string snippet = utf8::lossy(m_data.data() + m_current - before, before);
+    std::string snippet = utf8::replaceInvalid(m_data.data() + m_current - before, before);
     snippet += "!HERE>!";
-    snippet += utf8::lossy(m_data.data() + m_current, after);
+    snippet += utf8::replaceInvalid(m_data.data() + m_current, after);
     Value::Dictionary info;
     info.emplace(kLocalizedDescriptionKey, std::string(message));
     info.emplace("line", static_cast<int64_t>(obLineOfScanLocation()));
@@ -376,16 +378,16 @@ bool OrbadJSONScanner::scanString(std::string* out, Error* error, bool* keepCurs
                 char32_t unit;
                 if (!readUnit(m_current + 1, &unit)) return fail(start, -12, kUndecodable, error);
                 m_current += 5;
-                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                if (utf8::isHighSurrogate(unit)) {
                     char32_t low;
                     if (size - m_current >= 2 && data[m_current] == '\\' && data[m_current + 1] == 'u' &&
-                        readUnit(m_current + 2, &low) && low >= 0xDC00 && low <= 0xDFFF) {
-                        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                        readUnit(m_current + 2, &low) && utf8::isLowSurrogate(low)) {
+                        unit = utf8::fromSurrogates(unit, low);
                         m_current += 6;
                     } else {
                         unit = 0xFFFD;
                     }
-                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                } else if (utf8::isLowSurrogate(unit)) {
                     unit = 0xFFFD;
                 }
                 utf8::append(*out, unit);

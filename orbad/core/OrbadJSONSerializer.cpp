@@ -4,7 +4,9 @@
 #include <cmath>
 #include <ctime>
 
-#include "orbad/core/OrbadUTF8.h"
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 

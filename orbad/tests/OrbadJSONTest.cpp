@@ -11,7 +11,7 @@
 #include <random>
 
 #include "orbad/core/OrbadJSON.h"
-#include "orbad/core/OrbadUTF8.h"
+#include "platform/foundation/UTF8.h"
 #include "tests/support/TestSupport.h"
 
 namespace dktest {
@@ -194,7 +194,8 @@ TEST(JSONWriting, GeneratedDocumentsAreStrictJSON) {
         static const char32_t pool[] = {0,    1,   8,   9,    10,   13,     0x1f,   '"',
                                         '\\', '/', 'a', 0x7f, 0xe9, 0x2028, 0x2029, 0x1F600};
         std::string s;
-        for (int n = random() % 12; n-- > 0;) orbad::utf8::append(s, pool[random() % std::size(pool)]);
+        for (int n = random() % 12; n-- > 0;)
+            plat::foundation::utf8::append(s, pool[random() % std::size(pool)]);
         return s;
     };
     for (int round = 0; round < 200; ++round) {

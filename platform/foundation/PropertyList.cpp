@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/sys/AtomicFile.h"
 
 namespace plat::foundation {
@@ -220,40 +221,6 @@ private:
     std::string m_problem;
 };
 
-// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no UTF-16
-// surrogates, nothing beyond U+10FFFF. libplist takes any bytes, and its binary writer cuts a
-// string at the first it cannot convert.
-bool isUTF8(std::string_view text) {
-    const auto* b = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned c = b[i];
-        size_t length;
-        unsigned low = 0x80, high = 0xBF;  // the second byte's range
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (n - i < length || b[i + 1] < low || b[i + 1] > high) return false;
-        for (size_t k = 2; k < length; ++k)
-            if ((b[i + k] & 0xC0) != 0x80) return false;
-        i += length;
-    }
-    return true;
-}
-
 std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
     if (depth > kMaxDepth) {
         problem = "nested too deeply";
@@ -284,7 +251,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
         uint64_t length = 0;
         const char* s = plist_get_string_ptr(node, &length);
         std::string text(s ? s : "", s ? length : 0);
-        if (!isUTF8(text)) {
+        if (!utf8::valid(text)) {
             problem = "a string that is not UTF-8";
             return std::nullopt;
         }
@@ -328,7 +295,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
                 result = Value(std::move(entries));
                 break;
             }
-            if (key && !isUTF8(key)) {
+            if (key && !utf8::valid(key)) {
                 problem = "a key that is not UTF-8";
                 break;
             }
@@ -344,10 +311,11 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& problem) {
 }
 
 plist_t toPlist(const Value& v, std::string& problem) {
+    // libplist takes any bytes, and its binary writer cuts a string at the first it cannot convert.
     auto plainText = [&](const std::string& s) {
         if (s.find('\0') != std::string::npos)
             problem = "a string with a NUL character";
-        else if (!isUTF8(s))
+        else if (!utf8::valid(s))
             problem = "a string that is not UTF-8";
         else
             return true;

@@ -318,25 +318,34 @@ std::string Value::canonicalJSON() const {
     return out;
 }
 
-void appendJSONEscaped(std::string& out, std::string_view text) {
+void appendJSONEscaped(std::string& out, std::string_view text, JSONControlEscapes controls) {
     for (const char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-                out += escape;
-            } else {
-                out += c;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+            continue;
+        }
+        if (static_cast<unsigned char>(c) >= 0x20) {
+            out += c;
+            continue;
+        }
+        const char* name = nullptr;
+        if (controls == JSONControlEscapes::Named) {
+            switch (c) {
+            case '\n': name = "\\n"; break;
+            case '\r': name = "\\r"; break;
+            case '\t': name = "\\t"; break;
+            case '\b': name = "\\b"; break;
+            case '\f': name = "\\f"; break;
+            default: break;
             }
         }
+        char escape[8];
+        if (!name) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            name = escape;
+        }
+        out += name;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <charconv>
 
+#include "platform/foundation/UTF8.h"
+
 namespace plat::foundation {
 
 namespace {
@@ -136,24 +138,6 @@ private:
         return v;
     }
 
-    static void appendUTF8(std::string& out, unsigned cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | cp >> 18);
-            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     std::optional<std::string> string() {
         ++m_at;
         std::string out;
@@ -176,16 +160,16 @@ private:
             case 't': out += '\t'; break;
             case 'u': {
                 std::optional<unsigned> cp = hex4();
-                if (cp && *cp >= 0xD800 && *cp < 0xDC00) {
+                if (cp && utf8::isHighSurrogate(*cp)) {
                     std::optional<unsigned> low;
                     if (literal("\\u")) low = hex4();
-                    cp = low && *low >= 0xDC00 && *low < 0xE000 ? 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00)
-                                                                 : std::optional<unsigned>();
-                } else if (cp && *cp >= 0xDC00 && *cp < 0xE000) {
+                    cp = low && utf8::isLowSurrogate(*low) ? utf8::fromSurrogates(*cp, *low)
+                                                           : std::optional<unsigned>();
+                } else if (cp && utf8::isLowSurrogate(*cp)) {
                     cp.reset();
                 }
                 if (!cp) return failAt("bad \\u escape");
-                appendUTF8(out, *cp);
+                utf8::append(out, *cp);
                 break;
             }
             default: return failAt("bad escape");

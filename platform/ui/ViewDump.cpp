@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
+#include "platform/foundation/JSONText.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/View.h"
 #include "platform/ui/ViewController.h"
@@ -23,20 +23,10 @@ void number(std::string& out, double v) {
     out.append(buf, end);
 }
 
+// Control characters as \u00xx, as the dump files have always had them.
 void string(std::string& out, std::string_view s) {
     out += '"';
-    for (char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
+    foundation::appendJSONEscaped(out, s, foundation::JSONControlEscapes::Numeric);
     out += '"';
 }
 

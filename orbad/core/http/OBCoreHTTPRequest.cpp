@@ -15,8 +15,10 @@
 #include <thread>
 
 #include "orbad/core/OrbadHelper.h"
-#include "orbad/core/OrbadUTF8.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UTF8.h"
+
+namespace utf8 = plat::foundation::utf8;
 
 namespace orbad {
 
@@ -81,23 +83,6 @@ bool isUTF8(std::string charset) {
 }
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-std::string decodeUTF8(const Data& bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t at = 0; at < bytes.size();) {
-        char32_t cp;
-        const std::size_t n = utf8::decode(bytes.data() + at, bytes.size() - at, &cp);
-        if (n == 0) {
-            out += kReplacement;
-            ++at;
-        } else {
-            out.append(reinterpret_cast<const char*>(bytes.data() + at), n);
-            at += n;
-        }
-    }
-    return out;
-}
 
 // `bytes` in `charset` as UTF-8, each byte that does not convert as U+FFFD; nullopt when the
 // system has no converter for the charset.
@@ -345,7 +330,7 @@ std::string OBCoreHTTPRequest::responseString() const {
     const std::string charset = m_response ? m_response->textEncodingName() : std::string();
     if (!isUTF8(charset))
         if (std::optional<std::string> text = convertToUTF8(m_responseData, charset)) return *text;
-    return decodeUTF8(m_responseData);
+    return utf8::replaceInvalid(m_responseData.data(), m_responseData.size());
 }
 
 // ---- the registry ----
