@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
     // The GL driver loads while the launch's own work (home, analytics stores, the engine script)
     // runs; the game view's context is made after it.
     if (options.headless) gl::GLContext::openDisplayAhead();
+    // Every way out of main waits for it first (a game that failed at once exited under the
+    // loading driver: "corrupted double-linked list").
+    struct DisplayAhead {
+        ~DisplayAhead() { gl::GLContext::finishDisplayAhead(); }
+    } displayAhead;
     if (!options.deviceFacts.empty()) foundation::setDeviceFactsFile(options.deviceFacts);
     web::useWebEngine(options.web);
     host::HeadlessHost driver(options);

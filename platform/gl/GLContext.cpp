@@ -105,8 +105,23 @@ GLContextProvider& provider() {
 
 }  // namespace
 
+namespace {
+
+std::future<void>& displayAhead() {
+    static auto* ahead = new std::future<void>;  // not waited for by a static destructor, too late
+    return *ahead;
+}
+
+}  // namespace
+
 void GLContext::openDisplayAhead() {
-    static const std::future<void> ahead = std::async(std::launch::async, [] { sharedDisplay(nullptr); });
+    std::future<void>& ahead = displayAhead();
+    if (!ahead.valid()) ahead = std::async(std::launch::async, [] { sharedDisplay(nullptr); });
+}
+
+void GLContext::finishDisplayAhead() {
+    std::future<void>& ahead = displayAhead();
+    if (ahead.valid()) ahead.wait();
 }
 
 std::unique_ptr<GLContext> GLContext::create(std::string* error) {

@@ -33,8 +33,10 @@ public:
     static std::unique_ptr<GLContext> create(std::string* error = nullptr);
     // Starts opening the headless display (loading the GL driver, tens of milliseconds) on a
     // helper thread, so a program with other work to do first finds it open; a use meanwhile waits
-    // for it. Once per process; the process's exit waits for it too.
+    // for it. Once per process. Call finishDisplayAhead before the process exits: an exit while
+    // the driver is still loading tears its libraries down under it.
     static void openDisplayAhead();
+    static void finishDisplayAhead();
     // Clears the thread's current context first when it is this one.
     ~GLContext();
     GLContext(const GLContext&) = delete;
