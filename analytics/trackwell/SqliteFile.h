@@ -83,8 +83,6 @@ public:
     // Before a write transaction (or a lone write) begins: holds back while the last commit saw
     // another connection waiting and it still waits.
     void beforeWrite();
-    // Whether this connection is marked as waiting now.
-    bool waiting() const { return m_marked; }
 
 private:
     static int busy(void* self, int count);
