@@ -190,7 +190,7 @@ TEST(PageStatsCli, ThreeProcessesOnOneHomeShareTheStore) {
 // a waiter woke on a busy machine, and that waiter's put failed as locked after its whole wait.
 TEST(PageStatsCli, ProcessesPuttingAtOnceEachGetTheirTurn) {
     dktest::TempDir dir;
-    constexpr int kProcesses = 4, kPuts = 100;
+    constexpr int kProcesses = 3, kPuts = 80;
     std::vector<dktest::TogetherRun> together;
     for (int p = 0; p < kProcesses; ++p)
         together.push_back({dktest::metricsCli(dir.file("home"), {"--seed", std::to_string(11 + p)}),
