@@ -310,7 +310,15 @@ void PSPersistentHitStore::storeError(PSError* error) const {
         *error = {kPSPersistentEventStoreErrorDomain, static_cast<std::uint32_t>(sqlite3_errcode(m_database))};
 }
 
+// Read and, on a fresh file, written in one transaction: processes opening a new file together
+// would each find no row, and all but one would keep a store id the file does not hold.
 void PSPersistentHitStore::initializeSession() {
+    const bool inTransaction = beginTransaction() == SQLITE_DONE;
+    readOrCreateSession();
+    if (inTransaction && runKept(m_endTransaction) != SQLITE_DONE) runKept(m_rollback);
+}
+
+void PSPersistentHitStore::readOrCreateSession() {
     Use use{m_selectSession};
     int rc = step(m_selectSession);
     if (rc == SQLITE_ROW) {
@@ -348,7 +356,7 @@ int PSPersistentHitStore::updateSession() {
     }
     m_sessionStarted = true;
     const bool ownTransaction = sqlite3_get_autocommit(m_database) != 0;
-    if (ownTransaction) runKept(m_beginTransaction);
+    if (ownTransaction) beginTransaction();
     int rc = runKept(m_deleteSession);
     if (rc != SQLITE_DONE) {
         logError("Error: Failed to delete session record from database");
@@ -631,6 +639,8 @@ bool PSPersistentHitStore::deleteHit(std::uint64_t hitId) {
     Operation operation(*this);
     sqlite3_stmt* remove = kept(m_deleteHit, "DELETE FROM hits WHERE hit_id = ?;", "delete hit statement");
     if (!remove) return false;
+    // A dispatch deletes hit after hit: it takes turns at the lock as puts do.
+    if (m_turns) m_turns->beforeWrite();
     Use use{remove};
     sqlite3_bind_int64(remove, 1, static_cast<sqlite3_int64>(hitId));
     if (step(remove) == SQLITE_ERROR) {

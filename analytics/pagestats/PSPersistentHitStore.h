@@ -97,6 +97,7 @@ private:
     bool populateCustomVarCache();
     bool prepareStatements();
     void initializeSession();
+    void readOrCreateSession();
     int updateSession();
     void migrateEventsToHits();
     bool tableExists(const char* name);

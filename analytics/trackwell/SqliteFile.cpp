@@ -17,8 +17,6 @@ namespace dk::trackwell {
 namespace {
 
 constexpr useconds_t kPollMicroseconds = 1000;
-// Longer than a waiting connection's poll, so it finds the lock free.
-constexpr useconds_t kStepAsideMicroseconds = 3000;
 
 double monotonicSeconds() {
     struct timespec now {};
@@ -117,34 +115,61 @@ void TurnTaking::attach(sqlite3* db) {
     if (m_fd < 0) m_fd = ::open(m_markPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     sqlite3_busy_handler(db, &TurnTaking::busy, this);
     sqlite3_commit_hook(db, &TurnTaking::committed, this);
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, &TurnTaking::finished, this);
+}
+
+// A shared lock on the mark file: any number may wait at once, and a writer's exclusive probe
+// fails while one does. Never blocks: a probe holds its lock only for an instant.
+void TurnTaking::mark() {
+    if (!m_marked && m_fd >= 0 && ::flock(m_fd, LOCK_SH | LOCK_NB) == 0) m_marked = true;
+}
+
+void TurnTaking::unmark() {
+    if (!m_marked) return;
+    ::flock(m_fd, LOCK_UN);
+    m_marked = false;
 }
 
 void TurnTaking::beforeWrite() {
-    if (!m_yield) return;
+    if (!m_yield || m_fd < 0) return;
     m_yield = false;
-    ::usleep(kStepAsideMicroseconds);
+    const double start = monotonicSeconds();
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (monotonicSeconds() - start >= kBusyTimeoutMs / 1000.0) return;
+        ::usleep(kPollMicroseconds);
+    }
+    ::flock(m_fd, LOCK_UN);
 }
 
 int TurnTaking::busy(void* self, int count) {
     auto* turns = static_cast<TurnTaking*>(self);
     const double now = monotonicSeconds();
     if (count == 0) turns->m_waitStart = now;
-    if (now - turns->m_waitStart >= kBusyTimeoutMs / 1000.0) return 0;
-    if (turns->m_fd >= 0) ::flock(turns->m_fd, LOCK_SH);
+    turns->mark();
+    if (now - turns->m_waitStart >= kBusyTimeoutMs / 1000.0) {
+        turns->unmark();
+        return 0;
+    }
     ::usleep(kPollMicroseconds);
-    if (turns->m_fd >= 0) ::flock(turns->m_fd, LOCK_UN);
     return 1;
 }
 
-// Runs while the commit still holds the lock; the stepping aside waits for the next transaction.
+// Runs while the commit still holds the lock; the holding back waits for the next write.
 int TurnTaking::committed(void* self) {
     auto* turns = static_cast<TurnTaking*>(self);
     if (turns->m_fd < 0) return 0;
+    turns->unmark();
     if (::flock(turns->m_fd, LOCK_EX | LOCK_NB) == 0)
         ::flock(turns->m_fd, LOCK_UN);
     else
         turns->m_yield = true;
     return 0;  // the commit goes ahead
+}
+
+// The statement that waited has had its lock (or given up): it no longer holds others back.
+int TurnTaking::finished(unsigned, void* self, void*, void*) {
+    static_cast<TurnTaking*>(self)->unmark();
+    return 0;
 }
 
 }  // namespace dk::trackwell

@@ -65,9 +65,11 @@ private:
 
 // Turns at the write lock for the processes that share a store file. SQLite's own waiting polls
 // the lock, and a process writing in a loop takes it again before a waiting one looks: the other
-// process's tags failed after the whole busy time-out. Here a connection that waits marks the file
-// beside the store while it sleeps; a commit that finds the mark makes its connection step aside
-// for a few milliseconds before its next write transaction.
+// process's tags failed after the whole busy time-out. Here a connection marks the file beside the
+// store from the first moment it waits until the statement that waited ends; a commit that finds
+// the mark makes its connection hold back its next write until no connection is marked any more
+// (every waiter has had the lock), for at most the busy time-out. A fixed pause was not enough:
+// under load a waiter woke too late to use it and lost the lock again and again.
 class TurnTaking {
 public:
     // `markPath`: the file waiting connections mark (made 0600 when missing).
@@ -76,18 +78,23 @@ public:
     TurnTaking(const TurnTaking&) = delete;
     TurnTaking& operator=(const TurnTaking&) = delete;
 
-    // Waits up to kBusyTimeoutMs on `db`'s locks as above, and watches its commits.
+    // Waits up to kBusyTimeoutMs on `db`'s locks as above, and watches its statements and commits.
     void attach(sqlite3* db);
-    // Before a write transaction begins: steps aside when the last commit saw another waiting.
+    // Before a write transaction (or a lone write) begins: holds back while the last commit saw
+    // another connection waiting and it still waits.
     void beforeWrite();
 
 private:
     static int busy(void* self, int count);
     static int committed(void* self);
+    static int finished(unsigned type, void* self, void* statement, void* detail);
+    void mark();
+    void unmark();
 
     std::string m_markPath;
     int m_fd = -1;
     double m_waitStart = 0;
+    bool m_marked = false;
     bool m_yield = false;
 };
 

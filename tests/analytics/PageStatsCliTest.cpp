@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/trackwell/tests/TrackwellTestSupport.h"
 #include "tests/analytics/MetricsCliSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -181,6 +182,36 @@ TEST(PageStatsCli, ThreeProcessesOnOneHomeShareTheStore) {
     }
     for (const std::string& page : stored) EXPECT_TRUE(sent.count(page)) << page;
     for (const auto& [page, times] : sent) EXPECT_EQ(times, 1) << page;
+}
+
+// Processes putting in a loop on one fresh home: each waits its turn at the lock and none
+// gives up, and all share the visitor id of the one session row.
+// A writer that only paused for a moment after seeing another waiting took the lock again before
+// a waiter woke on a busy machine, and that waiter's put failed as locked after its whole wait.
+TEST(PageStatsCli, ProcessesPuttingAtOnceEachGetTheirTurn) {
+    dktest::TempDir dir;
+    constexpr int kProcesses = 3, kPuts = 80;
+    std::vector<dktest::TogetherRun> together;
+    for (int p = 0; p < kProcesses; ++p)
+        together.push_back({dktest::metricsCli(dir.file("home"), {"--seed", std::to_string(11 + p)}),
+                            "hits page-many " + std::to_string(kPuts) + " p" + std::to_string(p) + "\n"});
+    const std::vector<dktest::ProcessResult> runs = dktest::runTogether(dir.path(), together);
+    int acknowledged = 0;
+    for (const dktest::ProcessResult& r : runs) {
+        EXPECT_EQ(r.err, "");
+        for (const std::string& line : dktest::lines(r.out)) {
+            EXPECT_FALSE(line.starts_with("error")) << line;
+            if (line.starts_with("/__utm.gif?")) ++acknowledged;
+        }
+    }
+    EXPECT_EQ(acknowledged, kProcesses * kPuts);
+    // Every process took the visitor id of the one session row, whoever made it.
+    const std::string file = dir.file("home/Documents/pagestats.sql");
+    const std::vector<std::string> storeId = dktest::rows(file, "SELECT store_id FROM session");
+    ASSERT_EQ(storeId.size(), 1u);
+    const std::vector<std::string> hits = dktest::rows(file, "SELECT hit_string FROM hits");
+    EXPECT_EQ(hits.size(), static_cast<std::size_t>(kProcesses * kPuts));
+    for (const std::string& hit : hits) EXPECT_NE(hit.find("__utma%3D1." + storeId[0] + "."), std::string::npos) << hit;
 }
 
 }  // namespace
