@@ -118,6 +118,9 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     // The screensaver stays on until the application disables its idle timer.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // The window surface is the X server's shared-memory image, never an SDL renderer of its own
+    // on this window's GL.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!startVideo(error)) return nullptr;
 
     SDL_Rect usable{};
@@ -205,6 +208,26 @@ bool SDLWindow::bind(gl::GLContext& context) {
         m_swapIntervalSet = true;
     }
     return true;
+}
+
+bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
+    if (m_noSurface) return false;
+    SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+    if (!surface) {
+        m_noSurface = true;
+        return false;
+    }
+    if (surface->w != width || surface->h != height) return false;
+    const int stride = width * 4;
+    auto* out = static_cast<std::uint8_t*>(surface->pixels);
+    for (int y = 0; y < height; ++y)
+        if (SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_ABGR8888, rgba + static_cast<size_t>(height - 1 - y) * stride,
+                              stride, surface->format->format, out + static_cast<size_t>(y) * surface->pitch,
+                              surface->pitch) != 0) {
+            m_noSurface = true;
+            return false;
+        }
+    return SDL_UpdateWindowSurface(m_window) == 0;
 }
 
 void SDLWindow::swap() {
