@@ -39,8 +39,9 @@ public:
     // Shows the frame drawn since beginFrame (a swap, which vsync paces; or a present).
     virtual void endFrame() = 0;
     // Called between beginFrame and endFrame when `layer` alone makes the whole frame: upright,
-    // texel for pixel over the whole target, opaque, nothing over it. True: the presenter has shown
-    // its picture its own way (the same pixels), so nothing is drawn and endFrame is not called.
+    // texel for pixel over the whole target, nothing over it. True: the presenter has shown its
+    // picture its own way (the same pixels, opaque whatever their alpha), so nothing is drawn and
+    // endFrame is not called.
     virtual bool showLayer(gl::GLLayer& layer) {
         (void)layer;
         return false;
