@@ -59,6 +59,26 @@ struct LayerShowingScreen : TestScreen {
     std::vector<std::uint8_t> shown;
 };
 
+// The screens the compose scenes are pictured on: upright, turned, and framed in a larger target.
+const struct ComposeTarget {
+    const char* suffix;
+    int width, height, glass;
+    int picture[4];
+} kComposeTargets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
+
+void expectPicture(const std::string& file, const ComposeTarget& t, const std::vector<std::uint8_t>& got) {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    std::string error;
+    ASSERT_TRUE(plat::image::readPNG(file, &width, &height, &rgba, &error)) << error;
+    ASSERT_EQ(width, t.width);
+    ASSERT_EQ(height, t.height);
+    ASSERT_EQ(got.size(), rgba.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
+    EXPECT_EQ(differing, 0u);
+}
+
 // An application on a loop of its own, on the 320 x 480 phone, showing an empty window.
 class CompositorTest : public ::testing::Test {
 protected:
@@ -308,13 +328,8 @@ TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
 // data/compose-<scene>[-turned|-framed].png. DK_WRITE_COMPOSE_PICTURES=1 writes them instead.
 TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
     const bool write = std::getenv("DK_WRITE_COMPOSE_PICTURES") != nullptr;
-    const struct Target {
-        const char* suffix;
-        int width, height, glass;
-        int picture[4];
-    } targets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
     for (const std::string& name : composeSceneNames())
-        for (const Target& t : targets) {
+        for (const ComposeTarget& t : kComposeTargets) {
             const std::string shot = name + t.suffix;
             SCOPED_TRACE(shot);
             SetUp();
@@ -329,14 +344,7 @@ TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
                 ASSERT_TRUE(plat::image::writePNG(expected, t.width, t.height, got, &error)) << error;
                 continue;
             }
-            int width = 0, height = 0;
-            std::vector<std::uint8_t> rgba;
-            ASSERT_TRUE(plat::image::readPNG(expected, &width, &height, &rgba, &error)) << error;
-            ASSERT_EQ(width, t.width);
-            ASSERT_EQ(height, t.height);
-            size_t differing = 0;
-            for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
-            EXPECT_EQ(differing, 0u);
+            expectPicture(expected, t, got);
         }
 }
 
@@ -397,13 +405,8 @@ namespace {
 // Only a layer that makes the whole frame by itself, texel for pixel, goes to the presenter whole;
 // what it hands over is the picture the compositor would have drawn, byte for byte.
 TEST_F(CompositorTest, AGLLayerAloneOnTheScreenIsHandedToThePresenterAsThePicture) {
-    const struct Target {
-        const char* suffix;
-        int width, height, glass;
-        int picture[4];
-    } targets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
     for (const std::string& name : composeSceneNames())
-        for (const Target& t : targets)
+        for (const ComposeTarget& t : kComposeTargets)
             for (const bool accepts : {true, false}) {
                 const std::string shot = name + t.suffix;
                 SCOPED_TRACE(shot + (accepts ? "" : ", declined"));
@@ -416,15 +419,7 @@ TEST_F(CompositorTest, AGLLayerAloneOnTheScreenIsHandedToThePresenterAsThePictur
                 const bool alone = name == "game" && !*t.suffix;
                 EXPECT_EQ(screen.layersShown, alone ? 1 : 0);
                 EXPECT_EQ(screen.frames, alone && accepts ? 0 : 1);
-                int width = 0, height = 0;
-                std::vector<std::uint8_t> expected;
-                std::string error;
-                ASSERT_TRUE(plat::image::readPNG(composeScenePicture(shot), &width, &height, &expected, &error)) << error;
-                const std::vector<std::uint8_t> got = alone && accepts ? screen.shown : screen.pixels();
-                ASSERT_EQ(got.size(), expected.size());
-                size_t differing = 0;
-                for (size_t i = 0; i < got.size(); ++i) differing += got[i] != expected[i];
-                EXPECT_EQ(differing, 0u);
+                expectPicture(composeScenePicture(shot), t, alone && accepts ? screen.shown : screen.pixels());
             }
 }
 
