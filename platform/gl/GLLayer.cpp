@@ -157,10 +157,21 @@ void GLLayer::dropFence() {
 }
 
 std::vector<std::uint8_t> GLLayer::readPixels() {
-    if (!m_texture) return {};
+    std::vector<std::uint8_t> bottomUp;
+    if (!readBottomUp(&bottomUp)) return {};
+    const size_t stride = static_cast<size_t>(m_width) * 4;
+    std::vector<std::uint8_t> topDown(bottomUp.size());
+    for (int y = 0; y < m_height; ++y)
+        std::memcpy(&topDown[static_cast<size_t>(y) * stride], &bottomUp[static_cast<size_t>(m_height - 1 - y) * stride],
+                    stride);
+    return topDown;
+}
+
+bool GLLayer::readBottomUp(std::vector<std::uint8_t>* bottomUp) {
+    if (!m_texture) return false;
     waitForContent();
     const size_t stride = static_cast<size_t>(m_width) * 4;
-    std::vector<std::uint8_t> bottomUp(stride * static_cast<size_t>(m_height));
+    bottomUp->resize(stride * static_cast<size_t>(m_height));
     {
         KeepBinding keep(GL_FRAMEBUFFER_BINDING, bindFramebuffer, GL_FRAMEBUFFER);
         GLuint framebuffer = 0;
@@ -170,15 +181,11 @@ std::vector<std::uint8_t> GLLayer::readPixels() {
         GLint alignment = 4;
         glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+        glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp->data());
         glPixelStorei(GL_PACK_ALIGNMENT, alignment);
         glDeleteFramebuffers(1, &framebuffer);
     }
-    std::vector<std::uint8_t> topDown(bottomUp.size());
-    for (int y = 0; y < m_height; ++y)
-        std::memcpy(&topDown[static_cast<size_t>(y) * stride], &bottomUp[static_cast<size_t>(m_height - 1 - y) * stride],
-                    stride);
-    return topDown;
+    return true;
 }
 
 }  // namespace plat::gl

@@ -53,6 +53,9 @@ public:
     // The storage's pixels as RGBA bytes, first row at the top (GL's last), through a frame buffer
     // of the current context; empty without storage. The current frame buffer binding is kept.
     std::vector<std::uint8_t> readPixels();
+    // The same as GL keeps them, last row first, into `bottomUp` (its storage reused); false
+    // without storage.
+    bool readBottomUp(std::vector<std::uint8_t>* bottomUp);
 
 private:
     void dropFence();

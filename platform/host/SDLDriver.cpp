@@ -9,6 +9,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/host/SDLWindow.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
@@ -337,6 +338,10 @@ bool SDLDriver::beginFrame(Target* target) {
 
 void SDLDriver::endFrame() {
     m_window.swap();
+}
+
+bool SDLDriver::showLayer(gl::GLLayer& layer) {
+    return layer.readBottomUp(&m_pixels) && m_window.showBottomUp(m_pixels.data(), layer.width(), layer.height());
 }
 
 }  // namespace plat::host

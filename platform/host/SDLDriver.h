@@ -4,11 +4,13 @@
 
 #include <SDL2/SDL.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/InputScript.h"
@@ -66,6 +68,10 @@ public:
     // swapped with vsync.
     bool beginFrame(Target* target) override;
     void endFrame() override;
+    // A picture of the game alone goes through the window surface: a copy the CPU makes at memory
+    // speed, where drawing it with llvmpipe and sending it through the X socket cost a quarter more
+    // than the game's own frame.
+    bool showLayer(gl::GLLayer& layer) override;
 
 private:
     bool play(const std::string& command, bool traceIgnored = true);
@@ -95,6 +101,7 @@ private:
     bool m_textInput = false;
     std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number
     std::unique_ptr<gl::GLContext> m_screenContext;
+    std::vector<std::uint8_t> m_pixels;  // the shown layer's, kept from frame to frame
 };
 
 // A number as input-script text: plain decimals, at most `decimals` places, no trailing zeros.

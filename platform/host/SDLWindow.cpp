@@ -103,6 +103,16 @@ bool startVideo(std::string* error) {
     return false;
 }
 
+// RGBA bytes to 0xffRRGGBB words (little-endian).
+void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t p;
+        std::memcpy(&p, rgba + x * 4, 4);
+        p = 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+        std::memcpy(out + x * 4, &p, 4);
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, const std::string& title,
@@ -118,6 +128,9 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     // The screensaver stays on until the application disables its idle timer.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // The window surface is the X server's shared-memory image, never an SDL renderer of its own
+    // on this window's GL.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!startVideo(error)) return nullptr;
 
     SDL_Rect usable{};
@@ -205,6 +218,32 @@ bool SDLWindow::bind(gl::GLContext& context) {
         m_swapIntervalSet = true;
     }
     return true;
+}
+
+bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
+    if (m_noSurface) return false;
+    SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+    if (!surface) {
+        m_noSurface = true;
+        return false;
+    }
+    if (surface->w != width || surface->h != height) return false;
+    const int stride = width * 4;
+    auto* out = static_cast<std::uint8_t*>(surface->pixels);
+    const std::uint32_t format = surface->format->format;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = rgba + static_cast<size_t>(height - 1 - y) * stride;
+        std::uint8_t* to = out + static_cast<size_t>(y) * surface->pitch;
+        if (SDL_BYTEORDER == SDL_LIL_ENDIAN && (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888)) {
+            // X's own 24-bit layout, which the server keeps: SDL's general converter took longer
+            // than the game's frame.
+            swapRedBlueOpaque(row, to, width);
+        } else if (SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_ABGR8888, row, stride, format, to, surface->pitch) != 0) {
+            m_noSurface = true;
+            return false;
+        }
+    }
+    return SDL_UpdateWindowSurface(m_window) == 0;
 }
 
 void SDLWindow::swap() {

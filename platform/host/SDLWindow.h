@@ -4,6 +4,7 @@
 
 #include <SDL2/SDL.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,10 @@ public:
     // opened at until resized() says otherwise.
     int width() const { return m_width; }
     int height() const { return m_height; }
+    // Shows a picture the window's size, RGBA rows from the bottom up, through SDL's window surface
+    // (shared memory with the X server where it has it), in place of a swap. False when the
+    // window has no such surface or another size: the picture must then be drawn and swapped.
+    bool showBottomUp(const std::uint8_t* rgba, int width, int height);
     // The window's new size (SDL_WINDOWEVENT_SIZE_CHANGED, in order with the input events around it).
     void resized(int width, int height);
     // Where the glass shows, in window coordinates.
@@ -59,6 +64,7 @@ private:
     double m_zoom = 1;
     int m_width = 0, m_height = 0;
     bool m_swapIntervalSet = false;
+    bool m_noSurface = false;  // SDL gave no window surface: pictures are swapped
 };
 
 }  // namespace plat::host

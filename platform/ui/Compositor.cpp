@@ -282,6 +282,11 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
         const double picture[4] = {static_cast<double>(pictureX), static_cast<double>(pictureY),
                                    static_cast<double>(pictureWidth), static_cast<double>(pictureHeight)};
         if (window) m_cover = findCover(*window, base.data(), picture);
+        if (gl::GLLayer* sole = framed || !window ? nullptr : soleLayer(*window); sole && presenter.showLayer(*sole)) {
+            m_cover = {};
+            m_gl = nullptr;
+            return true;
+        }
         if (!m_cover.view) {
             glClear(GL_COLOR_BUFFER_BIT);
         } else if (framed) {
@@ -386,15 +391,50 @@ Compositor::Cover Compositor::findCover(const View& view, const double* parent, 
     Cover found;
     if (const auto& bg = view.backgroundColor();
         bg && bg->a >= 1 && view.cornerRadius() <= 0 && covers(m.data(), frame.width, frame.height, picture))
-        found = {&view, false};
+        found = {&view, false, {m[0], m[1], m[2], m[3], m[4], m[5]}};
     if (gl::GLLayer* layer = view.glLayer();
         layer && layer->hasContent() && layer->texture() && covers(m.data(), frame.width, frame.height, picture))
-        found = {&view, true};
+        found = {&view, true, {m[0], m[1], m[2], m[3], m[4], m[5]}};
     const Point origin = view.boundsOrigin();
     const Affine inner = m * translation(-origin.x, -origin.y);
     for (const std::shared_ptr<View>& subview : view.subviews())
         if (const Cover cover = findCover(*subview, inner.data(), picture); cover.view) found = cover;
     return found;
+}
+
+bool Compositor::drawsPastCover(const View& view, bool* passed, double opacity) const {
+    if (view.isHidden()) return false;
+    opacity *= view.presentationAlpha();
+    if (opacity <= 0) return false;
+    if (const auto& bg = view.backgroundColor(); *passed && bg && bg->a > 0) return true;
+    if (gl::GLLayer* layer = view.glLayer(); layer && layer->hasContent() && layer->texture()) {
+        if (*passed) return true;
+        if (&view == m_cover.view && m_cover.layer) *passed = true;
+    }
+    if (*passed && (view.drawsContent() || view.backgroundPattern())) return true;
+    for (const std::shared_ptr<View>& subview : view.subviews())
+        if (drawsPastCover(*subview, passed, opacity)) return true;
+    return *passed && view.borderWidth() > 0 && view.borderColor().a > 0;
+}
+
+gl::GLLayer* Compositor::soleLayer(const View& window) const {
+    if (!m_cover.view || !m_cover.layer || m_cover.view->cornerRadius() > 0) return nullptr;
+    gl::GLLayer* layer = m_cover.view->glLayer();
+    const double* m = m_cover.matrix;
+    // Upright (the clip space's y runs up), from the target's top left, texel for pixel.
+    if (std::abs(m[1]) > 1e-9 || std::abs(m[2]) > 1e-9 || m[0] <= 0 || m[3] >= 0) return nullptr;
+    const Rect frame = m_cover.view->presentationFrame();
+    auto near = [](double a, double b) { return std::abs(a - b) < 1e-6; };
+    if (!near((m[4] + 1) / 2 * m_targetWidth, 0) || !near((1 - m[5]) / 2 * m_targetHeight, 0) ||
+        layer->width() != m_targetWidth || layer->height() != m_targetHeight ||
+        !near(m[0] * frame.width / 2 * m_targetWidth, m_targetWidth) ||
+        !near(-m[3] * frame.height / 2 * m_targetHeight, m_targetHeight))
+        return nullptr;
+    bool passed = false;
+    if (drawsPastCover(window, &passed, 1) || !passed) return nullptr;
+    for (const std::shared_ptr<View>& overlay : m_app.overlays())
+        if (drawsPastCover(*overlay, &passed, 1)) return nullptr;
+    return layer;
 }
 
 bool Compositor::covers(const double* matrix, double width, double height, const double picture[4]) const {

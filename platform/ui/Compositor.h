@@ -38,6 +38,14 @@ public:
     virtual bool beginFrame(Target* target) = 0;
     // Shows the frame drawn since beginFrame (a swap, which vsync paces; or a present).
     virtual void endFrame() = 0;
+    // Called between beginFrame and endFrame when `layer` alone makes the whole frame: upright,
+    // texel for pixel over the whole target, nothing over it. True: the presenter has shown its
+    // picture its own way (the same pixels, opaque whatever their alpha), so nothing is drawn and
+    // endFrame is not called.
+    virtual bool showLayer(gl::GLLayer& layer) {
+        (void)layer;
+        return false;
+    }
 };
 
 // One per application, main thread only. The previously current context is current again after
@@ -84,8 +92,13 @@ private:
     struct Cover {
         const View* view = nullptr;
         bool layer = false;  // its GL layer, else its background colour
+        double matrix[6] = {};  // where it is drawn, in clip space
     };
     Cover findCover(const View& view, const double* parent, const double picture[4]) const;
+    // Whether anything past the cover, in the walk's order, would draw.
+    bool drawsPastCover(const View& view, bool* passed, double opacity) const;
+    // The cover's GL layer when it alone makes the frame texel for pixel (see Presenter::showLayer).
+    gl::GLLayer* soleLayer(const View& window) const;
     bool covers(const double* matrix, double width, double height, const double picture[4]) const;
     // While a cover lies ahead in the walk, the walk draws nothing.
     bool hidden(const View& view, bool layer);

@@ -45,6 +45,40 @@ struct CountingView : View {
     void draw(cairo_t*) override { ++draws; }
 };
 
+// A presenter that shows a GL layer alone on the screen its own way: it keeps the layer's picture.
+struct LayerShowingScreen : TestScreen {
+    using TestScreen::TestScreen;
+    bool showLayer(plat::gl::GLLayer& layer) override {
+        ++layersShown;
+        shown = layer.readPixels();
+        for (size_t i = 3; i < shown.size(); i += 4) shown[i] = 255;  // a layer shows opaque
+        return accepts;
+    }
+    bool accepts = true;
+    int layersShown = 0;
+    std::vector<std::uint8_t> shown;
+};
+
+// The screens the compose scenes are pictured on: upright, turned, and framed in a larger target.
+const struct ComposeTarget {
+    const char* suffix;
+    int width, height, glass;
+    int picture[4];
+} kComposeTargets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
+
+void expectPicture(const std::string& file, const ComposeTarget& t, const std::vector<std::uint8_t>& got) {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    std::string error;
+    ASSERT_TRUE(plat::image::readPNG(file, &width, &height, &rgba, &error)) << error;
+    ASSERT_EQ(width, t.width);
+    ASSERT_EQ(height, t.height);
+    ASSERT_EQ(got.size(), rgba.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
+    EXPECT_EQ(differing, 0u);
+}
+
 // An application on a loop of its own, on the 320 x 480 phone, showing an empty window.
 class CompositorTest : public ::testing::Test {
 protected:
@@ -294,13 +328,8 @@ TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
 // data/compose-<scene>[-turned|-framed].png. DK_WRITE_COMPOSE_PICTURES=1 writes them instead.
 TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
     const bool write = std::getenv("DK_WRITE_COMPOSE_PICTURES") != nullptr;
-    const struct Target {
-        const char* suffix;
-        int width, height, glass;
-        int picture[4];
-    } targets[] = {{"", 320, 480, 1, {}}, {"-turned", 480, 320, 3, {}}, {"-framed", 400, 500, 1, {40, 10, 320, 480}}};
     for (const std::string& name : composeSceneNames())
-        for (const Target& t : targets) {
+        for (const ComposeTarget& t : kComposeTargets) {
             const std::string shot = name + t.suffix;
             SCOPED_TRACE(shot);
             SetUp();
@@ -315,14 +344,7 @@ TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
                 ASSERT_TRUE(plat::image::writePNG(expected, t.width, t.height, got, &error)) << error;
                 continue;
             }
-            int width = 0, height = 0;
-            std::vector<std::uint8_t> rgba;
-            ASSERT_TRUE(plat::image::readPNG(expected, &width, &height, &rgba, &error)) << error;
-            ASSERT_EQ(width, t.width);
-            ASSERT_EQ(height, t.height);
-            size_t differing = 0;
-            for (size_t i = 0; i < got.size(); ++i) differing += got[i] != rgba[i];
-            EXPECT_EQ(differing, 0u);
+            expectPicture(expected, t, got);
         }
 }
 
@@ -373,6 +395,69 @@ TEST(ImageTest, FilesThatCannotBeReadGiveNoImageAndSayWhy) {
         std::string error;
         EXPECT_EQ(Image::fromFile(tmp.file(c.name), &error), nullptr) << c.name;
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Only a layer that makes the whole frame by itself, texel for pixel, goes to the presenter whole;
+// what it hands over is the picture the compositor would have drawn, byte for byte.
+TEST_F(CompositorTest, AGLLayerAloneOnTheScreenIsHandedToThePresenterAsThePicture) {
+    for (const std::string& name : composeSceneNames())
+        for (const ComposeTarget& t : kComposeTargets)
+            for (const bool accepts : {true, false}) {
+                const std::string shot = name + t.suffix;
+                SCOPED_TRACE(shot + (accepts ? "" : ", declined"));
+                SetUp();
+                buildComposeScene(name, *window, tmp.path());
+                LayerShowingScreen screen(t.width, t.height, t.glass);
+                std::copy(t.picture, t.picture + 4, screen.picture);
+                screen.accepts = accepts;
+                ASSERT_TRUE(app->compositor().composite(screen));
+                const bool alone = name == "game" && !*t.suffix;
+                EXPECT_EQ(screen.layersShown, alone ? 1 : 0);
+                EXPECT_EQ(screen.frames, alone && accepts ? 0 : 1);
+                expectPicture(composeScenePicture(shot), t, alone && accepts ? screen.shown : screen.pixels());
+            }
+}
+
+// Anything that would draw over the layer keeps the frame the compositor's; what draws nothing
+// does not.
+TEST_F(CompositorTest, AGLLayerIsAloneOnlyWhenNothingShowsOverIt) {
+    const struct Case {
+        const char* what;
+        std::function<void(Window&, View& game)> add;
+        bool alone;
+    } cases[] = {
+        {"nothing", [](Window&, View&) {}, true},
+        {"a subview drawing", [](Window&, View& game) { game.addSubview(std::make_shared<CountingView>(Rect{0, 0, 10, 10})); }, false},
+        {"a hidden subview",
+         [](Window&, View& game) {
+             auto v = std::make_shared<CountingView>(Rect{0, 0, 10, 10});
+             v->setHidden(true);
+             game.addSubview(v);
+         },
+         true},
+        {"a clear view after it", [](Window& w, View&) { w.addSubview(std::make_shared<View>(Rect{0, 0, 10, 10})); }, true},
+        {"a transparent colour after it", [](Window& w, View&) { w.addSubview(colored({0, 0, 10, 10}, {1, 0, 0, 1}, 0)); }, true},
+        {"a colour after it", [](Window& w, View&) { w.addSubview(colored({0, 0, 10, 10}, {1, 0, 0, 0.1})); }, false},
+        {"a border on it", [](Window&, View& game) { game.setBorderWidth(1), game.setBorderColor({1, 1, 1, 1}); }, false},
+        {"rounded corners", [](Window&, View& game) { game.setCornerRadius(4); }, false},
+        {"a point to the right", [](Window&, View& game) { game.setFrame({1, 0, 320, 480}); }, false},
+        {"larger than the screen", [](Window&, View& game) { game.setFrame({0, 0, 330, 480}); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        auto game = std::make_shared<GLView>(Rect{0, 0, 320, 480}, kBlue);
+        window->addSubview(game);
+        c.add(*window, *game);
+        LayerShowingScreen screen(320, 480);
+        ASSERT_TRUE(app->compositor().composite(screen));
+        EXPECT_EQ(screen.layersShown, c.alone ? 1 : 0);
+        EXPECT_EQ(screen.frames, c.alone ? 0 : 1);
     }
 }
 
