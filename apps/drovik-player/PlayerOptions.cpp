@@ -1,15 +1,18 @@
-#include "platform/host/HostOptions.h"
+#include "apps/drovik-player/PlayerOptions.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "platform/host/PlainNumbers.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/Device.h"
 
-namespace plat::host {
+using plat::host::ClockChoice;
+using plat::host::parsePlainDecimal;
+using plat::host::parsePlainWhole;
 
-const char* hostUsage() {
+std::string playerUsage() {
     return "usage: drovik-player [OPTIONS] BUNDLE   (or --bundle DIR, else $DROVIK_BUNDLE)\n"
            "  --home DIR             the container's root (else $DROVIK_HOME, else the XDG data folder)\n"
            "  --headless             no window (nor without a display): an offscreen screen, on the\n"
@@ -45,7 +48,7 @@ const char* hostUsage() {
            "(Ctrl+PageUp/PageDown face up/down), arrows tilt the accelerometer, F12 a screenshot.\n";
 }
 
-const std::vector<std::string_view>& hostTraceCategories() {
+const std::vector<std::string_view>& playerTraceCategories() {
     static const std::vector<std::string_view> categories = {
         "alert",  "analytics", "audio", "banner", "bridge", "engine", "frame", "gamenet", "gkbanner", "gl",
         "iap",    "input",     "launch", "lifecycle", "media", "movie", "net", "notify", "open", "pause", "plugin",
@@ -53,9 +56,9 @@ const std::vector<std::string_view>& hostTraceCategories() {
     return categories;
 }
 
-bool parseHostOptions(const std::vector<std::string>& arguments, const char* environmentBundle,
-                      HostOptions* options, std::string* error) {
-    HostOptions o;
+bool parsePlayerOptions(const std::vector<std::string>& arguments, const char* environmentBundle,
+                        PlayerOptions* options, std::string* error) {
+    PlayerOptions o;
     std::string fromOption;
     std::vector<std::string> positional;
     auto fail = [&](std::string what) {
@@ -121,7 +124,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
                 for (size_t start = 0; start <= value.size();) {
                     const size_t comma = std::min(value.find(',', start), value.size());
                     const std::string_view category = std::string_view(value).substr(start, comma - start);
-                    const std::vector<std::string_view>& known = hostTraceCategories();
+                    const std::vector<std::string_view>& known = playerTraceCategories();
                     if (!category.empty() && category != "all" &&
                         std::find(known.begin(), known.end(), category) == known.end())
                         return fail("--trace: no category \"" + std::string(category) + "\"");
@@ -135,7 +138,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             }
         } else if (name == "--device") {
             if (!takeValue()) return false;
-            if (!sys::findDevicePreset(value)) return fail("--device takes phone, phone-retina, phone5, tablet or tablet-retina, not \"" + value + "\"");
+            if (!plat::sys::findDevicePreset(value)) return fail("--device takes phone, phone-retina, phone5, tablet or tablet-retina, not \"" + value + "\"");
             o.device = value;
         } else if (name == "--device-orientation") {
             if (!takeValue()) return false;
@@ -169,7 +172,7 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
             o.frames = frames;
         } else if (name == "--net") {
             if (!takeValue()) return false;
-            if (!net::parseNetOverride(value))
+            if (!plat::net::parseNetOverride(value))
                 return fail("--net takes wifi, wwan or none, not \"" + value + "\"");
             o.net = value;
         } else if (name == "--web") {
@@ -196,5 +199,3 @@ bool parseHostOptions(const std::vector<std::string>& arguments, const char* env
     *options = std::move(o);
     return true;
 }
-
-}  // namespace plat::host

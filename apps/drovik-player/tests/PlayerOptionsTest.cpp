@@ -5,23 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/HostOptions.h"
+#include "apps/drovik-player/PlayerOptions.h"
 
 namespace {
 
 using plat::host::ClockChoice;
-using plat::host::HostOptions;
-using plat::host::parseHostOptions;
 
-HostOptions parsed(const std::vector<std::string>& arguments, const char* environment = nullptr) {
-    HostOptions options;
+PlayerOptions parsed(const std::vector<std::string>& arguments, const char* environment = nullptr) {
+    PlayerOptions options;
     std::string error;
-    EXPECT_TRUE(parseHostOptions(arguments, environment, &options, &error)) << error;
+    EXPECT_TRUE(parsePlayerOptions(arguments, environment, &options, &error)) << error;
     return options;
 }
 
-TEST(HostOptions, ReadsEveryOption) {
-    const HostOptions o = parsed({"--home", "h", "--headless", "--input", "-", "--screenshot", "s.png", "--device",
+TEST(PlayerOptions, ReadsEveryOption) {
+    const PlayerOptions o = parsed({"--home", "h", "--headless", "--input", "-", "--screenshot", "s.png", "--device",
                                   "tablet", "--device-orientation", "3", "--system-version", "5.1.1", "--clock=real",
                                   "--duration", "2.5", "--frames", "120", "--net", "wwan", "--trace", "input,ui",
                                   "--trace-file", "t.txt", "--zoom", "2", "--probe-plugin", "--web", "fake", "--device-facts", "f.plist",
@@ -49,8 +47,8 @@ TEST(HostOptions, ReadsEveryOption) {
     EXPECT_FALSE(o.help);
 }
 
-TEST(HostOptions, DefaultsAndTheClockEachRunGets) {
-    const HostOptions window = parsed({"Game.app"});
+TEST(PlayerOptions, DefaultsAndTheClockEachRunGets) {
+    const PlayerOptions window = parsed({"Game.app"});
     EXPECT_EQ(window.device, "phone-retina");
     EXPECT_EQ(window.deviceOrientation, 0);
     EXPECT_EQ(window.systemVersion, "6.1");
@@ -65,7 +63,7 @@ TEST(HostOptions, DefaultsAndTheClockEachRunGets) {
     EXPECT_TRUE(parsed({"--clock", "virtual", "Game.app"}).virtualClock());
 }
 
-TEST(HostOptions, TheBundleComesFromTheArgumentTheOptionOrTheEnvironment) {
+TEST(PlayerOptions, TheBundleComesFromTheArgumentTheOptionOrTheEnvironment) {
     EXPECT_EQ(parsed({"A.app"}, "E.app").bundle, "A.app");
     EXPECT_EQ(parsed({"--bundle", "B.app"}, "E.app").bundle, "B.app");
     EXPECT_EQ(parsed({"--headless"}, "E.app").bundle, "E.app");
@@ -73,7 +71,7 @@ TEST(HostOptions, TheBundleComesFromTheArgumentTheOptionOrTheEnvironment) {
     EXPECT_TRUE(parsed({"--help"}).help);
 }
 
-TEST(HostOptions, RefusesABadCommandLine) {
+TEST(PlayerOptions, RefusesABadCommandLine) {
     const struct Case {
         std::vector<std::string> arguments;
         std::string error;
@@ -104,16 +102,16 @@ TEST(HostOptions, RefusesABadCommandLine) {
         {{"A.app", "--trace=input,,netx"}, "--trace: no category \"netx\""},
     };
     for (const Case& c : cases) {
-        HostOptions options;
+        PlayerOptions options;
         std::string error;
-        EXPECT_FALSE(parseHostOptions(c.arguments, nullptr, &options, &error)) << c.error;
+        EXPECT_FALSE(parsePlayerOptions(c.arguments, nullptr, &options, &error)) << c.error;
         EXPECT_EQ(error, c.error);
     }
     // Empty items and "all" are nothing to refuse.
     for (const char* categories : {"all,", "", "input,,ui"}) {
-        HostOptions options;
+        PlayerOptions options;
         std::string error;
-        EXPECT_TRUE(parseHostOptions({"A.app", "--trace", categories}, nullptr, &options, &error)) << error;
+        EXPECT_TRUE(parsePlayerOptions({"A.app", "--trace", categories}, nullptr, &options, &error)) << error;
     }
 }
 
