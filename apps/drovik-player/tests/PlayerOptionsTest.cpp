@@ -2,6 +2,8 @@
 // refusals that make exit status 2.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,36 @@ TEST(PlayerOptions, RefusesABadCommandLine) {
         std::string error;
         EXPECT_TRUE(parsePlayerOptions({"A.app", "--trace", categories}, nullptr, &options, &error)) << error;
     }
+}
+
+// The table drives both the parser and the help: each row must be reachable and shown.
+TEST(PlayerOptions, EachRowIsReadAndListed) {
+    const std::string usage = playerUsage();
+    for (const PlayerOption& option : playerOptionTable()) {
+        const std::string name(option.name);
+        PlayerOptions options;
+        std::string error;
+        if (option.takes == PlayerOption::Flag) {
+            EXPECT_FALSE(parsePlayerOptions({"A.app", name + "=x"}, nullptr, &options, &error));
+            EXPECT_EQ(error, name + " takes no value");
+        } else {
+            EXPECT_FALSE(parsePlayerOptions({"A.app", name}, nullptr, &options, &error));
+            EXPECT_EQ(error, name + " needs a value");
+        }
+        if (!option.help.empty()) {
+            EXPECT_NE(usage.find("\n  " + name + " "), std::string::npos) << name;
+        }
+    }
+    // The categories --trace accepts are the ones its help lists, and no others.
+    const std::string before = "(else $DROVIK_TRACE):";
+    const size_t from = usage.find(before) + before.size(), to = usage.find("  --trace-file");
+    ASSERT_LT(from, to);
+    std::istringstream listed(usage.substr(from, to - from));
+    std::set<std::string> words;
+    for (std::string word; listed >> word;) words.insert(word);
+    const std::vector<std::string_view>& categories = playerTraceCategories();
+    EXPECT_EQ(words.size(), categories.size());
+    for (std::string_view category : categories) EXPECT_TRUE(words.count(std::string(category))) << category;
 }
 
 }  // namespace
