@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "apps/drovik-player/PlayerOptions.h"
-#include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Log.h"
@@ -61,11 +60,7 @@ int main(int argc, char** argv) {
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
         &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
-    // What willTerminate closed and uploaded gets this long to be acknowledged; whatever is not
-    // stays stored for the next launch.
-    DrovikPlayerAppDelegate::drainAnalytics(options.drainSeconds);
-    // The ad client's pings and fetches still under way end here, not in the exit's tear-down.
-    orbad::OBCoreHTTPRequest::cancelAllAndWait(5);
+    DrovikPlayerAppDelegate::endClients(options.drainSeconds);
     return failed ? failed : status;
 }
 
