@@ -4,9 +4,9 @@
 #include "orbad/core/OBSession.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/foundation/SensorServices.h"
+#include "platform/services/devices/SensorServices.h"
+#include "platform/services/devices/SensorStandIns.h"
 #include "platform/sys/Accelerometer.h"
-#include "platform/sys/SensorStandIns.h"
 
 namespace dkorbadcli {
 
@@ -25,7 +25,7 @@ bool numbers(const std::vector<dk::cli::Arg>& args, size_t first, std::vector<do
 }  // namespace
 
 DeviceCommands::DeviceCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
-    plat::foundation::registerSensorClasses();
+    plat::sys::registerSensorClasses();
     plat::sys::setSensorTraceListener([say = m_say](std::string_view line) { say(dk::cli::escape(std::string(line))); });
 }
 

@@ -1,6 +1,6 @@
 #include "apps/dk-orbad-cli/MediaCommands.h"
 
-#include "platform/sys/MediaServices.h"
+#include "platform/services/devices/MediaServices.h"
 #include "platform/ui/MediaScreens.h"
 
 namespace dkorbadcli {

@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "orbad/core/http/OBCoreHTTPRequest.h"
+#include "apps/drovik-player/PlayerOptions.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/gl/FrameMemory.h"
 #include "platform/gl/GLContext.h"
 #include "platform/host/HeadlessHost.h"
-#include "platform/host/HostOptions.h"
 #include "platform/host/QuitSignals.h"
 #include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
@@ -25,15 +24,15 @@ int main(int argc, char** argv) {
     plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
     host::QuitSignals::block();
-    host::HostOptions options;
+    PlayerOptions options;
     std::string error;
-    if (!host::parseHostOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv("DROVIK_BUNDLE"),
-                                &options, &error)) {
+    if (!parsePlayerOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv("DROVIK_BUNDLE"), &options,
+                            &error)) {
         std::fprintf(stderr, "drovik-player: %s (see drovik-player --help)\n", error.c_str());
         return 2;
     }
     if (options.help) {
-        std::fputs(host::hostUsage(), stdout);
+        std::fputs(playerUsage().c_str(), stdout);
         return 0;
     }
     // The GL driver loads while the launch's own work (home, analytics stores, the engine script)
@@ -66,11 +65,7 @@ int main(int argc, char** argv) {
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
         &error);
     if (status) foundation::log("drovik-player: %s", error.c_str());
-    // What willTerminate closed and uploaded gets this long to be acknowledged; whatever is not
-    // stays stored for the next launch.
-    DrovikPlayerAppDelegate::drainAnalytics(options.drainSeconds);
-    // The ad client's pings and fetches still under way end here, not in the exit's tear-down.
-    orbad::OBCoreHTTPRequest::cancelAllAndWait(5);
+    DrovikPlayerAppDelegate::endClients(options.drainSeconds);
     return failed ? failed : status;
 }
 

@@ -5,10 +5,10 @@
 #include "orbad/ads/OrbadRichMediaDeviceState.h"
 #include "orbad/core/OBEnvironment.h"
 #include "platform/foundation/DeviceFactsFile.h"
-#include "platform/foundation/SensorServices.h"
+#include "platform/services/devices/MediaServices.h"
+#include "platform/services/devices/SensorServices.h"
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Device.h"
-#include "platform/sys/MediaServices.h"
 
 namespace orbad {
 
@@ -52,7 +52,7 @@ const char* interfaceOrientationName(int orientation) {
 }  // namespace
 
 bool orbadHasDeviceClass(const char* name) {
-    plat::foundation::registerSensorClasses();
+    plat::sys::registerSensorClasses();
     return plat::sys::hasClass(name);
 }
 

@@ -12,8 +12,8 @@
 #include "orbad/core/OrbadReachability.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/services/devices/SensorStandIns.h"
 #include "platform/sys/Accelerometer.h"
-#include "platform/sys/SensorStandIns.h"
 
 namespace orbad {
 

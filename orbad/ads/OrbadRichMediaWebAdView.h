@@ -14,7 +14,7 @@
 #include "orbad/ads/OrbadAdsView.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/image/ImageCodec.h"
-#include "platform/sys/MediaServices.h"
+#include "platform/services/devices/MediaServices.h"
 #include "platform/ui/WebView.h"
 
 namespace plat::ui {

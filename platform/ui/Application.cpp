@@ -7,9 +7,9 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/MediaServiceFiles.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/services/devices/MediaServiceFiles.h"
 #include "platform/sys/AtomicFile.h"
 #include "platform/sys/Device.h"
 #include "platform/sys/Report.h"
@@ -136,7 +136,7 @@ Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundati
     g_shared = this;
     connectSystemReports();
     // The phone's media services, present where the container configures their stand-ins.
-    foundation::registerMediaServices();
+    sys::registerMediaServices();
     sys::Device::current().setOrientationObserver([this](int o) { deviceTurned(o); });
 }
 

@@ -1,7 +1,7 @@
 #include "platform/ui/MediaScreens.h"
 
 #include "platform/foundation/Log.h"
-#include "platform/sys/MediaServices.h"
+#include "platform/services/devices/MediaServices.h"
 #include "platform/ui/UITrace.h"
 
 namespace plat::ui {

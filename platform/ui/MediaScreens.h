@@ -1,7 +1,7 @@
 // The phone's camera picker and message composers as plain modal screens over the media
-// stand-ins (platform/sys/MediaServices.h). Nothing is drawn but a plain view: what a person does
-// on them comes from tools and tests (pick, cancel, finish). Their delegates are weak: an answer
-// for a delegate that has gone is dropped. What they show is reported as media lines:
+// stand-ins (platform/services/devices/MediaServices.h). Nothing is drawn but a plain view: what a
+// person does on them comes from tools and tests (pick, cancel, finish). Their delegates are weak:
+// an answer for a delegate that has gone is dropped. What they show is reported as media lines:
 // "camera show", "mail to=A,B|cc=...|bcc=...|subject=...|body=..." and "sms to=...|body=...".
 #pragma once
 

@@ -13,6 +13,7 @@
 #include "analytics/trackwell/UploaderThread.h"
 #include "kiosk/KSPublisherOpenRequest.h"
 #include "orbad/Orbad.h"
+#include "orbad/core/http/OBCoreHTTPRequest.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
@@ -262,6 +263,11 @@ void DrovikPlayerAppDelegate::willTerminate(ui::Application&) {
     metrics.upload();
     m_introScreenFinished.remove();
     sys::Device::current().endGeneratingDeviceOrientationNotifications();
+}
+
+void DrovikPlayerAppDelegate::endClients(double drainSeconds) {
+    drainAnalytics(drainSeconds);
+    orbad::OBCoreHTTPRequest::cancelAllAndWait(5);
 }
 
 void DrovikPlayerAppDelegate::drainAnalytics(double seconds) {

@@ -74,11 +74,17 @@ public:
     static bool isValidStringFor(const plat::foundation::Value* value);
     // "<user>-<app>" from "DKUserID" and "DKAppID", each "null" unless valid.
     static std::string metricsSessionKey();
+    // The end of the clients, once the application's run is over and the host has disarmed the
+    // input script (so no command due at the quit plays while the loop turns): what willTerminate
+    // closed and uploaded gets `drainSeconds` real seconds to be acknowledged (what is not stays
+    // stored for the next launch), then the ad client's requests still under way end here rather
+    // than in the exit's tear-down.
+    static void endClients(double drainSeconds);
+
+private:
     // Turns the main run loop until no upload and no page-view dispatch is in flight, for at most
     // `seconds` real seconds, without moving a virtual clock and without starting either.
     static void drainAnalytics(double seconds);
-
-private:
     void createGameViewController();
     void introFinishedNotification();
     void startLoadingGame();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/gamenet/GameNetwork.h"
+#include "platform/services/gamenet/GameNetwork.h"
 #include "platform/ui/AlertView.h"
 #include "player/plugins/DKPluginSupport.h"
 #include "player/plugins/gamecenter/DKGameCenterAchievementSupport.h"

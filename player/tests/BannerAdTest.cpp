@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "orbad/OrbadAdViewStandIn.h"
-#include "platform/adbanner/ADBannerView.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/services/adbanner/ADBannerView.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"

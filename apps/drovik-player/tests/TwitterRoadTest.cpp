@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/image/ImageCodec.h"
-#include "platform/social/tests/SocialTestSupport.h"
+#include "platform/services/social/tests/SocialTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/adbanner/ADBannerView.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/services/adbanner/ADBannerView.h"
 #include "player/plugins/banner/DKBannerAdProvider.h"
 
 class DKiAdProvider : public DKBannerAdProvider, private plat::adbanner::ADBannerViewDelegate {

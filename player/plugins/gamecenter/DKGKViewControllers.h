@@ -3,7 +3,7 @@
 // allows.
 #pragma once
 
-#include "platform/gamenet/GameNetwork.h"
+#include "platform/services/gamenet/GameNetwork.h"
 #include "platform/sys/Device.h"
 
 namespace dk::player::gamecenter {

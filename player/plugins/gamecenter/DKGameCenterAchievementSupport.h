@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/gamenet/GameNetwork.h"
+#include "platform/services/gamenet/GameNetwork.h"
 
 class DKGameCenterAchievementSupportDelegate {
 public:

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gamenet/GameNetwork.h"
+#include "platform/services/gamenet/GameNetwork.h"
 
 namespace dk::player::gamecenter {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/foundation/Log.h"
-#include "platform/gamenet/GameNetwork.h"
+#include "platform/services/gamenet/GameNetwork.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/store/Store.h"
+#include "platform/services/store/Store.h"
 #include "platform/ui/AlertView.h"
 #include "player/plugins/DKPluginSupport.h"
 #include "player/plugins/inapppurchase/DKInAppPurchaseItemController.h"

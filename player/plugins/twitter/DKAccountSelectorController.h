@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/social/Accounts.h"
+#include "platform/services/social/Accounts.h"
 #include "platform/ui/PickerView.h"
 #include "player/plugins/DKPluginViewController.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/social/Accounts.h"
+#include "platform/services/social/Accounts.h"
 #include "platform/ui/AlertView.h"
 #include "player/plugins/DKPluginSupport.h"
 #include "player/plugins/twitter/DKAccountSelectorController.h"
