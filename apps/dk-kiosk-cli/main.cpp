@@ -26,6 +26,7 @@
 #include "kiosk/KSJsonParser.h"
 #include "kiosk/KSJsonWriter.h"
 #include "kiosk/KSStringUtil.h"
+#include "platform/sys/FileModes.h"
 
 namespace {
 
@@ -151,6 +152,7 @@ int util(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no mode given");
     if (args.front() == "--help" || args.front() == "-h") return dk::cli::printHelp(kioskUsage());

@@ -78,6 +78,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/FileModes.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/ViewDump.h"
@@ -850,6 +851,7 @@ extern "C" const char* __lsan_default_options() {
 }
 
 int main(int argc, char** argv) {
+    plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
     dk::cli::ToolOptions options;
     Settings settings;
     std::string device;

@@ -15,12 +15,14 @@
 #include "platform/gl/GLContext.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/QuitSignals.h"
+#include "platform/sys/FileModes.h"
 #include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 
 using namespace plat;
 
 int main(int argc, char** argv) {
+    plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
     plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
     host::QuitSignals::block();

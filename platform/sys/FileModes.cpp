@@ -1,6 +1,7 @@
 #include "platform/sys/FileModes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plat::sys {
@@ -11,6 +12,11 @@ bool createPrivateFile(const std::string& path) {
     if (fd < 0) return false;
     ::close(fd);
     return true;
+}
+
+void keepNewFilesPrivate() {
+    const mode_t was = ::umask(077);  // never looser than asked while it is read
+    ::umask(was | 077);
 }
 
 }  // namespace plat::sys

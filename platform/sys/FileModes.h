@@ -16,4 +16,9 @@ constexpr mode_t kPrivateDirectoryMode = 0700;
 // as it is. False when nothing could be made.
 bool createPrivateFile(const std::string& path);
 
+// Takes group and other permissions out of the process's umask, for what libraries make with
+// the umask's modes in the home (the page engine's processes make their caches and stores so).
+// At the start of main, before any thread: the umask is the process's.
+void keepNewFilesPrivate();
+
 }  // namespace plat::sys

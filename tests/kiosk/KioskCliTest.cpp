@@ -249,9 +249,11 @@ TEST(KioskCliUnits, AUnitFollowsTheDevicesTurns) {
 }
 
 // The page engine is WPE unless told otherwise, as in the player: a unit's page loads and runs;
-// with `--web none` a web view only shows its address.
+// with `--web none` a web view only shows its address. What the engine's own processes store in
+// the home is the user's alone, whatever the umask.
 TEST(KioskCliUnits, TheRealPageEngineByDefault) {
     dktest::TempDir dir;
+    const dktest::ScopedUmask permissive(0);
     dktest::RecordingServer server(
         dir.file("server"),
         R"({"default": {"headers": [["Content-Type", "text/html"]], "body": "<html><head><title>web</title></head></html>"}})");
@@ -269,6 +271,8 @@ TEST(KioskCliUnits, TheRealPageEngineByDefault) {
         EXPECT_EQ(loaded, !*engine) << engine << "\n" << result.out;
         EXPECT_TRUE(result.out.ends_with(*engine ? "\n\n" : "\nweb\n")) << engine << "\n" << result.out;
     }
+    ASSERT_TRUE(dktest::exists(dir.file("home/Library/Caches/WebKit")));
+    EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
 // --help answers with the one-shot modes, the utilities and every command of command mode, on
