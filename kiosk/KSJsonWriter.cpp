@@ -1,8 +1,9 @@
 #include "kiosk/KSJsonWriter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
+
+#include "platform/foundation/JSONText.h"
 
 std::optional<std::string> KSJsonWriter::stringWithObject(const KSJsonValue& value) {
     reset();
@@ -104,44 +105,7 @@ bool KSJsonWriter::appendDictionary(const KSJsonObject& object, std::string& out
 }
 
 void KSJsonWriter::appendString(const std::string& text, std::string& out) {
-    auto needsEscape = [](char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 32; };
     out += '"';
-    if (std::none_of(text.begin(), text.end(), needsEscape)) {
-        out += text;
-    } else {
-        for (char c : text) {
-            switch (c) {
-                case '\\':
-                    out += "\\\\";
-                    break;
-                case '"':
-                    out += "\\\"";
-                    break;
-                case '\b':
-                    out += "\\b";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\f':
-                    out += "\\f";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                default:
-                    if (static_cast<unsigned char>(c) < 32) {
-                        char buffer[8];
-                        std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-                        out += buffer;
-                    } else {
-                        out += c;
-                    }
-            }
-        }
-    }
+    plat::foundation::appendJSONEscaped(out, text);
     out += '"';
 }
