@@ -402,37 +402,31 @@ def trace_field(body, name):
     return int(m.group(1)) if m else None
 
 
-def frame_calls(path):
-    """The gallium calls of the last whole frame of a trace (frames start at each clear), as
-    (method, body) pairs."""
+def trace_frames(path):
+    """The gallium calls of each whole frame of a trace (a frame starts at a clear), as lists of
+    (method, body) pairs; the last, cut short by the end of the scene, is left out."""
     with open(path, errors="replace") as f:
         calls = TRACE_CALL.findall(f.read())
     clears = [i for i, (method, _) in enumerate(calls) if method == "clear"]
-    if len(clears) < 3:
-        return []
-    return calls[clears[-3]:clears[-2]]
+    return [calls[a:b] for a, b in zip(clears, clears[1:])]
 
 
 def describe_frame(calls):
     """What a frame hands the driver: its draws (index size, indices, the vertex buffers' strides and
     whether they are the program's own memory), bytes written into buffers through the driver, maps,
-    flushes and waits, and the time the trace saw in the draws."""
-    draws, buffers, user_strides, lines = [], "", [], []
+    flushes and waits."""
+    draws, buffers, lines = [], "", []
     uploaded = maps = flushes = waits = 0
-    draw_us = 0
     for method, body in calls:
         if method == "set_vertex_buffers":
             strides = re.findall(r"<member name='stride'><uint>(\d+)<", body)
             user = re.findall(r"<member name='is_user_buffer'><(?:uint|bool)>(\d+)<", body)
-            user_strides = list(zip(strides, user))
-            buffers = "+".join("%s%s" % (st, " user" if u == "1" else "") for st, u in user_strides)
+            buffers = "+".join("%s%s" % (st, " (program memory)" if u == "1" else "") for st, u in zip(strides, user))
         elif method == "draw_vbo":
             vertices = (trace_field(body, "max_index") or 0) - (trace_field(body, "min_index") or 0) + 1
-            user_bytes = sum(int(st) for st, u in user_strides if u == "1") * vertices if vertices < 1 << 31 else 0
-            draws.append("%d-byte indices x %d, vertex strides %s%s" %
+            draws.append("%d-byte indices x %d, vertex buffers' strides %s%s" %
                          (trace_field(body, "index_size") or 0, trace_field(body, "count") or 0, buffers,
-                          " (%d bytes read from the program's memory)" % user_bytes if user_bytes else ""))
-            draw_us += trace_field(body, "time") or 0
+                          " over %d vertices" % vertices if 0 < vertices < 1 << 31 else ""))
         elif method in ("buffer_subdata", "texture_subdata"):
             uploaded += trace_field(body, "size") or 0
         elif method in ("buffer_map", "texture_map"):
@@ -442,26 +436,30 @@ def describe_frame(calls):
         elif method == "fence_finish":
             waits += 1
     lines.append("%d draw call(s): %s" % (len(draws), "; ".join(draws)))
-    lines.append("bytes given through the driver %d, maps %d, flushes %d, fence waits %d; draws' traced time %.2f ms" %
-                 (uploaded, maps, flushes, waits, draw_us / 1000))
+    lines.append("bytes given through the driver %d, maps %d, flushes %d, fence waits %d" %
+                 (uploaded, maps, flushes, waits))
     return lines
 
 
 def gl_calls(args, base, tmp, counts):
-    """One traced run each of the engine and LÖVE (GALLIUM_TRACE, Mesa's trace driver): what one frame
-    of moving sprites at 1x1 hands the driver."""
+    """One traced run each of the engine and LÖVE (GALLIUM_TRACE, Mesa's trace driver): what a frame
+    of moving sprites at 1x1 hands the driver, and the time the trace saw in its draws (the median
+    over the frames after the first five; the trace's own writing slows every call alike)."""
     for n in counts:
         for kind in ("engine", "love"):
             path = os.path.join(tmp, "trace-%s.xml" % kind)
-            env = dict(base, GALLIUM_TRACE=path, LF_FRAMES="3", LF_WARMUP="2")
+            env = dict(base, GALLIUM_TRACE=path, LF_FRAMES="20", LF_WARMUP="2")
             run(kind, args, env, tmp, 1, "moving", n)
-            calls = frame_calls(path)
-            print("%s, %d moving sprites at 1x1, one frame:" % ("engine" if kind == "engine" else "LOVE", n))
-            if not calls:
+            frames = trace_frames(path)[5:]
+            print("%s, %d moving sprites at 1x1, a frame:" % ("engine" if kind == "engine" else "LOVE", n))
+            if not frames:
                 print("  no frames in the trace (is Mesa's trace driver there?)")
                 continue
-            for line in describe_frame(calls):
+            for line in describe_frame(frames[-2]):
                 print("  " + line)
+            times = [sum(trace_field(body, "time") or 0 for method, body in f if method == "draw_vbo") for f in frames]
+            print("  draws' traced time over %d frames: median %.2f ms [%.2f-%.2f]" %
+                  (len(times), statistics.median(times) / 1000, min(times) / 1000, max(times) / 1000))
         sys.stdout.flush()
 
 
