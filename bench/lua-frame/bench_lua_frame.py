@@ -463,6 +463,18 @@ def gl_calls(args, base, tmp, counts):
         sys.stdout.flush()
 
 
+def harness_env(tmp, frames):
+    """The environment of the report's and --cpu's runs: the sprite image written into `tmp`, 10
+    frames of warm-up, the null sound device, Mesa's own thread count and glibc as shipped unless
+    a run says otherwise."""
+    image = os.path.join(tmp, "dot.png")
+    write_png(image)
+    env = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="10")
+    env.pop("GLIBC_TUNABLES", None)
+    env.pop("LP_NUM_THREADS", None)
+    return env
+
+
 def cpu_only(args):
     """--cpu and --gl-calls: the CPU-per-sprite comparison with LÖVE alone, and what each hands Mesa."""
     counts = csv(args.cpu_counts, int) if args.cpu_counts else [20000]
@@ -471,12 +483,7 @@ def cpu_only(args):
     xvfb = Xvfb()
     args.display = xvfb.display
     try:
-        image = os.path.join(tmp, "dot.png")
-        write_png(image)
-        base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(args.frames or 60),
-                    LF_WARMUP="10")
-        base.pop("GLIBC_TUNABLES", None)
-        base.pop("LP_NUM_THREADS", None)
+        base = harness_env(tmp, args.frames or 60)
         if args.gl_calls:
             gl_calls(args, base, tmp, counts)
         if args.cpu:
@@ -499,11 +506,7 @@ def report(args):
     xvfb = Xvfb()
     args.display = xvfb.display
     try:
-        image = os.path.join(tmp, "dot.png")
-        write_png(image)
-        base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="10")
-        base.pop("GLIBC_TUNABLES", None)
-        base.pop("LP_NUM_THREADS", None)
+        base = harness_env(tmp, frames)
         print("report: %d round(s), %d frames per scene after 10, each scene in a process of its own, rounds"
               " interleaved; LP_NUM_THREADS as Mesa chooses unless said" % (rounds, frames))
         sys.stdout.flush()
