@@ -31,7 +31,7 @@ alone (for LÖVE: its loop of love.graphics.draw calls).
                   [--workloads moving,rotated] [--counts 1000,5000] [--cpu-counts 5000,20000]
                   [--player PATH] [--unpaced]
   bench_lua_frame --cpu [--cpu-rounds 7] [--cpu-counts 20000] [--threads 1,4]
-  bench_lua_frame --gl-calls [--cpu-counts 20000]
+  bench_lua_frame --gl-calls [--cpu-counts 20000] [--threads 1,4]
 
 --cpu runs the CPU-per-sprite comparison alone, the engine's moving and still scenes against LÖVE's
 moving one, in many interleaved rounds, and splits each program's CPU into its main thread's and the
@@ -441,17 +441,18 @@ def describe_frame(calls):
     return lines
 
 
-def gl_calls(args, base, tmp, counts):
+def gl_calls(args, base, tmp, counts, threads):
     """One traced run each of the engine and LÖVE (GALLIUM_TRACE, Mesa's trace driver): what a frame
     of moving sprites at 1x1 hands the driver, and the time the trace saw in its draws (the median
     over the frames after the first five; the trace's own writing slows every call alike)."""
-    for n in counts:
+    for n, t in ((n, t) for t in threads for n in counts):
         for kind in ("engine", "love"):
             path = os.path.join(tmp, "trace-%s.xml" % kind)
-            env = dict(base, GALLIUM_TRACE=path, LF_FRAMES="20", LF_WARMUP="2")
+            env = dict(base, GALLIUM_TRACE=path, LF_FRAMES="20", LF_WARMUP="2", LP_NUM_THREADS=t)
             run(kind, args, env, tmp, 1, "moving", n)
             frames = trace_frames(path)[5:]
-            print("%s, %d moving sprites at 1x1, a frame:" % ("engine" if kind == "engine" else "LOVE", n))
+            print("%s, %d moving sprites at 1x1, LP_NUM_THREADS=%s, a frame:" %
+                  ("engine" if kind == "engine" else "LOVE", n, t))
             if not frames:
                 print("  no frames in the trace (is Mesa's trace driver there?)")
                 continue
@@ -485,7 +486,7 @@ def cpu_only(args):
     try:
         base = harness_env(tmp, args.frames or 60)
         if args.gl_calls:
-            gl_calls(args, base, tmp, counts)
+            gl_calls(args, base, tmp, counts, threads)
         if args.cpu:
             cpu_per_sprite(args, base, tmp, args.cpu_rounds or 7, counts, threads)
     finally:
