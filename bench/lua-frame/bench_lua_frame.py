@@ -30,6 +30,16 @@ alone (for LÖVE: its loop of love.graphics.draw calls).
   bench_lua_frame [--quick | --full] [--rounds N] [--frames N] [--threads 1,4]
                   [--workloads moving,rotated] [--counts 1000,5000] [--cpu-counts 5000,20000]
                   [--player PATH] [--unpaced]
+  bench_lua_frame --cpu [--cpu-rounds 7] [--cpu-counts 20000] [--threads 1,4]
+  bench_lua_frame --gl-calls [--cpu-counts 20000] [--threads 1,4]
+
+--cpu runs the CPU-per-sprite comparison alone, the engine's moving and still scenes against LÖVE's
+moving one, in many interleaved rounds, and splits each program's CPU into its main thread's and the
+rest (Mesa's rasteriser threads, sound mixers): on a shared machine single rounds differ by a
+third, so a few rounds do not tell a gap from the load. --gl-calls runs each program once under
+Mesa's trace driver (GALLIUM_TRACE) and says what one frame hands the driver: draw calls, index
+size, vertex strides and whether the vertices are read from the program's memory, uploads, maps,
+flushes and waits.
 
 The host ends each frame with glFlush, which on llvmpipe does not wait for the frame; a preloaded
 shim (pace.cpp) makes it glFinish so the engine's frames are finished one by one like the others'.
@@ -41,6 +51,7 @@ runs at 5,000 only).
 """
 import argparse
 import os
+import re
 import shutil
 import statistics
 import struct
@@ -225,10 +236,19 @@ def main():
     p.add_argument("--report", action="store_true")
     p.add_argument("--startup", help="the start-up benchmark's wrapper, run by --report")
     p.add_argument("--no-startup", action="store_true", help="--report without the start-up runs")
+    p.add_argument("--cpu", action="store_true",
+                   help="only CPU per moving sprite at 1x1 against LÖVE (--cpu-rounds, --cpu-counts, --threads)")
+    p.add_argument("--cpu-rounds", type=int, help="rounds of the CPU-per-sprite runs of --cpu and --report (7)")
+    p.add_argument("--gl-calls", action="store_true",
+                   help="what the engine and LÖVE hand Mesa in one frame of moving sprites at 1x1 (--cpu-counts), "
+                        "read from Mesa's gallium trace")
     args = p.parse_args()
     args.display = None
     if args.report:
         report(args)
+        return
+    if args.cpu or args.gl_calls:
+        cpu_only(args)
         return
     full = args.full and not args.quick
     rounds = args.rounds or (5 if full else 1)
@@ -334,6 +354,146 @@ def median_or_dash(values, fmt="%6.2f"):
     return fmt % statistics.median(values) if values else "-".rjust(len(fmt % 0))
 
 
+def cpu_per_sprite(args, base, tmp, rounds, counts, threads, still=True):
+    """CPU per moving sprite on a 1x1 surface, the engine against LÖVE, each scene in a fresh process, the
+    programs interleaved round by round (their order alternating): the process's CPU and its main
+    thread's (the rest is Mesa's rasteriser threads and the programs' helpers, the engine's sound
+    mixer among them). With `still`, the engine's still scene too: moving - still is what the two
+    port writes cost."""
+    pairs = [("engine", "moving"), ("love", "moving")] + ([("engine", "still")] if still else [])
+    for t in threads:
+        env = dict(base, LP_NUM_THREADS=t)
+        cpu = {}
+        for r in range(rounds):
+            for n in counts:
+                for k, w in (pairs if r % 2 == 0 else pairs[::-1]):
+                    cpu.setdefault((k, w, n), []).append(run(k, args, env, tmp, 1, w, n))
+        print("\nLP_NUM_THREADS=%s, 1x1, %d rounds: CPU ns per sprite per frame, medians over rounds of each"
+              " run's median frame: process = main thread + the rest; engine/LOVE per round, min med max" % (t, rounds))
+        for n in counts:
+            e, lv = cpu[("engine", "moving", n)], cpu[("love", "moving", n)]
+
+            def ns(runs, i):
+                return [x[i] * 1e6 / n for x in runs]
+
+            def split(runs):
+                main = [x[4] * 1e6 / n for x in runs if x[4] >= 0]
+                rest = [(x[2] - x[4]) * 1e6 / n for x in runs if x[4] >= 0]
+                return "%4.0f = %4.0f + %3.0f" % (statistics.median(ns(runs, 2)), statistics.median(main) if main else -1,
+                                                 statistics.median(rest) if rest else -1)
+            ratios = [a / b for a, b in zip(ns(e, 2), ns(lv, 2))]
+            main_ratios = [a[4] / b[4] for a, b in zip(e, lv) if a[4] > 0 and b[4] > 0]
+            print("  moving %6d: engine %s, LOVE %s; ratio process %s, main thread %s" %
+                  (n, split(e), split(lv), spread(ratios), spread(main_ratios) if main_ratios else "-"))
+            if still:
+                st = cpu[("engine", "still", n)]
+                print("    the two port writes (moving - still) per round: %s ns" %
+                      " ".join("%.0f" % (a - b) for a, b in zip(ns(e, 2), ns(st, 2))))
+        sys.stdout.flush()
+
+
+TRACE_CALL = re.compile(r"<call no='\d+' class='[a-z_]+' method='([a-z_0-9]+)'>(.*?)</call>", re.S)
+
+
+def trace_field(body, name):
+    """The first integer argument or member called `name` in a traced call (or the call's time, µs), or None."""
+    pattern = r"<time><int>(\d+)<" if name == "time" else r"<(?:arg|member) name='%s'><(?:u?int|bool)>(-?\d+)<" % name
+    m = re.search(pattern, body)
+    return int(m.group(1)) if m else None
+
+
+def trace_frames(path):
+    """The gallium calls of each whole frame of a trace (a frame starts at a clear), as lists of
+    (method, body) pairs; the last, cut short by the end of the scene, is left out."""
+    with open(path, errors="replace") as f:
+        calls = TRACE_CALL.findall(f.read())
+    clears = [i for i, (method, _) in enumerate(calls) if method == "clear"]
+    return [calls[a:b] for a, b in zip(clears, clears[1:])]
+
+
+def describe_frame(calls):
+    """What a frame hands the driver: its draws (index size, indices, the vertex buffers' strides and
+    whether they are the program's own memory), bytes written into buffers through the driver, maps,
+    flushes and waits."""
+    draws, buffers, lines = [], "", []
+    uploaded = maps = flushes = waits = 0
+    for method, body in calls:
+        if method == "set_vertex_buffers":
+            strides = re.findall(r"<member name='stride'><uint>(\d+)<", body)
+            user = re.findall(r"<member name='is_user_buffer'><(?:uint|bool)>(\d+)<", body)
+            buffers = "+".join("%s%s" % (st, " (program memory)" if u == "1" else "") for st, u in zip(strides, user))
+        elif method == "draw_vbo":
+            vertices = (trace_field(body, "max_index") or 0) - (trace_field(body, "min_index") or 0) + 1
+            draws.append("%d-byte indices x %d, vertex buffers' strides %s%s" %
+                         (trace_field(body, "index_size") or 0, trace_field(body, "count") or 0, buffers,
+                          " over %d vertices" % vertices if 0 < vertices < 1 << 31 else ""))
+        elif method in ("buffer_subdata", "texture_subdata"):
+            uploaded += trace_field(body, "size") or 0
+        elif method in ("buffer_map", "texture_map"):
+            maps += 1
+        elif method == "flush":
+            flushes += 1
+        elif method == "fence_finish":
+            waits += 1
+    lines.append("%d draw call(s): %s" % (len(draws), "; ".join(draws)))
+    lines.append("bytes given through the driver %d, maps %d, flushes %d, fence waits %d" %
+                 (uploaded, maps, flushes, waits))
+    return lines
+
+
+def gl_calls(args, base, tmp, counts, threads):
+    """One traced run each of the engine and LÖVE (GALLIUM_TRACE, Mesa's trace driver): what a frame
+    of moving sprites at 1x1 hands the driver, and the time the trace saw in its draws (the median
+    over the frames after the first five; the trace's own writing slows every call alike)."""
+    for n, t in ((n, t) for t in threads for n in counts):
+        for kind in ("engine", "love"):
+            path = os.path.join(tmp, "trace-%s.xml" % kind)
+            env = dict(base, GALLIUM_TRACE=path, LF_FRAMES="20", LF_WARMUP="2", LP_NUM_THREADS=t)
+            run(kind, args, env, tmp, 1, "moving", n)
+            frames = trace_frames(path)[5:]
+            print("%s, %d moving sprites at 1x1, LP_NUM_THREADS=%s, a frame:" %
+                  ("engine" if kind == "engine" else "LOVE", n, t))
+            if not frames:
+                print("  no frames in the trace (is Mesa's trace driver there?)")
+                continue
+            for line in describe_frame(frames[-2]):
+                print("  " + line)
+            times = [sum(trace_field(body, "time") or 0 for method, body in f if method == "draw_vbo") for f in frames]
+            print("  draws' traced time over %d frames: median %.2f ms [%.2f-%.2f]" %
+                  (len(times), statistics.median(times) / 1000, min(times) / 1000, max(times) / 1000))
+        sys.stdout.flush()
+
+
+def harness_env(tmp, frames):
+    """The environment of the report's and --cpu's runs: the sprite image written into `tmp`, 10
+    frames of warm-up, the null sound device, Mesa's own thread count and glibc as shipped unless
+    a run says otherwise."""
+    image = os.path.join(tmp, "dot.png")
+    write_png(image)
+    env = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="10")
+    env.pop("GLIBC_TUNABLES", None)
+    env.pop("LP_NUM_THREADS", None)
+    return env
+
+
+def cpu_only(args):
+    """--cpu and --gl-calls: the CPU-per-sprite comparison with LÖVE alone, and what each hands Mesa."""
+    counts = csv(args.cpu_counts, int) if args.cpu_counts else [20000]
+    threads = csv(args.threads) if args.threads else ["1", "4"]
+    tmp = tempfile.mkdtemp(prefix="bench_lua_frame_")
+    xvfb = Xvfb()
+    args.display = xvfb.display
+    try:
+        base = harness_env(tmp, args.frames or 60)
+        if args.gl_calls:
+            gl_calls(args, base, tmp, counts, threads)
+        if args.cpu:
+            cpu_per_sprite(args, base, tmp, args.cpu_rounds or 7, counts, threads)
+    finally:
+        xvfb.close()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
 def report(args):
     """The player's standing in one run: the player in a window and headless beside dk-engine-cli
     (process and main-thread CPU per frame, moving and still, 1,000 / 5,000 / 20,000 sprites), CPU
@@ -347,11 +507,7 @@ def report(args):
     xvfb = Xvfb()
     args.display = xvfb.display
     try:
-        image = os.path.join(tmp, "dot.png")
-        write_png(image)
-        base = dict(os.environ, ALSOFT_DRIVERS="null", LF_IMAGE=image, LF_FRAMES=str(frames), LF_WARMUP="10")
-        base.pop("GLIBC_TUNABLES", None)
-        base.pop("LP_NUM_THREADS", None)
+        base = harness_env(tmp, frames)
         print("report: %d round(s), %d frames per scene after 10, each scene in a process of its own, rounds"
               " interleaved; LP_NUM_THREADS as Mesa chooses unless said" % (rounds, frames))
         sys.stdout.flush()
@@ -392,23 +548,7 @@ def report(args):
             print("  %-8s %s" % (k, ", ".join("%s %.1f" % (part, kb / 1024) for part, kb in parts.items())))
         sys.stdout.flush()
 
-        for t in threads:
-            env = dict(base, LP_NUM_THREADS=t)
-            cpu = {}
-            for _ in range(rounds):
-                for n in cpu_counts:
-                    for k, w in (("engine", "moving"), ("engine", "still"), ("love", "moving")):
-                        cpu.setdefault((k, w, n), []).append(run(k, args, env, tmp, 1, w, n))
-            print("\nLP_NUM_THREADS=%s, 1x1: process CPU ns per sprite per frame (median over rounds); engine/LOVE"
-                  " per round, min med max; the two port writes (moving - still) per round" % t)
-            for n in cpu_counts:
-                e = [x[2] * 1e6 / n for x in cpu[("engine", "moving", n)]]
-                st = [x[2] * 1e6 / n for x in cpu[("engine", "still", n)]]
-                lv = [x[2] * 1e6 / n for x in cpu[("love", "moving", n)]]
-                print("  moving %6d: engine %4.0f, LOVE %4.0f, ratio %s; writes %s ns" %
-                      (n, statistics.median(e), statistics.median(lv), spread([a / b for a, b in zip(e, lv)]),
-                       " ".join("%.0f" % (a - b) for a, b in zip(e, st))))
-            sys.stdout.flush()
+        cpu_per_sprite(args, base, tmp, args.cpu_rounds or 7, cpu_counts, threads)
     finally:
         xvfb.close()
         shutil.rmtree(tmp, ignore_errors=True)
