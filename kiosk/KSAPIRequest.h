@@ -1,6 +1,20 @@
 // The base of every content-ads request: a signed GET whose JSON envelope ({"error", "response"})
 // comes back to a delegate, plus the class-wide facts each request carries (live requests, game
 // id, session string, opt-out flag) and the client's small C functions. Main thread.
+//
+// The registry holds the only lasting reference to a request from requestForApp until finish (an
+// unsent request stays). The URL and signed parameters are built at the first send and fixed: the
+// application frame (the screen less a shown status bar) turned for the landscape orientations,
+// scale, idiom, the device facts' machine, system and first language, "d_ifa" and "tracking" only
+// while the facts hold an advertising identifier (the class registry's "ASIdentifierManager"),
+// KSNetworkStatus (the --net override alone when set), the session, the game id and a nonce. One
+// GET that bypasses the cache, ended by a 10 s timer on the loop's clock, the transfer's own 30 s
+// of real time and 1 MB body bound (an answer is a few units) standing behind; a host under
+// ".invalid" fails on the next turn; a 5xx answer fails (code 0) whatever its body, so the time in
+// game stays counted. Entry points that reach finish hold a strong reference first, and a request
+// its delegate cancels when the body arrives reports nothing more. The first use starts the DNS
+// diagnostic of the "kiosk.api" and "kiosk.media" servers (a serial queue on the worker pool). The
+// session string lives in the non-persistent pasteboard "com.drovik.kiosk.session".
 #pragma once
 
 #include <cstdint>

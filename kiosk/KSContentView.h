@@ -1,5 +1,22 @@
 // Shows a content unit in a web view and runs the "ks:" bridge through which its template calls
 // native code. Views are pooled: each holds a web view, which is costly to make. Main thread.
+//
+// The view lies over the screen, turned for the device orientation. Modal units slide up (0.25 s
+// ease-in, down the view's own axis); dialog units bounce in (0.125 s ease-out to 1.1, 0.125 s
+// ease-in back) with a 1-point border, black or the delegate's; a unit neither modal nor dialog
+// shows in the modal frame and closes like one, never animated. A turn re-lays the view out within
+// the status bar's turn (dialogs move at once); face up, face down and unknown leave it as it is;
+// no frame for the orientation, at show or on a turn, fails with code 2. Only web addresses load: a
+// template that is not http or https fails on the next turn as a load that could not start
+// (NSURLErrorDomain -1002), and the page may navigate only to http, https and "about:blank". "ks:"
+// navigations go to the commands registered by address with one to three arguments, others are
+// refused: ks://dismiss pings through a loader that opens nothing, ks://launch opens through one
+// whose context carries the callback and replies with the final address, ks://loadContext sets the
+// protocol version and replies. sendCallback writes the callback id as a JSON string literal and
+// checks "OK" from the synchronous evaluation. The gray spinner turns until the template has
+// loaded, which also sets "WebKitCacheModelPreferenceKey" to 0. Each show has a serial number and
+// every animation's end acts only on its own show; reuse resets the page, drops other targets'
+// commands and invalidates the view's loaders; a memory warning empties the pool.
 #pragma once
 
 #include <functional>

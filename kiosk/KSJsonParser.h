@@ -1,5 +1,6 @@
 // The content-ads client's JSON reader: a recursive descent over UTF-8 bytes that reads an object
-// or an array, leaving every failure in the error trace.
+// or an array, leaving every failure in the error trace. Strings must be strict UTF-8 (else code 3,
+// "Invalid UTF-8 in string").
 #pragma once
 
 #include <optional>

@@ -1,6 +1,7 @@
 // The content-ads client's own JSON value: null, bool, 64-bit integer, decimal, string, array and
 // an object that keeps its keys in insertion order. Integers stay 64-bit and other numbers are
-// decimals of up to 38 significant digits, so a number comes back as it was written.
+// decimals of up to 38 significant digits, so a number comes back as it was written. The client's
+// text library (dk_kiosk_text) shares no JSON or value type with the platform.
 #pragma once
 
 #include <concepts>

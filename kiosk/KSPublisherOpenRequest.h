@@ -1,5 +1,11 @@
 // The content-ads session open, sent on every activation: it reports the device identifiers and
 // the time in game, keeps the session string the server returns and precaches what it names.
+//
+// The first use installs SDURLCache (1 MiB memory, 10 MiB disk) as the shared cache. The request
+// sends "d_custom", "d_odid" (SharedUDID), "d_mac" (the facts' MAC, unless opted out), "scount" and
+// "ssum", then starts a game session. On an object answer it precaches each "precache" address
+// (cache first, 10 s of real time, 1 MB a body: a tenth of the cache's disk), stores "session",
+// tells the delegate and resets the time in game; any other answer leaves the counters.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,9 @@
 // Game sessions and their seconds, counted in user defaults across launches until a session-open
 // succeeds. A session runs from each session-open send until the application goes to the
 // background or terminates. Main thread.
+//
+// The user defaults' "KSSessionCount" and "KSSessionDuration", on the client's wall clock
+// (kiosk::setWallClock); background and terminate are observed once.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,12 @@
 // Follows an address's HTTP redirects without showing anything, then hands the final address to
 // the system to open, or only reports it. Store pages are not followed: the first one is final.
 // Main thread.
+//
+// Redirects go through the loading's redirect hook, which checks the first address as each later
+// one: an address on the "kiosk.store" server's host (or one ending with it) finishes at once, and
+// the tenth address is final, never requested. The answer's head decides (its body is ignored, the
+// load bounded by the platform's default 300 s deadline): from 300 on the loader fails. Finishing
+// asks plat::ui::systemCanOpenURL, then opens through the application or the opener set here.
 #pragma once
 
 #include <functional>

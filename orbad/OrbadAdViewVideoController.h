@@ -1,5 +1,6 @@
 // Plays a video for the publisher: inline in a view (our movie player always offers its view), or
-// full screen in the modal movie controller. Class operations only; main thread.
+// full screen in the modal movie controller. Class operations only; main thread. Only the full
+// screen road holds the client's modal mark, and only it clears the mark when the movie finishes.
 #pragma once
 
 #include <string>

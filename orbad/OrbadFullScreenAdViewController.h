@@ -4,6 +4,16 @@
 // is dismissed. Around the ad: a bottom toolbar (spinner slot, back, forward, Done) or, when the
 // page asks for it, the close widget. Every call the player makes is traced ("svc orbad fullscreen
 // request|display yes|display no") whatever stands behind. Main thread only.
+//
+// Its engine is (0, 0, 320, 480), unit 999 x 999, refresh -1: one request per requestAd, and a new
+// engine after each dismissal, placed in the room the toolbar leaves (the toolbar's logical state
+// outlives a presentation). Any creative but the full-screen web view gets the widget. Dismissal
+// (Done, widget, resign-active while visible) lets the engine go, resets the widget and tells the
+// delegate while the controller is still presented, then restores the status bar and dismisses.
+// "Left the screen" is the view-controller layer's: at viewDidDisappear a controller no longer
+// presented has left (its flags clear), one that presents a browser or video is only covered. The
+// status bar is saved at a presentation's first appearance only: coming back from a browser, the
+// ad itself hid it.
 #pragma once
 
 #include <memory>

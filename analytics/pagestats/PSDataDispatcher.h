@@ -2,6 +2,12 @@
 // write and 5 writes a dispatch, reads the answers with its own parser, and reports each
 // acknowledged hit to its delegate (the tracker), which deletes it. After a 500 or 503 the next
 // dispatch waits a random, doubling back-off. Runs on one run loop; no locks.
+//
+// Every request is built from the stored hit string (one "utmqt="). An HTTP/1.0 status or
+// "Connection: close" turns pipelining off for the dispatcher's life. A dispatch ends after
+// kProgressTimeout without progress; after a 500 or 503 the next waits a share of 2, 4 ... 256 s
+// drawn from the client's seedable random source (a cancellable timer, none with an injected
+// socket factory), and dispatchHits is ignored meanwhile.
 #pragma once
 
 #include <cstdint>

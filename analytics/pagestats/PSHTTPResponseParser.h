@@ -1,5 +1,10 @@
 // The dispatcher's HTTP response reader: status line, the two headers that matter, and a body of
 // Content-Length bytes, fed in pieces of any size as they arrive on a pipelined connection.
+//
+// Read in place and bounded: a header whose name is over kMaxHeaderName is skipped, a Connection
+// value over kMaxHeaderValue ignored; a Content-Length that is no number, is longer than
+// kMaxHeaderValue or exceeds kMaxContentLength is an error, as are a line past kMaxLineLength and a
+// head past kMaxHeadLength. The length is reset for each response.
 #pragma once
 
 #include <cstddef>

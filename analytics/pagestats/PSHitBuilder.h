@@ -1,5 +1,8 @@
 // Turns an event into the request path of its hit: the GIF beacon with its "utm" parameters, the
 // x10 text of custom variables, the visitor cookie and the time the hit was built.
+//
+// Times are the metrics client's wall time (it follows the run loop's clock) and random numbers its
+// seedable source; the device is read once, when the builder is made.
 #pragma once
 
 #include <optional>

@@ -1,6 +1,19 @@
 // The page-view client's SQLite store: the visitor's session stamps and store id, the campaign
 // referrer, the last value of each custom-variable slot, and the queue of hit strings waiting to
 // be sent. Used on one thread.
+//
+// Each put is one transaction (session update, cache updates, referrer stamp, hit), so a killed
+// process leaves only whole hits. Opening puts in place everything a put uses (tables, cache rows,
+// kept statements, the session row with its store id) before an older file's events are carried
+// over, so they carry the real visitor id. The visit flags are the store's own: stores on different
+// files never restart each other's visits. The file opens through SqliteFile.h: a file that is no
+// database, or damage any statement meets, is logged, set aside as pagestats.sql.corrupt and
+// replaced at the end of the call that met it, new hit ids starting above every id read before, so
+// a late delete of a hit sent from the old file takes nothing new. Several processes may share the
+// file: puts and the session row's first read and write begin IMMEDIATE (processes opening a fresh
+// file together share one store id), writes take turns at the lock as the metrics store's do, and
+// one process at a time dispatches (claimDispatch, on pagestats.sql-dispatch). Log texts go to
+// standard error.
 #pragma once
 
 #include <cstdint>

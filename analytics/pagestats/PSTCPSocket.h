@@ -1,5 +1,10 @@
 // The dispatcher's connection: a plain non-blocking TCP socket watched by a run loop, and the
 // interface a test's socket factory replaces it with.
+//
+// The name is resolved on the worker pool unless numeric; the first writable event is the
+// connection (SO_ERROR checked); the open connection is a WorkKind::Transfer on the loop's clock,
+// so a virtual clock waits for it as for a URL load. What a write leaves goes on the next writable
+// event.
 #pragma once
 
 #include <cstddef>

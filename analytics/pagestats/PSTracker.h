@@ -2,6 +2,11 @@
 // period, fed page views, events, custom variables, transactions and items, which it checks and
 // hands to the hit store; a timer has the dispatcher send what is stored. All state lives in one
 // private record that exists from start to stop.
+//
+// Stopping cancels the dispatch or its retry and gives up the dispatch claim, so nothing calls back
+// afterwards; a stop from inside a dispatcher's call frees the record on a later turn. Completions
+// trace "dispatch dispatched=N failed=M" under "analytics"; the dispatch hook hears them besides
+// the optional delegate (for tools).
 #pragma once
 
 #include <functional>

@@ -60,7 +60,7 @@ struct HeaderFacts {
         systemVersion, machine, userId, releaseId;
     bool live = false;
     std::string macDigest;
-    std::uint64_t freeMemory = 0;
+    std::uint64_t freeMemory = 0;  // "dmem": clamped to 2,147,483,647, never wrapped
     std::optional<std::string> languageName, countryName, countryCode;
     bool jailbroken = false;
 };

@@ -1,5 +1,16 @@
 // The metrics client's SQLite store: blobs waiting for upload, grouped under upload headers, and
 // the counters and flags that outlast a process.
+//
+// The file is <Caches>/.trackwell/trackwell.sqlite with SQLite's default journal and synchronous
+// mode, so a process killed at any instant keeps every committed row. Damage met at open or by any
+// later statement sets the file aside as trackwell.sqlite.corrupt (said on standard error and to
+// the log hook) and the store starts anew once no savepoint is open. Several processes may share a
+// home: the outermost savepoint is BEGIN IMMEDIATE, lock waits take turns (SqliteFile.h), and one
+// process at a time owns a staged upload (claimUpload). Within an upload number the upload text
+// puts the header first, then the events by id; a query that fails part-way gives no text, since
+// what it would have sent is deleted as sent. Any thread may call; the savepoint lock is always
+// taken before the statement lock, so a thread inside a savepoint never waits on one that holds
+// the statement lock.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +62,9 @@ public:
     std::optional<std::string> installId();
     int eventCount();
     std::int64_t databaseSize();
-    // The file's birth, seconds since 1970 (never its modification time).
+    // The file's birth, seconds since 1970 (never its modification time): statx's birth time, or
+    // where the file system keeps none, the time written to .trackwell/created when the file was
+    // made or first seen.
     double createdTimestamp();
     bool setLastsessionStartTimestamp(double timestamp);
     bool isOptedOut();

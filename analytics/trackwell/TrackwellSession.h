@@ -2,6 +2,14 @@
 // store (opens and closes, tagged events, screen and event flows, opt changes) and handed to the
 // uploader under an upload header that carries the application key and the device facts.
 // Called on the main thread; every refusal goes to the log hook, nothing is reported back.
+//
+// The player's calls (startSession, resume, close, upload, two-argument tagEvent) write their
+// "svc metrics ..." trace line; the inner calls they make write none. An event's custom dimensions
+// are read in its insert's own savepoint (one lock and commit per event). A close that writes no
+// flow blob clears last_flow_event in its savepoint, so a resume that undoes the close cannot delete
+// an earlier upload's flow blob. "du" is the advertising identifier from system 6.0 on, else (and
+// whenever there is none) the hardware address's digest. Language and country names are ICU's in
+// "en_US".
 #pragma once
 
 #include <functional>

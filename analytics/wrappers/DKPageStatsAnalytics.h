@@ -1,5 +1,8 @@
 // The page-view wrapper: the process's one report path to the page-view tracker. Each call returns
-// at once; a tracker error is logged and otherwise dropped.
+// at once; a tracker error goes to standard error ("DKAnalytics <report>: ...") and never to
+// the caller. The shared tracker starts with kAccountID, kDispatchPeriod and no delegate, custom
+// variable 1 "Model" set in the session scope: the collectors expect the model on each process's
+// first page view only.
 #pragma once
 
 #include <string>

@@ -9,6 +9,13 @@
 // userInfo and storage policy. Files are written under a temporary name and renamed; the index is
 // replaced atomically after them, and reconciled with the directory when loaded, so a crash
 // between the two loses nothing that was stored whole.
+//
+// Freshness is judged when a response is stored: by its status, then Pragma, Cache-Control and
+// Expires, then a tenth (in single precision) of its age by Last-Modified. A lookup never checks
+// expiry; one whose file fails its digest or names another URL is a miss that removes the entry.
+// Disk writes run on a serial queue, each holding work on the loop's clock so a virtual clock waits
+// for them. The store is kept whatever system version the device reports, as the platform's own
+// cache keeps nothing on disk.
 #pragma once
 
 #include <atomic>

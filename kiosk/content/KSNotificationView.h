@@ -37,8 +37,8 @@ public:
     virtual plat::sys::Size sizeForNotification(const KSJsonObject& notification);
 };
 
-// The value in white bold 17 on the badge image, stretched through its middle column; "0" shows
-// nothing.
+// The value in white DejaVu Sans Bold 17 on the badge image, stretched through its middle column
+// (14); "0" shows nothing.
 class KSNotificationBadgeRenderer : public KSNotificationRenderer {
 public:
     void drawNotification(cairo_t* cr, const KSJsonObject& notification,

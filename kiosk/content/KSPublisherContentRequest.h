@@ -2,6 +2,16 @@
 // in the application's first window, content views stacked on it and a native close button. Its
 // life runs through five states, only forwards, and ends in one outcome told to its delegate: a
 // dismissal of one of four types, or a failure (a cancelled request tells nothing). Main thread.
+//
+// Each step of the states runs once. requestForApp hands back the live request for the same
+// placement, token and secret; a preloaded one stays registered until a send shows its unit. The
+// overlay goes into the key window (none headless); content views come from the pool with
+// "ks://subcontent", "ks://reward", "ks://purchase" and "ks://closeButton" registered. The display
+// is told once per request and the background notification observed once; a finished request
+// reports nothing more, its pending subcontent requests cancelled. The 40 x 40 close button shows
+// after 4 s of the run loop's clock unless the template answers first; flat and unknown
+// orientations leave it where it is (it starts at the last upright orientation, portrait before
+// any). "close_ping" is never pinged on this road: the request closes views with dismiss.
 #pragma once
 
 #include <functional>

@@ -2,6 +2,13 @@
 // its user defaults and a redundant one in one of 100 shared persistent pasteboards (slots); the
 // first call in a process reads every slot, takes the identifier most applications hold and claims
 // a free slot.
+//
+// Only 40 lower-case hex digits vote: a slot holding anything else counts as free. Among equal
+// counts the identifier first seen in the later slot wins. The application's record lives in the
+// user defaults under "SharedUDID", a binary property list copy of it in the slot it claims. The
+// application's UUID is read from the defaults' top level alone (a new one each process when
+// absent), so opting out keeps working through the date stored beside the identifier. A fresh
+// identifier's random part comes from plat::sys::randomUniform, which a seed makes repeatable.
 #pragma once
 
 #include <functional>

@@ -1,6 +1,10 @@
 // What the banner engine needs from the rest of the client: the started client behind a small
 // interface (its environment, configuration answers per ad unit, demographics and the shared modal
 // flag), and the creative views it loads, found by class name.
+//
+// The controller's host keeps the controller's generation: once that controller is shut down,
+// engines still holding the host hear a client with no configuration, and the next controller gets
+// a new host.
 #pragma once
 
 #include <array>

@@ -1,6 +1,14 @@
 // The modal in-app browser: a URL or an HTML string in one of four chromes, links that belong to
 // other applications handed to the system, "Open in Safari", preloading before it is shown, and
 // its opening and closing announced by notifications.
+//
+// The link decision, in order: the preloaded blank page, "video://" (loaded as http), the
+// configuration's native handlers (opened only while the browser is on screen, which then closes),
+// then only http, https and the blank page embedded HTML starts from: a local file, data or script
+// address is refused and never becomes the page "Open in Safari" offers, which opens web addresses
+// alone. Preloading fetches through OBHTTPRequest and answers on the main loop (the request's
+// thread waiting unless cancelled first); a page refused or failed is loaded by the web view
+// itself. The browser holds itself until its close has been announced.
 #pragma once
 
 #include <memory>

@@ -3,6 +3,29 @@
 // screen. Everything runs on the main thread; a request's own thread only reads the status and
 // decodes the body, then hands over and waits. Made with std::make_shared, destroyed on the main
 // thread.
+//
+// Requests report to a relay that holds the engine weakly, so a request never keeps an engine
+// alive nor destroys it off the main thread, and an answer for an engine gone does nothing; the
+// hand-over is given up when the request is cancelled before the main loop takes it up (a main
+// thread that cancels requests and joins their threads would otherwise wait for itself).
+// Destroying the engine cancels its requests and timers. One pending getAd per engine (one timer:
+// refresh, 0.1 s retry, cancellation) and one 10 s not-started check, from the first held request.
+//
+// At the request gate the engine walks the host's open-allocation list for its size (none:
+// straight to the ad server): "orbad" asks the server; the four outside networks' names make a
+// creative whose six values are JSON-escaped into a fixed template, with its pings on the
+// configuration's open-allocation base; any other name, like a made creative that does not
+// decode, is dropped and the next tried 0.1 s later. A candidate leaves the list only when it
+// fails; a loaded creative ends the list, and a delegate's hand-over makes the next request draw
+// anew (unless continueRequest).
+//
+// Creatives are made by class name (OBBannerHost.h); a class without a view takes the
+// creative-failure path. A creative whose action preloads (URL and HTML actions: 10 s at most) is
+// loaded only once the action is preloaded. A creative has 30 s (our choice: nothing names a bound;
+// long past the preloading wait, within the network's 60 s of silence) from being handed its ad to
+// report its load; past that it is stopped and fails with -1001 like any failing creative, and
+// what it reports later is ignored. Delegate operations are called only when `answers` says so,
+// each with the public view, or null for an engine without one.
 #pragma once
 
 #include <atomic>

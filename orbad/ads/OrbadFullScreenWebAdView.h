@@ -2,6 +2,12 @@
 // the toolbar of the controller around it, lets the page choose the close widget instead of the
 // toolbar by a meta tag, and hands links of the configuration's native handlers to the system.
 // Main thread only.
+//
+// Never pooled, always counted as expanded, and it scrolls. The meta tag "OrbadUseWidgetStyle" is
+// read with the platform's text-to-truth rule (Value::boolValue; no tag reads as ""). A link of a
+// native handler never loads: it opens the other application only on a user's click or once the ad
+// may act by itself (autoplay allowed and on screen, which the full-screen controller always
+// allows); a page's script or a prefetch gets a plain refusal.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,11 @@
 // The pictures a creative view needs before it can show: each distinct URL fetched once, a few at
 // a time, decoded as it arrives, and one call on the main thread when the last has answered. Restarting or
 // cancelling moves to a new generation: answers of an older one change nothing.
+//
+// Answers count down under a lock on the request threads, each starting the next queued download;
+// the last posts one main-thread step without waiting for it (a main thread joining request
+// threads on its way out is never waited on). The generation is checked again on the main thread,
+// so a late answer never touches a reset or reused view.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,11 @@
 // control; the movie plays over it with the ad's own bar (Done or a close box, the tagline) and,
 // when the action has buttons, a toolbar of their pictures that open pages in the in-app browser.
 // Main thread.
+//
+// The movie plays on the movie player's own view; the older road, a search of the key window for
+// the player's (ten tries 0.1 s apart), is kept for a host that offers one. The toolbar exists only
+// with buttons and is as tall as the tallest button picture that loaded (kOBVideoToolbarHeight
+// when none did).
 #pragma once
 
 #include <functional>

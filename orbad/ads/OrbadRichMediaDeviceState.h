@@ -1,5 +1,15 @@
 // The rich-media view's device side, shared by its information and sensor commands: the connection
 // query in progress and every listening with its platform objects. Private to those two files.
+//
+// Facts come from deviceFacts() (so a tool's device facts decide). A connection query is a
+// generation of its own: a new query drops the earlier one's reachability, timer and observation,
+// an immediate answer arms no timer, and the answer ends the observation. Each polled motion
+// listening has one sampling chain, cancelled at every start and stop; intervals are read as a
+// C-locale float, at least 0.01 s. Without the motion class the accelerometer listening borrows the
+// game's Accelerometer, saving the game's delegate (never itself) and interval for the stop; views
+// that borrow it in turn form a chain, so one that stops under a later one hands what it saved on.
+// Camera, torch and composer capabilities follow the media stand-ins' service files ("camera",
+// "torch", "mail", "sms").
 #pragma once
 
 #include <memory>

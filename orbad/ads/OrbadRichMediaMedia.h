@@ -1,4 +1,11 @@
 // What the rich-media view's camera, mail and SMS commands compute, apart from the screens.
+//
+// The commands (OrbadRichMediaMediaCommands.cpp) answer the photo as JPEG at quality 0.1 in
+// unbroken Base64 half a second after the pick. Each covering screen is framed by the page's hidden
+// callbacks and, unless the ad is expanded, the engine's touch-through; a custom alert finishes
+// only a touch-through it took, and one without titles gets "OK". A song filter that decodes to
+// something other than an object answers "Error in query songs, invalid JSON: the song object is
+// not a JSON object".
 #pragma once
 
 #include <map>

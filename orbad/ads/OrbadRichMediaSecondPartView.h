@@ -1,6 +1,8 @@
 // The second page of an expanded rich-media ad, shown in the enlarged area instead of the banner's
 // page. It runs on the banner's engine but is never loaded as an ad: it starts free of the
 // restricted state, reports no loads and counts as displayed from the start. Main thread only.
+// Its stub gets the boot-loader address and its screens a presenter; its native-handler links
+// open only for a click or an ad that may autoplay.
 #pragma once
 
 #include "orbad/ads/OrbadRichMediaWebAdView.h"

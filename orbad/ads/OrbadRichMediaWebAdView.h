@@ -2,6 +2,36 @@
 // from there, which talks to native code by navigating to "madview://" command URLs and hears back
 // through scripts evaluated in it. Everything a page navigates to is untrusted: every text put back
 // into a script goes through orbadJSQuoted. Main thread only.
+//
+// The engine's view for HTML creatives of every unit but 999 x 999. Each ad is written to
+// Caches/<process>/OrbadTempAd-<seconds since 2001>-<hex id>.html beside one shared stub; the view
+// reports its first load once. A pooled view deletes its previous page when the next replaces it
+// and at prepareForReuse; teardown deletes both files. An ad without markup counts as a page that
+// could not be written (the engine hears 0.05 s later). The ad's properties reach the page as a
+// start script of the view (window.mAdViewAdProperties, defined before the ad's first script).
+//
+// The link decision and the table of "madview" commands with their gates are in
+// OrbadRichMediaBridge.cpp (commands whose actions come later do nothing; their gates already
+// hold). Of local files only the ad's own page file loads, whatever its query or fragment; any
+// other, like an unknown scheme, goes to the page's unknown-address handler. The ad stays
+// restricted until the user touches it: a touch the view itself receives, or a navigation the
+// engine marks as a link click (on WPE only one the user's gesture made). The page's
+// mAdViewPermissionsCheck() is never asked: a page can dispatch a click to itself and answer with
+// the key its "domReady" listener was given (the listener is still injected, for pages that read
+// it). A closed expanded ad is restricted again until the next touch; when the in-app browser
+// closes, a banner-sized ad is restricted again. A link whose "dest" carries an sms address texts
+// the decoded address. A link opened over an expanded ad goes to the installed BrowserPresenter,
+// else to the engine's browser (style 3).
+//
+// The display commands (OrbadRichMediaDisplayCommands.cpp) check everything the page sends before
+// the engine is asked for the screen, so an error never leaves the take-over (inModalAd, which
+// holds every banner's refresh) taken: a frame value that is no finite number counts as missing,
+// only an http or https expand URL is taken, and a frame running past the screen is held to the
+// room left (W - x, H - y). Without a controller to present from, the engine is not asked. The
+// expand controller is let go on the turn after it reports the close, never inside its own call;
+// the close holds the engine until its take-over is given back (the slot the ad returns to may be
+// its last owner). A resize asked once the closing has begun is ignored. A view let go while its
+// second page is up takes that screen down on the next turn and gives the take-over back.
 #pragma once
 
 #include <map>

@@ -1,6 +1,8 @@
 // The base of the creative views that rotate through items (images, text panels) inside one ad:
 // a button whose tap opens the ad's action, and the transitions from the item on screen to the
-// next.
+// next. Flips and curls are plat::ui::transitionView (0.6 s); slides and fades are view animation
+// blocks of the default length. Each animated transition removes, when it ends, the item it took
+// out, whatever came after it.
 #pragma once
 
 #include <memory>

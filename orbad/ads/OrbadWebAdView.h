@@ -1,5 +1,6 @@
 // The plain HTML creative: the ad's markup in a transparent web view that never scrolls, links
-// handed to the engine, and the page's shouldOpen() answer opened once it has loaded.
+// handed to the engine, and the page's shouldOpen() answer opened once it has loaded. The page's
+// load is reported once per ad; its cookies ("accept all") stay in the ads' own web context.
 #pragma once
 
 #include <memory>

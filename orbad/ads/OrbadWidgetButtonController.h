@@ -82,7 +82,8 @@ public:
     void setButtonVisible(bool visible) { setButtonVisible(visible, 0.0); }
     bool getButtonVisible() const;
     void hideCloseButton();
-    // `point` is the top left corner asked for, held inside the superview; `angle` in degrees.
+    // `point` is the top left corner asked for, held inside the superview (by bounds sizes: a
+    // turned view's frame would be its bounding box); `angle` in degrees.
     void setButtonPosition(plat::ui::Point point, double angle);
     plat::ui::Point getButtonPoint() const;
     double getButtonAngle() const;

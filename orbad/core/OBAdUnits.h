@@ -57,9 +57,10 @@ public:
     // "open_allocs.config.method"; "priority" without one; nullopt without a unit.
     std::optional<std::string> currentSelectionMethod(OBAdSize size) const;
 
-    // The networks that may fill the size, each its entry with "name" added; nullopt without a
-    // unit, without entries, or without a method. A method other than "alloc" (any case) orders
-    // them by "priority", a number or a number's text, a missing one first, ties in table order.
+    // The networks that may fill the size, each its entry with "name" added (an entry that is no
+    // object is no candidate); nullopt without a unit, without entries, or without a method. A
+    // method other than "alloc" (any case) orders them by "priority", a number or a number's text,
+    // a missing one first, ties in table order (the byte order of the names).
     // Under "alloc", weights below 0 read 0, and all-zero weights become 1 each.
     std::optional<Value::Array> getOpenAllocationCandidates(OBAdSize size) const;
     // What to try next: the weighted pick when the method is exactly "alloc", else the first.

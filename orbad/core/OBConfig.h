@@ -1,6 +1,17 @@
 // The ad client's remote configuration: server addresses, ad-unit settings, the hosts that open in
 // native applications, the idle time-out, the log level and the browser user agent. It starts from
 // the answer cached by the previous run and asks the configuration server for a fresh one.
+//
+// The answer is cached as an XML property list, replaced atomically. The request's thread only
+// reads the status and decodes the body; the outcome (flags, counters, cache, reload, observers) is
+// one waiting hop to the main loop, given up when the request is cancelled before the hop begins.
+// An answer is bounded to 256 KB and a cache file over 4 MB is not read. A 200 body that is no JSON
+// object counts as undecodable, and so does an answer refused for its length: the cache stays, as
+// only a network failure deletes it; a request that cannot be sent is a failed attempt. Servers
+// under ".invalid" (the built-in placeholders) fail at once, as a network failure would. Only http
+// and https name a server: a "urls" entry of another scheme is refused with a log line, and the
+// server in force stays, in memory and in the cache written. The ad-unit table is built in
+// OBConfigAdUnits.cpp, alerts shown from OBConfigAlerts.cpp. Log lines go to standard error.
 #pragma once
 
 #include <cstdarg>

@@ -1,5 +1,8 @@
 // What the ad client reports about the application and the device: gathered once at start-up,
 // except the identifier, tracking limit, platform, connection and location, answered on demand.
+// The device comes from platform/foundation's device facts (so a tool's device facts decide the
+// machine, system version, MAC address, advertising identifier, idiom and time zone); the carrier
+// from Library/LocalServices/carrier.plist (the telephony classes exist only with it).
 #pragma once
 
 #include <optional>

@@ -5,6 +5,11 @@
 // Several due alerts are shown one after the other in array order, the next once the previous is
 // answered; each dialog keeps its own id and URL, so every count lands on its own alert. The
 // controller keeps itself alive while a dialog is up. Main thread only.
+//
+// The action button counts and opens the URL, the cancel button counts nothing, the system's
+// cancel counts; the last-shown date is wallNow(). Message and button titles are trimmed of every
+// white space and line break the platform's set holds (tab to carriage return, U+0085, the space
+// separators, U+2028, U+2029).
 #pragma once
 
 #include <memory>

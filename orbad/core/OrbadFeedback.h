@@ -1,6 +1,10 @@
 // The publisher's reporters: demographics of the application's user, and the user's comment or
 // ratings, each posted as a form to the configuration's feedback URL with the client's common
 // identification fields (a, p, v, m, de, lt, dt, os).
+//
+// Without a running client the reports are dropped (a comment or ratings then fail with code 500).
+// Results are posted to the main loop rather than waited for (a request thread waiting there could
+// hold up the end-of-process join); the host's errors are OrbadExceptions named "error".
 #pragma once
 
 #include <cstdint>

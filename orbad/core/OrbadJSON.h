@@ -4,7 +4,10 @@
 //
 // Reading keeps the client's long-standing leniency: one value is read and what follows it is
 // ignored, trailing commas are accepted, a misspelt true/false/null "succeeds" with no value, and
-// every number is a double. A Value-less success is std::nullopt with no error.
+// every number is a double. A Value-less success is std::nullopt with no error. A failure inside a
+// container is reported with the outermost container's code. The writer's reals ("%.16g") cannot
+// be read back when the exponent carries "+": kept, as that is the reader's long-standing format.
+// The client shares no JSON, helpers or Base64 with the other clients: these are its own.
 #pragma once
 
 #include <cstddef>
@@ -168,7 +171,7 @@ private:
     std::string m_data;
 };
 
-// Writes compact JSON that is also a valid JavaScript literal: controls as \u00XX, U+2028 and
+// Writes compact JSON that is also a valid JavaScript literal: controls (NUL kept) as \u00XX, U+2028 and
 // U+2029 escaped, invalid UTF-8 as U+FFFD, non-finite numbers as null, reals as "%.16g".
 class OrbadJSONSerializer {
 public:

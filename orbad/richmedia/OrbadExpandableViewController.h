@@ -4,6 +4,14 @@
 // whole-screen picture darkens instead); grey panels fill the sides, and the close widget shows once
 // the ad covers most of the screen. A touch anywhere but the ad, or the widget, shrinks it all back
 // and tells the delegate. Portrait only. Main thread only.
+//
+// viewDidLoad runs before the presentation takes the old screen out of the window, so the picture
+// is plat::ui::snapshotKeyWindow: the key window drawn once by the compositor (GL layers included,
+// overlays not), an interface in another orientation redrawn upright. Windows here turn with the
+// interface, so the ad's slot converted into the controller's view is already where it showed in
+// every orientation. Resizes and the closing are view animation blocks on the loop's clock; only
+// the latest one's end counts, and a view of no area is covered by nothing (the widget stays
+// hidden).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,10 @@
 // The platform's URL cache: responses kept in memory (least recently used out first), consulted by
 // URL loading for GET requests whose cache policy reads local data, and offered every complete
 // answer to a GET. Subclasses add stores of their own by overriding the four operations.
+//
+// A GET whose policy reads the cache is answered from it (Response::fromCache set); with
+// kReturnCacheDataDontLoad and nothing cached it fails with kURLErrorResourceUnavailable. Every
+// complete GET whose body the caller reads is offered with storage allowed; the cache decides.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,13 @@
 // What every page engine shares: the document of an allowed load is fetched through platform/net
 // (its policy and time-out honoured), a failure or an HTTP error status becomes the load's
 // failure, and the body goes to the engine with the final address as its base.
+//
+// The fetch keeps the request's cache policy, so a page the shared URL cache holds (a template
+// stored ahead, or by an earlier show) is shown without a fetch. An HTTP error is a status from
+// 400, reported in ui::kWebHTTPErrorDomain with the status as its code. A "file:" address is read
+// from disk on a later turn instead (the network loading takes none); a missing file fails with
+// -1100. Every client's tool and the player choose the engine with --web wpe|fake|none (WPE by
+// default).
 #pragma once
 
 #include <memory>

@@ -1,4 +1,19 @@
 // The page engine on WPE WebKit, drawn headless into shared memory by the fdo backend.
+//
+// WPE starts with the first view (the fdo backend's loader, then its shared-memory export: no X,
+// GPU or /dev/dri). Views share one web context, but for views given a cookie policy before their
+// first load, which get an ephemeral context per policy, so an ad view's "accept all" never reaches
+// the others; views of one context share their web process and settings. Frames arrive as
+// shared-memory buffers, the latest being what the compositor draws, each at its own size from the
+// view's top left corner: one drawn for an earlier size is never stretched. The viewport is the
+// view's bounds at the screen's scale, set as soon as the view's size changes. A touch reaches the
+// page at the view-local point in device pixels (WebKit divides the scale back out). A view's
+// document-start script runs in every later main-frame document before the document's own
+// scripts. A navigation counts as a link click only when the user's gesture made it: WebKit
+// reports a script's a.click() as one too. The main run loop turns GLib's default main context
+// through its poll-context hook; the synchronous evaluation turns that context alone, for its
+// limit at most. Programs and tests that make web views leave GLib's and WebKit's process-long
+// allocations out of the sanitizer's leak report (__lsan_default_suppressions).
 #pragma once
 
 #include <memory>

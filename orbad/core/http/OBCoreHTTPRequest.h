@@ -1,6 +1,16 @@
 // The ad client's one HTTP transport: one-shot requests that report to a delegate, run on a thread
 // of their own (or block the caller), and a class-wide registry of the requests under way, through
 // which an owner cancels what it started.
+//
+// A started request is held by the registry until it is cleaned up, so fire-and-forget pings live
+// to their end, each holding a task mark on the process clock meanwhile. startAsynchronous runs it
+// on a thread of its own, turning that thread's run loop with a platform/net Connection on it;
+// startSynchronous turns a private loop on the caller's thread. Delegates are weak, locked for the
+// length of a callback. cancel sets atomics and posts a wake to the run's loop, which drops the
+// connection. Threads file themselves as ended and are joined by the next start or by
+// cancelAllAndWait, which the player and the client's tool call on their way out. Nothing is
+// cached. Bodies are bounded by kOBMaxResponseLength (2 MB) unless set, and the whole run by the
+// time-out (60 s by default).
 #pragma once
 
 #include <atomic>
