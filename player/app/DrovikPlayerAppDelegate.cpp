@@ -24,6 +24,7 @@
 #include "platform/ui/Window.h"
 #include "platform/util/DKReachability.h"
 #include "player/app/DKLoadingIndicator.h"
+#include "port/DKMusicPlayer.h"
 
 using namespace plat;
 
@@ -53,6 +54,7 @@ DrovikPlayerAppDelegate::DrovikPlayerAppDelegate(Options options) : m_options(op
 }
 
 DrovikPlayerAppDelegate::~DrovikPlayerAppDelegate() {
+    DKMusicPlayer::releaseOpens();  // held for this launch alone
     foundation::RunLoop::main().cancelPerforms(this);
     if (m_gameViewController) m_gameViewController->setDelegate(nullptr);
 }
@@ -63,6 +65,10 @@ DrovikPlayerAppDelegate* DrovikPlayerAppDelegate::shared() {
 }
 
 void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
+    // Music the game asks for on its way to the first frame (its first scene's, say) opens once
+    // that frame is on screen (the game view releases it) or once the intro waits for real time
+    // (setGameReady): loading FFmpeg would hold up the GL driver's shader compiles meanwhile.
+    DKMusicPlayer::holdOpens();
     foundation::UserDefaults* defaults = foundation::UserDefaults::standard();
     const bool seen = defaults && defaults->boolForKey(kFirstLaunchKey);
     DKPageStatsAnalytics& analytics = DKPageStatsAnalytics::sharedAnalytics();
@@ -170,6 +176,9 @@ void DrovikPlayerAppDelegate::setIntroFinished(bool finished) {
 void DrovikPlayerAppDelegate::setGameReady(bool ready) {
     if (ready) foundation::trace(kStartup, "gameReady");
     m_gameReady = ready;
+    // The launch's work is done and the intro's seconds pass idle; on a virtual clock they pass at
+    // once, and the first frame follows.
+    if (ready && !m_introFinished && !foundation::RunLoop::main().clock().isVirtual()) DKMusicPlayer::releaseOpens();
     if (ready && m_introFinished) actuallyStartGame();
 }
 
