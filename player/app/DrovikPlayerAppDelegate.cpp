@@ -65,10 +65,11 @@ DrovikPlayerAppDelegate* DrovikPlayerAppDelegate::shared() {
 }
 
 void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
-    // Music the game asks for on its way to the first frame (its first scene's, say) opens once
-    // that frame is on screen (the game view releases it) or once the intro waits for real time
-    // (setGameReady): loading FFmpeg would hold up the GL driver's shader compiles meanwhile.
-    DKMusicPlayer::holdOpens();
+    // On a virtual clock the intro's seconds take no time, and the first game frame follows the
+    // game's loading at once: music its first scene asks for opens once that frame is on screen
+    // (the game view releases it), as loading FFmpeg would hold up the GL driver's shader compiles
+    // meanwhile. On a real clock the intro's seconds come between, and music opens at once.
+    if (foundation::RunLoop::main().clock().isVirtual()) DKMusicPlayer::holdOpens();
     foundation::UserDefaults* defaults = foundation::UserDefaults::standard();
     const bool seen = defaults && defaults->boolForKey(kFirstLaunchKey);
     DKPageStatsAnalytics& analytics = DKPageStatsAnalytics::sharedAnalytics();
@@ -176,9 +177,6 @@ void DrovikPlayerAppDelegate::setIntroFinished(bool finished) {
 void DrovikPlayerAppDelegate::setGameReady(bool ready) {
     if (ready) foundation::trace(kStartup, "gameReady");
     m_gameReady = ready;
-    // The launch's work is done and the intro's seconds pass idle; on a virtual clock they pass at
-    // once, and the first frame follows.
-    if (ready && !m_introFinished && !foundation::RunLoop::main().clock().isVirtual()) DKMusicPlayer::releaseOpens();
     if (ready && m_introFinished) actuallyStartGame();
 }
 

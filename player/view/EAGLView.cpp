@@ -105,12 +105,12 @@ void EAGLView::drawView() {
     m_layer.present();
     ++m_framesPresented;
     if (!gameFrame) return;
+    if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
     // The launch's first game frame is on screen: music held back from its road may load now.
     if (!m_gameFramePresented) {
         m_gameFramePresented = true;
         DKMusicPlayer::releaseOpens();
     }
-    if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
 }
 
 void EAGLView::setupRenderView() {
