@@ -54,7 +54,8 @@ public:
     // closes it, then puts `afterwards` in its place (for a reopen to find).
     bool feed(const std::string& bytes, const std::string& afterwards) {
         int fd = -1;
-        if (!waitUntil([&] { return (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 60.0)) return false;
+        if (!waitUntil([&] { return (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 60.0))
+            return false;
         ::fcntl(fd, F_SETFL, 0);
         const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
         ::close(fd);
@@ -160,7 +161,8 @@ TEST_F(DKMusicTest, RequestsReturnBeforeTheFileOpensAndItsOutcomeIsKept) {
         std::string file;
         bool playing;
         int state;
-    } cases[] = {{"music", shortFile, true, kDKMusicPlaying}, {"not music", notAudio, false, kDKMusicStopped}};
+    } cases[] = {{"music", shortFile, true, kDKMusicPlaying},
+                 {"not music", notAudio, false, kDKMusicStopped}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         manager().reset();
