@@ -18,6 +18,7 @@ int g_loopFrequency = 44100;
 int g_loopChannels = 2;
 std::vector<ALCcontext*> g_contexts;
 std::vector<void (*)()> g_hooks;
+bool g_shutdownAtExit = false;
 
 // At exit, before OpenAL's own clean-up: stop the feeders, then close what was opened, so the
 // library does not find a device still open.
@@ -37,11 +38,16 @@ void shutdown() {
     g_device = nullptr;
 }
 
+void shutdownAtExitLocked() {
+    if (g_shutdownAtExit) return;
+    g_shutdownAtExit = true;
+    std::atexit(shutdown);
+}
+
 ALCdevice* openLocked() {
     if (g_tried) return g_device;
     g_tried = true;
-    // Also without a device: the hooks stop the silent music feeder before the process ends.
-    std::atexit(shutdown);
+    shutdownAtExitLocked();
     if (g_loopback) {
         g_device = alcLoopbackOpenDeviceSOFT(nullptr);
     } else {
@@ -94,6 +100,9 @@ ALCcontext* DKAudioDevice::createContext() {
 void DKAudioDevice::addShutdownHook(void (*hook)()) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_hooks.push_back(hook);
+    // Also before the device is opened, and without one: a music feeder may still be opening its
+    // file (and the device) when the process ends.
+    shutdownAtExitLocked();
 }
 
 bool DKAudioDevice::useLoopback(int frequency, int channels) {

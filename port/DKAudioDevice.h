@@ -18,7 +18,7 @@ public:
     static ALCcontext* createContext();
 
     // `hook` runs at process exit before the device closes (in reverse order of adding), so
-    // whoever feeds the device from another thread can stop first.
+    // whoever feeds the device from another thread can stop first; also when no device was opened.
     static void addShutdownHook(void (*hook)());
 
     // Tests that must hear what plays: make the shared device a loopback device rendering 16-bit

@@ -7,12 +7,16 @@
 // ---------------------------------------------------------------------------------------------
 // DKMusic
 
-bool DKMusic::initSound(const std::string& path, bool looping) {
+void DKMusic::initSound(const std::string& path, bool looping) {
     m_player.reset();
-    m_player = DKMusicPlayer::create(path);
-    if (!m_player) return false;
+    m_player = DKMusicPlayer::open(path);
     m_player->setNumberOfLoops(looping ? -1 : 0);
-    return true;
+}
+
+bool DKMusic::settle() {
+    if (!m_player || m_player->opened()) return true;
+    m_player.reset();
+    return false;
 }
 
 void DKMusic::play() {
@@ -60,8 +64,9 @@ int DKMusicState::stop() {
 }
 
 namespace {
+// Playing until the manager settles the load (DKMusicManager::settle).
 int loadAndPlay(DKMusic* music, const std::string& path, bool looping) {
-    if (!music->initSound(path, looping)) return kDKMusicStopped;
+    music->initSound(path, looping);
     music->play();
     return kDKMusicPlaying;
 }
@@ -144,15 +149,24 @@ DKMusicManager::DKMusicManager() : m_music(std::make_unique<DKMusic>()) {
     m_state = m_states[kDKMusicStopped].get();
 }
 
+void DKMusicManager::settle() {
+    if (!m_music->settle()) m_state = m_states[kDKMusicStopped].get();
+}
+
 void DKMusicManager::playMusic(const std::string& path, bool looping) {
+    // No path while Playing does nothing, and so does Stopped after a failed load: no need to
+    // wait for the answer (a game's first scene starts its music and then its play).
+    if (!path.empty() || m_state != m_states[kDKMusicPlaying].get()) settle();
     transitionToNewState(m_state->play(path, looping));
 }
 
 void DKMusicManager::pauseMusic() {
+    settle();
     transitionToNewState(m_state->pause());
 }
 
 void DKMusicManager::stopMusic() {
+    settle();
     transitionToNewState(m_state->stop());
 }
 
@@ -161,19 +175,23 @@ void DKMusicManager::transitionToNewState(int state) {
     if (it != m_states.end() && it->second.get() != m_state) m_state = it->second.get();
 }
 
+// Stored, and applied when the player plays, whether or not its file turns out to: no wait.
 void DKMusicManager::setVolume(float volume) {
     m_music->setVolume(volume);
 }
 
-float DKMusicManager::getVolume() const {
+float DKMusicManager::getVolume() {
+    settle();
     return m_music->getVolume();
 }
 
-bool DKMusicManager::isPlaying() const {
+bool DKMusicManager::isPlaying() {
+    settle();
     return m_music->isPlaying();
 }
 
-int DKMusicManager::currentStateNumber() const {
+int DKMusicManager::currentStateNumber() {
+    settle();
     for (const auto& [number, state] : m_states) {
         if (state.get() == m_state) return number;
     }

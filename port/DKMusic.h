@@ -10,8 +10,12 @@
 // One audio player and a stored volume.
 class DKMusic {
 public:
-    // Replaces the current player with one for `path`; false when the file cannot be played.
-    bool initSound(const std::string& path, bool looping);
+    // Replaces the current player with one for `path`, whose file opens on the player's own
+    // thread: settle() says later whether it plays.
+    void initSound(const std::string& path, bool looping);
+    // Waits for the current player's file to be opened, and drops the player when it cannot be
+    // played; false then.
+    bool settle();
     void play();
     void resume();
     void stop();
@@ -73,10 +77,10 @@ public:
     void stopMusic();
     void transitionToNewState(int state);
     void setVolume(float volume);
-    float getVolume() const;
-    bool isPlaying() const;
+    float getVolume();
+    bool isPlaying();
     // The number of the current state (0 Playing, 1 Paused, 2 Stopped).
-    int currentStateNumber() const;
+    int currentStateNumber();
 
     // Stops and drops the current player: back to Stopped at volume 1 (tests, process exit).
     void reset();
@@ -86,6 +90,10 @@ public:
 
 private:
     DKMusicManager();
+    // A load's answer comes from the player's thread: the machine goes on as if the file played,
+    // and whatever depends on the answer first waits for it here, which puts the machine back in
+    // Stopped, where a failed load leaves it, when the file could not be played.
+    void settle();
     std::unique_ptr<DKMusic> m_music;
     std::map<int, std::unique_ptr<DKMusicState>> m_states;
     DKMusicState* m_state;

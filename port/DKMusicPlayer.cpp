@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "platform/av/FFmpeg.h"
@@ -16,6 +17,27 @@ constexpr int kChunkFrames = 4096;
 // Only once the decoder has been opened: open() has loaded the libraries.
 const plat::av::FFmpeg& ff() {
     return *plat::av::ffmpeg();
+}
+
+// The hold on opening files (DKMusicPlayer::holdOpens), and each waiting player's way past it.
+struct OpenHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+};
+
+OpenHold& openHold() {
+    static auto* hold = new OpenHold;  // outlives static destructors, which may still end players
+    return *hold;
+}
+
+void changeHold(const std::function<void()>& change) {
+    OpenHold& hold = openHold();
+    {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        change();
+    }
+    hold.changed.notify_all();
 }
 
 }  // namespace
@@ -246,24 +268,53 @@ private:
 // ---------------------------------------------------------------------------------------------
 // DKMusicPlayer
 
-std::unique_ptr<DKMusicPlayer> DKMusicPlayer::create(const std::string& path) {
-    auto decoder = DKMusicDecoder::open(path);
-    if (!decoder) return nullptr;
+std::unique_ptr<DKMusicPlayer> DKMusicPlayer::open(const std::string& path) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer's runtime (GCC 12's) mis-records the main thread's block of a library's
+    // dynamic TLS when another thread loaded the library, and its leak check then crashes at exit.
+    // Under it FFmpeg and the audio device's backends load here, on the caller's thread; only the
+    // file opens on the feeder's.
+    plat::av::ffmpeg();
     dk::port::MusicOutput::prepare();
-    return std::unique_ptr<DKMusicPlayer>(new DKMusicPlayer(std::move(decoder)));
+#endif
+    return std::unique_ptr<DKMusicPlayer>(new DKMusicPlayer(path));
 }
 
-DKMusicPlayer::DKMusicPlayer(std::unique_ptr<DKMusicDecoder> decoder) : m_decoder(std::move(decoder)) {
+DKMusicPlayer::DKMusicPlayer(std::string path) : m_path(std::move(path)) {
     m_thread = std::thread([this] { run(); });
 }
 
+void DKMusicPlayer::holdOpens() {
+    changeHold([] { openHold().held = true; });
+}
+
+void DKMusicPlayer::releaseOpens() {
+    changeHold([] { openHold().held = false; });
+}
+
+bool DKMusicPlayer::waitUntilOpenable() {
+    OpenHold& hold = openHold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    hold.changed.wait(lock, [&] { return !hold.held || m_openNow || m_leaving; });
+    // A player let through opens even on its way out: what it was asked stays what it did.
+    return !hold.held || m_openNow;
+}
+
 DKMusicPlayer::~DKMusicPlayer() {
+    changeHold([this] { m_leaving = true; });
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
     }
     m_wake.notify_all();
     m_thread.join();
+}
+
+bool DKMusicPlayer::opened() const {
+    changeHold([this] { m_openNow = true; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_open != Open::kPending; });
+    return m_open == Open::kOpened;
 }
 
 void DKMusicPlayer::setNumberOfLoops(int loops) {
@@ -321,7 +372,16 @@ bool DKMusicPlayer::isPlaying() const {
 // The feeder thread: every output call of this player happens here, so the main thread's current
 // OpenAL context does not matter.
 void DKMusicPlayer::run() {
-    dk::port::Feeder feeder(*m_decoder);
+    if (!waitUntilOpenable()) return;
+    std::unique_ptr<DKMusicDecoder> decoder = DKMusicDecoder::open(m_path);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = decoder ? Open::kOpened : Open::kFailed;
+        if (!decoder) m_wantPlaying = m_playing = false;
+    }
+    m_wake.notify_all();
+    if (!decoder) return;
+    dk::port::Feeder feeder(*decoder);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         const dk::port::Request r{m_wantPlaying, m_volume, m_loops, m_playGeneration, m_stopGeneration};

@@ -1,7 +1,8 @@
-// The background-music player: one compressed audio file decoded with FFmpeg and streamed into an
-// OpenAL source by a feeder thread. The source lives in a context of its own on the shared device,
-// so suspending the sound manager's context leaves music alone. With no audio device the feeder
-// still decodes at the real-time rate, so the playing state behaves the same, silently.
+// The background-music player: one compressed audio file opened and decoded with FFmpeg and
+// streamed into an OpenAL source by a feeder thread. The source lives in a context of its own on
+// the shared device, so suspending the sound manager's context leaves music alone. With no audio
+// device the feeder still decodes at the real-time rate, so the playing state behaves the same,
+// silently.
 #pragma once
 
 #include <condition_variable>
@@ -55,10 +56,21 @@ private:
 // What the music state machine needs of a platform audio player.
 class DKMusicPlayer {
 public:
-    // Null when the file cannot be opened as audio.
-    static std::unique_ptr<DKMusicPlayer> create(const std::string& path);
+    // A player for `path`, at once: the file opens on the player's own thread (the first file also
+    // loads FFmpeg, tens of milliseconds), so the calls below may come before it is open and take
+    // effect once it is.
+    static std::unique_ptr<DKMusicPlayer> open(const std::string& path);
     ~DKMusicPlayer();
 
+    // While held, players keep their files unopened (what they are asked meanwhile takes effect
+    // once open) until released, or until opened() is asked. A host holds them through its launch:
+    // loading FFmpeg keeps the dynamic loader locked for tens of milliseconds, and the GL driver
+    // takes that lock for every shader it compiles on the way to the first frame.
+    static void holdOpens();
+    static void releaseOpens();
+
+    // Waits for the file to be opened; false when it cannot be played (the player then never plays).
+    bool opened() const;
     // -1 repeats forever, 0 plays once, n plays n + 1 times.
     void setNumberOfLoops(int loops);
     void setVolume(float volume);
@@ -71,13 +83,18 @@ public:
     bool isPlaying() const;
 
 private:
-    explicit DKMusicPlayer(std::unique_ptr<DKMusicDecoder> decoder);
-    void run();
+    enum class Open { kPending, kOpened, kFailed };
 
-    std::unique_ptr<DKMusicDecoder> m_decoder;
+    explicit DKMusicPlayer(std::string path);
+    void run();
+    // False when the player goes away while still held.
+    bool waitUntilOpenable();
+
+    const std::string m_path;
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    mutable std::condition_variable m_wake;
     // Shared with the feeder thread, under m_mutex.
+    Open m_open = Open::kPending;
     bool m_wantPlaying = false;
     bool m_playing = false;
     bool m_quit = false;
@@ -85,5 +102,8 @@ private:
     int m_loops = 0;
     uint64_t m_playGeneration = 0;
     uint64_t m_stopGeneration = 0;
+    // Past the hold, under the hold's own lock.
+    mutable bool m_openNow = false;
+    bool m_leaving = false;
     std::thread m_thread;
 };

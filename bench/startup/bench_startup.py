@@ -7,8 +7,8 @@
           view, engine). Headless the road runs on the virtual clock, so the start-up screen's intro
           takes no real time; the figure is wall-clock time all the same. GAME is trivial.lua (a
           clear and a square, LÖVE's trivial game's counterpart) in a bundle made from the sample's
-          Info.plist, and the sample itself (whose first scene starts music, so FFmpeg is loaded
-          before its first frame).
+          Info.plist, and the sample itself (whose first scene starts music; on the virtual clock
+          the player opens it, loading FFmpeg, once the first frame is on screen).
   engine  dk-engine-cli --frames 1 first_update.lua SAMPLE, the wrapper running the sample's engine
           script and printing "update" at its first update: the engine alone.
   LOVE    love/ (a trivial LÖVE 11.4 game, every module on, a 320x480 window) on an Xvfb of the

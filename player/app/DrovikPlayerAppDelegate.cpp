@@ -24,6 +24,7 @@
 #include "platform/ui/Window.h"
 #include "platform/util/DKReachability.h"
 #include "player/app/DKLoadingIndicator.h"
+#include "port/DKMusicPlayer.h"
 
 using namespace plat;
 
@@ -53,6 +54,7 @@ DrovikPlayerAppDelegate::DrovikPlayerAppDelegate(Options options) : m_options(op
 }
 
 DrovikPlayerAppDelegate::~DrovikPlayerAppDelegate() {
+    DKMusicPlayer::releaseOpens();  // held for this launch alone
     foundation::RunLoop::main().cancelPerforms(this);
     if (m_gameViewController) m_gameViewController->setDelegate(nullptr);
 }
@@ -63,6 +65,11 @@ DrovikPlayerAppDelegate* DrovikPlayerAppDelegate::shared() {
 }
 
 void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
+    // On a virtual clock the intro's seconds take no time, and the first game frame follows the
+    // game's loading at once: music its first scene asks for opens once that frame is on screen
+    // (the game view releases it), as loading FFmpeg would hold up the GL driver's shader compiles
+    // meanwhile. On a real clock the intro's seconds come between, and music opens at once.
+    if (foundation::RunLoop::main().clock().isVirtual()) DKMusicPlayer::holdOpens();
     foundation::UserDefaults* defaults = foundation::UserDefaults::standard();
     const bool seen = defaults && defaults->boolForKey(kFirstLaunchKey);
     DKPageStatsAnalytics& analytics = DKPageStatsAnalytics::sharedAnalytics();

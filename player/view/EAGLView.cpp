@@ -6,6 +6,7 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "port/DKMusicPlayer.h"
 
 namespace dk::player {
 
@@ -103,8 +104,13 @@ void EAGLView::drawView() {
     m_context->makeCurrent();
     m_layer.present();
     ++m_framesPresented;
-    if (gameFrame)
-        if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
+    if (!gameFrame) return;
+    if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
+    // The launch's first game frame is on screen: music held back from its road may load now.
+    if (!m_gameFramePresented) {
+        m_gameFramePresented = true;
+        DKMusicPlayer::releaseOpens();
+    }
 }
 
 void EAGLView::setupRenderView() {

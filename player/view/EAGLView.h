@@ -88,6 +88,7 @@ private:
     int m_animationFrameInterval = 1;
     unsigned m_viewFramebuffer = 0;
     long m_framesPresented = 0;
+    bool m_gameFramePresented = false;
     bool m_displayLinkSupported = false;
     bool m_animating = false;
     bool m_dirty = false;

@@ -1,5 +1,11 @@
 // The music decoder, and the music state machine on short files with a real (null-output) device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <future>
 
 #include "port/DKMusic.h"
 #include "port/DKMusicPlayer.h"
@@ -38,15 +44,61 @@ TEST(DKMusicDecoderTest, AacInMp4DecodesToTheToneAndAgainAfterRewind) {
 
 constexpr int kRate = 22050;
 
+// A named pipe as the music file: opening it for reading waits for a writer, so the test decides
+// when a player's open of the file can end, and learns that the player has started it.
+class PipeFile {
+public:
+    explicit PipeFile(std::string path) : m_path(std::move(path)) { ::mkfifo(m_path.c_str(), 0600); }
+    const std::string& path() const { return m_path; }
+    // Once a reader has the pipe open (generous cap: false when none came), writes `bytes` and
+    // closes it, then puts `afterwards` in its place (for a reopen to find).
+    bool feed(const std::string& bytes, const std::string& afterwards) {
+        int fd = -1;
+        if (!waitUntil([&] { return (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 60.0))
+            return false;
+        ::fcntl(fd, F_SETFL, 0);
+        const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        ::close(fd);
+        std::error_code renamed;
+        std::filesystem::rename(afterwards, m_path, renamed);
+        return written && !renamed;
+    }
+
+private:
+    std::string m_path;
+};
+
+// Runs `calls` on another thread; false when they have not returned within a generous cap (an
+// open waiting for its pipe's writer, say), after `unblock` has let them finish.
+bool returnsWithoutWaiting(const std::function<void()>& calls, const std::function<void()>& unblock) {
+    std::future<void> done = std::async(std::launch::async, calls);
+    if (done.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return true;
+    unblock();
+    done.wait();
+    return false;
+}
+
 class DKMusicTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        DKMusicPlayer::releaseOpens();
         manager().reset();
         writeWav(shortFile, sine(kRate / 5, 1, kRate, 440, 0.5), 1, kRate);       // 0.2 s
         writeWav(otherFile, sine(kRate * 3 / 10, 2, kRate, 220, 0.5), 2, kRate);  // stereo
         writeFile(notAudio, "this is not a sound file at all\n");
     }
-    void TearDown() override { manager().reset(); }
+    void TearDown() override {
+        DKMusicPlayer::releaseOpens();
+        manager().reset();
+    }
+
+    // The file's bytes, and a copy of it to put in a pipe's place once fed.
+    std::string copied(const std::string& file) {
+        const std::string copy = dir.file("copy-" + std::to_string(++m_copies));
+        std::filesystem::copy_file(file, copy);
+        return copy;
+    }
+    int m_copies = 0;
 
     static DKMusicManager& manager() { return DKMusicManager::sharedMusicManager(); }
     static int state() { return manager().currentStateNumber(); }
@@ -99,6 +151,59 @@ TEST_F(DKMusicTest, LoopFlagUsesOnlyTheLowEightBits) {
     EXPECT_TRUE(IsAACFilePlaying());
     DKPlayAACFile(shortFile.c_str(), 256);
     EXPECT_TRUE(ends());
+}
+
+// The file opens on the player's thread: the requests return at once, and what the machine then
+// says is what the file turned out to be.
+TEST_F(DKMusicTest, RequestsReturnBeforeTheFileOpensAndItsOutcomeIsKept) {
+    const struct {
+        const char* name;
+        std::string file;
+        bool playing;
+        int state;
+    } cases[] = {{"music", shortFile, true, kDKMusicPlaying},
+                 {"not music", notAudio, false, kDKMusicStopped}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        manager().reset();
+        PipeFile pipe(dir.file("pipe.wav"));
+        const std::string bytes = readFile(c.file), copy = copied(c.file);
+        // Starting, playing on without a path and a volume need no answer from the file.
+        EXPECT_TRUE(returnsWithoutWaiting(
+            [&] {
+                DKPlayAACFile(pipe.path().c_str(), 0);
+                DKPlayAACFile(nullptr, 0);
+                SetAACFileVolume(0.5f);
+            },
+            [&] { pipe.feed(bytes, copy); }));
+        ASSERT_TRUE(pipe.feed(bytes, copy)) << "the player never opened the file";
+        EXPECT_EQ(IsAACFilePlaying(), c.playing);
+        EXPECT_EQ(state(), c.state);
+        EXPECT_TRUE(ends());
+        std::filesystem::remove(pipe.path());
+    }
+}
+
+// Held opens wait for the release, or for a question that needs the answer; a player that goes
+// away while held never opens its file.
+TEST_F(DKMusicTest, HeldOpensWaitForTheReleaseOrAQuestion) {
+    DKMusicPlayer::holdOpens();
+    auto junk = DKMusicPlayer::open(notAudio);
+    EXPECT_FALSE(junk->opened());
+
+    PipeFile never(dir.file("never.wav"));
+    auto unopened = DKMusicPlayer::open(never.path());
+    unopened->play();
+    EXPECT_TRUE(returnsWithoutWaiting([&] { unopened.reset(); }, [&] { never.feed("", copied(notAudio)); }));
+
+    PipeFile later(dir.file("later.wav"));
+    auto player = DKMusicPlayer::open(later.path());
+    player->play();
+    DKMusicPlayer::releaseOpens();
+    ASSERT_TRUE(later.feed(readFile(otherFile), copied(otherFile)));
+    EXPECT_TRUE(player->opened());
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_TRUE(waitUntil([&] { return !player->isPlaying(); }, 30.0));
 }
 
 // The CLI tests drive the other wrappers.

@@ -110,4 +110,29 @@ TEST_F(StartUp, TheFirstPresentedGameFrameIsTracedOnce) {
     }
 }
 
+// On the virtual clock the first game frame follows the game's loading at once: the music its first
+// scene asks for opens (FFmpeg loads) once that frame is on screen, and plays; the game's question
+// at its end gets the same answer as ever.
+TEST_F(StartUp, FirstSceneMusicOpensAfterTheFirstFrameAndPlays) {
+    ASSERT_TRUE(dktest::writeWav(m_dir.file("tone.wav"), dktest::sine(4410, 1, 44100, 440, 0.5), 1, 44100));
+    makeGame("Music.app", m_dir.file("tone.wav"));
+    dktest::writeFile(m_dir.file("Music.app") + "/engine32.luo",
+                      engineScript(m_dir.file("tone.wav")) +
+                          "function shutdownEngine() io.stderr:write('music playing ', "
+                          "platformWrappers.isMusicPlaying(), '\\n') end\n");
+    // The trace and the loader's record both go to standard error, in the order they happen.
+    const dktest::ProcessResult r = dktest::runProcess(
+        {kPlayer, "--headless", "--frames", "3", "--drain-seconds", "0", "--trace", "launch", "Music.app"},
+        {"DROVIK_HOME=" + m_dir.file("home"), "LD_DEBUG=files"}, m_dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t first = r.err.find(" launch firstFrame\n");
+    const size_t ffmpeg = r.err.find("file=libavcodec");
+    ASSERT_NE(first, std::string::npos) << r.err;
+    ASSERT_NE(ffmpeg, std::string::npos) << r.err;
+#if !defined(__SANITIZE_ADDRESS__)  // there FFmpeg loads on the main thread, at the request
+    EXPECT_LT(first, ffmpeg);
+#endif
+    EXPECT_NE(r.err.find("music playing 1\n"), std::string::npos) << r.err;
+}
+
 }  // namespace
