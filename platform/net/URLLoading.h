@@ -17,8 +17,7 @@
 // header line over curl's bound, fails with -1011. A failure found before curl runs (-1000 for an
 // address that is not absolute) is handed out by posted work, not a timer, so a thread turning its
 // loop once per input wakes for it. Cookies are never kept; peers are always verified,
-// DROVIK_CA_FILE adding certificates to the system's. Each client bounds its loads (body size,
-// deadline) from what its answers carry, so no hostile server costs a client much memory.
+// DROVIK_CA_FILE adding certificates to the system's.
 //
 // sendSynchronous runs a load on a private loop with a real clock; networkLoop() is a LoopThread for
 // loads whose handlers must not run on the caller's thread. Codes: -1 unknown, -999 cancelled, -1000
