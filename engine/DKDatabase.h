@@ -15,9 +15,15 @@ struct sqlite3_stmt;
 // SQLite failures are silent, as scripts expect. A store that cannot be written yet (the file
 // locked by another connection, no descriptor free) is kept and written by a later store or at
 // the latest when the store is destroyed; loads see it meanwhile. A failed open is tried again
-// by the next call. A store waits a few milliseconds on another connection's lock, unless one
-// waited in vain a moment ago: then it tries once. A load waits until it can read: it never
-// answers nil for a key the file holds.
+// by the next call. A store waits 5 ms (a third of a frame) on another connection's lock; for
+// 100 ms after one waited in vain, stores try once (a long lock costs a wait every six frames).
+// Only the latest unwritten value per key is kept; the destructor waits up to a second to write
+// them. A load has nothing to fall back on, and a nil would read as a key never stored (the game
+// would store its default over the real value): it waits, trying every millisecond, however long
+// (after a second it says once that it waits). Keys and values are bound as text through
+// statements prepared once per connection; a store looks the key up, then updates or inserts in
+// one transaction, so a table without a unique key (made by another tool) stays writable. Two
+// games on one folder both keep their stores, the last writer winning a key.
 struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);

@@ -1,4 +1,30 @@
 // The engine's C API: one DK_State per running game, every call from the host's main thread.
+//
+// DK_Init opens, in order, the Lua standard libraries and the native modules of DKLuaLibs, then
+// createTable/typeCode, "socket.core", "callbacks", "database" (when a save path is given), runs the
+// engine script and calls its initEngine. LuaJIT's compiler is on: the jit library is opened (only
+// that loads its default settings) and its global removed again; `require "jit"` still finds it. A
+// script that cannot be loaded ran nothing, so initEngine is not called; one that fails half way
+// still has it called. DK_DestroyState calls shutdownEngine, closes the Lua state and only then the
+// store (a finalizer may still use it); the last open state's teardown resets the process state
+// (DKProcessState.h).
+//
+// Calls re-enter: a host callback or a native function may call the engine again on the same state.
+// Each DK_ entry counts itself; a DK_DestroyState made under another call is deferred, never
+// refused: running calls finish on a live state, new ones run no script (queries answer 0), and the
+// outermost call tears the state down as it returns. The teardown counts as a call too, so a
+// shutdownEngine that calls back finds the state closing.
+//
+// Every host event is a protected call of a script global, with one of two policies:
+// - reported (start-up, orientation, screen size, scene change, volume, events, initial scene):
+//   "(DK_Report_Error) Lua Error: ..." on standard error, and the Lua stack emptied;
+// - ignored (frames, input, play, pauses, stop): the error is dropped with the stack restored, so a
+//   script failing every frame does not grow the stack; or handed to scriptErrorHandler when set,
+//   with a traceback from a message handler kept in the registry (a frame makes no closure).
+// A missing script function is named in its report ("attempt to call a nil value (global
+// 'initEngine')"). Method calls on script objects (devices:setScreenSize) and the walk of
+// game.attributes.displaySize run inside the protected call, so a missing object is a script error,
+// never an unprotected one that ends the process.
 #pragma once
 
 #include <lua.hpp>
@@ -53,6 +79,11 @@ void DK_LoadInitialScene(DK_State* state);
 // the script calls), it only asks: the running calls finish on a live state, engine calls made on
 // it meanwhile run no script (queries answer 0), and the outermost call destroys it as it returns.
 void DK_DestroyState(DK_State* state);
+// Unpacks a ZIP archive into the current directory. Absolute names and names with a ".." component
+// are skipped with a message. An archive unpacks to at most 100 times its own size (any archive may
+// reach 32 MB) and never past 2 GB: the directory's sizes are added up first, and past the cap one
+// line names the archive, the size and the cap and nothing is extracted; the copy counts what it
+// writes against the cap all the same.
 int DK_ExtractGameAtPath(const char* archivePath);
 
 // Game control

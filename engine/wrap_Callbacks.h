@@ -1,4 +1,6 @@
-// The "callbacks" Lua library: the script's calls to the host's callback block.
+// The "callbacks" Lua library: the script's calls to the host's callback block, read at each call.
+// callExternalFunction hands the host the stack of the thread that called it (a coroutine's own
+// when called from one).
 #pragma once
 
 #include <lua.hpp>

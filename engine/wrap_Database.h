@@ -1,4 +1,7 @@
-// The "database" Lua library: the engine state's persistent store as scripts see it.
+// The "database" Lua library: the engine state's persistent store as scripts see it. Arguments are
+// read from the top of the stack (a missing one reads as nil); numbers pass as their text; a key
+// that is neither a string nor a number stores nothing and loads nil; such a value stores NULL,
+// which loads nil.
 #pragma once
 
 #include <lua.hpp>

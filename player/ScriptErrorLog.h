@@ -3,6 +3,11 @@
 // traceback, then counted. A running count is written at its 10th, 100th, 1,000th... time, so an
 // error repeating every frame costs a line now and then and never floods the log, and at the end
 // of the game each error that repeated is written once more with its whole count.
+//
+// Lines read "Lua error in update (the game goes on): ...", "Lua error in update, 100 times so far:
+// ...", and at the end "... 1234 times in all: ..." unless that count was just written. Past 32
+// distinct errors (a text that changes every time) the rest are counted together, said once, and
+// totalled at the end.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // The one OpenAL output device of the process, shared by the sound manager's context and the
 // music context. When no device opens (a server or CI without sound), everything built on it
-// runs in a quiet no-audio mode: device() answers null and nobody calls OpenAL.
+// runs in a quiet no-audio mode, said in one line: device() answers null and nobody calls OpenAL;
+// sources, sounds and music then use their silent backends, chosen once. Tests may make it OpenAL
+// Soft's loopback device and render what is heard.
 #pragma once
 
 #include <AL/alc.h>

@@ -1,4 +1,8 @@
-// Game time and the wall-clock date.
+// Game time and the wall-clock date. Game time (getTimeAsFloat, DKGetSystemTime) reads the monotonic
+// clock, so setting the wall clock never moves it; the calendar fields of getClockTime come from the
+// wall clock in local time. Tests replace both clocks (setClockSource); the player points game time
+// at the process clock, so game time, frames and timers agree on the virtual clock. The start of
+// game time is forgotten when the last engine state closes (the first call then answers 0).
 #pragma once
 
 #include <string>

@@ -1,4 +1,8 @@
-// Background music: one file at a time, driven by a three-state machine.
+// Background music: one file at a time, driven by a three-state machine (Playing, Paused, Stopped).
+// "Is music playing" is our own flag (from play to pause, stop or the end of the last loop), so a
+// buffer underrun is not an end. A volume set before the first file is kept. A loop reopens the
+// file rather than seeking, so an AAC file's encoder delay leaves no gap. When the last engine state
+// closes the manager stays, its player stopped, state Stopped, volume 1.
 #pragma once
 
 #include <map>

@@ -1,8 +1,9 @@
-// The background-music player: one compressed audio file opened and decoded with FFmpeg and
-// streamed into an OpenAL source by a feeder thread. The source lives in a context of its own on
-// the shared device, so suspending the sound manager's context leaves music alone. With no audio
-// device the feeder still decodes at the real-time rate, so the playing state behaves the same,
-// silently.
+// The background-music player: one compressed audio file opened on the player's feeder thread,
+// decoded with FFmpeg (loaded at first use through platform/av) to 16-bit mono or stereo and
+// streamed into an OpenAL source by that thread, four buffers queued. The source lives in a context
+// of its own on the shared device, so suspending the sound manager's context leaves music alone.
+// With no audio device the feeder still decodes at the real-time rate, so the playing state behaves
+// the same, silently.
 #pragma once
 
 #include <condition_variable>

@@ -1,5 +1,13 @@
 // Textures from image files and text: the two entry points the engine uses, and the screen scale
-// they read. Everything here runs on the main thread with the engine's GL context current.
+// they read. Everything here runs on the main thread with the engine's GL context current. The
+// texture belongs to the SGImage that describes it (freeImage). Files are decoded by platform/image
+// with the 2048-point limit as its side limit, so sizes are checked before pixels are decoded;
+// images with alpha become premultiplied RGBA, opaque ones RGB 5-6-5, the content in the corner of a
+// power-of-two texture with its bottom row first. Crushed phone PNGs are refused with the codec's
+// message. A file the engine cannot use is said once (DKFileProblems.h) and the game gets a null
+// image. The screen scale is our own setting (DKSetScreenScale, or DROVIK_SCREEN_SCALE), 1.0 by
+// default; at 2.0 a sibling "name@2x.png" is preferred and text renders at twice the size. Uploads
+// leave the GL_TEXTURE_2D binding as they found it (the ES2 renderer's cache trusts it).
 #pragma once
 
 #include <string>

@@ -1,5 +1,8 @@
 // PVRTC-compressed texture files (legacy version-2 header). The GL here has no PVRTC upload, so
-// every level is decoded in software and uploaded as RGBA bytes, in the file's row order.
+// every level is decoded in software (2 or 4 bits per pixel: blocks unpacked, the 2 bpp interpolated
+// weights resolved, each pixel blended from the four nearest blocks) and uploaded as RGBA bytes, in
+// the file's row order. Header sizes are checked against the file: a short file, a size that is not
+// a power of two or a file without levels gives texture 0.
 #pragma once
 
 #include <cstdint>

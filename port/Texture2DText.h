@@ -1,5 +1,12 @@
 // Text drawn into a bitmap with Pango and Cairo, before any GL: what Texture2D::initWithString
-// uploads. Declared here so tests can see the pixels and the work a text costs.
+// uploads. Declared here so tests can see the pixels and the work a text costs. The font is chosen
+// by family name ("Family-Style" names are split), falling back to "Sans" (DejaVu); sizes are
+// absolute pixels. Without a fixed box the box is the widest line by one line height per line; with
+// one, text wraps at words inside it and is clipped. Sides are capped at GL_MAX_TEXTURE_SIZE; empty
+// text makes no texture. Pango's layout costs the square of its lines, so a text taller than its box
+// is not laid out whole: drawText lays out a growing prefix until its lines reach three past the box,
+// cut at a paragraph's end when one is near; the lines that show, and so the pixels, are the whole
+// text's.
 #pragma once
 
 #include <cstddef>

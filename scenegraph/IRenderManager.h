@@ -1,6 +1,9 @@
 // The render manager interface: every scene and every space owns one, which draws its render
 // nodes. The OpenGL ES 2.0 and 1.1 renderers implement it and install a maker here; which one a
-// scene or space gets is fixed when it is constructed, by DKShouldUseGLES2.
+// scene or space gets is fixed when it is constructed, by DKShouldUseGLES2, and the program stops
+// if no maker is installed for that API (the "scenegraph" module checks first and raises a Lua
+// error instead). The renderers never link each other: hosts that draw link and install them.
+// SGImage::freeImage tells the ES2 renderer through SGSetTextureDeletedHandler.
 #pragma once
 
 #include <cstdint>

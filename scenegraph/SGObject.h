@@ -1,5 +1,9 @@
-// The intrusive reference count shared by every scene-graph object (nodes, spaces, scenes).
-// Single-threaded by design: counts are plain integers touched only on the main thread.
+// The intrusive reference count shared by every scene-graph object (nodes, spaces, scenes): 1 at
+// creation, destroyed when release drops the last. A space owns its nodes' creation references and a
+// port connection retains the source's node, so a producer removed from its space lives while
+// something reads it (links within one node are not counted). Single-threaded by design: counts are
+// plain integers touched only on the main thread. ~SGObject tells the destroyed-object observer (the
+// "scenegraph" module empties its live-node slot).
 #pragma once
 
 #include <cstdint>

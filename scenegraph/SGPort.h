@@ -1,9 +1,14 @@
-// Typed ports: the values that flow between nodes. Reading is pull-based and lazy: a connected port
-// reads through its source; an unconnected one first lets a dirty owner compute. A changed value
-// marks everything downstream dirty, stopping at nodes that are already dirty.
+// Typed ports: the values that flow between nodes, named by SGPortID. Reading is pull-based and lazy:
+// a connected port reads through its source, converted by the source's type; an unconnected one
+// first lets a dirty owner compute. A typed setter stores only a changed value and marks everything
+// downstream dirty, stopping at nodes already dirty; connecting to a dirty source marks the reader.
 //
 // A connection retains the source port's node, so a producer lives as long as someone reads it.
-// The port graph is kept acyclic: a connection that would close a loop is refused.
+// The port graph is kept acyclic: a connection that would close a loop is refused (setValue returns
+// false). A port keeps its readers in connection order; one leaves by moving the entries on its
+// nearer side, so tearing down a space whose sprites all read one loader is linear, not quadratic.
+// A value written straight into a port (a store without notify) calls noteStored, so the owner's
+// next compute is a full one.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,12 @@
 // Render math and blend modes shared by the OpenGL ES 2.0 and 1.1 renderers, so both draw the
-// same geometry with the same blending.
+// same geometry with the same blending: the blend table (SGBlendFactorsForMode, the cached factors),
+// sine and cosine in degrees, rotated quad corners, tiled-sprite layout (layoutTiles: each axis laid
+// out by one function, spans from the bottom-left, the last one cropped at the anchor; an axis whose
+// tile size is below 1, or that would need more than SGSpriteMaxTiles tiles, is drawn stretched),
+// the copy shifts of replicators and wrap spaces (wrapShifts: towards the middle, the middle
+// counting as far). replicatorStep serves both ways the renderers have always copied: ES2 shifts
+// copy i by i steps at once, ES1 moves its matrix one step per copy, so long rows round
+// differently.
 #pragma once
 
 #include <cstdint>

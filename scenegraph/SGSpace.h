@@ -1,5 +1,9 @@
 // Spaces: render nodes that hold nodes, own them, and draw their render nodes through a render
-// manager of their own. Spaces nest.
+// manager of their own. Spaces nest. The scene graph cannot see the asset and sound managers, so the
+// nodes that need them (image and sound loaders, string to image, sound listener and player) live
+// above, beside those managers, and register a maker with SGSetNodeMaker; createNode makes those
+// classes through it (null until one is installed), handing the maker the space whose managers the
+// node takes. Opening "assetManager" and "soundManager" installs the makers.
 #pragma once
 
 #include <functional>

@@ -1,7 +1,18 @@
-// The interface of a data table: a grid of text cells with typed, titled columns and titled rows.
-// Row and column numbers start at 0. Out-of-range numbers are never errors: cell reads answer
-// "BadRow" or "BadCol", other reads "", 0 or false, and edits change nothing.
-// C string results point into the table and stay valid until the table changes.
+// The interface of a data table: a grid of text cells with typed, titled columns (ColumnType 0
+// Undefined to 7 Sound, each with its default cell text) and titled rows. Row and column numbers start
+// at 0. Out-of-range numbers are never errors: cell reads answer "BadRow" or "BadCol", other reads
+// "", 0 or false, and edits change nothing. Rows and columns stop at the int limit. Observers
+// (TableCallback, owned by the table) hear cell changes per cell, column or table.
+// C string results point into the table and stay valid until the table changes. Numbers never
+// depend on the process locale.
+//
+// Saves and CSV exports replace the file through plat::sys::AtomicFile (a temporary beside the
+// target, fsynced and renamed), so a failed save (false, out of memory included) leaves the old file;
+// text that XML cannot carry is refused rather than written unreadable. CSV carries the cells only,
+// escaped as in table XML and quoted; the import reads the structure in one pass straight from the
+// text (quotes pair in order; outside them commas end fields and LF, CR or CR LF end records) and
+// decodes each cell once, so it is the exact inverse of the export and UTF-8 passes untouched. It
+// never goes through validateCSV's marker form, whose 0xB0/0xB1 bytes occur inside UTF-8 characters.
 #pragma once
 
 #include <cstdint>

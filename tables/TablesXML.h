@@ -1,5 +1,8 @@
-// Table XML files (read with expat, written as text) and the JSON export, through an
-// intermediate record: loading fills the record from a file, saving fills it from a table.
+// Table XML files (read with expat in 4 KB chunks, version-0 files converted; written as text) and
+// the JSON export, through an intermediate record: loading fills the record from a file, saving
+// fills it from a table. A file's numRows and numCols are trusted only as far as its size goes: every
+// row and every cell costs at least one byte, so counts (or their product) above the file's size are
+// forged and the file is refused with a "TableParser Error" line (negative counts load as 0).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,14 @@
-// The asset manager: the game's loaded images and sounds, keyed by asset name, and the loader nodes
-// that show them. Loads are synchronous, on the main thread; the file behind a name comes from the
-// path look-up the manager is made with (the Lua binding asks the script's project).
+// The asset manager: the game's loaded images (DKTextureAsset) and sounds (DKSoundAsset, decoded by
+// SGSound), in name-ordered maps, and the loader nodes that show them. Loads are synchronous, on the
+// main thread; the file behind a name comes from the path look-up the manager is made with, asked on
+// every request (loadImageForName even for a loaded name; list loads for new names only). An image
+// asset's count is bookkeeping: DKAssetHandle copies retain, destruction releases, and a count
+// reaching 0 only arms flushAssetList (the script's flushAssets), which then removes every image and
+// sound. When an image goes, every loader of that name and every loader still holding that asset
+// forgets its handle without releasing; when the manager is destroyed first, each loader drops its
+// asset and is told (assetManagerDestroyed) never to call it again. The manager counts its path
+// look-ups under way: the script answering one runs above the manager's own call or a loader's
+// compute, so a delete from there is refused.
 #pragma once
 
 #include <functional>

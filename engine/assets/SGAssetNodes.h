@@ -1,6 +1,12 @@
 // The scene-graph nodes that show assets: the image and sound loaders and the string-to-image
 // node. They sit above the scene graph, beside the asset manager they register with; spaces make
-// them through the makers DKInstallAssetNodeMakers installs.
+// them through the makers DKInstallAssetNodeMakers installs. They talk to the manager through three
+// small interfaces (DKImageLoader, DKStringImageLoader, DKSoundLoader). The loaders share
+// SGAssetLoaderNode, which declares the "asset" output before the "name" input: members die in
+// reverse order, and an input must go before the outputs it lists. A loader tells the manager its
+// name without computing, so a removal never loads an image straight back. The string-to-image node
+// owns one texture at a time and frees it by its name, not its width (a 1-pixel text on a scale-2.0
+// screen reports width 0).
 #pragma once
 
 #include <memory>

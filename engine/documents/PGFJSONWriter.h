@@ -1,5 +1,7 @@
 // JSON through yajl's generator: each element an object with "_type", its attributes, "_text"
-// and a "_children" array.
+// and a "_children" array. It keeps its own element stack and the generator's depth, so closing more
+// than was opened, an element yajl refuses, or nesting past yajl's limit drops that element and
+// keeps the output well formed instead of corrupting yajl's state.
 #pragma once
 
 #include <yajl/yajl_gen.h>

@@ -1,4 +1,7 @@
-// A document written as a stream of calls; subclasses produce XML or JSON into a file or memory.
+// A document written as a stream of calls; subclasses produce XML (libxml2's text writer) or JSON
+// (yajl) into a file or memory. A file writer writes an AtomicFile beside the document and renames
+// it over the old one when closed or collected (a writer not closed is flushed then), so a write cut
+// short leaves the old document whole.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,16 @@
 // collision rules and callbacks, and the checked operations that create, destroy and step.
 //
 // Box2D 2.4's assertions abort the process, so every precondition Box2D would assert is tested here
-// first and a violation is thrown as b2Exception, which the Lua binding reports.
+// first (world locked, object of another world or body, polygon shape, finite numbers, density,
+// inertia left after a mass change) and a violation is thrown as b2Exception, which the Lua binding
+// reports. Box2D 2.4's differences (user data struct, world construction and sleeping, vertex
+// count, convex hull in Set) stay here and in PhysicsShapes.cpp. Collision rules by fixture ID,
+// body categories and fixture masks are a contact filter that replaces Box2D's own; the contact
+// listener reports the first begin and the last end of a fixture pair. The records hung on bodies
+// and fixtures are counted, shared with the definition that made them, so a definition reused or
+// collected never frees a record in use. While Box2D may call the scripts (stepping, destroying a
+// body or fixture) the world is busy: creating, destroying, moving a body or stepping from a
+// callback is refused, and a world collected then goes when the call ends.
 #pragma once
 
 #include <box2d/box2d.h>

@@ -1,5 +1,7 @@
 // The two kinds of DKAudioSource: an OpenAL source, and the silent one every source is when there
-// is no audio device, which only keeps its play state. The manager picks one kind at start-up.
+// is no audio device, which only keeps its play state (a sound that is not looping ends at once).
+// The kind is chosen once, when the device is opened or found missing, as LÖVE keeps audio/null
+// beside audio/openal.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,12 @@
-// The scene-graph nodes that put sound into a scene: the listener, placed on every frame, and the
-// player, which plays one sound through a source lent by the sound manager. They sit above the
-// scene graph, beside the manager they use.
+// The scene-graph nodes that put sound into a scene: the listener, placed on every frame (nothing
+// while no context is current), and the player, which plays one sound through a source lent by the
+// sound manager. They sit above the scene graph, beside the manager they use. A player holds a
+// source only while it has something to play: a trigger without a usable sound gives it straight
+// back; a destroyed player stops a looping or paused source (a one-shot plays to its end, without
+// calling back). A player's port read may run the script (a loader asks for a path), so its compute
+// reads every input first and the sound last (a loader storing its sound marks the player dirty again
+// and the inputs are read once more), and acts only if the manager, the held source and the compute
+// itself (not overtaken by a nested one) are as they were.
 #pragma once
 
 #include "engine/sound/SoundManager.h"

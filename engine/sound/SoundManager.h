@@ -1,5 +1,10 @@
-// Sound effects: a pool of 32 OpenAL sources lent to the scene graph's sound players, on the one
-// process-wide device and context.
+// Sound effects: a pool of 32 DKAudioSources lent to the scene graph's sound players, on the one
+// process-wide device and context. update takes back the sources that stopped by themselves and calls
+// their holder's callback once. Managers are registered live with a serial that never restarts
+// (liveSerial): a player checks its manager by the serial it had when made, so a manager deleted
+// under a player's compute or from a holder's callback is noticed, the work under way goes no
+// further, and a leftover player never takes a new manager for its own. OpenAL errors are printed,
+// never fatal, and not asked for while no context is current.
 #pragma once
 
 #include <AL/al.h>

@@ -1,5 +1,6 @@
 // The "soundManager" Lua library: manager objects for the script, and the host's way to the
-// manager the script keeps.
+// manager the script keeps. delete empties the object, so a second delete or a later call does
+// nothing; a value that is not a manager is a Lua error.
 #pragma once
 
 #include "engine/sound/SoundManager.h"

@@ -1,4 +1,5 @@
-// Digests (SHA-1, MD5), HMAC-SHA1 and AES, on OpenSSL 3's EVP interface only.
+// Digests (SHA-1, MD5; one-shot and streaming), HMAC-SHA1 and one-pass AES (128/192/256, CBC or ECB,
+// PKCS#7 padding, a zero IV when none), on OpenSSL 3's fetched EVP algorithms only.
 #pragma once
 
 #include <cstddef>

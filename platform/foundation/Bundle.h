@@ -1,4 +1,8 @@
-// An application bundle: a directory (GAME.app/) with its Info.plist and its resources.
+// An application bundle: a directory (GAME.app/) with its Info.plist (XML or binary, a dictionary)
+// and its resources, found in the root, then <lang>.lproj (from LC_ALL, LC_MESSAGES, LANG, read when
+// opened), then Base.lproj; listings are sorted by byte. localizedString looks an English text up in
+// <lang>.lproj/Localizable.strings (read at the first look-up; a damaged one is said once) and
+// answers the text itself when it has none. The host sets setMain once at start-up.
 #pragma once
 
 #include <memory>

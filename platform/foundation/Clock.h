@@ -1,4 +1,8 @@
-// The clock run loops, timers and trace lines read: real (CLOCK_MONOTONIC) or virtual.
+// The clock run loops, timers and trace lines read: real (CLOCK_MONOTONIC; the process clock counts
+// from launch) or virtual. On a virtual clock the loop that drives it polls without waiting and,
+// with nothing ready, jumps to its next timer or its run's limit, so a 30-second timer is tested in
+// microseconds. Work in flight (beginWork / WorkInFlight: a URL load, a block on the worker pool)
+// holds the jump back: the driving loop first gives it up to 10 ms of real time.
 #pragma once
 
 #include <atomic>

@@ -1,4 +1,9 @@
-// The application's own directories, under one root per bundle identifier.
+// The application's own directories, under one root per bundle identifier, chosen by --home,
+// DROVIK_HOME, else under $XDG_DATA_HOME/drovik/<bundle id>; each directory is made 0700 when asked
+// for. The host sets setMain once at start-up. claim takes a non-blocking flock on the root's
+// .drovik-player.lock, holding the pid and let go when the process ends however it ends: one player
+// per home, since two would each keep a saved value in memory and write it over the other's. Tools
+// take no claim (the user defaults merge under their own lock).
 #pragma once
 
 #include "platform/foundation/Error.h"

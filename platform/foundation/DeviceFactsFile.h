@@ -1,5 +1,6 @@
-// The device facts of this run: what the machine says, the advertising identifier kept in the
-// container, and a property list that overrides any of them.
+// The device facts of this run: what the machine says (plat::sys::DeviceFacts), the advertising
+// identifier (an upper-case UUID kept in the container's Library/AdSupport/), and a property list
+// that overrides any of them (setDeviceFactsFile, a tool's --device-facts, else DROVIK_DEVICE_FACTS).
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
-// The platform's error object, for every layer above: a domain, a code, a one-line description
-// and further entries by key.
+// The platform's error object, for this layer and every one above: a domain, a code, a one-line
+// description and a Value userInfo of further entries by key (a URL load's error keeps the failing
+// address there).
 #pragma once
 
 #include <string>

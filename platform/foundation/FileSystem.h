@@ -1,4 +1,7 @@
-// The few file-system steps the bundle, the container and the defaults share.
+// The few file-system steps the bundle, the container and the defaults share. readFile is the one
+// whole-file reader. makeDirectories makes folders 0700. FileLock is the flock on a directory's
+// .lock file that the user defaults and the pasteboards take. moveAside puts a damaged file at
+// .bad, then .bad.2, .bad.3, never over an earlier copy.
 #pragma once
 
 #include "platform/foundation/Error.h"

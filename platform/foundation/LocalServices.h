@@ -1,7 +1,11 @@
 // Library/LocalServices/ in the game's container: where the stand-ins of the phone's services
 // (store, game network, social accounts, ad networks) find their configuration on this machine,
-// one property list per service, NAME.plist, XML or binary, holding a dictionary. No file: the
-// service is absent here.
+// one property list per service, NAME.plist, XML or binary, holding a dictionary. No file, or one
+// that does not read as a dictionary (said on the log): the service is absent here. Each stand-in
+// registers its class names with registerLocalServiceClass(className, service), asked at every
+// look-up through plat::sys::hasClass. Input-script commands named SERVICE.ACTION reach the
+// handler a service registers with registerServiceCommand when it comes up; none, or a handler
+// answering no action, and the command is traced as ignored.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,9 @@
-// Messages on standard error, and trace lines that outside checks read.
+// Messages on standard error, and trace lines that outside checks read. log(...) writes one line as
+// given, no prefix added. trace(category, text) writes "t=<process clock, 6 decimals> <category>
+// <text>" whole and flushed, for the categories Trace::configure enables (--trace CATS, else
+// DROVIK_TRACE: a comma list or "all") to its file (--trace-file FILE, else DROVIK_TRACE_FILE; "-" is
+// standard output, standard error by default). Categories are static TraceCategory objects: a
+// disabled one costs one load and formats nothing.
 #pragma once
 
 #include <atomic>

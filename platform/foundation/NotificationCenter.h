@@ -1,4 +1,7 @@
-// Named notifications delivered synchronously to the observers registered for them.
+// Named notifications (name, sender, a Value userInfo, null when none) delivered synchronously on the
+// poster's thread to the registrations matching when the post began, in registration order; removal
+// waits for calls of that registration under way on other threads. Each post is traced as
+// "notify <name>", plus " from <Class>" when the sender names its class.
 #pragma once
 
 #include <cstdint>

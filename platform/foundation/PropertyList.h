@@ -1,4 +1,13 @@
-// Property-list files, XML or binary, read into Values and written from them (libplist 2.2).
+// Property-list files, XML or binary, read into Values and written from them (libplist 2.2). This is
+// the only code that knows libplist, and with it the 2001 epoch: its date calls hold int32 seconds
+// and drop the sign of a fraction, so dates cross through libplist's binary form (every bit in
+// binary files, whole seconds in XML). Before libplist sees a file it is measured: element nesting
+// (XML) and, for binary files, the depth and unfolded size of the object graph (libplist copies a
+// shared object at each reference: 200 bytes can unfold to gigabytes) and dictionary keys with a NUL
+// (libplist asserts). A string or key that is not well-formed UTF-8 is refused both ways (libplist's
+// binary writer would cut it): as damage when read, as a value no property list holds when written.
+// Anything refused is kPropertyListReadCorruptError naming the file. Files are read whole through
+// readFile and written through plat::sys::writeFileAtomically.
 #pragma once
 
 #include "platform/foundation/Error.h"

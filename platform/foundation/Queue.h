@@ -1,4 +1,7 @@
-// Queues of blocks: the main queue, a worker pool, serial queues, and threads with their own loop.
+// Queues of blocks: the main queue (mainAsync, mainAfter: a delay of the main loop's clock), the
+// worker pool (Queue::global()), serial queues (one block at a time, on the pool), and LoopThread (a
+// thread running its own loop). A block on the pool counts as work in flight on the process clock,
+// so a virtual clock never runs ahead of it. Results come back to the main loop by posting.
 #pragma once
 
 #include <condition_variable>

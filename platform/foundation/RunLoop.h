@@ -1,4 +1,18 @@
 // One thread's event loop: timers, delayed calls, posted work, a serial block queue, fd sources.
+// Every thread may have one (current(); the initial thread's is main()). A turn fires the due timers
+// and delayed calls (performAfter, dropped by cancelPerforms(target)), then handles input: posted
+// work (perform, performAndWait), blocks of the loop's serial queue (the main queue on the main loop)
+// and ready fd sources (poll, an eventfd for wake-ups). runOnce(limit) returns after the first input
+// it handles or at the limit (timers never end it), runFor runs everything due until then, run until
+// stop. The main queue is never re-entered: a run nested in one of its blocks (a loading callback's
+// runFor inside the game-load block) fires timers and handles posts and fds but runs no block.
+//
+// On a virtual clock the loop that drives it (the main loop for the process clock, or a loop made
+// with a clock of its own) jumps time forward (Clock.h); other loops on that clock wait until it has
+// moved past their timers. A turn observer (addTurnObserver) runs at the end of every turn, nested
+// runs' included, never re-entered: where the compositor commits. Timers, fd sources, turn
+// observers and observations are handles that undo themselves when destroyed, and an object with
+// delayed calls cancels them in its destructor, so nothing calls back into a dead object.
 #pragma once
 
 #include <poll.h>

@@ -1,6 +1,10 @@
-// Values kept across runs: a dictionary in a property-list file, written whole. Thread-safe, and
-// shared with other processes: a write reads the file afresh under a lock beside it and merges
-// this object's changes into what others wrote.
+// Values kept across runs: a dictionary in a property-list file, written whole. Thread-safe (one
+// mutex), and shared with other processes: it keeps the keys set or removed since its last write,
+// and synchronize (writes serialised) takes the flock on the directory's .lock, reads the file
+// afresh, applies only those keys, writes it as XML and takes the result as its own, so a player and
+// dk-util keep each other's keys; the changes are kept on failure. A file that does not parse is
+// moved aside (moveAside) with one log line; one that exists but cannot be read is never written
+// over. standard() is made from the main container when first asked for.
 #pragma once
 
 #include "platform/foundation/Container.h"

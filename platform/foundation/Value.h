@@ -1,5 +1,9 @@
 // One value type for the dynamic data of the platform: what property lists, user defaults and JSON
-// carry (null, bool, integer, real, string, data, date, array, dictionary).
+// carry (null, bool, integer, real, string, data, date in seconds since 1970, array, dictionary with
+// keys in byte order). Its conversions are the platform's: boolValue of a string looks past blanks, a
+// sign and zeros for Y, y, T, t or 1-9; intValue/doubleValue read the leading decimal text in the C
+// locale. canonicalJSON is one line: reals "%.17g" (null when not finite), data
+// {"data":"<base64>"}, dates {"date":"YYYY-MM-DDTHH:MM:SSZ"}; fromJSON reads those two forms back.
 #pragma once
 
 #include <concepts>

@@ -1,4 +1,7 @@
-// The frame clock: a tick on a run loop once per display refresh (1/60 s) times a frame interval.
+// The frame clock: a tick on a run loop once per display refresh (1/60 s) times a frame interval, at
+// beats of the loop's clock counted from when it was added. Paused, it arms no timer and resumes on
+// the beat; a tick the loop delivers late stands for the last beat passed (no burst); it may
+// invalidate or destroy itself in its tick.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,11 @@
 // OpenGL ES 2.0 contexts of the process's one share group: Mesa's surfaceless EGL contexts, or a
-// window driver's.
+// window driver's. Each context is current on no surface (EGL_KHR_surfaceless_context) and made
+// sharing with a live one, so all form one group while any lives. A GLContextProvider says where
+// they come from: Mesa's surfaceless display by default; the window driver installs SDL's before
+// the first context (contexts of two displays cannot share), so the game's, the compositor's and the
+// screenshot's contexts all live on the window's display. Code that borrows the thread for another
+// context holds a CurrentContextScope, which puts the thread's EGL context back through EGL alone.
+// groupGeneration tells a texture's owner whether its group has gone meanwhile.
 #pragma once
 
 #include <memory>

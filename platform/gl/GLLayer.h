@@ -1,4 +1,11 @@
-// A view's GL drawable: colour storage of the view's bounds times its content scale, in pixels.
+// A view's GL drawable: colour storage of the view's bounds times its content scale, in whole pixels,
+// a texture of the share group that allocateStorage attaches to the frame buffer the caller has
+// bound (allocation and read-back leave the texture and frame-buffer bindings as found: the ES2
+// renderer's cache trusts them). present waits for the previous present's frame to be complete (one
+// frame in flight, as a swap keeps it; otherwise llvmpipe queued frame after frame, each in fresh
+// memory), flushes, drops an EGL fence and counts the content new; another context of the group (the
+// compositor) waits on that fence before sampling, so presenting copies nothing. readPixels gives the
+// storage top row first from any context of the group.
 #pragma once
 
 #include <cstdint>

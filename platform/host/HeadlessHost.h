@@ -1,6 +1,19 @@
 // The driver: runs one application on an offscreen screen, on the virtual or the real clock, fed by
 // the input script, until it quits; unless --headless, in a window (SDLDriver) when a display is
 // usable.
+//
+// prepare sets up, in order: trace, the process clock (virtual or real), the input script, the
+// bundle, the container, the device (preset, system version, orientation) and the network override;
+// without --headless it ends by opening the window (when none opens, one line says so and the run
+// goes on offscreen, on the real clock with no 10-second end). The run arms the script's commands
+// first (so a command runs before the run's end at an equal time), then the run's end (--duration,
+// else 10 s headless unless --frames or an app.quit is given; with --frames N alone, 10 + N/60 s, so a
+// game that stops drawing cannot leave the virtual clock racing, and the run says how many frames
+// were drawn), and SIGINT/SIGTERM (QuitSignals.h): every end is Application::quit. --screenshot is
+// composited once the loop has ended, before the teardown (setBeforeTeardown), while the game view
+// still shows its last frame. Exit status: 0 after a quit; 1 for a start-up failure, named (found
+// before the run where it can be: the screenshot's path is opened, or made and removed); 2 for a bad
+// command line or input script ("drovik-player: FILE:LINE: what").
 #pragma once
 
 #include <memory>

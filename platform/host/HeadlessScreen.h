@@ -1,4 +1,7 @@
-// The headless driver's screen: pixels in a GL drawable of the share group, no display.
+// The headless driver's screen: pixels in a GL drawable of the share group, no display. It is a
+// GLLayer of the interface's bounds times the scale, reshaped (and blanked) as the interface turns,
+// and the compositor's presenter: each screenshot command composites into it (its context is made at
+// the first).
 #pragma once
 
 #include <cstdint>

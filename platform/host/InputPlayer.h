@@ -1,4 +1,10 @@
-// Plays an input script on a run loop: each command a timer at its time after launch.
+// Plays an input script on a run loop: each command a timer at its time after launch, in file order
+// at equal times. Each traces "input <command as written>" before it acts, with " ignored" when it
+// does not apply (a lifecycle step from the wrong state, a finger not down or down already, a turn to
+// the orientation the device has, a sample without a delegate, a press with nothing of that kind on
+// screen or no such button, text commands with no text view taking the keyboard...). A tap is a finger
+// of the driver's own, lifted 0.05 s later; script fingers are forgotten when the application cancels
+// every touch (a resign). SERVICE.ACTION commands go to the handler the service registered.
 #pragma once
 
 #include <functional>

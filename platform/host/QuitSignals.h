@@ -1,4 +1,5 @@
-// SIGINT and SIGTERM as input of a run loop, so a signal quits through the loop like any command.
+// SIGINT and SIGTERM as input of a run loop, so a signal quits through the loop like any command:
+// blocked in main before any thread exists and read through a signalfd on the loop.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,7 @@
-// The window driver's accelerometer: SDL's accelerometer sensor, a game controller's, or a virtual
-// one tilted by the arrow keys.
+// The window driver's accelerometer: SDL's accelerometer sensor, else a game controller's (m/s^2 with
+// the opposite sign: -value / 9.80665 g), else a virtual one: the device orientation's rest vector
+// tilted 5 degrees per arrow key. Read at the accelerometer's interval while it has a delegate, and
+// played as "accel".
 #pragma once
 
 #include <SDL2/SDL.h>

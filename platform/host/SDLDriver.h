@@ -1,5 +1,16 @@
 // The window driver: the compositor's frames in the window, SDL's events as the device's input and
-// the application's lifecycle, the accelerometer, and the system services a desktop has.
+// the application's lifecycle, the accelerometer, and the system services a desktop has (the idle
+// timer, openURL through SDL_OpenURL). As the presenter it draws with a context of its own bound to
+// the window; a GL layer alone on the screen is read back and put in SDL's window surface (X's
+// shared-memory image, SDL_HINT_FRAMEBUFFER_ACCELERATION off) instead of a copy pass and a swap. It
+// pumps SDL's events from a 5 ms repeating main-loop timer (SDL has no descriptor). Each device event
+// becomes the input-script command meaning the same, parsed by the script's parser and played through
+// the InputPlayer, so a windowed run's trace replays headless. Clicks map back through the picture
+// (interfacePointFromGlass: a press on a bar is no touch; a drag onto one stays on the picture's
+// edge); SDL_WINDOWEVENT_SIZE_CHANGED is traced "window size WxH" in order with the input around it.
+// Lifecycle events play only when they apply; a nested run's pump leaves the queue to the outer one.
+// While a text view takes the keyboard, typed text plays as text.type, Backspace as text.delete,
+// Return as text.type "\n".
 #pragma once
 
 #include <SDL2/SDL.h>

@@ -1,5 +1,14 @@
 // The window driver's window: the device's glass on the display, and the share group's contexts
-// made by SDL (OpenGL ES 2.0 over EGL) on the window's display.
+// made by SDL (OpenGL ES 2.0 over EGL) on the window's display. SDL's video runs on the driver
+// $SDL_VIDEODRIVER names, else the first real one that finds a display (offscreen, dummy and evdev
+// show nothing; Wayland is not tried without XDG_RUNTIME_DIR). The window is the glass as held at
+// launch (Glass.h), points x scale x zoom, the zoom halved until it fits the display's usable area;
+// at any size the glass shows as large as fits with its own proportions, centred between black bars
+// (pictureIn). SDL makes and deletes the contexts, forced onto EGL (SDL_HINT_VIDEO_X11_FORCE_EGL)
+// with an ES 2.0 profile; everything else goes through EGL (current on no surface, or on the window's
+// surface to draw and swap with interval 1), since the compositor puts contexts back through EGL and
+// SDL's make-current skips a context it wrongly believes current. A probe context at open checks all
+// this, so a display without it counts as none.
 #pragma once
 
 #include <SDL2/SDL.h>

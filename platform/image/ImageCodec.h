@@ -1,6 +1,12 @@
-// The one image codec: PNG, JPEG and GIF files or bytes in memory to straight RGBA, and RGBA to PNG. Every
-// header is measured before a pixel is decoded, so a hostile file cannot make us allocate a huge
-// bitmap; a damaged file is an error, never a crash.
+// The one image codec: PNG, JPEG and GIF (its first image) files or bytes in memory to straight 8-bit
+// RGBA, top row first, with hasAlpha when the file carries transparency, and RGBA to PNG; used by the
+// port's textures, the views' images, screenshots and the tests' pictures. Formats are told apart by
+// signature. Every header is measured against Limits (16384 pixels a side and 64 Mi pixels by
+// default; the port passes its 2048-point limit) before a pixel is decoded, so a hostile file cannot
+// make us allocate a huge bitmap; a damaged file is a Failure kind and a message, never a crash. PNG
+// is libpng's simplified reader and writer (16-bit samples without gamma information are linear
+// light, libpng's rule); a phone bundle's crushed PNG (a CgBI chunk) is refused by name. A JPEG cut
+// inside its scan data still decodes, its lost rows grey.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,10 @@
-// Network reachability: the platform's flag bits, computed from the interfaces and the routing
-// table, watched through a netlink socket on a run loop, and overridable for tests.
+// Network reachability: the platform's flag bits for the internet or the link-local target, a pure
+// function of the interfaces and the main routing table (computeReachabilityFlags), read through
+// rtnetlink dumps. A started monitor listens to the link, IPv4 address and IPv4 route groups on a
+// netlink fd source of the current loop, reads the state again whole on any message, and calls back
+// only when its flags change. The override (--net wifi|wwan|none, else DROVIK_NET; the input
+// script's "net" too) replaces the computation; setNetOverride wakes every running monitor through an
+// eventfd on its own loop, so a change at run time is a change like any other.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,8 @@
-// The one place that knows where the outside servers are.
+// The one place that knows where the outside servers are. serverBase(name, fallback) gives a
+// server's base URL: an override set for the run (setServerBaseOverride, a tool's --endpoint
+// NAME=URL), else the entry of the DROVIK_SERVERS property list (names to URLs), else the built-in
+// address. serverBase(name) holds the defaults of the names listed here, placeholders under
+// ".invalid"; parseServerAddress gives a base's scheme, host and port (a default port when none).
 #pragma once
 
 #include <string>

@@ -1,5 +1,29 @@
 // URL loading on libcurl: requests, responses, errors with the platform's codes, asynchronous
 // connections on a run loop, and a synchronous send.
+//
+// Connection::start runs one load on a curl multi handle of its own: curl's sockets and its timer (a
+// timerfd of real time) are fd sources of the loop (the starting thread's by default), and the load
+// holds a WorkInFlight on that loop's clock. curl's callbacks only queue events; they are handed to
+// the handlers once curl has returned, checking before each that the load was not cancelled, so a
+// handler may cancel or drop its own connection, and nothing is called after cancel() on the loop's
+// thread. Redirects are followed here, not by curl (303, and 301/302 after a POST, become GETs;
+// Authorization stays with its host), so willRedirect can stop at one, whose response is then the
+// final one. The time-out is idle time and the deadline (300 s unless set) bounds the whole load,
+// redirects included; both are real time, so a virtual clock's jumps never time a load out (-1001).
+// curl's defaults the platform lacks are removed ("Expect: 100-continue", a form content type on
+// bodies sent without one). Responses are inflated but never past maxBodyLength (32 MB unless set):
+// the first byte over stops curl and fails the load with -1103; a request that ignoresBody asks for
+// no decoding, so a gzip bomb costs only its compressed bytes. A response head over 256 KB, or a
+// header line over curl's bound, fails with -1011. A failure found before curl runs (-1000 for an
+// address that is not absolute) is handed out by posted work, not a timer, so a thread turning its
+// loop once per input wakes for it. Cookies are never kept; peers are always verified,
+// DROVIK_CA_FILE adding certificates to the system's.
+//
+// sendSynchronous runs a load on a private loop with a real clock; networkLoop() is a LoopThread for
+// loads whose handlers must not run on the caller's thread. Codes: -1 unknown, -999 cancelled, -1000
+// bad URL, -1001 timed out, -1002 unsupported, -1003 host not found, -1004 cannot connect, -1005
+// connection lost, -1007 redirect loop, -1011 bad response, -1103 body past its bound, -1200/-1202
+// TLS.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,10 @@
-// The device a run pretends to be: its model and screen, its system version, its orientation.
+// The device a run pretends to be: one of five presets (phone, phone-retina, phone5, tablet,
+// tablet-retina: portrait points and a scale; tablets idiom 1), a system version text ("6.1";
+// versionFloat reads it as the platform's floatValue, compareVersions numerically) and an orientation
+// 0-6 that the driver turns. This layer stands below the foundation, so it reports through
+// ReportHooks (Report.h): "UIDeviceOrientationDidChangeNotification" is posted only while more begins
+// than ends of its notifications were made; a turn reaches the application's own rotation first,
+// through the device's observer, whether or not notifications are on.
 #pragma once
 
 #include <functional>

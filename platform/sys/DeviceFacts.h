@@ -1,5 +1,7 @@
 // What the analytics clients report about the device: the configured device's model, system and
-// screen, and this machine's languages, network address and free memory.
+// screen in points, and this machine's uname machine, languages and locale (from LANGUAGE/LANG: "en"
+// under C/POSIX; LANGUAGE only outside it, as gettext reads it), first Ethernet-type address, and
+// free memory (available pages times page size).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Action sheets: a column of buttons over the bottom of the screen, shown from a toolbar or from
-// a bar item, one at a time.
+// a bar item, one at a time, as an overlay. show traces "sheet show B1,B2", a press (the input's
+// sheet.press N) "sheet press N".
 #pragma once
 
 #include <memory>

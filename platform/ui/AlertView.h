@@ -1,4 +1,9 @@
-// Alerts: a title, an optional message and buttons, over everything, one at a time.
+// Alerts: a title, an optional message and buttons, over everything, one at a time. show traces
+// "alert show TITLE|MESSAGE|B1,B2" and queues the alert (Application::alerts); the oldest is on
+// screen, its dimmed backdrop taking every touch. A press traces "alert press N|TITLE", takes it
+// off, tells the delegate (held weakly) and shows the next. The system's dismissal, cancel (the
+// input's alert.cancel), traces "alert cancel TITLE" and tells the delegate alertViewCancel. Title
+// and buttons pass the main bundle's localized strings.
 #pragma once
 
 #include <memory>

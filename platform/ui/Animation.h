@@ -1,5 +1,12 @@
-// Animations of views and their layers, on the run loop's clock: the model takes the final value at
-// once, the compositor draws the animated (presentation) value.
+// Animations of views and their layers, on the application loop's clock (so the virtual clock makes
+// them exact): the model takes the final value at once, the compositor draws the animated
+// (presentation) value. Each animation (a view block's change of alpha or frame, under the keys
+// "opacity", "position" and "bounds"; or a layer animation of "transform.rotation.z" or "opacity"
+// under the caller's key) is a record on its view that presentationAlpha/Frame/Rotation apply in
+// order, later ones winning. A new animation of a key replaces the running one, which ends
+// unfinished; a block ends once all its animations have (a timer at its duration, or a later turn
+// when the last was cut), telling its completion whether all ran out. Ends, named begins and layer
+// keys are traced ("ui animation <name> begin|end").
 #pragma once
 
 #include <limits>

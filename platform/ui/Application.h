@@ -1,4 +1,34 @@
 // The application: its lifecycle, the key window, interface orientation and rotation, touches.
+//
+// It owns the delegate. Every transition traces "lifecycle <operation>", calls the delegate, then
+// posts the notification; the state seen in the call is the platform's (Active during
+// willResignActive, Background during willEnterForeground and willTerminate). launch runs
+// didFinishLaunching, chooses the interface orientation and runs didBecomeActive in the caller's
+// turn. quit resigns, backgrounds, terminates and stops the loop; run then tears down by destroying
+// the delegate, so the window, the controllers and the engine state they own go in order. The first
+// Application connects platform/sys's report hooks (audio session trace, orientation notification).
+//
+// The window's coordinates are interface points: a rotation gives the window and every full-screen
+// controller view in it the interface bounds (the screen's, swapped for 3 and 4), so touches and view
+// dumps read the numbers the driver writes. The status bar's orientation is separate. Presentations
+// and rotations do not animate; "animated" only reaches the appearance calls.
+//
+// Touches: one Touch per finger from down to up, holding the view hit where it began. An event is
+// sent in phase sets (began, moved, ended, cancelled), a set per view; a view without multiple touch
+// never gets a finger that lands while it holds one; a touch whose began was sent ends or cancels
+// exactly once (a resign cancels all first). A finger changing twice in one injected event splits it.
+//
+// Overlays are views over the key window, each over the interface's bounds: drawn after it, dumped
+// after it, hit by touches first (alerts, action sheets). It keeps the alert queue (alerts()), the
+// status bar's network activity flag ("ui networkActivity 0|1") and the text input responder: one
+// text view in the key window is first responder, and leaving the window resigns it.
+//
+// The system's URL opener: canOpenURL is YES for what a desktop opens (absolute http and https URLs
+// with a host, mailto URLs). openURL refuses a URL starting with "-" (a desktop program would read it
+// as an option) or holding a control character ("open refused URL"); text that is no absolute URL
+// only logs. Everything else is traced "open URL", and what canOpenURL allows goes to the driver's
+// SystemServices (SDL_OpenURL in a window; none headless); other schemes never leave the application
+// and openURL answers false, so no caller takes them for opened.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,6 @@
-// Bars: bar button items, the toolbar that lays them out, and the navigation bar with its item.
+// Bars: bar button items, the toolbar that lays them out (fixed spaces, flexible spaces sharing the
+// rest, the system Done and Action items, image items), and the navigation bar with its top item;
+// both fit to 44 points.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,29 @@
-// The compositor: draws the key window's view tree, then the overlays (alerts), back to front, into a
-// presenter's frame buffer.
+// The compositor (one per Application): draws the key window's view tree, then the overlays
+// (alerts), back to front, into a presenter's frame buffer. A Presenter is a context of the game's
+// share group that is never the game's own (the ES2 renderer caches GL state; the thread's previous
+// context is current again afterwards), a frame buffer, and the orientation the target is upright
+// for; the interface is turned on it by interfaceQuarterTurns (a window is the glass as the device
+// was held at launch; the headless screen is always upright). Alphas multiply down the tree; a view's
+// GL layer shows its latest present, opaque, after waiting on the present's fence. Clipping uses the
+// scissor box of every clipping ancestor, and the two innermost rounded rectangles are cut in the
+// shader (quarter turns only).
+//
+// Before a frame it finds what hides the whole picture: the last GL layer or background colour, in
+// the walk's order, at full opacity, by quarter turns, under no clip, that covers it. Nothing before
+// it is drawn nor the picture cleared (only the bars around a framed one), so a game alone reaches
+// the window in one pass and views over it cost their own area. A quad opaque everywhere is written
+// without blending, and a GL layer shown texel for pixel at full opacity is copied by a plain program
+// with nearest sampling. When a GL layer alone makes the frame, it is first offered to the presenter
+// (showLayer): one that shows it its own way draws and swaps nothing here.
+//
+// With a presenter set (a window driver), a RunLoop turn observer commits at the end of every turn,
+// nested runs included, in which something changed: a view setter, a tree change, a GL layer's
+// present (a process-wide count), the interface's rotation, or a running animation (at most once a
+// refresh, a timer keeping turns coming); so the loading indicator shows while the game's display
+// link is stopped. Headless there is no presenter: nothing is drawn until a screenshot composites
+// once. Textures of views that go are deleted at the next frame, unless their share group has gone
+// meanwhile (GLContext::groupGeneration). A GL layer is one texture: a commit inside a nested run
+// during a game frame shows it as the frame left it so far.
 #pragma once
 
 #include <cstddef>

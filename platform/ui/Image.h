@@ -1,4 +1,7 @@
-// A picture read from a PNG or JPEG file, as views draw it with Cairo.
+// A picture read from a PNG or JPEG file, as views draw it with Cairo: decoded at once by
+// platform/image and handed over as Cairo's own PNG reader would make it (premultiplied ARGB32,
+// RGB24 without transparency). One that cannot be read (a crushed phone PNG is named) leaves no
+// image.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,10 @@
 // Text entry: an editable text view that takes the keyboard, and the entry screen's view around it.
+// TextView holds multi-line text and the keyboard type (recorded only); keyboard input reaches the
+// first responder through appendText (UTF-8 only), deleteBackward (a whole character as Pango's
+// cursor positions see it) and insertNewline. TextEntryView is a bar with the title and a done
+// control ("Done", localized; its first action traces "text done TEXT") over a text view;
+// beginEditing, once the screen has appeared, makes the text view first responder and traces
+// "text show TITLE|TEXT|TYPE".
 #pragma once
 
 #include <memory>

@@ -1,5 +1,11 @@
 // Views: a tree of rectangles in points, with the properties touches and the compositor read, their
-// drawing and their animations.
+// drawing and their animations. A view that draws (drawsContent, draw(cairo_t*)) draws its bounds
+// into a Cairo surface of the bounds times the screen's scale, uploaded as a texture kept until
+// setNeedsDisplay or a new size; the background colour is a quad under it. Everything is
+// premultiplied. Text is Pango with sizes in the context's units; a family fontconfig does not list
+// is DejaVu Sans. A layer transform turns a view and its subviews about its centre; hit tests, touch
+// locations and point conversions go through the same model transforms, so a finger presses what
+// shows under it. A view whose glLayer() is set shows that GL drawable's latest present.
 #pragma once
 
 #include <functional>

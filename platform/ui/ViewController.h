@@ -1,4 +1,7 @@
 // View controllers: a lazily made view, appearance, modal presentation, orientation answers.
+// Presenting is full screen: the covered view leaves the window, so it is neither laid out nor sent
+// rotations until revealed; unless the presenter's style is current-context (3), which keeps its view
+// in the window beneath (the interstitial wrapper, clear over the game).
 #pragma once
 
 #include <functional>

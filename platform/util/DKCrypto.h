@@ -1,4 +1,7 @@
-// Base64 text and SHA-1 digests as the player's plugins and the analytics clients use them.
+// Base64 text and SHA-1 digests as the player's plugins and the analytics clients use them. Base64 is
+// the foundation's encoder and decoder, adding only line breaks and the lenient reading (strangers
+// skipped, the first "=" ends; a lone value there gives one byte, the value shifted left by 2). The
+// stream digest reads an InputStream and gives nothing when a read fails.
 #pragma once
 
 #include <cstdint>

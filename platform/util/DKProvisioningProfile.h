@@ -1,6 +1,8 @@
 // The provisioning profile signed into an application bundle ("embedded.mobileprovision"): a
 // signed binary envelope with the profile's property list inside, read for its name,
-// entitlements and the kind of build it makes.
+// entitlements and the kind of build it makes. The file's raw bytes are searched: the XML from the
+// first "<?xml version=" to the first "</plist>" after it; anything else (markers missing, no
+// dictionary) is no profile.
 #pragma once
 
 #include <optional>

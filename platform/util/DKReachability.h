@@ -1,5 +1,7 @@
 // A network reachability monitor that posts DKNetworkReachabilityChangedNotification, with the
-// monitor as sender, on the run loop that started it whenever the network state changes.
+// monitor as sender (class "DKReachability"), on the run loop that started it whenever the network
+// state changes, tracing "net status N". It is a plat::net::ReachabilityMonitor, sharing the
+// factories' targets, the live-object registry and the status rules with the ad client's.
 #pragma once
 
 #include <netinet/in.h>

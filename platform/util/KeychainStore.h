@@ -1,6 +1,9 @@
 // The keychain's stand-in: generic passwords keyed by service and account, kept in one property
 // list of the container (Library/Keychains/keychain.plist), mode 0600, replaced whole on each
-// change under a lock file beside it. A known limit: the passwords lie unencrypted in that file, guarded only by its mode.
+// change under a lock file beside it, in a 0700 folder. It sits here rather than in platform/sys
+// because it is a property list of the container, which the foundation provides. A damaged file is
+// moved aside as the user defaults' are and the keychain starts empty; one that cannot be read is
+// never written over. A known limit: the passwords lie unencrypted, guarded only by the file's mode.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,11 @@
 // The intro movie's screen. Nothing creates it. startIntro loads the bundle's intro movie in a
 // movie player view controller, presents that controller once the movie can play, and tells the
 // delegate when the movie has ended (or could not be played) and the player has gone.
+//
+// It plays on the newer road only (the player always offers its view): a MoviePlayerViewController
+// loaded at startIntro, presented unanimated at its load-state change ("DKIntroMovieStartedNotification"
+// then), taken down at its finish before movieDidFinish. A movie that cannot be opened never changes
+// its load state, so its finish is heard from the start and ends the intro too.
 #pragma once
 
 #include <memory>

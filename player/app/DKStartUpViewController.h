@@ -2,6 +2,14 @@
 // image, "DKIntroScreenFinished" posted as soon as its view loads (the application delegate then
 // loads the game), an optional more-games button of the content-ads client, and, at least 5 s
 // later, the intro reported finished to the application delegate, once.
+//
+// Laid out in code: the launch image in a full-screen image view, a hidden backdrop, the hidden
+// more-games buttons of every layout (each kept inside the view by its autoresizing margins so a tap
+// reaches it) and the hidden progress view on top. The intro's end waits while the more-games view is
+// up and is reported to DKStartUpClient once. Delayed calls are owned by the screen, the content
+// request and the intro movie controller and cancelled in their destructors, so a screen released
+// early reports nothing. A failed more-games request arrives as adError then adDismissed, which ends
+// the intro.
 #pragma once
 
 #include <memory>

@@ -2,6 +2,19 @@
 // game view controller under the start-up screen), the game's load once the start-up screen is up,
 // play once both the intro and the load are done, the indicator around scene loads, the
 // orientation answers and the lifecycle's reports to the clients.
+//
+// The launch reports "firstLaunch" once (kept in the user defaults) and "appLaunch"; the metrics
+// session key is built from "DKUserID" and "DKAppID", each part "null" unless a non-empty string of
+// Unicode letters, marks, digits and "-" (GLib's g_unichar_type). It makes the black window with the
+// controller as root (save path <home>/Documents/), the loading indicator and the transparent game
+// view, and presents the start-up screen. "DKIntroScreenFinished" queues the load of the last
+// "gameproj" resource on the main queue; the second of the load's end and the intro's end starts
+// play: the screen is dismissed, the game view fades in ("fadeInGameView"), the controller plays,
+// reachability starts, "playGame" is tracked, and the screen is released 1 s later (a delayed call
+// cancelled in the destructor). Traces under "startup". A missing engine script, a view without GL
+// context or a bundle without game project end the run from the launch with status 1 and the line
+// that says so. Its termination ends the player's clients: the analytics drain, then the ad client's
+// requests.
 #pragma once
 
 #include <memory>

@@ -2,6 +2,18 @@
 // of actions (a member function of a plugin, its plugin and the game view controller it is given
 // first) found by an int id or a name; the script's arguments are converted by each parameter's
 // type code and the result pushed back by its own.
+//
+// The host puts callExternalFunction(externalData, L) in its state's callback block, externalData the
+// main Lua state: L is the calling thread (a coroutine's own stack), and the table is the main
+// state's, kept by a registry until destroyExternalFunctionTableForState. Type codes come from the
+// action's template, kept as the platform's text; arguments are converted in the order @, i, I, d,
+// f, c (objcTypeMatches). Numbers for "i" and "I" (and number keys) are truncated to 64 bits (NaN,
+// infinities and values no 64-bit integer holds give 0), then wrapped to 32 bits. An action may raise
+// an event into the same state, and a failing handler empties the running call's stack: so every
+// argument is read before the action runs, the result is pushed after it returns, and the call holds
+// its action and its table, so an action replacing itself or dropping its table still answers. An
+// action holds its plugin (shared with the manager, which owns the plugins it made); the controller
+// is never owned.
 #pragma once
 
 #include <lua.hpp>

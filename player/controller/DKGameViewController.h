@@ -2,6 +2,25 @@
 // loads the game into it, makes the plugins, and is the one place where the rest of the
 // application plays, pauses and stops the game. It turns lifecycle notifications, rotations and
 // memory warnings into engine calls. Its view is the game view.
+//
+// create finds "engine32"."luo" in the main bundle, points game time at the process clock, makes the
+// state with the callback block filled (userData the controller, the bridge's entry with the main Lua
+// state as externalData) and runs the engine script; a missing script or state, a script that is not
+// a file or that the engine reported failing at DK_Init, gives null with the one line logged, and the
+// delegate quits with status 1; so does a game project that is not a folder and a load whose
+// loadProject failed. Failures of the engine's ignored calls go to its ScriptErrorLog. The loading
+// callbacks reach it through performAndWait on the main loop (inline there), game-did-end through
+// perform (a later turn). Each game load makes a new plugin manager and its plugins (the probe after
+// the eleven when asked). play, pauseInitiatedBySystem and stop called off the main thread queue
+// themselves on the main queue holding the controller. The resign and activation observations are
+// registered at most once, so a resign is one system pause and one "AppHibernateStart", the next
+// activation one "AppHibernateResume" and one play, whatever pauses plugins hold. The game view
+// starts with one untraced pause that the application's start releases, so plugins that pause and
+// play while the game loads neither start it early nor let it start behind their screen. A memory
+// warning runs sharedAssetManager:flushAssets() in one protected call that first checks the manager
+// and the method, and puts the Lua stack back as it was. Orientation answers come from the
+// application's delegate (DKOrientationAnswers); an absent or empty list supports nothing, so the
+// interface stays as launched.
 #pragma once
 
 #include <memory>

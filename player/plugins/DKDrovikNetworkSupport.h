@@ -2,6 +2,15 @@
 // Info.plist names, cached with its icons under Library/Caches/DrovikNetworkCache/, shown as the
 // icon switcher's strip at start-up ("StartupProvider") and for the more-games action
 // ("MoregamesProvider"). A tap follows the game's referral link to the store and opens it there.
+//
+// It asks for the feed at creation only when "DKAdServerDomain" is set. Only 2xx feeds are parsed and
+// cached, as an XML property list ads.json. Icons download on the worker pool through
+// sendSynchronous, http and https only, 2xx and decodable, cached by the last path component unless
+// that names a folder; the blocks hold the strip and the plugin weakly. A strip that could not be
+// made pauses nothing and tags nothing; only a strip that paused resumes. Referrals follow redirects
+// through willRedirect, at most 20, to web URLs only, and stop at a URL whose host ends with the host
+// of serverBase("promo.store"). The throttle draws from plat::sys::randomUniform
+// (DROVIK_FIXED_RANDOM fixes it).
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,9 @@
 // and the script hears "interstitialAdDismiss". False, no provider or a disabled one: nothing at
 // all. A request from one request until its dismissal is ignored (traced "plugin ignored
 // InterstitialAdDisplay"): its end would come only once.
+//
+// A failure is logged ("✖ Failed with error: ..."), tagged "adFailedToLoad" with the provider, then
+// dismissed like a shown unit.
 #pragma once
 
 #include <memory>

@@ -5,6 +5,15 @@
 // The script hears "PlatformConnected" ("1" signed in, "0" signed out). Every screen and alert
 // pauses the game through the pause ledger. Main thread; the network's completions are handed to
 // the main loop holding the plugin weakly.
+//
+// The network answers one call after another (a serial queue on the pool), each counted as work in
+// flight, so a virtual clock never runs ahead of them; each change of the local player is posted
+// ("GKPlayerAuthenticationDidChangeNotificationName") behind the answers already queued. Below system
+// 6.0 the plugin signs in with the one-shot authenticate (the network shows its own sign-in screen as
+// an overlay), observes that notification and takes the application's resign as a sign-out; from 6.0
+// on it keeps the sign-in handler. Each mirror write replaces only the signed-in player's two keys (a
+// damaged file is renamed ".damaged" first). A report that fails stalls the queues until the next
+// trigger (reachable, sign-in, caches ready, a new report); a report on its way is never sent twice.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,11 @@
 // The base of every plugin: the game view controller it serves (not owned) and its identifier.
+//
+// Plugins register their actions once they are shared (create), in the manager's fixed order; those
+// not built are placeholders with their identifier. The pause rule: pauseGame(system) pauses through
+// the controller and counts the pause as the plugin's own; resumeGame() releases one of its own
+// (false when it holds none). Both are traced under "plugin" ("plugin pause ID system|behavior",
+// "plugin play ID"), as is every event a plugin raises ("plugin event NAME|ARG1|ARG2", then
+// DK_RaiseExternalEvent through EngineCalls).
 #pragma once
 
 #include <lua.hpp>

@@ -1,5 +1,8 @@
 // The base of the plugins' screens: every interface orientation (mask 30), always rotating, the
 // status bar turned with the interface before each rotation.
+//
+// Open URL's in-app page is the one plugin screen paused as a system pause; external addresses go to
+// the application's opener with no pause.
 #pragma once
 
 #include "platform/ui/Application.h"

@@ -4,6 +4,13 @@
 // game's intended size into the frame buffer; pauses nest through a counter; audio
 // interruptions pause and suspend the script's sound manager. The game view controller owns the
 // state and drives play, pause, stop and the scene-loading hooks.
+//
+// DKShouldUseGLES2 and the ES2 renderer are set before its context exists; SGRenderManagerES2_setUpGL
+// and the viewport run at every rebuild ("gl viewport x y w h"). Touch slots hold their touches weakly
+// (a touch holds its view); accelerometer samples are coalesced to the latest per frame; pauses are
+// traced "pause system|behavior|play count=<n>"; an interruption without a sharedSoundManager still
+// pauses and plays. A scene load's end (startAnimation while loading) runs one DK_Update and a 0.25 s
+// turn of the run loop; a stop that ends that turn (a quit) is passed on to the run outside it.
 #pragma once
 
 #include <array>

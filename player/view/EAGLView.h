@@ -1,5 +1,10 @@
 // A plain OpenGL ES view: its context, one frame buffer whose colour is the view's GLLayer, and
 // the frame clock (a display link from system 3.1 on, else a repeating 1/60 s timer).
+//
+// The colour buffer's size is the bounds times the content scale, read at each rebuild; the view's
+// glLayer() is what the compositor shows. A stop pauses the link (it resumes on the beat). A tick
+// draws only while the application is active; a dirty view rebuilds (traced "gl framebuffer WxH")
+// instead of drawing; a drawn frame is presented and reported to the driver, which counts --frames.
 #pragma once
 
 #include <memory>

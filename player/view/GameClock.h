@@ -1,5 +1,8 @@
 // One clock for the frame loop, the scripts' game time and the run loop: the platform's process
 // clock (virtual in headless runs).
+//
+// Frame times are differences of that clock in double, and it is also DKDate's source, so game time,
+// frames and timers agree on the virtual clock and stay exact after hours.
 #pragma once
 
 namespace dk::player {

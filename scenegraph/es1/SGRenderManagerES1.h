@@ -1,9 +1,15 @@
-// The OpenGL ES 1.1 render manager: draws the scene graph with the fixed-function pipeline. The
-// projection and model-view stacks stand in for the ES2 renderer's uniforms; repeated copies
-// (replicators, wrap spaces) are the space drawn again under a translated model-view matrix;
-// sprite corners are computed on the CPU. Geometry goes from client memory; almost no GL state is
-// cached: the current colour, the blend factors shared with the ES2 renderer and
-// the last clear colour.
+// The OpenGL ES 1.1 render manager (installed for scenes made while DKShouldUseGLES2 is clear):
+// draws the same node types with the fixed-function pipeline and the core's render math and blend
+// table; it links the core and GLES 1 only. An ortho space pushes its projection and a fresh
+// model-view matrix (copies of an enclosing replicator or wrap space do not reach into it; a space
+// with no view volume gets a zero projection and draws nothing); replicators and wrap spaces draw
+// their space again under glTranslatef (a replicator one step further per copy, a wrap space by
+// each of its shifts). Sprite corners come from rotate4 on the CPU, tiled sprites from layoutTiles
+// under a matrix at their centre rounded down to whole units. It has no half-pixel starting offset,
+// so with the ES2 renderer's offset zeroed both draw the same pixels (the tiled centre's rounding
+// aside). setUpGL, run by hosts for each ES 1.1 context, enables the client arrays, texturing and
+// blending and hands GL the cached current and clear colours; those, with the blend factors shared
+// with the ES2 renderer, are all it caches.
 #pragma once
 
 #include "scenegraph/SGRenderManagerBase.h"

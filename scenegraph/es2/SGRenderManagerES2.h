@@ -4,12 +4,25 @@
 // offsets and the offsets-changed flag belong to each. Its parts: ES2Programs (shaders and GL
 // objects), ES2StateCache, ES2Batch, and the draw paths in ES2Spaces, ES2Sprites, ES2Particles.
 //
+// SGRenderManagerES2_setUpGL (also installing the maker) builds the programs, the white texture and
+// the quad index buffer once per EGL context (a rebuild in the same context keeps them) and puts GL
+// and every cache, the blend factors included, into one known state, so nothing cached survives a
+// frame-buffer rebuild or GL work done behind the renderer's back. Texture uploads elsewhere must
+// put the GL_TEXTURE_2D binding back (or call textureDeleted for the name they bound): the cache
+// trusts it. Copies of replicator and wrap spaces are a per-manager list of offsets handed down the
+// space tree, every draw issued once per offset. A zero-size ortho space (or near equal to far)
+// draws nothing.
+//
 // Consecutive sprites that share texture and blend factors are drawn in one call by a second
 // program that takes each sprite's model transform per vertex and computes the position with the
 // same expression, so every pixel comes out as the one-call-per-sprite path draws it (the pixel
-// tests run both ways). Each manager keeps its sprites' batch vertices between frames and writes
-// a sprite's quad again only when its draw record changed or it lands in another slot.
-// setBatching(false) selects the one-call-per-sprite path.
+// tests run both ways). Each manager keeps its sprites' batch quads between frames, slot by slot in
+// drawing order, split into shape (corners, texture coordinates, colour) and placement (the model
+// transform, one cache line a quad): an unchanged sprite costs no look at its record, a moved one a
+// rewrite of its placement line, and the whole quad is written only when the slot held another
+// sprite or the shape moved on. A node leaving the draw list (its address may come back as
+// another's) or a new GL set-up has every slot written again. Tiled sprites and particle systems
+// (5000 to a call) keep their own calls. setBatching(false) selects the one-call-per-sprite path.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,9 @@
-// A particle emitter: a fixed pool of particles made at the first computation, and an emitter
-// record refreshed from the ports every frame. The render managers advance and draw the pool
-// with advanceParticle, which both renderers share.
+// A particle emitter: a zero-filled pool of particles made once at the first computation, and an
+// emitter record copied from the ports every frame. The render managers advance and draw the pool
+// with advanceParticle, which both renderers share and which holds the life rules: first lives at
+// their birth times, postponed while spawning is off; colour paced by each particle's own
+// transition time; retired particles stay retired. Its random sequence is its own (not rand()),
+// seeded 1 as rand() starts and reseeded when the last engine state closes.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,9 @@
-// A textured or coloured quad. compute turns the ports into a draw record that the render
-// managers redraw every frame; the record changes only when the sprite is dirty.
+// A textured or coloured quad. compute turns the ports into a draw record that the render managers
+// redraw every frame; the record changes only when the sprite is dirty, and when only x, y and
+// angle changed since the last compute it refreshes the placement alone. The record keeps its
+// placement first and carries drawVersion (bumped by each refreshing compute) and shapeVersion
+// (bumped only by those that refresh more than the placement), which the ES2 batch compares to
+// skip unchanged sprites. The node is aligned to cache lines.
 #pragma once
 
 #include <cstdint>

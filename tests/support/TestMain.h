@@ -1,5 +1,7 @@
 // What every test program sets of its environment before its tests run, so that none depends on
-// the caller's.
+// the caller's: OpenAL Soft's silent device and, under the sanitizers, Mesa without its shader disk
+// cache, llvmpipe drawing on the calling thread (for the programs the tests start too), and
+// LeakSanitizer's check run at the end of main once no thread is on its way out (TestMain.cpp).
 #pragma once
 
 namespace dktest {

@@ -6,6 +6,8 @@
 //   canSendTweet   a bool; by default, whether there is an account
 //
 // No file: the service is absent, and with it the compose sheet's class.
+//
+// The file is read at each use; access is answered on the worker pool.
 #pragma once
 
 #include <functional>

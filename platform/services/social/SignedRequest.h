@@ -1,5 +1,12 @@
 // A POST signed with an account's OAuth credentials (the platform's signed request), and the
 // service's two status endpoints, shared by the compose sheet and the plugins.
+//
+// Form parameters are signed, multipart parts not; nonce and time come from makeOAuthStamp
+// (replaceable in tests). The request is sent synchronously on a worker of the pool (the private
+// loop of sendSynchronous has a real clock, so curl's timers fire while a virtual process clock
+// waits); its handler runs there after tracing "social post USER URL STATUS" (0: no answer), and the
+// whole exchange counts as work in flight. Endpoints come from the servers "twitter.api",
+// "twitter.upload" and "twitter.web", HTTPS by default.
 #pragma once
 
 #include <cstdint>

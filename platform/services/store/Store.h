@@ -3,6 +3,15 @@
 // (the transaction counter, unfinished transactions, finished purchases) in store-state.plist
 // beside it. Every answer comes on a later turn of the main loop, never inside the call that
 // asked. Main thread only. Traced under "store".
+//
+// store.plist is read at each call (none: canMakePayments NO, and requests, payments and restores fail
+// with "Cannot connect to the store."). Its keys: canMakePayments, products (id to title, price),
+// productsError, approval ("auto" from outcomes, or "ask": purchasing, then the input script's
+// store.approve|cancel|fail CODE "TEXT"|state N answers the oldest waiting payment), outcomes (id to
+// state, code, message, receipt), restorable, restoreError. The state file is written whole at each
+// change; every delivered transaction not yet finished is handed again to each observer as it is
+// added, and a restore returns the finished purchases after restorable. A damaged state file is moved
+// to ".bad". Delegates and observers are not owned.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,16 @@
 // Info.plist's "BannerProvider" ("iad" or "orbad"), makes the banner; the plugin attaches it to
 // the game view invisible, fades it in once an ad loads and out when hidden, pauses the game
 // (a system pause) while the person is in an ad, and reports to the metrics session.
+//
+// "ShowBanner"'s format is read as unsigned 32 bits (a negative format is size class 12 at a huge
+// position, so at the origin). The fade machine keeps adAnimationState (3 none, 0 fading in, 2 shown,
+// 1 fading out) with "fadeInAdvertisement" and "FadeOutiAD" at the default block duration; traces
+// "banner attach X,Y,W,H|state N|remove". A click's system pause is released by the end of the
+// action, by the application entering the background during one (iAd only), or by the banner's
+// removal (a freed view never reports the end). Providers take callbacks only from their current view
+// and clear its delegate when they free it. Below system 6.0 a provider's orientation question goes to
+// the game view controller's shouldAutorotateToInterfaceOrientation; from 6.0 on to its mask, and
+// only with the player's own delegate.
 #pragma once
 
 #include <cstdint>

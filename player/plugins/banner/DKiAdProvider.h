@@ -1,5 +1,10 @@
 // Banners of the system's banner service ("iad"): one view, reused whatever format comes next,
 // across the top or the bottom. Vertical formats are refused.
+//
+// Its view is platform/services/adbanner's ADBannerView, present only with
+// Library/LocalServices/adbanner.plist. The banner's bottom is the interface's height (the root
+// frame's short side in landscape, whichever way that frame is turned). The stand-in takes banner.*
+// from the input script, always on the view made last; a freed view's commands are ignored.
 #pragma once
 
 #include <memory>

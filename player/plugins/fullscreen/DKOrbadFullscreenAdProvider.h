@@ -5,6 +5,10 @@
 // tablet, without a root view controller or without a reachable network (none is known before
 // the first reachability notification): those fail at once. Every failure takes the wrapper away
 // without the fade, reports "✖ Failed with error: ...", then adDismissed.
+//
+// The wrapper is presented over the current context; the "DKFullscreenAdTimeout" wait is a delayed
+// perform aimed at the provider, cancelled by a load. It never dismisses a screen other than its
+// wrapper ("plugin wrapper dismiss fade" after a shown ad).
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,10 @@
 // the interface, resting 1.75 s and sliding out (0.4 s each way), on the run loop's clock. There
 // is no platform banner on this machine: every banner is our own view. Traced under "gkbanner":
 // "show TITLE|MESSAGE" as a banner starts to slide in, "hidden TITLE" once it has gone.
+//
+// Frames are computed in the fixed portrait coordinates as the device did, with the window's edge for
+// the length (no status bar here), and placed in the interface's coordinates, which follow the
+// orientation; the message line shrinks to fit (down to 10 points, then cut).
 #pragma once
 
 #include <deque>

@@ -3,6 +3,12 @@
 // each purchased or restored transaction with the store's verification server, records it with
 // the analytics clients and answers "InAppSuccess", "InAppFailure", "InAppCancelled" or
 // "InAppRestore" (the restored identifiers).
+//
+// It observes the default queue from its creation. No identifier, payments refused or no game network
+// answer "InAppFailure" inside the call with nothing paused. A verification without an answer fails
+// the purchase with one alert and leaves its transaction unfinished (the next start verifies it); a
+// restored one is refused, finished and not counted. Each answer removes the progress view, releases
+// the plugin's pause, then raises the event; the analytics record follows a success.
 #pragma once
 
 #include <memory>

@@ -1,5 +1,11 @@
 // The store's receipt verification: one POST of the receipt, waited for on the calling thread,
 // and the reading of the answer.
+//
+// The one file that knows yajl in the plugin. It POSTs {"receipt-data":"<Base64>"} to BASE/verifyReceipt,
+// BASE the server "iap.verify.production" or "iap.verify.sandbox" (release mode: no profile or an app
+// store one), with the form content type the platform's loader gives an untyped body, on a private
+// real-time loop bounded as a whole by 60 s (DROVIK_VERIFY_TIMEOUT may shorten it); traced under
+// "iap". Only a JSON object whose "status" is an integer (number or numeric string) is an answer.
 #pragma once
 
 #include <map>

@@ -1,5 +1,9 @@
 // Asks the player for text for the script ("KeyboardInput") on a full-screen entry screen and
 // answers with the event "keyboardInputEntered" (the text) or "keyboardInputCancelled" ("").
+//
+// Not ready to play answers "keyboardInputCancelled" inside the script's call with nothing shown; a
+// request while the entry screen is up is ignored ("plugin ignored KeyboardInput"). The event is
+// raised before the screen closes, so the handler runs with it up.
 #pragma once
 
 #include <memory>

@@ -1,4 +1,6 @@
 // Scene changes reported to the metrics session: the script's "TrackSceneChange".
+//
+// The record is "sceneChange" with "ps" and "ns" up to the first missing name.
 #pragma once
 
 #include <optional>

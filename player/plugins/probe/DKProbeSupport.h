@@ -1,5 +1,8 @@
 // The probe plugin, for tests and outside checks of the bridge: actions of every parameter and
 // result type, each call traced under "bridge". Made only when asked for.
+//
+// Its controller actions ("probe.pause", "probe.play", "probe.rawplay", "probe.playFromThread",
+// "probe.stop", "probe.raise") trace "bridge <action> <arguments>".
 #pragma once
 
 #include <cstdint>

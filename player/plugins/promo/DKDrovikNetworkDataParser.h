@@ -2,6 +2,8 @@
 // are all texts, numbers kept as written. Keys of maps nested outside arrays land at the top;
 // each map inside an array becomes a dictionary of that array; scalars directly inside an array,
 // arrays inside arrays, an empty key and a top level that is no map fail the whole feed.
+//
+// This is the one file that knows yajl 2.1 here (yajl_complete_parse, numbers as text).
 #pragma once
 
 #include <cstdint>

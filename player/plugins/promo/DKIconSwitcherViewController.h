@@ -2,6 +2,20 @@
 // of icons with captions over a dimmed area that closes it, and a close button shown after a delay.
 // It tells its delegate which icons came into view, which was tapped and why it went away; it
 // knows nothing of feeds or networks.
+//
+// Built from platform/ui's pieces: a paged ScrollView (a drag that starts on a button takes the touch
+// from it), tagged tiles of an icon Button (corner radius 8, clipped, a GradientLayer gloss, a spinner
+// until its icon comes) and a shadowed caption, the "moregamesbar_bg" pattern, the dimmed area and the
+// close button. It is its root controller's child and lays out from its own views' layout (so a
+// rotation reaches it), guarded against the frames it sets. Its two timers run on the application's
+// loop: the close button after 5.0 s, and the time-out, disarmed by any dismissal (a strip off screen
+// dismisses nothing). setImage may come from any thread: the change lands on a later main-loop turn
+// through a weak reference. A feature text takes the first featureTextIconSpan slots (a wrapped label
+// of two lines at most, never shrunk): item i sits in slot span + i, and is tagged, placed, tapped,
+// reported and given its icon by that slot. The strip is its own delegate until another is set,
+// answering none of the delegate's operations; its own iconSwitcher(controller, item) opens the
+// item's URL when the application can ("Could not open URL." when opening fails). Traces "promo
+// present COUNT", "promo dismiss REASON"; the input script's promo.* act on the strip on screen.
 #pragma once
 
 #include <memory>

@@ -3,6 +3,9 @@
 // account selector when there are several), signed and sent by the social services. The plugin
 // answers with alerts only. Each road pauses the game once and releases it once; each alert pauses
 // again until dismissed. Work the answering threads hand back hops to the main loop first.
+//
+// Every answer from another thread hops to the main loop before it touches the plugin, its pauses or
+// an alert, so each pause is taken and released through the plugin's ledger there.
 #pragma once
 
 #include <cstdint>
