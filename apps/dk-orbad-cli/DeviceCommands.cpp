@@ -25,12 +25,13 @@ bool numbers(const std::vector<dk::cli::Arg>& args, size_t first, std::vector<do
 }  // namespace
 
 DeviceCommands::DeviceCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
-    plat::sys::registerSensorClasses();
-    plat::sys::setSensorTraceListener([say = m_say](std::string_view line) { say(dk::cli::escape(std::string(line))); });
+    plat::devices::registerSensorClasses();
+    plat::devices::setSensorTraceListener(
+        [say = m_say](std::string_view line) { say(dk::cli::escape(std::string(line))); });
 }
 
 DeviceCommands::~DeviceCommands() {
-    plat::sys::setSensorTraceListener(nullptr);
+    plat::devices::setSensorTraceListener(nullptr);
 }
 
 bool DeviceCommands::refuse(const std::string& why) const {
@@ -48,15 +49,15 @@ bool DeviceCommands::done() const {
 std::optional<bool> DeviceCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
     std::vector<double> n;
     if (name == "motion") {
-        const auto sensor = args.empty() ? std::nullopt : plat::sys::parseMotionSensor(args[0].text);
+        const auto sensor = args.empty() ? std::nullopt : plat::devices::parseMotionSensor(args[0].text);
         if (!sensor || args.size() != 4 || !numbers(args, 1, n)) return refuse("usage: motion accel|gyro|attitude X Y Z");
-        plat::sys::MotionManager::setReading(*sensor, {n[0], n[1], n[2]});
+        plat::devices::MotionManager::setReading(*sensor, {n[0], n[1], n[2]});
         return done();
     }
     if (name == "gps") {
         if ((args.size() != 2 && args.size() != 7) || !numbers(args, 0, n))
             return refuse("usage: gps LAT LON [ALT COURSE SPEED HACC VACC]");
-        plat::sys::Location fix;
+        plat::devices::Location fix;
         fix.latitude = n[0];
         fix.longitude = n[1];
         if (n.size() == 7) {
@@ -67,12 +68,12 @@ std::optional<bool> DeviceCommands::run(const std::string& name, const std::vect
             fix.verticalAccuracy = n[6];
         }
         fix.timestamp = orbad::wallNow();
-        plat::sys::LocationManager::deliverLocation(fix);
+        plat::devices::LocationManager::deliverLocation(fix);
         return done();
     }
     if (name == "heading") {
         if (args.size() != 1 || !numbers(args, 0, n)) return refuse("usage: heading DEGREES");
-        plat::sys::LocationManager::deliverHeading({n[0], orbad::wallNow()});
+        plat::devices::LocationManager::deliverHeading({n[0], orbad::wallNow()});
         return done();
     }
     if (name == "accel") {

@@ -6,11 +6,12 @@
 namespace dkorbadcli {
 
 MediaCommands::MediaCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
-    plat::sys::setMediaListener([this](std::string_view line) { m_say(dk::cli::escape(std::string(line))); });
+    plat::devices::setMediaListener(
+        [this](std::string_view line) { m_say(dk::cli::escape(std::string(line))); });
 }
 
 MediaCommands::~MediaCommands() {
-    plat::sys::setMediaListener({});
+    plat::devices::setMediaListener({});
 }
 
 bool MediaCommands::refuse(const std::string& why) const {

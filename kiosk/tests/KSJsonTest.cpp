@@ -1,5 +1,5 @@
 // The client's JSON parser and writer: the edge cases with their whole error traces as expected
-// texts (DK_UPDATE_GOLDEN=1 rewrites them), the nesting cap, and round trips of random values.
+// texts (DK_UPDATE_EXPECTED=1 rewrites them), the nesting cap, and round trips of random values.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,7 +15,7 @@ namespace {
 
 void expectGolden(const std::string& name, const std::string& actual) {
     std::string path = std::string(DK_TEST_DATA_DIR) + "/" + name;
-    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(path, actual);
+    if (dktest::updatingExpected()) dktest::writeFile(path, actual);
     EXPECT_EQ(actual, dktest::readFile(path)) << name;
 }
 

@@ -52,7 +52,7 @@ const char* interfaceOrientationName(int orientation) {
 }  // namespace
 
 bool orbadHasDeviceClass(const char* name) {
-    plat::sys::registerSensorClasses();
+    plat::devices::registerSensorClasses();
     return plat::sys::hasClass(name);
 }
 
@@ -174,15 +174,15 @@ void answerAvailable(OrbadRichMediaWebAdView& view, const OrbadRichMediaWebAdVie
 
 void OrbadRichMediaWebAdView::commandDeviceAccelerometerAvailable(const Parameters& parameters) {
     answerAvailable(*this, parameters,
-                    orbadHasDeviceClass(plat::sys::kMotionManagerClassName) ||
-                        orbadHasDeviceClass(plat::sys::kAccelerometerClassName));
+                    orbadHasDeviceClass(plat::devices::kMotionManagerClassName) ||
+                        orbadHasDeviceClass(plat::devices::kAccelerometerClassName));
 }
 
 void OrbadRichMediaWebAdView::commandDeviceGyroscopeAvailable(const Parameters& parameters) {
     bool available = false;
-    if (orbadHasDeviceClass(plat::sys::kMotionManagerClassName)) {
+    if (orbadHasDeviceClass(plat::devices::kMotionManagerClassName)) {
         DeviceState& state = deviceState();
-        if (!state.motionManager) state.motionManager = std::make_unique<plat::sys::MotionManager>();
+        if (!state.motionManager) state.motionManager = std::make_unique<plat::devices::MotionManager>();
         available = state.motionManager->isGyroAvailable();
     }
     answerAvailable(*this, parameters, available);
@@ -194,23 +194,23 @@ void OrbadRichMediaWebAdView::commandDeviceDeviceMotionAvailable(const Parameter
 }
 
 void OrbadRichMediaWebAdView::commandDeviceGPSAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, orbadHasDeviceClass(plat::sys::kLocationManagerClassName));
+    answerAvailable(*this, parameters, orbadHasDeviceClass(plat::devices::kLocationManagerClassName));
 }
 
 void OrbadRichMediaWebAdView::commandDeviceMagnetometerAvailable(const Parameters& parameters) {
     answerAvailable(*this, parameters,
-                    orbadHasDeviceClass(plat::sys::kLocationManagerClassName) &&
-                        plat::sys::LocationManager::headingAvailable());
+                    orbadHasDeviceClass(plat::devices::kLocationManagerClassName) &&
+                        plat::devices::LocationManager::headingAvailable());
 }
 
 // The camera, the torch and the composers: the media stand-ins, each there only with its service file.
 void OrbadRichMediaWebAdView::commandDeviceCameraAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, plat::sys::cameraSource().has_value());
+    answerAvailable(*this, parameters, plat::devices::cameraSource().has_value());
 }
 
 // The stand-in's device has both a torch and a flash.
 void OrbadRichMediaWebAdView::commandDeviceFlashlightAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, plat::sys::CaptureDevice::defaultVideoDevice() != nullptr);
+    answerAvailable(*this, parameters, plat::devices::CaptureDevice::defaultVideoDevice() != nullptr);
 }
 
 void OrbadRichMediaWebAdView::commandDeviceNeverAvailable(const Parameters& parameters) {
@@ -222,11 +222,11 @@ void OrbadRichMediaWebAdView::commandDeviceVibrateAvailable(const Parameters& pa
 }
 
 void OrbadRichMediaWebAdView::commandDeviceEmailAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, plat::sys::canSendMail());
+    answerAvailable(*this, parameters, plat::devices::canSendMail());
 }
 
 void OrbadRichMediaWebAdView::commandDeviceSMSAvailable(const Parameters& parameters) {
-    answerAvailable(*this, parameters, plat::sys::canSendText());
+    answerAvailable(*this, parameters, plat::devices::canSendText());
 }
 
 void OrbadRichMediaWebAdView::commandDeviceShakeListeningAvailable(const Parameters& parameters) {

@@ -37,17 +37,18 @@ struct OrbadPolledListening {
 
 struct OrbadPolledMember;
 
-struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, plat::sys::LocationManagerDelegate {
+struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate,
+                                              plat::devices::LocationManagerDelegate {
     explicit DeviceState(OrbadRichMediaWebAdView& owner) : view(owner) {}
     ~DeviceState() override;
 
     void didAccelerate(plat::sys::Accelerometer&, const plat::sys::Acceleration& acceleration) override;
-    void didUpdateToLocation(plat::sys::LocationManager&, const plat::sys::Location& location,
-                             const std::optional<plat::sys::Location>& previous) override;
-    void didUpdateHeading(plat::sys::LocationManager&, const plat::sys::Heading& heading) override;
+    void didUpdateToLocation(plat::devices::LocationManager&, const plat::devices::Location& location,
+                             const std::optional<plat::devices::Location>& previous) override;
+    void didUpdateHeading(plat::devices::LocationManager&, const plat::devices::Heading& heading) override;
 
     // The shared location manager, held once per listening that runs.
-    plat::sys::LocationManager& holdLocationManager();
+    plat::devices::LocationManager& holdLocationManager();
     void releaseLocationManager();
     // Gives the game its accelerometer back when this view took it.
     void returnAccelerometer();
@@ -77,17 +78,19 @@ struct OrbadRichMediaWebAdView::DeviceState : plat::sys::AccelerometerDelegate, 
     plat::foundation::Observation reachabilityObservation;
     std::optional<std::string> reachabilitySuccess, reachabilityError;
 
-    std::unique_ptr<plat::sys::MotionManager> motionManager;
-    // By plat::sys::MotionSensor: acceleration, rotation rate, attitude.
+    std::unique_ptr<plat::devices::MotionManager> motionManager;
+    // By plat::devices::MotionSensor: acceleration, rotation rate, attitude.
     OrbadPolledListening polled[3];
-    OrbadPolledListening& listening(plat::sys::MotionSensor sensor) { return polled[static_cast<int>(sensor)]; }
+    OrbadPolledListening& listening(plat::devices::MotionSensor sensor) {
+        return polled[static_cast<int>(sensor)];
+    }
     // The game's accelerometer, while this view holds it (no motion class): the game's own delegate
     // and interval, given back at the stop.
     bool holdsAccelerometer = false;
     plat::sys::AccelerometerDelegate* oldAccelerometerDelegate = nullptr;
     double oldAccelerometerInterval = 0;
 
-    std::unique_ptr<plat::sys::LocationManager> locationManager;
+    std::unique_ptr<plat::devices::LocationManager> locationManager;
     int locationHolds = 0;
     bool sendingGPS = false, sendingHeading = false;
     std::optional<std::string> gpsCallback, magnetometerCallback;

@@ -383,7 +383,7 @@ void OrbadRichMediaWebAdView::commandMediaQuerySongs(const Parameters& parameter
 void OrbadRichMediaWebAdView::askUserPermissionToQuerySongs(std::optional<std::string> json,
                                                             std::optional<std::string> ok,
                                                             std::optional<std::string> err) {
-    if (!plat::sys::hasClass(plat::sys::kMediaQueryClassName)) {
+    if (!plat::sys::hasClass(plat::devices::kMediaQueryClassName)) {
         if (err) callback(*err, kNoSongLibrary);
         return;
     }
@@ -401,7 +401,7 @@ void OrbadRichMediaWebAdView::askUserPermissionToQuerySongs(std::optional<std::s
 
 void OrbadRichMediaWebAdView::querySongs(const std::optional<std::string>& json, const std::optional<std::string>& ok,
                                          const std::optional<std::string>& err) {
-    if (!plat::sys::hasClass(plat::sys::kMediaQueryClassName)) {
+    if (!plat::sys::hasClass(plat::devices::kMediaQueryClassName)) {
         if (err) callback(*err, kNoSongLibrary);
         return;
     }
@@ -420,11 +420,11 @@ void OrbadRichMediaWebAdView::querySongs(const std::optional<std::string>& json,
     std::map<std::string, std::string> filters;
     for (const char* key : kSongKeys)
         if (const Value* value = filter->find(key)) filters[key] = value->string() ? *value->string() : value->description();
-    const std::vector<plat::sys::Song> songs = plat::sys::querySongs(filters);
+    const std::vector<plat::devices::Song> songs = plat::devices::querySongs(filters);
     if (!ok) return;
     if (songs.empty()) return callback(*ok, "[]");
     Value::Array list;
-    for (const plat::sys::Song& song : songs) {
+    for (const plat::devices::Song& song : songs) {
         Value::Dictionary entry;
         for (const char* key : kSongKeys)
             if (auto it = song.find(key); it != song.end()) entry[key] = Value(obStringByAddingHTMLEscapes(it->second));
@@ -481,7 +481,7 @@ void OrbadRichMediaWebAdView::alertAnswered(plat::ui::AlertView& alert, int inde
 // ---- vibration and the flashlight ----
 
 void OrbadRichMediaWebAdView::commandDeviceVibrate(const Parameters& parameters) {
-    plat::sys::playVibration();
+    plat::devices::playVibration();
     if (auto ok = parameter(parameters, "successCallbackFunctionName")) callback(*ok);
 }
 
@@ -491,12 +491,13 @@ void OrbadRichMediaWebAdView::commandDeviceFlashlightOn(const Parameters& parame
     auto fail = [&](const char* text) {
         if (err) callback(*err, text);
     };
-    if (!plat::sys::hasClass(plat::sys::kCaptureDeviceClassName)) return fail(kNoFlashlight);
+    if (!plat::sys::hasClass(plat::devices::kCaptureDeviceClassName)) return fail(kNoFlashlight);
     if (m_session) return fail(kFlashlightOn);
-    const std::shared_ptr<plat::sys::CaptureDevice> device = plat::sys::CaptureDevice::defaultVideoDevice();
+    const std::shared_ptr<plat::devices::CaptureDevice> device =
+        plat::devices::CaptureDevice::defaultVideoDevice();
     if (!device) return fail(kNoFlashlight);
     if (!device->lockForConfiguration(nullptr)) return fail(kFlashlightLock);
-    m_session = std::make_unique<plat::sys::CaptureSession>();
+    m_session = std::make_unique<plat::devices::CaptureSession>();
     m_session->beginConfiguration();
     device->setTorchOn(true);
     device->setFlashOn(true);

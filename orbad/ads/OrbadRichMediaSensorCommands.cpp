@@ -12,9 +12,9 @@
 
 namespace orbad {
 
+using plat::devices::MotionSensor;
 using plat::foundation::RunLoop;
 using plat::foundation::Value;
-using plat::sys::MotionSensor;
 
 namespace {
 
@@ -70,7 +70,7 @@ std::string locationTimestamp(double secondsSince1970) {
     return text;
 }
 
-std::string locationJSON(const plat::sys::Location& location) {
+std::string locationJSON(const plat::devices::Location& location) {
     const Value sample(Value::Dictionary{
         {"altitude", Value(location.altitude)},
         {"course", Value(location.course)},
@@ -121,24 +121,24 @@ void OrbadRichMediaWebAdView::DeviceState::didAccelerate(plat::sys::Acceleromete
     if (acceleration.callback) view.evaluate(threeNumbers(*acceleration.callback, a.x, a.y, a.z));
 }
 
-void OrbadRichMediaWebAdView::DeviceState::didUpdateToLocation(plat::sys::LocationManager&,
-                                                              const plat::sys::Location& location,
-                                                              const std::optional<plat::sys::Location>&) {
+void OrbadRichMediaWebAdView::DeviceState::didUpdateToLocation(
+    plat::devices::LocationManager&, const plat::devices::Location& location,
+    const std::optional<plat::devices::Location>&) {
     if (sendingGPS && gpsCallback)
         view.evaluate("mAdViewCallbackHandler('" + orbadJSQuoted(*gpsCallback) + "','" +
                       orbadJSQuoted(locationJSON(location)) + "');");
 }
 
-void OrbadRichMediaWebAdView::DeviceState::didUpdateHeading(plat::sys::LocationManager&,
-                                                           const plat::sys::Heading& heading) {
+void OrbadRichMediaWebAdView::DeviceState::didUpdateHeading(plat::devices::LocationManager&,
+                                                            const plat::devices::Heading& heading) {
     if (sendingHeading && magnetometerCallback)
         view.evaluate("mAdViewCallbackHandler('" + orbadJSQuoted(*magnetometerCallback) + "', " +
                       orbadFormatF(heading.magneticHeading) + ");");
 }
 
-plat::sys::LocationManager& OrbadRichMediaWebAdView::DeviceState::holdLocationManager() {
+plat::devices::LocationManager& OrbadRichMediaWebAdView::DeviceState::holdLocationManager() {
     if (!locationManager) {
-        locationManager = std::make_unique<plat::sys::LocationManager>();
+        locationManager = std::make_unique<plat::devices::LocationManager>();
         locationManager->setDelegate(this);
     }
     ++locationHolds;
@@ -184,7 +184,7 @@ void OrbadRichMediaWebAdView::DeviceState::returnAccelerometer() {
 void OrbadRichMediaWebAdView::DeviceState::sampleStep(const OrbadPolledMember& member) {
     OrbadPolledListening& member_ = listening(member.sensor);
     if (member_.callback && motionManager) {
-        const plat::sys::MotionReading reading = motionManager->latest(member.sensor);
+        const plat::devices::MotionReading reading = motionManager->latest(member.sensor);
         view.evaluate(threeNumbers(*member_.callback, reading.x, reading.y, reading.z));
     }
     if (member_.sending)
@@ -201,12 +201,12 @@ void OrbadRichMediaWebAdView::DeviceState::startPolled(const OrbadPolledMember& 
     }
     const double interval = intervalOf(parameters);
     if (!motionManager) {
-        if (!orbadHasDeviceClass(plat::sys::kMotionManagerClassName)) {
+        if (!orbadHasDeviceClass(plat::devices::kMotionManagerClassName)) {
             if (!member.incapable) return startAccelerometerWithoutMotion(interval, answers.ok, answers.err);
             if (answers.err) view.callback(*answers.err, member.incapable);
             return;
         }
-        motionManager = std::make_unique<plat::sys::MotionManager>();
+        motionManager = std::make_unique<plat::devices::MotionManager>();
     }
     RunLoop::main().cancelPerforms(&member_);
     member_.interval = interval;
@@ -221,7 +221,7 @@ void OrbadRichMediaWebAdView::DeviceState::startPolled(const OrbadPolledMember& 
 void OrbadRichMediaWebAdView::DeviceState::startAccelerometerWithoutMotion(double interval, const Answer& ok,
                                                                           const Answer& err) {
     OrbadPolledListening& acceleration = listening(MotionSensor::Accelerometer);
-    if (!orbadHasDeviceClass(plat::sys::kAccelerometerClassName)) {
+    if (!orbadHasDeviceClass(plat::devices::kAccelerometerClassName)) {
         acceleration.callback.reset();
         if (err) view.callback(*err, "The device is not capable of providing accelerometer data");
         return;
@@ -293,13 +293,13 @@ void OrbadRichMediaWebAdView::commandGpsStart(const Parameters& parameters) {
         return;
     }
     if (state.sendingGPS) return;
-    if (!orbadHasDeviceClass(plat::sys::kLocationManagerClassName)) {
+    if (!orbadHasDeviceClass(plat::devices::kLocationManagerClassName)) {
         state.gpsCallback.reset();
         if (answers.err) callback(*answers.err, "The device is not capable of providing gps data");
         return;
     }
     state.sendingGPS = true;
-    plat::sys::LocationManager& manager = state.holdLocationManager();
+    plat::devices::LocationManager& manager = state.holdLocationManager();
     manager.setDesiredAccuracy(-1.0);
     manager.setDistanceFilter(readNumber(parameter(parameters, "distanceFilter")));
     manager.startUpdatingLocation();
@@ -316,14 +316,14 @@ void OrbadRichMediaWebAdView::commandMagnetometerStart(const Parameters& paramet
     }
     if (state.sendingHeading) return;
     constexpr const char* kIncapable = "The device is not capable of providing magnetometer data";
-    if (!orbadHasDeviceClass(plat::sys::kLocationManagerClassName)) {
+    if (!orbadHasDeviceClass(plat::devices::kLocationManagerClassName)) {
         state.magnetometerCallback.reset();
         if (answers.err) callback(*answers.err, kIncapable);
         return;
     }
     state.sendingHeading = true;
-    plat::sys::LocationManager& manager = state.holdLocationManager();
-    if (!plat::sys::LocationManager::headingAvailable()) {
+    plat::devices::LocationManager& manager = state.holdLocationManager();
+    if (!plat::devices::LocationManager::headingAvailable()) {
         state.sendingHeading = false;
         state.releaseLocationManager();
         state.magnetometerCallback.reset();

@@ -309,7 +309,7 @@ private:
     int m_heldTouchThroughs = 0;
     std::vector<std::weak_ptr<plat::ui::ViewController>> m_coveringScreens;
     void endMediaScreens();
-    std::unique_ptr<plat::sys::CaptureSession> m_session;
+    std::unique_ptr<plat::devices::CaptureSession> m_session;
     std::map<const plat::ui::AlertView*, std::shared_ptr<AlertContext>> m_alertContexts;
 
     // ---- display and expansion ----

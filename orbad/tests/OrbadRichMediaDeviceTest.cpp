@@ -25,9 +25,9 @@
 namespace {
 
 using orbad::OrbadRichMediaWebAdView;
+using plat::devices::MotionSensor;
 using plat::foundation::Value;
 using plat::net::NetOverride;
-using plat::sys::MotionSensor;
 using Lines = std::vector<std::string>;
 
 struct DeviceHost : dktest::NotingHost {
@@ -53,7 +53,7 @@ protected:
         plat::sys::Device::current().reset();
         plat::sys::Device::current().setBattery(-1, plat::sys::kBatteryStateUnknown);
         plat::sys::Accelerometer::shared().reset();
-        plat::sys::MotionManager::resetReadings();
+        plat::devices::MotionManager::resetReadings();
         plat::net::setNetOverride(NetOverride::WiFi);
         view = loadedView();
         scripts();
@@ -224,7 +224,7 @@ TEST_F(DeviceCommandsTest, OrientationChangesGoToTheLastRegisteredFunction) {
 
 TEST_F(DeviceCommandsTest, GyroscopeSamplesEveryIntervalUntilItsStop) {
     service("motion", {{"gyroAvailable", true}});
-    plat::sys::MotionManager::setReading(MotionSensor::Gyro, {0.25, -1, 2});
+    plat::devices::MotionManager::setReading(MotionSensor::Gyro, {0.25, -1, 2});
     const std::string sample = handler("'g', 0.250000, -1.000000, 2.000000");
     EXPECT_EQ(page("gyroscopeStart?callbackFunctionName=g&interval=0.5&successCallbackFunctionName=ok"),
               (Lines{handler("'ok'"), sample}));
@@ -311,19 +311,20 @@ TEST_F(DeviceCommandsTest, LocationAndHeadingShareOneManager) {
               Lines{handler("'ok'")});
     EXPECT_EQ(page("gpsStart?callbackFunctionName=g2&successCallbackFunctionName=ok"), Lines{});
     EXPECT_EQ(page("magnetometerStart?callbackFunctionName=h&successCallbackFunctionName=ok"), Lines{handler("'ok'")});
-    EXPECT_EQ(plat::sys::LocationManager::liveCount(), 1);
-    plat::sys::LocationManager::deliverLocation({52.5, 13.25, 34, 90, 1.5, 5, 10, 1700000000});
-    plat::sys::LocationManager::deliverLocation({52.50001, 13.25, 34, 90, 1.5, 5, 10, 1700000060});  // 1 m: filtered
+    EXPECT_EQ(plat::devices::LocationManager::liveCount(), 1);
+    plat::devices::LocationManager::deliverLocation({52.5, 13.25, 34, 90, 1.5, 5, 10, 1700000000});
+    plat::devices::LocationManager::deliverLocation(
+        {52.50001, 13.25, 34, 90, 1.5, 5, 10, 1700000060});  // 1 m: filtered
     EXPECT_EQ(scripts(), Lines{"mAdViewCallbackHandler('g2','{\"altitude\":34,\"coordinate\":{\"latitude\":52.5,"
                                "\"longitude\":13.25},\"course\":90,\"horizontalAccuracy\":5,\"speed\":1.5,"
                                "\"timestamp\":\"2023-11-14T22:13+0000\",\"verticalAccuracy\":10}');"});
     page("gpsStop");
-    EXPECT_EQ(plat::sys::LocationManager::liveCount(), 1);
-    plat::sys::LocationManager::deliverHeading({271.5, 0});
-    plat::sys::LocationManager::deliverLocation({0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(plat::devices::LocationManager::liveCount(), 1);
+    plat::devices::LocationManager::deliverHeading({271.5, 0});
+    plat::devices::LocationManager::deliverLocation({0, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_EQ(scripts(), Lines{handler("'h', 271.500000")});
     page("magnetometerStop");
-    EXPECT_EQ(plat::sys::LocationManager::liveCount(), 0);
+    EXPECT_EQ(plat::devices::LocationManager::liveCount(), 0);
     unsetenv("TZ");
     tzset();
 }
@@ -350,7 +351,7 @@ TEST_F(DeviceCommandsTest, SensorsTheDeviceLacksAnswerOnlyTheirError) {
     service("location", {});
     EXPECT_EQ(page("magnetometerStart?callbackFunctionName=h&errorCallbackFunctionName=e&successCallbackFunctionName=ok"),
               Lines{handler("'e', 'The device is not capable of providing magnetometer data'")});
-    EXPECT_EQ(plat::sys::LocationManager::liveCount(), 0);
+    EXPECT_EQ(plat::devices::LocationManager::liveCount(), 0);
     EXPECT_EQ(page("magnetometerStop?errorCallbackFunctionName=e"),
               Lines{handler("'e', 'The Magnetometer was not in use'")});
 }
@@ -381,10 +382,10 @@ TEST_F(DeviceCommandsTest, DismissalStopsEveryListeningWithoutAReply) {
         page(std::string(start) + "?callbackFunctionName=x" + ends);
     view->adHasBeenDismissed();
     EXPECT_EQ(scripts(), Lines{orbad::kOrbadPauseScript});
-    plat::sys::LocationManager::deliverLocation({});
+    plat::devices::LocationManager::deliverLocation({});
     view->motionEnded(OrbadRichMediaWebAdView::kOrbadShakeMotion);
     EXPECT_EQ(after(1), Lines{});
-    EXPECT_EQ(plat::sys::LocationManager::liveCount(), 0);
+    EXPECT_EQ(plat::devices::LocationManager::liveCount(), 0);
 }
 
 }  // namespace

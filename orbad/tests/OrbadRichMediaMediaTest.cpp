@@ -132,7 +132,7 @@ protected:
         std::filesystem::create_directories(m_dir.file("home/Library/LocalServices"));
         dktest::launchOnScreen(m_app, m_root, m_window);
         host->controller = m_root.get();
-        plat::sys::setMediaListener([this](std::string_view line) { media.emplace_back(line); });
+        plat::devices::setMediaListener([this](std::string_view line) { media.emplace_back(line); });
         view = std::make_shared<ExpandableView>(plat::ui::Rect{0, 0, 320, 50});
         view->setMainAdView(host);
         view->loadWithAd(dktest::adFrom(R"({"type":"html","props":{"html":"<p>ad</p>"}})"));
@@ -144,7 +144,7 @@ protected:
         host->lines.clear();
     }
     void TearDown() override {
-        plat::sys::setMediaListener({});
+        plat::devices::setMediaListener({});
         view.reset();
         dktest::turn(0.1);
         m_window.reset();

@@ -136,7 +136,7 @@ Application::Application(std::unique_ptr<ApplicationDelegate> delegate, foundati
     g_shared = this;
     connectSystemReports();
     // The phone's media services, present where the container configures their stand-ins.
-    sys::registerMediaServices();
+    devices::registerMediaServices();
     sys::Device::current().setOrientationObserver([this](int o) { deviceTurned(o); });
 }
 

@@ -34,12 +34,12 @@ bool readPicture(const std::string& path, image::Bitmap* out) {
 }  // namespace
 
 bool ImagePickerController::isCameraAvailable() {
-    return sys::cameraSource().has_value();
+    return devices::cameraSource().has_value();
 }
 
 void ImagePickerController::viewWillAppear(bool) {
     lastPicker() = std::static_pointer_cast<ImagePickerController>(shared_from_this());
-    sys::reportMedia("camera show");
+    devices::reportMedia("camera show");
 }
 
 std::shared_ptr<ImagePickerController> ImagePickerController::onScreen() {
@@ -50,7 +50,7 @@ std::shared_ptr<ImagePickerController> ImagePickerController::onScreen() {
 bool ImagePickerController::pick() {
     if (!presentingViewController()) return false;
     const std::shared_ptr<ViewController> self = shared_from_this();
-    const std::optional<sys::CameraConfig> source = sys::cameraSource();
+    const std::optional<devices::CameraConfig> source = devices::cameraSource();
     PickedMedia media;
     bool read = source && readPicture(source->image, &media.original);
     if (read && source->edited) {
@@ -72,7 +72,7 @@ bool ImagePickerController::cancel() {
 
 void ComposeViewController::viewWillAppear(bool) {
     lastComposer() = std::static_pointer_cast<ComposeViewController>(shared_from_this());
-    sys::reportMedia(describe());
+    devices::reportMedia(describe());
 }
 
 std::shared_ptr<ComposeViewController> ComposeViewController::onScreen() {
@@ -88,7 +88,7 @@ bool ComposeViewController::finish(ComposeResult result) {
 }
 
 bool MailComposeViewController::canSendMail() {
-    return sys::canSendMail();
+    return devices::canSendMail();
 }
 
 std::string MailComposeViewController::describe() const {
@@ -101,7 +101,7 @@ void MailComposeViewController::tellDelegate(ComposeResult result) {
 }
 
 bool MessageComposeViewController::canSendText() {
-    return sys::canSendText();
+    return devices::canSendText();
 }
 
 std::string MessageComposeViewController::describe() const {

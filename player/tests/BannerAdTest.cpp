@@ -72,8 +72,7 @@ public:
 // The expected text data/<name>.txt; with DK_UPDATE_EXPECTED=1 written from `actual` instead.
 std::string expected(const std::string& name, const std::string& actual) {
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/" + name + ".txt";
-    if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-        writeFile(path, actual);
+    if (dktest::updatingExpected()) writeFile(path, actual);
     return readFile(path);
 }
 

@@ -177,8 +177,7 @@ GameViewResult runGameView(const GameViewRun& run) {
 
 std::string expectedText(const std::string& name, const std::string& actual) {
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/view/" + name + ".txt";
-    const char* update = std::getenv("DK_UPDATE_EXPECTED");
-    if (update && std::string(update) == "1") writeFile(path, actual);
+    if (updatingExpected()) writeFile(path, actual);
     return exists(path) ? readFile(path) : std::string();
 }
 

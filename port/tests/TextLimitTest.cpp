@@ -1,15 +1,15 @@
 // Texts cut off by their box or by the texture limit: the pixels are those of the whole text
 // drawn and clipped (pictures made before the layout was bounded, in tests/data/text-*.png;
-// DK_UPDATE_PICTURES=1 rewrites them), and the layout work stays within what the box can show.
+// DK_UPDATE_EXPECTED=1 rewrites them), and the layout work stays within what the box can show.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/image/ImageCodec.h"
 #include "port/Texture2DText.h"
 #include "port/tests/TextureTest.h"
+#include "tests/support/TestSupport.h"
 
 using namespace dktest;
 
@@ -40,7 +40,7 @@ void expectPicture(const std::string& name, int width, int height, const std::ve
                     upright.begin() + static_cast<long>(y * stride));
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/text-" + name + ".png";
     std::string error;
-    if (std::getenv("DK_UPDATE_PICTURES")) {
+    if (dktest::updatingExpected()) {
         ASSERT_TRUE(plat::image::writePNG(path, width, height, upright, &error)) << error;
     }
     int w = 0, h = 0;

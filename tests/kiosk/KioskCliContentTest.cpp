@@ -67,7 +67,7 @@ TEST(KioskCliContent, AUnitsRoadOnTheFakeEngine) {
                                 "badge make tok s3cr3t more_games\nbadge test\nbadge size\n"
                                 "badge refresh\nsettle\nrun 1\nbadge size\nbadge clear\nbadge size\n");
     const std::string golden = DK_TEST_DATA_DIR "/content/fake-road.out";
-    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, out);
+    if (dktest::updatingExpected()) dktest::writeFile(golden, out);
     EXPECT_EQ(out, dktest::readFile(golden));
 }
 

@@ -1,6 +1,6 @@
 // dk-kiosk-cli's one-shot modes as a whole program: every case of data/cli.cases run through the
 // shell (in data/, so "< FILE" reads its inputs), its output, the first line of its standard
-// error and its status compared with data/cli.out (DK_UPDATE_GOLDEN=1 rewrites it).
+// error and its status compared with data/cli.out (DK_UPDATE_EXPECTED=1 rewrites it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,7 +26,7 @@ TEST(KioskCli, OneShotModesGiveTheirExpectedOutput) {
         transcript += "exit " + std::to_string(result.status) + "\n";
     }
     const std::string golden = DK_TEST_DATA_DIR "/cli.out";
-    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, transcript);
+    if (dktest::updatingExpected()) dktest::writeFile(golden, transcript);
     EXPECT_EQ(transcript, dktest::readFile(golden));
 
     // Fresh tokens each time.
@@ -90,7 +90,7 @@ TEST(KioskCliCache, ThroughURLLoadingAndIntoANewProcess) {
     EXPECT_EQ(server.requestLines().size(), 8u);
     const std::string golden = DK_TEST_DATA_DIR "/cache-loading.out";
     const std::string transcript = first + "--- new process\n" + second;
-    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, transcript);
+    if (dktest::updatingExpected()) dktest::writeFile(golden, transcript);
     EXPECT_EQ(transcript, dktest::readFile(golden));
     EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
@@ -210,7 +210,7 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
     const std::string port = std::to_string(server.port());
     for (std::size_t at; (at = out.find(":" + port + "/")) != std::string::npos;) out.replace(at + 1, port.size(), "PORT");
     const std::string golden = DK_TEST_DATA_DIR "/unit-fake.out";
-    if (std::getenv("DK_UPDATE_GOLDEN")) dktest::writeFile(golden, out);
+    if (dktest::updatingExpected()) dktest::writeFile(golden, out);
     EXPECT_EQ(out, dktest::readFile(golden));
     EXPECT_EQ(result.status, 2);  // the refused lines
 }

@@ -2,16 +2,16 @@
 // batched and one call per sprite and by the ES1 renderer must each equal one reviewed picture,
 // byte for byte, with the ES2 renderer's half-pixel starting offset zeroed; then probes of
 // direction and blending, with colours worked out by hand, at each renderer's own placement; then
-// the ES1 renderer's known difference. DK_UPDATE_PICTURES=1 rewrites the picture.
+// the ES1 renderer's known difference. DK_UPDATE_EXPECTED=1 rewrites the picture.
 #include <GLES2/gl2.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 
 #include "platform/image/ImageCodec.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
 #include "tests/render/RenderHarness.h"
+#include "tests/support/TestSupport.h"
 
 using namespace dktest;
 
@@ -68,7 +68,7 @@ TEST_P(EachRenderer, EveryPathEqualsTheReviewedPicture) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     const std::string path = std::string(DK_TEST_DATA_DIR) + "/every-path.png";
     std::string error;
-    if (std::getenv("DK_UPDATE_PICTURES") && GetParam() == Renderer::ES2Batched) {
+    if (dktest::updatingExpected() && GetParam() == Renderer::ES2Batched) {
         ASSERT_TRUE(plat::image::writePNG(path, 128, 128, t.pixels, &error)) << error;
     }
     int width = 0, height = 0;

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace dktest {
 
@@ -70,6 +71,11 @@ std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileM
 bool exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
+}
+
+bool updatingExpected() {
+    const char* update = std::getenv("DK_UPDATE_EXPECTED");
+    return update && std::string_view(update) == "1";
 }
 
 namespace {

@@ -26,6 +26,9 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 bool exists(const std::string& path);
+// Whether expected files (texts and pictures under a module's tests/data/) are written from what the
+// tests produce instead of compared: DK_UPDATE_EXPECTED=1 in the environment. Review the change.
+bool updatingExpected();
 
 // The process's umask while it lives, the one before restored after. A test of the modes files are
 // made with sets a permissive one (0), so that only what the code asks for shows.

@@ -83,8 +83,7 @@ protected:
     // With DK_UPDATE_EXPECTED=1 the file is written from `actual` instead (review it before keeping).
     static std::string expected(const std::string& name, const std::string& actual) {
         const std::string path = kData + "/road/" + name + ".txt";
-        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-            dktest::writeFile(path, actual);
+        if (dktest::updatingExpected()) dktest::writeFile(path, actual);
         return dktest::readFile(path);
     }
     std::string pendingPath() { return m_dir.file("home/Documents/DK_GAMECENTER_SAVED_INFO.plist"); }

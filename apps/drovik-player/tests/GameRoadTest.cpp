@@ -68,8 +68,7 @@ protected:
     // `actual` instead (review the change before keeping it).
     static std::string expected(const std::string& name, const std::string& actual) {
         const std::string path = kData + "/road/" + name + ".txt";
-        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-            dktest::writeFile(path, actual);
+        if (dktest::updatingExpected()) dktest::writeFile(path, actual);
         return dktest::readFile(path);
     }
 

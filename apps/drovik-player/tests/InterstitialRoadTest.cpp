@@ -191,8 +191,7 @@ protected:
     // data/road/ads-<name>.txt; DK_UPDATE_EXPECTED=1 writes it from `actual` (review the change).
     static std::string expected(const std::string& name, const std::string& actual) {
         const std::string path = kData + "/road/ads-" + name + ".txt";
-        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-            dktest::writeFile(path, actual);
+        if (dktest::updatingExpected()) dktest::writeFile(path, actual);
         return dktest::readFile(path);
     }
 

@@ -140,8 +140,7 @@ protected:
 
     static std::string expected(const std::string& name, const std::string& actual) {
         const std::string path = kData + name + ".txt";
-        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-            dktest::writeFile(path, actual);
+        if (dktest::updatingExpected()) dktest::writeFile(path, actual);
         return dktest::readFile(path);
     }
 

@@ -220,8 +220,7 @@ protected:
     // data/road/twitter-<name>.txt; DK_UPDATE_EXPECTED=1 writes it from `actual` (review it).
     static std::string expected(const std::string& name, const std::string& actual) {
         const std::string path = DK_TEST_DATA_DIR "/road/twitter-" + name + ".txt";
-        if (const char* update = std::getenv("DK_UPDATE_EXPECTED"); update && std::string(update) == "1")
-            dktest::writeFile(path, actual);
+        if (dktest::updatingExpected()) dktest::writeFile(path, actual);
         return dktest::readFile(path);
     }
 

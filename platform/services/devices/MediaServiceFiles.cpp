@@ -5,7 +5,7 @@
 #include "platform/foundation/LocalServices.h"
 #include "platform/services/devices/MediaServices.h"
 
-namespace plat::sys {
+namespace plat::devices {
 
 using foundation::Container;
 using foundation::readLocalService;
@@ -35,12 +35,12 @@ std::optional<std::string> containerPath(const std::optional<std::string>& relat
     return container->path() + "/" + path;
 }
 
-std::optional<sys::CameraConfig> camera() {
+std::optional<CameraConfig> camera() {
     const std::optional<Value> config = readLocalService("camera");
     if (!config) return std::nullopt;
     const std::optional<std::string> image = containerPath(text(*config, "image"));
     if (!image) return std::nullopt;
-    sys::CameraConfig out;
+    CameraConfig out;
     out.image = *image;
     if (const Value* orientation = config->find("orientation")) {
         const int64_t n = orientation->intValue();
@@ -50,21 +50,21 @@ std::optional<sys::CameraConfig> camera() {
     return out;
 }
 
-std::optional<sys::TorchConfig> torch() {
+std::optional<TorchConfig> torch() {
     const std::optional<Value> config = readLocalService("torch");
     if (!config) return std::nullopt;
-    return sys::TorchConfig{flag(*config, "lockFails", false)};
+    return TorchConfig{flag(*config, "lockFails", false)};
 }
 
-std::optional<sys::SongsConfig> songs() {
+std::optional<SongsConfig> songs() {
     const std::optional<Value> config = readLocalService("songs");
     if (!config) return std::nullopt;
-    sys::SongsConfig out;
+    SongsConfig out;
     const Value* items = config->find("items");
     if (!items || !items->array()) return out;
     for (const Value& item : *items->array()) {
         if (!item.dictionary()) continue;
-        sys::Song song;
+        Song song;
         for (const char* key : {"title", "albumTitle", "artist", "albumArtist", "genre", "composer"})
             if (auto value = text(item, key)) song[key] = *value;
         out.items.push_back(std::move(song));
@@ -72,10 +72,10 @@ std::optional<sys::SongsConfig> songs() {
     return out;
 }
 
-std::optional<sys::ComposerConfig> composer(const char* service, const char* key) {
+std::optional<ComposerConfig> composer(const char* service, const char* key) {
     const std::optional<Value> config = readLocalService(service);
     if (!config) return std::nullopt;
-    return sys::ComposerConfig{flag(*config, key, true)};
+    return ComposerConfig{flag(*config, key, true)};
 }
 
 }  // namespace
@@ -83,13 +83,13 @@ std::optional<sys::ComposerConfig> composer(const char* service, const char* key
 void registerMediaServices() {
     static std::once_flag once;
     std::call_once(once, [] {
-        sys::setMediaServiceReaders({camera, torch, songs, [] { return composer("mail", "canSendMail"); },
-                                     [] { return composer("sms", "canSendText"); }});
-        registerLocalServiceClass(sys::kCaptureDeviceClassName, "torch");
-        registerLocalServiceClass(sys::kMediaQueryClassName, "songs");
-        registerLocalServiceClass(sys::kMailComposeClassName, "mail");
-        registerLocalServiceClass(sys::kMessageComposeClassName, "sms");
+        setMediaServiceReaders({camera, torch, songs, [] { return composer("mail", "canSendMail"); },
+                                [] { return composer("sms", "canSendText"); }});
+        registerLocalServiceClass(kCaptureDeviceClassName, "torch");
+        registerLocalServiceClass(kMediaQueryClassName, "songs");
+        registerLocalServiceClass(kMailComposeClassName, "mail");
+        registerLocalServiceClass(kMessageComposeClassName, "sms");
     });
 }
 
-}  // namespace plat::sys
+}  // namespace plat::devices

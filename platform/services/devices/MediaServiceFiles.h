@@ -7,11 +7,11 @@
 // Each file is read at every use, so a service may come and go while the process runs.
 #pragma once
 
-namespace plat::sys {
+namespace plat::devices {
 
 // Installs the readers and registers "AVCaptureDevice" (torch.plist), "MPMediaQuery" (songs.plist),
 // "MFMailComposeViewController" (mail.plist) and "MFMessageComposeViewController" (sms.plist) with
 // the class look-up. Once; later calls do nothing.
 void registerMediaServices();
 
-}  // namespace plat::sys
+}  // namespace plat::devices

@@ -3,7 +3,7 @@
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Report.h"
 
-namespace plat::sys {
+namespace plat::devices {
 
 namespace {
 
@@ -39,7 +39,7 @@ void setMediaListener(std::function<void(std::string_view line)> l) {
 }
 
 void reportMedia(std::string_view line) {
-    reportTrace(kTraceCategory, line);
+    sys::reportTrace(kTraceCategory, line);
     if (listener()) listener()(line);
 }
 
@@ -52,7 +52,7 @@ void playVibration() {
 }
 
 std::shared_ptr<CaptureDevice> CaptureDevice::defaultVideoDevice() {
-    if (!hasClass(kCaptureDeviceClassName)) return nullptr;
+    if (!sys::hasClass(kCaptureDeviceClassName)) return nullptr;
     auto device = std::make_shared<CaptureDevice>();
     if (auto config = read(readers().torch)) device->m_lockFails = config->lockFails;
     return device;
@@ -87,7 +87,7 @@ void CaptureSession::stopRunning() {
 
 std::vector<Song> querySongs(const std::map<std::string, std::string>& filters) {
     std::vector<Song> found;
-    if (!hasClass(kMediaQueryClassName)) return found;
+    if (!sys::hasClass(kMediaQueryClassName)) return found;
     const std::optional<SongsConfig> library = read(readers().songs);
     if (!library) return found;
     for (const Song& item : library->items) {
@@ -102,15 +102,15 @@ std::vector<Song> querySongs(const std::map<std::string, std::string>& filters) 
 }
 
 bool canSendMail() {
-    if (!hasClass(kMailComposeClassName)) return false;
+    if (!sys::hasClass(kMailComposeClassName)) return false;
     const auto config = read(readers().mail);
     return config && config->canSend;
 }
 
 bool canSendText() {
-    if (!hasClass(kMessageComposeClassName)) return false;
+    if (!sys::hasClass(kMessageComposeClassName)) return false;
     const auto config = read(readers().sms);
     return config && config->canSend;
 }
 
-}  // namespace plat::sys
+}  // namespace plat::devices

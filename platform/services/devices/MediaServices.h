@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace plat::sys {
+namespace plat::devices {
 
 inline constexpr const char* kCaptureDeviceClassName = "AVCaptureDevice";
 inline constexpr const char* kMediaQueryClassName = "MPMediaQuery";
@@ -108,4 +108,4 @@ std::vector<Song> querySongs(const std::map<std::string, std::string>& filters);
 bool canSendMail();
 bool canSendText();
 
-}  // namespace plat::sys
+}  // namespace plat::devices

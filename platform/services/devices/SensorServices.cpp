@@ -6,7 +6,7 @@
 #include "platform/services/devices/SensorStandIns.h"
 #include "platform/sys/ClassRegistry.h"
 
-namespace plat::sys {
+namespace plat::devices {
 
 using foundation::readLocalService;
 using foundation::registerLocalServiceClass;
@@ -24,20 +24,21 @@ bool flag(const Value& config, const char* key) {
 void registerSensorClasses() {
     static std::once_flag once;
     std::call_once(once, [] {
-        registerLocalServiceClass(sys::kMotionManagerClassName, sys::kMotionService);
-        registerLocalServiceClass(sys::kLocationManagerClassName, sys::kLocationService);
-        sys::registerClass(sys::kAccelerometerClassName, [] { return true; });
-        sys::MotionManager::setConfigurationSource([]() -> std::optional<sys::MotionConfiguration> {
-            const std::optional<Value> config = readLocalService(sys::kMotionService);
+        registerLocalServiceClass(kMotionManagerClassName, kMotionService);
+        registerLocalServiceClass(kLocationManagerClassName, kLocationService);
+        sys::registerClass(kAccelerometerClassName, [] { return true; });
+        MotionManager::setConfigurationSource([]() -> std::optional<MotionConfiguration> {
+            const std::optional<Value> config = readLocalService(kMotionService);
             if (!config) return std::nullopt;
-            return sys::MotionConfiguration{flag(*config, "gyroAvailable"), flag(*config, "deviceMotionAvailable")};
+            return MotionConfiguration{flag(*config, "gyroAvailable"),
+                                       flag(*config, "deviceMotionAvailable")};
         });
-        sys::LocationManager::setConfigurationSource([]() -> std::optional<sys::LocationConfiguration> {
-            const std::optional<Value> config = readLocalService(sys::kLocationService);
+        LocationManager::setConfigurationSource([]() -> std::optional<LocationConfiguration> {
+            const std::optional<Value> config = readLocalService(kLocationService);
             if (!config) return std::nullopt;
-            return sys::LocationConfiguration{flag(*config, "headingAvailable")};
+            return LocationConfiguration{flag(*config, "headingAvailable")};
         });
     });
 }
 
-}  // namespace plat::sys
+}  // namespace plat::devices

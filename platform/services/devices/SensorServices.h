@@ -4,9 +4,9 @@
 // "UIAccelerometer", the game's accelerometer, always exists.
 #pragma once
 
-namespace plat::sys {
+namespace plat::devices {
 
 // Registers the three classes and connects the stand-ins to their files (once; later calls do nothing).
 void registerSensorClasses();
 
-}  // namespace plat::sys
+}  // namespace plat::devices

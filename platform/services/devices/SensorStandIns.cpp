@@ -7,7 +7,7 @@
 
 #include "platform/sys/Report.h"
 
-namespace plat::sys {
+namespace plat::devices {
 
 namespace {
 
@@ -17,7 +17,7 @@ std::function<void(std::string_view)>& listener() {
 }
 
 void say(const char* category, const std::string& text) {
-    reportTrace(category, text);
+    sys::reportTrace(category, text);
     if (listener()) listener()(std::string(category) + " " + text);
 }
 
@@ -238,4 +238,4 @@ double locationDistance(const Location& a, const Location& b) {
     return 2 * kEarthRadius * std::asin(std::min(1.0, std::sqrt(h)));
 }
 
-}  // namespace plat::sys
+}  // namespace plat::devices

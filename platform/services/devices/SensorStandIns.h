@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace plat::sys {
+namespace plat::devices {
 
 inline constexpr const char* kMotionManagerClassName = "CMMotionManager";
 inline constexpr const char* kMotionService = "motion";
@@ -162,4 +162,4 @@ private:
 // Metres between two fixes on the earth's mean sphere.
 double locationDistance(const Location& a, const Location& b);
 
-}  // namespace plat::sys
+}  // namespace plat::devices

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <numbers>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "platform/ui/Window.h"
 #include "platform/ui/tests/ComposeScenes.h"
 #include "platform/ui/tests/UITestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -325,9 +325,9 @@ TEST_F(CompositorTest, AnimationsKeepCommittingUntilTheyEnd) {
 
 // The screens the player shows over its game, composited upright, on glass turned under the
 // interface, and framed by bars in a wider target: each the same picture, byte for byte, as
-// data/compose-<scene>[-turned|-framed].png. DK_WRITE_COMPOSE_PICTURES=1 writes them instead.
+// data/compose-<scene>[-turned|-framed].png. DK_UPDATE_EXPECTED=1 writes them instead.
 TEST_F(CompositorTest, ThePlayersScreensComeOutByteForByte) {
-    const bool write = std::getenv("DK_WRITE_COMPOSE_PICTURES") != nullptr;
+    const bool write = dktest::updatingExpected();
     for (const std::string& name : composeSceneNames())
         for (const ComposeTarget& t : kComposeTargets) {
             const std::string shot = name + t.suffix;

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace plat::sys;
+using namespace plat::devices;
 
 struct Heard : LocationManagerDelegate {
     std::vector<std::string> lines;
