@@ -133,6 +133,10 @@ int HeadlessHost::prepare(std::string* message) {
     foundation::Bundle::setMain(std::move(*bundle));
     foundation::Container::setMain(std::move(*container));
 
+    // The device's stand-ins start as in a new process: a second start in this one finds nothing
+    // the first left (an interruption, an armed failure, a delegate, a sampling interval).
+    sys::AudioSession::shared().reset();
+    sys::Accelerometer::shared().reset();
     sys::Device& device = sys::Device::current();
     device.reset();
     if (!device.setPreset(m_options.device)) return fail(1, "no device preset " + m_options.device);
