@@ -110,11 +110,12 @@ int HeadlessHost::prepare(std::string* message) {
     if (!foundation::Trace::configure(categories ? categories->c_str() : nullptr,
                                       traceFile ? traceFile->c_str() : nullptr))
         return fail(1, "");  // configure has said why
-    // Launch is 0 on the virtual clock; the real one counts from here.
+    // Launch is 0 on the virtual clock; the real one counts from here (even after an earlier start
+    // in the process ran on virtual time).
     if (m_options.virtualClock())
         foundation::Clock::process().startVirtualAt(0);
     else
-        foundation::Clock::process();
+        foundation::Clock::process().setVirtual(false);
 
     if (!m_options.input.empty()) {
         std::string error;

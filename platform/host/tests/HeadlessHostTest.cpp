@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/PropertyList.h"
@@ -261,6 +262,19 @@ TEST_F(HeadlessHostTest, ASecondStartFindsTheDeviceStandInsAtTheirDefaults) {
         EXPECT_EQ(accelerometer.delegate(), nullptr);
         EXPECT_EQ(accelerometer.updateInterval(), sys::Accelerometer::kDefaultUpdateInterval);
         session.reset();
+    }
+}
+
+// Each start runs on the clock it asks for, whatever the start before it in the process ran on.
+TEST_F(HeadlessHostTest, EachStartRunsOnTheClockItAsksFor) {
+    foundation::Clock& clock = foundation::Clock::process();
+    for (host::ClockChoice choice : {host::ClockChoice::Virtual, host::ClockChoice::Real, host::ClockChoice::Virtual,
+                                     host::ClockChoice::Real}) {
+        m_options.clock = choice;
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_EQ(clock.isVirtual(), choice == host::ClockChoice::Virtual);
     }
 }
 
