@@ -41,7 +41,8 @@ UserDefaults* UserDefaults::standard() {
     std::lock_guard lock(made);
     const Container* container = Container::main();
     if (!container) return nullptr;
-    std::unique_ptr<UserDefaults>& defaults = (*files)[fileIn(*container)];
+    // The home and the identifier name the file, without making its folder at each call.
+    std::unique_ptr<UserDefaults>& defaults = (*files)[container->path() + '\n' + container->bundleIdentifier()];
     if (!defaults) defaults = std::make_unique<UserDefaults>(*container);
     return defaults.get();
 }
