@@ -367,9 +367,11 @@ Error KSCreateError(int code) {
 }
 
 std::string KSGID() {
+    // Read once for each defaults: a second start on another home has the id of its own.
+    static plat::foundation::UserDefaults* cachedFrom = nullptr;
     static std::optional<std::string> cached;
-    if (cached) return *cached;
     plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    if (cached && cachedFrom == defaults) return *cached;
     std::optional<std::string> stored = defaults ? defaults->stringForKey(kGIDKey) : std::nullopt;
     if (!stored) {
         stored = KSStringUtil::uuid();
@@ -379,6 +381,7 @@ std::string KSGID() {
         }
     }
     cached = stored;
+    cachedFrom = defaults;
     return *cached;
 }
 

@@ -140,7 +140,8 @@ private:
 // The error domain and texts of the client's own errors.
 inline constexpr const char* kKioskErrorDomain = "KioskSDK";
 plat::foundation::Error KSCreateError(int code);
-// The game id of the installation ("KioskGID" in user defaults, made at the first call).
+// The game id of the installation ("KioskGID" in the standard defaults, made at the first call
+// for them).
 std::string KSGID();
 // 0 none, 1 cellular, 2 Wi-Fi.
 int KSNetworkStatus();

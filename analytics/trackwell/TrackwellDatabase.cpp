@@ -143,11 +143,6 @@ std::string TrackwellDatabase::trackwellDatabasePath(const Places& places) {
     return directory + "/" + kFileName + ".sqlite";
 }
 
-TrackwellDatabase& TrackwellDatabase::sharedTrackwellDatabase() {
-    static TrackwellDatabase* shared = new TrackwellDatabase(mainPlaces());  // kept for the process
-    return *shared;
-}
-
 TrackwellDatabase::TrackwellDatabase(Places places)
     : m_directory(trackwellDirectoryPath(places)), m_path(trackwellDatabasePath(places)), m_places(std::move(places)) {
     if (m_path.empty()) return;

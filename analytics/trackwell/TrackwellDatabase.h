@@ -38,7 +38,8 @@ public:
     static Places mainPlaces();
     static std::string trackwellDirectoryPath(const Places& places = mainPlaces());
     static std::string trackwellDatabasePath(const Places& places = mainPlaces());
-    // The process's store over the main container, opened on first use and never closed.
+    // The store over the main container, opened on its first use and never closed; a second start
+    // on another home has its own.
     static TrackwellDatabase& sharedTrackwellDatabase();
 
     // Moves an old store out of Documents, opens (or creates, or upgrades) the store. A file that

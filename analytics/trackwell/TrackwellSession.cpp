@@ -114,18 +114,6 @@ bool TrackwellSession::Attributes::emplace(std::string key, AttributeValue value
     return true;
 }
 
-TrackwellSession& TrackwellSession::sharedTrackwellSession() {
-    static TrackwellSession* shared = [] {
-        Host host;
-        host.bundle = plat::foundation::Bundle::main();
-        host.defaults = plat::foundation::UserDefaults::standard();
-        host.deviceFacts = [] { return plat::foundation::deviceFacts(); };
-        return new TrackwellSession(TrackwellDatabase::sharedTrackwellDatabase(),
-                                    UploaderThread::sharedUploaderThread(), std::move(host));
-    }();  // lives for the process, like the store and the uploader
-    return *shared;
-}
-
 TrackwellSession::TrackwellSession(TrackwellDatabase& database, UploaderThread& uploader, Host host)
     : m_database(database), m_uploader(uploader), m_host(std::move(host)) {
     if (!m_host.deviceFacts) m_host.deviceFacts = [] { return plat::sys::DeviceFacts{}; };

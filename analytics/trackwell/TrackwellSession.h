@@ -54,7 +54,8 @@ public:
     static constexpr double kBackgroundSessionTimeout = 15;
     static constexpr int kMaximumStoredEvents = 1000;
 
-    // The process's session over the shared store and uploader, the main bundle and defaults.
+    // The session over the shared store and uploader, the main bundle and defaults: one for each main
+    // container, bundle and defaults the process has started with (SharedTrackwell.cpp).
     static TrackwellSession& sharedTrackwellSession();
 
     TrackwellSession(TrackwellDatabase& database, UploaderThread& uploader, Host host);

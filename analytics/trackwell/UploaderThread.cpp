@@ -46,12 +46,6 @@ struct UploaderThread::Request {
     bool done = false;
 };
 
-UploaderThread& UploaderThread::sharedUploaderThread() {
-    static UploaderThread* shared =
-        new UploaderThread(TrackwellDatabase::sharedTrackwellDatabase(), plat::foundation::RunLoop::main());
-    return *shared;
-}
-
 UploaderThread::UploaderThread(TrackwellDatabase& database, plat::foundation::RunLoop& loop)
     : m_database(database), m_loop(loop) {}
 

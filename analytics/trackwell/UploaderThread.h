@@ -43,7 +43,7 @@ public:
     static constexpr int kDeletionAttempts = 10;
     static constexpr double kDeletionRetryDelay = 1.0;
 
-    // The process's uploader: the shared store, the main run loop.
+    // The uploader of the shared store (the main container's), on the main run loop.
     static UploaderThread& sharedUploaderThread();
 
     // `database` outlives the uploader; connections run and report on `loop`.

@@ -3,8 +3,12 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "analytics/pagestats/PSTracker.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -18,12 +22,24 @@ void logError(const char* what, const PSError& error) {
 
 DKPageStatsAnalytics& DKPageStatsAnalytics::sharedAnalytics() {
     // Never freed: the tracker's timer may still report at exit.
-    static DKPageStatsAnalytics* analytics = [] {
-        auto* made = new DKPageStatsAnalytics;
-        made->initWithAnalyticsInfo(std::make_shared<DKAnalyticsIOSInfo>());
-        return made;
-    }();
-    return *analytics;
+    struct Made {
+        std::string home, bundle;
+        DKPageStatsAnalytics* analytics;
+    };
+    static std::mutex mutex;
+    static auto* made = new std::vector<Made>;
+    const plat::foundation::Container* container = plat::foundation::Container::main();
+    const plat::foundation::Bundle* bundle = plat::foundation::Bundle::main();
+    Made now{container ? container->path() : "", bundle ? bundle->path() : "", nullptr};
+    std::lock_guard lock(mutex);
+    if (!made->empty() && made->back().home == now.home && made->back().bundle == now.bundle)
+        return *made->back().analytics;
+    // The tracker is the process's one: stopped, it starts again on the new home's store.
+    if (!made->empty()) PSTracker::sharedTracker().stopTracker();
+    now.analytics = new DKPageStatsAnalytics;
+    now.analytics->initWithAnalyticsInfo(std::make_shared<DKAnalyticsIOSInfo>());
+    made->push_back(std::move(now));
+    return *made->back().analytics;
 }
 
 void DKPageStatsAnalytics::initTrackingEngine() {

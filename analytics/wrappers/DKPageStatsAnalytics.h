@@ -18,7 +18,9 @@ public:
     // The user-defaults counter of purchases, kept across launches.
     static constexpr const char* kOrderIdKey = "inAppOrderIdPageStats";
 
-    // Made on first use over the main bundle's and the device's facts; started at once.
+    // Made on first use over the main bundle's and the device's facts; started at once. A second
+    // start in the process on another home or with another game has one of its own, and the
+    // tracker starts again on that home's store.
     static DKPageStatsAnalytics& sharedAnalytics();
 
     void initTrackingEngine() override;

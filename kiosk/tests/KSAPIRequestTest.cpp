@@ -14,6 +14,7 @@
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/net/Reachability.h"
 #include "platform/net/Servers.h"
 #include "platform/net/tests/NetTestSupport.h"
@@ -200,6 +201,30 @@ TEST_F(KSAPIRequestTest, ParametersTheirFormsAndTheSignature) {
     EXPECT_NE(param(seen[1], "nonce"), param(first, "nonce"));
     EXPECT_EQ(param(seen[1], "width"), "480");
     EXPECT_EQ(param(seen[1], "height"), "320");
+}
+
+// The game id is the installation's: a second start in the process on another home reads (or
+// makes) the id of that home, and back on the first home the first id is found again.
+TEST_F(KSAPIRequestTest, EachHomeHasItsOwnGameId) {
+    const std::string first = KSGID();
+    EXPECT_EQ(first.size(), 27u);
+    EXPECT_EQ(KSGID(), first);
+
+    dktest::TempDir other;
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.kiosk-test", other.path()));
+    plat::foundation::UserDefaults::standard()->setObject(plat::foundation::Value(std::string("theOtherHomesGameId")),
+                                                          "KioskGID");
+    EXPECT_EQ(KSGID(), "theOtherHomesGameId");
+
+    dktest::TempDir fresh;
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.kiosk-test", fresh.path()));
+    const std::string made = KSGID();
+    EXPECT_EQ(made.size(), 27u);
+    EXPECT_NE(made, first);
+    EXPECT_EQ(plat::foundation::UserDefaults::standard()->stringForKey("KioskGID"), made);
+
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.kiosk-test", home.path()));
+    EXPECT_EQ(KSGID(), first);
 }
 
 TEST_F(KSAPIRequestTest, ShownStatusBarAndScaleOfAPresetAndNoAdvertisingIdentifier) {

@@ -91,11 +91,8 @@ constexpr const char* kBothFrames =
 
 class KSContentViewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static dktest::TempDir home;
-        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.content-test", home.path()));
-    }
     void SetUp() override {
+        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.content-test", home.path()));
         plat::foundation::Clock::process().setVirtual(true);
         kiosk::setLogHook([](std::string_view) {});
         KSURLLoader::setSystemOpener([this](const std::string& url) {
@@ -128,6 +125,7 @@ protected:
     void settleLoaders() {
         ASSERT_TRUE(dktest::turnUntil([] { return KSURLLoader::allLoaders().empty(); }));
     }
+    dktest::TempDir home;
     plat::ui::Application app;
     NotingDelegate delegate;
     std::vector<std::string> opened;

@@ -24,15 +24,11 @@ std::string id(char c) { return std::string(40, c); }
 
 class SharedUDIDTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static dktest::TempDir home;
-        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.udid-test", home.path()));
-    }
-
+    // A new installation (the table-driven cases call it again for each case).
     void SetUp() override {
+        home.emplace();
+        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.udid-test", home->path()));
         Pasteboard::setDirectory(boards.path());
-        UserDefaults::standard()->removeObjectForKey("SharedUDID");
-        SharedUDID::resetCache();
         SharedUDID::setWallClock([] { return 1700000000.0; });
     }
     void TearDown() override { Pasteboard::setDirectory({}); }
@@ -56,6 +52,7 @@ protected:
         return value;
     }
 
+    std::optional<dktest::TempDir> home;
     dktest::TempDir boards;
 };
 
@@ -78,6 +75,36 @@ TEST_F(SharedUDIDTest, FirstUseOnAnEmptyDeviceMakesAndSharesOne) {
     EXPECT_EQ(valueReporting(code, text), value);
     EXPECT_EQ(text, "SharedUDID in cache from first call");
     EXPECT_NE(SharedUDID::generateFreshSharedUDID(), value);
+}
+
+// A second start in the process, on another home of the same device, keeps no identifier of the
+// first: it reads the device's copies, records its own installation and takes a slot of its own.
+TEST_F(SharedUDIDTest, ASecondStartOnAnotherHomeRecordsItsOwnInstallation) {
+    const std::string first = SharedUDID::value();
+    const Value::Dictionary firstRecord = stored();
+
+    dktest::TempDir other;
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.udid-test", other.path()));
+    int code;
+    std::string text;
+    EXPECT_EQ(valueReporting(code, text), first);
+    EXPECT_EQ(text, "SharedUDID succesfully retrieved");
+    Value::Dictionary record = stored();
+    EXPECT_EQ(record["SharedUDID"], Value(first));
+    EXPECT_EQ(record["SharedUDID_slot"], Value(slot(1)));
+    EXPECT_NE(record["SharedUDID_appUID"], firstRecord.at("SharedUDID_appUID"));
+
+    // On a device of its own it makes another.
+    dktest::TempDir device;
+    Pasteboard::setDirectory(device.path());
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.udid-test", device.file("home")));
+    EXPECT_NE(SharedUDID::value(), first);
+
+    Pasteboard::setDirectory(boards.path());
+    plat::foundation::Container::setMain(*plat::foundation::Container::open("com.drovik.udid-test", home->path()));
+    EXPECT_EQ(valueReporting(code, text), first);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(stored(), firstRecord);
 }
 
 TEST_F(SharedUDIDTest, TheMajorityWinsTiesGoToTheLaterSlots) {

@@ -29,7 +29,9 @@ constexpr const char* kCreatedKey = "SharedUDID_createdTS";
 constexpr const char* kSlotKey = "SharedUDID_slot";
 constexpr const char* kOptOutKey = "SharedUDID_optOutTS";
 
+// The identifier as read with these defaults: a second start on another home reads its own record.
 std::optional<std::string> g_cached;
+plat::foundation::UserDefaults* g_cachedFrom = nullptr;
 std::function<double()> g_now;
 
 double now() { return g_now ? g_now() : plat::foundation::Clock::wallSeconds(); }
@@ -56,8 +58,6 @@ bool isIdentifier(const std::string& text) {
 }  // namespace
 
 void SharedUDID::setWallClock(std::function<double()> now) { g_now = std::move(now); }
-
-void SharedUDID::resetCache() { g_cached.reset(); }
 
 Value::Dictionary SharedUDID::dictFromPasteboard(const std::string& pasteboardName) {
     std::unique_ptr<Pasteboard> board = Pasteboard::named(pasteboardName, false);
@@ -158,11 +158,11 @@ SlotVote readSlots(AppRecord& app) {
 }  // namespace
 
 std::string SharedUDID::valueWithError(Error* error) {
-    if (g_cached) {
+    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
+    if (g_cached && g_cachedFrom == defaults) {
         report(error, 0, "SharedUDID in cache from first call");
         return *g_cached;
     }
-    plat::foundation::UserDefaults* defaults = plat::foundation::UserDefaults::standard();
     AppRecord app = readAppRecord(*defaults);
     const SlotVote vote = readSlots(app);
 
@@ -207,6 +207,7 @@ std::string SharedUDID::valueWithError(Error* error) {
         report(error, 0, "SharedUDID succesfully retrieved");
     }
     g_cached = result;
+    g_cachedFrom = defaults;
     return result;
 }
 

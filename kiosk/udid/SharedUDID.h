@@ -31,8 +31,6 @@ public:
 
     // Seconds since 1970 for the dates written (the host's wall clock by default).
     static void setWallClock(std::function<double()> now);
-    // Forgets the per-process identifier, as a new process would (tests).
-    static void resetCache();
 
     // The slot's dictionary: the archived data of the scheme's type when it is a dictionary, else
     // empty (also when the pasteboard is missing).

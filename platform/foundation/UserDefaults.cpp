@@ -1,6 +1,9 @@
 #include "platform/foundation/UserDefaults.h"
 
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
@@ -31,11 +34,17 @@ UserDefaults::~UserDefaults() {
 }
 
 UserDefaults* UserDefaults::standard() {
+    // One per file, never destroyed: a pointer taken under an earlier main container stays good,
+    // and coming back to a container finds its defaults as they were left.
     static std::mutex made;
-    static UserDefaults* defaults = nullptr;
+    static auto* files = new std::map<std::string, std::unique_ptr<UserDefaults>, std::less<>>;
     std::lock_guard lock(made);
-    if (!defaults && Container::main()) defaults = new UserDefaults(*Container::main());
-    return defaults;
+    const Container* container = Container::main();
+    if (!container) return nullptr;
+    // The home and the identifier name the file, without making its folder at each call.
+    std::unique_ptr<UserDefaults>& defaults = (*files)[container->path() + '\n' + container->bundleIdentifier()];
+    if (!defaults) defaults = std::make_unique<UserDefaults>(*container);
+    return defaults.get();
 }
 
 std::string UserDefaults::directory() const {

@@ -33,8 +33,9 @@ public:
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 
-    // The defaults of Container::main(), made on the first call; null while there is none. Never
-    // destroyed: what is not synchronized is lost at exit, as on the platform when it is killed.
+    // The defaults of Container::main(), made on the first call for its file; null while there is
+    // none. A new main container (a second start in the process) has its own. Never destroyed:
+    // what is not synchronized is lost at exit, as on the platform when it is killed.
     static UserDefaults* standard();
 
     const std::string& path() const { return m_path; }

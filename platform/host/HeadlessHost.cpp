@@ -110,11 +110,12 @@ int HeadlessHost::prepare(std::string* message) {
     if (!foundation::Trace::configure(categories ? categories->c_str() : nullptr,
                                       traceFile ? traceFile->c_str() : nullptr))
         return fail(1, "");  // configure has said why
-    // Launch is 0 on the virtual clock; the real one counts from here.
+    // Launch is 0 on the virtual clock; the real one counts from here (even after an earlier start
+    // in the process ran on virtual time).
     if (m_options.virtualClock())
         foundation::Clock::process().startVirtualAt(0);
     else
-        foundation::Clock::process();
+        foundation::Clock::process().setVirtual(false);
 
     if (!m_options.input.empty()) {
         std::string error;
@@ -133,6 +134,10 @@ int HeadlessHost::prepare(std::string* message) {
     foundation::Bundle::setMain(std::move(*bundle));
     foundation::Container::setMain(std::move(*container));
 
+    // The device's stand-ins start as in a new process: a second start in this one finds nothing
+    // the first left (an interruption, an armed failure, a delegate, a sampling interval).
+    sys::AudioSession::shared().reset();
+    sys::Accelerometer::shared().reset();
     sys::Device& device = sys::Device::current();
     device.reset();
     if (!device.setPreset(m_options.device)) return fail(1, "no device preset " + m_options.device);

@@ -9,7 +9,6 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
-#include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
 #include "tests/support/TestSupport.h"
@@ -82,7 +81,6 @@ TEST(AppDelegateTest, TheDelayedReleaseDiesWithTheDelegate) {
     options.input = dir.file("input.txt");
     options.trace = "startup";
     options.traceFile = dir.file("trace.txt");
-    plat::sys::AudioSession::shared().reset();
     testing::internal::CaptureStderr();
     {
         plat::host::HeadlessHost driver(options);

@@ -7,8 +7,6 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
-#include "platform/sys/Accelerometer.h"
-#include "platform/sys/AudioSession.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -154,8 +152,6 @@ GameViewResult runGameView(const GameViewRun& run) {
     options.duration = run.duration;
     options.trace = run.trace;
     options.traceFile = dir.file("trace.txt");
-    sys::AudioSession::shared().reset();
-    sys::Accelerometer::shared().reset();
 
     GameViewResult result;
     testing::internal::CaptureStderr();

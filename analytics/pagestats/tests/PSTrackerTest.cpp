@@ -19,14 +19,10 @@ using plat::foundation::RunLoop;
 
 class TrackerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static dktest::TempDir home;
-        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.tracker", home.path()));
-    }
     void SetUp() override {
         dktest::fixedBuilder();
         tracker.stopTracker();
-        std::filesystem::remove(PSPersistentHitStore::defaultPath());
+        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.tracker", dir.file("home")));
         tracker.setSampleRate(100);
         tracker.setDispatchHook([this](unsigned dispatched, unsigned failed) {
             ++completions;

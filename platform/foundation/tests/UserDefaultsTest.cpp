@@ -240,8 +240,8 @@ TEST_F(UserDefaultsTest, ThreadsShareOneStore) {
     EXPECT_EQ(UserDefaults(m_path).dictionaryRepresentation().size(), 8u * 300u);
 }
 
-// The standard defaults are made once a process, from its first main container: checked in a fresh
-// run of this program, since earlier tests in this one may have set theirs.
+// Before any main container there are no standard defaults: checked in a fresh run of this
+// program, since earlier tests in this one may have set theirs.
 TEST_F(UserDefaultsTest, TheStandardDefaultsLiveInTheMainContainer) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -260,6 +260,41 @@ TEST_F(UserDefaultsTest, TheStandardDefaultsLiveInTheMainContainer) {
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");
+}
+
+// A second start in the process, on another home, reads and writes its own file; the first
+// start's defaults stay usable through the pointer it kept, and are found again as they were left.
+TEST_F(UserDefaultsTest, EachMainContainerHasItsOwnStandardDefaults) {
+    std::optional<Container> first = Container::open("com.test.game", m_dir.file("first"));
+    std::optional<Container> second = Container::open("com.test.game", m_dir.file("second"));
+    std::optional<Container> other = Container::open("com.test.other", m_dir.file("first"));
+    ASSERT_TRUE(first && second && other);
+
+    Container::setMain(*first);
+    UserDefaults* one = UserDefaults::standard();
+    ASSERT_NE(one, nullptr);
+    one->setObject("first", "home");
+
+    Container::setMain(*second);
+    UserDefaults* two = UserDefaults::standard();
+    ASSERT_NE(two, nullptr);
+    EXPECT_NE(two, one);
+    EXPECT_EQ(two->path(), m_dir.file("second/Library/Preferences/com.test.game.plist"));
+    EXPECT_EQ(two->stringForKey("home"), std::nullopt);
+    two->setObject("second", "home");
+    ASSERT_TRUE(two->synchronize());
+    EXPECT_EQ(one->stringForKey("home"), "first");
+    ASSERT_TRUE(one->synchronize());
+
+    // Another game in the first home: the file is named after it.
+    Container::setMain(*other);
+    EXPECT_EQ(UserDefaults::standard()->path(), m_dir.file("first/Library/Preferences/com.test.other.plist"));
+
+    Container::setMain(*first);
+    EXPECT_EQ(UserDefaults::standard(), one);
+    EXPECT_EQ(UserDefaults::standard()->stringForKey("home"), "first");
+    EXPECT_EQ(UserDefaults(m_dir.file("second/Library/Preferences/com.test.game.plist")).stringForKey("home"),
+              "second");
 }
 
 }  // namespace

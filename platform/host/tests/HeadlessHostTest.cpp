@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/LocalServices.h"
 #include "platform/foundation/PropertyList.h"
@@ -18,6 +19,8 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/image/ImageCodec.h"
 #include "platform/net/Reachability.h"
+#include "platform/sys/Accelerometer.h"
+#include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -231,6 +234,49 @@ protected:
     host::HostOptions m_options;
     long m_frames = 0;
 };
+
+// A second start in the process finds the audio session and the accelerometer as a new process
+// does, whatever the first start left of them.
+TEST_F(HeadlessHostTest, ASecondStartFindsTheDeviceStandInsAtTheirDefaults) {
+    struct Listener : sys::AccelerometerDelegate {
+        void didAccelerate(sys::Accelerometer&, const sys::Acceleration&) override {}
+    } listener;
+    sys::AudioSession& session = sys::AudioSession::shared();
+    sys::Accelerometer& accelerometer = sys::Accelerometer::shared();
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        ASSERT_TRUE(session.setCategory(sys::kAudioSessionCategoryPlayback));
+        ASSERT_TRUE(session.setActive(true));
+        ASSERT_TRUE(session.beginInterruption());
+        session.failNext(sys::AudioSession::Operation::Activate);
+        accelerometer.setDelegate(&listener);
+        accelerometer.setUpdateInterval(1);
+
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_EQ(session.category(), sys::kAudioSessionCategorySoloAmbient);
+        EXPECT_FALSE(session.isActive());
+        EXPECT_FALSE(session.isInterrupted());
+        EXPECT_TRUE(session.setActive(true));  // no failure left armed
+        EXPECT_EQ(accelerometer.delegate(), nullptr);
+        EXPECT_EQ(accelerometer.updateInterval(), sys::Accelerometer::kDefaultUpdateInterval);
+        session.reset();
+    }
+}
+
+// Each start runs on the clock it asks for, whatever the start before it in the process ran on.
+TEST_F(HeadlessHostTest, EachStartRunsOnTheClockItAsksFor) {
+    foundation::Clock& clock = foundation::Clock::process();
+    for (host::ClockChoice choice : {host::ClockChoice::Virtual, host::ClockChoice::Real, host::ClockChoice::Virtual,
+                                     host::ClockChoice::Real}) {
+        m_options.clock = choice;
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        EXPECT_EQ(clock.isVirtual(), choice == host::ClockChoice::Virtual);
+    }
+}
 
 TEST_F(HeadlessHostTest, ScriptTouchesReachTheViewAsFingers) {
     dktest::writeFile(m_dir.file("touches.txt"),
