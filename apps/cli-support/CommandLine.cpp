@@ -12,7 +12,7 @@
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
 
-namespace dk::cli {
+namespace dk::tools {
 
 using plat::foundation::Value;
 
@@ -286,4 +286,4 @@ int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>&
     return status;
 }
 
-}  // namespace dk::cli
+}  // namespace dk::tools

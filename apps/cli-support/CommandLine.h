@@ -13,7 +13,7 @@
 
 #include "platform/foundation/Value.h"
 
-namespace dk::cli {
+namespace dk::tools {
 
 bool parseDouble(const std::string& text, double& out);
 bool parseInt(const std::string& text, long long& out);
@@ -89,4 +89,4 @@ bool turnWhileBusy(const std::function<bool()>& busy, double limit);
 // Returns 2 when `run` refused a line (it printed "error ..."), else 0.
 int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>& run);
 
-}  // namespace dk::cli
+}  // namespace dk::tools

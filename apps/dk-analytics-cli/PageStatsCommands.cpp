@@ -5,13 +5,13 @@
 
 #include "analytics/pagestats/PSTracker.h"
 
-namespace dk::analyticscli {
+namespace dk::tools::analyticscli {
 
 namespace {
 
-using dk::cli::Arg;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 
 std::optional<std::string> sLastDispatch;  // "dispatched N failed M" of the last completed one
 
@@ -114,7 +114,7 @@ void runPageStats(const std::vector<Arg>& all, const std::function<void(const st
     if (sub == "visitor-var") {
         if (!count(1, 1) || !parseInt(args[0].text, n) || n < 0) return usage("visitor-var INDEX");
         std::optional<std::string> value = ps.getVisitorCustomVarAtIndex(static_cast<unsigned>(n));
-        return print(value ? dk::cli::escape(*value) : "none");
+        return print(value ? dk::tools::escape(*value) : "none");
     }
     if (sub == "transaction") {
         if (!count(5, 5) || !parseDouble(args[1].text, a) || !parseDouble(args[3].text, b) ||
@@ -156,4 +156,4 @@ void runPageStats(const std::vector<Arg>& all, const std::function<void(const st
     print("error unknown command: ps " + sub);
 }
 
-}  // namespace dk::analyticscli
+}  // namespace dk::tools::analyticscli

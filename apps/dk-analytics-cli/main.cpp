@@ -39,7 +39,7 @@ using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.analytics-cli";
 
-const dk::cli::Usage kUsage = {
+const dk::tools::Usage kUsage = {
     "dk-analytics-cli",
     "usage: dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH]\n"
     "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n",
@@ -71,10 +71,10 @@ const dk::cli::Usage kUsage = {
     "line or a refused command (\"error ...\").\n",
 };
 
-using dk::cli::Arg;
-using dk::cli::Line;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::Line;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 
 class Cli {
 public:
@@ -103,7 +103,7 @@ public:
         if (!error.empty()) return "error " + error;
         if (name == "analytics") return analytics(args);
         if (name == "ps") {
-            dk::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
+            dk::tools::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
             return std::nullopt;
         }
         if (name == "run") {
@@ -183,11 +183,11 @@ private:
     // Lines are printed (and flushed) as the session answers them: tag-many acknowledges each tag.
     std::optional<std::string> metrics(Line& line) {
         std::string error;
-        std::vector<dk::analyticscli::MetricsArg> args;
+        std::vector<dk::tools::analyticscli::MetricsArg> args;
         while (std::optional<Arg> arg = line.next(error))
             args.push_back({arg->object ? arg->raw : arg->text, arg->quoted, arg->object.has_value()});
         if (!error.empty()) return "error " + error;
-        dk::analyticscli::runMetrics(args, [this](const std::string& answer) { print(answer); });
+        dk::tools::analyticscli::runMetrics(args, [this](const std::string& answer) { print(answer); });
         return std::nullopt;
     }
 
@@ -337,7 +337,7 @@ private:
 
     // An upload, or a page-view dispatch from its start to its end, retry delay included.
     static bool busy() {
-        return UploaderThread::sharedUploaderThread().isUploading() || dk::analyticscli::pageStatsBusy();
+        return UploaderThread::sharedUploaderThread().isUploading() || dk::tools::analyticscli::pageStatsBusy();
     }
     // The player's wrapper over the shared tracker, which the `ps` commands reach too.
     static std::string analytics(const std::vector<Arg>& args) {
@@ -375,17 +375,17 @@ private:
 
     // The clock stays where it is: a retry delay or a time-out on the virtual clock passes only
     // with `run`, so settling never moves the times later commands stamp.
-    static bool settle(double limit) { return dk::cli::turnWhileBusy(busy, limit); }
+    static bool settle(double limit) { return dk::tools::turnWhileBusy(busy, limit); }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    dk::cli::ToolOptions options;
-    if (std::string why = dk::cli::parseToolOptions(argc, argv, options); !why.empty())
-        return dk::cli::refuseCommandLine(kUsage, why);
-    if (options.help) return dk::cli::printHelp(kUsage);
-    std::FILE* in = dk::cli::startTool("dk-analytics-cli", kDefaultIdentifier, options);
+    dk::tools::ToolOptions options;
+    if (std::string why = dk::tools::parseToolOptions(argc, argv, options); !why.empty())
+        return dk::tools::refuseCommandLine(kUsage, why);
+    if (options.help) return dk::tools::printHelp(kUsage);
+    std::FILE* in = dk::tools::startTool("dk-analytics-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     if (options.startTime) dk::trackwell::setStartWallTime(*options.startTime);
     if (options.seed) dk::trackwell::seedRandom(static_cast<std::uint64_t>(*options.seed));
@@ -398,7 +398,7 @@ int main(int argc, char** argv) {
     }
 
     Cli cli;
-    dk::cli::runCommands(in, [&](std::string_view line) {
+    dk::tools::runCommands(in, [&](std::string_view line) {
         if (std::optional<std::string> result = cli.run(line)) cli.print(*result);
         return true;  // refusals set the status as they are printed
     });

@@ -33,12 +33,14 @@
 #include "platform/sys/Random.h"
 #include "platform/web/PageEngine.h"
 
+namespace dk::tools::kioskcli {
+
 namespace {
 
-using dk::cli::Arg;
-using dk::cli::escape;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::escape;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 using plat::foundation::Clock;
 using plat::foundation::Pasteboard;
 using plat::foundation::RunLoop;
@@ -47,7 +49,7 @@ using plat::foundation::Value;
 constexpr const char* kDefaultIdentifier = "com.drovik.kiosk-cli";
 
 int usage(const std::string& why) {
-    return dk::cli::refuseCommandLine(kioskUsage(), why);
+    return dk::tools::refuseCommandLine(kioskUsage(), why);
 }
 
 void say(const std::string& line) {
@@ -88,7 +90,7 @@ public:
     bool run(std::string_view text) {
         std::string name, error;
         std::vector<Arg> args;
-        if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
+        if (!dk::tools::splitCommand(text, name, args, error)) return refuse(error);
         if (name == "run") return runFor(args);
         if (name == "settle") return settle(args);
         if (name == "time") {
@@ -176,7 +178,7 @@ private:
         double limit = 10;
         if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
             return refuse("usage: settle [MAX]");
-        say(dk::cli::turnWhileBusy([this] { return busy(); }, limit) ? "idle" : "busy");
+        say(dk::tools::turnWhileBusy([this] { return busy(); }, limit) ? "idle" : "busy");
         return true;
     }
 
@@ -410,14 +412,14 @@ private:
 
     std::shared_ptr<SDURLCache> m_cache;
     Happenings m_happenings;
-    dk::kioskcli::ContentCommands m_content{say};
-    dk::kioskcli::UnitCommands m_units{say};
+    dk::tools::kioskcli::ContentCommands m_content{say};
+    dk::tools::kioskcli::UnitCommands m_units{say};
 };
 
 }  // namespace
 
-const dk::cli::Usage& kioskUsage() {
-    static const dk::cli::Usage usage = {
+const dk::tools::Usage& kioskUsage() {
+    static const dk::tools::Usage usage = {
         "dk-kiosk-cli",
         "usage: dk-kiosk-cli json parse [--max-depth N]\n"
         "       dk-kiosk-cli json write [--human-readable] [--sort-keys] [--max-depth N]\n"
@@ -466,9 +468,9 @@ const dk::cli::Usage& kioskUsage() {
 }
 
 int runCommandMode(int argc, char** argv) {
-    dk::cli::ToolOptions options;
+    dk::tools::ToolOptions options;
     std::string device, pasteboards, web = "wpe";
-    const std::string why = dk::cli::parseToolOptions(
+    const std::string why = dk::tools::parseToolOptions(
         argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
                 pasteboards = value;
@@ -488,7 +490,7 @@ int runCommandMode(int argc, char** argv) {
             return true;
         });
     if (!why.empty()) return usage(why);
-    if (options.help) return dk::cli::printHelp(kioskUsage());
+    if (options.help) return dk::tools::printHelp(kioskUsage());
     if (options.seed) plat::sys::seedRandom(static_cast<std::uint64_t>(*options.seed));
     for (const auto& [name, base] : options.endpoints) plat::net::setServerBaseOverride(name, base);
     if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
@@ -501,7 +503,7 @@ int runCommandMode(int argc, char** argv) {
         return true;
     });
 
-    std::FILE* in = dk::cli::startTool("dk-kiosk-cli", kDefaultIdentifier, options);
+    std::FILE* in = dk::tools::startTool("dk-kiosk-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     g_startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     SharedUDID::setWallClock(wallNow);
@@ -513,7 +515,7 @@ int runCommandMode(int argc, char** argv) {
     int status;
     {
         Cli cli;
-        status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
+        status = dk::tools::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     }
     if (in != stdin) std::fclose(in);
     plat::web::useWebEngine("none");
@@ -521,3 +523,5 @@ int runCommandMode(int argc, char** argv) {
     std::fflush(nullptr);
     return status;
 }
+
+}  // namespace dk::tools::kioskcli

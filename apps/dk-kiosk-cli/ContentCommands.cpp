@@ -9,11 +9,11 @@
 #include "kiosk/content/KSPublisherContentRequest.h"
 #include "kiosk/content/KSPurchase.h"
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
 namespace {
 
-using dk::cli::escape;
+using dk::tools::escape;
 using D = KSPublisherContentRequestDelegate;
 
 const std::pair<const char*, unsigned> kSelectors[] = {
@@ -109,7 +109,7 @@ ContentCommands::~ContentCommands() {
         if (request->contentDelegate() == m_state.get()) request->setContentDelegate(nullptr);
 }
 
-bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli::Arg>& args, bool& ok) {
+bool ContentCommands::handles(const std::string& name, const std::vector<dk::tools::Arg>& args, bool& ok) {
     State& s = *m_state;
     auto refuse = [&](const std::string& why) {
         s.say("error " + why);
@@ -185,7 +185,7 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
     }
     if (name == "purchase") {
         long long code;
-        if (args.size() != 2 || sub != "resolve" || !dk::cli::parseInt(args[1].text, code))
+        if (args.size() != 2 || sub != "resolve" || !dk::tools::parseInt(args[1].text, code))
             return refuse("usage: purchase resolve CODE");
         if (!s.lastPurchase) return done("none");
         s.lastPurchase->reportResolution(static_cast<int>(code));
@@ -217,4 +217,4 @@ bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli
     return false;
 }
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -25,18 +25,18 @@
 
 #include "apps/cli-support/CommandLine.h"
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
 class ContentCommands {
 public:
     explicit ContentCommands(std::function<void(const std::string&)> say);
     ~ContentCommands();
     // False when `name` is none of these commands; else `ok` tells whether it was refused.
-    bool handles(const std::string& name, const std::vector<dk::cli::Arg>& args, bool& ok);
+    bool handles(const std::string& name, const std::vector<dk::tools::Arg>& args, bool& ok);
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -13,10 +13,10 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 using plat::ui::Rect;
 
 std::string shortest(double value) {
@@ -156,7 +156,7 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
 
 bool UnitCommands::tap(const std::vector<Arg>& args, std::string& refusal) {
     double x, y;
-    if (args.size() != 2 || !dk::cli::parseDouble(args[0].text, x) || !dk::cli::parseDouble(args[1].text, y)) {
+    if (args.size() != 2 || !dk::tools::parseDouble(args[0].text, x) || !dk::tools::parseDouble(args[1].text, y)) {
         refusal = "usage: tap X Y";
         return false;
     }
@@ -235,4 +235,4 @@ void UnitCommands::webViewEvaluates(plat::ui::WebView&, const std::string& scrip
     m_say("js " + escape(script));
 }
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -30,7 +30,7 @@ class Application;
 class ViewController;
 }  // namespace plat::ui
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
 class UnitCommands : private KSContentViewDelegate, private plat::ui::WebViewObserver {
 public:
@@ -38,12 +38,12 @@ public:
     ~UnitCommands() override;
 
     // False when `name` is none of ours; otherwise true, with `refusal` set when the line is refused.
-    bool run(const std::string& name, const std::vector<dk::cli::Arg>& args, std::string& refusal);
+    bool run(const std::string& name, const std::vector<dk::tools::Arg>& args, std::string& refusal);
 
 private:
-    bool unit(const std::vector<dk::cli::Arg>& args, std::string& refusal);
-    bool tap(const std::vector<dk::cli::Arg>& args, std::string& refusal);
-    bool screenshot(const std::vector<dk::cli::Arg>& args, std::string& refusal);
+    bool unit(const std::vector<dk::tools::Arg>& args, std::string& refusal);
+    bool tap(const std::vector<dk::tools::Arg>& args, std::string& refusal);
+    bool screenshot(const std::vector<dk::tools::Arg>& args, std::string& refusal);
     void forget(KSContentView& view);
 
     void contentViewDidShow(KSContentView&) override;
@@ -68,4 +68,4 @@ private:
 // The shortest text that reads back as `value` ("-0" as "0").
 std::string shortest(double value);
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -13,7 +13,7 @@
 #include "apps/cli-support/CommandLine.h"
 #include "platform/foundation/NotificationCenter.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class ActionCommands {
 public:
@@ -22,7 +22,7 @@ public:
     ActionCommands(const ActionCommands&) = delete;
     ActionCommands& operator=(const ActionCommands&) = delete;
     // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
 
 private:
     bool refuse(const std::string& why) const;
@@ -30,4 +30,4 @@ private:
     std::vector<plat::foundation::Observation> m_heard;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

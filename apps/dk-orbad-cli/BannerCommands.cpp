@@ -12,10 +12,10 @@
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 
 namespace {
 
@@ -134,7 +134,7 @@ bool BannerCommands::banner(const std::vector<Arg>& args) {
     const std::string& value = args[1].text;
     if (sub == "refresh") {
         double seconds;
-        if (!dk::cli::parseDouble(value, seconds)) return refuse("usage: banner refresh S");
+        if (!dk::tools::parseDouble(value, seconds)) return refuse("usage: banner refresh S");
         last.setRefreshTime(seconds);
     } else if (sub == "space") {
         last.setAdSpaceName(value);
@@ -152,7 +152,7 @@ bool BannerCommands::create(const OrbadAdViewClass& cls, const std::vector<Arg>&
     double x = 0, y = 0;
     if ((args.size() != 1 && args.size() != 3) ||
         (args.size() == 3 &&
-         (!dk::cli::parseDouble(args[1].text, x) || !dk::cli::parseDouble(args[2].text, y))))
+         (!dk::tools::parseDouble(args[1].text, x) || !dk::tools::parseDouble(args[2].text, y))))
         return refuse("usage: banner CLASS [X Y]");
     application();
     std::shared_ptr<OrbadAdView> view = args.size() == 3 ? cls.makeWithFrame({x, y, 1, 1}) : cls.make();
@@ -230,7 +230,7 @@ bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
 
 bool BannerCommands::tap(const std::vector<Arg>& args) {
     double x, y;
-    if (args.size() != 2 || !dk::cli::parseDouble(args[0].text, x) || !dk::cli::parseDouble(args[1].text, y))
+    if (args.size() != 2 || !dk::tools::parseDouble(args[0].text, x) || !dk::tools::parseDouble(args[1].text, y))
         return refuse("usage: tap X Y");
     plat::ui::Application& app = application();
     const int finger = m_nextFinger++;
@@ -254,7 +254,7 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
     const bool verb = !args[0].quoted && (sub == "nav" || sub == "done" || sub == "actions");
     if (!verb) {
         long long style = 0;
-        if (args.size() > 2 || (args.size() == 2 && !dk::cli::parseInt(args[1].text, style))) return refuse(kUsage);
+        if (args.size() > 2 || (args.size() == 2 && !dk::tools::parseInt(args[1].text, style))) return refuse(kUsage);
         if (m_banners.empty() || !m_banners.back()->adView()) return refuse("no banner");
         m_banners.back()->adView()->openURLInBrowser(sub, int(style));
         auto opened = lastBrowser();
@@ -297,7 +297,7 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
 
 bool BannerCommands::pressSheet(const std::vector<Arg>& args) {
     long long index = 0;
-    if (args.size() != 2 || args[0].text != "press" || !dk::cli::parseInt(args[1].text, index))
+    if (args.size() != 2 || args[0].text != "press" || !dk::tools::parseInt(args[1].text, index))
         return refuse("usage: sheet press N");
     plat::ui::ActionSheet* sheet = plat::ui::ActionSheet::onScreen();
     if (!sheet) return refuse("no sheet");
@@ -396,4 +396,4 @@ std::optional<std::string> BannerCommands::requestedCreativeForAdView(OrbadAdVie
     return m_options.creative;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

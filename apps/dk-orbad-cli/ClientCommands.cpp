@@ -13,12 +13,12 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::escape;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 using plat::foundation::Value;
 
 namespace {
@@ -306,4 +306,4 @@ bool ClientCommands::feedback(const std::vector<Arg>& args) {
     return true;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -19,7 +19,7 @@ namespace orbad {
 class OBConfig;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 using Say = std::function<void(const std::string& line)>;
 
@@ -31,7 +31,7 @@ public:
 
     // nullopt when `name` is none of these commands; else false when the command was refused
     // (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
     // Says what happened on screen since the last look: "open URL", "alert show TITLE|MESSAGE|B1,B2".
     void noticeScreen();
 
@@ -39,13 +39,13 @@ private:
     bool refuse(const std::string& why) const;
     // The running client's configuration; null before the start.
     orbad::OBConfig* config();
-    bool adunit(const std::vector<dk::cli::Arg>& args);
-    bool candidates(const std::vector<dk::cli::Arg>& args);
-    bool pick(const std::vector<dk::cli::Arg>& args);
-    bool alert(const std::vector<dk::cli::Arg>& args);
-    bool instr(const std::vector<dk::cli::Arg>& args);
-    bool demographics(const std::vector<dk::cli::Arg>& args);
-    bool feedback(const std::vector<dk::cli::Arg>& args);
+    bool adunit(const std::vector<dk::tools::Arg>& args);
+    bool candidates(const std::vector<dk::tools::Arg>& args);
+    bool pick(const std::vector<dk::tools::Arg>& args);
+    bool alert(const std::vector<dk::tools::Arg>& args);
+    bool instr(const std::vector<dk::tools::Arg>& args);
+    bool demographics(const std::vector<dk::tools::Arg>& args);
+    bool feedback(const std::vector<dk::tools::Arg>& args);
 
     Say m_say;
     std::optional<long long> m_seed;
@@ -55,4 +55,4 @@ private:
     std::shared_ptr<struct FeedbackListener> m_listener;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

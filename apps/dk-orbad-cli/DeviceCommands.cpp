@@ -8,15 +8,15 @@
 #include "platform/services/devices/SensorStandIns.h"
 #include "platform/sys/Accelerometer.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 namespace {
 
 // The numbers of `args` from `first` on; false when one is not a number.
-bool numbers(const std::vector<dk::cli::Arg>& args, size_t first, std::vector<double>& out) {
+bool numbers(const std::vector<dk::tools::Arg>& args, size_t first, std::vector<double>& out) {
     for (size_t i = first; i < args.size(); ++i) {
         double value;
-        if (!dk::cli::parseDouble(args[i].text, value)) return false;
+        if (!dk::tools::parseDouble(args[i].text, value)) return false;
         out.push_back(value);
     }
     return true;
@@ -26,7 +26,7 @@ bool numbers(const std::vector<dk::cli::Arg>& args, size_t first, std::vector<do
 
 DeviceCommands::DeviceCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
     plat::sys::registerSensorClasses();
-    plat::sys::setSensorTraceListener([say = m_say](std::string_view line) { say(dk::cli::escape(std::string(line))); });
+    plat::sys::setSensorTraceListener([say = m_say](std::string_view line) { say(dk::tools::escape(std::string(line))); });
 }
 
 DeviceCommands::~DeviceCommands() {
@@ -45,7 +45,7 @@ bool DeviceCommands::done() const {
     return true;
 }
 
-std::optional<bool> DeviceCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
+std::optional<bool> DeviceCommands::run(const std::string& name, const std::vector<dk::tools::Arg>& args) {
     std::vector<double> n;
     if (name == "motion") {
         const auto sensor = args.empty() ? std::nullopt : plat::sys::parseMotionSensor(args[0].text);
@@ -89,4 +89,4 @@ std::optional<bool> DeviceCommands::run(const std::string& name, const std::vect
     return std::nullopt;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -19,7 +19,7 @@ namespace orbad {
 class OrbadRichMediaWebAdView;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class DeviceCommands {
 public:
@@ -30,7 +30,7 @@ public:
 
     void setView(const std::shared_ptr<orbad::OrbadRichMediaWebAdView>& view) { m_view = view; }
     // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
 
 private:
     bool refuse(const std::string& why) const;
@@ -39,4 +39,4 @@ private:
     std::weak_ptr<orbad::OrbadRichMediaWebAdView> m_view;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

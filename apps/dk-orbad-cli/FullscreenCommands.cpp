@@ -7,10 +7,10 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 
 namespace {
 
@@ -182,4 +182,4 @@ std::optional<std::string> FullscreenCommands::requestedVeltiMediaURLForFullScre
     return m_options.mediaURL;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -33,7 +33,7 @@ namespace plat::ui {
 class ViewController;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class FullscreenCommands : private OrbadFullScreenAdDelegate {
 public:
@@ -45,7 +45,7 @@ public:
     FullscreenCommands& operator=(const FullscreenCommands&) = delete;
 
     // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
 
 private:
     struct Options {
@@ -54,8 +54,8 @@ private:
     };
 
     bool refuse(const std::string& why) const;
-    bool fullscreen(const std::vector<dk::cli::Arg>& args);
-    bool delegateOptions(const std::vector<dk::cli::Arg>& args);
+    bool fullscreen(const std::vector<dk::tools::Arg>& args);
+    bool delegateOptions(const std::vector<dk::tools::Arg>& args);
     bool tapWidget();
     OrbadFullScreenAdViewController& controller();
 
@@ -79,4 +79,4 @@ private:
     int m_nextFinger = 1000;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -3,10 +3,10 @@
 #include "platform/services/devices/MediaServices.h"
 #include "platform/ui/MediaScreens.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 MediaCommands::MediaCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
-    plat::sys::setMediaListener([this](std::string_view line) { m_say(dk::cli::escape(std::string(line))); });
+    plat::sys::setMediaListener([this](std::string_view line) { m_say(dk::tools::escape(std::string(line))); });
 }
 
 MediaCommands::~MediaCommands() {
@@ -18,7 +18,7 @@ bool MediaCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> MediaCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
+std::optional<bool> MediaCommands::run(const std::string& name, const std::vector<dk::tools::Arg>& args) {
     if (name == "camera") {
         if (args.size() != 1 || (args[0].text != "pick" && args[0].text != "cancel"))
             return refuse("usage: camera pick|cancel");
@@ -40,4 +40,4 @@ std::optional<bool> MediaCommands::run(const std::string& name, const std::vecto
     return std::nullopt;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

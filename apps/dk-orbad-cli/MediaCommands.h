@@ -11,7 +11,7 @@
 
 #include "apps/cli-support/CommandLine.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class MediaCommands {
 public:
@@ -20,11 +20,11 @@ public:
     MediaCommands(const MediaCommands&) = delete;
     MediaCommands& operator=(const MediaCommands&) = delete;
     // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
 
 private:
     bool refuse(const std::string& why) const;
     std::function<void(const std::string&)> m_say;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

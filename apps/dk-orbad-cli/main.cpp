@@ -89,10 +89,10 @@
 
 namespace {
 
-using dk::cli::Arg;
-using dk::cli::escape;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::escape;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 using orbad::OBCoreHTTPRequest;
 using plat::foundation::Clock;
 using plat::foundation::RunLoop;
@@ -100,7 +100,7 @@ using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.orbad-cli";
 
-const dk::cli::Usage kUsage = {
+const dk::tools::Usage kUsage = {
     "dk-orbad-cli",
     "usage: dk-orbad-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
     "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
@@ -310,7 +310,7 @@ private:
     bool runCommand(std::string_view text) {
         std::string name, error;
         std::vector<Arg> args;
-        if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
+        if (!dk::tools::splitCommand(text, name, args, error)) return refuse(error);
         if (name == "run") return runFor(args);
         if (name == "settle") return settle(args);
         if (name == "time") {
@@ -449,7 +449,7 @@ private:
         double limit = 10;
         if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
             return refuse("usage: settle [MAX]");
-        say(dk::cli::turnWhileBusy(requestsInFlight, limit) ? "idle" : "busy");
+        say(dk::tools::turnWhileBusy(requestsInFlight, limit) ? "idle" : "busy");
         return true;
     }
 
@@ -796,7 +796,7 @@ private:
         RunLoop& loop = RunLoop::main();
         const double start = Clock::monotonicSeconds();
         while (!m_host->outcome && Clock::monotonicSeconds() - start < 30) {
-            dk::cli::turnWhileBusy(requestsInFlight, 1);
+            dk::tools::turnWhileBusy(requestsInFlight, 1);
             loop.runOnce(0.05);
         }
         say(m_host->outcome.value_or("creative failed timeout"));
@@ -821,19 +821,19 @@ private:
     }
 
     Settings m_settings;
-    dkorbad::RichMediaCommands m_richMedia{m_settings.web == "wpe"};
+    dk::tools::orbadcli::RichMediaCommands m_richMedia{m_settings.web == "wpe"};
     std::shared_ptr<plat::ui::Window> m_window;
     std::shared_ptr<orbad::OrbadAdsView> m_creative;
     std::shared_ptr<StandInHost> m_host;
     std::shared_ptr<CliDelegate> m_delegate = std::make_shared<CliDelegate>();
-    dkorbadcli::ClientCommands m_client;
-    dkorbadcli::BannerCommands m_banners{say};
-    dkorbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
-    dkorbadcli::FullscreenCommands m_fullscreen{
+    dk::tools::orbadcli::ClientCommands m_client;
+    dk::tools::orbadcli::BannerCommands m_banners{say};
+    dk::tools::orbadcli::ActionCommands m_actions{[](const std::string& line) { say(line); }};
+    dk::tools::orbadcli::FullscreenCommands m_fullscreen{
         [](const std::string& line) { say(line); },
         [this]() -> plat::ui::ViewController& { return m_banners.rootViewController(); }};
-    dkorbadcli::MediaCommands m_media{[](const std::string& line) { say(line); }};
-    dkorbadcli::DeviceCommands m_device{[](const std::string& line) { say(line); }};
+    dk::tools::orbadcli::MediaCommands m_media{[](const std::string& line) { say(line); }};
+    dk::tools::orbadcli::DeviceCommands m_device{[](const std::string& line) { say(line); }};
 };
 
 }  // namespace
@@ -852,10 +852,10 @@ extern "C" const char* __lsan_default_options() {
 
 int main(int argc, char** argv) {
     plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
-    dk::cli::ToolOptions options;
+    dk::tools::ToolOptions options;
     Settings settings;
     std::string device;
-    const std::string why = dk::cli::parseToolOptions(
+    const std::string why = dk::tools::parseToolOptions(
         argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
                 settings.pasteboards = value;
@@ -873,13 +873,13 @@ int main(int argc, char** argv) {
             }
             return true;
         });
-    if (!why.empty()) return dk::cli::refuseCommandLine(kUsage, why);
-    if (options.help) return dk::cli::printHelp(kUsage);
+    if (!why.empty()) return dk::tools::refuseCommandLine(kUsage, why);
+    if (options.help) return dk::tools::printHelp(kUsage);
     settings.log = options.log;
     settings.seed = options.seed;
     settings.endpoints = options.endpoints;
 
-    std::FILE* in = dk::cli::startTool("dk-orbad-cli", kDefaultIdentifier, options);
+    std::FILE* in = dk::tools::startTool("dk-orbad-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     settings.startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     if (!device.empty()) plat::sys::Device::current().setPreset(device);
@@ -906,9 +906,9 @@ int main(int argc, char** argv) {
         }));
 
     Cli cli(std::move(settings));
-    const int status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
+    const int status = dk::tools::runCommands(in, [&](std::string_view line) { return cli.run(line); });
     if (in != stdin) std::fclose(in);
-    dk::cli::turnWhileBusy(requestsInFlight, 10);
+    dk::tools::turnWhileBusy(requestsInFlight, 10);
     heard.clear();
     orbad::OrbadController::shutdown();
     if (!OBCoreHTTPRequest::cancelAllAndWait(10))
