@@ -23,6 +23,7 @@
 #include "analytics/trackwell/UploaderThread.h"
 #include "analytics/wrappers/DKPageStatsAnalytics.h"
 #include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
 #include "apps/dk-analytics-cli/PageStatsCommands.h"
 #include "platform/foundation/Bundle.h"
@@ -39,37 +40,9 @@ using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.analytics-cli";
 
-const dk::tools::Usage kUsage = {
-    "dk-analytics-cli",
+constexpr const char* kSynopsis =
     "usage: dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH]\n"
-    "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n",
-    "\n"
-    "Commands, one a line from FILE or standard input (# comments), each answered by a line:\n"
-    "  run S                     S seconds of the main loop's clock\n"
-    "  settle [MAX]              no clock moved: up to MAX real seconds (10) until no upload or\n"
-    "                            dispatch is in flight, retry delay included -> idle | busy\n"
-    "  time                      the clients' wall time\n"
-    "  store add|add-close|add-flow TEXT | store header N TEXT | store stage N\n"
-    "  store remove-last|next-upload|count|unstaged|text|delete-uploaded|schema-version\n"
-    "  store dim SLOT [VALUE|null]\n"
-    "  uploader start|state\n"
-    "  metrics key|start KEY | metrics open|resume|close|upload|state | metrics screen NAME\n"
-    "  metrics tag NAME [ATTRS|null] [REPORT_ATTRS] | metrics tag-many N PREFIX\n"
-    "  metrics optin 0|1 | metrics dim SLOT VALUE|null\n"
-    "  hits account ID | hits var SLOT NAME VALUE SCOPE | hits page PATH | hits page-many N PREFIX\n"
-    "  hits event CAT ACTION LABEL|- VALUE | hits transaction ORDER TOTAL STORE|- TAX SHIPPING\n"
-    "  hits item ORDER SKU PRICE COUNT NAME|- CATEGORY|- | hits referrer QUERY | hits new-visit\n"
-    "  hits count | hits delete ID | hits sample N | hits anonymize 0|1 | hits ids\n"
-    "  ps start ACCOUNT PERIOD | ps stop | ps period N | ps page PATH | ps page-many N PREFIX\n"
-    "  ps event CAT ACTION LABEL|- VALUE | ps var INDEX NAME VALUE [SCOPE] | ps visitor-var INDEX\n"
-    "  ps transaction ORDER TOTAL STORE|- TAX SHIPPING | ps item ORDER SKU PRICE COUNT NAME|- CATEGORY|-\n"
-    "  ps track-transactions | ps clear-transactions | ps referrer QUERY | ps sample N\n"
-    "  ps anonymize|dryrun|debug 0|1 | ps dispatch | ps ids | ps last-dispatch\n"
-    "  analytics info | analytics page EVENT | analytics event CAT ACTION LABEL|- VALUE\n"
-    "  analytics purchase A B C | analytics stop\n"
-    "Exit status 0; 1 when the container or the command file cannot be had; 2 for a bad command\n"
-    "line or a refused command (\"error ...\").\n",
-};
+    "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n";
 
 using dk::tools::Arg;
 using dk::tools::Line;
@@ -86,48 +59,73 @@ public:
         std::fflush(stdout);
     }
 
-    // One result line for one command line; nothing when the command printed its own lines.
-    std::optional<std::string> run(std::string_view text) {
-        Line line{text};
-        std::string error;
-        std::optional<Arg> command = line.next(error);
-        if (!command) return "error " + error;
-        if (command->quoted) return "error unknown command: " + std::string(text);
-        const std::string& name = command->text;
-        if (name == "store") return store(line);
-        if (name == "uploader") return uploader(line);
-        if (name == "metrics") return metrics(line);
-        if (name == "hits") return hits(line);
-        std::vector<Arg> args;
-        while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
-        if (!error.empty()) return "error " + error;
-        if (name == "analytics") return analytics(args);
-        if (name == "ps") {
-            dk::tools::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
-            return std::nullopt;
-        }
-        if (name == "run") {
-            double seconds;
-            if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return "error usage: run S";
-            RunLoop::main().runFor(seconds);
-            return "ok";
-        }
-        if (name == "settle") {
-            double limit = 10;
-            if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
-                return "error usage: settle [MAX]";
-            return settle(limit) ? "idle" : "busy";
-        }
-        if (name == "time") {
-            if (!args.empty()) return "error usage: time";
-            char out[64];
-            std::snprintf(out, sizeof out, "%.3f", dk::trackwell::wallTime());
-            return out;
-        }
-        return "error unknown command: " + name;
+    dk::tools::CommandTable table{[this](const std::string& line) { print(line); }};
+
+    Cli() {
+        using dk::tools::Call;
+        dk::tools::addSharedCommands(
+            table, {busy, "no upload or dispatch is in flight, retry delay included", "the main loop's clock",
+                    [] {
+                        char out[64];
+                        std::snprintf(out, sizeof out, "%.3f", dk::trackwell::wallTime());
+                        return std::string(out);
+                    },
+                    "the clients' wall time", {}});
+        table.add({"store",
+                   {"store add|add-close|add-flow TEXT | store header N TEXT | store stage N",
+                    "store remove-last|next-upload|count|unstaged|text|delete-uploaded|schema-version",
+                    "store dim SLOT [VALUE|null]"},
+                   [this](Call& call) { return answer(store(call.rest)); },
+                   true});
+        table.add({"uploader", {"uploader start|state"}, [this](Call& call) { return answer(uploader(call.rest)); }, true});
+        table.add({"metrics",
+                   {"metrics key|start KEY | metrics open|resume|close|upload|state | metrics screen NAME",
+                    "metrics tag NAME [ATTRS|null] [REPORT_ATTRS] | metrics tag-many N PREFIX",
+                    "metrics optin 0|1 | metrics dim SLOT VALUE|null"},
+                   [this](Call& call) { return metrics(call.rest); },
+                   true});
+        table.add({"hits",
+                   {"hits account ID | hits var SLOT NAME VALUE SCOPE | hits page PATH | hits page-many N PREFIX",
+                    "hits event CAT ACTION LABEL|- VALUE | hits transaction ORDER TOTAL STORE|- TAX SHIPPING",
+                    "hits item ORDER SKU PRICE COUNT NAME|- CATEGORY|- | hits referrer QUERY | hits new-visit",
+                    "hits count | hits delete ID | hits sample N | hits anonymize 0|1 | hits ids"},
+                   [this](Call& call) { return answer(hits(call.rest)); },
+                   true});
+        table.add({"ps",
+                   {"ps start ACCOUNT PERIOD | ps stop | ps period N | ps page PATH | ps page-many N PREFIX",
+                    "ps event CAT ACTION LABEL|- VALUE | ps var INDEX NAME VALUE [SCOPE] | ps visitor-var INDEX",
+                    "ps transaction ORDER TOTAL STORE|- TAX SHIPPING | ps item ORDER SKU PRICE COUNT NAME|- CATEGORY|-",
+                    "ps track-transactions | ps clear-transactions | ps referrer QUERY | ps sample N",
+                    "ps anonymize|dryrun|debug 0|1 | ps dispatch | ps ids | ps last-dispatch"},
+                   [this](Call& call) {
+                       dk::tools::analyticscli::runPageStats(call.args, [this](const std::string& line) { print(line); });
+                       return true;
+                   }});
+        table.add({"analytics",
+                   {"analytics info | analytics page EVENT | analytics event CAT ACTION LABEL|- VALUE",
+                    "analytics purchase A B C | analytics stop"},
+                   [this](Call& call) { return answer(analytics(call.args)); }});
+    }
+
+    // The usage: the command line and every command of the table.
+    dk::tools::Usage usage() {
+        m_commandsHelp = "\n"
+                         "Commands, one a line from FILE or standard input (# comments), each answered by a line:\n" +
+                         table.help() +
+                         "Exit status 0; 1 when the container or the command file cannot be had; 2 for a bad command\n"
+                         "line or a refused command (\"error ...\").\n";
+        return {"dk-analytics-cli", kSynopsis, m_commandsHelp.c_str()};
     }
 
 private:
+    std::string m_commandsHelp;
+
+    // One result line; false when it refuses.
+    bool answer(const std::string& result) {
+        print(result);
+        return !result.starts_with("error ");
+    }
+
     static const char* okOrFail(bool ok) { return ok ? "ok" : "fail"; }
 
     static bool takeWord(Line& line, std::string& word) { return line.takeWord(word); }
@@ -181,14 +179,14 @@ private:
     }
 
     // Lines are printed (and flushed) as the session answers them: tag-many acknowledges each tag.
-    std::optional<std::string> metrics(Line& line) {
+    bool metrics(Line& line) {
         std::string error;
         std::vector<dk::tools::analyticscli::MetricsArg> args;
         while (std::optional<Arg> arg = line.next(error))
             args.push_back({arg->object ? arg->raw : arg->text, arg->quoted, arg->object.has_value()});
-        if (!error.empty()) return "error " + error;
-        dk::tools::analyticscli::runMetrics(args, [this](const std::string& answer) { print(answer); });
-        return std::nullopt;
+        if (!error.empty()) return answer("error " + error);
+        dk::tools::analyticscli::runMetrics(args, [this](const std::string& line) { print(line); });
+        return true;
     }
 
     std::string uploader(Line& line) {
@@ -373,18 +371,17 @@ private:
         return "ok";
     }
 
-    // The clock stays where it is: a retry delay or a time-out on the virtual clock passes only
-    // with `run`, so settling never moves the times later commands stamp.
-    static bool settle(double limit) { return dk::tools::turnWhileBusy(busy, limit); }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    Cli cli;
+    const dk::tools::Usage usage = cli.usage();
     dk::tools::ToolOptions options;
     if (std::string why = dk::tools::parseToolOptions(argc, argv, options); !why.empty())
-        return dk::tools::refuseCommandLine(kUsage, why);
-    if (options.help) return dk::tools::printHelp(kUsage);
+        return dk::tools::refuseCommandLine(usage, why);
+    if (options.help) return dk::tools::printHelp(usage);
     std::FILE* in = dk::tools::startTool("dk-analytics-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     if (options.startTime) dk::trackwell::setStartWallTime(*options.startTime);
@@ -397,9 +394,8 @@ int main(int argc, char** argv) {
         });
     }
 
-    Cli cli;
     dk::tools::runCommands(in, [&](std::string_view line) {
-        if (std::optional<std::string> result = cli.run(line)) cli.print(*result);
+        cli.table.run(line);
         return true;  // refusals set the status as they are printed
     });
     // Nothing more is called: what a client would do on its way out is not this tool's to do.

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "kiosk/KSContentView.h"
 #include "platform/ui/WebView.h"
 
@@ -37,13 +37,14 @@ public:
     explicit UnitCommands(std::function<void(const std::string&)> say);
     ~UnitCommands() override;
 
-    // False when `name` is none of ours; otherwise true, with `refusal` set when the line is refused.
-    bool run(const std::string& name, const std::vector<dk::tools::Arg>& args, std::string& refusal);
+    static const std::vector<dk::tools::AreaCommand<UnitCommands>>& commands();
 
 private:
-    bool unit(const std::vector<dk::tools::Arg>& args, std::string& refusal);
-    bool tap(const std::vector<dk::tools::Arg>& args, std::string& refusal);
-    bool screenshot(const std::vector<dk::tools::Arg>& args, std::string& refusal);
+    bool refuse(const std::string& why) const;
+    bool unit(dk::tools::Call& call);
+    bool tap(dk::tools::Call& call);
+    bool screenshot(dk::tools::Call& call);
+    bool memoryWarning(dk::tools::Call& call);
     void forget(KSContentView& view);
 
     void contentViewDidShow(KSContentView&) override;

@@ -42,14 +42,24 @@ bool ActionCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> ActionCommands::run(const std::string& name, const std::vector<dk::tools::Arg>& args) {
-    if (name == "video") {
-        if (args.size() != 1) return refuse("usage: video URL");
-        OrbadAdViewVideoController::presentFullScreenVideoURL(args[0].text, nullptr);
-        m_say("ok");
-        return true;
-    }
-    if (name != "movie") return std::nullopt;
+const std::vector<dk::tools::AreaCommand<ActionCommands>>& ActionCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<ActionCommands>> table = {
+        {"video", {"video URL"}, &ActionCommands::video},
+        {"movie", {"movie | movie finish"}, &ActionCommands::movie},
+    };
+    return table;
+}
+
+bool ActionCommands::video(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1) return refuse("usage: video URL");
+    OrbadAdViewVideoController::presentFullScreenVideoURL(args[0].text, nullptr);
+    m_say("ok");
+    return true;
+}
+
+bool ActionCommands::movie(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
     MoviePlayerController* movie = MoviePlayerController::current();
     if (args.empty()) {
         if (!movie) {

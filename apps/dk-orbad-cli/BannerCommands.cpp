@@ -64,18 +64,23 @@ bool BannerCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> BannerCommands::run(const std::string& name, const std::vector<Arg>& args) {
-    if (name == "banner") return banner(args);
-    if (name == "tap") return tap(args);
-    if (name == "browser") return browser(args);
-    if (name == "sheet") return pressSheet(args);
-    if (name == "memory-warning") {
-        if (!args.empty()) return refuse("usage: memory-warning");
-        application().receiveMemoryWarning();
-        m_say("ok");
-        return true;
-    }
-    return std::nullopt;
+const std::vector<dk::tools::AreaCommand<BannerCommands>>& BannerCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<BannerCommands>> table = {
+        {"banner", {"banner CLASS [X Y] | banner delegate [OPTION]...", "banner resume|pause|cancel|get|prefetch|display|continue|free", "banner refresh S | banner space NAME | banner testing on|off | banner orphan"}, &BannerCommands::banner},
+        {"tap", {"tap X Y"}, &BannerCommands::tap},
+        {"memory-warning", {"memory-warning"}, &BannerCommands::memoryWarning},
+        {"browser", {"browser URL [STYLE] | browser nav URL [click] | browser done|actions"}, &BannerCommands::browser},
+        {"sheet", {"sheet press N"}, &BannerCommands::pressSheet},
+    };
+    return table;
+}
+
+bool BannerCommands::memoryWarning(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (!args.empty()) return refuse("usage: memory-warning");
+    application().receiveMemoryWarning();
+    m_say("ok");
+    return true;
 }
 
 plat::ui::Application& BannerCommands::application() {
@@ -96,7 +101,9 @@ plat::ui::ViewController& BannerCommands::rootViewController() {
     return *m_root;
 }
 
-bool BannerCommands::banner(const std::vector<Arg>& args) {
+bool BannerCommands::banner(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     if (args.empty() || args[0].quoted) return refuse(kBannerUsage);
     const std::string& sub = args[0].text;
     if (const OrbadAdViewClass* cls = orbadAdViewClassNamed(sub)) return create(*cls, args);
@@ -228,7 +235,9 @@ bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
     return true;
 }
 
-bool BannerCommands::tap(const std::vector<Arg>& args) {
+bool BannerCommands::tap(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     double x, y;
     if (args.size() != 2 || !dk::tools::parseDouble(args[0].text, x) || !dk::tools::parseDouble(args[1].text, y))
         return refuse("usage: tap X Y");
@@ -247,7 +256,9 @@ std::shared_ptr<orbad::OBBrowserViewController> BannerCommands::lastBrowser() co
     return m_banners.back()->adView()->lastBrowser();
 }
 
-bool BannerCommands::browser(const std::vector<Arg>& args) {
+bool BannerCommands::browser(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     constexpr const char* kUsage = "usage: browser URL [STYLE] | nav URL [click] | done | actions";
     if (args.empty()) return refuse(kUsage);
     const std::string& sub = args[0].text;
@@ -295,7 +306,9 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
     return true;
 }
 
-bool BannerCommands::pressSheet(const std::vector<Arg>& args) {
+bool BannerCommands::pressSheet(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     long long index = 0;
     if (args.size() != 2 || args[0].text != "press" || !dk::tools::parseInt(args[1].text, index))
         return refuse("usage: sheet press N");

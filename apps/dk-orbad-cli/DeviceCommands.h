@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 
 namespace orbad {
 class OrbadRichMediaWebAdView;
@@ -29,10 +29,14 @@ public:
     DeviceCommands& operator=(const DeviceCommands&) = delete;
 
     void setView(const std::shared_ptr<orbad::OrbadRichMediaWebAdView>& view) { m_view = view; }
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<DeviceCommands>>& commands();
 
 private:
+    bool motion(dk::tools::Call& call);
+    bool gps(dk::tools::Call& call);
+    bool heading(dk::tools::Call& call);
+    bool accel(dk::tools::Call& call);
+    bool shake(dk::tools::Call& call);
     bool refuse(const std::string& why) const;
     bool done() const;
     std::function<void(const std::string&)> m_say;

@@ -48,14 +48,24 @@ OrbadFullScreenAdViewController& FullscreenCommands::controller() {
     return *m_controller;
 }
 
-std::optional<bool> FullscreenCommands::run(const std::string& name, const std::vector<Arg>& args) {
-    if (name == "fullscreen") return fullscreen(args);
-    if (name != "widget") return std::nullopt;
+const std::vector<dk::tools::AreaCommand<FullscreenCommands>>& FullscreenCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<FullscreenCommands>> table = {
+        {"fullscreen",
+         {"fullscreen delegate [OPTION]... | fullscreen request|display|request-display|done|state"},
+         &FullscreenCommands::fullscreen},
+        {"widget", {"widget tap"}, &FullscreenCommands::widget},
+    };
+    return table;
+}
+
+bool FullscreenCommands::widget(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     if (args.size() != 1 || args[0].text != "tap") return refuse("usage: widget tap");
     return tapWidget();
 }
 
-bool FullscreenCommands::fullscreen(const std::vector<Arg>& args) {
+bool FullscreenCommands::fullscreen(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     if (args.empty() || args[0].quoted) return refuse(kUsage);
     const std::string& sub = args[0].text;
     if (sub == "delegate") return delegateOptions(args);

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "orbad/OrbadFullScreenAdViewController.h"
 
 namespace plat::ui {
@@ -44,8 +44,7 @@ public:
     FullscreenCommands(const FullscreenCommands&) = delete;
     FullscreenCommands& operator=(const FullscreenCommands&) = delete;
 
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::tools::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<FullscreenCommands>>& commands();
 
 private:
     struct Options {
@@ -54,7 +53,8 @@ private:
     };
 
     bool refuse(const std::string& why) const;
-    bool fullscreen(const std::vector<dk::tools::Arg>& args);
+    bool fullscreen(dk::tools::Call& call);
+    bool widget(dk::tools::Call& call);
     bool delegateOptions(const std::vector<dk::tools::Arg>& args);
     bool tapWidget();
     OrbadFullScreenAdViewController& controller();

@@ -18,26 +18,34 @@ bool MediaCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> MediaCommands::run(const std::string& name, const std::vector<dk::tools::Arg>& args) {
-    if (name == "camera") {
-        if (args.size() != 1 || (args[0].text != "pick" && args[0].text != "cancel"))
-            return refuse("usage: camera pick|cancel");
-        auto picker = plat::ui::ImagePickerController::onScreen();
-        if (!picker) return refuse("no camera picker on screen");
-        if (args[0].text == "pick")
-            picker->pick();
-        else
-            picker->cancel();
-        return true;
-    }
-    if (name == "compose") {
-        if (args.size() != 1 || args[0].text != "done") return refuse("usage: compose done");
-        auto composer = plat::ui::ComposeViewController::onScreen();
-        if (!composer) return refuse("no composer on screen");
-        composer->finish();
-        return true;
-    }
-    return std::nullopt;
+const std::vector<dk::tools::AreaCommand<MediaCommands>>& MediaCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<MediaCommands>> table = {
+        {"camera", {"camera pick|cancel"}, &MediaCommands::camera},
+        {"compose", {"compose done"}, &MediaCommands::compose},
+    };
+    return table;
+}
+
+bool MediaCommands::camera(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1 || (args[0].text != "pick" && args[0].text != "cancel"))
+        return refuse("usage: camera pick|cancel");
+    auto picker = plat::ui::ImagePickerController::onScreen();
+    if (!picker) return refuse("no camera picker on screen");
+    if (args[0].text == "pick")
+        picker->pick();
+    else
+        picker->cancel();
+    return true;
+}
+
+bool MediaCommands::compose(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1 || args[0].text != "done") return refuse("usage: compose done");
+    auto composer = plat::ui::ComposeViewController::onScreen();
+    if (!composer) return refuse("no composer on screen");
+    composer->finish();
+    return true;
 }
 
 }  // namespace dk::tools::orbadcli
