@@ -9,6 +9,7 @@
 // (flushed) before the next line is read. Exit status 0; 1 when the container cannot be made or
 // the command file read; 2 for a bad command line, or when a command line was refused ("error ...").
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -245,91 +246,147 @@ private:
         std::fflush(stdout);
     }
 
+    // `hits` arguments: exactly `n`, none a JSON object.
+    static bool count(const std::vector<Arg>& args, std::size_t n) {
+        return args.size() == n && std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); });
+    }
+    static std::string hitsUsage(const std::string& form) { return "error usage: hits " + form; }
+
+    std::string hitsAccount(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("account ID");
+        hitStore().hitBuilder()->setAccountID(args[0].text);
+        return "ok";
+    }
+
+    std::string hitsVar(const std::vector<Arg>& args) {
+        long long slot, scope;
+        if (!count(args, 4) || !parseInt(args[0].text, slot) || !parseInt(args[3].text, scope) || slot < 1 ||
+            slot > kPSMaxCustomVariables || scope < kPSVisitorScope || scope > kPSPageScope)
+            return hitsUsage("var SLOT NAME VALUE SCOPE");
+        if (!m_pendingVariables) m_pendingVariables.emplace();
+        m_pendingVariables->addCustomVariable(PSCustomVariable(static_cast<unsigned>(slot), args[1].text, args[2].text,
+                                                               static_cast<unsigned>(scope)));
+        return "ok";
+    }
+
+    std::string hitsPage(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("page PATH");
+        return putWithVariables(PSEvent(std::string(kPSPageviewEventCategory), pagePath(args[0].text), std::nullopt, -1));
+    }
+
+    // Each line goes out as its put returns, so a watcher sees every acknowledged put.
+    std::string hitsPageMany(const std::vector<Arg>& args) {
+        long long n;
+        if (!count(args, 2) || !parseInt(args[0].text, n) || n < 1) return hitsUsage("page-many N PREFIX");
+        std::string out;
+        for (long long i = 1; i <= n; ++i) {
+            if (i > 1) emitLine(out);
+            out = putWithVariables(PSEvent(std::string(kPSPageviewEventCategory),
+                                           pagePath(args[1].text + "-" + std::to_string(i)), std::nullopt, -1));
+        }
+        return out;
+    }
+
+    std::string hitsEvent(const std::vector<Arg>& args) {
+        long long value;
+        if (!count(args, 4) || !parseInt(args[3].text, value)) return hitsUsage("event CAT ACTION LABEL|- VALUE");
+        return putWithVariables(PSEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(value)));
+    }
+
+    std::string hitsTransaction(const std::vector<Arg>& args) {
+        double total, tax, shipping;
+        if (!count(args, 5) || !parseDouble(args[1].text, total) || !parseDouble(args[3].text, tax) ||
+            !parseDouble(args[4].text, shipping))
+            return hitsUsage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
+        PSEvent event(std::string(kPSTransactionEventCategory), "", "", 0);
+        event.transaction.emplace(args[0].text, orNone(args[2]), total, tax, shipping);
+        return put(std::move(event));
+    }
+
+    std::string hitsItem(const std::vector<Arg>& args) {
+        double price;
+        long long quantity;
+        if (!count(args, 6) || !parseDouble(args[2].text, price) || !parseInt(args[3].text, quantity))
+            return hitsUsage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
+        PSEvent event(std::string(kPSItemEventCategory), "", "", 0);
+        event.item.emplace(args[0].text, args[1].text, orNone(args[4]), orNone(args[5]), price, static_cast<int>(quantity));
+        return put(std::move(event));
+    }
+
+    std::string hitsReferrer(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("referrer QUERY");
+        PSError failure;
+        return hitStore().setReferrer(args[0].text, &failure) ? "ok" : errorLine(failure);
+    }
+
+    std::string hitsDelete(const std::vector<Arg>& args) {
+        long long id;
+        if (!count(args, 1) || !parseInt(args[0].text, id) || id < 0) return hitsUsage("delete ID");
+        return okOrFail(hitStore().deleteHit(static_cast<std::uint64_t>(id)));
+    }
+
+    std::string hitsSample(const std::vector<Arg>& args) {
+        long long rate;
+        if (!count(args, 1) || !parseInt(args[0].text, rate) || rate < 0 || rate > 100) return hitsUsage("sample N");
+        hitStore().setSampleRate(static_cast<unsigned>(rate));
+        return "ok";
+    }
+
+    std::string hitsAnonymize(const std::vector<Arg>& args) {
+        if (!count(args, 1) || (args[0].text != "0" && args[0].text != "1")) return hitsUsage("anonymize 0|1");
+        hitStore().setAnonymizeIp(args[0].text == "1");
+        return "ok";
+    }
+
+    std::string hitsNewVisit(const std::vector<Arg>&) {
+        hitStore().startNewSession();
+        return "ok";
+    }
+
+    std::string hitsCount(const std::vector<Arg>&) {
+        PSPersistentHitStore& store = hitStore();
+        return store.countHits() ? std::to_string(store.storedHits()) : "fail";
+    }
+
+    std::string hitsIds(const std::vector<Arg>&) {
+        PSPersistentHitStore& store = hitStore();
+        return store.visitorIDForAfma() + " " + store.sessionIDForAfma();
+    }
+
+    // `hits SUB ARGS`: the sub-command's step; those marked bare take no argument.
     std::string hits(Line& line) {
+        using Step = std::string (Cli::*)(const std::vector<Arg>&);
+        struct Entry {
+            Step step;
+            bool bare;
+        };
+        static const std::map<std::string, Entry, std::less<>> kSteps = {
+            {"account", {&Cli::hitsAccount, false}},
+            {"var", {&Cli::hitsVar, false}},
+            {"page", {&Cli::hitsPage, false}},
+            {"page-many", {&Cli::hitsPageMany, false}},
+            {"event", {&Cli::hitsEvent, false}},
+            {"transaction", {&Cli::hitsTransaction, false}},
+            {"item", {&Cli::hitsItem, false}},
+            {"referrer", {&Cli::hitsReferrer, false}},
+            {"delete", {&Cli::hitsDelete, false}},
+            {"sample", {&Cli::hitsSample, false}},
+            {"anonymize", {&Cli::hitsAnonymize, false}},
+            {"new-visit", {&Cli::hitsNewVisit, true}},
+            {"count", {&Cli::hitsCount, true}},
+            {"ids", {&Cli::hitsIds, true}},
+        };
         std::string sub, error;
         if (!takeWord(line, sub)) return "error usage: hits SUBCOMMAND";
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
-        auto usage = [&](const char* form) { return std::string("error usage: hits ") + form; };
-        auto count = [&](std::size_t n) { return args.size() == n && std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); }); };
-        long long n = 0, m = 0;
-        double a = 0, b = 0, c = 0;
-        PSPersistentHitStore& store = hitStore();
-        if (sub == "account") {
-            if (!count(1)) return usage("account ID");
-            store.hitBuilder()->setAccountID(args[0].text);
-            return "ok";
-        }
-        if (sub == "var") {
-            if (!count(4) || !parseInt(args[0].text, n) || !parseInt(args[3].text, m) || n < 1 ||
-                n > kPSMaxCustomVariables || m < kPSVisitorScope || m > kPSPageScope)
-                return usage("var SLOT NAME VALUE SCOPE");
-            if (!m_pendingVariables) m_pendingVariables.emplace();
-            m_pendingVariables->addCustomVariable(PSCustomVariable(static_cast<unsigned>(n), args[1].text,
-                                                                   args[2].text, static_cast<unsigned>(m)));
-            return "ok";
-        }
-        if (sub == "page") {
-            if (!count(1)) return usage("page PATH");
-            return putWithVariables(PSEvent(std::string(kPSPageviewEventCategory), pagePath(args[0].text), std::nullopt, -1));
-        }
-        if (sub == "page-many") {
-            if (!count(2) || !parseInt(args[0].text, n) || n < 1) return usage("page-many N PREFIX");
-            // Each line goes out as its put returns, so a watcher sees every acknowledged put.
-            std::string out;
-            for (long long i = 1; i <= n; ++i) {
-                if (i > 1) emitLine(out);
-                out = putWithVariables(PSEvent(std::string(kPSPageviewEventCategory),
-                                               pagePath(args[1].text + "-" + std::to_string(i)), std::nullopt, -1));
-            }
-            return out;
-        }
-        if (sub == "event") {
-            if (!count(4) || !parseInt(args[3].text, n)) return usage("event CAT ACTION LABEL|- VALUE");
-            return putWithVariables(PSEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(n)));
-        }
-        if (sub == "transaction") {
-            if (!count(5) || !parseDouble(args[1].text, a) || !parseDouble(args[3].text, b) ||
-                !parseDouble(args[4].text, c))
-                return usage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
-            PSEvent event(std::string(kPSTransactionEventCategory), "", "", 0);
-            event.transaction.emplace(args[0].text, orNone(args[2]), a, b, c);
-            return put(std::move(event));
-        }
-        if (sub == "item") {
-            if (!count(6) || !parseDouble(args[2].text, a) || !parseInt(args[3].text, n))
-                return usage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
-            PSEvent event(std::string(kPSItemEventCategory), "", "", 0);
-            event.item.emplace(args[0].text, args[1].text, orNone(args[4]), orNone(args[5]), a, static_cast<int>(n));
-            return put(std::move(event));
-        }
-        if (sub == "referrer") {
-            if (!count(1)) return usage("referrer QUERY");
-            PSError failure;
-            return store.setReferrer(args[0].text, &failure) ? "ok" : errorLine(failure);
-        }
-        if (sub == "delete") {
-            if (!count(1) || !parseInt(args[0].text, n) || n < 0) return usage("delete ID");
-            return okOrFail(store.deleteHit(static_cast<std::uint64_t>(n)));
-        }
-        if (sub == "sample") {
-            if (!count(1) || !parseInt(args[0].text, n) || n < 0 || n > 100) return usage("sample N");
-            store.setSampleRate(static_cast<unsigned>(n));
-            return "ok";
-        }
-        if (sub == "anonymize") {
-            if (!count(1) || (args[0].text != "0" && args[0].text != "1")) return usage("anonymize 0|1");
-            store.setAnonymizeIp(args[0].text == "1");
-            return "ok";
-        }
-        if (!args.empty()) return usage(sub.c_str());
-        if (sub == "new-visit") {
-            store.startNewSession();
-            return "ok";
-        }
-        if (sub == "count") return store.countHits() ? std::to_string(store.storedHits()) : "fail";
-        if (sub == "ids") return store.visitorIDForAfma() + " " + store.sessionIDForAfma();
+        hitStore();  // opened by the first well-formed line, whatever it asks
+        const auto entry = kSteps.find(sub);
+        const bool found = entry != kSteps.end();
+        if (found && !entry->second.bare) return (this->*entry->second.step)(args);
+        if (!args.empty()) return hitsUsage(sub);
+        if (found) return (this->*entry->second.step)(args);
         return "error unknown command: hits " + sub;
     }
 
