@@ -84,8 +84,6 @@ bool turnWhileBusy(const std::function<bool()>& busy, double limit);
 
 // Reads lines from `in` until its end; blank lines and "#" comments are skipped. Each line goes to
 // `run`, which prints what it has to say; standard output is flushed before the next line is read.
-// One command is every tool's: `peak-memory` prints "peak-memory <kB>", the process's peak
-// resident memory so far, so a test bounds what an answer cost against the figure before it.
 // Returns 2 when `run` refused a line (it printed "error ..."), else 0.
 int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>& run);
 

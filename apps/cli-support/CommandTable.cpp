@@ -1,5 +1,8 @@
 #include "apps/cli-support/CommandTable.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "platform/foundation/RunLoop.h"
@@ -53,10 +56,7 @@ std::vector<std::string> CommandTable::names() const {
     return out;
 }
 
-namespace {
-
-// A help line: the form, then what it does from the 29th column on, wrapped lines under it.
-std::vector<std::string> described(const std::string& form, const std::string& what) {
+std::vector<std::string> describedHelp(const std::string& form, const std::string& what) {
     constexpr std::size_t kColumn = 26, kWidth = 96;
     std::vector<std::string> lines;
     std::string line = form + std::string(form.size() < kColumn ? kColumn - form.size() : 1, ' ');
@@ -77,11 +77,25 @@ std::vector<std::string> described(const std::string& form, const std::string& w
     return lines;
 }
 
+namespace {
+
+// VmHWM of /proc/self/status in kB; -1 when unreadable.
+long peakResidentKb() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status) return -1;
+    long kb = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
+    std::fclose(status);
+    return kb;
+}
+
 }  // namespace
 
 void addSharedCommands(CommandTable& table, SharedCommands shared) {
     auto busy = shared.busy;
-    table.add({"run", described("run S", "S seconds of " + shared.runHelp),
+    table.add({"run", describedHelp("run S", "S seconds of " + shared.runHelp),
                [&table, after = shared.afterRun](Call& call) {
                    double seconds;
                    if (call.args.size() != 1 || !parseDouble(call.args[0].text, seconds) || seconds < 0)
@@ -93,7 +107,7 @@ void addSharedCommands(CommandTable& table, SharedCommands shared) {
     // The clock stays where it is: a retry delay or a time-out on the virtual clock passes only
     // with `run`, so settling never moves the times later commands stamp.
     table.add({"settle",
-               described("settle [MAX]", "no clock moved: up to MAX real seconds (10) until " + shared.busyHelp +
+               describedHelp("settle [MAX]", "no clock moved: up to MAX real seconds (10) until " + shared.busyHelp +
                                              ", answering idle or busy"),
                [&table, busy](Call& call) {
                    double limit = 10;
@@ -102,9 +116,15 @@ void addSharedCommands(CommandTable& table, SharedCommands shared) {
                        return table.refuse("usage: settle [MAX]");
                    return table.done(turnWhileBusy(busy, limit) ? "idle" : "busy");
                }});
-    table.add({"time", described("time", shared.timeHelp), [&table, time = shared.time](Call& call) {
+    table.add({"time", describedHelp("time", shared.timeHelp), [&table, time = shared.time](Call& call) {
                    if (!call.args.empty()) return table.refuse("usage: time");
                    return table.done(time());
+               }});
+    // So a test bounds what an answer cost against the figure before it.
+    table.add({"peak-memory", describedHelp("peak-memory", "the process's peak resident memory so far, in kB"),
+               [&table](Call& call) {
+                   if (!call.args.empty()) return table.refuse("usage: peak-memory");
+                   return table.done("peak-memory " + std::to_string(peakResidentKb()));
                }});
 }
 

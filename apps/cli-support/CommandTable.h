@@ -101,6 +101,9 @@ void addArea(CommandTable& table, const std::vector<AreaCommand<Area>>& commands
                    [area, run = command.run](Call& call) { return (area().*run)(call); }, command.readsLine});
 }
 
+// Help lines for `form` with what it does: from the 29th column of --help on, wrapped under it.
+std::vector<std::string> describedHelp(const std::string& form, const std::string& what);
+
 // What the shared commands need of a tool.
 struct SharedCommands {
     // Whether the tool's client still has work in flight: what `settle` waits on.
@@ -114,7 +117,7 @@ struct SharedCommands {
     std::function<void()> afterRun;
 };
 
-// run S, settle [MAX] and time.
+// run S, settle [MAX], time and peak-memory.
 void addSharedCommands(CommandTable& table, SharedCommands shared);
 
 }  // namespace dk::tools

@@ -9,9 +9,9 @@
 // (flushed) before the next line is read. Exit status 0; 1 when the container cannot be made or
 // the command file read; 2 for a bad command line, or when a command line was refused ("error ...").
 #include <algorithm>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,13 +30,11 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/JSONText.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/Servers.h"
 
 namespace {
 
-using plat::foundation::RunLoop;
 using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.analytics-cli";

@@ -41,7 +41,6 @@ namespace {
 using dk::tools::Arg;
 using dk::tools::Call;
 using dk::tools::escape;
-using dk::tools::parseDouble;
 using dk::tools::parseInt;
 using plat::foundation::Clock;
 using plat::foundation::Pasteboard;

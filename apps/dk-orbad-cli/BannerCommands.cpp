@@ -64,9 +64,25 @@ bool BannerCommands::refuse(const std::string& why) const {
     return false;
 }
 
+namespace {
+
+std::vector<std::string> bannerHelp() {
+    std::vector<std::string> lines = dk::tools::describedHelp("banner CLASS [X Y]", "a banner of the class at (X, Y)");
+    for (const std::string& line : dk::tools::describedHelp(
+             "banner delegate [OPTION]...",
+             "what the delegate answers from now on: autoplay=yes|no rmuser=yes|no keywords=TEXT query=TEXT "
+             "ip=TEXT adurl=TEXT|empty|nil creative=TEXT pause-on-load faildetail handle=yes|no receive key=TEXT"))
+        lines.push_back(line);
+    lines.push_back("banner resume|pause|cancel|get|prefetch|display|continue|free");
+    lines.push_back("banner refresh S | banner space NAME | banner testing on|off | banner orphan");
+    return lines;
+}
+
+}  // namespace
+
 const std::vector<dk::tools::AreaCommand<BannerCommands>>& BannerCommands::commands() {
     static const std::vector<dk::tools::AreaCommand<BannerCommands>> table = {
-        {"banner", {"banner CLASS [X Y] | banner delegate [OPTION]...", "banner resume|pause|cancel|get|prefetch|display|continue|free", "banner refresh S | banner space NAME | banner testing on|off | banner orphan"}, &BannerCommands::banner},
+        {"banner", bannerHelp(), &BannerCommands::banner},
         {"tap", {"tap X Y"}, &BannerCommands::tap},
         {"memory-warning", {"memory-warning"}, &BannerCommands::memoryWarning},
         {"browser", {"browser URL [STYLE] | browser nav URL [click] | browser done|actions"}, &BannerCommands::browser},

@@ -51,7 +51,13 @@ OrbadFullScreenAdViewController& FullscreenCommands::controller() {
 const std::vector<dk::tools::AreaCommand<FullscreenCommands>>& FullscreenCommands::commands() {
     static const std::vector<dk::tools::AreaCommand<FullscreenCommands>> table = {
         {"fullscreen",
-         {"fullscreen delegate [OPTION]... | fullscreen request|display|request-display|done|state"},
+         [] {
+             std::vector<std::string> lines = dk::tools::describedHelp(
+                 "fullscreen delegate [OPTION]...",
+                 "which request hooks the delegate answers from now on: adurl=TEXT|empty|nil creative=TEXT mediaurl=TEXT");
+             lines.push_back("fullscreen request|display|request-display|done|state");
+             return lines;
+         }(),
          &FullscreenCommands::fullscreen},
         {"widget", {"widget tap"}, &FullscreenCommands::widget},
     };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -130,6 +131,7 @@ TEST(CommandTable, SharedCommandsCheckTheirArgumentsAndAnswerAlike) {
         {"settle {\"a\":1}", false, "error usage: settle [MAX]\n"},
         {"time", false, "time 12.500\n"},
         {"time now", false, "error usage: time\n"},
+        {"peak-memory now", false, "error usage: peak-memory\n"},
     };
     for (const Case& c : cases) {
         Tool tool;
@@ -150,11 +152,30 @@ TEST(CommandTable, RunMovesTheClockBeforeTheToolHasItsSay) {
     EXPECT_DOUBLE_EQ(clock.now(), 102.5);
 }
 
+// The figure grows with what the process has held, never shrinks.
+TEST(CommandTable, PeakMemoryIsThePeakSoFar) {
+    Tool tool;
+    auto figure = [&] {
+        const std::string said = tool.said.run("peak-memory").first;
+        EXPECT_TRUE(said.starts_with("peak-memory ")) << said;
+        return std::atol(said.c_str() + 12);
+    };
+    const long before = figure();
+    EXPECT_GT(before, 0);
+    {
+        std::vector<char> held(64 << 20);
+        for (std::size_t at = 0; at < held.size(); at += 4096) static_cast<volatile char*>(held.data())[at] = 1;
+        EXPECT_GE(figure(), before + (48 << 10));
+    }
+    EXPECT_GE(figure(), before + (48 << 10));
+}
+
 TEST(CommandTable, HelpNamesEveryCommandInTheOrderAdded) {
     Tool tool;
     const std::string help = tool.said.table.help();
     EXPECT_EQ(helpNames(help), tool.said.table.names()) << help;
-    EXPECT_EQ(tool.said.table.names(), (std::vector<std::string>{"echo", "raw", "no", "run", "settle", "time"}));
+    EXPECT_EQ(tool.said.table.names(),
+              (std::vector<std::string>{"echo", "raw", "no", "run", "settle", "time", "peak-memory"}));
     // A description starts at one column and wraps under it, no line past the width.
     EXPECT_NE(help.find("\n  settle [MAX]              no clock moved: "), std::string::npos) << help;
     std::istringstream lines(help);
