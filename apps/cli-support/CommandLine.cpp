@@ -12,7 +12,7 @@
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
 
-namespace dk::cli {
+namespace dk::tools {
 
 using plat::foundation::Value;
 
@@ -258,32 +258,16 @@ bool readLine(std::FILE* in, std::string& line) {
 
 }  // namespace
 
-// VmHWM of /proc/self/status in kB; -1 when unreadable.
-static long peakResidentKb() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status) return -1;
-    long kb = -1;
-    char line[256];
-    while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
-    std::fclose(status);
-    return kb;
-}
-
 int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>& run) {
     int status = 0;
     std::string line;
     while (readLine(in, line)) {
         std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
-        if (line.find_last_not_of(" \t\r") + 1 - first == 11 && line.compare(first, 11, "peak-memory") == 0) {
-            std::printf("peak-memory %ld\n", peakResidentKb());
-        } else if (!run(line)) {
-            status = 2;
-        }
+        if (!run(line)) status = 2;
         std::fflush(stdout);
     }
     return status;
 }
 
-}  // namespace dk::cli
+}  // namespace dk::tools

@@ -13,7 +13,7 @@
 
 #include "platform/foundation/Value.h"
 
-namespace dk::cli {
+namespace dk::tools {
 
 bool parseDouble(const std::string& text, double& out);
 bool parseInt(const std::string& text, long long& out);
@@ -84,9 +84,7 @@ bool turnWhileBusy(const std::function<bool()>& busy, double limit);
 
 // Reads lines from `in` until its end; blank lines and "#" comments are skipped. Each line goes to
 // `run`, which prints what it has to say; standard output is flushed before the next line is read.
-// One command is every tool's: `peak-memory` prints "peak-memory <kB>", the process's peak
-// resident memory so far, so a test bounds what an answer cost against the figure before it.
 // Returns 2 when `run` refused a line (it printed "error ..."), else 0.
 int runCommands(std::FILE* in, const std::function<bool(std::string_view line)>& run);
 
-}  // namespace dk::cli
+}  // namespace dk::tools

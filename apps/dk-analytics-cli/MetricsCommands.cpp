@@ -7,7 +7,7 @@
 
 #include "apps/cli-support/CommandLine.h"
 
-namespace dk::analyticscli {
+namespace dk::tools::analyticscli {
 
 namespace {
 
@@ -125,7 +125,7 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
     }
     if (sub == "tag-many") {
         long long n;
-        if (count != 3 || !dk::cli::parseInt(args[1].text, n) || n < 0) return usage("tag-many N PREFIX");
+        if (count != 3 || !dk::tools::parseInt(args[1].text, n) || n < 0) return usage("tag-many N PREFIX");
         for (long long i = 1; i <= n; ++i) {
             const std::string name = args[2].text + "-" + std::to_string(i);
             print((session.tagEvent(name, std::nullopt, std::nullopt) ? "tagged " : "fail ") + shown(name));
@@ -144,7 +144,7 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
     }
     if (sub == "dim") {
         long long slot;
-        if (count != 3 || args[2].object || !dk::cli::parseInt(args[1].text, slot)) return usage("dim SLOT VALUE|null");
+        if (count != 3 || args[2].object || !dk::tools::parseInt(args[1].text, slot)) return usage("dim SLOT VALUE|null");
         std::optional<std::string> value;
         if (args[2].quoted || args[2].text != "null") value = args[2].text;
         session.setCustomDimension(static_cast<int>(slot), value);
@@ -158,4 +158,4 @@ void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(co
     print("error unknown command: metrics " + sub);
 }
 
-}  // namespace dk::analyticscli
+}  // namespace dk::tools::analyticscli

@@ -9,7 +9,7 @@
 
 #include "analytics/trackwell/TrackwellSession.h"
 
-namespace dk::analyticscli {
+namespace dk::tools::analyticscli {
 
 // One argument of a metrics line: a word, a decoded JSON string, or a JSON object's text.
 struct MetricsArg {
@@ -25,4 +25,4 @@ std::optional<TrackwellSession::Attributes> orderedAttributes(std::string_view j
 // Runs `metrics <args>`; each line of its answer goes to `print` (tag-many answers once per tag).
 void runMetrics(const std::vector<MetricsArg>& args, const std::function<void(const std::string&)>& print);
 
-}  // namespace dk::analyticscli
+}  // namespace dk::tools::analyticscli

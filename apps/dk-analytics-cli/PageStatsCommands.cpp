@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "analytics/pagestats/PSTracker.h"
 
-namespace dk::analyticscli {
+namespace dk::tools::analyticscli {
 
 namespace {
 
-using dk::cli::Arg;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 
 std::optional<std::string> sLastDispatch;  // "dispatched N failed M" of the last completed one
 
@@ -54,106 +55,193 @@ bool pageStatsBusy() {
     return tracker().isDispatching();
 }
 
-void runPageStats(const std::vector<Arg>& all, const std::function<void(const std::string&)>& print) {
-    if (all.empty() || all[0].object) {
-        print("error usage: ps SUBCOMMAND");
-        return;
-    }
-    const std::string sub = all[0].text;
-    const std::vector<Arg> args(all.begin() + 1, all.end());
-    const bool plain = std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); });
-    auto count = [&](std::size_t low, std::size_t high) { return plain && args.size() >= low && args.size() <= high; };
-    auto usage = [&](const char* form) { print(std::string("error usage: ps ") + form); };
-    auto result = [&](bool ok, const PSError& error) { print(ok ? "ok" : errorLine(error)); };
-    PSTracker& ps = tracker();
-    PSError error;
-    long long n = 0, m = 0;
-    double a = 0, b = 0, c = 0;
+namespace {
 
-    if (sub == "start") {
-        if (!count(2, 2) || !parseInt(args[1].text, n)) return usage("start ACCOUNT PERIOD");
-        ps.startTrackerWithAccountID(args[0].text, static_cast<int>(n), nullptr);
-        return print("ok");
+// One `ps` line as its sub-command's step gets it.
+struct PsCall {
+    const std::vector<Arg>& args;  // after the sub-command
+    const std::function<void(const std::string&)>& print;
+    PSTracker& ps;
+    bool plain;  // no argument is a JSON object
+
+    bool count(std::size_t low, std::size_t high) const { return plain && args.size() >= low && args.size() <= high; }
+    void usage(const std::string& form) const { print("error usage: ps " + form); }
+    void result(bool ok, const PSError& error) const { print(ok ? "ok" : errorLine(error)); }
+};
+
+void start(const PsCall& c) {
+    long long period;
+    if (!c.count(2, 2) || !parseInt(c.args[1].text, period)) return c.usage("start ACCOUNT PERIOD");
+    c.ps.startTrackerWithAccountID(c.args[0].text, static_cast<int>(period), nullptr);
+    c.print("ok");
+}
+
+void stop(const PsCall& c) {
+    if (!c.count(0, 0)) return c.usage("stop");
+    c.ps.stopTracker();
+    c.print("ok");
+}
+
+void period(const PsCall& c) {
+    long long n;
+    if (!c.count(1, 1) || !parseInt(c.args[0].text, n)) return c.usage("period N");
+    c.ps.setDispatchPeriod(static_cast<int>(n));
+    c.print("ok");
+}
+
+void page(const PsCall& c) {
+    PSError error;
+    if (!c.count(1, 1)) return c.usage("page PATH");
+    c.result(c.ps.trackPageview(c.args[0].text, &error), error);
+}
+
+// One line per page as the tracker takes it, so a watcher sees every acknowledged page.
+void pageMany(const PsCall& c) {
+    long long n;
+    if (!c.count(2, 2) || !parseInt(c.args[0].text, n) || n < 1) return c.usage("page-many N PREFIX");
+    PSError error;
+    for (long long i = 1; i <= n; ++i) {
+        const std::string page = "/" + c.args[1].text + "-" + std::to_string(i);
+        c.print(c.ps.trackPageview(page, &error) ? "ok " + page : errorLine(error));
     }
-    if (sub == "stop") {
-        if (!count(0, 0)) return usage("stop");
-        ps.stopTracker();
-        return print("ok");
-    }
-    if (sub == "period") {
-        if (!count(1, 1) || !parseInt(args[0].text, n)) return usage("period N");
-        ps.setDispatchPeriod(static_cast<int>(n));
-        return print("ok");
-    }
-    if (sub == "page") {
-        if (!count(1, 1)) return usage("page PATH");
-        return result(ps.trackPageview(args[0].text, &error), error);
-    }
-    if (sub == "page-many") {
-        if (!count(2, 2) || !parseInt(args[0].text, n) || n < 1) return usage("page-many N PREFIX");
-        // One line per page as the tracker takes it, so a watcher sees every acknowledged page.
-        for (long long i = 1; i <= n; ++i) {
-            const std::string page = "/" + args[1].text + "-" + std::to_string(i);
-            print(ps.trackPageview(page, &error) ? "ok " + page : errorLine(error));
-        }
-        return;
-    }
-    if (sub == "event") {
-        if (!count(4, 4) || !parseInt(args[3].text, n)) return usage("event CAT ACTION LABEL|- VALUE");
-        return result(ps.trackEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(n), &error), error);
-    }
-    if (sub == "var") {
-        m = kPSPageScope;
-        if (!count(3, 4) || !parseInt(args[0].text, n) || n < 0 || (args.size() == 4 && !parseInt(args[3].text, m)) ||
-            m < 0)
-            return usage("var INDEX NAME VALUE [SCOPE]");
-        return result(ps.setCustomVariableAtIndex(static_cast<unsigned>(n), args[1].text, args[2].text,
-                                                  static_cast<unsigned>(m), &error),
-                      error);
-    }
-    if (sub == "visitor-var") {
-        if (!count(1, 1) || !parseInt(args[0].text, n) || n < 0) return usage("visitor-var INDEX");
-        std::optional<std::string> value = ps.getVisitorCustomVarAtIndex(static_cast<unsigned>(n));
-        return print(value ? dk::cli::escape(*value) : "none");
-    }
-    if (sub == "transaction") {
-        if (!count(5, 5) || !parseDouble(args[1].text, a) || !parseDouble(args[3].text, b) ||
-            !parseDouble(args[4].text, c))
-            return usage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
-        return result(ps.addTransaction(args[0].text, a, orNone(args[2]), b, c, &error), error);
-    }
-    if (sub == "item") {
-        if (!count(6, 6) || !parseDouble(args[2].text, a) || !parseDouble(args[3].text, b))
-            return usage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
-        return result(ps.addItem(args[0].text, args[1].text, a, b, orNone(args[4]), orNone(args[5]), &error), error);
-    }
-    if (sub == "referrer") {
-        if (!count(1, 1)) return usage("referrer QUERY");
-        return result(ps.setReferrer(args[0].text, &error), error);
-    }
-    if (sub == "sample") {
-        if (!count(1, 1) || !parseInt(args[0].text, n) || n < 0) return usage("sample N");
-        ps.setSampleRate(static_cast<unsigned>(n));
-        return print("ok");
-    }
+}
+
+void event(const PsCall& c) {
+    long long value;
+    if (!c.count(4, 4) || !parseInt(c.args[3].text, value)) return c.usage("event CAT ACTION LABEL|- VALUE");
+    PSError error;
+    c.result(c.ps.trackEvent(c.args[0].text, c.args[1].text, orNone(c.args[2]), static_cast<int>(value), &error), error);
+}
+
+void var(const PsCall& c) {
+    long long index = 0, scope = kPSPageScope;
+    if (!c.count(3, 4) || !parseInt(c.args[0].text, index) || index < 0 ||
+        (c.args.size() == 4 && !parseInt(c.args[3].text, scope)) || scope < 0)
+        return c.usage("var INDEX NAME VALUE [SCOPE]");
+    PSError error;
+    c.result(c.ps.setCustomVariableAtIndex(static_cast<unsigned>(index), c.args[1].text, c.args[2].text,
+                                           static_cast<unsigned>(scope), &error),
+             error);
+}
+
+void visitorVar(const PsCall& c) {
+    long long index;
+    if (!c.count(1, 1) || !parseInt(c.args[0].text, index) || index < 0) return c.usage("visitor-var INDEX");
+    std::optional<std::string> value = c.ps.getVisitorCustomVarAtIndex(static_cast<unsigned>(index));
+    c.print(value ? dk::tools::escape(*value) : "none");
+}
+
+void transaction(const PsCall& c) {
+    double total, tax, shipping;
+    if (!c.count(5, 5) || !parseDouble(c.args[1].text, total) || !parseDouble(c.args[3].text, tax) ||
+        !parseDouble(c.args[4].text, shipping))
+        return c.usage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
+    PSError error;
+    c.result(c.ps.addTransaction(c.args[0].text, total, orNone(c.args[2]), tax, shipping, &error), error);
+}
+
+void item(const PsCall& c) {
+    double price, quantity;
+    if (!c.count(6, 6) || !parseDouble(c.args[2].text, price) || !parseDouble(c.args[3].text, quantity))
+        return c.usage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
+    PSError error;
+    c.result(c.ps.addItem(c.args[0].text, c.args[1].text, price, quantity, orNone(c.args[4]), orNone(c.args[5]), &error),
+             error);
+}
+
+void referrer(const PsCall& c) {
+    if (!c.count(1, 1)) return c.usage("referrer QUERY");
+    PSError error;
+    c.result(c.ps.setReferrer(c.args[0].text, &error), error);
+}
+
+void sample(const PsCall& c) {
+    long long rate;
+    if (!c.count(1, 1) || !parseInt(c.args[0].text, rate) || rate < 0) return c.usage("sample N");
+    c.ps.setSampleRate(static_cast<unsigned>(rate));
+    c.print("ok");
+}
+
+// anonymize, dryrun and debug: a 0|1 switch each.
+template <void (PSTracker::*set)(bool)>
+void flagStep(const PsCall& c, const char* form) {
     bool on = false;
-    if (sub == "anonymize" || sub == "dryrun" || sub == "debug") {
-        if (!count(1, 1) || !flag(args[0], on)) return usage((sub + " 0|1").c_str());
-        if (sub == "anonymize") ps.setAnonymizeIp(on);
-        if (sub == "dryrun") ps.setDryRun(on);
-        if (sub == "debug") ps.setDebug(on);
-        return print("ok");
-    }
-    if (!count(0, 0)) return usage(sub.c_str());
-    if (sub == "track-transactions") return result(ps.trackTransactions(&error), error);
-    if (sub == "clear-transactions") return result(ps.clearTransactions(&error), error);
-    if (sub == "dispatch") return print(ps.dispatch() ? "yes" : "no");
-    if (sub == "last-dispatch") return print(sLastDispatch.value_or("none"));
-    if (sub == "ids") {
-        return print(idOrDash(ps.visitorIDForAfma()) + " " + idOrDash(ps.sessionIDForAfma()) + " " +
-                     idOrDash(ps.accountIDForAfma()) + " " + ps.globalParameters().canonicalJSON());
-    }
+    if (!c.count(1, 1) || !flag(c.args[0], on)) return c.usage(form);
+    (c.ps.*set)(on);
+    c.print("ok");
+}
+
+// The steps that take no argument.
+template <void (*answer)(const PsCall&)>
+void bare(const PsCall& c, const char* sub) {
+    if (!c.count(0, 0)) return c.usage(sub);
+    answer(c);
+}
+
+void trackTransactions(const PsCall& c) {
+    PSError error;
+    c.result(c.ps.trackTransactions(&error), error);
+}
+
+void clearTransactions(const PsCall& c) {
+    PSError error;
+    c.result(c.ps.clearTransactions(&error), error);
+}
+
+void dispatch(const PsCall& c) {
+    c.print(c.ps.dispatch() ? "yes" : "no");
+}
+
+void lastDispatch(const PsCall& c) {
+    c.print(sLastDispatch.value_or("none"));
+}
+
+void ids(const PsCall& c) {
+    c.print(idOrDash(c.ps.visitorIDForAfma()) + " " + idOrDash(c.ps.sessionIDForAfma()) + " " +
+            idOrDash(c.ps.accountIDForAfma()) + " " + c.ps.globalParameters().canonicalJSON());
+}
+
+using Step = std::function<void(const PsCall&)>;
+
+const std::map<std::string, Step, std::less<>>& steps() {
+    static const std::map<std::string, Step, std::less<>> table = {
+        {"start", start},
+        {"stop", stop},
+        {"period", period},
+        {"page", page},
+        {"page-many", pageMany},
+        {"event", event},
+        {"var", var},
+        {"visitor-var", visitorVar},
+        {"transaction", transaction},
+        {"item", item},
+        {"referrer", referrer},
+        {"sample", sample},
+        {"anonymize", [](const PsCall& c) { flagStep<&PSTracker::setAnonymizeIp>(c, "anonymize 0|1"); }},
+        {"dryrun", [](const PsCall& c) { flagStep<&PSTracker::setDryRun>(c, "dryrun 0|1"); }},
+        {"debug", [](const PsCall& c) { flagStep<&PSTracker::setDebug>(c, "debug 0|1"); }},
+        {"track-transactions", [](const PsCall& c) { bare<trackTransactions>(c, "track-transactions"); }},
+        {"clear-transactions", [](const PsCall& c) { bare<clearTransactions>(c, "clear-transactions"); }},
+        {"dispatch", [](const PsCall& c) { bare<dispatch>(c, "dispatch"); }},
+        {"last-dispatch", [](const PsCall& c) { bare<lastDispatch>(c, "last-dispatch"); }},
+        {"ids", [](const PsCall& c) { bare<ids>(c, "ids"); }},
+    };
+    return table;
+}
+
+}  // namespace
+
+void runPageStats(const std::vector<Arg>& all, const std::function<void(const std::string&)>& print) {
+    if (all.empty() || all[0].object) return print("error usage: ps SUBCOMMAND");
+    const std::string& sub = all[0].text;
+    const std::vector<Arg> args(all.begin() + 1, all.end());
+    const PsCall call{args, print, tracker(),
+                      std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); })};
+    const auto step = steps().find(sub);
+    if (step != steps().end()) return step->second(call);
+    // An unknown sub-command with arguments is refused as one that takes none.
+    if (!call.count(0, 0)) return call.usage(sub);
     print("error unknown command: ps " + sub);
 }
 
-}  // namespace dk::analyticscli
+}  // namespace dk::tools::analyticscli

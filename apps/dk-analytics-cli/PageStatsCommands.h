@@ -8,12 +8,12 @@
 
 #include "apps/cli-support/CommandLine.h"
 
-namespace dk::analyticscli {
+namespace dk::tools::analyticscli {
 
 // Runs `ps <args>`; each line of its answer goes to `print` (page-many answers once per page).
-void runPageStats(const std::vector<dk::cli::Arg>& args, const std::function<void(const std::string&)>& print);
+void runPageStats(const std::vector<dk::tools::Arg>& args, const std::function<void(const std::string&)>& print);
 
 // A dispatch the tracker started is running, its retry delay included.
 bool pageStatsBusy();
 
-}  // namespace dk::analyticscli
+}  // namespace dk::tools::analyticscli

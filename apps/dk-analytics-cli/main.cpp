@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,58 +24,29 @@
 #include "analytics/trackwell/UploaderThread.h"
 #include "analytics/wrappers/DKPageStatsAnalytics.h"
 #include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "apps/dk-analytics-cli/MetricsCommands.h"
 #include "apps/dk-analytics-cli/PageStatsCommands.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/JSONText.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/Servers.h"
 
 namespace {
 
-using plat::foundation::RunLoop;
 using plat::foundation::Value;
 
 constexpr const char* kDefaultIdentifier = "com.drovik.analytics-cli";
 
-const dk::cli::Usage kUsage = {
-    "dk-analytics-cli",
+constexpr const char* kSynopsis =
     "usage: dk-analytics-cli --home DIR [--bundle DIR] [--clock virtual|real] [--start-time EPOCH]\n"
-    "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n",
-    "\n"
-    "Commands, one a line from FILE or standard input (# comments), each answered by a line:\n"
-    "  run S                     S seconds of the main loop's clock\n"
-    "  settle [MAX]              no clock moved: up to MAX real seconds (10) until no upload or\n"
-    "                            dispatch is in flight, retry delay included -> idle | busy\n"
-    "  time                      the clients' wall time\n"
-    "  store add|add-close|add-flow TEXT | store header N TEXT | store stage N\n"
-    "  store remove-last|next-upload|count|unstaged|text|delete-uploaded|schema-version\n"
-    "  store dim SLOT [VALUE|null]\n"
-    "  uploader start|state\n"
-    "  metrics key|start KEY | metrics open|resume|close|upload|state | metrics screen NAME\n"
-    "  metrics tag NAME [ATTRS|null] [REPORT_ATTRS] | metrics tag-many N PREFIX\n"
-    "  metrics optin 0|1 | metrics dim SLOT VALUE|null\n"
-    "  hits account ID | hits var SLOT NAME VALUE SCOPE | hits page PATH | hits page-many N PREFIX\n"
-    "  hits event CAT ACTION LABEL|- VALUE | hits transaction ORDER TOTAL STORE|- TAX SHIPPING\n"
-    "  hits item ORDER SKU PRICE COUNT NAME|- CATEGORY|- | hits referrer QUERY | hits new-visit\n"
-    "  hits count | hits delete ID | hits sample N | hits anonymize 0|1 | hits ids\n"
-    "  ps start ACCOUNT PERIOD | ps stop | ps period N | ps page PATH | ps page-many N PREFIX\n"
-    "  ps event CAT ACTION LABEL|- VALUE | ps var INDEX NAME VALUE [SCOPE] | ps visitor-var INDEX\n"
-    "  ps transaction ORDER TOTAL STORE|- TAX SHIPPING | ps item ORDER SKU PRICE COUNT NAME|- CATEGORY|-\n"
-    "  ps track-transactions | ps clear-transactions | ps referrer QUERY | ps sample N\n"
-    "  ps anonymize|dryrun|debug 0|1 | ps dispatch | ps ids | ps last-dispatch\n"
-    "  analytics info | analytics page EVENT | analytics event CAT ACTION LABEL|- VALUE\n"
-    "  analytics purchase A B C | analytics stop\n"
-    "Exit status 0; 1 when the container or the command file cannot be had; 2 for a bad command\n"
-    "line or a refused command (\"error ...\").\n",
-};
+    "         [--seed N] [--device-facts FILE] [--endpoint NAME=URL]... [--log] [--commands FILE]\n";
 
-using dk::cli::Arg;
-using dk::cli::Line;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::Line;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 
 class Cli {
 public:
@@ -86,48 +58,73 @@ public:
         std::fflush(stdout);
     }
 
-    // One result line for one command line; nothing when the command printed its own lines.
-    std::optional<std::string> run(std::string_view text) {
-        Line line{text};
-        std::string error;
-        std::optional<Arg> command = line.next(error);
-        if (!command) return "error " + error;
-        if (command->quoted) return "error unknown command: " + std::string(text);
-        const std::string& name = command->text;
-        if (name == "store") return store(line);
-        if (name == "uploader") return uploader(line);
-        if (name == "metrics") return metrics(line);
-        if (name == "hits") return hits(line);
-        std::vector<Arg> args;
-        while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
-        if (!error.empty()) return "error " + error;
-        if (name == "analytics") return analytics(args);
-        if (name == "ps") {
-            dk::analyticscli::runPageStats(args, [this](const std::string& answer) { print(answer); });
-            return std::nullopt;
-        }
-        if (name == "run") {
-            double seconds;
-            if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return "error usage: run S";
-            RunLoop::main().runFor(seconds);
-            return "ok";
-        }
-        if (name == "settle") {
-            double limit = 10;
-            if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
-                return "error usage: settle [MAX]";
-            return settle(limit) ? "idle" : "busy";
-        }
-        if (name == "time") {
-            if (!args.empty()) return "error usage: time";
-            char out[64];
-            std::snprintf(out, sizeof out, "%.3f", dk::trackwell::wallTime());
-            return out;
-        }
-        return "error unknown command: " + name;
+    dk::tools::CommandTable table{[this](const std::string& line) { print(line); }};
+
+    Cli() {
+        using dk::tools::Call;
+        dk::tools::addSharedCommands(
+            table, {busy, "no upload or dispatch is in flight, retry delay included", "the main loop's clock",
+                    [] {
+                        char out[64];
+                        std::snprintf(out, sizeof out, "%.3f", dk::trackwell::wallTime());
+                        return std::string(out);
+                    },
+                    "the clients' wall time", {}});
+        table.add({"store",
+                   {"store add|add-close|add-flow TEXT | store header N TEXT | store stage N",
+                    "store remove-last|next-upload|count|unstaged|text|delete-uploaded|schema-version",
+                    "store dim SLOT [VALUE|null]"},
+                   [this](Call& call) { return answer(store(call.rest)); },
+                   true});
+        table.add({"uploader", {"uploader start|state"}, [this](Call& call) { return answer(uploader(call.rest)); }, true});
+        table.add({"metrics",
+                   {"metrics key|start KEY | metrics open|resume|close|upload|state | metrics screen NAME",
+                    "metrics tag NAME [ATTRS|null] [REPORT_ATTRS] | metrics tag-many N PREFIX",
+                    "metrics optin 0|1 | metrics dim SLOT VALUE|null"},
+                   [this](Call& call) { return metrics(call.rest); },
+                   true});
+        table.add({"hits",
+                   {"hits account ID | hits var SLOT NAME VALUE SCOPE | hits page PATH | hits page-many N PREFIX",
+                    "hits event CAT ACTION LABEL|- VALUE | hits transaction ORDER TOTAL STORE|- TAX SHIPPING",
+                    "hits item ORDER SKU PRICE COUNT NAME|- CATEGORY|- | hits referrer QUERY | hits new-visit",
+                    "hits count | hits delete ID | hits sample N | hits anonymize 0|1 | hits ids"},
+                   [this](Call& call) { return answer(hits(call.rest)); },
+                   true});
+        table.add({"ps",
+                   {"ps start ACCOUNT PERIOD | ps stop | ps period N | ps page PATH | ps page-many N PREFIX",
+                    "ps event CAT ACTION LABEL|- VALUE | ps var INDEX NAME VALUE [SCOPE] | ps visitor-var INDEX",
+                    "ps transaction ORDER TOTAL STORE|- TAX SHIPPING | ps item ORDER SKU PRICE COUNT NAME|- CATEGORY|-",
+                    "ps track-transactions | ps clear-transactions | ps referrer QUERY | ps sample N",
+                    "ps anonymize|dryrun|debug 0|1 | ps dispatch | ps ids | ps last-dispatch"},
+                   [this](Call& call) {
+                       dk::tools::analyticscli::runPageStats(call.args, [this](const std::string& line) { print(line); });
+                       return true;
+                   }});
+        table.add({"analytics",
+                   {"analytics info | analytics page EVENT | analytics event CAT ACTION LABEL|- VALUE",
+                    "analytics purchase A B C | analytics stop"},
+                   [this](Call& call) { return answer(analytics(call.args)); }});
+    }
+
+    // The usage: the command line and every command of the table.
+    dk::tools::Usage usage() {
+        m_commandsHelp = "\n"
+                         "Commands, one a line from FILE or standard input (# comments), each answered by a line:\n" +
+                         table.help() +
+                         "Exit status 0; 1 when the container or the command file cannot be had; 2 for a bad command\n"
+                         "line or a refused command (\"error ...\").\n";
+        return {"dk-analytics-cli", kSynopsis, m_commandsHelp.c_str()};
     }
 
 private:
+    std::string m_commandsHelp;
+
+    // One result line; false when it refuses.
+    bool answer(const std::string& result) {
+        print(result);
+        return !result.starts_with("error ");
+    }
+
     static const char* okOrFail(bool ok) { return ok ? "ok" : "fail"; }
 
     static bool takeWord(Line& line, std::string& word) { return line.takeWord(word); }
@@ -181,14 +178,14 @@ private:
     }
 
     // Lines are printed (and flushed) as the session answers them: tag-many acknowledges each tag.
-    std::optional<std::string> metrics(Line& line) {
+    bool metrics(Line& line) {
         std::string error;
-        std::vector<dk::analyticscli::MetricsArg> args;
+        std::vector<dk::tools::analyticscli::MetricsArg> args;
         while (std::optional<Arg> arg = line.next(error))
             args.push_back({arg->object ? arg->raw : arg->text, arg->quoted, arg->object.has_value()});
-        if (!error.empty()) return "error " + error;
-        dk::analyticscli::runMetrics(args, [this](const std::string& answer) { print(answer); });
-        return std::nullopt;
+        if (!error.empty()) return answer("error " + error);
+        dk::tools::analyticscli::runMetrics(args, [this](const std::string& line) { print(line); });
+        return true;
     }
 
     std::string uploader(Line& line) {
@@ -247,97 +244,153 @@ private:
         std::fflush(stdout);
     }
 
+    // `hits` arguments: exactly `n`, none a JSON object.
+    static bool count(const std::vector<Arg>& args, std::size_t n) {
+        return args.size() == n && std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); });
+    }
+    static std::string hitsUsage(const std::string& form) { return "error usage: hits " + form; }
+
+    std::string hitsAccount(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("account ID");
+        hitStore().hitBuilder()->setAccountID(args[0].text);
+        return "ok";
+    }
+
+    std::string hitsVar(const std::vector<Arg>& args) {
+        long long slot, scope;
+        if (!count(args, 4) || !parseInt(args[0].text, slot) || !parseInt(args[3].text, scope) || slot < 1 ||
+            slot > kPSMaxCustomVariables || scope < kPSVisitorScope || scope > kPSPageScope)
+            return hitsUsage("var SLOT NAME VALUE SCOPE");
+        if (!m_pendingVariables) m_pendingVariables.emplace();
+        m_pendingVariables->addCustomVariable(PSCustomVariable(static_cast<unsigned>(slot), args[1].text, args[2].text,
+                                                               static_cast<unsigned>(scope)));
+        return "ok";
+    }
+
+    std::string hitsPage(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("page PATH");
+        return putWithVariables(PSEvent(std::string(kPSPageviewEventCategory), pagePath(args[0].text), std::nullopt, -1));
+    }
+
+    // Each line goes out as its put returns, so a watcher sees every acknowledged put.
+    std::string hitsPageMany(const std::vector<Arg>& args) {
+        long long n;
+        if (!count(args, 2) || !parseInt(args[0].text, n) || n < 1) return hitsUsage("page-many N PREFIX");
+        std::string out;
+        for (long long i = 1; i <= n; ++i) {
+            if (i > 1) emitLine(out);
+            out = putWithVariables(PSEvent(std::string(kPSPageviewEventCategory),
+                                           pagePath(args[1].text + "-" + std::to_string(i)), std::nullopt, -1));
+        }
+        return out;
+    }
+
+    std::string hitsEvent(const std::vector<Arg>& args) {
+        long long value;
+        if (!count(args, 4) || !parseInt(args[3].text, value)) return hitsUsage("event CAT ACTION LABEL|- VALUE");
+        return putWithVariables(PSEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(value)));
+    }
+
+    std::string hitsTransaction(const std::vector<Arg>& args) {
+        double total, tax, shipping;
+        if (!count(args, 5) || !parseDouble(args[1].text, total) || !parseDouble(args[3].text, tax) ||
+            !parseDouble(args[4].text, shipping))
+            return hitsUsage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
+        PSEvent event(std::string(kPSTransactionEventCategory), "", "", 0);
+        event.transaction.emplace(args[0].text, orNone(args[2]), total, tax, shipping);
+        return put(std::move(event));
+    }
+
+    std::string hitsItem(const std::vector<Arg>& args) {
+        double price;
+        long long quantity;
+        if (!count(args, 6) || !parseDouble(args[2].text, price) || !parseInt(args[3].text, quantity))
+            return hitsUsage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
+        PSEvent event(std::string(kPSItemEventCategory), "", "", 0);
+        event.item.emplace(args[0].text, args[1].text, orNone(args[4]), orNone(args[5]), price, static_cast<int>(quantity));
+        return put(std::move(event));
+    }
+
+    std::string hitsReferrer(const std::vector<Arg>& args) {
+        if (!count(args, 1)) return hitsUsage("referrer QUERY");
+        PSError failure;
+        return hitStore().setReferrer(args[0].text, &failure) ? "ok" : errorLine(failure);
+    }
+
+    std::string hitsDelete(const std::vector<Arg>& args) {
+        long long id;
+        if (!count(args, 1) || !parseInt(args[0].text, id) || id < 0) return hitsUsage("delete ID");
+        return okOrFail(hitStore().deleteHit(static_cast<std::uint64_t>(id)));
+    }
+
+    std::string hitsSample(const std::vector<Arg>& args) {
+        long long rate;
+        if (!count(args, 1) || !parseInt(args[0].text, rate) || rate < 0 || rate > 100) return hitsUsage("sample N");
+        hitStore().setSampleRate(static_cast<unsigned>(rate));
+        return "ok";
+    }
+
+    std::string hitsAnonymize(const std::vector<Arg>& args) {
+        if (!count(args, 1) || (args[0].text != "0" && args[0].text != "1")) return hitsUsage("anonymize 0|1");
+        hitStore().setAnonymizeIp(args[0].text == "1");
+        return "ok";
+    }
+
+    std::string hitsNewVisit(const std::vector<Arg>&) {
+        hitStore().startNewSession();
+        return "ok";
+    }
+
+    std::string hitsCount(const std::vector<Arg>&) {
+        PSPersistentHitStore& store = hitStore();
+        return store.countHits() ? std::to_string(store.storedHits()) : "fail";
+    }
+
+    std::string hitsIds(const std::vector<Arg>&) {
+        PSPersistentHitStore& store = hitStore();
+        return store.visitorIDForAfma() + " " + store.sessionIDForAfma();
+    }
+
+    // `hits SUB ARGS`: the sub-command's step; those marked bare take no argument.
     std::string hits(Line& line) {
+        using Step = std::string (Cli::*)(const std::vector<Arg>&);
+        struct Entry {
+            Step step;
+            bool bare;
+        };
+        static const std::map<std::string, Entry, std::less<>> kSteps = {
+            {"account", {&Cli::hitsAccount, false}},
+            {"var", {&Cli::hitsVar, false}},
+            {"page", {&Cli::hitsPage, false}},
+            {"page-many", {&Cli::hitsPageMany, false}},
+            {"event", {&Cli::hitsEvent, false}},
+            {"transaction", {&Cli::hitsTransaction, false}},
+            {"item", {&Cli::hitsItem, false}},
+            {"referrer", {&Cli::hitsReferrer, false}},
+            {"delete", {&Cli::hitsDelete, false}},
+            {"sample", {&Cli::hitsSample, false}},
+            {"anonymize", {&Cli::hitsAnonymize, false}},
+            {"new-visit", {&Cli::hitsNewVisit, true}},
+            {"count", {&Cli::hitsCount, true}},
+            {"ids", {&Cli::hitsIds, true}},
+        };
         std::string sub, error;
         if (!takeWord(line, sub)) return "error usage: hits SUBCOMMAND";
         std::vector<Arg> args;
         while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
         if (!error.empty()) return "error " + error;
-        auto usage = [&](const char* form) { return std::string("error usage: hits ") + form; };
-        auto count = [&](std::size_t n) { return args.size() == n && std::none_of(args.begin(), args.end(), [](const Arg& a) { return a.object.has_value(); }); };
-        long long n = 0, m = 0;
-        double a = 0, b = 0, c = 0;
-        PSPersistentHitStore& store = hitStore();
-        if (sub == "account") {
-            if (!count(1)) return usage("account ID");
-            store.hitBuilder()->setAccountID(args[0].text);
-            return "ok";
-        }
-        if (sub == "var") {
-            if (!count(4) || !parseInt(args[0].text, n) || !parseInt(args[3].text, m) || n < 1 ||
-                n > kPSMaxCustomVariables || m < kPSVisitorScope || m > kPSPageScope)
-                return usage("var SLOT NAME VALUE SCOPE");
-            if (!m_pendingVariables) m_pendingVariables.emplace();
-            m_pendingVariables->addCustomVariable(PSCustomVariable(static_cast<unsigned>(n), args[1].text,
-                                                                   args[2].text, static_cast<unsigned>(m)));
-            return "ok";
-        }
-        if (sub == "page") {
-            if (!count(1)) return usage("page PATH");
-            return putWithVariables(PSEvent(std::string(kPSPageviewEventCategory), pagePath(args[0].text), std::nullopt, -1));
-        }
-        if (sub == "page-many") {
-            if (!count(2) || !parseInt(args[0].text, n) || n < 1) return usage("page-many N PREFIX");
-            // Each line goes out as its put returns, so a watcher sees every acknowledged put.
-            std::string out;
-            for (long long i = 1; i <= n; ++i) {
-                if (i > 1) emitLine(out);
-                out = putWithVariables(PSEvent(std::string(kPSPageviewEventCategory),
-                                               pagePath(args[1].text + "-" + std::to_string(i)), std::nullopt, -1));
-            }
-            return out;
-        }
-        if (sub == "event") {
-            if (!count(4) || !parseInt(args[3].text, n)) return usage("event CAT ACTION LABEL|- VALUE");
-            return putWithVariables(PSEvent(args[0].text, args[1].text, orNone(args[2]), static_cast<int>(n)));
-        }
-        if (sub == "transaction") {
-            if (!count(5) || !parseDouble(args[1].text, a) || !parseDouble(args[3].text, b) ||
-                !parseDouble(args[4].text, c))
-                return usage("transaction ORDER TOTAL STORE|- TAX SHIPPING");
-            PSEvent event(std::string(kPSTransactionEventCategory), "", "", 0);
-            event.transaction.emplace(args[0].text, orNone(args[2]), a, b, c);
-            return put(std::move(event));
-        }
-        if (sub == "item") {
-            if (!count(6) || !parseDouble(args[2].text, a) || !parseInt(args[3].text, n))
-                return usage("item ORDER SKU PRICE COUNT NAME|- CATEGORY|-");
-            PSEvent event(std::string(kPSItemEventCategory), "", "", 0);
-            event.item.emplace(args[0].text, args[1].text, orNone(args[4]), orNone(args[5]), a, static_cast<int>(n));
-            return put(std::move(event));
-        }
-        if (sub == "referrer") {
-            if (!count(1)) return usage("referrer QUERY");
-            PSError failure;
-            return store.setReferrer(args[0].text, &failure) ? "ok" : errorLine(failure);
-        }
-        if (sub == "delete") {
-            if (!count(1) || !parseInt(args[0].text, n) || n < 0) return usage("delete ID");
-            return okOrFail(store.deleteHit(static_cast<std::uint64_t>(n)));
-        }
-        if (sub == "sample") {
-            if (!count(1) || !parseInt(args[0].text, n) || n < 0 || n > 100) return usage("sample N");
-            store.setSampleRate(static_cast<unsigned>(n));
-            return "ok";
-        }
-        if (sub == "anonymize") {
-            if (!count(1) || (args[0].text != "0" && args[0].text != "1")) return usage("anonymize 0|1");
-            store.setAnonymizeIp(args[0].text == "1");
-            return "ok";
-        }
-        if (!args.empty()) return usage(sub.c_str());
-        if (sub == "new-visit") {
-            store.startNewSession();
-            return "ok";
-        }
-        if (sub == "count") return store.countHits() ? std::to_string(store.storedHits()) : "fail";
-        if (sub == "ids") return store.visitorIDForAfma() + " " + store.sessionIDForAfma();
+        hitStore();  // opened by the first well-formed line, whatever it asks
+        const auto entry = kSteps.find(sub);
+        const bool found = entry != kSteps.end();
+        if (found && !entry->second.bare) return (this->*entry->second.step)(args);
+        if (!args.empty()) return hitsUsage(sub);
+        if (found) return (this->*entry->second.step)(args);
         return "error unknown command: hits " + sub;
     }
 
     // An upload, or a page-view dispatch from its start to its end, retry delay included.
     static bool busy() {
-        return UploaderThread::sharedUploaderThread().isUploading() || dk::analyticscli::pageStatsBusy();
+        return UploaderThread::sharedUploaderThread().isUploading() || dk::tools::analyticscli::pageStatsBusy();
     }
     // The player's wrapper over the shared tracker, which the `ps` commands reach too.
     static std::string analytics(const std::vector<Arg>& args) {
@@ -373,19 +426,18 @@ private:
         return "ok";
     }
 
-    // The clock stays where it is: a retry delay or a time-out on the virtual clock passes only
-    // with `run`, so settling never moves the times later commands stamp.
-    static bool settle(double limit) { return dk::cli::turnWhileBusy(busy, limit); }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    dk::cli::ToolOptions options;
-    if (std::string why = dk::cli::parseToolOptions(argc, argv, options); !why.empty())
-        return dk::cli::refuseCommandLine(kUsage, why);
-    if (options.help) return dk::cli::printHelp(kUsage);
-    std::FILE* in = dk::cli::startTool("dk-analytics-cli", kDefaultIdentifier, options);
+    Cli cli;
+    const dk::tools::Usage usage = cli.usage();
+    dk::tools::ToolOptions options;
+    if (std::string why = dk::tools::parseToolOptions(argc, argv, options); !why.empty())
+        return dk::tools::refuseCommandLine(usage, why);
+    if (options.help) return dk::tools::printHelp(usage);
+    std::FILE* in = dk::tools::startTool("dk-analytics-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     if (options.startTime) dk::trackwell::setStartWallTime(*options.startTime);
     if (options.seed) dk::trackwell::seedRandom(static_cast<std::uint64_t>(*options.seed));
@@ -397,9 +449,8 @@ int main(int argc, char** argv) {
         });
     }
 
-    Cli cli;
-    dk::cli::runCommands(in, [&](std::string_view line) {
-        if (std::optional<std::string> result = cli.run(line)) cli.print(*result);
+    dk::tools::runCommands(in, [&](std::string_view line) {
+        cli.table.run(line);
         return true;  // refusals set the status as they are printed
     });
     // Nothing more is called: what a client would do on its way out is not this tool's to do.

@@ -12,7 +12,7 @@
 
 using dk::sound::SoundManager;
 
-namespace dk::cli {
+namespace dk::tools::enginecli {
 
 namespace {
 
@@ -330,4 +330,4 @@ bool runCommand(Host& host, const std::vector<std::string>& words) {
     return args.ok;
 }
 
-}  // namespace dk::cli
+}  // namespace dk::tools::enginecli

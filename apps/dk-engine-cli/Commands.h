@@ -9,7 +9,7 @@
 #include "engine/DKEngine.h"
 #include "platform/gl/HeadlessGL.h"
 
-namespace dk::cli {
+namespace dk::tools::enginecli {
 
 struct Host {
     DK_State* state = nullptr;
@@ -34,4 +34,4 @@ std::string commandSummary();
 // not a valid command.
 bool runCommand(Host& host, const std::vector<std::string>& words);
 
-}  // namespace dk::cli
+}  // namespace dk::tools::enginecli

@@ -19,7 +19,7 @@
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
 
-using dk::cli::Host;
+using dk::tools::enginecli::Host;
 
 namespace {
 
@@ -54,7 +54,7 @@ constexpr const char* kSynopsis =
                 "for the host:\n%s"
                 "Exit status 0; 1 when the script does not load, the command file cannot be read or a\n"
                 "screenshot cannot be written; 2 for a bad command line.\n",
-                kSynopsis, dk::cli::commandSummary().c_str());
+                kSynopsis, dk::tools::enginecli::commandSummary().c_str());
     std::fflush(stdout);
     std::exit(0);
 }
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
         int number = 0;
         while (std::getline(in, line)) {
             ++number;
-            if (!dk::cli::runCommand(host, dk::cli::splitWords(line)))
+            if (!dk::tools::enginecli::runCommand(host, dk::tools::enginecli::splitWords(line)))
                 std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(),
                              number);
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "apps/dk-kiosk-cli/ContentCommands.h"
 #include "apps/dk-kiosk-cli/UnitCommands.h"
 #include "kiosk/KSAPIRequest.h"
@@ -33,12 +34,14 @@
 #include "platform/sys/Random.h"
 #include "platform/web/PageEngine.h"
 
+namespace dk::tools::kioskcli {
+
 namespace {
 
-using dk::cli::Arg;
-using dk::cli::escape;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::Call;
+using dk::tools::escape;
+using dk::tools::parseInt;
 using plat::foundation::Clock;
 using plat::foundation::Pasteboard;
 using plat::foundation::RunLoop;
@@ -47,7 +50,7 @@ using plat::foundation::Value;
 constexpr const char* kDefaultIdentifier = "com.drovik.kiosk-cli";
 
 int usage(const std::string& why) {
-    return dk::cli::refuseCommandLine(kioskUsage(), why);
+    return dk::tools::refuseCommandLine(kioskUsage(), why);
 }
 
 void say(const std::string& line) {
@@ -83,78 +86,13 @@ public:
     void loaderFailed(KSURLLoader& loader) override { say("delegate loaderFailed: " + escape(loader.targetURL())); }
 };
 
+// The command mode's own commands; the units' and the content requests' are in their areas.
 class Cli {
 public:
-    bool run(std::string_view text) {
-        std::string name, error;
-        std::vector<Arg> args;
-        if (!dk::cli::splitCommand(text, name, args, error)) return refuse(error);
-        if (name == "run") return runFor(args);
-        if (name == "settle") return settle(args);
-        if (name == "time") {
-            if (!args.empty()) return refuse("usage: time");
-            char out[64];
-            std::snprintf(out, sizeof out, "time %.3f", wallNow());
-            say(out);
-            return true;
-        }
-        if (std::string refusal; m_units.run(name, args, refusal)) return refusal.empty() || refuse(refusal);
-        if (name == "defaults") return defaults(args);
-        if (name == "cache") return cache(args);
-        if (name == "udid") return udid(args);
-        if (name == "pasteboard") return pasteboard(args);
-        if (name == "open") return open(args);
-        if (name == "optout") {
-            if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: optout 0|1");
-            KSAPIRequest::setOptOutStatus(args[0].text == "1");
-            say("ok");
-            return true;
-        }
-        if (name == "session" && args.empty()) {
-            say("session=" + escape(KSAPIRequest::session()));
-            return true;
-        }
-        if (name == "gid" && args.empty()) {
-            say(KSGID());
-            return true;
-        }
-        if (name == "requests" && args.empty()) {
-            std::string line;
-            for (const auto& request : KSAPIRequest::allRequests())
-                line += (line.empty() ? "" : " ") + std::string(request->className());
-            say(line.empty() ? "none" : line);
-            return true;
-        }
-        if (name == "timeingame") return timeInGame(args);
-        if (name == "app") return app(args);
-        if (name == "rotate") {
-            long long orientation;
-            if (args.size() != 1 || !parseInt(args[0].text, orientation) || orientation < 0 || orientation > 6)
-                return refuse("usage: rotate N");
-            plat::sys::Device::current().setOrientation(static_cast<int>(orientation));
-            say("ok");
-            return true;
-        }
-        if (name == "status-bar") {
-            if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: status-bar 0|1");
-            plat::ui::setStatusBarHidden(args[0].text == "0");
-            say("ok");
-            return true;
-        }
-        if (bool ok; m_content.handles(name, args, ok)) return ok;
-        if (name == "loader") {
-            if (args.size() != 2 || (args[0].text != "open" && args[0].text != "ping"))
-                return refuse("usage: loader open|ping URL");
-            auto loader = KSURLLoader::create();
-            loader->setTargetURL(args[1].text);
-            loader->setOpensFinalURLOnDevice(args[0].text == "open");
-            loader->setDelegate(&m_happenings);
-            say("sent");
-            loader->open();
-            return true;
-        }
-        return refuse("unknown command: " + name);
-    }
+    static const std::vector<dk::tools::AreaCommand<Cli>>& commands();
+
+    UnitCommands& units() { return m_units; }
+    ContentCommands& content() { return m_content; }
 
 private:
     static bool refuse(const std::string& why) {
@@ -162,25 +100,69 @@ private:
         return false;
     }
 
-    bool runFor(const std::vector<Arg>& args) {
-        double seconds;
-        if (args.size() != 1 || !parseDouble(args[0].text, seconds) || seconds < 0) return refuse("usage: run S");
-        RunLoop::main().runFor(seconds);
+    bool optout(Call& call) {
+        const std::vector<Arg>& args = call.args;
+        if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: optout 0|1");
+        KSAPIRequest::setOptOutStatus(args[0].text == "1");
         say("ok");
         return true;
     }
 
-    bool busy() const { return Clock::process().hasWorkInFlight(); }
-
-    bool settle(const std::vector<Arg>& args) {
-        double limit = 10;
-        if (args.size() > 1 || (args.size() == 1 && (!parseDouble(args[0].text, limit) || limit < 0)))
-            return refuse("usage: settle [MAX]");
-        say(dk::cli::turnWhileBusy([this] { return busy(); }, limit) ? "idle" : "busy");
+    bool session(Call& call) {
+        if (!call.args.empty()) return refuse("unknown command: session");
+        say("session=" + escape(KSAPIRequest::session()));
         return true;
     }
 
-    bool defaults(const std::vector<Arg>& args) {
+    bool gid(Call& call) {
+        if (!call.args.empty()) return refuse("unknown command: gid");
+        say(KSGID());
+        return true;
+    }
+
+    bool requests(Call& call) {
+        if (!call.args.empty()) return refuse("unknown command: requests");
+        std::string line;
+        for (const auto& request : KSAPIRequest::allRequests())
+            line += (line.empty() ? "" : " ") + std::string(request->className());
+        say(line.empty() ? "none" : line);
+        return true;
+    }
+
+    bool rotate(Call& call) {
+        const std::vector<Arg>& args = call.args;
+        long long orientation;
+        if (args.size() != 1 || !parseInt(args[0].text, orientation) || orientation < 0 || orientation > 6)
+            return refuse("usage: rotate N");
+        plat::sys::Device::current().setOrientation(static_cast<int>(orientation));
+        say("ok");
+        return true;
+    }
+
+    bool statusBar(Call& call) {
+        const std::vector<Arg>& args = call.args;
+        if (args.size() != 1 || (args[0].text != "0" && args[0].text != "1")) return refuse("usage: status-bar 0|1");
+        plat::ui::setStatusBarHidden(args[0].text == "0");
+        say("ok");
+        return true;
+    }
+
+    bool loader(Call& call) {
+        const std::vector<Arg>& args = call.args;
+        if (args.size() != 2 || (args[0].text != "open" && args[0].text != "ping"))
+            return refuse("usage: loader open|ping URL");
+        auto loader = KSURLLoader::create();
+        loader->setTargetURL(args[1].text);
+        loader->setOpensFinalURLOnDevice(args[0].text == "open");
+        loader->setDelegate(&m_happenings);
+        say("sent");
+        loader->open();
+        return true;
+    }
+
+    bool defaults(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         plat::foundation::UserDefaults* store = plat::foundation::UserDefaults::standard();
         if (args.size() == 2 && args[0].text == "get") {
             std::optional<Value> value = store->objectForKey(args[1].text);
@@ -213,7 +195,9 @@ private:
         return *m_cache;
     }
 
-    bool cache(const std::vector<Arg>& args) {
+    bool cache(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         const std::string sub = args.empty() ? "" : args[0].text;
         if (sub == "install" && (args.size() == 1 || args.size() == 3)) {
             long long memory = 1048576, disk = 10485760;
@@ -306,7 +290,9 @@ private:
         return true;
     }
 
-    bool udid(const std::vector<Arg>& args) {
+    bool udid(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         if (args.empty()) {
             plat::foundation::Error error;
             const std::string value = SharedUDID::valueWithError(&error);
@@ -321,7 +307,9 @@ private:
         return refuse("usage: udid | udid optout 0|1");
     }
 
-    bool pasteboard(const std::vector<Arg>& args) {
+    bool pasteboard(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         const std::string sub = args.empty() ? "" : args[0].text;
         if (sub == "put" && args.size() == 4) {
             std::optional<Value> value = jsonArgument(args[3]);
@@ -361,7 +349,9 @@ private:
         return refuse("usage: pasteboard put NAME TYPE JSON | get NAME TYPE | string NAME | names");
     }
 
-    bool open(const std::vector<Arg>& args) {
+    bool open(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         if (args.size() < 2 || args.size() > 3) return refuse("usage: open TOKEN SECRET [CUSTOM_UDID]");
         auto request = KSPublisherOpenRequest::requestForApp(args[0].text, args[1].text);
         if (args.size() == 3) request->setCustomUDID(args[2].text);
@@ -371,7 +361,9 @@ private:
         return true;
     }
 
-    bool timeInGame(const std::vector<Arg>& args) {
+    bool timeInGame(Call& call) {
+
+        const std::vector<Arg>& args = call.args;
         KSTimeInGame& time = KSTimeInGame::getInstance();
         if (args.empty()) {
             char out[128];
@@ -392,7 +384,8 @@ private:
     }
 
     // The application's notifications, as the lifecycle posts them.
-    bool app(const std::vector<Arg>& args) {
+    bool app(Call& call) {
+        const std::vector<Arg>& args = call.args;
         static const std::pair<const char*, std::vector<const char*>> kEvents[] = {
             {"background", {plat::ui::kApplicationWillResignActiveNotification, plat::ui::kApplicationDidEnterBackgroundNotification}},
             {"foreground", {plat::ui::kApplicationWillEnterForegroundNotification}},
@@ -410,22 +403,82 @@ private:
 
     std::shared_ptr<SDURLCache> m_cache;
     Happenings m_happenings;
-    dk::kioskcli::ContentCommands m_content{say};
-    dk::kioskcli::UnitCommands m_units{say};
+    ContentCommands m_content{say};
+    UnitCommands m_units{say};
+};
+
+const std::vector<dk::tools::AreaCommand<Cli>>& Cli::commands() {
+    static const std::vector<dk::tools::AreaCommand<Cli>> table = {
+        {"defaults", {"defaults get KEY | defaults set KEY JSON | defaults remove KEY"}, &Cli::defaults},
+        {"cache",
+         {"cache install [MEMORY DISK] | cache get URL [POLICY] | cache has URL | cache remove URL",
+          "cache clear | cache maintain | cache usage"},
+         &Cli::cache},
+        {"udid", {"udid | udid optout 0|1"}, &Cli::udid},
+        {"pasteboard",
+         {"pasteboard put NAME TYPE JSON | pasteboard get NAME TYPE | pasteboard string NAME",
+          "pasteboard names"},
+         &Cli::pasteboard},
+        {"open", {"open TOKEN SECRET [CUSTOM_UDID]"}, &Cli::open},
+        {"optout", {"optout 0|1"}, &Cli::optout},
+        {"session", {"session"}, &Cli::session},
+        {"gid", {"gid"}, &Cli::gid},
+        {"requests", {"requests"}, &Cli::requests},
+        {"timeingame", {"timeingame [start|stop|restart|reset]"}, &Cli::timeInGame},
+        {"app", {"app background|foreground|active|terminate"}, &Cli::app},
+        {"rotate", {"rotate N"}, &Cli::rotate},
+        {"status-bar", {"status-bar 0|1"}, &Cli::statusBar},
+        {"loader", {"loader open|ping URL"}, &Cli::loader},
+    };
+    return table;
+}
+
+// The table of every command, made before the tool's areas: --help reads it without them.
+class Tool {
+public:
+    dk::tools::CommandTable table{say};
+
+    Tool() {
+        dk::tools::addSharedCommands(
+            table, {[] { return Clock::process().hasWorkInFlight(); }, "the client's work is done",
+                    "the clock, none passing while the client works (up to 10 s of real time at each step of the clock)",
+                    [] {
+                        char out[64];
+                        std::snprintf(out, sizeof out, "time %.3f", wallNow());
+                        return std::string(out);
+                    },
+                    "the tool's wall time", {}});
+        dk::tools::addArea<Cli>(table, Cli::commands(), [this]() -> Cli& { return *m_cli; });
+        dk::tools::addArea<UnitCommands>(table, UnitCommands::commands(),
+                                         [this]() -> UnitCommands& { return m_cli->units(); });
+        dk::tools::addArea<ContentCommands>(table, ContentCommands::commands(),
+                                            [this]() -> ContentCommands& { return m_cli->content(); });
+    }
+
+    // Runs the command lines of `in`, the areas made first and gone after.
+    int run(std::FILE* in) {
+        m_cli = std::make_unique<Cli>();
+        const int status = dk::tools::runCommands(in, [this](std::string_view line) { return table.run(line); });
+        m_cli.reset();
+        return status;
+    }
+
+private:
+    std::unique_ptr<Cli> m_cli;
 };
 
 }  // namespace
 
-const dk::cli::Usage& kioskUsage() {
-    static const dk::cli::Usage usage = {
-        "dk-kiosk-cli",
+const dk::tools::Usage& kioskUsage() {
+    static const char* const kSynopsis =
         "usage: dk-kiosk-cli json parse [--max-depth N]\n"
         "       dk-kiosk-cli json write [--human-readable] [--sort-keys] [--max-depth N]\n"
         "       dk-kiosk-cli util NAME ARG...\n"
         "       dk-kiosk-cli --home DIR [--bundle DIR] [--pasteboards DIR] [--clock virtual|real]\n"
         "         [--start-time EPOCH] [--seed N] [--device-facts FILE] [--device PRESET]\n"
         "         [--endpoint NAME=VALUE]... [--net wifi|wwan|none] [--web wpe|fake|none] [--log]\n"
-        "         [--commands FILE]\n",
+        "         [--commands FILE]\n";
+    static const char* const kModes =
         "\n"
         "--web: the page engine behind the units' web views, WPE WebKit (wpe, the default), the\n"
         "  tests' scripted one (fake), or none (a web view shows its address)\n"
@@ -434,41 +487,18 @@ const dk::cli::Usage& kioskUsage() {
         "  form-encode T, form-decode T, query-read T, query-string-read T, query-write JSON,\n"
         "  query-with JSON, query-quirky JSON, html-escape T, agnostic JSON\n"
         "\n"
-        "With --home, commands one a line from FILE or standard input (# comments):\n"
-        "  run S                     S seconds of the clock, none passing while the client works\n"
-        "                            (up to 10 s of real time at each step of the clock)\n"
-        "  settle [MAX]              no clock moved: up to MAX real seconds (10) until the client's\n"
-        "                            work is done -> idle | busy\n"
-        "  time                      the tool's wall time\n"
-        "  defaults get KEY | defaults set KEY JSON | defaults remove KEY\n"
-        "  cache install [MEMORY DISK] | cache get URL [POLICY] | cache has URL | cache remove URL\n"
-        "  cache clear | cache maintain | cache usage\n"
-        "  udid | udid optout 0|1\n"
-        "  pasteboard put NAME TYPE JSON | pasteboard get NAME TYPE | pasteboard string NAME\n"
-        "  pasteboard names\n"
-        "  open TOKEN SECRET [CUSTOM_UDID]\n"
-        "  optout 0|1 | session | gid | requests\n"
-        "  timeingame [start|stop|restart|reset]\n"
-        "  app background|foreground|active|terminate\n"
-        "  rotate N | status-bar 0|1\n"
-        "  loader open|ping URL\n"
-        "  unit show [ANIMATED] JSON | unit dismiss [0|1] | unit eval SCRIPT | unit frames\n"
-        "  tap X Y | memory.warning | screenshot FILE.png\n"
-        "  content request PLACEMENT TOKEN SECRET | content send|preload|cancel PLACEMENT\n"
-        "  content state PLACEMENT | content overlay-now PLACEMENT 0|1 | content animated PLACEMENT 0|1\n"
-        "  content omit OP[,OP...]\n"
-        "  close-button | purchase resolve CODE\n"
-        "  badge make TOKEN SECRET PLACEMENT | badge refresh|clear|test | badge size\n"
+        "With --home, commands one a line from FILE or standard input (# comments):\n";
+    static const std::string commands = std::string(kModes) + Tool().table.help() +
         "Exit status 0; 1 when the container or the command file cannot be had (json: a value that\n"
-        "does not parse or write); 2 for a bad command line or a refused command (\"error ...\").\n",
-    };
+        "does not parse or write); 2 for a bad command line or a refused command (\"error ...\").\n";
+    static const dk::tools::Usage usage = {"dk-kiosk-cli", kSynopsis, commands.c_str()};
     return usage;
 }
 
 int runCommandMode(int argc, char** argv) {
-    dk::cli::ToolOptions options;
+    dk::tools::ToolOptions options;
     std::string device, pasteboards, web = "wpe";
-    const std::string why = dk::cli::parseToolOptions(
+    const std::string why = dk::tools::parseToolOptions(
         argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
                 pasteboards = value;
@@ -488,7 +518,7 @@ int runCommandMode(int argc, char** argv) {
             return true;
         });
     if (!why.empty()) return usage(why);
-    if (options.help) return dk::cli::printHelp(kioskUsage());
+    if (options.help) return dk::tools::printHelp(kioskUsage());
     if (options.seed) plat::sys::seedRandom(static_cast<std::uint64_t>(*options.seed));
     for (const auto& [name, base] : options.endpoints) plat::net::setServerBaseOverride(name, base);
     if (!pasteboards.empty()) Pasteboard::setDirectory(pasteboards);
@@ -501,7 +531,7 @@ int runCommandMode(int argc, char** argv) {
         return true;
     });
 
-    std::FILE* in = dk::cli::startTool("dk-kiosk-cli", kDefaultIdentifier, options);
+    std::FILE* in = dk::tools::startTool("dk-kiosk-cli", kDefaultIdentifier, options);
     if (!in) return 1;
     g_startWall = options.startTime ? *options.startTime : Clock::wallSeconds() - Clock::process().now();
     SharedUDID::setWallClock(wallNow);
@@ -510,14 +540,12 @@ int runCommandMode(int argc, char** argv) {
     // The page engine's data lives in the container, so it starts after it.
     plat::web::useWebEngine(web);
 
-    int status;
-    {
-        Cli cli;
-        status = dk::cli::runCommands(in, [&](std::string_view line) { return cli.run(line); });
-    }
+    const int status = Tool().run(in);
     if (in != stdin) std::fclose(in);
     plat::web::useWebEngine("none");
     plat::net::URLCache::setShared(nullptr);
     std::fflush(nullptr);
     return status;
 }
+
+}  // namespace dk::tools::kioskcli

@@ -14,6 +14,10 @@
 
 #include "apps/cli-support/CommandLine.h"
 
+namespace dk::tools::kioskcli {
+
 int runCommandMode(int argc, char** argv);
 // The tool's whole usage, its one-shot modes' included: what --help prints.
-const dk::cli::Usage& kioskUsage();
+const Usage& kioskUsage();
+
+}  // namespace dk::tools::kioskcli

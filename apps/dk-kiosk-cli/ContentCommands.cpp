@@ -1,5 +1,6 @@
 #include "apps/dk-kiosk-cli/ContentCommands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -9,11 +10,13 @@
 #include "kiosk/content/KSPublisherContentRequest.h"
 #include "kiosk/content/KSPurchase.h"
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
 namespace {
 
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::Call;
+using dk::tools::escape;
 using D = KSPublisherContentRequestDelegate;
 
 const std::pair<const char*, unsigned> kSelectors[] = {
@@ -109,112 +112,166 @@ ContentCommands::~ContentCommands() {
         if (request->contentDelegate() == m_state.get()) request->setContentDelegate(nullptr);
 }
 
-bool ContentCommands::handles(const std::string& name, const std::vector<dk::cli::Arg>& args, bool& ok) {
-    State& s = *m_state;
-    auto refuse = [&](const std::string& why) {
-        s.say("error " + why);
-        ok = false;
-        return true;
+const std::vector<dk::tools::AreaCommand<ContentCommands>>& ContentCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<ContentCommands>> table = {
+        {"content",
+         {"content request PLACEMENT TOKEN SECRET | content send|preload|cancel PLACEMENT",
+          "content state PLACEMENT | content overlay-now PLACEMENT 0|1 | content animated PLACEMENT 0|1",
+          "content omit OP[,OP...]"},
+         &ContentCommands::content},
+        {"close-button", {"close-button"}, &ContentCommands::closeButton},
+        {"purchase", {"purchase resolve CODE"}, &ContentCommands::purchase},
+        {"badge", {"badge make TOKEN SECRET PLACEMENT | badge refresh|clear|test | badge size"}, &ContentCommands::badge},
     };
-    auto done = [&](const std::string& line = "ok") {
-        s.say(line);
-        ok = true;
-        return true;
-    };
-    const std::string sub = args.empty() ? "" : args[0].text;
-    if (name == "content") {
-        if (sub == "request" && args.size() == 4) {
-            bool reused = KSPublisherContentRequest::existingRequestForApp(args[2].text, args[3].text,
-                                                                           args[1].text) != nullptr;
-            auto request =
-                KSPublisherContentRequest::requestForApp(args[2].text, args[3].text, args[1].text, &s);
-            s.requests[args[1].text] = request;
-            s.latest = request;
-            return done(reused ? "reused" : "new");
-        }
-        if (sub == "omit" && args.size() == 2) {
-            unsigned bits = D::kAll & ~(D::kBorderColor | D::kCloseButtonImage);
-            if (args[1].text != "none") {
-                std::istringstream in(args[1].text);
-                for (std::string op; std::getline(in, op, ',');) {
-                    auto at = std::find_if(std::begin(kSelectors), std::end(kSelectors),
-                                           [&](auto& e) { return op == e.first; });
-                    if (at == std::end(kSelectors)) return refuse("unknown delegate operation: " + op);
-                    bits &= ~at->second;
-                }
-            }
-            s.bits = bits;
-            return done();
-        }
-        if (args.size() < 2)
-            return refuse("usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...");
-        std::shared_ptr<KSPublisherContentRequest> request = s.find(args[1].text);
-        if (!request) return refuse("no request for " + args[1].text);
-        if (args.size() == 2 && (sub == "send" || sub == "preload" || sub == "cancel")) {
-            s.latest = request;
-            if (sub == "send")
-                request->send();
-            else if (sub == "preload")
-                request->preload();
-            else
-                request->cancel();
-            return done();
-        }
-        if (sub == "state" && args.size() == 2) return done(std::to_string(request->state()));
-        if ((sub == "overlay-now" || sub == "animated") && args.size() == 3 &&
-            (args[2].text == "0" || args[2].text == "1")) {
-            if (sub == "animated")
-                request->setAnimated(args[2].text == "1");
-            else
-                request->setShowsOverlayImmediately(args[2].text == "1");
-            return done();
-        }
-        return refuse("usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...");
-    }
-    if (name == "close-button") {
-        if (!args.empty()) return refuse("usage: close-button");
-        auto request = s.latest.lock();
-        if (!request || request->state() == KSPublisherContentRequest::kDone ||
-            !request->closeButton()->superview())
-            return done("none");
-        if (request->closeButton()->isHidden()) return done("hidden");
-        s.say("tapped");
-        ok = true;
-        request->closeButton()->sendActions();
-        return true;
-    }
-    if (name == "purchase") {
-        long long code;
-        if (args.size() != 2 || sub != "resolve" || !dk::cli::parseInt(args[1].text, code))
-            return refuse("usage: purchase resolve CODE");
-        if (!s.lastPurchase) return done("none");
-        s.lastPurchase->reportResolution(static_cast<int>(code));
-        return done();
-    }
-    if (name == "badge") {
-        if (sub == "make" && args.size() == 4) {
-            s.badge = KSNotificationView::make(args[1].text, args[2].text, args[3].text);
-            s.badge->setFrame({100, 100, 0, 0});
-            return done();
-        }
-        if (args.size() != 1) return refuse("usage: badge make|refresh|clear|test|size");
-        if (!s.badge) return refuse("no badge");
-        if (sub == "refresh")
-            s.badge->refresh();
-        else if (sub == "clear")
-            s.badge->clear();
-        else if (sub == "test")
-            s.badge->test();
-        else if (sub == "size") {
-            const auto& f = s.badge->frame();
-            return done(number(f.width) + " " + number(f.height) + " " + number(f.x + f.width / 2) + " " +
-                        number(f.y + f.height / 2));
-        } else {
-            return refuse("usage: badge make|refresh|clear|test|size");
-        }
-        return done();
-    }
+    return table;
+}
+
+bool ContentCommands::refuse(const std::string& why) const {
+    m_state->say("error " + why);
     return false;
 }
 
-}  // namespace dk::kioskcli
+bool ContentCommands::done(const std::string& line) const {
+    m_state->say(line);
+    return true;
+}
+
+namespace {
+
+constexpr const char* kContentUsage = "usage: content request|send|preload|cancel|state|overlay-now|animated|omit ...";
+
+// A flag argument: "0" or "1".
+bool isFlag(const Arg& arg) {
+    return arg.text == "0" || arg.text == "1";
+}
+
+}  // namespace
+
+// Each sub-command with its count of arguments; those on a request find it by its placement first.
+bool ContentCommands::content(Call& call) {
+    using Request = std::shared_ptr<KSPublisherContentRequest>;
+    struct Step {
+        std::string_view sub;
+        std::size_t argCount;
+        bool onRequest;
+        bool (ContentCommands::*run)(const std::vector<Arg>& args, const Request& request);
+    };
+    static const Step kSteps[] = {
+        {"request", 4, false, &ContentCommands::request},
+        {"omit", 2, false, &ContentCommands::omit},
+        {"send", 2, true, &ContentCommands::send},
+        {"preload", 2, true, &ContentCommands::send},
+        {"cancel", 2, true, &ContentCommands::send},
+        {"state", 2, true, &ContentCommands::state},
+        {"overlay-now", 3, true, &ContentCommands::setFlag},
+        {"animated", 3, true, &ContentCommands::setFlag},
+    };
+    const std::vector<Arg>& args = call.args;
+    const std::string sub = args.empty() ? "" : args[0].text;
+    const auto step = std::find_if(std::begin(kSteps), std::end(kSteps),
+                                   [&](const Step& s) { return s.sub == sub && s.argCount == args.size(); });
+    const bool found = step != std::end(kSteps);
+    if (found && !step->onRequest) return (this->*step->run)(args, nullptr);
+    if (args.size() < 2) return refuse(kContentUsage);
+    Request request = m_state->find(args[1].text);
+    if (!request) return refuse("no request for " + args[1].text);
+    if (!found) return refuse(kContentUsage);
+    return (this->*step->run)(args, request);
+}
+
+bool ContentCommands::request(const std::vector<Arg>& args, const std::shared_ptr<KSPublisherContentRequest>&) {
+    State& s = *m_state;
+    bool reused = KSPublisherContentRequest::existingRequestForApp(args[2].text, args[3].text, args[1].text) != nullptr;
+    auto request = KSPublisherContentRequest::requestForApp(args[2].text, args[3].text, args[1].text, &s);
+    s.requests[args[1].text] = request;
+    s.latest = request;
+    return done(reused ? "reused" : "new");
+}
+
+bool ContentCommands::omit(const std::vector<Arg>& args, const std::shared_ptr<KSPublisherContentRequest>&) {
+    unsigned bits = D::kAll & ~(D::kBorderColor | D::kCloseButtonImage);
+    if (args[1].text != "none") {
+        std::istringstream in(args[1].text);
+        for (std::string op; std::getline(in, op, ',');) {
+            auto at = std::find_if(std::begin(kSelectors), std::end(kSelectors), [&](auto& e) { return op == e.first; });
+            if (at == std::end(kSelectors)) return refuse("unknown delegate operation: " + op);
+            bits &= ~at->second;
+        }
+    }
+    m_state->bits = bits;
+    return done();
+}
+
+bool ContentCommands::send(const std::vector<Arg>& args, const std::shared_ptr<KSPublisherContentRequest>& request) {
+    m_state->latest = request;
+    if (args[0].text == "send")
+        request->send();
+    else if (args[0].text == "preload")
+        request->preload();
+    else
+        request->cancel();
+    return done();
+}
+
+bool ContentCommands::state(const std::vector<Arg>&, const std::shared_ptr<KSPublisherContentRequest>& request) {
+    return done(std::to_string(request->state()));
+}
+
+bool ContentCommands::setFlag(const std::vector<Arg>& args, const std::shared_ptr<KSPublisherContentRequest>& request) {
+    if (!isFlag(args[2])) return refuse(kContentUsage);
+    if (args[0].text == "animated")
+        request->setAnimated(args[2].text == "1");
+    else
+        request->setShowsOverlayImmediately(args[2].text == "1");
+    return done();
+}
+
+bool ContentCommands::closeButton(Call& call) {
+    if (!call.args.empty()) return refuse("usage: close-button");
+    auto request = m_state->latest.lock();
+    if (!request || request->state() == KSPublisherContentRequest::kDone || !request->closeButton()->superview())
+        return done("none");
+    if (request->closeButton()->isHidden()) return done("hidden");
+    done("tapped");
+    request->closeButton()->sendActions();
+    return true;
+}
+
+bool ContentCommands::purchase(Call& call) {
+    const std::vector<Arg>& args = call.args;
+    long long code;
+    if (args.size() != 2 || args[0].text != "resolve" || !dk::tools::parseInt(args[1].text, code))
+        return refuse("usage: purchase resolve CODE");
+    if (!m_state->lastPurchase) return done("none");
+    m_state->lastPurchase->reportResolution(static_cast<int>(code));
+    return done();
+}
+
+bool ContentCommands::badge(Call& call) {
+    const std::vector<Arg>& args = call.args;
+    State& s = *m_state;
+    const std::string sub = args.empty() ? "" : args[0].text;
+    if (sub == "make" && args.size() == 4) {
+        s.badge = KSNotificationView::make(args[1].text, args[2].text, args[3].text);
+        s.badge->setFrame({100, 100, 0, 0});
+        return done();
+    }
+    constexpr const char* kUsage = "usage: badge make|refresh|clear|test|size";
+    if (args.size() != 1) return refuse(kUsage);
+    if (!s.badge) return refuse("no badge");
+    if (sub == "size") {
+        const auto& f = s.badge->frame();
+        return done(number(f.width) + " " + number(f.height) + " " + number(f.x + f.width / 2) + " " +
+                    number(f.y + f.height / 2));
+    }
+    static const std::pair<std::string_view, void (KSNotificationView::*)()> kActions[] = {
+        {"refresh", &KSNotificationView::refresh}, {"clear", &KSNotificationView::clear}, {"test", &KSNotificationView::test}};
+    for (const auto& [name, action] : kActions) {
+        if (sub != name) continue;
+        ((*s.badge).*action)();
+        return done();
+    }
+    return refuse(kUsage);
+}
+
+}  // namespace dk::tools::kioskcli

@@ -23,20 +23,35 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 
-namespace dk::kioskcli {
+class KSPublisherContentRequest;
+
+namespace dk::tools::kioskcli {
 
 class ContentCommands {
 public:
     explicit ContentCommands(std::function<void(const std::string&)> say);
     ~ContentCommands();
-    // False when `name` is none of these commands; else `ok` tells whether it was refused.
-    bool handles(const std::string& name, const std::vector<dk::cli::Arg>& args, bool& ok);
+    static const std::vector<dk::tools::AreaCommand<ContentCommands>>& commands();
 
 private:
+    using Args = std::vector<dk::tools::Arg>;
+    using Request = std::shared_ptr<KSPublisherContentRequest>;
+    bool refuse(const std::string& why) const;
+    bool done(const std::string& line = "ok") const;
+    bool content(dk::tools::Call& call);
+    bool request(const Args& args, const Request&);
+    bool omit(const Args& args, const Request&);
+    bool send(const Args& args, const Request& request);  // send, preload or cancel
+    bool state(const Args& args, const Request& request);
+    bool setFlag(const Args& args, const Request& request);  // overlay-now or animated
+    bool closeButton(dk::tools::Call& call);
+    bool purchase(dk::tools::Call& call);
+    bool badge(dk::tools::Call& call);
+
     struct State;
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -13,10 +13,10 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 using plat::ui::Rect;
 
 std::string shortest(double value) {
@@ -76,31 +76,35 @@ UnitCommands::~UnitCommands() {
     m_app.reset();
 }
 
-bool UnitCommands::run(const std::string& name, const std::vector<Arg>& args, std::string& refusal) {
-    if (name == "unit") return unit(args, refusal) || true;
-    if (name == "tap") return tap(args, refusal) || true;
-    if (name == "screenshot") return screenshot(args, refusal) || true;
-    if (name == "memory.warning") {
-        if (!args.empty()) {
-            refusal = "usage: memory.warning";
-            return true;
-        }
-        m_app->receiveMemoryWarning();
-        m_say("ok");
-        return true;
-    }
+const std::vector<dk::tools::AreaCommand<UnitCommands>>& UnitCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<UnitCommands>> table = {
+        {"unit", {"unit show [ANIMATED] JSON | unit dismiss [0|1] | unit eval SCRIPT | unit frames"}, &UnitCommands::unit},
+        {"tap", {"tap X Y"}, &UnitCommands::tap},
+        {"memory.warning", {"memory.warning"}, &UnitCommands::memoryWarning},
+        {"screenshot", {"screenshot FILE.png"}, &UnitCommands::screenshot},
+    };
+    return table;
+}
+
+bool UnitCommands::refuse(const std::string& why) const {
+    m_say("error " + why);
     return false;
 }
 
-bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
+bool UnitCommands::memoryWarning(dk::tools::Call& call) {
+    if (!call.args.empty()) return refuse("usage: memory.warning");
+    m_app->receiveMemoryWarning();
+    m_say("ok");
+    return true;
+}
+
+bool UnitCommands::unit(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     const std::string sub = args.empty() || args[0].quoted ? "" : args[0].text;
     if (sub == "show" && (args.size() == 2 || args.size() == 3)) {
         const std::optional<bool> animated = args.size() == 3 ? flag(args, 1, true) : true;
         const Arg& json = args.back();
-        if (!animated || !json.object) {
-            refusal = "usage: unit show [0|1] JSON";
-            return false;
-        }
+        if (!animated || !json.object) return refuse("usage: unit show [0|1] JSON");
         std::optional<KSJsonValue> value = KSJsonParser().objectWithString(json.raw);
         std::shared_ptr<KSContent> content = value && value->object() ? KSContent::contentWithDictionary(*value->object())
                                                                        : nullptr;
@@ -119,21 +123,12 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
         return true;
     }
     const bool onTop = sub == "dismiss" || sub == "eval" || sub == "frames";
-    if (onTop && m_shown.empty()) {
-        refusal = "no unit shown";
-        return false;
-    }
-    if (!onTop) {
-        refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
-        return false;
-    }
+    if (onTop && m_shown.empty()) return refuse("no unit shown");
+    if (!onTop) return refuse("usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames");
     KSContentView& top = *m_shown.back();
     if (sub == "dismiss" && args.size() <= 2) {
         const std::optional<bool> animated = flag(args, 1, true);
-        if (!animated) {
-            refusal = "usage: unit dismiss [0|1]";
-            return false;
-        }
+        if (!animated) return refuse("usage: unit dismiss [0|1]");
         top.dismiss(*animated);
         m_say("ok");
         return true;
@@ -150,33 +145,25 @@ bool UnitCommands::unit(const std::vector<Arg>& args, std::string& refusal) {
               shortest(web.borderWidth()));
         return true;
     }
-    refusal = "usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames";
-    return false;
+    return refuse("usage: unit show [0|1] JSON | dismiss [0|1] | eval SCRIPT | frames");
 }
 
-bool UnitCommands::tap(const std::vector<Arg>& args, std::string& refusal) {
+bool UnitCommands::tap(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     double x, y;
-    if (args.size() != 2 || !dk::cli::parseDouble(args[0].text, x) || !dk::cli::parseDouble(args[1].text, y)) {
-        refusal = "usage: tap X Y";
-        return false;
-    }
+    if (args.size() != 2 || !dk::tools::parseDouble(args[0].text, x) || !dk::tools::parseDouble(args[1].text, y)) return refuse("usage: tap X Y");
     plat::ui::Application& app = *m_app;
     const int finger = m_nextFinger++;
     using plat::ui::TouchPhase;
     if (!app.injectTouches({{TouchPhase::Began, finger, plat::ui::Point{x, y}}}) ||
-        !app.injectTouches({{TouchPhase::Ended, finger, std::nullopt}})) {
-        refusal = "tap not taken";
-        return false;
-    }
+        !app.injectTouches({{TouchPhase::Ended, finger, std::nullopt}})) return refuse("tap not taken");
     m_say("ok");
     return true;
 }
 
-bool UnitCommands::screenshot(const std::vector<Arg>& args, std::string& refusal) {
-    if (args.size() != 1) {
-        refusal = "usage: screenshot FILE.png";
-        return false;
-    }
+bool UnitCommands::screenshot(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
+    if (args.size() != 1) return refuse("usage: screenshot FILE.png");
     plat::ui::Application& app = *m_app;
     std::string error;
     if (!m_screen) {
@@ -190,8 +177,7 @@ bool UnitCommands::screenshot(const std::vector<Arg>& args, std::string& refusal
             return true;
         }
     }
-    refusal = "screenshot: " + (error.empty() ? std::string("nothing drawn") : error);
-    return false;
+    return refuse("screenshot: " + (error.empty() ? std::string("nothing drawn") : error));
 }
 
 void UnitCommands::forget(KSContentView& view) {
@@ -235,4 +221,4 @@ void UnitCommands::webViewEvaluates(plat::ui::WebView&, const std::string& scrip
     m_say("js " + escape(script));
 }
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

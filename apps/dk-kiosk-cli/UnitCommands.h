@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "kiosk/KSContentView.h"
 #include "platform/ui/WebView.h"
 
@@ -30,20 +30,21 @@ class Application;
 class ViewController;
 }  // namespace plat::ui
 
-namespace dk::kioskcli {
+namespace dk::tools::kioskcli {
 
 class UnitCommands : private KSContentViewDelegate, private plat::ui::WebViewObserver {
 public:
     explicit UnitCommands(std::function<void(const std::string&)> say);
     ~UnitCommands() override;
 
-    // False when `name` is none of ours; otherwise true, with `refusal` set when the line is refused.
-    bool run(const std::string& name, const std::vector<dk::cli::Arg>& args, std::string& refusal);
+    static const std::vector<dk::tools::AreaCommand<UnitCommands>>& commands();
 
 private:
-    bool unit(const std::vector<dk::cli::Arg>& args, std::string& refusal);
-    bool tap(const std::vector<dk::cli::Arg>& args, std::string& refusal);
-    bool screenshot(const std::vector<dk::cli::Arg>& args, std::string& refusal);
+    bool refuse(const std::string& why) const;
+    bool unit(dk::tools::Call& call);
+    bool tap(dk::tools::Call& call);
+    bool screenshot(dk::tools::Call& call);
+    bool memoryWarning(dk::tools::Call& call);
     void forget(KSContentView& view);
 
     void contentViewDidShow(KSContentView&) override;
@@ -68,4 +69,4 @@ private:
 // The shortest text that reads back as `value` ("-0" as "0").
 std::string shortest(double value);
 
-}  // namespace dk::kioskcli
+}  // namespace dk::tools::kioskcli

@@ -74,7 +74,7 @@ int json(const std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--max-depth" && i + 1 < args.size()) {
             long long n;
-            if (!dk::cli::parseInt(args[++i], n) || n < 0) return usage("--max-depth needs a number: " + args[i]);
+            if (!dk::tools::parseInt(args[++i], n) || n < 0) return usage("--max-depth needs a number: " + args[i]);
             depth = static_cast<std::size_t>(n);
         } else if (write && args[i] == "--human-readable") {
             writer.setHumanReadable(true);
@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
     plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no mode given");
-    if (args.front() == "--help" || args.front() == "-h") return dk::cli::printHelp(kioskUsage());
-    if (args.front().starts_with("--")) return runCommandMode(argc, argv);
+    if (args.front() == "--help" || args.front() == "-h") return dk::tools::printHelp(dk::tools::kioskcli::kioskUsage());
+    if (args.front().starts_with("--")) return dk::tools::kioskcli::runCommandMode(argc, argv);
     std::string mode = args.front();
     args.erase(args.begin());
     if (mode == "json") return json(args);

@@ -9,7 +9,7 @@
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/ViewController.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 using plat::media::MoviePlayerController;
 
@@ -28,7 +28,7 @@ ActionCommands::ActionCommands(std::function<void(const std::string&)> say) : m_
     plat::ui::ViewController::setPresentationListener([this](const plat::ui::ViewController& presented) {
         std::string line = std::string("present ") + presented.className();
         if (const auto* browser = dynamic_cast<const orbad::OBBrowserViewController*>(&presented))
-            line += " " + dk::cli::escape(browser->requestURL()) + " style=" + std::to_string(browser->browserStyle());
+            line += " " + dk::tools::escape(browser->requestURL()) + " style=" + std::to_string(browser->browserStyle());
         m_say(line);
     });
 }
@@ -42,14 +42,24 @@ bool ActionCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> ActionCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
-    if (name == "video") {
-        if (args.size() != 1) return refuse("usage: video URL");
-        OrbadAdViewVideoController::presentFullScreenVideoURL(args[0].text, nullptr);
-        m_say("ok");
-        return true;
-    }
-    if (name != "movie") return std::nullopt;
+const std::vector<dk::tools::AreaCommand<ActionCommands>>& ActionCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<ActionCommands>> table = {
+        {"video", {"video URL"}, &ActionCommands::video},
+        {"movie", {"movie | movie finish"}, &ActionCommands::movie},
+    };
+    return table;
+}
+
+bool ActionCommands::video(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1) return refuse("usage: video URL");
+    OrbadAdViewVideoController::presentFullScreenVideoURL(args[0].text, nullptr);
+    m_say("ok");
+    return true;
+}
+
+bool ActionCommands::movie(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
     MoviePlayerController* movie = MoviePlayerController::current();
     if (args.empty()) {
         if (!movie) {
@@ -67,4 +77,4 @@ std::optional<bool> ActionCommands::run(const std::string& name, const std::vect
     return true;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

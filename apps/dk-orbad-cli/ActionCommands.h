@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "platform/foundation/NotificationCenter.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class ActionCommands {
 public:
@@ -21,13 +21,14 @@ public:
     ~ActionCommands();
     ActionCommands(const ActionCommands&) = delete;
     ActionCommands& operator=(const ActionCommands&) = delete;
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<ActionCommands>>& commands();
 
 private:
+    bool video(dk::tools::Call& call);
+    bool movie(dk::tools::Call& call);
     bool refuse(const std::string& why) const;
     std::function<void(const std::string&)> m_say;
     std::vector<plat::foundation::Observation> m_heard;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -12,10 +12,10 @@
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 
 namespace {
 
@@ -64,18 +64,39 @@ bool BannerCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> BannerCommands::run(const std::string& name, const std::vector<Arg>& args) {
-    if (name == "banner") return banner(args);
-    if (name == "tap") return tap(args);
-    if (name == "browser") return browser(args);
-    if (name == "sheet") return pressSheet(args);
-    if (name == "memory-warning") {
-        if (!args.empty()) return refuse("usage: memory-warning");
-        application().receiveMemoryWarning();
-        m_say("ok");
-        return true;
-    }
-    return std::nullopt;
+namespace {
+
+std::vector<std::string> bannerHelp() {
+    std::vector<std::string> lines = dk::tools::describedHelp("banner CLASS [X Y]", "a banner of the class at (X, Y)");
+    for (const std::string& line : dk::tools::describedHelp(
+             "banner delegate [OPTION]...",
+             "what the delegate answers from now on: autoplay=yes|no rmuser=yes|no keywords=TEXT query=TEXT "
+             "ip=TEXT adurl=TEXT|empty|nil creative=TEXT pause-on-load faildetail handle=yes|no receive key=TEXT"))
+        lines.push_back(line);
+    lines.push_back("banner resume|pause|cancel|get|prefetch|display|continue|free");
+    lines.push_back("banner refresh S | banner space NAME | banner testing on|off | banner orphan");
+    return lines;
+}
+
+}  // namespace
+
+const std::vector<dk::tools::AreaCommand<BannerCommands>>& BannerCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<BannerCommands>> table = {
+        {"banner", bannerHelp(), &BannerCommands::banner},
+        {"tap", {"tap X Y"}, &BannerCommands::tap},
+        {"memory-warning", {"memory-warning"}, &BannerCommands::memoryWarning},
+        {"browser", {"browser URL [STYLE] | browser nav URL [click] | browser done|actions"}, &BannerCommands::browser},
+        {"sheet", {"sheet press N"}, &BannerCommands::pressSheet},
+    };
+    return table;
+}
+
+bool BannerCommands::memoryWarning(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (!args.empty()) return refuse("usage: memory-warning");
+    application().receiveMemoryWarning();
+    m_say("ok");
+    return true;
 }
 
 plat::ui::Application& BannerCommands::application() {
@@ -96,7 +117,9 @@ plat::ui::ViewController& BannerCommands::rootViewController() {
     return *m_root;
 }
 
-bool BannerCommands::banner(const std::vector<Arg>& args) {
+bool BannerCommands::banner(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     if (args.empty() || args[0].quoted) return refuse(kBannerUsage);
     const std::string& sub = args[0].text;
     if (const OrbadAdViewClass* cls = orbadAdViewClassNamed(sub)) return create(*cls, args);
@@ -134,7 +157,7 @@ bool BannerCommands::banner(const std::vector<Arg>& args) {
     const std::string& value = args[1].text;
     if (sub == "refresh") {
         double seconds;
-        if (!dk::cli::parseDouble(value, seconds)) return refuse("usage: banner refresh S");
+        if (!dk::tools::parseDouble(value, seconds)) return refuse("usage: banner refresh S");
         last.setRefreshTime(seconds);
     } else if (sub == "space") {
         last.setAdSpaceName(value);
@@ -152,7 +175,7 @@ bool BannerCommands::create(const OrbadAdViewClass& cls, const std::vector<Arg>&
     double x = 0, y = 0;
     if ((args.size() != 1 && args.size() != 3) ||
         (args.size() == 3 &&
-         (!dk::cli::parseDouble(args[1].text, x) || !dk::cli::parseDouble(args[2].text, y))))
+         (!dk::tools::parseDouble(args[1].text, x) || !dk::tools::parseDouble(args[2].text, y))))
         return refuse("usage: banner CLASS [X Y]");
     application();
     std::shared_ptr<OrbadAdView> view = args.size() == 3 ? cls.makeWithFrame({x, y, 1, 1}) : cls.make();
@@ -228,9 +251,11 @@ bool BannerCommands::delegateOptions(const std::vector<Arg>& args) {
     return true;
 }
 
-bool BannerCommands::tap(const std::vector<Arg>& args) {
+bool BannerCommands::tap(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     double x, y;
-    if (args.size() != 2 || !dk::cli::parseDouble(args[0].text, x) || !dk::cli::parseDouble(args[1].text, y))
+    if (args.size() != 2 || !dk::tools::parseDouble(args[0].text, x) || !dk::tools::parseDouble(args[1].text, y))
         return refuse("usage: tap X Y");
     plat::ui::Application& app = application();
     const int finger = m_nextFinger++;
@@ -247,14 +272,16 @@ std::shared_ptr<orbad::OBBrowserViewController> BannerCommands::lastBrowser() co
     return m_banners.back()->adView()->lastBrowser();
 }
 
-bool BannerCommands::browser(const std::vector<Arg>& args) {
+bool BannerCommands::browser(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     constexpr const char* kUsage = "usage: browser URL [STYLE] | nav URL [click] | done | actions";
     if (args.empty()) return refuse(kUsage);
     const std::string& sub = args[0].text;
     const bool verb = !args[0].quoted && (sub == "nav" || sub == "done" || sub == "actions");
     if (!verb) {
         long long style = 0;
-        if (args.size() > 2 || (args.size() == 2 && !dk::cli::parseInt(args[1].text, style))) return refuse(kUsage);
+        if (args.size() > 2 || (args.size() == 2 && !dk::tools::parseInt(args[1].text, style))) return refuse(kUsage);
         if (m_banners.empty() || !m_banners.back()->adView()) return refuse("no banner");
         m_banners.back()->adView()->openURLInBrowser(sub, int(style));
         auto opened = lastBrowser();
@@ -295,9 +322,11 @@ bool BannerCommands::browser(const std::vector<Arg>& args) {
     return true;
 }
 
-bool BannerCommands::pressSheet(const std::vector<Arg>& args) {
+bool BannerCommands::pressSheet(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     long long index = 0;
-    if (args.size() != 2 || args[0].text != "press" || !dk::cli::parseInt(args[1].text, index))
+    if (args.size() != 2 || args[0].text != "press" || !dk::tools::parseInt(args[1].text, index))
         return refuse("usage: sheet press N");
     plat::ui::ActionSheet* sheet = plat::ui::ActionSheet::onScreen();
     if (!sheet) return refuse("no sheet");
@@ -396,4 +425,4 @@ std::optional<std::string> BannerCommands::requestedCreativeForAdView(OrbadAdVie
     return m_options.creative;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "orbad/OrbadAdView.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -52,7 +52,7 @@ namespace orbad {
 class OBBrowserViewController;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 using Say = std::function<void(const std::string& line)>;
 
@@ -61,13 +61,12 @@ public:
     explicit BannerCommands(Say say);
     ~BannerCommands() override;
 
-    // nullopt when `name` is none of these commands; else false when the command was refused
-    // (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<BannerCommands>>& commands();
     // The root view controller of the tool's window, made (and the application launched) on first use.
     plat::ui::ViewController& rootViewController();
 
 private:
+    bool memoryWarning(dk::tools::Call& call);
     // What `banner delegate` sets.
     struct Options {
         std::set<Op> answered;
@@ -76,12 +75,12 @@ private:
     };
 
     bool refuse(const std::string& why) const;
-    bool banner(const std::vector<dk::cli::Arg>& args);
-    bool create(const OrbadAdViewClass& cls, const std::vector<dk::cli::Arg>& args);
-    bool delegateOptions(const std::vector<dk::cli::Arg>& args);
-    bool tap(const std::vector<dk::cli::Arg>& args);
-    bool browser(const std::vector<dk::cli::Arg>& args);
-    bool pressSheet(const std::vector<dk::cli::Arg>& args);
+    bool banner(dk::tools::Call& call);
+    bool create(const OrbadAdViewClass& cls, const std::vector<dk::tools::Arg>& args);
+    bool delegateOptions(const std::vector<dk::tools::Arg>& args);
+    bool tap(dk::tools::Call& call);
+    bool browser(dk::tools::Call& call);
+    bool pressSheet(dk::tools::Call& call);
     // The browser the last banner opened, while it lives.
     std::shared_ptr<orbad::OBBrowserViewController> lastBrowser() const;
     // The application, launched, and the window with its root controller: made at the first
@@ -115,4 +114,4 @@ private:
     plat::foundation::Observation m_browserShown, m_browserHidden;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -13,12 +13,12 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
-using dk::cli::parseDouble;
-using dk::cli::parseInt;
+using dk::tools::Arg;
+using dk::tools::escape;
+using dk::tools::parseDouble;
+using dk::tools::parseInt;
 using plat::foundation::Value;
 
 namespace {
@@ -98,15 +98,17 @@ bool ClientCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> ClientCommands::run(const std::string& name, const std::vector<Arg>& args) {
-    if (name == "adunit") return adunit(args);
-    if (name == "candidates") return candidates(args);
-    if (name == "pick") return pick(args);
-    if (name == "alert") return alert(args);
-    if (name == "instr") return instr(args);
-    if (name == "demographics") return demographics(args);
-    if (name == "feedback") return feedback(args);
-    return std::nullopt;
+const std::vector<dk::tools::AreaCommand<ClientCommands>>& ClientCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<ClientCommands>> table = {
+        {"adunit", {"adunit WxH"}, &ClientCommands::adunit},
+        {"candidates", {"candidates WxH"}, &ClientCommands::candidates},
+        {"pick", {"pick WxH N"}, &ClientCommands::pick},
+        {"alert", {"alert press N | alert cancel"}, &ClientCommands::alert},
+        {"instr", {"instr start GROUP [TAG] | instr bench NAME PATH | instr end PATH", "instr info GROUP DESCRIPTION VALUE | instr finish GROUP"}, &ClientCommands::instr},
+        {"demographics", {"demographics JSON [YYYY-MM-DD]"}, &ClientCommands::demographics},
+        {"feedback", {"feedback comment TEXT | feedback ratings A B C D E"}, &ClientCommands::feedback},
+    };
+    return table;
 }
 
 void ClientCommands::noticeScreen() {
@@ -141,7 +143,9 @@ orbad::OBConfig* ClientCommands::config() {
     return config;
 }
 
-bool ClientCommands::adunit(const std::vector<Arg>& args) {
+bool ClientCommands::adunit(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     orbad::OBAdSize size;
     if (args.size() != 1 || !parseSize(args[0].text, size)) return refuse("usage: adunit WxH");
     orbad::OBConfig* units = config();
@@ -156,7 +160,9 @@ bool ClientCommands::adunit(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::candidates(const std::vector<Arg>& args) {
+bool ClientCommands::candidates(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     orbad::OBAdSize size;
     if (args.size() != 1 || !parseSize(args[0].text, size)) return refuse("usage: candidates WxH");
     orbad::OBConfig* units = config();
@@ -169,7 +175,9 @@ bool ClientCommands::candidates(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::pick(const std::vector<Arg>& args) {
+bool ClientCommands::pick(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     orbad::OBAdSize size;
     long long count = 0;
     if (args.size() != 2 || !parseSize(args[0].text, size) || !parseInt(args[1].text, count) || count < 0)
@@ -190,7 +198,9 @@ bool ClientCommands::pick(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::alert(const std::vector<Arg>& args) {
+bool ClientCommands::alert(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     long long index = 0;
     const bool press = args.size() == 2 && args[0].text == "press" && parseInt(args[1].text, index);
     if (!press && !(args.size() == 1 && args[0].text == "cancel"))
@@ -215,7 +225,9 @@ bool ClientCommands::alert(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::instr(const std::vector<Arg>& args) {
+bool ClientCommands::instr(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     constexpr const char* kUsage =
         "usage: instr start GROUP [TAG] | instr bench NAME PATH | instr end PATH | "
         "instr info GROUP DESCRIPTION VALUE | instr finish GROUP";
@@ -242,7 +254,9 @@ bool ClientCommands::instr(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::demographics(const std::vector<Arg>& args) {
+bool ClientCommands::demographics(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     constexpr const char* kUsage = "usage: demographics JSON [YYYY-MM-DD]";
     if (args.empty() || args.size() > 2 || !args[0].object || !args[0].object->dictionary())
         return refuse(kUsage);
@@ -283,7 +297,9 @@ bool ClientCommands::demographics(const std::vector<Arg>& args) {
     return true;
 }
 
-bool ClientCommands::feedback(const std::vector<Arg>& args) {
+bool ClientCommands::feedback(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     constexpr const char* kUsage = "usage: feedback comment TEXT | feedback ratings A B C D E";
     try {
         if (args.size() == 2 && args[0].text == "comment") {
@@ -306,4 +322,4 @@ bool ClientCommands::feedback(const std::vector<Arg>& args) {
     return true;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 
 namespace plat::ui {
 class AlertView;
@@ -19,7 +19,7 @@ namespace orbad {
 class OBConfig;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 using Say = std::function<void(const std::string& line)>;
 
@@ -29,9 +29,7 @@ public:
     ClientCommands(Say say, std::optional<long long> seed);
     ~ClientCommands();
 
-    // nullopt when `name` is none of these commands; else false when the command was refused
-    // (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<ClientCommands>>& commands();
     // Says what happened on screen since the last look: "open URL", "alert show TITLE|MESSAGE|B1,B2".
     void noticeScreen();
 
@@ -39,13 +37,13 @@ private:
     bool refuse(const std::string& why) const;
     // The running client's configuration; null before the start.
     orbad::OBConfig* config();
-    bool adunit(const std::vector<dk::cli::Arg>& args);
-    bool candidates(const std::vector<dk::cli::Arg>& args);
-    bool pick(const std::vector<dk::cli::Arg>& args);
-    bool alert(const std::vector<dk::cli::Arg>& args);
-    bool instr(const std::vector<dk::cli::Arg>& args);
-    bool demographics(const std::vector<dk::cli::Arg>& args);
-    bool feedback(const std::vector<dk::cli::Arg>& args);
+    bool adunit(dk::tools::Call& call);
+    bool candidates(dk::tools::Call& call);
+    bool pick(dk::tools::Call& call);
+    bool alert(dk::tools::Call& call);
+    bool instr(dk::tools::Call& call);
+    bool demographics(dk::tools::Call& call);
+    bool feedback(dk::tools::Call& call);
 
     Say m_say;
     std::optional<long long> m_seed;
@@ -55,4 +53,4 @@ private:
     std::shared_ptr<struct FeedbackListener> m_listener;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

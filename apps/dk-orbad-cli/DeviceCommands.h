@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 
 namespace orbad {
 class OrbadRichMediaWebAdView;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class DeviceCommands {
 public:
@@ -29,14 +29,18 @@ public:
     DeviceCommands& operator=(const DeviceCommands&) = delete;
 
     void setView(const std::shared_ptr<orbad::OrbadRichMediaWebAdView>& view) { m_view = view; }
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<DeviceCommands>>& commands();
 
 private:
+    bool motion(dk::tools::Call& call);
+    bool gps(dk::tools::Call& call);
+    bool heading(dk::tools::Call& call);
+    bool accel(dk::tools::Call& call);
+    bool shake(dk::tools::Call& call);
     bool refuse(const std::string& why) const;
     bool done() const;
     std::function<void(const std::string&)> m_say;
     std::weak_ptr<orbad::OrbadRichMediaWebAdView> m_view;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

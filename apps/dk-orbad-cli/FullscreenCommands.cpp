@@ -7,10 +7,10 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
-using dk::cli::Arg;
-using dk::cli::escape;
+using dk::tools::Arg;
+using dk::tools::escape;
 
 namespace {
 
@@ -48,14 +48,30 @@ OrbadFullScreenAdViewController& FullscreenCommands::controller() {
     return *m_controller;
 }
 
-std::optional<bool> FullscreenCommands::run(const std::string& name, const std::vector<Arg>& args) {
-    if (name == "fullscreen") return fullscreen(args);
-    if (name != "widget") return std::nullopt;
+const std::vector<dk::tools::AreaCommand<FullscreenCommands>>& FullscreenCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<FullscreenCommands>> table = {
+        {"fullscreen",
+         [] {
+             std::vector<std::string> lines = dk::tools::describedHelp(
+                 "fullscreen delegate [OPTION]...",
+                 "which request hooks the delegate answers from now on: adurl=TEXT|empty|nil creative=TEXT mediaurl=TEXT");
+             lines.push_back("fullscreen request|display|request-display|done|state");
+             return lines;
+         }(),
+         &FullscreenCommands::fullscreen},
+        {"widget", {"widget tap"}, &FullscreenCommands::widget},
+    };
+    return table;
+}
+
+bool FullscreenCommands::widget(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     if (args.size() != 1 || args[0].text != "tap") return refuse("usage: widget tap");
     return tapWidget();
 }
 
-bool FullscreenCommands::fullscreen(const std::vector<Arg>& args) {
+bool FullscreenCommands::fullscreen(dk::tools::Call& call) {
+    const std::vector<Arg>& args = call.args;
     if (args.empty() || args[0].quoted) return refuse(kUsage);
     const std::string& sub = args[0].text;
     if (sub == "delegate") return delegateOptions(args);
@@ -182,4 +198,4 @@ std::optional<std::string> FullscreenCommands::requestedVeltiMediaURLForFullScre
     return m_options.mediaURL;
 }
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -26,14 +26,14 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "orbad/OrbadFullScreenAdViewController.h"
 
 namespace plat::ui {
 class ViewController;
 }
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class FullscreenCommands : private OrbadFullScreenAdDelegate {
 public:
@@ -44,8 +44,7 @@ public:
     FullscreenCommands(const FullscreenCommands&) = delete;
     FullscreenCommands& operator=(const FullscreenCommands&) = delete;
 
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<FullscreenCommands>>& commands();
 
 private:
     struct Options {
@@ -54,8 +53,9 @@ private:
     };
 
     bool refuse(const std::string& why) const;
-    bool fullscreen(const std::vector<dk::cli::Arg>& args);
-    bool delegateOptions(const std::vector<dk::cli::Arg>& args);
+    bool fullscreen(dk::tools::Call& call);
+    bool widget(dk::tools::Call& call);
+    bool delegateOptions(const std::vector<dk::tools::Arg>& args);
     bool tapWidget();
     OrbadFullScreenAdViewController& controller();
 
@@ -79,4 +79,4 @@ private:
     int m_nextFinger = 1000;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -3,11 +3,10 @@
 #include "platform/services/devices/MediaServices.h"
 #include "platform/ui/MediaScreens.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 MediaCommands::MediaCommands(std::function<void(const std::string&)> say) : m_say(std::move(say)) {
-    plat::devices::setMediaListener(
-        [this](std::string_view line) { m_say(dk::cli::escape(std::string(line))); });
+    plat::devices::setMediaListener([this](std::string_view line) { m_say(dk::tools::escape(std::string(line))); });
 }
 
 MediaCommands::~MediaCommands() {
@@ -19,26 +18,34 @@ bool MediaCommands::refuse(const std::string& why) const {
     return false;
 }
 
-std::optional<bool> MediaCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
-    if (name == "camera") {
-        if (args.size() != 1 || (args[0].text != "pick" && args[0].text != "cancel"))
-            return refuse("usage: camera pick|cancel");
-        auto picker = plat::ui::ImagePickerController::onScreen();
-        if (!picker) return refuse("no camera picker on screen");
-        if (args[0].text == "pick")
-            picker->pick();
-        else
-            picker->cancel();
-        return true;
-    }
-    if (name == "compose") {
-        if (args.size() != 1 || args[0].text != "done") return refuse("usage: compose done");
-        auto composer = plat::ui::ComposeViewController::onScreen();
-        if (!composer) return refuse("no composer on screen");
-        composer->finish();
-        return true;
-    }
-    return std::nullopt;
+const std::vector<dk::tools::AreaCommand<MediaCommands>>& MediaCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<MediaCommands>> table = {
+        {"camera", {"camera pick|cancel"}, &MediaCommands::camera},
+        {"compose", {"compose done"}, &MediaCommands::compose},
+    };
+    return table;
 }
 
-}  // namespace dkorbadcli
+bool MediaCommands::camera(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1 || (args[0].text != "pick" && args[0].text != "cancel"))
+        return refuse("usage: camera pick|cancel");
+    auto picker = plat::ui::ImagePickerController::onScreen();
+    if (!picker) return refuse("no camera picker on screen");
+    if (args[0].text == "pick")
+        picker->pick();
+    else
+        picker->cancel();
+    return true;
+}
+
+bool MediaCommands::compose(dk::tools::Call& call) {
+    const std::vector<dk::tools::Arg>& args = call.args;
+    if (args.size() != 1 || args[0].text != "done") return refuse("usage: compose done");
+    auto composer = plat::ui::ComposeViewController::onScreen();
+    if (!composer) return refuse("no composer on screen");
+    composer->finish();
+    return true;
+}
+
+}  // namespace dk::tools::orbadcli

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 
-namespace dkorbadcli {
+namespace dk::tools::orbadcli {
 
 class MediaCommands {
 public:
@@ -19,12 +19,13 @@ public:
     ~MediaCommands();
     MediaCommands(const MediaCommands&) = delete;
     MediaCommands& operator=(const MediaCommands&) = delete;
-    // nullopt when `name` is none of these commands; else false when refused (after "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<MediaCommands>>& commands();
 
 private:
+    bool camera(dk::tools::Call& call);
+    bool compose(dk::tools::Call& call);
     bool refuse(const std::string& why) const;
     std::function<void(const std::string&)> m_say;
 };
 
-}  // namespace dkorbadcli
+}  // namespace dk::tools::orbadcli

@@ -14,11 +14,11 @@
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 
-namespace dkorbad {
+namespace dk::tools::orbadcli {
 
 namespace {
 
-using dk::cli::escape;
+using dk::tools::escape;
 using plat::foundation::RunLoop;
 
 void say(const std::string& line) {
@@ -91,10 +91,12 @@ void RichMediaCommands::webViewSetsStartScript(plat::ui::WebView&, const std::st
     say("start-js " + escape(script));
 }
 
-std::optional<bool> RichMediaCommands::run(const std::string& name, const std::vector<dk::cli::Arg>& args) {
-    if (name == "web") return web(args);
-    if (name == "rotate") return rotate(args);
-    return std::nullopt;
+const std::vector<dk::tools::AreaCommand<RichMediaCommands>>& RichMediaCommands::commands() {
+    static const std::vector<dk::tools::AreaCommand<RichMediaCommands>> table = {
+        {"web", {"web nav URL [click] | web click | web wait TEXT | web meta NAME CONTENT [WIDTH HEIGHT]", "web answer SCRIPT RESULT | web fail"}, &RichMediaCommands::web},
+        {"rotate", {"rotate N"}, &RichMediaCommands::rotate},
+    };
+    return table;
 }
 
 void RichMediaCommands::awaitDecision(const std::string& text, double seconds) {
@@ -124,7 +126,9 @@ bool RichMediaCommands::tap(orbad::OrbadRichMediaWebAdView& view, plat::ui::Poin
            app->injectTouches({{TouchPhase::Ended, finger, std::nullopt}});
 }
 
-bool RichMediaCommands::web(const std::vector<dk::cli::Arg>& args) {
+bool RichMediaCommands::web(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     const std::string verb = args.empty() ? "" : args[0].text;
     // The page to come may make the view: waiting needs none yet.
     if (verb == "wait" && args.size() == 2) {
@@ -203,9 +207,11 @@ bool RichMediaCommands::web(const std::vector<dk::cli::Arg>& args) {
                   "web answer SCRIPT RESULT | web fail");
 }
 
-bool RichMediaCommands::rotate(const std::vector<dk::cli::Arg>& args) {
+bool RichMediaCommands::rotate(Call& call) {
+
+    const std::vector<dk::tools::Arg>& args = call.args;
     long long orientation = 0;
-    if (args.size() != 1 || !dk::cli::parseInt(args[0].text, orientation) || orientation < 1 || orientation > 4)
+    if (args.size() != 1 || !dk::tools::parseInt(args[0].text, orientation) || orientation < 1 || orientation > 4)
         return refuse("usage: rotate N (1-4)");
     plat::sys::Device& device = plat::sys::Device::current();
     const int before = device.orientation();
@@ -215,4 +221,4 @@ bool RichMediaCommands::rotate(const std::vector<dk::cli::Arg>& args) {
     return true;
 }
 
-}  // namespace dkorbad
+}  // namespace dk::tools::orbadcli

@@ -21,14 +21,14 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli-support/CommandLine.h"
+#include "apps/cli-support/CommandTable.h"
 #include "platform/ui/WebView.h"
 
 namespace orbad {
 class OrbadRichMediaWebAdView;
 }
 
-namespace dkorbad {
+namespace dk::tools::orbadcli {
 
 class RichMediaCommands : private plat::ui::WebViewObserver {
 public:
@@ -42,8 +42,7 @@ public:
     void setViewHook(std::function<void(const std::shared_ptr<orbad::OrbadRichMediaWebAdView>&)> hook) {
         m_hook = std::move(hook);
     }
-    // Not one of these commands: nullopt. Else whether it ran (a refusal has printed "error ...").
-    std::optional<bool> run(const std::string& name, const std::vector<dk::cli::Arg>& args);
+    static const std::vector<dk::tools::AreaCommand<RichMediaCommands>>& commands();
 
 private:
     void webViewDecided(plat::ui::WebView&, const plat::ui::WebRequest& request, plat::ui::WebNavigationType,
@@ -52,8 +51,8 @@ private:
     void webViewSetsStartScript(plat::ui::WebView&, const std::string& script) override;
     // The view the commands act on: the last one made that is on screen, else the last one alive.
     std::shared_ptr<orbad::OrbadRichMediaWebAdView> view();
-    bool web(const std::vector<dk::cli::Arg>& args);
-    bool rotate(const std::vector<dk::cli::Arg>& args);
+    bool web(dk::tools::Call& call);
+    bool rotate(dk::tools::Call& call);
     // The user's finger down and up at `point` of `view`, through the application.
     bool tap(orbad::OrbadRichMediaWebAdView& view, plat::ui::Point point);
     // Turns until a decision whose address holds `text` (any, when empty) is in; prints it.
@@ -70,4 +69,4 @@ private:
     int m_nextFinger = 5000;
 };
 
-}  // namespace dkorbad
+}  // namespace dk::tools::orbadcli

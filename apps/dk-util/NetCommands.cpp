@@ -9,7 +9,7 @@
 #include "platform/net/URLLoading.h"
 #include "platform/util/DKReachability.h"
 
-namespace dkutil {
+namespace dk::tools::util {
 
 using plat::foundation::RunLoop;
 
@@ -195,4 +195,4 @@ int fetchCommand(const Args& a) {
     return load.finished ? kOk : kFailed;
 }
 
-}  // namespace dkutil
+}  // namespace dk::tools::util

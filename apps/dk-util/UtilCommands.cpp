@@ -16,7 +16,7 @@
 #include "platform/util/DKKeychain.h"
 #include "platform/util/DKProvisioningProfile.h"
 
-namespace dkutil {
+namespace dk::tools::util {
 
 using plat::foundation::Bundle;
 using plat::foundation::Container;
@@ -219,4 +219,4 @@ int keychainCommand(Args a) {
     return kOk;
 }
 
-}  // namespace dkutil
+}  // namespace dk::tools::util

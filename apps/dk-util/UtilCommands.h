@@ -10,7 +10,7 @@
 
 #include "platform/foundation/Container.h"
 
-namespace dkutil {
+namespace dk::tools::util {
 
 using Args = std::vector<std::string>;
 
@@ -41,4 +41,4 @@ bool parseUnsigned(std::string_view text, std::uint32_t& value, bool hex = false
 // `status` says why (bad usage, or the bundle or container failing).
 std::optional<plat::foundation::Container> openContainer(Args& args, int& status);
 
-}  // namespace dkutil
+}  // namespace dk::tools::util

@@ -22,14 +22,14 @@
 namespace {
 
 using namespace plat::foundation;
-using dkutil::Args;
-using dkutil::failed;
-using dkutil::kOk;
-using dkutil::kUsage;
-using dkutil::usage;
+using dk::tools::util::Args;
+using dk::tools::util::failed;
+using dk::tools::util::kOk;
+using dk::tools::util::kUsage;
+using dk::tools::util::usage;
 
 void printLine(const std::string& text) {
-    dkutil::outputLine("%s", text.c_str());
+    dk::tools::util::outputLine("%s", text.c_str());
 }
 
 int plist(const Args& a) {
@@ -75,7 +75,7 @@ int bundle(const Args& a) {
 int container(Args a) {
     if (a.size() != 1 && a.size() != 3) return usage();
     int status = kOk;
-    std::optional<Container> c = dkutil::openContainer(a, status);
+    std::optional<Container> c = dk::tools::util::openContainer(a, status);
     if (!c) return status;
     if (!a.empty()) return usage();
     Error error;
@@ -105,7 +105,7 @@ int defaults(Args a) {
         }
     }
     int status = kOk;
-    std::optional<Container> c = dkutil::openContainer(a, status);
+    std::optional<Container> c = dk::tools::util::openContainer(a, status);
     if (!c) return status;
     UserDefaults store(*c);
     const std::string& key = a[1];
@@ -157,18 +157,18 @@ int main(int argc, char** argv) {
     if (args.empty()) return usage();
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "--help" || command == "-h") return dkutil::help();
+    if (command == "--help" || command == "-h") return dk::tools::util::help();
     if (command == "plist") return plist(args);
     if (command == "bundle") return bundle(args);
     if (command == "container") return container(args);
     if (command == "defaults") return defaults(args);
     if (command == "bridge") return bridge(args);
-    if (command == "base64") return dkutil::base64Command(args);
-    if (command == "sha1") return dkutil::sha1Command(args);
-    if (command == "profile") return dkutil::profileCommand(args);
-    if (command == "reachability") return dkutil::reachabilityCommand(args);
-    if (command == "fetch") return dkutil::fetchCommand(args);
-    if (command == "hardware") return dkutil::hardwareCommand(args);
-    if (command == "keychain") return dkutil::keychainCommand(args);
+    if (command == "base64") return dk::tools::util::base64Command(args);
+    if (command == "sha1") return dk::tools::util::sha1Command(args);
+    if (command == "profile") return dk::tools::util::profileCommand(args);
+    if (command == "reachability") return dk::tools::util::reachabilityCommand(args);
+    if (command == "fetch") return dk::tools::util::fetchCommand(args);
+    if (command == "hardware") return dk::tools::util::hardwareCommand(args);
+    if (command == "keychain") return dk::tools::util::keychainCommand(args);
     return usage();
 }
