@@ -1,6 +1,8 @@
 #include "platform/host/SDLWindow.h"
 
 #include <EGL/egl.h>
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -158,6 +160,10 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     }
     made->m_glass = glass;
     made->m_zoom = size.zoom;
+    SDL_SysWMinfo system;
+    SDL_VERSION(&system.version);
+    if (SDL_GetWindowWMInfo(made->m_window, &system) == SDL_TRUE && system.subsystem == SDL_SYSWM_X11)
+        made->m_display = system.info.x11.display;
     SDL_GetWindowSize(made->m_window, &made->m_width, &made->m_height);
     made->m_contexts = std::make_unique<Contexts>(made->m_window);
 
@@ -248,6 +254,14 @@ bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
 
 void SDLWindow::swap() {
     eglSwapBuffers(m_contexts->display(), m_contexts->surface());
+}
+
+int SDLWindow::connectionDescriptor() const {
+    return m_display ? XConnectionNumber(m_display) : -1;
+}
+
+bool SDLWindow::connectionHasEvents() const {
+    return m_display && XEventsQueued(m_display, QueuedAfterReading) > 0;
 }
 
 }  // namespace plat::host
