@@ -106,11 +106,27 @@ bool startVideo(std::string* error) {
 }
 
 // RGBA bytes to 0xffRRGGBB words (little-endian).
+template <typename Word>
+Word opaqueRedBlueSwapped(Word p) {
+    return 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+}
+
 void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
-    for (int x = 0; x < width; ++x) {
+    // Four pixels at a time in the vector unit's lanes: the compiler left the loop of one pixel
+    // scalar, a quarter of a millisecond a frame at 480 x 320.
+    using Pixels = std::uint32_t __attribute__((vector_size(16)));
+    constexpr int kLanes = sizeof(Pixels) / 4;
+    int x = 0;
+    for (; x + kLanes <= width; x += kLanes) {
+        Pixels p;
+        std::memcpy(&p, rgba + x * 4, sizeof p);
+        p = opaqueRedBlueSwapped(p);
+        std::memcpy(out + x * 4, &p, sizeof p);
+    }
+    for (; x < width; ++x) {
         std::uint32_t p;
         std::memcpy(&p, rgba + x * 4, 4);
-        p = 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+        p = opaqueRedBlueSwapped(p);
         std::memcpy(out + x * 4, &p, 4);
     }
 }
