@@ -65,6 +65,7 @@ struct Timer::Record {
     std::function<void()> fn;
     const void* target = nullptr;
     double interval = 0;                   // 0: one-shot
+    double tolerance = 0;                  // how long after its due time the loop may leave it
     double phase = 0;                      // a repeating timer fires at phase + n * interval
     std::pair<double, std::uint64_t> key;  // (due, order) in the loop's map, under its mutex
     std::atomic<bool> valid{true};
@@ -314,11 +315,12 @@ bool RunLoop::isCurrentThread() const {
 }
 
 std::shared_ptr<Timer::Record> RunLoop::addRecord(double delay, double interval, const void* target,
-                                                  std::function<void()> fn) {
+                                                  std::function<void()> fn, double tolerance) {
     auto record = std::make_shared<Timer::Record>();
     record->fn = std::move(fn);
     record->target = target;
     record->interval = interval;
+    record->tolerance = tolerance;
     {
         std::lock_guard lock(m_state->mutex);
         record->phase = now();
@@ -330,6 +332,10 @@ std::shared_ptr<Timer::Record> RunLoop::addRecord(double delay, double interval,
 
 Timer RunLoop::addTimer(double delay, std::function<void()> fn) {
     return Timer(m_state, addRecord(std::max(delay, 0.0), 0, nullptr, std::move(fn)));
+}
+
+Timer RunLoop::addTimer(double delay, double tolerance, std::function<void()> fn) {
+    return Timer(m_state, addRecord(std::max(delay, 0.0), 0, nullptr, std::move(fn), std::max(tolerance, 0.0)));
 }
 
 Timer RunLoop::addRepeatingTimer(double interval, std::function<void()> fn) {
@@ -684,7 +690,11 @@ void RunLoop::waitFor(double deadline) {
     {
         std::lock_guard lock(s.mutex);
         if (!s.posts.empty() || (!s.blocks.empty() && s.blockDepth == 0)) return;
-        if (!s.timers.empty()) target = std::min(target, s.timers.begin()->first.first);
+        // By due time: a later timer can only come first through a smaller tolerance.
+        for (const auto& [key, record] : s.timers) {
+            if (key.first >= target) break;
+            target = std::min(target, key.first + record->tolerance);
+        }
         s.pollList(fds, nullptr);
     }
     double now = this->now();

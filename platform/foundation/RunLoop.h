@@ -144,6 +144,10 @@ public:
     // the beats it missed. Intervals below 0.1 ms count as 0.1 ms.
     Timer addTimer(double delay, std::function<void()> fn);
     Timer addRepeatingTimer(double interval, std::function<void()> fn);
+    // A one-shot timer that may come up to `tolerance` seconds after `delay`: once the delay has
+    // passed it fires on the next turn the loop makes anyway, and the loop wakes for it only when
+    // the tolerance is spent. Work that rides on other wake-ups costs none of its own.
+    Timer addTimer(double delay, double tolerance, std::function<void()> fn);
 
     // A delayed call owned by `target` (any address identifying an object; null for none),
     // cancelled with all others of that target by cancelPerforms: call it from the destructor.
@@ -190,7 +194,7 @@ private:
     void init(std::shared_ptr<Clock> clock, bool drives, pid_t thread);
     // A timer or delayed call (one-shot when `interval` is 0), due `delay` seconds from now.
     std::shared_ptr<Timer::Record> addRecord(double delay, double interval, const void* target,
-                                             std::function<void()> fn);
+                                             std::function<void()> fn, double tolerance = 0);
     void queueBlock(std::function<void()> fn);
     RunResult runUntil(double deadline, bool stopAfterSource);
     bool fireTimers();

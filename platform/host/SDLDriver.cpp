@@ -3,11 +3,13 @@
 #include <GLES2/gl2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/host/SDLWindow.h"
@@ -50,6 +52,12 @@ SDLDriver::SDLDriver(SDLWindow& window, ui::Application& application, Play play)
 
 SDLDriver::~SDLDriver() {
     if (m_application.compositor().presenter() == this) m_application.compositor().setPresenter(nullptr);
+    if (m_watching) SDL_DelEventWatch(&SDLDriver::pushed, this);
+    m_connection.remove();
+    m_turns.remove();
+    m_beat.invalidate();
+    m_refresh.invalidate();
+    m_soon.invalidate();
     m_pump.invalidate();
     m_sampler.invalidate();
     m_application.setSystemServices(nullptr);
@@ -61,23 +69,107 @@ SDLDriver::~SDLDriver() {
 }
 
 void SDLDriver::start(foundation::RunLoop& loop) {
+    m_loop = &loop;
     m_application.compositor().setPresenter(this);
-    m_pump = loop.addRepeatingTimer(kEventPumpInterval, [this] { pumpEvents(); });
+    const int connection = m_window.connectionDescriptor();
+    if (connection < 0) {
+        m_pump = loop.addRepeatingTimer(kEventPumpInterval, [this] { pumpEvents(); });
+    } else {
+        // Pumping every beat woke the loop three times a frame for nothing.
+        m_watching = true;
+        m_origin = loop.now();
+        SDL_AddEventWatch(&SDLDriver::pushed, this);
+        m_connection = loop.addFdSource(connection, foundation::kFdRead,
+                                        [this](unsigned events) { connectionReady(events); });
+        m_turns = loop.addTurnObserver([this] { pumpIfQueued(); });
+        armRefresh();
+    }
     armSample();
 }
 
 void SDLDriver::pumpEvents() {
-    // A handler may turn the loop (a nested run) and so come back here: those events wait.
-    if (m_pumping) return;
+    // A handler may turn the loop (a nested run) and so come back here: those events wait for a
+    // beat, as they always did.
+    if (m_pumping) {
+        if (m_watching && !m_beat.isValid()) pumpAtBeat();
+        return;
+    }
     m_pumping = true;
+    m_beat.invalidate();
+    m_soon.invalidate();
+    m_pushed = false;
     followTextInput();
+    m_inSDLPump = true;
     SDL_PumpEvents();
+    m_inSDLPump = false;
     SDL_Event event;
     while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
         handle(event);
         followTextInput();
     }
     m_pumping = false;
+    if (!m_watching) return;
+    // What the handlers pushed has been played with the rest; after a quit nothing more is.
+    if (m_quitting || !SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) {
+        m_pushed = false;
+        m_beat.invalidate();
+    }
+    m_connection.setEvents(foundation::kFdRead);
+    armRefresh();
+}
+
+void SDLDriver::pumpAtBeat() {
+    const double now = m_loop->now();
+    auto at = [this](long long beat) { return m_origin + static_cast<double>(beat) * kEventPumpInterval; };
+    // The first beat not before now (a beat the clock stands on that has not been pumped counts).
+    long long beat = static_cast<long long>(std::floor((now - m_origin) / kEventPumpInterval));
+    while (at(beat) < now) ++beat;
+    while (beat > 0 && at(beat - 1) >= now) --beat;
+    beat = std::max(beat, m_lastBeat + 1);
+    m_beat = m_loop->addTimer(at(beat) - now, [this, beat] {
+        m_lastBeat = beat;
+        pumpEvents();
+    });
+}
+
+void SDLDriver::connectionReady(unsigned events) {
+    if (events & foundation::kFdError) {
+        // Xlib ends the process on a lost connection; the refresh pump carries on until then.
+        m_connection.setEvents(0);
+        return;
+    }
+    if (!m_pushed && !m_pumping) {
+        pumpEvents();
+        return;
+    }
+    // Pushed events go first, on their beat; the descriptor stays readable until it is read, so
+    // it is not watched till then (the loop would spin on it).
+    m_connection.setEvents(0);
+    if (!m_beat.isValid()) pumpAtBeat();
+}
+
+void SDLDriver::pumpIfQueued() {
+    if (m_pumping || m_beat.isValid() || m_soon.isValid()) return;
+    if (m_window.connectionHasEvents()) m_soon = m_loop->addTimer(0, [this] { pumpEvents(); });
+}
+
+void SDLDriver::armRefresh() {
+    // Whatever SDL finds without the connection's word (the screensaver's keep-alive, focus it
+    // holds back, controllers, sensors). From half a refresh on it rides on any wake-up, the game
+    // frame's above all; after a whole one it wakes the loop itself.
+    constexpr double kHalf = gl::DisplayLink::kRefreshPeriod / 2;
+    m_refresh = m_loop->addTimer(kHalf, kHalf, [this] {
+        if (!m_beat.isValid()) pumpEvents();
+    });
+}
+
+int SDLDriver::pushed(void* driver, SDL_Event*) {
+    auto* self = static_cast<SDLDriver*>(driver);
+    // Another thread's push waits for the refresh pump.
+    if (self->m_inSDLPump || !self->m_loop->isCurrentThread()) return 0;
+    self->m_pushed = true;
+    if (!self->m_beat.isValid()) self->pumpAtBeat();
+    return 0;
 }
 
 void SDLDriver::handle(const SDL_Event& event) {
@@ -338,10 +430,14 @@ bool SDLDriver::beginFrame(Target* target) {
 
 void SDLDriver::endFrame() {
     m_window.swap();
+    if (m_watching) pumpIfQueued();  // the swap may have read events
 }
 
 bool SDLDriver::showLayer(gl::GLLayer& layer) {
-    return layer.readBottomUp(&m_pixels) && m_window.showBottomUp(m_pixels.data(), layer.width(), layer.height());
+    const bool shown =
+        layer.readBottomUp(&m_pixels) && m_window.showBottomUp(m_pixels.data(), layer.width(), layer.height());
+    if (m_watching) pumpIfQueued();  // the surface's update waits for the server, reading events meanwhile
+    return shown;
 }
 
 }  // namespace plat::host

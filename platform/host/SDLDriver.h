@@ -37,7 +37,9 @@ namespace plat::host {
 
 class SDLWindow;
 
-// SDL has no descriptor to wait on: the loop's waits are cut to this before events are pumped.
+// Events put in SDL's queue from outside its pump (pushed by tests and tools, or by SDL itself in
+// another call) are played on the beats of this interval from the driver's start; so is
+// everything where the window is not on X.
 inline constexpr double kEventPumpInterval = 0.005;
 
 // Every device event becomes the input-script command that means the same, played (and traced
@@ -63,8 +65,11 @@ public:
     SDLDriver(const SDLDriver&) = delete;
     SDLDriver& operator=(const SDLDriver&) = delete;
 
-    // Presents the application's compositor in the window, pumps SDL's events from `loop` every
-    // kEventPumpInterval and samples the accelerometer.
+    // Presents the application's compositor in the window, pumps SDL's events from `loop` and
+    // samples the accelerometer. On X the loop sleeps until the server's connection has something
+    // to read (or Xlib holds events already read, looked at before every sleep), pumps at least
+    // once a display refresh (on the game frame's own wake-up while there is one), and on the
+    // kEventPumpInterval beats only while pushed events wait; elsewhere it pumps on every beat.
     void start(foundation::RunLoop& loop);
     // Handles every event in SDL's queue, in order (until one quits).
     void pumpEvents();
@@ -99,13 +104,33 @@ private:
     void quit();
     void armSample();
     void sample();
+    // Pumps on the first beat from now that has not been pumped.
+    void pumpAtBeat();
+    void connectionReady(unsigned events);
+    // At a turn's end: events Xlib already holds are pumped on the next turn, not left to sleep.
+    void pumpIfQueued();
+    void armRefresh();
+    // SDL's event watch: what is pushed outside the pump waits for a beat.
+    static int pushed(void* driver, SDL_Event* event);
 
     SDLWindow& m_window;
     ui::Application& m_application;
     Play m_play;
     std::unique_ptr<SDLAccelerometer> m_accelerometer;
-    foundation::Timer m_pump;
+    foundation::RunLoop* m_loop = nullptr;
+    foundation::Timer m_pump;  // every beat, where the window is not on X
     foundation::Timer m_sampler;
+    // On X:
+    bool m_watching = false;
+    foundation::FdSource m_connection;
+    foundation::TurnObserver m_turns;
+    foundation::Timer m_beat;     // pushed events wait for it
+    foundation::Timer m_refresh;  // at most a refresh after the last pump
+    foundation::Timer m_soon;     // Xlib holds events: the next turn
+    double m_origin = 0;          // the beats count from the start
+    long long m_lastBeat = 0;     // the last beat pumped
+    bool m_pushed = false;        // SDL's queue has events from outside the pump
+    bool m_inSDLPump = false;
     bool m_pumping = false;
     bool m_quitting = false;
     bool m_mouseDown = false;

@@ -1,6 +1,8 @@
 #include "platform/host/SDLWindow.h"
 
 #include <EGL/egl.h>
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -104,11 +106,27 @@ bool startVideo(std::string* error) {
 }
 
 // RGBA bytes to 0xffRRGGBB words (little-endian).
+template <typename Word>
+Word opaqueRedBlueSwapped(Word p) {
+    return 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+}
+
 void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
-    for (int x = 0; x < width; ++x) {
+    // Four pixels at a time in the vector unit's lanes: the compiler left the loop of one pixel
+    // scalar, a quarter of a millisecond a frame at 480 x 320.
+    using Pixels = std::uint32_t __attribute__((vector_size(16)));
+    constexpr int kLanes = sizeof(Pixels) / 4;
+    int x = 0;
+    for (; x + kLanes <= width; x += kLanes) {
+        Pixels p;
+        std::memcpy(&p, rgba + x * 4, sizeof p);
+        p = opaqueRedBlueSwapped(p);
+        std::memcpy(out + x * 4, &p, sizeof p);
+    }
+    for (; x < width; ++x) {
         std::uint32_t p;
         std::memcpy(&p, rgba + x * 4, 4);
-        p = 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+        p = opaqueRedBlueSwapped(p);
         std::memcpy(out + x * 4, &p, 4);
     }
 }
@@ -158,6 +176,10 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     }
     made->m_glass = glass;
     made->m_zoom = size.zoom;
+    SDL_SysWMinfo system;
+    SDL_VERSION(&system.version);
+    if (SDL_GetWindowWMInfo(made->m_window, &system) == SDL_TRUE && system.subsystem == SDL_SYSWM_X11)
+        made->m_display = system.info.x11.display;
     SDL_GetWindowSize(made->m_window, &made->m_width, &made->m_height);
     made->m_contexts = std::make_unique<Contexts>(made->m_window);
 
@@ -248,6 +270,14 @@ bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
 
 void SDLWindow::swap() {
     eglSwapBuffers(m_contexts->display(), m_contexts->surface());
+}
+
+int SDLWindow::connectionDescriptor() const {
+    return m_display ? XConnectionNumber(m_display) : -1;
+}
+
+bool SDLWindow::connectionHasEvents() const {
+    return m_display && XEventsQueued(m_display, QueuedAfterReading) > 0;
 }
 
 }  // namespace plat::host

@@ -20,6 +20,8 @@
 #include "platform/gl/GLContext.h"
 #include "platform/host/Glass.h"
 
+struct _XDisplay;
+
 namespace plat::host {
 
 class SDLWindow {
@@ -63,11 +65,20 @@ public:
     // Shows the back buffer of the context bound.
     void swap();
 
+    // The descriptor of the X server's connection that SDL reads the window's events from; -1 when
+    // the window is not on X.
+    int connectionDescriptor() const;
+    // Whether Xlib holds events of that connection that SDL has not taken yet, after reading what
+    // the descriptor has without blocking. Xlib also reads events while it waits for a reply (the
+    // window surface's update does), and the descriptor then has nothing to say about them.
+    bool connectionHasEvents() const;
+
 private:
     class Contexts;
     SDLWindow();
 
     SDL_Window* m_window = nullptr;
+    _XDisplay* m_display = nullptr;  // SDL's connection to the X server, when on X
     std::unique_ptr<Contexts> m_contexts;
     Glass m_glass;
     double m_zoom = 1;

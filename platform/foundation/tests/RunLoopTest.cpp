@@ -82,6 +82,35 @@ TEST_F(RunLoopTest, TimersFireAtTheirVirtualTimes) {
     }
 }
 
+// A timer with a tolerance fires on the first turn after its delay that the loop makes for
+// anything else, and wakes the loop itself only when its tolerance is spent.
+TEST(RunLoopTolerance, ATimerRidesOnOtherWakeUpsAndWakesTheLoopOnlyAtItsWindowsEnd) {
+    struct Arm {
+        const char* name;
+        double delay, tolerance;
+    };
+    const struct Case {
+        const char* what;
+        std::vector<Arm> timers;
+        std::vector<std::string> fired;
+    } cases[] = {
+        {"alone", {{"t", 1, 1}}, {"t@2"}},
+        {"no tolerance", {{"t", 1, 0}}, {"t@1"}},
+        {"another timer in its window", {{"t", 1, 1}, {"o", 1.5, 0}}, {"t@1.5", "o@1.5"}},
+        {"another timer before its delay", {{"t", 1, 1}, {"o", 0.5, 0}}, {"o@0.5", "t@2"}},
+        {"a later one whose window ends first", {{"a", 1, 1}, {"b", 1.5, 0.2}}, {"a@1.7", "b@1.7"}},
+        {"the run's end in its window", {{"t", 2, 5}}, {"t@3"}},
+    };
+    for (const Case& c : cases) {
+        VirtualLoop v;
+        std::vector<Timer> timers;
+        for (const Arm& arm : c.timers)
+            timers.push_back(v.loop.addTimer(arm.delay, arm.tolerance, v.noting(arm.name)));
+        EXPECT_EQ(v.loop.runFor(3), Result::TimedOut) << c.what;
+        EXPECT_EQ(v.events, c.fired) << c.what;
+    }
+}
+
 TEST(VirtualStart, TimesCountFromTheStartNotFromTheRealTimeBefore) {
     // A headless launch at virtual 0 after real start-up work: its timers and trace lines must
     // read exact times, not the instants start-up took.

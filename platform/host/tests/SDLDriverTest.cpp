@@ -7,14 +7,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
@@ -23,6 +29,7 @@
 #include "platform/host/HeadlessHost.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/host/SDLWindow.h"
+#include "platform/host/tests/OtherXClient.h"
 #include "platform/host/tests/ShownPixel.h"
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/Device.h"
@@ -234,6 +241,59 @@ private:
     std::vector<SDL_Event> m_events;
     std::shared_ptr<ui::Window> m_window;
     std::shared_ptr<ui::TextView> m_text = std::make_shared<ui::TextView>();
+};
+
+// What a test holds through a run: work in flight (holding the virtual clock still while the loop
+// waits on its descriptors) and a timer.
+struct Held {
+    foundation::WorkInFlight work;
+    foundation::Timer timer;
+};
+
+// A key window, then at launch whatever the test does to the window from outside; what it holds
+// goes with the run.
+class OutsideDelegate : public ui::ApplicationDelegate {
+public:
+    using AtLaunch = std::function<void(Held* held)>;
+    explicit OutsideDelegate(AtLaunch atLaunch) : m_atLaunch(std::move(atLaunch)) {}
+    void didFinishLaunching(ui::Application&) override {
+        m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
+        m_window->setRootViewController(std::make_shared<ui::ViewController>());
+        m_window->makeKeyAndVisible();
+        m_atLaunch(&m_held);
+    }
+    void willTerminate(ui::Application&) override { m_held = {}; }
+
+private:
+    AtLaunch m_atLaunch;
+    Held m_held;
+    std::shared_ptr<ui::Window> m_window;
+};
+
+// Stops the main loop should a run still be going after `seconds` of real time: a loop that spins
+// never reaches the end of its virtual run.
+class Watchdog {
+public:
+    explicit Watchdog(double seconds)
+        : m_thread([this, seconds] {
+              std::unique_lock lock(m_mutex);
+              if (!m_done.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return m_finished; }))
+                  foundation::RunLoop::main().stop();
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
 };
 
 // Event makers: window coordinates, a finger's place as a fraction of the window.
@@ -637,6 +697,61 @@ TEST_F(SDLDriverTest, TypingReachesTheTextViewTakingTheKeyboardAsScriptCommands)
               "t=0.005000 input text.type \"\xf0\x9f\x87\xab\xf0\x9f\x87\xb7\"\n"
               "t=0.005000 input text.delete\n"
               "t=0.005000 input app.quit\n");
+}
+
+// The loop sleeps on the X connection instead of pumping every 5 ms: what the server sends while it
+// would sleep is played at once, also when Xlib has already read it off the connection (which then
+// has nothing to say); events pushed into SDL's queue still wait for their 5 ms beat, the
+// connection readable meanwhile or not.
+TEST_F(SDLDriverTest, XEventsArePlayedWhenTheyArriveAndPushedOnesOnTheirBeat) {
+    constexpr double kCap = 30;  // real seconds for the X server to deliver, whatever the load
+    const struct Case {
+        const char* name;
+        std::function<void(SDL_Window*, Held*)> atLaunch;
+        std::string trace;
+    } cases[] = {
+        {"a close arriving while the loop waits",
+         [](SDL_Window* window, Held* held) {
+             held->work = foundation::Clock::process().beginWork();
+             dktest::OtherXClient(window).sendClose();
+         },
+         "t=0.000000 input app.quit\n"},
+        {"a close Xlib has read already",
+         [](SDL_Window* window, Held*) {
+             dktest::OtherXClient(window).sendClose();
+             EXPECT_TRUE(dktest::readCloseIntoXlib(window, kCap));
+         },
+         "t=0.000000 input app.quit\n"},
+        {"a key pushed, then the connection readable before its beat",
+         [](SDL_Window* window, Held* held) {
+             SDL_Event f1 = key(SDLK_F1);
+             SDL_PushEvent(&f1);
+             // After the launch's picture has been shown (its update reads the connection).
+             held->timer = foundation::RunLoop::main().addTimer(0.002, [window] {
+                 dktest::OtherXClient(window).changeProperty();
+                 EXPECT_TRUE(dktest::waitUntilReadable(window, kCap));
+             });
+         },
+         "t=0.005000 input memory.warning\n"},
+    };
+    m_options.duration = 0.05;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host::HeadlessHost driver(m_options);
+        std::string message;
+        ASSERT_EQ(driver.prepare(&message), 0) << message;
+        ASSERT_TRUE(driver.window());
+        SDL_Window* window = driver.window()->window();
+        ASSERT_TRUE(dktest::OtherXClient(window).connected());
+        {
+            const Watchdog watchdog(2 * kCap);
+            ASSERT_EQ(driver.run(std::make_unique<OutsideDelegate>([&](Held* held) { c.atLaunch(window, held); }),
+                                 &message),
+                      0)
+                << message;
+        }
+        EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), c.trace);
+    }
 }
 
 TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {
