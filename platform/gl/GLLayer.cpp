@@ -169,9 +169,13 @@ std::vector<std::uint8_t> GLLayer::readPixels() {
 
 bool GLLayer::readBottomUp(std::vector<std::uint8_t>* bottomUp) {
     if (!m_texture) return false;
+    bottomUp->resize(static_cast<size_t>(m_width) * 4 * static_cast<size_t>(m_height));
+    return readBottomUp(bottomUp->data());
+}
+
+bool GLLayer::readBottomUp(std::uint8_t* pixels) {
+    if (!m_texture) return false;
     waitForContent();
-    const size_t stride = static_cast<size_t>(m_width) * 4;
-    bottomUp->resize(stride * static_cast<size_t>(m_height));
     {
         KeepBinding keep(GL_FRAMEBUFFER_BINDING, bindFramebuffer, GL_FRAMEBUFFER);
         GLuint framebuffer = 0;
@@ -181,7 +185,7 @@ bool GLLayer::readBottomUp(std::vector<std::uint8_t>* bottomUp) {
         GLint alignment = 4;
         glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp->data());
+        glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
         glPixelStorei(GL_PACK_ALIGNMENT, alignment);
         glDeleteFramebuffers(1, &framebuffer);
     }

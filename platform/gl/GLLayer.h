@@ -63,6 +63,9 @@ public:
     // The same as GL keeps them, last row first, into `bottomUp` (its storage reused); false
     // without storage.
     bool readBottomUp(std::vector<std::uint8_t>* bottomUp);
+    // The same straight into `pixels`, width() * height() * 4 bytes the caller owns (a window's
+    // surface: no copy in between).
+    bool readBottomUp(std::uint8_t* pixels);
 
 private:
     void dropFence();

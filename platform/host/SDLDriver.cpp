@@ -434,8 +434,7 @@ void SDLDriver::endFrame() {
 }
 
 bool SDLDriver::showLayer(gl::GLLayer& layer) {
-    const bool shown =
-        layer.readBottomUp(&m_pixels) && m_window.showBottomUp(m_pixels.data(), layer.width(), layer.height());
+    const bool shown = m_window.showLayer(layer, &m_pixels);
     if (m_watching) pumpIfQueued();  // the surface's update waits for the server, reading events meanwhile
     return shown;
 }

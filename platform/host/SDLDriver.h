@@ -137,7 +137,7 @@ private:
     bool m_textInput = false;
     std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number
     std::unique_ptr<gl::GLContext> m_screenContext;
-    std::vector<std::uint8_t> m_pixels;  // the shown layer's, kept from frame to frame
+    std::vector<std::uint8_t> m_pixels;  // the shown layer's where the surface cannot take it, kept
 };
 
 // A number as input-script text: plain decimals, at most `decimals` places, no trailing zeros.

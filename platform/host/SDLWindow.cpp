@@ -111,11 +111,12 @@ Word opaqueRedBlueSwapped(Word p) {
     return 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
 }
 
+// Four pixels at a time in the vector unit's lanes: the compiler left the loop of one pixel
+// scalar, a quarter of a millisecond a frame at 480 x 320.
+using Pixels = std::uint32_t __attribute__((vector_size(16)));
+constexpr int kLanes = sizeof(Pixels) / 4;
+
 void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
-    // Four pixels at a time in the vector unit's lanes: the compiler left the loop of one pixel
-    // scalar, a quarter of a millisecond a frame at 480 x 320.
-    using Pixels = std::uint32_t __attribute__((vector_size(16)));
-    constexpr int kLanes = sizeof(Pixels) / 4;
     int x = 0;
     for (; x + kLanes <= width; x += kLanes) {
         Pixels p;
@@ -129,6 +130,44 @@ void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
         p = opaqueRedBlueSwapped(p);
         std::memcpy(out + x * 4, &p, 4);
     }
+}
+
+// Rows `a` and `b` trade places, each turned into X's layout on the way.
+void tradeRowsRedBlueSwapped(std::uint8_t* a, std::uint8_t* b, int width) {
+    int x = 0;
+    for (; x + kLanes <= width; x += kLanes) {
+        Pixels p, q;
+        std::memcpy(&p, a + x * 4, sizeof p);
+        std::memcpy(&q, b + x * 4, sizeof q);
+        p = opaqueRedBlueSwapped(p);
+        q = opaqueRedBlueSwapped(q);
+        std::memcpy(a + x * 4, &q, sizeof q);
+        std::memcpy(b + x * 4, &p, sizeof p);
+    }
+    for (; x < width; ++x) {
+        std::uint32_t p, q;
+        std::memcpy(&p, a + x * 4, 4);
+        std::memcpy(&q, b + x * 4, 4);
+        p = opaqueRedBlueSwapped(p);
+        q = opaqueRedBlueSwapped(q);
+        std::memcpy(a + x * 4, &q, 4);
+        std::memcpy(b + x * 4, &p, 4);
+    }
+}
+
+// RGBA rows from the bottom up, packed, turned in place into X's layout from the top down.
+void uprightInXLayout(std::uint8_t* pixels, int width, int height) {
+    const size_t stride = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height / 2; ++y)
+        tradeRowsRedBlueSwapped(pixels + y * stride, pixels + (height - 1 - y) * stride, width);
+    if (height % 2) swapRedBlueOpaque(pixels + (height / 2) * stride, pixels + (height / 2) * stride, width);
+}
+
+// X's own 24-bit layout, which the server keeps: SDL's general converter took longer than the
+// game's frame.
+bool inXLayout(const SDL_Surface& surface) {
+    const std::uint32_t format = surface.format->format;
+    return SDL_BYTEORDER == SDL_LIL_ENDIAN && (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888);
 }
 
 }  // namespace
@@ -242,23 +281,42 @@ bool SDLWindow::bind(gl::GLContext& context) {
     return true;
 }
 
-bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
-    if (m_noSurface) return false;
+SDL_Surface* SDLWindow::surfaceFor(int width, int height) {
+    if (m_noSurface) return nullptr;
     SDL_Surface* surface = SDL_GetWindowSurface(m_window);
     if (!surface) {
         m_noSurface = true;
-        return false;
+        return nullptr;
     }
-    if (surface->w != width || surface->h != height) return false;
+    return surface->w == width && surface->h == height ? surface : nullptr;
+}
+
+bool SDLWindow::showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch) {
+    const int width = layer.width(), height = layer.height();
+    SDL_Surface* surface = surfaceFor(width, height);
+    if (!surface) return false;
+    if (inXLayout(*surface) && surface->pitch == width * 4) {
+        // Read straight into the server's image and turned there: one pass over the picture.
+        // (GL_EXT_read_format_bgra would spare the swap, but Mesa converts on the read ten times
+        // slower than the read and the swap together.)
+        auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
+        if (!layer.readBottomUp(pixels)) return false;
+        uprightInXLayout(pixels, width, height);
+        return SDL_UpdateWindowSurface(m_window) == 0;
+    }
+    return layer.readBottomUp(scratch) && showBottomUp(scratch->data(), width, height);
+}
+
+bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
+    SDL_Surface* surface = surfaceFor(width, height);
+    if (!surface) return false;
     const int stride = width * 4;
     auto* out = static_cast<std::uint8_t*>(surface->pixels);
     const std::uint32_t format = surface->format->format;
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = rgba + static_cast<size_t>(height - 1 - y) * stride;
         std::uint8_t* to = out + static_cast<size_t>(y) * surface->pitch;
-        if (SDL_BYTEORDER == SDL_LIL_ENDIAN && (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888)) {
-            // X's own 24-bit layout, which the server keeps: SDL's general converter took longer
-            // than the game's frame.
+        if (inXLayout(*surface)) {
             swapRedBlueOpaque(row, to, width);
         } else if (SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_ABGR8888, row, stride, format, to, surface->pitch) != 0) {
             m_noSurface = true;

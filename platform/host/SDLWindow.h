@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/host/Glass.h"
 
 struct _XDisplay;
@@ -48,6 +50,9 @@ public:
     // (shared memory with the X server where it has it), in place of a swap. False when the
     // window has no such surface or another size: the picture must then be drawn and swapped.
     bool showBottomUp(const std::uint8_t* rgba, int width, int height);
+    // The same for a layer's picture, read where the surface allows straight into it (else through
+    // `scratch`, kept from frame to frame).
+    bool showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch);
     // The window's new size (SDL_WINDOWEVENT_SIZE_CHANGED, in order with the input events around it).
     void resized(int width, int height);
     // Where the glass shows, in window coordinates.
@@ -76,6 +81,8 @@ public:
 private:
     class Contexts;
     SDLWindow();
+    // SDL's window surface when it is `width` x `height`.
+    SDL_Surface* surfaceFor(int width, int height);
 
     SDL_Window* m_window = nullptr;
     _XDisplay* m_display = nullptr;  // SDL's connection to the X server, when on X
