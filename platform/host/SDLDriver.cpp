@@ -165,8 +165,8 @@ void SDLDriver::armRefresh() {
 
 int SDLDriver::pushed(void* driver, SDL_Event*) {
     auto* self = static_cast<SDLDriver*>(driver);
-    // Another thread's push waits for the refresh pump.
-    if (self->m_inSDLPump || !self->m_loop->isCurrentThread()) return 0;
+    // Another thread's push waits for the refresh pump (and never reads the pump's own flag).
+    if (!self->m_loop->isCurrentThread() || self->m_inSDLPump) return 0;
     self->m_pushed = true;
     if (!self->m_beat.isValid()) self->pumpAtBeat();
     return 0;
