@@ -1,8 +1,6 @@
 // The uploader against two recording servers: what is sent, and what the answers leave in the store.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -132,12 +130,9 @@ TEST(UploaderThread, SilentCollectorsTimeOutOnTheLoopsClock) {
     UploaderThread uploader(bench.db, *bench.loop);
     uploader.uploaderThreadwithApplicationKey("key");
     // Without moving the clock, until both requests have arrived.
-    double start = Clock::monotonicSeconds();
-    while (bench.servers[0]->requestLines().size() + bench.servers[1]->requestLines().size() < 2 &&
-           Clock::monotonicSeconds() - start < 30) {
-        bench.loop->runOnce(0);
-        usleep(1000);
-    }
+    dktest::turnWithClockStillUntil(*bench.loop, [&] {
+        return bench.servers[0]->requestLines().size() + bench.servers[1]->requestLines().size() >= 2;
+    });
     EXPECT_EQ(bench.loop->now(), 0.0);
     bench.loop->runFor(59);
     EXPECT_TRUE(uploader.isUploading());
@@ -222,11 +217,7 @@ TEST(UploaderThread, ADeliveredUploadKeepsItsClaimUntilItIsDeleted) {
     const auto deferred = [&] {
         return std::count(bench.log.begin(), bench.log.end(), UploaderThread::kDeletionDeferred);
     };
-    for (double start = Clock::monotonicSeconds(); uploader.isUploading() && deferred() == 0 &&
-                                                    Clock::monotonicSeconds() - start < 30;) {
-        bench.loop->runOnce(0);
-        usleep(1000);
-    }
+    dktest::turnWithClockStillUntil(*bench.loop, [&] { return !uploader.isUploading() || deferred() != 0; });
     EXPECT_EQ(deferred(), 1);
     EXPECT_TRUE(uploader.isUploading());
     TrackwellDatabase other(bench.home.places());

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
@@ -292,6 +293,16 @@ bool runUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done
     while (!done()) {
         if (plat::foundation::Clock::monotonicSeconds() - start > 30) return false;
         loop.runOnce(0.05);
+    }
+    return true;
+}
+
+bool turnWithClockStillUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done) {
+    const double start = plat::foundation::Clock::monotonicSeconds();
+    while (!done()) {
+        if (plat::foundation::Clock::monotonicSeconds() - start > 30) return false;
+        loop.runOnce(0);  // a limit of 0: the clock stays where it is
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the condition is not the loop's
     }
     return true;
 }

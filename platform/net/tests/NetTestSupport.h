@@ -99,4 +99,8 @@ private:
 // Turns `loop` until `done()`; false after 30 s of real time.
 bool runUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done);
 
+// Turns `loop` without letting it move a virtual clock until `done()`, which another thread makes
+// true (a server seeing a request); false after 30 s of real time.
+bool turnWithClockStillUntil(plat::foundation::RunLoop& loop, const std::function<bool()>& done);
+
 }  // namespace dktest
