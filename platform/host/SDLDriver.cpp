@@ -156,9 +156,11 @@ void SDLDriver::pumpIfQueued() {
 void SDLDriver::armRefresh() {
     // Whatever SDL finds without the connection's word (the screensaver's keep-alive, focus it
     // holds back, controllers, sensors). From half a refresh on it rides on any wake-up, the game
-    // frame's above all; after a whole one it wakes the loop itself.
+    // frame's above all; after one and a half it wakes the loop itself. (With a whole refresh as
+    // the limit, a pump that once woke the loop just before a frame kept that phase for good: a
+    // second wake-up every frame.)
     constexpr double kHalf = gl::DisplayLink::kRefreshPeriod / 2;
-    m_refresh = m_loop->addTimer(kHalf, kHalf, [this] {
+    m_refresh = m_loop->addTimer(kHalf, gl::DisplayLink::kRefreshPeriod, [this] {
         if (!m_beat.isValid()) pumpEvents();
     });
 }

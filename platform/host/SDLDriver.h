@@ -68,7 +68,8 @@ public:
     // Presents the application's compositor in the window, pumps SDL's events from `loop` and
     // samples the accelerometer. On X the loop sleeps until the server's connection has something
     // to read (or Xlib holds events already read, looked at before every sleep), pumps at least
-    // once a display refresh (on the game frame's own wake-up while there is one), and on the
+    // every one and a half display refreshes (on the game frame's own wake-up while there is one:
+    // the pump falls in step with the frames whatever its phase), and on the
     // kEventPumpInterval beats only while pushed events wait; elsewhere it pumps on every beat.
     void start(foundation::RunLoop& loop);
     // Handles every event in SDL's queue, in order (until one quits).

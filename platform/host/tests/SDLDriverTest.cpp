@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -22,6 +23,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/gl/HeadlessGL.h"
@@ -248,6 +250,7 @@ private:
 struct Held {
     foundation::WorkInFlight work;
     foundation::Timer timer;
+    std::shared_ptr<void> kept;
 };
 
 // A key window, then at launch whatever the test does to the window from outside; what it holds
@@ -806,6 +809,43 @@ TEST_F(SDLDriverTest, XEventsArePlayedWhenTheyArriveAndPushedOnesOnTheirBeat) {
         }
         EXPECT_EQ(dktest::readFile(m_dir.file("trace.txt")), c.trace);
     }
+}
+
+TEST_F(SDLDriverTest, TheRefreshPumpRidesOnTheFramesAndNeverWakesTheLoopBetweenThem) {
+    // The frames start 1 ms after the pump was armed, so a pump that woke the loop at its own
+    // deadline would come just before each frame, every frame.
+    struct Frames {
+        std::vector<double> ticks, turns;
+        gl::DisplayLink link{[this] { ticks.push_back(foundation::RunLoop::main().now()); }};
+        foundation::TurnObserver observer;
+    };
+    auto frames = std::make_shared<Frames>();
+    m_options.duration = 1;
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    ASSERT_EQ(driver.run(std::make_unique<OutsideDelegate>([frames](Held* held) {
+                             held->kept = frames;
+                             sys::Accelerometer::shared().setUpdateInterval(10);  // its samples wake the loop too
+                             held->timer = foundation::RunLoop::main().addTimer(0.001, [frames] {
+                                 frames->link.addToRunLoop(foundation::RunLoop::main());
+                                 frames->observer = foundation::RunLoop::main().addTurnObserver(
+                                     [f = frames.get()] { f->turns.push_back(foundation::RunLoop::main().now()); });
+                             });
+                         }),
+                         &message),
+              0)
+        << message;
+    frames->observer = {};
+    ASSERT_GT(frames->ticks.size(), 50u);
+    std::vector<double> between;  // after the launch's own wake-ups and the first sample of the sensors
+    for (double t : frames->turns) {
+        const bool onTick = std::any_of(frames->ticks.begin(), frames->ticks.end(),
+                                        [t](double tick) { return std::fabs(tick - t) < 1e-9; });
+        if (t > 0.15 && !onTick) between.push_back(t);
+    }
+    // The run's end may fall between two frames.
+    EXPECT_LE(between.size(), 1u) << between.size() << " wake-ups between frames, the first at t=" << between.front();
 }
 
 TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {
