@@ -63,6 +63,26 @@ void bindFramebuffer(GLenum target, GLuint name) {
     glBindFramebuffer(target, name);
 }
 
+// GLES2/gl2ext.h's names, not included for two constants.
+constexpr GLenum kBGRA = 0x80E1;                   // GL_BGRA_EXT
+constexpr GLenum kPackReverseRowOrder = 0x93A4;    // GL_PACK_REVERSE_ROW_ORDER_ANGLE
+
+bool hasExtension(const char* name) {
+    const auto* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    const size_t length = std::strlen(name);
+    for (const char* at = all; at && (at = std::strstr(at, name)); at += length)
+        if ((at == all || at[-1] == ' ') && (at[length] == ' ' || at[length] == 0)) return true;
+    return false;
+}
+
+// Where rows come top first, BGRA storage is read into a window's image in one copy; else it only
+// costs screenshots a conversion, so it is not used.
+bool bgraStorageReadable() {
+    static const bool readable = hasExtension("GL_EXT_texture_format_BGRA8888") &&
+                                 hasExtension("GL_ANGLE_pack_reverse_row_order");
+    return readable;
+}
+
 }  // namespace
 
 GLLayer::~GLLayer() {
@@ -111,7 +131,16 @@ bool GLLayer::allocateStorage() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        // X's byte order: a window's image is read in one copy, turned by GL (readTopDownBGRA).
+        m_bgra = bgraStorageReadable();
+        const GLenum format = m_bgra ? kBGRA : GL_RGBA;
+        glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), width, height, 0, format, GL_UNSIGNED_BYTE, nullptr);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
+        const GLenum status = m_bgra ? glCheckFramebufferStatus(GL_FRAMEBUFFER) : GL_FRAMEBUFFER_COMPLETE;
+        if (status == GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT || status == GL_FRAMEBUFFER_UNSUPPORTED) {
+            m_bgra = false;  // not renderable here after all
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        }
     }
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
     m_width = width;
@@ -175,21 +204,31 @@ bool GLLayer::readBottomUp(std::vector<std::uint8_t>* bottomUp) {
 
 bool GLLayer::readBottomUp(std::uint8_t* pixels) {
     if (!m_texture) return false;
-    waitForContent();
-    {
-        KeepBinding keep(GL_FRAMEBUFFER_BINDING, bindFramebuffer, GL_FRAMEBUFFER);
-        GLuint framebuffer = 0;
-        glGenFramebuffers(1, &framebuffer);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
-        GLint alignment = 4;
-        glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-        glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-        glDeleteFramebuffers(1, &framebuffer);
-    }
+    read(GL_RGBA, false, pixels);  // BGRA storage converts on the way
     return true;
+}
+
+bool GLLayer::readTopDownBGRA(std::uint8_t* pixels) {
+    if (!m_texture || !m_bgra) return false;
+    read(kBGRA, true, pixels);
+    return true;
+}
+
+void GLLayer::read(unsigned format, bool topDown, std::uint8_t* pixels) {
+    waitForContent();
+    KeepBinding keep(GL_FRAMEBUFFER_BINDING, bindFramebuffer, GL_FRAMEBUFFER);
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
+    GLint alignment = 4;
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    if (topDown) glPixelStorei(kPackReverseRowOrder, 1);
+    glReadPixels(0, 0, m_width, m_height, format, GL_UNSIGNED_BYTE, pixels);
+    if (topDown) glPixelStorei(kPackReverseRowOrder, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    glDeleteFramebuffers(1, &framebuffer);
 }
 
 }  // namespace plat::gl

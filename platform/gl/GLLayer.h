@@ -66,9 +66,16 @@ public:
     // The same straight into `pixels`, width() * height() * 4 bytes the caller owns (a window's
     // surface: no copy in between).
     bool readBottomUp(std::uint8_t* pixels);
+    // The storage as BGRA bytes (0xAARRGGBB words, X's own layout), first row at the top, straight
+    // into `pixels`: one copy, no pass of the caller's. False, with nothing read, where the storage
+    // is not BGRA or GL cannot hand rows over top first.
+    bool readTopDownBGRA(std::uint8_t* pixels);
 
 private:
     void dropFence();
+    // Reads the storage through a frame buffer of the current context, as `format` (GL_RGBA, or
+    // GL_BGRA_EXT for BGRA storage) into packed rows, top row first when `topDown`.
+    void read(unsigned format, bool topDown, std::uint8_t* pixels);
 
     double m_boundsWidth = 0;
     double m_boundsHeight = 0;
@@ -78,6 +85,7 @@ private:
     int m_height = 0;
     std::uint64_t m_serial = 0;
     void* m_fence = nullptr;  // EGLSyncKHR of the last present
+    bool m_bgra = false;      // storage in X's byte order (GL_EXT_texture_format_BGRA8888)
 };
 
 }  // namespace plat::gl

@@ -296,10 +296,14 @@ bool SDLWindow::showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch
     SDL_Surface* surface = surfaceFor(width, height);
     if (!surface) return false;
     if (inXLayout(*surface) && surface->pitch == width * 4) {
-        // Read straight into the server's image and turned there: one pass over the picture.
-        // (GL_EXT_read_format_bgra would spare the swap, but Mesa converts on the read ten times
-        // slower than the read and the swap together.)
         auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
+        // A layer kept in X's byte order comes upright in one copy; X ignores the fourth byte of
+        // its 24-bit layout, so the layer's alpha may stay.
+        if (surface->format->format == SDL_PIXELFORMAT_RGB888 && layer.readTopDownBGRA(pixels))
+            return SDL_UpdateWindowSurface(m_window) == 0;
+        // Else read straight into the server's image and turned there: one pass over the picture.
+        // (Reading RGBA storage as BGRA would spare the swap, but Mesa converts on the read ten
+        // times slower than the read and the swap together.)
         if (!layer.readBottomUp(pixels)) return false;
         uprightInXLayout(pixels, width, height);
         return SDL_UpdateWindowSurface(m_window) == 0;

@@ -238,21 +238,23 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
     g_orphans.clear();
     if (!r.made || r.generation != generation) r.make(generation);
     m_gl = &r;
-
-    glViewport(0, 0, target.width, target.height);
-    glDisable(GL_SCISSOR_TEST);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_CULL_FACE);
-    glClearColor(0, 0, 0, 1);
-    glEnable(GL_BLEND);
-    m_blending = true;
-    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    glUseProgram(r.program);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glEnableVertexAttribArray(static_cast<GLuint>(r.position));
-    glEnableVertexAttribArray(static_cast<GLuint>(r.uv));
-    glActiveTexture(GL_TEXTURE0);
-    glUniform1i(r.texture, 0);
+    // The drawing state, set only for a frame that draws (a layer alone on screen is handed over).
+    auto prepareToDraw = [&] {
+        glViewport(0, 0, target.width, target.height);
+        glDisable(GL_SCISSOR_TEST);
+        glDisable(GL_DEPTH_TEST);
+        glDisable(GL_CULL_FACE);
+        glClearColor(0, 0, 0, 1);
+        glEnable(GL_BLEND);
+        m_blending = true;
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+        glUseProgram(r.program);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        glEnableVertexAttribArray(static_cast<GLuint>(r.position));
+        glEnableVertexAttribArray(static_cast<GLuint>(r.uv));
+        glActiveTexture(GL_TEXTURE0);
+        glUniform1i(r.texture, 0);
+    };
     m_targetWidth = target.width;
     m_targetHeight = target.height;
     m_clip = {};
@@ -287,6 +289,7 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
             m_gl = nullptr;
             return true;
         }
+        prepareToDraw();
         if (!m_cover.view) {
             glClear(GL_COLOR_BUFFER_BIT);
         } else if (framed) {
@@ -309,6 +312,7 @@ bool Compositor::composite(Presenter& presenter, bool overlays) {
         for (const std::shared_ptr<View>& overlay : m_overlayWalk) drawView(*overlay, base.data(), 1, 0);
         m_overlayWalk.clear();
     } else {
+        prepareToDraw();
         glClear(GL_COLOR_BUFFER_BIT);
     }
     m_cover = {};

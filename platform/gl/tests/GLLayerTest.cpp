@@ -167,6 +167,72 @@ TEST(GLLayer, LeavesTheBindingsItFound) {
     glDeleteTextures(1, &texture);
 }
 
+// Translucent colours blended over a clear: what a game's sprites do to every pixel.
+void drawBlended(int width, int height) {
+    glViewport(0, 0, width, height);
+    glClearColor(0.1f, 0.2f, 0.7f, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const GLuint program = glCreateProgram();
+    const GLuint vs = compile(GL_VERTEX_SHADER, "attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }");
+    const GLuint fs = compile(GL_FRAGMENT_SHADER,
+                              "precision mediump float; void main() { gl_FragColor = vec4(0.9, 0.35, 0.05, 0.3); }");
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glBindAttribLocation(program, 0, "p");
+    glLinkProgram(program);
+    glUseProgram(program);
+    const GLfloat triangle[] = {-1, -1, 1, -1, -1, 1};
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, triangle);
+    glEnableVertexAttribArray(0);
+    glDrawArrays(GL_TRIANGLES, 0, 3);
+    glDisable(GL_BLEND);
+    glDeleteProgram(program);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+}
+
+TEST(GLLayer, ReadsInXsByteOrderTopRowFirstWithThePicturesOfRGBAStorage) {
+    auto context = makeContext();
+    ASSERT_TRUE(context);
+    GLLayer layer;
+    layer.setBounds(5, 3);
+    Drawable drawable(layer);
+    ASSERT_TRUE(drawable.complete());
+    drawRedWithGreenTop(5, 3);
+    layer.present();
+    std::vector<std::uint8_t> x(5 * 3 * 4);
+    ASSERT_TRUE(layer.readTopDownBGRA(x.data())) << "Mesa keeps layers in X's byte order";
+    EXPECT_EQ(pixelAt(x, 5, 4, 0), (Rgba{0, 255, 0, 255}));
+    EXPECT_EQ(pixelAt(x, 5, 0, 1), (Rgba{0, 0, 255, 255}));
+    EXPECT_EQ(pixelAt(x, 5, 4, 2), (Rgba{0, 0, 255, 255}));
+    GLint reversed = 1;
+    glGetIntegerv(0x93A4, &reversed);  // GL_PACK_REVERSE_ROW_ORDER_ANGLE, back off
+    EXPECT_EQ(reversed, 0);
+
+    // Byte for byte what RGBA storage holds after the same drawing.
+    drawBlended(5, 3);
+    layer.present();
+    const std::vector<std::uint8_t> fromLayer = layer.readPixels();
+    GLuint texture = 0, framebuffer = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 5, 3, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    drawBlended(5, 3);
+    std::vector<std::uint8_t> rgba(5 * 3 * 4);
+    glReadPixels(0, 0, 5, 3, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    std::vector<std::uint8_t> topDown;
+    for (int y = 2; y >= 0; --y) topDown.insert(topDown.end(), rgba.begin() + y * 20, rgba.begin() + y * 20 + 20);
+    EXPECT_EQ(fromLayer, topDown);
+    EXPECT_NE(pixelAt(fromLayer, 5, 0, 2), pixelAt(fromLayer, 5, 4, 0));  // blended and not
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteTextures(1, &texture);
+}
+
 TEST(GLLayer, ASecondContextOfTheGroupSamplesTheStorage) {
     auto viewContext = makeContext();
     auto compositor = GLContext::create();
