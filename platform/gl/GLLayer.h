@@ -5,7 +5,9 @@
 // frame in flight, as a swap keeps it; otherwise llvmpipe queued frame after frame, each in fresh
 // memory), flushes, drops an EGL fence and counts the content new; another context of the group (the
 // compositor) waits on that fence before sampling, so presenting copies nothing. readPixels gives the
-// storage top row first from any context of the group.
+// storage top row first from any context of the group. Where GL allows it the storage is BGRA, X's
+// byte order, and readTopDownBGRA hands a window's image its rows top first in one copy; RGBA reads
+// (screenshots) convert on the way, with the same bytes as RGBA storage.
 #pragma once
 
 #include <cstdint>
