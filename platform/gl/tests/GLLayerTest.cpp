@@ -71,29 +71,35 @@ GLuint compile(GLenum kind, const char* source) {
     return shader;
 }
 
-// Draws `texture` over the whole bound frame buffer, texel for pixel, as a compositor does.
-void drawTexture(GLuint texture, int width, int height) {
+// Draws `count` vertices of `points` (attribute 0, "p") as `mode` with a program of the two
+// shaders' sources.
+void drawWith(const char* vertex, const char* fragment, GLenum mode, const GLfloat* points, int count) {
     const GLuint program = glCreateProgram();
-    const GLuint vs = compile(GL_VERTEX_SHADER,
-                              "attribute vec2 p; varying vec2 uv;"
-                              "void main() { uv = p * 0.5 + 0.5; gl_Position = vec4(p, 0.0, 1.0); }");
-    const GLuint fs = compile(GL_FRAGMENT_SHADER,
-                              "precision mediump float; varying vec2 uv; uniform sampler2D t;"
-                              "void main() { gl_FragColor = texture2D(t, uv); }");
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertex);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, fragment);
     glAttachShader(program, vs);
     glAttachShader(program, fs);
     glBindAttribLocation(program, 0, "p");
     glLinkProgram(program);
     glUseProgram(program);
-    const GLfloat quad[] = {-1, -1, 1, -1, -1, 1, 1, 1};
-    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, quad);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, points);
     glEnableVertexAttribArray(0);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glViewport(0, 0, width, height);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glDrawArrays(mode, 0, count);
     glDeleteProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
+}
+
+// Draws `texture` over the whole bound frame buffer, texel for pixel, as a compositor does.
+void drawTexture(GLuint texture, int width, int height) {
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glViewport(0, 0, width, height);
+    const GLfloat quad[] = {-1, -1, 1, -1, -1, 1, 1, 1};
+    drawWith("attribute vec2 p; varying vec2 uv;"
+             "void main() { uv = p * 0.5 + 0.5; gl_Position = vec4(p, 0.0, 1.0); }",
+             "precision mediump float; varying vec2 uv; uniform sampler2D t;"
+             "void main() { gl_FragColor = texture2D(t, uv); }",
+             GL_TRIANGLE_STRIP, quad, 4);
 }
 
 TEST(GLLayer, DrawableIsBoundsTimesScaleInWholePixels) {
@@ -174,23 +180,11 @@ void drawBlended(int width, int height) {
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    const GLuint program = glCreateProgram();
-    const GLuint vs = compile(GL_VERTEX_SHADER, "attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }");
-    const GLuint fs = compile(GL_FRAGMENT_SHADER,
-                              "precision mediump float; void main() { gl_FragColor = vec4(0.9, 0.35, 0.05, 0.3); }");
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glBindAttribLocation(program, 0, "p");
-    glLinkProgram(program);
-    glUseProgram(program);
     const GLfloat triangle[] = {-1, -1, 1, -1, -1, 1};
-    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, triangle);
-    glEnableVertexAttribArray(0);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    drawWith("attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }",
+             "precision mediump float; void main() { gl_FragColor = vec4(0.9, 0.35, 0.05, 0.3); }", GL_TRIANGLES,
+             triangle, 3);
     glDisable(GL_BLEND);
-    glDeleteProgram(program);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
 }
 
 TEST(GLLayer, ReadsInXsByteOrderTopRowFirstWithThePicturesOfRGBAStorage) {
