@@ -132,6 +132,18 @@ void swapRedBlueOpaque(const std::uint8_t* rgba, std::uint8_t* out, int width) {
     }
 }
 
+// 0xAARRGGBB words given an alpha of 0xff, four at a time.
+void makeOpaque(std::uint8_t* pixels, int count) {
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        Pixels p;
+        std::memcpy(&p, pixels + i * 4, sizeof p);
+        p |= 0xff000000u;
+        std::memcpy(pixels + i * 4, &p, sizeof p);
+    }
+    for (; i < count; ++i) pixels[i * 4 + 3] = 0xff;
+}
+
 // Rows `a` and `b` trade places, each turned into X's layout on the way.
 void tradeRowsRedBlueSwapped(std::uint8_t* a, std::uint8_t* b, int width) {
     int x = 0;
@@ -297,10 +309,13 @@ bool SDLWindow::showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch
     if (!surface) return false;
     if (inXLayout(*surface) && surface->pitch == width * 4) {
         auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
-        // A layer kept in X's byte order comes upright in one copy; X ignores the fourth byte of
-        // its 24-bit layout, so the layer's alpha may stay.
-        if (surface->format->format == SDL_PIXELFORMAT_RGB888 && layer.readTopDownBGRA(pixels))
+        // A layer kept in X's byte order comes upright in one copy. X ignores the fourth byte of
+        // its 24-bit layout; a 32-bit one would blend the layer's alpha, so the picture is made
+        // opaque there.
+        if (layer.readTopDownBGRA(pixels)) {
+            if (surface->format->format == SDL_PIXELFORMAT_ARGB8888) makeOpaque(pixels, width * height);
             return SDL_UpdateWindowSurface(m_window) == 0;
+        }
         // Else read straight into the server's image and turned there: one pass over the picture.
         // (Reading RGBA storage as BGRA would spare the swap, but Mesa converts on the read ten
         // times slower than the read and the swap together.)

@@ -500,6 +500,11 @@ TEST_F(SDLDriverTest, ALayerShownInTheWindowIsItsPictureUprightPixelForPixel) {
             glBindTexture(GL_TEXTURE_2D, 0);
             layer.present();
             const std::vector<std::uint8_t> expected = layer.readPixels();
+            std::vector<std::uint8_t> topDown;
+            const size_t stride = static_cast<size_t>(c.width) * 4;
+            for (int y = c.height - 1; y >= 0; --y)
+                topDown.insert(topDown.end(), painted.begin() + y * stride, painted.begin() + (y + 1) * stride);
+            ASSERT_EQ(expected, topDown);
 
             std::vector<std::uint8_t> scratch;
             ASSERT_TRUE(window->showLayer(layer, &scratch));
