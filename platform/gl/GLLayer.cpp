@@ -3,6 +3,7 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
 
 #include <atomic>
 #include <cmath>
@@ -62,10 +63,6 @@ void bindTexture(GLenum target, GLuint name) {
 void bindFramebuffer(GLenum target, GLuint name) {
     glBindFramebuffer(target, name);
 }
-
-// GLES2/gl2ext.h's names, not included for two constants.
-constexpr GLenum kBGRA = 0x80E1;                   // GL_BGRA_EXT
-constexpr GLenum kPackReverseRowOrder = 0x93A4;    // GL_PACK_REVERSE_ROW_ORDER_ANGLE
 
 bool hasExtension(const char* name) {
     const auto* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
@@ -133,7 +130,7 @@ bool GLLayer::allocateStorage() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         // X's byte order: a window's image is read in one copy, turned by GL (readTopDownBGRA).
         m_bgra = bgraStorageReadable();
-        const GLenum format = m_bgra ? kBGRA : GL_RGBA;
+        const GLenum format = m_bgra ? GL_BGRA_EXT : GL_RGBA;
         glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), width, height, 0, format, GL_UNSIGNED_BYTE, nullptr);
         if (m_bgra) {
             glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
@@ -212,7 +209,7 @@ bool GLLayer::readBottomUp(std::uint8_t* pixels) {
 
 bool GLLayer::readTopDownBGRA(std::uint8_t* pixels) {
     if (!m_texture || !m_bgra) return false;
-    read(kBGRA, true, pixels);
+    read(GL_BGRA_EXT, true, pixels);
     return true;
 }
 
@@ -226,9 +223,9 @@ void GLLayer::read(unsigned format, bool topDown, std::uint8_t* pixels) {
     GLint alignment = 4;
     glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    if (topDown) glPixelStorei(kPackReverseRowOrder, 1);
+    if (topDown) glPixelStorei(GL_PACK_REVERSE_ROW_ORDER_ANGLE, 1);
     glReadPixels(0, 0, m_width, m_height, format, GL_UNSIGNED_BYTE, pixels);
-    if (topDown) glPixelStorei(kPackReverseRowOrder, 0);
+    if (topDown) glPixelStorei(GL_PACK_REVERSE_ROW_ORDER_ANGLE, 0);
     glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     glDeleteFramebuffers(1, &framebuffer);
 }

@@ -1,6 +1,7 @@
 // A view's drawable: its size, drawing and reading it back, and sampling it from a second context
 // of the share group as the compositor will.
 #include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <gtest/gtest.h>
@@ -202,7 +203,7 @@ TEST(GLLayer, ReadsInXsByteOrderTopRowFirstWithThePicturesOfRGBAStorage) {
     EXPECT_EQ(pixelAt(x, 5, 0, 1), (Rgba{0, 0, 255, 255}));
     EXPECT_EQ(pixelAt(x, 5, 4, 2), (Rgba{0, 0, 255, 255}));
     GLint reversed = 1;
-    glGetIntegerv(0x93A4, &reversed);  // GL_PACK_REVERSE_ROW_ORDER_ANGLE, back off
+    glGetIntegerv(GL_PACK_REVERSE_ROW_ORDER_ANGLE, &reversed);
     EXPECT_EQ(reversed, 0);
 
     // Byte for byte what RGBA storage holds after the same drawing.
