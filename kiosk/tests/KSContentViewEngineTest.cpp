@@ -44,6 +44,9 @@ std::string page(const std::string& head, const std::string& headers = "") {
 
 // Fresh for an hour: the shared cache keeps it, on disk too.
 const char* const kFreshForAnHour = R"(, ["Cache-Control", "max-age=3600"])";
+// Never to be kept, though a tag would otherwise put it on disk.
+const char* const kNoStore = R"(, ["Cache-Control", "no-store"])";
+const char* const kNoStoreTagged = R"(, ["ETag", "\"v1\""], ["Cache-Control", "No-Store, max-age=3600"])";
 
 struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     Lines lines, scripts;
@@ -119,6 +122,8 @@ protected:
                                        page("") + R"(, "/other.html": )" + page("<title>other</title>") +
                                        R"(, "/cached.html": )" + page("<title>cached</title>", kFreshForAnHour) +
                                        R"(, "/ahead.html": )" + page("<title>ahead</title>", kFreshForAnHour) +
+                                       R"(, "/nostore.html": )" + page("<title>nostore</title>", kNoStore) +
+                                       R"(, "/tagged.html": )" + page("<title>tagged</title>", kNoStoreTagged) +
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
@@ -262,6 +267,25 @@ TEST_F(KSContentViewCacheTest, ATemplateFreshForAnHourIsFetchedOnceForTwoShows) 
     // The stored answer is shown at its own address: relative links and the origin are the server's.
     EXPECT_EQ(view->webView().stringByEvaluatingJavaScript("document.baseURI"), url("/cached.html"));
     EXPECT_EQ(fetches("/cached.html"), 1u);
+}
+
+// The mended fault: an answer marked no-store was kept in memory and shown again from there.
+// Neither memory nor disk keeps one, tagged or not: each show, in this launch or the next, asks.
+TEST_F(KSContentViewCacheTest, ANoStoreTemplateIsFetchedForEachShow) {
+    for (const char* path : {"/nostore.html", "/tagged.html"}) {
+        SCOPED_TRACE(path);
+        const std::string name = std::string(path).substr(1, std::string(path).find('.') - 1);
+        for (int shown = 1; shown <= 3; ++shown) {
+            if (shown == 3) install();
+            watch.lines.clear();
+            show(path);
+            ASSERT_TRUE(watch.has("load"));
+            EXPECT_EQ(title(), name);
+            EXPECT_EQ(fetches(path), static_cast<std::size_t>(shown));
+        }
+        cache->waitForIO();
+        EXPECT_FALSE(cache->isCached(url(path)));
+    }
 }
 
 // Stored ahead the way the session open stores its "precache" list, then shown in this launch and

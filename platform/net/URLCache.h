@@ -4,7 +4,8 @@
 //
 // A GET whose policy reads the cache is answered from it (Response::fromCache set); with
 // kReturnCacheDataDontLoad and nothing cached it fails with kURLErrorResourceUnavailable. Every
-// complete GET whose body the caller reads is offered with storage allowed; the cache decides.
+// complete GET whose body the caller reads is offered with storage allowed, or not allowed when a
+// Cache-Control field says "no-store" (no cache keeps such an answer); the cache decides.
 #pragma once
 
 #include <cstddef>

@@ -50,6 +50,19 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// Whether a Cache-Control field of the answer holds the directive "no-store" (any case, any field).
+bool forbidsStorage(const Headers& headers) {
+    for (const auto& [name, value] : headers) {
+        if (!sameName(name, "Cache-Control")) continue;
+        for (std::string_view rest = value; !rest.empty();) {
+            const std::size_t comma = rest.find(',');
+            if (sameName(trim(rest.substr(0, comma)), "no-store")) return true;
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        }
+    }
+    return false;
+}
+
 std::string lower(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -594,6 +607,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         cached.response = response;
         cached.mimeType = response.mimeType();
         cached.data.assign(cacheBody.begin(), cacheBody.end());
+        // The server's word that the answer is kept nowhere, memory and disk alike.
+        if (forbidsStorage(response.headers)) cached.storagePolicy = kStorageNotAllowed;
         cache->storeCachedResponse(cached, original);
     }
 

@@ -46,8 +46,11 @@ protected:
     std::shared_ptr<URLCache> cache = std::make_shared<URLCache>(100, 0, "");
     int m_count = 0;
     dktest::TestServer m_server{[this](const ReceivedRequest& r) {
-        return Reply{r.target == "/r" ? 302 : 200, r.target == "/r" ? plat::net::Headers{{"Location", "/a"}} : plat::net::Headers{},
-                     r.target + "#" + std::to_string(++m_count)};
+        plat::net::Headers headers;
+        if (r.target == "/r") headers = {{"Location", "/a"}};
+        if (r.target == "/ns") headers = {{"cache-control", "max-age=60 , No-Store"}};
+        if (r.target == "/ns2") headers = {{"Cache-Control", "public"}, {"Cache-Control", "no-store"}};
+        return Reply{r.target == "/r" ? 302 : 200, headers, r.target + "#" + std::to_string(++m_count)};
     }};
 };
 
@@ -63,6 +66,18 @@ TEST_F(URLCacheLoading, PoliciesTwoAndThreeReadEveryGetIsOffered) {
     EXPECT_EQ(load("/r", 0), "200 network /a#8");  // kept under the address asked for
     EXPECT_EQ(load("/r", 3), "200 cache /a#8");
     EXPECT_EQ(m_server.requests().size(), 8u);
+}
+
+// The mended fault: an answer marked no-store was kept and served again. Wherever the directive
+// stands, the loader offers it as not to be stored and no read finds it.
+TEST_F(URLCacheLoading, ANoStoreAnswerIsNeverKept) {
+    EXPECT_EQ(load("/ns", 0), "200 network /ns#1");
+    EXPECT_EQ(load("/ns", 2), "200 network /ns#2");
+    EXPECT_EQ(load("/ns", 3), "failed -1008 ");
+    EXPECT_EQ(load("/ns2", 2), "200 network /ns2#3");
+    EXPECT_EQ(load("/ns2", 2), "200 network /ns2#4");
+    EXPECT_EQ(cache->currentMemoryUsage(), 0u);
+    EXPECT_EQ(m_server.requests().size(), 4u);
 }
 
 TEST_F(URLCacheLoading, MemoryKeepsTheRecentlyUsedWithinItsCapacity) {
