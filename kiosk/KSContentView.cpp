@@ -185,21 +185,20 @@ void KSContentView::show(bool animated) {
 
     if (m_targetView) m_targetView->addSubview(shared_from_this());
     sizeToFitOrientation(true);
-    m_webView->setDelegate(this);
-    m_webView->stopLoading();
-    if (m_content) {
-        kiosk::log("Loading content unit template: " + m_content->URL());
-        if (plat::ui::isWebURL(m_content->URL()))
-            m_webView->loadRequest({m_content->URL(), plat::ui::WebCachePolicy::ReturnCacheDataElseLoad, 10});
-        else
-            refuseTemplate(show);
-    }
+    // A unit with no frame for the device's turn fails before its template is fetched or run.
     const Rect unitFrame =
         m_content ? m_content->frameForOrientation(m_orientation, plat::ui::applicationFrame()) : Rect{};
     if (kiosk::isNullRect(unitFrame)) {
         dismissWithError(KSCreateError(2));
         return;
     }
+    m_webView->setDelegate(this);
+    m_webView->stopLoading();
+    kiosk::log("Loading content unit template: " + m_content->URL());
+    if (plat::ui::isWebURL(m_content->URL()))
+        m_webView->loadRequest({m_content->URL(), plat::ui::WebCachePolicy::ReturnCacheDataElseLoad, 10});
+    else
+        refuseTemplate(show);
     const double b = kiosk::statusBarOffset(plat::ui::isStatusBarHidden());
     plat::ui::ActivityIndicator& spinner = ensureActivityView();
     auto centreSpinner = [&] {

@@ -16,7 +16,8 @@
 // checks "OK" from the synchronous evaluation. The gray spinner turns until the template has
 // loaded, which also sets "WebKitCacheModelPreferenceKey" to 0. Each show has a serial number and
 // every animation's end acts only on its own show; reuse resets the page, drops other targets'
-// commands and invalidates the view's loaders; a memory warning empties the pool.
+// commands and invalidates the view's loaders; a memory warning empties the pool. A show with no
+// frame for the orientation fails before its template is fetched or run.
 #pragma once
 
 #include <functional>

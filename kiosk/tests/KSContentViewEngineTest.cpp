@@ -15,6 +15,7 @@
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
 #include "platform/web/PageEngine.h"
+#include "platform/sys/Device.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -46,6 +47,8 @@ std::string page(const std::string& head, const std::string& headers = "") {
 const char* const kFreshForAnHour = R"(, ["Cache-Control", "max-age=3600"])";
 // Never to be kept, though a tag would otherwise put it on disk.
 const char* const kNoStore = R"(, ["Cache-Control", "no-store"])";
+// A template whose script, when it runs, asks the server for "/ran".
+const char* const kReportsItsRun = "<script>new Image().src = '/ran';</script>";
 const char* const kNoStoreTagged = R"(, ["ETag", "\"v1\""], ["Cache-Control", "No-Store, max-age=3600"])";
 
 struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
@@ -81,19 +84,21 @@ protected:
         KSURLLoader::setSystemOpener(nullptr);
         view.reset();
         KSContentView::clearContentViews();
+        plat::sys::Device::current().reset();
         plat::web::useWebEngine("none");
     }
     std::string url(const std::string& path) const { return server.url() + path; }
-    // Shows the template at `path` and waits for its load.
-    void show(const std::string& path) {
+    // Shows the template at `path` in `frame` (JSON) and waits for its load or failure.
+    void show(const std::string& path, const std::string& frame = R"("KS_FULLSCREEN")") {
         auto unit = KSJsonParser().objectWithString(R"({"url":")" + url(path) +
-                                                    R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN",)"
+                                                    R"(","transition":"KS_DIALOG","frame":)" + frame + ","
                                                     R"("context":{"level":3,"name":"q\"b\\"}})");
         view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
         view->setDelegate(&watch);
         view->setTargetView(target.get());
         view->show(false);
-        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load") || watch.has("fail 3"); })) << path;
+        ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load") || watch.has("fail 2") || watch.has("fail 3"); }))
+            << path;
     }
     // The page navigates (its main frame, or a new iframe) to `address`; waits for the decision.
     void navigate(const std::string& address, bool iframe = false) {
@@ -124,6 +129,8 @@ protected:
                                        R"(, "/ahead.html": )" + page("<title>ahead</title>", kFreshForAnHour) +
                                        R"(, "/nostore.html": )" + page("<title>nostore</title>", kNoStore) +
                                        R"(, "/tagged.html": )" + page("<title>tagged</title>", kNoStoreTagged) +
+                                       R"(, "/portrait.html": )" + page(kReportsItsRun) +
+                                       R"(, "/portrait-ahead.html": )" + page(kReportsItsRun, kFreshForAnHour) +
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
@@ -252,6 +259,19 @@ protected:
         plat::net::URLCache::setShared(cache);
     }
     std::string title() { return view->webView().stringByEvaluatingJavaScript("document.title"); }
+    // Stored the way the session open stores its "precache" list.
+    void storeAhead(const std::string& path) {
+        plat::net::Request request;
+        request.url = url(path);
+        request.cachePolicy = plat::net::kReturnCacheDataElseLoad;
+        bool stored = false;
+        plat::net::ConnectionHandlers handlers;
+        handlers.didFinish = [&] { stored = true; };
+        handlers.didFail = [&](const plat::foundation::Error&) { stored = true; };
+        plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers));
+        ASSERT_TRUE(dktest::turnUntil([&] { return stored; }));
+        ASSERT_EQ(fetches(path), 1u);
+    }
 
     std::shared_ptr<plat::net::URLCache> previous = plat::net::URLCache::shared();
     std::shared_ptr<SDURLCache> cache;
@@ -291,17 +311,7 @@ TEST_F(KSContentViewCacheTest, ANoStoreTemplateIsFetchedForEachShow) {
 // Stored ahead the way the session open stores its "precache" list, then shown in this launch and
 // the next without the server being asked again.
 TEST_F(KSContentViewCacheTest, ATemplateStoredAheadIsShownWithoutAFetch) {
-    plat::net::Request request;
-    request.url = url("/ahead.html");
-    request.cachePolicy = plat::net::kReturnCacheDataElseLoad;
-    bool stored = false;
-    plat::net::ConnectionHandlers handlers;
-    handlers.didFinish = [&] { stored = true; };
-    handlers.didFail = [&](const plat::foundation::Error&) { stored = true; };
-    plat::net::Connection connection = plat::net::Connection::start(request, std::move(handlers));
-    ASSERT_TRUE(dktest::turnUntil([&] { return stored; }));
-    ASSERT_EQ(fetches("/ahead.html"), 1u);
-
+    storeAhead("/ahead.html");
     show("/ahead.html");
     EXPECT_EQ(title(), "ahead");
     install();
@@ -310,6 +320,28 @@ TEST_F(KSContentViewCacheTest, ATemplateStoredAheadIsShownWithoutAFetch) {
     EXPECT_TRUE(watch.has("load"));
     EXPECT_EQ(title(), "ahead");
     EXPECT_EQ(fetches("/ahead.html"), 1u);
+}
+
+// The mended fault: a portrait-only unit shown with the device turned failed with code 2, but only
+// after its template had been fetched (or taken from the cache) and its script run. It fails first.
+TEST_F(KSContentViewCacheTest, AUnitWithNoFrameForTheTurnFailsBeforeItsTemplateLoads) {
+    storeAhead("/portrait-ahead.html");
+    plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationLandscapeLeft);
+    std::vector<std::shared_ptr<KSContentView>> failed;  // kept, as the pool keeps them
+    for (const char* path : {"/portrait.html", "/portrait-ahead.html"}) {
+        watch.lines.clear();
+        show(path, R"({"KS_PORTRAIT":{"x":10,"y":20,"w":200,"h":100}})");
+        EXPECT_EQ(watch.lines, Lines{"fail 2"}) << path;
+        failed.push_back(view);
+    }
+    // A unit that loads after them: what the failed shows set off has reached the server by then.
+    plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationPortrait);
+    watch.lines.clear();
+    show("/other.html");
+    ASSERT_TRUE(watch.has("load"));
+    EXPECT_EQ(fetches("/portrait.html"), 0u);
+    EXPECT_EQ(fetches("/portrait-ahead.html"), 1u);
+    EXPECT_EQ(fetches("/ran"), 0u);
 }
 
 }  // namespace
