@@ -109,6 +109,11 @@ std::shared_ptr<OBBrowserViewController> OBBrowserViewController::withHTML(std::
     return browser;
 }
 
+bool OBBrowserViewController::hasPageToShow() const {
+    return m_embeddedHTML || ui::isWebURL(m_requestURL) || ui::isBlankPageURL(m_requestURL) ||
+           lowered(m_requestURL).starts_with("video://");
+}
+
 std::shared_ptr<ui::BarButtonItem> OBBrowserViewController::doneItem() const {
     if (m_navigationBar && m_navigationBar->topItem()) return m_navigationBar->topItem()->rightBarButtonItem();
     return m_doneItem;

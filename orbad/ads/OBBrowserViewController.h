@@ -8,7 +8,8 @@
 // address is refused and never becomes the page "Open in Safari" offers, which opens web addresses
 // alone. Preloading fetches through OBHTTPRequest and answers on the main loop (the request's
 // thread waiting unless cancelled first); a page refused or failed is loaded by the web view
-// itself. The browser holds itself until its close has been announced.
+// itself. The browser holds itself until its close has been announced. Its presenters refuse a
+// browser with no page to show (hasPageToShow) rather than present it blank.
 #pragma once
 
 #include <memory>
@@ -82,6 +83,10 @@ public:
     // The Done item of the navigation bar, else of the toolbar; null for the minimal chrome.
     std::shared_ptr<plat::ui::BarButtonItem> doneItem() const;
     const std::shared_ptr<plat::ui::ActionSheet>& actionSheet() const { return m_actionSheet; }
+
+    // Embedded HTML, or an address the browser loads as its page (the web, "video://" as http, the
+    // blank page): a browser without either would only ever show a blank page, and is never presented.
+    bool hasPageToShow() const;
 
     void setDelegate(std::weak_ptr<OBBrowserViewControllerDelegate> delegate) { m_delegate = std::move(delegate); }
     bool autoDismissOnResignActive() const { return m_autoDismissOnResignActive; }

@@ -814,6 +814,12 @@ void OrbadAdViewInternal::openURLInBrowser(const std::string& url, int browserSt
 }
 
 void OrbadAdViewInternal::openBrowser(const std::shared_ptr<OBBrowserViewController>& browser) {
+    // Refused before any take-over: the banner goes on as if never touched.
+    if (!browser->hasPageToShow()) {
+        logInfo("Not opening the in-app browser on an address it does not load ->" + browser->requestURL() + "<-");
+        scheduleNextGetAd();
+        return;
+    }
     browser->setAutoDismissOnResignActive(true);
     m_lastBrowser = browser;
     willTouchThroughWithObject(browser.get(), kOBBrowserDidHideNotification);

@@ -130,7 +130,8 @@ public:
     void openActionURL(const std::string& url);
     // The refresh stops; the browser dismisses itself when the application resigns active.
     void openURLInBrowser(const std::string& url, int browserStyle) override;
-    // Presented from the view controller, as a take-over that ends with the browser's close.
+    // Presented from the view controller, as a take-over that ends with the browser's close; a
+    // browser with no page to show is refused before either, and the refresh resumes.
     void openBrowser(const std::shared_ptr<OBBrowserViewController>& browser);
     // The last browser opened (for tools and tests).
     std::shared_ptr<OBBrowserViewController> lastBrowser() const { return m_lastBrowser.lock(); }

@@ -417,6 +417,7 @@ void OrbadInteractiveVideoController::toolbarItemTapped(int index) {
 
 void OrbadInteractiveVideoController::openBrowserForURL(const std::string& url) {
     auto browser = OBBrowserViewController::withURL(url, 0);
+    if (!browser->hasPageToShow()) return;
     browser->setAutoDismissOnResignActive(true);
     auto player = m_interactiveVideoView->moviePlayerController();
     presentViewController(browser, !player);

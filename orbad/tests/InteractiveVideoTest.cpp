@@ -130,6 +130,22 @@ TEST_F(InteractiveVideoTest, ButtonsMakeAToolbarThatOpensTheBrowser) {
     EXPECT_EQ(browser->browserStyle(), 0);
 }
 
+// The mended fault: a button whose page the browser refuses (a local file, data, a script) opened
+// it blank over the screen. Nothing opens now; a web button still does.
+TEST_F(InteractiveVideoTest, AButtonToAPageTheBrowserRefusesOpensNothing) {
+    auto* screen = touch(R"j(, "buttons": [{"url": "javascript:alert(1)"}, {"url": "data:text/html,x"},
+        {"url": "file:///etc/passwd"}, {"url": "http://a.example/3"}])j");
+    ASSERT_TRUE(screen);
+    for (int index = 0; index < 3; ++index) {
+        screen->toolbarItemTapped(index);
+        EXPECT_EQ(screen->presentedViewController(), nullptr) << index;
+    }
+    screen->toolbarItemTapped(3);
+    auto* browser = dynamic_cast<orbad::OBBrowserViewController*>(screen->presentedViewController());
+    ASSERT_TRUE(browser);
+    EXPECT_EQ(browser->requestURL(), "http://a.example/3");
+}
+
 // A 100 x 68 tagline picture is made 50 x 34 at the right end; the label takes what is left.
 TEST_F(InteractiveVideoTest, TaglineGeometry) {
     auto* screen = touch(R"(, "tagline": "x", "taglineImageUrl": ")" + image("t.png") + "\"");

@@ -338,4 +338,33 @@ TEST_F(OBBrowserTest, BannerOpensTheBrowser) {
     EXPECT_EQ(banner->adView()->lastBrowser(), nullptr);
 }
 
+// The mended fault: a browser for a local file, data or script address refused its page but was
+// presented all the same, blank, with the take-over announced. Whichever road it comes by (a link,
+// an ad's URL action, a browser made ahead), it is refused before either now.
+TEST_F(OBBrowserTest, ABrowserWithNoPageItMayLoadIsNeverPresented) {
+    dktest::RecordingAdDelegate delegate;
+    delegate.answered = {OrbadAdViewDelegate::Op::adViewWillTouchThrough,
+                         OrbadAdViewDelegate::Op::adViewDidFinishTouchThrough};
+    auto banner = OrbadAdViewiPhone_320x50.make();
+    banner->setDelegate(&delegate);
+    banner->setViewController(m_root.get());
+    orbad::OrbadAdViewInternal& engine = *banner->adView();
+    for (const std::string url : {"file:///etc/passwd", "FILE:///x", "javascript:alert(1)", "data:text/html,x"}) {
+        engine.openActionURL(url, nullptr);
+        engine.openURLInBrowser(url, 3);
+        engine.openBrowser(OBBrowserViewController::withURL(url, 0));
+        run(0.2);
+        EXPECT_EQ(m_root->presentedViewController(), nullptr) << url;
+        EXPECT_EQ(engine.lastBrowser(), nullptr) << url;
+    }
+    EXPECT_EQ(delegate.lines, std::vector<std::string>{});
+    EXPECT_EQ(heard, std::vector<std::string>{});
+    EXPECT_EQ(decisions.lines, std::vector<std::string>{});
+    // The web, and embedded HTML whatever its base, are still shown.
+    engine.openBrowser(OBBrowserViewController::withHTML("<p>x</p>", std::nullopt, 0));
+    ASSERT_NE(engine.lastBrowser(), nullptr);
+    EXPECT_EQ(m_root->presentedViewController(), engine.lastBrowser().get());
+    EXPECT_EQ(delegate.lines.size(), 1u);
+}
+
 }  // namespace
