@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "orbad/ads/OBBannerHost.h"
 #include "orbad/ads/OrbadFullScreenWebAdView.h"
@@ -13,6 +14,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
+#include "platform/web/WPEWebEngine.h"
 
 namespace dk::tools::orbadcli {
 
@@ -29,6 +31,15 @@ void say(const std::string& line) {
 bool refuse(const std::string& why) {
     say("error " + why);
     return false;
+}
+
+// The page's frames under its main one, at any depth (a frame's count and frames are readable
+// whatever its origin).
+int pageFrameCount(plat::ui::WebView& view) {
+    return std::atoi(view.stringByEvaluatingJavaScript(
+                             "(function count(w) { var n = w.length; for (var i = 0; i < w.length; i++) "
+                             "n += count(w[i]); return n; })(window)")
+                         .c_str());
 }
 
 std::string metaScript(const std::string& name, const char* tail) {
@@ -155,6 +166,12 @@ bool RichMediaCommands::web(Call& call) {
                 "display:block'; document.body.appendChild(a);");
             if (!tap(*view, middle)) return refuse("tap not taken");
         } else {
+            // A frame past the engine's limit would never load: no decision to wait for.
+            if (const int frames = pageFrameCount(*view); frames >= plat::web::kWPEPageFrameLimit) {
+                say("web none: the page holds " + std::to_string(frames) +
+                    " frames, as many as the page engine loads");
+                return true;
+            }
             // Hidden: a frame left on the page would take the taps of later commands.
             view->stringByEvaluatingJavaScript("var f = document.createElement('iframe'); f.style.display = 'none'; "
                                                "f.src = '" + orbad::orbadJSQuoted(url) +

@@ -2,7 +2,9 @@
 // last one a banner or a full-screen ad made that is on screen (an expanded banner's included):
 //   web nav URL [click]     a navigation the page starts (the user's click on a link with "click"),
 //                           through the view's decision: "web load URL" or "web refuse URL"; under
-//                           --web wpe the page itself navigates, a click by a tap on the link
+//                           --web wpe the page itself navigates, a click by a tap on the link, else
+//                           in a new frame ("web none: the page holds N frames, ..." at once on a
+//                           page holding as many as the engine loads)
 //   web click               the user's tap at the middle of the view, through the application
 //   web wait TEXT           until a web view decides a navigation whose address holds TEXT (10 s
 //                           of real time at most; decisions since the last `web` command count):

@@ -23,6 +23,10 @@
 
 namespace plat::web {
 
+// WebKit loads no frame past this many in one page (the main frame's, at any depth): one added
+// past it stays empty, and no navigation of it is ever asked for.
+inline constexpr int kWPEPageFrameLimit = 1000;
+
 class WPEWebEngine : public PageEngine {
 public:
     explicit WPEWebEngine(ui::WebEngineHost& host);

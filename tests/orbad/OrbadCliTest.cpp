@@ -237,6 +237,37 @@ TEST(OrbadCli, RichMediaBridgeOnTheFakePage) {
     EXPECT_EQ(result.status, 2);  // the bad "web" line
 }
 
+// The mended fault: on a page holding as many frames as the page engine loads, the frame `web nav`
+// adds never loads, and the answer was a bare "web none" after a wait. It says why now; a page
+// below the limit still has its navigation decided.
+TEST(OrbadCli, WebNavOnAPageAtTheFrameLimitSaysWhyNothingCame) {
+    dktest::TempDir work;
+    const std::string page = "<html><body><p>rich</p><script>for (var i = 0; i < 1000; i++) {"
+                             " var f = document.createElement('iframe'); f.style.display = 'none';"
+                             " document.body.appendChild(f); }</script></body></html>";
+    dktest::writeFile(work.file("framed.json"),
+                      R"({"creative": {"id": "r1", "type": "html", "props": {"html": ")" + page + R"("}}})");
+    dktest::writeFile(work.file("rich-ad.json"), dktest::readFile(DK_TEST_DATA_DIR "/rich-ad.json"));
+    dktest::writeFile(work.file("limit.commands"), "creative framed.json\nweb nav madview://domReady\n"
+                                                   "creative rich-ad.json\nweb nav madview://domReady\n");
+    const dktest::ProcessResult result = dktest::runProcess(
+        {kCli, "--home", work.file("home"), "--clock", "virtual", "--start-time", "1700000000", "--net", "none",
+         "--web", "wpe", "--commands", "limit.commands"},
+        {}, work.path());
+    std::vector<std::string> answers;
+    std::stringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("web ") || line.starts_with("creative ")) answers.push_back(line);
+    EXPECT_EQ(answers, (std::vector<std::string>{
+                           "creative finished",
+                           "web none: the page holds 1000 frames, as many as the page engine loads",
+                           "creative finished",
+                           "web refuse madview://domReady",
+                       }))
+        << result.out;
+    EXPECT_EQ(result.status, 0);
+}
+
 // The media stand-ins' screens and lines through the bridge, with every service configured.
 TEST(OrbadCli, RichMediaMediaCommands) {
     dktest::TempDir work;
