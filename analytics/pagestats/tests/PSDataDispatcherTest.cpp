@@ -185,6 +185,19 @@ TEST_F(DispatcherTest, ASilentCollectorIsGivenUpAfterAMinute) {
     EXPECT_EQ(dispatcher.lastStatusCode(), 0);
 }
 
+// An answer whose body, by its length, ends on the CR of a CR-LF: the LF goes with the next
+// answer, and both hits are taken (the dispatcher read past its buffer on the LF and crashed, at
+// every start after, the hits being still stored).
+TEST_F(DispatcherTest, AnAnswerWhoseBodyEndsOnACarriageReturnIsTaken) {
+    // The second answer comes later: the LF is the last byte read.
+    const std::string crBody = R"("headers": [["Content-Length", "3"]], "body": "ab\r\n")";
+    serve(R"({"default": {)" + crBody + R"(}, "requests": {"2": {)" + crBody + R"(, "delay": 0.2}}})");
+    storePages(2);
+    dispatch();
+    EXPECT_EQ(store.storedHits(), 0u);
+    EXPECT_EQ(dispatcher.lastStatusCode(), 200);
+}
+
 TEST_F(DispatcherTest, ARefusedConnectionKeepsTheHits) {
     dktest::setCollector("http://127.0.0.1:1");
     storePages(2);
