@@ -4,6 +4,7 @@
 
 #include "analytics/pagestats/PSUtils.h"
 #include "analytics/trackwell/TrackwellEnvironment.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/net/Servers.h"
 
@@ -109,7 +110,8 @@ void PSDataDispatcher::armTimeout() {
 void PSDataDispatcher::dispatchPendingHits() {
     m_pendingRequest = constructRequest();
     m_responseParser.reset();
-    ++m_sequentialRequests;
+    if (++m_sequentialRequests == 1)
+        m_dispatchEnd = plat::foundation::Clock::monotonicSeconds() + m_dispatchDeadline;
     if (m_socket) {
         sendData();
         return;
@@ -152,7 +154,18 @@ void PSDataDispatcher::sendData() {
     if (m_socket->send(m_pendingRequest.data(), m_pendingRequest.size()) < 0) finishDispatch();
 }
 
+// Real time, checked as the collector is heard: a trickle of bytes, each in time for the progress
+// time-out, holds a virtual clock still (nothing is ever due) and would hold the dispatch for as
+// long as the collector likes.
+bool PSDataDispatcher::pastDeadline() {
+    if (plat::foundation::Clock::monotonicSeconds() < m_dispatchEnd) return false;
+    PSUtils::log("Dispatch ran past its deadline");
+    finishDispatch();
+    return true;
+}
+
 void PSDataDispatcher::socketConnectDidSucceed(PSSocket&) {
+    if (pastDeadline()) return;
     armTimeout();
     sendData();
 }
@@ -162,6 +175,7 @@ void PSDataDispatcher::socketConnectDidFail(PSSocket&) {
 }
 
 void PSDataDispatcher::socketBecameReadable(PSSocket& socket) {
+    if (pastDeadline()) return;
     char buffer[1024];
     const long n = socket.read(buffer, sizeof buffer);
     if (n == PSSocket::kNothingYet) return;

@@ -5,9 +5,10 @@
 //
 // Every request is built from the stored hit string (one "utmqt="). An HTTP/1.0 status or
 // "Connection: close" turns pipelining off for the dispatcher's life. A dispatch ends after
-// kProgressTimeout without progress; after a 500 or 503 the next waits a share of 2, 4 ... 256 s
-// drawn from the client's seedable random source (a cancellable timer, none with an injected
-// socket factory), and dispatchHits is ignored meanwhile.
+// kProgressTimeout without progress, or at the first thing heard past kDispatchDeadline (real
+// time) from its first connection, its unacknowledged hits kept; after a 500 or 503 the next waits
+// a share of 2, 4 ... 256 s drawn from the client's seedable random source (a cancellable timer,
+// none with an injected socket factory), and dispatchHits is ignored meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,9 @@ public:
     static constexpr double kMaxRetryInterval = 256.0;
     // A dispatch that hears nothing for this long (connecting, writing or reading) is finished.
     static constexpr double kProgressTimeout = 60.0;
+    // Real seconds a dispatch may take in all, from its first connection, however steadily its
+    // answers trickle in.
+    static constexpr double kDispatchDeadline = 120.0;
     static constexpr int kDefaultPort = 80;
     static constexpr const char* kServerName = "pagestats.collector";
 
@@ -72,6 +76,8 @@ public:
     int lastStatusCode() const { return m_lastStatusCode; }
     double retryInterval() const { return m_retryInterval; }
     unsigned sequentialRequests() const { return m_sequentialRequests; }
+    // The deadline of the dispatches started from now on (tests shorten it).
+    void setDispatchDeadline(double seconds) { m_dispatchDeadline = seconds; }
     // Sockets from `factory` from now on; the back-off then waits no time.
     void injectSocketFactory(SocketFactory factory);
 
@@ -90,6 +96,8 @@ private:
     void finishDispatch();
     void closeConnection();
     void armTimeout();
+    // Finishes the dispatch when its deadline has passed.
+    bool pastDeadline();
 
     void socketBecameReadable(PSSocket& socket) override;
     void socketConnectDidFail(PSSocket& socket) override;
@@ -120,4 +128,6 @@ private:
     double m_retryDue = 0;
     plat::foundation::Timer m_timeout;
     double m_timeoutDue = 0;
+    double m_dispatchDeadline = kDispatchDeadline;
+    double m_dispatchEnd = 0;  // monotonic seconds past which the running dispatch reads no more
 };

@@ -45,11 +45,12 @@ void PSHTTPResponseParser::parseResponse(const char* bytes, std::size_t length) 
     const std::uint64_t generation = m_generation;
     for (; m_end < m_buffer.size(); ++m_end) {
         const std::size_t at = m_end;
-        const bool lineEnd = m_buffer[at] == '\n' && at > 0 && m_buffer[at - 1] == '\r';
+        // The CR must be the line's own: one that ended the last body ends no line.
+        const bool lineEnd = m_buffer[at] == '\n' && at > m_start && m_buffer[at - 1] == '\r';
         bool goOn = true;
         if (m_state != 2 && headTooLong(at)) return;
         if (m_state == 0) {
-            if (!lineEnd || at == 0) continue;
+            if (!lineEnd) continue;
             goOn = parseStatusLine(m_start, at - 1);
             if (goOn) {
                 m_start = at + 1;

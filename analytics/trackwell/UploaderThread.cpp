@@ -28,11 +28,14 @@ void logFormatted(const char* format, int code, const char* text = nullptr) {
     dk::trackwell::logMessage(line);
 }
 
-// A collector that timed out the request (408) or is shedding load (429) has not taken the body
-// any more than one that failed (5xx): the events wait for the next upload. Other 4xx answers are
-// final, so a body a collector will never take does not stay for ever.
+// A 2xx took the body. A collector that timed out the request (408) or is shedding load (429) has
+// not taken it any more than one that failed (5xx): the events wait for the next upload. Other 4xx
+// answers are final, so a body a collector will never take does not stay for ever. A 3xx (never
+// followed: a portal or a login page would answer the POST made a GET), a 1xx and a status outside
+// the protocol's range took nothing.
 bool isDelivered(int status) {
-    return !(status == 408 || status == 429 || (status >= 500 && status <= 599));
+    if (status >= 200 && status <= 299) return true;
+    return status >= 400 && status <= 499 && status != 408 && status != 429;
 }
 
 }  // namespace
@@ -118,6 +121,8 @@ void UploaderThread::uploadeTo(const std::string& url, const Data& body) {
     ++m_sentRequest;
 
     plat::net::ConnectionHandlers handlers;
+    // Only the collector's own answer counts: its redirect is the final answer, not followed.
+    handlers.willRedirect = [](const plat::net::Request&, const plat::net::Response&) { return false; };
     handlers.didReceiveResponse = [this, r](const plat::net::Response& response) {
         m_responseStatusCode = r->status = response.status;
     };

@@ -5,13 +5,15 @@
 // The body is the staged rows alone (exactly what a delivery deletes), gzip (zlib, window bits 31)
 // with a fixed Content-Length. The answer's body is ignored; the uploader's own kRequestTimeout
 // timer on the loop's clock cancels a request, the request's real-time deadline being a backstop.
-// A collector's 408, 429 or 5xx, like a failure, has not taken the body; any other status has, and
-// one taker suffices. A body that cannot be compressed is not sent: everything stays stored. A
-// delivered upload whose deletion the store refuses keeps its claim and retries each second on the
-// loop's clock, kDeletionAttempts times, then lets go (its rows go again: at least once). Collectors
-// under ".invalid" (the built-in placeholders) fail at once, leaving nothing in flight on a loop
-// whose virtual clock would wait for it. The completion traces "upload accepted=N failed=M" under
-// "analytics" when a collector was tried.
+// A collector's 2xx, or a 4xx other than 408 and 429, took the body, and one taker suffices; a
+// redirect is never followed (the answer counts only from the collector's own address), so a 3xx,
+// like a 1xx, a status past 599, a 408, 429 or 5xx or a failure, took nothing. A body that cannot
+// be compressed is not sent: everything stays stored. A delivered upload whose deletion the store
+// refuses keeps its claim and retries each second on the loop's clock, kDeletionAttempts times,
+// then lets go (its rows go again: at least once). Collectors under ".invalid" (the built-in
+// placeholders) fail at once, leaving nothing in flight on a loop whose virtual clock would wait
+// for it. The completion traces "upload accepted=N failed=M" under "analytics" when a collector
+// was tried.
 #pragma once
 
 #include <atomic>

@@ -11,6 +11,8 @@ The script is the recording server's; an ANSWER may also hold "attack", one of:
     "endless-header": a status line, then one header line that never ends
     "trickle":        a head announcing a body of a million bytes, then one byte every
                       "interval" seconds (default 0.5) until the client goes
+    "trickle-head":   a status line, then short header lines without end, one byte every
+                      "interval" seconds (default 0.5) until the client goes
 "status" and "headers" (extra fields) apply to each; "body" is not used.
 """
 import os
@@ -64,6 +66,14 @@ class HostileRecorder(recording_server.Recorder):
             interval = float(answer.get("interval", 0.5))
             while not stopping.wait(interval):
                 sock.sendall(b" ")
+        elif attack == "trickle-head":
+            sock.sendall(head(answer, [])[:-2])  # the head is never ended
+            interval = float(answer.get("interval", 0.5))
+            line = b"X-T: 1\r\n"
+            at = 0
+            while not stopping.wait(interval):
+                sock.sendall(line[at:at + 1])
+                at = (at + 1) % len(line)
         else:
             return super().send(sock, answer, stopping)
         return False

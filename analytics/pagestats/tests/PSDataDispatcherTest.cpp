@@ -185,6 +185,35 @@ TEST_F(DispatcherTest, ASilentCollectorIsGivenUpAfterAMinute) {
     EXPECT_EQ(dispatcher.lastStatusCode(), 0);
 }
 
+// An answer whose body, by its length, ends on the CR of a CR-LF: the LF goes with the next
+// answer, and both hits are taken (the dispatcher read past its buffer on the LF and crashed, at
+// every start after, the hits being still stored).
+TEST_F(DispatcherTest, AnAnswerWhoseBodyEndsOnACarriageReturnIsTaken) {
+    // The second answer comes later: the LF is the last byte read.
+    const std::string crBody = R"("headers": [["Content-Length", "3"]], "body": "ab\r\n")";
+    serve(R"({"default": {)" + crBody + R"(}, "requests": {"2": {)" + crBody + R"(, "delay": 0.2}}})");
+    storePages(2);
+    dispatch();
+    EXPECT_EQ(store.storedHits(), 0u);
+    EXPECT_EQ(dispatcher.lastStatusCode(), 200);
+}
+
+// A collector trickling a head of short lines, each byte in time to keep the dispatch alive, is
+// given up at the dispatch's deadline (the 64 KB bound on a head would take hours); the hits stay.
+TEST_F(DispatcherTest, ATrickledHeadIsGivenUpAtTheDispatchsDeadline) {
+    dktest::HostileServer trickler(dir.file("trickler"), R"({"attack": "trickle-head", "interval": 0.02})");
+    ASSERT_TRUE(trickler.running());
+    dktest::setCollector(trickler.url());
+    dispatcher.setDispatchDeadline(1.0);
+    storePages(2);
+    dispatch();
+    EXPECT_EQ(store.storedHits(), 2u);
+    EXPECT_EQ(dispatcher.lastStatusCode(), 0);
+    EXPECT_FALSE(dispatcher.isBusy());
+    trickler.stop();
+    EXPECT_EQ(trickler.requestLines().size(), 2u);
+}
+
 TEST_F(DispatcherTest, ARefusedConnectionKeepsTheHits) {
     dktest::setCollector("http://127.0.0.1:1");
     storePages(2);

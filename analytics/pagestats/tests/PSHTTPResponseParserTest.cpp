@@ -96,6 +96,26 @@ TEST(PSHTTPResponseParser, LinesAndHeadsAreBounded) {
     }
 }
 
+// A body read by its length that ends on a CR leaves the LF after it to the next response: that
+// CR ends no line (it took the status line's length below zero, and the read past the buffer).
+TEST(PSHTTPResponseParser, ABodyEndingOnACarriageReturnEndsNoLine) {
+    const std::string crBody = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nab\r";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"a lone LF after it", crBody + "\n", {"ok"}},
+        {"the next response after the LF", crBody + "\n" + kOk, {"ok", "ok"}},
+        {"a refusal after the LF", crBody + "\nHTTP/1.1 503 Busy\r\n\r\n", {"ok", "error 503"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseInPieces(c.text, {}), c.calls) << c.what;
+        for (std::size_t cut = 1; cut < c.text.size(); ++cut)
+            EXPECT_EQ(parseInPieces(c.text, {cut}), c.calls) << c.what << " " << cut;
+    }
+}
+
 // Bodies are counted per response: a length never carries over to the next one.
 TEST(PSHTTPResponseParser, ALengthIsResetAfterEachResponse) {
     EXPECT_EQ(parseInPieces(kOk + kOkBare + kOkBare, {}), (std::vector<std::string>{"ok", "ok", "ok"}));

@@ -122,6 +122,50 @@ TEST(UploaderThread, AnswersDecideWhetherTheUploadIsDeleted) {
     }
 }
 
+// A collector's answer counts only when the collector itself gives it, final, with a status that
+// takes the body: a redirect is not followed (a captive portal's 302 made the POST a GET of the
+// portal, whose 200 deleted the events), and a 3xx, 1xx or a status past 599 keeps everything.
+TEST(UploaderThread, OnlyTheCollectorsOwnAnswerDeliversTheUpload) {
+    dktest::TempDir portalDir;
+    dktest::RecordingServer portal(portalDir.file("portal"), answer(200));
+    ASSERT_TRUE(portal.running());
+    const auto raw = [](const std::string& status, const std::string& headers = "") {
+        return R"({"default": {"status": "HTTP/1.1 )" + status + R"(", "headers": [)" + headers + "]}}";
+    };
+    const std::string toPortal = R"(["Location", ")" + portal.url() + R"(/login"])";
+    struct Case {
+        std::string script;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {raw("302 Found", toPortal), false},
+        {raw("307 Temporary Redirect", toPortal), false},
+        {raw("301 Moved Permanently", R"(["Location", "/elsewhere"])"), false},
+        {raw("302 Found"), false},
+        {raw("302 Found", R"(["Location", "data:text/plain,taken"])"), false},
+        {raw("300 Multiple Choices", toPortal), false},
+        {raw("304 Not Modified"), false},
+        {raw("999 Odd"), false},
+        {raw("204 No Content"), true},
+        {raw("201 Created"), true},
+        {raw("404 Not Found"), true},
+        {raw("410 Gone"), true},
+        {raw("500 Internal Server Error"), false},
+    };
+    for (const Case& c : cases) {
+        Bench bench({c.script, ""});
+        const std::string text = bench.db.uploadBlobString();
+        UploaderThread uploader(bench.db, *bench.loop);
+        uploader.uploaderThreadwithApplicationKey("key");
+        ASSERT_TRUE(bench.finish(uploader));
+        EXPECT_EQ(bench.db.uploadBlobString(), c.deleted ? R"([{"e":"unstaged"}])" : text) << c.script;
+        bench.servers[0]->stop();
+        EXPECT_EQ(bench.servers[0]->requestLines().size(), 1u) << c.script;
+    }
+    portal.stop();
+    EXPECT_TRUE(portal.requestLines().empty());
+}
+
 // Silent collectors are given up after 60 s of the loop's clock; on a virtual clock that takes no
 // real time.
 TEST(UploaderThread, SilentCollectorsTimeOutOnTheLoopsClock) {
