@@ -145,8 +145,8 @@ bool OrbadAppAlertController::showNext() {
         if (message) message = trimmed(*message);
 
         m_dialog = std::make_shared<Dialog>(weak_from_this(), actionIndex);
-        m_alert = std::make_shared<plat::ui::AlertView>(trimmed(*stringForKeyPath(alert, "title")), std::move(message),
-                                                        std::move(buttons), m_dialog);
+        m_alert = std::make_shared<plat::ui::AlertView>(trimmed(*stringForKeyPath(alert, "title")),
+                                                        std::move(message), std::move(buttons), m_dialog);
         m_alert->show();
         return true;
     }

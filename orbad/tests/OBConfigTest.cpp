@@ -245,14 +245,14 @@ TEST_F(OBConfigTest, AddressesWithoutAHostAreRefusedAndThePreviousKept) {
     } servers[] = {
         {"ads", "http:/x", "https://ads.example/x", [](const OBConfig& c) { return c.advertisingURL(); },
          OBConfig::defaultAdvertisingURL},
-        {"mraid", "https:relative", "http://script.example/boot.js", [](const OBConfig& c) { return c.mraidURL(); },
-         OBConfig::defaultMraidURL},
+        {"mraid", "https:relative", "http://script.example/boot.js",
+         [](const OBConfig& c) { return c.mraidURL(); }, OBConfig::defaultMraidURL},
         {"feedback", "http://", "http://fb.example/f", [](const OBConfig& c) { return c.feedbackURL(); },
          OBConfig::defaultFeedbackURL},
-        {"debug", "HTTPS:///path", "http://dbg.example/d", [](const OBConfig& c) { return c.instrumentationURL(); },
-         OBConfig::defaultInstrumentationURL},
-        {"analytics", "http://:8080/a", "http://an.example/a", [](const OBConfig& c) { return c.analyticsURL(); },
-         OBConfig::defaultAnalyticsURL},
+        {"debug", "HTTPS:///path", "http://dbg.example/d",
+         [](const OBConfig& c) { return c.instrumentationURL(); }, OBConfig::defaultInstrumentationURL},
+        {"analytics", "http://:8080/a", "http://an.example/a",
+         [](const OBConfig& c) { return c.analyticsURL(); }, OBConfig::defaultAnalyticsURL},
     };
     std::string answer = R"({"default": {"body": "{\"urls\": {)";
     Value::Dictionary cached;

@@ -113,9 +113,13 @@ TEST_F(OBHTTPRequestTest, WhatTheDelegateReads) {
          "finish 503 later", 1},
         // A cut answer is no answer: never handed over as one.
         {"gzip without its trailer",
-         R"({"default":)" + answer(std::string(kGzipped).substr(0, std::strlen(kGzipped) - 16), R"(["Content-Encoding","gzip"])") + "}",
+         R"({"default":)" +
+             answer(std::string(kGzipped).substr(0, std::strlen(kGzipped) - 16),
+                    R"(["Content-Encoding","gzip"])") +
+             "}",
          "fail -1011 200", 1},
-        {"two lengths", R"({"default":{"body":"hello, ","headers":[["Content-Length","5"],["Content-Length","7"]]}})",
+        {"two lengths",
+         R"({"default":{"body":"hello, ","headers":[["Content-Length","5"],["Content-Length","7"]]}})",
          "fail -1011 -2147483647", 1},
     };
     for (const Case& c : cases) {

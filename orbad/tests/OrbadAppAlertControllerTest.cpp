@@ -85,8 +85,8 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
         {R"({"id": 12, "title": "T", "target_versions": []})", "1.2", "T|<nil>|Close"},
         // Every dialog keeps a way to close without acting; a title is trimmed, and one of white
         // space only is none.
-        {R"({"id": 13, "title": "T", "action_url": "http://x.test/a", "dismiss_button": " \t\u2028"})", "1.2.3",
-         "T|<nil>|Close,Open"},
+        {R"({"id": 13, "title": "T", "action_url": "http://x.test/a", "dismiss_button": " \t\u2028"})",
+         "1.2.3", "T|<nil>|Close,Open"},
         {R"({"id": 14, "title": "T", "action_url": "http://x.test/a", "dismiss_button": ""})", "1.2.3",
          "T|<nil>|Close,Open"},
         {R"({"id": 15, "title": " \n News \u00a0"})", "1.2.3", "News|<nil>|Close"},

@@ -151,7 +151,6 @@ CURLcode addExtraCertificates(CURL*, void* sslContext, void*) {
     return CURLE_OK;
 }
 
-
 // The http and https schemes, whatever their case.
 bool isWebScheme(const std::string& url) {
     const std::string scheme = lower(urlPart(url, CURLUPART_SCHEME));
@@ -169,7 +168,7 @@ bool conflictingLengths(const Headers& headers) {
             const std::size_t comma = rest.find(',');
             const std::string_view length = trim(rest.substr(0, comma));
             if (!first) first = length;
-            else if (length != *first) return true;
+            if (length != *first) return true;
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);
         }
@@ -209,9 +208,11 @@ public:
             for (;;) {
                 const std::size_t comma = rest.find(',');
                 const std::string coding = lower(trim(rest.substr(0, comma)));
-                if (coding == "gzip" || coding == "x-gzip") gzip.push_back(true);
-                else if (coding == "deflate") gzip.push_back(false);
-                else if (!coding.empty() && coding != "identity") m_unknown = true;
+                if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
+                    gzip.push_back(coding != "deflate");
+                } else if (!coding.empty() && coding != "identity") {
+                    m_unknown = true;
+                }
                 if (comma == std::string_view::npos) break;
                 rest.remove_prefix(comma + 1);
             }
@@ -232,7 +233,8 @@ public:
 
     // Every stream begun was ended: nothing of the body is missing.
     bool complete() const {
-        return std::all_of(m_stages.begin(), m_stages.end(), [](const Stage& s) { return !s.begun || s.ended; });
+        return std::all_of(m_stages.begin(), m_stages.end(),
+                           [](const Stage& s) { return !s.begun || s.ended; });
     }
 
 private:
@@ -248,7 +250,8 @@ private:
     };
 
     Result feed(std::size_t index, const Bytef* in, std::size_t size, const Sink& sink) {
-        if (index == m_stages.size()) return sink(reinterpret_cast<const char*>(in), size) ? Result::Ok : Result::Stopped;
+        if (index == m_stages.size())
+            return sink(reinterpret_cast<const char*>(in), size) ? Result::Ok : Result::Stopped;
         Stage& s = m_stages[index];
         if (size == 0) return Result::Ok;
         s.begun = true;
@@ -257,7 +260,8 @@ private:
             if (!s.gzip) {
                 s.head.append(reinterpret_cast<const char*>(in), size);
                 if (s.head.size() < 2) return Result::Ok;
-                const unsigned b0 = static_cast<unsigned char>(s.head[0]), b1 = static_cast<unsigned char>(s.head[1]);
+                const unsigned b0 = static_cast<unsigned char>(s.head[0]),
+                               b1 = static_cast<unsigned char>(s.head[1]);
                 windowBits = (b0 & 0x0F) == 8 && (b0 * 256 + b1) % 31 == 0 ? 15 : -15;
             }
             if (inflateInit2(&s.z, windowBits) != Z_OK) return Result::Bad;
@@ -684,7 +688,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return n;
         }
         if (!c.decoder.active()) return c.takeBody(data, n) ? n : 0;
-        switch (c.decoder.write(data, n, [&c](const char* part, std::size_t length) { return c.takeBody(part, length); })) {
+        auto take = [&c](const char* part, std::size_t length) { return c.takeBody(part, length); };
+        switch (c.decoder.write(data, n, take)) {
         case BodyDecoder::Result::Ok:
             return n;
         case BodyDecoder::Result::Stopped:
@@ -810,12 +815,12 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void transferDone(CURLcode result) {
         if (result != CURLE_OK) {
-            int code = errorCodeFor(result);
-            if (bodyTooLong) code = kURLErrorDataLengthExceedsMaximum;
-            else if (headTooLong || misframed) code = kURLErrorBadServerResponse;
-            // What curl says of an answer without a status line (HTTP/0.9, which it refuses).
-            else if (result == CURLE_UNSUPPORTED_PROTOCOL && isWebScheme(request.url)) code = kURLErrorBadServerResponse;
-            queueFail(code);
+            // curl says "unsupported protocol" of an answer without a status line (HTTP/0.9, which
+            // it refuses): what came back is at fault, not the address.
+            const bool noStatusLine = result == CURLE_UNSUPPORTED_PROTOCOL && isWebScheme(request.url);
+            queueFail(bodyTooLong                               ? kURLErrorDataLengthExceedsMaximum
+                      : headTooLong || misframed || noStatusLine ? kURLErrorBadServerResponse
+                                                                 : errorCodeFor(result));
             return;
         }
         if (!headersDone) {

@@ -131,7 +131,8 @@ std::string hex(const std::string& bytes) {
 
 // The recording server's answer: `head` (fields, raw unless a status is given), the body's bytes,
 // the connection closed after it.
-std::string answer(const std::string& fields, const std::string& body, const std::string& status = "HTTP/1.1 200 OK") {
+std::string answer(const std::string& fields, const std::string& body,
+                   const std::string& status = "HTTP/1.1 200 OK") {
     return R"({"status": ")" + status + R"(", "raw": true, "close": true, "headers": [)" + fields +
            R"(], "body_hex": ")" + hex(body) + R"("})";
 }
@@ -150,7 +151,9 @@ TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
     const std::string gzip = packed(text, 31);
     const std::string noTrailer = gzip.substr(0, gzip.size() - 8);
     const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
-    auto length = [](const std::string& body) { return R"(["Content-Length", ")" + std::to_string(body.size()) + R"("])"; };
+    auto length = [](const std::string& body) {
+        return R"(["Content-Length", ")" + std::to_string(body.size()) + R"("])";
+    };
     const std::string gzipField = R"(["Content-Encoding", "gzip"])";
     const struct {
         const char* name;
@@ -162,24 +165,30 @@ TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
          kURLErrorBadServerResponse, ""},
         {"one field listing two lengths", answer(R"(["Content-Length", "5, 7"])", "hello, "),
          kURLErrorBadServerResponse, ""},
-        {"the same length twice", answer(R"(["Content-Length", "5"], ["Content-Length", " 5"])", "hello"), 0, "hello"},
+        {"the same length twice", answer(R"(["Content-Length", "5"], ["Content-Length", " 5"])", "hello"), 0,
+         "hello"},
         {"gzip without its trailer", answer(gzipField + ", " + length(noTrailer), noTrailer),
          kURLErrorBadServerResponse, ""},
         {"gzip cut in its middle", answer(gzipField + ", " + length(halfGzip), halfGzip),
          kURLErrorBadServerResponse, ""},
         {"gzip cut, the close ends it", answer(gzipField, noTrailer), kURLErrorBadServerResponse, ""},
         {"a whole gzip body", answer(gzipField + ", " + length(gzip), gzip), 0, text},
-        {"raw deflate", answer(R"(["Content-Encoding", "deflate"], )" + length(packed(text, -15)), packed(text, -15)), 0,
+        {"raw deflate",
+         answer(R"(["Content-Encoding", "deflate"], )" + length(packed(text, -15)), packed(text, -15)), 0,
          text},
-        {"zlib deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, 15)), 0, text},
-        {"raw deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, -15)), 0, text},
+        {"zlib deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, 15)),
+         0, text},
+        {"raw deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, -15)),
+         0, text},
         {"two gzip members", answer(gzipField, gzip + packed("tail", 31)), 0, text + "tail"},
         {"gzip inside gzip", answer(R"(["Content-Encoding", "gzip, gzip"])", packed(gzip, 31)), 0, text},
-        {"raw deflate without its last block", answer(R"(["Content-Encoding", "deflate"])", packed(text, -15).substr(0, 4)),
+        {"raw deflate without its last block",
+         answer(R"(["Content-Encoding", "deflate"])", packed(text, -15).substr(0, 4)),
          kURLErrorBadServerResponse, ""},
-        {"a coding nobody asked for", answer(R"(["Content-Encoding", "compress"])", "abc"), kURLErrorBadServerResponse,
-         ""},
-        {"a body short of its length", answer(R"(["Content-Length", "100"])", "short"), kURLErrorBadServerResponse, ""},
+        {"a coding nobody asked for", answer(R"(["Content-Encoding", "compress"])", "abc"),
+         kURLErrorBadServerResponse, ""},
+        {"a body short of its length", answer(R"(["Content-Length", "100"])", "short"),
+         kURLErrorBadServerResponse, ""},
         {"a chunked body cut", answer(R"(["Transfer-Encoding", "chunked"])", "5\r\nhello\r\n"),
          kURLErrorBadServerResponse, ""},
         {"no status line", answer("", "", "hello there"), kURLErrorBadServerResponse, ""},
@@ -254,7 +263,8 @@ TEST(URLLoadingBounds, FailuresCarryTheCodeOfWhatHappened) {
         bool reads;
         bool resets;
     } servers[] = {
-        {"an HTTP answer", "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", true, false},
+        {"an HTTP answer", "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", true,
+         false},
         {"a banner", "SSH-2.0-OpenSSH_9.2\r\n", false, false},
         {"a close", "", true, false},
         {"a close before reading", "", false, false},
