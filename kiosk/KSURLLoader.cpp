@@ -64,6 +64,7 @@ void KSURLLoader::open() {
     std::shared_ptr<KSURLLoader> self = shared_from_this();
     kiosk::log("opening url " + m_targetURL);
     m_redirectCount = 0;
+    m_requested.clear();
     {
         std::lock_guard lock(m_mutex);
         m_connection.cancel();
@@ -104,7 +105,15 @@ bool KSURLLoader::willSendRequest(const std::string& url) {
         finish();
         return false;
     }
-    if (++m_redirectCount < kMaxAddresses) return true;
+    if (std::find(m_requested.begin(), m_requested.end(), url) != m_requested.end()) {
+        kiosk::log("redirect loop with URL " + url);
+        fail();
+        return false;
+    }
+    if (++m_redirectCount < kMaxAddresses) {
+        m_requested.push_back(url);
+        return true;
+    }
     kiosk::log("max redirects with URL " + url);
     finish();
     return false;

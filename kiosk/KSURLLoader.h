@@ -4,9 +4,11 @@
 //
 // Redirects go through the loading's redirect hook, which checks the first address as each later
 // one: an address on the "kiosk.store" server's host (or one ending with it) finishes at once, and
-// the tenth address is final, never requested. The answer's head decides (its body is ignored, the
-// load bounded by the platform's default 300 s deadline): from 300 on the loader fails. Finishing
-// asks plat::ui::systemCanOpenURL, then opens through the application or the opener set here.
+// the tenth address is final, never requested; an address requested before in the same load is a
+// redirect loop, which fails (the system would go round it too). The answer's head decides (its
+// body is ignored, the load bounded by the platform's default 300 s deadline): from 300 on the
+// loader fails. Finishing asks plat::ui::systemCanOpenURL, then opens through the application or
+// the opener set here.
 #pragma once
 
 #include <functional>
@@ -69,5 +71,6 @@ private:
     plat::net::Connection m_connection;
     KSJsonValue m_context;
     int m_redirectCount = 0;
+    std::vector<std::string> m_requested;  // this load's addresses so far
     KSURLLoaderDelegate* m_delegate = nullptr;
 };

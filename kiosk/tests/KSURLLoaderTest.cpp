@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kiosk/KSAPIRequest.h"
@@ -18,9 +19,15 @@ using plat::foundation::RunLoop;
 
 constexpr const char* kStore = "https://itunes.apps.store.invalid/app/1";
 
-// "/r/N" redirects to "/r/N-1", "/r/0" answers 200; "/store" redirects to the store; "/gone" is 404.
+// "/r/N" redirects to "/r/N-1", "/r/0" answers 200; "/store" redirects to the store; "/gone" is 404;
+// "/loop" redirects to itself, "/ping" and "/pong" to each other, "/three" to "/ping".
 dktest::Reply answer(const dktest::ReceivedRequest& request) {
     dktest::Reply reply;
+    const std::pair<const char*, const char*> loops[] = {
+        {"/loop", "/loop"}, {"/ping", "/pong"}, {"/pong", "/ping"}, {"/three", "/ping"}};
+    for (const auto& [from, to] : loops) {
+        if (request.target == from) return {302, {{"Location", to}}, ""};
+    }
     if (request.target.rfind("/r/", 0) == 0) {
         int n = std::stoi(request.target.substr(3));
         if (n > 0) {
@@ -96,6 +103,25 @@ TEST_F(KSURLLoaderTest, RedirectChainsStopAtTheTenthAddress) {
         EXPECT_EQ(heard.lines, std::vector<std::string>{"finished " + server.url(c.final)});
         EXPECT_EQ(opened, std::vector<std::string>{server.url(c.final)});
     }
+}
+
+// An address met again goes round for ever: a failure, never a final address to open.
+TEST_F(KSURLLoaderTest, ARedirectLoopFails) {
+    const struct {
+        const char* start;
+        std::size_t requests;
+        const char* failedAt;
+    } cases[] = {{"/loop", 1, "/loop"}, {"/ping", 2, "/ping"}, {"/three", 3, "/ping"}};
+    std::size_t before = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        heard.lines.clear();
+        load(server.url(c.start));
+        EXPECT_EQ(server.requests().size() - before, c.requests);
+        before = server.requests().size();
+        EXPECT_EQ(heard.lines, std::vector<std::string>{"failed " + server.url(c.failedAt)});
+    }
+    EXPECT_TRUE(opened.empty());
 }
 
 TEST_F(KSURLLoaderTest, StorePagesAreNeverRequested) {

@@ -62,18 +62,26 @@ struct ServerEntry {
 };
 
 // A value counts as a URL when its text is a non-empty URL with "://" in it. Only http and https
-// may name a server: a file, script or ftp address would be fetched, or run, in place of one.
+// may name a server: a file, script or ftp address would be fetched, or run, in place of one. An
+// http or https address that names no host ("http:/x", "https:relative", "http://") is refused
+// too: it is meant as a server, and none can be reached at it.
 ServerEntry serverFrom(const Value* urls, const char* key) {
     const Value* value = urls ? urls->find(key) : nullptr;
     if (!value || value->array() || value->dictionary() || value->isNull()) return {};
     std::string text = value->description();
-    if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text))
-        return {};
-    std::string scheme = text.substr(0, text.find(':'));
+    const std::size_t colon = text.find(':');
+    std::string scheme = text.substr(0, colon);
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (scheme != "http" && scheme != "https") return {std::nullopt, true};
-    return {std::move(text), false};
+    if (colon != std::string::npos && (scheme == "http" || scheme == "https")) {
+        plat::net::ServerAddress server;
+        if (!plat::net::isValidURLString(text) || !plat::net::parseServerAddress(text, 80, server))
+            return {std::nullopt, true};
+        return {std::move(text), false};
+    }
+    if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text))
+        return {};
+    return {std::nullopt, true};
 }
 
 // A configuration answer carries a few dozen ad units and addresses: far less than this. A larger

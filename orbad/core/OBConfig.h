@@ -9,8 +9,9 @@
 // object counts as undecodable, and so does an answer refused for its length: the cache stays, as
 // only a network failure deletes it; a request that cannot be sent is a failed attempt. Servers
 // under ".invalid" (the built-in placeholders) fail at once, as a network failure would. Only http
-// and https name a server: a "urls" entry of another scheme is refused with a log line, and the
-// server in force stays, in memory and in the cache written. The ad-unit table is built in
+// and https addresses with a host name a server: a "urls" entry of another scheme, or an http(s)
+// one without a host ("http:/x", "http://"), is refused with a log line, and the server in force
+// stays, in memory and in the cache written. The ad-unit table is built in
 // OBConfigAdUnits.cpp, alerts shown from OBConfigAlerts.cpp. Log lines go to standard error.
 #pragma once
 
@@ -173,7 +174,7 @@ private:
     void requestEnded(int status, std::optional<plat::foundation::Value> decoded, bool failed);
     // An attempt that failed before or without a request: offline +1, failed, observers told.
     void attemptFailed(bool deleteCache);
-    // Puts the server in force in place of each "urls" entry of a scheme other than http(s).
+    // Puts the server in force in place of each "urls" entry that names no http(s) server.
     void keepServersIn(plat::foundation::Value::Dictionary& answer) const;
     void log(unsigned long bit, const char* prefix, const char* format, va_list args) const
         __attribute__((format(printf, 4, 0)));

@@ -112,8 +112,7 @@ void OrbadAppAlertController::show() {
 }
 
 bool OrbadAppAlertController::isDue(const Value& alert, const std::string& id) const {
-    const std::optional<std::string> title = stringForKeyPath(alert, "title");
-    if (!title || title->empty()) return false;
+    if (trimmed(stringForKeyPath(alert, "title").value_or("")).empty()) return false;
     const int64_t maxDisplays = integerForKeyPath(alert, "max_displays");
     if (maxDisplays != 0 && timesShown(id) >= maxDisplays) return false;
     const double interval = numberAt(alert, "display_interval");
@@ -134,20 +133,20 @@ bool OrbadAppAlertController::showNext() {
         m_alertId = id;
         std::string dismiss = trimmed(stringForKeyPath(alert, "dismiss_button").value_or(""));
         std::string action = trimmed(stringForKeyPath(alert, "action_button").value_or(""));
-        if (dismiss.empty() && !m_actionURL) dismiss = "Close";
+        // Every dialog keeps a way out that opens nothing, an action or not.
+        if (dismiss.empty()) dismiss = "Close";
         if (m_actionURL && action.empty()) action = "Open";
         if (!m_actionURL) action.clear();
 
-        std::vector<std::string> buttons;
-        if (!dismiss.empty()) buttons.push_back(dismiss);
+        std::vector<std::string> buttons{dismiss};
         const int actionIndex = action.empty() ? -1 : static_cast<int>(buttons.size());
         if (!action.empty()) buttons.push_back(action);
         std::optional<std::string> message = stringForKeyPath(alert, "message");
         if (message) message = trimmed(*message);
 
         m_dialog = std::make_shared<Dialog>(weak_from_this(), actionIndex);
-        m_alert = std::make_shared<plat::ui::AlertView>(*stringForKeyPath(alert, "title"), std::move(message),
-                                                        std::move(buttons), m_dialog);
+        m_alert = std::make_shared<plat::ui::AlertView>(trimmed(*stringForKeyPath(alert, "title")),
+                                                        std::move(message), std::move(buttons), m_dialog);
         m_alert->show();
         return true;
     }

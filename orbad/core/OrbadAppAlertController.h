@@ -7,9 +7,11 @@
 // controller keeps itself alive while a dialog is up. Main thread only.
 //
 // The action button counts and opens the URL, the cancel button counts nothing, the system's
-// cancel counts; the last-shown date is wallNow(). Message and button titles are trimmed of every
-// white space and line break the platform's set holds (tab to carriage return, U+0085, the space
-// separators, U+2028, U+2029).
+// cancel counts; the last-shown date is wallNow(). Title, message and button titles are trimmed of
+// every white space and line break the platform's set holds (tab to carriage return, U+0085, the
+// space separators, U+2028, U+2029). An alert whose title is then empty is not shown; a dismiss
+// title then empty is "Close", with an action button or without, so every dialog can be closed
+// without acting.
 #pragma once
 
 #include <memory>

@@ -233,6 +233,58 @@ TEST_F(OBConfigTest, ServersOfOtherSchemesAreRefusedAndThePreviousKept) {
     EXPECT_EQ(again.advertisingURL(), OBConfig::defaultAdvertisingURL());
 }
 
+// An http or https address without a host names no server: refused like another scheme, the server
+// in force kept, in memory and in the cache; a cache naming one all the same gives the default.
+TEST_F(OBConfigTest, AddressesWithoutAHostAreRefusedAndThePreviousKept) {
+    const struct {
+        const char* key;
+        const char* answer;  // JSON string contents
+        std::string cached;
+        std::string (*now)(const OBConfig&);
+        std::string (*fallback)();
+    } servers[] = {
+        {"ads", "http:/x", "https://ads.example/x", [](const OBConfig& c) { return c.advertisingURL(); },
+         OBConfig::defaultAdvertisingURL},
+        {"mraid", "https:relative", "http://script.example/boot.js",
+         [](const OBConfig& c) { return c.mraidURL(); }, OBConfig::defaultMraidURL},
+        {"feedback", "http://", "http://fb.example/f", [](const OBConfig& c) { return c.feedbackURL(); },
+         OBConfig::defaultFeedbackURL},
+        {"debug", "HTTPS:///path", "http://dbg.example/d",
+         [](const OBConfig& c) { return c.instrumentationURL(); }, OBConfig::defaultInstrumentationURL},
+        {"analytics", "http://:8080/a", "http://an.example/a",
+         [](const OBConfig& c) { return c.analyticsURL(); }, OBConfig::defaultAnalyticsURL},
+    };
+    std::string answer = R"({"default": {"body": "{\"urls\": {)";
+    Value::Dictionary cached;
+    for (const auto& server : servers) {
+        answer += std::string(R"(\")") + server.key + R"(\": \")" + server.answer + R"(\", )";
+        cached[server.key] = server.cached;
+    }
+    serve(answer + R"(\"vc\": \"http://vc.example/\"}}"}})");
+    cached["config"] = url("/cached");
+    cache(Value::Dictionary{{"urls", cached}});
+    OBConfig& config = start();
+    ASSERT_EQ(m_serverHolder->requests().size(), 1u);
+    EXPECT_EQ(config.virtualCurrencyURL(), "http://vc.example/") << "the answer itself is taken";
+    std::optional<Value> file = readPropertyList(cacheFile());
+    ASSERT_TRUE(file && file->find("urls"));
+    for (const auto& server : servers) {
+        EXPECT_EQ(server.now(config), server.cached) << server.answer;
+        const Value* kept = file->find("urls")->find(server.key);
+        EXPECT_EQ(kept ? kept->description() : "", server.cached) << server.answer << ": in the cache too";
+    }
+
+    m_config->removeObserver(&m_heard);
+    m_config.reset();
+    Value::Dictionary named;
+    for (const auto& server : servers) named[server.key] = server.answer;
+    cache(Value::Dictionary{{"urls", named}});
+    plat::net::setNetOverride(plat::net::parseNetOverride("none"));
+    m_heard.count = 0;
+    OBConfig& again = start();
+    for (const auto& server : servers) EXPECT_EQ(server.now(again), server.fallback()) << server.answer;
+}
+
 TEST_F(OBConfigTest, ANetworkFailureDeletesTheCacheButKeepsWhatWasLoaded) {
     cache(Value::Dictionary{{"urls", Value::Dictionary{{"config", "http://127.0.0.1:1/post/config"}}},
                             {"idle_timeout", 300}});

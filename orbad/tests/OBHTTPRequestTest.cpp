@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -110,6 +111,16 @@ TEST_F(OBHTTPRequestTest, WhatTheDelegateReads) {
          "finish 200 moved", 2},
         {"an error status finishes", R"({"default":{"status":"HTTP/1.1 503 Busy","body":"later"}})",
          "finish 503 later", 1},
+        // A cut answer is no answer: never handed over as one.
+        {"gzip without its trailer",
+         R"({"default":)" +
+             answer(std::string(kGzipped).substr(0, std::strlen(kGzipped) - 16),
+                    R"(["Content-Encoding","gzip"])") +
+             "}",
+         "fail -1011 200", 1},
+        {"two lengths",
+         R"({"default":{"body":"hello, ","headers":[["Content-Length","5"],["Content-Length","7"]]}})",
+         "fail -1011 -2147483647", 1},
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.script);

@@ -70,7 +70,7 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
         {R"({"id": 1, "title": "News", "message": " \n Read it \n", "action_url": "http://x.test/a",
              "dismiss_button": " Later ", "action_button": "Go"})",
          "1.2.3", "News|Read it|Later,Go"},
-        {R"({"id": 2, "title": "T", "action_url": "http://x.test/a"})", "1.2.3", "T|<nil>|Open"},
+        {R"({"id": 2, "title": "T", "action_url": "http://x.test/a"})", "1.2.3", "T|<nil>|Close,Open"},
         {R"({"id": 3, "title": "T", "action_url": "x.test/a", "action_button": "Go"})", "1.2.3",
          "T|<nil>|Close"},
         {R"({"id": 4, "title": "T", "dismiss_button": "  "})", "1.2.3", "T|<nil>|Close"},
@@ -83,6 +83,14 @@ TEST_F(OrbadAppAlertControllerTest, DueAlertsAndTheirDialogs) {
         {R"({"id": 10, "title": "T", "target_versions": ["1.2"]})", "1.2.3", ""},
         {R"({"id": 11, "title": "T", "target_versions": ["0.9", "1.2"]})", "1.2", "T|<nil>|Close"},
         {R"({"id": 12, "title": "T", "target_versions": []})", "1.2", "T|<nil>|Close"},
+        // Every dialog keeps a way to close without acting; a title is trimmed, and one of white
+        // space only is none.
+        {R"({"id": 13, "title": "T", "action_url": "http://x.test/a", "dismiss_button": " \t\u2028"})",
+         "1.2.3", "T|<nil>|Close,Open"},
+        {R"({"id": 14, "title": "T", "action_url": "http://x.test/a", "dismiss_button": ""})", "1.2.3",
+         "T|<nil>|Close,Open"},
+        {R"({"id": 15, "title": " \n News \u00a0"})", "1.2.3", "News|<nil>|Close"},
+        {R"({"id": 16, "title": " \n\u3000"})", "1.2.3", ""},
     };
     for (const Case& c : cases) {
         version(c.version);
@@ -114,8 +122,8 @@ TEST_F(OrbadAppAlertControllerTest, TextsAreTrimmedOfEveryWhiteSpaceAndLineBreak
         arrive(R"([{"id": "trim", "title": "T", "action_url": "http://x.test/a", "message": )" + text +
                R"(, "dismiss_button": )" + text + R"(, "action_button": )" + text + "}]");
         const std::string kept = c.kept;
-        // An emptied action button falls back to its default title.
-        EXPECT_EQ(screen(), "T|" + kept + "|" + (kept.empty() ? "Open" : kept + "," + kept)) << c.json;
+        // Emptied buttons fall back to their default titles.
+        EXPECT_EQ(screen(), "T|" + kept + "|" + (kept.empty() ? "Close,Open" : kept + "," + kept)) << c.json;
         press(0);
     }
 }

@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -91,8 +92,8 @@ int errorCodeFor(CURLcode code) {
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
         return kURLErrorNetworkConnectionLost;
+    case CURLE_PARTIAL_FILE:  // a body short of its stated length or its last chunk: cut
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_OUT_OF_MEMORY:  // what curl says of a header line past its own bound
@@ -162,6 +163,170 @@ CURLcode addExtraCertificates(CURL*, void* sslContext, void*) {
     BIO_free(file);
     return CURLE_OK;
 }
+
+// The http and https schemes, whatever their case.
+bool isWebScheme(const std::string& url) {
+    const std::string scheme = lower(urlPart(url, CURLUPART_SCHEME));
+    return scheme == "http" || scheme == "https";
+}
+
+// True when the Content-Length fields (or the values one of them lists) do not all agree: the
+// body's end would be whichever a reader picks.
+bool conflictingLengths(const Headers& headers) {
+    std::optional<std::string_view> first;
+    for (const auto& [name, value] : headers) {
+        if (!sameName(name, "Content-Length")) continue;
+        std::string_view rest(value);
+        for (;;) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view length = trim(rest.substr(0, comma));
+            if (!first) first = length;
+            if (length != *first) return true;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return false;
+}
+
+// Undoes a response's gzip and deflate codings (in the order they were applied, last first). It is
+// done here rather than by curl, which hands out a stream cut short (no trailer, or stopped in a
+// block) as a whole one: complete() tells. A "deflate" body with no zlib header is taken as raw
+// deflate, as servers send it; a gzip body may hold several members.
+class BodyDecoder {
+public:
+    enum class Result { Ok, Stopped, Bad };
+    using Sink = std::function<bool(const char* data, std::size_t size)>;  // false: stop
+
+    BodyDecoder() = default;
+    BodyDecoder(const BodyDecoder&) = delete;
+    BodyDecoder& operator=(const BodyDecoder&) = delete;
+    ~BodyDecoder() { reset(); }
+
+    void reset() {
+        for (Stage& stage : m_stages)
+            if (stage.initialised) inflateEnd(&stage.z);
+        m_stages.clear();
+        m_unknown = false;
+    }
+
+    // From the response's Content-Encoding fields; an unknown coding (or too many) makes every
+    // byte of body bad, as none can be read.
+    void setCodings(const Headers& headers) {
+        reset();
+        std::vector<bool> gzip;  // per coding, in the order applied
+        for (const auto& [name, value] : headers) {
+            if (!sameName(name, "Content-Encoding")) continue;
+            std::string_view rest(value);
+            for (;;) {
+                const std::size_t comma = rest.find(',');
+                const std::string coding = lower(trim(rest.substr(0, comma)));
+                if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
+                    gzip.push_back(coding != "deflate");
+                } else if (!coding.empty() && coding != "identity") {
+                    m_unknown = true;
+                }
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
+            }
+        }
+        if (gzip.size() > kMaxCodings) m_unknown = true;
+        if (m_unknown) return;
+        m_stages = std::vector<Stage>(gzip.size());
+        for (std::size_t i = 0; i < gzip.size(); ++i) m_stages[i].gzip = gzip[gzip.size() - 1 - i];
+    }
+
+    bool active() const { return m_unknown || !m_stages.empty(); }
+
+    Result write(const char* data, std::size_t size, const Sink& sink) {
+        if (size == 0) return Result::Ok;
+        if (m_unknown) return Result::Bad;
+        return feed(0, reinterpret_cast<const Bytef*>(data), size, sink);
+    }
+
+    // Every stream begun was ended: nothing of the body is missing.
+    bool complete() const {
+        return std::all_of(m_stages.begin(), m_stages.end(),
+                           [](const Stage& s) { return !s.begun || s.ended; });
+    }
+
+private:
+    static constexpr std::size_t kMaxCodings = 4;
+
+    struct Stage {
+        bool gzip = false;
+        bool initialised = false;
+        bool begun = false;
+        bool ended = false;
+        std::string head;  // a deflate stream's first bytes, until they tell zlib from raw
+        z_stream z{};
+    };
+
+    Result feed(std::size_t index, const Bytef* in, std::size_t size, const Sink& sink) {
+        if (index == m_stages.size())
+            return sink(reinterpret_cast<const char*>(in), size) ? Result::Ok : Result::Stopped;
+        Stage& s = m_stages[index];
+        if (size == 0) return Result::Ok;
+        s.begun = true;
+        if (!s.initialised) {
+            int windowBits = 15 + 32;  // gzip, or zlib
+            if (!s.gzip) {
+                s.head.append(reinterpret_cast<const char*>(in), size);
+                if (s.head.size() < 2) return Result::Ok;
+                const unsigned b0 = static_cast<unsigned char>(s.head[0]),
+                               b1 = static_cast<unsigned char>(s.head[1]);
+                windowBits = (b0 & 0x0F) == 8 && (b0 * 256 + b1) % 31 == 0 ? 15 : -15;
+            }
+            if (inflateInit2(&s.z, windowBits) != Z_OK) return Result::Bad;
+            s.initialised = true;
+            if (!s.gzip) {
+                const std::string head = std::move(s.head);
+                return inflateStage(index, reinterpret_cast<const Bytef*>(head.data()), head.size(), sink);
+            }
+        }
+        return inflateStage(index, in, size, sink);
+    }
+
+    Result inflateStage(std::size_t index, const Bytef* in, std::size_t size, const Sink& sink) {
+        Stage& s = m_stages[index];
+        Bytef out[16384];
+        while (size > 0) {
+            if (s.ended) {
+                // Bytes after the end: another gzip member, or trailing bytes, which are let go.
+                if (!s.gzip || in[0] != 0x1F) return Result::Ok;
+                inflateReset(&s.z);
+                s.ended = false;
+            }
+            const uInt part = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+            s.z.next_in = const_cast<Bytef*>(in);
+            s.z.avail_in = part;
+            for (;;) {
+                s.z.next_out = out;
+                s.z.avail_out = sizeof out;
+                const int status = inflate(&s.z, Z_NO_FLUSH);
+                if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return Result::Bad;
+                const std::size_t produced = sizeof out - s.z.avail_out;
+                if (produced) {
+                    Result next = feed(index + 1, out, produced, sink);
+                    if (next != Result::Ok) return next;
+                }
+                if (status == Z_STREAM_END) {
+                    s.ended = true;
+                    break;
+                }
+                if (status == Z_BUF_ERROR || (s.z.avail_in == 0 && s.z.avail_out != 0)) break;
+            }
+            const std::size_t used = part - s.z.avail_in;
+            in += used;
+            size -= used;
+            if (!s.ended && used == 0) return Result::Ok;  // zlib holds what it needs for more
+        }
+        return Result::Ok;
+    }
+
+    std::vector<Stage> m_stages;
+    bool m_unknown = false;
+};
 
 }  // namespace
 
@@ -289,6 +454,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     bool bodyTooLong = false;
     std::size_t headLength = 0;
     bool headTooLong = false;
+    bool misframed = false;  // lengths that disagree, or a body its coding cannot have given
+    BodyDecoder decoder;
     curl_off_t lastDown = -1, lastUp = -1;
 
     std::deque<Event> pending;
@@ -372,6 +539,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         bodyTooLong = false;
         headLength = 0;
         headTooLong = false;
+        misframed = false;
+        decoder.reset();
         lastDown = lastUp = -1;
 
         easy = curl_easy_init();
@@ -380,14 +549,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, past the hook
-        if (request.ignoresBody) {
-            // Still offered, as by every load: the wire stays the same, only the decoding goes.
-            curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-            if (!findHeader(request.headers, "Accept-Encoding"))
-                headerList = curl_slist_append(headerList, "Accept-Encoding: gzip, deflate");
-        } else {
-            curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-        }
+        // Offered by every load; inflated here (BodyDecoder), and not at all when the body is ignored.
+        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        if (!findHeader(request.headers, "Accept-Encoding"))
+            headerList = curl_slist_append(headerList, "Accept-Encoding: gzip, deflate");
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &addExtraCertificates);
@@ -494,6 +659,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (line.starts_with("HTTP/")) {  // a new response head (after an interim 1xx one too)
             c.response = {};
             c.headersDone = false;
+            c.decoder.reset();
             std::size_t space = line.find(' ');
             if (space != std::string_view::npos) c.response.status = std::atoi(std::string(line.substr(space + 1)).c_str());
             return n;
@@ -501,8 +667,13 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (c.headersDone) return n;  // trailers
         if (line.empty()) {
             if (c.response.status >= 100 && c.response.status < 200) return n;
+            if (conflictingLengths(c.response.headers)) {
+                c.misframed = true;
+                return 0;
+            }
             c.headersDone = true;
             c.response.url = c.request.url;
+            if (!c.request.ignoresBody) c.decoder.setCodings(c.response.headers);
             const std::string* location = c.response.header("Location");
             if (isRedirect(c.response.status) && location)
                 c.redirectURL = urlPart(*location, CURLUPART_URL, &c.request.url);
@@ -529,22 +700,38 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             if (c.redirectURL.empty() && !c.responseQueued) c.queueResponse();
             return n;
         }
-        c.bodyLength += n;
-        if (c.bodyLength > c.request.maxBodyLength) {
-            // What was queued goes too: the load fails, so nobody needs the start of the body.
-            std::erase_if(c.pending, [](const Event& e) { return e.kind == Event::Data; });
-            c.cacheBody.clear();
-            c.heldBody.clear();
-            c.bodyTooLong = true;
-            return 0;  // curl stops with a write error, before inflating further
-        }
-        if (!c.redirectURL.empty()) {
-            c.heldBody.append(data, n);
+        if (!c.decoder.active()) return c.takeBody(data, n) ? n : 0;
+        auto take = [&c](const char* part, std::size_t length) { return c.takeBody(part, length); };
+        switch (c.decoder.write(data, n, take)) {
+        case BodyDecoder::Result::Ok:
             return n;
+        case BodyDecoder::Result::Stopped:
+            return 0;
+        case BodyDecoder::Result::Bad:
+            break;
         }
-        if (!c.responseQueued) c.queueResponse();
-        c.queueData(data, n);
-        return n;
+        c.misframed = true;
+        return 0;
+    }
+
+    // Body bytes as inflated; false (curl then stops with a write error) past the body's bound.
+    bool takeBody(const char* data, std::size_t n) {
+        bodyLength += n;
+        if (bodyLength > request.maxBodyLength) {
+            // What was queued goes too: the load fails, so nobody needs the start of the body.
+            std::erase_if(pending, [](const Event& e) { return e.kind == Event::Data; });
+            cacheBody.clear();
+            heldBody.clear();
+            bodyTooLong = true;
+            return false;
+        }
+        if (!redirectURL.empty()) {
+            heldBody.append(data, n);
+            return true;
+        }
+        if (!responseQueued) queueResponse();
+        queueData(data, n);
+        return true;
     }
 
     static int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
@@ -643,9 +830,12 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
 
     void transferDone(CURLcode result) {
         if (result != CURLE_OK) {
-            queueFail(bodyTooLong   ? kURLErrorDataLengthExceedsMaximum
-                      : headTooLong ? kURLErrorBadServerResponse
-                                    : errorCodeFor(result));
+            // curl says "unsupported protocol" of an answer without a status line (HTTP/0.9, which
+            // it refuses): what came back is at fault, not the address.
+            const bool noStatusLine = result == CURLE_UNSUPPORTED_PROTOCOL && isWebScheme(request.url);
+            queueFail(bodyTooLong                               ? kURLErrorDataLengthExceedsMaximum
+                      : headTooLong || misframed || noStatusLine ? kURLErrorBadServerResponse
+                                                                 : errorCodeFor(result));
             return;
         }
         if (!headersDone) {
@@ -653,6 +843,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         if (redirectURL.empty()) {
+            if (!decoder.complete()) {
+                queueFail(kURLErrorBadServerResponse);
+                return;
+            }
             if (!responseQueued) queueResponse();
             queueFinish();
             return;
@@ -665,7 +859,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             --depth;
             if (cancelled) return;
         }
-        if (!follow) {
+        if (!follow && !decoder.complete()) {
+            queueFail(kURLErrorBadServerResponse);
+        } else if (!follow) {
             queueResponse();
             queueData(heldBody.data(), heldBody.size());
             queueFinish();

@@ -13,11 +13,15 @@
 // curl's defaults the platform lacks are removed ("Expect: 100-continue", a form content type on
 // bodies sent without one). Responses are inflated but never past maxBodyLength (32 MB unless set):
 // the first byte over stops curl and fails the load with -1103; a request that ignoresBody asks for
-// no decoding, so a gzip bomb costs only its compressed bytes. A response head over 256 KB, or a
-// header line over curl's bound, fails with -1011. A failure found before curl runs (-1000 for an
-// address that is not absolute) is handed out by posted work, not a timer, so a thread turning its
-// loop once per input wakes for it. Cookies are never kept; peers are always verified,
-// DROVIK_CA_FILE adding certificates to the system's.
+// no decoding, so a gzip bomb costs only its compressed bytes. Inflating is done here, not by curl,
+// which takes a gzip or deflate stream cut before its end for a whole one. A response head over
+// 256 KB, or a header line over curl's bound, fails with -1011; so does what would hand out a cut,
+// misread or unreadable body as a whole one: Content-Length fields that disagree, a body short of
+// its length or its last chunk, a coded body without its end (gzip without its trailer), a coding
+// other than gzip and deflate, and an answer without a status line. A failure found before curl
+// runs (-1000 for an address that is not absolute) is handed out by posted work, not a timer, so a
+// thread turning its loop once per input wakes for it. Cookies are never kept; peers are always
+// verified, DROVIK_CA_FILE adding certificates to the system's.
 //
 // sendSynchronous runs a load on a private loop with a real clock; networkLoop() is a LoopThread for
 // loads whose handlers must not run on the caller's thread. Codes: -1 unknown, -999 cancelled, -1000

@@ -1,10 +1,19 @@
 // URL loading against a hostile server: every load ends, in bounded memory and time, whatever the
-// server sends; and a load that fails before reaching curl wakes a loop turned once per input.
+// server sends; a cut or misframed answer is never handed out as a success; a failure carries the
+// code of what happened; and a load that fails before reaching curl wakes a loop turned once per
+// input.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/URLLoading.h"
@@ -20,6 +29,7 @@ using plat::foundation::RunLoop;
 struct Outcome {
     int status = 0;
     std::size_t bytes = 0;
+    std::string body;
     bool finished = false;
     std::optional<Error> error;
     bool done() const { return finished || error.has_value(); }
@@ -30,7 +40,10 @@ Outcome run(const Request& request) {
     auto outcome = std::make_shared<Outcome>();
     ConnectionHandlers h;
     h.didReceiveResponse = [outcome](const Response& r) { outcome->status = r.status; };
-    h.didReceiveData = [outcome](const std::uint8_t*, std::size_t size) { outcome->bytes += size; };
+    h.didReceiveData = [outcome](const std::uint8_t* data, std::size_t size) {
+        outcome->bytes += size;
+        if (outcome->body.size() < 4096) outcome->body.append(reinterpret_cast<const char*>(data), size);
+    };
     h.didFinish = [outcome] { outcome->finished = true; };
     h.didFail = [outcome](const Error& e) { outcome->error = e; };
     Connection connection = Connection::start(request, std::move(h));
@@ -89,6 +102,188 @@ TEST(URLLoadingBounds, HostileAnswersEndWithinMemoryAndDeadline) {
         EXPECT_EQ(outcome.error->message, describeURLError(a.failure));
         EXPECT_LE(outcome.bytes, a.maxBodyLength);
     }
+}
+
+// `text` packed by zlib: with a gzip wrapper (31), a zlib one (15) or none (-15).
+std::string packed(const std::string& text, int windowBits) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, text.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string hex(const std::string& bytes) {
+    std::string out;
+    char pair[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        out += pair;
+    }
+    return out;
+}
+
+// The recording server's answer: `head` (fields, raw unless a status is given), the body's bytes,
+// the connection closed after it.
+std::string answer(const std::string& fields, const std::string& body,
+                   const std::string& status = "HTTP/1.1 200 OK") {
+    return R"({"status": ")" + status + R"(", "raw": true, "close": true, "headers": [)" + fields +
+           R"(], "body_hex": ")" + hex(body) + R"("})";
+}
+
+// The same, a byte at a time.
+std::string trickled(const std::string& fields, const std::string& body) {
+    std::string script = answer(fields, body);
+    return script.substr(0, script.size() - 1) + R"(, "pause": 0.001})";
+}
+
+// Framing that would hand out a cut or misread body as a success fails the load as a bad server
+// response; honest framing of the same bodies (two equal lengths, a whole gzip or raw deflate
+// stream) still arrives whole.
+TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
+    const std::string text(3000, 'q');
+    const std::string gzip = packed(text, 31);
+    const std::string noTrailer = gzip.substr(0, gzip.size() - 8);
+    const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
+    auto length = [](const std::string& body) {
+        return R"(["Content-Length", ")" + std::to_string(body.size()) + R"("])";
+    };
+    const std::string gzipField = R"(["Content-Encoding", "gzip"])";
+    const struct {
+        const char* name;
+        std::string answer;
+        int failure;  // 0: the load finishes with `body`
+        std::string body;
+    } cases[] = {
+        {"two different lengths", answer(R"(["Content-Length", "5"], ["Content-Length", "7"])", "hello, "),
+         kURLErrorBadServerResponse, ""},
+        {"one field listing two lengths", answer(R"(["Content-Length", "5, 7"])", "hello, "),
+         kURLErrorBadServerResponse, ""},
+        {"the same length twice", answer(R"(["Content-Length", "5"], ["Content-Length", " 5"])", "hello"), 0,
+         "hello"},
+        {"gzip without its trailer", answer(gzipField + ", " + length(noTrailer), noTrailer),
+         kURLErrorBadServerResponse, ""},
+        {"gzip cut in its middle", answer(gzipField + ", " + length(halfGzip), halfGzip),
+         kURLErrorBadServerResponse, ""},
+        {"gzip cut, the close ends it", answer(gzipField, noTrailer), kURLErrorBadServerResponse, ""},
+        {"a whole gzip body", answer(gzipField + ", " + length(gzip), gzip), 0, text},
+        {"raw deflate",
+         answer(R"(["Content-Encoding", "deflate"], )" + length(packed(text, -15)), packed(text, -15)), 0,
+         text},
+        {"zlib deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, 15)),
+         0, text},
+        {"raw deflate, a byte at a time", trickled(R"(["Content-Encoding", "deflate"])", packed(text, -15)),
+         0, text},
+        {"two gzip members", answer(gzipField, gzip + packed("tail", 31)), 0, text + "tail"},
+        {"gzip inside gzip", answer(R"(["Content-Encoding", "gzip, gzip"])", packed(gzip, 31)), 0, text},
+        {"raw deflate without its last block",
+         answer(R"(["Content-Encoding", "deflate"])", packed(text, -15).substr(0, 4)),
+         kURLErrorBadServerResponse, ""},
+        {"a coding nobody asked for", answer(R"(["Content-Encoding", "compress"])", "abc"),
+         kURLErrorBadServerResponse, ""},
+        {"a body short of its length", answer(R"(["Content-Length", "100"])", "short"),
+         kURLErrorBadServerResponse, ""},
+        {"a chunked body cut", answer(R"(["Transfer-Encoding", "chunked"])", "5\r\nhello\r\n"),
+         kURLErrorBadServerResponse, ""},
+        {"no status line", answer("", "", "hello there"), kURLErrorBadServerResponse, ""},
+    };
+    dktest::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dktest::RecordingServer server(dir.file(c.name), dktest::everyAnswer(c.answer));
+        ASSERT_TRUE(server.running());
+        Request request;
+        request.url = server.url() + "/";
+        Outcome outcome = run(request);
+        if (c.failure == 0) {
+            EXPECT_TRUE(outcome.finished);
+            EXPECT_FALSE(outcome.error);
+            EXPECT_EQ(outcome.body, c.body);
+            continue;
+        }
+        EXPECT_FALSE(outcome.finished);
+        EXPECT_EQ(outcome.error ? outcome.error->code : 0, c.failure);
+    }
+}
+
+// A plain TCP server on 127.0.0.1 for one connection: it reads what comes (unless `reads` is
+// false), writes `reply` and closes, with a reset when `resets`.
+class PlainServer {
+public:
+    PlainServer(std::string reply, bool reads, bool resets) : m_reply(std::move(reply)) {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(m_fd, 4) != 0 ||
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, reads, resets] {
+            int client = accept(m_fd, nullptr, nullptr);
+            if (client < 0) return;
+            if (resets) {
+                linger now{1, 0};
+                setsockopt(client, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            }
+            char buffer[4096];
+            if (!reads || read(client, buffer, sizeof buffer) > 0) {
+                [[maybe_unused]] ssize_t sent = write(client, m_reply.data(), m_reply.size());
+            }
+            close(client);
+        });
+    }
+    ~PlainServer() {
+        shutdown(m_fd, SHUT_RDWR);  // wakes an accept still waiting
+        if (m_thread.joinable()) m_thread.join();
+        close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    std::string m_reply;
+    int m_fd = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// A server that speaks no TLS, whatever it answers, fails an https load as a secure connection
+// that could not be made; an address of a scheme the loader has not is unsupported.
+TEST(URLLoadingBounds, FailuresCarryTheCodeOfWhatHappened) {
+    const struct {
+        const char* name;
+        const char* reply;
+        bool reads;
+        bool resets;
+    } servers[] = {
+        {"an HTTP answer", "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", true,
+         false},
+        {"a banner", "SSH-2.0-OpenSSH_9.2\r\n", false, false},
+        {"a close", "", true, false},
+        {"a close before reading", "", false, false},
+        {"a reset", "", true, true},
+    };
+    for (const auto& s : servers) {
+        SCOPED_TRACE(s.name);
+        PlainServer plain(s.reply, s.reads, s.resets);
+        ASSERT_GT(plain.port(), 0);
+        Request secure;
+        secure.url = "https://127.0.0.1:" + std::to_string(plain.port()) + "/";
+        Outcome outcome = run(secure);
+        EXPECT_EQ(outcome.error ? outcome.error->code : 0, kURLErrorSecureConnectionFailed);
+    }
+
+    Request other;
+    other.url = "gopher://127.0.0.1:1/";
+    Outcome outcome = run(other);
+    EXPECT_EQ(outcome.error ? outcome.error->code : 0, kURLErrorUnsupportedURL);
 }
 
 // A loop turned once per input (as a request thread turns its own) wakes for a load that fails
