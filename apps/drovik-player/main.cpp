@@ -37,6 +37,13 @@ int main(int argc, char** argv) {
         std::fputs(playerUsage().c_str(), stdout);
         return 0;
     }
+    // The environment's categories stand for the option's, and are held to the same list.
+    if (const char* categories = std::getenv("DROVIK_TRACE"); categories && !options.trace) {
+        if (std::optional<std::string> refusal = refusedTraceCategories("$DROVIK_TRACE", categories)) {
+            std::fprintf(stderr, "drovik-player: %s (see drovik-player --help)\n", refusal->c_str());
+            return 2;
+        }
+    }
     // The GL driver loads while the launch's own work (home, analytics stores, the engine script)
     // runs; the game view's context is made after it.
     if (options.headless) gl::GLContext::openDisplayAhead();
