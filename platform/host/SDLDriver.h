@@ -50,7 +50,7 @@ inline constexpr double kEventPumpInterval = 0.005;
 //   or shown: app.foreground (these only when they apply); window close, SDL_QUIT: app.quit;
 //   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
 //   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
-//   5/6, face up/down); F12: screenshot drovik-<seconds>.png; the arrows tilt the virtual
+//   5/6, face up/down); F12: screenshot drovik-<seconds>.png (the host says where); the arrows tilt the virtual
 //   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel;
 //   while a text view takes the keyboard (SDL's text input is on only then): typed text: text.type
 //   "TEXT"; Backspace: text.delete; Return: text.type "\n" (these two repeat when held).
