@@ -18,6 +18,7 @@
 #include "platform/sys/FileModes.h"
 #include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
+#include "port/DKAudioDevice.h"
 
 using namespace plat;
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
     host::QuitSignals::block();
+    DKAudioDevice::quietLibraryLogs();  // before any thread too: it sets the environment
     PlayerOptions options;
     std::string error;
     if (!parsePlayerOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv("DROVIK_BUNDLE"), &options,
