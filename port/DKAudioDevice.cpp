@@ -78,7 +78,8 @@ void DKAudioDevice::quietLibraryLogs() {
     // library stays loaded.
     using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
     if (void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL)) {
-        if (auto set = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"))) set(alsaSaysNothing);
+        auto set = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+        if (set) set(alsaSaysNothing);
     }
 }
 

@@ -15,8 +15,8 @@
 // context, a bundle without game project, or a script whose initEngine, loadProject or
 // loadInitialScene fails or is missing, end the run with status 1 and the one line that says so
 // (standard error). One warning line each, and the run goes on, for an Info.plist orientation that
-// is none of the four known names, and for a loaded game whose script defines no update. Its termination ends the player's clients: the analytics drain, then the ad client's
-// requests.
+// is none of the four known names, and for a loaded game whose script defines no update. Its
+// termination ends the player's clients: the analytics drain, then the ad client's requests.
 #pragma once
 
 #include <memory>

@@ -366,7 +366,8 @@ TEST_F(DrovikPlayer, AScriptWithoutUpdateAndAnUnknownOrientationAreSaidAtStart) 
 <string>UIInterfaceOrientationPortrait</string><string>UIInterfaceOrientationLandscape</string>
 <string>Sideways</string></array></dict></plist>
 )");
-    dktest::writeFile(m_dir.file("Odd.app/engine32.luo"), dktest::readFile(kData + "/quiet-engine.lua") + "update = nil\n");
+    dktest::writeFile(m_dir.file("Odd.app/engine32.luo"),
+                      dktest::readFile(kData + "/quiet-engine.lua") + "update = nil\n");
     const dktest::ProcessResult r = run({"--headless", "--duration", "1", "Odd.app"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err,
