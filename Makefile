@@ -23,7 +23,8 @@ configure: deps
 # headless for 180 frames on the virtual clock (the same picture on every machine). Either way the
 # composited screen at the end is written to SCREENSHOT. A display that turns out unusable makes
 # the player say so and run headless on the real clock for the same RUN_SECONDS. Only the player
-# is built (the sample's files are in the tree); `make test` builds everything.
+# is built (the sample's files are in the tree); `make test` builds everything. Without a sound
+# card the player says so in one line (ALSOFT_LOGLEVEL=3 shows what the sound libraries say).
 RUN_SECONDS ?= 10
 run: configure
 	cmake --build $(BUILD) -j $(JOBS) --target drovik-player

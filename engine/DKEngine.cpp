@@ -298,8 +298,9 @@ int DK_LoadGame(DK_State* state, const char* gamePath) {
     if (missing) pushNotCallable(L, -2, "loadProject");
     if (missing || lua_pcall(L, 1, 0, 0) != 0) {
         const char* message = lua_tostring(L, -1);
-        std::printf("DK_LoadGame Failure: %s\n", message ? message : "(error object is not a string)");
-        std::fflush(stdout);
+        // On standard error, as every other start-up failure: a person running the game reads it
+        // there, and standard output stays the script's.
+        std::fprintf(stderr, "DK_LoadGame Failure: %s\n", message ? message : "(error object is not a string)");
         ++state->printedFailures;
         lua_settop(L, base);
     }

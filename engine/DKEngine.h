@@ -17,7 +17,8 @@
 //
 // Every host event is a protected call of a script global, with one of two policies:
 // - reported (start-up, orientation, screen size, scene change, volume, events, initial scene):
-//   "(DK_Report_Error) Lua Error: ..." on standard error, and the Lua stack emptied;
+//   "(DK_Report_Error) Lua Error: ..." on standard error, and the Lua stack emptied (a failed
+//   loadProject reads "DK_LoadGame Failure: ...", on standard error too);
 // - ignored (frames, input, play, pauses, stop): the error is dropped with the stack restored, so a
 //   script failing every frame does not grow the stack; or handed to scriptErrorHandler when set,
 //   with a traceback from a message handler kept in the registry (a frame makes no closure).

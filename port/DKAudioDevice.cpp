@@ -3,6 +3,8 @@
 #define AL_ALEXT_PROTOTYPES
 #include <AL/alext.h>
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -44,6 +46,9 @@ void shutdownAtExitLocked() {
     std::atexit(shutdown);
 }
 
+// ALSA's error handler, which would print each step of a failed open.
+void alsaSaysNothing(const char*, int, const char*, int, const char*, ...) {}
+
 ALCdevice* openLocked() {
     if (g_tried) return g_device;
     g_tried = true;
@@ -64,6 +69,19 @@ ALCdevice* openLocked() {
 }
 
 }  // namespace
+
+void DKAudioDevice::quietLibraryLogs() {
+    if (std::getenv("ALSOFT_LOGLEVEL")) return;
+    // Read by OpenAL Soft at its first call.
+    setenv("ALSOFT_LOGLEVEL", "0", 0);
+    // The handler is the library's own global: OpenAL Soft, loading ALSA later, finds it set. The
+    // library stays loaded.
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    if (void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL)) {
+        auto set = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+        if (set) set(alsaSaysNothing);
+    }
+}
 
 ALCdevice* DKAudioDevice::device() {
     std::lock_guard<std::mutex> lock(g_mutex);

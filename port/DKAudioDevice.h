@@ -19,6 +19,12 @@ public:
     // A new context on the shared device (with the render format when it is the loopback device).
     static ALCcontext* createContext();
 
+    // A program's first call, before it starts any thread (it sets the environment): unless
+    // ALSOFT_LOGLEVEL is set, OpenAL Soft and ALSA keep their own lines about a device that will
+    // not open to themselves (nine on a machine without a sound card), and device()'s one line says
+    // it. ALSOFT_LOGLEVEL=3 shows them again.
+    static void quietLibraryLogs();
+
     // `hook` runs at process exit before the device closes (in reverse order of adding), so
     // whoever feeds the device from another thread can stop first; also when no device was opened.
     static void addShutdownHook(void (*hook)());

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/av/FFmpeg.h"
+#include "port/DKFileProblems.h"
 
 namespace {
 
@@ -57,7 +58,8 @@ void DKMusicDecoder::release() {
     ff().avformat_close_input(&m_format);
 }
 
-std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
+std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path, std::string* why) {
+    if (why) why->clear();
     if (path.empty()) return nullptr;
     std::string error;
     if (!plat::av::ffmpeg(&error)) {
@@ -65,22 +67,29 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
         std::call_once(said, [&] { std::fprintf(stderr, "music: FFmpeg could not be loaded (%s)\n", error.c_str()); });
         return nullptr;
     }
-    // A file that is not music fails quietly; FFmpeg's own chatter would only repeat that.
+    // FFmpeg's own chatter about a file that is not music would only repeat the one line said of it.
     static std::once_flag quiet;
     std::call_once(quiet, [] { ff().av_log_set_level(AV_LOG_QUIET); });
 
+    auto fail = [&] {
+        if (why) {
+            *why = dk::port::fileOpenProblem(path);
+            if (why->empty()) *why = "not music that can be decoded";
+        }
+        return nullptr;
+    };
     std::unique_ptr<DKMusicDecoder> d(new DKMusicDecoder);
     d->m_path = path;
-    if (ff().avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    if (ff().avformat_find_stream_info(d->m_format, nullptr) < 0) return nullptr;
+    if (ff().avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return fail();
+    if (ff().avformat_find_stream_info(d->m_format, nullptr) < 0) return fail();
     const AVCodec* codec = nullptr;
     d->m_stream = ff().av_find_best_stream(d->m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (d->m_stream < 0 || !codec) return nullptr;
+    if (d->m_stream < 0 || !codec) return fail();
     d->m_codec = ff().avcodec_alloc_context3(codec);
-    if (!d->m_codec) return nullptr;
+    if (!d->m_codec) return fail();
     if (ff().avcodec_parameters_to_context(d->m_codec, d->m_format->streams[d->m_stream]->codecpar) < 0)
-        return nullptr;
-    if (ff().avcodec_open2(d->m_codec, codec, nullptr) < 0) return nullptr;
+        return fail();
+    if (ff().avcodec_open2(d->m_codec, codec, nullptr) < 0) return fail();
 
     AVChannelLayout in{};
     if (d->m_codec->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC && d->m_codec->ch_layout.nb_channels > 0) {
@@ -96,10 +105,10 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
                                  d->m_codec->sample_fmt, d->m_sampleRate, 0, nullptr);
     ff().av_channel_layout_uninit(&in);
     ff().av_channel_layout_uninit(&out);
-    if (rc < 0 || d->m_sampleRate <= 0 || ff().swr_init(d->m_swr) < 0) return nullptr;
+    if (rc < 0 || d->m_sampleRate <= 0 || ff().swr_init(d->m_swr) < 0) return fail();
     d->m_frame = ff().av_frame_alloc();
     d->m_packet = ff().av_packet_alloc();
-    if (!d->m_frame || !d->m_packet) return nullptr;
+    if (!d->m_frame || !d->m_packet) return fail();
     return d;
 }
 
@@ -373,7 +382,10 @@ bool DKMusicPlayer::isPlaying() const {
 // OpenAL context does not matter.
 void DKMusicPlayer::run() {
     if (!waitUntilOpenable()) return;
-    std::unique_ptr<DKMusicDecoder> decoder = DKMusicDecoder::open(m_path);
+    std::string why;
+    std::unique_ptr<DKMusicDecoder> decoder = DKMusicDecoder::open(m_path, &why);
+    // Said before the answer is given, so whoever waits for it finds it said.
+    if (!decoder && !why.empty()) dk::port::reportFileProblem(m_path, why);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_open = decoder ? Open::kOpened : Open::kFailed;

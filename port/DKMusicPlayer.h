@@ -3,7 +3,8 @@
 // streamed into an OpenAL source by that thread, four buffers queued. The source lives in a context
 // of its own on the shared device, so suspending the sound manager's context leaves music alone.
 // With no audio device the feeder still decodes at the real-time rate, so the playing state behaves
-// the same, silently.
+// the same, silently. A file that cannot be played is named with its reason on standard error, once
+// per file and reason (DKFileProblems.h).
 #pragma once
 
 #include <condition_variable>
@@ -25,7 +26,9 @@ struct AVPacket;
 class DKMusicDecoder {
 public:
     ~DKMusicDecoder();
-    static std::unique_ptr<DKMusicDecoder> open(const std::string& path);
+    // Null when the file cannot be played, with `why` (when given) saying so in a few words: empty
+    // when there is nothing to say of the file (no path, FFmpeg missing: said once already).
+    static std::unique_ptr<DKMusicDecoder> open(const std::string& path, std::string* why = nullptr);
 
     int channels() const { return m_channels; }
     int sampleRate() const { return m_sampleRate; }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +43,13 @@ int refuseCommandLine(const Usage& usage, const std::string& why) {
     return 2;
 }
 
-std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own) {
+std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOptions& own) {
+    static constexpr std::string_view kCommon[] = {"--home",  "--bundle",       "--clock",    "--start-time",
+                                                   "--seed",  "--device-facts", "--endpoint", "--commands"};
+    auto known = [&](std::string_view name) {
+        return std::find(std::begin(kCommon), std::end(kCommon), name) != std::end(kCommon) ||
+               std::find(own.names.begin(), own.names.end(), name) != own.names.end();
+    };
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i], value;
         if (option == "--log") {
@@ -53,9 +60,12 @@ std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const 
             options.help = true;
             return "";
         }
-        if (std::size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option.resize(eq);
+        const std::size_t eq = option.starts_with("--") ? option.find('=') : std::string::npos;
+        if (eq != std::string::npos) option.resize(eq);
+        // Named before its value is looked for: the last option of the line has none to take.
+        if (!known(option)) return "unknown option " + option;
+        if (eq != std::string::npos) {
+            value = std::string(argv[i]).substr(eq + 1);
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
@@ -85,8 +95,8 @@ std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const 
             options.endpoints.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         } else if (option == "--commands") {
             options.commands = value;
-        } else if (!own || !own(option, value, error)) {
-            return "unknown option " + option;
+        } else {
+            own.read(option, value, error);
         }
         if (!error.empty()) return error;
     }

@@ -40,12 +40,16 @@ int printHelp(const Usage& usage);
 // status 2.
 int refuseCommandLine(const Usage& usage, const std::string& why);
 
-// A tool's own options: true when it knows `option`, with `error` set when it refuses the value.
-using OwnOption = std::function<bool(const std::string& option, const std::string& value, std::string& error)>;
+// A tool's own options: their names, and what reads one's value (setting `error` when it refuses it).
+struct OwnOptions {
+    std::vector<std::string_view> names;
+    std::function<void(const std::string& option, const std::string& value, std::string& error)> read;
+};
 
-// Reads "--name value" and "--name=value" options (and the bare --log and --help); "" when all were
-// read and --home was given (or help asked for), else what is wrong.
-std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOption& own = {});
+// Reads "--name value" and "--name=value" options (and the bare --log, --help and -h); "" when all
+// were read and --home was given (or help asked for), else what is wrong. An option neither common
+// nor the tool's own is "unknown option NAME", wherever it stands.
+std::string parseToolOptions(int argc, char** argv, ToolOptions& options, const OwnOptions& own = {});
 
 // Starts the virtual clock when asked, opens the bundle and the container under the home as the
 // main ones (the container named by the bundle, else `defaultIdentifier`), takes the device facts

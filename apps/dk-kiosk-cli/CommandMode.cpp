@@ -499,7 +499,9 @@ int runCommandMode(int argc, char** argv) {
     dk::tools::ToolOptions options;
     std::string device, pasteboards, web = "wpe";
     const std::string why = dk::tools::parseToolOptions(
-        argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
+        argc, argv, options,
+        {{"--pasteboards", "--device", "--net", "--web"},
+         [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
                 pasteboards = value;
             } else if (option == "--device") {
@@ -512,11 +514,8 @@ int runCommandMode(int argc, char** argv) {
             } else if (option == "--web") {
                 if (value != "wpe" && value != "fake" && value != "none") error = "--web takes wpe, fake or none";
                 web = value;
-            } else {
-                return false;
             }
-            return true;
-        });
+         }});
     if (!why.empty()) return usage(why);
     if (options.help) return dk::tools::printHelp(kioskUsage());
     if (options.seed) plat::sys::seedRandom(static_cast<std::uint64_t>(*options.seed));

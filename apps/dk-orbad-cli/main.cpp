@@ -198,7 +198,9 @@ int main(int argc, char** argv) {
     Settings settings;
     std::string device;
     const std::string why = dk::tools::parseToolOptions(
-        argc, argv, options, [&](const std::string& option, const std::string& value, std::string& error) {
+        argc, argv, options,
+        {{"--pasteboards", "--device", "--net", "--web"},
+         [&](const std::string& option, const std::string& value, std::string& error) {
             if (option == "--pasteboards") {
                 settings.pasteboards = value;
             } else if (option == "--device") {
@@ -210,11 +212,8 @@ int main(int argc, char** argv) {
             } else if (option == "--web") {
                 if (value != "wpe" && value != "fake" && value != "none") error = "--web takes wpe, fake or none";
                 settings.web = value;
-            } else {
-                return false;
             }
-            return true;
-        });
+         }});
     if (!why.empty()) return dk::tools::refuseCommandLine({"dk-orbad-cli", kSynopsis, ""}, why);
     if (options.help) return dk::tools::printHelp(usage());
     settings.log = options.log;

@@ -110,7 +110,7 @@ int fetchSynchronously(const plat::net::Request& request) {
 }  // namespace
 
 int reachabilityCommand(const Args& a) {
-    if (a.empty()) return usage();
+    if (a.empty()) return usage("reachability takes flags FLAGS [--local] or watch [--local] [--seconds S]");
     bool local = false;
     std::optional<double> seconds;
     std::optional<std::uint32_t> flags;
@@ -122,16 +122,36 @@ int reachabilityCommand(const Args& a) {
             ++i;
         } else if (a[0] == "flags" && !flags && parseUnsigned(a[i], flags.emplace(), true)) {
         } else {
-            return usage();
+            return usage("reachability: cannot read \"" + a[i] + "\"");
         }
     }
     if (a[0] == "watch") return watch(local, seconds);
-    if (a[0] != "flags" || !flags) return usage();
+    if (a[0] != "flags") return usage("reachability: no subcommand \"" + a[0] + "\" (flags or watch)");
+    if (!flags) return usage("reachability flags takes FLAGS");
     const DKNetworkStatus status = local ? DKReachability::localWiFiStatusForFlags(*flags)
                                          : DKReachability::networkStatusForFlags(*flags);
     outputLine("status %d", static_cast<int>(status));
     return kOk;
 }
+
+namespace {
+
+// What is wrong with fetch's argument `word`, followed by `value` (null at the end of the line).
+std::string fetchRefusal(const std::string& word, const std::string* value) {
+    static const std::pair<const char*, const char*> kTakes[] = {
+        {"--mode", "async, sync or thread"},       {"--method", "a method"},
+        {"--data", "a text"},                      {"--header", "\"NAME: VALUE\""},
+        {"--timeout", "seconds"},                  {"--cancel-after", "seconds"}};
+    for (const auto& [option, takes] : kTakes) {
+        if (word != option) continue;
+        if (!value) return "fetch: missing value for " + word;
+        return "fetch: " + word + " takes " + takes + ", not \"" + *value + "\"";
+    }
+    if (word.starts_with("--")) return "fetch: unknown option " + word;
+    return "fetch: one URL only, not also \"" + word + "\"";
+}
+
+}  // namespace
 
 int fetchCommand(const Args& a) {
     std::string mode = "async";
@@ -162,11 +182,12 @@ int fetchCommand(const Args& a) {
         } else if (!a[i].starts_with("--") && !url) {
             url = a[i];
         } else {
-            return usage();
+            return usage(fetchRefusal(a[i], valued ? &a[i + 1] : nullptr));
         }
     }
+    if (!url) return usage("fetch needs a URL");
     // A synchronous send cannot be cancelled.
-    if (!url || (mode == "sync" && cancelAfter)) return usage();
+    if (mode == "sync" && cancelAfter) return usage("fetch: --cancel-after cannot cancel --mode sync");
     request.url = *url;
     if (mode == "sync") return fetchSynchronously(request);
 

@@ -62,7 +62,8 @@ int useContainerOf(Args& args) {
 
 }  // namespace
 
-int usage() {
+int usage(const std::string& why) {
+    std::fprintf(stderr, "dk-util: %s\n", why.c_str());
     std::fputs(kUsageText, stderr);
     return kUsage;
 }
@@ -107,14 +108,14 @@ std::optional<Container> openContainer(Args& args, int& status) {
     std::string home;
     if (!args.empty() && args[0] == "--home") {
         if (args.size() < 2 || args[1].empty()) {
-            status = usage();
+            status = usage("--home needs a directory");
             return std::nullopt;
         }
         home = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) {
-        status = usage();
+        status = usage("no BUNDLE");
         return std::nullopt;
     }
     plat::foundation::Error error;
@@ -133,9 +134,9 @@ int base64Command(const Args& a) {
     }
     std::uint32_t line = 0;
     if (a.size() == 3 && a[0] == "encode" && a[1] == "--line") {
-        if (!parseUnsigned(a[2], line)) return usage();
+        if (!parseUnsigned(a[2], line)) return usage("base64 encode --line takes a whole number, not \"" + a[2] + "\"");
     } else if (a.size() != 1 || a[0] != "encode") {
-        return usage();
+        return usage("base64 takes encode [--line N] or decode");
     }
     const std::string input = readStandardInput();
     const std::string text = DKCrypto::encodeBase64(DKCrypto::Data(input.begin(), input.end()), line);
@@ -150,7 +151,7 @@ int sha1Command(const Args& a) {
         outputLine("%s", digest->c_str());
         return kOk;
     }
-    if (a.size() > 1 || (a.size() == 1 && a[0].starts_with("--"))) return usage();
+    if (a.size() > 1 || (a.size() == 1 && a[0].starts_with("--"))) return usage("sha1 takes [FILE] or --string TEXT");
     std::optional<plat::util::FileInputStream> stream;
     if (a.empty()) {
         stream.emplace(0);
@@ -164,7 +165,7 @@ int sha1Command(const Args& a) {
 }
 
 int profileCommand(const Args& a) {
-    if (a.size() != 1) return usage();
+    if (a.size() != 1) return usage("profile takes one FILE");
     std::optional<DKProvisioningProfile> profile = DKProvisioningProfile::createWithContentsOfFile(a[0]);
     if (!profile) return failed(a[0] + ": no profile");
     outputLine("type %d", static_cast<int>(profile->type()));
@@ -184,10 +185,11 @@ int hardwareCommand(const Args& a) {
         outputLine("%s", info.deviceIdentifier().c_str());
         return kOk;
     }
-    if (a.empty() || a[0] != "uuid" || (a.size() != 2 && a.size() != 4)) return usage();
+    constexpr const char* kHardware = "hardware takes mac, device-id or uuid [--home DIR] BUNDLE";
+    if (a.empty() || a[0] != "uuid" || (a.size() != 2 && a.size() != 4)) return usage(kHardware);
     Args rest(a.begin() + 1, a.end());
     if (int status = useContainerOf(rest); status != kOk) return status;
-    if (!rest.empty()) return usage();
+    if (!rest.empty()) return usage(kHardware);
     const std::string identifier = info.deviceIdentifierAppleRecomended();
     if (identifier.empty()) return failed("no user defaults");
     outputLine("%s", identifier.c_str());
@@ -200,7 +202,8 @@ int keychainCommand(Args a) {
     const bool shaped = a.size() > at &&
                         ((a[at] == "store" && a.size() == at + 3) || (a[at] == "get" && a.size() == at + 2) ||
                          (a[at] == "forget" && a.size() == at + 2));
-    if (!shaped) return usage();
+    if (!shaped)
+        return usage("keychain takes [--home DIR] BUNDLE store ACCOUNT PASSWORD | get ACCOUNT | forget ACCOUNT");
     if (int status = useContainerOf(a); status != kOk) return status;
     DKKeychain& keychain = DKKeychain::sharedKeychain();
     const std::string& account = a[1];

@@ -25,8 +25,8 @@ int keychainCommand(Args args);
 int reachabilityCommand(const Args& args);
 int fetchCommand(const Args& args);
 
-// The whole usage text on standard error; kUsage.
-int usage();
+// "dk-util: WHY", then the whole usage text, on standard error; kUsage.
+int usage(const std::string& why);
 // --help: the whole usage text on standard output; kOk.
 int help();
 // "dk-util: MESSAGE" on standard error; kFailed.

@@ -47,14 +47,22 @@ int plist(const Args& a) {
         if (!value || !writePropertyList(a[3], *value, format, &error)) return failed(error.message);
         return kOk;
     }
-    return usage();
+    if (a.size() == 4 && a[0] == "convert")
+        return usage("plist convert takes --xml or --binary, not \"" + a[1] + "\"");
+    return usage("plist takes show FILE or convert --xml|--binary IN OUT");
 }
 
 int bundle(const Args& a) {
     // BUNDLE info [KEY] | BUNDLE path NAME TYPE | BUNDLE paths TYPE
     const bool shaped = a.size() >= 2 && ((a[1] == "info" && a.size() <= 3) || (a[1] == "path" && a.size() == 4) ||
                                           (a[1] == "paths" && a.size() == 3));
-    if (!shaped) return usage();
+    if (!shaped) {
+        if (a.size() < 2) return usage("bundle takes BUNDLE info [KEY] | path NAME TYPE | paths TYPE");
+        if (a[1] == "info") return usage("bundle info takes at most one KEY");
+        if (a[1] == "path") return usage("bundle path takes NAME TYPE");
+        if (a[1] == "paths") return usage("bundle paths takes TYPE");
+        return usage("bundle: no subcommand \"" + a[1] + "\" (info, path or paths)");
+    }
     Error error;
     std::optional<Bundle> b = Bundle::open(a[0], &error);
     if (!b) return failed(error.message);
@@ -73,11 +81,12 @@ int bundle(const Args& a) {
 }
 
 int container(Args a) {
-    if (a.size() != 1 && a.size() != 3) return usage();
+    constexpr const char* kContainer = "container takes [--home DIR] BUNDLE";
+    if (a.size() != 1 && a.size() != 3) return usage(kContainer);
     int status = kOk;
     std::optional<Container> c = dk::tools::util::openContainer(a, status);
     if (!c) return status;
-    if (!a.empty()) return usage();
+    if (!a.empty()) return usage(kContainer);
     Error error;
     for (auto dir : {&Container::documentsPath, &Container::cachesPath, &Container::applicationSupportPath,
                      &Container::preferencesPath, &Container::temporaryPath}) {
@@ -94,7 +103,12 @@ int defaults(Args a) {
     const bool shaped = a.size() > rest && ((a[rest] == "get" && a.size() == rest + 2) ||
                                             (a[rest] == "set" && a.size() == rest + 3) ||
                                             (a[rest] == "remove" && a.size() == rest + 2));
-    if (!shaped) return usage();
+    if (!shaped) {
+        const std::string& sub = a.size() > rest ? a[rest] : std::string();
+        if (sub.empty() || sub == "get" || sub == "set" || sub == "remove")
+            return usage("defaults takes [--home DIR] BUNDLE get KEY | set KEY JSON | remove KEY");
+        return usage("defaults: no subcommand \"" + sub + "\" (get, set or remove)");
+    }
     std::optional<Value> newValue;
     if (a[rest] == "set") {
         std::string problem;
@@ -125,7 +139,7 @@ int defaults(Args a) {
 // the probe among them; the trace category "bridge" on standard output, between what the script
 // prints.
 int bridge(const Args& a) {
-    if (a.size() != 1) return usage();
+    if (a.size() != 1) return usage("bridge takes one SCRIPT");
     {
         lua_State* L = luaL_newstate();
         const bool loads = luaL_loadfile(L, a[0].c_str()) == 0;
@@ -154,7 +168,7 @@ int bridge(const Args& a) {
 
 int main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
-    if (args.empty()) return usage();
+    if (args.empty()) return usage("no command");
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "--help" || command == "-h") return dk::tools::util::help();
@@ -170,5 +184,5 @@ int main(int argc, char** argv) {
     if (command == "fetch") return dk::tools::util::fetchCommand(args);
     if (command == "hardware") return dk::tools::util::hardwareCommand(args);
     if (command == "keychain") return dk::tools::util::keychainCommand(args);
-    return usage();
+    return usage("unknown command \"" + command + "\"");
 }

@@ -94,16 +94,8 @@ Refusal setDrainSeconds(PlayerOptions& options, const std::string& value) {
     return std::nullopt;
 }
 
-// A comma list of categories; empty items and "all" are nothing to refuse.
 Refusal setTrace(PlayerOptions& options, const std::string& value) {
-    const std::vector<std::string_view>& known = playerTraceCategories();
-    for (size_t start = 0; start <= value.size();) {
-        const size_t comma = std::min(value.find(',', start), value.size());
-        const std::string_view category = std::string_view(value).substr(start, comma - start);
-        if (!category.empty() && category != "all" && std::find(known.begin(), known.end(), category) == known.end())
-            return "--trace: no category \"" + std::string(category) + "\"";
-        start = comma + 1;
-    }
+    if (Refusal refusal = refusedTraceCategories("--trace", value)) return refusal;
     options.trace = value;
     return std::nullopt;
 }
@@ -179,7 +171,7 @@ std::span<const PlayerOption> playerOptionTable() {
          setText<&PlayerOptions::traceFile>},
         {"--zoom", T::Value, "Z", "the window's pixels per device pixel (1; halved until it fits)", setZoom},
         {"--probe-plugin", T::Flag, "", "probe the plugins and report them", setFlag<&PlayerOptions::probePlugin>},
-        {"--help", T::Flag, "", "this text", setFlag<&PlayerOptions::help>},
+        {"--help", T::Flag, "", "this text (also -h)", setFlag<&PlayerOptions::help>},
     };
     return table;
 }
@@ -195,11 +187,26 @@ std::string playerUsage() {
     }
     return out +
            "Headless without --duration, --frames or an app.quit in the script, the run quits after 10 clock\n"
-           "seconds; with --frames N alone, after 10 + N/60 clock seconds if the game has not drawn them by\n"
-           "then (it may have stopped drawing: resigned, held paused). Exit status: 0 after a quit, 1 for a start-up failure, 2 for a bad command line or\n"
-           "input script. In the window: the left button or a finger touches; F1 memory warning, F2 audio\n"
-           "interruption begin/end, F3 resign/active, F4 background/foreground, Ctrl+arrows turn the device\n"
-           "(Ctrl+PageUp/PageDown face up/down), arrows tilt the accelerometer, F12 a screenshot.\n";
+           "seconds; with --frames N alone (headless or in a window), after 10 + N/60 clock seconds if the\n"
+           "game has not drawn them by then (it may have stopped drawing: resigned, held paused). Exit status:\n"
+           "0 after a quit, 1 for a start-up failure, 2 for a bad command line or input script. In the window:\n"
+           "the left button or a finger touches; F1 memory warning, F2 audio interruption begin/end, F3\n"
+           "resign/active, F4 background/foreground, Ctrl+arrows turn the device (Ctrl+PageUp/PageDown face\n"
+           "up/down), arrows tilt the accelerometer, F12 a screenshot (drovik-SECONDS.png here; the path is\n"
+           "said).\n";
+}
+
+// A comma list of categories; empty items and "all" are nothing to refuse.
+std::optional<std::string> refusedTraceCategories(std::string_view source, std::string_view list) {
+    const std::vector<std::string_view>& known = playerTraceCategories();
+    for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view category = list.substr(start, comma - start);
+        if (!category.empty() && category != "all" && std::find(known.begin(), known.end(), category) == known.end())
+            return std::string(source) + ": no category \"" + std::string(category) + "\"";
+        start = comma + 1;
+    }
+    return std::nullopt;
 }
 
 const std::vector<std::string_view>& playerTraceCategories() {
@@ -220,7 +227,8 @@ bool parsePlayerOptions(const std::vector<std::string>& arguments, const char* e
     };
     bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
+        // Every tool takes -h for --help.
+        const std::string& argument = !optionsEnded && arguments[i] == "-h" ? "--help" : arguments[i];
         if (optionsEnded || argument.size() < 2 || argument.compare(0, 2, "--") != 0 || argument == "-") {
             if (!optionsEnded && argument.size() > 1 && argument[0] == '-')
                 return fail("unknown option " + argument);

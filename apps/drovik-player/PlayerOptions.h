@@ -32,14 +32,18 @@ struct PlayerOption {
 // Every option, in the order --help lists them.
 std::span<const PlayerOption> playerOptionTable();
 
-// Reads the arguments after the program's name. False, with `error` saying what is wrong, for a
-// bad command line. `environmentBundle` is $DROVIK_BUNDLE (null when unset); --help needs no bundle.
+// Reads the arguments after the program's name ("-h" is "--help"). False, with `error` saying what
+// is wrong, for a bad command line. `environmentBundle` is $DROVIK_BUNDLE (null when unset); --help needs no bundle.
 bool parsePlayerOptions(const std::vector<std::string>& arguments, const char* environmentBundle,
                         PlayerOptions* options, std::string* error);
 
 // The trace categories of the player's code, which --trace accepts besides "all"; the help lists
 // them.
 const std::vector<std::string_view>& playerTraceCategories();
+
+// What is wrong with a comma list of trace categories from `source` ("--trace", "$DROVIK_TRACE"):
+// the first one --trace does not accept; nullopt when all are accepted.
+std::optional<std::string> refusedTraceCategories(std::string_view source, std::string_view list);
 
 // The --help text.
 std::string playerUsage();

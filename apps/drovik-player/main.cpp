@@ -18,6 +18,7 @@
 #include "platform/sys/FileModes.h"
 #include "platform/web/PageEngine.h"
 #include "player/app/DrovikPlayerAppDelegate.h"
+#include "port/DKAudioDevice.h"
 
 using namespace plat;
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
     // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
     host::QuitSignals::block();
+    DKAudioDevice::quietLibraryLogs();  // before any thread too: it sets the environment
     PlayerOptions options;
     std::string error;
     if (!parsePlayerOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv("DROVIK_BUNDLE"), &options,
@@ -36,6 +38,13 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(playerUsage().c_str(), stdout);
         return 0;
+    }
+    // The environment's categories stand for the option's, and are held to the same list.
+    if (const char* categories = std::getenv("DROVIK_TRACE"); categories && !options.trace) {
+        if (std::optional<std::string> refusal = refusedTraceCategories("$DROVIK_TRACE", categories)) {
+            std::fprintf(stderr, "drovik-player: %s (see drovik-player --help)\n", refusal->c_str());
+            return 2;
+        }
     }
     // The GL driver loads while the launch's own work (home, analytics stores, the engine script)
     // runs; the game view's context is made after it.

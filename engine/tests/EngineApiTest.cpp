@@ -89,9 +89,9 @@ TEST_F(EngineApi, MissingFunctionsAreNamed) {
     EXPECT_EQ(state->printedFailures, failures + 5);
     EXPECT_EQ(stackTop(), 0);
     run("loadProject = nil");
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(DK_LoadGame(state, "Game.gameproj"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "DK_LoadGame Failure: attempt to call a nil value (global 'loadProject')\n");
     EXPECT_EQ(state->printedFailures, failures + 6);
 }

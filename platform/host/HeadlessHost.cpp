@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "platform/foundation/Bundle.h"
@@ -219,9 +220,10 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
 
 std::optional<double> runBound(const HostOptions& options, bool scriptQuits) {
     if (options.duration) return options.duration;
-    if (!options.headless) return std::nullopt;
-    // The virtual clock races through a game that makes no frames: --frames alone never ends it.
+    // A game that stops making frames would leave --frames alone unreached: the virtual clock
+    // would race on, a window would stay open for ever.
     if (options.frames) return kDefaultHeadlessSeconds + static_cast<double>(*options.frames) * kFrameSeconds;
+    if (!options.headless) return std::nullopt;
     if (scriptQuits) return std::nullopt;
     return kDefaultHeadlessSeconds;
 }
@@ -312,9 +314,15 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
         case InputKind::Screenshot:
             return [this, &command] {
                 std::string error;
-                if (!writeScreenshot(command.argument, &error))
+                if (!writeScreenshot(command.argument, &error)) {
                     foundation::log("drovik-player: cannot write the screenshot %s: %s", command.argument.c_str(),
                                     error.c_str());
+                } else if (m_window) {
+                    // A person at the window (F12) would not know where it went.
+                    std::error_code ignored;
+                    foundation::log("drovik-player: the screen is in %s",
+                                    std::filesystem::absolute(command.argument, ignored).c_str());
+                }
             };
         case InputKind::DumpViews:
             return [&app, &command] {

@@ -7,9 +7,11 @@
 // without --headless it ends by opening the window (when none opens, one line says so and the run
 // goes on offscreen, on the real clock with no 10-second end). The run arms the script's commands
 // first (so a command runs before the run's end at an equal time), then the run's end (--duration,
-// else 10 s headless unless --frames or an app.quit is given; with --frames N alone, 10 + N/60 s, so a
-// game that stops drawing cannot leave the virtual clock racing, and the run says how many frames
-// were drawn), and SIGINT/SIGTERM (QuitSignals.h): every end is Application::quit. --screenshot is
+// else 10 s headless unless --frames or an app.quit is given; with --frames N alone, 10 + N/60 s in
+// a window as headless, so a game that stops drawing can neither leave the virtual clock racing nor
+// the window open for ever, and the run says how many frames were drawn), and SIGINT/SIGTERM
+// (QuitSignals.h): every end is Application::quit. In a window, a screenshot command (F12's) says
+// where the picture went. --screenshot is
 // composited once the loop has ended, before the teardown (setBeforeTeardown), while the game view
 // still shows its last frame. Exit status: 0 after a quit; 1 for a start-up failure, named (found
 // before the run where it can be: the screenshot's path is opened, or made and removed); 2 for a bad
@@ -39,11 +41,11 @@ class SDLWindow;
 
 // A headless run without --duration, --frames or app.quit in its script quits after this long.
 inline constexpr double kDefaultHeadlessSeconds = 10;
-// A headless run with --frames N and no --duration ends after kDefaultHeadlessSeconds plus N of
-// these (the frames at 60 a second), drawn or not.
+// A run with --frames N and no --duration, headless or in a window, ends after
+// kDefaultHeadlessSeconds plus N of these (the frames at 60 a second), drawn or not.
 inline constexpr double kFrameSeconds = 1.0 / 60;
-// The clock time at which a run ends whatever happens: --duration; headless, the frames' bound
-// above, or without --frames and unless the script quits, kDefaultHeadlessSeconds; else none.
+// The clock time at which a run ends whatever happens: --duration; the frames' bound above;
+// headless without --frames and unless the script quits, kDefaultHeadlessSeconds; else none.
 std::optional<double> runBound(const HostOptions& options, bool scriptQuits);
 // A tap's finger is lifted this long after it came down.
 inline constexpr double kTapSeconds = 0.05;

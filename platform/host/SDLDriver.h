@@ -2,10 +2,12 @@
 // the application's lifecycle, the accelerometer, and the system services a desktop has (the idle
 // timer, openURL through SDL_OpenURL). As the presenter it draws with a context of its own bound to
 // the window; a GL layer alone on the screen is read back and put in SDL's window surface (X's
-// shared-memory image, SDL_HINT_FRAMEBUFFER_ACCELERATION off) instead of a copy pass and a swap. It
-// pumps SDL's events from a 5 ms repeating main-loop timer (SDL has no descriptor). Each device event
-// becomes the input-script command meaning the same, parsed by the script's parser and played through
-// the InputPlayer, so a windowed run's trace replays headless. Clicks map back through the picture
+// shared-memory image, SDL_HINT_FRAMEBUFFER_ACCELERATION off) instead of a copy pass and a swap. On X
+// it watches the X connection as a main-loop descriptor and pumps SDL's events when it is readable,
+// on the display's refresh beat, and on 5 ms beats only while events pushed from outside wait (see
+// start); elsewhere from a 5 ms repeating timer. Each device event becomes the input-script command
+// meaning the same, parsed by the script's parser and played through the InputPlayer, so a windowed
+// run's trace replays headless. Clicks map back through the picture
 // (interfacePointFromGlass: a press on a bar is no touch; a drag onto one stays on the picture's
 // edge); SDL_WINDOWEVENT_SIZE_CHANGED is traced "window size WxH" in order with the input around it.
 // Lifecycle events play only when they apply; a nested run's pump leaves the queue to the outer one.
@@ -50,10 +52,11 @@ inline constexpr double kEventPumpInterval = 0.005;
 //   or shown: app.foreground (these only when they apply); window close, SDL_QUIT: app.quit;
 //   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
 //   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
-//   5/6, face up/down); F12: screenshot drovik-<seconds>.png; the arrows tilt the virtual
-//   accelerometer; each sample (at the accelerometer's interval, while it has a delegate): accel;
-//   while a text view takes the keyboard (SDL's text input is on only then): typed text: text.type
-//   "TEXT"; Backspace: text.delete; Return: text.type "\n" (these two repeat when held).
+//   5/6, face up/down); F12: screenshot drovik-<seconds>.png (the host says where); the arrows tilt
+//   the virtual accelerometer; each sample (at the accelerometer's interval, while it has a
+//   delegate): accel; while a text view takes the keyboard (SDL's text input is on only then): typed
+//   text: text.type "TEXT"; Backspace: text.delete; Return: text.type "\n" (these two repeat when
+//   held).
 class SDLDriver : public ui::SystemServices, public ui::Presenter {
 public:
     // Plays a command now: whether it applied (with `traceIgnored` false, one that does not apply

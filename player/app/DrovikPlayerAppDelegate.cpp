@@ -96,6 +96,8 @@ void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
         return fail(app);
     }
 
+    warnOfUnknownOrientations();
+
     m_window = std::make_shared<ui::Window>(sys::Screen::main().bounds());
     m_window->setBackgroundColor(ui::Color{0, 0, 0, 1});
 
@@ -124,6 +126,20 @@ void DrovikPlayerAppDelegate::didFinishLaunching(ui::Application& app) {
     m_startUpViewController = std::make_shared<DKStartUpViewController>();
     m_startUpViewController->view()->setFrame(m_gameViewController->view()->bounds());
     m_gameViewController->presentViewController(m_startUpViewController, false);
+}
+
+void DrovikPlayerAppDelegate::warnOfUnknownOrientations() {
+    std::string unknown;
+    for (std::string_view name : supportedOrientationNames()) {
+        if (name == "UIInterfaceOrientationPortrait" || name == "UIInterfaceOrientationPortraitUpsideDown" ||
+            name == "UIInterfaceOrientationLandscapeLeft" || name == "UIInterfaceOrientationLandscapeRight")
+            continue;
+        unknown += (unknown.empty() ? "\"" : ", \"") + std::string(name) + "\"";
+    }
+    if (!unknown.empty())
+        foundation::log("drovik-player: warning: UISupportedInterfaceOrientations names %s, which the player does not "
+                        "know: taken as UIInterfaceOrientationLandscapeRight",
+                        unknown.c_str());
 }
 
 void DrovikPlayerAppDelegate::createGameViewController() {
@@ -155,8 +171,12 @@ void DrovikPlayerAppDelegate::startLoadingGame() {
         foundation::trace(kStartup, [&] { return "loadGame " + path; });
         controller->loadGameFromPath(path);
         if (!(self = shared()) || self->m_gameViewController != controller) return;
-        // The engine has said why; an empty game would only hide that.
+        // The engine has said why; an empty or half-built game would only hide that.
         if (controller->gameLoadFailed()) return self->fail(*ui::Application::shared());
+        // Frames would reach nothing: the game would sit still, and nothing would say why.
+        if (!controller->scriptDefinesFunction("update"))
+            foundation::log("drovik-player: warning: the engine script defines no update(dt): no frame reaches "
+                            "the game");
         self->gameLoadingFinished();
     });
 }

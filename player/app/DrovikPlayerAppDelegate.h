@@ -12,9 +12,11 @@
 // play: the screen is dismissed, the game view fades in ("fadeInGameView"), the controller plays,
 // reachability starts, "playGame" is tracked, and the screen is released 1 s later (a delayed call
 // cancelled in the destructor). Traces under "startup". A missing engine script, a view without GL
-// context or a bundle without game project end the run from the launch with status 1 and the line
-// that says so. Its termination ends the player's clients: the analytics drain, then the ad client's
-// requests.
+// context, a bundle without game project, or a script whose initEngine, loadProject or
+// loadInitialScene fails or is missing, end the run with status 1 and the one line that says so
+// (standard error). One warning line each, and the run goes on, for an Info.plist orientation that
+// is none of the four known names, and for a loaded game whose script defines no update. Its
+// termination ends the player's clients: the analytics drain, then the ad client's requests.
 #pragma once
 
 #include <memory>
@@ -98,6 +100,8 @@ private:
     // Turns the main run loop until no upload and no page-view dispatch is in flight, for at most
     // `seconds` real seconds, without moving a virtual clock and without starting either.
     static void drainAnalytics(double seconds);
+    // One line naming the Info.plist's orientations that are none of the four the player knows.
+    static void warnOfUnknownOrientations();
     void createGameViewController();
     void introFinishedNotification();
     void startLoadingGame();

@@ -138,8 +138,8 @@ void DKGameViewController::loadGameFromPath(const std::string& path) {
     m_currentGamePath = path;
     const int failures = m_gameState->printedFailures;
     dk::player::engine::loadGame(m_gameState, path.c_str());
+    if (m_gameState->printedFailures == failures) dk::player::engine::loadInitialScene(m_gameState);
     m_gameLoadFailed = m_gameState->printedFailures != failures;
-    dk::player::engine::loadInitialScene(m_gameState);
     m_pluginManager = std::make_unique<DKPluginManager>();
     m_pluginManager->loadPluginsForGameViewController(this, m_gameState->L, m_loadsProbePlugin);
     const ui::Rect bounds = view()->bounds();
@@ -157,6 +157,18 @@ void DKGameViewController::loadGameFromPath(const std::string& path) {
             if (m_delegate) m_delegate->gameDidFinishLoading(*this);
         });
     }
+}
+
+bool DKGameViewController::scriptDefinesFunction(const char* name) const {
+    lua_State* L = m_gameState->L;
+    lua_getglobal(L, name);
+    bool callable = lua_isfunction(L, -1);
+    if (!callable && luaL_getmetafield(L, -1, "__call")) {
+        callable = true;
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    return callable;
 }
 
 std::string DKGameViewController::loadZippedGameFromPath(const std::string& archivePath) {

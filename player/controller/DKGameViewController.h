@@ -8,7 +8,7 @@
 // state as externalData) and runs the engine script; a missing script or state, a script that is not
 // a file or that the engine reported failing at DK_Init, gives null with the one line logged, and the
 // delegate quits with status 1; so does a game project that is not a folder and a load whose
-// loadProject failed. Failures of the engine's ignored calls go to its ScriptErrorLog. The loading
+// loadProject or loadInitialScene failed. Failures of the engine's ignored calls go to its ScriptErrorLog. The loading
 // callbacks reach it through performAndWait on the main loop (inline there), game-did-end through
 // perform (a later turn). Each game load makes a new plugin manager and its plugins (the probe after
 // the eleven when asked). play, pauseInitiatedBySystem and stop called off the main thread queue
@@ -86,8 +86,12 @@ public:
 
     // Main thread: the game project's load, the initial scene, new plugins, the screen size.
     void loadGameFromPath(const std::string& path);
-    // The script's loadProject failed in the last load (the engine has said why).
+    // The script's loadProject or loadInitialScene failed in the last load, or was missing (the
+    // engine has said why). The initial scene of a project that did not load is not asked for: its
+    // failure would only repeat the first one.
     bool gameLoadFailed() const { return m_gameLoadFailed; }
+    // The script has a global function of that name (a callable value).
+    bool scriptDefinesFunction(const char* name) const;
     // Extracts the archive into its own directory and loads the first game project found there;
     // the project's path, or empty (nothing loaded) when there is none.
     std::string loadZippedGameFromPath(const std::string& archivePath);

@@ -8,6 +8,7 @@
 #include <future>
 
 #include "port/DKMusic.h"
+#include "port/DKFileProblems.h"
 #include "port/DKMusicPlayer.h"
 #include "port/DKPlatformPort.h"
 #include "port/tests/AudioTestSupport.h"
@@ -204,6 +205,35 @@ TEST_F(DKMusicTest, HeldOpensWaitForTheReleaseOrAQuestion) {
     EXPECT_TRUE(player->opened());
     EXPECT_TRUE(player->isPlaying());
     EXPECT_TRUE(waitUntil([&] { return !player->isPlaying(); }, 30.0));
+}
+
+// A game's music that does not play is as silent as a game without music: its author hears why,
+// once per file and reason, as for images and sounds.
+TEST_F(DKMusicTest, MusicThatCannotBePlayedIsNamedOnceWithItsReason) {
+    dk::port::forgetFileProblems();
+    std::filesystem::create_directory(dir.file("folder.m4a"));
+    std::string bytes;
+    for (int i = 0; i < 4096; ++i) bytes += static_cast<char>((i * 7919 + 13) % 251);
+    writeFile(dir.file("random.mp3"), bytes);
+    const struct {
+        std::string file, reason;
+    } cases[] = {
+        {dir.file("missing.m4a"), "No such file or directory"},
+        {dir.file("random.mp3"), "not music that can be decoded"},
+        {notAudio, "not music that can be decoded"},
+        {dir.file("folder.m4a"), "a folder, not a file"},
+    };
+    std::string expected;
+    for (const auto& c : cases) expected += c.file + ": " + c.reason + "\n";
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            DKPlayAACFile(c.file.c_str(), 1);
+            EXPECT_EQ(state(), kDKMusicStopped) << c.file;  // waits for the player's answer
+        }
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+    dk::port::forgetFileProblems();
 }
 
 // The CLI tests drive the other wrappers.

@@ -7,6 +7,7 @@ kiosk/content/KSEmbeddedImagesData.cpp. Pixels are ours: shapes sampled 4 x 4 pe
 """
 import math
 import struct
+import sys
 
 SAMPLES = 4
 
@@ -77,6 +78,9 @@ def c_array(name, data):
 
 
 def main():
+    if len(sys.argv) > 1:
+        print(__doc__.strip(), file=sys.stdout if sys.argv[1] in ("-h", "--help") else sys.stderr)
+        return 0 if sys.argv[1] in ("-h", "--help") else 2
     print("// Written by scripts/make-kiosk-images/make_kiosk_images.py: do not edit.")
     print('#include "kiosk/content/KSEmbeddedImages.h"')
     print()
@@ -95,4 +99,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -173,6 +173,10 @@ TEST(AnalyticsCli, HelpListsTheCommandsTheToolKnows) {
     EXPECT_TRUE(bad.err.starts_with("dk-analytics-cli: missing value for --clock\nusage: ")) << bad.err;
     EXPECT_NE(bad.err.find("--help"), std::string::npos);
     EXPECT_EQ(bad.out, "");
+    // The last option of the line is named for what it is, not for the value it lacks.
+    const dktest::ProcessResult unknown = dktest::runProcess({kCli, "--home", home.path(), "--bogus"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.starts_with("dk-analytics-cli: unknown option --bogus\nusage: ")) << unknown.err;
 }
 
 }  // namespace

@@ -301,6 +301,10 @@ TEST(KioskCli, HelpListsTheCommandsTheToolKnows) {
         EXPECT_EQ(bad.status, 2) << engine;
         EXPECT_TRUE(bad.err.starts_with("dk-kiosk-cli: --web takes wpe, fake or none\n")) << bad.err;
     }
+    // The last option of the line is named for what it is, not for the value it lacks.
+    const dktest::ProcessResult unknown = dktest::runProcess({kCli, "--home", work.file("home"), "--bogus"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.starts_with("dk-kiosk-cli: unknown option --bogus\n")) << unknown.err;
 }
 
 }  // namespace

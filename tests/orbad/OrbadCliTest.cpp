@@ -466,6 +466,10 @@ TEST(OrbadCli, BadCommandLinesAreRefused) {
         argv.insert(argv.end(), args.begin(), args.end());
         EXPECT_EQ(dktest::runProcess(argv).status, 2) << (args.size() > 2 ? args[2] : "");
     }
+    // The last option of the line is named for what it is, not for the value it lacks.
+    const dktest::ProcessResult unknown = dktest::runProcess({kCli, "--home", home.path(), "--bogus"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.starts_with("dk-orbad-cli: unknown option --bogus\n")) << unknown.err;
 }
 
 // A video that cannot be opened still ends, once, with its error; `movie finish` needs a movie.

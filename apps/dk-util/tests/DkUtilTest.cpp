@@ -116,6 +116,38 @@ TEST_F(DkUtil, AnswersWithItsExitStatus) {
     EXPECT_FALSE(dktest::exists(m_dir.file("never.xml")));
 }
 
+// Bad usage names what was wrong before the usage text, so a person need not compare the two.
+TEST_F(DkUtil, BadUsageSaysWhatWasWrong) {
+    const struct {
+        std::vector<std::string> args;
+        std::string first;
+    } cases[] = {
+        {{}, "no command"},
+        {{"frobnicate"}, "unknown command \"frobnicate\""},
+        {{"plist"}, "plist takes show FILE or convert --xml|--binary IN OUT"},
+        {{"plist", "convert", "--json", "a", "b"}, "plist convert takes --xml or --binary, not \"--json\""},
+        {{"bundle", "Game.app", "bogus"}, "bundle: no subcommand \"bogus\" (info, path or paths)"},
+        {{"bundle", "Game.app", "path", "engine32"}, "bundle path takes NAME TYPE"},
+        {{"container", "--home"}, "--home needs a directory"},
+        {{"defaults", "Game.app", "fetch", "k"}, "defaults: no subcommand \"fetch\" (get, set or remove)"},
+        {{"base64", "encode", "--line", "x"}, "base64 encode --line takes a whole number, not \"x\""},
+        {{"sha1", "--strin", "x"}, "sha1 takes [FILE] or --string TEXT"},
+        {{"reachability", "flags", "zz"}, "reachability: cannot read \"zz\""},
+        {{"fetch", "--timeout", "soon", "http://127.0.0.1/"}, "fetch: --timeout takes seconds, not \"soon\""},
+        {{"fetch", "--bogus", "http://127.0.0.1/"}, "fetch: unknown option --bogus"},
+        {{"fetch", "--mode"}, "fetch: missing value for --mode"},
+        {{"fetch"}, "fetch needs a URL"},
+        {{"keychain", "Game.app", "store", "a"}, "keychain takes [--home DIR] BUNDLE store ACCOUNT PASSWORD | get "
+                                                 "ACCOUNT | forget ACCOUNT"},
+    };
+    for (const auto& c : cases) {
+        const dktest::ProcessResult r = run(c.args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "dk-util: " + c.first) << r.err;
+        EXPECT_NE(r.err.find("\nusage: dk-util plist show FILE\n"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(DkUtil, FindsTheContainerThroughTheEnvironment) {
     const dktest::ProcessResult set =
         run({"defaults", "Game.app", "set", "n", "42"}, {"DROVIK_HOME=", "XDG_DATA_HOME=" + m_dir.file("xdg")});
@@ -324,7 +356,7 @@ TEST_F(DkUtil, HelpPrintsTheUsageOnStandardOutput) {
     const dktest::ProcessResult none = run({});
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.out, "");
-    EXPECT_TRUE(none.err.starts_with("usage: dk-util plist show FILE")) << none.err;
+    EXPECT_TRUE(none.err.starts_with("dk-util: no command\nusage: dk-util plist show FILE")) << none.err;
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ TEST(PlayerOptions, TheBundleComesFromTheArgumentTheOptionOrTheEnvironment) {
     EXPECT_EQ(parsed({"--headless"}, "E.app").bundle, "E.app");
     EXPECT_EQ(parsed({"--", "--odd.app"}).bundle, "--odd.app");
     EXPECT_TRUE(parsed({"--help"}).help);
+    EXPECT_TRUE(parsed({"-h"}).help);
 }
 
 TEST(PlayerOptions, RefusesABadCommandLine) {
@@ -83,7 +84,7 @@ TEST(PlayerOptions, RefusesABadCommandLine) {
         {{"A.app", "B.app"}, "one bundle only: A.app and B.app"},
         {{"A.app", "--bundle", "B.app"}, "one bundle only: A.app and B.app"},
         {{"--fast", "A.app"}, "unknown option --fast"},
-        {{"-h"}, "unknown option -h"},
+        {{"-x", "A.app"}, "unknown option -x"},
         {{"A.app", "--home"}, "--home needs a value"},
         {{"A.app", "--input", ""}, "--input needs a value"},
         {{"A.app", "--headless=yes"}, "--headless takes no value"},

@@ -530,7 +530,9 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     std::string message;
     ASSERT_EQ(driver.prepare(&message), 0) << message;
     ASSERT_TRUE(driver.window());
+    testing::internal::CaptureStderr();
     ASSERT_EQ(driver.run(std::make_unique<PaintedDelegate>(), &message), 0) << message;
+    const std::string said = testing::internal::GetCapturedStderr();
     // Landscape glass (960x640), the interface turned upright on it: its top left is the window's
     // bottom left. The last frame stays in the window after the run.
     SDL_Window* window = driver.window()->window();
@@ -544,6 +546,8 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
         if (entry.path().filename().string().rfind("drovik-", 0) == 0) shots.push_back(entry.path());
     ASSERT_EQ(shots.size(), 1u);
+    // The person who pressed F12 is told where the picture went.
+    EXPECT_EQ(said, "drovik-player: the screen is in " + shots[0] + "\n");
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
     ASSERT_TRUE(image::readPNG(shots[0], &width, &height, &rgba, &message)) << message;
@@ -851,6 +855,34 @@ TEST_F(SDLDriverTest, TheRefreshPumpRidesOnTheFramesAndNeverWakesTheLoopBetweenT
     }
     // The run's end may fall between two frames.
     EXPECT_LE(between.size(), 1u) << between.size() << " wake-ups between frames, the first at t=" << between.front();
+}
+
+// A windowed run under --frames N alone whose game draws nothing (here, none at all) ends at the
+// clock bound a headless run has, and says how far it got.
+TEST_F(SDLDriverTest, AWindowedRunUnderFramesEndsAtItsBoundWhenTheGameStopsDrawing) {
+    m_options.duration.reset();
+    m_options.frames = 30;
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    ASSERT_TRUE(driver.window());
+    testing::internal::CaptureStderr();
+    {
+        // Far past the bound, in case the run has none: the test ends and says so.
+        const Watchdog watchdog(120);
+        ASSERT_EQ(driver.run(std::make_unique<OutsideDelegate>([](Held* held) {
+                                 held->timer = foundation::RunLoop::main().addTimer(1000, [] {
+                                     ui::Application::shared()->quit();
+                                 });
+                             }),
+                             &message),
+                  0)
+            << message;
+    }
+    EXPECT_NEAR(foundation::RunLoop::main().now(), 10.5, 1e-6);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "drovik-player: 0 of 30 frames drawn when the run reached its end at 10.5 clock seconds (see "
+              "--duration)\n");
 }
 
 TEST(SDLAccelerometer, SensorReadingsAreGravityInGWithThePlatformsSign) {

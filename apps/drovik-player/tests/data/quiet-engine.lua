@@ -2,6 +2,7 @@
 function initEngine() end
 function loadProject(path) end
 function loadInitialScene() end
+function update(dt) end
 function shutdownEngine() end
 function deviceOrientationChanged(orientation, flag) end
 function raiseExternalEvent(name, args) end
