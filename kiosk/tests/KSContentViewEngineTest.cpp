@@ -15,6 +15,7 @@
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -121,6 +122,8 @@ protected:
                                        R"(, "/ahead.html": )" + page("<title>ahead</title>", kFreshForAnHour) +
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
+                                       R"(, "/loop.html": {"body": )" + quoted(dktest::neverYieldingPage("while (true) {}")) +
+                                       R"(})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
@@ -130,6 +133,33 @@ protected:
 };
 
 const char* const kContextReply = R"({"c":"c1","r":{"level":3,"name":"q\"b\\"},"e":null,"v":5})";
+
+// A unit whose page never yields is closed and its view kept for the next unit, as the content
+// request's pool keeps it: the next unit loads in that view and its calls are answered.
+TEST_F(KSContentViewEngineTest, AUnitThatNeverYieldsLeavesItsViewToTheNextUnit) {
+    auto unit = [&](const std::string& path) {
+        return KSContent::contentWithDictionary(
+            *KSJsonParser()
+                 .objectWithString(R"({"url":")" + url(path) + R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN",)"
+                                   R"("context":{"level":3,"name":"q\"b\\"}})")
+                 ->object());
+    };
+    view = KSContentView::make(unit("/loop.html"));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return fetches("/looping") == 1; }, 60));
+    view->dismiss(false);
+    EXPECT_TRUE(watch.has("dismiss"));
+    watch.lines.clear();
+    view->setContent(unit("/function.html"));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load"); }, 60)) << ::testing::PrintToString(watch.lines);
+    navigate("ks://loadContext?callback=c1");
+    EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+}
 
 TEST_F(KSContentViewEngineTest, LoadContextReachesThePageFunctionAfterTheVersion) {
     show("/function.html");
