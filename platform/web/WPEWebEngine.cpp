@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -291,9 +292,11 @@ struct WPEWebEngine::Impl {
     WebKitWebContext* context = nullptr;
     WebKitUserContentManager* content = nullptr;
     std::shared_ptr<ProcessGroup> group;
-    // A load of ours waits for the group's question to be closed.
+    // A load of ours waits for the group's question to be closed: work in flight meanwhile, so a
+    // virtual clock does not jump past the wait to the load's time-out.
     bool loadWaiting = false;
     unsigned loadSerial = 0;
+    std::optional<foundation::WorkInFlight> waitWork;
     cairo_surface_t* frame = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     // Our own fetched document is on its way in: its navigation is allowed already and its start
@@ -313,13 +316,14 @@ struct WPEWebEngine::Impl {
     void hand(std::function<void()> load) {
         const unsigned serial = ++loadSerial;
         if (!group->asking()) {
-            loadWaiting = false;
+            dropWaitingLoad();
             return load();
         }
         loadWaiting = true;
+        waitWork = foundation::Clock::process().beginWork();
         group->waiting.push_back([this, alive = alive, serial, load = std::move(load)] {
             if (!*alive || serial != loadSerial) return;
-            loadWaiting = false;
+            dropWaitingLoad();
             load();
         });
     }
@@ -327,6 +331,7 @@ struct WPEWebEngine::Impl {
     void dropWaitingLoad() {
         ++loadSerial;
         loadWaiting = false;
+        waitWork.reset();
     }
 
     static void exportShm(void* data, wpe_fdo_shm_exported_buffer* buffer) {
