@@ -58,7 +58,9 @@ struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     void contentViewDidDismiss(KSContentView&) override { lines.push_back("dismiss"); }
     void contentViewDidFail(KSContentView&, const plat::foundation::Error& e) override {
         lines.push_back("fail " + std::to_string(e.code));
+        failures.push_back(e.domain + " " + std::to_string(e.code));
     }
+    Lines failures;
     bool has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
 };
 
@@ -123,6 +125,7 @@ protected:
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
                                        R"(, "/loop.html": {"body": )" + quoted(dktest::neverYieldingPage("while (true) {}")) +
+                                       R"(}, "/hog.html": {"body": )" + quoted(dktest::memoryHoldingPage(1536)) +
                                        R"(})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
@@ -159,6 +162,23 @@ TEST_F(KSContentViewEngineTest, AUnitThatNeverYieldsLeavesItsViewToTheNextUnit) 
     ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load"); }, 60)) << ::testing::PrintToString(watch.lines);
     navigate("ks://loadContext?callback=c1");
     EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+}
+
+// A unit whose page holds more memory than a web process may fails with its page's error, and the
+// next unit loads.
+TEST_F(KSContentViewEngineTest, AUnitPastTheMemoryLimitFailsAndTheNextLoads) {
+    auto unit = KSJsonParser().objectWithString(R"({"url":")" + url("/hog.html") +
+                                                R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN"})");
+    view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return !watch.failures.empty(); }, 60)) << ::testing::PrintToString(watch.lines);
+    EXPECT_EQ(watch.failures, Lines{"plat.web 2"});
+    EXPECT_FALSE(watch.has("dismiss"));
+    watch.lines.clear();
+    show("/function.html");
+    EXPECT_TRUE(watch.has("load"));
 }
 
 TEST_F(KSContentViewEngineTest, LoadContextReachesThePageFunctionAfterTheVersion) {
