@@ -1,6 +1,7 @@
-// Pages that never yield and pages past the memory limit, on WPE WebKit headless: the main thread
-// waits on such a page once at most, the page's web process is ended, and the next page loads in a
-// fresh one.
+// Pages that never yield, on WPE WebKit headless: the main thread waits on such a page once at
+// most, the page's web process is ended, and the next page loads in a fresh one. (A creative
+// stopped at its time-out: the banner engine's tests; a page past the memory limit: the content
+// view's.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -79,19 +80,16 @@ protected:
     }
     void TearDown() override { plat::web::useWebEngine("none"); }
 
-    std::shared_ptr<WebView> show(NotingWebDelegate& delegate,
-                                  std::optional<plat::ui::WebCookieAcceptPolicy> policy = std::nullopt) {
-        auto view = policy ? std::make_shared<WebView>(plat::ui::Rect{0, 0, 200, 200}, *policy)
-                           : std::make_shared<WebView>(plat::ui::Rect{0, 0, 200, 200});
+    std::shared_ptr<WebView> show(NotingWebDelegate& delegate) {
+        auto view = std::make_shared<WebView>(plat::ui::Rect{0, 0, 200, 200});
         view->setDelegate(&delegate);
         root->view()->addSubview(view);
         return view;
     }
     // A page that loaded and stays on (a pooled content view, a banner on show): it shares the web
     // process of the views made after it.
-    std::shared_ptr<WebView> bystander(NotingWebDelegate& delegate,
-                                       std::optional<plat::ui::WebCookieAcceptPolicy> policy = std::nullopt) {
-        auto view = show(delegate, policy);
+    std::shared_ptr<WebView> bystander(NotingWebDelegate& delegate) {
+        auto view = show(delegate);
         view->loadHTMLString("<html><body>on show</body></html>", kBase);
         EXPECT_TRUE(turnUntilLine(delegate, "finish", kCap));
         return view;
@@ -150,37 +148,6 @@ TEST_F(WPEStuckPageTest, AStuckPageIsWaitedOnOnceAndTheNextUnitLoadsAndIsTapped)
         other->removeFromSuperview();
         for (NotingWebDelegate* d : {&otherDelegate, &stuckDelegate, &nextDelegate}) d->take();
     }
-}
-
-// A creative that never yields, stopped at its time-out and kept for reuse: the next creative, in
-// the ads' own cookie context as every creative is, loads.
-TEST_F(WPEStuckPageTest, AStuckCreativeStoppedAtItsTimeOutLeavesTheNextCreativeToLoad) {
-    UnitServer s;
-    ASSERT_TRUE(s.server.running());
-    const auto ads = plat::ui::WebCookieAcceptPolicy::Always;
-    auto banner = bystander(otherDelegate, ads);
-    auto stuck = show(stuckDelegate, ads);
-    stuck->loadHTMLString(dktest::neverYieldingPage("while (true) {}"), s.url("/"));
-    ASSERT_TRUE(turnUntil([&] { return s.heardLooping(); }, kCap));
-    stuck->setDelegate(nullptr);
-    stuck->stopLoading();
-    auto next = show(nextDelegate, ads);
-    next->loadHTMLString("<html><body>creative</body></html>", kBase);
-    ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
-    EXPECT_EQ(waits.evaluate(*next, "document.body.textContent"), "creative");
-    EXPECT_EQ(waits.longOnes, 0);
-}
-
-// A page holding more than a web process may is ended and its view fails; the next page loads.
-TEST_F(WPEStuckPageTest, APagePastTheMemoryLimitFailsItsViewAndTheNextPageLoads) {
-    auto hog = show(stuckDelegate);
-    hog->loadHTMLString(dktest::memoryHoldingPage(1536), kBase);
-    ASSERT_TRUE(turnUntilLine(stuckDelegate, "fail", kCap)) << ::testing::PrintToString(stuckDelegate.lines);
-    EXPECT_EQ(stuckDelegate.lines.back(), "fail plat.web 2");
-    auto next = show(nextDelegate);
-    next->loadHTMLString("<html><body>next</body></html>", kBase);
-    ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
-    EXPECT_EQ(waits.evaluate(*next, "document.body.textContent"), "next");
 }
 
 }  // namespace
