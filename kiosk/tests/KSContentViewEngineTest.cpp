@@ -14,8 +14,9 @@
 #include "kiosk/cache/SDURLCache.h"
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
-#include "platform/web/PageEngine.h"
 #include "platform/sys/Device.h"
+#include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -63,7 +64,9 @@ struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     void contentViewDidDismiss(KSContentView&) override { lines.push_back("dismiss"); }
     void contentViewDidFail(KSContentView&, const plat::foundation::Error& e) override {
         lines.push_back("fail " + std::to_string(e.code));
+        failures.push_back(e.domain + " " + std::to_string(e.code));
     }
+    Lines failures;
     bool has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
 };
 
@@ -133,6 +136,9 @@ protected:
                                        R"(, "/portrait-ahead.html": )" + page(kReportsItsRun, kFreshForAnHour) +
                                        R"(, "/go": {"status": "HTTP/1.1 302 Found", "headers": [["Location", "/final"]]})"
                                        R"(, "/final": {"body": "landed"})"
+                                       R"(, "/loop.html": {"body": )" + quoted(dktest::neverYieldingPage("while (true) {}")) +
+                                       R"(}, "/hog.html": {"body": )" + quoted(dktest::memoryHoldingPage(1536)) +
+                                       R"(})"
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
@@ -142,6 +148,50 @@ protected:
 };
 
 const char* const kContextReply = R"({"c":"c1","r":{"level":3,"name":"q\"b\\"},"e":null,"v":5})";
+
+// A unit whose page never yields is closed and its view kept for the next unit, as the content
+// request's pool keeps it: the next unit loads in that view and its calls are answered.
+TEST_F(KSContentViewEngineTest, AUnitThatNeverYieldsLeavesItsViewToTheNextUnit) {
+    auto unit = [&](const std::string& path) {
+        return KSContent::contentWithDictionary(
+            *KSJsonParser()
+                 .objectWithString(R"({"url":")" + url(path) + R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN",)"
+                                   R"("context":{"level":3,"name":"q\"b\\"}})")
+                 ->object());
+    };
+    view = KSContentView::make(unit("/loop.html"));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return fetches("/looping") == 1; }, 60));
+    view->dismiss(false);
+    EXPECT_TRUE(watch.has("dismiss"));
+    watch.lines.clear();
+    view->setContent(unit("/function.html"));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load"); }, 60)) << ::testing::PrintToString(watch.lines);
+    navigate("ks://loadContext?callback=c1");
+    EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+}
+
+// A unit whose page holds more memory than a web process may fails with its page's error, and the
+// next unit loads.
+TEST_F(KSContentViewEngineTest, AUnitPastTheMemoryLimitFailsAndTheNextLoads) {
+    auto unit = KSJsonParser().objectWithString(R"({"url":")" + url("/hog.html") +
+                                                R"(","transition":"KS_DIALOG","frame":"KS_FULLSCREEN"})");
+    view = KSContentView::make(KSContent::contentWithDictionary(*unit->object()));
+    view->setDelegate(&watch);
+    view->setTargetView(target.get());
+    view->show(false);
+    ASSERT_TRUE(dktest::turnUntil([&] { return !watch.failures.empty(); }, 60)) << ::testing::PrintToString(watch.lines);
+    EXPECT_EQ(watch.failures, Lines{"plat.web 2"});
+    EXPECT_FALSE(watch.has("dismiss"));
+    watch.lines.clear();
+    show("/function.html");
+    EXPECT_TRUE(watch.has("load"));
+}
 
 TEST_F(KSContentViewEngineTest, LoadContextReachesThePageFunctionAfterTheVersion) {
     show("/function.html");

@@ -802,6 +802,28 @@ TEST_F(BannerEngineTest, ATricklingPageOnTheEngineFailsAtTheLoadTimeOut) {
     EXPECT_EQ(view.adView()->nextAdView(), nullptr);
 }
 
+// A creative whose page never yields fails at the time-out, and the next creative of the list loads:
+// the stuck page's web process is not the next one's. On the real clock: a page that never ends its
+// load holds a virtual one back at every jump.
+TEST_F(BannerEngineTest, ACreativeThatNeverYieldsLeavesTheNextCreativeToLoad) {
+    Clock::process().setVirtual(false);
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    auto html = [](const std::string& page) {
+        return R"({"type": "html", "props": {"html": )" + Value(page).canonicalJSON() + "}}";
+    };
+    serve(answer(R"({"creatives": [)" + html("<html><body>ad<script>while (true) {}</script></body></html>") + ", " +
+                 html("<html><body>ad</body></html>") + "]}"));
+    m_host->refresh = 0;
+    start();
+    OrbadAdView& view = banner();
+    view.getAd();
+    // Past the time-out, with the wait on the engine besides, however loaded the machine.
+    for (int i = 0; i < 900 && m_delegate.lines.empty(); ++i) run(0.1);
+    Clock::process().setVirtual(true);
+    EXPECT_EQ(untimed(m_delegate.lines), Lines{"adViewDidFinishLoad"});
+    plat::web::useWebEngine("none");
+}
+
 // ---- the open-allocation waterfall ----
 
 class WaterfallTest : public BannerEngineTest {

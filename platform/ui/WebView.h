@@ -160,7 +160,8 @@ public:
     // engine.
     std::string userAgent();
 
-    // Waits for the engine alone, 1 s at most.
+    // Waits for the engine alone, 1 s at most; "" at once from a page that left a script
+    // unanswered that long (the engine then ends the page's process).
     std::string stringByEvaluatingJavaScript(const std::string& script);
     // A script every document the view shows from now on runs before its own ("": none): what a
     // page must find defined when its first script runs.

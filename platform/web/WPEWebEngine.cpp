@@ -10,11 +10,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -62,6 +64,31 @@ private:
     gint m_priority = 0;
 };
 
+// A page that answers no script for this long (from the script's sending) no longer answers: its
+// web process is ended.
+constexpr double kAnswerLimit = 3.0;
+// Each web process's memory: past it WebKit ends the process (checked every second), the page's
+// view failing. An ad or a content unit has no need of more.
+constexpr guint kWebProcessMemoryLimitMB = 1024;
+
+// The views sharing one web process (made related to one another), and the question put to it: a
+// script sent when one of its views was dismissed or stopped while loading, or when a synchronous
+// evaluation found no answer. Until the answer, no view joins the group and loads into it wait;
+// without one within kAnswerLimit the process is ended and the waiting loads go to a fresh one.
+struct ProcessGroup {
+    WebKitWebView* asked = nullptr;  // holds a reference while the question is open
+    gint64 askedAt = 0;
+    guint limitSource = 0;
+    // A synchronous evaluation found no answer: later ones do not wait.
+    bool unanswered = false;
+    // The process is being ended: the waiting loads go once WebKit has said it ended.
+    bool ending = false;
+    gulong endedHandler = 0;
+    unsigned question = 0;
+    std::vector<std::function<void()>> waiting;
+    bool asking() const { return asked != nullptr; }
+};
+
 // What the views of the process share: the backend, one web context (one web process for views
 // made related to a live one) and GLib's turn on the main loop.
 struct Process {
@@ -73,6 +100,17 @@ struct Process {
     std::vector<WPEWebEngine::Impl*> views;
     bool ready = false;
 };
+
+WebKitWebContext* newContext(WebKitWebsiteDataManager* data) {
+    WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(memory, kWebProcessMemoryLimitMB);
+    webkit_memory_pressure_settings_set_kill_threshold(memory, 1.0);
+    webkit_memory_pressure_settings_set_poll_interval(memory, 1.0);
+    auto* context = WEBKIT_WEB_CONTEXT(
+        g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data, "memory-pressure-settings", memory, nullptr));
+    webkit_memory_pressure_settings_free(memory);
+    return context;
+}
 
 Process& process() {
     static Process* shared = [] {
@@ -90,7 +128,7 @@ Process& process() {
         } else {
             data = webkit_website_data_manager_new_ephemeral();
         }
-        p->context = webkit_web_context_new_with_website_data_manager(data);
+        p->context = newContext(data);
         g_object_unref(data);
         webkit_web_context_set_cache_model(p->context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         foundation::RunLoop::main().setPollContext(&p->glib);
@@ -111,7 +149,7 @@ WebKitWebContext* ownContext(Process& p, ui::WebCookieAcceptPolicy policy) {
     WebKitWebContext*& context = p.ownContexts[static_cast<int>(policy)];
     if (!context) {
         WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
-        context = webkit_web_context_new_with_website_data_manager(data);
+        context = newContext(data);
         g_object_unref(data);
         webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         webkit_cookie_manager_set_accept_policy(webkit_web_context_get_cookie_manager(context), cookiePolicy(policy));
@@ -160,16 +198,105 @@ void evaluationDone(GObject* source, GAsyncResult* result, gpointer data) {
     if (e.then) e.then(std::move(e.result));
 }
 
+struct Question {
+    std::shared_ptr<ProcessGroup> group;
+    unsigned serial;
+};
+
+// The question is closed, answered or not: the loads that waited go ahead (to a fresh process when
+// the old one was ended), and a dismissed view held for it goes.
+void closeQuestion(ProcessGroup& group) {
+    if (group.limitSource) g_source_remove(group.limitSource);
+    group.limitSource = 0;
+    ++group.question;
+    group.unanswered = false;
+    group.ending = false;
+    WebKitWebView* asked = std::exchange(group.asked, nullptr);
+    if (group.endedHandler) g_signal_handler_disconnect(asked, std::exchange(group.endedHandler, 0));
+    for (auto& load : std::exchange(group.waiting, {})) load();
+    if (asked) g_object_unref(asked);
+}
+
+void questionAnswered(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Question> q(static_cast<Question*>(data));
+    GError* error = nullptr;
+    if (WebKitJavascriptResult* js = webkit_web_view_run_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error))
+        webkit_javascript_result_unref(js);
+    g_clear_error(&error);
+    if (q->serial == q->group->question && !q->group->ending) closeQuestion(*q->group);
+}
+
+void deleteQuestion(gpointer data, GClosure* = nullptr) {
+    delete static_cast<Question*>(data);
+}
+
+gboolean closeAfterEnd(gpointer data) {
+    const Question& q = *static_cast<Question*>(data);
+    if (q.serial == q.group->question) closeQuestion(*q.group);
+    return G_SOURCE_REMOVE;
+}
+
+// WebKit tells every view of the process in one go: the loads that waited go after that, each
+// view then knowing its process has gone.
+void processEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+    const Question& q = *static_cast<Question*>(data);
+    if (q.serial != q.group->question) return;
+    g_idle_add_full(G_PRIORITY_DEFAULT, closeAfterEnd, new Question(q), [](gpointer d) { deleteQuestion(d); });
+}
+
+gboolean questionTimedOut(gpointer data) {
+    const Question& q = *static_cast<Question*>(data);
+    ProcessGroup& group = *q.group;
+    if (q.serial != group.question || group.ending) return G_SOURCE_REMOVE;
+    foundation::log("web: a page answered nothing for %g s: its web process is ended", kAnswerLimit);
+    group.ending = true;
+    group.endedHandler = g_signal_connect_data(group.asked, "web-process-terminated", G_CALLBACK(processEnded),
+                                               new Question(q), deleteQuestion, GConnectFlags(0));
+    // Every view of the process loses its page (and hears of it); the process's core and memory
+    // come back. Should WebKit not tell (a process already gone), the loads go after as long again.
+    webkit_web_view_terminate_web_process(group.asked);
+    group.limitSource = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(kAnswerLimit * 1000), closeAfterEnd,
+                                           new Question(q), [](gpointer d) { deleteQuestion(d); });
+    return G_SOURCE_REMOVE;
+}
+
+// Asks `view`'s process a script unless a question is open already; `since` is when the page was
+// sent what it has not answered (the limit runs from there).
+void ask(const std::shared_ptr<ProcessGroup>& group, WebKitWebView* view, gint64 since) {
+    if (group->asking()) return;
+    group->asked = WEBKIT_WEB_VIEW(g_object_ref(view));
+    group->askedAt = since;
+    const unsigned serial = ++group->question;
+    webkit_web_view_run_javascript(view, "0", nullptr, questionAnswered, new Question{group, serial});
+    const gint64 left = std::max<gint64>(0, since + static_cast<gint64>(kAnswerLimit * 1e6) - g_get_monotonic_time());
+    group->limitSource = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(left / 1000 + 1), questionTimedOut,
+                                            new Question{group, serial}, [](gpointer d) { deleteQuestion(d); });
+}
+
 }  // namespace
+
+// Where a view's frames go: its engine, or nowhere once the engine is gone and the view is kept a
+// while longer (a dismissed page being asked whether it answers).
+struct FrameSink {
+    WPEWebEngine::Impl* impl;
+    wpe_view_backend_exportable_fdo* exportable = nullptr;
+};
 
 struct WPEWebEngine::Impl {
     WPEWebEngine& engine;
     ui::WebEngineHost& host;
     wpe_view_backend_exportable_fdo* exportable = nullptr;
+    FrameSink* sink = nullptr;  // owned by the view's backend
     wpe_view_backend* backend = nullptr;
     WebKitWebView* view = nullptr;
     WebKitWebContext* context = nullptr;
     WebKitUserContentManager* content = nullptr;
+    std::shared_ptr<ProcessGroup> group;
+    // A load of ours waits for the group's question to be closed: work in flight meanwhile, so a
+    // virtual clock does not jump past the wait to the load's time-out.
+    bool loadWaiting = false;
+    unsigned loadSerial = 0;
+    std::optional<foundation::WorkInFlight> waitWork;
     cairo_surface_t* frame = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     // Our own fetched document is on its way in: its navigation is allowed already and its start
@@ -184,13 +311,37 @@ struct WPEWebEngine::Impl {
 
     Impl(WPEWebEngine& e, ui::WebEngineHost& h) : engine(e), host(h) {}
 
+    // Our loads go to the process at once, or once its open question is closed: a page behind
+    // one that does not answer would wait with it.
+    void hand(std::function<void()> load) {
+        const unsigned serial = ++loadSerial;
+        if (!group->asking()) {
+            dropWaitingLoad();
+            return load();
+        }
+        loadWaiting = true;
+        waitWork = foundation::Clock::process().beginWork();
+        group->waiting.push_back([this, alive = alive, serial, load = std::move(load)] {
+            if (!*alive || serial != loadSerial) return;
+            dropWaitingLoad();
+            load();
+        });
+    }
+
+    void dropWaitingLoad() {
+        ++loadSerial;
+        loadWaiting = false;
+        waitWork.reset();
+    }
+
     static void exportShm(void* data, wpe_fdo_shm_exported_buffer* buffer) {
-        auto* self = static_cast<Impl*>(data);
+        auto* sink = static_cast<FrameSink*>(data);
+        Impl* self = sink->impl;
         wl_shm_buffer* shm = wpe_fdo_shm_exported_buffer_get_shm_buffer(buffer);
-        if (shm) self->takeFrame(shm);
-        wpe_view_backend_exportable_fdo_dispatch_release_shm_exported_buffer(self->exportable, buffer);
-        wpe_view_backend_exportable_fdo_dispatch_frame_complete(self->exportable);
-        self->host.engineDidDraw();
+        if (shm && self) self->takeFrame(shm);
+        wpe_view_backend_exportable_fdo_dispatch_release_shm_exported_buffer(sink->exportable, buffer);
+        wpe_view_backend_exportable_fdo_dispatch_frame_complete(sink->exportable);
+        if (self) self->host.engineDidDraw();
     }
 
     void takeFrame(wl_shm_buffer* shm) {
@@ -283,12 +434,21 @@ struct WPEWebEngine::Impl {
         return TRUE;
     }
 
-    static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+    // A page gone with its process fails its view, whether it had loaded or not, unless the view's
+    // next load is already waiting (it goes to a fresh process). A view relaunches its process
+    // alone: it no longer shares its old group's.
+    static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<Impl*>(data);
-        self->hasPage = false;
-        if (self->failed) return;
+        const bool hadPage = std::exchange(self->hasPage, false);
+        self->group = std::make_shared<ProcessGroup>();
+        if (self->loadWaiting || (self->failed && !hadPage)) return;
         self->failed = true;
-        self->host.engineDidFail({"plat.web", 1, "The page's process ended", {}});
+        if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT)
+            self->host.engineDidFail({"plat.web", 2, "The page went past its memory limit", {}});
+        else if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+            self->host.engineDidFail({"plat.web", 3, "The page stopped answering", {}});
+        else
+            self->host.engineDidFail({"plat.web", 1, "The page's process ended", {}});
     }
 
     // Dialogs are answered at once; new windows are refused.
@@ -299,27 +459,43 @@ struct WPEWebEngine::Impl {
 WPEWebEngine::WPEWebEngine(ui::WebEngineHost& host) : PageEngine(host), m_impl(std::make_unique<Impl>(*this, host)) {
     Process& p = process();
     static const wpe_view_backend_exportable_fdo_client client = {nullptr, nullptr, &Impl::exportShm, nullptr, nullptr};
-    m_impl->exportable = wpe_view_backend_exportable_fdo_create(&client, m_impl.get(), 1, 1);
+    m_impl->sink = new FrameSink{m_impl.get()};
+    m_impl->exportable = wpe_view_backend_exportable_fdo_create(&client, m_impl->sink, 1, 1);
+    m_impl->sink->exportable = m_impl->exportable;
     m_impl->backend = wpe_view_backend_exportable_fdo_get_view_backend(m_impl->exportable);
     WebKitWebViewBackend* viewBackend = webkit_web_view_backend_new(
-        m_impl->backend, [](gpointer e) { wpe_view_backend_exportable_fdo_destroy(static_cast<wpe_view_backend_exportable_fdo*>(e)); },
-        m_impl->exportable);
+        m_impl->backend,
+        [](gpointer data) {
+            auto* sink = static_cast<FrameSink*>(data);
+            wpe_view_backend_exportable_fdo_destroy(sink->exportable);
+            delete sink;
+        },
+        m_impl->sink);
     const std::optional<ui::WebCookieAcceptPolicy> policy = host.engineCookiePolicy();
     m_impl->context = policy ? ownContext(p, *policy) : p.context;
-    // Views of one context share its web process and its settings; each has user scripts of its
-    // own (a related view would otherwise share its relative's).
-    auto related = std::find_if(p.views.begin(), p.views.end(), [&](Impl* v) { return v->context == m_impl->context; });
+    // Views of one context share their web process and their settings; each has user scripts of its
+    // own (a related view would otherwise share its relative's). A process with a question open is
+    // joined by no one: the new view starts a process of its own.
+    auto sameContext = [&](Impl* v) { return v->context == m_impl->context; };
+    auto relative = std::find_if(p.views.begin(), p.views.end(), sameContext);
+    auto related = std::find_if(p.views.begin(), p.views.end(),
+                                [&](Impl* v) { return sameContext(v) && !v->group->asking(); });
     m_impl->content = webkit_user_content_manager_new();
-    if (related == p.views.end())
+    if (related == p.views.end()) {
+        m_impl->group = std::make_shared<ProcessGroup>();
         m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "web-context",
                                                     m_impl->context, "is-ephemeral",
                                                     webkit_web_context_is_ephemeral(m_impl->context),
                                                     "user-content-manager", m_impl->content, nullptr));
-    else
+        if (relative != p.views.end())
+            webkit_web_view_set_settings(m_impl->view, webkit_web_view_get_settings((*relative)->view));
+    } else {
+        m_impl->group = (*related)->group;
         m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "related-view",
                                                     (*related)->view, "settings",
                                                     webkit_web_view_get_settings((*related)->view),
                                                     "user-content-manager", m_impl->content, nullptr));
+    }
     wpe_view_backend_add_activity_state(m_impl->backend, wpe_view_activity_state_visible |
                                                               wpe_view_activity_state_focused |
                                                               wpe_view_activity_state_in_window);
@@ -337,8 +513,12 @@ WPEWebEngine::~WPEWebEngine() {
     Process& p = process();
     std::erase(p.views, m_impl.get());
     g_signal_handlers_disconnect_by_data(m_impl->view, m_impl.get());
+    m_impl->sink->impl = nullptr;
+    // A dismissed page is asked whether it still answers (the question holds the view): one that
+    // does not has its process ended, or it would keep its core and memory, and its relatives'.
+    if (m_impl->hasPage) ask(m_impl->group, m_impl->view, g_get_monotonic_time());
     webkit_web_view_stop_loading(m_impl->view);
-    g_object_unref(m_impl->view);  // its backend destroys the exportable
+    g_object_unref(m_impl->view);  // its backend destroys the exportable and the sink
     g_object_unref(m_impl->content);
     if (m_impl->frame) cairo_surface_destroy(m_impl->frame);
 }
@@ -347,28 +527,36 @@ void WPEWebEngine::showDocument(const std::string& body, const std::string& mime
                                 const std::string& baseURL) {
     m_impl->ownNavigation = true;
     m_impl->ownStart = true;
-    GBytes* bytes = g_bytes_new(body.data(), body.size());
-    webkit_web_view_load_bytes(m_impl->view, bytes, mimeType.c_str(), encoding.empty() ? nullptr : encoding.c_str(),
-                               baseURL.c_str());
-    g_bytes_unref(bytes);
+    std::shared_ptr<GBytes> bytes(g_bytes_new(body.data(), body.size()), g_bytes_unref);
+    m_impl->hand([view = m_impl->view, bytes, mimeType, encoding, baseURL] {
+        webkit_web_view_load_bytes(view, bytes.get(), mimeType.c_str(), encoding.empty() ? nullptr : encoding.c_str(),
+                                   baseURL.c_str());
+    });
 }
 
 void WPEWebEngine::loadHTMLString(const std::string& html, const std::string& baseURL) {
     cancelFetch();
     m_impl->ownNavigation = false;
     m_impl->ownStart = false;
-    webkit_web_view_load_html(m_impl->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+    m_impl->hand([view = m_impl->view, html, baseURL] {
+        webkit_web_view_load_html(view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+    });
 }
 
 void WPEWebEngine::stopEngine() {
     m_impl->ownNavigation = false;
     m_impl->ownStart = false;
-    if (webkit_web_view_is_loading(m_impl->view)) m_impl->failed = true;
+    m_impl->dropWaitingLoad();
+    if (webkit_web_view_is_loading(m_impl->view)) {
+        m_impl->failed = true;
+        // A page stopped while loading (a time-out, a close) may be one that never yields.
+        ask(m_impl->group, m_impl->view, g_get_monotonic_time());
+    }
     webkit_web_view_stop_loading(m_impl->view);
 }
 
 bool WPEWebEngine::engineLoading() const {
-    return webkit_web_view_is_loading(m_impl->view);
+    return m_impl->loadWaiting || webkit_web_view_is_loading(m_impl->view);
 }
 
 std::string WPEWebEngine::engineURL() const {
@@ -446,8 +634,14 @@ std::string WPEWebEngine::userAgent() const {
     return agent ? agent : "";
 }
 
+// The main thread waits on a page once: a page found not answering (or asked a question it has
+// left open as long as a wait) is not waited for again until it answers.
 std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
     if (!m_impl->hasPage) return "";
+    const std::shared_ptr<ProcessGroup> group = m_impl->group;
+    const gint64 sent = g_get_monotonic_time();
+    if (group->unanswered || (group->asking() && sent - group->askedAt >= static_cast<gint64>(limit * 1e6)))
+        return "";
     auto evaluation = std::make_shared<Evaluation>();
     webkit_web_view_run_javascript(m_impl->view, script.c_str(), nullptr, evaluationDone,
                                    new std::shared_ptr<Evaluation>(evaluation));
@@ -463,7 +657,13 @@ std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
         g_source_destroy(limitSource);
         g_source_unref(limitSource);
     }
-    return evaluation->done ? evaluation->result : std::string();
+    if (evaluation->done) return evaluation->result;
+    // Unless the process ended meanwhile (the view then has a group of its own).
+    if (m_impl->group == group) {
+        group->unanswered = true;
+        ask(group, m_impl->view, sent);
+    }
+    return "";
 }
 
 void WPEWebEngine::evaluateAsync(const std::string& script, std::function<void(std::string)> done) {

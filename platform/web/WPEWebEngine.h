@@ -12,7 +12,14 @@
 // scripts. A navigation counts as a link click only when the user's gesture made it: WebKit
 // reports a script's a.click() as one too. The main run loop turns GLib's default main context
 // through its poll-context hook; the synchronous evaluation turns that context alone, for its
-// limit at most. Programs and tests that make web views leave GLib's and WebKit's process-long
+// limit at most, and not at all on a page that left a script unanswered that long.
+//
+// A page that never yields must not cost the session its web views: a view dismissed or stopped
+// while loading, or a synchronous evaluation unanswered, puts a script to the page's web process;
+// until it answers no new view joins that process and our loads into its views wait, and without
+// an answer within 3 s of what went unanswered the process is ended (every page in it fails its
+// view: "plat.web" 3) and the waiting loads go to a fresh one. Each web process may use 1 GB of
+// memory: past it WebKit ends it, checked every second, and its views fail ("plat.web" 2). Programs and tests that make web views leave GLib's and WebKit's process-long
 // allocations out of the sanitizer's leak report (__lsan_default_suppressions).
 #pragma once
 

@@ -25,5 +25,17 @@ inline std::string clickRecord(const std::string& id, double x, double y) {
     return id + " " + std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y));
 }
 
+// A page that asks its server for "/looping" (a synchronous request, so the server's record of it
+// means the script went on) and then runs `loop`, which never yields.
+inline std::string neverYieldingPage(const std::string& loop) {
+    return "<html><body><script>var r = new XMLHttpRequest(); r.open('GET', '/looping', false); r.send();" + loop +
+           "</script></body></html>";
+}
+
+// A page that fills and holds `megabytes` of memory while it loads.
+inline std::string memoryHoldingPage(int megabytes) {
+    return "<html><body><script>window.held = [];for (var i = 0; i < " + std::to_string(megabytes / 16) +
+           "; i++) { var b = new Uint8Array(16 << 20); b.fill(1); held.push(b); }</script></body></html>";
+}
 
 }  // namespace dktest

@@ -1,0 +1,153 @@
+// Pages that never yield, on WPE WebKit headless: the main thread waits on such a page once at
+// most, the page's web process is ended, and the next page loads in a fresh one. (A creative
+// stopped at its time-out: the banner engine's tests; a page past the memory limit: the content
+// view's.)
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/sys/Device.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
+#include "platform/web/tests/WebTestSupport.h"
+#include "tests/support/RecordingServer.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using dktest::NotingWebDelegate;
+using dktest::turnUntil;
+using dktest::turnUntilLine;
+using plat::ui::Point;
+using plat::ui::TouchPhase;
+using plat::ui::WebView;
+
+// Seconds given to what is awaited, on a machine under load.
+constexpr double kCap = 60;
+const std::string kBase = "http://127.0.0.1/";
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// A server answering every request with the page of four corner buttons.
+struct UnitServer {
+    dktest::TempDir dir;
+    dktest::RecordingServer server{
+        dir.path(),
+        R"({"default": {"headers": [["Content-Type", "text/html; charset=utf-8"]], "body": )" +
+            jsonString(dktest::cornerButtonsPage()) + "}}",
+        120};
+    std::string url(const std::string& path) const { return server.url() + path; }
+    bool heardLooping() const {
+        for (const std::string& line : server.requestLines())
+            if (line.find("/looping") != std::string::npos) return true;
+        return false;
+    }
+};
+
+// The main thread's synchronous waits on the stuck page, and how many of them lasted half the 1 s
+// limit or more: one, to find the page not answering.
+struct Waits {
+    int longOnes = 0;
+    std::string evaluate(WebView& view, const std::string& script) {
+        const auto start = std::chrono::steady_clock::now();
+        std::string result = view.stringByEvaluatingJavaScript(script);
+        if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(500)) ++longOnes;
+        return result;
+    }
+};
+
+class WPEStuckPageTest : public ::testing::Test {
+protected:
+    struct Delegate : plat::ui::ApplicationDelegate {};
+    void SetUp() override {
+        ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+        app.launch();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override { plat::web::useWebEngine("none"); }
+
+    std::shared_ptr<WebView> show(NotingWebDelegate& delegate) {
+        auto view = std::make_shared<WebView>(plat::ui::Rect{0, 0, 200, 200});
+        view->setDelegate(&delegate);
+        root->view()->addSubview(view);
+        return view;
+    }
+    // A page that loaded and stays on (a pooled content view, a banner on show): it shares the web
+    // process of the views made after it.
+    std::shared_ptr<WebView> bystander(NotingWebDelegate& delegate) {
+        auto view = show(delegate);
+        view->loadHTMLString("<html><body>on show</body></html>", kBase);
+        EXPECT_TRUE(turnUntilLine(delegate, "finish", kCap));
+        return view;
+    }
+    void tap(Point p) {
+        ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, 1, p}}));
+        ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, 1, p}}));
+    }
+
+    plat::foundation::RunLoop loop{std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual)};
+    plat::ui::Application app{std::make_unique<Delegate>(), &loop};
+    std::shared_ptr<plat::ui::ViewController> root = std::make_shared<plat::ui::ViewController>();
+    std::shared_ptr<plat::ui::Window> window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+    NotingWebDelegate otherDelegate, stuckDelegate, nextDelegate;
+    Waits waits;
+};
+
+// A unit whose page never yields, asked three scripts (as a rotation does) and dismissed: its view
+// gone, or put back for reuse as a content view is after its page was cleared. The next unit, in
+// a new view or that one, loads and answers a tap; the main thread waited on the stuck page once.
+TEST_F(WPEStuckPageTest, AStuckPageIsWaitedOnOnceAndTheNextUnitLoadsAndIsTapped) {
+    struct Case {
+        const char* loop;
+        bool reused;
+    };
+    for (const Case& c : {Case{"while (true) {}", false}, Case{"for (;;) alert('stuck');", true}}) {
+        SCOPED_TRACE(c.loop);
+        UnitServer s;
+        ASSERT_TRUE(s.server.running());
+        waits = {};
+        auto other = bystander(otherDelegate);
+        auto stuck = show(stuckDelegate);
+        stuck->loadHTMLString(dktest::neverYieldingPage(c.loop), s.url("/"));
+        ASSERT_TRUE(turnUntil([&] { return s.heardLooping(); }, kCap));
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(waits.evaluate(*stuck, "window.innerWidth"), "");
+        stuck->setDelegate(nullptr);
+        stuck->stopLoading();
+        std::shared_ptr<WebView> next;
+        if (c.reused) {
+            EXPECT_EQ(waits.evaluate(*stuck, "document.open();document.close();"), "");
+            next = stuck;
+            next->setDelegate(&nextDelegate);
+        } else {
+            stuck->removeFromSuperview();
+            stuck.reset();
+            next = show(nextDelegate);
+        }
+        next->load(s.url("/unit"));
+        ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
+        ASSERT_TRUE(turnUntil([&] { return next->engine()->frame() != nullptr; }, kCap));
+        tap({5, 5});
+        ASSERT_TRUE(turnUntil(
+            [&] { return next->stringByEvaluatingJavaScript("got.join('|')") == dktest::clickRecord("tl", 5, 5); }, kCap));
+        EXPECT_LE(waits.longOnes, 1);
+        next->removeFromSuperview();
+        other->removeFromSuperview();
+        for (NotingWebDelegate* d : {&otherDelegate, &stuckDelegate, &nextDelegate}) d->take();
+    }
+}
+
+}  // namespace
