@@ -11,6 +11,7 @@
 #include "kiosk/KSStringUtil.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceFactsFile.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Pasteboard.h"
 #include "platform/foundation/Queue.h"
 #include "platform/foundation/UTF8.h"
@@ -429,9 +430,8 @@ void logRaw(std::string_view line) {
         logHook()(line);
         return;
     }
-    std::string text(line);
-    text += '\n';
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    // The platform's log: one whole line on standard error, seen by whoever waits for a line.
+    plat::foundation::logText(line);
 }
 
 void setLogHook(std::function<void(std::string_view line)> hook) {

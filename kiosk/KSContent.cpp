@@ -22,7 +22,19 @@ double floatValue(const KSJsonValue* value) {
     return 0;
 }
 
-ContentLayout contentViewLayout(const Rect& screen, int orientation) {
+void placeInWindow(plat::sys::Point& center, double& rotation, const Rect& screen, int interfaceOrientation) {
+    center = plat::ui::interfacePointFromGlass({center.x - screen.x, center.y - screen.y},
+                                               {screen.width, screen.height}, plat::ui::kInterfaceOrientationPortrait,
+                                               interfaceOrientation);
+    center = {center.x + screen.x, center.y + screen.y};
+    // Whole quarter turns, so the result is exact: 0, pi / 2, -pi or -pi / 2.
+    const long quarters = std::lround(rotation / (std::numbers::pi / 2)) -
+                          plat::ui::interfaceQuarterTurns(interfaceOrientation, plat::ui::kInterfaceOrientationPortrait);
+    constexpr double kTurns[] = {0, std::numbers::pi / 2, -std::numbers::pi, -std::numbers::pi / 2};
+    rotation = kTurns[((quarters % 4) + 4) % 4];
+}
+
+ContentLayout contentViewLayout(const Rect& screen, int orientation, int interfaceOrientation) {
     ContentLayout layout;
     layout.center = {screen.x + std::ceil(screen.width / 2), screen.y + std::ceil(screen.height / 2)};
     double w = std::floor(screen.width), h = std::floor(screen.height);
@@ -32,6 +44,7 @@ ContentLayout contentViewLayout(const Rect& screen, int orientation) {
     if (orientation == plat::ui::kInterfaceOrientationPortraitUpsideDown) layout.rotation = -std::numbers::pi;
     else if (orientation == 3) layout.rotation = std::numbers::pi / 2;
     else if (orientation == 4) layout.rotation = -std::numbers::pi / 2;
+    placeInWindow(layout.center, layout.rotation, screen, interfaceOrientation);
     return layout;
 }
 
@@ -52,8 +65,7 @@ double statusBarOffset(bool statusBarHidden) {
     return statusBarHidden ? 0.0 : 20.0;
 }
 
-Rect modalWebFrame(const Rect& view, int orientation, double statusBar) {
-    if (plat::ui::isLandscape(orientation)) return {0, statusBar, view.height, view.width - statusBar};
+Rect modalWebFrame(const plat::sys::Size& view, double statusBar) {
     return {0, statusBar, view.width, view.height - statusBar};
 }
 

@@ -51,13 +51,22 @@ inline bool isUprightOrientation(int orientation) {
 // A JSON value as a float the way a text's floatValue reads one (a leading number, else 0).
 double floatValue(const KSJsonValue* value);
 
+// The units' geometry is reckoned on the portrait screen, turned for the device, as the content
+// API's frames are. This platform's windows turn with the interface, their coordinates being the
+// interface's: `center` and `rotation` (whole quarter turns) so reckoned on the portrait `screen`, as
+// a window turned for `interfaceOrientation` has them. Only what the device is turned from the
+// interface is left to turn: nothing once the interface follows the device.
+void placeInWindow(plat::sys::Point& center, double& rotation, const plat::sys::Rect& screen,
+                   int interfaceOrientation);
+
 struct ContentLayout {
-    plat::sys::Rect frame;
+    plat::sys::Rect frame;  // the view's own size: the screen as the device stands
     plat::sys::Point center;
     double rotation = 0;  // radians
 };
-// The view over the whole screen (`screen`, portrait bounds) turned for the device orientation.
-ContentLayout contentViewLayout(const plat::sys::Rect& screen, int orientation);
+// The view over the whole screen (`screen`, portrait bounds) facing the device orientation, in a
+// window turned for `interfaceOrientation` (placeInWindow).
+ContentLayout contentViewLayout(const plat::sys::Rect& screen, int orientation, int interfaceOrientation);
 // The laid-out view's frame as its superview sees it once turned: the box around it.
 plat::sys::Rect turnedFrame(const ContentLayout& layout);
 // The translation that moves a view turned by `rotation` `distance` points down as its user sees
@@ -65,8 +74,9 @@ plat::sys::Rect turnedFrame(const ContentLayout& layout);
 plat::sys::Point slideOffset(double rotation, double distance);
 // The status bar's share at the top: 20 points, or 0 when it is hidden.
 double statusBarOffset(bool statusBarHidden);
-// The web view inside a modal unit's view of frame `view`.
-plat::sys::Rect modalWebFrame(const plat::sys::Rect& view, int orientation, double statusBar);
+// The web view inside a modal unit's view of size `view` (its own, unturned): all of it below the
+// status bar.
+plat::sys::Rect modalWebFrame(const plat::sys::Size& view, double statusBar);
 // The web view of a dialog unit: its frame for the orientation, lowered by the status bar.
 plat::sys::Rect dialogWebFrame(const plat::sys::Rect& unitFrame, double statusBar);
 

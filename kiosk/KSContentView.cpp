@@ -13,6 +13,7 @@
 #include "platform/net/URLLoading.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Orientation.h"
 #include "platform/ui/StatusBar.h"
 
 using plat::sys::Rect;
@@ -31,6 +32,16 @@ std::set<std::shared_ptr<KSContentView>>& pool() {
         plat::ui::kApplicationDidReceiveMemoryWarningNotification, nullptr,
         [](const plat::foundation::Notification&) { views.clear(); });
     return views;
+}
+
+// The orientation a window's coordinates follow; portrait without an application.
+int interfaceOrientation() {
+    const plat::ui::Application* app = plat::ui::Application::shared();
+    return app ? app->interfaceOrientation() : plat::ui::kInterfaceOrientationPortrait;
+}
+
+kiosk::ContentLayout layoutFor(int orientation) {
+    return kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), orientation, interfaceOrientation());
 }
 
 LayerTransform scaled(double scale) {
@@ -100,8 +111,10 @@ void KSContentView::redirectRequest(const std::string& address, const void* targ
 
 void KSContentView::sizeToFitOrientation(bool transform) {
     if (transform) setLayerTransform({});
-    m_orientation = plat::sys::Device::current().orientation();
-    const kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), m_orientation);
+    // A device lying flat says nothing of which way is up: the unit faces the interface.
+    const int device = plat::sys::Device::current().orientation();
+    m_orientation = kiosk::isUprightOrientation(device) ? device : interfaceOrientation();
+    const kiosk::ContentLayout layout = layoutFor(m_orientation);
     setFrame({layout.center.x - layout.frame.width / 2, layout.center.y - layout.frame.height / 2, layout.frame.width,
               layout.frame.height});
     if (transform) setLayerTransform({layout.rotation});
@@ -128,7 +141,7 @@ void KSContentView::slide(bool in, unsigned show, std::function<void()> then) {
     // Down by the frame's height as the user sees it, the turn kept.
     const LayerTransform had = layerTransform();
     LayerTransform down = had;
-    const kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), m_orientation);
+    const kiosk::ContentLayout layout = layoutFor(m_orientation);
     const plat::sys::Point offset = kiosk::slideOffset(had.rotation, kiosk::turnedFrame(layout).height);
     down.tx += offset.x;
     down.ty += offset.y;
@@ -220,8 +233,7 @@ void KSContentView::show(bool animated) {
         // A unit neither modal nor dialog shows as a modal one would, never animated.
         setBackgroundColor(std::nullopt);
         m_webView->setBorderWidth(0);
-        const kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), m_orientation);
-        m_webView->setFrame(kiosk::modalWebFrame(kiosk::turnedFrame(layout), m_orientation, b));
+        m_webView->setFrame(kiosk::modalWebFrame(frame().size(), b));
         centreSpinner();
         if (animated && m_content->transition() == KSTransition::Modal) slide(true, show, [this, show] { didShow(show); });
         else didShow(show);
@@ -288,8 +300,7 @@ void KSContentView::orientationChanged() {
         m_webView->setFrame(kiosk::dialogWebFrame(unitFrame, b));
     } else {
         // A full-screen page takes the turned screen's shape, or it shows squeezed and cut off.
-        const kiosk::ContentLayout layout = kiosk::contentViewLayout(plat::sys::Screen::main().bounds(), orientation);
-        m_webView->setFrame(kiosk::modalWebFrame(kiosk::turnedFrame(layout), orientation, b));
+        m_webView->setFrame(kiosk::modalWebFrame(layoutFor(orientation).frame.size(), b));
     }
     // Turned along with the status bar.
     View::animate({"", plat::ui::kRotationDuration, AnimationCurve::EaseInOut}, [this] { sizeToFitOrientation(true); });

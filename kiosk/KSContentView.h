@@ -1,12 +1,15 @@
 // Shows a content unit in a web view and runs the "ks:" bridge through which its template calls
 // native code. Views are pooled: each holds a web view, which is costly to make. Main thread.
 //
-// The view lies over the screen, turned for the device orientation. Modal units slide up (0.25 s
+// The view lies over the screen facing the device. Windows here turn with the interface, so it is
+// laid out in the interface's bounds and turns only by what the device is turned from the interface:
+// not at all once the interface follows the device. Modal units slide up (0.25 s
 // ease-in, down the view's own axis); dialog units bounce in (0.125 s ease-out to 1.1, 0.125 s
 // ease-in back) with a 1-point border, black or the delegate's; a unit neither modal nor dialog
 // shows in the modal frame and closes like one, never animated. A turn re-lays the view out within
-// the status bar's turn (dialogs move at once); face up, face down and unknown leave it as it is;
-// no frame for the orientation, at show or on a turn, fails with code 2. Only web addresses load: a
+// the status bar's turn (dialogs move at once); face up, face down and unknown leave it as it is,
+// and at a show count as the interface's orientation; no frame for the orientation, at show or on
+// a turn, fails with code 2. Only web addresses load: a
 // template that is not http or https fails on the next turn as a load that could not start
 // (NSURLErrorDomain -1002), and the page may navigate only to http, https and "about:blank". "ks:"
 // navigations go to the commands registered by address with one to three arguments, others are
@@ -105,8 +108,8 @@ private:
     void loaderFinished(KSURLLoader& loader) override;
     void loaderFailed(KSURLLoader& loader) override;
 
-    // Over the whole screen, turned for the device orientation (stored); with `transform` the turn
-    // is set too.
+    // Over the whole screen, facing the device orientation (stored); with `transform` the turn is
+    // set too.
     void sizeToFitOrientation(bool transform);
     void orientationChanged();
     // Between show and close the view follows the device's turns: the device posts them only while

@@ -11,6 +11,7 @@
 #include "platform/sys/ClassRegistry.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Orientation.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/Window.h"
@@ -336,6 +337,9 @@ void KSPublisherContentRequest::showOverlay() {
     const auto& overlay = overlayWindow();
     plat::ui::Window* window = app ? app->keyWindow() : nullptr;
     if (!window) return;
+    // Over the window as it stands now and after each turn of the interface.
+    overlay->setFrame(window->bounds());
+    overlay->setAutoresizingMask(plat::ui::kAutoresizingFlexibleWidth | plat::ui::kAutoresizingFlexibleHeight);
     window->addSubview(overlay);
     // Ending editing in the window puts the keyboard away.
     if (plat::ui::TextView* editing = app->textInputResponder(); editing && editing->window() == window)
@@ -415,6 +419,9 @@ void KSPublisherContentRequest::placeCloseButton() {
         unit = top->content() ? top->content()->frameForOrientation(o, application) : Rect{};
     }
     Placement at = closeButtonPlacement(o, b, application.width, application.height, unit);
+    const plat::ui::Application* app = plat::ui::Application::shared();
+    kiosk::placeInWindow(at.center, at.rotation, plat::sys::Screen::main().bounds(),
+                         app ? app->interfaceOrientation() : plat::ui::kInterfaceOrientationPortrait);
     button->setFrame({at.center.x - kCloseButtonSide / 2, at.center.y - kCloseButtonSide / 2,
                       kCloseButtonSide, kCloseButtonSide});
     plat::ui::LayerTransform transform;

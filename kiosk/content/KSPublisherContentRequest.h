@@ -5,13 +5,14 @@
 //
 // Each step of the states runs once. requestForApp hands back the live request for the same
 // placement, token and secret; a preloaded one stays registered until a send shows its unit. The
-// overlay goes into the key window (none headless); content views come from the pool with
+// overlay goes into the key window (none headless) over its bounds, following the interface's
+// turns; content views come from the pool with
 // "ks://subcontent", "ks://reward", "ks://purchase" and "ks://closeButton" registered. The display
 // is told once per request and the background notification observed once; a finished request
 // reports nothing more, its pending subcontent requests cancelled. The 40 x 40 close button shows
 // after 4 s of the run loop's clock unless the template answers first; flat and unknown
 // orientations leave it where it is (it starts at the last upright orientation, portrait before
-// any). "close_ping" is never pinged on this road: the request closes views with dismiss.
+// any), at the user's top right as the window has it. "close_ping" is never pinged on this road: the request closes views with dismiss.
 #pragma once
 
 #include <functional>
@@ -144,7 +145,7 @@ public:
     void setAnimated(bool animated) { m_animated = animated; }
     bool showsOverlayImmediately() const { return m_showsOverlayImmediately; }
     void setShowsOverlayImmediately(bool on) { m_showsOverlayImmediately = on; }
-    // Screen bounds, black at alpha 0.5; made on first use.
+    // Screen bounds, black at alpha 0.5; made on first use, the window's bounds once shown.
     const std::shared_ptr<plat::ui::View>& overlayWindow();
     const std::vector<std::shared_ptr<KSContentView>>& contentViews() const { return m_contentViews; }
     const std::shared_ptr<KSContent>& content() const { return m_content; }

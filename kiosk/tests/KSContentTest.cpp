@@ -111,7 +111,7 @@ TEST(KSContent, ViewLayoutTurnsWithTheDevice) {
         {0, {0, 0, 320, 481}, 0, {0, 100}},         {5, {0, 0, 320, 481}, 0, {0, 100}},
     };
     for (const Case& c : cases) {
-        kiosk::ContentLayout layout = kiosk::contentViewLayout(screen, c.orientation);
+        kiosk::ContentLayout layout = kiosk::contentViewLayout(screen, c.orientation, 1);
         EXPECT_EQ(layout.frame, c.frame) << c.orientation;
         EXPECT_EQ(layout.rotation, c.rotation) << c.orientation;
         // Turned, the view covers the screen as it stands.
@@ -124,25 +124,62 @@ TEST(KSContent, ViewLayoutTurnsWithTheDevice) {
     }
 }
 
+// The mended fault: the window had turned with the interface and the view turned itself for the
+// device as well, a quarter sideways and cut off. Only what the device is turned from the interface
+// is left to the view, about the middle of the window as it stands.
+TEST(KSContent, ViewLayoutInAWindowTurnedWithTheInterface) {
+    const Rect screen{0, 0, 320, 480};
+    const double pi = std::numbers::pi;
+    const struct {
+        int orientation, interface;
+        Rect frame;
+        plat::sys::Point center;
+        double rotation;
+    } cases[] = {
+        {3, 3, {0, 0, 480, 320}, {240, 160}, 0},      {4, 4, {0, 0, 480, 320}, {240, 160}, 0},
+        {2, 2, {0, 0, 320, 480}, {160, 240}, 0},      {1, 3, {0, 0, 320, 480}, {240, 160}, -pi / 2},
+        {4, 3, {0, 0, 480, 320}, {240, 160}, -pi},    {3, 4, {0, 0, 480, 320}, {240, 160}, -pi},
+        {1, 4, {0, 0, 320, 480}, {240, 160}, pi / 2}, {2, 1, {0, 0, 320, 480}, {160, 240}, -pi},
+    };
+    for (const auto& c : cases) {
+        const kiosk::ContentLayout layout = kiosk::contentViewLayout(screen, c.orientation, c.interface);
+        const std::string what = std::to_string(c.orientation) + " in " + std::to_string(c.interface);
+        EXPECT_EQ(layout.frame, c.frame) << what;
+        EXPECT_EQ(layout.center.x, c.center.x) << what;
+        EXPECT_EQ(layout.center.y, c.center.y) << what;
+        EXPECT_EQ(layout.rotation, c.rotation) << what;
+        // Turned, it covers the window: the interface's bounds.
+        const bool wide = c.interface >= 3;
+        EXPECT_EQ(kiosk::turnedFrame(layout), (Rect{0, 0, wide ? 480.0 : 320.0, wide ? 320.0 : 480.0})) << what;
+    }
+    // The close button's corner, the user's top right on a device turned left: where the window has it.
+    plat::sys::Point corner{300, 460};
+    double turn = pi / 2;
+    kiosk::placeInWindow(corner, turn, screen, 3);
+    EXPECT_EQ(corner.x, 460);
+    EXPECT_EQ(corner.y, 20);
+    EXPECT_EQ(turn, 0);
+}
+
 TEST(KSContent, WebFramesForModalAndDialogUnits) {
     struct Case {
         bool dialog;
-        int orientation;
+        plat::sys::Size view;  // the view's own size, unturned: the screen as the device stands
         bool barHidden;
         Rect expected;
     };
-    const Rect view{0, 0, 320, 480};  // the view's frame before its turn
+    const plat::sys::Size upright{320, 480}, wide{480, 320};
     const Rect unitFrame{10, 30, 200, 100};
     const Case cases[] = {
-        {false, 1, false, {0, 20, 320, 460}}, {false, 1, true, {0, 0, 320, 480}},
-        {false, 3, false, {0, 20, 480, 300}}, {false, 4, true, {0, 0, 480, 320}},
-        {false, 2, false, {0, 20, 320, 460}}, {true, 1, false, {10, 50, 200, 100}},
-        {true, 1, true, {10, 30, 200, 100}},  {true, 3, false, {10, 50, 200, 100}},
+        {false, upright, false, {0, 20, 320, 460}}, {false, upright, true, {0, 0, 320, 480}},
+        {false, wide, false, {0, 20, 480, 300}},    {false, wide, true, {0, 0, 480, 320}},
+        {true, upright, false, {10, 50, 200, 100}}, {true, upright, true, {10, 30, 200, 100}},
+        {true, wide, false, {10, 50, 200, 100}},
     };
     for (const Case& c : cases) {
         double b = kiosk::statusBarOffset(c.barHidden);
-        Rect web = c.dialog ? kiosk::dialogWebFrame(unitFrame, b) : kiosk::modalWebFrame(view, c.orientation, b);
-        EXPECT_EQ(web, c.expected) << c.dialog << " " << c.orientation << " " << c.barHidden;
+        Rect web = c.dialog ? kiosk::dialogWebFrame(unitFrame, b) : kiosk::modalWebFrame(c.view, b);
+        EXPECT_EQ(web, c.expected) << c.dialog << " " << c.view.width << " " << c.barHidden;
     }
 }
 

@@ -1,6 +1,7 @@
 // Content units on the real page engine as a user meets them: shown on a screen of either scale, in
-// either device orientation (the view turns itself), a finger pressing what the page shows under
-// it, and a picture of the screen showing the page as it is now.
+// either device orientation (the view turns itself where the interface stays portrait, and is
+// upright in an interface turned with the device), a finger pressing what the page shows under it,
+// and a picture of the screen showing the page as it is now.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -49,11 +50,20 @@ std::string answer(const std::string& html) {
     return R"({"headers": [["Content-Type", "text/html; charset=utf-8"]], "body": )" + body + "\"}";
 }
 
-struct PortraitOnly : plat::ui::ApplicationDelegate {
+// Portrait only unless a test lets the interface follow the device.
+struct Orientations : plat::ui::ApplicationDelegate {
+    unsigned mask = plat::ui::kInterfaceOrientationMaskPortrait;
     std::optional<unsigned> supportedInterfaceOrientationsForWindow(plat::ui::Application&, plat::ui::Window*) override {
-        return plat::ui::kInterfaceOrientationMaskPortrait;
+        return mask;
     }
 };
+
+// The corner page with a colour of its own in each corner button.
+const uint32_t kCornerColours[] = {0xff0000, 0x00ff00, 0xffff00, 0x00ffff};
+std::string colouredCornersPage() {
+    return dktest::cornerButtonsPage(
+        "<style>#tl{background:#f00} #tr{background:#0f0} #bl{background:#ff0} #br{background:#0ff}</style>");
+}
 
 struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     std::vector<std::string> lines;
@@ -103,12 +113,15 @@ protected:
 
     dktest::TempDir dir;
     dktest::RecordingServer server{dir.path(),
-                                   R"({"paths": {"/corners.html": )" + answer(dktest::cornerButtonsPage()) + R"(, "/turning.html": )" +
+                                   R"({"paths": {"/corners.html": )" + answer(dktest::cornerButtonsPage()) +
+                                       R"(, "/coloured.html": )" + answer(colouredCornersPage()) + R"(, "/turning.html": )" +
                                        answer(kTurning) + R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
     plat::foundation::RunLoop loop{std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual)};
-    plat::ui::Application app{std::make_unique<PortraitOnly>(), &loop};
+    std::unique_ptr<Orientations> madeOrientations = std::make_unique<Orientations>();
+    Orientations& orientations = *madeOrientations;
+    plat::ui::Application app{std::move(madeOrientations), &loop};
     std::shared_ptr<plat::ui::ViewController> root = std::make_shared<plat::ui::ViewController>();
     std::shared_ptr<plat::ui::Window> window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
     std::shared_ptr<KSContentView> view;
@@ -156,6 +169,87 @@ TEST_F(KSContentViewScreenTest, EachCornerOfAUnitIsPressedAtEitherScaleAndInEith
             const int id = finger++;
             ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, id, screen(p)}}));
             ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, id, screen(p)}}));
+        }
+        ASSERT_TRUE(dktest::turnUntil([&] { return js("String(got.length)") == "5"; }, kCap)) << js("got.join('|')");
+        const auto at = dktest::clickRecord;
+        EXPECT_EQ(js("got.join('|')"), at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" +
+                                           at("br", w - 10, h - 10) + "|" + at("page", w / 2, h / 2));
+        view->dismiss(false);
+        view.reset();
+    }
+}
+
+// The mended fault: in an interface turned to landscape the unit turned itself for the device as
+// well, drawn a quarter sideways and cut off, the taps at the screen's corners missing their
+// buttons. Shown in landscape or turned there after it was shown, full-screen and dialog units lie
+// upright in the interface's bounds: each corner's colour in that corner of the screen, and a tap
+// there pressing its button.
+TEST_F(KSContentViewScreenTest, InALandscapeInterfaceAUnitIsUprightAndEachCornerIsPressed) {
+    orientations.mask = plat::ui::kInterfaceOrientationMaskAllButUpsideDown;
+    const char* const kDialogFrames = R"({"KS_PORTRAIT":{"x":20,"y":40,"w":240,"h":300},)"
+                                      R"("KS_LANDSCAPE":{"x":70,"y":20,"w":250,"h":120}})";
+    const struct {
+        const char* preset;
+        int orientation;  // the device's, which the interface follows
+        bool dialog;
+        bool turnedAfterShow;
+    } cases[] = {
+        {"phone", 3, false, false}, {"phone-retina", 4, false, true},
+        {"phone", 4, true, false},  {"phone-retina", 3, true, true},
+    };
+    int finger = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.preset) + " " + std::to_string(c.orientation) + (c.dialog ? " dialog" : " modal") +
+                     (c.turnedAfterShow ? " turned after show" : ""));
+        ASSERT_TRUE(plat::sys::Device::current().setPreset(c.preset));
+        plat::sys::Device::current().setOrientation(c.turnedAfterShow ? 1 : c.orientation);
+        show("/coloured.html", c.dialog ? "KS_DIALOG" : "KS_MODAL", c.dialog ? kDialogFrames : "\"KS_FULLSCREEN\"");
+        if (c.turnedAfterShow) plat::sys::Device::current().setOrientation(c.orientation);
+        ASSERT_EQ(app.interfaceOrientation(), c.orientation);
+        // The page's box in the interface's points: the dialog's landscape frame, or the whole
+        // screen less the status bar; both moved down by the status bar.
+        const double b = plat::ui::isStatusBarHidden() ? 0 : 20;
+        const double ox = c.dialog ? 70 : 0, oy = b + (c.dialog ? 20 : 0);
+        const double w = c.dialog ? 250 : 480, h = c.dialog ? 120 : 320 - b;
+        const std::string size = std::to_string(static_cast<int>(w)) + "x" + std::to_string(static_cast<int>(h));
+        ASSERT_TRUE(dktest::turnUntil([&] { return js("innerWidth + 'x' + innerHeight") == size; }, kCap))
+            << js("innerWidth + 'x' + innerHeight");
+        const Point targets[] = {{10, 10}, {w - 10, 10}, {10, h - 10}, {w - 10, h - 10}, {w / 2, h / 2}};
+
+        // The screen as the device shows it (the interface turned on the portrait glass), once the
+        // page has drawn at its size and the turn has run its course: each corner's colour where
+        // that corner of the interface lies.
+        const double scale = plat::sys::Screen::main().scale();
+        auto colours = [&] {
+            std::vector<uint32_t> seen;
+            std::shared_ptr<plat::ui::Image> shot = plat::ui::snapshotKeyWindow(app, scale);
+            if (!shot) return seen;
+            cairo_surface_t* surface = shot->surface();
+            cairo_surface_flush(surface);
+            const int stride = cairo_image_surface_get_stride(surface);
+            const auto* data = cairo_image_surface_get_data(surface);
+            for (int corner = 0; corner < 4; ++corner) {
+                const Point in{ox + targets[corner].x, oy + targets[corner].y};
+                // Landscape right (3) lies a quarter turn clockwise on the glass, left (4) against it.
+                const Point glass = c.orientation == 3 ? Point{320 - in.y, in.x} : Point{in.y, 480 - in.x};
+                const int px = static_cast<int>(glass.x * scale), py = static_cast<int>(glass.y * scale);
+                seen.push_back(reinterpret_cast<const uint32_t*>(data + py * stride)[px] & 0xffffffu);
+            }
+            return seen;
+        };
+        const std::vector<uint32_t> wanted(std::begin(kCornerColours), std::end(kCornerColours));
+        EXPECT_TRUE(dktest::turnUntil([&] { return colours() == wanted; }, kCap)) << [&] {
+            std::string text;
+            char hex[16];
+            for (uint32_t rgb : colours()) text += (std::snprintf(hex, sizeof hex, "%06x ", rgb), hex);
+            return "corners show " + text;
+        }();
+
+        for (const Point& p : targets) {
+            const int id = finger++;
+            const Point at{ox + p.x, oy + p.y};
+            ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, id, at}}));
+            ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, id, at}}));
         }
         ASSERT_TRUE(dktest::turnUntil([&] { return js("String(got.length)") == "5"; }, kCap)) << js("got.join('|')");
         const auto at = dktest::clickRecord;

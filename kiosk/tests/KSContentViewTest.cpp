@@ -276,6 +276,30 @@ TEST_F(KSContentViewTest, GeometryPerTransitionOrientationAndStatusBar) {
     }
 }
 
+// In an interface turned with the device the unit lies in the interface's bounds, unturned (the
+// mended fault: it turned itself as well, sideways and cut off); a device lying flat at the show
+// counts as the interface's orientation, not as portrait across a landscape game.
+TEST_F(KSContentViewTest, InALandscapeInterfaceTheUnitLiesUnturnedAndAFlatDeviceCountsAsTheInterface) {
+    app.launch();
+    plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationLandscapeLeft);
+    ASSERT_EQ(app.interfaceOrientation(), 3);
+    for (int device : {plat::sys::kDeviceOrientationLandscapeLeft, plat::sys::kDeviceOrientationFaceUp}) {
+        plat::sys::Device::current().setOrientation(device);
+        for (const char* transition : {"KS_MODAL", "KS_DIALOG"}) {
+            const std::string what = std::string(transition) + " @" + std::to_string(device);
+            view->setContent(unit(kBothFrames, transition));
+            view->setDelegate(&delegate);
+            view->show(false);
+            EXPECT_EQ(view->frame(), (Rect{0, 0, 480, 320})) << what;
+            EXPECT_EQ(view->layerTransform().rotation, 0) << what;
+            const Rect web = transition[3] == 'M' ? Rect{0, 0, 480, 320} : Rect{40, 5, 300, 150};
+            EXPECT_EQ(view->webView().frame(), web) << what;
+            EXPECT_EQ(view->orientation(), 3) << what;
+            view->dismiss(false);
+        }
+    }
+}
+
 // What shows while a unit animates in and out (the view's translation, the web view's scale and
 // alpha), and when the delegate hears of it.
 TEST_F(KSContentViewTest, SlideAndBounceOnTheVirtualClock) {

@@ -24,6 +24,8 @@
 #include "platform/sys/Report.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
 #include "platform/web/tests/WebTestSupport.h"
@@ -368,6 +370,45 @@ TEST(KSCloseButtonPlacement, FourOrientationsWithAndWithoutStatusBarAndUnitFrame
         EXPECT_DOUBLE_EQ(at.center.y, c.y) << c.o << " b=" << c.b;
         EXPECT_DOUBLE_EQ(at.rotation, c.rotation) << c.o;
     }
+}
+
+// The mended fault: in an interface turned to landscape the overlay kept the portrait screen's
+// bounds (the right 160 points left bare, taps there missing the unit) and the close button went to
+// the portrait screen's corner turned for the device, off the turned screen. Both follow the
+// window: the overlay over it, the button upright at its top right, shown there or turned after.
+TEST_F(KSPublisherContentRequestTest, InALandscapeInterfaceTheOverlayCoversTheWindowAndTheButtonIsTopRight) {
+    serve(answer(unitJSON()));
+    plat::ui::setStatusBarHidden(true);
+    plat::ui::Application app;
+    auto root = std::make_shared<plat::ui::ViewController>();
+    auto window = std::make_shared<plat::ui::Window>(plat::sys::Screen::main().bounds());
+    app.launch();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationLandscapeLeft);
+    ASSERT_EQ(app.interfaceOrientation(), 3);
+    Recorder r;
+    auto request = make(r);
+    request->send();
+    ASSERT_TRUE(heard(r, "didDisplay"));
+    const auto& button = request->closeButton();
+    const struct {
+        int orientation;
+        Rect overlay, button;
+    } steps[] = {
+        {3, {0, 0, 480, 320}, {440, 0, 40, 40}},
+        {4, {0, 0, 480, 320}, {440, 0, 40, 40}},
+        {1, {0, 0, 320, 480}, {280, 0, 40, 40}},
+    };
+    for (const auto& step : steps) {
+        plat::sys::Device::current().setOrientation(step.orientation);
+        ASSERT_EQ(app.interfaceOrientation(), step.orientation);
+        EXPECT_EQ(request->overlayWindow()->frame(), step.overlay) << step.orientation;
+        EXPECT_EQ(button->frame(), step.button) << step.orientation;
+        EXPECT_EQ(button->layerTransform().rotation, 0) << step.orientation;
+        EXPECT_EQ(button->superview(), request->overlayWindow().get()) << step.orientation;
+    }
+    request->cancel();
 }
 
 // The mended fault: laying the device flat counted as portrait and turned the button.

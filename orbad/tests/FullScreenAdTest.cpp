@@ -2,6 +2,8 @@
 // presentation, toolbar or close widget, dismissals and rotation, with a recording delegate.
 #include <gtest/gtest.h>
 
+#include <cairo.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -28,11 +30,13 @@
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Bars.h"
+#include "platform/ui/ScreenSnapshot.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebTestPages.h"
 
 namespace {
 
@@ -458,6 +462,66 @@ TEST_F(FullScreenAdTest, PlayerInitAfterStart) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].at("i"), "APP9");
     EXPECT_EQ(seen[0].at("s"), "fullscreen");
+}
+
+}  // namespace
+
+namespace {
+
+// Where the ad client's full-screen ad comes up in a landscape interface: over the whole turned
+// screen and not turned again (the content client's units once were, in the same window): its page
+// upright above the toolbar on the real page engine, each corner's colour in that corner of the
+// screen and each corner pressed by a tap there.
+TEST_F(FullScreenAdTest, InLandscapeThePageLiesUprightAboveTheToolbar) {
+    orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    plat::sys::Device::current().setOrientation(plat::sys::kDeviceOrientationLandscapeLeft);
+    ASSERT_EQ(m_app->interfaceOrientation(), plat::ui::kInterfaceOrientationLandscapeRight);
+    const std::string page = dktest::cornerButtonsPage(
+        "<style>#tl{background:#f00} #tr{background:#0f0} #bl{background:#ff0} #br{background:#0ff}</style>");
+    serve({answer(R"({"creative": {"id": "4", "type": "html", "props": {"html": )" + Value(page).canonicalJSON() +
+                  "}}}")});
+    presented();
+    auto* web = dynamic_cast<orbad::OrbadFullScreenWebAdView*>(m_controller->internalAdView()->currentAdView());
+    ASSERT_TRUE(web);
+    const double w = 480, h = 320 - m_controller->toolbar()->frame().height;
+    const std::string size = std::to_string(static_cast<int>(w)) + "x" + std::to_string(static_cast<int>(h));
+    ASSERT_TRUE(dktest::turnUntil([&] { return web->stringByEvaluatingJavaScript("innerWidth + 'x' + innerHeight") == size; }, 60))
+        << web->stringByEvaluatingJavaScript("innerWidth + 'x' + innerHeight");
+    const plat::ui::Point targets[] = {{10, 10}, {w - 10, 10}, {10, h - 10}, {w - 10, h - 10}};
+
+    // The screen as the device shows it: the interface a quarter turn clockwise on the portrait glass.
+    const uint32_t wanted[] = {0xff0000, 0x00ff00, 0xffff00, 0x00ffff};
+    auto colours = [&] {
+        std::vector<uint32_t> seen;
+        std::shared_ptr<plat::ui::Image> shot = plat::ui::snapshotKeyWindow(*m_app, 1);
+        if (!shot) return seen;
+        cairo_surface_t* surface = shot->surface();
+        cairo_surface_flush(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        const auto* data = cairo_image_surface_get_data(surface);
+        for (const plat::ui::Point& in : targets) {
+            const int x = static_cast<int>(320 - in.y), y = static_cast<int>(in.x);
+            seen.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xffffffu);
+        }
+        return seen;
+    };
+    EXPECT_TRUE(dktest::turnUntil([&] { return colours() == std::vector<uint32_t>(std::begin(wanted), std::end(wanted)); }, 60))
+        << ::testing::PrintToString(colours());
+
+    int finger = 1;
+    for (const plat::ui::Point& p : targets) {
+        ASSERT_TRUE(m_app->injectTouches({{plat::ui::TouchPhase::Began, finger, p}}));
+        ASSERT_TRUE(m_app->injectTouches({{plat::ui::TouchPhase::Ended, finger++, p}}));
+    }
+    ASSERT_TRUE(dktest::turnUntil([&] { return web->stringByEvaluatingJavaScript("String(got.length)") == "4"; }, 60))
+        << web->stringByEvaluatingJavaScript("got.join('|')");
+    const auto at = dktest::clickRecord;
+    EXPECT_EQ(web->stringByEvaluatingJavaScript("got.join('|')"),
+              at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" + at("br", w - 10, h - 10));
+    m_controller->dismissAd();
+    run(1);
+    plat::web::useWebEngine("fake");
 }
 
 }  // namespace

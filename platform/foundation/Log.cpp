@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -83,6 +84,29 @@ bool apply(TraceConfig& c, const char* categories, const char* file) {
     return true;
 }
 
+struct LineObserver {
+    std::mutex mutex;
+    std::shared_ptr<std::function<void(std::string_view)>> call;
+};
+
+LineObserver& lineObserver() {
+    static auto* observer = new LineObserver;  // never destroyed, as the trace's configuration
+    return *observer;
+}
+
+// Outside every lock: the observer may log in turn.
+void observe(std::string_view line) {
+    LineObserver& o = lineObserver();
+    std::shared_ptr<std::function<void(std::string_view)>> call;
+    {
+        std::lock_guard lock(o.mutex);
+        call = o.call;
+    }
+    if (!call) return;
+    while (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    (*call)(line);
+}
+
 TraceConfig& config() {
     // Never destroyed: static categories of other files unregister after it would be. Starts from
     // the environment, so programs that take no trace options still honour it.
@@ -108,6 +132,13 @@ void logText(std::string_view text) {
     std::string line(text);
     if (line.empty() || line.back() != '\n') line += '\n';
     writeWhole(stderr, line);
+    observe(line);
+}
+
+void setLineObserver(std::function<void(std::string_view line)> observer) {
+    LineObserver& o = lineObserver();
+    std::lock_guard lock(o.mutex);
+    o.call = observer ? std::make_shared<std::function<void(std::string_view)>>(std::move(observer)) : nullptr;
 }
 
 TraceCategory::TraceCategory(const char* name) : m_name(name) {
@@ -135,9 +166,12 @@ void Trace::write(const TraceCategory& category, std::string_view text) {
     std::string line;
     line.reserve(std::strlen(stamp) + std::strlen(category.name()) + text.size() + 2);
     line.append(stamp).append(category.name()).append(1, ' ').append(text).append(1, '\n');
-    TraceConfig& c = config();
-    std::lock_guard lock(c.mutex);
-    writeWhole(c.stream, line);
+    {
+        TraceConfig& c = config();
+        std::lock_guard lock(c.mutex);
+        writeWhole(c.stream, line);
+    }
+    observe(std::string_view(line).substr(std::strlen(stamp)));
 }
 
 void tracef(const TraceCategory& category, const char* format, ...) {

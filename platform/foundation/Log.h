@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -58,5 +59,10 @@ inline void trace(const TraceCategory& category, MakeText&& makeText) {
 }
 
 void tracef(const TraceCategory& category, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Every line log() writes and every trace line ("<category> <text>", without its time stamp), each
+// without its newline, handed to `observer` once written, on the writing thread (null: none). One
+// observer at a time: the host's input script waits on it.
+void setLineObserver(std::function<void(std::string_view line)> observer);
 
 }  // namespace plat::foundation

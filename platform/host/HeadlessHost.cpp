@@ -332,6 +332,7 @@ std::function<void()> HeadlessHost::commandAction(const InputCommand& command) {
                                     error.c_str());
             };
         case InputKind::Mark:
+        case InputKind::Await:  // the player holds what follows
             return [] {};  // its trace line is the mark
         case InputKind::AlertPress: {
             if (app.alerts().empty()) return nullptr;

@@ -4,10 +4,14 @@
 // the orientation the device has, a sample without a delegate, a press with nothing of that kind on
 // screen or no such button, text commands with no text view taking the keyboard...). A tap is a finger
 // of the driver's own, lifted 0.05 s later; script fingers are forgotten when the application cancels
-// every touch (a resign). SERVICE.ACTION commands go to the handler the service registered.
+// every touch (a resign). SERVICE.ACTION commands go to the handler the service registered. An "await TEXT" holds the
+// commands after it until a line holding TEXT has been logged or traced since start, the script's
+// own "input" lines aside (60 s of real time at most, then "input await TEXT timed out" and on),
+// their times counting from then.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
@@ -25,13 +29,15 @@ public:
     using Handler = std::function<std::function<void()>(const InputCommand&)>;
 
     InputPlayer(std::vector<InputCommand> commands, Handler handler);
+    ~InputPlayer();
     InputPlayer(const InputPlayer&) = delete;
     InputPlayer& operator=(const InputPlayer&) = delete;
 
-    // Arms every command at `launch` (a time of the loop's clock) plus its time.
+    // Arms every command up to the first await at `launch` (a time of the loop's clock) plus its
+    // time; each await arms the next stretch when it is met.
     void start(foundation::RunLoop& loop, double launch);
     // Drops the commands not yet run.
-    void stop() { m_timers.clear(); }
+    void stop();
 
     const std::vector<InputCommand>& commands() const { return m_commands; }
     bool has(InputKind kind) const;
@@ -41,10 +47,18 @@ public:
     bool play(const InputCommand& command, bool traceIgnored = true);
 
 private:
+    struct Seen;
+    // Arms the commands from `first` on, through the next await, `origin` being the loop's time at
+    // which the script reads `base`.
+    void arm(std::size_t first, double origin, double base);
+    void await(std::size_t index);
 
     std::vector<InputCommand> m_commands;
     Handler m_handler;
     std::vector<foundation::Timer> m_timers;
+    foundation::Timer m_look;  // the await under way looking at what was written
+    foundation::RunLoop* m_loop = nullptr;
+    std::shared_ptr<Seen> m_seen;  // what the awaits want and have met, shared with the observer
 };
 
 }  // namespace plat::host

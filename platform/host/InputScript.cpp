@@ -281,8 +281,8 @@ void parseCommand(std::string_view text, InputCommand* command) {
     } else if (name == "dump.views") {
         command->kind = K::DumpViews;
         command->argument = restOfLine(name, rest, "a FILE");
-    } else if (name == "mark") {
-        command->kind = K::Mark;
+    } else if (name == "mark" || name == "await") {
+        command->kind = name == "mark" ? K::Mark : K::Await;
         command->argument = restOfLine(name, rest, "a TEXT");
     } else if (name == "alert.press") {
         command->kind = K::AlertPress;

@@ -5,6 +5,8 @@
 //   TIME app.resign | app.active | app.background | app.foreground | app.quit | memory.warning
 //   TIME audio.interrupt.begin | audio.interrupt.end | audio.fail category|activate|deactivate
 //   TIME net wifi|wwan|none | screenshot FILE | dump.views FILE | mark TEXT
+//   TIME await TEXT      the commands after it wait until a line holding TEXT has been logged or
+//                        traced since launch (60 s of real time at most), their times from then
 //   TIME alert.press N | alert.press "TITLE"      a button of the alert on screen, by index or title
 //   TIME alert.cancel                              the system takes the alert on screen away
 //   TIME sheet.press N                            a button of the action sheet on screen, by index
@@ -76,6 +78,7 @@ enum class InputKind {
     Service,  // handled by the service that registered the command's name
     AlertCancel,
     SheetPress,
+    Await,  // held by the player itself (InputPlayer)
 };
 
 struct InputCommand {
@@ -87,7 +90,7 @@ struct InputCommand {
     double x = 0, y = 0, z = 0;        // Tap: the place; Accel: the sample in g
     int orientation = 0;               // Rotate: the device orientation, 0-6
     long index = -1;                   // AlertPress: the button's index, -1 when by title; SheetPress: it
-    // AudioFail: the call; Net: the link; a FILE; Mark and TextType: TEXT; AlertPress: TITLE.
+    // AudioFail: the call; Net: the link; a FILE; Mark, Await and TextType: TEXT; AlertPress: TITLE.
     std::string argument;
     std::string name;                    // Service: the command's name
     std::vector<std::string> arguments;  // Service: its arguments, quoted texts unquoted

@@ -216,8 +216,9 @@ TEST(KioskCliUnits, ShowFramesEvalDismissAndFailures) {
 }
 
 // The mended fault: nothing asked the device for its turns, so a unit shown by the tool never
-// followed a rotation. A dialog moves to its landscape frame (the status bar hidden), and a unit
-// with no landscape frame fails with code 2 when the device turns.
+// followed a rotation. A dialog moves to its landscape frame (the status bar hidden), its view over
+// the interface's bounds as the window has turned (never turned again inside it), and a unit with
+// no landscape frame fails with code 2 when the device turns.
 TEST(KioskCliUnits, AUnitFollowsTheDevicesTurns) {
     dktest::TempDir dir;
     dktest::RecordingServer server(dir.file("server"));
@@ -239,11 +240,11 @@ TEST(KioskCliUnits, AUnitFollowsTheDevicesTurns) {
         if (line.starts_with("view ") || line.starts_with("delegate contentView:didFailWithError:")) answers.push_back(line);
     EXPECT_EQ(answers, (std::vector<std::string>{
                            "view 0,0,320,480 web 20,40,200,100 border 0,0,0,1 1",
-                           "view -80,80,480,320 web 60,10,300,150 border 0,0,0,1 1",
+                           "view 0,0,480,320 web 60,10,300,150 border 0,0,0,1 1",
                            "delegate contentView:didFailWithError: KioskSDK 2 The content you requested was not able to "
                            "be shown because it is missing required orientation data.",
                            // The first unit, on top again, turned as well.
-                           "view -80,80,480,320 web 60,10,300,150 border 0,0,0,1 1",
+                           "view 0,0,480,320 web 60,10,300,150 border 0,0,0,1 1",
                        }))
         << result.out;
 }

@@ -8,7 +8,9 @@ page has drawn, a screenshot is checked at a few pixels (inside the dialog, on i
 outside it), and a tap on the page's button reaches the page (its click navigates to an
 unregistered "ks:" address, which the view refuses). On screens of scale 1 and 2, a full-screen
 unit's small buttons in each corner are tapped where they show, the page recording what it heard;
-and a page that turns its colour after loading, once it says so, is shown by a single screenshot
+in an interface turned to landscape, a full-screen unit shown there and a dialog turned there lie
+upright in its bounds, each corner's colour in that corner of a screenshot and pressed by a tap; and
+a page that turns its colour after loading, once it says so, is shown by a single screenshot
 as it is now, at its full size. The tool runs on the real clock and is turned in short steps until
 what is awaited has happened, for 60 seconds at most.
 """
@@ -33,6 +35,11 @@ CORNERS = ("<html><head><style>body{margin:0} b{position:fixed;width:20px;height
            "document.addEventListener('click', function (e) {"
            " got.push((e.target.id || 'page') + ' ' + e.clientX + ',' + e.clientY); });"
            "</script></body></html>")
+
+# The same buttons, each corner in a colour of its own.
+COLOURED = CORNERS.replace("</style>", "#tl{background:#f00} #tr{background:#0f0} #bl{background:#ff0} "
+                           "#br{background:#0ff}</style>")
+CORNER_COLOURS = [(255, 0, 0), (0, 255, 0), (255, 255, 0), (0, 255, 255)]
 
 # White with a red box over the top left quarter, turned green after the load; once a frame with
 # the green box has gone out, the page says so by asking for an address the view refuses.
@@ -166,6 +173,66 @@ def corners(cli, home, device, base):
     return failures
 
 
+def landscape(cli, home, device, base, shot):
+    """Units in an interface turned to landscape with the device: a full-screen unit shown there and
+    a dialog unit turned there after it was shown each lie upright in the interface's bounds (the
+    view not turned again inside the turned window), each corner's colour in that corner of the
+    screenshot, and a tap there pressing its button."""
+    failures = []
+    tool = Tool([cli, "--home", home, "--web", "wpe", "--clock", "real", "--device", device])
+    dialog = {"KS_PORTRAIT": {"x": 20, "y": 40, "w": 240, "h": 300},
+              "KS_LANDSCAPE": {"x": 70, "y": 20, "w": 250, "h": 120}}
+    cases = [("full-screen in 3", 3, False, {"transition": "KS_MODAL", "frame": "KS_FULLSCREEN"}, (0, 0, 480, 320)),
+             ("dialog turned to 4", 4, True, {"transition": "KS_DIALOG", "frame": dialog}, (70, 20, 250, 120))]
+    try:
+        for name, orientation, turned_after, unit, (x, y, w, h) in cases:
+            what = "%s %s" % (device, name)
+            tool.seen.clear()
+            tool.send("rotate %d" % (1 if turned_after else orientation))
+            unit = dict(unit, url=base + "/coloured.html")
+            if tool.send("unit show 0 " + json.dumps(unit), ("shown", "nil")) != "shown":
+                failures.append("%s: not shown" % what)
+            if not tool.turn_until(lambda: "delegate contentViewDidLoad:" in tool.seen):
+                failures.append("%s: did not load: %s" % (what, tool.seen))
+            if turned_after:
+                tool.send("rotate %d" % orientation)
+            frames = " ".join(tool.send("unit frames").split()[:4])
+            wanted = "view 0,0,480,320 web %d,%d,%d,%d" % (x, y, w, h)
+            if frames != wanted:
+                failures.append("%s: frames %s, expected %s" % (what, frames, wanted))
+            targets = [("tl", 10, 10), ("tr", w - 10, 10), ("bl", 10, h - 10), ("br", w - 10, h - 10),
+                       ("page", w / 2, h / 2)]
+
+            def corners_shown():
+                # Until the page has drawn at its size and the turn has run its course.
+                if tool.send("screenshot " + shot) != "ok":
+                    return False
+                width, height, rows = read_png(shot)
+                s = width / 480.0
+                return (width, height) == (int(480 * s), int(320 * s)) and all(
+                    tuple(rows[int((y + py) * s)][int((x + px) * s) * 4:int((x + px) * s) * 4 + 3]) == colour
+                    for (_, px, py), colour in zip(targets, CORNER_COLOURS))
+
+            if not tool.turn_until(corners_shown):
+                failures.append("%s: the corners never showed their colours in the screen's corners" % what)
+            for _, px, py in targets:
+                if tool.send("tap %g %g" % (x + px, y + py)) != "ok":
+                    failures.append("%s: a tap was refused" % what)
+            if not tool.turn_until(lambda: tool.eval("String(got.length)") == "5"):
+                failures.append("%s: the page did not hear five clicks: %s" % (what, tool.eval("got.join()")))
+            heard = tool.eval("JSON.stringify(got)")
+            wanted = json.dumps(["%s %d,%d" % t for t in targets], separators=(",", ":"))
+            if heard != wanted:
+                failures.append("%s: the page heard %s, expected %s" % (what, heard, wanted))
+            tool.send("unit dismiss 0")
+            if failures:
+                break  # each case that fails waits out its caps: one is enough to tell
+    finally:
+        if tool.close() != 0:
+            failures.append("%s: the landscape tool failed" % device)
+    return failures
+
+
 def latest_frame(cli, home, base, shot):
     """One screenshot once the page says it turned green: the green box over its top left
     quarter, white elsewhere."""
@@ -205,13 +272,14 @@ def main():
                 "onclick=\"location.href='ks://tapped'\">b</button></body></html>")
         html = {"headers": [["Content-Type", "text/html"]]}
         script = {"paths": {"/unit.html": dict(html, body=page), "/corners.html": dict(html, body=CORNERS),
+                            "/coloured.html": dict(html, body=COLOURED),
                             "/turning.html": dict(html, body=TURNING)},
                   "default": {"status": "HTTP/1.1 404 Not Found"}}
         with open(os.path.join(tmp, "script.json"), "w") as f:
             json.dump(script, f)
         os.mkdir(os.path.join(tmp, "server"))
         server = subprocess.Popen([sys.executable, server_program, "--out", os.path.join(tmp, "server"),
-                                   "--script", os.path.join(tmp, "script.json"), "--max-seconds", "120"],
+                                   "--script", os.path.join(tmp, "script.json"), "--max-seconds", "540"],
                                   stdout=subprocess.PIPE, text=True)
         port = int(server.stdout.readline().split()[1])
         tool = Tool([cli, "--home", os.path.join(tmp, "home"), "--web", "wpe", "--clock", "real"])
@@ -267,6 +335,8 @@ def main():
         try:
             for device in ("phone", "phone-retina"):
                 failures += corners(cli, os.path.join(tmp, "home-" + device), device, base)
+                failures += landscape(cli, os.path.join(tmp, "home-landscape-" + device), device, base,
+                                      os.path.join(tmp, "landscape.png"))
             failures += latest_frame(cli, os.path.join(tmp, "home-turning"), base, os.path.join(tmp, "turning.png"))
         finally:
             server.terminate()

@@ -37,6 +37,7 @@ struct AdsCase {
     const char* project;
     const char* input;
     std::vector<std::string> options = {};
+    std::string orientations = "<string>UIInterfaceOrientationPortrait</string>";  // the Info.plist's
 };
 
 const AdsCase kCases[] = {
@@ -171,7 +172,7 @@ protected:
         dktest::writeFile(app + "/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
   <key>CFBundleIdentifier</key><string>com.test.probe</string>
-  <key>UISupportedInterfaceOrientations</key><array><string>UIInterfaceOrientationPortrait</string></array>
+  <key>UISupportedInterfaceOrientations</key><array>)" + c.orientations + R"(</array>
 )" + c.entries + "</dict></plist>\n");
         fs::create_directories(m_dir.file("home/Library/LocalServices"));
         for (const std::string& service : c.services)
@@ -184,6 +185,7 @@ protected:
         dktest::ProcessResult r = dktest::runProcess(arguments, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
         for (size_t at = r.err.find(m_dir.path()); at != std::string::npos; at = r.err.find(m_dir.path(), at))
             r.err.replace(at, m_dir.path().size(), "$DIR");
+        m_clientLog = r.err;
         r.err = dktest::withoutKioskLog(r.err);
         return r;
     }
@@ -196,6 +198,7 @@ protected:
     }
 
     dktest::TempDir m_dir;
+    std::string m_clientLog;  // the last run's standard error with the content client's lines
 };
 
 TEST_F(InterstitialRoad, ProbeGameRuns) {
@@ -385,6 +388,110 @@ steps = {
             const uint8_t* p =
                 &rgba[(static_cast<size_t>(probe.y * 2) * width + static_cast<size_t>(probe.x * 2)) * 4];
             for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], probe.rgb[k], 2) << probe.x << "," << probe.y;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The content-ads client's own unit over a game in landscape, as a person sees and presses it: the
+// template has a button of its own colour in each corner; once it has drawn (at each size it is
+// given) it says so, and each click it hears, through "ks://closeButton" calls that also hide the
+// native button (the client logs each call it dispatches, and the script awaits those lines). The
+// mended fault: the unit turned itself for the device inside a window that had turned already,
+// drawn a quarter sideways in the left 320 columns, the taps at the screen's corners missing.
+TEST_F(InterstitialRoad, AContentUnitInLandscapeIsUprightAndEachCornerIsPressed) {
+    const std::string page =
+        "<html><head><style>body{margin:0;background:#fff} b{position:fixed;width:20px;height:20px}</style></head>"
+        "<body><b id=tl style='left:0;top:0;background:#f00'></b><b id=tr style='right:0;top:0;background:#0f0'></b>"
+        "<b id=bl style='left:0;bottom:0;background:#ff0'></b><b id=br style='right:0;bottom:0;background:#0ff'></b>"
+        "<script>function say(what) { var f = document.createElement('iframe'); f.style.display = 'none';"
+        " f.src = 'ks://closeButton?callback=' + what + '&context=' + encodeURIComponent('{\"hidden\":true}');"
+        " document.body.appendChild(f); }"
+        "function drawn() { requestAnimationFrame(function () { requestAnimationFrame(function () {"
+        " say('drawn-' + innerWidth + 'x' + innerHeight); }); }); }"
+        "window.onload = drawn; window.onresize = drawn;"
+        "document.addEventListener('click', function (e) {"
+        " say('click-' + (e.target.id || 'page') + '-' + e.clientX + ',' + e.clientY); });</script></body></html>";
+    const std::string landscapes =
+        "<string>UIInterfaceOrientationLandscapeRight</string><string>UIInterfaceOrientationLandscapeLeft</string>";
+    const struct {
+        const char* name;
+        std::string unit;          // the API's answer
+        std::string orientations;  // the bundle's
+        const char* orientation;   // the device's at launch
+        const char* turn;          // the script's lines once the unit has drawn, before the picture
+        double x, y, w, h;         // where the page lies on the screen, interface points
+    } cases[] = {
+        {"full screen in landscape", R"({"url":"http://$HOST/unit.html","transition":"KS_MODAL","frame":"KS_FULLSCREEN"})",
+         landscapes, "3", "", 0, 0, 480, 320},
+        // Of one size in both orientations, so that the page drawn before the turn is what shows
+        // after it, wherever the turn puts it (the turn runs its course on the clock).
+        {"dialog turned to landscape",
+         R"({"url":"http://$HOST/unit.html","transition":"KS_DIALOG","frame":{"KS_PORTRAIT":{"x":20,"y":40,"w":250,)"
+         R"("h":120},"KS_LANDSCAPE":{"x":70,"y":20,"w":250,"h":120}}})",
+         "<string>UIInterfaceOrientationPortrait</string>" + landscapes, "1",
+         "+0 rotate 4\n", 70, 20, 250, 120},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dktest::TempDir servers;
+        dktest::RecordingServer api(
+            servers.file("api"),
+            R"({"secret": "sec", "paths": {"/v3/publisher/content/": {"body": )" +
+                jsonString(R"({"response":)" + c.unit + "}") + R"(}, "/unit.html": {"headers": [["Content-Type", )"
+                R"("text/html"]], "body": )" + jsonString(page) + R"(}}, "default": {"body": "{}"}})",
+            120, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+        ASSERT_TRUE(api.running());
+        dktest::writeFile(servers.file("servers.plist"), R"(<plist version="1.0"><dict><key>kiosk.api</key><string>)" +
+                                                             api.url() + "</string></dict></plist>");
+        auto num = [](double v) { return std::to_string(static_cast<int>(v)); };  // whole points here
+        const std::string size = num(c.w) + "x" + num(c.h);
+        auto at = [&](double px, double py) { return num(c.x + px) + " " + num(c.y + py); };
+        const std::string input = std::string("7 memory.warning\n") + "+0 await callback: drawn-" + size +
+                                  " to dispatch\n" + c.turn + "+0.5 screenshot shown.png\n+0 tap " + at(10, 10) + "\n+0.1 tap " +
+                                  at(c.w - 10, 10) + "\n+0.1 tap " + at(10, c.h - 10) + "\n+0.1 tap " +
+                                  at(c.w - 10, c.h - 10) + "\n+0 await callback: click-br-\n+0.1 app.quit\n";
+        const AdsCase run{c.name,
+                          kKioskKeys + entry("InterstitialProvider", "kiosk"),
+                          {},
+                          "steps = { function() probe('InterstitialAdDisplay', true) end }",
+                          input.c_str(),
+                          {"--web", "wpe", "--device-orientation", c.orientation},
+                          c.orientations};
+        setenv("DROVIK_SERVERS", servers.file("servers.plist").c_str(), 1);
+        const dktest::ProcessResult r = this->run(run);
+        unsetenv("DROVIK_SERVERS");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("timed out"), std::string::npos) << r.err;
+
+        // Each corner's colour in that corner of the screen.
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgba;
+        std::string error;
+        ASSERT_TRUE(plat::image::readPNG(m_dir.file("shown.png"), &width, &height, &rgba, &error)) << error;
+        ASSERT_EQ(width * 2, height * 3) << "a landscape screen";
+        const double scale = width / 480.0;
+        const struct {
+            double x, y;
+            uint8_t rgb[3];
+        } corners[] = {{10, 10, {255, 0, 0}}, {c.w - 10, 10, {0, 255, 0}}, {10, c.h - 10, {255, 255, 0}},
+                       {c.w - 10, c.h - 10, {0, 255, 255}}};
+        for (const auto& corner : corners) {
+            const uint8_t* p = &rgba[(static_cast<size_t>((c.y + corner.y) * scale) * width +
+                                      static_cast<size_t>((c.x + corner.x) * scale)) * 4];
+            EXPECT_EQ((std::vector<int>{p[0], p[1], p[2]}),
+                      (std::vector<int>{corner.rgb[0], corner.rgb[1], corner.rgb[2]}))
+                << "at " << corner.x << "," << corner.y << " of the page";
+        }
+        // Each tap pressed the button under it, in turn.
+        size_t from = 0;
+        for (const std::string& click : {std::string("tl-10,10"), "tr-" + num(c.w - 10) + ",10",
+                                         "bl-10," + num(c.h - 10), "br-" + num(c.w - 10) + "," + num(c.h - 10)}) {
+            from = m_clientLog.find("callback: click-" + click + " to dispatch", from);
+            ASSERT_NE(from, std::string::npos) << "click-" << click << " in\n" << m_clientLog;
         }
     }
 }

@@ -46,6 +46,7 @@ struct Played {
     InputPlayer::Handler handler() {
         return [this](const InputCommand& command) -> std::function<void()> {
             if (command.argument.find("skip") != std::string::npos) return nullptr;
+            if (command.kind == plat::host::InputKind::Await) return [] {};  // the host's way
             return [this, &command] {
                 char at[32];
                 std::snprintf(at, sizeof at, "@%g", loop.now());
@@ -100,6 +101,39 @@ TEST(InputPlayer, StoppedCommandsNeverRun) {
     plat::foundation::Timer quit = p.loop.addTimer(2, [&] { player.stop(); });
     p.loop.runFor(5);
     EXPECT_EQ(p.ran, (std::vector<std::string>{"a@1", "b@2"}));
+}
+
+}  // namespace
+
+namespace {
+
+// What follows an await waits for a line holding its text, logged or traced (a line written before
+// the await's time counts, the script's own lines do not), and keeps its spacing from then.
+TEST(InputPlayer, AnAwaitHoldsWhatFollowsUntilItsLineIsWritten) {
+    dktest::TempDir dir;
+    ASSERT_TRUE(Trace::configure("input,probe", dir.file("trace.txt").c_str()));
+    Played p;
+    InputPlayer player(script("1 mark a\n"
+                              "+0 await probe ready\n"
+                              "+0.5 mark b\n"
+                              "+0 await an early bird\n"
+                              "+1 mark c\n"
+                              "+0 await mark c\n"  // only the script's own line holds it
+                              "+0 mark d\n"),
+                       p.handler());
+    player.start(p.loop, 0);
+    plat::foundation::log("an early bird sings");
+    plat::foundation::Timer ready = p.loop.addTimer(3, [] { plat::foundation::trace(kProbe, "ready"); });
+    p.loop.runFor(10);
+    Trace::configure("", nullptr);
+    // d never runs: its await's text was only in the script's own line.
+    const std::vector<std::pair<std::string, double>> expected = {{"a", 1}, {"b", 3.5}, {"c", 4.5}};
+    ASSERT_EQ(p.ran.size(), expected.size()) << ::testing::PrintToString(p.ran);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const std::string& ran = p.ran[i];
+        EXPECT_EQ(ran.substr(0, ran.find('@')), expected[i].first);
+        EXPECT_NEAR(std::stod(ran.substr(ran.find('@') + 1)), expected[i].second, 0.05) << ran;
+    }
 }
 
 }  // namespace
