@@ -391,7 +391,12 @@ std::optional<Value> parsePropertyList(std::string_view bytes, Error* error, Pro
 }
 
 std::optional<Value> readPropertyList(const std::string& path, Error* error, PropertyListFormat* format) {
-    const std::optional<std::string> bytes = readFile(path, error);
+    return readPropertyList(path, plat::sys::kPropertyListCap, error, format);
+}
+
+std::optional<Value> readPropertyList(const std::string& path, const plat::sys::FileCap& cap, Error* error,
+                                      PropertyListFormat* format) {
+    const std::optional<std::string> bytes = readFile(path, cap, error);
     if (!bytes) return std::nullopt;
     std::optional<Value> value = parsePropertyList(*bytes, error, format);
     if (!value && error) error->message = prefixed(path, error->message);
