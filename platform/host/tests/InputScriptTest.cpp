@@ -215,6 +215,22 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
     EXPECT_EQ(failure("1 alert.press \"\0\"\n"s), "s.txt:1: alert.press: the TITLE holds a NUL");
 }
 
+// A NUL or a byte-order mark is named and the line shown whole, escaped: a NUL printed cut the
+// message short, and a NUL inside a mark's TEXT cut the trace line.
+TEST(InputScript, NamesANulOrAByteOrderMarkAndShowsTheLineWhole) {
+    const struct {
+        std::string script, error;
+    } cases[] = {
+        {"0 mark a\0b c\n"s, "s.txt:1: the line holds a NUL (byte 9): \"0 mark a\\x00b c\""},
+        {"0 tap 1 2\n# a note\0\n"s, "s.txt:2: the line holds a NUL (byte 9): \"# a note\\x00\""},
+        {"\xEF\xBB\xBF" "0 tap 1 2\n", "s.txt:1: the line starts with a byte-order mark (U+FEFF): "
+                                     "\"\\xEF\\xBB\\xBF0 tap 1 2\""},
+        {"0\x01 tap 1 2\n", "s.txt:1: a line starts with a TIME (seconds since launch, or +seconds after the "
+                            "previous line), not \"0\\x01\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
+}
+
 TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
     dktest::TempDir dir;
     dktest::writeFile(dir.file("good.txt"), "0.5 tap 1 2\n+1 app.quit\n");
