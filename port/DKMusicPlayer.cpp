@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "platform/av/FFmpeg.h"
-#include "platform/sys/WholeFile.h"
 
 namespace {
 
@@ -72,10 +71,6 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path) {
 
     std::unique_ptr<DKMusicDecoder> d(new DKMusicDecoder);
     d->m_path = path;
-    // Looked at first: a FIFO would hold FFmpeg's open, and the music with it, for ever.
-    std::FILE* file = plat::sys::openRegularFile(path);
-    if (!file) return nullptr;
-    std::fclose(file);
     if (ff().avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
     if (ff().avformat_find_stream_info(d->m_format, nullptr) < 0) return nullptr;
     const AVCodec* codec = nullptr;
