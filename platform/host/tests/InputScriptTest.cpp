@@ -1,7 +1,11 @@
 // The input script's grammar: every command, times absolute and relative, and the errors that
 // name the file and line.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -246,6 +250,42 @@ TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
     EXPECT_EQ(error, dir.file("missing.txt") + ": No such file or directory");
     EXPECT_FALSE(readInputScript(dir.path(), &error));
     EXPECT_EQ(error, dir.path() + ": Is a directory");
+}
+
+// Standard input from a pipe is read to its end; one whose writer holds it open and never ends it
+// held the start for ever, deaf to SIGTERM (blocked for the run loop): now the signal ends the wait.
+TEST(InputScript, StandardInputIsReadToItsEndOrUntilAQuitSignal) {
+    const int saved = dup(STDIN_FILENO);
+    sigset_t term, before;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &before);
+    for (const bool held : {false, true}) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], "0 tap 1 2\n", 10), 10);
+        dup2(ends[0], STDIN_FILENO);
+        close(ends[0]);
+        if (held)
+            pthread_kill(pthread_self(), SIGTERM);  // pending for this thread, as for the player's
+        else
+            close(ends[1]);
+        std::string error;
+        const auto commands = readInputScript("-", &error);
+        if (held) {
+            EXPECT_FALSE(commands);
+            EXPECT_EQ(error, "<stdin>: stopped before its end");
+            const timespec none{};
+            EXPECT_EQ(sigtimedwait(&term, nullptr, &none), SIGTERM);
+            close(ends[1]);
+        } else {
+            ASSERT_TRUE(commands) << error;
+            EXPECT_EQ(commands->size(), 1u);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
 }
 
 }  // namespace
