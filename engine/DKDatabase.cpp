@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/sys/FileModes.h"
+#include "platform/sys/WholeFile.h"
 
 namespace {
 
@@ -118,6 +119,13 @@ DKDatabase::~DKDatabase() {
 // call tries again: a lock held by another connection or a lack of descriptors passes.
 bool DKDatabase::open() {
     if (m_connection) return true;
+    // A FIFO would hold SQLite's open for ever; a device or a file past any save is no store.
+    plat::sys::ReadProblem refused;
+    if (!plat::sys::isReadableFile(m_filePath, plat::sys::kPersistentStoreCap, &refused)) {
+        if (!m_saidRefused) std::fprintf(stderr, "DKDatabase: %s\n", refused.message.c_str());
+        m_saidRefused = true;
+        return false;
+    }
     // SQLite makes a new file 0644 less the umask; its journals take the database's mode.
     plat::sys::createPrivateFile(m_filePath);
     if (sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,

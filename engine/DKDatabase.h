@@ -62,6 +62,7 @@ private:
     // When a store last waited on a lock in vain; none once one got through.
     std::optional<std::chrono::steady_clock::time_point> m_storesLockedOutSince;
     bool m_saidLongWait = false;  // a load's long wait is said once
+    bool m_saidRefused = false;   // a file that is no store (a FIFO, a device, too large) is said once
     std::atomic<int> m_lockWaits{0};
     std::atomic<int> m_lockTries{0};
     // Prepared once for the connection's life: no SQL text is built per call.

@@ -14,10 +14,25 @@
 
 namespace {
 
+// An error's text whole: a NUL in it (error("a\0b")) ended it wherever it was printed or handed on
+// as a C string, so each is written \0.
+std::string errorText(lua_State* L, int index) {
+    size_t length = 0;
+    const char* text = lua_tolstring(L, index, &length);
+    std::string out;
+    for (size_t i = 0; text && i < length; ++i) {
+        if (text[i] == '\0')
+            out += "\\0";
+        else
+            out += text[i];
+    }
+    return out;
+}
+
 void reportError(DK_State* state) {
     lua_State* L = state->L;
     if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
-        std::fprintf(stderr, "(DK_Report_Error) Lua Error: %s\n", lua_tostring(L, -1));
+        std::fprintf(stderr, "(DK_Report_Error) Lua Error: %s\n", errorText(L, -1).c_str());
     }
     ++state->printedFailures;
     lua_settop(L, 0);
@@ -55,8 +70,10 @@ char kTracebackKey;
 // The message handler of ignored calls that hand their failures to the host: the error text
 // followed by Lua's traceback.
 int addTraceback(lua_State* L) {
-    if (lua_type(L, 1) == LUA_TSTRING || lua_type(L, 1) == LUA_TNUMBER)
-        lua_pushvalue(L, 1);
+    if (lua_type(L, 1) == LUA_TSTRING || lua_type(L, 1) == LUA_TNUMBER) {
+        const std::string text = errorText(L, 1);
+        lua_pushlstring(L, text.data(), text.size());
+    }
     else
         lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
     luaL_traceback(L, L, lua_tostring(L, -1), 1);
@@ -297,10 +314,10 @@ int DK_LoadGame(DK_State* state, const char* gamePath) {
     const bool missing = !callable(L, -2);
     if (missing) pushNotCallable(L, -2, "loadProject");
     if (missing || lua_pcall(L, 1, 0, 0) != 0) {
-        const char* message = lua_tostring(L, -1);
+        const std::string message = lua_isstring(L, -1) ? errorText(L, -1) : "(error object is not a string)";
         // On standard error, as every other start-up failure: a person running the game reads it
         // there, and standard output stays the script's.
-        std::fprintf(stderr, "DK_LoadGame Failure: %s\n", message ? message : "(error object is not a string)");
+        std::fprintf(stderr, "DK_LoadGame Failure: %s\n", message.c_str());
         ++state->printedFailures;
         lua_settop(L, base);
     }

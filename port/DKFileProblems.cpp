@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/sys/WholeFile.h"
+
 namespace dk::port {
 
 namespace {
@@ -40,7 +42,8 @@ std::string fileOpenProblem(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "a folder, not a file";
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!S_ISREG(st.st_mode)) return std::string("not a file (") + plat::sys::fileTypeName(st.st_mode) + ")";
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return std::strerror(errno);
     ::close(descriptor);
     return {};

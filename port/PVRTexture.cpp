@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/sys/WholeFile.h"
 
 namespace {
 
@@ -221,10 +223,9 @@ std::vector<uint8_t> DKDecodePVRTC(const uint8_t* data, uint32_t width, uint32_t
 }
 
 std::unique_ptr<PVRTexture> PVRTexture::initWithContentsOfFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return nullptr;
+    const std::optional<std::string> bytes = plat::sys::readWholeFile(path, plat::sys::kImageCap);
+    if (!bytes) return nullptr;
+    const std::vector<uint8_t> data(bytes->begin(), bytes->end());
     std::unique_ptr<PVRTexture> texture(new PVRTexture);
     if (!texture->unpackPVRData(data)) return nullptr;
     if (!texture->createGLTexture()) {

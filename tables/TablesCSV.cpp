@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/sys/AtomicFile.h"
+#include "platform/sys/WholeFile.h"
 #include "tables/DKTable.h"
 #include "tables/TableUtil.h"
 
@@ -98,15 +99,10 @@ void DKTable::importCSV(const std::string& text) {
 }
 
 bool DKTable::loadCSV(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    std::string text;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-    bool failed = std::ferror(file) != 0;  // a directory, or a read error part-way
-    std::fclose(file);
-    if (failed) return false;
+    // Not a FIFO or a device, nor past any table (a directory, or a read error part-way, fail too).
+    std::optional<std::string> whole = plat::sys::readWholeFile(path, plat::sys::kTableCap);
+    if (!whole) return false;
+    std::string text = std::move(*whole);
     if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
     importCSV(text);
     return true;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/sys/AtomicFile.h"
+#include "platform/sys/WholeFile.h"
 #include "tables/TableUtil.h"
 
 namespace dk::tables {
@@ -146,7 +147,7 @@ void TablesXML::handleText(const char* text, int length) {
 
 bool TablesXML::initWithFile(std::string path) {
     beginParse();
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = plat::sys::openRegularFile(path);  // a FIFO would hold the open for ever
     if (!file) return false;
     XML_Parser parser = newParser(this);
     if (!parser) {

@@ -3,24 +3,25 @@
 #include <cairo.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <optional>
+#include <string>
 
 #include "orbad/core/AESCrypt.h"
 #include "orbad/core/OBResourcesController.h"
 #include "orbad/core/OrbadHelper.h"
 #include "orbad/core/OrbadJSON.h"
 #include "platform/crypto/Crypto.h"
+#include "platform/sys/WholeFile.h"
 
 namespace dk::tools::orbadcli {
 
 using plat::foundation::Value;
 
 bool readFile(const std::string& path, orbad::Data& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    const std::optional<std::string> bytes = plat::sys::readWholeFile(path, plat::sys::kDataFileCap);
+    if (!bytes) return false;
+    out.assign(bytes->begin(), bytes->end());
+    return true;
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/sys/WholeFile.h"
+
 namespace {
 
 struct MemoryInput {
@@ -68,7 +70,7 @@ bool PGFXMLParser::parse() {
     xmlInputReadCallback read = readMemory;
     void* source = &memory;
     if (m_path) {
-        file.reset(std::fopen(m_path, "rb"));
+        file.reset(plat::sys::openRegularFile(m_path));  // a FIFO would hold the open for ever
         if (!file) return false;
         read = readFile;
         source = file.get();

@@ -2,6 +2,7 @@
 
 #include <ogg/ogg.h>
 #include <sndfile.h>
+#include <unistd.h>
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
@@ -11,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "platform/sys/WholeFile.h"
 
 namespace {
 
@@ -51,7 +54,7 @@ int64_t fileSize(FILE* f) {
 
 // Reads `info.dataSize` bytes of audio data (fewer if the file is shorter than it claims).
 bool readCafData(const std::string& path, const DKCafInfo& info, std::vector<uint8_t>& out) {
-    File f(std::fopen(path.c_str(), "rb"));
+    File f(plat::sys::openRegularFile(path));
     if (!f || fseeko(f.get(), info.dataOffset, SEEK_SET) != 0) return false;
     out.resize(static_cast<size_t>(info.dataSize));
     out.resize(std::fread(out.data(), 1, out.size(), f.get()));
@@ -242,7 +245,11 @@ bool setupHeadersAreSafe(FILE* f) {
 // file's claim (a few forged bytes can claim days of audio), not what it holds.
 bool decodeWithSndfile(const char* path, DKPcm& out) {
     SF_INFO sfinfo{};
-    SNDFILE* sf = sf_open(path, SFM_READ, &sfinfo);
+    // Opened here, as a FIFO would hold libsndfile's own open for ever.
+    std::FILE* file = plat::sys::openRegularFile(path);
+    if (!file) return false;
+    SNDFILE* sf = sf_open_fd(::dup(fileno(file)), SFM_READ, &sfinfo, SF_TRUE);
+    std::fclose(file);
     if (!sf) return false;
     const int channels = sfinfo.channels;
     bool ok = channels >= 1 && channels <= 2 && sfinfo.samplerate > 0;
@@ -271,7 +278,7 @@ bool decodeWithSndfile(const char* path, DKPcm& out) {
 }  // namespace
 
 bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
-    File f(std::fopen(path.c_str(), "rb"));
+    File f(plat::sys::openRegularFile(path));
     if (!f) return false;
     int64_t size = fileSize(f.get());
     uint8_t header[8];
@@ -323,7 +330,7 @@ bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
 }
 
 bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = plat::sys::openRegularFile(path);
     if (!f) return false;
     if (!setupHeadersAreSafe(f) || fseeko(f, 0, SEEK_SET) != 0) {
         std::fclose(f);

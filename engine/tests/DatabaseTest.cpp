@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,24 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
             "d.loadValueForKey('ключ'), d.loadValueForKey('7'), type(d.loadValueForKey(7)), "
             "d.loadValueForKey('gone')"),
         "true,nil,Привет °,42.5,string,nil");
+}
+
+// A FIFO held SQLite's open for ever, and a device is no store: neither is opened, and the game
+// goes on with what it stored this run; the file is named once.
+TEST_F(Store, AFileThatIsNoStoreIsNeverOpened) {
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero"));
+    ASSERT_EQ(mkfifo(m_file.c_str(), 0600), 0);
+    for (const std::string& file : {m_file, dir.file("zero")}) {
+        testing::internal::CaptureStderr();
+        {
+            DKDatabase db(file, save);
+            EXPECT_EQ(db.load("score"), std::nullopt);
+            db.store("score", "12");
+            EXPECT_EQ(db.load("score"), "12");
+        }
+        const std::string kind = file == m_file ? "a FIFO" : "a character device";
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKDatabase: " + file + ": not a file (" + kind + ")\n");
+    }
 }
 
 // The file is shared with the sqlite3 tool, one row per key. A savedValues table without a unique

@@ -148,6 +148,26 @@ TEST_F(EngineApi, IgnoredFailuresReachTheHostsHandlerWithTheirTraceback) {
     EXPECT_EQ(stackTop(), 1);
 }
 
+// An error text with a NUL in it was cut there, on every road out: each keeps it whole, the NUL
+// written \0.
+TEST_F(EngineApi, AnErrorTextWithANulIsKeptWhole) {
+    run("function setVolume() error('before\\0after', 0) end "
+        "function play() error('in\\0play', 0) end "
+        "function loadProject() error('no\\0scenes', 0) end");
+    testing::internal::CaptureStderr();
+    DK_SetVolume(state, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "(DK_Report_Error) Lua Error: before\\0after\n");
+    std::vector<Failure> failures;
+    state->scriptErrorHandler = keepFailure;
+    state->scriptErrorData = &failures;
+    DK_Play(state);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].message, "in\\0play");
+    testing::internal::CaptureStdout();
+    DK_LoadGame(state, "Game.gameproj");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "DK_LoadGame Failure: no\\0scenes\n");
+}
+
 // A script that cannot be loaded ran nothing: its one report says why, and no initEngine call adds
 // a second line that names no cause.
 TEST_F(EngineApi, AnEngineScriptThatCannotBeLoadedIsReportedOnce) {

@@ -51,7 +51,7 @@ std::optional<Bundle> Bundle::open(const std::string& path, Error* error) {
         return std::nullopt;
     }
     const std::string infoPath = bundle.m_path + "/Info.plist";
-    std::optional<Value> info = readPropertyList(infoPath, error);
+    std::optional<Value> info = readPropertyList(infoPath, plat::sys::kInfoPlistCap, error);
     if (!info) return std::nullopt;
     if (!info->dictionary()) {
         fail(error, kPropertyListReadCorruptError, infoPath + ": not a dictionary");

@@ -141,7 +141,7 @@ plat::sys::DeviceFacts deviceFacts() {
     }
     if (path.empty()) return facts;
     Error error;
-    std::optional<Value> overrides = readPropertyList(path, &error);
+    std::optional<Value> overrides = readPropertyList(path, plat::sys::kDeviceFactsCap, &error);
     if (!overrides) {
         reportOnce("device facts: " + error.message);
         return facts;

@@ -32,6 +32,7 @@ inline constexpr std::string_view kCocoaErrorDomain = "NSCocoaErrorDomain";
 enum ErrorCode : int {
     kFileReadUnknownError = 256,
     kFileReadNoSuchFileError = 260,
+    kFileReadTooLargeError = 263,
     kFileWriteUnknownError = 512,
     kPropertyListReadCorruptError = 3840,
     kPropertyListWriteInvalidError = 3852,

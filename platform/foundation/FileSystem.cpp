@@ -96,20 +96,18 @@ bool readAll(int fd, std::string& out) {
 }
 
 std::optional<std::string> readFile(const std::string& path, Error* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        fail(error, errno == ENOENT ? kFileReadNoSuchFileError : kFileReadUnknownError,
-             path + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
-    std::string bytes;
-    const bool read = readAll(fd, bytes);
-    const int readErrno = errno;
-    ::close(fd);
-    if (!read) {
-        fail(error, kFileReadUnknownError, path + ": " + std::strerror(readErrno));
-        return std::nullopt;
-    }
+    return readFile(path, plat::sys::kDataFileCap, error);
+}
+
+std::optional<std::string> readFile(const std::string& path, const plat::sys::FileCap& cap, Error* error) {
+    plat::sys::ReadProblem problem;
+    std::optional<std::string> bytes = plat::sys::readWholeFile(path, cap, &problem);
+    if (!bytes)
+        fail(error,
+             problem.failure == plat::sys::ReadFailure::Missing    ? kFileReadNoSuchFileError
+             : problem.failure == plat::sys::ReadFailure::TooLarge ? kFileReadTooLargeError
+                                                                   : kFileReadUnknownError,
+             problem.message);
     return bytes;
 }
 

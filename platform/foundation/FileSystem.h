@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/foundation/Error.h"
+#include "platform/sys/WholeFile.h"
 
 #include <optional>
 #include <string>
@@ -52,5 +53,9 @@ bool readAll(int fd, std::string& out);
 // The file's bytes. Errors name the file: kFileReadNoSuchFileError when it is missing,
 // kFileReadUnknownError when it cannot be read (a directory, no permission).
 std::optional<std::string> readFile(const std::string& path, Error* error = nullptr);
+// The same within `cap` (plat::sys::readWholeFile): a FIFO, a device or a socket is refused
+// without waiting on it, kFileReadUnknownError; a file over the cap kFileReadTooLargeError. The
+// form above reads within plat::sys::kDataFileCap.
+std::optional<std::string> readFile(const std::string& path, const plat::sys::FileCap& cap, Error* error = nullptr);
 
 }  // namespace plat::foundation

@@ -64,9 +64,9 @@ plist_t newDate(double since2001) {
 }
 
 // libplist 2.2 frees (and writes) recursively, expands an object its binary form shares each time
-// it is referenced, and asserts (ending the process) on a dictionary key with a NUL in it. So a
-// small file could nest deep enough to overflow the stack, unfold to gigabytes or abort: these
-// are looked for here first. What this cannot make sense of is left to libplist to refuse.
+// it is referenced, asserts (ending the process) on a dictionary key with a NUL in it and cuts any
+// other string at one. So a small file could nest deep enough to overflow the stack, unfold to
+// gigabytes, abort or lose part of a string: these are looked for here first. What this cannot make sense of is left to libplist to refuse.
 class Limits {
 public:
     explicit Limits(std::string_view bytes) : m_b(reinterpret_cast<const uint8_t*>(bytes.data())), m_size(bytes.size()) {}
@@ -144,6 +144,8 @@ private:
             return depth + height - 1 <= kMaxDepth || refuse("nested too deeply");
         }
         if (m_state[object] == 1) return refuse("a container inside itself");
+        // libplist 2.2 cuts a string at its first NUL; the XML reader and the writer refuse one.
+        if (stringHasNul(object)) return refuse("a string with a NUL character");
         m_state[object] = 1;
         nodes = 1;
         height = 1;
@@ -155,7 +157,7 @@ private:
             for (uint64_t i = 0; i < count; ++i) {
                 const uint64_t child = number(refs + i * m_refWidth, m_refWidth);
                 if (child >= m_objects) continue;
-                if (dictionary && i < count / 2 && keyHasNul(child)) return refuse("a key with a NUL character");
+                if (dictionary && i < count / 2 && stringHasNul(child)) return refuse("a key with a NUL character");
                 uint64_t childNodes = 0;
                 int childHeight = 0;
                 if (!measure(child, depth + 1, childNodes, childHeight)) return false;
@@ -198,7 +200,7 @@ private:
     }
 
     // A string of one-byte (ASCII, UTF-8) or two-byte (UTF-16) units with a zero unit.
-    bool keyHasNul(uint64_t object) const {
+    bool stringHasNul(uint64_t object) const {
         int type = 0;
         uint64_t units = 0;
         size_t at = 0;
@@ -391,7 +393,12 @@ std::optional<Value> parsePropertyList(std::string_view bytes, Error* error, Pro
 }
 
 std::optional<Value> readPropertyList(const std::string& path, Error* error, PropertyListFormat* format) {
-    const std::optional<std::string> bytes = readFile(path, error);
+    return readPropertyList(path, plat::sys::kPropertyListCap, error, format);
+}
+
+std::optional<Value> readPropertyList(const std::string& path, const plat::sys::FileCap& cap, Error* error,
+                                      PropertyListFormat* format) {
+    const std::optional<std::string> bytes = readFile(path, cap, error);
     if (!bytes) return std::nullopt;
     std::optional<Value> value = parsePropertyList(*bytes, error, format);
     if (!value && error) error->message = prefixed(path, error->message);

@@ -4,7 +4,7 @@
 // binary files, whole seconds in XML). Before libplist sees a file it is measured: element nesting
 // (XML) and, for binary files, the depth and unfolded size of the object graph (libplist copies a
 // shared object at each reference: 200 bytes can unfold to gigabytes) and dictionary keys with a NUL
-// (libplist asserts). A string or key that is not well-formed UTF-8 is refused both ways (libplist's
+// (libplist asserts) or any string with one (libplist cuts it there). A string or key that is not well-formed UTF-8 is refused both ways (libplist's
 // binary writer would cut it): as damage when read, as a value no property list holds when written.
 // Anything refused is kPropertyListReadCorruptError naming the file. Files are read whole through
 // readFile and written through plat::sys::writeFileAtomically.
@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
+#include "platform/sys/WholeFile.h"
 
 #include <optional>
 #include <string>
@@ -28,8 +29,11 @@ enum class PropertyListFormat { Xml, Binary };
 std::optional<Value> parsePropertyList(std::string_view bytes, Error* error = nullptr,
                                        PropertyListFormat* format = nullptr);
 // The file's errors name it: kFileReadNoSuchFileError when missing, kFileReadUnknownError when
-// it cannot be read (a directory, no permission).
+// it cannot be read (a directory, no permission, a FIFO or a device), kFileReadTooLargeError over
+// `cap` (the first form: plat::sys::kPropertyListCap).
 std::optional<Value> readPropertyList(const std::string& path, Error* error = nullptr,
+                                      PropertyListFormat* format = nullptr);
+std::optional<Value> readPropertyList(const std::string& path, const plat::sys::FileCap& cap, Error* error = nullptr,
                                       PropertyListFormat* format = nullptr);
 
 // A property list holds no null and no string with a NUL in it or that is not UTF-8: such a value,

@@ -59,7 +59,7 @@ std::string UserDefaults::lockPath() const {
 
 UserDefaults::FileState UserDefaults::readFile(Value::Dictionary& values, std::string* problem) const {
     Error error;
-    std::optional<Value> file = readPropertyList(m_path, &error);
+    std::optional<Value> file = readPropertyList(m_path, plat::sys::kPreferencesCap, &error);
     if (file && file->dictionary()) {
         values = std::move(*file->dictionary());
         return FileState::Read;

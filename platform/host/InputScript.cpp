@@ -1,6 +1,9 @@
 #include "platform/host/InputScript.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 
 #include "platform/host/PlainNumbers.h"
 #include "platform/net/Reachability.h"
+#include "platform/sys/WholeFile.h"
 #include "platform/ui/ViewText.h"
 
 namespace plat::host {
@@ -47,8 +51,45 @@ struct Failure {
     std::string what;
 };
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// `text` as a message shows it whole: a NUL, a control byte or a byte-order mark as \xNN escapes
+// (a NUL would cut the line where it is printed; the others are invisible).
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool mark = text.substr(i).starts_with(kByteOrderMark);
+        if (c >= 0x20 && c != 0x7F && !mark) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        for (size_t n = mark ? kByteOrderMark.size() : 1; n > 0; --n, ++i) {
+            static const char kHex[] = "0123456789ABCDEF";
+            const auto b = static_cast<unsigned char>(text[i]);
+            out += {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
+        }
+        --i;
+    }
+    return out;
+}
+
 std::string quoted(std::string_view word) {
-    return "\"" + std::string(word) + "\"";
+    return "\"" + escaped(word) + "\"";
+}
+
+// A byte-order mark where a line starts (an editor's, before the first TIME), named rather than
+// met as a strange TIME.
+void expectNoByteOrderMark(std::string_view line) {
+    if (line.starts_with(kByteOrderMark))
+        throw Failure{"the line starts with a byte-order mark (U+FEFF): " + quoted(line)};
+}
+
+// A NUL that no command's own check named (in a comment, a FILE or a mark's TEXT, which it would
+// cut), named with the line shown whole.
+void expectNoNul(std::string_view line) {
+    if (const size_t nul = line.find('\0'); nul != std::string_view::npos)
+        throw Failure{"the line holds a NUL (byte " + std::to_string(nul + 1) + "): " + quoted(line)};
 }
 
 void expectNone(std::string_view name, std::string_view rest) {
@@ -304,6 +345,35 @@ void parseCommand(std::string_view text, InputCommand* command) {
     }
 }
 
+// Standard input as a script: a pipe or a terminal is the point of it, read to its end within the
+// cap; a named FIFO or another device is refused as it would be by name (/dev/zero never ends).
+// Signals that quit are blocked for the run loop, so while a writer holds its pipe open they are
+// watched here too: SIGTERM still ends the wait.
+std::optional<std::string> readStandardInput(const std::string& name, const sys::FileCap& cap,
+                                             sys::ReadProblem* problem) {
+    struct stat st;
+    if (fstat(STDIN_FILENO, &st) != 0) {
+        *problem = {sys::ReadFailure::Unreadable, name + ": " + std::strerror(errno)};
+        return std::nullopt;
+    }
+    char target[64] = {};
+    const bool pipe = S_ISFIFO(st.st_mode) && readlink("/proc/self/fd/0", target, sizeof target - 1) > 0 &&
+                      std::string_view(target).starts_with("pipe:");
+    if ((S_ISFIFO(st.st_mode) && !pipe) || (S_ISCHR(st.st_mode) && !isatty(STDIN_FILENO)) || S_ISBLK(st.st_mode) ||
+        S_ISDIR(st.st_mode)) {
+        *problem = {sys::ReadFailure::NotAFile, name + ": not a file (" + sys::fileTypeName(st.st_mode) + ")"};
+        return std::nullopt;
+    }
+    sigset_t quit;
+    sigemptyset(&quit);
+    sigaddset(&quit, SIGINT);
+    sigaddset(&quit, SIGTERM);
+    const int stop = S_ISREG(st.st_mode) ? -1 : signalfd(-1, &quit, SFD_NONBLOCK | SFD_CLOEXEC);
+    std::optional<std::string> text = sys::readWholeStream(STDIN_FILENO, name, cap, problem, stop);
+    if (stop >= 0) close(stop);
+    return text;
+}
+
 }  // namespace
 
 std::string scriptQuoted(std::string_view text) {
@@ -328,8 +398,12 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
         const size_t end = text.find('\n');
         std::string_view line = trim(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (line.empty() || line.front() == '#') continue;
         try {
+            expectNoByteOrderMark(line);
+            if (line.empty() || line.front() == '#') {
+                expectNoNul(line);
+                continue;
+            }
             InputCommand command;
             command.line = lineNumber;
             std::string_view rest = line;
@@ -346,6 +420,7 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
             command.time = std::round(((relative ? previous : 0) + seconds) * 1e6) / 1e6;
             command.text = std::string(rest);
             parseCommand(rest, &command);
+            expectNoNul(line);
             previous = command.time;
             commands.push_back(std::move(command));
         } catch (const Failure& failure) {
@@ -358,26 +433,16 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
 
 std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error) {
     const bool standardInput = path == "-";
-    const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::string text;
-    int failure = fd < 0 ? errno : 0;
-    while (!failure) {
-        char chunk[65536];
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0)
-            text.append(chunk, static_cast<size_t>(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            failure = errno;
-    }
-    if (fd >= 0 && !standardInput) close(fd);
     const std::string name = standardInput ? "<stdin>" : path;
-    if (failure) {
-        if (error) *error = name + ": " + std::strerror(failure);
+    sys::ReadProblem problem;
+    const std::optional<std::string> text = standardInput
+                                                ? readStandardInput(name, sys::kInputScriptCap, &problem)
+                                                : sys::readWholeFile(path, sys::kInputScriptCap, &problem);
+    if (!text) {
+        if (error) *error = problem.message;
         return std::nullopt;
     }
-    return parseInputScript(text, name, error);
+    return parseInputScript(*text, name, error);
 }
 
 }  // namespace plat::host

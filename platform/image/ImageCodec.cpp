@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/image/Decoders.h"
+#include "platform/sys/WholeFile.h"
 
 namespace plat::image {
 
@@ -38,18 +39,15 @@ Kind kindOf(const uint8_t* bytes, size_t size) {
 }
 
 bool readWhole(const std::string& path, std::vector<uint8_t>* bytes, Error* error) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) {
-        const int code = errno;
-        return detail::fail(error, code == ENOENT ? Failure::Missing : Failure::Unreadable,
-                            path + ": " + std::strerror(code));
-    }
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + got);
-    if (std::ferror(file.get()))
-        return detail::fail(error, Failure::Unreadable, path + ": " + std::strerror(errno));
+    plat::sys::ReadProblem problem;
+    const std::optional<std::string> whole = plat::sys::readWholeFile(path, plat::sys::kImageCap, &problem);
+    if (!whole)
+        return detail::fail(error,
+                            problem.failure == plat::sys::ReadFailure::Missing    ? Failure::Missing
+                            : problem.failure == plat::sys::ReadFailure::TooLarge ? Failure::TooLarge
+                                                                                  : Failure::Unreadable,
+                            problem.message);
+    bytes->assign(whole->begin(), whole->end());
     return true;
 }
 

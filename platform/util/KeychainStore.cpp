@@ -46,7 +46,7 @@ KeychainStatus KeychainStore::load(Items& items) const {
     struct stat st;
     if (::stat(m_path.c_str(), &st) != 0 && errno == ENOENT) return kKeychainSuccess;
     plat::foundation::Error error;
-    std::optional<Value> file = plat::foundation::readPropertyList(m_path, &error);
+    std::optional<Value> file = plat::foundation::readPropertyList(m_path, plat::sys::kKeychainCap, &error);
     if (file && isKeychain(*file)) {
         items = std::move(*file->dictionary());
         return kKeychainSuccess;

@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
+#include "platform/sys/WholeFile.h"
 #include "platform/web/FakeWebEngine.h"
 
 namespace plat::web {
@@ -108,15 +108,14 @@ void PageEngine::loadRequest(const ui::WebRequest& request) {
             auto f = weak.lock();
             if (!f || f != m_fetch) return;
             m_fetch.reset();
-            std::ifstream in(path, std::ios::binary);
-            if (!in.is_open()) {
+            const std::optional<std::string> body = sys::readWholeFile(path, sys::kDataFileCap);
+            if (!body) {
                 foundation::Value::Dictionary info{{net::kURLErrorFailingURLStringErrorKey, f->url}};
                 m_host.engineDidFail({net::kURLErrorDomain, net::kURLErrorFileDoesNotExist,
                                       "The requested URL was not found on this server.", std::move(info)});
                 return;
             }
-            const std::string body((std::istreambuf_iterator<char>(in)), {});
-            showDocument(body, path.ends_with(".txt") ? "text/plain" : "text/html", "", f->url);
+            showDocument(*body, path.ends_with(".txt") ? "text/plain" : "text/html", "", f->url);
         });
         return;
     }

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,34 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+}
+
+ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                               const std::string& cwd, const std::string& input, int inputFlags, double seconds,
+                               bool* timedOut) {
+    const TempDir capture;
+    const std::string out = capture.file("out"), err = capture.file("err");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        dup2(open(input.c_str(), inputFlags), 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        execWith(argv, env);
+    }
+    // The child's end is an event a pidfd's poll waits on.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd ended{pidfd, POLLIN, 0};
+    int ready;
+    while ((ready = poll(&ended, 1, static_cast<int>(seconds * 1000))) < 0 && errno == EINTR) {
+    }
+    const bool inTime = pidfd >= 0 && ready == 1;
+    if (pidfd >= 0) close(pidfd);
+    if (!inTime) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *timedOut = !inTime;
+    return {inTime && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
 Conversation::Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env) {

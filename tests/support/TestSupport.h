@@ -59,6 +59,13 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                          const std::string& cwd = "");
 
+// runProcess with standard input opened from `input` with `inputFlags` (O_RDWR makes a FIFO its
+// own writer, so reading it waits for ever), killed when it has not ended within `seconds` of real
+// time: then `*timedOut` is set and the status is -1.
+ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                               const std::string& cwd, const std::string& input, int inputFlags, double seconds,
+                               bool* timedOut);
+
 // The command words a tool's --help lists: the first word of each " | "-separated form on the lines
 // indented by two spaces (not more: those continue a line) between the line starting with
 // `heading` and the one starting with "Exit status".

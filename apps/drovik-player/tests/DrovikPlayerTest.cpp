@@ -1,7 +1,9 @@
 // drovik-player as a whole program: its exit statuses and messages, the runs' ends, and a headless
 // run driven by an input script whose trace, view dump and screenshot are compared with expected
 // files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -427,6 +429,41 @@ TEST_F(DrovikPlayer, AHeadlessRunWhoseGameStopsDrawingEndsAtItsBound) {
     EXPECT_NE(timed.err.find("of 100 frames drawn when the run reached its end at 7 clock seconds\n"),
               std::string::npos)
         << timed.err;
+}
+
+// What is not a regular file ends the start-up at once with one line naming it: /dev/zero never
+// ends (it grew to gigabytes and aborted) and a FIFO blocked the open for ever, SIGTERM and all.
+TEST_F(DrovikPlayer, AnInputScriptOrInfoPlistThatIsNoFileEndsTheStartUpWithOneLine) {
+    ASSERT_EQ(mkfifo(m_dir.file("script.fifo").c_str(), 0600), 0);
+    for (const char* app : {"Zero.app", "Fifo.app"}) {
+        std::filesystem::create_directories(m_dir.file(app) + "/Game.gameproj");
+        std::filesystem::copy_file(kData + "/quiet-engine.lua", m_dir.file(app) + "/engine32.luo");
+    }
+    std::filesystem::create_symlink("/dev/zero", m_dir.file("Zero.app/Info.plist"));
+    ASSERT_EQ(mkfifo(m_dir.file("Fifo.app/Info.plist").c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input;  // standard input, opened for reading and writing (a FIFO its own writer)
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--input", "/dev/zero", "Plain.app"}, "/dev/null", 2, "/dev/zero: not a file (a character device)"},
+        {{"--input", "-", "Plain.app"}, "/dev/zero", 2, "<stdin>: not a file (a character device)"},
+        {{"--input", "script.fifo", "Plain.app"}, "/dev/null", 2, "script.fifo: not a file (a FIFO)"},
+        {{"--input", "-", "Plain.app"}, m_dir.file("script.fifo"), 2, "<stdin>: not a file (a FIFO)"},
+        {{"Zero.app"}, "/dev/null", 1, m_dir.file("Zero.app") + "/Info.plist: not a file (a character device)"},
+        {{"Fifo.app"}, "/dev/null", 1, m_dir.file("Fifo.app") + "/Info.plist: not a file (a FIFO)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{kPlayer, "--headless"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        bool timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessWithin(argv, {"DROVIK_HOME=" + m_dir.file("home")},
+                                                                 m_dir.path(), c.input, O_RDWR, 60, &timedOut);
+        EXPECT_FALSE(timedOut) << c.err;
+        EXPECT_EQ(r.status, c.status) << c.err << "\n" << r.err;
+        EXPECT_EQ(r.err, "drovik-player: " + c.err + "\n");
+    }
 }
 
 TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {

@@ -1,5 +1,6 @@
 // Device facts: languages and locale from the environment, the overrides file, the identifier kept.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,24 @@ TEST(DeviceFacts, TheFileOverridesWhatItNames) {
     EXPECT_EQ(facts.batteryLevel, 0.25);
     EXPECT_EQ(facts.batteryState, plat::sys::kBatteryStateCharging);
     EXPECT_EQ(facts.timeZone, "Asia/Tokyo");
+}
+
+// --device-facts as a FIFO held the start in its open for ever, as /dev/zero grew without end: the
+// facts are the system's, and the file is named once with why.
+TEST(DeviceFacts, AFactsFileThatIsNoFileIsNamedAndLeftOut) {
+    dktest::TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("facts.fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("facts.zero"));
+    const plat::sys::DeviceFacts system = plat::foundation::deviceFacts();
+    for (const auto& [file, why] : {std::pair{dir.file("facts.fifo"), "not a file (a FIFO)"},
+                                    std::pair{dir.file("facts.zero"), "not a file (a character device)"}}) {
+        plat::foundation::setDeviceFactsFile(file);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(plat::foundation::deviceFacts().machine, system.machine);
+        EXPECT_EQ(plat::foundation::deviceFacts().screenWidth, system.screenWidth);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "device facts: " + file + ": " + why + "\n");
+    }
+    plat::foundation::setDeviceFactsFile("");
 }
 
 TEST(DeviceFacts, OutOfRangeEntriesAreRefused) {

@@ -150,6 +150,26 @@ TEST(PropertyList, DamagedFilesAreErrorsNamingTheFile) {
     EXPECT_TRUE(error.message.starts_with(dir.path() + ": ")) << error.message;
 }
 
+// libplist's binary reader cut "a\0c" to "a" (a Twitter account so named was posted as "a"), while
+// its XML reader and our writer refuse it: refused the same way in each form and width.
+TEST(PropertyList, AStringWithANulIsRefusedInEveryForm) {
+    std::string ascii = serialized(Value::Array{"axc"}, PropertyListFormat::Binary);
+    ascii[ascii.find("axc") + 1] = '\0';
+    std::string wide = serialized(Value::Dictionary{{"k", "\u00e9xy"}}, PropertyListFormat::Binary);
+    wide[wide.find(std::string("\0x", 2)) + 1] = '\0';
+    std::string top = serialized(Value("axc"), PropertyListFormat::Binary);
+    top[top.find("axc") + 1] = '\0';
+    const std::string xml = "<plist version=\"1.0\"><array><string>a&#0;c</string></array></plist>";
+    for (const std::string& bytes : {ascii, wide, top, xml}) {
+        Error error;
+        EXPECT_FALSE(parsePropertyList(bytes, &error)) << bytes;
+        EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+    }
+    Error error;
+    EXPECT_FALSE(parsePropertyList(ascii, &error));
+    EXPECT_EQ(error.message, "not a property list: a string with a NUL character");
+}
+
 TEST(PropertyList, RefusesWhatNoPropertyListHolds) {
     const Value cases[] = {
         Value(),

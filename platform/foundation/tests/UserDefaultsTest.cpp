@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/tests/FoundationTestSupport.h"
+#include "platform/sys/WholeFile.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -138,6 +141,45 @@ TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndTheDefaultsStartEmpty) {
         EXPECT_EQ(readFile(m_path + ".bad"), contents);
         std::filesystem::remove(m_path);
         std::filesystem::remove(m_path + ".bad");  // the next case's copy takes the first name again
+    }
+}
+
+
+// A FIFO blocked the open for ever and /dev/zero or a file over the cap grew without end: each is
+// named in one line, left where it is and not written over.
+TEST_F(UserDefaultsTest, APreferencesFileThatIsNoFileOrTooLargeIsLeftAlone) {
+    const struct {
+        const char* label;
+        std::function<void()> make;
+        std::string why;
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(m_path.c_str(), 0600), 0); }, "not a file (a FIFO)"},
+        {"device", [&] { std::filesystem::create_symlink("/dev/zero", m_path); }, "not a file (a character device)"},
+        {"too large",
+         [&] {
+             writeFile(m_path, "");
+             std::filesystem::resize_file(m_path, plat::sys::kPreferencesCap.bytes + 1);
+         },
+         "over 64 MiB, the most a preferences file may hold"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        c.make();
+        {
+            testing::internal::CaptureStderr();
+            UserDefaults defaults(m_path);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                      "UserDefaults: " + m_path + ": " + c.why + "; it will not be written over\n");
+            EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+            defaults.setBool(true, "fresh");
+            Error error;
+            EXPECT_FALSE(defaults.synchronize(&error));
+            EXPECT_EQ(error.message, m_path + ": not written over, as it could not be read");
+            testing::internal::CaptureStderr();  // its last write, refused the same way
+        }
+        testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(dktest::exists(m_path + ".bad"));
+        std::filesystem::remove(m_path);
     }
 }
 

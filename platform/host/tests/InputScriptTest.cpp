@@ -1,7 +1,11 @@
 // The input script's grammar: every command, times absolute and relative, and the errors that
 // name the file and line.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -215,6 +219,22 @@ TEST(InputScript, ErrorsNameFileLineAndWhat) {
     EXPECT_EQ(failure("1 alert.press \"\0\"\n"s), "s.txt:1: alert.press: the TITLE holds a NUL");
 }
 
+// A NUL or a byte-order mark is named and the line shown whole, escaped: a NUL printed cut the
+// message short, and a NUL inside a mark's TEXT cut the trace line.
+TEST(InputScript, NamesANulOrAByteOrderMarkAndShowsTheLineWhole) {
+    const struct {
+        std::string script, error;
+    } cases[] = {
+        {"0 mark a\0b c\n"s, "s.txt:1: the line holds a NUL (byte 9): \"0 mark a\\x00b c\""},
+        {"0 tap 1 2\n# a note\0\n"s, "s.txt:2: the line holds a NUL (byte 9): \"# a note\\x00\""},
+        {"\xEF\xBB\xBF" "0 tap 1 2\n", "s.txt:1: the line starts with a byte-order mark (U+FEFF): "
+                                     "\"\\xEF\\xBB\\xBF0 tap 1 2\""},
+        {"0\x01 tap 1 2\n", "s.txt:1: a line starts with a TIME (seconds since launch, or +seconds after the "
+                            "previous line), not \"0\\x01\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
+}
+
 TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
     dktest::TempDir dir;
     dktest::writeFile(dir.file("good.txt"), "0.5 tap 1 2\n+1 app.quit\n");
@@ -230,6 +250,42 @@ TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
     EXPECT_EQ(error, dir.file("missing.txt") + ": No such file or directory");
     EXPECT_FALSE(readInputScript(dir.path(), &error));
     EXPECT_EQ(error, dir.path() + ": Is a directory");
+}
+
+// Standard input from a pipe is read to its end; one whose writer holds it open and never ends it
+// held the start for ever, deaf to SIGTERM (blocked for the run loop): now the signal ends the wait.
+TEST(InputScript, StandardInputIsReadToItsEndOrUntilAQuitSignal) {
+    const int saved = dup(STDIN_FILENO);
+    sigset_t term, before;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &before);
+    for (const bool held : {false, true}) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], "0 tap 1 2\n", 10), 10);
+        dup2(ends[0], STDIN_FILENO);
+        close(ends[0]);
+        if (held)
+            pthread_kill(pthread_self(), SIGTERM);  // pending for this thread, as for the player's
+        else
+            close(ends[1]);
+        std::string error;
+        const auto commands = readInputScript("-", &error);
+        if (held) {
+            EXPECT_FALSE(commands);
+            EXPECT_EQ(error, "<stdin>: stopped before its end");
+            const timespec none{};
+            EXPECT_EQ(sigtimedwait(&term, nullptr, &none), SIGTERM);
+            close(ends[1]);
+        } else {
+            ASSERT_TRUE(commands) << error;
+            EXPECT_EQ(commands->size(), 1u);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
 }
 
 }  // namespace

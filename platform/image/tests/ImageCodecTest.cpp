@@ -2,9 +2,13 @@
 // file; damaged, cut, oversized and crushed files refused without a crash; PNG written and read back.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "platform/image/ImageCodec.h"
 #include "platform/image/tests/ImageTestSupport.h"
+#include "platform/sys/WholeFile.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -153,6 +157,25 @@ TEST(ImageCodec, DamagedCutForeignAndCrushedInputIsRefusedWithoutACrash) {
     EXPECT_EQ(error.failure, Failure::Missing) << error.message;
     EXPECT_FALSE(plat::image::decodeFile(dir.path(), &out, &error));
     EXPECT_EQ(error.failure, Failure::Unreadable) << error.message;
+    // A FIFO blocked the open for ever; /dev/zero and a file past any picture grew without end.
+    ASSERT_EQ(mkfifo(dir.file("fifo.png").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.png"));
+    dktest::writeFile(dir.file("huge.png"), "");
+    std::filesystem::resize_file(dir.file("huge.png"), plat::sys::kImageCap.bytes + 1);
+    const struct {
+        std::string file;
+        Failure failure;
+        std::string message;
+    } unread[] = {
+        {dir.file("fifo.png"), Failure::Unreadable, dir.file("fifo.png") + ": not a file (a FIFO)"},
+        {dir.file("zero.png"), Failure::Unreadable, dir.file("zero.png") + ": not a file (a character device)"},
+        {dir.file("huge.png"), Failure::TooLarge, dir.file("huge.png") + ": over 64 MiB, the most an image may hold"},
+    };
+    for (const auto& u : unread) {
+        EXPECT_FALSE(plat::image::decodeFile(u.file, &out, &error));
+        EXPECT_EQ(error.failure, u.failure) << error.message;
+        EXPECT_EQ(error.message, u.message);
+    }
 }
 
 // An 8 × 8 JPEG whose frame header announces width × height.

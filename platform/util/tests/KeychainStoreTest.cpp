@@ -27,6 +27,32 @@ unsigned modeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
+// A FIFO held the game in its open for ever and /dev/zero grew without end: each is left as it is,
+// every call answering an I/O error, said in one line naming the file.
+TEST(KeychainStore, AKeychainThatIsNoFileIsLeftAsItIs) {
+    dktest::TempDir dir;
+    std::optional<plat::foundation::Container> container =
+        plat::foundation::Container::open("com.test.keys", dir.path());
+    ASSERT_TRUE(container);
+    KeychainStore store = KeychainStore::of(*container);
+    std::filesystem::create_directories(dir.path() + "/Library/Keychains");
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { mkfifo(store.path().c_str(), 0600); }, "not a file (a FIFO)"},
+        {[&] { std::filesystem::create_symlink("/dev/zero", store.path()); }, "not a file (a character device)"},
+    };
+    for (const auto& [make, why] : cases) {
+        make();
+        Bytes out;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(store.copyPassword("Drovik", "ann", &out), kKeychainIOError);
+        EXPECT_EQ(store.addPassword("Drovik", "ann", bytes("secret")), kKeychainIOError);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Keychain: " + store.path() + ": " + why + "\n" + "Keychain: " + store.path() + ": " + why + "\n");
+        EXPECT_FALSE(std::filesystem::is_regular_file(store.path()));
+        std::filesystem::remove(store.path());
+    }
+}
+
 TEST(KeychainStore, KeepsPasswordsByServiceAndAccount) {
     dktest::TempDir dir;
     std::optional<plat::foundation::Container> container =
