@@ -163,9 +163,9 @@ TEST_F(EngineApi, AnErrorTextWithANulIsKeptWhole) {
     DK_Play(state);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].message, "in\\0play");
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     DK_LoadGame(state, "Game.gameproj");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "DK_LoadGame Failure: no\\0scenes\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "DK_LoadGame Failure: no\\0scenes\n");
 }
 
 // A script that cannot be loaded ran nothing: its one report says why, and no initEngine call adds
