@@ -256,6 +256,16 @@ TEST_F(DrovikPlayer, ASecondPlayerOnOneHomeSaysSoAndStops) {
     EXPECT_EQ(run({"--headless", "--frames", "1", "Turning.app"}).status, 0);
 }
 
+// A one-player lock that cannot be had for another reason than another player (a folder at its
+// name, here) is named as it is: "another player is running" sent the user looking for none.
+TEST_F(DrovikPlayer, ALockThatCannotBeHadIsNamed) {
+    std::filesystem::create_directories(m_dir.file("home/.drovik-player.lock"));
+    const dktest::ProcessResult r = run({"--headless", "--frames", "1", "Turning.app"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "drovik-player: the home's one-player lock cannot be taken (" + m_dir.file("home") +
+                         "/.drovik-player.lock: Is a directory), so this one stops\n");
+}
+
 TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
     for (const char* signal : {"INT", "TERM"}) {
         // On the real clock, without an end of its own: the run lasts until the signal.
