@@ -284,9 +284,9 @@ TEST_F(DrovikPlayer, ASigtermEndsALoadsWaitOnALockHeldElsewhere) {
     const std::string script =
         "wait_for() { i=0; until eval \"$1\" || [ $i -ge 6000 ]; do sleep 0.01; i=$((i+1)); done; }; "
         "save=$1; mkfifo in; /usr/bin/sqlite3 \"$save\" < in > /dev/null & holder=$!; exec 3>in; "
-        "echo 'BEGIN EXCLUSIVE; SELECT 1;' >&3; "
+        "echo '.timeout 60000' >&3; echo 'BEGIN EXCLUSIVE;' >&3; "
         "wait_for '/usr/bin/sqlite3 \"$save\" \"SELECT count(*) FROM savedValues\" 2>&1 | grep -q locked'; "
-        "\"$0\" --headless --clock real Plain.app > player.out 2> player.err & player=$!; "
+        "\"$0\" --headless --clock real Plain.app > player.out 2> player.err 3>&- & player=$!; "
         "wait_for 'grep -q \"loads wait\" player.err'; kill -TERM $player; "
         "wait_for '! kill -0 $player 2>/dev/null'; kill -0 $player 2>/dev/null || echo ended > before-the-lock-went; "
         "exec 3>&-; wait $player; echo $? > player.status; wait $holder";
