@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <initializer_list>
 #include <utility>
 #include <vector>
 
 #include "platform/sys/FileModes.h"
+#include "platform/sys/QuitRequest.h"
 #include "platform/sys/WholeFile.h"
 
 namespace {
@@ -37,9 +39,9 @@ const int kClosingBusyTimeoutMs = 1000;
 // long the lock lasts. A call that does not wait still takes a lock freed meanwhile; all it risks
 // is meeting another game's short transaction, and then its store stays in memory a while longer.
 const auto kLockedOutFor = std::chrono::milliseconds(100);
-// A load's limit: none. After this many tries (a second) it says once what it waits for.
+// A load's limit: none. After a second it says once what it waits for, and a quit ends it from
+// then on.
 const int kNoWaitLimit = -1;
-const int kLongWaitTries = 1000;
 
 // Lengths are explicit so that an embedded NUL does not cut the text short.
 void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> text) {
@@ -71,6 +73,7 @@ public:
                            : lockedOut        ? 0
                                               : kBusyTimeoutMs;
         db.m_gaveUp = false;
+        db.m_callStart = std::chrono::steady_clock::now();
     }
     ~LockRule() {
         if (m_access == kLoading) return;
@@ -92,9 +95,20 @@ private:
 // lock free: against stores 5 ms apart it waited up to 230 ms where this waits 1 ms.
 int DKDatabase::waitOnLock(void* self, int tries) {
     auto& db = *static_cast<DKDatabase*>(self);
-    if (db.m_waitLimitMs == kNoWaitLimit && tries == kLongWaitTries && !db.m_saidLongWait) {
-        db.m_saidLongWait = true;
-        std::fprintf(stderr, "DKDatabase: %s is locked by another process; loads wait for it\n", db.m_filePath.c_str());
+    // Once a quit has ended one load's wait, the loads after it do not wait out another second.
+    if (db.m_waitLimitMs == kNoWaitLimit &&
+        (db.m_quitEndedLoad ||
+         std::chrono::steady_clock::now() - db.m_callStart >= std::chrono::milliseconds(plat::sys::kLongLockWaitMs))) {
+        if (!db.m_saidLongWait) {
+            db.m_saidLongWait = true;
+            std::fprintf(stderr, "DKDatabase: %s is locked by another process; loads wait for it\n",
+                         db.m_filePath.c_str());
+        }
+        if (plat::sys::quitRequested()) {
+            db.m_gaveUp = true;
+            db.m_quitEndedLoad = true;
+            return 0;
+        }
     }
     if (db.m_waitLimitMs != kNoWaitLimit && tries >= db.m_waitLimitMs) {
         db.m_gaveUp = true;
@@ -112,7 +126,19 @@ DKDatabase::DKDatabase(std::string filePath, std::string tablesDirectory)
 DKDatabase::~DKDatabase() {
     m_closing = true;
     writePending();
+    // The game's values end here: that is worth a line, whatever the game says.
+    if (!m_pending.empty())
+        std::fprintf(stderr, "DKDatabase: %zu %s not written to %s: %s\n", m_pending.size(),
+                     m_pending.size() == 1 ? "value was" : "values were", m_filePath.c_str(), m_failure.c_str());
     disconnect();
+}
+
+void DKDatabase::noteFailure(const char* what) {
+    m_failure = what;
+    if (!m_connection) return;
+    m_failure = sqlite3_errmsg(m_connection);
+    if (const int error = sqlite3_system_errno(m_connection))
+        m_failure += std::string(" (") + std::strerror(error) + ")";
 }
 
 // Either the connection is open with every statement prepared, or there is none and the next
@@ -130,6 +156,7 @@ bool DKDatabase::open() {
     plat::sys::createPrivateFile(m_filePath);
     if (sqlite3_open_v2(m_filePath.c_str(), &m_connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {
+        noteFailure("cannot be opened");
         sqlite3_close(m_connection);
         m_connection = nullptr;
         return false;
@@ -141,6 +168,7 @@ bool DKDatabase::open() {
         sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr) == SQLITE_OK)
         return true;
+    noteFailure("cannot be opened");
     disconnect();
     return false;
 }
@@ -156,18 +184,19 @@ void DKDatabase::disconnect() {
 
 std::optional<std::string> DKDatabase::load(std::string_view key) {
     if (auto pending = m_pending.find(key); pending != m_pending.end()) return pending->second;
-    // A game that never saved leaves no file behind.
-    if (!m_connection && access(m_filePath.c_str(), R_OK | W_OK) != 0) return std::nullopt;
+    // A game that never saved leaves no file behind. One the process cannot write is read all
+    // the same (SQLite opens it read-only): a nil would pass for a value never stored.
+    if (!m_connection && access(m_filePath.c_str(), R_OK) != 0) return std::nullopt;
     const LockRule rule(*this, kLoading);
     if (!open()) return std::nullopt;
     bindText(m_select, 1, key);
     std::optional<std::string> value;
     int rc;
     // SQLite skips the busy handler where waiting could deadlock two writers; a load holds
-    // nothing, so it tries again.
-    while ((rc = sqlite3_step(m_select)) == SQLITE_BUSY) {
+    // nothing, so it tries again, as the handler would.
+    for (int tries = 0; (rc = sqlite3_step(m_select)) == SQLITE_BUSY && !m_gaveUp;) {
         sqlite3_reset(m_select);
-        usleep(1000);
+        if (!waitOnLock(this, tries++)) break;
     }
     if (rc == SQLITE_ROW && sqlite3_column_type(m_select, 0) != SQLITE_NULL) {
         const void* text = sqlite3_column_blob(m_select, 0);
@@ -190,9 +219,18 @@ void DKDatabase::store(std::string_view key, std::optional<std::string_view> val
 // look-up and its write. What is not committed stays pending for the next try.
 void DKDatabase::writePending() {
     if (m_pending.empty()) return;
+    // The game may have taken that load's nil for a key never stored and stored its default
+    // since: nothing it stores now may go over the real value.
+    if (m_quitEndedLoad) {
+        m_failure = "a quit ended a load's wait on another process's lock, so nothing more is written";
+        return;
+    }
     const LockRule rule(*this, kStoring);
     if (!open()) return;
-    if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+    if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        noteFailure("cannot be written");
+        return;
+    }
     std::vector<decltype(m_pending)::iterator> written;
     for (auto entry = m_pending.begin(); entry != m_pending.end(); ++entry) {
         bindText(m_select, 1, entry->first);
@@ -204,12 +242,16 @@ void DKDatabase::writePending() {
             bindText(write, 2, entry->second);
             wrote = stepOnce(write);
         }
-        if (wrote == SQLITE_DONE)
+        if (wrote == SQLITE_DONE) {
             written.push_back(entry);
-        else if (sqlite3_get_autocommit(m_connection))
+            continue;
+        }
+        noteFailure("cannot be written");
+        if (sqlite3_get_autocommit(m_connection))
             return;  // SQLite gave the transaction up (a full disk, say): everything stays pending
     }
     if (sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        noteFailure("cannot be written");
         sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
         return;
     }

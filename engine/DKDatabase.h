@@ -20,7 +20,10 @@ struct sqlite3_stmt;
 // Only the latest unwritten value per key is kept; the destructor waits up to a second to write
 // them. A load has nothing to fall back on, and a nil would read as a key never stored (the game
 // would store its default over the real value): it waits, trying every millisecond, however long
-// (after a second it says once that it waits). Keys and values are bound as text through
+// (after a second it says once that it waits) until a quit (SIGINT or SIGTERM) comes; a load a quit
+// ended answers nil, and nothing more is written, lest the game's default go over the real value.
+// A file the process cannot write is still read. Values still unwritten when the store goes are
+// said in one line naming the file, why, and how many. Keys and values are bound as text through
 // statements prepared once per connection; a store looks the key up, then updates or inserts in
 // one transaction, so a table without a unique key (made by another tool) stays writable. Two
 // games on one folder both keep their stores, the last writer winning a key.
@@ -50,6 +53,8 @@ private:
     bool open();
     void disconnect();
     void writePending();
+    // Keeps why the last open or write failed, for the line of the values never written.
+    void noteFailure(const char* what);
     static int waitOnLock(void* self, int tries);
 
     std::string m_filePath;
@@ -59,6 +64,9 @@ private:
     // The call under way: how long it may wait on a lock, and whether it met one and gave up.
     int m_waitLimitMs = 0;
     bool m_gaveUp = false;
+    std::chrono::steady_clock::time_point m_callStart;
+    bool m_quitEndedLoad = false;  // a load answered nil for a quit: stores are kept from the file
+    std::string m_failure;         // why values are still pending
     // When a store last waited on a lock in vain; none once one got through.
     std::optional<std::chrono::steady_clock::time_point> m_storesLockedOutSince;
     bool m_saidLongWait = false;  // a load's long wait is said once

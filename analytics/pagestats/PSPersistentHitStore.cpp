@@ -140,8 +140,7 @@ void PSPersistentHitStore::heal() {
     ++m_operationDepth;
     m_damaged = false;
     closeDatabase();
-    dk::trackwell::setAside(m_path, m_identity);
-    PSUtils::log("PageStats database is damaged; moved to " + m_path + ".corrupt");
+    sayDamaged(dk::trackwell::setAside(m_path, m_identity));
     m_storedHits = 0;
     m_timestampFirst = m_timestampPrevious = m_timestampCurrent = m_visits = 0;
     m_storeID = 0;
@@ -157,6 +156,10 @@ void PSPersistentHitStore::heal() {
         countHits();
     }
     --m_operationDepth;
+}
+
+void PSPersistentHitStore::sayDamaged(const std::string& aside) const {
+    PSUtils::log("PageStats database is damaged; " + (aside.empty() ? "it was not moved aside here" : "moved to " + aside));
 }
 
 bool PSPersistentHitStore::claimDispatch() {
@@ -195,10 +198,8 @@ void PSPersistentHitStore::closeDatabase() {
 bool PSPersistentHitStore::openDatabase(const std::string& path) {
     if (path.empty()) return false;
     m_database = dk::trackwell::openDatabaseFile(path, "SELECT count(*) FROM sqlite_master",
-                                                 [&](dk::trackwell::Replaced how) {
-                                                     if (how == dk::trackwell::Replaced::SetAside)
-                                                         PSUtils::log("PageStats database is damaged; moved to " +
-                                                                      path + ".corrupt");
+                                                 [&](dk::trackwell::Replaced how, const std::string& aside) {
+                                                     if (how == dk::trackwell::Replaced::SetAside) sayDamaged(aside);
                                                  });
     if (!m_database) return false;
     m_identity = dk::trackwell::fileIdentity(path);

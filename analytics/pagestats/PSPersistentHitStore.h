@@ -7,13 +7,13 @@
 // kept statements, the session row with its store id) before an older file's events are carried
 // over, so they carry the real visitor id. The visit flags are the store's own: stores on different
 // files never restart each other's visits. The file opens through SqliteFile.h: a file that is no
-// database, or damage any statement meets, is logged, set aside as pagestats.sql.corrupt and
-// replaced at the end of the call that met it, new hit ids starting above every id read before, so
-// a late delete of a hit sent from the old file takes nothing new. Several processes may share the
-// file: puts and the session row's first read and write begin IMMEDIATE (processes opening a fresh
-// file together share one store id), writes take turns at the lock as the metrics store's do, and
-// one process at a time dispatches (claimDispatch, on pagestats.sql-dispatch). Log texts go to
-// standard error.
+// database, or damage any statement meets, is logged, set aside as pagestats.sql.corrupt (or
+// .corrupt.2 and on, each kept) and replaced at the end of the call that met it, new hit ids
+// starting above every id read before, so a late delete of a hit sent from the old file takes
+// nothing new. Several processes may share the file: puts and the session row's first read and
+// write begin IMMEDIATE (processes opening a fresh file together share one store id), writes take
+// turns at the lock as the metrics store's do, and one process at a time dispatches (claimDispatch,
+// on pagestats.sql-dispatch). Log texts go to standard error.
 #pragma once
 
 #include <cstdint>
@@ -102,6 +102,8 @@ private:
 
     bool open();
     void heal();
+    // One line on the damage, with the name the file was moved to (empty: not moved here).
+    void sayDamaged(const std::string& aside) const;
     int step(sqlite3_stmt* stmt);
     int beginTransaction();
     bool openDatabase(const std::string& path);

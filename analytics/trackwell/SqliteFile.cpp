@@ -72,27 +72,29 @@ FileIdentity fileIdentity(const std::string& path) {
     return {info.st_dev, info.st_ino};
 }
 
-void setAside(const std::string& path, const FileIdentity& opened) {
-    if (fileIdentity(path) != opened) return;
+std::string setAside(const std::string& path, const FileIdentity& opened) {
+    if (fileIdentity(path) != opened) return {};
+    const std::optional<std::string> aside = plat::foundation::moveAside(path, ".corrupt");
+    if (!aside) return {};
     // The journal goes with the file: left behind it would count as the new file's.
-    const std::string aside = path + ".corrupt";
-    ::rename(path.c_str(), aside.c_str());
-    if (::rename((path + "-journal").c_str(), (aside + "-journal").c_str()) != 0) ::unlink((aside + "-journal").c_str());
+    if (::rename((path + "-journal").c_str(), (*aside + "-journal").c_str()) != 0)
+        ::unlink((*aside + "-journal").c_str());
+    return *aside;
 }
 
 sqlite3* openDatabaseFile(const std::string& path, const char* probeSql,
-                          const std::function<void(Replaced)>& onReplaced) {
+                          const std::function<void(Replaced, const std::string& aside)>& onReplaced) {
     sqlite3* db = open(path);
     if (!db) {
         ::unlink(path.c_str());
-        if (onReplaced) onReplaced(Replaced::Unopenable);
+        if (onReplaced) onReplaced(Replaced::Unopenable, {});
         if (!(db = open(path))) return nullptr;
     }
     const FileIdentity opened = fileIdentity(path);
     if (!isDamage(probe(db, probeSql)) && !isDamage(quickCheck(db))) return db;
     sqlite3_close_v2(db);
-    setAside(path, opened);
-    if (onReplaced) onReplaced(Replaced::SetAside);
+    const std::string aside = setAside(path, opened);
+    if (onReplaced) onReplaced(Replaced::SetAside, aside);
     return open(path);
 }
 

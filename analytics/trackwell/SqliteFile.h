@@ -16,7 +16,7 @@ namespace dk::trackwell {
 
 enum class Replaced {
     Unopenable,  // SQLite could not open the file: it was removed and opened once more
-    SetAside,    // the file was no database, or a damaged one: moved to "<path>.corrupt" with its journal
+    SetAside,    // the file was no database, or a damaged one: moved to "<path>.corrupt" (see setAside)
 };
 
 // How long a statement waits for another connection's lock (several processes may share a home)
@@ -26,10 +26,11 @@ constexpr int kBusyTimeoutMs = 1000;
 // Opens `path` read-write, creating it, with the busy time-out above. Opening reads nothing, so a
 // file that is no database shows only when `probeSql` runs; a quick check of every page then
 // finds damage further in. On SQLITE_NOTADB or SQLITE_CORRUPT (never SQLITE_BUSY, a file another
-// connection holds) the file is set aside, one kept, and a fresh file opened. `onReplaced` hears
-// of each replacement. Null when no file could be had.
+// connection holds) the file is set aside, every one kept, and a fresh file opened. `onReplaced`
+// hears of each replacement, with the name the damaged file now has (empty when it was not moved
+// here). Null when no file could be had.
 sqlite3* openDatabaseFile(const std::string& path, const char* probeSql,
-                          const std::function<void(Replaced)>& onReplaced = {});
+                          const std::function<void(Replaced, const std::string& aside)>& onReplaced = {});
 
 // A result that says the file is damaged (SQLITE_CORRUPT, SQLITE_NOTADB, extended codes too).
 bool isDamage(int rc);
@@ -42,9 +43,12 @@ struct FileIdentity {
 };
 FileIdentity fileIdentity(const std::string& path);
 
-// Moves the file at `path` and its journal to "<path>.corrupt", replacing an earlier one, unless
-// it is no longer the file `opened` (another process set it aside first and made a fresh one).
-void setAside(const std::string& path, const FileIdentity& opened);
+// Moves the file at `path` to "<path>.corrupt", or when that is taken to ".corrupt.2", ".corrupt.3"
+// and on (numbered as the user defaults' ".bad" files are: an earlier damaged copy is never
+// replaced), its journal beside it with "-journal" added; the name it now has. Empty when it is no
+// longer the file `opened` (another process set it aside first and made a fresh one) or could not
+// be moved.
+std::string setAside(const std::string& path, const FileIdentity& opened);
 
 // A claim one process holds at a time on what several share (an advisory lock on `path`, made
 // 0600 when missing), given up with the process however it ends. Claiming what is already held

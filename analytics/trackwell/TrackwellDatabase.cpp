@@ -168,8 +168,9 @@ void TrackwellDatabase::makeSchema() {
 }
 
 // Said on standard error too: the log hook discards by default, and the user's data is gone.
-void TrackwellDatabase::sayDamaged() const {
-    const std::string said = "Metrics store is damaged; moved to " + m_path + ".corrupt";
+void TrackwellDatabase::sayDamaged(const std::string& aside) const {
+    const std::string said =
+        "Metrics store is damaged; " + (aside.empty() ? "it was not moved aside here" : "moved to " + aside);
     plat::foundation::logText(said);
     dk::trackwell::logMessage(said);
 }
@@ -180,9 +181,9 @@ void TrackwellDatabase::heal() {
     ++m_useDepth;  // the statements below heal nothing themselves
     m_damaged = false;
     closeFile();
-    dk::trackwell::setAside(m_path, m_identity);
+    const std::string aside = dk::trackwell::setAside(m_path, m_identity);
     ::unlink((m_directory + "/" + kCreatedFileName).c_str());
-    sayDamaged();
+    sayDamaged(aside);
     if (openFile()) makeSchema();
     --m_useDepth;
 }
@@ -200,9 +201,9 @@ void TrackwellDatabase::moveOldStore() {
 bool TrackwellDatabase::openFile() {
     const std::string created = m_directory + "/" + kCreatedFileName;
     m_db = dk::trackwell::openDatabaseFile(m_path, "SELECT MAX(schema_version) FROM trackwell_info",
-                                           [&](dk::trackwell::Replaced how) {
+                                           [&](dk::trackwell::Replaced how, const std::string& aside) {
                                                ::unlink(created.c_str());
-                                               if (how == dk::trackwell::Replaced::SetAside) sayDamaged();
+                                               if (how == dk::trackwell::Replaced::SetAside) sayDamaged(aside);
                                            });
     m_identity = dk::trackwell::fileIdentity(m_path);
     if (!m_turns) m_turns = std::make_unique<dk::trackwell::TurnTaking>(m_path + "-waiting");

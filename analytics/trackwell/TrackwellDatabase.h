@@ -3,14 +3,14 @@
 //
 // The file is <Caches>/.trackwell/trackwell.sqlite with SQLite's default journal and synchronous
 // mode, so a process killed at any instant keeps every committed row. Damage met at open or by any
-// later statement sets the file aside as trackwell.sqlite.corrupt (said on standard error and to
-// the log hook) and the store starts anew once no savepoint is open. Several processes may share a
-// home: the outermost savepoint is BEGIN IMMEDIATE, lock waits take turns (SqliteFile.h), and one
-// process at a time owns a staged upload (claimUpload). Within an upload number the upload text
-// puts the header first, then the events by id; a query that fails part-way gives no text, since
-// what it would have sent is deleted as sent. Any thread may call; the savepoint lock is always
-// taken before the statement lock, so a thread inside a savepoint never waits on one that holds
-// the statement lock.
+// later statement sets the file aside as trackwell.sqlite.corrupt (.corrupt.2 and on when that is
+// taken; said on standard error and to the log hook) and the store starts anew once no savepoint is
+// open. Several processes may share a home: the outermost savepoint is BEGIN IMMEDIATE, lock waits
+// take turns (SqliteFile.h), and one process at a time owns a staged upload (claimUpload). Within
+// an upload number the upload text puts the header first, then the events by id; a query that fails
+// part-way gives no text, since what it would have sent is deleted as sent. Any thread may call;
+// the savepoint lock is always taken before the statement lock, so a thread inside a savepoint
+// never waits on one that holds the statement lock.
 #pragma once
 
 #include <cstdint>
@@ -130,7 +130,7 @@ private:
     void noteCreation();
     void makeSchema();
     void heal();
-    void sayDamaged() const;
+    void sayDamaged(const std::string& aside) const;
 
     std::string m_directory;
     std::string m_path;

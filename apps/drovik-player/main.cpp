@@ -63,7 +63,13 @@ int main(int argc, char** argv) {
     }
     // One player per home: a second one's saves would overwrite the first one's.
     std::string holder;
-    const std::optional<foundation::FileLock> claim = foundation::Container::main()->claim(&holder);
+    std::string problem;
+    const std::optional<foundation::FileLock> claim = foundation::Container::main()->claim(&holder, &problem);
+    if (!claim && !problem.empty()) {
+        foundation::log("drovik-player: the home's one-player lock cannot be taken (%s), so this one stops",
+                        problem.c_str());
+        return 1;
+    }
     if (!claim) {
         foundation::log("drovik-player: another player%s is running on the home %s; two would overwrite each other's "
                         "saved values, so this one stops",

@@ -1,9 +1,12 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -336,9 +339,114 @@ TEST_F(Store, LoadsAgainstAnUnpacedWriterNeverAnswerNil) {
     EXPECT_EQ(answered, 300);
 }
 
+// Runs `body` in a child process that cannot write `dir`'s files: as root, which writes whatever
+// the modes say, the child takes the user "nobody" first. Its exit status (77 when it could not
+// become another user), and what it wrote on standard error.
+ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
+    int err[2];
+    EXPECT_EQ(pipe(err), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(err[0]);
+        dup2(err[1], 2);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+        _exit(body());
+    }
+    ::close(err[1]);
+    ProcessResult result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0) result.err.append(buffer, static_cast<size_t>(n));
+        else if (errno != EINTR) break;
+    ::close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// A save file the user cannot write (its folder neither) still reads back: a nil for a stored best
+// made the game show 0 and could store its default over it. A store there is kept in memory and,
+// at the end, said in one line.
+TEST_F(Store, AFileThatCannotBeWrittenIsReadAllTheSame) {
+    sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '7');");
+    ASSERT_EQ(chmod(m_file.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    const ProcessResult r = asUserWhoCannotWrite([&] {
+        DKDatabase db(m_file, save);
+        const std::optional<std::string> best = db.load("best");
+        db.store("best", "8");
+        const bool seen = db.load("best") == "8";
+        return best == "7" && seen ? 0 : 1;
+    });
+    chmod(dir.path().c_str(), 0700);
+    if (r.status == 77) GTEST_SKIP() << "cannot become another user";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "DKDatabase: 1 value was not written to " + m_file + ": attempt to write a readonly database\n");
+    EXPECT_EQ(sqlite("SELECT value FROM savedValues"), "7\n");
+}
+
+// The save folder cannot be made (Documents is a file, so that root meets it too): the stores
+// are kept for the loads and, when the store goes, one line names the file, the error and how
+// many values were not written.
+TEST_F(Store, SavesThatCannotBeWrittenAreNamedInOneLine) {
+    writeFile(dir.file("Documents"), "in the way");
+    const std::string file = dir.file("Documents/persistent.save");
+    testing::internal::CaptureStderr();
+    {
+        DKDatabase db(file, save);
+        for (const char* key : {"best", "level", "sound", "best"}) db.store(key, "1");
+        EXPECT_EQ(db.load("level"), "1");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "DKDatabase: 3 values were not written to " + file + ": unable to open database file (Not a directory)\n");
+}
+
+// Another process holds the file's lock without end: the load's wait is said once, and a SIGTERM
+// (blocked, as the player blocks it) ends it after that. Its nil may have made the game store its
+// default: nothing more is written, even once the lock is gone.
+TEST_F(Store, AQuitEndsALoadsWaitOnALockHeldElsewhere) {
+    sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '1200');");
+    OtherProcess other([&](const std::function<void()>& begun, const std::atomic<bool>& stop) {
+        Connection lock = holding(m_file, "BEGIN EXCLUSIVE");
+        begun();
+        while (!stop) usleep(1000);
+    });
+    testing::internal::CaptureStderr();
+    std::optional<DKDatabase> db(std::in_place, m_file, save);
+    std::optional<std::string> loaded = "unset";
+    std::atomic<bool> done{false};
+    std::thread loader([&] {
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &term, nullptr);
+        loaded = db->load("best");
+        done = true;
+        const timespec now{};
+        sigtimedwait(&term, nullptr, &now);  // the signal was this test's alone
+    });
+    for (int i = 0; i < 60000 && !done && db->lockTries() == 0; ++i) usleep(1000);
+    pthread_kill(loader.native_handle(), SIGTERM);
+    for (int i = 0; i < 60000 && !done; ++i) usleep(1000);
+    const bool endedByTheQuit = done;
+    other.release();
+    loader.join();
+    EXPECT_TRUE(endedByTheQuit);
+    EXPECT_EQ(loaded, std::nullopt);
+    db->store("best", "0");
+    db.reset();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "DKDatabase: " + m_file + " is locked by another process; loads wait for it\n"
+              "DKDatabase: 1 value was not written to " + m_file +
+                  ": a quit ended a load's wait on another process's lock, so nothing more is written\n");
+    EXPECT_EQ(sqlite("SELECT value FROM savedValues"), "1200\n");
+}
+
 // Save paths are never cut to a fixed buffer: four levels (some 380 bytes) work. SQLite's own
-// file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails quietly, and what
-// was stored lasts only as long as the engine state.
+// file layer stops at 512 bytes: at twelve levels (over 1 KB) the store fails (said at the end),
+// and what was stored lasts only as long as the engine state.
 TEST_F(Store, LongSavePaths) {
     std::string deep = dir.path();
     for (int i = 0; i < 12; ++i) {

@@ -70,12 +70,16 @@ void Container::setMain(Container container) {
     mainContainer() = std::make_unique<Container>(std::move(container));
 }
 
-std::optional<FileLock> Container::claim(std::string* holder) const {
+std::optional<FileLock> Container::claim(std::string* holder, std::string* problem) const {
     const std::string path = m_root + "/.drovik-player.lock";
     FileLock lock(path, false);
     if (!lock.held()) {
         std::string pid;
-        if (std::optional<std::string> text = readFile(path)) pid = text->substr(0, text->find('\n'));
+        if (!lock.takenElsewhere()) {
+            if (problem) *problem = lock.problem();
+        } else if (std::optional<std::string> text = readFile(path)) {
+            pid = text->substr(0, text->find('\n'));
+        }
         if (holder) *holder = pid;
         return std::nullopt;
     }

@@ -29,8 +29,10 @@ public:
 
     // The container for this process's game alone while the lock lives: an flock on
     // <root>/.drovik-player.lock, with this process's pid written in it. Nullopt when another
-    // process holds it, `holder` then that process's pid (empty when it has not written it yet).
-    std::optional<FileLock> claim(std::string* holder) const;
+    // process holds it, `holder` then that process's pid (empty when it has not written it yet),
+    // or when the lock file cannot be had (a folder or a link at its name, a home that cannot be
+    // written), `problem` then saying why and naming the file.
+    std::optional<FileLock> claim(std::string* holder, std::string* problem = nullptr) const;
 
     const std::string& path() const { return m_root; }
     const std::string& bundleIdentifier() const { return m_identifier; }

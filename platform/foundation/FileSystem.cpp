@@ -8,9 +8,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "platform/foundation/Log.h"
 #include "platform/sys/FileModes.h"
+#include "platform/sys/QuitRequest.h"
 
 namespace plat::foundation {
 
@@ -40,26 +48,92 @@ bool makeDirectories(const std::string& path, Error* error) {
 FileLock::FileLock(const std::string& path, bool wait) {
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, plat::sys::kPrivateFileMode);
-    if (m_fd < 0) return;
-    int taken;
-    while ((taken = flock(m_fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (taken != 0) {
+    // Without O_NONBLOCK a FIFO at the name would hold the open.
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, plat::sys::kPrivateFileMode);
+    if (m_fd < 0) {
         const int saved = errno;
+        m_problem = path + ": " + (saved == ELOOP ? "a symbolic link, not followed" : std::strerror(saved));
+        errno = saved;
+        return;
+    }
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_problem = path + ": not a regular file";
         ::close(m_fd);
         m_fd = -1;
-        errno = saved;
+        errno = EINVAL;
+        return;
     }
+    int taken;
+    while ((taken = flock(m_fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (taken == 0) return;
+    const int saved = errno;
+    if (saved == EWOULDBLOCK) {
+        m_takenElsewhere = true;
+        if (wait && waitForLock(path)) {
+            m_takenElsewhere = false;
+            return;
+        }
+    }
+    m_problem = path + ": " + (m_takenElsewhere ? "locked by another process" : std::strerror(saved));
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    errno = m_takenElsewhere ? EWOULDBLOCK : saved;
+}
+
+// The kernel's queue hands the lock over the moment it is let go (polling missed the instants
+// between one process's writes in a row, and waited for seconds); the flock blocks on a thread
+// of its own so that this one can say a long wait and end it for a quit. The descriptor is then
+// the thread's: it closes it, letting the lock go, once it gets it.
+bool FileLock::waitForLock(const std::string& path) {
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false, abandoned = false;
+        int result = -1;
+    };
+    const auto shared = std::make_shared<Wait>();
+    const int fd = m_fd;
+    try {
+        std::thread([shared, fd] {
+            int taken;
+            while ((taken = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            std::lock_guard lock(shared->mutex);
+            shared->finished = true;
+            shared->result = taken;
+            if (shared->abandoned) ::close(fd);
+            shared->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {  // no thread to be had: a wait without end, as before
+        int taken;
+        while ((taken = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        return taken == 0;
+    }
+    std::unique_lock lock(shared->mutex);
+    if (shared->done.wait_for(lock, std::chrono::milliseconds(plat::sys::kLongLockWaitMs),
+                              [&] { return shared->finished; }))
+        return shared->result == 0;
+    log("%s is locked by another process; waiting for it", path.c_str());
+    while (!shared->done.wait_for(lock, std::chrono::milliseconds(10), [&] { return shared->finished; })) {
+        if (plat::sys::quitRequested()) {
+            shared->abandoned = true;
+            m_fd = -1;
+            return false;
+        }
+    }
+    return shared->result == 0;
 }
 
 FileLock::~FileLock() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-std::optional<std::string> moveAside(const std::string& path) {
+std::optional<std::string> moveAside(const std::string& path, const std::string& suffix) {
     for (int n = 1; n < 10000; ++n) {
-        const std::string aside = path + ".bad" + (n == 1 ? "" : "." + std::to_string(n));
+        const std::string aside = path + suffix + (n == 1 ? "" : "." + std::to_string(n));
         // Not over a name another process took meanwhile; file systems without the flag get a
         // look first.
         if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;

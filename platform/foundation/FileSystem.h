@@ -25,27 +25,43 @@ bool pathExists(const std::string& path);
 
 // An flock on the file at `path` (made the user's alone, with its directory, when missing), held
 // for the object's life: the read-modify-writes of every process taking it on that file go one
-// after the other. With `wait` false it is taken only when free at once. Not held when the file
-// cannot be opened.
+// after the other. With `wait` false it is taken only when free at once. A wait on another
+// process says so once it has lasted a second, and a quit ends it from then on (QuitRequest.h).
+// Not held when the file cannot be opened: a symbolic link is not followed (a link planted at a
+// lock's name must neither truncate nor create what it points to), and what is not a regular
+// file is refused.
 class FileLock {
 public:
     explicit FileLock(const std::string& path, bool wait = true);
     ~FileLock();
-    FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileLock(FileLock&& other) noexcept
+        : m_fd(other.m_fd), m_takenElsewhere(other.m_takenElsewhere), m_problem(std::move(other.m_problem)) {
+        other.m_fd = -1;
+    }
     FileLock& operator=(FileLock&&) = delete;
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     bool held() const { return m_fd >= 0; }
+    // Not held because another process holds it (and it was not waited for, or a quit ended the
+    // wait).
+    bool takenElsewhere() const { return m_takenElsewhere; }
+    // Why it is not held, naming the file; empty while held.
+    const std::string& problem() const { return m_problem; }
     // The lock file's descriptor (-1 when not held), for a holder that leaves a note in it.
     int fd() const { return m_fd; }
 
 private:
+    bool waitForLock(const std::string& path);
+
     int m_fd = -1;
+    bool m_takenElsewhere = false;
+    std::string m_problem;
 };
 
-// Renames a damaged file to `path`.bad, or when that is taken to `path`.bad.2, .bad.3 and so on,
-// never over an earlier one: the name it now has, or nullopt (errno set) when it could not move.
-std::optional<std::string> moveAside(const std::string& path);
+// Renames a damaged file to `path`.bad (or `path` + `suffix`), or when that is taken to `path`.bad.2,
+// .bad.3 and so on, never over an earlier one: the name it now has, or nullopt (errno set) when it
+// could not move.
+std::optional<std::string> moveAside(const std::string& path, const std::string& suffix = ".bad");
 
 // Everything `fd` gives until its end (interrupted reads retried); false on a read error, with
 // what came before it in `out`.

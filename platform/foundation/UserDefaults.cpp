@@ -181,7 +181,7 @@ bool UserDefaults::synchronize(Error* error) {
     if (!makeDirectories(directory(), error)) return keep();
     const FileLock lock(lockPath());
     if (!lock.held())
-        return fail(error, kFileWriteUnknownError, m_path + ": not written, as " + lockPath() + " cannot be locked") &&
+        return fail(error, kFileWriteUnknownError, m_path + ": not written, as its lock cannot be taken: " + lock.problem()) &&
                keep();
     Value::Dictionary values;
     std::string problem;

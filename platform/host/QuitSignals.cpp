@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "platform/sys/QuitRequest.h"
+
 namespace plat::host {
 
 namespace {
@@ -32,8 +34,10 @@ QuitSignals::QuitSignals(foundation::RunLoop& loop, std::function<void(int signa
     if (m_fd < 0) return;
     m_source = loop.addFdSource(m_fd, foundation::kFdRead, [this](unsigned) {
         signalfd_siginfo info;
-        while (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        while (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            sys::noteQuitRequested();  // read here, it no longer ends a wait by being pending
             m_onSignal(static_cast<int>(info.ssi_signo));
+        }
     });
 }
 

@@ -1,5 +1,6 @@
 // SIGINT and SIGTERM as input of a run loop, so a signal quits through the loop like any command:
-// blocked in main before any thread exists and read through a signalfd on the loop.
+// blocked in main before any thread exists and read through a signalfd on the loop. Pending, or
+// once read, one ends the waits on other processes' locks (platform/sys/QuitRequest.h).
 #pragma once
 
 #include <functional>

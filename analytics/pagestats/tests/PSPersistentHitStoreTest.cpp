@@ -220,6 +220,21 @@ TEST_F(HitStoreTest, AFileThatIsNoDatabaseIsSetAsideForAFreshStore) {
     EXPECT_EQ(hitStrings().size(), 1u);
 }
 
+// A store damaged a second time keeps the first damaged copy: they are numbered as the user
+// defaults' ".bad" files are, and each line names the copy it made.
+TEST_F(HitStoreTest, EveryDamagedStoreIsKeptAside) {
+    const std::string damaged[] = {std::string(4096, 'x'), std::string(4096, 'y')};
+    testing::internal::CaptureStderr();
+    for (const std::string& garbage : damaged) {
+        dktest::writeFile(path, garbage);
+        EXPECT_TRUE(put(*open(), dktest::pageView("/a")));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "PageStats database is damaged; moved to " + path + ".corrupt\n" +
+                                                          "PageStats database is damaged; moved to " + path + ".corrupt.2\n");
+    EXPECT_TRUE(dktest::readFile(path + ".corrupt") == damaged[0]);
+    EXPECT_TRUE(dktest::readFile(path + ".corrupt.2") == damaged[1]);
+}
+
 // Damage past the first page, met by a statement while the store is open or by the next start,
 // sets the file aside once and the store starts anew. Kept, it failed most puts and sent the hits
 // it could read on every dispatch, their deletes failing. A hit reported dispatched is gone, and

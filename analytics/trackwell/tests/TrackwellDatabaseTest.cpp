@@ -113,6 +113,26 @@ TEST(TrackwellDatabase, AFileThatIsNoDatabaseIsSetAsideAndTheStoreMadeAnew) {
     EXPECT_EQ(again.eventCount(), 1);
 }
 
+// A store damaged a second time keeps the first damaged copy: they are numbered as the user
+// defaults' ".bad" files are, and each line names the copy it made.
+TEST(TrackwellDatabase, EveryDamagedStoreIsKeptAside) {
+    dktest::TrackwellHome home;
+    std::filesystem::create_directories(home.dir.path() + "/Library/Caches/.trackwell");
+    std::vector<std::string> said;
+    dk::trackwell::setLogHook([&](std::string_view line) { said.emplace_back(line); });
+    const std::string damaged[] = {std::string(3000, 'x'), std::string(3000, 'y')};
+    for (const std::string& garbage : damaged) {
+        dktest::writeFile(home.storePath(), garbage);
+        TrackwellDatabase db(home.places());
+        EXPECT_TRUE(db.addEventWithBlobString("e"));
+    }
+    dk::trackwell::setLogHook(nullptr);
+    EXPECT_TRUE(dktest::readFile(home.storePath() + ".corrupt") == damaged[0]);
+    EXPECT_TRUE(dktest::readFile(home.storePath() + ".corrupt.2") == damaged[1]);
+    EXPECT_EQ(said, (std::vector<std::string>{"Metrics store is damaged; moved to " + home.storePath() + ".corrupt",
+                                              "Metrics store is damaged; moved to " + home.storePath() + ".corrupt.2"}));
+}
+
 // Damage past the first page, whether a statement meets it while the store is open or the next
 // start does, sets the file aside once (saying so) and the store starts anew; kept, every upload
 // failed at staging for ever.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -261,6 +262,50 @@ TEST_F(DrovikPlayer, ASecondPlayerOnOneHomeSaysSoAndStops) {
                   "; two would overwrite each other's saved values, so this one stops\n");
     EXPECT_EQ(dktest::readFile(m_dir.file("second.out")), "");
     EXPECT_EQ(run({"--headless", "--frames", "1", "Turning.app"}).status, 0);
+}
+
+// A one-player lock that cannot be had for another reason than another player (a folder at its
+// name, here) is named as it is: "another player is running" sent the user looking for none.
+TEST_F(DrovikPlayer, ALockThatCannotBeHadIsNamed) {
+    std::filesystem::create_directories(m_dir.file("home/.drovik-player.lock"));
+    const dktest::ProcessResult r = run({"--headless", "--frames", "1", "Turning.app"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "drovik-player: the home's one-player lock cannot be taken (" + m_dir.file("home") +
+                         "/.drovik-player.lock: Is a directory), so this one stops\n");
+}
+
+// Another process (the sqlite3 tool) holds the save file's lock without end while the game loads
+// a value: the wait is said once, and a SIGTERM ends it and the run, the lock still held; the load
+// answers nil and the stored value stays as it was.
+TEST_F(DrovikPlayer, ASigtermEndsALoadsWaitOnALockHeldElsewhere) {
+    std::filesystem::create_directories(m_dir.file("home/Documents"));
+    const std::string save = m_dir.file("home/Documents/persistent.save");
+    dktest::runProcess({"/usr/bin/sqlite3", save,
+                        "CREATE TABLE savedValues (key char(32) primary key, value char(32)); "
+                        "INSERT INTO savedValues VALUES ('best', '1200');"});
+    std::filesystem::copy_file(kData + "/quiet-engine.lua", m_dir.file("Plain.app/engine32.luo"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(m_dir.file("Plain.app/engine32.luo"), std::ios::app)
+        << "function loadInitialScene() print('best', database.loadValueForKey('best')) end\n";
+    // Every wait ends by itself after a minute, so that a player that never ends fails the test.
+    const std::string script =
+        "wait_for() { i=0; until eval \"$1\" || [ $i -ge 6000 ]; do sleep 0.01; i=$((i+1)); done; }; "
+        "save=$1; mkfifo in; /usr/bin/sqlite3 \"$save\" < in > /dev/null & holder=$!; exec 3>in; "
+        "echo '.timeout 60000' >&3; echo 'BEGIN EXCLUSIVE;' >&3; "
+        "wait_for '/usr/bin/sqlite3 \"$save\" \"SELECT count(*) FROM savedValues\" 2>&1 | grep -q locked'; "
+        "\"$0\" --headless --clock real Plain.app > player.out 2> player.err 3>&- & player=$!; "
+        "wait_for 'grep -q \"loads wait\" player.err'; kill -TERM $player; "
+        "wait_for '! kill -0 $player 2>/dev/null'; kill -0 $player 2>/dev/null || echo ended > before-the-lock-went; "
+        "exec 3>&-; wait $player; echo $? > player.status; wait $holder";
+    const dktest::ProcessResult r = dktest::runProcess({"/bin/sh", "-c", script, kPlayer, save},
+                                                       {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::readFile(m_dir.file("before-the-lock-went")), "ended\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("player.status")), "0\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("player.out")), "best\tnil\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("player.err")),
+              "DKDatabase: " + save + " is locked by another process; loads wait for it\n");
+    EXPECT_EQ(dktest::runProcess({"/usr/bin/sqlite3", save, "SELECT value FROM savedValues"}).out, "1200\n");
 }
 
 TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "platform/foundation/Container.h"
@@ -69,6 +71,46 @@ TEST(Container, WhatCannotBeMadeIsAnErrorNamingThePath) {
         EXPECT_FALSE(Container::open(id, dir.file("other"), &error)) << id;
         EXPECT_FALSE(dktest::exists(dir.file("other")));
     }
+}
+
+// The one-player lock is opened without following a link and only as a regular file: a link at
+// its name to a file outside the home had that file's text replaced by the player's pid, and a
+// dangling one made its target. What stands in the way is named, not taken for another player.
+TEST(Container, TheOnePlayerLockIsOnlyEverARegularFileOfItsOwn) {
+    dktest::TempDir dir;
+    std::optional<Container> container = Container::open("com.test.game", dir.file("home"));
+    ASSERT_TRUE(container);
+    const std::string lock = dir.file("home/.drovik-player.lock");
+    dktest::writeFile(dir.file("outside.txt"), "precious\n");
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a link to a file outside", [&] { std::filesystem::create_symlink(dir.file("outside.txt"), lock); },
+         "a symbolic link, not followed"},
+        {"a dangling link", [&] { std::filesystem::create_symlink(dir.file("made"), lock); },
+         "a symbolic link, not followed"},
+        {"a folder", [&] { std::filesystem::create_directory(lock); }, "Is a directory"},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(lock);
+        c.make();
+        std::string holder = "unset", problem;
+        EXPECT_FALSE(container->claim(&holder, &problem));
+        EXPECT_EQ(problem, lock + ": " + c.reason);
+        EXPECT_EQ(holder, "");
+    }
+    EXPECT_EQ(dktest::readFile(dir.file("outside.txt")), "precious\n");
+    EXPECT_FALSE(dktest::exists(dir.file("made")));
+
+    std::filesystem::remove(lock);
+    std::string problem;
+    EXPECT_TRUE(container->claim(nullptr, &problem));
+    EXPECT_EQ(problem, "");
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -337,6 +342,76 @@ TEST_F(UserDefaultsTest, EachMainContainerHasItsOwnStandardDefaults) {
     EXPECT_EQ(UserDefaults::standard()->stringForKey("home"), "first");
     EXPECT_EQ(UserDefaults(m_dir.file("second/Library/Preferences/com.test.game.plist")).stringForKey("home"),
               "second");
+}
+
+// The defaults' lock is not followed through a link: a dangling one at its name made its target
+// (outside the home) when the defaults were written. The write fails, saying why.
+TEST_F(UserDefaultsTest, TheLockIsNeverFollowedThroughALink) {
+    std::filesystem::create_symlink(m_dir.file("outside/made"), m_dir.file(".lock"));
+    std::filesystem::create_directory(m_dir.file("outside"));
+    UserDefaults defaults(m_path);
+    defaults.setBool(true, "x");
+    Error error;
+    EXPECT_FALSE(defaults.synchronize(&error));
+    EXPECT_NE(error.message.find(m_dir.file(".lock") + ": a symbolic link, not followed"), std::string::npos)
+        << error.message;
+    EXPECT_FALSE(dktest::exists(m_dir.file("outside/made")));
+}
+
+// Another process holds the defaults' lock without end: the wait is said once, and a SIGTERM
+// (blocked, as the player blocks it) ends it after that; the file is read all the same, and a
+// write then fails and keeps its changes.
+TEST_F(UserDefaultsTest, AQuitEndsTheWaitOnALockHeldElsewhere) {
+    UserDefaults(m_path).setObject("kept", "a");
+    int held[2], release[2];
+    ASSERT_EQ(pipe(held), 0);
+    ASSERT_EQ(pipe(release), 0);
+    std::fflush(nullptr);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        ::close(release[1]);
+        const int fd = ::open(m_dir.file(".lock").c_str(), O_RDWR | O_CREAT, 0600);
+        (void)!flock(fd, LOCK_EX);
+        (void)!write(held[1], "!", 1);
+        char c;
+        while (read(release[0], &c, 1) < 0 && errno == EINTR) {
+        }
+        _exit(0);
+    }
+    ::close(release[0]);
+    char c;
+    ASSERT_EQ(read(held[0], &c, 1), 1);
+    testing::internal::CaptureStderr();
+    std::atomic<bool> started{false}, done{false};
+    std::optional<Value> loaded;
+    bool written = true;
+    std::thread reader([&] {
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &term, nullptr);
+        started = true;
+        UserDefaults defaults(m_path);
+        loaded = defaults.objectForKey("a");
+        defaults.setObject("later", "b");
+        written = defaults.synchronize();
+        done = true;
+        const timespec now{};
+        sigtimedwait(&term, nullptr, &now);  // the signal was this test's alone
+    });
+    while (!started) std::this_thread::yield();
+    pthread_kill(reader.native_handle(), SIGTERM);
+    for (int i = 0; i < 60000 && !done; ++i) usleep(1000);
+    const bool endedByTheQuit = done;
+    ::close(release[1]);
+    waitpid(holder, nullptr, 0);
+    reader.join();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(endedByTheQuit);
+    EXPECT_EQ(loaded, Value("kept"));
+    EXPECT_FALSE(written);
+    const std::string line = m_dir.file(".lock") + " is locked by another process; waiting for it\n";
+    EXPECT_EQ(said, line + line) << "one line for each wait: the load's and the write's";
 }
 
 }  // namespace
