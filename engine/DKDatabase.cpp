@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -146,10 +147,13 @@ void DKDatabase::noteFailure(const char* what) {
 bool DKDatabase::open() {
     if (m_connection) return true;
     // A FIFO would hold SQLite's open for ever; a device or a file past any save is no store.
+    // Other errors (a folder in the way, no such folder) are SQLite's to meet and say.
     plat::sys::ReadProblem refused;
-    if (!plat::sys::isReadableFile(m_filePath, plat::sys::kPersistentStoreCap, &refused)) {
+    if (!plat::sys::isReadableFile(m_filePath, plat::sys::kPersistentStoreCap, &refused) &&
+        (refused.failure == plat::sys::ReadFailure::NotAFile || refused.failure == plat::sys::ReadFailure::TooLarge)) {
         if (!m_saidRefused) std::fprintf(stderr, "DKDatabase: %s\n", refused.message.c_str());
         m_saidRefused = true;
+        m_failure = refused.message.substr(std::min(refused.message.size(), m_filePath.size() + 2));
         return false;
     }
     // SQLite makes a new file 0644 less the umask; its journals take the database's mode.

@@ -138,7 +138,7 @@ TEST_F(Store, ValuesComeBackWholeInTheNextEngineState) {
 }
 
 // A FIFO held SQLite's open for ever, and a device is no store: neither is opened, and the game
-// goes on with what it stored this run; the file is named once.
+// goes on with what it stored this run; the file is named once when met, and the values lost at the end.
 TEST_F(Store, AFileThatIsNoStoreIsNeverOpened) {
     std::filesystem::create_symlink("/dev/zero", dir.file("zero"));
     ASSERT_EQ(mkfifo(m_file.c_str(), 0600), 0);
@@ -150,8 +150,9 @@ TEST_F(Store, AFileThatIsNoStoreIsNeverOpened) {
             db.store("score", "12");
             EXPECT_EQ(db.load("score"), "12");
         }
-        const std::string kind = file == m_file ? "a FIFO" : "a character device";
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKDatabase: " + file + ": not a file (" + kind + ")\n");
+        const std::string why = std::string("not a file (") + (file == m_file ? "a FIFO" : "a character device") + ")";
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "DKDatabase: " + file + ": " + why + "\n" +
+                                                              "DKDatabase: 1 value was not written to " + file + ": " + why + "\n");
     }
 }
 
