@@ -52,8 +52,9 @@ bool readBounded(int fd, const std::string& name, const FileCap& cap, std::strin
             if (waits[1].revents & POLLIN)
                 return refuse(problem, ReadFailure::Unreadable, name + ": stopped before its end");
         }
-        const size_t room = cap.bytes + 1 - out.size();
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, room));
+        // One byte past what is left, without overflowing for the largest of caps.
+        const size_t left = cap.bytes - out.size();
+        const ssize_t n = ::read(fd, buffer, left < sizeof buffer ? left + 1 : sizeof buffer);
         if (n > 0) {
             out.append(buffer, static_cast<size_t>(n));
             if (out.size() > cap.bytes) return refuseSize(problem, name, cap);
