@@ -192,10 +192,12 @@ bool conflictingLengths(const Headers& headers) {
 // Undoes a response's gzip and deflate codings (in the order they were applied, last first). It is
 // done here rather than by curl, which hands out a stream cut short (no trailer, or stopped in a
 // block) as a whole one: complete() tells. A "deflate" body with no zlib header is taken as raw
-// deflate, as servers send it; a gzip body may hold several members.
+// deflate, as servers send it; a gzip body may hold several members. Every stage's output counts
+// against the body's bound, not only the last one's: an inner stream may end at once while the
+// outer one inflates on.
 class BodyDecoder {
 public:
-    enum class Result { Ok, Stopped, Bad };
+    enum class Result { Ok, Stopped, Bad, TooLong };
     using Sink = std::function<bool(const char* data, std::size_t size)>;  // false: stop
 
     BodyDecoder() = default;
@@ -211,9 +213,10 @@ public:
     }
 
     // From the response's Content-Encoding fields; an unknown coding (or too many) makes every
-    // byte of body bad, as none can be read.
-    void setCodings(const Headers& headers) {
+    // byte of body bad, as none can be read. No stage may give more than `maxOutput` bytes.
+    void setCodings(const Headers& headers, std::size_t maxOutput) {
         reset();
+        m_maxOutput = maxOutput;
         std::vector<bool> gzip;  // per coding, in the order applied
         for (const auto& [name, value] : headers) {
             if (!sameName(name, "Content-Encoding")) continue;
@@ -258,6 +261,7 @@ private:
         bool initialised = false;
         bool begun = false;
         bool ended = false;
+        std::size_t output = 0;
         std::string head;  // a deflate stream's first bytes, until they tell zlib from raw
         z_stream z{};
     };
@@ -292,8 +296,10 @@ private:
         Bytef out[16384];
         while (size > 0) {
             if (s.ended) {
-                // Bytes after the end: another gzip member, or trailing bytes, which are let go.
-                if (!s.gzip || in[0] != 0x1F) return Result::Ok;
+                // Bytes after the end: another gzip member, or a gzip body's trailing bytes, which
+                // are let go. A deflate stream has one end: what follows it is misframed.
+                if (!s.gzip) return Result::Bad;
+                if (in[0] != 0x1F) return Result::Ok;
                 inflateReset(&s.z);
                 s.ended = false;
             }
@@ -307,6 +313,8 @@ private:
                 if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return Result::Bad;
                 const std::size_t produced = sizeof out - s.z.avail_out;
                 if (produced) {
+                    s.output += produced;
+                    if (s.output > m_maxOutput) return Result::TooLong;
                     Result next = feed(index + 1, out, produced, sink);
                     if (next != Result::Ok) return next;
                 }
@@ -326,6 +334,7 @@ private:
 
     std::vector<Stage> m_stages;
     bool m_unknown = false;
+    std::size_t m_maxOutput = 0;
 };
 
 }  // namespace
@@ -673,7 +682,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             }
             c.headersDone = true;
             c.response.url = c.request.url;
-            if (!c.request.ignoresBody) c.decoder.setCodings(c.response.headers);
+            if (!c.request.ignoresBody) c.decoder.setCodings(c.response.headers, c.request.maxBodyLength);
             const std::string* location = c.response.header("Location");
             if (isRedirect(c.response.status) && location)
                 c.redirectURL = urlPart(*location, CURLUPART_URL, &c.request.url);
@@ -707,6 +716,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return n;
         case BodyDecoder::Result::Stopped:
             return 0;
+        case BodyDecoder::Result::TooLong:
+            c.refuseLongBody();
+            return 0;
         case BodyDecoder::Result::Bad:
             break;
         }
@@ -714,15 +726,19 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         return 0;
     }
 
+    // What was queued goes too: the load fails, so nobody needs the start of the body.
+    void refuseLongBody() {
+        std::erase_if(pending, [](const Event& e) { return e.kind == Event::Data; });
+        cacheBody.clear();
+        heldBody.clear();
+        bodyTooLong = true;
+    }
+
     // Body bytes as inflated; false (curl then stops with a write error) past the body's bound.
     bool takeBody(const char* data, std::size_t n) {
         bodyLength += n;
         if (bodyLength > request.maxBodyLength) {
-            // What was queued goes too: the load fails, so nobody needs the start of the body.
-            std::erase_if(pending, [](const Event& e) { return e.kind == Event::Data; });
-            cacheBody.clear();
-            heldBody.clear();
-            bodyTooLong = true;
+            refuseLongBody();
             return false;
         }
         if (!redirectURL.empty()) {
