@@ -51,17 +51,27 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-// Whether a Cache-Control field of the answer holds the directive "no-store" (any case, any field).
-bool forbidsStorage(const Headers& headers) {
-    for (const auto& [name, value] : headers) {
-        if (!sameName(name, "Cache-Control")) continue;
-        for (std::string_view rest = value; !rest.empty();) {
+// Hands `item` each entry of the comma lists in the fields named `name` (any case), trimmed, empty
+// ones too, in order, until it returns true; says whether it did.
+template <typename Item>
+bool anyListItem(const Headers& headers, std::string_view name, Item&& item) {
+    for (const auto& [key, value] : headers) {
+        if (!sameName(key, name)) continue;
+        std::string_view rest(value);
+        for (;;) {
             const std::size_t comma = rest.find(',');
-            if (sameName(trim(rest.substr(0, comma)), "no-store")) return true;
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            if (item(trim(rest.substr(0, comma)))) return true;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
         }
     }
     return false;
+}
+
+// Whether a Cache-Control field of the answer holds the directive "no-store" (any case, any field).
+bool forbidsStorage(const Headers& headers) {
+    return anyListItem(headers, "Cache-Control",
+                       [](std::string_view directive) { return sameName(directive, "no-store"); });
 }
 
 std::string lower(std::string_view text) {
@@ -174,19 +184,10 @@ bool isWebScheme(const std::string& url) {
 // body's end would be whichever a reader picks.
 bool conflictingLengths(const Headers& headers) {
     std::optional<std::string_view> first;
-    for (const auto& [name, value] : headers) {
-        if (!sameName(name, "Content-Length")) continue;
-        std::string_view rest(value);
-        for (;;) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view length = trim(rest.substr(0, comma));
-            if (!first) first = length;
-            if (length != *first) return true;
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
-        }
-    }
-    return false;
+    return anyListItem(headers, "Content-Length", [&](std::string_view length) {
+        if (!first) first = length;
+        return length != *first;
+    });
 }
 
 // Undoes a response's gzip and deflate codings (in the order they were applied, last first). It is
@@ -218,21 +219,15 @@ public:
         reset();
         m_maxOutput = maxOutput;
         std::vector<bool> gzip;  // per coding, in the order applied
-        for (const auto& [name, value] : headers) {
-            if (!sameName(name, "Content-Encoding")) continue;
-            std::string_view rest(value);
-            for (;;) {
-                const std::size_t comma = rest.find(',');
-                const std::string coding = lower(trim(rest.substr(0, comma)));
-                if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
-                    gzip.push_back(coding != "deflate");
-                } else if (!coding.empty() && coding != "identity") {
-                    m_unknown = true;
-                }
-                if (comma == std::string_view::npos) break;
-                rest.remove_prefix(comma + 1);
+        anyListItem(headers, "Content-Encoding", [&](std::string_view item) {
+            const std::string coding = lower(item);
+            if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
+                gzip.push_back(coding != "deflate");
+            } else if (!coding.empty() && coding != "identity") {
+                m_unknown = true;
             }
-        }
+            return false;
+        });
         if (gzip.size() > kMaxCodings) m_unknown = true;
         if (m_unknown) return;
         m_stages = std::vector<Stage>(gzip.size());
