@@ -1,8 +1,8 @@
 #include "engine/sound/SoundDecoding.h"
 
+#include <fcntl.h>
 #include <ogg/ogg.h>
 #include <sndfile.h>
-#include <unistd.h>
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
@@ -248,7 +248,8 @@ bool decodeWithSndfile(const char* path, DKPcm& out) {
     // Opened here, as a FIFO would hold libsndfile's own open for ever.
     std::FILE* file = plat::sys::openRegularFile(path);
     if (!file) return false;
-    SNDFILE* sf = sf_open_fd(::dup(fileno(file)), SFM_READ, &sfinfo, SF_TRUE);
+    // A copy of our own for libsndfile to close, not handed down to children the player starts.
+    SNDFILE* sf = sf_open_fd(::fcntl(fileno(file), F_DUPFD_CLOEXEC, 0), SFM_READ, &sfinfo, SF_TRUE);
     std::fclose(file);
     if (!sf) return false;
     const int channels = sfinfo.channels;

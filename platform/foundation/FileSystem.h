@@ -58,9 +58,9 @@ private:
     std::string m_problem;
 };
 
-// Renames a damaged file to `path`.bad (or `path` + `suffix`), or when that is taken to `path`.bad.2,
-// .bad.3 and so on, never over an earlier one: the name it now has, or nullopt (errno set) when it
-// could not move.
+// Renames a damaged file to `path` + `suffix` (.bad unless said), or when that is taken to `path` +
+// `suffix` + .2, .3 and so on, never over an earlier one: the name it now has, or nullopt (errno
+// set) when it could not move.
 std::optional<std::string> moveAside(const std::string& path, const std::string& suffix = ".bad");
 
 // Everything `fd` gives until its end (interrupted reads retried); false on a read error, with

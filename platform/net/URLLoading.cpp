@@ -51,17 +51,27 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-// Whether a Cache-Control field of the answer holds the directive "no-store" (any case, any field).
-bool forbidsStorage(const Headers& headers) {
-    for (const auto& [name, value] : headers) {
-        if (!sameName(name, "Cache-Control")) continue;
-        for (std::string_view rest = value; !rest.empty();) {
+// Hands `item` each entry of the comma lists in the fields named `name` (any case), trimmed, empty
+// ones too, in order, until it returns true; says whether it did.
+template <typename Item>
+bool anyListItem(const Headers& headers, std::string_view name, Item&& item) {
+    for (const auto& [key, value] : headers) {
+        if (!sameName(key, name)) continue;
+        std::string_view rest(value);
+        for (;;) {
             const std::size_t comma = rest.find(',');
-            if (sameName(trim(rest.substr(0, comma)), "no-store")) return true;
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            if (item(trim(rest.substr(0, comma)))) return true;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
         }
     }
     return false;
+}
+
+// Whether a Cache-Control field of the answer holds the directive "no-store" (any case, any field).
+bool forbidsStorage(const Headers& headers) {
+    return anyListItem(headers, "Cache-Control",
+                       [](std::string_view directive) { return sameName(directive, "no-store"); });
 }
 
 std::string lower(std::string_view text) {
@@ -174,28 +184,21 @@ bool isWebScheme(const std::string& url) {
 // body's end would be whichever a reader picks.
 bool conflictingLengths(const Headers& headers) {
     std::optional<std::string_view> first;
-    for (const auto& [name, value] : headers) {
-        if (!sameName(name, "Content-Length")) continue;
-        std::string_view rest(value);
-        for (;;) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view length = trim(rest.substr(0, comma));
-            if (!first) first = length;
-            if (length != *first) return true;
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
-        }
-    }
-    return false;
+    return anyListItem(headers, "Content-Length", [&](std::string_view length) {
+        if (!first) first = length;
+        return length != *first;
+    });
 }
 
 // Undoes a response's gzip and deflate codings (in the order they were applied, last first). It is
 // done here rather than by curl, which hands out a stream cut short (no trailer, or stopped in a
 // block) as a whole one: complete() tells. A "deflate" body with no zlib header is taken as raw
-// deflate, as servers send it; a gzip body may hold several members.
+// deflate, as servers send it; a gzip body may hold several members. Every stage's output counts
+// against the body's bound, not only the last one's: an inner stream may end at once while the
+// outer one inflates on.
 class BodyDecoder {
 public:
-    enum class Result { Ok, Stopped, Bad };
+    enum class Result { Ok, Stopped, Bad, TooLong };
     using Sink = std::function<bool(const char* data, std::size_t size)>;  // false: stop
 
     BodyDecoder() = default;
@@ -211,25 +214,20 @@ public:
     }
 
     // From the response's Content-Encoding fields; an unknown coding (or too many) makes every
-    // byte of body bad, as none can be read.
-    void setCodings(const Headers& headers) {
+    // byte of body bad, as none can be read. No stage may give more than `maxOutput` bytes.
+    void setCodings(const Headers& headers, std::size_t maxOutput) {
         reset();
+        m_maxOutput = maxOutput;
         std::vector<bool> gzip;  // per coding, in the order applied
-        for (const auto& [name, value] : headers) {
-            if (!sameName(name, "Content-Encoding")) continue;
-            std::string_view rest(value);
-            for (;;) {
-                const std::size_t comma = rest.find(',');
-                const std::string coding = lower(trim(rest.substr(0, comma)));
-                if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
-                    gzip.push_back(coding != "deflate");
-                } else if (!coding.empty() && coding != "identity") {
-                    m_unknown = true;
-                }
-                if (comma == std::string_view::npos) break;
-                rest.remove_prefix(comma + 1);
+        anyListItem(headers, "Content-Encoding", [&](std::string_view item) {
+            const std::string coding = lower(item);
+            if (coding == "gzip" || coding == "x-gzip" || coding == "deflate") {
+                gzip.push_back(coding != "deflate");
+            } else if (!coding.empty() && coding != "identity") {
+                m_unknown = true;
             }
-        }
+            return false;
+        });
         if (gzip.size() > kMaxCodings) m_unknown = true;
         if (m_unknown) return;
         m_stages = std::vector<Stage>(gzip.size());
@@ -258,6 +256,7 @@ private:
         bool initialised = false;
         bool begun = false;
         bool ended = false;
+        std::size_t output = 0;
         std::string head;  // a deflate stream's first bytes, until they tell zlib from raw
         z_stream z{};
     };
@@ -292,8 +291,10 @@ private:
         Bytef out[16384];
         while (size > 0) {
             if (s.ended) {
-                // Bytes after the end: another gzip member, or trailing bytes, which are let go.
-                if (!s.gzip || in[0] != 0x1F) return Result::Ok;
+                // Bytes after the end: another gzip member, or a gzip body's trailing bytes, which
+                // are let go. A deflate stream has one end: what follows it is misframed.
+                if (!s.gzip) return Result::Bad;
+                if (in[0] != 0x1F) return Result::Ok;
                 inflateReset(&s.z);
                 s.ended = false;
             }
@@ -307,6 +308,8 @@ private:
                 if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return Result::Bad;
                 const std::size_t produced = sizeof out - s.z.avail_out;
                 if (produced) {
+                    s.output += produced;
+                    if (s.output > m_maxOutput) return Result::TooLong;
                     Result next = feed(index + 1, out, produced, sink);
                     if (next != Result::Ok) return next;
                 }
@@ -326,6 +329,7 @@ private:
 
     std::vector<Stage> m_stages;
     bool m_unknown = false;
+    std::size_t m_maxOutput = 0;
 };
 
 }  // namespace
@@ -673,7 +677,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             }
             c.headersDone = true;
             c.response.url = c.request.url;
-            if (!c.request.ignoresBody) c.decoder.setCodings(c.response.headers);
+            if (!c.request.ignoresBody) c.decoder.setCodings(c.response.headers, c.request.maxBodyLength);
             const std::string* location = c.response.header("Location");
             if (isRedirect(c.response.status) && location)
                 c.redirectURL = urlPart(*location, CURLUPART_URL, &c.request.url);
@@ -707,6 +711,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             return n;
         case BodyDecoder::Result::Stopped:
             return 0;
+        case BodyDecoder::Result::TooLong:
+            c.refuseLongBody();
+            return 0;
         case BodyDecoder::Result::Bad:
             break;
         }
@@ -714,15 +721,19 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         return 0;
     }
 
+    // What was queued goes too: the load fails, so nobody needs the start of the body.
+    void refuseLongBody() {
+        std::erase_if(pending, [](const Event& e) { return e.kind == Event::Data; });
+        cacheBody.clear();
+        heldBody.clear();
+        bodyTooLong = true;
+    }
+
     // Body bytes as inflated; false (curl then stops with a write error) past the body's bound.
     bool takeBody(const char* data, std::size_t n) {
         bodyLength += n;
         if (bodyLength > request.maxBodyLength) {
-            // What was queued goes too: the load fails, so nobody needs the start of the body.
-            std::erase_if(pending, [](const Event& e) { return e.kind == Event::Data; });
-            cacheBody.clear();
-            heldBody.clear();
-            bodyTooLong = true;
+            refuseLongBody();
             return false;
         }
         if (!redirectURL.empty()) {

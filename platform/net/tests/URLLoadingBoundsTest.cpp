@@ -145,9 +145,12 @@ std::string trickled(const std::string& fields, const std::string& body) {
 
 // Framing that would hand out a cut or misread body as a success fails the load as a bad server
 // response; honest framing of the same bodies (two equal lengths, a whole gzip or raw deflate
-// stream) still arrives whole.
+// stream) still arrives whole. An inner coding's output counts against the body's bound too.
 TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
     const std::string text(3000, 'q');
+    constexpr std::size_t kBound = 1 << 20;
+    // The inner gzip stream ends at once; the outer one inflates far past the bound after it.
+    const std::string stackedBomb = packed(packed(text, 31) + std::string(16 * kBound, '\0'), 31);
     const std::string gzip = packed(text, 31);
     const std::string noTrailer = gzip.substr(0, gzip.size() - 8);
     const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
@@ -185,6 +188,13 @@ TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
         {"raw deflate without its last block",
          answer(R"(["Content-Encoding", "deflate"])", packed(text, -15).substr(0, 4)),
          kURLErrorBadServerResponse, ""},
+        {"gzip inside gzip, the outer one a bomb", answer(R"(["Content-Encoding", "gzip, gzip"])", stackedBomb),
+         kURLErrorDataLengthExceedsMaximum, ""},
+        {"raw deflate, bytes after its end",
+         answer(R"(["Content-Encoding", "deflate"])", packed(text, -15) + "junk"), kURLErrorBadServerResponse, ""},
+        {"zlib deflate inside gzip, bytes after its end",
+         answer(R"(["Content-Encoding", "deflate, gzip"])", packed(packed(text, 15) + "junk", 31)),
+         kURLErrorBadServerResponse, ""},
         {"a coding nobody asked for", answer(R"(["Content-Encoding", "compress"])", "abc"),
          kURLErrorBadServerResponse, ""},
         {"a body short of its length", answer(R"(["Content-Length", "100"])", "short"),
@@ -200,6 +210,7 @@ TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
         ASSERT_TRUE(server.running());
         Request request;
         request.url = server.url() + "/";
+        request.maxBodyLength = kBound;
         Outcome outcome = run(request);
         if (c.failure == 0) {
             EXPECT_TRUE(outcome.finished);
