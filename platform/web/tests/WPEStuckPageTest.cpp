@@ -115,7 +115,9 @@ TEST_F(WPEStuckPageTest, AStuckPageIsWaitedOnOnceAndTheNextUnitLoadsAndIsTapped)
         stuck->setDelegate(nullptr);
         stuck->stopLoading();
         std::shared_ptr<WebView> next;
-        if (c.reused) EXPECT_EQ(stuck->stringByEvaluatingJavaScript("document.open();document.close();"), "");
+        if (c.reused) {
+            EXPECT_EQ(stuck->stringByEvaluatingJavaScript("document.open();document.close();"), "");
+        }
         // Read before the next unit's page, whose own evaluations are not the stuck page's.
         const plat::ui::WebEngine::EvaluationCounts counts = stuck->engine()->evaluationCounts();
         EXPECT_EQ(counts.waitedOut, 1);
