@@ -93,6 +93,13 @@ public:
     // The result as text ("" for undefined, null, an exception or no page); waits `limit` seconds
     // at most, on the engine alone.
     virtual std::string evaluate(const std::string& script, double limit) = 0;
+    // This engine's synchronous evaluations that waited out their limit unanswered, and those
+    // answered "" without a wait, the page being known not to answer (what tests read).
+    struct EvaluationCounts {
+        int waitedOut = 0;
+        int notWaited = 0;
+    };
+    virtual EvaluationCounts evaluationCounts() const { return {}; }
     virtual void evaluateAsync(const std::string& script, std::function<void(std::string)> done) = 0;
     // The viewport: points and the screen's scale.
     virtual void setViewport(double width, double height, double scale) = 0;

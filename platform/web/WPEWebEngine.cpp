@@ -308,6 +308,7 @@ struct WPEWebEngine::Impl {
     bool hasPage = false;
     // The backend's device scale factor: pointer events are given in its pixels.
     double scale = 1;
+    ui::WebEngine::EvaluationCounts evaluations;
 
     Impl(WPEWebEngine& e, ui::WebEngineHost& h) : engine(e), host(h) {}
 
@@ -640,8 +641,10 @@ std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
     if (!m_impl->hasPage) return "";
     const std::shared_ptr<ProcessGroup> group = m_impl->group;
     const gint64 sent = g_get_monotonic_time();
-    if (group->unanswered || (group->asking() && sent - group->askedAt >= static_cast<gint64>(limit * 1e6)))
+    if (group->unanswered || (group->asking() && sent - group->askedAt >= static_cast<gint64>(limit * 1e6))) {
+        ++m_impl->evaluations.notWaited;
         return "";
+    }
     auto evaluation = std::make_shared<Evaluation>();
     webkit_web_view_run_javascript(m_impl->view, script.c_str(), nullptr, evaluationDone,
                                    new std::shared_ptr<Evaluation>(evaluation));
@@ -658,12 +661,17 @@ std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
         g_source_unref(limitSource);
     }
     if (evaluation->done) return evaluation->result;
+    ++m_impl->evaluations.waitedOut;
     // Unless the process ended meanwhile (the view then has a group of its own).
     if (m_impl->group == group) {
         group->unanswered = true;
         ask(group, m_impl->view, sent);
     }
     return "";
+}
+
+ui::WebEngine::EvaluationCounts WPEWebEngine::evaluationCounts() const {
+    return m_impl->evaluations;
 }
 
 void WPEWebEngine::evaluateAsync(const std::string& script, std::function<void(std::string)> done) {

@@ -46,6 +46,7 @@ public:
     bool canGoBack() const override;
     bool canGoForward() const override;
     std::string evaluate(const std::string& script, double limit) override;
+    EvaluationCounts evaluationCounts() const override;
     void evaluateAsync(const std::string& script, std::function<void(std::string)> done) override;
     void setViewport(double width, double height, double scale) override;
     cairo_surface_t* frame() const override;
