@@ -22,6 +22,7 @@
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/QuitRequest.h"
 #include "platform/ui/ActionSheet.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -117,6 +118,8 @@ int HeadlessHost::prepare(std::string* message) {
         foundation::Clock::process().startVirtualAt(0);
     else
         foundation::Clock::process().setVirtual(false);
+
+    sys::forgetQuitRequested();  // an earlier start's quit, noted, would end this one's lock waits at once
 
     if (!m_options.input.empty()) {
         std::string error;
