@@ -123,8 +123,9 @@ int HeadlessHost::prepare(std::string* message) {
 
     if (!m_options.input.empty()) {
         std::string error;
-        std::optional<std::vector<InputCommand>> script = readInputScript(m_options.input, &error);
-        if (!script) return fail(2, error);
+        bool quit = false;
+        std::optional<std::vector<InputCommand>> script = readInputScript(m_options.input, &error, &quit);
+        if (!script) return fail(quit ? kQuitBeforeLaunch : 2, error);
         m_script = std::move(*script);
     }
 

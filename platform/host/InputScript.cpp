@@ -431,13 +431,14 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
     return commands;
 }
 
-std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error) {
+std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error, bool* quit) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "<stdin>" : path;
     sys::ReadProblem problem;
     const std::optional<std::string> text = standardInput
                                                 ? readStandardInput(name, sys::kInputScriptCap, &problem)
                                                 : sys::readWholeFile(path, sys::kInputScriptCap, &problem);
+    if (quit) *quit = problem.failure == sys::ReadFailure::Stopped;
     if (!text) {
         if (error) *error = problem.message;
         return std::nullopt;

@@ -50,7 +50,7 @@ bool readBounded(int fd, const std::string& name, const FileCap& cap, std::strin
                 return refuseErrno(problem, name, errno);
             }
             if (waits[1].revents & POLLIN)
-                return refuse(problem, ReadFailure::Unreadable, name + ": stopped before its end");
+                return refuse(problem, ReadFailure::Stopped, name + ": stopped before its end");
         }
         const size_t room = cap.bytes + 1 - out.size();
         const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, room));
