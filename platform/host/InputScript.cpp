@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/host/PlainNumbers.h"
+#include "platform/host/QuitSignals.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/WholeFile.h"
 #include "platform/ui/ViewText.h"
@@ -364,10 +365,7 @@ std::optional<std::string> readStandardInput(const std::string& name, const sys:
         *problem = {sys::ReadFailure::NotAFile, name + ": not a file (" + sys::fileTypeName(st.st_mode) + ")"};
         return std::nullopt;
     }
-    sigset_t quit;
-    sigemptyset(&quit);
-    sigaddset(&quit, SIGINT);
-    sigaddset(&quit, SIGTERM);
+    const sigset_t quit = QuitSignals::set();
     const int stop = S_ISREG(st.st_mode) ? -1 : signalfd(-1, &quit, SFD_NONBLOCK | SFD_CLOEXEC);
     std::optional<std::string> text = sys::readWholeStream(STDIN_FILENO, name, cap, problem, stop);
     if (stop >= 0) close(stop);
