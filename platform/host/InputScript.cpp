@@ -56,6 +56,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // `text` as a message shows it whole: a NUL, a control byte or a byte-order mark as \xNN escapes
 // (a NUL would cut the line where it is printed; the others are invisible).
+// Not ui::traceable: the script's messages show every such byte, a tab and the mark's too, as an
+// upper-case \xNN; trace lines name \n \r \t and write lower case.
 std::string escaped(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
