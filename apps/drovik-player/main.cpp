@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     host::HeadlessHost driver(options);
     if (const int status = driver.prepare(&error)) {
         if (!error.empty()) foundation::log("drovik-player: %s", error.c_str());
-        return status;
+        return status == host::kQuitBeforeLaunch ? 0 : status;
     }
     // One player per home: a second one's saves would overwrite the first one's.
     std::string holder;

@@ -22,6 +22,7 @@
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/QuitRequest.h"
 #include "platform/ui/ActionSheet.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -118,10 +119,13 @@ int HeadlessHost::prepare(std::string* message) {
     else
         foundation::Clock::process().setVirtual(false);
 
+    sys::forgetQuitRequested();  // an earlier start's quit, noted, would end this one's lock waits at once
+
     if (!m_options.input.empty()) {
         std::string error;
-        std::optional<std::vector<InputCommand>> script = readInputScript(m_options.input, &error);
-        if (!script) return fail(2, error);
+        bool quit = false;
+        std::optional<std::vector<InputCommand>> script = readInputScript(m_options.input, &error, &quit);
+        if (!script) return fail(quit ? kQuitBeforeLaunch : 2, error);
         m_script = std::move(*script);
     }
 

@@ -13,7 +13,8 @@
 // (QuitSignals.h): every end is Application::quit. In a window, a screenshot command (F12's) says
 // where the picture went. --screenshot is
 // composited once the loop has ended, before the teardown (setBeforeTeardown), while the game view
-// still shows its last frame. Exit status: 0 after a quit; 1 for a start-up failure, named (found
+// still shows its last frame. Exit status: 0 after a quit (a quit signal while the script is read
+// from standard input too); 1 for a start-up failure, named (found
 // before the run where it can be: the screenshot's path is opened, or made and removed); 2 for a bad
 // command line or input script ("drovik-player: FILE:LINE: what").
 #pragma once
@@ -47,6 +48,8 @@ inline constexpr double kFrameSeconds = 1.0 / 60;
 // The clock time at which a run ends whatever happens: --duration; the frames' bound above;
 // headless without --frames and unless the script quits, kDefaultHeadlessSeconds; else none.
 std::optional<double> runBound(const HostOptions& options, bool scriptQuits);
+// What prepare answers when a quit signal came while the script was read from standard input.
+inline constexpr int kQuitBeforeLaunch = -1;
 // A tap's finger is lifted this long after it came down.
 inline constexpr double kTapSeconds = 0.05;
 
@@ -66,7 +69,9 @@ public:
     // display is usable, saying so on standard error and going on headless). 0 when all is set;
     // otherwise the exit status
     // (2 for a bad input script, 1 for any other failure) with `message` saying why (empty when
-    // that is said already: a trace file that cannot be opened).
+    // that is said already: a trace file that cannot be opened); kQuitBeforeLaunch when SIGINT or
+    // SIGTERM ended the read of the script from standard input, the process then ending as a quit
+    // does (status 0), `message` saying where the read stopped.
     int prepare(std::string* message);
 
     // Launches the application over `delegate`, turns the main loop until it quits (app.quit, the

@@ -53,6 +53,7 @@ void InputPlayer::start(foundation::RunLoop& loop, double launch) {
 void InputPlayer::stop() {
     m_timers.clear();
     m_look.invalidate();
+    m_awaiting.end();
     if (m_seen) foundation::setLineObserver(nullptr);
     m_seen.reset();
 }
@@ -75,6 +76,10 @@ void InputPlayer::await(std::size_t index) {
     std::size_t which = 0;
     for (std::size_t i = 0; i < index; ++i) which += m_commands[i].kind == InputKind::Await;
     const auto began = std::chrono::steady_clock::now();
+    // A virtual clock would race from look to look (a run's end, the game's timers passing in
+    // milliseconds); held as a transfer, it keeps to real time while the await waits, and what the
+    // game does on its timers, which may be what is awaited, goes on.
+    m_awaiting = m_loop->clock().beginWork(foundation::WorkKind::Transfer);
     m_look = m_loop->addRepeatingTimer(kAwaitLook, [this, index, which, began] {
         bool met;
         {
@@ -85,6 +90,7 @@ void InputPlayer::await(std::size_t index) {
         if (!met && !late) return;
         if (!met) foundation::trace(kInput, [&] { return m_commands[index].text + " timed out"; });
         m_look.invalidate();
+        m_awaiting.end();
         arm(index + 1, m_loop->now(), m_commands[index].time);
     });
 }

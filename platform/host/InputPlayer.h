@@ -7,7 +7,7 @@
 // every touch (a resign). SERVICE.ACTION commands go to the handler the service registered. An "await TEXT" holds the
 // commands after it until a line holding TEXT has been logged or traced since start, the script's
 // own "input" lines aside (60 s of real time at most, then "input await TEXT timed out" and on),
-// their times counting from then.
+// their times counting from then; meanwhile a virtual clock keeps to real time (work in flight).
 #pragma once
 
 #include <functional>
@@ -57,6 +57,7 @@ private:
     Handler m_handler;
     std::vector<foundation::Timer> m_timers;
     foundation::Timer m_look;  // the await under way looking at what was written
+    foundation::WorkInFlight m_awaiting;  // while an await waits: a virtual clock keeps to real time
     foundation::RunLoop* m_loop = nullptr;
     std::shared_ptr<Seen> m_seen;  // what the awaits want and have met, shared with the observer
 };

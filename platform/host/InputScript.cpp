@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/host/PlainNumbers.h"
+#include "platform/host/QuitSignals.h"
 #include "platform/net/Reachability.h"
 #include "platform/sys/WholeFile.h"
 #include "platform/ui/ViewText.h"
@@ -55,6 +56,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // `text` as a message shows it whole: a NUL, a control byte or a byte-order mark as \xNN escapes
 // (a NUL would cut the line where it is printed; the others are invisible).
+// Not ui::traceable: the script's messages show every such byte, a tab and the mark's too, as an
+// upper-case \xNN; trace lines name \n \r \t and write lower case.
 std::string escaped(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -364,10 +367,7 @@ std::optional<std::string> readStandardInput(const std::string& name, const sys:
         *problem = {sys::ReadFailure::NotAFile, name + ": not a file (" + sys::fileTypeName(st.st_mode) + ")"};
         return std::nullopt;
     }
-    sigset_t quit;
-    sigemptyset(&quit);
-    sigaddset(&quit, SIGINT);
-    sigaddset(&quit, SIGTERM);
+    const sigset_t quit = QuitSignals::set();
     const int stop = S_ISREG(st.st_mode) ? -1 : signalfd(-1, &quit, SFD_NONBLOCK | SFD_CLOEXEC);
     std::optional<std::string> text = sys::readWholeStream(STDIN_FILENO, name, cap, problem, stop);
     if (stop >= 0) close(stop);
@@ -431,13 +431,14 @@ std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text,
     return commands;
 }
 
-std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error) {
+std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error, bool* quit) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "<stdin>" : path;
     sys::ReadProblem problem;
     const std::optional<std::string> text = standardInput
                                                 ? readStandardInput(name, sys::kInputScriptCap, &problem)
                                                 : sys::readWholeFile(path, sys::kInputScriptCap, &problem);
+    if (quit) *quit = problem.failure == sys::ReadFailure::Stopped;
     if (!text) {
         if (error) *error = problem.message;
         return std::nullopt;

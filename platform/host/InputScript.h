@@ -103,7 +103,9 @@ std::string scriptQuoted(std::string_view text);
 std::optional<std::vector<InputCommand>> parseInputScript(std::string_view text, const std::string& fileName,
                                                           std::string* error);
 // Reads and parses `path` ("-": standard input, named "<stdin>" in errors); a file that cannot be
-// read is an error "FILE: why".
-std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error);
+// read is an error "FILE: why". `quit` is set when a quit signal ended the read of standard input
+// ("<stdin>: stopped before its end"): no fault of the script's.
+std::optional<std::vector<InputCommand>> readInputScript(const std::string& path, std::string* error,
+                                                         bool* quit = nullptr);
 
 }  // namespace plat::host

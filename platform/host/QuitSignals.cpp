@@ -10,9 +10,7 @@
 
 namespace plat::host {
 
-namespace {
-
-sigset_t quitSignals() {
+sigset_t QuitSignals::set() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -20,16 +18,14 @@ sigset_t quitSignals() {
     return set;
 }
 
-}  // namespace
-
 void QuitSignals::block() {
-    const sigset_t set = quitSignals();
+    const sigset_t set = QuitSignals::set();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 QuitSignals::QuitSignals(foundation::RunLoop& loop, std::function<void(int signal)> onSignal)
     : m_onSignal(std::move(onSignal)) {
-    const sigset_t set = quitSignals();
+    const sigset_t set = QuitSignals::set();
     m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (m_fd < 0) return;
     m_source = loop.addFdSource(m_fd, foundation::kFdRead, [this](unsigned) {

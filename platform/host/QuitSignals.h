@@ -3,6 +3,8 @@
 // once read, one ends the waits on other processes' locks (platform/sys/QuitRequest.h).
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 
 #include "platform/foundation/RunLoop.h"
@@ -15,6 +17,8 @@ public:
     // call it first thing in main, before any thread exists, or a signal may go to a thread that
     // takes it the default way.
     static void block();
+    // SIGINT and SIGTERM: what block() blocks, for a wait of start-up that watches them itself.
+    static sigset_t set();
 
     // Reads the blocked signals on `loop` (its thread) and calls `onSignal` with each.
     QuitSignals(foundation::RunLoop& loop, std::function<void(int signal)> onSignal);

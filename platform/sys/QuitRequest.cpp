@@ -26,4 +26,8 @@ void noteQuitRequested() {
     noted().store(true);
 }
 
+void forgetQuitRequested() {
+    noted().store(false);
+}
+
 }  // namespace plat::sys

@@ -14,5 +14,8 @@ bool quitRequested();
 // Said by the host when it has read a quit signal: the waits of the way out (the last saves) end
 // too, rather than hold the process after its signal was taken.
 void noteQuitRequested();
+// Said by the host where a new run starts (a process may hold several): the quit it noted ended
+// the run before, not this one.
+void forgetQuitRequested();
 
 }  // namespace plat::sys

@@ -50,7 +50,7 @@ bool readBounded(int fd, const std::string& name, const FileCap& cap, std::strin
                 return refuseErrno(problem, name, errno);
             }
             if (waits[1].revents & POLLIN)
-                return refuse(problem, ReadFailure::Unreadable, name + ": stopped before its end");
+                return refuse(problem, ReadFailure::Stopped, name + ": stopped before its end");
         }
         // One byte past what is left, without overflowing for the largest of caps.
         const size_t left = cap.bytes - out.size();

@@ -40,6 +40,7 @@ enum class ReadFailure {
     NotAFile,    // a FIFO, a device, a socket (a directory is Unreadable, as open's EISDIR says)
     TooLarge,    // over the cap
     Unreadable,  // anything else open or read said
+    Stopped,     // a stream's read ended by its stop descriptor (a quit signal)
 };
 
 struct ReadProblem {
@@ -57,7 +58,7 @@ std::optional<std::string> readWholeFile(const std::string& path, const FileCap&
 // Everything `fd` gives until its end, up to cap.bytes: for standard input, where a pipe or a
 // terminal is the point; `name` names it in messages. Not closed. With `stopFd`, each wait for
 // more also watches it: once it is readable (a signalfd of the quit signals) the read ends,
-// Unreadable, "NAME: stopped before its end".
+// Stopped, "NAME: stopped before its end".
 std::optional<std::string> readWholeStream(int fd, const std::string& name, const FileCap& cap,
                                            ReadProblem* problem = nullptr, int stopFd = -1);
 

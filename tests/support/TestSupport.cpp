@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -95,25 +97,15 @@ namespace {
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          const std::string& cwd) {
-    const TempDir capture;  // standard output and standard error land in files here
-    const std::string out = capture.file("out"), err = capture.file("err");
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        dup2(open("/dev/null", O_RDONLY), 0);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        execWith(argv, env);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    bool timedOut = false;
+    return runProcessWithin(argv, env, cwd, "/dev/null", O_RDONLY, std::numeric_limits<double>::infinity(),
+                            &timedOut);
 }
 
 ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                                const std::string& cwd, const std::string& input, int inputFlags, double seconds,
                                bool* timedOut) {
-    const TempDir capture;
+    const TempDir capture;  // standard output and standard error land in files here
     const std::string out = capture.file("out"), err = capture.file("err");
     const pid_t pid = fork();
     if (pid == 0) {
@@ -123,15 +115,18 @@ ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         execWith(argv, env);
     }
-    // The child's end is an event a pidfd's poll waits on.
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    pollfd ended{pidfd, POLLIN, 0};
-    int ready;
-    while ((ready = poll(&ended, 1, static_cast<int>(seconds * 1000))) < 0 && errno == EINTR) {
+    bool inTime = true;
+    if (std::isfinite(seconds)) {
+        // The child's end is an event a pidfd's poll waits on.
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        pollfd ended{pidfd, POLLIN, 0};
+        int ready;
+        while ((ready = poll(&ended, 1, static_cast<int>(seconds * 1000))) < 0 && errno == EINTR) {
+        }
+        inTime = pidfd >= 0 && ready == 1;
+        if (pidfd >= 0) close(pidfd);
+        if (!inTime) kill(pid, SIGKILL);
     }
-    const bool inTime = pidfd >= 0 && ready == 1;
-    if (pidfd >= 0) close(pidfd);
-    if (!inTime) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     *timedOut = !inTime;

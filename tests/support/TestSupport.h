@@ -61,7 +61,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
 
 // runProcess with standard input opened from `input` with `inputFlags` (O_RDWR makes a FIFO its
 // own writer, so reading it waits for ever), killed when it has not ended within `seconds` of real
-// time: then `*timedOut` is set and the status is -1.
+// time (infinite: waited for): then `*timedOut` is set and the status is -1.
 ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                                const std::string& cwd, const std::string& input, int inputFlags, double seconds,
                                bool* timedOut);

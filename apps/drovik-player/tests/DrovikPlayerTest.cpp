@@ -511,6 +511,23 @@ TEST_F(DrovikPlayer, AnInputScriptOrInfoPlistThatIsNoFileEndsTheStartUpWithOneLi
     }
 }
 
+// A quit signal while the script is still read from standard input (its writer holding the pipe
+// open) ends the player as a quit does, status 0, saying where the read stopped: it said "bad
+// input script", status 2.
+TEST_F(DrovikPlayer, AQuitSignalWhileTheScriptIsReadFromStandardInputQuits) {
+    // The trace file is opened after the signals are blocked; every wait ends by itself after a minute.
+    const std::string script =
+        "wait_for() { i=0; until eval \"$1\" || [ $i -ge 6000 ]; do sleep 0.01; i=$((i+1)); done; }; "
+        "mkfifo held; cat held | \"$0\" --headless --input - --trace input --trace-file t.txt Plain.app "
+        "2> player.err & player=$!; exec 3>held; "
+        "wait_for '[ -e t.txt ]'; kill -TERM $player; exec 3>&-; wait $player; echo $? > player.status";
+    const dktest::ProcessResult r =
+        dktest::runProcess({"/bin/sh", "-c", script, kPlayer}, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::readFile(m_dir.file("player.status")), "0\n");
+    EXPECT_EQ(dktest::readFile(m_dir.file("player.err")), "drovik-player: <stdin>: stopped before its end\n");
+}
+
 TEST_F(DrovikPlayer, AScriptedRunTracesEveryCommand) {
     std::filesystem::copy_file(kData + "/everything.txt", m_dir.file("everything.txt"));
     // The host's own categories: the game's are the road's tests' business.

@@ -22,6 +22,7 @@
 #include "platform/sys/Accelerometer.h"
 #include "platform/sys/AudioSession.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/QuitRequest.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -276,6 +277,17 @@ TEST_F(HeadlessHostTest, EachStartRunsOnTheClockItAsksFor) {
         ASSERT_EQ(driver.prepare(&message), 0) << message;
         EXPECT_EQ(clock.isVirtual(), choice == host::ClockChoice::Virtual);
     }
+}
+
+// A quit read in one start (its last saves' lock waits end at once) leaves the next start's waits
+// their full length: they gave up after a second and a load came back empty.
+TEST_F(HeadlessHostTest, AQuitOfAnEarlierStartEndsNoWaitOfTheNext) {
+    sys::noteQuitRequested();
+    ASSERT_TRUE(sys::quitRequested());
+    host::HeadlessHost driver(m_options);
+    std::string message;
+    ASSERT_EQ(driver.prepare(&message), 0) << message;
+    EXPECT_FALSE(sys::quitRequested());
 }
 
 TEST_F(HeadlessHostTest, ScriptTouchesReachTheViewAsFingers) {

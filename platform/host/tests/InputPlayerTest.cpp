@@ -2,9 +2,11 @@
 // order, and the trace line each writes before what it does.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/Log.h"
@@ -124,7 +126,7 @@ TEST(InputPlayer, AnAwaitHoldsWhatFollowsUntilItsLineIsWritten) {
     player.start(p.loop, 0);
     plat::foundation::log("an early bird sings");
     plat::foundation::Timer ready = p.loop.addTimer(3, [] { plat::foundation::trace(kProbe, "ready"); });
-    p.loop.runFor(10);
+    p.loop.runFor(6);  // while an await waits, the clock keeps to real time
     Trace::configure("", nullptr);
     // d never runs: its await's text was only in the script's own line.
     const std::vector<std::pair<std::string, double>> expected = {{"a", 1}, {"b", 3.5}, {"c", 4.5}};
@@ -134,6 +136,30 @@ TEST(InputPlayer, AnAwaitHoldsWhatFollowsUntilItsLineIsWritten) {
         EXPECT_EQ(ran.substr(0, ran.find('@')), expected[i].first);
         EXPECT_NEAR(std::stod(ran.substr(ran.find('@') + 1)), expected[i].second, 0.05) << ran;
     }
+}
+
+// An await for what another thread says (a page, a server) holds a virtual clock meanwhile: the
+// clock raced from look to look, so a run's end and the game's timers passed in milliseconds.
+TEST(InputPlayer, AnAwaitHoldsAVirtualClockWhileItWaits) {
+    Played p;
+    InputPlayer player(script("0 await from afar\n+0 mark after\n"), p.handler());
+    const auto began = std::chrono::steady_clock::now();
+    const auto realSeconds = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    };
+    player.start(p.loop, 0);
+    // The line comes after a little real time, or as soon as the virtual clock has run ahead of it.
+    std::thread afar([&] {
+        while (realSeconds() < 0.3 && p.clock->now() < 1) std::this_thread::yield();
+        plat::foundation::log("word from afar");
+    });
+    p.loop.runFor(60);
+    afar.join();
+    const double elapsed = realSeconds();
+    ASSERT_EQ(p.ran.size(), 1u);
+    const std::string& ran = p.ran.front();
+    EXPECT_EQ(ran.substr(0, ran.find('@')), "after");
+    EXPECT_LE(std::stod(ran.substr(ran.find('@') + 1)), elapsed) << ran;
 }
 
 }  // namespace

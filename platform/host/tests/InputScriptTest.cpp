@@ -271,7 +271,9 @@ TEST(InputScript, StandardInputIsReadToItsEndOrUntilAQuitSignal) {
         else
             close(ends[1]);
         std::string error;
-        const auto commands = readInputScript("-", &error);
+        bool quit = !held;
+        const auto commands = readInputScript("-", &error, &quit);
+        EXPECT_EQ(quit, held);  // a quit, not a bad script
         if (held) {
             EXPECT_FALSE(commands);
             EXPECT_EQ(error, "<stdin>: stopped before its end");
