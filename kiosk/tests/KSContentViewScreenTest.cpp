@@ -171,9 +171,7 @@ TEST_F(KSContentViewScreenTest, EachCornerOfAUnitIsPressedAtEitherScaleAndInEith
             ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, id, screen(p)}}));
         }
         ASSERT_TRUE(dktest::turnUntil([&] { return js("String(got.length)") == "5"; }, kCap)) << js("got.join('|')");
-        const auto at = dktest::clickRecord;
-        EXPECT_EQ(js("got.join('|')"), at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" +
-                                           at("br", w - 10, h - 10) + "|" + at("page", w / 2, h / 2));
+        EXPECT_EQ(js("got.join('|')"), dktest::cornerClicks(w, h) + "|" + dktest::clickRecord("page", w / 2, h / 2));
         view->dismiss(false);
         view.reset();
     }
@@ -252,9 +250,7 @@ TEST_F(KSContentViewScreenTest, InALandscapeInterfaceAUnitIsUprightAndEachCorner
             ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, id, at}}));
         }
         ASSERT_TRUE(dktest::turnUntil([&] { return js("String(got.length)") == "5"; }, kCap)) << js("got.join('|')");
-        const auto at = dktest::clickRecord;
-        EXPECT_EQ(js("got.join('|')"), at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" +
-                                           at("br", w - 10, h - 10) + "|" + at("page", w / 2, h / 2));
+        EXPECT_EQ(js("got.join('|')"), dktest::cornerClicks(w, h) + "|" + dktest::clickRecord("page", w / 2, h / 2));
         view->dismiss(false);
         view.reset();
     }

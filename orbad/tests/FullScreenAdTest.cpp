@@ -516,9 +516,7 @@ TEST_F(FullScreenAdTest, InLandscapeThePageLiesUprightAboveTheToolbar) {
     }
     ASSERT_TRUE(dktest::turnUntil([&] { return web->stringByEvaluatingJavaScript("String(got.length)") == "4"; }, 60))
         << web->stringByEvaluatingJavaScript("got.join('|')");
-    const auto at = dktest::clickRecord;
-    EXPECT_EQ(web->stringByEvaluatingJavaScript("got.join('|')"),
-              at("tl", 10, 10) + "|" + at("tr", w - 10, 10) + "|" + at("bl", 10, h - 10) + "|" + at("br", w - 10, h - 10));
+    EXPECT_EQ(web->stringByEvaluatingJavaScript("got.join('|')"), dktest::cornerClicks(w, h));
     m_controller->dismissAd();
     run(1);
     plat::web::useWebEngine("fake");

@@ -25,6 +25,13 @@ inline std::string clickRecord(const std::string& id, double x, double y) {
     return id + " " + std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y));
 }
 
+// What cornerButtonsPage records of taps 10 points in from each corner of a w x h page, in the
+// order top left, top right, bottom left, bottom right.
+inline std::string cornerClicks(double w, double h) {
+    return clickRecord("tl", 10, 10) + "|" + clickRecord("tr", w - 10, 10) + "|" + clickRecord("bl", 10, h - 10) +
+           "|" + clickRecord("br", w - 10, h - 10);
+}
+
 // A page that asks its server for "/looping" (a synchronous request, so the server's record of it
 // means the script went on) and then runs `loop`, which never yields.
 inline std::string neverYieldingPage(const std::string& loop) {
