@@ -318,7 +318,7 @@ TEST_F(Store, ALoadDuringAnotherProcesssWriteLockWaitsForIt) {
     });
     // Let go once the load has tried the lock more often than any frame's wait would, unless it
     // has given up (or after a minute, when the test fails anyway).
-    for (int i = 0; i < 60000 && !done && state->database->lockTries() < 100; ++i) usleep(1000);
+    dktest::waitUntil([&] { return done || state->database->lockTries() >= 100; }, 60);
     other.release();
     loader.join();
     EXPECT_EQ(loaded, "1200");
@@ -428,10 +428,9 @@ TEST_F(Store, AQuitEndsALoadsWaitOnALockHeldElsewhere) {
         const timespec now{};
         sigtimedwait(&term, nullptr, &now);  // the signal was this test's alone
     });
-    for (int i = 0; i < 60000 && !done && db->lockTries() == 0; ++i) usleep(1000);
+    dktest::waitUntil([&] { return done || db->lockTries() != 0; }, 60);
     pthread_kill(loader.native_handle(), SIGTERM);
-    for (int i = 0; i < 60000 && !done; ++i) usleep(1000);
-    const bool endedByTheQuit = done;
+    const bool endedByTheQuit = dktest::waitUntil([&] { return done.load(); }, 60);
     other.release();
     loader.join();
     EXPECT_TRUE(endedByTheQuit);

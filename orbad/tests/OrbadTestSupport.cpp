@@ -45,15 +45,6 @@ bool ScriptedServer::waitForRequests(std::size_t count) const {
     return waitUntil([&] { return m_server.requestLines().size() >= count; });
 }
 
-bool waitUntil(const std::function<bool()>& done, double seconds) {
-    const double end = plat::foundation::Clock::monotonicSeconds() + seconds;
-    while (!done()) {
-        if (plat::foundation::Clock::monotonicSeconds() > end) return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 void HeardLog::add(std::string line) {
     std::lock_guard lock(m_mutex);
     m_lines.push_back(std::move(line));

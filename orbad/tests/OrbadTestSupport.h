@@ -42,9 +42,6 @@ private:
     RecordingServer m_server;
 };
 
-// Polls `done` until it holds or `seconds` of real time have passed; its last answer.
-bool waitUntil(const std::function<bool()>& done, double seconds = 10);
-
 // Outcomes, in order: "finish STATUS BODY" or "fail CODE STATUS". Shared, so it outlives the
 // delegates that write to it.
 class HeardLog {

@@ -52,16 +52,6 @@ inline bool writeWav(const std::string& path, const std::vector<int16_t>& sample
     return writeSound(path, kWav16, samples, channels, rate);
 }
 
-// Polls `condition` until it holds or `seconds` pass; the music feeder runs on its own thread.
-inline bool waitUntil(const std::function<bool()>& condition, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 inline int peak(const std::vector<int16_t>& samples) {
     int p = 0;
     for (int16_t v : samples) p = std::max(p, std::abs(static_cast<int>(v)));

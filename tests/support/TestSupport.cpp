@@ -23,6 +23,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 namespace dktest {
 
@@ -74,6 +75,15 @@ std::vector<std::string> unexpectedModes(const std::string& root, unsigned fileM
 bool exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
+}
+
+bool waitUntil(const std::function<bool()>& ready, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool updatingExpected() {

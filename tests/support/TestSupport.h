@@ -26,6 +26,9 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 bool exists(const std::string& path);
+// Whether `ready` came true within `seconds` of real time, asked each millisecond: for what another
+// thread or process does where there is nothing to wait on directly.
+bool waitUntil(const std::function<bool()>& ready, double seconds = 10);
 // Whether expected files (texts and pictures under a module's tests/data/) are written from what the
 // tests produce instead of compared: DK_UPDATE_EXPECTED=1 in the environment. Review the change.
 bool updatingExpected();

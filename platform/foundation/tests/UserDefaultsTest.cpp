@@ -401,8 +401,7 @@ TEST_F(UserDefaultsTest, AQuitEndsTheWaitOnALockHeldElsewhere) {
     });
     while (!started) std::this_thread::yield();
     pthread_kill(reader.native_handle(), SIGTERM);
-    for (int i = 0; i < 60000 && !done; ++i) usleep(1000);
-    const bool endedByTheQuit = done;
+    const bool endedByTheQuit = dktest::waitUntil([&] { return done.load(); }, 60);
     ::close(release[1]);
     waitpid(holder, nullptr, 0);
     reader.join();
