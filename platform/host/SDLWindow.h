@@ -53,6 +53,8 @@ public:
     // The same for a layer's picture, read where the surface allows straight into it (else through
     // `scratch`, kept from frame to frame).
     bool showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch);
+    // Whether showBottomUp and showLayer take a picture of `width` x `height`.
+    bool takesPictures(int width, int height) { return surfaceFor(width, height) != nullptr; }
     // The window's new size (SDL_WINDOWEVENT_SIZE_CHANGED, in order with the input events around it).
     void resized(int width, int height);
     // Where the glass shows, in window coordinates.
