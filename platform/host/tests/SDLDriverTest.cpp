@@ -540,6 +540,8 @@ TEST_F(SDLDriverTest, TheWindowShowsTheCompositorsFramesTurnedOnTheGlassAndF12Ta
     EXPECT_EQ(dktest::shownPixel(window, 90, 600), 0xFF0000u);  // right of it
     EXPECT_EQ(dktest::shownPixel(window, 40, 540), 0xFF0000u);  // above it
     EXPECT_EQ(dktest::shownPixel(window, 900, 40), 0xFF0000u);
+    // Views alone: every frame went through the window surface, none through a swap.
+    EXPECT_EQ(driver.window()->swaps(), 0);
 
     // The screenshot is what the window shows: the glass, the interface turned on it.
     std::vector<std::string> shots;
