@@ -451,7 +451,8 @@ void SDLDriver::endFrame() {
     if (!m_toSurface) {
         m_window.swap();
     } else if (!m_window.showLayer(m_frame, &m_pixels)) {
-        // The surface went meanwhile: the next frame is drawn for a swap.
+        // The picture did not reach the window: drawn again at a turn's end (for a swap, should
+        // the surface have gone).
         ui::Compositor::setNeedsCommit();
     }
     if (m_watching) pumpIfQueued();  // the swap may have read events
