@@ -254,8 +254,11 @@ HeadlessScreen* HeadlessHost::screen(std::string* error) {
 HeadlessScreen* HeadlessHost::compositeScreen(std::string* error) {
     HeadlessScreen* shown = screen(error);
     if (!shown) return nullptr;
-    shown->setInterfaceOrientation(m_application ? m_application->interfaceOrientation()
-                                                 : ui::kInterfaceOrientationPortrait);
+    // In a window, what the window shows: the glass as held at launch, the interface turned in it
+    // (a landscape game's portrait launch screen lies on its side there).
+    shown->setInterfaceOrientation(m_window        ? m_window->glass().orientation
+                                   : m_application ? m_application->interfaceOrientation()
+                                                   : ui::kInterfaceOrientationPortrait);
     if (m_application) m_application->compositor().composite(*shown);
     return shown;
 }

@@ -10,8 +10,9 @@
 // else 10 s headless unless --frames or an app.quit is given; with --frames N alone, 10 + N/60 s in
 // a window as headless, so a game that stops drawing can neither leave the virtual clock racing nor
 // the window open for ever, and the run says how many frames were drawn), and SIGINT/SIGTERM
-// (QuitSignals.h): every end is Application::quit. In a window, a screenshot command (F12's) says
-// where the picture went. --screenshot is
+// (QuitSignals.h): every end is Application::quit. In a window, a screenshot (F12's, the script's,
+// --screenshot) is what the window shows, the glass as held at launch, and the command says where
+// the picture went. --screenshot is
 // composited once the loop has ended, before the teardown (setBeforeTeardown), while the game view
 // still shows its last frame. Exit status: 0 after a quit (a quit signal while the script is read
 // from standard input too); 1 for a start-up failure, named (found
@@ -95,7 +96,8 @@ private:
     std::function<void()> tapAction(const InputCommand& command);
     void quit();
     void openWindow();
-    // The application's screen composited now into the headless screen (made at the first).
+    // The application's screen composited now into the headless screen (made at the first): in a
+    // window turned as the window shows it, else upright for the interface.
     HeadlessScreen* compositeScreen(std::string* error);
     bool writeScreenshot(const std::string& path, std::string* error);
 

@@ -62,6 +62,13 @@ SDLDriver::~SDLDriver() {
     m_sampler.invalidate();
     m_application.setSystemServices(nullptr);
     SDL_EnableScreenSaver();
+    if (m_screenContext) {
+        const gl::CurrentContextScope previous;
+        if (m_screenContext->makeCurrent()) {
+            m_frame.releaseStorage();
+            if (m_frameBuffer) glDeleteFramebuffers(1, &m_frameBuffer);
+        }
+    }
     m_screenContext.reset();
     m_accelerometer.reset();
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
@@ -419,8 +426,18 @@ bool SDLDriver::beginFrame(Target* target) {
         }
     }
     if (!m_window.bind(*m_screenContext)) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     m_window.drawableSize(&target->width, &target->height);
+    // Into the window surface where there is one: a swap of llvmpipe's goes through the X socket.
+    m_toSurface = m_window.takesPictures(target->width, target->height);
+    if (m_toSurface) {
+        if (!m_frameBuffer) glGenFramebuffers(1, &m_frameBuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, m_frameBuffer);
+        if (m_frame.width() != target->width || m_frame.height() != target->height) {
+            m_frame.setBounds(target->width, target->height);
+            m_toSurface = m_frame.allocateStorage();
+        }
+    }
+    if (!m_toSurface) glBindFramebuffer(GL_FRAMEBUFFER, 0);
     target->orientation = m_window.glass().orientation;
     const Picture shown = pictureIn(m_window.glass(), target->width, target->height);
     target->pictureX = shown.x;
@@ -431,7 +448,13 @@ bool SDLDriver::beginFrame(Target* target) {
 }
 
 void SDLDriver::endFrame() {
-    m_window.swap();
+    if (!m_toSurface) {
+        m_window.swap();
+    } else if (!m_window.showLayer(m_frame, &m_pixels)) {
+        // The picture did not reach the window: drawn again at a turn's end (for a swap, should
+        // the surface have gone).
+        ui::Compositor::setNeedsCommit();
+    }
     if (m_watching) pumpIfQueued();  // the swap may have read events
 }
 

@@ -1,8 +1,10 @@
 // The window driver: the compositor's frames in the window, SDL's events as the device's input and
 // the application's lifecycle, the accelerometer, and the system services a desktop has (the idle
-// timer, openURL through SDL_OpenURL). As the presenter it draws with a context of its own bound to
-// the window; a GL layer alone on the screen is read back and put in SDL's window surface (X's
-// shared-memory image, SDL_HINT_FRAMEBUFFER_ACCELERATION off) instead of a copy pass and a swap. On X
+// timer, openURL through SDL_OpenURL). As the presenter it draws with a context of its own; what
+// it shows goes into SDL's window surface (X's shared-memory image, SDL_HINT_FRAMEBUFFER_ACCELERATION
+// off): a GL layer alone on the screen is read back into it, any other frame is drawn into a layer
+// of the driver's and read back likewise; only a window without that surface is drawn and swapped
+// (which llvmpipe sends through the X socket, a whole picture a frame). On X
 // it watches the X connection as a main-loop descriptor and pumps SDL's events when it is readable,
 // on the display's refresh beat, and on 5 ms beats only while events pushed from outside wait (see
 // start); elsewhere from a 5 ms repeating timer. Each device event becomes the input-script command
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/host/InputScript.h"
 #include "platform/host/SDLAccelerometer.h"
 #include "platform/ui/Application.h"
@@ -83,9 +86,9 @@ public:
     void setIdleTimerDisabled(bool disabled) override;
     bool openURL(const std::string& url) override;
 
-    // ui::Presenter: the window's back buffer, in a context of the group of its own, upright for
-    // the glass, the picture as large as the window's size allows with the glass's proportions;
-    // swapped with vsync.
+    // ui::Presenter: a picture of the window's size, in a context of the group of its own, upright
+    // for the glass, the interface as large as the window's size allows with the glass's
+    // proportions; put in the window surface, else drawn in the back buffer and swapped with vsync.
     bool beginFrame(Target* target) override;
     void endFrame() override;
     // A picture of the game alone goes through the window surface: a copy the CPU makes at memory
@@ -142,6 +145,10 @@ private:
     std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number
     std::unique_ptr<gl::GLContext> m_screenContext;
     std::vector<std::uint8_t> m_pixels;  // the shown layer's where the surface cannot take it, kept
+    // The compositor's frame on its way to the window surface.
+    gl::GLLayer m_frame;
+    unsigned m_frameBuffer = 0;
+    bool m_toSurface = false;  // the frame begun is drawn into m_frame
 };
 
 // A number as input-script text: plain decimals, at most `decimals` places, no trailing zeros.

@@ -346,6 +346,7 @@ bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
 }
 
 void SDLWindow::swap() {
+    ++m_swaps;
     eglSwapBuffers(m_contexts->display(), m_contexts->surface());
 }
 

@@ -53,6 +53,8 @@ public:
     // The same for a layer's picture, read where the surface allows straight into it (else through
     // `scratch`, kept from frame to frame).
     bool showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch);
+    // Whether showBottomUp and showLayer take a picture of `width` x `height`.
+    bool takesPictures(int width, int height) { return surfaceFor(width, height) != nullptr; }
     // The window's new size (SDL_WINDOWEVENT_SIZE_CHANGED, in order with the input events around it).
     void resized(int width, int height);
     // Where the glass shows, in window coordinates.
@@ -69,6 +71,9 @@ public:
     bool bind(gl::GLContext& context);
     // Shows the back buffer of the context bound.
     void swap();
+    // Swaps so far: llvmpipe sends each through the X socket, a whole picture; a window with a
+    // surface makes none.
+    long swaps() const { return m_swaps; }
 
     // The descriptor of the X server's connection that SDL reads the window's events from; -1 when
     // the window is not on X.
@@ -92,6 +97,7 @@ private:
     int m_width = 0, m_height = 0;
     bool m_swapIntervalSet = false;
     bool m_noSurface = false;  // SDL gave no window surface: pictures are swapped
+    long m_swaps = 0;
 };
 
 }  // namespace plat::host

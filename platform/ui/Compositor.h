@@ -60,7 +60,8 @@ public:
     // game's renderer caches GL state), binds the frame buffer to draw into and describes it. False
     // skips the frame.
     virtual bool beginFrame(Target* target) = 0;
-    // Shows the frame drawn since beginFrame (a swap, which vsync paces; or a present).
+    // Shows the frame drawn since beginFrame (a window surface's update, a swap, which vsync paces;
+    // or a present).
     virtual void endFrame() = 0;
     // Called between beginFrame and endFrame when `layer` alone makes the whole frame: upright,
     // texel for pixel over the whole target, nothing over it. True: the presenter has shown its

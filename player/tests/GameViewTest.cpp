@@ -145,4 +145,18 @@ TEST(GameViewTest, AQuitDuringALoadEndsTheRun) {
     check({"quit-during-load", run});
 }
 
+// A scene load that ends before the game plays starts the clock under whatever hides the view (the
+// launch screen): its ticks draw nothing and so present nothing, until play draws the first frame.
+TEST(GameViewTest, TicksBeforeTheFirstPlayPresentNothing) {
+    GameViewRun run = make("loadScene('first')", "");
+    run.trace = "";
+    run.playAt = 1;  // after the load's end, itself 0.25 s after launch
+    run.duration = 1;
+    EXPECT_EQ(dktest::runGameView(run).presents, 0);
+    run.duration = 1.5;  // the play's first frame, and the ticks after it, are presented
+    const dktest::GameViewResult played = dktest::runGameView(run);
+    EXPECT_GT(played.frames, 0);
+    EXPECT_EQ(played.presents, played.frames);
+}
+
 }  // namespace

@@ -1,10 +1,12 @@
 #include "player/tests/GameViewTestSupport.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "platform/foundation/Log.h"
+#include "platform/gl/GLLayer.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
 #include "platform/ui/Application.h"
@@ -155,6 +157,7 @@ GameViewResult runGameView(const GameViewRun& run) {
 
     GameViewResult result;
     testing::internal::CaptureStderr();
+    const std::uint64_t presents = gl::GLLayer::presentCount();
     {
         host::HeadlessHost driver(options);
         std::string message;
@@ -162,6 +165,7 @@ GameViewResult runGameView(const GameViewRun& run) {
         EXPECT_EQ(driver.run(std::make_unique<StandInDelegate>(bundle, run.playAt), &message), 0) << message;
         result.frames = driver.gameFrames();
     }
+    result.presents = static_cast<long>(gl::GLLayer::presentCount() - presents);
     result.err = testing::internal::GetCapturedStderr();
     foundation::Trace::configure("", "");
     // The scratch folder's name changes from run to run.

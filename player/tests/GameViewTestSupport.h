@@ -30,7 +30,8 @@ struct GameViewRun {
 struct GameViewResult {
     std::string trace;  // every line, with its time
     std::string err;    // standard error
-    long frames = 0;    // frames the view presented
+    long frames = 0;    // game frames the view presented
+    long presents = 0;  // presents of any GL layer, the game frames' among them
 };
 
 GameViewResult runGameView(const GameViewRun& run);

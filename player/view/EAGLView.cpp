@@ -99,12 +99,12 @@ void EAGLView::drawView() {
     std::shared_ptr<View> keep = shared_from_this();
     m_context->makeCurrent();
     glBindFramebuffer(GL_FRAMEBUFFER, m_viewFramebuffer);
-    const bool gameFrame = drawFrame();
-    if (!isActiveState()) return;
+    // A frame that drew nothing leaves the picture as it was: presenting it again would only have
+    // the window recomposited (a view held before its start ticked under the launch screen so).
+    if (!drawFrame() || !isActiveState()) return;
     m_context->makeCurrent();
     m_layer.present();
     ++m_framesPresented;
-    if (!gameFrame) return;
     if (plat::host::HeadlessHost* host = plat::host::HeadlessHost::current()) host->gameFrameDidEnd();
     // The launch's first game frame is on screen: music held back from its road may load now.
     if (!m_gameFramePresented) {

@@ -4,7 +4,8 @@
 // The colour buffer's size is the bounds times the content scale, read at each rebuild; the view's
 // glLayer() is what the compositor shows. A stop pauses the link (it resumes on the beat). A tick
 // draws only while the application is active; a dirty view rebuilds (traced "gl framebuffer WxH")
-// instead of drawing; a drawn frame is presented and reported to the driver, which counts --frames.
+// instead of drawing; a frame drawn is presented and reported to the driver, which counts --frames;
+// a tick whose frame draws nothing (the game not playing) presents nothing.
 #pragma once
 
 #include <memory>
@@ -59,7 +60,7 @@ public:
     static bool isActiveState();
 
     // One tick: nothing while inactive; a dirty buffer is rebuilt and nothing drawn; else the
-    // context current, the frame buffer bound, drawFrame, then a present (still active).
+    // context current, the frame buffer bound, drawFrame, then a present (still active) when it drew.
     virtual void drawView();
     // Rebuilds the frame buffer (the view's bounds times its content scale) and the GL state.
     void setupRenderView();
@@ -67,7 +68,8 @@ public:
     void destroyFramebuffer();
 
     // Hooks: drawFrame draws into the bound frame buffer, prepareOpenGL sets GL up after a rebuild.
-    // drawFrame answers whether the frame was the game's (the driver's --frames counts those).
+    // drawFrame answers whether it drew the game's frame (the driver's --frames counts those); one
+    // that did not leaves the last picture, unpresented.
     virtual bool drawFrame() { return true; }
     virtual void prepareOpenGL() {}
 

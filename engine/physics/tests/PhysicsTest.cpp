@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <sstream>
 
 #include "engine/physics/wrap_Physics.h"
 #include "tests/support/TestSupport.h"
@@ -307,6 +308,34 @@ TEST_F(Misuse, HandlesKeptPastTheirObjectsAreLuaErrors) {
     // Wrong types are Lua errors, not casts.
     EXPECT_THAT(get("select(2, pcall(world.createBody, world, world))"),
                 HasSubstr("physics.BodyDefMT expected"));
+}
+
+// The authors' guide's example (docs/GAMES.md) does what the guide says: the crate rests on the
+// floor with one contact reported, and falls through it without a mask category.
+TEST_F(Physics, TheGuidesCrateRestsOnTheFloor) {
+    const std::string guide = readFile(DK_SOURCE_DIR "/docs/GAMES.md");
+    std::istringstream lines(guide.substr(guide.find("A crate dropped on a floor")));
+    std::string example, line;
+    std::getline(lines, line);
+    while (std::getline(lines, line) && (line.empty() || line.rfind("    ", 0) == 0))
+        example += line.substr(std::min<size_t>(4, line.size())) + "\n";
+    const std::string mask = "def:addCollisionMaskCategory(1)";
+    ASSERT_NE(example.find(mask), std::string::npos) << example;
+    const struct Case {
+        bool masked;
+        double lowest, highest;
+        const char* touching;
+    } cases[] = {{true, 268, 270, "1"}, {false, 400, 1e9, "0"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.masked);
+        std::string code = example;
+        if (!c.masked) code.replace(code.find(mask), mask.size(), "");
+        run(code);
+        EXPECT_NEAR(number("crate:position()"), 240, 0.5);
+        EXPECT_GE(number("select(2, crate:position())"), c.lowest);
+        EXPECT_LE(number("select(2, crate:position())"), c.highest);
+        EXPECT_EQ(get("touching"), c.touching);
+    }
 }
 
 }  // namespace dktest
