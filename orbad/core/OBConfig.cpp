@@ -24,6 +24,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Servers.h"
 #include "platform/net/URLParsing.h"
+#include "platform/sys/Excerpt.h"
 #include "platform/ui/WebView.h"
 
 namespace orbad {
@@ -316,9 +317,10 @@ void OBConfig::keepServersIn(Value::Dictionary& answer) const {
     for (int i = 0; i < 8; ++i) {
         if (!serverFrom(&urls->second, kServerKeys[i]).refused) continue;
         Value& entry = (*urls->second.dictionary())[kServerKeys[i]];
-        plat::foundation::log("orbad: configuration refused: urls.%s is no http or https address (%s); "
-                              "keeping %s",
-                              kServerKeys[i], entry.description().c_str(), current[i]->c_str());
+        plat::foundation::log(
+            "orbad: configuration refused: urls.%s is no http or https address (%s); "
+            "keeping %s",
+            kServerKeys[i], plat::sys::excerpt(entry.description()).c_str(), current[i]->c_str());
         entry = Value(*current[i]);
     }
 }
