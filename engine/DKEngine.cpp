@@ -11,22 +11,22 @@
 #include "engine/wrap_Callbacks.h"
 #include "engine/wrap_Database.h"
 #include "engine/wrap_LuaExtensions.h"
+#include "platform/sys/Excerpt.h"
 
 namespace {
 
-// An error's text whole: a NUL in it (error("a\0b")) ended it wherever it was printed or handed on
-// as a C string, so each is written \0.
+// An error's text, cut to a bounded length (an error may carry any string the script made): a NUL
+// in it (error("a\0b")) ended it wherever it was printed or handed on as a C string, so each is
+// written \0.
 std::string errorText(lua_State* L, int index) {
     size_t length = 0;
     const char* text = lua_tolstring(L, index, &length);
-    std::string out;
-    for (size_t i = 0; text && i < length; ++i) {
-        if (text[i] == '\0')
-            out += "\\0";
-        else
-            out += text[i];
-    }
-    return out;
+    return plat::sys::excerpt(std::string_view(text ? text : "", text ? length : 0),
+                              [](std::string_view rest, std::string& out) -> size_t {
+                                  if (rest[0] != '\0') return plat::sys::showAsIs(rest, out);
+                                  out += "\\0";
+                                  return 1;
+                              });
 }
 
 void reportError(DK_State* state) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/foundation/UTF8.h"
+#include "platform/sys/Excerpt.h"
 
 namespace utf8 = plat::foundation::utf8;
 
@@ -185,7 +186,7 @@ bool KSJsonParser::scanRestOfDictionary(KSJsonValue& out) {
         ++m_c;
         KSJsonValue value;
         if (!scanValue(value)) {
-            addErrorWithCode(kKSJsonParse, "Object value expected for key: " + key);
+            addErrorWithCode(kKSJsonParse, "Object value expected for key: " + plat::sys::excerpt(key));
             return false;
         }
         object.set(std::move(key), std::move(value));

@@ -35,6 +35,7 @@ void PSHTTPResponseParser::reset() {
     m_start = m_end = m_headStart = 0;
     m_state = 0;
     m_contentLength = 0;
+    m_lengthGiven = false;
     m_stopped = false;
     ++m_generation;
 }
@@ -90,6 +91,7 @@ bool PSHTTPResponseParser::complete() {
     m_state = 0;
     m_headStart = m_start;
     m_contentLength = 0;  // the next response brings its own length, or none
+    m_lengthGiven = false;
     m_delegate->responseParsed(*this, m_persistentConnection);
     return true;
 }
@@ -121,12 +123,14 @@ bool PSHTTPResponseParser::parseHeaderLine(std::size_t from, std::size_t to) {
     if (equalsIgnoringCase(name, "Content-Length")) {
         while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
         const long length = value.size() > kMaxHeaderValue ? -1 : parseLength(value, kMaxContentLength);
-        if (length < 0) {
+        // A second length that differs leaves the body's end to whichever is believed.
+        if (length < 0 || (m_lengthGiven && length != m_contentLength)) {
             m_stopped = true;
             m_delegate->parseError(*this, 0);
             return false;
         }
         m_contentLength = length;
+        m_lengthGiven = true;
     } else if (equalsIgnoringCase(name, "Connection") && value.size() <= kMaxHeaderValue && value == "close") {
         m_persistentConnection = false;
     }

@@ -3,8 +3,8 @@
 //
 // Read in place and bounded: a header whose name is over kMaxHeaderName is skipped, a Connection
 // value over kMaxHeaderValue ignored; a Content-Length that is no number, is longer than
-// kMaxHeaderValue or exceeds kMaxContentLength is an error, as are a line past kMaxLineLength and a
-// head past kMaxHeadLength. The length is reset for each response.
+// kMaxHeaderValue, exceeds kMaxContentLength or differs from an earlier one is an error, as are a
+// line past kMaxLineLength and a head past kMaxHeadLength. The length is reset for each response.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +60,7 @@ private:
     std::size_t m_headStart = 0;  // where the current response's status line began
     int m_state = 0;          // 0 status line, 1 headers, 2 body
     long m_contentLength = 0;
+    bool m_lengthGiven = false;  // by this response
     bool m_persistentConnection = true;
     bool m_stopped = false;
     std::uint64_t m_generation = 0;  // moves on every reset

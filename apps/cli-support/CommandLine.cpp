@@ -12,6 +12,7 @@
 #include "platform/foundation/Container.h"
 #include "platform/foundation/DeviceFactsFile.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/sys/Excerpt.h"
 
 namespace dk::tools {
 
@@ -207,7 +208,7 @@ bool splitCommand(std::string_view text, std::string& name, std::vector<Arg>& ar
     while (std::optional<Arg> arg = line.next(error)) args.push_back(std::move(*arg));
     if (!error.empty()) return false;
     if (args.empty() || args[0].quoted) {
-        error = "unknown command: " + std::string(text);
+        error = "unknown command: " + plat::sys::excerpt(text);
         return false;
     }
     name = std::move(args[0].text);

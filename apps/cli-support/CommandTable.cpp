@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/sys/Excerpt.h"
 
 namespace dk::tools {
 
@@ -30,8 +31,8 @@ bool CommandTable::run(std::string_view text) {
     Call call{{}, {}, Line{text}};
     std::string error;
     std::optional<Arg> first = call.rest.next(error);
-    if (!first) return refuse(error.empty() ? "unknown command: " + std::string(text) : error);
-    if (first->quoted) return refuse("unknown command: " + std::string(text));
+    if (!first) return refuse(error.empty() ? "unknown command: " + plat::sys::excerpt(text) : error);
+    if (first->quoted) return refuse("unknown command: " + plat::sys::excerpt(text));
     call.name = std::move(first->text);
     const auto at = m_index.find(call.name);
     const Command* command = at == m_index.end() ? nullptr : &m_commands[at->second];
@@ -39,7 +40,7 @@ bool CommandTable::run(std::string_view text) {
     // Arguments are read whatever the name: a malformed one is said before an unknown name.
     for (Line args = call.rest; std::optional<Arg> arg = args.next(error);) call.args.push_back(std::move(*arg));
     if (!error.empty()) return refuse(error);
-    if (!command) return refuse("unknown command: " + call.name);
+    if (!command) return refuse("unknown command: " + plat::sys::excerpt(call.name));
     return command->run(call);
 }
 

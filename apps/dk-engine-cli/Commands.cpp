@@ -9,6 +9,7 @@
 
 #include "engine/sound/wrap_SoundManager.h"
 #include "platform/image/ImageCodec.h"
+#include "platform/sys/Excerpt.h"
 
 using dk::sound::SoundManager;
 
@@ -64,7 +65,8 @@ struct Args {
         errno = 0;
         double v = std::strtod(words[i].c_str(), &end);
         if (end == words[i].c_str() || *end != '\0' || errno == ERANGE) {
-            std::fprintf(stderr, "dk-engine-cli: %s: not a number: %s\n", str(0), str(i));
+            std::fprintf(stderr, "dk-engine-cli: %s: not a number: %s\n", str(0),
+                         plat::sys::excerpt(words[i]).c_str());
             ok = false;
         }
         return v;
@@ -311,7 +313,7 @@ bool runCommand(Host& host, const std::vector<std::string>& words) {
     if (words.empty() || words[0][0] == '#') return true;
     auto it = commands().find(words[0]);
     if (it == commands().end()) {
-        std::fprintf(stderr, "dk-engine-cli: unknown command: %s\n", words[0].c_str());
+        std::fprintf(stderr, "dk-engine-cli: unknown command: %s\n", plat::sys::excerpt(words[0]).c_str());
         return false;
     }
     const Command& cmd = it->second;

@@ -43,8 +43,8 @@ static ALuint* makeBuffer(const DKPcm& pcm, ALenum format, const char* label) {
 }
 
 // The sound is kept, silent (its load counts as done); its author hears why, once.
-static void reportUnplayable(const char* path) {
-    const std::string problem = dk::port::fileOpenProblem(path);
+static void reportUnplayable(const char* path, const DKPcm& pcm) {
+    const std::string problem = pcm.tooLong ? kSoundTooLongReason : dk::port::fileOpenProblem(path);
     dk::port::reportFileProblem(path, problem.empty() ? "not a sound file that can be decoded" : problem);
 }
 
@@ -54,7 +54,12 @@ bool SGSound::loadFromFile(const char* path) {
     const size_t length = std::strlen(path);
     DKPcm pcm;
     if (endsWith(path, length, ".ogg")) {
-        if (!DKDecodeOggVorbis(path, pcm)) return false;  // the asset that asked says so
+        if (!DKDecodeOggVorbis(path, pcm)) {
+            // Past the bound it is a sound all the same, kept silent like the other roads' failures.
+            if (!pcm.tooLong) return false;  // the asset that asked says so
+            reportUnplayable(path, pcm);
+            return true;
+        }
         ALenum format = pcm.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
         m_buffers = makeBuffer(pcm, format, "makeOpenALBuffers: alBufferData");
         m_bufferCount = 1;
@@ -69,7 +74,7 @@ bool SGSound::loadFromFile(const char* path) {
             return true;
         }
         if (status == DKCafStatus::kFailed) {
-            reportUnplayable(path);
+            reportUnplayable(path, pcm);
             return true;
         }
     }
@@ -77,7 +82,7 @@ bool SGSound::loadFromFile(const char* path) {
         m_buffers = makeBuffer(pcm, AL_FORMAT_MONO16, "ExtAudioFileToOpenAL: alBufferData");
         m_bufferCount = 1;
     } else {
-        reportUnplayable(path);
+        reportUnplayable(path, pcm);
     }
     return true;
 }

@@ -24,7 +24,6 @@ constexpr int kMaxOggRetries = 64;
 constexpr int kMaxOggLinks = 64;
 constexpr char kCapture[4] = {'O', 'g', 'g', 'S'};
 constexpr sf_count_t kSndfileChunk = 16384;  // frames
-constexpr size_t kMaxBufferBytes = INT_MAX;  // what alBufferData takes (ALsizei)
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -86,6 +85,12 @@ void toBytes(const std::vector<int16_t>& samples, std::vector<uint8_t>& out) {
 bool decodeCafIma4(const std::string& path, const DKCafInfo& info, DKPcm& out) {
     int channels = static_cast<int>(info.channelsPerFrame);
     if (channels < 1 || channels > 2) return false;
+    // Each packet of 34 bytes a channel gives 64 mono frames: measured before anything is read.
+    const uint64_t packets = static_cast<uint64_t>(info.dataSize) / (34u * channels);
+    if (DKSoundTooLong(packets * 64 * 2, static_cast<int64_t>(info.sampleRate), 2)) {
+        out.tooLong = true;
+        return false;
+    }
     std::vector<uint8_t> data;
     if (!readCafData(path, info, data)) return false;
     std::vector<int16_t> samples = DKDecodeIma4(data.data(), data.size(), channels);
@@ -257,9 +262,10 @@ bool decodeWithSndfile(const char* path, DKPcm& out) {
     std::vector<int16_t> mono;
     std::vector<int> frames(ok ? kSndfileChunk * channels : 0);
     for (sf_count_t got; ok && (got = sf_readf_int(sf, frames.data(), kSndfileChunk)) > 0;) {
-        // More than one OpenAL buffer takes is refused: constant FLAC frames decode to thousands of
-        // times their size, so a small file could otherwise ask for any amount.
-        if (mono.size() + size_t(got) > kMaxBufferBytes / 2) ok = false;
+        // Constant FLAC frames decode to thousands of times their size, so a small file could
+        // otherwise ask for any amount.
+        out.tooLong = DKSoundTooLong((mono.size() + size_t(got)) * 2, sfinfo.samplerate, 2);
+        ok = !out.tooLong;
         for (sf_count_t i = 0; ok && i < got; ++i) {
             // Full-scale 32-bit samples; the mean of two keeps the top 16 bits.
             int64_t sum = 0;
@@ -277,6 +283,11 @@ bool decodeWithSndfile(const char* path, DKPcm& out) {
 }
 
 }  // namespace
+
+bool DKSoundTooLong(uint64_t bytes, int64_t rate, int bytesPerFrame) {
+    if (bytes > kMaxSoundEffectBytes) return true;
+    return rate > 0 && bytesPerFrame > 0 && bytes / bytesPerFrame > uint64_t(kMaxSoundEffectSeconds) * rate;
+}
 
 bool DKReadCafInfo(const std::string& path, DKCafInfo& info) {
     File f(plat::sys::openRegularFile(path));
@@ -351,23 +362,34 @@ bool DKDecodeOggVorbis(const char* path, DKPcm& out) {
     }
     std::vector<uint8_t>& pcm = out.data;
     pcm.clear();
+    auto tooLong = [&](uint64_t bytes) {
+        const vorbis_info* vi = ov_info(&vf, -1);
+        return vi && DKSoundTooLong(bytes, vi->rate, 2 * vi->channels);
+    };
+    // The length the last granule position claims, refused before any decoding (six hours of
+    // silence fit in a megabyte); a stream that claims less than it holds is stopped at the bound.
+    const ogg_int64_t claimed = ov_pcm_total(&vf, -1);
+    const vorbis_info* first = ov_info(&vf, -1);
+    if (claimed > 0 && first && tooLong(uint64_t(claimed) * 2 * first->channels)) {
+        ov_clear(&vf);
+        out.tooLong = true;
+        return false;
+    }
     size_t used = 0;
     int bitstream = 0, retries = 0;
     for (;;) {
-        if (pcm.size() - used == 0) {
-            // A stream of tiny packets can decode to any size: refuse what no buffer could take.
-            if (pcm.size() + kOggChunk > kMaxBufferBytes) {
-                ov_clear(&vf);
-                pcm.clear();
-                return false;
-            }
-            pcm.resize(pcm.size() + kOggChunk);
-        }
+        if (pcm.size() - used == 0) pcm.resize(pcm.size() + kOggChunk);
         long n = ov_read(&vf, reinterpret_cast<char*>(pcm.data() + used), static_cast<int>(pcm.size() - used),
                          0 /* little-endian */, 2, 1, &bitstream);
         if (n > 0) {
             used += static_cast<size_t>(n);
             retries = 0;
+            if (tooLong(used)) {  // a stream of tiny packets can decode to any size
+                ov_clear(&vf);
+                pcm = {};
+                out.tooLong = true;
+                return false;
+            }
         } else if (n == 0) {
             break;
         } else {
@@ -389,6 +411,11 @@ DKCafStatus DKReadCafLinearPcm(const char* path, DKPcm& out) {
     DKCafInfo info;
     if (!DKReadCafInfo(path, info)) return DKCafStatus::kFailed;
     if (info.formatID != fourCC("lpcm")) return DKCafStatus::kOtherFormat;
+    if (DKSoundTooLong(static_cast<uint64_t>(info.dataSize), static_cast<int64_t>(info.sampleRate),
+                       static_cast<int>(info.channelsPerFrame * info.bitsPerChannel / 8))) {
+        out.tooLong = true;
+        return DKCafStatus::kFailed;
+    }
     if (!readCafData(path, info, out.data)) return DKCafStatus::kFailed;
     out.channels = static_cast<int>(info.channelsPerFrame);
     out.bitsPerSample = static_cast<int>(info.bitsPerChannel);

@@ -24,6 +24,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Servers.h"
 #include "platform/net/URLParsing.h"
+#include "platform/sys/Excerpt.h"
 #include "platform/ui/WebView.h"
 
 namespace orbad {
@@ -61,10 +62,20 @@ struct ServerEntry {
     bool refused = false;
 };
 
+// A host written plainly: a name, an IPv4 address or a bracketed IPv6 one. Escapes ("%00") and
+// anything else a URL may hold name no server.
+bool isPlainHost(std::string_view host) {
+    constexpr std::string_view kName = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~";
+    if (host.starts_with('['))
+        return host.size() > 2 && host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == host.size() - 1;
+    return host.find_first_not_of(kName) == std::string_view::npos;
+}
+
 // A value counts as a URL when its text is a non-empty URL with "://" in it. Only http and https
 // may name a server: a file, script or ftp address would be fetched, or run, in place of one. An
-// http or https address that names no host ("http:/x", "https:relative", "http://") is refused
-// too: it is meant as a server, and none can be reached at it.
+// http or https address that names no host ("http:/x", "https:relative", "http://") or no plain
+// one ("http://%00/") is refused too, and so is a text holding "://" that is no URL at all (a
+// leading blank): each is meant as a server, and none can be reached at it.
 ServerEntry serverFrom(const Value* urls, const char* key) {
     const Value* value = urls ? urls->find(key) : nullptr;
     if (!value || value->array() || value->dictionary() || value->isNull()) return {};
@@ -75,12 +86,12 @@ ServerEntry serverFrom(const Value* urls, const char* key) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (colon != std::string::npos && (scheme == "http" || scheme == "https")) {
         plat::net::ServerAddress server;
-        if (!plat::net::isValidURLString(text) || !plat::net::parseServerAddress(text, 80, server))
+        if (!plat::net::isValidURLString(text) || !plat::net::parseServerAddress(text, 80, server) ||
+            !isPlainHost(server.host))
             return {std::nullopt, true};
         return {std::move(text), false};
     }
-    if (text.empty() || text.find("://") == std::string::npos || !plat::net::isValidURLString(text))
-        return {};
+    if (text.find("://") == std::string::npos) return {};
     return {std::nullopt, true};
 }
 
@@ -316,9 +327,10 @@ void OBConfig::keepServersIn(Value::Dictionary& answer) const {
     for (int i = 0; i < 8; ++i) {
         if (!serverFrom(&urls->second, kServerKeys[i]).refused) continue;
         Value& entry = (*urls->second.dictionary())[kServerKeys[i]];
-        plat::foundation::log("orbad: configuration refused: urls.%s is no http or https address (%s); "
-                              "keeping %s",
-                              kServerKeys[i], entry.description().c_str(), current[i]->c_str());
+        plat::foundation::log(
+            "orbad: configuration refused: urls.%s is no http or https address (%s); "
+            "keeping %s",
+            kServerKeys[i], plat::sys::excerpt(entry.description()).c_str(), current[i]->c_str());
         entry = Value(*current[i]);
     }
 }

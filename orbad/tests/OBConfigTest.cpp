@@ -233,8 +233,9 @@ TEST_F(OBConfigTest, ServersOfOtherSchemesAreRefusedAndThePreviousKept) {
     EXPECT_EQ(again.advertisingURL(), OBConfig::defaultAdvertisingURL());
 }
 
-// An http or https address without a host names no server: refused like another scheme, the server
-// in force kept, in memory and in the cache; a cache naming one all the same gives the default.
+// An http or https address without a plain host, or a text holding "://" that is no URL (a leading
+// blank), names no server: refused like another scheme, the server in force kept, in memory and in
+// the cache; a cache naming one all the same gives the default.
 TEST_F(OBConfigTest, AddressesWithoutAHostAreRefusedAndThePreviousKept) {
     const struct {
         const char* key;
@@ -253,6 +254,10 @@ TEST_F(OBConfigTest, AddressesWithoutAHostAreRefusedAndThePreviousKept) {
          [](const OBConfig& c) { return c.instrumentationURL(); }, OBConfig::defaultInstrumentationURL},
         {"analytics", "http://:8080/a", "http://an.example/a",
          [](const OBConfig& c) { return c.analyticsURL(); }, OBConfig::defaultAnalyticsURL},
+        {"oa", " http://127.0.0.1:9/y", "http://oa.example/", [](const OBConfig& c) { return c.oaBaseURL(); },
+         OBConfig::defaultOABaseURL},
+        {"vc", "http://%00/", "http://vc.example/v", [](const OBConfig& c) { return c.virtualCurrencyURL(); },
+         OBConfig::defaultVirtualCurrencyURL},
     };
     std::string answer = R"({"default": {"body": "{\"urls\": {)";
     Value::Dictionary cached;
@@ -260,12 +265,12 @@ TEST_F(OBConfigTest, AddressesWithoutAHostAreRefusedAndThePreviousKept) {
         answer += std::string(R"(\")") + server.key + R"(\": \")" + server.answer + R"(\", )";
         cached[server.key] = server.cached;
     }
-    serve(answer + R"(\"vc\": \"http://vc.example/\"}}"}})");
+    serve(answer + R"(\"config\": \"http://next.example/c\"}}"}})");
     cached["config"] = url("/cached");
     cache(Value::Dictionary{{"urls", cached}});
     OBConfig& config = start();
     ASSERT_EQ(m_serverHolder->requests().size(), 1u);
-    EXPECT_EQ(config.virtualCurrencyURL(), "http://vc.example/") << "the answer itself is taken";
+    EXPECT_EQ(config.configURL(), "http://next.example/c") << "the answer itself is taken";
     std::optional<Value> file = readPropertyList(cacheFile());
     ASSERT_TRUE(file && file->find("urls"));
     for (const auto& server : servers) {

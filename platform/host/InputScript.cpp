@@ -15,6 +15,7 @@
 #include "platform/host/PlainNumbers.h"
 #include "platform/host/QuitSignals.h"
 #include "platform/net/Reachability.h"
+#include "platform/sys/Excerpt.h"
 #include "platform/sys/WholeFile.h"
 #include "platform/ui/ViewText.h"
 
@@ -54,31 +55,25 @@ struct Failure {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// `text` as a message shows it whole: a NUL, a control byte or a byte-order mark as \xNN escapes
-// (a NUL would cut the line where it is printed; the others are invisible).
+// A byte, or a byte-order mark, as a message shows it: a NUL, a control byte or the mark as \xNN
+// escapes (a NUL would cut the line where it is printed; the others are invisible).
 // Not ui::traceable: the script's messages show every such byte, a tab and the mark's too, as an
 // upper-case \xNN; trace lines name \n \r \t and write lower case.
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool mark = text.substr(i).starts_with(kByteOrderMark);
-        if (c >= 0x20 && c != 0x7F && !mark) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        for (size_t n = mark ? kByteOrderMark.size() : 1; n > 0; --n, ++i) {
-            static const char kHex[] = "0123456789ABCDEF";
-            const auto b = static_cast<unsigned char>(text[i]);
-            out += {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
-        }
-        --i;
+size_t showEscaped(std::string_view rest, std::string& out) {
+    const size_t n = rest.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 1;
+    const auto c = static_cast<unsigned char>(rest[0]);
+    if (n == 1 && c >= 0x20 && c != 0x7F) return sys::showAsIs(rest, out);  // a character whole
+    for (size_t i = 0; i < n; ++i) {
+        static const char kHex[] = "0123456789ABCDEF";
+        const auto b = static_cast<unsigned char>(rest[i]);
+        out += {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
     }
-    return out;
+    return n;
 }
 
+// What a message quotes of the script, escaped and cut to a bounded length.
 std::string quoted(std::string_view word) {
-    return "\"" + escaped(word) + "\"";
+    return "\"" + sys::excerpt(word, showEscaped, "\"");
 }
 
 // A byte-order mark where a line starts (an editor's, before the first TIME), named rather than
@@ -258,7 +253,8 @@ void parseServiceCommand(std::string_view name, std::string_view shape, std::str
             choices = bar == std::string_view::npos ? std::string_view() : choices.substr(bar + 1);
         }
         if (!fits && !(chosen && expected.find('|') != std::string_view::npos))
-            throw Failure{usage + ", not " + (written.starts_with('"') ? std::string(written) : quoted(written))};
+            throw Failure{usage + ", not " +
+                          (written.starts_with('"') ? sys::excerpt(written) : quoted(written))};
         command->arguments.emplace_back(written);
     }
     if (!trim(rest).empty()) throw Failure{usage};

@@ -1,5 +1,6 @@
 // PNG through libpng's simplified interface: every colour type, bit depth and interlacing comes
-// out as 8-bit RGBA (16-bit samples without gamma information are taken as linear, libpng's rule).
+// out as 8-bit RGBA. 16-bit samples of a file without colour information are taken as 8-bit ones
+// are (scaled, no gamma change), as viewers draw them, not as linear light (libpng's own rule).
 #include <png.h>
 
 #include <cstring>
@@ -14,6 +15,20 @@ namespace {
 // premultiplied pixels in a raw deflate stream, which libpng rejects.
 bool isCrushed(const uint8_t* bytes, size_t size) {
     return size >= 16 && std::memcmp(bytes + 12, "CgBI", 4) == 0;
+}
+
+// Whether an iCCP chunk comes before the image data: a profile tags the file, so its 16-bit
+// samples are read as libpng reads them.
+bool hasProfile(const uint8_t* bytes, size_t size) {
+    for (size_t at = 8; at + 8 <= size;) {
+        const size_t length = (size_t(bytes[at]) << 24) | (size_t(bytes[at + 1]) << 16) |
+                              (size_t(bytes[at + 2]) << 8) | bytes[at + 3];
+        const uint8_t* type = bytes + at + 4;
+        if (std::memcmp(type, "iCCP", 4) == 0) return true;
+        if (std::memcmp(type, "IDAT", 4) == 0 || length > size) return false;
+        at += 12 + length;
+    }
+    return false;
 }
 
 }  // namespace
@@ -31,6 +46,8 @@ bool detail::decodePNG(const uint8_t* bytes, size_t size, const Limits& limits, 
         png_image_free(&png);
         return false;
     }
+    // Read by libpng only for a 16-bit file with neither gAMA nor sRGB.
+    if (!hasProfile(bytes, size)) png.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     out->hasAlpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
     png.format = PNG_FORMAT_RGBA;
     out->rgba.assign(PNG_IMAGE_SIZE(png), 0);

@@ -180,11 +180,19 @@ bool isWebScheme(const std::string& url) {
     return scheme == "http" || scheme == "https";
 }
 
-// True when the Content-Length fields (or the values one of them lists) do not all agree: the
-// body's end would be whichever a reader picks.
-bool conflictingLengths(const Headers& headers) {
-    std::optional<std::string_view> first;
-    return anyListItem(headers, "Content-Length", [&](std::string_view length) {
+// True when a Content-Length field (or a value one of them lists) is not one decimal number a
+// length can hold, or they do not all agree: curl would read such a body to the close, or as
+// empty, or to whichever length it picks, and a cut answer would pass for a whole one.
+bool unreadableLengths(const Headers& headers) {
+    std::optional<std::uint64_t> first;
+    return anyListItem(headers, "Content-Length", [&](std::string_view text) {
+        constexpr std::uint64_t kMaxLength = std::numeric_limits<std::int64_t>::max();  // curl_off_t
+        std::uint64_t length = 0;
+        if (text.empty()) return true;
+        for (char c : text) {
+            if (c < '0' || c > '9' || length > (kMaxLength - (c - '0')) / 10) return true;
+            length = length * 10 + static_cast<std::uint64_t>(c - '0');
+        }
         if (!first) first = length;
         return length != *first;
     });
@@ -671,7 +679,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (c.headersDone) return n;  // trailers
         if (line.empty()) {
             if (c.response.status >= 100 && c.response.status < 200) return n;
-            if (conflictingLengths(c.response.headers)) {
+            if (unreadableLengths(c.response.headers)) {
                 c.misframed = true;
                 return 0;
             }

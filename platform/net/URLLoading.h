@@ -16,9 +16,10 @@
 // no decoding, so a gzip bomb costs only its compressed bytes. Inflating is done here, not by curl,
 // which takes a gzip or deflate stream cut before its end for a whole one. A response head over
 // 256 KB, or a header line over curl's bound, fails with -1011; so does what would hand out a cut,
-// misread or unreadable body as a whole one: Content-Length fields that disagree, a body short of
-// its length or its last chunk, a coded body without its end (gzip without its trailer), a coding
-// other than gzip and deflate, and an answer without a status line. A failure found before curl
+// misread or unreadable body as a whole one: a Content-Length that is not one decimal number a
+// length holds, or fields that disagree; a body short of its length or its last chunk, a coded
+// body without its end (gzip without its trailer), a coding other than gzip and deflate, and an
+// answer without a status line. A failure found before curl
 // runs (-1000 for an address that is not absolute) is handed out by posted work, not a timer, so a
 // thread turning its loop once per input wakes for it. Cookies are never kept; peers are always
 // verified, DROVIK_CA_FILE adding certificates to the system's.

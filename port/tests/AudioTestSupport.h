@@ -3,6 +3,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -39,8 +40,13 @@ inline bool writeSound(const std::string& path, int format, const std::vector<in
     if (!f) return false;
     double quality = 0.9;  // Vorbis
     sf_command(f, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
-    sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
-    bool ok = sf_writef_short(f, samples.data(), frames) == frames;
+    // In pieces: libsndfile's Vorbis writer overruns the stack on a long write.
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels), piece = 65536;
+    bool ok = true;
+    for (sf_count_t at = 0; ok && at < frames; at += piece) {
+        const sf_count_t n = std::min(piece, frames - at);
+        ok = sf_writef_short(f, samples.data() + at * channels, n) == n;
+    }
     return sf_close(f) == 0 && ok;
 }
 

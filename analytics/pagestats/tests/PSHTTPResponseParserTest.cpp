@@ -61,6 +61,8 @@ TEST(PSHTTPResponseParser, StatusLinesAndHeaders) {
         {"unreadable length", "HTTP/1.1 200 OK\r\nContent-Length: 3x\r\n\r\n", {"error 0"}},
         {"absurd length", "HTTP/1.1 200 OK\r\nContent-Length: 1048577\r\n\r\n", {"error 0"}},
         {"overlong length", "HTTP/1.1 200 OK\r\nContent-Length: 0000000000000003\r\n\r\nabc", {"error 0"}},
+        {"two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 2\r\n\r\nabc", {"error 0"}},
+        {"one length twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\nab", {"ok"}},
         {"overlong name skipped", "HTTP/1.1 200 OK\r\n" + longName + ": 1\r\nContent-Length: 2\r\n\r\nab", {"ok"}},
         {"overlong value skipped", "HTTP/1.1 200 OK\r\nConnection: close-and-then-some\r\n\r\n", {"ok"}},
         {"parsing stops at an error", "HTTP/1.1 404 No\r\n\r\n" + kOk, {"error 404"}},

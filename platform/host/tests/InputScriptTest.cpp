@@ -235,6 +235,31 @@ TEST(InputScript, NamesANulOrAByteOrderMarkAndShowsTheLineWhole) {
     for (const auto& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script;
 }
 
+// What a message quotes of a long line is cut to a few hundred characters, whole characters and
+// escapes, with the count of the bytes left out: a 16 MiB line of NULs made a 67 MB message.
+TEST(InputScript, AMessageQuotesAtMostAFewHundredCharactersOfItsLine) {
+    auto times = [](std::string_view piece, size_t n) {
+        std::string out;
+        while (n-- > 0) out += piece;
+        return out;
+    };
+    const size_t kLong = 1 << 20;
+    const struct {
+        std::string script, error;
+    } cases[] = {
+        // 7 characters and 73 escapes of 4 fill 299 of the 300.
+        {"0 mark " + std::string(kLong, '\0') + "\n", "s.txt:1: the line holds a NUL (byte 8): \"0 mark " +
+                                                          times("\\x00", 73) + "\"... (" +
+                                                          std::to_string(kLong - 73) + " more bytes)"},
+        // A two-byte character is never split; 300 bytes are shown whole.
+        {"0 a" + times("\u00e9", kLong) + "\n", "s.txt:1: unknown command \"a" + times("\u00e9", 149) +
+                                                    "\"... (" + std::to_string(2 * kLong - 298) +
+                                                    " more bytes)"},
+        {"0 " + times("\u00e9", 150) + "\n", "s.txt:1: unknown command \"" + times("\u00e9", 150) + "\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(failure(c.script), c.error) << c.script.substr(0, 20);
+}
+
 TEST(InputScript, ReadsFilesAndNamesThemInErrors) {
     dktest::TempDir dir;
     dktest::writeFile(dir.file("good.txt"), "0.5 tap 1 2\n+1 app.quit\n");

@@ -63,6 +63,12 @@ std::vector<Case> cases() {
         if (i % 4 != 3) rgb.push_back(rgba[i]);
     for (int i = 0; i < 7 * 5 * 3; ++i) interlaced.push_back(static_cast<uint8_t>(i * 2));
     auto samples = [](const Bytes& b) { return std::vector<uint16_t>(b.begin(), b.end()); };
+    auto wide = [](const Bytes& b) {  // 8-bit samples scaled to 16 bits
+        std::vector<uint16_t> out;
+        for (uint8_t v : b) out.push_back(static_cast<uint16_t>(v * 257));
+        return out;
+    };
+    const Bytes colours16 = {220, 30, 30, 255, 30, 200, 30, 255, 128, 128, 128, 255};
     const Bytes red = {200, 30, 30}, blue = {30, 30, 200};
     // clang-format off
     return {
@@ -72,10 +78,15 @@ std::vector<Case> cases() {
         {"palette with transparency", makePNG({2, 2, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 2, 0},
                                                {{{9, 8, 7, 255}, {1, 2, 3, 0}, {200, 100, 0, 60}}}}),
          2, 2, true, {9, 8, 7, 255, 1, 2, 3, 0, 200, 100, 0, 60, 9, 8, 7, 255}},
-        // 16-bit samples without gamma information are linear light: half is sRGB 187.5, which
-        // libpng's table gives within two.
-        {"16-bit", makePNG({3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, false,
-                            {65535, 0, 0, 65535, 65535, 65535, 65535, 32768, 32768, 32768, 32768, 65535}, {}}),
+        // 16-bit samples are taken as 8-bit ones are, scaled, unless the file says they are linear
+        // light: then half is sRGB 187.5, which libpng's table gives within two.
+        {"16-bit", makePNG({3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, wide(colours16), {}}), 3, 1, true,
+         colours16, 1},
+        {"16-bit sRGB", makePNG({3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, wide(colours16), {}, 0, true}), 3, 1,
+         true, colours16, 1},
+        {"16-bit linear", makePNG({3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, false,
+                            {65535, 0, 0, 65535, 65535, 65535, 65535, 32768, 32768, 32768, 32768, 65535}, {},
+                            100000}),
          3, 1, true, {255, 0, 0, 255, 255, 255, 255, 128, 188, 188, 188, 255}, 2},
         {"interlaced", makePNG({7, 5, PNG_COLOR_TYPE_RGB, 8, true, samples(interlaced), {}}), 7, 5, false,
          asRGBA(interlaced, 3)},

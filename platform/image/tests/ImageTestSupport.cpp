@@ -56,6 +56,8 @@ Bytes makePNG(const PNGPicture& picture) {
                 break;
             }
     }
+    if (picture.gamma) png_set_gAMA_fixed(png, info, picture.gamma);
+    if (picture.sRGB) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     png_write_info(png, info);
     const size_t perRow = picture.samples.size() / static_cast<size_t>(picture.height);
     const size_t sampleBytes = picture.bitDepth == 16 ? 2 : 1;

@@ -20,6 +20,8 @@ struct PNGPicture {
     // Rows from the top, one value a channel (a palette index for palette images) in the bit depth.
     std::vector<uint16_t> samples;
     std::vector<std::array<uint8_t, 4>> palette;  // RGBA; alphas below 255 become a tRNS chunk
+    int gamma = 0;      // a gAMA chunk of this value (100000: linear light); 0: none
+    bool sRGB = false;  // an sRGB chunk
 };
 Bytes makePNG(const PNGPicture& picture);
 // A signature, an RGBA header announcing width × height, pixel data holding nothing, the end chunk.

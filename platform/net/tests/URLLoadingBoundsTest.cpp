@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
 #include "platform/net/tests/NetTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -221,6 +222,30 @@ TEST(URLLoadingBounds, CutOrMisframedAnswersFailAsBadServerResponses) {
         EXPECT_FALSE(outcome.finished);
         EXPECT_EQ(outcome.error ? outcome.error->code : 0, c.failure);
     }
+}
+
+// A Content-Length that is not one decimal number a length holds fails the load, cut body and
+// all, and the cache keeps nothing of it; the body's true length is taken and kept.
+TEST(URLLoadingBounds, UnreadableLengthsFailAndNothingIsKept) {
+    auto cache = std::make_shared<URLCache>(1 << 20, 0, "");
+    URLCache::setShared(cache);
+    dktest::TempDir dir;
+    for (const std::string length :
+         {"100000000000000000000000", "18446744073709551645", "0x100", "29 3", "18"}) {
+        SCOPED_TRACE(length);
+        const bool whole = length == "18";
+        const std::string field = R"(["Content-Length", ")" + length + R"("])";
+        dktest::RecordingServer server(dir.file("server"),
+                                       dktest::everyAnswer(answer(field, R"({"response":{"sess)")));
+        ASSERT_TRUE(server.running());
+        Request request;
+        request.url = server.url() + "/";
+        Outcome outcome = run(request);
+        EXPECT_EQ(outcome.error ? outcome.error->code : 0, whole ? 0 : kURLErrorBadServerResponse);
+        EXPECT_EQ(cache->cachedResponseForRequest(request).has_value(), whole);
+        cache->removeAllCachedResponses();
+    }
+    URLCache::setShared(std::make_shared<URLCache>(4 << 20, 0, ""));
 }
 
 // A plain TCP server on 127.0.0.1 for one connection: it reads what comes (unless `reads` is
