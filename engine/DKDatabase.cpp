@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-
 #include <initializer_list>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -166,7 +165,8 @@ bool DKDatabase::open() {
     // A FIFO would hold SQLite's open for ever; a device is no store. Other errors (a folder in
     // the way, no such folder) are SQLite's to meet and say.
     plat::sys::ReadProblem refused;
-    if (!plat::sys::isReadableFile(m_filePath, kAnySize, &refused) && refused.failure == plat::sys::ReadFailure::NotAFile) {
+    if (!plat::sys::isReadableFile(m_filePath, kAnySize, &refused) &&
+        refused.failure == plat::sys::ReadFailure::NotAFile) {
         if (!m_saidRefused) std::fprintf(stderr, "DKDatabase: %s\n", refused.message.c_str());
         m_saidRefused = true;
         m_failure = refused.message.substr(std::min(refused.message.size(), m_filePath.size() + 2));
@@ -187,7 +187,8 @@ bool DKDatabase::open() {
     // Another error (a read-only file, say) is left for the statements to meet; its reason is kept,
     // as theirs ("no such table") would only hide it.
     if (created != SQLITE_OK) noteFailure("cannot be opened");
-    if (created != SQLITE_BUSY && sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr) == SQLITE_OK &&
+    if (created != SQLITE_BUSY &&
+        sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr) == SQLITE_OK)
         return true;
@@ -280,7 +281,8 @@ bool DKDatabase::writePendingOnce() {
         return false;
     }
     const LockRule rule(*this, kStoring);
-    const bool existed = access(m_filePath.c_str(), F_OK) == 0;
+    // An open that met damage has moved the file aside.
+    const bool existed = !m_connection && access(m_filePath.c_str(), F_OK) == 0;
     if (!open()) return existed && access(m_filePath.c_str(), F_OK) != 0;
     if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         noteFailure("cannot be written");
@@ -309,7 +311,8 @@ bool DKDatabase::writePendingOnce() {
         if (sqlite3_get_autocommit(m_connection))
             return false;  // SQLite gave the transaction up (a full disk, say): everything stays pending
     }
-    if (const int committed = sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr); committed != SQLITE_OK) {
+    if (const int committed = sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr);
+        committed != SQLITE_OK) {
         noteFailure("cannot be written");
         sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
         return setAsideIfDamaged(committed);

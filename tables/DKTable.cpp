@@ -392,9 +392,9 @@ std::string refusedByte(std::string_view text) {
     const auto byte = static_cast<unsigned char>(text[at]);
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", byte);
-    return byte == 0      ? std::string("a NUL")
+    return byte == 0     ? std::string("a NUL")
            : byte < 0x20 ? std::string("a control byte (") + hex + ")"
-                          : std::string("a byte that is not UTF-8 (") + hex + ")";
+                         : std::string("a byte that is not UTF-8 (") + hex + ")";
 }
 
 }  // namespace
@@ -404,14 +404,16 @@ std::string DKTable::unwritableText() const {
     std::string why = refusedByte(m_tableName);
     if (!why.empty()) return "its name holds " + why;
     for (const auto& [row, title] : m_rowTitles)
-        if (rowInRange(row) && !(why = refusedByte(title)).empty()) return "the title of row " + std::to_string(row + 1) + " holds " + why;
+        if (rowInRange(row) && !(why = refusedByte(title)).empty())
+            return "the title of row " + std::to_string(row + 1) + " holds " + why;
     for (const auto& [index, column] : m_columns) {
         if (!columnInRange(index)) break;
         if (!(why = refusedByte(column.name())).empty())
             return "the title of column " + std::to_string(index + 1) + " holds " + why;
         for (const auto& [row, cell] : column.cells())
             if (rowInRange(row) && !(why = refusedByte(cell.text())).empty())
-                return "row " + std::to_string(row + 1) + ", column " + std::to_string(index + 1) + " holds " + why;
+                return "row " + std::to_string(row + 1) + ", column " + std::to_string(index + 1) +
+                       " holds " + why;
     }
     return {};
 }
@@ -428,7 +430,9 @@ bool DKTable::saveTable(const std::string& path, bool json) {
         if (parser->writeFileOut(target, json) > 0) return true;
         const int error = errno;
         if (!json) why = unwritableText();
-        if (why.empty()) why = target.empty() ? "no file was loaded to save it back to" : std::strerror(error ? error : EIO);
+        if (why.empty())
+            why =
+                target.empty() ? "no file was loaded to save it back to" : std::strerror(error ? error : EIO);
     } catch (const std::bad_alloc&) {
         why = "too large to build in memory";
     } catch (const std::length_error&) {

@@ -1,15 +1,14 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
 #include <fcntl.h>
+#include <grp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <grp.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -371,8 +370,11 @@ ProcessResult inChild(const std::function<bool()>& setUp, const std::function<in
 // A child that cannot write `dir`'s files: as root, which writes whatever the modes say, the
 // child takes the user "nobody" first.
 ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
-    return inChild([] { return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0); },
-                   body);
+    return inChild(
+        [] {
+            return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
+        },
+        body);
 }
 
 // A save file the user cannot write (its folder neither) still reads back: a nil for a stored best
@@ -415,65 +417,44 @@ TEST_F(Store, SavesThatCannotBeWrittenAreNamedInOneLine) {
 // A disk that fills at the first write (a file-size limit stands for it): the line names that
 // failure, not what the statements after it met on a file left without its table.
 TEST_F(Store, AFullDiskIsNamedByWhatFailedFirst) {
-    const ProcessResult r = inChild(
-        [] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit one{1, 1};
-            return setrlimit(RLIMIT_FSIZE, &one) == 0;
-        },
-        [&] {
-            DKDatabase db(m_file, save);
-            db.store("best", "7");
-            db.store("level", "2");
-            return 0;
-        });
+    const rlimit one{1, 1};
+    const ProcessResult r =
+        inChild([&] { return signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &one) == 0; },
+                [&] { return DKDatabase(m_file, save).store("best", "7"), 0; });
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "DKDatabase: 2 values were not written to " + m_file + ": disk I/O error (File too large)\n");
+    EXPECT_EQ(r.err,
+              "DKDatabase: 1 value was not written to " + m_file + ": disk I/O error (File too large)\n");
 }
 
 // A damaged file of each kind is moved aside at the first load, numbered after the copy an earlier
 // one left, with one line naming the copy; the game saves again and the next start reads it back.
 TEST_F(Store, ADamagedFileIsSetAsideAndSavedAnew) {
+    std::mt19937 random(7);
+    std::string noise(8192, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    const std::string malformed = "database disk image is malformed", notADatabase = "file is not a database";
     const struct {
         const char* kind;
-        std::function<void(const std::string&)> damage;
-        const char* why;
-    } kinds[] = {
-        {"cut to half", [](const std::string& f) { std::filesystem::resize_file(f, std::filesystem::file_size(f) / 2); },
-         "database disk image is malformed"},
-        {"cut to 4096 bytes", [](const std::string& f) { std::filesystem::resize_file(f, 4096); },
-         "database disk image is malformed"},
-        {"cut to 100 bytes", [](const std::string& f) { std::filesystem::resize_file(f, 100); },
-         "database disk image is malformed"},
-        {"random bytes", [](const std::string& f) {
-             std::mt19937 random(7);
-             std::string bytes(std::filesystem::file_size(f), '\0');
-             for (char& c : bytes) c = static_cast<char>(random());
-             writeFile(f, bytes);
-         },
-         "file is not a database"},
-        {"first 100 bytes zeroed",
-         [](const std::string& f) {
-             std::string bytes = readFile(f);
-             std::fill_n(bytes.begin(), 100, '\0');
-             writeFile(f, bytes);
-         },
-         "file is not a database"},
-    };
+        size_t cutTo;  // 1: half
+        std::string overwrite, why;
+    } kinds[] = {{"cut to half", 1, "", malformed},
+                 {"cut to 4096 bytes", 4096, "", malformed},
+                 {"cut to 100 bytes", 100, "", malformed},
+                 {"random bytes", 0, noise, notADatabase},
+                 {"first 100 bytes zeroed", 0, std::string(100, '\0'), notADatabase}};
     writeFile(m_file + ".corrupt", "an earlier copy");
     int copy = 1;
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.kind);
         std::filesystem::remove(m_file);
         sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '7');");
-        kind.damage(m_file);
+        const std::string bytes = readFile(m_file);
+        writeFile(m_file, kind.cutTo ? bytes.substr(0, kind.cutTo == 1 ? bytes.size() / 2 : kind.cutTo)
+                                     : kind.overwrite + bytes.substr(kind.overwrite.size()));
         const std::string aside = m_file + ".corrupt." + std::to_string(++copy);
         testing::internal::CaptureStderr();
-        {
-            DKDatabase db(m_file, save);
-            EXPECT_EQ(db.load("best"), std::nullopt);
-            db.store("best", "8");
-        }
+        EXPECT_EQ(DKDatabase(m_file, save).load("best"), std::nullopt);
+        DKDatabase(m_file, save).store("best", "8");
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "DKDatabase: " + m_file + " is damaged (" + kind.why + "); moved to " + aside + "\n");
         EXPECT_TRUE(exists(aside));
@@ -486,11 +467,8 @@ TEST_F(Store, AStorePastAGibibyteIsReadAtTheNextStart) {
     sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '7');");
     std::filesystem::resize_file(m_file, (size_t(1) << 30) + 4096);
     testing::internal::CaptureStderr();
-    {
-        DKDatabase db(m_file, save);
-        EXPECT_EQ(db.load("best"), "7");
-        db.store("best", "9");
-    }
+    EXPECT_EQ(DKDatabase(m_file, save).load("best"), "7");
+    DKDatabase(m_file, save).store("best", "9");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(sqlite("SELECT value FROM savedValues"), "9\n");
 }

@@ -91,7 +91,8 @@ std::optional<FileLock> Container::claim(std::string* holder, std::string* probl
 }
 
 std::optional<std::string> Container::unmakeableFolder() const {
-    for (const char* relative : {"Documents", "Library/Caches", "Library/Application Support", "Library/Preferences", "tmp"}) {
+    for (const char* relative :
+         {"Documents", "Library/Caches", "Library/Application Support", "Library/Preferences", "tmp"}) {
         Error error;
         if (!directory(relative, &error).empty()) continue;
         const std::string path = m_root + "/" + relative;
@@ -100,7 +101,9 @@ std::optional<std::string> Container::unmakeableFolder() const {
             return path + ": a symbolic link to nothing is in its place";
         if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
             return path + ": a file is in its place";
-        return error.message;
+        const std::string said = "cannot make directory " + path + ": ";
+        return path + ": " +
+               (error.message.rfind(said, 0) == 0 ? error.message.substr(said.size()) : error.message);
     }
     return std::nullopt;
 }

@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>

@@ -195,7 +195,8 @@ bool UserDefaults::write(Error* error) {
     if (!makeDirectories(directory(), error)) return keep();
     const FileLock lock(lockPath());
     if (!lock.held()) {
-        fail(error, kFileWriteUnknownError, m_path + ": not written, as its lock cannot be taken: " + lock.problem());
+        fail(error, kFileWriteUnknownError,
+             m_path + ": not written, as its lock cannot be taken: " + lock.problem());
         return keep();
     }
     Value::Dictionary values;

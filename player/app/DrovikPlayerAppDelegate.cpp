@@ -37,7 +37,8 @@ namespace {
 // `path` as SQLite measures it: links resolved in the part that exists.
 std::string resolvedPath(const std::string& path) {
     for (size_t cut = path.size(); cut != std::string::npos && cut > 0; cut = path.rfind('/', cut - 1)) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.substr(0, cut).c_str(), nullptr), &std::free);
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.substr(0, cut).c_str(), nullptr),
+                                                         &std::free);
         if (real) return real.get() + path.substr(cut);
     }
     return path;
@@ -168,12 +169,14 @@ std::optional<std::string> DrovikPlayerAppDelegate::homeProblem() {
     if (std::optional<std::string> folder = container->unmakeableFolder())
         return "the home's folder " + *folder + "; nothing is saved outside the home";
     const size_t longest = DKDatabase::longestFilePath();
-    for (const std::string& file : {savePath().value_or(std::string()) + "persistent.save",
-                                    PSPersistentHitStore::defaultPath(), TrackwellDatabase::trackwellDatabasePath()}) {
+    for (const std::string& file :
+         {savePath().value_or(std::string()) + "persistent.save", PSPersistentHitStore::defaultPath(),
+          TrackwellDatabase::trackwellDatabasePath()}) {
         const size_t length = resolvedPath(file).size();
         if (length > longest)
-            return "the saved file " + file + " would have a path of " + std::to_string(length) + " bytes, over the " +
-                   std::to_string(longest) + " SQLite opens; a home with a shorter path keeps the saves";
+            return "the saved file " + file + " would have a path of " + std::to_string(length) +
+                   " bytes, over the " + std::to_string(longest) +
+                   " SQLite opens; a home with a shorter path keeps the saves";
     }
     return std::nullopt;
 }

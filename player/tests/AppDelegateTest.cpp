@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -110,23 +109,16 @@ TEST(AppDelegateTest, TheDelayedReleaseDiesWithTheDelegate) {
 TEST(AppDelegateTest, AHomeWithoutDocumentsKeepsEverySavePathInIt) {
     dktest::TempDir dir;
     const std::string home = dir.file("home"), documents = home + "/Documents";
-    const struct {
-        const char* kind;
-        std::function<void()> make;
-        std::string why;
-    } kinds[] = {
-        {"a regular file", [&] { dktest::writeFile(documents, "in the way"); }, "a file is in its place"},
-        {"a dangling link", [&] { std::filesystem::create_symlink(dir.file("gone/Documents"), documents); },
-         "a symbolic link to nothing is in its place"},
-    };
-    for (const auto& kind : kinds) {
-        SCOPED_TRACE(kind.kind);
+    for (const std::string why : {"a file is in its place", "a symbolic link to nothing is in its place"}) {
         std::filesystem::remove_all(home);
         std::filesystem::create_directories(home);
-        kind.make();
+        if (why[2] == 'f')
+            dktest::writeFile(documents, "in the way");
+        else
+            std::filesystem::create_symlink(dir.file("gone/Documents"), documents);
         plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.saves", home));
         EXPECT_EQ(DrovikPlayerAppDelegate::homeProblem(),
-                  "the home's folder " + documents + ": " + kind.why + "; nothing is saved outside the home");
+                  "the home's folder " + documents + ": " + why + "; nothing is saved outside the home");
         EXPECT_EQ(DrovikPlayerAppDelegate::savePath(), std::nullopt);
         EXPECT_EQ(PSPersistentHitStore::defaultPath(), "");
         EXPECT_FALSE(dktest::exists(dir.file("gone")));

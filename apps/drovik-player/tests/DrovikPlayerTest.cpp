@@ -280,16 +280,12 @@ TEST_F(DrovikPlayer, AHomeTooLongForTheSaveFileEndsTheStart) {
     std::string home = std::filesystem::canonical(m_dir.path()).string();
     while (home.size() < 480) home += "/" + std::string(std::min<size_t>(100, 480 - home.size()), 'h');
     std::filesystem::create_directories(home);
-    std::ofstream(m_dir.file("Plain.app/engine32.luo"), std::ios::app)
-        << "function loadInitialScene() database.storeValueForKey('7', 'best') end\n";
     const dktest::ProcessResult r = run({"--headless", "--frames", "5", "--home", home, "Plain.app"});
     const std::string save = home + "/Documents/persistent.save";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("drovik-player: the saved file " + save + " would have a path of " + std::to_string(save.size()) +
-                              " bytes, over the ",
-                          0),
-              0u)
-        << r.err;
+    EXPECT_EQ(
+        r.err.substr(0, r.err.find(" bytes, over the ")),
+        "drovik-player: the saved file " + save + " would have a path of " + std::to_string(save.size()));
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 

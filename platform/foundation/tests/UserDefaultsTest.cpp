@@ -358,22 +358,16 @@ TEST_F(UserDefaultsTest, TheLockIsNeverFollowedThroughALink) {
     EXPECT_FALSE(dktest::exists(m_dir.file("outside/made")));
 }
 
-// A lock that cannot be had keeps the defaults unwritten: with no caller to take the error, the
-// failure is said, once however often the write is tried.
+// A lock that cannot be had (a link or a folder at its name) keeps the defaults unwritten: with no
+// caller to take the error, that is said, once however often the write is tried.
 TEST_F(UserDefaultsTest, AWriteALockKeepsOutIsSaidOnce) {
     const std::string lock = m_dir.file(".lock");
-    const struct {
-        const char* kind;
-        std::function<void()> make;
-        std::string why;
-    } locks[] = {
-        {"a link", [&] { std::filesystem::create_symlink(m_dir.file("elsewhere"), lock); }, "a symbolic link, not followed"},
-        {"a folder", [&] { std::filesystem::create_directory(lock); }, "Is a directory"},
-    };
-    for (const auto& kind : locks) {
-        SCOPED_TRACE(kind.kind);
+    for (const std::string why : {"a symbolic link, not followed", "Is a directory"}) {
         std::filesystem::remove(lock);
-        kind.make();
+        if (why == "Is a directory")
+            std::filesystem::create_directory(lock);
+        else
+            std::filesystem::create_symlink(m_dir.file("elsewhere"), lock);
         testing::internal::CaptureStderr();
         {
             UserDefaults defaults(m_path);
@@ -382,7 +376,8 @@ TEST_F(UserDefaultsTest, AWriteALockKeepsOutIsSaidOnce) {
             EXPECT_FALSE(defaults.synchronize());
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "UserDefaults: " + m_path + ": not written, as its lock cannot be taken: " + lock + ": " + kind.why + "\n");
+                  "UserDefaults: " + m_path + ": not written, as its lock cannot be taken: " + lock + ": " +
+                      why + "\n");
     }
 }
 
@@ -437,8 +432,9 @@ TEST_F(UserDefaultsTest, AQuitEndsTheWaitOnALockHeldElsewhere) {
     EXPECT_TRUE(endedByTheQuit);
     EXPECT_EQ(loaded, Value("kept"));
     EXPECT_FALSE(written);
-    EXPECT_EQ(said, m_dir.file(".lock") + " is locked by another process; waiting for it\n" + "UserDefaults: " + m_path +
-                        ": not written, as its lock cannot be taken: " + m_dir.file(".lock") + ": locked by another process\n");
+    EXPECT_EQ(said, m_dir.file(".lock") + " is locked by another process; waiting for it\n" +
+                        "UserDefaults: " + m_path + ": not written, as its lock cannot be taken: " +
+                        m_dir.file(".lock") + ": locked by another process\n");
 }
 
 }  // namespace

@@ -22,8 +22,9 @@ void writeSparse(const std::string& path, size_t size) {
     std::filesystem::resize_file(path, size);
 }
 
-const FileCap kEveryCap[] = {plat::sys::kInputScriptCap, plat::sys::kInfoPlistCap,  plat::sys::kPreferencesCap,
-                             plat::sys::kKeychainCap,    plat::sys::kDeviceFactsCap, plat::sys::kImageCap,
+const FileCap kEveryCap[] = {plat::sys::kInputScriptCap,  plat::sys::kInfoPlistCap,
+                             plat::sys::kPreferencesCap,  plat::sys::kKeychainCap,
+                             plat::sys::kDeviceFactsCap,  plat::sys::kImageCap,
                              plat::sys::kPropertyListCap, plat::sys::kDataFileCap};
 
 TEST(WholeFile, RefusesWhatIsNoFileOrOverItsCapAndReadsTheRest) {
