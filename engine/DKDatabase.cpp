@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
 #include <initializer_list>
+#include <limits>
 #include <utility>
 #include <vector>
 
+#include "platform/sys/AtomicFile.h"
 #include "platform/sys/FileModes.h"
 #include "platform/sys/QuitRequest.h"
 #include "platform/sys/WholeFile.h"
@@ -50,6 +51,15 @@ void bindText(sqlite3_stmt* stmt, int index, std::optional<std::string_view> tex
         sqlite3_bind_text(stmt, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
     else
         sqlite3_bind_null(stmt, index);
+}
+
+// SQLite reads the file a page at a time, so the store's size is bounded only by the disk: a cap
+// checked at open would refuse, at the next start, a file this one wrote.
+const plat::sys::FileCap kAnySize{std::numeric_limits<size_t>::max(), "a persistent store"};
+
+// What SQLite says of a file that is damaged or no database; a busy or locked one is neither.
+bool isDamage(int rc) {
+    return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
 }
 
 int stepOnce(sqlite3_stmt* stmt) {
@@ -121,6 +131,12 @@ int DKDatabase::waitOnLock(void* self, int tries) {
     return 1;
 }
 
+size_t DKDatabase::longestFilePath() {
+    const sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    const int limit = vfs ? vfs->mxPathname : 512;
+    return static_cast<size_t>(std::max(limit - 8, 0));
+}
+
 DKDatabase::DKDatabase(std::string filePath, std::string tablesDirectory)
     : m_filePath(std::move(filePath)), m_tablesDirectory(std::move(tablesDirectory)) {}
 
@@ -146,11 +162,11 @@ void DKDatabase::noteFailure(const char* what) {
 // call tries again: a lock held by another connection or a lack of descriptors passes.
 bool DKDatabase::open() {
     if (m_connection) return true;
-    // A FIFO would hold SQLite's open for ever; a device or a file past any save is no store.
-    // Other errors (a folder in the way, no such folder) are SQLite's to meet and say.
+    // A FIFO would hold SQLite's open for ever; a device is no store. Other errors (a folder in
+    // the way, no such folder) are SQLite's to meet and say.
     plat::sys::ReadProblem refused;
-    if (!plat::sys::isReadableFile(m_filePath, plat::sys::kPersistentStoreCap, &refused) &&
-        (refused.failure == plat::sys::ReadFailure::NotAFile || refused.failure == plat::sys::ReadFailure::TooLarge)) {
+    if (!plat::sys::isReadableFile(m_filePath, kAnySize, &refused) &&
+        refused.failure == plat::sys::ReadFailure::NotAFile) {
         if (!m_saidRefused) std::fprintf(stderr, "DKDatabase: %s\n", refused.message.c_str());
         m_saidRefused = true;
         m_failure = refused.message.substr(std::min(refused.message.size(), m_filePath.size() + 2));
@@ -166,15 +182,44 @@ bool DKDatabase::open() {
         return false;
     }
     sqlite3_busy_handler(m_connection, waitOnLock, this);
-    // Another error (a read-only file, say) is left for the statements to meet.
-    if (sqlite3_exec(m_connection, kCreateTable, nullptr, nullptr, nullptr) != SQLITE_BUSY &&
+    const int created = sqlite3_exec(m_connection, kCreateTable, nullptr, nullptr, nullptr);
+    if (setAsideIfDamaged(created)) return false;
+    // Another error (a read-only file, say) is left for the statements to meet; its reason is kept,
+    // as theirs ("no such table") would only hide it.
+    if (created != SQLITE_OK) noteFailure("cannot be opened");
+    if (created != SQLITE_BUSY &&
         sqlite3_prepare_v2(m_connection, kSelect, -1, &m_select, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(m_connection, kUpdate, -1, &m_update, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(m_connection, kInsert, -1, &m_insert, nullptr) == SQLITE_OK)
         return true;
-    noteFailure("cannot be opened");
-    disconnect();
+    if (created == SQLITE_BUSY || !setAsideIfDamaged(sqlite3_errcode(m_connection))) {
+        if (created == SQLITE_OK) noteFailure("cannot be opened");
+        disconnect();
+    }
     return false;
+}
+
+// A damaged file failed every load and store for ever: it goes aside, numbered as the other
+// stores number theirs, and the next store starts a new one. False when `rc` is no damage.
+bool DKDatabase::setAsideIfDamaged(int rc) {
+    if (!isDamage(rc)) return false;
+    const std::string why = m_connection ? sqlite3_errmsg(m_connection) : sqlite3_errstr(rc);
+    disconnect();
+    const std::optional<std::string> aside = plat::sys::moveAside(m_filePath, ".corrupt");
+    if (aside) {
+        // The journal goes with the file: left behind it would count as the new file's.
+        if (std::rename((m_filePath + "-journal").c_str(), (*aside + "-journal").c_str()) != 0)
+            unlink((*aside + "-journal").c_str());
+        std::fprintf(stderr, "DKDatabase: %s is damaged (%s); moved to %s\n", m_filePath.c_str(), why.c_str(),
+                     aside->c_str());
+        return true;
+    }
+    const int error = errno;
+    m_failure = why + ", and it could not be moved aside (" + std::strerror(error) + ")";
+    if (!m_saidDamaged)
+        std::fprintf(stderr, "DKDatabase: %s is damaged (%s)\n", m_filePath.c_str(), m_failure.c_str());
+    m_saidDamaged = true;
+    return true;
 }
 
 void DKDatabase::disconnect() {
@@ -202,6 +247,7 @@ std::optional<std::string> DKDatabase::load(std::string_view key) {
         sqlite3_reset(m_select);
         if (!waitOnLock(this, tries++)) break;
     }
+    if (setAsideIfDamaged(rc)) return std::nullopt;
     if (rc == SQLITE_ROW && sqlite3_column_type(m_select, 0) != SQLITE_NULL) {
         const void* text = sqlite3_column_blob(m_select, 0);
         int bytes = sqlite3_column_bytes(m_select, 0);
@@ -220,26 +266,33 @@ void DKDatabase::store(std::string_view key, std::optional<std::string_view> val
 }
 
 // Everything pending goes in one transaction, so no other connection writes a key between its
-// look-up and its write. What is not committed stays pending for the next try.
+// look-up and its write. What is not committed stays pending for the next try. A file found
+// damaged on the way has gone aside: a new one is tried at once.
 void DKDatabase::writePending() {
-    if (m_pending.empty()) return;
+    if (writePendingOnce()) writePendingOnce();
+}
+
+bool DKDatabase::writePendingOnce() {
+    if (m_pending.empty()) return false;
     // The game may have taken that load's nil for a key never stored and stored its default
     // since: nothing it stores now may go over the real value.
     if (m_quitEndedLoad) {
         m_failure = "a quit ended a load's wait on another process's lock, so nothing more is written";
-        return;
+        return false;
     }
     const LockRule rule(*this, kStoring);
-    if (!open()) return;
+    // An open that met damage has moved the file aside.
+    const bool existed = !m_connection && access(m_filePath.c_str(), F_OK) == 0;
+    if (!open()) return existed && access(m_filePath.c_str(), F_OK) != 0;
     if (sqlite3_exec(m_connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         noteFailure("cannot be written");
-        return;
+        return false;
     }
     std::vector<decltype(m_pending)::iterator> written;
     for (auto entry = m_pending.begin(); entry != m_pending.end(); ++entry) {
         bindText(m_select, 1, entry->first);
         const int found = stepOnce(m_select);
-        int wrote = SQLITE_ERROR;
+        int wrote = found;
         if (found == SQLITE_ROW || found == SQLITE_DONE) {
             sqlite3_stmt* write = found == SQLITE_ROW ? m_update : m_insert;
             bindText(write, 1, entry->first);
@@ -250,14 +303,20 @@ void DKDatabase::writePending() {
             written.push_back(entry);
             continue;
         }
+        if (isDamage(wrote)) {
+            sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
+            return setAsideIfDamaged(wrote);
+        }
         noteFailure("cannot be written");
         if (sqlite3_get_autocommit(m_connection))
-            return;  // SQLite gave the transaction up (a full disk, say): everything stays pending
+            return false;  // SQLite gave the transaction up (a full disk, say): everything stays pending
     }
-    if (sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (const int committed = sqlite3_exec(m_connection, "COMMIT", nullptr, nullptr, nullptr);
+        committed != SQLITE_OK) {
         noteFailure("cannot be written");
         sqlite3_exec(m_connection, "ROLLBACK", nullptr, nullptr, nullptr);
-        return;
+        return setAsideIfDamaged(committed);
     }
     for (auto entry : written) m_pending.erase(entry);
+    return false;
 }

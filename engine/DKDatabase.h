@@ -26,7 +26,9 @@ struct sqlite3_stmt;
 // said in one line naming the file, why, and how many. Keys and values are bound as text through
 // statements prepared once per connection; a store looks the key up, then updates or inserts in
 // one transaction, so a table without a unique key (made by another tool) stays writable. Two
-// games on one folder both keep their stores, the last writer winning a key.
+// games on one folder both keep their stores, the last writer winning a key. A file SQLite finds
+// damaged or no database is moved aside (persistent.save.corrupt, then .corrupt.2 and on) with one
+// line, and the next store starts a new one. The file's size is not capped.
 struct DKDatabase {  // a struct: the C API header declares it so
 public:
     DKDatabase(std::string filePath, std::string tablesDirectory);
@@ -38,6 +40,9 @@ public:
     std::optional<std::string> load(std::string_view key);
     // Stores `value` under `key`, replacing any earlier one; no value stores SQL NULL.
     void store(std::string_view key, std::optional<std::string_view> value);
+    // The longest file path SQLite opens (a longer one fails every open): its file layer's limit
+    // less the "-journal" its pager keeps room for.
+    static size_t longestFilePath();
     // The directory scripts keep their tables in, as the host gave it.
     const std::string& tablesDirectory() const { return m_tablesDirectory; }
     // How many times a call has begun waiting on another connection's lock (tests count them,
@@ -53,6 +58,9 @@ private:
     bool open();
     void disconnect();
     void writePending();
+    // True when the file was found damaged and set aside, so that a new one may be tried.
+    bool writePendingOnce();
+    bool setAsideIfDamaged(int rc);
     // Keeps why the last open or write failed, for the line of the values never written.
     void noteFailure(const char* what);
     static int waitOnLock(void* self, int tries);
@@ -70,7 +78,8 @@ private:
     // When a store last waited on a lock in vain; none once one got through.
     std::optional<std::chrono::steady_clock::time_point> m_storesLockedOutSince;
     bool m_saidLongWait = false;  // a load's long wait is said once
-    bool m_saidRefused = false;   // a file that is no store (a FIFO, a device, too large) is said once
+    bool m_saidRefused = false;   // a file that is no store (a FIFO, a device) is said once
+    bool m_saidDamaged = false;   // a damaged file that cannot be moved aside is said once
     std::atomic<int> m_lockWaits{0};
     std::atomic<int> m_lockTries{0};
     // Prepared once for the connection's life: no SQL text is built per call.

@@ -1,7 +1,10 @@
 #include "tables/DKTable.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -380,18 +383,63 @@ const char* DKTable::getFileStreamJSON() {
     return m_lastStream.c_str();
 }
 
+namespace {
+
+// What the first byte no XML parser reads in `text` is, or nothing when there is none.
+std::string refusedByte(std::string_view text) {
+    const size_t at = firstNonXmlCharacter(text);
+    if (at == std::string_view::npos) return {};
+    const auto byte = static_cast<unsigned char>(text[at]);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", byte);
+    return byte == 0     ? std::string("a NUL")
+           : byte < 0x20 ? std::string("a control byte (") + hex + ")"
+                         : std::string("a byte that is not UTF-8 (") + hex + ")";
+}
+
+}  // namespace
+
+// Where the text an XML file cannot hold is, and what it is: the first name or cell holding it.
+std::string DKTable::unwritableText() const {
+    std::string why = refusedByte(m_tableName);
+    if (!why.empty()) return "its name holds " + why;
+    for (const auto& [row, title] : m_rowTitles)
+        if (rowInRange(row) && !(why = refusedByte(title)).empty())
+            return "the title of row " + std::to_string(row + 1) + " holds " + why;
+    for (const auto& [index, column] : m_columns) {
+        if (!columnInRange(index)) break;
+        if (!(why = refusedByte(column.name())).empty())
+            return "the title of column " + std::to_string(index + 1) + " holds " + why;
+        for (const auto& [row, cell] : column.cells())
+            if (rowInRange(row) && !(why = refusedByte(cell.text())).empty())
+                return "row " + std::to_string(row + 1) + ", column " + std::to_string(index + 1) +
+                       " holds " + why;
+    }
+    return {};
+}
+
+// A table the game keeps (its scores, say) that is not written would be lost without a word.
 bool DKTable::saveTable(const std::string& path, bool json) {
     const std::string& target = path.empty() ? m_filePath : path;
+    std::string why;
     // The text is built whole in memory; a table too large for that is a failed save.
     try {
         auto parser = createParser();
         initTableParser(*parser, json);
-        return parser->writeFileOut(target, json) > 0;
+        errno = 0;
+        if (parser->writeFileOut(target, json) > 0) return true;
+        const int error = errno;
+        if (!json) why = unwritableText();
+        if (why.empty())
+            why =
+                target.empty() ? "no file was loaded to save it back to" : std::strerror(error ? error : EIO);
     } catch (const std::bad_alloc&) {
-        return false;
+        why = "too large to build in memory";
     } catch (const std::length_error&) {
-        return false;
+        why = "too large to build in memory";
     }
+    std::fprintf(stderr, "DKTable: the table was not written to %s: %s\n", target.c_str(), why.c_str());
+    return false;
 }
 
 bool DKTable::loadTable(const std::string& path) {

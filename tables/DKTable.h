@@ -34,6 +34,8 @@ public:
     void setColumnReadOnly(int column, bool readOnly) override;
 
     bool loadTable(const std::string& path) override;
+    // A table that is not written is said in one line on standard error, naming the file and why
+    // (for text an XML file cannot hold, the first cell or title holding it).
     bool saveTable(const std::string& path, bool json) override;
     void copyTableData(const IDKTable& other) override;
 
@@ -95,6 +97,8 @@ private:
     bool columnInRange(int column) const { return column >= 0 && column < m_numCols; }
     // Copies a loaded record into the table; entries outside the counts are dropped.
     void takeRecord(dk::tables::Table& record);
+    // What keeps the table out of an XML file (the first cell or title with a byte none reads).
+    std::string unwritableText() const;
 
     int m_numRows = 1;
     int m_numCols = 1;

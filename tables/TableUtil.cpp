@@ -160,30 +160,36 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
     out.append(text, start, text.size() - start);
 }
 
-bool isXmlCharacterData(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+size_t firstNonXmlCharacter(std::string_view text) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* p = begin;
     const auto* end = p + text.size();
+    const auto at = [&] { return static_cast<size_t>(p - begin); };
     while (p < end) {
         unsigned c = *p;
         if (c < 0x80) {
-            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return at();
             ++p;
             continue;
         }
         int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-        if (extra < 0 || c > 0xF4 || end - p <= extra) return false;
+        if (extra < 0 || c > 0xF4 || end - p <= extra) return at();
         unsigned cp = c & (0x3F >> extra);
         for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
+            if ((p[i] & 0xC0) != 0x80) return at();
             cp = (cp << 6) | (p[i] & 0x3F);
         }
         static const unsigned kMin[] = {0, 0x80, 0x800, 0x10000};
         if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
             cp == 0xFFFF)
-            return false;
+            return at();
         p += extra + 1;
     }
-    return true;
+    return std::string_view::npos;
+}
+
+bool isXmlCharacterData(std::string_view text) {
+    return firstNonXmlCharacter(text) == std::string_view::npos;
 }
 
 void appendInt(std::string& out, int64_t value) {

@@ -26,6 +26,8 @@ void appendJsonEscaped(std::string& out, std::string_view text);
 // Whether an XML parser will accept `text` as character data: well-formed UTF-8 without the
 // control characters and code points XML 1.0 excludes (tab, line feed and carriage return pass).
 bool isXmlCharacterData(std::string_view text);
+// Where the first byte of `text` that the above refuses is; npos when there is none.
+size_t firstNonXmlCharacter(std::string_view text);
 
 // Splits a column text into its cells, undoing appendXmlCell's backslash escapes: a backslash
 // takes the next character literally (\n, \r, \t give the control characters), an unescaped

@@ -99,8 +99,9 @@ private:
 
 std::string PSPersistentHitStore::defaultPath() {
     const plat::foundation::Container* container = plat::foundation::Container::main();
-    if (!container) return {};
-    return container->documentsPath() + "/" + kFileName;
+    const std::string documents = container ? container->documentsPath() : std::string();
+    if (documents.empty()) return {};  // never "/" + the name
+    return documents + "/" + kFileName;
 }
 
 // The outermost operation heals a store found damaged on its way: by then no statement is in use.

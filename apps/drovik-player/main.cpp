@@ -77,6 +77,11 @@ int main(int argc, char** argv) {
                         foundation::Container::main()->path().c_str());
         return 1;
     }
+    // Saves go in the home or nowhere: a start that could not keep them stops here.
+    if (const std::optional<std::string> home = DrovikPlayerAppDelegate::homeProblem()) {
+        foundation::log("drovik-player: %s, so this one stops", home->c_str());
+        return 1;
+    }
     int failed = 0;
     const int status = driver.run(
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),

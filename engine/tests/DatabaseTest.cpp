@@ -1,12 +1,12 @@
 // The persistent store ("database") as scripts see it, and its file as the sqlite3 tool sees it.
 #include <fcntl.h>
+#include <grp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <grp.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -340,10 +341,9 @@ TEST_F(Store, LoadsAgainstAnUnpacedWriterNeverAnswerNil) {
     EXPECT_EQ(answered, 300);
 }
 
-// Runs `body` in a child process that cannot write `dir`'s files: as root, which writes whatever
-// the modes say, the child takes the user "nobody" first. Its exit status (77 when it could not
-// become another user), and what it wrote on standard error.
-ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
+// Runs `body` in a child process after `setUp` (77 when that fails): its exit status, and what it
+// wrote on standard error.
+ProcessResult inChild(const std::function<bool()>& setUp, const std::function<int()>& body) {
     int err[2];
     EXPECT_EQ(pipe(err), 0);
     std::fflush(nullptr);
@@ -351,7 +351,7 @@ ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
     if (pid == 0) {
         ::close(err[0]);
         dup2(err[1], 2);
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+        if (!setUp()) _exit(77);
         _exit(body());
     }
     ::close(err[1]);
@@ -365,6 +365,16 @@ ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// A child that cannot write `dir`'s files: as root, which writes whatever the modes say, the
+// child takes the user "nobody" first.
+ProcessResult asUserWhoCannotWrite(const std::function<int()>& body) {
+    return inChild(
+        [] {
+            return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
+        },
+        body);
 }
 
 // A save file the user cannot write (its folder neither) still reads back: a nil for a stored best
@@ -402,6 +412,65 @@ TEST_F(Store, SavesThatCannotBeWrittenAreNamedInOneLine) {
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "DKDatabase: 3 values were not written to " + file + ": unable to open database file (Not a directory)\n");
+}
+
+// A disk that fills at the first write (a file-size limit stands for it): the line names that
+// failure, not what the statements after it met on a file left without its table.
+TEST_F(Store, AFullDiskIsNamedByWhatFailedFirst) {
+    const rlimit one{1, 1};
+    const ProcessResult r =
+        inChild([&] { return signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &one) == 0; },
+                [&] { return DKDatabase(m_file, save).store("best", "7"), 0; });
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "DKDatabase: 1 value was not written to " + m_file + ": disk I/O error (File too large)\n");
+}
+
+// A damaged file of each kind is moved aside at the first load, numbered after the copy an earlier
+// one left, with one line naming the copy; the game saves again and the next start reads it back.
+TEST_F(Store, ADamagedFileIsSetAsideAndSavedAnew) {
+    std::mt19937 random(7);
+    std::string noise(8192, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    const std::string malformed = "database disk image is malformed", notADatabase = "file is not a database";
+    const struct {
+        const char* kind;
+        size_t cutTo;  // 1: half
+        std::string overwrite, why;
+    } kinds[] = {{"cut to half", 1, "", malformed},
+                 {"cut to 4096 bytes", 4096, "", malformed},
+                 {"cut to 100 bytes", 100, "", malformed},
+                 {"random bytes", 0, noise, notADatabase},
+                 {"first 100 bytes zeroed", 0, std::string(100, '\0'), notADatabase}};
+    writeFile(m_file + ".corrupt", "an earlier copy");
+    int copy = 1;
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.kind);
+        std::filesystem::remove(m_file);
+        sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '7');");
+        const std::string bytes = readFile(m_file);
+        writeFile(m_file, kind.cutTo ? bytes.substr(0, kind.cutTo == 1 ? bytes.size() / 2 : kind.cutTo)
+                                     : kind.overwrite + bytes.substr(kind.overwrite.size()));
+        const std::string aside = m_file + ".corrupt." + std::to_string(++copy);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(DKDatabase(m_file, save).load("best"), std::nullopt);
+        DKDatabase(m_file, save).store("best", "8");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "DKDatabase: " + m_file + " is damaged (" + kind.why + "); moved to " + aside + "\n");
+        EXPECT_TRUE(exists(aside));
+        EXPECT_EQ(DKDatabase(m_file, save).load("best"), "8");
+    }
+}
+
+// A store grown past a gibibyte (its end a hole here) is read and written at the next start.
+TEST_F(Store, AStorePastAGibibyteIsReadAtTheNextStart) {
+    sqlite(std::string(kTable) + "; INSERT INTO savedValues VALUES ('best', '7');");
+    std::filesystem::resize_file(m_file, (size_t(1) << 30) + 4096);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DKDatabase(m_file, save).load("best"), "7");
+    DKDatabase(m_file, save).store("best", "9");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(sqlite("SELECT value FROM savedValues"), "9\n");
 }
 
 // Another process holds the file's lock without end: the load's wait is said once, and a SIGTERM

@@ -121,3 +121,29 @@ TEST_F(TableHelper, ForgedCountsStayBoundedAndRowsStopAtTheIntLimit) {
     lua_pop(state->L, 1);
     EXPECT_EQ(run("t:addRow(-1) t:addRow(1) return t:getNumRows()"), std::to_string(INT_MAX));
 }
+
+// A save that writes nothing says so in one line naming the file and why, and for text no XML
+// parser reads, the cell holding it; the file there before is left as it was.
+TEST_F(TableHelper, ASaveThatFailsIsNamedWithItsReason) {
+    const std::string file = dir.file("best.xml");
+    const std::pair<const char*, std::string> cases[] = {
+        {"'12'", "Is a directory"},
+        {"'1\\1'", "row 2, column 1 holds a control byte (0x01)"},
+        {"'\\255'", "row 2, column 1 holds a byte that is not UTF-8 (0xFF)"},
+        {"'1\\0'", "row 2, column 1 holds a NUL"},
+    };
+    for (const auto& [cell, why] : cases) {
+        SCOPED_TRACE(why);
+        std::filesystem::remove_all(file);
+        if (why == "Is a directory")
+            std::filesystem::create_directory(file);
+        else
+            dktest::writeFile(file, "kept");
+        testing::internal::CaptureStderr();
+        run(std::string("t = T.new() t:addRow(-1) t:setValue(2, 1, ") + cell +
+            ") T.saveTableToDatabase(database.getTablesDirectoryPath(), t, 'best')");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "DKTable: the table was not written to " + file + ": " + why + "\n");
+        EXPECT_EQ(std::filesystem::is_directory(file) ? "kept" : dktest::readFile(file), "kept");
+    }
+}

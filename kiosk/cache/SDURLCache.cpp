@@ -182,7 +182,10 @@ double SDURLCache::now() const { return m_wallClock ? m_wallClock() : plat::foun
 
 std::string SDURLCache::defaultCachePath() {
     const plat::foundation::Container* container = plat::foundation::Container::main();
-    return (container ? container->cachesPath() : std::string(".")) + "/SDURLCache";
+    if (!container) return "./SDURLCache";
+    // A Caches folder that cannot be made leaves the cache failing in the home, never at the root.
+    const std::string caches = container->cachesPath();
+    return (caches.empty() ? container->path() + "/Library/Caches" : caches) + "/SDURLCache";
 }
 
 std::string SDURLCache::cacheKeyForURL(std::string_view url) {

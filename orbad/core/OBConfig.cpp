@@ -149,6 +149,8 @@ struct OBConfig::Link : OBHTTPRequestDelegate, std::enable_shared_from_this<OBCo
 std::string orbadSupportDirectory() {
     const plat::foundation::Container* container = plat::foundation::Container::main();
     std::string base = container ? container->applicationSupportPath() : std::string();
+    // A folder that cannot be made leaves the files failing in the home, never at the root.
+    if (container && base.empty()) base = container->path() + "/Library/Application Support";
     std::string path = base + "/" + plat::foundation::processName() + "/OrbadSDK";
     plat::foundation::makeDirectories(path);
     return path;
@@ -185,8 +187,9 @@ OBConfig::OBConfig(std::shared_ptr<OBEnvironment> environment)
     m_link->owner = this;
     m_capture = false;
     const plat::foundation::Container* container = plat::foundation::Container::main();
-    const std::string caches =
-        (container ? container->cachesPath() : std::string()) + "/" + plat::foundation::processName();
+    std::string cachesFolder = container ? container->cachesPath() : std::string();
+    if (container && cachesFolder.empty()) cachesFolder = container->path() + "/Library/Caches";
+    const std::string caches = cachesFolder + "/" + plat::foundation::processName();
     plat::foundation::makeDirectories(caches);
     m_cacheFile = caches + "/OrbadConfig-" + m_environment->applicationId() + ".plist";
     loadConfiguration();

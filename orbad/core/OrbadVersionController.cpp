@@ -50,8 +50,10 @@ void OrbadVersionController::updateTo420InEnvironment(OBEnvironment& environment
     const std::string documents = container ? container->documentsPath() : std::string();
     const std::string support = orbadSupportDirectory();
     const std::string tracking = OBSessionTracking::dataFileName(environment.applicationId());
-    moveInto(documents + "/" + plat::foundation::processName() + "/" + tracking, support, tracking);
-    moveInto(documents + "/" + logsFileName(environment), support, logsFileName(environment));
+    if (!documents.empty()) {  // else nothing to move, and never from the root
+        moveInto(documents + "/" + plat::foundation::processName() + "/" + tracking, support, tracking);
+        moveInto(documents + "/" + logsFileName(environment), support, logsFileName(environment));
+    }
     setLastRanVersion(40200);
 }
 

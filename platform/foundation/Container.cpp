@@ -1,6 +1,7 @@
 #include "platform/foundation/Container.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -87,6 +88,24 @@ std::optional<FileLock> Container::claim(std::string* holder, std::string* probl
     const std::string pid = std::to_string(getpid()) + "\n";
     if (ftruncate(lock.fd(), 0) == 0) (void)!pwrite(lock.fd(), pid.data(), pid.size(), 0);
     return lock;
+}
+
+std::optional<std::string> Container::unmakeableFolder() const {
+    for (const char* relative :
+         {"Documents", "Library/Caches", "Library/Application Support", "Library/Preferences", "tmp"}) {
+        Error error;
+        if (!directory(relative, &error).empty()) continue;
+        const std::string path = m_root + "/" + relative;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0)
+            return path + ": a symbolic link to nothing is in its place";
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
+            return path + ": a file is in its place";
+        const std::string said = "cannot make directory " + path + ": ";
+        return path + ": " +
+               (error.message.rfind(said, 0) == 0 ? error.message.substr(said.size()) : error.message);
+    }
+    return std::nullopt;
 }
 
 std::string Container::directory(const char* relative, Error* error) const {

@@ -46,6 +46,10 @@ public:
     }
     std::string preferencesPath(Error* error = nullptr) const { return directory("Library/Preferences", error); }
     std::string temporaryPath(Error* error = nullptr) const { return directory("tmp", error); }
+    // The first of the folders above that cannot be made, and why ("H/Documents: a file is in
+    // its place"); nullopt when each can. A program that would save under them stops on it
+    // rather than let a path made from an empty answer land outside the home.
+    std::optional<std::string> unmakeableFolder() const;
 
 private:
     Container() = default;

@@ -7,16 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
 #include "platform/foundation/Log.h"
+#include "platform/sys/AtomicFile.h"
 #include "platform/sys/FileModes.h"
 #include "platform/sys/QuitRequest.h"
 
@@ -45,6 +47,18 @@ bool makeDirectories(const std::string& path, Error* error) {
     }
 }
 
+namespace {
+
+// The locks whose wait has been said and not yet ended by taking them: one wait on another
+// process's lock is said once, however many takers meet it.
+std::mutex g_saidMutex;
+std::set<std::string>& saidWaiting() {
+    static auto* paths = new std::set<std::string>;
+    return *paths;
+}
+
+}  // namespace
+
 FileLock::FileLock(const std::string& path, bool wait) {
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
@@ -67,12 +81,18 @@ FileLock::FileLock(const std::string& path, bool wait) {
     int taken;
     while ((taken = flock(m_fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
-    if (taken == 0) return;
+    if (taken == 0) {
+        std::lock_guard said(g_saidMutex);
+        saidWaiting().erase(path);
+        return;
+    }
     const int saved = errno;
     if (saved == EWOULDBLOCK) {
         m_takenElsewhere = true;
         if (wait && waitForLock(path)) {
             m_takenElsewhere = false;
+            std::lock_guard said(g_saidMutex);
+            saidWaiting().erase(path);
             return;
         }
     }
@@ -112,11 +132,24 @@ bool FileLock::waitForLock(const std::string& path) {
         }
         return taken == 0;
     }
+    // A wait already said goes on from where it was: not said again, nor a second waited out
+    // before a quit may end it.
+    bool said;
+    {
+        std::lock_guard guard(g_saidMutex);
+        said = saidWaiting().count(path) != 0;
+    }
     std::unique_lock lock(shared->mutex);
-    if (shared->done.wait_for(lock, std::chrono::milliseconds(plat::sys::kLongLockWaitMs),
-                              [&] { return shared->finished; }))
-        return shared->result == 0;
-    log("%s is locked by another process; waiting for it", path.c_str());
+    if (!said) {
+        if (shared->done.wait_for(lock, std::chrono::milliseconds(plat::sys::kLongLockWaitMs),
+                                  [&] { return shared->finished; }))
+            return shared->result == 0;
+        {
+            std::lock_guard guard(g_saidMutex);
+            said = !saidWaiting().insert(path).second;
+        }
+        if (!said) log("%s is locked by another process; waiting for it", path.c_str());
+    }
     while (!shared->done.wait_for(lock, std::chrono::milliseconds(10), [&] { return shared->finished; })) {
         if (plat::sys::quitRequested()) {
             shared->abandoned = true;
@@ -132,19 +165,7 @@ FileLock::~FileLock() {
 }
 
 std::optional<std::string> moveAside(const std::string& path, const std::string& suffix) {
-    for (int n = 1; n < 10000; ++n) {
-        const std::string aside = path + suffix + (n == 1 ? "" : "." + std::to_string(n));
-        // Not over a name another process took meanwhile; file systems without the flag get a
-        // look first.
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
-        if (errno == EINVAL || errno == ENOSYS) {
-            if (pathExists(aside)) continue;
-            if (std::rename(path.c_str(), aside.c_str()) == 0) return aside;
-        }
-        if (errno != EEXIST && errno != ENOTEMPTY) return std::nullopt;
-    }
-    errno = EEXIST;
-    return std::nullopt;
+    return plat::sys::moveAside(path, suffix);
 }
 
 bool isDirectory(const std::string& path) {

@@ -26,7 +26,9 @@ bool pathExists(const std::string& path);
 // An flock on the file at `path` (made the user's alone, with its directory, when missing), held
 // for the object's life: the read-modify-writes of every process taking it on that file go one
 // after the other. With `wait` false it is taken only when free at once. A wait on another
-// process says so once it has lasted a second, and a quit ends it from then on (QuitRequest.h).
+// process says so once it has lasted a second, and a quit ends it from then on (QuitRequest.h);
+// takers meeting that lock again before anyone took it go on with that wait: not said again, and
+// a quit ends theirs at once.
 // Not held when the file cannot be opened: a symbolic link is not followed (a link planted at a
 // lock's name must neither truncate nor create what it points to), and what is not a regular
 // file is refused.

@@ -166,6 +166,20 @@ void UserDefaults::removeObjectForKey(std::string_view key) {
 
 bool UserDefaults::synchronize(Error* error) {
     std::lock_guard writing(m_writeMutex);
+    if (error) return write(error);
+    // Nobody to tell but the user: every run would otherwise be a first launch without a word.
+    // The same failure is said once, not at each try.
+    Error own;
+    if (write(&own)) {
+        m_saidFailure.clear();
+        return true;
+    }
+    if (own.message != m_saidFailure) log("UserDefaults: %s", own.message.c_str());
+    m_saidFailure = own.message;
+    return false;
+}
+
+bool UserDefaults::write(Error* error) {
     Changes changes;
     {
         std::lock_guard lock(m_mutex);
@@ -180,9 +194,11 @@ bool UserDefaults::synchronize(Error* error) {
     };
     if (!makeDirectories(directory(), error)) return keep();
     const FileLock lock(lockPath());
-    if (!lock.held())
-        return fail(error, kFileWriteUnknownError, m_path + ": not written, as its lock cannot be taken: " + lock.problem()) &&
-               keep();
+    if (!lock.held()) {
+        fail(error, kFileWriteUnknownError,
+             m_path + ": not written, as its lock cannot be taken: " + lock.problem());
+        return keep();
+    }
     Value::Dictionary values;
     std::string problem;
     switch (readFile(values, &problem)) {

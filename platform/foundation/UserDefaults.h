@@ -61,13 +61,14 @@ public:
     // reads the file afresh, sets and removes there the keys changed here since the last write,
     // and writes it as XML, atomically (a kill at any point leaves the old file whole). What
     // others wrote is then seen here too. True when nothing needed writing. The changes stay
-    // unsaved on failure.
+    // unsaved on failure; without `error` the failure is logged, once until another or a success.
     bool synchronize(Error* error = nullptr);
 
 private:
     using Changes = std::map<std::string, std::optional<Value>, std::less<>>;  // nullopt: removed
     enum class FileState { Read, MovedAside, Unreadable };
     void load();
+    bool write(Error* error);  // synchronize's work, with m_writeMutex held
     // The file's dictionary (empty when there is none, or when it was damaged and moved aside);
     // `problem` says why when it cannot be read. Called with the lock held.
     FileState readFile(Value::Dictionary& values, std::string* problem) const;
@@ -80,6 +81,7 @@ private:
     Value::Dictionary m_values;
     Changes m_changes;          // since the last write
     std::mutex m_writeMutex;    // one write at a time, in the order the snapshots were taken
+    std::string m_saidFailure;  // the last failure logged (guarded by m_writeMutex)
 };
 
 }  // namespace plat::foundation

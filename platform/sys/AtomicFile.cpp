@@ -87,7 +87,10 @@ AtomicFile::AtomicFile(const std::string& path) : m_target(path) {
         if (resolved) m_target = resolved.get();
     }
     const bool exists = ::stat(m_target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) return;
+    if (exists && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return;
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         m_stream = std::fopen(m_target.c_str(), "wb");
         return;
@@ -152,6 +155,23 @@ bool writeFileAtomically(const std::string& path, std::string_view data) {
     if (!file.stream()) return false;
     if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file.stream()) != data.size()) return false;
     return file.commit();
+}
+
+std::optional<std::string> moveAside(const std::string& path, const std::string& suffix) {
+    for (int n = 1; n < 10000; ++n) {
+        const std::string aside = path + suffix + (n == 1 ? "" : "." + std::to_string(n));
+        // Not over a name another process took meanwhile; file systems without the flag get a
+        // look first.
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+        if (errno == EINVAL || errno == ENOSYS) {
+            struct stat st;
+            if (::stat(aside.c_str(), &st) == 0) continue;
+            if (std::rename(path.c_str(), aside.c_str()) == 0) return aside;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY) return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
 }
 
 }  // namespace plat::sys

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,10 @@ private:
 // Writes `data` through an AtomicFile. A file that already exists keeps its permission bits; a
 // new one is the user's alone (kPrivateFileMode), however permissive the umask.
 bool writeFileAtomically(const std::string& path, std::string_view data);
+
+// Renames a damaged file to `path` + `suffix`, or when that is taken to `path` + `suffix` + .2, .3
+// and so on, never over an earlier one: the name it now has, or nullopt (errno set) when it could
+// not move.
+std::optional<std::string> moveAside(const std::string& path, const std::string& suffix);
 
 }  // namespace plat::sys

@@ -31,8 +31,6 @@ inline constexpr FileCap kPropertyListCap{16 * kMiB, "a property list"};
 inline constexpr FileCap kTableCap{256 * kMiB, "a table"};
 // Any other file read whole without a cap of its own (profiles, cache entries, pages, notes).
 inline constexpr FileCap kDataFileCap{16 * kMiB, "a data file"};
-// Documents/persistent.save, opened by SQLite rather than read: only looked at.
-inline constexpr FileCap kPersistentStoreCap{1024 * kMiB, "a persistent store"};
 
 enum class ReadFailure {
     None,

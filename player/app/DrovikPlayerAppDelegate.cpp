@@ -3,14 +3,18 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "analytics/DKPageStatsAnalytics.h"
 #include "analytics/TrackwellSession.h"
+#include "analytics/pagestats/PSPersistentHitStore.h"
 #include "analytics/pagestats/PSTracker.h"
+#include "analytics/trackwell/TrackwellDatabase.h"
 #include "analytics/trackwell/UploaderThread.h"
+#include "engine/DKDatabase.h"
 #include "kiosk/KSPublisherOpenRequest.h"
 #include "orbad/Orbad.h"
 #include "orbad/core/http/OBCoreHTTPRequest.h"
@@ -29,6 +33,16 @@
 using namespace plat;
 
 namespace {
+
+// `path` as SQLite measures it: links resolved in the part that exists.
+std::string resolvedPath(const std::string& path) {
+    for (size_t cut = path.size(); cut != std::string::npos && cut > 0; cut = path.rfind('/', cut - 1)) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.substr(0, cut).c_str(), nullptr),
+                                                         &std::free);
+        if (real) return real.get() + path.substr(cut);
+    }
+    return path;
+}
 
 foundation::TraceCategory kStartup("startup");
 
@@ -142,10 +156,33 @@ void DrovikPlayerAppDelegate::warnOfUnknownOrientations() {
                         unknown.c_str());
 }
 
-void DrovikPlayerAppDelegate::createGameViewController() {
+std::optional<std::string> DrovikPlayerAppDelegate::savePath() {
     const foundation::Container* container = foundation::Container::main();
-    m_gameViewController =
-        DKGameViewController::create(container ? container->documentsPath() + "/" : std::string());
+    const std::string documents = container ? container->documentsPath() : std::string();
+    if (documents.empty()) return std::nullopt;
+    return documents + "/";
+}
+
+std::optional<std::string> DrovikPlayerAppDelegate::homeProblem() {
+    const foundation::Container* container = foundation::Container::main();
+    if (!container) return std::nullopt;
+    if (std::optional<std::string> folder = container->unmakeableFolder())
+        return "the home's folder " + *folder + "; nothing is saved outside the home";
+    const size_t longest = DKDatabase::longestFilePath();
+    for (const std::string& file :
+         {savePath().value_or(std::string()) + "persistent.save", PSPersistentHitStore::defaultPath(),
+          TrackwellDatabase::trackwellDatabasePath()}) {
+        const size_t length = resolvedPath(file).size();
+        if (length > longest)
+            return "the saved file " + file + " would have a path of " + std::to_string(length) +
+                   " bytes, over the " + std::to_string(longest) +
+                   " SQLite opens; a home with a shorter path keeps the saves";
+    }
+    return std::nullopt;
+}
+
+void DrovikPlayerAppDelegate::createGameViewController() {
+    m_gameViewController = DKGameViewController::create(savePath());
     if (!m_gameViewController) return;
     m_gameViewController->setDelegate(this);
     m_gameViewController->setLoadsProbePlugin(m_options.probePlugin);

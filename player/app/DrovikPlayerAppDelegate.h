@@ -95,6 +95,12 @@ public:
     // stored for the next launch), then the ad client's requests still under way end here rather
     // than in the exit's tear-down.
     static void endClients(double drainSeconds);
+    // The game's save path: the main container's Documents folder and "/"; nullopt when there is
+    // no container or the folder cannot be made (an empty answer would save at the root).
+    static std::optional<std::string> savePath();
+    // Why this run's saves could not be kept in the main container: a folder of it that cannot
+    // be made, or a store file whose path is longer than SQLite opens. The start stops on it.
+    static std::optional<std::string> homeProblem();
 
 private:
     // Turns the main run loop until no upload and no page-view dispatch is in flight, for at most

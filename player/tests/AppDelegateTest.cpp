@@ -1,11 +1,14 @@
 // The application delegate's pure answers: the metrics session key from the Info.plist's
-// identifiers, and where the scene-loading indicator sits.
+// identifiers, where the scene-loading indicator sits, and where the saves go.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "analytics/pagestats/PSPersistentHitStore.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Container.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/HeadlessHost.h"
@@ -99,3 +102,25 @@ TEST(AppDelegateTest, TheDelayedReleaseDiesWithTheDelegate) {
 
 }  // namespace
 }  // namespace dktest
+
+// A home whose Documents cannot be made (a file or a dangling link at its name): the start is told
+// why, naming the folder, and neither the save path nor the page-view store's path leaves the home
+// (an empty answer made both start at the root).
+TEST(AppDelegateTest, AHomeWithoutDocumentsKeepsEverySavePathInIt) {
+    dktest::TempDir dir;
+    const std::string home = dir.file("home"), documents = home + "/Documents";
+    for (const std::string why : {"a file is in its place", "a symbolic link to nothing is in its place"}) {
+        std::filesystem::remove_all(home);
+        std::filesystem::create_directories(home);
+        if (why[2] == 'f')
+            dktest::writeFile(documents, "in the way");
+        else
+            std::filesystem::create_symlink(dir.file("gone/Documents"), documents);
+        plat::foundation::Container::setMain(*plat::foundation::Container::open("com.test.saves", home));
+        EXPECT_EQ(DrovikPlayerAppDelegate::homeProblem(),
+                  "the home's folder " + documents + ": " + why + "; nothing is saved outside the home");
+        EXPECT_EQ(DrovikPlayerAppDelegate::savePath(), std::nullopt);
+        EXPECT_EQ(PSPersistentHitStore::defaultPath(), "");
+        EXPECT_FALSE(dktest::exists(dir.file("gone")));
+    }
+}

@@ -274,6 +274,21 @@ TEST_F(DrovikPlayer, ALockThatCannotBeHadIsNamed) {
                          "/.drovik-player.lock: Is a directory), so this one stops\n");
 }
 
+// A home whose path is legal but so long that SQLite cannot open the save file under it: the start
+// ends with status 1 and one line naming the file and the limit, rather than losing every save.
+TEST_F(DrovikPlayer, AHomeTooLongForTheSaveFileEndsTheStart) {
+    std::string home = std::filesystem::canonical(m_dir.path()).string();
+    while (home.size() < 480) home += "/" + std::string(std::min<size_t>(100, 480 - home.size()), 'h');
+    std::filesystem::create_directories(home);
+    const dktest::ProcessResult r = run({"--headless", "--frames", "5", "--home", home, "Plain.app"});
+    const std::string save = home + "/Documents/persistent.save";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(
+        r.err.substr(0, r.err.find(" bytes, over the ")),
+        "drovik-player: the saved file " + save + " would have a path of " + std::to_string(save.size()));
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 // Another process (the sqlite3 tool) holds the save file's lock without end while the game loads
 // a value: the wait is said once, and a SIGTERM ends it and the run, the lock still held; the load
 // answers nil and the stored value stays as it was.

@@ -358,9 +358,32 @@ TEST_F(UserDefaultsTest, TheLockIsNeverFollowedThroughALink) {
     EXPECT_FALSE(dktest::exists(m_dir.file("outside/made")));
 }
 
+// A lock that cannot be had (a link or a folder at its name) keeps the defaults unwritten: with no
+// caller to take the error, that is said, once however often the write is tried.
+TEST_F(UserDefaultsTest, AWriteALockKeepsOutIsSaidOnce) {
+    const std::string lock = m_dir.file(".lock");
+    for (const std::string why : {"a symbolic link, not followed", "Is a directory"}) {
+        std::filesystem::remove(lock);
+        if (why == "Is a directory")
+            std::filesystem::create_directory(lock);
+        else
+            std::filesystem::create_symlink(m_dir.file("elsewhere"), lock);
+        testing::internal::CaptureStderr();
+        {
+            UserDefaults defaults(m_path);
+            defaults.setBool(true, "firstLaunch");
+            EXPECT_FALSE(defaults.synchronize());
+            EXPECT_FALSE(defaults.synchronize());
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "UserDefaults: " + m_path + ": not written, as its lock cannot be taken: " + lock + ": " +
+                      why + "\n");
+    }
+}
+
 // Another process holds the defaults' lock without end: the wait is said once, and a SIGTERM
 // (blocked, as the player blocks it) ends it after that; the file is read all the same, and a
-// write then fails and keeps its changes.
+// write then fails at once, keeps its changes and says so.
 TEST_F(UserDefaultsTest, AQuitEndsTheWaitOnALockHeldElsewhere) {
     UserDefaults(m_path).setObject("kept", "a");
     int held[2], release[2];
@@ -409,8 +432,9 @@ TEST_F(UserDefaultsTest, AQuitEndsTheWaitOnALockHeldElsewhere) {
     EXPECT_TRUE(endedByTheQuit);
     EXPECT_EQ(loaded, Value("kept"));
     EXPECT_FALSE(written);
-    const std::string line = m_dir.file(".lock") + " is locked by another process; waiting for it\n";
-    EXPECT_EQ(said, line + line) << "one line for each wait: the load's and the write's";
+    EXPECT_EQ(said, m_dir.file(".lock") + " is locked by another process; waiting for it\n" +
+                        "UserDefaults: " + m_path + ": not written, as its lock cannot be taken: " +
+                        m_dir.file(".lock") + ": locked by another process\n");
 }
 
 }  // namespace

@@ -22,9 +22,10 @@ void writeSparse(const std::string& path, size_t size) {
     std::filesystem::resize_file(path, size);
 }
 
-const FileCap kEveryCap[] = {plat::sys::kInputScriptCap, plat::sys::kInfoPlistCap,  plat::sys::kPreferencesCap,
-                             plat::sys::kKeychainCap,    plat::sys::kDeviceFactsCap, plat::sys::kImageCap,
-                             plat::sys::kPropertyListCap, plat::sys::kDataFileCap,   plat::sys::kPersistentStoreCap};
+const FileCap kEveryCap[] = {plat::sys::kInputScriptCap,  plat::sys::kInfoPlistCap,
+                             plat::sys::kPreferencesCap,  plat::sys::kKeychainCap,
+                             plat::sys::kDeviceFactsCap,  plat::sys::kImageCap,
+                             plat::sys::kPropertyListCap, plat::sys::kDataFileCap};
 
 TEST(WholeFile, RefusesWhatIsNoFileOrOverItsCapAndReadsTheRest) {
     dktest::TempDir dir;
