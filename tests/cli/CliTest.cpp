@@ -1,7 +1,9 @@
 // dk-engine-cli as a whole program: start-up, the command file, exit status, screenshots, the
 // sound manager's interruption commands and the sample game.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -152,6 +154,21 @@ TEST_F(Cli, SampleGameRunsAndSaves) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(exists(path("sample.png")));
     EXPECT_TRUE(exists(path("save/persistent.save")));
+}
+
+// Music whose file is a FIFO is named and never opened: nothing waits on the FIFO's writer.
+TEST_F(Cli, MusicFromAFifoNeverHoldsTheRun) {
+    const std::string fifo = path("background.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(path("commands.txt"),
+              "RaiseExternalEvent music " + fifo + " 1\nUpdate 0.1\nRaiseExternalEvent playing\n");
+    bool timedOut = false;
+    const ProcessResult r = runProcessWithin({kCli, "--commands", "commands.txt", kData + "sound.lua"}, {},
+                                             m_dir.path(), "/dev/null", O_RDONLY, 60, &timedOut);
+    ASSERT_FALSE(timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "manager userdata true\nplaying 0\nshutdown\n");
+    EXPECT_EQ(r.err, fifo + ": not a file (a FIFO)\n");
 }
 
 // A game of the sample from its loading to a screenshot, as a command file: two seconds of frames

@@ -326,6 +326,24 @@ TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
     }
 }
 
+// Music whose file is a FIFO is named and never opened: the run ends at its frame count rather
+// than waiting on the FIFO's writer with its feeder.
+TEST_F(DrovikPlayer, MusicFromAFifoNeverHoldsTheRun) {
+    const std::string fifo = m_dir.file("background.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    dktest::writeFile(m_dir.file("Plain.app/engine32.luo"), dktest::readFile(kData + "/quiet-engine.lua") +
+                                                                "function loadInitialScene() "
+                                                                "platformWrappers.playMusic('" +
+                                                                fifo + "', 1) end\n");
+    bool timedOut = false;
+    const dktest::ProcessResult r = dktest::runProcessWithin(
+        {kPlayer, "--headless", "--frames", "30", "Plain.app"}, {"DROVIK_HOME=" + m_dir.file("home")},
+        m_dir.path(), "/dev/null", O_RDONLY, 60, &timedOut);
+    ASSERT_FALSE(timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(fifo + ": not a file (a FIFO)\n"), std::string::npos) << r.err;
+}
+
 // The categories the help lists: the words of its --trace entry's continuation lines.
 std::set<std::string> listedCategories(const std::string& help) {
     std::set<std::string> names;
