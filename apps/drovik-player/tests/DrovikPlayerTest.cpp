@@ -3,6 +3,7 @@
 // files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -323,6 +324,67 @@ TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
         EXPECT_NE(trace.find("lifecycle willResignActive\n"), std::string::npos) << trace;
         EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
                   "lifecycle willTerminate\n");
+    }
+}
+
+// The game's script with an update that stores "up", marks the file "looping" and loops with
+// `body`, and a shutdownEngine that stores "bye".
+std::string endlessUpdate(const std::string& body) {
+    return "function update(dt) database.storeValueForKey('1', 'up'); io.open('looping', 'w'):close(); "
+           "while true do " +
+           body +
+           " end end\n"
+           "function shutdownEngine() database.storeValueForKey('1', 'bye') end\n";
+}
+
+// The keys of the save file at `path`, sorted, one a line.
+std::string savedKeys(const std::string& path) {
+    return dktest::runProcess({"/usr/bin/sqlite3", path, "SELECT key FROM savedValues ORDER BY key"}).out;
+}
+
+const std::string kCompiledLoop = "";                               // compiled at once: no hook reaches it
+const std::string kInterpretedLoop = "for _ in pairs({1}) do end";  // pairs is never compiled
+
+// An update that never returns is ended a few seconds after a quit signal or the run's end: a
+// hook where the runtime looks at it (the way out then runs: shutdownEngine saves), else the
+// process ends. A second signal ends it at once.
+TEST_F(DrovikPlayer, AnUpdateThatNeverReturnsIsEndedAfterTheRunsEnd) {
+    const std::string stuck =
+        "drovik-player: the game's update did not return within 3 s of the run's end; interrupting it, else "
+        "ending the process\n";
+    const struct Case {
+        std::string loop;
+        std::string duration;
+        std::vector<int> signals;
+        int status;
+        std::string keys;
+        std::string err;
+    } cases[] = {
+        {kCompiledLoop, "600", {SIGTERM}, 1, "up\n", stuck},
+        {kCompiledLoop, "6", {}, 1, "up\n", stuck},
+        {kInterpretedLoop, "600", {SIGTERM}, 0, "bye\nup\n", stuck},
+        // Killed by whichever of the two is read second.
+        {kCompiledLoop, "600", {SIGTERM, SIGINT}, 128 + SIGTERM, "up\n", "drovik-player: a second SIG"},
+    };
+    for (const Case& c : cases) {
+        const dktest::TempDir home;
+        std::filesystem::remove(m_dir.file("looping"));
+        dktest::writeFile(m_dir.file("Plain.app/engine32.luo"),
+                          dktest::readFile(kData + "/quiet-engine.lua") + endlessUpdate(c.loop));
+        bool timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessActing(
+            {kPlayer, "--headless", "--duration", c.duration, "Plain.app"}, {"DROVIK_HOME=" + home.path()},
+            m_dir.path(), [&] { return dktest::exists(m_dir.file("looping")); },
+            [&](int pid) {
+                for (int signal : c.signals) kill(pid, signal);
+            },
+            60, &timedOut);
+        const std::string what = c.duration + " " + std::to_string(c.signals.size()) + " " + c.loop;
+        ASSERT_FALSE(timedOut) << what;
+        const bool eitherSignal = c.signals.size() == 2 && r.status == 128 + c.signals[1];
+        EXPECT_TRUE(r.status == c.status || eitherSignal) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(savedKeys(home.file("Documents/persistent.save")), c.keys) << what;
     }
 }
 
