@@ -210,6 +210,7 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     m_running = true;
     int status = m_application->run();
     m_running = false;
+    if (m_driver && m_driver->lost()) status = 1;  // said when it happened
     m_player.reset();
     m_timers.clear();
     m_driver.reset();

@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/host/tests/OtherXClient.h"
 #include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
@@ -404,6 +406,60 @@ TEST_F(DrovikPlayer, MusicFromAFifoNeverHoldsTheRun) {
     ASSERT_FALSE(timedOut);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(fifo + ": not a file (a FIFO)\n"), std::string::npos) << r.err;
+}
+
+// The endings that skipped the way out: SIGHUP (a closed terminal), the window's display gone, the
+// window destroyed by another client. Each runs it: the resign's AppHibernateStart and
+// shutdownEngine save; a lost window says so and ends with status 1, never Xlib's exit.
+TEST_F(DrovikPlayer, EveryEndingKeepsTheGamesLastSave) {
+    dktest::writeFile(m_dir.file("Plain.app/engine32.luo"),
+                      dktest::readFile(kData + "/quiet-engine.lua") +
+                          "function update(dt) io.open('playing', 'w'):close() end\n"
+                          "function raiseExternalEvent(name, args)\n"
+                          "  if name == 'AppHibernateStart' then database.storeValueForKey('1', 'hib') end\n"
+                          "end\n"
+                          "function shutdownEngine() database.storeValueForKey('1', 'bye') end\n");
+    enum class End { Hangup, DisplayGone, WindowDestroyed };
+    const struct Case {
+        End end;
+        int status;
+        std::string err;  // a line it holds
+    } cases[] = {
+        {End::Hangup, 0, ""},
+        {End::DisplayGone, 1, "; the game quits\n"},
+        {End::WindowDestroyed, 1, "drovik-player: another X client destroyed the window; the game quits\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(static_cast<int>(c.end));
+        auto x = std::make_unique<dktest::XvfbServer>();
+        std::vector<std::string> argv = {kPlayer, "--clock", "real", "Plain.app"};
+        if (c.end == End::Hangup) {
+            argv.insert(argv.begin() + 1, "--headless");
+        } else if (!x->running()) {
+            if (x->installed()) ADD_FAILURE() << x->why();
+            continue;
+        }
+        const dktest::TempDir home;
+        std::filesystem::remove(m_dir.file("playing"));
+        const std::string display = x->display();
+        bool timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessActing(
+            argv, {"DROVIK_HOME=" + home.path(), "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
+            m_dir.path(), [&] { return dktest::exists(m_dir.file("playing")); },
+            [&](int pid) {
+                if (c.end == End::Hangup) kill(pid, SIGHUP);
+                if (c.end == End::DisplayGone) x.reset();
+                if (c.end == End::WindowDestroyed) {
+                    EXPECT_EQ(dktest::destroyWindowsTitled(display, "Drovik Player"), 1);
+                }
+            },
+            60, &timedOut);
+        ASSERT_FALSE(timedOut) << what;
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(r.err.find("X Error"), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(savedKeys(home.file("Documents/persistent.save")), "bye\nhib\n") << what;
+    }
 }
 
 // The categories the help lists: the words of its --trace entry's continuation lines.
