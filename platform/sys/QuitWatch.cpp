@@ -194,7 +194,8 @@ int QuitWatch::State::check() {
     std::lock_guard lock(w.mutex);
     const double now = monotonicNow();
     if (!w.endingAt && w.deadline && now >= *w.deadline) w.endingAt = *w.deadline;
-    if (!w.endingAt) return w.deadline ? static_cast<int>((*w.deadline - now) * 1000) + 1 : -1;
+    if (!w.endingAt)
+        return w.deadline ? static_cast<int>(std::min(*w.deadline - now, 3600.0) * 1000) + 1 : -1;
     if (w.depth > 0 && w.name) {
         const double since = std::max(*w.endingAt, w.start);
         if (!w.interrupted && now - since >= kStuckCallSeconds) {
