@@ -51,9 +51,8 @@ public:
     // are watched.
     void noteEnding();
 
-    struct State;
-
 private:
+    struct State;  // shared with the thread
     std::shared_ptr<State> m_state;
 };
 
