@@ -12,6 +12,7 @@
 #include "engine/wrap_Database.h"
 #include "engine/wrap_LuaExtensions.h"
 #include "platform/sys/Excerpt.h"
+#include "platform/sys/QuitWatch.h"
 
 namespace {
 
@@ -170,12 +171,25 @@ void callGlobal(DK_State* state, const char* name, Args... args) {
     pcallIgnored(state, name, static_cast<int>(sizeof...(args)));
 }
 
+// A call that outlasted the run's end: every line of Lua from now on fails, so a pcall inside the
+// loop cannot keep it going. The runtime looks at the hook on its own; compiled code never does.
+void stopHook(lua_State* L, lua_Debug*) {
+    luaL_error(L, "interrupted: the call outlasted the run's end");
+}
+
+void interruptScript(void* L) {
+    lua_sethook(static_cast<lua_State*>(L), stopHook,
+                LUA_MASKCALL | LUA_MASKRET | LUA_MASKLINE | LUA_MASKCOUNT, 1);
+}
+
 // The teardown of a marked state, as its outermost call returns. It counts as a call that never
 // ends, so a shutdownEngine or finalizer calling back into the engine finds the state closing
 // and starts no second teardown.
 void destroy(DK_State* state) {
     ++state->engineCalls;
+    plat::sys::ScriptCallMark mark("shutdownEngine", interruptScript, state->L);
     callGlobal(state, "shutdownEngine");
+    if (mark.end()) lua_sethook(state->L, nullptr, 0, 0);  // the finalizers still run
     lua_close(state->L);     // before the store: a finalizer may still use it
     delete state->database;  // writes what it still holds
     std::free(state);
@@ -188,8 +202,12 @@ void destroy(DK_State* state) {
 // returns. Calls made once it is marked run no script.
 class EngineCall {
 public:
-    explicit EngineCall(DK_State* state) : m_state(state) { ++state->engineCalls; }
+    // `name`: the script function the call runs, for the watch over calls outlasting the run.
+    EngineCall(DK_State* state, const char* name) : m_state(state), m_mark(name, interruptScript, state->L) {
+        ++state->engineCalls;
+    }
     ~EngineCall() {
+        if (m_mark.end()) lua_sethook(m_state->L, nullptr, 0, 0);
         if (--m_state->engineCalls == 0 && m_state->destroyRequested) destroy(m_state);
     }
     EngineCall(const EngineCall&) = delete;
@@ -199,12 +217,13 @@ public:
 
 private:
     DK_State* m_state;
+    plat::sys::ScriptCallMark m_mark;
 };
 
 // callGlobal as one engine call.
 template <class... Args>
 void callGlobalIgnored(DK_State* state, const char* name, Args... args) {
-    EngineCall call(state);
+    EngineCall call(state, name);
     if (call) callGlobal(state, name, args...);
 }
 
@@ -258,7 +277,7 @@ DK_State* DK_NewState(int /*unused*/) {
 }
 
 void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
-    EngineCall call(state);
+    EngineCall call(state, "initEngine");
     if (!call) return;
     lua_State* L = state->L;
     for (const DKLuaLib* lib = dk_lualibs; lib->name; ++lib) {
@@ -283,19 +302,19 @@ void DK_Init(DK_State* state, const char* enginePath, const char* savePath) {
 }
 
 void DK_LoadDatabaseLib(DK_State* state, const char* savePath) {
-    EngineCall call(state);
+    EngineCall call(state, "database");
     if (!call) return;
     state->database = new DKDatabase(std::string(savePath) + "persistent.save", savePath);
     luaopen_database(state->L, state->database);
 }
 
 void DK_LoadEngineFromPath(DK_State* state, const char* path) {
-    EngineCall call(state);
+    EngineCall call(state, "the engine script");
     if (call) loadEngine(state, path);
 }
 
 void DK_InitEngine(DK_State* state) {
-    EngineCall call(state);
+    EngineCall call(state, "initEngine");
     if (!call) return;
     lua_State* L = state->L;
     lua_pushstring(L, "ios");
@@ -305,7 +324,7 @@ void DK_InitEngine(DK_State* state) {
 }
 
 int DK_LoadGame(DK_State* state, const char* gamePath) {
-    EngineCall call(state);
+    EngineCall call(state, "loadProject");
     if (!call) return 0;
     lua_State* L = state->L;
     int base = lua_gettop(L);
@@ -325,7 +344,7 @@ int DK_LoadGame(DK_State* state, const char* gamePath) {
 }
 
 void DK_LoadInitialScene(DK_State* state) {
-    EngineCall call(state);
+    EngineCall call(state, "loadInitialScene");
     if (!call) return;
     lua_getglobal(state->L, "loadInitialScene");
     pcallReported(state, 0, 0, "loadInitialScene");
@@ -333,7 +352,7 @@ void DK_LoadInitialScene(DK_State* state) {
 
 void DK_DestroyState(DK_State* state) {
     if (!state) return;
-    EngineCall call(state);
+    EngineCall call(state, "shutdownEngine");
     state->destroyRequested = 1;  // carried out as the outermost call returns: maybe this one
 }
 
@@ -382,7 +401,7 @@ void DK_Accelerated(DK_State* state, double x, double y, double z) {
 }
 
 void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
-    EngineCall call(state);
+    EngineCall call(state, "deviceOrientationChanged");
     if (!call) return;
     lua_State* L = state->L;
     lua_getglobal(L, "deviceOrientationChanged");
@@ -392,7 +411,7 @@ void DK_SetDeviceOrientation(DK_State* state, int orientation, int flag) {
 }
 
 int DK_GetInterfaceOrientation(DK_State* state) {
-    EngineCall call(state);
+    EngineCall call(state, "getInterfaceOrientation");
     if (!call) return 0;
     lua_State* L = state->L;
     lua_getglobal(L, "getInterfaceOrientation");
@@ -403,7 +422,7 @@ int DK_GetInterfaceOrientation(DK_State* state) {
 }
 
 void DK_SetScreenSize(DK_State* state, int width, int height) {
-    EngineCall call(state);
+    EngineCall call(state, "devices:setScreenSize");
     if (!call) return;
     lua_State* L = state->L;
     pushMethodCall(L, "devices", "setScreenSize");
@@ -413,7 +432,7 @@ void DK_SetScreenSize(DK_State* state, int width, int height) {
 }
 
 void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
-    EngineCall call(state);
+    EngineCall call(state, "game:setNeedsToChangeScene");
     if (!call) return;
     lua_State* L = state->L;
     pushMethodCall(L, "game", "setNeedsToChangeScene");
@@ -423,7 +442,7 @@ void DK_SetShouldChangeToScene(DK_State* state, const char* sceneName) {
 }
 
 void DK_SetVolume(DK_State* state, float volume) {
-    EngineCall call(state);
+    EngineCall call(state, "setVolume");
     if (!call) return;
     lua_State* L = state->L;
     lua_getglobal(L, "setVolume");
@@ -432,7 +451,7 @@ void DK_SetVolume(DK_State* state, float volume) {
 }
 
 void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args, int count) {
-    EngineCall call(state);
+    EngineCall call(state, "raiseExternalEvent");
     if (!call) return;
     lua_State* L = state->L;
     if (!args || count < 0) count = 0;
@@ -448,7 +467,7 @@ void DK_RaiseExternalEvent(DK_State* state, const char* name, const char** args,
 
 void DK_GetIntendedDisplaySize(DK_State* state, int* width, int* height) {
     DisplaySize size;
-    EngineCall call(state);
+    EngineCall call(state, "game.attributes.displaySize");
     if (call) {
         int top = lua_gettop(state->L);
         if (lua_cpcall(state->L, readDisplaySize, &size) != 0) size = DisplaySize{};

@@ -78,6 +78,12 @@ std::unique_ptr<DKMusicDecoder> DKMusicDecoder::open(const std::string& path, st
         }
         return nullptr;
     };
+    // FFmpeg opens the path itself and would wait in open() for a FIFO's writer for ever, its
+    // feeder with it and the run's end after them: only a regular file is handed over.
+    if (std::string problem = dk::port::fileOpenProblem(path); !problem.empty()) {
+        if (why) *why = problem;
+        return nullptr;
+    }
     std::unique_ptr<DKMusicDecoder> d(new DKMusicDecoder);
     d->m_path = path;
     if (ff().avformat_open_input(&d->m_format, path.c_str(), nullptr, nullptr) < 0) return fail();

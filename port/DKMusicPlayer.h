@@ -4,7 +4,8 @@
 // of its own on the shared device, so suspending the sound manager's context leaves music alone.
 // With no audio device the feeder still decodes at the real-time rate, so the playing state behaves
 // the same, silently. A file that cannot be played is named with its reason on standard error, once
-// per file and reason (DKFileProblems.h).
+// per file and reason (DKFileProblems.h); only a regular file is opened, so a FIFO is named rather
+// than waited on by the feeder (and the run's end after it).
 #pragma once
 
 #include <condition_variable>

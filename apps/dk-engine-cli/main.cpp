@@ -1,11 +1,13 @@
 // dk-engine-cli: a headless host of the engine's C API alone.
 //
-//   dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]
-//                 [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]
+//   dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--duration SECONDS]
+//                 [--commands FILE] [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]
 //   dk-engine-cli --help         (the usage with the command file's commands)
 #include <GLES2/gl2.h>
 #include <sys/stat.h>
+#include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 
 #include "apps/dk-engine-cli/Commands.h"
 #include "platform/gl/FrameMemory.h"
+#include "platform/sys/QuitWatch.h"
 #include "scenegraph/IRenderManager.h"
 #include "scenegraph/es1/SGRenderManagerES1.h"
 #include "scenegraph/es2/SGRenderManagerES2.h"
@@ -30,6 +33,7 @@ struct Options {
     int height = 320;
     long frames = 0;
     double dt = 1.0 / 60.0;
+    double duration = 0;  // real seconds; 0: no bound
     std::string commandsFile;
     std::string screenshot;
     bool es1 = false;
@@ -38,8 +42,8 @@ struct Options {
 };
 
 constexpr const char* kSynopsis =
-    "usage: dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--commands FILE]\n"
-    "                     [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]\n";
+    "usage: dk-engine-cli [--save DIR] [--size WxH] [--frames N] [--dt SECONDS] [--duration SECONDS]\n"
+    "                     [--commands FILE] [--screenshot FILE.png] [--es1] ENGINE_SCRIPT [GAME_PATH]\n";
 
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr, "dk-engine-cli: %s\n%s(dk-engine-cli --help lists the commands)\n", why, kSynopsis);
@@ -48,13 +52,18 @@ constexpr const char* kSynopsis =
 
 // --help: the whole usage, the command file's commands included, on standard output.
 [[noreturn]] void help() {
-    std::printf("%s\n"
-                "The command file (--commands), one command a line (# comments), run after the game is\n"
-                "loaded and before the frames; each calls the engine's DK_ function of its name, or acts\n"
-                "for the host:\n%s"
-                "Exit status 0; 1 when the script does not load, the command file cannot be read or a\n"
-                "screenshot cannot be written; 2 for a bad command line.\n",
-                kSynopsis, dk::tools::enginecli::commandSummary().c_str());
+    std::printf(
+        "%s\n"
+        "The command file (--commands), one command a line (# comments), run after the game is\n"
+        "loaded and before the frames; each calls the engine's DK_ function of its name, or acts\n"
+        "for the host:\n%s"
+        "--duration ends the commands and frames after SECONDS of real time, as SIGINT, SIGTERM\n"
+        "and SIGHUP do (a second signal ends the process at once); the state is then destroyed.\n"
+        "A script call still running 3 s after the run's end is interrupted, else the process\n"
+        "ends 2 s later with status 1 (one line names the call).\n"
+        "Exit status 0; 1 when the script does not load, the command file cannot be read or a\n"
+        "screenshot cannot be written; 2 for a bad command line.\n",
+        kSynopsis, dk::tools::enginecli::commandSummary().c_str());
     std::fflush(stdout);
     std::exit(0);
 }
@@ -85,6 +94,11 @@ Options parse(int argc, char** argv) {
             std::string v = value();
             o.dt = std::strtod(v.c_str(), &end);
             if (*end) usage("--dt takes seconds");
+        } else if (arg == "--duration") {
+            char* end = nullptr;
+            std::string v = value();
+            o.duration = std::strtod(v.c_str(), &end);
+            if (*end || !(o.duration > 0)) usage("--duration takes seconds");
         } else if (arg == "--commands") {
             o.commandsFile = value();
         } else if (arg == "--screenshot") {
@@ -131,6 +145,12 @@ void setUpFrameState(int width, int height, bool es1) {
     glViewport(0, 0, width, height);
 }
 
+double monotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 // The player's Documents directory always exists; the save directory stands in for it.
 void makeDirectories(const std::string& dir) {
     for (size_t pos = dir.find('/', 1); pos != std::string::npos; pos = dir.find('/', pos + 1))
@@ -141,7 +161,15 @@ void makeDirectories(const std::string& dir) {
 
 int main(int argc, char** argv) {
     plat::gl::keepFrameMemoryMapped();  // as the player does
+    plat::sys::blockQuitSignals();      // before any thread: the watch reads them
     Options o = parse(argc, argv);
+    // A quit signal or the duration ends the commands and the frames; the state is destroyed as
+    // at the run's end (shutdownEngine's saves), whatever call the script is stuck in.
+    std::atomic<bool> quitting{false};
+    plat::sys::QuitWatch watch("dk-engine-cli", [&quitting](int) { quitting = true; });
+    const double deadline = o.duration > 0 ? monotonicSeconds() + o.duration : 0;
+    if (deadline > 0) watch.setDeadline(deadline);
+    auto ended = [&] { return quitting || (deadline > 0 && monotonicSeconds() >= deadline); };
     if (o.hasSave) makeDirectories(o.saveDir);
     Host host;
     host.width = o.width;
@@ -189,7 +217,7 @@ int main(int argc, char** argv) {
         }
         std::string line;
         int number = 0;
-        while (std::getline(in, line)) {
+        while (!ended() && std::getline(in, line)) {
             ++number;
             if (!dk::tools::enginecli::runCommand(host, dk::tools::enginecli::splitWords(line)))
                 std::fprintf(stderr, "dk-engine-cli: %s:%d: command not run\n", o.commandsFile.c_str(),
@@ -197,7 +225,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    for (long i = 0; i < o.frames && host.state; ++i) {
+    // With a duration and no count, frames until the duration.
+    const bool counted = o.frames > 0 || !(o.duration > 0);
+    for (long i = 0; (!counted || i < o.frames) && host.state && !ended(); ++i) {
         host.bindFrame();
         DK_Update(host.state, o.dt);
         host.endFrame();
@@ -205,6 +235,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     if (!o.screenshot.empty()) host.screenshot(o.screenshot);
+    watch.noteEnding();
     if (host.state) DK_DestroyState(host.state);
     std::fflush(stdout);
     return host.failed ? 1 : 0;

@@ -188,12 +188,14 @@ std::string playerUsage() {
     return out +
            "Headless without --duration, --frames or an app.quit in the script, the run quits after 10 clock\n"
            "seconds; with --frames N alone (headless or in a window), after 10 + N/60 clock seconds if the\n"
-           "game has not drawn them by then (it may have stopped drawing: resigned, held paused). Exit status:\n"
-           "0 after a quit, 1 for a start-up failure, 2 for a bad command line or input script. In the window:\n"
-           "the left button or a finger touches; F1 memory warning, F2 audio interruption begin/end, F3\n"
-           "resign/active, F4 background/foreground, Ctrl+arrows turn the device (Ctrl+PageUp/PageDown face\n"
-           "up/down), arrows tilt the accelerometer, F12 a screenshot (drovik-SECONDS.png here; the path is\n"
-           "said).\n";
+           "game has not drawn them by then (it may have stopped drawing: resigned, held paused). SIGINT,\n"
+           "SIGTERM and SIGHUP quit (a second ends the process at once), as does a lost display or window.\n"
+           "A script call still running 3 s after the run's end is interrupted, else the process ends 2 s\n"
+           "later. Exit status: 0 after a quit; 1 for a start-up failure, a lost window or a script call\n"
+           "that did not return; 2 for a bad command line or input script. In the window: the left button\n"
+           "or a finger touches; F1 memory warning, F2 audio interruption begin/end, F3 resign/active, F4\n"
+           "background/foreground, Ctrl+arrows turn the device (Ctrl+PageUp/PageDown face up/down), arrows\n"
+           "tilt the accelerometer, F12 a screenshot (drovik-SECONDS.png here; the path is said).\n";
 }
 
 // A comma list of categories; empty items and "all" are nothing to refuse.

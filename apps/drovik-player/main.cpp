@@ -25,7 +25,7 @@ using namespace plat;
 int main(int argc, char** argv) {
     plat::sys::keepNewFilesPrivate();  // the home is the user's alone, the page engine's files too
     plat::gl::keepFrameMemoryMapped();  // the GL driver's per-frame blocks stay mapped
-    // Before any thread exists, so SIGINT and SIGTERM reach only the run loop.
+    // Before any thread exists, so the quit signals reach only their reader.
     host::QuitSignals::block();
     DKAudioDevice::quietLibraryLogs();  // before any thread too: it sets the environment
     PlayerOptions options;
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     const int status = driver.run(
         std::make_unique<DrovikPlayerAppDelegate>(DrovikPlayerAppDelegate::Options{options.probePlugin, &failed}),
         &error);
-    if (status) foundation::log("drovik-player: %s", error.c_str());
+    if (status && !error.empty()) foundation::log("drovik-player: %s", error.c_str());
     DrovikPlayerAppDelegate::endClients(options.drainSeconds);
     return failed ? failed : status;
 }

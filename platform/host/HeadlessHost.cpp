@@ -192,6 +192,8 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     const double launch = loop.now();
     m_player->start(loop, launch);
     const std::optional<double> end = runBound(m_options, m_player->has(InputKind::AppQuit));
+    // A script call that never returns holds the loop, and this timer with it.
+    if (end) m_signals->setDeadlineIn(*end);
     if (end)
         m_timers.push_back(loop.addTimer(*end, [this, end] {
             // A game that stopped drawing (resigned, held paused) would never reach its count.
@@ -205,10 +207,12 @@ int HeadlessHost::run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::st
     // The screen as the run left it, taken before the teardown removes the window.
     if (!m_options.screenshot.empty())
         m_application->setBeforeTeardown([this] { compositeScreen(&m_finalScreenError); });
+    m_running = true;
     int status = m_application->run();
+    m_running = false;
+    if (m_driver && m_driver->lost()) status = 1;  // said when it happened
     m_player.reset();
     m_timers.clear();
-    m_signals.reset();
     m_driver.reset();
 
     if (!m_options.screenshot.empty()) {
@@ -233,7 +237,10 @@ std::optional<double> runBound(const HostOptions& options, bool scriptQuits) {
 }
 
 void HeadlessHost::quit() {
-    if (m_application) m_application->quit();
+    // The signals are read until the process ends (the clients' drain); the run may be over.
+    if (!m_application || !m_running) return;
+    if (m_signals) m_signals->noteEnding();
+    m_application->quit();
 }
 
 void HeadlessHost::gameFrameDidEnd() {

@@ -9,14 +9,16 @@
 // first (so a command runs before the run's end at an equal time), then the run's end (--duration,
 // else 10 s headless unless --frames or an app.quit is given; with --frames N alone, 10 + N/60 s in
 // a window as headless, so a game that stops drawing can neither leave the virtual clock racing nor
-// the window open for ever, and the run says how many frames were drawn), and SIGINT/SIGTERM
-// (QuitSignals.h): every end is Application::quit. In a window, a screenshot (F12's, the script's,
-// --screenshot) is what the window shows, the glass as held at launch, and the command says where
-// the picture went. --screenshot is
+// the window open for ever, and the run says how many frames were drawn), and SIGINT/SIGTERM/SIGHUP
+// (QuitSignals.h, read until the host goes: a script call outlasting the run's end is interrupted,
+// else the process ends): every end is Application::quit. In a window, a screenshot (F12's, the
+// script's, --screenshot) is what the window shows, the glass as held at launch, and the command
+// says where the picture went. --screenshot is
 // composited once the loop has ended, before the teardown (setBeforeTeardown), while the game view
 // still shows its last frame. Exit status: 0 after a quit (a quit signal while the script is read
 // from standard input too); 1 for a start-up failure, named (found
-// before the run where it can be: the screenshot's path is opened, or made and removed); 2 for a bad
+// before the run where it can be: the screenshot's path is opened, or made and removed), and for a
+// run whose window was lost (its display or the window: SDLDriver says which); 2 for a bad
 // command line or input script ("drovik-player: FILE:LINE: what").
 #pragma once
 
@@ -70,15 +72,15 @@ public:
     // display is usable, saying so on standard error and going on headless). 0 when all is set;
     // otherwise the exit status
     // (2 for a bad input script, 1 for any other failure) with `message` saying why (empty when
-    // that is said already: a trace file that cannot be opened); kQuitBeforeLaunch when SIGINT or
-    // SIGTERM ended the read of the script from standard input, the process then ending as a quit
+    // that is said already: a trace file that cannot be opened); kQuitBeforeLaunch when a quit
+    // signal ended the read of the script from standard input, the process then ending as a quit
     // does (status 0), `message` saying where the read stopped.
     int prepare(std::string* message);
 
     // Launches the application over `delegate`, turns the main loop until it quits (app.quit, the
-    // duration, the frame count, the default 10 seconds headless, SIGINT or SIGTERM), tears it
+    // duration, the frame count, the default 10 seconds headless, a quit signal), tears it
     // down, then writes --screenshot. The exit status: 0, or 1 when the screenshot cannot be
-    // written (with `message`).
+    // written (with `message`) or the window was lost (said already, `message` left empty).
     int run(std::unique_ptr<ui::ApplicationDelegate> delegate, std::string* message);
 
     // The game view's word that a frame was drawn: --frames counts them.
@@ -114,6 +116,7 @@ private:
     std::vector<long> m_fingersDown;          // the script's fingers the application holds
     int m_nextTapFinger = -1;                 // taps use fingers a script cannot name
     long m_frames = 0;
+    bool m_running = false;  // the application's run is under way
 };
 
 }  // namespace plat::host

@@ -61,7 +61,8 @@ SDLDriver::~SDLDriver() {
     m_pump.invalidate();
     m_sampler.invalidate();
     m_application.setSystemServices(nullptr);
-    SDL_EnableScreenSaver();
+    auto screenSaver = [] { SDL_EnableScreenSaver(); };
+    SDLWindow::reachX(screenSaver);
     if (m_screenContext) {
         const gl::CurrentContextScope previous;
         if (m_screenContext->makeCurrent()) {
@@ -107,8 +108,13 @@ void SDLDriver::pumpEvents() {
     m_pushed = false;
     followTextInput();
     m_inSDLPump = true;
-    SDL_PumpEvents();
+    auto pump = [] { SDL_PumpEvents(); };
+    SDLWindow::reachX(pump);
     m_inSDLPump = false;
+    if (windowLost()) {
+        m_pumping = false;
+        return;
+    }
     SDL_Event event;
     while (!m_quitting && SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
         handle(event);
@@ -141,8 +147,9 @@ void SDLDriver::pumpAtBeat() {
 
 void SDLDriver::connectionReady(unsigned events) {
     if (events & foundation::kFdError) {
-        // Xlib ends the process on a lost connection; the refresh pump carries on until then.
+        // The server went away: the pump meets the dead connection and quits.
         m_connection.setEvents(0);
+        pumpEvents();
         return;
     }
     if (!m_pushed && !m_pumping) {
@@ -379,10 +386,26 @@ void SDLDriver::followTextInput() {
     const bool wanted = m_application.textInputResponder() != nullptr;
     if (wanted == m_textInput) return;
     m_textInput = wanted;
-    if (wanted)
-        SDL_StartTextInput();
-    else
-        SDL_StopTextInput();
+    auto follow = [wanted] { wanted ? SDL_StartTextInput() : SDL_StopTextInput(); };
+    SDLWindow::reachX(follow);
+}
+
+bool SDLDriver::windowLost() {
+    if (m_lost) return true;
+    const std::string why = m_window.lost();
+    if (why.empty()) return false;
+    // Nothing more goes to the server; the way out runs as for a closed window, the status says so.
+    m_lost = true;
+    m_beat.invalidate();
+    m_refresh.invalidate();
+    m_soon.invalidate();
+    m_pump.invalidate();
+    m_sampler.invalidate();
+    m_connection.remove();
+    m_turns.remove();
+    foundation::log("drovik-player: %s; the game quits", why.c_str());
+    quit();
+    return true;
 }
 
 void SDLDriver::quit() {
@@ -406,10 +429,8 @@ void SDLDriver::sample() {
 }
 
 void SDLDriver::setIdleTimerDisabled(bool disabled) {
-    if (disabled)
-        SDL_DisableScreenSaver();
-    else
-        SDL_EnableScreenSaver();
+    auto screenSaver = [disabled] { disabled ? SDL_DisableScreenSaver() : SDL_EnableScreenSaver(); };
+    SDLWindow::reachX(screenSaver);
 }
 
 bool SDLDriver::openURL(const std::string& url) {
@@ -417,6 +438,7 @@ bool SDLDriver::openURL(const std::string& url) {
 }
 
 bool SDLDriver::beginFrame(Target* target) {
+    if (m_lost) return false;
     if (!m_screenContext) {
         std::string error;
         m_screenContext = gl::GLContext::create(&error);
@@ -459,6 +481,7 @@ void SDLDriver::endFrame() {
 }
 
 bool SDLDriver::showLayer(gl::GLLayer& layer) {
+    if (m_lost) return false;
     const bool shown = m_window.showLayer(layer, &m_pixels);
     if (m_watching) pumpIfQueued();  // the surface's update waits for the server, reading events meanwhile
     return shown;

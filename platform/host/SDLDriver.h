@@ -52,7 +52,8 @@ inline constexpr double kEventPumpInterval = 0.005;
 //   left mouse button: finger 0; each touch-screen finger: the lowest free number from 1 (a press
 //   on the bars around the picture is none; a drag onto them stays on the picture's edge);
 //   window focus lost/gained: app.resign/app.active; minimised or hidden: app.background; restored
-//   or shown: app.foreground (these only when they apply); window close, SDL_QUIT: app.quit;
+//   or shown: app.foreground (these only when they apply); window close, SDL_QUIT, and the display
+//   or the window lost (one line says which, the run's status is 1): app.quit;
 //   SDL_APP_LOWMEMORY, F1: memory.warning; F2: audio.interrupt.begin/end; F3: app.resign/active;
 //   F4: app.background/foreground; Ctrl+Up/Down/Left/Right: rotate 1/2/3/4 (Ctrl+PageUp/PageDown:
 //   5/6, face up/down); F12: screenshot drovik-<seconds>.png (the host says where); the arrows tilt
@@ -70,6 +71,9 @@ public:
     ~SDLDriver() override;
     SDLDriver(const SDLDriver&) = delete;
     SDLDriver& operator=(const SDLDriver&) = delete;
+
+    // Whether the window was lost (its display or the window itself) and the run quit for it.
+    bool lost() const { return m_lost; }
 
     // Presents the application's compositor in the window, pumps SDL's events from `loop` and
     // samples the accelerometer. On X the loop sleeps until the server's connection has something
@@ -109,6 +113,8 @@ private:
     // SDL's text input on while the application has a text view taking the keyboard.
     void followTextInput();
     void quit();
+    // Whether the window's display or the window is gone (said once, and the application quits).
+    bool windowLost();
     void armSample();
     void sample();
     // Pumps on the first beat from now that has not been pumped.
@@ -140,6 +146,7 @@ private:
     bool m_inSDLPump = false;
     bool m_pumping = false;
     bool m_quitting = false;
+    bool m_lost = false;  // the window's display or the window went away
     bool m_mouseDown = false;
     bool m_textInput = false;
     std::map<std::pair<SDL_TouchID, SDL_FingerID>, long> m_fingers;  // the touch screen's, by script number

@@ -3,12 +3,62 @@
 #include <EGL/egl.h>
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <setjmp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace plat::host {
+
+namespace {
+
+// What Xlib's handlers found, process-wide as they are: the window's display gone, or the window.
+enum Loss { kNotLost, kDisplayLost, kWindowLost };
+std::atomic<int> g_loss{kNotLost};
+std::atomic<unsigned long> g_xWindow{0};
+XErrorHandler g_previousErrorHandler = nullptr;
+
+void noteLoss(Loss loss) {
+    int none = kNotLost;
+    g_loss.compare_exchange_strong(none, loss);
+}
+
+// Where the X call under way (SDLWindow::reachX) is left when the connection dies: Xlib's callers
+// (SDL's pump among them) go on using the dead display after its handlers return, and crash.
+thread_local sigjmp_buf* t_xCall = nullptr;
+
+int displayGone(Display*) {
+    noteLoss(kDisplayLost);
+    if (t_xCall) siglongjmp(*t_xCall, 1);
+    return 0;
+}
+
+// In place of Xlib's exit(1), for a call outside reachX: it returns.
+void keepRunning(Display*, void*) {}
+
+int windowErrors(Display* display, XErrorEvent* error) {
+    if (g_loss != kNotLost) return 0;  // what was sent to the lost window before the loss was known
+    if ((error->error_code == BadWindow || error->error_code == BadDrawable) &&
+        error->resourceid == g_xWindow) {
+        noteLoss(kWindowLost);
+        return 0;
+    }
+    return g_previousErrorHandler ? g_previousErrorHandler(display, error) : 0;
+}
+
+// SDL makes nothing of a DestroyNotify; a game that draws nothing would never meet an error.
+int windowDestroyed(void*, SDL_Event* event) {
+    if (event->type == SDL_SYSWMEVENT && event->syswm.msg && event->syswm.msg->subsystem == SDL_SYSWM_X11) {
+        const XEvent& x = event->syswm.msg->msg.x11.event;
+        if (x.type == DestroyNotify && x.xdestroywindow.window == g_xWindow) noteLoss(kWindowLost);
+    }
+    return 1;
+}
+
+}  // namespace
 
 // The group's contexts: SDL makes them (SDL_HINT_VIDEO_X11_FORCE_EGL: EGL contexts on X11 too, as
 // Wayland's and KMS's are anyway) and deletes them; everything else is EGL's, since the compositor
@@ -229,8 +279,16 @@ std::unique_ptr<SDLWindow> SDLWindow::open(const Glass& glass, double zoom, cons
     made->m_zoom = size.zoom;
     SDL_SysWMinfo system;
     SDL_VERSION(&system.version);
-    if (SDL_GetWindowWMInfo(made->m_window, &system) == SDL_TRUE && system.subsystem == SDL_SYSWM_X11)
+    if (SDL_GetWindowWMInfo(made->m_window, &system) == SDL_TRUE && system.subsystem == SDL_SYSWM_X11) {
         made->m_display = system.info.x11.display;
+        g_loss = kNotLost;
+        g_xWindow = system.info.x11.window;
+        XSetIOErrorHandler(displayGone);
+        XSetIOErrorExitHandler(made->m_display, keepRunning, nullptr);
+        g_previousErrorHandler = XSetErrorHandler(windowErrors);
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+        SDL_AddEventWatch(windowDestroyed, nullptr);
+    }
     SDL_GetWindowSize(made->m_window, &made->m_width, &made->m_height);
     made->m_contexts = std::make_unique<Contexts>(made->m_window);
 
@@ -254,8 +312,19 @@ SDLWindow::~SDLWindow() {
         return;
     }
     m_contexts.reset();
+    if (m_display) SDL_DelEventWatch(windowDestroyed, nullptr);
+    // A dead connection is left as it is: closing the window or the display would use it.
+    if (g_loss == kDisplayLost) return;
     if (m_window) SDL_DestroyWindow(m_window);
+    // The errors of a window destroyed elsewhere come back now, while they are still dropped: SDL
+    // puts Xlib's own handler back on its way out.
+    if (m_display) XSync(m_display, False);
     SDL_Quit();
+    if (m_display) {
+        XSetErrorHandler(g_previousErrorHandler);
+        XSetIOErrorHandler(nullptr);
+        g_xWindow = 0;
+    }
 }
 
 void SDLWindow::resized(int width, int height) {
@@ -293,9 +362,35 @@ bool SDLWindow::bind(gl::GLContext& context) {
     return true;
 }
 
+bool SDLWindow::reachX(void (*call)(void* context), void* context) {
+    if (g_loss == kDisplayLost) return false;
+    sigjmp_buf here;
+    sigjmp_buf* const outer = t_xCall;
+    // Only C frames (SDL's, Xlib's) and trivially destroyed ones of ours lie between here and the
+    // handler that jumps back.
+    if (sigsetjmp(here, 0)) {
+        t_xCall = outer;
+        return false;
+    }
+    t_xCall = &here;
+    call(context);
+    t_xCall = outer;
+    return g_loss != kDisplayLost;
+}
+
+bool SDLWindow::updateSurface() {
+    SDL_Window* window = m_window;
+    int result = -1;
+    auto update = [&] { result = SDL_UpdateWindowSurface(window); };
+    return reachX(update) && result == 0;
+}
+
 SDL_Surface* SDLWindow::surfaceFor(int width, int height) {
-    if (m_noSurface) return nullptr;
-    SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+    if (m_noSurface || g_loss == kDisplayLost) return nullptr;
+    SDL_Surface* surface = nullptr;
+    SDL_Window* window = m_window;
+    auto get = [&] { surface = SDL_GetWindowSurface(window); };
+    if (!reachX(get)) return nullptr;
     if (!surface) {
         m_noSurface = true;
         return nullptr;
@@ -314,14 +409,14 @@ bool SDLWindow::showLayer(gl::GLLayer& layer, std::vector<std::uint8_t>* scratch
         // opaque there.
         if (layer.readTopDownBGRA(pixels)) {
             if (surface->format->format == SDL_PIXELFORMAT_ARGB8888) makeOpaque(pixels, width * height);
-            return SDL_UpdateWindowSurface(m_window) == 0;
+            return updateSurface();
         }
         // Else read straight into the server's image and turned there: one pass over the picture.
         // (Reading RGBA storage as BGRA would spare the swap, but Mesa converts on the read ten
         // times slower than the read and the swap together.)
         if (!layer.readBottomUp(pixels)) return false;
         uprightInXLayout(pixels, width, height);
-        return SDL_UpdateWindowSurface(m_window) == 0;
+        return updateSurface();
     }
     return layer.readBottomUp(scratch) && showBottomUp(scratch->data(), width, height);
 }
@@ -342,12 +437,27 @@ bool SDLWindow::showBottomUp(const std::uint8_t* rgba, int width, int height) {
             return false;
         }
     }
-    return SDL_UpdateWindowSurface(m_window) == 0;
+    return updateSurface();
 }
 
 void SDLWindow::swap() {
+    if (g_loss == kDisplayLost) return;
     ++m_swaps;
     eglSwapBuffers(m_contexts->display(), m_contexts->surface());
+}
+
+std::string SDLWindow::lost() const {
+    if (!m_display) return {};
+    switch (g_loss.load()) {
+        case kDisplayLost: {
+            const char* name = DisplayString(m_display);
+            return std::string("the window's display ") + (name ? name : "") + " went away";
+        }
+        case kWindowLost:
+            return "another X client destroyed the window";
+        default:
+            return {};
+    }
 }
 
 int SDLWindow::connectionDescriptor() const {
@@ -355,7 +465,11 @@ int SDLWindow::connectionDescriptor() const {
 }
 
 bool SDLWindow::connectionHasEvents() const {
-    return m_display && XEventsQueued(m_display, QueuedAfterReading) > 0;
+    if (!m_display) return false;
+    int queued = 0;
+    Display* display = m_display;
+    auto ask = [&] { queued = XEventsQueued(display, QueuedAfterReading); };
+    return reachX(ask) && queued > 0;
 }
 
 }  // namespace plat::host

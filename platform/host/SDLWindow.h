@@ -75,6 +75,22 @@ public:
     // surface makes none.
     long swaps() const { return m_swaps; }
 
+    // Why the window can no longer be shown, once it cannot: its display went away (the X server
+    // ended, the connection broke) or another client destroyed it; empty until then. Xlib would
+    // end the process from inside its call there, with no way out run (no resign, no save, no
+    // session closed): here the call returns, errors about the lost window are dropped, and later
+    // X calls find the connection dead and do nothing.
+    std::string lost() const;
+    // Runs `call(context)`, which reaches Xlib (SDL's event pump, its screensaver and text input),
+    // unless the display is lost; false when it is, or when it is lost during the call: the call
+    // is then left where it stood, since Xlib's callers go on with the dead display and crash.
+    // `call` may hold nothing that needs destroying.
+    static bool reachX(void (*call)(void* context), void* context);
+    template <class Call>
+    static bool reachX(Call& call) {
+        return reachX([](void* context) { (*static_cast<Call*>(context))(); }, &call);
+    }
+
     // The descriptor of the X server's connection that SDL reads the window's events from; -1 when
     // the window is not on X.
     int connectionDescriptor() const;
@@ -88,6 +104,7 @@ private:
     SDLWindow();
     // SDL's window surface when it is `width` x `height`.
     SDL_Surface* surfaceFor(int width, int height);
+    bool updateSurface();
 
     SDL_Window* m_window = nullptr;
     _XDisplay* m_display = nullptr;  // SDL's connection to the X server, when on X

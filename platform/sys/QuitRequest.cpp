@@ -19,7 +19,9 @@ bool quitRequested() {
     if (noted().load()) return true;
     // A blocked signal waits here, for this thread or the whole process, until someone reads it.
     sigset_t pending;
-    return sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+            sigismember(&pending, SIGHUP) == 1);
 }
 
 void noteQuitRequested() {

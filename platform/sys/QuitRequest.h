@@ -8,11 +8,11 @@ namespace plat::sys {
 // then on: another game's short hold is outwaited even while the player quits.
 constexpr int kLongLockWaitMs = 1000;
 
-// True when SIGINT or SIGTERM is pending (the player blocks them in every thread and reads them on
-// its run loop, which a wait keeps from running), or once the host has noted a quit.
+// True when SIGINT, SIGTERM or SIGHUP is pending (blocked in every thread, they wait for their
+// reader: QuitWatch.h), or once a quit has been noted.
 bool quitRequested();
-// Said by the host when it has read a quit signal: the waits of the way out (the last saves) end
-// too, rather than hold the process after its signal was taken.
+// Said when a quit signal has been read: the waits of the way out (the last saves) end too, rather
+// than hold the process after its signal was taken.
 void noteQuitRequested();
 // Said by the host where a new run starts (a process may hold several): the quit it noted ended
 // the run before, not this one.

@@ -25,6 +25,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/sys/Device.h"
+#include "platform/sys/QuitRequest.h"
 #include "platform/ui/Window.h"
 #include "platform/util/DKReachability.h"
 #include "player/app/DKLoadingIndicator.h"
@@ -342,7 +343,8 @@ void DrovikPlayerAppDelegate::drainAnalytics(double seconds) {
     foundation::RunLoop& loop = foundation::RunLoop::main();
     const double start = foundation::Clock::monotonicSeconds();
     loop.runOnce(0);
-    while (busy() && foundation::Clock::monotonicSeconds() - start < seconds) {
+    // A quit signal, before the drain or during it, ends it: what is unsent stays stored.
+    while (busy() && foundation::Clock::monotonicSeconds() - start < seconds && !sys::quitRequested()) {
         usleep(500);
         loop.runOnce(0);
     }

@@ -91,9 +91,9 @@ public:
     static std::string metricsSessionKey();
     // The end of the clients, once the application's run is over and the host has disarmed the
     // input script (so no command due at the quit plays while the loop turns): what willTerminate
-    // closed and uploaded gets `drainSeconds` real seconds to be acknowledged (what is not stays
-    // stored for the next launch), then the ad client's requests still under way end here rather
-    // than in the exit's tear-down.
+    // closed and uploaded gets `drainSeconds` real seconds to be acknowledged, unless a quit signal
+    // came or comes (what is not acknowledged stays stored for the next launch), then the ad client's
+    // requests still under way end here rather than in the exit's tear-down.
     static void endClients(double drainSeconds);
     // The game's save path: the main container's Documents folder and "/"; nullopt when there is
     // no container or the folder cannot be made (an empty answer would save at the root).

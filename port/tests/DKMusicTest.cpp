@@ -1,11 +1,11 @@
 // The music decoder, and the music state machine on short files with a real (null-output) device.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <future>
 
 #include "port/DKMusic.h"
 #include "port/DKFileProblems.h"
@@ -45,39 +45,26 @@ TEST(DKMusicDecoderTest, AacInMp4DecodesToTheToneAndAgainAfterRewind) {
 
 constexpr int kRate = 22050;
 
-// A named pipe as the music file: opening it for reading waits for a writer, so the test decides
-// when a player's open of the file can end, and learns that the player has started it.
-class PipeFile {
+// Whether anyone has opened the file at `path` since the watch began (inotify's IN_OPEN): held
+// opens (DKMusicPlayer::holdOpens) show what waits for a file and what does not.
+class OpenWatch {
 public:
-    explicit PipeFile(std::string path) : m_path(std::move(path)) { ::mkfifo(m_path.c_str(), 0600); }
-    const std::string& path() const { return m_path; }
-    // Once a reader has the pipe open (generous cap: false when none came), writes `bytes` and
-    // closes it, then puts `afterwards` in its place (for a reopen to find).
-    bool feed(const std::string& bytes, const std::string& afterwards) {
-        int fd = -1;
-        if (!waitUntil([&] { return (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 60.0))
-            return false;
-        ::fcntl(fd, F_SETFL, 0);
-        const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-        ::close(fd);
-        std::error_code renamed;
-        std::filesystem::rename(afterwards, m_path, renamed);
-        return written && !renamed;
+    explicit OpenWatch(const std::string& path) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(m_fd, path.c_str(), IN_OPEN);
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    OpenWatch(const OpenWatch&) = delete;
+    OpenWatch& operator=(const OpenWatch&) = delete;
+    bool opened() {
+        alignas(inotify_event) char events[4096];
+        while (::read(m_fd, events, sizeof events) > 0) m_opened = true;
+        return m_opened;
     }
 
 private:
-    std::string m_path;
+    int m_fd;
+    bool m_opened = false;
 };
-
-// Runs `calls` on another thread; false when they have not returned within a generous cap (an
-// open waiting for its pipe's writer, say), after `unblock` has let them finish.
-bool returnsWithoutWaiting(const std::function<void()>& calls, const std::function<void()>& unblock) {
-    std::future<void> done = std::async(std::launch::async, calls);
-    if (done.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return true;
-    unblock();
-    done.wait();
-    return false;
-}
 
 class DKMusicTest : public ::testing::Test {
 protected:
@@ -92,14 +79,6 @@ protected:
         DKMusicPlayer::releaseOpens();
         manager().reset();
     }
-
-    // The file's bytes, and a copy of it to put in a pipe's place once fed.
-    std::string copied(const std::string& file) {
-        const std::string copy = dir.file("copy-" + std::to_string(++m_copies));
-        std::filesystem::copy_file(file, copy);
-        return copy;
-    }
-    int m_copies = 0;
 
     static DKMusicManager& manager() { return DKMusicManager::sharedMusicManager(); }
     static int state() { return manager().currentStateNumber(); }
@@ -154,8 +133,8 @@ TEST_F(DKMusicTest, LoopFlagUsesOnlyTheLowEightBits) {
     EXPECT_TRUE(ends());
 }
 
-// The file opens on the player's thread: the requests return at once, and what the machine then
-// says is what the file turned out to be.
+// The file opens on the player's thread: the requests do not wait for it, and what the machine
+// then says is what the file turned out to be.
 TEST_F(DKMusicTest, RequestsReturnBeforeTheFileOpensAndItsOutcomeIsKept) {
     const struct {
         const char* name;
@@ -167,21 +146,18 @@ TEST_F(DKMusicTest, RequestsReturnBeforeTheFileOpensAndItsOutcomeIsKept) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         manager().reset();
-        PipeFile pipe(dir.file("pipe.wav"));
-        const std::string bytes = readFile(c.file), copy = copied(c.file);
+        DKMusicPlayer::holdOpens();
+        OpenWatch watch(c.file);
         // Starting, playing on without a path and a volume need no answer from the file.
-        EXPECT_TRUE(returnsWithoutWaiting(
-            [&] {
-                DKPlayAACFile(pipe.path().c_str(), 0);
-                DKPlayAACFile(nullptr, 0);
-                SetAACFileVolume(0.5f);
-            },
-            [&] { pipe.feed(bytes, copy); }));
-        ASSERT_TRUE(pipe.feed(bytes, copy)) << "the player never opened the file";
+        DKPlayAACFile(c.file.c_str(), 0);
+        DKPlayAACFile(nullptr, 0);
+        SetAACFileVolume(0.5f);
+        EXPECT_FALSE(watch.opened());
+        DKMusicPlayer::releaseOpens();
         EXPECT_EQ(IsAACFilePlaying(), c.playing);
+        EXPECT_TRUE(watch.opened());
         EXPECT_EQ(state(), c.state);
         EXPECT_TRUE(ends());
-        std::filesystem::remove(pipe.path());
     }
 }
 
@@ -192,17 +168,19 @@ TEST_F(DKMusicTest, HeldOpensWaitForTheReleaseOrAQuestion) {
     auto junk = DKMusicPlayer::open(notAudio);
     EXPECT_FALSE(junk->opened());
 
-    PipeFile never(dir.file("never.wav"));
-    auto unopened = DKMusicPlayer::open(never.path());
+    OpenWatch never(shortFile);
+    auto unopened = DKMusicPlayer::open(shortFile);
     unopened->play();
-    EXPECT_TRUE(returnsWithoutWaiting([&] { unopened.reset(); }, [&] { never.feed("", copied(notAudio)); }));
+    unopened.reset();
+    EXPECT_FALSE(never.opened());
 
-    PipeFile later(dir.file("later.wav"));
-    auto player = DKMusicPlayer::open(later.path());
+    OpenWatch later(otherFile);
+    auto player = DKMusicPlayer::open(otherFile);
     player->play();
+    EXPECT_FALSE(later.opened());
     DKMusicPlayer::releaseOpens();
-    ASSERT_TRUE(later.feed(readFile(otherFile), copied(otherFile)));
     EXPECT_TRUE(player->opened());
+    EXPECT_TRUE(later.opened());
     EXPECT_TRUE(player->isPlaying());
     EXPECT_TRUE(waitUntil([&] { return !player->isPlaying(); }, 30.0));
 }

@@ -1,7 +1,10 @@
 // dk-engine-cli as a whole program: start-up, the command file, exit status, screenshots, the
 // sound manager's interruption commands and the sample game.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -152,6 +155,73 @@ TEST_F(Cli, SampleGameRunsAndSaves) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(exists(path("sample.png")));
     EXPECT_TRUE(exists(path("save/persistent.save")));
+}
+
+// Music whose file is a FIFO is named and never opened: nothing waits on the FIFO's writer.
+TEST_F(Cli, MusicFromAFifoNeverHoldsTheRun) {
+    const std::string fifo = path("background.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(path("commands.txt"),
+              "RaiseExternalEvent music " + fifo + " 1\nUpdate 0.1\nRaiseExternalEvent playing\n");
+    bool timedOut = false;
+    const ProcessResult r = runProcessWithin({kCli, "--commands", "commands.txt", kData + "sound.lua"}, {},
+                                             m_dir.path(), "/dev/null", O_RDONLY, 60, &timedOut);
+    ASSERT_FALSE(timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "manager userdata true\nplaying 0\nshutdown\n");
+    EXPECT_EQ(r.err, fifo + ": not a file (a FIFO)\n");
+}
+
+// An update that never returns, after a quit signal or --duration: interrupted by a hook where
+// the runtime looks at it (the state is then destroyed: shutdownEngine saves), else the process
+// ends; one line names the call.
+TEST_F(Cli, AnUpdateThatNeverReturnsIsEndedAfterTheRunsEnd) {
+    const std::string stuck =
+        "dk-engine-cli: the game's update did not return within 3 s of the run's end; interrupting it, else "
+        "ending the process\n";
+    const struct Case {
+        std::string loop;  // compiled at once, or with pairs, which never is
+        std::vector<std::string> bound;
+        int signal;
+        int status;
+        std::string keys;
+    } cases[] = {
+        {"", {"--frames", "2"}, SIGTERM, 1, "up\n"},
+        {"for _ in pairs({1}) do end", {"--frames", "2"}, SIGINT, 0, "bye\nup\n"},
+        {"", {"--duration", "1"}, 0, 1, "up\n"},
+        {"for _ in pairs({1}) do end", {"--duration", "1"}, 0, 0, "bye\nup\n"},
+    };
+    for (const Case& c : cases) {
+        const TempDir save;
+        std::filesystem::remove(path("looping"));
+        writeFile(
+            path("loop.lua"),
+            "function initEngine() end\n"
+            "function update(dt) database.storeValueForKey('1', 'up'); io.open('looping', 'w'):close(); "
+            "while true do " +
+                c.loop +
+                " end end\n"
+                "function shutdownEngine() database.storeValueForKey('1', 'bye') end\n");
+        std::vector<std::string> argv = {kCli, "--save", save.path() + "/"};
+        argv.insert(argv.end(), c.bound.begin(), c.bound.end());
+        argv.push_back("loop.lua");
+        bool timedOut = false;
+        const ProcessResult r = runProcessActing(
+            argv, {}, m_dir.path(), [&] { return exists(path("looping")); },
+            [&](int pid) {
+                if (c.signal) kill(pid, c.signal);
+            },
+            60, &timedOut);
+        const std::string what = c.bound[0] + " " + c.loop;
+        ASSERT_FALSE(timedOut) << what;
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(stuck), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(runProcess({"/usr/bin/sqlite3", save.file("persistent.save"),
+                              "SELECT key FROM savedValues ORDER BY key"})
+                      .out,
+                  c.keys)
+            << what;
+    }
 }
 
 // A game of the sample from its loading to a screenshot, as a command file: two seconds of frames

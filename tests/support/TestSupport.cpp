@@ -112,9 +112,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
                             &timedOut);
 }
 
-ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                               const std::string& cwd, const std::string& input, int inputFlags, double seconds,
-                               bool* timedOut) {
+namespace {
+
+ProcessResult runProcessWith(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                             const std::string& cwd, const std::string& input, int inputFlags,
+                             const std::function<bool()>& ready, const std::function<void(int pid)>& act,
+                             double seconds, bool* timedOut) {
     const TempDir capture;  // standard output and standard error land in files here
     const std::string out = capture.file("out"), err = capture.file("err");
     const pid_t pid = fork();
@@ -124,6 +127,15 @@ ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::
         dup2(open(input.c_str(), inputFlags), 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         execWith(argv, env);
+    }
+    if (act) {
+        // A program that ended before it was ready is left to be reaped below.
+        auto ended = [pid] {
+            siginfo_t info{};
+            return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid != 0;
+        };
+        if (!ready || (waitUntil([&] { return ready() || ended(); }, seconds) && !ended())) act(pid);
     }
     bool inTime = true;
     if (std::isfinite(seconds)) {
@@ -140,7 +152,23 @@ ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::
     int status = 0;
     waitpid(pid, &status, 0);
     *timedOut = !inTime;
-    return {inTime && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    if (!inTime) return {-1, readFile(out), readFile(err)};
+    if (act && WIFSIGNALED(status)) return {128 + WTERMSIG(status), readFile(out), readFile(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+}
+
+}  // namespace
+
+ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                               const std::string& cwd, const std::string& input, int inputFlags,
+                               double seconds, bool* timedOut) {
+    return runProcessWith(argv, env, cwd, input, inputFlags, nullptr, nullptr, seconds, timedOut);
+}
+
+ProcessResult runProcessActing(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                               const std::string& cwd, const std::function<bool()>& ready,
+                               const std::function<void(int pid)>& act, double seconds, bool* timedOut) {
+    return runProcessWith(argv, env, cwd, "/dev/null", O_RDONLY, ready, act, seconds, timedOut);
 }
 
 Conversation::Conversation(const std::vector<std::string>& argv, const std::vector<std::string>& env) {

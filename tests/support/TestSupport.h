@@ -69,6 +69,14 @@ ProcessResult runProcessWithin(const std::vector<std::string>& argv, const std::
                                const std::string& cwd, const std::string& input, int inputFlags, double seconds,
                                bool* timedOut);
 
+// runProcessWithin (standard input /dev/null) for a program acted on while it runs: once `ready()`
+// holds (asked each millisecond for at most `seconds`; not at all when null), `act(pid)` (a signal,
+// a server it needs taken away); then the program's end is waited for, `seconds` at most. A
+// program ended by a signal has the status a shell gives it, 128 + the signal.
+ProcessResult runProcessActing(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                               const std::string& cwd, const std::function<bool()>& ready,
+                               const std::function<void(int pid)>& act, double seconds, bool* timedOut);
+
 // The command words a tool's --help lists: the first word of each " | "-separated form on the lines
 // indented by two spaces (not more: those continue a line) between the line starting with
 // `heading` and the one starting with "Exit status".

@@ -236,6 +236,28 @@ std::vector<std::string> storedBlobs(const std::string& store) {
     return blobs;
 }
 
+// A quit signal at the exit's wait for the clients (600 s here, collectors that never answer) ends
+// it at once, status 0: the page view of the way out and the session's close stay stored.
+TEST_F(AnalyticsRoad, AQuitSignalEndsTheWaitForTheClientsWithTheirEventsKept) {
+    Servers stalled(m_dir, "stalled", R"({"default": {"silent": true}})");
+    ASSERT_TRUE(stalled.pageViews.running() && stalled.collector1.running() && stalled.collector2.running());
+    const std::string trace = m_dir.file("trace.txt");
+    bool timedOut = false;
+    const dktest::ProcessResult r = dktest::runProcessActing(
+        arguments(trace, {"--drain-seconds", "600"}), {"DROVIK_SERVERS=" + stalled.file}, m_dir.path(),
+        [&] { return dktest::readFile(trace).find("trackAppInfo appStop") != std::string::npos; },
+        [](int pid) { kill(pid, SIGTERM); }, 60, &timedOut);
+    ASSERT_FALSE(timedOut) << "the wait for the clients outlasted its quit";
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dktest::rows(hitStorePath(), "SELECT count(*) FROM hits WHERE hit_string LIKE '%appStop%'"),
+              std::vector<std::string>{"1"});
+    const std::vector<std::string> blobs = storedBlobs(storePath());
+    EXPECT_EQ(
+        std::count_if(blobs.begin(), blobs.end(),
+                      [](const std::string& blob) { return blob.find(R"("dt":"c")") != std::string::npos; }),
+        1);
+}
+
 // Killed while the page view dispatch and the metrics upload wait on collectors that never answer,
 // the first run leaves both stores whole, holding every page view it tracked and its session; the
 // second run, against collectors that answer, delivers all of it.

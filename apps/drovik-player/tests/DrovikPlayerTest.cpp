@@ -3,17 +3,20 @@
 // files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/host/tests/OtherXClient.h"
 #include "platform/image/ImageCodec.h"
 #include "tests/support/TestSupport.h"
 
@@ -338,6 +341,140 @@ TEST_F(DrovikPlayer, SignalsQuitThroughTheRunLoop) {
         EXPECT_NE(trace.find("lifecycle willResignActive\n"), std::string::npos) << trace;
         EXPECT_EQ(trace.substr(trace.size() - std::string("lifecycle willTerminate\n").size()),
                   "lifecycle willTerminate\n");
+    }
+}
+
+// The game's script with an update that stores "up", marks the file "looping" and loops with
+// `body`, and a shutdownEngine that stores "bye".
+std::string endlessUpdate(const std::string& body) {
+    return "function update(dt) database.storeValueForKey('1', 'up'); io.open('looping', 'w'):close(); "
+           "while true do " +
+           body +
+           " end end\n"
+           "function shutdownEngine() database.storeValueForKey('1', 'bye') end\n";
+}
+
+// The keys of the save file at `path`, sorted, one a line.
+std::string savedKeys(const std::string& path) {
+    return dktest::runProcess({"/usr/bin/sqlite3", path, "SELECT key FROM savedValues ORDER BY key"}).out;
+}
+
+const std::string kCompiledLoop = "";                               // compiled at once: no hook reaches it
+const std::string kInterpretedLoop = "for _ in pairs({1}) do end";  // pairs is never compiled
+
+// An update that never returns is ended a few seconds after a quit signal or the run's end: a
+// hook where the runtime looks at it (the way out then runs: shutdownEngine saves), else the
+// process ends. A second signal ends it at once.
+TEST_F(DrovikPlayer, AnUpdateThatNeverReturnsIsEndedAfterTheRunsEnd) {
+    const std::string stuck =
+        "drovik-player: the game's update did not return within 3 s of the run's end; interrupting it, else "
+        "ending the process\n";
+    const struct Case {
+        std::string loop;
+        std::string duration;
+        std::vector<int> signals;
+        int status;
+        std::string keys;
+        std::string err;
+    } cases[] = {
+        {kCompiledLoop, "600", {SIGTERM}, 1, "up\n", stuck},
+        {kCompiledLoop, "6", {}, 1, "up\n", stuck},
+        {kInterpretedLoop, "600", {SIGTERM}, 0, "bye\nup\n", stuck},
+        // Killed by whichever of the two is read second.
+        {kCompiledLoop, "600", {SIGTERM, SIGINT}, 128 + SIGTERM, "up\n", "drovik-player: a second SIG"},
+    };
+    for (const Case& c : cases) {
+        const dktest::TempDir home;
+        std::filesystem::remove(m_dir.file("looping"));
+        dktest::writeFile(m_dir.file("Plain.app/engine32.luo"),
+                          dktest::readFile(kData + "/quiet-engine.lua") + endlessUpdate(c.loop));
+        bool timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessActing(
+            {kPlayer, "--headless", "--duration", c.duration, "Plain.app"}, {"DROVIK_HOME=" + home.path()},
+            m_dir.path(), [&] { return dktest::exists(m_dir.file("looping")); },
+            [&](int pid) {
+                for (int signal : c.signals) kill(pid, signal);
+            },
+            60, &timedOut);
+        const std::string what = c.duration + " " + std::to_string(c.signals.size()) + " " + c.loop;
+        ASSERT_FALSE(timedOut) << what;
+        const bool eitherSignal = c.signals.size() == 2 && r.status == 128 + c.signals[1];
+        EXPECT_TRUE(r.status == c.status || eitherSignal) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(savedKeys(home.file("Documents/persistent.save")), c.keys) << what;
+    }
+}
+
+// Music whose file is a FIFO is named and never opened: the run ends at its frame count rather
+// than waiting on the FIFO's writer with its feeder.
+TEST_F(DrovikPlayer, MusicFromAFifoNeverHoldsTheRun) {
+    const std::string fifo = m_dir.file("background.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    dktest::writeFile(m_dir.file("Plain.app/engine32.luo"), dktest::readFile(kData + "/quiet-engine.lua") +
+                                                                "function loadInitialScene() "
+                                                                "platformWrappers.playMusic('" +
+                                                                fifo + "', 1) end\n");
+    bool timedOut = false;
+    const dktest::ProcessResult r = dktest::runProcessWithin(
+        {kPlayer, "--headless", "--frames", "30", "Plain.app"}, {"DROVIK_HOME=" + m_dir.file("home")},
+        m_dir.path(), "/dev/null", O_RDONLY, 60, &timedOut);
+    ASSERT_FALSE(timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(fifo + ": not a file (a FIFO)\n"), std::string::npos) << r.err;
+}
+
+// The endings that skipped the way out: SIGHUP (a closed terminal), the window's display gone, the
+// window destroyed by another client. Each runs it: the resign's AppHibernateStart and
+// shutdownEngine save; a lost window says so and ends with status 1, never Xlib's exit.
+TEST_F(DrovikPlayer, EveryEndingKeepsTheGamesLastSave) {
+    dktest::writeFile(m_dir.file("Plain.app/engine32.luo"),
+                      dktest::readFile(kData + "/quiet-engine.lua") +
+                          "function update(dt) io.open('playing', 'w'):close() end\n"
+                          "function raiseExternalEvent(name, args)\n"
+                          "  if name == 'AppHibernateStart' then database.storeValueForKey('1', 'hib') end\n"
+                          "end\n"
+                          "function shutdownEngine() database.storeValueForKey('1', 'bye') end\n");
+    enum class End { Hangup, DisplayGone, WindowDestroyed };
+    const struct Case {
+        End end;
+        int status;
+        std::string err;  // a line it holds
+    } cases[] = {
+        {End::Hangup, 0, ""},
+        {End::DisplayGone, 1, "drovik-player: the window's display DISPLAY went away; the game quits\n"},
+        {End::WindowDestroyed, 1, "drovik-player: another X client destroyed the window; the game quits\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(static_cast<int>(c.end));
+        auto x = std::make_unique<dktest::XvfbServer>();
+        std::vector<std::string> argv = {kPlayer, "--clock", "real", "Plain.app"};
+        if (c.end == End::Hangup) {
+            argv.insert(argv.begin() + 1, "--headless");
+        } else if (!x->running()) {
+            if (x->installed()) ADD_FAILURE() << x->why();
+            continue;
+        }
+        const dktest::TempDir home;
+        std::filesystem::remove(m_dir.file("playing"));
+        const std::string display = x->display();
+        bool timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessActing(
+            argv, {"DROVIK_HOME=" + home.path(), "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
+            m_dir.path(), [&] { return dktest::exists(m_dir.file("playing")); },
+            [&](int pid) {
+                if (c.end == End::Hangup) kill(pid, SIGHUP);
+                if (c.end == End::DisplayGone) x.reset();
+                if (c.end == End::WindowDestroyed) {
+                    EXPECT_EQ(dktest::destroyWindowsTitled(display, "Drovik Player"), 1);
+                }
+            },
+            60, &timedOut);
+        ASSERT_FALSE(timedOut) << what;
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        const std::string line = std::regex_replace(c.err, std::regex("DISPLAY"), display);
+        EXPECT_NE(r.err.find(line), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(r.err.find("X Error"), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(savedKeys(home.file("Documents/persistent.save")), "bye\nhib\n") << what;
     }
 }
 

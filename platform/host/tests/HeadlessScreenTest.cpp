@@ -3,8 +3,11 @@
 #include <GLES2/gl2.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,16 +78,34 @@ TEST(HeadlessScreen, ScreenshotsPutTheFirstRowOnTopAndTurningBlanksTheScreen) {
     EXPECT_FALSE(screen->writeScreenshot(dir.file("missing/shot.png"), &error));
 }
 
-TEST(QuitSignals, ArriveAsInputOfTheLoop) {
-    plat::host::QuitSignals::block();
-    plat::foundation::RunLoop loop(std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual));
-    std::vector<int> received;
-    plat::host::QuitSignals signals(loop, [&](int signal) { received.push_back(signal); });
-    ASSERT_TRUE(signals.isWatching());
-    raise(SIGTERM);
-    raise(SIGINT);
-    loop.runFor(0.1);
-    EXPECT_EQ(received, (std::vector<int>{SIGINT, SIGTERM}));  // pending signals come lowest first
+// In a child of its own, the only process-wide signals being its own: the first quit signal comes
+// as input of the loop, a second ends the process at once, killed by it.
+TEST(QuitSignals, TheFirstArrivesAsInputOfTheLoopAndASecondEndsTheProcess) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        plat::host::QuitSignals::block();
+        plat::foundation::RunLoop loop(
+            std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Real));
+        plat::host::QuitSignals signals(loop, [&](int signal) {
+            const char got = signal == SIGTERM ? 'T' : '?';
+            if (write(ready[1], &got, 1) != 1) _exit(3);
+            kill(getpid(), SIGINT);
+        });
+        if (!signals.isWatching()) _exit(2);
+        kill(getpid(), SIGTERM);
+        loop.runFor(60);
+        _exit(0);
+    }
+    close(ready[1]);
+    char got = 0;
+    EXPECT_EQ(read(ready[0], &got, 1), 1);
+    EXPECT_EQ(got, 'T');
+    close(ready[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
 }
 
 }  // namespace

@@ -39,6 +39,28 @@ OtherXClient::~OtherXClient() {
     if (m_display) XCloseDisplay(m_display);
 }
 
+int destroyWindowsTitled(const std::string& display, const std::string& title) {
+    Display* x = XOpenDisplay(display.c_str());
+    if (!x) return 0;
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    int destroyed = 0;
+    if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count; ++i) {
+            char* name = nullptr;
+            if (XFetchName(x, children[i], &name) && name && std::string(name).rfind(title, 0) == 0) {
+                XDestroyWindow(x, children[i]);
+                ++destroyed;
+            }
+            if (name) XFree(name);
+        }
+        if (children) XFree(children);
+    }
+    XCloseDisplay(x);  // sends the requests
+    return destroyed;
+}
+
 void OtherXClient::sendClose() {
     if (!m_display) return;
     XEvent event{};

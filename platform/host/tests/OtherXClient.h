@@ -4,6 +4,8 @@
 
 #include <SDL2/SDL.h>
 
+#include <string>
+
 struct _XDisplay;
 
 namespace dktest {
@@ -26,6 +28,10 @@ private:
     _XDisplay* m_display = nullptr;
     unsigned long m_window = 0;
 };
+
+// As another client of the X server `display`, destroys each top-level window whose title starts
+// with `title` (what `xdotool windowclose` does); how many it destroyed.
+int destroyWindowsTitled(const std::string& display, const std::string& title);
 
 // Waits until the window's own connection has something to read, up to `seconds` of real time.
 bool waitUntilReadable(SDL_Window* window, double seconds);
