@@ -117,6 +117,8 @@ private:
     void watchOrientation();
     void stopWatching();
     plat::ui::ActivityIndicator& ensureActivityView();
+    // On the web view, at a show and at every turn.
+    void centreSpinner();
     // `then` runs at the end only while `show` is still the view's latest.
     void slide(bool in, unsigned show, std::function<void()> then);
     void bounce(bool in, unsigned show, std::function<void()> then);
