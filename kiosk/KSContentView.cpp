@@ -349,6 +349,8 @@ void KSContentView::prepareForReuse() {
     m_delegate = nullptr;
     std::erase_if(m_calls, [this](const auto& entry) { return entry.second.target != this; });
     m_webView->stringByEvaluatingJavaScript("document.open();document.close();");
+    // The emptied document keeps its timers and workers running off screen: the page goes.
+    m_webView->closePage();
     stopWatching();
     // A launch of the last unit must not answer the next unit's page.
     KSURLLoader::invalidateAllLoadersWithDelegate(this);
