@@ -181,6 +181,14 @@ void KSContentView::bounce(bool in, unsigned show, std::function<void()> then) {
                   ifStill(show, std::move(second)));
 }
 
+void KSContentView::centreSpinner() {
+    if (!m_activity) return;
+    const Rect web = m_webView->frame();
+    const Rect own = m_activity->frame();
+    m_activity->setFrame({web.x + (web.width - own.width) / 2, web.y + (web.height - own.height) / 2, own.width,
+                          own.height});
+}
+
 void KSContentView::didShow(unsigned show) {
     if (show == m_show && m_delegate) m_delegate->contentViewDidShow(*this);
 }
@@ -213,13 +221,7 @@ void KSContentView::show(bool animated) {
     else
         refuseTemplate(show);
     const double b = kiosk::statusBarOffset(plat::ui::isStatusBarHidden());
-    plat::ui::ActivityIndicator& spinner = ensureActivityView();
-    auto centreSpinner = [&] {
-        const Rect web = m_webView->frame();
-        const Rect own = spinner.frame();
-        spinner.setFrame({web.x + (web.width - own.width) / 2, web.y + (web.height - own.height) / 2, own.width,
-                          own.height});
-    };
+    ensureActivityView();
     if (m_content->transition() == KSTransition::Dialog) {
         setBackgroundColor(plat::ui::Color{0, 0, 0, 0.1});
         m_webView->setFrame(kiosk::dialogWebFrame(unitFrame, b));
@@ -302,6 +304,7 @@ void KSContentView::orientationChanged() {
         // A full-screen page takes the turned screen's shape, or it shows squeezed and cut off.
         m_webView->setFrame(kiosk::modalWebFrame(layoutFor(orientation).frame.size(), b));
     }
+    centreSpinner();
     // Turned along with the status bar.
     View::animate({"", plat::ui::kRotationDuration, AnimationCurve::EaseInOut}, [this] { sizeToFitOrientation(true); });
 }
@@ -346,6 +349,8 @@ void KSContentView::prepareForReuse() {
     m_delegate = nullptr;
     std::erase_if(m_calls, [this](const auto& entry) { return entry.second.target != this; });
     m_webView->stringByEvaluatingJavaScript("document.open();document.close();");
+    // The emptied document keeps its timers and workers running off screen: the page goes.
+    m_webView->closePage();
     stopWatching();
     // A launch of the last unit must not answer the next unit's page.
     KSURLLoader::invalidateAllLoadersWithDelegate(this);

@@ -16,10 +16,12 @@
 // refused: ks://dismiss pings through a loader that opens nothing, ks://launch opens through one
 // whose context carries the callback and replies with the final address, ks://loadContext sets the
 // protocol version and replies. sendCallback writes the callback id as a JSON string literal and
-// checks "OK" from the synchronous evaluation. The gray spinner turns until the template has
-// loaded, which also sets "WebKitCacheModelPreferenceKey" to 0. Each show has a serial number and
-// every animation's end acts only on its own show; reuse resets the page, drops other targets'
-// commands and invalidates the view's loaders; a memory warning empties the pool. A show with no
+// checks "OK" from the synchronous evaluation. The gray spinner, centred on the page at the show
+// and at every turn, turns until the template has loaded, which also sets
+// "WebKitCacheModelPreferenceKey" to 0. Each show has a serial number and every animation's end
+// acts only on its own show; reuse resets the page and then closes it (nothing of a dismissed unit
+// runs on in the pool: no timer, worker or fetch), drops other targets' commands and invalidates
+// the view's loaders; a memory warning empties the pool. A show with no
 // frame for the orientation fails before its template is fetched or run.
 #pragma once
 
@@ -117,6 +119,8 @@ private:
     void watchOrientation();
     void stopWatching();
     plat::ui::ActivityIndicator& ensureActivityView();
+    // On the web view, at a show and at every turn.
+    void centreSpinner();
     // `then` runs at the end only while `show` is still the view's latest.
     void slide(bool in, unsigned show, std::function<void()> then);
     void bounce(bool in, unsigned show, std::function<void()> then);

@@ -163,6 +163,11 @@ void OrbadFullScreenAdViewController::adViewDidFailLoadWithError(OrbadAdView* vi
                                                                  const plat::foundation::Error& error) {
     if (!m_internalAdView || view != m_internalAdView->externalAdView()) return;
     auto keep = shared_from_this();
+    // The ad on screen has gone with its page: it closes as Done would close it.
+    if (m_displayingAd && !m_internalAdView->currentAdView()) {
+        dismissAdAnimated(true);
+        return;
+    }
     m_hasAd = false;
     if (m_delegate) m_delegate->fullScreenAdViewControllerDidFailToLoad(*this, error);
     m_tempDisplayViewController.reset();

@@ -8,8 +8,10 @@
 // Its engine is (0, 0, 320, 480), unit 999 x 999, refresh -1: one request per requestAd, and a new
 // engine after each dismissal, placed in the room the toolbar leaves (the toolbar's logical state
 // outlives a presentation). Any creative but the full-screen web view gets the widget. Dismissal
-// (Done, widget, resign-active while visible) lets the engine go, resets the widget and tells the
-// delegate while the controller is still presented, then restores the status bar and dismisses.
+// (Done, widget, resign-active while visible, the page on screen ending with its web process) lets
+// the engine go, resets the widget and tells the delegate while the controller is still presented,
+// then restores the status bar and dismisses; a loaded ad whose page ends before it is shown fails
+// as a load would (code 0).
 // "Left the screen" is the view-controller layer's: at viewDidDisappear a controller no longer
 // presented has left (its flags clear), one that presents a browser or video is only covered. The
 // status bar is saved at a presentation's first appearance only: coming back from a browser, the

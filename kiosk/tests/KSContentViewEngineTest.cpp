@@ -3,6 +3,7 @@
 // replies read back from what the page recorded.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/net/URLLoading.h"
 #include "platform/sys/Device.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebProcesses.h"
 #include "platform/web/tests/WebTestPages.h"
 #include "platform/web/tests/WebTestSupport.h"
 #include "tests/support/RecordingServer.h"
@@ -51,6 +53,16 @@ const char* const kNoStore = R"(, ["Cache-Control", "no-store"])";
 // A template whose script, when it runs, asks the server for "/ran".
 const char* const kReportsItsRun = "<script>new Image().src = '/ran';</script>";
 const char* const kNoStoreTagged = R"(, ["ETag", "\"v1\""], ["Cache-Control", "No-Store, max-age=3600"])";
+
+// Each kind of busy page at "/busy-KIND.html" asking for "/beat-KIND", and "/later.html" beating
+// at "/later-beat".
+std::string busyPaths() {
+    std::string paths;
+    for (const char* kind : {"timer", "frames", "worker", "loops"})
+        paths += std::string(R"(, "/busy-)") + kind + R"(.html": {"body": )" +
+                 quoted(dktest::busyPage(kind, std::string("/beat-") + kind)) + "}";
+    return paths + R"(, "/later.html": {"body": )" + quoted(dktest::busyPage("timer", "/later-beat")) + "}";
+}
 
 struct Watch : plat::ui::WebViewObserver, KSContentViewDelegate {
     Lines lines, scripts;
@@ -138,7 +150,7 @@ protected:
                                        R"(, "/final": {"body": "landed"})"
                                        R"(, "/loop.html": {"body": )" + quoted(dktest::neverYieldingPage("while (true) {}")) +
                                        R"(}, "/hog.html": {"body": )" + quoted(dktest::memoryHoldingPage(1536)) +
-                                       R"(})"
+                                       R"(})" + busyPaths() +
                                        R"(}, "default": {"status": "HTTP/1.1 404 Not Found"}})",
                                    120, DK_KIOSK_API_SERVER};
     Watch watch;
@@ -174,6 +186,37 @@ TEST_F(KSContentViewEngineTest, AUnitThatNeverYieldsLeavesItsViewToTheNextUnit) 
     ASSERT_TRUE(dktest::turnUntil([&] { return watch.has("load"); }, 60)) << ::testing::PrintToString(watch.lines);
     navigate("ks://loadContext?callback=c1");
     EXPECT_EQ(got(), std::string("[") + kContextReply + "]");
+}
+
+// The mended fault: a dismissed unit's page went on in its pooled view off screen (an emptied
+// document keeps its timers, frames and workers), asking its server and using the processor until
+// the view showed another unit. Nothing of it runs after the dismissal: while a later unit in
+// another view beats twenty times, the server hears nothing of the first and the web processes
+// stay all but idle.
+TEST_F(KSContentViewEngineTest, NothingOfADismissedUnitRunsAfterwards) {
+    std::vector<std::shared_ptr<KSContentView>> dismissed;  // kept, as the pool keeps them
+    for (const std::string kind : {"timer", "frames", "worker", "loops"}) {
+        SCOPED_TRACE(kind);
+        watch.lines.clear();
+        show("/busy-" + kind + ".html");
+        ASSERT_TRUE(dktest::turnUntil([&] { return fetches("/beat-" + kind) >= 2; }, 60));
+        dismissed.push_back(view);
+        view->dismiss(false);
+        watch.lines.clear();
+        show("/later.html");
+        const std::size_t from = server.requestLines().size(), beats = fetches("/later-beat");
+        const double cpu = dktest::webProcessesCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(dktest::turnUntil([&] { return fetches("/later-beat") >= beats + 20; }, 60));
+        const double spent = dktest::webProcessesCpuSeconds() - cpu;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        const Lines lines = server.requestLines();
+        for (std::size_t i = from; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].find("GET /beat-"), std::string::npos) << lines[i];
+        EXPECT_LT(spent, elapsed.count() / 2);
+        view->dismiss(false);
+        dismissed.push_back(view);
+    }
 }
 
 // A unit whose page holds more memory than a web process may fails with its page's error, and the

@@ -379,6 +379,23 @@ TEST_F(KSContentViewTest, RotationMovesTheDialogAtOnceAndTurnsTheViewWithTheStat
     EXPECT_FALSE(view->superview());
 }
 
+// The mended fault: a turn moved the page but left the spinner at the centre the show gave it.
+TEST_F(KSContentViewTest, TheSpinnerStaysCentredOnThePageThroughTurns) {
+    auto centre = [](const Rect& r) { return std::pair(r.x + r.width / 2, r.y + r.height / 2); };
+    for (const char* transition : {"KS_MODAL", "KS_DIALOG"}) {
+        plat::sys::Device::current().setOrientation(1);
+        view->setContent(unit(kBothFrames, transition));
+        view->setDelegate(&delegate);
+        view->show(false);
+        for (int turn : {3, 1, 4}) {
+            plat::sys::Device::current().setOrientation(turn);
+            EXPECT_EQ(centre(view->activityView()->frame()), centre(view->webView().frame()))
+                << transition << " @" << turn;
+        }
+        view->dismiss(false);
+    }
+}
+
 // The mended fault: nothing asked the device for its turns, so a unit shown where nothing else had
 // asked (a tool, a game that never does) never followed a rotation.
 TEST_F(KSContentViewTest, AShownUnitAsksForTheDevicesTurnsUntilItGoes) {

@@ -676,6 +676,25 @@ void OrbadAdViewInternal::creativeDidFail(OrbadAdsView* view, const std::shared_
     failWithError(obErrorWithCode(0, std::move(info)));
 }
 
+void OrbadAdViewInternal::adsViewPageEnded(OrbadAdsView& view, const std::shared_ptr<OrbadAd>&,
+                                           const Error& error) {
+    const bool shown = &view == m_currentAdView;
+    const bool waiting = m_hasPrefetchedAd && m_nextAdView.get() == &view;
+    if (!shown && !waiting) return;  // on its way out, or still loading (its load fails by itself)
+    const std::shared_ptr<View> self = shared_from_this();
+    if (waiting) {
+        m_nextAdView = nullptr;
+        m_hasPrefetchedAd = false;
+    }
+    dismissCreative(view.adsView().shared_from_this());
+    logInfo("The ad's page has ended: " + error.message);
+    if (m_adSize == kOBFullScreenAdSize) {
+        failWithError(obErrorWithCode(0, Value::Dictionary{{kUnderlyingErrorKey, errorValue(error)}}));
+        return;
+    }
+    getAd();
+}
+
 void OrbadAdViewInternal::removeCreative(OrbadAdsView& view) {
     if (view.adsView().superview() == this) view.adsView().removeFromSuperview();
 }

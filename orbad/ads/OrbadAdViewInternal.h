@@ -123,6 +123,10 @@ public:
     bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) override;
     void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                              const std::optional<Error>& error) override;
+    // Of the creative shown or waiting to be: it is taken off; a banner asks for its next ad at
+    // once (not at its refresh), the full-screen unit reports a failure (code 0, the page's error
+    // underlying) for its controller to close the ad or drop it.
+    void adsViewPageEnded(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad, const Error& error) override;
     // Through the action controller, unless another ad has the screen or no controller is found.
     void openActionForAd(const std::shared_ptr<OrbadAd>& ad) override;
     // The style of the ad's action when it is a browser action, else 0.

@@ -33,6 +33,9 @@ public:
     virtual bool adsViewFinishedLoading(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad) = 0;
     virtual void adsViewFailedToLoad(OrbadAdsView& view, const std::shared_ptr<OrbadAd>& ad,
                                      const std::optional<plat::foundation::Error>& error) = 0;
+    // The page of a creative that had loaded has gone (its web process ended): nothing shows.
+    virtual void adsViewPageEnded(OrbadAdsView&, const std::shared_ptr<OrbadAd>&,
+                                  const plat::foundation::Error&) {}
     // A touch on the creative: its ad's action.
     virtual void openActionForAd(const std::shared_ptr<OrbadAd>& ad) = 0;
     // A link the creative's page followed.

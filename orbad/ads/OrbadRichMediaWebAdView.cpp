@@ -228,7 +228,12 @@ void OrbadRichMediaWebAdView::didFinishLoad(plat::ui::WebView&) {
 
 void OrbadRichMediaWebAdView::didFailLoad(plat::ui::WebView&, const plat::foundation::Error& error) {
     showNetworkActivity(false);
-    if (!m_firstLoad) return;
+    if (!m_firstLoad) {
+        // Later failures of frames and links are the page's own; a page gone leaves a blank ad.
+        if (error.domain == plat::ui::kWebPageEndedErrorDomain)
+            if (auto host = mainAdView()) host->adsViewPageEnded(*this, m_currentAd, error);
+        return;
+    }
     m_firstLoad = false;
     if (auto host = mainAdView()) host->adsViewFailedToLoad(*this, m_currentAd, error);
 }
@@ -299,6 +304,9 @@ void OrbadRichMediaWebAdView::prepareForReuse() {
     cleanupAd();
     m_hasDisplayed = false;
     removePageFile();
+    // A pooled view's page would go on running off screen (its timers, workers, fetches) until the
+    // next ad replaced it.
+    closePage();
 }
 
 void OrbadRichMediaWebAdView::sendActionWithSuccessSelectorName(

@@ -6,9 +6,12 @@
 // The engine's view for HTML creatives of every unit but 999 x 999. Each ad is written to
 // Caches/<process>/OrbadTempAd-<seconds since 2001>-<hex id>.html beside one shared stub; the view
 // reports its first load once. A pooled view deletes its previous page when the next replaces it
-// and at prepareForReuse; teardown deletes both files. An ad without markup counts as a page that
-// could not be written (the engine hears 0.05 s later). The ad's properties reach the page as a
-// start script of the view (window.mAdViewAdProperties, defined before the ad's first script).
+// and at prepareForReuse, which also ends the page (nothing of it runs in the pool); teardown
+// deletes both files. An ad without markup counts as a page that could not be written (the engine
+// hears 0.05 s later). The ad's properties reach the page as a start script of the view
+// (window.mAdViewAdProperties, defined before the ad's first script). A page that ended with its
+// web process after its first load is told to the engine (adsViewPageEnded); other later failures
+// are the page's own.
 //
 // The link decision and the table of "madview" commands with their gates are in
 // OrbadRichMediaBridge.cpp (commands whose actions come later do nothing; their gates already

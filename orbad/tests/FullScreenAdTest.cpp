@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -36,6 +37,7 @@
 #include "platform/ui/Window.h"
 #include "platform/web/FakeWebEngine.h"
 #include "platform/web/PageEngine.h"
+#include "platform/web/tests/WebProcesses.h"
 #include "platform/web/tests/WebTestPages.h"
 
 namespace {
@@ -467,6 +469,118 @@ TEST_F(FullScreenAdTest, PlayerInitAfterStart) {
 }  // namespace
 
 namespace {
+
+// The mended fault: an ad's page, closed or replaced, went on off screen (in the creatives' pool)
+// asking its server and using the processor. Whichever road takes it off, nothing of it runs
+// afterwards: while a later page beats twenty times the server hears nothing of it and the web
+// processes stay all but idle.
+TEST_F(FullScreenAdTest, NothingOfAnAdPageTakenOffRunsAfterwards) {
+    orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    // Every answer is the browser's page; the beats' answers go unread.
+    dktest::ScriptedServer beats(R"({"default": {"body": )" +
+                                 Value(dktest::busyPage("timer", "/beat-browser")).canonicalJSON() + "}}");
+    auto busyAd = [&](const std::string& road) {
+        return answer(R"({"creative": {"type": "html", "props": {"html": )" +
+                      Value(dktest::busyPage("timer", beats.url("/beat-" + road))).canonicalJSON() + "}}}");
+    };
+    auto count = [&](const std::string& path, size_t from = 0) {
+        const std::vector<dktest::SeenRequest> seen = beats.requests();
+        return static_cast<size_t>(std::count_if(seen.begin() + std::min(from, seen.size()), seen.end(),
+                                                 [&](const auto& r) { return r.path.starts_with(path); }));
+    };
+    std::shared_ptr<OrbadAdView> banner;
+    const struct {
+        const char* road;
+        std::function<void()> open, takeOff;
+    } roads[] = {
+        {"fullscreen", [&] { serve({busyAd("fullscreen")}); presented(); }, [&] { m_controller->dismissAd(); }},
+        {"banner",
+         [&] {
+             serve({busyAd("banner"),
+                    answer(R"({"creative": {"type": "html", "props": {"html": "<p>next</p>"}}})")});
+             m_host->refresh = 0;
+             banner = OrbadAdViewiPhone_320x50.make();
+             m_root->view()->addSubview(banner);
+             banner->getAd();
+         },
+         [&] {
+             auto* shown = banner->adView()->currentAdView();
+             banner->getAd();
+             ASSERT_TRUE(dktest::turnUntil([&] { return banner->adView()->currentAdView() != shown; }, 60));
+         }},
+        {"browser",
+         [&] {
+             m_root->presentViewController(orbad::OBBrowserViewController::withURL(beats.url("/busy.html")), false);
+         },
+         [&] {
+             static_cast<orbad::OBBrowserViewController*>(m_root->presentedViewController())->done();
+             run(1);
+         }},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        road.open();
+        ASSERT_TRUE(dktest::turnUntil([&] { return count(std::string("/beat-") + road.road) >= 2; }, 60));
+        road.takeOff();
+        const size_t takenOff = beats.requests().size();
+        auto later = std::make_shared<plat::ui::WebView>(plat::ui::Rect{0, 0, 10, 10});
+        later->loadHTMLString(dktest::busyPage("timer", "/later"), beats.url("/"));
+        // The empty page takes a moment to come in (in another web process than the later page's):
+        // what was sent before it is not counted.
+        ASSERT_TRUE(dktest::turnUntil([&] { return count("/later", takenOff) >= 5; }, 60));
+        const size_t from = beats.requests().size();
+        const double cpu = dktest::webProcessesCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(dktest::turnUntil([&] { return count("/later", from) >= 20; }, 60));
+        const double spent = dktest::webProcessesCpuSeconds() - cpu;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(count(std::string("/beat-") + road.road, from), 0u);
+        EXPECT_LT(spent, elapsed.count() / 2);
+    }
+    banner.reset();
+    plat::web::useWebEngine("fake");
+}
+
+// The mended fault: an ad whose page ended after it had loaded (its web process gone: past its
+// memory, stuck, or crashed as here) said nothing: a banner stayed blank until its refresh, a
+// full-screen ad stayed up blank until closed. The banner asks for its next ad at once; the
+// full-screen ad on screen closes as Done closes it, and one waiting to be shown fails.
+TEST_F(FullScreenAdTest, AnAdWhosePageEndsIsNotLeftBlank) {
+    orbad::registerCreativeClass("OrbadFullScreenWebAdView", {});
+    ASSERT_TRUE(plat::web::useWebEngine("wpe"));
+    const std::string ad = answer(R"({"creative": {"type": "html", "props": {"html": "<p>ad</p>"}}})");
+    std::shared_ptr<OrbadAdView> banner;
+    const struct {
+        const char* road;
+        std::function<void()> open;
+        std::function<bool()> heard;
+    } roads[] = {
+        {"shown", [&] { serve({ad}); presented(); },
+         [&] { return m_delegate.lines.back() == "didDismiss presented=YES" && !onScreen(); }},
+        {"waiting", [&] { serve({ad}); requested(); },
+         [&] { return m_delegate.lines.back().starts_with("didFailToLoad 0") && !m_controller->hasAd(); }},
+        {"banner",
+         [&] {
+             serve({ad});
+             m_host->refresh = 0;  // only the ended page asks again
+             banner = OrbadAdViewiPhone_320x50.make();
+             m_root->view()->addSubview(banner);
+             banner->getAd();
+             ASSERT_TRUE(dktest::turnUntil([&] { return banner->adView()->currentAdView(); }, 60));
+         },
+         [&] { return asked().size() == 2 && banner->adView()->currentAdView(); }},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        m_delegate.lines.clear();
+        road.open();
+        ASSERT_GT(dktest::killWebProcesses(), 0u);
+        EXPECT_TRUE(dktest::turnUntil(road.heard, 60)) << ::testing::PrintToString(m_delegate.lines);
+    }
+    banner.reset();
+    plat::web::useWebEngine("fake");
+}
 
 // Where the ad client's full-screen ad comes up in a landscape interface: over the whole turned
 // screen and not turned again (the content client's units once were, in the same window): its page

@@ -114,13 +114,20 @@ void WebView::loadRequest(const WebRequest& request) {
     WebEngine* engine = ensureEngine();
     if (!engine) return;
     // Our own load is a navigation like any other: nothing loads until the delegate allows it.
-    engineDecide(request, WebNavigationType::Other, [alive = m_alive, this, request](bool allowed) {
-        if (allowed && *alive && m_engine) m_engine->loadRequest(request);
+    decide(request, WebNavigationType::Other, true, [alive = m_alive, this, request](bool allowed) {
+        if (!allowed || !*alive || !m_engine) return;
+        handOver();
+        m_hasPage = true;
+        m_engine->loadRequest(request);
     });
 }
 
 void WebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
-    if (WebEngine* engine = ensureEngine()) engine->loadHTMLString(html, baseURL);
+    if (WebEngine* engine = ensureEngine()) {
+        handOver();
+        m_hasPage = true;
+        engine->loadHTMLString(html, baseURL);
+    }
 }
 
 void WebView::stopLoading() {
@@ -128,15 +135,27 @@ void WebView::stopLoading() {
     m_loadWork.reset();
 }
 
+// Emptying the document is not enough on every engine: a new document ends the old one's life.
+void WebView::closePage() {
+    if (!m_engine || !std::exchange(m_hasPage, false)) return;
+    m_engine->stopLoading();
+    m_loadWork.reset();
+    m_closing = true;
+    m_engine->loadHTMLString("", kBlankPage);
+}
+
 void WebView::reload() {
+    handOver();
     if (m_engine) m_engine->reload();
 }
 
 void WebView::goBack() {
+    handOver();
     if (m_engine) m_engine->goBack();
 }
 
 void WebView::goForward() {
+    handOver();
     if (m_engine) m_engine->goForward();
 }
 
@@ -246,10 +265,19 @@ void WebView::engineDidScroll(Point offset) {
 }
 
 void WebView::engineDecide(const WebRequest& request, WebNavigationType type, std::function<void(bool)> answer) {
-    // Kept until the delegate's answer is in; allowed when nobody asks.
-    foundation::mainAsync([alive = m_alive, this, request, type, answer = std::move(answer), work = beginWork()] {
+    decide(request, type, false, std::move(answer));
+}
+
+void WebView::decide(const WebRequest& request, WebNavigationType type, bool own,
+                     std::function<void(bool)> answer) {
+    // Kept until the delegate's answer is in; allowed when nobody asks. A page being closed goes
+    // nowhere but to the empty page.
+    foundation::mainAsync([alive = m_alive, this, request, type, own, answer = std::move(answer),
+                           work = beginWork()] {
         bool allowed = true;
-        if (*alive && m_delegate) {
+        if (*alive && m_closing && !own) {
+            allowed = isBlankPageURL(request.url);
+        } else if (*alive && m_delegate) {
             allowed = m_delegate->shouldStartLoad(*this, request, type);
             if (g_observer && *alive) g_observer->webViewDecided(*this, request, type, allowed);
         }
@@ -258,15 +286,19 @@ void WebView::engineDecide(const WebRequest& request, WebNavigationType type, st
 }
 
 void WebView::engineDidStart() {
+    if (m_closing) return;
     m_loadWork = beginWork();
     post([](WebView& view, WebViewDelegate& delegate) { delegate.didStartLoad(view); });
 }
 
 void WebView::engineDidFinish() {
+    if (m_closing) return;
     post([work = std::move(m_loadWork)](WebView& view, WebViewDelegate& delegate) { delegate.didFinishLoad(view); });
 }
 
 void WebView::engineDidFail(const foundation::Error& error) {
+    if (error.domain == kWebPageEndedErrorDomain) m_hasPage = false;  // nothing left to close
+    if (m_closing) return;
     post([work = std::move(m_loadWork), error](WebView& view, WebViewDelegate& delegate) {
         delegate.didFailLoad(view, error);
     });

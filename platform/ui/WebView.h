@@ -22,6 +22,9 @@ class WebView;
 inline constexpr const char* kBlankPage = "about:blank";
 // The domain of a failed load's HTTP status (the status is the code).
 inline constexpr const char* kWebHTTPErrorDomain = "plat.web.http";
+// The domain of a page gone with its web process, loaded or not: code 1 crashed, 2 past its
+// memory, 3 stopped answering.
+inline constexpr const char* kWebPageEndedErrorDomain = "plat.web";
 
 // An address on the web: scheme http or https, in any case. What ads and content pages may load:
 // a page taken to a local file, a data or script address would show what no server sent.
@@ -153,6 +156,10 @@ public:
     void loadRequest(const WebRequest& request);
     void loadHTMLString(const std::string& html, const std::string& baseURL);
     void stopLoading();
+    // Ends what the page runs, its timers, workers and fetches with it (a document merely emptied
+    // keeps them): the empty page takes its place, unheard by the delegate and the observer. Only
+    // that page may load until the view is given its next load, which shows as usual.
+    void closePage();
     void reload();
     void goBack();
     void goForward();
@@ -243,6 +250,10 @@ private:
     void engineDidFail(const foundation::Error& error) override;
     void engineDidDraw() override;
     void engineDidScroll(Point offset) override;
+    // `own`: the view's own load, which the delegate decides even while a page is being closed.
+    void decide(const WebRequest& request, WebNavigationType type, bool own, std::function<void(bool)> answer);
+    // A load of the view's own goes to the engine: the closed page's news ends there.
+    void handOver() { m_closing = false; }
     std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const override { return m_cookiePolicy; }
     // What the view was told before its engine was made.
     void configureEngine();
@@ -261,6 +272,9 @@ private:
     // The main frame's load under way: client work in flight (decisions and evaluations hold
     // their own).
     std::shared_ptr<foundation::WorkInFlight> m_loadWork;
+    bool m_hasPage = false;
+    // closePage's empty page is on its way in: the engine's news of it is nobody's.
+    bool m_closing = false;
     bool m_scalesPageToFit = false;
     bool m_suppressesIncrementalRendering = false;
     bool m_keyboardDisplayRequiresUserAction = true;

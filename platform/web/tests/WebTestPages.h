@@ -45,4 +45,21 @@ inline std::string memoryHoldingPage(int megabytes) {
            "; i++) { var b = new Uint8Array(16 << 20); b.fill(1); held.push(b); }</script></body></html>";
 }
 
+// What a page keeps doing while it lives, each kind asking `beat` (its address, or one relative to
+// the page's) again and again: "timer" from an interval, "frames" from its animation frames,
+// "worker" from a worker's interval; "loops" asks once from each of two workers, which then loop
+// for ever.
+inline std::string busyPage(const std::string& kind, const std::string& beat) {
+    std::string script;
+    if (kind == "timer") script = "setInterval(ask, 50);";
+    if (kind == "frames") script = "(function frame() { ask(); requestAnimationFrame(frame); })();";
+    if (kind == "worker") script = "worker('setInterval(ask, 50);');";
+    if (kind == "loops") script = "worker('ask(); while (true) {}'); worker('ask(); while (true) {}');";
+    return "<html><body>busy<script>var beat = new URL('" + beat + "', location.href).href;"
+           "function ask() { fetch(beat, {mode: 'no-cors'}); }"
+           "function worker(code) { new Worker(URL.createObjectURL(new Blob(["
+           "'var beat = ' + JSON.stringify(beat) + ';' + ask.toString() + code]))); }" +
+           script + "</script></body></html>";
+}
+
 }  // namespace dktest
