@@ -285,9 +285,11 @@ void WebView::decide(const WebRequest& request, WebNavigationType type, bool own
     });
 }
 
+// A page's load is its server's and its own scripts' to end, maybe never: held as a transfer, it
+// keeps a virtual clock to real time rather than holding each jump for a task's grace.
 void WebView::engineDidStart() {
     if (m_closing) return;
-    m_loadWork = beginWork();
+    m_loadWork = std::make_shared<WorkInFlight>(Clock::process().beginWork(foundation::WorkKind::Transfer));
     post([](WebView& view, WebViewDelegate& delegate) { delegate.didStartLoad(view); });
 }
 

@@ -76,6 +76,8 @@ public:
     // The cookie policy the view was made with: an engine that can gives such a view a cookie
     // context of its own. None: the shared context, as it is.
     virtual std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const { return std::nullopt; }
+    // The view is in a window: a page the engine would end there is still the user's to see.
+    virtual bool engineShown() const { return true; }
 };
 
 // What shows the pages of one web view. The web view asks the delegate first: a load handed here
@@ -255,6 +257,7 @@ private:
     // A load of the view's own goes to the engine: the closed page's news ends there.
     void handOver() { m_closing = false; }
     std::optional<WebCookieAcceptPolicy> engineCookiePolicy() const override { return m_cookiePolicy; }
+    bool engineShown() const override { return window() != nullptr; }
     // What the view was told before its engine was made.
     void configureEngine();
     // Delegate calls run as main-queue work, in the order posted, and only while the view lives.

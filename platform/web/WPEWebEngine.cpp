@@ -1,18 +1,26 @@
 #include "platform/web/WPEWebEngine.h"
 
 #include <cairo.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 #include <wayland-server.h>
 #include <wpe/fdo.h>
 #include <wpe/unstable/fdo-shm.h>
 #include <wpe/webkit.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -67,20 +75,36 @@ private:
 // A page that answers no script for this long (from the script's sending) no longer answers: its
 // web process is ended.
 constexpr double kAnswerLimit = 3.0;
+// A load of ours that the page's process has not started within this long has that process asked.
+constexpr double kStartLimit = 1.0;
 // Each web process's memory: past it WebKit ends the process (checked every second), the page's
 // view failing. An ad or a content unit has no need of more.
 constexpr guint kWebProcessMemoryLimitMB = 1024;
+// How often our own watch reads the web processes' resident size: a page allocating at its fastest
+// (about 700 MB a second) gains well under a quarter of the limit between two readings.
+constexpr auto kMemoryWatchInterval = std::chrono::milliseconds(100);
+// A web process WebKit reports crashed this soon after the watch ended one went past the limit.
+constexpr gint64 kMemoryEndWindowUs = 5'000'000;
 
 // The views sharing one web process (made related to one another), and the question put to it: a
-// script sent when one of its views was dismissed or stopped while loading, or when a synchronous
-// evaluation found no answer. Until the answer, no view joins the group and loads into it wait;
-// without one within kAnswerLimit the process is ended and the waiting loads go to a fresh one.
+// script sent when one of its views was dismissed or stopped while loading, when a synchronous
+// evaluation found no answer, before a view's first load joins the pages already there, or when a
+// load has not started within kStartLimit. Until the answer, no view joins the group and loads into
+// it wait. Without one within kAnswerLimit, a question of a page dismissed, stopped or unanswered
+// ends the process and the waiting loads go to a fresh one; a load's question leaves the process
+// silent instead.
 struct ProcessGroup {
     WebKitWebView* asked = nullptr;  // holds a reference while the question is open
     gint64 askedAt = 0;
     guint limitSource = 0;
     // A synchronous evaluation found no answer: later ones do not wait.
     bool unanswered = false;
+    // No answer to this question ends the process.
+    bool endsProcess = false;
+    // The process answered nothing, but a page of it is shown (frozen, it is still the user's to
+    // close): no view joins it, our loads into its views go to fresh processes, and it is ended
+    // once none of its views is shown.
+    bool silent = false;
     // The process is being ended: the waiting loads go once WebKit has said it ended.
     bool ending = false;
     gulong endedHandler = 0;
@@ -112,6 +136,103 @@ WebKitWebContext* newContext(WebKitWebsiteDataManager* data) {
     return context;
 }
 
+std::string procText(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+// The processes WebKit started for us: our children that are WPE programs (the pages' WPEWebProcess,
+// the network's), each with whether it holds pages. Each thread lists its own children.
+std::vector<std::pair<pid_t, bool>> engineChildren() {
+    std::vector<std::pair<pid_t, bool>> found;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks) return found;
+    while (const dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.') continue;
+        const std::string list = procText(std::string("/proc/self/task/") + task->d_name + "/children");
+        for (const char* at = list.c_str(); *at;) {
+            char* end;
+            const long pid = std::strtol(at, &end, 10);
+            if (end == at) break;
+            at = end;
+            const std::string name = procText("/proc/" + std::to_string(pid) + "/comm");
+            if (name.starts_with("WPE")) found.emplace_back(static_cast<pid_t>(pid), name == "WPEWebProcess\n");
+        }
+    }
+    ::closedir(tasks);
+    return found;
+}
+
+// A field of /proc/PID/status in kB ("VmHWM"), -1 when unread.
+long statusKB(pid_t pid, const char* field) {
+    const std::string text = procText("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t at = text.find(std::string("\n") + field + ":");
+    return at == std::string::npos ? -1 : std::strtol(text.c_str() + at + std::strlen(field) + 2, nullptr, 10);
+}
+
+std::atomic<gint64> g_memoryEndedAt{0};
+// The WebKit processes last seen, for a fatal signal's handler, which can read no /proc (0: none).
+std::atomic<pid_t> g_enginePids[64];
+
+// WebKit's memory check runs on the web process's main thread, which a page's synchronous loop
+// holds, so a page could allocate past it for as long as the loop runs. This watch, on a thread of
+// ours, cannot be held so: a page process resident past the limit is stopped (its peak read whole)
+// and ended; WebKit then reports it crashed, which its views take as the memory limit.
+[[noreturn]] void watchMemory() {
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const long long limit = static_cast<long long>(kWebProcessMemoryLimitMB) << 20;
+    for (;;) {
+        const std::vector<std::pair<pid_t, bool>> children = engineChildren();
+        for (std::size_t i = 0; i < std::size(g_enginePids); ++i)
+            g_enginePids[i].store(i < children.size() ? children[i].first : 0);
+        for (const auto& [pid, pages] : children) {
+            if (!pages) continue;
+            const std::string statm = procText("/proc/" + std::to_string(pid) + "/statm");
+            const char* resident = std::strchr(statm.c_str(), ' ');
+            if (!resident || std::strtoll(resident, nullptr, 10) * pageSize <= limit) continue;
+            ::kill(pid, SIGSTOP);
+            const long peak = statusKB(pid, "VmHWM");
+            g_memoryEndedAt.store(g_get_monotonic_time());
+            ::kill(pid, SIGKILL);
+            foundation::log("web: a web process went past %u MB (its peak %ld MB): it is ended", kWebProcessMemoryLimitMB,
+                            peak / 1024);
+        }
+        std::this_thread::sleep_for(kMemoryWatchInterval);
+    }
+}
+
+// However the program ends (quit, a signal, its run's end, the window closed), no page process
+// outlives it: a page in a loop that never yields would never read that we have gone.
+void endEngineProcesses() {
+    for (const auto& [pid, pages] : engineChildren()) ::kill(pid, SIGKILL);
+}
+
+// A quit signal left to its default action ends the program without its exit hooks (a tool's; the
+// player reads its own): the WebKit processes last seen go first. Async-signal-safe.
+void endEngineProcessesAndDie(int signal) {
+    for (const std::atomic<pid_t>& pid : g_enginePids)
+        if (const pid_t p = pid.load()) ::kill(p, SIGKILL);
+    ::raise(signal);  // the default action now, once this handler returns
+}
+
+void endEngineProcessesOnQuitSignals() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction now {};
+        if (::sigaction(signal, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) continue;
+        struct sigaction hook {};
+        hook.sa_handler = endEngineProcessesAndDie;
+        hook.sa_flags = SA_RESETHAND;
+        sigemptyset(&hook.sa_mask);
+        ::sigaction(signal, &hook, nullptr);
+    }
+}
+
 Process& process() {
     static Process* shared = [] {
         auto* p = new Process;  // lives as long as the process: WebKit cannot be torn down
@@ -132,6 +253,9 @@ Process& process() {
         g_object_unref(data);
         webkit_web_context_set_cache_model(p->context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         foundation::RunLoop::main().setPollContext(&p->glib);
+        std::atexit(endEngineProcesses);
+        endEngineProcessesOnQuitSignals();
+        std::thread(watchMemory).detach();
         return p;
     }();
     return *shared;
@@ -210,6 +334,7 @@ void closeQuestion(ProcessGroup& group) {
     group.limitSource = 0;
     ++group.question;
     group.unanswered = false;
+    group.endsProcess = false;
     group.ending = false;
     WebKitWebView* asked = std::exchange(group.asked, nullptr);
     if (group.endedHandler) g_signal_handler_disconnect(asked, std::exchange(group.endedHandler, 0));
@@ -244,10 +369,18 @@ void processEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer da
     g_idle_add_full(G_PRIORITY_DEFAULT, closeAfterEnd, new Question(q), [](gpointer d) { deleteQuestion(d); });
 }
 
+void keepSilent(const std::shared_ptr<ProcessGroup>& group);
+void endIfUnseen(const std::shared_ptr<ProcessGroup>& group, WebKitWebView* via);
+
 gboolean questionTimedOut(gpointer data) {
     const Question& q = *static_cast<Question*>(data);
     ProcessGroup& group = *q.group;
     if (q.serial != group.question || group.ending) return G_SOURCE_REMOVE;
+    if (!group.endsProcess) {
+        group.limitSource = 0;  // this source, removed by its return
+        keepSilent(q.group);
+        return G_SOURCE_REMOVE;
+    }
     foundation::log("web: a page answered nothing for %g s: its web process is ended", kAnswerLimit);
     group.ending = true;
     group.endedHandler = g_signal_connect_data(group.asked, "web-process-terminated", G_CALLBACK(processEnded),
@@ -261,8 +394,11 @@ gboolean questionTimedOut(gpointer data) {
 }
 
 // Asks `view`'s process a script unless a question is open already; `since` is when the page was
-// sent what it has not answered (the limit runs from there).
-void ask(const std::shared_ptr<ProcessGroup>& group, WebKitWebView* view, gint64 since) {
+// sent what it has not answered (the limit runs from there). A process already silent is not asked
+// again: it is ended if none of its views is shown.
+void ask(const std::shared_ptr<ProcessGroup>& group, WebKitWebView* view, gint64 since, bool endsProcess = true) {
+    if (group->silent) return endIfUnseen(group, view);
+    group->endsProcess = group->endsProcess || endsProcess;
     if (group->asking()) return;
     group->asked = WEBKIT_WEB_VIEW(g_object_ref(view));
     group->askedAt = since;
@@ -308,26 +444,129 @@ struct WPEWebEngine::Impl {
     bool hasPage = false;
     // The backend's device scale factor: pointer events are given in its pixels.
     double scale = 1;
+    // What a view made anew in a fresh process is given again.
+    uint32_t width = 0, height = 0;
+    std::optional<WebKitColor> background;
     ui::WebEngine::EvaluationCounts evaluations;
+    // A load of ours went in: the next is no longer the view's first.
+    bool handed = false;
+    // The load handed to the process and not started there yet (gone again into a fresh process
+    // should this one be found silent), when it was handed, and the wait for its start.
+    std::function<void(WebKitWebView*)> unstarted;
+    bool handedAgain = false;
+    gint64 handedAt = 0;
+    guint startSource = 0;
 
     Impl(WPEWebEngine& e, ui::WebEngineHost& h) : engine(e), host(h) {}
 
+    // The web view, in `related`'s process or (null) in one of its own, sharing `settings` (null:
+    // its own).
+    void makeView(WebKitWebView* related, WebKitSettings* settings) {
+        static const wpe_view_backend_exportable_fdo_client client = {nullptr, nullptr, &Impl::exportShm, nullptr,
+                                                                      nullptr};
+        sink = new FrameSink{this};
+        exportable = wpe_view_backend_exportable_fdo_create(&client, sink, 1, 1);
+        sink->exportable = exportable;
+        backend = wpe_view_backend_exportable_fdo_get_view_backend(exportable);
+        WebKitWebViewBackend* viewBackend = webkit_web_view_backend_new(
+            backend,
+            [](gpointer data) {
+                auto* s = static_cast<FrameSink*>(data);
+                wpe_view_backend_exportable_fdo_destroy(s->exportable);
+                delete s;
+            },
+            sink);
+        if (related) {
+            view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "related-view", related,
+                                                "settings", settings, "user-content-manager", content, nullptr));
+        } else {
+            view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "web-context", context,
+                                                "is-ephemeral", webkit_web_context_is_ephemeral(context),
+                                                "user-content-manager", content, nullptr));
+            if (settings) webkit_web_view_set_settings(view, settings);
+        }
+        wpe_view_backend_add_activity_state(backend, wpe_view_activity_state_visible | wpe_view_activity_state_focused |
+                                                         wpe_view_activity_state_in_window);
+        g_signal_connect(view, "decide-policy", G_CALLBACK(&Impl::decidePolicy), this);
+        g_signal_connect(view, "load-changed", G_CALLBACK(&Impl::loadChanged), this);
+        g_signal_connect(view, "load-failed", G_CALLBACK(&Impl::loadFailed), this);
+        g_signal_connect(view, "web-process-terminated", G_CALLBACK(&Impl::processTerminated), this);
+        g_signal_connect(view, "script-dialog", G_CALLBACK(&Impl::scriptDialog), this);
+        g_signal_connect(view, "create", G_CALLBACK(&Impl::createView), this);
+    }
+
+    // The view is made anew in a process of its own, its old process being silent: its page there
+    // is left behind.
+    void moveToFreshProcess() {
+        WebKitWebView* old = view;
+        const std::shared_ptr<ProcessGroup> left = group;
+        g_signal_handlers_disconnect_by_data(old, this);
+        sink->impl = nullptr;
+        group = std::make_shared<ProcessGroup>();
+        makeView(nullptr, webkit_web_view_get_settings(old));
+        hasPage = false;
+        if (width) {
+            wpe_view_backend_dispatch_set_device_scale_factor(backend, static_cast<float>(scale));
+            wpe_view_backend_dispatch_set_size(backend, width, height);
+        }
+        if (background) webkit_web_view_set_background_color(view, &*background);
+        endIfUnseen(left, old);
+        g_object_unref(old);
+    }
+
     // Our loads go to the process at once, or once its open question is closed: a page behind
-    // one that does not answer would wait with it.
-    void hand(std::function<void()> load) {
+    // one that does not answer would wait with it. A view's first load into a process holding
+    // other pages asks it first.
+    void hand(std::function<void(WebKitWebView*)> load) {
         const unsigned serial = ++loadSerial;
+        if (!handed && !group->silent && sharesProcess()) ask(group, view, g_get_monotonic_time(), false);
+        handed = true;
         if (!group->asking()) {
             dropWaitingLoad();
-            return load();
+            return go(std::move(load));
         }
         loadWaiting = true;
         waitWork = foundation::Clock::process().beginWork();
-        group->waiting.push_back([this, alive = alive, serial, load = std::move(load)] {
+        group->waiting.push_back([this, alive = alive, serial, load = std::move(load)]() mutable {
             if (!*alive || serial != loadSerial) return;
             dropWaitingLoad();
-            load();
+            go(std::move(load));
         });
     }
+
+    // Into a fresh process when this one is silent; watched until it starts. `again`: a load whose
+    // process ended before it started, handed once more.
+    void go(std::function<void(WebKitWebView*)> load, bool again = false) {
+        if (group->silent) moveToFreshProcess();
+        forgetUnstarted();
+        handedAgain = again;
+        unstarted = load;
+        handedAt = g_get_monotonic_time();
+        startSource = g_timeout_add(static_cast<guint>(kStartLimit * 1000), startLimitPassed, this);
+        load(view);
+    }
+
+    void forgetUnstarted() {
+        unstarted = nullptr;
+        if (startSource) g_source_remove(std::exchange(startSource, 0));
+    }
+
+    // Removed with the view's engine.
+    static gboolean startLimitPassed(gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->startSource = 0;
+        if (self->unstarted) ask(self->group, self->view, self->handedAt, false);
+        return G_SOURCE_REMOVE;
+    }
+
+    // The process holds a page of another view.
+    bool sharesProcess() const {
+        for (const Impl* v : members(group))
+            if (v != this && v->hasPage) return true;
+        return false;
+    }
+
+    static std::vector<Impl*> members(const std::shared_ptr<ProcessGroup>& group);
 
     void dropWaitingLoad() {
         ++loadSerial;
@@ -370,6 +609,7 @@ struct WPEWebEngine::Impl {
     static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        self->forgetUnstarted();  // the process answers
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
             webkit_policy_decision_ignore(decision);
             return TRUE;
@@ -407,6 +647,7 @@ struct WPEWebEngine::Impl {
     static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
         if (event == WEBKIT_LOAD_STARTED) {
+            self->forgetUnstarted();
             self->failed = false;
             self->hasPage = true;
             if (self->ownStart)
@@ -436,15 +677,40 @@ struct WPEWebEngine::Impl {
     }
 
     // A page gone with its process fails its view, whether it had loaded or not, unless the view's
-    // next load is already waiting (it goes to a fresh process). A view relaunches its process
-    // alone: it no longer shares its old group's.
+    // next load is already waiting or was never started (it goes to a fresh process). A view
+    // relaunches its process alone: it no longer shares its old group's.
     static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<Impl*>(data);
         const bool hadPage = std::exchange(self->hasPage, false);
         self->group = std::make_shared<ProcessGroup>();
-        if (self->loadWaiting || (self->failed && !hadPage)) return;
+        if (self->loadWaiting) return;
+        std::function<void(WebKitWebView*)> load = self->unstarted;
+        self->forgetUnstarted();
+        if (load && !self->handedAgain) {
+            // Once, after WebKit has told every view of the process.
+            struct Again {
+                std::shared_ptr<bool> alive;
+                Impl* impl;
+                std::function<void(WebKitWebView*)> load;
+                unsigned serial;
+            };
+            g_idle_add_full(
+                G_PRIORITY_DEFAULT,
+                [](gpointer d) {
+                    Again& a = *static_cast<Again*>(d);
+                    if (*a.alive && a.serial == a.impl->loadSerial) a.impl->go(std::move(a.load), true);
+                    return G_SOURCE_REMOVE;
+                },
+                new Again{self->alive, self, std::move(load), self->loadSerial},
+                [](gpointer d) { delete static_cast<Again*>(d); });
+            return;
+        }
+        if (!hadPage && !load) return;
         self->failed = true;
-        if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT)
+        const gint64 memoryEnded = g_memoryEndedAt.load();
+        if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ||
+            (reason == WEBKIT_WEB_PROCESS_CRASHED && memoryEnded &&
+             g_get_monotonic_time() - memoryEnded < kMemoryEndWindowUs))
             self->host.engineDidFail({"plat.web", 2, "The page went past its memory limit", {}});
         else if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
             self->host.engineDidFail({"plat.web", 3, "The page stopped answering", {}});
@@ -457,55 +723,65 @@ struct WPEWebEngine::Impl {
     static WebKitWebView* createView(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
 };
 
+std::vector<WPEWebEngine::Impl*> WPEWebEngine::Impl::members(const std::shared_ptr<ProcessGroup>& group) {
+    std::vector<Impl*> found;
+    for (Impl* v : process().views)
+        if (v->group == group) found.push_back(v);
+    return found;
+}
+
+namespace {
+
+// A load's question went unanswered: the loads into the process go to fresh ones (those waiting,
+// and those handed and never started), and the process lives on while a view of it is shown.
+void keepSilent(const std::shared_ptr<ProcessGroup>& group) {
+    foundation::log("web: a page answered nothing for %g s: the next pages load in a fresh web process", kAnswerLimit);
+    group->silent = true;
+    WebKitWebView* asked = WEBKIT_WEB_VIEW(g_object_ref(group->asked));
+    std::vector<std::pair<std::shared_ptr<bool>, WPEWebEngine::Impl*>> stranded;
+    for (WPEWebEngine::Impl* v : WPEWebEngine::Impl::members(group))
+        if (v->unstarted) stranded.emplace_back(v->alive, v);
+    closeQuestion(*group);
+    for (auto& [alive, v] : stranded)
+        if (*alive && v->unstarted) v->go(std::exchange(v->unstarted, nullptr));
+    endIfUnseen(group, asked);
+    g_object_unref(asked);
+}
+
+// A silent process none of whose views is shown is ended (through `via`, any view of it): its
+// pages fail their views, which are shown nowhere.
+void endIfUnseen(const std::shared_ptr<ProcessGroup>& group, WebKitWebView* via) {
+    if (!group->silent || group->ending) return;
+    for (const WPEWebEngine::Impl* v : WPEWebEngine::Impl::members(group))
+        if (v->host.engineShown()) return;
+    foundation::log("web: a web process that answered nothing shows no page now: it is ended");
+    group->ending = true;
+    webkit_web_view_terminate_web_process(via);
+}
+
+}  // namespace
+
 WPEWebEngine::WPEWebEngine(ui::WebEngineHost& host) : PageEngine(host), m_impl(std::make_unique<Impl>(*this, host)) {
     Process& p = process();
-    static const wpe_view_backend_exportable_fdo_client client = {nullptr, nullptr, &Impl::exportShm, nullptr, nullptr};
-    m_impl->sink = new FrameSink{m_impl.get()};
-    m_impl->exportable = wpe_view_backend_exportable_fdo_create(&client, m_impl->sink, 1, 1);
-    m_impl->sink->exportable = m_impl->exportable;
-    m_impl->backend = wpe_view_backend_exportable_fdo_get_view_backend(m_impl->exportable);
-    WebKitWebViewBackend* viewBackend = webkit_web_view_backend_new(
-        m_impl->backend,
-        [](gpointer data) {
-            auto* sink = static_cast<FrameSink*>(data);
-            wpe_view_backend_exportable_fdo_destroy(sink->exportable);
-            delete sink;
-        },
-        m_impl->sink);
     const std::optional<ui::WebCookieAcceptPolicy> policy = host.engineCookiePolicy();
     m_impl->context = policy ? ownContext(p, *policy) : p.context;
     // Views of one context share their web process and their settings; each has user scripts of its
-    // own (a related view would otherwise share its relative's). A process with a question open is
-    // joined by no one: the new view starts a process of its own.
+    // own (a related view would otherwise share its relative's). A process with a question open, or
+    // silent, is joined by no one, nor the process of a view with no page (one whose process ended
+    // is relaunched with its next load): the new view starts a process of its own.
     auto sameContext = [&](Impl* v) { return v->context == m_impl->context; };
     auto relative = std::find_if(p.views.begin(), p.views.end(), sameContext);
-    auto related = std::find_if(p.views.begin(), p.views.end(),
-                                [&](Impl* v) { return sameContext(v) && !v->group->asking(); });
+    auto related = std::find_if(p.views.begin(), p.views.end(), [&](Impl* v) {
+        return sameContext(v) && v->hasPage && !v->group->asking() && !v->group->silent;
+    });
     m_impl->content = webkit_user_content_manager_new();
     if (related == p.views.end()) {
         m_impl->group = std::make_shared<ProcessGroup>();
-        m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "web-context",
-                                                    m_impl->context, "is-ephemeral",
-                                                    webkit_web_context_is_ephemeral(m_impl->context),
-                                                    "user-content-manager", m_impl->content, nullptr));
-        if (relative != p.views.end())
-            webkit_web_view_set_settings(m_impl->view, webkit_web_view_get_settings((*relative)->view));
+        m_impl->makeView(nullptr, relative != p.views.end() ? webkit_web_view_get_settings((*relative)->view) : nullptr);
     } else {
         m_impl->group = (*related)->group;
-        m_impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "backend", viewBackend, "related-view",
-                                                    (*related)->view, "settings",
-                                                    webkit_web_view_get_settings((*related)->view),
-                                                    "user-content-manager", m_impl->content, nullptr));
+        m_impl->makeView((*related)->view, webkit_web_view_get_settings((*related)->view));
     }
-    wpe_view_backend_add_activity_state(m_impl->backend, wpe_view_activity_state_visible |
-                                                              wpe_view_activity_state_focused |
-                                                              wpe_view_activity_state_in_window);
-    g_signal_connect(m_impl->view, "decide-policy", G_CALLBACK(&Impl::decidePolicy), m_impl.get());
-    g_signal_connect(m_impl->view, "load-changed", G_CALLBACK(&Impl::loadChanged), m_impl.get());
-    g_signal_connect(m_impl->view, "load-failed", G_CALLBACK(&Impl::loadFailed), m_impl.get());
-    g_signal_connect(m_impl->view, "web-process-terminated", G_CALLBACK(&Impl::processTerminated), m_impl.get());
-    g_signal_connect(m_impl->view, "script-dialog", G_CALLBACK(&Impl::scriptDialog), m_impl.get());
-    g_signal_connect(m_impl->view, "create", G_CALLBACK(&Impl::createView), m_impl.get());
     p.views.push_back(m_impl.get());
 }
 
@@ -515,9 +791,10 @@ WPEWebEngine::~WPEWebEngine() {
     std::erase(p.views, m_impl.get());
     g_signal_handlers_disconnect_by_data(m_impl->view, m_impl.get());
     m_impl->sink->impl = nullptr;
+    m_impl->forgetUnstarted();
     // A dismissed page is asked whether it still answers (the question holds the view): one that
     // does not has its process ended, or it would keep its core and memory, and its relatives'.
-    if (m_impl->hasPage) ask(m_impl->group, m_impl->view, g_get_monotonic_time());
+    if (m_impl->hasPage || m_impl->group->silent) ask(m_impl->group, m_impl->view, g_get_monotonic_time());
     webkit_web_view_stop_loading(m_impl->view);
     g_object_unref(m_impl->view);  // its backend destroys the exportable and the sink
     g_object_unref(m_impl->content);
@@ -529,7 +806,7 @@ void WPEWebEngine::showDocument(const std::string& body, const std::string& mime
     m_impl->ownNavigation = true;
     m_impl->ownStart = true;
     std::shared_ptr<GBytes> bytes(g_bytes_new(body.data(), body.size()), g_bytes_unref);
-    m_impl->hand([view = m_impl->view, bytes, mimeType, encoding, baseURL] {
+    m_impl->hand([bytes, mimeType, encoding, baseURL](WebKitWebView* view) {
         webkit_web_view_load_bytes(view, bytes.get(), mimeType.c_str(), encoding.empty() ? nullptr : encoding.c_str(),
                                    baseURL.c_str());
     });
@@ -539,7 +816,7 @@ void WPEWebEngine::loadHTMLString(const std::string& html, const std::string& ba
     cancelFetch();
     m_impl->ownNavigation = false;
     m_impl->ownStart = false;
-    m_impl->hand([view = m_impl->view, html, baseURL] {
+    m_impl->hand([html, baseURL](WebKitWebView* view) {
         webkit_web_view_load_html(view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
     });
 }
@@ -548,6 +825,7 @@ void WPEWebEngine::stopEngine() {
     m_impl->ownNavigation = false;
     m_impl->ownStart = false;
     m_impl->dropWaitingLoad();
+    m_impl->forgetUnstarted();
     if (webkit_web_view_is_loading(m_impl->view)) {
         m_impl->failed = true;
         // A page stopped while loading (a time-out, a close) may be one that never yields.
@@ -597,6 +875,7 @@ void WPEWebEngine::setPageBackground(bool opaque, const std::optional<ui::Color>
         shown = {0, 0, 0, 0};
     else if (color)
         shown = {color->r, color->g, color->b, 1};
+    m_impl->background = shown;
     webkit_web_view_set_background_color(m_impl->view, &shown);
 }
 
@@ -641,8 +920,10 @@ std::string WPEWebEngine::evaluate(const std::string& script, double limit) {
     if (!m_impl->hasPage) return "";
     const std::shared_ptr<ProcessGroup> group = m_impl->group;
     const gint64 sent = g_get_monotonic_time();
-    if (group->unanswered || (group->asking() && sent - group->askedAt >= static_cast<gint64>(limit * 1e6))) {
+    if (group->unanswered || group->silent ||
+        (group->asking() && sent - group->askedAt >= static_cast<gint64>(limit * 1e6))) {
         ++m_impl->evaluations.notWaited;
+        if (group->silent) endIfUnseen(group, m_impl->view);
         return "";
     }
     auto evaluation = std::make_shared<Evaluation>();
@@ -688,6 +969,8 @@ void WPEWebEngine::evaluateAsync(const std::string& script, std::function<void(s
 void WPEWebEngine::setViewport(double width, double height, double scale) {
     const auto w = static_cast<uint32_t>(std::max(1.0, width)), h = static_cast<uint32_t>(std::max(1.0, height));
     m_impl->scale = scale > 0 ? scale : 1;
+    m_impl->width = w;
+    m_impl->height = h;
     wpe_view_backend_dispatch_set_device_scale_factor(m_impl->backend, static_cast<float>(scale));
     wpe_view_backend_dispatch_set_size(m_impl->backend, w, h);
 }

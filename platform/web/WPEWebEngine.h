@@ -18,9 +18,16 @@
 // while loading, or a synchronous evaluation unanswered, puts a script to the page's web process;
 // until it answers no new view joins that process and our loads into its views wait, and without
 // an answer within 3 s of what went unanswered the process is ended (every page in it fails its
-// view: "plat.web" 3) and the waiting loads go to a fresh one. Each web process may use 1 GB of
-// memory: past it WebKit ends it, checked every second, and its views fail ("plat.web" 2). Programs and tests that make web views leave GLib's and WebKit's process-long
-// allocations out of the sanitizer's leak report (__lsan_default_suppressions).
+// view: "plat.web" 3) and the waiting loads go to a fresh one. A view's first load into a process
+// holding other pages, and a load not started within 1 s, ask the process too; unanswered, the
+// loads go to fresh processes while the silent one lives on until none of its views is shown (a
+// frozen page there is still the user's to close), then is ended. Each web process may use 1 GB
+// of memory: past it WebKit ends it, checked every second, and so does a watch of ours reading
+// the processes' resident size ten times a second on a thread the page cannot hold up (WebKit's
+// check waits for the page's scripts); its views fail ("plat.web" 2). At exit the WebKit
+// processes among the program's children are killed: a stuck one would outlive it. Programs and
+// tests that make web views leave GLib's and WebKit's process-long allocations out of the
+// sanitizer's leak report (__lsan_default_suppressions).
 #pragma once
 
 #include <memory>

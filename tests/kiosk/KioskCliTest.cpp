@@ -3,12 +3,19 @@
 // error and its status compared with data/cli.out (DK_UPDATE_EXPECTED=1 rewrites it).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/web/tests/WebTestPages.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -274,6 +281,89 @@ TEST(KioskCliUnits, TheRealPageEngineByDefault) {
     }
     ASSERT_TRUE(dktest::exists(dir.file("home/Library/Caches/WebKit")));
     EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
+}
+
+// The page engine's processes among the children of `pid`.
+std::vector<pid_t> webProcesses(int pid) {
+    std::vector<pid_t> found;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::istringstream children(dktest::readFile(task.path().string() + "/children"));
+        for (pid_t child; children >> child;)
+            if (dktest::readFile("/proc/" + std::to_string(child) + "/comm").starts_with("WPE")) found.push_back(child);
+    }
+    return found;
+}
+
+// Ends the input of the program `pid` that this process writes through a pipe: our end of it is
+// closed, its descriptor left open on /dev/null for its owner to close.
+void endInputOf(pid_t pid) {
+    char pipe[64] = {}, ours[64];
+    ASSERT_GT(readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), pipe, sizeof pipe - 1), 0);
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const ssize_t n = readlink(fd.path().c_str(), ours, sizeof ours - 1);
+        if (n <= 0 || std::string(ours, static_cast<std::size_t>(n)) != pipe) continue;
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, std::stoi(fd.path().filename().string()));
+        close(null);
+    }
+}
+
+// A process's state letter ('R', 'S', 'Z', ...); 0 when it is gone.
+char state(pid_t pid) {
+    const std::string stat = dktest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name = stat.rfind(')');
+    return name == std::string::npos || name + 2 >= stat.size() ? 0 : stat[name + 2];
+}
+
+// Gone, a zombie, or killed (SIGKILL pending): nothing of it runs on.
+bool ended(pid_t pid) {
+    if (state(pid) == 0 || state(pid) == 'Z') return true;
+    const std::string status = dktest::readFile("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t pending = status.find("\nShdPnd:\t");
+    return pending != std::string::npos && (std::stoull(status.substr(pending + 9, 16), nullptr, 16) & (1ull << (SIGKILL - 1)));
+}
+
+// However the tool ends (a signal, the end of its input) with a page shown that never yields, no
+// process of the page engine outlives it: the stuck one would never read that the tool has gone.
+TEST(KioskCliUnits, NoWebProcessOutlivesTheToolWithAStuckPageShown) {
+    dktest::TempDir dir;
+    const std::string page = dktest::neverYieldingPage("while (true) {}");  // no quotes to escape
+    dktest::RecordingServer server(dir.file("server"),
+                                   R"({"default": {"headers": [["Content-Type", "text/html"]], "body": ")" + page + R"("}})",
+                                   120);
+    ASSERT_TRUE(server.running());
+    for (const int road : {SIGTERM, SIGINT, 0}) {
+        SCOPED_TRACE(road ? strsignal(road) : "end of input");
+        dktest::Conversation tool({kCli, "--home", dir.file("home" + std::to_string(road)), "--clock", "real"});
+        tool.send("unit show 0 {\"url\":\"" + server.url() +
+                  "/unit.html\",\"transition\":\"KS_MODAL\",\"frame\":\"KS_FULLSCREEN\"}\n");
+        auto loops = [&] {
+            const std::vector<std::string> lines = server.requestLines();
+            return std::count_if(lines.begin(), lines.end(),
+                                 [](const std::string& line) { return line.find("/looping") != std::string::npos; });
+        };
+        const auto before = loops();
+        auto looping = [&] { return loops() > before; };
+        for (int turns = 0; !looping() && turns < 240; ++turns) {
+            const std::size_t from = tool.out().size();
+            tool.send("run 0.25\n");
+            ASSERT_TRUE(tool.waitFor("ok\n", from)) << tool.out();
+        }
+        const std::vector<pid_t> pages = webProcesses(tool.pid());
+        ASSERT_FALSE(pages.empty());
+        if (road)
+            kill(tool.pid(), road);
+        else
+            endInputOf(tool.pid());
+        // Checked once the tool has ended, before it is reaped: the engine's processes hold its
+        // output open, so the end of its output would come only with theirs.
+        ASSERT_TRUE(dktest::waitUntil([&] { return state(tool.pid()) == 'Z'; }, 60));
+        for (pid_t pid : pages) EXPECT_TRUE(ended(pid)) << pid;
+        const dktest::ProcessResult result = tool.finish();
+        if (!road) {
+            EXPECT_EQ(result.status, 0) << result.err;  // a signal ends the tool by its default action
+        }
+    }
 }
 
 // --help answers with the one-shot modes, the utilities and every command of command mode, on

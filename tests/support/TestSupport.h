@@ -175,6 +175,7 @@ public:
     // `seconds` of real time went by.
     bool waitFor(const std::string& text, std::size_t from = 0, double seconds = 60);
     const std::string& out() const { return m_out; }
+    int pid() const { return m_pid; }
     // Closes standard input and waits for the program's end.
     ProcessResult finish();
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/sys/Device.h"
 #include "platform/ui/Application.h"
@@ -140,6 +141,48 @@ TEST_F(WPEStuckPageTest, AStuckPageIsWaitedOnOnceAndTheNextUnitLoadsAndIsTapped)
         other->removeFromSuperview();
         for (NotingWebDelegate* d : {&otherDelegate, &stuckDelegate, &nextDelegate}) d->take();
     }
+}
+
+// A page that stops answering once loaded, still shown: the next load, into a view made after it
+// (which would join the page's process) or into the stuck view itself, goes to a fresh process,
+// loads and answers a tap; the page shown in the first case keeps its view.
+TEST_F(WPEStuckPageTest, APageGoneSilentAfterItsLoadNeverTakesTheNextLoadWithIt) {
+    for (const bool sameView : {false, true}) {
+        SCOPED_TRACE(sameView ? "the stuck view loads again" : "a view made after it");
+        UnitServer s;
+        ASSERT_TRUE(s.server.running());
+        auto stuck = show(stuckDelegate);
+        stuck->loadHTMLString(dktest::silentAfterLoadPage("while (true) {}"), s.url("/"));
+        ASSERT_TRUE(turnUntilLine(stuckDelegate, "finish", kCap));
+        ASSERT_TRUE(turnUntil([&] { return s.heardLooping(); }, kCap));
+        std::shared_ptr<WebView> next = sameView ? stuck : show(nextDelegate);
+        next->setDelegate(&nextDelegate);
+        next->load(s.url("/unit"));
+        ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
+        ASSERT_TRUE(turnUntil([&] { return next->engine()->frame() != nullptr; }, kCap));
+        tap({5, 5});
+        ASSERT_TRUE(turnUntil(
+            [&] { return next->stringByEvaluatingJavaScript("got.join('|')") == dktest::clickRecord("tl", 5, 5); }, kCap));
+        for (const std::string& line : stuckDelegate.take()) EXPECT_FALSE(line.starts_with("fail")) << line;
+        next->removeFromSuperview();
+        stuck->removeFromSuperview();
+        for (NotingWebDelegate* d : {&stuckDelegate, &nextDelegate}) d->take();
+    }
+}
+
+// A load that never ends holds the clock as a transfer does, keeping a virtual clock to real time,
+// and not as a task, which holds each of its jumps for up to 10 s.
+TEST_F(WPEStuckPageTest, ALoadThatNeverEndsHoldsTheClockAsATransfer) {
+    UnitServer s;
+    ASSERT_TRUE(s.server.running());
+    auto stuck = show(stuckDelegate);
+    stuck->loadHTMLString(dktest::neverYieldingPage("while (true) {}"), s.url("/"));
+    ASSERT_TRUE(turnUntil([&] { return s.heardLooping(); }, kCap));
+    ASSERT_TRUE(stuck->isLoading());
+    const plat::foundation::Clock& clock = plat::foundation::Clock::process();
+    EXPECT_TRUE(clock.hasWorkInFlight());
+    EXPECT_FALSE(clock.hasTaskInFlight());
+    stuck->removeFromSuperview();
 }
 
 }  // namespace

@@ -32,17 +32,29 @@ inline std::string cornerClicks(double w, double h) {
            "|" + clickRecord("br", w - 10, h - 10);
 }
 
-// A page that asks its server for "/looping" (a synchronous request, so the server's record of it
-// means the script went on) and then runs `loop`, which never yields.
-inline std::string neverYieldingPage(const std::string& loop) {
-    return "<html><body><script>var r = new XMLHttpRequest(); r.open('GET', '/looping', false); r.send();" + loop +
-           "</script></body></html>";
+// Asks the page's server for "/looping" (a synchronous request, so the server's record of it means
+// the script went on) and then runs `loop`, which never yields.
+inline std::string loopingScript(const std::string& loop) {
+    return "var r = new XMLHttpRequest(); r.open('GET', '/looping', false); r.send();" + loop;
 }
 
-// A page that fills and holds `megabytes` of memory while it loads.
-inline std::string memoryHoldingPage(int megabytes) {
-    return "<html><body><script>window.held = [];for (var i = 0; i < " + std::to_string(megabytes / 16) +
-           "; i++) { var b = new Uint8Array(16 << 20); b.fill(1); held.push(b); }</script></body></html>";
+// A page that runs loopingScript while it loads: its load never ends.
+inline std::string neverYieldingPage(const std::string& loop) {
+    return "<html><body><script>" + loopingScript(loop) + "</script></body></html>";
+}
+
+// A page that loads, then stops answering: loopingScript runs a moment after its load.
+inline std::string silentAfterLoadPage(const std::string& loop) {
+    return "<html><body>loaded<script>window.onload = function () { setTimeout(function () {" + loopingScript(loop) +
+           "}, 200); };</script></body></html>";
+}
+
+// A page that fills and holds memory while it loads, `chunk` MB at a time while `condition` (on
+// `i`, the chunks so far) holds.
+inline std::string memoryHoldingPage(int chunk, const std::string& condition) {
+    return "<html><body><script>window.held = [];for (var i = 0; " + condition +
+           "; i++) { var b = new Uint8Array(" + std::to_string(chunk) + " << 20); b.fill(1); held.push(b); }"
+           "</script></body></html>";
 }
 
 // What a page keeps doing while it lives, each kind asking `beat` (its address, or one relative to
