@@ -57,7 +57,15 @@ Watched& watched() {
     return w;
 }
 
+std::atomic<void (*)()> g_beforeAbruptExit{nullptr};
+
+void beforeAbruptExit() {
+    if (void (*hook)() = g_beforeAbruptExit.load()) hook();
+}
+
 }  // namespace
+
+void setBeforeAbruptExit(void (*hook)()) { g_beforeAbruptExit.store(hook); }
 
 sigset_t quitSignalSet() {
     sigset_t set;
@@ -179,6 +187,7 @@ void QuitWatch::State::signalled(int signal) {
         return;
     }
     say(program + ": a second SIG" + sigabbrev_np(signal) + ": ending at once");
+    beforeAbruptExit();
     // Killed by it, as the caller of a process that takes no signal expects.
     ::signal(signal, SIG_DFL);
     sigset_t one;
@@ -207,6 +216,7 @@ int QuitWatch::State::check() {
             w.interruptedAt = now;
             if (w.interrupt) w.interrupt(w.context);
         } else if (w.interrupted && now - w.interruptedAt >= kInterruptedCallSeconds) {
+            beforeAbruptExit();
             _exit(kStuckCallStatus);
         }
     }

@@ -28,6 +28,11 @@ sigset_t quitSignalSet();
 // main, before any thread exists, or a signal may go to a thread that takes it the default way.
 void blockQuitSignals();
 
+// Called on the watch's thread just before it ends the process at once (a second signal, a call
+// that outlived its interruption), where no exit handler runs: what must not outlive the process
+// (the page engine's own processes) is ended there. One hook; null for none.
+void setBeforeAbruptExit(void (*hook)());
+
 inline constexpr double kStuckCallSeconds = 3;
 inline constexpr double kInterruptedCallSeconds = 2;
 inline constexpr int kStuckCallStatus = 1;

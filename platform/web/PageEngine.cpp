@@ -14,6 +14,7 @@
 
 #include "platform/net/URLCache.h"
 #include "platform/net/URLLoading.h"
+#include "platform/sys/QuitWatch.h"
 #include "platform/sys/WholeFile.h"
 #include "platform/web/FakeWebEngine.h"
 
@@ -166,8 +167,12 @@ MakeWPEWebEngine loadWPEModule() {
         std::string errors;
         for (const char* path : {DK_WPE_MODULE_PATH, DK_WPE_MODULE_NAME}) {
             if (void* module = ::dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-                if (void* entry = ::dlsym(module, "dkMakeWPEWebEngine"))
+                if (void* entry = ::dlsym(module, "dkMakeWPEWebEngine")) {
+                    // An end at once skips the module's exit handler: its processes would outlive us.
+                    if (void* end = ::dlsym(module, "dkEndWPEProcesses"))
+                        sys::setBeforeAbruptExit(reinterpret_cast<void (*)()>(end));
                     return reinterpret_cast<MakeWPEWebEngine>(entry);
+                }
             }
             const char* why = ::dlerror();
             errors += std::string(errors.empty() ? "" : "; ") + (why ? why : path);

@@ -998,7 +998,10 @@ void WPEWebEngine::pointer(ui::Point location, ui::TouchPhase phase) {
 
 }  // namespace plat::web
 
-// The module's one entry point, looked up by name when the page engine is chosen.
+// Ends the page engine's processes where no exit handler will run (the program ending at once).
+extern "C" __attribute__((visibility("default"))) void dkEndWPEProcesses() { plat::web::endEngineProcesses(); }
+
+// The module's entry point, looked up by name when the page engine is chosen.
 extern "C" __attribute__((visibility("default"))) plat::ui::WebEngine* dkMakeWPEWebEngine(
     plat::ui::WebEngineHost& host) {
     return new plat::web::WPEWebEngine(host);
