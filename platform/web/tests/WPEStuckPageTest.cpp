@@ -86,6 +86,15 @@ protected:
         ASSERT_TRUE(app.injectTouches({{TouchPhase::Began, 1, p}}));
         ASSERT_TRUE(app.injectTouches({{TouchPhase::Ended, 1, p}}));
     }
+    // The unit page at `url` loads into `view` (its delegate nextDelegate), draws and takes a tap.
+    void loadsAndTakesATap(WebView& view, const std::string& url) {
+        view.load(url);
+        ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
+        ASSERT_TRUE(turnUntil([&] { return view.engine()->frame() != nullptr; }, kCap));
+        tap({5, 5});
+        ASSERT_TRUE(turnUntil(
+            [&] { return view.stringByEvaluatingJavaScript("got.join('|')") == dktest::clickRecord("tl", 5, 5); }, kCap));
+    }
 
     plat::foundation::RunLoop loop{std::make_shared<plat::foundation::Clock>(plat::foundation::Clock::Kind::Virtual)};
     plat::ui::Application app{std::make_unique<Delegate>(), &loop};
@@ -131,12 +140,8 @@ TEST_F(WPEStuckPageTest, AStuckPageIsWaitedOnOnceAndTheNextUnitLoadsAndIsTapped)
             stuck.reset();
             next = show(nextDelegate);
         }
-        next->load(s.url("/unit"));
-        ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
-        ASSERT_TRUE(turnUntil([&] { return next->engine()->frame() != nullptr; }, kCap));
-        tap({5, 5});
-        ASSERT_TRUE(turnUntil(
-            [&] { return next->stringByEvaluatingJavaScript("got.join('|')") == dktest::clickRecord("tl", 5, 5); }, kCap));
+        loadsAndTakesATap(*next, s.url("/unit"));
+        if (HasFatalFailure()) return;
         next->removeFromSuperview();
         other->removeFromSuperview();
         for (NotingWebDelegate* d : {&otherDelegate, &stuckDelegate, &nextDelegate}) d->take();
@@ -157,12 +162,8 @@ TEST_F(WPEStuckPageTest, APageGoneSilentAfterItsLoadNeverTakesTheNextLoadWithIt)
         ASSERT_TRUE(turnUntil([&] { return s.heardLooping(); }, kCap));
         std::shared_ptr<WebView> next = sameView ? stuck : show(nextDelegate);
         next->setDelegate(&nextDelegate);
-        next->load(s.url("/unit"));
-        ASSERT_TRUE(turnUntilLine(nextDelegate, "finish", kCap)) << ::testing::PrintToString(nextDelegate.lines);
-        ASSERT_TRUE(turnUntil([&] { return next->engine()->frame() != nullptr; }, kCap));
-        tap({5, 5});
-        ASSERT_TRUE(turnUntil(
-            [&] { return next->stringByEvaluatingJavaScript("got.join('|')") == dktest::clickRecord("tl", 5, 5); }, kCap));
+        loadsAndTakesATap(*next, s.url("/unit"));
+        if (HasFatalFailure()) return;
         for (const std::string& line : stuckDelegate.take()) EXPECT_FALSE(line.starts_with("fail")) << line;
         next->removeFromSuperview();
         stuck->removeFromSuperview();
