@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/web/tests/WebProcesses.h"
 #include "platform/web/tests/WebTestPages.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
@@ -283,17 +284,6 @@ TEST(KioskCliUnits, TheRealPageEngineByDefault) {
     EXPECT_EQ(dktest::unexpectedModes(dir.file("home"), 0600, 0700), std::vector<std::string>{});
 }
 
-// The page engine's processes among the children of `pid`.
-std::vector<pid_t> webProcesses(int pid) {
-    std::vector<pid_t> found;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        std::istringstream children(dktest::readFile(task.path().string() + "/children"));
-        for (pid_t child; children >> child;)
-            if (dktest::readFile("/proc/" + std::to_string(child) + "/comm").starts_with("WPE")) found.push_back(child);
-    }
-    return found;
-}
-
 // Ends the input of the program `pid` that this process writes through a pipe: our end of it is
 // closed, its descriptor left open on /dev/null for its owner to close.
 void endInputOf(pid_t pid) {
@@ -306,21 +296,6 @@ void endInputOf(pid_t pid) {
         dup2(null, std::stoi(fd.path().filename().string()));
         close(null);
     }
-}
-
-// A process's state letter ('R', 'S', 'Z', ...); 0 when it is gone.
-char state(pid_t pid) {
-    const std::string stat = dktest::readFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t name = stat.rfind(')');
-    return name == std::string::npos || name + 2 >= stat.size() ? 0 : stat[name + 2];
-}
-
-// Gone, a zombie, or killed (SIGKILL pending): nothing of it runs on.
-bool ended(pid_t pid) {
-    if (state(pid) == 0 || state(pid) == 'Z') return true;
-    const std::string status = dktest::readFile("/proc/" + std::to_string(pid) + "/status");
-    const std::size_t pending = status.find("\nShdPnd:\t");
-    return pending != std::string::npos && (std::stoull(status.substr(pending + 9, 16), nullptr, 16) & (1ull << (SIGKILL - 1)));
 }
 
 // However the tool ends (a signal, the end of its input) with a page shown that never yields, no
@@ -349,7 +324,7 @@ TEST(KioskCliUnits, NoWebProcessOutlivesTheToolWithAStuckPageShown) {
             tool.send("run 0.25\n");
             ASSERT_TRUE(tool.waitFor("ok\n", from)) << tool.out();
         }
-        const std::vector<pid_t> pages = webProcesses(tool.pid());
+        const std::vector<pid_t> pages = dktest::webProcessesOf(tool.pid());
         ASSERT_FALSE(pages.empty());
         if (road)
             kill(tool.pid(), road);
@@ -357,8 +332,8 @@ TEST(KioskCliUnits, NoWebProcessOutlivesTheToolWithAStuckPageShown) {
             endInputOf(tool.pid());
         // Checked once the tool has ended, before it is reaped: the engine's processes hold its
         // output open, so the end of its output would come only with theirs.
-        ASSERT_TRUE(dktest::waitUntil([&] { return state(tool.pid()) == 'Z'; }, 60));
-        for (pid_t pid : pages) EXPECT_TRUE(ended(pid)) << pid;
+        ASSERT_TRUE(dktest::waitUntil([&] { return dktest::processState(tool.pid()) == 'Z'; }, 60));
+        for (pid_t pid : pages) EXPECT_TRUE(dktest::processEnded(pid)) << pid;
         const dktest::ProcessResult result = tool.finish();
         if (!road) {
             EXPECT_EQ(result.status, 0) << result.err;  // a signal ends the tool by its default action

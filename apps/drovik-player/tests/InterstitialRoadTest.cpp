@@ -5,13 +5,17 @@
 // the trace) is compared with data/road/ads-<case>.txt; every case ends with the pause count where
 // it began.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/image/ImageCodec.h"
+#include "platform/web/tests/WebProcesses.h"
+#include "platform/web/tests/WebTestPages.h"
 #include "tests/support/RecordingServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -163,7 +167,8 @@ steps = {
 
 class InterstitialRoad : public testing::Test {
 protected:
-    dktest::ProcessResult run(const AdsCase& c) {
+    // The probe game set up for `c` in the scratch directory: the player's command line.
+    std::vector<std::string> prepare(const AdsCase& c) {
         const std::string app = m_dir.file("Probe.app");
         fs::remove_all(app);
         fs::remove_all(m_dir.file("home"));
@@ -182,7 +187,11 @@ protected:
                                               "pause,plugin,input,svc,ui"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         arguments.push_back(app);
-        dktest::ProcessResult r = dktest::runProcess(arguments, {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
+        return arguments;
+    }
+
+    dktest::ProcessResult run(const AdsCase& c) {
+        dktest::ProcessResult r = dktest::runProcess(prepare(c), {"DROVIK_HOME=" + m_dir.file("home")}, m_dir.path());
         for (size_t at = r.err.find(m_dir.path()); at != std::string::npos; at = r.err.find(m_dir.path(), at))
             r.err.replace(at, m_dir.path().size(), "$DIR");
         m_clientLog = r.err;
@@ -259,6 +268,14 @@ std::string jsonString(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
     return quoted + "\"";
+}
+
+// The content API's answers (for kiosk_api_server.py): `unit` (the unit's JSON, "$HOST" standing
+// for the server) for the content the game asks for, `page` as its /unit.html.
+std::string contentApiAnswers(const std::string& unit, const std::string& page) {
+    return R"({"secret": "sec", "paths": {"/v3/publisher/content/": {"body": )" + jsonString(R"({"response":)" + unit + "}") +
+           R"(}, "/unit.html": {"headers": [["Content-Type", "text/html"]], "body": )" + jsonString(page) +
+           R"(}}, "default": {"body": "{}"}})";
 }
 
 // A whole-screen picture of one colour, as a recording server's answer.
@@ -438,12 +455,8 @@ TEST_F(InterstitialRoad, AContentUnitInLandscapeIsUprightAndEachCornerIsPressed)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         dktest::TempDir servers;
-        dktest::RecordingServer api(
-            servers.file("api"),
-            R"({"secret": "sec", "paths": {"/v3/publisher/content/": {"body": )" +
-                jsonString(R"({"response":)" + c.unit + "}") + R"(}, "/unit.html": {"headers": [["Content-Type", )"
-                R"("text/html"]], "body": )" + jsonString(page) + R"(}}, "default": {"body": "{}"}})",
-            120, DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+        dktest::RecordingServer api(servers.file("api"), contentApiAnswers(c.unit, page), 120,
+                                    DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
         ASSERT_TRUE(api.running());
         dktest::writeFile(servers.file("servers.plist"), R"(<plist version="1.0"><dict><key>kiosk.api</key><string>)" +
                                                              api.url() + "</string></dict></plist>");
@@ -493,6 +506,78 @@ TEST_F(InterstitialRoad, AContentUnitInLandscapeIsUprightAndEachCornerIsPressed)
             from = m_clientLog.find("callback: click-" + click + " to dispatch", from);
             ASSERT_NE(from, std::string::npos) << "click-" << click << " in\n" << m_clientLog;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// However the player ends at once with a content unit shown whose page never yields (a second quit
+// signal; a script call on the way out that never returns, ended a few seconds after the run's
+// end), no process of the page engine outlives it: no exit handler runs there, and the stuck page
+// would never read that we have gone. The game's update is not called while the unit is up: the
+// call that hangs is the resign's event.
+TEST_F(InterstitialRoad, NoWebProcessOutlivesAnEndAtOnce) {
+    const struct {
+        const char* name;
+        std::vector<int> signals;  // sent once the page loops (two kinds: like ones may merge)
+        std::string game;          // added to the game's project
+        std::string said;          // the player's line for the road it ends by
+        bool killed;               // by the signal read second; else status 1
+    } cases[] = {
+        {"a second signal", {SIGTERM, SIGINT}, "", "drovik-player: a second SIG", true},
+        {"a call that never returns", {SIGTERM},
+         "hooks.raiseExternalEvent = function(name) while name == 'AppHibernateStart' do end end",
+         "the game's raiseExternalEvent did not return within 3 s", false},
+    };
+    const std::string unit = R"({"url":"http://$HOST/unit.html","transition":"KS_MODAL","frame":"KS_FULLSCREEN"})";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dktest::TempDir servers;
+        dktest::RecordingServer api(servers.file("api"),
+                                    contentApiAnswers(unit, dktest::neverYieldingPage("while (true) {}")), 120,
+                                    DK_SOURCE_DIR "/tests/servers/kiosk_api_server.py");
+        ASSERT_TRUE(api.running());
+        dktest::writeFile(servers.file("servers.plist"), R"(<plist version="1.0"><dict><key>kiosk.api</key><string>)" +
+                                                             api.url() + "</string></dict></plist>");
+        const std::string project = "steps = { function() probe('InterstitialAdDisplay', true) end }\n" + c.game;
+        // The run keeps to real time awaiting a line that never comes, until the signals.
+        const AdsCase run{c.name,
+                          kKioskKeys + entry("InterstitialProvider", "kiosk"),
+                          {},
+                          project.c_str(),
+                          "7 memory.warning\n+0 await what never comes\n",
+                          {"--web", "wpe", "--duration", "600"}};
+        std::vector<pid_t> pages, outlived;
+        bool zombie = false, timedOut = false;
+        const dktest::ProcessResult r = dktest::runProcessActing(
+            prepare(run), {"DROVIK_HOME=" + m_dir.file("home"), "DROVIK_SERVERS=" + servers.file("servers.plist")},
+            m_dir.path(),
+            [&] {
+                const std::vector<std::string> lines = api.requestLines();
+                return std::any_of(lines.begin(), lines.end(),
+                                   [](const std::string& line) { return line.find("/looping") != std::string::npos; });
+            },
+            [&](int pid) {
+                pages = dktest::webProcessesOf(pid);
+                for (int signal : c.signals) kill(pid, signal);
+                // Looked at once the player has ended, before it is reaped.
+                zombie = dktest::waitUntil([&] { return dktest::processState(pid) == 'Z'; }, 60);
+                for (pid_t page : pages)
+                    if (!dktest::processEnded(page)) outlived.push_back(page);
+            },
+            120, &timedOut);
+        for (pid_t page : outlived) kill(page, SIGKILL);
+        ASSERT_FALSE(timedOut) << r.err;
+        ASSERT_FALSE(pages.empty()) << r.err;
+        EXPECT_TRUE(zombie);
+        EXPECT_EQ(outlived, std::vector<pid_t>{});
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        if (c.killed)
+            EXPECT_TRUE(r.status == 128 + SIGTERM || r.status == 128 + SIGINT) << r.status;
+        else
+            EXPECT_EQ(r.status, 1);
     }
 }
 

@@ -1,5 +1,5 @@
-// WebKit's web processes of the test's process, found in /proc: their processor time (what shows
-// a page still running where nothing of it is on screen), and their end.
+// WebKit's web processes of the test's process, or of a program it runs, found in /proc: their
+// processor time (what shows a page still running where nothing of it is on screen), and their end.
 #pragma once
 
 #include <signal.h>
@@ -57,6 +57,39 @@ inline double webProcessesCpuSeconds() {
     double ticks = 0;
     for (const ProcessStat& p : webProcesses()) ticks += p.ticks;
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The page engine's processes among the children of `parent` (each of its threads lists its own),
+// WebKit's network process with them.
+inline std::vector<pid_t> webProcessesOf(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(parent) + "/task", ec)) {
+        std::ifstream children(task.path() / "children");
+        for (pid_t child; children >> child;) {
+            const std::optional<ProcessStat> stat = processStat(child);
+            if (stat && stat->name.starts_with("WPE")) found.push_back(child);
+        }
+    }
+    return found;
+}
+
+// A process's state letter ('R', 'S', 'Z', ...); 0 when it is gone.
+inline char processState(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string all((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t name = all.rfind(')');
+    return name == std::string::npos || name + 2 >= all.size() ? 0 : all[name + 2];
+}
+
+// Gone, a zombie, or killed (SIGKILL pending): nothing of it runs on.
+inline bool processEnded(pid_t pid) {
+    const char state = processState(pid);
+    if (state == 0 || state == 'Z') return true;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("ShdPnd:\t")) return std::stoull(line.substr(8), nullptr, 16) & (1ull << (SIGKILL - 1));
+    return false;
 }
 
 // Ends them all at once, as a crash would; how many there were.
