@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 
 #include "orbad/ads/OBBannerHost.h"
 #include "orbad/ads/OrbadFullScreenWebAdView.h"
@@ -34,12 +36,19 @@ bool refuse(const std::string& why) {
 }
 
 // The page's frames under its main one, at any depth (a frame's count and frames are readable
-// whatever its origin).
+// whatever its origin). Reading a frame's window first sets up its scripts: on a page full of
+// frames the count takes a good part of a second, and on a loaded machine more than a synchronous
+// evaluation waits, so it is asked asynchronously and waited for 10 s at most (none counted past
+// that, as from a page that does not answer).
 int pageFrameCount(plat::ui::WebView& view) {
-    return std::atoi(view.stringByEvaluatingJavaScript(
-                             "(function count(w) { var n = w.length; for (var i = 0; i < w.length; i++) "
-                             "n += count(w[i]); return n; })(window)")
-                         .c_str());
+    auto answer = std::make_shared<std::optional<std::string>>();
+    view.evaluateJavaScript("(function count(w) { var n = w.length; for (var i = 0; i < w.length; i++) "
+                            "n += count(w[i]); return n; })(window)",
+                            [answer](const std::string& result) { *answer = result; });
+    const double start = plat::foundation::Clock::monotonicSeconds();
+    while (!*answer && plat::foundation::Clock::monotonicSeconds() - start < 10)
+        RunLoop::main().runOnce(0.05);
+    return std::atoi(answer->value_or("").c_str());
 }
 
 std::string metaScript(const std::string& name, const char* tail) {
